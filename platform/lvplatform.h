@@ -10,3 +10,6 @@
 void *AllocMemory(size_t size, int clear);
 // Releases a block from AllocMemory; nullptr is ignored.
 void FreeMemory(void *block);
+
+// ---- Paths, files and directories -------------------------------------------
+#include "platform/lvplatform_files.h"
