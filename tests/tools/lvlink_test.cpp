@@ -21,7 +21,7 @@ namespace {
 
 const std::string LvLink = std::string(LV_BIN_DIR) + "/lvlink";
 const std::string MarkerProbe = std::string(LV_BIN_DIR) + "/marker_probe";
-const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 22);
+const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 19);
 
 void WriteFile(const std::string &path, const std::string &data)
 {
@@ -224,7 +224,7 @@ TEST_F(LinkFixture, LinkedExecutableFindsPluginsAndApplet)
     EXPECT_NE(out.find("library ext "), std::string::npos) << out;
     EXPECT_NE(out.find("plugin plugin "), std::string::npos) << out;
     EXPECT_NE(out.find("header found=1 quiet=1"), std::string::npos) << out;
-    EXPECT_NE(out.find("title=Demo applet bytecode=22 packed=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("title=Demo applet bytecode=19 packed=1"), std::string::npos) << out;
     EXPECT_NE(out.find("label loop 12"), std::string::npos) << out;
     EXPECT_NE(out.find("icon :::chunk"), std::string::npos) << out;
     // The appended plug-in payload is a "PLPK" stream that unpacks to the plug-in file.
