@@ -307,3 +307,24 @@ TEST(LinkBuild, CMakeFunctionsMakeAndLinkApplets)
     EXPECT_NE(out.find("version=$VER: demo 1.0"), std::string::npos) << out;
     EXPECT_NE(out.find("title=Built by CMake"), std::string::npos) << out;
 }
+
+TEST_F(LinkFixture, OlderFormatsStoreObjectsWithFewerFields)
+{
+    // Loader names arrive with format 6 and user tags with format 10; the reader must
+    // follow the writer's layout for each, or the bytecode record after them is lost.
+    for (const char *format : {"5.0", "6.0", "9.5", "10.0", "11.0"}) {
+        std::string out = dir + "/old.lva", log;
+        ASSERT_EQ(RunCommand(LvLink + " applet " + dir + "/main.lvc -o " + out + " --format " + format +
+                             " --object 3:1:tune.mod:" + dir + "/tune.mod --object 12:2:plug --pack", &log), 0) << log;
+        lvAppletContainer c;
+        ASSERT_EQ(OpenAppletContainer(out.c_str(), 0, nullptr, &c), 0);
+        lvAppletRecord r;
+        InitAppletRecord(&r);
+        EXPECT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0) << format;
+        EXPECT_EQ(r.bytecodeSize, Chunk.size()) << format;
+        ASSERT_TRUE(r.linkedObjects && r.linkedObjects->next) << format;
+        EXPECT_STREQ(r.linkedObjects->next->name, "plug");
+        FreeAppletRecord(&r, 1);
+        CloseAppletContainer(&c);
+    }
+}
