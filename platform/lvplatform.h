@@ -65,7 +65,7 @@ int CmpTimeVal(const lvTimeVal *a, const lvTimeVal *b);
 // Seconds since 1970 with a fraction: from the wall clock when useSystemClock != 0,
 // else from GetTimeVal (so it follows the soft-timer choice).
 double GetEpochSeconds(int useSystemClock);
-// Blocks the calling thread for that many milliseconds; serves no events.
+// Blocks the calling thread for that many milliseconds (0: yields); serves no events.
 void SleepMilliseconds(uint32_t milliseconds);
 // The runtime hands down its option flags word (LV_OPTION_SOFTTIMER is read here).
 void SetPlatformOptionFlags(uint32_t flags);
@@ -193,6 +193,7 @@ lvThread *StartThread(const char *name, lvThreadBody body, void *userData, void 
                       int hint1, int hint2, int flag, int *error);
 // Asks the thread to stop (the stop signal stays raised), waits for it to end and
 // frees the record. Safe on a thread that has already ended; nullptr is ignored.
+// Never called by the thread itself.
 void StopThread(lvThread *thread);
 // First call of a body; returns the record (its stop signal already exists).
 lvThread *EnterThread(lvThread *thread);

@@ -12,6 +12,7 @@
 #include "platform/lvplatform.h"
 #include <cerrno>
 #include <ctime>
+#include <sched.h>
 
 // ---- State ------------------------------------------------------------------
 
@@ -156,6 +157,10 @@ int CmpTimeVal(const lvTimeVal *a, const lvTimeVal *b)
 
 void SleepMilliseconds(uint32_t milliseconds)
 {
+    if (milliseconds == 0) {
+        sched_yield();  // a zero sleep gives up the rest of the time slice
+        return;
+    }
     // An absolute deadline keeps a sleep interrupted by a signal from growing longer.
     struct timespec deadline;
     clock_gettime(CLOCK_MONOTONIC, &deadline);

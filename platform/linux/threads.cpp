@@ -14,6 +14,7 @@
 #include "runtime/lverrors.h"
 #include <cerrno>
 #include <climits>
+#include <cxxabi.h>
 #include <cstring>
 #include <new>
 #include <poll.h>
@@ -163,19 +164,31 @@ static void ReportStart(lvThread *thread, int failed, int errorCode)
     RaiseSignal(thread->startSignal);
 }
 
+// Fails the start-up when the body leaves without reporting it, whichever way it
+// leaves: by returning, by an exception, or by pthread_exit.
+struct lvStartGuard {
+    lvThread *thread;  // the thread whose body runs
+    ~lvStartGuard() { ReportStart(thread, 1, ERR_THREAD); }
+};
+
+static void RunThreadBody(lvThread *thread)
+{
+    lvStartGuard guard = {thread};
+    try {
+        thread->body(thread);
+    } catch (...) {
+        // Nothing may unwind out of a thread, except the forced unwinding of
+        // pthread_exit, which is no C++ exception and must go on.
+        if (!abi::__cxa_current_exception_type()) throw;
+    }
+}
+
 static void *ThreadEntry(void *argument)
 {
     lvThread *thread = (lvThread *)argument;
     thread->threadId.store((uint32_t)gettid(), std::memory_order_relaxed);
     pthread_setname_np(pthread_self(), thread->name);
-    try {
-        thread->body(thread);
-    } catch (...) {
-        // Nothing may unwind out of a thread; the body's start-up is failed below.
-    }
-    // A body that ended without reporting its start-up must not leave StartThread
-    // waiting for ever.
-    ReportStart(thread, 1, ERR_THREAD);
+    RunThreadBody(thread);
     return nullptr;
 }
 

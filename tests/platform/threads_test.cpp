@@ -293,3 +293,15 @@ TEST(MainWake, SignalOrAdapterHook)
     EXPECT_EQ(GetMainWakeSignal(), nullptr);
     WakeMainLoop();  // after shut-down: nothing to wake, no crash
 }
+
+static void ExitingBody(lvThread *thread)
+{
+    pthread_exit(nullptr);  // leaves without reporting, by unwinding
+}
+
+TEST(Thread, BodyThatExitsTheThreadGivesThreadError)
+{
+    int error = 0;
+    EXPECT_EQ(StartThread("exiting", ExitingBody, nullptr, nullptr, 0, 0, 0, &error), nullptr);
+    EXPECT_EQ(error, ERR_THREAD);
+}
