@@ -115,6 +115,38 @@ TEST_F(Encoding, Utf8ToWideTable)
     }
 }
 
+// Every scalar value, encoded here independently, goes to UTF-16 and back unchanged.
+TEST_F(Encoding, EveryCodePointRoundTrips)
+{
+    SetScriptEncoding(1);
+    for (uint32_t cp = 1; cp <= 0x10FFFF; cp++) {
+        if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+        unsigned char text[5] = {0};
+        if (cp < 0x80) {
+            text[0] = (unsigned char)cp;
+        } else if (cp < 0x800) {
+            text[0] = 0xC0 | (cp >> 6), text[1] = 0x80 | (cp & 0x3F);
+        } else if (cp < 0x10000) {
+            text[0] = 0xE0 | (cp >> 12), text[1] = 0x80 | ((cp >> 6) & 0x3F), text[2] = 0x80 | (cp & 0x3F);
+        } else {
+            text[0] = 0xF0 | (cp >> 18), text[1] = 0x80 | ((cp >> 12) & 0x3F);
+            text[2] = 0x80 | ((cp >> 6) & 0x3F), text[3] = 0x80 | (cp & 0x3F);
+        }
+        char16_t wide[3];
+        int count = 0;
+        ASSERT_EQ(TextToWide((const char *)text, wide, 3, &count), 1) << std::hex << cp;
+        uint32_t decoded = wide[0];
+        if (cp >= 0x10000) {
+            ASSERT_EQ(count, 3);
+            decoded = 0x10000 + ((uint32_t)(wide[0] - 0xD800) << 10) + (wide[1] - 0xDC00);
+        }
+        ASSERT_EQ(decoded, cp);
+        char back[5];
+        ASSERT_EQ(WideToText(wide, back, sizeof(back)), 1);
+        ASSERT_STREQ(back, (const char *)text) << std::hex << cp;
+    }
+}
+
 TEST_F(Encoding, Utf8ToWideTruncation)
 {
     SetScriptEncoding(1);
