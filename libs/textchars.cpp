@@ -303,3 +303,40 @@ double ParseNumberText(const char *text, const char *end, size_t *consumed, int 
     *consumed = static_cast<size_t>(p - text);
     return negative ? -value : value;
 }
+
+// ============================================================================
+// Positions
+// ============================================================================
+
+size_t CountTextChars(const char *text, size_t bytes, bool utf8)
+{
+    if (!utf8) return bytes;
+    const char *p = text, *end = text + bytes;
+    size_t n = 0;
+    uint32_t code;
+    while (p < end) {
+        p += DecodeTextChar(p, end, &code);
+        n++;
+    }
+    return n;
+}
+
+size_t CharToByteOffset(const char *text, size_t length, size_t n, bool utf8)
+{
+    if (!utf8) return n < length ? n : length;
+    const char *p = text, *end = text + length;
+    uint32_t code;
+    while (n > 0 && p < end) {
+        p += DecodeTextChar(p, end, &code);
+        n--;
+    }
+    return size_t(p - text);
+}
+
+int TextCharWidth(const char *p, const char *end, bool utf8)
+{
+    if (p >= end) return 0;
+    if (!utf8) return 1;
+    uint32_t code;
+    return DecodeTextChar(p, end, &code);
+}

@@ -38,3 +38,11 @@ uint32_t UpperChar(uint32_t code, bool utf8);
 // *consumed gets the bytes used; *error 0, 1018 (prefix without digits) or
 // 1024 (nothing numeric). The text is read up to end.
 double ParseNumberText(const char *text, const char *end, size_t *consumed, int *error);
+
+// ---- Positions ----------------------------------------------------------------
+// Characters (utf8) or bytes in the first `bytes` bytes of text.
+size_t CountTextChars(const char *text, size_t bytes, bool utf8);
+// Byte offset of character n (utf8) or n itself, clamped to length.
+size_t CharToByteOffset(const char *text, size_t length, size_t n, bool utf8);
+// Byte count of the character at p (1 in byte mode; 0 at the end).
+int TextCharWidth(const char *p, const char *end, bool utf8);
