@@ -34,9 +34,11 @@ struct lvDepthGuard {
 // Reading characters
 // ============================================================================
 
-static int ReadPatternChar(const lvMatchState *ms, const char *p, uint32_t *code)
+// One character of the pattern or the subject, bounded by end: a decoded
+// UTF-8 character or a byte; 0 and a count of 0 at the end.
+static int ReadModeChar(const lvMatchState *ms, const char *p, const char *end, uint32_t *code)
 {
-    if (p >= ms->patternEnd) {
+    if (p >= end) {
         *code = 0;
         return 0;
     }
@@ -44,20 +46,17 @@ static int ReadPatternChar(const lvMatchState *ms, const char *p, uint32_t *code
         *code = static_cast<unsigned char>(*p);
         return 1;
     }
-    return DecodeTextChar(p, ms->patternEnd, code);
+    return DecodeTextChar(p, end, code);
+}
+
+static int ReadPatternChar(const lvMatchState *ms, const char *p, uint32_t *code)
+{
+    return ReadModeChar(ms, p, ms->patternEnd, code);
 }
 
 static int ReadSubjectChar(const lvMatchState *ms, const char *s, uint32_t *code)
 {
-    if (s >= ms->subjectEnd) {
-        *code = 0;
-        return 0;
-    }
-    if (!ms->utf8) {
-        *code = static_cast<unsigned char>(*s);
-        return 1;
-    }
-    return DecodeTextChar(s, ms->subjectEnd, code);
+    return ReadModeChar(ms, s, ms->subjectEnd, code);
 }
 
 // ============================================================================
