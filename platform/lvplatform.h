@@ -173,7 +173,8 @@ struct lvThread {
     void *userData;                  // the caller's argument, read by the body
     lvThreadBody body;               // the function the thread runs
     lvSignal *startSignal;           // raised once when start-up succeeded or failed
-    lvSignal *stopSignal;            // raised by StopThread; freed with the record
+    lvSignal *stopSignal;            // raised by StopThread and never cleared, so a body can
+                                     // poll its descriptor beside its own; freed with the record
     pthread_t handle;                // the thread, joined by StopThread
     std::atomic<uint32_t> threadId;  // the kernel's id of the thread
     std::atomic<int> reported;       // 1 once start-up success or failure was reported
