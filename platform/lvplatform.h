@@ -120,8 +120,9 @@ int TextToSystem(const char *text, char *target, int size, int forceUtf8);
 // System text -> script text; in ISO 8859-1 characters above 255 become '?' and a
 // byte that is not part of valid UTF-8 is taken as it stands. 1 fitted, 0 cut.
 int SystemToText(const char *system, char *target, int size, int forceUtf8);
-// Allocating forms of the two above (FreeMemory the result); nullptr when out of memory.
+// A new system-text copy of script text (FreeMemory it); nullptr when out of memory.
 char *DupTextToSystem(const char *text, int forceUtf8);
+// A new script-text copy of system text (FreeMemory it); nullptr when out of memory.
 char *DupSystemToText(const char *system, int forceUtf8);
 
 // printf-style formatting bounded to size bytes, always terminated when size > 0,
@@ -141,7 +142,9 @@ struct lvMutex;
 lvMutex *NewMutex(void);
 // Destroys an unlocked mutex; nullptr is ignored.
 void FreeMutex(lvMutex *mutex);
+// Takes the mutex, waiting while another thread holds it.
 void LockMutex(lvMutex *mutex);
+// Releases one lock of the owning thread.
 void UnlockMutex(lvMutex *mutex);
 
 // ---- Signals ------------------------------------------------------------------
