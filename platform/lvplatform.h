@@ -117,8 +117,9 @@ char *DupWideToText(const char16_t *wide);
 // Script text -> system text (UTF-8); forceUtf8 takes the text as UTF-8 already.
 // Returns 1 when all fitted, 0 when cut at a whole character.
 int TextToSystem(const char *text, char *target, int size, int forceUtf8);
-// System text -> script text; in ISO 8859-1 characters above 255 become '?' and a
-// byte that is not part of valid UTF-8 is taken as it stands. 1 fitted, 0 cut.
+// System text -> script text. UTF-8 passes as it stands (a file name that is not
+// valid UTF-8 still names its file); in ISO 8859-1 characters above 255 become '?'
+// and a byte that is not part of valid UTF-8 is taken as it stands. 1 fitted, 0 cut.
 int SystemToText(const char *system, char *target, int size, int forceUtf8);
 // A new system-text copy of script text (FreeMemory it); nullptr when out of memory.
 char *DupTextToSystem(const char *text, int forceUtf8);
