@@ -6,6 +6,7 @@
 #include "runtime/errors.h"
 
 #include <charconv>
+#include <cstdarg>
 #include <cstring>
 
 #include "platform/lvplatform.h"
@@ -118,9 +119,12 @@ static void InitErrorState(lvErrorState *s) {
 
 lvErrorState *GetErrorState() { return &g_errors; }
 
+static lvRuntimeSwitches g_switches = {0, 0, 0};
+
 void ResetErrorState() {
     FreeUserErrorMessages();
     InitErrorState(&g_errors);
+    g_switches = lvRuntimeSwitches{0, 0, 0};
 }
 
 void SetErrorStringArg(const char *text) {
@@ -369,4 +373,66 @@ size_t FormatFinalErrorReport(const char *message, const char *file, int line, i
     SinkText(sink, message);
     SinkText(sink, "\n");
     return sink.used;
+}
+
+// ==== Runtime switches ====================================================================
+
+lvRuntimeSwitches *GetRuntimeSwitches() { return &g_switches; }
+
+int SetRuntimeFlags(lvState *state, ...) {
+    (void)state;
+    va_list args;
+    va_start(args, state);
+    int pairs = 0;
+    for (int tag = va_arg(args, int); tag != 0; tag = va_arg(args, int)) {
+        int value = va_arg(args, int);
+        pairs++;
+        switch (tag) {
+        case LV_FLAG_QUIET: g_switches.quiet = value; break;
+        case LV_FLAG_PRELOAD: g_switches.preloading = value; break;
+        case LV_FLAG_CALLBACK_DEPTH: g_errors.callbackDepth += value ? 1 : -1; break;
+        case LV_FLAG_ERROR_MODE: g_errors.errorMode = value; break;
+        case LV_FLAG_LOCATION_TRACKING: g_errors.locationTracking = value; break;
+        default: break;
+        }
+    }
+    va_end(args);
+    return pairs;
+}
+
+int GetRuntimeFlags(lvState *state, ...) {
+    (void)state;
+    va_list args;
+    va_start(args, state);
+    int pairs = 0;
+    for (int tag = va_arg(args, int); tag != 0; tag = va_arg(args, int)) {
+        int *out = va_arg(args, int *);
+        pairs++;
+        if (!out) continue;
+        switch (tag) {
+        case LV_FLAG_QUIET: *out = g_switches.quiet; break;
+        case LV_FLAG_PRELOAD: *out = g_switches.preloading; break;
+        case LV_FLAG_CALLBACK_DEPTH: *out = g_errors.callbackDepth; break;
+        case LV_FLAG_ERROR_MODE: *out = g_errors.errorMode; break;
+        default: break;
+        }
+    }
+    va_end(args);
+    return pairs;
+}
+
+size_t BuildStatusLineText(const char *format, const char *path, int ellipsis, char *buffer, size_t size) {
+    if (size > 512) size = 512;
+    if (size == 0) return 0;
+    size_t n;
+    if (path)
+        n = FillMessageArgs(format, FilePartOf(path), 0, buffer, size);
+    else
+        n = CopyCut(buffer, size, format, strlen(format));
+    if (ellipsis) {
+        lvTextSink sink = {buffer, size, n, false};
+        SinkText(sink, "...");
+        n = sink.used;
+    }
+    return n;
 }

@@ -15,6 +15,8 @@
 
 #include "runtime/lverrors.h"
 
+struct lvState;  // the VM's per-thread state; only passed through here
+
 // ---- Message table ------------------------------------------------------------------
 
 // One row of the message table.
@@ -102,7 +104,8 @@ struct lvErrorState {
 
 // The one instance.
 lvErrorState *GetErrorState();
-// Back to the start-up values (freeing registered messages); start-up and tests.
+// Back to the start-up values (freeing registered messages, clearing the runtime
+// switches); start-up and tests.
 void ResetErrorState();
 
 // Bounded copy into the text argument (1023 bytes at most, cut at a character start).
@@ -171,3 +174,33 @@ lvFinalReportRoute DecideFinalReportRoute(int code, int haveDebugDevice, int pri
 //   plain form: "\n%s:%d: %s\n" (file, line, message) or "\nError: %s\n".
 size_t FormatFinalErrorReport(const char *message, const char *file, int line, int formatError, int hostWindow,
                               char *buffer, size_t size);
+
+// ---- Runtime switches -------------------------------------------------------------------
+
+// Run-wide switches beside the error state.
+struct lvRuntimeSwitches {
+    int quiet;          // status lines are not printed
+    int preloading;     // linked objects are being preloaded (loaders read it)
+    int hookSuspended;  // the line hook does nothing (around work that must not be interrupted)
+};
+
+lvRuntimeSwitches *GetRuntimeSwitches();
+
+enum {
+    LV_FLAG_QUIET = 1,             // quiet switch
+    LV_FLAG_PRELOAD = 2,           // preload in progress
+    LV_FLAG_CALLBACK_DEPTH = 3,    // set: non-zero adds one, 0 subtracts one; get: the depth
+    LV_FLAG_ERROR_MODE = 4,        // error mode (1 raise, 0 record)
+    LV_FLAG_LOCATION_TRACKING = 5, // location tracking (set only)
+};
+
+// SetRuntimeFlags(state, tag, value, ..., 0): tags 1 to 5; others are skipped.
+// GetRuntimeFlags(state, tag, int *out, ..., 0): tags 1 to 4; others are skipped.
+// Both return the number of pairs. state is not read (it names the run).
+int SetRuntimeFlags(lvState *state, ...);
+int GetRuntimeFlags(lvState *state, ...);
+
+// A status line ("Loading applet %s"): the format with the file part of path filled in,
+// or the format itself without a path, then "..." when asked; bounded by 512 bytes and
+// by size. The result is text to print as it stands.
+size_t BuildStatusLineText(const char *format, const char *path, int ellipsis, char *buffer, size_t size);

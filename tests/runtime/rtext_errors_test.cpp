@@ -46,9 +46,11 @@ TEST_F(Errors, EveryConstantOfTheHeaderHasItsName) {
         ASSERT_NE(GetErrorCodeName(code), nullptr) << code;
         EXPECT_EQ(GetErrorCodeName(code), name);
         EXPECT_EQ(FindErrorCodeByName(name.c_str()), code);
-        if (code >= 1000 && code != ERR_UNKNOWNCMD && code != ERR_UNKNOWN && code != ERR_OPENFONT &&
-            code != ERR_ERRORCALLED)
+        bool hasRow = code >= 1000 && code != ERR_UNKNOWNCMD && code != ERR_UNKNOWN && code != ERR_OPENFONT &&
+                      code != ERR_ERRORCALLED;
+        if (hasRow) {
             EXPECT_NE(Text(code), "Unknown error code!") << name;
+        }
         count++;
     }
     EXPECT_EQ(count, 680);  // ERR_NONE and the 679 named codes
@@ -328,4 +330,37 @@ TEST_F(Errors, FinalReportRouteAndForms) {
 TEST_F(Errors, GeneratedTableMatchesTheDataFile) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     EXPECT_EQ(std::system("python3 '" LV_SOURCE_DIR "/tools/messages/gen_messages_table.py' --check"), 0);
+}
+
+// ---- Runtime switches and status lines --------------------------------------------------
+
+TEST_F(Errors, RuntimeFlagTagLists) {
+    EXPECT_EQ(SetRuntimeFlags(nullptr, LV_FLAG_QUIET, 1, LV_FLAG_PRELOAD, 1, 99, 5, LV_FLAG_ERROR_MODE, 0,
+                              LV_FLAG_LOCATION_TRACKING, 1, 0),
+              5);
+    EXPECT_EQ(GetRuntimeSwitches()->quiet, 1);
+    EXPECT_EQ(GetRuntimeSwitches()->preloading, 1);
+    EXPECT_EQ(GetErrorState()->errorMode, 0);
+    EXPECT_EQ(GetErrorState()->locationTracking, 1);
+    SetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, 7, LV_FLAG_CALLBACK_DEPTH, 1, 0);
+    SetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, 0, 0);
+    int quiet = -1, preload = -1, depth = -1, mode = -1, tracking = -1;
+    EXPECT_EQ(GetRuntimeFlags(nullptr, LV_FLAG_QUIET, &quiet, LV_FLAG_PRELOAD, &preload, LV_FLAG_CALLBACK_DEPTH,
+                              &depth, LV_FLAG_ERROR_MODE, &mode, LV_FLAG_LOCATION_TRACKING, &tracking, 0),
+              5);
+    EXPECT_EQ(quiet, 1);
+    EXPECT_EQ(preload, 1);
+    EXPECT_EQ(depth, 1);  // two raises, one lowering
+    EXPECT_EQ(mode, 0);
+    EXPECT_EQ(tracking, -1);  // tag 5 is not readable
+}
+
+TEST_F(Errors, StatusLineText) {
+    char buf[600];
+    BuildStatusLineText(GetMessageString(LV_MSG_LOADING_APPLET), "/apps/x/Demo%d.lva", 1, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Loading applet Demo%d.lva...");
+    BuildStatusLineText("Plain 100% %s", nullptr, 0, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Plain 100% %s");
+    std::string longPath = "/p/" + std::string(700, 'f');
+    EXPECT_EQ(BuildStatusLineText("Loading %s", longPath.c_str(), 1, buf, sizeof buf), 511u);
 }

@@ -288,6 +288,8 @@ TEST(NumberHelpers, NumberOrPercentTexts) {
     for (auto &c : ints) {
         int v = 12345;
         EXPECT_EQ(ParseIntPercentText(c.text, c.above, &v), c.code) << c.text;
-        if (c.code == 0) EXPECT_EQ(v, c.value) << c.text;
+        if (c.code == 0) {
+            EXPECT_EQ(v, c.value) << c.text;
+        }
     }
 }
