@@ -15,7 +15,9 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -236,7 +238,7 @@ int MapZlibError(int code)
     case Z_NEED_DICT: return ERR_ZLIBDATA;
     case Z_STREAM_ERROR: return ERR_ZLIBSTREAM;
     case Z_ERRNO: return ERR_ZLIBIO;
-    default: return 1091;
+    default: return ERR_UNKNOWN;
     }
 }
 
@@ -576,18 +578,23 @@ void FreeLinkedObject(lvLinkedObject *object)
     FreeMemory(object);
 }
 
+void FreeLinkedObjectList(lvLinkedObject **head)
+{
+    for (lvLinkedObject *o = *head; o;) {
+        lvLinkedObject *next = o->next;
+        FreeLinkedObject(o);
+        o = next;
+    }
+    *head = nullptr;
+}
+
 void FreeAppletRecord(lvAppletRecord *record, int keep)
 {
     if (!record) return;
     FreeMemory(record->bytecode);
     record->bytecode = nullptr;
     record->bytecodeSize = 0;
-    for (lvLinkedObject *o = record->linkedObjects; o;) {
-        lvLinkedObject *next = o->next;
-        FreeLinkedObject(o);
-        o = next;
-    }
-    record->linkedObjects = nullptr;
+    FreeLinkedObjectList(&record->linkedObjects);
     FreeNodeList(&record->linkedFiles);
     FreeNodeList(&record->lineMap);
     FreeNodeList(&record->labels);
@@ -1215,4 +1222,153 @@ int ParseAppletRecords(lvAppletContainer *container, lvAppletRecord *record,
                                     container->outerPath, record);
         return ReadAppIconBlock(&container->source, p.cursor.position, container->path, record);
     }
+}
+
+// ---- Linked displays -----------------------------------------------------------------------
+
+int AddLinkedDisplay(lvAppletRecord *record, int type, uint32_t identifier, const void *options,
+                     size_t optionsSize, void (*freePayload)(void *payload))
+{
+    // Refused before anything is appended: a half-made entry would be preloaded later.
+    if (type != 10) return ERR_INTERNAL;
+    lvLinkedObject *object = static_cast<lvLinkedObject *>(AllocMemory(sizeof(lvLinkedObject), 1));
+    if (!object) return ERR_MEM;
+    if (optionsSize) {
+        object->payload = AllocMemory(optionsSize, 0);
+        if (!object->payload) {
+            FreeMemory(object);
+            return ERR_MEM;
+        }
+        std::memcpy(object->payload, options, optionsSize);
+        object->freePayload = freePayload;
+    }
+    object->type = type;
+    object->identifier = identifier;
+    lvLinkedObject **tail = &record->linkedObjects;
+    while (*tail) tail = &(*tail)->next;
+    *tail = object;
+    return 0;
+}
+
+// ---- Preloading linked objects ----------------------------------------------------------------
+
+namespace {
+
+const char *const NoCommandName = "----";
+
+void PrintPreloadText(const lvPreloadHooks *hooks, void *user, const char *text)
+{
+    if (hooks->print) hooks->print(user, text);
+    else std::fputs(text, stdout);
+}
+
+} // namespace
+
+const char *GetPreloadCommandName(int type)
+{
+    switch (type) {
+    case 0: return "LoadBGPic";
+    case 1: return "LoadBrush";
+    case 2: return "LoadAnim";
+    case 3: return "OpenMusic";
+    case 4: return "LoadSample";
+    case 5: return "CreateButton";
+    case 6: return "CreateKeyDown";
+    case 7: return "LoadSprite";
+    case 8: return "OpenFile";
+    case 9: case 22: return "OpenFont";
+    case 11: return "OpenVideo";
+    case 13: return "CreateMenu";
+    case 15: return "LoadIcon";
+    case 16: return "CreateIcon";
+    case 18: return "OpenDirectory";
+    case 19: return "LoadPalette";
+    case 20: return "OpenCatalog";
+    case 21: return "CreatePalette";
+    default: return nullptr;    // displays, plug-ins, warnings, application icons
+    }
+}
+
+int PreloadLinkedObjects(lvAppletRecord *record, const lvAppletContainer *container,
+                         const lvPreloadHooks *hooks, void *user, lvPreloadStatus *status)
+{
+    status->sourceLine = 0;
+    status->commandName = NoCommandName;
+    status->containerNeeded = record->linkedFiles != nullptr;
+    int err = 0;
+    int hasDisplay1 = 0, hasBackground1 = 0;
+    char *startDir = nullptr;
+
+    // The application icon first, so that the first display shows it.
+    for (const lvAppIconSlot &slot : record->icons) {
+        if ((slot.fileName || slot.isDefault) && hooks->setAppIcon) {
+            hooks->setAppIcon(user, record->icons);
+            break;
+        }
+    }
+    // First pass: plug-ins the applet links, which may install adapters the loaders need.
+    for (lvLinkedObject *o = record->linkedObjects; o && !err; o = o->next) {
+        if (o->type == 12 || o->type == 23) {
+            status->sourceLine = o->sourceLine;
+            status->commandName = "@REQUIRE";
+            err = hooks->requirePlugin ? hooks->requirePlugin(user, o, o->type == 12 ? 514 : 770)
+                                       : ERR_UNIMPLCMD;
+            if (!err) status->commandName = NoCommandName;
+        }
+        if (o->type == 10 && o->identifier == 1) hasDisplay1 = 1;
+        if (o->type == 0 && o->identifier == 1) hasBackground1 = 1;
+    }
+    if (!err && hooks->prepare) err = hooks->prepare(user, hasDisplay1);
+    if (!err) {
+        // Loaders may change the current directory; the applet's own is restored after.
+        startDir = getcwd(nullptr, 0);
+    }
+    // Second pass: each object through its library's preload command.
+    for (lvLinkedObject *o = record->linkedObjects; o && !err; o = o->next) {
+        const char *command = GetPreloadCommandName(o->type);
+        if (!command) continue;
+        status->sourceLine = o->sourceLine;
+        status->commandName = command;
+        lvPreloadHandler handler = o->type < LV_LINKED_TYPES ? hooks->load[o->type] : nullptr;
+        if (!handler) {
+            err = ERR_UNIMPLCMD;
+            break;
+        }
+        char chunkName[1024];
+        const char *fileName = o->name ? o->name : "";
+        if (o->dataSize) {
+            if (!MakeLinkedObjectName(container, o, chunkName, sizeof(chunkName))) {
+                err = ERR_STACK;
+                break;
+            }
+            fileName = chunkName;
+        }
+        int keeps = 0;
+        err = handler(user, o, fileName, &keeps);
+        if (keeps) status->containerNeeded = 1;
+        if (!err) status->commandName = NoCommandName;
+    }
+    if (startDir) {
+        char *now = getcwd(nullptr, 0);
+        if (!now || std::strcmp(now, startDir) != 0) {
+            if (chdir(startDir) != 0 && !err) err = ERR_CHANGEDIR;
+        }
+        std::free(now);
+        std::free(startDir);
+    }
+    // Third pass: displays, then warnings.
+    for (lvLinkedObject *o = record->linkedObjects; o && !err; o = o->next) {
+        if (o->type == 10) {
+            status->sourceLine = o->sourceLine;
+            if (hooks->createDisplay) err = hooks->createDisplay(user, o, hasBackground1);
+        } else if (o->type == 14 && !hooks->noDebug) {
+            std::string line = std::string("*** WARNING ") + (o->name ? o->name : "") + " ***\n";
+            PrintPreloadText(hooks, user, line.c_str());
+        }
+    }
+    if (hooks->finish) hooks->finish(user);
+    if (err) return err;
+    status->sourceLine = 0;
+    FreeLinkedObjectList(&record->linkedObjects);
+    return 0;
 }

@@ -336,6 +336,8 @@ void InitAppletRecord(lvAppletRecord *record);
 // Frees everything the record holds, and the record itself (FreeMemory) unless keep.
 void FreeAppletRecord(lvAppletRecord *record, int keep);
 void FreeLinkedObject(lvLinkedObject *object);
+// Frees every object of a list and clears its head.
+void FreeLinkedObjectList(lvLinkedObject **head);
 
 // Type-specific tail readers, registered by the libraries that own the types. A reader
 // consumes its tail from the cursor and may hang a payload on the object.
@@ -380,3 +382,58 @@ bool MakeLinkedObjectName(const lvAppletContainer *container, const lvLinkedObje
 
 // True when no applet was parsed yet or its format is at least major.minor.
 bool CheckAppletVersion(const lvAppletRecord *record, int major, int minor);
+
+// ---- Linked displays ------------------------------------------------------------------
+
+// Appends a linked display (type 10) holding a copy of optionsSize bytes of options
+// (the display library's option record; freePayload frees a structured copy, or null).
+// ERR_MEM on allocation failure; any other type is refused with ERR_INTERNAL and
+// nothing is appended.
+int AddLinkedDisplay(lvAppletRecord *record, int type, uint32_t identifier, const void *options,
+                     size_t optionsSize, void (*freePayload)(void *payload));
+
+// ---- Preloading linked objects ----------------------------------------------------------
+// The order and bookkeeping of start-up's preload; the work on each object is done by
+// the library that owns its type, through these hooks.
+
+// Loads one linked object. fileName is the chunk name of its embedded data, or its name.
+// Sets *keepsContainer when the loaded object goes on reading embedded data (a streamed
+// music, an embedded video, an anim loaded from disk, ...).
+typedef int (*lvPreloadHandler)(void *user, lvLinkedObject *object, const char *fileName,
+                                int *keepsContainer);
+
+struct lvPreloadHooks {
+    // Before anything: the application icon slots hold an image or a default flag.
+    void (*setAppIcon)(void *user, const lvAppIconSlot *slots);
+    // First pass, types 12 and 23: requires the plug-in with mode 514 or 770.
+    int (*requirePlugin)(void *user, lvLinkedObject *object, int mode);
+    // Between the first and second pass: default font, default encodings, display 1
+    // (added when hasDisplay1 is 0), start-up overrides, raster set-up, preload flags.
+    int (*prepare)(void *user, int hasDisplay1);
+    // Second pass, per type; a type that has a preload command but no handler fails
+    // with ERR_UNIMPLCMD (its library is missing from this build).
+    lvPreloadHandler load[LV_LINKED_TYPES];
+    // Third pass, type 10: creates the display; backgroundLinked = bgpic 1 is linked.
+    int (*createDisplay)(void *user, lvLinkedObject *object, int backgroundLinked);
+    // Prints text (the warnings of type 14); null prints to the standard output.
+    void (*print)(void *user, const char *text);
+    // Always called last, on success and failure: restores the run-wide flags.
+    void (*finish)(void *user);
+    int noDebug;            // suppresses the warnings
+};
+
+// Where the preload is, for error reports, and what it leaves behind.
+struct lvPreloadStatus {
+    uint32_t sourceLine;        // source line of the object being handled
+    const char *commandName;    // "@REQUIRE", the preload command, or "----"
+    int containerNeeded;        // linked files or a loaded object still read the container
+};
+
+// The preload command of a linked object type ("LoadBrush", ...), or null for a type
+// that is not preloaded in the second pass.
+const char *GetPreloadCommandName(int type);
+
+// Runs the three passes over the record's linked objects and frees them on success.
+// Returns 0 or the first error; status tells where it happened.
+int PreloadLinkedObjects(lvAppletRecord *record, const lvAppletContainer *container,
+                         const lvPreloadHooks *hooks, void *user, lvPreloadStatus *status);

@@ -549,3 +549,127 @@ TEST(LinkMarker, UnlinkedRecordAndDecoding)
     EXPECT_EQ(info.linked, 1);              // linked without blocks
     EXPECT_EQ(info.blocksPresent, 0);
 }
+
+// ---- Preload of linked objects ----------------------------------------------------------
+
+namespace {
+
+// Records the hooks' calls in order.
+struct PreloadLog {
+    std::vector<std::string> calls;
+    int failType = -1;          // object type whose load fails
+    bool keepMusic = false;     // the music handler keeps reading the container
+};
+
+PreloadLog *LogOf(void *user) { return static_cast<PreloadLog *>(user); }
+
+int LoadAny(void *user, lvLinkedObject *o, const char *fileName, int *keeps)
+{
+    LogOf(user)->calls.push_back("load " + std::to_string(o->type) + " " + fileName);
+    if (o->type == 3 && LogOf(user)->keepMusic) *keeps = 1;
+    if (chdir("/") != 0) return ERR_CHANGEDIR;     // loaders may move; the preload moves back
+    return o->type == LogOf(user)->failType ? ERR_LOADSOUND : 0;
+}
+
+lvPreloadHooks MakeHooks()
+{
+    lvPreloadHooks h = {};
+    h.requirePlugin = [](void *user, lvLinkedObject *o, int mode) {
+        LogOf(user)->calls.push_back("require " + std::string(o->name) + " " + std::to_string(mode));
+        return LogOf(user)->failType == 12 ? ERR_REQUIREPLUGIN : 0;
+    };
+    h.prepare = [](void *user, int hasDisplay1) {
+        LogOf(user)->calls.push_back("prepare " + std::to_string(hasDisplay1));
+        return 0;
+    };
+    h.createDisplay = [](void *user, lvLinkedObject *o, int bg) {
+        LogOf(user)->calls.push_back("display " + std::to_string(o->identifier) + " " + std::to_string(bg));
+        return 0;
+    };
+    h.print = [](void *user, const char *text) { LogOf(user)->calls.push_back(text); };
+    h.finish = [](void *user) { LogOf(user)->calls.push_back("finish"); };
+    h.load[3] = LoadAny;
+    h.load[9] = LoadAny;
+    return h;
+}
+
+// Plug-in (12), embedded music (3), font (9) and a warning (14), then display 1.
+std::vector<uint8_t> PreloadFixture()
+{
+    Bytes c = Header(11, 0);
+    c.u8(0).u32(26).raw("Orvaluxtune.modMODfont.ttf");  // names at 21, 28, 39; data at 36
+    c.u8(2).u32(4);
+    auto object = [&](int type, uint32_t nameOff, uint32_t nameLen, uint32_t dataOff, uint32_t dataSize, uint32_t line) {
+        c.u8(type).u32(1).u32(nameOff).u32(nameLen).u32(dataOff).u32(dataSize).u32(0).u32(0).u32(line);
+        c.u16(0).u16(0).u32(0);
+    };
+    object(12, 21, 7, 0, 0, 3);
+    object(3, 28, 8, 36, 3, 4);
+    object(9, 39, 8, 0, 0, 5);
+    object(14, 28, 4, 0, 0, 6);
+    Bytecode(c);
+    return c.b;
+}
+
+std::string Cwd()
+{
+    char buf[4096];
+    return getcwd(buf, sizeof(buf)) ? buf : "";
+}
+
+} // namespace
+
+TEST(ContainerPreload, PassesRunInOrderAndFreeTheObjects)
+{
+    std::vector<uint8_t> bytes = PreloadFixture();
+    Parsed p(bytes);
+    ASSERT_EQ(p.error, 0);
+    int options[4] = {1, 2, 3, 4};
+    ASSERT_EQ(AddLinkedDisplay(&p.record, 10, 1, options, sizeof(options), nullptr), 0);
+    EXPECT_EQ(AddLinkedDisplay(&p.record, 11, 2, options, sizeof(options), nullptr), ERR_INTERNAL);
+    int count = 0;
+    for (lvLinkedObject *o = p.record.linkedObjects; o; o = o->next) count++;
+    EXPECT_EQ(count, 5);    // the refused display left nothing behind
+
+    PreloadLog log;
+    log.keepMusic = true;
+    lvPreloadHooks hooks = MakeHooks();
+    lvPreloadStatus status;
+    std::string before = Cwd();
+    ASSERT_EQ(PreloadLinkedObjects(&p.record, &p.container, &hooks, &log, &status), 0);
+    EXPECT_EQ(Cwd(), before);
+    std::vector<std::string> expect = {
+        "require Orvalux 514", "prepare 1", "load 3 :::chunk36:3*tune.mod?/tmp/test.lva",
+        "load 9 font.ttf", "*** WARNING tune ***\n", "display 1 0", "finish"};   // list order
+    EXPECT_EQ(log.calls, expect);
+    EXPECT_EQ(status.containerNeeded, 1);
+    EXPECT_STREQ(status.commandName, "----");
+    EXPECT_EQ(p.record.linkedObjects, nullptr);
+}
+
+TEST(ContainerPreload, ErrorsNameTheCommandAndLineAndStopThePasses)
+{
+    struct { const char *what; int failType; int dropHandler; int error; const char *command; uint32_t line; } cases[] = {
+        {"plug-in refused", 12, -1, ERR_REQUIREPLUGIN, "@REQUIRE", 3},
+        {"loader failed", 3, -1, ERR_LOADSOUND, "OpenMusic", 4},
+        {"library missing", -1, 9, ERR_UNIMPLCMD, "OpenFont", 5},
+    };
+    for (auto &k : cases) {
+        std::vector<uint8_t> bytes = PreloadFixture();
+        Parsed p(bytes);
+        ASSERT_EQ(p.error, 0);
+        PreloadLog log;
+        log.failType = k.failType;
+        lvPreloadHooks hooks = MakeHooks();
+        hooks.noDebug = 1;
+        if (k.dropHandler >= 0) hooks.load[k.dropHandler] = nullptr;
+        lvPreloadStatus status;
+        std::string before = Cwd();
+        EXPECT_EQ(PreloadLinkedObjects(&p.record, &p.container, &hooks, &log, &status), k.error) << k.what;
+        EXPECT_STREQ(status.commandName, k.command) << k.what;
+        EXPECT_EQ(status.sourceLine, k.line) << k.what;
+        EXPECT_EQ(Cwd(), before) << k.what;
+        EXPECT_EQ(log.calls.back(), "finish") << k.what;
+        EXPECT_NE(p.record.linkedObjects, nullptr) << k.what;   // freed with the record
+    }
+}

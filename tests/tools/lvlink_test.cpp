@@ -21,7 +21,7 @@ namespace {
 
 const std::string LvLink = std::string(LV_BIN_DIR) + "/lvlink";
 const std::string MarkerProbe = std::string(LV_BIN_DIR) + "/marker_probe";
-const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 22);
+const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 19);
 
 void WriteFile(const std::string &path, const std::string &data)
 {
@@ -224,7 +224,7 @@ TEST_F(LinkFixture, LinkedExecutableFindsPluginsAndApplet)
     EXPECT_NE(out.find("library ext "), std::string::npos) << out;
     EXPECT_NE(out.find("plugin plugin "), std::string::npos) << out;
     EXPECT_NE(out.find("header found=1 quiet=1"), std::string::npos) << out;
-    EXPECT_NE(out.find("title=Demo applet bytecode=22 packed=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("title=Demo applet bytecode=19 packed=1"), std::string::npos) << out;
     EXPECT_NE(out.find("label loop 12"), std::string::npos) << out;
     EXPECT_NE(out.find("icon :::chunk"), std::string::npos) << out;
     // The appended plug-in payload is a "PLPK" stream that unpacks to the plug-in file.
@@ -306,4 +306,25 @@ TEST(LinkBuild, CMakeFunctionsMakeAndLinkApplets)
     ASSERT_EQ(RunCommand(fixture + "/demo_linked", &out), 0) << out;
     EXPECT_NE(out.find("version=$VER: demo 1.0"), std::string::npos) << out;
     EXPECT_NE(out.find("title=Built by CMake"), std::string::npos) << out;
+}
+
+TEST_F(LinkFixture, OlderFormatsStoreObjectsWithFewerFields)
+{
+    // Loader names arrive with format 6 and user tags with format 10; the reader must
+    // follow the writer's layout for each, or the bytecode record after them is lost.
+    for (const char *format : {"5.0", "6.0", "9.5", "10.0", "11.0"}) {
+        std::string out = dir + "/old.lva", log;
+        ASSERT_EQ(RunCommand(LvLink + " applet " + dir + "/main.lvc -o " + out + " --format " + format +
+                             " --object 3:1:tune.mod:" + dir + "/tune.mod --object 12:2:plug --pack", &log), 0) << log;
+        lvAppletContainer c;
+        ASSERT_EQ(OpenAppletContainer(out.c_str(), 0, nullptr, &c), 0);
+        lvAppletRecord r;
+        InitAppletRecord(&r);
+        EXPECT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0) << format;
+        EXPECT_EQ(r.bytecodeSize, Chunk.size()) << format;
+        ASSERT_TRUE(r.linkedObjects && r.linkedObjects->next) << format;
+        EXPECT_STREQ(r.linkedObjects->next->name, "plug");
+        FreeAppletRecord(&r, 1);
+        CloseAppletContainer(&c);
+    }
 }
