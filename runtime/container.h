@@ -23,6 +23,7 @@
 //      record collected (encoding, labels, user constants, display settings).
 //   6. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
 #pragma once
+#include "runtime/lists.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -162,15 +163,6 @@ int UnpackAppletStream(lvByteSource *source, uint64_t offset, const char *outPat
 
 // ---- The applet record ---------------------------------------------------------------
 
-// A user tag of a linked object; name and string share the allocation.
-struct lvUserTag {
-    lvUserTag *next;        // next tag in stored order
-    char *name;             // tag name
-    char *string;           // string value, or null for a number
-    double number;          // number value
-    uint32_t length;        // string bytes without the NUL, or 8 for a number
-};
-
 // Payload of a linked button (type 5).
 struct lvLinkedButton {
     int16_t x, y, width, height;    // as stored
@@ -195,7 +187,7 @@ struct lvLinkedObject {
     char containerPath[1024];   // the container the offsets refer to
     char loaderName[256];   // loader adapter list, may be empty
     char adapterName[256];  // file adapter list, may be empty
-    lvUserTag *userTags;    // user tags, or null
+    lvUserTag *userTags;    // user tags (runtime/lists.h), or null
     int fromInclude;        // linked through an include
 };
 
@@ -371,11 +363,6 @@ int ReadAppIconBlock(lvByteSource *source, uint64_t offset, const char *containe
 // The 20 slots of the record.
 const lvAppIconSlot *GetAppIconTable(const lvAppletRecord *record);
 
-// Builds the ":::chunk" name of size bytes at offset (absolute) inside container, with
-// the file name fileName. A container that is itself a ":::chunkM" memory name gives a
-// memory name at its address plus offset. False when it does not fit.
-bool MakeAppletChunkName(char *buffer, size_t size, const char *fileName, uint64_t offset,
-                         uint32_t length, const char *container);
 // The chunk name of an embedded object's data; false for an object without data.
 bool MakeLinkedObjectName(const lvAppletContainer *container, const lvLinkedObject *object,
                           char *buffer, size_t size);

@@ -298,8 +298,13 @@ TEST(LinkBuild, CMakeFunctionsMakeAndLinkApplets)
     ASSERT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0);
     EXPECT_STREQ(r.title, "Built by CMake");
     ASSERT_TRUE(r.labels && r.labels->next);
+    EXPECT_STREQ(r.labels->name, "start");
+    EXPECT_EQ(r.labels->value, 0);
+    EXPECT_STREQ(r.labels->next->name, "finish");
     EXPECT_EQ(r.labels->next->value, 3);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize), "\033LVB fixture chunk");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize),
+              ReadFile(fixture + "/demo.lvc"));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), 4), "\033LVB");
     FreeAppletRecord(&r, 1);
     CloseAppletContainer(&c);
     std::string out;
