@@ -141,8 +141,9 @@ struct lvAppletContainer {
 };
 
 // Opens the applet at offset inside path (0 for an applet file): an "LVZ" stream is
-// unpacked into memory or, when tempFile is given, into that file; a raw "LVA"
-// container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
+// unpacked into memory (also when its stated size is 0, which says nothing: the room is
+// then bounded by what the packed bytes can hold) or, when tempFile is given (the header
+// asked for it), into that file; a raw "LVA" container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
 // the zlib codes, ERR_WRITEFILE/ERR_WRITE (temp file), ERR_NOAPPLET (no "LVA" magic).
 int OpenAppletContainer(const char *path, uint64_t offset, const char *tempFile,
                         lvAppletContainer *container);

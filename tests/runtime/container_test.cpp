@@ -402,6 +402,14 @@ TEST(ContainerOpen, PackedAppletsUnpackOrFailCleanly)
         Parsed p(k.bytes);
         EXPECT_EQ(p.openError, k.error) << k.what;
     }
+    // A stated size of 0 says nothing; the stream decides.
+    {
+        std::vector<uint8_t> unsized = Pack(std::string("LVZ", 4), c.b, 0);
+        Parsed p(unsized);
+        EXPECT_EQ(p.error, 0);
+        EXPECT_STREQ(p.record.title, "packed");
+        EXPECT_EQ(p.container.memorySize, c.b.size());
+    }
     std::vector<uint8_t> corrupt = good;
     corrupt[12] ^= 0x55;
     Parsed p(corrupt);
