@@ -520,8 +520,9 @@ void InitAppletRecord(lvAppletRecord *record)
     record->flagsBlock.value1 = -1;
     record->flagsBlock.value2 = -1;
     lvDisplaySettingsBlock &s = record->displaySettings;
-    s.first = 0;
-    s.second = s.third = s.fourth = s.fifth = s.last = -1;
+    s.mode = 0;
+    s.screenWidth = s.screenHeight = s.screenDepth = s.desktop = -1;
+    s.hideTitleBar = 0;
     record->encoding = -1;
     static const int slotSizes[10] = {16, 24, 32, 48, 64, 96, 128, 256, 512, 1024};
     for (int i = 0; i < LV_APPICON_SLOTS; i++) {
@@ -1034,7 +1035,7 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
         patch.y = int32_t(w[1]);
         return 0;
     case 7:
-        settings.fifth = 1;
+        settings.desktop = 1;
         return 0;
     case 8: case 27: case 33:
         return ReadLineMap(p, tag);
@@ -1063,7 +1064,7 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
     case 34: return ReadAppletString(c, rec->identifier, sizeof(rec->identifier));
     case 16:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.first = b;
+        settings.mode = b;
         return 0;
     case 17:
         if (!TailReaders.backfill) return ERR_UNKNOWNSEC;
@@ -1077,16 +1078,16 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
         return 0;
     case 21:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.last = b;
+        settings.hideTitleBar = b;
         return 0;
     case 22:
         if ((err = ReadAppletBE16(c, &h[0])) || (err = ReadAppletBE16(c, &h[1]))) return err;
-        settings.second = int16_t(h[0]);
-        settings.third = int16_t(h[1]);
+        settings.screenWidth = int16_t(h[0]);
+        settings.screenHeight = int16_t(h[1]);
         return 0;
     case 23:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.fourth = b;
+        settings.screenDepth = b;
         return 0;
     case 26:
         if ((err = ReadAppletBE32(c, &w[0])) || (err = ReadAppletBE32(c, &w[1]))) return err;

@@ -245,15 +245,16 @@ struct lvAppletFlagsBlock {
     uint8_t channelCount;   // sound channels; 0 = the configured number
 };
 
-// Display-settings block (tags 7, 16, 17, 21, 22, 23); -1 words are unset.
+// Display-settings block (tags 7, 16, 17, 21, 22, 23), copied into display 1's record
+// by the display code; a mode of 0 and -1 values are unset.
 struct lvDisplaySettingsBlock {
-    int32_t first;          // tag 16
-    int32_t second;         // tag 22, first value
-    int32_t third;          // tag 22, second value
-    int32_t fourth;         // tag 23
-    int32_t fifth;          // tag 7 sets it to 1
+    int32_t mode;           // tag 16: display mode, 0 = not set
+    int32_t screenWidth;    // tag 22, first value
+    int32_t screenHeight;   // tag 22, second value
+    int32_t screenDepth;    // tag 23
+    int32_t desktop;        // tag 7 sets it to 1
     void *backfill;         // tag 17, read by the registered backfill reader, or null
-    int32_t last;           // tag 21
+    int32_t hideTitleBar;   // tag 21
 };
 
 // Display-record patches (tags 3-6, 18-20, 24, 25, 28, 30). The display code applies

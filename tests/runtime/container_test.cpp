@@ -201,12 +201,12 @@ TEST(ContainerRecords, DisplayPatchesAndSettings)
     EXPECT_EQ(d.setFlags, 0x1u | 0x10u | 0x100u | 0x80u);   // fixed stays off: its byte was 0
     EXPECT_EQ(d.scaleWidth, 320);
     const lvDisplaySettingsBlock &s = p.record.displaySettings;
-    EXPECT_EQ(s.first, 2);
-    EXPECT_EQ(s.second, -3);
-    EXPECT_EQ(s.third, 4);
-    EXPECT_EQ(s.fourth, 5);
-    EXPECT_EQ(s.fifth, 1);
-    EXPECT_EQ(s.last, 6);
+    EXPECT_EQ(s.mode, 2);
+    EXPECT_EQ(s.screenWidth, -3);
+    EXPECT_EQ(s.screenHeight, 4);
+    EXPECT_EQ(s.screenDepth, 5);
+    EXPECT_EQ(s.desktop, 1);
+    EXPECT_EQ(s.hideTitleBar, 6);
     const lvAppletFlagsBlock &f = p.record.flagsBlock;
     EXPECT_EQ(f.flags, uint32_t(LV_APPLETFLAG_DPIAWARE));
     EXPECT_EQ(f.value1, 7);
