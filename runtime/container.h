@@ -21,7 +21,13 @@
 //      strings, linked objects and files, labels, user constants, line map, display
 //      settings and the application-icon slots. The start-up code then applies what the
 //      record collected (encoding, labels, user constants, display settings).
-//   6. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+//   6. After the main chunk is loaded: PreloadLinkedObjects(&record, &container, &hooks,
+//      ...) runs the libraries' preload of each linked object in its fixed order; when
+//      its status says the container is no longer needed, CloseAppletContainer may run
+//      at once (freeing the memory copy) and the temporary file may be deleted.
+//   7. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+// Libraries register readers of their linked-object fields with SetLinkedTailReader
+// (and the display code SetBackfillReader) before step 5.
 #pragma once
 #include "runtime/lists.h"
 #include <cstddef>
