@@ -189,7 +189,9 @@ TEST(AsmRoundTrip, MutatedChunksGiveAMessageOrTheSameBytes)
     for (const char *name : {"allops.lvs", "program30.lvs", "oddities.lvs", "header_big.lvs"}) {
         std::vector<uint8_t> base = Fixture(name);
         for (size_t at = 4; at < base.size(); at++) {
-            for (uint8_t v : {uint8_t(base[at] ^ 0xFF), uint8_t(rng()), uint8_t(base[at] + 1)}) {
+            // One mutation a byte, turn by turn: all bits, a random value, the next value.
+            const uint8_t choices[3] = {uint8_t(base[at] ^ 0xFF), uint8_t(rng()), uint8_t(base[at] + 1)};
+            for (uint8_t v : {choices[at % 3]}) {
                 std::vector<uint8_t> b = base;
                 b[at] = v;
                 std::string text, error;
@@ -202,7 +204,7 @@ TEST(AsmRoundTrip, MutatedChunksGiveAMessageOrTheSameBytes)
             }
         }
     }
-    EXPECT_GT(readable, 500);  // most mutations of code and constants stay readable
+    EXPECT_GT(readable, 600);  // most mutations of code and constants stay readable
 }
 
 TEST(AsmRoundTrip, RandomBytesNeverCrash)

@@ -940,6 +940,17 @@ lvAsmResult AsmAssembleText(const std::string &text, const std::string &name)
     return result;
 }
 
+std::vector<uint8_t> AsmAssembleOrThrow(const std::string &text, const std::string &name)
+{
+    lvAsmResult r = AsmAssembleText(text, name);
+    if (!r.ok) {
+        std::string all;
+        for (const std::string &e : r.errors) all += e + "\n";
+        throw lvAsmError{all};
+    }
+    return r.bytes;
+}
+
 std::string AsmFormatLabelMap(const std::vector<lvAsmLabel> &labels)
 {
     std::string out;

@@ -206,6 +206,10 @@ struct lvAsmResult {
 // default source "@name".
 lvAsmResult AsmAssembleText(const std::string &text, const std::string &name);
 
+// Assembles or throws lvAsmError whose message holds every error, one per line: the
+// short form for tests that build their programs in place.
+std::vector<uint8_t> AsmAssembleOrThrow(const std::string &text, const std::string &name = "test");
+
 // Label map text: "name index" per line.
 std::string AsmFormatLabelMap(const std::vector<lvAsmLabel> &labels);
 
