@@ -73,6 +73,7 @@ struct lvFunctionBuild {
     std::vector<lvLocalFix> localFixes;   // local ranges given by labels
     std::map<int, int> captureCounts;     // closure pc -> captures written after it
     int closureRunPc = -1;                // closure whose captures are being written
+    std::map<std::string, int> constantIndex;  // pool key -> first entry with that value
     std::map<std::string, int> nestedNames;  // nested function name -> index
     int nestedStarted = 0;                // .function blocks opened so far
     std::vector<std::string> seen;        // directives that may appear once
@@ -87,6 +88,7 @@ struct lvAssembler {
 };
 
 constexpr size_t MAX_ERRORS = 100;
+constexpr size_t MAX_NESTING = 200;  // the chunk reader refuses deeper nesting too
 
 }  // namespace
 
@@ -333,6 +335,13 @@ static bool ReadLiteral(lvAssembler &as, const lvToken &t, bool allowNone, lvAsm
     return Error(as, "expected a constant (\"text\", a number, nil or k<index>), found '" + t.text + "'");
 }
 
+// Appends a pool entry; literals keep naming the first entry of each value.
+static void AddConstant(lvFunctionBuild &fb, const lvAsmConstant &k)
+{
+    fb.constantIndex.emplace(AsmConstantKey(k), int(fb.f.constants.size()));
+    fb.f.constants.push_back(k);
+}
+
 // A constant operand: k<index>, or a literal that is found in the pool or appended to it.
 static bool GetConstant(lvAssembler &as, const lvToken &t, int &index)
 {
@@ -345,14 +354,13 @@ static bool GetConstant(lvAssembler &as, const lvToken &t, int &index)
     }
     lvAsmConstant k;
     if (!ReadLiteral(as, t, false, k)) return false;
-    for (size_t i = 0; i < f.constants.size(); i++) {
-        if (AsmSameConstant(f.constants[i], k)) {
-            index = int(i);
-            return true;
-        }
+    auto found = as.open.back().constantIndex.find(AsmConstantKey(k));
+    if (found != as.open.back().constantIndex.end()) {
+        index = found->second;
+        return true;
     }
     if (f.constants.size() > ASM_MAX_BX) return Error(as, "too many constants");
-    f.constants.push_back(k);
+    AddConstant(as.open.back(), k);
     index = int(f.constants.size() - 1);
     return true;
 }
@@ -730,6 +738,7 @@ static bool Directive(lvAssembler &as, const std::string &d, const std::vector<l
     if (d == ".function") {
         if (!Operands(as, t, 1, 1)) return false;
         if (t[1].kind != TOK_IDENT) return Error(as, ".function needs a name");
+        if (as.open.size() > MAX_NESTING) return Error(as, "functions nested more than 200 deep");
         if (fb.nestedNames.count(t[1].text)) return Error(as, "function '" + t[1].text + "' is defined twice in " + fb.name);
         fb.nestedNames[t[1].text] = fb.nestedStarted++;
         lvFunctionBuild nested;
@@ -799,7 +808,7 @@ static bool Directive(lvAssembler &as, const std::string &d, const std::vector<l
     if (d == ".const") {
         lvAsmConstant k;
         if (!Operands(as, t, 1, 1) || !ReadLiteral(as, t[1], true, k)) return false;
-        f.constants.push_back(k);
+        AddConstant(fb, k);
         return true;
     }
     if (d == ".line") {
