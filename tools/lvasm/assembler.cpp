@@ -84,7 +84,6 @@ struct lvAssembler {
     lvAsmResult *result = nullptr;        // where errors go
     std::vector<lvFunctionBuild> open;    // open functions, main first
     int line = 0;                         // current text line
-    bool headerEndianSet = false;         // .endian seen
 };
 
 constexpr size_t MAX_ERRORS = 100;
@@ -729,11 +728,46 @@ static bool MainOnly(lvAssembler &as, const std::string &directive)
     return Once(as, directive);
 }
 
+// Directives of the chunk header, allowed in the main function only.
+static bool HeaderDirective(lvAssembler &as, const std::string &d, const std::vector<lvToken> &t)
+{
+    lvAsmHeader &h = as.result->chunk.header;
+    int v = 0;
+    if (d == ".endian") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 0, 255, v)) return false;
+        h.endianness = uint8_t(v);
+        h.reversed = v != 1;
+        return true;
+    }
+    if (d == ".lensize") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 4, 8, v)) return false;
+        if (v != 4 && v != 8) return Error(as, ".lensize must be 4 or 8");
+        h.lengthWidth = v;
+        return true;
+    }
+    if (d == ".check") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1)) return false;
+        if (t[1].kind != TOK_NUMBER || !ParseNumber(t[1].text, h.checkNumber))
+            return Error(as, ".check needs a number");
+        return true;
+    }
+    if (d == ".headerbyte") {
+        int offset;
+        if (as.open.size() != 1) return Error(as, ".headerbyte belongs to the chunk header, outside any .function");
+        if (!Operands(as, t, 2, 2) || !GetInt(as, t[1], 4, 12, offset) || !GetInt(as, t[2], 0, 255, v)) return false;
+        uint8_t *fields[9] = {&h.endianness, &h.intSize, &h.lengthSizeByte, &h.instructionSize, &h.opBits,
+                              &h.aBits, &h.bBits, &h.cBits, &h.numberSize};
+        *fields[offset - 4] = uint8_t(v);
+        if (offset == 6) h.lengthSizeOverride = true;
+        return true;
+    }
+    return false;
+}
+
 static bool Directive(lvAssembler &as, const std::string &d, const std::vector<lvToken> &t)
 {
     lvFunctionBuild &fb = as.open.back();
     lvAsmFunction &f = fb.f;
-    lvAsmHeader &h = as.result->chunk.header;
     int v = 0;
     if (d == ".function") {
         if (!Operands(as, t, 1, 1)) return false;
@@ -836,34 +870,7 @@ static bool Directive(lvAssembler &as, const std::string &d, const std::vector<l
         }
         return true;
     }
-    if (d == ".endian") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 0, 255, v)) return false;
-        h.endianness = uint8_t(v);
-        h.reversed = v != 1;
-        return true;
-    }
-    if (d == ".lensize") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 4, 8, v)) return false;
-        if (v != 4 && v != 8) return Error(as, ".lensize must be 4 or 8");
-        h.lengthWidth = v;
-        return true;
-    }
-    if (d == ".check") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1)) return false;
-        if (t[1].kind != TOK_NUMBER || !ParseNumber(t[1].text, h.checkNumber))
-            return Error(as, ".check needs a number");
-        return true;
-    }
-    if (d == ".headerbyte") {
-        int offset;
-        if (as.open.size() != 1) return Error(as, ".headerbyte belongs to the chunk header, outside any .function");
-        if (!Operands(as, t, 2, 2) || !GetInt(as, t[1], 4, 12, offset) || !GetInt(as, t[2], 0, 255, v)) return false;
-        uint8_t *fields[9] = {&h.endianness, &h.intSize, &h.lengthSizeByte, &h.instructionSize, &h.opBits,
-                              &h.aBits, &h.bBits, &h.cBits, &h.numberSize};
-        *fields[offset - 4] = uint8_t(v);
-        if (offset == 6) h.lengthSizeOverride = true;
-        return true;
-    }
+    if (d == ".endian" || d == ".lensize" || d == ".check" || d == ".headerbyte") return HeaderDirective(as, d, t);
     return Error(as, "unknown directive '" + d + "'");
 }
 
