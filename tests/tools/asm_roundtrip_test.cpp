@@ -84,6 +84,7 @@ TEST(AsmRoundTrip, BuiltChunksMatchTheLibrary)
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(std::vector<uint8_t>(built.begin(), built.end()), r.bytes);
     EXPECT_EQ(ReadFile(fs::path(LV_BUILD_DIR) / "examples" / "hello.labels"), "");
+    EXPECT_EQ(ReadFile(fs::path(LV_BUILD_DIR) / "examples" / "count.labels"), "again 5\nnext 6\nshow 11\n");
     std::string text;
     std::string error;
     ASSERT_TRUE(AsmDisassembleBytes(r.bytes.data(), r.bytes.size(), text, error));
