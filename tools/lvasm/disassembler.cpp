@@ -242,10 +242,18 @@ static void PrintFunction(std::string &out, const lvAsmFunction &f, const std::s
     }
     for (const lvAsmLocal &l : f.locals)
         line(".local " + FormatOptionalString(l.name) + " " + std::to_string(l.startPc) + " " + std::to_string(l.endPc));
-    for (const lvAsmConstant &k : f.constants) {
-        if (k.type == ASM_CONST_NIL) line(".const nil");
-        else if (k.type == ASM_CONST_NUMBER) line(".const " + FormatNumber(k.number));
-        else line(".const " + FormatOptionalString(k.text));
+    // Comments give each constant's index and each instruction's index (what label maps
+    // and jump requests count in); they do not change what the text assembles to.
+    auto withComment = [](std::string text, const std::string &comment) {
+        if (text.size() < 36) text.resize(36, ' ');
+        return text + " ; " + comment;
+    };
+    for (size_t i = 0; i < f.constants.size(); i++) {
+        const lvAsmConstant &k = f.constants[i];
+        std::string value = k.type == ASM_CONST_NIL      ? "nil"
+                            : k.type == ASM_CONST_NUMBER ? FormatNumber(k.number)
+                                                         : FormatOptionalString(k.text);
+        line(withComment(".const " + value, "k" + std::to_string(i)));
     }
     bool perInstruction = f.lineInfo.size() == f.code.size();
     if (f.lineInfo.empty() && !f.code.empty()) {
@@ -260,14 +268,15 @@ static void PrintFunction(std::string &out, const lvAsmFunction &f, const std::s
         if (pc == f.code.size()) break;
         if (perInstruction && !f.lineInfo.empty() && (pc == 0 || f.lineInfo[pc] != f.lineInfo[pc - 1]))
             line(".line " + std::to_string(f.lineInfo[pc]));
-        std::string text = texts[pc];
+        std::string text = texts[pc], comment = std::to_string(pc);
         if (text.empty()) {
-            char buf[64];
-            const char *op = AsmOpcodeName(AsmGetOpcode(f.code[pc]));
-            std::snprintf(buf, sizeof buf, "word 0x%08x ; %s", f.code[pc], op ? op : "no such opcode");
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "word 0x%08x", f.code[pc]);
             text = buf;
+            const char *op = AsmOpcodeName(AsmGetOpcode(f.code[pc]));
+            comment += std::string(" raw ") + (op ? op : "(no such opcode)");
         }
-        line("    " + text);
+        line(withComment("    " + text, comment));
     }
     for (size_t i = 0; i < f.functions.size(); i++)
         PrintFunction(out, f.functions[i], "f" + std::to_string(i), depth + 1);
