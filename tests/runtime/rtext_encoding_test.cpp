@@ -359,9 +359,9 @@ TEST(EncodingTables, RegeneratingGivesTheCommittedFile) {
         s << f.rdbuf();
         return s.str();
     };
-    std::string fresh = slurp(dir + "/unicode_tables.cpp");
+    std::string fresh = slurp(dir + "/unicode_tables.h");
     ASSERT_FALSE(fresh.empty());
-    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.cpp"));
+    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.h"));
 }
 
 // ---- Properties over random bytes --------------------------------------------------
