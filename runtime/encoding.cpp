@@ -26,6 +26,12 @@ void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;
 }
 
+void SwitchTextsToLatin1(char *const *texts, size_t count) {
+    g_encoding.encoding = LV_ENCODING_LATIN1;
+    for (size_t i = 0; i < count; i++)
+        if (texts[i]) Utf8ToLatin1InPlace(texts[i]);
+}
+
 int EncodeChar(char *buffer, uint32_t code) {
     if (g_encoding.encoding == LV_ENCODING_UTF8) {
         int n = PutUtf8(buffer, code);

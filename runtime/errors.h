@@ -63,6 +63,9 @@ enum {
     LV_MSG_SELECT_DISPLAY_MODE = 695,  // "Please select desired display mode!"
     LV_MSG_DISPLAY_MODE_CHOICES = 696, // "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"
     LV_MSG_DISPLAY_MODE_SHORT = 697,   // "Full screen|Windowed|Cancel"
+    LV_MSG_LOADING_PLUGIN = 698,     // "Loading plugin %s"
+    LV_MSG_APPLET_FILTER = 699,      // "Lumivarra applets" (file requester filter name)
+    LV_MSG_ALL_FILES = 700,          // "All files"
     LV_MSG_UNNAMED = 738,            // "Unnamed"
     LV_MSG_CTRL = 740,               // "Ctrl"
     LV_MSG_SELECT_APPLET = 781,      // "Select Lumivarra applet to run"

@@ -214,6 +214,17 @@ TEST(EncodingConvert, Latin1AndUtf8RoundTripEveryByte) {
     EXPECT_EQ(std::string(inplace), "gr\xFC\xDF" "e ?");
 }
 
+TEST(EncodingConvert, SwitchToLatin1ConvertsHeldTexts) {
+    EncodingGuard g(LV_ENCODING_UTF8);
+    char a[] = "/home/j\xC3\xBCrgen/Spiel.lva";
+    char b[] = "plain";
+    char *texts[] = {a, nullptr, b};
+    SwitchTextsToLatin1(texts, 3);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+    EXPECT_EQ(std::string(a), "/home/j\xFCrgen/Spiel.lva");
+    EXPECT_EQ(std::string(b), "plain");
+}
+
 TEST(EncodingConvert, ConvertTextEncodingPairs) {
     EXPECT_EQ(ConvertTextEncoding("abc", 1, 1, nullptr), nullptr);
     EXPECT_EQ(ConvertTextEncoding("abc", 0, 0, nullptr), nullptr);

@@ -128,6 +128,9 @@ TEST_F(Errors, MessageIndexes) {
         {LV_MSG_SELECT_DISPLAY_MODE, "Please select desired display mode!"},
         {LV_MSG_DISPLAY_MODE_CHOICES, "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"},
         {LV_MSG_DISPLAY_MODE_SHORT, "Full screen|Windowed|Cancel"},
+        {LV_MSG_LOADING_PLUGIN, "Loading plugin %s"},
+        {LV_MSG_APPLET_FILTER, "Lumivarra applets"},
+        {LV_MSG_ALL_FILES, "All files"},
     };
     for (auto &c : cases) EXPECT_STREQ(GetMessageString(c.index), c.text) << c.index;
     EXPECT_EQ(GetMessageString(-1), nullptr);
