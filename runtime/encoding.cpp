@@ -10,6 +10,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <langinfo.h>
 #include <locale.h>
 #include <mutex>
 
@@ -621,12 +622,18 @@ const char *FindStrNoCase(const char *haystack, size_t length, const char *needl
     return nullptr;
 }
 
-// The user's collation, made once; null when the C library has no usable locale.
+// The user's collation, made once; null when the C library has no usable locale. The
+// texts compared are UTF-8, so a user locale of another character set gives way to
+// C.UTF-8.
 static locale_t UserCollationLocale() {
     static std::once_flag once;
     static locale_t loc = (locale_t)0;
     std::call_once(once, [] {
         loc = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", (locale_t)0);
+        if (loc && strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") != 0) {
+            freelocale(loc);
+            loc = (locale_t)0;
+        }
         if (!loc) loc = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
     });
     return loc;
