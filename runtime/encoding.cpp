@@ -25,10 +25,12 @@ lvEncodingState *GetEncodingState() { return &g_encoding; }
 int GetGlobalEncoding() { return g_encoding.encoding; }
 void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;
+    // File names go to the system as UTF-8: the platform converts ISO-8859-1 names.
+    SetPathEncodingLatin1(g_encoding.encoding == LV_ENCODING_LATIN1);
 }
 
 void SwitchTextsToLatin1(char *const *texts, size_t count) {
-    g_encoding.encoding = LV_ENCODING_LATIN1;
+    SetGlobalEncoding(LV_ENCODING_LATIN1);
     for (size_t i = 0; i < count; i++)
         if (texts[i]) Utf8ToLatin1InPlace(texts[i]);
 }

@@ -27,7 +27,8 @@ struct lvEncodingState {
 lvEncodingState *GetEncodingState();
 // The current encoding (hot path: a plain load).
 int GetGlobalEncoding();
-// Sets the flag. Only start-up (through the switch to ISO-8859-1) and tests call it.
+// Sets the flag (and the platform's path encoding with it). Only start-up (through the
+// switch to ISO-8859-1) and tests call it.
 void SetGlobalEncoding(int encoding);
 // The engine of the switch to ISO-8859-1 at start-up: clears the flag and converts each
 // given NUL-terminated text in place from UTF-8 (null entries are skipped). Start-up hands

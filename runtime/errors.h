@@ -5,6 +5,8 @@
 // message; codes from 1698 up are registered at run time. Messages hold "%s" and "%d"
 // tokens that are filled from the failing call by a token substituter: no message text
 // is ever used as a printf format, and the text argument is always inserted literally.
+// The virtual file layer's file-name argument (SetFileErrorArg) is connected to the text
+// argument whenever this file is part of the program.
 //
 // This file holds the engine only: no VM types. The script-facing side (raising errors
 // with the script location, the error handler, the error library's commands) sits on top
@@ -144,10 +146,6 @@ size_t FillMessageArgs(const char *message, const char *textArg, long long numbe
                        size_t size);
 // The message of code with the error state's arguments filled in (bounded).
 void GetErrorText(int code, char *buffer, size_t size);
-// The file part of a path: what follows the last '/', '\\' or ':'.
-const char *FilePartOf(const char *path);
-// True for a ":::chunk" virtual file name (the 8-byte prefix).
-bool IsChunkName(const char *name);
 // The file part of the file name embedded in a ":::chunk" name (between "*" and "?").
 // False (and "unknown" in out) when the name cannot be parsed.
 bool GetChunkFilePart(const char *name, char *out, size_t size);

@@ -16,7 +16,10 @@ namespace {
 // Restores UTF-8 mode after a test that switches the flag.
 struct EncodingGuard {
     explicit EncodingGuard(int encoding) { SetGlobalEncoding(encoding); }
-    ~EncodingGuard() { SetGlobalEncoding(LV_ENCODING_UTF8); }
+    ~EncodingGuard() {
+        SetGlobalEncoding(LV_ENCODING_UTF8);
+        EXPECT_EQ(GetPathEncodingLatin1(), 0);
+    }
 };
 
 bool InSpans(int c, std::initializer_list<std::pair<int, int>> spans) {
@@ -221,6 +224,7 @@ TEST(EncodingConvert, SwitchToLatin1ConvertsHeldTexts) {
     char *texts[] = {a, nullptr, b};
     SwitchTextsToLatin1(texts, 3);
     EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+    EXPECT_EQ(GetPathEncodingLatin1(), 1);  // the platform converts names for the system
     EXPECT_EQ(std::string(a), "/home/j\xFCrgen/Spiel.lva");
     EXPECT_EQ(std::string(b), "plain");
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "runtime/errors.h"
+#include "runtime/vfile.h"
 
 namespace {
 
@@ -188,6 +189,12 @@ TEST_F(Errors, ChunkNamesShowTheEmbeddedFile) {
         // Any code with "%s" shows the embedded name, not only the file-part codes.
         EXPECT_EQ(Text(1213), std::string("File ") + c.shown + " does not exist!") << c.arg;
     }
+}
+
+TEST_F(Errors, FileLayerNamesTheFileOfItsError) {
+    SetFileErrorArg("/data/level%d/map.iff");
+    EXPECT_EQ(Text(ERR_READFILE), "Cannot read file map.iff !");
+    EXPECT_EQ(Text(ERR_FILEEXIST), "File /data/level%d/map.iff does not exist!");
 }
 
 TEST_F(Errors, UserTextIsInsertedLiterally) {
