@@ -2,7 +2,7 @@
 //
 // Depends on: the generated message table (messages_table.cpp), platform/lvplatform.h
 // (AllocMemory for registered messages, SplitChunkName), runtime/vfile.h (file parts,
-// the file layer's error-argument hook).
+// the file layer's error-argument hook), runtime/container.h (the source-line map).
 // Limits: texts are bounded by the callers' buffers; a cut never splits a UTF-8 character.
 #include "runtime/errors.h"
 
@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/lvplatform.h"
+#include "runtime/container.h"
 #include "runtime/vfile.h"
 
 // ==== Bounded text helpers ================================================================
@@ -286,6 +287,28 @@ void GetErrorText(int code, char *buffer, size_t size) {
         }
     }
     FillMessageArgs(message, arg, s->numberArg, buffer, size);
+}
+
+// ==== Script locations ====================================================================
+
+int MapAppletSourceLine(const lvLineMapEntry *map, const char *currentChunk, int currentLine,
+                        const char **fileOut) {
+    const char *chunk = currentChunk && currentChunk[0] != '?' ? currentChunk : "";
+    for (const lvLineMapEntry *e = map; e; e = e->next) {
+        if (strcmp(e->chunkName, chunk) != 0) continue;
+        if (currentLine < 0 || (uint32_t)currentLine < e->firstLine || (uint32_t)currentLine > e->lastLine) continue;
+        if (fileOut) *fileOut = e->sourceFile;
+        return (int)(e->sourceLine + ((uint32_t)currentLine - e->firstLine) + 1);
+    }
+    if (fileOut) *fileOut = "---";
+    return -1;
+}
+
+int MapScriptFileLine(const lvLineMapEntry *map, const char *scriptFile, int currentLine, int beginLine) {
+    long long line = currentLine;
+    for (const lvLineMapEntry *e = map; e; e = e->next)
+        if (strcmp(e->sourceFile, scriptFile) == 0) line += (long long)e->lastLine - e->firstLine;
+    return (int)(line - beginLine + 1);
 }
 
 // ==== Reports =============================================================================

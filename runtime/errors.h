@@ -150,6 +150,20 @@ void GetErrorText(int code, char *buffer, size_t size);
 // False (and "unknown" in out) when the name cannot be parsed.
 bool GetChunkFilePart(const char *name, char *out, size_t size);
 
+// ---- Script locations -----------------------------------------------------------------
+
+struct lvLineMapEntry;  // runtime/container.h: one entry of the applet's source-line map
+
+// The source line of a compiled line while an applet runs: the map entry whose chunk name
+// equals currentChunk (the empty name when currentChunk begins with '?') and whose
+// compiled range holds currentLine gives firstSource + (currentLine - firstCompiled) + 1,
+// and *fileOut its source file. Without such an entry: -1 and "---".
+int MapAppletSourceLine(const lvLineMapEntry *map, const char *currentChunk, int currentLine,
+                        const char **fileOut);
+// The source line while a script file runs: currentLine + the sum of (last - first
+// compiled line) over the map entries of that file - beginLine + 1.
+int MapScriptFileLine(const lvLineMapEntry *map, const char *scriptFile, int currentLine, int beginLine);
+
 // ---- Reports ------------------------------------------------------------------------
 
 // The error requester's text: the text itself when plain or when the location is not
