@@ -27,8 +27,13 @@ struct lvEncodingState {
 lvEncodingState *GetEncodingState();
 // The current encoding (hot path: a plain load).
 int GetGlobalEncoding();
-// Sets the flag. Only start-up (through the switch to ISO-8859-1) and tests call it.
+// Sets the flag (and the platform's path encoding with it). Only start-up (through the
+// switch to ISO-8859-1) and tests call it.
 void SetGlobalEncoding(int encoding);
+// The engine of the switch to ISO-8859-1 at start-up: clears the flag and converts each
+// given NUL-terminated text in place from UTF-8 (null entries are skipped). Start-up hands
+// it the paths and names it holds; running the plug-ins' hooks after it is start-up's.
+void SwitchTextsToLatin1(char *const *texts, size_t count);
 // Writes one character in the current encoding: UTF-8 bytes, or one byte ('?' above 255).
 // buffer needs 5 bytes; it is NUL-terminated. Returns the bytes written without the NUL.
 int EncodeChar(char *buffer, uint32_t code);
