@@ -127,6 +127,8 @@ int ToSystemPath(const char *path, char *buffer, size_t size, int convert);
 // Absolute, normalised ("." and ".." folded) form of a script path; 1 or 0 when it
 // does not fit. Symbolic links are not resolved.
 int GetFullPath(const char *path, char *buffer, size_t size);
+// The same for a path already in system form (ToSystemPath's result).
+int GetFullSystemPath(const char *systemPath, char *buffer, size_t size);
 
 // The user's home folder ($HOME, else the password database), cached.
 const char *GetHomeFolder();

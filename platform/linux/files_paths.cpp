@@ -157,12 +157,10 @@ int ToSystemPath(const char *path, char *buffer, size_t size, int convert)
 // Full paths
 // ============================================================================
 
-int GetFullPath(const char *path, char *buffer, size_t size)
+int GetFullSystemPath(const char *sys, char *buffer, size_t size)
 {
     if (size == 0) return 0;
     buffer[0] = 0;
-    char sys[LV_PATH_SIZE];
-    if (!ToSystemPath(path ? path : "", sys, sizeof sys, 1)) return 0;
     if (std::strncmp(sys, ":::chunk", 8) == 0) {
         size_t n = std::strlen(sys);
         if (n >= size) return 0;
@@ -199,6 +197,14 @@ int GetFullPath(const char *path, char *buffer, size_t size)
     if (out.size() >= size) return 0;
     std::memcpy(buffer, out.c_str(), out.size() + 1);
     return 1;
+}
+
+int GetFullPath(const char *path, char *buffer, size_t size)
+{
+    if (size) buffer[0] = 0;
+    char sys[LV_PATH_SIZE];
+    if (!ToSystemPath(path ? path : "", sys, sizeof sys, 1)) return 0;
+    return GetFullSystemPath(sys, buffer, size);
 }
 
 // ============================================================================
