@@ -1,0 +1,679 @@
+// lvlink.cpp - the link tool: makes applet containers ("LVA", raw or "LVZ"-packed) from
+// a compiled chunk and its records, and links an executable by copying the runtime,
+// patching its link marker and appending the plug-in blocks, the applet and its icons.
+//
+// Dependencies: zlib (compress2), the C++ standard library. Deliberately shares no code
+// with the runtime's reader (runtime/container.cpp), so that the two check each other.
+// Limits: containers are built in memory; sizes and offsets are 32-bit as stored.
+//
+//   lvlink applet CHUNK -o OUT [options]     (see Usage() below)
+//   lvlink link RUNTIME APPLET -o OUT [options]
+#include <zlib.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+typedef std::vector<uint8_t> lvBytes;
+
+// ---- Errors and input --------------------------------------------------------------
+
+struct lvLinkError {
+    std::string message;    // printed after "lvlink: "
+};
+
+[[noreturn]] void Fail(const std::string &message)
+{
+    throw lvLinkError{message};
+}
+
+lvBytes ReadWholeFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) Fail("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    std::string text = s.str();
+    if (text.size() > 0xFFFFFFF0u) Fail(path + " is larger than a container can hold");
+    return lvBytes(text.begin(), text.end());
+}
+
+void WriteWholeFile(const std::string &path, const lvBytes &bytes, bool executable)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) Fail("cannot write " + path);
+    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    out.close();
+    if (!out) Fail("cannot write " + path);
+    if (executable && chmod(path.c_str(), 0755) != 0) Fail("cannot make " + path + " executable");
+}
+
+long long ParseInteger(const std::string &text, const char *what)
+{
+    long long value = 0;
+    const char *b = text.data(), *e = text.data() + text.size();
+    int base = 10;
+    bool negative = false;
+    if (b < e && *b == '-') {
+        negative = true;
+        b++;
+    }
+    if (e - b > 2 && b[0] == '0' && (b[1] == 'x' || b[1] == 'X')) {
+        b += 2;
+        base = 16;
+    }
+    auto r = std::from_chars(b, e, value, base);
+    if (r.ec != std::errc() || r.ptr != e || b == e) Fail(std::string("bad ") + what + ": " + text);
+    return negative ? -value : value;
+}
+
+double ParseNumber(const std::string &text, const char *what)
+{
+    double value = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || text.empty())
+        Fail(std::string("bad ") + what + ": " + text);
+    return value;
+}
+
+// Splits "a<sep>b" at the first sep; fails when sep is missing.
+std::pair<std::string, std::string> SplitAt(const std::string &text, char sep, const char *what)
+{
+    size_t at = text.find(sep);
+    if (at == std::string::npos || at == 0) Fail(std::string("expected ") + what + ", got: " + text);
+    return {text.substr(0, at), text.substr(at + 1)};
+}
+
+std::vector<std::string> SplitAll(const std::string &text, char sep)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find(sep, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+std::string BaseName(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ---- Writing big-endian data --------------------------------------------------------
+
+void Put8(lvBytes &out, uint32_t v) { out.push_back(uint8_t(v)); }
+void Put16(lvBytes &out, uint32_t v)
+{
+    out.push_back(uint8_t(v >> 8));
+    out.push_back(uint8_t(v));
+}
+void Put32(lvBytes &out, uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(v >> shift));
+}
+void PutDouble(lvBytes &out, double d)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    Put32(out, uint32_t(bits >> 32));
+    Put32(out, uint32_t(bits));
+}
+void PutBytes(lvBytes &out, const lvBytes &data) { out.insert(out.end(), data.begin(), data.end()); }
+void PutText(lvBytes &out, const std::string &s, size_t maxBytes, const char *what)
+{
+    if (s.size() > maxBytes) Fail(std::string(what) + " is longer than " + std::to_string(maxBytes) + " bytes: " + s);
+    if (s.find('\0') != std::string::npos) Fail(std::string(what) + " holds a NUL byte");
+    out.insert(out.end(), s.begin(), s.end());
+    out.push_back(0);
+}
+void Set32(lvBytes &out, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++) out[at + i] = uint8_t(v >> (24 - 8 * i));
+}
+
+// ---- Packing --------------------------------------------------------------------------
+
+// A packed stream: the magic, the big-endian unpacked size, a zlib stream.
+lvBytes PackStream(const char magic[4], const lvBytes &data)
+{
+    uLongf bound = compressBound(uLong(data.size()));
+    lvBytes packed(8 + bound);
+    std::memcpy(packed.data(), magic, 4);
+    Set32(packed, 4, uint32_t(data.size()));
+    if (compress2(packed.data() + 8, &bound, data.data(), uLong(data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
+        Fail("zlib could not pack the data");
+    packed.resize(8 + bound);
+    return packed;
+}
+
+// ---- The container --------------------------------------------------------------------
+
+struct lvLinkedObjectSpec {
+    int type;               // object type
+    uint32_t identifier;    // script identifier
+    std::string name;       // file name, may be empty
+    std::string dataPath;   // embedded data file, or empty
+};
+
+struct lvIconSpec {
+    int width, height;      // pixels
+    int flags;              // bit 0 selected set, bit 1 default
+    std::string path;       // image file
+};
+
+struct lvAppletSpec {
+    std::string chunkPath;      // compiled main chunk
+    std::string output;         // container file
+    std::string labelsPath;     // label map, or empty
+    std::string lineMapPath;    // line map, or empty
+    bool hideLineMap = false;   // store the line map complemented
+    int major = 11, minor = 0;  // format version
+    uint32_t flags = 0;         // applet flags word
+    int encoding = 1;           // 1 UTF-8, 0 ISO-8859-1
+    std::vector<std::string> required;      // required plug-ins
+    std::vector<std::pair<int, std::string>> strings;    // {tag, text}
+    std::vector<std::pair<std::string, double>> numberConstants;
+    std::vector<std::pair<std::string, std::string>> stringConstants;
+    std::vector<std::pair<std::string, std::string>> files;     // inline data
+    std::vector<std::pair<std::string, std::string>> blockFiles; // data in a skipped block
+    std::vector<lvLinkedObjectSpec> objects;
+    std::vector<lvIconSpec> icons;
+    lvBytes displayRecords;     // display records in command-line order
+    bool pack = false;          // "LVZ" packing
+};
+
+// Label map: one "name index" pair a line; blank lines and lines starting '#' are skipped.
+void PutLabels(lvBytes &out, const std::string &path)
+{
+    std::ifstream in(path);
+    if (!in) Fail("cannot read " + path);
+    std::vector<std::pair<std::string, long long>> labels;
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        lineNo++;
+        std::istringstream fields(line);
+        std::string name, index, extra;
+        if (!(fields >> name) || name[0] == '#') continue;
+        if (!(fields >> index) || (fields >> extra))
+            Fail(path + ":" + std::to_string(lineNo) + ": expected \"name index\"");
+        labels.push_back({name, ParseInteger(index, "label index")});
+    }
+    Put8(out, 9);
+    Put32(out, uint32_t(labels.size()));
+    for (auto &l : labels) {
+        Put32(out, uint32_t(l.second));
+        PutText(out, l.first, 1023, "label name");
+    }
+}
+
+void PutComplemented(lvBytes &out, const std::string &s)
+{
+    if (s.size() > 1023) Fail("line map name too long: " + s);
+    for (unsigned char c : s) {
+        if (c == 0) Fail("line map name holds a NUL byte");
+        out.push_back(uint8_t(~c));
+    }
+    out.push_back(0xFF);
+}
+
+// Line map: "first last sourceLine sourceFile [chunkName]" a line.
+void PutLineMap(lvBytes &out, const std::string &path, bool hide)
+{
+    std::ifstream in(path);
+    if (!in) Fail("cannot read " + path);
+    struct Entry { uint32_t first, last, source; std::string file, chunk; };
+    std::vector<Entry> entries;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string a, b, c, file, chunk;
+        if (!(f >> a) || a[0] == '#') continue;
+        if (!(f >> b >> c >> file)) Fail(path + ": expected \"first last sourceLine file [chunk]\"");
+        f >> chunk;
+        entries.push_back({uint32_t(ParseInteger(a, "line")), uint32_t(ParseInteger(b, "line")),
+                           uint32_t(ParseInteger(c, "line")), file, chunk});
+    }
+    Put8(out, hide ? 33 : 27);
+    Put32(out, uint32_t(entries.size()));
+    for (auto &e : entries) {
+        Put32(out, e.first);
+        Put32(out, e.last);
+        Put32(out, e.source);
+        if (hide) {
+            PutComplemented(out, e.file);
+            PutComplemented(out, e.chunk);
+        } else {
+            PutText(out, e.file, 1023, "source file name");
+            PutText(out, e.chunk, 1023, "chunk name");
+        }
+    }
+}
+
+bool TypeHasTail(int type)
+{
+    for (int t : {0, 1, 2, 7, 10, 13, 16, 18, 20, 21})
+        if (t == type) return true;
+    return false;
+}
+
+lvBytes BuildContainer(const lvAppletSpec &spec)
+{
+    lvBytes out = {'L', 'V', 'A', 0};
+    // The header probe reads these four records at fixed positions.
+    Put8(out, 10);
+    Put8(out, uint32_t(spec.major));
+    Put8(out, uint32_t(spec.minor));
+    Put8(out, 36);
+    Put32(out, spec.flags);
+    Put8(out, 35);
+    Put8(out, uint32_t(spec.encoding));
+    Put8(out, 38);
+    for (auto &name : spec.required) {
+        if (name.empty()) Fail("empty plug-in name");
+        PutText(out, name, 63, "plug-in name");
+    }
+    Put8(out, 0);
+
+    for (auto &s : spec.strings) {
+        Put8(out, uint32_t(s.first));
+        PutText(out, s.second, 255, "applet string");
+    }
+    if (!spec.labelsPath.empty()) PutLabels(out, spec.labelsPath);
+    if (!spec.lineMapPath.empty()) PutLineMap(out, spec.lineMapPath, spec.hideLineMap);
+    if (!spec.numberConstants.empty() || !spec.stringConstants.empty()) {
+        Put8(out, 31);
+        for (auto &k : spec.numberConstants) {
+            PutText(out, k.first, 255, "constant name");
+            Put8(out, 0);
+            PutDouble(out, k.second);
+        }
+        for (auto &k : spec.stringConstants) {
+            PutText(out, k.first, 255, "constant name");
+            Put8(out, 1);
+            PutText(out, k.second, 65535, "constant value");
+        }
+        Put8(out, 0);
+    }
+    PutBytes(out, spec.displayRecords);
+
+    // Data that records point at lies in one skipped record: block files, object names
+    // and embedded object data. Offsets count from the container's start.
+    struct Placed { uint32_t offset, size; };
+    std::vector<Placed> blockFiles, objectNames, objectData;
+    if (!spec.blockFiles.empty() || !spec.objects.empty()) {
+        Put8(out, 0);
+        size_t lengthAt = out.size();
+        Put32(out, 0);
+        for (auto &f : spec.blockFiles) {
+            lvBytes data = ReadWholeFile(f.second);
+            blockFiles.push_back({uint32_t(out.size()), uint32_t(data.size())});
+            PutBytes(out, data);
+        }
+        for (auto &o : spec.objects) {
+            objectNames.push_back({uint32_t(out.size()), uint32_t(o.name.size())});
+            out.insert(out.end(), o.name.begin(), o.name.end());
+            lvBytes data;
+            if (!o.dataPath.empty()) data = ReadWholeFile(o.dataPath);
+            objectData.push_back({uint32_t(out.size()), uint32_t(data.size())});
+            PutBytes(out, data);
+        }
+        Set32(out, lengthAt, uint32_t(out.size() - lengthAt - 4));
+    }
+    if (!spec.files.empty() || !spec.blockFiles.empty()) {
+        Put8(out, 26);
+        Put32(out, uint32_t(spec.files.size() + spec.blockFiles.size()));
+        Put32(out, 0);
+        for (auto &f : spec.files) {
+            PutText(out, f.first, 1023, "linked file name");
+            lvBytes data = ReadWholeFile(f.second);
+            if (data.size() >= 0xFFFFFFFEu) Fail(f.second + " is too large to link");
+            Put32(out, uint32_t(data.size()));
+            PutBytes(out, data);
+        }
+        for (size_t i = 0; i < spec.blockFiles.size(); i++) {
+            PutText(out, spec.blockFiles[i].first, 1023, "linked file name");
+            Put32(out, 0xFFFFFFFFu);
+            Put32(out, blockFiles[i].size);
+            Put32(out, blockFiles[i].offset);
+        }
+    }
+    if (!spec.objects.empty()) {
+        Put8(out, 2);
+        Put32(out, uint32_t(spec.objects.size()));
+        for (size_t i = 0; i < spec.objects.size(); i++) {
+            const lvLinkedObjectSpec &o = spec.objects[i];
+            Put8(out, uint32_t(o.type));
+            Put32(out, o.identifier);
+            Put32(out, objectNames[i].offset);
+            Put32(out, objectNames[i].size);
+            Put32(out, objectData[i].offset);
+            Put32(out, objectData[i].size);
+            Put32(out, 0);  // option value
+            Put32(out, 0);  // option flags
+            Put32(out, 0);  // source line
+            if (spec.major >= 6) {
+                Put16(out, 0);  // loader
+                Put16(out, 0);  // adapter
+            }
+            if (spec.major >= 10 || (o.type == 12 && spec.major >= 6)) Put32(out, 0);  // user tags
+        }
+    }
+    lvBytes chunk = ReadWholeFile(spec.chunkPath);
+    Put8(out, 1);
+    Put32(out, uint32_t(chunk.size()));
+    PutBytes(out, chunk);
+    return out;
+}
+
+lvBytes BuildIconBlock(const std::vector<lvIconSpec> &icons)
+{
+    lvBytes out;
+    if (icons.empty()) return out;
+    out.push_back('I');
+    Put16(out, 0);
+    for (auto &icon : icons) {
+        lvBytes data = ReadWholeFile(icon.path);
+        Put16(out, uint32_t(icon.width));
+        Put16(out, uint32_t(icon.height));
+        Put8(out, uint32_t(icon.flags));
+        Put32(out, uint32_t(data.size()));
+        PutBytes(out, data);
+    }
+    Put16(out, 0);
+    return out;
+}
+
+// ---- Command line: applet -----------------------------------------------------------
+
+// Display record options: {option, tag} of the one-byte style switches.
+const struct { const char *option; int tag; } StyleSwitches[] = {
+    {"--borderless", 18}, {"--fixed", 19}, {"--sizeable", 20},
+    {"--hide-pointer", 24}, {"--no-mode-switch", 25}, {"--no-hide", 30},
+};
+// Applet strings: {option, tag}.
+const struct { const char *option; int tag; } StringOptions[] = {
+    {"--title", 11}, {"--version", 12}, {"--copyright", 13},
+    {"--author", 14}, {"--description", 15}, {"--identifier", 34},
+};
+
+void Usage()
+{
+    std::fputs(
+        "usage: lvlink applet CHUNK -o OUT.lva [options]\n"
+        "  -l, --labels FILE        label map (\"name index\" lines, from lvasm -l)\n"
+        "  --line-map FILE          \"first last sourceLine sourceFile [chunk]\" lines\n"
+        "  --hide-line-map          store the line map obscured\n"
+        "  --format MAJOR.MINOR     container format version (default 11.0)\n"
+        "  --flags N                applet flags word\n"
+        "  --encoding utf8|latin1   text encoding of the applet (default utf8)\n"
+        "  --require NAME           required plug-in (repeatable)\n"
+        "  --title/--version/--copyright/--author/--description/--identifier TEXT\n"
+        "  --constant NAME=NUMBER, --string-constant NAME=TEXT\n"
+        "  --file NAME=PATH         link a file (data inline)\n"
+        "  --block-file NAME=PATH   link a file whose data lies in a data block\n"
+        "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields)\n"
+        "  --display-size WxH, --display-title TEXT, --display-pos X,Y, --display-color N\n"
+        "  --borderless --fixed --sizeable --hide-pointer --no-mode-switch --no-hide\n"
+        "  --scale layer|auto:W:H[:smooth], --no-display-overrides\n"
+        "  --icon WxH[:selected][:default]=PATH\n"
+        "  --pack                   pack the container (\"LVZ\")\n"
+        "  --unpack-to-file         pack, and have the runtime unpack to a temporary file\n"
+        "usage: lvlink link RUNTIME APPLET -o OUT [options]\n"
+        "  --plugin PATH            append a plug-in (repeatable)\n"
+        "  --library PATH           append an extension library (repeatable)\n"
+        "  --pack-plugins           pack plug-in payloads\n"
+        "  --version-line TEXT      version line of the linked program\n",
+        stderr);
+}
+
+int RunApplet(std::vector<std::string> args)
+{
+    lvAppletSpec spec;
+    size_t i = 0;
+    auto value = [&](const std::string &option) -> std::string {
+        if (i + 1 >= args.size()) Fail(option + " needs a value");
+        return args[++i];
+    };
+    for (; i < args.size(); i++) {
+        const std::string &a = args[i];
+        if (a == "-o") spec.output = value(a);
+        else if (a == "-l" || a == "--labels") spec.labelsPath = value(a);
+        else if (a == "--line-map") spec.lineMapPath = value(a);
+        else if (a == "--hide-line-map") spec.hideLineMap = true;
+        else if (a == "--format") {
+            auto v = SplitAt(value(a), '.', "MAJOR.MINOR");
+            spec.major = int(ParseInteger(v.first, "format"));
+            spec.minor = int(ParseInteger(v.second, "format"));
+            if (spec.major < 0 || spec.major > 255 || spec.minor < 0 || spec.minor > 255)
+                Fail("format out of range");
+        } else if (a == "--flags") spec.flags = uint32_t(ParseInteger(value(a), "flags"));
+        else if (a == "--encoding") {
+            std::string e = value(a);
+            if (e == "utf8") spec.encoding = 1;
+            else if (e == "latin1") spec.encoding = 0;
+            else Fail("encoding must be utf8 or latin1");
+        } else if (a == "--require") spec.required.push_back(value(a));
+        else if (a == "--constant") {
+            auto v = SplitAt(value(a), '=', "NAME=NUMBER");
+            spec.numberConstants.push_back({v.first, ParseNumber(v.second, "constant")});
+        } else if (a == "--string-constant") {
+            spec.stringConstants.push_back(SplitAt(value(a), '=', "NAME=TEXT"));
+        } else if (a == "--file") spec.files.push_back(SplitAt(value(a), '=', "NAME=PATH"));
+        else if (a == "--block-file") spec.blockFiles.push_back(SplitAt(value(a), '=', "NAME=PATH"));
+        else if (a == "--object") {
+            std::vector<std::string> f = SplitAll(value(a), ':');
+            if (f.size() < 3 || f.size() > 4) Fail("expected TYPE:ID:NAME[:PATH]");
+            lvLinkedObjectSpec o;
+            o.type = int(ParseInteger(f[0], "object type"));
+            if (o.type < 0 || o.type > 255 || TypeHasTail(o.type) || o.type == 5)
+                Fail("object type " + f[0] + " needs fields lvlink does not write");
+            o.identifier = uint32_t(ParseInteger(f[1], "object id"));
+            o.name = f[2];
+            if (f.size() == 4) o.dataPath = f[3];
+            spec.objects.push_back(o);
+        } else if (a == "--display-size") {
+            auto v = SplitAt(value(a), 'x', "WxH");
+            Put8(spec.displayRecords, 3);
+            Put16(spec.displayRecords, uint32_t(ParseInteger(v.first, "width")));
+            Put16(spec.displayRecords, uint32_t(ParseInteger(v.second, "height")));
+        } else if (a == "--display-title") {
+            std::string t = value(a);
+            if (t.size() > 255) Fail("display title longer than 255 bytes");
+            Put8(spec.displayRecords, 4);
+            Put16(spec.displayRecords, uint32_t(t.size()));
+            spec.displayRecords.insert(spec.displayRecords.end(), t.begin(), t.end());
+        } else if (a == "--display-pos") {
+            auto v = SplitAt(value(a), ',', "X,Y");
+            Put8(spec.displayRecords, 6);
+            Put32(spec.displayRecords, uint32_t(ParseInteger(v.first, "x")));
+            Put32(spec.displayRecords, uint32_t(ParseInteger(v.second, "y")));
+        } else if (a == "--display-color") {
+            Put8(spec.displayRecords, 5);
+            Put32(spec.displayRecords, uint32_t(ParseInteger(value(a), "colour")));
+        } else if (a == "--scale") {
+            std::vector<std::string> f = SplitAll(value(a), ':');
+            if (f.size() < 3 || f.size() > 4 || (f[0] != "layer" && f[0] != "auto") ||
+                (f.size() == 4 && f[3] != "smooth"))
+                Fail("expected layer|auto:W:H[:smooth]");
+            Put8(spec.displayRecords, 28);
+            Put8(spec.displayRecords, f[0] == "layer");
+            Put32(spec.displayRecords, uint32_t(ParseInteger(f[1], "scale width")));
+            Put32(spec.displayRecords, uint32_t(ParseInteger(f[2], "scale height")));
+            Put8(spec.displayRecords, f.size() == 4);
+        } else if (a == "--no-display-overrides") Put8(spec.displayRecords, 29);
+        else if (a == "--icon") {
+            auto v = SplitAt(value(a), '=', "WxH[:selected][:default]=PATH");
+            std::vector<std::string> f = SplitAll(v.first, ':');
+            auto wh = SplitAt(f[0], 'x', "WxH");
+            lvIconSpec icon{int(ParseInteger(wh.first, "icon width")),
+                            int(ParseInteger(wh.second, "icon height")), 0, v.second};
+            if (icon.width <= 0 || icon.width > 65535 || icon.height < 0 || icon.height > 65535)
+                Fail("icon size out of range");
+            for (size_t k = 1; k < f.size(); k++) {
+                if (f[k] == "selected") icon.flags |= 1;
+                else if (f[k] == "default") icon.flags |= 2;
+                else Fail("unknown icon flag " + f[k]);
+            }
+            spec.icons.push_back(icon);
+        } else if (a == "--pack") spec.pack = true;
+        else if (a == "--unpack-to-file") {
+            spec.pack = true;
+            spec.flags |= 0x400;
+        } else {
+            bool known = false;
+            for (auto &s : StyleSwitches)
+                if (a == s.option) {
+                    Put8(spec.displayRecords, uint32_t(s.tag));
+                    Put8(spec.displayRecords, 1);
+                    known = true;
+                }
+            for (auto &s : StringOptions)
+                if (a == s.option) {
+                    spec.strings.push_back({s.tag, value(a)});
+                    known = true;
+                }
+            if (!known) {
+                if (!a.empty() && a[0] == '-') Fail("unknown option " + a);
+                if (!spec.chunkPath.empty()) Fail("more than one chunk given: " + a);
+                spec.chunkPath = a;
+            }
+        }
+    }
+    if (spec.chunkPath.empty() || spec.output.empty()) {
+        Usage();
+        return 2;
+    }
+    lvBytes container = BuildContainer(spec);
+    lvBytes icons = BuildIconBlock(spec.icons);
+    lvBytes file = spec.pack ? PackStream("LVZ", container) : container;
+    // Icons follow the bytecode record inside a raw container and the packed stream
+    // outside a packed one: either way they come right after what was written.
+    PutBytes(file, icons);
+    WriteWholeFile(spec.output, file, false);
+    return 0;
+}
+
+// ---- Command line: link -------------------------------------------------------------
+
+// The bytes of an unlinked marker up to its version line.
+lvBytes MarkerPattern()
+{
+    lvBytes p(32, 0);
+    const char *text = "Kelmart Dunvaley Entertainment";
+    std::memcpy(p.data(), text, std::strlen(text));
+    for (uint8_t b : {0xDE, 0xAD, 0xC0, 0xDE, 0xC0, 0xDE, 0xCA, 0xFE, 0xC0, 0xCA, 0xC0, 0x1A})
+        p.push_back(b);
+    return p;
+}
+
+void PutPluginBlock(lvBytes &out, const char magic[4], const std::vector<std::string> &paths,
+                    bool pack)
+{
+    if (paths.empty()) return;
+    out.insert(out.end(), magic, magic + 4);
+    Put32(out, pack ? 1 : 0);
+    for (auto &path : paths) {
+        std::string name = BaseName(path);
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && dot > 0) name.resize(dot);
+        PutText(out, name, 255, "plug-in name");
+        lvBytes data = ReadWholeFile(path);
+        lvBytes payload = pack ? PackStream("PLPK", data) : data;
+        Put32(out, uint32_t(payload.size()));
+        PutBytes(out, payload);
+    }
+    Put8(out, 0);
+}
+
+int RunLink(std::vector<std::string> args)
+{
+    std::string output, runtimePath, appletPath, versionLine;
+    std::vector<std::string> plugins, libraries;
+    bool packPlugins = false, haveVersionLine = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string &a = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) Fail(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "-o") output = value();
+        else if (a == "--plugin") plugins.push_back(value());
+        else if (a == "--library") libraries.push_back(value());
+        else if (a == "--pack-plugins") packPlugins = true;
+        else if (a == "--version-line") {
+            versionLine = value();
+            haveVersionLine = true;
+        } else if (!a.empty() && a[0] == '-') Fail("unknown option " + a);
+        else if (runtimePath.empty()) runtimePath = a;
+        else if (appletPath.empty()) appletPath = a;
+        else Fail("unexpected argument " + a);
+    }
+    if (output.empty() || runtimePath.empty() || appletPath.empty()) {
+        Usage();
+        return 2;
+    }
+    lvBytes image = ReadWholeFile(runtimePath);
+    lvBytes applet = ReadWholeFile(appletPath);
+    if (applet.size() < 4 || (std::memcmp(applet.data(), "LVA", 4) != 0 &&
+                              std::memcmp(applet.data(), "LVZ", 4) != 0))
+        Fail(appletPath + " is no applet container");
+    lvBytes pattern = MarkerPattern();
+    std::vector<size_t> hits;
+    for (size_t at = 0; at + 108 <= image.size(); at++) {
+        if (image[at] == pattern[0] && std::memcmp(&image[at], pattern.data(), pattern.size()) == 0)
+            hits.push_back(at);
+    }
+    if (hits.empty()) Fail(runtimePath + " holds no unlinked link marker (not a runtime, or already linked)");
+    if (hits.size() > 1) Fail(runtimePath + " holds " + std::to_string(hits.size()) + " link markers");
+    if (image.size() > 0xFFFFFFFFu) Fail(runtimePath + " is too large to link");
+    size_t marker = hits[0];
+    Set32(image, marker + 32, uint32_t(image.size()));
+    if (!haveVersionLine) versionLine = "$VER: " + BaseName(output);
+    if (versionLine.size() > 63) Fail("version line longer than 63 bytes");
+    std::memset(&image[marker + 44], 0, 64);
+    std::memcpy(&image[marker + 44], versionLine.data(), versionLine.size());
+    PutPluginBlock(image, "LVL!", libraries, packPlugins);
+    PutPluginBlock(image, "LVP!", plugins, packPlugins);
+    PutBytes(image, applet);
+    WriteWholeFile(output, image, true);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        Usage();
+        return 2;
+    }
+    std::string mode = args[0];
+    args.erase(args.begin());
+    try {
+        if (mode == "applet") return RunApplet(args);
+        if (mode == "link") return RunLink(args);
+        Usage();
+        return 2;
+    } catch (const lvLinkError &e) {
+        std::fprintf(stderr, "lvlink: %s\n", e.message.c_str());
+        return 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "lvlink: %s\n", e.what());
+        return 1;
+    }
+}
