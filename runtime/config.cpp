@@ -5,6 +5,7 @@
 // Limits: keys of the ".ini" file have at most 127 characters; search-path
 // lines at most 1023 (the rest forms the next line).
 #include "runtime/config.h"
+#include "runtime/encoding.h"
 #include "runtime/lverrors.h"
 #include "runtime/vdir.h"
 
@@ -234,41 +235,6 @@ int ParseCommandLine(lvRuntimeConfig *config, lvOptionSlots *slots, int recognis
 // ".ini" file
 // ============================================================================
 
-// Local UTF-8 check and ISO-8859-1 conversion: the seam where the encoding
-// functions of the runtime (ValidateUtf8, Latin1ToUtf8) take over once they land.
-static bool TextIsUtf8(const unsigned char *s, size_t n)
-{
-    for (size_t i = 0; i < n;) {
-        unsigned c = s[i];
-        size_t more = c < 0x80 ? 0 : (c >= 0xC2 && c <= 0xDF) ? 1 : (c >= 0xE0 && c <= 0xEF) ? 2
-                                                            : (c >= 0xF0 && c <= 0xF4) ? 3 : 99;
-        if (more == 99 || i + more >= n + (more ? 0 : 1)) return false;
-        for (size_t k = 1; k <= more; k++)
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        if (more == 2 && ((c == 0xE0 && s[i + 1] < 0xA0) || (c == 0xED && s[i + 1] > 0x9F))) return false;
-        if (more == 3 && ((c == 0xF0 && s[i + 1] < 0x90) || (c == 0xF4 && s[i + 1] > 0x8F))) return false;
-        i += more + 1;
-    }
-    return true;
-}
-
-static char *Latin1ToUtf8Block(const unsigned char *s, size_t n)
-{
-    char *out = (char *)AllocMemory(n * 2 + 1, 0);
-    if (!out) return nullptr;
-    size_t j = 0;
-    for (size_t i = 0; i < n; i++) {
-        if (s[i] < 0x80) {
-            out[j++] = (char)s[i];
-        } else {
-            out[j++] = (char)(0xC0 | (s[i] >> 6));
-            out[j++] = (char)(0x80 | (s[i] & 0x3F));
-        }
-    }
-    out[j] = 0;
-    return out;
-}
-
 static bool IsBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -361,15 +327,18 @@ int ReadIniFile(lvOptionSlots *slots, lvRuntimeConfig *config, char **textOut)
     CloseVFile(f);
     if (result) return result;
     size_t skip = (length >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) ? 3 : 0;
+    // Text that is not UTF-8 was written as ISO-8859-1.
+    const char *body = (const char *)data + skip;
+    size_t bodyLength = (size_t)length - skip;
     char *text;
-    if (TextIsUtf8(data + skip, (size_t)length - skip) && !std::memchr(data + skip, 0, (size_t)length - skip)) {
-        text = (char *)AllocMemory((size_t)length - skip + 1, 0);
+    if (bodyLength == 0 || (ValidateUtf8(body, bodyLength, nullptr) && !std::memchr(body, 0, bodyLength))) {
+        text = (char *)AllocMemory(bodyLength + 1, 0);
         if (text) {
-            std::memcpy(text, data + skip, (size_t)length - skip);
-            text[length - skip] = 0;
+            std::memcpy(text, body, bodyLength);
+            text[bodyLength] = 0;
         }
     } else {
-        text = Latin1ToUtf8Block(data + skip, (size_t)length - skip);
+        text = Latin1ToUtf8(body, bodyLength);
     }
     FreeMemory(data);
     if (!text) return ERR_TEXTCONVERT;

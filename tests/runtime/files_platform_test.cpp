@@ -233,17 +233,17 @@ TEST(PlatformFiles, Latin1NamesReachUtf8Files)
     ScratchDir dir;
     dir.Write("caf\xC3\xA9.txt", "latte");
     std::string latin1 = dir.path + "/caf\xE9.txt";
-    SetPathEncodingLatin1(1);
+    SetScriptEncoding(0);
     lvOsFile *f = OpenOsFile(latin1.c_str(), LVOS_OPEN_READ);
-    SetPathEncodingLatin1(0);
+    SetScriptEncoding(1);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(std::string(f->name), dir.Join("caf\xC3\xA9.txt")); // converted once, not twice
     EXPECT_EQ(GetOsFileSize(f), 5);
     CloseOsFile(f);
     // A forced UTF-8 name is taken as it is.
-    SetPathEncodingLatin1(1);
+    SetScriptEncoding(0);
     f = OpenOsFile(dir.Join("caf\xC3\xA9.txt").c_str(), LVOS_OPEN_READ | LVOS_OPEN_UTF8);
-    SetPathEncodingLatin1(0);
+    SetScriptEncoding(1);
     ASSERT_NE(f, nullptr);
     CloseOsFile(f);
 }

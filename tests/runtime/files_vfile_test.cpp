@@ -1,6 +1,7 @@
 // Tests of the virtual file layer: one set of operations over every kind of
 // storage, nested in one another; memory files; names; adapters.
 #include "files_fixture.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/vdir.h"
 #include "runtime/vfile.h"
@@ -615,7 +616,11 @@ TEST(WholeFiles, ReadAllAndCopy)
     EXPECT_EQ(0, std::memcmp(buf, data.data(), 40000));
     for (int i = 0; i < 8; i++) EXPECT_EQ(buf[40000 + i], 0);
     FreeMemory(buf);
-    EXPECT_EQ(ReadVFileAll(nullptr, dir.Join("no").c_str(), 0, nullptr, nullptr, 0, &buf, &len), ERR_READFILE);
+    EXPECT_EQ(ReadVFileAll(nullptr, dir.Join("missing-input.bin").c_str(), 0, nullptr, nullptr, 0, &buf, &len),
+              ERR_READFILE);
+    char message[1024];
+    GetErrorText(ERR_READFILE, message, sizeof message);
+    EXPECT_NE(std::strstr(message, "missing-input.bin"), nullptr) << message; // the name fills the message
 
     std::string range = Chunk("r.bin", nullptr, 1000, 5000, 0, path);
     ASSERT_EQ(CopyVFileData(nullptr, range.c_str(), nullptr, nullptr, dir.Join("copy.bin").c_str()), 0);
