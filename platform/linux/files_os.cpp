@@ -156,7 +156,7 @@ lvOsFile *OpenOsFile(const char *name, int flags)
 
     char sys[LV_PATH_SIZE];
     if (!ToSystemPath(name, sys, sizeof sys, !(flags & LVOS_OPEN_UTF8)) || !sys[0] ||
-        !GetFullPath(sys, file->name, sizeof file->name)) {
+        !GetFullSystemPath(sys, file->name, sizeof file->name)) {
         FreeMemory(file);
         return nullptr;
     }
