@@ -1,12 +1,13 @@
 // strings_engine.cpp - text operations of the string library (see strings_engine.h).
 // Dependencies: libs/textchars.h (decoding, classes, case, number literals);
-// the C library's formatting, always in the C locale, and its collation in the
-// user's locale, each through a locale_t made once (no global setlocale).
+// runtime/encoding.h (collation); the C library's formatting, always in the C
+// locale through a locale_t made once (no global setlocale).
 // Limits: one FormatStr conversion gives at most 511 bytes.
 
 #include "libs/strings_engine.h"
 
 #include "libs/textchars.h"
+#include "runtime/encoding.h"
 #include "runtime/lverrors.h"
 
 #include <charconv>
@@ -15,8 +16,6 @@
 #include <cstring>
 #include <locale.h>
 #include <new>
-#include <wchar.h>
-#include <wctype.h>
 
 // ============================================================================
 // Helpers
@@ -522,49 +521,11 @@ int ConvertTextEncoding(std::string_view s, int from, int to, std::string *out)
     return 0;
 }
 
-// The user's locale for collation, made once; falls back to the UTF-8 C locale.
-static locale_t CollationLocale()
+int CollateText(std::string_view a, std::string_view b, bool caseSensitive)
 {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        if (!l) l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
-}
-
-static bool Utf8ToWide(std::string_view s, bool fold, locale_t loc, std::wstring *out)
-{
-    if (!IsValidUtf8(s.data(), s.size(), nullptr)) return false;
-    out->clear();
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, true, &w);
-        out->push_back(wchar_t(fold ? towlower_l(wint_t(c), loc) : c));
-        i += size_t(w);
-    }
-    return true;
-}
-
-int CollateText(std::string_view a, std::string_view b, bool caseSensitive, bool runIsUtf8)
-{
-    if (runIsUtf8) {
-        locale_t loc = CollationLocale();
-        std::wstring wa, wb;
-        if (!loc || !Utf8ToWide(a, !caseSensitive, loc, &wa) || !Utf8ToWide(b, !caseSensitive, loc, &wb)) return 0;
-        int r = wcscoll_l(wa.c_str(), wb.c_str(), loc);
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    if (caseSensitive) {
-        int r = std::memcmp(a.data(), b.data(), a.size() < b.size() ? a.size() : b.size());
-        if (r == 0) r = a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    for (size_t i = 0;; i++) {
-        int ca = i < a.size() ? int(UpperChar(static_cast<unsigned char>(a[i]), false)) : 0;
-        int cb = i < b.size() ? int(UpperChar(static_cast<unsigned char>(b[i]), false)) : 0;
-        if (ca != cb || (i >= a.size() && i >= b.size())) return ca - cb;
-    }
+    // The runtime's collation reads terminated texts.
+    std::string ta(a), tb(b);
+    return CollateStrings(ta.c_str(), tb.c_str(), caseSensitive ? 1 : 0);
 }
 
 // ============================================================================

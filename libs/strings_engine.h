@@ -98,9 +98,10 @@ int TextCharIndex(std::string_view s, long long offset, bool utf8, long long *in
 int TextCharBytes(std::string_view s, long long pos, bool utf8, long long *bytes);
 // ConvertStr between ISO-8859-1 (0) and UTF-8 (1); s is read up to its first zero byte.
 int ConvertTextEncoding(std::string_view s, int from, int to, std::string *out);
-// CompareStr: by the run's encoding (not the argument's): locale collation
-// for UTF-8, byte order or the case-folded byte difference for ISO-8859-1.
-int CollateText(std::string_view a, std::string_view b, bool caseSensitive, bool runIsUtf8);
+// CompareStr: -1, 0 or 1 by the run's encoding (not the argument's): the
+// user's locale for UTF-8, byte order or case-folded bytes for ISO-8859-1.
+// Texts are compared up to a zero byte.
+int CollateText(std::string_view a, std::string_view b, bool caseSensitive);
 
 // ---- Numbers ------------------------------------------------------------------------
 // Val: the number at the start of s and the bytes it takes (0, 0 when none).
