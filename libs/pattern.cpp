@@ -360,6 +360,13 @@ static void SearchCandidates(lvMatchState *ms, const char *s, const char *p, boo
     }
 }
 
+int PatternStartOffset(const char *subject, size_t subjectLength, long long start, bool utf8, size_t *startByte)
+{
+    if (start < 0 || start > (long long)CountTextChars(subject, subjectLength, utf8)) return ERR_WRONGUSAGE;
+    *startByte = CharToByteOffset(subject, subjectLength, size_t(start), utf8);
+    return 0;
+}
+
 int FindPatternFirst(const char *subject, size_t subjectLength, const char *pattern, size_t patternLength,
                      size_t startByte, bool utf8, lvPatternResult *result)
 {

@@ -71,6 +71,9 @@ struct lvReplacement {
 };
 
 // ---- Operations ---------------------------------------------------------------
+// The byte offset of a start position in characters (utf8) or bytes; a start
+// below 0 or beyond the length is 1055 (the length itself is allowed).
+int PatternStartOffset(const char *subject, size_t subjectLength, long long start, bool utf8, size_t *startByte);
 // First match at or after startByte; a leading "^" anchors it to startByte.
 int FindPatternFirst(const char *subject, size_t subjectLength, const char *pattern, size_t patternLength,
                      size_t startByte, bool utf8, lvPatternResult *result);
