@@ -42,8 +42,8 @@ struct lvPatternResult {
     int found;              // 1 when there is a match (the rest is valid only then)
     size_t startByte;       // byte offset of the match start
     size_t endByte;         // byte offset one past the match
-    long long startIndex;   // match start in the caller's unit (characters or bytes)
-    long long lastIndex;    // index of the match's last unit (startIndex - 1 when empty)
+    long long startIndex;   // match start in the caller's unit (FindPatternFirst only)
+    long long lastIndex;    // its last unit, startIndex - 1 when empty (FindPatternFirst only)
     lvMatchState state;     // subject, mode and the captures of the match
 };
 
