@@ -9,6 +9,7 @@
 #include "libs/textchars.h"
 #include "runtime/encoding.h"
 #include "runtime/lverrors.h"
+#include "platform/lvplatform.h"
 
 #include <charconv>
 #include <cmath>
@@ -376,21 +377,15 @@ bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitiv
 // Characters
 // ============================================================================
 
-void ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
+int ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
 {
-    out->clear();
-    out->reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, utf8, &w);
-        if (utf8 && w == 1 && c >= 0x80) {
-            out->push_back(s[i]); // a stray byte stays as it is
-        } else {
-            uint32_t m = upper ? UpperChar(c, utf8) : LowerChar(c, utf8);
-            AppendCode(out, m, utf8);
-        }
-        i += size_t(w);
-    }
+    size_t length = 0;
+    char *copy = ChangeCaseCopy(s.data(), s.size(), utf8 ? LV_ENCODING_UTF8 : LV_ENCODING_LATIN1, upper ? 1 : 0,
+                                &length);
+    if (!copy) return ERR_MEM;
+    out->assign(copy, length);
+    FreeMemory(copy);
+    return 0;
 }
 
 // Byte offset of character pos when 0 <= pos < length, else 1055.

@@ -82,7 +82,8 @@ bool TextStartsWith(std::string_view s, std::string_view prefix, bool caseSensit
 bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitive, bool utf8);
 
 // ---- Characters -------------------------------------------------------------------
-void ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out);
+// LowerStr and UpperStr (1000 when memory runs out).
+int ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out);
 // Asc: 0 for an empty s.
 int TextCharCode(std::string_view s, long long pos, bool utf8, double *code);
 // Chr: code 0 gives "".
