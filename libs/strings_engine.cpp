@@ -109,6 +109,16 @@ static size_t FindFrom(std::string_view s, std::string_view sub, bool caseSensit
 }
 
 // ============================================================================
+// Settings
+// ============================================================================
+
+lvStringSettings *GetStringSettings()
+{
+    static lvStringSettings settings = {1, 0};
+    return &settings;
+}
+
+// ============================================================================
 // Validation and measures
 // ============================================================================
 

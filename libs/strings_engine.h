@@ -39,6 +39,19 @@ struct lvFormatArgs {
     int (*getString)(void *user, int index, std::string *value);      // argument as a string
 };
 
+// The string library's two settings, one instance for the run; only the
+// script thread touches them.
+struct lvStringSettings {
+    int defaultEncoding;     // default of every encoding argument: 1 UTF-8, else bytes
+    int ignoreCaseDefault;   // set by IgnoreCase: searches default to ignoring case
+};
+
+// The run's settings (starts as {1, 0}; the end of the preload and
+// SetDefaultEncoding change the encoding, IgnoreCase the flag).
+lvStringSettings *GetStringSettings();
+// An encoding argument selects characters only when it is 1 (ENCODING_UTF8).
+inline bool IsUtf8Encoding(int encoding) { return encoding == 1; }
+
 // ---- Validation and measures ------------------------------------------------------
 // 0, or 1588 when utf8 is set and s is not well-formed UTF-8.
 int CheckUtf8Argument(std::string_view s, bool utf8);
