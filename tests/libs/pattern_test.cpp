@@ -9,18 +9,13 @@
 #include <vector>
 
 // "start end cap1 cap2 ..." of the first match, "-1" without one, "E<code>" on an error.
-static std::string Direct(const std::string &s, const std::string &pat, size_t startChar = 0, bool utf8 = false)
+static std::string Direct(const std::string &s, const std::string &pat, long long startChar = 0, bool utf8 = false)
 {
-    size_t startByte = startChar;
-    if (utf8) {
-        startByte = 0;
-        for (size_t n = 0; n < startChar && startByte < s.size(); n++) {
-            startByte++;
-            while (startByte < s.size() && (static_cast<unsigned char>(s[startByte]) & 0xC0) == 0x80) startByte++;
-        }
-    }
+    size_t startByte;
+    int code = PatternStartOffset(s.data(), s.size(), (long long)startChar, utf8, &startByte);
+    if (code) return "E" + std::to_string(code);
     lvPatternResult r;
-    int code = FindPatternFirst(s.data(), s.size(), pat.data(), pat.size(), startByte, utf8, &r);
+    code = FindPatternFirst(s.data(), s.size(), pat.data(), pat.size(), startByte, utf8, &r);
     if (code) return "E" + std::to_string(code);
     if (!r.found) return "-1";
     std::string out = std::to_string(r.startIndex) + " " + std::to_string(r.lastIndex);
@@ -84,7 +79,7 @@ TEST(Pattern, FindTable)
 {
     struct {
         const char *s, *pat;
-        size_t start;
+        long long start;
         bool utf8;
         const char *want;
     } rows[] = {
@@ -96,6 +91,10 @@ TEST(Pattern, FindTable)
         {"\xc3\xa4" "bc", "c", 0, false, "3 3"},
         {"abc", "()b()", 0, false, "1 1 2 3"},
         {"abc", "", 3, false, "3 2"},           // empty match at the end
+        {"abc", "", 4, false, "E1055"},
+        {"abc", "a", -1, false, "E1055"},
+        {"\xc3\xa4" "bc", "", 3, true, "3 2"},
+        {"\xc3\xa4" "bc", "", 4, true, "E1055"},
         {"abc", "^b", 0, false, "-1"},          // anchored to the start position
         {"abc", "^b", 1, false, "1 1"},
         {"abc", "c$", 0, false, "2 2"},
