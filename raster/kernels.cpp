@@ -377,18 +377,18 @@ void MixRect32(const lvKernelJob *j) {
 #undef BODY
 }
 
-// Blend of one row: coverage 0 keeps the target, 255 takes the source word,
-// anything between lerps. Written without branches so that it vectorises.
-template <typename L>
-static inline void BlendRow(uint32_t *__restrict d, const uint32_t *__restrict s, const uint8_t *__restrict a, int n) {
-    int x = 0;
 #if defined(__SSE2__)
-    LerpX4 simd(L::Pix(1) == 1 ? 0 : 8);
+// The four-pixel part of a coverage row: source(i) gives pixels i..i+3.
+// Returns the first pixel left for the scalar tail.
+template <typename Source>
+static inline int LerpRowX4(uint32_t *__restrict d, const uint8_t *__restrict a, int n, int shift, Source source) {
+    LerpX4 simd(shift);
+    int x = 0;
     for (; x + 4 <= n; x += 4) {
         uint32_t w4;
         std::memcpy(&w4, a + x, 4);
         if (w4 == 0) continue;
-        __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + x));
+        __m128i sv = source(x);
         if (w4 == 0xFFFFFFFFu) {
             _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), sv);
             continue;
@@ -396,6 +396,18 @@ static inline void BlendRow(uint32_t *__restrict d, const uint32_t *__restrict s
         __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + x));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), simd.Mix(tv, sv, w4));
     }
+    return x;
+}
+#endif
+
+// Blend of one row: coverage 0 keeps the target, 255 takes the source word,
+// anything between lerps. Written without branches so that it vectorises.
+template <typename L>
+static inline void BlendRow(uint32_t *__restrict d, const uint32_t *__restrict s, const uint8_t *__restrict a, int n) {
+    int x = 0;
+#if defined(__SSE2__)
+    x = LerpRowX4(d, a, n, L::Pix(1) == 1 ? 0 : 8,
+                  [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)); });
 #endif
     for (; x < n; x++) {
         uint32_t w = a[x];
@@ -476,19 +488,8 @@ static inline void SolidRow(uint32_t *__restrict d, const uint8_t *__restrict a,
     int cr = (c >> 16) & 0xFF, cg = (c >> 8) & 0xFF, cb = c & 0xFF;
     int x = 0;
 #if defined(__SSE2__)
-    LerpX4 simd(L::Pix(1) == 1 ? 0 : 8);
-    __m128i sv = _mm_set1_epi32(int(pix));
-    for (; x + 4 <= n; x += 4) {
-        uint32_t w4;
-        std::memcpy(&w4, a + x, 4);
-        if (w4 == 0) continue;
-        if (w4 == 0xFFFFFFFFu) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), sv);
-            continue;
-        }
-        __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + x));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), simd.Mix(tv, sv, w4));
-    }
+    __m128i colour = _mm_set1_epi32(int(pix));
+    x = LerpRowX4(d, a, n, L::Pix(1) == 1 ? 0 : 8, [&](int) { return colour; });
 #endif
     for (; x < n; x++) {
         uint32_t w = a[x];

@@ -171,6 +171,46 @@ TEST(RowKernels, BlendThroughCoverage) {
     }
 }
 
+// Wide rows with random coverage (runs of 0 and 255 among them) in both
+// channel layouts, against the per-pixel rule.
+TEST(RowKernels, WideCoverageRowsMatchThePerPixelRule) {
+    std::mt19937 rng(3);
+    for (int format : {PIXFMT_ARGB32, PIXFMT_BGRA32, PIXFMT_RGBA32, PIXFMT_ABGR32}) {
+        for (int trial = 0; trial < 40; trial++) {
+            int w = 1 + rng() % 37;
+            std::vector<uint32_t> src(w), dst(w), want(w), solid(w), wantSolid(w);
+            std::vector<uint8_t> cov(w);
+            for (int x = 0; x < w; x++) {
+                src[x] = rng();
+                dst[x] = solid[x] = rng();
+                int k = rng() % 4;
+                cov[x] = k == 0 ? 0 : (k == 1 ? 255 : static_cast<uint8_t>(rng()));
+                if (trial % 5 == 0) cov[x] = (x / 4) % 2 ? 255 : 0;  // whole groups of 0 or 255
+            }
+            const uint32_t colour = 0x00C08040, pix = ArgbToPixel32(format, colour);
+            for (int x = 0; x < w; x++) {
+                uint32_t t = Pixel32ToArgb(format, dst[x]) & 0xFFFFFF, sc = Pixel32ToArgb(format, src[x]) & 0xFFFFFF;
+                want[x] = cov[x] == 0 ? dst[x] : cov[x] == 255 ? src[x] : ArgbToPixel32(format, LerpRgb(t, sc, cov[x]));
+                wantSolid[x] = cov[x] == 0 ? dst[x] : cov[x] == 255 ? pix : ArgbToPixel32(format, LerpRgb(t, colour, cov[x]));
+            }
+            lvKernelJob j = Job32(src.data(), dst.data(), w, w, 1);
+            j.format = format;
+            j.plane = cov.data();
+            j.planeRow = w;
+            BlendThroughCoverage32(&j);
+            ASSERT_EQ(dst, want) << "format " << format << " trial " << trial;
+            lvKernelJob c = Job32(nullptr, solid.data(), w, w, 1);
+            c.format = format;
+            c.plane = cov.data();
+            c.planeRow = w;
+            c.mode = 1;
+            c.value = colour;
+            DrawColorThroughCoverage32(&c);
+            ASSERT_EQ(solid, wantSolid) << "format " << format << " trial " << trial;
+        }
+    }
+}
+
 TEST(RowKernels, CopyAndCompositeThroughCoverage) {
     uint32_t src[3] = {1, 2, 3}, dst[3] = {7, 8, 9};
     uint8_t cov[3] = {0, 1, 255};
@@ -253,7 +293,9 @@ TEST(RowKernels, ColourThroughCoverageModes) {
         }
         DrawColorThroughCoverage32(&j);
         EXPECT_EQ(t & 0xFFFFFF, c.wantColour);
-        if (c.wantAlpha >= 0) EXPECT_EQ(a, c.wantAlpha);
+        if (c.wantAlpha >= 0) {
+            EXPECT_EQ(a, c.wantAlpha);
+        }
     }
     // Mode 3: a 16-bit coverage plane; the low byte weighs, the word sets alpha.
     uint16_t cov16[2] = {0x0180, 0x0080};
