@@ -682,6 +682,19 @@ void CombineMaskBits(const lvKernelJob *j) {
     }
 }
 
+void CombinePensIntoMask(const lvKernelJob *j) {
+    int op = j->mode;
+    uint8_t pen = static_cast<uint8_t>(j->value);
+    for (int y = 0; y < j->height; y++) {
+        const uint8_t *s = Row<uint8_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
+        uint8_t *d = static_cast<uint8_t *>(j->target) + static_cast<ptrdiff_t>(j->targetY + y) * j->targetRow;
+        for (int x = 0; x < j->width; x++) {
+            int tx = j->targetX + x;
+            PutBit(d, tx, ApplyMaskOp(op, MaskBit(d, tx), s[x] != pen));
+        }
+    }
+}
+
 void MaskToBytes(const lvKernelJob *j) {
     uint8_t v = static_cast<uint8_t>(j->value);
     for (int y = 0; y < j->height; y++) {

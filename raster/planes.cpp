@@ -307,31 +307,13 @@ void MaskFromChunkyPlane(lvBitMapHandle *chunky, int sx, int sy, lvBitMapHandle 
         FillMaskRect(mask, tx, ty, width, height, operation);
         return;
     }
-    // s = (pen != transparent pen): the same as a byte plane tested for inequality,
-    // combined by the mask-to-mask rule.
     PlaneAccess c(chunky, 0);
     PlaneAccess m(mask, 1);
     if (!c || !m || width <= 0 || height <= 0) return;
-    for (int y = 0; y < height; y++) {
-        const uint8_t *s = c.pixels + static_cast<ptrdiff_t>(sy + y) * c.rowBytes + sx;
-        uint8_t *d = m.pixels + static_cast<ptrdiff_t>(ty + y) * m.rowBytes;
-        for (int x = 0; x < width; x++) {
-            int bit = s[x] != transparentPen;
-            int px = tx + x;
-            uint8_t b = static_cast<uint8_t>(0x80 >> (px & 7));
-            int t = (d[px >> 3] & b) != 0;
-            int n = t;
-            switch (operation) {
-            case MASKVISIBLE: n = bit ? 1 : t; break;
-            case MASKINVISIBLE: n = bit ? 0 : t; break;
-            case MASKVANILLACOPY: n = bit; break;
-            case MASKXOR: n = t ^ bit; break;
-            case MASKOR: n = t | bit; break;
-            default: break;
-            }
-            d[px >> 3] = n ? (d[px >> 3] | b) : (d[px >> 3] & ~b);
-        }
-    }
+    lvKernelJob j = RectJob(c.pixels, sx, sy, c.rowBytes, m.pixels, tx, ty, m.rowBytes, width, height);
+    j.mode = operation;
+    j.value = static_cast<uint32_t>(transparentPen);
+    CombinePensIntoMask(&j);
 }
 
 void MaskFromBytePlane(lvBitMapHandle *plane, int sx, int sy, lvBitMapHandle *mask, int tx, int ty, int width,

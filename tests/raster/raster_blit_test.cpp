@@ -332,6 +332,37 @@ TEST_F(DisplayFixture, LayeredDisplaysRecompose) {
     EXPECT_EQ(PixelAt(background, 0, 0), 0u);  // the layered display's background is not drawn
 }
 
+TEST_F(DisplayFixture, RecomposingARectangle) {
+    // The picture's own pair is the display's background pair: it is copied into
+    // the shown pair, then layers and sprites are drawn over it.
+    FillRgb(background, [](int x, int y) { return OldColour(x, y); });
+    DrawBitmapToTarget(nullptr, &display, &picture, nullptr, 3, 2, 20, 4, 0);
+    for (int y = 0; y < TH; y++)
+        for (int x = 0; x < TW; x++) {
+            bool in = x >= 3 && y >= 2 && y < 6;  // cut to the picture's width
+            ASSERT_EQ(PixelAt(shown, x, y), in ? OldColour(x, y) : 0u) << x << "," << y;
+        }
+    EXPECT_EQ(rec.layerCalls, 1);
+    EXPECT_EQ(rec.spriteRedraws, 1);
+    DrawBitmapToTarget(nullptr, &display, &picture, nullptr, 0, 0, 4, 4, 1);  // no sprites
+    EXPECT_EQ(rec.spriteRedraws, 1);
+    EXPECT_EQ(rec.layerCalls, 2);
+    DrawBitmapToTarget(nullptr, &display, &picture, nullptr, 0, 0, 4, 4, 2);  // sprites only
+    EXPECT_EQ(rec.spriteRedraws, 2);
+    EXPECT_EQ(rec.layerCalls, 2);
+    DrawBitmapToTarget(nullptr, &display, &picture, nullptr, 0, 0, 4, 4, 0x20);  // background only
+    EXPECT_EQ(rec.layerCalls, 2);
+    DrawBitmapToTarget(nullptr, &display, &picture, nullptr, -1, 0, 4, 4, 0);  // negative: nothing
+    EXPECT_EQ(rec.layerCalls, 2);
+    // RefreshDisplayRect recomposes and presents the shown pair.
+    rec.toDisplay.clear();
+    RefreshDisplayRect(nullptr, 10, 8, 5, 5, 0);
+    ASSERT_EQ(rec.toDisplay.size(), 1u);
+    EXPECT_EQ(rec.toDisplay[0].rgb, shown);
+    EXPECT_EQ(rec.toDisplay[0].w, 2);
+    EXPECT_EQ(rec.toDisplay[0].h, 2);
+}
+
 TEST_F(DisplayFixture, HardwareDoubleBufferAndSprites) {
     display.hardwareDoubleBuffer = 1;
     Blit(src, nullptr, nullptr, 0, 0, BLIT_HARDWARE);
@@ -383,7 +414,9 @@ TEST_F(DisplayFixture, SelectedMaskAndAlphaOutputs) {
     Blit(src, mask, nullptr, 2, 2, 0);
     for (int y = 0; y < 8; y++)
         for (int x = 0; x < 8; x++)
-            if (x + 2 < TW && y + 2 < TH) ASSERT_EQ(BitAt(outMask, x + 2, y + 2), !MaskAt(x, y)) << x << "," << y;
+            if (x + 2 < TW && y + 2 < TH) {
+                ASSERT_EQ(BitAt(outMask, x + 2, y + 2), !MaskAt(x, y)) << x << "," << y;
+            }
     // MASKAND leaves the mask.
     RasterState.maskMode = MASKAND;
     Blit(src, nullptr, nullptr, 0, 0, 0);
@@ -432,6 +465,21 @@ TEST_F(DisplayFixture, CombinedSelectionWritesImageAndAlpha) {
         }
     FreeBitmapHandle(image);
     FreeBitmapHandle(imageAlpha);
+}
+
+TEST_F(BlitFixture, SizesPastTheBitmapsAreCut) {
+    // The caller claims a 100x100 source and target: the blit still stays inside
+    // the 8x8 source and the 12x10 target (ASan watches the memory).
+    BlitImage(nullptr, src, 0, 0, target, nullptr, nullptr, 0, 6, 4, 100, 100, 100, 100, 100, 100, 0x10, mask, nullptr,
+              nullptr, nullptr, -1, -1, -1, -1, nullptr, nullptr);
+    EXPECT_EQ(PixelAt(target, 11, 9), MaskAt(5, 5) ? (0x55000000u | SourceColour(5, 5)) : OldColour(11, 9));
+    BlitImage(nullptr, src, 0, 0, target, nullptr, nullptr, 0, 0, 0, 4, 4, 8, 8, 12, 10, 0x110, nullptr, alpha,
+              nullptr, nullptr, -1, -1, -1, -1, nullptr, nullptr);
+    lvBitMapHandle *small = AllocChunkyBitmap(3, 3, 1);
+    BlitImage(nullptr, nullptr, 0, 0, nullptr, small, palette, 8, 1, 1, 8, 8, 8, 8, 50, 50, 0x10, nullptr, nullptr,
+              pens, palette, -1, PALETTEMODE_PEN, -1, -1, nullptr, nullptr);
+    EXPECT_EQ(ByteAt(small, 2, 2), PenAt(1, 1));
+    FreeBitmapHandle(small);
 }
 
 TEST_F(BlitFixture, AdapterTargetsReleaseEveryLock) {

@@ -451,6 +451,38 @@ TEST(RowKernels, MixRect) {
     EXPECT_EQ(d3[1], 0x8F5820u);
 }
 
+TEST(RowKernels, MixOverATargetAlpha) {
+    // With a target alpha plane the mix composites: weight 128 over alpha 0
+    // gives the colour and alpha 128; weight 255 gives alpha 255.
+    uint32_t d[2] = {0x000000, 0x000000};
+    uint8_t ta[2] = {0, 0};
+    lvKernelJob j = Job32(nullptr, d, 2, 2, 1);
+    j.value = 0x00C08040;
+    j.level = 128;
+    j.targetAlpha = ta;
+    j.targetAlphaRow = 2;
+    MixRect32(&j);
+    EXPECT_EQ(d[0], 0x00C08040u);
+    EXPECT_EQ(ta[0], 128);
+    j.level = 255;
+    j.width = 1;
+    j.targetX = 1;
+    MixRect32(&j);
+    EXPECT_EQ(d[1], 0x00C08040u);
+    EXPECT_EQ(ta[1], 255);
+    // A mask source without alpha: clear bits are transparent.
+    uint32_t e[2] = {1, 1};
+    uint8_t m = 0x40;
+    lvKernelJob k = Job32(nullptr, e, 2, 2, 1);
+    k.value = 0x00ABCDEF;
+    k.level = 255;
+    k.plane = &m;
+    k.planeRow = 1;
+    MixRect32(&k);
+    EXPECT_EQ(e[0], 1u);
+    EXPECT_EQ(e[1], 0x00ABCDEFu);
+}
+
 TEST(RowKernels, BytePlaneModes) {
     // Target 100 before every case; value: low byte 7 (k), second byte 200 (h).
     struct Case {

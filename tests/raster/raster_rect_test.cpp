@@ -197,6 +197,35 @@ TEST(Rects, TransformedBounds) {
     EXPECT_EQ(pw, 5 + 65536);
 }
 
+TEST(Rects, PaletteDepthAndPens) {
+    ResetRasterModes();
+    uint32_t pal[256] = {0x000000, 0xFFFFFF};
+    lvBitMapHandle *pens = AllocChunkyBitmap(2, 2, 1);
+    lvBlitPicture picture{};
+    picture.depth = 4;
+    picture.palette = pal;
+    lvBlitDisplay display{};
+    display.target.kind = OUTPUT_DISPLAY;
+    display.picture = &picture;
+    display.shown.chunky = pens;
+    RasterState.currentDisplay = &display;
+    EXPECT_TRUE(CheckTargetDepth(1, 4));
+    EXPECT_FALSE(CheckTargetDepth(1, 5));  // a 5-bit source on a 4-bit display
+    EXPECT_TRUE(CheckTargetDepth(0, 8));   // not a palette source
+    RasterState.paletteMode = PALETTEMODE_REMAP;
+    EXPECT_TRUE(CheckTargetDepth(1, 8));
+    EXPECT_EQ(GetPenForColor(0xEEEEEE, pal, 1), 1);
+    uint32_t other[256] = {};
+    EXPECT_EQ(ChooseBlitPalette(PALETTEMODE_REMAP, other), other);
+    EXPECT_EQ(ChooseBlitPalette(PALETTEMODE_PEN, other), pal);  // the display's picture palette
+    RasterState.paletteMode = PALETTEMODE_PEN;
+    RasterState.drawPen = 7;
+    EXPECT_EQ(GetPenForColor(0xEEEEEE, pal, 1), 7);
+    RasterState.currentDisplay = nullptr;
+    ResetRasterModes();
+    FreeBitmapHandle(pens);
+}
+
 TEST(Records, Initialisers) {
     lvGradient g{};
     g.stopCount = 5;
