@@ -268,7 +268,7 @@ lvBitMapHandle *CreateAlphaBitmapFromPixels(const uint32_t *argb, int width, int
     return h;
 }
 
-lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *src) {
+void *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *src) {
     lvDisplayAdapter *a = RasterState.adapter;
     if (!a) return nullptr;
     lvBitMapTag tags[8];
@@ -304,7 +304,7 @@ lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *a
     void *video = a->AllocVideoBitMap(width, height, flags, tags);
     FreeMemory(temporary);
     if (aux) *aux = flags & 1;
-    return static_cast<lvBitMapHandle *>(video);
+    return video;
 }
 
 int ReadVideoBitmapPixels(lvBitMapHandle *video, lvBitMapHandle *target, int width, int height,

@@ -132,7 +132,11 @@ void TintRect32(const lvKernelJob *j) {
 }
 
 void CopyRect32(const lvKernelJob *j) {
-    for (int y = 0; y < j->height; y++) {
+    // Within one bitmap, a copy downwards runs bottom-up so that rows are read
+    // before they are overwritten (scrolling); memmove covers the sideways case.
+    bool upward = j->source == j->target && j->targetY > j->sourceY;
+    for (int i = 0; i < j->height; i++) {
+        int y = upward ? j->height - 1 - i : i;
         const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
         std::memmove(d, s, static_cast<size_t>(j->width) * 4);
@@ -599,7 +603,9 @@ void ScaleAlphaBytes(const lvKernelJob *j) {
 void CombineByteRows(const lvKernelJob *j) {
     int v = static_cast<int>(j->value);
     int k = v & 0xFF, h = (v >> 8) & 0xFF;
-    for (int y = 0; y < j->height; y++) {
+    bool upward = j->source == j->target && j->targetY > j->sourceY;  // see CopyRect32
+    for (int i = 0; i < j->height; i++) {
+        int y = upward ? j->height - 1 - i : i;
         const uint8_t *s = Row<uint8_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint8_t *d = Row<uint8_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
         const uint8_t *x3 = j->third ? j->third + static_cast<ptrdiff_t>(y) * j->thirdRow : nullptr;

@@ -670,7 +670,8 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             int sx = b->sourceX + x;
             if (m && !((m.pixels[sy * m.rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
             uint32_t colour;
-            if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
+            if (b->useColour) colour = b->colour;
+            else if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
             else if (pens) {
                 int pen = pens.pixels[sy * pens.rowBytes + sx];
                 if (pen == b->transparentPen) continue;
@@ -678,6 +679,7 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             } else if (rgb) colour = ReadLockPixel(&rgb.lock, sx, sy);
             else continue;
             int alpha = a ? a.pixels[sy * a.rowBytes + sx] : 255;
+            if (b->ratio > 0 && b->ratio < 255) alpha = b->ratio * alpha / 255;
             if (alpha == 0) continue;
             if (alpha < 255) colour = BlendToward(b->palette[d[x]], colour, alpha);
             else if (b->constantPen >= 0) {
@@ -838,7 +840,42 @@ int TintBitmapRect(lvBitMapHandle *bitmap, int x, int y, int width, int height, 
     return 0;
 }
 
+// Mixing onto a pen plane: the colours are blended with the pens already there.
+static int MixIntoPens(const lvMixJob *m) {
+    if (!m->targetPalette) return ERR_WRONGUSAGE;
+    lvRemapBlit r{};
+    r.sourceRgb = m->sourceRgb;
+    r.sourceChunky = m->sourcePens;
+    r.sourcePalette = (m->ownPalette && m->sourcePalette) ? m->sourcePalette : m->targetPalette;
+    r.sourceX = m->sourceX;
+    r.sourceY = m->sourceY;
+    r.mask = m->sourceMask;
+    r.alpha = m->sourceAlpha;
+    r.target = m->targetPens;
+    r.targetX = m->targetX;
+    r.targetY = m->targetY;
+    r.width = m->width;
+    r.height = m->height;
+    r.palette = m->targetPalette;
+    r.depth = m->targetDepth;
+    r.transparentPen = m->sourcePens ? static_cast<int>(m->colourOrPen) : -1;
+    r.dither = m->dither ? DITHERMODE_FLOYDSTEINBERG : DITHERMODE_NONE;
+    r.constantPen = -1;
+    r.useColour = !m->sourceRgb && !m->sourcePens;
+    r.colour = m->colourOrPen;
+    r.ratio = m->ratio;
+    PlaneAccess t(m->targetPens, 0);
+    PlaneAccess mask(m->sourceMask, 0);
+    PlaneAccess alpha(m->sourceAlpha, 0);
+    lvScopedLock s(m->sourceRgb, LOCK_READONLY);
+    if (!t || (m->sourceMask && !mask) || (m->sourceAlpha && !alpha) || (m->sourceRgb && !s)) return ERR_LOCKBMAP;
+    RemapRgbToChunky(&r);
+    return 0;
+}
+
 int MixImages(const lvMixJob *m) {
+    if (m->ratio <= 0) return 0;  // nothing of the source shows
+    if (m->targetPens) return MixIntoPens(m);
     Lock32 t(m->targetRgb, 0);
     if (!t) return ERR_LOCKBMAP;
     PlaneAccess mask(m->sourceMask, 0);
