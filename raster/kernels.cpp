@@ -103,11 +103,23 @@ uint32_t OverRgb(uint32_t t, uint32_t s, int w, uint8_t *a) {
 
 // ---- Fills, copies, tints ---------------------------------------------------
 
-void FillRect32(const lvKernelJob *j) {
-    for (int y = 0; y < j->height; y++) {
-        uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        std::fill_n(d, j->width, j->value);
+// Fills too large for the caches go through the string store, which the
+// processor runs as a streaming fill without reading the lines it writes.
+static inline void FillWords(uint32_t *d, int n, uint32_t v, bool streaming) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (streaming) {
+        size_t count = static_cast<size_t>(n);
+        __asm__ volatile("rep stosl" : "+D"(d), "+c"(count) : "a"(v) : "memory");
+        return;
     }
+#endif
+    std::fill_n(d, n, v);
+}
+
+void FillRect32(const lvKernelJob *j) {
+    bool streaming = static_cast<size_t>(j->width) * j->height * 4 >= (size_t(4) << 20) && j->width >= 256;
+    for (int y = 0; y < j->height; y++)
+        FillWords(Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX), j->width, j->value, streaming);
 }
 
 template <typename L>

@@ -70,6 +70,26 @@ TEST(RowKernels, FillAndCopyStayInsideTheRectangle) {
     EXPECT_EQ(dst[3], 0xDEADBEEFu);
 }
 
+TEST(RowKernels, LargeFillsStayInsideTheRectangle) {
+    // Large enough for the streaming fill: its edges must hold as well.
+    const int row = 1100, h = 1002;
+    std::vector<uint32_t> px(size_t(row) * h, 7);
+    lvKernelJob j = Job32(nullptr, px.data(), row, 1030, 1000);
+    j.targetX = 5;
+    j.targetY = 1;
+    j.value = 0xA1B2C3D4;
+    FillRect32(&j);
+    EXPECT_EQ(px[row + 4], 7u);
+    EXPECT_EQ(px[row + 5], 0xA1B2C3D4u);
+    EXPECT_EQ(px[size_t(1000) * row + 1034], 0xA1B2C3D4u);
+    EXPECT_EQ(px[size_t(1000) * row + 1035], 7u);
+    EXPECT_EQ(px[size_t(1001) * row + 5], 7u);
+    EXPECT_EQ(px[5], 7u);
+    size_t filled = 0;
+    for (uint32_t v : px) filled += v == 0xA1B2C3D4u;
+    EXPECT_EQ(filled, size_t(1030) * 1000);
+}
+
 TEST(RowKernels, TintAmountsAndLayouts) {
     uint32_t px[2] = {0x00000000, 0xAA000000};
     lvKernelJob j = Job32(nullptr, px, 2, 2, 1);
