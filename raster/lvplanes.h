@@ -95,6 +95,9 @@ struct lvRemapBlit {
     int transparentPen;             // transparent pen of the pen source, -1 none
     int dither;                     // DITHERMODE_...
     int constantPen;                // >= 0: every pixel is this pen (pen mode through the alpha)
+    int useColour;                  // 1: every pixel has the colour below (its alpha from the plane)
+    uint32_t colour;                // that colour
+    int ratio;                      // 1..255 weight of the source (scales the alpha); 0 counts as 255
 };
 void RemapRgbToChunky(const lvRemapBlit *blit);
 void DrawPenThroughAlpha(int pen, lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
@@ -143,9 +146,15 @@ void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMa
 // ---- Entry points of the kernels --------------------------------------------
 // 0 or ERR_LOCKBMAP.
 int TintBitmapRect(lvBitMapHandle *bitmap, int x, int y, int width, int height, uint32_t colour, int amount);
-// RGB targets only here: source RGB, pens or colour through mask / alpha with a ratio. 0 or ERR_LOCKBMAP.
+// Source RGB, pens or a colour through mask / alpha with a ratio, onto an RGB
+// target (with its alpha) or onto a pen plane. 0 or ERR_LOCKBMAP.
 struct lvMixJob {
-    lvBitMapHandle *targetRgb;      // RGB target
+    lvBitMapHandle *targetRgb;      // RGB target, or null with target pens
+    lvBitMapHandle *targetPens;     // pen plane target, or null
+    const uint32_t *targetPalette;  // its palette
+    int targetDepth;                // its depth
+    int ownPalette;                 // 1: source pens use the source palette, 0: the target's
+    int dither;                     // 1: Floyd-Steinberg into pens
     lvBitMapHandle *targetAlpha;    // its alpha channel, or null
     lvBitMapHandle *sourceRgb;      // RGB source, or null
     lvBitMapHandle *sourceMask;     // source mask, or null
