@@ -685,6 +685,12 @@ static size_t ChangeCaseInPlace(char *text, int encoding, int upper) {
     const unsigned char *end = s + length;
     size_t r = 0, w = 0;  // read and write offsets; w never passes r
     while (s + r < end) {
+        unsigned char b = s[r];
+        if (b < 0x80) {  // ASCII: the common case, mapped in place
+            s[w++] = (unsigned char)MapCase(b, upper);
+            r++;
+            continue;
+        }
         int n = WellFormedLength(s + r, end);
         if (n == 0) {  // ill-formed byte: kept as it is
             s[w++] = s[r++];
