@@ -26,7 +26,7 @@ int GetGlobalEncoding() { return g_encoding.encoding; }
 void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;
     // File names go to the system as UTF-8: the platform converts ISO-8859-1 names.
-    SetPathEncodingLatin1(g_encoding.encoding == LV_ENCODING_LATIN1);
+    SetScriptEncoding(g_encoding.encoding == LV_ENCODING_UTF8);
 }
 
 void SwitchTextsToLatin1(char *const *texts, size_t count) {
