@@ -117,11 +117,13 @@ char *DupWideToText(const char16_t *wide);
 // Script text -> system text (UTF-8); forceUtf8 takes the text as UTF-8 already.
 // Returns 1 when all fitted, 0 when cut at a whole character.
 int TextToSystem(const char *text, char *target, int size, int forceUtf8);
-// System text -> script text; in ISO 8859-1 characters above 255 become '?' and a
-// byte that is not part of valid UTF-8 is taken as it stands. 1 fitted, 0 cut.
+// System text -> script text. UTF-8 passes as it stands (a file name that is not
+// valid UTF-8 still names its file); in ISO 8859-1 characters above 255 become '?'
+// and a byte that is not part of valid UTF-8 is taken as it stands. 1 fitted, 0 cut.
 int SystemToText(const char *system, char *target, int size, int forceUtf8);
-// Allocating forms of the two above (FreeMemory the result); nullptr when out of memory.
+// A new system-text copy of script text (FreeMemory it); nullptr when out of memory.
 char *DupTextToSystem(const char *text, int forceUtf8);
+// A new script-text copy of system text (FreeMemory it); nullptr when out of memory.
 char *DupSystemToText(const char *system, int forceUtf8);
 
 // printf-style formatting bounded to size bytes, always terminated when size > 0,
@@ -141,7 +143,9 @@ struct lvMutex;
 lvMutex *NewMutex(void);
 // Destroys an unlocked mutex; nullptr is ignored.
 void FreeMutex(lvMutex *mutex);
+// Takes the mutex, waiting while another thread holds it.
 void LockMutex(lvMutex *mutex);
+// Releases one lock of the owning thread.
 void UnlockMutex(lvMutex *mutex);
 
 // ---- Signals ------------------------------------------------------------------
@@ -173,7 +177,8 @@ struct lvThread {
     void *userData;                  // the caller's argument, read by the body
     lvThreadBody body;               // the function the thread runs
     lvSignal *startSignal;           // raised once when start-up succeeded or failed
-    lvSignal *stopSignal;            // raised by StopThread; freed with the record
+    lvSignal *stopSignal;            // raised by StopThread and never cleared, so a body can
+                                     // poll its descriptor beside its own; freed with the record
     pthread_t handle;                // the thread, joined by StopThread
     std::atomic<uint32_t> threadId;  // the kernel's id of the thread
     std::atomic<int> reported;       // 1 once start-up success or failure was reported

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 // ---- Signals and mutexes -----------------------------------------------------------
@@ -230,6 +231,31 @@ TEST_F(WorkerTest, StoppedWaitTakesTheMutexBackBeforeReturning)
     stopper.join();
     EXPECT_TRUE(w.ended.load());
     EXPECT_EQ(w.waitResult.load(), -1);
+}
+
+// A body that waits on descriptors of its own beside the stop signal's, as workers
+// that watch a pipe or a device do.
+static void PollingBody(lvThread *thread)
+{
+    int *pipeFds = (int *)thread->userData;
+    SignalThreadStarted(thread);
+    struct pollfd p[2] = {{pipeFds[0], POLLIN, 0}, {GetSignalDescriptor(thread->stopSignal), POLLIN, 0}};
+    while (poll(p, 2, -1) >= 0 && !(p[1].revents & POLLIN)) {
+    }
+    // still readable afterwards: nothing took the request
+    EXPECT_EQ(poll(&p[1], 1, 0), 1);
+    EndThread(thread, 0, 0);
+}
+
+TEST(Thread, StopSignalWakesAPollingBody)
+{
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    lvThread *t = StartThread("poller", PollingBody, pipeFds, nullptr, 0, 0, 0, nullptr);
+    ASSERT_NE(t, nullptr);
+    StopThread(t);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
 }
 
 static void QuickBody(lvThread *thread)
