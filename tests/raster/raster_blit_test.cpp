@@ -467,6 +467,17 @@ TEST_F(DisplayFixture, CombinedSelectionWritesImageAndAlpha) {
     FreeBitmapHandle(imageAlpha);
 }
 
+TEST_F(BlitFixture, RegionWithNothingVisibleDrawsNothing) {
+    FillMaskRect(regionMask, 0, 0, 9, 7, MASKINVISIBLE);
+    lvClipRegion region{2, 1, 9, 7, regionMask};
+    BlitImage(nullptr, src, 0, 0, target, nullptr, nullptr, 0, 0, 0, 8, 8, SW, SH, TW, TH, 0x10, nullptr, alpha,
+              nullptr, nullptr, -1, -1, -1, -1, &region, nullptr);
+    BlitImage(nullptr, nullptr, 0, 0, target, nullptr, nullptr, 0, 0, 0, 8, 8, SW, SH, TW, TH, 0x10, mask, nullptr,
+              pens, palette, -1, -1, -1, -1, &region, nullptr);
+    for (int y = 0; y < TH; y++)
+        for (int x = 0; x < TW; x++) ASSERT_EQ(PixelAt(target, x, y), OldColour(x, y)) << x << "," << y;
+}
+
 TEST_F(BlitFixture, SizesPastTheBitmapsAreCut) {
     // The caller claims a 100x100 source and target: the blit still stays inside
     // the 8x8 source and the 12x10 target (ASan watches the memory).
