@@ -309,8 +309,8 @@ int ReverseFindText(std::string_view s, std::string_view sub, bool caseSensitive
                     long long *position)
 {
     long long length = TextLength(s, utf8);
-    if (start < 0) start = length > 0 ? length - 1 : 0;
-    if (!s.empty() && start >= length) return ERR_WRONGUSAGE;
+    if (start == REVERSEFIND_DEFAULTSTART) start = length > 0 ? length - 1 : 0;
+    if (start < 0 || (!s.empty() && start >= length)) return ERR_WRONGUSAGE;
     *position = -1;
     long long subLength = TextLength(sub, utf8);
     if (s.empty() || sub.empty() || subLength > length) return 0;

@@ -84,7 +84,9 @@ int SplitText(std::string_view s, std::string_view sep, bool merge, std::vector<
 // ---- Searching ------------------------------------------------------------------
 int FindText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,
              long long *position);
-// start < 0 selects the default (length - 1, or 0 for an empty s).
+// Start of ReverseFindText when the script gives none: length - 1, or 0 for an empty s.
+const long long REVERSEFIND_DEFAULTSTART = INT64_MIN;
+// ReverseFindStr; any other start below 0 is 1055.
 int ReverseFindText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,
                     long long *position);
 int CountText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,

@@ -97,7 +97,10 @@ void DrawMaskedSource(const lvBlitRequest *r, const lvOutputPlanes &out, int mas
         else BlendPixelsNative(nullptr, sx, sy, r->targetRgb, tx, ty, w, h, r->mask, nullptr, 1,
                                static_cast<uint32_t>(r->transparent), 255);
     }
-    if (r->targetChunky) RemapInto(r, r->mask, nullptr);
+    if (r->targetChunky) {
+        if (r->sourceRgb) RemapInto(r, r->mask, nullptr);
+        else FillBytePlaneThroughMask(r->mask, sx, sy, r->targetChunky, tx, ty, w, h, r->pen, nullptr, 0);
+    }
     if (out.mask) CombineMasks(r->mask, sx, sy, out.mask, tx, ty, w, h, maskOp, nullptr, 0);
     if (out.alpha) WriteMaskToAlphaTarget(r->mask, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h, intensity);
 }
@@ -131,9 +134,9 @@ void DrawAlphaSource(const lvBlitRequest *r, const lvOutputPlanes &out, int mask
     if (out.alpha) {
         if (out.alphaIsPens && out.combineMode == 2)
             DrawPenThroughAlpha(r->pen, r->alpha, sx, sy, out.alpha, tx, ty, w, h, nullptr, 8);
-        else if (!(out.combo && out.combineMode != 0 && r->targetRgb))
-            WriteAlphaToAlphaTarget(r->alpha, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h, intensity,
-                                    out.combineMode);
+        else if (!(out.combo && out.combineMode == 2 && r->targetRgb))  // already composited with the pixels
+            WriteAlphaToAlphaTarget(r->alpha, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h,
+                                    RasterState.alphaIntensity, out.combo ? out.combineMode : -1);
     }
 }
 

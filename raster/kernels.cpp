@@ -239,49 +239,34 @@ void FillThroughMask32(const lvKernelJob *j) { FillThroughMaskT<uint32_t>(j); }
 
 // ---- Conversions ------------------------------------------------------------
 
-void WriteArgbRect32(const lvKernelJob *j) {
-    int f = j->format;
+// Runs one word conversion over the rectangle (the format is chosen once).
+template <typename Convert>
+static void ConvertRect32(const lvKernelJob *j, Convert convert) {
     for (int y = 0; y < j->height; y++) {
         const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        switch (f) {
-        case PIXFMT_BGRA32:
-            for (int x = 0; x < j->width; x++) d[x] = __builtin_bswap32(s[x] & 0xFFFFFFu);
-            break;
-        case PIXFMT_RGBA32:
-            for (int x = 0; x < j->width; x++) d[x] = s[x] << 8;
-            break;
-        case PIXFMT_ABGR32:
-            for (int x = 0; x < j->width; x++) {
-                uint32_t c = s[x];
-                d[x] = (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16);
-            }
-            break;
-        default: std::memcpy(d, s, static_cast<size_t>(j->width) * 4); break;
-        }
+        for (int x = 0; x < j->width; x++) d[x] = convert(s[x]);
+    }
+}
+
+// Red and blue exchanged, alpha dropped: both directions of format 13.
+static inline uint32_t SwapRedBlue(uint32_t c) { return (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16); }
+
+void WriteArgbRect32(const lvKernelJob *j) {
+    switch (j->format) {
+    case PIXFMT_BGRA32: ConvertRect32(j, [](uint32_t c) { return __builtin_bswap32(c & 0xFFFFFFu); }); break;
+    case PIXFMT_RGBA32: ConvertRect32(j, [](uint32_t c) { return c << 8; }); break;
+    case PIXFMT_ABGR32: ConvertRect32(j, SwapRedBlue); break;
+    default: CopyRect32(j); break;
     }
 }
 
 void ReadRectArgb32(const lvKernelJob *j) {
-    int f = j->format;
-    for (int y = 0; y < j->height; y++) {
-        const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
-        uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        switch (f) {
-        case PIXFMT_BGRA32:
-            for (int x = 0; x < j->width; x++) d[x] = __builtin_bswap32(s[x]);
-            break;
-        case PIXFMT_RGBA32:
-            for (int x = 0; x < j->width; x++) d[x] = s[x] >> 8;
-            break;
-        case PIXFMT_ABGR32:
-            for (int x = 0; x < j->width; x++) {
-                uint32_t c = s[x];
-                d[x] = (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16);
-            }
-            break;
-        default: std::memcpy(d, s, static_cast<size_t>(j->width) * 4); break;
-        }
+    switch (j->format) {
+    case PIXFMT_BGRA32: ConvertRect32(j, [](uint32_t p) { return __builtin_bswap32(p); }); break;
+    case PIXFMT_RGBA32: ConvertRect32(j, [](uint32_t p) { return p >> 8; }); break;
+    case PIXFMT_ABGR32: ConvertRect32(j, SwapRedBlue); break;
+    default: CopyRect32(j); break;
     }
 }
 

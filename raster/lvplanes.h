@@ -123,7 +123,9 @@ void FillRectPixels(uint8_t *pixels, int x, int y, int width, int height, uint32
                     int rowLength, int format);
 void WriteArgbToBitmap(const uint32_t *argb, int sx, int sy, int rowBytes, lvBitMapHandle *target, int tx, int ty,
                        int width, int height);
-// The output-plane writers of the blit: into a palette bitmap or an alpha channel.
+// The output-plane writers of the blit: into a palette bitmap or an alpha
+// channel. Intensities may be VANILLACOPY; combineMode is that of a combined
+// selection, -1 outside one.
 void WriteMaskToAlphaTarget(lvBitMapHandle *mask, int sx, int sy, lvBitMapHandle *target, int isPaletteBitmap,
                             int tx, int ty, int width, int height, int intensity);
 void WriteAlphaToAlphaTarget(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int isPaletteBitmap,

@@ -814,12 +814,15 @@ void WriteAlphaToAlphaTarget(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHand
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, value);
         return;
     }
-    // Combined selections map combine modes 0, 2 and 1 to plane modes 0, 9 and 1;
-    // otherwise the source alpha is copied (VANILLACOPY) or stands as coverage
-    // of the intensity.
-    if (intensity == VANILLACOPY) {
+    // A combined selection maps its combine modes 0, 1 and 2 to plane modes 0
+    // (copy), 1 (where the source is not 0) and 9 (over). A selected alpha
+    // channel alone copies the source alpha (VANILLACOPY) or writes the
+    // intensity wherever the source alpha is not 0.
+    if (combineMode >= 0) {
         int mode = combineMode == 2 ? 9 : (combineMode == 1 ? 1 : 0);
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, mode, 0);
+    } else if (intensity == VANILLACOPY) {
+        CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 0, 0);
     } else {
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, intensity);
     }

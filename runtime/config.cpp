@@ -5,6 +5,7 @@
 // Limits: keys of the ".ini" file have at most 127 characters; search-path
 // lines at most 1023 (the rest forms the next line).
 #include "runtime/config.h"
+#include "runtime/container.h"
 #include "runtime/encoding.h"
 #include "runtime/lverrors.h"
 #include "runtime/vdir.h"
@@ -85,14 +86,12 @@ void InitRuntimeConfig(lvRuntimeConfig *config)
     config->soundSetting = 30;
 }
 
-void InitDisplayDefaults(lvDisplayDefaults *display)
+void InitStartupSwitches(lvStartupSwitches *switches)
 {
-    std::memset(display, 0, sizeof *display);
-    display->scaleFactor = 1.0;
-    display->screenWidth = display->screenHeight = display->screenDepth = -1;
-    display->backfill.startColour = display->backfill.endColour = -1;
-    display->backfill.pictureX = display->backfill.pictureY = -100000;
-    display->backfill.pictureTransparency = -1;
+    std::memset(switches, 0, sizeof *switches);
+    switches->backfill.startColour = switches->backfill.endColour = -1;
+    switches->backfill.pictureX = switches->backfill.pictureY = -100000;
+    switches->backfill.pictureTransparency = -1;
 }
 
 void FreeUserArguments(lvRuntimeConfig *config)
@@ -490,36 +489,41 @@ static int ReadSizeValue(const char *text, int *out)
     return 0;
 }
 
-static int ApplyDisplayOptions(const lvOptionSlots *s, lvRuntimeConfig *config, lvDisplayDefaults *d)
+static int ApplyDisplayOptions(const lvOptionSlots *s, lvRuntimeConfig *config, lvAppletRecord *d,
+                               lvBackfill *backfill)
 {
     if (s->on[SLOT_HIDETITLEBAR]) d->hideTitleBar = 1;
+    // The record keeps its flag words as int; the bits are handled unsigned.
+    uint32_t flags1 = (uint32_t)d->displayFlags1, flags2 = (uint32_t)d->displayFlags2;
     for (const auto &f : Flags1Switches)
-        if (s->on[f.slot]) d->flags1 |= f.bit;
-    if (s->on[SLOT_SCALESWITCH]) d->flags2 |= 0x2;
-    if (s->on[SLOT_SOFTWARERENDERER]) d->flags2 |= 0x20;
-    if (s->on[SLOT_VSYNC]) d->flags2 |= 0x40;
+        if (s->on[f.slot]) flags1 |= f.bit;
+    if (s->on[SLOT_SCALESWITCH]) flags2 |= 0x2;
+    if (s->on[SLOT_SOFTWARERENDERER]) flags2 |= 0x20;
+    if (s->on[SLOT_VSYNC]) flags2 |= 0x40;
     if (s->on[SLOT_NOSCALESWITCH]) {
-        d->flags2 &= ~0x2u;
-        d->flags2 |= 0x4;
+        flags2 &= ~0x2u;
+        flags2 |= 0x4;
     }
     if (s->on[SLOT_NOKEEPPROPORTIONS]) {
-        d->flags1 &= ~0x8000u;
-        d->flags2 |= 0x8;
+        flags1 &= ~0x8000u;
+        flags2 |= 0x8;
     }
     if (s->on[SLOT_NOSMOOTHSCALE]) {
-        d->flags1 &= ~0x80u;
-        d->flags2 |= 0x10;
+        flags1 &= ~0x80u;
+        flags2 |= 0x10;
     }
+    d->displayFlags2 = (int)flags2;
+    d->displayFlags1 = (int)flags1;
     if (s->text[SLOT_WINWIDTH])
         if (int err = ReadSizeValue(s->text[SLOT_WINWIDTH], &d->windowWidth)) return err;
     if (s->text[SLOT_WINHEIGHT])
         if (int err = ReadSizeValue(s->text[SLOT_WINHEIGHT], &d->windowHeight)) return err;
     if (s->on[SLOT_AUTOSCALE] && s->on[SLOT_LAYERSCALE]) return ERR_CONSOLEARG;
-    if (s->on[SLOT_AUTOSCALE]) d->flags1 |= 0x40;
-    if (s->on[SLOT_LAYERSCALE]) d->flags1 |= 0x100;
-    if (s->on[SLOT_NOSCALEENGINE]) d->flags1 |= 0x40000000;
+    if (s->on[SLOT_AUTOSCALE]) d->displayFlags1 |= 0x40;
+    if (s->on[SLOT_LAYERSCALE]) d->displayFlags1 |= 0x100;
+    if (s->on[SLOT_NOSCALEENGINE]) d->displayFlags1 |= 0x40000000;
     if (s->on[SLOT_ALLDISPLAYS]) config->allDisplays = 1;
-    if (d->flags1 & (0x40 | 0x100)) {
+    if (d->displayFlags1 & (0x40 | 0x100)) {
         if (s->text[SLOT_SCALEFACTOR]) {
             int consumed, error;
             double factor = ParseNumberLiteral(s->text[SLOT_SCALEFACTOR], &consumed, &error);
@@ -545,16 +549,23 @@ static int ApplyDisplayOptions(const lvOptionSlots *s, lvRuntimeConfig *config, 
         d->monitor = monitor - 1;
     }
     if (s->text[SLOT_BACKFILL]) {
+        lvBackfill *b = backfill;
         if (int err = ParseBackfillOption(s->text[SLOT_BACKFILL], s->text[SLOT_BRUSH], s->text[SLOT_STARTCOLOR],
-                                          s->text[SLOT_ENDCOLOR], s->text[SLOT_BRUSHFILE], &d->backfill))
+                                          s->text[SLOT_ENDCOLOR], s->text[SLOT_BRUSHFILE], b))
             return err;
-        if (s->on[SLOT_SCALEPICTURE]) d->backfill.scalePicture = 1;
+        if (s->on[SLOT_SCALEPICTURE]) b->scalePicture = 1;
         if (s->text[SLOT_PICXPOS])
-            if (int err = ReadIntValue(s->text[SLOT_PICXPOS], &d->backfill.pictureX)) return err;
+            if (int err = ReadIntValue(s->text[SLOT_PICXPOS], &b->pictureX)) return err;
         if (s->text[SLOT_PICYPOS])
-            if (int err = ReadIntValue(s->text[SLOT_PICYPOS], &d->backfill.pictureY)) return err;
+            if (int err = ReadIntValue(s->text[SLOT_PICYPOS], &b->pictureY)) return err;
         if (s->text[SLOT_PICTRANS])
-            if (int err = ReadIntValue(s->text[SLOT_PICTRANS], &d->backfill.pictureTransparency)) return err;
+            if (int err = ReadIntValue(s->text[SLOT_PICTRANS], &b->pictureTransparency)) return err;
+        d->backfill.type = b->type;
+        d->backfill.startColor = b->startColour;
+        d->backfill.endColor = b->endColour;
+        d->backfill.pictureX = b->pictureX;
+        d->backfill.pictureY = b->pictureY;
+        d->backfill.transparency = b->pictureTransparency;
     }
     return 0;
 }
@@ -568,7 +579,7 @@ static int ReplaceList(char **field, const char *text, bool split)
     return 0;
 }
 
-static int ApplyRunOptions(const lvOptionSlots *s, lvRuntimeConfig *config, uint32_t *appletFlags,
+static int ApplyRunOptions(const lvOptionSlots *s, lvRuntimeConfig *config, lvAppletRecord *record,
                            lvStartupSwitches *w)
 {
     if (s->on[SLOT_QUIET]) config->quiet = 1;
@@ -605,24 +616,24 @@ static int ApplyRunOptions(const lvOptionSlots *s, lvRuntimeConfig *config, uint
         if (!CopyField(w->tempDir, sizeof w->tempDir, s->text[SLOT_TEMPDIR])) return ERR_ARGS;
         w->tempDirSet = 1;
     }
-    if (s->on[SLOT_SOFTTIMER]) *appletFlags |= 1;
+    if (s->on[SLOT_SOFTTIMER]) record->flagsBlock.flags |= LV_APPLETFLAG_SOFTTIMER;
     return 0;
 }
 
-int ApplyStartupOptions(const lvOptionSlots *slots, lvRuntimeConfig *config, lvDisplayDefaults *display,
-                        uint32_t *appletFlags, lvStartupSwitches *switches)
+int ApplyStartupOptions(const lvOptionSlots *slots, lvRuntimeConfig *config, lvAppletRecord *record,
+                        lvStartupSwitches *switches)
 {
     if (const char *encoding = slots->text[SLOT_ENCODING]) {
         if (strcasecmp(encoding, "iso8859_1") == 0) switches->wantLatin1 = 1;
         else if (strcasecmp(encoding, "utf8") != 0) return ERR_BADENCODING;
     }
-    if (int err = ApplyDisplayOptions(slots, config, display)) return err;
-    if (int err = ApplyRunOptions(slots, config, appletFlags, switches)) return err;
+    if (int err = ApplyDisplayOptions(slots, config, record, &switches->backfill)) return err;
+    if (int err = ApplyRunOptions(slots, config, record, switches)) return err;
     int modes = 0;
     for (const auto &m : ModeOptions) {
         if (!slots->on[m.slot]) continue;
         if (++modes > 1) return ERR_CONSOLEARG;
-        display->displayMode = m.mode;
+        record->displayMode = m.mode;
     }
     return 0;
 }

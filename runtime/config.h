@@ -8,6 +8,8 @@
 #include "runtime/vfile.h"
 #include <cstdint>
 
+struct lvAppletRecord; // runtime/container.h
+
 // ============================================================================
 // Records
 // ============================================================================
@@ -48,7 +50,8 @@ struct lvRuntimeConfig {
     int oldApplet;                     // applet format version below 9 (unlinked runs)
 };
 
-// The backfill block of the display defaults.
+// A BACKFILL option in full; its type, colours and picture values also go to the
+// applet record's backfill block, which has no room for the brush.
 struct lvBackfill {
     int type;                      // 0 none, 1 colour, 2 gradient, 3 texture, 4 picture
     int startColour;               // start colour, -1 unset
@@ -59,24 +62,6 @@ struct lvBackfill {
     int pictureX;                  // picture x, -100000 centred
     int pictureY;                  // picture y, -100000 centred
     int pictureTransparency;       // -1 unset
-};
-
-// Display defaults of the applet record that the options change.
-struct lvDisplayDefaults {
-    int windowWidth;     // window width; negative: percent
-    int windowHeight;    // window height; negative: percent
-    int scaleWidth;      // scale width; negative: percent
-    int scaleHeight;     // scale height; negative: percent
-    double scaleFactor;  // scale factor, 1.0
-    int monitor;         // monitor index from 0
-    int displayMode;     // 0 not set, 1 window, 2 full screen, ...
-    int screenWidth;     // -1 unset
-    int screenHeight;    // -1 unset
-    int screenDepth;     // -1 unset
-    lvBackfill backfill; // backfill description
-    int hideTitleBar;    // HIDETITLEBAR
-    uint32_t flags1;     // display flag word 1
-    uint32_t flags2;     // display flag word 2
 };
 
 // Run-wide switches set by options; start-up hands them to their owners
@@ -95,6 +80,7 @@ struct lvStartupSwitches {
     int errorCode;                 // its value
     int tempDirSet;                // TEMPDIR given
     char tempDir[LV_PATH_SIZE];    // its value
+    lvBackfill backfill;           // the BACKFILL option with its companions (type 0: none)
 };
 
 // Collected options: value texts (pointing into the parsed text) and switches.
@@ -118,7 +104,7 @@ const lvStartupOption *FindStartupOption(const char *key);
 // ============================================================================
 
 void InitRuntimeConfig(lvRuntimeConfig *config);     // zeroes and sets defaults
-void InitDisplayDefaults(lvDisplayDefaults *display); // the defaults before options
+void InitStartupSwitches(lvStartupSwitches *switches); // zeroes; backfill values unset
 void FreeRuntimeConfig(lvRuntimeConfig *config);     // user arguments and option lists
 void FreeUserArguments(lvRuntimeConfig *config);
 
@@ -134,9 +120,11 @@ int ReadIniFile(lvOptionSlots *slots, lvRuntimeConfig *config, char **textOut);
 // The same over a given text (modified in place; the slots point into it).
 int ParseIniText(lvOptionSlots *slots, lvRuntimeConfig *config, char *text);
 
-// Applies the collected options in their fixed order; 0 or the first error.
-int ApplyStartupOptions(const lvOptionSlots *slots, lvRuntimeConfig *config, lvDisplayDefaults *display,
-                        uint32_t *appletFlags, lvStartupSwitches *switches);
+// Applies the collected options in their fixed order to the configuration, the
+// applet record's display defaults and flags word, and the run switches;
+// 0 or the first error (effects already made stay).
+int ApplyStartupOptions(const lvOptionSlots *slots, lvRuntimeConfig *config, lvAppletRecord *record,
+                        lvStartupSwitches *switches);
 
 // 0, ERR_BACKFILL or a number error.
 int ParseBackfillOption(const char *backfillType, const char *brush, const char *startColour,

@@ -26,7 +26,7 @@ int GetGlobalEncoding() { return g_encoding.encoding; }
 void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;
     // File names go to the system as UTF-8: the platform converts ISO-8859-1 names.
-    SetPathEncodingLatin1(g_encoding.encoding == LV_ENCODING_LATIN1);
+    SetScriptEncoding(g_encoding.encoding == LV_ENCODING_UTF8);
 }
 
 void SwitchTextsToLatin1(char *const *texts, size_t count) {
@@ -685,6 +685,12 @@ static size_t ChangeCaseInPlace(char *text, int encoding, int upper) {
     const unsigned char *end = s + length;
     size_t r = 0, w = 0;  // read and write offsets; w never passes r
     while (s + r < end) {
+        unsigned char b = s[r];
+        if (b < 0x80) {  // ASCII: the common case, mapped in place
+            s[w++] = (unsigned char)MapCase(b, upper);
+            r++;
+            continue;
+        }
         int n = WellFormedLength(s + r, end);
         if (n == 0) {  // ill-formed byte: kept as it is
             s[w++] = s[r++];

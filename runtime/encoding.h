@@ -47,8 +47,10 @@ bool ValidateUtf8(const char *text, size_t length, size_t *countOut);
 size_t CountValidUtf8Chars(const char *text, int *invalidOut);
 // The same for text[0..length).
 size_t CountUtf8CharsChecked(const char *text, size_t length, int *invalidOut);
-// Decodes one character at p (before end). Returns the bytes used; ill-formed input gives
-// its first byte as the code and 1; p == end gives code 0 and 0.
+// Decodes one character at p (before end) by the general rule: up to six bytes, overlong
+// forms and surrogates decoded as they stand (ValidateUtf8 is the strict test). Returns
+// the bytes used; a lead byte without its continuation bytes, or a stray continuation
+// byte, gives its own value and 1; p == end gives code 0 and 0.
 int DecodeUtf8(const char *p, const char *end, uint32_t *codeOut);
 // Reads one character at text[*position] and moves *position past it. A run of more than
 // five continuation bytes yields '?'.

@@ -112,9 +112,6 @@ int FindErrorCodeByName(const char *name) {
 // Constant-initialised, so the state is usable before any other initialiser runs.
 static lvErrorState g_errors = {0, 1, 0, 0, 0, {}, 0, "----", -1, {}, -1, nullptr, 0, 0};
 
-// The file layer names the file of its next error through this hook.
-static const bool g_fileArgConnected = (FileErrorArgHook = SetErrorStringArg, true);
-
 static void InitErrorState(lvErrorState *s) {
     memset(s, 0, sizeof *s);
     s->errorMode = 1;
@@ -223,6 +220,8 @@ size_t FillMessageArgs(const char *message, const char *textArg, long long numbe
     }
     return sink.used;
 }
+
+bool IsChunkName(const char *name) { return name && strncmp(name, ":::chunk", 8) == 0; }
 
 bool GetChunkFilePart(const char *name, char *out, size_t size) {
     lvChunkNameParts parts;

@@ -5,8 +5,7 @@
 // message; codes from 1698 up are registered at run time. Messages hold "%s" and "%d"
 // tokens that are filled from the failing call by a token substituter: no message text
 // is ever used as a printf format, and the text argument is always inserted literally.
-// The virtual file layer's file-name argument (SetFileErrorArg) is connected to the text
-// argument whenever this file is part of the program.
+// The virtual file layer names the file of its errors through SetErrorStringArg.
 //
 // This file holds the engine only: no VM types. The script-facing side (raising errors
 // with the script location, the error handler, the error library's commands) sits on top

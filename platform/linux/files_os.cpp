@@ -259,9 +259,16 @@ int GetCOsFile(lvOsFile *file)
     return c;
 }
 
+// A window's writes stop at its end: the bytes behind it belong to other data of
+// the container.
 size_t WriteOsFile(lvOsFile *file, const void *data, size_t count)
 {
     if (!file->stream || count == 0) return 0;
+    if (file->windowFlag) {
+        int64_t left = file->size - file->position;
+        if (left <= 0) return 0;
+        if ((uint64_t)count > (uint64_t)left) count = (size_t)left;
+    }
     SwitchDirection(file, 2);
     size_t n = std::fwrite(data, 1, count, file->stream);
     file->position += (int64_t)n;

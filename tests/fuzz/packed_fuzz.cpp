@@ -2,6 +2,7 @@
 // 0: a packed stream (behind a valid header) unpacked into memory and nowhere;
 // 1: ".ini" text applied as options; 2: virtual names opened and parsed.
 #include "runtime/config.h"
+#include "runtime/container.h"
 #include "runtime/packed.h"
 
 #include <cstdint>
@@ -29,14 +30,14 @@ static void ApplyIni(const uint8_t *data, size_t size)
     text.push_back(0);
     lvRuntimeConfig config;
     lvOptionSlots slots = {};
-    lvDisplayDefaults display;
-    lvStartupSwitches switches = {};
-    uint32_t flags = 0;
+    static lvAppletRecord record;
+    static lvStartupSwitches switches;
     InitRuntimeConfig(&config);
-    InitDisplayDefaults(&display);
-    if (ParseIniText(&slots, &config, text.data()) == 0)
-        ApplyStartupOptions(&slots, &config, &display, &flags, &switches);
+    InitAppletRecord(&record);
+    InitStartupSwitches(&switches);
+    if (ParseIniText(&slots, &config, text.data()) == 0) ApplyStartupOptions(&slots, &config, &record, &switches);
     FreeRuntimeConfig(&config);
+    FreeAppletRecord(&record, 1);
 }
 
 static void OpenNames(const uint8_t *data, size_t size)

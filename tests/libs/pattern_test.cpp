@@ -146,6 +146,13 @@ TEST(Pattern, ClassesByMode)
     EXPECT_EQ(Direct("\xc3\xa9\xc3\xa9!", "[^!]*!", 0, true), "0 2");
     EXPECT_EQ(Direct("\xd0\x96\xd0\xb6", "%l", 0, true), "1 1");    // Cyrillic
     EXPECT_EQ(Direct("ab", "%S+", 0, false), "0 1");
+    // Backtracking steps back whole characters: captures never end inside one.
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9\xc3\xa9", "(.*)(.)$", true), "\xc3\xa9\xc3\xa9|\xc3\xa9");
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9\xc3\xa9", "(.-)(.)$", true), "\xc3\xa9\xc3\xa9|\xc3\xa9");
+    EXPECT_EQ(Short("\xe2\x82\xac\xc3\xa9x", "(%S+)x", true), "\xe2\x82\xac\xc3\xa9");
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9", "(.*)(.)$", false), "\xc3\xa9\xc3|\xa9");
+    // The frontier looks at the whole character before the point.
+    EXPECT_EQ(Direct("\xc3\xa9t\xc3\xa9 x", "%f[%a]", 1, true), "4 3");
 }
 
 TEST(Pattern, IteratorOverEmptyMatches)
@@ -160,6 +167,9 @@ TEST(Pattern, IteratorOverEmptyMatches)
     EXPECT_EQ(Iterate("^a^a", "^a"), carets);
     std::vector<std::string> chars = {"\xc3\xa4", "\xc3\xb6"};
     EXPECT_EQ(Iterate("\xc3\xa4\xc3\xb6", ".", true), chars);
+    // The iterator takes unchecked text: a stray byte is one character.
+    std::vector<std::string> stray = {"a", "\xff", "\xc3\xa4"};
+    EXPECT_EQ(Iterate("a\xff\xc3\xa4", ".", true), stray);
 }
 
 TEST(Pattern, ReplaceByString)

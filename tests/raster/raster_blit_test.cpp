@@ -439,6 +439,14 @@ TEST_F(DisplayFixture, SelectedMaskAndAlphaOutputs) {
     RasterState.alphaIntensity = VANILLACOPY;
     Blit(src, nullptr, nullptr, 0, 0, 0);
     EXPECT_EQ(ByteAt(outAlpha, 1, 0), 255);
+    // An alpha source: VANILLACOPY copies its bytes, an intensity goes wherever it is not 0.
+    Blit(src, nullptr, alpha, 0, 0, 0);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++) ASSERT_EQ(ByteAt(outAlpha, x, y), AlphaAt(x, y));
+    RasterState.alphaIntensity = 40;
+    Blit(src, nullptr, alpha, 0, 0, 0);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++) ASSERT_EQ(ByteAt(outAlpha, x, y), AlphaAt(x, y) ? 40 : 0);
     FreeBitmapHandle(outMask);
     FreeBitmapHandle(outAlpha);
 }
@@ -463,8 +471,41 @@ TEST_F(DisplayFixture, CombinedSelectionWritesImageAndAlpha) {
             ASSERT_EQ(PixelAt(image, x, y), want) << x << "," << y;
             ASSERT_EQ(ByteAt(imageAlpha, x, y), a) << x << "," << y;
         }
+    // Combine mode 1: the pixels blend, the alpha takes the source's where it is not 0.
+    display.target.combineMode = 1;
+    FillBytePlaneRect(imageAlpha, 0, 0, TW, TH, 7);
+    FillRgb(image, [](int, int) { return 0x203040u; });
+    BlitImage(nullptr, nullptr, 0, 0, image, nullptr, nullptr, 0, 0, 0, 8, 8, SW, SH, TW, TH, 0, nullptr, alpha,
+              nullptr, nullptr, 0x00FF8000, -1, -1, -1, nullptr, nullptr);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++) {
+            int a = AlphaAt(x, y);
+            uint32_t want = a == 0 ? 0x203040u : (a == 255 ? 0x00FF8000u : LerpRgb(0x203040, 0xFF8000, a));
+            ASSERT_EQ(PixelAt(image, x, y), want) << x << "," << y;
+            ASSERT_EQ(ByteAt(imageAlpha, x, y), a ? a : 7) << x << "," << y;
+        }
     FreeBitmapHandle(image);
     FreeBitmapHandle(imageAlpha);
+}
+
+TEST_F(BlitFixture, ColourSourcesOntoPens) {
+    lvBitMapHandle *chunky = AllocChunkyBitmap(TW, TH, 1);
+    BlitImage(nullptr, nullptr, 0, 0, nullptr, chunky, palette, 2, 0, 0, 8, 8, SW, SH, TW, TH, 0x10, mask, nullptr,
+              nullptr, nullptr, 0x00336699, -1, 3, -1, nullptr, nullptr);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 8; x++) ASSERT_EQ(ByteAt(chunky, x, y), MaskAt(x, y) ? 3 : 0) << x << "," << y;
+    FreeBitmapHandle(chunky);
+}
+
+TEST_F(BlitFixture, RegionWithNothingVisibleDrawsNothing) {
+    FillMaskRect(regionMask, 0, 0, 9, 7, MASKINVISIBLE);
+    lvClipRegion region{2, 1, 9, 7, regionMask};
+    BlitImage(nullptr, src, 0, 0, target, nullptr, nullptr, 0, 0, 0, 8, 8, SW, SH, TW, TH, 0x10, nullptr, alpha,
+              nullptr, nullptr, -1, -1, -1, -1, &region, nullptr);
+    BlitImage(nullptr, nullptr, 0, 0, target, nullptr, nullptr, 0, 0, 0, 8, 8, SW, SH, TW, TH, 0x10, mask, nullptr,
+              pens, palette, -1, -1, -1, -1, &region, nullptr);
+    for (int y = 0; y < TH; y++)
+        for (int x = 0; x < TW; x++) ASSERT_EQ(PixelAt(target, x, y), OldColour(x, y)) << x << "," << y;
 }
 
 TEST_F(BlitFixture, SizesPastTheBitmapsAreCut) {

@@ -257,6 +257,31 @@ TEST_F(PlaneOps, ArgbReadsAndWrites) {
     FreeBitmapHandle(mask);
 }
 
+TEST_F(PlaneOps, SixteenBitBitmaps) {
+    // An adapter whose display format is RGB16 (without owning bitmaps): native
+    // buffers take that format; pixels convert one by one, and the 32-bit
+    // copy, fill and blend paths leave such bitmaps as they are.
+    FakeAdapter a(0);
+    a.record.pixelFormat = PIXFMT_RGB16;
+    a.Install();
+    EXPECT_EQ(GetBitmapBufferDepth(), 16);
+    lvBitMapHandle *rgb = AllocRgbBitmap(3, 2, 0, nullptr);
+    EXPECT_EQ(GetBitmapHandleAttr(rgb, 12), PIXFMT_RGB16);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 3; x++) PlotBitmapPixel(rgb, x, y, 0x00345678, 0);
+    PlotBitmapPixel(rgb, 2, 1, 0x00FFFFFF, 0);
+    uint32_t *argb = ReadBitmapRectArgb(rgb, 1, 1, 2, 1, 0);
+    ASSERT_TRUE(argb);
+    EXPECT_EQ(argb[0], 0x305478u);  // 5-6-5 widened by shifting
+    EXPECT_EQ(argb[1], 0xF8FCF8u);
+    FreeMemory(argb);
+    FillBitmapRect(rgb, 0, 0, 3, 2, 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    EXPECT_EQ(TintBitmapRect(rgb, 0, 0, 3, 2, 0, 255), 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    FreeBitmapHandle(rgb);
+}
+
 // ---- Adapter or native ------------------------------------------------------
 
 TEST_F(PlaneOps, AcceleratedOperationsGoToTheAdapter) {

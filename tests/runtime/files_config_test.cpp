@@ -3,6 +3,7 @@
 // descriptions, and the search paths of "sysroot.conf".
 #include "files_fixture.h"
 #include "runtime/config.h"
+#include "runtime/container.h"
 #include "runtime/lverrors.h"
 
 #include <gtest/gtest.h>
@@ -17,16 +18,15 @@ namespace {
 struct ConfigRun {
     lvRuntimeConfig config;
     lvOptionSlots slots;
-    lvDisplayDefaults display;
+    lvAppletRecord record;
     lvStartupSwitches switches;
-    uint32_t appletFlags = 0;
     char *cmdText = nullptr;
     char *iniText = nullptr;
     ConfigRun()
     {
         InitRuntimeConfig(&config);
-        InitDisplayDefaults(&display);
-        std::memset(&switches, 0, sizeof switches);
+        InitAppletRecord(&record);
+        InitStartupSwitches(&switches);
         std::memset(&slots, 0, sizeof slots);
     }
     ~ConfigRun()
@@ -34,6 +34,7 @@ struct ConfigRun {
         FreeMemory(cmdText);
         FreeMemory(iniText);
         FreeRuntimeConfig(&config);
+        FreeAppletRecord(&record, 1);
     }
     int Command(std::vector<const char *> words, int recognise = 1, int noApplet = 0)
     {
@@ -45,7 +46,7 @@ struct ConfigRun {
         std::memcpy(iniText, text.c_str(), text.size() + 1);
         return ParseIniText(&slots, &config, iniText);
     }
-    int Apply() { return ApplyStartupOptions(&slots, &config, &display, &appletFlags, &switches); }
+    int Apply() { return ApplyStartupOptions(&slots, &config, &record, &switches); }
 };
 
 // A value each value option accepts.
@@ -119,32 +120,32 @@ struct ApplyCase {
 
 const ApplyCase ApplyCases[] = {
     {"percent width", {"-WINWIDTH", "50%"}, nullptr, 0,
-     [](const ConfigRun &r) { EXPECT_EQ(r.display.windowWidth, -50); }},
+     [](const ConfigRun &r) { EXPECT_EQ(r.record.windowWidth, -50); }},
     {"width after an equals sign", {"-WINWIDTH=800", "-winheight", "600"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.windowWidth, 800);
-         EXPECT_EQ(r.display.windowHeight, 600);
+         EXPECT_EQ(r.record.windowWidth, 800);
+         EXPECT_EQ(r.record.windowHeight, 600);
      }},
     {"ini no cancels the command line", {"-FULLSCREEN"}, "FULLSCREEN=no\n", 0,
-     [](const ConfigRun &r) { EXPECT_EQ(r.display.displayMode, 0); }},
-    {"ini 2 is on", {}, "FULLSCREEN=2\n", 0, [](const ConfigRun &r) { EXPECT_EQ(r.display.displayMode, 2); }},
+     [](const ConfigRun &r) { EXPECT_EQ(r.record.displayMode, 0); }},
+    {"ini 2 is on", {}, "FULLSCREEN=2\n", 0, [](const ConfigRun &r) { EXPECT_EQ(r.record.displayMode, 2); }},
     {"scale width needs a scaling mode", {"-SCALEWIDTH", "640"}, nullptr, 0,
-     [](const ConfigRun &r) { EXPECT_EQ(r.display.scaleWidth, 0); }},
+     [](const ConfigRun &r) { EXPECT_EQ(r.record.scaleWidth, 0); }},
     {"scale width with autoscale", {"-AUTOSCALE", "-SCALEWIDTH", "50%", "-SCALEHEIGHT", "480"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.flags1 & 0x40, 0x40u);
-         EXPECT_EQ(r.display.scaleWidth, -50);
-         EXPECT_EQ(r.display.scaleHeight, 480);
+         EXPECT_EQ((uint32_t)r.record.displayFlags1 & 0x40, 0x40u);
+         EXPECT_EQ(r.record.scaleWidth, -50);
+         EXPECT_EQ(r.record.scaleHeight, 480);
      }},
     {"scale factor wins over scale sizes", {"-LAYERSCALE", "-SCALEFACTOR", "2.5", "-SCALEWIDTH", "640"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_DOUBLE_EQ(r.display.scaleFactor, 2.5);
-         EXPECT_EQ(r.display.scaleWidth, 0);
+         EXPECT_DOUBLE_EQ(r.record.scaleFactor, 2.5);
+         EXPECT_EQ(r.record.scaleWidth, 0);
      }},
     {"two modes", {"-WINDOW", "-FULLSCREEN"}, nullptr, ERR_CONSOLEARG, nullptr},
     {"two scaling modes", {"-AUTOSCALE", "-LAYERSCALE"}, nullptr, ERR_CONSOLEARG, nullptr},
     {"monitor 0", {"-MONITOR", "0"}, nullptr, ERR_MONITORRANGE, nullptr},
-    {"monitor 2", {"-MONITOR", "2"}, nullptr, 0, [](const ConfigRun &r) { EXPECT_EQ(r.display.monitor, 1); }},
+    {"monitor 2", {"-MONITOR", "2"}, nullptr, 0, [](const ConfigRun &r) { EXPECT_EQ(r.record.monitor, 1); }},
     {"129 channels", {"-NUMCHANNELS", "129"}, nullptr, ERR_CONSOLEARG, nullptr},
     {"128 channels", {"-NUMCHANNELS", "$80"}, nullptr, 0, [](const ConfigRun &r) { EXPECT_EQ(r.config.numChannels, 128); }},
     {"unknown encoding", {"-ENCODING", "utf16"}, nullptr, ERR_BADENCODING, nullptr},
@@ -155,13 +156,13 @@ const ApplyCase ApplyCases[] = {
     {"flag words", {"-BORDERLESS", "-NOHIDE", "-ALWAYSONTOP", "-NATIVEUNITS", "-SCALESWITCH", "-NOSCALESWITCH"},
      nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.flags1, 0x1u | 0x20u | 0x400000u | 0x80000000u);
-         EXPECT_EQ(r.display.flags2, 0x4u);
+         EXPECT_EQ((uint32_t)r.record.displayFlags1, 0x1u | 0x20u | 0x400000u | 0x80000000u);
+         EXPECT_EQ((uint32_t)r.record.displayFlags2, 0x4u);
      }},
     {"no variants clear", {"-SMOOTHSCALE", "-NOSMOOTHSCALE", "-KEEPPROPORTIONS", "-NOKEEPPROPORTIONS"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.flags1 & (0x80u | 0x8000u), 0u);
-         EXPECT_EQ(r.display.flags2, 0x10u | 0x8u);
+         EXPECT_EQ((uint32_t)r.record.displayFlags1 & (0x80u | 0x8000u), 0u);
+         EXPECT_EQ((uint32_t)r.record.displayFlags2, 0x10u | 0x8u);
      }},
     {"run switches", {"-QUIET", "-NOSOUND", "-FORCESOUND", "-DEBUGDEVICE", "::hwnd123", "-ERRORCODE=-7.9",
                       "-SOFTTIMER", "-PRINTERROR", "-TEMPDIR", "/var/tmp"},
@@ -173,7 +174,7 @@ const ApplyCase ApplyCases[] = {
          EXPECT_EQ(r.switches.hostDevice, 1);
          EXPECT_STREQ(r.switches.debugDeviceText, "::hwnd123");
          EXPECT_EQ(r.switches.errorCode, -7);
-         EXPECT_EQ(r.appletFlags, 1u);
+         EXPECT_EQ(r.record.flagsBlock.flags, 1u);
          EXPECT_EQ(r.switches.printError, 1);
          EXPECT_STREQ(r.switches.tempDir, "/var/tmp");
      }},
@@ -186,15 +187,15 @@ const ApplyCase ApplyCases[] = {
     {"backfill gradient", {"-BACKFILL", "gradient", "-STARTCOLOR", "$FF0000", "-ENDCOLOR", "255", "-PICXPOS", "5"},
      nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.backfill.type, 2);
-         EXPECT_EQ(r.display.backfill.startColour, 0xFF0000);
-         EXPECT_EQ(r.display.backfill.endColour, 255);
-         EXPECT_EQ(r.display.backfill.pictureX, 5);
+         EXPECT_EQ(r.record.backfill.type, 2);
+         EXPECT_EQ(r.record.backfill.startColor, 0xFF0000);
+         EXPECT_EQ(r.record.backfill.endColor, 255);
+         EXPECT_EQ(r.record.backfill.pictureX, 5);
      }},
     {"picture options without backfill", {"-PICXPOS", "5", "-SCALEPICTURE"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.backfill.pictureX, -100000);
-         EXPECT_EQ(r.display.backfill.scalePicture, 0);
+         EXPECT_EQ(r.record.backfill.pictureX, -100000);
+         EXPECT_EQ(r.switches.backfill.scalePicture, 0);
      }},
     {"gradient without end colour", {"-BACKFILL", "RAINBOW", "-STARTCOLOR", "1"}, nullptr, ERR_BACKFILL, nullptr},
     {"brush and brush file", {"-BACKFILL", "PICTURE", "-BRUSH", "1", "-BRUSHFILE", "a.png"}, nullptr, ERR_BACKFILL,
@@ -203,13 +204,13 @@ const ApplyCase ApplyCases[] = {
     {"unknown backfill", {"-BACKFILL", "PLAID"}, nullptr, ERR_BACKFILL, nullptr},
     {"texture from a file", {"-BACKFILL", "texture", "-BRUSHFILE", "tile.png"}, nullptr, 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.backfill.type, 3);
-         EXPECT_STREQ(r.display.backfill.brushFile, "tile.png");
+         EXPECT_EQ(r.record.backfill.type, 3);
+         EXPECT_STREQ(r.switches.backfill.brushFile, "tile.png");
      }},
     {"ini quoted values and overrides", {"-WINWIDTH", "100"},
      "WINWIDTH = \"320\"EMPTY=\"\"\r\nMYKEY = some value \t\r\n", 0,
      [](const ConfigRun &r) {
-         EXPECT_EQ(r.display.windowWidth, 320);
+         EXPECT_EQ(r.record.windowWidth, 320);
          ASSERT_NE(r.config.userArguments, nullptr);
          EXPECT_STREQ(r.config.userArguments->name, "EMPTY");
          EXPECT_STREQ(r.config.userArguments->value, "");
@@ -234,6 +235,20 @@ TEST(Options, ApplyingGivesTheEffectsAndErrors)
         EXPECT_EQ(r.Apply(), c.error);
         if (!c.error && c.check) c.check(r);
     }
+}
+
+TEST(Options, ApplyOnTopOfTheAppletsDefaults)
+{
+    ConfigRun r;
+    r.record.displayFlags1 = 0x100 | 0x8000; // the applet asked for layer scaling and kept proportions
+    r.record.displayFlags2 = 0x2;
+    r.record.flagsBlock.flags = 0x200;
+    ASSERT_EQ(r.Command({"app.lvb", "-SCALEWIDTH", "640", "-NOKEEPPROPORTIONS", "-NOSCALESWITCH", "-SOFTTIMER"}), 0);
+    ASSERT_EQ(r.Apply(), 0);
+    EXPECT_EQ(r.record.scaleWidth, 640);
+    EXPECT_EQ((uint32_t)r.record.displayFlags1, 0x100u);
+    EXPECT_EQ((uint32_t)r.record.displayFlags2, 0x4u | 0x8u);
+    EXPECT_EQ(r.record.flagsBlock.flags, 0x201u);
 }
 
 TEST(Options, IniSyntax)

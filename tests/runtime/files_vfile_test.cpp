@@ -325,10 +325,20 @@ TEST(PlainFiles, WritesGrowAndRangesKeepTheirContainer)
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(WriteVFile(f, "ABCD", 4), 4);
     CloseVFile(f);
+    // Writes stop at the end of the range: the bytes behind it are other data.
+    f = OpenVFile(range.c_str(), LV_VF_UPDATE, nullptr, nullptr);
+    ASSERT_NE(f, nullptr);
+    SeekVFile(f, 18, 1);
+    EXPECT_EQ(WriteVFile(f, "WXYZ", 4), 2);
+    EXPECT_EQ(WriteVFileByte(f, 'Q'), 0);
+    EXPECT_EQ(GetVFileSize(f), 20);
+    CloseVFile(f);
     std::vector<uint8_t> after = ReadAll(path);
     ASSERT_EQ(after.size(), 105u);
     EXPECT_EQ(0, std::memcmp(after.data() + 10, "ABCD", 4));
+    EXPECT_EQ(0, std::memcmp(after.data() + 28, "WX", 2));
     EXPECT_EQ(after[9], Pattern(100, 2)[9]);
+    EXPECT_EQ(after[30], Pattern(100, 2)[30]);
 
     // Value writers and readers.
     f = OpenVFile(dir.Join("v.bin").c_str(), LV_VF_WRITE, nullptr, nullptr);

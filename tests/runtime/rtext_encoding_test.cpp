@@ -18,7 +18,7 @@ struct EncodingGuard {
     explicit EncodingGuard(int encoding) { SetGlobalEncoding(encoding); }
     ~EncodingGuard() {
         SetGlobalEncoding(LV_ENCODING_UTF8);
-        EXPECT_EQ(GetPathEncodingLatin1(), 0);
+        EXPECT_EQ(GetScriptEncoding(), 1);
     }
 };
 
@@ -224,7 +224,7 @@ TEST(EncodingConvert, SwitchToLatin1ConvertsHeldTexts) {
     char *texts[] = {a, nullptr, b};
     SwitchTextsToLatin1(texts, 3);
     EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
-    EXPECT_EQ(GetPathEncodingLatin1(), 1);  // the platform converts names for the system
+    EXPECT_EQ(GetScriptEncoding(), 0);  // the platform converts names for the system
     EXPECT_EQ(std::string(a), "/home/j\xFCrgen/Spiel.lva");
     EXPECT_EQ(std::string(b), "plain");
 }

@@ -193,7 +193,7 @@ TEST_F(Errors, ChunkNamesShowTheEmbeddedFile) {
 }
 
 TEST_F(Errors, FileLayerNamesTheFileOfItsError) {
-    SetFileErrorArg("/data/level%d/map.iff");
+    SetErrorStringArg("/data/level%d/map.iff");
     EXPECT_EQ(Text(ERR_READFILE), "Cannot read file map.iff !");
     EXPECT_EQ(Text(ERR_FILEEXIST), "File /data/level%d/map.iff does not exist!");
 }
