@@ -185,12 +185,14 @@ static void JobEnded(void *context, int exitCode)
 {
     lvRunJob *job = (lvRunJob *)context;
     job->exitCode.store(exitCode, std::memory_order_relaxed);
-    job->finished.store(1, std::memory_order_release);
     if (job->flags & LV_RUN_CAPTUREOUTPUT) {
+        job->finished.store(1, std::memory_order_release);
         RaiseSignal(job->endSignal);
         WakeMainLoop();
     } else {
+        // Posted first: once the flag is set, every event of the job is queued.
         PostSystemEvent(SYSEVENT_RUNEXIT, (uintptr_t)job, 0, 0, 1, 0, 1);
+        job->finished.store(1, std::memory_order_release);
     }
 }
 
