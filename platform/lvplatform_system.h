@@ -132,6 +132,13 @@ int CreateTempFileName(char *buffer, size_t size);
 // Opens a document, URL or folder with the desktop's program (xdg-open), not waiting.
 // 0, ERR_TEXTCONVERT or ERR_EXECUTE.
 int OpenWithShell(const char *target);
+// The path of a special folder by the raw folder number applets were written with
+// (0 desktop, 5 documents, 0x0D music, 0x0E videos, 0x14 fonts, 0x15 templates, 0x1A
+// application data, 0x1C local application data, 0x23 common application data, 0x24
+// system, 0x26 programs, 0x27 pictures, 0x28 profile, 0x2E shared documents), mapped to
+// the XDG user folders; the empty string for a number it does not know, or when the path
+// does not fit. Returns 0.
+int GetSpecialFolderById(int id, char *buffer, size_t size);
 // Fills a buffer with random bytes from the kernel; 1, or 0 on failure.
 int GetRandomBytes(void *buffer, size_t length);
 

@@ -96,7 +96,12 @@ static int MakeSpawnPlan(const char *program, const char *arguments, const char 
                          lvSpawnPlan *plan)
 {
     char system[LV_PATH_SIZE];
-    if (!ToSystemPath(program, system, sizeof system, 1) || !system[0]) return ERR_TEXTCONVERT;
+    if (!std::strpbrk(program, "/\\~")) {
+        // A bare name is looked up on PATH, not matched against the current folder.
+        if (!TextToSystem(program, system, sizeof system, 0) || !system[0]) return ERR_TEXTCONVERT;
+    } else if (!ToSystemPath(program, system, sizeof system, 1) || !system[0]) {
+        return ERR_TEXTCONVERT;
+    }
     plan->argv.clear();
     if (shell) {
         plan->program = "xdg-open";

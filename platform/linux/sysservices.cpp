@@ -12,6 +12,7 @@
 #include "runtime/lverrors.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -179,6 +180,67 @@ int CreateTempFileName(char *buffer, size_t size)
         return 0;
     }
     return 1;
+}
+
+// ---- Special folders ---------------------------------------------------------------------------
+
+// The folder an XDG user-dirs key names ("DESKTOP", "DOCUMENTS", ...): from
+// $XDG_CONFIG_HOME/user-dirs.dirs when it sets it, else $HOME/fallback.
+static std::string UserDirectory(const char *key, const char *fallback)
+{
+    std::string home = GetHomeFolder();
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string file = (config && config[0] == '/') ? std::string(config) : home + "/.config";
+    file += "/user-dirs.dirs";
+    std::string wanted = std::string("XDG_") + key + "_DIR=";
+    if (FILE *f = std::fopen(file.c_str(), "re")) {
+        char line[LV_PATH_SIZE];
+        std::string found;
+        while (std::fgets(line, sizeof line, f)) {
+            std::string text = line;
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            if (text.compare(0, wanted.size(), wanted) != 0) continue;
+            std::string value = text.substr(wanted.size());
+            if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+            if (value.compare(0, 5, "$HOME") == 0) value = home + value.substr(5);
+            if (!value.empty() && value[0] == '/') found = value;
+        }
+        std::fclose(f);
+        if (!found.empty()) return found;
+    }
+    return home + "/" + fallback;
+}
+
+int GetSpecialFolderById(int id, char *buffer, size_t size)
+{
+    if (size) buffer[0] = 0;
+    std::string folder;
+    char known[LV_PATH_SIZE];
+    // The numbers are those the applets were written with; each maps to its nearest
+    // place on a freedesktop system.
+    switch (id) {
+    case 0x00: case 0x10: folder = UserDirectory("DESKTOP", "Desktop"); break;            // desktop
+    case 0x05: folder = UserDirectory("DOCUMENTS", "Documents"); break;                   // documents
+    case 0x0D: folder = UserDirectory("MUSIC", "Music"); break;                           // music
+    case 0x0E: folder = UserDirectory("VIDEOS", "Videos"); break;                         // videos
+    case 0x27: folder = UserDirectory("PICTURES", "Pictures"); break;                     // pictures
+    case 0x15: folder = UserDirectory("TEMPLATES", "Templates"); break;                   // templates
+    case 0x2E: folder = UserDirectory("PUBLICSHARE", "Public"); break;                    // shared documents
+    case 0x14: folder = std::string(GetHomeFolder()) + "/.local/share/fonts"; break;      // fonts
+    case 0x28: folder = GetHomeFolder(); break;                                            // profile
+    default: {
+        // application data, local application data, common application data,
+        // program files and the system folder come from the platform's own table
+        int mapped = id == 0x1A ? 3 : id == 0x1C ? 14 : id == 0x23 ? 4 : id == 0x26 ? 2 : id == 0x24 ? 1 : 0;
+        if (mapped && GetSystemFolderPath(mapped, known, sizeof known)) {
+            size_t n = std::strlen(known);
+            if (n < size) std::memcpy(buffer, known, n + 1);
+        }
+        return 0;
+    }
+    }
+    if (!SystemToText(folder.c_str(), buffer, (int)size, 0) && size) buffer[0] = 0;
+    return 0;
 }
 
 // ---- The desktop shell and random bytes -------------------------------------------------------

@@ -399,3 +399,47 @@ TEST(SystemServices, DropSystemEventsKeepsTheRestInOrder)
     FreeSystemEvents();
     ExitPlatform();
 }
+
+// ---- Special folders ------------------------------------------------------------------------------
+
+TEST(SystemServices, SpecialFoldersFollowTheUserDirectories)
+{
+    char config[] = "/tmp/lvxdgXXXXXX";
+    ASSERT_NE(mkdtemp(config), nullptr);
+    const char *old = getenv("XDG_CONFIG_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_CONFIG_HOME", config, 1);
+    std::string file = std::string(config) + "/user-dirs.dirs";
+    FILE *f = fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("# written by a test\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\nXDG_DESKTOP_DIR=\"/srv/desk\"\nXDG_VIDEOS_DIR=\"relative\"\n", f);
+    fclose(f);
+    std::string home = GetHomeFolder();
+    struct {
+        int id;
+        std::string path;
+    } cases[] = {
+        {0x0D, home + "/Tunes"},   // from the file, $HOME expanded
+        {0x00, "/srv/desk"},       // an absolute entry as it stands
+        {0x0E, home + "/Videos"},  // a relative entry is ignored
+        {0x05, home + "/Documents"},
+        {0x28, home},
+        {0x7777, ""},              // unknown
+    };
+    char buffer[LV_PATH_SIZE];
+    for (const auto &c : cases) {
+        EXPECT_EQ(GetSpecialFolderById(c.id, buffer, sizeof buffer), 0);
+        EXPECT_EQ(buffer, c.path) << c.id;
+    }
+    char expected[LV_PATH_SIZE];
+    ASSERT_EQ(GetSystemFolderPath(3, expected, sizeof expected), 1);
+    GetSpecialFolderById(0x1A, buffer, sizeof buffer);  // application data
+    EXPECT_STREQ(buffer, expected);
+    char tiny[4];
+    GetSpecialFolderById(0x28, tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "");  // does not fit: empty, never cut
+    unlink(file.c_str());
+    rmdir(config);
+    if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
+}
