@@ -149,6 +149,13 @@ static bool EndsInSeparator(const std::string &path)
     return path.size() > 1 && (path.back() == '/' || path.back() == '\\');
 }
 
+// True when path is the folder tree or lies inside it (both full paths).
+static bool IsInsideTree(const std::string &path, const std::string &tree)
+{
+    if (tree.empty() || path.compare(0, tree.size(), tree) != 0) return false;
+    return path.size() == tree.size() || path[tree.size()] == '/' || tree.back() == '/';
+}
+
 // Locks and examines an object; false when it cannot be locked.
 static bool ExamineObject(const char *path, const char *adapter, const void *tags, lvFileInfo *info,
                           std::string *fullPath)
@@ -901,7 +908,8 @@ int NewCopyOperation(const char *source, const char *destination, const lvCopyOp
         }
     }
     lvFileInfo info;
-    if (!ExamineObject(src.c_str(), o->adapter, o->userTags, &info, nullptr)) {
+    std::string fullSource;
+    if (!ExamineObject(src.c_str(), o->adapter, o->userTags, &info, &fullSource)) {
         supplied = OpenVFile(src.c_str(), LV_VF_READ | LV_VF_ADAPTERS, o->adapter, o->userTags);
         if (!supplied) {
             SetErrorStringArg(source);
@@ -920,6 +928,11 @@ int NewCopyOperation(const char *source, const char *destination, const lvCopyOp
         char full[LV_PATH_SIZE];
         if (!d->dirAdapter && GetVDirPath(d, full, sizeof full)) dst = full;
         CloseVDir(d);
+    }
+    // A tree copied into itself would copy its own copies until the paths overflow.
+    if (info.isDirectory && IsInsideTree(dst, fullSource)) {
+        SetErrorStringArg(destination);
+        return fail(ERR_WRONGUSAGE);
     }
     lvCopyOperation *op = AllocCopyOperation(o->bufferSize);
     if (!op) return fail(ERR_MEM);

@@ -268,6 +268,15 @@ TEST_F(FileOps, SingleFilesNewNamesAndFileDestinations)
     EXPECT_EQ(Copy("", P("dir")), ERR_WRONGUSAGE);
 }
 
+TEST_F(FileOps, ATreeIsNotCopiedIntoItself)
+{
+    MakeSourceTree();
+    EXPECT_EQ(Copy(P("src"), P("src/sub/copy")), ERR_WRONGUSAGE);
+    EXPECT_EQ(Copy(P("src"), P("src")), ERR_WRONGUSAGE);
+    EXPECT_EQ(Copy(P("src/sub"), P("src-sub")), 0);  // a sibling with a longer name is fine
+    EXPECT_EQ(Read(P("src-sub/b.txt")), std::string(40000, 'b'));
+}
+
 TEST_F(FileOps, MissingSourceCreatesTheDestinationThenFails)
 {
     EXPECT_EQ(Copy(P("nothing"), P("made/here")), ERR_READFILE);
