@@ -37,19 +37,20 @@ protected:
         fputs("x", f);
         fclose(f);
     }
-    // Takes every event that arrives within the time, freeing owned blocks after
-    // copying the details out.
+    // Takes events until none has come for `quiet` milliseconds (at most 3 s), freeing
+    // owned blocks after copying the details out. quiet 0: what is queued now.
     struct Seen {
         int type;              // event type
         uintptr_t data1;       // the monitor
         int kind;              // detail: change kind
         std::string name;      // detail: entry name
     };
-    static std::vector<Seen> Collect(int milliseconds)
+    static std::vector<Seen> Collect(int quiet)
     {
         std::vector<Seen> seen;
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        do {
+        auto start = std::chrono::steady_clock::now();
+        auto last = start;
+        for (;;) {
             lvSystemEvent e;
             while (GetSystemEvent(&e)) {
                 Seen s = {e.type, e.data1, -1, ""};
@@ -61,9 +62,12 @@ protected:
                     FreeMemory((void *)e.data2);
                 }
                 seen.push_back(s);
+                last = std::chrono::steady_clock::now();
             }
+            auto now = std::chrono::steady_clock::now();
+            if (now - last >= std::chrono::milliseconds(quiet) || now - start > std::chrono::seconds(3)) break;
             WaitSignalTimeout(GetMainWakeSignal(), 10);
-        } while (std::chrono::steady_clock::now() < until);
+        }
         return seen;
     }
 };
@@ -88,13 +92,13 @@ TEST_F(DirMonitor, ABurstGivesOneEventAndALaterChangeAnother)
     EXPECT_EQ(m->userDataRef, 9);
     EXPECT_STREQ(m->path, folder);
     for (int i = 0; i < 20; i++) Touch(("f" + std::to_string(i)).c_str());
-    std::vector<Seen> seen = Collect(250);
+    std::vector<Seen> seen = Collect(200);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].type, SYSEVENT_DIRCHANGED);
     EXPECT_EQ(seen[0].data1, (uintptr_t)m);
     // Quiet for more than 100 ms: the next change is reported again.
     Touch("later");
-    seen = Collect(250);
+    seen = Collect(200);
     EXPECT_EQ(seen.size(), 1u);
     StopDirMonitor(m, nullptr);
 }
@@ -104,7 +108,7 @@ TEST_F(DirMonitor, DetailedReportsNameEachChange)
     lvDirMonitor *m = nullptr;
     ASSERT_EQ(StartDirMonitor(folder, 0, 1, -1, nullptr, &m), 0);
     Touch("old.txt");
-    std::vector<Seen> seen = Collect(150);
+    std::vector<Seen> seen = Collect(120);
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen[0].type, SYSEVENT_DIRCHANGEDETAIL);
     EXPECT_EQ(seen[0].kind, LV_DIRCHANGE_ADD);
@@ -114,21 +118,21 @@ TEST_F(DirMonitor, DetailedReportsNameEachChange)
         EXPECT_EQ(seen[i].name, "old.txt");
     }
     ASSERT_EQ(rename(In("old.txt").c_str(), In("new.txt").c_str()), 0);
-    seen = Collect(150);
+    seen = Collect(120);
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].kind, LV_DIRCHANGE_REMOVE);
     EXPECT_EQ(seen[0].name, "old.txt");
     EXPECT_EQ(seen[1].kind, LV_DIRCHANGE_ADD);
     EXPECT_EQ(seen[1].name, "new.txt");
     ASSERT_EQ(unlink(In("new.txt").c_str()), 0);
-    seen = Collect(150);
+    seen = Collect(120);
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].kind, LV_DIRCHANGE_REMOVE);
     // Changes inside a sub-directory are not the directory's own.
     ASSERT_EQ(mkdir(In("sub").c_str(), 0755), 0);
-    Collect(100);
+    Collect(120);
     Touch("sub/inner");
-    EXPECT_TRUE(Collect(150).empty());
+    EXPECT_TRUE(Collect(120).empty());
     StopDirMonitor(m, nullptr);
 }
 
