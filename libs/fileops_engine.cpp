@@ -54,49 +54,51 @@ static int MatchSet(const char *p, unsigned char c, const char **end)
     return found != negate ? 1 : 0;
 }
 
-// Could the pattern at p begin a match at character c? Decides where a star resumes.
-static bool CanStartAt(const char *p, char c)
+// Matches one pattern element (anything but '*') at p against character c; *next gets
+// the element after it.
+static bool MatchOne(const char *p, unsigned char c, const char **next)
 {
-    if (*p == '[') return true;
-    if (*p == '#') return c >= '0' && c <= '9';
-    return *p == c;
+    switch (*p) {
+    case '?':
+        *next = p + 1;
+        return true;
+    case '#':
+        *next = p + 1;
+        return c >= '0' && c <= '9';
+    case '[':
+        return MatchSet(p + 1, c, next) == 1;
+    default:
+        *next = p + 1;
+        return (unsigned char)*p == c;
+    }
 }
 
+// Every element but '*' takes exactly one character, so a mismatch only ever needs to
+// resume after the latest star, one character further on: the time is bounded by the
+// product of the lengths, whatever the pattern (nested retries would be exponential).
 static bool MatchFrom(const char *p, const char *t)
 {
-    while (*p) {
+    const char *starPattern = nullptr, *starText = nullptr;
+    while (*t) {
         if (*p == '*') {
-            while (*p == '*' || *p == '?') {
-                if (*p == '?') {
-                    if (!*t) return false;
-                    t++;
-                }
-                p++;
-            }
+            while (*p == '*') p++;
             if (!*p) return true;  // a trailing star takes the rest
-            for (; *t; t++)
-                if (CanStartAt(p, *t) && MatchFrom(p, t)) return true;
-            return false;
+            starPattern = p;
+            starText = t;
+            continue;
         }
-        if (!*t) break;
-        unsigned char c = (unsigned char)*t;
-        if (*p == '?') {
-            p++;
-        } else if (*p == '#') {
-            if (c < '0' || c > '9') return false;
-            p++;
-        } else if (*p == '[') {
-            const char *end;
-            if (MatchSet(p + 1, c, &end) != 1) return false;
-            p = end;
-        } else {
-            if ((unsigned char)*p != c) return false;
-            p++;
+        const char *next;
+        if (*p && MatchOne(p, (unsigned char)*t, &next)) {
+            p = next;
+            t++;
+            continue;
         }
-        t++;
+        if (!starPattern) return false;
+        p = starPattern;
+        t = ++starText;
     }
     while (*p == '*') p++;
-    return !*p && !*t;
+    return !*p;
 }
 
 int MatchWildcard(const char *pattern, const char *name)
