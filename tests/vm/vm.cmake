@@ -5,5 +5,6 @@ set(LV_VM_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vm_test_util.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_state_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_table_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vm_valueops_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vm_valueops_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm_loader_test.cpp)
 lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm)
