@@ -104,13 +104,20 @@ static void TraverseThread(GCState *st, lvState *L1)
 {
     MarkValue(st, &L1->gt);
     if (!L1->stack) return;
-    lvValue *o;
-    for (o = L1->stack; o < L1->top; o++) MarkValue(st, o);
-    lvValue *lim = L1->top;
-    for (lvCallRecord *ci = L1->baseCi; ci <= L1->ci; ci++)
-        if (lim < L1->stack + ci->top) lim = L1->stack + ci->top;
+    // Registers of script frames are kept up to the frame top even while top
+    // sits lower (an iterator call, an open call), so no live register is lost;
+    // free slots above that are cleared.
+    lvValue *markLim = L1->top, *lim = L1->top;
+    for (lvCallRecord *ci = L1->baseCi; ci <= L1->ci; ci++) {
+        lvValue *t = L1->stack + ci->top;
+        if (lim < t) lim = t;
+        if (!(ci->state & LV_CI_C) && markLim < t) markLim = t;
+    }
     lvValue *last = L1->stack + L1->stacksize - 1;
     if (lim > last) lim = last;
+    if (markLim > lim) markLim = lim;
+    lvValue *o;
+    for (o = L1->stack; o < markLim; o++) MarkValue(st, o);
     for (; o <= lim; o++) SetNil(o);
     // Shrink what a deep recursion left behind.
     int used = static_cast<int>(L1->ci - L1->baseCi);

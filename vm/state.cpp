@@ -349,8 +349,7 @@ lvUpvalue *FindOpenUpvalue(lvState *L, lvValue *level)
     uv->h.marked = LV_MARKED;  // a collection in progress leaves it alone
     uv->v = level;
     SetNil(&uv->value);
-    uv->h.next = &(*pp)->h;
-    if (!*pp) uv->h.next = nullptr;
+    uv->h.next = *pp ? &(*pp)->h : nullptr;
     *pp = uv;
     return uv;
 }

@@ -6,5 +6,12 @@ set(LV_VM_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vm_state_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_table_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_valueops_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vm_loader_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vm_loader_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm_interp_test.cpp)
 lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm)
+
+# The whole suite again with a collection at every collection point and every
+# stack moved on each grow or shrink (stale pointers fault under ASan).
+add_test(NAME vm_torture_suite COMMAND vm_test)
+set_tests_properties(vm_torture_suite PROPERTIES
+  ENVIRONMENT "LV_VM_TORTURE=1;LV_VM_MOVESTACK=1" LABELS vm TIMEOUT 600)
