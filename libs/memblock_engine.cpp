@@ -102,10 +102,10 @@ int PokeMemValue(uint8_t *bytes, int64_t size, int type, int64_t offset, uint32_
 struct lvMemBlockLibrary {
     lvObjectHeader *head;  // first block (lvMemBlock begins with its header)
     lvRefOps refOps;       // how user data references are released
-    bool haveRefOps;       // refOps was set
 };
 
-static lvMemBlockLibrary memLibrary = {nullptr, {nullptr, nullptr, nullptr}, false};
+static void ReleaseNothing(void *, int) {}
+static lvMemBlockLibrary memLibrary = {nullptr, {nullptr, nullptr, ReleaseNothing}};
 
 lvObjectHeader **GetMemBlockListHead() { return &memLibrary.head; }
 
@@ -116,8 +116,7 @@ int RegisterMemBlockType(lvObjectAttributeFunction attribute)
 
 void SetMemBlockRefOps(const lvRefOps *ops)
 {
-    memLibrary.haveRefOps = ops != nullptr;
-    if (ops) memLibrary.refOps = *ops;
+    memLibrary.refOps = ops ? *ops : lvRefOps{nullptr, nullptr, ReleaseNothing};
 }
 
 lvMemBlock *FindMemBlock(lvObjectId id)
@@ -145,19 +144,7 @@ static void DestroyMemBlock(lvMemBlock *block)
             break;
         }
     }
-    if (block->header.userData) {
-        if (memLibrary.haveRefOps) {
-            FreeObjectUserData(&block->header.userData, &memLibrary.refOps);
-        } else {
-            // Without a machine there are no references to release; free the items only.
-            lvObjectUserData *u = block->header.userData;
-            while (u) {
-                lvObjectUserData *next = u->next;
-                FreeMemory(u);
-                u = next;
-            }
-        }
-    }
+    FreeObjectUserData(&block->header.userData, &memLibrary.refOps);
     if (!block->notOwned) FreeMemory(block->data);
     FreeMemory(block);
 }
