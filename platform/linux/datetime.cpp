@@ -77,6 +77,7 @@ locale_t UserLocale()
 // Copies UTF-8 locale text into a field in the script encoding.
 void CopyLocaleText(const char *text, char *field, size_t size)
 {
+    if (!field || !size) return;
     SystemToText(text ? text : "", field, int(size), 0);
 }
 
@@ -140,8 +141,10 @@ int GetTimeZoneBias(int *daylight)
 
 int GetDateTimeText(int kind, char *date, size_t dateSize, char *time, size_t timeSize)
 {
-    if (date && dateSize) *date = 0;
-    if (time && timeSize) *time = 0;
+    if (!date) dateSize = 0;
+    if (!time) timeSize = 0;
+    if (dateSize) *date = 0;
+    if (timeSize) *time = 0;
     if (kind < DATETEXT_SHORTDATE || kind > DATETEXT_UTC) return ERR_WRONGUSAGE;
     time_t now = time_t(std::floor(GetEpochSeconds(1)));
     struct tm fields;

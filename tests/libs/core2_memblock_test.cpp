@@ -58,6 +58,14 @@ TEST_F(MemBlocks, CreateReplaceFindAndFree)
     EXPECT_EQ(GetErrorState()->numberArg, 7);
     ASSERT_EQ(FreeMemBlock(Id(1)), 0);
     EXPECT_EQ(FindMemBlock(Id(1)), nullptr);
+
+    // Out of memory for the record: the bytes are not leaked, nothing is listed.
+    FailAllocMemoryAfter(1);
+    EXPECT_EQ(AllocMemBlock(2, false, 64, &b), ERR_MEM);
+    FailAllocMemoryAfter(-1);
+    EXPECT_EQ(FindMemBlock(Id(2)), nullptr);
+    uint8_t raw[4];
+    EXPECT_EQ(AllocMemBlockFromPointer(3, false, raw, -4, &b), ERR_WRONGUSAGE);
 }
 
 TEST_F(MemBlocks, TypedValuesInThreeByteOrders)
