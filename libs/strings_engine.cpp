@@ -765,9 +765,10 @@ static void AppendQuoted(std::string *out, std::string_view text)
     out->push_back('"');
 }
 
-int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
+int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *result)
 {
-    out->clear();
+    std::string text;
+    std::string *out = &text;
     int argIndex = 2;
     for (size_t i = 0; i < fmt.size();) {
         char c = fmt[i];
@@ -808,12 +809,12 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
         if (precision >= 0) spec += "." + std::to_string(precision);
         int code;
         if (conv == 's' || conv == 'q') {
-            std::string text;
-            if ((code = args->getString(args->user, argIndex++, &text))) return code;
-            if (conv == 'q') AppendQuoted(out, text);
-            else if (precision >= 0 || text.size() < 100)
-                AppendFormattedString(out, text, flags.find('-') != std::string::npos, width, precision);
-            else out->append(text);
+            std::string arg;
+            if ((code = args->getString(args->user, argIndex++, &arg))) return code;
+            if (conv == 'q') AppendQuoted(out, arg);
+            else if (precision >= 0 || arg.size() < 100)
+                AppendFormattedString(out, arg, flags.find('-') != std::string::npos, width, precision);
+            else out->append(arg);
             continue;
         }
         double v;
@@ -824,5 +825,6 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
         else if (conv == 'd' || conv == 'i') AppendFormatted(out, spec, int(TruncateToInt32(v)));
         else AppendFormatted(out, spec, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
     }
+    *result = std::move(text);
     return 0;
 }
