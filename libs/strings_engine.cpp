@@ -74,16 +74,18 @@ static void AppendCode(std::string *out, uint32_t code, bool utf8)
     else out->append(buf, size_t(n));
 }
 
-// Does sub occur at s[offset] without regard to case? *used gets the bytes of
+// Does sub occur at s[offset] without regard to case? Searches compare folded
+// characters, StartsWith and EndsWith lower-case ones. *used gets the bytes of
 // s it covers (the case forms of a character may differ in length).
-static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used)
+static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used,
+                            bool fold = true)
 {
     size_t i = offset, j = 0;
     while (j < sub.size()) {
         if (i >= s.size()) return false;
         int wa, wb;
         uint32_t a = CharAt(s, i, utf8, &wa), b = CharAt(sub, j, utf8, &wb);
-        if (LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
+        if (fold ? FoldChar(a, utf8) != FoldChar(b, utf8) : LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
         i += size_t(wa);
         j += size_t(wb);
     }
@@ -371,7 +373,7 @@ bool TextStartsWith(std::string_view s, std::string_view prefix, bool caseSensit
     if (prefix.empty() || TextLength(prefix, utf8) > TextLength(s, utf8)) return false;
     if (caseSensitive) return s.substr(0, prefix.size()) == prefix;
     size_t used;
-    return MatchesNoCaseAt(s, 0, prefix, utf8, &used);
+    return MatchesNoCaseAt(s, 0, prefix, utf8, &used, false);
 }
 
 bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitive, bool utf8)
@@ -380,7 +382,7 @@ bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitiv
     if (suffix.empty() || n > length) return false;
     if (caseSensitive) return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
     size_t at = UnitToByte(s, length - n, utf8), used;
-    return MatchesNoCaseAt(s, at, suffix, utf8, &used) && at + used == s.size();
+    return MatchesNoCaseAt(s, at, suffix, utf8, &used, false) && at + used == s.size();
 }
 
 // ============================================================================
