@@ -1,11 +1,10 @@
-// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines and the zlib CRC-32.
-// Dependencies: zlib for CRC-32. Limits: none; lengths beyond 2^64 bits wrap
-// as the standards' length fields do.
+// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines.
+// Dependencies: none. Limits: lengths beyond 2^64 bits wrap as the standards'
+// length fields do.
 
 #include "libs/digest.h"
 
 #include <cstring>
-#include <zlib.h>
 
 // ============================================================================
 // Shared helpers
@@ -296,7 +295,7 @@ void FinishSha1(uint8_t out[20], lvSha1State *state)
 }
 
 // ============================================================================
-// One-shot forms and CRC-32
+// One-shot forms
 // ============================================================================
 
 void DigestToHex(const uint8_t *digest, size_t count, char *out)
@@ -327,18 +326,4 @@ void Sha1HexOfRange(const void *bytes, size_t length, char out[41])
     UpdateSha1(&st, bytes, (long long)length);
     FinishSha1(digest, &st);
     DigestToHex(digest, 20, out);
-}
-
-uint32_t UpdateCrc32(uint32_t crc, const void *bytes, size_t length)
-{
-    const Bytef *p = static_cast<const Bytef *>(bytes);
-    uLong c = crc;
-    // zlib takes a 32-bit length; feed larger ranges in pieces.
-    while (length > 0) {
-        uInt part = length > 0x40000000u ? 0x40000000u : uInt(length);
-        c = crc32(c, p, part);
-        p += part;
-        length -= part;
-    }
-    return uint32_t(c);
 }

@@ -1,13 +1,15 @@
 // strings_engine.cpp - text operations of the string library (see strings_engine.h).
 // Dependencies: libs/textchars.h (decoding, classes, case, number literals);
-// the C library's formatting, always in the C locale, and its collation in the
-// user's locale, each through a locale_t made once (no global setlocale).
+// runtime/encoding.h (collation); the C library's formatting, always in the C
+// locale through a locale_t made once (no global setlocale).
 // Limits: one FormatStr conversion gives at most 511 bytes.
 
 #include "libs/strings_engine.h"
 
 #include "libs/textchars.h"
+#include "runtime/encoding.h"
 #include "runtime/lverrors.h"
+#include "platform/lvplatform.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,8 +17,6 @@
 #include <cstring>
 #include <locale.h>
 #include <new>
-#include <wchar.h>
-#include <wctype.h>
 
 // ============================================================================
 // Helpers
@@ -106,6 +106,16 @@ static size_t FindFrom(std::string_view s, std::string_view sub, bool caseSensit
         i += size_t(w);
     }
     return std::string_view::npos;
+}
+
+// ============================================================================
+// Settings
+// ============================================================================
+
+lvStringSettings *GetStringSettings()
+{
+    static lvStringSettings settings = {1, 0};
+    return &settings;
 }
 
 // ============================================================================
@@ -299,8 +309,8 @@ int ReverseFindText(std::string_view s, std::string_view sub, bool caseSensitive
                     long long *position)
 {
     long long length = TextLength(s, utf8);
-    if (start < 0) start = length > 0 ? length - 1 : 0;
-    if (!s.empty() && start >= length) return ERR_WRONGUSAGE;
+    if (start == REVERSEFIND_DEFAULTSTART) start = length > 0 ? length - 1 : 0;
+    if (start < 0 || (!s.empty() && start >= length)) return ERR_WRONGUSAGE;
     *position = -1;
     long long subLength = TextLength(sub, utf8);
     if (s.empty() || sub.empty() || subLength > length) return 0;
@@ -377,21 +387,15 @@ bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitiv
 // Characters
 // ============================================================================
 
-void ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
+int ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
 {
-    out->clear();
-    out->reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, utf8, &w);
-        if (utf8 && w == 1 && c >= 0x80) {
-            out->push_back(s[i]); // a stray byte stays as it is
-        } else {
-            uint32_t m = upper ? UpperChar(c, utf8) : LowerChar(c, utf8);
-            AppendCode(out, m, utf8);
-        }
-        i += size_t(w);
-    }
+    size_t length = 0;
+    char *copy = ChangeCaseCopy(s.data(), s.size(), utf8 ? LV_ENCODING_UTF8 : LV_ENCODING_LATIN1, upper ? 1 : 0,
+                                &length);
+    if (!copy) return ERR_MEM;
+    out->assign(copy, length);
+    FreeMemory(copy);
+    return 0;
 }
 
 // Byte offset of character pos when 0 <= pos < length, else 1055.
@@ -522,49 +526,11 @@ int ConvertTextEncoding(std::string_view s, int from, int to, std::string *out)
     return 0;
 }
 
-// The user's locale for collation, made once; falls back to the UTF-8 C locale.
-static locale_t CollationLocale()
+int CollateText(std::string_view a, std::string_view b, bool caseSensitive)
 {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        if (!l) l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
-}
-
-static bool Utf8ToWide(std::string_view s, bool fold, locale_t loc, std::wstring *out)
-{
-    if (!IsValidUtf8(s.data(), s.size(), nullptr)) return false;
-    out->clear();
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, true, &w);
-        out->push_back(wchar_t(fold ? towlower_l(wint_t(c), loc) : c));
-        i += size_t(w);
-    }
-    return true;
-}
-
-int CollateText(std::string_view a, std::string_view b, bool caseSensitive, bool runIsUtf8)
-{
-    if (runIsUtf8) {
-        locale_t loc = CollationLocale();
-        std::wstring wa, wb;
-        if (!loc || !Utf8ToWide(a, !caseSensitive, loc, &wa) || !Utf8ToWide(b, !caseSensitive, loc, &wb)) return 0;
-        int r = wcscoll_l(wa.c_str(), wb.c_str(), loc);
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    if (caseSensitive) {
-        int r = std::memcmp(a.data(), b.data(), a.size() < b.size() ? a.size() : b.size());
-        if (r == 0) r = a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    for (size_t i = 0;; i++) {
-        int ca = i < a.size() ? int(UpperChar(static_cast<unsigned char>(a[i]), false)) : 0;
-        int cb = i < b.size() ? int(UpperChar(static_cast<unsigned char>(b[i]), false)) : 0;
-        if (ca != cb || (i >= a.size() && i >= b.size())) return ca - cb;
-    }
+    // The runtime's collation reads terminated texts.
+    std::string ta(a), tb(b);
+    return CollateStrings(ta.c_str(), tb.c_str(), caseSensitive ? 1 : 0);
 }
 
 // ============================================================================

@@ -307,31 +307,13 @@ void MaskFromChunkyPlane(lvBitMapHandle *chunky, int sx, int sy, lvBitMapHandle 
         FillMaskRect(mask, tx, ty, width, height, operation);
         return;
     }
-    // s = (pen != transparent pen): the same as a byte plane tested for inequality,
-    // combined by the mask-to-mask rule.
     PlaneAccess c(chunky, 0);
     PlaneAccess m(mask, 1);
     if (!c || !m || width <= 0 || height <= 0) return;
-    for (int y = 0; y < height; y++) {
-        const uint8_t *s = c.pixels + static_cast<ptrdiff_t>(sy + y) * c.rowBytes + sx;
-        uint8_t *d = m.pixels + static_cast<ptrdiff_t>(ty + y) * m.rowBytes;
-        for (int x = 0; x < width; x++) {
-            int bit = s[x] != transparentPen;
-            int px = tx + x;
-            uint8_t b = static_cast<uint8_t>(0x80 >> (px & 7));
-            int t = (d[px >> 3] & b) != 0;
-            int n = t;
-            switch (operation) {
-            case MASKVISIBLE: n = bit ? 1 : t; break;
-            case MASKINVISIBLE: n = bit ? 0 : t; break;
-            case MASKVANILLACOPY: n = bit; break;
-            case MASKXOR: n = t ^ bit; break;
-            case MASKOR: n = t | bit; break;
-            default: break;
-            }
-            d[px >> 3] = n ? (d[px >> 3] | b) : (d[px >> 3] & ~b);
-        }
-    }
+    lvKernelJob j = RectJob(c.pixels, sx, sy, c.rowBytes, m.pixels, tx, ty, m.rowBytes, width, height);
+    j.mode = operation;
+    j.value = static_cast<uint32_t>(transparentPen);
+    CombinePensIntoMask(&j);
 }
 
 void MaskFromBytePlane(lvBitMapHandle *plane, int sx, int sy, lvBitMapHandle *mask, int tx, int ty, int width,
@@ -688,7 +670,8 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             int sx = b->sourceX + x;
             if (m && !((m.pixels[sy * m.rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
             uint32_t colour;
-            if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
+            if (b->useColour) colour = b->colour;
+            else if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
             else if (pens) {
                 int pen = pens.pixels[sy * pens.rowBytes + sx];
                 if (pen == b->transparentPen) continue;
@@ -696,6 +679,7 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             } else if (rgb) colour = ReadLockPixel(&rgb.lock, sx, sy);
             else continue;
             int alpha = a ? a.pixels[sy * a.rowBytes + sx] : 255;
+            if (b->ratio > 0 && b->ratio < 255) alpha = b->ratio * alpha / 255;
             if (alpha == 0) continue;
             if (alpha < 255) colour = BlendToward(b->palette[d[x]], colour, alpha);
             else if (b->constantPen >= 0) {
@@ -830,12 +814,15 @@ void WriteAlphaToAlphaTarget(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHand
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, value);
         return;
     }
-    // Combined selections map combine modes 0, 2 and 1 to plane modes 0, 9 and 1;
-    // otherwise the source alpha is copied (VANILLACOPY) or stands as coverage
-    // of the intensity.
-    if (intensity == VANILLACOPY) {
+    // A combined selection maps its combine modes 0, 1 and 2 to plane modes 0
+    // (copy), 1 (where the source is not 0) and 9 (over). A selected alpha
+    // channel alone copies the source alpha (VANILLACOPY) or writes the
+    // intensity wherever the source alpha is not 0.
+    if (combineMode >= 0) {
         int mode = combineMode == 2 ? 9 : (combineMode == 1 ? 1 : 0);
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, mode, 0);
+    } else if (intensity == VANILLACOPY) {
+        CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 0, 0);
     } else {
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, intensity);
     }
@@ -856,7 +843,42 @@ int TintBitmapRect(lvBitMapHandle *bitmap, int x, int y, int width, int height, 
     return 0;
 }
 
+// Mixing onto a pen plane: the colours are blended with the pens already there.
+static int MixIntoPens(const lvMixJob *m) {
+    if (!m->targetPalette) return ERR_WRONGUSAGE;
+    lvRemapBlit r{};
+    r.sourceRgb = m->sourceRgb;
+    r.sourceChunky = m->sourcePens;
+    r.sourcePalette = (m->ownPalette && m->sourcePalette) ? m->sourcePalette : m->targetPalette;
+    r.sourceX = m->sourceX;
+    r.sourceY = m->sourceY;
+    r.mask = m->sourceMask;
+    r.alpha = m->sourceAlpha;
+    r.target = m->targetPens;
+    r.targetX = m->targetX;
+    r.targetY = m->targetY;
+    r.width = m->width;
+    r.height = m->height;
+    r.palette = m->targetPalette;
+    r.depth = m->targetDepth;
+    r.transparentPen = m->sourcePens ? static_cast<int>(m->colourOrPen) : -1;
+    r.dither = m->dither ? DITHERMODE_FLOYDSTEINBERG : DITHERMODE_NONE;
+    r.constantPen = -1;
+    r.useColour = !m->sourceRgb && !m->sourcePens;
+    r.colour = m->colourOrPen;
+    r.ratio = m->ratio;
+    PlaneAccess t(m->targetPens, 0);
+    PlaneAccess mask(m->sourceMask, 0);
+    PlaneAccess alpha(m->sourceAlpha, 0);
+    lvScopedLock s(m->sourceRgb, LOCK_READONLY);
+    if (!t || (m->sourceMask && !mask) || (m->sourceAlpha && !alpha) || (m->sourceRgb && !s)) return ERR_LOCKBMAP;
+    RemapRgbToChunky(&r);
+    return 0;
+}
+
 int MixImages(const lvMixJob *m) {
+    if (m->ratio <= 0) return 0;  // nothing of the source shows
+    if (m->targetPens) return MixIntoPens(m);
     Lock32 t(m->targetRgb, 0);
     if (!t) return ERR_LOCKBMAP;
     PlaneAccess mask(m->sourceMask, 0);

@@ -1,5 +1,7 @@
-// Digest engines against the published vectors, and incremental feeding.
+// Digest engines and the runtime CRC-32 against the published vectors, and
+// incremental feeding.
 #include "libs/digest.h"
+#include "runtime/random.h"
 
 #include <gtest/gtest.h>
 #include <string>

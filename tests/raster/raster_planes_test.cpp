@@ -190,6 +190,53 @@ TEST_F(PlaneOps, TintAndMix) {
     FreeBitmapHandle(alpha);
 }
 
+TEST_F(PlaneOps, MixIntoPens) {
+    uint32_t palette[256] = {0x000000, 0xFFFFFF, 0x808080, 0xFF0000};
+    lvBitMapHandle *pens = AllocChunkyBitmap(3, 1, 1);  // all pen 0 (black)
+    lvBitMapHandle *alpha = AllocAlphaBitmap(3, 1, 1, nullptr, 0);
+    SetByte(alpha, 1, 0, 255);
+    SetByte(alpha, 2, 0, 128);
+    lvMixJob m{};
+    m.targetPens = pens;
+    m.targetPalette = palette;
+    m.targetDepth = 2;
+    m.sourceAlpha = alpha;
+    m.colourOrPen = 0xFFFFFF;  // white through the alpha
+    m.width = 3;
+    m.height = 1;
+    m.ratio = 255;
+    EXPECT_EQ(MixImages(&m), 0);
+    EXPECT_EQ(ByteAt(pens, 0, 0), 0);  // alpha 0: the pen stays
+    EXPECT_EQ(ByteAt(pens, 1, 0), 1);  // white
+    EXPECT_EQ(ByteAt(pens, 2, 0), 2);  // half-way between black and white: the grey pen
+    // Half the ratio turns the opaque pixel grey as well.
+    SetByte(pens, 1, 0, 0);
+    m.ratio = 128;
+    EXPECT_EQ(MixImages(&m), 0);
+    EXPECT_EQ(ByteAt(pens, 1, 0), 2);
+    m.targetPalette = nullptr;
+    EXPECT_EQ(MixImages(&m), ERR_WRONGUSAGE);
+    FreeBitmapHandle(pens);
+    FreeBitmapHandle(alpha);
+}
+
+TEST_F(PlaneOps, CopiesWithinOneBitmapScroll) {
+    lvBitMapHandle *rgb = AllocRgbBitmap(4, 6, 0, nullptr);
+    FillRgb(rgb, [](int x, int y) { return uint32_t(y * 10 + x); });
+    CopyBitmapRect(rgb, 0, 0, rgb, 1, 2, 3, 4);  // down and right, overlapping
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 3; x++) ASSERT_EQ(PixelAt(rgb, x + 1, y + 2), uint32_t(y * 10 + x)) << x << "," << y;
+    CopyBitmapRect(rgb, 1, 2, rgb, 0, 0, 3, 4);  // and back up
+    EXPECT_EQ(PixelAt(rgb, 0, 0), 0u);
+    EXPECT_EQ(PixelAt(rgb, 2, 3), 32u);  // what the first copy put at (3, 5)
+    lvBitMapHandle *plane = AllocAlphaBitmap(2, 5, 0, nullptr, 0);
+    for (int y = 0; y < 5; y++) SetByte(plane, 0, y, static_cast<uint8_t>(y + 1));
+    CombineBytePlanes(plane, 0, 0, plane, 0, 1, 1, 4, 0, 0);
+    for (int y = 0; y < 4; y++) EXPECT_EQ(ByteAt(plane, 0, y + 1), y + 1);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(plane);
+}
+
 TEST_F(PlaneOps, ArgbReadsAndWrites) {
     lvBitMapHandle *rgb = AllocRgbBitmap(3, 2, 0, nullptr);
     FillRgb(rgb, [](int x, int y) { return 0xAA000000u | uint32_t(x * 16 + y); });
@@ -208,6 +255,31 @@ TEST_F(PlaneOps, ArgbReadsAndWrites) {
     FreeMemory(part);
     FreeBitmapHandle(rgb);
     FreeBitmapHandle(mask);
+}
+
+TEST_F(PlaneOps, SixteenBitBitmaps) {
+    // An adapter whose display format is RGB16 (without owning bitmaps): native
+    // buffers take that format; pixels convert one by one, and the 32-bit
+    // copy, fill and blend paths leave such bitmaps as they are.
+    FakeAdapter a(0);
+    a.record.pixelFormat = PIXFMT_RGB16;
+    a.Install();
+    EXPECT_EQ(GetBitmapBufferDepth(), 16);
+    lvBitMapHandle *rgb = AllocRgbBitmap(3, 2, 0, nullptr);
+    EXPECT_EQ(GetBitmapHandleAttr(rgb, 12), PIXFMT_RGB16);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 3; x++) PlotBitmapPixel(rgb, x, y, 0x00345678, 0);
+    PlotBitmapPixel(rgb, 2, 1, 0x00FFFFFF, 0);
+    uint32_t *argb = ReadBitmapRectArgb(rgb, 1, 1, 2, 1, 0);
+    ASSERT_TRUE(argb);
+    EXPECT_EQ(argb[0], 0x305478u);  // 5-6-5 widened by shifting
+    EXPECT_EQ(argb[1], 0xF8FCF8u);
+    FreeMemory(argb);
+    FillBitmapRect(rgb, 0, 0, 3, 2, 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    EXPECT_EQ(TintBitmapRect(rgb, 0, 0, 3, 2, 0, 255), 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    FreeBitmapHandle(rgb);
 }
 
 // ---- Adapter or native ------------------------------------------------------

@@ -429,6 +429,7 @@ void Usage()
         "  --display-size WxH, --display-title TEXT, --display-pos X,Y, --display-color N\n"
         "  --borderless --fixed --sizeable --hide-pointer --no-mode-switch --no-hide\n"
         "  --scale layer|auto:W:H[:smooth], --no-display-overrides\n"
+        "  --screen-mode N, --screen-size WxH, --screen-depth N, --desktop, --hide-title-bar\n"
         "  --icon WxH[:selected][:default]=PATH\n"
         "  --pack                   pack the container (\"LVZ\")\n"
         "  --unpack-to-file         pack, and have the runtime unpack to a temporary file\n"
@@ -515,6 +516,17 @@ int RunApplet(std::vector<std::string> args)
             Put32(spec.displayRecords, uint32_t(ParseInteger(f[2], "scale height")));
             Put8(spec.displayRecords, f.size() == 4);
         } else if (a == "--no-display-overrides") Put8(spec.displayRecords, 29);
+        else if (a == "--screen-mode" || a == "--screen-depth" || a == "--hide-title-bar") {
+            long long v = a == "--hide-title-bar" ? 1 : ParseInteger(value(a), "screen value");
+            if (v < 0 || v > 255) Fail(a + " takes 0 to 255");
+            Put8(spec.displayRecords, a == "--screen-mode" ? 16 : a == "--screen-depth" ? 23 : 21);
+            Put8(spec.displayRecords, uint32_t(v));
+        } else if (a == "--screen-size") {
+            auto v = SplitAt(value(a), 'x', "WxH");
+            Put8(spec.displayRecords, 22);
+            Put16(spec.displayRecords, uint32_t(ParseInteger(v.first, "screen width")));
+            Put16(spec.displayRecords, uint32_t(ParseInteger(v.second, "screen height")));
+        } else if (a == "--desktop") Put8(spec.displayRecords, 7);
         else if (a == "--icon") {
             auto v = SplitAt(value(a), '=', "WxH[:selected][:default]=PATH");
             std::vector<std::string> f = SplitAll(v.first, ':');
