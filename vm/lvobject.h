@@ -291,7 +291,8 @@ inline void CheckStack(lvState *L, int n)
         else if (gVMDebug.moveStack) ResizeStack(L, L->stacksize);
     }
 }
-lvCallRecord *NextCallRecord(lvState *L);
+lvCallRecord *GrowCallRecords(lvState *L);
+inline lvCallRecord *NextCallRecord(lvState *L) { return L->ci == L->endCi ? GrowCallRecords(L) : ++L->ci; }
 inline int StackIndex(lvState *L, const lvValue *p) { return static_cast<int>(p - L->stack); }
 inline lvValue *StackAt(lvState *L, int i) { return L->stack + i; }
 lvState *CreateThreadState(lvState *L);
@@ -308,6 +309,7 @@ size_t ClosureSize(const lvClosure *c);
 void FreePrototype(lvState *L, lvPrototype *p);
 
 // ---- Errors (error.cpp) --------------------------------------------------------------------
+extern lvVMHost gVMHostActive;  // the host services in force (GetVMHost answers its address)
 void SetErrorString(const char *text);
 int CurrentLineOf(lvState *L, lvCallRecord *ci);
 [[noreturn]] void RaiseNameError(lvState *L, const lvValue *slot, int code, const char *suffix);
@@ -325,8 +327,23 @@ char *GetBuffer(lvState *L, size_t n);
 lvTable *NewTableObject(lvState *L, int narray, int lnhash);
 void FreeTable(lvState *L, lvTable *t);
 const lvValue *TableGet(lvTable *t, const lvValue *key);
-const lvValue *TableGetInt(lvTable *t, int key);
-const lvValue *TableGetString(lvTable *t, lvString *key);
+const lvValue *TableGetIntHash(lvTable *t, int key);
+// Integer keys 1..array size come from the array part, others from the hash part.
+inline const lvValue *TableGetInt(lvTable *t, int key)
+{
+    if (static_cast<unsigned>(key - 1) < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+    return TableGetIntHash(t, key);
+}
+// String keys are found by pointer along their bucket's chain.
+inline const lvValue *TableGetString(lvTable *t, lvString *key)
+{
+    lvTableNode *n = &t->node[key->hash & ((1u << t->lsizenode) - 1)];
+    do {
+        if (n->key.tt == LV_TSTRING && n->key.v.gc == &key->h) return &n->val;
+        n = n->next;
+    } while (n);
+    return &gNilValue;
+}
 lvValue *TableSet(lvState *L, lvTable *t, const lvValue *key);
 lvValue *TableSetInt(lvState *L, lvTable *t, int key);
 lvValue *TableSetString(lvState *L, lvTable *t, lvString *key);

@@ -100,13 +100,11 @@ void ResizeCallRecords(lvState *L, int newsize)
     L->endCi = nc + newsize - 1;
 }
 
-lvCallRecord *NextCallRecord(lvState *L)
+lvCallRecord *GrowCallRecords(lvState *L)
 {
-    if (L->ci == L->endCi) {
-        if (L->sizeCi > LV_MAXCALLS) ThrowError(L, ERR_STACK);  // overflow while handling one
-        ResizeCallRecords(L, 2 * L->sizeCi);
-        if (L->sizeCi > LV_MAXCALLS) RaiseError(L, ERR_STACK);
-    }
+    if (L->sizeCi > LV_MAXCALLS) ThrowError(L, ERR_STACK);  // overflow while handling one
+    ResizeCallRecords(L, 2 * L->sizeCi);
+    if (L->sizeCi > LV_MAXCALLS) RaiseError(L, ERR_STACK);
     return ++L->ci;
 }
 
