@@ -155,6 +155,16 @@ int CallValue(lvState *L, lvValue *func, int nresults)
 
 // ==== Run-time checks ==========================================================================
 
+int ArraySizeHint(int b)
+{
+    // (B mod 8) * 2^(B div 8) reaches 7 * 2^63: clamp to the table limit instead of overflowing.
+    int shift = b >> 3;
+    int64_t asize = shift >= 40 ? (int64_t(1) << 40) : (int64_t(b & 7) << shift);
+    return asize > (1 << 24) ? (1 << 24) : static_cast<int>(asize);
+}
+
+int HashSizeHint(int c) { return c > 24 ? 24 : c; }
+
 [[noreturn]] static void RaiseFieldError(lvState *L, const lvValue *key)
 {
     char buf[1024];
@@ -348,13 +358,7 @@ slowpath:
             NEXT();
         }
         L_OpNewTable: {
-            int b = GetB(i), c = GetC(i);
-            // Size hints beyond the table limits are clamped, not trusted.
-            int shift = b >> 3;
-            int64_t asize = shift >= 40 ? (int64_t(1) << 40) : (int64_t(b & 7) << shift);
-            if (asize > (1 << 24)) asize = 1 << 24;
-            if (c > 24) c = 24;
-            SetTable(ra, NewTableObject(L, static_cast<int>(asize), c));
+            SetTable(ra, NewTableObject(L, ArraySizeHint(GetB(i)), HashSizeHint(GetC(i))));
             PROTECT(CheckCollection(L));
             NEXT();
         }

@@ -381,6 +381,9 @@ void FinishCall(lvState *L, int wanted, lvValue *firstResult);
 int CallValue(lvState *L, lvValue *func, int nresults);
 lvValue *ExecuteBytecode(lvState *L);
 void CallHook(lvState *L, int event, int line);
+// Table constructor hints: array slots from B, log2 of hash nodes from C, both at most 2^24.
+int ArraySizeHint(int b);
+int HashSizeHint(int c);
 inline bool IsJumpAnswer(lvValue *r) { return r == reinterpret_cast<lvValue *>(-1) || r == reinterpret_cast<lvValue *>(-2); }
 
 // ---- Instruction encoding --------------------------------------------------------------------
