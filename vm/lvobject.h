@@ -182,10 +182,7 @@ struct lvState {
     lvUpvalue *openupval;     // open upvalues, highest slot first
     lvObjectHead *gclist;     // gray-list link
     lvErrorJump *errorJump;   // innermost error trap
-    ptrdiff_t errfunc;        // error-function stack position (bytes from stack start)
-#ifndef NDEBUG
-    uint64_t ownerThread;     // thread that created the machine
-#endif
+    ptrdiff_t errfunc;        // error-function stack position (slots from stack start)
 };
 
 constexpr int LV_NUM_TAGMETHODS = 23;
@@ -219,12 +216,14 @@ struct lvGlobalState {
     lvString *memerrmsg;      // "not enough memory"
     lvString *nextName;       // "next" (looked up by OpTForPrep)
     lvString *nName;          // "n" (vararg tables)
+    uint64_t ownerThread;     // the thread that drives the machine (checked in debug builds)
 };
 
 // ---- Debug switches (tests) --------------------------------------------------------
 struct lvVMDebug {
-    int moveStack;   // move the stack to a new block on every grow or shrink
-    int torture;     // collect at every collection point
+    int moveStack;         // move the stack to a new block on every grow or shrink
+    int torture;           // collect at every collection point
+    uint64_t memoryLimit;  // bytes a machine may hold before ERR_MEM (0: no limit)
 };
 extern lvVMDebug gVMDebug;
 
