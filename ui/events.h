@@ -325,6 +325,10 @@ void SetHandlerSlot(lvState *state, lvHandlerSlot *slot, int32_t function, int w
 // names only). 0 or an error code.
 int InstallEventHandlers(lvState *state, lvDisplay *display, lvReadHandlerField read,
                          int withUserData, lvNewUserDataRef newUserData, void *context);
+// The slot a handler name names, compared without regard to case: the display's (nullptr:
+// none), then a global one, then an enabled plug-in type's. nullptr for an unknown name
+// (the attribute query then fails with ERR_UNKNOWNTAG).
+lvHandlerSlot *FindHandlerSlotByName(lvDisplay *display, const char *name);
 // Matching of one input event; 1 and a filled record on a match.
 int MatchMouseHandler(lvEventCallback *out, const lvFetchedEvent *event);
 int MatchEventHandler(lvEventCallback *out, lvState *state, const lvFetchedEvent *event);

@@ -263,6 +263,19 @@ int InstallEventHandlers(lvState *state, lvDisplay *display, lvReadHandlerField 
     return result;
 }
 
+lvHandlerSlot *FindHandlerSlotByName(lvDisplay *display, const char *name)
+{
+    lvDisplayEvents *events = display ? EventDisplays()->GetDisplayEvents(display) : nullptr;
+    if (events) {
+        for (int i = 0; i < LV_DISPLAY_HANDLERS; i++)
+            if (strcasecmp(DisplayHandlerNames[i], name) == 0) return &events->slots[i];
+    }
+    for (int i = 0; i < LV_GLOBAL_HANDLERS; i++)
+        if (strcasecmp(GlobalHandlerNames[i], name) == 0) return &handlerState.global[i];
+    lvPluginEvent *type = FindPluginEventByName(name);
+    return type ? &type->slot : nullptr;
+}
+
 // ---- Matching -------------------------------------------------------------------------
 
 // Fills the parts of a record that every display match shares.

@@ -366,6 +366,20 @@ TEST_F(Dispatcher, InstallingHandlersKeepsAbsentNamesAndStartsTheNetworkInterval
     EXPECT_EQ(d->events.slots[HANDLER_ONMOUSEMOVE].function, -1); // after it: untouched
 }
 
+TEST_F(Dispatcher, HandlerNamesAreFoundWithoutRegardToCase)
+{
+    FakeDisplay *d = NewFakeDisplay(1);
+    EXPECT_EQ(FindHandlerSlotByName(AsDisplay(d), "OnMouseDown"), &d->events.slots[HANDLER_ONMOUSEDOWN]);
+    EXPECT_EQ(FindHandlerSlotByName(AsDisplay(d), "HIDESYSTEMBARS"), &d->events.slots[36]);
+    EXPECT_EQ(FindHandlerSlotByName(nullptr, "OnMouseDown"), nullptr);  // no display, no per-display names
+    EXPECT_EQ(FindHandlerSlotByName(nullptr, "RunOutput"), GetGlobalHandler(GLOBAL_RUNOUTPUT));
+    EXPECT_EQ(FindHandlerSlotByName(AsDisplay(d), "nosuchevent"), nullptr);
+    lvPluginEvent callbacks = {};
+    ASSERT_NE(RegisterPluginEvent("OnGizmo", 0, &callbacks), 0);
+    ASSERT_NE(FindHandlerSlotByName(nullptr, "ongizmo"), nullptr);
+    EXPECT_EQ(FindHandlerSlotByName(nullptr, "ongizmo")->function, -1);
+}
+
 // ---- Message descriptions ---------------------------------------------------------------------
 
 namespace {
