@@ -95,7 +95,7 @@ TEST_F(Dispatcher, AClickOnADisplayAndAButtonRunsTheDisplayHandlerFirst)
     ASSERT_EQ(RunWaitEvent(nullptr, &results), 0);
     EXPECT_EQ(results, 1);
     ASSERT_EQ(machine.calls.size(), 1u);
-    const FakeCall &first = machine.calls[0];
+    const FakeCall first = machine.calls[0];  // a copy: the vector grows below
     EXPECT_EQ(first.function, 61);
     EXPECT_EQ(first.userData, 62);
     EXPECT_EQ(first.id.number, 3u);
