@@ -96,6 +96,9 @@ struct lvMainLoopHooks {
     // Fills up to max extra descriptors to wait on (audio notifications); returns the count.
     int (*FillAudioSlots)(int *descriptors, void **data, int max);
     void (*DispatchAudioSlot)(int descriptor, void *data);  // one of them became readable
+    // The cursor's screen position for the 20 ms mouse timer; 0 when unknown (then the
+    // timer never reports a movement).
+    int (*ReadCursorPosition)(int *x, int *y);
 };
 // Installs the hooks (nullptr: all defaults).
 void SetMainLoopHooks(const lvMainLoopHooks *hooks);
@@ -131,8 +134,9 @@ int WaitAndDispatch(int *mouseMoved, int pump, int timeoutMs);
 // The body the script thread runs: the applet's main chunk; its result is the loop's.
 typedef int (*lvScriptBody)(void *state);
 // Runs the main loop on the calling thread (it becomes the pumping thread) while body
-// runs on a new script thread; returns the body's result when it ends, or ERR_THREAD
-// when the script thread could not be started.
+// runs on a new script thread, and a mouse timer raises the mouse-moved slot every 20 ms
+// in which the cursor moved. Returns the body's result when it ends, ERR_TIMER when the
+// mouse timer or ERR_THREAD when the script thread could not be started.
 int RunMainLoop(lvScriptBody body, void *state);
 // The display-adapter form: a message thread serves the wait slots while body runs
 // on the calling thread; then the end slot is raised and the message thread joined.

@@ -65,6 +65,7 @@ static void NoWindowPump(void) {}
 static void NoFold(int mouseMoved) {}
 static int NoAudioSlots(int *descriptors, void **data, int max) { return 0; }
 static void NoAudioDispatch(int descriptor, void *data) {}
+static int NoCursor(int *x, int *y) { return 0; }
 
 static int DefaultWaitEvents(void *state)
 {
@@ -78,7 +79,7 @@ static int DefaultPollEvents(void *state, int *errorCode)
 }
 
 static const lvMainLoopHooks defaultLoopHooks = {NoDisplayLock, NoDisplayLock, NoWindowPump,
-                                                 NoFold, NoAudioSlots, NoAudioDispatch};
+                                                 NoFold, NoAudioSlots, NoAudioDispatch, NoCursor};
 static const lvEventLoopHooks defaultEventHooks = {DefaultWaitEvents, DefaultPollEvents};
 
 static const lvMainLoopHooks &LoopHooks(void)
@@ -96,6 +97,7 @@ void SetMainLoopHooks(const lvMainLoopHooks *hooks)
     if (!h.FoldWindowChanges) h.FoldWindowChanges = NoFold;
     if (!h.FillAudioSlots) h.FillAudioSlots = NoAudioSlots;
     if (!h.DispatchAudioSlot) h.DispatchAudioSlot = NoAudioDispatch;
+    if (!h.ReadCursorPosition) h.ReadCursorPosition = NoCursor;
     loopState.hooks = h;
 }
 
@@ -376,6 +378,30 @@ static void MessageThreadMain(lvThread *thread)
     EndThread(thread, 0, 0);
 }
 
+// The mouse timer: every 20 ms, a cursor that moved raises the mouse-moved slot.
+#define LV_MOUSE_TIMER_MS 20
+
+static void MouseTimerMain(lvThread *thread)
+{
+    EnterThread(thread);
+    SignalThreadStarted(thread);
+    int lastX = 0, lastY = 0, known = 0;
+    // The stop signal stays raised once StopThread asked: polled, never read, it ends
+    // every later wait at once.
+    struct pollfd stop = {GetSignalDescriptor(thread->stopSignal), POLLIN, 0};
+    while (!CheckThreadStop(thread)) {
+        if (poll(&stop, 1, LV_MOUSE_TIMER_MS) != 0) continue;
+        int x, y;
+        if (!LoopHooks().ReadCursorPosition(&x, &y)) continue;
+        if (known && x == lastX && y == lastY) continue;
+        if (known) SignalMouseMoved();
+        lastX = x;
+        lastY = y;
+        known = 1;
+    }
+    EndThread(thread, 0, 0);
+}
+
 // A new run starts with its end slots clear.
 static void ResetEndSlots(void)
 {
@@ -389,9 +415,16 @@ int RunMainLoop(lvScriptBody body, void *state)
     ResetEndSlots();
     isPumpingThread = 1;
     loopState.loopRunning.store(1, std::memory_order_release);
+    lvThread *mouseTimer = StartThread("mousetimer", MouseTimerMain, nullptr, nullptr, 0, 0, 0, nullptr);
+    if (!mouseTimer) {
+        loopState.loopRunning.store(0, std::memory_order_release);
+        isPumpingThread = 0;
+        return ERR_TIMER;
+    }
     lvLoopThreadStart start = {body, state};
     lvThread *script = StartThread("script", ScriptThreadMain, &start, nullptr, 0, 0, 0, nullptr);
     if (!script) {
+        StopThread(mouseTimer);
         loopState.loopRunning.store(0, std::memory_order_release);
         isPumpingThread = 0;
         return ERR_THREAD;
@@ -408,9 +441,11 @@ int RunMainLoop(lvScriptBody body, void *state)
         WakeScriptThread();
     }
     StopThread(script);
+    StopThread(mouseTimer);
     loopState.loopRunning.store(0, std::memory_order_release);
     isPumpingThread = 0;
     ResetEndSlots();
+    WaitSignalTimeout(loopState.mouseMovedSignal, 0);
     return loopState.scriptResult;
 }
 

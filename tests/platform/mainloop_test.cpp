@@ -163,3 +163,29 @@ TEST_F(MainLoop, AudioSlotsAreDispatchedWhenReadable)
     EXPECT_EQ(WaitAndDispatch(&moved, 0, 100), 0);
     EXPECT_EQ(dispatched.load(), 1);
 }
+
+TEST_F(MainLoop, TheMouseTimerReportsACursorThatMovedAndOnlyThen)
+{
+    static std::atomic<int> cursorX{0}, movedFolds{0};
+    lvMainLoopHooks hooks = {};
+    hooks.ReadCursorPosition = [](int *x, int *y) {
+        *x = cursorX;
+        *y = 5;
+        return 1;
+    };
+    hooks.FoldWindowChanges = [](int moved) {
+        if (moved) movedFolds++;
+    };
+    SetMainLoopHooks(&hooks);
+    int result = RunMainLoop(
+        [](void *) {
+            // A cursor that stays put raises nothing, however long the timer runs.
+            SleepMilliseconds(120);
+            if (movedFolds != 0) return 1;
+            cursorX = 40;
+            for (int i = 0; i < 100 && movedFolds == 0; i++) WaitScriptWake(nullptr, 10);
+            return movedFolds == 1 ? 0 : 2;
+        },
+        nullptr);
+    EXPECT_EQ(result, 0);
+}
