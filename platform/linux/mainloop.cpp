@@ -82,10 +82,10 @@ static const lvMainLoopHooks defaultLoopHooks = {NoDisplayLock, NoDisplayLock, N
                                                  NoFold, NoAudioSlots, NoAudioDispatch, NoCursor};
 static const lvEventLoopHooks defaultEventHooks = {DefaultWaitEvents, DefaultPollEvents};
 
+// The hooks are set before the loop's threads run and only read while they do.
 static const lvMainLoopHooks &LoopHooks(void)
 {
-    if (!loopState.hooks.LockDisplays) loopState.hooks = defaultLoopHooks;
-    return loopState.hooks;
+    return loopState.hooks.LockDisplays ? loopState.hooks : defaultLoopHooks;
 }
 
 void SetMainLoopHooks(const lvMainLoopHooks *hooks)
