@@ -497,6 +497,9 @@ int OpenEventEngine(lvState *state)
 {
     int result = InitEventLock();
     if (result) return result;
+    // Timer firings travel as thread messages: their queue must exist (the display
+    // library makes it too; a second call changes nothing).
+    if ((result = InitLoopSignals())) return result;
     InitSystemEvents();
     SetEventQueueOpen(1);
     ResetGlobalHandlers(state, 0);

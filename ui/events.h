@@ -524,8 +524,9 @@ const lvEventDisplayHooks *EventDisplays(void);
 const lvEventSourceHooks *EventSources(void);
 
 // ---- Library open and close -----------------------------------------------------------------------
-// Opens the engine: queue open, global slots -1, last purge noted, timer queue started,
-// wait hooks installed. 0, ERR_TIMER or ERR_SEMAPHORE.
+// Opens the engine: event lock and loop signals made when missing, queue open, global
+// slots -1, last purge noted, timer queue started. 0, ERR_CREATEEVENT, ERR_TIMER or
+// ERR_SEMAPHORE.
 int OpenEventEngine(lvState *state);
 // Frees callbacks, timers, the timer queue and queued events; closes the queue.
 void CloseEventEngine(lvState *state);

@@ -58,6 +58,25 @@ TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
     EXPECT_EQ(CountActions(machine, "Interval"), (int)machine.calls.size());
 }
 
+TEST_F(Timers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter)
+{
+    // The adapter's loop runs the script on this thread; its wake hook wakes the script.
+    SetWakeMainLoopHook(WakeScriptThread);
+    int result = RunMainLoopWithAdapter(
+        [](void *) {
+            if (SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{2, 0}, 0, 10, 8, -1, nullptr)) return 1;
+            for (int i = 0; i < 3; i++) {
+                int results;
+                if (RunWaitEvent(nullptr, &results) || results != 1) return 2;
+            }
+            return 0;
+        },
+        nullptr);
+    SetWakeMainLoopHook(nullptr);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(CountActions(machine, "Interval"), 3);
+}
+
 TEST_F(Timers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
 {
     int result = RunMainLoop(
