@@ -167,7 +167,8 @@ static lvString *LoadString(LoadState *S)
 template <typename T, typename Init>
 static void GrowVector(LoadState *S, T *&vec, int &size, int want, Init init)
 {
-    int ncap = size == 0 ? (want < 256 ? want : 256) : (size * 2 < want ? size * 2 : want);
+    int64_t doubled = int64_t(size) * 2;
+    int ncap = size == 0 ? (want < 256 ? want : 256) : (doubled < want ? static_cast<int>(doubled) : want);
     vec = static_cast<T *>(ReallocVMMemory(S->L, vec, sizeof(T) * size, sizeof(T) * ncap));
     for (int i = size; i < ncap; i++) init(vec[i]);
     size = ncap;
