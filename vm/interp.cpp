@@ -488,6 +488,8 @@ slowpath:
                     NEXT();
                 }
                 if (firstResult > L->top) {  // the command yielded
+                    // Only YieldThread may answer a yield; it marks the record.
+                    if (!(L->ci->state & LV_CI_YIELD)) RaiseError(L, ERR_BADYIELD);
                     (L->ci - 1)->savedpc = pc;
                     (L->ci - 1)->state = LV_CI_SAVEDPC;
                     return nullptr;
