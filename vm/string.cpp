@@ -76,7 +76,7 @@ lvUserData *NewUserDataObject(lvState *L, size_t size)
     return u;
 }
 
-char *GetBuffer(lvState *L, size_t n)
+char *GetVMBuffer(lvState *L, size_t n)
 {
     lvGlobalState *g = L->G;
     if (n < 32) n = 32;

@@ -146,14 +146,14 @@ static lvString *LoadString(LoadState *S)
     // The buffer grows as bytes arrive, so a false length cannot force a huge block.
     size_t have = 0;
     size_t cap = size < 65536 ? size : 65536;
-    char *buf = GetBuffer(S->L, cap);
+    char *buf = GetVMBuffer(S->L, cap);
     while (have < size) {
         size_t want = size - have;
         size_t room = S->L->G->buffsize - have;
         if (room == 0) {
             size_t ncap = S->L->G->buffsize * 2;
             if (ncap > size) ncap = size;
-            buf = GetBuffer(S->L, ncap);
+            buf = GetVMBuffer(S->L, ncap);
             room = S->L->G->buffsize - have;
         }
         if (want > room) want = room;
