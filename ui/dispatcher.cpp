@@ -97,6 +97,8 @@ int CancelQueuedCallbacks(lvState *state, int selector, const void *object)
             continue;
         }
         *link = record->next;
+        // A cancelled record still settles what its call would have settled.
+        if (ReleasesJobAfterCall(record)) EventSources()->ReleaseRunJob(state, (void *)record->id.number);
         if (record->kind == CALLBACK_RUNCALLBACK) {
             // A deferred call owns its references; nobody else releases them.
             if (record->function != -1) EventRuntime()->ReleaseReference(state, record->function);

@@ -442,6 +442,9 @@ uint32_t QualifiersToModifiers(uint32_t qualifiers);
 // Builds the message of a record: fields by kind, "userdata", "timestamp". 0 or ERR_MEM.
 int BuildEventMessage(lvState *state, lvEventCallback *record, int useCurrentTime,
                       lvEventMessage *message);
+// 1 for a record after whose call its finished job (the first identifier word) is
+// released: "RunFinished", and "RunOutput" when the job finished unreported meanwhile.
+int ReleasesJobAfterCall(const lvEventCallback *record);
 // Builds the message and calls the function (with want table the table stays below
 // the results). 0, an error code, or ERR_USERABORT when a quit was asked for.
 int DispatchEventCallback(lvEventCallback *record, lvState *state, int wantTable, int useCurrentTime);

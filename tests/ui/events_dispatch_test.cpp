@@ -219,6 +219,16 @@ TEST_F(Dispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsReleased
     ASSERT_EQ(PostSystemEvent(SYSEVENT_CALLBACK, 0, (uintptr_t)call, 0, 0, 0, 0), 0);
     ASSERT_EQ(RunCheckEvents(nullptr), 0);
     EXPECT_EQ(Actions(), (std::vector<std::string>{"RunOutput", "RunCallback"}));
+    EXPECT_EQ(releasedJobs, (std::vector<uintptr_t>{0x100, 0x200}));  // after its output
+    // A reported job goes after its RunFinished call, or when that call is cancelled.
+    GetGlobalHandler(GLOBAL_RUNFINISHED)->function = 81;
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNEXIT, 0x300, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNEXIT, 0x400, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    int results;
+    ASSERT_EQ(RunCheckEvent(nullptr, &results), 0);
+    FreeEventCache(nullptr);
+    EXPECT_EQ(releasedJobs, (std::vector<uintptr_t>{0x100, 0x200, 0x300, 0x400}));
     EXPECT_EQ(machine.calls[1].function, 90);
     EXPECT_EQ(machine.released, (std::vector<int32_t>{90, 91}));
 }
