@@ -7,7 +7,7 @@
 
 namespace {
 
-class Timers : public EventEngineTest {};
+class EventTimers : public EventEngineTest {};
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,7 +32,7 @@ int CountActions(const FakeMachine &m, const char *action)
 
 }  // namespace
 
-TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
+TEST_F(EventTimers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
 {
     struct Run {
         int inTime = 0;  // callbacks that ran within the second
@@ -58,7 +58,7 @@ TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
     EXPECT_EQ(CountActions(machine, "Interval"), (int)machine.calls.size());
 }
 
-TEST_F(Timers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter)
+TEST_F(EventTimers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter)
 {
     // The adapter's loop runs the script on this thread; its wake hook wakes the script.
     SetWakeMainLoopHook(WakeScriptThread);
@@ -77,7 +77,7 @@ TEST_F(Timers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter
     EXPECT_EQ(CountActions(machine, "Interval"), 3);
 }
 
-TEST_F(Timers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
+TEST_F(EventTimers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
 {
     int result = RunMainLoop(
         [](void *) {
@@ -101,7 +101,7 @@ TEST_F(Timers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
     EXPECT_EQ(CountSystemTimers(), 0);
 }
 
-TEST_F(Timers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
+TEST_F(EventTimers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
 {
     lvInterval *interval = nullptr, *timeout = nullptr;
     ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{0, 1}, 1, 5, 40, -1, &interval), 0);
@@ -118,7 +118,7 @@ TEST_F(Timers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
     EXPECT_EQ(machine.released, (std::vector<int32_t>{40, 41}));
 }
 
-TEST_F(Timers, ABusyScriptGetsOneIntervalCallbackNotOnePerFiring)
+TEST_F(EventTimers, ABusyScriptGetsOneIntervalCallbackNotOnePerFiring)
 {
     ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 10, 5, -1, nullptr), 0);
     PumpAfter(100);
@@ -126,7 +126,7 @@ TEST_F(Timers, ABusyScriptGetsOneIntervalCallbackNotOnePerFiring)
     EXPECT_EQ(CountActions(machine, "Interval"), 1);
 }
 
-TEST_F(Timers, AWaitWithNothingPendingReturnsAtOnce)
+TEST_F(EventTimers, AWaitWithNothingPendingReturnsAtOnce)
 {
     ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 10000, 5, -1, nullptr), 0);
     Clock::time_point start = Clock::now();
@@ -138,7 +138,7 @@ TEST_F(Timers, AWaitWithNothingPendingReturnsAtOnce)
     EXPECT_TRUE(machine.calls.empty());
 }
 
-TEST_F(Timers, IdentifiersAndTheirErrors)
+TEST_F(EventTimers, IdentifiersAndTheirErrors)
 {
     // Nil: the record's address is the handle.
     lvInterval *made = nullptr;
@@ -184,7 +184,7 @@ TEST_F(Timers, IdentifiersAndTheirErrors)
     EXPECT_EQ(CountActions(machine, "Interval"), 1);
 }
 
-TEST_F(Timers, TheInternalIntervalIsSharedByItsUsers)
+TEST_F(EventTimers, TheInternalIntervalIsSharedByItsUsers)
 {
     ASSERT_EQ(RequireInternalInterval(nullptr, 0), 0);
     ASSERT_EQ(RequireInternalInterval(nullptr, 1), 0);
@@ -228,7 +228,7 @@ const lvTimerAdapter fakeTimerAdapter = {AdapterRegister, AdapterFree};
 
 }  // namespace
 
-TEST_F(Timers, InstallingATimerAdapterFollowsTheRules)
+TEST_F(EventTimers, InstallingATimerAdapterFollowsTheRules)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
@@ -243,7 +243,7 @@ TEST_F(Timers, InstallingATimerAdapterFollowsTheRules)
     EXPECT_EQ(InstallTimerAdapter(LV_PLUGINCAPS_TIMERADAPTER, &fakeTimerAdapter, 0), ERR_SETADAPTER);
 }
 
-TEST_F(Timers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
+TEST_F(EventTimers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
@@ -279,7 +279,7 @@ TEST_F(Timers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
     EXPECT_EQ(first->adapterTimer, 101u);
 }
 
-TEST_F(Timers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
+TEST_F(EventTimers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
