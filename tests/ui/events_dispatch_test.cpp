@@ -219,6 +219,8 @@ TEST_F(EventDispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsRel
     ASSERT_EQ(PostSystemEvent(SYSEVENT_CALLBACK, 0, (uintptr_t)call, 0, 0, 0, 0), 0);
     ASSERT_EQ(RunCheckEvents(nullptr), 0);
     EXPECT_EQ(Actions(), (std::vector<std::string>{"RunOutput", "RunCallback"}));
+    EXPECT_EQ(machine.calls[1].function, 90);
+    EXPECT_EQ(machine.released, (std::vector<int32_t>{90, 91}));
     EXPECT_EQ(releasedJobs, (std::vector<uintptr_t>{0x100, 0x200}));  // after its output
     // A reported job goes after its RunFinished call, or when that call is cancelled.
     GetGlobalHandler(GLOBAL_RUNFINISHED)->function = 81;
@@ -238,8 +240,6 @@ TEST_F(EventDispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsRel
     ASSERT_EQ(GatherEvents(nullptr, 0), 0);
     FreeEventCache(nullptr);
     EXPECT_EQ(machine.released, (std::vector<int32_t>{92}));
-    EXPECT_EQ(machine.calls[1].function, 90);
-    EXPECT_EQ(machine.released, (std::vector<int32_t>{90, 91}));
 }
 
 TEST_F(EventDispatcher, SampleEndsCarryTheirNumbersAndMusicEndsTheirBookkeeping)
