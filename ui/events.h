@@ -18,6 +18,18 @@
 //
 // Threads: PostEvent may run on any thread (under the event lock); everything else
 // runs on the script thread.
+//
+// The event library's commands over this engine (each checks its arguments, calls one
+// function, pushes what it returns): WaitEvent -> RunWaitEvent; CheckEvent ->
+// RunCheckEvent; CheckEvents -> RunCheckEvents; SetEventTimeout -> SetEventTimeout;
+// FreeEventCache -> FreeEventCache; InstallEventHandler -> InstallEventHandlers (with
+// a reader of the script's table); SetInterval/SetTimeout -> SetTimerObject;
+// ClearInterval/ClearTimeout -> RemoveInterval/RemoveTimeout; ChangeInterval ->
+// ChangeInterval; GetAttribute of intervals, time-outs and handlers -> FindIntervalById,
+// FindTimeoutById, FindHandlerSlotByName. The plug-in interface: InstallTimerAdapter,
+// TimerFired, RegisterPluginEvent, WithdrawPluginEvent, FindPluginEventHandler,
+// WaitEventLoop (mode 2). Start-up makes the event lock (InitEventLock) before any
+// window; the library's open and close are OpenEventEngine and CloseEventEngine.
 #pragma once
 #include "platform/lvplatform.h"
 #include <cstddef>
