@@ -21,8 +21,15 @@
 //      strings, linked objects and files, labels, user constants, line map, display
 //      settings and the application-icon slots. The start-up code then applies what the
 //      record collected (encoding, labels, user constants, display settings).
-//   6. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+//   6. After the main chunk is loaded: PreloadLinkedObjects(&record, &container, &hooks,
+//      ...) runs the libraries' preload of each linked object in its fixed order; when
+//      its status says the container is no longer needed, CloseAppletContainer may run
+//      at once (freeing the memory copy) and the temporary file may be deleted.
+//   7. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+// Libraries register readers of their linked-object fields with SetLinkedTailReader
+// (and the display code SetBackfillReader) before step 5.
 #pragma once
+#include "runtime/lists.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -140,8 +147,9 @@ struct lvAppletContainer {
 };
 
 // Opens the applet at offset inside path (0 for an applet file): an "LVZ" stream is
-// unpacked into memory or, when tempFile is given, into that file; a raw "LVA"
-// container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
+// unpacked into memory (also when its stated size is 0, which says nothing: the room is
+// then bounded by what the packed bytes can hold) or, when tempFile is given (the header
+// asked for it), into that file; a raw "LVA" container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
 // the zlib codes, ERR_WRITEFILE/ERR_WRITE (temp file), ERR_NOAPPLET (no "LVA" magic).
 int OpenAppletContainer(const char *path, uint64_t offset, const char *tempFile,
                         lvAppletContainer *container);
@@ -161,15 +169,6 @@ int UnpackAppletStream(lvByteSource *source, uint64_t offset, const char *outPat
                        uint8_t **data, uint32_t *size, uint64_t *consumed);
 
 // ---- The applet record ---------------------------------------------------------------
-
-// A user tag of a linked object; name and string share the allocation.
-struct lvUserTag {
-    lvUserTag *next;        // next tag in stored order
-    char *name;             // tag name
-    char *string;           // string value, or null for a number
-    double number;          // number value
-    uint32_t length;        // string bytes without the NUL, or 8 for a number
-};
 
 // Payload of a linked button (type 5).
 struct lvLinkedButton {
@@ -195,7 +194,7 @@ struct lvLinkedObject {
     char containerPath[1024];   // the container the offsets refer to
     char loaderName[256];   // loader adapter list, may be empty
     char adapterName[256];  // file adapter list, may be empty
-    lvUserTag *userTags;    // user tags, or null
+    lvUserTag *userTags;    // user tags (runtime/lists.h), or null
     int fromInclude;        // linked through an include
 };
 
@@ -252,15 +251,16 @@ struct lvAppletFlagsBlock {
     uint8_t channelCount;   // sound channels; 0 = the configured number
 };
 
-// Display-settings block (tags 7, 16, 17, 21, 22, 23); -1 words are unset.
+// Display-settings block (tags 7, 16, 17, 21, 22, 23), copied into display 1's record
+// by the display code; a mode of 0 and -1 values are unset.
 struct lvDisplaySettingsBlock {
-    int32_t first;          // tag 16
-    int32_t second;         // tag 22, first value
-    int32_t third;          // tag 22, second value
-    int32_t fourth;         // tag 23
-    int32_t fifth;          // tag 7 sets it to 1
+    int32_t mode;           // tag 16: display mode, 0 = not set
+    int32_t screenWidth;    // tag 22, first value
+    int32_t screenHeight;   // tag 22, second value
+    int32_t screenDepth;    // tag 23
+    int32_t desktop;        // tag 7 sets it to 1
     void *backfill;         // tag 17, read by the registered backfill reader, or null
-    int32_t last;           // tag 21
+    int32_t hideTitleBar;   // tag 21
 };
 
 // Display-record patches (tags 3-6, 18-20, 24, 25, 28, 30). The display code applies
@@ -336,6 +336,8 @@ void InitAppletRecord(lvAppletRecord *record);
 // Frees everything the record holds, and the record itself (FreeMemory) unless keep.
 void FreeAppletRecord(lvAppletRecord *record, int keep);
 void FreeLinkedObject(lvLinkedObject *object);
+// Frees every object of a list and clears its head.
+void FreeLinkedObjectList(lvLinkedObject **head);
 
 // Type-specific tail readers, registered by the libraries that own the types. A reader
 // consumes its tail from the cursor and may hang a payload on the object.
@@ -369,14 +371,64 @@ int ReadAppIconBlock(lvByteSource *source, uint64_t offset, const char *containe
 // The 20 slots of the record.
 const lvAppIconSlot *GetAppIconTable(const lvAppletRecord *record);
 
-// Builds the ":::chunk" name of size bytes at offset (absolute) inside container, with
-// the file name fileName. A container that is itself a ":::chunkM" memory name gives a
-// memory name at its address plus offset. False when it does not fit.
-bool MakeAppletChunkName(char *buffer, size_t size, const char *fileName, uint64_t offset,
-                         uint32_t length, const char *container);
 // The chunk name of an embedded object's data; false for an object without data.
 bool MakeLinkedObjectName(const lvAppletContainer *container, const lvLinkedObject *object,
                           char *buffer, size_t size);
 
 // True when no applet was parsed yet or its format is at least major.minor.
 bool CheckAppletVersion(const lvAppletRecord *record, int major, int minor);
+
+// ---- Linked displays ------------------------------------------------------------------
+
+// Appends a linked display (type 10) holding a copy of optionsSize bytes of options
+// (the display library's option record; freePayload frees a structured copy, or null).
+// ERR_MEM on allocation failure; any other type is refused with ERR_INTERNAL and
+// nothing is appended.
+int AddLinkedDisplay(lvAppletRecord *record, int type, uint32_t identifier, const void *options,
+                     size_t optionsSize, void (*freePayload)(void *payload));
+
+// ---- Preloading linked objects ----------------------------------------------------------
+// The order and bookkeeping of start-up's preload; the work on each object is done by
+// the library that owns its type, through these hooks.
+
+// Loads one linked object. fileName is the chunk name of its embedded data, or its name.
+// Sets *keepsContainer when the loaded object goes on reading embedded data (a streamed
+// music, an embedded video, an anim loaded from disk, ...).
+typedef int (*lvPreloadHandler)(void *user, lvLinkedObject *object, const char *fileName,
+                                int *keepsContainer);
+
+struct lvPreloadHooks {
+    // Before anything: the application icon slots hold an image or a default flag.
+    void (*setAppIcon)(void *user, const lvAppIconSlot *slots);
+    // First pass, types 12 and 23: requires the plug-in with mode 514 or 770.
+    int (*requirePlugin)(void *user, lvLinkedObject *object, int mode);
+    // Between the first and second pass: default font, default encodings, display 1
+    // (added when hasDisplay1 is 0), start-up overrides, raster set-up, preload flags.
+    int (*prepare)(void *user, int hasDisplay1);
+    // Second pass, per type; a type that has a preload command but no handler fails
+    // with ERR_UNIMPLCMD (its library is missing from this build).
+    lvPreloadHandler load[LV_LINKED_TYPES];
+    // Third pass, type 10: creates the display; backgroundLinked = bgpic 1 is linked.
+    int (*createDisplay)(void *user, lvLinkedObject *object, int backgroundLinked);
+    // Prints text (the warnings of type 14); null prints to the standard output.
+    void (*print)(void *user, const char *text);
+    // Always called last, on success and failure: restores the run-wide flags.
+    void (*finish)(void *user);
+    int noDebug;            // suppresses the warnings
+};
+
+// Where the preload is, for error reports, and what it leaves behind.
+struct lvPreloadStatus {
+    uint32_t sourceLine;        // source line of the object being handled
+    const char *commandName;    // "@REQUIRE", the preload command, or "----"
+    int containerNeeded;        // linked files or a loaded object still read the container
+};
+
+// The preload command of a linked object type ("LoadBrush", ...), or null for a type
+// that is not preloaded in the second pass.
+const char *GetPreloadCommandName(int type);
+
+// Runs the three passes over the record's linked objects and frees them on success.
+// Returns 0 or the first error; status tells where it happened.
+int PreloadLinkedObjects(lvAppletRecord *record, const lvAppletContainer *container,
+                         const lvPreloadHooks *hooks, void *user, lvPreloadStatus *status);

@@ -5,6 +5,7 @@
 // message; codes from 1698 up are registered at run time. Messages hold "%s" and "%d"
 // tokens that are filled from the failing call by a token substituter: no message text
 // is ever used as a printf format, and the text argument is always inserted literally.
+// The virtual file layer names the file of its errors through SetErrorStringArg.
 //
 // This file holds the engine only: no VM types. The script-facing side (raising errors
 // with the script location, the error handler, the error library's commands) sits on top
@@ -14,6 +15,8 @@
 #include <cstdint>
 
 #include "runtime/lverrors.h"
+
+struct lvState;  // the VM's per-thread state; only passed through here
 
 // ---- Message table ------------------------------------------------------------------
 
@@ -61,6 +64,9 @@ enum {
     LV_MSG_SELECT_DISPLAY_MODE = 695,  // "Please select desired display mode!"
     LV_MSG_DISPLAY_MODE_CHOICES = 696, // "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"
     LV_MSG_DISPLAY_MODE_SHORT = 697,   // "Full screen|Windowed|Cancel"
+    LV_MSG_LOADING_PLUGIN = 698,     // "Loading plugin %s"
+    LV_MSG_APPLET_FILTER = 699,      // "Lumivarra applets" (file requester filter name)
+    LV_MSG_ALL_FILES = 700,          // "All files"
     LV_MSG_UNNAMED = 738,            // "Unnamed"
     LV_MSG_CTRL = 740,               // "Ctrl"
     LV_MSG_SELECT_APPLET = 781,      // "Select Lumivarra applet to run"
@@ -102,7 +108,8 @@ struct lvErrorState {
 
 // The one instance.
 lvErrorState *GetErrorState();
-// Back to the start-up values (freeing registered messages); start-up and tests.
+// Back to the start-up values (freeing registered messages, clearing the runtime
+// switches); start-up and tests.
 void ResetErrorState();
 
 // Bounded copy into the text argument (1023 bytes at most, cut at a character start).
@@ -138,13 +145,23 @@ size_t FillMessageArgs(const char *message, const char *textArg, long long numbe
                        size_t size);
 // The message of code with the error state's arguments filled in (bounded).
 void GetErrorText(int code, char *buffer, size_t size);
-// The file part of a path: what follows the last '/', '\\' or ':'.
-const char *FilePartOf(const char *path);
-// True for a ":::chunk" virtual file name (the 8-byte prefix).
-bool IsChunkName(const char *name);
 // The file part of the file name embedded in a ":::chunk" name (between "*" and "?").
 // False (and "unknown" in out) when the name cannot be parsed.
 bool GetChunkFilePart(const char *name, char *out, size_t size);
+
+// ---- Script locations -----------------------------------------------------------------
+
+struct lvLineMapEntry;  // runtime/container.h: one entry of the applet's source-line map
+
+// The source line of a compiled line while an applet runs: the map entry whose chunk name
+// equals currentChunk (the empty name when currentChunk begins with '?') and whose
+// compiled range holds currentLine gives firstSource + (currentLine - firstCompiled) + 1,
+// and *fileOut its source file. Without such an entry: -1 and "---".
+int MapAppletSourceLine(const lvLineMapEntry *map, const char *currentChunk, int currentLine,
+                        const char **fileOut);
+// The source line while a script file runs: currentLine + the sum of (last - first
+// compiled line) over the map entries of that file - beginLine + 1.
+int MapScriptFileLine(const lvLineMapEntry *map, const char *scriptFile, int currentLine, int beginLine);
 
 // ---- Reports ------------------------------------------------------------------------
 
@@ -171,3 +188,33 @@ lvFinalReportRoute DecideFinalReportRoute(int code, int haveDebugDevice, int pri
 //   plain form: "\n%s:%d: %s\n" (file, line, message) or "\nError: %s\n".
 size_t FormatFinalErrorReport(const char *message, const char *file, int line, int formatError, int hostWindow,
                               char *buffer, size_t size);
+
+// ---- Runtime switches -------------------------------------------------------------------
+
+// Run-wide switches beside the error state.
+struct lvRuntimeSwitches {
+    int quiet;          // status lines are not printed
+    int preloading;     // linked objects are being preloaded (loaders read it)
+    int hookSuspended;  // the line hook does nothing (around work that must not be interrupted)
+};
+
+lvRuntimeSwitches *GetRuntimeSwitches();
+
+enum {
+    LV_FLAG_QUIET = 1,             // quiet switch
+    LV_FLAG_PRELOAD = 2,           // preload in progress
+    LV_FLAG_CALLBACK_DEPTH = 3,    // set: non-zero adds one, 0 subtracts one; get: the depth
+    LV_FLAG_ERROR_MODE = 4,        // error mode (1 raise, 0 record)
+    LV_FLAG_LOCATION_TRACKING = 5, // location tracking (set only)
+};
+
+// SetRuntimeFlags(state, tag, value, ..., 0): tags 1 to 5; others are skipped.
+// GetRuntimeFlags(state, tag, int *out, ..., 0): tags 1 to 4; others are skipped.
+// Both return the number of pairs. state is not read (it names the run).
+int SetRuntimeFlags(lvState *state, ...);
+int GetRuntimeFlags(lvState *state, ...);
+
+// A status line ("Loading applet %s"): the format with the file part of path filled in,
+// or the format itself without a path, then "..." when asked; bounded by 512 bytes and
+// by size. The result is text to print as it stands.
+size_t BuildStatusLineText(const char *format, const char *path, int ellipsis, char *buffer, size_t size);

@@ -5,6 +5,7 @@
 #include "runtime/container.h"
 #include "runtime/lverrors.h"
 #include "runtime/marker.h"
+#include "runtime/vfile.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -200,12 +201,12 @@ TEST(ContainerRecords, DisplayPatchesAndSettings)
     EXPECT_EQ(d.setFlags, 0x1u | 0x10u | 0x100u | 0x80u);   // fixed stays off: its byte was 0
     EXPECT_EQ(d.scaleWidth, 320);
     const lvDisplaySettingsBlock &s = p.record.displaySettings;
-    EXPECT_EQ(s.first, 2);
-    EXPECT_EQ(s.second, -3);
-    EXPECT_EQ(s.third, 4);
-    EXPECT_EQ(s.fourth, 5);
-    EXPECT_EQ(s.fifth, 1);
-    EXPECT_EQ(s.last, 6);
+    EXPECT_EQ(s.mode, 2);
+    EXPECT_EQ(s.screenWidth, -3);
+    EXPECT_EQ(s.screenHeight, 4);
+    EXPECT_EQ(s.screenDepth, 5);
+    EXPECT_EQ(s.desktop, 1);
+    EXPECT_EQ(s.hideTitleBar, 6);
     const lvAppletFlagsBlock &f = p.record.flagsBlock;
     EXPECT_EQ(f.flags, uint32_t(LV_APPLETFLAG_DPIAWARE));
     EXPECT_EQ(f.value1, 7);
@@ -401,6 +402,14 @@ TEST(ContainerOpen, PackedAppletsUnpackOrFailCleanly)
         Parsed p(k.bytes);
         EXPECT_EQ(p.openError, k.error) << k.what;
     }
+    // A stated size of 0 says nothing; the stream decides.
+    {
+        std::vector<uint8_t> unsized = Pack(std::string("LVZ", 4), c.b, 0);
+        Parsed p(unsized);
+        EXPECT_EQ(p.error, 0);
+        EXPECT_STREQ(p.record.title, "packed");
+        EXPECT_EQ(p.container.memorySize, c.b.size());
+    }
     std::vector<uint8_t> corrupt = good;
     corrupt[12] ^= 0x55;
     Parsed p(corrupt);
@@ -510,23 +519,29 @@ TEST(PluginBlocks, WalkEntriesAndRefuseForgedSizes)
 
 // ---- Chunk names and the marker ------------------------------------------------------------
 
-TEST(ContainerNames, ChunkNamesNestAndRefuseWhatDoesNotFit)
+TEST(ContainerNames, ObjectsOfAnUnpackedAppletNameTheirBytesInMemory)
 {
-    char name[256];
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "a.png", 100, 20, "/x/app"));
-    EXPECT_STREQ(name, ":::chunk100:20*a.png?/x/app");
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "", 1, 2, "/x/app"));
-    EXPECT_STREQ(name, ":::chunk1:2*x?/x/app");
-    char outer[128];
-    static uint8_t block[64];
-    std::snprintf(outer, sizeof(outer), ":::chunkM%p:64*app.lva?x", static_cast<void *>(block));
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "b", 16, 8, outer));
-    char expect[256];
-    std::snprintf(expect, sizeof(expect), ":::chunkM%p:8*b?%s", static_cast<void *>(block + 16), outer);
-    EXPECT_STREQ(name, expect);
-    EXPECT_FALSE(MakeAppletChunkName(name, sizeof(name), "b", 60, 8, outer));   // past the outer range
-    EXPECT_FALSE(MakeAppletChunkName(name, 10, "a.png", 100, 20, "/x/app"));
-    EXPECT_FALSE(MakeAppletChunkName(name, sizeof(name), "a", 0x100000000ull, 1, "/x/app"));
+    Bytes c = Header();
+    c.u8(0).u32(12).raw("pic.pngPIXEL");                    // name at 21, data at 28
+    c.u8(2).u32(1).u8(4).u32(1).u32(21).u32(7).u32(28).u32(5).u32(0).u32(0).u32(0);
+    c.u16(0).u16(0).u32(0);
+    Bytecode(c);
+    std::vector<uint8_t> packed = Pack(std::string("LVZ", 4), c.b, uint32_t(c.b.size()));
+    Parsed p(packed);
+    ASSERT_EQ(p.error, 0);
+    char name[1024];
+    ASSERT_TRUE(MakeLinkedObjectName(&p.container, p.record.linkedObjects, name, sizeof(name)));
+    uint64_t address = 0;
+    int64_t offset = 0;
+    uint32_t size = 0;
+    char file[64], container[1024];
+    ASSERT_TRUE(ParseChunkName(name, &address, &offset, &size, file, sizeof(file), container,
+                               sizeof(container), nullptr, 0, nullptr)) << name;
+    EXPECT_EQ(offset, 28);
+    EXPECT_EQ(size, 5u);
+    EXPECT_STREQ(file, "pic.png");
+    EXPECT_STREQ(container, p.container.path);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const void *>(uintptr_t(address)), "PIXEL", 5), 0);
 }
 
 TEST(LinkMarker, UnlinkedRecordAndDecoding)
@@ -548,4 +563,128 @@ TEST(LinkMarker, UnlinkedRecordAndDecoding)
     DecodeLinkMarker(bytes, &info);
     EXPECT_EQ(info.linked, 1);              // linked without blocks
     EXPECT_EQ(info.blocksPresent, 0);
+}
+
+// ---- Preload of linked objects ----------------------------------------------------------
+
+namespace {
+
+// Records the hooks' calls in order.
+struct PreloadLog {
+    std::vector<std::string> calls;
+    int failType = -1;          // object type whose load fails
+    bool keepMusic = false;     // the music handler keeps reading the container
+};
+
+PreloadLog *LogOf(void *user) { return static_cast<PreloadLog *>(user); }
+
+int LoadAny(void *user, lvLinkedObject *o, const char *fileName, int *keeps)
+{
+    LogOf(user)->calls.push_back("load " + std::to_string(o->type) + " " + fileName);
+    if (o->type == 3 && LogOf(user)->keepMusic) *keeps = 1;
+    if (chdir("/") != 0) return ERR_CHANGEDIR;     // loaders may move; the preload moves back
+    return o->type == LogOf(user)->failType ? ERR_LOADSOUND : 0;
+}
+
+lvPreloadHooks MakeHooks()
+{
+    lvPreloadHooks h = {};
+    h.requirePlugin = [](void *user, lvLinkedObject *o, int mode) {
+        LogOf(user)->calls.push_back("require " + std::string(o->name) + " " + std::to_string(mode));
+        return LogOf(user)->failType == 12 ? ERR_REQUIREPLUGIN : 0;
+    };
+    h.prepare = [](void *user, int hasDisplay1) {
+        LogOf(user)->calls.push_back("prepare " + std::to_string(hasDisplay1));
+        return 0;
+    };
+    h.createDisplay = [](void *user, lvLinkedObject *o, int bg) {
+        LogOf(user)->calls.push_back("display " + std::to_string(o->identifier) + " " + std::to_string(bg));
+        return 0;
+    };
+    h.print = [](void *user, const char *text) { LogOf(user)->calls.push_back(text); };
+    h.finish = [](void *user) { LogOf(user)->calls.push_back("finish"); };
+    h.load[3] = LoadAny;
+    h.load[9] = LoadAny;
+    return h;
+}
+
+// Plug-in (12), embedded music (3), font (9) and a warning (14), then display 1.
+std::vector<uint8_t> PreloadFixture()
+{
+    Bytes c = Header(11, 0);
+    c.u8(0).u32(26).raw("Orvaluxtune.modMODfont.ttf");  // names at 21, 28, 39; data at 36
+    c.u8(2).u32(4);
+    auto object = [&](int type, uint32_t nameOff, uint32_t nameLen, uint32_t dataOff, uint32_t dataSize, uint32_t line) {
+        c.u8(type).u32(1).u32(nameOff).u32(nameLen).u32(dataOff).u32(dataSize).u32(0).u32(0).u32(line);
+        c.u16(0).u16(0).u32(0);
+    };
+    object(12, 21, 7, 0, 0, 3);
+    object(3, 28, 8, 36, 3, 4);
+    object(9, 39, 8, 0, 0, 5);
+    object(14, 28, 4, 0, 0, 6);
+    Bytecode(c);
+    return c.b;
+}
+
+std::string Cwd()
+{
+    char buf[4096];
+    return getcwd(buf, sizeof(buf)) ? buf : "";
+}
+
+} // namespace
+
+TEST(ContainerPreload, PassesRunInOrderAndFreeTheObjects)
+{
+    std::vector<uint8_t> bytes = PreloadFixture();
+    Parsed p(bytes);
+    ASSERT_EQ(p.error, 0);
+    int options[4] = {1, 2, 3, 4};
+    ASSERT_EQ(AddLinkedDisplay(&p.record, 10, 1, options, sizeof(options), nullptr), 0);
+    EXPECT_EQ(AddLinkedDisplay(&p.record, 11, 2, options, sizeof(options), nullptr), ERR_INTERNAL);
+    int count = 0;
+    for (lvLinkedObject *o = p.record.linkedObjects; o; o = o->next) count++;
+    EXPECT_EQ(count, 5);    // the refused display left nothing behind
+
+    PreloadLog log;
+    log.keepMusic = true;
+    lvPreloadHooks hooks = MakeHooks();
+    lvPreloadStatus status;
+    std::string before = Cwd();
+    ASSERT_EQ(PreloadLinkedObjects(&p.record, &p.container, &hooks, &log, &status), 0);
+    EXPECT_EQ(Cwd(), before);
+    std::vector<std::string> expect = {
+        "require Orvalux 514", "prepare 1", "load 3 :::chunk36:3*tune.mod?/tmp/test.lva",
+        "load 9 font.ttf", "*** WARNING tune ***\n", "display 1 0", "finish"};   // list order
+    EXPECT_EQ(log.calls, expect);
+    EXPECT_EQ(status.containerNeeded, 1);
+    EXPECT_STREQ(status.commandName, "----");
+    EXPECT_EQ(p.record.linkedObjects, nullptr);
+}
+
+TEST(ContainerPreload, ErrorsNameTheCommandAndLineAndStopThePasses)
+{
+    struct { const char *what; int failType; int dropHandler; int error; const char *command; uint32_t line; } cases[] = {
+        {"plug-in refused", 12, -1, ERR_REQUIREPLUGIN, "@REQUIRE", 3},
+        {"loader failed", 3, -1, ERR_LOADSOUND, "OpenMusic", 4},
+        {"library missing", -1, 9, ERR_UNIMPLCMD, "OpenFont", 5},
+    };
+    for (auto &k : cases) {
+        std::vector<uint8_t> bytes = PreloadFixture();
+        Parsed p(bytes);
+        ASSERT_EQ(p.error, 0);
+        PreloadLog log;
+        log.failType = k.failType;
+        lvPreloadHooks hooks = MakeHooks();
+        hooks.noDebug = 1;
+        if (k.dropHandler >= 0) hooks.load[k.dropHandler] = nullptr;
+        lvPreloadStatus status;
+        std::string before = Cwd();
+        EXPECT_EQ(PreloadLinkedObjects(&p.record, &p.container, &hooks, &log, &status), k.error) << k.what;
+        EXPECT_STREQ(status.commandName, k.command) << k.what;
+        EXPECT_EQ(status.sourceLine, k.line) << k.what;
+        EXPECT_EQ(Cwd(), before) << k.what;
+        EXPECT_EQ(log.calls.back(), "finish") << k.what;
+        EXPECT_NE(p.record.linkedObjects, nullptr) << k.what;   // freed with the record
+    }
 }

@@ -16,7 +16,10 @@ namespace {
 // Restores UTF-8 mode after a test that switches the flag.
 struct EncodingGuard {
     explicit EncodingGuard(int encoding) { SetGlobalEncoding(encoding); }
-    ~EncodingGuard() { SetGlobalEncoding(LV_ENCODING_UTF8); }
+    ~EncodingGuard() {
+        SetGlobalEncoding(LV_ENCODING_UTF8);
+        EXPECT_EQ(GetScriptEncoding(), 1);
+    }
 };
 
 bool InSpans(int c, std::initializer_list<std::pair<int, int>> spans) {
@@ -175,7 +178,7 @@ TEST(EncodingUtf8, SanitizeReplacesWhatIsNotLegal) {
         {"ok \xC3\xA9", "ok \xC3\xA9"},
         {"a\xFF" "b", "a?b"},
         {"\xC3(", "?("},
-        {"\xED\xA0\x80!", "???!"},       // surrogate: one '?' a byte
+        {"\xED\xA0\x80!", "?\?\?!"},       // surrogate: one '?' a byte
         {"\xF4\x90\x80\x80", "????"},    // above 0x10FFFF
         {"\xC0\x80", "??"},              // overlong
         {"\xE2\x82", "??"},              // cut off at the end
@@ -212,6 +215,18 @@ TEST(EncodingConvert, Latin1AndUtf8RoundTripEveryByte) {
     char inplace[] = "gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC";
     Utf8ToLatin1InPlace(inplace);
     EXPECT_EQ(std::string(inplace), "gr\xFC\xDF" "e ?");
+}
+
+TEST(EncodingConvert, SwitchToLatin1ConvertsHeldTexts) {
+    EncodingGuard g(LV_ENCODING_UTF8);
+    char a[] = "/home/j\xC3\xBCrgen/Spiel.lva";
+    char b[] = "plain";
+    char *texts[] = {a, nullptr, b};
+    SwitchTextsToLatin1(texts, 3);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+    EXPECT_EQ(GetScriptEncoding(), 0);  // the platform converts names for the system
+    EXPECT_EQ(std::string(a), "/home/j\xFCrgen/Spiel.lva");
+    EXPECT_EQ(std::string(b), "plain");
 }
 
 TEST(EncodingConvert, ConvertTextEncodingPairs) {
@@ -359,7 +374,57 @@ TEST(EncodingTables, RegeneratingGivesTheCommittedFile) {
         s << f.rdbuf();
         return s.str();
     };
-    std::string fresh = slurp(dir + "/unicode_tables.cpp");
+    std::string fresh = slurp(dir + "/unicode_tables.h");
     ASSERT_FALSE(fresh.empty());
-    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.cpp"));
+    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.h"));
+}
+
+// ---- Properties over random bytes --------------------------------------------------
+
+TEST(EncodingProperties, RandomBytes) {
+    uint32_t seed = 12345;
+    auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    for (int round = 0; round < 3000; round++) {
+        std::string text;
+        size_t len = next() % 24;
+        for (size_t i = 0; i < len; i++) {
+            // Mostly bytes that make or break sequences.
+            static const unsigned char pool[] = {'a', 'Z', 0x80, 0x9F, 0xA0, 0xBF, 0xC2, 0xC3, 0xCE, 0xE0,
+                                                 0xE2, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xF8, 0xFC, 0xFF, 0x84};
+            unsigned r = next();
+            text.push_back((char)(r < 200 ? pool[r % sizeof pool] : (r % 255) + 1));
+        }
+        SCOPED_TRACE(round);
+        std::string out(text.size() + 1, '\0');
+        size_t n = SanitizeUtf8(text.c_str(), out.data());
+        out.resize(n);
+        ASSERT_EQ(n, text.size());  // one byte out for each byte in
+        ASSERT_TRUE(ValidateUtf8(out.data(), out.size(), nullptr));
+        bool valid = ValidateUtf8(text.data(), text.size(), nullptr);
+        if (valid) {
+            ASSERT_EQ(out, text);
+        }
+        // Case change in place never grows and ends exactly at its reported length; with
+        // only one-byte characters it equals the copy.
+        size_t copyLength = 0;
+        char *copy = ChangeCaseCopy(text.data(), text.size(), LV_ENCODING_UTF8, round & 1, &copyLength);
+        ASSERT_NE(copy, nullptr);
+        std::string inplace = text;
+        size_t m = (round & 1) ? UpperStrInPlace(inplace.data()) : LowerStrInPlace(inplace.data());
+        ASSERT_LE(m, text.size());
+        ASSERT_EQ(strlen(inplace.c_str()), m);
+        bool ascii = true;
+        for (char ch : text) ascii = ascii && (unsigned char)ch < 0x80;
+        if (ascii) {
+            ASSERT_EQ(std::string(inplace.c_str()), std::string(copy));
+        }
+        if (valid) {
+            ASSERT_TRUE(ValidateUtf8(copy, copyLength, nullptr));
+        }
+        FreeMemory(copy);
+        // Latin-1 round trip of the decoded text is stable.
+        std::string l1 = Owned(Utf8ToLatin1(text.c_str(), 0));
+        std::string back = Owned(Latin1ToUtf8(l1.c_str(), 0));
+        ASSERT_EQ(Owned(Utf8ToLatin1(back.c_str(), 0)), l1);
+    }
 }

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "runtime/errors.h"
+#include "runtime/container.h"
+#include "runtime/vfile.h"
 
 namespace {
 
@@ -46,9 +48,11 @@ TEST_F(Errors, EveryConstantOfTheHeaderHasItsName) {
         ASSERT_NE(GetErrorCodeName(code), nullptr) << code;
         EXPECT_EQ(GetErrorCodeName(code), name);
         EXPECT_EQ(FindErrorCodeByName(name.c_str()), code);
-        if (code >= 1000 && code != ERR_UNKNOWNCMD && code != ERR_UNKNOWN && code != ERR_OPENFONT &&
-            code != ERR_ERRORCALLED)
+        bool hasRow = code >= 1000 && code != ERR_UNKNOWNCMD && code != ERR_UNKNOWN && code != ERR_OPENFONT &&
+                      code != ERR_ERRORCALLED;
+        if (hasRow) {
             EXPECT_NE(Text(code), "Unknown error code!") << name;
+        }
         count++;
     }
     EXPECT_EQ(count, 680);  // ERR_NONE and the 679 named codes
@@ -126,6 +130,9 @@ TEST_F(Errors, MessageIndexes) {
         {LV_MSG_SELECT_DISPLAY_MODE, "Please select desired display mode!"},
         {LV_MSG_DISPLAY_MODE_CHOICES, "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"},
         {LV_MSG_DISPLAY_MODE_SHORT, "Full screen|Windowed|Cancel"},
+        {LV_MSG_LOADING_PLUGIN, "Loading plugin %s"},
+        {LV_MSG_APPLET_FILTER, "Lumivarra applets"},
+        {LV_MSG_ALL_FILES, "All files"},
     };
     for (auto &c : cases) EXPECT_STREQ(GetMessageString(c.index), c.text) << c.index;
     EXPECT_EQ(GetMessageString(-1), nullptr);
@@ -183,6 +190,12 @@ TEST_F(Errors, ChunkNamesShowTheEmbeddedFile) {
         // Any code with "%s" shows the embedded name, not only the file-part codes.
         EXPECT_EQ(Text(1213), std::string("File ") + c.shown + " does not exist!") << c.arg;
     }
+}
+
+TEST_F(Errors, FileLayerNamesTheFileOfItsError) {
+    SetErrorStringArg("/data/level%d/map.iff");
+    EXPECT_EQ(Text(ERR_READFILE), "Cannot read file map.iff !");
+    EXPECT_EQ(Text(ERR_FILEEXIST), "File /data/level%d/map.iff does not exist!");
 }
 
 TEST_F(Errors, UserTextIsInsertedLiterally) {
@@ -328,4 +341,71 @@ TEST_F(Errors, FinalReportRouteAndForms) {
 TEST_F(Errors, GeneratedTableMatchesTheDataFile) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
     EXPECT_EQ(std::system("python3 '" LV_SOURCE_DIR "/tools/messages/gen_messages_table.py' --check"), 0);
+}
+
+// ---- Runtime switches and status lines --------------------------------------------------
+
+TEST_F(Errors, RuntimeFlagTagLists) {
+    EXPECT_EQ(SetRuntimeFlags(nullptr, LV_FLAG_QUIET, 1, LV_FLAG_PRELOAD, 1, 99, 5, LV_FLAG_ERROR_MODE, 0,
+                              LV_FLAG_LOCATION_TRACKING, 1, 0),
+              5);
+    EXPECT_EQ(GetRuntimeSwitches()->quiet, 1);
+    EXPECT_EQ(GetRuntimeSwitches()->preloading, 1);
+    EXPECT_EQ(GetErrorState()->errorMode, 0);
+    EXPECT_EQ(GetErrorState()->locationTracking, 1);
+    SetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, 7, LV_FLAG_CALLBACK_DEPTH, 1, 0);
+    SetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, 0, 0);
+    int quiet = -1, preload = -1, depth = -1, mode = -1, tracking = -1;
+    EXPECT_EQ(GetRuntimeFlags(nullptr, LV_FLAG_QUIET, &quiet, LV_FLAG_PRELOAD, &preload, LV_FLAG_CALLBACK_DEPTH,
+                              &depth, LV_FLAG_ERROR_MODE, &mode, LV_FLAG_LOCATION_TRACKING, &tracking, 0),
+              5);
+    EXPECT_EQ(quiet, 1);
+    EXPECT_EQ(preload, 1);
+    EXPECT_EQ(depth, 1);  // two raises, one lowering
+    EXPECT_EQ(mode, 0);
+    EXPECT_EQ(tracking, -1);  // tag 5 is not readable
+}
+
+TEST_F(Errors, StatusLineText) {
+    char buf[600];
+    BuildStatusLineText(GetMessageString(LV_MSG_LOADING_APPLET), "/apps/x/Demo%d.lva", 1, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Loading applet Demo%d.lva...");
+    BuildStatusLineText("Plain 100% %s", nullptr, 0, buf, sizeof buf);
+    EXPECT_STREQ(buf, "Plain 100% %s");
+    std::string longPath = "/p/" + std::string(700, 'f');
+    EXPECT_EQ(BuildStatusLineText("Loading %s", longPath.c_str(), 1, buf, sizeof buf), 511u);
+}
+
+// ---- Script locations ------------------------------------------------------------------
+
+TEST_F(Errors, SourceLinesFromTheLineMap) {
+    // Two chunks of main.lvs and one of lib.lvs, linked as the container keeps them.
+    lvLineMapEntry entries[3] = {};
+    auto fill = [](lvLineMapEntry &e, uint32_t first, uint32_t last, uint32_t source, const char *file,
+                   const char *chunk) {
+        e.firstLine = first;
+        e.lastLine = last;
+        e.sourceLine = source;
+        strcpy(e.sourceFile, file);
+        strcpy(e.chunkName, chunk);
+    };
+    fill(entries[0], 0, 40, 0, "main.lvs", "");
+    fill(entries[1], 0, 9, 100, "lib.lvs", "helpers");
+    fill(entries[2], 41, 60, 200, "main.lvs", "");
+    entries[0].next = &entries[1];
+    entries[1].next = &entries[2];
+    const char *file = nullptr;
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", 12, &file), 13);
+    EXPECT_STREQ(file, "main.lvs");
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", 45, &file), 205);
+    EXPECT_EQ(MapAppletSourceLine(entries, "helpers", 3, &file), 104);
+    EXPECT_STREQ(file, "lib.lvs");
+    EXPECT_EQ(MapAppletSourceLine(entries, "helpers", 30, &file), -1);
+    EXPECT_STREQ(file, "---");
+    EXPECT_EQ(MapAppletSourceLine(entries, "other", 3, &file), -1);
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", -1, &file), -1);
+    EXPECT_EQ(MapAppletSourceLine(nullptr, "", 0, &file), -1);
+    // A script file: its own entries' spans are added, the first line's offset taken off.
+    EXPECT_EQ(MapScriptFileLine(entries, "main.lvs", 7, 1), 7 + 40 + 19 - 1 + 1);
+    EXPECT_EQ(MapScriptFileLine(entries, "none.lvs", 7, 3), 5);
 }

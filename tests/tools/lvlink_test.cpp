@@ -21,7 +21,7 @@ namespace {
 
 const std::string LvLink = std::string(LV_BIN_DIR) + "/lvlink";
 const std::string MarkerProbe = std::string(LV_BIN_DIR) + "/marker_probe";
-const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 22);
+const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 19);
 
 void WriteFile(const std::string &path, const std::string &data)
 {
@@ -82,6 +82,7 @@ struct LinkFixture : ::testing::Test {
             " --file data.txt=" + dir + "/data.txt --block-file block.bin=" + dir + "/block.bin"
             " --object 3:4:tune.mod:" + dir + "/tune.mod --object 9:2:font.ttf"
             " --display-size 640x480 --display-title Window --borderless --scale auto:320:240"
+            " --screen-mode 2 --screen-size 1024x768 --screen-depth 24 --desktop --hide-title-bar"
             " --icon 32x32:default=" + dir + "/icon32.png --icon 16x16:selected=" + dir + "/icon16.png " + extra;
         std::string log;
         EXPECT_EQ(RunCommand(cmd, &log), 0) << log;
@@ -119,6 +120,13 @@ void ExpectFullApplet(const std::string &path, uint64_t offset, const char *temp
     EXPECT_EQ(r.displayPatch.width, 640);
     EXPECT_STREQ(r.displayPatch.title, "Window");
     EXPECT_EQ(r.displayPatch.setFlags, 0x1u | 0x40u);
+    const lvDisplaySettingsBlock &ds = r.displaySettings;
+    EXPECT_EQ(ds.mode, 2);
+    EXPECT_EQ(ds.screenWidth, 1024);
+    EXPECT_EQ(ds.screenHeight, 768);
+    EXPECT_EQ(ds.screenDepth, 24);
+    EXPECT_EQ(ds.desktop, 1);
+    EXPECT_EQ(ds.hideTitleBar, 1);
 
     // Linked data is where the records say, counted from the container's start.
     std::vector<uint8_t> bytes(c.source.size);
@@ -224,7 +232,7 @@ TEST_F(LinkFixture, LinkedExecutableFindsPluginsAndApplet)
     EXPECT_NE(out.find("library ext "), std::string::npos) << out;
     EXPECT_NE(out.find("plugin plugin "), std::string::npos) << out;
     EXPECT_NE(out.find("header found=1 quiet=1"), std::string::npos) << out;
-    EXPECT_NE(out.find("title=Demo applet bytecode=22 packed=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("title=Demo applet bytecode=19 packed=1"), std::string::npos) << out;
     EXPECT_NE(out.find("label loop 12"), std::string::npos) << out;
     EXPECT_NE(out.find("icon :::chunk"), std::string::npos) << out;
     // The appended plug-in payload is a "PLPK" stream that unpacks to the plug-in file.
@@ -298,12 +306,38 @@ TEST(LinkBuild, CMakeFunctionsMakeAndLinkApplets)
     ASSERT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0);
     EXPECT_STREQ(r.title, "Built by CMake");
     ASSERT_TRUE(r.labels && r.labels->next);
+    EXPECT_STREQ(r.labels->name, "start");
+    EXPECT_EQ(r.labels->value, 0);
+    EXPECT_STREQ(r.labels->next->name, "finish");
     EXPECT_EQ(r.labels->next->value, 3);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize), "\033LVB fixture chunk");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize),
+              ReadFile(fixture + "/demo.lvc"));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), 4), "\033LVB");
     FreeAppletRecord(&r, 1);
     CloseAppletContainer(&c);
     std::string out;
     ASSERT_EQ(RunCommand(fixture + "/demo_linked", &out), 0) << out;
     EXPECT_NE(out.find("version=$VER: demo 1.0"), std::string::npos) << out;
     EXPECT_NE(out.find("title=Built by CMake"), std::string::npos) << out;
+}
+
+TEST_F(LinkFixture, OlderFormatsStoreObjectsWithFewerFields)
+{
+    // Loader names arrive with format 6 and user tags with format 10; the reader must
+    // follow the writer's layout for each, or the bytecode record after them is lost.
+    for (const char *format : {"5.0", "6.0", "9.5", "10.0", "11.0"}) {
+        std::string out = dir + "/old.lva", log;
+        ASSERT_EQ(RunCommand(LvLink + " applet " + dir + "/main.lvc -o " + out + " --format " + format +
+                             " --object 3:1:tune.mod:" + dir + "/tune.mod --object 12:2:plug --pack", &log), 0) << log;
+        lvAppletContainer c;
+        ASSERT_EQ(OpenAppletContainer(out.c_str(), 0, nullptr, &c), 0);
+        lvAppletRecord r;
+        InitAppletRecord(&r);
+        EXPECT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0) << format;
+        EXPECT_EQ(r.bytecodeSize, Chunk.size()) << format;
+        ASSERT_TRUE(r.linkedObjects && r.linkedObjects->next) << format;
+        EXPECT_STREQ(r.linkedObjects->next->name, "plug");
+        FreeAppletRecord(&r, 1);
+        CloseAppletContainer(&c);
+    }
 }
