@@ -205,10 +205,7 @@ static int GatherTimers(void)
     lvTimerKey key;
     for (uint64_t at = NextFiredTimer(0, &kind, &key); at; at = NextFiredTimer(at, &kind, &key)) {
         if (kind == TIMERKIND_NOTFIRED) continue;
-        lvEventId id = {key.first, key.second};
-        lvInterval *found = nullptr;
-        if (kind == TIMERKIND_INTERVAL) FindIntervalById(id, &found);
-        else FindTimeoutById(id, &found);
+        lvInterval *found = FindTimerByKey(kind == TIMERKIND_INTERVAL ? LV_TYPE_INTERVAL : LV_TYPE_TIMEOUT, key);
         if (!found || found->function == -1) continue;  // gone, or the internal interval
         lvEventCallback record;
         ClearCallbackRecord(&record);
@@ -216,7 +213,7 @@ static int GatherTimers(void)
         record.related1 = found;
         record.function = found->function;
         record.userData = found->userData;
-        record.id = found->id;
+        record.id = TimerEventId(found);
         snprintf(record.action, sizeof(record.action), kind == TIMERKIND_INTERVAL ? "Interval" : "Timeout");
         int result = QueueCallback(&record, 1);
         if (result) return result;

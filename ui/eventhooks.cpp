@@ -15,7 +15,6 @@ static int NoCall(lvState *, lvEventCallback *, const lvEventMessage *, int) { r
 static int NoProtectedCall(lvState *, int, int) { return 0; }
 static int NoResultTable(lvState *, const lvEventCallback *, int) { return 0; }
 static void NoRelease(lvState *, int32_t) {}
-static void NoUserData(lvState *, void *) {}
 static int Never(void) { return 0; }
 static void NoDepth(int) {}
 static int32_t NoInstruction(lvState *) { return 0; }
@@ -23,7 +22,7 @@ static void NoJump(lvState *, int32_t) {}
 static double NoStartTime(void) { return 0.0; }
 
 static const lvEventRuntimeHooks defaultRuntime = {
-    NoCall, NoProtectedCall, NoResultTable, NoRelease, NoUserData, Never, Never,
+    NoCall, NoProtectedCall, NoResultTable, NoRelease, Never, Never,
     NoDepth, Never, Never, NoInstruction, NoJump, NoStartTime};
 
 static lvDisplayEvents *NoDisplayEvents(lvDisplay *) { return nullptr; }

@@ -32,6 +32,7 @@
 // window; the library's open and close are OpenEventEngine and CloseEventEngine.
 #pragma once
 #include "platform/lvplatform.h"
+#include "runtime/objects.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -349,15 +350,13 @@ int MatchEventHandler(lvEventCallback *out, lvState *state, const lvFetchedEvent
 #define LV_TYPE_INTERVAL 41
 #define LV_TYPE_TIMEOUT 42
 
-// An interval or a time-out.
+// An interval or a time-out: an object of type 41 or 42, so the generic object
+// commands find it through the lists' heads (IntervalListHead, TimeoutListHead).
 struct lvInterval {
-    int32_t type;          // LV_TYPE_INTERVAL or LV_TYPE_TIMEOUT
-    lvEventId id;          // identifier; also the platform timer's key
-    void *userDataList;    // the object's user-data list (runtime's)
-    lvInterval *next;      // creation order
-    int32_t function;      // registry reference; -1 for the internal interval
-    int32_t period;        // milliseconds, above 0
-    int32_t userData;      // registry reference; -1 none
+    lvObjectHeader header;   // type, identifier (also the platform timer's key), user data, list link
+    int32_t function;        // registry reference; -1 for the internal interval
+    int32_t period;          // milliseconds, above 0
+    int32_t userData;        // registry reference; -1 none
     uintptr_t adapterTimer;  // the timer adapter's handle
 };
 
@@ -368,28 +367,32 @@ struct lvTimerAdapter {
 };
 #define LV_PLUGINCAPS_TIMERADAPTER 0x1000u
 
-// Adds an interval or a time-out (type) with the references given (taken over); a Nil
-// identifier (handle != 0 asked) gets the record's address. 0, ERR_TIMER or ERR_MEM;
-// *made (may be nullptr) gets the record. On failure the references are released.
-int AddTimer(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+// Adds an interval or a time-out (type) with the references given (taken over); with
+// nilId the record's address becomes its handle. 0, ERR_TIMER or ERR_MEM; *made (may be
+// nullptr) gets the record. On failure the references are released.
+int AddTimer(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
              int32_t function, int32_t userData, int internal, lvInterval **made);
 // The engine of SetInterval/SetTimeout: refuses a period of 0 or less (ERR_WRONGUSAGE),
 // removes an existing record of a numeric identifier, then AddTimer. The references are
 // taken over (released on failure).
-int SetTimerObject(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+int SetTimerObject(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
                    int32_t function, int32_t userData, lvInterval **made);
 // A fired time-out whose callback is about to run: unlinked and freed; its references
 // stay with the callback record, which releases them after the call.
 void DiscardFiredTimeout(lvState *state, lvInterval *timeout);
-// Removes the record of that key: 0, or ERR_FINDINTERVAL/ERR_FINDTIMEOUT for a number,
-// ERR_FINDARRAY for a handle.
-int RemoveInterval(lvState *state, lvEventId id);
-int RemoveTimeout(lvState *state, lvEventId id);
+// Removes the record of that identifier: 0, or ERR_FINDINTERVAL/ERR_FINDTIMEOUT for a
+// number, ERR_FINDARRAY for a handle.
+int RemoveInterval(lvState *state, lvObjectId id);
+int RemoveTimeout(lvState *state, lvObjectId id);
 // Finds a record: 0, or the error as for removing.
-int FindIntervalById(lvEventId id, lvInterval **out);
-int FindTimeoutById(lvEventId id, lvInterval **out);
+int FindIntervalById(lvObjectId id, lvInterval **out);
+int FindTimeoutById(lvObjectId id, lvInterval **out);
+// The record of a platform timer's key (type LV_TYPE_INTERVAL or _TIMEOUT), or nullptr.
+lvInterval *FindTimerByKey(int32_t type, lvTimerKey key);
+// The identifier of a record as the callback records carry it.
+lvEventId TimerEventId(const lvInterval *record);
 // New period: ERR_WRONGUSAGE for a period of 0 or less, the find errors, ERR_TIMER.
-int ChangeInterval(lvState *state, lvEventId id, int32_t period);
+int ChangeInterval(lvState *state, lvObjectId id, int32_t period);
 // The internal 20 ms interval's users: 0 music streams, 1 network handlers.
 int RequireInternalInterval(lvState *state, int user);
 void ReleaseInternalInterval(lvState *state, int user);
@@ -398,9 +401,12 @@ int InternalIntervalUsers(void);
 int InstallTimerAdapter(uint32_t capabilities, const lvTimerAdapter *adapter, uint32_t flags);
 int TimerFired(lvState *state, uintptr_t handle);
 void RemoveTimerAdapter(void);
-// The lists (creation order).
+// The lists (creation order), and their heads for the object-type registry.
 lvInterval *FirstInterval(void);
 lvInterval *FirstTimeout(void);
+lvInterval *NextTimer(const lvInterval *record);
+lvObjectHeader **IntervalListHead(void);
+lvObjectHeader **TimeoutListHead(void);
 // Frees every interval and time-out with their references (library close).
 void FreeAllTimers(lvState *state);
 
@@ -478,7 +484,6 @@ struct lvEventRuntimeHooks {
     // "triggered". Returns the number of values pushed (1).
     int (*CompleteResultTable)(lvState *state, const lvEventCallback *ran, int triggered);
     void (*ReleaseReference)(lvState *state, int32_t reference);     // frees a registry slot
-    void (*FreeObjectUserData)(lvState *state, void *list);          // frees an object's user data
     int (*QuitRequested)(void);                                      // the run is to end
     int (*ShuttingDown)(void);                                       // libraries are closing
     void (*SetCallbackDepth)(int raise);                             // 1 before, 0 after a callback

@@ -60,7 +60,7 @@ TEST_F(EventDispatcher, OnePassGathersItsSourcesInTheirOrder)
     GetGlobalHandler(GLOBAL_FILLMUSICBUFFER)->function = 20;
     GetGlobalHandler(GLOBAL_ONSAMPLEEND)->function = 21;
     // One of each: a fired interval, a system event, an input event.
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 5, 22, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 5, 22, -1, nullptr), 0);
     DrainTimersOnce(40);
     ASSERT_EQ(PostSystemEvent(SYSEVENT_SAMPLEEND, 9, 0, 1, 1, 0, 0), 0);
     ASSERT_EQ(PostEvent(AsDisplay(d), EVENT_LEFTMOUSE, 5, 6, 1, nullptr), 1);
