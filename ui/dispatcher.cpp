@@ -173,9 +173,9 @@ int RunPendingCallbacks(int mode, lvState *state)
     if (result) return result;
     if (ran.kind == CALLBACK_NONE && mode == 0) return 0;
     const lvEventRuntimeHooks *runtime = EventRuntime();
-    if (ran.kind == CALLBACK_NONE) return runtime->CompleteResultTable(state, nullptr, 0) ? 1 : 0;
+    if (ran.kind == CALLBACK_NONE) return runtime->CompleteResultTable(state, nullptr, 0);
     int pluginPushed = ran.kind == CALLBACK_PLUGINEVENT && ran.pluginEvent && ran.pluginEvent->mode == 1;
-    return runtime->CompleteResultTable(state, &ran, pluginPushed ? 0 : 1) ? 1 : 0;
+    return runtime->CompleteResultTable(state, &ran, pluginPushed ? 0 : 1);
 }
 
 int FireFillMusicBuffer(lvState *state, lvEventCallback *record, lvEventId music, int64_t samples,

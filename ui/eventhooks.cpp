@@ -25,6 +25,7 @@ static const lvEventRuntimeHooks defaultRuntime = {
     NoCall, NoProtectedCall, NoResultTable, NoRelease, Never, Never,
     NoDepth, Never, Never, NoInstruction, NoJump, NoStartTime};
 
+static lvDisplay *NoCurrentDisplay(void) { return nullptr; }
 static lvDisplayEvents *NoDisplayEvents(lvDisplay *) { return nullptr; }
 static lvDisplay *NoDisplays(lvDisplay *) { return nullptr; }
 static int NoSuppress(lvDisplay *) { return 0; }
@@ -44,7 +45,7 @@ static void NoCloseFlag(lvDisplay *, int) {}
 static lvEventId NoDisplayId(lvDisplay *) { return lvEventId{0, 0}; }
 
 static const lvEventDisplayHooks defaultDisplays = {
-    NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
+    NoCurrentDisplay, NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
     NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId};
 
 static int NoMusic(lvEventId *, int64_t *, int64_t *) { return 0; }

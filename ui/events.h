@@ -468,7 +468,8 @@ int ReleasesJobAfterCall(const lvEventCallback *record);
 int DispatchEventCallback(lvEventCallback *record, lvState *state, int wantTable, int useCurrentTime);
 
 // ---- Hooks --------------------------------------------------------------------------------------
-// What the engine needs of the script machine and the runtime core.
+// What the engine needs of the script machine and the runtime core. No hook may throw:
+// the engine may hold the event lock or a running record around them.
 struct lvEventRuntimeHooks {
     // Pushes the function of record->function and a table made from message (plus a copy
     // below the function when wantTable), sets record->stackMark, and calls it protected
@@ -481,7 +482,7 @@ struct lvEventRuntimeHooks {
     // on the stack with the results above ran->stackMark + 1 (moved into "results");
     // triggered 0: a new empty table (ran nullptr when no callback ran, or a mode-1
     // plug-in event). Then "action", "id" (ran->messageId when ran->idSet), "nresults",
-    // "triggered". Returns the number of values pushed (1).
+    // "triggered". Returns 1 (the table is on the stack) or an error code (nothing left).
     int (*CompleteResultTable)(lvState *state, const lvEventCallback *ran, int triggered);
     void (*ReleaseReference)(lvState *state, int32_t reference);     // frees a registry slot
     int (*QuitRequested)(void);                                      // the run is to end
@@ -496,6 +497,7 @@ struct lvEventRuntimeHooks {
 
 // What the engine needs of the displays and buttons.
 struct lvEventDisplayHooks {
+    lvDisplay *(*CurrentDisplay)(void);                         // the current display, or nullptr
     lvDisplayEvents *(*GetDisplayEvents)(lvDisplay *display);  // the display's handler slots
     lvDisplay *(*NextDisplay)(lvDisplay *display);             // the list: nullptr gives the first
     int (*SuppressSizeEvent)(lvDisplay *display);              // autoscaled, not system-scale mode
