@@ -274,3 +274,6 @@ void ExitPlatform(void);
 
 // ---- Paths, files and directories -------------------------------------------
 #include "platform/lvplatform_files.h"
+
+// ---- Serial ports -------------------------------------------------------------------
+#include "platform/lvplatform_serial.h"
