@@ -178,10 +178,19 @@ const char *GetComPortErrorText(const lvComPort *port);
 // The device path of a port name into path (size bytes): an absolute path stands as
 // it is; a name whose first decimal number n is greater than 0 ("COM3", "3") is the
 // device of COM table entry n (default /dev/ttyS<n-1>); any other name is used
-// unchanged. 1, or 0 when the name is empty or the path does not fit.
+// unchanged. 1, or 0 when the name is empty or the path does not fit. The table
+// starts from the environment variable LV_COM_PORTS_VARIABLE when it is set.
 int MakeComDeviceName(const char *name, char *path, size_t size);
 // Sets the device of COM table entry number (1..LV_COM_TABLE_SIZE); nullptr or ""
 // restores the default. 1, or 0 for a number out of range, a path that does not
 // fit or out of memory.
 enum { LV_COM_TABLE_SIZE = 256 };
 int SetComDeviceName(int number, const char *path);
+// Sets several entries from a list "COM1=/dev/ttyUSB0;COM2=/dev/ttyACM0" (entries
+// separated by ';' or ',', "COM" optional and of any case, spaces around entries
+// and '=' ignored, an empty path restores the default). All or nothing: the number
+// of entries set, or -1 when an entry is malformed (the table is then unchanged).
+int SetComDeviceNames(const char *list);
+// The environment variable that the table is read from, once, before the first
+// name is made; a malformed list there is ignored whole.
+#define LV_COM_PORTS_VARIABLE "LUMIVARRA_COMPORTS"

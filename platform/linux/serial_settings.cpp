@@ -6,8 +6,11 @@
 #include "platform/lvplatform.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 // ============================================================================
 // Setting codes
@@ -135,6 +138,7 @@ int ReadComSetting(const termios *attr, int setting)
 struct lvComNameTable {
     std::mutex lock;                        // guards entries
     char *entries[LV_COM_TABLE_SIZE + 1];   // index 1..LV_COM_TABLE_SIZE; from AllocMemory
+    std::once_flag environmentRead;         // the environment's list is taken once
 };
 
 static lvComNameTable g_comNames;
@@ -148,9 +152,20 @@ static int CopyPath(const char *text, char *path, size_t size)
     return 1;
 }
 
+// Takes the user's table from the environment, once per process.
+static int ApplyComNames(const char *list);
+static void ReadComNamesFromEnvironment(void)
+{
+    std::call_once(g_comNames.environmentRead, [] {
+        const char *list = std::getenv(LV_COM_PORTS_VARIABLE);
+        if (list) ApplyComNames(list);
+    });
+}
+
 int MakeComDeviceName(const char *name, char *path, size_t size)
 {
     if (!name || !*name || !path || size == 0) return 0;
+    ReadComNamesFromEnvironment();
     if (name[0] == '/') return CopyPath(name, path, size);
     const char *digit = name;
     while (*digit && (*digit < '0' || *digit > '9')) digit++;
@@ -168,6 +183,7 @@ int MakeComDeviceName(const char *name, char *path, size_t size)
 int SetComDeviceName(int number, const char *path)
 {
     if (number < 1 || number > LV_COM_TABLE_SIZE) return 0;
+    ReadComNamesFromEnvironment();  // what the program sets wins over the environment
     char *copy = nullptr;
     if (path && *path) {
         size_t length = std::strlen(path);
@@ -180,4 +196,74 @@ int SetComDeviceName(int number, const char *path)
     FreeMemory(g_comNames.entries[number]);
     g_comNames.entries[number] = copy;
     return 1;
+}
+
+// One entry of a list: its number and path (empty for the default).
+struct lvComNameEntry {
+    unsigned number;        // 1..LV_COM_TABLE_SIZE
+    std::string_view path;  // the device path, without surrounding spaces
+};
+
+// text without leading and trailing spaces and tabs.
+static std::string_view TrimSpaces(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+// Parses "COMn=path" or "n=path"; false when malformed.
+static bool ParseComNameEntry(std::string_view text, lvComNameEntry *entry)
+{
+    if (text.size() >= 3 && (text[0] | 0x20) == 'c' && (text[1] | 0x20) == 'o' && (text[2] | 0x20) == 'm')
+        text.remove_prefix(3);
+    size_t equals = text.find('=');
+    if (equals == std::string_view::npos) return false;
+    std::string_view digits = TrimSpaces(text.substr(0, equals));
+    auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), entry->number, 10);
+    if (digits.empty() || parsed.ec != std::errc() || parsed.ptr != digits.data() + digits.size()) return false;
+    if (entry->number < 1 || entry->number > LV_COM_TABLE_SIZE) return false;
+    entry->path = TrimSpaces(text.substr(equals + 1));
+    return entry->path.size() < LV_PATH_SIZE;
+}
+
+// SetComDeviceNames without the environment's list.
+static int ApplyComNames(const char *list)
+{
+    if (!list) return -1;
+    std::vector<lvComNameEntry> entries;
+    std::string_view rest(list);
+    while (!rest.empty()) {
+        size_t stop = rest.find_first_of(";,");
+        std::string_view text = TrimSpaces(rest.substr(0, stop));
+        rest = stop == std::string_view::npos ? std::string_view() : rest.substr(stop + 1);
+        if (text.empty()) continue;
+        lvComNameEntry entry;
+        if (!ParseComNameEntry(text, &entry)) return -1;
+        entries.push_back(entry);
+    }
+    // Copies first, so that running out of memory changes nothing either.
+    std::vector<char *> copies(entries.size(), nullptr);
+    for (size_t i = 0; i < entries.size(); i++) {
+        if (entries[i].path.empty()) continue;
+        copies[i] = (char *)AllocMemory(entries[i].path.size() + 1, 0);
+        if (!copies[i]) {
+            for (char *c : copies) FreeMemory(c);
+            return -1;
+        }
+        std::memcpy(copies[i], entries[i].path.data(), entries[i].path.size());
+        copies[i][entries[i].path.size()] = 0;
+    }
+    std::lock_guard<std::mutex> hold(g_comNames.lock);
+    for (size_t i = 0; i < entries.size(); i++) {
+        FreeMemory(g_comNames.entries[entries[i].number]);
+        g_comNames.entries[entries[i].number] = copies[i];
+    }
+    return (int)entries.size();
+}
+
+int SetComDeviceNames(const char *list)
+{
+    ReadComNamesFromEnvironment();  // what the program sets wins over the environment
+    return ApplyComNames(list);
 }

@@ -536,3 +536,53 @@ TEST(SerialPort, SettersChangeTheLineOrRefuseAndKeepTheCode)
     EXPECT_EQ(SetComQueueSizes(port, 4096, 4096), LVCOM_DONE);
     FreeComPort(port);
 }
+
+// ---- The COM table from lists and the environment -------------------------------------
+
+TEST(SerialNames, ListsSetTheTableAllOrNothing)
+{
+    char path[LV_PATH_SIZE];
+    ASSERT_EQ(SetComDeviceNames(" COM1 = /dev/ttyUSB0 ; com2=/dev/ttyACM0,7=/dev/pts/9;; "), 3);
+    const struct {
+        const char *name, *path;
+    } cases[] = {{"COM1", "/dev/ttyUSB0"}, {"COM2", "/dev/ttyACM0"}, {"7", "/dev/pts/9"}, {"COM3", "/dev/ttyS2"}};
+    for (const auto &c : cases) {
+        ASSERT_EQ(MakeComDeviceName(c.name, path, sizeof path), 1);
+        EXPECT_STREQ(path, c.path) << c.name;
+    }
+    // A malformed entry anywhere changes nothing.
+    for (const char *bad : {"COM1=/dev/x;COM2", "COMx=/dev/x", "COM0=/dev/x", "COM257=/dev/x", "=/dev/x",
+                            "COM1 2=/dev/x"}) {
+        EXPECT_EQ(SetComDeviceNames(bad), -1) << bad;
+        ASSERT_EQ(MakeComDeviceName("COM1", path, sizeof path), 1);
+        EXPECT_STREQ(path, "/dev/ttyUSB0") << bad;
+    }
+    // An empty path restores the default.
+    ASSERT_EQ(SetComDeviceNames("COM1=;COM2=,7="), 3);
+    ASSERT_EQ(MakeComDeviceName("COM1", path, sizeof path), 1);
+    EXPECT_STREQ(path, "/dev/ttyS0");
+    ASSERT_EQ(MakeComDeviceName("COM7", path, sizeof path), 1);
+    EXPECT_STREQ(path, "/dev/ttyS6");
+    EXPECT_EQ(SetComDeviceNames(""), 0);
+}
+
+// Run by the test below in a process of its own with the variable set, since the
+// environment is read once per process.
+TEST(SerialNames, EnvironmentListChild)
+{
+    if (!std::getenv("LV_SERIAL_TEST_CHILD")) GTEST_SKIP() << "runs as the child of EnvironmentListIsTheStartingTable";
+    char path[LV_PATH_SIZE];
+    ASSERT_EQ(MakeComDeviceName("COM4", path, sizeof path), 1);
+    EXPECT_STREQ(path, "/dev/ttyUSB3");
+    ASSERT_EQ(SetComDeviceName(4, "/dev/ttyACM1"), 1);  // the program's own setting wins
+    ASSERT_EQ(MakeComDeviceName("COM4", path, sizeof path), 1);
+    EXPECT_STREQ(path, "/dev/ttyACM1");
+}
+
+TEST(SerialNames, EnvironmentListIsTheStartingTable)
+{
+    std::string command = "LV_SERIAL_TEST_CHILD=1 " LV_COM_PORTS_VARIABLE "='COM4=/dev/ttyUSB3' "
+                          "/proc/" + std::to_string(getpid()) + "/exe --gtest_filter=SerialNames.EnvironmentListChild "
+                          ">/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
