@@ -142,6 +142,25 @@ void InitSerialOptions(lvSerialOptions *options)
     options->rtsCode = LV_RTS_OFF;
 }
 
+const char *const lvSerialOptionKeys[LV_SERIAL_OPTION_COUNT] = {
+    "baudrate", "databits", "parity", "stopbits", "flowcontrol", "dtr", "rts",
+};
+
+bool SetSerialOption(lvSerialOptions *options, const char *key, int32_t value)
+{
+    int32_t *const fields[LV_SERIAL_OPTION_COUNT] = {
+        &options->baudCode,        &options->dataBitsCode, &options->parityCode, &options->stopBitsCode,
+        &options->flowControlCode, &options->dtrCode,      &options->rtsCode,
+    };
+    for (int i = 0; i < LV_SERIAL_OPTION_COUNT; i++) {
+        if (key && std::strcmp(key, lvSerialOptionKeys[i]) == 0) {
+            *fields[i] = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 int OpenSerialPort(int number, bool automatic, const char *name, const lvSerialOptions *options,
                    lvSerialPort **out)
 {

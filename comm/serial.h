@@ -88,6 +88,12 @@ lvSerialPort *FirstSerialPort(void);
 
 // The default settings.
 void InitSerialOptions(lvSerialOptions *options);
+// The keys of OpenSerialPort's options table, in field order.
+enum { LV_SERIAL_OPTION_COUNT = 7 };
+extern const char *const lvSerialOptionKeys[LV_SERIAL_OPTION_COUNT];
+// Stores value under the option of key ("baudrate", "databits", "parity", "stopbits",
+// "flowcontrol", "dtr", "rts"; exact lower case). false (options unchanged) for another key.
+bool SetSerialOption(lvSerialOptions *options, const char *key, int32_t value);
 
 // Opens a port by name (cut to 30 bytes) with the options (nullptr: defaults).
 // automatic: the port gets a handle (header.handle, GetObjectIdOf) instead of the

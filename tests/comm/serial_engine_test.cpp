@@ -273,3 +273,24 @@ TEST(SerialConstants, TableHasTheScriptValues)
         EXPECT_EQ(lvSerialConstants[i].value, expected[i].value) << expected[i].name;
     }
 }
+
+TEST(SerialOptions, KeysFillTheirFieldsAndNothingElse)
+{
+    lvSerialOptions options;
+    InitSerialOptions(&options);
+    EXPECT_EQ(options.baudCode, LV_BAUD_9600);
+    EXPECT_EQ(options.dataBitsCode, LV_DATA_8);
+    EXPECT_EQ(options.parityCode | options.stopBitsCode | options.flowControlCode | options.dtrCode |
+                  options.rtsCode,
+              0);
+    for (int i = 0; i < LV_SERIAL_OPTION_COUNT; i++)
+        ASSERT_TRUE(SetSerialOption(&options, lvSerialOptionKeys[i], 100 + i)) << lvSerialOptionKeys[i];
+    const int32_t got[] = {options.baudCode,        options.dataBitsCode, options.parityCode, options.stopBitsCode,
+                           options.flowControlCode, options.dtrCode,      options.rtsCode};
+    for (int i = 0; i < LV_SERIAL_OPTION_COUNT; i++) EXPECT_EQ(got[i], 100 + i) << lvSerialOptionKeys[i];
+    lvSerialOptions before = options;
+    EXPECT_FALSE(SetSerialOption(&options, "BaudRate", 1));
+    EXPECT_FALSE(SetSerialOption(&options, "speed", 1));
+    EXPECT_FALSE(SetSerialOption(&options, nullptr, 1));
+    EXPECT_EQ(std::memcmp(&options, &before, sizeof options), 0);
+}
