@@ -276,30 +276,42 @@ int OpenComPort(lvComPort *port)
     return LVCOM_DONE;
 }
 
-// Waits while the output queue drains, giving up once it has not moved for the
-// stall time (a line held by flow control never drains).
+int GetComDrainStallMillis(int rate)
+{
+    if (rate <= 0) rate = 9600;
+    int stall = 20 * 11 * 1000 / rate;
+    return stall < kDrainStallMillis ? kDrainStallMillis : stall;
+}
+
+int WaitForQueueDrain(int (*queued)(void *context), void *context, int stallMillis)
+{
+    int count = queued(context);
+    int64_t lastMove = NowMillis();
+    while (count > 0) {
+        poll(nullptr, 0, 5);
+        int now = queued(context);
+        if (now < 0) return 0;
+        if (now < count) lastMove = NowMillis();
+        else if (NowMillis() - lastMove > stallMillis) return 0;
+        count = now;
+    }
+    return count == 0 ? 1 : 0;
+}
+
+// The bytes in the output queue of the descriptor in context, -1 when unknown.
+static int QueuedOutput(void *context)
+{
+    int queued = 0;
+    return ioctl(*(int *)context, TIOCOUTQ, &queued) == 0 ? queued : -1;
+}
+
+// Waits while the output queue drains, unless it stops moving.
 static void DrainOutput(lvComPortNative *native)
 {
     termios attr;
-    int rate = 9600;
-    if (tcgetattr(native->descriptor, &attr) == 0) {
-        int code = ReadComSetting(&attr, LVCOM_SETTING_BAUD);
-        if (code != LV_SERIAL_UNKNOWN) rate = GetComBaudRate(code);
-    }
-    // Twenty characters of eleven bits at the line's rate, at least the fixed stall time.
-    int64_t stall = 20 * 11 * 1000 / rate;
-    if (stall < kDrainStallMillis) stall = kDrainStallMillis;
-    int queued = 0;
-    if (ioctl(native->descriptor, TIOCOUTQ, &queued) != 0) return;
-    int64_t lastMove = NowMillis();
-    while (queued > 0) {
-        poll(nullptr, 0, 5);
-        int now = 0;
-        if (ioctl(native->descriptor, TIOCOUTQ, &now) != 0) return;
-        if (now < queued) lastMove = NowMillis();
-        else if (NowMillis() - lastMove > stall) return;
-        queued = now;
-    }
+    int rate = 0;
+    if (tcgetattr(native->descriptor, &attr) == 0) rate = GetComBaudRate(ReadComSetting(&attr, LVCOM_SETTING_BAUD));
+    WaitForQueueDrain(QueuedOutput, &native->descriptor, GetComDrainStallMillis(rate));
 }
 
 int FlushComPort(lvComPort *port)

@@ -23,3 +23,12 @@ bool ApplyComSetting(termios *attr, int setting, int code);
 int ReadComSetting(const termios *attr, int setting);
 // The line rate of a baud code (300 ... 460800), 0 for a code outside the table.
 int GetComBaudRate(int code);
+
+// How long a flush waits for an output queue that does not move: twenty characters
+// of eleven bits at the line's rate (9600 for rate 0), at least 500 ms.
+int GetComDrainStallMillis(int rate);
+// Waits while queued(context) reports bytes, looking every few milliseconds, and
+// gives up once the count has not fallen for stallMillis, so a line held by flow
+// control cannot hold its caller while a slow line that moves is waited for.
+// 1 when the queue emptied, 0 when it gave up or queued() failed (returned < 0).
+int WaitForQueueDrain(int (*queued)(void *context), void *context, int stallMillis);

@@ -147,6 +147,47 @@ TEST(SerialSettings, RawModeLeavesNoByteProcessing)
     EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CRTSCTS | CLOCAL | CREAD), CS8 | CLOCAL | CREAD);
 }
 
+// ---- Flushing --------------------------------------------------------------------------
+
+// A fake output queue: starts at count and loses one byte every stepMillis (never
+// when stepMillis is 0); -1 makes the query fail.
+struct lvFakeQueue {
+    int count;
+    int stepMillis;
+    Clock::time_point start = Clock::now();
+};
+
+static int FakeQueued(void *context)
+{
+    lvFakeQueue *q = (lvFakeQueue *)context;
+    if (q->count < 0 || q->stepMillis == 0) return q->count;
+    int gone = (int)(MillisSince(q->start) / q->stepMillis);
+    return gone >= q->count ? 0 : q->count - gone;
+}
+
+TEST(SerialFlush, DrainWaitsForAMovingQueueAndGivesUpOnAStuckOne)
+{
+    lvFakeQueue stuck = {100, 0};
+    auto start = Clock::now();
+    EXPECT_EQ(WaitForQueueDrain(FakeQueued, &stuck, 60), 0);
+    EXPECT_GE(MillisSince(start), 55);
+    EXPECT_LT(MillisSince(start), 1000);
+
+    // Slower in all than the stall time, but moving: waited for to the end.
+    lvFakeQueue slow = {6, 30};
+    start = Clock::now();
+    EXPECT_EQ(WaitForQueueDrain(FakeQueued, &slow, 150), 1);
+    EXPECT_GE(MillisSince(start), 170);
+
+    lvFakeQueue empty = {0, 0}, broken = {-1, 0};
+    EXPECT_EQ(WaitForQueueDrain(FakeQueued, &empty, 60), 1);
+    EXPECT_EQ(WaitForQueueDrain(FakeQueued, &broken, 60), 0);
+
+    EXPECT_EQ(GetComDrainStallMillis(300), 733);     // twenty characters at 300 baud
+    EXPECT_EQ(GetComDrainStallMillis(460800), 500);  // never below half a second
+    EXPECT_EQ(GetComDrainStallMillis(0), 500);
+}
+
 // ---- Port names -------------------------------------------------------------------------
 
 TEST(SerialNames, ComNamesAbsolutePathsAndOthers)
