@@ -274,6 +274,7 @@ void ExitPlatform(void);
 
 // ---- Paths, files and directories -------------------------------------------
 #include "platform/lvplatform_files.h"
+#include "platform/lvplatform_events.h"
 
 // ---- Serial ports -------------------------------------------------------------------
 #include "platform/lvplatform_serial.h"
