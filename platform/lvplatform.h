@@ -276,3 +276,6 @@ void ExitPlatform(void);
 #include "platform/lvplatform_files.h"
 #include "platform/lvplatform_events.h"
 #include "platform/lvplatform_datetime.h"  // date, time and locale
+
+// ---- Serial ports -------------------------------------------------------------------
+#include "platform/lvplatform_serial.h"
