@@ -274,3 +274,4 @@ void ExitPlatform(void);
 
 // ---- Paths, files and directories -------------------------------------------
 #include "platform/lvplatform_files.h"
+#include "platform/lvplatform_startup.h"
