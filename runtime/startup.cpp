@@ -291,9 +291,14 @@ static int ParseAndApplyOptions(lvRuntimeConfig *config, lvAppletRecord *record,
     FreeUserArguments(config);
     int code = ParseCommandLine(config, slots, 1, !expectName, argc, argv, &commandText);
     if (!code) code = ReadIniFile(iniSlots, config, &iniText);
-    // The ".ini" file gives defaults; the command line wins.
-    if (!code) code = ApplyStartupOptions(iniSlots, config, record, &startupState.switches);
-    if (!code) code = ApplyStartupOptions(slots, config, record, &startupState.switches);
+    if (!code) {
+        // The ".ini" file gives what the command line leaves open.
+        for (int slot = 0; slot < LV_OPTION_SLOTS; slot++) {
+            if (!slots->text[slot]) slots->text[slot] = iniSlots->text[slot];
+            if (!slots->on[slot]) slots->on[slot] = iniSlots->on[slot];
+        }
+        code = ApplyStartupOptions(slots, config, record, &startupState.switches);
+    }
     FreeMemory(commandText);
     FreeMemory(iniText);
     FreeMemory(slots);
