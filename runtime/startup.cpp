@@ -21,6 +21,8 @@
 #include "runtime/random.h"
 #include "runtime/vdir.h"
 #include "runtime/version.h"
+#include "vm/lvobject.h"  // HandMachineToThisThread only
+#include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -691,10 +693,24 @@ void InstallLineHook(lvState *L)
     SetHook(L, LineHook, LV_MASKLINE, 0);
 }
 
+// The machine checks (in builds with assertions) that it is driven by the thread that made
+// it. A run makes it on the main thread, drives it on the script thread and closes it on
+// the main thread again, one thread at a time; this hands it over. The machine's public
+// interface has no such call yet, so its record is reached here directly.
+static void HandMachineToThisThread(lvState *L)
+{
+#ifndef NDEBUG
+    L->ownerThread = static_cast<uint64_t>(pthread_self());
+#else
+    (void)L;
+#endif
+}
+
 // Runs the main chunk (left on the stack by LoadAppletMainChunk) in a protected call.
 static int RunMainChunk(void *state)
 {
     lvState *L = (lvState *)state;
+    HandMachineToThisThread(L);
     try {
         return ProtectedCall(L, 0, 0, 0);
     } catch (const lvVMError &error) {
@@ -854,6 +870,7 @@ int RuntimeMain(int argc, char **argv)
         if (!code) {
             SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 1, 0);
             code = startupHooks.RunMainLoop(RunMainChunk, L);
+            HandMachineToThisThread(L);
         }
     } catch (const lvVMError &error) {
         code = error.code;
