@@ -274,4 +274,5 @@ void ExitPlatform(void);
 
 // ---- Paths, files and directories -------------------------------------------
 #include "platform/lvplatform_files.h"
+#include "platform/lvplatform_events.h"
 #include "platform/lvplatform_startup.h"

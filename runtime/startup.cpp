@@ -21,8 +21,6 @@
 #include "runtime/random.h"
 #include "runtime/vdir.h"
 #include "runtime/version.h"
-#include "vm/lvobject.h"  // HandMachineToThisThread only
-#include <pthread.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,15 +54,30 @@ static void NoPluginLibraries(lvState *) {}
 static void NoPlugins(void) {}
 static int NoPresetDisplay(lvState *, lvLinkedObject *, int) { return 0; }
 
-// Without a main loop of the window system the script thread runs while the main thread
-// waits for it.
-static int RunScriptThreadOnly(int (*body)(void *state), void *state)
+// The body the main loop's script thread runs: the main chunk, on a thread whose native
+// stack is large enough for deep script recursion.
+struct lvScriptStart {
+    int (*body)(void *state);  // the main chunk's runner
+    void *state;               // the machine
+};
+
+static int RunOnScriptStack(void *start)
 {
-    return RunScriptThread(body, state, LV_SCRIPT_STACK_SIZE);
+    lvScriptStart *script = (lvScriptStart *)start;
+    return RunScriptThread(script->body, script->state, LV_SCRIPT_STACK_SIZE);
+}
+
+// The main loop of the platform: the main thread serves the wait slots, thread messages
+// and main-thread requests while the script runs.
+static int RunPlatformMainLoop(int (*body)(void *state), void *state)
+{
+    if (int code = InitLoopSignals()) return code;
+    lvScriptStart start = {body, state};
+    return RunMainLoop(RunOnScriptStack, &start);
 }
 
 static const lvStartupHooks defaultStartupHooks = {
-    NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunScriptThreadOnly,
+    NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunPlatformMainLoop,
     NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPresetDisplay,
 };
 
@@ -693,24 +706,12 @@ void InstallLineHook(lvState *L)
     SetHook(L, LineHook, LV_MASKLINE, 0);
 }
 
-// The machine checks (in builds with assertions) that it is driven by the thread that made
-// it. A run makes it on the main thread, drives it on the script thread and closes it on
-// the main thread again, one thread at a time; this hands it over. The machine's public
-// interface has no such call yet, so its record is reached here directly.
-static void HandMachineToThisThread(lvState *L)
-{
-#ifndef NDEBUG
-    L->ownerThread = static_cast<uint64_t>(pthread_self());
-#else
-    (void)L;
-#endif
-}
-
-// Runs the main chunk (left on the stack by LoadAppletMainChunk) in a protected call.
+// Runs the main chunk (left on the stack by LoadAppletMainChunk) in a protected call. The
+// machine made on the main thread is driven by the script thread until the chunk ends.
 static int RunMainChunk(void *state)
 {
     lvState *L = (lvState *)state;
-    HandMachineToThisThread(L);
+    ClaimVMState(L);
     try {
         return ProtectedCall(L, 0, 0, 0);
     } catch (const lvVMError &error) {
@@ -813,6 +814,7 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     DeleteTempFiles();
     FreeSearchPaths();
     FreeSystemEvents();
+    FreeLoopSignals();
     CloseDebugChannel();
     ExitPlatform();
 
@@ -870,7 +872,7 @@ int RuntimeMain(int argc, char **argv)
         if (!code) {
             SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 1, 0);
             code = startupHooks.RunMainLoop(RunMainChunk, L);
-            HandMachineToThisThread(L);
+            ClaimVMState(L);
         }
     } catch (const lvVMError &error) {
         code = error.code;

@@ -35,7 +35,9 @@ struct lvStartupHooks {
     int (*ApplyAppletDisplaySettings)(lvState *L, lvAppletRecord *record);
     // Display library: creates the applet's displays and opens the first.
     int (*OpenStartupDisplays)(lvState *L);
-    // The main loop: runs body(state) on the script thread and returns its result.
+    // The main loop: runs body(state) on the script thread and returns its result. The
+    // default is the platform's RunMainLoop with the script on a LV_SCRIPT_STACK_SIZE
+    // stack; a display adapter installs its own.
     int (*RunMainLoop)(int (*body)(void *state), void *state);
     // The line hook's work: plug-in line hooks, purging and polling events (mode 1).
     int (*PollRuntimeEvents)(lvState *L, int mode);

@@ -722,6 +722,7 @@ static void ResumeBody(lvState *L, void *ud)
 
 int ResumeThread(lvState *L, int nargs)
 {
+    CheckOwnerThread(L);
     if (L->ci == L->baseCi) {
         if (nargs >= L->top - L->base) return ERR_DEADRESUME;
     } else if (!(L->ci->state & LV_CI_YIELD)) {

@@ -92,14 +92,14 @@ static const lvVMHost kDefaultHost = {
     DefaultBeforeCommand, DefaultCanRunErrorHandler, DefaultRunErrorHandler, DefaultPrintOutput,
     DefaultTraceCalls, DefaultLowerStrInPlace, DefaultCollateStrings,
 };
-static lvVMHost gHost = kDefaultHost;
+lvVMHost gVMHostActive = kDefaultHost;
 
 void SetVMHost(const lvVMHost *host)
 {
-    gHost = kDefaultHost;
+    gVMHostActive = kDefaultHost;
     if (!host) return;
 #define LV_TAKE(slot) \
-    if (host->slot) gHost.slot = host->slot
+    if (host->slot) gVMHostActive.slot = host->slot
     LV_TAKE(CollectErrorLocation);
     LV_TAKE(SetErrorStringArg);
     LV_TAKE(SetErrorNumberArg);
@@ -114,9 +114,9 @@ void SetVMHost(const lvVMHost *host)
 #undef LV_TAKE
 }
 
-const lvVMHost *GetVMHost() { return &gHost; }
+const lvVMHost *GetVMHost() { return &gVMHostActive; }
 
-void SetErrorString(const char *text) { gHost.SetErrorStringArg(text); }
+void SetErrorString(const char *text) { gVMHostActive.SetErrorStringArg(text); }
 
 // ==== Raising and throwing ====================================================================
 
@@ -137,7 +137,7 @@ void RaiseError(lvState *L, int code)
 {
     int line = -1;
     if (!(L->ci->state & LV_CI_C)) line = GetCurrentLine(L, L->ci);
-    gHost.CollectErrorLocation(L, line);
+    gVMHostActive.CollectErrorLocation(L, line);
     ThrowError(L, code);
 }
 
@@ -149,7 +149,7 @@ void RaiseNameError(lvState *L, const lvValue *slot, int code, const char *suffi
         GetVariableName(L, L->ci, static_cast<int>(slot - L->base), &name);
     if (!name) name = "??";
     std::snprintf(buf, sizeof buf, "%s%s", name, suffix);
-    gHost.SetErrorStringArg(buf);
+    gVMHostActive.SetErrorStringArg(buf);
     RaiseError(L, code);
 }
 

@@ -73,11 +73,8 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
     ci->base = static_cast<int>(funcr + 1);
     ci->top = StackIndex(L, L->top) + LV_MINSTACK;
     ci->state = LV_CI_C;
-    ci->pc = nullptr;
-    ci->savedpc = nullptr;
-    ci->tailcalls = 0;
     if (L->hookmask & LV_MASKCALL) CallHook(L, LV_HOOKCALL, -1);
-    const lvVMHost *host = GetVMHost();
+    const lvVMHost *host = &gVMHostActive;
     if (host->TraceCalls() && !gVMRun.stopRequest.load(std::memory_order_relaxed)) CallTrace(L, L->base - 1);
     host->BeforeCommand(L, cl->f);
     int r = cl->f(L);
@@ -104,6 +101,20 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
     return L->top - r;
 }
 
+// Pops the call record and moves up to `wanted` results to the function's slot.
+static inline __attribute__((always_inline)) void MoveResults(lvState *L, int wanted, lvValue *firstResult)
+{
+    lvValue *res = L->base - 1;
+    L->ci--;
+    L->base = L->stack + L->ci->base;
+    while (wanted != 0 && firstResult < L->top) {
+        *res++ = *firstResult++;
+        wanted--;
+    }
+    while (wanted-- > 0) SetNil(res++);
+    L->top = res;
+}
+
 void FinishCall(lvState *L, int wanted, lvValue *firstResult)
 {
     if (!firstResult) firstResult = L->top;
@@ -116,15 +127,14 @@ void FinishCall(lvState *L, int wanted, lvValue *firstResult)
         }
         firstResult = L->stack + fr;
     }
-    lvValue *res = L->base - 1;
-    L->ci--;
-    L->base = L->stack + L->ci->base;
-    while (wanted != 0 && firstResult < L->top) {
-        *res++ = *firstResult++;
-        wanted--;
-    }
-    while (wanted-- > 0) SetNil(res++);
-    L->top = res;
+    MoveResults(L, wanted, firstResult);
+}
+
+// FinishCall without the return hook's test on the common path.
+static inline __attribute__((always_inline)) void FinishCallFast(lvState *L, int wanted, lvValue *firstResult)
+{
+    if (__builtin_expect(L->hookmask & LV_MASKRET, 0)) FinishCall(L, wanted, firstResult);
+    else MoveResults(L, wanted, firstResult);
 }
 
 int CallValue(lvState *L, lvValue *func, int nresults)
@@ -144,6 +154,16 @@ int CallValue(lvState *L, lvValue *func, int nresults)
 }
 
 // ==== Run-time checks ==========================================================================
+
+int ArraySizeHint(int b)
+{
+    // (B mod 8) * 2^(B div 8) reaches 7 * 2^63: clamp to the table limit instead of overflowing.
+    int shift = b >> 3;
+    int64_t asize = shift >= 40 ? (int64_t(1) << 40) : (int64_t(b & 7) << shift);
+    return asize > (1 << 24) ? (1 << 24) : static_cast<int>(asize);
+}
+
+int HashSizeHint(int c) { return c > 24 ? 24 : c; }
 
 [[noreturn]] static void RaiseFieldError(lvState *L, const lvValue *key)
 {
@@ -178,6 +198,21 @@ static void PushGosub(lvState *L, const lvPrototype *p, int index)
 
 // ==== The loop ===================================================================================
 
+// Table lookup with the array part and string keys handled inline.
+static inline __attribute__((always_inline)) const lvValue *FastGet(lvTable *h, const lvValue *key)
+{
+    if (key->tt == LV_TNUMBER) {
+        double d = key->v.n;
+        if (d >= 1 && d <= h->sizearray) {
+            int k = static_cast<int>(d);
+            if (k == d) return &h->array[k - 1];
+        }
+    } else if (key->tt == LV_TSTRING) {
+        return TableGetString(h, StrValue(key));
+    }
+    return TableGet(h, key);
+}
+
 #define RA(i) (base + GetA(i))
 #define RB(i) (base + GetB(i))
 #define RKB(i) (GetB(i) >= LV_MAXSTACK ? k + (GetB(i) - LV_MAXSTACK) : base + GetB(i))
@@ -208,52 +243,84 @@ retentry:
     base = L->base;
     cl = ClValue(base - 1);
     k = cl->p->k;
-    for (;;) {
-        if (gVMRun.stopRequest.load(std::memory_order_relaxed)) RaiseError(L, ERR_USERABORT);
-        const uint32_t i = *pc++;
-        if (L->hookmask & (LV_MASKLINE | LV_MASKCOUNT)) {
-            if (--L->hookcount == 0 || (L->hookmask & LV_MASKLINE)) {
-                TraceStep(L, pc);
-                if (L->ci->state & LV_CI_YIELD) {
-                    L->ci->savedpc = pc - 1;
-                    L->ci->state = LV_CI_YIELD | LV_CI_SAVEDPC;
-                    return nullptr;
-                }
-                base = L->base;
+    // Threaded dispatch: every handler ends in its own indirect jump.
+    static const void *const kLabels[64] = {
+        &&L_OpMove, &&L_OpLoadK, &&L_OpLoadBool, &&L_OpLoadNil,
+        &&L_OpGetUpval, &&L_OpGetGlobal, &&L_OpGetTable, &&L_OpSetGlobal,
+        &&L_OpSetUpval, &&L_OpSetTable, &&L_OpNewTable, &&L_OpAdd,
+        &&L_OpSub, &&L_OpMul, &&L_OpDiv, &&L_OpIntDiv,
+        &&L_OpMod, &&L_OpShl, &&L_OpShr, &&L_OpOr,
+        &&L_OpAnd, &&L_OpXor, &&L_OpPow, &&L_OpUnm,
+        &&L_OpNot, &&L_OpBNot, &&L_OpConcat, &&L_OpJmp,
+        &&L_OpEq, &&L_OpLt, &&L_OpLe, &&L_OpTest,
+        &&L_OpCall, &&L_OpTailCall, &&L_OpReturn, &&L_OpForLoop,
+        &&L_OpTForLoop, &&L_OpTForPrep, &&L_OpSetList, &&L_OpSetListO,
+        &&L_OpClose, &&L_OpClosure, &&L_OpSelf, &&L_OpCatchCall,
+        &&L_OpCatchTailCall, &&L_Nop, &&L_Nop, &&L_Nop,
+        &&L_Nop, &&L_Nop, &&L_Nop, &&L_Nop,
+        &&L_Nop, &&L_Nop, &&L_Nop, &&L_Nop,
+        &&L_Nop, &&L_Nop, &&L_Nop, &&L_Nop,
+        &&L_Nop, &&L_Nop, &&L_Nop, &&L_Nop,
+    };
+    uint32_t i;
+    lvValue *ra;
+#define NEXT()                                                                                  \
+    {                                                                                           \
+        i = *pc++;                                                                              \
+        if (__builtin_expect(gVMRun.stopRequest.load(std::memory_order_relaxed) |               \
+                                 (L->hookmask & (LV_MASKLINE | LV_MASKCOUNT)), 0))              \
+            goto slowpath;                                                                      \
+        ra = RA(i);                                                                             \
+        goto *kLabels[GetOp(i)];                                                                \
+    }
+    NEXT();
+slowpath:
+    // The stop request and the line and count hooks are checked before each instruction.
+    if (gVMRun.stopRequest.load(std::memory_order_relaxed)) RaiseError(L, ERR_USERABORT);
+    if (L->hookmask & (LV_MASKLINE | LV_MASKCOUNT)) {
+        if (--L->hookcount == 0 || (L->hookmask & LV_MASKLINE)) {
+            TraceStep(L, pc);
+            if (L->ci->state & LV_CI_YIELD) {
+                L->ci->savedpc = pc - 1;
+                L->ci->state = LV_CI_YIELD | LV_CI_SAVEDPC;
+                return nullptr;
             }
+            base = L->base;
         }
-        lvValue *ra = RA(i);
-        switch (GetOp(i)) {
-        case OpMove: *ra = *RB(i); break;
-        case OpLoadK: *ra = k[GetBx(i)]; break;
-        case OpLoadBool:
+    }
+    ra = RA(i);
+    goto *kLabels[GetOp(i)];
+    {
+        L_OpMove: *ra = *RB(i); NEXT();
+        L_OpLoadK: *ra = k[GetBx(i)]; NEXT();
+        L_OpLoadBool:
             SetNumber(ra, GetB(i));
             if (GetC(i)) pc++;
-            break;
-        case OpLoadNil: {
+            NEXT();
+        L_OpLoadNil: {
             lvValue *rb = RB(i);
             do {
                 SetNil(rb--);
             } while (rb >= ra);
-            break;
+            NEXT();
         }
-        case OpGetUpval: *ra = *cl->lupvalue[GetB(i)]->v; break;
-        case OpGetGlobal: {
+        L_OpGetUpval: *ra = *cl->lupvalue[GetB(i)]->v; NEXT();
+        L_OpGetGlobal: {
             const lvValue *key = &k[GetBx(i)];
             lvTable *g = TabValue(&cl->g);
             const lvValue *v = TableGetString(g, StrValue(key));
             if (v->tt != LV_TNIL) *ra = *v;
             else PROTECT(GetGlobalValue(L, g, key, ra));
-            break;
+            NEXT();
         }
-        case OpGetTable: {
+        L_OpGetTable: {
             lvValue *rb = RB(i);
             const lvValue *rc = RKC(i);
             if (rb->tt == LV_TTABLE) {
-                const lvValue *v = TableGet(TabValue(rb), rc);
+                const lvValue *v = FastGet(TabValue(rb), rc);
                 if (v->tt != LV_TNIL) {
                     *ra = *v;
-                    break;
+                    NEXT();
                 }
             }
             int chain;
@@ -261,9 +328,9 @@ retentry:
             PROTECT(IndexValue(L, rb, rc, ra, &chain));
             ra = RA(i);
             if (chain && ra->tt == LV_TNIL) RaiseFieldError(L, &key);
-            break;
+            NEXT();
         }
-        case OpSetGlobal: {
+        L_OpSetGlobal: {
             lvTable *g = TabValue(&cl->g);
             const lvValue *v = TableGetString(g, StrValue(&k[GetBx(i)]));
             if (v->tt != LV_TNIL) {
@@ -272,37 +339,31 @@ retentry:
             } else {
                 PROTECT(AssignIndex(L, &cl->g, &k[GetBx(i)], ra));
             }
-            break;
+            NEXT();
         }
-        case OpSetUpval: *cl->lupvalue[GetB(i)]->v = *ra; break;
-        case OpSetTable: {
+        L_OpSetUpval: *cl->lupvalue[GetB(i)]->v = *ra; NEXT();
+        L_OpSetTable: {
             const lvValue *rb = RKB(i);
             const lvValue *rc = RKC(i);
             if (ra->tt == LV_TTABLE) {
                 lvTable *h = TabValue(ra);
-                const lvValue *v = TableGet(h, rb);
+                const lvValue *v = FastGet(h, rb);
                 if (v->tt != LV_TNIL) {
                     *const_cast<lvValue *>(v) = *rc;
                     h->absent = 0;
-                    break;
+                    NEXT();
                 }
             }
             PROTECT(AssignIndex(L, ra, rb, rc));
-            break;
+            NEXT();
         }
-        case OpNewTable: {
-            int b = GetB(i), c = GetC(i);
-            // Size hints beyond the table limits are clamped, not trusted.
-            int shift = b >> 3;
-            int64_t asize = shift >= 40 ? (int64_t(1) << 40) : (int64_t(b & 7) << shift);
-            if (asize > (1 << 24)) asize = 1 << 24;
-            if (c > 24) c = 24;
-            SetTable(ra, NewTableObject(L, static_cast<int>(asize), c));
+        L_OpNewTable: {
+            SetTable(ra, NewTableObject(L, ArraySizeHint(GetB(i)), HashSizeHint(GetC(i))));
             PROTECT(CheckCollection(L));
-            break;
+            NEXT();
         }
 #define ARITH_CASE(OPC, EVENT, EXPR)                                                   \
-    case OPC: {                                                                        \
+    L_##OPC: {                                                                        \
         const lvValue *rb = RKB(i);                                                    \
         const lvValue *rc = RKC(i);                                                    \
         if (rb->tt == LV_TNUMBER && rc->tt == LV_TNUMBER) {                            \
@@ -311,7 +372,7 @@ retentry:
         } else {                                                                       \
             PROTECT(ArithValues(L, ra, rb, rc, EVENT));                                \
         }                                                                              \
-        break;                                                                         \
+        NEXT();                                                                         \
     }
             ARITH_CASE(OpAdd, TM_ADD, nb + nc)
             ARITH_CASE(OpSub, TM_SUB, nb - nc)
@@ -326,26 +387,26 @@ retentry:
             ARITH_CASE(OpXor, TM_XOR, ArithNumbers(L, nb, nc, TM_XOR))
             ARITH_CASE(OpPow, TM_POW, std::pow(nb, nc))
 #undef ARITH_CASE
-        case OpUnm: {
+        L_OpUnm: {
             const lvValue *rb = RB(i);
             if (rb->tt == LV_TNUMBER) SetNumber(ra, -rb->v.n);
             else PROTECT(NegateValue(L, ra, rb));
-            break;
+            NEXT();
         }
-        case OpNot: SetNumber(ra, IsFalse(RB(i)) ? 1 : 0); break;
-        case OpBNot: PROTECT(BitNotValue(L, ra, RB(i))); break;
-        case OpConcat: {
+        L_OpNot: SetNumber(ra, IsFalse(RB(i)) ? 1 : 0); NEXT();
+        L_OpBNot: PROTECT(BitNotValue(L, ra, RB(i))); NEXT();
+        L_OpConcat: {
             int b = GetB(i), c = GetC(i);
             PROTECT(ConcatRegisters(L, c - b + 1, c));
             *RA(i) = base[b];
             PROTECT(CheckCollection(L));
-            break;
+            NEXT();
         }
-        case OpJmp:
+        L_OpJmp:
             if (IsGosubJump(i)) PushGosub(L, cl->p, static_cast<int>(pc - cl->p->code));
             pc += GetJump(i);
-            break;
-        case OpEq: {
+            NEXT();
+        L_OpEq: {
             const lvValue *rb = RKB(i);
             const lvValue *rc = RKC(i);
             int r;
@@ -353,9 +414,9 @@ retentry:
             else PROTECT(r = EqualValues(L, rb, rc));
             if (r != GetA(i)) pc++;
             else pc += GetJump(*pc) + 1;
-            break;
+            NEXT();
         }
-        case OpLt: {
+        L_OpLt: {
             const lvValue *rb = RKB(i);
             const lvValue *rc = RKC(i);
             int r;
@@ -363,9 +424,9 @@ retentry:
             else PROTECT(r = LessThanValues(L, rb, rc, 1));
             if (r != GetA(i)) pc++;
             else pc += GetJump(*pc) + 1;
-            break;
+            NEXT();
         }
-        case OpLe: {
+        L_OpLe: {
             const lvValue *rb = RKB(i);
             const lvValue *rc = RKC(i);
             int r;
@@ -373,9 +434,9 @@ retentry:
             else PROTECT(r = LessEqualValues(L, rb, rc));
             if (r != GetA(i)) pc++;
             else pc += GetJump(*pc) + 1;
-            break;
+            NEXT();
         }
-        case OpTest: {
+        L_OpTest: {
             lvValue *rb = RB(i);
             if (static_cast<int>(IsFalse(rb)) == GetC(i)) {
                 pc++;
@@ -383,12 +444,12 @@ retentry:
                 *ra = *rb;
                 pc += GetJump(*pc) + 1;
             }
-            break;
+            NEXT();
         }
-        case OpCall:
-        case OpTailCall:
-        case OpCatchCall:
-        case OpCatchTailCall: {
+        L_OpCall:
+        L_OpTailCall:
+        L_OpCatchCall:
+        L_OpCatchTailCall: {
             int op = GetOp(i);
             int b = GetB(i);
             if (b != 0) L->top = ra + b;
@@ -398,7 +459,7 @@ retentry:
             int code = 0;
             lvValue *firstResult = PrepareCall(L, ra, &code, op == OpCatchCall || op == OpCatchTailCall);
             if (firstResult) {
-                if (code != 0 && code != ERR_YIELD) GetVMHost()->HandleCommandError(L, code);
+                if (code != 0 && code != ERR_YIELD) gVMHostActive.HandleCommandError(L, code);
                 if (IsJumpAnswer(firstResult)) {
                     int kind = static_cast<int>(reinterpret_cast<intptr_t>(firstResult));
                     FinishCall(L, nresults, nullptr);
@@ -411,18 +472,18 @@ retentry:
                         RaiseError(L, ERR_FUNCJMP);
                     PushGosub(L, cl->p, kind == LV_JUMPREQUEST ? callIndex : callIndex - 2);
                     pc = cl->p->code + target;
-                    break;
+                    NEXT();
                 }
                 if (firstResult > L->top) {  // the command yielded
                     (L->ci - 1)->savedpc = pc;
                     (L->ci - 1)->state = LV_CI_SAVEDPC;
                     return nullptr;
                 }
-                FinishCall(L, nresults, firstResult);
+                FinishCallFast(L, nresults, firstResult);
                 if (nresults >= 0) L->top = StackAt(L, L->ci->top);
                 base = L->base;
                 if (code == ERR_YIELD) ThrowError(L, ERR_YIELD);
-                break;
+                NEXT();
             }
             if (op == OpCall || op == OpCatchCall) {
                 (L->ci - 1)->savedpc = pc;
@@ -445,14 +506,14 @@ retentry:
             }
             goto callentry;
         }
-        case OpReturn: {
+        L_OpReturn: {
             if (GetC(i) == 1) {
                 // Gosub return: only to an address inside the running function.
                 if (gVMRun.gosubDepth == 0) RaiseError(L, ERR_RETWOGOSUB);
                 lvGosubEntry e = gVMRun.gosubStack[--gVMRun.gosubDepth];
                 if (e.proto != cl->p || e.index < 0 || e.index >= cl->p->sizecode) RaiseError(L, ERR_RETWOGOSUB);
                 pc = cl->p->code + e.index;
-                break;
+                NEXT();
             }
             lvCallRecord *ci = L->ci - 1;
             int b = GetB(i);
@@ -462,14 +523,14 @@ retentry:
             L->ci->savedpc = pc;
             if (!(ci->state & LV_CI_CALLING)) return ra;
             int nresults = GetC(*(ci->savedpc - 1)) - 1;
-            FinishCall(L, nresults, ra);
+            FinishCallFast(L, nresults, ra);
             if (nresults >= 0) L->top = StackAt(L, L->ci->top);
             goto retentry;
         }
-        case OpForLoop: {
+        L_OpForLoop: {
             if (ra->tt != LV_TNUMBER) RaiseError(L, ERR_VALUEEXPECTED);
-            ForLoopOperand(L, ra + 1);
-            ForLoopOperand(L, ra + 2);
+            if (ra[1].tt != LV_TNUMBER) ForLoopOperand(L, ra + 1);
+            if (ra[2].tt != LV_TNUMBER) ForLoopOperand(L, ra + 2);
             double step = ra[2].v.n;
             double idx = ra->v.n + step;
             double limit = ra[1].v.n;
@@ -477,9 +538,9 @@ retentry:
                 pc += GetSBx(i);
                 ra->v.n = idx;
             }
-            break;
+            NEXT();
         }
-        case OpTForLoop: {
+        L_OpTForLoop: {
             int nvar = GetC(i) + 1;
             lvValue *cb = ra + nvar + 2;
             cb[0] = ra[0];
@@ -496,17 +557,17 @@ retentry:
             } while (nvar > 0);
             if (ra->tt == LV_TNIL) pc++;
             else pc += GetJump(*pc) + 1;
-            break;
+            NEXT();
         }
-        case OpTForPrep:
+        L_OpTForPrep:
             if (ra->tt == LV_TTABLE) {
                 ra[1] = ra[0];
                 *ra = *TableGetString(TabValue(&L->gt), L->G->nextName);
             }
             pc += GetSBx(i);
-            break;
-        case OpSetList:
-        case OpSetListO: {
+            NEXT();
+        L_OpSetList:
+        L_OpSetListO: {
             if (ra->tt != LV_TTABLE) RaiseNameError(L, ra, ERR_TABLEDECLA, "{}");
             lvTable *h = TabValue(ra);
             int bc = GetBx(i);
@@ -519,10 +580,10 @@ retentry:
             }
             bc &= ~(LV_FIELDS_PER_FLUSH - 1);
             for (; n > 0; n--) *TableSetInt(L, h, bc + n - 1) = ra[n];
-            break;
+            NEXT();
         }
-        case OpClose: CloseUpvalues(L, ra); break;
-        case OpClosure: {
+        L_OpClose: CloseUpvalues(L, ra); NEXT();
+        L_OpClosure: {
             lvPrototype *p = cl->p->p[GetBx(i)];
             int nup = p->nups;
             lvClosure *ncl = NewScriptClosure(L, nup, &cl->g);
@@ -533,9 +594,9 @@ retentry:
             }
             SetClosure(ra, ncl);
             PROTECT(CheckCollection(L));
-            break;
+            NEXT();
         }
-        case OpSelf: {
+        L_OpSelf: {
             lvValue *rb = RB(i);
             const lvValue *rc = RKC(i);
             if (rc->tt != LV_TSTRING) RaiseError(L, ERR_WRONGOP);
@@ -545,13 +606,13 @@ retentry:
                 const lvValue *v = TableGetString(TabValue(obj), StrValue(rc));
                 if (v->tt != LV_TNIL) {
                     *ra = *v;
-                    break;
+                    NEXT();
                 }
             }
             PROTECT(IndexValue(L, obj, rc, ra, nullptr));
-            break;
+            NEXT();
         }
-        default: break;  // opcodes 45 to 63 do nothing
-        }
+        L_Nop: NEXT();  // opcodes 45 to 63 do nothing
     }
+#undef NEXT
 }

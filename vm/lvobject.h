@@ -182,10 +182,7 @@ struct lvState {
     lvUpvalue *openupval;     // open upvalues, highest slot first
     lvObjectHead *gclist;     // gray-list link
     lvErrorJump *errorJump;   // innermost error trap
-    ptrdiff_t errfunc;        // error-function stack position (bytes from stack start)
-#ifndef NDEBUG
-    uint64_t ownerThread;     // thread that created the machine
-#endif
+    ptrdiff_t errfunc;        // error-function stack position (slots from stack start)
 };
 
 constexpr int LV_NUM_TAGMETHODS = 23;
@@ -219,12 +216,14 @@ struct lvGlobalState {
     lvString *memerrmsg;      // "not enough memory"
     lvString *nextName;       // "next" (looked up by OpTForPrep)
     lvString *nName;          // "n" (vararg tables)
+    uint64_t ownerThread;     // the thread that drives the machine (checked in debug builds)
 };
 
 // ---- Debug switches (tests) --------------------------------------------------------
 struct lvVMDebug {
-    int moveStack;   // move the stack to a new block on every grow or shrink
-    int torture;     // collect at every collection point
+    int moveStack;         // move the stack to a new block on every grow or shrink
+    int torture;           // collect at every collection point
+    uint64_t memoryLimit;  // bytes a machine may hold before ERR_MEM (0: no limit)
 };
 extern lvVMDebug gVMDebug;
 
@@ -291,7 +290,8 @@ inline void CheckStack(lvState *L, int n)
         else if (gVMDebug.moveStack) ResizeStack(L, L->stacksize);
     }
 }
-lvCallRecord *NextCallRecord(lvState *L);
+lvCallRecord *GrowCallRecords(lvState *L);
+inline lvCallRecord *NextCallRecord(lvState *L) { return L->ci == L->endCi ? GrowCallRecords(L) : ++L->ci; }
 inline int StackIndex(lvState *L, const lvValue *p) { return static_cast<int>(p - L->stack); }
 inline lvValue *StackAt(lvState *L, int i) { return L->stack + i; }
 lvState *CreateThreadState(lvState *L);
@@ -308,6 +308,7 @@ size_t ClosureSize(const lvClosure *c);
 void FreePrototype(lvState *L, lvPrototype *p);
 
 // ---- Errors (error.cpp) --------------------------------------------------------------------
+extern lvVMHost gVMHostActive;  // the host services in force (GetVMHost answers its address)
 void SetErrorString(const char *text);
 int CurrentLineOf(lvState *L, lvCallRecord *ci);
 [[noreturn]] void RaiseNameError(lvState *L, const lvValue *slot, int code, const char *suffix);
@@ -325,8 +326,23 @@ char *GetBuffer(lvState *L, size_t n);
 lvTable *NewTableObject(lvState *L, int narray, int lnhash);
 void FreeTable(lvState *L, lvTable *t);
 const lvValue *TableGet(lvTable *t, const lvValue *key);
-const lvValue *TableGetInt(lvTable *t, int key);
-const lvValue *TableGetString(lvTable *t, lvString *key);
+const lvValue *TableGetIntHash(lvTable *t, int key);
+// Integer keys 1..array size come from the array part, others from the hash part.
+inline const lvValue *TableGetInt(lvTable *t, int key)
+{
+    if (static_cast<unsigned>(key - 1) < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+    return TableGetIntHash(t, key);
+}
+// String keys are found by pointer along their bucket's chain.
+inline const lvValue *TableGetString(lvTable *t, lvString *key)
+{
+    lvTableNode *n = &t->node[key->hash & ((1u << t->lsizenode) - 1)];
+    do {
+        if (n->key.tt == LV_TSTRING && n->key.v.gc == &key->h) return &n->val;
+        n = n->next;
+    } while (n);
+    return &gNilValue;
+}
 lvValue *TableSet(lvState *L, lvTable *t, const lvValue *key);
 lvValue *TableSetInt(lvState *L, lvTable *t, int key);
 lvValue *TableSetString(lvState *L, lvTable *t, lvString *key);
@@ -364,6 +380,9 @@ void FinishCall(lvState *L, int wanted, lvValue *firstResult);
 int CallValue(lvState *L, lvValue *func, int nresults);
 lvValue *ExecuteBytecode(lvState *L);
 void CallHook(lvState *L, int event, int line);
+// Table constructor hints: array slots from B, log2 of hash nodes from C, both at most 2^24.
+int ArraySizeHint(int b);
+int HashSizeHint(int c);
 inline bool IsJumpAnswer(lvValue *r) { return r == reinterpret_cast<lvValue *>(-1) || r == reinterpret_cast<lvValue *>(-2); }
 
 // ---- Instruction encoding --------------------------------------------------------------------

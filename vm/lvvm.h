@@ -153,6 +153,9 @@ const lvVMHost *GetVMHost();
 // ---- Machines, errors, protected runs -------------------------------------------
 lvState *NewVMState();
 void CloseVMState(lvState *L);
+// Hands the machine to the calling thread (the script thread takes over the
+// machine that start-up created); debug builds check every protected entry.
+void ClaimVMState(lvState *L);
 
 [[noreturn]] void RaiseError(lvState *L, int code);
 [[noreturn]] void ThrowError(lvState *L, int code);

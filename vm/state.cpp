@@ -5,12 +5,13 @@
 // so a stack may move on any allocation; top, base and open upvalues are
 // re-pointed by ResizeStack.
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
 
 #include "vm/lvobject.h"
 
-lvVMDebug gVMDebug = {0, 0};
+lvVMDebug gVMDebug = {0, 0, 0};
 const lvValue gNilValue = {LV_TNIL, {0}};
 
 // Bytes held by all machines of the process (tests check it returns to its baseline).
@@ -33,6 +34,9 @@ void *ReallocVMMemory(lvState *L, void *block, size_t oldsize, size_t newsize)
         if (!L) return nullptr;
         RaiseError(L, ERR_MEM);
     }
+    if (gVMDebug.memoryLimit && L && L->G && newsize > oldsize &&
+        L->G->nblocks + (newsize - oldsize) > gVMDebug.memoryLimit)
+        ThrowError(L, ERR_MEM);
     void *nb = std::realloc(block, newsize);
     if (!nb) {
         if (!L) return nullptr;
@@ -100,13 +104,11 @@ void ResizeCallRecords(lvState *L, int newsize)
     L->endCi = nc + newsize - 1;
 }
 
-lvCallRecord *NextCallRecord(lvState *L)
+lvCallRecord *GrowCallRecords(lvState *L)
 {
-    if (L->ci == L->endCi) {
-        if (L->sizeCi > LV_MAXCALLS) ThrowError(L, ERR_STACK);  // overflow while handling one
-        ResizeCallRecords(L, 2 * L->sizeCi);
-        if (L->sizeCi > LV_MAXCALLS) RaiseError(L, ERR_STACK);
-    }
+    if (L->sizeCi > LV_MAXCALLS) ThrowError(L, ERR_STACK);  // overflow while handling one
+    ResizeCallRecords(L, 2 * L->sizeCi);
+    if (L->sizeCi > LV_MAXCALLS) RaiseError(L, ERR_STACK);
     return ++L->ci;
 }
 
@@ -154,9 +156,6 @@ static void ClearStateFields(lvState *L1)
     std::memset(reinterpret_cast<char *>(L1) + sizeof(lvObjectHead), 0, sizeof(lvState) - sizeof(lvObjectHead));
     L1->allowhook = 1;
     SetNil(&L1->gt);
-#ifndef NDEBUG
-    L1->ownerThread = static_cast<uint64_t>(pthread_self());
-#endif
 }
 
 // ==== Threads ==========================================================================
@@ -180,10 +179,12 @@ void FreeThreadState(lvState *L, lvState *L1)
     ReallocVMMemory(L, L1, sizeof(lvState), 0);
 }
 
+void ClaimVMState(lvState *L) { L->G->ownerThread = static_cast<uint64_t>(pthread_self()); }
+
 void CheckOwnerThread(lvState *L)
 {
 #ifndef NDEBUG
-    if (L->ownerThread != static_cast<uint64_t>(pthread_self())) {
+    if (L->G->ownerThread != static_cast<uint64_t>(pthread_self())) {
         std::fprintf(stderr, "lvvm: machine used from a thread that does not own it\n");
         std::abort();
     }
@@ -203,6 +204,7 @@ static void BuildMachine(lvState *L, void *)
     L->G = g;
     g->nblocks = sizeof(lvState) + sizeof(lvGlobalState);
     g->mainthread = L;
+    g->ownerThread = static_cast<uint64_t>(pthread_self());
     SetNil(&g->dummynode[0].key);
     SetNil(&g->dummynode[0].val);
     g->dummynode[0].next = nullptr;

@@ -82,23 +82,12 @@ static const lvValue *TableGetAny(lvTable *t, const lvValue *key)
     return &gNilValue;
 }
 
-const lvValue *TableGetInt(lvTable *t, int key)
+const lvValue *TableGetIntHash(lvTable *t, int key)
 {
-    if (static_cast<unsigned>(key - 1) < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
     double nk = key;
     lvTableNode *n = HashNumber(t, nk);
     do {
         if (n->key.tt == LV_TNUMBER && n->key.v.n == nk) return &n->val;
-        n = n->next;
-    } while (n);
-    return &gNilValue;
-}
-
-const lvValue *TableGetString(lvTable *t, lvString *key)
-{
-    lvTableNode *n = &t->node[key->hash & static_cast<uint32_t>(SizeNode(t) - 1)];
-    do {
-        if (n->key.tt == LV_TSTRING && StrValue(&n->key) == key) return &n->val;
         n = n->next;
     } while (n);
     return &gNilValue;

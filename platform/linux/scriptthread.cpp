@@ -2,9 +2,9 @@
 //
 // The script runs on a thread of its own with an explicit native stack: the machine's
 // calls nest on the native stack whenever a command calls back into the script, and a
-// default thread stack is far too small for deep recursion. The calling thread (the main
-// thread) waits for the script thread to end; a main loop that also serves windows and
-// requests runs its own wait in place of this one and starts the script thread here.
+// default thread stack is far too small for deep recursion. The calling thread waits for
+// the script thread to end: start-up calls this from the main loop's own script thread
+// (mainloop.cpp), whose stack size is the system's default.
 //
 // Depends on: nothing beyond pthreads and runtime/lverrors.h.
 // Limits: one script thread at a time.

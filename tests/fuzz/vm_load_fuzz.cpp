@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vm/lvvm.h"
+#include "vm/lvobject.h"
 
 namespace {
 std::vector<char> gOut;
@@ -25,6 +25,8 @@ int StopAfterBudget(lvState *, lvDebugInfo *, int *error)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     ResetVMRun();
+    // Size hints and string doubling may ask for gigabytes: stop at 64 MB.
+    gVMDebug.memoryLimit = 64u << 20;
     lvState *L = NewVMState();
     if (!L) return 0;
     if (LoadChunkBuffer(L, data, size, "=fuzz") == 0) {

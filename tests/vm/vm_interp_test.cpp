@@ -492,3 +492,35 @@ iterate:
 )"), 0);
     EXPECT_EQ(Num(-1), 60);
 }
+
+TEST(VMSizeHints, ConstructorHintsAreClampedToTheTableLimits)
+{
+    EXPECT_EQ(ArraySizeHint(0), 0);
+    EXPECT_EQ(ArraySizeHint(3), 3);
+    EXPECT_EQ(ArraySizeHint(8 + 3), 6);
+    EXPECT_EQ(ArraySizeHint(8 * 21 + 1), 1 << 21);
+    EXPECT_EQ(ArraySizeHint(8 * 31 + 1), 1 << 24);  // 2^31 would overflow an int
+    EXPECT_EQ(ArraySizeHint(511), 1 << 24);         // 7 * 2^63
+    EXPECT_EQ(HashSizeHint(4), 4);
+    EXPECT_EQ(HashSizeHint(300), 24);
+}
+
+TEST_F(VMTest, TagMethodAnsweringFalseCountsAsFalse)
+{
+    // Two tables share a metatable whose __eq and __lt answer the boolean false.
+    PushNewTable(L);
+    PushNewTable(L);
+    PushNewTable(L);  // 3: metatable
+    for (const char *ev : {"__eq", "__lt", "__le"}) {
+        PushString(L, ev);
+        PushNativeClosure(L, [](lvState *L) { PushBoolean(L, 0); return 1; }, 0);
+        SetTableValueRaw(L, 3);
+    }
+    PushCopy(L, 3);
+    AssignMetatable(L, 1);
+    PushCopy(L, 3);
+    AssignMetatable(L, 2);
+    EXPECT_EQ(ValuesEqual(L, 1, 2), 0);
+    EXPECT_EQ(ValueLessThan(L, 1, 2, 0), 0);
+    EXPECT_EQ(LessEqualValues(L, L->base, L->base + 1), 0);
+}

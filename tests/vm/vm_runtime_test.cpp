@@ -461,3 +461,13 @@ TEST_F(VMTest, CallTraceLinesHaveTheirFormat)
     ASSERT_EQ(Run("    newtable r1 0 0\n    getglobal r0 \"show\"\n    call r0 2 1\n    return r0 1\n"), 0);
     EXPECT_EQ(gTrace.rfind("Now calling show() with arguments #1=(TABLE)0x", 0), 0u) << gTrace;
 }
+
+TEST_F(VMTest, OutOfMemoryIsACaughtErrorAndTheMachineGoesOn)
+{
+    gVMDebug.memoryLimit = L->G->nblocks + (1u << 20);
+    EXPECT_EQ(Run("    newtable r0 1000000 0\n    return r0 2\n"), ERR_MEM);
+    EXPECT_EQ(GetStackTop(L), 0);
+    gVMDebug.memoryLimit = 0;
+    ASSERT_EQ(Run("    newtable r0 1000000 0\n    return r0 2\n"), 0);
+    EXPECT_EQ(GetValueType(L, -1), LV_TTABLE);
+}

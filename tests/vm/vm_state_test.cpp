@@ -1,4 +1,6 @@
 // Machines, memory accounting, stacks, call records and protected runs.
+#include <thread>
+
 #include "tests/vm/vm_test_util.h"
 
 TEST(VMState, ThousandMachinesLeaveNoBytesBehind)
@@ -127,3 +129,35 @@ TEST(VMStateDeath, ThrowWithoutTrapRunsPanicAndExitsWithOne)
         },
         ::testing::ExitedWithCode(1), "panic ran");
 }
+
+TEST(VMStateOwner, TheScriptThreadClaimsTheMachine)
+{
+    ResetVMRun();
+    lvState *L = NewVMState();
+    int status = -1;
+    std::thread script([&] {
+        ClaimVMState(L);
+        PushNativeClosure(L, [](lvState *) { return 0; }, 0);
+        status = ProtectedCall(L, 0, 0, 0);
+    });
+    script.join();
+    EXPECT_EQ(status, 0);
+    ClaimVMState(L);
+    CloseVMState(L);
+}
+
+#ifndef NDEBUG
+TEST(VMStateOwnerDeath, UseFromAThreadThatDoesNotOwnTheMachineAborts)
+{
+    EXPECT_DEATH(
+        {
+            lvState *L = NewVMState();
+            std::thread other([&] {
+                PushNativeClosure(L, [](lvState *) { return 0; }, 0);
+                ProtectedCall(L, 0, 0, 0);
+            });
+            other.join();
+        },
+        "does not own");
+}
+#endif

@@ -22,7 +22,8 @@ struct ModelKey {
 
 void PushKey(lvState *L, const ModelKey &k)
 {
-    if (k.isString) PushSizedString(L, k.s.data(), k.s.size());
+    if (!k.isString && k.s == "nil") PushNil(L);
+    else if (k.isString) PushSizedString(L, k.s.data(), k.s.size());
     else PushNumber(L, k.n);
 }
 }  // namespace
@@ -33,7 +34,8 @@ TEST_F(VMTest, RandomisedTableMatchesMapModel)
     std::map<ModelKey, double> model;
     PushNewTable(L);  // index 1
     auto randomKey = [&]() -> ModelKey {
-        switch (rng() % 5) {
+        switch (rng() % 6) {
+        case 5: return {false, 0, "nil"};                                // nil: stands for key 0
         case 0: return {false, double(int(rng() % 64) - 8), ""};        // small integers, 0 and negatives
         case 1: return {false, double(rng() % 100000), ""};             // large integers
         case 2: return {false, (rng() % 1000) / 8.0 + 0.0625, ""};      // floats
@@ -43,22 +45,24 @@ TEST_F(VMTest, RandomisedTableMatchesMapModel)
     };
     for (int op = 0; op < 100000; op++) {
         ModelKey k = randomKey();
+        ModelKey mk = k;  // the model stores a nil key as the number 0
+        if (!mk.isString) mk.s.clear();
         int what = rng() % 10;
         if (what < 5) {
             double v = rng() % 1000 + 1;
             PushKey(L, k);
             PushNumber(L, v);
             SetTableValueRaw(L, 1);
-            model[k] = v;
+            model[mk] = v;
         } else if (what < 7) {
             PushKey(L, k);
             PushNil(L);
             SetTableValueRaw(L, 1);
-            model.erase(k);
+            model.erase(mk);
         } else {
             PushKey(L, k);
             GetTableValueRaw(L, 1);
-            auto it = model.find(k);
+            auto it = model.find(mk);
             if (it == model.end()) ASSERT_EQ(GetValueType(L, -1), LV_TNIL) << op;
             else ASSERT_EQ(ValueToNumber(L, -1), it->second) << op;
             SetStackTop(L, 1);

@@ -35,6 +35,7 @@ void VMTest::SetUp()
 
 void VMTest::TearDown()
 {
+    gVMDebug.memoryLimit = 0;
     if (L) CloseVMState(L);
     L = nullptr;
     SetVMHost(nullptr);
