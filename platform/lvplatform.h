@@ -280,3 +280,4 @@ void ExitPlatform(void);
 // ---- Serial ports -------------------------------------------------------------------
 #include "platform/lvplatform_serial.h"
 #include "platform/lvplatform_system.h"
+#include "platform/lvplatform_startup.h"
