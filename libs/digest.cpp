@@ -1,10 +1,12 @@
-// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines.
-// Dependencies: none. Limits: lengths beyond 2^64 bits wrap as the standards'
-// length fields do.
+// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines and the
+// continued CRC-32.
+// Dependencies: zlib for CRC-32. Limits: lengths beyond 2^64 bits wrap as the
+// standards' length fields do.
 
 #include "libs/digest.h"
 
 #include <cstring>
+#include <zlib.h>
 
 // ============================================================================
 // Shared helpers
@@ -295,7 +297,7 @@ void FinishSha1(uint8_t out[20], lvSha1State *state)
 }
 
 // ============================================================================
-// One-shot forms
+// One-shot forms and CRC-32
 // ============================================================================
 
 void DigestToHex(const uint8_t *digest, size_t count, char *out)
@@ -326,4 +328,10 @@ void Sha1HexOfRange(const void *bytes, size_t length, char out[41])
     UpdateSha1(&st, bytes, (long long)length);
     FinishSha1(digest, &st);
     DigestToHex(digest, 20, out);
+}
+
+uint32_t UpdateCrc32(uint32_t crc, const void *bytes, size_t length)
+{
+    if (length == 0) return crc;
+    return uint32_t(crc32_z(crc, static_cast<const Bytef *>(bytes), length));
 }

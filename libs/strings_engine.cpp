@@ -74,16 +74,18 @@ static void AppendCode(std::string *out, uint32_t code, bool utf8)
     else out->append(buf, size_t(n));
 }
 
-// Does sub occur at s[offset] without regard to case? *used gets the bytes of
+// Does sub occur at s[offset] without regard to case? Searches compare folded
+// characters, StartsWith and EndsWith lower-case ones. *used gets the bytes of
 // s it covers (the case forms of a character may differ in length).
-static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used)
+static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used,
+                            bool fold = true)
 {
     size_t i = offset, j = 0;
     while (j < sub.size()) {
         if (i >= s.size()) return false;
         int wa, wb;
         uint32_t a = CharAt(s, i, utf8, &wa), b = CharAt(sub, j, utf8, &wb);
-        if (LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
+        if (fold ? FoldChar(a, utf8) != FoldChar(b, utf8) : LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
         i += size_t(wa);
         j += size_t(wb);
     }
@@ -371,7 +373,7 @@ bool TextStartsWith(std::string_view s, std::string_view prefix, bool caseSensit
     if (prefix.empty() || TextLength(prefix, utf8) > TextLength(s, utf8)) return false;
     if (caseSensitive) return s.substr(0, prefix.size()) == prefix;
     size_t used;
-    return MatchesNoCaseAt(s, 0, prefix, utf8, &used);
+    return MatchesNoCaseAt(s, 0, prefix, utf8, &used, false);
 }
 
 bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitive, bool utf8)
@@ -380,7 +382,7 @@ bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitiv
     if (suffix.empty() || n > length) return false;
     if (caseSensitive) return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
     size_t at = UnitToByte(s, length - n, utf8), used;
-    return MatchesNoCaseAt(s, at, suffix, utf8, &used) && at + used == s.size();
+    return MatchesNoCaseAt(s, at, suffix, utf8, &used, false) && at + used == s.size();
 }
 
 // ============================================================================
@@ -726,11 +728,11 @@ static locale_t FormattingLocale()
 // Formats one number conversion built from checked parts only (flags, width,
 // precision, conversion letter), never from user text as such.
 template <typename T>
-static void AppendFormatted(std::string *out, const std::string &spec, T value)
+static void AppendFormatted(std::string *out, const std::string &conv_text, T value)
 {
     char buf[FORMAT_MAXPIECE + 1];
     locale_t old = uselocale(FormattingLocale());
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    int n = std::snprintf(buf, sizeof buf, conv_text.c_str(), value);
     uselocale(old);
     if (n < 0) return;
     out->append(buf, size_t(n) < sizeof buf ? size_t(n) : size_t(FORMAT_MAXPIECE));
@@ -765,9 +767,10 @@ static void AppendQuoted(std::string *out, std::string_view text)
     out->push_back('"');
 }
 
-int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
+int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *result)
 {
-    out->clear();
+    std::string text;
+    std::string *out = &text;
     int argIndex = 2;
     for (size_t i = 0; i < fmt.size();) {
         char c = fmt[i];
@@ -803,26 +806,27 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
         // Width and precision beyond one piece's bound change nothing visible.
         if (width > FORMAT_MAXPIECE) width = FORMAT_MAXPIECE;
         if (precision > FORMAT_MAXPIECE) precision = FORMAT_MAXPIECE;
-        std::string spec = "%" + flags;
-        if (width >= 0) spec += std::to_string(width);
-        if (precision >= 0) spec += "." + std::to_string(precision);
+        std::string conv_text = "%" + flags;
+        if (width >= 0) conv_text += std::to_string(width);
+        if (precision >= 0) conv_text += "." + std::to_string(precision);
         int code;
         if (conv == 's' || conv == 'q') {
-            std::string text;
-            if ((code = args->getString(args->user, argIndex++, &text))) return code;
-            if (conv == 'q') AppendQuoted(out, text);
-            else if (precision >= 0 || text.size() < 100)
-                AppendFormattedString(out, text, flags.find('-') != std::string::npos, width, precision);
-            else out->append(text);
+            std::string arg;
+            if ((code = args->getString(args->user, argIndex++, &arg))) return code;
+            if (conv == 'q') AppendQuoted(out, arg);
+            else if (precision >= 0 || arg.size() < 100)
+                AppendFormattedString(out, arg, flags.find('-') != std::string::npos, width, precision);
+            else out->append(arg);
             continue;
         }
         double v;
         if ((code = args->getNumber(args->user, argIndex++, &v))) return code;
-        spec.push_back(conv);
-        if (std::strchr("eEfgG", conv)) AppendFormatted(out, spec, v);
-        else if (conv == 'c') AppendFormatted(out, spec, int(static_cast<unsigned char>(TruncateToInt32(v))));
-        else if (conv == 'd' || conv == 'i') AppendFormatted(out, spec, int(TruncateToInt32(v)));
-        else AppendFormatted(out, spec, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
+        conv_text.push_back(conv);
+        if (std::strchr("eEfgG", conv)) AppendFormatted(out, conv_text, v);
+        else if (conv == 'c') AppendFormatted(out, conv_text, int(static_cast<unsigned char>(TruncateToInt32(v))));
+        else if (conv == 'd' || conv == 'i') AppendFormatted(out, conv_text, int(TruncateToInt32(v)));
+        else AppendFormatted(out, conv_text, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
     }
+    *result = std::move(text);
     return 0;
 }

@@ -98,6 +98,12 @@ uint32_t LowerChar(uint32_t code, bool utf8)
     return code < 256 ? ToLowerLatin1(code) : code;
 }
 
+uint32_t FoldChar(uint32_t code, bool utf8)
+{
+    if (utf8) return FoldCaseUnicode(code);
+    return code < 256 ? ToLowerLatin1(code) : code;
+}
+
 uint32_t UpperChar(uint32_t code, bool utf8)
 {
     if (utf8) return ToUpperUnicode(code);

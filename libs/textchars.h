@@ -30,6 +30,9 @@ bool TestCharClass(uint32_t code, int classLetter, bool utf8);
 bool IsPrintChar(uint32_t code, bool utf8);
 uint32_t LowerChar(uint32_t code, bool utf8);
 uint32_t UpperChar(uint32_t code, bool utf8);
+// The form searches without regard to case compare: Unicode case folding, or
+// the ISO-8859-1 lower case.
+uint32_t FoldChar(uint32_t code, bool utf8);
 
 // ---- Numbers ----------------------------------------------------------------
 // Reads a number literal at text: optional "-", "$"/"0x" hexadecimal (64-bit),

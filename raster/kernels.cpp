@@ -188,13 +188,13 @@ static inline void ForMaskedPixels(const uint8_t *maskRow, int startX, int width
 #if defined(__SSE2__)
 // For a nibble of mask bits (most significant first), four 32-bit lane masks.
 struct NibbleMasks {
-    alignas(16) uint32_t lanes[16][4];
-    NibbleMasks() {
+    alignas(16) uint32_t lanes[16][4] = {};
+    constexpr NibbleMasks() {
         for (int v = 0; v < 16; v++)
             for (int k = 0; k < 4; k++) lanes[v][k] = ((v >> (3 - k)) & 1) ? 0xFFFFFFFFu : 0;
     }
 };
-const NibbleMasks Nibbles;
+constexpr NibbleMasks Nibbles;
 
 inline void SelectX4(uint32_t *d, const uint32_t *s, int nibble) {
     __m128i m = _mm_load_si128(reinterpret_cast<const __m128i *>(Nibbles.lanes[nibble]));

@@ -40,7 +40,7 @@ int DisplayOutputArea(void *, int axis, int *origin, int *size) {
     return 0;
 }
 
-const lvRasterServices DefaultServices = {
+constexpr lvRasterServices DefaultServices = {
     nullptr,       NoDisplayMetric, NoPresent,      NoBlitToDisplay, NoSprites, MergeClipRegionMaskNative,
     NoLayers,      NoSpriteRedraw,  NoDamage,       DisplayOutputArea,
 };

@@ -410,7 +410,8 @@ static int ReadIntValue(const char *text, int *out, bool *percent = nullptr)
     double v = ParseNumberLiteral(text, &consumed, &error);
     if (error) return error;
     if (percent) *percent = text[consumed] == '%';
-    if (!(v > -2147483648.0 && v < 2147483648.0)) v = v < 0 ? -2147483648.0 : 2147483647.0;
+    // Out-of-range values saturate symmetrically, so a percentage can be negated.
+    if (!(v > -2147483648.0 && v < 2147483648.0)) v = v < 0 ? -2147483647.0 : 2147483647.0;
     *out = (int)std::trunc(v);
     return 0;
 }

@@ -48,12 +48,9 @@ double NextRandomDouble() { return Random48Next(&g_random); }
 
 // zlib's CRC-32 is the same function (reflected 0xEDB88320, ones in, complement out) and
 // much faster than a byte-wise table; crc32_z takes lengths beyond 4 GiB.
-uint32_t UpdateCrc32(uint32_t crc, const void *data, size_t length) {
-    if (length == 0) return crc;
-    return (uint32_t)crc32_z(crc, (const Bytef *)data, length);
+uint32_t ComputeCrc32(const void *data, size_t length) {
+    return (uint32_t)crc32_z(0, (const Bytef *)data, length);
 }
-
-uint32_t ComputeCrc32(const void *data, size_t length) { return UpdateCrc32(0, data, length); }
 
 // ==== Number helpers ======================================================================
 

@@ -27,11 +27,8 @@ double NextRandomDouble();
 // ---- CRC-32 --------------------------------------------------------------------------
 
 // CRC-32 of data (reflected polynomial 0xEDB88320, initial all ones, final complement);
-// equal to zlib's crc32(0, data, length).
+// equal to zlib's crc32(0, data, length). (The string library's UpdateCrc32 continues one.)
 uint32_t ComputeCrc32(const void *data, size_t length);
-// Continues a CRC over more data: UpdateCrc32(ComputeCrc32(a), b) is the CRC of a then b
-// (as zlib's crc32(crc, ...)); start with 0.
-uint32_t UpdateCrc32(uint32_t crc, const void *data, size_t length);
 
 // ---- Number helpers --------------------------------------------------------------------
 

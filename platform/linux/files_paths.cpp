@@ -22,16 +22,13 @@
 
 const char *GetHomeFolder()
 {
-    static std::string home; // filled once
-    if (home.empty()) {
+    // Filled once, safely from any thread.
+    static const std::string home = [] {
         const char *env = std::getenv("HOME");
-        if (env && *env) {
-            home = env;
-        } else {
-            struct passwd *pw = getpwuid(getuid());
-            home = (pw && pw->pw_dir) ? pw->pw_dir : "/";
-        }
-    }
+        if (env && *env) return std::string(env);
+        struct passwd *pw = getpwuid(getuid());
+        return std::string((pw && pw->pw_dir) ? pw->pw_dir : "/");
+    }();
     return home.c_str();
 }
 

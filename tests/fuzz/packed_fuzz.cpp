@@ -1,6 +1,7 @@
 // Fuzz target: the first byte picks the parser; the rest is its input.
 // 0: a packed stream (behind a valid header) unpacked into memory and nowhere;
-// 1: ".ini" text applied as options; 2: virtual names opened and parsed.
+// 1: ".ini" text applied as options; 2: virtual names opened and parsed;
+// 3: command-line words (split at zero bytes) applied as options.
 #include "runtime/config.h"
 #include "runtime/container.h"
 #include "runtime/packed.h"
@@ -72,13 +73,41 @@ static void OpenNames(const uint8_t *data, size_t size)
     RemoveMemoryFile(node);
 }
 
+static void ApplyCommandLine(const uint8_t *data, size_t size)
+{
+    std::string all(reinterpret_cast<const char *>(data), size);
+    std::vector<std::string> words;
+    for (size_t start = 0; start <= all.size();) {
+        size_t end = all.find('\0', start);
+        if (end == std::string::npos) end = all.size();
+        words.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    std::vector<const char *> argv;
+    for (const std::string &w : words) argv.push_back(w.c_str());
+    lvRuntimeConfig config;
+    lvOptionSlots slots;
+    static lvAppletRecord record;
+    static lvStartupSwitches switches;
+    InitRuntimeConfig(&config);
+    InitAppletRecord(&record);
+    InitStartupSwitches(&switches);
+    char *text = nullptr;
+    if (ParseCommandLine(&config, &slots, 1, 1, (int)argv.size(), argv.data(), &text) == 0)
+        ApplyStartupOptions(&slots, &config, &record, &switches);
+    FreeMemory(text);
+    FreeRuntimeConfig(&config);
+    FreeAppletRecord(&record, 1);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
     case 0: UnpackBytes(data + 1, size - 1); break;
     case 1: ApplyIni(data + 1, size - 1); break;
-    default: OpenNames(data + 1, size - 1); break;
+    case 2: OpenNames(data + 1, size - 1); break;
+    default: ApplyCommandLine(data + 1, size - 1); break;
     }
     return 0;
 }

@@ -135,6 +135,10 @@ TEST(Strings, SearchTable)
         {"FindStr(xÉy, é, False) utf8",
          [&] { return Pos(FindText("x\xc3\x89y", "\xc3\xa9", false, 0, true, &p), p); }, "1"},
         {"FindStr(xÉy latin1, é, False) bytes", [&] { return Pos(FindText("x\xc9y", "\xe9", false, 0, false, &p), p); }, "1"},
+        {"FindStr(ΑΣ, ς, False) utf8: searches fold case",
+         [&] { return Pos(FindText("\xce\x91\xce\xa3", "\xcf\x82", false, 0, true, &p), p); }, "1"},
+        {"ReverseFindStr(ΑΣ, ς, False) utf8",
+         [&] { return Pos(ReverseFindText("\xce\x91\xce\xa3", "\xcf\x82", false, REVERSEFIND_DEFAULTSTART, true, &p), p); }, "1"},
         {"ReverseFindStr(abcabc, abc)", [&] { return Pos(ReverseFindText("abcabc", "abc", true, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "3"},
         {"ReverseFindStr(abcabc, abc, True, 2)",
          [&] { return Pos(ReverseFindText("abcabc", "abc", true, 2, false, &p), p); }, "0"},
@@ -414,7 +418,7 @@ TEST(Strings, FormatStr)
     EXPECT_EQ(Format("%5s", {}, {longText}), longText);               // long strings go in whole
     EXPECT_EQ(Format("%.3s", {}, {longText}), "xxx");
     EXPECT_EQ(Format("%1000d", {1}).size(), 511u);                    // one piece is bounded
-    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // spec longer than 32 bytes
+    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // conversion longer than 32 bytes
     EXPECT_EQ(Format("%ld", {1}), E1055);
     // A format is never handed to the C library as it stands.
     EXPECT_EQ(Format("%n%s", {}, {"x"}), E1055);

@@ -257,6 +257,45 @@ TEST_F(PlaneOps, ArgbReadsAndWrites) {
     FreeBitmapHandle(mask);
 }
 
+TEST_F(PlaneOps, RectanglesPastTheBitmapsAreCut) {
+    // Callers clip; these do not, and nothing outside the bitmaps is touched
+    // (ASan watches), while what lies inside is drawn.
+    lvBitMapHandle *src = AllocRgbBitmap(4, 4, 0, nullptr);
+    lvBitMapHandle *dst = AllocRgbBitmap(5, 3, 0, nullptr);
+    lvBitMapHandle *mask = MaskFromText({"####", "####", "####", "####"});
+    lvBitMapHandle *alpha = AllocAlphaBitmap(4, 4, 0, nullptr, 0);
+    lvBitMapHandle *pens = AllocChunkyBitmap(4, 4, 1);
+    FillBytePlaneRect(alpha, -2, -2, 100, 100, 255);
+    FillRgb(src, [](int x, int y) { return uint32_t(x + 10 * y); });
+    FillRgb(dst, [](int, int) { return 0xEEu; });
+    CopyBitmapRect(src, 0, 0, dst, 3, -1, 10, 10);
+    EXPECT_EQ(PixelAt(dst, 3, 0), 10u);  // source row 1 lands on target row 0
+    EXPECT_EQ(PixelAt(dst, 4, 2), 31u);
+    CopyBitmapRectMasked(src, -1, 0, dst, 0, 0, 10, 10, mask);
+    EXPECT_EQ(PixelAt(dst, 0, 0), 0xEEu);  // source x -1 is cut away
+    EXPECT_EQ(PixelAt(dst, 1, 0), 0u);
+    BlendBitmapRect(src, 2, 2, dst, 0, 0, 9, 9, alpha);
+    EXPECT_EQ(PixelAt(dst, 1, 1), 33u);
+    FillBitmapRect(dst, -3, 2, 100, 100, 7);
+    EXPECT_EQ(PixelAt(dst, 4, 2), 7u);
+    PlotBitmapPixel(dst, 5, 0, 1, 0);
+    PlotBitmapPixel(mask, -1, 0, MASKXOR, 1);
+    EXPECT_EQ(ReadBitmapPixel(dst, 9, 9, 0), 0u);
+    EXPECT_EQ(ReadBitmapRectArgb(dst, 3, 0, 4, 1, 0), nullptr);
+    FillMaskRect(mask, 2, 2, 50, 50, MASKINVISIBLE);
+    EXPECT_EQ(MaskToText(mask)[3], "##..");
+    CombineBytePlanes(alpha, 0, 0, pens, 2, 2, 9, 9, 0, 0);
+    EXPECT_EQ(ByteAt(pens, 3, 3), 255);
+    MaskFromBytePlane(alpha, 0, 0, mask, 3, 3, 9, 9, MASKVANILLACOPY, 1, 255);
+    uint32_t palette[256] = {};
+    lvChunkyBlit cb{pens, 0, 0, dst, -2, -2, 20, 20, palette, -1, nullptr, nullptr, nullptr, 0, 0};
+    BlitChunkyToRgb(&cb);
+    EXPECT_EQ(PixelAt(dst, 0, 0), 0u);  // pen (2, 2) = 255 -> palette 0
+    EXPECT_EQ(TintBitmapRect(dst, 4, 2, 30, 30, 0xFFFFFF, 255), 0);
+    EXPECT_EQ(PixelAt(dst, 4, 2), 0xFFFFFFu);
+    for (lvBitMapHandle *h : {src, dst, mask, alpha, pens}) FreeBitmapHandle(h);
+}
+
 TEST_F(PlaneOps, SixteenBitBitmaps) {
     // An adapter whose display format is RGB16 (without owning bitmaps): native
     // buffers take that format; pixels convert one by one, and the 32-bit
@@ -292,14 +331,17 @@ TEST_F(PlaneOps, AcceleratedOperationsGoToTheAdapter) {
     lvBitMapHandle *alpha = AllocAlphaBitmap(8, 8, 1, nullptr, 0);
     lvBitMapHandle *mask = AllocMaskBitmap(src, 8, 8, 1, nullptr, 0);
     a.calls.clear();
-    CopyBitmapRect(src, 1, 2, dst, 3, 4, 5, 6);
+    CopyBitmapRect(src, 1, 2, dst, 3, 2, 5, 6);
     ASSERT_EQ(a.calls.size(), 1u);
     EXPECT_EQ(a.calls[0], "BltBitMap mode=2");
     EXPECT_EQ(a.blits[0].sourceX, 1);
-    EXPECT_EQ(a.blits[0].targetY, 4);
+    EXPECT_EQ(a.blits[0].targetY, 2);
     EXPECT_EQ(a.blits[0].height, 6);
+    CopyBitmapRect(src, 1, 2, dst, 3, 4, 5, 6);  // the adapter too only gets what fits
+    EXPECT_EQ(a.blits[1].height, 4);
+    a.blits.clear();
     BlendBitmapRect(src, 0, 0, dst, 0, 0, 2, 2, alpha);
-    EXPECT_EQ(a.blits[1].alpha, alpha->backing);
+    EXPECT_EQ(a.blits[0].alpha, alpha->backing);
     FillBitmapRect(dst, 0, 0, 2, 2, 0x00123456);
     EXPECT_EQ(a.calls.back(), "RectFill 0,0 2x2 colour=ff123456 mode=1");  // real alpha for the adapter
     // Masked copies are not accelerated here: native, through locks that are all released.

@@ -253,7 +253,7 @@ TEST(Records, Initialisers) {
     EXPECT_EQ(o.fill.gradient.centreX, 0.5);
     EXPECT_EQ(o.further, -1);
     EXPECT_EQ(o.options.kind, 1);
-    EXPECT_EQ(o.options.backfill.startColour, -1);
+    EXPECT_EQ(o.options.backfill.startColor, -1);
     EXPECT_EQ(o.options.backfill.pictureX, -100000);
     EXPECT_EQ(o.options.backfill.transparency, -1);
     const int counts[][2] = {{0, 1}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {128, 7}, {129, 8},

@@ -121,6 +121,11 @@ struct ApplyCase {
 const ApplyCase ApplyCases[] = {
     {"percent width", {"-WINWIDTH", "50%"}, nullptr, 0,
      [](const ConfigRun &r) { EXPECT_EQ(r.record.windowWidth, -50); }},
+    {"huge values saturate", {"-WINWIDTH=-1e30%", "-WINHEIGHT", "$FFFFFFFFFFFF"}, nullptr, 0,
+     [](const ConfigRun &r) {
+         EXPECT_EQ(r.record.windowWidth, 2147483647);
+         EXPECT_EQ(r.record.windowHeight, 2147483647);
+     }},
     {"width after an equals sign", {"-WINWIDTH=800", "-winheight", "600"}, nullptr, 0,
      [](const ConfigRun &r) {
          EXPECT_EQ(r.record.windowWidth, 800);

@@ -18,6 +18,7 @@ const size_t N = 1000; // bytes of every storage under test
 struct Storage {
     const char *label;     // what the storage is
     bool clampsPastEnd;    // seeks beyond the end land at the end
+    int writes;            // 0 refuses to open for update, 1 writes inside its window, 2 also grows
     std::function<std::string(ScratchDir &, std::vector<uint8_t> &keep)> make;
 };
 
@@ -41,52 +42,52 @@ std::vector<uint8_t> Embedded(size_t before, size_t after)
 }
 
 const Storage Storages[] = {
-    {"plain file", false,
+    {"plain file", false, 2,
      [](ScratchDir &dir, std::vector<uint8_t> &) { return dir.Write("plain.bin", Pattern(N, 5)); }},
-    {"range of a container file", true,
+    {"range of a container file", true, 1,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          std::string c = dir.Write("container.dat", Embedded(100, 50));
          return Chunk("data.bin", nullptr, 100, N, 0, c);
      }},
-    {"range nested in a range", true,
+    {"range nested in a range", true, 1,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          std::string c = dir.Write("container.dat", Embedded(130, 20));
          std::string outer = Chunk("outer.bin", nullptr, 100, N + 40, 0, c);
          return Chunk("inner.bin", nullptr, 30, N, 0, outer);
      }},
-    {"registered memory file", true,
+    {"registered memory file", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Pattern(N, 5);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("mem.bin", 0, keep.data(), N, -1, name, sizeof name), nullptr);
          return std::string(name);
      }},
-    {"writable registered memory file", true,
+    {"writable registered memory file", true, 2,
      [](ScratchDir &, std::vector<uint8_t> &) {
          std::vector<uint8_t> data = Pattern(N, 5);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("mem.bin", 1, data.data(), N, -1, name, sizeof name), nullptr);
          return std::string(name);
      }},
-    {"memory range", true,
+    {"memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(0, 0);
          return Chunk("m.bin", keep.data(), 0, N, 0, "");
      }},
-    {"memory range nested in a memory range", true,
+    {"memory range nested in a memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(64, 36);
          std::string outer = Chunk("outer.bin", keep.data(), 0, N + 100, 0, "");
          return Chunk("inner.bin", nullptr, 64, N, 0, outer);
      }},
-    {"range of a registered memory file", true,
+    {"range of a registered memory file", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(20, 10);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("outer.bin", 0, keep.data(), keep.size(), -1, name, sizeof name), nullptr);
          return Chunk("inner.bin", nullptr, 20, N, 0, name);
      }},
-    {"search path", false,
+    {"search path", false, 2,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          dir.Write("first/other.bin", Pattern(10, 1));
          dir.Write("second/sub/found.bin", Pattern(N, 5));
@@ -143,6 +144,35 @@ TEST_P(StorageTest, ReadSeekSizeEndAndClose)
     SeekVFile(f, 2, 1);
     EXPECT_EQ(ReadVFileBE16(f), (uint16_t)(want[2] << 8 | want[3]));
     EXPECT_EQ(ReadVFileLE32(f), (uint32_t)(want[4] | want[5] << 8 | want[6] << 16 | (uint32_t)want[7] << 24));
+    EXPECT_NE(CloseVFile(f), 0);
+}
+
+TEST_P(StorageTest, WriteSeekAndReadBack)
+{
+    const Storage &s = GetParam();
+    std::string name = s.make(dir, keep);
+    lvVFile *f = OpenVFile(name.c_str(), LV_VF_UPDATE, nullptr, nullptr);
+    if (s.writes == 0) {
+        EXPECT_EQ(f, nullptr);
+        return;
+    }
+    ASSERT_NE(f, nullptr) << name;
+    std::vector<uint8_t> fresh = Pattern(20, 77);
+    EXPECT_EQ(SeekVFile(f, 10, 1), 0);
+    EXPECT_EQ(WriteVFile(f, fresh.data(), 20), 20);
+    EXPECT_EQ(SeekVFile(f, -20, 0), 30);
+    uint8_t back[20];
+    ASSERT_EQ(ReadVFile(f, back, 20), 20);
+    EXPECT_EQ(0, std::memcmp(back, fresh.data(), 20));
+    EXPECT_EQ(ReadVFileByte(f), Pattern(N, 5)[30]); // the bytes after it are untouched
+    EXPECT_TRUE(WriteVFileByte(f, 0xAB));
+    SeekVFile(f, -5, 2);                             // across the end
+    int64_t written = WriteVFile(f, fresh.data(), 10);
+    EXPECT_EQ(written, s.writes == 2 ? 10 : 5);
+    EXPECT_EQ(GetVFileSize(f), s.writes == 2 ? (int64_t)N + 5 : (int64_t)N);
+    EXPECT_TRUE(IsVFileEof(f));
+    EXPECT_EQ(SeekVFile(f, 31, 1), (int64_t)N + (s.writes == 2 ? 5 : 0));
+    EXPECT_EQ(ReadVFileByte(f), 0xAB);
     EXPECT_NE(CloseVFile(f), 0);
 }
 
