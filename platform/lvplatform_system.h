@@ -1,6 +1,6 @@
 // lvplatform_system.h - system services of the platform layer: starting external
 // programs, the bodies of the program and directory-monitor worker threads, the
-// environment, volumes, temporary files and the shell.
+// environment, volumes, special folders and the shell.
 // Included by lvplatform.h; not included directly by other subsystems.
 //
 // The two thread bodies (RunProgramWithPipes, WatchDirectory) run under StartThread
@@ -115,7 +115,7 @@ int UnsetEnvVar(const char *name);
 void LockEnvironment(void);
 void UnlockEnvironment(void);
 
-// ---- Volumes, temporary files, the shell ----------------------------------------------------
+// ---- Volumes, special folders, the shell ----------------------------------------------------
 
 // Available physical memory in bytes.
 uint64_t GetFreeMemory(void);
@@ -126,9 +126,6 @@ int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
 int MoveOnSameVolume(const char *oldPath, const char *newPath);
 // 1 when the path is the root of its file system (a mount point), else 0.
 int IsVolumeRoot(const char *path);
-// Creates a new empty file with a unique name "lumivarraXXXXXX" in the temporary folder
-// (GetSystemFolderPath 13) and writes its path in script text. 1, or 0 on failure.
-int CreateTempFileName(char *buffer, size_t size);
 // Opens a document, URL or folder with the desktop's program (xdg-open), not waiting.
 // 0, ERR_TEXTCONVERT or ERR_EXECUTE.
 int OpenWithShell(const char *target);

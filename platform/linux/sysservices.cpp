@@ -1,4 +1,4 @@
-// sysservices.cpp - environment variables, volumes, temporary files, the desktop
+// sysservices.cpp - environment variables, volumes, special folders, the desktop
 // shell, random bytes and the withdrawal of queued system events.
 //
 // The environment lock: setenv and unsetenv may move the environment block while a
@@ -157,29 +157,6 @@ int IsVolumeRoot(const char *path)
     std::string up = std::string(full) + "/..";
     if (stat(full, &self) != 0 || stat(up.c_str(), &parent) != 0) return 0;
     return self.st_dev != parent.st_dev ? 1 : 0;
-}
-
-// ---- Temporary files -------------------------------------------------------------------------
-
-int CreateTempFileName(char *buffer, size_t size)
-{
-    char folder[LV_PATH_SIZE];
-    if (!GetSystemFolderPath(13, folder, sizeof folder)) return 0;
-    char system[LV_PATH_SIZE];
-    if (!ToSystemPath(folder, system, sizeof system, 1)) return 0;
-    std::string pattern = system;
-    if (pattern.empty() || pattern.back() != '/') pattern += '/';
-    pattern += "lumivarraXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return 0;
-    close(fd);
-    if (!SystemToText(name.data(), buffer, (int)size, 0)) {
-        unlink(name.data());
-        return 0;
-    }
-    return 1;
 }
 
 // ---- Special folders ---------------------------------------------------------------------------

@@ -311,23 +311,7 @@ TEST_F(Programs, ChildrenSeeTheEnvironmentWhileItChanges)
     UnsetEnvVar("LV_TEST_PROBE");
 }
 
-// ---- Volumes and temporary files ------------------------------------------------------------
-
-TEST(SystemServices, TemporaryFilesAreUniqueAndNamed)
-{
-    char a[LV_PATH_SIZE], b[LV_PATH_SIZE];
-    ASSERT_EQ(CreateTempFileName(a, sizeof a), 1);
-    ASSERT_EQ(CreateTempFileName(b, sizeof b), 1);
-    EXPECT_STRNE(a, b);
-    struct stat st;
-    ASSERT_EQ(stat(a, &st), 0);
-    EXPECT_EQ(st.st_size, 0);
-    EXPECT_NE(strstr(a, "/lumivarra"), nullptr);
-    unlink(a);
-    unlink(b);
-    char tiny[8];
-    EXPECT_EQ(CreateTempFileName(tiny, sizeof tiny), 0);
-}
+// ---- Volumes ------------------------------------------------------------
 
 TEST(SystemServices, MovesOnOneVolumeOnly)
 {
