@@ -33,9 +33,11 @@ enum {
 // The exit code of a program that could not be started (the shell's convention).
 #define LV_EXIT_NOT_STARTED 127
 
-// Splits an argument text into words: blanks separate words, double or single quotes
-// group blanks into a word, a backslash outside single quotes takes the next character
-// as it stands. Returns the word count, or -1 when a quote is not closed.
+// Splits an argument text into words: blanks separate words; double quotes group blanks
+// into a word; single quotes do too and keep everything inside as it stands; backslashes
+// are plain characters except before a quote, where each pair gives one backslash and
+// an odd one makes the quote a plain character. Returns the word count, or -1 when a
+// quote is not closed.
 // The words are stored one after another, each with its terminator, in *words (a new
 // block from AllocMemory, nullptr when there are none); -2 when memory ran out.
 int SplitArgumentText(const char *text, char **words);

@@ -44,9 +44,11 @@ TEST(ArgumentText, SplitsLikeACommandLine)
         {"-c 'echo a; exit 3'", {"-c", "echo a; exit 3"}},
         {"a  b\tc", {"a", "b", "c"}},
         {"\"two words\" x", {"two words", "x"}},
-        {"say\\ hi", {"say hi"}},
-        {"\"q\\\"uote\"", {"q\"uote"}},
-        {"'it\\s'", {"it\\s"}},  // single quotes keep backslashes
+        {"C:\\dir\\file.txt", {"C:\\dir\\file.txt"}},  // backslashes stay
+        {"\"q\\\"uote\"", {"q\"uote"}},              // one before a quote makes it plain
+        {"a\\\\\"b c\"", {"a\\b c"}},              // a pair before a quote gives one
+        {"'it\\s \"x\"'", {"it\\s \"x\""}},      // single quotes keep everything
+        {"don\\'t", {"don't"}},
         {"a\"b c\"d", {"ab cd"}},
         {"''", {""}},
     };
