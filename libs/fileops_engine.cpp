@@ -812,9 +812,10 @@ static int CopyStepWork(lvCopyOperation *op, int *done)
 {
     if (op->copying) {
         int rc = CopyBlock(op);
-        if (rc) return FailFile(op, rc);
-        if (!op->copying && !op->sourceIsDirectory) *done = 1;
-        return 0;
+        if (rc) rc = FailFile(op, rc);
+        // Finished, skipped or not: a single file is then done.
+        if (!rc && !op->copying && !op->sourceIsDirectory) *done = 1;
+        return rc;
     }
     if (op->move && !op->fastMoveTried) {
         op->fastMoveTried = true;

@@ -342,6 +342,22 @@ TEST_F(FileOps, StatusTrueStopsQuietlyAndNothingFails)
     EXPECT_EQ(Copy(P("big"), P("out2"), o), ERR_NUMCALLBACK);
     EXPECT_FALSE(Exists(P("out2/big")));
 
+    // Without failonerror the failure is asked about; skipping it ends a single file.
+    ScriptedCallback skip;
+    skip.answer = [](const lvFileOpQuestion &q) {
+        if (q.action == LV_COPYFILE_FAILED) return Number(0);
+        return q.copied <= 1000 ? Number(0) : lvFileOpAnswer{0, 0};  // fails at the second block
+    };
+    o.callback = &skip;
+    o.failOnError = false;
+    for (bool stepped : {false, true}) {
+        skip.asked.clear();
+        EXPECT_EQ(Copy(P("big"), P("out5"), o, stepped), 0);
+        EXPECT_EQ(skip.Actions(), (std::vector<int>{LV_COPYFILE_STATUS, LV_COPYFILE_STATUS, LV_COPYFILE_FAILED}));
+        EXPECT_FALSE(Exists(P("out5/big")));
+    }
+    o.failOnError = true;
+
     // An error inside the callback ends the operation with it.
     ScriptedCallback failing;
     failing.error = ERR_WRONGUSAGE;
