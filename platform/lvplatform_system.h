@@ -128,6 +128,7 @@ int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
 int MoveOnSameVolume(const char *oldPath, const char *newPath);
 // 1 when the path is the root of its file system (a mount point), else 0.
 int IsVolumeRoot(const char *path);
+// CreateTempFileName (a new empty temporary file) is part of platform start-up's services.
 // Opens a document, URL or folder with the desktop's program (xdg-open), not waiting.
 // 0, ERR_TEXTCONVERT or ERR_EXECUTE.
 int OpenWithShell(const char *target);
