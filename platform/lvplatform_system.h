@@ -123,6 +123,9 @@ void UnlockEnvironment(void);
 uint64_t GetFreeMemory(void);
 // Free bytes and used bytes (total - free) of the volume of path. 0 or ERR_LOCK.
 int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
+// The label of the file system that holds path (the empty string when it has none).
+// 0, or ERR_LOCK when the path cannot be examined.
+int GetOsVolumeName(const char *path, char *buffer, size_t size);
 // Moves an object when both paths lie on one file system: 0, ERR_WRONGUSAGE when they
 // do not (the caller copies instead), or ERR_MOVEFILE.
 int MoveOnSameVolume(const char *oldPath, const char *newPath);

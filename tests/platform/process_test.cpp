@@ -340,6 +340,10 @@ TEST(SystemServices, MovesOnOneVolumeOnly)
     EXPECT_GT(freeBytes, 0);
     EXPECT_GT(usedBytes, 0);
     EXPECT_EQ(GetVolumeSpace("/nonexistent-dir", &freeBytes, &usedBytes), ERR_LOCK);
+    char label[256] = "untouched";
+    EXPECT_EQ(GetOsVolumeName("/dev/shm", label, sizeof label), 0);
+    EXPECT_STREQ(label, "");  // a memory file system has no label
+    EXPECT_EQ(GetOsVolumeName("/nonexistent-dir", label, sizeof label), ERR_LOCK);
     EXPECT_GT(GetFreeMemory(), 0u);
     uint8_t random[64] = {0};
     EXPECT_EQ(GetRandomBytes(random, sizeof random), 1);
