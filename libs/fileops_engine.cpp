@@ -697,6 +697,22 @@ static int CopyBlock(lvCopyOperation *op)
     return 0;
 }
 
+// Asks about the current destination: 0 with the answer's value, ERR_USERABORT for -1,
+// or the error of the call.
+static int AskAboutDestination(lvCopyOperation *op, int action, int form, int *value)
+{
+    lvFileOpQuestion q = {};
+    q.action = action;
+    q.form = form;
+    q.source = op->shownSource.c_str();
+    q.destination = op->currentDestination.c_str();
+    lvFileOpAnswer answer;
+    int rc = Ask(op->callback, q, &answer);
+    if (rc) return rc;
+    *value = AnswerValue(answer);
+    return *value == -1 ? ERR_USERABORT : 0;
+}
+
 // Steps 1 to 4 of one file: pattern, destination, existing destination, open.
 static int StartFile(lvCopyOperation *op)
 {
@@ -710,19 +726,12 @@ static int StartFile(lvCopyOperation *op)
     if (ExamineObject(op->currentDestination.c_str(), DestinationAdapter(op), op->destinationTags, &existing,
                       nullptr)) {
         bool isProtected = existing.attributes & (LV_FILEATTR_READONLY | LV_FILEATTR_HIDDEN);
-        lvFileOpAnswer answer;
         if (op->callback) {
             int rc = ShownSource(op);
             if (rc) return FailFile(op, rc);
-            lvFileOpQuestion q = {};
-            q.action = LV_COPYFILE_OVERWRITE;
-            q.form = LV_QUESTION_PAIR;
-            q.source = op->shownSource.c_str();
-            q.destination = op->currentDestination.c_str();
-            rc = Ask(op->callback, q, &answer);
+            int v;
+            rc = AskAboutDestination(op, LV_COPYFILE_OVERWRITE, LV_QUESTION_PAIR, &v);
             if (rc) return rc;
-            int v = AnswerValue(answer);
-            if (v == -1) return ERR_USERABORT;
             if (v == 0) {
                 FinishFile(op);
                 return 0;
@@ -732,14 +741,9 @@ static int StartFile(lvCopyOperation *op)
             if (op->force) {
                 SetFSObjectFlags(op->currentDestination.c_str(), LV_FILEATTR_NORMAL);
             } else if (op->callback) {
-                lvFileOpQuestion q = {};
-                q.action = LV_COPYFILE_UNPROTECT;
-                q.form = LV_QUESTION_DESTINATION;
-                q.destination = op->currentDestination.c_str();
-                int rc = Ask(op->callback, q, &answer);
+                int v;
+                int rc = AskAboutDestination(op, LV_COPYFILE_UNPROTECT, LV_QUESTION_DESTINATION, &v);
                 if (rc) return rc;
-                int v = AnswerValue(answer);
-                if (v == -1) return ERR_USERABORT;
                 if (v == 0) {
                     FinishFile(op);
                     return 0;
