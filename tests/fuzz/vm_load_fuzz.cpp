@@ -84,6 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ResetVMRun();
     // Size hints and string doubling may ask for gigabytes: stop at 64 MB.
     gVMDebug.memoryLimit = 64u << 20;
+    // LV_VM_TORTURE=1 / LV_VM_MOVESTACK=1 fuzz the collector and stack moves as well.
+    static const bool torture = std::getenv("LV_VM_TORTURE") != nullptr;
+    static const bool moveStack = std::getenv("LV_VM_MOVESTACK") != nullptr;
+    gVMDebug.torture = torture;
+    gVMDebug.moveStack = moveStack;
     lvState *L = NewVMState();
     if (!L) return 0;
     PushCopy(L, LV_GLOBALSINDEX);
