@@ -471,3 +471,48 @@ TEST_F(VMTest, OutOfMemoryIsACaughtErrorAndTheMachineGoesOn)
     ASSERT_EQ(Run("    newtable r0 1000000 0\n    return r0 2\n"), 0);
     EXPECT_EQ(GetValueType(L, -1), LV_TTABLE);
 }
+
+TEST_F(VMTest, StopRequestSetInsideALineHookEndsTheScript)
+{
+    SetHook(L, [](lvState *, lvDebugInfo *ar, int *) {
+        if (ar->event == LV_HOOKLINE && ar->currentLine == 3) RequestScriptStop(1);
+        return 0;
+    }, LV_MASKLINE, 0);
+    int st = Run(".line 1\n    loadk r0 1\n.line 2\n    loadk r0 2\n.line 3\n    loadk r0 3\n.line 4\n    return r0 2\n");
+    RequestScriptStop(0);
+    EXPECT_EQ(st, ERR_USERABORT);
+    EXPECT_EQ(gVMRun.errorLine, 3);
+}
+
+TEST_F(VMTest, CallAndReturnHooksSeeEveryCallIncludingLostTailCalls)
+{
+    static std::vector<int> events;
+    events.clear();
+    Register("nop", [](lvState *) { return 0; });
+    ASSERT_EQ(Load(R"(
+    closure   r0 outer
+    call      r0 1 1
+    return    r0 1
+.function outer
+    closure   r0 inner
+    tailcall  r0 1 0
+    return    r0 0
+.function inner
+    getglobal r0 "nop"
+    call      r0 1 1
+    return    r0 1
+.end
+.end
+)"), 0);
+    SetHook(L, [](lvState *, lvDebugInfo *ar, int *) {
+        events.push_back(ar->event);
+        return 0;
+    }, LV_MASKCALL | LV_MASKRET, 0);
+    ASSERT_EQ(ProtectedCall(L, 0, 0, 0), 0);
+    SetHook(L, nullptr, 0, 0);
+    // main, outer (its frame then taken by inner), nop; returns of nop, inner,
+    // one lost tail call, main.
+    std::vector<int> expect = {LV_HOOKCALL, LV_HOOKCALL, LV_HOOKCALL, LV_HOOKCALL, LV_HOOKRET,
+                               LV_HOOKRET,  LV_HOOKTAILRET, LV_HOOKRET};
+    EXPECT_EQ(events, expect);
+}
