@@ -173,3 +173,14 @@ TEST_F(VMTest, AllocationsAtTheCapRaiseOutOfMemory)
     // Without a machine the allocator answers NULL instead.
     EXPECT_EQ(ReallocVMMemory(nullptr, nullptr, 0, 0xFFFFFFFDull), nullptr);
 }
+
+TEST(VMStateClose, ClosingThroughACoroutineClosesTheWholeMachine)
+{
+    ResetVMRun();
+    uint64_t baseline = GetVMProcessBytes();
+    lvState *L = NewVMState();
+    lvState *co = PushNewThread(L);
+    PushNewTable(co);
+    CloseVMState(co);
+    EXPECT_EQ(GetVMProcessBytes(), baseline);
+}
