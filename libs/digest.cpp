@@ -1,6 +1,7 @@
-// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines and the zlib CRC-32.
-// Dependencies: zlib for CRC-32. Limits: none; lengths beyond 2^64 bits wrap
-// as the standards' length fields do.
+// digest.cpp - MD5 (RFC 1321) and SHA-1 (FIPS 180-1) engines and the
+// continued CRC-32.
+// Dependencies: zlib for CRC-32. Limits: lengths beyond 2^64 bits wrap as the
+// standards' length fields do.
 
 #include "libs/digest.h"
 
@@ -331,14 +332,6 @@ void Sha1HexOfRange(const void *bytes, size_t length, char out[41])
 
 uint32_t UpdateCrc32(uint32_t crc, const void *bytes, size_t length)
 {
-    const Bytef *p = static_cast<const Bytef *>(bytes);
-    uLong c = crc;
-    // zlib takes a 32-bit length; feed larger ranges in pieces.
-    while (length > 0) {
-        uInt part = length > 0x40000000u ? 0x40000000u : uInt(length);
-        c = crc32(c, p, part);
-        p += part;
-        length -= part;
-    }
-    return uint32_t(c);
+    if (length == 0) return crc;
+    return uint32_t(crc32_z(crc, static_cast<const Bytef *>(bytes), length));
 }

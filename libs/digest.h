@@ -1,5 +1,6 @@
-// digest.h - incremental MD5 and SHA-1 engines, CRC-32 (zlib's), and the
-// lower-case hexadecimal form every digest command shows.
+// digest.h - incremental MD5 and SHA-1 engines, the continued CRC-32 (zlib's;
+// the runtime's ComputeCrc32 is the one-shot form), and the lower-case
+// hexadecimal form every digest command shows.
 // Used by the string library (MD5Str, SHA1Str, CRC32Str), the dos library
 // (digests of files) and the plug-in function table (MD5 of a byte range).
 #pragma once
@@ -41,5 +42,5 @@ void DigestToHex(const uint8_t *digest, size_t count, char *out);
 void Md5HexOfRange(const void *bytes, size_t length, char out[33]);
 // 40 hexadecimal digits and a NUL.
 void Sha1HexOfRange(const void *bytes, size_t length, char out[41]);
-// CRC-32 continued from crc (start with 0), any length.
+// CRC-32 continued from crc (start with 0) over any length, as zlib's crc32.
 uint32_t UpdateCrc32(uint32_t crc, const void *bytes, size_t length);

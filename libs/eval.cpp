@@ -206,8 +206,18 @@ static double ApplyBinary(int token, double a, double b)
 // Parser
 // ============================================================================
 
+// Gives the level taken by one sub-expression back on every way out.
+struct lvEvalDepthGuard {
+    int *depth;   // the state's depth counter
+    ~lvEvalDepthGuard() { --*depth; }
+};
+
 static double EvalSubExpression(lvEvalState *st, int limit)
 {
+    // Parentheses and unary operators nest by recursion: a text of many
+    // thousands of them must fail, not exhaust the stack.
+    if (++st->depth > EVAL_MAXDEPTH) RaiseEvalError(ERR_STACK);
+    lvEvalDepthGuard guard{&st->depth};
     double value;
     int t = st->token;
     if (t == '(') {
@@ -253,7 +263,7 @@ int CheckEvalVariableName(const char *name, size_t length)
 int EvaluateExpression(const char *text, size_t length, const lvEvalOptions *options, double *result)
 {
     static const lvEvalOptions none = {nullptr, 0, 0, 0, nullptr, nullptr};
-    lvEvalState st{0, text, text + length, 0, options ? options : &none};
+    lvEvalState st{0, text, text + length, 0, options ? options : &none, 0};
     *result = 0;
     try {
         NextEvalToken(&st);

@@ -3,12 +3,13 @@
 // the script's global variables. Evaluated while parsed; nothing is kept.
 // Returns 0 or an error code: 1018 syntax, 1024 missing operand, 1186 missing
 // ")", 1187 "..", 1089 division by zero, 1629 a global that is no number,
-// 1055 a bad variable name.
+// 1055 a bad variable name, 1135 nesting deeper than EVAL_MAXDEPTH.
 #pragma once
 #include <cstddef>
 
 enum {
-    EVAL_MAXNAME = 64,   // longest identifier or variable name
+    EVAL_MAXNAME = 64,     // longest identifier or variable name
+    EVAL_MAXDEPTH = 1000,  // nested sub-expressions before "Stack overflow!" (1135)
 };
 
 // Answers of the global-variable lookup.
@@ -45,6 +46,7 @@ struct lvEvalState {
     const char *end;                 // one past the last byte of the text
     double value;                    // value of the current number token
     const lvEvalOptions *options;    // variables and flags (never null)
+    int depth;                       // sub-expressions open now
 };
 
 // ---- Operations ---------------------------------------------------------------

@@ -346,18 +346,24 @@ static void SearchCandidates(lvMatchState *ms, const char *s, const char *p, boo
         ms->matchDepth = PATTERN_MAXDEPTH;
         const char *e = DoPatternMatch(ms, s, p);
         if (e) {
-            bool utf8 = ms->utf8 != 0;
             result->found = 1;
             result->startByte = size_t(s - ms->subjectStart);
             result->endByte = size_t(e - ms->subjectStart);
-            result->startIndex = (long long)CountTextChars(ms->subjectStart, result->startByte, utf8);
-            result->lastIndex = result->startIndex + (long long)CountTextChars(s, size_t(e - s), utf8) - 1;
+            result->startIndex = 0;
+            result->lastIndex = 0;
             result->state = *ms;
             return;
         }
         if (s >= ms->subjectEnd || anchored) return;
         s += SubjectCharWidth(ms, s);
     }
+}
+
+int PatternStartOffset(const char *subject, size_t subjectLength, long long start, bool utf8, size_t *startByte)
+{
+    if (start < 0 || start > (long long)CountTextChars(subject, subjectLength, utf8)) return ERR_WRONGUSAGE;
+    *startByte = CharToByteOffset(subject, subjectLength, size_t(start), utf8);
+    return 0;
 }
 
 int FindPatternFirst(const char *subject, size_t subjectLength, const char *pattern, size_t patternLength,
@@ -373,6 +379,13 @@ int FindPatternFirst(const char *subject, size_t subjectLength, const char *patt
     } catch (lvPatternFault &fault) {
         result->found = 0;
         return fault.code;
+    }
+    if (result->found) {
+        // Counted here only: the iterator would walk the subject again at every match.
+        result->startIndex = (long long)CountTextChars(subject, result->startByte, utf8);
+        result->lastIndex = result->startIndex - 1 +
+                            (long long)CountTextChars(subject + result->startByte,
+                                                      result->endByte - result->startByte, utf8);
     }
     return 0;
 }

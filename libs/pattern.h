@@ -42,8 +42,8 @@ struct lvPatternResult {
     int found;              // 1 when there is a match (the rest is valid only then)
     size_t startByte;       // byte offset of the match start
     size_t endByte;         // byte offset one past the match
-    long long startIndex;   // match start in the caller's unit (characters or bytes)
-    long long lastIndex;    // index of the match's last unit (startIndex - 1 when empty)
+    long long startIndex;   // match start in the caller's unit (FindPatternFirst only)
+    long long lastIndex;    // its last unit, startIndex - 1 when empty (FindPatternFirst only)
     lvMatchState state;     // subject, mode and the captures of the match
 };
 
@@ -71,6 +71,9 @@ struct lvReplacement {
 };
 
 // ---- Operations ---------------------------------------------------------------
+// The byte offset of a start position in characters (utf8) or bytes; a start
+// below 0 or beyond the length is 1055 (the length itself is allowed).
+int PatternStartOffset(const char *subject, size_t subjectLength, long long start, bool utf8, size_t *startByte);
 // First match at or after startByte; a leading "^" anchors it to startByte.
 int FindPatternFirst(const char *subject, size_t subjectLength, const char *pattern, size_t patternLength,
                      size_t startByte, bool utf8, lvPatternResult *result);

@@ -1,13 +1,15 @@
 // strings_engine.cpp - text operations of the string library (see strings_engine.h).
 // Dependencies: libs/textchars.h (decoding, classes, case, number literals);
-// the C library's formatting, always in the C locale, and its collation in the
-// user's locale, each through a locale_t made once (no global setlocale).
+// runtime/encoding.h (collation); the C library's formatting, always in the C
+// locale through a locale_t made once (no global setlocale).
 // Limits: one FormatStr conversion gives at most 511 bytes.
 
 #include "libs/strings_engine.h"
 
 #include "libs/textchars.h"
+#include "runtime/encoding.h"
 #include "runtime/lverrors.h"
+#include "platform/lvplatform.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,8 +17,6 @@
 #include <cstring>
 #include <locale.h>
 #include <new>
-#include <wchar.h>
-#include <wctype.h>
 
 // ============================================================================
 // Helpers
@@ -74,16 +74,18 @@ static void AppendCode(std::string *out, uint32_t code, bool utf8)
     else out->append(buf, size_t(n));
 }
 
-// Does sub occur at s[offset] without regard to case? *used gets the bytes of
+// Does sub occur at s[offset] without regard to case? Searches compare folded
+// characters, StartsWith and EndsWith lower-case ones. *used gets the bytes of
 // s it covers (the case forms of a character may differ in length).
-static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used)
+static bool MatchesNoCaseAt(std::string_view s, size_t offset, std::string_view sub, bool utf8, size_t *used,
+                            bool fold = true)
 {
     size_t i = offset, j = 0;
     while (j < sub.size()) {
         if (i >= s.size()) return false;
         int wa, wb;
         uint32_t a = CharAt(s, i, utf8, &wa), b = CharAt(sub, j, utf8, &wb);
-        if (LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
+        if (fold ? FoldChar(a, utf8) != FoldChar(b, utf8) : LowerChar(a, utf8) != LowerChar(b, utf8)) return false;
         i += size_t(wa);
         j += size_t(wb);
     }
@@ -106,6 +108,16 @@ static size_t FindFrom(std::string_view s, std::string_view sub, bool caseSensit
         i += size_t(w);
     }
     return std::string_view::npos;
+}
+
+// ============================================================================
+// Settings
+// ============================================================================
+
+lvStringSettings *GetStringSettings()
+{
+    static lvStringSettings settings = {1, 0};
+    return &settings;
 }
 
 // ============================================================================
@@ -299,8 +311,8 @@ int ReverseFindText(std::string_view s, std::string_view sub, bool caseSensitive
                     long long *position)
 {
     long long length = TextLength(s, utf8);
-    if (start < 0) start = length > 0 ? length - 1 : 0;
-    if (!s.empty() && start >= length) return ERR_WRONGUSAGE;
+    if (start == REVERSEFIND_DEFAULTSTART) start = length > 0 ? length - 1 : 0;
+    if (start < 0 || (!s.empty() && start >= length)) return ERR_WRONGUSAGE;
     *position = -1;
     long long subLength = TextLength(sub, utf8);
     if (s.empty() || sub.empty() || subLength > length) return 0;
@@ -361,7 +373,7 @@ bool TextStartsWith(std::string_view s, std::string_view prefix, bool caseSensit
     if (prefix.empty() || TextLength(prefix, utf8) > TextLength(s, utf8)) return false;
     if (caseSensitive) return s.substr(0, prefix.size()) == prefix;
     size_t used;
-    return MatchesNoCaseAt(s, 0, prefix, utf8, &used);
+    return MatchesNoCaseAt(s, 0, prefix, utf8, &used, false);
 }
 
 bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitive, bool utf8)
@@ -370,28 +382,22 @@ bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitiv
     if (suffix.empty() || n > length) return false;
     if (caseSensitive) return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
     size_t at = UnitToByte(s, length - n, utf8), used;
-    return MatchesNoCaseAt(s, at, suffix, utf8, &used) && at + used == s.size();
+    return MatchesNoCaseAt(s, at, suffix, utf8, &used, false) && at + used == s.size();
 }
 
 // ============================================================================
 // Characters
 // ============================================================================
 
-void ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
+int ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out)
 {
-    out->clear();
-    out->reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, utf8, &w);
-        if (utf8 && w == 1 && c >= 0x80) {
-            out->push_back(s[i]); // a stray byte stays as it is
-        } else {
-            uint32_t m = upper ? UpperChar(c, utf8) : LowerChar(c, utf8);
-            AppendCode(out, m, utf8);
-        }
-        i += size_t(w);
-    }
+    size_t length = 0;
+    char *copy = ChangeCaseCopy(s.data(), s.size(), utf8 ? LV_ENCODING_UTF8 : LV_ENCODING_LATIN1, upper ? 1 : 0,
+                                &length);
+    if (!copy) return ERR_MEM;
+    out->assign(copy, length);
+    FreeMemory(copy);
+    return 0;
 }
 
 // Byte offset of character pos when 0 <= pos < length, else 1055.
@@ -522,49 +528,11 @@ int ConvertTextEncoding(std::string_view s, int from, int to, std::string *out)
     return 0;
 }
 
-// The user's locale for collation, made once; falls back to the UTF-8 C locale.
-static locale_t CollationLocale()
+int CollateText(std::string_view a, std::string_view b, bool caseSensitive)
 {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-        if (!l) l = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-        return l;
-    }();
-    return loc;
-}
-
-static bool Utf8ToWide(std::string_view s, bool fold, locale_t loc, std::wstring *out)
-{
-    if (!IsValidUtf8(s.data(), s.size(), nullptr)) return false;
-    out->clear();
-    for (size_t i = 0; i < s.size();) {
-        int w;
-        uint32_t c = CharAt(s, i, true, &w);
-        out->push_back(wchar_t(fold ? towlower_l(wint_t(c), loc) : c));
-        i += size_t(w);
-    }
-    return true;
-}
-
-int CollateText(std::string_view a, std::string_view b, bool caseSensitive, bool runIsUtf8)
-{
-    if (runIsUtf8) {
-        locale_t loc = CollationLocale();
-        std::wstring wa, wb;
-        if (!loc || !Utf8ToWide(a, !caseSensitive, loc, &wa) || !Utf8ToWide(b, !caseSensitive, loc, &wb)) return 0;
-        int r = wcscoll_l(wa.c_str(), wb.c_str(), loc);
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    if (caseSensitive) {
-        int r = std::memcmp(a.data(), b.data(), a.size() < b.size() ? a.size() : b.size());
-        if (r == 0) r = a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-        return r < 0 ? -1 : r > 0 ? 1 : 0;
-    }
-    for (size_t i = 0;; i++) {
-        int ca = i < a.size() ? int(UpperChar(static_cast<unsigned char>(a[i]), false)) : 0;
-        int cb = i < b.size() ? int(UpperChar(static_cast<unsigned char>(b[i]), false)) : 0;
-        if (ca != cb || (i >= a.size() && i >= b.size())) return ca - cb;
-    }
+    // The runtime's collation reads terminated texts.
+    std::string ta(a), tb(b);
+    return CollateStrings(ta.c_str(), tb.c_str(), caseSensitive ? 1 : 0);
 }
 
 // ============================================================================
@@ -760,11 +728,11 @@ static locale_t FormattingLocale()
 // Formats one number conversion built from checked parts only (flags, width,
 // precision, conversion letter), never from user text as such.
 template <typename T>
-static void AppendFormatted(std::string *out, const std::string &spec, T value)
+static void AppendFormatted(std::string *out, const std::string &conv_text, T value)
 {
     char buf[FORMAT_MAXPIECE + 1];
     locale_t old = uselocale(FormattingLocale());
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    int n = std::snprintf(buf, sizeof buf, conv_text.c_str(), value);
     uselocale(old);
     if (n < 0) return;
     out->append(buf, size_t(n) < sizeof buf ? size_t(n) : size_t(FORMAT_MAXPIECE));
@@ -799,9 +767,10 @@ static void AppendQuoted(std::string *out, std::string_view text)
     out->push_back('"');
 }
 
-int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
+int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *result)
 {
-    out->clear();
+    std::string text;
+    std::string *out = &text;
     int argIndex = 2;
     for (size_t i = 0; i < fmt.size();) {
         char c = fmt[i];
@@ -837,26 +806,27 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *out)
         // Width and precision beyond one piece's bound change nothing visible.
         if (width > FORMAT_MAXPIECE) width = FORMAT_MAXPIECE;
         if (precision > FORMAT_MAXPIECE) precision = FORMAT_MAXPIECE;
-        std::string spec = "%" + flags;
-        if (width >= 0) spec += std::to_string(width);
-        if (precision >= 0) spec += "." + std::to_string(precision);
+        std::string conv_text = "%" + flags;
+        if (width >= 0) conv_text += std::to_string(width);
+        if (precision >= 0) conv_text += "." + std::to_string(precision);
         int code;
         if (conv == 's' || conv == 'q') {
-            std::string text;
-            if ((code = args->getString(args->user, argIndex++, &text))) return code;
-            if (conv == 'q') AppendQuoted(out, text);
-            else if (precision >= 0 || text.size() < 100)
-                AppendFormattedString(out, text, flags.find('-') != std::string::npos, width, precision);
-            else out->append(text);
+            std::string arg;
+            if ((code = args->getString(args->user, argIndex++, &arg))) return code;
+            if (conv == 'q') AppendQuoted(out, arg);
+            else if (precision >= 0 || arg.size() < 100)
+                AppendFormattedString(out, arg, flags.find('-') != std::string::npos, width, precision);
+            else out->append(arg);
             continue;
         }
         double v;
         if ((code = args->getNumber(args->user, argIndex++, &v))) return code;
-        spec.push_back(conv);
-        if (std::strchr("eEfgG", conv)) AppendFormatted(out, spec, v);
-        else if (conv == 'c') AppendFormatted(out, spec, int(static_cast<unsigned char>(TruncateToInt32(v))));
-        else if (conv == 'd' || conv == 'i') AppendFormatted(out, spec, int(TruncateToInt32(v)));
-        else AppendFormatted(out, spec, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
+        conv_text.push_back(conv);
+        if (std::strchr("eEfgG", conv)) AppendFormatted(out, conv_text, v);
+        else if (conv == 'c') AppendFormatted(out, conv_text, int(static_cast<unsigned char>(TruncateToInt32(v))));
+        else if (conv == 'd' || conv == 'i') AppendFormatted(out, conv_text, int(TruncateToInt32(v)));
+        else AppendFormatted(out, conv_text, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
     }
+    *result = std::move(text);
     return 0;
 }

@@ -39,6 +39,19 @@ struct lvFormatArgs {
     int (*getString)(void *user, int index, std::string *value);      // argument as a string
 };
 
+// The string library's two settings, one instance for the run; only the
+// script thread touches them.
+struct lvStringSettings {
+    int defaultEncoding;     // default of every encoding argument: 1 UTF-8, else bytes
+    int ignoreCaseDefault;   // set by IgnoreCase: searches default to ignoring case
+};
+
+// The run's settings (starts as {1, 0}; the end of the preload and
+// SetDefaultEncoding change the encoding, IgnoreCase the flag).
+lvStringSettings *GetStringSettings();
+// An encoding argument selects characters only when it is 1 (ENCODING_UTF8).
+inline bool IsUtf8Encoding(int encoding) { return encoding == 1; }
+
 // ---- Validation and measures ------------------------------------------------------
 // 0, or 1588 when utf8 is set and s is not well-formed UTF-8.
 int CheckUtf8Argument(std::string_view s, bool utf8);
@@ -71,7 +84,9 @@ int SplitText(std::string_view s, std::string_view sep, bool merge, std::vector<
 // ---- Searching ------------------------------------------------------------------
 int FindText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,
              long long *position);
-// start < 0 selects the default (length - 1, or 0 for an empty s).
+// Start of ReverseFindText when the script gives none: length - 1, or 0 for an empty s.
+const long long REVERSEFIND_DEFAULTSTART = INT64_MIN;
+// ReverseFindStr; any other start below 0 is 1055.
 int ReverseFindText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,
                     long long *position);
 int CountText(std::string_view s, std::string_view sub, bool caseSensitive, long long start, bool utf8,
@@ -82,7 +97,8 @@ bool TextStartsWith(std::string_view s, std::string_view prefix, bool caseSensit
 bool TextEndsWith(std::string_view s, std::string_view suffix, bool caseSensitive, bool utf8);
 
 // ---- Characters -------------------------------------------------------------------
-void ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out);
+// LowerStr and UpperStr (1000 when memory runs out).
+int ChangeTextCase(std::string_view s, bool upper, bool utf8, std::string *out);
 // Asc: 0 for an empty s.
 int TextCharCode(std::string_view s, long long pos, bool utf8, double *code);
 // Chr: code 0 gives "".
@@ -98,9 +114,10 @@ int TextCharIndex(std::string_view s, long long offset, bool utf8, long long *in
 int TextCharBytes(std::string_view s, long long pos, bool utf8, long long *bytes);
 // ConvertStr between ISO-8859-1 (0) and UTF-8 (1); s is read up to its first zero byte.
 int ConvertTextEncoding(std::string_view s, int from, int to, std::string *out);
-// CompareStr: by the run's encoding (not the argument's): locale collation
-// for UTF-8, byte order or the case-folded byte difference for ISO-8859-1.
-int CollateText(std::string_view a, std::string_view b, bool caseSensitive, bool runIsUtf8);
+// CompareStr: -1, 0 or 1 by the run's encoding (not the argument's): the
+// user's locale for UTF-8, byte order or case-folded bytes for ISO-8859-1.
+// Texts are compared up to a zero byte.
+int CollateText(std::string_view a, std::string_view b, bool caseSensitive);
 
 // ---- Numbers ------------------------------------------------------------------------
 // Val: the number at the start of s and the bytes it takes (0, 0 when none).

@@ -2,18 +2,17 @@
 // stepping over UTF-8, class tests and case mapping of one character, the
 // ISO-8859-1 tables, and the runtime's number-literal reader.
 //
-// Every engine in libs/ reaches characters only through this header, so the
-// whole set can be pointed at the runtime's encoding module in one place.
-// Unicode classes and case come from the C library's UTF-8 locale, made once
-// with newlocale (never a global setlocale); no Unicode tables live here.
+// Every engine in libs/ reaches characters only through this header, which
+// maps them onto the runtime's encoding module (runtime/encoding.h) in one
+// place, with the mode chosen per call rather than by the run's encoding.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 // ---- UTF-8 ------------------------------------------------------------------
 // Decodes the character at p (p < end): returns its byte count and stores the
-// code point. A byte that does not begin a well-formed sequence gives its own
-// value and 1; at the end (p >= end) the code is 0 and the count 0.
+// code point. A byte that does not begin a sequence gives its own value and 1;
+// at the end (p >= end) the code is 0 and the count 0.
 int DecodeTextChar(const char *p, const char *end, uint32_t *code);
 // The start of the character before p, never before start (over continuation bytes).
 const char *StepBackTextChar(const char *p, const char *start);
@@ -31,6 +30,9 @@ bool TestCharClass(uint32_t code, int classLetter, bool utf8);
 bool IsPrintChar(uint32_t code, bool utf8);
 uint32_t LowerChar(uint32_t code, bool utf8);
 uint32_t UpperChar(uint32_t code, bool utf8);
+// The form searches without regard to case compare: Unicode case folding, or
+// the ISO-8859-1 lower case.
+uint32_t FoldChar(uint32_t code, bool utf8);
 
 // ---- Numbers ----------------------------------------------------------------
 // Reads a number literal at text: optional "-", "$"/"0x" hexadecimal (64-bit),

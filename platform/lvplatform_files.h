@@ -113,20 +113,18 @@ int SplitChunkName(const char *name, lvChunkNameParts *parts);
 
 // ---- Paths ---------------------------------------------------------------------
 
-// Script names in ISO-8859-1 are turned into UTF-8 for the system unless this is 0.
-// The start-up code sets it from the script encoding (1: ISO-8859-1, 0: UTF-8).
-void SetPathEncodingLatin1(int latin1);
-int GetPathEncodingLatin1();
-
 // Turns a script path into a system path: "\" becomes "/", a leading "~" the home
-// folder, ISO-8859-1 names UTF-8 (when convert is set), and missing components are
-// matched without regard to case. ":::chunk" names are copied unchanged.
+// folder, script text system text (UTF-8) when convert is set (see SetScriptEncoding),
+// and missing components are matched without regard to case. ":::chunk" names are
+// copied unchanged.
 // Returns 1, or 0 when the result does not fit (the buffer then holds "").
 int ToSystemPath(const char *path, char *buffer, size_t size, int convert);
 
 // Absolute, normalised ("." and ".." folded) form of a script path; 1 or 0 when it
 // does not fit. Symbolic links are not resolved.
 int GetFullPath(const char *path, char *buffer, size_t size);
+// The same for a path already in system form (ToSystemPath's result).
+int GetFullSystemPath(const char *systemPath, char *buffer, size_t size);
 
 // The user's home folder ($HOME, else the password database), cached.
 const char *GetHomeFolder();

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/lvplatform.h"
+#include "raster/lvplanes.h"
 #include "raster/lvraster.h"
 #include "runtime/lverrors.h"
 
@@ -267,36 +268,7 @@ lvBitMapHandle *CreateAlphaBitmapFromPixels(const uint32_t *argb, int width, int
     return h;
 }
 
-// The whole RGB bitmap as ARGB, with the mask (0xFF where set, 0 where clear)
-// or the alpha bytes in the high byte; 0xFF everywhere without either.
-static uint32_t *ReadArgbWithPlanes(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha, int width,
-                                    int height) {
-    uint32_t *out = static_cast<uint32_t *>(AllocMemory(static_cast<size_t>(width) * height * 4, 0));
-    if (!out) return nullptr;
-    lvScopedLock lock(rgb, LOCK_READONLY);
-    if (!lock) {
-        FreeMemory(out);
-        return nullptr;
-    }
-    uint8_t *plane = nullptr;
-    int planeRow = 0;
-    lvBitMapHandle *planeHandle = mask ? mask : alpha;
-    uintptr_t planeToken = planeHandle ? GetPlanePixels(planeHandle, &plane, &planeRow, 0) : 0;
-    for (int y = 0; y < height; y++) {
-        for (int x = 0; x < width; x++) {
-            uint32_t a = 0xFF;
-            if (planeToken && mask)
-                a = (plane[y * planeRow + (x >> 3)] & (0x80 >> (x & 7))) ? 0xFF : 0;
-            else if (planeToken)
-                a = plane[y * planeRow + x];
-            out[static_cast<size_t>(y) * width + x] = (a << 24) | ReadLockPixel(&lock.lock, x, y);
-        }
-    }
-    if (planeToken) ReleasePlanePixels(planeToken);
-    return out;
-}
-
-lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *src) {
+void *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *src) {
     lvDisplayAdapter *a = RasterState.adapter;
     if (!a) return nullptr;
     lvBitMapTag tags[8];
@@ -311,7 +283,7 @@ lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *a
             tags[n++] = {1, reinterpret_cast<uintptr_t>(src->rgb->backing)};
             flags |= 2;
         } else if (src->rgb) {
-            temporary = ReadArgbWithPlanes(src->rgb, src->mask, src->alpha, src->rgb->width, src->rgb->height);
+            temporary = ReadBitmapArgbWithMask(src->rgb, src->mask, src->alpha, src->rgb->width, src->rgb->height);
             if (!temporary) return nullptr;
             if (src->mask || src->alpha) flags |= 1;
             tags[n++] = {1, reinterpret_cast<uintptr_t>(temporary)};
@@ -332,7 +304,7 @@ lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *a
     void *video = a->AllocVideoBitMap(width, height, flags, tags);
     FreeMemory(temporary);
     if (aux) *aux = flags & 1;
-    return static_cast<lvBitMapHandle *>(video);
+    return video;
 }
 
 int ReadVideoBitmapPixels(lvBitMapHandle *video, lvBitMapHandle *target, int width, int height,

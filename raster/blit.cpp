@@ -7,6 +7,8 @@
 // inside an operation skips that operation and the rest of the call goes on.
 #include "raster/lvblit.h"
 
+#include <algorithm>
+
 #include "platform/lvplatform.h"
 #include "raster/lvplanes.h"
 #include "raster/lvrect.h"
@@ -22,6 +24,9 @@ bool IsDisplayRgbBuffer(const lvBlitDisplay *d, const lvBitMapHandle *h) {
 bool IsDisplayChunkyBuffer(const lvBlitDisplay *d, const lvBitMapHandle *h) {
     return d && h && (h == d->background.chunky || h == d->shown.chunky);
 }
+int TargetWidth(const lvBitmapSet &s) { return s.rgb ? s.rgb->width : (s.chunky ? s.chunky->width : 0); }
+int TargetHeight(const lvBitmapSet &s) { return s.rgb ? s.rgb->height : (s.chunky ? s.chunky->height : 0); }
+
 bool DisplayScales(const lvBlitDisplay *d) { return d && d->scaling && d->scaledWidth && d->scaledHeight; }
 
 // The output planes the blit writes besides its targets.
@@ -45,6 +50,23 @@ lvOutputPlanes OutputPlanesOf(const lvDrawTarget *o) {
     p.combineMode = o->combineMode;
     p.combo = o->selectionMode == SELMODE_COMBO;
     return p;
+}
+
+// Callers pass the sizes to clip against; whatever they pass, the rectangle
+// never reaches past the bitmaps the blit reads and writes. false: nothing left.
+bool CutToBitmaps(lvBlitRequest *r, const lvOutputPlanes &out) {
+    if (r->sourceX < 0 || r->sourceY < 0 || r->targetX < 0 || r->targetY < 0) return false;
+    for (lvBitMapHandle *h : {r->sourceRgb, r->sourceChunky, r->mask, r->alpha, r->takenMask}) {
+        if (!h) continue;
+        r->width = std::min(r->width, h->width - r->sourceX);
+        r->height = std::min(r->height, h->height - r->sourceY);
+    }
+    for (lvBitMapHandle *h : {r->targetRgb, r->targetChunky, out.mask, out.alpha}) {
+        if (!h) continue;
+        r->width = std::min(r->width, h->width - r->targetX);
+        r->height = std::min(r->height, h->height - r->targetY);
+    }
+    return r->width > 0 && r->height > 0;
 }
 
 void RemapInto(const lvBlitRequest *r, lvBitMapHandle *mask, lvBitMapHandle *alpha) {
@@ -75,7 +97,10 @@ void DrawMaskedSource(const lvBlitRequest *r, const lvOutputPlanes &out, int mas
         else BlendPixelsNative(nullptr, sx, sy, r->targetRgb, tx, ty, w, h, r->mask, nullptr, 1,
                                static_cast<uint32_t>(r->transparent), 255);
     }
-    if (r->targetChunky) RemapInto(r, r->mask, nullptr);
+    if (r->targetChunky) {
+        if (r->sourceRgb) RemapInto(r, r->mask, nullptr);
+        else FillBytePlaneThroughMask(r->mask, sx, sy, r->targetChunky, tx, ty, w, h, r->pen, nullptr, 0);
+    }
     if (out.mask) CombineMasks(r->mask, sx, sy, out.mask, tx, ty, w, h, maskOp, nullptr, 0);
     if (out.alpha) WriteMaskToAlphaTarget(r->mask, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h, intensity);
 }
@@ -109,9 +134,9 @@ void DrawAlphaSource(const lvBlitRequest *r, const lvOutputPlanes &out, int mask
     if (out.alpha) {
         if (out.alphaIsPens && out.combineMode == 2)
             DrawPenThroughAlpha(r->pen, r->alpha, sx, sy, out.alpha, tx, ty, w, h, nullptr, 8);
-        else if (!(out.combo && out.combineMode != 0 && r->targetRgb))
-            WriteAlphaToAlphaTarget(r->alpha, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h, intensity,
-                                    out.combineMode);
+        else if (!(out.combo && out.combineMode == 2 && r->targetRgb))  // already composited with the pixels
+            WriteAlphaToAlphaTarget(r->alpha, sx, sy, out.alpha, out.alphaIsPens, tx, ty, w, h,
+                                    RasterState.alphaIntensity, out.combo ? out.combineMode : -1);
     }
 }
 
@@ -316,6 +341,7 @@ void BlitImageRequest(lvBlitRequest *r) {
         lvOutputPlanes out = OutputPlanesOf(r->flags & BLIT_NOOUTPUT ? nullptr : r->output);
         int maskOp = r->targetRgb ? MASKVANILLACOPY : RasterState.maskMode;
         int intensity = (RasterState.alphaIntensity == VANILLACOPY || r->targetRgb) ? 255 : RasterState.alphaIntensity;
+        if (!CutToBitmaps(r, out)) break;
         // 9 to 12.
         if (r->mask) DrawMaskedSource(r, out, maskOp, intensity);
         else if (r->alpha) DrawAlphaSource(r, out, maskOp, intensity);
@@ -360,14 +386,14 @@ void DrawBitmapToTarget(void *state, lvBlitDisplay *display, lvBlitPicture *pict
     }
     if ((x < 0 || y < 0) && !target.layerSource) return;
     int tx = x, ty = y;
+    int bw = (flags & 8) ? picture->scaledWidth : picture->width;
+    int bh = (flags & 8) ? picture->scaledHeight : picture->height;
     if (flags & 0x40) {
         tx = target.targetX;
         ty = target.targetY;
         width = target.targetWidth;
         height = target.targetHeight;
     } else {
-        int bw = (flags & 8) ? picture->scaledWidth : picture->width;
-        int bh = (flags & 8) ? picture->scaledHeight : picture->height;
         ClipRectToBounds(0, 0, bw, bh, &tx, &ty, &width, &height);
         x = tx;
         y = ty;
@@ -383,7 +409,7 @@ void DrawBitmapToTarget(void *state, lvBlitDisplay *display, lvBlitPicture *pict
         if (flags & 8) source = picture->scaledPair;
         else if ((flags & 4) || picture == display->picture) source = display->background;
         BlitImage(state, source.rgb, x, y, target.rgb, target.chunky, target.palette, target.depth, tx, ty, width,
-                  height, 1 << 30, 1 << 30, 1 << 30, 1 << 30, 0x13, nullptr, nullptr,
+                  height, bw, bh, TargetWidth(target), TargetHeight(target), 0x13, nullptr, nullptr,
                   target.chunky ? source.chunky : nullptr, picture->palette, -1, PALETTEMODE_PEN, -1, -1, nullptr,
                   nullptr);
         if (flags & 0x20) return;

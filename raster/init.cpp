@@ -18,16 +18,6 @@ void InitGradient(lvGradient *g, int keep) {
     }
 }
 
-void InitDisplayOptions(lvBackfill *b) {
-    std::memset(b, 0, sizeof *b);
-    b->type = 0;
-    b->startColour = -1;
-    b->endColour = -1;
-    b->pictureX = -100000;
-    b->pictureY = -100000;
-    b->transparency = -1;
-}
-
 void InitDisplayOptionSet(lvFillDescription *d) {
     std::memset(d, 0, sizeof *d);
     d->kind = 1;

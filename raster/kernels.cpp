@@ -13,6 +13,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // ---- Helpers ----------------------------------------------------------------
 
@@ -47,6 +52,41 @@ inline bool MaskBit(const uint8_t *row, int x) { return (row[x >> 3] >> (7 - (x 
 
 }  // namespace
 
+#if defined(__SSE2__)
+// Four pixels at a time: each colour byte t + ((w * (s - t)) >> 8), exactly.
+// With d = s - t (|d| <= 255) and the 16-bit high product, (d << 7) * (w << 1)
+// >> 16 is the same floor of w * d / 256 as the scalar arithmetic shift.
+struct LerpX4 {
+    __m128i zero = _mm_setzero_si128();
+    __m128i colourMask;  // keeps the three colour bytes of each pixel
+    explicit LerpX4(int shift) : colourMask(_mm_set1_epi32(shift ? int(0xFFFFFF00u) : 0x00FFFFFF)) {}
+    // The four weights, each repeated over the 4 bytes of its pixel, as 16-bit lanes.
+    inline void Weights(uint32_t w4, __m128i *w01, __m128i *w23) const {
+        __m128i w16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(w4)), zero);  // w0..w3 as 16-bit
+        __m128i pairs = _mm_unpacklo_epi16(w16, w16);                      // w0 w0 w1 w1 w2 w2 w3 w3
+        *w01 = _mm_slli_epi16(_mm_unpacklo_epi32(pairs, pairs), 1);
+        *w23 = _mm_slli_epi16(_mm_unpackhi_epi32(pairs, pairs), 1);
+    }
+    inline __m128i Half(__m128i t, __m128i s, __m128i w) const {
+        __m128i d = _mm_slli_epi16(_mm_sub_epi16(s, t), 7);
+        return _mm_add_epi16(t, _mm_mulhi_epi16(d, w));
+    }
+    // Lerped pixels with alpha byte 0; weight 0 keeps t, 255 takes s whole.
+    inline __m128i Mix(__m128i t, __m128i s, uint32_t w4) const {
+        __m128i w01, w23;
+        Weights(w4, &w01, &w23);
+        __m128i lo = Half(_mm_unpacklo_epi8(t, zero), _mm_unpacklo_epi8(s, zero), w01);
+        __m128i hi = Half(_mm_unpackhi_epi8(t, zero), _mm_unpackhi_epi8(s, zero), w23);
+        __m128i mixed = _mm_and_si128(_mm_packus_epi16(lo, hi), colourMask);
+        __m128i w32 = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(w4)), zero), zero);
+        __m128i full = _mm_cmpeq_epi32(w32, _mm_set1_epi32(255));
+        __m128i none = _mm_cmpeq_epi32(w32, zero);
+        mixed = _mm_or_si128(_mm_and_si128(full, s), _mm_andnot_si128(full, mixed));
+        return _mm_or_si128(_mm_and_si128(none, t), _mm_andnot_si128(none, mixed));
+    }
+};
+#endif
+
 uint32_t OverRgb(uint32_t t, uint32_t s, int w, uint8_t *a) {
     int e = (255 - w) * *a;
     int n = std::min(255, (255 * w + e + 127) / 255);
@@ -63,11 +103,23 @@ uint32_t OverRgb(uint32_t t, uint32_t s, int w, uint8_t *a) {
 
 // ---- Fills, copies, tints ---------------------------------------------------
 
-void FillRect32(const lvKernelJob *j) {
-    for (int y = 0; y < j->height; y++) {
-        uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        std::fill_n(d, j->width, j->value);
+// Fills too large for the caches go through the string store, which the
+// processor runs as a streaming fill without reading the lines it writes.
+static inline void FillWords(uint32_t *d, int n, uint32_t v, bool streaming) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (streaming) {
+        size_t count = static_cast<size_t>(n);
+        __asm__ volatile("rep stosl" : "+D"(d), "+c"(count) : "a"(v) : "memory");
+        return;
     }
+#endif
+    std::fill_n(d, n, v);
+}
+
+void FillRect32(const lvKernelJob *j) {
+    bool streaming = static_cast<size_t>(j->width) * j->height * 4 >= (size_t(4) << 20) && j->width >= 256;
+    for (int y = 0; y < j->height; y++)
+        FillWords(Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX), j->width, j->value, streaming);
 }
 
 template <typename L>
@@ -92,17 +144,24 @@ void TintRect32(const lvKernelJob *j) {
 }
 
 void CopyRect32(const lvKernelJob *j) {
-    for (int y = 0; y < j->height; y++) {
+    // Within one bitmap, a copy downwards runs bottom-up so that rows are read
+    // before they are overwritten (scrolling); memmove covers the sideways case.
+    bool upward = j->source == j->target && j->targetY > j->sourceY;
+    for (int i = 0; i < j->height; i++) {
+        int y = upward ? j->height - 1 - i : i;
         const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
         std::memmove(d, s, static_cast<size_t>(j->width) * 4);
     }
 }
 
-// Runs fn(i, x) for each pixel i of a row whose mask bit (at mask x = startX + i)
-// is set, taking whole bytes at a time where the mask is all set or all clear.
-template <typename Set, typename Run>
-static inline void ForMaskedPixels(const uint8_t *maskRow, int startX, int width, Set set, Run run) {
+// Runs set(i) for each pixel i of a row whose mask bit (at mask x = startX + i)
+// is set, taking whole bytes at a time: run(i, 8) where all eight are set,
+// nothing where none is, and mixed(i, bits) (or set per bit) otherwise.
+struct NoMixed {};
+template <typename Set, typename Run, typename Mixed = NoMixed>
+static inline void ForMaskedPixels(const uint8_t *maskRow, int startX, int width, Set set, Run run,
+                                   Mixed mixed = Mixed()) {
     int i = 0;
     // Leading bits up to a byte boundary.
     while (i < width && ((startX + i) & 7)) {
@@ -114,13 +173,36 @@ static inline void ForMaskedPixels(const uint8_t *maskRow, int startX, int width
         uint8_t bits = *m;
         if (bits == 0xFF) run(i, 8);
         else if (bits) {
-            for (int k = 0; k < 8; k++)
-                if (bits & (0x80 >> k)) set(i + k);
+            if constexpr (!std::is_same_v<Mixed, NoMixed>) {
+                mixed(i, bits);
+            } else {
+                for (int k = 0; k < 8; k++)
+                    if (bits & (0x80 >> k)) set(i + k);
+            }
         }
     }
     for (; i < width; i++)
         if (MaskBit(maskRow, startX + i)) set(i);
 }
+
+#if defined(__SSE2__)
+// For a nibble of mask bits (most significant first), four 32-bit lane masks.
+struct NibbleMasks {
+    alignas(16) uint32_t lanes[16][4] = {};
+    constexpr NibbleMasks() {
+        for (int v = 0; v < 16; v++)
+            for (int k = 0; k < 4; k++) lanes[v][k] = ((v >> (3 - k)) & 1) ? 0xFFFFFFFFu : 0;
+    }
+};
+constexpr NibbleMasks Nibbles;
+
+inline void SelectX4(uint32_t *d, const uint32_t *s, int nibble) {
+    __m128i m = _mm_load_si128(reinterpret_cast<const __m128i *>(Nibbles.lanes[nibble]));
+    __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s));
+    __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(d), _mm_or_si128(_mm_and_si128(m, sv), _mm_andnot_si128(m, dv)));
+}
+#endif
 
 void CopyThroughMask32(const lvKernelJob *j) {
     for (int y = 0; y < j->height; y++) {
@@ -129,7 +211,15 @@ void CopyThroughMask32(const lvKernelJob *j) {
         const uint8_t *m = j->plane + static_cast<ptrdiff_t>(j->sourceY + y) * j->planeRow;
         ForMaskedPixels(
             m, j->sourceX, j->width, [&](int i) { d[i] = s[i]; },
-            [&](int i, int n) { std::memcpy(d + i, s + i, static_cast<size_t>(n) * 4); });
+            [&](int i, int n) { std::memcpy(d + i, s + i, static_cast<size_t>(n) * 4); }
+#if defined(__SSE2__)
+            ,
+            [&](int i, uint8_t bits) {
+                SelectX4(d + i, s + i, bits >> 4);
+                SelectX4(d + i + 4, s + i + 4, bits & 15);
+            }
+#endif
+        );
     }
 }
 
@@ -149,49 +239,34 @@ void FillThroughMask32(const lvKernelJob *j) { FillThroughMaskT<uint32_t>(j); }
 
 // ---- Conversions ------------------------------------------------------------
 
-void WriteArgbRect32(const lvKernelJob *j) {
-    int f = j->format;
+// Runs one word conversion over the rectangle (the format is chosen once).
+template <typename Convert>
+static void ConvertRect32(const lvKernelJob *j, Convert convert) {
     for (int y = 0; y < j->height; y++) {
         const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        switch (f) {
-        case PIXFMT_BGRA32:
-            for (int x = 0; x < j->width; x++) d[x] = __builtin_bswap32(s[x] & 0xFFFFFFu);
-            break;
-        case PIXFMT_RGBA32:
-            for (int x = 0; x < j->width; x++) d[x] = s[x] << 8;
-            break;
-        case PIXFMT_ABGR32:
-            for (int x = 0; x < j->width; x++) {
-                uint32_t c = s[x];
-                d[x] = (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16);
-            }
-            break;
-        default: std::memcpy(d, s, static_cast<size_t>(j->width) * 4); break;
-        }
+        for (int x = 0; x < j->width; x++) d[x] = convert(s[x]);
+    }
+}
+
+// Red and blue exchanged, alpha dropped: both directions of format 13.
+static inline uint32_t SwapRedBlue(uint32_t c) { return (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16); }
+
+void WriteArgbRect32(const lvKernelJob *j) {
+    switch (j->format) {
+    case PIXFMT_BGRA32: ConvertRect32(j, [](uint32_t c) { return __builtin_bswap32(c & 0xFFFFFFu); }); break;
+    case PIXFMT_RGBA32: ConvertRect32(j, [](uint32_t c) { return c << 8; }); break;
+    case PIXFMT_ABGR32: ConvertRect32(j, SwapRedBlue); break;
+    default: CopyRect32(j); break;
     }
 }
 
 void ReadRectArgb32(const lvKernelJob *j) {
-    int f = j->format;
-    for (int y = 0; y < j->height; y++) {
-        const uint32_t *s = Row<uint32_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
-        uint32_t *d = Row<uint32_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
-        switch (f) {
-        case PIXFMT_BGRA32:
-            for (int x = 0; x < j->width; x++) d[x] = __builtin_bswap32(s[x]);
-            break;
-        case PIXFMT_RGBA32:
-            for (int x = 0; x < j->width; x++) d[x] = s[x] >> 8;
-            break;
-        case PIXFMT_ABGR32:
-            for (int x = 0; x < j->width; x++) {
-                uint32_t c = s[x];
-                d[x] = (c & 0x00FF00u) | ((c >> 16) & 0xFFu) | ((c & 0xFFu) << 16);
-            }
-            break;
-        default: std::memcpy(d, s, static_cast<size_t>(j->width) * 4); break;
-        }
+    switch (j->format) {
+    case PIXFMT_BGRA32: ConvertRect32(j, [](uint32_t p) { return __builtin_bswap32(p); }); break;
+    case PIXFMT_RGBA32: ConvertRect32(j, [](uint32_t p) { return p >> 8; }); break;
+    case PIXFMT_ABGR32: ConvertRect32(j, SwapRedBlue); break;
+    default: CopyRect32(j); break;
     }
 }
 
@@ -235,7 +310,18 @@ void ChunkyToPixels32(const lvKernelJob *j) {
                 else o[ox] = static_cast<uint8_t>(j->level);
             }
         } else if (tp == 256) {
-            for (int x = 0; x < j->width; x++) d[x] = pens[s[x]];
+            int x = 0;
+            for (; x + 8 <= j->width; x += 8) {
+                uint64_t p8;
+                std::memcpy(&p8, s + x, 8);
+                uint32_t a = pens[p8 & 0xFF], b = pens[(p8 >> 8) & 0xFF];
+                uint32_t c = pens[(p8 >> 16) & 0xFF], e = pens[(p8 >> 24) & 0xFF];
+                uint32_t f = pens[(p8 >> 32) & 0xFF], g = pens[(p8 >> 40) & 0xFF];
+                uint32_t h = pens[(p8 >> 48) & 0xFF], k = pens[p8 >> 56];
+                d[x] = a, d[x + 1] = b, d[x + 2] = c, d[x + 3] = e;
+                d[x + 4] = f, d[x + 5] = g, d[x + 6] = h, d[x + 7] = k;
+            }
+            for (; x < j->width; x++) d[x] = pens[s[x]];
         } else {
             for (int x = 0; x < j->width; x++) d[x] = s[x] == tp ? d[x] : pens[s[x]];
         }
@@ -292,11 +378,39 @@ void MixRect32(const lvKernelJob *j) {
 #undef BODY
 }
 
+#if defined(__SSE2__)
+// The four-pixel part of a coverage row: source(i) gives pixels i..i+3.
+// Returns the first pixel left for the scalar tail.
+template <typename Source>
+static inline int LerpRowX4(uint32_t *__restrict d, const uint8_t *__restrict a, int n, int shift, Source source) {
+    LerpX4 simd(shift);
+    int x = 0;
+    for (; x + 4 <= n; x += 4) {
+        uint32_t w4;
+        std::memcpy(&w4, a + x, 4);
+        if (w4 == 0) continue;
+        __m128i sv = source(x);
+        if (w4 == 0xFFFFFFFFu) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), sv);
+            continue;
+        }
+        __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + x), simd.Mix(tv, sv, w4));
+    }
+    return x;
+}
+#endif
+
 // Blend of one row: coverage 0 keeps the target, 255 takes the source word,
 // anything between lerps. Written without branches so that it vectorises.
 template <typename L>
 static inline void BlendRow(uint32_t *__restrict d, const uint32_t *__restrict s, const uint8_t *__restrict a, int n) {
-    for (int x = 0; x < n; x++) {
+    int x = 0;
+#if defined(__SSE2__)
+    x = LerpRowX4(d, a, n, L::Pix(1) == 1 ? 0 : 8,
+                  [&](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i)); });
+#endif
+    for (; x < n; x++) {
         uint32_t w = a[x];
         uint32_t t = d[x], sw = s[x];
         uint32_t tc = L::Chan(t), sc = L::Chan(sw);
@@ -373,7 +487,12 @@ void CompositeThroughCoverage32(const lvKernelJob *j) {
 template <typename L>
 static inline void SolidRow(uint32_t *__restrict d, const uint8_t *__restrict a, uint32_t c, uint32_t pix, int n) {
     int cr = (c >> 16) & 0xFF, cg = (c >> 8) & 0xFF, cb = c & 0xFF;
-    for (int x = 0; x < n; x++) {
+    int x = 0;
+#if defined(__SSE2__)
+    __m128i colour = _mm_set1_epi32(int(pix));
+    x = LerpRowX4(d, a, n, L::Pix(1) == 1 ? 0 : 8, [&](int) { return colour; });
+#endif
+    for (; x < n; x++) {
         uint32_t w = a[x];
         uint32_t t = d[x];
         uint32_t tc = L::Chan(t);
@@ -481,7 +600,9 @@ void ScaleAlphaBytes(const lvKernelJob *j) {
 void CombineByteRows(const lvKernelJob *j) {
     int v = static_cast<int>(j->value);
     int k = v & 0xFF, h = (v >> 8) & 0xFF;
-    for (int y = 0; y < j->height; y++) {
+    bool upward = j->source == j->target && j->targetY > j->sourceY;  // see CopyRect32
+    for (int i = 0; i < j->height; i++) {
+        int y = upward ? j->height - 1 - i : i;
         const uint8_t *s = Row<uint8_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
         uint8_t *d = Row<uint8_t>(j->target, j->targetRow, j->targetY + y, j->targetX);
         const uint8_t *x3 = j->third ? j->third + static_cast<ptrdiff_t>(y) * j->thirdRow : nullptr;
@@ -560,6 +681,19 @@ void CombineMaskBits(const lvKernelJob *j) {
         for (int x = 0; x < j->width; x++) {
             int tx = j->targetX + x;
             PutBit(d, tx, ApplyMaskOp(op, MaskBit(d, tx), MaskBit(s, j->sourceX + x)));
+        }
+    }
+}
+
+void CombinePensIntoMask(const lvKernelJob *j) {
+    int op = j->mode;
+    uint8_t pen = static_cast<uint8_t>(j->value);
+    for (int y = 0; y < j->height; y++) {
+        const uint8_t *s = Row<uint8_t>(j->source, j->sourceRow, j->sourceY + y, j->sourceX);
+        uint8_t *d = static_cast<uint8_t *>(j->target) + static_cast<ptrdiff_t>(j->targetY + y) * j->targetRow;
+        for (int x = 0; x < j->width; x++) {
+            int tx = j->targetX + x;
+            PutBit(d, tx, ApplyMaskOp(op, MaskBit(d, tx), s[x] != pen));
         }
     }
 }

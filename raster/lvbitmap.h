@@ -220,7 +220,8 @@ lvBitMapHandle *AllocChunkyBitmap(int width, int height, int clear);
 lvBitMapHandle *AllocMaskBitmap(lvBitMapHandle *friendBitmap, int width, int height, int clear,
                                 uint8_t *pixels, int rowBytes);
 lvBitMapHandle *CreateAlphaBitmapFromPixels(const uint32_t *argb, int width, int height, int rowLength);
-lvBitMapHandle *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *source);
+// Makes the adapter's video bitmap (the backing of a video handle), or null.
+void *CreateVideoBitmapHandle(int width, int height, int flags, int *aux, const lvVideoSource *source);
 // Reads a video bitmap back into the RGB target; the alpha bytes go to a new
 // alpha bitmap when the adapter reports alpha. 0 or an error code.
 int ReadVideoBitmapPixels(lvBitMapHandle *video, lvBitMapHandle *target, int width, int height,

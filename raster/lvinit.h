@@ -1,9 +1,11 @@
 // lvinit.h - records that get their defaults from the raster engine: the
 // gradient record and the display option record, with their initialisers.
 //
-// Depends on: nothing but the standard headers.
+// Depends on: runtime/container.h (the backfill block and its reset).
 #pragma once
 #include <cstdint>
+
+#include "runtime/container.h"
 
 enum : int { GRADIENT_LINEAR = 2, GRADIENT_RADIAL = 3, GRADIENT_CONICAL = 4 };
 enum : int { GRADIENT_MAXSTOPS = 64 };
@@ -27,22 +29,11 @@ struct lvGradient {
     double border;                                  // 0..1 (RADIAL)
 };
 
-// The background-fill block of a display description.
-struct lvBackfill {
-    int type;              // fill kind, 0 none
-    int startColour;       // -1 unset
-    int endColour;         // -1 unset
-    int pictureX;          // picture position, -100000 centred
-    int pictureY;          // picture position, -100000 centred
-    int transparency;      // -1 unset
-    int64_t objectId;      // brush or picture of a picture fill
-};
-
 // A fill description: its kind and either a gradient or a backfill block.
 struct lvFillDescription {
     int kind;             // 1 for the display descriptions
     lvGradient gradient;  // gradient of a gradient fill
-    lvBackfill backfill;  // background fill
+    lvBackfillBlock backfill;  // background fill (reset by InitDisplayOptions of the applet record)
 };
 
 // The display option record.
@@ -57,7 +48,6 @@ struct lvDisplayOptions {
 };
 
 void InitGradient(lvGradient *gradient, int keep);
-void InitDisplayOptions(lvBackfill *block);
 void InitDisplayDefaults(lvDisplayOptions *options);
 void InitDisplayOptionSet(lvFillDescription *description);
 int BitsForColorCount(int count);

@@ -71,6 +71,7 @@ void MergeClipMaskRows(const lvKernelJob *job);
 void FillMaskBits(const lvKernelJob *job);     // mode: mask operation
 void CombineMaskBits(const lvKernelJob *job);  // source mask onto target mask by mode
 void MaskToBytes(const lvKernelJob *job);      // target byte = value where the bit is set, else 0
+void CombinePensIntoMask(const lvKernelJob *job);  // source bit = (pen != value), onto the mask by mode
 
 // The lerp of one channel set: t + ((w * (s - t)) >> 8) on red, green and blue
 // of two 0x00RRGGBB words; the result has high byte 0.

@@ -95,6 +95,9 @@ struct lvRemapBlit {
     int transparentPen;             // transparent pen of the pen source, -1 none
     int dither;                     // DITHERMODE_...
     int constantPen;                // >= 0: every pixel is this pen (pen mode through the alpha)
+    int useColour;                  // 1: every pixel has the colour below (its alpha from the plane)
+    uint32_t colour;                // that colour
+    int ratio;                      // 1..255 weight of the source (scales the alpha); 0 counts as 255
 };
 void RemapRgbToChunky(const lvRemapBlit *blit);
 void DrawPenThroughAlpha(int pen, lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
@@ -120,7 +123,9 @@ void FillRectPixels(uint8_t *pixels, int x, int y, int width, int height, uint32
                     int rowLength, int format);
 void WriteArgbToBitmap(const uint32_t *argb, int sx, int sy, int rowBytes, lvBitMapHandle *target, int tx, int ty,
                        int width, int height);
-// The output-plane writers of the blit: into a palette bitmap or an alpha channel.
+// The output-plane writers of the blit: into a palette bitmap or an alpha
+// channel. Intensities may be VANILLACOPY; combineMode is that of a combined
+// selection, -1 outside one.
 void WriteMaskToAlphaTarget(lvBitMapHandle *mask, int sx, int sy, lvBitMapHandle *target, int isPaletteBitmap,
                             int tx, int ty, int width, int height, int intensity);
 void WriteAlphaToAlphaTarget(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int isPaletteBitmap,
@@ -143,9 +148,15 @@ void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMa
 // ---- Entry points of the kernels --------------------------------------------
 // 0 or ERR_LOCKBMAP.
 int TintBitmapRect(lvBitMapHandle *bitmap, int x, int y, int width, int height, uint32_t colour, int amount);
-// RGB targets only here: source RGB, pens or colour through mask / alpha with a ratio. 0 or ERR_LOCKBMAP.
+// Source RGB, pens or a colour through mask / alpha with a ratio, onto an RGB
+// target (with its alpha) or onto a pen plane. 0 or ERR_LOCKBMAP.
 struct lvMixJob {
-    lvBitMapHandle *targetRgb;      // RGB target
+    lvBitMapHandle *targetRgb;      // RGB target, or null with target pens
+    lvBitMapHandle *targetPens;     // pen plane target, or null
+    const uint32_t *targetPalette;  // its palette
+    int targetDepth;                // its depth
+    int ownPalette;                 // 1: source pens use the source palette, 0: the target's
+    int dither;                     // 1: Floyd-Steinberg into pens
     lvBitMapHandle *targetAlpha;    // its alpha channel, or null
     lvBitMapHandle *sourceRgb;      // RGB source, or null
     lvBitMapHandle *sourceMask;     // source mask, or null

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "platform/lvplatform.h"
@@ -82,6 +83,30 @@ struct PlaneAccess {
     explicit operator bool() const { return token != 0; }
 };
 
+// Cuts a rectangle so that it lies inside every source-side plane (addressed
+// at sx, sy) and every target-side plane (at tx, ty): callers clip, but a
+// rectangle that reaches past a bitmap never touches memory outside it.
+// false when nothing is left.
+bool FitRect(std::initializer_list<const lvBitMapHandle *> sources,
+             std::initializer_list<const lvBitMapHandle *> targets, int &sx, int &sy, int &tx, int &ty, int &w,
+             int &h) {
+    if (sx < 0) tx -= sx, w += sx, sx = 0;
+    if (sy < 0) ty -= sy, h += sy, sy = 0;
+    if (tx < 0) sx -= tx, w += tx, tx = 0;
+    if (ty < 0) sy -= ty, h += ty, ty = 0;
+    for (const lvBitMapHandle *b : sources)
+        if (b) w = std::min(w, b->width - sx), h = std::min(h, b->height - sy);
+    for (const lvBitMapHandle *b : targets)
+        if (b) w = std::min(w, b->width - tx), h = std::min(h, b->height - ty);
+    return w > 0 && h > 0;
+}
+
+// The same for a rectangle of one plane.
+bool FitRect(const lvBitMapHandle *target, int &x, int &y, int &w, int &h) {
+    int sx = x, sy = y;
+    return FitRect({}, {target}, sx, sy, x, y, w, h);
+}
+
 lvKernelJob RectJob(const void *source, int sx, int sy, int sourceRow, void *target, int tx, int ty, int targetRow,
                     int width, int height) {
     lvKernelJob j{};
@@ -105,6 +130,7 @@ lvKernelJob RectJob(const void *source, int sx, int sy, int sourceRow, void *tar
 
 void CopyBitmapRect(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                     int height) {
+    if (!source || !target || !FitRect({source}, {target}, sx, sy, tx, ty, width, height)) return;
     if (!source || !target || width <= 0 || height <= 0) return;
     if (UseAdapter(target, ACCEL_COPY)) {
         AdapterBlit(source, target, sx, sy, tx, ty, width, height, nullptr, nullptr, 0);
@@ -127,6 +153,7 @@ void CopyBitmapRect(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *targ
 
 void CopyBitmapRectMasked(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                           int height, lvBitMapHandle *mask) {
+    if (!source || !target || !FitRect({source, mask}, {target}, sx, sy, tx, ty, width, height)) return;
     if (!mask) {
         CopyBitmapRect(source, sx, sy, target, tx, ty, width, height);
         return;
@@ -149,6 +176,7 @@ void CopyBitmapRectMasked(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle
 
 void BlendBitmapRect(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                      int height, lvBitMapHandle *alpha) {
+    if (!source || !target || !FitRect({source, alpha}, {target}, sx, sy, tx, ty, width, height)) return;
     if (!source || !target || width <= 0 || height <= 0) return;
     if (UseAdapter(target, ACCEL_ALPHABLIT)) {
         AdapterBlit(source, target, sx, sy, tx, ty, width, height, nullptr, alpha, 0);
@@ -158,6 +186,7 @@ void BlendBitmapRect(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *tar
 }
 
 void FillBitmapRect(lvBitMapHandle *target, int x, int y, int width, int height, uint32_t colour) {
+    if (!target || !FitRect(target, x, y, width, height)) return;
     if (!target || width <= 0 || height <= 0) return;
     if (UseAdapter(target, ACCEL_FILL)) {
         bool plane = TargetIsSelectedPlane(target);
@@ -187,6 +216,7 @@ void FillRectPixels(uint8_t *pixels, int x, int y, int width, int height, uint32
 }
 
 void PlotBitmapPixel(lvBitMapHandle *handle, int x, int y, uint32_t colourOrOperation, int maskFlag) {
+    if (!handle || x < 0 || y < 0 || x >= handle->width || y >= handle->height) return;
     if (!handle) return;
     if (maskFlag) {
         PlaneAccess m(handle, 1);
@@ -209,6 +239,7 @@ void PlotBitmapPixel(lvBitMapHandle *handle, int x, int y, uint32_t colourOrOper
 }
 
 uint32_t ReadBitmapPixel(lvBitMapHandle *handle, int x, int y, int maskFlag) {
+    if (!handle || x < 0 || y < 0 || x >= handle->width || y >= handle->height) return 0;
     if (!handle) return 0;
     if (maskFlag) {
         PlaneAccess m(handle, 0);
@@ -222,6 +253,7 @@ uint32_t ReadBitmapPixel(lvBitMapHandle *handle, int x, int y, int maskFlag) {
 int IsChunkyBitmap(lvBitMapHandle *handle) { return handle && handle->kind == BMKIND_CHUNKY; }
 
 uint32_t *ReadBitmapRectArgb(lvBitMapHandle *handle, int x, int y, int width, int height, int lockMode) {
+    if (handle && (x < 0 || y < 0 || x + width > handle->width || y + height > handle->height)) return nullptr;
     if (!handle || width <= 0 || height <= 0) return nullptr;
     uint32_t *out = static_cast<uint32_t *>(AllocMemory(static_cast<size_t>(width) * height * 4, 0));
     if (!out) return nullptr;
@@ -268,6 +300,7 @@ uint32_t *ReadBitmapArgbWithMask(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBi
 
 void WriteArgbToBitmap(const uint32_t *argb, int sx, int sy, int rowBytes, lvBitMapHandle *target, int tx, int ty,
                        int width, int height) {
+    if (!target || !FitRect({}, {target}, sx, sy, tx, ty, width, height)) return;
     Lock32 t(target, 0);
     if (!t || width <= 0 || height <= 0) return;
     lvKernelJob j = RectJob(argb, sx, sy, rowBytes / 4, t.lock.pixels, tx, ty, t.lock.rowLength, width, height);
@@ -278,6 +311,7 @@ void WriteArgbToBitmap(const uint32_t *argb, int sx, int sy, int rowBytes, lvBit
 // ---- Masks ------------------------------------------------------------------
 
 void FillMaskRect(lvBitMapHandle *mask, int x, int y, int width, int height, int operation) {
+    if (!mask || !FitRect(mask, x, y, width, height)) return;
     PlaneAccess m(mask, 1);
     if (!m || width <= 0 || height <= 0) return;
     lvKernelJob j = RectJob(nullptr, 0, 0, 0, m.pixels, x, y, m.rowBytes, width, height);
@@ -287,6 +321,7 @@ void FillMaskRect(lvBitMapHandle *mask, int x, int y, int width, int height, int
 
 void CombineMasks(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                   int height, int operation, const uint8_t *sourcePixels, int sourceRowBytes) {
+    if (!FitRect({sourcePixels ? nullptr : source}, {target}, sx, sy, tx, ty, width, height)) return;
     if (width <= 0 || height <= 0) return;
     PlaneAccess s(sourcePixels ? nullptr : source, 0);
     if (!sourcePixels) {
@@ -303,39 +338,23 @@ void CombineMasks(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target
 
 void MaskFromChunkyPlane(lvBitMapHandle *chunky, int sx, int sy, lvBitMapHandle *mask, int tx, int ty, int width,
                          int height, int operation, int transparentPen) {
+    if (!FitRect({chunky}, {mask}, sx, sy, tx, ty, width, height)) return;
     if (transparentPen == -1) {
         FillMaskRect(mask, tx, ty, width, height, operation);
         return;
     }
-    // s = (pen != transparent pen): the same as a byte plane tested for inequality,
-    // combined by the mask-to-mask rule.
     PlaneAccess c(chunky, 0);
     PlaneAccess m(mask, 1);
     if (!c || !m || width <= 0 || height <= 0) return;
-    for (int y = 0; y < height; y++) {
-        const uint8_t *s = c.pixels + static_cast<ptrdiff_t>(sy + y) * c.rowBytes + sx;
-        uint8_t *d = m.pixels + static_cast<ptrdiff_t>(ty + y) * m.rowBytes;
-        for (int x = 0; x < width; x++) {
-            int bit = s[x] != transparentPen;
-            int px = tx + x;
-            uint8_t b = static_cast<uint8_t>(0x80 >> (px & 7));
-            int t = (d[px >> 3] & b) != 0;
-            int n = t;
-            switch (operation) {
-            case MASKVISIBLE: n = bit ? 1 : t; break;
-            case MASKINVISIBLE: n = bit ? 0 : t; break;
-            case MASKVANILLACOPY: n = bit; break;
-            case MASKXOR: n = t ^ bit; break;
-            case MASKOR: n = t | bit; break;
-            default: break;
-            }
-            d[px >> 3] = n ? (d[px >> 3] | b) : (d[px >> 3] & ~b);
-        }
-    }
+    lvKernelJob j = RectJob(c.pixels, sx, sy, c.rowBytes, m.pixels, tx, ty, m.rowBytes, width, height);
+    j.mode = operation;
+    j.value = static_cast<uint32_t>(transparentPen);
+    CombinePensIntoMask(&j);
 }
 
 void MaskFromBytePlane(lvBitMapHandle *plane, int sx, int sy, lvBitMapHandle *mask, int tx, int ty, int width,
                        int height, int operation, int equal, int value) {
+    if (!FitRect({plane}, {mask}, sx, sy, tx, ty, width, height)) return;
     PlaneAccess p(plane, 0);
     PlaneAccess m(mask, 1);
     if (!p || !m || width <= 0 || height <= 0) return;
@@ -348,6 +367,7 @@ void MaskFromBytePlane(lvBitMapHandle *plane, int sx, int sy, lvBitMapHandle *ma
 
 void ConvertMaskToAlpha(lvBitMapHandle *mask, int sx, int sy, lvBitMapHandle *alpha, int tx, int ty, int width,
                         int height, int value) {
+    if (!FitRect({mask}, {alpha}, sx, sy, tx, ty, width, height)) return;
     PlaneAccess m(mask, 0);
     PlaneAccess a(alpha, 1);
     if (!m || !a || width <= 0 || height <= 0) return;
@@ -361,6 +381,8 @@ void ConvertMaskToAlpha(lvBitMapHandle *mask, int sx, int sy, lvBitMapHandle *al
 // ---- 8-bit planes -----------------------------------------------------------
 
 void ScaleAlphaPlane(lvBitMapHandle *source, lvBitMapHandle *target, int width, int height, int factor) {
+    int x = 0, y = 0, tx = 0, ty = 0;
+    if (!source || !FitRect({source}, {target}, x, y, tx, ty, width, height)) return;
     PlaneAccess s(source, source == target);
     if (!s) return;
     if (source == target) {
@@ -377,6 +399,7 @@ void ScaleAlphaPlane(lvBitMapHandle *source, lvBitMapHandle *target, int width, 
 }
 
 void FillBytePlaneRect(lvBitMapHandle *plane, int x, int y, int width, int height, int value) {
+    if (!plane || !FitRect(plane, x, y, width, height)) return;
     PlaneAccess p(plane, 1);
     if (!p || width <= 0 || height <= 0) return;
     lvKernelJob j = RectJob(nullptr, 0, 0, 0, p.pixels, x, y, p.rowBytes, width, height);
@@ -386,6 +409,7 @@ void FillBytePlaneRect(lvBitMapHandle *plane, int x, int y, int width, int heigh
 
 void FillBytePlaneThroughMask(lvBitMapHandle *mask, int sx, int sy, lvBitMapHandle *plane, int tx, int ty, int width,
                               int height, int value, const uint8_t *maskPixels, int maskRowBytes) {
+    if (!FitRect({maskPixels ? nullptr : mask}, {plane}, sx, sy, tx, ty, width, height)) return;
     if (width <= 0 || height <= 0) return;
     PlaneAccess m(maskPixels ? nullptr : mask, 0);
     if (!maskPixels) {
@@ -416,6 +440,7 @@ void CombineBytePlanesRaw(const uint8_t *source, int sx, int sy, uint8_t *target
 
 void CombineBytePlanes(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                        int height, int mode, int value) {
+    if (!source || !target || !FitRect({source}, {target}, sx, sy, tx, ty, width, height)) return;
     PlaneAccess s(source, source == target);
     if (!s) return;
     if (source == target) {
@@ -434,6 +459,7 @@ void CombineBytePlanes(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *t
 void DrawColorThroughAlpha(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                            int height, uint32_t colour, int mode, lvBitMapHandle *targetAlpha, int opacity,
                            lvBitMapHandle *sourceRgb) {
+    if (!FitRect({alpha, sourceRgb}, {target, targetAlpha}, sx, sy, tx, ty, width, height)) return;
     if (!alpha || !target || width <= 0 || height <= 0) return;
     PlaneAccess a(alpha, 0);
     if (!a) return;
@@ -464,6 +490,7 @@ void DrawColorThroughAlpha(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle
 void BlendPixelsNative(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty, int width,
                        int height, lvBitMapHandle *coverage, lvBitMapHandle *targetAlpha, int mode, uint32_t colour,
                        int opacity) {
+    if (!FitRect({source, coverage}, {target, targetAlpha}, sx, sy, tx, ty, width, height)) return;
     if (!target || width <= 0 || height <= 0) return;
     Lock32 t(target, 0);
     if (!t) return;
@@ -581,8 +608,13 @@ void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMa
 
 // ---- Palette sources and pen targets ----------------------------------------
 
-void BlitChunkyToRgb(const lvChunkyBlit *b) {
-    if (!b->source || !b->target || b->width <= 0 || b->height <= 0 || !b->palette) return;
+void BlitChunkyToRgb(const lvChunkyBlit *blit) {
+    lvChunkyBlit fit = *blit;
+    const lvChunkyBlit *b = &fit;
+    if (!b->source || !b->target || !b->palette ||
+        !FitRect({fit.source, fit.mask}, {fit.target, fit.outMask, fit.outAlpha}, fit.sourceX, fit.sourceY,
+                 fit.targetX, fit.targetY, fit.width, fit.height))
+        return;
     if (b->target->kind == BMKIND_CHUNKY) {
         // Pens onto pens: everything but the transparent pen is copied.
         if (b->transparentPen >= 0)
@@ -661,8 +693,13 @@ uint32_t BlendToward(uint32_t old, uint32_t now, int alpha) { return LerpRgb(old
 
 }  // namespace
 
-void RemapRgbToChunky(const lvRemapBlit *b) {
-    if (!b->target || !b->palette || b->width <= 0 || b->height <= 0) return;
+void RemapRgbToChunky(const lvRemapBlit *blit) {
+    lvRemapBlit fit = *blit;
+    const lvRemapBlit *b = &fit;
+    if (!b->target || !b->palette ||
+        !FitRect({fit.sourceRgb, fit.sourceChunky, fit.mask, fit.alpha}, {fit.target}, fit.sourceX, fit.sourceY,
+                 fit.targetX, fit.targetY, fit.width, fit.height))
+        return;
     int depth = b->depth <= 0 ? 8 : std::min(b->depth, 8);
     PlaneAccess t(b->target, 1);
     if (!t) return;
@@ -688,7 +725,8 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             int sx = b->sourceX + x;
             if (m && !((m.pixels[sy * m.rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
             uint32_t colour;
-            if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
+            if (b->useColour) colour = b->colour;
+            else if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
             else if (pens) {
                 int pen = pens.pixels[sy * pens.rowBytes + sx];
                 if (pen == b->transparentPen) continue;
@@ -696,6 +734,7 @@ void RemapRgbToChunky(const lvRemapBlit *b) {
             } else if (rgb) colour = ReadLockPixel(&rgb.lock, sx, sy);
             else continue;
             int alpha = a ? a.pixels[sy * a.rowBytes + sx] : 255;
+            if (b->ratio > 0 && b->ratio < 255) alpha = b->ratio * alpha / 255;
             if (alpha == 0) continue;
             if (alpha < 255) colour = BlendToward(b->palette[d[x]], colour, alpha);
             else if (b->constantPen >= 0) {
@@ -752,8 +791,13 @@ void DrawPenThroughAlpha(int pen, lvBitMapHandle *alpha, int sx, int sy, lvBitMa
     RemapRgbToChunky(&r);
 }
 
-void BlitChunkyToChunky(const lvChunkyToChunky *b) {
-    if (!b->source || !b->target || b->width <= 0 || b->height <= 0) return;
+void BlitChunkyToChunky(const lvChunkyToChunky *blit) {
+    lvChunkyToChunky fit = *blit;
+    const lvChunkyToChunky *b = &fit;
+    if (!b->source || !b->target ||
+        !FitRect({fit.source, fit.mask}, {fit.target}, fit.sourceX, fit.sourceY, fit.targetX, fit.targetY, fit.width,
+                 fit.height))
+        return;
     // With a source mask the target rectangle is saved first and put back
     // wherever the mask is clear.
     lvBitMapHandle *saved = nullptr;
@@ -830,12 +874,15 @@ void WriteAlphaToAlphaTarget(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHand
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, value);
         return;
     }
-    // Combined selections map combine modes 0, 2 and 1 to plane modes 0, 9 and 1;
-    // otherwise the source alpha is copied (VANILLACOPY) or stands as coverage
-    // of the intensity.
-    if (intensity == VANILLACOPY) {
+    // A combined selection maps its combine modes 0, 1 and 2 to plane modes 0
+    // (copy), 1 (where the source is not 0) and 9 (over). A selected alpha
+    // channel alone copies the source alpha (VANILLACOPY) or writes the
+    // intensity wherever the source alpha is not 0.
+    if (combineMode >= 0) {
         int mode = combineMode == 2 ? 9 : (combineMode == 1 ? 1 : 0);
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, mode, 0);
+    } else if (intensity == VANILLACOPY) {
+        CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 0, 0);
     } else {
         CombineBytePlanes(alpha, sx, sy, target, tx, ty, width, height, 6, intensity);
     }
@@ -850,13 +897,55 @@ void WriteAlphaTargetRect(lvBitMapHandle *target, int isPaletteBitmap, int tx, i
 // ---- Kernel entry points ----------------------------------------------------
 
 int TintBitmapRect(lvBitMapHandle *bitmap, int x, int y, int width, int height, uint32_t colour, int amount) {
+    if (bitmap && !FitRect(bitmap, x, y, width, height)) return 0;
     lvScopedLock t(bitmap, 0);
     if (!t) return ERR_LOCKBMAP;
     FillRectPixels(t.lock.pixels, x, y, width, height, colour, amount, t.lock.rowLength, t.lock.format);
     return 0;
 }
 
-int MixImages(const lvMixJob *m) {
+// Mixing onto a pen plane: the colours are blended with the pens already there.
+static int MixIntoPens(const lvMixJob *m) {
+    if (!m->targetPalette) return ERR_WRONGUSAGE;
+    lvRemapBlit r{};
+    r.sourceRgb = m->sourceRgb;
+    r.sourceChunky = m->sourcePens;
+    r.sourcePalette = (m->ownPalette && m->sourcePalette) ? m->sourcePalette : m->targetPalette;
+    r.sourceX = m->sourceX;
+    r.sourceY = m->sourceY;
+    r.mask = m->sourceMask;
+    r.alpha = m->sourceAlpha;
+    r.target = m->targetPens;
+    r.targetX = m->targetX;
+    r.targetY = m->targetY;
+    r.width = m->width;
+    r.height = m->height;
+    r.palette = m->targetPalette;
+    r.depth = m->targetDepth;
+    r.transparentPen = m->sourcePens ? static_cast<int>(m->colourOrPen) : -1;
+    r.dither = m->dither ? DITHERMODE_FLOYDSTEINBERG : DITHERMODE_NONE;
+    r.constantPen = -1;
+    r.useColour = !m->sourceRgb && !m->sourcePens;
+    r.colour = m->colourOrPen;
+    r.ratio = m->ratio;
+    PlaneAccess t(m->targetPens, 0);
+    PlaneAccess mask(m->sourceMask, 0);
+    PlaneAccess alpha(m->sourceAlpha, 0);
+    lvScopedLock s(m->sourceRgb, LOCK_READONLY);
+    if (!t || (m->sourceMask && !mask) || (m->sourceAlpha && !alpha) || (m->sourceRgb && !s)) return ERR_LOCKBMAP;
+    RemapRgbToChunky(&r);
+    return 0;
+}
+
+int MixImages(const lvMixJob *job) {
+    lvMixJob fit = *job;
+    const lvMixJob *m = &fit;
+    if (m->ratio <= 0) return 0;  // nothing of the source shows
+    if (!FitRect({fit.sourceRgb, fit.sourceMask, fit.sourceAlpha, fit.sourcePens},
+                 {fit.targetRgb, fit.targetAlpha, fit.targetPens}, fit.sourceX, fit.sourceY, fit.targetX, fit.targetY,
+                 fit.width, fit.height))
+        return 0;
+    if (m->targetPens) return MixIntoPens(m);
     Lock32 t(m->targetRgb, 0);
     if (!t) return ERR_LOCKBMAP;
     PlaneAccess mask(m->sourceMask, 0);

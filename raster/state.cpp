@@ -40,7 +40,7 @@ int DisplayOutputArea(void *, int axis, int *origin, int *size) {
     return 0;
 }
 
-const lvRasterServices DefaultServices = {
+constexpr lvRasterServices DefaultServices = {
     nullptr,       NoDisplayMetric, NoPresent,      NoBlitToDisplay, NoSprites, MergeClipRegionMaskNative,
     NoLayers,      NoSpriteRedraw,  NoDamage,       DisplayOutputArea,
 };
@@ -92,87 +92,70 @@ const uint32_t *ChooseBlitPalette(int paletteMode, const uint32_t *palette) {
 
 // ---- Clip-region mask merge -------------------------------------------------
 
+// Merges the clip mask with the blit's own plane (or none) into the new
+// scratch plane `out`. 1 when anything of the rectangle stays visible, 0 when
+// nothing does, -1 when a plane could not be had.
+static int MergeIntoScratch(lvKernelJob j, lvBitMapHandle *out, lvBitMapHandle *own, const lvBlitRequest *r) {
+    uint8_t *ownPixels = nullptr, *dst = nullptr;
+    int ownRow = 0, dstRow = 0;
+    uintptr_t ownToken = (out && own) ? GetPlanePixels(own, &ownPixels, &ownRow, 0) : 0;
+    uintptr_t dstToken = (out && (ownToken || !own)) ? GetPlanePixels(out, &dst, &dstRow, 1) : 0;
+    int visible = -1;
+    if (dstToken) {
+        j.plane = ownPixels;
+        j.planeRow = ownRow;
+        j.target = dst;
+        j.targetRow = dstRow;
+        MergeClipMaskRows(&j);
+        visible = 0;
+        for (int y = 0; y < j.height && !visible; y++) {
+            const uint8_t *row = dst + (r->sourceY + y) * dstRow;
+            for (int x = r->sourceX; x < r->sourceX + j.width && !visible; x++)
+                visible = j.outputIsMask ? (row[x >> 3] >> (7 - (x & 7))) & 1 : row[x] != 0;
+        }
+        ReleasePlanePixels(dstToken);
+    }
+    if (ownToken) ReleasePlanePixels(ownToken);
+    return visible;
+}
+
 int MergeClipRegionMaskNative(void *, lvBlitRequest *r, lvClipScratch *scratch) {
     lvClipRegion *region = r->clipRegion;
     if (!region || !region->mask) return 1;
-    int w = r->width, h = r->height;
     // Scratch planes cover the source up to the rectangle, so that they are
     // addressed at the source position like the planes they replace.
-    int pw = r->sourceX + w, ph = r->sourceY + h;
+    int pw = r->sourceX + r->width, ph = r->sourceY + r->height;
     uint8_t *clip;
     int clipRow;
     uintptr_t clipToken = GetPlanePixels(region->mask, &clip, &clipRow, 0);
     if (!clipToken) return 0;
     lvKernelJob j{};
-    j.width = w;
-    j.height = h;
+    j.width = r->width;
+    j.height = r->height;
     j.third = clip;
     j.thirdRow = clipRow;
     j.thirdX = r->targetX - region->x;
     j.thirdY = r->targetY - region->y;
     j.sourceX = j.targetX = r->sourceX;
     j.sourceY = j.targetY = r->sourceY;
-    int visible = 0;
+    int visible;
     if (r->alpha) {
         lvBitMapHandle *out = AllocAlphaBitmap(pw, ph, 1, nullptr, 0);
-        uint8_t *own = nullptr, *dst = nullptr;
-        int ownRow = 0, dstRow = 0;
-        uintptr_t ownToken = out ? GetPlanePixels(r->alpha, &own, &ownRow, 0) : 0;
-        uintptr_t dstToken = ownToken ? GetPlanePixels(out, &dst, &dstRow, 1) : 0;
-        if (dstToken) {
-            j.plane = own;
-            j.planeRow = ownRow;
-            j.target = dst;
-            j.targetRow = dstRow;
-            j.value = 0;
-            MergeClipMaskRows(&j);
-            for (int y = 0; y < h && !visible; y++)
-                for (int x = 0; x < w; x++)
-                    if (dst[(r->sourceY + y) * dstRow + r->sourceX + x]) visible = 1;
-        }
-        if (dstToken) ReleasePlanePixels(dstToken);
-        if (ownToken) ReleasePlanePixels(ownToken);
-        if (!dstToken) {
-            FreeBitmapHandle(out);
-            ReleasePlanePixels(clipToken);
-            return 0;
-        }
-        scratch->alpha = out;
-        r->alpha = out;
+        visible = MergeIntoScratch(j, out, r->alpha, r);
+        if (visible >= 0) r->alpha = scratch->alpha = out;
+        else FreeBitmapHandle(out);
     } else {
-        lvBitMapHandle *ownMask = r->sourceChunky ? r->takenMask : r->mask;
         lvBitMapHandle *out = AllocMaskBitmap(nullptr, pw, ph, 1, nullptr, 0);
-        uint8_t *own = nullptr, *dst = nullptr;
-        int ownRow = 0, dstRow = 0;
-        uintptr_t ownToken = (out && ownMask) ? GetPlanePixels(ownMask, &own, &ownRow, 0) : 0;
-        uintptr_t dstToken = (out && (ownToken || !ownMask)) ? GetPlanePixels(out, &dst, &dstRow, 1) : 0;
-        if (dstToken) {
-            j.plane = own;
-            j.planeRow = ownRow;
-            j.target = dst;
-            j.targetRow = dstRow;
-            j.outputIsMask = 1;
-            MergeClipMaskRows(&j);
-            for (int y = 0; y < h && !visible; y++)
-                for (int x = 0; x < w; x++) {
-                    int px = r->sourceX + x;
-                    if ((dst[(r->sourceY + y) * dstRow + (px >> 3)] >> (7 - (px & 7))) & 1) {
-                        visible = 1;
-                        break;
-                    }
-                }
-        }
-        if (dstToken) ReleasePlanePixels(dstToken);
-        if (ownToken) ReleasePlanePixels(ownToken);
-        if (!dstToken) {
+        j.outputIsMask = 1;
+        visible = MergeIntoScratch(j, out, r->sourceChunky ? r->takenMask : r->mask, r);
+        if (visible >= 0) {
+            scratch->mask = out;
+            if (r->sourceChunky) r->takenMask = out;
+            else r->mask = out;
+        } else {
             FreeBitmapHandle(out);
-            ReleasePlanePixels(clipToken);
-            return 0;
         }
-        scratch->mask = out;
-        if (r->sourceChunky) r->takenMask = out;
-        else r->mask = out;
     }
     ReleasePlanePixels(clipToken);
-    return visible;
+    return visible > 0;
 }

@@ -1,7 +1,10 @@
 // container.cpp - reader of the applet container and of the blocks appended to the
 // executable (see container.h for the formats and the order start-up calls them in).
 //
-// Dependencies: platform/lvplatform.h (memory), runtime/lverrors.h, zlib (inflate).
+// Dependencies: platform/lvplatform.h (memory), runtime/lists.h (user tags, bounded
+// copies), runtime/vfile.h (chunk names), runtime/packed.h (zlib error codes), zlib.
+// The inflater here works over byte sources and holds the stated size to what the
+// stream yields, which the file-to-file packed-stream engine does not need to.
 // Limits: one run reads one container; the tail-reader table is set up at start-up
 // before any container is parsed and is not locked.
 //
@@ -11,6 +14,8 @@
 #include "runtime/container.h"
 #include "platform/lvplatform.h"
 #include "runtime/lverrors.h"
+#include "runtime/packed.h"
+#include "runtime/vfile.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -36,15 +41,6 @@ const int MaxFormatMinor = 0;
 uint32_t GetBE32(const uint8_t *p)
 {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
-void CopyBounded(char *dest, size_t size, const char *src)
-{
-    if (size == 0) return;
-    size_t n = std::strlen(src);
-    if (n >= size) n = size - 1;
-    std::memcpy(dest, src, n);
-    dest[n] = 0;
 }
 
 // The file part of a path (after the last '/').
@@ -229,19 +225,6 @@ int SkipPluginBlocks(lvByteSource *source, uint64_t *offset)
 
 namespace {
 
-int MapZlibError(int code)
-{
-    switch (code) {
-    case Z_VERSION_ERROR: return ERR_ZLIBVERSION;
-    case Z_MEM_ERROR: return ERR_MEM;
-    case Z_DATA_ERROR:
-    case Z_NEED_DICT: return ERR_ZLIBDATA;
-    case Z_STREAM_ERROR: return ERR_ZLIBSTREAM;
-    case Z_ERRNO: return ERR_ZLIBIO;
-    default: return ERR_UNKNOWN;
-    }
-}
-
 // Where inflated bytes go: a fixed memory block, or a file descriptor.
 struct lvInflateSink {
     uint8_t *memory;        // destination block, or null
@@ -283,7 +266,7 @@ int InflateToSink(lvByteSource *source, uint64_t offset, lvInflateSink *sink,
         rc = inflate(&zs, Z_NO_FLUSH);
         if (rc == Z_STREAM_END) ended = true;
         else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            result = MapZlibError(rc);
+            result = rc == Z_NEED_DICT ? ERR_ZLIBDATA : MapZlibError(rc);
             break;
         }
         size_t got = PackIoBlock - zs.avail_out;
@@ -446,7 +429,7 @@ int OpenAppletContainerFromSource(lvByteSource *source, const char *path, uint64
 {
     std::memset(container, 0, sizeof(*container));
     container->source = *source;
-    CopyBounded(container->path, sizeof(container->path), path);
+    CopyStrBounded(container->path, sizeof(container->path), path);
     uint8_t magic[4];
     if (ReadSource(&container->source, offset, magic, 4) != 4) {
         CloseAppletContainer(container);
@@ -456,7 +439,7 @@ int OpenAppletContainerFromSource(lvByteSource *source, const char *path, uint64
         container->packed = 1;
         container->outer = container->source;
         std::memset(&container->source, 0, sizeof(container->source));
-        CopyBounded(container->outerPath, sizeof(container->outerPath), path);
+        CopyStrBounded(container->outerPath, sizeof(container->outerPath), path);
         uint64_t consumed = 0;
         int err = UnpackAppletStream(&container->outer, offset, tempFile,
                                      tempFile ? nullptr : &container->memory,
@@ -467,19 +450,16 @@ int OpenAppletContainerFromSource(lvByteSource *source, const char *path, uint64
         }
         container->iconOffset = offset + consumed;
         if (tempFile) {
-            CopyBounded(container->tempFile, sizeof(container->tempFile), tempFile);
-            CopyBounded(container->path, sizeof(container->path), tempFile);
+            CopyStrBounded(container->tempFile, sizeof(container->tempFile), tempFile);
+            CopyStrBounded(container->path, sizeof(container->path), tempFile);
             if (OpenFileSource(&container->source, tempFile) != 0) {
                 CloseAppletContainer(container);
                 return ERR_READFILE;
             }
         } else {
             InitMemorySource(&container->source, container->memory, container->memorySize);
-            int n = std::snprintf(container->path, sizeof(container->path),
-                                  ":::chunkM%p:%" PRIu32 "*%s?x",
-                                  static_cast<void *>(container->memory),
-                                  container->memorySize, FilePartOf(path));
-            if (n < 0 || size_t(n) >= sizeof(container->path)) {
+            if (!MakeChunkName(FilePartOf(path), container->path, sizeof(container->path),
+                               container->memory, 0, container->memorySize, 0, nullptr)) {
                 CloseAppletContainer(container);
                 return ERR_STACK;
             }
@@ -540,8 +520,9 @@ void InitAppletRecord(lvAppletRecord *record)
     record->flagsBlock.value1 = -1;
     record->flagsBlock.value2 = -1;
     lvDisplaySettingsBlock &s = record->displaySettings;
-    s.first = 0;
-    s.second = s.third = s.fourth = s.fifth = s.last = -1;
+    s.mode = 0;
+    s.screenWidth = s.screenHeight = s.screenDepth = s.desktop = -1;
+    s.hideTitleBar = 0;
     record->encoding = -1;
     static const int slotSizes[10] = {16, 24, 32, 48, 64, 96, 128, 256, 512, 1024};
     for (int i = 0; i < LV_APPICON_SLOTS; i++) {
@@ -570,7 +551,8 @@ void FreeLinkedObject(lvLinkedObject *object)
 {
     if (!object) return;
     FreeMemory(object->name);
-    FreeNodeList(&object->userTags);
+    FreeUserTags(object->userTags, 0);
+    object->userTags = nullptr;
     if (object->payload) {
         if (object->freePayload) object->freePayload(object->payload);
         else FreeMemory(object->payload);
@@ -621,37 +603,14 @@ bool CheckAppletVersion(const lvAppletRecord *record, int major, int minor)
 
 // ---- Chunk names --------------------------------------------------------------------------
 
-bool MakeAppletChunkName(char *buffer, size_t size, const char *fileName, uint64_t offset,
-                         uint32_t length, const char *container)
-{
-    if (!fileName || !*fileName) fileName = "x";
-    int n;
-    if (std::strncmp(container, ":::chunkM", 9) == 0) {
-        // A range inside a memory range: a memory name at the inner address that keeps
-        // the outer name as its container.
-        unsigned long long address = 0;
-        unsigned long outerSize = 0;
-        if (std::sscanf(container + 9, "%llx:%lu", &address, &outerSize) != 2) return false;
-        if (offset > outerSize || length > outerSize - offset) return false;
-        n = std::snprintf(buffer, size, ":::chunkM%p:%" PRIu32 "*%s?%s",
-                          reinterpret_cast<void *>(uintptr_t(address + offset)), length,
-                          fileName, container);
-    } else {
-        if (offset > UINT32_MAX) return false;
-        n = std::snprintf(buffer, size, ":::chunk%" PRIu32 ":%" PRIu32 "*%s?%s",
-                          uint32_t(offset), length, fileName, container);
-    }
-    return n >= 0 && size_t(n) < size;
-}
-
 bool MakeLinkedObjectName(const lvAppletContainer *container, const lvLinkedObject *object,
                           char *buffer, size_t size)
 {
     if (object->dataSize == 0) return false;
     const char *where = object->containerPath[0] ? object->containerPath : container->path;
     const char *file = object->name ? FilePartOf(object->name) : "x";
-    return MakeAppletChunkName(buffer, size, file, container->base + object->dataOffset,
-                               object->dataSize, where);
+    return MakeChunkName(file, buffer, size, nullptr, int64_t(container->base + object->dataOffset),
+                         object->dataSize, 0, where) != 0;
 }
 
 // ---- Application-icon block ------------------------------------------------------------------
@@ -683,7 +642,8 @@ int ReadAppIconBlock(lvByteSource *source, uint64_t offset, const char *containe
             if (slot.width != width || slot.height != height) continue;
             char name[1024], file[32];
             std::snprintf(file, sizeof(file), "%dx%d", width, height);
-            if (!MakeAppletChunkName(name, sizeof(name), file, dataOffset, size, containerPath))
+            if (!MakeChunkName(file, name, sizeof(name), nullptr, int64_t(dataOffset), size, 0,
+                               containerPath))
                 return ERR_STACK;
             char *copy = static_cast<char *>(AllocMemory(std::strlen(name) + 1, 0));
             if (!copy) return ERR_MEM;
@@ -771,7 +731,6 @@ int ReadUserTags(lvParse *p, lvLinkedObject *object)
 {
     uint32_t count;
     if (int err = ReadAppletBE32(&p->cursor, &count)) return err;
-    lvUserTag **tail = &object->userTags;
     for (uint32_t i = 0; i < count; i++) {
         uint32_t size;
         char name[256];
@@ -788,22 +747,23 @@ int ReadUserTags(lvParse *p, lvLinkedObject *object)
             if (!RangeInContainer(p, p->cursor.position - p->container->base, valueBytes))
                 return ERR_READ;
         }
-        size_t total = sizeof(lvUserTag) + nameLength + 1 + (kind ? valueBytes + 1 : 0);
-        lvUserTag *tag = static_cast<lvUserTag *>(AllocMemory(total, 1));
-        if (!tag) return ERR_MEM;
-        *tail = tag;
-        tail = &tag->next;
-        tag->name = reinterpret_cast<char *>(tag + 1);
-        std::memcpy(tag->name, name, nameLength + 1);
+        lvUserTag *tag;
         if (kind != 0) {
-            tag->string = tag->name + nameLength + 1;
-            if (int err = ReadAppletBytes(&p->cursor, tag->string, valueBytes)) return err;
-            tag->string[valueBytes] = 0;
-            tag->length = uint32_t(std::strlen(tag->string));
+            char *value = static_cast<char *>(AllocMemory(valueBytes, 0));
+            if (!value) return ERR_MEM;
+            if (int err = ReadAppletBytes(&p->cursor, value, valueBytes)) {
+                FreeMemory(value);
+                return err;
+            }
+            tag = NewUserTag(name, value, strnlen(value, valueBytes), 0);
+            FreeMemory(value);
         } else {
-            if (int err = ReadAppletDouble(&p->cursor, &tag->number)) return err;
-            tag->length = 8;
+            double number;
+            if (int err = ReadAppletDouble(&p->cursor, &number)) return err;
+            tag = NewUserTag(name, nullptr, 0, number);
         }
+        if (!tag) return ERR_MEM;
+        AppendUserTag(&object->userTags, tag);
     }
     return 0;
 }
@@ -857,7 +817,7 @@ int ReadLinkedObject(lvParse *p)
         FreeLinkedObject(object);
         return err;
     }
-    CopyBounded(object->containerPath, sizeof(object->containerPath), p->container->path);
+    CopyStrBounded(object->containerPath, sizeof(object->containerPath), p->container->path);
     object->embedded = object->dataSize != 0 || ((type == 18 || type == 20) && !object->nameLength);
     *p->objectTail = object;
     p->objectTail = &object->next;
@@ -890,7 +850,7 @@ int ReadLinkedFile(lvParse *p)
         FreeMemory(file);
         return err;
     }
-    CopyBounded(file->containerPath, sizeof(file->containerPath), p->container->path);
+    CopyStrBounded(file->containerPath, sizeof(file->containerPath), p->container->path);
     *p->fileTail = file;
     p->fileTail = &file->next;
     return 0;
@@ -933,7 +893,7 @@ int ReadLineMap(lvParse *p, int tag)
         } else {
             if (!err) err = ReadAppletString(&p->cursor, e->sourceFile, sizeof(e->sourceFile));
             if (!err && tag == 27) err = ReadAppletString(&p->cursor, e->chunkName, sizeof(e->chunkName));
-            if (!err && tag == 8) CopyBounded(e->chunkName, sizeof(e->chunkName), p->container->path);
+            if (!err && tag == 8) CopyStrBounded(e->chunkName, sizeof(e->chunkName), p->container->path);
         }
         if (err) return err;
     }
@@ -1075,7 +1035,7 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
         patch.y = int32_t(w[1]);
         return 0;
     case 7:
-        settings.fifth = 1;
+        settings.desktop = 1;
         return 0;
     case 8: case 27: case 33:
         return ReadLineMap(p, tag);
@@ -1104,7 +1064,7 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
     case 34: return ReadAppletString(c, rec->identifier, sizeof(rec->identifier));
     case 16:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.first = b;
+        settings.mode = b;
         return 0;
     case 17:
         if (!TailReaders.backfill) return ERR_UNKNOWNSEC;
@@ -1118,16 +1078,16 @@ int ReadRecord(lvParse *p, int tag, char *errorArgument, size_t argumentSize)
         return 0;
     case 21:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.last = b;
+        settings.hideTitleBar = b;
         return 0;
     case 22:
         if ((err = ReadAppletBE16(c, &h[0])) || (err = ReadAppletBE16(c, &h[1]))) return err;
-        settings.second = int16_t(h[0]);
-        settings.third = int16_t(h[1]);
+        settings.screenWidth = int16_t(h[0]);
+        settings.screenHeight = int16_t(h[1]);
         return 0;
     case 23:
         if ((err = ReadAppletByte(c, &b))) return err;
-        settings.fourth = b;
+        settings.screenDepth = b;
         return 0;
     case 26:
         if ((err = ReadAppletBE32(c, &w[0])) || (err = ReadAppletBE32(c, &w[1]))) return err;

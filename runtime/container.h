@@ -21,8 +21,15 @@
 //      strings, linked objects and files, labels, user constants, line map, display
 //      settings and the application-icon slots. The start-up code then applies what the
 //      record collected (encoding, labels, user constants, display settings).
-//   6. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+//   6. After the main chunk is loaded: PreloadLinkedObjects(&record, &container, &hooks,
+//      ...) runs the libraries' preload of each linked object in its fixed order; when
+//      its status says the container is no longer needed, CloseAppletContainer may run
+//      at once (freeing the memory copy) and the temporary file may be deleted.
+//   7. At shut-down: FreeAppletRecord(&record, 1) and CloseAppletContainer(&container).
+// Libraries register readers of their linked-object fields with SetLinkedTailReader
+// (and the display code SetBackfillReader) before step 5.
 #pragma once
+#include "runtime/lists.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -140,8 +147,9 @@ struct lvAppletContainer {
 };
 
 // Opens the applet at offset inside path (0 for an applet file): an "LVZ" stream is
-// unpacked into memory or, when tempFile is given, into that file; a raw "LVA"
-// container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
+// unpacked into memory (also when its stated size is 0, which says nothing: the room is
+// then bounded by what the packed bytes can hold) or, when tempFile is given (the header
+// asked for it), into that file; a raw "LVA" container is used in place. Errors: ERR_READFILE, ERR_MEM, ERR_READ, ERR_PAKFORMAT,
 // the zlib codes, ERR_WRITEFILE/ERR_WRITE (temp file), ERR_NOAPPLET (no "LVA" magic).
 int OpenAppletContainer(const char *path, uint64_t offset, const char *tempFile,
                         lvAppletContainer *container);
@@ -161,15 +169,6 @@ int UnpackAppletStream(lvByteSource *source, uint64_t offset, const char *outPat
                        uint8_t **data, uint32_t *size, uint64_t *consumed);
 
 // ---- The applet record ---------------------------------------------------------------
-
-// A user tag of a linked object; name and string share the allocation.
-struct lvUserTag {
-    lvUserTag *next;        // next tag in stored order
-    char *name;             // tag name
-    char *string;           // string value, or null for a number
-    double number;          // number value
-    uint32_t length;        // string bytes without the NUL, or 8 for a number
-};
 
 // Payload of a linked button (type 5).
 struct lvLinkedButton {
@@ -195,7 +194,7 @@ struct lvLinkedObject {
     char containerPath[1024];   // the container the offsets refer to
     char loaderName[256];   // loader adapter list, may be empty
     char adapterName[256];  // file adapter list, may be empty
-    lvUserTag *userTags;    // user tags, or null
+    lvUserTag *userTags;    // user tags (runtime/lists.h), or null
     int fromInclude;        // linked through an include
 };
 
@@ -252,15 +251,16 @@ struct lvAppletFlagsBlock {
     uint8_t channelCount;   // sound channels; 0 = the configured number
 };
 
-// Display-settings block (tags 7, 16, 17, 21, 22, 23); -1 words are unset.
+// Display-settings block (tags 7, 16, 17, 21, 22, 23), copied into display 1's record
+// by the display code; a mode of 0 and -1 values are unset.
 struct lvDisplaySettingsBlock {
-    int32_t first;          // tag 16
-    int32_t second;         // tag 22, first value
-    int32_t third;          // tag 22, second value
-    int32_t fourth;         // tag 23
-    int32_t fifth;          // tag 7 sets it to 1
+    int32_t mode;           // tag 16: display mode, 0 = not set
+    int32_t screenWidth;    // tag 22, first value
+    int32_t screenHeight;   // tag 22, second value
+    int32_t screenDepth;    // tag 23
+    int32_t desktop;        // tag 7 sets it to 1
     void *backfill;         // tag 17, read by the registered backfill reader, or null
-    int32_t last;           // tag 21
+    int32_t hideTitleBar;   // tag 21
 };
 
 // Display-record patches (tags 3-6, 18-20, 24, 25, 28, 30). The display code applies
@@ -371,11 +371,6 @@ int ReadAppIconBlock(lvByteSource *source, uint64_t offset, const char *containe
 // The 20 slots of the record.
 const lvAppIconSlot *GetAppIconTable(const lvAppletRecord *record);
 
-// Builds the ":::chunk" name of size bytes at offset (absolute) inside container, with
-// the file name fileName. A container that is itself a ":::chunkM" memory name gives a
-// memory name at its address plus offset. False when it does not fit.
-bool MakeAppletChunkName(char *buffer, size_t size, const char *fileName, uint64_t offset,
-                         uint32_t length, const char *container);
 // The chunk name of an embedded object's data; false for an object without data.
 bool MakeLinkedObjectName(const lvAppletContainer *container, const lvLinkedObject *object,
                           char *buffer, size_t size);

@@ -3,12 +3,14 @@
 // Depends on: runtime/unicode_tables.* (generated), platform/lvplatform.h (allocator),
 // the C library's locale functions for collation (a private locale object; the process
 // locale is never changed).
-// Limits: simple case mapping only; class tests are one table lookup (ISO-8859-1) or one
-// binary search over at most 1023 rows (Unicode); nothing on those paths allocates.
+// Limits: simple case mapping only; class tests are one table lookup (ISO-8859-1, and
+// Unicode below U+0800) or one binary search over at most 1023 rows (the rest of
+// Unicode); nothing on those paths allocates.
 #include "runtime/encoding.h"
 
 #include <clocale>
 #include <cstring>
+#include <langinfo.h>
 #include <locale.h>
 #include <mutex>
 
@@ -23,6 +25,14 @@ lvEncodingState *GetEncodingState() { return &g_encoding; }
 int GetGlobalEncoding() { return g_encoding.encoding; }
 void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;
+    // File names go to the system as UTF-8: the platform converts ISO-8859-1 names.
+    SetScriptEncoding(g_encoding.encoding == LV_ENCODING_UTF8);
+}
+
+void SwitchTextsToLatin1(char *const *texts, size_t count) {
+    SetGlobalEncoding(LV_ENCODING_LATIN1);
+    for (size_t i = 0; i < count; i++)
+        if (texts[i]) Utf8ToLatin1InPlace(texts[i]);
 }
 
 int EncodeChar(char *buffer, uint32_t code) {
@@ -428,7 +438,7 @@ uint32_t ToUpperLatin1(uint32_t c) { return c < 256 ? g_latin1.upper[c] : c; }
 
 // Binary search by last code point: the row whose bounds hold c, or null.
 template <typename Row>
-static const Row *FindRow(const Row *rows, int count, uint32_t c) {
+static inline const Row *FindRow(const Row *rows, int count, uint32_t c) {
     int lo = 0, hi = count;
     while (lo < hi) {
         int mid = (lo + hi) / 2;
@@ -449,42 +459,69 @@ static inline bool RowMember(const Row *r, uint32_t c) {
     return r->step <= 1 ? (r->step == 1 || c == r->first) : (c - r->first) % r->step == 0;
 }
 
-static bool InRanges(const lvUnicodeRange *rows, int count, uint32_t c) {
+static inline bool InRanges(const lvUnicodeRange *rows, int count, uint32_t c) {
     const lvUnicodeRange *r = FindRow(rows, count, c);
     return r && RowMember(r, c);
 }
 
 // A code point inside a row's bounds that fails the step test maps to itself.
-static uint32_t MapByRanges(const lvUnicodeCaseRange *rows, int count, uint32_t c) {
+static inline uint32_t MapByRanges(const lvUnicodeCaseRange *rows, int count, uint32_t c) {
     const lvUnicodeCaseRange *r = FindRow(rows, count, c);
     return r && RowMember(r, c) ? (uint32_t)((int32_t)c + r->delta) : c;
 }
 
-bool IsAlphaUnicode(uint32_t c) { return InRanges(lvUnicodeLetters, lvUnicodeLettersCount, c); }
-bool IsLowerUnicode(uint32_t c) { return InRanges(lvUnicodeLower, lvUnicodeLowerCount, c); }
-bool IsUpperUnicode(uint32_t c) { return InRanges(lvUnicodeUpper, lvUnicodeUpperCount, c); }
-bool IsCntrlUnicode(uint32_t c) { return InRanges(lvUnicodeControl, lvUnicodeControlCount, c); }
-bool IsDigitUnicode(uint32_t c) { return InRanges(lvUnicodeDigits, lvUnicodeDigitsCount, c); }
-bool IsXDigitUnicode(uint32_t c) { return InRanges(lvUnicodeHexDigits, lvUnicodeHexDigitsCount, c); }
-bool IsPunctUnicode(uint32_t c) { return InRanges(lvUnicodePunct, lvUnicodePunctCount, c); }
-bool IsSpaceUnicode(uint32_t c) { return InRanges(lvUnicodeSpace, lvUnicodeSpaceCount, c); }
-bool IsGraphUnicode(uint32_t c) {
-    return !IsSpaceUnicode(c) &&
-           (InRanges(lvUnicodeGraph, lvUnicodeGraphCount, c) || InRanges(lvUnicodeMarks, lvUnicodeMarksCount, c));
+// Class bits of lvUnicodeDirectClasses (the generator's order).
+enum : uint16_t {
+    kUniAlpha = 1,
+    kUniLower = 2,
+    kUniUpper = 4,
+    kUniCntrl = 8,
+    kUniDigit = 16,
+    kUniXDigit = 32,
+    kUniPunct = 64,
+    kUniSpace = 128,
+    kUniGraph = 256,
+    kUniMark = 512,
+    kUniNumber = 1024,
+};
+
+// Most text lives below U+0800 (Latin, Greek, Cyrillic, Hebrew, Arabic): there a class
+// test or case mapping is one load from the generated direct tables; above, the binary
+// search runs.
+static inline bool DirectClass(uint32_t c, uint16_t bit, const lvUnicodeRange *rows, int count) {
+    return c < lvUnicodeDirectLimit ? (lvUnicodeDirectClasses[c] & bit) != 0 : InRanges(rows, count, c);
 }
-bool IsPrintUnicode(uint32_t c) { return IsSpaceUnicode(c) || InRanges(lvUnicodeGraph, lvUnicodeGraphCount, c); }
-bool IsAlNumUnicode(uint32_t c) { return IsAlphaUnicode(c) || InRanges(lvUnicodeNumbers, lvUnicodeNumbersCount, c); }
+
+#define LV_UNICODE_CLASS(name, bit, table) \
+    bool name(uint32_t c) { return DirectClass(c, bit, table, table##Count); }
+
+LV_UNICODE_CLASS(IsAlphaUnicode, kUniAlpha, lvUnicodeLetters)
+LV_UNICODE_CLASS(IsLowerUnicode, kUniLower, lvUnicodeLower)
+LV_UNICODE_CLASS(IsUpperUnicode, kUniUpper, lvUnicodeUpper)
+LV_UNICODE_CLASS(IsCntrlUnicode, kUniCntrl, lvUnicodeControl)
+LV_UNICODE_CLASS(IsDigitUnicode, kUniDigit, lvUnicodeDigits)
+LV_UNICODE_CLASS(IsXDigitUnicode, kUniXDigit, lvUnicodeHexDigits)
+LV_UNICODE_CLASS(IsPunctUnicode, kUniPunct, lvUnicodePunct)
+LV_UNICODE_CLASS(IsSpaceUnicode, kUniSpace, lvUnicodeSpace)
+#undef LV_UNICODE_CLASS
+
+static inline bool IsGraphTableUnicode(uint32_t c) { return DirectClass(c, kUniGraph, lvUnicodeGraph, lvUnicodeGraphCount); }
+static inline bool IsMarkUnicode(uint32_t c) { return DirectClass(c, kUniMark, lvUnicodeMarks, lvUnicodeMarksCount); }
+static inline bool IsNumberUnicode(uint32_t c) {
+    return DirectClass(c, kUniNumber, lvUnicodeNumbers, lvUnicodeNumbersCount);
+}
+
+bool IsGraphUnicode(uint32_t c) { return !IsSpaceUnicode(c) && (IsGraphTableUnicode(c) || IsMarkUnicode(c)); }
+bool IsPrintUnicode(uint32_t c) { return IsSpaceUnicode(c) || IsGraphTableUnicode(c); }
+bool IsAlNumUnicode(uint32_t c) { return IsAlphaUnicode(c) || IsNumberUnicode(c); }
 uint32_t ToLowerUnicode(uint32_t c) {
-    if (c < 0x80) return (c - 'A' < 26u) ? c + 32 : c;
-    return MapByRanges(lvUnicodeToLower, lvUnicodeToLowerCount, c);
+    return c < lvUnicodeDirectLimit ? lvUnicodeToLowerDirect[c] : MapByRanges(lvUnicodeToLower, lvUnicodeToLowerCount, c);
 }
 uint32_t ToUpperUnicode(uint32_t c) {
-    if (c < 0x80) return (c - 'a' < 26u) ? c - 32 : c;
-    return MapByRanges(lvUnicodeToUpper, lvUnicodeToUpperCount, c);
+    return c < lvUnicodeDirectLimit ? lvUnicodeToUpperDirect[c] : MapByRanges(lvUnicodeToUpper, lvUnicodeToUpperCount, c);
 }
 uint32_t FoldCaseUnicode(uint32_t c) {
-    if (c < 0x80) return (c - 'A' < 26u) ? c + 32 : c;
-    return MapByRanges(lvUnicodeFold, lvUnicodeFoldCount, c);
+    return c < lvUnicodeDirectLimit ? lvUnicodeFoldDirect[c] : MapByRanges(lvUnicodeFold, lvUnicodeFoldCount, c);
 }
 
 // ---- Current-encoding forms ------------------------------------------------------------
@@ -587,12 +624,18 @@ const char *FindStrNoCase(const char *haystack, size_t length, const char *needl
     return nullptr;
 }
 
-// The user's collation, made once; null when the C library has no usable locale.
+// The user's collation, made once; null when the C library has no usable locale. The
+// texts compared are UTF-8, so a user locale of another character set gives way to
+// C.UTF-8.
 static locale_t UserCollationLocale() {
     static std::once_flag once;
     static locale_t loc = (locale_t)0;
     std::call_once(once, [] {
         loc = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "", (locale_t)0);
+        if (loc && strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") != 0) {
+            freelocale(loc);
+            loc = (locale_t)0;
+        }
         if (!loc) loc = newlocale(LC_COLLATE_MASK | LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
     });
     return loc;
@@ -642,6 +685,12 @@ static size_t ChangeCaseInPlace(char *text, int encoding, int upper) {
     const unsigned char *end = s + length;
     size_t r = 0, w = 0;  // read and write offsets; w never passes r
     while (s + r < end) {
+        unsigned char b = s[r];
+        if (b < 0x80) {  // ASCII: the common case, mapped in place
+            s[w++] = (unsigned char)MapCase(b, upper);
+            r++;
+            continue;
+        }
         int n = WellFormedLength(s + r, end);
         if (n == 0) {  // ill-formed byte: kept as it is
             s[w++] = s[r++];

@@ -27,8 +27,13 @@ struct lvEncodingState {
 lvEncodingState *GetEncodingState();
 // The current encoding (hot path: a plain load).
 int GetGlobalEncoding();
-// Sets the flag. Only start-up (through the switch to ISO-8859-1) and tests call it.
+// Sets the flag (and the platform's path encoding with it). Only start-up (through the
+// switch to ISO-8859-1) and tests call it.
 void SetGlobalEncoding(int encoding);
+// The engine of the switch to ISO-8859-1 at start-up: clears the flag and converts each
+// given NUL-terminated text in place from UTF-8 (null entries are skipped). Start-up hands
+// it the paths and names it holds; running the plug-ins' hooks after it is start-up's.
+void SwitchTextsToLatin1(char *const *texts, size_t count);
 // Writes one character in the current encoding: UTF-8 bytes, or one byte ('?' above 255).
 // buffer needs 5 bytes; it is NUL-terminated. Returns the bytes written without the NUL.
 int EncodeChar(char *buffer, uint32_t code);
@@ -42,8 +47,10 @@ bool ValidateUtf8(const char *text, size_t length, size_t *countOut);
 size_t CountValidUtf8Chars(const char *text, int *invalidOut);
 // The same for text[0..length).
 size_t CountUtf8CharsChecked(const char *text, size_t length, int *invalidOut);
-// Decodes one character at p (before end). Returns the bytes used; ill-formed input gives
-// its first byte as the code and 1; p == end gives code 0 and 0.
+// Decodes one character at p (before end) by the general rule: up to six bytes, overlong
+// forms and surrogates decoded as they stand (ValidateUtf8 is the strict test). Returns
+// the bytes used; a lead byte without its continuation bytes, or a stray continuation
+// byte, gives its own value and 1; p == end gives code 0 and 0.
 int DecodeUtf8(const char *p, const char *end, uint32_t *codeOut);
 // Reads one character at text[*position] and moves *position past it. A run of more than
 // five continuation bytes yields '?'.

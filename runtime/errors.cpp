@@ -1,7 +1,8 @@
 // errors.cpp - error state, message lookup, the token substituter and report texts.
 //
 // Depends on: the generated message table (messages_table.cpp), platform/lvplatform.h
-// (AllocMemory for registered messages).
+// (AllocMemory for registered messages, SplitChunkName), runtime/vfile.h (file parts,
+// the file layer's error-argument hook), runtime/container.h (the source-line map).
 // Limits: texts are bounded by the callers' buffers; a cut never splits a UTF-8 character.
 #include "runtime/errors.h"
 
@@ -10,6 +11,8 @@
 #include <cstring>
 
 #include "platform/lvplatform.h"
+#include "runtime/container.h"
+#include "runtime/vfile.h"
 
 // ==== Bounded text helpers ================================================================
 
@@ -218,49 +221,26 @@ size_t FillMessageArgs(const char *message, const char *textArg, long long numbe
     return sink.used;
 }
 
-const char *FilePartOf(const char *path) {
-    const char *part = path;
-    for (const char *p = path; *p; p++)
-        if (*p == '/' || *p == '\\' || *p == ':') part = p + 1;
-    return part;
-}
-
 bool IsChunkName(const char *name) { return name && strncmp(name, ":::chunk", 8) == 0; }
 
-// Reads the digits (hexadecimal when hex) at p; returns the position after them or null.
-static const char *SkipNumber(const char *p, bool hex) {
-    const char *start = p;
-    if (hex && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
-    while ((*p >= '0' && *p <= '9') || (hex && ((*p >= 'a' && *p <= 'f') || (*p >= 'A' && *p <= 'F')))) p++;
-    return p == start ? nullptr : p;
-}
-
 bool GetChunkFilePart(const char *name, char *out, size_t size) {
-    // ":::chunk%u:%u", ":::chunkS%d:%u" or ":::chunkM%p:%u", then "*" file "?" container.
-    bool ok = false;
-    const char *file = nullptr;
-    const char *fileEnd = nullptr;
-    if (IsChunkName(name)) {
-        const char *p = name + 8;
-        bool memory = *p == 'M';
-        if (*p == 'S' || *p == 'M') p++;
-        if (*p == '-' && !memory) p++;  // a stream reference is written with %d
-        p = SkipNumber(p, memory);
-        if (p && *p == ':') p = SkipNumber(p + 1, false);
-        if (p && *p == '*') {
-            file = p + 1;
-            fileEnd = strchr(file, '?');
-            ok = fileEnd != nullptr;
-        }
-    }
-    if (!ok) {
+    lvChunkNameParts parts;
+    if (!IsChunkName(name) || !SplitChunkName(name, &parts)) {
         CopyCut(out, size, "unknown", 7);
         return false;
     }
+    const char *file = parts.fileName;
+    const char *end = file + parts.fileNameLength;
     const char *part = file;
-    for (const char *p = file; p < fileEnd; p++)
-        if (*p == '/' || *p == '\\' || *p == ':') part = p + 1;
-    CopyCut(out, size, part, (size_t)(fileEnd - part));
+    for (const char *p = file; p < end; p++)
+        if (*p == '/' || *p == '\\') part = p + 1;
+    if (part == file)  // a drive or volume name before the file ("C:x.iff", "SYSROOT:x")
+        for (const char *p = file; p < end; p++)
+            if (*p == ':') {
+                part = p + 1;
+                break;
+            }
+    CopyCut(out, size, part, (size_t)(end - part));
     return true;
 }
 
@@ -302,10 +282,32 @@ void GetErrorText(int code, char *buffer, size_t size) {
             GetChunkFilePart(arg, part, sizeof part);
             arg = part;
         } else if (ShowsFilePart(code)) {
-            arg = FilePartOf(arg);
+            arg = FindFilePart(arg);
         }
     }
     FillMessageArgs(message, arg, s->numberArg, buffer, size);
+}
+
+// ==== Script locations ====================================================================
+
+int MapAppletSourceLine(const lvLineMapEntry *map, const char *currentChunk, int currentLine,
+                        const char **fileOut) {
+    const char *chunk = currentChunk && currentChunk[0] != '?' ? currentChunk : "";
+    for (const lvLineMapEntry *e = map; e; e = e->next) {
+        if (strcmp(e->chunkName, chunk) != 0) continue;
+        if (currentLine < 0 || (uint32_t)currentLine < e->firstLine || (uint32_t)currentLine > e->lastLine) continue;
+        if (fileOut) *fileOut = e->sourceFile;
+        return (int)(e->sourceLine + ((uint32_t)currentLine - e->firstLine) + 1);
+    }
+    if (fileOut) *fileOut = "---";
+    return -1;
+}
+
+int MapScriptFileLine(const lvLineMapEntry *map, const char *scriptFile, int currentLine, int beginLine) {
+    long long line = currentLine;
+    for (const lvLineMapEntry *e = map; e; e = e->next)
+        if (strcmp(e->sourceFile, scriptFile) == 0) line += (long long)e->lastLine - e->firstLine;
+    return (int)(line - beginLine + 1);
 }
 
 // ==== Reports =============================================================================
@@ -321,7 +323,7 @@ size_t BuildErrorRequesterText(const char *text, int plain, int locationTracking
     SinkText(sink, "\n");
     SinkText(sink, GetMessageString(LV_MSG_FILE));
     SinkText(sink, ": ");
-    SinkText(sink, FilePartOf(scriptFile ? scriptFile : "---"));
+    SinkText(sink, FindFilePart(scriptFile ? scriptFile : "---"));
     SinkText(sink, " (");
     SinkText(sink, GetMessageString(LV_MSG_CURRENT_LINE));
     SinkText(sink, ": ");
@@ -426,7 +428,7 @@ size_t BuildStatusLineText(const char *format, const char *path, int ellipsis, c
     if (size == 0) return 0;
     size_t n;
     if (path)
-        n = FillMessageArgs(format, FilePartOf(path), 0, buffer, size);
+        n = FillMessageArgs(format, FindFilePart(path), 0, buffer, size);
     else
         n = CopyCut(buffer, size, format, strlen(format));
     if (ellipsis) {

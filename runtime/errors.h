@@ -5,6 +5,7 @@
 // message; codes from 1698 up are registered at run time. Messages hold "%s" and "%d"
 // tokens that are filled from the failing call by a token substituter: no message text
 // is ever used as a printf format, and the text argument is always inserted literally.
+// The virtual file layer names the file of its errors through SetErrorStringArg.
 //
 // This file holds the engine only: no VM types. The script-facing side (raising errors
 // with the script location, the error handler, the error library's commands) sits on top
@@ -63,6 +64,9 @@ enum {
     LV_MSG_SELECT_DISPLAY_MODE = 695,  // "Please select desired display mode!"
     LV_MSG_DISPLAY_MODE_CHOICES = 696, // "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"
     LV_MSG_DISPLAY_MODE_SHORT = 697,   // "Full screen|Windowed|Cancel"
+    LV_MSG_LOADING_PLUGIN = 698,     // "Loading plugin %s"
+    LV_MSG_APPLET_FILTER = 699,      // "Lumivarra applets" (file requester filter name)
+    LV_MSG_ALL_FILES = 700,          // "All files"
     LV_MSG_UNNAMED = 738,            // "Unnamed"
     LV_MSG_CTRL = 740,               // "Ctrl"
     LV_MSG_SELECT_APPLET = 781,      // "Select Lumivarra applet to run"
@@ -141,13 +145,23 @@ size_t FillMessageArgs(const char *message, const char *textArg, long long numbe
                        size_t size);
 // The message of code with the error state's arguments filled in (bounded).
 void GetErrorText(int code, char *buffer, size_t size);
-// The file part of a path: what follows the last '/', '\\' or ':'.
-const char *FilePartOf(const char *path);
-// True for a ":::chunk" virtual file name (the 8-byte prefix).
-bool IsChunkName(const char *name);
 // The file part of the file name embedded in a ":::chunk" name (between "*" and "?").
 // False (and "unknown" in out) when the name cannot be parsed.
 bool GetChunkFilePart(const char *name, char *out, size_t size);
+
+// ---- Script locations -----------------------------------------------------------------
+
+struct lvLineMapEntry;  // runtime/container.h: one entry of the applet's source-line map
+
+// The source line of a compiled line while an applet runs: the map entry whose chunk name
+// equals currentChunk (the empty name when currentChunk begins with '?') and whose
+// compiled range holds currentLine gives firstSource + (currentLine - firstCompiled) + 1,
+// and *fileOut its source file. Without such an entry: -1 and "---".
+int MapAppletSourceLine(const lvLineMapEntry *map, const char *currentChunk, int currentLine,
+                        const char **fileOut);
+// The source line while a script file runs: currentLine + the sum of (last - first
+// compiled line) over the map entries of that file - beginLine + 1.
+int MapScriptFileLine(const lvLineMapEntry *map, const char *scriptFile, int currentLine, int beginLine);
 
 // ---- Reports ------------------------------------------------------------------------
 

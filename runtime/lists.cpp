@@ -15,18 +15,18 @@
 // ==== Node lists ==========================================================================
 
 // The header read as the head sentinel, and its middle words as the tail sentinel.
-static inline lvNode *HeadSentinel(lvNodeList *list) { return reinterpret_cast<lvNode *>(&list->head); }
-static inline lvNode *TailSentinel(lvNodeList *list) { return reinterpret_cast<lvNode *>(&list->null); }
+static inline lvNode *HeadSentinel(lvListHeader *list) { return reinterpret_cast<lvNode *>(&list->head); }
+static inline lvNode *TailSentinel(lvListHeader *list) { return reinterpret_cast<lvNode *>(&list->null); }
 
-void InitNodeList(lvNodeList *list) {
+void InitNodeList(lvListHeader *list) {
     list->head = TailSentinel(list);
     list->null = nullptr;
     list->tailPred = HeadSentinel(list);
 }
 
-bool IsNodeListEmpty(const lvNodeList *list) { return list->head->next == nullptr; }
+bool IsNodeListEmpty(const lvListHeader *list) { return list->head->next == nullptr; }
 
-lvNode *ListTailSentinel(lvNodeList *list) { return TailSentinel(list); }
+lvNode *ListTailSentinel(lvListHeader *list) { return TailSentinel(list); }
 
 static inline void LinkBetween(lvNode *node, lvNode *before, lvNode *after) {
     node->prev = before;
@@ -35,9 +35,9 @@ static inline void LinkBetween(lvNode *node, lvNode *before, lvNode *after) {
     after->prev = node;
 }
 
-void AddHeadNode(lvNodeList *list, lvNode *node) { LinkBetween(node, HeadSentinel(list), list->head); }
+void AddHeadNode(lvListHeader *list, lvNode *node) { LinkBetween(node, HeadSentinel(list), list->head); }
 
-void AddTailNode(lvNodeList *list, lvNode *node) { LinkBetween(node, list->tailPred, TailSentinel(list)); }
+void AddTailNode(lvListHeader *list, lvNode *node) { LinkBetween(node, list->tailPred, TailSentinel(list)); }
 
 void RemoveNode(lvNode *node) {
     node->prev->next = node->next;
@@ -46,14 +46,14 @@ void RemoveNode(lvNode *node) {
     node->prev = nullptr;
 }
 
-lvNode *RemoveHeadNode(lvNodeList *list) {
+lvNode *RemoveHeadNode(lvListHeader *list) {
     if (IsNodeListEmpty(list)) return nullptr;
     lvNode *node = list->head;
     RemoveNode(node);
     return node;
 }
 
-void InsertNodeAfter(lvNodeList *list, lvNode *node, lvNode *after) {
+void InsertNodeAfter(lvListHeader *list, lvNode *node, lvNode *after) {
     if (!after) {
         AddHeadNode(list, node);
     } else if (after == TailSentinel(list) || after->next == nullptr) {
@@ -63,11 +63,11 @@ void InsertNodeAfter(lvNodeList *list, lvNode *node, lvNode *after) {
     }
 }
 
-lvNode *FirstNode(const lvNodeList *list) { return list->head->next ? list->head : nullptr; }
+lvNode *FirstNode(const lvListHeader *list) { return list->head->next ? list->head : nullptr; }
 
 lvNode *NextNode(const lvNode *node) { return node->next && node->next->next ? node->next : nullptr; }
 
-size_t CountNodes(const lvNodeList *list) {
+size_t CountNodes(const lvListHeader *list) {
     size_t n = 0;
     for (const lvNode *p = list->head; p->next; p = p->next) n++;
     return n;

@@ -21,30 +21,30 @@ struct lvNode {
 };
 
 // A list header: head sentinel and tail sentinel overlapping in the null word.
-struct lvNodeList {
+struct lvListHeader {
     lvNode *head;      // first node, or the tail sentinel (&null) when empty
     lvNode *null;      // always null: the head sentinel's prev and the tail sentinel's next
     lvNode *tailPred;  // last node, or the head sentinel (the header) when empty
 };
 
-void InitNodeList(lvNodeList *list);
-bool IsNodeListEmpty(const lvNodeList *list);
-void AddHeadNode(lvNodeList *list, lvNode *node);
-void AddTailNode(lvNodeList *list, lvNode *node);
+void InitNodeList(lvListHeader *list);
+bool IsNodeListEmpty(const lvListHeader *list);
+void AddHeadNode(lvListHeader *list, lvNode *node);
+void AddTailNode(lvListHeader *list, lvNode *node);
 // Unlinks a node from whatever list holds it.
 void RemoveNode(lvNode *node);
 // Unlinks and returns the first node; null (list unchanged) when empty.
-lvNode *RemoveHeadNode(lvNodeList *list);
+lvNode *RemoveHeadNode(lvListHeader *list);
 // Inserts node after `after`; null `after` inserts at the head, the tail sentinel (or the
 // last node) at the tail.
-void InsertNodeAfter(lvNodeList *list, lvNode *node, lvNode *after);
+void InsertNodeAfter(lvListHeader *list, lvNode *node, lvNode *after);
 // The tail sentinel of a list (what InsertNodeAfter takes for "at the tail").
-lvNode *ListTailSentinel(lvNodeList *list);
+lvNode *ListTailSentinel(lvListHeader *list);
 // Walking: the first node, the node after `node`; null at the end.
-lvNode *FirstNode(const lvNodeList *list);
+lvNode *FirstNode(const lvListHeader *list);
 lvNode *NextNode(const lvNode *node);
 // Number of nodes.
-size_t CountNodes(const lvNodeList *list);
+size_t CountNodes(const lvListHeader *list);
 
 // ---- String lists ---------------------------------------------------------------------
 

@@ -702,11 +702,14 @@ const lvMessageRow lvMessageTable[] = {
     {695, 65535, "Please select desired display mode!"},
     {696, 65535, "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"},
     {697, 65535, "Full screen|Windowed|Cancel"},
+    {698, 65535, "Loading plugin %s"},
+    {699, 65535, "Lumivarra applets"},
+    {700, 65535, "All files"},
     {738, 65535, "Unnamed"},
     {740, 65535, "Ctrl"},
     {781, 65535, "Select Lumivarra applet to run"},
 };
-const int lvMessageTableCount = 701;
+const int lvMessageTableCount = 704;
 
 // Row numbers of lvMessageTable sorted by message index.
 const uint16_t lvMessageByIndex[] = {
@@ -768,7 +771,7 @@ const uint16_t lvMessageByIndex[] = {
     650, 651, 652, 653, 654, 655, 656, 657, 658, 659, 660, 661,
     662, 663, 664, 665, 666, 667, 668, 669, 670, 671, 672, 673,
     674, 675, 676, 677, 678, 679, 680, 681, 682, 683, 684, 695,
-    696, 697, 698, 699, 700,
+    696, 697, 698, 699, 700, 701, 702, 703,
 };
 
 // Every error code with its constant name or null, and what its message is.

@@ -3,6 +3,7 @@
 // Limits: two 16,384-byte buffers whatever the file size; a damaged stream is
 // an error code, never a read outside the buffers.
 #include "runtime/packed.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 
 #include <cstring>
@@ -60,7 +61,7 @@ static int OpenSource(lvPackJob *job, const char *path, lvVFile *open)
     }
     job->source = OpenVFile(path, LV_VF_READ | LV_VF_ADAPTERS, nullptr, nullptr);
     if (!job->source) {
-        SetFileErrorArg(path);
+        SetErrorStringArg(path);
         return ERR_READFILE;
     }
     job->ownsSource = true;
@@ -71,7 +72,7 @@ static int OpenDestination(lvPackJob *job, const char *path)
 {
     job->destination = OpenVFile(path, LV_VF_WRITE | LV_VF_ADAPTERS, nullptr, nullptr);
     if (!job->destination) {
-        SetFileErrorArg(path);
+        SetErrorStringArg(path);
         return ERR_WRITEFILE;
     }
     job->ownsDestination = true;

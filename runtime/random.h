@@ -1,7 +1,7 @@
 // random.h - the run's 48-bit random generator, CRC-32 and small number helpers
 // (round-half-to-even, bit scans, word fills, number-or-percent texts).
 //
-// Depends on: runtime/lverrors.h (codes of the percent parsers). No VM types.
+// Depends on: runtime/lverrors.h (codes of the percent parsers), zlib. No VM types.
 // Limits: the generator is the POSIX drand48 recurrence and is not for secrets.
 #pragma once
 #include <cstddef>
@@ -27,11 +27,8 @@ double NextRandomDouble();
 // ---- CRC-32 --------------------------------------------------------------------------
 
 // CRC-32 of data (reflected polynomial 0xEDB88320, initial all ones, final complement);
-// equal to zlib's crc32(0, data, length).
+// equal to zlib's crc32(0, data, length). (The string library's UpdateCrc32 continues one.)
 uint32_t ComputeCrc32(const void *data, size_t length);
-// Continues a CRC over more data: UpdateCrc32(ComputeCrc32(a), b) is the CRC of a then b
-// (as zlib's crc32(crc, ...)); start with 0.
-uint32_t UpdateCrc32(uint32_t crc, const void *data, size_t length);
 
 // ---- Number helpers --------------------------------------------------------------------
 

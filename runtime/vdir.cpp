@@ -2,6 +2,7 @@
 // directory adapters, file adapters, platform locks or ":::chunk" names.
 // Dependencies: runtime/vdir.h, runtime/lverrors.h.
 #include "runtime/vdir.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 
 #include <cstring>
@@ -162,12 +163,12 @@ int StartVDirScan(lvVDir *dir, int *restarted)
 {
     if (restarted) *restarted = 0;
     if (dir->fileAdapter) {
-        SetFileErrorArg("");
+        SetErrorStringArg("");
         return ERR_NOTADIR;
     }
     if (dir->dirAdapter) return 0;
     if (dir->chunkName || !IsLockDirectory((lvOsLock *)dir->stream)) {
-        SetFileErrorArg(dir->path);
+        SetErrorStringArg(dir->path);
         return ERR_NOTADIR;
     }
     RestartDirScan((lvOsLock *)dir->stream);

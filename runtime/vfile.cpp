@@ -4,6 +4,7 @@
 // Dependencies: platform/lvplatform.h (files, memory), runtime/lverrors.h.
 // Limits: memory files grow in 64 KB steps; range names keep 32-bit fields.
 #include "runtime/vfile.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 
 #include <algorithm>
@@ -35,13 +36,6 @@ static struct {
     lvMemFileRegistryHooks registry;   // the script registry
     int nextReference;                 // local reference counter (without the registry)
 } Layer = {nullptr, nullptr, {}, {}, 0, DefaultAdapterHooks, DefaultRegistryHooks, 3};
-
-void (*FileErrorArgHook)(const char *text) = nullptr;
-
-void SetFileErrorArg(const char *text)
-{
-    if (FileErrorArgHook) FileErrorArgHook(text ? text : "");
-}
 
 // ============================================================================
 // Adapter scans (defaults until the plug-in manager connects its chains)
@@ -123,11 +117,6 @@ static int DefaultListAccepts(const char *list, const char *name, int pluginMatc
 // ============================================================================
 // Virtual names
 // ============================================================================
-
-int IsChunkName(const char *name)
-{
-    return name && std::strncmp(name, ":::chunk", 8) == 0;
-}
 
 static bool FitsInto(char *buffer, size_t size, int written)
 {
@@ -917,7 +906,7 @@ int CheckFileAdapterUse(const char *name, const char *adapterList, const void *u
     }
     lvVFile *f = OpenVFile(name, LV_VF_READ | LV_VF_ADAPTERS, adapterList, userTags);
     if (!f) {
-        SetFileErrorArg(name);
+        SetErrorStringArg(name);
         return ERR_READFILE;
     }
     *usesAdapter = f->adapter != nullptr;

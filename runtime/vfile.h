@@ -135,19 +135,11 @@ struct lvVFile {
 };
 
 // ============================================================================
-// Error message argument seam
-// ============================================================================
-
-// The error-message machinery connects here: the text that fills "%s" of the
-// next message (file names). Until then the layer only returns codes.
-extern void (*FileErrorArgHook)(const char *text);
-void SetFileErrorArg(const char *text);
-
-// ============================================================================
 // Virtual names
 // ============================================================================
 
-int IsChunkName(const char *name);
+// The ":::chunk" prefix (8 bytes, case-sensitive); shared with the error messages.
+bool IsChunkName(const char *name);
 // Builds a ":::chunk" name (see the forms in lvplatform_files.h). A memory pointer,
 // or a container that is a memory name, gives the memory form; offset -1 the
 // registered form with reference; else the range form (a range container is

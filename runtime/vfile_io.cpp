@@ -3,6 +3,7 @@
 // and the bytecode loader's reader and dumper's writer.
 // Dependencies: runtime/vfile.h, runtime/lverrors.h.
 #include "runtime/vfile.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 
 #include <algorithm>
@@ -259,7 +260,7 @@ int ReadVFileAll(lvVFile *openFile, const char *name, int flags, const char *ada
     if (!f) {
         f = OpenVFile(name, flags ? flags : (LV_VF_READ | LV_VF_ADAPTERS), adapterList, userTags);
         if (!f) {
-            SetFileErrorArg(name);
+            SetErrorStringArg(name);
             return ERR_READFILE;
         }
     }
@@ -312,7 +313,7 @@ int CopyVFileData(lvVFile *openSource, const char *sourceName, const char *adapt
     if (!src) {
         src = OpenVFile(sourceName, LV_VF_READ | LV_VF_ADAPTERS, adapterList, userTags);
         if (!src) {
-            SetFileErrorArg(sourceName);
+            SetErrorStringArg(sourceName);
             return ERR_READFILE;
         }
     }
@@ -320,7 +321,7 @@ int CopyVFileData(lvVFile *openSource, const char *sourceName, const char *adapt
     lvVFile *dst = OpenVFile(destinationName, LV_VF_WRITE, nullptr, nullptr);
     uint8_t *block = (uint8_t *)AllocMemory(16384, 0);
     if (!dst) {
-        SetFileErrorArg(destinationName);
+        SetErrorStringArg(destinationName);
         result = ERR_WRITEFILE;
     } else if (!block) {
         result = ERR_MEM;

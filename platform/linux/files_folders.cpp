@@ -40,30 +40,16 @@ static std::string FirstOfList(const char *variable, const char *fallback)
     return fallback;
 }
 
-// Copies UTF-8 text into the buffer in the script encoding ('?' for characters
-// that ISO-8859-1 lacks). False when it does not fit.
+// System text into the buffer in the script encoding; false when it does not fit.
 static bool CopyOut(const std::string &text, char *buffer, size_t size)
 {
-    std::string out;
-    if (GetPathEncodingLatin1()) {
-        for (size_t i = 0; i < text.size();) {
-            unsigned char c = (unsigned char)text[i];
-            if (c < 0x80) {
-                out += (char)c;
-                i++;
-                continue;
-            }
-            int len = (c >= 0xF0) ? 4 : (c >= 0xE0) ? 3 : (c >= 0xC0) ? 2 : 1;
-            unsigned cp = (len == 2 && i + 1 < text.size()) ? ((c & 0x1F) << 6) | (text[i + 1] & 0x3F) : 0x100;
-            out += (char)(cp < 0x100 ? cp : '?');
-            i += len;
-        }
-    } else {
-        out = text;
-    }
-    if (out.size() >= size) return false;
-    std::memcpy(buffer, out.c_str(), out.size() + 1);
-    return true;
+    if (size == 0) return false;
+    char *held = (char *)AllocMemory(size, 0); // the buffer stays unchanged on failure
+    if (!held) return false;
+    bool fits = SystemToText(text.c_str(), held, (int)size, 0) != 0;
+    if (fits) std::memcpy(buffer, held, std::strlen(held) + 1);
+    FreeMemory(held);
+    return fits;
 }
 
 int GetSystemFolderPath(int id, char *buffer, size_t size)

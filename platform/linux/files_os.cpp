@@ -156,7 +156,7 @@ lvOsFile *OpenOsFile(const char *name, int flags)
 
     char sys[LV_PATH_SIZE];
     if (!ToSystemPath(name, sys, sizeof sys, !(flags & LVOS_OPEN_UTF8)) || !sys[0] ||
-        !GetFullPath(sys, file->name, sizeof file->name)) {
+        !GetFullSystemPath(sys, file->name, sizeof file->name)) {
         FreeMemory(file);
         return nullptr;
     }
@@ -259,9 +259,16 @@ int GetCOsFile(lvOsFile *file)
     return c;
 }
 
+// A window's writes stop at its end: the bytes behind it belong to other data of
+// the container.
 size_t WriteOsFile(lvOsFile *file, const void *data, size_t count)
 {
     if (!file->stream || count == 0) return 0;
+    if (file->windowFlag) {
+        int64_t left = file->size - file->position;
+        if (left <= 0) return 0;
+        if ((uint64_t)count > (uint64_t)left) count = (size_t)left;
+    }
     SwitchDirection(file, 2);
     size_t n = std::fwrite(data, 1, count, file->stream);
     file->position += (int64_t)n;

@@ -17,37 +17,18 @@
 #include <unistd.h>
 
 // ============================================================================
-// Encoding of names
-// ============================================================================
-
-static int PathEncodingLatin1 = 0; // 1: script names are ISO-8859-1
-
-void SetPathEncodingLatin1(int latin1)
-{
-    PathEncodingLatin1 = latin1 ? 1 : 0;
-}
-
-int GetPathEncodingLatin1()
-{
-    return PathEncodingLatin1;
-}
-
-// ============================================================================
 // Home folder
 // ============================================================================
 
 const char *GetHomeFolder()
 {
-    static std::string home; // filled once
-    if (home.empty()) {
+    // Filled once, safely from any thread.
+    static const std::string home = [] {
         const char *env = std::getenv("HOME");
-        if (env && *env) {
-            home = env;
-        } else {
-            struct passwd *pw = getpwuid(getuid());
-            home = (pw && pw->pw_dir) ? pw->pw_dir : "/";
-        }
-    }
+        if (env && *env) return std::string(env);
+        struct passwd *pw = getpwuid(getuid());
+        return std::string((pw && pw->pw_dir) ? pw->pw_dir : "/");
+    }();
     return home.c_str();
 }
 
@@ -112,16 +93,6 @@ static std::string MatchPathCase(const std::string &path)
 // Script path to system path
 // ============================================================================
 
-static void AppendLatin1AsUtf8(std::string &out, unsigned char c)
-{
-    if (c < 0x80) {
-        out += (char)c;
-    } else {
-        out += (char)(0xC0 | (c >> 6));
-        out += (char)(0x80 | (c & 0x3F));
-    }
-}
-
 int ToSystemPath(const char *path, char *buffer, size_t size, int convert)
 {
     if (size == 0) return 0;
@@ -133,20 +104,17 @@ int ToSystemPath(const char *path, char *buffer, size_t size, int convert)
         std::memcpy(buffer, path, n + 1);
         return 1;
     }
+    // ISO-8859-1 names take at most twice their bytes in UTF-8.
+    char converted[2 * LV_PATH_SIZE];
+    if (!TextToSystem(path, converted, sizeof converted, !convert)) return 0;
     std::string out;
-    const char *p = path;
+    const char *p = converted;
     if (p[0] == '~' && (p[1] == 0 || p[1] == '/' || p[1] == '\\')) {
         out = GetHomeFolder();
         p++;
         if (!out.empty() && out.back() == '/' && (*p == '/' || *p == '\\')) p++;
     }
-    bool latin1 = convert && PathEncodingLatin1;
-    for (; *p; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c == '\\') c = '/';
-        if (latin1) AppendLatin1AsUtf8(out, c);
-        else out += (char)c;
-    }
+    for (; *p; p++) out += (*p == '\\') ? '/' : *p;
     out = MatchPathCase(out);
     if (out.size() >= size) return 0;
     std::memcpy(buffer, out.c_str(), out.size() + 1);
@@ -157,12 +125,10 @@ int ToSystemPath(const char *path, char *buffer, size_t size, int convert)
 // Full paths
 // ============================================================================
 
-int GetFullPath(const char *path, char *buffer, size_t size)
+int GetFullSystemPath(const char *sys, char *buffer, size_t size)
 {
     if (size == 0) return 0;
     buffer[0] = 0;
-    char sys[LV_PATH_SIZE];
-    if (!ToSystemPath(path ? path : "", sys, sizeof sys, 1)) return 0;
     if (std::strncmp(sys, ":::chunk", 8) == 0) {
         size_t n = std::strlen(sys);
         if (n >= size) return 0;
@@ -199,6 +165,14 @@ int GetFullPath(const char *path, char *buffer, size_t size)
     if (out.size() >= size) return 0;
     std::memcpy(buffer, out.c_str(), out.size() + 1);
     return 1;
+}
+
+int GetFullPath(const char *path, char *buffer, size_t size)
+{
+    if (size) buffer[0] = 0;
+    char sys[LV_PATH_SIZE];
+    if (!ToSystemPath(path ? path : "", sys, sizeof sys, 1)) return 0;
+    return GetFullSystemPath(sys, buffer, size);
 }
 
 // ============================================================================

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 static int FuzzNumber(void *, int index, double *value)
 {
@@ -75,6 +76,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     EvaluateExpression(p, pattern.size(), &options, &value);
     lvFormatArgs args{nullptr, FuzzNumber, FuzzString};
     FormatText(std::string_view(p, pattern.size()), &args, &out);
+
+    // The text operations over unchecked text and positions around its ends.
+    std::string_view a(s, subject.size()), b(p, pattern.size());
+    long long n = (long long)(data[0] >> 2) - 8, m = (long long)pattern.size() % 7 - 2;
+    long long pos;
+    std::vector<std::string_view> pieces;
+    MidText(a, n, m, utf8, &out);
+    UnmidText(a, n, m, utf8, &out);
+    InsertText(a, b, n, data[0] & 2, utf8, &out);
+    TrimText(a, b, data[0] & 2, utf8, &out);
+    ReverseText(a, utf8, &out);
+    ChangeTextCase(a, data[0] & 2, utf8, &out);
+    FindText(a, b, data[0] & 2, n, utf8, &pos);
+    ReverseFindText(a, b, data[0] & 2, n, utf8, &pos);
+    CountText(a, b, data[0] & 2, n, utf8, &pos);
+    ReplaceText(a, b, "<>", data[0] & 2, n, utf8, &out);
+    TextStartsWith(a, b, data[0] & 2, utf8);
+    TextEndsWith(a, b, data[0] & 2, utf8);
+    TextCharIndex(a, n, utf8, &pos);
+    SplitText(a, b, data[0] & 2, &pieces);
+    ReadLeadingNumber(b, &value, &pos);
 
     delete[] p;
     delete[] s;

@@ -57,6 +57,15 @@ TEST(Eval, Errors)
     EXPECT_EQ(Eval(std::string(64, 'a'), &nodeclare), "0");
 }
 
+// Deep nesting fails cleanly instead of exhausting the stack.
+TEST(Eval, NestingIsBounded)
+{
+    EXPECT_EQ(Eval(std::string(100000, '(') + "1" + std::string(100000, ')')), "E" + std::to_string(ERR_STACK));
+    EXPECT_EQ(Eval(std::string(100000, '-') + "1"), "E" + std::to_string(ERR_STACK));
+    EXPECT_EQ(Eval(std::string(200, '(') + "1" + std::string(200, ')')), "1");
+    EXPECT_EQ(Eval(std::string(300, '-') + "1"), "1");
+}
+
 TEST(Eval, DeclaredVariables)
 {
     lvEvalVariable vars[] = {{"x", 1, 3}, {"width", 5, 640}, {"x_2", 3, 10}};

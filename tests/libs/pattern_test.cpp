@@ -9,18 +9,13 @@
 #include <vector>
 
 // "start end cap1 cap2 ..." of the first match, "-1" without one, "E<code>" on an error.
-static std::string Direct(const std::string &s, const std::string &pat, size_t startChar = 0, bool utf8 = false)
+static std::string Direct(const std::string &s, const std::string &pat, long long startChar = 0, bool utf8 = false)
 {
-    size_t startByte = startChar;
-    if (utf8) {
-        startByte = 0;
-        for (size_t n = 0; n < startChar && startByte < s.size(); n++) {
-            startByte++;
-            while (startByte < s.size() && (static_cast<unsigned char>(s[startByte]) & 0xC0) == 0x80) startByte++;
-        }
-    }
+    size_t startByte;
+    int code = PatternStartOffset(s.data(), s.size(), (long long)startChar, utf8, &startByte);
+    if (code) return "E" + std::to_string(code);
     lvPatternResult r;
-    int code = FindPatternFirst(s.data(), s.size(), pat.data(), pat.size(), startByte, utf8, &r);
+    code = FindPatternFirst(s.data(), s.size(), pat.data(), pat.size(), startByte, utf8, &r);
     if (code) return "E" + std::to_string(code);
     if (!r.found) return "-1";
     std::string out = std::to_string(r.startIndex) + " " + std::to_string(r.lastIndex);
@@ -84,7 +79,7 @@ TEST(Pattern, FindTable)
 {
     struct {
         const char *s, *pat;
-        size_t start;
+        long long start;
         bool utf8;
         const char *want;
     } rows[] = {
@@ -96,6 +91,10 @@ TEST(Pattern, FindTable)
         {"\xc3\xa4" "bc", "c", 0, false, "3 3"},
         {"abc", "()b()", 0, false, "1 1 2 3"},
         {"abc", "", 3, false, "3 2"},           // empty match at the end
+        {"abc", "", 4, false, "E1055"},
+        {"abc", "a", -1, false, "E1055"},
+        {"\xc3\xa4" "bc", "", 3, true, "3 2"},
+        {"\xc3\xa4" "bc", "", 4, true, "E1055"},
         {"abc", "^b", 0, false, "-1"},          // anchored to the start position
         {"abc", "^b", 1, false, "1 1"},
         {"abc", "c$", 0, false, "2 2"},
@@ -147,6 +146,13 @@ TEST(Pattern, ClassesByMode)
     EXPECT_EQ(Direct("\xc3\xa9\xc3\xa9!", "[^!]*!", 0, true), "0 2");
     EXPECT_EQ(Direct("\xd0\x96\xd0\xb6", "%l", 0, true), "1 1");    // Cyrillic
     EXPECT_EQ(Direct("ab", "%S+", 0, false), "0 1");
+    // Backtracking steps back whole characters: captures never end inside one.
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9\xc3\xa9", "(.*)(.)$", true), "\xc3\xa9\xc3\xa9|\xc3\xa9");
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9\xc3\xa9", "(.-)(.)$", true), "\xc3\xa9\xc3\xa9|\xc3\xa9");
+    EXPECT_EQ(Short("\xe2\x82\xac\xc3\xa9x", "(%S+)x", true), "\xe2\x82\xac\xc3\xa9");
+    EXPECT_EQ(Short("\xc3\xa9\xc3\xa9", "(.*)(.)$", false), "\xc3\xa9\xc3|\xa9");
+    // The frontier looks at the whole character before the point.
+    EXPECT_EQ(Direct("\xc3\xa9t\xc3\xa9 x", "%f[%a]", 1, true), "4 3");
 }
 
 TEST(Pattern, IteratorOverEmptyMatches)
@@ -161,6 +167,9 @@ TEST(Pattern, IteratorOverEmptyMatches)
     EXPECT_EQ(Iterate("^a^a", "^a"), carets);
     std::vector<std::string> chars = {"\xc3\xa4", "\xc3\xb6"};
     EXPECT_EQ(Iterate("\xc3\xa4\xc3\xb6", ".", true), chars);
+    // The iterator takes unchecked text: a stray byte is one character.
+    std::vector<std::string> stray = {"a", "\xff", "\xc3\xa4"};
+    EXPECT_EQ(Iterate("a\xff\xc3\xa4", ".", true), stray);
 }
 
 TEST(Pattern, ReplaceByString)

@@ -1,6 +1,7 @@
 // Text operations of the string library, in byte mode and UTF-8 mode.
 #include "libs/strings_engine.h"
 #include "libs/digest.h"
+#include "runtime/encoding.h"
 #include "runtime/lverrors.h"
 
 #include <gtest/gtest.h>
@@ -134,18 +135,24 @@ TEST(Strings, SearchTable)
         {"FindStr(xÉy, é, False) utf8",
          [&] { return Pos(FindText("x\xc3\x89y", "\xc3\xa9", false, 0, true, &p), p); }, "1"},
         {"FindStr(xÉy latin1, é, False) bytes", [&] { return Pos(FindText("x\xc9y", "\xe9", false, 0, false, &p), p); }, "1"},
-        {"ReverseFindStr(abcabc, abc)", [&] { return Pos(ReverseFindText("abcabc", "abc", true, -1, false, &p), p); }, "3"},
+        {"FindStr(ΑΣ, ς, False) utf8: searches fold case",
+         [&] { return Pos(FindText("\xce\x91\xce\xa3", "\xcf\x82", false, 0, true, &p), p); }, "1"},
+        {"ReverseFindStr(ΑΣ, ς, False) utf8",
+         [&] { return Pos(ReverseFindText("\xce\x91\xce\xa3", "\xcf\x82", false, REVERSEFIND_DEFAULTSTART, true, &p), p); }, "1"},
+        {"ReverseFindStr(abcabc, abc)", [&] { return Pos(ReverseFindText("abcabc", "abc", true, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "3"},
         {"ReverseFindStr(abcabc, abc, True, 2)",
          [&] { return Pos(ReverseFindText("abcabc", "abc", true, 2, false, &p), p); }, "0"},
-        {"ReverseFindStr(, x)", [&] { return Pos(ReverseFindText("", "x", true, -1, false, &p), p); }, "-1"},
+        {"ReverseFindStr(, x)", [&] { return Pos(ReverseFindText("", "x", true, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "-1"},
+        {"ReverseFindStr(abc, a, True, -1)", [&] { return Pos(ReverseFindText("abc", "a", true, -1, false, &p), p); }, E1055},
+        {"ReverseFindStr(, x, True, 0)", [&] { return Pos(ReverseFindText("", "x", true, 0, false, &p), p); }, "-1"},
         {"ReverseFindStr(abc, a, True, 3)", [&] { return Pos(ReverseFindText("abc", "a", true, 3, false, &p), p); }, E1055},
-        {"ReverseFindStr(abc, abcd)", [&] { return Pos(ReverseFindText("abc", "abcd", true, -1, false, &p), p); }, "-1"},
+        {"ReverseFindStr(abc, abcd)", [&] { return Pos(ReverseFindText("abc", "abcd", true, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "-1"},
         {"ReverseFindStr(aBcAbC, bc, False)",
-         [&] { return Pos(ReverseFindText("aBcAbC", "bc", false, -1, false, &p), p); }, "4"},
+         [&] { return Pos(ReverseFindText("aBcAbC", "bc", false, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "4"},
         {"ReverseFindStr(éaéa, éa) utf8",
-         [&] { return Pos(ReverseFindText("\xc3\xa9" "a\xc3\xa9" "a", "\xc3\xa9" "a", true, -1, true, &p), p); }, "2"},
+         [&] { return Pos(ReverseFindText("\xc3\xa9" "a\xc3\xa9" "a", "\xc3\xa9" "a", true, REVERSEFIND_DEFAULTSTART, true, &p), p); }, "2"},
         {"ReverseFindStr(éaéa, éa) bytes",
-         [&] { return Pos(ReverseFindText("\xc3\xa9" "a\xc3\xa9" "a", "\xc3\xa9" "a", true, -1, false, &p), p); }, "3"},
+         [&] { return Pos(ReverseFindText("\xc3\xa9" "a\xc3\xa9" "a", "\xc3\xa9" "a", true, REVERSEFIND_DEFAULTSTART, false, &p), p); }, "3"},
         {"CountStr(aaaa, aa)", [&] { return Pos(CountText("aaaa", "aa", true, 0, false, &p), p); }, "2"},
         {"CountStr(aAaA, a, False, 1)", [&] { return Pos(CountText("aAaA", "a", false, 1, false, &p), p); }, "3"},
         {"CountStr(abc, a, True, -1)", [&] { return Pos(CountText("abc", "a", true, -1, false, &p), p); }, E1055},
@@ -411,7 +418,7 @@ TEST(Strings, FormatStr)
     EXPECT_EQ(Format("%5s", {}, {longText}), longText);               // long strings go in whole
     EXPECT_EQ(Format("%.3s", {}, {longText}), "xxx");
     EXPECT_EQ(Format("%1000d", {1}).size(), 511u);                    // one piece is bounded
-    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // spec longer than 32 bytes
+    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // conversion longer than 32 bytes
     EXPECT_EQ(Format("%ld", {1}), E1055);
     // A format is never handed to the C library as it stands.
     EXPECT_EQ(Format("%n%s", {}, {"x"}), E1055);
@@ -419,20 +426,23 @@ TEST(Strings, FormatStr)
 
 TEST(Strings, Collation)
 {
-    // Byte order and the ISO-8859-1 case-folded difference.
-    EXPECT_EQ(CollateText("abc", "abd", true, false), -1);
-    EXPECT_EQ(CollateText("abc", "ab", true, false), 1);
-    EXPECT_EQ(CollateText("abc", "abc", true, false), 0);
-    EXPECT_EQ(CollateText("ABC", "abc", false, false), 0);
-    EXPECT_EQ(CollateText("a", "c", false, false), 'A' - 'C');
-    EXPECT_EQ(CollateText("\xe9", "\xc9", false, false), 0);
-    EXPECT_LT(CollateText("ab", "abc", false, false), 0);
-    // Locale collation for UTF-8 runs; invalid text compares as equal.
-    EXPECT_EQ(CollateText("apple", "banana", true, true), -1);
-    EXPECT_EQ(CollateText("banana", "apple", true, true), 1);
-    EXPECT_EQ(CollateText("\xc3\x89t\xc3\xa9", "\xc3\xa9t\xc3\xa9", false, true), 0);
-    EXPECT_NE(CollateText("\xc3\x89t\xc3\xa9", "\xc3\xa9t\xc3\xa9", true, true), 0);
-    EXPECT_EQ(CollateText("a\xff", "b", true, true), 0);
+    int saved = GetGlobalEncoding();
+    // ISO-8859-1 runs: byte order, or the upper-case mapping.
+    SetGlobalEncoding(LV_ENCODING_LATIN1);
+    EXPECT_EQ(CollateText("abc", "abd", true), -1);
+    EXPECT_EQ(CollateText("abc", "ab", true), 1);
+    EXPECT_EQ(CollateText("abc", "abc", true), 0);
+    EXPECT_EQ(CollateText("ABC", "abc", false), 0);
+    EXPECT_EQ(CollateText("a", "C", false), -1);
+    EXPECT_EQ(CollateText("\xe9", "\xc9", false), 0);
+    EXPECT_EQ(CollateText("ab", "abc", false), -1);
+    // UTF-8 runs: the user's locale; the argument's encoding plays no part.
+    SetGlobalEncoding(LV_ENCODING_UTF8);
+    EXPECT_EQ(CollateText("apple", "banana", true), -1);
+    EXPECT_EQ(CollateText("banana", "apple", true), 1);
+    EXPECT_EQ(CollateText("\xc3\x89t\xc3\xa9", "\xc3\xa9t\xc3\xa9", false), 0);
+    EXPECT_NE(CollateText("\xc3\x89t\xc3\xa9", "\xc3\xa9t\xc3\xa9", true), 0);
+    SetGlobalEncoding(saved);
 }
 
 TEST(Strings, DigestsOfStrings)

@@ -5,6 +5,7 @@
 #include "raster/lvbitmap.h"
 #include "raster/lvraster.h"
 #include "raster_fakes.h"
+#include "runtime/lverrors.h"
 
 namespace {
 
@@ -288,6 +289,32 @@ TEST(AdapterBitmaps, VideoBitmapsAndTransparency) {
     FreeRgbBitmap(plain);
     EXPECT_EQ(ComputeBitmapCaps(0xFFFF), 8u | 4 | 0x10 | 0x40 | 0x80 | 0x200 | 0x400);
     EXPECT_EQ(QueryBitmapCaps(0x10), 0x10u);
+}
+
+TEST(AdapterBitmaps, ReadingVideoBitmapsBack) {
+    FakeAdapter a(ADAPTER_VIDEOBITMAPS);
+    a.Install();
+    lvBitMapHandle *target = AllocRgbBitmap(2, 1, 0, nullptr);
+    lvBitMapHandle *alpha = nullptr;
+    EXPECT_EQ(ReadVideoBitmapPixels(nullptr, target, 2, 1, &alpha), ERR_READVIDEOPIXELS);
+    // BGRA words with alpha: colours converted, alpha from byte 0.
+    a.videoPixels = {0x78563412, 0x332211FF};
+    a.videoFormat = PIXFMT_BGRA32;
+    a.videoHasAlpha = 1;
+    EXPECT_EQ(ReadVideoBitmapPixels(nullptr, target, 2, 1, &alpha), 0);
+    ASSERT_TRUE(alpha);
+    EXPECT_EQ(PixelAt(target, 0, 0), 0x00345678u);
+    EXPECT_EQ(PixelAt(target, 1, 0), 0x00112233u);
+    EXPECT_EQ(ByteAt(alpha, 0, 0), 0x12);
+    EXPECT_EQ(ByteAt(alpha, 1, 0), 0xFF);
+    FreeBitmapHandle(alpha);
+    alpha = nullptr;
+    // Alpha reported in a 16-bit format is refused; the buffer still goes back.
+    a.videoFormat = PIXFMT_RGB16;
+    EXPECT_EQ(ReadVideoBitmapPixels(nullptr, target, 2, 1, &alpha), ERR_WRONGUSAGE);
+    EXPECT_EQ(alpha, nullptr);
+    EXPECT_EQ(a.videoBuffersOut, 0);
+    FreeRgbBitmap(target);
 }
 
 TEST(AdapterBitmaps, NoVideoBitmapsWithoutAdapter) {

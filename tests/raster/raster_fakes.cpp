@@ -25,16 +25,19 @@ void *FakeAlloc(int kind, int width, int height, int clear, const lvBitMapTag *t
     a->live.push_back(b);
     return b;
 }
-void FakeFree(void *bitmap) {
+void Forget(FakeBitmap *b) {
     FakeAdapter *a = FakeAdapter::current;
-    a->calls.push_back("FreeBitMap");
-    auto *b = static_cast<FakeBitmap *>(bitmap);
     for (auto it = a->live.begin(); it != a->live.end(); ++it)
         if (*it == b) {
             a->live.erase(it);
             break;
         }
     delete b;
+}
+void FakeFree(void *bitmap) {
+    FakeAdapter *a = FakeAdapter::current;
+    a->calls.push_back("FreeBitMap");
+    Forget(static_cast<FakeBitmap *>(bitmap));
 }
 uintptr_t FakeLock(void *bitmap, int readOnly, lvAdapterLockInfo *info, const lvBitMapTag *) {
     FakeAdapter *a = FakeAdapter::current;
@@ -75,11 +78,19 @@ void *FakeAllocVideo(int width, int height, int flags, const lvBitMapTag *tags) 
 }
 void FakeFreeVideo(void *bitmap) {
     FakeAdapter::current->calls.push_back("FreeVideoBitMap");
-    FakeFree(bitmap);
-    FakeAdapter::current->calls.pop_back();
+    Forget(static_cast<FakeBitmap *>(bitmap));
 }
-void *FakeReadVideo(void *, const lvBitMapTag *) { return nullptr; }
-void FakeFreeVideoPixels(void *) {}
+void *FakeReadVideo(void *, const lvBitMapTag *tags) {
+    FakeAdapter *a = FakeAdapter::current;
+    if (a->videoPixels.empty()) return nullptr;
+    for (const lvBitMapTag *t = tags; t && t->tag; t++) {
+        if (t->tag == 1) *reinterpret_cast<int *>(t->value) = a->videoHasAlpha;
+        if (t->tag == 2) *reinterpret_cast<int *>(t->value) = a->videoFormat;
+    }
+    a->videoBuffersOut++;
+    return a->videoPixels.data();
+}
+void FakeFreeVideoPixels(void *) { FakeAdapter::current->videoBuffersOut--; }
 int FakeMethod(void *, int method, intptr_t arg) {
     FakeAdapter::current->calls.push_back(Fmt("DoVideoBitMapMethod %ld %ld", method, static_cast<long>(arg)));
     return 0;

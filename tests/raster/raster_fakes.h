@@ -28,6 +28,10 @@ struct FakeAdapter {
     std::vector<lvBltRecord> blits;   // BltBitMap records
     std::vector<int> modes;           // BltBitMap / RectFill / WritePixel modes
     int nextToken = 100;              // lock tokens handed out
+    std::vector<uint32_t> videoPixels;// what ReadVideoPixels answers (empty: failure)
+    int videoFormat = PIXFMT_ARGB32;  // the format it reports
+    int videoHasAlpha = 0;            // and whether it has alpha
+    int videoBuffersOut = 0;          // buffers handed out and not yet returned
 
     static FakeAdapter *current;
     explicit FakeAdapter(uint32_t flags, uint32_t accel = 0, uint32_t videoCaps = 0);

@@ -70,6 +70,26 @@ TEST(RowKernels, FillAndCopyStayInsideTheRectangle) {
     EXPECT_EQ(dst[3], 0xDEADBEEFu);
 }
 
+TEST(RowKernels, LargeFillsStayInsideTheRectangle) {
+    // Large enough for the streaming fill: its edges must hold as well.
+    const int row = 1100, h = 1002;
+    std::vector<uint32_t> px(size_t(row) * h, 7);
+    lvKernelJob j = Job32(nullptr, px.data(), row, 1030, 1000);
+    j.targetX = 5;
+    j.targetY = 1;
+    j.value = 0xA1B2C3D4;
+    FillRect32(&j);
+    EXPECT_EQ(px[row + 4], 7u);
+    EXPECT_EQ(px[row + 5], 0xA1B2C3D4u);
+    EXPECT_EQ(px[size_t(1000) * row + 1034], 0xA1B2C3D4u);
+    EXPECT_EQ(px[size_t(1000) * row + 1035], 7u);
+    EXPECT_EQ(px[size_t(1001) * row + 5], 7u);
+    EXPECT_EQ(px[5], 7u);
+    size_t filled = 0;
+    for (uint32_t v : px) filled += v == 0xA1B2C3D4u;
+    EXPECT_EQ(filled, size_t(1030) * 1000);
+}
+
 TEST(RowKernels, TintAmountsAndLayouts) {
     uint32_t px[2] = {0x00000000, 0xAA000000};
     lvKernelJob j = Job32(nullptr, px, 2, 2, 1);
@@ -171,6 +191,46 @@ TEST(RowKernels, BlendThroughCoverage) {
     }
 }
 
+// Wide rows with random coverage (runs of 0 and 255 among them) in both
+// channel layouts, against the per-pixel rule.
+TEST(RowKernels, WideCoverageRowsMatchThePerPixelRule) {
+    std::mt19937 rng(3);
+    for (int format : {PIXFMT_ARGB32, PIXFMT_BGRA32, PIXFMT_RGBA32, PIXFMT_ABGR32}) {
+        for (int trial = 0; trial < 40; trial++) {
+            int w = 1 + rng() % 37;
+            std::vector<uint32_t> src(w), dst(w), want(w), solid(w), wantSolid(w);
+            std::vector<uint8_t> cov(w);
+            for (int x = 0; x < w; x++) {
+                src[x] = rng();
+                dst[x] = solid[x] = rng();
+                int k = rng() % 4;
+                cov[x] = k == 0 ? 0 : (k == 1 ? 255 : static_cast<uint8_t>(rng()));
+                if (trial % 5 == 0) cov[x] = (x / 4) % 2 ? 255 : 0;  // whole groups of 0 or 255
+            }
+            const uint32_t colour = 0x00C08040, pix = ArgbToPixel32(format, colour);
+            for (int x = 0; x < w; x++) {
+                uint32_t t = Pixel32ToArgb(format, dst[x]) & 0xFFFFFF, sc = Pixel32ToArgb(format, src[x]) & 0xFFFFFF;
+                want[x] = cov[x] == 0 ? dst[x] : cov[x] == 255 ? src[x] : ArgbToPixel32(format, LerpRgb(t, sc, cov[x]));
+                wantSolid[x] = cov[x] == 0 ? dst[x] : cov[x] == 255 ? pix : ArgbToPixel32(format, LerpRgb(t, colour, cov[x]));
+            }
+            lvKernelJob j = Job32(src.data(), dst.data(), w, w, 1);
+            j.format = format;
+            j.plane = cov.data();
+            j.planeRow = w;
+            BlendThroughCoverage32(&j);
+            ASSERT_EQ(dst, want) << "format " << format << " trial " << trial;
+            lvKernelJob c = Job32(nullptr, solid.data(), w, w, 1);
+            c.format = format;
+            c.plane = cov.data();
+            c.planeRow = w;
+            c.mode = 1;
+            c.value = colour;
+            DrawColorThroughCoverage32(&c);
+            ASSERT_EQ(solid, wantSolid) << "format " << format << " trial " << trial;
+        }
+    }
+}
+
 TEST(RowKernels, CopyAndCompositeThroughCoverage) {
     uint32_t src[3] = {1, 2, 3}, dst[3] = {7, 8, 9};
     uint8_t cov[3] = {0, 1, 255};
@@ -253,7 +313,9 @@ TEST(RowKernels, ColourThroughCoverageModes) {
         }
         DrawColorThroughCoverage32(&j);
         EXPECT_EQ(t & 0xFFFFFF, c.wantColour);
-        if (c.wantAlpha >= 0) EXPECT_EQ(a, c.wantAlpha);
+        if (c.wantAlpha >= 0) {
+            EXPECT_EQ(a, c.wantAlpha);
+        }
     }
     // Mode 3: a 16-bit coverage plane; the low byte weighs, the word sets alpha.
     uint16_t cov16[2] = {0x0180, 0x0080};
@@ -407,6 +469,38 @@ TEST(RowKernels, MixRect) {
     MixRect32(&p);
     EXPECT_EQ(d3[0], 0x203040u);
     EXPECT_EQ(d3[1], 0x8F5820u);
+}
+
+TEST(RowKernels, MixOverATargetAlpha) {
+    // With a target alpha plane the mix composites: weight 128 over alpha 0
+    // gives the colour and alpha 128; weight 255 gives alpha 255.
+    uint32_t d[2] = {0x000000, 0x000000};
+    uint8_t ta[2] = {0, 0};
+    lvKernelJob j = Job32(nullptr, d, 2, 2, 1);
+    j.value = 0x00C08040;
+    j.level = 128;
+    j.targetAlpha = ta;
+    j.targetAlphaRow = 2;
+    MixRect32(&j);
+    EXPECT_EQ(d[0], 0x00C08040u);
+    EXPECT_EQ(ta[0], 128);
+    j.level = 255;
+    j.width = 1;
+    j.targetX = 1;
+    MixRect32(&j);
+    EXPECT_EQ(d[1], 0x00C08040u);
+    EXPECT_EQ(ta[1], 255);
+    // A mask source without alpha: clear bits are transparent.
+    uint32_t e[2] = {1, 1};
+    uint8_t m = 0x40;
+    lvKernelJob k = Job32(nullptr, e, 2, 2, 1);
+    k.value = 0x00ABCDEF;
+    k.level = 255;
+    k.plane = &m;
+    k.planeRow = 1;
+    MixRect32(&k);
+    EXPECT_EQ(e[0], 1u);
+    EXPECT_EQ(e[1], 0x00ABCDEFu);
 }
 
 TEST(RowKernels, BytePlaneModes) {

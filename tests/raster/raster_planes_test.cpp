@@ -190,6 +190,53 @@ TEST_F(PlaneOps, TintAndMix) {
     FreeBitmapHandle(alpha);
 }
 
+TEST_F(PlaneOps, MixIntoPens) {
+    uint32_t palette[256] = {0x000000, 0xFFFFFF, 0x808080, 0xFF0000};
+    lvBitMapHandle *pens = AllocChunkyBitmap(3, 1, 1);  // all pen 0 (black)
+    lvBitMapHandle *alpha = AllocAlphaBitmap(3, 1, 1, nullptr, 0);
+    SetByte(alpha, 1, 0, 255);
+    SetByte(alpha, 2, 0, 128);
+    lvMixJob m{};
+    m.targetPens = pens;
+    m.targetPalette = palette;
+    m.targetDepth = 2;
+    m.sourceAlpha = alpha;
+    m.colourOrPen = 0xFFFFFF;  // white through the alpha
+    m.width = 3;
+    m.height = 1;
+    m.ratio = 255;
+    EXPECT_EQ(MixImages(&m), 0);
+    EXPECT_EQ(ByteAt(pens, 0, 0), 0);  // alpha 0: the pen stays
+    EXPECT_EQ(ByteAt(pens, 1, 0), 1);  // white
+    EXPECT_EQ(ByteAt(pens, 2, 0), 2);  // half-way between black and white: the grey pen
+    // Half the ratio turns the opaque pixel grey as well.
+    SetByte(pens, 1, 0, 0);
+    m.ratio = 128;
+    EXPECT_EQ(MixImages(&m), 0);
+    EXPECT_EQ(ByteAt(pens, 1, 0), 2);
+    m.targetPalette = nullptr;
+    EXPECT_EQ(MixImages(&m), ERR_WRONGUSAGE);
+    FreeBitmapHandle(pens);
+    FreeBitmapHandle(alpha);
+}
+
+TEST_F(PlaneOps, CopiesWithinOneBitmapScroll) {
+    lvBitMapHandle *rgb = AllocRgbBitmap(4, 6, 0, nullptr);
+    FillRgb(rgb, [](int x, int y) { return uint32_t(y * 10 + x); });
+    CopyBitmapRect(rgb, 0, 0, rgb, 1, 2, 3, 4);  // down and right, overlapping
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 3; x++) ASSERT_EQ(PixelAt(rgb, x + 1, y + 2), uint32_t(y * 10 + x)) << x << "," << y;
+    CopyBitmapRect(rgb, 1, 2, rgb, 0, 0, 3, 4);  // and back up
+    EXPECT_EQ(PixelAt(rgb, 0, 0), 0u);
+    EXPECT_EQ(PixelAt(rgb, 2, 3), 32u);  // what the first copy put at (3, 5)
+    lvBitMapHandle *plane = AllocAlphaBitmap(2, 5, 0, nullptr, 0);
+    for (int y = 0; y < 5; y++) SetByte(plane, 0, y, static_cast<uint8_t>(y + 1));
+    CombineBytePlanes(plane, 0, 0, plane, 0, 1, 1, 4, 0, 0);
+    for (int y = 0; y < 4; y++) EXPECT_EQ(ByteAt(plane, 0, y + 1), y + 1);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(plane);
+}
+
 TEST_F(PlaneOps, ArgbReadsAndWrites) {
     lvBitMapHandle *rgb = AllocRgbBitmap(3, 2, 0, nullptr);
     FillRgb(rgb, [](int x, int y) { return 0xAA000000u | uint32_t(x * 16 + y); });
@@ -210,6 +257,70 @@ TEST_F(PlaneOps, ArgbReadsAndWrites) {
     FreeBitmapHandle(mask);
 }
 
+TEST_F(PlaneOps, RectanglesPastTheBitmapsAreCut) {
+    // Callers clip; these do not, and nothing outside the bitmaps is touched
+    // (ASan watches), while what lies inside is drawn.
+    lvBitMapHandle *src = AllocRgbBitmap(4, 4, 0, nullptr);
+    lvBitMapHandle *dst = AllocRgbBitmap(5, 3, 0, nullptr);
+    lvBitMapHandle *mask = MaskFromText({"####", "####", "####", "####"});
+    lvBitMapHandle *alpha = AllocAlphaBitmap(4, 4, 0, nullptr, 0);
+    lvBitMapHandle *pens = AllocChunkyBitmap(4, 4, 1);
+    FillBytePlaneRect(alpha, -2, -2, 100, 100, 255);
+    FillRgb(src, [](int x, int y) { return uint32_t(x + 10 * y); });
+    FillRgb(dst, [](int, int) { return 0xEEu; });
+    CopyBitmapRect(src, 0, 0, dst, 3, -1, 10, 10);
+    EXPECT_EQ(PixelAt(dst, 3, 0), 10u);  // source row 1 lands on target row 0
+    EXPECT_EQ(PixelAt(dst, 4, 2), 31u);
+    CopyBitmapRectMasked(src, -1, 0, dst, 0, 0, 10, 10, mask);
+    EXPECT_EQ(PixelAt(dst, 0, 0), 0xEEu);  // source x -1 is cut away
+    EXPECT_EQ(PixelAt(dst, 1, 0), 0u);
+    BlendBitmapRect(src, 2, 2, dst, 0, 0, 9, 9, alpha);
+    EXPECT_EQ(PixelAt(dst, 1, 1), 33u);
+    FillBitmapRect(dst, -3, 2, 100, 100, 7);
+    EXPECT_EQ(PixelAt(dst, 4, 2), 7u);
+    PlotBitmapPixel(dst, 5, 0, 1, 0);
+    PlotBitmapPixel(mask, -1, 0, MASKXOR, 1);
+    EXPECT_EQ(ReadBitmapPixel(dst, 9, 9, 0), 0u);
+    EXPECT_EQ(ReadBitmapRectArgb(dst, 3, 0, 4, 1, 0), nullptr);
+    FillMaskRect(mask, 2, 2, 50, 50, MASKINVISIBLE);
+    EXPECT_EQ(MaskToText(mask)[3], "##..");
+    CombineBytePlanes(alpha, 0, 0, pens, 2, 2, 9, 9, 0, 0);
+    EXPECT_EQ(ByteAt(pens, 3, 3), 255);
+    MaskFromBytePlane(alpha, 0, 0, mask, 3, 3, 9, 9, MASKVANILLACOPY, 1, 255);
+    uint32_t palette[256] = {};
+    lvChunkyBlit cb{pens, 0, 0, dst, -2, -2, 20, 20, palette, -1, nullptr, nullptr, nullptr, 0, 0};
+    BlitChunkyToRgb(&cb);
+    EXPECT_EQ(PixelAt(dst, 0, 0), 0u);  // pen (2, 2) = 255 -> palette 0
+    EXPECT_EQ(TintBitmapRect(dst, 4, 2, 30, 30, 0xFFFFFF, 255), 0);
+    EXPECT_EQ(PixelAt(dst, 4, 2), 0xFFFFFFu);
+    for (lvBitMapHandle *h : {src, dst, mask, alpha, pens}) FreeBitmapHandle(h);
+}
+
+TEST_F(PlaneOps, SixteenBitBitmaps) {
+    // An adapter whose display format is RGB16 (without owning bitmaps): native
+    // buffers take that format; pixels convert one by one, and the 32-bit
+    // copy, fill and blend paths leave such bitmaps as they are.
+    FakeAdapter a(0);
+    a.record.pixelFormat = PIXFMT_RGB16;
+    a.Install();
+    EXPECT_EQ(GetBitmapBufferDepth(), 16);
+    lvBitMapHandle *rgb = AllocRgbBitmap(3, 2, 0, nullptr);
+    EXPECT_EQ(GetBitmapHandleAttr(rgb, 12), PIXFMT_RGB16);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 3; x++) PlotBitmapPixel(rgb, x, y, 0x00345678, 0);
+    PlotBitmapPixel(rgb, 2, 1, 0x00FFFFFF, 0);
+    uint32_t *argb = ReadBitmapRectArgb(rgb, 1, 1, 2, 1, 0);
+    ASSERT_TRUE(argb);
+    EXPECT_EQ(argb[0], 0x305478u);  // 5-6-5 widened by shifting
+    EXPECT_EQ(argb[1], 0xF8FCF8u);
+    FreeMemory(argb);
+    FillBitmapRect(rgb, 0, 0, 3, 2, 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    EXPECT_EQ(TintBitmapRect(rgb, 0, 0, 3, 2, 0, 255), 0);
+    EXPECT_EQ(ReadBitmapPixel(rgb, 0, 0, 0), 0x305478u);
+    FreeBitmapHandle(rgb);
+}
+
 // ---- Adapter or native ------------------------------------------------------
 
 TEST_F(PlaneOps, AcceleratedOperationsGoToTheAdapter) {
@@ -220,14 +331,17 @@ TEST_F(PlaneOps, AcceleratedOperationsGoToTheAdapter) {
     lvBitMapHandle *alpha = AllocAlphaBitmap(8, 8, 1, nullptr, 0);
     lvBitMapHandle *mask = AllocMaskBitmap(src, 8, 8, 1, nullptr, 0);
     a.calls.clear();
-    CopyBitmapRect(src, 1, 2, dst, 3, 4, 5, 6);
+    CopyBitmapRect(src, 1, 2, dst, 3, 2, 5, 6);
     ASSERT_EQ(a.calls.size(), 1u);
     EXPECT_EQ(a.calls[0], "BltBitMap mode=2");
     EXPECT_EQ(a.blits[0].sourceX, 1);
-    EXPECT_EQ(a.blits[0].targetY, 4);
+    EXPECT_EQ(a.blits[0].targetY, 2);
     EXPECT_EQ(a.blits[0].height, 6);
+    CopyBitmapRect(src, 1, 2, dst, 3, 4, 5, 6);  // the adapter too only gets what fits
+    EXPECT_EQ(a.blits[1].height, 4);
+    a.blits.clear();
     BlendBitmapRect(src, 0, 0, dst, 0, 0, 2, 2, alpha);
-    EXPECT_EQ(a.blits[1].alpha, alpha->backing);
+    EXPECT_EQ(a.blits[0].alpha, alpha->backing);
     FillBitmapRect(dst, 0, 0, 2, 2, 0x00123456);
     EXPECT_EQ(a.calls.back(), "RectFill 0,0 2x2 colour=ff123456 mode=1");  // real alpha for the adapter
     // Masked copies are not accelerated here: native, through locks that are all released.

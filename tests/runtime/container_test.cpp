@@ -5,6 +5,7 @@
 #include "runtime/container.h"
 #include "runtime/lverrors.h"
 #include "runtime/marker.h"
+#include "runtime/vfile.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -200,12 +201,12 @@ TEST(ContainerRecords, DisplayPatchesAndSettings)
     EXPECT_EQ(d.setFlags, 0x1u | 0x10u | 0x100u | 0x80u);   // fixed stays off: its byte was 0
     EXPECT_EQ(d.scaleWidth, 320);
     const lvDisplaySettingsBlock &s = p.record.displaySettings;
-    EXPECT_EQ(s.first, 2);
-    EXPECT_EQ(s.second, -3);
-    EXPECT_EQ(s.third, 4);
-    EXPECT_EQ(s.fourth, 5);
-    EXPECT_EQ(s.fifth, 1);
-    EXPECT_EQ(s.last, 6);
+    EXPECT_EQ(s.mode, 2);
+    EXPECT_EQ(s.screenWidth, -3);
+    EXPECT_EQ(s.screenHeight, 4);
+    EXPECT_EQ(s.screenDepth, 5);
+    EXPECT_EQ(s.desktop, 1);
+    EXPECT_EQ(s.hideTitleBar, 6);
     const lvAppletFlagsBlock &f = p.record.flagsBlock;
     EXPECT_EQ(f.flags, uint32_t(LV_APPLETFLAG_DPIAWARE));
     EXPECT_EQ(f.value1, 7);
@@ -401,6 +402,14 @@ TEST(ContainerOpen, PackedAppletsUnpackOrFailCleanly)
         Parsed p(k.bytes);
         EXPECT_EQ(p.openError, k.error) << k.what;
     }
+    // A stated size of 0 says nothing; the stream decides.
+    {
+        std::vector<uint8_t> unsized = Pack(std::string("LVZ", 4), c.b, 0);
+        Parsed p(unsized);
+        EXPECT_EQ(p.error, 0);
+        EXPECT_STREQ(p.record.title, "packed");
+        EXPECT_EQ(p.container.memorySize, c.b.size());
+    }
     std::vector<uint8_t> corrupt = good;
     corrupt[12] ^= 0x55;
     Parsed p(corrupt);
@@ -510,23 +519,29 @@ TEST(PluginBlocks, WalkEntriesAndRefuseForgedSizes)
 
 // ---- Chunk names and the marker ------------------------------------------------------------
 
-TEST(ContainerNames, ChunkNamesNestAndRefuseWhatDoesNotFit)
+TEST(ContainerNames, ObjectsOfAnUnpackedAppletNameTheirBytesInMemory)
 {
-    char name[256];
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "a.png", 100, 20, "/x/app"));
-    EXPECT_STREQ(name, ":::chunk100:20*a.png?/x/app");
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "", 1, 2, "/x/app"));
-    EXPECT_STREQ(name, ":::chunk1:2*x?/x/app");
-    char outer[128];
-    static uint8_t block[64];
-    std::snprintf(outer, sizeof(outer), ":::chunkM%p:64*app.lva?x", static_cast<void *>(block));
-    ASSERT_TRUE(MakeAppletChunkName(name, sizeof(name), "b", 16, 8, outer));
-    char expect[256];
-    std::snprintf(expect, sizeof(expect), ":::chunkM%p:8*b?%s", static_cast<void *>(block + 16), outer);
-    EXPECT_STREQ(name, expect);
-    EXPECT_FALSE(MakeAppletChunkName(name, sizeof(name), "b", 60, 8, outer));   // past the outer range
-    EXPECT_FALSE(MakeAppletChunkName(name, 10, "a.png", 100, 20, "/x/app"));
-    EXPECT_FALSE(MakeAppletChunkName(name, sizeof(name), "a", 0x100000000ull, 1, "/x/app"));
+    Bytes c = Header();
+    c.u8(0).u32(12).raw("pic.pngPIXEL");                    // name at 21, data at 28
+    c.u8(2).u32(1).u8(4).u32(1).u32(21).u32(7).u32(28).u32(5).u32(0).u32(0).u32(0);
+    c.u16(0).u16(0).u32(0);
+    Bytecode(c);
+    std::vector<uint8_t> packed = Pack(std::string("LVZ", 4), c.b, uint32_t(c.b.size()));
+    Parsed p(packed);
+    ASSERT_EQ(p.error, 0);
+    char name[1024];
+    ASSERT_TRUE(MakeLinkedObjectName(&p.container, p.record.linkedObjects, name, sizeof(name)));
+    uint64_t address = 0;
+    int64_t offset = 0;
+    uint32_t size = 0;
+    char file[64], container[1024];
+    ASSERT_TRUE(ParseChunkName(name, &address, &offset, &size, file, sizeof(file), container,
+                               sizeof(container), nullptr, 0, nullptr)) << name;
+    EXPECT_EQ(offset, 28);
+    EXPECT_EQ(size, 5u);
+    EXPECT_STREQ(file, "pic.png");
+    EXPECT_STREQ(container, p.container.path);
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const void *>(uintptr_t(address)), "PIXEL", 5), 0);
 }
 
 TEST(LinkMarker, UnlinkedRecordAndDecoding)

@@ -225,3 +225,53 @@ TEST(PlatformObjects, CreateRenameDeleteAndDates)
 }
 
 } // namespace
+
+namespace {
+
+TEST(PlatformFiles, Latin1NamesReachUtf8Files)
+{
+    ScratchDir dir;
+    dir.Write("caf\xC3\xA9.txt", "latte");
+    std::string latin1 = dir.path + "/caf\xE9.txt";
+    SetScriptEncoding(0);
+    lvOsFile *f = OpenOsFile(latin1.c_str(), LVOS_OPEN_READ);
+    SetScriptEncoding(1);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::string(f->name), dir.Join("caf\xC3\xA9.txt")); // converted once, not twice
+    EXPECT_EQ(GetOsFileSize(f), 5);
+    CloseOsFile(f);
+    // A forced UTF-8 name is taken as it is.
+    SetScriptEncoding(0);
+    f = OpenOsFile(dir.Join("caf\xC3\xA9.txt").c_str(), LVOS_OPEN_READ | LVOS_OPEN_UTF8);
+    SetScriptEncoding(1);
+    ASSERT_NE(f, nullptr);
+    CloseOsFile(f);
+}
+
+TEST(PlatformFiles, SeeksAndSizesBeyond4GB)
+{
+    ScratchDir dir;
+    std::string path = dir.Join("big.bin");
+    const int64_t size = (int64_t)5 << 30; // sparse: no disk space is used
+    {
+        FILE *out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(ftruncate(fileno(out), size), 0);
+        ASSERT_EQ(fseeko(out, size - 3, SEEK_SET), 0);
+        std::fputs("end", out);
+        std::fclose(out);
+    }
+    lvOsFile *f = OpenOsFile(path.c_str(), LVOS_OPEN_READ);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(GetOsFileSize(f), size);
+    EXPECT_EQ(SeekOsFile(f, -3, 2), 0);
+    char text[4] = {};
+    EXPECT_EQ(ReadOsFile(f, text, 3), 3u);
+    EXPECT_STREQ(text, "end");
+    EXPECT_EQ(SeekOsFile(f, (int64_t)1 << 32, 1), size);
+    EXPECT_EQ(GetCOsFile(f), 0);
+    EXPECT_EQ(SeekOsFile(f, 0, 0), ((int64_t)1 << 32) + 1);
+    CloseOsFile(f);
+}
+
+} // namespace

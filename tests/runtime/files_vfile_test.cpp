@@ -1,6 +1,7 @@
 // Tests of the virtual file layer: one set of operations over every kind of
 // storage, nested in one another; memory files; names; adapters.
 #include "files_fixture.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/vdir.h"
 #include "runtime/vfile.h"
@@ -17,6 +18,7 @@ const size_t N = 1000; // bytes of every storage under test
 struct Storage {
     const char *label;     // what the storage is
     bool clampsPastEnd;    // seeks beyond the end land at the end
+    int writes;            // 0 refuses to open for update, 1 writes inside its window, 2 also grows
     std::function<std::string(ScratchDir &, std::vector<uint8_t> &keep)> make;
 };
 
@@ -40,52 +42,52 @@ std::vector<uint8_t> Embedded(size_t before, size_t after)
 }
 
 const Storage Storages[] = {
-    {"plain file", false,
+    {"plain file", false, 2,
      [](ScratchDir &dir, std::vector<uint8_t> &) { return dir.Write("plain.bin", Pattern(N, 5)); }},
-    {"range of a container file", true,
+    {"range of a container file", true, 1,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          std::string c = dir.Write("container.dat", Embedded(100, 50));
          return Chunk("data.bin", nullptr, 100, N, 0, c);
      }},
-    {"range nested in a range", true,
+    {"range nested in a range", true, 1,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          std::string c = dir.Write("container.dat", Embedded(130, 20));
          std::string outer = Chunk("outer.bin", nullptr, 100, N + 40, 0, c);
          return Chunk("inner.bin", nullptr, 30, N, 0, outer);
      }},
-    {"registered memory file", true,
+    {"registered memory file", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Pattern(N, 5);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("mem.bin", 0, keep.data(), N, -1, name, sizeof name), nullptr);
          return std::string(name);
      }},
-    {"writable registered memory file", true,
+    {"writable registered memory file", true, 2,
      [](ScratchDir &, std::vector<uint8_t> &) {
          std::vector<uint8_t> data = Pattern(N, 5);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("mem.bin", 1, data.data(), N, -1, name, sizeof name), nullptr);
          return std::string(name);
      }},
-    {"memory range", true,
+    {"memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(0, 0);
          return Chunk("m.bin", keep.data(), 0, N, 0, "");
      }},
-    {"memory range nested in a memory range", true,
+    {"memory range nested in a memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(64, 36);
          std::string outer = Chunk("outer.bin", keep.data(), 0, N + 100, 0, "");
          return Chunk("inner.bin", nullptr, 64, N, 0, outer);
      }},
-    {"range of a registered memory file", true,
+    {"range of a registered memory file", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(20, 10);
          char name[LV_PATH_SIZE];
          EXPECT_NE(AddMemoryFile("outer.bin", 0, keep.data(), keep.size(), -1, name, sizeof name), nullptr);
          return Chunk("inner.bin", nullptr, 20, N, 0, name);
      }},
-    {"search path", false,
+    {"search path", false, 2,
      [](ScratchDir &dir, std::vector<uint8_t> &) {
          dir.Write("first/other.bin", Pattern(10, 1));
          dir.Write("second/sub/found.bin", Pattern(N, 5));
@@ -142,6 +144,35 @@ TEST_P(StorageTest, ReadSeekSizeEndAndClose)
     SeekVFile(f, 2, 1);
     EXPECT_EQ(ReadVFileBE16(f), (uint16_t)(want[2] << 8 | want[3]));
     EXPECT_EQ(ReadVFileLE32(f), (uint32_t)(want[4] | want[5] << 8 | want[6] << 16 | (uint32_t)want[7] << 24));
+    EXPECT_NE(CloseVFile(f), 0);
+}
+
+TEST_P(StorageTest, WriteSeekAndReadBack)
+{
+    const Storage &s = GetParam();
+    std::string name = s.make(dir, keep);
+    lvVFile *f = OpenVFile(name.c_str(), LV_VF_UPDATE, nullptr, nullptr);
+    if (s.writes == 0) {
+        EXPECT_EQ(f, nullptr);
+        return;
+    }
+    ASSERT_NE(f, nullptr) << name;
+    std::vector<uint8_t> fresh = Pattern(20, 77);
+    EXPECT_EQ(SeekVFile(f, 10, 1), 0);
+    EXPECT_EQ(WriteVFile(f, fresh.data(), 20), 20);
+    EXPECT_EQ(SeekVFile(f, -20, 0), 30);
+    uint8_t back[20];
+    ASSERT_EQ(ReadVFile(f, back, 20), 20);
+    EXPECT_EQ(0, std::memcmp(back, fresh.data(), 20));
+    EXPECT_EQ(ReadVFileByte(f), Pattern(N, 5)[30]); // the bytes after it are untouched
+    EXPECT_TRUE(WriteVFileByte(f, 0xAB));
+    SeekVFile(f, -5, 2);                             // across the end
+    int64_t written = WriteVFile(f, fresh.data(), 10);
+    EXPECT_EQ(written, s.writes == 2 ? 10 : 5);
+    EXPECT_EQ(GetVFileSize(f), s.writes == 2 ? (int64_t)N + 5 : (int64_t)N);
+    EXPECT_TRUE(IsVFileEof(f));
+    EXPECT_EQ(SeekVFile(f, 31, 1), (int64_t)N + (s.writes == 2 ? 5 : 0));
+    EXPECT_EQ(ReadVFileByte(f), 0xAB);
     EXPECT_NE(CloseVFile(f), 0);
 }
 
@@ -324,10 +355,20 @@ TEST(PlainFiles, WritesGrowAndRangesKeepTheirContainer)
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(WriteVFile(f, "ABCD", 4), 4);
     CloseVFile(f);
+    // Writes stop at the end of the range: the bytes behind it are other data.
+    f = OpenVFile(range.c_str(), LV_VF_UPDATE, nullptr, nullptr);
+    ASSERT_NE(f, nullptr);
+    SeekVFile(f, 18, 1);
+    EXPECT_EQ(WriteVFile(f, "WXYZ", 4), 2);
+    EXPECT_EQ(WriteVFileByte(f, 'Q'), 0);
+    EXPECT_EQ(GetVFileSize(f), 20);
+    CloseVFile(f);
     std::vector<uint8_t> after = ReadAll(path);
     ASSERT_EQ(after.size(), 105u);
     EXPECT_EQ(0, std::memcmp(after.data() + 10, "ABCD", 4));
+    EXPECT_EQ(0, std::memcmp(after.data() + 28, "WX", 2));
     EXPECT_EQ(after[9], Pattern(100, 2)[9]);
+    EXPECT_EQ(after[30], Pattern(100, 2)[30]);
 
     // Value writers and readers.
     f = OpenVFile(dir.Join("v.bin").c_str(), LV_VF_WRITE, nullptr, nullptr);
@@ -401,9 +442,49 @@ int64_t FakeSeek(void *s, int64_t offset, int origin)
     return old;
 }
 
+int FakeStat(const char *name, int, lvAdapterStat *stat, const lvAdapterTag *)
+{
+    if (std::strncmp(name, "fakefile:", 9) != 0) return 0;
+    stat->sizeLow = 5;
+    stat->sizeHigh = 1;
+    stat->comment = "from the adapter";
+    return 1;
+}
 const lvFileAdapter FakeAdapter = {"fakeadapter", 0, FakeOpen, FakeClose, FakeRead, nullptr, FakeSeek,
-                                   nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, FakeStat, nullptr, nullptr,
                                    nullptr, nullptr};
+
+// A directory adapter over "fakedir:" names with two entries and no dates, and
+// a file stat for "fakefile:" names.
+struct FakeDir {
+    int next; // entries given
+};
+void *FakeOpenDir(const char *name, int, const lvAdapterTag *)
+{
+    return std::strncmp(name, "fakedir:", 8) == 0 ? new FakeDir{0} : nullptr;
+}
+void FakeCloseDir(void *d)
+{
+    delete (FakeDir *)d;
+}
+int FakeNextEntry(void *d, lvAdapterStat *stat, const lvAdapterTag *)
+{
+    FakeDir *dir = (FakeDir *)d;
+    static const char *names[] = {"one.txt", "two"};
+    if (dir->next >= 2) return 0;
+    stat->fullPath = names[dir->next];
+    stat->type = dir->next == 1 ? 1 : 0;
+    stat->sizeLow = 10;
+    dir->next++;
+    return 1;
+}
+int FakeStatDir(void *, int, lvAdapterStat *, const lvAdapterTag *)
+{
+    return 1; // knows no dates
+}
+const lvFileAdapter FakeDirAdapter = {"fakedirs", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, FakeOpenDir,
+                                      FakeCloseDir, FakeNextEntry, FakeStatDir};
 
 // A plug-in chain of one member ahead of the built-in elements.
 void FakeBegin(lvAdapterScan *scan, const char *list, uint32_t capability, int mode)
@@ -421,8 +502,8 @@ int FakeNext(lvAdapterScan *scan)
         scan->cursor = bar ? bar + 1 : scan->cursor + element.size();
         if (element == "inbuilt") return 1;
         if (element == "native") return 2;
-        if ((element == "plugin" || element == "fakeadapter") && scan->capability == LV_PLUGINCAPS_FILEADAPTER) {
-            scan->current = &FakeAdapter;
+        if (element == "plugin" || element == "fakeadapter") {
+            scan->current = scan->capability == LV_PLUGINCAPS_FILEADAPTER ? &FakeAdapter : &FakeDirAdapter;
             return 3;
         }
     }
@@ -486,6 +567,81 @@ TEST_F(AdapterTest, ListWithoutInbuiltKeepsPlainFilesOut)
     EXPECT_EQ(CheckFileAdapterUse(dir.Join("none").c_str(), nullptr, nullptr, &uses), ERR_READFILE);
 }
 
+TEST_F(AdapterTest, DirectoryAdaptersAndFileStats)
+{
+    lvVDir *d = OpenVDir("fakedir:root", LV_VD_READ | LV_VD_ADAPTERS, nullptr, nullptr);
+    ASSERT_NE(d, nullptr);
+    EXPECT_STREQ(GetVDirAdapterName(d), "fakedirs");
+    lvFileInfo info;
+    EXPECT_EQ(ExamineVDir(d, &info), 0);
+    EXPECT_TRUE(info.isDirectory);
+    EXPECT_EQ(info.attributes, 15u);
+    for (int i = 0; i < 3; i++) {
+        lvFileDate date;
+        FileTimeToDate(&info, &date, i);
+        EXPECT_EQ(date.year, 1978);
+        EXPECT_EQ(date.month, 0);
+        EXPECT_EQ(date.day, 1);
+        EXPECT_EQ(date.hour, 0);
+    }
+    int restarted;
+    ASSERT_EQ(StartVDirScan(d, &restarted), 0);
+    const char *name;
+    int isDir;
+    ASSERT_TRUE(NextVDirEntry(d, restarted, &name, &isDir, &info));
+    EXPECT_STREQ(name, "one.txt");
+    EXPECT_FALSE(isDir);
+    EXPECT_EQ(info.size, 10);
+    ASSERT_TRUE(NextVDirEntry(d, restarted, &name, &isDir, &info));
+    EXPECT_TRUE(isDir);
+    EXPECT_FALSE(NextVDirEntry(d, restarted, &name, &isDir, &info));
+    char path[LV_PATH_SIZE];
+    ASSERT_TRUE(GetVDirPath(d, path, sizeof path));
+    EXPECT_STREQ(path, "fakedir:root");
+    CloseVDir(d);
+
+    // Names only a file adapter describes stand for files and cannot be scanned.
+    d = OpenVDir("fakefile:x", LV_VD_READ | LV_VD_ADAPTERS, nullptr, nullptr);
+    ASSERT_NE(d, nullptr);
+    EXPECT_STREQ(GetVDirAdapterName(d), "fakeadapter");
+    EXPECT_EQ(ExamineVDir(d, &info), 0);
+    EXPECT_EQ(info.size, ((int64_t)1 << 32) + 5);
+    EXPECT_EQ(StartVDirScan(d, &restarted), ERR_NOTADIR);
+    CloseVDir(d);
+    lvFileInfoPublic pub;
+    ASSERT_EQ(ExaminePath("fakefile:x", &pub, 1), 1);
+    EXPECT_EQ(pub.size, ((int64_t)1 << 32) + 5);
+    EXPECT_STREQ(pub.comment, "from the adapter");
+    EXPECT_EQ(pub.lastWrite.year, 1978);
+    EXPECT_EQ(ExaminePath("fakefile:x", &pub, 0), 0); // without adapters nothing knows it
+}
+
+TEST(DefaultLists, KindsAndCopies)
+{
+    char buf[256];
+    EXPECT_EQ(SetDefaultAdapter(3, "plugin"), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetDefaultLoader(6, "plugin"), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetDefaultLoader(5, "inbuilt|native"), 0);
+    ASSERT_TRUE(CopyDefaultLoader(buf, sizeof buf, 5));
+    EXPECT_STREQ(buf, "inbuilt|native");
+    ASSERT_TRUE(CopyDefaultAdapter(buf, sizeof buf, 0));
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(SetDefaultLoader(5, ""), 0);
+    EXPECT_FALSE(InAdapterSetupPhase());
+    SetAdapterSetupPhase(1);
+    EXPECT_TRUE(InAdapterSetupPhase());
+    SetAdapterSetupPhase(0);
+    // Without plug-ins a list admits "inbuilt" only when it names it.
+    EXPECT_TRUE(AdapterListAccepts(nullptr, "inbuilt", 1));
+    EXPECT_TRUE(AdapterListAccepts("Default", "inbuilt", 1));
+    EXPECT_TRUE(AdapterListAccepts("plugin|INBUILT", "inbuilt", 1));
+    EXPECT_FALSE(AdapterListAccepts("plugin|inbuiltx", "inbuilt", 1));
+    EXPECT_FALSE(AdapterListAccepts("native", "inbuilt", 1));
+    EXPECT_TRUE(AdapterListAccepts("zip", "zipadapter", 0));
+    EXPECT_TRUE(AdapterListAccepts("plugin", "zipadapter", 1));
+    EXPECT_FALSE(AdapterListAccepts("plugin", "zipadapter", 0));
+}
+
 // ---- Whole-file helpers and directories --------------------------------------------
 
 TEST(WholeFiles, ReadAllAndCopy)
@@ -500,7 +656,11 @@ TEST(WholeFiles, ReadAllAndCopy)
     EXPECT_EQ(0, std::memcmp(buf, data.data(), 40000));
     for (int i = 0; i < 8; i++) EXPECT_EQ(buf[40000 + i], 0);
     FreeMemory(buf);
-    EXPECT_EQ(ReadVFileAll(nullptr, dir.Join("no").c_str(), 0, nullptr, nullptr, 0, &buf, &len), ERR_READFILE);
+    EXPECT_EQ(ReadVFileAll(nullptr, dir.Join("missing-input.bin").c_str(), 0, nullptr, nullptr, 0, &buf, &len),
+              ERR_READFILE);
+    char message[1024];
+    GetErrorText(ERR_READFILE, message, sizeof message);
+    EXPECT_NE(std::strstr(message, "missing-input.bin"), nullptr) << message; // the name fills the message
 
     std::string range = Chunk("r.bin", nullptr, 1000, 5000, 0, path);
     ASSERT_EQ(CopyVFileData(nullptr, range.c_str(), nullptr, nullptr, dir.Join("copy.bin").c_str()), 0);

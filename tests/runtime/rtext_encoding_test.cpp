@@ -16,7 +16,10 @@ namespace {
 // Restores UTF-8 mode after a test that switches the flag.
 struct EncodingGuard {
     explicit EncodingGuard(int encoding) { SetGlobalEncoding(encoding); }
-    ~EncodingGuard() { SetGlobalEncoding(LV_ENCODING_UTF8); }
+    ~EncodingGuard() {
+        SetGlobalEncoding(LV_ENCODING_UTF8);
+        EXPECT_EQ(GetScriptEncoding(), 1);
+    }
 };
 
 bool InSpans(int c, std::initializer_list<std::pair<int, int>> spans) {
@@ -214,6 +217,18 @@ TEST(EncodingConvert, Latin1AndUtf8RoundTripEveryByte) {
     EXPECT_EQ(std::string(inplace), "gr\xFC\xDF" "e ?");
 }
 
+TEST(EncodingConvert, SwitchToLatin1ConvertsHeldTexts) {
+    EncodingGuard g(LV_ENCODING_UTF8);
+    char a[] = "/home/j\xC3\xBCrgen/Spiel.lva";
+    char b[] = "plain";
+    char *texts[] = {a, nullptr, b};
+    SwitchTextsToLatin1(texts, 3);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+    EXPECT_EQ(GetScriptEncoding(), 0);  // the platform converts names for the system
+    EXPECT_EQ(std::string(a), "/home/j\xFCrgen/Spiel.lva");
+    EXPECT_EQ(std::string(b), "plain");
+}
+
 TEST(EncodingConvert, ConvertTextEncodingPairs) {
     EXPECT_EQ(ConvertTextEncoding("abc", 1, 1, nullptr), nullptr);
     EXPECT_EQ(ConvertTextEncoding("abc", 0, 0, nullptr), nullptr);
@@ -359,9 +374,9 @@ TEST(EncodingTables, RegeneratingGivesTheCommittedFile) {
         s << f.rdbuf();
         return s.str();
     };
-    std::string fresh = slurp(dir + "/unicode_tables.cpp");
+    std::string fresh = slurp(dir + "/unicode_tables.h");
     ASSERT_FALSE(fresh.empty());
-    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.cpp"));
+    EXPECT_TRUE(fresh == slurp(LV_SOURCE_DIR "/runtime/unicode_tables.h"));
 }
 
 // ---- Properties over random bytes --------------------------------------------------

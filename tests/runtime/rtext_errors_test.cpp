@@ -10,6 +10,8 @@
 #include <string>
 
 #include "runtime/errors.h"
+#include "runtime/container.h"
+#include "runtime/vfile.h"
 
 namespace {
 
@@ -128,6 +130,9 @@ TEST_F(Errors, MessageIndexes) {
         {LV_MSG_SELECT_DISPLAY_MODE, "Please select desired display mode!"},
         {LV_MSG_DISPLAY_MODE_CHOICES, "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"},
         {LV_MSG_DISPLAY_MODE_SHORT, "Full screen|Windowed|Cancel"},
+        {LV_MSG_LOADING_PLUGIN, "Loading plugin %s"},
+        {LV_MSG_APPLET_FILTER, "Lumivarra applets"},
+        {LV_MSG_ALL_FILES, "All files"},
     };
     for (auto &c : cases) EXPECT_STREQ(GetMessageString(c.index), c.text) << c.index;
     EXPECT_EQ(GetMessageString(-1), nullptr);
@@ -185,6 +190,12 @@ TEST_F(Errors, ChunkNamesShowTheEmbeddedFile) {
         // Any code with "%s" shows the embedded name, not only the file-part codes.
         EXPECT_EQ(Text(1213), std::string("File ") + c.shown + " does not exist!") << c.arg;
     }
+}
+
+TEST_F(Errors, FileLayerNamesTheFileOfItsError) {
+    SetErrorStringArg("/data/level%d/map.iff");
+    EXPECT_EQ(Text(ERR_READFILE), "Cannot read file map.iff !");
+    EXPECT_EQ(Text(ERR_FILEEXIST), "File /data/level%d/map.iff does not exist!");
 }
 
 TEST_F(Errors, UserTextIsInsertedLiterally) {
@@ -363,4 +374,38 @@ TEST_F(Errors, StatusLineText) {
     EXPECT_STREQ(buf, "Plain 100% %s");
     std::string longPath = "/p/" + std::string(700, 'f');
     EXPECT_EQ(BuildStatusLineText("Loading %s", longPath.c_str(), 1, buf, sizeof buf), 511u);
+}
+
+// ---- Script locations ------------------------------------------------------------------
+
+TEST_F(Errors, SourceLinesFromTheLineMap) {
+    // Two chunks of main.lvs and one of lib.lvs, linked as the container keeps them.
+    lvLineMapEntry entries[3] = {};
+    auto fill = [](lvLineMapEntry &e, uint32_t first, uint32_t last, uint32_t source, const char *file,
+                   const char *chunk) {
+        e.firstLine = first;
+        e.lastLine = last;
+        e.sourceLine = source;
+        strcpy(e.sourceFile, file);
+        strcpy(e.chunkName, chunk);
+    };
+    fill(entries[0], 0, 40, 0, "main.lvs", "");
+    fill(entries[1], 0, 9, 100, "lib.lvs", "helpers");
+    fill(entries[2], 41, 60, 200, "main.lvs", "");
+    entries[0].next = &entries[1];
+    entries[1].next = &entries[2];
+    const char *file = nullptr;
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", 12, &file), 13);
+    EXPECT_STREQ(file, "main.lvs");
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", 45, &file), 205);
+    EXPECT_EQ(MapAppletSourceLine(entries, "helpers", 3, &file), 104);
+    EXPECT_STREQ(file, "lib.lvs");
+    EXPECT_EQ(MapAppletSourceLine(entries, "helpers", 30, &file), -1);
+    EXPECT_STREQ(file, "---");
+    EXPECT_EQ(MapAppletSourceLine(entries, "other", 3, &file), -1);
+    EXPECT_EQ(MapAppletSourceLine(entries, "?main", -1, &file), -1);
+    EXPECT_EQ(MapAppletSourceLine(nullptr, "", 0, &file), -1);
+    // A script file: its own entries' spans are added, the first line's offset taken off.
+    EXPECT_EQ(MapScriptFileLine(entries, "main.lvs", 7, 1), 7 + 40 + 19 - 1 + 1);
+    EXPECT_EQ(MapScriptFileLine(entries, "none.lvs", 7, 3), 5);
 }

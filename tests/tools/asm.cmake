@@ -1,6 +1,8 @@
 # Assembler kit: encoders and writer, the text assembler, and the disassembler's round
 # trips. The fixtures are assembled in the build like any applet source.
+# Sources named *.bad.lvs are meant to fail and are only fed to the tests.
 file(GLOB LV_ASM_FIXTURES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/asm_fixtures/*.lvs)
+list(FILTER LV_ASM_FIXTURES EXCLUDE REGEX "\\.bad\\.lvs$")
 set(LV_ASM_FIXTURE_CHUNKS "")
 foreach(src ${LV_ASM_FIXTURES})
   get_filename_component(stem ${src} NAME_WE)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 static std::string ReadSource(const std::string &relative)
 {
@@ -238,4 +239,108 @@ TEST(AsmAssembler, RawWordsAreExemptButTheirNeighboursAreNot)
     // ...but a test followed by a raw word that is not a jump is still refused.
     r = AsmAssembleText("    eq 1 r0 r0\n    word 0x00000000\n    return r0 1\n", "t.lvs");
     EXPECT_FALSE(r.ok);
+}
+
+TEST(AsmAssembler, AssembleOrThrowCarriesEveryError)
+{
+    EXPECT_FALSE(AsmAssembleOrThrow("    return r0 1\n").empty());
+    try {
+        AsmAssembleOrThrow("    frob\n    move r0\n    return r0 1\n", "x.lvs");
+        FAIL() << "no throw";
+    } catch (const lvAsmError &e) {
+        EXPECT_NE(e.message.find("x.lvs:1: unknown instruction 'frob'"), std::string::npos) << e.message;
+        EXPECT_NE(e.message.find("x.lvs:2: move takes 2 operands"), std::string::npos) << e.message;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// The assembler's rules against the independent reading
+// ---------------------------------------------------------------------------------
+
+// Random small functions: whatever the assembler's rule check accepts, the independent
+// reading of the machine's verifier must accept too.
+TEST(AsmAssembler, RuleCheckNeverPassesWhatTheVerifierRejects)
+{
+    std::mt19937 rng(7);
+    auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+    auto operand = [&]() { return pick(4) == 0 ? ASM_RK_CONSTANT + pick(4) : pick(8); };
+    int accepted = 0;
+    for (int round = 0; round < 60000; round++) {
+        lvAsmChunk c;
+        lvAsmFunction &f = c.main;
+        f.maxStackSize = uint8_t(2 + pick(7));
+        f.upvalueCount = uint8_t(pick(3));
+        for (int k = pick(4); k > 0; k--) {
+            lvAsmConstant kk;
+            kk.type = pick(2) ? ASM_CONST_STRING : ASM_CONST_NUMBER;
+            if (kk.type == ASM_CONST_STRING) kk.text = "s";
+            kk.number = k;
+            f.constants.push_back(kk);
+        }
+        for (int k = pick(3); k > 0; k--) {
+            lvAsmFunction n;
+            n.upvalueCount = uint8_t(pick(3));
+            f.functions.push_back(n);
+        }
+        int size = 1 + pick(8);
+        for (int pc = 0; pc < size; pc++) {
+            int op = pick(ASMOP_COUNT);
+            uint32_t w;
+            if (op == ASMOP_JMP) w = AsmEncodeJump(pick(9) - 4, pick(2));
+            else if (op == ASMOP_FORLOOP || op == ASMOP_TFORPREP) w = AsmEncodeAsBx(op, pick(8), pick(9) - 4);
+            else if (op == ASMOP_LOADK || op == ASMOP_GETGLOBAL || op == ASMOP_SETGLOBAL || op == ASMOP_CLOSURE ||
+                     op == ASMOP_SETLIST || op == ASMOP_SETLISTO)
+                w = AsmEncodeABx(op, pick(8), pick(4));
+            else w = AsmEncodeABC(op, pick(8), pick(3) == 0 ? 0 : operand(), pick(3) == 0 ? pick(3) : operand());
+            f.code.push_back(w);
+        }
+        if (pick(2)) f.code.back() = AsmEncodeABC(ASMOP_RETURN, 0, pick(3), 0);
+        std::vector<lvAsmProblem> problems;
+        if (!AsmCheckFunction(f, nullptr, problems)) continue;
+        accepted++;
+        // The nested functions are empty and so never valid: check the main function only.
+        lvAsmChunk probe = c;
+        std::vector<std::string> seen;
+        for (const std::string &p : VerifyTestChunk(AsmWriteChunk(probe)))
+            if (p.rfind("main:", 0) == 0) seen.push_back(p);
+        ASSERT_EQ(JoinLines(seen), "") << "accepted by the assembler's rules:\n" << AsmDisassemble(c);
+    }
+    EXPECT_GT(accepted, 200);
+}
+
+// Sources made of random pieces of the language: the assembler answers with errors or
+// a chunk, never a crash or an escaping exception, and every chunk it writes reads back.
+TEST(AsmAssembler, RandomSourcesNeverCrash)
+{
+    static const char *const pieces[] = {
+        "move", "loadk", "jmp", "gosub", "forloop", "closure", "capture", "call", "return", "retgosub",
+        "eq", "test", "tforloop", "newtable", "setlist", "setlisto", "word", "concat", "getupval", "self",
+        ".function", ".end", ".stack", ".params", ".vararg", ".upvalues", ".upval", ".local", ".const",
+        ".line", ".nolines", ".lineinfo", ".unchecked", ".endian", ".lensize", ".check", ".headerbyte",
+        ".source", ".linedefined", "r0", "r1", "r249", "r250", "r255", "r600", "u0", "u9", "k0", "k300",
+        "0", "1", "-1", "2", "32", "255", "511", "70000", "0x7fffffff", "1e400", "nan", "-inf", "nan:0x1",
+        "\"s\"", "\"\\x41\"", "\"", "nil", "none", "auto", "a", "b", "a:", "b:", ",", ";", "\\", "@"};
+    std::mt19937 rng(5);
+    int assembled = 0;
+    for (int round = 0; round < 3000; round++) {
+        std::string src;
+        int lines = 1 + int(rng() % 12);
+        for (int l = 0; l < lines; l++) {
+            int words = int(rng() % 5);
+            for (int w = 0; w < words; w++) src += std::string(pieces[rng() % std::size(pieces)]) + " ";
+            src += "\n";
+        }
+        if (rng() % 2) src += "    return r0 1\n";
+        lvAsmResult r;
+        ASSERT_NO_THROW(r = AsmAssembleText(src, "r.lvs")) << src;
+        if (!r.ok) {
+            ASSERT_FALSE(r.errors.empty());
+            continue;
+        }
+        assembled++;
+        lvAsmChunk back;
+        std::string error;
+        ASSERT_TRUE(AsmReadChunk(r.bytes.data(), r.bytes.size(), back, error)) << error << "\n" << src;
+    }
+    EXPECT_GT(assembled, 15);  // some random sources are well formed
 }

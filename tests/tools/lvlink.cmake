@@ -3,11 +3,11 @@
 add_executable(marker_probe ${CMAKE_CURRENT_LIST_DIR}/marker_probe.cpp)
 target_link_libraries(marker_probe PRIVATE lv_runtime)
 
-# A fixture chunk and label map, turned into applets and a linked program at build time.
+# A chunk and its label map from lvasm, made into an applet and a linked program at
+# build time: the whole road of docs/applets.md.
 set(lvlink_fixture ${CMAKE_BINARY_DIR}/tests/lvlink_fixture)
-string(ASCII 27 esc)
-file(WRITE ${lvlink_fixture}/demo.lvc "${esc}LVB fixture chunk")
-file(WRITE ${lvlink_fixture}/demo.labels "start 0\nloop 3\n")
+lv_assemble(OUTPUT ${lvlink_fixture}/demo.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/lvlink_demo.lvs
+  LABELS ${lvlink_fixture}/demo.labels)
 lv_make_applet(OUTPUT ${lvlink_fixture}/demo.lva CHUNK ${lvlink_fixture}/demo.lvc
   LABELS ${lvlink_fixture}/demo.labels PACK ARGS --title "Built by CMake")
 lv_link_executable(OUTPUT ${lvlink_fixture}/demo_linked RUNTIME marker_probe

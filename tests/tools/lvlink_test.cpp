@@ -82,6 +82,7 @@ struct LinkFixture : ::testing::Test {
             " --file data.txt=" + dir + "/data.txt --block-file block.bin=" + dir + "/block.bin"
             " --object 3:4:tune.mod:" + dir + "/tune.mod --object 9:2:font.ttf"
             " --display-size 640x480 --display-title Window --borderless --scale auto:320:240"
+            " --screen-mode 2 --screen-size 1024x768 --screen-depth 24 --desktop --hide-title-bar"
             " --icon 32x32:default=" + dir + "/icon32.png --icon 16x16:selected=" + dir + "/icon16.png " + extra;
         std::string log;
         EXPECT_EQ(RunCommand(cmd, &log), 0) << log;
@@ -119,6 +120,13 @@ void ExpectFullApplet(const std::string &path, uint64_t offset, const char *temp
     EXPECT_EQ(r.displayPatch.width, 640);
     EXPECT_STREQ(r.displayPatch.title, "Window");
     EXPECT_EQ(r.displayPatch.setFlags, 0x1u | 0x40u);
+    const lvDisplaySettingsBlock &ds = r.displaySettings;
+    EXPECT_EQ(ds.mode, 2);
+    EXPECT_EQ(ds.screenWidth, 1024);
+    EXPECT_EQ(ds.screenHeight, 768);
+    EXPECT_EQ(ds.screenDepth, 24);
+    EXPECT_EQ(ds.desktop, 1);
+    EXPECT_EQ(ds.hideTitleBar, 1);
 
     // Linked data is where the records say, counted from the container's start.
     std::vector<uint8_t> bytes(c.source.size);
@@ -298,8 +306,13 @@ TEST(LinkBuild, CMakeFunctionsMakeAndLinkApplets)
     ASSERT_EQ(ParseAppletRecords(&c, &r, nullptr, 0), 0);
     EXPECT_STREQ(r.title, "Built by CMake");
     ASSERT_TRUE(r.labels && r.labels->next);
+    EXPECT_STREQ(r.labels->name, "start");
+    EXPECT_EQ(r.labels->value, 0);
+    EXPECT_STREQ(r.labels->next->name, "finish");
     EXPECT_EQ(r.labels->next->value, 3);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize), "\033LVB fixture chunk");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), r.bytecodeSize),
+              ReadFile(fixture + "/demo.lvc"));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(r.bytecode), 4), "\033LVB");
     FreeAppletRecord(&r, 1);
     CloseAppletContainer(&c);
     std::string out;

@@ -73,6 +73,7 @@ struct lvFunctionBuild {
     std::vector<lvLocalFix> localFixes;   // local ranges given by labels
     std::map<int, int> captureCounts;     // closure pc -> captures written after it
     int closureRunPc = -1;                // closure whose captures are being written
+    std::map<std::string, int> constantIndex;  // pool key -> first entry with that value
     std::map<std::string, int> nestedNames;  // nested function name -> index
     int nestedStarted = 0;                // .function blocks opened so far
     std::vector<std::string> seen;        // directives that may appear once
@@ -83,10 +84,10 @@ struct lvAssembler {
     lvAsmResult *result = nullptr;        // where errors go
     std::vector<lvFunctionBuild> open;    // open functions, main first
     int line = 0;                         // current text line
-    bool headerEndianSet = false;         // .endian seen
 };
 
 constexpr size_t MAX_ERRORS = 100;
+constexpr size_t MAX_NESTING = 200;  // the chunk reader refuses deeper nesting too
 
 }  // namespace
 
@@ -333,6 +334,13 @@ static bool ReadLiteral(lvAssembler &as, const lvToken &t, bool allowNone, lvAsm
     return Error(as, "expected a constant (\"text\", a number, nil or k<index>), found '" + t.text + "'");
 }
 
+// Appends a pool entry; literals keep naming the first entry of each value.
+static void AddConstant(lvFunctionBuild &fb, const lvAsmConstant &k)
+{
+    fb.constantIndex.emplace(AsmConstantKey(k), int(fb.f.constants.size()));
+    fb.f.constants.push_back(k);
+}
+
 // A constant operand: k<index>, or a literal that is found in the pool or appended to it.
 static bool GetConstant(lvAssembler &as, const lvToken &t, int &index)
 {
@@ -345,14 +353,13 @@ static bool GetConstant(lvAssembler &as, const lvToken &t, int &index)
     }
     lvAsmConstant k;
     if (!ReadLiteral(as, t, false, k)) return false;
-    for (size_t i = 0; i < f.constants.size(); i++) {
-        if (AsmSameConstant(f.constants[i], k)) {
-            index = int(i);
-            return true;
-        }
+    auto found = as.open.back().constantIndex.find(AsmConstantKey(k));
+    if (found != as.open.back().constantIndex.end()) {
+        index = found->second;
+        return true;
     }
     if (f.constants.size() > ASM_MAX_BX) return Error(as, "too many constants");
-    f.constants.push_back(k);
+    AddConstant(as.open.back(), k);
     index = int(f.constants.size() - 1);
     return true;
 }
@@ -721,15 +728,51 @@ static bool MainOnly(lvAssembler &as, const std::string &directive)
     return Once(as, directive);
 }
 
+// Directives of the chunk header, allowed in the main function only.
+static bool HeaderDirective(lvAssembler &as, const std::string &d, const std::vector<lvToken> &t)
+{
+    lvAsmHeader &h = as.result->chunk.header;
+    int v = 0;
+    if (d == ".endian") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 0, 255, v)) return false;
+        h.endianness = uint8_t(v);
+        h.reversed = v != 1;
+        return true;
+    }
+    if (d == ".lensize") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 4, 8, v)) return false;
+        if (v != 4 && v != 8) return Error(as, ".lensize must be 4 or 8");
+        h.lengthWidth = v;
+        return true;
+    }
+    if (d == ".check") {
+        if (!MainOnly(as, d) || !Operands(as, t, 1, 1)) return false;
+        if (t[1].kind != TOK_NUMBER || !ParseNumber(t[1].text, h.checkNumber))
+            return Error(as, ".check needs a number");
+        return true;
+    }
+    if (d == ".headerbyte") {
+        int offset;
+        if (as.open.size() != 1) return Error(as, ".headerbyte belongs to the chunk header, outside any .function");
+        if (!Operands(as, t, 2, 2) || !GetInt(as, t[1], 4, 12, offset) || !GetInt(as, t[2], 0, 255, v)) return false;
+        uint8_t *fields[9] = {&h.endianness, &h.intSize, &h.lengthSizeByte, &h.instructionSize, &h.opBits,
+                              &h.aBits, &h.bBits, &h.cBits, &h.numberSize};
+        *fields[offset - 4] = uint8_t(v);
+        if (offset == 6) h.lengthSizeOverride = true;
+        return true;
+    }
+    return false;
+}
+
 static bool Directive(lvAssembler &as, const std::string &d, const std::vector<lvToken> &t)
 {
     lvFunctionBuild &fb = as.open.back();
     lvAsmFunction &f = fb.f;
-    lvAsmHeader &h = as.result->chunk.header;
     int v = 0;
     if (d == ".function") {
         if (!Operands(as, t, 1, 1)) return false;
         if (t[1].kind != TOK_IDENT) return Error(as, ".function needs a name");
+        if (as.open.size() > MAX_NESTING) return Error(as, "functions nested more than 200 deep");
         if (fb.nestedNames.count(t[1].text)) return Error(as, "function '" + t[1].text + "' is defined twice in " + fb.name);
         fb.nestedNames[t[1].text] = fb.nestedStarted++;
         lvFunctionBuild nested;
@@ -799,7 +842,7 @@ static bool Directive(lvAssembler &as, const std::string &d, const std::vector<l
     if (d == ".const") {
         lvAsmConstant k;
         if (!Operands(as, t, 1, 1) || !ReadLiteral(as, t[1], true, k)) return false;
-        f.constants.push_back(k);
+        AddConstant(fb, k);
         return true;
     }
     if (d == ".line") {
@@ -827,34 +870,7 @@ static bool Directive(lvAssembler &as, const std::string &d, const std::vector<l
         }
         return true;
     }
-    if (d == ".endian") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 0, 255, v)) return false;
-        h.endianness = uint8_t(v);
-        h.reversed = v != 1;
-        return true;
-    }
-    if (d == ".lensize") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1) || !GetInt(as, t[1], 4, 8, v)) return false;
-        if (v != 4 && v != 8) return Error(as, ".lensize must be 4 or 8");
-        h.lengthWidth = v;
-        return true;
-    }
-    if (d == ".check") {
-        if (!MainOnly(as, d) || !Operands(as, t, 1, 1)) return false;
-        if (t[1].kind != TOK_NUMBER || !ParseNumber(t[1].text, h.checkNumber))
-            return Error(as, ".check needs a number");
-        return true;
-    }
-    if (d == ".headerbyte") {
-        int offset;
-        if (as.open.size() != 1) return Error(as, ".headerbyte belongs to the chunk header, outside any .function");
-        if (!Operands(as, t, 2, 2) || !GetInt(as, t[1], 4, 12, offset) || !GetInt(as, t[2], 0, 255, v)) return false;
-        uint8_t *fields[9] = {&h.endianness, &h.intSize, &h.lengthSizeByte, &h.instructionSize, &h.opBits,
-                              &h.aBits, &h.bBits, &h.cBits, &h.numberSize};
-        *fields[offset - 4] = uint8_t(v);
-        if (offset == 6) h.lengthSizeOverride = true;
-        return true;
-    }
+    if (d == ".endian" || d == ".lensize" || d == ".check" || d == ".headerbyte") return HeaderDirective(as, d, t);
     return Error(as, "unknown directive '" + d + "'");
 }
 
@@ -938,6 +954,17 @@ lvAsmResult AsmAssembleText(const std::string &text, const std::string &name)
     }
     result.ok = result.errors.empty();
     return result;
+}
+
+std::vector<uint8_t> AsmAssembleOrThrow(const std::string &text, const std::string &name)
+{
+    lvAsmResult r = AsmAssembleText(text, name);
+    if (!r.ok) {
+        std::string all;
+        for (const std::string &e : r.errors) all += e + "\n";
+        throw lvAsmError{all};
+    }
+    return r.bytes;
 }
 
 std::string AsmFormatLabelMap(const std::vector<lvAsmLabel> &labels)

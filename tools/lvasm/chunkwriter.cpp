@@ -126,12 +126,13 @@ int AsmEncodeSetListBx(uint32_t base, int count)
     return int(base) + count - 1;
 }
 
-bool AsmSameConstant(const lvAsmConstant &a, const lvAsmConstant &b)
+std::string AsmConstantKey(const lvAsmConstant &k)
 {
-    if (a.type != b.type) return false;
-    if (a.type == ASM_CONST_NUMBER) return std::memcmp(&a.number, &b.number, 8) == 0;
-    if (a.type == ASM_CONST_STRING) return a.text == b.text;
-    return a.payload == b.payload;
+    std::string key(1, char(k.type));
+    if (k.type == ASM_CONST_NUMBER) key.append(reinterpret_cast<const char *>(&k.number), 8);
+    else if (k.type == ASM_CONST_STRING) key += k.text ? "+" + *k.text : "-";
+    else key.append(k.payload.begin(), k.payload.end());
+    return key;
 }
 
 // ---------------------------------------------------------------------------------

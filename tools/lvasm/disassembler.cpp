@@ -70,6 +70,7 @@ namespace {
 
 struct lvDisFunction {
     const lvAsmFunction *f;          // function printed
+    std::vector<bool> duplicate;     // constant equal to an earlier pool entry
     std::set<int> targets;           // instruction indexes that get a label
     std::vector<bool> capture;       // instruction printed as a capture
     bool capturesShort = false;      // a closure has fewer capture lines than it needs
@@ -84,21 +85,20 @@ static std::string Reg(int r)
 
 // A constant operand as the assembler resolves it: a literal names the first equal entry
 // of the pool, so later duplicates and entries without a literal form use k<index>.
-static std::string ConstantRef(const lvAsmFunction &f, int index)
+static std::string ConstantRef(const lvDisFunction &d, int index)
 {
-    if (size_t(index) >= f.constants.size()) return "k" + std::to_string(index);
+    const lvAsmFunction &f = *d.f;
+    if (size_t(index) >= f.constants.size() || d.duplicate[size_t(index)]) return "k" + std::to_string(index);
     const lvAsmConstant &k = f.constants[size_t(index)];
-    for (int i = 0; i < index; i++)
-        if (AsmSameConstant(f.constants[size_t(i)], k)) return "k" + std::to_string(index);
     if (k.type == ASM_CONST_NIL) return "nil";
     if (k.type == ASM_CONST_NUMBER) return FormatNumber(k.number);
     if (k.type == ASM_CONST_STRING && k.text) return QuoteString(*k.text);
     return "k" + std::to_string(index);
 }
 
-static std::string Rk(const lvAsmFunction &f, int v)
+static std::string Rk(const lvDisFunction &d, int v)
 {
-    return v < ASM_RK_CONSTANT ? Reg(v) : ConstantRef(f, v - ASM_RK_CONSTANT);
+    return v < ASM_RK_CONSTANT ? Reg(v) : ConstantRef(d, v - ASM_RK_CONSTANT);
 }
 
 static bool JumpTarget(const lvAsmFunction &f, int pc, uint32_t w, int &target)
@@ -132,13 +132,13 @@ static std::string FormatInstruction(const lvDisFunction &d, int pc)
     case ASMOP_MOVE: case ASMOP_LOADNIL: case ASMOP_UNM: case ASMOP_NOT: case ASMOP_BNOT:
         return abc(a, b, 0) ? name + " " + Reg(a) + " " + Reg(b) : "";
     case ASMOP_LOADK: case ASMOP_GETGLOBAL: case ASMOP_SETGLOBAL:
-        return name + " " + Reg(a) + " " + ConstantRef(f, bx);
+        return name + " " + Reg(a) + " " + ConstantRef(d, bx);
     case ASMOP_LOADBOOL:
         return name + " " + Reg(a) + " " + std::to_string(b) + " " + std::to_string(c);
     case ASMOP_GETUPVAL: case ASMOP_SETUPVAL:
         return abc(a, b, 0) ? name + " " + Reg(a) + " u" + std::to_string(b) : "";
     case ASMOP_GETTABLE: case ASMOP_SELF:
-        return name + " " + Reg(a) + " " + Reg(b) + " " + Rk(f, c);
+        return name + " " + Reg(a) + " " + Reg(b) + " " + Rk(d, c);
     case ASMOP_CONCAT:
         return name + " " + Reg(a) + " " + Reg(b) + " " + Reg(c);
     case ASMOP_NEWTABLE: {
@@ -151,7 +151,7 @@ static std::string FormatInstruction(const lvDisFunction &d, int pc)
         if (!JumpTarget(f, pc, w, target)) return "";
         return std::string(AsmGetJumpKind(w) == 2 ? "gosub" : "jmp") + " L" + std::to_string(target);
     case ASMOP_EQ: case ASMOP_LT: case ASMOP_LE:
-        return name + " " + std::to_string(a) + " " + Rk(f, b) + " " + Rk(f, c);
+        return name + " " + std::to_string(a) + " " + Rk(d, b) + " " + Rk(d, c);
     case ASMOP_TEST:
         return name + " " + Reg(a) + " " + Reg(b) + " " + std::to_string(c);
     case ASMOP_CALL: case ASMOP_TAILCALL: case ASMOP_CATCHCALL: case ASMOP_CATCHTAILCALL:
@@ -173,7 +173,7 @@ static std::string FormatInstruction(const lvDisFunction &d, int pc)
         return name + " " + Reg(a) + " " +
                (size_t(bx) < f.functions.size() ? "f" + std::to_string(bx) : std::to_string(bx));
     default:
-        if (op < ASMOP_COUNT) return name + " " + Reg(a) + " " + Rk(f, b) + " " + Rk(f, c);  // arithmetic, settable
+        if (op < ASMOP_COUNT) return name + " " + Reg(a) + " " + Rk(d, b) + " " + Rk(d, c);  // arithmetic, settable
         return "";
     }
 }
@@ -182,6 +182,10 @@ static std::string FormatInstruction(const lvDisFunction &d, int pc)
 static void ScanFunction(lvDisFunction &d)
 {
     const lvAsmFunction &f = *d.f;
+    std::set<std::string> keys;
+    d.duplicate.resize(f.constants.size());
+    for (size_t i = 0; i < f.constants.size(); i++)
+        d.duplicate[i] = !keys.insert(AsmConstantKey(f.constants[i])).second;
     d.capture.assign(f.code.size(), false);
     for (size_t pc = 0; pc < f.code.size(); pc++) {
         uint32_t w = f.code[pc];
@@ -209,7 +213,7 @@ static void PrintFunction(std::string &out, const lvAsmFunction &f, const std::s
 {
     std::string pad(size_t(depth) * 2, ' ');
     auto line = [&](const std::string &text) { out += pad + text + "\n"; };
-    lvDisFunction d{&f, {}, {}, false};
+    lvDisFunction d{&f, {}, {}, {}, false};
     ScanFunction(d);
     // Instructions printed as raw words are exempt from the rules, as in the assembler.
     std::vector<std::string> texts(f.code.size());
@@ -238,10 +242,18 @@ static void PrintFunction(std::string &out, const lvAsmFunction &f, const std::s
     }
     for (const lvAsmLocal &l : f.locals)
         line(".local " + FormatOptionalString(l.name) + " " + std::to_string(l.startPc) + " " + std::to_string(l.endPc));
-    for (const lvAsmConstant &k : f.constants) {
-        if (k.type == ASM_CONST_NIL) line(".const nil");
-        else if (k.type == ASM_CONST_NUMBER) line(".const " + FormatNumber(k.number));
-        else line(".const " + FormatOptionalString(k.text));
+    // Comments give each constant's index and each instruction's index (what label maps
+    // and jump requests count in); they do not change what the text assembles to.
+    auto withComment = [](std::string text, const std::string &comment) {
+        if (text.size() < 36) text.resize(36, ' ');
+        return text + " ; " + comment;
+    };
+    for (size_t i = 0; i < f.constants.size(); i++) {
+        const lvAsmConstant &k = f.constants[i];
+        std::string value = k.type == ASM_CONST_NIL      ? "nil"
+                            : k.type == ASM_CONST_NUMBER ? FormatNumber(k.number)
+                                                         : FormatOptionalString(k.text);
+        line(withComment(".const " + value, "k" + std::to_string(i)));
     }
     bool perInstruction = f.lineInfo.size() == f.code.size();
     if (f.lineInfo.empty() && !f.code.empty()) {
@@ -256,14 +268,15 @@ static void PrintFunction(std::string &out, const lvAsmFunction &f, const std::s
         if (pc == f.code.size()) break;
         if (perInstruction && !f.lineInfo.empty() && (pc == 0 || f.lineInfo[pc] != f.lineInfo[pc - 1]))
             line(".line " + std::to_string(f.lineInfo[pc]));
-        std::string text = texts[pc];
+        std::string text = texts[pc], comment = std::to_string(pc);
         if (text.empty()) {
-            char buf[64];
-            const char *op = AsmOpcodeName(AsmGetOpcode(f.code[pc]));
-            std::snprintf(buf, sizeof buf, "word 0x%08x ; %s", f.code[pc], op ? op : "no such opcode");
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "word 0x%08x", f.code[pc]);
             text = buf;
+            const char *op = AsmOpcodeName(AsmGetOpcode(f.code[pc]));
+            comment += std::string(" raw ") + (op ? op : "(no such opcode)");
         }
-        line("    " + text);
+        line(withComment("    " + text, comment));
     }
     for (size_t i = 0; i < f.functions.size(); i++)
         PrintFunction(out, f.functions[i], "f" + std::to_string(i), depth + 1);

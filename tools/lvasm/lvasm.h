@@ -155,9 +155,10 @@ struct lvAsmChunk {
     lvAsmFunction main;   // main function
 };
 
-// True when two constants are the same pool entry: same type and the same bytes
-// (numbers compare by bit pattern, so -0 and 0, or two NaNs, can differ).
-bool AsmSameConstant(const lvAsmConstant &a, const lvAsmConstant &b);
+// The identity of a pool entry: its type byte and its bytes (numbers by bit pattern, so
+// -0 and 0, or two NaNs of other bits, are different entries). Literals in the text form
+// name the first entry with their key.
+std::string AsmConstantKey(const lvAsmConstant &k);
 
 // Serialises a chunk. Throws lvAsmError only for a length width other than 4 or 8.
 std::vector<uint8_t> AsmWriteChunk(const lvAsmChunk &chunk);
@@ -205,6 +206,10 @@ struct lvAsmResult {
 // Assembles source text. `name` is used in error messages and for the main function's
 // default source "@name".
 lvAsmResult AsmAssembleText(const std::string &text, const std::string &name);
+
+// Assembles or throws lvAsmError whose message holds every error, one per line: the
+// short form for tests that build their programs in place.
+std::vector<uint8_t> AsmAssembleOrThrow(const std::string &text, const std::string &name = "test");
 
 // Label map text: "name index" per line.
 std::string AsmFormatLabelMap(const std::vector<lvAsmLabel> &labels);

@@ -4,7 +4,7 @@
 Usage: gen_unicode_tables.py [--data DIR] [--out DIR]
   --data  folder with UnicodeData.txt and CaseFolding.txt (default /usr/share/unicode,
           as Debian's unicode-data package installs them)
-  --out   folder that receives unicode_tables.cpp (default: runtime/ of this tree)
+  --out   folder that receives unicode_tables.h (default: runtime/ of this tree)
 
 The output is deterministic: the same data files give the same bytes. It is committed;
 run this again only to move to another Unicode version (tests compare a fresh run with
@@ -93,22 +93,77 @@ def make_rows(points, delta_of=None):
     return rows
 
 
+DIRECT_LIMIT = 0x800
+
+
+def expand(rows):
+    """The code points (and deltas) that rows describe, to check the compression."""
+    got = {}
+    for first, last, step, delta in rows:
+        for c in range(first, last + 1, step or 1):
+            got[c] = delta
+    return got
+
+
+def emit_words(out, ctype, name, values, comment):
+    out.append("// %s" % comment)
+    out.append("inline constexpr %s %s[%d] = {" % (ctype, name, len(values)))
+    for i in range(0, len(values), 12):
+        out.append("    " + " ".join("0x%04X," % v for v in values[i:i + 12]))
+    out.append("};")
+    out.append("")
+
+
 def emit_class(out, name, rows):
-    out.append("const lvUnicodeRange %s[] = {" % name)
+    out.append("inline constexpr lvUnicodeRange %s[] = {" % name)
     for first, last, step, _ in rows:
         out.append("    {0x%04X, 0x%04X, %d}," % (first, last, step))
     out.append("};")
-    out.append("const int %sCount = %d;" % (name, len(rows)))
+    out.append("inline constexpr int %sCount = %d;" % (name, len(rows)))
     out.append("")
 
 
 def emit_case(out, name, rows):
-    out.append("const lvUnicodeCaseRange %s[] = {" % name)
+    out.append("inline constexpr lvUnicodeCaseRange %s[] = {" % name)
     for first, last, step, delta in rows:
         out.append("    {0x%04X, 0x%04X, %d, %d}," % (first, last, step, delta))
     out.append("};")
-    out.append("const int %sCount = %d;" % (name, len(rows)))
+    out.append("inline constexpr int %sCount = %d;" % (name, len(rows)))
     out.append("")
+
+
+HEADER = """\
+// unicode_tables.h - character class and case tables (generated, do not edit).
+// Made by tools/unicode/gen_unicode_tables.py from UnicodeData.txt and CaseFolding.txt
+// (Unicode %s); regenerate with that tool rather than editing by hand. Included by
+// encoding.cpp only. Rows are sorted by code point and disjoint.
+#pragma once
+#include <cstdint>
+
+// One row of a class table: first..last, every step-th code point.
+struct lvUnicodeRange {
+    uint32_t first;  // first code point of the row
+    uint32_t last;   // last code point of the row (inclusive)
+    uint32_t step;   // distance between members; 1 for a plain run or a single point
+};
+
+// One row of a case table: members of the row map to code point + delta.
+struct lvUnicodeCaseRange {
+    uint32_t first;  // first code point of the row
+    uint32_t last;   // last code point of the row (inclusive)
+    uint32_t step;   // distance between members
+    int32_t delta;   // added to a member to map it
+};
+"""
+
+
+def unicode_version(data_dir):
+    try:
+        with open(os.path.join(data_dir, "DerivedAge.txt"), encoding="utf-8") as f:
+            first = f.readline()
+        return first.split("-")[1].split(".txt")[0]
+    except (OSError, IndexError):
+        return "unknown version"
 
 
 def main():
@@ -154,24 +209,40 @@ def main():
         ("lvUnicodeFold", fold),
     ]
 
-    out = []
-    out.append("// unicode_tables.cpp - character class and case tables (generated, do not edit).")
-    out.append("// Made by tools/unicode/gen_unicode_tables.py from UnicodeData.txt and")
-    out.append("// CaseFolding.txt; regenerate with that tool rather than editing by hand.")
-    out.append('#include "runtime/unicode_tables.h"')
-    out.append("")
-    for name, pts in classes:
+    out = [HEADER % unicode_version(args.data)]
+    direct_classes = [0] * DIRECT_LIMIT
+    for bit, (name, pts) in enumerate(classes):
         rows = make_rows(pts)
         if len(rows) >= 1024:
             sys.exit("%s: %d rows, the search allows 1023" % (name, len(rows)))
+        if set(expand(rows)) != set(pts):
+            sys.exit("%s: rows do not give back the class" % name)
         emit_class(out, name, rows)
+        for c in pts:
+            if c < DIRECT_LIMIT:
+                direct_classes[c] |= 1 << bit
+    direct_maps = []
     for name, mapping in cases:
         rows = make_rows(mapping.keys(), mapping)
         if len(rows) >= 1024:
             sys.exit("%s: %d rows, the search allows 1023" % (name, len(rows)))
+        if expand(rows) != mapping:
+            sys.exit("%s: rows do not give back the mapping" % name)
         emit_case(out, name, rows)
+        targets = [c + mapping.get(c, 0) for c in range(DIRECT_LIMIT)]
+        if max(targets) > 0xFFFF:
+            sys.exit("%s: a mapping below U+%04X leaves the 16-bit plane" % (name, DIRECT_LIMIT))
+        direct_maps.append((name, targets))
+    # Below U+0800 (Latin, Greek, Cyrillic, Hebrew, Arabic) a test or mapping is one load.
+    out.append("// Code points below this are served by the direct tables that follow.")
+    out.append("inline constexpr uint32_t lvUnicodeDirectLimit = 0x%X;" % DIRECT_LIMIT)
+    out.append("")
+    bits = ", ".join("%d %s" % (1 << i, n[len("lvUnicode"):]) for i, (n, _) in enumerate(classes))
+    emit_words(out, "uint16_t", "lvUnicodeDirectClasses", direct_classes, "Class bits: " + bits + ".")
+    for name, targets in direct_maps:
+        emit_words(out, "uint16_t", name + "Direct", targets, "What %s gives for each code point below the limit." % name)
     text = "\n".join(out).rstrip("\n") + "\n"
-    with open(os.path.join(args.out, "unicode_tables.cpp"), "w", encoding="utf-8", newline="\n") as f:
+    with open(os.path.join(args.out, "unicode_tables.h"), "w", encoding="utf-8", newline="\n") as f:
         f.write(text)
 
 
