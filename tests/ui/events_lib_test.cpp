@@ -6,6 +6,7 @@
 #include "ui/lib_event.h"
 #include "runtime/lverrors.h"
 #include "runtime/objects.h"
+#include "vm/lvobject.h"
 #include "vm/lvvm.h"
 #include <gtest/gtest.h>
 #include <chrono>
@@ -81,7 +82,7 @@ int WaitingCallback(lvState *L)
 }
 
 class EventLibrary : public testing::Test {
-protected:
+public:
     lvState *L = nullptr;
     void SetUp() override
     {
@@ -128,9 +129,9 @@ protected:
     {
         return Call(name, [] {});
     }
-    void PushCallback(lvCommandFunction f)
+    static void PushCallback(lvCommandFunction f)
     {
-        PushNativeClosure(L, f, 0);
+        PushNativeClosure(machine, f, 0);
     }
     // Lets timer firings in as the pumping thread would.
     void PumpAfter(int ms)
@@ -347,9 +348,47 @@ TEST_F(EventLibrary, AFailedMessageBuildLeavesTheStackAtItsMark)
     FailAllocMemoryAfter(-1);
     EXPECT_EQ(GetStackTop(L), top);
     EXPECT_EQ(seen.calls, 0);
+    // The machine itself runs out of memory while the table is built: the function
+    // and the partial table go again, and the function is not called.
+    gVMDebug.memoryLimit = machine->G->nblocks;
+    EXPECT_EQ(DispatchEventCallback(&record, L, 1, 1), ERR_MEM);
+    gVMDebug.memoryLimit = 0;
+    EXPECT_EQ(GetStackTop(L), top);
+    EXPECT_EQ(seen.calls, 0);
     // With memory the same call runs and keeps the table for the result.
     EXPECT_EQ(DispatchEventCallback(&record, L, 1, 1), 0);
     EXPECT_EQ(seen.calls, 1);
     EXPECT_EQ(GetStackTop(L), top + 3);  // the table and two results
     record.payload = nullptr;
+}
+
+TEST_F(EventLibrary, WaitEventOnTheScriptThreadReturnsEachFiringsTable)
+{
+    // The machine moves to the script thread as at start-up; the test's thread pumps.
+    struct Run {
+        EventLibrary *test;  // the fixture
+        int waits;           // WaitEvent calls that returned an "Interval" table
+    } run = {this, 0};
+    int result = RunMainLoop(
+        [](void *data) {
+            Run *r = (Run *)data;
+            lvState *L = r->test->L;
+            ClaimVMState(L);
+            int status = r->test->Call("setinterval", [&] {
+                PushNumber(L, 1);
+                PushCallback(RecordingCallback);
+                PushNumber(L, 15);
+            });
+            if (status) return status;
+            for (int i = 0; i < 3; i++) {
+                if ((status = r->test->Call("waitevent"))) return status;
+                if (GetStackTop(L) == 1 && FieldText(L, 1, "action") == "Interval") r->waits++;
+            }
+            return r->test->Call("clearinterval", [&] { PushNumber(L, 1); });
+        },
+        &run);
+    ClaimVMState(L);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(run.waits, 3);
+    EXPECT_EQ(seen.calls, 3);
 }
