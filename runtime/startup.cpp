@@ -703,6 +703,8 @@ static int LineHook(lvState *L, lvDebugInfo *info, int *errorOut)
 
 void InstallLineHook(lvState *L)
 {
+    // A hook on every line costs the interpreter; without event polling it would do nothing.
+    if (startupHooks.PollRuntimeEvents == NoRuntimeEvents) return;
     SetHook(L, LineHook, LV_MASKLINE, 0);
 }
 

@@ -119,7 +119,8 @@ int OpenApplet(lvRuntimeConfig *config, lvState *L, lvAppletRecord *record);
 int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record);
 // Preloads the applet's linked objects through the libraries' hooks. 0 or a code.
 int PreloadAppletObjects(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record);
-// Installs the line hook that keeps events flowing while the script runs.
+// Installs the line hook that keeps events flowing while the script runs (only once a
+// PollRuntimeEvents hook was installed: the default has nothing to poll).
 void InstallLineHook(lvState *L);
 // Runs every shut-down step whatever the code and returns the exit code.
 int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecord *record);

@@ -296,3 +296,82 @@ TEST(StartupScriptThread, RunsTheBodyOnAStackOfItsOwnAndHandsBackItsResult)
 }
 
 }  // namespace
+
+namespace {
+
+// ---- The applet's records reach the machine ----------------------------------------------------
+
+TEST_F(StartupTempTest, LabelsAndUserConstantsOfTheAppletAreDefined)
+{
+    std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
+    std::ofstream(root + "/main.labels") << "# label map\nStartHere 3\nother_Label 7\n";
+    std::string applet = root + "/records.lva";
+    std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " + applet +
+                          " -l " + root + "/main.labels --constant SPEED=2.5 --string-constant GREETING=hi --pack";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+
+    char cwd[LV_PATH_SIZE];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+    lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+    InitRuntimeConfig(config);
+    InitAppletRecord(record);
+    config->quiet = 1;
+    std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
+    lvState *L = NewVMState();
+    ASSERT_NE(L, nullptr);
+    ASSERT_EQ(OpenApplet(config, L, record), 0);
+    EXPECT_EQ(config->isApplet, 1);
+    ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
+    EXPECT_EQ(GetValueType(L, -1), LV_TFUNCTION) << "the main chunk waits on the stack";
+    EXPECT_STREQ(GetRegistryString(L, "script"), ":none:");
+
+    EXPECT_EQ(FindLabel(L, "starthere"), 3);
+    EXPECT_EQ(FindLabel(L, "OTHER_LABEL"), 7);
+    EXPECT_EQ(FindLabel(L, "missing"), -1);
+    const char *text = nullptr;
+    double number = 0;
+    ASSERT_TRUE(LookupConstant(L, "speed", &text, &number));
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(number, 2.5);
+    ASSERT_TRUE(LookupConstant(L, "GREETING", &text, &number));
+    EXPECT_STREQ(text, "hi");
+
+    // The applet's directory became the current one; shut-down takes it all down again.
+    char now[LV_PATH_SIZE];
+    ASSERT_NE(getcwd(now, sizeof now), nullptr);
+    EXPECT_EQ(std::string(now), root);
+    EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+    EXPECT_EQ(chdir(cwd), 0);
+}
+
+TEST_F(StartupTempTest, ShutdownGivesTheExitCodeOfTheRun)
+{
+    struct Case {
+        int code;          // the code the run stopped with
+        int errorCodeSet;  // ERRORCODE given
+        int errorCode;     // its value
+        int exitCode;      // what the process exits with
+    } cases[] = {
+        {0, 0, 0, 0},
+        {ERR_USERABORT, 0, 0, 0},
+        {ERR_MISSINGPARAMTR, 0, 0, 1},
+        {ERR_MISSINGPARAMTR, 1, 7, 7},
+        {ERR_MISSINGPARAMTR, 1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code);
+        lvStartupState *state = GetStartupState();
+        state->errorExitCodeSet = c.errorCodeSet;
+        state->errorExitCode = c.errorCode;
+        lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+        InitRuntimeConfig(config);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(ShutdownRuntime(NewVMState(), c.code, config, nullptr), c.exitCode);
+        std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(report.empty(), c.code == 0 || c.code == ERR_USERABORT) << report;
+    }
+    GetStartupState()->errorExitCodeSet = 0;
+}
+
+}  // namespace
