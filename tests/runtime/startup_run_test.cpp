@@ -313,6 +313,12 @@ TEST_F(StartupRunTest, FileDebugDeviceReceivesTheDebugOutput)
     // With a debug device the run is not quiet: banner and status line come first.
     EXPECT_NE(text.find("Loading applet hello.lva...done\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Hello from Lumivarra!\n"), std::string::npos) << text;
+
+    // An applet whose header asks for quiet runs prints only its own lines.
+    std::string quiet = MakeApplet(kBuild + "/examples/hello.lvc", "quiet", "--flags 0x100");
+    r = Run(Quote(kBin + "/lumivarra") + " " + Quote(quiet) + " -DEBUGDEVICE " + Quote("::file" + log));
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(ReadFile(log), "Hello from Lumivarra!\n");
 }
 
 }  // namespace

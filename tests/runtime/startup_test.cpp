@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/lvplatform.h"
+#include "runtime/encoding.h"
 #include "runtime/libtable.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
@@ -141,6 +142,23 @@ TEST(StartupProcessEntry, ArgumentCopiesAreWholeOrLeaveAHoleWhereMemoryRanOut)
     EXPECT_EQ(RuntimeMain(3, copy), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Out of memory!\n");
     FreeArgvCopy(copy, 3);
+}
+
+TEST(StartupProcessEntry, EntryHandsCopiesToMainAndKeepsTheCommandLine)
+{
+    char program[] = "lumivarra", applet[] = "my applet.lva", option[] = "-ERRORCODE", value[] = "7";
+    char *argv[] = {program, applet, option, value, nullptr};
+    int result = PlatformMain(4, argv, [](int argc, char **copy) {
+        char line[256];
+        EXPECT_EQ(GetCommandLineText(line, sizeof line), 1);
+        EXPECT_STREQ(line, "my applet.lva -ERRORCODE 7");
+        char tiny[8];
+        EXPECT_EQ(GetCommandLineText(tiny, sizeof tiny), 0);
+        EXPECT_EQ(argc, 4);
+        EXPECT_STREQ(copy[1], "my applet.lva");
+        return 42;
+    });
+    EXPECT_EQ(result, 42);
 }
 
 TEST(StartupProcessEntry, OutOfMemoryAtStartIsAFailure)
@@ -342,6 +360,31 @@ TEST_F(StartupTempTest, LabelsAndUserConstantsOfTheAppletAreDefined)
     ASSERT_NE(getcwd(now, sizeof now), nullptr);
     EXPECT_EQ(std::string(now), root);
     EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+    EXPECT_EQ(chdir(cwd), 0);
+}
+
+TEST_F(StartupTempTest, LatinAppletSwitchesTheRunsEncoding)
+{
+    std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
+    std::string applet = root + "/latin.lva";
+    std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " + applet +
+                          " --encoding latin1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    char cwd[LV_PATH_SIZE];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+    lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+    InitRuntimeConfig(config);
+    InitAppletRecord(record);
+    config->quiet = 1;
+    std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
+    lvState *L = NewVMState();
+    ASSERT_EQ(OpenApplet(config, L, record), 0);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_UTF8);
+    ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+    EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+    SetGlobalEncoding(LV_ENCODING_UTF8);
     EXPECT_EQ(chdir(cwd), 0);
 }
 
