@@ -582,7 +582,7 @@ int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *rec
     if (flags & LV_APPLETFLAG_NODEBUG) startupState.noDebug = startupState.switches.noDebug = 1;
     if (flags & LV_APPLETFLAG_SOFTTIMER) SetPlatformOptionFlags(GetPlatformOptionFlags() | LV_OPTION_SOFTTIMER);
     if (record->flagsBlock.channelCount) config->numChannels = record->flagsBlock.channelCount;
-    // A process on this system needs no declaration to be DPI aware.
+    if (flags & LV_APPLETFLAG_DPIAWARE) InitDpiAwareness();
     SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 0, 0);
     return startupHooks.ApplyAppletDisplaySettings(L, record);
 }

@@ -187,6 +187,23 @@ TEST(StartupProcessEntry, ProgramPathAndDirectory)
     EXPECT_STREQ(tiny, "");
 }
 
+TEST(StartupProcessEntry, ScreenDpiCountsOnlyForDpiAwareApplets)
+{
+    int x = 0, y = 0;
+    SetScreenDpi(144, 144);
+    GetScreenDpi(&x, &y);
+    EXPECT_EQ(x, 96);
+    EXPECT_EQ(y, 96);
+    EXPECT_EQ(GetDpiScale(), 1.0);
+    InitDpiAwareness();
+    SetScreenDpi(144, 120);
+    GetScreenDpi(&x, &y);
+    EXPECT_EQ(x, 144);
+    EXPECT_EQ(y, 120);
+    EXPECT_EQ(GetDpiScale(), 1.5);
+    SetScreenDpi(96, 96);
+}
+
 // ---- Temporary names ---------------------------------------------------------------------------
 
 class StartupTempTest : public ::testing::Test {
