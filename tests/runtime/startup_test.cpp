@@ -336,27 +336,48 @@ namespace {
 
 // ---- The applet's records reach the machine ----------------------------------------------------
 
-TEST_F(StartupTempTest, LabelsAndUserConstantsOfTheAppletAreDefined)
-{
-    std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
-    std::ofstream(root + "/main.labels") << "# label map\nStartHere 3\nother_Label 7\n";
-    std::string applet = root + "/records.lva";
-    std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " + applet +
-                          " -l " + root + "/main.labels --constant SPEED=2.5 --string-constant GREETING=hi --pack";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+// Makes an applet from the hello chunk with lvlink options, and opens it as start-up does:
+// the run's records and machine, the applet open and its main chunk loaded.
+class StartupAppletTest : public StartupTempTest {
+protected:
+    lvRuntimeConfig *config = nullptr;  // the run's configuration
+    lvAppletRecord *record = nullptr;   // the applet record
+    lvState *L = nullptr;               // the machine
+    char cwd[LV_PATH_SIZE] = "";        // current directory before the applet's
 
-    char cwd[LV_PATH_SIZE];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
-    lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
-    InitRuntimeConfig(config);
-    InitAppletRecord(record);
-    config->quiet = 1;
-    std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
-    lvState *L = NewVMState();
-    ASSERT_NE(L, nullptr);
-    ASSERT_EQ(OpenApplet(config, L, record), 0);
-    EXPECT_EQ(config->isApplet, 1);
+    void OpenHello(const std::string &lvlinkOptions)
+    {
+        std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
+        std::string applet = root + "/records.lva";
+        std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " +
+                              applet + " " + lvlinkOptions;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+        record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+        InitRuntimeConfig(config);
+        InitAppletRecord(record);
+        config->quiet = 1;
+        std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
+        L = NewVMState();
+        ASSERT_NE(L, nullptr);
+        ASSERT_EQ(OpenApplet(config, L, record), 0);
+        EXPECT_EQ(config->isApplet, 1);
+    }
+
+    void TearDown() override
+    {
+        if (L) EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+        SetGlobalEncoding(LV_ENCODING_UTF8);
+        if (cwd[0]) EXPECT_EQ(chdir(cwd), 0);
+        StartupTempTest::TearDown();
+    }
+};
+
+TEST_F(StartupAppletTest, LabelsAndUserConstantsOfTheAppletAreDefined)
+{
+    std::ofstream(root + "/main.labels") << "# label map\nStartHere 3\nother_Label 7\n";
+    OpenHello("-l " + root + "/main.labels --constant SPEED=2.5 --string-constant GREETING=hi --pack");
     ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
     EXPECT_EQ(GetValueType(L, -1), LV_TFUNCTION) << "the main chunk waits on the stack";
     EXPECT_STREQ(GetRegistryString(L, "script"), ":none:");
@@ -372,37 +393,18 @@ TEST_F(StartupTempTest, LabelsAndUserConstantsOfTheAppletAreDefined)
     ASSERT_TRUE(LookupConstant(L, "GREETING", &text, &number));
     EXPECT_STREQ(text, "hi");
 
-    // The applet's directory became the current one; shut-down takes it all down again.
+    // The applet's directory became the current one.
     char now[LV_PATH_SIZE];
     ASSERT_NE(getcwd(now, sizeof now), nullptr);
     EXPECT_EQ(std::string(now), root);
-    EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
-    EXPECT_EQ(chdir(cwd), 0);
 }
 
-TEST_F(StartupTempTest, LatinAppletSwitchesTheRunsEncoding)
+TEST_F(StartupAppletTest, LatinAppletSwitchesTheRunsEncoding)
 {
-    std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
-    std::string applet = root + "/latin.lva";
-    std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " + applet +
-                          " --encoding latin1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    char cwd[LV_PATH_SIZE];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
-    lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
-    InitRuntimeConfig(config);
-    InitAppletRecord(record);
-    config->quiet = 1;
-    std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
-    lvState *L = NewVMState();
-    ASSERT_EQ(OpenApplet(config, L, record), 0);
+    OpenHello("--encoding latin1");
     EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_UTF8);
     ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
     EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
-    EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
-    SetGlobalEncoding(LV_ENCODING_UTF8);
-    EXPECT_EQ(chdir(cwd), 0);
 }
 
 TEST_F(StartupTempTest, ShutdownGivesTheExitCodeOfTheRun)
