@@ -53,6 +53,9 @@ struct lvStartupHooks {
     // type's preload command by name through the globals (ERR_UNIMPLCMD when the command
     // is not registered).
     lvPreloadHandler preload[LV_LINKED_TYPES];
+    // Preload, first pass: requires a linked plug-in (types 12 and 23; mode 514 or 770).
+    // The default fails with ERR_REQUIREPLUGIN: no plug-in manager, no plug-in.
+    int (*RequirePlugin)(lvState *L, lvLinkedObject *object, int mode);
     // Preload: creates a linked display (type 10).
     int (*CreatePresetDisplay)(lvState *L, lvLinkedObject *object, int backgroundLinked);
 };

@@ -291,13 +291,24 @@ TEST_F(StartupRunTest, NoAppletNamedPrintsUsageAndFails)
     EXPECT_NE(r.err.find("usage: lumivarra APPLET"), std::string::npos) << r.err;
 }
 
-TEST_F(StartupRunTest, LinkedObjectWhoseLibraryIsMissingStopsTheRun)
+TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
 {
-    std::string applet = MakeApplet(Assemble("plain"), "music", "--object 3:1:tune.mod");
-    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "") << "the main chunk must not run";
-    EXPECT_NE(r.err.find("This command is not implemented yet!"), std::string::npos) << r.err;
+    struct Case {
+        const char *object;   // lvlink --object
+        const char *message;  // expected on standard error
+    } cases[] = {
+        {"3:1:tune.mod", "This command is not implemented yet!"},  // music library not built
+        {"12:1:orvalux", "This program requires orvalux!"},       // no plug-in manager
+    };
+    std::string chunk = Assemble("plain");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.object);
+        std::string applet = MakeApplet(chunk, "linked", std::string("--object ") + c.object);
+        RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "") << "the main chunk must not run";
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
 
 // ---- Debug channel ---------------------------------------------------------------------------
