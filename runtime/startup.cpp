@@ -769,7 +769,10 @@ void ReportFinalError(int code, lvRuntimeConfig *config, lvState *L)
     lvFinalReportRoute route = DecideFinalReportRoute(code, switches->debugDevice, switches->printError);
     char text[4096];
     if (route == LV_REPORT_PRINT) {
-        FormatFinalErrorReport(message, file, line, switches->formatError, 0, text, sizeof text);
+        // A host-window device has no window here: its output goes to standard output, in the
+        // form a host reads, with line ends as on a console.
+        FormatFinalErrorReport(message, file, line, switches->formatError || switches->hostDevice, 0, text,
+                               sizeof text);
         WriteDebugText(text);
         return;
     }

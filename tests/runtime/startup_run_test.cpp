@@ -202,12 +202,17 @@ TEST_F(StartupRunTest, LinkedAppletWithOptionsPrintsTheErrorLineAndExitsWithErro
     RunResult r = Run(Quote(program) + " -PRINTERROR -ERRORCODE 7");
     EXPECT_EQ(r.exitCode, 7) << r.err;
     EXPECT_EQ(r.out, "before the error\n\nfail.lvs:7: Not enough arguments!\n");
+    EXPECT_EQ(r.err, "");
     ExpectTempDirEmpty();
 
-    // FORMATERROR gives the form a host program reads.
-    r = Run(Quote(program) + " -PRINTERROR -FORMATERROR -ERRORCODE 7");
-    EXPECT_EQ(r.exitCode, 7);
-    EXPECT_NE(r.out.find("\n@_lverror7:fail.lvs*Not enough arguments!\n"), std::string::npos) << r.out;
+    // The form a host program reads: asked for, or implied by a host-window device (which has
+    // no window here, so the report goes to standard output).
+    for (const char *options : {" -PRINTERROR -FORMATERROR -ERRORCODE 7", " -DEBUGDEVICE ::hwnd1234 -ERRORCODE 7"}) {
+        SCOPED_TRACE(options);
+        r = Run(Quote(program) + options);
+        EXPECT_EQ(r.exitCode, 7);
+        EXPECT_NE(r.out.find("\n@_lverror7:fail.lvs*Not enough arguments!\n"), std::string::npos) << r.out;
+    }
 }
 
 TEST_F(StartupRunTest, FailedRunExitsWithOneUnlessErrorCodeWasGiven)
