@@ -3,4 +3,4 @@
 lv_add_test(libs_serialize_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_serialize_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs lv_asm LABELS libs parse vm)
 lv_add_test(libs_json_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_json_test.cpp
-            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs LABELS libs parse vm)
+            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs lv_asm LABELS libs parse vm)
