@@ -1,0 +1,19 @@
+# Tests of the runtime's command support, its host services and the core command
+# libraries, through chunks run by the machine. Label "vm": CI runs them again under
+# ASan+UBSan.
+set(LV_RTCMDS_FIXTURES "")
+file(GLOB LV_RTCMDS_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/rtcmds_fixtures/*.lvs)
+foreach(src ${LV_RTCMDS_SOURCES})
+  get_filename_component(stem ${src} NAME_WE)
+  set(out ${CMAKE_BINARY_DIR}/tests/runtime/rtcmds_fixtures/${stem}.lvc)
+  lv_assemble(OUTPUT ${out} SOURCE ${src})
+  list(APPEND LV_RTCMDS_FIXTURES ${out})
+endforeach()
+add_custom_target(rtcmds_fixtures ALL DEPENDS ${LV_RTCMDS_FIXTURES})
+
+lv_add_test(rtcmds_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/rtcmds_util.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/rtcmds_base_test.cpp
+  LIBS lv_runtime lv_vm lv_asm
+  LABELS runtime vm)
+add_dependencies(rtcmds_test rtcmds_fixtures)
