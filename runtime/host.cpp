@@ -68,7 +68,11 @@ void InstallRuntimeHost()
 // ==== Core libraries =================================================================================
 
 const lvCoreLibrary lvCoreLibraries[] = {
+    {"amiga", OpenAmigaLibrary, nullptr, nullptr},
+    {"compress", OpenCompressLibrary, nullptr, nullptr},
     {"error", OpenErrorLibrary, GetErrorConstants, CloseErrorLibrary},
+    {"mobile", OpenMobileLibrary, nullptr, nullptr},
+    {"object", OpenObjectLibrary, GetObjectConstants, CloseObjectLibrary},
     {"base", OpenBaseLibrary, GetBaseConstants, nullptr},
     {nullptr, nullptr, nullptr, nullptr},
 };

@@ -8,6 +8,7 @@
 //
 // Depends on: vm/lvvm.h. Used on the script thread (start-up: the main thread).
 #pragma once
+#include "runtime/objects.h"
 #include "vm/lvvm.h"
 
 // ---- Library records ------------------------------------------------------------------
@@ -58,6 +59,21 @@ struct lvEndRequest {
 lvEndRequest *GetEndRequest();
 // Clears the request (start-up and tests).
 void ResetEndRequest();
+
+// Layers (type 22) and event handlers (type 40) are not registered object types; their
+// libraries plug their lookups in here for the object library. Unset slots answer
+// ERR_UNKNOWNATTR (attributes) and ERR_NOLAYERS (layer data).
+struct lvObjectLibraryHooks {
+    // GetAttribute of a layer / of an event handler: reads its own arguments (type, id,
+    // attribute, extras) and answers a result count or an error code.
+    int (*layerAttribute)(lvState *L);
+    int (*handlerAttribute)(lvState *L);
+    // The header carrying a layer's object data, the layer named by the argument at
+    // idIndex; null with *errorOut (ERR_NOLAYERS, ERR_LAYERRANGE) when there is none.
+    lvObjectHeader *(*findLayer)(lvState *L, int idIndex, int *errorOut);
+};
+// Installs hooks (null slots keep their defaults; null resets all).
+void SetObjectLibraryHooks(const lvObjectLibraryHooks *hooks);
 
 // GetLastError: the one command before which the last error is not cleared.
 int GetLastErrorCommand(lvState *L);

@@ -12,9 +12,9 @@ std::string gOutput;
 void CaptureOutput(const char *text, size_t length) { gOutput.append(text, length); }
 }  // namespace
 
-std::vector<uint8_t> AssembleRtText(const std::string &text)
+std::vector<uint8_t> AssembleRtText(const std::string &text, const char *name)
 {
-    lvAsmResult r = AsmAssembleText(text, "test.lvs");
+    lvAsmResult r = AsmAssembleText(text, name);
     std::string errs;
     for (const std::string &e : r.errors) errs += e + "\n";
     EXPECT_TRUE(r.ok) << errs;
@@ -53,7 +53,7 @@ void RtCmdsTest::TearDown()
 
 int RtCmdsTest::Run(const std::string &text, const char *name)
 {
-    std::vector<uint8_t> bytes = AssembleRtText(text);
+    std::vector<uint8_t> bytes = AssembleRtText(text, name);
     std::string chunk = std::string("@") + name;
     int st = LoadChunkBuffer(L, bytes.data(), bytes.size(), chunk.c_str());
     if (st != 0) return st;

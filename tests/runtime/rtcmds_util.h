@@ -12,8 +12,8 @@
 #include "runtime/libs_core.h"
 #include "vm/lvvm.h"
 
-// Assembles text; fails the test on assembler errors.
-std::vector<uint8_t> AssembleRtText(const std::string &text);
+// Assembles text (the chunk's source is "@" and name); fails the test on assembler errors.
+std::vector<uint8_t> AssembleRtText(const std::string &text, const char *name = "test.lvs");
 
 class RtCmdsTest : public ::testing::Test {
 protected:
