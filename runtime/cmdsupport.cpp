@@ -475,12 +475,13 @@ int RegisterCommandTable(lvState *L, const lvCommandEntry *table, const char *li
 struct lvCallByName {
     int argumentCount;  // arguments already pushed above the function
     int resultCount;    // results to keep, -1 for all
+    int code;           // a code the command answered instead of results
 };
 
 static void CallPushed(lvState *L, void *data)
 {
     lvCallByName *call = static_cast<lvCallByName *>(data);
-    CallFunction(L, call->argumentCount, call->resultCount);
+    call->code = CallFunction(L, call->argumentCount, call->resultCount);
 }
 
 int CallCommandByName(lvState *L, const char *name, int resultCount, int argumentCount, ...)
@@ -511,8 +512,9 @@ int CallCommandByName(lvState *L, const char *name, int resultCount, int argumen
         }
     }
     va_end(args);
-    lvCallByName call = {argumentCount, resultCount};
+    lvCallByName call = {argumentCount, resultCount, 0};
     int code = RunProtected(L, CallPushed, &call);
+    if (code == 0) code = call.code;
     if (code != 0) SetStackTop(L, top);
     return code;
 }

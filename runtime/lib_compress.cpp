@@ -6,31 +6,26 @@
 #include "runtime/libs_core.h"
 #include "runtime/packed.h"
 
-// CompressFile(source, destination) -> packed size, header included.
-static int CmdCompressFile(lvState *L)
+// Both commands: (source, destination) -> the engine's size figure.
+typedef int (*lvPackEngine)(const char *source, const char *destination, int64_t *size);
+
+static int RunPackEngine(lvState *L, lvPackEngine engine)
 {
     CheckArgCount(L, 2, 2, 0, 0);
     const char *source = CheckStringArg(L, 1, nullptr);
     const char *destination = CheckStringArg(L, 2, nullptr);
-    int64_t packed = 0;
-    int code = CompressFile(source, destination, &packed);
+    int64_t size = 0;
+    int code = engine(source, destination, &size);
     if (code != 0) return code;
-    PushNumber(L, static_cast<double>(packed));
+    PushNumber(L, static_cast<double>(size));
     return 1;
 }
 
+// CompressFile(source, destination) -> packed size, header included.
+static int CmdCompressFile(lvState *L) { return RunPackEngine(L, CompressFile); }
+
 // DecompressFile(source, destination) -> unpacked size.
-static int CmdDecompressFile(lvState *L)
-{
-    CheckArgCount(L, 2, 2, 0, 0);
-    const char *source = CheckStringArg(L, 1, nullptr);
-    const char *destination = CheckStringArg(L, 2, nullptr);
-    int64_t unpacked = 0;
-    int code = DecompressFile(source, destination, &unpacked);
-    if (code != 0) return code;
-    PushNumber(L, static_cast<double>(unpacked));
-    return 1;
-}
+static int CmdDecompressFile(lvState *L) { return RunPackEngine(L, DecompressFile); }
 
 static const lvCommandEntry kCompressCommands[] = {
     {"CompressFile", CmdCompressFile},

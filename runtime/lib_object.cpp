@@ -75,6 +75,13 @@ static const char *KeyArg(lvState *L, int index)
     return key;
 }
 
+// The key argument at index 3 and the object of the arguments 1 and 2 (null with *errorOut).
+static lvObjectHeader *KeyedObjectArgs(lvState *L, const char **keyOut, int *errorOut)
+{
+    *keyOut = KeyArg(L, 3);
+    return FindObjectArg(L, 1, errorOut);
+}
+
 static int MissingKey(const char *key)
 {
     SetErrorStringArg(key);
@@ -153,9 +160,9 @@ static int CmdHaveObject(lvState *L)
 static int CmdSetObjectData(lvState *L)
 {
     CheckArgCount(L, 4, 4, 0, 0);
-    const char *key = KeyArg(L, 3);
+    const char *key = nullptr;
     int code = 0;
-    lvObjectHeader *header = FindObjectArg(L, 1, &code);
+    lvObjectHeader *header = KeyedObjectArgs(L, &key, &code);
     if (!header) return code;
     lvRefOps ops = RefOpsOf(L);
     if (GetValueType(L, 4) == LV_TNIL) {
@@ -173,9 +180,9 @@ static int CmdSetObjectData(lvState *L)
 static int CmdGetObjectData(lvState *L)
 {
     CheckArgCount(L, 3, 3, 0, 0);
-    const char *key = KeyArg(L, 3);
+    const char *key = nullptr;
     int code = 0;
-    lvObjectHeader *header = FindObjectArg(L, 1, &code);
+    lvObjectHeader *header = KeyedObjectArgs(L, &key, &code);
     if (!header) return code;
     lvObjectUserData *item = FindObjectUserData(header->userData, key);
     if (!item) return MissingKey(key);
@@ -187,9 +194,9 @@ static int CmdGetObjectData(lvState *L)
 static int CmdHaveObjectData(lvState *L)
 {
     CheckArgCount(L, 3, 3, 0, 0);
-    const char *key = KeyArg(L, 3);
+    const char *key = nullptr;
     int code = 0;
-    lvObjectHeader *header = FindObjectArg(L, 1, &code);
+    lvObjectHeader *header = KeyedObjectArgs(L, &key, &code);
     if (!header) return code;
     PushNumber(L, FindObjectUserData(header->userData, key) ? 1 : 0);
     return 1;

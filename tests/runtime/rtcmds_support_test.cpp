@@ -1,0 +1,433 @@
+// Tests of the command support through test commands called from chunks: argument counts,
+// identifiers made with Nil, percent arguments, option tables, user tags, command names
+// and calls by name.
+#include <cstring>
+#include <string>
+
+#include "platform/lvplatform.h"
+#include "runtime/container.h"
+#include "tests/runtime/rtcmds_util.h"
+
+namespace {
+
+int CmdNone(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    PushNumber(L, 1);
+    return 1;
+}
+
+int CmdOneOrTwo(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    PushNumber(L, GetStackTop(L));
+    return 1;
+}
+
+int CmdAnyCount(lvState *L)
+{
+    CheckArgCount(L, 1, -1, 0, 0);
+    PushNumber(L, GetStackTop(L));
+    return 1;
+}
+
+int CmdNeeds10(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 10, 0);
+    PushNumber(L, 1);
+    return 1;
+}
+
+// MakeHandle(): a light userdata as a Nil-made object's handle.
+char gObject[4];
+int CmdMakeHandle(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    PushPointer(L, gObject);
+    return 1;
+}
+
+// ReadId(id) -> number, 1 when the handle is gObject (else 0)
+int CmdReadId(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    PushNumber(L, id.number);
+    PushNumber(L, id.handle == gObject ? 1 : 0);
+    return 2;
+}
+
+// IntOrNil(v) -> value, nil flag
+int CmdIntOrNil(lvState *L)
+{
+    int isNil = 0;
+    int v = GetIntArgOrNil(L, 1, &isNil);
+    PushNumber(L, v);
+    PushNumber(L, isNil);
+    return 2;
+}
+
+// Percent(v, base, allowAbove) -> value, percent flag
+int CmdPercent(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    int isPercent = 0;
+    double v = GetNumberOrPercentArg(L, 1, CheckNumberArg(L, 2), static_cast<int>(GetOptionalNumberArg(L, 3, 0)),
+                                     &isPercent);
+    PushNumber(L, v);
+    PushNumber(L, isPercent);
+    return 2;
+}
+
+// Options(table) -> a table of what the readers found.
+int CmdOptions(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    CheckTableArg(L, 1);
+    int x = -1, width = -1, flag = -1, present = -1;
+    double scale = -1, rect[4] = {0, 0, 0, 0};
+    char name[8] = "unset";
+    lvObjectId id = {-1, nullptr};
+    char *title = nullptr;
+    size_t titleLength = 0;
+    int callback = -1;
+    int top = GetStackTop(L);
+    GetFieldInt(L, 1, "x", &x);
+    GetFieldInt(L, 1, "missing", &x, &present);
+    GetFieldIntOrPercent(L, -1, "width", 0, &width);  // a relative index works too
+    GetFieldBool(L, 1, "flag", &flag);
+    GetFieldNumber(L, 1, "scale", &scale);
+    GetFieldStringBuf(L, 1, "name", name, sizeof name);
+    GetFieldStringDup(L, 1, "title", &title, &titleLength);
+    GetFieldObjectId(L, 1, "id", &id);
+    GetFieldRect(L, 1, "rect", rect);
+    GetFieldFunctionRef(L, 1, "callback", &callback);
+    EXPECT_EQ(GetStackTop(L), top);
+    PushNewTable(L);
+    SetFieldInt(L, "x", x);
+    SetFieldInt(L, "present", present);
+    SetFieldInt(L, "width", width);
+    SetFieldInt(L, "flag", flag);
+    SetFieldNumber(L, "scale", scale);
+    SetFieldString(L, "name", name);
+    SetFieldString(L, "title", title ? title : "none");
+    SetFieldUInt(L, "titlelength", static_cast<uint32_t>(titleLength));
+    SetFieldObjectId(L, "id", id);
+    SetFieldNumber(L, "rectsum", rect[0] + rect[1] + rect[2] + rect[3]);
+    SetFieldInt(L, "hascallback", callback >= 0);
+    if (callback >= 0) ReleaseReference(L, LV_REGISTRYINDEX, callback);
+    FreeMemory(title);
+    return 1;
+}
+
+// Tags(table [, known...]) -> a table carrying the user tags read back, and their count.
+int CmdTags(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    static const char *const known[] = {"x", "Y", nullptr};
+    lvUserTag *list = nullptr;
+    int code = ReadUserTags(L, 1, nullptr, nullptr, &list);
+    if (code != 0) return code;
+    lvUserTag *rest = nullptr;
+    code = ReadUserTags(L, 1, nullptr, known, &rest);
+    // The table itself holds "usertags" (a table) among its keys: not a tag value.
+    EXPECT_EQ(code, list ? ERR_WRONGUSAGE : 0);
+    FreeUserTags(rest, 0);
+    PushNewTable(L);
+    PushUserTags(L, list);
+    PushNumber(L, static_cast<double>(CountUserTags(list)));
+    FreeUserTags(list, 0);
+    return 2;
+}
+
+const lvCommandEntry kSupportCommands[] = {
+    {"AnyCount", CmdAnyCount}, {"IntOrNil", CmdIntOrNil}, {"MakeHandle", CmdMakeHandle},
+    {"Needs10", CmdNeeds10},   {"None", CmdNone},         {"OneOrTwo", CmdOneOrTwo},
+    {"Options", CmdOptions},   {"Percent", CmdPercent},   {"ReadId", CmdReadId},
+    {"Tags", CmdTags},         {nullptr, nullptr},
+};
+
+class RtSupportTest : public RtCmdsTest {
+protected:
+    void SetUp() override
+    {
+        RtCmdsTest::SetUp();
+        ASSERT_EQ(RegisterCommandTable(L, kSupportCommands, "supporttest"), 0);
+    }
+    // Calls a global with the arguments of an assembler snippet (loaded into r1...).
+    int Call(const std::string &name, const std::string &argumentLoads, int argumentCount, int results = 1)
+    {
+        std::string text = "getglobal r0 \"" + name + "\"\n" + argumentLoads + "\ncall r0 " +
+                           std::to_string(argumentCount + 1) + " " + std::to_string(results + 1) + "\nreturn r0 " +
+                           std::to_string(results + 1) + "\n";
+        SetStackTop(L, 0);
+        ResetVMRun();
+        return Run(text);
+    }
+};
+
+}  // namespace
+
+TEST_F(RtSupportTest, ArgumentCounts)
+{
+    struct Case {
+        const char *name;
+        int args;
+        int code;
+    } cases[] = {
+        {"none", 0, 0},          {"none", 1, ERR_TOOMANYARGS},     {"oneortwo", 0, ERR_MISSINGPARAMTR},
+        {"oneortwo", 1, 0},      {"oneortwo", 2, 0},               {"oneortwo", 3, ERR_TOOMANYARGS},
+        {"anycount", 0, ERR_MISSINGPARAMTR}, {"anycount", 9, 0},
+    };
+    for (const Case &c : cases) {
+        std::string loads;
+        for (int i = 1; i <= c.args; i++) loads += "loadk r" + std::to_string(i) + " " + std::to_string(i) + "\n";
+        EXPECT_EQ(Call(c.name, loads, c.args), c.code) << c.name << " with " << c.args;
+    }
+}
+
+TEST_F(RtSupportTest, OldAppletIsRefused)
+{
+    lvAppletRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.parsed = 1;
+    record.formatMajor = 9;
+    record.formatMinor = 5;
+    SetRegistryPointer(L, "applet", &record);
+    EXPECT_EQ(Call("needs10", "", 0), ERR_OLDAPPLET);
+    char text[256];
+    GetErrorText(ERR_OLDAPPLET, text, sizeof text);
+    EXPECT_STREQ(text, "This functionality is only available to applets compiled by Lumivarra 10.0 or higher!");
+    // The count tests come first: too many arguments is reported before the version.
+    EXPECT_EQ(Call("needs10", "loadk r1 1\nloadk r2 2", 2), ERR_TOOMANYARGS);
+    record.formatMajor = 11;
+    record.formatMinor = 0;
+    EXPECT_EQ(Call("needs10", "", 0), 0);
+    SetRegistryPointer(L, "applet", nullptr);
+}
+
+TEST_F(RtSupportTest, IdentifiersByNumberAndByHandle)
+{
+    ASSERT_EQ(Run(R"(
+        getglobal r0 "makehandle"
+        call r0 1 2
+        getglobal r1 "readid"
+        move r2 r0
+        call r1 2 3
+        getglobal r3 "readid"
+        loadk r4 7.9
+        call r3 2 3
+        return r1 5
+    )"), 0);
+    EXPECT_EQ(Num(1), 0);  // a handle reads as {0, handle}
+    EXPECT_EQ(Num(2), 1);
+    EXPECT_EQ(Num(3), 7);  // a number is truncated, with no handle
+    EXPECT_EQ(Num(4), 0);
+    EXPECT_EQ(Call("readid", "loadk r1 \"seven\"", 1), ERR_NUMEXPECTED);
+}
+
+TEST_F(RtSupportTest, IntegerOrNil)
+{
+    ASSERT_EQ(Call("intornil", "loadnil r1 r1", 1, 2), 0);
+    EXPECT_EQ(Num(1), 0);
+    EXPECT_EQ(Num(2), 1);
+    ASSERT_EQ(Call("intornil", "loadk r1 -3.7", 1, 2), 0);
+    EXPECT_EQ(Num(1), -3);
+    EXPECT_EQ(Num(2), 0);
+    EXPECT_EQ(Call("intornil", "newtable r1 0 0", 1, 2), ERR_NUMEXPECTED);
+}
+
+TEST_F(RtSupportTest, NumberOrPercent)
+{
+    struct Case {
+        const char *value;
+        double base;
+        int allow;
+        int code;
+        double result;
+        int percent;
+    } cases[] = {
+        {"\"50%\"", 640, 0, 0, 320, 0},   {"\"150%\"", 640, 0, ERR_PERCENTFORMAT, 0, 0},
+        {"\"150%\"", 100, 1, 0, 150, 0}, {"\"-5%\"", 640, 1, ERR_PERCENTFORMAT, 0, 0},
+        {"\"abc\"", 640, 0, ERR_PERCENTFORMAT, 0, 0}, {"\"12.5\"", 640, 0, 0, 12.5, 0},
+        {"25", 640, 0, 0, 25, 0},         {"\"25%\"", 0, 0, 0, 0.25, 1},
+    };
+    for (const Case &c : cases) {
+        std::string loads = std::string("loadk r1 ") + c.value + "\nloadk r2 " + std::to_string(c.base) +
+                            "\nloadk r3 " + std::to_string(c.allow);
+        ASSERT_EQ(Call("percent", loads, 3, 2), c.code) << c.value;
+        if (c.code == 0) {
+            EXPECT_DOUBLE_EQ(Num(1), c.result) << c.value;
+            EXPECT_EQ(Num(2), c.percent) << c.value;
+        } else {
+            EXPECT_EQ(GetErrorState()->numberArg, 1) << c.value;  // the argument's index
+        }
+    }
+    EXPECT_EQ(Call("percent", "newtable r1 0 0\nloadk r2 10", 2, 2), ERR_STRORNUM);
+    char text[128];
+    GetErrorText(ERR_STRORNUM, text, sizeof text);
+    EXPECT_STREQ(text, "String or number expected in argument 1!");
+}
+
+TEST_F(RtSupportTest, OptionTableReaders)
+{
+    ASSERT_EQ(Run(R"(
+        getglobal r0 "makehandle"
+        call r0 1 2
+        newtable r1 0 8
+        settable r1 "x" 12.9
+        settable r1 "width" "25%"
+        settable r1 "flag" 1
+        settable r1 "scale" 0.5
+        settable r1 "name" "a long name"
+        settable r1 "title" "Title"
+        settable r1 "id" r0
+        newtable r2 4 0
+        loadk r3 1
+        loadk r4 2
+        loadk r5 3
+        loadk r6 4
+        setlist r2 0 4
+        settable r1 "rect" r2
+        closure r3 f
+        settable r1 "callback" r3
+        getglobal r4 "options"
+        move r5 r1
+        call r4 2 2
+        return r4 2
+        .function f
+            return r0 1
+        .end
+    )"), 0);
+    ASSERT_EQ(GetValueType(L, 1), LV_TTABLE);
+    auto field = [&](const char *name) {
+        PushString(L, name);
+        GetTableValue(L, 1);
+        std::string out = ValueToString(L, -1) ? ValueToString(L, -1) : "(nil)";
+        if (GetValueType(L, -1) == LV_TPOINTER) out = GetUserDataPointer(L, -1) == gObject ? "handle" : "other";
+        SetStackTop(L, -2);
+        return out;
+    };
+    EXPECT_EQ(field("x"), "12");
+    EXPECT_EQ(field("present"), "0");  // an absent field leaves the value and says so
+    EXPECT_EQ(field("width"), "-25");
+    EXPECT_EQ(field("flag"), "1");
+    EXPECT_EQ(field("scale"), "0.5");
+    EXPECT_EQ(field("name"), "a long ");  // bounded copy
+    EXPECT_EQ(field("title"), "Title");
+    EXPECT_EQ(field("titlelength"), "5");
+    EXPECT_EQ(field("id"), "handle");
+    EXPECT_EQ(field("rectsum"), "10");
+    EXPECT_EQ(field("hascallback"), "1");
+}
+
+TEST_F(RtSupportTest, OptionTableErrorsNameTheField)
+{
+    struct Case {
+        const char *field;
+        const char *value;
+        int code;
+    } cases[] = {
+        {"x", "\"twelve\"", ERR_NUMTABLEARG},
+        {"width", "\"150%\"", ERR_PERCENTFORMATSTR},
+        {"callback", "5", ERR_FUNCTABLEARG},
+        {"name", "r5", ERR_STRTABLEARG},  // a table
+        {"rect", "r5", ERR_MISSINGPARAMTR},
+    };
+    for (const Case &c : cases) {
+        std::string text = std::string("newtable r5 0 0\nnewtable r1 0 2\nsettable r1 \"") + c.field + "\" " +
+                           c.value + "\ngetglobal r0 \"options\"\ncall r0 2 2\nreturn r0 2\n";
+        SetStackTop(L, 0);
+        ResetVMRun();
+        EXPECT_EQ(Run(text), c.code) << c.field;
+        EXPECT_STREQ(GetErrorState()->textArg, c.field);
+    }
+    char text[256];
+    SetErrorStringArg("width");
+    GetErrorText(ERR_PERCENTFORMATSTR, text, sizeof text);
+    EXPECT_NE(std::strstr(text, "width"), nullptr) << text;
+}
+
+TEST_F(RtSupportTest, UserTagsRoundTrip)
+{
+    ASSERT_EQ(Run(R"(
+        newtable r1 0 2
+        newtable r2 0 4
+        settable r2 "Name" "Value"
+        settable r2 "Count" 3
+        settable r1 "usertags" r2
+        getglobal r0 "tags"
+        call r0 2 3
+        return r0 3
+    )"), 0);
+    EXPECT_EQ(Num(2), 2);
+    // Read back as the "usertags" field of the new table, names lower-cased.
+    PushString(L, "usertags");
+    GetTableValue(L, 1);
+    ASSERT_EQ(GetValueType(L, -1), LV_TTABLE);
+    PushString(L, "name");
+    GetTableValue(L, -2);
+    EXPECT_EQ(Str(-1), "Value");
+    SetStackTop(L, -2);
+    PushString(L, "count");
+    GetTableValue(L, -2);
+    EXPECT_EQ(Num(-1), 3);
+}
+
+TEST_F(RtSupportTest, UserTagsRefuseOtherValues)
+{
+    // A table as a tag's value, or a number as a key: wrong usage.
+    EXPECT_EQ(Run(R"(
+        newtable r1 0 2
+        newtable r2 0 4
+        newtable r3 0 0
+        settable r2 "bad" r3
+        settable r1 "usertags" r2
+        getglobal r0 "tags"
+        call r0 2 3
+        return r0 3
+    )"), ERR_WRONGUSAGE);
+    SetStackTop(L, 0);
+    ResetVMRun();
+    EXPECT_EQ(Run(R"(
+        newtable r1 0 2
+        newtable r2 0 4
+        settable r2 5 "five"
+        settable r1 "usertags" r2
+        getglobal r0 "tags"
+        call r0 2 3
+        return r0 3
+    )"), ERR_WRONGUSAGE);
+    SetStackTop(L, 0);
+    ResetVMRun();
+    // No usertags field: an empty list, nothing stored.
+    ASSERT_EQ(Run("newtable r1 0 0\ngetglobal r0 \"tags\"\ncall r0 2 3\nreturn r0 3\n"), 0);
+    EXPECT_EQ(Num(2), 0);
+    PushString(L, "usertags");
+    GetTableValue(L, 1);
+    EXPECT_EQ(GetValueType(L, -1), LV_TNIL);
+}
+
+TEST_F(RtSupportTest, CommandNamesAndCallsByName)
+{
+    EXPECT_STREQ(FindCommandName("debugprint"), "DebugPrint");
+    EXPECT_STREQ(FindCommandName("GETOBJECTS"), "GetObjects");
+    EXPECT_STREQ(FindCommandLibrary("compressfile"), "compress");
+    EXPECT_EQ(FindCommandName("nosuchcommand"), nullptr);
+
+    EXPECT_EQ(CallCommandByName(L, "DebugPrint", 0, 3, LV_CALLARG_STRING, "by name", LV_CALLARG_INT, -4,
+                                LV_CALLARG_NIL),
+              0);
+    EXPECT_EQ(Output(), "by name -4 Nil\n");
+    int top = GetStackTop(L);
+    lvObjectId id = {0, gObject};
+    ASSERT_EQ(CallCommandByName(L, "ReadId", 2, 1, LV_CALLARG_OBJECTID, &id), 0);
+    EXPECT_EQ(GetStackTop(L), top + 2);
+    EXPECT_EQ(Num(-1), 1);
+    SetStackTop(L, top);
+    // A failing command comes back as its code, the stack as it was.
+    EXPECT_EQ(CallCommandByName(L, "Vibrate", 0, 0), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(CallCommandByName(L, "OneOrTwo", 1, 0), ERR_MISSINGPARAMTR);
+    EXPECT_EQ(GetStackTop(L), top);
+    EXPECT_EQ(CallCommandByName(L, "NoSuchCommand", 0, 0), ERR_UNKNOWNCMD);
+}
