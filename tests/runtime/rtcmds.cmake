@@ -17,6 +17,7 @@ lv_add_test(rtcmds_test
           ${CMAKE_CURRENT_LIST_DIR}/rtcmds_errors_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/rtcmds_support_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/rtcmds_objects_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/rtcmds_compress_test.cpp
   LIBS lv_runtime lv_vm lv_asm
   LABELS runtime vm)
 add_dependencies(rtcmds_test rtcmds_fixtures)
