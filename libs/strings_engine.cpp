@@ -728,11 +728,11 @@ static locale_t FormattingLocale()
 // Formats one number conversion built from checked parts only (flags, width,
 // precision, conversion letter), never from user text as such.
 template <typename T>
-static void AppendFormatted(std::string *out, const std::string &spec, T value)
+static void AppendFormatted(std::string *out, const std::string &conv_text, T value)
 {
     char buf[FORMAT_MAXPIECE + 1];
     locale_t old = uselocale(FormattingLocale());
-    int n = std::snprintf(buf, sizeof buf, spec.c_str(), value);
+    int n = std::snprintf(buf, sizeof buf, conv_text.c_str(), value);
     uselocale(old);
     if (n < 0) return;
     out->append(buf, size_t(n) < sizeof buf ? size_t(n) : size_t(FORMAT_MAXPIECE));
@@ -806,9 +806,9 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *resu
         // Width and precision beyond one piece's bound change nothing visible.
         if (width > FORMAT_MAXPIECE) width = FORMAT_MAXPIECE;
         if (precision > FORMAT_MAXPIECE) precision = FORMAT_MAXPIECE;
-        std::string spec = "%" + flags;
-        if (width >= 0) spec += std::to_string(width);
-        if (precision >= 0) spec += "." + std::to_string(precision);
+        std::string conv_text = "%" + flags;
+        if (width >= 0) conv_text += std::to_string(width);
+        if (precision >= 0) conv_text += "." + std::to_string(precision);
         int code;
         if (conv == 's' || conv == 'q') {
             std::string arg;
@@ -821,11 +821,11 @@ int FormatText(std::string_view fmt, const lvFormatArgs *args, std::string *resu
         }
         double v;
         if ((code = args->getNumber(args->user, argIndex++, &v))) return code;
-        spec.push_back(conv);
-        if (std::strchr("eEfgG", conv)) AppendFormatted(out, spec, v);
-        else if (conv == 'c') AppendFormatted(out, spec, int(static_cast<unsigned char>(TruncateToInt32(v))));
-        else if (conv == 'd' || conv == 'i') AppendFormatted(out, spec, int(TruncateToInt32(v)));
-        else AppendFormatted(out, spec, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
+        conv_text.push_back(conv);
+        if (std::strchr("eEfgG", conv)) AppendFormatted(out, conv_text, v);
+        else if (conv == 'c') AppendFormatted(out, conv_text, int(static_cast<unsigned char>(TruncateToInt32(v))));
+        else if (conv == 'd' || conv == 'i') AppendFormatted(out, conv_text, int(TruncateToInt32(v)));
+        else AppendFormatted(out, conv_text, unsigned(uint32_t(uint64_t(TruncateToInt64(v)))));
     }
     *result = std::move(text);
     return 0;

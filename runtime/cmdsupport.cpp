@@ -10,8 +10,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_startup.h"
 #include "runtime/container.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
@@ -521,22 +523,23 @@ int CallCommandByName(lvState *L, const char *name, int resultCount, int argumen
 
 // ==== Debug output ==================================================================================
 
-static lvDebugSwitches g_debugSwitches;
-
-lvDebugSwitches *GetDebugSwitches() { return &g_debugSwitches; }
-
-static void WriteStandardOutput(const char *text, size_t length)
+// The debug channel takes NUL-terminated texts: longer pieces go through a copy.
+static void WriteDebugChannel(const char *text, size_t length)
 {
-    std::fwrite(text, 1, length, stdout);
-    if (g_debugSwitches.forceFlush) std::fflush(stdout);
+    if (text[length] == 0 && std::strlen(text) == length) {
+        WriteDebugText(text);
+        return;
+    }
+    std::string copy(text, length);
+    WriteDebugText(copy.c_str());
 }
 
-static lvOutputSink g_outputSink = WriteStandardOutput;
+static lvOutputSink g_outputSink = WriteDebugChannel;
 
 lvOutputSink SetOutputSink(lvOutputSink sink)
 {
     lvOutputSink previous = g_outputSink;
-    g_outputSink = sink ? sink : WriteStandardOutput;
+    g_outputSink = sink ? sink : WriteDebugChannel;
     return previous;
 }
 

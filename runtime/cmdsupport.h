@@ -136,15 +136,9 @@ int CallCommandByName(lvState *L, const char *name, int resultCount, int argumen
 
 // ---- Debug output -------------------------------------------------------------------------
 
-// Run-wide debug switches; start-up copies them from the options.
-struct lvDebugSwitches {
-    int noDebug;      // NODEBUG: the debug commands do nothing
-    int debugOutput;  // DEBUGOUTPUT / DebugOutput: the machine traces every command call
-    int forceFlush;   // FORCEFLUSH: standard output is flushed after each write
-};
-lvDebugSwitches *GetDebugSwitches();
+// The debug switches (NODEBUG, DEBUGOUTPUT) are start-up's: GetStartupSwitches().
 
-// Where debug text and printed reports go; the default writes to standard output.
+// Where debug text and printed reports go; the default is the platform's debug channel.
 typedef void (*lvOutputSink)(const char *text, size_t length);
 // Installs a sink (null restores standard output); returns the previous one.
 lvOutputSink SetOutputSink(lvOutputSink sink);

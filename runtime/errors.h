@@ -253,4 +253,4 @@ lvRequesterSink SetErrorRequesterSink(lvRequesterSink sink);  // null: standard 
 // The final report at shut-down: nothing for codes <= 0 and ERR_USERABORT; the message
 // goes into config->errorText, then to the requester, or printed (PrintOutput) in the
 // plain or the host form by the switches (switches may be null: no device, no options).
-void ReportFinalError(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *state);
+void ReportFinalErrorWithSwitches(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *state);

@@ -187,7 +187,7 @@ void ShowErrorRequester(lvState *L, const char *text, int plain, int kind)
     g_requesterSink("LumivarraPlayer", shown, kind);
 }
 
-void ReportFinalError(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *L)
+void ReportFinalErrorWithSwitches(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *L)
 {
     int debugDevice = switches ? switches->debugDevice : 0;
     int printError = switches ? switches->printError : 0;

@@ -12,6 +12,7 @@
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
+#include "runtime/startup.h"
 
 // ==== Host slots ==================================================================================
 
@@ -37,7 +38,7 @@ static void HostPrintOutput(const char *text) { PrintOutput(text); }
 
 static int HostTraceCalls()
 {
-    const lvDebugSwitches *d = GetDebugSwitches();
+    const lvStartupSwitches *d = GetStartupSwitches();
     return d->debugOutput && !d->noDebug;
 }
 
@@ -67,18 +68,22 @@ void InstallRuntimeHost()
 
 // ==== Core libraries =================================================================================
 
-const lvCoreLibrary lvCoreLibraries[] = {
-    {"amiga", OpenAmigaLibrary, nullptr, nullptr},
-    {"compress", OpenCompressLibrary, nullptr, nullptr},
-    {"error", OpenErrorLibrary, GetErrorConstants, CloseErrorLibrary},
-    {"mobile", OpenMobileLibrary, nullptr, nullptr},
-    {"object", OpenObjectLibrary, GetObjectConstants, CloseObjectLibrary},
-    {"base", OpenBaseLibrary, GetBaseConstants, nullptr},
-    {nullptr, nullptr, nullptr, nullptr},
+const lvLibraryEntry lvCoreLibraries[] = {
+    {"amiga", OpenAmigaLibrary, nullptr},
+    {"compress", OpenCompressLibrary, nullptr},
+    {"error", OpenErrorLibrary, GetErrorConstants},
+    {"mobile", OpenMobileLibrary, nullptr},
+    {"object", OpenObjectLibrary, GetObjectConstants},
+    {"base", OpenBaseLibrary, GetBaseConstants},
+    {nullptr, nullptr, nullptr},
 };
 
-int OpenCoreLibrary(lvState *L, const lvCoreLibrary *library)
+int OpenCoreLibraries(lvState *L)
 {
-    if (library->constants) DefineConstants(L, library->name, library->constants(), 0);
-    return library->open(L);
+    for (const lvLibraryEntry *library = lvCoreLibraries; library->name; library++) {
+        if (library->constants) DefineConstants(L, library->name, library->constants(), 0);
+        int code = library->open(L);
+        if (code != 0) return code;
+    }
+    return 0;
 }

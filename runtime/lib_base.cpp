@@ -2,7 +2,8 @@
 // key commands and the constants that describe the runtime, value types and encodings.
 //
 // Depends on: runtime/cmdsupport.h (argument counts, debug output, console input),
-// runtime/errors.h (the stop request), vm/lvvm.h. Opened last of all libraries.
+// runtime/errors.h (the stop request), runtime/startup.h (End's code, the debug switches),
+// vm/lvvm.h. Opened last of all libraries.
 // Limits: the console commands read the console reader installed in cmdsupport (standard
 // input by default); DebugPrompt lines are cut at 1023 bytes.
 #include <cstdio>
@@ -10,28 +11,24 @@
 
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "runtime/lib_base.h"
 #include "runtime/libs_core.h"
+#include "runtime/startup.h"
 
 // ==== End of the run ============================================================================
 
-static lvEndRequest g_endRequest;
-
-lvEndRequest *GetEndRequest() { return &g_endRequest; }
-
-void ResetEndRequest()
-{
-    g_endRequest.requested = 0;
-    g_endRequest.code = 0;
-}
-
-// End [code]: hands the code to start-up and stops the run without a report.
+// End [code]: hands the code to start-up (the process exits with it, even when ERRORCODE
+// is set) and stops the run without a report.
 static int CmdEnd(lvState *L)
 {
     CheckArgCount(L, 0, 1, 0, 0);
     int code = 0;
-    if (GetStackTop(L) >= 1) code = static_cast<int>(NumberToInt64(CheckNumberArg(L, 1)));
-    g_endRequest.requested = 1;
-    g_endRequest.code = code;
+    if (GetStackTop(L) >= 1) {
+        int64_t whole = NumberToInt64(CheckNumberArg(L, 1));
+        // An exit code beyond the int range (or NaN) is no code the shell could tell apart.
+        code = whole < INT32_MIN || whole > INT32_MAX ? 0 : static_cast<int>(whole);
+    }
+    SetEndCode(code);
     GetErrorState()->stopRequest = 1;
     RequestScriptStop(1);
     return ERR_USERABORT;
@@ -47,7 +44,7 @@ static void PushToStringOf(lvState *L, int index);
 static int PrintArguments(lvState *L, bool lineEnd)
 {
     CheckArgCount(L, 1, -1, 0, 0);
-    if (GetDebugSwitches()->noDebug) return 0;
+    if (GetStartupSwitches()->noDebug) return 0;
     int n = GetStackTop(L);
     lvStringBuffer b;
     InitStringBuffer(L, &b);
@@ -69,7 +66,7 @@ static int CmdDebugPrompt(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
     const char *prompt = CheckStringArg(L, 1, nullptr);
-    if (GetDebugSwitches()->noDebug) {
+    if (GetStartupSwitches()->noDebug) {
         PushString(L, "");
         return 1;
     }
@@ -83,7 +80,7 @@ static int CmdDebugPrompt(lvState *L)
 static int CmdDebugOutput(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
-    GetDebugSwitches()->debugOutput = CheckNumberArg(L, 1) != 0;
+    GetStartupSwitches()->debugOutput = CheckNumberArg(L, 1) != 0;
     return 0;
 }
 
@@ -208,7 +205,7 @@ static const lvConstantEntry kBaseConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-const lvConstantEntry *GetBaseConstants() { return kBaseConstants; }
+const lvConstantEntry *GetBaseConstants(void) { return kBaseConstants; }
 
 static const lvCommandEntry kBaseCommands[] = {
     {"DebugOutput", CmdDebugOutput},

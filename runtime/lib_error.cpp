@@ -9,6 +9,7 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
+#include "runtime/startup.h"
 
 // ==== Commands ======================================================================================
 
@@ -25,7 +26,7 @@ static int CmdGetErrorName(lvState *L)
 static int CmdAssert(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
-    if (GetDebugSwitches()->noDebug) return 0;
+    if (GetStartupSwitches()->noDebug) return 0;
     int t = GetValueType(L, 1);
     bool failed = t == LV_TNIL || (t == LV_TNUMBER && ValueToNumber(L, 1) == 0) ||
                   (t == LV_TBOOLEAN && !ValueToBoolean(L, 1));
@@ -98,6 +99,10 @@ static const lvCommandEntry kErrorCommands[] = {
     {nullptr, nullptr},
 };
 
-int OpenErrorLibrary(lvState *L) { return RegisterCommandTable(L, kErrorCommands, "error"); }
+int OpenErrorLibrary(lvState *L)
+{
+    SetLibraryCloseStep("error", CloseErrorLibrary);
+    return RegisterCommandTable(L, kErrorCommands, "error");
+}
 
-void CloseErrorLibrary(lvState *L) { ReleaseHandler(L); }
+void CloseErrorLibrary(lvState *L, int) { ReleaseHandler(L); }

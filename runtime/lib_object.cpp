@@ -257,6 +257,10 @@ static const lvCommandEntry kObjectCommands[] = {
     {nullptr, nullptr},
 };
 
-int OpenObjectLibrary(lvState *L) { return RegisterCommandTable(L, kObjectCommands, "object"); }
+int OpenObjectLibrary(lvState *L)
+{
+    SetLibraryCloseStep("object", CloseObjectLibrary);
+    return RegisterCommandTable(L, kObjectCommands, "object");
+}
 
-void CloseObjectLibrary(lvState *) { FreeObjectTypes(); }
+void CloseObjectLibrary(lvState *, int) { FreeObjectTypes(); }

@@ -1,64 +1,48 @@
 // libs_core.h - the runtime core's own command libraries as the library table sees them:
-// base, error, object, compress, amiga and mobile. Each library is one record {name, open
-// function, constants}; an open function defines nothing but the library's commands (as
-// globals, lower-cased) and its command list; the constants table is defined by whoever
-// opens the libraries (DefineConstants) before the open function runs.
+// base, error, object, compress, amiga and mobile. Each library is one row {name, open
+// function, constants getter} of the library table (runtime/libtable.h); an open function
+// registers the library's commands (as globals, lower-cased) and its command list, and
+// installs its shut-down step where it has one; the constants are defined by whoever opens
+// the library (DefineConstants) before the open function runs.
 //
-// Also the seam through which the End command hands its exit code to the start-up code.
-//
-// Depends on: vm/lvvm.h. Used on the script thread (start-up: the main thread).
+// Depends on: vm/lvvm.h, runtime/libtable.h, runtime/lib_base.h, runtime/objects.h.
+// Used on the script thread (start-up: the main thread).
 #pragma once
+#include "runtime/lib_base.h"
+#include "runtime/libtable.h"
 #include "runtime/objects.h"
 #include "vm/lvvm.h"
 
-// ---- Library records ------------------------------------------------------------------
-
-// One row of the library table.
-struct lvCoreLibrary {
-    const char *name;                   // library name ("base", "error", ...)
-    int (*open)(lvState *L);            // registers commands and the command list; 0 or an error code
-    const lvConstantEntry *(*constants)();  // the library's constants, or null when it has none
-    void (*close)(lvState *L);          // shut-down step, or null
-};
+// ---- Library rows -----------------------------------------------------------------------
 
 // Open functions: each registers its commands as globals and its command list. 0 or ERR_MEM.
-int OpenBaseLibrary(lvState *L);
-int OpenErrorLibrary(lvState *L);
-int OpenObjectLibrary(lvState *L);
+// (OpenBaseLibrary and GetBaseConstants: runtime/lib_base.h.)
+int OpenErrorLibrary(lvState *L);    // also installs the "error" shut-down step
+int OpenObjectLibrary(lvState *L);   // also installs the "object" shut-down step
 int OpenCompressLibrary(lvState *L);
 int OpenAmigaLibrary(lvState *L);
 int OpenMobileLibrary(lvState *L);
 
 // Constants getters (tables ended by a null name).
-const lvConstantEntry *GetBaseConstants();
 const lvConstantEntry *GetErrorConstants();   // every ERR_ name of the message table
 const lvConstantEntry *GetObjectConstants();  // ATTRCOUNT
 
-// Shut-down steps.
-void CloseErrorLibrary(lvState *L);   // releases the error handler's reference
-void CloseObjectLibrary(lvState *L);  // frees the object-type registrations
+// Shut-down steps (lvLibraryCloseFunction).
+void CloseErrorLibrary(lvState *L, int full);   // releases the error handler's reference
+void CloseObjectLibrary(lvState *L, int full);  // frees the object-type registrations
 
-// The six records in one null-ended table, in the order start-up opens them (base last).
-extern const lvCoreLibrary lvCoreLibraries[];
+// The six rows, null-ended, base last (the rows for the library table).
+extern const lvLibraryEntry lvCoreLibraries[];
+// Opens the six rows in order: constants, then the open function. 0 or the first error.
+int OpenCoreLibraries(lvState *L);
 
-// Opens one record: defines its constants, then runs its open function. 0 or an error code.
-int OpenCoreLibrary(lvState *L, const lvCoreLibrary *library);
-
-// Installs the runtime's host services into the machine (cmdsupport's output, the error
-// state, the error handler, the run's encoding).
+// Installs the runtime's host services into the machine: raising by the error mode with
+// the script location, the error handler, message arguments, the last-error reset, the
+// call trace switch (DEBUGOUTPUT without NODEBUG), debug output, and case and collation
+// in the run's encoding.
 void InstallRuntimeHost();
 
-// ---- End of the run ---------------------------------------------------------------------
-
-// What End asked for: start-up reads it after the main chunk returned (or was stopped)
-// and exits with the code, even when ERRORCODE is set.
-struct lvEndRequest {
-    int requested;  // End ran
-    int code;       // its exit code (truncated toward zero)
-};
-lvEndRequest *GetEndRequest();
-// Clears the request (start-up and tests).
-void ResetEndRequest();
+// ---- Object library hooks -------------------------------------------------------------------
 
 // Layers (type 22) and event handlers (type 40) are not registered object types; their
 // libraries plug their lookups in here for the object library. Unset slots answer

@@ -1,15 +1,24 @@
-// Process entry of the runtime executable. Until the start-up code lands this
-// only identifies the runtime.
+// main.cpp - the process entry of the runtime executable.
+//
+// The platform's entry copies the arguments and calls the runtime's main, whose result is
+// the exit code. The link marker is read by start-up (ReadLinkMarker), which keeps the
+// marker record inside this executable for the link tool to patch.
+// Dependencies: platform/lvplatform.h, runtime/startup.h.
+#include "platform/lvplatform.h"
+#include "runtime/marker.h"
+#include "runtime/startup.h"
 #include "runtime/version.h"
-#include <cstdio>
+#include <cstring>
 
 int main(int argc, char **argv)
 {
-    std::printf("%s\n", GetBannerText());
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: lumivarra APPLET [options]\n");
-        return 1;
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        lvLinkInfo link;
+        ReadLinkMarker(&link);
+        if (!link.linked) {
+            WriteDebugOutput("%s\n", GetBannerText());
+            return 0;
+        }
     }
-    std::fprintf(stderr, "lumivarra: running applets is not available in this build yet\n");
-    return 1;
+    return PlatformMain(argc, argv, RuntimeMain);
 }

@@ -320,7 +320,7 @@ inline lvString *InternCString(lvState *L, const char *s) { return InternString(
 void ResizeStringTable(lvState *L, int newsize);
 uint32_t HashString(const char *s, size_t len);
 lvUserData *NewUserDataObject(lvState *L, size_t size);
-char *GetBuffer(lvState *L, size_t n);
+char *GetVMBuffer(lvState *L, size_t n);
 
 // ---- Tables (table.cpp) --------------------------------------------------------------------
 lvTable *NewTableObject(lvState *L, int narray, int lnhash);

@@ -411,7 +411,7 @@ void ConcatRegisters(lvState *L, int total, int last)
                 n++;
             }
             if (tl >= 0xFFFFFFFEull) RaiseError(L, ERR_INTERNAL);
-            char *buffer = GetBuffer(L, static_cast<size_t>(tl));
+            char *buffer = GetVMBuffer(L, static_cast<size_t>(tl));
             size_t pos = 0;
             for (int i = n; i > 0; i--) {
                 size_t l = StrValue(top - i)->len;

@@ -418,7 +418,7 @@ TEST(Strings, FormatStr)
     EXPECT_EQ(Format("%5s", {}, {longText}), longText);               // long strings go in whole
     EXPECT_EQ(Format("%.3s", {}, {longText}), "xxx");
     EXPECT_EQ(Format("%1000d", {1}).size(), 511u);                    // one piece is bounded
-    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // spec longer than 32 bytes
+    EXPECT_EQ(Format("%0000000000000000000000000000000001d", {1}), E1055); // conversion longer than 32 bytes
     EXPECT_EQ(Format("%ld", {1}), E1055);
     // A format is never handed to the C library as it stands.
     EXPECT_EQ(Format("%n%s", {}, {"x"}), E1055);

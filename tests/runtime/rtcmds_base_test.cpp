@@ -3,26 +3,24 @@
 #include <cstdio>
 #include <string>
 
+#include "runtime/startup.h"
 #include "tests/runtime/rtcmds_util.h"
 
 TEST_F(RtCmdsTest, EndStopsTheRunWithItsCode)
 {
     EXPECT_EQ(RunFixture("end3"), ERR_USERABORT);
     EXPECT_EQ(Output(), "before end\n");
-    EXPECT_EQ(GetEndRequest()->requested, 1);
-    EXPECT_EQ(GetEndRequest()->code, 3);
+    EXPECT_EQ(GetStartupState()->endCode, 3);
 }
 
 TEST_F(RtCmdsTest, EndWithoutCodeAndTruncatedCode)
 {
     EXPECT_EQ(Run("getglobal r0 \"end\"\ncall r0 1 1\nreturn r0 1\n"), ERR_USERABORT);
-    EXPECT_EQ(GetEndRequest()->requested, 1);
-    EXPECT_EQ(GetEndRequest()->code, 0);
-    ResetEndRequest();
+    EXPECT_EQ(GetStartupState()->endCode, 0);
     ResetVMRun();
     ResetErrorState();
     EXPECT_EQ(Run("getglobal r0 \"end\"\nloadk r1 -7.9\ncall r0 2 1\nreturn r0 1\n"), ERR_USERABORT);
-    EXPECT_EQ(GetEndRequest()->code, -7);
+    EXPECT_EQ(GetStartupState()->endCode, -7);
 }
 
 TEST_F(RtCmdsTest, EndStopsEvenWithErrorsNotRaised)
@@ -42,7 +40,7 @@ TEST_F(RtCmdsTest, EndStopsEvenWithErrorsNotRaised)
         return r0 1
     )"), ERR_USERABORT);
     EXPECT_EQ(Output(), "");
-    EXPECT_EQ(GetEndRequest()->code, 5);
+    EXPECT_EQ(GetStartupState()->endCode, 5);
 }
 
 TEST_F(RtCmdsTest, DebugPrintJoinsArgumentTexts)
@@ -69,7 +67,7 @@ TEST_F(RtCmdsTest, DebugPrintJoinsArgumentTexts)
 TEST_F(RtCmdsTest, DebugPrintNeedsAnArgumentAndObeysNoDebug)
 {
     EXPECT_EQ(Run("getglobal r0 \"debugprint\"\ncall r0 1 1\nreturn r0 1\n"), ERR_MISSINGPARAMTR);
-    GetDebugSwitches()->noDebug = 1;
+    GetStartupSwitches()->noDebug = 1;
     EXPECT_EQ(Run("getglobal r0 \"debugprint\"\nloadk r1 1\ncall r0 2 1\nreturn r0 1\n"), 0);
     EXPECT_EQ(Output(), "");
 }
@@ -162,7 +160,7 @@ TEST_F(RtCmdsTest, DebugPromptReadsALineUnlessNoDebug)
     ASSERT_EQ(Run("getglobal r0 \"debugprompt\"\nloadk r1 \"Name? \"\ncall r0 2 2\nreturn r0 2\n"), 0);
     EXPECT_EQ(Str(1), "typed");
     EXPECT_EQ(Output(), "Name? ");
-    GetDebugSwitches()->noDebug = 1;
+    GetStartupSwitches()->noDebug = 1;
     SetStackTop(L, 0);
     ASSERT_EQ(Run("getglobal r0 \"debugprompt\"\nloadk r1 \"Name? \"\ncall r0 2 2\nreturn r0 2\n"), 0);
     EXPECT_EQ(Str(1), "");
@@ -207,7 +205,7 @@ TEST_F(RtCmdsTest, DebugOutputTracesCalls)
         << out;
     // Only the calls while the switch was on: the first IIf and the DebugOutput that ended it.
     EXPECT_EQ(out.find("iif"), out.rfind("iif")) << out;
-    EXPECT_EQ(GetDebugSwitches()->debugOutput, 0);
+    EXPECT_EQ(GetStartupSwitches()->debugOutput, 0);
 }
 
 TEST_F(RtCmdsTest, BaseConstants)

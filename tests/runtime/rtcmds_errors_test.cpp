@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/config.h"
+#include "runtime/startup.h"
 #include "tests/runtime/rtcmds_util.h"
 
 namespace {
@@ -225,7 +226,7 @@ TEST_F(RtErrorsTest, ErrorLibraryCommands)
     EXPECT_EQ(Str(3), "0");  // a text, even "0", is true
     SetStackTop(L, 0);
     EXPECT_EQ(Run("getglobal r0 \"assert\"\nloadnil r1 r1\ncall r0 2 1\nreturn r0 1\n"), ERR_ASSERTFAILED);
-    GetDebugSwitches()->noDebug = 1;
+    GetStartupSwitches()->noDebug = 1;
     EXPECT_EQ(Run("getglobal r0 \"assert\"\nloadk r1 0\ncall r0 2 0\nreturn r0 0\n"), 0);
     EXPECT_EQ(GetStackTop(L), 0);  // no result with the no-debug switch
 }
@@ -256,7 +257,7 @@ TEST_F(RtErrorsTest, FinalReportThreeForms)
     InitStartupSwitches(&sw);
 
     // No debug device and no PRINTERROR: the requester, with file, line and command.
-    ReportFinalError(ERR_READFILE, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_READFILE, &config, &sw, L);
     EXPECT_STREQ(config.errorText, "Cannot read file file.txt !");
     EXPECT_EQ(gRequesterTitle, "LumivarraPlayer");
     EXPECT_EQ(gRequesterText,
@@ -265,19 +266,19 @@ TEST_F(RtErrorsTest, FinalReportThreeForms)
 
     // PRINTERROR: the plain form.
     sw.printError = 1;
-    ReportFinalError(ERR_READFILE, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_READFILE, &config, &sw, L);
     EXPECT_EQ(Output(), "\nfailing_command.lvs:6: Cannot read file file.txt !\n");
 
     // FORMATERROR: the host form.
     sw.formatError = 1;
-    ReportFinalError(ERR_READFILE, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_READFILE, &config, &sw, L);
     EXPECT_EQ(Output(), "\n@_lverror6:failing_command.lvs*Cannot read file file.txt !\n");
 
     // A host-window device: the host form without line ends.
     sw.formatError = 0;
     sw.debugDevice = 1;
     sw.hostDevice = 1;
-    ReportFinalError(ERR_READFILE, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_READFILE, &config, &sw, L);
     EXPECT_EQ(Output(), "@_lverror6:failing_command.lvs*Cannot read file file.txt !");
     FreeRuntimeConfig(&config);
 }
@@ -289,20 +290,20 @@ TEST_F(RtErrorsTest, FinalReportWithoutLocationOrForUserAbort)
     lvStartupSwitches sw;
     InitStartupSwitches(&sw);
     sw.printError = 1;
-    ReportFinalError(ERR_USERABORT, &config, &sw, L);
-    ReportFinalError(0, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_USERABORT, &config, &sw, L);
+    ReportFinalErrorWithSwitches(0, &config, &sw, L);
     EXPECT_EQ(Output(), "");
     EXPECT_EQ(gRequesterText, "");
     // Outside the main chunk nothing tracks the location: "Error: message".
     SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 0, 0);
-    ReportFinalError(ERR_MEM, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_MEM, &config, &sw, L);
     EXPECT_EQ(Output(), "\nError: Out of memory!\n");
     sw.formatError = 1;
-    ReportFinalError(ERR_MEM, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_MEM, &config, &sw, L);
     EXPECT_EQ(Output(), "\n@_lverror0:\"\"*Out of memory!\n");
     sw.printError = 0;
     sw.formatError = 0;
-    ReportFinalError(ERR_MEM, &config, &sw, L);
+    ReportFinalErrorWithSwitches(ERR_MEM, &config, &sw, L);
     EXPECT_EQ(gRequesterText, "Out of memory!");
     FreeRuntimeConfig(&config);
 }

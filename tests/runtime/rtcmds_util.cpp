@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "runtime/startup.h"
+
 #include "tools/lvasm/lvasm.h"
 
 namespace {
@@ -25,21 +27,23 @@ void RtCmdsTest::SetUp()
 {
     ResetVMRun();
     ResetErrorState();
-    ResetEndRequest();
-    *GetDebugSwitches() = lvDebugSwitches{};
+    // An End code that no test sets, to see End store its own.
+    SetEndCode(-12345);
+    InitStartupSwitches(GetStartupSwitches());
     InstallRuntimeHost();
     gOutput.clear();
     SetOutputSink(CaptureOutput);
     L = NewVMState();
     ASSERT_NE(L, nullptr);
     SetMainVMState(L);
-    for (const lvCoreLibrary *lib = lvCoreLibraries; lib->name; lib++) ASSERT_EQ(OpenCoreLibrary(L, lib), 0) << lib->name;
+    ASSERT_EQ(OpenCoreLibraries(L), 0);
 }
 
 void RtCmdsTest::TearDown()
 {
-    for (const lvCoreLibrary *lib = lvCoreLibraries; lib->name; lib++)
-        if (lib->close) lib->close(L);
+    CloseErrorLibrary(L, 1);
+    CloseObjectLibrary(L, 1);
+    InitStartupSwitches(GetStartupSwitches());
     if (L) CloseVMState(L);
     L = nullptr;
     SetMainVMState(nullptr);

@@ -524,3 +524,12 @@ TEST_F(VMTest, TagMethodAnsweringFalseCountsAsFalse)
     EXPECT_EQ(ValueLessThan(L, 1, 2, 0), 0);
     EXPECT_EQ(LessEqualValues(L, L->base, L->base + 1), 0);
 }
+
+TEST_F(VMTest, YieldAnswerWithoutYieldingIsRefused)
+{
+    Register("rogue", [](lvState *) { return LV_YIELD; });
+    EXPECT_EQ(Run("    getglobal r0 \"rogue\"\n    call r0 1 1\n    return r0 1\n"), ERR_BADYIELD);
+    EXPECT_EQ(L->ci, L->baseCi);
+    ASSERT_EQ(Run("    loadk r0 3\n    return r0 2\n"), 0);
+    EXPECT_EQ(Num(-1), 3);
+}

@@ -270,60 +270,60 @@ bool TypeHasTail(int type)
     return false;
 }
 
-lvBytes BuildContainer(const lvAppletSpec &spec)
+lvBytes BuildContainer(const lvAppletSpec &desc)
 {
     lvBytes out = {'L', 'V', 'A', 0};
     // The header probe reads these four records at fixed positions.
     Put8(out, 10);
-    Put8(out, uint32_t(spec.major));
-    Put8(out, uint32_t(spec.minor));
+    Put8(out, uint32_t(desc.major));
+    Put8(out, uint32_t(desc.minor));
     Put8(out, 36);
-    Put32(out, spec.flags);
+    Put32(out, desc.flags);
     Put8(out, 35);
-    Put8(out, uint32_t(spec.encoding));
+    Put8(out, uint32_t(desc.encoding));
     Put8(out, 38);
-    for (auto &name : spec.required) {
+    for (auto &name : desc.required) {
         if (name.empty()) Fail("empty plug-in name");
         PutText(out, name, 63, "plug-in name");
     }
     Put8(out, 0);
 
-    for (auto &s : spec.strings) {
+    for (auto &s : desc.strings) {
         Put8(out, uint32_t(s.first));
         PutText(out, s.second, 255, "applet string");
     }
-    if (!spec.labelsPath.empty()) PutLabels(out, spec.labelsPath);
-    if (!spec.lineMapPath.empty()) PutLineMap(out, spec.lineMapPath, spec.hideLineMap);
-    if (!spec.numberConstants.empty() || !spec.stringConstants.empty()) {
+    if (!desc.labelsPath.empty()) PutLabels(out, desc.labelsPath);
+    if (!desc.lineMapPath.empty()) PutLineMap(out, desc.lineMapPath, desc.hideLineMap);
+    if (!desc.numberConstants.empty() || !desc.stringConstants.empty()) {
         Put8(out, 31);
-        for (auto &k : spec.numberConstants) {
+        for (auto &k : desc.numberConstants) {
             PutText(out, k.first, 255, "constant name");
             Put8(out, 0);
             PutDouble(out, k.second);
         }
-        for (auto &k : spec.stringConstants) {
+        for (auto &k : desc.stringConstants) {
             PutText(out, k.first, 255, "constant name");
             Put8(out, 1);
             PutText(out, k.second, 65535, "constant value");
         }
         Put8(out, 0);
     }
-    PutBytes(out, spec.displayRecords);
+    PutBytes(out, desc.displayRecords);
 
     // Data that records point at lies in one skipped record: block files, object names
     // and embedded object data. Offsets count from the container's start.
     struct Placed { uint32_t offset, size; };
     std::vector<Placed> blockFiles, objectNames, objectData;
-    if (!spec.blockFiles.empty() || !spec.objects.empty()) {
+    if (!desc.blockFiles.empty() || !desc.objects.empty()) {
         Put8(out, 0);
         size_t lengthAt = out.size();
         Put32(out, 0);
-        for (auto &f : spec.blockFiles) {
+        for (auto &f : desc.blockFiles) {
             lvBytes data = ReadWholeFile(f.second);
             blockFiles.push_back({uint32_t(out.size()), uint32_t(data.size())});
             PutBytes(out, data);
         }
-        for (auto &o : spec.objects) {
+        for (auto &o : desc.objects) {
             objectNames.push_back({uint32_t(out.size()), uint32_t(o.name.size())});
             out.insert(out.end(), o.name.begin(), o.name.end());
             lvBytes data;
@@ -333,29 +333,29 @@ lvBytes BuildContainer(const lvAppletSpec &spec)
         }
         Set32(out, lengthAt, uint32_t(out.size() - lengthAt - 4));
     }
-    if (!spec.files.empty() || !spec.blockFiles.empty()) {
+    if (!desc.files.empty() || !desc.blockFiles.empty()) {
         Put8(out, 26);
-        Put32(out, uint32_t(spec.files.size() + spec.blockFiles.size()));
+        Put32(out, uint32_t(desc.files.size() + desc.blockFiles.size()));
         Put32(out, 0);
-        for (auto &f : spec.files) {
+        for (auto &f : desc.files) {
             PutText(out, f.first, 1023, "linked file name");
             lvBytes data = ReadWholeFile(f.second);
             if (data.size() >= 0xFFFFFFFEu) Fail(f.second + " is too large to link");
             Put32(out, uint32_t(data.size()));
             PutBytes(out, data);
         }
-        for (size_t i = 0; i < spec.blockFiles.size(); i++) {
-            PutText(out, spec.blockFiles[i].first, 1023, "linked file name");
+        for (size_t i = 0; i < desc.blockFiles.size(); i++) {
+            PutText(out, desc.blockFiles[i].first, 1023, "linked file name");
             Put32(out, 0xFFFFFFFFu);
             Put32(out, blockFiles[i].size);
             Put32(out, blockFiles[i].offset);
         }
     }
-    if (!spec.objects.empty()) {
+    if (!desc.objects.empty()) {
         Put8(out, 2);
-        Put32(out, uint32_t(spec.objects.size()));
-        for (size_t i = 0; i < spec.objects.size(); i++) {
-            const lvLinkedObjectSpec &o = spec.objects[i];
+        Put32(out, uint32_t(desc.objects.size()));
+        for (size_t i = 0; i < desc.objects.size(); i++) {
+            const lvLinkedObjectSpec &o = desc.objects[i];
             Put8(out, uint32_t(o.type));
             Put32(out, o.identifier);
             Put32(out, objectNames[i].offset);
@@ -365,14 +365,14 @@ lvBytes BuildContainer(const lvAppletSpec &spec)
             Put32(out, 0);  // option value
             Put32(out, 0);  // option flags
             Put32(out, 0);  // source line
-            if (spec.major >= 6) {
+            if (desc.major >= 6) {
                 Put16(out, 0);  // loader
                 Put16(out, 0);  // adapter
             }
-            if (spec.major >= 10 || (o.type == 12 && spec.major >= 6)) Put32(out, 0);  // user tags
+            if (desc.major >= 10 || (o.type == 12 && desc.major >= 6)) Put32(out, 0);  // user tags
         }
     }
-    lvBytes chunk = ReadWholeFile(spec.chunkPath);
+    lvBytes chunk = ReadWholeFile(desc.chunkPath);
     Put8(out, 1);
     Put32(out, uint32_t(chunk.size()));
     PutBytes(out, chunk);
@@ -443,7 +443,7 @@ void Usage()
 
 int RunApplet(std::vector<std::string> args)
 {
-    lvAppletSpec spec;
+    lvAppletSpec desc;
     size_t i = 0;
     auto value = [&](const std::string &option) -> std::string {
         if (i + 1 >= args.size()) Fail(option + " needs a value");
@@ -451,30 +451,30 @@ int RunApplet(std::vector<std::string> args)
     };
     for (; i < args.size(); i++) {
         const std::string &a = args[i];
-        if (a == "-o") spec.output = value(a);
-        else if (a == "-l" || a == "--labels") spec.labelsPath = value(a);
-        else if (a == "--line-map") spec.lineMapPath = value(a);
-        else if (a == "--hide-line-map") spec.hideLineMap = true;
+        if (a == "-o") desc.output = value(a);
+        else if (a == "-l" || a == "--labels") desc.labelsPath = value(a);
+        else if (a == "--line-map") desc.lineMapPath = value(a);
+        else if (a == "--hide-line-map") desc.hideLineMap = true;
         else if (a == "--format") {
             auto v = SplitAt(value(a), '.', "MAJOR.MINOR");
-            spec.major = int(ParseInteger(v.first, "format"));
-            spec.minor = int(ParseInteger(v.second, "format"));
-            if (spec.major < 0 || spec.major > 255 || spec.minor < 0 || spec.minor > 255)
+            desc.major = int(ParseInteger(v.first, "format"));
+            desc.minor = int(ParseInteger(v.second, "format"));
+            if (desc.major < 0 || desc.major > 255 || desc.minor < 0 || desc.minor > 255)
                 Fail("format out of range");
-        } else if (a == "--flags") spec.flags = uint32_t(ParseInteger(value(a), "flags"));
+        } else if (a == "--flags") desc.flags = uint32_t(ParseInteger(value(a), "flags"));
         else if (a == "--encoding") {
             std::string e = value(a);
-            if (e == "utf8") spec.encoding = 1;
-            else if (e == "latin1") spec.encoding = 0;
+            if (e == "utf8") desc.encoding = 1;
+            else if (e == "latin1") desc.encoding = 0;
             else Fail("encoding must be utf8 or latin1");
-        } else if (a == "--require") spec.required.push_back(value(a));
+        } else if (a == "--require") desc.required.push_back(value(a));
         else if (a == "--constant") {
             auto v = SplitAt(value(a), '=', "NAME=NUMBER");
-            spec.numberConstants.push_back({v.first, ParseNumber(v.second, "constant")});
+            desc.numberConstants.push_back({v.first, ParseNumber(v.second, "constant")});
         } else if (a == "--string-constant") {
-            spec.stringConstants.push_back(SplitAt(value(a), '=', "NAME=TEXT"));
-        } else if (a == "--file") spec.files.push_back(SplitAt(value(a), '=', "NAME=PATH"));
-        else if (a == "--block-file") spec.blockFiles.push_back(SplitAt(value(a), '=', "NAME=PATH"));
+            desc.stringConstants.push_back(SplitAt(value(a), '=', "NAME=TEXT"));
+        } else if (a == "--file") desc.files.push_back(SplitAt(value(a), '=', "NAME=PATH"));
+        else if (a == "--block-file") desc.blockFiles.push_back(SplitAt(value(a), '=', "NAME=PATH"));
         else if (a == "--object") {
             std::vector<std::string> f = SplitAll(value(a), ':');
             if (f.size() < 3 || f.size() > 4) Fail("expected TYPE:ID:NAME[:PATH]");
@@ -485,48 +485,48 @@ int RunApplet(std::vector<std::string> args)
             o.identifier = uint32_t(ParseInteger(f[1], "object id"));
             o.name = f[2];
             if (f.size() == 4) o.dataPath = f[3];
-            spec.objects.push_back(o);
+            desc.objects.push_back(o);
         } else if (a == "--display-size") {
             auto v = SplitAt(value(a), 'x', "WxH");
-            Put8(spec.displayRecords, 3);
-            Put16(spec.displayRecords, uint32_t(ParseInteger(v.first, "width")));
-            Put16(spec.displayRecords, uint32_t(ParseInteger(v.second, "height")));
+            Put8(desc.displayRecords, 3);
+            Put16(desc.displayRecords, uint32_t(ParseInteger(v.first, "width")));
+            Put16(desc.displayRecords, uint32_t(ParseInteger(v.second, "height")));
         } else if (a == "--display-title") {
             std::string t = value(a);
             if (t.size() > 255) Fail("display title longer than 255 bytes");
-            Put8(spec.displayRecords, 4);
-            Put16(spec.displayRecords, uint32_t(t.size()));
-            spec.displayRecords.insert(spec.displayRecords.end(), t.begin(), t.end());
+            Put8(desc.displayRecords, 4);
+            Put16(desc.displayRecords, uint32_t(t.size()));
+            desc.displayRecords.insert(desc.displayRecords.end(), t.begin(), t.end());
         } else if (a == "--display-pos") {
             auto v = SplitAt(value(a), ',', "X,Y");
-            Put8(spec.displayRecords, 6);
-            Put32(spec.displayRecords, uint32_t(ParseInteger(v.first, "x")));
-            Put32(spec.displayRecords, uint32_t(ParseInteger(v.second, "y")));
+            Put8(desc.displayRecords, 6);
+            Put32(desc.displayRecords, uint32_t(ParseInteger(v.first, "x")));
+            Put32(desc.displayRecords, uint32_t(ParseInteger(v.second, "y")));
         } else if (a == "--display-color") {
-            Put8(spec.displayRecords, 5);
-            Put32(spec.displayRecords, uint32_t(ParseInteger(value(a), "colour")));
+            Put8(desc.displayRecords, 5);
+            Put32(desc.displayRecords, uint32_t(ParseInteger(value(a), "colour")));
         } else if (a == "--scale") {
             std::vector<std::string> f = SplitAll(value(a), ':');
             if (f.size() < 3 || f.size() > 4 || (f[0] != "layer" && f[0] != "auto") ||
                 (f.size() == 4 && f[3] != "smooth"))
                 Fail("expected layer|auto:W:H[:smooth]");
-            Put8(spec.displayRecords, 28);
-            Put8(spec.displayRecords, f[0] == "layer");
-            Put32(spec.displayRecords, uint32_t(ParseInteger(f[1], "scale width")));
-            Put32(spec.displayRecords, uint32_t(ParseInteger(f[2], "scale height")));
-            Put8(spec.displayRecords, f.size() == 4);
-        } else if (a == "--no-display-overrides") Put8(spec.displayRecords, 29);
+            Put8(desc.displayRecords, 28);
+            Put8(desc.displayRecords, f[0] == "layer");
+            Put32(desc.displayRecords, uint32_t(ParseInteger(f[1], "scale width")));
+            Put32(desc.displayRecords, uint32_t(ParseInteger(f[2], "scale height")));
+            Put8(desc.displayRecords, f.size() == 4);
+        } else if (a == "--no-display-overrides") Put8(desc.displayRecords, 29);
         else if (a == "--screen-mode" || a == "--screen-depth" || a == "--hide-title-bar") {
             long long v = a == "--hide-title-bar" ? 1 : ParseInteger(value(a), "screen value");
             if (v < 0 || v > 255) Fail(a + " takes 0 to 255");
-            Put8(spec.displayRecords, a == "--screen-mode" ? 16 : a == "--screen-depth" ? 23 : 21);
-            Put8(spec.displayRecords, uint32_t(v));
+            Put8(desc.displayRecords, a == "--screen-mode" ? 16 : a == "--screen-depth" ? 23 : 21);
+            Put8(desc.displayRecords, uint32_t(v));
         } else if (a == "--screen-size") {
             auto v = SplitAt(value(a), 'x', "WxH");
-            Put8(spec.displayRecords, 22);
-            Put16(spec.displayRecords, uint32_t(ParseInteger(v.first, "screen width")));
-            Put16(spec.displayRecords, uint32_t(ParseInteger(v.second, "screen height")));
-        } else if (a == "--desktop") Put8(spec.displayRecords, 7);
+            Put8(desc.displayRecords, 22);
+            Put16(desc.displayRecords, uint32_t(ParseInteger(v.first, "screen width")));
+            Put16(desc.displayRecords, uint32_t(ParseInteger(v.second, "screen height")));
+        } else if (a == "--desktop") Put8(desc.displayRecords, 7);
         else if (a == "--icon") {
             auto v = SplitAt(value(a), '=', "WxH[:selected][:default]=PATH");
             std::vector<std::string> f = SplitAll(v.first, ':');
@@ -540,42 +540,42 @@ int RunApplet(std::vector<std::string> args)
                 else if (f[k] == "default") icon.flags |= 2;
                 else Fail("unknown icon flag " + f[k]);
             }
-            spec.icons.push_back(icon);
-        } else if (a == "--pack") spec.pack = true;
+            desc.icons.push_back(icon);
+        } else if (a == "--pack") desc.pack = true;
         else if (a == "--unpack-to-file") {
-            spec.pack = true;
-            spec.flags |= 0x400;
+            desc.pack = true;
+            desc.flags |= 0x400;
         } else {
             bool known = false;
             for (auto &s : StyleSwitches)
                 if (a == s.option) {
-                    Put8(spec.displayRecords, uint32_t(s.tag));
-                    Put8(spec.displayRecords, 1);
+                    Put8(desc.displayRecords, uint32_t(s.tag));
+                    Put8(desc.displayRecords, 1);
                     known = true;
                 }
             for (auto &s : StringOptions)
                 if (a == s.option) {
-                    spec.strings.push_back({s.tag, value(a)});
+                    desc.strings.push_back({s.tag, value(a)});
                     known = true;
                 }
             if (!known) {
                 if (!a.empty() && a[0] == '-') Fail("unknown option " + a);
-                if (!spec.chunkPath.empty()) Fail("more than one chunk given: " + a);
-                spec.chunkPath = a;
+                if (!desc.chunkPath.empty()) Fail("more than one chunk given: " + a);
+                desc.chunkPath = a;
             }
         }
     }
-    if (spec.chunkPath.empty() || spec.output.empty()) {
+    if (desc.chunkPath.empty() || desc.output.empty()) {
         Usage();
         return 2;
     }
-    lvBytes container = BuildContainer(spec);
-    lvBytes icons = BuildIconBlock(spec.icons);
-    lvBytes file = spec.pack ? PackStream("LVZ", container) : container;
+    lvBytes container = BuildContainer(desc);
+    lvBytes icons = BuildIconBlock(desc.icons);
+    lvBytes file = desc.pack ? PackStream("LVZ", container) : container;
     // Icons follow the bytecode record inside a raw container and the packed stream
     // outside a packed one: either way they come right after what was written.
     PutBytes(file, icons);
-    WriteWholeFile(spec.output, file, false);
+    WriteWholeFile(desc.output, file, false);
     return 0;
 }
 

@@ -1,0 +1,318 @@
+// Runs the built runtime on applets as a user does: applet files and linked programs, raw
+// and packed containers, errors with their reports and exit codes, options from the
+// command line and the ".ini" file, the debug channel, and the temporary directory, which
+// must be gone after every run. Each run is bounded by a time-out.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kBin = LV_BIN_DIR;
+const std::string kBuild = LV_BUILD_DIR;
+const std::string kFixtures = std::string(LV_SOURCE_DIR) + "/tests/runtime/startup_fixtures";
+
+struct RunResult {
+    int exitCode;        // the process's exit code, or -1 when it did not exit normally
+    std::string out;     // standard output
+    std::string err;     // standard error
+};
+
+std::string Quote(const std::string &text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// Entries of a directory other than "." and "..".
+std::vector<std::string> ListDirectory(const std::string &path)
+{
+    std::vector<std::string> names;
+    DIR *dir = opendir(path.c_str());
+    if (!dir) return names;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+class StartupRunTest : public ::testing::Test {
+protected:
+    std::string work;     // this test's scratch folder
+    std::string tempDir;  // TMPDIR of the runs, checked empty afterwards
+
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/lv_startup_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        work = pattern;
+        tempDir = work + "/tmp";
+        ASSERT_EQ(mkdir(tempDir.c_str(), 0700), 0);
+    }
+
+    void TearDown() override
+    {
+        std::string command = "rm -rf " + Quote(work);
+        (void)std::system(command.c_str());
+    }
+
+    // Runs a shell command line in the scratch folder with TMPDIR pointing at tempDir.
+    RunResult Run(const std::string &commandLine)
+    {
+        std::string out = work + "/.out", err = work + "/.err";
+        std::string command = "cd " + Quote(work) + " && TMPDIR=" + Quote(tempDir) + " timeout 30 " + commandLine +
+                              " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+        int status = std::system(command.c_str());
+        RunResult result = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+        unlink(out.c_str());
+        unlink(err.c_str());
+        return result;
+    }
+
+    // A tool run that must succeed (lvasm, lvlink).
+    void Tool(const std::string &commandLine)
+    {
+        RunResult r = Run(commandLine);
+        ASSERT_EQ(r.exitCode, 0) << commandLine << "\n" << r.err;
+    }
+
+    std::string Assemble(const std::string &fixture)
+    {
+        std::string chunk = work + "/" + fixture + ".lvc";
+        Tool(Quote(kBin + "/lvasm") + " " + Quote(kFixtures + "/" + fixture + ".lvs") + " -o " + Quote(chunk));
+        return chunk;
+    }
+
+    // Makes an applet container; options go to "lvlink applet".
+    std::string MakeApplet(const std::string &chunk, const std::string &name, const std::string &options = "")
+    {
+        std::string applet = work + "/" + name + ".lva";
+        Tool(Quote(kBin + "/lvlink") + " applet " + Quote(chunk) + " -o " + Quote(applet) + " " + options);
+        return applet;
+    }
+
+    // Links an applet into a copy of the runtime; options go to "lvlink link".
+    std::string Link(const std::string &applet, const std::string &name, const std::string &options = "")
+    {
+        std::string program = work + "/" + name;
+        Tool(Quote(kBin + "/lvlink") + " link " + Quote(kBin + "/lumivarra") + " " + Quote(applet) + " -o " +
+             Quote(program) + " " + options);
+        return program;
+    }
+
+    void ExpectTempDirEmpty()
+    {
+        std::vector<std::string> left = ListDirectory(tempDir);
+        EXPECT_TRUE(left.empty()) << "left in the temporary directory: " << (left.empty() ? "" : left[0]);
+    }
+};
+
+// ---- The hello example -------------------------------------------------------------------
+
+TEST_F(StartupRunTest, HelloAppletFilePrintsItsLineAndEndsWithFive)
+{
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(kBuild + "/examples/hello.lva"));
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(r.out, "Hello from Lumivarra!\n");
+    EXPECT_EQ(r.err, "");
+    ExpectTempDirEmpty();
+}
+
+TEST_F(StartupRunTest, LinkedHelloExampleRunsWithoutArguments)
+{
+    RunResult r = Run(Quote(kBuild + "/examples/hello"));
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(r.out, "Hello from Lumivarra!\n");
+    ExpectTempDirEmpty();
+}
+
+// Raw, packed and packed-to-file containers, each linked with plug-in blocks (raw and
+// packed payloads) that start-up writes to the temporary directory and removes again.
+TEST_F(StartupRunTest, EveryContainerKindRunsTheSameAndLeavesNothingBehind)
+{
+    WriteFile(work + "/demo.lvp", std::string(40000, 'p'));
+    WriteFile(work + "/extra.lvl", "library bytes");
+    struct Case {
+        const char *name;           // applet and program name
+        const char *appletOptions;  // lvlink applet options
+        const char *linkOptions;    // lvlink link options
+    } cases[] = {
+        {"raw", "", ""},
+        {"packed", "--pack", "--plugin demo.lvp --library extra.lvl"},
+        {"tofile", "--unpack-to-file", "--plugin demo.lvp --pack-plugins"},
+    };
+    std::string chunk = kBuild + "/examples/hello.lvc";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string applet = MakeApplet(chunk, c.name, c.appletOptions);
+        std::string program = Link(applet, std::string(c.name) + "_program", c.linkOptions);
+        RunResult linked = Run(Quote(program));
+        EXPECT_EQ(linked.exitCode, 5) << linked.err;
+        EXPECT_EQ(linked.out, "Hello from Lumivarra!\n");
+        ExpectTempDirEmpty();
+        RunResult file = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+        EXPECT_EQ(file.exitCode, 5) << file.err;
+        EXPECT_EQ(file.out, "Hello from Lumivarra!\n");
+        ExpectTempDirEmpty();
+    }
+}
+
+TEST_F(StartupRunTest, MainChunkRunningToItsEndExitsWithZero)
+{
+    std::string applet = MakeApplet(Assemble("plain"), "plain");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "42 and text\n");
+}
+
+// ---- Errors, reports and exit codes ----------------------------------------------------------
+
+TEST_F(StartupRunTest, LinkedAppletWithOptionsPrintsTheErrorLineAndExitsWithErrorCode)
+{
+    std::string applet = MakeApplet(Assemble("fail"), "fail", "--flags 0x200 --pack");
+    std::string program = Link(applet, "fail", "--plugin " + Quote(kFixtures + "/fail.lvs"));
+    RunResult r = Run(Quote(program) + " -PRINTERROR -ERRORCODE 7");
+    EXPECT_EQ(r.exitCode, 7) << r.err;
+    EXPECT_EQ(r.out, "before the error\n\nfail.lvs:7: Not enough arguments!\n");
+    ExpectTempDirEmpty();
+
+    // FORMATERROR gives the form a host program reads.
+    r = Run(Quote(program) + " -PRINTERROR -FORMATERROR -ERRORCODE 7");
+    EXPECT_EQ(r.exitCode, 7);
+    EXPECT_NE(r.out.find("\n@_lverror7:fail.lvs*Not enough arguments!\n"), std::string::npos) << r.out;
+}
+
+TEST_F(StartupRunTest, FailedRunExitsWithOneUnlessErrorCodeWasGiven)
+{
+    std::string applet = MakeApplet(Assemble("fail"), "fail", "--flags 0x200");
+    std::string program = Link(applet, "fail");
+    RunResult r = Run(Quote(program));
+    EXPECT_EQ(r.exitCode, 1);
+    // No requester can be shown: its whole text goes to standard error.
+    EXPECT_EQ(r.err, "Not enough arguments!\nFile: fail.lvs (current line: 7 - In function: debugprint)\n");
+    EXPECT_EQ(r.out, "before the error\n");
+
+    r = Run(Quote(program) + " -ERRORCODE 0");
+    EXPECT_EQ(r.exitCode, 0) << "a given ERRORCODE keeps its meaning";
+}
+
+TEST_F(StartupRunTest, ErrorCodeFromTheIniFileBesideTheProgram)
+{
+    std::string applet = MakeApplet(Assemble("fail"), "fail", "--flags 0x200");
+    std::string program = Link(applet, "fail");
+    WriteFile(program + ".ini", "# options of the linked program\nERRORCODE = 12\nPRINTERROR = yes\n");
+    RunResult r = Run(Quote(program));
+    EXPECT_EQ(r.exitCode, 12) << r.err;
+    EXPECT_NE(r.out.find("fail.lvs:7: Not enough arguments!"), std::string::npos) << r.out;
+    // The command line wins over the file.
+    r = Run(Quote(program) + " -ERRORCODE 13");
+    EXPECT_EQ(r.exitCode, 13);
+}
+
+TEST_F(StartupRunTest, LinkedAppletWithoutOptionsBitHandsOptionWordsToTheApplet)
+{
+    std::string applet = MakeApplet(Assemble("fail"), "fail", "--pack");
+    std::string program = Link(applet, "fail");
+    RunResult r = Run(Quote(program) + " -PRINTERROR -ERRORCODE 7");
+    EXPECT_EQ(r.exitCode, 1) << "options are the applet's arguments here";
+    EXPECT_EQ(r.out, "before the error\n");
+    EXPECT_NE(r.err.find("Not enough arguments!"), std::string::npos);
+}
+
+TEST_F(StartupRunTest, EndKeepsItsCodeWhenErrorCodeIsGiven)
+{
+    std::string applet = MakeApplet(kBuild + "/examples/hello.lvc", "hello", "--flags 0x200");
+    std::string program = Link(applet, "hello");
+    RunResult r = Run(Quote(program) + " -ERRORCODE 7");
+    EXPECT_EQ(r.exitCode, 5);
+}
+
+TEST_F(StartupRunTest, LineMapGivesTheSourceFileAndLine)
+{
+    WriteFile(work + "/lines.map", "7 7 41 main.src @fail.lvs\n");
+    std::string applet = MakeApplet(Assemble("fail"), "mapped", "--line-map lines.map");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet) + " -PRINTERROR");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("\nmain.src:42: Not enough arguments!\n"), std::string::npos) << r.out;
+}
+
+TEST_F(StartupRunTest, StartErrorsAreReportedWithTheirNames)
+{
+    std::string notApplet = work + "/notes.lva";
+    WriteFile(notApplet, "just some text, no applet at all");
+    struct Case {
+        std::string arguments;   // after the runtime's name
+        std::string message;     // expected on standard error
+    } cases[] = {
+        {Quote(work + "/missing.lva"), "File " + work + "/missing.lva does not exist!"},
+        {Quote(notApplet), "notes.lva is no Lumivarra applet!"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        RunResult r = Run(Quote(kBin + "/lumivarra") + " " + c.arguments);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        ExpectTempDirEmpty();
+    }
+}
+
+TEST_F(StartupRunTest, NoAppletNamedPrintsUsageAndFails)
+{
+    RunResult r = Run(Quote(kBin + "/lumivarra"));
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("usage: lumivarra APPLET"), std::string::npos) << r.err;
+}
+
+TEST_F(StartupRunTest, LinkedObjectWhoseLibraryIsMissingStopsTheRun)
+{
+    std::string applet = MakeApplet(Assemble("plain"), "music", "--object 3:1:tune.mod");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "") << "the main chunk must not run";
+    EXPECT_NE(r.err.find("This command is not implemented yet!"), std::string::npos) << r.err;
+}
+
+// ---- Debug channel ---------------------------------------------------------------------------
+
+TEST_F(StartupRunTest, FileDebugDeviceReceivesTheDebugOutput)
+{
+    std::string log = work + "/debug.log";
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(kBuild + "/examples/hello.lva") + " -DEBUGDEVICE " +
+                      Quote("::file" + log));
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string text = ReadFile(log);
+    // With a debug device the run is not quiet: banner and status line come first.
+    EXPECT_NE(text.find("Loading applet hello.lva...done\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Hello from Lumivarra!\n"), std::string::npos) << text;
+}
+
+}  // namespace
