@@ -13,11 +13,13 @@
 #include <string>
 
 #include "platform/lvplatform.h"
-#include "platform/lvplatform_startup.h"
+#include "runtime/config.h"
 #include "runtime/container.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/random.h"
+#include "runtime/startup.h"
+#include "runtime/vfile.h"
 
 // ==== Small helpers ==========================================================================
 
@@ -576,3 +578,140 @@ void SetConsoleInput(const lvConsoleInput *input)
 }
 
 const lvConsoleInput *GetConsoleInput() { return &g_consoleInput; }
+
+// ==== Texts ==========================================================================================
+
+void PushSubString(lvState *L, const char *text, size_t textLength, size_t start, size_t length, int encoding)
+{
+    size_t from = start, to;
+    if (encoding == 1) {
+        // Walk the characters within the text's bytes.
+        const char *end = text + textLength;
+        const char *p = text;
+        for (size_t i = 0; i < start && p < end; i++) p = NextUtf8Char(p, end);
+        const char *q = p;
+        for (size_t i = 0; i < length && q < end; i++) q = NextUtf8Char(q, end);
+        from = static_cast<size_t>(p - text);
+        to = static_cast<size_t>(q - text);
+    } else {
+        if (from > textLength) from = textLength;
+        to = length > textLength - from ? textLength : from + length;
+    }
+    PushSizedString(L, text + from, to - from);
+}
+
+void PushLowerCaseArg(lvState *L, int index, int encoding)
+{
+    size_t bytes = 0;
+    const char *text = GetStringArgLength(L, index, nullptr, encoding, &bytes);
+    size_t length = 0;
+    char *lower = ChangeCaseCopy(text, bytes, encoding == 1 ? 1 : 0, 0, &length);
+    if (!lower) RaiseError(L, ERR_MEM);
+    // Copied into the machine before the buffer goes: a failing push must not leak it.
+    std::string copy(lower, length);
+    FreeMemory(lower);
+    PushSizedString(L, copy.data(), copy.size());
+}
+
+static bool LookupMachineConstant(void *context, const char *name, const char **stringOut, double *numberOut)
+{
+    return LookupConstant(static_cast<lvState *>(context), name, stringOut, numberOut) != 0;
+}
+
+int ParseScriptConstantRef(lvState *L, const char *text, size_t *consumedOut, const char **stringOut,
+                           double *numberOut)
+{
+    return ParseConstantRef(text, LookupMachineConstant, L, consumedOut, stringOut, numberOut);
+}
+
+// ==== Linked files =====================================================================================
+
+static char g_linkedName[1024];
+
+// True when text ends with the suffix (case ignored).
+static bool EndsWithNoCase(const char *text, const char *suffix)
+{
+    size_t n = std::strlen(text), m = std::strlen(suffix);
+    return n >= m && StrCmpNoCase(text + n - m, suffix) == 0;
+}
+
+const char *ResolveLinkedFileName(lvState *L, const char *name, int fontMode, int *linkedOut)
+{
+    static const char kFontPrefix[] = "::font:";
+    const size_t prefixLength = sizeof kFontPrefix - 1;
+    if (linkedOut) *linkedOut = 0;
+    lvAppletRecord *record = GetAppletRecord(L);
+    if (!record || !name) return name;
+    if (fontMode && (EndsWithNoCase(name, ".ttf") || EndsWithNoCase(name, ".otf"))) fontMode = 0;
+    // The font form compares without a ".font" extension.
+    char wanted[1024];
+    CopyStrBounded(wanted, sizeof wanted, name);
+    if (fontMode && EndsWithNoCase(wanted, ".font")) wanted[std::strlen(wanted) - 5] = 0;
+    for (const lvLinkedFile *f = record->linkedFiles; f; f = f->next) {
+        bool isFont = StrNCmpNoCase(f->name, kFontPrefix, prefixLength) == 0;
+        bool match = fontMode ? isFont && StrCmpNoCase(f->name + prefixLength, wanted) == 0
+                              : !isFont && PathsEqual(f->name, name);
+        if (!match) continue;
+        // Files linked into the applet itself sit behind the appended blocks of a linked run.
+        const lvRuntimeConfig *config = GetClargsRecord(L);
+        int64_t offset = f->offset;
+        const char *container = f->containerPath;
+        if (!container[0]) {
+            container = config ? config->appletPath : "";
+            offset += GetStartupState()->blockOffset;
+        }
+        if (!MakeChunkName(FindFilePart(fontMode ? f->name + prefixLength : f->name), g_linkedName,
+                           sizeof g_linkedName, nullptr, offset, f->size, 0, container))
+            return name;
+        if (linkedOut) *linkedOut = fontMode;
+        return g_linkedName;
+    }
+    return name;
+}
+
+const char *GetLinkedFileArg(lvState *L, int index, int fontMode, int *linkedOut)
+{
+    return ResolveLinkedFileName(L, CheckStringArg(L, index, nullptr), fontMode, linkedOut);
+}
+
+// ==== Status lines and temporary names ====================================================================
+
+void PrintStatusLine(const char *format, const char *path, int ellipsis)
+{
+    if (GetRuntimeSwitches()->quiet) return;
+    char text[512];
+    BuildStatusLineText(format, path, ellipsis, text, sizeof text);
+    PrintOutput(text);
+}
+
+static void PrintStatusWord(int index)
+{
+    if (GetRuntimeSwitches()->quiet) return;
+    const char *word = GetMessageString(index);
+    PrintOutput(word ? word : "");
+    PrintOutput("\n");
+}
+
+void PrintStatusDone() { PrintStatusWord(LV_MSG_DONE); }
+void PrintStatusFailed() { PrintStatusWord(LV_MSG_FAILED); }
+
+bool MakeTempFileName(char *buffer, size_t size, const char *likeName)
+{
+    char path[LV_PATH_SIZE];
+    if (!CreateTempFileName(path, sizeof path)) return false;
+    DeleteFSObject(path);
+    char extension[256] = "";
+    if (likeName && IsChunkName(likeName)) {
+        // The extension of the file name the chunk name embeds.
+        char embedded[256] = "";
+        ParseChunkName(likeName, nullptr, nullptr, nullptr, embedded, sizeof embedded, nullptr, 0, nullptr, 0, nullptr);
+        const char *dot = std::strrchr(embedded, '.');
+        if (dot) CopyStrBounded(extension, sizeof extension, dot);
+    } else if (likeName) {
+        const char *file = FindFilePart(likeName);
+        const char *dot = std::strrchr(file, '.');
+        if (dot) CopyStrBounded(extension, sizeof extension, dot);
+    }
+    if (!CopyStrBounded(buffer, size, path)) return false;
+    return AppendStrBounded(buffer, size, extension);
+}

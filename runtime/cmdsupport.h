@@ -46,6 +46,41 @@ const char *GetStringArgLength(lvState *L, int index, size_t *lengthOut, int enc
 // ERR_STRORNUM. isPercentOut may be null.
 double GetNumberOrPercentArg(lvState *L, int index, double base, int allowAbove100, int *isPercentOut);
 
+// Pushes `length` characters from character `start` (encoding 1, UTF-8) or bytes of
+// text[0..textLength); both are cut to the text.
+void PushSubString(lvState *L, const char *text, size_t textLength, size_t start, size_t length, int encoding);
+// Pushes the lower-case form of the string argument at index: per code point in UTF-8
+// (encoding 1; invalid text raises ERR_INVALIDUTF8ARG with the index), per byte otherwise.
+void PushLowerCaseArg(lvState *L, int index, int encoding);
+// "#NAME" at text looked up among the machine's constants: 0, ERR_WRONGUSAGE,
+// ERR_SYNTAXERROR or ERR_FINDCST; *consumedOut = name length + 1.
+int ParseScriptConstantRef(lvState *L, const char *text, size_t *consumedOut, const char **stringOut,
+                           double *numberOut);
+
+// ---- Linked files -------------------------------------------------------------------------
+
+// The ":::chunk" name of a file linked into the applet, or name itself. Without fontMode
+// the linked files whose name does not begin with "::font:" are compared as paths; in
+// font mode the "::font:" names are compared (case ignored) after that prefix, a name
+// ending in ".ttf" or ".otf" turns font mode off and one ending in ".font" is compared
+// without it. *linkedOut (may be null) gets the font mode when found, 0 otherwise. The
+// result lives in a shared buffer until the next call.
+const char *ResolveLinkedFileName(lvState *L, const char *name, int fontMode, int *linkedOut);
+// ResolveLinkedFileName of the string argument at index.
+const char *GetLinkedFileArg(lvState *L, int index, int fontMode, int *linkedOut);
+
+// ---- Status lines and temporary names -------------------------------------------------------
+
+// Unless the run is quiet: the format with the file part of path (or the format alone),
+// then "..." when asked, no line end; "done" / "failed" with a line end.
+void PrintStatusLine(const char *format, const char *path, int ellipsis);
+void PrintStatusDone();
+void PrintStatusFailed();
+// A fresh temporary file name (the file the platform creates is deleted at once) with the
+// extension of likeName (for a ":::chunk" name, the one it embeds; none without a ".").
+// False when no name could be made or it does not fit.
+bool MakeTempFileName(char *buffer, size_t size, const char *likeName);
+
 // ---- Option tables ----------------------------------------------------------------------
 // Each reader looks `name` up in the table at `index` (metamethods apply) and returns
 // true when the field is present and not nil; `present` (may be null) gets the same. An

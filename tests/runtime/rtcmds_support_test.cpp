@@ -1,11 +1,16 @@
 // Tests of the command support through test commands called from chunks: argument counts,
 // identifiers made with Nil, percent arguments, option tables, user tags, command names
 // and calls by name.
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/lvplatform.h"
+#include "runtime/config.h"
 #include "runtime/container.h"
+#include "runtime/vfile.h"
 #include "tests/runtime/rtcmds_util.h"
 
 namespace {
@@ -430,4 +435,178 @@ TEST_F(RtSupportTest, CommandNamesAndCallsByName)
     EXPECT_EQ(CallCommandByName(L, "OneOrTwo", 1, 0), ERR_MISSINGPARAMTR);
     EXPECT_EQ(GetStackTop(L), top);
     EXPECT_EQ(CallCommandByName(L, "NoSuchCommand", 0, 0), ERR_UNKNOWNCMD);
+}
+
+// ---- Texts, linked files, temporary names ---------------------------------------------------
+
+namespace {
+
+// Sub(text, start, length, encoding) -> the substring
+int CmdSub(lvState *L)
+{
+    CheckArgCount(L, 4, 4, 0, 0);
+    size_t bytes = 0;
+    const char *text = CheckStringArg(L, 1, &bytes);
+    PushSubString(L, text, bytes, static_cast<size_t>(CheckNumberArg(L, 2)), static_cast<size_t>(CheckNumberArg(L, 3)),
+                  static_cast<int>(CheckNumberArg(L, 4)));
+    return 1;
+}
+
+// Lower(text, encoding) -> the lower-case text
+int CmdLower(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    PushLowerCaseArg(L, 1, static_cast<int>(CheckNumberArg(L, 2)));
+    return 1;
+}
+
+const lvCommandEntry kTextCommands[] = {{"Sub", CmdSub}, {"Lower", CmdLower}, {nullptr, nullptr}};
+
+}  // namespace
+
+TEST_F(RtSupportTest, SubstringsAndLowerCase)
+{
+    ASSERT_EQ(RegisterCommandTable(L, kTextCommands, "texttest"), 0);
+    struct Case {
+        const char *call;
+        const char *result;
+    } cases[] = {
+        {"\"h\\xc3\\xa9llo\" 1 3 1", "\xc3\xa9ll"},  // characters in UTF-8
+        {"\"h\\xc3\\xa9llo\" 1 3 0", "\xc3\xa9l"},   // bytes otherwise
+        {"\"abc\" 2 10 1", "c"},                      // cut to the text
+        {"\"abc\" 7 2 0", ""},
+    };
+    for (const Case &c : cases) {
+        std::string args = c.call;
+        std::string loads;
+        // Split the four operands: a quoted text and three numbers.
+        size_t close = args.find('"', 1);
+        loads += "loadk r1 " + args.substr(0, close + 1) + "\n";
+        std::string rest = args.substr(close + 2);
+        int reg = 2;
+        for (size_t pos = 0; pos <= rest.size(); reg++) {
+            size_t sp = rest.find(' ', pos);
+            if (sp == std::string::npos) sp = rest.size();
+            loads += "loadk r" + std::to_string(reg) + " " + rest.substr(pos, sp - pos) + "\n";
+            pos = sp + 1;
+        }
+        ASSERT_EQ(Call("sub", loads, 4), 0) << c.call;
+        EXPECT_EQ(Str(1), c.result) << c.call;
+    }
+    ASSERT_EQ(Call("lower", "loadk r1 \"\\xc3\\x84BC\"\nloadk r2 1", 2), 0);
+    EXPECT_EQ(Str(1), "\xc3\xa4" "bc");
+    ASSERT_EQ(Call("lower", "loadk r1 \"\\xc4BC\"\nloadk r2 0", 2), 0);
+    EXPECT_EQ(Str(1), "\xe4" "bc");
+    EXPECT_EQ(Call("lower", "loadk r1 \"\\xc4BC\"\nloadk r2 1", 2), ERR_INVALIDUTF8ARG);
+    char text[128];
+    GetErrorText(ERR_INVALIDUTF8ARG, text, sizeof text);
+    EXPECT_STREQ(text, "Invalid UTF-8 string in argument 1!");
+}
+
+TEST_F(RtSupportTest, ConstantReferencesThroughTheMachine)
+{
+    size_t consumed = 0;
+    const char *s = nullptr;
+    double n = 0;
+    EXPECT_EQ(ParseScriptConstantRef(L, "#ERR_MEM+1", &consumed, &s, &n), 0);
+    EXPECT_EQ(consumed, 8u);
+    EXPECT_EQ(n, 1000);
+    EXPECT_EQ(ParseScriptConstantRef(L, "#lumivarra", &consumed, &s, &n), 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::strlen(s), 54u);
+    EXPECT_EQ(ParseScriptConstantRef(L, "#1abc", &consumed, &s, &n), ERR_SYNTAXERROR);
+    EXPECT_EQ(ParseScriptConstantRef(L, "#NOSUCHCONSTANT", &consumed, &s, &n), ERR_FINDCST);
+    EXPECT_EQ(ParseScriptConstantRef(L, "ERR_MEM", &consumed, &s, &n), ERR_WRONGUSAGE);
+}
+
+TEST_F(RtSupportTest, LinkedFilesResolveToTheirBytes)
+{
+    char templ[] = "/tmp/rtcmds_linkedXXXXXX";
+    int fd = mkstemp(templ);
+    ASSERT_GE(fd, 0);
+    std::string content;
+    for (int i = 0; i < 300; i++) content += static_cast<char>('a' + i % 26);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+
+    lvAppletRecord record;
+    std::memset(&record, 0, sizeof record);
+    lvLinkedFile font, file;
+    std::memset(&font, 0, sizeof font);
+    std::memset(&file, 0, sizeof file);
+    std::snprintf(font.name, sizeof font.name, "::font:Topaz");
+    font.offset = 10;
+    font.size = 5;
+    std::snprintf(file.name, sizeof file.name, "Data\\Story.txt");
+    file.offset = 100;
+    file.size = 50;
+    font.next = &file;
+    record.linkedFiles = &font;
+    lvRuntimeConfig config;
+    std::memset(&config, 0, sizeof config);
+    std::snprintf(config.appletPath, sizeof config.appletPath, "%s", templ);
+    SetRegistryPointer(L, "applet", &record);
+    SetRegistryPointer(L, "clargs", &config);
+
+    auto readAll = [](const char *name) {
+        std::string out;
+        lvVFile *f = OpenVFile(name, LV_VF_READ, nullptr, nullptr);
+        if (!f) return std::string("(not opened)");
+        char buf[512];
+        int64_t n = ReadVFile(f, buf, sizeof buf);
+        if (n > 0) out.assign(buf, static_cast<size_t>(n));
+        CloseVFile(f);
+        return out;
+    };
+    int linked = -1;
+    const char *name = ResolveLinkedFileName(L, "data/story.TXT", 0, &linked);
+    ASSERT_TRUE(IsChunkName(name)) << name;
+    EXPECT_EQ(linked, 0);
+    EXPECT_EQ(readAll(name), content.substr(100, 50));
+    EXPECT_STREQ(FindFilePart(name), "Story.txt");
+    // Font form: "::font:" names, with or without ".font"; a TrueType name is a plain file.
+    name = ResolveLinkedFileName(L, "topaz.font", 1, &linked);
+    ASSERT_TRUE(IsChunkName(name)) << name;
+    EXPECT_EQ(linked, 1);
+    EXPECT_EQ(readAll(name), content.substr(10, 5));
+    EXPECT_FALSE(IsChunkName(ResolveLinkedFileName(L, "Topaz", 0, &linked)));
+    EXPECT_FALSE(IsChunkName(ResolveLinkedFileName(L, "topaz.ttf", 1, &linked)));
+    const char *plain = "other.txt";
+    EXPECT_EQ(ResolveLinkedFileName(L, plain, 0, &linked), plain);
+    EXPECT_EQ(linked, 0);
+    SetRegistryPointer(L, "applet", nullptr);
+    SetRegistryPointer(L, "clargs", nullptr);
+    std::remove(templ);
+}
+
+TEST_F(RtSupportTest, TemporaryNamesTakeTheExtension)
+{
+    char name[LV_PATH_SIZE];
+    ASSERT_TRUE(MakeTempFileName(name, sizeof name, "pictures/photo.jpeg"));
+    std::string n = name;
+    EXPECT_EQ(n.substr(n.size() - 5), ".jpeg");
+    EXPECT_FALSE(VFileExists(name, nullptr, nullptr));
+    ASSERT_TRUE(MakeTempFileName(name, sizeof name, "noextension"));
+    EXPECT_EQ(std::string(name).find('.', std::string(name).rfind('/')), std::string::npos) << name;
+    char chunk[1024];
+    ASSERT_TRUE(MakeChunkName("sound.wav", chunk, sizeof chunk, nullptr, 0, 10, 0, "/tmp/container.lva"));
+    ASSERT_TRUE(MakeTempFileName(name, sizeof name, chunk));
+    n = name;
+    EXPECT_EQ(n.substr(n.size() - 4), ".wav");
+    char small[8];
+    EXPECT_FALSE(MakeTempFileName(small, sizeof small, "x.png"));
+}
+
+TEST_F(RtSupportTest, StatusLinesUnlessQuiet)
+{
+    PrintStatusLine("Loading applet %s", "/some/dir/game.lva", 1);
+    PrintStatusDone();
+    PrintStatusLine("100% sure", nullptr, 0);
+    PrintStatusFailed();
+    EXPECT_EQ(Output(), "Loading applet game.lva...done\n100% surefailed\n");
+    GetRuntimeSwitches()->quiet = 1;
+    PrintStatusLine("Loading applet %s", "x", 1);
+    PrintStatusDone();
+    GetRuntimeSwitches()->quiet = 0;
+    EXPECT_EQ(Output(), "");
 }
