@@ -307,3 +307,34 @@ TEST_F(RtErrorsTest, FinalReportWithoutLocationOrForUserAbort)
     EXPECT_EQ(gRequesterText, "Out of memory!");
     FreeRuntimeConfig(&config);
 }
+
+namespace {
+int CmdAnswerYieldCode(lvState *) { return ERR_YIELD; }
+}  // namespace
+
+TEST_F(RtErrorsTest, HandlerIsSkippedForTheYieldCode)
+{
+    Register("answeryieldcode", CmdAnswerYieldCode);
+    // The machine itself decides what the code does outside a coroutine; the handler
+    // never sees it.
+    EXPECT_EQ(Run(R"(
+        closure r0 handler
+        getglobal r1 "raiseonerror"
+        move r2 r0
+        call r1 2 1
+        getglobal r1 "answeryieldcode"
+        call r1 1 1
+        getglobal r1 "debugprint"
+        loadk r2 "went on"
+        call r1 2 1
+        return r0 1
+        .function handler
+        .params 4
+            getglobal r4 "debugprint"
+            loadk r5 "handler ran"
+            call r4 2 1
+            return r0 1
+        .end
+    )"), ERR_YIELD);
+    EXPECT_EQ(Output().find("handler ran"), std::string::npos);
+}
