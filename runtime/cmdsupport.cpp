@@ -205,6 +205,7 @@ bool GetFieldObjectId(lvState *L, int index, const char *name, lvObjectId *out, 
 bool GetFieldNumberOrPercent(lvState *L, int index, const char *name, double base, int allowAbove100,
                              double *out, int *isPercentOut, int *present)
 {
+    int argument = AbsoluteIndex(L, index);
     if (!PushField(L, index, name, present)) return false;
     int percent = 0;
     double value = 0;
@@ -212,9 +213,9 @@ bool GetFieldNumberOrPercent(lvState *L, int index, const char *name, double bas
     case LV_TNUMBER: value = ValueToNumber(L, -1); break;
     case LV_TSTRING:
         if (ParseNumberOrPercent(ValueToString(L, -1), base, allowAbove100, &percent, &value) != 0)
-            RaiseWithText(L, ERR_PERCENTFORMATSTR, name);
+            RaiseWithNumber(L, ERR_PERCENTFORMAT, argument);
         break;
-    default: RaiseWithText(L, ERR_STRTABLEARG, name);
+    default: RaiseWithNumber(L, ERR_STRORNUM, argument);
     }
     *out = value;
     if (isPercentOut) *isPercentOut = percent;

@@ -96,6 +96,7 @@ bool GetFieldStringDup(lvState *L, int index, const char *name, char **out, size
 // A bounded copy into buffer (always NUL-terminated).
 bool GetFieldStringBuf(lvState *L, int index, const char *name, char *buffer, size_t size, int *present = nullptr);
 bool GetFieldObjectId(lvState *L, int index, const char *name, lvObjectId *out, int *present = nullptr);
+// As GetNumberOrPercentArg (ERR_STRORNUM, ERR_PERCENTFORMAT with the table's argument index).
 bool GetFieldNumberOrPercent(lvState *L, int index, const char *name, double base, int allowAbove100,
                              double *out, int *isPercentOut, int *present = nullptr);
 // An integer, or a text "N%" that gives -N (ERR_PERCENTFORMATSTR naming the field).

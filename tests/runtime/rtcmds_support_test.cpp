@@ -90,7 +90,8 @@ int CmdOptions(lvState *L)
     CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     int x = -1, width = -1, flag = -1, present = -1;
-    double scale = -1, rect[4] = {0, 0, 0, 0};
+    double scale = -1, rect[4] = {0, 0, 0, 0}, pos = -1;
+    int posPercent = -1;
     char name[8] = "unset";
     lvObjectId id = {-1, nullptr};
     char *title = nullptr;
@@ -102,6 +103,7 @@ int CmdOptions(lvState *L)
     GetFieldIntOrPercent(L, -1, "width", 0, &width);  // a relative index works too
     GetFieldBool(L, 1, "flag", &flag);
     GetFieldNumber(L, 1, "scale", &scale);
+    GetFieldNumberOrPercent(L, 1, "pos", 640, 0, &pos, &posPercent);
     GetFieldStringBuf(L, 1, "name", name, sizeof name);
     GetFieldStringDup(L, 1, "title", &title, &titleLength);
     GetFieldObjectId(L, 1, "id", &id);
@@ -114,6 +116,8 @@ int CmdOptions(lvState *L)
     SetFieldInt(L, "width", width);
     SetFieldInt(L, "flag", flag);
     SetFieldNumber(L, "scale", scale);
+    SetFieldNumber(L, "pos", pos);
+    SetFieldInt(L, "pospercent", posPercent);
     SetFieldString(L, "name", name);
     SetFieldString(L, "title", title ? title : "none");
     SetFieldUInt(L, "titlelength", static_cast<uint32_t>(titleLength));
@@ -284,6 +288,7 @@ TEST_F(RtSupportTest, OptionTableReaders)
         settable r1 "width" "25%"
         settable r1 "flag" 1
         settable r1 "scale" 0.5
+        settable r1 "pos" "50%"
         settable r1 "name" "a long name"
         settable r1 "title" "Title"
         settable r1 "id" r0
@@ -318,6 +323,8 @@ TEST_F(RtSupportTest, OptionTableReaders)
     EXPECT_EQ(field("width"), "-25");
     EXPECT_EQ(field("flag"), "1");
     EXPECT_EQ(field("scale"), "0.5");
+    EXPECT_EQ(field("pos"), "320");
+    EXPECT_EQ(field("pospercent"), "0");
     EXPECT_EQ(field("name"), "a long ");  // bounded copy
     EXPECT_EQ(field("title"), "Title");
     EXPECT_EQ(field("titlelength"), "5");
@@ -338,6 +345,9 @@ TEST_F(RtSupportTest, OptionTableErrorsNameTheField)
         {"callback", "5", ERR_FUNCTABLEARG},
         {"name", "r5", ERR_STRTABLEARG},  // a table
         {"rect", "r5", ERR_MISSINGPARAMTR},
+        {"rect", "7", ERR_TABEXPECTED2},
+        {"pos", "\"150%\"", ERR_PERCENTFORMAT},
+        {"pos", "r5", ERR_STRORNUM},
     };
     for (const Case &c : cases) {
         std::string text = std::string("newtable r5 0 0\nnewtable r1 0 2\nsettable r1 \"") + c.field + "\" " +
@@ -345,7 +355,10 @@ TEST_F(RtSupportTest, OptionTableErrorsNameTheField)
         SetStackTop(L, 0);
         ResetVMRun();
         EXPECT_EQ(Run(text), c.code) << c.field;
-        EXPECT_STREQ(GetErrorState()->textArg, c.field);
+        if (c.code == ERR_PERCENTFORMAT || c.code == ERR_STRORNUM)
+            EXPECT_EQ(GetErrorState()->numberArg, 1) << c.field;  // the table's argument
+        else
+            EXPECT_STREQ(GetErrorState()->textArg, c.field);
     }
     char text[256];
     SetErrorStringArg("width");
