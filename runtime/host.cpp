@@ -6,7 +6,6 @@
 // Depends on: vm/lvvm.h, runtime/errors.h, runtime/cmdsupport.h, runtime/encoding.h,
 // runtime/libs_core.h.
 #include <cstring>
-#include <string>
 
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
@@ -46,10 +45,9 @@ static void HostLowerStrInPlace(char *text) { LowerStrInPlace(text); }
 
 static int HostCollateStrings(const char *a, size_t la, const char *b, size_t lb)
 {
-    // The collation reads NUL-terminated texts; texts with embedded NULs compare by the
-    // part before it and then by length.
-    std::string sa(a, la), sb(b, lb);
-    int r = CollateStrings(sa.c_str(), sb.c_str(), 1);
+    // The collation reads NUL-terminated texts (the machine's strings are); texts with
+    // embedded NULs compare by the part before it and then bytewise.
+    int r = CollateStrings(a, b, 1);
     if (r != 0) return r;
     r = std::memcmp(a, b, la < lb ? la : lb);
     if (r != 0) return r;

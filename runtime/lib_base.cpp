@@ -92,6 +92,7 @@ static int CmdIIf(lvState *L)
     bool truth;
     switch (GetValueType(L, 1)) {
     case LV_TNIL: truth = false; break;
+    case LV_TBOOLEAN: truth = ValueToBoolean(L, 1) != 0; break;  // True and False as the API pushes them
     case LV_TNUMBER: truth = ValueToNumber(L, 1) != 0; break;
     case LV_TSTRING: truth = ValueStringLength(L, 1) != 0; break;
     default: RaiseError(L, ERR_WRONGDTYPE);
