@@ -126,9 +126,7 @@ int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
 int MoveOnSameVolume(const char *oldPath, const char *newPath);
 // 1 when the path is the root of its file system (a mount point), else 0.
 int IsVolumeRoot(const char *path);
-// Creates a new empty file with a unique name "lumivarraXXXXXX" in the temporary folder
-// (GetSystemFolderPath 13) and writes its path in script text. 1, or 0 on failure.
-int CreateTempFileName(char *buffer, size_t size);
+// CreateTempFileName (a new empty temporary file) is part of platform start-up's services.
 // Opens a document, URL or folder with the desktop's program (xdg-open), not waiting.
 // 0, ERR_TEXTCONVERT or ERR_EXECUTE.
 int OpenWithShell(const char *target);

@@ -159,29 +159,6 @@ int IsVolumeRoot(const char *path)
     return self.st_dev != parent.st_dev ? 1 : 0;
 }
 
-// ---- Temporary files -------------------------------------------------------------------------
-
-int CreateTempFileName(char *buffer, size_t size)
-{
-    char folder[LV_PATH_SIZE];
-    if (!GetSystemFolderPath(13, folder, sizeof folder)) return 0;
-    char system[LV_PATH_SIZE];
-    if (!ToSystemPath(folder, system, sizeof system, 1)) return 0;
-    std::string pattern = system;
-    if (pattern.empty() || pattern.back() != '/') pattern += '/';
-    pattern += "lumivarraXXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back(0);
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return 0;
-    close(fd);
-    if (!SystemToText(name.data(), buffer, (int)size, 0)) {
-        unlink(name.data());
-        return 0;
-    }
-    return 1;
-}
-
 // ---- Special folders ---------------------------------------------------------------------------
 
 // The folder an XDG user-dirs key names ("DESKTOP", "DOCUMENTS", ...): from
