@@ -338,3 +338,29 @@ TEST_F(RtErrorsTest, HandlerIsSkippedForTheYieldCode)
     )"), ERR_YIELD);
     EXPECT_EQ(Output().find("handler ran"), std::string::npos);
 }
+
+TEST_F(RtErrorsTest, ErrorsInScriptFunctionsNameTheFunction)
+{
+    // A machine error inside a function called through a global: the function's name and
+    // the line inside it.
+    ASSERT_EQ(Run(R"(
+        closure r0 helper
+        setglobal r0 "helper"
+        getglobal r0 "helper"
+        call r0 1 1
+        return r0 1
+        .function helper
+            newtable r0 0 0
+            add r1 r0 1
+            return r1 2
+        .end
+    )", "functions.lvs"), ERR_WRONGOP);
+    EXPECT_STREQ(GetErrorState()->commandName, "helper");
+    EXPECT_EQ(GetScriptLine(L), 9);
+    EXPECT_STREQ(GetScriptFileName(L), "functions.lvs");
+    // The same error in the main chunk itself: no name.
+    ResetVMRun();
+    ASSERT_EQ(Run("newtable r0 0 0\nadd r1 r0 1\nreturn r1 2\n", "main.lvs"), ERR_WRONGOP);
+    EXPECT_STREQ(GetErrorState()->commandName, "<<unnamed>>");
+    EXPECT_EQ(GetScriptLine(L), 2);
+}

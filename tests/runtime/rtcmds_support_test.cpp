@@ -426,6 +426,41 @@ TEST_F(RtSupportTest, UserTagsRefuseOtherValues)
     EXPECT_EQ(GetValueType(L, -1), LV_TNIL);
 }
 
+namespace {
+// KnownTags(table) -> the keys read as tags when "x" and "Y" are the command's own options.
+int CmdKnownTags(lvState *L)
+{
+    static const char *const known[] = {"x", "Y", nullptr};
+    lvUserTag *list = nullptr;
+    int code = ReadUserTags(L, 1, nullptr, known, &list);
+    if (code != 0) return code;
+    std::string names;
+    for (lvUserTag *t = list; t; t = t->next) names += std::string(t->name) + (t->string ? "=s " : "=n ");
+    FreeUserTags(list, 0);
+    PushString(L, names.c_str());
+    return 1;
+}
+}  // namespace
+
+TEST_F(RtSupportTest, UserTagsBesideKnownOptions)
+{
+    Register("knowntags", CmdKnownTags);
+    ASSERT_EQ(Run(R"(
+        newtable r1 0 4
+        settable r1 "X" 1
+        settable r1 "y" 2
+        settable r1 "Extra" "e"
+        getglobal r0 "knowntags"
+        call r0 2 2
+        return r0 2
+    )"), 0);
+    EXPECT_EQ(Str(1), "Extra=s ");
+    SetStackTop(L, 0);
+    ResetVMRun();
+    EXPECT_EQ(Run("newtable r1 0 4\nsettable r1 \"t\" r1\ngetglobal r0 \"knowntags\"\ncall r0 2 2\nreturn r0 2\n"),
+              ERR_WRONGUSAGE);
+}
+
 TEST_F(RtSupportTest, CommandNamesAndCallsByName)
 {
     EXPECT_STREQ(FindCommandName("debugprint"), "DebugPrint");
