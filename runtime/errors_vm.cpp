@@ -32,6 +32,9 @@ void CollectErrorLocation(lvState *L, int line)
     lvErrorState *s = GetErrorState();
     lvDebugInfo ar;
     bool haveChunk = false;
+    // A chunk left from an earlier error must not name this one: without a level that
+    // names its chunk, the empty name stands (as for an applet's main chunk).
+    s->currentChunk[0] = 0;
     for (int level = 0; GetStackLevel(L, level, &ar); level++) {
         if (!GetDebugInfo(L, "Sln", &ar)) break;
         bool script = ar.currentLine >= 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime/config.h"
+#include "runtime/container.h"
 #include "runtime/startup.h"
 #include "tests/runtime/rtcmds_util.h"
 
@@ -363,4 +364,43 @@ TEST_F(RtErrorsTest, ErrorsInScriptFunctionsNameTheFunction)
     ASSERT_EQ(Run("newtable r0 0 0\nadd r1 r0 1\nreturn r1 2\n", "main.lvs"), ERR_WRONGOP);
     EXPECT_STREQ(GetErrorState()->commandName, "<<unnamed>>");
     EXPECT_EQ(GetScriptLine(L), 2);
+}
+
+TEST_F(RtErrorsTest, AppletRunsReportSourceLinesThroughTheLineMap)
+{
+    // An applet's chunks carry "?" sources; the map gives the source file and line.
+    lvAppletRecord record;
+    std::memset(&record, 0, sizeof record);
+    lvLineMapEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.firstLine = 1;
+    entry.lastLine = 20;
+    entry.sourceLine = 99;
+    std::snprintf(entry.sourceFile, sizeof entry.sourceFile, "/projects/game/main.src");
+    record.lineMap = &entry;
+    SetRegistryPointer(L, "applet", &record);
+    SetRegistryString(L, "script", ":none:");
+    ASSERT_EQ(Run(R"(
+        .source "?applet"
+        getglobal r0 "vibrate"
+        loadk r1 1
+        call r0 2 1
+        return r0 1
+    )"), ERR_UNSUPPORTEDFEAT);
+    EXPECT_STREQ(GetErrorState()->currentChunk, "");
+    EXPECT_EQ(GetScriptLine(L), 99 + (5 - 1) + 1);
+    EXPECT_STREQ(GetScriptFileName(L), "/projects/game/main.src");
+    lvRuntimeConfig config;
+    InitRuntimeConfig(&config);
+    lvStartupSwitches sw;
+    InitStartupSwitches(&sw);
+    sw.printError = 1;
+    ReportFinalErrorWithSwitches(ERR_UNSUPPORTEDFEAT, &config, &sw, L);
+    EXPECT_EQ(Output(), "\n/projects/game/main.src:104: This feature is currently not supported on this platform!\n");
+    // Outside the map: no line, no file.
+    entry.lastLine = 2;
+    ReportFinalErrorWithSwitches(ERR_UNSUPPORTEDFEAT, &config, &sw, L);
+    EXPECT_EQ(Output(), "\nError: This feature is currently not supported on this platform!\n");
+    FreeRuntimeConfig(&config);
+    SetRegistryPointer(L, "applet", nullptr);
 }
