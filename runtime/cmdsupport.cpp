@@ -167,11 +167,19 @@ bool GetFieldBool(lvState *L, int index, const char *name, int *out, int *presen
     return true;
 }
 
-bool GetFieldStringDup(lvState *L, int index, const char *name, char **out, size_t *lengthOut, int *present)
+bool GetFieldStringDup(lvState *L, int index, const char *name, char **out, size_t *lengthOut, int flags,
+                       int *present)
 {
     if (!PushField(L, index, name, present)) return false;
     size_t length = 0;
     const char *text = CheckStringField(L, -1, &length, name);
+    if (flags & (LV_FIELD_LINKED | LV_FIELD_LINKED_FONT)) {
+        const char *resolved = ResolveLinkedFileName(L, text, (flags & LV_FIELD_LINKED_FONT) ? 1 : 0, nullptr);
+        if (resolved != text) {
+            text = resolved;
+            length = std::strlen(resolved);
+        }
+    }
     char *copy = static_cast<char *>(AllocMemory(length + 1, 0));
     if (copy) {
         std::memcpy(copy, text, length);

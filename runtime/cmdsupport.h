@@ -90,8 +90,10 @@ bool GetFieldInt(lvState *L, int index, const char *name, int *out, int *present
 bool GetFieldNumber(lvState *L, int index, const char *name, double *out, int *present = nullptr);
 bool GetFieldBool(lvState *L, int index, const char *name, int *out, int *present = nullptr);
 // An allocated copy (AllocMemory; the caller frees it) and its length (may be null).
-// False as well when memory runs out (*out then stays untouched).
-bool GetFieldStringDup(lvState *L, int index, const char *name, char **out, size_t *lengthOut,
+// flags bit 0: a linked file's name is resolved first (ResolveLinkedFileName); bit 1: in
+// the font form. False as well when memory runs out (*out then stays untouched).
+enum { LV_FIELD_LINKED = 1, LV_FIELD_LINKED_FONT = 2 };
+bool GetFieldStringDup(lvState *L, int index, const char *name, char **out, size_t *lengthOut, int flags = 0,
                        int *present = nullptr);
 // A bounded copy into buffer (always NUL-terminated).
 bool GetFieldStringBuf(lvState *L, int index, const char *name, char *buffer, size_t size, int *present = nullptr);

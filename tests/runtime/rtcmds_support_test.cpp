@@ -622,6 +622,19 @@ TEST_F(RtSupportTest, LinkedFilesResolveToTheirBytes)
     const char *plain = "other.txt";
     EXPECT_EQ(ResolveLinkedFileName(L, plain, 0, &linked), plain);
     EXPECT_EQ(linked, 0);
+    // An option table's file name, resolved when the command asks for it.
+    PushNewTable(L);
+    SetFieldString(L, "file", "DATA/story.txt");
+    char *copy = nullptr;
+    size_t length = 0;
+    ASSERT_TRUE(GetFieldStringDup(L, -1, "file", &copy, &length, LV_FIELD_LINKED));
+    EXPECT_EQ(readAll(copy), content.substr(100, 50));
+    EXPECT_EQ(length, std::strlen(copy));
+    FreeMemory(copy);
+    ASSERT_TRUE(GetFieldStringDup(L, -1, "file", &copy, &length));
+    EXPECT_STREQ(copy, "DATA/story.txt");
+    FreeMemory(copy);
+    SetStackTop(L, -2);
     SetRegistryPointer(L, "applet", nullptr);
     SetRegistryPointer(L, "clargs", nullptr);
     std::remove(templ);
