@@ -178,7 +178,7 @@ int CallCommandByName(lvState *L, const char *name, int resultCount, int argumen
 
 // Where debug text and printed reports go; the default is the platform's debug channel.
 typedef void (*lvOutputSink)(const char *text, size_t length);
-// Installs a sink (null restores standard output); returns the previous one.
+// Installs a sink (null restores the debug channel); returns the previous one.
 lvOutputSink SetOutputSink(lvOutputSink sink);
 // Writes text to the debug channel (a plain text, never a format).
 void PrintOutput(const char *text);
