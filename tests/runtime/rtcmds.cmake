@@ -21,3 +21,9 @@ lv_add_test(rtcmds_test
   LIBS lv_runtime lv_vm lv_asm
   LABELS runtime vm)
 add_dependencies(rtcmds_test rtcmds_fixtures)
+
+# The whole suite again with a collection at every collection point and every stack
+# moved on each grow or shrink.
+add_test(NAME rtcmds_torture_suite COMMAND rtcmds_test)
+set_tests_properties(rtcmds_torture_suite PROPERTIES
+  ENVIRONMENT "LV_VM_TORTURE=1;LV_VM_MOVESTACK=1" LABELS "runtime-vm" TIMEOUT 300)

@@ -2,14 +2,25 @@
 #include "tests/runtime/rtcmds_util.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "runtime/startup.h"
 
 #include "tools/lvasm/lvasm.h"
+#include "vm/lvobject.h"
 
 namespace {
+// LV_VM_TORTURE=1 collects at every collection point and LV_VM_MOVESTACK=1 moves stacks
+// on every grow or shrink: text pointers that commands keep too long then fault.
+const int kSwitchesRead = [] {
+    const char *t = std::getenv("LV_VM_TORTURE");
+    const char *m = std::getenv("LV_VM_MOVESTACK");
+    gVMDebug.torture = t && *t == '1';
+    gVMDebug.moveStack = m && *m == '1';
+    return 0;
+}();
 std::string gOutput;
 void CaptureOutput(const char *text, size_t length) { gOutput.append(text, length); }
 }  // namespace
@@ -25,6 +36,7 @@ std::vector<uint8_t> AssembleRtText(const std::string &text, const char *name)
 
 void RtCmdsTest::SetUp()
 {
+    (void)kSwitchesRead;
     ResetVMRun();
     ResetErrorState();
     // An End code that no test sets, to see End store its own.
