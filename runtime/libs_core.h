@@ -5,6 +5,10 @@
 // installs its shut-down step where it has one; the constants are defined by whoever opens
 // the library (DefineConstants) before the open function runs.
 //
+// How start-up wires the run to them: InstallRuntimeHost() and SetMainVMState(L) once the
+// machine exists; the rows below in the library table; at shut-down the libraries' close
+// steps, then ReportFinalErrorWithSwitches (runtime/errors.h) and FreeRuntimeLists().
+//
 // Depends on: vm/lvvm.h, runtime/libtable.h, runtime/lib_base.h, runtime/objects.h.
 // Used on the script thread (start-up: the main thread).
 #pragma once
