@@ -7,6 +7,7 @@
 #include "runtime/builtin_libs.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
+#include "comm/lib_serial.h"
 #include "ui/lib_event.h"
 
 // The event library's shut-down takes no "full" flag.
@@ -25,4 +26,7 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
+
+    SetLibraryRow("serial", OpenSerialCommands, GetSerialConstants);
+    SetLibraryCloseStep("serial", CloseSerialCommands);
 }
