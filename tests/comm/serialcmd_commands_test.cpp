@@ -229,6 +229,31 @@ TEST_F(SerialCommands, ReopeningANumberClosesTheOldPortAndShutDownClosesTheRest)
     EXPECT_EQ(FirstSerialPort(), nullptr);
 }
 
+// The object library sees the ports as type 60 and keeps script data on them until the
+// port closes, by CloseSerialPort or at shut-down.
+TEST_F(SerialCommands, PortsAreObjectsWithScriptData)
+{
+    lvTestPty first, second;
+    ASSERT_TRUE(first.Open());
+    ASSERT_TRUE(second.Open());
+    ASSERT_EQ(Call("openserialport", {"3", "\"" + first.path + "\""}), 0);
+    ASSERT_EQ(Call("openserialport", {"4", "\"" + second.path + "\""}), 0);
+    ASSERT_EQ(Call("haveobject", {"60", "3"}, 1), 0);
+    EXPECT_EQ(Num(1), 1);
+    ASSERT_EQ(Call("setobjectdata", {"60", "3", "\"owner\"", "\"chat\""}), 0);
+    ASSERT_EQ(Call("setobjectdata", {"60", "4", "\"owner\"", "\"files\""}), 0);
+    ASSERT_EQ(Call("getobjectdata", {"60", "3", "\"owner\""}, 1), 0);
+    EXPECT_EQ(Str(1), "chat");
+    EXPECT_EQ(Call("closeserialport", {"3"}), 0);
+    ASSERT_EQ(Call("haveobject", {"60", "3"}, 1), 0);
+    EXPECT_EQ(Num(1), 0);
+    ASSERT_EQ(Call("getobjectdata", {"60", "4", "\"owner\""}, 1), 0);
+    EXPECT_EQ(Str(1), "files");
+    CloseSerialCommands(L, 1);  // releases port 4 and its data
+    ASSERT_EQ(Call("haveobject", {"60", "4"}, 1), 0);
+    EXPECT_EQ(Num(1), 0);
+}
+
 TEST(SerialCommandTables, ConstantsAreTheEnginesWithTheirValues)
 {
     const lvConstantEntry *constants = GetSerialConstants();
