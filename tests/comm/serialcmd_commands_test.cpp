@@ -101,6 +101,9 @@ TEST_F(SerialCommands, LookupAndArgumentErrors)
     EXPECT_EQ(Call("openserialport", {"1", "\"/dev/lv-no-such-port\""}), ERR_OPENSERIAL);
     EXPECT_NE(Message(ERR_OPENSERIAL).find("/dev/lv-no-such-port"), std::string::npos);
     EXPECT_EQ(Call("openserialport", {"1", "\"/dev/lv-no-such-port\"", "5"}), ERR_TABEXPECTED);
+    EXPECT_NE(Message(ERR_TABEXPECTED).find("argument 3"), std::string::npos) << Message(ERR_TABEXPECTED);
+    // Nil in place of the options table is no table at all: the defaults apply.
+    EXPECT_EQ(Call("openserialport", {"1", "\"/dev/lv-no-such-port\"", "nil"}), ERR_OPENSERIAL);
     EXPECT_EQ(Call("openserialport", {"\"one\"", "\"/dev/lv-no-such-port\""}), ERR_NUMEXPECTED);
     EXPECT_EQ(FirstSerialPort(), nullptr);
 }
