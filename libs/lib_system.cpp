@@ -3,13 +3,14 @@
 // default encodings, adapter and loader lists, the compatibility switches, the line-hook
 // switch, raw pointers, the shell, and coroutines. Also home of the argument helpers the
 // core command files share (lib_core2.h).
-// Dependencies: vm/lvvm.h, runtime/startup.h (line hook), runtime/errors.h (switches,
+// Dependencies: vm/lvvm.h, libs/strings_engine.h (string default encoding), runtime/startup.h (line hook), runtime/errors.h (switches,
 // message arguments), runtime/encoding.h (case-blind names), platform/lvplatform.h.
 #include <cstdio>
 #include <cstring>
 
 #include "libs/lib_core2.h"
 #include "libs/math_engine.h"
+#include "libs/strings_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
@@ -41,7 +42,6 @@ void PushCoreObjectId(lvState *L, lvObjectId id)
 static char gDefaultAdapters[LV_ADAPTER_SLOTS][LV_DEFAULT_LIST_SIZE];
 static char gDefaultLoaders[LV_LOADER_SLOTS][LV_DEFAULT_LIST_SIZE];
 static int gDefaultTextEncoding = 1;
-static int gDefaultStringEncoding = 1;
 static lvLegacySwitches gLegacySwitches;
 
 static void CopySlot(const char *slot, char *buffer, size_t size)
@@ -61,8 +61,6 @@ void CopyDefaultLoader(int kind, char *buffer, size_t size)
 }
 
 int GetDefaultTextEncoding(void) { return gDefaultTextEncoding; }
-int GetDefaultStringEncoding(void) { return gDefaultStringEncoding; }
-void SetDefaultStringEncoding(int encoding) { gDefaultStringEncoding = encoding; }
 lvLegacySwitches *GetLegacySwitches(void) { return &gLegacySwitches; }
 
 // ---- Machine and runtime facts ---------------------------------------------------------------------------
@@ -279,7 +277,7 @@ static int CmdSetDefaultEncoding(lvState *L)
     gDefaultTextEncoding = static_cast<int>(text);
     if (string == -1) return 0;
     if (string != 0 && string != 1) return ERR_BADENCODING;
-    gDefaultStringEncoding = static_cast<int>(string);
+    GetStringSettings()->defaultEncoding = static_cast<int>(string);
     return 0;
 }
 
@@ -287,7 +285,7 @@ static int CmdGetDefaultEncoding(lvState *L)
 {
     CheckCoreArgCount(L, 0, 0);
     PushNumber(L, gDefaultTextEncoding);
-    PushNumber(L, gDefaultStringEncoding);
+    PushNumber(L, GetStringSettings()->defaultEncoding);
     return 2;
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "libs/lib_core2.h"
+#include "libs/strings_engine.h"
 #include "runtime/objects.h"
 
 static std::string *gPrinted = nullptr;
@@ -44,6 +45,7 @@ void CoreLibTest::TearDown()
     CloseVMState(L);
     SetVMHost(nullptr);
     gPrinted = nullptr;
+    GetStringSettings()->defaultEncoding = 1;
 }
 
 int CoreLibTest::Call(const char *name, const std::vector<CoreArg> &args, int keep)

@@ -210,6 +210,14 @@ TEST_F(CoreLibTest, SortStopsAtAnEmptyStringWithoutComparator)
     ASSERT_EQ(Call("concat", {At(1), ","}, 1), 0);
     EXPECT_EQ(Str(1), "b,,a");
     ASSERT_EQ(Call("sort", {At(1), 5}, 1), ERR_FUNCEXPECTED);
+    // Mixed lists: a number against a string, a table against a number.
+    PushNumber(L, 1);
+    SetTableItemRaw(L, 1, 1);
+    EXPECT_EQ(Call("sort", {At(1)}, 1), ERR_NUMSTRCMP);
+    PushNumberList(L, {2, 1});
+    PushNewTable(L);
+    SetTableItemRaw(L, 1, 1);
+    EXPECT_EQ(Call("sort", {At(1)}, 1), ERR_WRONGOP);
 }
 
 TEST_F(CoreLibTest, AComparatorThatAlwaysAnswersOneFailsTheSort)
