@@ -744,6 +744,47 @@ TEST_F(CoreLibTest, TimersPauseAndResumeOnAFakeClock)
     InitClockBase();
 }
 
+TEST_F(CoreLibTest, CurrentDateTextsFollowTheClockIn2040)
+{
+    ZoneScope scope("UTC0");
+    gFakeWall = 2209032000LL * 1000000 + 5 * 1000000;  // 01-Jan-2040 12:00:05 UTC
+    gFakeMono = 1000000000;
+    SetClockSources(&gFakeClock);
+    InitClockBase();
+    const struct {
+        const char *command;
+        std::vector<CoreArg> args;
+        const char *text;  // expected text, or null for a number
+        double number;     // expected number
+    } cases[] = {
+        {"gettime", {}, "12:00", 0},
+        {"gettime", {1}, "12:00:05", 0},
+        {"getdate", {2}, "01-Jan-2040 12:00:05", 0},
+        {"getdate", {1}, "01-Jan-2040 12:00:05", 0},
+        {"getdatenum", {3}, nullptr, 120005},
+        {"getdatenum", {0}, nullptr, 2040},
+        {"getdatenum", {1}, nullptr, 1},
+        {"getdatenum", {9}, nullptr, 0},
+        {"gettimestamp", {1}, nullptr, 2209032005.0},
+        {"timestamptodate", {2209032005.0, 1}, "01-Jan-2040 12:00:05", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command);
+        ASSERT_EQ(Call(c.command, c.args), 0);
+        if (c.text) {
+            EXPECT_EQ(Str(1), c.text);
+        } else {
+            EXPECT_NEAR(Num(1), c.number, 1e-3);
+        }
+    }
+    EXPECT_EQ(Call("getdate", {3}), ERR_WRONGUSAGE);
+    ASSERT_EQ(Call("gettimezone", {}), 0);
+    EXPECT_EQ(Num(1), 0);
+    EXPECT_EQ(Num(2), 0);
+    SetClockSources(nullptr);
+    InitClockBase();
+}
+
 // ==== System =====================================================================================
 
 TEST_F(CoreLibTest, SystemQueriesAndSettings)

@@ -4,6 +4,7 @@
 #include "corelib2_harness.h"
 
 #include <atomic>
+#include <chrono>
 
 #include "platform/lvplatform.h"
 
@@ -56,6 +57,29 @@ TEST_F(CoreLibTest, AnIntervalKeepsFiringDuringWait)
     EXPECT_EQ(run.status, 0);
     // 200 ms at 10 ms: about twenty firings; a wait that served nothing would collect none.
     EXPECT_GE(gFired.load(), 8);
+}
+
+TEST_F(CoreLibTest, WaitUnitsAndPlainSleeps)
+{
+    using Clock = std::chrono::steady_clock;
+    const struct {
+        std::vector<CoreArg> args;  // Wait's arguments
+        int atLeast;                // milliseconds
+        int below;                  // milliseconds
+    } waits[] = {{{1}, 20, 1000}, {{30, 1}, 30, 1000}, {{0.9, 0}, 0, 15}, {{-5}, 0, 15}};
+    // The waits time themselves with the platform's timer queue, as in a run.
+    ASSERT_EQ(InitTimerQueue(), 0);
+    for (const auto &w : waits) {
+        Clock::time_point start = Clock::now();
+        ASSERT_EQ(Call("wait", w.args), 0);
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_GE(ms, w.atLeast);
+        EXPECT_LT(ms, w.below);
+    }
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(Call("sleep", {25}), 0);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 25);
+    FreeTimerQueue();
 }
 
 }  // namespace
