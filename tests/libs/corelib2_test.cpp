@@ -800,6 +800,9 @@ TEST_F(CoreLibTest, SystemQueriesAndSettings)
         {"gettype", {Nil()}, 0, 0},
         {"gettype", {Ptr(&gVisits)}, 9, 0},
         {"isnil", {Nil()}, 1, 0},
+        {"isnil", {0}, 0, 0},
+        {"collectgarbage", {0}, NAN, 0},
+        {"gettype", {}, 0, ERR_MISSINGPARAMTR},
         {"getconstant", {"#PI"}, MATH_PI, 0},
         {"getconstant", {"#cr_dead"}, 2, 0},
         {"getconstant", {"PI"}, 0, ERR_WRONGUSAGE},
@@ -821,7 +824,10 @@ TEST_F(CoreLibTest, SystemQueriesAndSettings)
             EXPECT_EQ(Num(1), c.result);
         }
     }
-    EXPECT_STREQ(GetErrorState()->textArg[0] ? "" : "", "");
+    ASSERT_EQ(Call("legacycontrol", {"NoSuch", 1}), ERR_UNKNOWNTAG);
+    EXPECT_STREQ(GetErrorState()->textArg, "NoSuch");  // the message names the option
+    ASSERT_EQ(Call("getconstant", {"#NoSuchConstant"}), ERR_FINDCST);
+    EXPECT_STREQ(GetErrorState()->textArg, "NoSuchConstant");
     EXPECT_EQ(GetLegacySwitches()->singleMusic, 0);
     EXPECT_EQ(GetLegacySwitches()->legacyGetPen, 1);
     ASSERT_EQ(Call("setdefaultencoding", {0, 0}), 0);
@@ -841,6 +847,22 @@ TEST_F(CoreLibTest, SystemQueriesAndSettings)
     EXPECT_EQ(GetUserDataPointer(L, 1), nullptr);
     ASSERT_EQ(Call("getmemoryinfo", {1}), 0);
     EXPECT_GT(Num(1), 0);
+    ASSERT_EQ(Call("getsysteminfo", {9999}), 0);
+    EXPECT_EQ(Str(1), "");
+    ASSERT_EQ(Call("gcinfo", {}), 0);
+    ASSERT_EQ(Results(), 2);
+    EXPECT_GT(Num(1), 0);
+    // Types the literal list cannot carry.
+    SetStackTop(L, 0);
+    PushNewTable(L);
+    PushBoolean(L, 1);
+    PushNativeClosure(L, AlwaysOne, 0);
+    PushNewThread(L);
+    const double types[] = {4, 255, 5, 10};
+    for (int i = 0; i < 4; i++) {
+        ASSERT_EQ(Call("gettype", {At(i + 1)}, 4), 0);
+        EXPECT_EQ(Num(1), types[i]);
+    }
 }
 
 TEST_F(CoreLibTest, VersionDescribesThisBuild)
