@@ -14,6 +14,9 @@ lv_add_test(libs_corelib2_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/corelib2_test.cpp ${CMAKE_CURRENT_LIST_DIR}/corelib2_harness.cpp
   LIBS lv_libs LABELS libs vm)
 add_dependencies(libs_corelib2_test corelib2_fixtures)
+# Waits that serve events: the platform's timer queue and main loop, and the event
+# library's intervals.
 lv_add_test(libs_corelib2_wait_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/corelib2_wait_test.cpp ${CMAKE_CURRENT_LIST_DIR}/corelib2_harness.cpp
-  LIBS lv_libs LABELS libs vm)
+  LIBS lv_libs lv_ui LABELS libs vm)
+add_dependencies(libs_corelib2_wait_test corelib2_fixtures)

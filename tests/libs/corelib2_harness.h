@@ -44,4 +44,5 @@ protected:
 public:
     // Call with two numbers from another thread's test body; the status.
     int CallFromThread(const char *name, double a, double b) { return Call(name, {a, b}); }
+    int RunChunkFromThread(const char *stem) { return RunChunk(stem); }
 };
