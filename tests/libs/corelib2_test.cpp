@@ -459,6 +459,15 @@ TEST_F(CoreLibTest, ForEachStopsAtAResultAndPassesErrors)
     EXPECT_EQ(Results(), 0);
 }
 
+TEST_F(CoreLibTest, IPairsAndPairsDriveGenericForLoops)
+{
+    ASSERT_EQ(RunChunk("iterate"), 0);
+    ASSERT_EQ(Results(), 3);
+    EXPECT_EQ(Num(1), 60);  // items at 0, 1, 2
+    EXPECT_EQ(Num(2), 3);   // keys 0 + 1 + 2
+    EXPECT_EQ(Num(3), 4);   // every entry, "x" too
+}
+
 // ==== Memory blocks =============================================================================
 
 TEST_F(CoreLibTest, TypedPeeksAndPokesInAllThreeByteOrders)
@@ -529,6 +538,29 @@ TEST_F(CoreLibTest, BlocksMadeForNilAreKnownByTheirHandle)
     ASSERT_EQ(Call("freemem", {Ptr(handle)}), 0);
     EXPECT_EQ(Call("peek", {Ptr(handle), 0}), ERR_FINDARRAY);
     EXPECT_EQ(Call("freemem", {99}), ERR_FINDMEMBLK);
+}
+
+TEST_F(CoreLibTest, BlocksOverForeignMemoryPointersAndFiles)
+{
+    uint8_t bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(Call("allocmemfrompointer", {2, Ptr(bytes), 8}), 0);
+    ASSERT_EQ(Call("peek", {2, 4, 1, 2}), 0);
+    EXPECT_EQ(Num(1), 0x08070605);
+    EXPECT_EQ(Call("peek", {2, 6, 1}), ERR_MEMRANGE);
+    ASSERT_EQ(Call("allocmemfrompointer", {3, Ptr(bytes), 0}), 0);  // size unknown: no checks
+    ASSERT_EQ(Call("peek", {3, 7, 7}), 0);
+    EXPECT_EQ(Num(1), 8);
+    EXPECT_EQ(Call("dumpmem", {3}), ERR_WRONGUSAGE);  // the whole of an unknown size
+    ASSERT_EQ(Call("getmempointer", {2, 4}), 0);
+    EXPECT_EQ(GetUserDataPointer(L, 1), bytes + 4);
+    EXPECT_EQ(Call("getmempointer", {2, 8}), ERR_WRONGUSAGE);
+    ASSERT_EQ(Call("freemem", {2}), 0);  // the bytes are not the block's
+    EXPECT_EQ(bytes[0], 1);
+    EXPECT_EQ(Call("allocmemfromvirtualfile", {4, "notachunk"}), ERR_WRONGUSAGE);
+    ASSERT_EQ(Call("allocmem", {1, 8}), 0);
+    EXPECT_EQ(Call("readmem", {7, 1, 4}), ERR_FINDFILE);  // no file library: no file 7
+    EXPECT_EQ(Call("writemem", {7, 1, 0}), 0);            // nothing to move, nothing looked up
+    EXPECT_EQ(Call("writemem", {7, 1, 4, -1}), ERR_WRONGUSAGE);
 }
 
 TEST_F(CoreLibTest, TablesToBlocksAndBack)
