@@ -23,6 +23,12 @@ int OpenTimeLibrary(lvState *L);
 const lvConstantEntry *GetTimeConstants(void);
 int OpenSystemLibrary(lvState *L);
 const lvConstantEntry *GetSystemConstants(void);
+// The command tables, ended by a null name (the run's command lists, documentation).
+const lvCommandEntry *GetMathCommands(void);
+const lvCommandEntry *GetTableCommands(void);
+const lvCommandEntry *GetMemBlockCommands(void);
+const lvCommandEntry *GetTimeCommands(void);
+const lvCommandEntry *GetSystemCommands(void);
 // Shut-down steps: every memory block, every timer.
 void CloseMemBlockLibrary(lvState *L, int full);
 void CloseTimeLibrary(lvState *L, int full);

@@ -279,6 +279,8 @@ static const lvCommandEntry MathCommands[] = {
     {nullptr, nullptr},
 };
 
+const lvCommandEntry *GetMathCommands(void) { return MathCommands; }
+
 // NAN and INF are stored as 0 and filled from their bit patterns when first asked for.
 static lvConstantEntry MathConstants[] = {
     {"PI", nullptr, MATH_PI},

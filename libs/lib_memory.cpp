@@ -288,6 +288,8 @@ static const lvCommandEntry MemBlockCommands[] = {
     {nullptr, nullptr},
 };
 
+const lvCommandEntry *GetMemBlockCommands(void) { return MemBlockCommands; }
+
 static const lvConstantEntry MemBlockConstants[] = {
     {"MEMORY", nullptr, LV_OBJECT_MEMBLOCK},
     {"BIGENDIAN", nullptr, MEMORDER_BIGENDIAN},

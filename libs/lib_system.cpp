@@ -361,6 +361,11 @@ static int CmdResumeCoroutine(lvState *L)
     if (!EnsureStackSpace(co, nargs)) return ERR_STACK;
     MoveValues(L, co, nargs);
     int code = ResumeThread(co, nargs);
+    if (code == ERR_DEADRESUME || code == ERR_NONSUSPENDEDRESUME) {
+        // Not resumed: take the arguments back, or a dead coroutine would look suspended.
+        if (co != L) SetStackTop(co, GetStackTop(co) - nargs);
+        return code;
+    }
     if (code) return code;
     int count = GetStackTop(co);
     if (count > 999 || !EnsureStackSpace(L, count)) return ERR_STACK;
@@ -416,6 +421,8 @@ static const lvCommandEntry SystemCommands[] = {
     {"GetCoroutineStatus", CmdGetCoroutineStatus},
     {nullptr, nullptr},
 };
+
+const lvCommandEntry *GetSystemCommands(void) { return SystemCommands; }
 
 static const lvConstantEntry SystemConstants[] = {
     {"CHIPMEMORY", nullptr, 0},      {"FASTMEMORY", nullptr, 1},      {"BEEPSYSTEM", nullptr, 0},

@@ -524,6 +524,8 @@ static const lvCommandEntry TableCommands[] = {
     {nullptr, nullptr},
 };
 
+const lvCommandEntry *GetTableCommands(void) { return TableCommands; }
+
 int OpenTableLibrary(lvState *L)
 {
     RegisterLibrary(L, nullptr, TableCommands, 0);

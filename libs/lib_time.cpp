@@ -339,6 +339,8 @@ static const lvCommandEntry TimeCommands[] = {
     {nullptr, nullptr},
 };
 
+const lvCommandEntry *GetTimeCommands(void) { return TimeCommands; }
+
 static const lvConstantEntry TimeConstants[] = {
     {"TIMER", nullptr, LV_OBJECT_TIMER},
     {"ATTRELAPSE", nullptr, TIMER_ATTRELAPSE},

@@ -4,6 +4,7 @@
 #include "corelib2_harness.h"
 
 #include <bit>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -897,6 +898,29 @@ TEST_F(CoreLibTest, SystemQueriesAndSettings)
     }
 }
 
+TEST_F(CoreLibTest, EveryTableRowIsAGlobalCommand)
+{
+    const struct {
+        const lvCommandEntry *(*table)();  // a library's command table
+        int functions;                     // rows with a function
+    } libraries[] = {{GetMathCommands, 57}, {GetTableCommands, 25}, {GetMemBlockCommands, 15},
+                     {GetTimeCommands, 25}, {GetSystemCommands, 25}};
+    for (const auto &lib : libraries) {
+        int n = 0;
+        for (const lvCommandEntry *e = lib.table(); e->name; e++) {
+            if (!e->func) continue;
+            n++;
+            std::string lower = e->name;
+            for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            PushString(L, lower.c_str());
+            GetTableValueRaw(L, LV_GLOBALSINDEX);
+            EXPECT_EQ(GetValueType(L, -1), LV_TFUNCTION) << e->name;
+            SetStackTop(L, 0);
+        }
+        EXPECT_EQ(n, lib.functions) << lib.table()->name;
+    }
+}
+
 TEST_F(CoreLibTest, VersionDescribesThisBuild)
 {
     ASSERT_EQ(Call("getversion", {}), 0);
@@ -934,6 +958,9 @@ TEST_F(CoreLibTest, CoroutinesYieldOneAndTwoThenDie)
     EXPECT_EQ(Num(5), 2);  // dead after it returned
     ASSERT_EQ(GetValueType(L, 6), LV_TTHREAD);
     EXPECT_EQ(Call("resumecoroutine", {At(6)}, 6), ERR_DEADRESUME);
+    EXPECT_EQ(Call("resumecoroutine", {At(6), 1, 2}, 6), ERR_DEADRESUME);
+    ASSERT_EQ(Call("getcoroutinestatus", {At(6)}, 6), 0);
+    EXPECT_EQ(Num(1), 2);  // still dead: the refused arguments did not stay behind
     EXPECT_EQ(Call("resumecoroutine", {5}, 6), ERR_THREADEXPECTED);
 }
 
