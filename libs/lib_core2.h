@@ -44,6 +44,7 @@ void CopyDefaultLoader(int kind, char *buffer, size_t size);
 // The default text encoding of the text commands (0 ISO 8859-1, 1 UTF-8). The string
 // commands' default lives in the string engine's settings (GetStringSettings).
 int GetDefaultTextEncoding(void);
+void SetDefaultTextEncoding(int encoding);  // start-up, from the run's encoding
 
 // The compatibility switches, set by LegacyControl under these option names (case ignored):
 // "linebasedshapes", "singlemusic" (1 once the library is open), "corvelkludge", and

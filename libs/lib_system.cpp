@@ -61,6 +61,7 @@ void CopyDefaultLoader(int kind, char *buffer, size_t size)
 }
 
 int GetDefaultTextEncoding(void) { return gDefaultTextEncoding; }
+void SetDefaultTextEncoding(int encoding) { gDefaultTextEncoding = encoding ? 1 : 0; }
 lvLegacySwitches *GetLegacySwitches(void) { return &gLegacySwitches; }
 
 // ---- Machine and runtime facts ---------------------------------------------------------------------------
