@@ -56,8 +56,9 @@ TEST_F(CoreLibTest, AnIntervalKeepsFiringDuringWait)
     ClaimVMState(L);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(run.status, 0);
-    // 200 ms at 10 ms: about twenty firings; a wait that served nothing would collect none.
-    EXPECT_GE(gFired.load(), 8);
+    // 200 ms at 10 ms: about twenty firings (fewer on a loaded machine); a wait that served
+    // nothing would collect none.
+    EXPECT_GE(gFired.load(), 3);
 }
 
 struct ScriptRun {
@@ -100,7 +101,7 @@ TEST_F(CoreLibTest, WaitUnitsAndPlainSleeps)
         std::vector<CoreArg> args;  // Wait's arguments
         int atLeast;                // milliseconds
         int below;                  // milliseconds
-    } waits[] = {{{1}, 20, 1000}, {{30, 1}, 30, 1000}, {{0.9, 0}, 0, 15}, {{-5}, 0, 15}};
+    } waits[] = {{{1}, 20, 1000}, {{30, 1}, 30, 1000}, {{0.9, 0}, 0, 500}, {{-5}, 0, 500}};
     // The waits time themselves with the platform's timer queue, as in a run.
     ASSERT_EQ(InitTimerQueue(), 0);
     for (const auto &w : waits) {
@@ -113,6 +114,30 @@ TEST_F(CoreLibTest, WaitUnitsAndPlainSleeps)
     Clock::time_point start = Clock::now();
     ASSERT_EQ(Call("sleep", {25}), 0);
     EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count(), 25);
+    FreeTimerQueue();
+}
+
+int AskToQuit(void *, int *errorCode)
+{
+    *errorCode = 0;
+    return 1;
+}
+
+TEST_F(CoreLibTest, AQuitDuringAWaitEndsItWithTheQuitCode)
+{
+    ASSERT_EQ(InitTimerQueue(), 0);
+    lvEventLoopHooks saved = GetEventLoopHooks();
+    lvEventLoopHooks hooks = saved;
+    hooks.PollEvents = AskToQuit;
+    SetEventLoopHooks(&hooks);
+    WakeScriptThread();  // the first wait returns at once, and the poll asks to quit
+    EXPECT_EQ(Call("wait", {5, 0}), ERR_USERABORT);
+    ASSERT_EQ(Call("starttimer", {1, 5000}), 0);
+    WakeScriptThread();
+    EXPECT_EQ(Call("waittimer", {1}), ERR_USERABORT);
+    WakeScriptThread();
+    EXPECT_EQ(Call("waittimer", {}), ERR_USERABORT);
+    SetEventLoopHooks(&saved);
     FreeTimerQueue();
 }
 
