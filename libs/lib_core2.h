@@ -1,10 +1,11 @@
 // lib_core2.h - the script commands of the math, table, memblock, time and system
 // libraries: their open functions and constants getters for the library table, the
-// settings the system library keeps for other subsystems, and the few argument helpers
-// the five command files share.
+// settings the system library keeps for other subsystems, and the file lookup ReadMem and
+// WriteMem use.
 //
-// Each open function takes the globals table at the stack top, registers its commands
-// there as lower-cased globals and answers 0 or an error code.
+// Each open function registers its commands as lower-cased globals and as the library's
+// command list, installs its shut-down step where it has one, and answers 0 or an error
+// code (ERR_MEM). The constants are defined by whoever opens the library.
 // Dependencies: vm/lvvm.h, runtime/objects.h. Script thread only.
 #pragma once
 #include <cstddef>
@@ -29,7 +30,7 @@ const lvCommandEntry *GetTableCommands(void);
 const lvCommandEntry *GetMemBlockCommands(void);
 const lvCommandEntry *GetTimeCommands(void);
 const lvCommandEntry *GetSystemCommands(void);
-// Shut-down steps: every memory block, every timer.
+// Shut-down steps ("memblocks", "timers"): every memory block, every timer.
 void CloseMemBlockLibrary(lvState *L, int full);
 void CloseTimeLibrary(lvState *L, int full);
 
@@ -56,15 +57,6 @@ struct lvLegacySwitches {
     int legacyGetPen;     // GetPen reads the legacy pen
 };
 lvLegacySwitches *GetLegacySwitches(void);
-
-// ---- Argument helpers shared by the command files -----------------------------------------------
-// A stand-in for the runtime's command support until it is in the build: the argument
-// count check (ERR_MISSINGPARAMTR / ERR_TOOMANYARGS; max 0 means no upper bound unless
-// min is 0 too) and an object identifier (light userdata: the handle, else the number).
-void CheckCoreArgCount(lvState *L, int min, int max);
-lvObjectId GetCoreObjectIdArg(lvState *L, int index);
-// Pushes the identifier a script sees: the handle when set, else the number.
-void PushCoreObjectId(lvState *L, lvObjectId id);
 
 // ---- Files of ReadMem and WriteMem ----------------------------------------------------------------
 struct lvMemFileRef;  // libs/memblock_engine.h

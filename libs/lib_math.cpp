@@ -9,6 +9,7 @@
 
 #include "libs/lib_core2.h"
 #include "libs/math_engine.h"
+#include "runtime/cmdsupport.h"
 
 // ---- Helpers -------------------------------------------------------------------------------
 
@@ -16,7 +17,7 @@
 template <double (*F)(double)>
 static int UnaryCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     PushNumber(L, F(CheckNumberArg(L, 1)));
     return 1;
 }
@@ -25,7 +26,7 @@ static int UnaryCommand(lvState *L)
 template <double (*F)(double, double)>
 static int BinaryCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     PushNumber(L, F(CheckNumberArg(L, 1), CheckNumberArg(L, 2)));
     return 1;
 }
@@ -34,7 +35,7 @@ static int BinaryCommand(lvState *L)
 template <int (*F)(double, double, double *)>
 static int CheckedBinaryCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     double out = 0;
     int code = F(CheckNumberArg(L, 1), CheckNumberArg(L, 2), &out);
     if (code) return code;
@@ -74,7 +75,7 @@ static int BitTest(double x, double b, double *o) { return MathBitTest(x, b, o);
 
 static int CmdFrExp(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     double m = 0;
     int e = 0;
     MathFrExp(CheckNumberArg(L, 1), &m, &e);
@@ -85,7 +86,7 @@ static int CmdFrExp(lvState *L)
 
 static int CmdLdExp(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     double m = CheckNumberArg(L, 1);
     PushNumber(L, std::ldexp(m, NumberToS32(CheckNumberArg(L, 2))));
     return 1;
@@ -95,7 +96,7 @@ static int CmdLdExp(lvState *L)
 template <double (*F)(const double *, size_t)>
 static int ExtremeCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 0);
+    CheckArgCount(L, 2, 0, 0, 0);
     int n = GetStackTop(L);
     std::vector<double> values(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) values[static_cast<size_t>(i)] = CheckNumberArg(L, i + 1);
@@ -105,7 +106,7 @@ static int ExtremeCommand(lvState *L)
 
 static int CmdRnd(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     double out = 0;
     int code = MathRnd(CheckNumberArg(L, 1), &out);
     if (code) return code;
@@ -115,21 +116,21 @@ static int CmdRnd(lvState *L)
 
 static int CmdRndF(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, MathRndF());
     return 1;
 }
 
 static int CmdRndSeed(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     MathRndSeed(CheckNumberArg(L, 1));
     return 0;
 }
 
 static int CmdRndStrong(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     int type = NumberToS32(CheckNumberArg(L, 1));
     double n = CheckNumberArg(L, 2);
     if (type == MATHTYPE_INTEGER) {
@@ -153,7 +154,7 @@ static int CmdRndStrong(lvState *L)
 template <double (*F)(double, double, int)>
 static int ShiftCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     double x = CheckNumberArg(L, 1);
     double n = CheckNumberArg(L, 2);
     int mode64 = NumberToS32(GetOptionalNumberArg(L, 3, 0)) != 0;
@@ -165,7 +166,7 @@ static int ShiftCommand(lvState *L)
 template <int (*F)(double, double, int, double *)>
 static int RotateCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     double x = CheckNumberArg(L, 1);
     double n = CheckNumberArg(L, 2);
     int type = NumberToS32(GetOptionalNumberArg(L, 3, MATHTYPE_INTEGER));
@@ -178,7 +179,7 @@ static int RotateCommand(lvState *L)
 
 static int CmdCast(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 3);
+    CheckArgCount(L, 3, 3, 0, 0);
     double x = CheckNumberArg(L, 1);
     int isSigned = NumberToS32(CheckNumberArg(L, 2)) != 0;
     int type = NumberToS32(CheckNumberArg(L, 3));
@@ -191,7 +192,7 @@ static int CmdCast(lvState *L)
 
 static int CmdEndianSwap(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     double x = CheckNumberArg(L, 1);
     double out = 0;
     int code = MathEndianSwap(x, NumberToS32(CheckNumberArg(L, 2)), &out);
@@ -204,14 +205,14 @@ static int CmdEndianSwap(lvState *L)
 template <double (*F)(double, double, double)>
 static int TernaryCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 3);
+    CheckArgCount(L, 3, 3, 0, 0);
     PushNumber(L, F(CheckNumberArg(L, 1), CheckNumberArg(L, 2), CheckNumberArg(L, 3)));
     return 1;
 }
 
 static int CmdPi(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, MATH_PI);
     return 1;
 }
@@ -298,6 +299,5 @@ const lvConstantEntry *GetMathConstants(void)
 
 int OpenMathLibrary(lvState *L)
 {
-    RegisterLibrary(L, nullptr, MathCommands, 0);
-    return 0;
+    return RegisterCommandTable(L, MathCommands, "math");
 }

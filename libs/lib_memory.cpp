@@ -10,6 +10,8 @@
 #include "libs/math_engine.h"
 #include "libs/memblock_engine.h"
 #include "runtime/errors.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/libtable.h"
 
 // ---- Helpers ----------------------------------------------------------------------------------
 
@@ -22,8 +24,9 @@ static int64_t OptionalInt64Arg(lvState *L, int index, double def)
 // A creating command's identifier: a number, or Nil for a block known by its handle.
 static void ReadCreateId(lvState *L, int *number, bool *useHandle)
 {
-    *useHandle = GetValueType(L, 1) == LV_TNIL;
-    *number = *useHandle ? 0 : NumberToS32(CheckNumberArg(L, 1));
+    int isNil = 0;
+    *number = GetIntArgOrNil(L, 1, &isNil);
+    *useHandle = isNil != 0;
 }
 
 // The handle is the result of a block made for Nil.
@@ -38,7 +41,7 @@ static int FinishCreate(lvState *L, bool useHandle, lvMemBlock *block)
 
 static int CmdAllocMem(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     int number = 0;
     bool useHandle = false;
     ReadCreateId(L, &number, &useHandle);
@@ -49,7 +52,7 @@ static int CmdAllocMem(lvState *L)
 
 static int CmdAllocMemFromPointer(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 3);
+    CheckArgCount(L, 3, 3, 0, 0);
     int number = 0;
     bool useHandle = false;
     ReadCreateId(L, &number, &useHandle);
@@ -61,7 +64,7 @@ static int CmdAllocMemFromPointer(lvState *L)
 
 static int CmdAllocMemFromVirtualFile(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     int number = 0;
     bool useHandle = false;
     ReadCreateId(L, &number, &useHandle);
@@ -73,16 +76,16 @@ static int CmdAllocMemFromVirtualFile(lvState *L)
 
 static int CmdFreeMem(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
-    return FreeMemBlock(GetCoreObjectIdArg(L, 1));
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeMemBlock(GetObjectIdArg(L, 1));
 }
 
 // ---- Typed values ---------------------------------------------------------------------------------
 
 static int CmdPeek(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 4);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 2, 4, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     int64_t offset = Int64Arg(L, 2);
     int type = NumberToS32(GetOptionalNumberArg(L, 3, MEMTYPE_INTEGER));
     int64_t fourth = OptionalInt64Arg(L, 4, 0);
@@ -103,8 +106,8 @@ static int CmdPeek(lvState *L)
 
 static int CmdPoke(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 5);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 3, 5, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     int64_t offset = Int64Arg(L, 2);
     int type = NumberToS32(GetOptionalNumberArg(L, 4, MEMTYPE_INTEGER));
     int order = NumberToS32(GetOptionalNumberArg(L, 5, MEMORDER_BIGENDIAN));
@@ -123,8 +126,8 @@ static int CmdPoke(lvState *L)
 
 static int CmdFillMem(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 5);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 3, 5, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     double value = CheckNumberArg(L, 2);
     int64_t count = Int64Arg(L, 3);
     int64_t offset = OptionalInt64Arg(L, 4, 0);
@@ -134,9 +137,9 @@ static int CmdFillMem(lvState *L)
 
 static int CmdCopyMem(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 5);
-    lvObjectId source = GetCoreObjectIdArg(L, 1);
-    lvObjectId destination = GetCoreObjectIdArg(L, 2);
+    CheckArgCount(L, 3, 5, 0, 0);
+    lvObjectId source = GetObjectIdArg(L, 1);
+    lvObjectId destination = GetObjectIdArg(L, 2);
     int64_t count = Int64Arg(L, 3);
     return CopyMemBlock(source, destination, count, OptionalInt64Arg(L, 4, 0), OptionalInt64Arg(L, 5, 0));
 }
@@ -159,9 +162,9 @@ static int FindTransferFile(void *user, lvMemFileRef *file)
 template <int (*Transfer)(lvFindMemFileFunction, void *, lvObjectId, int64_t, int64_t)>
 static int FileTransferCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 4);
-    lvObjectId file = GetCoreObjectIdArg(L, 1);
-    lvObjectId block = GetCoreObjectIdArg(L, 2);
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvObjectId file = GetObjectIdArg(L, 1);
+    lvObjectId block = GetObjectIdArg(L, 2);
     int64_t count = Int64Arg(L, 3);
     int64_t offset = OptionalInt64Arg(L, 4, 0);
     if (count > 0 && offset < 0) return ERR_WRONGUSAGE;
@@ -172,8 +175,8 @@ static int FileTransferCommand(lvState *L)
 
 static int CmdDumpMem(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 3);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 1, 3, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     std::string text;
     int code = DumpMemBlock(id, OptionalInt64Arg(L, 2, 0), OptionalInt64Arg(L, 3, 0), &text);
     if (code) return code;
@@ -209,8 +212,8 @@ static void ReadMemTableOptions(lvState *L, int index, lvMemTableOptions *option
 
 static int CmdMemToTable(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 2, 3, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     int type = NumberToS32(CheckNumberArg(L, 2));
     lvMemTableOptions options;
     ReadMemTableOptions(L, 3, &options);
@@ -238,9 +241,9 @@ static int NextTableValue(void *user, int64_t index, double *value)
 
 static int CmdTableToMem(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 4);
+    CheckArgCount(L, 3, 4, 0, 0);
     CheckTableArg(L, 1);
-    lvObjectId id = GetCoreObjectIdArg(L, 2);
+    lvObjectId id = GetObjectIdArg(L, 2);
     int type = NumberToS32(CheckNumberArg(L, 3));
     lvMemTableOptions options;
     ReadMemTableOptions(L, 4, &options);
@@ -249,9 +252,9 @@ static int CmdTableToMem(lvState *L)
 
 static int CmdGetMemPointer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     void *pointer = nullptr;
-    int code = GetMemBlockPointer(GetCoreObjectIdArg(L, 1), OptionalInt64Arg(L, 2, 0), &pointer);
+    int code = GetMemBlockPointer(GetObjectIdArg(L, 1), OptionalInt64Arg(L, 2, 0), &pointer);
     if (code) return code;
     PushPointer(L, pointer);
     return 1;
@@ -259,9 +262,9 @@ static int CmdGetMemPointer(lvState *L)
 
 static int CmdGetMemString(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     std::string text;
-    int code = GetMemBlockString(GetCoreObjectIdArg(L, 1), OptionalInt64Arg(L, 2, 0), OptionalInt64Arg(L, 3, 0), &text);
+    int code = GetMemBlockString(GetObjectIdArg(L, 1), OptionalInt64Arg(L, 2, 0), OptionalInt64Arg(L, 3, 0), &text);
     if (code) return code;
     PushSizedString(L, text.data(), text.size());
     return 1;
@@ -315,8 +318,8 @@ int OpenMemBlockLibrary(lvState *L)
 {
     int code = RegisterMemBlockType(MemBlockAttribute);
     if (code) return code;
-    RegisterLibrary(L, nullptr, MemBlockCommands, 0);
-    return 0;
+    SetLibraryCloseStep("memblocks", CloseMemBlockLibrary);
+    return RegisterCommandTable(L, MemBlockCommands, "memblock");
 }
 
 void CloseMemBlockLibrary(lvState *, int) { FreeAllMemBlocks(); }

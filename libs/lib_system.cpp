@@ -1,8 +1,7 @@
 // lib_system.cpp - the commands of the "system" library: version and machine facts,
 // memory and collector figures, type queries, constants by name, system folders, the
 // default encodings, adapter and loader lists, the compatibility switches, the line-hook
-// switch, raw pointers, the shell, and coroutines. Also home of the argument helpers the
-// core command files share (lib_core2.h).
+// switch, raw pointers, the shell, and coroutines.
 // Dependencies: vm/lvvm.h, libs/strings_engine.h (string default encoding), runtime/startup.h (line hook), runtime/errors.h (switches,
 // message arguments), runtime/encoding.h (case-blind names), platform/lvplatform.h.
 #include <cstdio>
@@ -15,27 +14,7 @@
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
-
-// ---- Argument helpers ------------------------------------------------------------------------------
-
-void CheckCoreArgCount(lvState *L, int min, int max)
-{
-    int n = GetStackTop(L);
-    if (n < min) RaiseError(L, ERR_MISSINGPARAMTR);
-    if ((max > 0 || min == 0) && n > max) RaiseError(L, ERR_TOOMANYARGS);
-}
-
-lvObjectId GetCoreObjectIdArg(lvState *L, int index)
-{
-    if (GetValueType(L, index) == LV_TPOINTER) return {0, GetUserDataPointer(L, index)};
-    return {NumberToS32(CheckNumberArg(L, index)), nullptr};
-}
-
-void PushCoreObjectId(lvState *L, lvObjectId id)
-{
-    if (id.handle) PushPointer(L, id.handle);
-    else PushNumber(L, id.number);
-}
+#include "runtime/cmdsupport.h"
 
 // ---- Settings ------------------------------------------------------------------------------------------
 
@@ -70,7 +49,7 @@ enum { MEMTYPE_CHIP = 0, MEMTYPE_FAST = 1 };
 
 static int CmdGetMemoryInfo(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     int type = NumberToS32(CheckNumberArg(L, 1));
     if (type != MEMTYPE_CHIP && type != MEMTYPE_FAST) return ERR_WRONGUSAGE;
     PushNumber(L, static_cast<double>(GetFreeMemory()));
@@ -79,7 +58,7 @@ static int CmdGetMemoryInfo(lvState *L)
 
 static int CmdGetType(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     int number = 255;
     switch (GetValueType(L, 1)) {
     case LV_TNIL: number = 0; break;
@@ -98,7 +77,7 @@ static int CmdGetType(lvState *L)
 
 static int CmdGCInfo(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, GetMemoryInUse(L));
     PushNumber(L, GetCollectThreshold(L));
     return 2;
@@ -106,7 +85,7 @@ static int CmdGCInfo(lvState *L)
 
 static int CmdCollectGarbage(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 1);
+    CheckArgCount(L, 0, 1, 0, 0);
     int64_t limit = NumberToInt64(GetOptionalNumberArg(L, 1, 0));
     SetCollectThreshold(L, limit < 0 ? 0 : limit > INT32_MAX ? INT32_MAX : static_cast<int>(limit));
     return 0;
@@ -154,7 +133,7 @@ static bool IsNameChar(char c)
 
 static int CmdGetConstant(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     const char *text = CheckStringArg(L, 1, nullptr);
     if (text[0] != '#') return ERR_WRONGUSAGE;
     const char *p = text + 1;
@@ -179,7 +158,7 @@ static int CmdGetConstant(lvState *L)
 
 static int CmdIsNil(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     PushNumber(L, GetValueType(L, 1) == LV_TNIL ? 1 : 0);
     return 1;
 }
@@ -205,7 +184,7 @@ static int GetKnownFolder(int id, char *buffer, size_t size)
 
 static int CmdGetSystemInfo(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 1);
+    CheckArgCount(L, 0, 1, 0, 0);
     char path[4096];
     if (GetStackTop(L) >= 1 && GetValueType(L, 1) != LV_TNIL) {
         path[0] = 0;
@@ -223,7 +202,7 @@ static int CmdGetSystemInfo(lvState *L)
 
 static int CmdLegacyControl(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     const char *option = CheckStringArg(L, 1, nullptr);
     int value = NumberToS32(CheckNumberArg(L, 2));
     struct {
@@ -247,14 +226,14 @@ static int CmdLegacyControl(lvState *L)
 
 static int CmdDisableLineHook(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     GetRuntimeSwitches()->hookSuspended = 1;
     return 0;
 }
 
 static int CmdEnableLineHook(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     GetRuntimeSwitches()->hookSuspended = 0;
     return 0;
 }
@@ -262,7 +241,7 @@ static int CmdEnableLineHook(lvState *L)
 template <int Sign>
 static int PointerStepCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     uintptr_t p = reinterpret_cast<uintptr_t>(CheckUserDataArg(L, 1));
     uintptr_t n = CheckUnsignedArg(L, 2);
     PushPointer(L, reinterpret_cast<void *>(Sign > 0 ? p + n : p - n));
@@ -271,7 +250,7 @@ static int PointerStepCommand(lvState *L)
 
 static int CmdSetDefaultEncoding(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     int64_t text = NumberToInt64(CheckNumberArg(L, 1));
     int64_t string = NumberToInt64(GetOptionalNumberArg(L, 2, -1));
     if (text != 0 && text != 1) return ERR_BADENCODING;
@@ -284,7 +263,7 @@ static int CmdSetDefaultEncoding(lvState *L)
 
 static int CmdGetDefaultEncoding(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, gDefaultTextEncoding);
     PushNumber(L, GetStringSettings()->defaultEncoding);
     return 2;
@@ -294,7 +273,7 @@ static int CmdGetDefaultEncoding(lvState *L)
 template <int Slots, char (*Lists)[LV_DEFAULT_LIST_SIZE]>
 static int SetDefaultListCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     int64_t kind = NumberToInt64(CheckNumberArg(L, 1));
     const char *list = CheckStringArg(L, 2, nullptr);
     if (kind < 0 || kind >= Slots) return ERR_WRONGUSAGE;
@@ -305,7 +284,7 @@ static int SetDefaultListCommand(lvState *L)
 template <int Slots, char (*Lists)[LV_DEFAULT_LIST_SIZE]>
 static int GetDefaultListCommand(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     int64_t kind = NumberToInt64(CheckNumberArg(L, 1));
     if (kind < 0 || kind >= Slots) return ERR_WRONGUSAGE;
     PushString(L, Lists[kind]);
@@ -316,7 +295,7 @@ static int GetDefaultListCommand(lvState *L)
 
 static int CmdOpenURL(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     int code = OpenWithShell(CheckStringArg(L, 1, nullptr));
     return code == ERR_TEXTCONVERT ? code : 0;  // what the shell made of it is not reported
 }
@@ -324,7 +303,7 @@ static int CmdOpenURL(lvState *L)
 // The options "showall" and "viewmode" are read; the desktop's file browser has no use for them.
 static int CmdShowDirectory(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     const char *path = CheckStringArg(L, 1, nullptr);
     if (GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL) {
         CheckTableArg(L, 2);
@@ -344,7 +323,7 @@ enum { CR_RUNNING = 0, CR_SUSPENDED = 1, CR_DEAD = 2 };
 
 static int CmdCreateCoroutine(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckFunctionArg(L, 1);
     lvState *co = PushNewThread(L);
     InstallLineHook(co);
@@ -355,7 +334,7 @@ static int CmdCreateCoroutine(lvState *L)
 
 static int CmdResumeCoroutine(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 0);
+    CheckArgCount(L, 1, 0, 0, 0);
     CheckCoroutineArg(L, 1);
     lvState *co = ValueToThread(L, 1);
     int nargs = GetStackTop(L) - 1;
@@ -378,7 +357,7 @@ static int CmdYieldCoroutine(lvState *L) { return YieldThread(L, GetStackTop(L))
 
 static int CmdGetCoroutineStatus(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckCoroutineArg(L, 1);
     lvState *co = ValueToThread(L, 1);
     int status = CR_DEAD;
@@ -441,6 +420,5 @@ const lvConstantEntry *GetSystemConstants(void) { return SystemConstants; }
 int OpenSystemLibrary(lvState *L)
 {
     gLegacySwitches.singleMusic = 1;
-    RegisterLibrary(L, nullptr, SystemCommands, 0);
-    return 0;
+    return RegisterCommandTable(L, SystemCommands, "system");
 }

@@ -13,6 +13,7 @@
 #include "libs/table_engine.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
+#include "runtime/cmdsupport.h"
 
 // ---- List lengths -------------------------------------------------------------------------------
 
@@ -92,7 +93,7 @@ static int SortHoldPivot(void *user, int64_t index)
 
 static int CmdSort(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     CheckTableArg(L, 1);
     bool withCmp = GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL;
     if (withCmp) CheckFunctionArg(L, 2);
@@ -109,7 +110,7 @@ static int CmdSort(lvState *L)
 
 static int CmdInsertItem(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     CheckTableArg(L, 1);
     int64_t pos = NumberToInt64(GetOptionalNumberArg(L, 3, -1));
     SetStackTop(L, 2);
@@ -129,7 +130,7 @@ static int CmdInsertItem(lvState *L)
 
 static int CmdRemoveItem(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     CheckTableArg(L, 1);
     int64_t pos = NumberToInt64(GetOptionalNumberArg(L, 2, -1));
     SetStackTop(L, 1);
@@ -150,7 +151,7 @@ static int CmdRemoveItem(lvState *L)
 
 static int CmdListItems(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     PushNumber(L, static_cast<double>(GetListLength(L, 1)));
     return 1;
@@ -158,7 +159,7 @@ static int CmdListItems(lvState *L)
 
 static int CmdUnpack(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     int64_t n = CountListItems(L, 1, false);
     if (n > 999 || !EnsureStackSpace(L, static_cast<int>(n))) return ERR_STACK;
@@ -168,7 +169,7 @@ static int CmdUnpack(lvState *L)
 
 static int CmdGetItem(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     CheckTableArg(L, 1);
     int64_t i = NumberToInt64(CheckNumberArg(L, 2));
     if (i == -1) i = GetListLength(L, 1) - 1;
@@ -182,7 +183,7 @@ static int CmdGetItem(lvState *L)
 
 static int CmdCreateList(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNewTable(L);
     SetTableSize(L, -1, 0);
     return 1;
@@ -190,7 +191,7 @@ static int CmdCreateList(lvState *L)
 
 static int CmdSetListItems(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     CheckTableArg(L, 1);
     int64_t n = NumberToInt64(CheckNumberArg(L, 2));
     if (n < 0 || n > INT32_MAX) return ERR_WRONGUSAGE;
@@ -226,7 +227,7 @@ static bool PushProtectionField(lvState *L, int index)
 
 static int CmdSetMetaTable(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     CheckTableArg(L, 1);
     int type = GetValueType(L, 2);
     if (type != LV_TNIL && type != LV_TTABLE) return ERR_TABLEORNIL;
@@ -240,7 +241,7 @@ static int CmdSetMetaTable(lvState *L)
 
 static int CmdGetMetaTable(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     if (PushProtectionField(L, 1)) return 1;
     SetStackTop(L, -2);
     if (!PushMetatable(L, 1)) PushNil(L);
@@ -249,14 +250,14 @@ static int CmdGetMetaTable(lvState *L)
 
 static int CmdRawEqual(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     PushNumber(L, ValuesIdentical(L, 1, 2) ? 1 : 0);
     return 1;
 }
 
 static int CmdRawGet(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     CheckTableArg(L, 1);
     PushCopy(L, 2);
     GetTableValueRaw(L, 1);
@@ -265,7 +266,7 @@ static int CmdRawGet(lvState *L)
 
 static int CmdRawSet(lvState *L)
 {
-    CheckCoreArgCount(L, 3, 3);
+    CheckArgCount(L, 3, 3, 0, 0);
     CheckTableArg(L, 1);
     PushCopy(L, 2);
     PushCopy(L, 3);
@@ -278,7 +279,7 @@ static int CmdRawSet(lvState *L)
 
 static int CmdIPairs(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     CheckTableArg(L, 1);
     if (GetStackTop(L) < 2) {
         PushString(L, "ipairs");
@@ -296,7 +297,7 @@ static int CmdIPairs(lvState *L)
 
 static int CmdPairs(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     PushString(L, "nextitem");
     GetTableValueRaw(L, LV_GLOBALSINDEX);
@@ -307,7 +308,7 @@ static int CmdPairs(lvState *L)
 
 static int CmdNextItem(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     CheckTableArg(L, 1);
     SetStackTop(L, 2);
     if (NextTableEntry(L, 1)) return 2;
@@ -331,7 +332,7 @@ static int CallEntryCallback(lvState *L, int f, int keyIndex, int valueIndex, bo
 
 static int CmdForEach(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     CheckTableArg(L, 1);
     CheckFunctionArg(L, 2);
     bool withUser = GetStackTop(L) >= 3;
@@ -349,7 +350,7 @@ static int CmdForEach(lvState *L)
 
 static int CmdForEachI(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     CheckTableArg(L, 1);
     CheckFunctionArg(L, 2);
     bool withUser = GetStackTop(L) >= 3;
@@ -401,7 +402,7 @@ static int PushDeepCopy(lvState *L, int src, int seen)
 
 static int CmdCopyTable(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     CheckTableArg(L, 1);
     bool shallow = NumberToInt64(GetOptionalNumberArg(L, 2, 0)) != 0;
     SetStackTop(L, 1);
@@ -422,7 +423,7 @@ static int CmdCopyTable(lvState *L)
 
 static int CmdConcat(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 4);
+    CheckArgCount(L, 1, 4, 0, 0);
     CheckTableArg(L, 1);
     size_t sepLength = 0;
     const char *sep = GetOptionalStringArg(L, 2, "", &sepLength);
@@ -447,7 +448,7 @@ static int CmdConcat(lvState *L)
 
 static int CmdHaveItem(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     CheckTableArg(L, 1);
     if (GetValueType(L, 2) == LV_TSTRING) {
         size_t length = 0;
@@ -466,7 +467,7 @@ static int CmdHaveItem(lvState *L)
 
 static int CmdTableItems(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     int n = GetStoredTableSize(L, 1);
     double count = n;
@@ -484,7 +485,7 @@ static int CmdTableItems(lvState *L)
 
 static int CmdIsTableEmpty(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     PushNil(L);
     bool empty = !NextTableEntry(L, 1);
@@ -528,6 +529,5 @@ const lvCommandEntry *GetTableCommands(void) { return TableCommands; }
 
 int OpenTableLibrary(lvState *L)
 {
-    RegisterLibrary(L, nullptr, TableCommands, 0);
-    return 0;
+    return RegisterCommandTable(L, TableCommands, "table");
 }

@@ -10,6 +10,8 @@
 #include "libs/math_engine.h"
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/libtable.h"
 
 // ---- Waiting ----------------------------------------------------------------------------------
 
@@ -27,7 +29,7 @@ static int SleepServingEvents(void *state, int64_t milliseconds)
 
 static int CmdWait(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     double time = CheckNumberArg(L, 1);
     int unit = NumberToS32(GetOptionalNumberArg(L, 2, TIMEUNIT_TICKS));
     return SleepServingEvents(L, WaitMilliseconds(time, unit));
@@ -35,7 +37,7 @@ static int CmdWait(lvState *L)
 
 static int CmdSleep(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     return SleepServingEvents(L, NumberToInt64(CheckNumberArg(L, 1)));
 }
 
@@ -43,7 +45,7 @@ static int CmdSleep(lvState *L)
 
 static int CmdGetDate(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 1);
+    CheckArgCount(L, 0, 1, 0, 0);
     char text[256];
     int code = GetDateText(NumberToS32(GetOptionalNumberArg(L, 1, DATEKIND_LOCALNATIVE)), text, sizeof text);
     if (code) return code;
@@ -53,7 +55,7 @@ static int CmdGetDate(lvState *L)
 
 static int CmdGetTime(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 1);
+    CheckArgCount(L, 0, 1, 0, 0);
     char text[64];
     int code = GetTimeText(NumberToS32(GetOptionalNumberArg(L, 1, 0)) != 0, text, sizeof text);
     if (code) return code;
@@ -63,7 +65,7 @@ static int CmdGetTime(lvState *L)
 
 static int CmdGetWeekday(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     char text[256];
     int code = GetWeekdayText(text, sizeof text);
     if (code) return code;
@@ -73,7 +75,7 @@ static int CmdGetWeekday(lvState *L)
 
 static int CmdGetDateNum(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     PushNumber(L, GetDateNumber(NumberToS32(CheckNumberArg(L, 1))));
     return 1;
 }
@@ -89,7 +91,7 @@ static int PushDateResult(lvState *L, int code, const char *text)
 
 static int CmdCompareDates(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     const char *a = CheckStringArg(L, 1, nullptr);
     const char *b = CheckStringArg(L, 2, nullptr);
     int dateOnly = NumberToS32(GetOptionalNumberArg(L, 3, 0)) != 0;
@@ -102,14 +104,14 @@ static int CmdCompareDates(lvState *L)
 
 static int CmdGetTimestamp(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 1);
+    CheckArgCount(L, 0, 1, 0, 0);
     PushNumber(L, GetTimestamp(NumberToS32(GetOptionalNumberArg(L, 1, TIMESTAMP_START))));
     return 1;
 }
 
 static int CmdTimestampToDate(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     double t = CheckNumberArg(L, 1);
     int kind = NumberToS32(GetOptionalNumberArg(L, 2, TIMESTAMP_START));
     char text[LV_DATE_BUFFER];
@@ -118,7 +120,7 @@ static int CmdTimestampToDate(lvState *L)
 
 static int CmdDateToTimestamp(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     const char *date = CheckStringArg(L, 1, nullptr);
     int daylight = NumberToS32(GetOptionalNumberArg(L, 2, -1));
     double seconds = 0;
@@ -137,7 +139,7 @@ static void SetNumberField(lvState *L, const char *name, double value)
 
 static int CmdParseDate(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     lvParsedDate date;
     int code = ParseDateFields(CheckStringArg(L, 1, nullptr), &date);
     if (code) return code;
@@ -155,7 +157,7 @@ static int CmdParseDate(lvState *L)
 
 static int CmdMakeDate(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     static const char *const names[6] = {"mday", "mon", "year", "hour", "min", "sec"};
     double values[6] = {0};
@@ -173,7 +175,7 @@ static int CmdMakeDate(lvState *L)
 
 static int CmdGetTimeZone(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 0);
+    CheckArgCount(L, 0, 0, 0, 0);
     int daylight = 0;
     int bias = GetTimeZoneBias(&daylight);
     PushNumber(L, bias);
@@ -183,7 +185,7 @@ static int CmdGetTimeZone(lvState *L)
 
 static int CmdDateToUTC(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     const char *date = CheckStringArg(L, 1, nullptr);
     int daylight = NumberToS32(GetOptionalNumberArg(L, 2, -1));
     char text[LV_DATE_BUFFER];
@@ -192,14 +194,14 @@ static int CmdDateToUTC(lvState *L)
 
 static int CmdUTCToDate(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     char text[LV_DATE_BUFFER];
     return PushDateResult(L, UtcStringToDate(CheckStringArg(L, 1, nullptr), text, sizeof text), text);
 }
 
 static int CmdValidateDate(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     PushNumber(L, ValidateDateString(CheckStringArg(L, 1, nullptr)));
     return 1;
 }
@@ -208,9 +210,10 @@ static int CmdValidateDate(lvState *L)
 
 static int CmdStartTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
-    bool useHandle = GetValueType(L, 1) == LV_TNIL;
-    int number = useHandle ? 0 : NumberToS32(CheckNumberArg(L, 1));
+    CheckArgCount(L, 1, 2, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    bool useHandle = isNil != 0;
     int64_t elapse = NumberToInt64(GetOptionalNumberArg(L, 2, 0));
     lvTimer *timer = nullptr;
     int code = StartTimer(number, useHandle, elapse, &timer);
@@ -222,15 +225,15 @@ static int CmdStartTimer(lvState *L)
 
 static int CmdStopTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
-    return StopTimer(GetCoreObjectIdArg(L, 1));
+    CheckArgCount(L, 1, 1, 0, 0);
+    return StopTimer(GetObjectIdArg(L, 1));
 }
 
 static int CmdGetTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     double ms = 0;
-    int code = GetTimerValue(GetCoreObjectIdArg(L, 1), &ms);
+    int code = GetTimerValue(GetObjectIdArg(L, 1), &ms);
     if (code) return code;
     PushNumber(L, ms);
     return 1;
@@ -238,27 +241,27 @@ static int CmdGetTimer(lvState *L)
 
 static int CmdPauseTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
-    return PauseTimer(GetCoreObjectIdArg(L, 1));
+    CheckArgCount(L, 1, 1, 0, 0);
+    return PauseTimer(GetObjectIdArg(L, 1));
 }
 
 static int CmdResumeTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 1);
-    return ResumeTimer(GetCoreObjectIdArg(L, 1));
+    CheckArgCount(L, 1, 1, 0, 0);
+    return ResumeTimer(GetObjectIdArg(L, 1));
 }
 
 static int CmdResetTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     return ResetTimer(id, NumberToInt64(GetOptionalNumberArg(L, 2, 0)));
 }
 
 static int CmdTimerElapsed(lvState *L)
 {
-    CheckCoreArgCount(L, 1, 2);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     int reset = NumberToS32(GetOptionalNumberArg(L, 2, 1)) != 0;
     int elapsed = 0;
     int code = TimerElapsed(id, reset, &elapsed);
@@ -269,8 +272,8 @@ static int CmdTimerElapsed(lvState *L)
 
 static int CmdSetTimerElapse(lvState *L)
 {
-    CheckCoreArgCount(L, 2, 3);
-    lvObjectId id = GetCoreObjectIdArg(L, 1);
+    CheckArgCount(L, 2, 3, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
     int64_t elapse = NumberToInt64(CheckNumberArg(L, 2));
     int reset = NumberToS32(GetOptionalNumberArg(L, 3, 1)) != 0;
     return SetTimerElapse(id, elapse, reset);
@@ -278,10 +281,10 @@ static int CmdSetTimerElapse(lvState *L)
 
 static int CmdWaitTimer(lvState *L)
 {
-    CheckCoreArgCount(L, 0, 3);
+    CheckArgCount(L, 0, 3, 0, 0);
     int top = GetStackTop(L);
     if (top >= 1 && GetValueType(L, 1) != LV_TTABLE && GetValueType(L, 1) != LV_TNIL) {
-        lvObjectId id = GetCoreObjectIdArg(L, 1);
+        lvObjectId id = GetObjectIdArg(L, 1);
         int64_t time = NumberToInt64(GetOptionalNumberArg(L, 2, -1));
         int reset = NumberToS32(GetOptionalNumberArg(L, 3, 1)) != 0;
         return WaitTimer(id, time, reset, SleepServingEvents, L);
@@ -292,7 +295,7 @@ static int CmdWaitTimer(lvState *L)
         for (int i = 0;; i++) {
             GetTableItemRaw(L, 1, i);
             if (GetValueType(L, -1) == LV_TNIL) break;
-            ids.push_back(GetCoreObjectIdArg(L, GetStackTop(L)));
+            ids.push_back(GetObjectIdArg(L, GetStackTop(L)));
             SetStackTop(L, -2);
         }
         SetStackTop(L, top);
@@ -302,7 +305,7 @@ static int CmdWaitTimer(lvState *L)
     if (code) return code;
     PushNewTable(L);
     for (size_t i = 0; i < fired.size(); i++) {
-        PushCoreObjectId(L, fired[i]);
+        PushObjectId(L, fired[i]);
         SetTableItemRaw(L, -2, static_cast<int>(i));
     }
     return 1;
@@ -376,8 +379,8 @@ int OpenTimeLibrary(lvState *L)
 {
     int code = RegisterTimerType(TimerAttribute);
     if (code) return code;
-    RegisterLibrary(L, nullptr, TimeCommands, 0);
-    return 0;
+    SetLibraryCloseStep("timers", CloseTimeLibrary);
+    return RegisterCommandTable(L, TimeCommands, "time");
 }
 
 void CloseTimeLibrary(lvState *, int) { FreeAllTimers(); }

@@ -6,6 +6,7 @@
 
 #include "libs/lib_core2.h"
 #include "libs/strings_engine.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/objects.h"
 
 static std::string *gPrinted = nullptr;
@@ -42,6 +43,7 @@ void CoreLibTest::TearDown()
     CloseMemBlockLibrary(L, 1);
     CloseTimeLibrary(L, 1);
     FreeObjectTypes();
+    FreeRuntimeLists();
     CloseVMState(L);
     SetVMHost(nullptr);
     gPrinted = nullptr;

@@ -13,7 +13,9 @@
 #include "libs/lib_core2.h"
 #include "libs/math_engine.h"
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "runtime/libtable.h"
 
 namespace {
 
@@ -919,6 +921,12 @@ TEST_F(CoreLibTest, EveryTableRowIsAGlobalCommand)
         }
         EXPECT_EQ(n, lib.functions) << lib.table()->name;
     }
+    // The command lists name each command's library; the shut-down steps are installed.
+    EXPECT_STREQ(FindCommandLibrary("SORT"), "table");
+    EXPECT_STREQ(FindCommandLibrary("peek"), "memblock");
+    EXPECT_STREQ(FindCommandName("resumecoroutine"), "ResumeCoroutine");
+    EXPECT_EQ(SetLibraryCloseStep("memblocks", CloseMemBlockLibrary), CloseMemBlockLibrary);
+    EXPECT_EQ(SetLibraryCloseStep("timers", CloseTimeLibrary), CloseTimeLibrary);
 }
 
 TEST_F(CoreLibTest, VersionDescribesThisBuild)
