@@ -190,24 +190,11 @@ static void ReadMemTableOptions(lvState *L, int index, lvMemTableOptions *option
     *options = {0, 0, 0, 0};
     if (GetStackTop(L) < index || GetValueType(L, index) == LV_TNIL) return;
     CheckTableArg(L, index);
-    struct Field {
-        const char *name;
-        int64_t *wide;
-        int *flag;
-    } fields[] = {{"items", &options->items, nullptr},
-                  {"offset", &options->offset, nullptr},
-                  {"endianswitch", nullptr, &options->endianSwitch},
-                  {"signed", nullptr, &options->isSigned}};
-    for (const Field &f : fields) {
-        PushString(L, f.name);
-        GetTableValue(L, index);
-        if (GetValueType(L, -1) != LV_TNIL) {
-            int64_t v = GetValueType(L, -1) == LV_TBOOLEAN ? ValueToBoolean(L, -1) : NumberToInt64(ValueToNumber(L, -1));
-            if (f.wide) *f.wide = v;
-            else *f.flag = v != 0;
-        }
-        SetStackTop(L, -2);
-    }
+    double number = 0;
+    if (GetFieldNumber(L, index, "items", &number)) options->items = NumberToInt64(number);
+    if (GetFieldNumber(L, index, "offset", &number)) options->offset = NumberToInt64(number);
+    GetFieldBool(L, index, "endianswitch", &options->endianSwitch);
+    GetFieldBool(L, index, "signed", &options->isSigned);
 }
 
 static int CmdMemToTable(lvState *L)

@@ -307,11 +307,9 @@ static int CmdShowDirectory(lvState *L)
     const char *path = CheckStringArg(L, 1, nullptr);
     if (GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL) {
         CheckTableArg(L, 2);
-        for (const char *field : {"showall", "viewmode"}) {
-            PushString(L, field);
-            GetTableValue(L, 2);
-            SetStackTop(L, -2);
-        }
+        int showAll = 1, viewMode = 0;
+        GetFieldBool(L, 2, "showall", &showAll);
+        GetFieldInt(L, 2, "viewmode", &viewMode);
     }
     int code = OpenWithShell(path);
     return code == ERR_TEXTCONVERT ? code : 0;

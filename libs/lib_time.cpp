@@ -162,13 +162,7 @@ static int CmdMakeDate(lvState *L)
     static const char *const names[6] = {"mday", "mon", "year", "hour", "min", "sec"};
     double values[6] = {0};
     int present[6] = {0};
-    for (int i = 0; i < 6; i++) {
-        PushString(L, names[i]);
-        GetTableValue(L, 1);
-        present[i] = GetValueType(L, -1) != LV_TNIL;
-        if (present[i]) values[i] = ValueToNumber(L, -1);
-        SetStackTop(L, -2);
-    }
+    for (int i = 0; i < 6; i++) GetFieldNumber(L, 1, names[i], &values[i], &present[i]);
     char text[LV_DATE_BUFFER];
     return PushDateResult(L, MakeDateString(values, present, text, sizeof text), text);
 }
