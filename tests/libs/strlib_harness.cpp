@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -14,6 +15,7 @@
 #include "libs/textchars.h"
 #include "runtime/encoding.h"
 #include "tools/lvasm/lvasm.h"
+#include "vm/lvobject.h"
 
 lvTestArg NilArg() { return lvTestArg(); }
 
@@ -184,6 +186,11 @@ static std::string RenderError(int status)
 
 void StringLibTest::SetUp()
 {
+    // The torture run collects at every collection point and moves every stack
+    // that grows or shrinks: text a command holds without a stack slot faults.
+    const char *torture = std::getenv("LV_VM_TORTURE");
+    gVMDebug.torture = torture && *torture == '1';
+    gVMDebug.moveStack = gVMDebug.torture;
     ResetVMRun();
     SetVMHost(nullptr);
     L = NewVMState();
@@ -197,6 +204,8 @@ void StringLibTest::TearDown()
 {
     if (L) CloseVMState(L);
     L = nullptr;
+    gVMDebug.torture = 0;
+    gVMDebug.moveStack = 0;
     *GetStringSettings() = {1, 0};
     SetGlobalEncoding(LV_ENCODING_UTF8);
     SetVMHost(nullptr);
