@@ -1,8 +1,10 @@
 // strlib_text_test.cpp - the string library's text commands through their
 // globals: every table runs with UTF-8 as the default encoding and again with
 // bytes; a row with a second answer differs in byte mode.
+#include <cctype>
 #include <string>
 
+#include "libs/lib_string.h"
 #include "libs/strings_engine.h"
 #include "tests/libs/strlib_harness.h"
 
@@ -353,4 +355,18 @@ TEST_F(StringLibTest, ArgumentChecks)
         {"ByteLen", {"\xff"}, "1"},
         {"CompareStr", {"a", "b", 1, 1, 1}, "error 1193"},
     });
+}
+
+TEST_F(StringLibTest, EveryCommandIsAGlobalUnderItsLowerCaseName)
+{
+    int count = 0;
+    for (const lvCommandEntry *e = GetStringCommands(); e->name; e++, count++) {
+        std::string name = e->name;
+        for (char &c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        PushString(L, name.c_str());
+        GetTableValue(L, LV_GLOBALSINDEX);
+        EXPECT_EQ(ValueToNativeFunction(L, -1), e->func) << e->name;
+        SetStackTop(L, -2);
+    }
+    EXPECT_EQ(count, 67);
 }
