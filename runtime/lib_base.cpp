@@ -81,6 +81,8 @@ static int CmdEnd(lvState *L)
         code = (whole < INT32_MIN || whole > INT32_MAX) ? 0 : (int)whole;
     }
     SetEndCode(code);
+    // Loops that wait for events end the run when they see the stop request.
+    GetErrorState()->stopRequest = 1;
     return ERR_USERABORT;
 }
 
