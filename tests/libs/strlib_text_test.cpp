@@ -315,6 +315,9 @@ TEST_F(StringLibTest, FormatStr)
         {"FormatStr", {"%s|%s", "a"}, "error 1139@3"},
         {"FormatStr", {"%d", "x"}, "error 1138@2"},
     });
+    // One conversion yields at most 511 bytes, however wide or precise it asks to be.
+    EXPECT_EQ(Call("FormatStr", {"%600d|", 1}), "'" + std::string(510, ' ') + "1|'");
+    EXPECT_EQ(Call("FormatStr", {"%.600f", 1e300}).size(), 511u + 2);
 }
 
 TEST_F(StringLibTest, Digests)
