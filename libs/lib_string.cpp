@@ -818,9 +818,12 @@ static int IteratePatternMatches(lvState *L, bool utf8)
         code = PushMatchCaptures(L, &match, &n);
     }
     if (code == 0) return n;
-    // A generic for loop drops a code its iterator answers, so the error goes
-    // to the machine's handler here; with errors only recorded the loop ends.
-    GetVMHost()->HandleCommandError(L, code);
+    // A generic for loop drops a code its iterator answers, so the error takes
+    // here the road a call instruction gives it: the script's error handler,
+    // then the machine's handler; with errors only recorded the loop ends.
+    const lvVMHost *host = GetVMHost();
+    if (host->CanRunErrorHandler(L)) code = host->RunErrorHandler(L, code);
+    if (code != 0) host->HandleCommandError(L, code);
     return 0;
 }
 

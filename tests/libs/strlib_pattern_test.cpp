@@ -191,3 +191,34 @@ TEST_F(StringLibTest, PatternIteratorOwnsItsSubject)
     }
     EXPECT_EQ(seen, "'1'|'22'|||");
 }
+
+// A host that only records errors, as the runtime does with errors not raised,
+// and whose script error handler takes every error when it is on.
+static int gRecordedError;
+static int gHandlerCalls;
+static int gHandlerOn;
+static void RecordOnly(lvState *, int code) { gRecordedError = code; }
+static int HandlerOn(lvState *) { return gHandlerOn; }
+static int HandleAll(lvState *, int) { gHandlerCalls++; return 0; }
+
+TEST_F(StringLibTest, PatternIteratorErrorsTakeTheCallInstructionsRoad)
+{
+    lvVMHost host = {};
+    host.HandleCommandError = RecordOnly;
+    host.CanRunErrorHandler = HandlerOn;
+    host.RunErrorHandler = HandleAll;
+    SetVMHost(&host);
+    SetGlobalString("subject", "abc");
+    SetGlobalString("pattern", "[a");
+    SetGlobalNumber("enc", 1);
+    gRecordedError = gHandlerCalls = gHandlerOn = 0;
+    // Recorded, not raised: the loop simply ends.
+    EXPECT_EQ(RunFixture("iterate"), "'' 0");
+    EXPECT_EQ(gRecordedError, ERR_MALFORMPAT2);
+    // The script's error handler comes first and may take the error.
+    gRecordedError = 0;
+    gHandlerOn = 1;
+    EXPECT_EQ(RunFixture("iterate"), "'' 0");
+    EXPECT_EQ(gHandlerCalls, 1);
+    EXPECT_EQ(gRecordedError, 0);
+}
