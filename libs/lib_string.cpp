@@ -66,7 +66,17 @@ static bool ReadCaseArg(lvState *L, int index)
     return CheckNumberArg(L, index) != 0;
 }
 
-static long long ReadIntArg(lvState *L, int index) { return NumberToInt64(CheckNumberArg(L, index)); }
+// Counts and positions truncated toward zero. Numbers beyond the 64-bit range
+// saturate, so that a huge length still means "up to the end" rather than
+// turning into the most negative integer; NaN counts as 0.
+static long long ReadIntArg(lvState *L, int index)
+{
+    double d = CheckNumberArg(L, index);
+    if (d != d) return 0;
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<long long>(d);
+}
 
 static long long ReadOptionalIntArg(lvState *L, int index, long long def)
 {

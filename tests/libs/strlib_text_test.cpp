@@ -373,3 +373,45 @@ TEST_F(StringLibTest, EveryCommandIsAGlobalUnderItsLowerCaseName)
     }
     EXPECT_EQ(count, 67);
 }
+
+TEST_F(StringLibTest, HugeCountsAndPositionsSaturate)
+{
+    const double huge = 1e300;
+    RunCases({
+        {"MidStr", {"abc", 1, huge}, "'bc'"},
+        {"MidStr", {"abc", huge, 1}, "''"},
+        {"MidStr", {"abc", 1, -huge}, "''"},
+        {"LeftStr", {"abc", huge}, "'abc'"},
+        {"RightStr", {"abc", huge}, "'abc'"},
+        {"UnleftStr", {"abc", huge}, "''"},
+        {"UnrightStr", {"abc", huge}, "''"},
+        {"UnmidStr", {"abc", 1, huge}, "'a'"},
+        {"UnmidStr", {"abc", huge, huge}, "'abc'"},
+        {"InsertStr", {"abc", "X", huge}, "'abcX'"},
+        {"InsertStr", {"abc", "XY", 2, 1}, "'abXY'"},
+        {"FindStr", {"abc", "a", 1, huge}, "-1"},
+        {"CountStr", {"abc", "a", 1, huge}, "0"},
+        {"ReplaceStr", {"abc", "a", "x", 1, huge}, "'abc'"},
+        {"ReverseFindStr", {"abc", "a", 1, huge}, "error 1055"},
+        {"ReverseFindStr", {"abc", "a", 1, 0.0 / 0.0}, "0"},
+        {"Asc", {"abc", huge}, "error 1055"},
+        {"ByteOffset", {"abc", huge}, "error 1055"},
+        {"CharWidth", {"abc", -huge}, "error 1055"},
+        {"IsAlpha", {"abc", huge}, "error 1055"},
+        {"StrStr", {1.25, huge}, "'1.25'"},
+        {"FormatNumber", {1, huge}, "error 1055"},
+        {"PadNum", {1, -huge}, "error 1055"},
+        {"PadNum", {1, huge}, "error 1000"},
+        {"PadNum", {1, 1e15}, "error 1000"},
+        {"RepeatStr", {"ab", huge}, "error 1000"},
+        {"StrStr", {1.25, -huge}, "'1.'"},
+        {"RepeatStr", {"", huge}, "''"},
+        {"PatternFindStrDirect", {"abc", "a", huge}, "error 1055"},
+        {"PatternReplaceStr", {"abc", "%w", "x", huge}, "'xxx' 3"},
+        {"ToNumber", {"10", huge}, "error 1055"},
+        {"BinStr", {5, huge}, "''"},
+        {"ByteVal", {"abcd", huge}, "error 1055"},
+        {"ConvertStr", {"a", huge, huge}, "'a'"},
+        {"ConvertStr", {"a", huge, -huge}, "error 1303"},
+    });
+}
