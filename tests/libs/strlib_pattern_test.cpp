@@ -4,6 +4,7 @@
 // replacement by script functions.
 #include <string>
 
+#include "runtime/errors.h"
 #include "tests/libs/strlib_harness.h"
 
 using namespace std::string_literals;
@@ -192,33 +193,36 @@ TEST_F(StringLibTest, PatternIteratorOwnsItsSubject)
     EXPECT_EQ(seen, "'1'|'22'|||");
 }
 
-// A host that only records errors, as the runtime does with errors not raised,
-// and whose script error handler takes every error when it is on.
-static int gRecordedError;
+TEST_F(StringLibTest, ErrorsOnlyRecordedLetTheScriptGoOn)
+{
+    SetRuntimeFlags(L, LV_FLAG_ERROR_MODE, 0, 0);
+    EXPECT_EQ(Call("Chr", {256, 0}), "");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("PatternReplaceStr", {"abc", "%w", "%9"}), "");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_INVCAPIDX);
+    // Inside a for loop as well: the loop ends and the error is the last one.
+    SetGlobalString("subject", "abc");
+    SetGlobalString("pattern", "[a");
+    SetGlobalNumber("enc", 1);
+    EXPECT_EQ(RunFixture("iterate"), "'' 0");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_MALFORMPAT2);
+}
+
+// A host whose script error handler takes every error.
 static int gHandlerCalls;
-static int gHandlerOn;
-static void RecordOnly(lvState *, int code) { gRecordedError = code; }
-static int HandlerOn(lvState *) { return gHandlerOn; }
+static int HandlerOn(lvState *) { return 1; }
 static int HandleAll(lvState *, int) { gHandlerCalls++; return 0; }
 
-TEST_F(StringLibTest, PatternIteratorErrorsTakeTheCallInstructionsRoad)
+TEST_F(StringLibTest, PatternIteratorErrorsGoToTheScriptsErrorHandlerFirst)
 {
     lvVMHost host = {};
-    host.HandleCommandError = RecordOnly;
     host.CanRunErrorHandler = HandlerOn;
     host.RunErrorHandler = HandleAll;
     SetVMHost(&host);
     SetGlobalString("subject", "abc");
     SetGlobalString("pattern", "[a");
     SetGlobalNumber("enc", 1);
-    gRecordedError = gHandlerCalls = gHandlerOn = 0;
-    // Recorded, not raised: the loop simply ends.
-    EXPECT_EQ(RunFixture("iterate"), "'' 0");
-    EXPECT_EQ(gRecordedError, ERR_MALFORMPAT2);
-    // The script's error handler comes first and may take the error.
-    gRecordedError = 0;
-    gHandlerOn = 1;
+    gHandlerCalls = 0;
     EXPECT_EQ(RunFixture("iterate"), "'' 0");
     EXPECT_EQ(gHandlerCalls, 1);
-    EXPECT_EQ(gRecordedError, 0);
 }

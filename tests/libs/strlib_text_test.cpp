@@ -6,6 +6,7 @@
 
 #include "libs/lib_string.h"
 #include "libs/strings_engine.h"
+#include "runtime/cmdsupport.h"
 #include "tests/libs/strlib_harness.h"
 
 using namespace std::string_literals;
@@ -372,6 +373,9 @@ TEST_F(StringLibTest, EveryCommandIsAGlobalUnderItsLowerCaseName)
         SetStackTop(L, -2);
     }
     EXPECT_EQ(count, 67);
+    // The runtime remembers the table for command-name lookups.
+    EXPECT_STREQ(FindCommandName("patternfindstrdirect"), "PatternFindStrDirect");
+    EXPECT_STREQ(FindCommandLibrary("MD5STR"), "string");
 }
 
 TEST_F(StringLibTest, HugeCountsAndPositionsSaturate)
