@@ -29,13 +29,6 @@
 // Arguments and results
 // ============================================================================
 
-// The encoding argument: characters only for 1 (UTF-8); absent: the library's default.
-static bool ReadEncodingArg(lvState *L, int index)
-{
-    if (GetValueType(L, index) == LV_TNONE) return IsUtf8Encoding(GetStringSettings()->defaultEncoding);
-    return IsUtf8Encoding(NumberToInt64(CheckNumberArg(L, index)) == 1 ? 1 : 0);
-}
-
 // The case-sensitivity argument; absent: sensitive unless IgnoreCase set the flag.
 static bool ReadCaseArg(lvState *L, int index)
 {
@@ -53,6 +46,13 @@ static long long ReadIntArg(lvState *L, int index)
     if (d >= 9223372036854775807.0) return INT64_MAX;
     if (d <= -9223372036854775808.0) return INT64_MIN;
     return static_cast<long long>(d);
+}
+
+// The encoding argument: characters only for 1 (UTF-8); absent: the library's default.
+static bool ReadEncodingArg(lvState *L, int index)
+{
+    if (GetValueType(L, index) == LV_TNONE) return IsUtf8Encoding(GetStringSettings()->defaultEncoding);
+    return IsUtf8Encoding(ReadIntArg(L, index) == 1 ? 1 : 0);
 }
 
 static long long ReadOptionalIntArg(lvState *L, int index, long long def)
