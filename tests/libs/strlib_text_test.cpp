@@ -309,6 +309,7 @@ TEST_F(StringLibTest, FormatStr)
         {"FormatStr", {"%+05d|% d", 42, 7}, "'+0042| 7'"},
         {"FormatStr", {"%s|", "a\0b"s}, "'a\\x00b|'"},
         {"FormatStr", {"%d", 1, 2}, "'1'"},
+        {"FormatStr", {"%c|", 0}, "'\\x00|'"},
         {"FormatStr", {"%y", 1}, "error 1055"},
         {"FormatStr", {"%"}, "error 1055"},
         {"FormatStr", {"%0000000000000000000000000000000d", 1}, "error 1055"},
@@ -316,6 +317,10 @@ TEST_F(StringLibTest, FormatStr)
         {"FormatStr", {"%s|%s", "a"}, "error 1139@3"},
         {"FormatStr", {"%d", "x"}, "error 1138@2"},
     });
+    // A string of 100 bytes or more goes in whole unless a precision cuts it.
+    std::string longText(150, 'a');
+    EXPECT_EQ(Call("FormatStr", {"%-120s|", longText}), "'" + longText + "|'");
+    EXPECT_EQ(Call("FormatStr", {"%.3s|", longText}), "'aaa|'");
     // One conversion yields at most 511 bytes, however wide or precise it asks to be.
     EXPECT_EQ(Call("FormatStr", {"%600d|", 1}), "'" + std::string(510, ' ') + "1|'");
     EXPECT_EQ(Call("FormatStr", {"%.600f", 1e300}).size(), 511u + 2);
