@@ -9,6 +9,7 @@
 #include "runtime/libtable.h"
 #include "ui/lib_event.h"
 #include "libs/lib_core2.h"
+#include "libs/lib_string.h"
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -24,6 +25,7 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("amiga", OpenAmigaLibrary, nullptr);
     SetLibraryRow("mobile", OpenMobileLibrary, nullptr);
 
+    SetLibraryRow("string", OpenStringLibrary, nullptr);
     SetLibraryRow("math", OpenMathLibrary, GetMathConstants);
     SetLibraryRow("table", OpenTableLibrary, nullptr);
     SetLibraryRow("memblock", OpenMemBlockLibrary, GetMemBlockConstants);
