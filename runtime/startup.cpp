@@ -21,6 +21,7 @@
 #include "runtime/random.h"
 #include "runtime/vdir.h"
 #include "runtime/version.h"
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -836,6 +837,35 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     return startupState.errorExitCodeSet ? startupState.errorExitCode : 1;
 }
 
+// ---- Stop signals -------------------------------------------------------------------------------
+
+// SIGINT, SIGTERM and SIGHUP end the script rather than the process, so that shut-down
+// still frees everything and removes the temporary directory. The handler only stores: the
+// interpreter sees the stop request at its next instruction. A second signal of the same
+// kind ends the process at once (the handler resets itself).
+static volatile sig_atomic_t stopSignalNumber = 0;
+
+static void OnStopSignal(int number)
+{
+    stopSignalNumber = number;
+    RequestScriptStop(1);
+}
+
+static void InstallStopSignals(void)
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+static void RemoveStopSignals(void)
+{
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) signal(number, SIG_DFL);
+}
+
 // ---- Main ----------------------------------------------------------------------------------------------
 
 int RuntimeMain(int argc, char **argv)
@@ -871,6 +901,7 @@ int RuntimeMain(int argc, char **argv)
     startupState.config = config;
     startupState.record = record;
     InstallStartupHost();
+    InstallStopSignals();
 
     int code = 0;
     try {
@@ -890,9 +921,15 @@ int RuntimeMain(int argc, char **argv)
     } catch (const lvVMError &error) {
         code = error.code;
     }
+    int exitCode;
     if (code == ERR_USERABORT) {
         ShutdownRuntime(L, 0, config, record);
-        return startupState.endCode;
+        exitCode = startupState.endCode;
+    } else {
+        exitCode = ShutdownRuntime(L, code, config, record);
     }
-    return ShutdownRuntime(L, code, config, record);
+    RemoveStopSignals();
+    // Stopped from outside: the shell's code for a process ended by that signal.
+    if (stopSignalNumber) exitCode = 128 + stopSignalNumber;
+    return exitCode;
 }
