@@ -275,4 +275,9 @@ void ExitPlatform(void);
 // ---- Paths, files and directories -------------------------------------------
 #include "platform/lvplatform_files.h"
 #include "platform/lvplatform_events.h"
+#include "platform/lvplatform_datetime.h"  // date, time and locale
+
+// ---- Serial ports -------------------------------------------------------------------
+#include "platform/lvplatform_serial.h"
+#include "platform/lvplatform_system.h"
 #include "platform/lvplatform_startup.h"

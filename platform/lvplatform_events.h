@@ -120,7 +120,8 @@ enum lvWaitSlot {
 // Makes the mouse-moved, request, reply, end, script-wake and message signals.
 // 0 or ERR_CREATEEVENT. Called when the display library opens; a second call is a no-op.
 int InitLoopSignals(void);
-// Closes what InitLoopSignals made.
+// Closes what InitLoopSignals made; called after every thread that raises them ended
+// (thread messages posted meanwhile are refused with ERR_MEM).
 void FreeLoopSignals(void);
 // Raises the mouse-moved slot (the mouse timer of the display windows calls it).
 void SignalMouseMoved(void);

@@ -97,6 +97,8 @@ int CancelQueuedCallbacks(lvState *state, int selector, const void *object)
             continue;
         }
         *link = record->next;
+        // A cancelled record still settles what its call would have settled.
+        if (ReleasesJobAfterCall(record)) EventSources()->ReleaseRunJob(state, (void *)record->id.number);
         if (record->kind == CALLBACK_RUNCALLBACK) {
             // A deferred call owns its references; nobody else releases them.
             if (record->function != -1) EventRuntime()->ReleaseReference(state, record->function);
@@ -171,9 +173,9 @@ int RunPendingCallbacks(int mode, lvState *state)
     if (result) return result;
     if (ran.kind == CALLBACK_NONE && mode == 0) return 0;
     const lvEventRuntimeHooks *runtime = EventRuntime();
-    if (ran.kind == CALLBACK_NONE) return runtime->CompleteResultTable(state, nullptr, 0) ? 1 : 0;
+    if (ran.kind == CALLBACK_NONE) return runtime->CompleteResultTable(state, nullptr, 0);
     int pluginPushed = ran.kind == CALLBACK_PLUGINEVENT && ran.pluginEvent && ran.pluginEvent->mode == 1;
-    return runtime->CompleteResultTable(state, &ran, pluginPushed ? 0 : 1) ? 1 : 0;
+    return runtime->CompleteResultTable(state, &ran, pluginPushed ? 0 : 1);
 }
 
 int FireFillMusicBuffer(lvState *state, lvEventCallback *record, lvEventId music, int64_t samples,
@@ -203,10 +205,7 @@ static int GatherTimers(void)
     lvTimerKey key;
     for (uint64_t at = NextFiredTimer(0, &kind, &key); at; at = NextFiredTimer(at, &kind, &key)) {
         if (kind == TIMERKIND_NOTFIRED) continue;
-        lvEventId id = {key.first, key.second};
-        lvInterval *found = nullptr;
-        if (kind == TIMERKIND_INTERVAL) FindIntervalById(id, &found);
-        else FindTimeoutById(id, &found);
+        lvInterval *found = FindTimerByKey(kind == TIMERKIND_INTERVAL ? LV_TYPE_INTERVAL : LV_TYPE_TIMEOUT, key);
         if (!found || found->function == -1) continue;  // gone, or the internal interval
         lvEventCallback record;
         ClearCallbackRecord(&record);
@@ -214,7 +213,7 @@ static int GatherTimers(void)
         record.related1 = found;
         record.function = found->function;
         record.userData = found->userData;
-        record.id = found->id;
+        record.id = TimerEventId(found);
         snprintf(record.action, sizeof(record.action), kind == TIMERKIND_INTERVAL ? "Interval" : "Timeout");
         int result = QueueCallback(&record, 1);
         if (result) return result;

@@ -15,7 +15,6 @@ static int NoCall(lvState *, lvEventCallback *, const lvEventMessage *, int) { r
 static int NoProtectedCall(lvState *, int, int) { return 0; }
 static int NoResultTable(lvState *, const lvEventCallback *, int) { return 0; }
 static void NoRelease(lvState *, int32_t) {}
-static void NoUserData(lvState *, void *) {}
 static int Never(void) { return 0; }
 static void NoDepth(int) {}
 static int32_t NoInstruction(lvState *) { return 0; }
@@ -23,9 +22,10 @@ static void NoJump(lvState *, int32_t) {}
 static double NoStartTime(void) { return 0.0; }
 
 static const lvEventRuntimeHooks defaultRuntime = {
-    NoCall, NoProtectedCall, NoResultTable, NoRelease, NoUserData, Never, Never,
+    NoCall, NoProtectedCall, NoResultTable, NoRelease, Never, Never,
     NoDepth, Never, Never, NoInstruction, NoJump, NoStartTime};
 
+static lvDisplay *NoCurrentDisplay(void) { return nullptr; }
 static lvDisplayEvents *NoDisplayEvents(lvDisplay *) { return nullptr; }
 static lvDisplay *NoDisplays(lvDisplay *) { return nullptr; }
 static int NoSuppress(lvDisplay *) { return 0; }
@@ -45,7 +45,7 @@ static void NoCloseFlag(lvDisplay *, int) {}
 static lvEventId NoDisplayId(lvDisplay *) { return lvEventId{0, 0}; }
 
 static const lvEventDisplayHooks defaultDisplays = {
-    NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
+    NoCurrentDisplay, NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
     NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId};
 
 static int NoMusic(lvEventId *, int64_t *, int64_t *) { return 0; }

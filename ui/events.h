@@ -18,8 +18,21 @@
 //
 // Threads: PostEvent may run on any thread (under the event lock); everything else
 // runs on the script thread.
+//
+// The event library's commands over this engine (each checks its arguments, calls one
+// function, pushes what it returns): WaitEvent -> RunWaitEvent; CheckEvent ->
+// RunCheckEvent; CheckEvents -> RunCheckEvents; SetEventTimeout -> SetEventTimeout;
+// FreeEventCache -> FreeEventCache; InstallEventHandler -> InstallEventHandlers (with
+// a reader of the script's table); SetInterval/SetTimeout -> SetTimerObject;
+// ClearInterval/ClearTimeout -> RemoveInterval/RemoveTimeout; ChangeInterval ->
+// ChangeInterval; GetAttribute of intervals, time-outs and handlers -> FindIntervalById,
+// FindTimeoutById, FindHandlerSlotByName. The plug-in interface: InstallTimerAdapter,
+// TimerFired, RegisterPluginEvent, WithdrawPluginEvent, FindPluginEventHandler,
+// WaitEventLoop (mode 2). Start-up makes the event lock (InitEventLock) before any
+// window; the library's open and close are OpenEventEngine and CloseEventEngine.
 #pragma once
 #include "platform/lvplatform.h"
+#include "runtime/objects.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -337,15 +350,13 @@ int MatchEventHandler(lvEventCallback *out, lvState *state, const lvFetchedEvent
 #define LV_TYPE_INTERVAL 41
 #define LV_TYPE_TIMEOUT 42
 
-// An interval or a time-out.
+// An interval or a time-out: an object of type 41 or 42, so the generic object
+// commands find it through the lists' heads (IntervalListHead, TimeoutListHead).
 struct lvInterval {
-    int32_t type;          // LV_TYPE_INTERVAL or LV_TYPE_TIMEOUT
-    lvEventId id;          // identifier; also the platform timer's key
-    void *userDataList;    // the object's user-data list (runtime's)
-    lvInterval *next;      // creation order
-    int32_t function;      // registry reference; -1 for the internal interval
-    int32_t period;        // milliseconds, above 0
-    int32_t userData;      // registry reference; -1 none
+    lvObjectHeader header;   // type, identifier (also the platform timer's key), user data, list link
+    int32_t function;        // registry reference; -1 for the internal interval
+    int32_t period;          // milliseconds, above 0
+    int32_t userData;        // registry reference; -1 none
     uintptr_t adapterTimer;  // the timer adapter's handle
 };
 
@@ -356,28 +367,32 @@ struct lvTimerAdapter {
 };
 #define LV_PLUGINCAPS_TIMERADAPTER 0x1000u
 
-// Adds an interval or a time-out (type) with the references given (taken over); a Nil
-// identifier (handle != 0 asked) gets the record's address. 0, ERR_TIMER or ERR_MEM;
-// *made (may be nullptr) gets the record. On failure the references are released.
-int AddTimer(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+// Adds an interval or a time-out (type) with the references given (taken over); with
+// nilId the record's address becomes its handle. 0, ERR_TIMER or ERR_MEM; *made (may be
+// nullptr) gets the record. On failure the references are released.
+int AddTimer(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
              int32_t function, int32_t userData, int internal, lvInterval **made);
 // The engine of SetInterval/SetTimeout: refuses a period of 0 or less (ERR_WRONGUSAGE),
 // removes an existing record of a numeric identifier, then AddTimer. The references are
 // taken over (released on failure).
-int SetTimerObject(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+int SetTimerObject(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
                    int32_t function, int32_t userData, lvInterval **made);
 // A fired time-out whose callback is about to run: unlinked and freed; its references
 // stay with the callback record, which releases them after the call.
 void DiscardFiredTimeout(lvState *state, lvInterval *timeout);
-// Removes the record of that key: 0, or ERR_FINDINTERVAL/ERR_FINDTIMEOUT for a number,
-// ERR_FINDARRAY for a handle.
-int RemoveInterval(lvState *state, lvEventId id);
-int RemoveTimeout(lvState *state, lvEventId id);
+// Removes the record of that identifier: 0, or ERR_FINDINTERVAL/ERR_FINDTIMEOUT for a
+// number, ERR_FINDARRAY for a handle.
+int RemoveInterval(lvState *state, lvObjectId id);
+int RemoveTimeout(lvState *state, lvObjectId id);
 // Finds a record: 0, or the error as for removing.
-int FindIntervalById(lvEventId id, lvInterval **out);
-int FindTimeoutById(lvEventId id, lvInterval **out);
+int FindIntervalById(lvObjectId id, lvInterval **out);
+int FindTimeoutById(lvObjectId id, lvInterval **out);
+// The record of a platform timer's key (type LV_TYPE_INTERVAL or _TIMEOUT), or nullptr.
+lvInterval *FindTimerByKey(int32_t type, lvTimerKey key);
+// The identifier of a record as the callback records carry it.
+lvEventId TimerEventId(const lvInterval *record);
 // New period: ERR_WRONGUSAGE for a period of 0 or less, the find errors, ERR_TIMER.
-int ChangeInterval(lvState *state, lvEventId id, int32_t period);
+int ChangeInterval(lvState *state, lvObjectId id, int32_t period);
 // The internal 20 ms interval's users: 0 music streams, 1 network handlers.
 int RequireInternalInterval(lvState *state, int user);
 void ReleaseInternalInterval(lvState *state, int user);
@@ -386,9 +401,12 @@ int InternalIntervalUsers(void);
 int InstallTimerAdapter(uint32_t capabilities, const lvTimerAdapter *adapter, uint32_t flags);
 int TimerFired(lvState *state, uintptr_t handle);
 void RemoveTimerAdapter(void);
-// The lists (creation order).
+// The lists (creation order), and their heads for the object-type registry.
 lvInterval *FirstInterval(void);
 lvInterval *FirstTimeout(void);
+lvInterval *NextTimer(const lvInterval *record);
+lvObjectHeader **IntervalListHead(void);
+lvObjectHeader **TimeoutListHead(void);
 // Frees every interval and time-out with their references (library close).
 void FreeAllTimers(lvState *state);
 
@@ -442,12 +460,16 @@ uint32_t QualifiersToModifiers(uint32_t qualifiers);
 // Builds the message of a record: fields by kind, "userdata", "timestamp". 0 or ERR_MEM.
 int BuildEventMessage(lvState *state, lvEventCallback *record, int useCurrentTime,
                       lvEventMessage *message);
+// 1 for a record after whose call its finished job (the first identifier word) is
+// released: "RunFinished", and "RunOutput" when the job finished unreported meanwhile.
+int ReleasesJobAfterCall(const lvEventCallback *record);
 // Builds the message and calls the function (with want table the table stays below
 // the results). 0, an error code, or ERR_USERABORT when a quit was asked for.
 int DispatchEventCallback(lvEventCallback *record, lvState *state, int wantTable, int useCurrentTime);
 
 // ---- Hooks --------------------------------------------------------------------------------------
-// What the engine needs of the script machine and the runtime core.
+// What the engine needs of the script machine and the runtime core. No hook may throw:
+// the engine may hold the event lock or a running record around them.
 struct lvEventRuntimeHooks {
     // Pushes the function of record->function and a table made from message (plus a copy
     // below the function when wantTable), sets record->stackMark, and calls it protected
@@ -460,10 +482,9 @@ struct lvEventRuntimeHooks {
     // on the stack with the results above ran->stackMark + 1 (moved into "results");
     // triggered 0: a new empty table (ran nullptr when no callback ran, or a mode-1
     // plug-in event). Then "action", "id" (ran->messageId when ran->idSet), "nresults",
-    // "triggered". Returns the number of values pushed (1).
+    // "triggered". Returns 1 (the table is on the stack) or an error code (nothing left).
     int (*CompleteResultTable)(lvState *state, const lvEventCallback *ran, int triggered);
     void (*ReleaseReference)(lvState *state, int32_t reference);     // frees a registry slot
-    void (*FreeObjectUserData)(lvState *state, void *list);          // frees an object's user data
     int (*QuitRequested)(void);                                      // the run is to end
     int (*ShuttingDown)(void);                                       // libraries are closing
     void (*SetCallbackDepth)(int raise);                             // 1 before, 0 after a callback
@@ -476,6 +497,7 @@ struct lvEventRuntimeHooks {
 
 // What the engine needs of the displays and buttons.
 struct lvEventDisplayHooks {
+    lvDisplay *(*CurrentDisplay)(void);                         // the current display, or nullptr
     lvDisplayEvents *(*GetDisplayEvents)(lvDisplay *display);  // the display's handler slots
     lvDisplay *(*NextDisplay)(lvDisplay *display);             // the list: nullptr gives the first
     int (*SuppressSizeEvent)(lvDisplay *display);              // autoscaled, not system-scale mode

@@ -13,65 +13,97 @@
 // Limits: none.
 #include "ui/events.h"
 #include "runtime/lverrors.h"
+#include "vm/lvvm.h"
 
 // ---- State -------------------------------------------------------------------
 
 struct lvIntervalState {
-    lvInterval *intervals;     // intervals in creation order
-    lvInterval *timeouts;      // time-outs in creation order
-    int haveAdapter;           // 1 once a timer adapter is installed
-    lvTimerAdapter adapter;    // its exports
-    uint32_t adapterFlags;     // its flags word; bit 0: may not be replaced
-    lvEventId internalKey;     // the internal interval's key
-    uint32_t internalUsers;    // bit 0 music streams, bit 1 network handlers
+    lvObjectHeader *intervals;  // intervals in creation order (lvInterval records)
+    lvObjectHeader *timeouts;   // time-outs in creation order
+    int haveAdapter;            // 1 once a timer adapter is installed
+    lvTimerAdapter adapter;     // its exports
+    uint32_t adapterFlags;      // its flags word; bit 0: may not be replaced
+    lvObjectId internalKey;     // the internal interval's identifier
+    uint32_t internalUsers;     // bit 0 music streams, bit 1 network handlers
 };
 
-static lvIntervalState intervalState = {nullptr, nullptr, 0, {nullptr, nullptr}, 0, {0, 0}, 0};
+static lvIntervalState intervalState = {nullptr, nullptr, 0, {nullptr, nullptr}, 0, {0, nullptr}, 0};
 
 #define INTERNAL_PERIOD 20
 
-static lvInterval **ListOf(int32_t type)
+static lvObjectHeader **ListOf(int32_t type)
 {
     return type == LV_TYPE_INTERVAL ? &intervalState.intervals : &intervalState.timeouts;
 }
 
-static lvTimerKey KeyOf(lvEventId id)
+static lvTimerKey KeyOf(const lvInterval *record)
 {
-    return lvTimerKey{id.number, id.handle};
+    return lvTimerKey{(uintptr_t)(uint32_t)record->header.identifier, (uintptr_t)record->header.handle};
+}
+
+lvEventId TimerEventId(const lvInterval *record)
+{
+    return lvEventId{(uintptr_t)(uint32_t)record->header.identifier, (uintptr_t)record->header.handle};
 }
 
 lvInterval *FirstInterval(void)
 {
-    return intervalState.intervals;
+    return (lvInterval *)intervalState.intervals;
 }
 
 lvInterval *FirstTimeout(void)
 {
-    return intervalState.timeouts;
+    return (lvInterval *)intervalState.timeouts;
+}
+
+lvInterval *NextTimer(const lvInterval *record)
+{
+    return (lvInterval *)record->header.next;
+}
+
+lvObjectHeader **IntervalListHead(void)
+{
+    return &intervalState.intervals;
+}
+
+lvObjectHeader **TimeoutListHead(void)
+{
+    return &intervalState.timeouts;
 }
 
 // ---- Finding ---------------------------------------------------------------------
 
-static lvInterval *FindRecord(int32_t type, lvEventId id)
+static lvInterval *FindRecord(int32_t type, lvObjectId id)
 {
-    for (lvInterval *r = *ListOf(type); r; r = r->next)
-        if (r->id.number == id.number && r->id.handle == id.handle) return r;
+    for (lvObjectHeader *h = *ListOf(type); h; h = h->next)
+        if (ObjectIdMatches(h, id)) return (lvInterval *)h;
     return nullptr;
 }
 
-static int NotFound(int32_t type, lvEventId id)
+lvInterval *FindTimerByKey(int32_t type, lvTimerKey key)
+{
+    for (lvObjectHeader *h = *ListOf(type); h; h = h->next) {
+        lvTimerKey k = KeyOf((lvInterval *)h);
+        if (k.first == key.first && k.second == key.second) return (lvInterval *)h;
+    }
+    return nullptr;
+}
+
+static int NotFound(int32_t type, lvObjectId id)
 {
     if (id.handle) return ERR_FINDARRAY;
+    // The number becomes the message's "%d".
+    if (const lvVMHost *host = GetVMHost()) host->SetErrorNumberArg(id.number);
     return type == LV_TYPE_INTERVAL ? ERR_FINDINTERVAL : ERR_FINDTIMEOUT;
 }
 
-int FindIntervalById(lvEventId id, lvInterval **out)
+int FindIntervalById(lvObjectId id, lvInterval **out)
 {
     *out = FindRecord(LV_TYPE_INTERVAL, id);
     return *out ? 0 : NotFound(LV_TYPE_INTERVAL, id);
 }
 
-int FindTimeoutById(lvEventId id, lvInterval **out)
+int FindTimeoutById(lvObjectId id, lvInterval **out)
 {
     *out = FindRecord(LV_TYPE_TIMEOUT, id);
     return *out ? 0 : NotFound(LV_TYPE_TIMEOUT, id);
@@ -79,9 +111,9 @@ int FindTimeoutById(lvEventId id, lvInterval **out)
 
 static void Unlink(lvInterval *record)
 {
-    for (lvInterval **link = ListOf(record->type); *link; link = &(*link)->next) {
-        if (*link == record) {
-            *link = record->next;
+    for (lvObjectHeader **link = ListOf(record->header.type); *link; link = &(*link)->next) {
+        if (*link == &record->header) {
+            *link = record->header.next;
             return;
         }
     }
@@ -92,9 +124,20 @@ static void ReleaseRef(lvState *state, int32_t reference)
     if (reference != -1) EventRuntime()->ReleaseReference(state, reference);
 }
 
+static void ReleaseRefOp(void *context, int reference)
+{
+    ReleaseRef((lvState *)context, reference);
+}
+
+static void FreeUserDataList(lvState *state, lvInterval *record)
+{
+    lvRefOps ops = {state, nullptr, ReleaseRefOp};
+    FreeObjectUserData(&record->header.userData, &ops);
+}
+
 // ---- Adding --------------------------------------------------------------------------
 
-int AddTimer(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+int AddTimer(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
              int32_t function, int32_t userData, int internal, lvInterval **made)
 {
     if (made) *made = nullptr;
@@ -105,22 +148,20 @@ int AddTimer(lvState *state, int32_t type, lvEventId id, int nilId, int32_t peri
         ReleaseRef(state, userData);
         return ERR_MEM;
     }
-    record->type = type;
-    record->id = nilId ? lvEventId{0, (uintptr_t)record} : id;
+    InitObjectHeader(&record->header, type, nilId ? 0 : id.number, nilId != 0);
     record->period = period;
     record->function = function;
     record->userData = userData;
-    lvInterval **link = ListOf(type);
+    lvObjectHeader **link = ListOf(type);
     while (*link) link = &(*link)->next;
-    *link = record;
+    *link = &record->header;
     int oneShot = type == LV_TYPE_TIMEOUT;
     int result = 0;
     if (intervalState.haveAdapter) {
         record->adapterTimer = intervalState.adapter.RegisterTimer(state, period, oneShot);
         if (!record->adapterTimer) result = ERR_TIMER;
     } else {
-        result = SetSystemTimer(oneShot ? TIMEROP_ADDTIMEOUT : TIMEROP_ADDINTERVAL, KeyOf(record->id),
-                                period);
+        result = SetSystemTimer(oneShot ? TIMEROP_ADDTIMEOUT : TIMEROP_ADDINTERVAL, KeyOf(record), period);
     }
     if (result) {
         ReleaseRef(state, record->function);
@@ -133,7 +174,7 @@ int AddTimer(lvState *state, int32_t type, lvEventId id, int nilId, int32_t peri
     return 0;
 }
 
-int SetTimerObject(lvState *state, int32_t type, lvEventId id, int nilId, int32_t period,
+int SetTimerObject(lvState *state, int32_t type, lvObjectId id, int nilId, int32_t period,
                    int32_t function, int32_t userData, lvInterval **made)
 {
     if (made) *made = nullptr;
@@ -144,8 +185,11 @@ int SetTimerObject(lvState *state, int32_t type, lvEventId id, int nilId, int32_
     }
     if (!nilId) {
         // A number in use names the new timer: the old one goes first (absent is fine).
-        if (type == LV_TYPE_INTERVAL) RemoveInterval(state, id);
-        else RemoveTimeout(state, id);
+        lvInterval *old = FindRecord(type, id);
+        if (old) {
+            if (type == LV_TYPE_INTERVAL) RemoveInterval(state, id);
+            else RemoveTimeout(state, id);
+        }
     }
     return AddTimer(state, type, id, nilId, period, function, userData, 0, made);
 }
@@ -157,19 +201,19 @@ static void FreeTimerRecord(lvState *state, lvInterval *record)
     Unlink(record);
     ReleaseRef(state, record->function);
     ReleaseRef(state, record->userData);
-    if (record->userDataList) EventRuntime()->FreeObjectUserData(state, record->userDataList);
-    int interval = record->type == LV_TYPE_INTERVAL;
+    FreeUserDataList(state, record);
+    int interval = record->header.type == LV_TYPE_INTERVAL;
     // Queued firings of this record must not run once it is gone.
     CancelQueuedCallbacks(state, interval ? CALLBACK_INTERVAL : CALLBACK_TIMEOUT, record);
     if (intervalState.haveAdapter) {
         if (record->adapterTimer) intervalState.adapter.FreeTimer(record->adapterTimer);
     } else {
-        SetSystemTimer(interval ? TIMEROP_REMOVEINTERVAL : TIMEROP_REMOVETIMEOUT, KeyOf(record->id), 0);
+        SetSystemTimer(interval ? TIMEROP_REMOVEINTERVAL : TIMEROP_REMOVETIMEOUT, KeyOf(record), 0);
     }
     FreeMemory(record);
 }
 
-static int RemoveTimer(lvState *state, int32_t type, lvEventId id)
+static int RemoveTimer(lvState *state, int32_t type, lvObjectId id)
 {
     lvInterval *record = FindRecord(type, id);
     if (!record) return NotFound(type, id);
@@ -177,12 +221,12 @@ static int RemoveTimer(lvState *state, int32_t type, lvEventId id)
     return 0;
 }
 
-int RemoveInterval(lvState *state, lvEventId id)
+int RemoveInterval(lvState *state, lvObjectId id)
 {
     return RemoveTimer(state, LV_TYPE_INTERVAL, id);
 }
 
-int RemoveTimeout(lvState *state, lvEventId id)
+int RemoveTimeout(lvState *state, lvObjectId id)
 {
     return RemoveTimer(state, LV_TYPE_TIMEOUT, id);
 }
@@ -190,7 +234,7 @@ int RemoveTimeout(lvState *state, lvEventId id)
 void DiscardFiredTimeout(lvState *state, lvInterval *timeout)
 {
     Unlink(timeout);
-    if (timeout->userDataList) EventRuntime()->FreeObjectUserData(state, timeout->userDataList);
+    FreeUserDataList(state, timeout);
     if (intervalState.haveAdapter && timeout->adapterTimer)
         intervalState.adapter.FreeTimer(timeout->adapterTimer);
     FreeMemory(timeout);
@@ -198,15 +242,15 @@ void DiscardFiredTimeout(lvState *state, lvInterval *timeout)
 
 void FreeAllTimers(lvState *state)
 {
-    while (intervalState.intervals) FreeTimerRecord(state, intervalState.intervals);
-    while (intervalState.timeouts) FreeTimerRecord(state, intervalState.timeouts);
+    while (intervalState.intervals) FreeTimerRecord(state, FirstInterval());
+    while (intervalState.timeouts) FreeTimerRecord(state, FirstTimeout());
     intervalState.internalUsers = 0;
-    intervalState.internalKey = lvEventId{0, 0};
+    intervalState.internalKey = lvObjectId{0, nullptr};
 }
 
 // ---- Changing ---------------------------------------------------------------------------
 
-int ChangeInterval(lvState *state, lvEventId id, int32_t period)
+int ChangeInterval(lvState *state, lvObjectId id, int32_t period)
 {
     // A period of 0 or less would make a timer that never waits: refused like SetInterval's.
     if (period <= 0) return ERR_WRONGUSAGE;
@@ -219,7 +263,7 @@ int ChangeInterval(lvState *state, lvEventId id, int32_t period)
         if (record->adapterTimer) intervalState.adapter.FreeTimer(record->adapterTimer);
         record->adapterTimer = handle;
     } else {
-        result = SetSystemTimer(TIMEROP_CHANGEPERIOD, KeyOf(record->id), period);
+        result = SetSystemTimer(TIMEROP_CHANGEPERIOD, KeyOf(record), period);
         if (result) return result;
     }
     record->period = period;
@@ -232,10 +276,10 @@ int RequireInternalInterval(lvState *state, int user)
 {
     if (intervalState.internalUsers == 0) {
         lvInterval *record;
-        int result = AddTimer(state, LV_TYPE_INTERVAL, lvEventId{0, 0}, 1, INTERNAL_PERIOD, -1, -1, 1,
-                              &record);
+        int result = AddTimer(state, LV_TYPE_INTERVAL, lvObjectId{0, nullptr}, 1, INTERNAL_PERIOD, -1, -1,
+                              1, &record);
         if (result) return result;
-        intervalState.internalKey = record->id;
+        intervalState.internalKey = GetObjectIdOf(&record->header);
     }
     intervalState.internalUsers |= 1u << user;
     return 0;
@@ -247,7 +291,7 @@ void ReleaseInternalInterval(lvState *state, int user)
     intervalState.internalUsers &= ~(1u << user);
     if (intervalState.internalUsers == 0) {
         RemoveInterval(state, intervalState.internalKey);
-        intervalState.internalKey = lvEventId{0, 0};
+        intervalState.internalKey = lvObjectId{0, nullptr};
     }
 }
 
@@ -283,24 +327,24 @@ int TimerFired(lvState *state, uintptr_t handle)
     if (EventRuntime()->ShuttingDown() || !handle) return 0;
     lvEventCallback record;
     ClearCallbackRecord(&record);
-    for (lvInterval *r = intervalState.intervals; r; r = r->next) {
+    for (lvInterval *r = FirstInterval(); r; r = NextTimer(r)) {
         if (r->adapterTimer != handle) continue;
         if (r->function == -1) return 0;
         record.kind = CALLBACK_INTERVAL;
         record.related1 = r;
         record.function = r->function;
         record.userData = r->userData;
-        record.id = r->id;
+        record.id = TimerEventId(r);
         snprintf(record.action, sizeof(record.action), "Interval");
         return DispatchEventCallback(&record, state, 0, 1);
     }
-    for (lvInterval *r = intervalState.timeouts; r; r = r->next) {
+    for (lvInterval *r = FirstTimeout(); r; r = NextTimer(r)) {
         if (r->adapterTimer != handle) continue;
         // Take what the call needs before the record goes; the call releases the references.
         record.kind = CALLBACK_TIMEOUT;
         record.function = r->function;
         record.userData = r->userData;
-        record.id = r->id;
+        record.id = TimerEventId(r);
         snprintf(record.action, sizeof(record.action), "Timeout");
         DiscardFiredTimeout(state, r);
         return DispatchEventCallback(&record, state, 0, 1);

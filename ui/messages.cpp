@@ -263,6 +263,12 @@ int BuildEventMessage(lvState *state, lvEventCallback *record, int useCurrentTim
 
 // ---- The call -----------------------------------------------------------------------------
 
+int ReleasesJobAfterCall(const lvEventCallback *record)
+{
+    return record->kind == CALLBACK_RUNFINISHED ||
+           (record->kind == CALLBACK_RUNOUTPUT && record->releaseJobAfter);
+}
+
 // The protected call with its bookkeeping: message set for a table call, else argc
 // arguments that a plug-in pushed.
 static int CallEventFunction(lvEventCallback *record, lvState *state, const lvEventMessage *message,
@@ -304,6 +310,7 @@ int DispatchEventCallback(lvEventCallback *record, lvState *state, int wantTable
         result = CallEventFunction(record, state, &message, 1, wantTable);
         FreeEventMessage(&message);
     }
+    if (ReleasesJobAfterCall(record)) EventSources()->ReleaseRunJob(state, (void *)record->id.number);
     if (result == 0 && EventRuntime()->QuitRequested()) result = ERR_USERABORT;
     return result;
 }

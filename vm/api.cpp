@@ -66,7 +66,7 @@ static lvValue *ResolveQuery(lvState *L, int idx)
 
 static bool HasValues(lvState *L, int n)
 {
-    if (L->top - L->base >= n) return true;
+    if (n >= 0 && L->top - L->base >= n) return true;
     Misuse(L);
     return false;
 }
@@ -104,7 +104,8 @@ void SetStackTop(lvState *L, int idx)
         while (L->top < L->base + idx) SetNil(L->top++);
         L->top = L->base + idx;
     } else {
-        int n = -idx - 1;
+        int64_t want = -int64_t(idx) - 1;
+        int n = want > LV_MAXNATIVEFRAME * 64 ? -1 : static_cast<int>(want);
         if (!HasValues(L, n)) n = static_cast<int>(L->top - L->base);
         L->top -= n;
     }
@@ -135,6 +136,12 @@ void InsertValue(lvState *L, int idx)
 void ReplaceValue(lvState *L, int idx)
 {
     if (!HasValues(L, 1)) return;
+    // The globals table and the registry must stay tables: global reads rely on it.
+    if ((idx == LV_GLOBALSINDEX || idx == LV_REGISTRYINDEX) && L->top[-1].tt != LV_TTABLE) {
+        Misuse(L);
+        L->top--;
+        return;
+    }
     lvValue *o = Resolve(L, idx);
     *o = L->top[-1];
     L->top--;
@@ -333,7 +340,13 @@ void PushPointer(lvState *L, void *p)
 
 void PushNativeClosure(lvState *L, lvCommandFunction f, int n)
 {
-    if (!HasValues(L, n)) n = static_cast<int>(L->top - L->base);
+    // A native closure holds at most 255 upvalues.
+    if (n < 0 || n > 255 || !HasValues(L, n)) {
+        Misuse(L);
+        int have = static_cast<int>(L->top - L->base);
+        n = n < 0 ? 0 : (n > 255 ? 255 : n);
+        if (n > have) n = have;
+    }
     CheckCollection(L);
     lvClosure *cl = NewNativeClosure(L, n);
     cl->f = f;
@@ -567,7 +580,7 @@ int SetEnvironment(lvState *L, int idx)
 
 int CallFunction(lvState *L, int nargs, int nresults)
 {
-    if (!HasValues(L, nargs + 1)) return ERR_STACK;
+    if (nargs < 0 || !HasValues(L, nargs + 1)) return ERR_STACK;
     return CallValue(L, L->top - (nargs + 1), nresults);
 }
 
@@ -588,7 +601,7 @@ int ProtectedCall(lvState *L, int nargs, int nresults, int errfunc)
 {
     CheckOwnerThread(L);
     if (gVMRun.protectedNesting > 50) return ERR_STACK;
-    if (!HasValues(L, nargs + 1)) return ERR_STACK;
+    if (nargs < 0 || !HasValues(L, nargs + 1)) return ERR_STACK;
     gVMRun.protectedNesting++;
     CallArgs c = {L->top - (nargs + 1) - L->stack, nresults};
     int oldnCcalls = L->nCcalls;
@@ -745,6 +758,7 @@ int ResumeThread(lvState *L, int nargs)
 int YieldThread(lvState *L, int nresults)
 {
     lvCallRecord *ci = L->ci;
+    if (!HasValues(L, nresults)) nresults = nresults < 0 ? 0 : static_cast<int>(L->top - L->base);
     if (L->nCcalls > 0) RaiseError(L, ERR_BADYIELD);
     if (ci->state & LV_CI_C) {
         if ((ci - 1)->state & LV_CI_C) RaiseError(L, ERR_CYIELD);

@@ -45,26 +45,33 @@ static void AdjustVarargs(lvState *L, int nfixargs, ptrdiff_t baseIdx)
     L->top++;
 }
 
+// Enters a script function: its call record, its frame of nil registers.
+static inline __attribute__((always_inline)) void EnterScriptFunction(lvState *L, ptrdiff_t funcr, lvClosure *cl)
+{
+    lvPrototype *p = cl->p;
+    if (p->is_vararg) AdjustVarargs(L, p->numparams, funcr + 1);
+    CheckStack(L, p->maxstacksize);
+    lvCallRecord *ci = NextCallRecord(L);
+    L->base = L->stack + funcr + 1;
+    ci->base = static_cast<int>(funcr + 1);
+    ci->top = ci->base + p->maxstacksize;
+    ci->savedpc = p->code;
+    ci->pc = nullptr;
+    ci->tailcalls = 0;
+    ci->state = LV_CI_SAVEDPC;
+    lvValue *top = L->stack + ci->top;
+    lvValue *t = L->top;
+    while (t < top) SetNil(t++);
+    L->top = top;
+}
+
 lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
 {
     if (func->tt != LV_TFUNCTION) func = TryCallTagMethod(L, func);
     ptrdiff_t funcr = func - L->stack;
     lvClosure *cl = ClValue(func);
     if (!cl->isC) {
-        lvPrototype *p = cl->p;
-        if (p->is_vararg) AdjustVarargs(L, p->numparams, funcr + 1);
-        CheckStack(L, p->maxstacksize);
-        lvCallRecord *ci = NextCallRecord(L);
-        L->base = L->stack + funcr + 1;
-        ci->base = static_cast<int>(funcr + 1);
-        ci->top = ci->base + p->maxstacksize;
-        ci->savedpc = p->code;
-        ci->pc = nullptr;
-        ci->tailcalls = 0;
-        ci->state = LV_CI_SAVEDPC;
-        lvValue *top = L->stack + ci->top;
-        while (L->top < top) SetNil(L->top++);
-        L->top = top;
+        EnterScriptFunction(L, funcr, cl);
         return nullptr;
     }
     CheckStack(L, LV_MINSTACK);
@@ -457,7 +464,13 @@ slowpath:
             int callIndex = static_cast<int>(pc - cl->p->code);
             gVMRun.currentCallIndex = callIndex;
             int code = 0;
-            lvValue *firstResult = PrepareCall(L, ra, &code, op == OpCatchCall || op == OpCatchTailCall);
+            lvValue *firstResult;
+            if (ra->tt == LV_TFUNCTION && !ClValue(ra)->isC) {
+                EnterScriptFunction(L, ra - L->stack, ClValue(ra));
+                firstResult = nullptr;
+            } else {
+                firstResult = PrepareCall(L, ra, &code, op == OpCatchCall || op == OpCatchTailCall);
+            }
             if (firstResult) {
                 if (code != 0 && code != ERR_YIELD) gVMHostActive.HandleCommandError(L, code);
                 if (IsJumpAnswer(firstResult)) {
@@ -475,6 +488,8 @@ slowpath:
                     NEXT();
                 }
                 if (firstResult > L->top) {  // the command yielded
+                    // Only YieldThread may answer a yield; it marks the record.
+                    if (!(L->ci->state & LV_CI_YIELD)) RaiseError(L, ERR_BADYIELD);
                     (L->ci - 1)->savedpc = pc;
                     (L->ci - 1)->state = LV_CI_SAVEDPC;
                     return nullptr;

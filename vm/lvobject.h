@@ -310,7 +310,6 @@ void FreePrototype(lvState *L, lvPrototype *p);
 // ---- Errors (error.cpp) --------------------------------------------------------------------
 extern lvVMHost gVMHostActive;  // the host services in force (GetVMHost answers its address)
 void SetErrorString(const char *text);
-int CurrentLineOf(lvState *L, lvCallRecord *ci);
 [[noreturn]] void RaiseNameError(lvState *L, const lvValue *slot, int code, const char *suffix);
 void CheckOwnerThread(lvState *L);
 
@@ -320,7 +319,7 @@ inline lvString *InternCString(lvState *L, const char *s) { return InternString(
 void ResizeStringTable(lvState *L, int newsize);
 uint32_t HashString(const char *s, size_t len);
 lvUserData *NewUserDataObject(lvState *L, size_t size);
-char *GetBuffer(lvState *L, size_t n);
+char *GetVMBuffer(lvState *L, size_t n);
 
 // ---- Tables (table.cpp) --------------------------------------------------------------------
 lvTable *NewTableObject(lvState *L, int narray, int lnhash);

@@ -55,6 +55,7 @@ static lvString *NewStringObject(lvState *L, const char *s, size_t len, uint32_t
 
 lvString *InternString(lvState *L, const char *s, size_t len)
 {
+    if (len >= 0xFFFFFFFDull - sizeof(lvString)) RaiseError(L, ERR_MEM);  // beyond the allocation cap
     uint32_t h = HashString(s, len);
     lvStringTable *tb = &L->G->strt;
     for (lvObjectHead *o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {
@@ -66,6 +67,7 @@ lvString *InternString(lvState *L, const char *s, size_t len)
 
 lvUserData *NewUserDataObject(lvState *L, size_t size)
 {
+    if (size >= 0xFFFFFFFDull - sizeof(lvUserData)) RaiseError(L, ERR_MEM);  // beyond the allocation cap
     lvUserData *u = static_cast<lvUserData *>(ReallocVMMemory(L, nullptr, 0, sizeof(lvUserData) + size));
     u->h.tt = LV_TUSERDATA;
     u->h.marked = LV_UDATA_UNFIN;
@@ -76,7 +78,7 @@ lvUserData *NewUserDataObject(lvState *L, size_t size)
     return u;
 }
 
-char *GetBuffer(lvState *L, size_t n)
+char *GetVMBuffer(lvState *L, size_t n)
 {
     lvGlobalState *g = L->G;
     if (n < 32) n = 32;

@@ -146,14 +146,14 @@ static lvString *LoadString(LoadState *S)
     // The buffer grows as bytes arrive, so a false length cannot force a huge block.
     size_t have = 0;
     size_t cap = size < 65536 ? size : 65536;
-    char *buf = GetBuffer(S->L, cap);
+    char *buf = GetVMBuffer(S->L, cap);
     while (have < size) {
         size_t want = size - have;
         size_t room = S->L->G->buffsize - have;
         if (room == 0) {
             size_t ncap = S->L->G->buffsize * 2;
             if (ncap > size) ncap = size;
-            buf = GetBuffer(S->L, ncap);
+            buf = GetVMBuffer(S->L, ncap);
             room = S->L->G->buffsize - have;
         }
         if (want > room) want = room;
@@ -167,7 +167,8 @@ static lvString *LoadString(LoadState *S)
 template <typename T, typename Init>
 static void GrowVector(LoadState *S, T *&vec, int &size, int want, Init init)
 {
-    int ncap = size == 0 ? (want < 256 ? want : 256) : (size * 2 < want ? size * 2 : want);
+    int64_t doubled = int64_t(size) * 2;
+    int ncap = size == 0 ? (want < 256 ? want : 256) : (doubled < want ? static_cast<int>(doubled) : want);
     vec = static_cast<T *>(ReallocVMMemory(S->L, vec, sizeof(T) * size, sizeof(T) * ncap));
     for (int i = size; i < ncap; i++) init(vec[i]);
     size = ncap;

@@ -205,8 +205,20 @@ std::map<std::string, double> RunPeer(const std::string &command)
 }
 }  // namespace
 
-int main()
+// vm_bench [row]: with a row name, runs only that row on our machine (for profiling).
+int main(int argc, char **argv)
 {
+    if (argc > 1) {
+        for (const Row &row : kRows) {
+            if (std::strcmp(row.name, argv[1]) != 0) continue;
+            std::string result;
+            double ours = RunOurs(row, &result);
+            std::printf("%s %.1f ms (%s)\n", row.name, ours * 1e3, result.c_str());
+            return ours < 0;
+        }
+        std::fprintf(stderr, "no row %s\n", argv[1]);
+        return 2;
+    }
     std::string dir = LV_BENCH_DIR;
     std::map<std::string, double> py = RunPeer("python3 " + dir + "/peer.py 2>/dev/null");
     std::map<std::string, double> pl = RunPeer("perl " + dir + "/peer.pl 2>/dev/null");

@@ -191,9 +191,9 @@ int PostThreadMessage(uint32_t code, uint64_t word, uintptr_t data)
             result = ERR_MEM;
         }
     }
-    lvSignal *signal = loopState.messageSignal;
+    // Raised under the lock, so FreeLoopSignals can never close it in between.
+    if (result == 0) RaiseSignal(loopState.messageSignal);
     pthread_mutex_unlock(&loopState.lock);
-    if (result == 0) RaiseSignal(signal);
     return result;
 }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-class MainLoop : public testing::Test {
+class PlatformMainLoop : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -32,7 +32,7 @@ int32_t AddRequest(const uintptr_t argument[4])
 
 }  // namespace
 
-TEST_F(MainLoop, ScriptResultEndsTheLoopAndRequestsRunOnThePumpingThread)
+TEST_F(PlatformMainLoop, ScriptResultEndsTheLoopAndRequestsRunOnThePumpingThread)
 {
     SetMainThreadRequestHandler(5, AddRequest);
     struct Seen {
@@ -63,7 +63,7 @@ TEST_F(MainLoop, ScriptResultEndsTheLoopAndRequestsRunOnThePumpingThread)
     SetMainThreadRequestHandler(5, nullptr);
 }
 
-TEST_F(MainLoop, AWakeRunsAPassThatWakesTheScriptAndFoldsMouseMoves)
+TEST_F(PlatformMainLoop, AWakeRunsAPassThatWakesTheScriptAndFoldsMouseMoves)
 {
     static std::atomic<int> folds{0}, movedFolds{0}, pumps{0};
     lvMainLoopHooks hooks = {};
@@ -90,7 +90,7 @@ TEST_F(MainLoop, AWakeRunsAPassThatWakesTheScriptAndFoldsMouseMoves)
     EXPECT_GT(pumps.load(), 0);
 }
 
-TEST_F(MainLoop, ThreadMessagesReachTheirHandlerOnThePumpingThread)
+TEST_F(PlatformMainLoop, ThreadMessagesReachTheirHandlerOnThePumpingThread)
 {
     static std::atomic<uint64_t> got{0};
     static std::atomic<int> onPump{0};
@@ -111,7 +111,7 @@ TEST_F(MainLoop, ThreadMessagesReachTheirHandlerOnThePumpingThread)
     SetThreadMessageHandler(2000, nullptr);
 }
 
-TEST_F(MainLoop, AdapterRunServesRequestsOnTheMessageThreadUntilTheEnd)
+TEST_F(PlatformMainLoop, AdapterRunServesRequestsOnTheMessageThreadUntilTheEnd)
 {
     SetMainThreadRequestHandler(6, AddRequest);
     servedOnPumpingThread = 0;
@@ -126,7 +126,7 @@ TEST_F(MainLoop, AdapterRunServesRequestsOnTheMessageThreadUntilTheEnd)
     SetMainThreadRequestHandler(6, nullptr);
 }
 
-TEST_F(MainLoop, WaitAndDispatchReportsTheEndSlotAndTimesOutQuietly)
+TEST_F(PlatformMainLoop, WaitAndDispatchReportsTheEndSlotAndTimesOutQuietly)
 {
     int moved = 0;
     EXPECT_EQ(WaitAndDispatch(&moved, 0, 0), 0);
@@ -145,7 +145,7 @@ TEST_F(MainLoop, WaitAndDispatchReportsTheEndSlotAndTimesOutQuietly)
     EXPECT_EQ(WaitAndDispatch(&moved, 0, 0), 0);
 }
 
-TEST_F(MainLoop, AudioSlotsAreDispatchedWhenReadable)
+TEST_F(PlatformMainLoop, AudioSlotsAreDispatchedWhenReadable)
 {
     static lvSignal *audio = NewSignal();
     static std::atomic<int> dispatched{0};
@@ -168,7 +168,7 @@ TEST_F(MainLoop, AudioSlotsAreDispatchedWhenReadable)
     EXPECT_EQ(dispatched.load(), 1);
 }
 
-TEST_F(MainLoop, TheMouseTimerReportsACursorThatMovedAndOnlyThen)
+TEST_F(PlatformMainLoop, TheMouseTimerReportsACursorThatMovedAndOnlyThen)
 {
     static std::atomic<int> cursorX{0}, movedFolds{0};
     lvMainLoopHooks hooks = {};

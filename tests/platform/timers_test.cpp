@@ -11,7 +11,7 @@
 
 namespace {
 
-class TimerQueue : public testing::Test {
+class PlatformTimerQueue : public testing::Test {
 protected:
     std::atomic<int> stop{0};
     std::thread pump;
@@ -56,7 +56,7 @@ void SleepMs(int ms)
 
 }  // namespace
 
-TEST_F(TimerQueue, TimeoutFiresOnceAndIsRemovedWhenCollected)
+TEST_F(PlatformTimerQueue, TimeoutFiresOnceAndIsRemovedWhenCollected)
 {
     StartPump();
     lvTimerKey key = {7, 0};
@@ -69,7 +69,7 @@ TEST_F(TimerQueue, TimeoutFiresOnceAndIsRemovedWhenCollected)
     EXPECT_EQ(Collect(TIMERKIND_TIMEOUT, key), 0);
 }
 
-TEST_F(TimerQueue, IntervalFiringsBetweenCollectionsCountOnce)
+TEST_F(PlatformTimerQueue, IntervalFiringsBetweenCollectionsCountOnce)
 {
     StartPump();
     lvTimerKey key = {1, 0};
@@ -84,7 +84,7 @@ TEST_F(TimerQueue, IntervalFiringsBetweenCollectionsCountOnce)
     EXPECT_EQ(CountSystemTimers(), 0);
 }
 
-TEST_F(TimerQueue, KeysAreComparedAsPairsAndKindsApart)
+TEST_F(PlatformTimerQueue, KeysAreComparedAsPairsAndKindsApart)
 {
     StartPump();
     lvTimerKey a = {0, 0x1000}, b = {0, 0x2000};
@@ -100,7 +100,7 @@ TEST_F(TimerQueue, KeysAreComparedAsPairsAndKindsApart)
     EXPECT_EQ(CountSystemTimers(), 1);
 }
 
-TEST_F(TimerQueue, AFiringInFlightMarksNoTimerThatTookItsPlace)
+TEST_F(PlatformTimerQueue, AFiringInFlightMarksNoTimerThatTookItsPlace)
 {
     // No pump yet: the firing's message waits in the thread-message queue.
     lvTimerKey key = {3, 0};
@@ -114,7 +114,7 @@ TEST_F(TimerQueue, AFiringInFlightMarksNoTimerThatTookItsPlace)
     EXPECT_EQ(CountSystemTimers(), 1);
 }
 
-TEST_F(TimerQueue, ChangingThePeriodFiresAtOnce)
+TEST_F(PlatformTimerQueue, ChangingThePeriodFiresAtOnce)
 {
     StartPump();
     lvTimerKey key = {9, 0};
@@ -128,7 +128,7 @@ TEST_F(TimerQueue, ChangingThePeriodFiresAtOnce)
     EXPECT_EQ(SetSystemTimer(TIMEROP_ADDINTERVAL, key, -5), ERR_TIMER);
 }
 
-TEST_F(TimerQueue, AddingFailsCleanlyWhenTheQueueIsDownOrMemoryRunsOut)
+TEST_F(PlatformTimerQueue, AddingFailsCleanlyWhenTheQueueIsDownOrMemoryRunsOut)
 {
     FailAllocMemoryAfter(0);
     EXPECT_EQ(SetSystemTimer(TIMEROP_ADDINTERVAL, lvTimerKey{1, 0}, 10), ERR_MEM);
@@ -140,7 +140,7 @@ TEST_F(TimerQueue, AddingFailsCleanlyWhenTheQueueIsDownOrMemoryRunsOut)
     EXPECT_EQ(InitTimerQueue(), 0);
 }
 
-TEST_F(TimerQueue, SleepWithEventsServesTheHooksUntilItsTime)
+TEST_F(PlatformTimerQueue, SleepWithEventsServesTheHooksUntilItsTime)
 {
     static std::atomic<int> polls{0};
     static std::atomic<int> quitAfter{-1};

@@ -11,7 +11,7 @@
 
 namespace {
 
-class Dispatcher : public EventEngineTest {};
+class EventDispatcher : public EventEngineTest {};
 
 // Queues a record of a kind and action, as the fake sources do.
 int QueueNamed(int kind, const char *action, int32_t function)
@@ -33,7 +33,7 @@ int DrainTimersOnce(int milliseconds)
 
 }  // namespace
 
-TEST_F(Dispatcher, OnePassGathersItsSourcesInTheirOrder)
+TEST_F(EventDispatcher, OnePassGathersItsSourcesInTheirOrder)
 {
     // Fake sources for what other subsystems will bring.
     lvEventSourceHooks sources = {};
@@ -60,7 +60,7 @@ TEST_F(Dispatcher, OnePassGathersItsSourcesInTheirOrder)
     GetGlobalHandler(GLOBAL_FILLMUSICBUFFER)->function = 20;
     GetGlobalHandler(GLOBAL_ONSAMPLEEND)->function = 21;
     // One of each: a fired interval, a system event, an input event.
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 5, 22, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 5, 22, -1, nullptr), 0);
     DrainTimersOnce(40);
     ASSERT_EQ(PostSystemEvent(SYSEVENT_SAMPLEEND, 9, 0, 1, 1, 0, 0), 0);
     ASSERT_EQ(PostEvent(AsDisplay(d), EVENT_LEFTMOUSE, 5, 6, 1, nullptr), 1);
@@ -81,7 +81,7 @@ TEST_F(Dispatcher, OnePassGathersItsSourcesInTheirOrder)
     EXPECT_EQ(std::count(second.begin(), second.end(), "OnMouseOver"), 1);
 }
 
-TEST_F(Dispatcher, AClickOnADisplayAndAButtonRunsTheDisplayHandlerFirst)
+TEST_F(EventDispatcher, AClickOnADisplayAndAButtonRunsTheDisplayHandlerFirst)
 {
     lvEventDisplayHooks displays = {};
     displays.MatchButtons = [](lvState *, const lvFetchedEvent *e) {
@@ -114,7 +114,7 @@ TEST_F(Dispatcher, AClickOnADisplayAndAButtonRunsTheDisplayHandlerFirst)
     EXPECT_NE(std::find(names.begin(), names.end(), "timestamp"), names.end());
 }
 
-TEST_F(Dispatcher, CheckEventWithNothingPendingReturnsAnEmptyTableAtOnce)
+TEST_F(EventDispatcher, CheckEventWithNothingPendingReturnsAnEmptyTableAtOnce)
 {
     auto start = std::chrono::steady_clock::now();
     int results = 0;
@@ -132,7 +132,7 @@ TEST_F(Dispatcher, CheckEventWithNothingPendingReturnsAnEmptyTableAtOnce)
     EXPECT_EQ(machine.tables.size(), 1u);
 }
 
-TEST_F(Dispatcher, WaitEventInsideACallbackIsRefusedWhileCheckEventRunsOthers)
+TEST_F(EventDispatcher, WaitEventInsideACallbackIsRefusedWhileCheckEventRunsOthers)
 {
     ASSERT_EQ(QueueNamed(CALLBACK_INTERVAL, "Outer", 1), 0);
     ASSERT_EQ(QueueNamed(CALLBACK_INTERVAL, "Inner", 2), 0);
@@ -152,7 +152,7 @@ TEST_F(Dispatcher, WaitEventInsideACallbackIsRefusedWhileCheckEventRunsOthers)
     EXPECT_EQ(CountQueuedCallbacks(), 0);
 }
 
-TEST_F(Dispatcher, ErrorsAndQuitsStopTheWait)
+TEST_F(EventDispatcher, ErrorsAndQuitsStopTheWait)
 {
     ASSERT_EQ(QueueNamed(CALLBACK_INTERVAL, "Fails", 1), 0);
     ASSERT_EQ(QueueNamed(CALLBACK_INTERVAL, "Later", 2), 0);
@@ -168,7 +168,7 @@ TEST_F(Dispatcher, ErrorsAndQuitsStopTheWait)
     EXPECT_EQ(RunWaitEvent(nullptr, &results), ERR_USERABORT);
 }
 
-TEST_F(Dispatcher, ReplacingAHandlerCancelsItsQueuedCallbacksAndReleasesIt)
+TEST_F(EventDispatcher, ReplacingAHandlerCancelsItsQueuedCallbacksAndReleasesIt)
 {
     FakeDisplay *d = NewFakeDisplay(1);
     lvHandlerSlot &slot = d->events.slots[HANDLER_ONMOUSEDOWN];
@@ -191,7 +191,7 @@ TEST_F(Dispatcher, ReplacingAHandlerCancelsItsQueuedCallbacksAndReleasesIt)
     EXPECT_EQ(slot.userData, 72);
 }
 
-TEST_F(Dispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsReleased)
+TEST_F(EventDispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsReleased)
 {
     static std::vector<uintptr_t> releasedJobs;
     releasedJobs.clear();
@@ -221,9 +221,28 @@ TEST_F(Dispatcher, SystemEventsWithoutHandlersAreConsumedAndFinishedJobsReleased
     EXPECT_EQ(Actions(), (std::vector<std::string>{"RunOutput", "RunCallback"}));
     EXPECT_EQ(machine.calls[1].function, 90);
     EXPECT_EQ(machine.released, (std::vector<int32_t>{90, 91}));
+    EXPECT_EQ(releasedJobs, (std::vector<uintptr_t>{0x100, 0x200}));  // after its output
+    // A reported job goes after its RunFinished call, or when that call is cancelled.
+    GetGlobalHandler(GLOBAL_RUNFINISHED)->function = 81;
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNEXIT, 0x300, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNEXIT, 0x400, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    int results;
+    ASSERT_EQ(RunCheckEvent(nullptr, &results), 0);
+    FreeEventCache(nullptr);
+    EXPECT_EQ(releasedJobs, (std::vector<uintptr_t>{0x100, 0x200, 0x300, 0x400}));
+    // A deferred call that is cancelled before it ran gives its references back too.
+    machine.released.clear();
+    call = (lvDeferredCall *)AllocMemory(sizeof(lvDeferredCall), 1);
+    call->function = 92;
+    call->userData = -1;
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_CALLBACK, 0, (uintptr_t)call, 0, 0, 0, 0), 0);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    FreeEventCache(nullptr);
+    EXPECT_EQ(machine.released, (std::vector<int32_t>{92}));
 }
 
-TEST_F(Dispatcher, SampleEndsCarryTheirNumbersAndMusicEndsTheirBookkeeping)
+TEST_F(EventDispatcher, SampleEndsCarryTheirNumbersAndMusicEndsTheirBookkeeping)
 {
     static int bookkeeping = 0;
     bookkeeping = 0;
@@ -246,7 +265,7 @@ TEST_F(Dispatcher, SampleEndsCarryTheirNumbersAndMusicEndsTheirBookkeeping)
     EXPECT_EQ(bookkeeping, 1);  // music 9 had it done already
 }
 
-TEST_F(Dispatcher, PluginCallbacksRunWithTheEventLockReleased)
+TEST_F(EventDispatcher, PluginCallbacksRunWithTheEventLockReleased)
 {
     // The flag outlives the test: with the lock held the helper only gets through later.
     static auto posted = std::make_shared<std::atomic<int>>(0);
@@ -272,7 +291,7 @@ TEST_F(Dispatcher, PluginCallbacksRunWithTheEventLockReleased)
     EXPECT_EQ(posted->load(), 1);
 }
 
-TEST_F(Dispatcher, PluginEventTypesMatchByModeAndWithdrawnTypesAreInvisible)
+TEST_F(EventDispatcher, PluginEventTypesMatchByModeAndWithdrawnTypesAreInvisible)
 {
     lvPluginEvent callbacks = {};
     int32_t first = RegisterPluginEvent("OnGadget", 0, &callbacks);
@@ -330,7 +349,7 @@ int ReadFromFakeTable(lvState *, const char *name, void *context, int32_t *refer
 
 }  // namespace
 
-TEST_F(Dispatcher, InstallingHandlersKeepsAbsentNamesAndStartsTheNetworkInterval)
+TEST_F(EventDispatcher, InstallingHandlersKeepsAbsentNamesAndStartsTheNetworkInterval)
 {
     static std::vector<std::string> switches;
     switches.clear();
@@ -366,7 +385,7 @@ TEST_F(Dispatcher, InstallingHandlersKeepsAbsentNamesAndStartsTheNetworkInterval
     EXPECT_EQ(d->events.slots[HANDLER_ONMOUSEMOVE].function, -1); // after it: untouched
 }
 
-TEST_F(Dispatcher, HandlerNamesAreFoundWithoutRegardToCase)
+TEST_F(EventDispatcher, HandlerNamesAreFoundWithoutRegardToCase)
 {
     FakeDisplay *d = NewFakeDisplay(1);
     EXPECT_EQ(FindHandlerSlotByName(AsDisplay(d), "OnMouseDown"), &d->events.slots[HANDLER_ONMOUSEDOWN]);
@@ -438,7 +457,7 @@ TEST(EventMessages, QualifiersBecomeModifierBits)
     EXPECT_EQ(QualifiersToModifiers(0x00010000u), 0u);  // without the marker bit nothing is held
 }
 
-TEST_F(Dispatcher, KeyMessagesCarryModifiersExceptForRawKeys)
+TEST_F(EventDispatcher, KeyMessagesCarryModifiersExceptForRawKeys)
 {
     lvEventDisplayHooks displays = {};
     displays.GetQualifiers = [](lvDisplay *) { return 0x80400000u; };

@@ -2,12 +2,13 @@
 // loop that marks firings, the gathering pass and the waits; identifiers and their
 // errors; the timer adapter; the shared internal interval.
 #include "events_fakes.h"
+#include "vm/lvvm.h"
 #include <chrono>
 #include <thread>
 
 namespace {
 
-class Timers : public EventEngineTest {};
+class EventTimers : public EventEngineTest {};
 
 using Clock = std::chrono::steady_clock;
 
@@ -32,7 +33,7 @@ int CountActions(const FakeMachine &m, const char *action)
 
 }  // namespace
 
-TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
+TEST_F(EventTimers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
 {
     struct Run {
         int inTime = 0;  // callbacks that ran within the second
@@ -41,7 +42,7 @@ TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
     int result = RunMainLoop(
         [](void *data) {
             Run *r = (Run *)data;
-            if (SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 50, 7, -1, nullptr)) return 1;
+            if (SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 50, 7, -1, nullptr)) return 1;
             Clock::time_point end = Clock::now() + std::chrono::seconds(1);
             while (Clock::now() < end) {
                 int results;
@@ -58,13 +59,13 @@ TEST_F(Timers, AnIntervalOf50MsFiresAboutTwentyTimesASecond)
     EXPECT_EQ(CountActions(machine, "Interval"), (int)machine.calls.size());
 }
 
-TEST_F(Timers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter)
+TEST_F(EventTimers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter)
 {
     // The adapter's loop runs the script on this thread; its wake hook wakes the script.
     SetWakeMainLoopHook(WakeScriptThread);
     int result = RunMainLoopWithAdapter(
         [](void *) {
-            if (SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{2, 0}, 0, 10, 8, -1, nullptr)) return 1;
+            if (SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{2, nullptr}, 0, 10, 8, -1, nullptr)) return 1;
             for (int i = 0; i < 3; i++) {
                 int results;
                 if (RunWaitEvent(nullptr, &results) || results != 1) return 2;
@@ -77,11 +78,11 @@ TEST_F(Timers, WithADisplayAdapterTheMessageThreadMarksFiringsAndWakesTheAdapter
     EXPECT_EQ(CountActions(machine, "Interval"), 3);
 }
 
-TEST_F(Timers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
+TEST_F(EventTimers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
 {
     int result = RunMainLoop(
         [](void *) {
-            if (SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvEventId{4, 0}, 0, 20, 30, 31, nullptr)) return 1;
+            if (SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvObjectId{4, nullptr}, 0, 20, 30, 31, nullptr)) return 1;
             int results;
             if (RunWaitEvent(nullptr, &results) || results != 1) return 2;
             if (FirstTimeout() != nullptr) return 3;  // gone once it ran
@@ -101,16 +102,16 @@ TEST_F(Timers, ATimeoutFiresOnceAndReleasesItsReferencesAfterTheCall)
     EXPECT_EQ(CountSystemTimers(), 0);
 }
 
-TEST_F(Timers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
+TEST_F(EventTimers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
 {
     lvInterval *interval = nullptr, *timeout = nullptr;
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{0, 1}, 1, 5, 40, -1, &interval), 0);
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvEventId{2, 0}, 0, 5, 41, -1, &timeout), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{0, nullptr}, 1, 5, 40, -1, &interval), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvObjectId{2, nullptr}, 0, 5, 41, -1, &timeout), 0);
     PumpAfter(40);
     ASSERT_EQ(GatherEvents(nullptr, 0), 0);
     ASSERT_EQ(CountQueuedCallbacks(), 2);
-    EXPECT_EQ(RemoveInterval(nullptr, interval->id), 0);
-    EXPECT_EQ(RemoveTimeout(nullptr, lvEventId{2, 0}), 0);
+    EXPECT_EQ(RemoveInterval(nullptr, GetObjectIdOf(&interval->header)), 0);
+    EXPECT_EQ(RemoveTimeout(nullptr, lvObjectId{2, nullptr}), 0);
     EXPECT_EQ(CountQueuedCallbacks(), 0);
     EXPECT_EQ(RunCheckEvents(nullptr), 0);
     EXPECT_TRUE(machine.calls.empty());
@@ -118,17 +119,17 @@ TEST_F(Timers, ClearingAnAlreadyQueuedFiringStopsItsCallback)
     EXPECT_EQ(machine.released, (std::vector<int32_t>{40, 41}));
 }
 
-TEST_F(Timers, ABusyScriptGetsOneIntervalCallbackNotOnePerFiring)
+TEST_F(EventTimers, ABusyScriptGetsOneIntervalCallbackNotOnePerFiring)
 {
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 10, 5, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 10, 5, -1, nullptr), 0);
     PumpAfter(100);
     ASSERT_EQ(RunCheckEvents(nullptr), 0);
     EXPECT_EQ(CountActions(machine, "Interval"), 1);
 }
 
-TEST_F(Timers, AWaitWithNothingPendingReturnsAtOnce)
+TEST_F(EventTimers, AWaitWithNothingPendingReturnsAtOnce)
 {
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 10000, 5, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 10000, 5, -1, nullptr), 0);
     Clock::time_point start = Clock::now();
     int results = 0;
     EXPECT_EQ(RunCheckEvent(nullptr, &results), 0);
@@ -138,45 +139,46 @@ TEST_F(Timers, AWaitWithNothingPendingReturnsAtOnce)
     EXPECT_TRUE(machine.calls.empty());
 }
 
-TEST_F(Timers, IdentifiersAndTheirErrors)
+TEST_F(EventTimers, IdentifiersAndTheirErrors)
 {
     // Nil: the record's address is the handle.
     lvInterval *made = nullptr;
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{0, 1}, 1, 100, 1, -1, &made), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{0, nullptr}, 1, 100, 1, -1, &made), 0);
     ASSERT_NE(made, nullptr);
-    lvEventId handle = made->id;
-    EXPECT_EQ(handle.number, 0u);
-    EXPECT_EQ(handle.handle, (uintptr_t)made);
+    lvObjectId handle = GetObjectIdOf(&made->header);
+    EXPECT_EQ(handle.number, 0);
+    EXPECT_EQ(handle.handle, (void *)made);
     EXPECT_EQ(RemoveInterval(nullptr, handle), 0);
     EXPECT_EQ(RemoveInterval(nullptr, handle), ERR_FINDARRAY);
     // The same number twice: one interval with the second function and period.
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 100, 2, 3, nullptr), 0);
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 200, 4, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 100, 2, 3, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 200, 4, -1, nullptr), 0);
     ASSERT_NE(FirstInterval(), nullptr);
-    EXPECT_EQ(FirstInterval()->next, nullptr);
+    EXPECT_EQ(NextTimer(FirstInterval()), nullptr);
     EXPECT_EQ(FirstInterval()->function, 4);
     EXPECT_EQ(FirstInterval()->period, 200);
     EXPECT_EQ(CountSystemTimers(), 1);
     // Bad periods create nothing and give back the references.
     machine.released.clear();
     for (int period : {0, -5}) {
-        EXPECT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvEventId{9, 0}, 0, period, 8, 9, nullptr),
+        EXPECT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvObjectId{9, nullptr}, 0, period, 8, 9, nullptr),
                   ERR_WRONGUSAGE);
     }
     EXPECT_EQ(FirstTimeout(), nullptr);
     EXPECT_EQ(machine.released, (std::vector<int32_t>{8, 9, 8, 9}));
     // Lookups.
     lvInterval *found;
-    EXPECT_EQ(FindIntervalById(lvEventId{5, 0}, &found), ERR_FINDINTERVAL);
-    EXPECT_EQ(RemoveInterval(nullptr, lvEventId{5, 0}), ERR_FINDINTERVAL);
-    EXPECT_EQ(RemoveTimeout(nullptr, lvEventId{5, 0}), ERR_FINDTIMEOUT);
-    EXPECT_EQ(RemoveTimeout(nullptr, lvEventId{0, 0x1234}), ERR_FINDARRAY);
+    EXPECT_EQ(FindIntervalById(lvObjectId{5, nullptr}, &found), ERR_FINDINTERVAL);
+    EXPECT_EQ(RemoveInterval(nullptr, lvObjectId{5, nullptr}), ERR_FINDINTERVAL);
+    EXPECT_EQ(gVMRun.errorNumberArg, 5);  // the message shows the number
+    EXPECT_EQ(RemoveTimeout(nullptr, lvObjectId{5, nullptr}), ERR_FINDTIMEOUT);
+    EXPECT_EQ(RemoveTimeout(nullptr, lvObjectId{0, (void *)0x1234}), ERR_FINDARRAY);
     // ChangeInterval refuses what SetInterval refuses.
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{1, 0}, 0), ERR_WRONGUSAGE);
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{1, 0}, -20), ERR_WRONGUSAGE);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{1, nullptr}, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{1, nullptr}, -20), ERR_WRONGUSAGE);
     EXPECT_EQ(FirstInterval()->period, 200);
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{5, 0}, 20), ERR_FINDINTERVAL);
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{1, 0}, 30), 0);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{5, nullptr}, 20), ERR_FINDINTERVAL);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{1, nullptr}, 30), 0);
     EXPECT_EQ(FirstInterval()->period, 30);
     // A changed interval fires at once.
     PumpAfter(15);
@@ -184,14 +186,14 @@ TEST_F(Timers, IdentifiersAndTheirErrors)
     EXPECT_EQ(CountActions(machine, "Interval"), 1);
 }
 
-TEST_F(Timers, TheInternalIntervalIsSharedByItsUsers)
+TEST_F(EventTimers, TheInternalIntervalIsSharedByItsUsers)
 {
     ASSERT_EQ(RequireInternalInterval(nullptr, 0), 0);
     ASSERT_EQ(RequireInternalInterval(nullptr, 1), 0);
     EXPECT_EQ(CountSystemTimers(), 1);
     ASSERT_NE(FirstInterval(), nullptr);
     EXPECT_EQ(FirstInterval()->function, -1);
-    EXPECT_NE(FirstInterval()->id.handle, 0u);  // its own address: no script number equals it
+    EXPECT_NE(FirstInterval()->header.handle, nullptr);  // its own address: no script number equals it
     ReleaseInternalInterval(nullptr, 0);
     EXPECT_EQ(CountSystemTimers(), 1);
     ReleaseInternalInterval(nullptr, 1);
@@ -228,7 +230,7 @@ const lvTimerAdapter fakeTimerAdapter = {AdapterRegister, AdapterFree};
 
 }  // namespace
 
-TEST_F(Timers, InstallingATimerAdapterFollowsTheRules)
+TEST_F(EventTimers, InstallingATimerAdapterFollowsTheRules)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
@@ -243,7 +245,7 @@ TEST_F(Timers, InstallingATimerAdapterFollowsTheRules)
     EXPECT_EQ(InstallTimerAdapter(LV_PLUGINCAPS_TIMERADAPTER, &fakeTimerAdapter, 0), ERR_SETADAPTER);
 }
 
-TEST_F(Timers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
+TEST_F(EventTimers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
@@ -251,18 +253,18 @@ TEST_F(Timers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
     adapter = &fake;
     ASSERT_EQ(InstallTimerAdapter(LV_PLUGINCAPS_TIMERADAPTER, &fakeTimerAdapter, 0), 0);
     lvInterval *first = nullptr;
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{1, 0}, 0, 50, 10, -1, &first), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{1, nullptr}, 0, 50, 10, -1, &first), 0);
     EXPECT_EQ(first->adapterTimer, 100u);
     EXPECT_EQ(CountSystemTimers(), 0);  // the adapter keeps time, not the platform
     fake.refuse = true;
     machine.released.clear();
-    EXPECT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvEventId{2, 0}, 0, 50, 11, 12, nullptr), ERR_TIMER);
+    EXPECT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{2, nullptr}, 0, 50, 11, 12, nullptr), ERR_TIMER);
     EXPECT_EQ(machine.released, (std::vector<int32_t>{11, 12}));
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{1, 0}, 75), ERR_TIMER);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{1, nullptr}, 75), ERR_TIMER);
     EXPECT_EQ(first->adapterTimer, 100u);  // left as it was
     EXPECT_EQ(first->period, 50);
     ASSERT_EQ(FirstInterval(), first);
-    EXPECT_EQ(first->next, nullptr);
+    EXPECT_EQ(NextTimer(first), nullptr);
     // The interval made before still fires, at once through TimerFired.
     fake.refuse = false;
     EXPECT_EQ(TimerFired(nullptr, 100), 0);
@@ -274,12 +276,12 @@ TEST_F(Timers, ARefusingTimerAdapterGives1297AndLeavesOtherTimersWorking)
     EXPECT_EQ(TimerFired(nullptr, 999), 0);  // no match: nothing
     EXPECT_EQ(machine.calls.size(), 1u);
     // A change takes a new handle and frees the old one.
-    EXPECT_EQ(ChangeInterval(nullptr, lvEventId{1, 0}, 75), 0);
+    EXPECT_EQ(ChangeInterval(nullptr, lvObjectId{1, nullptr}, 75), 0);
     EXPECT_EQ(fake.freed, (std::vector<uintptr_t>{100}));
     EXPECT_EQ(first->adapterTimer, 101u);
 }
 
-TEST_F(Timers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
+TEST_F(EventTimers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
 {
     // Outlives the test body: closing the engine in TearDown frees the adapter's timers.
     static FakeAdapter fake;
@@ -287,8 +289,8 @@ TEST_F(Timers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
     adapter = &fake;
     ASSERT_EQ(InstallTimerAdapter(LV_PLUGINCAPS_TIMERADAPTER, &fakeTimerAdapter, 0), 0);
     lvInterval *timeout = nullptr;
-    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvEventId{0, 1}, 1, 50, 20, 21, &timeout), 0);
-    lvEventId handle = timeout->id;
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvObjectId{0, nullptr}, 1, 50, 20, 21, &timeout), 0);
+    lvEventId handle = TimerEventId(timeout);
     EXPECT_EQ(fake.oneShots, (std::vector<int>{1}));
     machine.onCall = [&](lvEventCallback *) {
         // By the time the function runs the time-out is gone and its timer freed.
@@ -309,4 +311,19 @@ TEST_F(Timers, AnAdapterTimeoutIsFreedBeforeItsCallbackWhichKeepsWhatItNeeds)
     ASSERT_EQ(RequireInternalInterval(nullptr, 0), 0);
     EXPECT_EQ(TimerFired(nullptr, FirstInterval()->adapterTimer), 0);
     EXPECT_EQ(machine.calls.size(), 1u);
+}
+
+TEST_F(EventTimers, IntervalsAndTimeoutsAreObjectsTheGenericLookupsFind)
+{
+    ASSERT_EQ(RegisterObjectType(LV_TYPE_INTERVAL, "Intervals", IntervalListHead(), nullptr, nullptr, 0), 0);
+    ASSERT_EQ(RegisterObjectType(LV_TYPE_TIMEOUT, "Timeouts", TimeoutListHead(), nullptr, nullptr, 0), 0);
+    lvInterval *nil = nullptr;
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_INTERVAL, lvObjectId{3, nullptr}, 0, 1000, 1, -1, nullptr), 0);
+    ASSERT_EQ(SetTimerObject(nullptr, LV_TYPE_TIMEOUT, lvObjectId{0, nullptr}, 1, 1000, 2, -1, &nil), 0);
+    EXPECT_EQ(CountObjectsOfType(LV_TYPE_INTERVAL), 1);
+    EXPECT_EQ(CountObjectsOfType(LV_TYPE_TIMEOUT), 1);
+    EXPECT_EQ(FindAnyObject(LV_TYPE_INTERVAL, lvObjectId{3, nullptr}), &FirstInterval()->header);
+    EXPECT_EQ(FindAnyObject(LV_TYPE_TIMEOUT, GetObjectIdOf(&nil->header)), &nil->header);
+    EXPECT_EQ(GetTypeOfHandle(nil), LV_TYPE_TIMEOUT);
+    FreeObjectTypes();
 }

@@ -413,3 +413,27 @@ TEST_F(VMTest, NamedMetatablesAndTypedUserData)
     EXPECT_EQ(GetRegistryPointer(L, "p"), p);
     EXPECT_EQ(GetRegistryPointer(L, "none"), nullptr);
 }
+
+TEST_F(VMTest, ImpossibleSizesAndCountsAreRefused)
+{
+    struct Row {
+        const char *what;
+        void (*body)(lvState *, void *);
+        int code;
+    };
+    const Row rows[] = {
+        {"string beyond the allocation cap", [](lvState *L, void *) { PushSizedString(L, "x", SIZE_MAX / 2); }, ERR_MEM},
+        {"userdata beyond the allocation cap", [](lvState *L, void *) { PushNewUserData(L, SIZE_MAX - 4); }, ERR_MEM},
+        {"native closure with 300 upvalues", [](lvState *L, void *) { PushNativeClosure(L, nullptr, 300); }, ERR_STACK},
+        {"negative upvalue count", [](lvState *L, void *) { PushNativeClosure(L, nullptr, -1); }, ERR_STACK},
+        {"globals replaced by a number", [](lvState *L, void *) { PushNumber(L, 1); ReplaceValue(L, LV_GLOBALSINDEX); }, ERR_STACK},
+    };
+    for (const Row &r : rows) {
+        gVMRun.errorInProgress = 0;  // misuse raises only before the first error of a run
+        EXPECT_EQ(RunProtected(L, r.body, nullptr), r.code) << r.what;
+        SetStackTop(L, 0);
+    }
+    EXPECT_EQ(CallFunction(L, -1, 0), ERR_STACK);
+    EXPECT_EQ(ProtectedCall(L, -2, 0, 0), ERR_STACK);
+    EXPECT_EQ(GetValueType(L, LV_GLOBALSINDEX), LV_TTABLE);
+}

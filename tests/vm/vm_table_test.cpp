@@ -254,3 +254,42 @@ TEST_F(VMTest, IndexAndNewIndexChainLimitGives1134)
     EXPECT_EQ(RunProtected(L, Set::Body, nullptr), ERR_INTERNAL1);
     EXPECT_STREQ(gVMRun.errorStringArg, "#2");
 }
+
+// The traversal order of a table follows from the hash, main-position, free-node
+// and rehash rules; serialised tables depend on it. The expected order comes from
+// a separate model of those rules.
+TEST_F(VMTest, TraversalOrderFollowsTheTableRules)
+{
+    PushNewTable(L);
+    int value = 1;
+    auto set = [&](bool isString, const std::string &s, double n) {
+        if (isString) PushSizedString(L, s.data(), s.size());
+        else PushNumber(L, n);
+        PushNumber(L, value++);
+        SetTableValueRaw(L, 1);
+    };
+    for (int i = 0; i < 12; i++) set(true, "key" + std::to_string(i), 0);
+    for (double v : {0.0, 1.0, 2.0, 3.0, 5.0, 8.0, 13.0, 100.0, 1000.0, -1.0, 0.5, 2.25, 1e10}) set(false, "", v);
+    for (int i = 20; i < 40; i += 3) set(false, "", i);
+    set(true, "x", 0);
+    set(true, "", 0);
+    EXPECT_EQ(TabValue(L->base)->sizearray, 8);
+    EXPECT_EQ(TabValue(L->base)->lsizenode, 5);
+    std::string order;
+    PushNil(L);
+    while (NextTableEntry(L, 1)) {
+        if (!order.empty()) order += ", ";
+        if (GetValueType(L, -2) == LV_TSTRING) {
+            order += "\"" + Str(-2) + "\"";
+        } else {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "%g", Num(-2));
+            order += buf;
+        }
+        SetStackTop(L, -2);
+    }
+    EXPECT_EQ(order,
+              "1, 2, 3, 5, 8, 0, 29, \"key9\", \"key2\", \"key1\", \"key0\", 32, 100, \"\", \"key7\", \"key3\", 20, "
+              "\"key8\", \"key6\", 2.25, \"key11\", 38, 23, \"key10\", 35, 26, 1e+10, \"x\", 1000, 13, 0.5, -1, "
+              "\"key4\", \"key5\"");
+}

@@ -1,0 +1,8 @@
+# Serialised tables and functions, the JSON serializer, preferences, catalogs,
+# language tables and the emulated registry.
+lv_add_test(libs_serialize_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_serialize_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs lv_asm LABELS libs parse vm)
+lv_add_test(libs_json_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_json_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs lv_asm LABELS libs parse vm)
+lv_add_test(libs_prefs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_prefs_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs LABELS libs parse)
