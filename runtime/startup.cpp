@@ -276,6 +276,8 @@ int ExtractPluginBlocks(const char *executable, uint64_t *offset)
 static void HostSetErrorStringArg(const char *text) { SetErrorStringArg(text); }
 static void HostSetErrorNumberArg(int number) { SetErrorNumberArg(number); }
 static void HostPrintOutput(const char *text) { WriteDebugText(text); }
+// DEBUGOUTPUT traces every command call unless debug output is off.
+static int HostTraceCalls() { return startupState.switches.debugOutput && !startupState.switches.noDebug; }
 
 static void InstallStartupHost(void)
 {
@@ -284,6 +286,7 @@ static void InstallStartupHost(void)
     host.SetErrorStringArg = HostSetErrorStringArg;
     host.SetErrorNumberArg = HostSetErrorNumberArg;
     host.PrintOutput = HostPrintOutput;
+    host.TraceCalls = HostTraceCalls;
     SetVMHost(&host);
 }
 

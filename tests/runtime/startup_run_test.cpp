@@ -336,6 +336,20 @@ TEST_F(StartupRunTest, StopSignalEndsTheRunAndStillCleansUp)
     ExpectTempDirEmpty();
 }
 
+TEST_F(StartupRunTest, DebugOutputTracesCommandCallsUnlessDebugOutputIsOff)
+{
+    std::string hello = Quote(kBin + "/lumivarra") + " " + Quote(kBuild + "/examples/hello.lva");
+    RunResult r = Run(hello + " -DEBUGOUTPUT");
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_NE(r.out.find("Now calling debugprint() with arguments #1=(STRING)\"Hello from Lumivarra!\""),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Now calling end()"), std::string::npos) << r.out;
+    // NODEBUG silences the trace and DebugPrint alike; End still gives its code.
+    r = Run(hello + " -DEBUGOUTPUT -NODEBUG");
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.out, "");
+}
+
 // ---- Debug channel ---------------------------------------------------------------------------
 
 TEST_F(StartupRunTest, FileDebugDeviceReceivesTheDebugOutput)
