@@ -454,3 +454,8 @@ const lvCommandEntry *GetEventCommands(void)
 {
     return eventCommands;
 }
+
+const lvConstantEntry *GetEventConstants(void)
+{
+    return eventConstants;
+}

@@ -3,6 +3,7 @@
 
 struct lvState;
 struct lvCommandEntry;
+struct lvConstantEntry;
 
 // Opens the library: the engine with the machine's hooks, the constants, the command
 // table as globals, the object types "Intervals" (41) and "Timeouts" (42).
@@ -12,3 +13,5 @@ int OpenEventLibrary(lvState *L);
 void CloseEventLibrary(lvState *L);
 // The command table (ended by a row of nullptr).
 const lvCommandEntry *GetEventCommands(void);
+// The library's constants (ended by a row of nullptr), for the library table's getter.
+const lvConstantEntry *GetEventConstants(void);

@@ -308,6 +308,19 @@ TEST_F(EventLibrary, HandlerTablesInstallAndRemoveGlobalHandlers)
     EXPECT_EQ(Call("installeventhandler", [&] { PushNumber(L, 1); }), ERR_TABEXPECTED);
 }
 
+TEST_F(EventLibrary, ConstantsAreDefined)
+{
+    const char *text = "x";
+    double number = 0;
+    for (const lvConstantEntry *e = GetEventConstants(); e->name; e++) {
+        SCOPED_TRACE(e->name);
+        ASSERT_EQ(LookupConstant(L, e->name, &text, &number), 1);
+        EXPECT_EQ(number, e->number);
+    }
+    ASSERT_EQ(LookupConstant(L, "modrcontrol", &text, &number), 1);
+    EXPECT_EQ(number, 32);
+}
+
 TEST_F(EventLibrary, AttributesOfIntervals)
 {
     ASSERT_EQ(Call("setinterval", [&] {
