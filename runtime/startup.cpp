@@ -14,7 +14,9 @@
 // Limits: one run per process; paths are bounded by LV_PATH_SIZE.
 #include "runtime/startup.h"
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
+#include "runtime/libs_core.h"
 #include "runtime/libtable.h"
 #include "runtime/marker.h"
 #include "runtime/packed.h"
@@ -267,27 +269,6 @@ int ExtractPluginBlocks(const char *executable, uint64_t *offset)
     if (!code) code = WalkPluginBlock(&source, "LVP!", offset, ExtractPluginEntry, &plugins);
     CloseByteSource(&source);
     return code;
-}
-
-// ---- Machine host services ---------------------------------------------------------------------
-
-// The parts of the machine's host interface that start-up owns: message arguments go to the
-// run's error state, and the machine's own output to the debug channel.
-static void HostSetErrorStringArg(const char *text) { SetErrorStringArg(text); }
-static void HostSetErrorNumberArg(int number) { SetErrorNumberArg(number); }
-static void HostPrintOutput(const char *text) { WriteDebugText(text); }
-// DEBUGOUTPUT traces every command call unless debug output is off.
-static int HostTraceCalls() { return startupState.switches.debugOutput && !startupState.switches.noDebug; }
-
-static void InstallStartupHost(void)
-{
-    lvVMHost host;
-    std::memset(&host, 0, sizeof host);
-    host.SetErrorStringArg = HostSetErrorStringArg;
-    host.SetErrorNumberArg = HostSetErrorNumberArg;
-    host.PrintOutput = HostPrintOutput;
-    host.TraceCalls = HostTraceCalls;
-    SetVMHost(&host);
 }
 
 // ---- Start-up --------------------------------------------------------------------------------------
@@ -804,13 +785,14 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     ReportFinalError(code, config, L);
 
     startupHooks.FreeRequesters();
-    FreeUserErrorMessages();
+    FreeRuntimeLists();
 
     if (record) FreeAppletRecord(record, 0);
     startupState.record = nullptr;
     startupHooks.FreePluginLibraries(L);
     if (L) CloseVMState(L);
     startupState.state = nullptr;
+    SetMainVMState(nullptr);
     startupHooks.UnloadAllPlugins();
     if (startupState.containerOpen) {
         CloseAppletContainer(&startupState.container);
@@ -903,7 +885,10 @@ int RuntimeMain(int argc, char **argv)
     startupState.state = L;
     startupState.config = config;
     startupState.record = record;
-    InstallStartupHost();
+    // The runtime's host services: errors raised by the error mode with their location,
+    // the error handler, message arguments, debug output and the call trace.
+    InstallRuntimeHost();
+    SetMainVMState(L);
     InstallStopSignals();
 
     int code = 0;

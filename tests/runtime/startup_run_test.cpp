@@ -223,7 +223,7 @@ TEST_F(StartupRunTest, FailedRunExitsWithOneUnlessErrorCodeWasGiven)
     RunResult r = Run(Quote(program));
     EXPECT_EQ(r.exitCode, 1);
     // No requester can be shown: its whole text goes to standard error.
-    EXPECT_EQ(r.err, "Not enough arguments!\nFile: fail.lvs (current line: 7 - In function: debugprint)\n");
+    EXPECT_EQ(r.err, "Not enough arguments!\nFile: fail.lvs (current line: 7 - In function: DebugPrint)\n");
     EXPECT_EQ(r.out, "before the error\n");
 
     r = Run(Quote(program) + " -ERRORCODE 0");
