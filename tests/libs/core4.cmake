@@ -8,3 +8,5 @@ lv_add_test(libs_prefs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_prefs_test.c
             ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs LABELS libs parse)
 lv_add_test(libs_locale_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_locale_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs LABELS libs parse)
+lv_add_test(libs_registry_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/core4_registry_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/core4_support.cpp LIBS lv_libs LABELS libs platform)
