@@ -1,0 +1,236 @@
+// lib_app.cpp - the application library: the applet's descriptive strings, its file
+// argument, the user arguments and the raw command line, and per-user preferences.
+//
+// Depends on: libs/prefs_engine.h (the files), runtime/startup.h (the run's applet
+// record, configuration and arguments), platform/lvplatform.h (GetPrefsFolder).
+#include <cstring>
+#include <string>
+
+#include "libs/lib_core4.h"
+#include "libs/prefs_engine.h"
+#include "libs/serialize_engine.h"
+#include "platform/lvplatform.h"
+#include "runtime/container.h"
+#include "runtime/encoding.h"
+#include "runtime/lverrors.h"
+#include "runtime/startup.h"
+
+// ============================================================================
+// Hooks
+// ============================================================================
+
+static const char *RecordIdentifier(void)
+{
+    lvStartupState *s = GetStartupState();
+    return s && s->record ? s->record->identifier : "";
+}
+
+static const char *ProgramFolder(void)
+{
+    static char folder[LV_PATH_SIZE];
+    lvStartupState *s = GetStartupState();
+    if (!s || !s->config) return nullptr;
+    std::snprintf(folder, sizeof folder, "%s", s->config->programPath);
+    char *slash = std::strrchr(folder, '/');
+    if (!slash) return nullptr;
+    *slash = 0;
+    return folder;
+}
+
+static lvApplicationHooks gAppHooks = {RecordIdentifier, ProgramFolder};
+
+void SetApplicationHooks(const lvApplicationHooks *hooks)
+{
+    gAppHooks.GetIdentifier = hooks && hooks->GetIdentifier ? hooks->GetIdentifier : RecordIdentifier;
+    gAppHooks.GetProgramFolder = hooks && hooks->GetProgramFolder ? hooks->GetProgramFolder : ProgramFolder;
+}
+
+const lvApplicationHooks *GetApplicationHooks(void) { return &gAppHooks; }
+
+static int CheckArgs(lvState *L, int least, int most)
+{
+    int n = GetStackTop(L);
+    if (n < least) return ERR_ARGS;
+    if (n > most) return ERR_TOOMANYARGS;
+    return 0;
+}
+
+static void SetStringField(lvState *L, const char *field, const char *text)
+{
+    PushString(L, field);
+    PushString(L, text ? text : "");
+    SetTableValue(L, -3);
+}
+
+// ============================================================================
+// Applet information
+// ============================================================================
+
+static int CmdGetApplicationInfo(lvState *L)
+{
+    int rc = CheckArgs(L, 0, 0);
+    if (rc) return rc;
+    lvStartupState *s = GetStartupState();
+    const lvAppletRecord *r = s ? s->record : nullptr;
+    PushNewTable(L);
+    SetStringField(L, "title", r ? r->title : "");
+    SetStringField(L, "version", r ? r->version : "");
+    SetStringField(L, "copyright", r ? r->copyright : "");
+    SetStringField(L, "author", r ? r->author : "");
+    SetStringField(L, "description", r ? r->description : "");
+    SetStringField(L, "identifier", gAppHooks.GetIdentifier());
+    return 1;
+}
+
+static int CmdGetFileArgument(lvState *L)
+{
+    int rc = CheckArgs(L, 0, 1);
+    if (rc) return rc;
+    bool absolute = GetValueType(L, 1) > LV_TNIL && ValueToBoolean(L, 1) && ValueToNumber(L, 1) != 0;
+    lvStartupState *s = GetStartupState();
+    const lvRuntimeConfig *c = s ? s->config : nullptr;
+    PushString(L, c ? (absolute ? c->absoluteAppletPath : c->givenAppletPath) : "");
+    return 1;
+}
+
+// Pushes text, converted from UTF-8 when the script runs in ISO-8859-1.
+static int PushArgumentText(lvState *L, const char *text)
+{
+    if (GetGlobalEncoding() == LV_ENCODING_UTF8) {
+        PushString(L, text);
+        return 0;
+    }
+    char *latin = Utf8ToLatin1(text, std::strlen(text));
+    if (!latin) return ERR_MEM;
+    PushString(L, latin);
+    FreeMemory(latin);
+    return 0;
+}
+
+static int CmdGetCommandLine(lvState *L)
+{
+    int rc = CheckArgs(L, 0, 0);
+    if (rc) return rc;
+    lvStartupState *s = GetStartupState();
+    PushNewTable(L);
+    int count = 0;
+    for (lvUserArgument *a = s && s->config ? s->config->userArguments : nullptr; a; a = a->next, count++) {
+        PushNumber(L, count);
+        PushNewTable(L);
+        PushString(L, "arg");
+        if ((rc = PushArgumentText(L, a->name))) return rc;
+        SetTableValue(L, -3);
+        PushString(L, "param");
+        if ((rc = PushArgumentText(L, a->value ? a->value : ""))) return rc;
+        SetTableValue(L, -3);
+        SetTableValue(L, -3);
+    }
+    PushNumber(L, count);
+    PushNumber(L, 0);
+    return 3;
+}
+
+static int CmdGetRawArguments(lvState *L)
+{
+    int rc = CheckArgs(L, 0, 0);
+    if (rc) return rc;
+    lvStartupState *s = GetStartupState();
+    PushNewTable(L);
+    for (int i = 0; s && i < s->argc; i++) {
+        PushNumber(L, i);
+        if ((rc = PushArgumentText(L, s->argv[i]))) return rc;
+        SetTableValue(L, -3);
+    }
+    return 1;
+}
+
+// ============================================================================
+// Preferences
+// ============================================================================
+
+// The preferences path of the running applet. 0, ERR_WRONGUSAGE or ERR_MEM.
+static int CurrentPrefsPath(char *path, size_t size)
+{
+    char folder[LV_PATH_SIZE];
+    const char *identifier = gAppHooks.GetIdentifier();
+    if (!identifier || !*identifier) return ERR_WRONGUSAGE;
+    if (!GetPrefsFolder(folder, sizeof folder)) return ERR_MEM;
+    return BuildPrefsPath(folder, identifier, path, size);
+}
+
+// "adapter" of the options table at index 2, else the default serializer list.
+static std::string PrefsSerializer(lvState *L)
+{
+    char list[256];
+    std::string name = CopyDefaultAdapter(list, sizeof list, 2) ? list : "";
+    if (GetValueType(L, 2) == LV_TTABLE) {
+        PushString(L, "adapter");
+        GetTableValue(L, 2);
+        if (GetValueType(L, -1) == LV_TSTRING) name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
+        SetStackTop(L, -2);
+    }
+    return name;
+}
+
+static int CmdLoadPrefs(lvState *L)
+{
+    int rc = CheckArgs(L, 1, 2);
+    if (rc) return rc;
+    CheckTableArg(L, 1);
+    std::string name = PrefsSerializer(L);
+    char path[LV_PATH_SIZE];
+    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    rc = ReadPrefsFile(L, path, 1, name.c_str(), nullptr);
+    return rc == ERR_READFILE ? 0 : rc;
+}
+
+static int CmdSavePrefs(lvState *L)
+{
+    int rc = CheckArgs(L, 1, 2);
+    if (rc) return rc;
+    CheckTableArg(L, 1);
+    std::string name = PrefsSerializer(L);
+    char path[LV_PATH_SIZE];
+    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    return WritePrefsFile(L, path, 1, name.c_str(), nullptr);
+}
+
+static int CmdDeletePrefs(lvState *L)
+{
+    int rc = CheckArgs(L, 0, 0);
+    if (rc) return rc;
+    char path[LV_PATH_SIZE];
+    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    DeletePrefsFile(path);
+    return 0;
+}
+
+// ============================================================================
+// Library
+// ============================================================================
+
+static const lvCommandEntry ApplicationCommands[] = {
+    {"DeletePrefs", CmdDeletePrefs},
+    {"GetApplicationInfo", CmdGetApplicationInfo},
+    {"GetCommandLine", CmdGetCommandLine},
+    {"GetFileArgument", CmdGetFileArgument},
+    {"GetRawArguments", CmdGetRawArguments},
+    {"LoadPrefs", CmdLoadPrefs},
+    {"SavePrefs", CmdSavePrefs},
+    {nullptr, nullptr},
+};
+
+static const lvConstantEntry ApplicationConstants[] = {
+    {"PRGTYPE_SCRIPT", nullptr, 0},
+    {"PRGTYPE_APPLET", nullptr, 1},
+    {"PRGTYPE_PROGRAM", nullptr, 2},
+    {nullptr, nullptr, 0},
+};
+
+int OpenApplicationLibrary(lvState *L)
+{
+    RegisterLibrary(L, nullptr, ApplicationCommands, 0);
+    return 0;
+}
+
+const lvConstantEntry *GetApplicationConstants(void) { return ApplicationConstants; }

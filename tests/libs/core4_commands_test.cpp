@@ -1,0 +1,207 @@
+// The serialize, application and locale commands as a script calls them: argument
+// checks, options tables, the serializer names, file commands over the dos library's
+// hook, and the errors they answer.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core4_support.h"
+#include "libs/lib_core4.h"
+#include "libs/serialize_engine.h"
+#include "runtime/lverrors.h"
+#include "tools/lvasm/lvasm.h"
+
+namespace {
+
+int gLastCode;
+
+// A command's error code is raised, as the runtime core does, and kept for the test.
+void RaiseCommandError(lvState *L, int code)
+{
+    gLastCode = code;
+    RaiseError(L, code);
+}
+
+// A machine with the libraries' commands in its globals.
+struct CommandMachine : TestMachine {
+    CommandMachine()
+    {
+        lvVMHost host{};
+        host.HandleCommandError = RaiseCommandError;
+        SetVMHost(&host);
+        PushCopy(L, LV_GLOBALSINDEX);
+        OpenSerializeLibrary(L);
+        OpenApplicationLibrary(L);
+        OpenLocaleLibrary(L);
+        SetStackTop(L, 0);
+    }
+    // Calls the command with the values pushed by args; answers 0 or the error code,
+    // leaving the results on the stack.
+    ~CommandMachine() { SetVMHost(nullptr); }
+    template <typename Args>
+    int Call(const char *name, Args args, int results = 1)
+    {
+        SetStackTop(L, 0);
+        args();
+        int count = GetStackTop(L);
+        // The call goes through a compiled chunk so that error answers are handled as
+        // they are for a script: "__cmd"(__a1, ...), globals set from the pushed values.
+        std::string text = "getglobal r0 \"" + Lower(name) + "\"\n";
+        for (int i = count; i >= 1; i--) {
+            std::string g = "__a" + std::to_string(i);
+            PushString(L, g.c_str());
+            PushCopy(L, i);
+            SetTableValue(L, LV_GLOBALSINDEX);
+            text += "getglobal r" + std::to_string(i) + " \"" + g + "\"\n";
+        }
+        SetStackTop(L, 0);
+        text += "call r0 " + std::to_string(count + 1) + " " + std::to_string(results + 1) + "\n";
+        text += "return r0 " + std::to_string(results + 1) + "\n";
+        std::vector<uint8_t> chunk = AsmAssembleOrThrow(text);
+        if (LoadChunkBuffer(L, chunk.data(), chunk.size(), "=call") != 0) {
+            ADD_FAILURE() << "chunk for " << name;
+            return -1;
+        }
+        gLastCode = 0;
+        return ProtectedCall(L, 0, results, 0);
+    }
+    static std::string Lower(const char *name)
+    {
+        std::string lower = name;  // scripts reach commands by their lower-case names
+        for (char &c : lower) c = char(std::tolower((unsigned char)c));
+        return lower;
+    }
+};
+
+int LastCode(lvState *) { return gLastCode; }
+
+TEST(SerializeCommands, StringsAndNames)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    auto table = [&] {
+        PushNewTable(L);
+        SetStringNumber(L, "a", 1);
+    };
+    ASSERT_EQ(m.Call("SerializeTable", table), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "{\r\n\t\"a\": 1\r\n}\r\n");
+    std::string json = ValueToString(L, -1);
+    ASSERT_EQ(m.Call("DeserializeTable", [&] { PushString(L, json.c_str()); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"a\"=1}");
+    // "inbuilt": the binary image, in both directions; JSON is no image.
+    ASSERT_EQ(m.Call("SerializeTable", [&] { table(); PushString(L, "InBuilt"); }), 0);
+    std::string image(ValueToString(L, -1), ValueStringLength(L, -1));
+    EXPECT_EQ(image.substr(0, 4), "LVT0");
+    ASSERT_EQ(m.Call("DeserializeTable", [&] { PushSizedString(L, image.data(), image.size()); PushString(L, "inbuilt"); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"a\"=1}");
+    EXPECT_NE(m.Call("DeserializeTable", [&] { PushString(L, json.c_str()); PushString(L, "inbuilt"); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_READTABLE);
+    EXPECT_NE(m.Call("SerializeTable", [&] { table(); PushString(L, "plugin|inbuilt"); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_FINDPLUGIN);
+    // Options tables: mode 2 keeps member order; a bad encoding is refused.
+    ASSERT_EQ(m.Call("DeserializeTable", [&] {
+        PushString(L, "{\"B\": 1, \"a\": 2}");
+        PushNewTable(L);
+        SetStringNumber(L, "mode", 2);
+    }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{0={\"key\"=\"B\",\"value\"=1},1={\"key\"=\"a\",\"value\"=2}}");
+    ASSERT_EQ(m.Call("DeserializeTable", [&] {
+        PushString(L, "{\"B\": 1}");
+        PushNewTable(L);
+        PushString(L, "options");
+        PushNewTable(L);
+        SetStringNumber(L, "nolowercase", 1);
+        SetTableValue(L, -3);
+    }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"B\"=1}");
+    EXPECT_NE(m.Call("SerializeTable", [&] {
+        table();
+        PushNewTable(L);
+        SetStringNumber(L, "dstencoding", 3);
+    }), 0);
+    EXPECT_EQ(LastCode(L), ERR_BADENCODING);
+    // SetSerializeMode(5) reaches the JSON serializer only.
+    ASSERT_EQ(m.Call("SetSerializeMode", [&] { PushNumber(L, 5); }, 0), 0);
+    ASSERT_EQ(m.Call("GetSerializeMode", [] {}), 0);
+    EXPECT_EQ(ValueToNumber(L, -1), 5);
+    EXPECT_NE(m.Call("SerializeTable", table), 0);
+    EXPECT_EQ(LastCode(L), ERR_SERIALIZE);
+    EXPECT_EQ(m.Call("SerializeTable", [&] { table(); PushString(L, "inbuilt"); }), 0);
+    ResetSerializeSettings();
+}
+
+TEST(SerializeCommands, Base64Str)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    ASSERT_EQ(m.Call("Base64Str", [&] { PushSizedString(L, "a\0b", 3); PushNumber(L, 0); }), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "YQBi");
+    ASSERT_EQ(m.Call("Base64Str", [&] { PushString(L, "YQBi"); PushNumber(L, 1); }), 0);
+    EXPECT_EQ(std::string(ValueToString(L, -1), ValueStringLength(L, -1)), std::string("a\0b", 3));
+    ASSERT_EQ(m.Call("Base64Str", [&] { PushString(L, "Zm9vZ"); PushNumber(L, 1); }), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "foo");
+    EXPECT_NE(m.Call("Base64Str", [&] { PushString(L, "a"); PushNumber(L, 1); PushNumber(L, 1); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_TOOMANYARGS);
+}
+
+// Files for the file commands: argument 1 names a file path; "r" or "w" in front
+// opens it for reading or writing.
+lvVFile *gFile;
+int gWritable;
+int FindTestFile(lvState *, int, lvVFile **file, int *readable, int *writable, int *encoding)
+{
+    if (!gFile) return ERR_FINDFILE;
+    *file = gFile;
+    *readable = !gWritable;
+    *writable = gWritable;
+    *encoding = 1;
+    return 0;
+}
+int CarriageReturnOn() { return 1; }
+
+TEST(SerializeCommands, FileCommands)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    lvSerializeFileHooks hooks = {FindTestFile, CarriageReturnOn};
+    SetSerializeFileHooks(&hooks);
+    std::string path = TempFolder() + "/t.bin";
+    auto table = [&] {
+        PushNumber(L, 1);
+        PushNewTable(L);
+        SetStringString(L, "k", std::string(60, 'v'));
+    };
+    gFile = OpenVFile(path.c_str(), LV_VF_WRITE, nullptr, nullptr);
+    gWritable = 1;
+    ASSERT_EQ(m.Call("WriteTable", [&] { table(); PushNumber(L, 1); }, 0), 0);
+    // Text mode with a serializer is refused before anything is written.
+    EXPECT_NE(m.Call("WriteTable", [&] {
+        table();
+        PushNewTable(L);
+        SetStringNumber(L, "textmode", 1);
+        SetStringString(L, "adapter", "default");
+    }, 0), 0);
+    EXPECT_EQ(LastCode(L), ERR_WRONGUSAGE);
+    EXPECT_NE(m.Call("ReadTable", [&] { PushNumber(L, 1); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_WRITEONLY);
+    CloseVFile(gFile);
+    std::string bytes = ReadWholeFile(path);
+    EXPECT_EQ(bytes.substr(0, 4), "LVT1");
+    EXPECT_NE(bytes.find("\r\n"), std::string::npos);
+    gFile = OpenVFile(path.c_str(), LV_VF_READ, nullptr, nullptr);
+    gWritable = 0;
+    ASSERT_EQ(m.Call("ReadTable", [&] { PushNumber(L, 1); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"k\"=\"" + std::string(60, 'v') + "\"}");
+    EXPECT_NE(m.Call("WriteTable", table, 0), 0);
+    EXPECT_EQ(LastCode(L), ERR_READONLY);
+    CloseVFile(gFile);
+    gFile = nullptr;
+    EXPECT_NE(m.Call("ReadFunction", [&] { PushNumber(L, 1); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_FINDFILE);
+    SetSerializeFileHooks(nullptr);
+}
+
+}  // namespace
