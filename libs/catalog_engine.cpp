@@ -189,7 +189,7 @@ const char *LookupCatalogString(lvCatalog *c, int index, const char *def)
         size_t n;
         if (!FindIffEntry(c, index, &text, &n)) return def;
         std::string s;
-        if (utf8) {
+        if (utf8 && n > 0) {  // the converter reads up to a NUL for a length of 0
             s.resize(n * 2 + 1);
             s.resize(Latin1ToUtf8Into(reinterpret_cast<const char *>(text), s.data(), n));
         } else {
@@ -199,7 +199,7 @@ const char *LookupCatalogString(lvCatalog *c, int index, const char *def)
     }
     if (index < 0 || size_t(index) >= c->strings.size()) return def;
     const std::string &s = c->strings[size_t(index)];
-    if (utf8) return s.c_str();
+    if (utf8 || s.empty()) return s.c_str();
     std::string latin(s.size() + 1, '\0');
     latin.resize(Utf8ToLatin1Into(s.data(), latin.data(), s.size()));
     return c->cache.emplace(index, std::move(latin)).first->second.c_str();

@@ -97,7 +97,8 @@ int FormatJsonNumber(double value, char *buffer)
 // Converts bytes between ISO-8859-1 and UTF-8 (a no-op when the encodings agree).
 static std::string ConvertJsonText(const char *text, size_t length, int from, int to)
 {
-    if (from == to) return std::string(text, length);
+    // The converters take a length of 0 for "up to the NUL": an empty text stays empty here.
+    if (from == to || length == 0) return std::string(text, length);
     std::string out;
     if (from == LV_ENCODING_LATIN1) {
         out.resize(length * 2 + 1);
@@ -195,8 +196,9 @@ int JsonSerializeItem(void *state, lvSerializeItem *key, lvSerializeItem *value,
     if (!s || !s->write) return 0;
     const bool isEnd = value->type == SERIALIZEITEM_TABLE && value->length == 0;
     const bool isStart = value->type == SERIALIZEITEM_TABLE && value->length != 0;
-    const bool isRecordStart = isStart && (value->flags & SERIALIZEFLAG_KEYVALUE);
     const int mode = s->mode;
+    // Only the list mode writes a {key, value} record into its enclosing level.
+    const bool isRecordStart = isStart && (value->flags & SERIALIZEFLAG_KEYVALUE) && mode == SERIALIZEMODE_LIST;
     lvSerializeItem k = *key;
     const uint32_t flags = key->flags;
 

@@ -47,14 +47,6 @@ void SetApplicationHooks(const lvApplicationHooks *hooks)
 
 const lvApplicationHooks *GetApplicationHooks(void) { return &gAppHooks; }
 
-static int CheckArgs(lvState *L, int least, int most)
-{
-    int n = GetStackTop(L);
-    if (n < least) return ERR_ARGS;
-    if (n > most) return ERR_TOOMANYARGS;
-    return 0;
-}
-
 static void SetStringField(lvState *L, const char *field, const char *text)
 {
     PushString(L, field);
@@ -68,7 +60,7 @@ static void SetStringField(lvState *L, const char *field, const char *text)
 
 static int CmdGetApplicationInfo(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     lvStartupState *s = GetStartupState();
     const lvAppletRecord *r = s ? s->record : nullptr;
@@ -84,7 +76,7 @@ static int CmdGetApplicationInfo(lvState *L)
 
 static int CmdGetFileArgument(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 1);
+    int rc = CheckArgRange(L, 0, 1);
     if (rc) return rc;
     bool absolute = GetValueType(L, 1) > LV_TNIL && ValueToBoolean(L, 1) && ValueToNumber(L, 1) != 0;
     lvStartupState *s = GetStartupState();
@@ -109,7 +101,7 @@ static int PushArgumentText(lvState *L, const char *text)
 
 static int CmdGetCommandLine(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     lvStartupState *s = GetStartupState();
     PushNewTable(L);
@@ -132,7 +124,7 @@ static int CmdGetCommandLine(lvState *L)
 
 static int CmdGetRawArguments(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     lvStartupState *s = GetStartupState();
     PushNewTable(L);
@@ -174,7 +166,7 @@ static std::string PrefsSerializer(lvState *L)
 
 static int CmdLoadPrefs(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     CheckTableArg(L, 1);
     std::string name = PrefsSerializer(L);
@@ -186,7 +178,7 @@ static int CmdLoadPrefs(lvState *L)
 
 static int CmdSavePrefs(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     CheckTableArg(L, 1);
     std::string name = PrefsSerializer(L);
@@ -197,7 +189,7 @@ static int CmdSavePrefs(lvState *L)
 
 static int CmdDeletePrefs(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     char path[LV_PATH_SIZE];
     if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;

@@ -23,14 +23,6 @@
 
 static lvCatalog *gCurrentCatalog;  // the catalog OpenCatalog keeps for the script
 
-static int CheckArgs(lvState *L, int least, int most)
-{
-    int n = GetStackTop(L);
-    if (n < least) return ERR_ARGS;
-    if (n > most) return ERR_TOOMANYARGS;
-    return 0;
-}
-
 static void SetField(lvState *L, const char *field, const char *text)
 {
     PushString(L, field);
@@ -44,7 +36,7 @@ static void SetField(lvState *L, const char *field, const char *text)
 
 static int CmdOpenCatalog(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     const char *name = CheckStringArg(L, 1, nullptr);
     FreeCatalog(gCurrentCatalog);
@@ -54,7 +46,7 @@ static int CmdOpenCatalog(lvState *L)
 
 static int CmdCloseCatalog(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     FreeCatalog(gCurrentCatalog);
     gCurrentCatalog = nullptr;
@@ -63,7 +55,7 @@ static int CmdCloseCatalog(lvState *L)
 
 static int CmdGetCatalogString(lvState *L)
 {
-    int rc = CheckArgs(L, 2, 2);
+    int rc = CheckArgRange(L, 2, 2);
     if (rc) return rc;
     int id = int(CheckNumberArg(L, 1));
     const char *def = CheckStringArg(L, 2, nullptr);
@@ -83,7 +75,7 @@ void CloseLocaleLibrary(lvState *, int)
 
 static int CmdGetSystemLanguage(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     PushNumber(L, GetLanguageCode());
     return 1;
@@ -91,7 +83,7 @@ static int CmdGetSystemLanguage(lvState *L)
 
 static int CmdGetSystemCountry(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     PushNumber(L, GetCountryCode());
     return 1;
@@ -99,7 +91,7 @@ static int CmdGetSystemCountry(lvState *L)
 
 static int CmdIsUnicode(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     PushNumber(L, GetGlobalEncoding() == LV_ENCODING_UTF8 ? 1 : 0);
     return 1;
@@ -107,7 +99,7 @@ static int CmdIsUnicode(lvState *L)
 
 static int CmdGetLanguageInfo(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 1);
+    int rc = CheckArgRange(L, 1, 1);
     if (rc) return rc;
     const lvLanguageEntry *e = FindLanguageById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
@@ -118,7 +110,7 @@ static int CmdGetLanguageInfo(lvState *L)
 
 static int CmdGetCountryInfo(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 1);
+    int rc = CheckArgRange(L, 1, 1);
     if (rc) return rc;
     const lvCountryEntry *e = FindCountryById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
@@ -145,7 +137,7 @@ static void SetNameList(lvState *L, const char *field, const char (*names)[80], 
 
 static int CmdGetLocaleInfo(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     lvLocaleRecord *r = static_cast<lvLocaleRecord *>(AllocMemory(sizeof(lvLocaleRecord), 1));
     if (!r) return ERR_MEM;
@@ -169,7 +161,7 @@ static int CmdGetLocaleInfo(lvState *L)
 
 static int CmdFormatDate(lvState *L)
 {
-    int rc = CheckArgs(L, 2, 3);
+    int rc = CheckArgRange(L, 2, 3);
     if (rc) return rc;
     size_t n;
     const char *format = CheckStringArg(L, 1, &n);

@@ -30,14 +30,6 @@ void SetSerializeFileHooks(const lvSerializeFileHooks *hooks)
     gFileHooks.UseCarriageReturn = hooks && hooks->UseCarriageReturn ? hooks->UseCarriageReturn : NoCarriageReturn;
 }
 
-static int CheckArgs(lvState *L, int least, int most)
-{
-    int n = GetStackTop(L);
-    if (n < least) return ERR_ARGS;
-    if (n > most) return ERR_TOOMANYARGS;
-    return 0;
-}
-
 // The options of a table argument; the serializer name is kept in name.
 struct lvSerializeCall {
     lvSerializeOptions options;  // what goes to the serializer
@@ -106,7 +98,7 @@ static int ReadOptions(lvState *L, int index, lvSerializeCall *c, bool fileOptio
 
 static int CmdWriteTable(lvState *L)
 {
-    int rc = CheckArgs(L, 2, 4);
+    int rc = CheckArgRange(L, 2, 4);
     if (rc) return rc;
     CheckTableArg(L, 2);
     lvSerializeCall c;
@@ -134,7 +126,7 @@ static int CmdWriteTable(lvState *L)
 
 static int CmdReadTable(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     lvSerializeCall c;
     InitCall(&c);
@@ -167,7 +159,7 @@ static int ReadNameOrOptions(lvState *L, lvSerializeCall *c)
 
 static int CmdSerializeTable(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     CheckTableArg(L, 1);
     lvSerializeCall c;
@@ -187,7 +179,7 @@ static int CmdSerializeTable(lvState *L)
 
 static int CmdDeserializeTable(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     size_t n;
     const char *text = CheckStringArg(L, 1, &n);
@@ -210,7 +202,7 @@ static int CmdDeserializeTable(lvState *L)
 
 static int CmdSetSerializeMode(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 1);
+    int rc = CheckArgRange(L, 1, 1);
     if (rc) return rc;
     GetSerializeSettings()->mode = int(CheckNumberArg(L, 1));
     GetSerializeSettings()->modeSet = 1;
@@ -219,7 +211,7 @@ static int CmdSetSerializeMode(lvState *L)
 
 static int CmdGetSerializeMode(lvState *L)
 {
-    int rc = CheckArgs(L, 0, 0);
+    int rc = CheckArgRange(L, 0, 0);
     if (rc) return rc;
     PushNumber(L, GetSerializeSettings()->mode);
     return 1;
@@ -227,7 +219,7 @@ static int CmdGetSerializeMode(lvState *L)
 
 static int CmdSetSerializeOptions(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 1);
+    int rc = CheckArgRange(L, 1, 1);
     if (rc) return rc;
     CheckTableArg(L, 1);
     int v = GetSerializeSettings()->noLowerCase;
@@ -238,7 +230,7 @@ static int CmdSetSerializeOptions(lvState *L)
 
 static int CmdBase64Str(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 2);
+    int rc = CheckArgRange(L, 1, 2);
     if (rc) return rc;
     size_t n;
     const char *s = CheckStringArg(L, 1, &n);
@@ -262,7 +254,7 @@ static int CmdBase64Str(lvState *L)
 
 static int CmdWriteFunction(lvState *L)
 {
-    int rc = CheckArgs(L, 2, 4);
+    int rc = CheckArgRange(L, 2, 4);
     if (rc) return rc;
     lvVFile *file;
     int readable, writable, encoding;
@@ -276,7 +268,7 @@ static int CmdWriteFunction(lvState *L)
 
 static int CmdReadFunction(lvState *L)
 {
-    int rc = CheckArgs(L, 1, 1);
+    int rc = CheckArgRange(L, 1, 1);
     if (rc) return rc;
     lvVFile *file;
     int readable, writable, encoding;

@@ -281,6 +281,12 @@ static uint64_t BytesLeft(lvTableSource *source)
     return size > at ? uint64_t(size - at) : 0;
 }
 
+// Pushes bytes as a string (an empty vector has no data pointer).
+static void PushBytes(lvState *L, const std::vector<uint8_t> &bytes)
+{
+    PushSizedString(L, bytes.empty() ? "" : reinterpret_cast<const char *>(bytes.data()), bytes.size());
+}
+
 static int GetDouble(lvTableSource *source, double *d)
 {
     uint8_t b[8];
@@ -450,11 +456,12 @@ static int ReadBinaryBody(lvState *L, lvTableSource *source, int intoTop, int de
         if (tag == 2) {
             double d;
             if ((rc = GetDouble(source, &d))) return rc;
+            if (d != d) return ERR_FILEFORMAT;  // no table can hold a NaN key
             PushNumber(L, d);
         } else if (tag == 3) {
             // Keys of any length: a long key the writer accepted must read back.
             if ((rc = GetCounted(source, bytes))) return rc;
-            PushSizedString(L, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+            PushBytes(L, bytes);
         } else {
             return ERR_FILEFORMAT;
         }
@@ -482,7 +489,7 @@ static int ReadBinaryValue(lvState *L, lvTableSource *source, int depth)
     case 3: {
         std::vector<uint8_t> bytes;
         if ((rc = GetCounted(source, bytes))) return rc;
-        PushSizedString(L, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+        PushBytes(L, bytes);
         return 0;
     }
     case 4:
@@ -675,9 +682,10 @@ static int ReceiveTable(lvState *L, const lvSerializer *ser, void *handle, int i
         if (key.type == SERIALIZEITEM_NUMBER && key.data) {
             double d;
             std::memcpy(&d, key.data, 8);
+            if (d != d) return ERR_DESERIALIZE;  // no table can hold a NaN key
             PushNumber(L, d);
         } else if (key.type == SERIALIZEITEM_STRING) {
-            PushSizedString(L, static_cast<const char *>(key.data), key.length);
+            PushSizedString(L, key.data ? static_cast<const char *>(key.data) : "", key.length);
         } else {
             return ERR_DESERIALIZE;
         }
@@ -690,7 +698,7 @@ static int ReceiveTable(lvState *L, const lvSerializer *ser, void *handle, int i
             break;
         }
         case SERIALIZEITEM_STRING:
-            PushSizedString(L, static_cast<const char *>(value.data), value.length);
+            PushSizedString(L, value.data ? static_cast<const char *>(value.data) : "", value.length);
             break;
         case SERIALIZEITEM_TABLE:
             rc = ReceiveTable(L, ser, handle, 0, depth + 1);

@@ -6,11 +6,31 @@
 
 #include "libs/serialize_engine.h"
 
+namespace {
+struct Input {
+    const uint8_t *data;
+    size_t size;
+};
+void RunInput(lvState *L, void *context);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
     lvState *L = NewVMState();
     if (!L) return 0;
+    Input input{data, size};
+    // Machine errors (memory) end the run of one input, never the process.
+    RunProtected(L, RunInput, &input);
+    CloseVMState(L);
+    return 0;
+}
+
+namespace {
+void RunInput(lvState *L, void *context)
+{
+    const uint8_t *data = static_cast<Input *>(context)->data;
+    size_t size = static_cast<Input *>(context)->size;
     lvSerializeOptions o;
     InitSerializeOptions(&o);
     o.mode = data[0] % 3;
@@ -34,6 +54,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         FreeMemory(out.data);
     }
-    CloseVMState(L);
-    return 0;
 }
+}  // namespace

@@ -23,11 +23,31 @@ lvVFile *OpenMemory(const uint8_t *data, size_t size, std::string &name)
 }
 }  // namespace
 
+namespace {
+struct Input {
+    const uint8_t *data;
+    size_t size;
+};
+void RunInput(lvState *L, void *context);
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
     lvState *L = NewVMState();
     if (!L) return 0;
+    Input input{data, size};
+    // Machine errors (memory) end the run of one input, never the process.
+    RunProtected(L, RunInput, &input);
+    CloseVMState(L);
+    return 0;
+}
+
+namespace {
+void RunInput(lvState *L, void *context)
+{
+    const uint8_t *data = static_cast<Input *>(context)->data;
+    size_t size = static_cast<Input *>(context)->size;
     int pick = data[0] % 4;
     data++;
     size--;
@@ -61,6 +81,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (PushTableImageString(L, -1) != 0) std::abort();
         if (ValueStringLength(L, -1) != image.size()) std::abort();
     }
-    CloseVMState(L);
-    return 0;
 }
+}  // namespace

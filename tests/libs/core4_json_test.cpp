@@ -364,3 +364,16 @@ TEST(JsonWrite, HandlesAndKeyValueRecords)
 }
 
 }  // namespace
+
+namespace {
+TEST(JsonProperty, ListModeTablesRewriteInModeZero)
+{
+    TestMachine m;
+    lvState *L = m.L;
+    ASSERT_EQ(FromJson(L, "{\"b\": 1, \"a\": [1, {\"c\": null}], \"e\": {}}", 2), 0);
+    JsonResult r = ToJson(L, 1, 0);
+    ASSERT_EQ(r.rc, 0);
+    ASSERT_EQ(FromJson(L, r.text), 0) << r.text;
+    EXPECT_EQ(DescribeTable(L, 2), DescribeTable(L, 1));
+}
+}  // namespace

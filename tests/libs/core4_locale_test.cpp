@@ -151,6 +151,16 @@ TEST(Catalog, DamagedIffFilesStayInsideTheirData)
         EXPECT_STREQ(LookupCatalogString(cat, c.lookup, "default"), c.result) << c.length;
         FreeCatalog(cat);
     }
+    // An empty text: the converters must not look past it for a terminator.
+    {
+        std::string bytes = iff;
+        for (int i = 0; i < 4; i++) bytes[first + 4 + i] = 0;
+        for (int i = 0; i < 8; i++) bytes[first + 8 + i] = 'x';  // no zero after the entry header
+        lvCatalog *cat = ParseBytes(bytes);
+        ASSERT_NE(cat, nullptr);
+        EXPECT_STREQ(LookupCatalogString(cat, 0, "default"), "");
+        FreeCatalog(cat);
+    }
     // Cut in the middle of an entry.
     lvCatalog *cut = ParseBytes(iff.substr(0, iff.size() - 6));
     ASSERT_NE(cut, nullptr);
