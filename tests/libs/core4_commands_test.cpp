@@ -11,6 +11,7 @@
 #include "core4_support.h"
 #include "libs/lib_core4.h"
 #include "libs/serialize_engine.h"
+#include "platform/lvplatform.h"
 #include "runtime/lverrors.h"
 #include "tools/lvasm/lvasm.h"
 
@@ -36,6 +37,7 @@ struct CommandMachine : TestMachine {
         OpenSerializeLibrary(L);
         OpenApplicationLibrary(L);
         OpenLocaleLibrary(L);
+        OpenWindowsLibrary(L);
         SetStackTop(L, 0);
     }
     // Calls the command with the values pushed by args; answers 0 or the error code,
@@ -202,6 +204,133 @@ TEST(SerializeCommands, FileCommands)
     EXPECT_NE(m.Call("ReadFunction", [&] { PushNumber(L, 1); }), 0);
     EXPECT_EQ(LastCode(L), ERR_FINDFILE);
     SetSerializeFileHooks(nullptr);
+}
+
+std::string gIdentifier;
+const char *TestIdentifier() { return gIdentifier.c_str(); }
+
+TEST(ApplicationCommands, PrefsThroughTheCommands)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    std::string config = TempFolder();
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    lvApplicationHooks hooks = {TestIdentifier, nullptr};
+    SetApplicationHooks(&hooks);
+    gIdentifier = "";
+    EXPECT_NE(m.Call("SavePrefs", [&] { PushNewTable(L); }, 0), 0);
+    EXPECT_EQ(LastCode(L), ERR_WRONGUSAGE);
+    EXPECT_NE(m.Call("DeletePrefs", [] {}, 0), 0);
+    EXPECT_EQ(LastCode(L), ERR_WRONGUSAGE);
+    gIdentifier = "org.example/../app";
+    // Nothing saved yet: the table stays as it is.
+    ASSERT_EQ(m.Call("LoadPrefs", [&] { PushNewTable(L); SetStringNumber(L, "x", 1); }, 0), 0);
+    ASSERT_EQ(m.Call("SavePrefs", [&] { PushNewTable(L); SetStringString(L, "name", "Ada"); }, 0), 0);
+    char folder[LV_PATH_SIZE];
+    ASSERT_TRUE(GetPrefsFolder(folder, sizeof folder));
+    EXPECT_EQ(std::string(folder).rfind(config, 0), 0u);
+    std::string file = std::string(folder) + "/org.exampleapp";
+    EXPECT_EQ(ReadWholeFile(file).substr(0, 3), "{\r\n");
+    // Load into a table the script holds.
+    ASSERT_EQ(m.Call("LoadPrefs", [&] {
+        PushString(L, "__t");
+        PushNewTable(L);
+        SetTableValue(L, LV_GLOBALSINDEX);
+        PushString(L, "__t");
+        GetTableValue(L, LV_GLOBALSINDEX);
+    }, 0), 0);
+    PushString(L, "__t");
+    GetTableValue(L, LV_GLOBALSINDEX);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"name\"=\"Ada\"}");
+    // "inbuilt" writes "PRFS".
+    ASSERT_EQ(m.Call("SavePrefs", [&] {
+        PushNewTable(L);
+        SetStringNumber(L, "n", 2);
+        PushNewTable(L);
+        SetStringString(L, "adapter", "inbuilt");
+    }, 0), 0);
+    EXPECT_EQ(ReadWholeFile(file).substr(0, 4), "PRFS");
+    ASSERT_EQ(m.Call("DeletePrefs", [] {}, 0), 0);
+    EXPECT_EQ(ReadWholeFile(file), "");
+    SetApplicationHooks(nullptr);
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(LocaleCommands, TablesDatesAndCatalogs)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    ASSERT_EQ(m.Call("GetLanguageInfo", [&] { PushNumber(L, 1); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"code\"=\"de\",\"name\"=\"german\"}");
+    ASSERT_EQ(m.Call("GetLanguageInfo", [&] { PushNumber(L, 18); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"code\"=\"??\",\"name\"=\"unknown\"}");
+    ASSERT_EQ(m.Call("GetCountryInfo", [&] { PushNumber(L, 9); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"alpha2\"=\"DE\",\"alpha3\"=\"DEU\"}");
+    ASSERT_EQ(m.Call("GetCountryInfo", [&] { PushNumber(L, 38); }), 0);
+    EXPECT_EQ(DescribeTable(L, -1), "{\"alpha2\"=\"??\",\"alpha3\"=\"???\"}");
+    ASSERT_EQ(m.Call("FormatDate", [&] { PushString(L, "%d.%m.%Y"); PushString(L, "05-Mar-2024 10:00:00"); }), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "05.03.2024");
+    ASSERT_EQ(m.Call("FormatDate", [&] { PushString(L, "%-d"); PushString(L, "05-Mar-2024 10:00:00"); }), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "5");
+    EXPECT_NE(m.Call("FormatDate", [&] { PushString(L, "%d"); PushString(L, "05-Mar-2024 10:00:0"); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_INVALIDDATE);
+    ASSERT_EQ(m.Call("IsUnicode", [] {}), 0);
+    EXPECT_EQ(ValueToNumber(L, -1), 1);
+    ASSERT_EQ(m.Call("GetLocaleInfo", [] {}), 0);
+    PushString(L, "months");
+    GetTableValue(L, -2);
+    PushNumber(L, 11);
+    GetTableValue(L, -2);
+    EXPECT_GT(ValueStringLength(L, -1), 0u);
+    // English users get their defaults.
+    setenv("LANG", "en_US.UTF-8", 1);
+    ASSERT_EQ(m.Call("OpenCatalog", [&] { PushString(L, "app.catalog"); }, 0), 0);
+    ASSERT_EQ(m.Call("GetCatalogString", [&] { PushNumber(L, 0); PushString(L, "Hello"); }), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "Hello");
+    ASSERT_EQ(m.Call("CloseCatalog", [] {}, 0), 0);
+    unsetenv("LANG");
+    // The 417 constants: every language and country, the two unknowns.
+    int count = 0;
+    bool german = false, norwegian = false, switzerland = false, uk = false;
+    for (const lvConstantEntry *c = GetLocaleConstants(); c->name; c++, count++) {
+        std::string n = c->name;
+        german |= n == "LANGUAGE_GERMAN" && c->number == 1;
+        norwegian |= n == "LANGUAGE_NORWEGIANBOKMAL" && c->number == 120;
+        switzerland |= n == "COUNTRY_SWITZERLAND" && c->number == 29;
+        uk |= n == "COUNTRY_UK" && c->number == 0;
+    }
+    EXPECT_EQ(count, 417);
+    EXPECT_TRUE(german && norwegian && switzerland && uk);
+}
+
+TEST(WindowsCommands, RegistryKeysAndObjects)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    std::string store = TempFolder();
+    SetRegistryStoreFolder(store.c_str());
+    ASSERT_EQ(m.Call("WriteRegistryKey", [&] { PushNumber(L, 7); PushString(L, "Soft/App/Count"); PushNumber(L, 5); }, 0), 0);
+    ASSERT_EQ(m.Call("WriteRegistryKey", [&] { PushNumber(L, 4); PushString(L, "Soft/App/Name"); PushString(L, "Ada"); }, 0), 0);
+    ASSERT_EQ(m.Call("CreateRegistryKey", [&] { PushNumber(L, 4); PushString(L, "Soft\\App\\Sub"); }, 0), 0);
+    ASSERT_EQ(m.Call("ReadRegistryKey", [&] { PushNumber(L, 4); PushString(L, "Soft/App/Count"); }), 0);
+    EXPECT_EQ(ValueToNumber(L, -1), 5);
+    EXPECT_NE(m.Call("ReadRegistryKey", [&] { PushNumber(L, 4); PushString(L, "Soft/App/None"); }), 0);
+    EXPECT_EQ(LastCode(L), ERR_REGISTRYREAD);
+    ASSERT_EQ(m.Call("OpenRegistryKey", [&] { PushNumber(L, 1); PushNumber(L, 4); PushString(L, "Soft/App"); }, 0), 0);
+    std::vector<std::string> seen;
+    for (int i = 0; i < 4; i++) {
+        ASSERT_EQ(m.Call("NextRegistryKeyEntry", [&] { PushNumber(L, 1); }, 2), 0);
+        seen.push_back(std::string(ValueToString(L, -2)) + ":" + std::to_string(int(ValueToNumber(L, -1))));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Sub:1", "Count:0", "Name:0", ":-1"}));
+    // Nil gives a handle; closing twice fails.
+    ASSERT_EQ(m.Call("OpenRegistryKey", [&] { PushNil(L); PushNumber(L, 4); PushString(L, "Soft"); }), 0);
+    EXPECT_EQ(GetValueType(L, -1), LV_TPOINTER);
+    ASSERT_EQ(m.Call("CloseRegistryKey", [&] { PushNumber(L, 1); }, 0), 0);
+    EXPECT_NE(m.Call("CloseRegistryKey", [&] { PushNumber(L, 1); }, 0), 0);
+    EXPECT_EQ(LastCode(L), ERR_FINDREGISTRYKEY);
+    CloseWindowsLibrary(L, 1);
+    SetRegistryStoreFolder(nullptr);
 }
 
 }  // namespace
