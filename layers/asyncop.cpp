@@ -34,15 +34,6 @@ lvObjectHeader **GetAsyncOperationList(void)
 // The list
 // ============================================================================
 
-void InitAsyncOperation(lvAsyncOperation *operation, lvAsyncStepFunction step, lvAsyncFreeFunction free,
-                        int sleepFlag)
-{
-    InitObjectHeader(&operation->header, LV_ASYNCOBJ, 0, true);
-    operation->step = step;
-    operation->free = free;
-    operation->sleepFlag = sleepFlag;
-}
-
 int AddAsyncOperation(lvAsyncOperation *operation)
 {
     operation->header.next = nullptr;

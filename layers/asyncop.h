@@ -48,8 +48,15 @@ struct lvAsyncHooks {
 void SetAsyncHooks(const lvAsyncHooks *hooks);
 
 // Fills the head of a new zeroed block: type 61, a handle identifier, the functions.
-void InitAsyncOperation(lvAsyncOperation *operation, lvAsyncStepFunction step, lvAsyncFreeFunction free,
-                        int sleepFlag);
+// Inline, so producers in other libraries need only this header to build their jobs.
+inline void InitAsyncOperation(lvAsyncOperation *operation, lvAsyncStepFunction step, lvAsyncFreeFunction free,
+                               int sleepFlag)
+{
+    InitObjectHeader(&operation->header, LV_ASYNCOBJ, 0, true);
+    operation->step = step;
+    operation->free = free;
+    operation->sleepFlag = sleepFlag;
+}
 // Appends the operation to the list; returns 1 (the command pushes the handle,
 // GetObjectIdOf(&operation->header), as its one result).
 int AddAsyncOperation(lvAsyncOperation *operation);

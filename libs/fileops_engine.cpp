@@ -54,49 +54,51 @@ static int MatchSet(const char *p, unsigned char c, const char **end)
     return found != negate ? 1 : 0;
 }
 
-// Could the pattern at p begin a match at character c? Decides where a star resumes.
-static bool CanStartAt(const char *p, char c)
+// Matches one pattern element (anything but '*') at p against character c; *next gets
+// the element after it.
+static bool MatchOne(const char *p, unsigned char c, const char **next)
 {
-    if (*p == '[') return true;
-    if (*p == '#') return c >= '0' && c <= '9';
-    return *p == c;
+    switch (*p) {
+    case '?':
+        *next = p + 1;
+        return true;
+    case '#':
+        *next = p + 1;
+        return c >= '0' && c <= '9';
+    case '[':
+        return MatchSet(p + 1, c, next) == 1;
+    default:
+        *next = p + 1;
+        return (unsigned char)*p == c;
+    }
 }
 
+// Every element but '*' takes exactly one character, so a mismatch only ever needs to
+// resume after the latest star, one character further on: the time is bounded by the
+// product of the lengths, whatever the pattern (nested retries would be exponential).
 static bool MatchFrom(const char *p, const char *t)
 {
-    while (*p) {
+    const char *starPattern = nullptr, *starText = nullptr;
+    while (*t) {
         if (*p == '*') {
-            while (*p == '*' || *p == '?') {
-                if (*p == '?') {
-                    if (!*t) return false;
-                    t++;
-                }
-                p++;
-            }
+            while (*p == '*') p++;
             if (!*p) return true;  // a trailing star takes the rest
-            for (; *t; t++)
-                if (CanStartAt(p, *t) && MatchFrom(p, t)) return true;
-            return false;
+            starPattern = p;
+            starText = t;
+            continue;
         }
-        if (!*t) break;
-        unsigned char c = (unsigned char)*t;
-        if (*p == '?') {
-            p++;
-        } else if (*p == '#') {
-            if (c < '0' || c > '9') return false;
-            p++;
-        } else if (*p == '[') {
-            const char *end;
-            if (MatchSet(p + 1, c, &end) != 1) return false;
-            p = end;
-        } else {
-            if ((unsigned char)*p != c) return false;
-            p++;
+        const char *next;
+        if (*p && MatchOne(p, (unsigned char)*t, &next)) {
+            p = next;
+            t++;
+            continue;
         }
-        t++;
+        if (!starPattern) return false;
+        p = starPattern;
+        t = ++starText;
     }
     while (*p == '*') p++;
-    return !*p && !*t;
+    return !*p;
 }
 
 int MatchWildcard(const char *pattern, const char *name)
@@ -695,6 +697,22 @@ static int CopyBlock(lvCopyOperation *op)
     return 0;
 }
 
+// Asks about the current destination: 0 with the answer's value, ERR_USERABORT for -1,
+// or the error of the call.
+static int AskAboutDestination(lvCopyOperation *op, int action, int form, int *value)
+{
+    lvFileOpQuestion q = {};
+    q.action = action;
+    q.form = form;
+    q.source = op->shownSource.c_str();
+    q.destination = op->currentDestination.c_str();
+    lvFileOpAnswer answer;
+    int rc = Ask(op->callback, q, &answer);
+    if (rc) return rc;
+    *value = AnswerValue(answer);
+    return *value == -1 ? ERR_USERABORT : 0;
+}
+
 // Steps 1 to 4 of one file: pattern, destination, existing destination, open.
 static int StartFile(lvCopyOperation *op)
 {
@@ -708,19 +726,12 @@ static int StartFile(lvCopyOperation *op)
     if (ExamineObject(op->currentDestination.c_str(), DestinationAdapter(op), op->destinationTags, &existing,
                       nullptr)) {
         bool isProtected = existing.attributes & (LV_FILEATTR_READONLY | LV_FILEATTR_HIDDEN);
-        lvFileOpAnswer answer;
         if (op->callback) {
             int rc = ShownSource(op);
             if (rc) return FailFile(op, rc);
-            lvFileOpQuestion q = {};
-            q.action = LV_COPYFILE_OVERWRITE;
-            q.form = LV_QUESTION_PAIR;
-            q.source = op->shownSource.c_str();
-            q.destination = op->currentDestination.c_str();
-            rc = Ask(op->callback, q, &answer);
+            int v;
+            rc = AskAboutDestination(op, LV_COPYFILE_OVERWRITE, LV_QUESTION_PAIR, &v);
             if (rc) return rc;
-            int v = AnswerValue(answer);
-            if (v == -1) return ERR_USERABORT;
             if (v == 0) {
                 FinishFile(op);
                 return 0;
@@ -730,14 +741,9 @@ static int StartFile(lvCopyOperation *op)
             if (op->force) {
                 SetFSObjectFlags(op->currentDestination.c_str(), LV_FILEATTR_NORMAL);
             } else if (op->callback) {
-                lvFileOpQuestion q = {};
-                q.action = LV_COPYFILE_UNPROTECT;
-                q.form = LV_QUESTION_DESTINATION;
-                q.destination = op->currentDestination.c_str();
-                int rc = Ask(op->callback, q, &answer);
+                int v;
+                int rc = AskAboutDestination(op, LV_COPYFILE_UNPROTECT, LV_QUESTION_DESTINATION, &v);
                 if (rc) return rc;
-                int v = AnswerValue(answer);
-                if (v == -1) return ERR_USERABORT;
                 if (v == 0) {
                     FinishFile(op);
                     return 0;
@@ -810,9 +816,10 @@ static int CopyStepWork(lvCopyOperation *op, int *done)
 {
     if (op->copying) {
         int rc = CopyBlock(op);
-        if (rc) return FailFile(op, rc);
-        if (!op->copying && !op->sourceIsDirectory) *done = 1;
-        return 0;
+        if (rc) rc = FailFile(op, rc);
+        // Finished, skipped or not: a single file is then done.
+        if (!rc && !op->copying && !op->sourceIsDirectory) *done = 1;
+        return rc;
     }
     if (op->move && !op->fastMoveTried) {
         op->fastMoveTried = true;

@@ -37,6 +37,18 @@ int GetProgramPath(char *buffer, size_t size, int forceUtf8);
 // The same path cut at its last '/' (no trailing separator; "/" for the root).
 int GetProgramDir(char *buffer, size_t size, int forceUtf8);
 
+// ---- Screen DPI ----------------------------------------------------------------------------
+
+// The screen's DPI (default 96 by 96) and the horizontal scale factor (DPI / 96, default
+// 1.0). Any thread may read them.
+void GetScreenDpi(int *x, int *y);
+double GetDpiScale(void);
+// The applet asked to be DPI aware: from now on the DPI the window system reports counts.
+// Processes here need no declaration for it; the values stay as the window system set them.
+void InitDpiAwareness(void);
+// The window system reports the screen's DPI (taken only once InitDpiAwareness ran).
+void SetScreenDpi(int x, int y);
+
 // ---- Temporary directory and names --------------------------------------------------------
 
 // The temporary directory: $TMPDIR when set and absolute, else "/tmp" (the TEMPDIR

@@ -1,6 +1,6 @@
 // lvplatform_system.h - system services of the platform layer: starting external
 // programs, the bodies of the program and directory-monitor worker threads, the
-// environment, volumes, temporary files and the shell.
+// environment, volumes, special folders and the shell.
 // Included by lvplatform.h; not included directly by other subsystems.
 //
 // The two thread bodies (RunProgramWithPipes, WatchDirectory) run under StartThread
@@ -33,9 +33,11 @@ enum {
 // The exit code of a program that could not be started (the shell's convention).
 #define LV_EXIT_NOT_STARTED 127
 
-// Splits an argument text into words: blanks separate words, double or single quotes
-// group blanks into a word, a backslash outside single quotes takes the next character
-// as it stands. Returns the word count, or -1 when a quote is not closed.
+// Splits an argument text into words: blanks separate words; double quotes group blanks
+// into a word; single quotes do too and keep everything inside as it stands; backslashes
+// are plain characters except before a quote, where each pair gives one backslash and
+// an odd one makes the quote a plain character. Returns the word count, or -1 when a
+// quote is not closed.
 // The words are stored one after another, each with its terminator, in *words (a new
 // block from AllocMemory, nullptr when there are none); -2 when memory ran out.
 int SplitArgumentText(const char *text, char **words);
@@ -115,12 +117,15 @@ int UnsetEnvVar(const char *name);
 void LockEnvironment(void);
 void UnlockEnvironment(void);
 
-// ---- Volumes, temporary files, the shell ----------------------------------------------------
+// ---- Volumes, special folders, the shell ----------------------------------------------------
 
 // Available physical memory in bytes.
 uint64_t GetFreeMemory(void);
 // Free bytes and used bytes (total - free) of the volume of path. 0 or ERR_LOCK.
 int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
+// The label of the file system that holds path (the empty string when it has none).
+// 0, or ERR_LOCK when the path cannot be examined.
+int GetOsVolumeName(const char *path, char *buffer, size_t size);
 // Moves an object when both paths lie on one file system: 0, ERR_WRONGUSAGE when they
 // do not (the caller copies instead), or ERR_MOVEFILE.
 int MoveOnSameVolume(const char *oldPath, const char *newPath);

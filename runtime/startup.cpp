@@ -54,6 +54,13 @@ static void NoPluginLibraries(lvState *) {}
 static void NoPlugins(void) {}
 static int NoPresetDisplay(lvState *, lvLinkedObject *, int) { return 0; }
 
+// Without a plug-in manager in the build no plug-in can be required.
+static int NoPluginToRequire(lvState *, lvLinkedObject *object, int)
+{
+    SetErrorStringArg(object->name ? object->name : "");
+    return ERR_REQUIREPLUGIN;
+}
+
 // The body the main loop's script thread runs: the main chunk, on a thread whose native
 // stack is large enough for deep script recursion.
 struct lvScriptStart {
@@ -78,7 +85,8 @@ static int RunPlatformMainLoop(int (*body)(void *state), void *state)
 
 static const lvStartupHooks defaultStartupHooks = {
     NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunPlatformMainLoop,
-    NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPresetDisplay,
+    NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPluginToRequire,
+    NoPresetDisplay,
 };
 
 static lvStartupHooks startupHooks = defaultStartupHooks;
@@ -102,6 +110,7 @@ void SetStartupHooks(const lvStartupHooks *hooks)
     LV_TAKE_HOOK(FreeRequesters);
     LV_TAKE_HOOK(FreePluginLibraries);
     LV_TAKE_HOOK(UnloadAllPlugins);
+    LV_TAKE_HOOK(RequirePlugin);
     LV_TAKE_HOOK(CreatePresetDisplay);
     for (int type = 0; type < LV_LINKED_TYPES; type++)
         if (hooks->preload[type]) startupHooks.preload[type] = hooks->preload[type];
@@ -289,8 +298,8 @@ static void PrintUsage(void)
                  GetBannerText());
 }
 
-// Parses the command line as options (no applet name expected), reads the ".ini" file
-// and applies both.
+// Parses the command line with the option keys recognised (expectName: the applet's name
+// stands in it too), reads the ".ini" file and applies both, the command line winning.
 static int ParseAndApplyOptions(lvRuntimeConfig *config, lvAppletRecord *record, int argc, char **argv,
                                 int expectName)
 {
@@ -582,7 +591,7 @@ int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *rec
     if (flags & LV_APPLETFLAG_NODEBUG) startupState.noDebug = startupState.switches.noDebug = 1;
     if (flags & LV_APPLETFLAG_SOFTTIMER) SetPlatformOptionFlags(GetPlatformOptionFlags() | LV_OPTION_SOFTTIMER);
     if (record->flagsBlock.channelCount) config->numChannels = record->flagsBlock.channelCount;
-    // A process on this system needs no declaration to be DPI aware.
+    if (flags & LV_APPLETFLAG_DPIAWARE) InitDpiAwareness();
     SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 0, 0);
     return startupHooks.ApplyAppletDisplaySettings(L, record);
 }
@@ -632,9 +641,8 @@ static int CallPreloadCommand(void *user, lvLinkedObject *object, const char *fi
 
 static int PreloadRequirePlugin(void *user, lvLinkedObject *object, int mode)
 {
-    // Without a plug-in manager in the build no plug-in can be required.
-    SetErrorStringArg(object->name ? object->name : "");
-    return ERR_REQUIREPLUGIN;
+    lvPreloadRun *run = (lvPreloadRun *)user;
+    return startupHooks.RequirePlugin(run->L, object, mode);
 }
 
 static int PreloadPrepare(void *user, int hasDisplay1)
@@ -703,6 +711,8 @@ static int LineHook(lvState *L, lvDebugInfo *info, int *errorOut)
 
 void InstallLineHook(lvState *L)
 {
+    // A hook on every line costs the interpreter; without event polling it would do nothing.
+    if (startupHooks.PollRuntimeEvents == NoRuntimeEvents) return;
     SetHook(L, LineHook, LV_MASKLINE, 0);
 }
 
@@ -759,7 +769,10 @@ void ReportFinalError(int code, lvRuntimeConfig *config, lvState *L)
     lvFinalReportRoute route = DecideFinalReportRoute(code, switches->debugDevice, switches->printError);
     char text[4096];
     if (route == LV_REPORT_PRINT) {
-        FormatFinalErrorReport(message, file, line, switches->formatError, 0, text, sizeof text);
+        // A host-window device has no window here: its output goes to standard output, in the
+        // form a host reads, with line ends as on a console.
+        FormatFinalErrorReport(message, file, line, switches->formatError || switches->hostDevice, 0, text,
+                               sizeof text);
         WriteDebugText(text);
         return;
     }

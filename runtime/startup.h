@@ -53,6 +53,9 @@ struct lvStartupHooks {
     // type's preload command by name through the globals (ERR_UNIMPLCMD when the command
     // is not registered).
     lvPreloadHandler preload[LV_LINKED_TYPES];
+    // Preload, first pass: requires a linked plug-in (types 12 and 23; mode 514 or 770).
+    // The default fails with ERR_REQUIREPLUGIN: no plug-in manager, no plug-in.
+    int (*RequirePlugin)(lvState *L, lvLinkedObject *object, int mode);
     // Preload: creates a linked display (type 10).
     int (*CreatePresetDisplay)(lvState *L, lvLinkedObject *object, int backgroundLinked);
 };
@@ -119,7 +122,8 @@ int OpenApplet(lvRuntimeConfig *config, lvState *L, lvAppletRecord *record);
 int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record);
 // Preloads the applet's linked objects through the libraries' hooks. 0 or a code.
 int PreloadAppletObjects(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record);
-// Installs the line hook that keeps events flowing while the script runs.
+// Installs the line hook that keeps events flowing while the script runs (only once a
+// PollRuntimeEvents hook was installed: the default has nothing to poll).
 void InstallLineHook(lvState *L);
 // Runs every shut-down step whatever the code and returns the exit code.
 int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecord *record);

@@ -5,7 +5,8 @@
 // Files: eventqueue.cpp (input queue, stale purge), dispatcher.cpp (callback queue,
 // gathering, the waits), handlers.cpp (slots, names, matching, plug-in types),
 // intervals.cpp (intervals, time-outs, timer adapter), messages.cpp (message
-// descriptions and the call).
+// descriptions and the call), eventhooks.cpp (hook tables), lib_event.cpp (the
+// commands and the machine's side of the hooks, declared in lib_event.h).
 //
 // The engine runs without the script machine: whatever needs the machine (pushing a
 // function and its message table, the protected call, releasing registry

@@ -131,7 +131,6 @@ void ThrowError(lvState *L, int code)
     std::exit(1);
 }
 
-int CurrentLineOf(lvState *L, lvCallRecord *ci) { return GetCurrentLine(L, ci); }
 
 void RaiseError(lvState *L, int code)
 {

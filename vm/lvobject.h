@@ -310,7 +310,6 @@ void FreePrototype(lvState *L, lvPrototype *p);
 // ---- Errors (error.cpp) --------------------------------------------------------------------
 extern lvVMHost gVMHostActive;  // the host services in force (GetVMHost answers its address)
 void SetErrorString(const char *text);
-int CurrentLineOf(lvState *L, lvCallRecord *ci);
 [[noreturn]] void RaiseNameError(lvState *L, const lvValue *slot, int code, const char *suffix);
 void CheckOwnerThread(lvState *L);
 

@@ -199,7 +199,6 @@ static void BuildMachine(lvState *L, void *)
 {
     lvGlobalState *g = static_cast<lvGlobalState *>(ReallocVMMemory(nullptr, nullptr, 0, sizeof(lvGlobalState)));
     if (!g) ThrowError(L, ERR_MEM);
-    gProcessBytes += 0;  // counted by ReallocVMMemory already
     std::memset(g, 0, sizeof(lvGlobalState));
     L->G = g;
     g->nblocks = sizeof(lvState) + sizeof(lvGlobalState);

@@ -56,6 +56,7 @@ static lvString *NewStringObject(lvState *L, const char *s, size_t len, uint32_t
 lvString *InternString(lvState *L, const char *s, size_t len)
 {
     if (len >= 0xFFFFFFFDull - sizeof(lvString)) RaiseError(L, ERR_MEM);  // beyond the allocation cap
+    if (len == 0) s = "";  // callers may hand an empty string as a null pointer
     uint32_t h = HashString(s, len);
     lvStringTable *tb = &L->G->strt;
     for (lvObjectHead *o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {

@@ -465,6 +465,9 @@ void IndexValue(lvState *L, const lvValue *t, const lvValue *key, lvValue *res, 
 void AssignIndex(lvState *L, const lvValue *t, const lvValue *key, const lvValue *val)
 {
     lvValue keyv = *key, valv = *val;
+    const lvValue *origin = t;  // the caller's slot, for naming the variable
+    lvValue tv = *t;            // a copy: storing may rehash the table that held t
+    t = &tv;
     for (int loop = 0; loop < 100; loop++) {
         const lvValue *tm;
         if (t->tt == LV_TTABLE) {
@@ -476,13 +479,13 @@ void AssignIndex(lvState *L, const lvValue *t, const lvValue *key, const lvValue
             }
         } else {
             tm = GetTagMethodOf(L, t, TM_NEWINDEX);
-            if (tm->tt == LV_TNIL) RaiseNameError(L, t, ERR_TABLEDECLA, "{}");
+            if (tm->tt == LV_TNIL) RaiseNameError(L, loop == 0 ? origin : t, ERR_TABLEDECLA, "{}");
         }
         if (tm->tt == LV_TFUNCTION) {
             CallTagMethod3(L, tm, t, &keyv, &valv);
             return;
         }
-        t = tm;
+        tv = *tm;
     }
     SetErrorString("#2");
     RaiseError(L, ERR_INTERNAL1);

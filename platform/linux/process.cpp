@@ -44,24 +44,35 @@ int SplitArgumentText(const char *text, char **words)
         char quote = 0;
         while (*p) {
             char c = *p;
-            if (quote) {
-                if (c == quote) {
-                    quote = 0;
-                    p++;
-                } else if (c == '\\' && quote == '"' && (p[1] == '"' || p[1] == '\\')) {
-                    out += p[1];
-                    p += 2;
-                } else {
-                    out += c;
-                    p++;
-                }
-            } else if (c == '"' || c == '\'') {
-                quote = c;
+            if (quote == '\'') {
+                // Single quotes keep everything up to the next one as it stands.
+                if (c == '\'') quote = 0;
+                else out += c;
                 p++;
-            } else if (c == '\\' && p[1]) {
-                out += p[1];
-                p += 2;
-            } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                continue;
+            }
+            if (c == '\\') {
+                // Backslashes are plain characters (paths may hold them) unless a quote
+                // follows: then each pair gives one and an odd one makes the quote plain.
+                size_t run = 0;
+                while (p[run] == '\\') run++;
+                if (p[run] == '"' || p[run] == '\'') {
+                    out.append(run / 2, '\\');
+                    p += run;
+                    if (run % 2) out += *p++;
+                } else {
+                    out.append(run, '\\');
+                    p += run;
+                }
+                continue;
+            }
+            if (c == '"') {
+                quote = quote ? 0 : '"';
+                p++;
+            } else if (c == '\'' && !quote) {
+                quote = '\'';
+                p++;
+            } else if (!quote && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
                 break;
             } else {
                 out += c;

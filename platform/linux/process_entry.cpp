@@ -21,9 +21,11 @@ struct lvProcessState {
     int argc;                         // the process's argument count
     char *const *argv;                // the process's own arguments (not copies)
     char tempDirectory[LV_PATH_SIZE]; // empty until first asked or set
+    std::atomic<int> dpiAware;        // InitDpiAwareness ran
+    std::atomic<int> dpiX, dpiY;      // the screen's DPI, 96 by default
 };
 
-static lvProcessState processState = {0, nullptr, {0}};
+static lvProcessState processState = {0, nullptr, {0}, {0}, {96}, {96}};
 
 // ---- Arguments ----------------------------------------------------------------------------
 
@@ -103,6 +105,31 @@ int GetProgramDir(char *buffer, size_t size, int forceUtf8)
     if (slash == buffer) slash[1] = 0;
     else *slash = 0;
     return 1;
+}
+
+// ---- Screen DPI ------------------------------------------------------------------------------
+
+void GetScreenDpi(int *x, int *y)
+{
+    if (x) *x = processState.dpiX.load(std::memory_order_relaxed);
+    if (y) *y = processState.dpiY.load(std::memory_order_relaxed);
+}
+
+double GetDpiScale(void)
+{
+    return processState.dpiX.load(std::memory_order_relaxed) / 96.0;
+}
+
+void InitDpiAwareness(void)
+{
+    processState.dpiAware.store(1, std::memory_order_release);
+}
+
+void SetScreenDpi(int x, int y)
+{
+    if (!processState.dpiAware.load(std::memory_order_acquire) || x <= 0 || y <= 0) return;
+    processState.dpiX.store(x, std::memory_order_relaxed);
+    processState.dpiY.store(y, std::memory_order_relaxed);
 }
 
 // ---- Temporary directory and names ------------------------------------------------------------

@@ -1,4 +1,4 @@
-// sysservices.cpp - environment variables, volumes, temporary files, the desktop
+// sysservices.cpp - environment variables, volumes, special folders, the desktop
 // shell, random bytes and the withdrawal of queued system events.
 //
 // The environment lock: setenv and unsetenv may move the environment block while a
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/random.h>
@@ -115,6 +116,38 @@ int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes)
     double block = (double)vs.f_frsize;
     *freeBytes = (double)vs.f_bavail * block;
     *usedBytes = (double)vs.f_blocks * block - *freeBytes;
+    return 0;
+}
+
+int GetOsVolumeName(const char *path, char *buffer, size_t size)
+{
+    char system[LV_PATH_SIZE];
+    struct stat st;
+    if (size) buffer[0] = 0;
+    if (!ToSystemPath(path, system, sizeof system, 1) || stat(system[0] ? system : ".", &st) != 0) return ERR_LOCK;
+    // Labelled block devices are listed by udev as links named after their labels, with
+    // blanks and other bytes written as \xHH.
+    DIR *labels = opendir("/dev/disk/by-label");
+    if (!labels) return 0;
+    while (struct dirent *e = readdir(labels)) {
+        if (e->d_name[0] == '.') continue;
+        std::string link = std::string("/dev/disk/by-label/") + e->d_name;
+        struct stat device;
+        if (stat(link.c_str(), &device) != 0 || !S_ISBLK(device.st_mode) || device.st_rdev != st.st_dev) continue;
+        std::string label;
+        for (const char *p = e->d_name; *p; p++) {
+            unsigned value;
+            if (p[0] == '\\' && p[1] == 'x' && std::sscanf(p + 2, "%2x", &value) == 1) {
+                label += (char)value;
+                p += 3;
+            } else {
+                label += *p;
+            }
+        }
+        if (!SystemToText(label.c_str(), buffer, (int)size, 0) && size) buffer[0] = 0;
+        break;
+    }
+    closedir(labels);
     return 0;
 }
 

@@ -17,46 +17,6 @@
 #include <unistd.h>
 #include <vector>
 
-// ---- Pattern lists ------------------------------------------------------------------------
-
-TEST(MatchPattern, Table)
-{
-    struct {
-        const char *name, *list;
-        int match;
-    } cases[] = {
-        {"file12.txt", "file##.txt;*.doc", 1},
-        {"x.doc", "file##.txt;*.doc", 1},
-        {"file1x.txt", "file##.txt;*.doc", 0},
-        {"a", "[!a]", 0},
-        {"b", "[!a]", 1},
-        {"b", "[a-c]", 1},
-        {"d", "[a-c]", 0},
-        {"-", "[-a]", 1},       // a leading dash is a member
-        {"]", "[]a]", 1},       // so is a leading ']'
-        {"b", "[c-a]", 0},      // not a range: c, '-' and a
-        {"c", "[c-a]", 1},
-        {"-", "[c-a]", 1},
-        {"ABC", "abc", 0},      // case counts
-        {"abc", "abc", 1},
-        {"", "*", 1},
-        {"anything", "*", 1},
-        {"a.b.c", "*.c", 1},
-        {"abc", "a*?", 1},
-        {"ab", "a*??", 0},
-        {"report7", "report*#", 1},
-        {"reportx", "report*#", 0},
-        {"x", "[ab", 0},        // an unclosed set matches nothing
-        {"x.txt", ";*.txt", 0}, // an empty pattern ends the list
-        {"x.txt", "*.doc;;*.txt", 0},
-        {"x.txt", "*.doc;*.txt;", 1},
-        {"aXbXc", "a*b*c", 1},
-        {"aXbX", "a*b*c", 0},
-        {"zz", "[x-z][x-z]", 1},
-    };
-    for (const auto &c : cases) EXPECT_EQ(MatchPatternList(c.name, c.list), c.match) << c.name << " ~ " << c.list;
-}
-
 // ---- Fixtures -------------------------------------------------------------------------------
 
 // A callback whose answers a test chooses; every question is recorded.
@@ -381,6 +341,22 @@ TEST_F(FileOps, StatusTrueStopsQuietlyAndNothingFails)
     o.callback = &nothing;
     EXPECT_EQ(Copy(P("big"), P("out2"), o), ERR_NUMCALLBACK);
     EXPECT_FALSE(Exists(P("out2/big")));
+
+    // Without failonerror the failure is asked about; skipping it ends a single file.
+    ScriptedCallback skip;
+    skip.answer = [](const lvFileOpQuestion &q) {
+        if (q.action == LV_COPYFILE_FAILED) return Number(0);
+        return q.copied <= 1000 ? Number(0) : lvFileOpAnswer{0, 0};  // fails at the second block
+    };
+    o.callback = &skip;
+    o.failOnError = false;
+    for (bool stepped : {false, true}) {
+        skip.asked.clear();
+        EXPECT_EQ(Copy(P("big"), P("out5"), o, stepped), 0);
+        EXPECT_EQ(skip.Actions(), (std::vector<int>{LV_COPYFILE_STATUS, LV_COPYFILE_STATUS, LV_COPYFILE_FAILED}));
+        EXPECT_FALSE(Exists(P("out5/big")));
+    }
+    o.failOnError = true;
 
     // An error inside the callback ends the operation with it.
     ScriptedCallback failing;

@@ -292,9 +292,8 @@ TEST_F(ProcessEngine, LinkedProgramRunsFromAnExecutableCopyInADottedFolder)
     // The temporary folder has a dot in its path: the copy's name must still keep it.
     char folder[] = "/tmp/lv.dot.XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    const char *oldTmp = getenv("TMPDIR");
-    std::string savedTmp = oldTmp ? oldTmp : "";
-    setenv("TMPDIR", folder, 1);
+    std::string savedTmp = GetTempDirectory();
+    ASSERT_EQ(SetTempDirectory(folder), 1);
 
     // A container whose bytes 4.. hold a shell script named tool.sh.
     std::string container = std::string(folder) + "/container.bin";
@@ -347,6 +346,5 @@ TEST_F(ProcessEngine, LinkedProgramRunsFromAnExecutableCopyInADottedFolder)
 
     unlink(container.c_str());
     rmdir(folder);
-    if (oldTmp) setenv("TMPDIR", savedTmp.c_str(), 1);
-    else unsetenv("TMPDIR");
+    SetTempDirectory(savedTmp.c_str());
 }

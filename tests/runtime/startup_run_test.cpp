@@ -202,12 +202,17 @@ TEST_F(StartupRunTest, LinkedAppletWithOptionsPrintsTheErrorLineAndExitsWithErro
     RunResult r = Run(Quote(program) + " -PRINTERROR -ERRORCODE 7");
     EXPECT_EQ(r.exitCode, 7) << r.err;
     EXPECT_EQ(r.out, "before the error\n\nfail.lvs:7: Not enough arguments!\n");
+    EXPECT_EQ(r.err, "");
     ExpectTempDirEmpty();
 
-    // FORMATERROR gives the form a host program reads.
-    r = Run(Quote(program) + " -PRINTERROR -FORMATERROR -ERRORCODE 7");
-    EXPECT_EQ(r.exitCode, 7);
-    EXPECT_NE(r.out.find("\n@_lverror7:fail.lvs*Not enough arguments!\n"), std::string::npos) << r.out;
+    // The form a host program reads: asked for, or implied by a host-window device (which has
+    // no window here, so the report goes to standard output).
+    for (const char *options : {" -PRINTERROR -FORMATERROR -ERRORCODE 7", " -DEBUGDEVICE ::hwnd1234 -ERRORCODE 7"}) {
+        SCOPED_TRACE(options);
+        r = Run(Quote(program) + options);
+        EXPECT_EQ(r.exitCode, 7);
+        EXPECT_NE(r.out.find("\n@_lverror7:fail.lvs*Not enough arguments!\n"), std::string::npos) << r.out;
+    }
 }
 
 TEST_F(StartupRunTest, FailedRunExitsWithOneUnlessErrorCodeWasGiven)
@@ -291,13 +296,24 @@ TEST_F(StartupRunTest, NoAppletNamedPrintsUsageAndFails)
     EXPECT_NE(r.err.find("usage: lumivarra APPLET"), std::string::npos) << r.err;
 }
 
-TEST_F(StartupRunTest, LinkedObjectWhoseLibraryIsMissingStopsTheRun)
+TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
 {
-    std::string applet = MakeApplet(Assemble("plain"), "music", "--object 3:1:tune.mod");
-    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "") << "the main chunk must not run";
-    EXPECT_NE(r.err.find("This command is not implemented yet!"), std::string::npos) << r.err;
+    struct Case {
+        const char *object;   // lvlink --object
+        const char *message;  // expected on standard error
+    } cases[] = {
+        {"3:1:tune.mod", "This command is not implemented yet!"},  // music library not built
+        {"12:1:orvalux", "This program requires orvalux!"},       // no plug-in manager
+    };
+    std::string chunk = Assemble("plain");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.object);
+        std::string applet = MakeApplet(chunk, "linked", std::string("--object ") + c.object);
+        RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "") << "the main chunk must not run";
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
 
 // ---- Debug channel ---------------------------------------------------------------------------
@@ -313,6 +329,12 @@ TEST_F(StartupRunTest, FileDebugDeviceReceivesTheDebugOutput)
     // With a debug device the run is not quiet: banner and status line come first.
     EXPECT_NE(text.find("Loading applet hello.lva...done\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Hello from Lumivarra!\n"), std::string::npos) << text;
+
+    // An applet whose header asks for quiet runs prints only its own lines.
+    std::string quiet = MakeApplet(kBuild + "/examples/hello.lvc", "quiet", "--flags 0x100");
+    r = Run(Quote(kBin + "/lumivarra") + " " + Quote(quiet) + " -DEBUGDEVICE " + Quote("::file" + log));
+    EXPECT_EQ(r.exitCode, 5) << r.err;
+    EXPECT_EQ(ReadFile(log), "Hello from Lumivarra!\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/lvplatform.h"
+#include "runtime/encoding.h"
 #include "runtime/libtable.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
@@ -143,6 +144,23 @@ TEST(StartupProcessEntry, ArgumentCopiesAreWholeOrLeaveAHoleWhereMemoryRanOut)
     FreeArgvCopy(copy, 3);
 }
 
+TEST(StartupProcessEntry, EntryHandsCopiesToMainAndKeepsTheCommandLine)
+{
+    char program[] = "lumivarra", applet[] = "my applet.lva", option[] = "-ERRORCODE", value[] = "7";
+    char *argv[] = {program, applet, option, value, nullptr};
+    int result = PlatformMain(4, argv, [](int argc, char **copy) {
+        char line[256];
+        EXPECT_EQ(GetCommandLineText(line, sizeof line), 1);
+        EXPECT_STREQ(line, "my applet.lva -ERRORCODE 7");
+        char tiny[8];
+        EXPECT_EQ(GetCommandLineText(tiny, sizeof tiny), 0);
+        EXPECT_EQ(argc, 4);
+        EXPECT_STREQ(copy[1], "my applet.lva");
+        return 42;
+    });
+    EXPECT_EQ(result, 42);
+}
+
 TEST(StartupProcessEntry, OutOfMemoryAtStartIsAFailure)
 {
     char name[] = "lumivarra";
@@ -167,6 +185,23 @@ TEST(StartupProcessEntry, ProgramPathAndDirectory)
     char tiny[4];
     EXPECT_EQ(GetProgramPath(tiny, sizeof tiny, 0), 0);
     EXPECT_STREQ(tiny, "");
+}
+
+TEST(StartupProcessEntry, ScreenDpiCountsOnlyForDpiAwareApplets)
+{
+    int x = 0, y = 0;
+    SetScreenDpi(144, 144);
+    GetScreenDpi(&x, &y);
+    EXPECT_EQ(x, 96);
+    EXPECT_EQ(y, 96);
+    EXPECT_EQ(GetDpiScale(), 1.0);
+    InitDpiAwareness();
+    SetScreenDpi(144, 120);
+    GetScreenDpi(&x, &y);
+    EXPECT_EQ(x, 144);
+    EXPECT_EQ(y, 120);
+    EXPECT_EQ(GetDpiScale(), 1.5);
+    SetScreenDpi(96, 96);
 }
 
 // ---- Temporary names ---------------------------------------------------------------------------
@@ -293,6 +328,112 @@ TEST(StartupScriptThread, RunsTheBodyOnAStackOfItsOwnAndHandsBackItsResult)
     EXPECT_EQ(RunScriptThread(nullptr, nullptr, 0), ERR_WRONGUSAGE);
     int code = RunScriptThread([](void *) -> int { throw 5; }, nullptr, 0);
     EXPECT_EQ(code, ERR_INTERNAL) << "nothing may leave the thread";
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The applet's records reach the machine ----------------------------------------------------
+
+// Makes an applet from the hello chunk with lvlink options, and opens it as start-up does:
+// the run's records and machine, the applet open and its main chunk loaded.
+class StartupAppletTest : public StartupTempTest {
+protected:
+    lvRuntimeConfig *config = nullptr;  // the run's configuration
+    lvAppletRecord *record = nullptr;   // the applet record
+    lvState *L = nullptr;               // the machine
+    char cwd[LV_PATH_SIZE] = "";        // current directory before the applet's
+
+    void OpenHello(const std::string &lvlinkOptions)
+    {
+        std::string bin = LV_BIN_DIR, build = LV_BUILD_DIR;
+        std::string applet = root + "/records.lva";
+        std::string command = "timeout 30 " + bin + "/lvlink applet " + build + "/examples/hello.lvc -o " +
+                              applet + " " + lvlinkOptions;
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+        record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+        InitRuntimeConfig(config);
+        InitAppletRecord(record);
+        config->quiet = 1;
+        std::snprintf(config->appletPath, sizeof config->appletPath, "%s", applet.c_str());
+        L = NewVMState();
+        ASSERT_NE(L, nullptr);
+        ASSERT_EQ(OpenApplet(config, L, record), 0);
+        EXPECT_EQ(config->isApplet, 1);
+    }
+
+    void TearDown() override
+    {
+        if (L) EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+        SetGlobalEncoding(LV_ENCODING_UTF8);
+        if (cwd[0]) EXPECT_EQ(chdir(cwd), 0);
+        StartupTempTest::TearDown();
+    }
+};
+
+TEST_F(StartupAppletTest, LabelsAndUserConstantsOfTheAppletAreDefined)
+{
+    std::ofstream(root + "/main.labels") << "# label map\nStartHere 3\nother_Label 7\n";
+    OpenHello("-l " + root + "/main.labels --constant SPEED=2.5 --string-constant GREETING=hi --pack");
+    ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
+    EXPECT_EQ(GetValueType(L, -1), LV_TFUNCTION) << "the main chunk waits on the stack";
+    EXPECT_STREQ(GetRegistryString(L, "script"), ":none:");
+
+    EXPECT_EQ(FindLabel(L, "starthere"), 3);
+    EXPECT_EQ(FindLabel(L, "OTHER_LABEL"), 7);
+    EXPECT_EQ(FindLabel(L, "missing"), -1);
+    const char *text = nullptr;
+    double number = 0;
+    ASSERT_TRUE(LookupConstant(L, "speed", &text, &number));
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(number, 2.5);
+    ASSERT_TRUE(LookupConstant(L, "GREETING", &text, &number));
+    EXPECT_STREQ(text, "hi");
+
+    // The applet's directory became the current one.
+    char now[LV_PATH_SIZE];
+    ASSERT_NE(getcwd(now, sizeof now), nullptr);
+    EXPECT_EQ(std::string(now), root);
+}
+
+TEST_F(StartupAppletTest, LatinAppletSwitchesTheRunsEncoding)
+{
+    OpenHello("--encoding latin1");
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_UTF8);
+    ASSERT_EQ(LoadAppletMainChunk(L, config, record), 0);
+    EXPECT_EQ(GetGlobalEncoding(), LV_ENCODING_LATIN1);
+}
+
+TEST_F(StartupTempTest, ShutdownGivesTheExitCodeOfTheRun)
+{
+    struct Case {
+        int code;          // the code the run stopped with
+        int errorCodeSet;  // ERRORCODE given
+        int errorCode;     // its value
+        int exitCode;      // what the process exits with
+    } cases[] = {
+        {0, 0, 0, 0},
+        {ERR_USERABORT, 0, 0, 0},
+        {ERR_MISSINGPARAMTR, 0, 0, 1},
+        {ERR_MISSINGPARAMTR, 1, 7, 7},
+        {ERR_MISSINGPARAMTR, 1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code);
+        lvStartupState *state = GetStartupState();
+        state->errorExitCodeSet = c.errorCodeSet;
+        state->errorExitCode = c.errorCode;
+        lvRuntimeConfig *config = (lvRuntimeConfig *)AllocMemory(sizeof(lvRuntimeConfig), 1);
+        InitRuntimeConfig(config);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(ShutdownRuntime(NewVMState(), c.code, config, nullptr), c.exitCode);
+        std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(report.empty(), c.code == 0 || c.code == ERR_USERABORT) << report;
+    }
+    GetStartupState()->errorExitCodeSet = 0;
 }
 
 }  // namespace

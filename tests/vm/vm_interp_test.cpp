@@ -533,3 +533,35 @@ TEST_F(VMTest, YieldAnswerWithoutYieldingIsRefused)
     ASSERT_EQ(Run("    loadk r0 3\n    return r0 2\n"), 0);
     EXPECT_EQ(Num(-1), 3);
 }
+
+// t.k = v where t's metatable M has __newindex = M, and M's own metatable has a
+// __newindex function: storing into M rehashes M while the chain is followed.
+TEST_F(VMTest, NewIndexChainSurvivesARehashOfTheMetatable)
+{
+    static int calls;
+    calls = 0;
+    PushNewTable(L);  // 1: t
+    PushNewTable(L);  // 2: M
+    PushNewTable(L);  // 3: MM
+    PushString(L, "__newindex");
+    PushNativeClosure(L, [](lvState *L) { calls++; return 0; }, 0);
+    SetTableValueRaw(L, 3);
+    PushString(L, "__newindex");
+    PushCopy(L, 2);
+    SetTableValueRaw(L, 2);
+    PushCopy(L, 3);
+    AssignMetatable(L, 2);
+    PushCopy(L, 2);
+    AssignMetatable(L, 1);
+    PushString(L, "k");
+    PushNumber(L, 1);
+    SetTableValue(L, 1);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(GetStackTop(L), 3);
+}
+
+TEST_F(VMTest, StoringIntoANonTableNamesTheVariable)
+{
+    EXPECT_EQ(Run("    getglobal r0 \"notatable\"\n    settable r0 \"x\" 1\n    return r0 1\n"), ERR_TABLEDECLA);
+    EXPECT_STREQ(gVMRun.errorStringArg, "notatable{}");
+}

@@ -161,3 +161,26 @@ TEST(VMStateOwnerDeath, UseFromAThreadThatDoesNotOwnTheMachineAborts)
         "does not own");
 }
 #endif
+
+TEST_F(VMTest, AllocationsAtTheCapRaiseOutOfMemory)
+{
+    struct Big {
+        static void Body(lvState *L, void *) { ReallocVMMemory(L, nullptr, 0, 0xFFFFFFFDull); }
+    };
+    uint64_t before = L->G->nblocks;
+    EXPECT_EQ(RunProtected(L, Big::Body, nullptr), ERR_MEM);
+    EXPECT_EQ(L->G->nblocks, before);
+    // Without a machine the allocator answers NULL instead.
+    EXPECT_EQ(ReallocVMMemory(nullptr, nullptr, 0, 0xFFFFFFFDull), nullptr);
+}
+
+TEST(VMStateClose, ClosingThroughACoroutineClosesTheWholeMachine)
+{
+    ResetVMRun();
+    uint64_t baseline = GetVMProcessBytes();
+    lvState *L = NewVMState();
+    lvState *co = PushNewThread(L);
+    PushNewTable(co);
+    CloseVMState(co);
+    EXPECT_EQ(GetVMProcessBytes(), baseline);
+}
