@@ -3,10 +3,12 @@
 //
 // Depends on: libs/prefs_engine.h (the files), runtime/startup.h (the run's applet
 // record, configuration and arguments), platform/lvplatform.h (GetPrefsFolder).
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "libs/lib_core4.h"
+#include "runtime/cmdsupport.h"
 #include "libs/prefs_engine.h"
 #include "libs/serialize_engine.h"
 #include "platform/lvplatform.h"
@@ -21,8 +23,8 @@
 
 static const char *RecordIdentifier(void)
 {
-    lvStartupState *s = GetStartupState();
-    return s && s->record ? s->record->identifier : "";
+    lvAppletRecord *r = GetAppletRecord(nullptr);
+    return r ? r->identifier : "";
 }
 
 static const char *ProgramFolder(void)
@@ -60,10 +62,8 @@ static void SetStringField(lvState *L, const char *field, const char *text)
 
 static int CmdGetApplicationInfo(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
-    lvStartupState *s = GetStartupState();
-    const lvAppletRecord *r = s ? s->record : nullptr;
+    CheckArgCount(L, 0, 0, 0, 0);
+    const lvAppletRecord *r = GetAppletRecord(L);
     PushNewTable(L);
     SetStringField(L, "title", r ? r->title : "");
     SetStringField(L, "version", r ? r->version : "");
@@ -76,8 +76,7 @@ static int CmdGetApplicationInfo(lvState *L)
 
 static int CmdGetFileArgument(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 1, 0, 0);
     bool absolute = GetValueType(L, 1) > LV_TNIL && ValueToBoolean(L, 1) && ValueToNumber(L, 1) != 0;
     lvStartupState *s = GetStartupState();
     const lvRuntimeConfig *c = s ? s->config : nullptr;
@@ -101,8 +100,8 @@ static int PushArgumentText(lvState *L, const char *text)
 
 static int CmdGetCommandLine(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
+    int rc = 0;
     lvStartupState *s = GetStartupState();
     PushNewTable(L);
     int count = 0;
@@ -124,8 +123,8 @@ static int CmdGetCommandLine(lvState *L)
 
 static int CmdGetRawArguments(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
+    int rc = 0;
     lvStartupState *s = GetStartupState();
     PushNewTable(L);
     for (int i = 0; s && i < s->argc; i++) {
@@ -150,47 +149,55 @@ static int CurrentPrefsPath(char *path, size_t size)
     return BuildPrefsPath(folder, identifier, path, size);
 }
 
-// "adapter" of the options table at index 2, else the default serializer list.
-static std::string PrefsSerializer(lvState *L)
+// The options of LoadPrefs and SavePrefs (argument 2).
+struct lvPrefsOptions {
+    std::string name;            // "adapter", else the default serializer list
+    lvUserTag *tags = nullptr;   // "usertags"
+    ~lvPrefsOptions() { FreeUserTags(tags, 0); }
+};
+
+static int ReadPrefsOptions(lvState *L, lvPrefsOptions *o)
 {
     char list[256];
-    std::string name = CopyDefaultAdapter(list, sizeof list, 2) ? list : "";
-    if (GetValueType(L, 2) == LV_TTABLE) {
-        PushString(L, "adapter");
-        GetTableValue(L, 2);
-        if (GetValueType(L, -1) == LV_TSTRING) name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
-        SetStackTop(L, -2);
-    }
-    return name;
+    o->name = CopyDefaultAdapter(list, sizeof list, 2) ? list : "";
+    if (GetValueType(L, 2) != LV_TTABLE) return 0;
+    PushString(L, "adapter");
+    GetTableValue(L, 2);
+    if (GetValueType(L, -1) == LV_TSTRING)
+        o->name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
+    SetStackTop(L, -2);
+    return ReadUserTags(L, 2, "usertags", nullptr, &o->tags);
 }
 
 static int CmdLoadPrefs(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
+    int rc = 0;
     CheckTableArg(L, 1);
-    std::string name = PrefsSerializer(L);
+    lvPrefsOptions o;
+    if ((rc = ReadPrefsOptions(L, &o))) return rc;
     char path[LV_PATH_SIZE];
     if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
-    rc = ReadPrefsFile(L, path, 1, name.c_str(), nullptr);
+    rc = ReadPrefsFile(L, path, 1, o.name.c_str(), o.tags);
     return rc == ERR_READFILE ? 0 : rc;
 }
 
 static int CmdSavePrefs(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
+    int rc = 0;
     CheckTableArg(L, 1);
-    std::string name = PrefsSerializer(L);
+    lvPrefsOptions o;
+    if ((rc = ReadPrefsOptions(L, &o))) return rc;
     char path[LV_PATH_SIZE];
     if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
-    return WritePrefsFile(L, path, 1, name.c_str(), nullptr);
+    return WritePrefsFile(L, path, 1, o.name.c_str(), o.tags);
 }
 
 static int CmdDeletePrefs(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
+    int rc = 0;
     char path[LV_PATH_SIZE];
     if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
     DeletePrefsFile(path);

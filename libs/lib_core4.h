@@ -21,16 +21,6 @@ const lvConstantEntry *GetWindowsConstants(void);
 void CloseLocaleLibrary(lvState *L, int full);
 void CloseWindowsLibrary(lvState *L, int full);
 
-// ---- Argument count -------------------------------------------------------------------
-// ERR_ARGS below least arguments, ERR_TOOMANYARGS above most; else 0.
-inline int CheckArgRange(lvState *L, int least, int most)
-{
-    int n = GetStackTop(L);
-    if (n < least) return ERR_ARGS;
-    if (n > most) return ERR_TOOMANYARGS;
-    return 0;
-}
-
 // ---- Hooks ----------------------------------------------------------------------------
 // The dos library's open files as the serialize commands need them.
 struct lvSerializeFileHooks {

@@ -16,6 +16,7 @@
 #include "libs/catalog_engine.h"
 #include "libs/langtables.h"
 #include "libs/lib_core4.h"
+#include "runtime/cmdsupport.h"
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
@@ -36,8 +37,7 @@ static void SetField(lvState *L, const char *field, const char *text)
 
 static int CmdOpenCatalog(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
     const char *name = CheckStringArg(L, 1, nullptr);
     FreeCatalog(gCurrentCatalog);
     gCurrentCatalog = LoadCatalog(name, GetApplicationHooks()->GetProgramFolder());
@@ -46,8 +46,7 @@ static int CmdOpenCatalog(lvState *L)
 
 static int CmdCloseCatalog(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     FreeCatalog(gCurrentCatalog);
     gCurrentCatalog = nullptr;
     return 0;
@@ -55,8 +54,7 @@ static int CmdCloseCatalog(lvState *L)
 
 static int CmdGetCatalogString(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 2, 0, 0);
     int id = int(CheckNumberArg(L, 1));
     const char *def = CheckStringArg(L, 2, nullptr);
     PushString(L, LookupCatalogString(gCurrentCatalog, id, def));
@@ -75,32 +73,28 @@ void CloseLocaleLibrary(lvState *, int)
 
 static int CmdGetSystemLanguage(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, GetLanguageCode());
     return 1;
 }
 
 static int CmdGetSystemCountry(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, GetCountryCode());
     return 1;
 }
 
 static int CmdIsUnicode(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, GetGlobalEncoding() == LV_ENCODING_UTF8 ? 1 : 0);
     return 1;
 }
 
 static int CmdGetLanguageInfo(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
     const lvLanguageEntry *e = FindLanguageById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
     SetField(L, "code", e ? e->code : "??");
@@ -110,8 +104,7 @@ static int CmdGetLanguageInfo(lvState *L)
 
 static int CmdGetCountryInfo(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
     const lvCountryEntry *e = FindCountryById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
     SetField(L, "alpha2", e ? e->alpha2 : "??");
@@ -137,8 +130,7 @@ static void SetNameList(lvState *L, const char *field, const char (*names)[80], 
 
 static int CmdGetLocaleInfo(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     lvLocaleRecord *r = static_cast<lvLocaleRecord *>(AllocMemory(sizeof(lvLocaleRecord), 1));
     if (!r) return ERR_MEM;
     ReadLocaleInfo(r);
@@ -161,8 +153,8 @@ static int CmdGetLocaleInfo(lvState *L)
 
 static int CmdFormatDate(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 3);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 3, 0, 0);
+    int rc = 0;
     size_t n;
     const char *format = CheckStringArg(L, 1, &n);
     const char *date = CheckStringArg(L, 2, nullptr);

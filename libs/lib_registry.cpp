@@ -9,6 +9,7 @@
 #include <string>
 
 #include "libs/lib_core4.h"
+#include "runtime/cmdsupport.h"
 #include "libs/registry_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/lverrors.h"
@@ -61,8 +62,8 @@ static void FreeRegistryKey(lvRegistryKey *k)
 
 static int CmdReadRegistryKey(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 2, 0, 0);
+    int rc = 0;
     int root = int(CheckNumberArg(L, 1));
     const char *path = CheckStringArg(L, 2, nullptr);
     lvRegistryValue v{};
@@ -74,8 +75,7 @@ static int CmdReadRegistryKey(lvState *L)
 
 static int CmdWriteRegistryKey(lvState *L)
 {
-    int rc = CheckArgRange(L, 3, 3);
-    if (rc) return rc;
+    CheckArgCount(L, 3, 3, 0, 0);
     int root = int(CheckNumberArg(L, 1));
     const char *path = CheckStringArg(L, 2, nullptr);
     if (GetValueType(L, 3) == LV_TNUMBER) return WriteRegistryPath(root, path, nullptr, 0, ValueToNumber(L, 3), 1);
@@ -86,16 +86,15 @@ static int CmdWriteRegistryKey(lvState *L)
 
 static int CmdCreateRegistryKey(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 2, 0, 0);
     int root = int(CheckNumberArg(L, 1));
     return CreateRegistryPath(root, CheckStringArg(L, 2, nullptr));
 }
 
 static int CmdOpenRegistryKey(lvState *L)
 {
-    int rc = CheckArgRange(L, 3, 3);
-    if (rc) return rc;
+    CheckArgCount(L, 3, 3, 0, 0);
+    int rc = 0;
     bool makeHandle = GetValueType(L, 1) == LV_TNIL;
     int number = makeHandle ? 0 : int(CheckNumberArg(L, 1));
     int root = int(CheckNumberArg(L, 2));
@@ -133,8 +132,8 @@ static int FindKeyArg(lvState *L, lvRegistryKey **out)
 
 static int CmdCloseRegistryKey(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
+    int rc = 0;
     lvRegistryKey *k;
     if ((rc = FindKeyArg(L, &k))) return rc;
     FreeRegistryKey(k);
@@ -143,8 +142,8 @@ static int CmdCloseRegistryKey(lvState *L)
 
 static int CmdNextRegistryKeyEntry(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
+    int rc = 0;
     lvRegistryKey *k;
     if ((rc = FindKeyArg(L, &k))) return rc;
     std::string name;
@@ -164,8 +163,7 @@ static int CmdNextRegistryKeyEntry(lvState *L)
 
 static int CmdCreateShortcut(lvState *L)
 {
-    int rc = CheckArgRange(L, 3, 3);
-    if (rc) return rc;
+    CheckArgCount(L, 3, 3, 0, 0);
     const char *target = CheckStringArg(L, 1, nullptr);
     const char *link = CheckStringArg(L, 2, nullptr);
     const char *description = CheckStringArg(L, 3, nullptr);
@@ -174,8 +172,8 @@ static int CmdCreateShortcut(lvState *L)
 
 static int CmdGetShortcutPath(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
+    int rc = 0;
     char target[1024], description[1024];
     if ((rc = ReadShellLink(CheckStringArg(L, 1, nullptr), target, sizeof target, description, sizeof description)))
         return rc;

@@ -11,6 +11,7 @@
 
 #include "libs/json_engine.h"
 #include "libs/lib_core4.h"
+#include "runtime/cmdsupport.h"
 #include "libs/serialize_engine.h"
 #include "runtime/encoding.h"
 #include "runtime/lverrors.h"
@@ -36,6 +37,8 @@ struct lvSerializeCall {
     std::string name;            // the serializer name read from "adapter"
     int textmode;                // WriteTable: Base64 text form
     int noLineBreak;             // WriteTable: one long line
+    lvUserTag *tags = nullptr;   // the "usertags" option, handed to the serializer
+    ~lvSerializeCall() { FreeUserTags(tags, 0); }
 };
 
 static void InitCall(lvSerializeCall *c)
@@ -75,6 +78,8 @@ static int ReadOptions(lvState *L, int index, lvSerializeCall *c, bool fileOptio
     if ((rc = ReadNumberField(L, index, "srcencoding", &c->options.srcEncoding))) return rc;
     if ((rc = ReadNumberField(L, index, "dstencoding", &c->options.dstEncoding))) return rc;
     if ((rc = CheckSerializeEncodings(&c->options))) return rc;
+    if ((rc = ReadUserTags(L, index, "usertags", nullptr, &c->tags))) return rc;
+    c->options.userTags = c->tags;
     PushString(L, "options");
     GetTableValue(L, index);
     if (GetValueType(L, -1) != LV_TNIL) {
@@ -98,8 +103,8 @@ static int ReadOptions(lvState *L, int index, lvSerializeCall *c, bool fileOptio
 
 static int CmdWriteTable(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 4);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 4, 0, 0);
+    int rc = 0;
     CheckTableArg(L, 2);
     lvSerializeCall c;
     InitCall(&c);
@@ -126,8 +131,8 @@ static int CmdWriteTable(lvState *L)
 
 static int CmdReadTable(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
+    int rc = 0;
     lvSerializeCall c;
     InitCall(&c);
     if (GetValueType(L, 2) == LV_TTABLE && (rc = ReadOptions(L, 2, &c, false))) return rc;
@@ -159,8 +164,8 @@ static int ReadNameOrOptions(lvState *L, lvSerializeCall *c)
 
 static int CmdSerializeTable(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
+    int rc = 0;
     CheckTableArg(L, 1);
     lvSerializeCall c;
     InitCall(&c);
@@ -179,8 +184,8 @@ static int CmdSerializeTable(lvState *L)
 
 static int CmdDeserializeTable(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
+    int rc = 0;
     size_t n;
     const char *text = CheckStringArg(L, 1, &n);
     lvSerializeCall c;
@@ -202,8 +207,7 @@ static int CmdDeserializeTable(lvState *L)
 
 static int CmdSetSerializeMode(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
     GetSerializeSettings()->mode = int(CheckNumberArg(L, 1));
     GetSerializeSettings()->modeSet = 1;
     return 0;
@@ -211,16 +215,15 @@ static int CmdSetSerializeMode(lvState *L)
 
 static int CmdGetSerializeMode(lvState *L)
 {
-    int rc = CheckArgRange(L, 0, 0);
-    if (rc) return rc;
+    CheckArgCount(L, 0, 0, 0, 0);
     PushNumber(L, GetSerializeSettings()->mode);
     return 1;
 }
 
 static int CmdSetSerializeOptions(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
+    int rc = 0;
     CheckTableArg(L, 1);
     int v = GetSerializeSettings()->noLowerCase;
     if ((rc = ReadNumberField(L, 1, "nolowercase", &v))) return rc;
@@ -230,8 +233,7 @@ static int CmdSetSerializeOptions(lvState *L)
 
 static int CmdBase64Str(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 2);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 2, 0, 0);
     size_t n;
     const char *s = CheckStringArg(L, 1, &n);
     if (GetOptionalNumberArg(L, 2, 0) != 0) {
@@ -254,8 +256,8 @@ static int CmdBase64Str(lvState *L)
 
 static int CmdWriteFunction(lvState *L)
 {
-    int rc = CheckArgRange(L, 2, 4);
-    if (rc) return rc;
+    CheckArgCount(L, 2, 4, 0, 0);
+    int rc = 0;
     lvVFile *file;
     int readable, writable, encoding;
     if ((rc = gFileHooks.FindFile(L, 1, &file, &readable, &writable, &encoding))) return rc;
@@ -268,8 +270,8 @@ static int CmdWriteFunction(lvState *L)
 
 static int CmdReadFunction(lvState *L)
 {
-    int rc = CheckArgRange(L, 1, 1);
-    if (rc) return rc;
+    CheckArgCount(L, 1, 1, 0, 0);
+    int rc = 0;
     lvVFile *file;
     int readable, writable, encoding;
     if ((rc = gFileHooks.FindFile(L, 1, &file, &readable, &writable, &encoding))) return rc;
