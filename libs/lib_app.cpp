@@ -4,6 +4,7 @@
 // Depends on: libs/prefs_engine.h (the files), runtime/startup.h (the run's applet
 // record, configuration and arguments), platform/lvplatform.h (GetPrefsFolder).
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -21,18 +22,18 @@
 // Hooks
 // ============================================================================
 
-static const char *RecordIdentifier(void)
+static const char *RecordIdentifier(lvState *L)
 {
-    lvAppletRecord *r = GetAppletRecord(nullptr);
+    lvAppletRecord *r = GetAppletRecord(L);
     return r ? r->identifier : "";
 }
 
-static const char *ProgramFolder(void)
+static const char *ProgramFolder(lvState *L)
 {
     static char folder[LV_PATH_SIZE];
-    lvStartupState *s = GetStartupState();
-    if (!s || !s->config) return nullptr;
-    std::snprintf(folder, sizeof folder, "%s", s->config->programPath);
+    const lvRuntimeConfig *c = GetClargsRecord(L);
+    if (!c) return nullptr;
+    std::snprintf(folder, sizeof folder, "%s", c->programPath);
     char *slash = std::strrchr(folder, '/');
     if (!slash) return nullptr;
     *slash = 0;
@@ -70,16 +71,31 @@ static int CmdGetApplicationInfo(lvState *L)
     SetStringField(L, "copyright", r ? r->copyright : "");
     SetStringField(L, "author", r ? r->author : "");
     SetStringField(L, "description", r ? r->description : "");
-    SetStringField(L, "identifier", gAppHooks.GetIdentifier());
+    SetStringField(L, "identifier", gAppHooks.GetIdentifier(L));
     return 1;
+}
+
+static int CmdGetProgramInfo(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvStartupState *s = GetStartupState();
+    const lvRuntimeConfig *c = GetClargsRecord(L);
+    if (s && s->linked) {
+        PushNumber(L, 2);  // PRGTYPE_PROGRAM: the applet is part of the executable
+        PushString(L, c ? c->programPath : "");
+        return 2;
+    }
+    PushNumber(L, c && c->isApplet ? 1 : 0);  // PRGTYPE_APPLET or PRGTYPE_SCRIPT
+    PushString(L, c ? c->appletPath : "");
+    PushString(L, c ? c->programPath : "");
+    return 3;
 }
 
 static int CmdGetFileArgument(lvState *L)
 {
     CheckArgCount(L, 0, 1, 0, 0);
     bool absolute = GetValueType(L, 1) > LV_TNIL && ValueToBoolean(L, 1) && ValueToNumber(L, 1) != 0;
-    lvStartupState *s = GetStartupState();
-    const lvRuntimeConfig *c = s ? s->config : nullptr;
+    const lvRuntimeConfig *c = GetClargsRecord(L);
     PushString(L, c ? (absolute ? c->absoluteAppletPath : c->givenAppletPath) : "");
     return 1;
 }
@@ -102,10 +118,10 @@ static int CmdGetCommandLine(lvState *L)
 {
     CheckArgCount(L, 0, 0, 0, 0);
     int rc = 0;
-    lvStartupState *s = GetStartupState();
+    const lvRuntimeConfig *c = GetClargsRecord(L);
     PushNewTable(L);
     int count = 0;
-    for (lvUserArgument *a = s && s->config ? s->config->userArguments : nullptr; a; a = a->next, count++) {
+    for (lvUserArgument *a = c ? c->userArguments : nullptr; a; a = a->next, count++) {
         PushNumber(L, count);
         PushNewTable(L);
         PushString(L, "arg");
@@ -140,10 +156,10 @@ static int CmdGetRawArguments(lvState *L)
 // ============================================================================
 
 // The preferences path of the running applet. 0, ERR_WRONGUSAGE or ERR_MEM.
-static int CurrentPrefsPath(char *path, size_t size)
+static int CurrentPrefsPath(lvState *L, char *path, size_t size)
 {
     char folder[LV_PATH_SIZE];
-    const char *identifier = gAppHooks.GetIdentifier();
+    const char *identifier = gAppHooks.GetIdentifier(L);
     if (!identifier || !*identifier) return ERR_WRONGUSAGE;
     if (!GetPrefsFolder(folder, sizeof folder)) return ERR_MEM;
     return BuildPrefsPath(folder, identifier, path, size);
@@ -177,7 +193,7 @@ static int CmdLoadPrefs(lvState *L)
     lvPrefsOptions o;
     if ((rc = ReadPrefsOptions(L, &o))) return rc;
     char path[LV_PATH_SIZE];
-    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    if ((rc = CurrentPrefsPath(L, path, sizeof path))) return rc;
     rc = ReadPrefsFile(L, path, 1, o.name.c_str(), o.tags);
     return rc == ERR_READFILE ? 0 : rc;
 }
@@ -190,7 +206,7 @@ static int CmdSavePrefs(lvState *L)
     lvPrefsOptions o;
     if ((rc = ReadPrefsOptions(L, &o))) return rc;
     char path[LV_PATH_SIZE];
-    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    if ((rc = CurrentPrefsPath(L, path, sizeof path))) return rc;
     return WritePrefsFile(L, path, 1, o.name.c_str(), o.tags);
 }
 
@@ -199,7 +215,7 @@ static int CmdDeletePrefs(lvState *L)
     CheckArgCount(L, 0, 0, 0, 0);
     int rc = 0;
     char path[LV_PATH_SIZE];
-    if ((rc = CurrentPrefsPath(path, sizeof path))) return rc;
+    if ((rc = CurrentPrefsPath(L, path, sizeof path))) return rc;
     DeletePrefsFile(path);
     return 0;
 }
@@ -213,6 +229,7 @@ static const lvCommandEntry ApplicationCommands[] = {
     {"GetApplicationInfo", CmdGetApplicationInfo},
     {"GetCommandLine", CmdGetCommandLine},
     {"GetFileArgument", CmdGetFileArgument},
+    {"GetProgramInfo", CmdGetProgramInfo},
     {"GetRawArguments", CmdGetRawArguments},
     {"LoadPrefs", CmdLoadPrefs},
     {"SavePrefs", CmdSavePrefs},

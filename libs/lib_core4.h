@@ -35,8 +35,8 @@ void SetSerializeFileHooks(const lvSerializeFileHooks *hooks);
 
 // The applet as the application library sees it.
 struct lvApplicationHooks {
-    const char *(*GetIdentifier)(void);     // the applet's identifier, "" when it has none
-    const char *(*GetProgramFolder)(void);  // the folder of the program (catalog search), or null
+    const char *(*GetIdentifier)(lvState *L);     // the applet's identifier, "" when it has none
+    const char *(*GetProgramFolder)(lvState *L);  // the folder of the program (catalog search), or null
 };
 void SetApplicationHooks(const lvApplicationHooks *hooks);
 const lvApplicationHooks *GetApplicationHooks(void);

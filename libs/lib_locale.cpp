@@ -40,7 +40,7 @@ static int CmdOpenCatalog(lvState *L)
     CheckArgCount(L, 1, 2, 0, 0);
     const char *name = CheckStringArg(L, 1, nullptr);
     FreeCatalog(gCurrentCatalog);
-    gCurrentCatalog = LoadCatalog(name, GetApplicationHooks()->GetProgramFolder());
+    gCurrentCatalog = LoadCatalog(name, GetApplicationHooks()->GetProgramFolder(L));
     return 0;
 }
 

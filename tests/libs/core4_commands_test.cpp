@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -12,7 +13,10 @@
 #include "libs/lib_core4.h"
 #include "libs/serialize_engine.h"
 #include "platform/lvplatform.h"
+#include "runtime/config.h"
+#include "runtime/container.h"
 #include "runtime/lverrors.h"
+#include "runtime/startup.h"
 #include "tools/lvasm/lvasm.h"
 
 namespace {
@@ -225,7 +229,7 @@ TEST(SerializeCommands, FileCommands)
 }
 
 std::string gIdentifier;
-const char *TestIdentifier() { return gIdentifier.c_str(); }
+const char *TestIdentifier(lvState *) { return gIdentifier.c_str(); }
 
 TEST(ApplicationCommands, PrefsThroughTheCommands)
 {
@@ -349,6 +353,51 @@ TEST(WindowsCommands, RegistryKeysAndObjects)
     EXPECT_EQ(LastCode(L), ERR_FINDREGISTRYKEY);
     CloseWindowsLibrary(L, 1);
     SetRegistryStoreFolder(nullptr);
+}
+
+TEST(ApplicationCommands, AppletAndCommandLine)
+{
+    CommandMachine m;
+    lvState *L = m.L;
+    auto *config = new lvRuntimeConfig{};
+    std::snprintf(config->appletPath, sizeof config->appletPath, "/apps/demo.lva");
+    std::snprintf(config->programPath, sizeof config->programPath, "/usr/bin/lumivarra");
+    std::snprintf(config->givenAppletPath, sizeof config->givenAppletPath, "demo.lva");
+    config->isApplet = 1;
+    char name1[] = "size", value1[] = "10", name2[] = "quiet";
+    lvUserArgument second{nullptr, name2, nullptr};
+    lvUserArgument first{&second, name1, value1};
+    config->userArguments = &first;
+    auto *record = new lvAppletRecord{};
+    std::snprintf(record->title, sizeof record->title, "Demo");
+    std::snprintf(record->identifier, sizeof record->identifier, "org.example.demo");
+    SetRegistryPointer(L, "clargs", config);
+    SetRegistryPointer(L, "applet", record);
+
+    ASSERT_EQ(m.Call("GetCommandLine", [] {}, 3), 0);
+    EXPECT_EQ(DescribeTable(L, 1), "{0={\"arg\"=\"size\",\"param\"=\"10\"},1={\"arg\"=\"quiet\",\"param\"=\"\"}}");
+    EXPECT_EQ(ValueToNumber(L, 2), 2);
+    EXPECT_EQ(ValueToNumber(L, 3), 0);
+    ASSERT_EQ(m.Call("GetApplicationInfo", [] {}), 0);
+    EXPECT_EQ(DescribeTable(L, 1), "{\"author\"=\"\",\"copyright\"=\"\",\"description\"=\"\",\"identifier\"=\"org.example.demo\","
+                                   "\"title\"=\"Demo\",\"version\"=\"\"}");
+    ASSERT_EQ(m.Call("GetProgramInfo", [] {}, -1), 0);
+    ASSERT_EQ(GetStackTop(L), 3);
+    EXPECT_EQ(ValueToNumber(L, 1), 1);
+    EXPECT_STREQ(ValueToString(L, 2), "/apps/demo.lva");
+    EXPECT_STREQ(ValueToString(L, 3), "/usr/bin/lumivarra");
+    GetStartupState()->linked = 1;
+    ASSERT_EQ(m.Call("GetProgramInfo", [] {}, -1), 0);
+    GetStartupState()->linked = 0;
+    ASSERT_EQ(GetStackTop(L), 2);
+    EXPECT_EQ(ValueToNumber(L, 1), 2);
+    ASSERT_EQ(m.Call("GetFileArgument", [] {}), 0);
+    EXPECT_STREQ(ValueToString(L, -1), "demo.lva");
+    EXPECT_EQ(m.Call("GetFileArgument", [&] { PushNumber(L, 1); PushNumber(L, 2); }), ERR_TOOMANYARGS);
+    SetRegistryPointer(L, "clargs", nullptr);
+    SetRegistryPointer(L, "applet", nullptr);
+    delete config;
+    delete record;
 }
 
 }  // namespace
