@@ -7,6 +7,7 @@
 // checked against what the file still holds before anything is allocated.
 #include "libs/serialize_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -298,17 +299,35 @@ static int GetDouble(lvTableSource *source, double *d)
     return 0;
 }
 
-// Reads a 32-bit length and that many bytes into out; the length is checked against the
-// bytes the source still holds before anything is allocated.
+// Reads n bytes into out; n is checked against the bytes the source still holds before
+// anything is allocated.
+static int ReadCountedBytes(lvTableSource *source, uint32_t n, std::vector<uint8_t> &out)
+{
+    uint64_t left = BytesLeft(source);
+    if (n > left) return ERR_READ;
+    if (left != UINT64_MAX) {
+        out.resize(n);
+        return n ? GetBytes(source, out.data(), n) : 0;
+    }
+    // A stream that cannot tell its size: the buffer grows with the bytes that arrive,
+    // so a false length fails at the stream's end instead of at one huge allocation.
+    out.clear();
+    while (out.size() < n) {
+        size_t piece = std::min<size_t>(n - out.size(), 65536);
+        size_t at = out.size();
+        out.resize(at + piece);
+        int rc = GetBytes(source, out.data() + at, piece);
+        if (rc) return rc;
+    }
+    return 0;
+}
+
+// Reads a 32-bit length and that many bytes into out.
 static int GetCounted(lvTableSource *source, std::vector<uint8_t> &out)
 {
     uint8_t b[4];
     int rc = GetBytes(source, b, 4);
-    if (rc) return rc;
-    uint32_t n = LoadBE32(b);
-    if (n > BytesLeft(source)) return ERR_READ;
-    out.resize(n);
-    return n ? GetBytes(source, out.data(), n) : 0;
+    return rc ? rc : ReadCountedBytes(source, LoadBE32(b), out);
 }
 
 // ============================================================================
@@ -866,13 +885,12 @@ static int ReadCountedBase64(lvVFile *file, std::vector<uint8_t> &out, int badFo
     int rc = ReadHexCount(file, &count, badFormat);
     if (rc) return rc;
     if (count == 0) return ERR_MEM;
-    lvTableSource probe{file, nullptr, nullptr};
-    if (count > BytesLeft(&probe)) return ERR_READ;
-    std::vector<char> text(count);
-    if (ReadVFile(file, text.data(), count) != int64_t(count)) return ERR_READ;
+    lvTableSource source{file, nullptr, nullptr};
+    std::vector<uint8_t> text;
+    if ((rc = ReadCountedBytes(&source, count, text))) return rc;
     out.resize(size_t(count) * 3 / 4 + 3);
     size_t n;
-    rc = DecodeBase64(text.data(), count, out.data(), &n);
+    rc = DecodeBase64(reinterpret_cast<const char *>(text.data()), count, out.data(), &n);
     if (rc) return rc;
     out.resize(n);
     return 0;
