@@ -125,17 +125,25 @@ static void Emit(lvJsonSerializerState *s, const char *text, size_t n)
 
 // Structural text (brackets, separators, names, numbers, quoted text) goes from the
 // source to the destination encoding.
-static void EmitText(lvJsonSerializerState *s, const std::string &text)
+static void EmitText(lvJsonSerializerState *s, const char *text, size_t n)
 {
-    std::string converted = ConvertJsonText(text.data(), text.size(), s->srcEncoding, s->dstEncoding);
+    if (s->srcEncoding == s->dstEncoding) {
+        Emit(s, text, n);
+        return;
+    }
+    std::string converted = ConvertJsonText(text, n, s->srcEncoding, s->dstEncoding);
     Emit(s, converted.data(), converted.size());
 }
+
+static void EmitText(lvJsonSerializerState *s, const std::string &text) { EmitText(s, text.data(), text.size()); }
+
+static void EmitText(lvJsonSerializerState *s, const char *text) { EmitText(s, text, std::strlen(text)); }
 
 static void EmitLineEnd(lvJsonSerializerState *s) { Emit(s, "\r\n", 2); }
 
 static void EmitIndent(lvJsonSerializerState *s)
 {
-    for (int i = 0; i <= s->depth; i++) Emit(s, "\t", 1);
+    if (s->depth >= 0) s->out.append(size_t(s->depth) + 1, '\t');
 }
 
 // A quoted string with the escapes of the format. DEL is escaped too, so that every
@@ -308,7 +316,7 @@ int JsonSerializeItem(void *state, lvSerializeItem *key, lvSerializeItem *value,
         char b[32];
         int n = FormatJsonNumber(d, b);
         if (inArray) EmitIndent(s);
-        EmitText(s, std::string(b, size_t(n)));
+        EmitText(s, b, size_t(n));
         lv->entries++;
         break;
     }

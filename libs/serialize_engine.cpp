@@ -178,7 +178,9 @@ int WriteSerialMemory(void *buffer, int count, void *serialBuffer)
     if (count <= 0) return 0;
     size_t need = b->length + size_t(count);
     if (need > b->capacity) {
-        size_t grown = b->capacity + 16384;
+        // Growing by doubling (16 KB at least) keeps long outputs from being copied
+        // over and over.
+        size_t grown = b->capacity + (b->capacity > 16384 ? b->capacity : 16384);
         if (grown < need) grown = need;
         uint8_t *data = static_cast<uint8_t *>(AllocMemory(grown, 0));
         if (!data) return 0;
