@@ -8,6 +8,8 @@
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
 #include "ui/lib_event.h"
+#include "libs/lib_core2.h"
+#include "libs/lib_string.h"
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -22,6 +24,13 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("compress", OpenCompressLibrary, nullptr);
     SetLibraryRow("amiga", OpenAmigaLibrary, nullptr);
     SetLibraryRow("mobile", OpenMobileLibrary, nullptr);
+
+    SetLibraryRow("string", OpenStringLibrary, nullptr);
+    SetLibraryRow("math", OpenMathLibrary, GetMathConstants);
+    SetLibraryRow("table", OpenTableLibrary, nullptr);
+    SetLibraryRow("memblock", OpenMemBlockLibrary, GetMemBlockConstants);
+    SetLibraryRow("time", OpenTimeLibrary, GetTimeConstants);
+    SetLibraryRow("system", OpenSystemLibrary, GetSystemConstants);
 
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
