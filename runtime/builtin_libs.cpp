@@ -9,6 +9,9 @@
 #include "runtime/libtable.h"
 #include "comm/lib_serial.h"
 #include "ui/lib_event.h"
+#include "libs/lib_core2.h"
+#include "libs/lib_string.h"
+#include "libs/lib_core4.h"
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -23,6 +26,20 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("compress", OpenCompressLibrary, nullptr);
     SetLibraryRow("amiga", OpenAmigaLibrary, nullptr);
     SetLibraryRow("mobile", OpenMobileLibrary, nullptr);
+
+    SetLibraryRow("string", OpenStringLibrary, nullptr);
+    SetLibraryRow("math", OpenMathLibrary, GetMathConstants);
+    SetLibraryRow("table", OpenTableLibrary, nullptr);
+    SetLibraryRow("memblock", OpenMemBlockLibrary, GetMemBlockConstants);
+    SetLibraryRow("time", OpenTimeLibrary, GetTimeConstants);
+    SetLibraryRow("system", OpenSystemLibrary, GetSystemConstants);
+
+    SetLibraryRow("serialize", OpenSerializeLibrary, GetSerializeConstants);
+    SetLibraryRow("application", OpenApplicationLibrary, GetApplicationConstants);
+    SetLibraryRow("locale", OpenLocaleLibrary, GetLocaleConstants);
+    SetLibraryRow("windows", OpenWindowsLibrary, GetWindowsConstants);
+    SetLibraryCloseStep("catalog", CloseLocaleLibrary);
+    SetLibraryCloseStep("registry", CloseWindowsLibrary);
 
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
