@@ -2,10 +2,8 @@
 // assembled applet that polls its serial port from an interval: the sender sends
 // 100 KB in blocks of 4 KB, each acknowledged by the receiver, the receiver echoes it
 // all back and the sender checks the echo. Both must end with exit code 0 within a
-// minute. The applets' sources are in serialcmd_fixtures/; the device paths go into
-// them at test time, and lvlink makes the containers.
-#include "tools/lvasm/lvasm.h"
-
+// minute. The applets' sources are in serialcmd_fixtures/ and the build makes their
+// containers; each run gets its device as the user argument "-device PATH".
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <chrono>
@@ -107,26 +105,6 @@ int StartSocat(lvChild *socat, std::string devices[2], std::string *log, int *me
     return found == 2 ? 1 : -1;
 }
 
-// Makes the applet container of a fixture with the device path in place of every "@PORT@".
-bool MakeApplet(const std::string &fixture, const std::string &device, const std::string &dir, std::string *lva)
-{
-    std::string text = ReadFile(std::string(LV_SOURCE_DIR) + "/tests/comm/serialcmd_fixtures/" + fixture + ".lvs");
-    if (text.find("@PORT@") == std::string::npos) return false;
-    for (size_t at = text.find("@PORT@"); at != std::string::npos; at = text.find("@PORT@", at + device.size()))
-        text.replace(at, 6, device);
-    lvAsmResult assembled = AsmAssembleText(text, (fixture + ".lvs").c_str());
-    for (const std::string &e : assembled.errors) ADD_FAILURE() << e;
-    if (!assembled.ok) return false;
-    std::string chunk = dir + "/" + fixture + ".lvc";
-    std::ofstream(chunk, std::ios::binary)
-        .write(reinterpret_cast<const char *>(assembled.bytes.data()), (std::streamsize)assembled.bytes.size());
-    *lva = dir + "/" + fixture + ".lva";
-    lvChild link;
-    if (link.Start({std::string(LV_BIN_DIR) + "/lvlink", "applet", chunk, "-o", *lva}, -1)) return false;
-    while (!link.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return WIFEXITED(link.status) && WEXITSTATUS(link.status) == 0;
-}
-
 }  // namespace
 
 TEST(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
@@ -141,20 +119,18 @@ TEST(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
     char dirTemplate[] = "/tmp/lvserialcmdXXXXXX";
     ASSERT_NE(mkdtemp(dirTemplate), nullptr);
     std::string dir = dirTemplate;
-    std::string sender, receiver;
-    ASSERT_TRUE(MakeApplet("sender", devices[0], dir, &sender));
-    ASSERT_TRUE(MakeApplet("receiver", devices[1], dir, &receiver));
 
     // The sender starts first: what it could send before the receiver has its port open
     // would be discarded by that open, so the applets must wait for each other.
     const char *names[2] = {"sender", "receiver"};
-    std::string applets[2] = {sender, receiver}, logs[2];
+    std::string logs[2];
     lvChild runs[2];
     for (int i = 0; i < 2; i++) {
         logs[i] = dir + "/" + names[i] + ".log";
         int fd = open(logs[i].c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
-        int r = runs[i].Start({std::string(LV_BIN_DIR) + "/lumivarra", "-PRINTERROR", applets[i]}, fd);
+        std::string applet = std::string(LV_BUILD_DIR) + "/tests/comm/serialcmd_fixtures/" + names[i] + ".lva";
+        int r = runs[i].Start({std::string(LV_BIN_DIR) + "/lumivarra", "-PRINTERROR", applet, "-device", devices[i]}, fd);
         close(fd);
         ASSERT_EQ(r, 0) << names[i];
         if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -180,8 +156,7 @@ TEST(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
         EXPECT_TRUE(WIFEXITED(runs[i].status)) << names[i] << " was killed: " << output;
         EXPECT_EQ(WEXITSTATUS(runs[i].status), 0) << names[i] << ": " << output;
     }
-    for (const char *file : {"sender.lvc", "sender.lva", "receiver.lvc", "receiver.lva", "sender.log", "receiver.log"})
-        unlink((dir + "/" + file).c_str());
+    for (const std::string &log : logs) unlink(log.c_str());
     rmdir(dir.c_str());
     if (socat.pid > 0) kill(socat.pid, SIGTERM);
     while (!socat.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
