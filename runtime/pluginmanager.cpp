@@ -424,7 +424,9 @@ int RequirePluginByName(lvState *L, const char *name, int version, int revision,
         if (code) {
             Print("failed\n");
             if (loadFlags & LV_PLF_OPTIONAL) return 0;
-            if (!node) return code;
+            // A plug-in that loaded but whose library failed to start stays loaded.
+            if (!node) return RequireFailure(name, version, revision, loadFlags);
+            return code;
         }
         loadFlags |= LV_PLF_FRESH;
     }

@@ -23,8 +23,9 @@ endforeach()
 # The in-process script and the applet of the linked programs.
 lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_script.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/plugins_script.lvs)
 lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/plugins_applet.lvs)
+# The applet links the command library as a plug-in object: start-up requires it.
 lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc
-  TARGET applet_plugins_test)
+  TARGET applet_plugins_test ARGS --object 12:1:cmdlib)
 
 # The runtime with the plug-in manager installed, and two linked programs: one whose
 # plug-in block is packed ("PLPK") and one whose block is raw; both carry a ".lvl".

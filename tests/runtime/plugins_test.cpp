@@ -224,6 +224,10 @@ TEST_F(PluginTest, APluginThatNeedsAnotherIsRefusedUntilTheOtherIsLoaded)
     EXPECT_EQ(code, ERR_REQUIREPLUGIN);
     EXPECT_EQ(ErrorText(code), "This program requires cmdlib.lvp!");
     ClosePlugins();
+    // A plug-in that cannot be found at all is reported the same way.
+    code = RequirePluginByName(L, "nothere", 1, 2, flags, nullptr, nullptr);
+    EXPECT_EQ(ErrorText(code), "This program requires nothere.lvp 1.2!");
+    EXPECT_EQ(RequirePluginByName(L, "nothere", 0, 0, flags | LV_PLF_OPTIONAL, nullptr, nullptr), 0);
 
     ASSERT_EQ(Load("cmdlib"), 0);
     EXPECT_EQ(RequirePluginByName(L, PluginPath("needs").c_str(), 0, 0, flags, nullptr, nullptr), 0);
