@@ -165,6 +165,68 @@ typedef struct lvPluginObjectId {
     void *handle;    // the object's own address for automatic identifiers, else null
 } lvPluginObjectId;
 
+// A time value of the system slots 5 to 8.
+typedef struct lvPluginTimeVal {
+    uint32_t seconds;       // whole seconds
+    uint32_t microseconds;  // 0..999999 when normalised
+} lvPluginTimeVal;
+
+// The script location of system slot 47.
+typedef struct lvPluginScriptLocation {
+    int32_t line;          // compiled line, -1 when none
+    const char *command;   // current command, "----" when none
+    const char *file;      // chunk name of the running script function
+} lvPluginScriptLocation;
+
+// A directory entry of files slots 12 and 15.
+typedef struct lvPluginDirEntry {
+    uint32_t reserved;     // untouched
+    const char *name;      // null (slot 12) or the entry's name (slot 15), valid until the next call
+    int32_t isDirectory;   // non-zero for a directory
+    uint32_t sizeLow;      // size, low word
+    uint32_t attributes;   // FILEATTR_ bits
+} lvPluginDirEntry;
+
+// File information of files slots 24 and 27. With flags bit 2 the path and comment are
+// new blocks the plug-in frees with system slot 12 (comment null when empty); otherwise
+// they point into buffers of the runtime that the next call reuses.
+#define LVP_INFO_ALLOCATE 2
+typedef struct lvPluginFileInfo {
+    int32_t isDirectory;       // non-zero for a directory
+    int64_t size;              // size in bytes
+    uint32_t attributes;       // FILEATTR_ bits
+    lvPluginDate lastWrite;    // last write
+    lvPluginDate lastAccess;   // last access
+    lvPluginDate creation;     // creation
+    char *path;                // full path
+    char *comment;             // comment
+} lvPluginFileInfo;
+
+// What files slot 29 tells of a ":::chunk" name; buffers are the caller's.
+typedef struct lvPluginChunkInfo {
+    char *fileName;        // receives the embedded file name
+    size_t fileNameSize;   // its size
+    char *extension;       // receives the extension, "." included
+    size_t extensionSize;  // its size
+    char *container;       // receives the container
+    size_t containerSize;  // its size
+    void *memory;          // memory address, the data of a registered memory file, or null
+    void *reserved;        // unused
+    int64_t offset;        // offset in the container
+    int64_t size;          // size of the chunk
+} lvPluginChunkInfo;
+
+// What files slot 34 makes a ":::chunk" name of; exactly one of container and memory.
+typedef struct lvPluginChunkRequest {
+    const char *container; // container file, or null
+    const void *memory;    // memory address, or null
+    const char *extension; // extension of the data ("png"), required
+    void *reserved1;       // unused
+    int64_t offset;        // offset in the container, or from the memory address
+    void *reserved2;       // unused
+    uint32_t size;         // size of the chunk
+} lvPluginChunkRequest;
+
 // ============================================================================
 // Export signatures
 // ============================================================================
@@ -438,7 +500,10 @@ typedef struct lvApiSystem {
     void (*SetErrorStringArg)(const char *text);                     // 2
     void (*SetErrorNumberArg)(int number);                           // 3
     void (*GetErrorText)(int code, char *buffer, size_t size);       // 4
-    lvApiPending GetTimeVal, SubTimeVal, AddTimeVal, CmpTimeVal;     // 5-8
+    void (*GetTimeVal)(lvPluginTimeVal *tv);                         // 5
+    void (*SubTimeVal)(lvPluginTimeVal *a, const lvPluginTimeVal *b);// 6: a -= b
+    lvPluginTimeVal *(*AddTimeVal)(lvPluginTimeVal *a, const lvPluginTimeVal *b); // 7: a += b
+    int (*CmpTimeVal)(const lvPluginTimeVal *a, const lvPluginTimeVal *b); // 8
     void (*SleepMilliseconds)(int milliseconds);                     // 9
     lvApiPending CurrentDateText;                                    // 10
     void *(*AllocMemory)(size_t size, uint32_t flags);               // 11: flags 1 zeroes; size 0 gives null
@@ -461,15 +526,19 @@ typedef struct lvApiSystem {
     int (*RegisterEventNameKind)(const char *name, int kind, const intptr_t *payload); // 36
     void (*WriteDebugOutput)(const char *format, ...);               // 37
     lvApiPending FireTimerKey, InstallTimerAdapter, CurrentDateFields; // 38-40
-    lvApiPending ConvertTextEncoding;                                // 41
+    // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.
+    char *(*ConvertTextEncoding)(const char *text, int from, int to, const uint32_t *tags);
     void (*FreeMemory2)(void *block);                                // 42
     int (*AddAdapterToChain)(lvPluginRecord *record, uint32_t capability); // 43
     int (*RemoveAdapterFromChain)(lvPluginRecord *record, uint32_t capability); // 44
     void (*SetAdapterFlags)(lvPluginRecord *record, uint32_t capability, uint32_t word); // 45
-    lvApiPending DispatchEventNow, ScriptLocation;                   // 46, 47
+    lvApiPending DispatchEventNow;                                   // 46
+    void (*ScriptLocation)(lvPluginScriptLocation *out);             // 47
     int (*FindEventName)(const char *name, const lvPluginTag *tags); // 48
     int (*EncodingQuery)(const lvPluginTag *tags);                   // 49
-    lvApiPending RunErrorHandler, CollateStrings, GetRandomBytes;    // 50-52
+    lvApiPending RunErrorHandler;                                    // 50
+    int (*CollateStrings)(const char *a, const char *b, int flags);  // 51: flags 1 case-sensitive
+    int (*GetRandomBytes)(void *buffer, size_t size);                // 52: non-zero on success
     int (*GetSystemFolder)(int identifier, char *buffer, size_t size); // 53
     lvApiPending ObjectExists;                                       // 54
     void (*UnregisterEventName)(int id);                             // 55
@@ -500,10 +569,10 @@ typedef struct lvApiFiles {
     void *(*OpenDir)(const char *name, int flags);                      // 9
     void (*CloseDir)(void *dir);                                        // 10
     int (*GetDirPath)(void *dir, char *buffer, size_t size);            // 11
-    lvApiPending ExamineDir;                                            // 12
+    int (*ExamineDir)(void *dir, lvPluginDirEntry *entry);              // 12
     int (*StartDirScan)(void *dir, int *restarted);                     // 13
     void (*Nothing14)(void);                                            // 14
-    lvApiPending NextDirEntry;                                          // 15
+    int (*NextDirEntry)(void *dir, lvPluginDirEntry *entry);            // 15: non-zero while entries come
     int (*MakeDir)(const char *name);                                   // 16
     int (*Rename)(const char *from, const char *to);                    // 17
     int (*GetCurrentDirPath)(char *buffer, size_t size, int final);     // 18
@@ -512,17 +581,20 @@ typedef struct lvApiFiles {
     void (*FindFilePartBounds)(const char *path, const char **dirEnd, const char **textEnd); // 21
     const char *(*FindFilePart)(const char *path);                      // 22
     int (*SplitName)(const char *name, char *container, size_t size, int64_t *offset, int64_t *chunkSize); // 23
-    lvApiPending ExaminePath;                                           // 24
+    int (*ExaminePath)(const char *name, int flags, lvPluginFileInfo *info); // 24: flags 1 no adapters
     int64_t (*SeekFile)(void *file, int64_t offset, int origin);        // 25
     int (*GetStreamFlags)(void *file);                                  // 26
-    lvApiPending ExamineFile;                                           // 27
-    lvApiPending CopyRange;                                             // 28
-    lvApiPending DescribeChunkName;                                     // 29
+    int (*ExamineFile)(void *file, int flags, lvPluginFileInfo *info);  // 27
+    // 28: copies size bytes at offset of the source file (flags 1: of memory at the
+    // address source) into a new file target; 0 or an error code.
+    int (*CopyRange)(const char *target, const void *source, int64_t offset, uint32_t ignored1, uint32_t size,
+                     uint32_t ignored2, int flags);
+    int (*DescribeChunkName)(const char *name, lvPluginChunkInfo *info); // 29
     int (*FlushFile)(void *file);                                       // 30
     int (*TempFileName2)(char *buffer, size_t size);                    // 31
     void *(*OpenFileTags)(const char *name, int flags, const lvPluginTag *tags); // 32: tag 1 list, 6 user tags
     int (*AddTempFile)(const char *path);                               // 33
-    lvApiPending MakeChunkName;                                         // 34
+    int (*MakeChunkName)(char *output, size_t size, const lvPluginChunkRequest *request); // 34
     int (*TempFileNameTags)(char *buffer, size_t size, const lvPluginTag *tags); // 35: 1
     int (*NewMemoryFile)(char *nameOut, size_t size);                   // 36: nameOut holds 1024 bytes
     void *(*MemoryFileData)(const char *name, int64_t *size);           // 37
@@ -683,7 +755,20 @@ typedef struct lvApiChecksums {
 
 // Sub-table 15: UTF-8 and Unicode character classes.
 typedef struct lvApiUnicode {
-    lvApiPending slots[21];
+    int64_t (*CountChars)(const char *text);                            // 0: -1 when not UTF-8
+    int (*Compare)(const char *a, const char *b);                       // 1: without regard to case
+    int (*CompareN)(const char *a, const char *b, size_t n);            // 2
+    uint32_t (*ToLowerUnicode)(uint32_t c);
+    uint32_t (*ToUpperUnicode)(uint32_t c);
+    int (*IsAlNumUnicode)(uint32_t c), (*IsAlphaUnicode)(uint32_t c), (*IsCntrlUnicode)(uint32_t c),
+        (*IsDigitUnicode)(uint32_t c), (*IsGraphUnicode)(uint32_t c), (*IsLowerUnicode)(uint32_t c),
+        (*IsPrintUnicode)(uint32_t c), (*IsPunctUnicode)(uint32_t c), (*IsSpaceUnicode)(uint32_t c),
+        (*IsXDigitUnicode)(uint32_t c), (*IsUpperUnicode)(uint32_t c);
+    int (*ValidateUtf8)(const char *text);                              // 16: the whole text
+    size_t (*Utf8ByteOffset)(const char *text, size_t n);               // 17: bytes of the first n characters
+    size_t (*Utf8CharCount)(const char *text, size_t bytes);            // 18
+    uint32_t (*NextUtf8CodePoint)(const char *text, size_t *position);  // 19
+    int (*EncodeUtf8)(char *buffer, uint32_t code);                     // 20: 1, or 0 above 0x10FFFF ("?")
 } lvApiUnicode;
 
 typedef struct lvApiLocale {
@@ -710,7 +795,8 @@ typedef struct lvApiMath {
     int (*IsFinite)(double);
     void (*srand_)(unsigned seed);
     int (*rand_)(void);
-    lvApiPending SeedRandom48, NextRandomDouble;
+    void (*SeedRandom48)(uint32_t seed);
+    double (*NextRandomDouble)(void);
 } lvApiMath;
 
 // The table handed to InitPlugin.

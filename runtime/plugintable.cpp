@@ -55,16 +55,17 @@ static int64_t Time64(int64_t *out)
     if (out) *out = now;
     return now;
 }
-static int ToLowerAscii(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
-static int ToUpperAscii(int c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
+// Characters in the current encoding.
+static int ToLowerCharEntry(int c) { return (int)ToLowerChar((uint32_t)c); }
+static int ToUpperCharEntry(int c) { return (int)ToUpperChar((uint32_t)c); }
 static char *LowerInPlace(char *text)
 {
-    for (char *p = text; p && *p; p++) *p = (char)ToLowerAscii((unsigned char)*p);
+    if (text) LowerStrInPlace(text);
     return text;
 }
 static char *UpperInPlace(char *text)
 {
-    for (char *p = text; p && *p; p++) *p = (char)ToUpperAscii((unsigned char)*p);
+    if (text) UpperStrInPlace(text);
     return text;
 }
 static int GetErrno(void) { return errno; }
@@ -97,7 +98,7 @@ static const lvApiStdRuntime apiStdRuntime = {
     UnsupportedVsscanf,
     LV_STD((double (*)(const char *, char **))std::strtod), LV_STD((long (*)(const char *, char **, int))std::strtol),
     LV_STD((unsigned long (*)(const char *, char **, int))std::strtoul),
-    StrCmpNoCase, StrNCmpNoCase, ToLowerAscii, ToUpperAscii, LowerInPlace, UpperInPlace,
+    StrCmpNoCase, StrNCmpNoCase, ToLowerCharEntry, ToUpperCharEntry, LowerInPlace, UpperInPlace,
     UnsupportedGettimeofday, Time64, RoundDoubleToInt,
     LV_STD(localtime), LV_STD(gmtime), LV_STD(asctime), LV_STD(ctime), LV_STD(mktime), LV_STD(strftime),
     LV_STD(clock), LV_STD(difftime), LV_STD(clearerr), LV_STD(fileno), LV_STD(fflush),
@@ -216,9 +217,31 @@ static int GetSystemFolder(int identifier, char *buffer, size_t size)
 }
 static int ReturnsOne(void) { return 1; }
 
+static_assert(sizeof(lvPluginTimeVal) == sizeof(lvTimeVal), "time values differ");
+static void GetTimeValEntry(lvPluginTimeVal *tv) { GetTimeVal((lvTimeVal *)tv); }
+static void SubTimeValEntry(lvPluginTimeVal *a, const lvPluginTimeVal *b) { SubTimeVal((lvTimeVal *)a, (const lvTimeVal *)b); }
+static lvPluginTimeVal *AddTimeValEntry(lvPluginTimeVal *a, const lvPluginTimeVal *b)
+{
+    AddTimeVal((lvTimeVal *)a, (const lvTimeVal *)b);
+    return a;
+}
+static int CmpTimeValEntry(const lvPluginTimeVal *a, const lvPluginTimeVal *b)
+{
+    return CmpTimeVal((const lvTimeVal *)a, (const lvTimeVal *)b);
+}
+static void ScriptLocationEntry(lvPluginScriptLocation *out)
+{
+    lvErrorState *e = GetErrorState();
+    out->line = e->currentLine;
+    out->command = e->commandName[0] ? e->commandName : "----";
+    out->file = e->currentChunk;
+}
+static int CollateEntry(const char *a, const char *b, int flags) { return CollateStrings(a, b, flags & 1); }
+static int RandomBytesEntry(void *buffer, size_t size) { return GetRandomBytes(buffer, size); }
+
 static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
-    PENDING, PENDING, PENDING, PENDING, SleepFor, PENDING,
+    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, PENDING,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
     PENDING, PENDING, PENDING, PENDING,
     AddPluginFileType, PENDING,
@@ -226,10 +249,10 @@ static const lvApiSystem apiSystem = {
     PENDING, PENDING, PENDING,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    PENDING, PENDING, PENDING, PENDING,
+    PENDING, PENDING, PENDING, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
-    PENDING, PENDING, FindEventNameEntry, EncodingQuery,
-    PENDING, PENDING, PENDING, GetSystemFolder, PENDING,
+    PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
+    PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
     UnregisterPluginEventName, PENDING, ReturnsOne, InstallClipboardAdapter,
 };
 
@@ -361,12 +384,138 @@ static void RemoveMemoryFileEntry(const char *name)
         RemoveMemoryFile(node);
 }
 
+// ---- Directory entries and file information ----
+
+static void FillDirEntry(lvPluginDirEntry *entry, const char *name, const lvFileInfo &info)
+{
+    entry->name = name;
+    entry->isDirectory = info.isDirectory;
+    entry->sizeLow = (uint32_t)info.size;
+    entry->attributes = info.attributes;
+}
+static int ExamineDirEntry(void *dir, lvPluginDirEntry *entry)
+{
+    lvFileInfo info;
+    std::memset(&info, 0, sizeof info);
+    ExamineVDir((lvVDir *)dir, &info);
+    FillDirEntry(entry, nullptr, info);
+    return 1;
+}
+static int NextDirEntryEntry(void *dir, lvPluginDirEntry *entry)
+{
+    const char *name = nullptr;
+    int isDirectory = 0;
+    lvFileInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (!NextVDirEntry((lvVDir *)dir, 0, &name, &isDirectory, &info)) return 0;
+    info.isDirectory = isDirectory;
+    FillDirEntry(entry, name, info);
+    return 1;
+}
+
+// Path and comment as new blocks (flags bit 2) or in static buffers.
+static int HandOverInfoTexts(const char *path, const char *comment, int flags, lvPluginFileInfo *info)
+{
+    static char pathBuffer[LV_PATH_SIZE], commentBuffer[256];
+    if (!(flags & LVP_INFO_ALLOCATE)) {
+        CopyStrBounded(pathBuffer, sizeof pathBuffer, path ? path : "");
+        CopyStrBounded(commentBuffer, sizeof commentBuffer, comment ? comment : "");
+        info->path = pathBuffer;
+        info->comment = commentBuffer;
+        return 1;
+    }
+    size_t p = std::strlen(path ? path : "") + 1, c = comment ? std::strlen(comment) : 0;
+    info->path = (char *)AllocMemory(p, 0);
+    info->comment = c ? (char *)AllocMemory(c + 1, 0) : nullptr;
+    if (!info->path || (c && !info->comment)) {
+        FreeMemory(info->path);
+        FreeMemory(info->comment);
+        info->path = info->comment = nullptr;
+        return 0;
+    }
+    std::memcpy(info->path, path ? path : "", p);
+    if (c) std::memcpy(info->comment, comment, c + 1);
+    return 1;
+}
+
+static_assert(sizeof(lvPluginDate) == sizeof(lvFileDate), "dates differ");
+
+static int ExaminePathEntry(const char *name, int flags, lvPluginFileInfo *info)
+{
+    lvFileInfoPublic pub;
+    if (!ExaminePath(name, &pub, !(flags & 1))) return 0;
+    info->isDirectory = pub.isDirectory;
+    info->size = pub.size;
+    info->attributes = pub.attributes;
+    std::memcpy(&info->lastWrite, &pub.lastWrite, sizeof info->lastWrite);
+    std::memcpy(&info->lastAccess, &pub.lastAccess, sizeof info->lastAccess);
+    std::memcpy(&info->creation, &pub.creation, sizeof info->creation);
+    return HandOverInfoTexts(pub.path, pub.comment, flags, info);
+}
+
+static int ExamineFileEntry(void *file, int flags, lvPluginFileInfo *info)
+{
+    lvFileInfo raw;
+    std::memset(&raw, 0, sizeof raw);
+    if (!ExamineVFile((lvVFile *)file, &raw)) return 0;
+    info->isDirectory = raw.isDirectory;
+    info->size = raw.size;
+    info->attributes = raw.attributes;
+    FileTimeToDate(&raw, (lvFileDate *)&info->creation, 0);
+    FileTimeToDate(&raw, (lvFileDate *)&info->lastAccess, 1);
+    FileTimeToDate(&raw, (lvFileDate *)&info->lastWrite, 2);
+    return HandOverInfoTexts(raw.fullPath, raw.comment, flags, info);
+}
+
+// ---- Chunk names ----
+
+static int CopyRangeEntry(const char *target, const void *source, int64_t offset, uint32_t, uint32_t size,
+                          uint32_t, int flags)
+{
+    char name[LV_PATH_SIZE];
+    int built = (flags & 1) ? MakeChunkName("foobar.dat", name, sizeof name, (const uint8_t *)source + offset, 0,
+                                            size, 0, "x")
+                            : MakeChunkName("foobar.dat", name, sizeof name, nullptr, offset, size, 0,
+                                            (const char *)source);
+    if (!built) return ERR_MEM;
+    return CopyVFileData(nullptr, name, nullptr, nullptr, target);
+}
+
+static int DescribeChunkEntry(const char *name, lvPluginChunkInfo *info)
+{
+    if (!name || !IsChunkName(name)) return 0;
+    uint64_t address = 0;
+    int64_t offset = 0;
+    uint32_t size = 0;
+    lvMemFile *node = nullptr;
+    if (!ParseChunkName(name, &address, &offset, &size, info->fileName, info->fileNameSize, info->container,
+                        info->containerSize, info->extension, info->extensionSize, &node))
+        return 0;
+    info->memory = node ? (void *)node->data : (void *)(uintptr_t)address;
+    info->offset = offset;
+    info->size = node ? node->size : size;
+    return 1;
+}
+
+static int MakeChunkNameEntry(char *output, size_t size, const lvPluginChunkRequest *request)
+{
+    if (!request || !request->extension || !request->extension[0]) return 0;
+    if ((request->container != nullptr) == (request->memory != nullptr)) return 0;
+    char fileName[300];
+    std::snprintf(fileName, sizeof fileName, "foo.%s", request->extension);
+    if (request->memory)
+        return MakeChunkName(fileName, output, size, (const uint8_t *)request->memory + request->offset, 0,
+                             request->size, 0, "x");
+    return MakeChunkName(fileName, output, size, nullptr, request->offset, request->size, 0, request->container);
+}
+
 static const lvApiFiles apiFiles = {
     OpenFileEntry, CloseFileEntry, Seek32Entry, ReadEntry, WriteEntry, ReadByteEntry, WriteByteEntry, IsEofEntry,
-    DeleteEntry, OpenDirEntry, CloseDirEntry, GetDirPathEntry, PENDING, StartDirScanEntry, Nothing, PENDING,
-    MakeDirEntry, RenameEntry, GetCurrentDirPath, TempFileNameEntry, AppendPathPart, FindFilePartBounds,
-    FindFilePart, SplitNameEntry, PENDING, SeekEntry, StreamFlagsEntry, PENDING, PENDING, PENDING, FlushEntry,
-    TempFileNameEntry, OpenFileTagsEntry, AddTempFileEntry, PENDING, TempFileNameTagsEntry, NewMemoryFileEntry,
+    DeleteEntry, OpenDirEntry, CloseDirEntry, GetDirPathEntry, ExamineDirEntry, StartDirScanEntry, Nothing,
+    NextDirEntryEntry, MakeDirEntry, RenameEntry, GetCurrentDirPath, TempFileNameEntry, AppendPathPart,
+    FindFilePartBounds, FindFilePart, SplitNameEntry, ExaminePathEntry, SeekEntry, StreamFlagsEntry,
+    ExamineFileEntry, CopyRangeEntry, DescribeChunkEntry, FlushEntry, TempFileNameEntry, OpenFileTagsEntry,
+    AddTempFileEntry, MakeChunkNameEntry, TempFileNameTagsEntry, NewMemoryFileEntry,
     MemoryFileDataEntry, RemoveMemoryFileEntry,
 };
 
@@ -383,7 +532,23 @@ static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, PENDING
 static const lvApiFontLookup apiFontLookup = {PENDING};
 static lvApiFontEngine apiFontEngine;
 static lvApiJpeg apiJpeg;
-static lvApiUnicode apiUnicode;
+static int64_t CountCharsEntry(const char *text)
+{
+    int invalid = 0;
+    size_t count = CountValidUtf8Chars(text, &invalid);
+    return invalid ? -1 : (int64_t)count;
+}
+static int CompareUtf8Entry(const char *a, const char *b) { return StrCmpNoCaseUtf8(a, b); }
+static int CompareUtf8NEntry(const char *a, const char *b, size_t n) { return StrNCmpNoCaseUtf8(a, b, n); }
+static int ValidateUtf8Entry(const char *text) { return ValidateUtf8(text, std::strlen(text), nullptr); }
+#define LV_CLASS(f) [](uint32_t c) -> int { return f(c); }
+static const lvApiUnicode apiUnicode = {
+    CountCharsEntry, CompareUtf8Entry, CompareUtf8NEntry, ToLowerUnicode, ToUpperUnicode,
+    LV_CLASS(IsAlNumUnicode), LV_CLASS(IsAlphaUnicode), LV_CLASS(IsCntrlUnicode), LV_CLASS(IsDigitUnicode),
+    LV_CLASS(IsGraphUnicode), LV_CLASS(IsLowerUnicode), LV_CLASS(IsPrintUnicode), LV_CLASS(IsPunctUnicode),
+    LV_CLASS(IsSpaceUnicode), LV_CLASS(IsXDigitUnicode), LV_CLASS(IsUpperUnicode),
+    ValidateUtf8Entry, Utf8ByteOffset, Utf8CharCount, NextUtf8CodePoint, EncodeUtf8,
+};
 static const lvApiFontData apiFontData = {nullptr, nullptr, nullptr, 0, 0, 0};
 
 // ============================================================================
@@ -460,7 +625,7 @@ static int IsFiniteEntry(double x) { return std::isfinite(x); }
 static const lvApiMath apiMath = {
     std::sin, std::cos, std::tan, std::asin, std::acos, std::atan, std::atan2, std::ceil, std::floor,
     std::fmod, std::sqrt, std::pow, std::log10, std::log, std::exp, std::modf, std::frexp, std::ldexp,
-    std::hypot, IsNaNEntry, IsInfiniteEntry, IsFiniteEntry, std::srand, std::rand, PENDING, PENDING,
+    std::hypot, IsNaNEntry, IsInfiniteEntry, IsFiniteEntry, std::srand, std::rand, SeedRandom48, NextRandomDouble,
 };
 
 // ============================================================================
@@ -474,7 +639,6 @@ const lvPluginApi *GetPluginApi(void)
     if (!pluginApi.stdRuntime) {
         for (auto &slot : apiFontEngine.slots) slot = PENDING;
         for (auto &slot : apiJpeg.slots) slot = PENDING;
-        for (auto &slot : apiUnicode.slots) slot = PENDING;
         pluginApi = {LVPLUGIN_VERSION, LVPLUGIN_REVISION, &apiStdRuntime, &apiSystem, &apiFiles, &apiGraphics,
                      &apiAudio, &apiRequesters, &apiFontLookup, &apiFontEngine, &apiScriptVM, &apiFontData,
                      &apiZlib, &apiJpeg, &apiPlugins, &apiChecksums, &apiUnicode, &apiLocale, &apiMath};

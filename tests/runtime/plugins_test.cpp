@@ -480,6 +480,113 @@ TEST_F(PluginTest, InterfaceTableEntries)
     EXPECT_EQ(api->system->RegisterEventName("pluginevventb", 0), 36);
 }
 
+TEST_F(PluginTest, InterfaceFileEntriesOverChunksDirectoriesAndInformation)
+{
+    const lvApiFiles *files = GetPluginApi()->files;
+    static const char bytes[] = "0123456789abcdef";
+    // Chunk names: exactly one of container and memory, and an extension.
+    struct RequestCase {
+        const char *container;  // container or null
+        const void *memory;     // memory or null
+        const char *extension;  // extension or null
+        int ok;                 // expected result
+    } requests[] = {{nullptr, bytes, "bin", 1}, {"/tmp/c.dat", nullptr, "png", 1}, {"/tmp/c.dat", bytes, "bin", 0},
+                    {nullptr, nullptr, "bin", 0}, {nullptr, bytes, nullptr, 0}, {nullptr, bytes, "", 0}};
+    for (const RequestCase &c : requests) {
+        lvPluginChunkRequest request = {c.container, c.memory, c.extension, nullptr, 4, nullptr, 6};
+        char name[1024];
+        EXPECT_EQ(files->MakeChunkName(name, sizeof name, &request), c.ok) << (c.extension ? c.extension : "-");
+    }
+    lvPluginChunkRequest request = {nullptr, bytes, "bin", nullptr, 4, nullptr, 6};
+    char name[1024];
+    ASSERT_TRUE(files->MakeChunkName(name, sizeof name, &request));
+    char fileName[64], extension[16], container[64];
+    lvPluginChunkInfo info = {fileName, sizeof fileName, extension, sizeof extension, container, sizeof container};
+    ASSERT_TRUE(files->DescribeChunkName(name, &info));
+    EXPECT_STREQ(fileName, "foo.bin");
+    EXPECT_STREQ(extension, ".bin");
+    EXPECT_EQ(info.memory, bytes + 4);
+    EXPECT_EQ(info.size, 6);
+    EXPECT_FALSE(files->DescribeChunkName("plain.txt", &info));
+
+    // A range of memory copied into a new file, and that file examined.
+    char target[] = "/tmp/lvcopyXXXXXX";
+    int fd = mkstemp(target);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ASSERT_EQ(files->CopyRange(target, bytes, 10, 0, 6, 0, 1), 0);
+    EXPECT_EQ(ReadFile(target), "abcdef");
+    lvPluginFileInfo fileInfo;
+    ASSERT_TRUE(files->ExaminePath(target, 1 | LVP_INFO_ALLOCATE, &fileInfo));
+    EXPECT_EQ(fileInfo.size, 6);
+    EXPECT_EQ(fileInfo.isDirectory, 0);
+    EXPECT_NE(std::string(fileInfo.path).find("lvcopy"), std::string::npos);
+    EXPECT_EQ(fileInfo.comment, nullptr);
+    GetPluginApi()->system->FreeMemory(fileInfo.path);
+    void *file = files->OpenFile(target, LVP_OPEN_NOADAPTERS);
+    ASSERT_NE(file, nullptr);
+    ASSERT_TRUE(files->ExamineFile(file, 0, &fileInfo));
+    EXPECT_EQ(fileInfo.size, 6);
+    EXPECT_EQ(fileInfo.comment[0], 0);
+    files->CloseFile(file);
+    unlink(target);
+
+    // Directory entries through a directory adapter that put itself into its chain.
+    ASSERT_EQ(Load("memfs"), 0);
+    void *dir = files->OpenDir("mem:", 0);
+    ASSERT_NE(dir, nullptr);
+    lvPluginDirEntry entry = {};
+    ASSERT_TRUE(files->ExamineDir(dir, &entry));
+    EXPECT_EQ(entry.name, nullptr);
+    int restarted = 0;
+    ASSERT_EQ(files->StartDirScan(dir, &restarted), 0);
+    std::set<std::string> names;
+    while (files->NextDirEntry(dir, &entry)) {
+        names.insert(entry.name);
+        if (std::strcmp(entry.name, "hello.txt") == 0) EXPECT_EQ(entry.sizeLow, 16u);
+    }
+    EXPECT_EQ(names.size(), 2u);
+    files->CloseDir(dir);
+    EXPECT_EQ(files->OpenDir("mem:", 4), nullptr);  // adapters not allowed
+}
+
+TEST_F(PluginTest, InterfaceTextTimeAndMathEntries)
+{
+    const lvPluginApi *api = GetPluginApi();
+    struct CountCase {
+        const char *text;  // UTF-8 text
+        int64_t count;     // characters, -1 when invalid
+    } counts[] = {{"", 0}, {"abc", 3}, {"h\xC3\xA9llo", 5}, {"\xFF", -1}, {"\xC3", -1}};
+    for (const CountCase &c : counts) EXPECT_EQ(api->unicode->CountChars(c.text), c.count) << c.text;
+    EXPECT_EQ(api->unicode->ToUpperUnicode(0xE9), 0xC9u);
+    EXPECT_TRUE(api->unicode->IsSpaceUnicode(0x2003));
+    char buffer[8] = {};
+    EXPECT_EQ(api->unicode->EncodeUtf8(buffer, 0x20AC), 1);
+    EXPECT_STREQ(buffer, "\xE2\x82\xAC");
+
+    lvPluginTimeVal a = {10, 900000}, b = {3, 200000};
+    api->system->AddTimeVal(&a, &b);
+    EXPECT_EQ(a.seconds, 14u);
+    EXPECT_EQ(a.microseconds, 100000u);
+    EXPECT_EQ(api->system->CmpTimeVal(&a, &b), 1);
+
+    api->math->SeedRandom48(7);
+    double first = api->math->NextRandomDouble();
+    api->math->SeedRandom48(7);
+    EXPECT_EQ(api->math->NextRandomDouble(), first);
+    EXPECT_GE(first, 0.0);
+    EXPECT_LT(first, 1.0);
+    EXPECT_EQ(api->math->hypot_(3, 4), 5);
+
+    lvPluginScriptLocation where;
+    api->system->ScriptLocation(&where);
+    EXPECT_STREQ(where.command, "----");
+    char *latin = api->system->ConvertTextEncoding("\xC3\xA9", 1, 0, nullptr);
+    ASSERT_NE(latin, nullptr);
+    EXPECT_STREQ(latin, "\xE9");
+    api->system->FreeMemory(latin);
+}
+
 TEST_F(PluginTest, ObjectIdentifierPairCarriesAFullHandle)
 {
     void *handle = (void *)(uintptr_t)0x7fedcba987654321ull;
