@@ -525,7 +525,9 @@ typedef struct lvApiSystem {
     void (*RemoveHook)(void *hook);                                  // 35
     int (*RegisterEventNameKind)(const char *name, int kind, const intptr_t *payload); // 36
     void (*WriteDebugOutput)(const char *format, ...);               // 37
-    lvApiPending FireTimerKey, InstallTimerAdapter, CurrentDateFields; // 38-40
+    lvApiPending FireTimerKey;                                       // 38
+    int (*InstallTimerAdapter)(lvPluginRecord *record, uint32_t word); // 39
+    lvApiPending CurrentDateFields;                                  // 40
     // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.
     char *(*ConvertTextEncoding)(const char *text, int from, int to, const uint32_t *tags);
     void (*FreeMemory2)(void *block);                                // 42
@@ -542,7 +544,7 @@ typedef struct lvApiSystem {
     int (*GetSystemFolder)(int identifier, char *buffer, size_t size); // 53
     lvApiPending ObjectExists;                                       // 54
     void (*UnregisterEventName)(int id);                             // 55
-    lvApiPending InstallIpcAdapter;                                  // 56
+    int (*InstallIpcAdapter)(lvPluginRecord *record, uint32_t word); // 56
     int (*ReturnsOne)(void);                                         // 57
     int (*InstallClipboardAdapter)(lvPluginRecord *record, uint32_t word); // 58
 } lvApiSystem;
@@ -606,7 +608,9 @@ typedef struct lvApiFiles {
 typedef struct lvApiGraphics {
     lvApiPending IsImageFile, LoadImage, TakeImagePixels, FreeImageSource, LockBrush, UnlockBrush,
         CopyBrushArgb, FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror,
-        CreateBrush, InstallDisplayAdapter, ProgramIcons, FreeIconList, LockBitMap, UnLockBitMap,
+        CreateBrush;
+    int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13
+    lvApiPending ProgramIcons, FreeIconList, LockBitMap, UnLockBitMap,
         MirrorDisplayAttrs, RefreshAdapterDisplay, FindDisplay, BltRawPixels, FillRawRect,
         WriteRawPixel, DrawRawLine, ReadArgb, PlaneSize, ArgbToPixel, PixelToArgb, FreeBrush,
         MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale, FreeIconImage, ScalePixels,
@@ -618,7 +622,8 @@ typedef struct lvApiAudio {
 } lvApiAudio;
 
 typedef struct lvApiRequesters {
-    lvApiPending SystemRequest, FileRequest, PathRequest, InstallRequesterAdapter;
+    lvApiPending SystemRequest, FileRequest, PathRequest;
+    int (*InstallRequesterAdapter)(lvPluginRecord *record, uint32_t word);
     void *empty4;
 } lvApiRequesters;
 

@@ -144,6 +144,20 @@ void SetPluginScriptState(lvState *L);
 // Deletes the files plug-ins handed to AddTempFile (ClosePlugins does it).
 void DeletePluginTempFiles(void);
 
+// Adapters a plug-in installs through the interface. Each kind keeps one record; the
+// installed record's own installation word (bit 1) keeps another from replacing it.
+enum lvAdapterKind {
+    LV_ADAPTER_DISPLAY = 0,    // PLUGINCAPS_DISPLAYADAPTER, word in displayInstall
+    LV_ADAPTER_REQUESTER = 1,  // PLUGINCAPS_REQUESTERADAPTER, word in requesterInstall
+    LV_ADAPTER_TIMER = 2,      // PLUGINCAPS_TIMERADAPTER, word in timerInstall
+    LV_ADAPTER_IPC = 3,        // PLUGINCAPS_IPCADAPTER, word in ipcInstall
+    LV_ADAPTER_KINDS = 4,
+};
+// 0, ERR_WRONGUSAGE without the capability, ERR_SETADAPTER outside the adapter-setup
+// phase or when the installed one's word has bit 1.
+int InstallPluginAdapter(int kind, lvPluginRecord *record, uint32_t word);
+lvPluginRecord *GetInstalledAdapter(int kind);
+
 // The installed clipboard adapter (record), or null.
 lvPluginRecord *GetClipboardAdapter(void);
 int InstallClipboardAdapter(lvPluginRecord *record, uint32_t word);

@@ -69,6 +69,7 @@ struct lvPluginManager {
     lvPluginHook *hooks;                        // hooks, creation order
     lvPluginEventName *eventNames;              // event names
     lvPluginRecord *clipboard;                  // installed clipboard adapter
+    lvPluginRecord *adapters[LV_ADAPTER_KINDS]; // installed display, requester, timer, IPC adapters
     int linked;                                 // the run is linked (plug-in directories)
     int announcedOnDemand;                      // the line end before on-demand loads was printed
     lvState *state;                             // the last script state a load was given
@@ -958,6 +959,42 @@ void FreePluginFileTypes(lvPluginRecord *record)
     }
 }
 
+// Capability and installation word of each adapter kind.
+static uint32_t AdapterKindCapability(int kind)
+{
+    static const uint32_t capabilities[LV_ADAPTER_KINDS] = {PLUGINCAPS_DISPLAYADAPTER, PLUGINCAPS_REQUESTERADAPTER,
+                                                            PLUGINCAPS_TIMERADAPTER, PLUGINCAPS_IPCADAPTER};
+    return capabilities[kind];
+}
+
+static uint32_t *InstallationWord(int kind, lvPluginRecord *record)
+{
+    switch (kind) {
+    case LV_ADAPTER_DISPLAY: return &record->displayInstall;
+    case LV_ADAPTER_REQUESTER: return &record->requesterInstall;
+    case LV_ADAPTER_TIMER: return &record->timerInstall;
+    default: return &record->ipcInstall;
+    }
+}
+
+int InstallPluginAdapter(int kind, lvPluginRecord *record, uint32_t word)
+{
+    if (kind < 0 || kind >= LV_ADAPTER_KINDS || !record || !(record->capabilities & AdapterKindCapability(kind)))
+        return ERR_WRONGUSAGE;
+    if (!InAdapterSetupPhase()) return ERR_SETADAPTER;
+    // Each kind is guarded by the installed adapter's own word of that kind.
+    lvPluginRecord *installed = manager.adapters[kind];
+    if (installed && installed != record && (*InstallationWord(kind, installed) & 1)) return ERR_SETADAPTER;
+    *InstallationWord(kind, record) = word;
+    manager.adapters[kind] = record;
+    return 0;
+}
+
+lvPluginRecord *GetInstalledAdapter(int kind)
+{
+    return kind >= 0 && kind < LV_ADAPTER_KINDS ? manager.adapters[kind] : nullptr;
+}
+
 lvPluginRecord *GetClipboardAdapter(void) { return manager.clipboard; }
 
 // Guarded by the installed clipboard adapter's own installation word.
@@ -1009,6 +1046,7 @@ void ClosePlugins(void)
         FreeMemory(hook);
     }
     manager.clipboard = nullptr;
+    for (lvPluginRecord *&adapter : manager.adapters) adapter = nullptr;
     manager.announcedOnDemand = 0;
     manager.state = nullptr;
     DeletePluginTempFiles();

@@ -217,6 +217,19 @@ static int GetSystemFolder(int identifier, char *buffer, size_t size)
 }
 static int ReturnsOne(void) { return 1; }
 
+// Installing adapters: only during the adapter-setup phase (display, requester, timer
+// and message-port adapters), each guarded by its own installation word.
+static int InstallTimerEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_TIMER, r, word); }
+static int InstallIpcEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_IPC, r, word); }
+static int InstallRequesterEntry(lvPluginRecord *r, uint32_t word)
+{
+    return InstallPluginAdapter(LV_ADAPTER_REQUESTER, r, word);
+}
+static int InstallDisplayEntry(lvPluginRecord *r, uint32_t word, const lvPluginTag *)
+{
+    return InstallPluginAdapter(LV_ADAPTER_DISPLAY, r, word);
+}
+
 static_assert(sizeof(lvPluginTimeVal) == sizeof(lvTimeVal), "time values differ");
 static void GetTimeValEntry(lvPluginTimeVal *tv) { GetTimeVal((lvTimeVal *)tv); }
 static void SubTimeValEntry(lvPluginTimeVal *a, const lvPluginTimeVal *b) { SubTimeVal((lvTimeVal *)a, (const lvTimeVal *)b); }
@@ -249,11 +262,11 @@ static const lvApiSystem apiSystem = {
     PENDING, PENDING, PENDING,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    PENDING, PENDING, PENDING, ConvertTextEncoding,
+    PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
     PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
-    UnregisterPluginEventName, PENDING, ReturnsOne, InstallClipboardAdapter,
+    UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
 };
 
 // ============================================================================
@@ -523,12 +536,14 @@ static const lvApiFiles apiFiles = {
 // Sub-tables 4 to 8: graphics, audio, requesters, fonts (not built yet)
 // ============================================================================
 
-static const lvApiGraphics apiGraphics = {PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING};
+static const lvApiGraphics apiGraphics = {
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 0-11
+    PENDING, InstallDisplayEntry,                                                                             // 12, 13
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 14-25
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37
+    PENDING};                                                                                                 // 38
 static const lvApiAudio apiAudio = {PENDING, PENDING, PENDING, PENDING, PENDING};
-static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, PENDING, nullptr};
+static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, InstallRequesterEntry, nullptr};
 static const lvApiFontLookup apiFontLookup = {PENDING};
 static lvApiFontEngine apiFontEngine;
 static lvApiJpeg apiJpeg;

@@ -621,6 +621,33 @@ TEST_F(PluginTest, ClipboardAdapterIsGuardedByItsOwnInstallationWord)
     EXPECT_EQ(GetClipboardAdapter(), &second);
 }
 
+TEST_F(PluginTest, EachAdapterIsGuardedByItsOwnInstallationWordDuringSetup)
+{
+    const lvPluginApi *api = GetPluginApi();
+    lvPluginRecord timer = {}, ipcA = {}, ipcB = {}, requester = {};
+    timer.capabilities = PLUGINCAPS_TIMERADAPTER;
+    ipcA.capabilities = ipcB.capabilities = PLUGINCAPS_IPCADAPTER;
+    requester.capabilities = PLUGINCAPS_REQUESTERADAPTER;
+    // Outside the setup phase nothing is installed.
+    EXPECT_EQ(api->system->InstallIpcAdapter(&ipcA, 0), ERR_SETADAPTER);
+    SetAdapterSetupPhase(1);
+    EXPECT_EQ(api->system->InstallIpcAdapter(&timer, 0), ERR_WRONGUSAGE);
+    // An installed timer adapter whose word locks it does not lock the message-port adapter.
+    ASSERT_EQ(api->system->InstallTimerAdapter(&timer, 1), 0);
+    ASSERT_EQ(api->system->InstallIpcAdapter(&ipcA, 0), 0);
+    ASSERT_EQ(api->system->InstallIpcAdapter(&ipcB, 1), 0);
+    EXPECT_EQ(GetInstalledAdapter(LV_ADAPTER_IPC), &ipcB);
+    EXPECT_EQ(ipcB.ipcInstall, 1u);
+    // The message-port adapter's own word does.
+    EXPECT_EQ(api->system->InstallIpcAdapter(&ipcA, 0), ERR_SETADAPTER);
+    lvPluginRecord timer2 = {};
+    timer2.capabilities = PLUGINCAPS_TIMERADAPTER;
+    EXPECT_EQ(api->system->InstallTimerAdapter(&timer2, 0), ERR_SETADAPTER);
+    ASSERT_EQ(api->requesters->InstallRequesterAdapter(&requester, 0), 0);
+    EXPECT_EQ(GetInstalledAdapter(LV_ADAPTER_REQUESTER), &requester);
+    SetAdapterSetupPhase(0);
+}
+
 // ============================================================================
 // Appended blocks and linked programs
 // ============================================================================
