@@ -42,6 +42,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 #if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT)
 static int libraryInits;   // InitLibrary calls
 
+#if defined(LVT_CMDLIB)
 // TestAdd(a, b) -> a + b
 static int CmdTestAdd(lvState *L)
 {
@@ -76,21 +77,9 @@ static int CmdTestInits(lvState *L)
     return 1;
 }
 
-// TestObjectId(id) -> number, 1 when a handle came
-static int CmdTestObjectId(lvState *L)
-{
-    lvPluginObjectId id;
-    int code = api->scriptVM->GetObjectIdArg(L, 1, &id);
-    if (code) return code;
-    api->scriptVM->PushNumber(L, id.number);
-    api->scriptVM->PushNumber(L, id.handle ? 1 : 0);
-    return 2;
-}
-
-#if defined(LVT_CMDLIB)
 static const lvPluginCommand commands[] = {
     {"TestAdd", CmdTestAdd}, {"TestMemFile", CmdTestMemFile}, {"TestInits", CmdTestInits},
-    {"TestObjectId", CmdTestObjectId}, {nullptr, nullptr}};
+    {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{"TESTLIB_ANSWER", nullptr, 42}, {nullptr, nullptr, 0}};
 #elif defined(LVT_NEEDS)
 static int CmdNeedsHello(lvState *L)
@@ -178,7 +167,7 @@ static std::vector<MemEntry> *files;
 
 static MemEntry *FindEntry(const char *name)
 {
-    if (std::strncmp(name, "mem:", 4) != 0) return nullptr;
+    if (!files || std::strncmp(name, "mem:", 4) != 0) return nullptr;
     for (MemEntry &e : *files)
         if (e.name == name + 4) return &e;
     return nullptr;
@@ -191,7 +180,7 @@ struct MemStream {
 
 LVT_EXPORT(FOpen)(const char *name, int mode, const lvPluginTag *) -> void *
 {
-    if (std::strncmp(name, "mem:", 4) != 0 || std::strchr(name + 4, '/')) return nullptr;
+    if (!files || std::strncmp(name, "mem:", 4) != 0 || std::strchr(name + 4, '/')) return nullptr;
     MemEntry *entry = FindEntry(name);
     if (!entry) {
         if (mode == LVP_FOPEN_READ) return nullptr;
