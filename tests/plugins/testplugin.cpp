@@ -6,13 +6,13 @@
 // Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
-// LVT_INITFAIL.
+// LVT_INITFAIL, LVT_MIXEDPREFIX.
 #include "runtime/lvplugin.h"
 #include <cstring>
 #include <string>
 #include <vector>
 
-#if defined(LVT_MISSINGPREFIXED)
+#if defined(LVT_MISSINGPREFIXED) || defined(LVT_MIXEDPREFIX)
 #define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto lvp_##name
 #else
 #define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto name
@@ -346,6 +346,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "badcaps", 0x40000000u);
     // A hook added here must go when the load fails.
     api->system->AddHook(1, nullptr, nullptr);
+#elif defined(LVT_MIXEDPREFIX)
+    DescribeSelf(record, "mixedprefix", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_INITFAIL)
     DescribeSelf(record, "initfail", PLUGINCAPS_LIBRARY);
     api->system->AddHook(1, nullptr, nullptr);
@@ -354,6 +356,10 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     return 1;
 }
 
+#if defined(LVT_MIXEDPREFIX)
+// lvp_InitPlugin with an unprefixed ClosePlugin: the prefixed form is incomplete.
+extern "C" __attribute__((visibility("default"))) void ClosePlugin(void) {}
+#else
 LVT_EXPORT(ClosePlugin)(void) -> void
 {
 #if defined(LVT_MEMFS)
@@ -361,6 +367,7 @@ LVT_EXPORT(ClosePlugin)(void) -> void
     files = nullptr;
 #endif
 }
+#endif
 
 #if defined(LVT_WRONGNAME) || defined(LVT_NATIVE) || defined(LVT_TOONEW) || defined(LVT_INITFAIL)
 // Library exports so that only the check under test can fail.

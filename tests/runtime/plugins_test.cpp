@@ -129,6 +129,7 @@ TEST_F(PluginTest, FailingPluginsGiveTheirCodeAndTextAndLeaveNothingLoaded)
         {"missingprefixed", ERR_PLUGINSYMBOL, "Error loading plugin symbol: lvp_FStat"},
         {"badcaps", ERR_PLUGINTYPE, "Plugin type not recognized! (40000000)"},
         {"initfail", ERR_LOADPLUGIN, "Error loading plugin \"initfail.lvp\"!"},
+        {"mixedprefix", ERR_LOADPLUGIN, "Error loading plugin \"mixedprefix.lvp\"!"},
         {"doesnotexist", ERR_LOADPLUGIN, "Error loading plugin \"doesnotexist.lvp\"!"},
     };
     for (const Case &c : cases) {
@@ -389,6 +390,14 @@ TEST_F(PluginTest, MemoryNamespaceThroughAdapterLists)
     ASSERT_NE(file, nullptr);
     CloseVFile(file);
     EXPECT_EQ(OpenVFile("mem:hello.txt", LV_VF_READ, "memfs", nullptr), nullptr);
+    // "memfs|inbuilt" offers the plug-in, then the runtime's own files; "memfs" alone
+    // keeps plain files from being opened natively.
+    std::string plain = std::string(LV_TESTPLUGIN_DIR) + "/cmdlib.lvp";
+    file = OpenVFile(plain.c_str(), flags, "memfs|inbuilt", nullptr);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(GetVFileAdapterName(file), nullptr);
+    CloseVFile(file);
+    EXPECT_EQ(OpenVFile(plain.c_str(), flags, "memfs", nullptr), nullptr);
     // Writing through the adapter, then reading back.
     file = OpenVFile("mem:new.txt", LV_VF_WRITE | LV_VF_ADAPTERS, "memfs", nullptr);
     ASSERT_NE(file, nullptr);
@@ -501,7 +510,8 @@ TEST_F(PluginTest, InterfaceFileEntriesOverChunksDirectoriesAndInformation)
     char name[1024];
     ASSERT_TRUE(files->MakeChunkName(name, sizeof name, &request));
     char fileName[64], extension[16], container[64];
-    lvPluginChunkInfo info = {fileName, sizeof fileName, extension, sizeof extension, container, sizeof container};
+    lvPluginChunkInfo info = {fileName, sizeof fileName, extension, sizeof extension, container, sizeof container,
+                              nullptr, nullptr, 0, 0};
     ASSERT_TRUE(files->DescribeChunkName(name, &info));
     EXPECT_STREQ(fileName, "foo.bin");
     EXPECT_STREQ(extension, ".bin");
@@ -543,7 +553,9 @@ TEST_F(PluginTest, InterfaceFileEntriesOverChunksDirectoriesAndInformation)
     std::set<std::string> names;
     while (files->NextDirEntry(dir, &entry)) {
         names.insert(entry.name);
-        if (std::strcmp(entry.name, "hello.txt") == 0) EXPECT_EQ(entry.sizeLow, 16u);
+        if (std::strcmp(entry.name, "hello.txt") == 0) {
+            EXPECT_EQ(entry.sizeLow, 16u);
+        }
     }
     EXPECT_EQ(names.size(), 2u);
     files->CloseDir(dir);
