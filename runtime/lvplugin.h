@@ -495,7 +495,12 @@ typedef struct lvApiStdRuntime {
 
 // Sub-table 2: runtime services.
 typedef struct lvApiSystem {
-    int (*RuntimeTags)(const lvPluginTag *tags);                     // 0: count of known tags
+    // 0: the count of known tags. 25 pointer set to null; 26-30, 37 receive the address
+    // of the applet's title, version, copyright, author, description, identifier text;
+    // 31 enters (non-zero) or leaves a callback level; 33 suspends the line hook; 38 sets
+    // the stop request; 40 resets the error location and the stop request; 44 receives
+    // the error mode; 45 the main script state; 50 receives 0.
+    int (*RuntimeTags)(const lvPluginTag *tags);
     int (*RegisterErrorMessage)(const char *text);                   // 1: new code, 1698 up
     void (*SetErrorStringArg)(const char *text);                     // 2
     void (*SetErrorNumberArg)(int number);                           // 3

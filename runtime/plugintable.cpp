@@ -140,8 +140,29 @@ static int RuntimeTags(const lvPluginTag *tags)
             if (t->value) *(void **)t->value = nullptr;
             count++;
             break;
+        case 26: case 27: case 28: case 29: case 30: case 37: {
+            // Addresses of the applet record's texts (none before an applet is open).
+            lvAppletRecord *record = run->record;
+            const char *text = nullptr;
+            if (record) {
+                text = t->tag == 26 ? record->title : t->tag == 27 ? record->version : t->tag == 28 ? record->copyright
+                     : t->tag == 29 ? record->author : t->tag == 30 ? record->description : record->identifier;
+            }
+            if (t->value) *(const char **)t->value = text;
+            count++;
+            break;
+        }
         case 31:
             SetRuntimeFlags(run->state, LV_FLAG_CALLBACK_DEPTH, t->value ? 1 : 0, 0);
+            count++;
+            break;
+        case 38:
+            GetErrorState()->stopRequest = t->value != 0;
+            count++;
+            break;
+        case 40:
+            ResetErrorLocation();
+            GetErrorState()->stopRequest = 0;
             count++;
             break;
         case 33:

@@ -590,6 +590,20 @@ TEST_F(PluginTest, InterfaceTextTimeAndMathEntries)
     EXPECT_LT(first, 1.0);
     EXPECT_EQ(api->math->hypot_(3, 4), 5);
 
+    // Runtime tags: known tags count; pointers receive what their tag names.
+    int errorMode = -1, zero = -1;
+    const char *title = "unset";
+    lvPluginTag tags[] = {{44, (intptr_t)&errorMode}, {50, (intptr_t)&zero}, {26, (intptr_t)&title}, {999, 0},
+                          {38, 1}, {0, 0}};
+    EXPECT_EQ(api->system->RuntimeTags(tags), 4);
+    EXPECT_EQ(errorMode, GetErrorState()->errorMode);
+    EXPECT_EQ(zero, 0);
+    EXPECT_EQ(title, nullptr);  // no applet open
+    EXPECT_EQ(GetErrorState()->stopRequest, 1);
+    lvPluginTag reset[] = {{40, 0}, {0, 0}};
+    EXPECT_EQ(api->system->RuntimeTags(reset), 1);
+    EXPECT_EQ(GetErrorState()->stopRequest, 0);
+
     lvPluginScriptLocation where;
     api->system->ScriptLocation(&where);
     EXPECT_STREQ(where.command, "----");
