@@ -613,6 +613,47 @@ TEST_F(PluginTest, InterfaceTextTimeAndMathEntries)
     api->system->FreeMemory(latin);
 }
 
+static std::string hookTrace;
+static int LineHook(lvState *, void *user)
+{
+    hookTrace += (const char *)user;
+    return std::strcmp((const char *)user, "!") == 0 ? ERR_USERABORT : 0;
+}
+static void EndOfStartHook(void *b, void *user)
+{
+    hookTrace += (const char *)user;
+    hookTrace += (const char *)b;
+}
+
+TEST_F(PluginTest, HooksRunByTypeInOrderAndOnceForTypeThree)
+{
+    hookTrace.clear();
+    EXPECT_EQ(AddPluginHook(5, (void *)LineHook, nullptr, 0), nullptr);
+    lvPluginHook *a = AddPluginHook(1, (void *)LineHook, (void *)"a", 0);
+    lvPluginHook *b = AddPluginHook(1, (void *)LineHook, (void *)"b", 0);
+    AddPluginHook(3, (void *)EndOfStartHook, (void *)"s", 0);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(RunPluginHooks(L, 1, nullptr, nullptr), 0);
+    SetPluginHookDisabled(a, 1);
+    EXPECT_EQ(RunPluginHooks(L, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(hookTrace, "abb");
+    EXPECT_EQ(RunPluginHooks(L, 3, nullptr, (void *)"!"), 0);
+    EXPECT_EQ(RunPluginHooks(L, 3, nullptr, (void *)"?"), 0);  // disabled after its run
+    EXPECT_EQ(hookTrace, "abbs!");
+    SetPluginHookDisabled(a, 0);
+    // A non-zero answer stops the walk and is returned.
+    lvPluginHook *stop = AddPluginHook(1, (void *)LineHook, (void *)"!", 0);
+    AddPluginHook(1, (void *)LineHook, (void *)"c", 0);
+    hookTrace.clear();
+    EXPECT_EQ(RunPluginHooks(L, 1, nullptr, nullptr), ERR_USERABORT);
+    EXPECT_EQ(hookTrace, "ab!");
+    RemovePluginHook(stop);
+    RemovePluginHook(b);
+    hookTrace.clear();
+    EXPECT_EQ(RunPluginHooks(L, 1, nullptr, nullptr), 0);
+    EXPECT_EQ(hookTrace, "ac");
+}
+
 TEST_F(PluginTest, ObjectIdentifierPairCarriesAFullHandle)
 {
     void *handle = (void *)(uintptr_t)0x7fedcba987654321ull;
