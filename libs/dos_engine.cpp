@@ -391,3 +391,108 @@ int WriteHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t value)
     }
     return WriteRaw(handle, b, size_t(size));
 }
+
+// ============================================================================
+// Directory trees linked into an applet
+// ============================================================================
+
+struct lvLinkedAppletFile {
+    std::string path;    // the applet file
+    int64_t baseOffset;  // the applet's offset inside it
+};
+static lvLinkedAppletFile gLinkedApplet = {"", 0};
+
+void SetLinkedAppletFile(const char *path, int64_t baseOffset)
+{
+    gLinkedApplet.path = path ? path : "";
+    gLinkedApplet.baseOffset = baseOffset;
+}
+
+void FreeLinkedDirTree(lvLinkedDirEntry *tree)
+{
+    while (tree) {
+        lvLinkedDirEntry *next = tree->next;
+        FreeLinkedDirTree(tree->children);
+        FreeMemory(tree);
+        tree = next;
+    }
+}
+
+// Reads one level (up to its closing kind byte) at *pos. 0 or ERR_MEM.
+static int LoadTreeLevel(const uint8_t *data, size_t size, size_t *pos, int depth, lvLinkedDirEntry **out)
+{
+    lvLinkedDirEntry **tail = out;
+    *out = nullptr;
+    if (depth > 256) return ERR_MEM;
+    for (;;) {
+        if (*pos >= size) return ERR_MEM;
+        uint8_t kind = data[(*pos)++];
+        if (kind == 0) return 0;
+        if (size - *pos < 2) return ERR_MEM;
+        size_t nameLength = size_t(data[*pos]) << 8 | data[*pos + 1];
+        *pos += 2;
+        if (size - *pos < nameLength) return ERR_MEM;
+        auto *e = static_cast<lvLinkedDirEntry *>(AllocMemory(sizeof(lvLinkedDirEntry) + nameLength + 1, 1));
+        if (!e) return ERR_MEM;
+        e->name = reinterpret_cast<char *>(e + 1);
+        std::memcpy(e->name, data + *pos, nameLength);
+        *pos += nameLength;
+        *tail = e;
+        tail = &e->next;
+        if (kind == 1) {
+            if (size - *pos < 8) return ERR_MEM;
+            const uint8_t *p = data + *pos;
+            e->offset = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+            e->size = uint32_t(p[4]) << 24 | uint32_t(p[5]) << 16 | uint32_t(p[6]) << 8 | p[7];
+            *pos += 8;
+        } else {
+            e->isDirectory = 1;
+            if (int code = LoadTreeLevel(data, size, pos, depth + 1, &e->children)) return code;
+        }
+    }
+}
+
+int LoadLinkedDirTree(const uint8_t *data, size_t size, size_t *used, lvLinkedDirEntry **out)
+{
+    size_t pos = 0;
+    lvLinkedDirEntry *tree = nullptr;
+    if (int code = LoadTreeLevel(data, size, &pos, 0, &tree)) {
+        FreeLinkedDirTree(tree);
+        *out = nullptr;
+        return code;
+    }
+    *out = tree;
+    if (used) *used = pos;
+    return 0;
+}
+
+static lvLinkedDirEntry *FindInLevel(lvLinkedDirEntry *level, const std::string &parent, const std::string &wanted)
+{
+    for (lvLinkedDirEntry *e = level; e; e = e->next) {
+        std::string path = parent.empty() ? e->name : parent + "/" + e->name;
+        for (char &c : path)
+            if (c == '\\') c = '/';
+        if (StrCmpNoCase(path.c_str(), wanted.c_str()) == 0) return e;
+        if (e->isDirectory) {
+            if (lvLinkedDirEntry *found = FindInLevel(e->children, path, wanted)) return found;
+        }
+    }
+    return nullptr;
+}
+
+lvLinkedDirEntry *FindLinkedDirEntry(lvLinkedDirEntry *tree, const char *path)
+{
+    std::string wanted = path ? path : "";
+    for (char &c : wanted)
+        if (c == '\\') c = '/';
+    return FindInLevel(tree, "", wanted);
+}
+
+int MakeLinkedFileName(const lvLinkedDirEntry *entry, char *buffer, size_t size)
+{
+    if (gLinkedApplet.path.empty()) return ERR_MEM;
+    int64_t offset = gLinkedApplet.baseOffset + int64_t(entry->offset);
+    if (!MakeChunkName(entry->name, buffer, size, nullptr, offset, entry->size, 0, gLinkedApplet.path.c_str()))
+        return ERR_MEM;
+    return 0;
+}

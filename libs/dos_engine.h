@@ -106,3 +106,32 @@ int WriteHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t value)
 // Converts between ISO-8859-1 (0) and UTF-8 (1); other pairs leave the text as it is.
 // 0, or ERR_TEXTCONVERT2.
 int ConvertHandleText(std::string *text, int from, int to);
+
+// ---- Directory trees linked into an applet ------------------------------------------------
+
+// One node of an applet's entry tree.
+struct lvLinkedDirEntry {
+    lvLinkedDirEntry *next;      // next sibling
+    lvLinkedDirEntry *children;  // first child (directories), or null
+    char *name;                  // the entry's name (stored behind the record)
+    int isDirectory;             // non-zero for a directory
+    uint32_t offset;             // files: offset of the data inside the applet
+    uint32_t size;               // files: size of the data
+};
+
+// Reads one tree in the applet's entry encoding (big-endian): a kind byte (0 ends a
+// level, 1 a file, other values a directory), a 16-bit name length, the name, then for
+// a file a 32-bit offset and size, for a directory its own entries. 0 with *out (null
+// for an empty tree) and *used (bytes read); ERR_MEM when the data ends before the
+// closing kind byte or memory runs out (nothing is left allocated).
+int LoadLinkedDirTree(const uint8_t *data, size_t size, size_t *used, lvLinkedDirEntry **out);
+void FreeLinkedDirTree(lvLinkedDirEntry *tree);
+// The entry whose relative path ('/' or '\' between levels) equals path without regard
+// to case, searched depth-first; null when none.
+lvLinkedDirEntry *FindLinkedDirEntry(lvLinkedDirEntry *tree, const char *path);
+// The applet file that linked entries' offsets point into, and the applet's offset
+// inside it (start-up sets it; virtual names of linked files are built from it).
+void SetLinkedAppletFile(const char *path, int64_t baseOffset);
+// The ":::chunk" range name of a linked file's data, with the entry's name as its file
+// part. 0, or ERR_MEM when it does not fit or no applet file is set.
+int MakeLinkedFileName(const lvLinkedDirEntry *entry, char *buffer, size_t size);

@@ -11,13 +11,13 @@
 // Depends on: vm/lvvm.h, runtime/vfile.h, runtime/vdir.h, runtime/objects.h,
 // runtime/errors.h, libs/strings_engine.h (the default encoding), libs/digest.h,
 // layers/asyncop.h. Script thread only.
-// Limits: paths of LV_PATH_SIZE bytes (longer ones are errors, never cut); directory
-// trees linked into an applet are not read by this build (the container carries none
-// yet); "usertags" options are not handed to adapters.
+// Limits: paths of LV_PATH_SIZE bytes (longer ones are errors, never cut); "usertags"
+// options are not handed to adapters.
 #include "libs/lib_dos.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,6 +29,7 @@
 #include "libs/fileops_engine.h"
 #include "libs/process_engine.h"
 #include "libs/strings_engine.h"
+#include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "runtime/vdir.h"
@@ -715,11 +716,18 @@ static int CmdUndefineVirtualStringFile(lvState *L)
 // Directories
 // ============================================================================
 
-// One directory handle: a directory read through the file layer, or a monitor.
+// One directory handle: a directory read through the file layer, an entry tree
+// linked into the applet, or a monitor.
 struct lvDirectoryHandle {
     lvObjectHeader header;     // type 45, identifier, handle word, user data, next
     int recursive;             // sub-directories are listed too
-    lvVDir *dir;               // the directory stream, or null (monitor)
+    int treeTimes;             // entries carry no dates: the current date, flags 15
+    lvVDir *dir;               // the directory stream, or null (tree, empty, monitor)
+    lvLinkedDirEntry *tree;    // first entry of the listed level, or null
+    lvLinkedDirEntry *cursor;  // next tree entry to report
+    int cursorStarted;         // the cursor was set to the first entry
+    int sharedTree;            // the tree belongs to another handle
+    lvDirectoryHandle *treeOwner;  // the handle that owns a shared tree
     int restarted;             // the scan was (re)started and no entry read yet
     int endFlag;               // NextDirectoryEntry reported the end
     lvDirMonitor *monitor;     // the monitor, or null
@@ -736,6 +744,16 @@ static void CloseDirectoryHandle(lvDirectoryHandle *d, const lvRefOps *ops)
     }
     if (d->monitor) StopDirMonitor(d->monitor, ops);
     if (d->dir) CloseVDir(d->dir);
+    if (d->tree && !d->sharedTree) {
+        // Handles that list part of this tree lose it with it: they list nothing more.
+        for (lvObjectHeader *h = gDos.dirs; h; h = h->next) {
+            auto *other = reinterpret_cast<lvDirectoryHandle *>(h);
+            if (other->treeOwner != d) continue;
+            other->tree = other->cursor = nullptr;
+            other->treeOwner = nullptr;
+        }
+        FreeLinkedDirTree(d->tree);
+    }
     FreeObjectUserData(&d->header.userData, ops);
     FreeMemory(d);
 }
@@ -788,6 +806,35 @@ static int OpenScan(const char *path, const char *adapter, lvVDir **out, int *re
     return 0;
 }
 
+// A linked name: ":::" then the number of a directory handle, or "@" and the hex
+// handle value of a Nil-made one, a comma and a path inside that handle's tree.
+// 0 with the entry's children, or the lookup's error.
+static int ResolveLinkedName(const std::string &path, lvLinkedDirEntry **children, lvDirectoryHandle **treeOwner)
+{
+    size_t comma = path.find(',', 3);
+    if (comma == std::string::npos) return ERR_WRONGUSAGE;
+    std::string key = path.substr(3, comma - 3);
+    lvObjectId id = {0, nullptr};
+    if (!key.empty() && key[0] == '@') {
+        unsigned long long address = 0;
+        if (key.size() < 2 || std::sscanf(key.c_str() + 1, "%llx", &address) != 1) return ERR_WRONGUSAGE;
+        id.handle = reinterpret_cast<void *>(uintptr_t(address));
+    } else {
+        if (key.empty() || key.find_first_not_of("-0123456789") != std::string::npos) return ERR_WRONGUSAGE;
+        id.number = std::atoi(key.c_str());
+    }
+    lvDirectoryHandle *owner;
+    if (int code = FindDirHandle(id, &owner)) return code;
+    lvLinkedDirEntry *entry = FindLinkedDirEntry(owner->tree, path.c_str() + comma + 1);
+    if (!entry || !entry->isDirectory) {
+        SetErrorStringArg(path.c_str());
+        return ERR_READFILE;
+    }
+    *children = entry->children;
+    *treeOwner = owner->sharedTree ? owner->treeOwner : owner;
+    return 0;
+}
+
 static int CmdOpenDirectory(lvState *L)
 {
     CheckArgs(L, 2, 3);
@@ -796,28 +843,44 @@ static int CmdOpenDirectory(lvState *L)
     std::string path = ReadStringArgCopy(L, 2);
     CheckPathLength(L, path);
     std::string adapter;
-    bool recursive = true;
+    bool recursive = true, emptyDir = false;
+    lvLinkedDirEntry *given = nullptr;
     if (GetStackTop(L) >= 3) {
         CheckTableArg(L, 3);
         adapter = ReadAdapterOption(L, 3);
         recursive = ReadBoolOption(L, 3, "recursive", true);
+        emptyDir = ReadBoolOption(L, 3, "__emptydir", false);
+        if (PushField(L, 3, "__direntries") == LV_TPOINTER)
+            given = static_cast<lvLinkedDirEntry *>(GetUserDataPointer(L, -1));
+        SetStackTop(L, -2);
     }
     if (!nilId) {
         lvDirectoryHandle *old;
         if (FindDirHandle({number, nullptr}, &old) == 0) CloseDirectoryHandle(old, RefOps(L));
     }
-    lvVDir *dir;
-    int restarted;
-    if (int code = OpenScan(path.c_str(), AdapterOrNull(adapter), &dir, &restarted)) return code;
+    lvVDir *dir = nullptr;
+    int restarted = 0;
+    lvLinkedDirEntry *shared = nullptr;
+    lvDirectoryHandle *treeOwner = nullptr;
+    bool linked = !given && !emptyDir && path.compare(0, 3, ":::") == 0 && !IsChunkName(path.c_str());
+    if (linked) {
+        if (int code = ResolveLinkedName(path, &shared, &treeOwner)) return code;
+    } else if (!given && !emptyDir) {
+        if (int code = OpenScan(path.c_str(), AdapterOrNull(adapter), &dir, &restarted)) return code;
+    }
     lvDirectoryHandle *d = NewDirectoryHandle(number, nilId);
     if (!d) {
-        CloseVDir(dir);
+        if (dir) CloseVDir(dir);
         return ERR_MEM;
     }
     d->dir = dir;
     d->restarted = restarted;
     d->recursive = recursive;
-    if (!GetVDirPath(dir, d->path, sizeof d->path)) std::snprintf(d->path, sizeof d->path, "%s", path.c_str());
+    d->tree = linked ? shared : given;
+    d->sharedTree = linked;
+    d->treeOwner = treeOwner;
+    d->treeTimes = linked || given || emptyDir;
+    if (!dir || !GetVDirPath(dir, d->path, sizeof d->path)) std::snprintf(d->path, sizeof d->path, "%s", path.c_str());
     if (!nilId) return 0;
     PushObjectId(L, &d->header);
     return 1;
@@ -847,6 +910,30 @@ static int CmdNextDirectoryEntry(lvState *L)
     CheckArgs(L, 1, 1);
     lvDirectoryHandle *d = CheckDirHandle(L, 1, true);
     if (d->endFlag) return 0;
+    if (!d->dir) {
+        // An entry tree: no dates of its own.
+        if (!d->cursorStarted) {
+            d->cursor = d->tree;
+            d->cursorStarted = 1;
+        }
+        lvLinkedDirEntry *e = d->cursor;
+        if (!e) {
+            d->endFlag = 1;
+            return 0;
+        }
+        d->cursor = e->next;
+        char date[256];
+        GetCurrentDateString(date);
+        PushNewTable(L);
+        SetStringField(L, "name", e->name);
+        SetNumberField(L, "type", e->isDirectory ? 1 : 0);
+        if (!e->isDirectory) SetNumberField(L, "size", e->size);
+        SetNumberField(L, "flags", 15);
+        SetStringField(L, "time", date);
+        SetStringField(L, "lastaccesstime", date);
+        SetStringField(L, "creationtime", date);
+        return 1;
+    }
     const char *name;
     int isDir;
     lvFileInfo info = {};
@@ -863,7 +950,8 @@ static int CmdNextDirectoryEntry(lvState *L)
 static int RewindHandle(lvDirectoryHandle *d)
 {
     d->endFlag = 0;
-    return StartVDirScan(d->dir, &d->restarted);
+    d->cursorStarted = 0;
+    return d->dir ? StartVDirScan(d->dir, &d->restarted) : 0;
 }
 
 static int CmdRewindDirectory(lvState *L)
@@ -877,6 +965,29 @@ static int CmdGetDirectoryEntry(lvState *L)
     CheckArgs(L, 2, 2);
     lvDirectoryHandle *d = CheckDirHandle(L, 1, true);
     std::string name = ReadStringArgCopy(L, 2);
+    if (!d->dir) {
+        lvLinkedDirEntry *e = FindLinkedDirEntry(d->tree, name.c_str());
+        if (!e) {
+            SetErrorStringArg(name.c_str());
+            return ERR_READFILE;
+        }
+        char out[LV_PATH_SIZE];
+        if (e->isDirectory) {
+            std::string sub = name;
+            for (char &c : sub)
+                if (c == '\\') c = '/';
+            // A Nil-made handle is named by its handle value, so the name finds it again.
+            if (d->header.handle)
+                std::snprintf(out, sizeof out, ":::@%llx,%s", (unsigned long long)uintptr_t(d->header.handle), sub.c_str());
+            else
+                std::snprintf(out, sizeof out, ":::%d,%s", d->header.identifier, sub.c_str());
+            if (std::strlen(out) + 1 >= sizeof out) return ERR_MEM;
+        } else if (int code = MakeLinkedFileName(e, out, sizeof out)) {
+            return code;
+        }
+        PushString(L, out);
+        return 1;
+    }
     std::string full = d->path;
     if (!full.empty() && full.back() != '/' && full.back() != '\\') full += '/';
     full += name;
@@ -909,6 +1020,18 @@ static void CountTree(const std::string &path, bool recursive, double *files, do
     CloseVDir(dir);
 }
 
+static void CountLinkedTree(const lvLinkedDirEntry *e, bool recursive, double *files, double *dirs)
+{
+    for (; e; e = e->next) {
+        if (!e->isDirectory) {
+            *files += 1;
+            continue;
+        }
+        *dirs += 1;
+        if (recursive) CountLinkedTree(e->children, true, files, dirs);
+    }
+}
+
 static int CmdCountDirectoryEntries(lvState *L)
 {
     CheckArgs(L, 1, 3);
@@ -921,7 +1044,8 @@ static int CmdCountDirectoryEntries(lvState *L)
     double files = 0, dirs = 0;
     const char *name;
     int isDir;
-    while (NextVDirEntry(d->dir, d->restarted, &name, &isDir, nullptr)) {
+    if (!d->dir) CountLinkedTree(d->tree, recursive, &files, &dirs);
+    while (d->dir && NextVDirEntry(d->dir, d->restarted, &name, &isDir, nullptr)) {
         d->restarted = 0;
         if (!isDir) {
             files += 1;
@@ -1737,7 +1861,7 @@ static int DirectoryAttribute(lvState *L, int attribute, lvObjectId id)
         return 1;
     }
     case 87: {
-        if (d->monitor) return ERR_WRONGUSAGE;
+        if (d->monitor || !d->dir) return ERR_WRONGUSAGE;
         const char *name = GetVDirAdapterName(d->dir);
         PushString(L, name && *name ? name : "inbuilt");
         return 1;

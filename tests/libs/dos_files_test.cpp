@@ -656,3 +656,121 @@ TEST_F(DosLibTest, ChecksumsOfFiles)
     EXPECT_EQ(Call("SHA1", {""}), "error 1055");
     EXPECT_EQ(Call("MD5", {P("missing")}), "error 1045");
 }
+
+// ============================================================================
+// Directory trees linked into an applet
+// ============================================================================
+
+// The entry encoding: kind, 16-bit name length, name, offset and size for files.
+static void AddTreeEntry(std::string *out, int kind, const std::string &name, uint32_t offset = 0, uint32_t size = 0)
+{
+    out->push_back(char(kind));
+    out->push_back(char(name.size() >> 8));
+    out->push_back(char(name.size()));
+    *out += name;
+    if (kind == 1) {
+        for (int shift : {24, 16, 8, 0}) out->push_back(char(offset >> shift));
+        for (int shift : {24, 16, 8, 0}) out->push_back(char(size >> shift));
+    }
+}
+
+class DosTreeTest : public DosLibTest {
+protected:
+    lvLinkedDirEntry *tree = nullptr;  // handed to the first handle, which owns it
+    std::string bytes;                 // the encoded tree
+    void SetUp() override
+    {
+        DosLibTest::SetUp();
+        // Docs/{Readme.txt, Deep/{x.bin}}, top.txt
+        AddTreeEntry(&bytes, 2, "Docs");
+        AddTreeEntry(&bytes, 1, "Readme.txt", 2, 5);
+        AddTreeEntry(&bytes, 2, "Deep");
+        AddTreeEntry(&bytes, 1, "x.bin", 0, 2);
+        bytes.push_back(0);
+        bytes.push_back(0);
+        AddTreeEntry(&bytes, 1, "top.txt", 7, 3);
+        bytes.push_back(0);
+        WriteAll(P("applet.bin"), "#ABhelloxyz");
+        SetLinkedAppletFile(P("applet.bin").c_str(), 1);
+        size_t used = 0;
+        ASSERT_EQ(LoadLinkedDirTree(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), &used, &tree), 0);
+        EXPECT_EQ(used, bytes.size());
+    }
+    void TearDown() override
+    {
+        SetLinkedAppletFile(nullptr, 0);
+        DosLibTest::TearDown();
+    }
+    // Calls command(handle or number, extra) and answers a field of its table result.
+    std::string EntryField(const char *command, lvObjectId id, const char *field)
+    {
+        int base = GetStackTop(L);
+        PushString(L, command);
+        GetTableValue(L, LV_GLOBALSINDEX);
+        if (id.handle) PushPointer(L, id.handle);
+        else PushNumber(L, id.number);
+        if (ProtectedCall(L, 1, 1, 0) != 0 || GetValueType(L, -1) != LV_TTABLE) {
+            SetStackTop(L, base);
+            return "none";
+        }
+        PushString(L, field);
+        GetTableValue(L, -2);
+        std::string out = RenderResults(GetStackTop(L));
+        SetStackTop(L, base);
+        return out;
+    }
+};
+
+TEST_F(DosTreeTest, TruncatedTreesAreRefused)
+{
+    for (size_t cut = 0; cut < bytes.size(); cut++) {
+        lvLinkedDirEntry *t = reinterpret_cast<lvLinkedDirEntry *>(1);
+        EXPECT_EQ(LoadLinkedDirTree(reinterpret_cast<const uint8_t *>(bytes.data()), cut, nullptr, &t), ERR_MEM) << cut;
+        EXPECT_EQ(t, nullptr);
+    }
+    FreeLinkedDirTree(tree);
+    tree = nullptr;
+}
+
+TEST_F(DosTreeTest, LinkedNamesOfANilHandleFindItAgain)
+{
+    std::string h = Call("OpenDirectory", {NilArg(), "applet", FieldsArg({{"__direntries", PointerArg(double(uintptr_t(tree)))}})});
+    ASSERT_EQ(h.rfind("pointer:", 0), 0u) << h;
+    void *handle = reinterpret_cast<void *>(uintptr_t(std::stod(h.substr(8))));
+    lvObjectId id = {0, handle};
+    EXPECT_EQ(EntryField("nextdirectoryentry", id, "name"), "'Docs'");
+    EXPECT_EQ(EntryField("nextdirectoryentry", id, "size"), "3");  // top.txt
+    EXPECT_EQ(EntryField("nextdirectoryentry", id, "name"), "none");
+    EXPECT_EQ(Call("RewindDirectory", {PointerArg(double(uintptr_t(handle)))}), "");
+    EXPECT_EQ(EntryField("nextdirectoryentry", id, "flags"), "15");
+    EXPECT_EQ(Call("CountDirectoryEntries", {PointerArg(double(uintptr_t(handle))), 3, 1}), "3 2");
+    EXPECT_EQ(Call("CountDirectoryEntries", {PointerArg(double(uintptr_t(handle))), 3}), "1 1");
+
+    // A sub-directory's linked name resolves to this handle, not to a handle numbered 0.
+    std::string docs = Call("GetDirectoryEntry", {PointerArg(double(uintptr_t(handle))), "docs"});
+    ASSERT_EQ(docs.rfind("':::@", 0), 0u) << docs;
+    docs = docs.substr(1, docs.size() - 2);
+    ASSERT_EQ(Call("OpenDirectory", {0, P("")}), "");  // a handle numbered 0 that must not be found
+    ASSERT_EQ(Call("OpenDirectory", {1, docs}), "");
+    EXPECT_EQ(EntryField("nextdirectoryentry", {1, nullptr}, "name"), "'Readme.txt'");
+    EXPECT_EQ(EntryField("nextdirectoryentry", {1, nullptr}, "name"), "'Deep'");
+    // A file's name is a virtual name of its bytes inside the applet file.
+    std::string readme = Call("GetDirectoryEntry", {1, "Readme.txt"});
+    readme = readme.substr(1, readme.size() - 2);
+    EXPECT_EQ(Call("FileToString", {readme}), "'hello' 5");
+    std::string x = Call("GetDirectoryEntry", {1, "deep\\x.bin"});
+    x = x.substr(1, x.size() - 2);
+    EXPECT_EQ(Call("FileToString", {x}), "'AB' 2");
+    // Numbered handles make numbered names.
+    EXPECT_EQ(Call("GetDirectoryEntry", {1, "Deep"}), "':::1,Deep'");
+    ASSERT_EQ(Call("OpenDirectory", {2, ":::1,Deep"}), "");
+    EXPECT_EQ(EntryField("nextdirectoryentry", {2, nullptr}, "name"), "'x.bin'");
+    EXPECT_EQ(Call("GetDirectoryEntry", {1, "nothing"}), "error 1045");
+    EXPECT_EQ(Call("OpenDirectory", {3, ":::1,nothing"}), "error 1045");
+    EXPECT_EQ(Call("OpenDirectory", {3, ":::9,Deep"}), "error 1318");
+    // Closing the owner leaves the handles listing its parts empty, not dangling.
+    EXPECT_EQ(Call("CloseDirectory", {PointerArg(double(uintptr_t(handle)))}), "");
+    EXPECT_EQ(Call("RewindDirectory", {2}), "");
+    EXPECT_EQ(Call("NextDirectoryEntry", {2}), "");
+    EXPECT_EQ(Call("CountDirectoryEntries", {1, 2}), "0");
+}
