@@ -218,3 +218,39 @@ int GetRuntimeFlags(lvState *state, ...);
 // or the format itself without a path, then "..." when asked; bounded by 512 bytes and
 // by size. The result is text to print as it stands.
 size_t BuildStatusLineText(const char *format, const char *path, int ellipsis, char *buffer, size_t size);
+
+// ---- Script side (errors_vm.cpp) ----------------------------------------------------------
+// The half of error handling that needs the machine: raising with the script location, the
+// script's error handler and the reports that name file and line.
+
+struct lvRuntimeConfig;    // runtime/config.h
+struct lvStartupSwitches;  // runtime/config.h
+
+// Records code as the last error and, by the error mode, throws it with the script location
+// or lets the script go on (the machine's host slot of the same name).
+void HandleCommandError(lvState *state, int code);
+// Fills the current chunk, command name and line from the call levels of state. line: the
+// compiled line already known (-1: the first script level's).
+void CollectErrorLocation(lvState *state, int line = -1);
+// The source line and file of the current error: through the applet's source-line map when
+// the registry string "script" is ":none:", through the script file's map when it names a
+// file, otherwise the compiled line and the chunk name without its "@". -1 / "---" when
+// unknown. The file text lives until the next call.
+int GetScriptLine(lvState *state);
+const char *GetScriptFileName(lvState *state);
+// GetErrorText plus the file and line when location tracking is on (null and 0 otherwise).
+void GetErrorTextWithLocation(lvState *state, int code, char *buffer, size_t size, const char **fileOut,
+                              int *lineOut);
+// Runs the script's error handler (RaiseOnError) with code, message, command name and line
+// in a protected call; returns that call's status (0: handled).
+int CallErrorHandler(lvState *state, int code);
+// Whether a handler is set and none is running.
+bool CanRunErrorHandler(lvState *state);
+// The error requester: until requesters exist, one line on standard error (or the sink).
+void ShowErrorRequester(lvState *state, const char *text, int plain, int kind);
+typedef void (*lvRequesterSink)(const char *title, const char *text, int kind);
+lvRequesterSink SetErrorRequesterSink(lvRequesterSink sink);  // null: standard error
+// The final report at shut-down: nothing for codes <= 0 and ERR_USERABORT; the message
+// goes into config->errorText, then to the requester, or printed (PrintOutput) in the
+// plain or the host form by the switches (switches may be null: no device, no options).
+void ReportFinalErrorWithSwitches(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *state);

@@ -1,116 +1,182 @@
-// lib_base.cpp - the base library: End and DebugPrint.
+// lib_base.cpp - the base library: End, the debug commands, IIf, ToString, the console
+// key commands and the constants that describe the runtime, value types and encodings.
 //
-// End stores the exit code with the start-up code and ends the run with ERR_USERABORT,
-// which is no error for the user: nothing is reported. DebugPrint joins the texts of its
-// arguments with blanks and writes them with a line end to the debug output.
-// Dependencies: vm/lvvm.h, runtime/startup.h, platform/lvplatform.h (debug channel).
-// Limits: DebugPrint texts longer than the debug channel's piece size go out in pieces.
-#include "runtime/lib_base.h"
-#include "platform/lvplatform.h"
-#include "runtime/startup.h"
-#include <cmath>
+// Depends on: runtime/cmdsupport.h (argument counts, debug output, console input),
+// runtime/errors.h (the stop request), runtime/startup.h (End's code, the debug switches),
+// vm/lvvm.h. Opened last of all libraries.
+// Limits: the console commands read the console reader installed in cmdsupport (standard
+// input by default); DebugPrompt lines are cut at 1023 bytes.
 #include <cstdio>
-#include <string>
+#include <cstring>
 
-// ---- Helpers -----------------------------------------------------------------------------
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+#include "runtime/lib_base.h"
+#include "runtime/libs_core.h"
+#include "runtime/startup.h"
 
-// The text of one value, as the global "tostring" gives it when the script has one, and
-// otherwise by the runtime's own rules (Nil, numbers as the machine formats them, ...).
-static void AppendValueText(lvState *L, int index, std::string &out)
-{
-    PushString(L, "tostring");
-    GetTableValueRaw(L, LV_GLOBALSINDEX);
-    if (GetValueType(L, -1) == LV_TFUNCTION) {
-        PushCopy(L, index);
-        CallFunction(L, 1, 1);
-        size_t length = 0;
-        const char *text = GetValueType(L, -1) == LV_TNIL ? nullptr : ValueToString(L, -1);
-        if (text) {
-            length = ValueStringLength(L, -1);
-            out.append(text, length);
-        } else {
-            out += "Nil";
-        }
-        SetStackTop(L, -2);
-        return;
-    }
-    SetStackTop(L, -2);
-    char buffer[64];
-    switch (GetValueType(L, index)) {
-    case LV_TNIL:
-    case LV_TNONE:
-        out += "Nil";
-        return;
-    case LV_TBOOLEAN:
-        out += ValueToBoolean(L, index) ? "true" : "false";
-        return;
-    case LV_TNUMBER:
-        FormatNumber(ValueToNumber(L, index), buffer);
-        out += buffer;
-        return;
-    case LV_TSTRING:
-        out.append(ValueToString(L, index), ValueStringLength(L, index));
-        return;
-    case LV_TTABLE:
-        std::snprintf(buffer, sizeof buffer, "Table: %p", GetValueAddress(L, index));
-        break;
-    case LV_TFUNCTION:
-        std::snprintf(buffer, sizeof buffer, "Function: %p", GetValueAddress(L, index));
-        break;
-    case LV_TTHREAD:
-        std::snprintf(buffer, sizeof buffer, "Thread: %p", GetValueAddress(L, index));
-        break;
-    default:
-        std::snprintf(buffer, sizeof buffer, "UserData: %p", GetValueAddress(L, index));
-        break;
-    }
-    out += buffer;
-}
+// ==== End of the run ============================================================================
 
-// ---- Commands ------------------------------------------------------------------------------
-
-// End [code]: ends the run; the process exits with the code (default 0, truncated).
+// End [code]: hands the code to start-up (the process exits with it, even when ERRORCODE
+// is set) and stops the run without a report.
 static int CmdEnd(lvState *L)
 {
-    int count = GetStackTop(L);
-    if (count > 1) return ERR_TOOMANYARGS;
+    CheckArgCount(L, 0, 1, 0, 0);
     int code = 0;
-    if (count == 1) {
-        double value = CheckNumberArg(L, 1);
-        int64_t whole = NumberToInt64(value);
-        code = (whole < INT32_MIN || whole > INT32_MAX) ? 0 : (int)whole;
+    if (GetStackTop(L) >= 1) {
+        int64_t whole = NumberToInt64(CheckNumberArg(L, 1));
+        // An exit code beyond the int range (or NaN) is no code the shell could tell apart.
+        code = whole < INT32_MIN || whole > INT32_MAX ? 0 : static_cast<int>(whole);
     }
     SetEndCode(code);
-    // Loops that wait for events end the run when they see the stop request.
     GetErrorState()->stopRequest = 1;
+    RequestScriptStop(1);
     return ERR_USERABORT;
 }
 
-// DebugPrint values...: the texts of the values joined with blanks, and a line end.
-static int CmdDebugPrint(lvState *L)
+// ==== Debug commands ==============================================================================
+
+// Text of the value at index as the global tostring makes it (the ToString command unless
+// the script replaced it); left on the stack top.
+static void PushToStringOf(lvState *L, int index);
+
+// Joins every argument's text with blanks and writes it, with a line end when asked.
+static int PrintArguments(lvState *L, bool lineEnd)
 {
-    int count = GetStackTop(L);
-    if (count < 1) return ERR_MISSINGPARAMTR;
+    CheckArgCount(L, 1, -1, 0, 0);
     if (GetStartupSwitches()->noDebug) return 0;
-    std::string line;
-    for (int i = 1; i <= count; i++) {
-        if (i > 1) line += ' ';
-        AppendValueText(L, i, line);
+    int n = GetStackTop(L);
+    lvStringBuffer b;
+    InitStringBuffer(L, &b);
+    for (int i = 1; i <= n; i++) {
+        if (i > 1) AppendBufferString(&b, " ");
+        PushToStringOf(L, i);
+        AppendBufferValue(&b);
     }
-    line += '\n';
-    PrintDebugText(line.c_str());
+    if (lineEnd) AppendBufferString(&b, "\n");
+    FinishStringBuffer(&b);
+    PrintOutputBytes(ValueToString(L, -1), ValueStringLength(L, -1));
     return 0;
 }
 
-// ---- Tables ------------------------------------------------------------------------------------
+static int CmdDebugPrint(lvState *L) { return PrintArguments(L, true); }
+static int CmdDebugPrintNR(lvState *L) { return PrintArguments(L, false); }
 
-static const lvCommandEntry BaseCommands[] = {
-    {"DebugPrint", CmdDebugPrint},
-    {"End", CmdEnd},
-    {nullptr, nullptr},
-};
+static int CmdDebugPrompt(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    const char *prompt = CheckStringArg(L, 1, nullptr);
+    if (GetStartupSwitches()->noDebug) {
+        PushString(L, "");
+        return 1;
+    }
+    PrintOutput(prompt);
+    char line[1024];
+    if (!GetConsoleInput()->ReadLine(line, sizeof line)) line[0] = 0;
+    PushString(L, line);
+    return 1;
+}
 
-static const lvConstantEntry BaseConstants[] = {
+static int CmdDebugOutput(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    GetStartupSwitches()->debugOutput = CheckNumberArg(L, 1) != 0;
+    return 0;
+}
+
+// ==== IIf and ToString ============================================================================
+
+static int CmdIIf(lvState *L)
+{
+    CheckArgCount(L, 3, 3, 0, 0);
+    bool truth;
+    switch (GetValueType(L, 1)) {
+    case LV_TNIL: truth = false; break;
+    case LV_TBOOLEAN: truth = ValueToBoolean(L, 1) != 0; break;  // True and False as the API pushes them
+    case LV_TNUMBER: truth = ValueToNumber(L, 1) != 0; break;
+    case LV_TSTRING: truth = ValueStringLength(L, 1) != 0; break;
+    default: RaiseError(L, ERR_WRONGDTYPE);
+    }
+    PushCopy(L, truth ? 2 : 3);
+    return 1;
+}
+
+// The text of a value without metamethods.
+static void PushPlainText(lvState *L, int index)
+{
+    char text[64];
+    switch (GetValueType(L, index)) {
+    case LV_TNIL:
+    case LV_TNONE: PushString(L, "Nil"); return;
+    case LV_TBOOLEAN: PushString(L, ValueToBoolean(L, index) ? "true" : "false"); return;
+    case LV_TNUMBER: {
+        int n = FormatNumber(ValueToNumber(L, index), text);
+        PushSizedString(L, text, static_cast<size_t>(n));
+        return;
+    }
+    case LV_TSTRING: PushCopy(L, index); return;
+    case LV_TTABLE: std::snprintf(text, sizeof text, "Table: %p", GetValueAddress(L, index)); break;
+    case LV_TFUNCTION: std::snprintf(text, sizeof text, "Function: %p", GetValueAddress(L, index)); break;
+    case LV_TTHREAD: std::snprintf(text, sizeof text, "Thread: %p", GetValueAddress(L, index)); break;
+    default: std::snprintf(text, sizeof text, "UserData: %p", GetValueAddress(L, index)); break;
+    }
+    PushString(L, text);
+}
+
+// ToString's rule: a "__tostring" metamethod decides when present.
+static void PushValueText(lvState *L, int index)
+{
+    if (index < 0 && index > LV_REGISTRYINDEX) index = GetStackTop(L) + index + 1;
+    if (CallMetaMethod(L, index, "__tostring")) return;
+    PushPlainText(L, index);
+}
+
+static void PushToStringOf(lvState *L, int index)
+{
+    PushString(L, "tostring");
+    GetTableValue(L, LV_GLOBALSINDEX);
+    if (GetValueType(L, -1) == LV_TFUNCTION) {
+        PushCopy(L, index);
+        CallFunction(L, 1, 1);
+        if (GetValueType(L, -1) != LV_TSTRING) {
+            // A replaced tostring that answers no text: show what it answered.
+            PushPlainText(L, -1);
+            RemoveValue(L, -2);
+        }
+        return;
+    }
+    SetStackTop(L, -2);
+    PushValueText(L, index);
+}
+
+static int CmdToString(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    PushValueText(L, 1);
+    return 1;
+}
+
+// ==== Console keys ===================================================================================
+
+static int CmdWaitKey(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    GetConsoleInput()->ReadKey();
+    return 0;
+}
+
+static int CmdGetKey(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int key = GetConsoleInput()->ReadKey();
+    char text[2] = {static_cast<char>(key < 0 ? 0 : key), 0};
+    PushSizedString(L, text, key < 0 ? 0 : 1);
+    return 1;
+}
+
+// ==== Tables ==========================================================================================
+
+static const lvConstantEntry kBaseConstants[] = {
     {"LUMIVARRA", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", 0},
     {"LV_VERSION", nullptr, 11},
     {"LV_REVISION", nullptr, 0},
@@ -140,13 +206,21 @@ static const lvConstantEntry BaseConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-int OpenBaseLibrary(lvState *L)
-{
-    RegisterLibrary(L, nullptr, BaseCommands, 0);
-    return 0;
-}
+const lvConstantEntry *GetBaseConstants(void) { return kBaseConstants; }
 
-const lvConstantEntry *GetBaseConstants(void)
-{
-    return BaseConstants;
-}
+static const lvCommandEntry kBaseCommands[] = {
+    {"DebugOutput", CmdDebugOutput},
+    {"DebugPrint", CmdDebugPrint},
+    {"DebugPrintNR", CmdDebugPrintNR},
+    {"DebugPrompt", CmdDebugPrompt},
+    {"DebugStr", CmdDebugPrint},
+    {"DebugVal", CmdDebugPrint},
+    {"End", CmdEnd},
+    {"GetKey", CmdGetKey},
+    {"IIf", CmdIIf},
+    {"ToString", CmdToString},
+    {"WaitKey", CmdWaitKey},
+    {nullptr, nullptr},
+};
+
+int OpenBaseLibrary(lvState *L) { return RegisterCommandTable(L, kBaseCommands, "base"); }

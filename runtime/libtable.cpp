@@ -26,7 +26,7 @@ static int OpenEmptyLibrary(lvState *L)
 
 // ---- Library table ---------------------------------------------------------------------
 
-const lvLibraryEntry LibraryTable[LV_LIBRARY_COUNT + 1] = {
+lvLibraryEntry LibraryTable[LV_LIBRARY_COUNT + 1] = {
     {"display", OpenEmptyLibrary, nullptr},
     {"error", OpenEmptyLibrary, nullptr},
     {"graphics", OpenEmptyLibrary, nullptr},
@@ -77,6 +77,17 @@ const lvLibraryEntry LibraryTable[LV_LIBRARY_COUNT + 1] = {
     {"base", OpenBaseLibrary, GetBaseConstants},
     {nullptr, nullptr, nullptr},
 };
+
+int SetLibraryRow(const char *name, lvLibraryOpenFunction open, lvConstantsGetter constants)
+{
+    for (lvLibraryEntry *row = LibraryTable; row->name; row++) {
+        if (std::strcmp(row->name, name) != 0) continue;
+        row->open = open ? open : OpenEmptyLibrary;
+        row->constants = constants;
+        return 0;
+    }
+    return -1;
+}
 
 int OpenLibraries(lvState *L)
 {

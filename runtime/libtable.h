@@ -26,7 +26,12 @@ struct lvLibraryEntry {
 
 #define LV_LIBRARY_COUNT 48
 // The table in opening order, ended by a row without a name.
-extern const lvLibraryEntry LibraryTable[LV_LIBRARY_COUNT + 1];
+extern lvLibraryEntry LibraryTable[LV_LIBRARY_COUNT + 1];
+
+// Fills the row of the library with that name (its open function and constants getter);
+// 0, or -1 when no row has the name. The executable calls it for every library it
+// carries (InstallBuiltinLibraries) before start-up opens them.
+int SetLibraryRow(const char *name, lvLibraryOpenFunction open, lvConstantsGetter constants);
 
 // Opens every library in table order: the "inclevels" registry table, the global "_g",
 // then for each row its constants and its open function. Stops at the first error.

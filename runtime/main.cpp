@@ -5,6 +5,7 @@
 // marker record inside this executable for the link tool to patch.
 // Dependencies: platform/lvplatform.h, runtime/startup.h.
 #include "platform/lvplatform.h"
+#include "runtime/builtin_libs.h"
 #include "runtime/marker.h"
 #include "runtime/startup.h"
 #include "runtime/version.h"
@@ -20,5 +21,6 @@ int main(int argc, char **argv)
             return 0;
         }
     }
+    InstallBuiltinLibraries();
     return PlatformMain(argc, argv, RuntimeMain);
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs the whole test suite:
 #  1. the normal build, every test;
-#  2. an ASan+UBSan build of the VM and parser tests;
+#  2. an ASan+UBSan build, every test again;
 #  3. a TSan build of the threaded tests;
 #  4. short fuzz runs of every parser of outside input.
 # Set LV_QUICK=1 to run step 1 only.
@@ -20,7 +20,7 @@ if [ "${LV_QUICK:-0}" != "1" ]; then
   echo "== ASan+UBSan build"
   bash scripts/build.sh build-asan -DLV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'vm|parse|platform'
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
   echo "== TSan build"
   bash scripts/build.sh build-tsan -DLV_TSAN=ON -DCMAKE_BUILD_TYPE=Debug

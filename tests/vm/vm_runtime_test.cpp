@@ -414,8 +414,10 @@ TEST_F(VMTest, StopRequestFromAnotherThreadEndsABusyLoop)
     std::atomic<int64_t> cpuAtRequest{0};
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        cpuAtRequest = cpuNs();
+        // Read the clock after the request: a stopper thread pre-empted between the two
+        // would otherwise charge the script for CPU time it spent before the request.
         RequestScriptStop(1);
+        cpuAtRequest = cpuNs();
     });
     auto wall0 = std::chrono::steady_clock::now();
     int st = ProtectedCall(L, 0, 0, 0);

@@ -1,0 +1,215 @@
+// errors_vm.cpp - the script side of error handling: raising a failing command's code with
+// the script location, collecting that location from the call levels, the script's error
+// handler, the error requester and the final report at shut-down.
+//
+// Depends on: runtime/errors.h (the error state and text builders), vm/lvvm.h (call levels,
+// protected calls), runtime/cmdsupport.h (command names, output, run records),
+// runtime/config.h and runtime/container.h (switches, source-line map).
+// Limits: the requester is a line on standard error until requesters exist.
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/cmdsupport.h"
+#include "runtime/config.h"
+#include "runtime/container.h"
+#include "runtime/errors.h"
+
+// ==== Location ===================================================================================
+
+static void CopyBounded(char *dest, size_t size, const char *src)
+{
+    size_t n = std::strlen(src);
+    if (n >= size) {
+        n = size - 1;
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
+    }
+    std::memcpy(dest, src, n);
+    dest[n] = 0;
+}
+
+void CollectErrorLocation(lvState *L, int line)
+{
+    lvErrorState *s = GetErrorState();
+    lvDebugInfo ar;
+    bool haveChunk = false;
+    // A chunk left from an earlier error must not name this one: without a level that
+    // names its chunk, the empty name stands (as for an applet's main chunk).
+    s->currentChunk[0] = 0;
+    for (int level = 0; GetStackLevel(L, level, &ar); level++) {
+        if (!GetDebugInfo(L, "Sln", &ar)) break;
+        bool script = ar.currentLine >= 0;
+        if (!haveChunk && ar.source && ar.source[0] != '=' && ar.source[0] != '?') {
+            CopyBounded(s->currentChunk, sizeof s->currentChunk, ar.source);
+            haveChunk = true;
+        }
+        if (std::strcmp(s->commandName, "----") == 0) {
+            if (!script) {
+                // A command: as its table spells it, else as it was called.
+                if (ar.name) {
+                    const char *spelt = FindCommandName(ar.name);
+                    SetErrorCommandName(spelt ? spelt : ar.name);
+                }
+            } else if (ar.name) {
+                SetErrorCommandName(ar.name);
+            } else if (ar.nameKind && ar.nameKind[0]) {
+                SetErrorCommandName("anonymous");
+            } else {
+                SetErrorCommandName("<<unnamed>>");
+            }
+        }
+        if (s->currentLine == -1 && script) s->currentLine = line != -1 ? line : ar.currentLine;
+        if (haveChunk && s->currentLine != -1 && std::strcmp(s->commandName, "----") != 0) break;
+    }
+}
+
+// The file text GetScriptFileName hands out.
+static char g_scriptFile[1024];
+
+// The applet's source-line map, or null when no applet record is known.
+static const lvLineMapEntry *AppletLineMap(lvState *L)
+{
+    lvAppletRecord *record = GetAppletRecord(L);
+    return record ? record->lineMap : nullptr;
+}
+
+int GetScriptLine(lvState *L)
+{
+    lvErrorState *s = GetErrorState();
+    const char *script = L ? GetRegistryString(L, "script") : nullptr;
+    if (script && std::strcmp(script, ":none:") == 0) {
+        const char *file = nullptr;
+        return MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file);
+    }
+    if (script && *script) {
+        int begin = static_cast<int>(GetRegistryNumber(L, "beginline"));
+        return MapScriptFileLine(AppletLineMap(L), script, s->currentLine, begin);
+    }
+    return s->currentLine;
+}
+
+const char *GetScriptFileName(lvState *L)
+{
+    lvErrorState *s = GetErrorState();
+    const char *script = L ? GetRegistryString(L, "script") : nullptr;
+    const char *file = "---";
+    if (script && std::strcmp(script, ":none:") == 0) {
+        MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file);
+        if (!file) file = "---";
+    } else if (script && *script) {
+        file = script;
+    } else if (s->currentChunk[0] == '@') {
+        file = s->currentChunk + 1;
+    } else if (s->currentChunk[0]) {
+        file = s->currentChunk;
+    }
+    CopyBounded(g_scriptFile, sizeof g_scriptFile, file);
+    return g_scriptFile;
+}
+
+void GetErrorTextWithLocation(lvState *L, int code, char *buffer, size_t size, const char **fileOut, int *lineOut)
+{
+    GetErrorText(code, buffer, size);
+    const char *file = nullptr;
+    int line = 0;
+    if (GetErrorState()->locationTracking) {
+        file = GetScriptFileName(L);
+        line = GetScriptLine(L);
+    }
+    if (fileOut) *fileOut = file;
+    if (lineOut) *lineOut = line;
+}
+
+// ==== Raising ===================================================================================
+
+void HandleCommandError(lvState *L, int code)
+{
+    if (RecordCommandError(code) == LV_ERROR_CONTINUE) return;
+    ResetErrorLocation();
+    CollectErrorLocation(L, -1);
+    ThrowError(L, code);
+}
+
+// ==== Error handler ==============================================================================
+
+// Set while the handler runs: an error inside it does not call it again.
+static int g_handlerRunning;
+
+bool CanRunErrorHandler(lvState *)
+{
+    return GetErrorState()->handlerRef >= 0 && !g_handlerRunning;
+}
+
+int CallErrorHandler(lvState *L, int code)
+{
+    lvErrorState *s = GetErrorState();
+    ResetErrorLocation();
+    CollectErrorLocation(L, -1);
+    char message[LV_ERROR_ARG_SIZE];
+    GetErrorText(code, message, sizeof message);
+    int top = GetStackTop(L);
+    EnsureStackSpace(L, 6);
+    GetTableItemRaw(L, LV_REGISTRYINDEX, s->handlerRef);
+    PushNumber(L, code);
+    PushString(L, message);
+    PushString(L, s->commandName);
+    PushNumber(L, GetScriptLine(L));
+    ResetErrorLocation();
+    s->callbackDepth++;
+    g_handlerRunning = 1;
+    int status = ProtectedCall(L, 4, 0, 0);
+    g_handlerRunning = 0;
+    s->callbackDepth--;
+    SetStackTop(L, top);
+    return status;
+}
+
+// ==== Requester and final report ======================================================================
+
+static void RequesterToStandardError(const char *title, const char *text, int)
+{
+    std::fprintf(stderr, "%s: %s\n", title, text);
+    std::fflush(stderr);
+}
+
+static lvRequesterSink g_requesterSink = RequesterToStandardError;
+
+lvRequesterSink SetErrorRequesterSink(lvRequesterSink sink)
+{
+    lvRequesterSink previous = g_requesterSink;
+    g_requesterSink = sink ? sink : RequesterToStandardError;
+    return previous;
+}
+
+void ShowErrorRequester(lvState *L, const char *text, int plain, int kind)
+{
+    lvErrorState *s = GetErrorState();
+    char shown[1024];
+    const char *file = s->locationTracking && !plain ? GetScriptFileName(L) : "";
+    int line = s->locationTracking && !plain ? GetScriptLine(L) : 0;
+    BuildErrorRequesterText(text, plain, s->locationTracking, file, line, s->commandName, shown, sizeof shown);
+    g_requesterSink("LumivarraPlayer", shown, kind);
+}
+
+void ReportFinalErrorWithSwitches(int code, lvRuntimeConfig *config, const lvStartupSwitches *switches, lvState *L)
+{
+    int debugDevice = switches ? switches->debugDevice : 0;
+    int printError = switches ? switches->printError : 0;
+    lvFinalReportRoute route = DecideFinalReportRoute(code, debugDevice, printError);
+    if (route == LV_REPORT_NONE) return;
+    char local[2048];
+    char *text = config ? config->errorText : local;
+    size_t size = config ? sizeof config->errorText : sizeof local;
+    const char *file = nullptr;
+    int line = 0;
+    GetErrorTextWithLocation(L, code, text, size, &file, &line);
+    if (file && std::strcmp(file, "---") == 0) file = nullptr;
+    if (route == LV_REPORT_REQUESTER) {
+        ShowErrorRequester(L, text, 0, 2);
+        return;
+    }
+    char report[2600];
+    int hostWindow = switches ? switches->hostDevice : 0;
+    int formatError = switches ? switches->formatError : 0;
+    size_t n = FormatFinalErrorReport(text, file, line, formatError, hostWindow, report, sizeof report);
+    PrintOutputBytes(report, n);
+}
