@@ -31,35 +31,31 @@
 #include "libs/strings_engine.h"
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "runtime/lists.h"
 #include "runtime/vdir.h"
 
 // ============================================================================
-// Command support not yet offered by the runtime
+// Argument counts and identifiers
 // ============================================================================
-// Stand-ins for the runtime's command-support module; the only places to change
-// when it arrives.
 
-// Too few arguments 1014, more than max (when max >= 0) 1193; raised.
-static void CheckArgs(lvState *L, int min, int max)
-{
-    int n = GetStackTop(L);
-    if (n < min) RaiseError(L, ERR_MISSINGPARAMTR);
-    if (max >= 0 && n > max) RaiseError(L, ERR_TOOMANYARGS);
-}
+// Argument counts without an applet-version condition; max 0 with min > 0: no upper bound.
+static void CheckArgs(lvState *L, int min, int max) { CheckArgCount(L, min, max < 0 ? 0 : max, 0, 0); }
 
-// An object identifier: a number, or the handle value of a Nil-made object.
-static lvObjectId ReadObjectIdArg(lvState *L, int i)
-{
-    if (GetValueType(L, i) == LV_TPOINTER) return {0, GetUserDataPointer(L, i)};
-    return {int(NumberToInt64(CheckNumberArg(L, i))), nullptr};
-}
+static void PushHandleOf(lvState *L, const lvObjectHeader *header) { PushObjectId(L, GetObjectIdOf(header)); }
 
-static void PushObjectId(lvState *L, const lvObjectHeader *header)
+// The "usertags" of an options table, freed with the command's frame.
+struct lvCommandTags {
+    lvUserTag *list = nullptr;  // the tags, or null
+    ~lvCommandTags() { FreeUserTags(list, 0); }
+};
+
+// Reads "usertags" of the table at index t (when it is a table) into tags.
+static void ReadTagsOption(lvState *L, int t, lvCommandTags *tags)
 {
-    lvObjectId id = GetObjectIdOf(header);
-    if (id.handle) PushPointer(L, id.handle);
-    else PushNumber(L, id.number);
+    if (GetValueType(L, t) != LV_TTABLE) return;
+    if (int code = ReadUserTags(L, t, nullptr, nullptr, &tags->list)) RaiseError(L, code);
 }
 
 // ============================================================================
@@ -254,7 +250,7 @@ static void PushEntryTable(lvState *L, int isDirectory, const lvFileInfo *info)
 
 static lvFileHandle *CheckFileHandle(lvState *L, int i)
 {
-    lvObjectId id = ReadObjectIdArg(L, i);
+    lvObjectId id = GetObjectIdArg(L, i);
     lvFileHandle *h;
     if (int code = FindFileHandle(id, &h)) RaiseError(L, code);
     return h;
@@ -270,22 +266,26 @@ static int CmdOpenFile(lvState *L)
     int mode = int(ReadOptionalIntArg(L, 3, LV_MODE_READ));
     if (mode != LV_MODE_READ && mode != LV_MODE_WRITE && mode != LV_MODE_READWRITE) return ERR_WRONGUSAGE;
     if (name.empty()) return ERR_WRONGUSAGE;
+    // Reading finds the files linked into the applet first.
+    if (mode == LV_MODE_READ) name = ResolveLinkedFileName(L, name.c_str(), 0, nullptr);
     CheckPathLength(L, name);
     std::string adapter;
     int encoding = -1;
     bool writeBom = false;
+    lvCommandTags tags;
     if (GetStackTop(L) >= 4) {
         CheckTableArg(L, 4);
         adapter = ReadAdapterOption(L, 4);
+        ReadTagsOption(L, 4, &tags);
         encoding = int(ReadIntOption(L, 4, "encoding", -1));
         writeBom = ReadBoolOption(L, 4, "writebom", false);
     }
     lvFileHandle *h;
     if (int code = OpenFileHandle(number, nilId, name.c_str(), mode, encoding, writeBom, AdapterOrNull(adapter),
-                                  nullptr, RefOps(L), &h))
+                                  tags.list, RefOps(L), &h))
         return code;
     if (!nilId) return 0;
-    PushObjectId(L, &h->header);
+    PushHandleOf(L, &h->header);
     return 1;
 }
 
@@ -561,10 +561,12 @@ static int CmdFileAttributes(lvState *L)
 static int CmdFileToString(lvState *L)
 {
     CheckArgs(L, 1, 2);
-    std::string name = ReadStringArgCopy(L, 1);
+    std::string name = ResolveLinkedFileName(L, ReadStringArgCopy(L, 1).c_str(), 0, nullptr);
     CheckPathLength(L, name);
     std::string adapter = GetStackTop(L) >= 2 ? (CheckTableArg(L, 2), ReadAdapterOption(L, 2)) : "";
-    lvVFile *f = OpenVFile(name.c_str(), LV_VF_READ | LV_VF_ADAPTERS, AdapterOrNull(adapter), nullptr);
+    lvCommandTags tags;
+    ReadTagsOption(L, 2, &tags);
+    lvVFile *f = OpenVFile(name.c_str(), LV_VF_READ | LV_VF_ADAPTERS, AdapterOrNull(adapter), tags.list);
     if (!f) {
         SetErrorStringArg(name.c_str());
         return ERR_READFILE;
@@ -590,7 +592,9 @@ static int CmdStringToFile(lvState *L)
     std::string name = ReadStringArgCopy(L, 2);
     CheckPathLength(L, name);
     std::string adapter = GetStackTop(L) >= 3 ? (CheckTableArg(L, 3), ReadAdapterOption(L, 3)) : "";
-    lvVFile *f = OpenVFile(name.c_str(), LV_VF_WRITE | LV_VF_ADAPTERS, AdapterOrNull(adapter), nullptr);
+    lvCommandTags tags;
+    ReadTagsOption(L, 3, &tags);
+    lvVFile *f = OpenVFile(name.c_str(), LV_VF_WRITE | LV_VF_ADAPTERS, AdapterOrNull(adapter), tags.list);
     if (!f) {
         SetErrorStringArg(name.c_str());
         return ERR_WRITEFILE;
@@ -663,7 +667,7 @@ static int CmdFileLines(lvState *L)
 static int CmdDefineVirtualFile(lvState *L)
 {
     CheckArgs(L, 4, 4);
-    std::string file = ReadStringArgCopy(L, 1);
+    std::string file = ResolveLinkedFileName(L, ReadStringArgCopy(L, 1).c_str(), 0, nullptr);
     uint32_t offset = CheckUnsignedArg(L, 2);
     uint32_t length = CheckUnsignedArg(L, 3);
     std::string name = ReadStringArgCopy(L, 4);
@@ -774,7 +778,7 @@ static int FindDirHandle(lvObjectId id, lvDirectoryHandle **out)
 static lvDirectoryHandle *CheckDirHandle(lvState *L, int i, bool refuseMonitor)
 {
     lvDirectoryHandle *d;
-    if (int code = FindDirHandle(ReadObjectIdArg(L, i), &d)) RaiseError(L, code);
+    if (int code = FindDirHandle(GetObjectIdArg(L, i), &d)) RaiseError(L, code);
     if (refuseMonitor && d->monitor) RaiseError(L, ERR_WRONGUSAGE);
     return d;
 }
@@ -882,7 +886,7 @@ static int CmdOpenDirectory(lvState *L)
     d->treeTimes = linked || given || emptyDir;
     if (!dir || !GetVDirPath(dir, d->path, sizeof d->path)) std::snprintf(d->path, sizeof d->path, "%s", path.c_str());
     if (!nilId) return 0;
-    PushObjectId(L, &d->header);
+    PushHandleOf(L, &d->header);
     return 1;
 }
 
@@ -1306,7 +1310,7 @@ static int RunOrLink(lvState *L, lvAsyncOperation *op, bool async)
     SetAsyncHooks(nullptr);
     if (!async) return RunAsyncToCompletion(L, op);
     AddAsyncOperation(op);
-    PushObjectId(L, &op->header);
+    PushHandleOf(L, &op->header);
     return 1;
 }
 
@@ -1317,6 +1321,7 @@ static int CmdCopyFile(lvState *L)
     std::string destination = ReadStringArgCopy(L, 2);
     lvCopyOptions o;
     std::string newName, pattern, adapter, dstAdapter;
+    lvCommandTags tags, dstTags;
     bool async = false;
     if (GetValueType(L, 3) == LV_TTABLE) {
         if (GetStackTop(L) > 3) return ERR_TOOMANYARGS;
@@ -1331,6 +1336,8 @@ static int CmdCopyFile(lvState *L)
         pattern = ReadStringOption(L, 3, "pattern", "", 1022);
         adapter = ReadStringOption(L, 3, "adapter", "", 255);
         dstAdapter = ReadStringOption(L, 3, "dstadapter", "", 255);
+        ReadTagsOption(L, 3, &tags);
+        if (int code = ReadUserTags(L, 3, "dstusertags", nullptr, &dstTags.list)) return code;
         o.callback = ReadCallbackOption(L, 3);
     } else {
         if (HasArg(L, 3)) newName = ReadStringArgCopy(L, 3);
@@ -1342,6 +1349,8 @@ static int CmdCopyFile(lvState *L)
     o.pattern = pattern.empty() ? nullptr : pattern.c_str();
     o.adapter = AdapterOrNull(adapter);
     o.destinationAdapter = AdapterOrNull(dstAdapter);
+    o.userTags = tags.list;
+    o.destinationUserTags = dstTags.list;
     lvAsyncOperation *op = nullptr;
     if (int code = NewCopyOperation(source.c_str(), destination.c_str(), &o, &op)) return code;
     return RunOrLink(L, op, async);
@@ -1354,6 +1363,7 @@ static int CmdMoveFile(lvState *L)
     std::string destination = ReadStringArgCopy(L, 2);
     lvMoveOptions o;
     std::string adapter;
+    lvCommandTags tags;
     bool async = false;
     if (GetValueType(L, 3) == LV_TTABLE) {
         if (GetStackTop(L) > 3) return ERR_TOOMANYARGS;
@@ -1363,11 +1373,13 @@ static int CmdMoveFile(lvState *L)
         async = ReadBoolOption(L, 3, "async", false);
         o.force = ReadBoolOption(L, 3, "force", false);
         adapter = ReadStringOption(L, 3, "adapter", "", 255);
+        ReadTagsOption(L, 3, &tags);
         o.callback = ReadCallbackOption(L, 3);
     } else if (HasArg(L, 3)) {
         o.callback = MakeCallback(L, 3, HasArg(L, 4) ? 4 : 0);
     }
     o.adapter = AdapterOrNull(adapter);
+    o.userTags = tags.list;
     lvAsyncOperation *op = nullptr;
     if (int code = NewMoveOperation(source.c_str(), destination.c_str(), &o, &op)) return code;
     return RunOrLink(L, op, async);
@@ -1379,6 +1391,7 @@ static int CmdDeleteFile(lvState *L)
     std::string path = ReadStringArgCopy(L, 1);
     lvDeleteOptions o;
     std::string pattern, adapter;
+    lvCommandTags tags;
     bool async = false;
     if (GetValueType(L, 2) == LV_TTABLE) {
         if (GetStackTop(L) > 2) return ERR_TOOMANYARGS;
@@ -1390,6 +1403,7 @@ static int CmdDeleteFile(lvState *L)
         o.force = ReadBoolOption(L, 2, "force", false);
         pattern = ReadStringOption(L, 2, "pattern", "", 1022);
         adapter = ReadStringOption(L, 2, "adapter", "", 255);
+        ReadTagsOption(L, 2, &tags);
         o.callback = ReadCallbackOption(L, 2);
     } else {
         if (HasArg(L, 4)) pattern = ReadStringArgCopy(L, 4);
@@ -1398,6 +1412,7 @@ static int CmdDeleteFile(lvState *L)
     }
     o.pattern = pattern.empty() ? nullptr : pattern.c_str();
     o.adapter = AdapterOrNull(adapter);
+    o.userTags = tags.list;
     lvAsyncOperation *op = nullptr;
     if (int code = NewDeleteOperation(path.c_str(), &o, &op)) return code;
     return RunOrLink(L, op, async);
@@ -1430,6 +1445,7 @@ static int CmdExists(lvState *L)
 {
     CheckArgs(L, 1, 1);
     std::string path = ReadStringArgCopy(L, 1);
+    if (!path.empty()) path = ResolveLinkedFileName(L, path.c_str(), 0, nullptr);
     lvFileInfoPublic info;
     PushNumber(L, !path.empty() && path.size() < LV_PATH_SIZE && ExaminePath(path.c_str(), &info, 1) ? 1 : 0);
     return 1;
@@ -1579,7 +1595,8 @@ static int CmdIsAbsolutePath(lvState *L)
 static int CmdGetFileAttributes(lvState *L)
 {
     CheckArgs(L, 1, 2);
-    std::string path = ReadStringArgCopy(L, 1);
+    std::string given = ReadStringArgCopy(L, 1);
+    std::string path = ResolveLinkedFileName(L, given.c_str(), 0, nullptr);
     CheckPathLength(L, path);
     std::string adapter;
     if (GetValueType(L, 2) == LV_TSTRING) adapter = ReadStringArgCopy(L, 2);
@@ -1607,7 +1624,7 @@ static int CmdGetFileAttributes(lvState *L)
         full = info.fullPath ? info.fullPath : path;
     }
     bool chunk = IsChunkName(path.c_str());
-    PushAttributeTable(L, &info, chunk ? path.c_str() : full.c_str());
+    PushAttributeTable(L, &info, chunk ? given.c_str() : full.c_str());
     SetNumberField(L, "virtual", chunk ? 1 : 0);
     return 1;
 }
@@ -1773,6 +1790,7 @@ static int ProgramCommand(lvState *L, bool isRun)
         verb = ReadStringOption(L, options, "verb", "", 255);
         if (isRun) r.runUserData = ReadRefOption(L, options, "userdata");
     }
+    if (haveArguments) program = ResolveLinkedFileName(L, program.c_str(), 0, nullptr);
     r.program = program.c_str();
     r.arguments = haveArguments ? arguments.c_str() : nullptr;
     r.directory = directory.c_str();
@@ -1796,7 +1814,7 @@ static int CmdRun(lvState *L) { return ProgramCommand(L, true); }
 
 static int CmdMonitorDirectory(lvState *L)
 {
-    CheckArgs(L, 2, 3);
+    CheckArgCount(L, 2, 3, 8, 0);
     bool nilId = GetValueType(L, 1) == LV_TNIL;
     int number = nilId ? 0 : int(ReadIntArg(L, 1));
     std::string path = ReadStringArgCopy(L, 2);
@@ -1825,7 +1843,7 @@ static int CmdMonitorDirectory(lvState *L)
     }
     std::snprintf(d->path, sizeof d->path, "%s", d->monitor->path);
     if (!nilId) return 0;
-    PushObjectId(L, &d->header);
+    PushHandleOf(L, &d->header);
     return 1;
 }
 
@@ -1996,9 +2014,7 @@ int OpenDosLibrary(lvState *L)
     RefOps(L);
     MakeCloseMetatable(L, "FILE*", FileHandleGc);
     MakeCloseMetatable(L, "DIR*", DirHandleGc);
-    PushCopy(L, LV_GLOBALSINDEX);
-    RegisterLibrary(L, nullptr, kDosCommands, 0);
-    SetStackTop(L, -2);
+    if (int code = RegisterCommandTable(L, kDosCommands, "dos")) return code;
     if (!FindObjectType(LV_FILE_OBJECT)) {
         if (int code = RegisterObjectType(LV_FILE_OBJECT, "Files", &GetDosFileState()->files, FileAttribute,
                                           nullptr, 0))
