@@ -31,9 +31,11 @@
 #include "libs/strings_engine.h"
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_startup.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
+#include "runtime/startup.h"
 #include "runtime/vdir.h"
 
 // ============================================================================
@@ -67,6 +69,7 @@ struct lvDosLibrary {
     lvRefOps refOps;           // user-data references of that machine
     lvHandlerQuery handlers;   // installed-handler query of the events library, or null
     lvObjectHeader *dirs;      // directory handles in creation order
+    int allowBackslash;        // AllowBackslash's switch (no operation reads it)
 };
 
 static int CopyRef(void *context, int ref)
@@ -81,7 +84,7 @@ static void ReleaseRef(void *context, int ref)
     if (ref >= 0) ReleaseReference(static_cast<lvState *>(context), LV_REGISTRYINDEX, ref);
 }
 
-static lvDosLibrary gDos = {nullptr, {nullptr, CopyRef, ReleaseRef}, nullptr, nullptr};
+static lvDosLibrary gDos = {nullptr, {nullptr, CopyRef, ReleaseRef}, nullptr, nullptr, 0};
 
 static const lvRefOps *RefOps(lvState *L)
 {
@@ -1636,17 +1639,34 @@ static int CmdSetFileAttributes(lvState *L)
     CheckTableArg(L, 2);
     if (IsChunkName(path.c_str())) return ERR_WRONGUSAGE;
     CheckPathLength(L, path);
-    lvFileInfoPublic info;
-    if (!ExaminePath(path.c_str(), &info, 0)) {
+    lvVDir *dir = OpenVDir(path.c_str(), LV_VD_READ, nullptr, nullptr);
+    if (!dir) {
         SetErrorStringArg(path.c_str());
         return ERR_LOCK2;
     }
-    bool present = false;
-    ReadStringOption(L, 2, "flags", "", 64, &present);
-    if (present) {
-        uint32_t flags = uint32_t(ReadIntOption(L, 2, "flags", 0));
-        if (!SetFSObjectFlags(path.c_str(), flags)) return ERR_SETFILEATTR;
+    lvFileInfo info = {};
+    ExamineVDir(dir, &info);
+    CloseVDir(dir);
+    bool haveFlags = false;
+    ReadStringOption(L, 2, "flags", "", 64, &haveFlags);
+    uint32_t flags = haveFlags ? uint32_t(ReadIntOption(L, 2, "flags", 0)) : 0;
+    // The three dates, each parsed from the date-string form; index 0 creation,
+    // 1 last access, 2 last change.
+    static const char *const kDateFields[3] = {"creationtime", "lastaccesstime", "time"};
+    bool haveDates = false;
+    for (int i = 0; i < 3; i++) {
+        bool present = false;
+        std::string text = ReadStringOption(L, 2, kDateFields[i], "", 255, &present);
+        if (!present) continue;
+        lvDateFields f;
+        if (!ParseDateString(text.c_str(), &f)) return ERR_INVALIDDATE;
+        lvFileDate d = {f.second, f.minute, f.hour, f.day, f.month, f.year};
+        if (!DateToFileTime(&d, &info, i)) return ERR_INVALIDDATE;
+        haveDates = true;
     }
+    if (haveFlags && !SetFSObjectFlags(path.c_str(), flags)) return ERR_SETFILEATTR;
+    if (haveDates && !SetFileTimes(path.c_str(), &info.creationTime, &info.accessTime, &info.writeTime))
+        return ERR_SETFILEDATE;
     return 0;
 }
 
@@ -1670,6 +1690,82 @@ static int CmdCreateFile(lvState *L)
     CloseVFile(f);
     std::string full = LockedFullPath(path);
     PushString(L, full.empty() ? path.c_str() : full.c_str());
+    return 1;
+}
+
+static int CmdHaveVolume(lvState *L)
+{
+    CheckArgs(L, 1, 1);
+    std::string path = ReadStringArgCopy(L, 1);
+    lvFileInfoPublic info;
+    PushNumber(L, !path.empty() && path.size() < LV_PATH_SIZE && ExaminePath(path.c_str(), &info, 1) ? 1 : 0);
+    return 1;
+}
+
+static int CmdGetStartDirectory(lvState *L)
+{
+    CheckArgs(L, 0, 0);
+    char path[LV_PATH_SIZE];
+    GetStartupDirectory(path, sizeof path);
+    PushString(L, path);
+    return 1;
+}
+
+static int CmdGetProgramDirectory(lvState *L)
+{
+    CheckArgs(L, 0, 0);
+    char path[LV_PATH_SIZE];
+    if (!GetProgramDir(path, sizeof path, 0)) return ERR_LOCK;
+    PushString(L, path);
+    return 1;
+}
+
+// Kept for scripts; nothing on this system reads the switch.
+static int CmdAllowBackslash(lvState *L)
+{
+    CheckArgs(L, 1, 1);
+    gDos.allowBackslash = ValueToBoolean(L, 1);
+    return 0;
+}
+
+static int CmdGetVolumeName(lvState *L)
+{
+    CheckArgs(L, 1, 1);
+    std::string path = ReadStringArgCopy(L, 1);
+    if (path.empty()) return ERR_WRONGUSAGE;
+    CheckPathLength(L, path);
+    char label[256];
+    if (int code = GetOsVolumeName(path.c_str(), label, sizeof label)) {
+        SetErrorStringArg(path.c_str());
+        return code;
+    }
+    PushString(L, label);
+    return 1;
+}
+
+static int CmdGetVolumeInfo(lvState *L)
+{
+    CheckArgs(L, 2, 2);
+    std::string path = ReadStringArgCopy(L, 1);
+    long long kind = ReadIntArg(L, 2);
+    if (path.empty()) return ERR_WRONGUSAGE;
+    CheckPathLength(L, path);
+    double freeBytes = 0, usedBytes = 0;
+    if (int code = GetVolumeSpace(path.c_str(), &freeBytes, &usedBytes)) {
+        SetErrorStringArg(path.c_str());
+        return code;
+    }
+    PushNumber(L, kind ? freeBytes : usedBytes);
+    return 1;
+}
+
+// The file is listed by the run and deleted at its end.
+static int CmdGetTempFileName(lvState *L)
+{
+    CheckArgs(L, 0, 0);
+    char path[LV_PATH_SIZE];
+    if (int code = NewTempFile(path, sizeof path)) return code;
+    PushString(L, path);
     return 1;
 }
 
@@ -1955,6 +2051,13 @@ static const lvCommandEntry kDosCommands[] = {
     {"GetFileAttributes", CmdGetFileAttributes},
     {"SetFileAttributes", CmdSetFileAttributes},
     {"CreateFile", CmdCreateFile},
+    {"HaveVolume", CmdHaveVolume},
+    {"GetStartDirectory", CmdGetStartDirectory},
+    {"GetProgramDirectory", CmdGetProgramDirectory},
+    {"AllowBackslash", CmdAllowBackslash},
+    {"GetVolumeName", CmdGetVolumeName},
+    {"GetVolumeInfo", CmdGetVolumeInfo},
+    {"GetTempFileName", CmdGetTempFileName},
     {"GetEnv", CmdGetEnv},
     {"SetEnv", CmdSetEnv},
     {"UnsetEnv", CmdUnsetEnv},

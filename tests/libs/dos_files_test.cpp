@@ -774,3 +774,91 @@ TEST_F(DosTreeTest, LinkedNamesOfANilHandleFindItAgain)
     EXPECT_EQ(Call("NextDirectoryEntry", {2}), "");
     EXPECT_EQ(Call("CountDirectoryEntries", {1, 2}), "0");
 }
+
+// ============================================================================
+// Attributes, dates, volumes and the line iterator
+// ============================================================================
+
+// Calls a command with string arguments and answers one field of its table.
+static std::string TableField(lvState *L, const char *command, const std::string &arg, const char *field)
+{
+    int base = GetStackTop(L);
+    PushString(L, command);
+    GetTableValue(L, LV_GLOBALSINDEX);
+    PushString(L, arg.c_str());
+    if (ProtectedCall(L, 1, 1, 0) != 0) {
+        SetStackTop(L, base);
+        return "error";
+    }
+    PushString(L, field);
+    GetTableValue(L, -2);
+    std::string out = ValueToString(L, -1) ? ValueToString(L, -1) : "nil";
+    SetStackTop(L, base);
+    return out;
+}
+
+TEST_F(DosLibTest, DatesFlagsAndVolumes)
+{
+    WriteAll(P("f.txt"), "x");
+    EXPECT_EQ(Call("SetFileAttributes", {P("f.txt"), FieldsArg({{"time", "01-Feb-2020 10:20:30"},
+                                                                {"lastaccesstime", "03-mar-2021 00:00:59"}})}), "");
+    EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "time"), "01-Feb-2020 10:20:30");
+    EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "lastaccesstime"), "03-Mar-2021 00:00:59");
+    EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "name"), "f.txt");
+    EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "virtual"), "0");
+    EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "size"), "1");
+    EXPECT_EQ(Call("SetFileAttributes", {P("f.txt"), FieldsArg({{"time", "31-Foo-2020 10:20:30"}})}), "error 1285");
+    EXPECT_EQ(Call("SetFileAttributes", {P("missing"), FieldsArg({})}), "error 1286");
+    EXPECT_EQ(Call("GetFileAttributes", {P("missing")}), "error 1045");
+    // A virtual name reports itself as the path.
+    std::string v = Call("DefineVirtualFileFromString", {"abc", "v.txt"});
+    v = v.substr(1, v.size() - 2);
+    EXPECT_EQ(TableField(L, "getfileattributes", v, "virtual"), "1");
+    EXPECT_EQ(TableField(L, "getfileattributes", v, "path"), v);
+    EXPECT_EQ(TableField(L, "getfileattributes", v, "name"), "v.txt");
+
+    EXPECT_EQ(Call("GetVolumeInfo", {""}), "error 1014");
+    EXPECT_EQ(Call("GetVolumeInfo", {"", 1}), "error 1055");
+    std::string freeBytes = Call("GetVolumeInfo", {dir, 1});
+    EXPECT_GT(std::stod(freeBytes), 0.0) << freeBytes;
+    EXPECT_EQ(Call("GetVolumeInfo", {P("missing/x"), 1}), "error 1043");
+    EXPECT_EQ(Call("HaveVolume", {dir}), "1");
+    EXPECT_EQ(Call("GetStartDirectory", {1}), "error 1193");
+    std::string program = Call("GetProgramDirectory", {});
+    EXPECT_NE(program.find("/bin"), std::string::npos) << program;
+    EXPECT_EQ(Call("AllowBackslash", {1}), "");
+}
+
+TEST_F(DosLibTest, FileLinesComeInPiecesOf1024Bytes)
+{
+    WriteAll(P("lines.txt"), "one\r\ntwo\n" + std::string(3000, 'x'));
+    int base = GetStackTop(L);
+    PushString(L, "filelines");
+    GetTableValue(L, LV_GLOBALSINDEX);
+    PushString(L, P("lines.txt").c_str());
+    ASSERT_EQ(ProtectedCall(L, 1, 1, 0), 0);
+    int iterator = GetStackTop(L);
+    std::vector<std::string> lines;
+    for (int i = 0; i < 8; i++) {
+        PushCopy(L, iterator);
+        ASSERT_EQ(ProtectedCall(L, 0, 1, 0), 0);
+        if (GetValueType(L, -1) == LV_TNIL) {
+            SetStackTop(L, -2);
+            break;
+        }
+        lines.emplace_back(ValueToString(L, -1), ValueStringLength(L, -1));
+        SetStackTop(L, -2);
+    }
+    // Further calls after the end answer nothing too.
+    PushCopy(L, iterator);
+    ASSERT_EQ(ProtectedCall(L, 0, 1, 0), 0);
+    EXPECT_EQ(GetValueType(L, -1), LV_TNIL);
+    SetStackTop(L, base);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "one");
+    EXPECT_EQ(lines[1], "two");
+    EXPECT_EQ(lines[2].size(), 1024u);
+    EXPECT_EQ(lines[3].size(), 1024u);
+    EXPECT_EQ(lines[4].size(), 952u);
+    RunFullCollection(L);  // the iterator's file is closed by its collector too
+}
