@@ -1943,6 +1943,70 @@ static int CmdMonitorDirectory(lvState *L)
     return 1;
 }
 
+// ---- Script events ----------------------------------------------------------------------------
+
+// The handle identifier of a monitor's directory handle (its ownerId points into the header).
+static lvObjectId MonitorOwnerId(const lvDirMonitor *monitor)
+{
+    for (lvObjectHeader *h = gDos.dirs; h; h = h->next) {
+        if (&h->identifier == monitor->ownerId) return GetObjectIdOf(h);
+    }
+    return {monitor->ownerId ? *monitor->ownerId : 0, nullptr};
+}
+
+void DescribeDosEvent(int kind, uintptr_t first, void *payload, const lvDosEventFieldSink *sink)
+{
+    void *c = sink->context;
+    if (kind == 25 || kind == 29) {
+        const lvRunJob *job = kind == 25 ? reinterpret_cast<const lvRunJob *>(first)
+                                         : (payload ? static_cast<lvOutputChunk *>(payload)->job : nullptr);
+        if (!job) return;
+        sink->Text(c, "program", job->program);
+        sink->Text(c, "args", job->arguments ? job->arguments : "");
+        if (kind == 25 && (job->flags & LV_RUN_RETURNCODE)) sink->Number(c, "returncode", job->exitCode.load());
+        if (kind == 29) {
+            auto *chunk = static_cast<lvOutputChunk *>(payload);
+            // Without raw mode every byte that starts no valid UTF-8 sequence becomes '?';
+            // the text keeps its length, so the chunk takes it in place.
+            if (!(job->flags & LV_RUN_RAWMODE)) {
+                if (char *text = MakeOutputText(chunk, 0)) {
+                    std::memcpy(chunk->text, text, chunk->length);
+                    FreeMemory(text);
+                }
+            }
+            sink->Text(c, "output", chunk->text);
+        }
+        if (job->runUserData >= 0) sink->Reference(c, "runuserdata", job->runUserData);
+        return;
+    }
+    if (kind == 26 || kind == 34) {
+        const lvDirMonitor *monitor = kind == 26 ? reinterpret_cast<const lvDirMonitor *>(first)
+                                                 : (payload ? static_cast<lvDirChange *>(payload)->monitor : nullptr);
+        if (!monitor) return;
+        lvObjectId id = MonitorOwnerId(monitor);
+        sink->ObjectId(c, "id", id.number, id.handle);
+        sink->Text(c, "directory", monitor->path);
+        if (monitor->userDataRef >= 0) sink->Reference(c, "monitoruserdata", monitor->userDataRef);
+        if (kind == 34) {
+            auto *change = static_cast<lvDirChange *>(payload);
+            sink->Number(c, "type", change->kind);
+            sink->Text(c, "name", change->name);
+        }
+    }
+}
+
+int DosJobWantsReport(void *job) { return RunJobWantsReport(static_cast<lvRunJob *>(job)); }
+
+void ReleaseDosRunJob(lvState *L, void *job)
+{
+    for (lvRunJob *j = FirstRunJob(); j; j = j->next) {
+        if (j == job) {
+            ReleaseRunJob(j, RefOps(L));
+            return;
+        }
+    }
+}
+
 // ============================================================================
 // Object types
 // ============================================================================

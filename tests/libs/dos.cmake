@@ -10,5 +10,5 @@ lv_add_test(libs_dos_files_test
 lv_add_test(libs_dos_programs_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/strlib_harness.cpp
           ${CMAKE_CURRENT_LIST_DIR}/dos_programs_test.cpp
-  LIBS lv_libs lv_layers lv_asm
+  LIBS lv_libs lv_layers lv_ui lv_asm
   LABELS libs vm threads)

@@ -14,6 +14,8 @@
 #include "libs/process_engine.h"
 #include "platform/lvplatform.h"
 #include "tests/libs/strlib_harness.h"
+#include "ui/events.h"
+#include "ui/lib_event.h"
 
 namespace fs = std::filesystem;
 
@@ -125,4 +127,129 @@ TEST_F(DosProgramTest, DirectoryChangeReachesTheQueue)
     EXPECT_EQ(Call("CloseDirectory", {1}), "");
     std::string h = Call("MonitorDirectory", {NilArg(), dir, FieldsArg({{"reportchanges", 1}, {"userdata", 3}})});
     EXPECT_EQ(h.rfind("pointer:", 0), 0u) << h;
+}
+
+// ---- Through the event dispatch ---------------------------------------------------------------
+
+struct lvSeenRunFinished {
+    int calls = 0;            // RunFinished calls
+    std::string program;      // "program"
+    std::string args;         // "args"
+    double returnCode = -1;   // "returncode"
+    std::string userData;     // "runuserdata"
+};
+static lvSeenRunFinished gSeen;
+
+static std::string TextField(lvState *L, const char *name)
+{
+    PushString(L, name);
+    GetTableValue(L, 1);
+    std::string out = GetValueType(L, -1) == LV_TSTRING ? ValueToString(L, -1) : "";
+    SetStackTop(L, -2);
+    return out;
+}
+
+static int RunFinishedHandler(lvState *L)
+{
+    gSeen.calls++;
+    gSeen.program = TextField(L, "program");
+    gSeen.args = TextField(L, "args");
+    gSeen.userData = TextField(L, "runuserdata");
+    PushString(L, "returncode");
+    GetTableValue(L, 1);
+    gSeen.returnCode = GetValueType(L, -1) == LV_TNUMBER ? ValueToNumber(L, -1) : -1;
+    SetStackTop(L, -2);
+    return 0;
+}
+
+// The wiring start-up makes between the events engine and the dos library.
+static void TextSink(void *c, const char *name, const char *text) { AddMessageText((lvEventMessage *)c, name, text); }
+static void NumberSink(void *c, const char *name, double v) { AddMessageNumber((lvEventMessage *)c, name, v); }
+static void ReferenceSink(void *c, const char *name, int ref) { AddMessageReference((lvEventMessage *)c, name, ref); }
+static void IdSink(void *c, const char *name, int number, void *handle)
+{
+    AddMessageObjectId((lvEventMessage *)c, name, lvEventId{uintptr_t(number), uintptr_t(handle)});
+}
+static void FillDosFields(lvState *, const lvEventCallback *record, lvEventMessage *message)
+{
+    lvDosEventFieldSink sink = {message, TextSink, NumberSink, ReferenceSink, IdSink};
+    DescribeDosEvent(record->kind, record->id.number, record->payload, &sink);
+}
+static int RunFinishedInstalled(lvState *, const char *name)
+{
+    return std::string(name) == "RunFinished" && GetGlobalHandler(GLOBAL_RUNFINISHED)->function != -1;
+}
+
+TEST_F(DosProgramTest, RunFinishedReachesTheScriptHandler)
+{
+    ASSERT_EQ(OpenEventLibrary(L), 0);
+    lvEventSourceHooks hooks = {};
+    hooks.JobWantsReport = DosJobWantsReport;
+    hooks.ReleaseRunJob = ReleaseDosRunJob;
+    hooks.FillSourceFields = FillDosFields;
+    SetEventSourceHooks(&hooks);
+    SetDosHandlerQuery(RunFinishedInstalled);
+    gSeen = {};
+    ASSERT_EQ(Call("InstallEventHandler", {FieldsArg({{"runfinished", NativeArg(RunFinishedHandler)}})}), "");
+    EXPECT_EQ(Call("Run", {"/nonexistent/lumivarra-missing", "-x", FieldsArg({{"returncode", 1}, {"userdata", "mine"}})}), "");
+    ASSERT_NE(FirstRunJob(), nullptr);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (gSeen.calls == 0 && std::chrono::steady_clock::now() < until) {
+        std::string r = Call("CheckEvent", {});
+        if (gSeen.calls == 0) WaitSignalTimeout(GetMainWakeSignal(), 50);
+    }
+    EXPECT_EQ(gSeen.calls, 1);
+    EXPECT_EQ(gSeen.program, "/nonexistent/lumivarra-missing");
+    EXPECT_EQ(gSeen.args, "-x");
+    EXPECT_EQ(gSeen.returnCode, 127);
+    EXPECT_EQ(gSeen.userData, "mine");
+    EXPECT_EQ(FirstRunJob(), nullptr);  // released after its handler ran
+    CloseEventLibrary(L);
+    SetEventSourceHooks(nullptr);
+}
+
+struct lvSeenDirChange {
+    int calls = 0;            // DirectoryChanged calls
+    double id = -1;           // "id"
+    std::string directory;    // "directory"
+    std::string userData;     // "monitoruserdata"
+};
+static lvSeenDirChange gDirSeen;
+
+static int DirectoryChangedHandler(lvState *L)
+{
+    gDirSeen.calls++;
+    gDirSeen.directory = TextField(L, "directory");
+    gDirSeen.userData = TextField(L, "monitoruserdata");
+    PushString(L, "id");
+    GetTableValue(L, 1);
+    gDirSeen.id = GetValueType(L, -1) == LV_TNUMBER ? ValueToNumber(L, -1) : -1;
+    SetStackTop(L, -2);
+    return 0;
+}
+
+TEST_F(DosProgramTest, DirectoryChangedReachesTheScriptHandler)
+{
+    ASSERT_EQ(OpenEventLibrary(L), 0);
+    lvEventSourceHooks hooks = {};
+    hooks.FillSourceFields = FillDosFields;
+    SetEventSourceHooks(&hooks);
+    gDirSeen = {};
+    ASSERT_EQ(Call("InstallEventHandler", {FieldsArg({{"directorychanged", NativeArg(DirectoryChangedHandler)}})}), "");
+    ASSERT_EQ(Call("MonitorDirectory", {7, dir, FieldsArg({{"userdata", "watch"}})}), "");
+    FILE *f = std::fopen((dir + "/changed.txt").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (gDirSeen.calls == 0 && std::chrono::steady_clock::now() < until) {
+        Call("CheckEvent", {});
+        if (gDirSeen.calls == 0) WaitSignalTimeout(GetMainWakeSignal(), 50);
+    }
+    EXPECT_GE(gDirSeen.calls, 1);
+    EXPECT_EQ(gDirSeen.id, 7);
+    EXPECT_EQ(gDirSeen.directory, fs::canonical(dir).string());
+    EXPECT_EQ(gDirSeen.userData, "watch");
+    EXPECT_EQ(Call("CloseDirectory", {7}), "");
+    CloseEventLibrary(L);
+    SetEventSourceHooks(nullptr);
 }
