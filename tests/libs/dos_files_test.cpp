@@ -862,3 +862,22 @@ TEST_F(DosLibTest, FileLinesComeInPiecesOf1024Bytes)
     EXPECT_EQ(lines[4].size(), 952u);
     RunFullCollection(L);  // the iterator's file is closed by its collector too
 }
+
+// ReadBytes and WriteBytes move bytes as they are on every handle; names given in
+// ISO-8859-1 mode reach the system as UTF-8.
+TEST_F(DosLibTest, RawBytesAndLatin1Names)
+{
+    WriteAll(P("bom.txt"), "\xEF\xBB\xBFh\xC3\xA9");
+    ASSERT_EQ(Call("OpenFile", {1, P("bom.txt"), 1005, FieldsArg({{"encoding", 1}})}), "");
+    EXPECT_EQ(Call("ReadBytes", {1, 4}), "'\xEF\xBB\xBFh'");
+    EXPECT_EQ(Call("ReadBytes", {1}), "'é'") << "the rest, raw";
+    EXPECT_EQ(Call("CloseFile", {1}), "");
+    ASSERT_EQ(Call("OpenFile", {1, P("raw.bin"), 1006, FieldsArg({{"encoding", 0}})}), "");
+    EXPECT_EQ(Call("WriteBytes", {1, "\xC3\xA9xyz", 3}), "");
+    EXPECT_EQ(Call("CloseFile", {1}), "");
+    EXPECT_EQ(ReadAll(P("raw.bin")), "\xC3\xA9x");
+    SetUtf8Mode(false);
+    EXPECT_EQ(Call("StringToFile", {"data", P("caf\xE9.txt")}), "");
+    SetUtf8Mode(true);
+    EXPECT_EQ(ReadAll(P("café.txt")), "data");
+}
