@@ -604,7 +604,8 @@ static int CmdStringToFile(lvState *L)
     }
     int code = 0;
     if (n > 0 && WriteVFile(f, data, int64_t(n)) != int64_t(n)) code = ERR_WRITE;
-    if (CloseVFile(f) == 0 && code == 0) code = 0;
+    // Buffered bytes that cannot be written at the close are lost bytes too.
+    if (!CloseVFile(f) && code == 0) code = ERR_WRITE;
     return code;
 }
 
@@ -1004,12 +1005,12 @@ static int CmdGetDirectoryEntry(lvState *L)
 }
 
 // Counts the entries of a directory path; a sub-directory that cannot be read stops
-// the count there (the counts so far stand).
-static void CountTree(const std::string &path, bool recursive, double *files, double *dirs, int depth)
+// the count there (the counts so far stand): false then.
+static bool CountTree(const std::string &path, bool recursive, double *files, double *dirs, int depth)
 {
     lvVDir *dir;
     int restarted;
-    if (depth > 64 || OpenScan(path.c_str(), nullptr, &dir, &restarted)) return;
+    if (depth > 64 || OpenScan(path.c_str(), nullptr, &dir, &restarted)) return false;
     const char *name;
     int isDir;
     while (NextVDirEntry(dir, restarted, &name, &isDir, nullptr)) {
@@ -1019,12 +1020,13 @@ static void CountTree(const std::string &path, bool recursive, double *files, do
             continue;
         }
         *dirs += 1;
-        if (recursive) {
-            std::string sub = path + "/" + name;
-            CountTree(sub, true, files, dirs, depth + 1);
+        if (recursive && !CountTree(path + "/" + name, true, files, dirs, depth + 1)) {
+            CloseVDir(dir);
+            return false;
         }
     }
     CloseVDir(dir);
+    return true;
 }
 
 static void CountLinkedTree(const lvLinkedDirEntry *e, bool recursive, double *files, double *dirs)
@@ -1059,7 +1061,7 @@ static int CmdCountDirectoryEntries(lvState *L)
             continue;
         }
         dirs += 1;
-        if (recursive) CountTree(std::string(d->path) + "/" + name, true, &files, &dirs, 1);
+        if (recursive && !CountTree(std::string(d->path) + "/" + name, true, &files, &dirs, 1)) break;
     }
     if (int code = RewindHandle(d)) return code;
     switch (mode) {
@@ -1419,6 +1421,26 @@ static int CmdDeleteFile(lvState *L)
     lvAsyncOperation *op = nullptr;
     if (int code = NewDeleteOperation(path.c_str(), &o, &op)) return code;
     return RunOrLink(L, op, async);
+}
+
+// ContinueAsyncOperation(id): the done flag, then whatever the step produced.
+static int CmdContinueAsyncOperation(lvState *L)
+{
+    CheckArgs(L, 1, 1);
+    lvAsyncOperation *op;
+    if (int code = FindAsyncOperation(GetObjectIdArg(L, 1), &op)) return code;
+    int done = 0;
+    int results = ContinueAsyncOperation(L, op, &done);
+    if (results >= 1000) return results;
+    PushNumber(L, done ? 1 : 0);
+    InsertValue(L, -(results + 1));
+    return results + 1;
+}
+
+static int CmdCancelAsyncOperation(lvState *L)
+{
+    CheckArgs(L, 1, 1);
+    return CancelAsyncOperation(L, GetObjectIdArg(L, 1));
 }
 
 static int CmdRename(lvState *L)
@@ -2160,7 +2182,15 @@ static const lvConstantEntry kDosConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+// The two commands that drive async operations; the library that lists them takes this table.
+static const lvCommandEntry kAsyncOperationCommands[] = {
+    {"ContinueAsyncOperation", CmdContinueAsyncOperation},
+    {"CancelAsyncOperation", CmdCancelAsyncOperation},
+    {nullptr, nullptr},
+};
+
 const lvCommandEntry *GetDosCommands() { return kDosCommands; }
+const lvCommandEntry *GetAsyncOperationCommands() { return kAsyncOperationCommands; }
 const lvConstantEntry *GetDosConstants() { return kDosConstants; }
 
 // A metatable of the name whose "__index" is itself and "__gc" closes the userdata.

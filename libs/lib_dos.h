@@ -15,6 +15,9 @@ int OpenDosLibrary(lvState *L);
 const lvConstantEntry *GetDosConstants();
 // The library's command table, ended by a null name.
 const lvCommandEntry *GetDosCommands();
+// ContinueAsyncOperation and CancelAsyncOperation, for the library that lists them (the
+// copy, move and delete operations are their first users), ended by a null name.
+const lvCommandEntry *GetAsyncOperationCommands();
 // Closes every file and directory handle (with their monitors), ends the program jobs.
 void FreeDosObjects(lvState *L, int full);
 

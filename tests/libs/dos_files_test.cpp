@@ -15,6 +15,7 @@
 #include "layers/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_dos.h"
+#include "runtime/cmdsupport.h"
 #include "tests/libs/strlib_harness.h"
 
 namespace fs = std::filesystem;
@@ -298,6 +299,7 @@ TEST_F(DosLibTest, WholeFilesAndFileLines)
     EXPECT_EQ(Call("FileToString", {P("missing")}), "error 1045");
     EXPECT_EQ(Call("StringToFile", {"x", P("no/such/dir")}), "error 1052");
     EXPECT_EQ(Call("StringToFile", {"", P("empty")}), "");
+    if (access("/dev/full", W_OK) == 0) EXPECT_EQ(Call("StringToFile", {"x", "/dev/full"}), "error 1005");
     EXPECT_EQ(Call("FileToString", {P("empty")}), "'' 0");
 
     WriteAll(P("lines.txt"), "one\r\ntwo\n" + std::string(3000, 'x'));
@@ -512,16 +514,21 @@ TEST_F(DosDirTest, AsyncSteppingGivesTheSameTree)
     std::string h = Call("CopyFile", {P("sub"), P("stepped"), FieldsArg({{"async", 1}})});
     ASSERT_EQ(h.rfind("pointer:", 0), 0u) << h;
     EXPECT_FALSE(fs::exists(P("stepped/deeper/d.txt")));
-    lvAsyncOperation *op = nullptr;
-    lvObjectHeader *head = *GetAsyncOperationList();
-    ASSERT_NE(head, nullptr);
-    ASSERT_EQ(FindAsyncOperation(GetObjectIdOf(head), &op), 0);
-    int done = 0, steps = 0;
+    ASSERT_EQ(RegisterCommandTable(L, GetAsyncOperationCommands(), "layers"), 0);
+    lvTestArg handle = PointerArg(std::stod(h.substr(8)));
+    bool done = false;
+    int steps = 0;
     while (!done && steps < 1000) {
-        int r = ContinueAsyncOperation(L, op, &done);
-        ASSERT_LT(r, 1000) << r;
+        std::string r = Call("ContinueAsyncOperation", {handle});
+        ASSERT_TRUE(r == "0" || r == "1") << r;
+        done = r == "1";
         steps++;
     }
+    EXPECT_EQ(Call("ContinueAsyncOperation", {handle}), "error 1041");  // gone once done
+    // A cancelled operation goes without finishing.
+    std::string c = Call("CopyFile", {P("sub"), P("cancelled"), FieldsArg({{"async", 1}})});
+    EXPECT_EQ(Call("CancelAsyncOperation", {PointerArg(std::stod(c.substr(8)))}), "");
+    EXPECT_FALSE(fs::exists(P("cancelled/deeper/d.txt")));
     EXPECT_TRUE(done);
     EXPECT_GT(steps, 3);
     for (const char *f : {"c.txt", "deeper/d.txt"})
