@@ -237,7 +237,8 @@ static void PushEntryTable(lvState *L, int isDirectory, const lvFileInfo *info)
     PushNewTable(L);
     SetNumberField(L, "type", isDirectory ? 1 : 0);
     if (!isDirectory) SetNumberField(L, "size", double(info->size));
-    SetNumberField(L, "flags", info->attributes);
+    // Archive and system have no meaning on this system: they read as 0.
+    SetNumberField(L, "flags", info->attributes & ~uint32_t(LV_FILEATTR_ARCHIVE | LV_FILEATTR_SYSTEM));
     char date[64];
     FormatFileDate(info, 2, date, sizeof date);
     SetStringField(L, "time", date);

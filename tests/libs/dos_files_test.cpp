@@ -815,6 +815,12 @@ TEST_F(DosLibTest, DatesFlagsAndVolumes)
     EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "virtual"), "0");
     EXPECT_EQ(TableField(L, "getfileattributes", P("f.txt"), "size"), "1");
     EXPECT_EQ(Call("SetFileAttributes", {P("f.txt"), FieldsArg({{"time", "31-Foo-2020 10:20:30"}})}), "error 1285");
+    // Hidden is a leading dot; read-only the missing owner write bit; archive and system
+    // read as 0 and setting them is accepted.
+    WriteAll(P(".hidden"), "");
+    EXPECT_EQ(std::stoi(TableField(L, "getfileattributes", P(".hidden"), "flags")) & (32 | 128 | 256 | 32768), 128);
+    EXPECT_EQ(Call("SetFileAttributes", {P(".hidden"), FieldsArg({{"flags", 32 | 256 | 32768}})}), "");
+    EXPECT_EQ(std::stoi(TableField(L, "getfileattributes", P(".hidden"), "flags")) & (32 | 256 | 32768), 32768);
     EXPECT_EQ(Call("SetFileAttributes", {P("missing"), FieldsArg({})}), "error 1286");
     EXPECT_EQ(Call("GetFileAttributes", {P("missing")}), "error 1045");
     // A virtual name reports itself as the path.
