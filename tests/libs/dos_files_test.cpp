@@ -16,6 +16,7 @@
 #include "libs/dos_engine.h"
 #include "libs/lib_dos.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/libs_core.h"
 #include "tests/libs/strlib_harness.h"
 
 namespace fs = std::filesystem;
@@ -893,4 +894,27 @@ TEST_F(DosLibTest, RawBytesAndLatin1Names)
     EXPECT_EQ(Call("StringToFile", {"data", P("caf\xE9.txt")}), "");
     SetUtf8Mode(true);
     EXPECT_EQ(ReadAll(P("café.txt")), "data");
+}
+
+TEST_F(DosDirTest, ObjectAttributes)
+{
+    ASSERT_EQ(OpenObjectLibrary(L), 0);
+    ASSERT_EQ(Call("OpenFile", {3, P("a.txt"), 1004, FieldsArg({{"encoding", 1}})}), "");
+    ASSERT_EQ(Call("OpenFile", {4, P("b.txt")}), "");
+    const std::vector<lvCommandCase> cases = {
+        {"GetAttribute", {44, 3, 42}, "1004"},
+        {"GetAttribute", {44, 3, 122}, "1"},
+        {"GetAttribute", {44, 4, 122}, "-1"},
+        {"GetAttribute", {44, 3, 19}, "''"},
+        {"GetAttribute", {44, 3, 87}, "'inbuilt'"},
+        {"GetAttribute", {44, 3, 60}, "2"},
+        {"GetAttribute", {44, 3, 1}, "error 1080"},
+        {"GetAttribute", {44, 9, 42}, "error 1179"},
+    };
+    RunCases(cases);
+    ASSERT_EQ(Call("OpenDirectory", {5, dir}), "");
+    EXPECT_EQ(Call("GetAttribute", {45, 5, 87}), "'inbuilt'");
+    EXPECT_EQ(Call("GetAttribute", {45, 5, 19}), "''");
+    EXPECT_EQ(Call("GetAttribute", {45, 5, 60}), "1");
+    EXPECT_EQ(Call("GetAttribute", {45, 7, 87}), "error 1318");
 }

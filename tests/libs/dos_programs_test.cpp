@@ -13,6 +13,7 @@
 #include "libs/lib_dos.h"
 #include "libs/process_engine.h"
 #include "platform/lvplatform.h"
+#include "runtime/libs_core.h"
 #include "tests/libs/strlib_harness.h"
 #include "ui/events.h"
 #include "ui/lib_event.h"
@@ -104,6 +105,10 @@ TEST_F(DosProgramTest, DirectoryChangeReachesTheQueue)
     ASSERT_EQ(Call("MonitorDirectory", {1, dir}), "");
     EXPECT_EQ(Call("NextDirectoryEntry", {1}), "error 1055");
     EXPECT_EQ(Call("CountDirectoryEntries", {1}), "error 1055");
+    EXPECT_EQ(Call("RewindDirectory", {1}), "error 1055");
+    EXPECT_EQ(Call("GetDirectoryEntry", {1, "x"}), "error 1055");
+    ASSERT_EQ(OpenObjectLibrary(L), 0);
+    EXPECT_EQ(Call("GetAttribute", {45, 1, 87}), "error 1055");
     // Find the monitor through the event it posts for a new file.
     FILE *f = std::fopen((dir + "/new.txt").c_str(), "w");
     ASSERT_NE(f, nullptr);
