@@ -10,6 +10,7 @@
 #include "ui/lib_event.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_string.h"
+#include "libs/lib_core4.h"
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -31,6 +32,13 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("memblock", OpenMemBlockLibrary, GetMemBlockConstants);
     SetLibraryRow("time", OpenTimeLibrary, GetTimeConstants);
     SetLibraryRow("system", OpenSystemLibrary, GetSystemConstants);
+
+    SetLibraryRow("serialize", OpenSerializeLibrary, GetSerializeConstants);
+    SetLibraryRow("application", OpenApplicationLibrary, GetApplicationConstants);
+    SetLibraryRow("locale", OpenLocaleLibrary, GetLocaleConstants);
+    SetLibraryRow("windows", OpenWindowsLibrary, GetWindowsConstants);
+    SetLibraryCloseStep("catalog", CloseLocaleLibrary);
+    SetLibraryCloseStep("registry", CloseWindowsLibrary);
 
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
