@@ -99,6 +99,7 @@ int OpenFileHandle(int number, bool nilId, const char *name, int mode, int encod
     handle->access = access;
     handle->encoding = encoding;
     handle->stream = stream;
+    handle->pendingByte = -1;
     lvObjectHeader **tail = &gDosFiles.files;
     while (*tail) tail = &(*tail)->next;
     *tail = &handle->header;
@@ -117,13 +118,27 @@ static int CheckWritable(const lvFileHandle *handle) { return handle->mode == LV
 static int64_t ReadUpTo(lvFileHandle *handle, void *buffer, int64_t count)
 {
     if (count <= 0) return 0;
-    return gDosFiles.ioMode ? ReadVFileUnbuffered(handle->stream, buffer, count)
-                            : ReadVFile(handle->stream, buffer, count);
+    int64_t given = 0;
+    if (handle->pendingByte >= 0) {
+        *static_cast<uint8_t *>(buffer) = uint8_t(handle->pendingByte);
+        handle->pendingByte = -1;
+        buffer = static_cast<uint8_t *>(buffer) + 1;
+        if (--count == 0) return 1;
+        given = 1;
+    }
+    int64_t n = gDosFiles.ioMode ? ReadVFileUnbuffered(handle->stream, buffer, count)
+                                 : ReadVFile(handle->stream, buffer, count);
+    return n < 0 ? given : n + given;
 }
 
 // One byte, or -1 at the end (or on a failed read).
 static int ReadOneByte(lvFileHandle *handle)
 {
+    if (handle->pendingByte >= 0) {
+        int b = handle->pendingByte;
+        handle->pendingByte = -1;
+        return b;
+    }
     if (!gDosFiles.ioMode) return ReadVFileByte(handle->stream);
     uint8_t b;
     return ReadVFileUnbuffered(handle->stream, &b, 1) == 1 ? b : -1;
@@ -320,8 +335,9 @@ int ReadHandleLine(lvFileHandle *handle, bool keepEnd, int defaultEncoding, std:
             if (c == '\n') {
                 sawLf = true;
             } else {
-                // Give the byte back so that the next line starts with it.
-                SeekVFile(handle->stream, -1, 0);
+                // Give the byte back so that the next line starts with it; a stream
+                // that cannot move back (a pipe) keeps it in the handle instead.
+                if (SeekVFile(handle->stream, -1, 0) == -1) handle->pendingByte = c;
             }
             break;
         }

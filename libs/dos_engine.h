@@ -40,6 +40,7 @@ struct lvFileHandle {
     int access;             // 1 read, 2 write, 4 read and write
     int encoding;           // -1 the default text encoding, 0 ISO-8859-1, 1 UTF-8
     lvVFile *stream;        // the open stream (owned)
+    int pendingByte;        // a byte given back that the stream could not take back, or -1
 };
 
 // Library-wide settings of the file commands.

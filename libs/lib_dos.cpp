@@ -304,7 +304,7 @@ static int CmdEof(lvState *L)
 {
     CheckArgs(L, 1, 1);
     lvFileHandle *h = CheckFileHandle(L, 1);
-    PushNumber(L, IsVFileEof(h->stream) ? 1 : 0);
+    PushNumber(L, h->pendingByte < 0 && IsVFileEof(h->stream) ? 1 : 0);
     return 1;
 }
 
@@ -487,6 +487,8 @@ static int CmdSeek(lvState *L)
         position = 0;
         origin = 2;
     }
+    if (origin == 0 && h->pendingByte >= 0) position--;  // the byte held back counts as unread
+    h->pendingByte = -1;
     if (SeekVFile(h->stream, position, origin) == -1) return ERR_SEEKFILE;
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "layers/asyncop.h"
@@ -187,6 +189,26 @@ TEST_F(DosLibTest, ReadLineOverEveryLineEnd)
     }
     EXPECT_EQ(Call("SetIOMode", {2}), "error 1055");
     EXPECT_EQ(Call("SetIOMode", {0}), "");
+}
+
+// A lone CR read from a pipe: the byte after it cannot be given back to the stream,
+// and the next line still starts with it.
+TEST_F(DosLibTest, ReadLineOverAPipeKeepsTheByteAfterACR)
+{
+    std::string fifo = P("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([fifo] {
+        FILE *f = std::fopen(fifo.c_str(), "w");
+        if (!f) return;
+        std::fputs("a\rb\rc\n", f);
+        std::fclose(f);
+    });
+    ASSERT_EQ(Call("OpenFile", {1, fifo}), "");
+    std::string lines;
+    for (int i = 0; i < 4; i++) lines += Call("ReadLine", {1}) + " ";
+    EXPECT_EQ(lines, "'a' 'b' 'c' '' ");
+    EXPECT_EQ(Call("CloseFile", {1}), "");
+    writer.join();
 }
 
 TEST_F(DosLibTest, SettingsLinesRoundTrip)
