@@ -304,7 +304,7 @@ TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
         const char *message;  // expected on standard error
     } cases[] = {
         {"3:1:tune.mod", "This command is not implemented yet!"},  // music library not built
-        {"12:1:orvalux", "This program requires orvalux!"},       // no plug-in manager
+        {"12:1:orvalux", "This program requires orvalux.lvp!"},   // a required plug-in not found
     };
     std::string chunk = Assemble("plain");
     for (const Case &c : cases) {
