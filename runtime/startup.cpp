@@ -224,8 +224,13 @@ static int ExtractPluginEntry(void *userData, lvByteSource *source, const lvPlug
 {
     lvExtractContext *context = (lvExtractContext *)userData;
     if (int code = MakePluginDirectory()) return code;
-    const char *name = FindFilePart(entry->name);
-    if (!name[0] || !std::strcmp(name, ".") || !std::strcmp(name, "..")) return ERR_READ;
+    // An entry's name becomes a file name in the private directory: a name that could
+    // reach anywhere else (a separator, a drive colon, "..") marks a forged block.
+    const char *name = entry->name;
+    if (!name[0] || std::strpbrk(name, "/\\:") || std::strstr(name, "..") || !std::strcmp(name, ".")) {
+        SetErrorStringArg(name);
+        return ERR_READ;
+    }
     char target[LV_PATH_SIZE];
     int needed = std::snprintf(target, sizeof target, "%s/%s%s", startupState.pluginDirectory, name,
                                context->extension);
