@@ -56,6 +56,7 @@ static void NoRequesters(void) {}
 static void NoPluginLibraries(lvState *) {}
 static void NoPlugins(void) {}
 static int NoPresetDisplay(lvState *, lvLinkedObject *, int) { return 0; }
+static void NoEncodingFollowers(lvState *) {}
 
 // Without a plug-in manager in the build no plug-in can be required.
 static int NoPluginToRequire(lvState *, lvLinkedObject *object, int)
@@ -89,7 +90,7 @@ static int RunPlatformMainLoop(int (*body)(void *state), void *state)
 static const lvStartupHooks defaultStartupHooks = {
     NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunPlatformMainLoop,
     NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPluginToRequire,
-    NoPresetDisplay,
+    NoPresetDisplay, NoEncodingFollowers,
 };
 
 static lvStartupHooks startupHooks = defaultStartupHooks;
@@ -115,6 +116,7 @@ void SetStartupHooks(const lvStartupHooks *hooks)
     LV_TAKE_HOOK(UnloadAllPlugins);
     LV_TAKE_HOOK(RequirePlugin);
     LV_TAKE_HOOK(CreatePresetDisplay);
+    LV_TAKE_HOOK(EncodingApplied);
     for (int type = 0; type < LV_LINKED_TYPES; type++)
         if (hooks->preload[type]) startupHooks.preload[type] = hooks->preload[type];
 }
@@ -559,6 +561,7 @@ static int DefineUserConstants(lvState *L, const lvAppletRecord *record)
 int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record)
 {
     if (startupState.switches.wantLatin1 || record->encoding == LV_ENCODING_LATIN1) SwitchToLatin1(config);
+    startupHooks.EncodingApplied(L);
     DefineAppletLabels(L, record);
     if (int code = DefineUserConstants(L, record)) return code;
 

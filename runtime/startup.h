@@ -58,6 +58,9 @@ struct lvStartupHooks {
     int (*RequirePlugin)(lvState *L, lvLinkedObject *object, int mode);
     // Preload: creates a linked display (type 10).
     int (*CreatePresetDisplay)(lvState *L, lvLinkedObject *object, int backgroundLinked);
+    // String library: takes its default encoding from the run's (GetGlobalEncoding) once
+    // start-up applied the applet's encoding, before the main chunk loads.
+    void (*EncodingApplied)(lvState *L);
 };
 
 // Installs the hooks (null slots keep the defaults; null restores all defaults).
