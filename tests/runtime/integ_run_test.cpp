@@ -1,32 +1,20 @@
-// Whole runs of the runtime executable on applets made at build time: an ISO-8859-1 applet
-// whose string commands count one byte per character. Each run is bounded by a time-out.
+// Whole runs of the runtime executable on applets made at build time: what a script's error
+// handler receives, errors only recorded, Error's text reported as given, GetErrorName, and
+// an ISO-8859-1 applet whose string commands count one byte per character. Each run is
+// bounded by a time-out.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/runtime/integ_run_util.h"
 
 namespace {
 
 const std::string kBin = LV_BIN_DIR;
 const std::string kApplets = std::string(LV_BUILD_DIR) + "/tests/integ";
-
-struct RunResult {
-    int exitCode;     // the process's exit code, or -1 when it did not exit normally
-    std::string out;  // standard output
-    std::string err;  // standard error
-};
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class IntegRunTest : public ::testing::Test {
 protected:
@@ -41,7 +29,7 @@ protected:
 
     void TearDown() override
     {
-        std::string command = "rm -rf '" + work + "'";
+        std::string command = "rm -rf " + Quote(work);
         (void)std::system(command.c_str());
     }
 
@@ -49,8 +37,9 @@ protected:
     RunResult Run(const std::string &program, const std::string &applet, const std::string &options = "")
     {
         std::string out = work + "/.out", err = work + "/.err";
-        std::string command = "cd '" + work + "' && TMPDIR='" + work + "' timeout 30 '" + program + "' '" + kApplets +
-                              "/" + applet + ".lva' " + options + " >'" + out + "' 2>'" + err + "' </dev/null";
+        std::string command = "cd " + Quote(work) + " && TMPDIR=" + Quote(work) + " timeout 30 " + Quote(program) + " " +
+                              Quote(kApplets + "/" + applet + ".lva") + " " + options + " >" + Quote(out) + " 2>" +
+                              Quote(err) + " </dev/null";
         int status = std::system(command.c_str());
         RunResult result = {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
         unlink(out.c_str());
@@ -60,6 +49,48 @@ protected:
 };
 
 }  // namespace
+
+TEST_F(IntegRunTest, ErrorHandlerReceivesCodeMessageCommandAndLineThenEnds)
+{
+    RunResult r = Run(kBin + "/lumivarra", "handler");
+    EXPECT_EQ(r.out, "handler: 1045 Cannot read file file.txt ! CompressFile 8\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 4) << "End's code inside the handler ends the run";
+}
+
+TEST_F(IntegRunTest, RecordedErrorIsReadByGetLastErrorAndClearedByTheNextCommand)
+{
+    RunResult r = Run(kBin + "/lumivarra", "recorded");
+    EXPECT_EQ(r.out, "last error: 1045\nagain: 0\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST_F(IntegRunTest, ErrorTextIsReportedAsGiven)
+{
+    // Printed: the chunk's own file and line stand in for the line map the applet lacks.
+    RunResult r = Run(kBin + "/lumivarra", "custom", "-PRINTERROR");
+    EXPECT_EQ(r.out, "before\n\ncustom.lvs:5: custom %s text\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 1);
+    // The requester's text, on standard error without a window system.
+    r = Run(kBin + "/lumivarra", "custom");
+    EXPECT_EQ(r.out, "before\n");
+    EXPECT_EQ(r.err, "custom %s text\nFile: custom.lvs (current line: 5 - In function: Error)\n");
+    EXPECT_EQ(r.exitCode, 1);
+    // The host form.
+    r = Run(kBin + "/lumivarra", "custom", "-PRINTERROR -FORMATERROR -ERRORCODE 9");
+    EXPECT_EQ(r.out, "before\n\n@_lverror5:custom.lvs*custom %s text\n");
+    EXPECT_EQ(r.exitCode, 9);
+}
+
+TEST_F(IntegRunTest, GetErrorNameGivesTheMessage)
+{
+    RunResult r = Run(kBin + "/lumivarra", "names");
+    EXPECT_EQ(r.out, "Not enough arguments!\nOut of memory!\nNo error occurred!\nUnknown error code!\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 0);
+}
 
 TEST_F(IntegRunTest, Latin1AppletCountsOneBytePerCharacter)
 {
