@@ -7,9 +7,11 @@
 #include "runtime/builtin_libs.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
+#include "comm/lib_serial.h"
 #include "ui/lib_event.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_string.h"
+#include "libs/lib_core4.h"
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -32,6 +34,16 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("time", OpenTimeLibrary, GetTimeConstants);
     SetLibraryRow("system", OpenSystemLibrary, GetSystemConstants);
 
+    SetLibraryRow("serialize", OpenSerializeLibrary, GetSerializeConstants);
+    SetLibraryRow("application", OpenApplicationLibrary, GetApplicationConstants);
+    SetLibraryRow("locale", OpenLocaleLibrary, GetLocaleConstants);
+    SetLibraryRow("windows", OpenWindowsLibrary, GetWindowsConstants);
+    SetLibraryCloseStep("catalog", CloseLocaleLibrary);
+    SetLibraryCloseStep("registry", CloseWindowsLibrary);
+
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
+
+    SetLibraryRow("serial", OpenSerialCommands, GetSerialConstants);
+    SetLibraryCloseStep("serial", CloseSerialCommands);
 }
