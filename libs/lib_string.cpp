@@ -804,14 +804,7 @@ static int IteratePatternMatches(lvState *L, bool utf8)
         ReplaceValue(L, LvUpvalueIndex(3));
         code = PushMatchCaptures(L, &match, &n);
     }
-    if (code == 0) return n;
-    // A generic for loop drops a code its iterator answers, so the error takes
-    // here the road a call instruction gives it: the script's error handler,
-    // then the machine's handler; with errors only recorded the loop ends.
-    const lvVMHost *host = GetVMHost();
-    if (host->CanRunErrorHandler(L)) code = host->RunErrorHandler(L, code);
-    if (code != 0) host->HandleCommandError(L, code);
-    return 0;
+    return code == 0 ? n : code;
 }
 
 static int IterateByteMatches(lvState *L) { return IteratePatternMatches(L, false); }

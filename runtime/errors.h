@@ -233,8 +233,9 @@ void HandleCommandError(lvState *state, int code);
 // compiled line already known (-1: the first script level's).
 void CollectErrorLocation(lvState *state, int line = -1);
 // The source line and file of the current error: through the applet's source-line map when
-// the registry string "script" is ":none:", through the script file's map when it names a
-// file, otherwise the compiled line and the chunk name without its "@". -1 / "---" when
+// the registry string "script" is ":none:" (a chunk the map does not cover gives its compiled
+// line and the file part of its own chunk name), through the script file's map when it names
+// a file, otherwise the compiled line and the chunk name without its "@". -1 / "---" when
 // unknown. The file text lives until the next call.
 int GetScriptLine(lvState *state);
 const char *GetScriptFileName(lvState *state);
@@ -246,7 +247,7 @@ void GetErrorTextWithLocation(lvState *state, int code, char *buffer, size_t siz
 int CallErrorHandler(lvState *state, int code);
 // Whether a handler is set and none is running.
 bool CanRunErrorHandler(lvState *state);
-// The error requester: until requesters exist, one line on standard error (or the sink).
+// The error requester: until requesters exist, its text on standard error (or the sink).
 void ShowErrorRequester(lvState *state, const char *text, int plain, int kind);
 typedef void (*lvRequesterSink)(const char *title, const char *text, int kind);
 lvRequesterSink SetErrorRequesterSink(lvRequesterSink sink);  // null: standard error

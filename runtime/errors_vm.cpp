@@ -13,6 +13,7 @@
 #include "runtime/config.h"
 #include "runtime/container.h"
 #include "runtime/errors.h"
+#include "runtime/vfile.h"
 
 // ==== Location ===================================================================================
 
@@ -72,13 +73,27 @@ static const lvLineMapEntry *AppletLineMap(lvState *L)
     return record ? record->lineMap : nullptr;
 }
 
+// An applet's chunk that the line map does not cover still names its own file (as the compiler
+// saw it) and its compiled line: better than no location at all. False without a chunk name.
+static bool ChunkOwnLocation(const lvErrorState *s, const char **file, int *line)
+{
+    const char *chunk = s->currentChunk;
+    if (!chunk[0] || chunk[0] == '?' || s->currentLine <= 0) return false;
+    if (chunk[0] == '@' || chunk[0] == '=') chunk++;
+    if (file) *file = FindFilePart(chunk);
+    if (line) *line = s->currentLine;
+    return true;
+}
+
 int GetScriptLine(lvState *L)
 {
     lvErrorState *s = GetErrorState();
     const char *script = L ? GetRegistryString(L, "script") : nullptr;
     if (script && std::strcmp(script, ":none:") == 0) {
         const char *file = nullptr;
-        return MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file);
+        int line = MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file);
+        if (line == -1) ChunkOwnLocation(s, nullptr, &line);
+        return line;
     }
     if (script && *script) {
         int begin = static_cast<int>(GetRegistryNumber(L, "beginline"));
@@ -93,8 +108,10 @@ const char *GetScriptFileName(lvState *L)
     const char *script = L ? GetRegistryString(L, "script") : nullptr;
     const char *file = "---";
     if (script && std::strcmp(script, ":none:") == 0) {
-        MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file);
-        if (!file) file = "---";
+        if (MapAppletSourceLine(AppletLineMap(L), s->currentChunk, s->currentLine, &file) == -1 || !file) {
+            file = "---";
+            ChunkOwnLocation(s, &file, nullptr);
+        }
     } else if (script && *script) {
         file = script;
     } else if (s->currentChunk[0] == '@') {
@@ -165,9 +182,11 @@ int CallErrorHandler(lvState *L, int code)
 
 // ==== Requester and final report ======================================================================
 
-static void RequesterToStandardError(const char *title, const char *text, int)
+// Without a window system the requester's text stands alone on standard error: the title
+// would only repeat the program's name in front of the message.
+static void RequesterToStandardError(const char *, const char *text, int)
 {
-    std::fprintf(stderr, "%s: %s\n", title, text);
+    std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
 }
 

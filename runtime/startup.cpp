@@ -56,6 +56,7 @@ static void NoRequesters(void) {}
 static void NoPluginLibraries(lvState *) {}
 static void NoPlugins(void) {}
 static int NoPresetDisplay(lvState *, lvLinkedObject *, int) { return 0; }
+static void NoEncodingFollowers(lvState *) {}
 
 // Without a plug-in manager in the build no plug-in can be required.
 static int NoPluginToRequire(lvState *, lvLinkedObject *object, int)
@@ -89,7 +90,7 @@ static int RunPlatformMainLoop(int (*body)(void *state), void *state)
 static const lvStartupHooks defaultStartupHooks = {
     NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunPlatformMainLoop,
     NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPluginToRequire,
-    NoPresetDisplay,
+    NoPresetDisplay, NoEncodingFollowers,
 };
 
 static lvStartupHooks startupHooks = defaultStartupHooks;
@@ -115,6 +116,7 @@ void SetStartupHooks(const lvStartupHooks *hooks)
     LV_TAKE_HOOK(UnloadAllPlugins);
     LV_TAKE_HOOK(RequirePlugin);
     LV_TAKE_HOOK(CreatePresetDisplay);
+    LV_TAKE_HOOK(EncodingApplied);
     for (int type = 0; type < LV_LINKED_TYPES; type++)
         if (hooks->preload[type]) startupHooks.preload[type] = hooks->preload[type];
 }
@@ -564,6 +566,7 @@ static int DefineUserConstants(lvState *L, const lvAppletRecord *record)
 int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record)
 {
     if (startupState.switches.wantLatin1 || record->encoding == LV_ENCODING_LATIN1) SwitchToLatin1(config);
+    startupHooks.EncodingApplied(L);
     DefineAppletLabels(L, record);
     if (int code = DefineUserConstants(L, record)) return code;
 
@@ -721,58 +724,17 @@ static int RunMainChunk(void *state)
 
 // ---- Final report --------------------------------------------------------------------------------
 
-// Where the error happened: the source file and line through the applet's line map, or the
-// chunk's own file name and compiled line when the map does not cover it.
-static void FindErrorLocation(char *file, size_t size, int *line)
+// The report goes through the error engine. A host-window device has no window here: the
+// channel is standard output, so the report takes the form a host reads with line ends as
+// on a console.
+static void ReportRunError(int code, lvRuntimeConfig *config, lvState *L)
 {
-    lvErrorState *errors = GetErrorState();
-    const lvVMRun &run = gVMRun;
-    const char *chunk = errors->currentLine != -1 ? errors->currentChunk : run.errorFile;
-    int compiled = errors->currentLine != -1 ? errors->currentLine : run.errorLine;
-    file[0] = 0;
-    *line = 0;
-    if (!chunk[0] || compiled <= 0) return;
-    const char *mapped = nullptr;
-    int source = startupState.record ? MapAppletSourceLine(startupState.record->lineMap, chunk, compiled, &mapped) : -1;
-    if (source > 0 && mapped) {
-        std::snprintf(file, size, "%s", mapped);
-        *line = source;
-        return;
+    lvStartupSwitches switches = startupState.switches;
+    if (switches.hostDevice) {
+        switches.formatError = 1;
+        switches.hostDevice = 0;
     }
-    const char *name = (chunk[0] == '@' || chunk[0] == '=') ? chunk + 1 : chunk;
-    std::snprintf(file, size, "%s", FindFilePart(name));
-    *line = compiled;
-}
-
-void ReportFinalError(int code, lvRuntimeConfig *config, lvState *L)
-{
-    if (code <= 0 || code == ERR_USERABORT) return;
-    char message[2048];
-    GetErrorText(code, message, sizeof message);
-    if (config) std::snprintf(config->errorText, sizeof config->errorText, "%s", message);
-    lvErrorState *errors = GetErrorState();
-    char file[LV_PATH_SIZE] = "";
-    int line = 0;
-    int tracking = errors->locationTracking;
-    if (tracking) FindErrorLocation(file, sizeof file, &line);
-    const lvStartupSwitches *switches = &startupState.switches;
-    lvFinalReportRoute route = DecideFinalReportRoute(code, switches->debugDevice, switches->printError);
-    char text[4096];
-    if (route == LV_REPORT_PRINT) {
-        // A host-window device has no window here: its output goes to standard output, in the
-        // form a host reads, with line ends as on a console.
-        FormatFinalErrorReport(message, file, line, switches->formatError || switches->hostDevice, 0, text,
-                               sizeof text);
-        WriteDebugText(text);
-        return;
-    }
-    // The requester's text in full; with no requester to show it goes to standard error.
-    const char *command = std::strcmp(errors->commandName, "----") != 0 ? errors->commandName
-                          : gVMRun.errorCommand[0]                      ? gVMRun.errorCommand
-                                                                        : "----";
-    BuildErrorRequesterText(message, 0, tracking && file[0], file, line, command, text, sizeof text);
-    std::fprintf(stderr, "%s\n", text);
-    std::fflush(stderr);
+    ReportFinalErrorWithSwitches(code, config, &switches, L);
 }
 
 // ---- Shut-down --------------------------------------------------------------------------------------
@@ -787,7 +749,7 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     FreeMemory(startupState.previousDirectory);
     startupState.previousDirectory = nullptr;
 
-    ReportFinalError(code, config, L);
+    ReportRunError(code, config, L);
 
     startupHooks.FreeRequesters();
     FreeRuntimeLists();

@@ -58,6 +58,9 @@ struct lvStartupHooks {
     int (*RequirePlugin)(lvState *L, lvLinkedObject *object, int mode);
     // Preload: creates a linked display (type 10).
     int (*CreatePresetDisplay)(lvState *L, lvLinkedObject *object, int backgroundLinked);
+    // String library: takes its default encoding from the run's (GetGlobalEncoding) once
+    // start-up applied the applet's encoding, before the main chunk loads.
+    void (*EncodingApplied)(lvState *L);
 };
 
 // Installs the hooks (null slots keep the defaults; null restores all defaults).
@@ -125,11 +128,9 @@ int PreloadAppletObjects(lvState *L, lvRuntimeConfig *config, lvAppletRecord *re
 // Installs the line hook that keeps events flowing while the script runs (only once a
 // PollRuntimeEvents hook was installed: the default has nothing to poll).
 void InstallLineHook(lvState *L);
-// Runs every shut-down step whatever the code and returns the exit code.
+// Runs every shut-down step whatever the code (the final error report among them, through
+// ReportFinalErrorWithSwitches) and returns the exit code.
 int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecord *record);
-// The final error report: nothing for codes up to 0 and 1003; printed to the debug channel
-// with PRINTERROR, FORMATERROR or a debug device; otherwise the full text goes to stderr.
-void ReportFinalError(int code, lvRuntimeConfig *config, lvState *L);
 
 // ---- Services of the run --------------------------------------------------------------------
 

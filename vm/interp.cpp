@@ -144,7 +144,10 @@ static inline __attribute__((always_inline)) void FinishCallFast(lvState *L, int
     else MoveResults(L, wanted, firstResult);
 }
 
-int CallValue(lvState *L, lvValue *func, int nresults)
+// commandErrors: a code the called command answers takes the road of a call instruction
+// (the host's HandleCommandError while the command's level still names it; a yield code is
+// thrown once the call is finished). Otherwise the code is only returned.
+static int CallValueFrom(lvState *L, lvValue *func, int nresults, bool commandErrors)
 {
     if (++L->nCcalls >= LV_MAXCCALLS) {
         if (L->nCcalls == LV_MAXCCALLS) RaiseError(L, ERR_STACK);
@@ -154,11 +157,15 @@ int CallValue(lvState *L, lvValue *func, int nresults)
     lvValue *first = PrepareCall(L, func, &code, 0);
     if (IsJumpAnswer(first)) first = L->top;  // jump requests mean nothing here
     else if (!first) first = ExecuteBytecode(L);
+    else if (commandErrors && code != 0 && code != ERR_YIELD) gVMHostActive.HandleCommandError(L, code);
     FinishCall(L, nresults, first);
     L->nCcalls--;
+    if (commandErrors && code == ERR_YIELD) ThrowError(L, ERR_YIELD);
     CheckCollection(L);
     return code;
 }
+
+int CallValue(lvState *L, lvValue *func, int nresults) { return CallValueFrom(L, func, nresults, false); }
 
 // ==== Run-time checks ==========================================================================
 
@@ -562,7 +569,9 @@ slowpath:
             cb[1] = ra[1];
             cb[2] = ra[2];
             L->top = cb + 3;
-            PROTECT(CallValue(L, cb, nvar));
+            // A native iterator's error code is a command error like any other; when it
+            // is only recorded the iterator gave no values and the loop ends.
+            PROTECT(CallValueFrom(L, cb, nvar, true));
             L->top = StackAt(L, L->ci->top);
             ra = RA(i) + 2;
             cb = ra + nvar;

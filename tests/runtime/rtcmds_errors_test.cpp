@@ -366,20 +366,36 @@ TEST_F(RtErrorsTest, ErrorsInScriptFunctionsNameTheFunction)
     EXPECT_EQ(GetScriptLine(L), 2);
 }
 
+namespace {
+
+// An applet record whose line map has one entry (compiled lines 1 to 20 of chunkName are
+// source lines 100 on of /projects/game/main.src), installed as the running applet's.
+struct MappedApplet {
+    lvAppletRecord record;  // the applet record the registry points at
+    lvLineMapEntry entry;   // its only map entry
+
+    MappedApplet(lvState *L, const char *chunkName)
+    {
+        std::memset(&record, 0, sizeof record);
+        std::memset(&entry, 0, sizeof entry);
+        entry.firstLine = 1;
+        entry.lastLine = 20;
+        entry.sourceLine = 99;
+        std::snprintf(entry.chunkName, sizeof entry.chunkName, "%s", chunkName);
+        std::snprintf(entry.sourceFile, sizeof entry.sourceFile, "/projects/game/main.src");
+        record.lineMap = &entry;
+        SetRegistryPointer(L, "applet", &record);
+        SetRegistryString(L, "script", ":none:");
+    }
+};
+
+}  // namespace
+
 TEST_F(RtErrorsTest, AppletRunsReportSourceLinesThroughTheLineMap)
 {
     // An applet's chunks carry "?" sources; the map gives the source file and line.
-    lvAppletRecord record;
-    std::memset(&record, 0, sizeof record);
-    lvLineMapEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.firstLine = 1;
-    entry.lastLine = 20;
-    entry.sourceLine = 99;
-    std::snprintf(entry.sourceFile, sizeof entry.sourceFile, "/projects/game/main.src");
-    record.lineMap = &entry;
-    SetRegistryPointer(L, "applet", &record);
-    SetRegistryString(L, "script", ":none:");
+    MappedApplet applet(L, "");
+    lvLineMapEntry &entry = applet.entry;
     ASSERT_EQ(Run(R"(
         .source "?applet"
         getglobal r0 "vibrate"
@@ -401,6 +417,41 @@ TEST_F(RtErrorsTest, AppletRunsReportSourceLinesThroughTheLineMap)
     entry.lastLine = 2;
     ReportFinalErrorWithSwitches(ERR_UNSUPPORTEDFEAT, &config, &sw, L);
     EXPECT_EQ(Output(), "\nError: This feature is currently not supported on this platform!\n");
+    FreeRuntimeConfig(&config);
+    SetRegistryPointer(L, "applet", nullptr);
+}
+
+TEST_F(RtErrorsTest, AppletChunksOutsideTheLineMapNameTheirOwnFileAndLine)
+{
+    // A chunk the map does not cover, compiled with its own file name: that name's file part
+    // and the compiled line, in the location and in the final report.
+    MappedApplet applet(L, "@other.lvs");
+    lvLineMapEntry &entry = applet.entry;
+    ASSERT_EQ(Run(R"(
+        .source "@/home/dev/game/levels.lvs"
+        getglobal r0 "vibrate"
+        loadk r1 1
+        call r0 2 1
+        return r0 1
+    )"), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(GetScriptLine(L), 5);
+    EXPECT_STREQ(GetScriptFileName(L), "levels.lvs");
+    lvRuntimeConfig config;
+    InitRuntimeConfig(&config);
+    lvStartupSwitches sw;
+    InitStartupSwitches(&sw);
+    sw.printError = 1;
+    ReportFinalErrorWithSwitches(ERR_UNSUPPORTEDFEAT, &config, &sw, L);
+    EXPECT_EQ(Output(), "\nlevels.lvs:5: This feature is currently not supported on this platform!\n");
+    // The requester shows the same file and line.
+    sw.printError = 0;
+    ReportFinalErrorWithSwitches(ERR_UNSUPPORTEDFEAT, &config, &sw, L);
+    EXPECT_EQ(gRequesterText,
+              "This feature is currently not supported on this platform!\nFile: levels.lvs (current line: 5 - In function: Vibrate)");
+    // A map entry for this chunk still wins.
+    std::snprintf(entry.chunkName, sizeof entry.chunkName, "@/home/dev/game/levels.lvs");
+    EXPECT_EQ(GetScriptLine(L), 99 + (5 - 1) + 1);
+    EXPECT_STREQ(GetScriptFileName(L), "/projects/game/main.src");
     FreeRuntimeConfig(&config);
     SetRegistryPointer(L, "applet", nullptr);
 }

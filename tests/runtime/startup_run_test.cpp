@@ -15,35 +15,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/runtime/integ_run_util.h"
+
 namespace {
 
 const std::string kBin = LV_BIN_DIR;
 const std::string kBuild = LV_BUILD_DIR;
 const std::string kFixtures = std::string(LV_SOURCE_DIR) + "/tests/runtime/startup_fixtures";
-
-struct RunResult {
-    int exitCode;        // the process's exit code, or -1 when it did not exit normally
-    std::string out;     // standard output
-    std::string err;     // standard error
-};
-
-std::string Quote(const std::string &text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void WriteFile(const std::string &path, const std::string &text)
 {

@@ -367,9 +367,13 @@ protected:
 
     void TearDown() override
     {
-        if (L) EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+        if (L) {
+            EXPECT_EQ(ShutdownRuntime(L, 0, config, record), 0);
+        }
         SetGlobalEncoding(LV_ENCODING_UTF8);
-        if (cwd[0]) EXPECT_EQ(chdir(cwd), 0);
+        if (cwd[0]) {
+            EXPECT_EQ(chdir(cwd), 0);
+        }
         StartupTempTest::TearDown();
     }
 };
