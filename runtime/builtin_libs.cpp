@@ -12,11 +12,13 @@
 #include "libs/lib_dos.h"
 #include "libs/lib_string.h"
 #include "libs/memblock_engine.h"
+#include "libs/strings_engine.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
 #include "runtime/plugin.h"
+#include "runtime/startup.h"
 #include "ui/events.h"
 #include "ui/lib_event.h"
 #include <cstring>
@@ -93,6 +95,14 @@ static int DosHandlerInstalled(lvState *, const char *name)
     return slot >= 0 && GetGlobalHandler(slot)->function != -1;
 }
 
+// ---- The applet's encoding -----------------------------------------------------------
+
+// String commands take texts in the applet's encoding unless told otherwise.
+static void FollowAppletEncoding(lvState *)
+{
+    GetStringSettings()->defaultEncoding = GetGlobalEncoding() == LV_ENCODING_UTF8;
+}
+
 // ---- Async operations ----------------------------------------------------------------
 
 // The layers library is not built yet; its row carries the async-operation commands.
@@ -144,4 +154,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
+
+    lvStartupHooks startup = {};
+    startup.EncodingApplied = FollowAppletEncoding;
+    SetStartupHooks(&startup);
 }

@@ -20,14 +20,8 @@ foreach(stem handler recorded custom names latin1)
 endforeach()
 add_custom_target(integ_applets DEPENDS ${LV_INTEG_APPLETS})
 
-# The runtime executable with a test table of libraries that follows the applet's encoding.
-add_executable(lumivarra_encoding ${CMAKE_SOURCE_DIR}/runtime/main.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/integ_builtin_libs.cpp)
-target_link_libraries(lumivarra_encoding PRIVATE lv_runtime lv_libs)
-set_target_properties(lumivarra_encoding PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LV_INTEG_DIR})
-
 lv_add_test(integ_run_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/integ_run_test.cpp
   LIBS lv_platform
   LABELS platform)
-add_dependencies(integ_run_test lumivarra lumivarra_encoding integ_applets)
+add_dependencies(integ_run_test lumivarra integ_applets)

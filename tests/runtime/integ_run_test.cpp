@@ -94,7 +94,7 @@ TEST_F(IntegRunTest, GetErrorNameGivesTheMessage)
 
 TEST_F(IntegRunTest, Latin1AppletCountsOneBytePerCharacter)
 {
-    RunResult r = Run(kApplets + "/lumivarra_encoding", "latin1");
+    RunResult r = Run(kBin + "/lumivarra", "latin1");
     EXPECT_EQ(r.out, "3 1\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exitCode, 0);
