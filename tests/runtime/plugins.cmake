@@ -27,22 +27,9 @@ lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc SOURCE ${CMAKE_SOURCE
 lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc
   TARGET applet_plugins_test ARGS --object 12:1:cmdlib)
 
-# The runtime with the plug-in manager installed, and two linked programs: one whose
-# plug-in block is packed ("PLPK") and one whose block is raw; both carry a ".lvl".
-add_executable(lumivarra_plugins ${CMAKE_SOURCE_DIR}/tests/plugins/plugin_runtime_main.cpp)
-target_link_libraries(lumivarra_plugins PRIVATE lv_runtime)
-set_target_properties(lumivarra_plugins PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LV_TESTPLUGIN_DIR})
+# The extension library that the linked programs carry; the tests link them with lvlink
+# from the runtime the build made.
 file(WRITE ${LV_TESTPLUGIN_DIR}/extension.lvl "extension library payload\n")
-lv_link_executable(OUTPUT ${LV_TESTPLUGIN_DIR}/linked_packed RUNTIME lumivarra_plugins
-  APPLET ${LV_TESTPLUGIN_DIR}/plugins_applet.lva
-  PLUGINS ${LV_TESTPLUGIN_DIR}/cmdlib.lvp ${LV_TESTPLUGIN_DIR}/memfs.lvp
-  LIBRARIES ${LV_TESTPLUGIN_DIR}/extension.lvl PACK_PLUGINS
-  TARGET linked_plugins_packed DEPENDS testplugin_cmdlib testplugin_memfs applet_plugins_test lumivarra_plugins)
-lv_link_executable(OUTPUT ${LV_TESTPLUGIN_DIR}/linked_raw RUNTIME lumivarra_plugins
-  APPLET ${LV_TESTPLUGIN_DIR}/plugins_applet.lva
-  PLUGINS ${LV_TESTPLUGIN_DIR}/cmdlib.lvp ${LV_TESTPLUGIN_DIR}/saver.lvp
-  LIBRARIES ${LV_TESTPLUGIN_DIR}/extension.lvl
-  TARGET linked_plugins_raw DEPENDS testplugin_cmdlib testplugin_saver applet_plugins_test lumivarra_plugins)
 add_custom_target(plugins_script ALL DEPENDS ${LV_TESTPLUGIN_DIR}/plugins_script.lvc)
 
 lv_add_test(plugins_test
@@ -50,4 +37,4 @@ lv_add_test(plugins_test
   LIBS lv_runtime
   LABELS runtime parse)
 target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
-add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script linked_plugins_packed linked_plugins_raw)
+add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test lumivarra lvlink)

@@ -434,9 +434,12 @@ void Usage()
         "  --pack                   pack the container (\"LVZ\")\n"
         "  --unpack-to-file         pack, and have the runtime unpack to a temporary file\n"
         "usage: lvlink link RUNTIME APPLET -o OUT [options]\n"
-        "  --plugin PATH            append a plug-in (repeatable)\n"
+        "  --plugin PATH            append a plug-in (repeatable); packed with --pack-plugins\n"
+        "  --plugin-packed PATH     append a plug-in whose payload is packed, whatever else is set\n"
+        "  --plugin-raw PATH        append a plug-in whose payload is stored as it is\n"
         "  --library PATH           append an extension library (repeatable)\n"
-        "  --pack-plugins           pack plug-in payloads\n"
+        "  --pack-plugins           pack the payloads of --plugin and --library\n"
+        "  (packed and raw plug-ins go into two plug-in blocks, the packed one first)\n"
         "  --version-line TEXT      version line of the linked program\n",
         stderr);
 }
@@ -614,7 +617,10 @@ void PutPluginBlock(lvBytes &out, const char magic[4], const std::vector<std::st
 int RunLink(std::vector<std::string> args)
 {
     std::string output, runtimePath, appletPath, versionLine;
-    std::vector<std::string> plugins, libraries;
+    // Plug-ins in command-line order with their own packing choice; --plugin takes
+    // --pack-plugins wherever it stands, so that choice is made after the loop.
+    std::vector<std::pair<std::string, int>> plugins;   // {path, 1 packed / 0 raw / -1 as --pack-plugins}
+    std::vector<std::string> libraries;
     bool packPlugins = false, haveVersionLine = false;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string &a = args[i];
@@ -623,7 +629,9 @@ int RunLink(std::vector<std::string> args)
             return args[++i];
         };
         if (a == "-o") output = value();
-        else if (a == "--plugin") plugins.push_back(value());
+        else if (a == "--plugin") plugins.push_back({value(), -1});
+        else if (a == "--plugin-packed") plugins.push_back({value(), 1});
+        else if (a == "--plugin-raw") plugins.push_back({value(), 0});
         else if (a == "--library") libraries.push_back(value());
         else if (a == "--pack-plugins") packPlugins = true;
         else if (a == "--version-line") {
@@ -659,7 +667,11 @@ int RunLink(std::vector<std::string> args)
     std::memset(&image[marker + 44], 0, 64);
     std::memcpy(&image[marker + 44], versionLine.data(), versionLine.size());
     PutPluginBlock(image, "LVL!", libraries, packPlugins);
-    PutPluginBlock(image, "LVP!", plugins, packPlugins);
+    // The packing flag belongs to a whole block: a mixed set becomes two blocks.
+    std::vector<std::string> packed, raw;
+    for (auto &p : plugins) (p.second == 1 || (p.second < 0 && packPlugins) ? packed : raw).push_back(p.first);
+    PutPluginBlock(image, "LVP!", packed, true);
+    PutPluginBlock(image, "LVP!", raw, false);
     PutBytes(image, applet);
     WriteWholeFile(output, image, true);
     return 0;
