@@ -215,10 +215,21 @@ int WalkPluginBlock(lvByteSource *source, const char *magic, uint64_t *offset,
     return 0;
 }
 
+int WalkPluginBlocks(lvByteSource *source, const char *magic, uint64_t *offset,
+                     lvPluginEntryVisitor visitor, void *userData)
+{
+    // A walk that does not move the offset found no further block of this magic.
+    for (uint64_t before = ~0ull; before != *offset;) {
+        before = *offset;
+        if (int err = WalkPluginBlock(source, magic, offset, visitor, userData)) return err;
+    }
+    return 0;
+}
+
 int SkipPluginBlocks(lvByteSource *source, uint64_t *offset)
 {
-    if (int err = WalkPluginBlock(source, "LVL!", offset, nullptr, nullptr)) return err;
-    return WalkPluginBlock(source, "LVP!", offset, nullptr, nullptr);
+    if (int err = WalkPluginBlocks(source, "LVL!", offset, nullptr, nullptr)) return err;
+    return WalkPluginBlocks(source, "LVP!", offset, nullptr, nullptr);
 }
 
 // ---- Unpacking ------------------------------------------------------------------------

@@ -96,7 +96,11 @@ typedef int (*lvPluginEntryVisitor)(void *userData, lvByteSource *source,
 // a cut-off block or a payload that runs past the source, ERR_STACK for a long name.
 int WalkPluginBlock(lvByteSource *source, const char *magic, uint64_t *offset,
                     lvPluginEntryVisitor visitor, void *userData);
-// Both plug-in blocks in their order ("LVL!", then "LVP!").
+// Every block of one magic in a row: a program can carry a packed and a raw block of
+// the same kind, one after the other. Same results as WalkPluginBlock.
+int WalkPluginBlocks(lvByteSource *source, const char *magic, uint64_t *offset,
+                     lvPluginEntryVisitor visitor, void *userData);
+// All plug-in blocks in their order (the "LVL!" blocks, then the "LVP!" blocks).
 int SkipPluginBlocks(lvByteSource *source, uint64_t *offset);
 
 // ---- Header probe -------------------------------------------------------------------

@@ -272,8 +272,8 @@ int ExtractPluginBlocks(const char *executable, uint64_t *offset)
     }
     lvExtractContext libraries = {executable, ".lvl"};
     lvExtractContext plugins = {executable, ".lvp"};
-    int code = WalkPluginBlock(&source, "LVL!", offset, ExtractPluginEntry, &libraries);
-    if (!code) code = WalkPluginBlock(&source, "LVP!", offset, ExtractPluginEntry, &plugins);
+    int code = WalkPluginBlocks(&source, "LVL!", offset, ExtractPluginEntry, &libraries);
+    if (!code) code = WalkPluginBlocks(&source, "LVP!", offset, ExtractPluginEntry, &plugins);
     CloseByteSource(&source);
     return code;
 }

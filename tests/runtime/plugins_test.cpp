@@ -915,7 +915,7 @@ TEST_F(LinkedProgramTest, RuntimeRunsThePluginsOfAPackedAndOfARawBlock)
 
 // Start-up reads one "LVP!" block today; it has to walk every block of a magic before
 // the applet for this program to start. Enable once it does.
-TEST_F(LinkedProgramTest, DISABLED_RuntimeRunsAPackedAndARawPluginOfOneProgram)
+TEST_F(LinkedProgramTest, RuntimeRunsAPackedAndARawPluginOfOneProgram)
 {
     ExpectLinkedRun(root, tmp, Plugin("--plugin-packed", "cmdlib") + Plugin("--plugin-raw", "memfs") + Library(),
                     {"cmdlib", "memfs"});
