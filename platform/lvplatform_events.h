@@ -63,9 +63,15 @@ int CountSystemTimers(void);
 void ClearTimerQueue(void);
 // Clears the queue and stops the timer thread. Safe when it never started.
 void FreeTimerQueue(void);
-// Sleeps while serving events: waits through the loop hooks below until ms passed.
-// 0 ms returns at once. 0, ERR_TIMER, ERR_USERABORT (a quit) or the hooks' error.
+// Sleeps while serving events: waits through the loop hooks below until ms passed,
+// and after every wake-up polls and serves what arrived (SetSleepServeHook). 0 ms
+// returns at once. 0, ERR_TIMER, ERR_USERABORT (a quit) or the hooks' error.
 int SleepWithEvents(void *state, int32_t milliseconds);
+// What a sleep does after each wake-up once the platform poll found nothing to stop
+// for: the event library gathers what happened (each timer firing separately) and runs
+// the callbacks. The hook answers 0 to sleep on, or the code that ends the sleep.
+// nullptr (the default) serves nothing. Set by the script thread while no sleep runs.
+void SetSleepServeHook(int (*serve)(void *state));
 
 // ---- Main loop: thread messages -------------------------------------------------
 // A message for the pumping thread (the main thread, or the message thread while a

@@ -438,6 +438,18 @@ int WaitEventLoop(lvState *state, int mode)
     }
 }
 
+// The pass a sleep (Wait, Sleep, WaitTimer) runs after each wake-up: what happened is
+// gathered and every queued callback runs, as CheckEvents would; an error of either (a
+// quit event, a failed callback, End called from one) ends the sleep. A label jump asked for by a legacy trigger takes effect when
+// the sleeping command returns, so it does not end the sleep.
+static int ServeEventsDuringSleep(void *data)
+{
+    lvState *state = (lvState *)data;
+    int result = GatherEvents(state, 0);
+    if (!result) result = RunQueuedCallbacks(state, nullptr);
+    return result == -1 ? 0 : result;
+}
+
 // A RunPendingCallbacks-style result as a command's code and result count.
 static int CommandResult(int result, int *results)
 {
@@ -503,11 +515,13 @@ int OpenEventEngine(lvState *state)
     SetEventQueueOpen(1);
     ResetGlobalHandlers(state, 0);
     dispatcherState.waitEventNesting = 0;
+    SetSleepServeHook(ServeEventsDuringSleep);
     return InitTimerQueue();
 }
 
 void CloseEventEngine(lvState *state)
 {
+    SetSleepServeHook(nullptr);
     CancelQueuedCallbacks(state, CANCEL_ALL, nullptr);
     EventSources()->FreePort(state);
     FreeAllTimers(state);

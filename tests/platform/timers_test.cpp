@@ -166,3 +166,24 @@ TEST_F(PlatformTimerQueue, SleepWithEventsServesTheHooksUntilItsTime)
     EXPECT_EQ(CountSystemTimers(), 0);
     SetEventLoopHooks(nullptr);
 }
+
+TEST_F(PlatformTimerQueue, SleepServesEveryWakeUpAndStopsOnTheServeHooksCode)
+{
+    static std::atomic<int> serves{0};
+    static std::atomic<int> failAfter{-1};
+    lvEventLoopHooks hooks = {[](void *state) { return WaitScriptWake(state, 5); }, nullptr};
+    SetEventLoopHooks(&hooks);
+    SetSleepServeHook([](void *) {
+        int n = ++serves;
+        return failAfter >= 0 && n > failAfter ? ERR_MEM : 0;
+    });
+    EXPECT_EQ(SleepWithEvents(nullptr, 60), 0);
+    // The wait gives up every 5 ms: about a dozen passes, each served.
+    EXPECT_GE(serves.load(), 5);
+    failAfter = serves.load() + 2;
+    EXPECT_EQ(SleepWithEvents(nullptr, 5000), ERR_MEM);
+    EXPECT_EQ(serves.load(), failAfter.load() + 1);
+    EXPECT_EQ(CountSystemTimers(), 0) << "the sleep's own timer is gone";
+    SetSleepServeHook(nullptr);
+    SetEventLoopHooks(nullptr);
+}

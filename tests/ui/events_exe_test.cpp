@@ -110,3 +110,15 @@ TEST(EventsExe, WaitEventInsideACallbackIsRefusedWith1055)
     EXPECT_TRUE(run.lines.empty()) << "the callback went on after the refused WaitEvent";
     EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
 }
+
+TEST(EventsExe, IntervalCallbacksRunForEachFiringWhileTheScriptWaits)
+{
+    AppletRun run = RunApplet("interval_wait");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 2u);
+    // Ten firings in each half second: merged into one mark they would count once.
+    EXPECT_GE(Number(run, 0), 8) << "Wait";
+    EXPECT_LE(Number(run, 0), 11) << "Wait";
+    EXPECT_GE(Number(run, 1) - Number(run, 0), 8) << "WaitTimer";
+    EXPECT_LE(Number(run, 1) - Number(run, 0), 11) << "WaitTimer";
+}
