@@ -109,6 +109,32 @@ int CancelQueuedCallbacks(lvState *state, int selector, const void *object)
     return selector;
 }
 
+int WithdrawObjectCallbacks(uintptr_t object)
+{
+    int count = 0;
+    lvEventCallback **link = &dispatcherState.head;
+    while (*link) {
+        lvEventCallback *record = *link;
+        bool ofObject = record->id.number == object &&
+                        (record->kind == CALLBACK_RUNFINISHED || record->kind == CALLBACK_RUNOUTPUT ||
+                         record->kind == CALLBACK_DIRCHANGED || record->kind == CALLBACK_DIRCHANGEDETAIL);
+        if (record->running || !ofObject) {
+            link = &record->next;
+            continue;
+        }
+        // The owner is releasing the object: nothing is settled for it here.
+        *link = record->next;
+        FreeCallbackRecord(nullptr, record);
+        count++;
+    }
+    return count;
+}
+
+static void WithdrawHook(uintptr_t object)
+{
+    WithdrawObjectCallbacks(object);
+}
+
 void MarkMusicEndHandled(lvEventId music)
 {
     for (lvEventCallback *r = dispatcherState.head; r; r = r->next)
@@ -516,12 +542,14 @@ int OpenEventEngine(lvState *state)
     ResetGlobalHandlers(state, 0);
     dispatcherState.waitEventNesting = 0;
     SetSleepServeHook(ServeEventsDuringSleep);
+    SetCallbackWithdrawHook(WithdrawHook);
     return InitTimerQueue();
 }
 
 void CloseEventEngine(lvState *state)
 {
     SetSleepServeHook(nullptr);
+    SetCallbackWithdrawHook(nullptr);
     CancelQueuedCallbacks(state, CANCEL_ALL, nullptr);
     EventSources()->FreePort(state);
     FreeAllTimers(state);
