@@ -97,7 +97,8 @@ int FormatJsonNumber(double value, char *buffer)
 // Converts bytes between ISO-8859-1 and UTF-8 (a no-op when the encodings agree).
 static std::string ConvertJsonText(const char *text, size_t length, int from, int to)
 {
-    if (from == to) return std::string(text, length);
+    // The converters take a length of 0 for "up to the NUL": an empty text stays empty here.
+    if (from == to || length == 0) return std::string(text, length);
     std::string out;
     if (from == LV_ENCODING_LATIN1) {
         out.resize(length * 2 + 1);
@@ -124,17 +125,25 @@ static void Emit(lvJsonSerializerState *s, const char *text, size_t n)
 
 // Structural text (brackets, separators, names, numbers, quoted text) goes from the
 // source to the destination encoding.
-static void EmitText(lvJsonSerializerState *s, const std::string &text)
+static void EmitText(lvJsonSerializerState *s, const char *text, size_t n)
 {
-    std::string converted = ConvertJsonText(text.data(), text.size(), s->srcEncoding, s->dstEncoding);
+    if (s->srcEncoding == s->dstEncoding) {
+        Emit(s, text, n);
+        return;
+    }
+    std::string converted = ConvertJsonText(text, n, s->srcEncoding, s->dstEncoding);
     Emit(s, converted.data(), converted.size());
 }
+
+static void EmitText(lvJsonSerializerState *s, const std::string &text) { EmitText(s, text.data(), text.size()); }
+
+static void EmitText(lvJsonSerializerState *s, const char *text) { EmitText(s, text, std::strlen(text)); }
 
 static void EmitLineEnd(lvJsonSerializerState *s) { Emit(s, "\r\n", 2); }
 
 static void EmitIndent(lvJsonSerializerState *s)
 {
-    for (int i = 0; i <= s->depth; i++) Emit(s, "\t", 1);
+    if (s->depth >= 0) s->out.append(size_t(s->depth) + 1, '\t');
 }
 
 // A quoted string with the escapes of the format. DEL is escaped too, so that every
@@ -195,8 +204,9 @@ int JsonSerializeItem(void *state, lvSerializeItem *key, lvSerializeItem *value,
     if (!s || !s->write) return 0;
     const bool isEnd = value->type == SERIALIZEITEM_TABLE && value->length == 0;
     const bool isStart = value->type == SERIALIZEITEM_TABLE && value->length != 0;
-    const bool isRecordStart = isStart && (value->flags & SERIALIZEFLAG_KEYVALUE);
     const int mode = s->mode;
+    // Only the list mode writes a {key, value} record into its enclosing level.
+    const bool isRecordStart = isStart && (value->flags & SERIALIZEFLAG_KEYVALUE) && mode == SERIALIZEMODE_LIST;
     lvSerializeItem k = *key;
     const uint32_t flags = key->flags;
 
@@ -306,7 +316,7 @@ int JsonSerializeItem(void *state, lvSerializeItem *key, lvSerializeItem *value,
         char b[32];
         int n = FormatJsonNumber(d, b);
         if (inArray) EmitIndent(s);
-        EmitText(s, std::string(b, size_t(n)));
+        EmitText(s, b, size_t(n));
         lv->entries++;
         break;
     }

@@ -9,7 +9,7 @@
 // engine's error code is the command's answer; the machine records and raises
 // it. The engines live in strings_engine, pattern, eval and digest.
 //
-// Depends on: vm/lvvm.h, libs/strings_engine.h, libs/pattern.h, libs/eval.h,
+// Depends on: vm/lvvm.h, runtime/cmdsupport.h, libs/strings_engine.h, libs/pattern.h, libs/eval.h,
 // libs/digest.h. Script thread only; the library's two settings are the
 // engine's lvStringSettings.
 #include "libs/lib_string.h"
@@ -23,41 +23,11 @@
 #include "libs/eval.h"
 #include "libs/pattern.h"
 #include "libs/strings_engine.h"
-
-// ============================================================================
-// Command support not yet offered by the runtime
-// ============================================================================
-// The runtime's command-support module (argument counts with the applet
-// version check, remembered command lists) is not in this tree yet; these two
-// keep its contract and are the only places to change when it arrives.
-
-// Too few arguments 1014, more than max (when max > 0) 1193; raised.
-static void CheckStringArgCount(lvState *L, int min, int max)
-{
-    int n = GetStackTop(L);
-    if (n < min) RaiseError(L, ERR_MISSINGPARAMTR);
-    if (max > 0 && n > max) RaiseError(L, ERR_TOOMANYARGS);
-}
-
-// The commands become globals under their lower-cased names.
-static int RegisterStringCommands(lvState *L, const lvCommandEntry *table)
-{
-    PushCopy(L, LV_GLOBALSINDEX);
-    RegisterLibrary(L, nullptr, table, 0);
-    SetStackTop(L, -2);
-    return 0;
-}
+#include "runtime/cmdsupport.h"
 
 // ============================================================================
 // Arguments and results
 // ============================================================================
-
-// The encoding argument: characters only for 1 (UTF-8); absent: the library's default.
-static bool ReadEncodingArg(lvState *L, int index)
-{
-    if (GetValueType(L, index) == LV_TNONE) return IsUtf8Encoding(GetStringSettings()->defaultEncoding);
-    return IsUtf8Encoding(NumberToInt64(CheckNumberArg(L, index)) == 1 ? 1 : 0);
-}
 
 // The case-sensitivity argument; absent: sensitive unless IgnoreCase set the flag.
 static bool ReadCaseArg(lvState *L, int index)
@@ -66,7 +36,24 @@ static bool ReadCaseArg(lvState *L, int index)
     return CheckNumberArg(L, index) != 0;
 }
 
-static long long ReadIntArg(lvState *L, int index) { return NumberToInt64(CheckNumberArg(L, index)); }
+// Counts and positions truncated toward zero. Numbers beyond the 64-bit range
+// saturate, so that a huge length still means "up to the end" rather than
+// turning into the most negative integer; NaN counts as 0.
+static long long ReadIntArg(lvState *L, int index)
+{
+    double d = CheckNumberArg(L, index);
+    if (d != d) return 0;
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<long long>(d);
+}
+
+// The encoding argument: characters only for 1 (UTF-8); absent: the library's default.
+static bool ReadEncodingArg(lvState *L, int index)
+{
+    if (GetValueType(L, index) == LV_TNONE) return IsUtf8Encoding(GetStringSettings()->defaultEncoding);
+    return IsUtf8Encoding(ReadIntArg(L, index) == 1 ? 1 : 0);
+}
 
 static long long ReadOptionalIntArg(lvState *L, int index, long long def)
 {
@@ -119,7 +106,7 @@ static int PushOneNumber(lvState *L, double n)
 // LowerStr(s [, enc]) and UpperStr(s [, enc]) -> s in lower or upper case.
 static int ChangeCaseCommand(lvState *L, bool upper)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     std::string_view s = ReadTextArg(L, 1, utf8);
     std::string out;
@@ -135,7 +122,7 @@ typedef int (*lvCutText)(std::string_view s, long long n, bool utf8, std::string
 
 static int CutTextCommand(lvState *L, lvCutText cut)
 {
-    CheckStringArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long n = ReadIntArg(L, 2);
@@ -149,7 +136,7 @@ typedef void (*lvTakeText)(std::string_view s, long long n, bool utf8, std::stri
 
 static int TakeTextCommand(lvState *L, lvTakeText take)
 {
-    CheckStringArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long n = ReadIntArg(L, 2);
@@ -170,7 +157,7 @@ static int CmdLeftStr(lvState *L) { return TakeTextCommand(L, LeftText); }
 // MidStr(s, pos [, len = -1 [, enc]]) -> len characters from pos.
 static int CmdMidStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 4);
+    CheckArgCount(L, 2, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long pos = ReadIntArg(L, 2);
@@ -183,7 +170,7 @@ static int CmdMidStr(lvState *L)
 // UnmidStr(s, pos, len [, enc]) -> s without len characters from pos.
 static int CmdUnmidStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 4);
+    CheckArgCount(L, 3, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long pos = ReadIntArg(L, 2);
@@ -196,7 +183,7 @@ static int CmdUnmidStr(lvState *L)
 // InsertStr(s, ins, pos [, overwrite = 0 [, enc]]) -> s with ins at pos.
 static int CmdInsertStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 5);
+    CheckArgCount(L, 3, 5, 0, 0);
     bool utf8 = ReadEncodingArg(L, 5);
     std::string_view s = ReadTextArg(L, 1, utf8);
     std::string_view ins = ReadTextArg(L, 2, utf8);
@@ -210,7 +197,7 @@ static int CmdInsertStr(lvState *L)
 // AddStr(a, b) -> a followed by b.
 static int CmdAddStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     std::string_view a = ReadStringArg(L, 1);
     std::string_view b = ReadStringArg(L, 2);
     lvStringBuffer buffer;
@@ -224,7 +211,7 @@ static int CmdAddStr(lvState *L)
 // RepeatStr(s, n) -> s n times.
 static int CmdRepeatStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     long long n = ReadIntArg(L, 2);
     std::string out;
@@ -235,7 +222,7 @@ static int CmdRepeatStr(lvState *L)
 // ReverseStr(s [, enc]) -> characters in reverse order (s is not validated).
 static int CmdReverseStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     std::string_view s = ReadStringArg(L, 1);
     std::string out;
@@ -246,7 +233,7 @@ static int CmdReverseStr(lvState *L)
 // TrimStr(s, c, fromright [, enc]) -> s without repetitions of c at one end.
 static int CmdTrimStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 4);
+    CheckArgCount(L, 3, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view s = ReadTextArg(L, 1, utf8);
     std::string_view c = ReadTextArg(L, 2, utf8);
@@ -259,21 +246,21 @@ static int CmdTrimStr(lvState *L)
 // StripStr(s) -> s without white space bytes at both ends.
 static int CmdStripStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     return PushText(L, StripTextSpace(ReadStringArg(L, 1)));
 }
 
 // EmptyStr(s) -> 1 when s is empty or white space only.
 static int CmdEmptyStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     return PushOneNumber(L, IsBlankText(ReadStringArg(L, 1)) ? 1 : 0);
 }
 
 // SplitStr(s, sep [, merge = 0]) -> table of the pieces from index 0, count.
 static int CmdSplitStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     std::string_view sep = ReadStringArg(L, 2);
     bool merge = GetOptionalNumberArg(L, 3, 0) != 0;
@@ -291,7 +278,7 @@ static int CmdSplitStr(lvState *L)
 // StrLen(s [, enc]) -> characters or bytes.
 static int CmdStrLen(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     return PushOneNumber(L, double(TextLength(ReadTextArg(L, 1, utf8), utf8)));
 }
@@ -299,14 +286,14 @@ static int CmdStrLen(lvState *L)
 // ByteLen(s) -> bytes.
 static int CmdByteLen(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     return PushOneNumber(L, double(ReadStringArg(L, 1).size()));
 }
 
 // ValidateStr(s [, enc]) -> ok, characters (or the index of the first bad one).
 static int CmdValidateStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     int ok;
     long long n;
@@ -345,7 +332,7 @@ typedef int (*lvSearchText)(std::string_view s, std::string_view sub, bool caseS
 
 static int SearchCommand(lvState *L, lvSearchText search, long long defaultStart)
 {
-    CheckStringArgCount(L, 2, 5);
+    CheckArgCount(L, 2, 5, 0, 0);
     lvSearchArgs a;
     ReadSearchArgs(L, 2, 3, defaultStart, &a);
     // A start the script gives never means "the default", whatever number it was.
@@ -365,7 +352,7 @@ static int CmdCountStr(lvState *L) { return SearchCommand(L, CountText, 0); }
 // ReplaceStr(s, find, repl [, cs [, start = 0 [, enc]]]) -> s with every find replaced.
 static int CmdReplaceStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 6);
+    CheckArgCount(L, 3, 6, 0, 0);
     lvSearchArgs a;
     ReadSearchArgs(L, 2, 4, 0, &a);
     std::string_view repl = ReadTextArg(L, 3, a.utf8);
@@ -377,7 +364,7 @@ static int CmdReplaceStr(lvState *L)
 // StartsWith(s, prefix [, cs [, enc]]) and EndsWith(s, suffix [, cs [, enc]]) -> 1 or 0.
 static int CompareEndCommand(lvState *L, bool atEnd)
 {
-    CheckStringArgCount(L, 2, 4);
+    CheckArgCount(L, 2, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view s = ReadTextArg(L, 1, utf8);
     std::string_view part = ReadTextArg(L, 2, utf8);
@@ -392,7 +379,7 @@ static int CmdEndsWith(lvState *L) { return CompareEndCommand(L, true); }
 // CompareStr(a, b [, cs [, enc]]) -> -1, 0 or 1 by the run's collation.
 static int CmdCompareStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 4);
+    CheckArgCount(L, 2, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view a = ReadTextArg(L, 1, utf8);
     std::string_view b = ReadTextArg(L, 2, utf8);
@@ -403,7 +390,7 @@ static int CmdCompareStr(lvState *L)
 // IgnoreCase(flag): the default of every case-sensitivity argument.
 static int CmdIgnoreCase(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     GetStringSettings()->ignoreCaseDefault = CheckNumberArg(L, 1) != 0 ? 1 : 0;
     return 0;
 }
@@ -415,7 +402,7 @@ static int CmdIgnoreCase(lvState *L)
 // Asc(s [, pos = 0 [, enc]]) -> code point or byte value at pos.
 static int CmdAsc(lvState *L)
 {
-    CheckStringArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long pos = ReadOptionalIntArg(L, 2, 0);
@@ -427,7 +414,7 @@ static int CmdAsc(lvState *L)
 // Chr(code [, enc]) -> the character; 0 gives "".
 static int CmdChr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     double code = CheckNumberArg(L, 1);
     std::string out;
@@ -438,7 +425,7 @@ static int CmdChr(lvState *L)
 // ByteAsc(s [, pos = 0]) -> the byte at byte offset pos.
 static int CmdByteAsc(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     long long offset;
     if (int code = TextByteOffset(s, ReadOptionalIntArg(L, 2, 0), false, &offset)) return code;
@@ -448,7 +435,7 @@ static int CmdByteAsc(lvState *L)
 // ByteChr(n) -> the one-byte string n (0 included).
 static int CmdByteChr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     long long n = ReadIntArg(L, 1);
     if (n < 0 || n > 255) return ERR_WRONGUSAGE;
     char byte = static_cast<char>(n);
@@ -458,7 +445,7 @@ static int CmdByteChr(lvState *L)
 // StrToArray(s [, enc]) -> table of the codes from index 0, then 0 at index length.
 static int CmdStrToArray(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     std::vector<double> codes;
     TextToCodes(ReadTextArg(L, 1, utf8), utf8, &codes);
@@ -475,7 +462,7 @@ static int CmdStrToArray(lvState *L)
 // ArrayToStr(t [, enc]) -> the text of t[0], t[1], ... up to a 0 or a non-number.
 static int CmdArrayToStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     bool utf8 = ReadEncodingArg(L, 2);
     CheckTableArg(L, 1);
     std::vector<double> codes;
@@ -495,7 +482,7 @@ static int CmdArrayToStr(lvState *L)
 // ByteOffset(s, pos [, enc]) -> byte offset of character pos.
 static int CmdByteOffset(lvState *L)
 {
-    CheckStringArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long offset;
@@ -506,7 +493,7 @@ static int CmdByteOffset(lvState *L)
 // CharOffset(s, offset [, enc]) -> index of the character holding the byte (s not validated).
 static int CmdCharOffset(lvState *L)
 {
-    CheckStringArgCount(L, 2, 3);
+    CheckArgCount(L, 2, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadStringArg(L, 1);
     long long index;
@@ -517,7 +504,7 @@ static int CmdCharOffset(lvState *L)
 // CharWidth(s [, pos = 0 [, enc]]) -> bytes of character pos.
 static int CmdCharWidth(lvState *L)
 {
-    CheckStringArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     long long bytes;
@@ -528,7 +515,7 @@ static int CmdCharWidth(lvState *L)
 // ConvertStr(s, from, to) -> s between ISO-8859-1 (0) and UTF-8 (1).
 static int CmdConvertStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 3);
+    CheckArgCount(L, 3, 3, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     long long from = ReadIntArg(L, 2);
     long long to = ReadIntArg(L, 3);
@@ -543,7 +530,7 @@ static int CmdConvertStr(lvState *L)
 // IsAlNum ... IsXDigit(s [, pos = 0 [, enc]]) -> 1 when character pos is in the class.
 static int TestClassCommand(lvState *L, lvTextClass cls)
 {
-    CheckStringArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     std::string_view s = ReadTextArg(L, 1, utf8);
     int result;
@@ -570,7 +557,7 @@ static int CmdIsXDigit(lvState *L) { return TestClassCommand(L, TEXTCLASS_XDIGIT
 // Val(s) -> number at the start of s, bytes it takes.
 static int CmdVal(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     double value;
     long long consumed;
     ReadLeadingNumber(ReadStringArg(L, 1), &value, &consumed);
@@ -582,7 +569,7 @@ static int CmdVal(lvState *L)
 // StrStr(n [, decimals = 2]) -> n with at most decimals fraction digits.
 static int CmdStrStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     double n = CheckNumberArg(L, 1);
     std::string out;
     FormatStrStr(n, ReadOptionalIntArg(L, 2, 2), &out);
@@ -592,7 +579,7 @@ static int CmdStrStr(lvState *L)
 // HexStr(n) -> "$" and upper-case hexadecimal digits.
 static int CmdHexStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     std::string out;
     FormatHexStr(CheckNumberArg(L, 1), &out);
     return PushText(L, out);
@@ -601,7 +588,7 @@ static int CmdHexStr(lvState *L)
 // BinStr(n [, type = 1]) -> 32, 16 or 8 binary digits.
 static int CmdBinStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     double n = CheckNumberArg(L, 1);
     long long type = ReadOptionalIntArg(L, 2, TEXTTYPE_INTEGER);
     std::string out;
@@ -612,7 +599,7 @@ static int CmdBinStr(lvState *L)
 // PadNum(n, len) -> decimal digits of n with leading zeros up to len.
 static int CmdPadNum(lvState *L)
 {
-    CheckStringArgCount(L, 2, 2);
+    CheckArgCount(L, 2, 2, 0, 0);
     double n = CheckNumberArg(L, 1);
     std::string out;
     if (int code = PadNumber(n, ReadIntArg(L, 2), &out)) return code;
@@ -622,7 +609,7 @@ static int CmdPadNum(lvState *L)
 // ToNumber(v [, base = 10]) -> v as a number.
 static int CmdToNumber(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     if (GetValueType(L, 1) == LV_TPOINTER)
         return PushOneNumber(L, double(reinterpret_cast<uintptr_t>(GetUserDataPointer(L, 1))));
     long long base = ReadOptionalIntArg(L, 2, 10);
@@ -636,7 +623,7 @@ static int CmdToNumber(lvState *L)
 // ToUserData(n) -> the raw pointer value whose address is n.
 static int CmdToUserData(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     PushPointer(L, reinterpret_cast<void *>(static_cast<uintptr_t>(ReadIntArg(L, 1))));
     return 1;
 }
@@ -644,7 +631,7 @@ static int CmdToUserData(lvState *L)
 // FormatNumber(n [, decimals = 0 [, point = "." [, sep = ","]]]) -> grouped number text.
 static int CmdFormatNumber(lvState *L)
 {
-    CheckStringArgCount(L, 1, 4);
+    CheckArgCount(L, 1, 4, 0, 0);
     double n = CheckNumberArg(L, 1);
     long long decimals = ReadOptionalIntArg(L, 2, 0);
     std::string_view point = ReadOptionalStringArg(L, 3, ".");
@@ -657,7 +644,7 @@ static int CmdFormatNumber(lvState *L)
 // ByteVal(s [, type = 1 [, little = 0]]) -> the value stored in the first bytes of s.
 static int CmdByteVal(lvState *L)
 {
-    CheckStringArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     long long type = ReadOptionalIntArg(L, 2, TEXTTYPE_INTEGER);
     bool little = GetOptionalNumberArg(L, 3, 0) != 0;
@@ -670,7 +657,7 @@ static int CmdByteVal(lvState *L)
 // ByteStrStr(n [, type = 1 [, little = 0]]) -> n stored as the bytes of the type.
 static int CmdByteStrStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 3);
+    CheckArgCount(L, 1, 3, 0, 0);
     double n = CheckNumberArg(L, 1);
     long long type = ReadOptionalIntArg(L, 2, TEXTTYPE_INTEGER);
     bool little = GetOptionalNumberArg(L, 3, 0) != 0;
@@ -699,7 +686,7 @@ static int ReadFormatString(void *user, int index, std::string *value)
 // FormatStr(fmt, ...) -> fmt with its conversions filled from the arguments.
 static int CmdFormatStr(lvState *L)
 {
-    CheckStringArgCount(L, 1, 0);
+    CheckArgCount(L, 1, 0, 0, 0);
     std::string_view fmt = ReadStringArg(L, 1);
     lvFormatArgs args = {L, ReadFormatNumber, ReadFormatString};
     std::string out;
@@ -714,7 +701,7 @@ static int CmdFormatStr(lvState *L)
 // MD5Str(s) -> 32 lower-case hexadecimal digits.
 static int CmdMD5Str(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     char hex[33];
     Md5HexOfRange(s.data(), s.size(), hex);
@@ -724,7 +711,7 @@ static int CmdMD5Str(lvState *L)
 // SHA1Str(s) -> 40 lower-case hexadecimal digits.
 static int CmdSHA1Str(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     char hex[41];
     Sha1HexOfRange(s.data(), s.size(), hex);
@@ -734,7 +721,7 @@ static int CmdSHA1Str(lvState *L)
 // CRC32Str(s) -> CRC-32 of the bytes as an unsigned number.
 static int CmdCRC32Str(lvState *L)
 {
-    CheckStringArgCount(L, 1, 1);
+    CheckArgCount(L, 1, 1, 0, 0);
     std::string_view s = ReadStringArg(L, 1);
     return PushOneNumber(L, double(UpdateCrc32(0, s.data(), s.size())));
 }
@@ -765,7 +752,7 @@ static int PushMatchCaptures(lvState *L, const lvPatternResult *match, int *coun
 // (s, pattern [, start = 0 [, enc]]); 0 or an error code.
 static int FindFirstMatch(lvState *L, lvPatternResult *match)
 {
-    CheckStringArgCount(L, 2, 4);
+    CheckArgCount(L, 2, 4, 0, 0);
     bool utf8 = ReadEncodingArg(L, 4);
     std::string_view s = ReadTextArg(L, 1, utf8);
     std::string_view pattern = ReadTextArg(L, 2, utf8);
@@ -818,9 +805,12 @@ static int IteratePatternMatches(lvState *L, bool utf8)
         code = PushMatchCaptures(L, &match, &n);
     }
     if (code == 0) return n;
-    // A generic for loop drops a code its iterator answers, so the error goes
-    // to the machine's handler here; with errors only recorded the loop ends.
-    GetVMHost()->HandleCommandError(L, code);
+    // A generic for loop drops a code its iterator answers, so the error takes
+    // here the road a call instruction gives it: the script's error handler,
+    // then the machine's handler; with errors only recorded the loop ends.
+    const lvVMHost *host = GetVMHost();
+    if (host->CanRunErrorHandler(L)) code = host->RunErrorHandler(L, code);
+    if (code != 0) host->HandleCommandError(L, code);
     return 0;
 }
 
@@ -830,7 +820,7 @@ static int IterateUtf8Matches(lvState *L) { return IteratePatternMatches(L, true
 // PatternFindStr(s, pattern [, enc]) -> an iterator over all matches (further arguments dropped).
 static int CmdPatternFindStr(lvState *L)
 {
-    CheckStringArgCount(L, 2, 0);
+    CheckArgCount(L, 2, 0, 0, 0);
     bool utf8 = ReadEncodingArg(L, 3);
     ReadStringArg(L, 1);
     ReadStringArg(L, 2);
@@ -868,7 +858,7 @@ static int ReplaceByFunction(void *user, const lvCaptureValue *values, int count
 // PatternReplaceStr(s, pattern, repl [, max [, enc]]) -> new string, replacements made.
 static int CmdPatternReplaceStr(lvState *L)
 {
-    CheckStringArgCount(L, 3, 5);
+    CheckArgCount(L, 3, 5, 0, 0);
     bool utf8 = ReadEncodingArg(L, 5);
     std::string_view s = ReadStringArg(L, 1);
     std::string_view pattern = ReadStringArg(L, 2);
@@ -1011,7 +1001,7 @@ static int LookupEvalGlobal(void *user, const char *name, size_t length, double 
 // Eval(expr [, options]) -> the value of the expression.
 static int CmdEval(lvState *L)
 {
-    CheckStringArgCount(L, 1, 2);
+    CheckArgCount(L, 1, 2, 0, 0);
     std::string_view expr = ReadStringArg(L, 1);
     lvEvalDeclarations declarations;
     lvEvalOptions options = {};
@@ -1103,4 +1093,4 @@ static const lvCommandEntry kStringCommands[] = {
 
 const lvCommandEntry *GetStringCommands() { return kStringCommands; }
 
-int OpenStringLibrary(lvState *L) { return RegisterStringCommands(L, kStringCommands); }
+int OpenStringLibrary(lvState *L) { return RegisterCommandTable(L, kStringCommands, "string"); }

@@ -7,6 +7,7 @@
 // checked against what the file still holds before anything is allocated.
 #include "libs/serialize_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -177,7 +178,9 @@ int WriteSerialMemory(void *buffer, int count, void *serialBuffer)
     if (count <= 0) return 0;
     size_t need = b->length + size_t(count);
     if (need > b->capacity) {
-        size_t grown = b->capacity + 16384;
+        // Growing by doubling (16 KB at least) keeps long outputs from being copied
+        // over and over.
+        size_t grown = b->capacity + (b->capacity > 16384 ? b->capacity : 16384);
         if (grown < need) grown = need;
         uint8_t *data = static_cast<uint8_t *>(AllocMemory(grown, 0));
         if (!data) return 0;
@@ -281,6 +284,12 @@ static uint64_t BytesLeft(lvTableSource *source)
     return size > at ? uint64_t(size - at) : 0;
 }
 
+// Pushes bytes as a string (an empty vector has no data pointer).
+static void PushBytes(lvState *L, const std::vector<uint8_t> &bytes)
+{
+    PushSizedString(L, bytes.empty() ? "" : reinterpret_cast<const char *>(bytes.data()), bytes.size());
+}
+
 static int GetDouble(lvTableSource *source, double *d)
 {
     uint8_t b[8];
@@ -292,17 +301,35 @@ static int GetDouble(lvTableSource *source, double *d)
     return 0;
 }
 
-// Reads a 32-bit length and that many bytes into out; the length is checked against the
-// bytes the source still holds before anything is allocated.
+// Reads n bytes into out; n is checked against the bytes the source still holds before
+// anything is allocated.
+static int ReadCountedBytes(lvTableSource *source, uint32_t n, std::vector<uint8_t> &out)
+{
+    uint64_t left = BytesLeft(source);
+    if (n > left) return ERR_READ;
+    if (left != UINT64_MAX) {
+        out.resize(n);
+        return n ? GetBytes(source, out.data(), n) : 0;
+    }
+    // A stream that cannot tell its size: the buffer grows with the bytes that arrive,
+    // so a false length fails at the stream's end instead of at one huge allocation.
+    out.clear();
+    while (out.size() < n) {
+        size_t piece = std::min<size_t>(n - out.size(), 65536);
+        size_t at = out.size();
+        out.resize(at + piece);
+        int rc = GetBytes(source, out.data() + at, piece);
+        if (rc) return rc;
+    }
+    return 0;
+}
+
+// Reads a 32-bit length and that many bytes into out.
 static int GetCounted(lvTableSource *source, std::vector<uint8_t> &out)
 {
     uint8_t b[4];
     int rc = GetBytes(source, b, 4);
-    if (rc) return rc;
-    uint32_t n = LoadBE32(b);
-    if (n > BytesLeft(source)) return ERR_READ;
-    out.resize(n);
-    return n ? GetBytes(source, out.data(), n) : 0;
+    return rc ? rc : ReadCountedBytes(source, LoadBE32(b), out);
 }
 
 // ============================================================================
@@ -450,11 +477,12 @@ static int ReadBinaryBody(lvState *L, lvTableSource *source, int intoTop, int de
         if (tag == 2) {
             double d;
             if ((rc = GetDouble(source, &d))) return rc;
+            if (d != d) return ERR_FILEFORMAT;  // no table can hold a NaN key
             PushNumber(L, d);
         } else if (tag == 3) {
             // Keys of any length: a long key the writer accepted must read back.
             if ((rc = GetCounted(source, bytes))) return rc;
-            PushSizedString(L, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+            PushBytes(L, bytes);
         } else {
             return ERR_FILEFORMAT;
         }
@@ -482,7 +510,7 @@ static int ReadBinaryValue(lvState *L, lvTableSource *source, int depth)
     case 3: {
         std::vector<uint8_t> bytes;
         if ((rc = GetCounted(source, bytes))) return rc;
-        PushSizedString(L, reinterpret_cast<const char *>(bytes.data()), bytes.size());
+        PushBytes(L, bytes);
         return 0;
     }
     case 4:
@@ -675,9 +703,10 @@ static int ReceiveTable(lvState *L, const lvSerializer *ser, void *handle, int i
         if (key.type == SERIALIZEITEM_NUMBER && key.data) {
             double d;
             std::memcpy(&d, key.data, 8);
+            if (d != d) return ERR_DESERIALIZE;  // no table can hold a NaN key
             PushNumber(L, d);
         } else if (key.type == SERIALIZEITEM_STRING) {
-            PushSizedString(L, static_cast<const char *>(key.data), key.length);
+            PushSizedString(L, key.data ? static_cast<const char *>(key.data) : "", key.length);
         } else {
             return ERR_DESERIALIZE;
         }
@@ -690,7 +719,7 @@ static int ReceiveTable(lvState *L, const lvSerializer *ser, void *handle, int i
             break;
         }
         case SERIALIZEITEM_STRING:
-            PushSizedString(L, static_cast<const char *>(value.data), value.length);
+            PushSizedString(L, value.data ? static_cast<const char *>(value.data) : "", value.length);
             break;
         case SERIALIZEITEM_TABLE:
             rc = ReceiveTable(L, ser, handle, 0, depth + 1);
@@ -858,13 +887,12 @@ static int ReadCountedBase64(lvVFile *file, std::vector<uint8_t> &out, int badFo
     int rc = ReadHexCount(file, &count, badFormat);
     if (rc) return rc;
     if (count == 0) return ERR_MEM;
-    lvTableSource probe{file, nullptr, nullptr};
-    if (count > BytesLeft(&probe)) return ERR_READ;
-    std::vector<char> text(count);
-    if (ReadVFile(file, text.data(), count) != int64_t(count)) return ERR_READ;
+    lvTableSource source{file, nullptr, nullptr};
+    std::vector<uint8_t> text;
+    if ((rc = ReadCountedBytes(&source, count, text))) return rc;
     out.resize(size_t(count) * 3 / 4 + 3);
     size_t n;
-    rc = DecodeBase64(text.data(), count, out.data(), &n);
+    rc = DecodeBase64(reinterpret_cast<const char *>(text.data()), count, out.data(), &n);
     if (rc) return rc;
     out.resize(n);
     return 0;

@@ -42,6 +42,13 @@ static size_t UnitToByte(std::string_view s, long long n, bool utf8)
     return CharToByteOffset(s.data(), s.size(), size_t(n), utf8);
 }
 
+// Longer texts than the machine's strings can hold are refused as out of memory
+// before anything is allocated.
+static const size_t kMaxTextBytes = 0xFFFFFF00u;
+
+// a + b for counts of at least 0, saturating instead of overflowing.
+static long long AddCounts(long long a, long long b) { return b > INT64_MAX - a ? INT64_MAX : a + b; }
+
 static long long ByteToUnit(std::string_view s, size_t offset, bool utf8)
 {
     return (long long)CountTextChars(s.data(), offset, utf8);
@@ -170,7 +177,7 @@ void MidText(std::string_view s, long long pos, long long len, bool utf8, std::s
     long long length = TextLength(s, utf8);
     if (pos >= length || len == 0 || len < -1) return;
     size_t from = UnitToByte(s, pos, utf8);
-    size_t to = len == -1 ? s.size() : UnitToByte(s, pos + len, utf8);
+    size_t to = len == -1 ? s.size() : UnitToByte(s, AddCounts(pos, len), utf8);
     out->assign(s.substr(from, to - from));
 }
 
@@ -193,7 +200,7 @@ int UnmidText(std::string_view s, long long pos, long long len, bool utf8, std::
 {
     if (pos < 0 || len < 0) return ERR_WRONGUSAGE;
     size_t from = UnitToByte(s, pos, utf8);
-    size_t to = UnitToByte(s, pos + len, utf8);
+    size_t to = UnitToByte(s, AddCounts(pos, len), utf8);
     out->assign(s.substr(0, from));
     out->append(s.substr(to));
     return 0;
@@ -217,7 +224,7 @@ int RepeatText(std::string_view s, long long n, std::string *out)
     if (n < 0) return ERR_WRONGUSAGE;
     out->clear();
     if (s.empty() || n == 0) return 0;
-    if (uint64_t(n) > (out->max_size() / s.size())) return ERR_MEM;
+    if (uint64_t(n) > kMaxTextBytes / s.size()) return ERR_MEM;
     try {
         out->reserve(s.size() * size_t(n));
     } catch (std::bad_alloc &) {
@@ -594,7 +601,15 @@ int PadNumber(double n, long long length, std::string *out)
     char buf[16];
     auto r = std::to_chars(buf, buf + sizeof buf, v);
     size_t digits = size_t(r.ptr - buf);
-    out->assign(length > (long long)digits ? size_t(length) - digits : 0, '0');
+    size_t zeros = length > (long long)digits ? size_t(length) - digits : 0;
+    // The length comes from the script: a text that cannot be had is 1000, not a throw.
+    if (zeros > kMaxTextBytes) return ERR_MEM;
+    try {
+        out->reserve(zeros + digits);
+    } catch (std::bad_alloc &) {
+        return ERR_MEM;
+    }
+    out->assign(zeros, '0');
     out->append(buf, digits);
     return 0;
 }

@@ -281,3 +281,4 @@ void ExitPlatform(void);
 #include "platform/lvplatform_serial.h"
 #include "platform/lvplatform_system.h"
 #include "platform/lvplatform_startup.h"
+#include "platform/lvplatform_registry.h"  // registry keys and shell links

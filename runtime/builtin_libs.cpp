@@ -5,15 +5,100 @@
 // steps. A library missing here keeps its empty row.
 // Dependencies: runtime/libtable.h and each library's header.
 #include "runtime/builtin_libs.h"
+#include "comm/lib_serial.h"
+#include "libs/dos_engine.h"
+#include "libs/lib_core2.h"
+#include "libs/lib_core4.h"
+#include "libs/lib_dos.h"
+#include "libs/lib_string.h"
+#include "libs/memblock_engine.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/encoding.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
+#include "runtime/plugin.h"
+#include "ui/events.h"
 #include "ui/lib_event.h"
-#include "libs/lib_core2.h"
+#include <cstring>
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
 {
     CloseEventLibrary(L);
+}
+
+// ---- The dos library's files for other libraries -----------------------------------
+
+// ReadMem and WriteMem reach the dos library's open files.
+static int FindMemBlockFile(lvObjectId id, lvMemFileRef *file)
+{
+    lvFileHandle *handle = nullptr;
+    if (int code = FindFileHandle(id, &handle)) return code;
+    file->file = handle->stream;
+    file->readOnly = handle->access == 1;
+    file->writeOnly = handle->access == 2;
+    return 0;
+}
+
+// WriteTable, ReadTable and the function images reach the dos library's open files.
+static int FindSerializeFile(lvState *L, int index, lvVFile **file, int *readable, int *writable, int *encoding)
+{
+    lvFileHandle *handle = nullptr;
+    if (int code = FindFileHandle(GetObjectIdArg(L, index), &handle)) return code;
+    *file = handle->stream;
+    *readable = handle->access != 2;
+    *writable = handle->access != 1;
+    *encoding = handle->encoding >= 0 ? handle->encoding : GetGlobalEncoding() == LV_ENCODING_UTF8;
+    return 0;
+}
+
+static int DosUsesCarriageReturn(void)
+{
+    return GetDosFileState()->carriageReturn;
+}
+
+// ---- Program and directory-monitor events ------------------------------------------
+
+static void TextField(void *c, const char *name, const char *text)
+{
+    AddMessageText(static_cast<lvEventMessage *>(c), name, text);
+}
+static void NumberField(void *c, const char *name, double value)
+{
+    AddMessageNumber(static_cast<lvEventMessage *>(c), name, value);
+}
+static void ReferenceField(void *c, const char *name, int reference)
+{
+    AddMessageReference(static_cast<lvEventMessage *>(c), name, reference);
+}
+static void ObjectIdField(void *c, const char *name, int number, void *handle)
+{
+    AddMessageObjectId(static_cast<lvEventMessage *>(c), name, lvEventId{uintptr_t(number), uintptr_t(handle)});
+}
+
+// The fields of RunFinished, RunOutput and DirectoryChanged messages come from the dos library.
+static void FillDosEventFields(lvState *, const lvEventCallback *record, lvEventMessage *message)
+{
+    lvDosEventFieldSink sink = {message, TextField, NumberField, ReferenceField, ObjectIdField};
+    DescribeDosEvent(record->kind, record->id.number, record->payload, &sink);
+}
+
+// Whether the script installed the global handler a program job reports to.
+static int DosHandlerInstalled(lvState *, const char *name)
+{
+    int slot = -1;
+    if (std::strcmp(name, "RunFinished") == 0) slot = GLOBAL_RUNFINISHED;
+    else if (std::strcmp(name, "RunOutput") == 0) slot = GLOBAL_RUNOUTPUT;
+    else if (std::strcmp(name, "DirectoryChanged") == 0) slot = GLOBAL_DIRECTORYCHANGED;
+    return slot >= 0 && GetGlobalHandler(slot)->function != -1;
+}
+
+// ---- Async operations ----------------------------------------------------------------
+
+// The layers library is not built yet; its row carries the async-operation commands.
+static int OpenAsyncOperationCommands(lvState *L)
+{
+    return RegisterCommandTable(L, GetAsyncOperationCommands(), "layers");
 }
 
 void InstallBuiltinLibraries(void)
@@ -24,12 +109,39 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("amiga", OpenAmigaLibrary, nullptr);
     SetLibraryRow("mobile", OpenMobileLibrary, nullptr);
 
+    SetLibraryRow("string", OpenStringLibrary, nullptr);
     SetLibraryRow("math", OpenMathLibrary, GetMathConstants);
     SetLibraryRow("table", OpenTableLibrary, nullptr);
     SetLibraryRow("memblock", OpenMemBlockLibrary, GetMemBlockConstants);
     SetLibraryRow("time", OpenTimeLibrary, GetTimeConstants);
     SetLibraryRow("system", OpenSystemLibrary, GetSystemConstants);
 
+    SetLibraryRow("serialize", OpenSerializeLibrary, GetSerializeConstants);
+    SetLibraryRow("application", OpenApplicationLibrary, GetApplicationConstants);
+    SetLibraryRow("locale", OpenLocaleLibrary, GetLocaleConstants);
+    SetLibraryRow("windows", OpenWindowsLibrary, GetWindowsConstants);
+    SetLibraryCloseStep("catalog", CloseLocaleLibrary);
+    SetLibraryCloseStep("registry", CloseWindowsLibrary);
+
     SetLibraryRow("event", OpenEventLibrary, GetEventConstants);
     SetLibraryCloseStep("event", CloseEventStep);
+
+    SetLibraryRow("serial", OpenSerialCommands, GetSerialConstants);
+    SetLibraryCloseStep("serial", CloseSerialCommands);
+
+    SetLibraryRow("dos", OpenDosLibrary, GetDosConstants);
+    SetLibraryCloseStep("dos", FreeDosObjects);
+    SetLibraryRow("layers", OpenAsyncOperationCommands, nullptr);
+    SetMemFileLookup(FindMemBlockFile);
+    static const lvSerializeFileHooks serializeFiles = {FindSerializeFile, DosUsesCarriageReturn};
+    SetSerializeFileHooks(&serializeFiles);
+    lvEventSourceHooks sources = {};
+    sources.JobWantsReport = DosJobWantsReport;
+    sources.ReleaseRunJob = ReleaseDosRunJob;
+    sources.FillSourceFields = FillDosEventFields;
+    SetEventSourceHooks(&sources);
+    SetDosHandlerQuery(DosHandlerInstalled);
+
+    SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
+    InstallPluginManager();
 }

@@ -5,6 +5,10 @@
 // when it lands. The opening order and the shut-down order are not each other's reverse:
 // shut-down frees displays first (they show every other kind of object) and the raster
 // engine's caches near the end, after every object that may still point into them.
+// Filling a row: replace OpenEmptyLibrary by the library's open function (and nullptr by its
+// constants getter), and NothingToClose by its shut-down step, including the library's
+// header here. A library that lives in another target (lv_libs, lv_ui, ...) needs that
+// target linked into lv_runtime and the runtime executable.
 // Dependencies: vm/lvvm.h, runtime/vfile.h (in-memory files), runtime/lib_base.h.
 #include "runtime/libtable.h"
 #include "runtime/lib_base.h"

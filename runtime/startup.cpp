@@ -14,13 +14,16 @@
 // Limits: one run per process; paths are bounded by LV_PATH_SIZE.
 #include "runtime/startup.h"
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
+#include "runtime/libs_core.h"
 #include "runtime/libtable.h"
 #include "runtime/marker.h"
 #include "runtime/packed.h"
 #include "runtime/random.h"
 #include "runtime/vdir.h"
 #include "runtime/version.h"
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,8 +224,13 @@ static int ExtractPluginEntry(void *userData, lvByteSource *source, const lvPlug
 {
     lvExtractContext *context = (lvExtractContext *)userData;
     if (int code = MakePluginDirectory()) return code;
-    const char *name = FindFilePart(entry->name);
-    if (!name[0] || !std::strcmp(name, ".") || !std::strcmp(name, "..")) return ERR_READ;
+    // An entry's name becomes a file name in the private directory: a name that could
+    // reach anywhere else (a separator, a drive colon, "..") marks a forged block.
+    const char *name = entry->name;
+    if (!name[0] || std::strpbrk(name, "/\\:") || std::strstr(name, "..") || !std::strcmp(name, ".")) {
+        SetErrorStringArg(name);
+        return ERR_READ;
+    }
     char target[LV_PATH_SIZE];
     int needed = std::snprintf(target, sizeof target, "%s/%s%s", startupState.pluginDirectory, name,
                                context->extension);
@@ -266,24 +274,6 @@ int ExtractPluginBlocks(const char *executable, uint64_t *offset)
     if (!code) code = WalkPluginBlock(&source, "LVP!", offset, ExtractPluginEntry, &plugins);
     CloseByteSource(&source);
     return code;
-}
-
-// ---- Machine host services ---------------------------------------------------------------------
-
-// The parts of the machine's host interface that start-up owns: message arguments go to the
-// run's error state, and the machine's own output to the debug channel.
-static void HostSetErrorStringArg(const char *text) { SetErrorStringArg(text); }
-static void HostSetErrorNumberArg(int number) { SetErrorNumberArg(number); }
-static void HostPrintOutput(const char *text) { WriteDebugText(text); }
-
-static void InstallStartupHost(void)
-{
-    lvVMHost host;
-    std::memset(&host, 0, sizeof host);
-    host.SetErrorStringArg = HostSetErrorStringArg;
-    host.SetErrorNumberArg = HostSetErrorNumberArg;
-    host.PrintOutput = HostPrintOutput;
-    SetVMHost(&host);
 }
 
 // ---- Start-up --------------------------------------------------------------------------------------
@@ -800,13 +790,14 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     ReportFinalError(code, config, L);
 
     startupHooks.FreeRequesters();
-    FreeUserErrorMessages();
+    FreeRuntimeLists();
 
     if (record) FreeAppletRecord(record, 0);
     startupState.record = nullptr;
     startupHooks.FreePluginLibraries(L);
     if (L) CloseVMState(L);
     startupState.state = nullptr;
+    SetMainVMState(nullptr);
     startupHooks.UnloadAllPlugins();
     if (startupState.containerOpen) {
         CloseAppletContainer(&startupState.container);
@@ -834,6 +825,35 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
     if (code == 0 || code == ERR_USERABORT) return 0;
     // A failed run must not look like success to the shell.
     return startupState.errorExitCodeSet ? startupState.errorExitCode : 1;
+}
+
+// ---- Stop signals -------------------------------------------------------------------------------
+
+// SIGINT, SIGTERM and SIGHUP end the script rather than the process, so that shut-down
+// still frees everything and removes the temporary directory. The handler only stores: the
+// interpreter sees the stop request at its next instruction. A second signal of the same
+// kind ends the process at once (the handler resets itself).
+static volatile sig_atomic_t stopSignalNumber = 0;
+
+static void OnStopSignal(int number)
+{
+    stopSignalNumber = number;
+    RequestScriptStop(1);
+}
+
+static void InstallStopSignals(void)
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+static void RemoveStopSignals(void)
+{
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) signal(number, SIG_DFL);
 }
 
 // ---- Main ----------------------------------------------------------------------------------------------
@@ -870,7 +890,11 @@ int RuntimeMain(int argc, char **argv)
     startupState.state = L;
     startupState.config = config;
     startupState.record = record;
-    InstallStartupHost();
+    // The runtime's host services: errors raised by the error mode with their location,
+    // the error handler, message arguments, debug output and the call trace.
+    InstallRuntimeHost();
+    SetMainVMState(L);
+    InstallStopSignals();
 
     int code = 0;
     try {
@@ -890,9 +914,15 @@ int RuntimeMain(int argc, char **argv)
     } catch (const lvVMError &error) {
         code = error.code;
     }
+    int exitCode;
     if (code == ERR_USERABORT) {
         ShutdownRuntime(L, 0, config, record);
-        return startupState.endCode;
+        exitCode = startupState.endCode;
+    } else {
+        exitCode = ShutdownRuntime(L, code, config, record);
     }
-    return ShutdownRuntime(L, code, config, record);
+    RemoveStopSignals();
+    // Stopped from outside: the shell's code for a process ended by that signal.
+    if (stopSignalNumber) exitCode = 128 + stopSignalNumber;
+    return exitCode;
 }

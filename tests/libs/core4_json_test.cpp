@@ -364,3 +364,34 @@ TEST(JsonWrite, HandlesAndKeyValueRecords)
 }
 
 }  // namespace
+
+namespace {
+TEST(JsonProperty, ListModeTablesRewriteInModeZero)
+{
+    TestMachine m;
+    lvState *L = m.L;
+    ASSERT_EQ(FromJson(L, "{\"b\": 1, \"a\": [1, {\"c\": null}], \"e\": {}}", 2), 0);
+    JsonResult r = ToJson(L, 1, 0);
+    ASSERT_EQ(r.rc, 0);
+    ASSERT_EQ(FromJson(L, r.text), 0) << r.text;
+    EXPECT_EQ(DescribeTable(L, 2), DescribeTable(L, 1));
+}
+}  // namespace
+
+namespace {
+// Member names are escaped like strings: a quotation mark or a backslash in a key
+// must not end the name early.
+TEST(JsonWrite, KeysWithQuotesAndBackslashesReadBack)
+{
+    TestMachine m;
+    lvState *L = m.L;
+    PushNewTable(L);
+    SetStringNumber(L, "a\"b", 1);
+    SetStringNumber(L, "c\\d", 2);
+    JsonResult r = ToJson(L, 1, 0);
+    ASSERT_EQ(r.rc, 0);
+    EXPECT_NE(r.text.find("\"a\\\"b\": 1"), std::string::npos) << r.text;
+    ASSERT_EQ(FromJson(L, r.text), 0) << r.text;
+    EXPECT_EQ(DescribeTable(L, 2), DescribeTable(L, 1));
+}
+}  // namespace

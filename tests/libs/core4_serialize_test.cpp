@@ -262,6 +262,8 @@ TEST(SerializeImage, ErrorTable)
     EXPECT_EQ(readMemory("LVT0" + Bytes({3, 0, 0, 0, 9, 'a'})), ERR_READ);
     EXPECT_EQ(readMemory("LVT0" + Bytes({3, 0, 0, 0, 1, 'a', 3, 0xff, 0xff, 0xff, 0xf0})), ERR_READ);
     EXPECT_EQ(readMemory("LVT0"), ERR_READ);
+    EXPECT_EQ(readMemory("LVT0" + Bytes({2, 0x7f, 0xf8, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0})), ERR_FILEFORMAT);
+    EXPECT_EQ(readMemory("LVT0" + Bytes({3, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0})), 0);  // empty key and value
     EXPECT_EQ(readMemory("LVT1"), ERR_READTABLE);
     EXPECT_EQ(readMemory(empty), 0);
     // A function entry whose bytes are no chunk: the loader's error passes through.

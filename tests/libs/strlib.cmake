@@ -16,3 +16,9 @@ lv_add_test(libs_strlib_test
   LIBS lv_libs lv_asm
   LABELS libs vm)
 add_dependencies(libs_strlib_test strlib_chunks)
+
+# Once more with a collection at every collection point and stacks moved on
+# every grow or shrink.
+add_test(NAME libs_strlib_torture COMMAND libs_strlib_test)
+set_tests_properties(libs_strlib_torture PROPERTIES
+  ENVIRONMENT "LV_VM_TORTURE=1" LABELS "libs-vm" TIMEOUT 300)

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -12,8 +13,12 @@
 #include "libs/lib_string.h"
 #include "libs/strings_engine.h"
 #include "libs/textchars.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
+#include "runtime/errors.h"
+#include "runtime/libs_core.h"
 #include "tools/lvasm/lvasm.h"
+#include "vm/lvobject.h"
 
 lvTestArg NilArg() { return lvTestArg(); }
 
@@ -178,14 +183,20 @@ static std::string RenderError(int status)
     // Argument errors name the argument.
     if (status == ERR_NUMEXPECTED || status == ERR_STREXPECTED || status == ERR_TABEXPECTED ||
         status == ERR_INVALIDUTF8ARG)
-        out += "@" + std::to_string(gVMRun.errorNumberArg);
+        out += "@" + std::to_string(GetErrorState()->numberArg);
     return out;
 }
 
 void StringLibTest::SetUp()
 {
+    // The torture run collects at every collection point and moves every stack
+    // that grows or shrinks: text a command holds without a stack slot faults.
+    const char *torture = std::getenv("LV_VM_TORTURE");
+    gVMDebug.torture = torture && *torture == '1';
+    gVMDebug.moveStack = gVMDebug.torture;
     ResetVMRun();
-    SetVMHost(nullptr);
+    ResetErrorState();
+    InstallRuntimeHost();
     L = NewVMState();
     ASSERT_NE(L, nullptr);
     ASSERT_EQ(OpenStringLibrary(L), 0);
@@ -197,9 +208,13 @@ void StringLibTest::TearDown()
 {
     if (L) CloseVMState(L);
     L = nullptr;
+    gVMDebug.torture = 0;
+    gVMDebug.moveStack = 0;
+    FreeRuntimeLists();
     *GetStringSettings() = {1, 0};
     SetGlobalEncoding(LV_ENCODING_UTF8);
     SetVMHost(nullptr);
+    ResetErrorState();
     ResetVMRun();
 }
 
@@ -223,7 +238,7 @@ std::string StringLibTest::Call(const char *command, const std::vector<lvTestArg
         return std::string("no global ") + name;
     }
     for (const lvTestArg &a : args) PushTestArg(L, a);
-    gVMRun.errorNumberArg = 0;
+    GetErrorState()->numberArg = 0;
     int status = ProtectedCall(L, int(args.size()) + 1, -1, 0);
     if (status != 0) {
         SetStackTop(L, base);

@@ -1,7 +1,7 @@
 // strlib_harness.h - calls the string library's commands the way a script
 // does: the command is looked up as a global by its lower-case name and called
 // from an assembled chunk, so the machine's call instruction hands an answered
-// error code to its error handler. Results come back as one line of text
+// error code to the runtime's error handling (installed as the machine's host). Results come back as one line of text
 // ("'cdef' 3", "{'a' ''} 2", "error 1055", "error 1588@2" with the argument
 // index of argument errors), so case tables stay one row a case.
 #pragma once

@@ -4,6 +4,7 @@
 // replacement by script functions.
 #include <string>
 
+#include "runtime/errors.h"
 #include "tests/libs/strlib_harness.h"
 
 using namespace std::string_literals;
@@ -190,4 +191,38 @@ TEST_F(StringLibTest, PatternIteratorOwnsItsSubject)
         seen += RenderResults(iterator + 1) + "|";
     }
     EXPECT_EQ(seen, "'1'|'22'|||");
+}
+
+TEST_F(StringLibTest, ErrorsOnlyRecordedLetTheScriptGoOn)
+{
+    SetRuntimeFlags(L, LV_FLAG_ERROR_MODE, 0, 0);
+    EXPECT_EQ(Call("Chr", {256, 0}), "");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("PatternReplaceStr", {"abc", "%w", "%9"}), "");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_INVCAPIDX);
+    // Inside a for loop as well: the loop ends and the error is the last one.
+    SetGlobalString("subject", "abc");
+    SetGlobalString("pattern", "[a");
+    SetGlobalNumber("enc", 1);
+    EXPECT_EQ(RunFixture("iterate"), "'' 0");
+    EXPECT_EQ(GetErrorState()->lastError, ERR_MALFORMPAT2);
+}
+
+// A host whose script error handler takes every error.
+static int gHandlerCalls;
+static int HandlerOn(lvState *) { return 1; }
+static int HandleAll(lvState *, int) { gHandlerCalls++; return 0; }
+
+TEST_F(StringLibTest, PatternIteratorErrorsGoToTheScriptsErrorHandlerFirst)
+{
+    lvVMHost host = {};
+    host.CanRunErrorHandler = HandlerOn;
+    host.RunErrorHandler = HandleAll;
+    SetVMHost(&host);
+    SetGlobalString("subject", "abc");
+    SetGlobalString("pattern", "[a");
+    SetGlobalNumber("enc", 1);
+    gHandlerCalls = 0;
+    EXPECT_EQ(RunFixture("iterate"), "'' 0");
+    EXPECT_EQ(gHandlerCalls, 1);
 }

@@ -1,9 +1,12 @@
 // strlib_text_test.cpp - the string library's text commands through their
 // globals: every table runs with UTF-8 as the default encoding and again with
 // bytes; a row with a second answer differs in byte mode.
+#include <cctype>
 #include <string>
 
+#include "libs/lib_string.h"
 #include "libs/strings_engine.h"
+#include "runtime/cmdsupport.h"
 #include "tests/libs/strlib_harness.h"
 
 using namespace std::string_literals;
@@ -306,6 +309,7 @@ TEST_F(StringLibTest, FormatStr)
         {"FormatStr", {"%+05d|% d", 42, 7}, "'+0042| 7'"},
         {"FormatStr", {"%s|", "a\0b"s}, "'a\\x00b|'"},
         {"FormatStr", {"%d", 1, 2}, "'1'"},
+        {"FormatStr", {"%c|", 0}, "'\\x00|'"},
         {"FormatStr", {"%y", 1}, "error 1055"},
         {"FormatStr", {"%"}, "error 1055"},
         {"FormatStr", {"%0000000000000000000000000000000d", 1}, "error 1055"},
@@ -313,6 +317,13 @@ TEST_F(StringLibTest, FormatStr)
         {"FormatStr", {"%s|%s", "a"}, "error 1139@3"},
         {"FormatStr", {"%d", "x"}, "error 1138@2"},
     });
+    // A string of 100 bytes or more goes in whole unless a precision cuts it.
+    std::string longText(150, 'a');
+    EXPECT_EQ(Call("FormatStr", {"%-120s|", longText}), "'" + longText + "|'");
+    EXPECT_EQ(Call("FormatStr", {"%.3s|", longText}), "'aaa|'");
+    // One conversion yields at most 511 bytes, however wide or precise it asks to be.
+    EXPECT_EQ(Call("FormatStr", {"%600d|", 1}), "'" + std::string(510, ' ') + "1|'");
+    EXPECT_EQ(Call("FormatStr", {"%.600f", 1e300}).size(), 511u + 2);
 }
 
 TEST_F(StringLibTest, Digests)
@@ -352,5 +363,64 @@ TEST_F(StringLibTest, ArgumentChecks)
         {"MidStr", {"a\xff", 0}, "error 1588@1", "'a\\xff'"},
         {"ByteLen", {"\xff"}, "1"},
         {"CompareStr", {"a", "b", 1, 1, 1}, "error 1193"},
+    });
+}
+
+TEST_F(StringLibTest, EveryCommandIsAGlobalUnderItsLowerCaseName)
+{
+    int count = 0;
+    for (const lvCommandEntry *e = GetStringCommands(); e->name; e++, count++) {
+        std::string name = e->name;
+        for (char &c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+        PushString(L, name.c_str());
+        GetTableValue(L, LV_GLOBALSINDEX);
+        EXPECT_EQ(ValueToNativeFunction(L, -1), e->func) << e->name;
+        SetStackTop(L, -2);
+    }
+    EXPECT_EQ(count, 67);
+    // The runtime remembers the table for command-name lookups.
+    EXPECT_STREQ(FindCommandName("patternfindstrdirect"), "PatternFindStrDirect");
+    EXPECT_STREQ(FindCommandLibrary("MD5STR"), "string");
+}
+
+TEST_F(StringLibTest, HugeCountsAndPositionsSaturate)
+{
+    const double huge = 1e300;
+    RunCases({
+        {"MidStr", {"abc", 1, huge}, "'bc'"},
+        {"MidStr", {"abc", huge, 1}, "''"},
+        {"MidStr", {"abc", 1, -huge}, "''"},
+        {"LeftStr", {"abc", huge}, "'abc'"},
+        {"RightStr", {"abc", huge}, "'abc'"},
+        {"UnleftStr", {"abc", huge}, "''"},
+        {"UnrightStr", {"abc", huge}, "''"},
+        {"UnmidStr", {"abc", 1, huge}, "'a'"},
+        {"UnmidStr", {"abc", huge, huge}, "'abc'"},
+        {"InsertStr", {"abc", "X", huge}, "'abcX'"},
+        {"InsertStr", {"abc", "XY", 2, 1}, "'abXY'"},
+        {"FindStr", {"abc", "a", 1, huge}, "-1"},
+        {"CountStr", {"abc", "a", 1, huge}, "0"},
+        {"ReplaceStr", {"abc", "a", "x", 1, huge}, "'abc'"},
+        {"ReverseFindStr", {"abc", "a", 1, huge}, "error 1055"},
+        {"ReverseFindStr", {"abc", "a", 1, 0.0 / 0.0}, "0"},
+        {"Asc", {"abc", huge}, "error 1055"},
+        {"ByteOffset", {"abc", huge}, "error 1055"},
+        {"CharWidth", {"abc", -huge}, "error 1055"},
+        {"IsAlpha", {"abc", huge}, "error 1055"},
+        {"StrStr", {1.25, huge}, "'1.25'"},
+        {"FormatNumber", {1, huge}, "error 1055"},
+        {"PadNum", {1, -huge}, "error 1055"},
+        {"PadNum", {1, huge}, "error 1000"},
+        {"PadNum", {1, 1e15}, "error 1000"},
+        {"RepeatStr", {"ab", huge}, "error 1000"},
+        {"StrStr", {1.25, -huge}, "'1.'"},
+        {"RepeatStr", {"", huge}, "''"},
+        {"PatternFindStrDirect", {"abc", "a", huge}, "error 1055"},
+        {"PatternReplaceStr", {"abc", "%w", "x", huge}, "'xxx' 3"},
+        {"ToNumber", {"10", huge}, "error 1055"},
+        {"BinStr", {5, huge}, "''"},
+        {"ByteVal", {"abcd", huge}, "error 1055"},
+        {"ConvertStr", {"a", huge, huge}, "'a'"},
+        {"ConvertStr", {"a", huge, -huge}, "error 1303"},
     });
 }

@@ -4,6 +4,7 @@
 // must be gone after every run. Each run is bounded by a time-out.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -222,7 +223,7 @@ TEST_F(StartupRunTest, FailedRunExitsWithOneUnlessErrorCodeWasGiven)
     RunResult r = Run(Quote(program));
     EXPECT_EQ(r.exitCode, 1);
     // No requester can be shown: its whole text goes to standard error.
-    EXPECT_EQ(r.err, "Not enough arguments!\nFile: fail.lvs (current line: 7 - In function: debugprint)\n");
+    EXPECT_EQ(r.err, "Not enough arguments!\nFile: fail.lvs (current line: 7 - In function: DebugPrint)\n");
     EXPECT_EQ(r.out, "before the error\n");
 
     r = Run(Quote(program) + " -ERRORCODE 0");
@@ -303,7 +304,7 @@ TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
         const char *message;  // expected on standard error
     } cases[] = {
         {"3:1:tune.mod", "This command is not implemented yet!"},  // music library not built
-        {"12:1:orvalux", "This program requires orvalux!"},       // no plug-in manager
+        {"12:1:orvalux", "This program requires orvalux.lvp!"},   // a required plug-in not found
     };
     std::string chunk = Assemble("plain");
     for (const Case &c : cases) {
@@ -314,6 +315,39 @@ TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
         EXPECT_EQ(r.out, "") << "the main chunk must not run";
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
+}
+
+TEST_F(StartupRunTest, StopSignalEndsTheRunAndStillCleansUp)
+{
+    std::string applet = MakeApplet(Assemble("forever"), "forever", "--unpack-to-file");
+    std::string program = Link(applet, "forever", "--plugin " + Quote(kFixtures + "/forever.lvs"));
+    // The program is stopped by its id once it printed that it runs; a watchdog ends it
+    // after 20 s should it not react.
+    std::string out = work + "/forever.out";
+    std::string command = "cd " + Quote(work) + " && { TMPDIR=" + Quote(tempDir) + " " + Quote(program) + " >" +
+                          Quote(out) + " & pid=$!; ( trap 'exit 0' TERM; sleep 20 & wait $!; kill -KILL $pid 2>/dev/null ) & dog=$!; " +
+                          "for i in $(seq 200); do grep -q running " + Quote(out) +
+                          " 2>/dev/null && break; sleep 0.05; done; kill -TERM $pid; wait $pid; rc=$?; " +
+                          "kill $dog 2>/dev/null; exit $rc; }";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_EQ(ReadFile(out), "running\n");
+    ExpectTempDirEmpty();
+}
+
+TEST_F(StartupRunTest, DebugOutputTracesCommandCallsUnlessDebugOutputIsOff)
+{
+    std::string hello = Quote(kBin + "/lumivarra") + " " + Quote(kBuild + "/examples/hello.lva");
+    RunResult r = Run(hello + " -DEBUGOUTPUT");
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_NE(r.out.find("Now calling debugprint() with arguments #1=(STRING)\"Hello from Lumivarra!\""),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Now calling end()"), std::string::npos) << r.out;
+    // NODEBUG silences the trace and DebugPrint alike; End still gives its code.
+    r = Run(hello + " -DEBUGOUTPUT -NODEBUG");
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.out, "");
 }
 
 // ---- Debug channel ---------------------------------------------------------------------------

@@ -1,0 +1,49 @@
+// lib_dos.h - the dos library ("dos") as the library table sees it: its open
+// function, its constants and its shut-down step; and what the command layer
+// asks of the events library (whether a handler is installed).
+//
+// Depends on: vm/lvvm.h. Script thread only.
+#pragma once
+#include "vm/lvvm.h"
+
+// Defines nothing itself: the constants come from GetDosConstants (the library table
+// defines them before the open). Creates the "FILE*" and "DIR*" metatables, registers
+// the commands as globals (names lower-cased) and the object types 44 "Files" and
+// 45 "Directories". 0 or an error code.
+int OpenDosLibrary(lvState *L);
+// The library's constants, ended by a null name.
+const lvConstantEntry *GetDosConstants();
+// The library's command table, ended by a null name.
+const lvCommandEntry *GetDosCommands();
+// ContinueAsyncOperation and CancelAsyncOperation, for the library that lists them (the
+// copy, move and delete operations are their first users), ended by a null name.
+const lvCommandEntry *GetAsyncOperationCommands();
+// Closes every file and directory handle (with their monitors), ends the program jobs.
+void FreeDosObjects(lvState *L, int full);
+
+// Whether the script has a handler of this name ("RunFinished", "RunOutput") installed;
+// the events library fills it. Without it no handler counts as installed.
+typedef int (*lvHandlerQuery)(lvState *L, const char *handlerName);
+void SetDosHandlerQuery(lvHandlerQuery query);
+
+// ---- Script events of programs and monitors ----------------------------------------------
+// The events engine builds RunFinished, RunOutput and DirectoryChanged from the dos
+// library's records through these (the start-up connects them to its source hooks).
+
+// Where the fields of one event go; the texts stay valid until the event's record is freed.
+struct lvDosEventFieldSink {
+    void *context;                                                               // passed back
+    void (*Text)(void *context, const char *name, const char *text);             // a text field
+    void (*Number)(void *context, const char *name, double value);               // a number field
+    void (*Reference)(void *context, const char *name, int reference);           // a referenced value
+    void (*ObjectId)(void *context, const char *name, int number, void *handle); // an identifier
+};
+
+// Event kinds: 25 RunFinished (first: the job), 29 RunOutput (payload: the output chunk),
+// 26 DirectoryChanged (first: the monitor), 34 DirectoryChanged with details (payload:
+// the change record). Adds the fields besides "action".
+void DescribeDosEvent(int kind, uintptr_t first, void *payload, const lvDosEventFieldSink *sink);
+// 1 when a finished job's end is to be reported to RunFinished.
+int DosJobWantsReport(void *job);
+// Releases a finished job (after its RunFinished call, or when nobody reports it).
+void ReleaseDosRunJob(lvState *L, void *job);

@@ -1,0 +1,835 @@
+// lvplugin.h - the plug-in binary interface of Lumivarra for Linux x86_64, version 11.0.
+//
+// The one header a plug-in includes. A plug-in is a shared object with the extension
+// ".lvp" that exports InitPlugin and ClosePlugin (or "lvp_InitPlugin" and
+// "lvp_ClosePlugin"; then every export carries the "lvp_" prefix) and the exports of the
+// families its capability bits name. It imports nothing from the runtime: everything it
+// needs of the runtime comes through the lvPluginApi table handed to InitPlugin.
+//
+// Dependencies: the C standard headers only. Limits: the slot order of lvPluginRecord and
+// of the 17 sub-tables is the interface; new slots are only ever added at the end. Every
+// text handed over is UTF-8. Pointers are 64-bit; words are 32-bit little-endian unless a
+// field carries a pointer, in which case it is pointer-sized.
+//
+// Script errors raised by the stack-interface slots are C++ exceptions that unwind
+// through the plug-in: build plug-ins with unwind tables (the C++ default; -fexceptions
+// for C) and hold resources in objects that release them on unwinding.
+#ifndef LVPLUGIN_H
+#define LVPLUGIN_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define LVPLUGIN_VERSION 11   // host version this header describes
+#define LVPLUGIN_REVISION 0   // host revision
+
+// ============================================================================
+// Capability bits
+// ============================================================================
+
+#define PLUGINCAPS_CONVERT 0x1u
+#define PLUGINCAPS_LIBRARY 0x2u
+#define PLUGINCAPS_IMAGE 0x4u
+#define PLUGINCAPS_ANIM 0x8u
+#define PLUGINCAPS_SOUND 0x10u
+#define PLUGINCAPS_VECTOR 0x20u
+#define PLUGINCAPS_VIDEO 0x40u
+#define PLUGINCAPS_SAVEIMAGE 0x80u
+#define PLUGINCAPS_SAVEANIM 0x100u
+#define PLUGINCAPS_SAVESAMPLE 0x200u
+#define PLUGINCAPS_REQUIRE 0x400u
+#define PLUGINCAPS_DISPLAYADAPTER 0x800u
+#define PLUGINCAPS_TIMERADAPTER 0x1000u
+#define PLUGINCAPS_REQUESTERADAPTER 0x2000u
+#define PLUGINCAPS_FILEADAPTER 0x4000u
+#define PLUGINCAPS_DIRADAPTER 0x8000u
+#define PLUGINCAPS_AUDIOADAPTER 0x10000u
+#define PLUGINCAPS_EXTENSION 0x20000u
+#define PLUGINCAPS_NETWORKADAPTER 0x40000u
+#define PLUGINCAPS_SERIALIZE 0x80000u
+#define PLUGINCAPS_ICON 0x100000u
+#define PLUGINCAPS_SAVEICON 0x200000u
+#define PLUGINCAPS_IPCADAPTER 0x400000u
+#define PLUGINCAPS_FONT 0x800000u
+#define PLUGINCAPS_FILESYSADAPTER 0x1000000u
+#define PLUGINCAPS_CLIPBOARDADAPTER 0x2000000u
+#define PLUGINCAPS_KNOWN 0x3FFFFFFu   // every bit above
+
+// File types and their flags (lvPluginFileType, AddPluginFileType).
+#define FILETYPE_IMAGE 0
+#define FILETYPE_ANIM 1
+#define FILETYPE_SOUND 2
+#define FILETYPE_VIDEO 3
+#define FILETYPE_ICON 4
+#define FILETYPE_FONT 5
+#define FILETYPEFLAGS_SAVE 1
+#define FILETYPEFLAGS_ALPHA 2
+#define FILETYPEFLAGS_QUALITY 4
+#define FILETYPEFLAGS_FPS 8
+
+// File-adapter open modes handed to FOpen.
+#define LVP_FOPEN_WRITE 1   // create or truncate
+#define LVP_FOPEN_UPDATE 2  // read and write, created when missing
+#define LVP_FOPEN_READ 4    // read
+
+// Tags of the FOpen tag list.
+#define LVP_FOPENTAG_STREAMFLAGS 1 // value: uint32_t* the adapter may set (2: no random seeking)
+#define LVP_FOPENTAG_CONTAINER 2   // value: container path of a ":::chunk" range
+#define LVP_FOPENTAG_OFFSET 3      // value: offset in the container
+#define LVP_FOPENTAG_SIZE 4        // value: size of the chunk
+#define LVP_FOPENTAG_MEMORY 5      // value: data address of a memory window
+#define LVP_FOPENTAG_USERTAGS 6    // value: the script's user tags
+#define LVP_FOPENTAG_ADAPTERWORD 7 // value: intptr_t* the adapter may fill
+
+// ============================================================================
+// Records shared with the runtime
+// ============================================================================
+
+#ifdef __cplusplus
+struct lvState;
+#else
+typedef struct lvState lvState;
+#endif
+
+// One {tag, value} pair of a tag list; tag 0 ends the list. The tag is read as a 32-bit
+// word; the value is pointer-sized (a number or a pointer).
+typedef struct lvPluginTag {
+    uint32_t tag;   // 0 ends the list
+    intptr_t value; // number or pointer
+} lvPluginTag;
+
+// A date of the file information records.
+typedef struct lvPluginDate {
+    int32_t second, minute, hour, day, month, year; // month 0..11
+} lvPluginDate;
+
+// File information exchanged with file and directory adapters (preset by the runtime:
+// zeroed, all dates 1 January 1978 00:00:00).
+typedef struct lvPluginStat {
+    int32_t type;             // 1 directory, anything else a file
+    int32_t reserved1;        // unused
+    uint32_t sizeLow;         // size, low word
+    uint32_t sizeHigh;        // size, high word
+    uint32_t attributes;      // FILEATTR_ bits of the dos library
+    lvPluginDate lastWrite;   // last-write date
+    lvPluginDate lastAccess;  // last-access date
+    lvPluginDate creation;    // creation date
+    const char *fullPath;     // full path (for NextDirEntry: the entry's name), may be null
+    const char *comment;      // comment, may be null
+    uint32_t adapterWordA;    // copied into the runtime's information record
+    uint32_t adapterWordB;    // copied into the runtime's information record
+    uint32_t reserved2;       // unused
+} lvPluginStat;
+
+// A command of a plug-in library: the same layout as the runtime's command rows.
+typedef int (*lvPluginCommandFunction)(lvState *L);
+typedef struct lvPluginCommand {
+    const char *name;              // command name; null ends the table
+    lvPluginCommandFunction func;  // null skips the row
+} lvPluginCommand;
+
+// A constant of a plug-in library.
+typedef struct lvPluginConstant {
+    const char *name;    // constant name; null ends the table
+    const char *string;  // string value, or null for a number constant
+    double number;       // number value when string is null
+} lvPluginConstant;
+
+// One file type of a plug-in (the runtime builds the list; AddPluginFileType).
+typedef struct lvPluginFileType {
+    struct lvPluginFileType *next; // next file type
+    int32_t type;                  // FILETYPE_ constant
+    const char *name;              // format name
+    const char *mimeType;          // mime type, or null
+    const char *extensions;        // extensions, "|"-separated
+    int32_t formatId;              // kept only with FILETYPEFLAGS_SAVE
+    uint32_t flags;                // FILETYPEFLAGS_ bits
+} lvPluginFileType;
+
+// One format a saver offers; the register exports fill it while flags has the "more" bit.
+typedef struct lvPluginSaverFormat {
+    uint32_t flags;     // FILETYPEFLAGS_ bits, plus the "more" bit while more formats follow
+    int32_t formatId;   // format id; 0 ends a saver list
+    const char *name;   // format name (the constant is the prefix followed by it)
+} lvPluginSaverFormat;
+
+// "More" bits of the register exports.
+#define LVP_SAVEIMAGE_MORE 8
+#define LVP_SAVEANIM_MORE 16
+#define LVP_SAVESAMPLE_MORE 1
+#define LVP_SAVEICON_MORE 1
+
+// Identifier pair of a script object: a number, or a handle when the script used Nil.
+typedef struct lvPluginObjectId {
+    int32_t number;  // numeric identifier
+    void *handle;    // the object's own address for automatic identifiers, else null
+} lvPluginObjectId;
+
+// A time value of the system slots 5 to 8.
+typedef struct lvPluginTimeVal {
+    uint32_t seconds;       // whole seconds
+    uint32_t microseconds;  // 0..999999 when normalised
+} lvPluginTimeVal;
+
+// The script location of system slot 47.
+typedef struct lvPluginScriptLocation {
+    int32_t line;          // compiled line, -1 when none
+    const char *command;   // current command, "----" when none
+    const char *file;      // chunk name of the running script function
+} lvPluginScriptLocation;
+
+// A directory entry of files slots 12 and 15.
+typedef struct lvPluginDirEntry {
+    uint32_t reserved;     // untouched
+    const char *name;      // null (slot 12) or the entry's name (slot 15), valid until the next call
+    int32_t isDirectory;   // non-zero for a directory
+    uint32_t sizeLow;      // size, low word
+    uint32_t attributes;   // FILEATTR_ bits
+} lvPluginDirEntry;
+
+// File information of files slots 24 and 27. With flags bit 2 the path and comment are
+// new blocks the plug-in frees with system slot 12 (comment null when empty); otherwise
+// they point into buffers of the runtime that the next call reuses.
+#define LVP_INFO_ALLOCATE 2
+typedef struct lvPluginFileInfo {
+    int32_t isDirectory;       // non-zero for a directory
+    int64_t size;              // size in bytes
+    uint32_t attributes;       // FILEATTR_ bits
+    lvPluginDate lastWrite;    // last write
+    lvPluginDate lastAccess;   // last access
+    lvPluginDate creation;     // creation
+    char *path;                // full path
+    char *comment;             // comment
+} lvPluginFileInfo;
+
+// What files slot 29 tells of a ":::chunk" name; buffers are the caller's.
+typedef struct lvPluginChunkInfo {
+    char *fileName;        // receives the embedded file name
+    size_t fileNameSize;   // its size
+    char *extension;       // receives the extension, "." included
+    size_t extensionSize;  // its size
+    char *container;       // receives the container
+    size_t containerSize;  // its size
+    void *memory;          // memory address, the data of a registered memory file, or null
+    void *reserved;        // unused
+    int64_t offset;        // offset in the container
+    int64_t size;          // size of the chunk
+} lvPluginChunkInfo;
+
+// What files slot 34 makes a ":::chunk" name of; exactly one of container and memory.
+typedef struct lvPluginChunkRequest {
+    const char *container; // container file, or null
+    const void *memory;    // memory address, or null
+    const char *extension; // extension of the data ("png"), required
+    void *reserved1;       // unused
+    int64_t offset;        // offset in the container, or from the memory address
+    void *reserved2;       // unused
+    uint32_t size;         // size of the chunk
+} lvPluginChunkRequest;
+
+// ============================================================================
+// Export signatures
+// ============================================================================
+
+struct lvPluginRecord;
+struct lvPluginApi;
+
+typedef int (*lvInitPluginFunction)(struct lvPluginRecord *record, const struct lvPluginApi *api,
+                                    const char *path);
+typedef void (*lvClosePluginFunction)(void);
+typedef uint32_t (*lvGetExtensionsFunction)(uint32_t capability, void *reserved);
+// Any export whose family the runtime does not call yet; cast to the family's signature.
+typedef void (*lvPluginExport)(void);
+
+// Library family.
+typedef const char *(*lvGetBaseTableFunction)(void);
+typedef const lvPluginCommand *(*lvGetCommandsFunction)(void);
+typedef const lvPluginConstant *(*lvGetConstantsFunction)(void);
+typedef int (*lvInitLibraryFunction)(lvState *L);
+typedef void (*lvFreeLibraryFunction)(lvState *L);
+typedef int (*lvGetLibraryCountFunction)(void);
+typedef void (*lvSetCurrentLibraryFunction)(int index);
+typedef const char *const *(*lvGetHelpStringsFunction)(void);
+typedef int (*lvPushUpvaluesFunction)(lvState *L);
+
+// RequirePlugin(state, version, revision, reserved, tags {1: uint32_t* out word, 2: user tags}).
+typedef int (*lvRequirePluginFunction)(lvState *L, int version, int revision, uint32_t reserved,
+                                       const lvPluginTag *tags);
+
+// Savers: the register export is called while the item's flags keep the "more" bit.
+typedef int (*lvRegisterSaverFunction)(lvPluginSaverFormat *item);
+typedef int (*lvSaveImageFunction)(const char *fileName, const void *pixels, int width, int height,
+                                   int formatId, const lvPluginTag *tags);
+
+// File adapter (open modes LVP_FOPEN_, tags LVP_FOPENTAG_).
+typedef void *(*lvFOpenFunction)(const char *name, int mode, const lvPluginTag *tags);
+typedef int (*lvFCloseFunction)(void *stream);
+typedef int (*lvFReadFunction)(void *stream, void *buffer, int length);
+typedef int (*lvFGetCFunction)(void *stream);
+typedef int (*lvFWriteFunction)(void *stream, const void *buffer, int length);
+typedef int (*lvFPutCFunction)(void *stream, int byte);
+// Origin 0 current, 1 start, 2 end; answers the old position or -1.
+typedef int64_t (*lvFSeekFunction)(void *stream, int64_t offset, int origin);
+typedef int (*lvFFlushFunction)(void *stream);
+typedef int (*lvFEofFunction)(void *stream);
+typedef int (*lvFStatFunction)(void *stream, lvPluginStat *stat, const lvPluginTag *tags);
+typedef int (*lvStatFunction)(const char *name, int flags, lvPluginStat *stat, const lvPluginTag *tags);
+
+// Directory adapter. OpenDir tags: {1, user tags}, {2, const char** format-name slot}.
+typedef void *(*lvOpenDirFunction)(const char *name, int flags, const lvPluginTag *tags);
+typedef void (*lvCloseDirFunction)(void *dir);
+// Non-zero while entries come; the entry's name goes to stat->fullPath.
+typedef int (*lvNextDirEntryFunction)(void *dir, lvPluginStat *stat, const lvPluginTag *tags);
+typedef void (*lvRewindDirFunction)(void *dir);
+typedef int (*lvStatDirFunction)(void *dir, int flags, lvPluginStat *stat, const lvPluginTag *tags);
+
+// ============================================================================
+// The plug-in record
+// ============================================================================
+
+// Zeroed by the runtime and handed to InitPlugin, which fills the descriptive fields;
+// the runtime then fills the entry points. Fields marked "runtime" are not the plug-in's.
+typedef struct lvPluginRecord {
+    uint32_t capabilities;      // capability bits (plug-in)
+    uint32_t version;           // plug-in version (plug-in)
+    uint32_t revision;          // plug-in revision (plug-in)
+    uint32_t hostVersion;       // required host version, preset 11 (runtime, plug-in)
+    uint32_t hostRevision;      // required host revision, preset 0 (runtime, plug-in)
+    const char *name;           // name shown to scripts (plug-in)
+    const char *moduleName;     // identity: file name, adapter lists, commands (plug-in)
+    const char *author;         // author (plug-in)
+    const char *description;    // description (plug-in)
+    const char *copyright;      // copyright (plug-in)
+    const char *url;            // url (plug-in)
+    const char *date;           // date (plug-in)
+    const char *settings;       // settings (plug-in)
+    const char *helpFile;       // help file (plug-in)
+    void *reserved56;           // reserved, carried as it is
+    lvPluginFileType *fileTypes;// file types (runtime)
+    void *reserved64[2];        // reserved, carried as they are
+    int32_t disabled;           // disabled flag (runtime)
+    intptr_t userWord;          // user word, read and written through the interface
+    uint32_t reserved80[4];     // reserved, carried as they are
+    uint32_t displayInstall;    // installation word of the display adapter (runtime)
+    uint32_t requesterInstall;  // installation word of the requester adapter (runtime)
+    uint32_t timerInstall;      // installation word of the timer adapter (runtime)
+    uint32_t reserved108;       // reserved
+    uint32_t fileAdapterFlags;  // file adapter flags; bit 1: accepts ":::chunk" names (plug-in)
+    uint32_t clipboardInstall;  // installation word of the clipboard adapter (runtime)
+    uint32_t dirAdapterFlags;   // directory adapter flags (plug-in)
+    uint32_t imageFlags;        // image loader flags (plug-in)
+    uint32_t animFlags;         // animation loader flags (plug-in)
+    uint32_t soundFlags;        // sound decoder flags (plug-in)
+    uint32_t videoFlags;        // video decoder flags (plug-in)
+    uint32_t networkFlags;      // network adapter flags (plug-in)
+    uint32_t iconFlags;         // icon loader flags (plug-in)
+    uint32_t ipcInstall;        // installation word of the message-port adapter (runtime)
+    uint32_t fontFlags;         // font engine flags (plug-in)
+    uint32_t fileSysFlags;      // file-system adapter flags (plug-in)
+    uint32_t extensions[32];    // extension word n for capability bit 2^n (runtime, from GetExtensions)
+    int32_t addedByName;        // joined a chain by being named in an adapter list (runtime)
+    int32_t libraryInitialised; // InitLibrary ran (runtime)
+    int32_t commandsRegistered; // library commands registered (runtime)
+    int32_t constantsRegistered;// library constants registered (runtime)
+    int32_t required;           // RequirePlugin ran (runtime)
+    lvInitPluginFunction InitPlugin;   // (runtime)
+    lvClosePluginFunction ClosePlugin; // (runtime)
+
+    // ---- Export families (runtime), in slot order ----
+    // PLUGINCAPS_IMAGE: GetImageFormat needs extension bit 2.
+    lvPluginExport IsImage, LoadImage, GetImage, FreeImage, TransformImage, GetImageFormat;
+    // PLUGINCAPS_ANIM: GetFrame, TransformFrame, FreeVectorFrame bit 2; GetAnimFormat bit 4.
+    lvPluginExport OpenAnim, LoadFrame, FreeFrame, GetFrameDelay, CloseAnim, GetFrame, TransformFrame,
+        FreeVectorFrame, GetAnimFormat;
+    // PLUGINCAPS_SOUND
+    lvPluginExport OpenStream, CloseStream, SeekStream, StreamSamples, GetFormatName;
+    // PLUGINCAPS_VECTOR
+    lvPluginExport GetPathExtents, DrawPath, TranslatePath, GetCurrentPoint, CreateVectorFont,
+        FreeVectorFont, OpenFont, CloseFont;
+    // PLUGINCAPS_VIDEO
+    lvPluginExport OpenVideo, CloseVideo, NextPacket, FreePacket, DecodeVideoFrame, DecodeAudioFrame,
+        SeekVideo, FlushAudio, FlushVideo, GetVideoFrames, GetVideoFormat;
+    // PLUGINCAPS_LIBRARY: GetLibraryCount, SetCurrentLibrary bit 1; GetHelpStrings bit 4;
+    // PushUpvalues bit 8. Library extension bit 2 defers registration until required.
+    lvGetBaseTableFunction GetBaseTable;
+    lvGetCommandsFunction GetCommands;
+    lvGetConstantsFunction GetConstants;
+    lvInitLibraryFunction InitLibrary;
+    lvFreeLibraryFunction FreeLibrary;
+    lvGetLibraryCountFunction GetLibraryCount;
+    lvSetCurrentLibraryFunction SetCurrentLibrary;
+    lvGetHelpStringsFunction GetHelpStrings;
+    lvPushUpvaluesFunction PushUpvalues;
+    // PLUGINCAPS_CONVERT
+    lvPluginExport GetScript, FreeScript;
+    // PLUGINCAPS_SAVEIMAGE, then its saver list (runtime).
+    lvRegisterSaverFunction RegisterImageSaver;
+    lvSaveImageFunction SaveImage;
+    lvPluginSaverFormat *imageSavers;
+    // PLUGINCAPS_SAVEANIM (BeginAnimStreamExt: bit 1), then its saver list (runtime).
+    lvRegisterSaverFunction RegisterAnimSaver;
+    lvPluginExport BeginAnimStream, BeginAnimStreamExt, WriteAnimFrame, FinishAnimStream;
+    lvPluginSaverFormat *animSavers;
+    // PLUGINCAPS_SAVESAMPLE (the three stream exports: bit 1), then its saver list (runtime).
+    lvRegisterSaverFunction RegisterSampleSaver;
+    lvPluginExport SaveSample, BeginSampleStream, WriteSampleStream, FinishSampleStream;
+    lvPluginSaverFormat *sampleSavers;
+    // PLUGINCAPS_REQUIRE
+    lvRequirePluginFunction RequirePlugin;
+    // PLUGINCAPS_DISPLAYADAPTER (51 slots): AdapterMainLoop bit 1; SetPalette bit 2;
+    // SetMenuBar, SetMenuAttributes, GetMenuAttributes bit 4; SetTrayIcon bit 8;
+    // OpenPopupMenu bit 0x10; SetTrayMenu bit 0x20.
+    lvPluginExport HandleEvents, WaitEvents, ForceEventLoopIteration, Sleep, VWait, DetermineBorderSizes,
+        OpenDisplay, CloseDisplay, ChangeBufferSize, ShowHideDisplay, SizeMoveDisplay, SetDisplayTitle,
+        ActivateDisplay, SetDisplayAttributes, CreatePointer, FreePointer, SetPointer, ShowHidePointer,
+        MovePointer, GetMousePos, GetQualifiers, BltBitMap, RectFill, WritePixel, Line, GetMonitorInfo,
+        FreeMonitorInfo, GrabScreenPixels, FreeGrabScreenPixels, AdapterMainLoop, SetPalette, SetMenuBar,
+        SetMenuAttributes, GetMenuAttributes, SetTrayIcon, OpenPopupMenu, SetTrayMenu, BeginDoubleBuffer,
+        EndDoubleBuffer, Flip, Cls, AllocVideoBitMap, FreeVideoBitMap, ReadVideoPixels, FreeVideoPixels,
+        DoVideoBitMapMethod, AllocBitMap, FreeBitMap, LockBitMap, UnLockBitMap, GetBitMapAttr;
+    // PLUGINCAPS_TIMERADAPTER
+    lvPluginExport RegisterTimer, FreeTimer;
+    // PLUGINCAPS_REQUESTERADAPTER
+    lvPluginExport SystemRequest, FileRequest, PathRequest, StringRequest, ListRequest, FontRequest,
+        ColorRequest, FreeRequest;
+    // PLUGINCAPS_FILEADAPTER
+    lvFOpenFunction FOpen;
+    lvFCloseFunction FClose;
+    lvFReadFunction FRead;
+    lvFGetCFunction FGetC;
+    lvFWriteFunction FWrite;
+    lvFPutCFunction FPutC;
+    lvFSeekFunction FSeek;
+    lvFFlushFunction FFlush;
+    lvFEofFunction FEof;
+    lvFStatFunction FStat;
+    lvStatFunction Stat;
+    // PLUGINCAPS_DIRADAPTER: RewindDir bit 1; StatDir bit 2.
+    lvOpenDirFunction OpenDir;
+    lvCloseDirFunction CloseDir;
+    lvNextDirEntryFunction NextDirEntry;
+    lvRewindDirFunction RewindDir;
+    lvStatDirFunction StatDir;
+    // PLUGINCAPS_AUDIOADAPTER: the three capture exports bit 1.
+    lvPluginExport OpenAudio, CloseAudio, AllocAudioChannel, FreeAudioChannel, SetChannelAttributes,
+        StartAudioCapture, GetAudioCapture, StopAudioCapture;
+    // PLUGINCAPS_EXTENSION
+    lvGetExtensionsFunction GetExtensions;
+    // PLUGINCAPS_NETWORKADAPTER
+    lvPluginExport OpenConnection, CloseConnection, GetConnectionInfo, ReceiveData, SendData;
+    // PLUGINCAPS_SERIALIZE
+    lvPluginExport InitSerializer, FreeSerializer, SerializeItem, DeserializeItem;
+    // PLUGINCAPS_ICON: GetIconFormat bit 2.
+    lvPluginExport LoadIcon, GetIconImages, FreeIcon, GetIconFormat;
+    // PLUGINCAPS_SAVEICON, then its saver list (runtime).
+    lvRegisterSaverFunction RegisterIconSaver;
+    lvPluginExport SaveIcon;
+    lvPluginSaverFormat *iconSavers;
+    // PLUGINCAPS_IPCADAPTER
+    lvPluginExport CreateIPCPort, FreeIPCPort, SendIPCMessage;
+    // PLUGINCAPS_FONT
+    lvPluginExport LoadFont, FreeFont, MeasureText, RenderText, GetKerning, SetFontScale, GetFontFormat;
+    // PLUGINCAPS_FILESYSADAPTER
+    lvPluginExport ChangeDir, GetCurDir, MakeDir, DeleteFSObj, RenameFSObj, MoveFSObj, SetFSObjAttributes;
+    // PLUGINCAPS_CLIPBOARDADAPTER
+    lvPluginExport SetClipboard, GetClipboard, PeekClipboard, ClearClipboard;
+} lvPluginRecord;
+
+// ============================================================================
+// The interface table
+// ============================================================================
+//
+// Slots whose services belong to subsystems this build does not have yet hold entries
+// that answer LVP_PENDING_ERROR (or null where a pointer is answered); docs/plugins.md
+// lists the live slots. Such slots are typed lvApiPending: call them only through the
+// signature the slot's role gives.
+
+#define LVP_PENDING_ERROR 1001  // ERR_UNIMPLCMD: the service is not part of this build
+typedef intptr_t (*lvApiPending)(void);
+// A standard C library function: cast to its own signature (the name says which).
+typedef void (*lvApiStdFunction)(void);
+
+// Sub-table 1: standard runtime library (each slot the C library function of its name
+// unless a comment says otherwise).
+typedef struct lvApiStdRuntime {
+    void *(*malloc_)(size_t size);
+    void *(*calloc_)(size_t count, size_t size);
+    void *(*realloc_)(void *block, size_t size);
+    void (*free_)(void *block);
+    char *(*strdup_)(const char *text);
+    lvApiStdFunction fopen_, fclose_, fseek_, ftell_, fread_, fwrite_, fgetc_, fputc_, ferror_, feof_,
+        vfprintf_, vsnprintf_, vprintf_, qsort_;
+    int (*vsscanf_)(const char *text, const char *format, void *args); // unsupported: prints a line, 0
+    lvApiStdFunction strtod_, strtol_, strtoul_;
+    int (*StrCmpNoCase)(const char *a, const char *b);
+    int (*StrNCmpNoCase)(const char *a, const char *b, size_t n);
+    int (*ToLowerChar)(int c);
+    int (*ToUpperChar)(int c);
+    char *(*LowerStrInPlace)(char *text);
+    char *(*UpperStrInPlace)(char *text);
+    int (*gettimeofday_)(void *tv, void *tz); // unsupported: prints a line, 0
+    int64_t (*time_)(int64_t *out);
+    int (*RoundDoubleToInt)(double value);
+    lvApiStdFunction localtime_, gmtime_, asctime_, ctime_, mktime_, strftime_, clock_, difftime_,
+        clearerr_, fileno_, fflush_, fstat_, stat_;
+    void *empty45;
+    lvApiStdFunction ungetc_, rename_, remove_;
+    int (*GetErrno)(void);
+    void (*SetErrno)(int value);
+    lvApiStdFunction strerror_;
+    void *(*StdIn)(void);
+    void *(*StdOut)(void);
+    void *(*StdErr)(void);
+    int *(*ErrnoAddress)(void);
+    lvApiStdFunction fputs_, fgets_;
+    char *(*DoubleToText)(double value, char *buffer64);
+    lvApiStdFunction rewind_, setvbuf_, setbuf_, isspace_, isdigit_, isxdigit_, iscntrl_, ispunct_,
+        memset_, memcpy_, memmove_, memchr_, memcmp_, strcpy_, strncpy_, strcat_, strncat_, strcmp_,
+        strncmp_, strchr_, strrchr_, strstr_, strlen_, atoi_, atol_, atof_, printf_, sprintf_;
+    int (*FormatString)(char *buffer, size_t size, const char *format, ...);
+    size_t (*CopyStrBounded)(char *buffer, const char *text, size_t size);
+    size_t (*AppendStrBounded)(char *buffer, const char *text, size_t size);
+    lvApiStdFunction gmtime64_, timegm64_, localtime64_, mktime64_, strftime64_, sscanf_, fprintf_,
+        abort_, exit_, getenv_, setjmp_, longjmp_, fscanf_;
+} lvApiStdRuntime;
+
+// Sub-table 2: runtime services.
+typedef struct lvApiSystem {
+    // 0: the count of known tags. 25 pointer set to null; 26-30, 37 receive the address
+    // of the applet's title, version, copyright, author, description, identifier text;
+    // 31 enters (non-zero) or leaves a callback level; 33 suspends the line hook; 38 sets
+    // the stop request; 40 resets the error location and the stop request; 44 receives
+    // the error mode; 45 the main script state; 50 receives 0.
+    int (*RuntimeTags)(const lvPluginTag *tags);
+    int (*RegisterErrorMessage)(const char *text);                   // 1: new code, 1698 up
+    void (*SetErrorStringArg)(const char *text);                     // 2
+    void (*SetErrorNumberArg)(int number);                           // 3
+    void (*GetErrorText)(int code, char *buffer, size_t size);       // 4
+    void (*GetTimeVal)(lvPluginTimeVal *tv);                         // 5
+    void (*SubTimeVal)(lvPluginTimeVal *a, const lvPluginTimeVal *b);// 6: a -= b
+    lvPluginTimeVal *(*AddTimeVal)(lvPluginTimeVal *a, const lvPluginTimeVal *b); // 7: a += b
+    int (*CmpTimeVal)(const lvPluginTimeVal *a, const lvPluginTimeVal *b); // 8
+    void (*SleepMilliseconds)(int milliseconds);                     // 9
+    lvApiPending CurrentDateText;                                    // 10
+    void *(*AllocMemory)(size_t size, uint32_t flags);               // 11: flags 1 zeroes; size 0 gives null
+    void (*FreeMemory)(void *block);                                 // 12
+    void *(*AddHook)(int type, void *callback, void *userData);      // 13
+    int (*RegisterEventName)(const char *name, intptr_t word);       // 14: kind 0
+    lvApiPending PostAdapterEventMain, PostMirrorInput;              // 15, 16
+    lvApiPending RegisterObjectType, FreeObjectUserData;             // 17, 18
+    int (*AddPluginFileType)(lvPluginRecord *record, int type, const char *name, const char *mimeType,
+                             const char *extensions, int formatId, uint32_t flags); // 19
+    lvApiPending Housekeeping;                                       // 20
+    void *empty21, *empty22, *empty23, *empty24, *empty25, *empty26; // 21-26
+    lvApiPending PostAdapterEvent, PollEvents, WaitEvents;           // 27-29
+    void *(*NewMutex)(void);                                         // 30
+    void (*FreeMutex)(void *mutex);                                  // 31
+    void (*LockMutex)(void *mutex);                                  // 32
+    void (*UnlockMutex)(void *mutex);                                // 33
+    void (*SetHookDisabled)(void *hook, int flag);                   // 34
+    void (*RemoveHook)(void *hook);                                  // 35
+    int (*RegisterEventNameKind)(const char *name, int kind, const intptr_t *payload); // 36
+    void (*WriteDebugOutput)(const char *format, ...);               // 37
+    lvApiPending FireTimerKey;                                       // 38
+    int (*InstallTimerAdapter)(lvPluginRecord *record, uint32_t word); // 39
+    lvApiPending CurrentDateFields;                                  // 40
+    // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.
+    char *(*ConvertTextEncoding)(const char *text, int from, int to, const uint32_t *tags);
+    void (*FreeMemory2)(void *block);                                // 42
+    int (*AddAdapterToChain)(lvPluginRecord *record, uint32_t capability); // 43
+    int (*RemoveAdapterFromChain)(lvPluginRecord *record, uint32_t capability); // 44
+    void (*SetAdapterFlags)(lvPluginRecord *record, uint32_t capability, uint32_t word); // 45
+    lvApiPending DispatchEventNow;                                   // 46
+    void (*ScriptLocation)(lvPluginScriptLocation *out);             // 47
+    int (*FindEventName)(const char *name, const lvPluginTag *tags); // 48
+    int (*EncodingQuery)(const lvPluginTag *tags);                   // 49
+    lvApiPending RunErrorHandler;                                    // 50
+    int (*CollateStrings)(const char *a, const char *b, int flags);  // 51: flags 1 case-sensitive
+    int (*GetRandomBytes)(void *buffer, size_t size);                // 52: non-zero on success
+    int (*GetSystemFolder)(int identifier, char *buffer, size_t size); // 53
+    lvApiPending ObjectExists;                                       // 54
+    void (*UnregisterEventName)(int id);                             // 55
+    int (*InstallIpcAdapter)(lvPluginRecord *record, uint32_t word); // 56
+    int (*ReturnsOne)(void);                                         // 57
+    int (*InstallClipboardAdapter)(lvPluginRecord *record, uint32_t word); // 58
+} lvApiSystem;
+
+// Open flags of slots 0 and 32 of lvApiFiles.
+#define LVP_OPEN_WRITE 1         // write (else read)
+#define LVP_OPEN_UPDATE 2        // update
+#define LVP_OPEN_NOADAPTERS 8    // only the built-in path
+#define LVP_OPEN_EMULATESEEK 0x10
+#define LVP_OPEN_UTF8NAME 0x20
+#define LVP_OPEN_STREAMFLAG4 0x40
+
+// Sub-table 3: the virtual file layer. Files and directories are opaque handles.
+typedef struct lvApiFiles {
+    void *(*OpenFile)(const char *name, int flags);                     // 0
+    int (*CloseFile)(void *file);                                       // 1
+    int64_t (*SeekFile32)(void *file, int32_t offset, int origin);      // 2: old position
+    int64_t (*ReadFile)(void *file, void *buffer, int64_t length);      // 3
+    int64_t (*WriteFile)(void *file, const void *buffer, int64_t length); // 4
+    int (*ReadByte)(void *file);                                        // 5
+    int (*WriteByte)(void *file, int byte);                             // 6
+    int (*IsEof)(void *file);                                           // 7
+    int (*DeleteObject)(const char *name);                              // 8
+    void *(*OpenDir)(const char *name, int flags);                      // 9
+    void (*CloseDir)(void *dir);                                        // 10
+    int (*GetDirPath)(void *dir, char *buffer, size_t size);            // 11
+    int (*ExamineDir)(void *dir, lvPluginDirEntry *entry);              // 12
+    int (*StartDirScan)(void *dir, int *restarted);                     // 13
+    void (*Nothing14)(void);                                            // 14
+    int (*NextDirEntry)(void *dir, lvPluginDirEntry *entry);            // 15: non-zero while entries come
+    int (*MakeDir)(const char *name);                                   // 16
+    int (*Rename)(const char *from, const char *to);                    // 17
+    int (*GetCurrentDirPath)(char *buffer, size_t size, int final);     // 18
+    int (*TempFileName)(char *buffer, size_t size);                     // 19
+    int (*AppendPathPart)(char *buffer, const char *part, size_t size); // 20
+    void (*FindFilePartBounds)(const char *path, const char **dirEnd, const char **textEnd); // 21
+    const char *(*FindFilePart)(const char *path);                      // 22
+    int (*SplitName)(const char *name, char *container, size_t size, int64_t *offset, int64_t *chunkSize); // 23
+    int (*ExaminePath)(const char *name, int flags, lvPluginFileInfo *info); // 24: flags 1 no adapters
+    int64_t (*SeekFile)(void *file, int64_t offset, int origin);        // 25
+    int (*GetStreamFlags)(void *file);                                  // 26
+    int (*ExamineFile)(void *file, int flags, lvPluginFileInfo *info);  // 27
+    // 28: copies size bytes at offset of the source file (flags 1: of memory at the
+    // address source) into a new file target; 0 or an error code.
+    int (*CopyRange)(const char *target, const void *source, int64_t offset, uint32_t ignored1, uint32_t size,
+                     uint32_t ignored2, int flags);
+    int (*DescribeChunkName)(const char *name, lvPluginChunkInfo *info); // 29
+    int (*FlushFile)(void *file);                                       // 30
+    int (*TempFileName2)(char *buffer, size_t size);                    // 31
+    void *(*OpenFileTags)(const char *name, int flags, const lvPluginTag *tags); // 32: tag 1 list, 6 user tags
+    int (*AddTempFile)(const char *path);                               // 33
+    int (*MakeChunkName)(char *output, size_t size, const lvPluginChunkRequest *request); // 34
+    int (*TempFileNameTags)(char *buffer, size_t size, const lvPluginTag *tags); // 35: 1
+    int (*NewMemoryFile)(char *nameOut, size_t size);                   // 36: nameOut holds 1024 bytes
+    void *(*MemoryFileData)(const char *name, int64_t *size);           // 37
+    void (*RemoveMemoryFile)(const char *name);                         // 38
+} lvApiFiles;
+
+// Sub-tables 4 to 8 and 10, 12: services of the raster, sound, requester and font
+// subsystems; named slots in order.
+typedef struct lvApiGraphics {
+    lvApiPending IsImageFile, LoadImage, TakeImagePixels, FreeImageSource, LockBrush, UnlockBrush,
+        CopyBrushArgb, FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror,
+        CreateBrush;
+    int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13
+    lvApiPending ProgramIcons, FreeIconList, LockBitMap, UnLockBitMap,
+        MirrorDisplayAttrs, RefreshAdapterDisplay, FindDisplay, BltRawPixels, FillRawRect,
+        WriteRawPixel, DrawRawLine, ReadArgb, PlaneSize, ArgbToPixel, PixelToArgb, FreeBrush,
+        MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale, FreeIconImage, ScalePixels,
+        SaveImage, RemapToPalette, ResolveSpecialCoordinate;
+} lvApiGraphics;
+
+typedef struct lvApiAudio {
+    lvApiPending LockSample, UnlockSample, InstallAudioAdapter, CreateSample, FreeSample;
+} lvApiAudio;
+
+typedef struct lvApiRequesters {
+    lvApiPending SystemRequest, FileRequest, PathRequest;
+    int (*InstallRequesterAdapter)(lvPluginRecord *record, uint32_t word);
+    void *empty4;
+} lvApiRequesters;
+
+typedef struct lvApiFontLookup {
+    lvApiPending FindFontFile;
+} lvApiFontLookup;
+
+typedef struct lvApiFontEngine {
+    lvApiPending slots[38]; // FreeType: 0 FT_Init_FreeType, 2 FT_New_Face, 3 FT_New_Memory_Face, ...
+} lvApiFontEngine;
+
+// Sub-table 9: the script stack interface and command support. Argument checks raise
+// script errors (see the banner).
+typedef struct lvApiScriptVM {
+    int (*GetStackTop)(lvState *L);
+    void (*SetStackTop)(lvState *L, int index);
+    void (*PushCopy)(lvState *L, int index);
+    void (*RemoveValue)(lvState *L, int index);
+    void (*InsertValue)(lvState *L, int index);
+    void (*ReplaceValue)(lvState *L, int index);
+    int (*IsNativeFunction)(lvState *L, int index);
+    int (*CanConvertToNumber)(lvState *L, int index);
+    int (*IsStringOrNumber)(lvState *L, int index);
+    int (*IsUserDataOrPointer)(lvState *L, int index);
+    int (*GetValueType)(lvState *L, int index);
+    int (*ValuesEqual)(lvState *L, int i, int j);
+    int (*ValuesIdentical)(lvState *L, int i, int j);
+    int (*ValueLessThan)(lvState *L, int i, int j, int collate);
+    double (*ValueToNumber)(lvState *L, int index);
+    const char *(*ValueToString)(lvState *L, int index);
+    size_t (*ValueStringLength)(lvState *L, int index);
+    lvPluginCommandFunction (*ValueToNativeFunction)(lvState *L, int index);
+    void *(*GetUserDataPointer)(lvState *L, int index);
+    const void *(*GetValueAddress)(lvState *L, int index);
+    void (*PushNil)(lvState *L);
+    void (*PushNumber)(lvState *L, double n);
+    void (*PushSizedString)(lvState *L, const char *s, size_t length);
+    void (*PushString)(lvState *L, const char *s);
+    void (*PushPointer)(lvState *L, void *p);
+    void (*PushNativeClosure)(lvState *L, lvPluginCommandFunction f, int n);
+    void (*GetTableValue)(lvState *L, int index);
+    void (*GetTableValueRaw)(lvState *L, int index);
+    void (*GetTableItemRaw)(lvState *L, int index, int n);
+    void (*PushNewTable)(lvState *L);
+    void (*PushEnvironment)(lvState *L, int index);
+    void (*SetTableValue)(lvState *L, int index);
+    void (*SetTableValueRaw)(lvState *L, int index);
+    void (*SetTableItemRaw)(lvState *L, int index, int n);
+    int (*SetEnvironment)(lvState *L, int index);
+    int (*ProtectedCall)(lvState *L, int nargs, int nresults, int errfunc);
+    int (*NextTableEntry)(lvState *L, int index);
+    void (*ConcatValues)(lvState *L, int n);
+    int (*PushClosureUpvalues)(lvState *L);
+    const char *(*PushUpvalue)(lvState *L, int funcindex, int n);
+    const char *(*StoreUpvalue)(lvState *L, int funcindex, int n);
+    void *(*PushNewUserData)(lvState *L, size_t size);
+    int (*AssignMetatable)(lvState *L, int index);
+    int (*PushMetatable)(lvState *L, int index);
+    void (*RaiseError)(lvState *L, int code);
+    const char *(*CheckStringArg)(lvState *L, int i, size_t *length);
+    const char *(*GetOptionalStringArg)(lvState *L, int i, const char *def, size_t *length);
+    double (*CheckNumberArg)(lvState *L, int i);
+    double (*GetOptionalNumberArg)(lvState *L, int i, double def);
+    uint32_t (*CheckUnsignedArg)(lvState *L, int i);
+    uint32_t (*GetOptionalUnsignedArg)(lvState *L, int i, uint32_t def);
+    void (*CheckTableArg)(lvState *L, int i);
+    void (*CheckFunctionArg)(lvState *L, int i);
+    void (*CheckArgType)(lvState *L, int i, int tag);
+    int (*CreateReference)(lvState *L, int index);
+    void (*ReleaseReference)(lvState *L, int index, int ref);
+    // 56: the identifier pair of an object argument, returned through a record (a 64-bit
+    // handle does not fit beside a number in one 64-bit word). 0 or an error code.
+    int (*GetObjectIdArg)(lvState *L, int i, lvPluginObjectId *out);
+    int (*NewNamedMetatable)(lvState *L, const char *name);
+    void (*PushNamedMetatable)(lvState *L, const char *name);
+    void *(*GetTypedUserData)(lvState *L, int index, const char *name);
+    lvApiPending InitStringBuffer, GetBufferSpace, AppendBufferBytes, AppendBufferString,
+        AppendBufferValue, FinishStringBuffer;                                          // 60-65
+    int (*FindStringIndex)(const char *text, const char *const *list);
+    int (*EnsureStackSpace)(lvState *L, int n);
+    lvApiPending GetLinkedFileArg;                                                       // 68
+    int (*GetIntArgOrNil)(lvState *L, int i, int *out);                                  // 69: 1 when a number
+    void (*PushBoolean)(lvState *L, int b);
+    int (*ValueToBoolean)(lvState *L, int index);
+    void (*PushNewSizedTable)(lvState *L, int narray, int lognodes);
+    const char *(*GetTypeName)(lvState *L, int tag);
+    int (*CallFunction)(lvState *L, int nargs, int nresults);
+    int (*GetCollectThreshold)(lvState *L);
+    int (*GetMemoryInUse)(lvState *L);
+    void (*SetCollectThreshold)(lvState *L, int kb);
+    int (*ParseConstantRef)(lvState *L, const char *name, const char **stringOut, double *numberOut);
+    void *(*CheckUserDataArg)(lvState *L, int i);
+    int (*CallMetaMethod)(lvState *L, int index, const char *field);
+} lvApiScriptVM;
+
+typedef struct lvApiFontData {
+    const void *sans, *mono, *serif;       // the built-in faces (null until the font subsystem is built)
+    size_t sansSize, monoSize, serifSize;  // their sizes
+} lvApiFontData;
+
+// Sub-table 11: zlib (each slot the zlib function of its name; cast to zlib's signature).
+typedef struct lvApiZlib {
+    lvApiStdFunction inflateInit_, inflate, inflateEnd, deflateInit_, deflate, deflateEnd, deflateReset,
+        deflateParams, inflateReset, inflateSync, inflateInit2_, deflateInit2_, crc32, compress, uncompress;
+} lvApiZlib;
+
+typedef struct lvApiJpeg {
+    lvApiPending slots[25];  // the JPEG library's functions in their order
+    void *empty25;
+} lvApiJpeg;
+
+// One entry of GetPluginList.
+typedef struct lvPluginListEntry {
+    struct lvPluginListEntry *next; // next entry, null after the last
+    lvPluginRecord *record;         // the loaded plug-in's record
+} lvPluginListEntry;
+
+// Sub-table 13: loaded plug-ins.
+typedef struct lvApiPlugins {
+    lvPluginListEntry *(*GetPluginList)(void);   // null when none is loaded; free with slot 1
+    void (*FreeMemory)(void *block);
+    void (*SetPluginDisabled)(lvPluginRecord *record, int flag);
+    void (*SetPluginUserWord)(lvPluginRecord *record, intptr_t word);
+    intptr_t (*GetPluginUserWord)(lvPluginRecord *record);
+} lvApiPlugins;
+
+// Sub-table 14: checksums and user tags.
+typedef struct lvApiChecksums {
+    lvApiPending EncodeBase64, DecodeBase64;
+    int32_t (*Crc32)(const void *data, int length);  // -1 for a length of 0 or less
+    lvApiPending Md5Hex, CopyUserTags, FreeUserTags;
+    void *empty6;
+} lvApiChecksums;
+
+// Sub-table 15: UTF-8 and Unicode character classes.
+typedef struct lvApiUnicode {
+    int64_t (*CountChars)(const char *text);                            // 0: -1 when not UTF-8
+    int (*Compare)(const char *a, const char *b);                       // 1: without regard to case
+    int (*CompareN)(const char *a, const char *b, size_t n);            // 2
+    uint32_t (*ToLowerUnicode)(uint32_t c);
+    uint32_t (*ToUpperUnicode)(uint32_t c);
+    int (*IsAlNumUnicode)(uint32_t c), (*IsAlphaUnicode)(uint32_t c), (*IsCntrlUnicode)(uint32_t c),
+        (*IsDigitUnicode)(uint32_t c), (*IsGraphUnicode)(uint32_t c), (*IsLowerUnicode)(uint32_t c),
+        (*IsPrintUnicode)(uint32_t c), (*IsPunctUnicode)(uint32_t c), (*IsSpaceUnicode)(uint32_t c),
+        (*IsXDigitUnicode)(uint32_t c), (*IsUpperUnicode)(uint32_t c);
+    int (*ValidateUtf8)(const char *text);                              // 16: the whole text
+    size_t (*Utf8ByteOffset)(const char *text, size_t n);               // 17: bytes of the first n characters
+    size_t (*Utf8CharCount)(const char *text, size_t bytes);            // 18
+    uint32_t (*NextUtf8CodePoint)(const char *text, size_t *position);  // 19
+    int (*EncodeUtf8)(char *buffer, uint32_t code);                     // 20: 1, or 0 above 0x10FFFF ("?")
+} lvApiUnicode;
+
+typedef struct lvApiLocale {
+    lvApiPending SystemLanguage, SystemCountry, TimeZoneBias, OpenCatalog, CloseCatalog, CatalogString;
+    void *empty6;
+} lvApiLocale;
+
+// Sub-table 17: mathematics (each the C library function of its name) and random numbers.
+typedef struct lvApiMath {
+    double (*sin_)(double), (*cos_)(double), (*tan_)(double), (*asin_)(double), (*acos_)(double),
+        (*atan_)(double);
+    double (*atan2_)(double, double);
+    double (*ceil_)(double), (*floor_)(double);
+    double (*fmod_)(double, double);
+    double (*sqrt_)(double);
+    double (*pow_)(double, double);
+    double (*log10_)(double), (*log_)(double), (*exp_)(double);
+    double (*modf_)(double, double *);
+    double (*frexp_)(double, int *);
+    double (*ldexp_)(double, int);
+    double (*hypot_)(double, double);
+    int (*IsNaN)(double);
+    int (*IsInfiniteNumber)(double);
+    int (*IsFinite)(double);
+    void (*srand_)(unsigned seed);
+    int (*rand_)(void);
+    void (*SeedRandom48)(uint32_t seed);
+    double (*NextRandomDouble)(void);
+} lvApiMath;
+
+// The table handed to InitPlugin.
+typedef struct lvPluginApi {
+    uint32_t version;                   // 11
+    uint32_t revision;                  // 0
+    const lvApiStdRuntime *stdRuntime;  // 1
+    const lvApiSystem *system;          // 2
+    const lvApiFiles *files;            // 3
+    const lvApiGraphics *graphics;      // 4
+    const lvApiAudio *audio;            // 5
+    const lvApiRequesters *requesters;  // 6
+    const lvApiFontLookup *fontLookup;  // 7
+    const lvApiFontEngine *fontEngine;  // 8
+    const lvApiScriptVM *scriptVM;      // 9
+    const lvApiFontData *fontData;      // 10
+    const lvApiZlib *zlib;              // 11
+    const lvApiJpeg *jpeg;              // 12
+    const lvApiPlugins *plugins;        // 13
+    const lvApiChecksums *checksums;    // 14
+    const lvApiUnicode *unicode;        // 15
+    const lvApiLocale *locale;          // 16
+    const lvApiMath *math;              // 17
+} lvPluginApi;
+
+#endif

@@ -1,0 +1,170 @@
+// plugin.h - the plug-in loader and the plug-in manager: loading one ".lvp" shared object
+// and checking it, the list of loaded plug-ins, the adapter chains behind file and
+// directory adapter lists, hooks, plug-in event names, and the start-up and shut-down
+// entries that start-up calls.
+//
+// Dependencies: runtime/lvplugin.h (the binary interface), runtime/vfile.h, vm/lvvm.h,
+// runtime/config.h. Limits: no locks; everything here belongs to the thread that drives
+// the script (the main thread during start-up and shut-down).
+#pragma once
+#include "runtime/config.h"
+#include "runtime/lvplugin.h"
+#include "runtime/vfile.h"
+#include "vm/lvvm.h"
+
+// ============================================================================
+// Loader
+// ============================================================================
+
+// One loaded module.
+struct lvPluginHandle {
+    uint32_t capabilities;    // copied from the record
+    lvPluginRecord *record;   // the record InitPlugin filled
+    void *module;             // dlopen handle
+    int prefixed;             // exports carry the "lvp_" prefix
+};
+
+// Loads, initialises and checks one plug-in file. 0 and a new handle (owned by the
+// caller), or ERR_MEM, ERR_LOADPLUGIN, ERR_NEWLVPLUGIN, ERR_PLUGINSYMBOL, ERR_PLUGINTYPE
+// with the message argument set; nothing of a failed plug-in stays loaded.
+int LoadPluginFile(const char *path, uint32_t *capabilitiesOut, lvPluginHandle **handleOut);
+// ClosePlugin, then frees the record, the module and the handle.
+void UnloadPluginHandle(lvPluginHandle *handle);
+// "lvp_" + name in a static buffer when prefixed, else name.
+const char *DecorateExportName(const char *name, int prefixed);
+lvPluginRecord *GetPluginRecord(lvPluginHandle *handle);
+// The interface table handed to every plug-in.
+const lvPluginApi *GetPluginApi(void);
+
+// ============================================================================
+// Manager: loaded plug-ins
+// ============================================================================
+
+// One loaded plug-in, in load order.
+struct lvPluginNode {
+    lvPluginNode *next;        // next loaded plug-in
+    uint32_t capabilities;     // capability bits
+    lvPluginHandle *handle;    // the module
+    char fileName[256];        // file part of the path it came from
+    char path[LV_PATH_SIZE];   // the path
+    int required;              // its RequirePlugin ran
+    lvFileAdapter adapter;     // file and directory slots for the file layer
+};
+
+// Load flags of LoadPluginByName and RequirePluginByName.
+enum {
+    LV_PLF_NOREQUIRE = 1,      // load and register only
+    LV_PLF_COMMANDS = 2,       // register commands and run InitLibrary once
+    LV_PLF_CONSTANTS = 4,      // register constants
+    LV_PLF_MISSINGOK = 8,      // a missing or too old plug-in is no error
+    LV_PLF_NOLOAD = 0x10,      // do not load; RequirePlugin only for file or directory adapters
+    LV_PLF_FRESH = 0x20,       // do not register an already loaded plug-in again
+    LV_PLF_SKIPREQUIRE = 0x40, // do not run RequirePlugin
+    LV_PLF_OPTIONAL = 0x100,   // a failed load gives 0
+    LV_PLF_ONLYLOADED = 0x200, // with LV_PLF_OPTIONAL: do not load
+};
+
+lvPluginNode *GetFirstPluginNode(void);
+lvPluginNode *FindPluginNode(const lvPluginRecord *record);
+lvPluginNode *FindPluginByModuleName(const char *moduleName); // a trailing ".lvp" is ignored
+
+int LoadPluginByName(lvState *L, const char *name, int loadFlags, lvPluginNode **nodeOut);
+int RequirePluginByName(lvState *L, const char *name, int version, int revision, int loadFlags,
+                        const void *userTags, uint32_t *wordOut);
+int RegisterPluginLibraries(lvState *L, lvPluginNode *node, int loadFlags);
+
+// ============================================================================
+// Manager: start-up and shut-down (called by start-up through its hooks)
+// ============================================================================
+
+// Installs the manager: the adapter hooks of the file layer and the start-up hooks.
+void InstallPluginManager(void);
+// Every ".lvp" of the temporary plug-in directory (not "_"-names nor SKIPPLUGINS ones).
+int LoadPluginsFromTempDir(lvState *L, const lvRuntimeConfig *config, const char *directory);
+// The required list of the applet ("?" marks optional elements). 0 or the first error.
+int LoadRequiredPlugins(lvState *L, const lvRuntimeConfig *config);
+// Every ".lvp" of every plug-in directory of the search paths.
+int LoadPluginsFromSearchPaths(lvState *L, const lvRuntimeConfig *config);
+// The three above in start-up order.
+int LoadStartupPlugins(lvState *L, lvRuntimeConfig *config, const char *directory);
+// FreeLibrary of every library plug-in whose InitLibrary ran (before the machine closes).
+void FreePluginLibraries(lvState *L);
+// Frees chains, file types, saver lists, unloads every plug-in, frees hooks and event names.
+void ClosePlugins(void);
+// Scans one directory; failures are printed and the scan goes on.
+void ScanPluginDir(lvState *L, const char *skipList, const char *directory);
+// Plug-in directories: each search path, with "Plugins" appended unless linked.
+int ListPluginDirs(char ***dirsOut, int *countOut); // free with FreePluginDirs
+void FreePluginDirs(char **dirs, int count);
+// Linked runs look in the search paths themselves.
+void SetPluginRunLinked(int linked);
+
+// ============================================================================
+// Manager: adapter chains
+// ============================================================================
+
+void PluginBeginAdapterScan(lvAdapterScan *scan, const char *list, uint32_t capability, int mode);
+int PluginNextAdapter(lvAdapterScan *scan);
+int PluginAdapterListAccepts(const char *list, const char *name, int pluginMatches);
+int IsBuiltinAdapterName(const char *name);
+int AddAdapterToChain(lvPluginRecord *record, uint32_t capability); // 0 or ERR_MEM
+int RemoveAdapterFromChain(lvPluginRecord *record, uint32_t capability);
+void SetAdapterFlags(lvPluginRecord *record, uint32_t capability, uint32_t word);
+lvPluginRecord *FindSaverPlugin(int formatId, uint32_t saverCapability, int *indexOut);
+
+// ============================================================================
+// Manager: hooks, event names, records for the interface
+// ============================================================================
+
+struct lvPluginHook;
+lvPluginHook *AddPluginHook(int type, void *callback, void *userData, intptr_t value);
+void SetPluginHookDisabled(lvPluginHook *hook, int flag);
+void RemovePluginHook(lvPluginHook *hook);
+int RunPluginHooks(lvState *L, int type, void *a, void *b);
+void MarkPluginHooks(int key);
+void DropMarkedPluginHooks(int key);
+int CountPluginHooks(void);
+
+int RegisterPluginEventName(const char *name, int kind, const intptr_t *payload, intptr_t userValue);
+void UnregisterPluginEventName(int id);
+int FindPluginEventName(const char *name, intptr_t *secondWord);
+void FreePluginEventNames(void);
+
+lvPluginListEntry *GetPluginList(void);
+void SetPluginDisabled(lvPluginRecord *record, int flag);
+void SetPluginUserWord(lvPluginRecord *record, intptr_t word);
+intptr_t GetPluginUserWord(lvPluginRecord *record);
+int AddPluginFileType(lvPluginRecord *record, int type, const char *name, const char *mimeType,
+                      const char *extensions, int formatId, uint32_t flags);
+void FreePluginFileTypes(lvPluginRecord *record);
+
+// The run's script state: start-up's, else the last one a load was given (tests).
+lvState *GetPluginScriptState(void);
+void SetPluginScriptState(lvState *L);
+// Deletes the files plug-ins handed to AddTempFile (ClosePlugins does it).
+void DeletePluginTempFiles(void);
+
+// Adapters a plug-in installs through the interface. Each kind keeps one record; the
+// installed record's own installation word (bit 1) keeps another from replacing it.
+enum lvAdapterKind {
+    LV_ADAPTER_DISPLAY = 0,    // PLUGINCAPS_DISPLAYADAPTER, word in displayInstall
+    LV_ADAPTER_REQUESTER = 1,  // PLUGINCAPS_REQUESTERADAPTER, word in requesterInstall
+    LV_ADAPTER_TIMER = 2,      // PLUGINCAPS_TIMERADAPTER, word in timerInstall
+    LV_ADAPTER_IPC = 3,        // PLUGINCAPS_IPCADAPTER, word in ipcInstall
+    LV_ADAPTER_KINDS = 4,
+};
+// 0, ERR_WRONGUSAGE without the capability, ERR_SETADAPTER outside the adapter-setup
+// phase or when the installed one's word has bit 1.
+int InstallPluginAdapter(int kind, lvPluginRecord *record, uint32_t word);
+lvPluginRecord *GetInstalledAdapter(int kind);
+
+// The installed clipboard adapter (record), or null.
+lvPluginRecord *GetClipboardAdapter(void);
+int InstallClipboardAdapter(lvPluginRecord *record, uint32_t word);
+
+// ============================================================================
+// The plugin library
+// ============================================================================
+
+int OpenPluginLibrary(lvState *L);
+const lvConstantEntry *GetPluginConstants(void);

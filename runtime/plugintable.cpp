@@ -1,0 +1,683 @@
+// plugintable.cpp - the interface table handed to every plug-in: 17 sub-tables of
+// runtime functions in their fixed slot order. Most slots forward to a runtime function;
+// the entries here adapt arguments (interface open flags, memory files, the object
+// identifier pair) or answer for services that this build does not have yet.
+//
+// Dependencies: runtime/plugin.h, runtime/vfile.h, runtime/vdir.h, runtime/errors.h,
+// runtime/encoding.h, runtime/random.h, vm/lvvm.h, platform/lvplatform.h, zlib.
+// Limits: static data built once; entries touching plug-in lists, files and the script
+// state belong to the thread that drives the script. docs/plugins.md lists live slots.
+#include "platform/lvplatform.h"
+#include "runtime/encoding.h"
+#include "runtime/errors.h"
+#include "runtime/lists.h"
+#include "runtime/lverrors.h"
+#include "runtime/plugin.h"
+#include "runtime/random.h"
+#include "runtime/startup.h"
+#include "runtime/vdir.h"
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#define LV_STD(f) ((lvApiStdFunction)(void (*)(void))(f))
+
+// ============================================================================
+// Services not built yet
+// ============================================================================
+
+// Slots of subsystems this build does not have answer that the service is missing.
+static intptr_t ServiceNotBuilt(void) { return LVP_PENDING_ERROR; }
+#define PENDING ServiceNotBuilt
+
+// ============================================================================
+// Sub-table 1: standard runtime
+// ============================================================================
+
+static int UnsupportedVsscanf(const char *, const char *, void *)
+{
+    std::fputs("*** vsscanf() not supported on this platform ***\n", stdout);
+    return 0;
+}
+static int UnsupportedGettimeofday(void *, void *)
+{
+    std::fputs("*** gettimeofday() not supported on this platform ***\n", stdout);
+    return 0;
+}
+static int64_t Time64(int64_t *out)
+{
+    int64_t now = (int64_t)std::time(nullptr);
+    if (out) *out = now;
+    return now;
+}
+// Characters in the current encoding.
+static int ToLowerCharEntry(int c) { return (int)ToLowerChar((uint32_t)c); }
+static int ToUpperCharEntry(int c) { return (int)ToUpperChar((uint32_t)c); }
+static char *LowerInPlace(char *text)
+{
+    if (text) LowerStrInPlace(text);
+    return text;
+}
+static char *UpperInPlace(char *text)
+{
+    if (text) UpperStrInPlace(text);
+    return text;
+}
+static int GetErrno(void) { return errno; }
+static void SetErrno(int value) { errno = value; }
+static void *StdIn(void) { return stdin; }
+static void *StdOut(void) { return stdout; }
+static void *StdErr(void) { return stderr; }
+static int *ErrnoAddress(void) { return &errno; }
+static char *DoubleToText(double value, char *buffer64)
+{
+    std::snprintf(buffer64, 64, "%.17g", value);
+    return buffer64;
+}
+static size_t CopyBounded(char *buffer, const char *text, size_t size)
+{
+    CopyStrBounded(buffer, size, text);
+    return std::strlen(buffer);
+}
+static size_t AppendBounded(char *buffer, const char *text, size_t size)
+{
+    AppendStrBounded(buffer, size, text);
+    return std::strlen(buffer);
+}
+
+static const lvApiStdRuntime apiStdRuntime = {
+    std::malloc, std::calloc, std::realloc, std::free, strdup,
+    LV_STD(std::fopen), LV_STD(std::fclose), LV_STD(std::fseek), LV_STD(std::ftell), LV_STD(std::fread),
+    LV_STD(std::fwrite), LV_STD(std::fgetc), LV_STD(std::fputc), LV_STD(std::ferror), LV_STD(std::feof),
+    LV_STD(std::vfprintf), LV_STD(std::vsnprintf), LV_STD(std::vprintf), LV_STD(std::qsort),
+    UnsupportedVsscanf,
+    LV_STD((double (*)(const char *, char **))std::strtod), LV_STD((long (*)(const char *, char **, int))std::strtol),
+    LV_STD((unsigned long (*)(const char *, char **, int))std::strtoul),
+    StrCmpNoCase, StrNCmpNoCase, ToLowerCharEntry, ToUpperCharEntry, LowerInPlace, UpperInPlace,
+    UnsupportedGettimeofday, Time64, RoundDoubleToInt,
+    LV_STD(localtime), LV_STD(gmtime), LV_STD(asctime), LV_STD(ctime), LV_STD(mktime), LV_STD(strftime),
+    LV_STD(clock), LV_STD(difftime), LV_STD(clearerr), LV_STD(fileno), LV_STD(fflush),
+    LV_STD((int (*)(int, struct stat *))fstat), LV_STD((int (*)(const char *, struct stat *))stat),
+    nullptr,
+    LV_STD(ungetc), LV_STD(rename), LV_STD(remove),
+    GetErrno, SetErrno, LV_STD((char *(*)(int))strerror), StdIn, StdOut, StdErr, ErrnoAddress,
+    LV_STD(fputs), LV_STD(fgets), DoubleToText,
+    LV_STD(rewind), LV_STD(setvbuf), LV_STD(setbuf), LV_STD((int (*)(int))isspace), LV_STD((int (*)(int))isdigit),
+    LV_STD((int (*)(int))isxdigit), LV_STD((int (*)(int))iscntrl), LV_STD((int (*)(int))ispunct),
+    LV_STD((void *(*)(void *, int, size_t))memset), LV_STD((void *(*)(void *, const void *, size_t))memcpy),
+    LV_STD((void *(*)(void *, const void *, size_t))memmove),
+    LV_STD((const void *(*)(const void *, int, size_t))memchr),
+    LV_STD((int (*)(const void *, const void *, size_t))memcmp), LV_STD((char *(*)(char *, const char *))strcpy),
+    LV_STD((char *(*)(char *, const char *, size_t))strncpy), LV_STD((char *(*)(char *, const char *))strcat),
+    LV_STD((char *(*)(char *, const char *, size_t))strncat), LV_STD((int (*)(const char *, const char *))strcmp),
+    LV_STD((int (*)(const char *, const char *, size_t))strncmp), LV_STD((const char *(*)(const char *, int))strchr),
+    LV_STD((const char *(*)(const char *, int))strrchr),
+    LV_STD((const char *(*)(const char *, const char *))strstr), LV_STD((size_t (*)(const char *))strlen),
+    LV_STD(atoi), LV_STD(atol), LV_STD(atof), LV_STD(printf), LV_STD(sprintf),
+    FormatString, CopyBounded, AppendBounded,
+    LV_STD(gmtime), LV_STD(timegm), LV_STD(localtime), LV_STD(mktime), LV_STD(strftime),
+    LV_STD(sscanf), LV_STD(fprintf), LV_STD(abort), LV_STD(exit), LV_STD(getenv),
+    LV_STD(PENDING), LV_STD(PENDING), LV_STD(fscanf),
+};
+
+// ============================================================================
+// Sub-table 2: system
+// ============================================================================
+
+// Runtime tags: the known tags count; pointers receive what their tag names.
+static int RuntimeTags(const lvPluginTag *tags)
+{
+    int count = 0;
+    lvStartupState *run = GetStartupState();
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        switch (t->tag) {
+        case 25:
+            if (t->value) *(void **)t->value = nullptr;
+            count++;
+            break;
+        case 26: case 27: case 28: case 29: case 30: case 37: {
+            // Addresses of the applet record's texts (none before an applet is open).
+            lvAppletRecord *record = run->record;
+            const char *text = nullptr;
+            if (record) {
+                text = t->tag == 26 ? record->title : t->tag == 27 ? record->version : t->tag == 28 ? record->copyright
+                     : t->tag == 29 ? record->author : t->tag == 30 ? record->description : record->identifier;
+            }
+            if (t->value) *(const char **)t->value = text;
+            count++;
+            break;
+        }
+        case 31:
+            SetRuntimeFlags(run->state, LV_FLAG_CALLBACK_DEPTH, t->value ? 1 : 0, 0);
+            count++;
+            break;
+        case 38:
+            GetErrorState()->stopRequest = t->value != 0;
+            count++;
+            break;
+        case 40:
+            ResetErrorLocation();
+            GetErrorState()->stopRequest = 0;
+            count++;
+            break;
+        case 33:
+            GetRuntimeSwitches()->hookSuspended = t->value != 0;
+            count++;
+            break;
+        case 44: {
+            int mode = 0;
+            GetRuntimeFlags(run->state, LV_FLAG_ERROR_MODE, &mode, 0);
+            if (t->value) *(int *)t->value = mode;
+            count++;
+            break;
+        }
+        case 45:
+            if (t->value) *(lvState **)t->value = run->state;
+            count++;
+            break;
+        case 50:
+            if (t->value) *(int *)t->value = 0;
+            count++;
+            break;
+        default:
+            break;
+        }
+    }
+    return count;
+}
+
+static void *AllocForPlugin(size_t size, uint32_t flags) { return size ? AllocMemory(size, flags & 1) : nullptr; }
+static void *AddHookEntry(int type, void *callback, void *userData)
+{
+    return AddPluginHook(type, callback, userData, 0);
+}
+static int RegisterEventKind0(const char *name, intptr_t word) { return RegisterPluginEventName(name, 0, &word, 0); }
+static int RegisterEventKind(const char *name, int kind, const intptr_t *payload)
+{
+    return RegisterPluginEventName(name, kind, payload, 0);
+}
+static void SleepFor(int milliseconds) { SleepMilliseconds(milliseconds > 0 ? (uint32_t)milliseconds : 0); }
+static void *NewMutexEntry(void) { return NewMutex(); }
+static void FreeMutexEntry(void *m) { FreeMutex((lvMutex *)m); }
+static void LockMutexEntry(void *m) { LockMutex((lvMutex *)m); }
+static void UnlockMutexEntry(void *m) { UnlockMutex((lvMutex *)m); }
+static void SetHookDisabledEntry(void *hook, int flag) { SetPluginHookDisabled((lvPluginHook *)hook, flag); }
+static void RemoveHookEntry(void *hook) { RemovePluginHook((lvPluginHook *)hook); }
+static int FindEventNameEntry(const char *name, const lvPluginTag *tags)
+{
+    intptr_t second = -1;
+    int result = FindPluginEventName(name, &second);
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == 1 && t->value) *(intptr_t *)t->value = second;
+    return result;
+}
+static int EncodingQuery(const lvPluginTag *tags)
+{
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == 1 && t->value) *(int *)t->value = 1;
+    return GetScriptEncoding() ? 1 : 0;
+}
+// Folders the platform does not answer: 0 the program's path, 15 the start-up directory.
+static int GetSystemFolder(int identifier, char *buffer, size_t size)
+{
+    if (GetSystemFolderPath(identifier, buffer, size)) return 1;
+    if (identifier == 0 && GetStartupState()->config) {
+        CopyStrBounded(buffer, size, GetStartupState()->config->programPath);
+        return 1;
+    }
+    if (identifier == 15) {
+        GetStartupDirectory(buffer, size);
+        return buffer[0] != 0;
+    }
+    return 0;
+}
+static int ReturnsOne(void) { return 1; }
+
+// Installing adapters: only during the adapter-setup phase (display, requester, timer
+// and message-port adapters), each guarded by its own installation word.
+static int InstallTimerEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_TIMER, r, word); }
+static int InstallIpcEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_IPC, r, word); }
+static int InstallRequesterEntry(lvPluginRecord *r, uint32_t word)
+{
+    return InstallPluginAdapter(LV_ADAPTER_REQUESTER, r, word);
+}
+static int InstallDisplayEntry(lvPluginRecord *r, uint32_t word, const lvPluginTag *)
+{
+    return InstallPluginAdapter(LV_ADAPTER_DISPLAY, r, word);
+}
+
+static_assert(sizeof(lvPluginTimeVal) == sizeof(lvTimeVal), "time values differ");
+static void GetTimeValEntry(lvPluginTimeVal *tv) { GetTimeVal((lvTimeVal *)tv); }
+static void SubTimeValEntry(lvPluginTimeVal *a, const lvPluginTimeVal *b) { SubTimeVal((lvTimeVal *)a, (const lvTimeVal *)b); }
+static lvPluginTimeVal *AddTimeValEntry(lvPluginTimeVal *a, const lvPluginTimeVal *b)
+{
+    AddTimeVal((lvTimeVal *)a, (const lvTimeVal *)b);
+    return a;
+}
+static int CmpTimeValEntry(const lvPluginTimeVal *a, const lvPluginTimeVal *b)
+{
+    return CmpTimeVal((const lvTimeVal *)a, (const lvTimeVal *)b);
+}
+static void ScriptLocationEntry(lvPluginScriptLocation *out)
+{
+    lvErrorState *e = GetErrorState();
+    out->line = e->currentLine;
+    out->command = e->commandName[0] ? e->commandName : "----";
+    out->file = e->currentChunk;
+}
+static int CollateEntry(const char *a, const char *b, int flags) { return CollateStrings(a, b, flags & 1); }
+static int RandomBytesEntry(void *buffer, size_t size) { return GetRandomBytes(buffer, size); }
+
+static const lvApiSystem apiSystem = {
+    RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
+    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, PENDING,
+    AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
+    PENDING, PENDING, PENDING, PENDING,
+    AddPluginFileType, PENDING,
+    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PENDING, PENDING, PENDING,
+    NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
+    SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
+    PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
+    FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
+    PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
+    PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
+    UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
+};
+
+// ============================================================================
+// Sub-table 3: files
+// ============================================================================
+
+// Interface open flags to file-layer flags.
+static int MapOpenFlags(int flags)
+{
+    int mapped = (flags & LVP_OPEN_WRITE) ? LV_VF_WRITE : (flags & LVP_OPEN_UPDATE) ? LV_VF_UPDATE : LV_VF_READ;
+    mapped |= LV_VF_STATEFLAGS;
+    mapped |= flags & (LVP_OPEN_EMULATESEEK | LVP_OPEN_STREAMFLAG4 | LVP_OPEN_UTF8NAME);
+    if (!(flags & LVP_OPEN_NOADAPTERS)) mapped |= LV_VF_ADAPTERS;
+    return mapped;
+}
+static void *OpenFileEntry(const char *name, int flags) { return OpenVFile(name, MapOpenFlags(flags), nullptr, nullptr); }
+static void *OpenFileTagsEntry(const char *name, int flags, const lvPluginTag *tags)
+{
+    const char *list = nullptr;
+    const void *userTags = nullptr;
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag == 1) list = (const char *)t->value;
+        if (t->tag == 6) userTags = (const void *)t->value;
+    }
+    return OpenVFile(name, MapOpenFlags(flags), list, userTags);
+}
+static int CloseFileEntry(void *f) { return f ? CloseVFile((lvVFile *)f) : 0; }
+static int64_t Seek32Entry(void *f, int32_t offset, int origin) { return SeekVFile((lvVFile *)f, offset, origin); }
+static int64_t ReadEntry(void *f, void *b, int64_t n) { return ReadVFile((lvVFile *)f, b, n); }
+static int64_t WriteEntry(void *f, const void *b, int64_t n) { return WriteVFile((lvVFile *)f, b, n); }
+static int ReadByteEntry(void *f) { return ReadVFileByte((lvVFile *)f); }
+static int WriteByteEntry(void *f, int byte) { return WriteVFileByte((lvVFile *)f, byte); }
+static int IsEofEntry(void *f) { return IsVFileEof((lvVFile *)f); }
+static int DeleteEntry(const char *name) { return DeleteFSObject(name); }
+// Interface directory flags to OpenVDir flags.
+static void *OpenDirEntry(const char *name, int flags)
+{
+    int mapped = (flags & 8) ? LV_VD_FILESONLY : (flags & 0x10) ? LV_VD_DIRSONLY : (flags & 1) ? LV_VD_WRITE : LV_VD_READ;
+    if (mapped != LV_VD_WRITE) mapped |= LV_VD_READ;
+    if (!(flags & 4)) mapped |= LV_VD_ADAPTERS;
+    return OpenVDir(name, mapped, nullptr, nullptr);
+}
+static void CloseDirEntry(void *d)
+{
+    if (d) CloseVDir((lvVDir *)d);
+}
+static int GetDirPathEntry(void *d, char *b, size_t n) { return GetVDirPath((lvVDir *)d, b, n); }
+static int StartDirScanEntry(void *d, int *restarted) { return StartVDirScan((lvVDir *)d, restarted); }
+static void Nothing(void) {}
+static int MakeDirEntry(const char *name) { return CreateFSDirectory(name); }
+static int RenameEntry(const char *from, const char *to) { return RenameFSObject(from, to); }
+static int TempFileNameEntry(char *buffer, size_t size) { return CreateTempFileName(buffer, size); }
+static int TempFileNameTagsEntry(char *buffer, size_t size, const lvPluginTag *)
+{
+    CreateTempFileName(buffer, size);
+    return 1;
+}
+// A plain name gives offset -1, size -1 and itself as container; a memory-form name, or
+// one that does not parse, gives false.
+static int SplitNameEntry(const char *name, char *container, size_t size, int64_t *offset, int64_t *chunkSize)
+{
+    if (!IsChunkName(name)) {
+        if (offset) *offset = -1;
+        if (chunkSize) *chunkSize = -1;
+        CopyStrBounded(container, size, name);
+        return 1;
+    }
+    if (name[8] == 'M') return 0;
+    int64_t at = 0;
+    uint32_t length = 0;
+    if (!ParseChunkName(name, nullptr, &at, &length, nullptr, 0, container, size, nullptr, 0, nullptr)) return 0;
+    if (offset) *offset = at;
+    if (chunkSize) *chunkSize = length;
+    return 1;
+}
+static int64_t SeekEntry(void *f, int64_t offset, int origin) { return SeekVFile((lvVFile *)f, offset, origin); }
+static int StreamFlagsEntry(void *f) { return GetVFileStreamFlags((lvVFile *)f); }
+static int FlushEntry(void *f) { return FlushVFile((lvVFile *)f); }
+
+// Temporary files handed to AddTempFile are deleted when the plug-ins close.
+struct lvPluginTempFile {
+    lvPluginTempFile *next;   // next file
+    char path[LV_PATH_SIZE];  // the file
+};
+static lvPluginTempFile *pluginTempFiles;
+
+static int AddTempFileEntry(const char *path)
+{
+    lvPluginTempFile *node = (lvPluginTempFile *)AllocMemory(sizeof(lvPluginTempFile), 1);
+    if (!node) return ERR_MEM;
+    CopyStrBounded(node->path, sizeof node->path, path);
+    node->next = pluginTempFiles;
+    pluginTempFiles = node;
+    return 0;
+}
+
+void DeletePluginTempFiles(void)
+{
+    while (lvPluginTempFile *node = pluginTempFiles) {
+        pluginTempFiles = node->next;
+        DeleteFSObject(node->path);
+        FreeMemory(node);
+    }
+}
+
+// An empty writable memory file "data.bin"; its ":::chunkS" name goes to the output.
+static int NewMemoryFileEntry(char *nameOut, size_t size)
+{
+    if (!nameOut || !size) return 0;
+    nameOut[0] = 0;
+    if (!GetPluginScriptState()) return 0;
+    return AddMemoryFile("data.bin", 1, nullptr, 0, -1, nameOut, size) != nullptr;
+}
+static void *MemoryFileDataEntry(const char *name, int64_t *size)
+{
+    lvMemFile *node = nullptr;
+    if (!name || !IsChunkName(name) || name[8] != 'S' ||
+        !ParseChunkName(name, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, &node) || !node)
+        return nullptr;
+    if (size) *size = node->size;
+    return node->data;
+}
+static void RemoveMemoryFileEntry(const char *name)
+{
+    lvMemFile *node = nullptr;
+    if (name && IsChunkName(name) && name[8] == 'S' &&
+        ParseChunkName(name, nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0, nullptr, 0, &node) && node)
+        RemoveMemoryFile(node);
+}
+
+// ---- Directory entries and file information ----
+
+static void FillDirEntry(lvPluginDirEntry *entry, const char *name, const lvFileInfo &info)
+{
+    entry->name = name;
+    entry->isDirectory = info.isDirectory;
+    entry->sizeLow = (uint32_t)info.size;
+    entry->attributes = info.attributes;
+}
+static int ExamineDirEntry(void *dir, lvPluginDirEntry *entry)
+{
+    lvFileInfo info;
+    std::memset(&info, 0, sizeof info);
+    ExamineVDir((lvVDir *)dir, &info);
+    FillDirEntry(entry, nullptr, info);
+    return 1;
+}
+static int NextDirEntryEntry(void *dir, lvPluginDirEntry *entry)
+{
+    const char *name = nullptr;
+    int isDirectory = 0;
+    lvFileInfo info;
+    std::memset(&info, 0, sizeof info);
+    if (!NextVDirEntry((lvVDir *)dir, 0, &name, &isDirectory, &info)) return 0;
+    info.isDirectory = isDirectory;
+    FillDirEntry(entry, name, info);
+    return 1;
+}
+
+// Path and comment as new blocks (flags bit 2) or in static buffers.
+static int HandOverInfoTexts(const char *path, const char *comment, int flags, lvPluginFileInfo *info)
+{
+    static char pathBuffer[LV_PATH_SIZE], commentBuffer[256];
+    if (!(flags & LVP_INFO_ALLOCATE)) {
+        CopyStrBounded(pathBuffer, sizeof pathBuffer, path ? path : "");
+        CopyStrBounded(commentBuffer, sizeof commentBuffer, comment ? comment : "");
+        info->path = pathBuffer;
+        info->comment = commentBuffer;
+        return 1;
+    }
+    size_t p = std::strlen(path ? path : "") + 1, c = comment ? std::strlen(comment) : 0;
+    info->path = (char *)AllocMemory(p, 0);
+    info->comment = c ? (char *)AllocMemory(c + 1, 0) : nullptr;
+    if (!info->path || (c && !info->comment)) {
+        FreeMemory(info->path);
+        FreeMemory(info->comment);
+        info->path = info->comment = nullptr;
+        return 0;
+    }
+    std::memcpy(info->path, path ? path : "", p);
+    if (c) std::memcpy(info->comment, comment, c + 1);
+    return 1;
+}
+
+static_assert(sizeof(lvPluginDate) == sizeof(lvFileDate), "dates differ");
+
+static int ExaminePathEntry(const char *name, int flags, lvPluginFileInfo *info)
+{
+    lvFileInfoPublic pub;
+    if (!ExaminePath(name, &pub, !(flags & 1))) return 0;
+    info->isDirectory = pub.isDirectory;
+    info->size = pub.size;
+    info->attributes = pub.attributes;
+    std::memcpy(&info->lastWrite, &pub.lastWrite, sizeof info->lastWrite);
+    std::memcpy(&info->lastAccess, &pub.lastAccess, sizeof info->lastAccess);
+    std::memcpy(&info->creation, &pub.creation, sizeof info->creation);
+    return HandOverInfoTexts(pub.path, pub.comment, flags, info);
+}
+
+static int ExamineFileEntry(void *file, int flags, lvPluginFileInfo *info)
+{
+    lvFileInfo raw;
+    std::memset(&raw, 0, sizeof raw);
+    if (!ExamineVFile((lvVFile *)file, &raw)) return 0;
+    info->isDirectory = raw.isDirectory;
+    info->size = raw.size;
+    info->attributes = raw.attributes;
+    FileTimeToDate(&raw, (lvFileDate *)&info->creation, 0);
+    FileTimeToDate(&raw, (lvFileDate *)&info->lastAccess, 1);
+    FileTimeToDate(&raw, (lvFileDate *)&info->lastWrite, 2);
+    return HandOverInfoTexts(raw.fullPath, raw.comment, flags, info);
+}
+
+// ---- Chunk names ----
+
+static int CopyRangeEntry(const char *target, const void *source, int64_t offset, uint32_t, uint32_t size,
+                          uint32_t, int flags)
+{
+    char name[LV_PATH_SIZE];
+    int built = (flags & 1) ? MakeChunkName("foobar.dat", name, sizeof name, (const uint8_t *)source + offset, 0,
+                                            size, 0, "x")
+                            : MakeChunkName("foobar.dat", name, sizeof name, nullptr, offset, size, 0,
+                                            (const char *)source);
+    if (!built) return ERR_MEM;
+    return CopyVFileData(nullptr, name, nullptr, nullptr, target);
+}
+
+static int DescribeChunkEntry(const char *name, lvPluginChunkInfo *info)
+{
+    if (!name || !IsChunkName(name)) return 0;
+    uint64_t address = 0;
+    int64_t offset = 0;
+    uint32_t size = 0;
+    lvMemFile *node = nullptr;
+    if (!ParseChunkName(name, &address, &offset, &size, info->fileName, info->fileNameSize, info->container,
+                        info->containerSize, info->extension, info->extensionSize, &node))
+        return 0;
+    info->memory = node ? (void *)node->data : (void *)(uintptr_t)address;
+    info->offset = offset;
+    info->size = node ? node->size : size;
+    return 1;
+}
+
+static int MakeChunkNameEntry(char *output, size_t size, const lvPluginChunkRequest *request)
+{
+    if (!request || !request->extension || !request->extension[0]) return 0;
+    if ((request->container != nullptr) == (request->memory != nullptr)) return 0;
+    char fileName[300];
+    std::snprintf(fileName, sizeof fileName, "foo.%s", request->extension);
+    if (request->memory)
+        return MakeChunkName(fileName, output, size, (const uint8_t *)request->memory + request->offset, 0,
+                             request->size, 0, "x");
+    return MakeChunkName(fileName, output, size, nullptr, request->offset, request->size, 0, request->container);
+}
+
+static const lvApiFiles apiFiles = {
+    OpenFileEntry, CloseFileEntry, Seek32Entry, ReadEntry, WriteEntry, ReadByteEntry, WriteByteEntry, IsEofEntry,
+    DeleteEntry, OpenDirEntry, CloseDirEntry, GetDirPathEntry, ExamineDirEntry, StartDirScanEntry, Nothing,
+    NextDirEntryEntry, MakeDirEntry, RenameEntry, GetCurrentDirPath, TempFileNameEntry, AppendPathPart,
+    FindFilePartBounds, FindFilePart, SplitNameEntry, ExaminePathEntry, SeekEntry, StreamFlagsEntry,
+    ExamineFileEntry, CopyRangeEntry, DescribeChunkEntry, FlushEntry, TempFileNameEntry, OpenFileTagsEntry,
+    AddTempFileEntry, MakeChunkNameEntry, TempFileNameTagsEntry, NewMemoryFileEntry,
+    MemoryFileDataEntry, RemoveMemoryFileEntry,
+};
+
+// ============================================================================
+// Sub-tables 4 to 8: graphics, audio, requesters, fonts (not built yet)
+// ============================================================================
+
+static const lvApiGraphics apiGraphics = {
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 0-11
+    PENDING, InstallDisplayEntry,                                                                             // 12, 13
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 14-25
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37
+    PENDING};                                                                                                 // 38
+static const lvApiAudio apiAudio = {PENDING, PENDING, PENDING, PENDING, PENDING};
+static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, InstallRequesterEntry, nullptr};
+static const lvApiFontLookup apiFontLookup = {PENDING};
+static lvApiFontEngine apiFontEngine;
+static lvApiJpeg apiJpeg;
+static int64_t CountCharsEntry(const char *text)
+{
+    int invalid = 0;
+    size_t count = CountValidUtf8Chars(text, &invalid);
+    return invalid ? -1 : (int64_t)count;
+}
+static int CompareUtf8Entry(const char *a, const char *b) { return StrCmpNoCaseUtf8(a, b); }
+static int CompareUtf8NEntry(const char *a, const char *b, size_t n) { return StrNCmpNoCaseUtf8(a, b, n); }
+static int ValidateUtf8Entry(const char *text) { return ValidateUtf8(text, std::strlen(text), nullptr); }
+#define LV_CLASS(f) [](uint32_t c) -> int { return f(c); }
+static const lvApiUnicode apiUnicode = {
+    CountCharsEntry, CompareUtf8Entry, CompareUtf8NEntry, ToLowerUnicode, ToUpperUnicode,
+    LV_CLASS(IsAlNumUnicode), LV_CLASS(IsAlphaUnicode), LV_CLASS(IsCntrlUnicode), LV_CLASS(IsDigitUnicode),
+    LV_CLASS(IsGraphUnicode), LV_CLASS(IsLowerUnicode), LV_CLASS(IsPrintUnicode), LV_CLASS(IsPunctUnicode),
+    LV_CLASS(IsSpaceUnicode), LV_CLASS(IsXDigitUnicode), LV_CLASS(IsUpperUnicode),
+    ValidateUtf8Entry, Utf8ByteOffset, Utf8CharCount, NextUtf8CodePoint, EncodeUtf8,
+};
+static const lvApiFontData apiFontData = {nullptr, nullptr, nullptr, 0, 0, 0};
+
+// ============================================================================
+// Sub-table 9: script machine
+// ============================================================================
+
+// The identifier pair of an object argument: a number, or a light-userdata handle.
+static int GetObjectIdArgEntry(lvState *L, int i, lvPluginObjectId *out)
+{
+    out->number = 0;
+    out->handle = nullptr;
+    int type = GetValueType(L, i);
+    if (type == LV_TNUMBER) {
+        out->number = (int32_t)ValueToNumber(L, i);
+        return 0;
+    }
+    if (type == LV_TPOINTER) {
+        out->handle = GetUserDataPointer(L, i);
+        return 0;
+    }
+    return ERR_WRONGID;
+}
+static int GetIntArgOrNilEntry(lvState *L, int i, int *out)
+{
+    if (GetValueType(L, i) != LV_TNUMBER) return 0;
+    *out = (int)ValueToNumber(L, i);
+    return 1;
+}
+static int ParseConstantRefEntry(lvState *L, const char *name, const char **stringOut, double *numberOut)
+{
+    return LookupConstant(L, name, stringOut, numberOut);
+}
+
+static const lvApiScriptVM apiScriptVM = {
+    GetStackTop, SetStackTop, PushCopy, RemoveValue, InsertValue, ReplaceValue, IsNativeFunction,
+    CanConvertToNumber, IsStringOrNumber, IsUserDataOrPointer, GetValueType, ValuesEqual, ValuesIdentical,
+    ValueLessThan, ValueToNumber, ValueToString, ValueStringLength, ValueToNativeFunction, GetUserDataPointer,
+    GetValueAddress, PushNil, PushNumber, PushSizedString, PushString, PushPointer, PushNativeClosure,
+    GetTableValue, GetTableValueRaw, GetTableItemRaw, PushNewTable, PushEnvironment, SetTableValue,
+    SetTableValueRaw, SetTableItemRaw, SetEnvironment, ProtectedCall, NextTableEntry, ConcatValues,
+    PushClosureUpvalues, PushUpvalue, StoreUpvalue, PushNewUserData, AssignMetatable, PushMetatable,
+    RaiseError, CheckStringArg, GetOptionalStringArg, CheckNumberArg, GetOptionalNumberArg, CheckUnsignedArg,
+    GetOptionalUnsignedArg, CheckTableArg, CheckFunctionArg, CheckArgType, CreateReference, ReleaseReference,
+    GetObjectIdArgEntry, NewNamedMetatable, PushNamedMetatable, GetTypedUserData,
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
+    FindStringIndex, EnsureStackSpace, PENDING, GetIntArgOrNilEntry, PushBoolean, ValueToBoolean,
+    PushNewSizedTable, GetTypeName, CallFunction, GetCollectThreshold, GetMemoryInUse, SetCollectThreshold,
+    ParseConstantRefEntry, CheckUserDataArg, CallMetaMethod,
+};
+
+// ============================================================================
+// Sub-tables 11 to 17
+// ============================================================================
+
+static const lvApiZlib apiZlib = {LV_STD(inflateInit_), LV_STD(inflate), LV_STD(inflateEnd), LV_STD(deflateInit_),
+    LV_STD(deflate), LV_STD(deflateEnd), LV_STD(deflateReset), LV_STD(deflateParams), LV_STD(inflateReset),
+    LV_STD(inflateSync), LV_STD(inflateInit2_), LV_STD(deflateInit2_), LV_STD(crc32), LV_STD(compress),
+    LV_STD(uncompress)};
+
+static const lvApiPlugins apiPlugins = {GetPluginList, FreeMemory, SetPluginDisabled, SetPluginUserWord,
+                                        GetPluginUserWord};
+
+static int32_t Crc32Entry(const void *data, int length)
+{
+    return length <= 0 ? -1 : (int32_t)ComputeCrc32(data, (size_t)length);
+}
+static const lvApiChecksums apiChecksums = {PENDING, PENDING, Crc32Entry, PENDING, PENDING, PENDING, nullptr};
+
+static const lvApiLocale apiLocale = {PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, nullptr};
+
+static int IsNaNEntry(double x) { return std::isnan(x); }
+static int IsInfiniteEntry(double x) { return std::isinf(x); }
+static int IsFiniteEntry(double x) { return std::isfinite(x); }
+static const lvApiMath apiMath = {
+    std::sin, std::cos, std::tan, std::asin, std::acos, std::atan, std::atan2, std::ceil, std::floor,
+    std::fmod, std::sqrt, std::pow, std::log10, std::log, std::exp, std::modf, std::frexp, std::ldexp,
+    std::hypot, IsNaNEntry, IsInfiniteEntry, IsFiniteEntry, std::srand, std::rand, SeedRandom48, NextRandomDouble,
+};
+
+// ============================================================================
+// The table
+// ============================================================================
+
+static lvPluginApi pluginApi;
+
+const lvPluginApi *GetPluginApi(void)
+{
+    if (!pluginApi.stdRuntime) {
+        for (auto &slot : apiFontEngine.slots) slot = PENDING;
+        for (auto &slot : apiJpeg.slots) slot = PENDING;
+        pluginApi = {LVPLUGIN_VERSION, LVPLUGIN_REVISION, &apiStdRuntime, &apiSystem, &apiFiles, &apiGraphics,
+                     &apiAudio, &apiRequesters, &apiFontLookup, &apiFontEngine, &apiScriptVM, &apiFontData,
+                     &apiZlib, &apiJpeg, &apiPlugins, &apiChecksums, &apiUnicode, &apiLocale, &apiMath};
+    }
+    return &pluginApi;
+}

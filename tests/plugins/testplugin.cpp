@@ -1,0 +1,379 @@
+// testplugin.cpp - the test plug-ins, one source built in variants (tests/runtime/
+// plugins.cmake): a command library, a plug-in that requires another, an extension
+// plug-in with two deferred libraries, a file and directory adapter serving "mem:" names
+// from memory, an image saver, and plug-ins that must fail to load.
+//
+// Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
+// to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
+// LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
+// LVT_INITFAIL, LVT_MIXEDPREFIX.
+#include "runtime/lvplugin.h"
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if defined(LVT_MISSINGPREFIXED) || defined(LVT_MIXEDPREFIX)
+#define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto lvp_##name
+#else
+#define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto name
+#endif
+
+static const lvPluginApi *api;       // the runtime's table
+static lvPluginRecord *self;         // our record
+
+static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
+{
+    r->capabilities = caps;
+    r->version = 2;
+    r->revision = 3;
+    r->name = "Test plug-in";
+    r->moduleName = module;
+    r->author = "Lumivarra tests";
+    r->description = "A plug-in built by the test suite";
+    r->copyright = "none";
+    r->url = "";
+    r->date = "10.12.2026";
+}
+
+// ============================================================================
+// Command library (cmdlib) and the one that needs it (needs)
+// ============================================================================
+
+#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT)
+static int libraryInits;   // InitLibrary calls
+
+#if defined(LVT_CMDLIB)
+// TestAdd(a, b) -> a + b
+static int CmdTestAdd(lvState *L)
+{
+    const lvApiScriptVM *vm = api->scriptVM;
+    double a = vm->CheckNumberArg(L, 1), b = vm->CheckNumberArg(L, 2);
+    vm->PushNumber(L, a + b);
+    return 1;
+}
+
+// TestMemFile(text) -> name of a new memory file holding text, written through the
+// interface's file slots.
+static int CmdTestMemFile(lvState *L)
+{
+    const lvApiScriptVM *vm = api->scriptVM;
+    size_t length = 0;
+    const char *text = vm->CheckStringArg(L, 1, &length);
+    char name[1024];
+    if (!api->files->NewMemoryFile(name, sizeof name)) return 1000;
+    void *file = api->files->OpenFile(name, LVP_OPEN_UPDATE);
+    if (!file) return 1052;
+    int64_t written = api->files->WriteFile(file, text, (int64_t)length);
+    api->files->CloseFile(file);
+    if (written != (int64_t)length) return 1005;
+    vm->PushString(L, name);
+    return 1;
+}
+
+// TestInits() -> how often InitLibrary ran
+static int CmdTestInits(lvState *L)
+{
+    api->scriptVM->PushNumber(L, libraryInits);
+    return 1;
+}
+
+static const lvPluginCommand commands[] = {
+    {"TestAdd", CmdTestAdd}, {"TestMemFile", CmdTestMemFile}, {"TestInits", CmdTestInits},
+    {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{"TESTLIB_ANSWER", nullptr, 42}, {nullptr, nullptr, 0}};
+#elif defined(LVT_NEEDS)
+static int CmdNeedsHello(lvState *L)
+{
+    api->scriptVM->PushString(L, "needs says hello");
+    return 1;
+}
+static const lvPluginCommand commands[] = {{"NeedsHello", CmdNeedsHello}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#else
+static int currentLibrary;
+static int CmdExtOne(lvState *L)
+{
+    api->scriptVM->PushNumber(L, 1);
+    return 1;
+}
+static int CmdExtTwo(lvState *L)
+{
+    api->scriptVM->PushNumber(L, 2);
+    return 1;
+}
+static const lvPluginCommand commandsOne[] = {{"ExtOne", CmdExtOne}, {nullptr, nullptr}};
+static const lvPluginCommand commandsTwo[] = {{"ExtTwo", CmdExtTwo}, {nullptr, nullptr}};
+static const lvPluginConstant constantsOne[] = {{"EXT_FIRST", nullptr, 1}, {nullptr, nullptr, 0}};
+static const lvPluginConstant constantsTwo[] = {{"EXT_SECOND", nullptr, 2}, {nullptr, nullptr, 0}};
+LVT_EXPORT(GetLibraryCount)(void) -> int { return 2; }
+LVT_EXPORT(SetCurrentLibrary)(int index) -> void { currentLibrary = index; }
+LVT_EXPORT(GetExtensions)(uint32_t capability, void *) -> uint32_t
+{
+    // Library: two libraries (bit 1), registration deferred until required (bit 2).
+    return capability == PLUGINCAPS_LIBRARY ? 1u | 2u : 0u;
+}
+#endif
+
+LVT_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
+LVT_EXPORT(GetCommands)(void) -> const lvPluginCommand *
+{
+#if defined(LVT_EXT)
+    return currentLibrary ? commandsTwo : commandsOne;
+#else
+    return commands;
+#endif
+}
+LVT_EXPORT(GetConstants)(void) -> const lvPluginConstant *
+{
+#if defined(LVT_EXT)
+    return currentLibrary ? constantsTwo : constantsOne;
+#else
+    return constants;
+#endif
+}
+LVT_EXPORT(InitLibrary)(lvState *) -> int
+{
+    libraryInits++;
+    return 0;
+}
+LVT_EXPORT(FreeLibrary)(lvState *) -> void {}
+#endif
+
+#if defined(LVT_NEEDS)
+// Needs the command library: refuses to be required without it.
+LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *) -> int
+{
+    lvPluginListEntry *list = api->plugins->GetPluginList();
+    int found = 0;
+    for (lvPluginListEntry *e = list; e; e = e->next)
+        if (e->record->moduleName && std::strcmp(e->record->moduleName, "cmdlib") == 0) found = 1;
+    api->plugins->FreeMemory(list);
+    if (found) return 0;
+    api->system->SetErrorStringArg("cmdlib.lvp");
+    return 1494;
+}
+#endif
+
+// ============================================================================
+// File and directory adapter over an in-memory namespace (memfs)
+// ============================================================================
+
+#if defined(LVT_MEMFS) || defined(LVT_MISSING) || defined(LVT_MISSINGPREFIXED)
+struct MemEntry {
+    std::string name;   // name after "mem:"
+    std::string data;   // contents
+};
+static std::vector<MemEntry> *files;
+
+static MemEntry *FindEntry(const char *name)
+{
+    if (!files || std::strncmp(name, "mem:", 4) != 0) return nullptr;
+    for (MemEntry &e : *files)
+        if (e.name == name + 4) return &e;
+    return nullptr;
+}
+
+struct MemStream {
+    MemEntry *entry;   // the file
+    size_t position;   // read/write position
+};
+
+LVT_EXPORT(FOpen)(const char *name, int mode, const lvPluginTag *) -> void *
+{
+    if (!files || std::strncmp(name, "mem:", 4) != 0 || std::strchr(name + 4, '/')) return nullptr;
+    MemEntry *entry = FindEntry(name);
+    if (!entry) {
+        if (mode == LVP_FOPEN_READ) return nullptr;
+        files->push_back({name + 4, ""});
+        entry = &files->back();
+    }
+    if (mode == LVP_FOPEN_WRITE) entry->data.clear();
+    return new MemStream{entry, 0};
+}
+LVT_EXPORT(FClose)(void *stream) -> int
+{
+    delete (MemStream *)stream;
+    return 1;
+}
+LVT_EXPORT(FRead)(void *stream, void *buffer, int length) -> int
+{
+    MemStream *s = (MemStream *)stream;
+    size_t left = s->entry->data.size() - s->position;
+    size_t n = (size_t)length < left ? (size_t)length : left;
+    std::memcpy(buffer, s->entry->data.data() + s->position, n);
+    s->position += n;
+    return (int)n;
+}
+LVT_EXPORT(FGetC)(void *stream) -> int
+{
+    MemStream *s = (MemStream *)stream;
+    if (s->position >= s->entry->data.size()) return -1;
+    return (unsigned char)s->entry->data[s->position++];
+}
+static int WriteBytes(void *stream, const void *buffer, int length)
+{
+    MemStream *s = (MemStream *)stream;
+    if (s->position > s->entry->data.size()) s->entry->data.resize(s->position);
+    s->entry->data.replace(s->position, (size_t)length, (const char *)buffer, (size_t)length);
+    s->position += (size_t)length;
+    return length;
+}
+LVT_EXPORT(FWrite)(void *stream, const void *buffer, int length) -> int { return WriteBytes(stream, buffer, length); }
+LVT_EXPORT(FPutC)(void *stream, int byte) -> int
+{
+    char c = (char)byte;
+    return WriteBytes(stream, &c, 1) == 1;
+}
+LVT_EXPORT(FSeek)(void *stream, int64_t offset, int origin) -> int64_t
+{
+    MemStream *s = (MemStream *)stream;
+    int64_t old = (int64_t)s->position;
+    int64_t target = origin == 1 ? offset : origin == 2 ? (int64_t)s->entry->data.size() + offset : old + offset;
+    if (target < 0) return -1;
+    s->position = (size_t)target;
+    return old;
+}
+LVT_EXPORT(FFlush)(void *) -> int { return 1; }
+LVT_EXPORT(FEof)(void *stream) -> int
+{
+    MemStream *s = (MemStream *)stream;
+    return s->position >= s->entry->data.size();
+}
+#if !defined(LVT_MISSING) && !defined(LVT_MISSINGPREFIXED)
+static void FillStat(lvPluginStat *stat, const MemEntry *e)
+{
+    stat->type = 0;
+    stat->sizeLow = (uint32_t)e->data.size();
+    stat->attributes = 15;
+}
+LVT_EXPORT(FStat)(void *stream, lvPluginStat *stat, const lvPluginTag *) -> int
+{
+    FillStat(stat, ((MemStream *)stream)->entry);
+    return 1;
+}
+LVT_EXPORT(Stat)(const char *name, int, lvPluginStat *stat, const lvPluginTag *) -> int
+{
+    MemEntry *e = FindEntry(name);
+    if (!e) return 0;
+    FillStat(stat, e);
+    return 1;
+}
+
+// The namespace has one directory, "mem:" itself.
+struct MemDir {
+    size_t next;   // next entry to hand out
+};
+LVT_EXPORT(OpenDir)(const char *name, int, const lvPluginTag *tags) -> void *
+{
+    if (std::strcmp(name, "mem:") != 0) return nullptr;
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == 2 && t->value) *(const char **)t->value = "memfs";
+    return new MemDir{0};
+}
+LVT_EXPORT(CloseDir)(void *dir) -> void { delete (MemDir *)dir; }
+LVT_EXPORT(NextDirEntry)(void *dir, lvPluginStat *stat, const lvPluginTag *) -> int
+{
+    MemDir *d = (MemDir *)dir;
+    if (d->next >= files->size()) return 0;
+    const MemEntry &e = (*files)[d->next++];
+    FillStat(stat, &e);
+    stat->fullPath = e.name.c_str();
+    return 1;
+}
+#endif
+#endif
+
+// ============================================================================
+// Image saver (saver)
+// ============================================================================
+
+#if defined(LVT_SAVER)
+static const struct {
+    int id;            // format id
+    const char *name;  // format name
+} formats[] = {{7001, "TESTRAW"}, {7002, "TESTPPM"}};
+
+LVT_EXPORT(RegisterImageSaver)(lvPluginSaverFormat *item) -> int
+{
+    int index = 0;
+    while (index < 2 && item->formatId && formats[index].id != item->formatId) index++;
+    if (item->formatId) index++;
+    item->formatId = formats[index].id;
+    item->name = formats[index].name;
+    item->flags = index + 1 < 2 ? LVP_SAVEIMAGE_MORE : 0;
+    return 1;
+}
+LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginTag *) -> int { return 0; }
+#endif
+
+// ============================================================================
+// Entry points
+// ============================================================================
+
+LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const char *) -> int
+{
+    api = table;
+    self = record;
+    if (api->version != LVPLUGIN_VERSION) return 0;
+#if defined(LVT_CMDLIB)
+    DescribeSelf(record, "cmdlib", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_NEEDS)
+    DescribeSelf(record, "needs", PLUGINCAPS_LIBRARY | PLUGINCAPS_REQUIRE);
+#elif defined(LVT_EXT)
+    DescribeSelf(record, "extplug", PLUGINCAPS_LIBRARY | PLUGINCAPS_EXTENSION);
+#elif defined(LVT_MEMFS)
+    DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
+    files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};
+    // Directories are offered by any list that admits plug-ins; files only where named.
+    api->system->AddAdapterToChain(record, PLUGINCAPS_DIRADAPTER);
+#elif defined(LVT_SAVER)
+    DescribeSelf(record, "saver", PLUGINCAPS_SAVEIMAGE);
+    api->system->AddPluginFileType(record, FILETYPE_IMAGE, "Test raw", "image/x-test", "traw", 7001,
+                                   FILETYPEFLAGS_SAVE | FILETYPEFLAGS_ALPHA);
+#elif defined(LVT_WRONGNAME)
+    DescribeSelf(record, "othername", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_NATIVE)
+    DescribeSelf(record, "NATIVE", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_TOONEW)
+    DescribeSelf(record, "toonew", PLUGINCAPS_LIBRARY);
+    record->hostVersion = 11;
+    record->hostRevision = 1;
+#elif defined(LVT_MISSING)
+    DescribeSelf(record, "missing", PLUGINCAPS_FILEADAPTER);
+#elif defined(LVT_MISSINGPREFIXED)
+    DescribeSelf(record, "missingprefixed", PLUGINCAPS_FILEADAPTER);
+#elif defined(LVT_BADCAPS)
+    DescribeSelf(record, "badcaps", 0x40000000u);
+    // A hook added here must go when the load fails.
+    api->system->AddHook(1, nullptr, nullptr);
+#elif defined(LVT_MIXEDPREFIX)
+    DescribeSelf(record, "mixedprefix", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_INITFAIL)
+    DescribeSelf(record, "initfail", PLUGINCAPS_LIBRARY);
+    api->system->AddHook(1, nullptr, nullptr);
+    return 0;
+#endif
+    return 1;
+}
+
+#if defined(LVT_MIXEDPREFIX)
+// lvp_InitPlugin with an unprefixed ClosePlugin: the prefixed form is incomplete.
+extern "C" __attribute__((visibility("default"))) void ClosePlugin(void) {}
+#else
+LVT_EXPORT(ClosePlugin)(void) -> void
+{
+#if defined(LVT_MEMFS)
+    delete files;
+    files = nullptr;
+#endif
+}
+#endif
+
+#if defined(LVT_WRONGNAME) || defined(LVT_NATIVE) || defined(LVT_TOONEW) || defined(LVT_INITFAIL)
+// Library exports so that only the check under test can fail.
+LVT_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
+LVT_EXPORT(GetCommands)(void) -> const lvPluginCommand * { return nullptr; }
+LVT_EXPORT(GetConstants)(void) -> const lvPluginConstant * { return nullptr; }
+LVT_EXPORT(InitLibrary)(lvState *) -> int { return 0; }
+LVT_EXPORT(FreeLibrary)(lvState *) -> void {}
+#endif

@@ -1,0 +1,53 @@
+# Plug-ins: the test plug-ins (one source, built in variants as ".lvp" shared objects),
+# the loader, manager, interface table and plugin library tests, and linked programs
+# that carry plug-ins.
+set(LV_TESTPLUGIN_DIR ${CMAKE_BINARY_DIR}/testplugins)
+set(LV_TESTPLUGIN_VARIANTS
+  cmdlib:LVT_CMDLIB needs:LVT_NEEDS extplug:LVT_EXT memfs:LVT_MEMFS saver:LVT_SAVER
+  wrongname:LVT_WRONGNAME native:LVT_NATIVE toonew:LVT_TOONEW missing:LVT_MISSING
+  missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX)
+set(LV_TESTPLUGIN_TARGETS "")
+foreach(variant ${LV_TESTPLUGIN_VARIANTS})
+  string(REPLACE ":" ";" parts ${variant})
+  list(GET parts 0 stem)
+  list(GET parts 1 define)
+  add_library(testplugin_${stem} MODULE ${CMAKE_SOURCE_DIR}/tests/plugins/testplugin.cpp)
+  target_compile_definitions(testplugin_${stem} PRIVATE ${define})
+  set_target_properties(testplugin_${stem} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${stem} SUFFIX ".lvp"
+    LIBRARY_OUTPUT_DIRECTORY ${LV_TESTPLUGIN_DIR}
+    CXX_VISIBILITY_PRESET hidden)
+  list(APPEND LV_TESTPLUGIN_TARGETS testplugin_${stem})
+endforeach()
+
+# The in-process script and the applet of the linked programs.
+lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_script.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/plugins_script.lvs)
+lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/plugins_applet.lvs)
+# The applet links the command library as a plug-in object: start-up requires it.
+lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc
+  TARGET applet_plugins_test ARGS --object 12:1:cmdlib)
+
+# The runtime with the plug-in manager installed, and two linked programs: one whose
+# plug-in block is packed ("PLPK") and one whose block is raw; both carry a ".lvl".
+add_executable(lumivarra_plugins ${CMAKE_SOURCE_DIR}/tests/plugins/plugin_runtime_main.cpp)
+target_link_libraries(lumivarra_plugins PRIVATE lv_runtime)
+set_target_properties(lumivarra_plugins PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${LV_TESTPLUGIN_DIR})
+file(WRITE ${LV_TESTPLUGIN_DIR}/extension.lvl "extension library payload\n")
+lv_link_executable(OUTPUT ${LV_TESTPLUGIN_DIR}/linked_packed RUNTIME lumivarra_plugins
+  APPLET ${LV_TESTPLUGIN_DIR}/plugins_applet.lva
+  PLUGINS ${LV_TESTPLUGIN_DIR}/cmdlib.lvp ${LV_TESTPLUGIN_DIR}/memfs.lvp
+  LIBRARIES ${LV_TESTPLUGIN_DIR}/extension.lvl PACK_PLUGINS
+  TARGET linked_plugins_packed DEPENDS testplugin_cmdlib testplugin_memfs applet_plugins_test lumivarra_plugins)
+lv_link_executable(OUTPUT ${LV_TESTPLUGIN_DIR}/linked_raw RUNTIME lumivarra_plugins
+  APPLET ${LV_TESTPLUGIN_DIR}/plugins_applet.lva
+  PLUGINS ${LV_TESTPLUGIN_DIR}/cmdlib.lvp ${LV_TESTPLUGIN_DIR}/saver.lvp
+  LIBRARIES ${LV_TESTPLUGIN_DIR}/extension.lvl
+  TARGET linked_plugins_raw DEPENDS testplugin_cmdlib testplugin_saver applet_plugins_test lumivarra_plugins)
+add_custom_target(plugins_script ALL DEPENDS ${LV_TESTPLUGIN_DIR}/plugins_script.lvc)
+
+lv_add_test(plugins_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/plugins_test.cpp
+  LIBS lv_runtime
+  LABELS runtime parse)
+target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
+add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script linked_plugins_packed linked_plugins_raw)
