@@ -96,6 +96,7 @@ void StopDirMonitor(lvDirMonitor *monitor, const lvRefOps *ops)
     if (!monitor) return;
     StopThread(monitor->thread);
     DropSystemEvents(EventOfMonitor, monitor);
+    WithdrawQueuedCallbacks((uintptr_t)monitor);
     if (monitor->userDataRef >= 0 && ops && ops->release) ops->release(ops->context, monitor->userDataRef);
     FreeMemory(monitor);
 }

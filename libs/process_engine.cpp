@@ -271,6 +271,7 @@ void ReleaseRunJob(lvRunJob *job, const lvRefOps *ops)
     UnlinkJob(job);
     StopThread(job->thread);
     if (job->runUserData >= 0 && ops && ops->release) ops->release(ops->context, job->runUserData);
+    WithdrawQueuedCallbacks((uintptr_t)job);
     FreeJobRecord(job);
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 struct lvThread;
+struct lvSystemEvent;
 
 // ---- Timer queue --------------------------------------------------------------
 // The key of a timer: the two words its owner gives (an object's identifier and,
@@ -63,9 +64,30 @@ int CountSystemTimers(void);
 void ClearTimerQueue(void);
 // Clears the queue and stops the timer thread. Safe when it never started.
 void FreeTimerQueue(void);
-// Sleeps while serving events: waits through the loop hooks below until ms passed.
-// 0 ms returns at once. 0, ERR_TIMER, ERR_USERABORT (a quit) or the hooks' error.
+// Sleeps while serving events: waits through the loop hooks below until ms passed,
+// and after every wake-up polls and serves what arrived (SetSleepServeHook). 0 ms
+// returns at once. 0, ERR_TIMER, ERR_USERABORT (a quit) or the hooks' error.
 int SleepWithEvents(void *state, int32_t milliseconds);
+// What a sleep does after each wake-up once the platform poll found nothing to stop
+// for: the event library gathers what happened (each timer firing separately) and runs
+// the callbacks. The hook answers 0 to sleep on, or the code that ends the sleep.
+// nullptr (the default) serves nothing. Set by the script thread while no sleep runs.
+void SetSleepServeHook(int (*serve)(void *state));
+
+// ---- System event queue: withdrawing ---------------------------------------------
+// Takes every queued system event that match accepts out of the queue, under the queue's
+// lock, so events posted meanwhile keep their place behind the ones that stay; frees
+// what the taken events own. match runs under that lock: it must not post. Returns the
+// number taken.
+int RemoveSystemEvents(int (*match)(const lvSystemEvent *event, void *context), void *context);
+
+// ---- Queued script callbacks of released objects ------------------------------------
+// A run job or a directory monitor that is released may still have script callbacks
+// queued by the event library that point at it: the owner of the record calls
+// WithdrawQueuedCallbacks on the script thread before the record's memory goes. The
+// event library registers the withdrawal when it opens; without one nothing is queued.
+void SetCallbackWithdrawHook(void (*withdraw)(uintptr_t object));
+void WithdrawQueuedCallbacks(uintptr_t object);
 
 // ---- Main loop: thread messages -------------------------------------------------
 // A message for the pumping thread (the main thread, or the message thread while a

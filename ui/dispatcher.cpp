@@ -109,6 +109,32 @@ int CancelQueuedCallbacks(lvState *state, int selector, const void *object)
     return selector;
 }
 
+int WithdrawObjectCallbacks(uintptr_t object)
+{
+    int count = 0;
+    lvEventCallback **link = &dispatcherState.head;
+    while (*link) {
+        lvEventCallback *record = *link;
+        bool ofObject = record->id.number == object &&
+                        (record->kind == CALLBACK_RUNFINISHED || record->kind == CALLBACK_RUNOUTPUT ||
+                         record->kind == CALLBACK_DIRCHANGED || record->kind == CALLBACK_DIRCHANGEDETAIL);
+        if (record->running || !ofObject) {
+            link = &record->next;
+            continue;
+        }
+        // The owner is releasing the object: nothing is settled for it here.
+        *link = record->next;
+        FreeCallbackRecord(nullptr, record);
+        count++;
+    }
+    return count;
+}
+
+static void WithdrawHook(uintptr_t object)
+{
+    WithdrawObjectCallbacks(object);
+}
+
 void MarkMusicEndHandled(lvEventId music)
 {
     for (lvEventCallback *r = dispatcherState.head; r; r = r->next)
@@ -438,6 +464,18 @@ int WaitEventLoop(lvState *state, int mode)
     }
 }
 
+// The pass a sleep (Wait, Sleep, WaitTimer) runs after each wake-up: what happened is
+// gathered and every queued callback runs, as CheckEvents would; an error of either (a
+// quit event, a failed callback, End called from one) ends the sleep. A label jump asked for by a legacy trigger takes effect when
+// the sleeping command returns, so it does not end the sleep.
+static int ServeEventsDuringSleep(void *data)
+{
+    lvState *state = (lvState *)data;
+    int result = GatherEvents(state, 0);
+    if (!result) result = RunQueuedCallbacks(state, nullptr);
+    return result == -1 ? 0 : result;
+}
+
 // A RunPendingCallbacks-style result as a command's code and result count.
 static int CommandResult(int result, int *results)
 {
@@ -503,11 +541,15 @@ int OpenEventEngine(lvState *state)
     SetEventQueueOpen(1);
     ResetGlobalHandlers(state, 0);
     dispatcherState.waitEventNesting = 0;
+    SetSleepServeHook(ServeEventsDuringSleep);
+    SetCallbackWithdrawHook(WithdrawHook);
     return InitTimerQueue();
 }
 
 void CloseEventEngine(lvState *state)
 {
+    SetSleepServeHook(nullptr);
+    SetCallbackWithdrawHook(nullptr);
     CancelQueuedCallbacks(state, CANCEL_ALL, nullptr);
     EventSources()->FreePort(state);
     FreeAllTimers(state);

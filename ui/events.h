@@ -220,6 +220,12 @@ int QueueCallback(lvEventCallback *record, int useCurrentTime);
 // Removes every queued record that is not running and matches the selector (a kind, or
 // CANCEL_*), releasing its payload. Returns the selector.
 int CancelQueuedCallbacks(lvState *state, int selector, const void *object);
+// Removes the queued records that are not running and point at a run job or directory
+// monitor being released (kinds 25, 29, 26, 34 whose first identifier word is the
+// object), freeing their payloads; the object itself is left to its owner. The
+// withdrawal hook of the platform layer (WithdrawQueuedCallbacks) while the library is
+// open. Returns the number removed.
+int WithdrawObjectCallbacks(uintptr_t object);
 // Runs queued records: all (out nullptr), or the first runnable one copied into *out
 // (kind 0 when none ran). 0, an error code, or -1 (a label jump was set).
 int RunQueuedCallbacks(lvState *state, lvEventCallback *out);

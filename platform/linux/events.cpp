@@ -7,7 +7,8 @@
 // their second data word (a block from AllocMemory): the queue frees it when the
 // event cannot be queued or is still queued at shut-down.
 // The wake goes to the hook a display adapter registered, else to the main wake
-// signal, whose descriptor the main loop polls.
+// signal, whose descriptor the main loop polls. Withdrawing events takes them out
+// under the lock in one walk, so the order of the others never changes.
 // Depends on: threads.cpp (signals), startup.cpp (the main wake signal).
 // Limits: none; a post that finds no memory drops its event.
 #include "platform/lvplatform.h"
@@ -21,9 +22,10 @@ struct lvSystemEventQueue {
     lvSystemEvent *head;                 // the oldest event, nullptr when empty
     lvSystemEvent *tail;                 // the newest event
     std::atomic<void (*)(void)> wakeHook;  // a display adapter's wake, or nullptr
+    std::atomic<void (*)(uintptr_t)> withdrawHook;  // the event library's withdrawal, or nullptr
 };
 
-static lvSystemEventQueue eventQueue = {PTHREAD_MUTEX_INITIALIZER, 0, nullptr, nullptr, {nullptr}};
+static lvSystemEventQueue eventQueue = {PTHREAD_MUTEX_INITIALIZER, 0, nullptr, nullptr, {nullptr}, {nullptr}};
 
 static bool OwnsData(int type)
 {
@@ -93,6 +95,35 @@ int GetSystemEvent(lvSystemEvent *event)
     return 1;
 }
 
+int RemoveSystemEvents(int (*match)(const lvSystemEvent *event, void *context), void *context)
+{
+    lvSystemEvent *taken = nullptr, **takenTail = &taken;
+    int count = 0;
+    pthread_mutex_lock(&eventQueue.lock);
+    lvSystemEvent **link = &eventQueue.head, *last = nullptr;
+    while (*link) {
+        lvSystemEvent *event = *link;
+        if (!match(event, context)) {
+            last = event;
+            link = &event->next;
+            continue;
+        }
+        *link = event->next;
+        event->next = nullptr;
+        *takenTail = event;
+        takenTail = &event->next;
+        count++;
+    }
+    eventQueue.tail = last;
+    pthread_mutex_unlock(&eventQueue.lock);
+    while (taken) {
+        lvSystemEvent *next = taken->next;
+        FreeEventNode(taken);
+        taken = next;
+    }
+    return count;
+}
+
 void FreeSystemEvents(void)
 {
     pthread_mutex_lock(&eventQueue.lock);
@@ -119,4 +150,17 @@ void WakeMainLoop(void)
     void (*hook)(void) = eventQueue.wakeHook.load(std::memory_order_acquire);
     if (hook) hook();
     else RaiseSignal(GetMainWakeSignal());
+}
+
+// ---- Queued script callbacks of released objects --------------------------------------
+
+void SetCallbackWithdrawHook(void (*withdraw)(uintptr_t object))
+{
+    eventQueue.withdrawHook.store(withdraw, std::memory_order_release);
+}
+
+void WithdrawQueuedCallbacks(uintptr_t object)
+{
+    void (*withdraw)(uintptr_t) = eventQueue.withdrawHook.load(std::memory_order_acquire);
+    if (withdraw) withdraw(object);
 }

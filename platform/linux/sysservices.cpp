@@ -6,8 +6,6 @@
 // through GetEnvVar take it too and copy the value out under it.
 // Depends on: process.cpp (spawning xdg-open), files_*.cpp (paths, folders),
 // events.cpp (the queue), text.cpp.
-// Limits: DropSystemEvents takes every event out and puts the others back in order;
-// an event posted by another thread meanwhile lands before the ones put back.
 #include "platform/lvplatform.h"
 #include "runtime/lverrors.h"
 
@@ -282,29 +280,5 @@ int GetRandomBytes(void *buffer, size_t length)
 
 int DropSystemEvents(int (*match)(const lvSystemEvent *event, void *context), void *context)
 {
-    std::vector<lvSystemEvent> kept;
-    int dropped = 0;
-    lvSystemEvent event;
-    while (GetSystemEvent(&event)) {
-        if (match(&event, context)) {
-            if (event.type >= SYSEVENT_RUNOUTPUT && event.type <= SYSEVENT_DIRCHANGEDETAIL)
-                FreeMemory((void *)event.data2);
-            dropped++;
-        } else {
-            kept.push_back(event);
-        }
-    }
-    for (const lvSystemEvent &e : kept) {
-        // Rebuild unit and offset so that the queue computes the same total again.
-        int32_t unit = 0, offset = 0;
-        if (e.count != 1) {
-            unit = (int32_t)(e.total / ((int64_t)e.count - 1));
-            offset = (int32_t)(e.total - (int64_t)unit * ((int64_t)e.count - 1));
-        } else {
-            offset = (int32_t)e.total;
-        }
-        PostSystemEvent(e.type, e.data1, e.data2, unit, e.count, offset, 0);
-    }
-    if (!kept.empty()) WakeMainLoop();
-    return dropped;
+    return RemoveSystemEvents(match, context);
 }

@@ -323,6 +323,16 @@ int CountSystemTimers(void)
 
 // ---- Sleeping while serving events -------------------------------------------------------------
 
+// ---- Sleeping while serving events -------------------------------------------------
+
+// The event library's pass run after each wake-up of a sleep, or nullptr.
+static std::atomic<int (*)(void *)> sleepServeHook{nullptr};
+
+void SetSleepServeHook(int (*serve)(void *state))
+{
+    sleepServeHook.store(serve, std::memory_order_release);
+}
+
 // Under the lock: whether the sleep node has fired.
 static int SleepDone(uint64_t sequence)
 {
@@ -352,6 +362,10 @@ int SleepWithEvents(void *state, int32_t milliseconds)
             result = errorCode ? errorCode : ERR_USERABORT;
             break;
         }
+        // Served at every wake-up: each interval firing during the sleep is collected
+        // on its own instead of merging into one mark by the time the sleep ends.
+        int (*serve)(void *) = sleepServeHook.load(std::memory_order_acquire);
+        if (serve && (result = serve(state))) break;
         result = hooks.WaitEvents(state);
     }
     pthread_mutex_lock(&timerQueue.lock);

@@ -147,3 +147,79 @@ TEST_F(SystemEvents, ManyPostersArriveCompleteAndInOrder)
     for (int p = 0; p < posters; p++) EXPECT_EQ(next[p], perPoster);
     EXPECT_GT(wakes, 0);
 }
+
+// Matches events whose first data word is the one given.
+static int OfObject(const lvSystemEvent *event, void *context)
+{
+    return event->data1 == (uintptr_t)context;
+}
+
+TEST_F(SystemEvents, RemovingKeepsTheOthersInOrderAndFreesWhatItTakes)
+{
+    // Object 7's events at the head, in the middle and at the tail; two own a block.
+    PostSystemEvent(SYSEVENT_RUNOUTPUT, 7, (uintptr_t)OwnedBlock("head"), 0, 1, 0, 0);
+    PostSystemEvent(SYSEVENT_SAMPLEEND, 1, 10, 0, 1, 5, 0);
+    PostSystemEvent(SYSEVENT_RUNEXIT, 7, 0, 0, 1, 0, 0);
+    PostSystemEvent(SYSEVENT_SAMPLEEND, 2, 20, 100, 3, 7, 0);
+    PostSystemEvent(SYSEVENT_DIRCHANGEDETAIL, 7, (uintptr_t)OwnedBlock("tail"), 0, 1, 0, 0);
+    EXPECT_EQ(RemoveSystemEvents(OfObject, (void *)7), 3);
+    EXPECT_EQ(DropSystemEvents(OfObject, (void *)7), 0) << "nothing of object 7 is left";
+    // The tail was taken: posting behind the survivors must still work.
+    PostSystemEvent(SYSEVENT_RUNEXIT, 3, 30, 0, 1, 0, 0);
+    lvSystemEvent e;
+    ASSERT_EQ(GetSystemEvent(&e), 1);
+    EXPECT_EQ(e.data1, 1u);
+    EXPECT_EQ(e.total, 5) << "a survivor keeps its numbers as posted";
+    ASSERT_EQ(GetSystemEvent(&e), 1);
+    EXPECT_EQ(e.data1, 2u);
+    EXPECT_EQ(e.total, 207);
+    EXPECT_EQ(e.count, 3);
+    ASSERT_EQ(GetSystemEvent(&e), 1);
+    EXPECT_EQ(e.data1, 3u);
+    EXPECT_EQ(GetSystemEvent(&e), 0);
+    // Taking everything leaves an empty queue that still takes posts.
+    PostSystemEvent(SYSEVENT_RUNEXIT, 7, 0, 0, 1, 0, 0);
+    EXPECT_EQ(RemoveSystemEvents(OfObject, (void *)7), 1);
+    EXPECT_EQ(GetSystemEvent(&e), 0);
+    PostSystemEvent(SYSEVENT_RUNEXIT, 4, 0, 0, 1, 0, 0);
+    ASSERT_EQ(GetSystemEvent(&e), 1);
+    EXPECT_EQ(e.data1, 4u);
+}
+
+TEST_F(SystemEvents, EventsPostedWhileOthersAreRemovedKeepTheirOrder)
+{
+    // Posters append numbered events of their own object while this thread keeps
+    // removing object 99's events: every poster's events must come out in order.
+    const int posters = 4, perPoster = 5000;
+    std::vector<std::thread> threads;
+    for (int p = 0; p < posters; p++) {
+        threads.emplace_back([p] {
+            for (int i = 0; i < perPoster; i++) {
+                PostSystemEvent(SYSEVENT_RUNEXIT, (uintptr_t)p, (uintptr_t)i, 0, 1, 0, 0);
+                if (i % 4 == 0) PostSystemEvent(SYSEVENT_RUNEXIT, 99, 0, 0, 1, 0, 0);
+                if (i % 16 == 0) std::this_thread::yield();  // keep posting while the removals run
+            }
+        });
+    }
+    std::vector<int> next(posters, 0);
+    int received = 0, removed = 0;
+    lvSystemEvent e;
+    while (received < posters * perPoster) {
+        removed += RemoveSystemEvents(OfObject, (void *)99);
+        // Take only a few each round, so the removals keep meeting a long queue.
+        for (int n = 0; n < 16 && GetSystemEvent(&e); n++) {
+            if (e.data1 == 99) {
+                removed++;
+                continue;
+            }
+            ASSERT_LT(e.data1, (uintptr_t)posters);
+            ASSERT_EQ(e.data2, (uintptr_t)next[e.data1]) << "poster " << e.data1;
+            next[e.data1]++;
+            received++;
+        }
+    }
+    for (std::thread &t : threads) t.join();
+    removed += RemoveSystemEvents(OfObject, (void *)99);
+    EXPECT_EQ(GetSystemEvent(&e), 0);
+    EXPECT_EQ(removed, posters * (perPoster / 4));
+}

@@ -71,14 +71,16 @@ TEST_F(PlatformTimerQueue, TimeoutFiresOnceAndIsRemovedWhenCollected)
 
 TEST_F(PlatformTimerQueue, IntervalFiringsBetweenCollectionsCountOnce)
 {
-    StartPump();
+    // This thread pumps, so no firing can be marked between two collections.
     lvTimerKey key = {1, 0};
     ASSERT_EQ(SetSystemTimer(TIMEROP_ADDINTERVAL, key, 20), 0);
     SleepMs(120);  // about six firings
+    PumpMessages(1);
     EXPECT_EQ(Collect(TIMERKIND_INTERVAL, key), 1);
     EXPECT_EQ(Collect(TIMERKIND_INTERVAL, key), 0);  // the mark was cleared
     EXPECT_EQ(CountSystemTimers(), 1);               // an interval stays
     SleepMs(60);
+    PumpMessages(1);
     EXPECT_EQ(Collect(TIMERKIND_INTERVAL, key), 1);
     EXPECT_EQ(SetSystemTimer(TIMEROP_REMOVEINTERVAL, key, 0), 0);
     EXPECT_EQ(CountSystemTimers(), 0);
@@ -164,5 +166,26 @@ TEST_F(PlatformTimerQueue, SleepWithEventsServesTheHooksUntilItsTime)
     quitAfter = polls.load() + 1;
     EXPECT_EQ(SleepWithEvents(nullptr, 5000), ERR_USERABORT);
     EXPECT_EQ(CountSystemTimers(), 0);
+    SetEventLoopHooks(nullptr);
+}
+
+TEST_F(PlatformTimerQueue, SleepServesEveryWakeUpAndStopsOnTheServeHooksCode)
+{
+    static std::atomic<int> serves{0};
+    static std::atomic<int> failAfter{-1};
+    lvEventLoopHooks hooks = {[](void *state) { return WaitScriptWake(state, 5); }, nullptr};
+    SetEventLoopHooks(&hooks);
+    SetSleepServeHook([](void *) {
+        int n = ++serves;
+        return failAfter >= 0 && n > failAfter ? ERR_MEM : 0;
+    });
+    EXPECT_EQ(SleepWithEvents(nullptr, 60), 0);
+    // The wait gives up every 5 ms: about a dozen passes, each served.
+    EXPECT_GE(serves.load(), 5);
+    failAfter = serves.load() + 2;
+    EXPECT_EQ(SleepWithEvents(nullptr, 5000), ERR_MEM);
+    EXPECT_EQ(serves.load(), failAfter.load() + 1);
+    EXPECT_EQ(CountSystemTimers(), 0) << "the sleep's own timer is gone";
+    SetSleepServeHook(nullptr);
     SetEventLoopHooks(nullptr);
 }

@@ -54,6 +54,13 @@ protected:
         ClaimVMState(L);
         return result;
     }
+    // Posts a message as a port delivers it: the port's name, a zero byte, the text.
+    static int PostPortMessage(const char *block, size_t size)
+    {
+        char *payload = (char *)AllocMemory(size, 0);
+        memcpy(payload, block, size);
+        return PostSystemEvent(SYSEVENT_USERMESSAGE, 0, (uintptr_t)payload, 0, 0, 0, 0);
+    }
     std::string Text(int index)
     {
         return GetValueType(L, index) == LV_TSTRING ? ValueToString(L, index) : "<not a string>";
@@ -136,9 +143,7 @@ TEST_F(EventApplet, CheckEventWithNothingPendingAnswersAtOnce)
 TEST_F(EventApplet, AHandlerTableGetsAPortMessageSplitIntoItsArguments)
 {
     static const char block[] = "port\0open \"my file\" now";
-    char *payload = (char *)AllocMemory(sizeof(block), 0);
-    memcpy(payload, block, sizeof(block));
-    ASSERT_EQ(PostSystemEvent(SYSEVENT_USERMESSAGE, 0, (uintptr_t)payload, 0, 0, 0, 0), 0);
+    ASSERT_EQ(PostPortMessage(block, sizeof(block)), 0);
     ASSERT_EQ(RunApplet(R"(
     newtable  r0 0 1
     closure   r1 onmessage
@@ -164,4 +169,58 @@ TEST_F(EventApplet, AHandlerTableGetsAPortMessageSplitIntoItsArguments)
     EXPECT_EQ(Text(1), "OnUserMessage");
     EXPECT_EQ(Text(3), "open");
     EXPECT_EQ(ValueToNumber(L, 4), 2);
+}
+
+// The message table a handler of a global event gets: the port message's parts, the
+// handler's user data and the timestamp; WaitEvent's table carries the handler's results.
+TEST_F(EventApplet, AHandlerTableWithUserDataGetsEveryFieldOfTheMessage)
+{
+    static const char block[] = "port\0copy \"a b\" c";
+    ASSERT_EQ(PostPortMessage(block, sizeof(block)), 0);
+    ASSERT_EQ(RunApplet(R"(
+    newtable  r0 0 1
+    closure   r1 onmessage
+    settable  r0 "onusermessage" r1
+    getglobal r2 "installeventhandler"
+    move      r3 r0
+    loadk     r4 "mine"
+    call      r2 3 1
+    getglobal r2 "waitevent"
+    call      r2 1 2
+    gettable  r3 r2 "results"
+    gettable  r4 r3 0
+    gettable  r5 r3 1
+    gettable  r6 r3 2
+    gettable  r7 r3 3
+    gettable  r8 r3 4
+    gettable  r9 r3 5
+    gettable  r10 r3 6
+    gettable  r11 r2 "nresults"
+    gettable  r12 r2 "action"
+    return    r4 10
+.function onmessage
+.params 1
+    gettable  r1 r0 "action"
+    gettable  r2 r0 "command"
+    gettable  r3 r0 "args"
+    gettable  r4 r0 "rawargs"
+    gettable  r5 r0 "argc"
+    gettable  r6 r0 "userdata"
+    gettable  r7 r0 "timestamp"
+    return    r1 8
+.end
+)"), 0);
+    ASSERT_EQ(GetStackTop(L), 9);
+    EXPECT_EQ(Text(1), "OnUserMessage");
+    EXPECT_EQ(Text(2), "copy");
+    ASSERT_EQ(GetValueType(L, 3), LV_TSTRING);
+    EXPECT_EQ(std::string(ValueToString(L, 3), ValueStringLength(L, 3)), std::string("a b\0c", 5));
+    EXPECT_EQ(Text(4), "\"a b\" c");
+    EXPECT_EQ(ValueToNumber(L, 5), 2);
+    EXPECT_EQ(Text(6), "mine");
+    ASSERT_EQ(GetValueType(L, 7), LV_TNUMBER);
+    EXPECT_GE(ValueToNumber(L, 7), 0);
+    EXPECT_LT(ValueToNumber(L, 7), 60) << "seconds since the run started";
+    EXPECT_EQ(ValueToNumber(L, 8), 7);
+    EXPECT_EQ(Text(9), "OnUserMessage");
 }

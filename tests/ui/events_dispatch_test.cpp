@@ -488,3 +488,50 @@ TEST_F(EventDispatcher, KeyMessagesCarryModifiersExceptForRawKeys)
     EXPECT_STREQ(seen[2].keyText, "\xC3\xA9");  // the character in UTF-8
     EXPECT_EQ(machine.calls[0].id.number, 2u);
 }
+
+TEST_F(EventDispatcher, ReleasedJobsAndMonitorsTakeTheirQueuedCallbacksWithThem)
+{
+    static std::vector<uintptr_t> releasedJobs;
+    releasedJobs.clear();
+    lvEventSourceHooks sources = {};
+    sources.JobWantsReport = [](void *) { return 1; };
+    sources.ReleaseRunJob = [](lvState *, void *job) { releasedJobs.push_back((uintptr_t)job); };
+    SetEventSourceHooks(&sources);
+    GetGlobalHandler(GLOBAL_RUNOUTPUT)->function = 80;
+    GetGlobalHandler(GLOBAL_RUNFINISHED)->function = 81;
+    GetGlobalHandler(GLOBAL_DIRECTORYCHANGED)->function = 82;
+    // Job 0x500 and monitors 0x600 and 0x700; the owned blocks are checked by the
+    // sanitizer runs.
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNOUTPUT, 0x500, (uintptr_t)AllocMemory(16, 1), 0, 1, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_DIRCHANGED, 0x600, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNEXIT, 0x500, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_DIRCHANGEDETAIL, 0x600, (uintptr_t)AllocMemory(16, 1), 0, 1, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_DIRCHANGED, 0x700, 0, 0, 1, 0, 0), 0);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    ASSERT_EQ(CountQueuedCallbacks(), 5);
+    // The owners call the platform's withdrawal while they release their records.
+    WithdrawQueuedCallbacks(0x500);
+    EXPECT_EQ(CountQueuedCallbacks(), 3);
+    EXPECT_TRUE(releasedJobs.empty()) << "the owner releases the job, not the withdrawal";
+    WithdrawQueuedCallbacks(0x600);
+    EXPECT_EQ(CountQueuedCallbacks(), 1);
+    WithdrawQueuedCallbacks(0x12345);
+    EXPECT_EQ(CountQueuedCallbacks(), 1);
+    ASSERT_EQ(RunCheckEvents(nullptr), 0);
+    ASSERT_EQ(Actions(), (std::vector<std::string>{"DirectoryChanged"}));
+
+    // A job released from inside its own running callback: the running record stays to
+    // finish its call, the job's other queued record goes.
+    machine.calls.clear();
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNOUTPUT, 0x800, (uintptr_t)AllocMemory(16, 1), 0, 1, 0, 0), 0);
+    ASSERT_EQ(PostSystemEvent(SYSEVENT_RUNOUTPUT, 0x800, (uintptr_t)AllocMemory(16, 1), 0, 1, 0, 0), 0);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    machine.onCall = [](lvEventCallback *record) {
+        WithdrawQueuedCallbacks(record->id.number);
+        return 0;
+    };
+    ASSERT_EQ(RunCheckEvents(nullptr), 0);
+    machine.onCall = nullptr;
+    EXPECT_EQ(Actions(), (std::vector<std::string>{"RunOutput"}));
+    EXPECT_EQ(CountQueuedCallbacks(), 0);
+}

@@ -1,0 +1,124 @@
+// Runs the built runtime on applets that use the event library: intervals and time-outs
+// counted over real time, clearing callbacks that are already queued, CheckEvent with
+// nothing pending, a refused nested WaitEvent, and waits that keep serving events.
+// Every run is bounded by a time limit; the applets print what they saw.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct AppletRun {
+    int exitCode;                    // the process's exit code, -1 when it did not exit normally
+    std::vector<std::string> lines;  // standard output, line by line
+    std::string err;                 // standard error
+};
+
+std::string ReadAll(FILE *file)
+{
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, got);
+    return text;
+}
+
+// Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most 20 s.
+AppletRun RunApplet(const std::string &stem)
+{
+    char errName[] = "/tmp/lv_events_exe_XXXXXX";
+    int errFile = mkstemp(errName);
+    EXPECT_GE(errFile, 0);
+    std::string command = std::string("timeout 20 '") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                          "/tests/ui/events_exe/" + stem + ".lva' 2>" + errName + " </dev/null";
+    AppletRun run = {-1, {}, ""};
+    FILE *out = popen(command.c_str(), "r");
+    if (!out) return run;
+    std::istringstream lines(ReadAll(out));
+    int status = pclose(out);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (std::string line; std::getline(lines, line);) run.lines.push_back(line);
+    FILE *err = fdopen(errFile, "r");
+    if (err) {
+        run.err = ReadAll(err);
+        fclose(err);
+    }
+    unlink(errName);
+    return run;
+}
+
+// The number a printed line holds; NaN when it holds none.
+double Number(const AppletRun &run, size_t line)
+{
+    if (line >= run.lines.size()) return std::nan("");
+    char *end = nullptr;
+    double value = std::strtod(run.lines[line].c_str(), &end);
+    return end && end != run.lines[line].c_str() ? value : std::nan("");
+}
+
+}  // namespace
+
+TEST(EventsExe, AnIntervalOf50MsGivesAboutTwentyCallbacksInASecond)
+{
+    AppletRun run = RunApplet("interval_second");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 1u);
+    EXPECT_GE(Number(run, 0), 18);
+    EXPECT_LE(Number(run, 0), 22);
+}
+
+TEST(EventsExe, ATimeoutFiresOnceAndIsGoneAfterwards)
+{
+    AppletRun run = RunApplet("timeout_once");
+    ASSERT_EQ(run.lines.size(), 1u) << run.err;
+    EXPECT_EQ(Number(run, 0), 1);
+    // Clearing it afterwards finds nothing: the run ends with that error.
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Could not find timeout function 1!"), std::string::npos) << run.err;
+}
+
+TEST(EventsExe, ClearingAnIntervalAndATimeoutWhoseCallbacksAreQueuedStopsThem)
+{
+    AppletRun run = RunApplet("clear_queued");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(Number(run, 0), 0) << "a cleared callback ran from the queue";
+    EXPECT_EQ(Number(run, 1), 0) << "the cleared interval went on firing";
+}
+
+TEST(EventsExe, CheckEventWithNothingPendingAnswersAtOnce)
+{
+    AppletRun run = RunApplet("checkevent_idle");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(Number(run, 0), 0) << "no call may report a triggered callback";
+    // 200 calls; a call that waited for the next wake-up would take 10 s in all.
+    EXPECT_LT(Number(run, 1), 1000) << "CheckEvent blocked";
+}
+
+TEST(EventsExe, WaitEventInsideACallbackIsRefusedWith1055)
+{
+    AppletRun run = RunApplet("waitevent_nested");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.lines.empty()) << "the callback went on after the refused WaitEvent";
+    EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
+}
+
+TEST(EventsExe, IntervalCallbacksRunForEachFiringWhileTheScriptWaits)
+{
+    AppletRun run = RunApplet("interval_wait");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 2u);
+    // Ten firings in each half second: merged into one mark they would count once.
+    EXPECT_GE(Number(run, 0), 8) << "Wait";
+    EXPECT_LE(Number(run, 0), 11) << "Wait";
+    EXPECT_GE(Number(run, 1) - Number(run, 0), 8) << "WaitTimer";
+    EXPECT_LE(Number(run, 1) - Number(run, 0), 11) << "WaitTimer";
+}
