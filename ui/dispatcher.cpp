@@ -472,7 +472,12 @@ static int ServeEventsDuringSleep(void *data)
 {
     lvState *state = (lvState *)data;
     int result = GatherEvents(state, 0);
-    if (!result) result = RunQueuedCallbacks(state, nullptr);
+    if (result) return result;
+    // These are event handlers too: a WaitEvent inside one is refused as anywhere else.
+    int nesting = dispatcherState.waitEventNesting;
+    dispatcherState.waitEventNesting = 1;
+    result = RunQueuedCallbacks(state, nullptr);
+    dispatcherState.waitEventNesting = nesting;
     return result == -1 ? 0 : result;
 }
 

@@ -30,13 +30,14 @@ std::string ReadAll(FILE *file)
     return text;
 }
 
-// Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most 20 s.
+// Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most 20 s (then
+// killed: a run stuck in a wait may not end on the first signal).
 AppletRun RunApplet(const std::string &stem)
 {
     char errName[] = "/tmp/lv_events_exe_XXXXXX";
     int errFile = mkstemp(errName);
     EXPECT_GE(errFile, 0);
-    std::string command = std::string("timeout 20 '") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+    std::string command = std::string("timeout -k 5 20 '") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
                           "/tests/ui/events_exe/" + stem + ".lva' 2>" + errName + " </dev/null";
     AppletRun run = {-1, {}, ""};
     FILE *out = popen(command.c_str(), "r");
@@ -105,10 +106,14 @@ TEST(EventsExe, CheckEventWithNothingPendingAnswersAtOnce)
 
 TEST(EventsExe, WaitEventInsideACallbackIsRefusedWith1055)
 {
-    AppletRun run = RunApplet("waitevent_nested");
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.lines.empty()) << "the callback went on after the refused WaitEvent";
-    EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
+    // Inside a callback that WaitEvent runs, and inside one that runs during a Wait.
+    for (const char *stem : {"waitevent_nested", "wait_nested"}) {
+        SCOPED_TRACE(stem);
+        AppletRun run = RunApplet(stem);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.lines.empty()) << "the run went on after the refused WaitEvent";
+        EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
+    }
 }
 
 TEST(EventsExe, IntervalCallbacksRunForEachFiringWhileTheScriptWaits)
