@@ -472,8 +472,25 @@ static int ServeEventsDuringSleep(void *data)
 {
     lvState *state = (lvState *)data;
     int result = GatherEvents(state, 0);
-    if (!result) result = RunQueuedCallbacks(state, nullptr);
+    if (result) return result;
+    // These are event handlers too: a WaitEvent inside one is refused as anywhere else.
+    int nesting = dispatcherState.waitEventNesting;
+    dispatcherState.waitEventNesting = 1;
+    result = RunQueuedCallbacks(state, nullptr);
+    dispatcherState.waitEventNesting = nesting;
     return result == -1 ? 0 : result;
+}
+
+// The waits' block until the next wake-up. A stop request (an interrupt or termination
+// signal) only sets the machine's flag and wakes no one, so a script asleep in WaitEvent
+// or Wait looks at the flag a few times a second; a spurious return costs one empty
+// gathering pass.
+static int WaitForWakeOrStop(void *state)
+{
+    const lvEventRuntimeHooks *runtime = EventRuntime();
+    if (runtime->QuitRequested()) return ERR_USERABORT;
+    WaitScriptWake(state, 100);
+    return runtime->QuitRequested() ? ERR_USERABORT : 0;
 }
 
 // A RunPendingCallbacks-style result as a command's code and result count.
@@ -543,6 +560,8 @@ int OpenEventEngine(lvState *state)
     dispatcherState.waitEventNesting = 0;
     SetSleepServeHook(ServeEventsDuringSleep);
     SetCallbackWithdrawHook(WithdrawHook);
+    lvEventLoopHooks loopHooks = {WaitForWakeOrStop, nullptr};
+    SetEventLoopHooks(&loopHooks);
     return InitTimerQueue();
 }
 
@@ -550,6 +569,7 @@ void CloseEventEngine(lvState *state)
 {
     SetSleepServeHook(nullptr);
     SetCallbackWithdrawHook(nullptr);
+    SetEventLoopHooks(nullptr);
     CancelQueuedCallbacks(state, CANCEL_ALL, nullptr);
     EventSources()->FreePort(state);
     FreeAllTimers(state);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -30,13 +32,15 @@ std::string ReadAll(FILE *file)
     return text;
 }
 
-// Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most 20 s.
-AppletRun RunApplet(const std::string &stem)
+// Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most limit
+// seconds, then sends SIGTERM, and kills it 5 s later (a run stuck in a wait may not end
+// on the signal). A run that the signal ended keeps its own exit code.
+AppletRun RunApplet(const std::string &stem, int limit = 20)
 {
     char errName[] = "/tmp/lv_events_exe_XXXXXX";
     int errFile = mkstemp(errName);
     EXPECT_GE(errFile, 0);
-    std::string command = std::string("timeout 20 '") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+    std::string command = "timeout --preserve-status -k 5 " + std::to_string(limit) + " '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
                           "/tests/ui/events_exe/" + stem + ".lva' 2>" + errName + " </dev/null";
     AppletRun run = {-1, {}, ""};
     FILE *out = popen(command.c_str(), "r");
@@ -105,10 +109,14 @@ TEST(EventsExe, CheckEventWithNothingPendingAnswersAtOnce)
 
 TEST(EventsExe, WaitEventInsideACallbackIsRefusedWith1055)
 {
-    AppletRun run = RunApplet("waitevent_nested");
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.lines.empty()) << "the callback went on after the refused WaitEvent";
-    EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
+    // Inside a callback that WaitEvent runs, and inside one that runs during a Wait.
+    for (const char *stem : {"waitevent_nested", "wait_nested"}) {
+        SCOPED_TRACE(stem);
+        AppletRun run = RunApplet(stem);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.lines.empty()) << "the run went on after the refused WaitEvent";
+        EXPECT_NE(run.err.find("Wrong usage/parameters for this command!"), std::string::npos) << run.err;
+    }
 }
 
 TEST(EventsExe, IntervalCallbacksRunForEachFiringWhileTheScriptWaits)
@@ -121,4 +129,14 @@ TEST(EventsExe, IntervalCallbacksRunForEachFiringWhileTheScriptWaits)
     EXPECT_LE(Number(run, 0), 11) << "Wait";
     EXPECT_GE(Number(run, 1) - Number(run, 0), 8) << "WaitTimer";
     EXPECT_LE(Number(run, 1) - Number(run, 0), 11) << "WaitTimer";
+}
+
+TEST(EventsExe, ATerminationSignalEndsARunWaitingInWaitEvent)
+{
+    auto start = std::chrono::steady_clock::now();
+    AppletRun run = RunApplet("idle_wait", 1);
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_NE(run.exitCode, 128 + SIGKILL) << "the signal did not end the wait";
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_LT(took.count(), 4000);
 }
