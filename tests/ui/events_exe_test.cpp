@@ -1,6 +1,7 @@
 // Runs the built runtime on applets that use the event library: intervals and time-outs
 // counted over real time, clearing callbacks that are already queued, CheckEvent with
-// nothing pending, a refused nested WaitEvent, and waits that keep serving events.
+// nothing pending, a refused nested WaitEvent, waits that keep serving events, a stop
+// signal during a wait, and a handler table getting a finished program's message.
 // Every run is bounded by a time limit; the applets print what they saw.
 #include <gtest/gtest.h>
 
@@ -139,4 +140,13 @@ TEST(EventsExe, ATerminationSignalEndsARunWaitingInWaitEvent)
     EXPECT_NE(run.exitCode, 128 + SIGKILL) << "the signal did not end the wait";
     EXPECT_NE(run.exitCode, 0);
     EXPECT_LT(took.count(), 4000);
+}
+
+TEST(EventsExe, AHandlerTableGetsTheRunFinishedMessageOfAProgram)
+{
+    AppletRun run = RunApplet("run_finished");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 1u);
+    // DebugPrint separates its arguments with blanks.
+    EXPECT_EQ(run.lines[0], "RunFinished /bin/sh -c \"exit 3\" 3 job data handler data");
 }
