@@ -585,7 +585,7 @@ const lvMessageRow lvMessageTable[] = {
     {588, 1584, "Encoding not recognized!"},
     {589, 1585, "Invalid UTF-8 string!"},
     {590, 1586, "Strings have different encodings!"},
-    {591, 1587, "Double encoding specification!"},
+    {591, 1587, "Encoding given twice!"},
     {592, 1588, "Invalid UTF-8 string in argument %d!"},
     {593, 1589, "Error in text engine!"},
     {594, 1590, "Error in system foundation!"},
