@@ -23,6 +23,18 @@
 #include "ui/lib_event.h"
 #include <cstring>
 
+// The line hook's work and the event poll's first step: the plug-ins' line hooks (a
+// non-zero result is the run's error), then stale input events are purged. Displays poll
+// their own events once a display subsystem joins the run.
+static int PollRuntimeEvents(lvState *L, int mode)
+{
+    if (mode & 1) {
+        if (int code = RunPluginHooks(L, 1, nullptr, nullptr)) return code;
+        PeriodicEventPurge(L);
+    }
+    return 0;
+}
+
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
 {
@@ -157,5 +169,6 @@ void InstallBuiltinLibraries(void)
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;
+    startup.PollRuntimeEvents = PollRuntimeEvents;
     SetStartupHooks(&startup);
 }

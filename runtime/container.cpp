@@ -430,6 +430,7 @@ void CloseAppletContainer(lvAppletContainer *container)
 {
     CloseByteSource(&container->source);
     CloseByteSource(&container->outer);
+    if (container->memory) UnregisterMemoryRange(container->memory);
     FreeMemory(container->memory);
     container->memory = nullptr;
     container->memorySize = 0;
@@ -469,7 +470,8 @@ int OpenAppletContainerFromSource(lvByteSource *source, const char *path, uint64
             }
         } else {
             InitMemorySource(&container->source, container->memory, container->memorySize);
-            if (!MakeChunkName(FilePartOf(path), container->path, sizeof(container->path),
+            if (RegisterMemoryRange(container->memory, container->memorySize) != 0 ||
+                !MakeChunkName(FilePartOf(path), container->path, sizeof(container->path),
                                container->memory, 0, container->memorySize, 0, nullptr)) {
                 CloseAppletContainer(container);
                 return ERR_STACK;

@@ -110,7 +110,7 @@ int FindErrorCodeByName(const char *name) {
 // ==== Error state =========================================================================
 
 // Constant-initialised, so the state is usable before any other initialiser runs.
-static lvErrorState g_errors = {0, 1, 0, 0, 0, {}, 0, "----", -1, {}, -1, nullptr, 0, 0};
+static lvErrorState g_errors = {0, 1, 0, 0, 0, {}, 0, "----", -1, {}, -1, nullptr, 0, 0, 0};
 
 static void InitErrorState(lvErrorState *s) {
     memset(s, 0, sizeof *s);

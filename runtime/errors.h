@@ -104,6 +104,7 @@ struct lvErrorState {
     char **userMessages;                      // texts registered from 1698 on, in order
     int userMessageCount;                     // entries used in userMessages
     int userMessageCapacity;                  // entries allocated in userMessages
+    int handlerBlocked;                       // non-zero: the error handler does not run (set by plug-ins)
 };
 
 // The one instance.

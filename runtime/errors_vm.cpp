@@ -151,9 +151,14 @@ void HandleCommandError(lvState *L, int code)
 // Set while the handler runs: an error inside it does not call it again.
 static int g_handlerRunning;
 
+// The handler stands in for a raised error only: errors that are merely recorded (error
+// mode 0) or that belong to a callback take HandleCommandError's road, which records
+// the code first.
 bool CanRunErrorHandler(lvState *)
 {
-    return GetErrorState()->handlerRef >= 0 && !g_handlerRunning;
+    const lvErrorState *s = GetErrorState();
+    return s->handlerRef >= 0 && s->errorMode != 0 && s->callbackDepth == 0 && !s->handlerBlocked &&
+           !g_handlerRunning;
 }
 
 int CallErrorHandler(lvState *L, int code)

@@ -1058,7 +1058,12 @@ static const lvAdapterHooks pluginAdapterHooks = {PluginBeginAdapterScan, Plugin
 // Start-up hook: requires a plug-in the applet links as an object.
 static int RequireLinkedPlugin(lvState *L, lvLinkedObject *object, int mode)
 {
-    return RequirePluginByName(L, object->name ? object->name : "", 0, 0, mode, nullptr, nullptr);
+    // The object's option value and flags are the version and revision it asks for.
+    int code = RequirePluginByName(L, object->name ? object->name : "", (int)object->optionValue,
+                                   (int)object->optionFlags, mode, object->userTags, nullptr);
+    // A plug-in that joined the run now gets its one-shot hooks like one loaded at start.
+    if (!code) RunPluginHooks(L, 3, nullptr, nullptr);
+    return code;
 }
 
 // Until the library table opens the plugin library itself, the manager registers its

@@ -169,6 +169,10 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetRuntimeSwitches()->hookSuspended = t->value != 0;
             count++;
             break;
+        case 43:
+            GetErrorState()->handlerBlocked = t->value != 0;
+            count++;
+            break;
         case 44: {
             int mode = 0;
             GetRuntimeFlags(run->state, LV_FLAG_ERROR_MODE, &mode, 0);
@@ -512,7 +516,13 @@ static int CopyRangeEntry(const char *target, const void *source, int64_t offset
                             : MakeChunkName("foobar.dat", name, sizeof name, nullptr, offset, size, 0,
                                             (const char *)source);
     if (!built) return ERR_MEM;
-    return CopyVFileData(nullptr, name, nullptr, nullptr, target);
+    if (!(flags & 1)) return CopyVFileData(nullptr, name, nullptr, nullptr, target);
+    // The plug-in's bytes are a file only for the copy.
+    const uint8_t *start = (const uint8_t *)source + offset;
+    if (RegisterMemoryRange(start, size) != 0) return ERR_MEM;
+    int code = CopyVFileData(nullptr, name, nullptr, nullptr, target);
+    UnregisterMemoryRange(start);
+    return code;
 }
 
 static int DescribeChunkEntry(const char *name, lvPluginChunkInfo *info)
@@ -537,9 +547,14 @@ static int MakeChunkNameEntry(char *output, size_t size, const lvPluginChunkRequ
     if ((request->container != nullptr) == (request->memory != nullptr)) return 0;
     char fileName[300];
     std::snprintf(fileName, sizeof fileName, "foo.%s", request->extension);
-    if (request->memory)
-        return MakeChunkName(fileName, output, size, (const uint8_t *)request->memory + request->offset, 0,
-                             request->size, 0, "x");
+    if (request->memory) {
+        // The plug-in vouches for its bytes: the name opens for the rest of the run.
+        const uint8_t *start = (const uint8_t *)request->memory + request->offset;
+        if (!IsLiveMemoryRange((uint64_t)(uintptr_t)start, request->size) &&
+            RegisterMemoryRange(start, request->size) != 0)
+            return 0;
+        return MakeChunkName(fileName, output, size, start, 0, request->size, 0, "x");
+    }
     return MakeChunkName(fileName, output, size, nullptr, request->offset, request->size, 0, request->container);
 }
 

@@ -20,6 +20,7 @@
 #include "runtime/libtable.h"
 #include "runtime/marker.h"
 #include "runtime/packed.h"
+#include "runtime/plugin.h"
 #include "runtime/random.h"
 #include "runtime/vdir.h"
 #include "runtime/version.h"
@@ -291,34 +292,22 @@ static void PrintUsage(void)
 }
 
 // Parses the command line with the option keys recognised (expectName: the applet's name
-// stands in it too), reads the ".ini" file and applies both, the command line winning.
+// stands in it too), then reads the ".ini" file into the same slots, so that its entries
+// override the command line, and applies the result.
 static int ParseAndApplyOptions(lvRuntimeConfig *config, lvAppletRecord *record, int argc, char **argv,
                                 int expectName)
 {
     lvOptionSlots *slots = (lvOptionSlots *)AllocMemory(sizeof(lvOptionSlots), 1);
-    lvOptionSlots *iniSlots = (lvOptionSlots *)AllocMemory(sizeof(lvOptionSlots), 1);
-    if (!slots || !iniSlots) {
-        FreeMemory(slots);
-        FreeMemory(iniSlots);
-        return ERR_MEM;
-    }
+    if (!slots) return ERR_MEM;
     char *commandText = nullptr;
     char *iniText = nullptr;
     FreeUserArguments(config);
     int code = ParseCommandLine(config, slots, 1, !expectName, argc, argv, &commandText);
-    if (!code) code = ReadIniFile(iniSlots, config, &iniText);
-    if (!code) {
-        // The ".ini" file gives what the command line leaves open.
-        for (int slot = 0; slot < LV_OPTION_SLOTS; slot++) {
-            if (!slots->text[slot]) slots->text[slot] = iniSlots->text[slot];
-            if (!slots->on[slot]) slots->on[slot] = iniSlots->on[slot];
-        }
-        code = ApplyStartupOptions(slots, config, record, &startupState.switches);
-    }
+    if (!code) code = ReadIniFile(slots, config, &iniText);
+    if (!code) code = ApplyStartupOptions(slots, config, record, &startupState.switches);
     FreeMemory(commandText);
     FreeMemory(iniText);
     FreeMemory(slots);
-    FreeMemory(iniSlots);
     return code;
 }
 
@@ -514,13 +503,27 @@ int OpenApplet(lvRuntimeConfig *config, lvState *L, lvAppletRecord *record)
     return 0;
 }
 
-// Switches the run to ISO-8859-1 and converts the texts start-up holds.
-static void SwitchToLatin1(lvRuntimeConfig *config)
+// Switches the run to ISO-8859-1 and converts every text start-up holds that names a file
+// or is compared with script text: after the switch, names are read as ISO-8859-1, so a
+// text left in UTF-8 would name another file (or none).
+static void SwitchToLatin1(lvRuntimeConfig *config, lvAppletRecord *record)
 {
     if (GetGlobalEncoding() == LV_ENCODING_LATIN1) return;
+    char tempDirectory[LV_PATH_SIZE];
+    CopyStrBounded(tempDirectory, sizeof tempDirectory, GetTempDirectory());
     char *texts[] = {config->appletPath, config->programPath, config->givenAppletPath,
-                     config->absoluteAppletPath, startupState.startupDirectory};
+                     config->absoluteAppletPath, config->requireTags, startupState.startupDirectory,
+                     startupState.previousDirectory, startupState.pluginDirectory, tempDirectory,
+                     startupState.switches.backfill.brushFile, startupState.switches.tempDir};
     SwitchTextsToLatin1(texts, sizeof texts / sizeof texts[0]);
+    SetTempDirectory(tempDirectory);
+    for (lvLinkedFile *file = record->linkedFiles; file; file = file->next) {
+        Utf8ToLatin1InPlace(file->name);
+        Utf8ToLatin1InPlace(file->containerPath);
+    }
+    for (lvSearchPath *path = GetSearchPaths(); path; path = path->next) Utf8ToLatin1InPlace(path->path);
+    // Plug-ins that keep texts of their own convert them now.
+    RunPluginHooks(startupState.state, 3, nullptr, nullptr);
 }
 
 // The labels of the applet into the registry table "labels", names lower-cased.
@@ -565,7 +568,7 @@ static int DefineUserConstants(lvState *L, const lvAppletRecord *record)
 
 int LoadAppletMainChunk(lvState *L, lvRuntimeConfig *config, lvAppletRecord *record)
 {
-    if (startupState.switches.wantLatin1 || record->encoding == LV_ENCODING_LATIN1) SwitchToLatin1(config);
+    if (startupState.switches.wantLatin1 || record->encoding == LV_ENCODING_LATIN1) SwitchToLatin1(config, record);
     startupHooks.EncodingApplied(L);
     DefineAppletLabels(L, record);
     if (int code = DefineUserConstants(L, record)) return code;
@@ -766,6 +769,7 @@ int ShutdownRuntime(lvState *L, int code, lvRuntimeConfig *config, lvAppletRecor
         startupState.containerOpen = 0;
     }
 
+    FreeMemoryRanges();
     if (startupState.pluginDirectory[0]) {
         DeleteDirectoryTree(startupState.pluginDirectory);
         startupState.pluginDirectory[0] = 0;
@@ -868,6 +872,8 @@ int RuntimeMain(int argc, char **argv)
         if (!code) InstallLineHook(L);
         if (!code) code = PreloadAppletObjects(L, config, record);
         if (!code) code = startupHooks.OpenStartupDisplays(L);
+        // Start-up is complete: the plug-ins' one-shot hooks run before the script does.
+        if (!code) RunPluginHooks(L, 3, nullptr, nullptr);
         if (!code) {
             SetRuntimeFlags(L, LV_FLAG_LOCATION_TRACKING, 1, 0);
             code = startupHooks.RunMainLoop(RunMainChunk, L);
@@ -886,5 +892,7 @@ int RuntimeMain(int argc, char **argv)
     RemoveStopSignals();
     // Stopped from outside: the shell's code for a process ended by that signal.
     if (stopSignalNumber) exitCode = 128 + stopSignalNumber;
+    // The shell sees the low eight bits only: a failure code such as 256 must not read as 0.
+    if (exitCode != 0 && (exitCode & 0xFF) == 0) exitCode = 255;
     return exitCode;
 }

@@ -289,9 +289,19 @@ lvMemFile *AddMemoryFile(const char *fileName, int writable, const void *data, i
     return node;
 }
 
+// Writable nodes own their buffer; read-only ones borrow the script's data.
+static void DropNodeData(lvMemFile *node)
+{
+    if (node->writable) FreeMemory(node->data);
+    else if (node->dataReference >= 0) Layer.registry.ReleaseReference(node->dataReference);
+    node->data = nullptr;
+    node->size = node->capacity = 0;
+    node->dataReference = -1;
+}
+
 void RemoveMemoryFile(lvMemFile *node)
 {
-    if (!node) return;
+    if (!node || node->detached) return;
     Layer.registry.ReleaseReference(node->ownReference);
     for (lvMemFile **p = &Layer.memFiles; *p; p = &(*p)->next) {
         if (*p == node) {
@@ -299,10 +309,77 @@ void RemoveMemoryFile(lvMemFile *node)
             break;
         }
     }
-    // Writable nodes own their buffer; read-only ones borrow the script's data.
-    if (node->writable) FreeMemory(node->data);
-    else if (node->dataReference >= 0) Layer.registry.ReleaseReference(node->dataReference);
-    FreeMemory(node);
+    node->next = nullptr;
+    DropNodeData(node);
+    // An open handle still points at the record: it goes with the last of them.
+    if (node->handles > 0) node->detached = 1;
+    else FreeMemory(node);
+}
+
+static void HoldNode(lvVFile *f, lvMemFile *node)
+{
+    f->heldNode = node;
+    node->handles++;
+}
+
+static void ReleaseNode(lvVFile *f)
+{
+    lvMemFile *node = f->heldNode;
+    if (!node) return;
+    f->heldNode = nullptr;
+    if (--node->handles == 0 && node->detached) FreeMemory(node);
+}
+
+// ============================================================================
+// Live memory ranges
+// ============================================================================
+
+struct lvMemoryRange {
+    lvMemoryRange *next;  // next range
+    uint64_t start;       // first byte's address
+    uint64_t size;        // bytes
+};
+static lvMemoryRange *memoryRanges;
+
+int RegisterMemoryRange(const void *data, uint64_t size)
+{
+    lvMemoryRange *range = (lvMemoryRange *)AllocMemory(sizeof(lvMemoryRange), 1);
+    if (!range) return ERR_MEM;
+    range->start = (uint64_t)(uintptr_t)data;
+    range->size = size;
+    range->next = memoryRanges;
+    memoryRanges = range;
+    return 0;
+}
+
+void UnregisterMemoryRange(const void *data)
+{
+    uint64_t start = (uint64_t)(uintptr_t)data;
+    for (lvMemoryRange **p = &memoryRanges; *p; p = &(*p)->next) {
+        if ((*p)->start == start) {
+            lvMemoryRange *gone = *p;
+            *p = gone->next;
+            FreeMemory(gone);
+            return;
+        }
+    }
+}
+
+bool IsLiveMemoryRange(uint64_t address, uint64_t size)
+{
+    if (address == 0) return false;
+    for (const lvMemoryRange *r = memoryRanges; r; r = r->next)
+        if (address >= r->start && address - r->start <= r->size && size <= r->size - (address - r->start))
+            return true;
+    return false;
+}
+
+void FreeMemoryRanges()
+{
+    while (lvMemoryRange *r = memoryRanges) {
+        memoryRanges = r->next;
+        FreeMemory(r);
+    }
 }
 
 void FreeAllMemoryFiles()
@@ -432,6 +509,7 @@ static uint8_t *WindowBytes(lvVFile *f, int64_t *size)
 {
     lvMemFile *w = f->window;
     if (f->windowParent) {
+        if (!f->windowParent->data) return *size = 0, nullptr;
         int64_t avail = f->windowParent->size - f->windowParentOffset;
         *size = std::max<int64_t>(0, std::min(w->size, avail));
         return f->windowParent->data + f->windowParentOffset;
@@ -457,7 +535,7 @@ static int64_t WindowWrite(lvVFile *f, const void *buffer, int64_t length)
 {
     lvMemFile *w = f->window;
     if (length <= 0) return 0;
-    if (!(f->openFlags & (LV_VF_WRITE | LV_VF_UPDATE)) || !w->writable || f->windowParent) return 0;
+    if (!(f->openFlags & (LV_VF_WRITE | LV_VF_UPDATE)) || !w->writable || f->windowParent || w->detached) return 0;
     int64_t end = f->position + length;
     if (end > w->capacity) {
         int64_t capacity = w->capacity;
@@ -518,6 +596,7 @@ static bool OpenRangeOfMemory(lvVFile *f, int64_t offset, uint32_t size, const c
     if (!ParseChunkName(container, &address, nullptr, &outerSize, nullptr, 0, nullptr, 0, nullptr, 0, &node))
         return false;
     if (offset < 0 || (uint64_t)offset + size > outerSize) return false;
+    if (!node && !IsLiveMemoryRange(address + (uint64_t)offset, size)) return false;
     uint8_t *base = node ? nullptr : (uint8_t *)(uintptr_t)address + offset;
     f->window = NewWindow(base, size, container);
     if (!f->window) return false;
@@ -584,6 +663,7 @@ static bool OpenThroughAdapters(lvVFile *f, const char *name, int flags, const c
 
 static void FreeHandle(lvVFile *f)
 {
+    ReleaseNode(f);
     if (f->windowOwned) FreeMemory(f->window);
     FreeMemory(f);
 }
@@ -618,6 +698,9 @@ lvVFile *OpenVFile(const char *name, int flags, const char *adapterList, const v
         char form = name[8];
         if (form == 'M') {
             if (flags & (LV_VF_WRITE | LV_VF_UPDATE)) return FreeHandle(f), nullptr;
+            // A script can write any address into a name: only ranges the runtime handed
+            // out and that are still alive are files.
+            if (!IsLiveMemoryRange(address, size)) return FreeHandle(f), nullptr;
             f->window = NewWindow((uint8_t *)(uintptr_t)address, size, container);
             if (!f->window) return FreeHandle(f), nullptr;
             f->windowOwned = 1;
@@ -642,6 +725,9 @@ lvVFile *OpenVFile(const char *name, int flags, const char *adapterList, const v
         if (!os) return FreeHandle(f), nullptr;
         f->stream = os;
     }
+    // The handle reads the registered node's bytes: the node must outlive it.
+    if (lvMemFile *node = f->windowParent ? f->windowParent : (f->window && !f->windowOwned ? f->window : nullptr))
+        HoldNode(f, node);
     f->chunkName = 1;
     return f;
 }

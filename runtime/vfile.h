@@ -47,6 +47,8 @@ struct lvMemFile {
     int64_t capacity;      // bytes allocated at data
     int64_t size;          // bytes in use
     char *name;            // the node's name (stored after the record), or the window's container text
+    int handles;           // open handles reading or writing the node
+    int detached;          // removed while handles were open: no data, freed with the last handle
 };
 
 // One {tag, value} pair of a tag list ended by tag 0.
@@ -132,6 +134,7 @@ struct lvVFile {
     uint32_t reserved2;           // unused
     lvMemFile *windowParent;      // registered node under a range window of it, or none
     int64_t windowParentOffset;   // the window's offset in windowParent
+    lvMemFile *heldNode;          // registered node this handle keeps alive, or none
 };
 
 // ============================================================================
@@ -170,9 +173,20 @@ void SetMemFileRegistryHooks(const lvMemFileRegistryHooks *hooks); // null resto
 // name does not fit.
 lvMemFile *AddMemoryFile(const char *fileName, int writable, const void *data, int64_t size,
                          int dataReference, char *outName, size_t outNameSize);
+// Removes the node from the registry: its name no longer resolves. While handles are
+// open on it, the record stays until the last one closes, with its data already gone
+// (reads give end of file, writes nothing).
 void RemoveMemoryFile(lvMemFile *node);
 void FreeAllMemoryFiles();
 lvMemFile *FindMemoryFile(int reference);
+
+// Memory ranges the runtime handed out under ":::chunkM" names. Only a name whose bytes
+// lie inside a live range opens: any other address is no file. RegisterMemoryRange gives
+// 0 or ERR_MEM; the range stays until UnregisterMemoryRange with the same start.
+int RegisterMemoryRange(const void *data, uint64_t size);
+void UnregisterMemoryRange(const void *data);
+bool IsLiveMemoryRange(uint64_t address, uint64_t size);
+void FreeMemoryRanges();
 
 // ============================================================================
 // Search paths

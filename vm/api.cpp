@@ -588,13 +588,14 @@ namespace {
 struct CallArgs {
     ptrdiff_t func;  // stack index of the function
     int nresults;    // results wanted
+    int code;        // the code a called command answered, 0 when none
 };
 }  // namespace
 
 static void ProtectedCallBody(lvState *L, void *ud)
 {
     CallArgs *c = static_cast<CallArgs *>(ud);
-    CallValue(L, L->stack + c->func, c->nresults);
+    c->code = CallValue(L, L->stack + c->func, c->nresults);
 }
 
 int ProtectedCall(lvState *L, int nargs, int nresults, int errfunc)
@@ -603,7 +604,7 @@ int ProtectedCall(lvState *L, int nargs, int nresults, int errfunc)
     if (gVMRun.protectedNesting > 50) return ERR_STACK;
     if (nargs < 0 || !HasValues(L, nargs + 1)) return ERR_STACK;
     gVMRun.protectedNesting++;
-    CallArgs c = {L->top - (nargs + 1) - L->stack, nresults};
+    CallArgs c = {L->top - (nargs + 1) - L->stack, nresults, 0};
     int oldnCcalls = L->nCcalls;
     ptrdiff_t oldci = L->ci - L->baseCi;
     uint8_t oldallowhook = L->allowhook;
@@ -622,7 +623,8 @@ int ProtectedCall(lvState *L, int nargs, int nresults, int errfunc)
     }
     L->errfunc = olderrfunc;
     gVMRun.protectedNesting--;
-    return status;
+    // A command called directly fails by its answer, not by a throw: the caller must see it.
+    return status ? status : c.code;
 }
 
 // ==== Loading and dumping ==================================================================================

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
 #include "vm/lvobject.h"
 
@@ -164,6 +166,10 @@ int RunProtected(lvState *L, lvProtectedFunction f, void *data)
         f(L, data);
     } catch (const lvVMError &e) {
         lj.status = e.code;
+    } catch (const std::bad_alloc &) {
+        lj.status = ERR_MEM;
+    } catch (const std::exception &) {
+        lj.status = ERR_INTERNAL;
     }
     gVMRun.currentState = saved;
     L->errorJump = lj.previous;

@@ -5,6 +5,8 @@
 // operands decoded once, numbers and plain tables handled inline; anything
 // that may call or allocate reloads `base` afterwards (the stack may move).
 #include <cmath>
+#include <exception>
+#include <new>
 
 #include "vm/lvobject.h"
 
@@ -65,6 +67,21 @@ static inline __attribute__((always_inline)) void EnterScriptFunction(lvState *L
     L->top = top;
 }
 
+// A command is native code: an exception other than the machine's own must not pass the
+// command boundary, where it would skip the error mode, the handler and the location.
+static int CallNativeGuarded(lvState *L, lvCommandFunction f)
+{
+    try {
+        return f(L);
+    } catch (const lvVMError &) {
+        throw;
+    } catch (const std::bad_alloc &) {
+        return ERR_MEM;
+    } catch (const std::exception &) {
+        return ERR_INTERNAL;
+    }
+}
+
 lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
 {
     if (func->tt != LV_TFUNCTION) func = TryCallTagMethod(L, func);
@@ -84,7 +101,7 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
     const lvVMHost *host = &gVMHostActive;
     if (host->TraceCalls() && !gVMRun.stopRequest.load(std::memory_order_relaxed)) CallTrace(L, L->base - 1);
     host->BeforeCommand(L, cl->f);
-    int r = cl->f(L);
+    int r = CallNativeGuarded(L, cl->f);
     if (r > 999 || r < -3) {
         if (r == ERR_ABORT) return L->top;
         if (catching) {

@@ -72,11 +72,13 @@ const Storage Storages[] = {
     {"memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(0, 0);
+         EXPECT_EQ(RegisterMemoryRange(keep.data(), keep.size()), 0);
          return Chunk("m.bin", keep.data(), 0, N, 0, "");
      }},
     {"memory range nested in a memory range", true, 0,
      [](ScratchDir &, std::vector<uint8_t> &keep) {
          keep = Embedded(64, 36);
+         EXPECT_EQ(RegisterMemoryRange(keep.data(), keep.size()), 0);
          std::string outer = Chunk("outer.bin", keep.data(), 0, N + 100, 0, "");
          return Chunk("inner.bin", nullptr, 64, N, 0, outer);
      }},
@@ -103,6 +105,7 @@ protected:
     {
         FreeAllMemoryFiles();
         FreeSearchPaths();
+        FreeMemoryRanges();
     }
     ScratchDir dir;
     std::vector<uint8_t> keep; // memory the storage points into
@@ -198,8 +201,74 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, StorageTest, ::testing::ValuesIn(Storages),
 
 class MemoryFileTest : public ::testing::Test {
 protected:
-    void TearDown() override { FreeAllMemoryFiles(); }
+    void TearDown() override
+    {
+        FreeAllMemoryFiles();
+        FreeMemoryRanges();
+    }
 };
+
+// Memory names carry an address that a script can write itself: only ranges that were
+// handed out and are still alive open, whole and inside their bounds.
+TEST_F(MemoryFileTest, MemoryNamesOpenOnlyInsideLiveRanges)
+{
+    std::vector<uint8_t> data = Pattern(100, 7);
+    std::string whole = Chunk("m.bin", data.data(), 0, 100, 0, "");
+    EXPECT_EQ(OpenVFile(whole.c_str(), LV_VF_READ, nullptr, nullptr), nullptr) << "never handed out";
+    ASSERT_EQ(RegisterMemoryRange(data.data(), data.size()), 0);
+    struct Case {
+        const char *what;
+        std::string name;
+        bool opens;
+    } cases[] = {
+        {"the whole range", whole, true},
+        {"a part inside", Chunk("p.bin", data.data() + 10, 0, 90, 0, ""), true},
+        {"one byte past the end", Chunk("p.bin", data.data() + 10, 0, 91, 0, ""), false},
+        {"before the start", Chunk("p.bin", data.data() - 1, 0, 2, 0, ""), false},
+        {"a range of the range", Chunk("i.bin", nullptr, 20, 80, 0, whole), true},
+        {"a made-up address", ":::chunkM0x10:100*x?x", false},
+        {"a nested made-up address", ":::chunk0:8*i.bin?:::chunkM0x10:100*x?x", false},
+    };
+    for (const Case &c : cases) {
+        lvVFile *f = OpenVFile(c.name.c_str(), LV_VF_READ, nullptr, nullptr);
+        EXPECT_EQ(f != nullptr, c.opens) << c.what;
+        if (f) {
+            uint8_t byte = 0;
+            EXPECT_EQ(ReadVFile(f, &byte, 1), 1) << c.what;
+            CloseVFile(f);
+        }
+    }
+    UnregisterMemoryRange(data.data());
+    EXPECT_EQ(OpenVFile(whole.c_str(), LV_VF_READ, nullptr, nullptr), nullptr) << "no longer alive";
+}
+
+// Removing a memory file while handles are open on it keeps the record until the last
+// handle closes; the handles then read end of file and write nothing (ASan checks the rest).
+TEST_F(MemoryFileTest, RemovedWhileOpenReadsEndOfFile)
+{
+    std::vector<uint8_t> data = Pattern(100, 3);
+    for (int writable : {0, 1}) {
+        SCOPED_TRACE(writable);
+        char name[LV_PATH_SIZE];
+        lvMemFile *node = AddMemoryFile("gone.bin", writable, data.data(), 100, -1, name, sizeof name);
+        ASSERT_NE(node, nullptr);
+        lvVFile *whole = OpenVFile(name, writable ? LV_VF_UPDATE : LV_VF_READ, nullptr, nullptr);
+        std::string inner = Chunk("inner.bin", nullptr, 10, 50, 0, name);
+        lvVFile *part = OpenVFile(inner.c_str(), LV_VF_READ, nullptr, nullptr);
+        ASSERT_NE(whole, nullptr);
+        ASSERT_NE(part, nullptr);
+        uint8_t buf[16];
+        EXPECT_EQ(ReadVFile(whole, buf, 4), 4);
+        RemoveMemoryFile(node);
+        EXPECT_EQ(OpenVFile(name, LV_VF_READ, nullptr, nullptr), nullptr);
+        EXPECT_EQ(ReadVFile(whole, buf, sizeof buf), 0);
+        EXPECT_EQ(ReadVFile(part, buf, sizeof buf), 0);
+        EXPECT_EQ(WriteVFile(whole, buf, 4), 0);
+        EXPECT_EQ(GetVFileSize(part), 0);
+        CloseVFile(part);
+        CloseVFile(whole);
+    }
+}
 
 TEST_F(MemoryFileTest, WritesGrowTheBufferIn64KSteps)
 {
@@ -247,6 +316,7 @@ TEST_F(MemoryFileTest, ReadModeWindowsRefuseWrites)
     EXPECT_EQ(OpenVFile(roName, LV_VF_WRITE, nullptr, nullptr), nullptr);
     EXPECT_EQ(OpenVFile(roName, LV_VF_UPDATE, nullptr, nullptr), nullptr);
     std::string m = Chunk("m.bin", data.data(), 0, 100, 0, "");
+    ASSERT_EQ(RegisterMemoryRange(data.data(), data.size()), 0);
     EXPECT_EQ(OpenVFile(m.c_str(), LV_VF_WRITE, nullptr, nullptr), nullptr);
 }
 

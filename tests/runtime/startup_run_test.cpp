@@ -216,9 +216,14 @@ TEST_F(StartupRunTest, ErrorCodeFromTheIniFileBesideTheProgram)
     RunResult r = Run(Quote(program));
     EXPECT_EQ(r.exitCode, 12) << r.err;
     EXPECT_NE(r.out.find("fail.lvs:7: Not enough arguments!"), std::string::npos) << r.out;
-    // The command line wins over the file.
+    // The file's entries override the command line, also a switch the file turns off.
     r = Run(Quote(program) + " -ERRORCODE 13");
-    EXPECT_EQ(r.exitCode, 13);
+    EXPECT_EQ(r.exitCode, 12);
+    WriteFile(program + ".ini", "ERRORCODE = 12\nPRINTERROR = no\n");
+    r = Run(Quote(program) + " -PRINTERROR");
+    EXPECT_EQ(r.exitCode, 12);
+    EXPECT_EQ(r.out, "before the error\n") << "PRINTERROR was cancelled by the file";
+    EXPECT_NE(r.err.find("Not enough arguments!"), std::string::npos) << r.err;
 }
 
 TEST_F(StartupRunTest, LinkedAppletWithoutOptionsBitHandsOptionWordsToTheApplet)
@@ -293,6 +298,95 @@ TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
         EXPECT_EQ(r.out, "") << "the main chunk must not run";
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
+}
+
+TEST_F(StartupRunTest, LinkedFileThatCannotBePreloadedStopsWithItsOwnError)
+{
+    std::string applet = MakeApplet(Assemble("preload_missing"), "preload", "--object 8:1:missing.txt");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "") << "the main chunk must not run";
+    EXPECT_NE(r.err.find("Cannot read file missing.txt"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("file handle"), std::string::npos) << r.err;
+}
+
+// ---- Script faults that must end as errors, not as crashes -----------------------------------
+
+TEST_F(StartupRunTest, MemoryNameWithAnAddressOfTheScriptsChoiceIsNoFile)
+{
+    std::string applet = MakeApplet(Assemble("anyaddress"), "anyaddress");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("current line: 2 - In function: OpenFile"), std::string::npos) << r.err;
+}
+
+TEST_F(StartupRunTest, ReadingAHandleOfAnUndefinedVirtualFileFailsCleanly)
+{
+    std::string applet = MakeApplet(Assemble("undefined"), "undefined");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("only line"), std::string::npos) << "the data is gone: " << r.out;
+    EXPECT_EQ(r.out.rfind("read:", 0), 0u) << r.out;
+}
+
+TEST_F(StartupRunTest, ErrorHandlerStaysQuietWhileErrorsAreOnlyRecorded)
+{
+    std::string applet = MakeApplet(Assemble("recorded_handler"), "recorded_handler");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "last error: 1045\n");
+}
+
+// An exception that is not a script error (here the allocation of 10^15 bytes) becomes the
+// out-of-memory error of the command, with its line, the error mode and the report.
+TEST_F(StartupRunTest, OutOfMemoryInACommandIsAnErrorOfThatCommand)
+{
+    WriteFile(work + "/data.txt", "some bytes\n");
+    std::string applet = MakeApplet(Assemble("outofmemory"), "outofmemory");
+    // Sanitizer builds fail huge allocations instead of aborting, as the plain build does.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    std::string options = std::string(asan ? asan : "") + ":allocator_may_return_null=1";
+    RunResult r = Run("env ASAN_OPTIONS=" + Quote(options) + " " + Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out, "last error: 1000\n");
+    EXPECT_NE(r.err.find("current line: 7 - In function: ReadBytes"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Internal limit"), std::string::npos) << r.err;
+}
+
+TEST_F(StartupRunTest, ExitCodesWhoseLowByteIsZeroDoNotReadAsSuccess)
+{
+    std::string ended = MakeApplet(Assemble("end256"), "end256");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(ended));
+    EXPECT_EQ(r.exitCode, 255) << r.err;
+    std::string failing = Link(MakeApplet(Assemble("fail"), "fail", "--flags 0x200"), "fail");
+    for (const char *code : {"512", "768"}) {
+        r = Run(Quote(failing) + " -ERRORCODE " + code);
+        EXPECT_EQ(r.exitCode, 255) << code;
+    }
+    r = Run(Quote(failing) + " -ERRORCODE 257");
+    EXPECT_EQ(r.exitCode, 1) << "other codes keep their low byte";
+}
+
+// An ISO-8859-1 applet names its linked files in ISO-8859-1: inline data and data in a
+// block, the names given to lvlink in UTF-8 as the container stores them.
+TEST_F(StartupRunTest, Latin1AppletOpensLinkedFilesWithNonAsciiNames)
+{
+    WriteFile(work + "/inline.txt", "inline line\n");
+    WriteFile(work + "/block.txt", "block line\n");
+    std::string applet = MakeApplet(Assemble("latin1"), "latin1",
+                                    "--encoding latin1 --file " + Quote("caf\xc3\xa9.txt=" + work + "/inline.txt") +
+                                        " --block-file " + Quote("bl\xc3\xb6" "ck.txt=" + work + "/block.txt"));
+    // Run from elsewhere, where no such files lie on disk.
+    std::string elsewhere = work + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    std::string moved = elsewhere + "/latin1.lva";
+    ASSERT_EQ(rename(applet.c_str(), moved.c_str()), 0);
+    unlink((work + "/inline.txt").c_str());
+    unlink((work + "/block.txt").c_str());
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(moved));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "inline line\nblock line\n");
 }
 
 TEST_F(StartupRunTest, StopSignalEndsTheRunAndStillCleansUp)

@@ -21,7 +21,10 @@ namespace {
 
 const std::string LvLink = std::string(LV_BIN_DIR) + "/lvlink";
 const std::string MarkerProbe = std::string(LV_BIN_DIR) + "/marker_probe";
-const std::string Chunk = std::string("\033LVB\x01\x02\x03 chunk bytes", 19);
+// A chunk header as the machine writes it (signature, byte order, format, sizes, check
+// number), then bytes that lvlink copies without reading.
+const std::string Chunk = std::string("\033LVB\x01\x04\x04\x04\x06\x08\x09\x09\x08", 13) +
+                          std::string("\x00\x00\x00\x00\x00\x00\xf8\x40", 8) + " chunk bytes";
 
 void WriteFile(const std::string &path, const std::string &data)
 {
@@ -232,7 +235,7 @@ TEST_F(LinkFixture, LinkedExecutableFindsPluginsAndApplet)
     EXPECT_NE(out.find("library ext "), std::string::npos) << out;
     EXPECT_NE(out.find("plugin plugin "), std::string::npos) << out;
     EXPECT_NE(out.find("header found=1 quiet=1"), std::string::npos) << out;
-    EXPECT_NE(out.find("title=Demo applet bytecode=19 packed=1"), std::string::npos) << out;
+    EXPECT_NE(out.find("title=Demo applet bytecode=33 packed=1"), std::string::npos) << out;
     EXPECT_NE(out.find("label loop 12"), std::string::npos) << out;
     EXPECT_NE(out.find("icon :::chunk"), std::string::npos) << out;
     // The appended plug-in payload is a "PLPK" stream that unpacks to the plug-in file.
@@ -275,6 +278,29 @@ TEST_F(LinkFixture, LinkRefusesMissingOrRepeatedMarkers)
     EXPECT_NE(log.find("2 link markers"), std::string::npos) << log;
     // Not an applet.
     EXPECT_EQ(RunCommand(LvLink + " link " + MarkerProbe + " " + dir + "/data.txt -o " + dir + "/x", &log), 1);
+}
+
+// Any file given as the main chunk would make an applet that fails only when it runs: the
+// chunk's header is checked and a file that is no chunk is refused with a clear message.
+TEST_F(LinkFixture, AppletRefusesFilesThatAreNoChunk)
+{
+    struct Case {
+        const char *what;
+        std::string bytes;
+        const char *message;
+    } cases[] = {
+        {"text", "just some text, no chunk at all\n", "is no compiled chunk"},
+        {"empty", "", "is no compiled chunk"},
+        {"header cut short", Chunk.substr(0, 10), "cut short"},
+        {"other number sizes", Chunk.substr(0, 9) + "\x04" + Chunk.substr(10), "another format"},
+    };
+    for (const Case &c : cases) {
+        WriteFile(dir + "/bad.lvc", c.bytes);
+        std::string log;
+        EXPECT_EQ(RunCommand(LvLink + " applet " + dir + "/bad.lvc -o " + dir + "/bad.lva", &log), 1) << c.what;
+        EXPECT_NE(log.find(c.message), std::string::npos) << c.what << ": " << log;
+        EXPECT_NE(log.find("bad.lvc"), std::string::npos) << c.what;
+    }
 }
 
 TEST_F(LinkFixture, BadCommandLinesFail)

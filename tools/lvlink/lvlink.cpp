@@ -10,6 +10,7 @@
 //   lvlink link RUNTIME APPLET -o OUT [options]
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -46,6 +47,19 @@ lvBytes ReadWholeFile(const std::string &path)
     std::string text = s.str();
     if (text.size() > 0xFFFFFFF0u) Fail(path + " is larger than a container can hold");
     return lvBytes(text.begin(), text.end());
+}
+
+// An applet whose main chunk the machine cannot load would only fail when it runs: the
+// chunk's header is checked here (signature, format, sizes) as the machine's loader does.
+void CheckChunkHeader(const lvBytes &chunk, const std::string &path)
+{
+    static const uint8_t signature[4] = {0x1B, 'L', 'V', 'B'};
+    static const uint8_t sizes[6] = {4, 6, 8, 9, 9, 8};
+    if (chunk.size() < 4 || !std::equal(signature, signature + 4, chunk.begin()))
+        Fail(path + " is no compiled chunk (it does not begin with \"\\033LVB\"; make one with lvasm)");
+    if (chunk.size() < 21 || chunk[5] != 4 || (chunk[6] != 4 && chunk[6] != 8) ||
+        !std::equal(sizes, sizes + 6, chunk.begin() + 7))
+        Fail(path + " is a compiled chunk of another format or machine, or is cut short");
 }
 
 void WriteWholeFile(const std::string &path, const lvBytes &bytes, bool executable)
@@ -373,6 +387,7 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
         }
     }
     lvBytes chunk = ReadWholeFile(desc.chunkPath);
+    CheckChunkHeader(chunk, desc.chunkPath);
     Put8(out, 1);
     Put32(out, uint32_t(chunk.size()));
     PutBytes(out, chunk);
