@@ -234,9 +234,17 @@ const lvCommandEntry *GetSerialCommands(void)
 
 // ---- Open and close -------------------------------------------------------------------------------
 
+// Reads and writes that wait end when the run is to end (an interrupt or termination
+// signal sets the machine's stop request and wakes no one).
+static int MachineStopRequested(void)
+{
+    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
 int OpenSerialCommands(lvState *L)
 {
     serialRefOps.context = L;
+    SetComStopCheck(MachineStopRequested);
     int result = OpenSerialLibrary(&serialRefOps);
     if (result) return result;
     return RegisterCommandTable(L, serialCommands, "serial");
@@ -245,4 +253,5 @@ int OpenSerialCommands(lvState *L)
 void CloseSerialCommands(lvState *L, int full)
 {
     FreeSerialPorts();
+    SetComStopCheck(nullptr);
 }

@@ -175,7 +175,12 @@ int OpenSerialPort(int number, bool automatic, const char *name, const lvSerialO
     if (!automatic) CloseSerialPort({number, nullptr});
     lvComPort *port = AllocComPort();
     if (!port) return ERR_INITSERIAL;
-    CopyStrBounded(port->name, sizeof port->name, name);
+    if (!SetComPortName(port, name)) {
+        // Too long for any device path: refused rather than cut into another name.
+        FreeComPort(port);
+        SetErrorStringArg(name);
+        return ERR_OPENSERIAL;
+    }
     port->baudCode = options->baudCode;
     port->dataBitsCode = options->dataBitsCode;
     port->parityCode = options->parityCode;
@@ -222,7 +227,7 @@ int ReadSerialData(lvObjectId id, int count, uint32_t timeout, lvSerialRead *res
                     : ReadComPort(node->port, buffer, count, &got);
     if (r != LVCOM_DONE && r != LVCOM_NOTHING_READ) {
         FreeMemory(buffer);
-        return ERR_SERIALIO;
+        return r == LVCOM_STOPPED ? ERR_USERABORT : ERR_SERIALIO;
     }
     result->data = buffer;
     result->bytesRead = got;
@@ -249,7 +254,7 @@ int WriteSerialData(lvObjectId id, const void *data, size_t length, uint32_t tim
         done += (size_t)wrote;
         if (r != LVCOM_DONE) {
             if (bytesWritten) *bytesWritten = done;
-            return ERR_SERIALIO;
+            return r == LVCOM_STOPPED ? ERR_USERABORT : ERR_SERIALIO;
         }
         if (wrote < piece) break;
     }

@@ -95,7 +95,8 @@ extern const char *const lvSerialOptionKeys[LV_SERIAL_OPTION_COUNT];
 // "flowcontrol", "dtr", "rts"; exact lower case). false (options unchanged) for another key.
 bool SetSerialOption(lvSerialOptions *options, const char *key, int32_t value);
 
-// Opens a port by name (cut to 30 bytes) with the options (nullptr: defaults).
+// Opens a port by its whole name (the record shows the first 30 bytes; a name no
+// device path can hold is refused) with the options (nullptr: defaults).
 // automatic: the port gets a handle (header.handle, GetObjectIdOf) instead of the
 // number. A number in use closes its port first, so a failed open still leaves the
 // number free. The record's codes afterwards tell what the line really has.
@@ -111,11 +112,13 @@ int IsSerialPortOpen(const lvSerialPort *port);
 
 // Reads up to count bytes: what is waiting, else the first bytes to come within
 // timeout milliseconds (0: without limit). 0 with *result (the caller frees
-// result->data), lookup errors, ERR_WRONGUSAGE (count < 1), ERR_MEM, ERR_SERIALIO.
+// result->data), lookup errors, ERR_WRONGUSAGE (count < 1), ERR_MEM, ERR_SERIALIO,
+// ERR_USERABORT when the stop request ended the wait (SetComStopCheck).
 int ReadSerialData(lvObjectId id, int count, uint32_t timeout, lvSerialRead *result);
 // Writes the bytes; timeout 0 uses the port's own write time-out (none unless set).
 // A write cut short by the time-out is no error: *bytesWritten tells what went out.
-// 0, ERR_WRONGUSAGE (empty data, checked before the look-up), lookup errors, ERR_SERIALIO.
+// 0, ERR_WRONGUSAGE (empty data, checked before the look-up), lookup errors, ERR_SERIALIO,
+// ERR_USERABORT when the stop request ended the wait.
 int WriteSerialData(lvObjectId id, const void *data, size_t length, uint32_t timeout, size_t *bytesWritten);
 // Writes out what the output queue holds (bounded wait), then discards both queues.
 // 0 or lookup errors (a failing flush is not reported).

@@ -70,17 +70,19 @@ enum lvComResult {
     LVCOM_NOTHING_READ = 9,  // the read's time-out ran out before a byte came
     LVCOM_QUEUE_FAILED = 10, // the input queue could not be queried
     LVCOM_NOT_OPEN = 11,     // the port is not open
+    LVCOM_STOPPED = 12,      // the stop request ended a wait (the run is ending)
 };
 
 // ---- Records ---------------------------------------------------------------------------
 struct lvComPortNative;  // the open device (descriptor, saved line settings, time-outs)
 
-// Longest port name kept; a longer one is cut.
+// Size of the name kept in the record; the device is opened by the whole name, which
+// the native part keeps (SetComPortName).
 enum { LV_COM_NAME_SIZE = 31 };
 
 // One serial port, owned by the serial library's port object.
 struct lvComPort {
-    char name[LV_COM_NAME_SIZE];  // name as the script gave it, cut to 30 bytes, NUL-terminated
+    char name[LV_COM_NAME_SIZE];  // name as the script gave it, shortened to 30 bytes for show
     lvComPortNative *native;      // the platform's part, owned by the record
     int32_t baudCode;             // a baud code (not a rate); LV_SERIAL_UNKNOWN for a rate without code
     int32_t dataBitsCode;         // a data-bits code
@@ -97,6 +99,21 @@ struct lvComPort {
 // parity, one stop bit, no flow control, DTR and RTS codes 0, not open, time-outs 0,
 // queue sizes 1024 and 1024. nullptr when out of memory.
 lvComPort *AllocComPort(void);
+
+// Gives the record its port name: the whole name for the device (MakeComDeviceName at
+// open), its first 30 bytes in port->name. 1, or 0 (record unchanged) for a name that
+// no device path can hold (LV_PATH_SIZE bytes or more). A record that never got a name
+// this way is opened by port->name.
+int SetComPortName(lvComPort *port, const char *name);
+
+// The stop request: a function that answers non-zero once the run is to end (nullptr:
+// none). Every wait of the operations below (reads and writes without or with a
+// time-out, the output drain of a flush or close) looks at it at least every
+// LV_COM_STOP_SLICE milliseconds and then gives up: reads and writes with
+// LVCOM_STOPPED (bytes that went out or came in are still counted), a drain at once.
+// Any thread may set it; it is called on the thread that waits.
+enum { LV_COM_STOP_SLICE = 50 };
+void SetComStopCheck(int (*stopRequested)(void));
 
 // Opens the device that the record's name gives (MakeComDeviceName), exclusively:
 // another open of the same device, in this process or (through TIOCEXCL) in
@@ -120,8 +137,8 @@ void FreeComPort(lvComPort *port);
 // waiting, waits for the first byte and returns what has come. The wait lasts the
 // port's read time-out (0, the default: without limit). LVCOM_DONE with
 // *bytesRead > 0, LVCOM_NOTHING_READ when the time-out ran out, LVCOM_READ_FAILED
-// (*bytesRead 0) when the read failed or the line hung up, LVCOM_REFUSED for
-// count < 1, LVCOM_NOT_OPEN.
+// (*bytesRead 0) when the read failed or the line hung up, LVCOM_STOPPED (*bytesRead
+// 0) when the stop request ended the wait, LVCOM_REFUSED for count < 1, LVCOM_NOT_OPEN.
 int ReadComPort(lvComPort *port, void *buffer, int count, int *bytesRead);
 // ReadComPort waiting at most milliseconds (0: without limit) for the first byte;
 // LVCOM_NOTHING_READ with *bytesRead 0 when none came in time. Bytes once read are
@@ -131,8 +148,9 @@ int ReadComPortWithTimeout(lvComPort *port, void *buffer, int count, int *bytesR
 
 // Writes length bytes, waiting at most the port's write time-out in all (0: without
 // limit). LVCOM_DONE also for a write cut short by the time-out, with the count that
-// went out; LVCOM_WRITE_FAILED when the line refused the write (*bytesWritten tells
-// what went out before), LVCOM_NOT_OPEN.
+// went out; LVCOM_WRITE_FAILED when the line refused the write and LVCOM_STOPPED when
+// the stop request ended the wait (*bytesWritten tells what went out before),
+// LVCOM_NOT_OPEN.
 int WriteComPort(lvComPort *port, const void *data, int length, int *bytesWritten);
 // WriteComPort with a time-out of milliseconds for this call only (0: without limit).
 int WriteComPortWithTimeout(lvComPort *port, const void *data, int length, int *bytesWritten,
@@ -175,11 +193,15 @@ int GetComPortDescriptor(const lvComPort *port);
 const char *GetComPortErrorText(const lvComPort *port);
 
 // ---- Device names ---------------------------------------------------------------------
-// The device path of a port name into path (size bytes): an absolute path stands as
-// it is; a name whose first decimal number n is greater than 0 ("COM3", "3") is the
-// device of COM table entry n (default /dev/ttyS<n-1>); any other name is used
-// unchanged. 1, or 0 when the name is empty or the path does not fit. The table
-// starts from the environment variable LV_COM_PORTS_VARIABLE when it is set.
+// The device path of a port name into path (size bytes), never cut:
+// - an absolute path ("/dev/serial/by-id/...") stands as it is, and so does a path
+//   that starts with "./" or "../" (taken from the working directory);
+// - "COMn" (any case) or a bare number "n", n greater than 0, is the device of COM
+//   table entry n (default /dev/ttyS<n-1>);
+// - any other name is a device name under /dev ("ttyUSB0" -> /dev/ttyUSB0, "pts/3"
+//   -> /dev/pts/3, "COM0" -> /dev/COM0).
+// 1, or 0 when the name is empty or the path does not fit. The table starts from the
+// environment variable LV_COM_PORTS_VARIABLE when it is set.
 int MakeComDeviceName(const char *name, char *path, size_t size);
 // Sets the device of COM table entry number (1..LV_COM_TABLE_SIZE); nullptr or ""
 // restores the default. 1, or 0 for a number out of range, a path that does not

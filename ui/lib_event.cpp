@@ -14,10 +14,13 @@
 // Limits: none of its own.
 #include "ui/events.h"
 #include "ui/lib_event.h"
+#include "runtime/errors.h"
+#include "runtime/libs_core.h"
 #include "runtime/lverrors.h"
 #include "runtime/objects.h"
 #include "vm/lvvm.h"
 #include <cstring>
+#include <strings.h>
 
 // ---- State -------------------------------------------------------------------
 
@@ -221,6 +224,30 @@ static int32_t ReferenceArg(lvState *L, int index)
 {
     PushCopy(L, index);
     return CreateReference(L, LV_REGISTRYINDEX);
+}
+
+// ---- Handler attributes -------------------------------------------------------------------
+
+// GetAttribute(EVENTHANDLER, name, attribute): the handler's function or user data, the
+// number 0 when none is installed. Per-display names answer for the current display (none
+// without one), then the global names, then the plug-in names, in any case.
+static int EventHandlerAttribute(lvState *L)
+{
+    size_t length = 0;
+    const char *name = CheckStringArg(L, 2, &length);
+    int attribute = static_cast<int>(NumberToInt64(CheckNumberArg(L, 3)));
+    lvHandlerSlot *slot = FindHandlerSlotByName(EventDisplays()->CurrentDisplay(), name);
+    bool displayName = false;
+    for (const char *known : DisplayHandlerNames) displayName = displayName || strcasecmp(known, name) == 0;
+    if (!slot && !displayName) {
+        SetErrorStringArg(name);
+        return ERR_UNKNOWNTAG;
+    }
+    if (attribute != ATTR_FUNCTION && attribute != ATTR_USERDATA) return ERR_UNKNOWNATTR;
+    int32_t reference = !slot ? -1 : attribute == ATTR_FUNCTION ? slot->function : slot->userData;
+    if (reference == -1) PushNumber(L, 0);
+    else GetTableItemRaw(L, LV_REGISTRYINDEX, reference);
+    return 1;
 }
 
 // ---- Waiting for events -----------------------------------------------------------------
@@ -431,6 +458,8 @@ int OpenEventLibrary(lvState *L)
 {
     libraryState.startTime = GetEpochSeconds(0);
     SetEventRuntimeHooks(&machineHooks);
+    lvObjectLibraryHooks objectHooks = {nullptr, EventHandlerAttribute, nullptr};
+    SetObjectLibraryHooks(&objectHooks);
     int result = OpenEventEngine(L);
     if (result) return result;
     DefineConstants(L, "event", eventConstants, 0);

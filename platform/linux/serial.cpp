@@ -11,6 +11,7 @@
 #include "platform/lvplatform.h"
 #include "platform/linux/serial_termios.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -38,6 +39,7 @@ struct lvComPortNative {
     uint32_t inputQueueSize;    // input queue size asked for (recorded only)
     uint32_t outputQueueSize;   // output queue size asked for (recorded only)
     lvComPortNative *nextOpen;  // next record in the list of open devices
+    char *deviceName;           // the whole port name (AllocMemory), nullptr: use port->name
     char errorText[160];        // the system's last error on this port, "" when none
 };
 
@@ -49,6 +51,17 @@ struct lvComOpenList {
 };
 
 static lvComOpenList g_openPorts;
+
+// The run's stop request (SetComStopCheck); nullptr when nobody asked for one.
+static std::atomic<int (*)(void)> g_stopCheck{nullptr};
+
+void SetComStopCheck(int (*stopRequested)(void)) { g_stopCheck.store(stopRequested); }
+
+static bool StopRequested(void)
+{
+    int (*check)(void) = g_stopCheck.load();
+    return check && check() != 0;
+}
 
 // Queue sizes of a fresh record.
 enum { kDefaultQueueSize = 1024 };
@@ -78,16 +91,18 @@ static void NoteSystemError(lvComPortNative *native, const char *what)
 }
 
 // Waits until fd is ready for events. milliseconds 0 waits without limit, else until
-// deadline (monotonic ms). 1 ready (also on hang-up or error, which the following
-// read or write reports), 0 time-out, -1 poll failed.
+// deadline (monotonic ms). A stop request only sets a flag and wakes no one, so the
+// wait looks at it every LV_COM_STOP_SLICE ms. 1 ready (also on hang-up or error,
+// which the following read or write reports), 0 time-out, -1 poll failed, -2 stopped.
 static int WaitDescriptor(int fd, short events, uint32_t milliseconds, int64_t deadline)
 {
     for (;;) {
-        int wait = -1;
+        if (StopRequested()) return -2;
+        int wait = LV_COM_STOP_SLICE;
         if (milliseconds != 0) {
             int64_t left = deadline - NowMillis();
             if (left <= 0) return 0;
-            wait = left > 1000000 ? 1000000 : (int)left;
+            if (left < wait) wait = (int)left;
         }
         pollfd p = {fd, events, 0};
         int r = poll(&p, 1, wait);
@@ -175,6 +190,7 @@ lvComPort *AllocComPort(void)
     native->savedModemLines = -1;
     native->inputQueueSize = kDefaultQueueSize;
     native->outputQueueSize = kDefaultQueueSize;
+    native->deviceName = nullptr;
     std::memcpy(port->name, "COM1", 5);
     port->native = native;
     port->baudCode = LV_BAUD_9600;
@@ -208,12 +224,30 @@ static int ApplyLineSetting(lvComPort *port, int setting, int code)
     return LVCOM_DONE;
 }
 
+int SetComPortName(lvComPort *port, const char *name)
+{
+    if (!port || !port->native || !name) return 0;
+    size_t length = std::strlen(name);
+    if (length >= LV_PATH_SIZE) return 0;
+    char *copy = (char *)AllocMemory(length + 1, 0);
+    if (!copy) return 0;
+    std::memcpy(copy, name, length + 1);
+    FreeMemory(port->native->deviceName);
+    port->native->deviceName = copy;
+    size_t shown = length < sizeof port->name ? length : sizeof port->name - 1;
+    std::memcpy(port->name, name, shown);
+    port->name[shown] = 0;
+    return 1;
+}
+
 int OpenComPort(lvComPort *port)
 {
     if (!port || !port->native || port->open) return LVCOM_REFUSED;
     lvComPortNative *native = port->native;
     char scriptPath[LV_PATH_SIZE], path[LV_PATH_SIZE];
-    if (!MakeComDeviceName(port->name, scriptPath, sizeof scriptPath)) return LVCOM_REFUSED;
+    // The whole name: a shortened one could name another device.
+    const char *name = native->deviceName ? native->deviceName : port->name;
+    if (!MakeComDeviceName(name, scriptPath, sizeof scriptPath)) return LVCOM_REFUSED;
     if (!TextToSystem(scriptPath, path, sizeof path, 0)) return LVCOM_REFUSED;
 
     // Non-blocking: the open must not wait for a carrier, and every later wait is a poll().
@@ -288,6 +322,7 @@ int WaitForQueueDrain(int (*queued)(void *context), void *context, int stallMill
     int count = queued(context);
     int64_t lastMove = NowMillis();
     while (count > 0) {
+        if (StopRequested()) return 0;
         poll(nullptr, 0, 5);
         int now = queued(context);
         if (now < 0) return 0;
@@ -356,6 +391,7 @@ void FreeComPort(lvComPort *port)
     if (!port) return;
     if (port->native) {
         if (port->open && port->native->descriptor >= 0) CloseComDevice(port);
+        FreeMemory(port->native->deviceName);
         FreeMemory(port->native);
     }
     FreeMemory(port);
@@ -393,6 +429,7 @@ static int ReadWithin(lvComPort *port, void *buffer, int count, int *bytesRead, 
         }
         int ready = WaitDescriptor(native->descriptor, POLLIN, milliseconds, deadline);
         if (ready == 0) return LVCOM_NOTHING_READ;
+        if (ready == -2) return LVCOM_STOPPED;
         if (ready < 0) {
             NoteSystemError(native, "waiting for data");
             return LVCOM_READ_FAILED;
@@ -445,6 +482,10 @@ static int WriteWithin(lvComPort *port, const void *data, int length, int *bytes
         }
         int ready = WaitDescriptor(native->descriptor, POLLOUT, milliseconds, deadline);
         if (ready == 0) break;
+        if (ready == -2) {
+            *bytesWritten = done;
+            return LVCOM_STOPPED;
+        }
         if (ready < 0) {
             NoteSystemError(native, "waiting to write");
             *bytesWritten = done;

@@ -162,16 +162,30 @@ static void ReadComNamesFromEnvironment(void)
     });
 }
 
+// The number of "COMn" (any case) or of a bare "n": n above 0, or 0 for any other name.
+static unsigned ComNameNumber(const char *name)
+{
+    const char *digits = name;
+    if ((name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' && (name[2] | 0x20) == 'm') digits += 3;
+    const char *end = digits + std::strlen(digits);
+    unsigned number = 0;
+    auto parsed = std::from_chars(digits, end, number, 10);
+    if (digits == end || parsed.ec != std::errc() || parsed.ptr != end) return 0;
+    return number;
+}
+
 int MakeComDeviceName(const char *name, char *path, size_t size)
 {
     if (!name || !*name || !path || size == 0) return 0;
     ReadComNamesFromEnvironment();
-    if (name[0] == '/') return CopyPath(name, path, size);
-    const char *digit = name;
-    while (*digit && (*digit < '0' || *digit > '9')) digit++;
-    unsigned number = 0;
-    auto parsed = std::from_chars(digit, digit + std::strlen(digit), number, 10);
-    if (*digit == 0 || parsed.ec != std::errc() || number == 0) return CopyPath(name, path, size);
+    if (name[0] == '/' || std::strncmp(name, "./", 2) == 0 || std::strncmp(name, "../", 3) == 0)
+        return CopyPath(name, path, size);
+    unsigned number = ComNameNumber(name);
+    if (number == 0) {
+        // A device name: "ttyUSB0" is /dev/ttyUSB0, never a file of the working directory.
+        int needed = FormatString(path, size, "/dev/%s", name);
+        return needed >= 0 && (size_t)needed < size ? 1 : 0;
+    }
     if (number <= LV_COM_TABLE_SIZE) {
         std::lock_guard<std::mutex> hold(g_comNames.lock);
         if (g_comNames.entries[number]) return CopyPath(g_comNames.entries[number], path, size);

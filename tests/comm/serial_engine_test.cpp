@@ -105,24 +105,41 @@ TEST_F(SerialEngine, ReopeningANumberClosesTheOldPortFirst)
     EXPECT_EQ(OpenSerialPort(4, false, pty.path.c_str(), nullptr, nullptr), 0);
 }
 
-TEST_F(SerialEngine, LongNamesKeepTheirFirst30Bytes)
+// A /dev/serial/by-id-length name opens its own device, never the device that its
+// first 30 bytes happen to name; a name no path can hold is refused with its text.
+TEST_F(SerialEngine, LongNamesOpenTheirWholePath)
 {
-    // A link whose path is the first 30 bytes of a 40-byte name.
     char dir[] = "/tmp/lvserialXXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string link = std::string(dir) + "/";
-    link += std::string(30 - link.size(), 'p');
-    ASSERT_EQ(link.size(), 30u);
-    lvTestPty pty;
-    ASSERT_TRUE(pty.Open());
-    ASSERT_EQ(symlink(pty.path.c_str(), link.c_str()), 0);
-    std::string name = link + "0123456789";
+    std::string prefix = std::string(dir) + "/";
+    prefix += std::string(30 - prefix.size(), 'p');
+    ASSERT_EQ(prefix.size(), 30u);
+    std::string name = prefix + "-usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    lvTestPty wanted, other;
+    ASSERT_TRUE(wanted.Open());
+    ASSERT_TRUE(other.Open());
+    ASSERT_EQ(symlink(wanted.path.c_str(), name.c_str()), 0);
+    ASSERT_EQ(symlink(other.path.c_str(), prefix.c_str()), 0);  // the 30-byte cut names another line
+
     lvSerialPort *port = nullptr;
-    EXPECT_EQ(OpenSerialPort(1, false, name.c_str(), nullptr, &port), 0);
-    ASSERT_NE(port, nullptr);
-    EXPECT_EQ(std::string(port->port->name), link);
+    ASSERT_EQ(OpenSerialPort(1, false, name.c_str(), nullptr, &port), 0);
+    EXPECT_EQ(std::string(port->port->name), prefix);  // the record shows its first 30 bytes
+    size_t written = 0;
+    ASSERT_EQ(WriteSerialData(Num(1), "hi", 2, 1000, &written), 0);
+    EXPECT_EQ(wanted.Receive(2, 2000), "hi");
+    EXPECT_EQ(other.Receive(1, 50), "");
     CloseSerialPort(Num(1));
-    unlink(link.c_str());
+
+    // A missing long path fails with its whole name in the message.
+    std::string missing = name + "-missing";
+    EXPECT_EQ(OpenSerialPort(2, false, missing.c_str(), nullptr, nullptr), ERR_OPENSERIAL);
+    EXPECT_EQ(std::string(GetErrorState()->textArg), missing);
+    std::string huge(LV_PATH_SIZE + 10, 'x');
+    huge[0] = '/';
+    EXPECT_EQ(OpenSerialPort(3, false, huge.c_str(), nullptr, nullptr), ERR_OPENSERIAL);
+    EXPECT_EQ(CountObjectsOfType(LV_SERIAL_OBJECT_TYPE), 0);
+    unlink(name.c_str());
+    unlink(prefix.c_str());
     rmdir(dir);
 }
 

@@ -9,7 +9,7 @@ lv_add_test(comm_serialcmd_commands_test
   LABELS comm)
 
 set(LV_SERIALCMD_APPLETS "")
-foreach(stem sender receiver)
+foreach(stem sender receiver blocked_read blocked_write)
   set(out ${CMAKE_BINARY_DIR}/tests/comm/serialcmd_fixtures/${stem})
   lv_assemble(OUTPUT ${out}.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/serialcmd_fixtures/${stem}.lvs
               LABELS ${out}.labels)

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -105,20 +106,88 @@ int StartSocat(lvChild *socat, std::string devices[2], std::string *log, int *me
     return found == 2 ? 1 : -1;
 }
 
+// Waits until the file holds text; false after milliseconds.
+bool WaitForText(const std::string &path, const std::string &text, int milliseconds)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (ReadFile(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// True when every thread of the process sleeps ('S') in two looks 20 ms apart: the
+// script thread has then gone from running instructions into its wait.
+bool AllThreadsAsleep(pid_t pid)
+{
+    for (int look = 0; look < 2; look++) {
+        if (look) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        DIR *dir = opendir(tasks.c_str());
+        if (!dir) return false;
+        bool asleep = true;
+        while (dirent *entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') continue;
+            std::string stat = ReadFile(tasks + "/" + entry->d_name + "/stat");
+            size_t close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'S') asleep = false;
+        }
+        closedir(dir);
+        if (!asleep) return false;
+    }
+    return true;
+}
+
+// Milliseconds from a termination signal to the end of a child, at most limit (then -1).
+long long MillisToEndAfterSignal(lvChild *child, int limit)
+{
+    auto start = std::chrono::steady_clock::now();
+    kill(child->pid, SIGTERM);
+    while (!child->Ended()) {
+        long long took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (took > limit) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace
 
-TEST(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
-{
+// A socat pair of pseudo-terminals and a temporary directory for the runs' logs; the
+// test is skipped without socat.
+class SerialApplets : public ::testing::Test {
+protected:
     lvChild socat;
-    std::string devices[2], socatLog;
+    std::string devices[2], socatLog, dir;
     int socatMessages = -1;
-    int started = StartSocat(&socat, devices, &socatLog, &socatMessages);
-    if (started == 0) GTEST_SKIP() << "socat is not installed";
-    ASSERT_EQ(started, 1) << "socat did not report its terminals: " << socatLog;
 
-    char dirTemplate[] = "/tmp/lvserialcmdXXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    std::string dir = dirTemplate;
+    void SetUp() override
+    {
+        int started = StartSocat(&socat, devices, &socatLog, &socatMessages);
+        if (started == 0) GTEST_SKIP() << "socat is not installed";
+        ASSERT_EQ(started, 1) << "socat did not report its terminals: " << socatLog;
+        char dirTemplate[] = "/tmp/lvserialcmdXXXXXX";
+        ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+        dir = dirTemplate;
+    }
+    void TearDown() override
+    {
+        if (!dir.empty()) rmdir(dir.c_str());
+        if (socat.pid > 0) kill(socat.pid, SIGTERM);
+        while (!socat.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (socatMessages >= 0) close(socatMessages);
+    }
+};
+
+TEST_F(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
+{
+    // The sender reaches its end through a stable-name-length link (like the names under
+    // /dev/serial/by-id), longer than a port record's 30 bytes.
+    std::string link = dir + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    ASSERT_GT(link.size(), 40u);
+    ASSERT_EQ(symlink(devices[0].c_str(), link.c_str()), 0);
+    devices[0] = link;
 
     // The sender starts first: what it could send before the receiver has its port open
     // would be discarded by that open, so the applets must wait for each other.
@@ -157,8 +226,56 @@ TEST(SerialApplets, TwoRuntimesTransferAndEcho100KBOverSocat)
         EXPECT_EQ(WEXITSTATUS(runs[i].status), 0) << names[i] << ": " << output;
     }
     for (const std::string &log : logs) unlink(log.c_str());
-    rmdir(dir.c_str());
-    if (socat.pid > 0) kill(socat.pid, SIGTERM);
-    while (!socat.Ended()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    close(socatMessages);
+    unlink(link.c_str());
+}
+
+// Two runtimes over a socat pair, each blocked in ReadSerialData without a time-out on a
+// silent line, and a third blocked writing 4 MB to a line whose far end reads nothing:
+// a termination signal ends each of them within half a second, with the signal's exit
+// code and without the blocked command returning.
+TEST_F(SerialApplets, TerminationSignalEndsBlockedReadsAndWrites)
+{
+    struct Run {
+        const char *applet, *marker;
+        int device;
+        std::string log;
+        lvChild child;
+    } runs[3] = {{"blocked_read", "waiting", 0, "", {}},
+                 {"blocked_read", "waiting", 1, "", {}},
+                 {"blocked_write", "writing", 1, "", {}}};
+    for (int phase = 0; phase < 2; phase++) {
+        // Phase 0: both ends read. Phase 1: the writer takes end 1 (its reader has ended)
+        // while the test holds end 0 open and reads nothing.
+        int holder = -1;
+        if (phase == 1) {
+            holder = open(devices[0].c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(holder, 0);
+        }
+        for (int i = phase == 0 ? 0 : 2; i < (phase == 0 ? 2 : 3); i++) {
+            Run &r = runs[i];
+            r.log = dir + "/" + std::to_string(i) + ".log";
+            int fd = open(r.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            ASSERT_GE(fd, 0);
+            std::string applet = std::string(LV_BUILD_DIR) + "/tests/comm/serialcmd_fixtures/" + r.applet + ".lva";
+            ASSERT_EQ(r.child.Start({std::string(LV_BIN_DIR) + "/lumivarra", "-PRINTERROR", applet, "-device",
+                                     devices[r.device]}, fd), 0);
+            close(fd);
+        }
+        for (int i = phase == 0 ? 0 : 2; i < (phase == 0 ? 2 : 3); i++) {
+            Run &r = runs[i];
+            ASSERT_TRUE(WaitForText(r.log, r.marker, 20000)) << i << ": " << ReadFile(r.log);
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!AllThreadsAsleep(r.child.pid) && std::chrono::steady_clock::now() < end) {}
+            ASSERT_TRUE(AllThreadsAsleep(r.child.pid)) << i << " never blocked";
+            long long took = MillisToEndAfterSignal(&r.child, 5000);
+            std::string output = ReadFile(r.log);
+            EXPECT_GE(took, 0) << i << " (" << r.applet << ") did not end after the signal";
+            EXPECT_LT(took, 500) << i << " (" << r.applet << ")";
+            EXPECT_TRUE(WIFEXITED(r.child.status) && WEXITSTATUS(r.child.status) == 128 + SIGTERM)
+                << i << ": " << r.child.status << " " << output;
+            EXPECT_EQ(output.find("returned"), std::string::npos) << i << ": " << output;
+        }
+        if (holder >= 0) close(holder);
+    }
+    for (Run &r : runs) unlink(r.log.c_str());
 }

@@ -5,7 +5,9 @@
 #include "tests/platform/serial_pty.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -190,15 +192,33 @@ TEST(SerialFlush, DrainWaitsForAMovingQueueAndGivesUpOnAStuckOne)
 
 // ---- Port names -------------------------------------------------------------------------
 
-TEST(SerialNames, ComNamesAbsolutePathsAndOthers)
+TEST(SerialNames, ComNamesAbsolutePathsAndDeviceNames)
 {
+    // Linux device names mean their device under /dev, whatever digits they hold; only
+    // "COMn" and a bare number go through the COM table.
     const struct {
         const char *name, *path;
     } cases[] = {
-        {"COM1", "/dev/ttyS0"},   {"COM3", "/dev/ttyS2"},       {"3", "/dev/ttyS2"},
-        {"com10", "/dev/ttyS9"},  {"COM300", "/dev/ttyS299"},   {"/dev/pts/3", "/dev/pts/3"},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"COM0", "COM0"},     {"port", "port"},
-        {"COM99999999999999999999", "COM99999999999999999999"},
+        {"COM1", "/dev/ttyS0"},
+        {"COM3", "/dev/ttyS2"},
+        {"3", "/dev/ttyS2"},
+        {"com10", "/dev/ttyS9"},
+        {"COM300", "/dev/ttyS299"},
+        {"/dev/pts/3", "/dev/pts/3"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+         "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
+        {"ttyUSB0", "/dev/ttyUSB0"},
+        {"ttyUSB1", "/dev/ttyUSB1"},
+        {"ttyACM2", "/dev/ttyACM2"},
+        {"ttyS0", "/dev/ttyS0"},
+        {"pts/3", "/dev/pts/3"},
+        {"./ttyLocal", "./ttyLocal"},
+        {"../ttyUp", "../ttyUp"},
+        {"COM0", "/dev/COM0"},
+        {"COM3x", "/dev/COM3x"},
+        {"port", "/dev/port"},
+        {"COM99999999999999999999", "/dev/COM99999999999999999999"},
     };
     char path[LV_PATH_SIZE];
     for (const auto &c : cases) {
@@ -210,6 +230,7 @@ TEST(SerialNames, ComNamesAbsolutePathsAndOthers)
     char small[8];
     EXPECT_EQ(MakeComDeviceName("/dev/ttyUSB0", small, sizeof small), 0);  // never cut into another name
     EXPECT_EQ(MakeComDeviceName("COM12", small, sizeof small), 0);
+    EXPECT_EQ(MakeComDeviceName("ttyUSB0", small, sizeof small), 0);
 
     // The COM table: an entry replaces the default until it is cleared.
     ASSERT_EQ(SetComDeviceName(3, "/dev/ttyUSB1"), 1);
@@ -520,6 +541,61 @@ TEST(SerialPort, StuckLineNeitherHangsWritesNorClose)
     start = Clock::now();
     FreeComPort(port);
     EXPECT_LT(MillisSince(start), 3000);
+}
+
+// The stop request ends every wait of a port: a read without time-out on a silent
+// line, a write without time-out on a stuck line, and the drain of the close.
+static std::atomic<int> g_testStop{0};
+static int TestStopRequested(void) { return g_testStop.load(); }
+
+TEST(SerialPort, StopRequestEndsEveryWaitWithinASlice)
+{
+    lvTestPty pty;
+    ASSERT_TRUE(pty.Open());
+    lvComPort *port = OpenOn(pty);
+    ASSERT_NE(port, nullptr);
+    g_testStop = 0;
+    SetComStopCheck(TestStopRequested);
+    std::vector<char> block(1 << 20, 'x');
+    char buffer[16];
+    int got = -1, written = -1;
+    const struct {
+        const char *what;
+        std::function<int()> wait;
+        int *count;
+        int least, most;  // what the count must be: nothing read; the first write fills the line
+    } waits[] = {
+        {"read", [&] { return ReadComPort(port, buffer, sizeof buffer, &got); }, &got, 0, 0},
+        {"timed read", [&] { return ReadComPortWithTimeout(port, buffer, sizeof buffer, &got, 60000); }, &got, 0, 0},
+        {"write", [&] { return WriteComPort(port, block.data(), (int)block.size(), &written); }, &written, 1,
+         (int)block.size() - 1},
+        {"timed write",
+         [&] { return WriteComPortWithTimeout(port, block.data(), (int)block.size(), &written, 60000); },
+         &written, 0, (int)block.size() - 1},
+    };
+    for (const auto &w : waits) {
+        g_testStop = 0;
+        std::atomic<long long> stoppedAt{0};
+        auto start = Clock::now();
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            stoppedAt = MillisSince(start);
+            g_testStop = 1;
+        });
+        int r = w.wait();
+        long long ended = MillisSince(start);
+        stopper.join();
+        EXPECT_EQ(r, LVCOM_STOPPED) << w.what;
+        EXPECT_LT(ended - stoppedAt.load(), 100 + LV_COM_STOP_SLICE) << w.what;
+        EXPECT_GE(*w.count, w.least) << w.what << ": what went out before the stop is counted";
+        EXPECT_LE(*w.count, w.most) << w.what;
+    }
+    // With the stop still requested the close does not wait for the stuck output.
+    auto start = Clock::now();
+    FreeComPort(port);
+    EXPECT_LT(MillisSince(start), 100 + LV_COM_STOP_SLICE);
+    SetComStopCheck(nullptr);
+    g_testStop = 0;
 }
 
 // ---- Setters ------------------------------------------------------------------------------

@@ -150,3 +150,15 @@ TEST(EventsExe, AHandlerTableGetsTheRunFinishedMessageOfAProgram)
     // DebugPrint separates its arguments with blanks.
     EXPECT_EQ(run.lines[0], "RunFinished /bin/sh -c \"exit 3\" 3 job data handler data");
 }
+
+TEST(EventsExe, GetAttributeOfAnEventHandlerGivesItsFunctionAndUserData)
+{
+    AppletRun run = RunApplet("handler_attribute");
+    ASSERT_EQ(run.lines.size(), 4u) << run.err;
+    EXPECT_EQ(run.lines[0], "1") << "ATTRFUNCTION did not give the installed function";
+    EXPECT_EQ(run.lines[1], "handler data");
+    EXPECT_EQ(run.lines[2], "0") << "a name without a handler";
+    EXPECT_EQ(run.lines[3], "0") << "a display name without a display";
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Unknown tag \"nosuchhandler\"!"), std::string::npos) << run.err;
+}
