@@ -6,6 +6,7 @@
 // Dependencies: runtime/libtable.h and each library's header.
 #include "runtime/builtin_libs.h"
 #include "comm/lib_serial.h"
+#include "formats/lvformats.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
@@ -166,6 +167,12 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
+
+    // Picture files: command-less libraries, and the plug-ins' image entries.
+    SetLibraryRow("imageio", ImageioLibraryOpen, nullptr);
+    SetLibraryRow("animio", ImageioLibraryOpen, nullptr);
+    SetLibraryCloseStep("imagesources", ReleaseImagingFactory);
+    InstallImageLoaderEntries();
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;

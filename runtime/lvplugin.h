@@ -283,6 +283,47 @@ typedef int (*lvNextDirEntryFunction)(void *dir, lvPluginStat *stat, const lvPlu
 typedef void (*lvRewindDirFunction)(void *dir);
 typedef int (*lvStatDirFunction)(void *dir, int flags, lvPluginStat *stat, const lvPluginTag *tags);
 
+// Image loader. The runtime clears the ctrl record before each call; LoadImage answers
+// a handle (null: not this plug-in's file), GetImage the pixels of width x height with
+// rows of lineWidth pixels (32-bit 0xAARRGGBB, or 8-bit pens in palette mode).
+typedef struct lvImageLoadCtrl {
+    int32_t width;            // out
+    int32_t height;           // out
+    int32_t lineWidth;        // out: pixels per row of GetImage's buffer
+    int32_t hasAlpha;         // out
+    int32_t alphaWanted;      // out: non-zero makes the runtime build an alpha channel
+    int32_t type;             // out: 1 vector, 0 raster
+    uint32_t flags;           // in: LVP_IMGCTRL_TRANSPEN, LVP_IMGCTRL_PALETTE; out: LVP_IMGCTRL_SCALED,
+                              //     LVP_IMGCTRL_HASPEN (IsImage)
+    int32_t wantedWidth;      // in: 0 own size
+    int32_t wantedHeight;     // in: 0 own size
+    int32_t unscaledWidth;    // out
+    int32_t unscaledHeight;   // out
+    int32_t scaleMode;        // in
+    const char *adapter;      // in: file adapter list
+    uint32_t *palette;        // out: 256 entries (palette mode)
+    int32_t transparentPen;   // out: preset -1
+    int32_t depth;            // out: bits per pixel
+    const void *userTags;     // in: the script's user tags
+} lvImageLoadCtrl;
+#define LVP_IMGCTRL_SCALED 0x1    // out: the plug-in scaled to the wanted size itself
+#define LVP_IMGCTRL_HASPEN 0x2    // out of IsImage: the picture has a transparent pen
+#define LVP_IMGCTRL_TRANSPEN 0x2  // in: a transparent pen is wanted
+#define LVP_IMGCTRL_PALETTE 0x4   // in: palette mode
+
+// The matrix handed to TransformImage.
+typedef struct lvImageMatrix {
+    double a, b, c, d;  // 2x2 part
+    double x, y;        // translation
+} lvImageMatrix;
+
+typedef int (*lvIsImageFunction)(const char *path, lvImageLoadCtrl *ctrl);              // non-zero: known
+typedef void *(*lvLoadImageFunction)(const char *path, lvImageLoadCtrl *ctrl);          // handle or null
+typedef void *(*lvGetImageFunction)(void *handle, lvImageLoadCtrl *ctrl);               // pixels or null
+typedef void (*lvFreeImageFunction)(void *handle);
+typedef int (*lvTransformImageFunction)(void *handle, const lvImageMatrix *matrix, int width, int height);
+typedef const char *(*lvGetImageFormatFunction)(void *handle);
+
 // ============================================================================
 // The plug-in record
 // ============================================================================
@@ -337,7 +378,12 @@ typedef struct lvPluginRecord {
 
     // ---- Export families (runtime), in slot order ----
     // PLUGINCAPS_IMAGE: GetImageFormat needs extension bit 2.
-    lvPluginExport IsImage, LoadImage, GetImage, FreeImage, TransformImage, GetImageFormat;
+    lvIsImageFunction IsImage;
+    lvLoadImageFunction LoadImage;
+    lvGetImageFunction GetImage;
+    lvFreeImageFunction FreeImage;
+    lvTransformImageFunction TransformImage;
+    lvGetImageFormatFunction GetImageFormat;
     // PLUGINCAPS_ANIM: GetFrame, TransformFrame, FreeVectorFrame bit 2; GetAnimFormat bit 4.
     lvPluginExport OpenAnim, LoadFrame, FreeFrame, GetFrameDelay, CloseAnim, GetFrame, TransformFrame,
         FreeVectorFrame, GetAnimFormat;
@@ -611,7 +657,14 @@ typedef struct lvApiFiles {
 // Sub-tables 4 to 8 and 10, 12: services of the raster, sound, requester and font
 // subsystems; named slots in order.
 typedef struct lvApiGraphics {
-    lvApiPending IsImageFile, LoadImage, TakeImagePixels, FreeImageSource, LockBrush, UnlockBrush,
+    // 0: 1 when the built-in or platform decoder knows the file; size and alpha flag.
+    int (*IsImageFile)(const char *path, int *width, int *height, int *hasAlpha);
+    // 1: an image source or null. Tags: 1 keep the runtime's 0xAARRGGBB layout (else bytes
+    // R, G, B, A), 2 const double* scale factor, 3 scale mode, 4 adapter, 5 loader list.
+    void *(*LoadImage)(const char *path, const lvPluginTag *tags, int *width, int *height, int *hasAlpha);
+    void *(*TakeImagePixels)(void *source);  // 2: width x height pixels of the source
+    void (*FreeImageSource)(void *source);   // 3
+    lvApiPending LockBrush, UnlockBrush,
         CopyBrushArgb, FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror,
         CreateBrush;
     int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13

@@ -35,6 +35,14 @@ const char *DecorateExportName(const char *name, int prefixed);
 lvPluginRecord *GetPluginRecord(lvPluginHandle *handle);
 // The interface table handed to every plug-in.
 const lvPluginApi *GetPluginApi(void);
+// The picture-file entries of the graphics sub-table (slots 0 to 3); null clears them.
+struct lvPluginImageEntries {
+    int (*IsImageFile)(const char *path, int *width, int *height, int *hasAlpha);
+    void *(*LoadImage)(const char *path, const lvPluginTag *tags, int *width, int *height, int *hasAlpha);
+    void *(*TakeImagePixels)(void *source);
+    void (*FreeImageSource)(void *source);
+};
+void SetPluginImageEntries(const lvPluginImageEntries *entries);
 
 // ============================================================================
 // Manager: loaded plug-ins

@@ -572,8 +572,34 @@ static const lvApiFiles apiFiles = {
 // Sub-tables 4 to 8: graphics, audio, requesters, fonts (not built yet)
 // ============================================================================
 
+// The picture-file subsystem sits above the runtime core: it installs its four entries
+// here; until then the slots answer "not a picture" and "nothing loaded".
+static lvPluginImageEntries imageEntries;
+
+void SetPluginImageEntries(const lvPluginImageEntries *entries)
+{
+    imageEntries = entries ? *entries : lvPluginImageEntries{};
+}
+static int IsImageFileEntry(const char *path, int *width, int *height, int *hasAlpha)
+{
+    return imageEntries.IsImageFile ? imageEntries.IsImageFile(path, width, height, hasAlpha) : 0;
+}
+static void *LoadImageEntry(const char *path, const lvPluginTag *tags, int *width, int *height, int *hasAlpha)
+{
+    return imageEntries.LoadImage ? imageEntries.LoadImage(path, tags, width, height, hasAlpha) : nullptr;
+}
+static void *TakeImagePixelsEntry(void *source)
+{
+    return imageEntries.TakeImagePixels ? imageEntries.TakeImagePixels(source) : nullptr;
+}
+static void FreeImageSourceEntry(void *source)
+{
+    if (imageEntries.FreeImageSource) imageEntries.FreeImageSource(source);
+}
+
 static const lvApiGraphics apiGraphics = {
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 0-11
+    IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                   // 4-11
     PENDING, InstallDisplayEntry,                                                                             // 12, 13
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 14-25
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37

@@ -1,12 +1,13 @@
 // testplugin.cpp - the test plug-ins, one source built in variants (tests/runtime/
 // plugins.cmake): a command library, a plug-in that requires another, an extension
 // plug-in with two deferred libraries, a file and directory adapter serving "mem:" names
-// from memory, an image saver, and plug-ins that must fail to load.
+// from memory, an image saver, an image loader with a command that uses the runtime's
+// picture entries, and plug-ins that must fail to load.
 //
 // Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
-// LVT_INITFAIL, LVT_MIXEDPREFIX.
+// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER.
 #include "runtime/lvplugin.h"
 #include <cstring>
 #include <string>
@@ -307,6 +308,191 @@ LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginT
 #endif
 
 // ============================================================================
+// Image loader and picture-entry command (imgloader)
+// ============================================================================
+
+#if defined(LVT_IMGLOADER)
+// Takes files that begin with "TSTIMG" followed by words "key=value": w, h, line (row
+// length), alpha (has alpha), want (alpha wanted), palette (1: gives a palette), vector,
+// scaled, pen, fmt (format name). Pixels are 0xAARRGGBB = alpha | x << 8 | y (alpha 0x80
+// with alpha, else 0), padding pixels 0xDEADBEEF. Files whose name contains "takeme"
+// are taken whatever they hold, as a 2 x 2 picture named "TAKEN".
+#include <cstdio>
+#include <cstdlib>
+
+struct TestImage {
+    int w = 2, h = 2, line = 0, alpha = 0, want = 0, palette = 0, vector = 0, scaled = 0, pen = -1;
+    char fmt[32] = "TESTIMG";
+    uint32_t *pixels = nullptr;
+    uint32_t colours[256];
+    int transformed = 0;     // TransformImage calls
+};
+static int imagesOpen;       // handles not freed yet (TestImagesOpen)
+
+static bool ParseTestImage(const char *path, TestImage *image)
+{
+    if (std::strstr(path, "takeme")) {
+        std::strcpy(image->fmt, "TAKEN");
+        return true;
+    }
+    void *file = api->files->OpenFile(path, 0);
+    if (!file) return false;
+    char text[256] = {};
+    api->files->ReadFile(file, text, sizeof text - 1);
+    api->files->CloseFile(file);
+    if (std::strncmp(text, "TSTIMG", 6) != 0) return false;
+    for (char *word = std::strtok(text + 6, " \n"); word; word = std::strtok(nullptr, " \n")) {
+        char *eq = std::strchr(word, '=');
+        if (!eq) continue;
+        *eq = 0;
+        const char *v = eq + 1;
+        int n = std::atoi(v);
+        if (!std::strcmp(word, "w")) image->w = n;
+        else if (!std::strcmp(word, "h")) image->h = n;
+        else if (!std::strcmp(word, "line")) image->line = n;
+        else if (!std::strcmp(word, "alpha")) image->alpha = n;
+        else if (!std::strcmp(word, "want")) image->want = n;
+        else if (!std::strcmp(word, "palette")) image->palette = n;
+        else if (!std::strcmp(word, "vector")) image->vector = n;
+        else if (!std::strcmp(word, "scaled")) image->scaled = n;
+        else if (!std::strcmp(word, "pen")) image->pen = n;
+        else if (!std::strcmp(word, "fmt")) std::snprintf(image->fmt, sizeof image->fmt, "%s", v);
+    }
+    return true;
+}
+
+static void FillTestImage(TestImage *image, int w, int h)
+{
+    int line = image->line ? image->line : w;
+    delete[] image->pixels;
+    image->pixels = new uint32_t[(size_t)line * h];
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < line; x++)
+            image->pixels[(size_t)y * line + x] =
+                x < w ? (image->alpha ? 0x80000000u : 0) | (uint32_t)(x & 0xFF) << 8 | (uint32_t)(y & 0xFF) : 0xDEADBEEFu;
+}
+
+static void DescribeCtrl(const TestImage *image, lvImageLoadCtrl *ctrl)
+{
+    ctrl->width = image->w;
+    ctrl->height = image->h;
+    ctrl->lineWidth = image->line ? image->line : image->w;
+    ctrl->hasAlpha = image->alpha;
+    ctrl->alphaWanted = image->want;
+    ctrl->type = image->vector ? 1 : 0;
+    ctrl->depth = image->alpha ? 32 : 24;
+    ctrl->transparentPen = image->pen;
+}
+
+LVT_EXPORT(IsImage)(const char *path, lvImageLoadCtrl *ctrl) -> int
+{
+    TestImage image;
+    if (!ParseTestImage(path, &image)) return 0;
+    DescribeCtrl(&image, ctrl);
+    if (image.pen >= 0) ctrl->flags |= LVP_IMGCTRL_HASPEN;
+    return 1;
+}
+LVT_EXPORT(LoadImage)(const char *path, lvImageLoadCtrl *ctrl) -> void *
+{
+    TestImage *image = new TestImage;
+    if (!ParseTestImage(path, image)) {
+        delete image;
+        return nullptr;
+    }
+    DescribeCtrl(image, ctrl);
+    if (image->vector && image->scaled && ctrl->wantedWidth > 0 && ctrl->wantedHeight > 0) {
+        ctrl->flags |= LVP_IMGCTRL_SCALED;
+        ctrl->unscaledWidth = image->w;
+        ctrl->unscaledHeight = image->h;
+        ctrl->width = ctrl->wantedWidth;
+        ctrl->height = ctrl->wantedHeight;
+        ctrl->lineWidth = ctrl->width;
+    }
+    imagesOpen++;
+    return image;
+}
+LVT_EXPORT(GetImage)(void *handle, lvImageLoadCtrl *ctrl) -> void *
+{
+    TestImage *image = (TestImage *)handle;
+    int w = ctrl->width ? ctrl->width : image->w, h = ctrl->height ? ctrl->height : image->h;
+    if (!image->pixels) FillTestImage(image, w, h);
+    ctrl->lineWidth = image->line ? image->line : w;
+    ctrl->hasAlpha = image->alpha;
+    if (image->palette) {
+        for (int i = 0; i < 256; i++) image->colours[i] = 0x010101u * (uint32_t)i;
+        ctrl->palette = image->colours;
+    }
+    return image->pixels;
+}
+LVT_EXPORT(FreeImage)(void *handle) -> void
+{
+    TestImage *image = (TestImage *)handle;
+    delete[] image->pixels;
+    delete image;
+    imagesOpen--;
+}
+// A vector picture is drawn again at the size the matrix asks for.
+LVT_EXPORT(TransformImage)(void *handle, const lvImageMatrix *, int width, int height) -> int
+{
+    TestImage *image = (TestImage *)handle;
+    image->transformed++;
+    image->line = width;
+    FillTestImage(image, width, height);
+    return 1;
+}
+LVT_EXPORT(GetImageFormat)(void *handle) -> const char * { return ((TestImage *)handle)->fmt; }
+LVT_EXPORT(GetExtensions)(uint32_t capability, void *) -> uint32_t { return capability == PLUGINCAPS_IMAGE ? 2u : 0u; }
+
+// TestImagesOpen() -> loader handles not freed yet
+static int CmdTestImagesOpen(lvState *L)
+{
+    api->scriptVM->PushNumber(L, imagesOpen);
+    return 1;
+}
+
+// TestPictures(dir) -> one line per file of dir (a.png, b.jpg, c.bmp, missing.png,
+// text.txt): "name W H alpha crc" through the runtime's picture entries (slot 0 for
+// size and alpha, 1 to load with bytes R, G, B, A, 2 for the pixels, 3 to free), or
+// "name 0 none" when slot 0 does not know the file.
+static int CmdTestPictures(lvState *L)
+{
+    const char *dir = api->scriptVM->CheckStringArg(L, 1, nullptr);
+    std::string out;
+    for (const char *name : {"a.png", "b.jpg", "c.bmp", "missing.png", "text.txt"}) {
+        std::string path = std::string(dir) + "/" + name;
+        int w = 0, h = 0, alpha = 0;
+        char line[160];
+        if (!api->graphics->IsImageFile(path.c_str(), &w, &h, &alpha)) {
+            std::snprintf(line, sizeof line, "%s 0 none\n", name);
+        } else {
+            int lw = 0, lh = 0, la = 0;
+            void *source = api->graphics->LoadImage(path.c_str(), nullptr, &lw, &lh, &la);
+            if (!source) {
+                std::snprintf(line, sizeof line, "%s load failed\n", name);
+            } else {
+                const void *pixels = api->graphics->TakeImagePixels(source);
+                uint32_t crc = (uint32_t)api->checksums->Crc32(pixels, lw * lh * 4);
+                std::snprintf(line, sizeof line, "%s %d %d %d %d %d %08x\n", name, w, h, lw == w && lh == h, alpha,
+                              la, crc);
+                api->graphics->FreeImageSource(source);
+            }
+        }
+        out += line;
+    }
+    api->scriptVM->PushString(L, out.c_str());
+    return 1;
+}
+static const lvPluginCommand commands[] = {
+    {"TestPictures", CmdTestPictures}, {"TestImagesOpen", CmdTestImagesOpen}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+LVT_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
+LVT_EXPORT(GetCommands)(void) -> const lvPluginCommand * { return commands; }
+LVT_EXPORT(GetConstants)(void) -> const lvPluginConstant * { return constants; }
+LVT_EXPORT(InitLibrary)(lvState *) -> int { return 0; }
+LVT_EXPORT(FreeLibrary)(lvState *) -> void {}
+#endif
+
+// ============================================================================
 // Entry points
 // ============================================================================
 
@@ -348,6 +534,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     api->system->AddHook(1, nullptr, nullptr);
 #elif defined(LVT_MIXEDPREFIX)
     DescribeSelf(record, "mixedprefix", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_IMGLOADER)
+    DescribeSelf(record, "imgloader", PLUGINCAPS_IMAGE | PLUGINCAPS_LIBRARY | PLUGINCAPS_EXTENSION);
 #elif defined(LVT_INITFAIL)
     DescribeSelf(record, "initfail", PLUGINCAPS_LIBRARY);
     api->system->AddHook(1, nullptr, nullptr);

@@ -456,7 +456,11 @@ TEST_F(PluginTest, InterfaceTableEntries)
     EXPECT_EQ(api->revision, 0u);
     EXPECT_EQ(api->system->empty21, nullptr);
     EXPECT_EQ(api->requesters->empty4, nullptr);
-    EXPECT_EQ(api->graphics->LoadImage(), LVP_PENDING_ERROR);
+    EXPECT_EQ(api->graphics->LockBrush(), LVP_PENDING_ERROR);
+    // Without the picture-file subsystem the image entries answer "nothing".
+    int w = -1, h = -1, alpha = -1;
+    EXPECT_EQ(api->graphics->IsImageFile("x.png", &w, &h, &alpha), 0);
+    EXPECT_EQ(api->graphics->LoadImage("x.png", nullptr, &w, &h, &alpha), nullptr);
 
     char container[64];
     int64_t offset = 0, size = 0;

@@ -1,0 +1,33 @@
+# Picture files: identification, readers and writers against files the tests write with
+# libpng and libjpeg-turbo (and a BMP builder); the loader chain with the "imgloader"
+# test plug-in (built by tests/runtime/plugins.cmake); and the runtime executable running
+# an applet whose plug-in command uses the picture entries of the plug-in interface.
+find_package(PNG REQUIRED)
+find_package(JPEG REQUIRED)
+set(LV_FORMATS_PLUGIN_DIR ${CMAKE_BINARY_DIR}/testplugins)
+add_library(lv_formats_fixtures STATIC ${CMAKE_CURRENT_LIST_DIR}/formats_fixtures.cpp)
+target_link_libraries(lv_formats_fixtures PUBLIC PNG::PNG JPEG::JPEG)
+
+lv_add_test(formats_readers_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_readers_test.cpp
+  LIBS lv_formats lv_formats_fixtures ZLIB::ZLIB
+  LABELS formats parse)
+
+lv_add_test(formats_chain_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_chain_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+target_compile_definitions(formats_chain_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
+add_dependencies(formats_chain_test testplugin_imgloader)
+
+set(LV_FORMATS_APPLET_DIR ${CMAKE_BINARY_DIR}/tests/formats)
+lv_assemble(OUTPUT ${LV_FORMATS_APPLET_DIR}/pictures.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/formats_fixtures/pictures.lvs)
+lv_make_applet(OUTPUT ${LV_FORMATS_APPLET_DIR}/pictures.lva CHUNK ${LV_FORMATS_APPLET_DIR}/pictures.lvc
+  TARGET applet_formats_pictures)
+lv_add_test(formats_applet_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_applet_test.cpp
+  LIBS lv_formats_fixtures ZLIB::ZLIB
+  LABELS formats)
+target_compile_definitions(formats_applet_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}"
+  LV_FORMATS_APPLET="${LV_FORMATS_APPLET_DIR}/pictures.lva")
+add_dependencies(formats_applet_test lumivarra testplugin_imgloader applet_formats_pictures)

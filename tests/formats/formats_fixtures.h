@@ -1,0 +1,70 @@
+// formats_fixtures.h - picture files made by the tests themselves: PNGs written with
+// libpng, JPEGs written with libjpeg-turbo (EXIF and Adobe markers as asked), BMPs from
+// a small byte builder; reference decodes by the libraries; a scratch folder.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef std::vector<uint8_t> Bytes;
+
+// A scratch folder removed with its files at the end of the scope.
+struct ScratchDir {
+    std::string path;
+    ScratchDir();
+    ~ScratchDir();
+    std::string File(const std::string &name) const { return path + "/" + name; }
+};
+
+void WriteBytes(const std::string &path, const Bytes &bytes);
+Bytes ReadBytes(const std::string &path);
+
+// ---- PNG ---------------------------------------------------------------------------
+
+struct PngSpec {
+    int width = 4, height = 3;
+    int colourType = 2;              // PNG_COLOR_TYPE_
+    int bitDepth = 8;
+    bool interlaced = false;
+    std::vector<uint8_t> palette;    // r, g, b triples (colour type 3)
+    std::vector<uint8_t> trns;       // alpha per palette entry (colour type 3)
+    bool greyTrns = false;           // colour type 0/2: a tRNS of sample value 0
+};
+// Sample s of pixel (x, y), as the PNG stores it (before any reduction to 8 bits).
+unsigned PngSample(const PngSpec &spec, int x, int y, int s);
+// The file's bytes.
+Bytes MakePng(const PngSpec &spec);
+
+// ---- JPEG ----------------------------------------------------------------------------
+
+struct JpegSpec {
+    int width = 16, height = 8;
+    int components = 3;          // 1 grey, 3 RGB, 4 CMYK
+    int quality = 90;
+    bool progressive = false;
+    bool jfif = true;            // an APP0 JFIF marker first
+    bool adobe = true;           // CMYK: the Adobe APP14 marker
+    int orientation = 0;         // > 0: an EXIF APP1 with this orientation
+    bool exifBigEndian = false;  // "MM" byte order
+    bool subsample420 = true;    // 4:2:0 chroma
+};
+// Sample c of pixel (x, y) written (a smooth picture with some detail).
+uint8_t JpegSample(const JpegSpec &spec, int x, int y, int c);
+Bytes MakeJpeg(const JpegSpec &spec, const uint8_t *samples = nullptr);
+// The library's own RGB decode: width x height x 3 bytes; false on failure.
+bool ReferenceJpegRgb(const Bytes &file, int *width, int *height, std::vector<uint8_t> *rgb);
+// An EXIF APP1 payload ("Exif\0\0" and a TIFF header with one IFD entry of tag 274).
+Bytes MakeExifPayload(int orientation, bool bigEndian);
+
+// ---- BMP -----------------------------------------------------------------------------
+
+struct BmpSpec {
+    int32_t width = 4, height = 2;
+    int bits = 24;
+    uint32_t compression = 0;
+    uint32_t coloursUsed = 0;
+    int64_t fileSize = -1;           // -1: the real size
+    std::vector<uint32_t> palette;   // 0x00RRGGBB
+    Bytes data;                      // the pixel rows (or RLE stream) as stored
+};
+Bytes MakeBmp(const BmpSpec &spec);
