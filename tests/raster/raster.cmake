@@ -7,3 +7,5 @@ lv_add_test(raster_kernels_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_kernels
 lv_add_test(raster_planes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_planes_test.cpp LIBS lv_raster_fakes LABELS raster)
 lv_add_test(raster_rect_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_rect_test.cpp LIBS lv_raster LABELS raster)
 lv_add_test(raster_blit_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_blit_test.cpp LIBS lv_raster_fakes LABELS raster parse)
+lv_add_test(raster_scale_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_scale_test.cpp LIBS lv_raster_fakes LABELS raster parse)
+lv_add_test(raster_image_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_image_test.cpp LIBS lv_raster_fakes LABELS raster parse)
