@@ -4,6 +4,7 @@
 // Limits: script thread only; outputs are written only on success.
 #include "raster/lvimage.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/lvplatform.h"
@@ -157,6 +158,18 @@ lvBitMapHandle *CopyAlphaBitmap(int width, lvBitMapHandle *source, int height) {
 
 // ---- Duplicates and sets ----------------------------------------------------
 
+namespace {
+
+// Frees a set being made unless it was handed out (set cleared).
+struct lvSetGuard {
+    lvPictureSet *set;
+    ~lvSetGuard() {
+        if (set) FreePictureSet(set);
+    }
+};
+
+}  // namespace
+
 void FreeBitmapSet(lvBitMapHandle **rgb, lvBitMapHandle **mask, lvBitMapHandle **alpha, lvBitMapHandle **chunky,
                    uint32_t **palette) {
     for (lvBitMapHandle **h : {rgb, mask, alpha, chunky})
@@ -188,12 +201,7 @@ int DuplicateImage(const lvPictureSet *source, int sourceX, int sourceY, int wid
     for (lvBitMapHandle *h : {source->rgb, source->mask, source->alpha, source->chunky})
         if (h && (width > h->width - sourceX || height > h->height - sourceY)) return ERR_WRONGUSAGE;
     lvPictureSet made{};
-    struct Guard {
-        lvPictureSet *set;
-        ~Guard() {
-            if (set) FreePictureSet(set);
-        }
-    } guard{&made};
+    lvSetGuard guard{&made};
     bool videoMade = false;
     if (source->rgb) {
         if (videoWanted && AdapterMakesVideoBitmaps()) {
@@ -239,4 +247,265 @@ int DuplicateImage(const lvPictureSet *source, int sourceX, int sourceY, int wid
     *out = made;
     guard.set = nullptr;
     return 0;
+}
+
+// ---- Conversions ------------------------------------------------------------
+
+int ChunkyToRgbBitmap(lvBitMapHandle *chunky, int width, int height, int transparentPen, int maskWanted,
+                      const uint32_t *palette, lvBitMapHandle **rgb, lvBitMapHandle **mask, lvBitMapHandle **alpha) {
+    if (!chunky || !palette || width <= 0 || height <= 0) return ERR_WRONGUSAGE;
+    lvPictureSet made{};
+    lvSetGuard guard{&made};
+    if (!(made.rgb = AllocRgbBitmap(width, height, 0, nullptr))) return ERR_BITMAP;
+    lvChunkyBlit b{};
+    b.source = chunky;
+    b.target = made.rgb;
+    b.width = width;
+    b.height = height;
+    b.palette = palette;
+    b.transparentPen = transparentPen;
+    b.writeAll = 1;
+    if (transparentPen != -1) {
+        if (maskWanted) {
+            if (!(made.mask = AllocMaskBitmap(made.rgb, width, height, 1, nullptr, 0))) return ERR_ALLOCMASK;
+            b.outMask = made.mask;
+        } else {
+            if (!(made.alpha = AllocAlphaBitmap(width, height, 1, nullptr, 0))) return ERR_ALLOCALPHA;
+            b.outAlpha = made.alpha;
+            b.alphaValue = 255;
+        }
+    }
+    BlitChunkyToRgb(&b);
+    *rgb = made.rgb;
+    if (mask) *mask = made.mask;
+    else FreeBitmapHandle(made.mask);
+    if (alpha) *alpha = made.alpha;
+    else FreeBitmapHandle(made.alpha);
+    guard.set = nullptr;
+    return 0;
+}
+
+void CopyImageRect(lvBitMapHandle *rgbSource, lvBitMapHandle *chunkySource, int sx, int sy, lvBitMapHandle *rgbTarget,
+                   lvBitMapHandle *chunkyTarget, int tx, int ty, int width, int height) {
+    if (rgbSource && rgbTarget) CopyBitmapRect(rgbSource, sx, sy, rgbTarget, tx, ty, width, height);
+    else if (chunkySource && chunkyTarget)
+        CombineBytePlanes(chunkySource, sx, sy, chunkyTarget, tx, ty, width, height, 0, 0);
+}
+
+int AllocTargetBitmap(int width, int height, int paletteMode, lvBitMapHandle **rgb, lvBitMapHandle **chunky) {
+    if (paletteMode) {
+        lvBitMapHandle *h = AllocChunkyBitmap(width, height, 1);
+        if (!h) return ERR_ALLOCCHUNKY;
+        *chunky = h;
+        return 0;
+    }
+    lvBitMapHandle *h = AllocRgbBitmap(width, height, 0, nullptr);
+    if (!h) return ERR_BITMAP;
+    *rgb = h;
+    return 0;
+}
+
+int GetMaskOrAlphaPixels(lvBitMapHandle *mask, lvBitMapHandle *alpha, uint8_t **pixels, int *rowBytes, int write,
+                         uintptr_t *token, int *isMask) {
+    lvBitMapHandle *h = mask ? mask : alpha;
+    if (!h) return 0;
+    *token = GetPlanePixels(h, pixels, rowBytes, write);
+    if (isMask) *isMask = mask != nullptr;
+    return *token != 0;
+}
+
+uint32_t *ExtractArgbPixels(lvBitMapHandle *rgb, int x, int y, int width, int height, lvBitMapHandle *mask,
+                            lvBitMapHandle *alpha, lvBitMapHandle *chunky, const uint32_t *palette, int transparentPen,
+                            int64_t replacement, int lockMode) {
+    if (width <= 0 || height <= 0) return nullptr;
+    const bool replace = replacement != -1;
+    const uint32_t with = static_cast<uint32_t>(replacement);
+    if (!rgb && chunky && palette) {
+        if (x < 0 || y < 0 || width > chunky->width - x || height > chunky->height - y) return nullptr;
+        uint8_t *p;
+        int row;
+        uintptr_t t = GetPlanePixels(chunky, &p, &row, 0);
+        if (!t) return nullptr;
+        uint32_t *out = static_cast<uint32_t *>(AllocMemory(static_cast<size_t>(width) * height * 4, 0));
+        for (int yy = 0; out && yy < height; yy++)
+            for (int xx = 0; xx < width; xx++) {
+                int pen = p[static_cast<size_t>(y + yy) * row + x + xx];
+                uint32_t c = (palette[pen] & 0xFFFFFFu) | 0xFF000000u;
+                if (pen == transparentPen) c = replace ? with : (c & 0xFFFFFFu);
+                out[static_cast<size_t>(yy) * width + xx] = c;
+            }
+        ReleasePlanePixels(t);
+        return out;
+    }
+    uint32_t *out = ReadBitmapRectArgb(rgb, x, y, width, height, lockMode);
+    if (!out) return nullptr;
+    lvBitMapHandle *plane = mask ? mask : alpha;
+    uint8_t *p = nullptr;
+    int row = 0;
+    uintptr_t t = plane ? GetPlanePixels(plane, &p, &row, 0) : 0;
+    if (plane && (!t || width > plane->width - x || height > plane->height - y)) {
+        if (t) ReleasePlanePixels(t);
+        FreeMemory(out);
+        return nullptr;
+    }
+    for (int yy = 0; yy < height; yy++)
+        for (int xx = 0; xx < width; xx++) {
+            uint32_t &c = out[static_cast<size_t>(yy) * width + xx];
+            c &= 0xFFFFFFu;
+            if (mask) {
+                int bit = (p[static_cast<size_t>(y + yy) * row + ((x + xx) >> 3)] >> (7 - ((x + xx) & 7))) & 1;
+                c = bit ? (c | 0xFF000000u) : (replace ? with : c);
+            } else if (alpha) {
+                uint8_t a = p[static_cast<size_t>(y + yy) * row + x + xx];
+                c = (!a && replace) ? with : (c | static_cast<uint32_t>(a) << 24);
+            } else {
+                c |= 0xFF000000u;
+            }
+        }
+    if (t) ReleasePlanePixels(t);
+    return out;
+}
+
+int ReadBitmapPixels(lvBitMapHandle *handle, int x, int y, int width, int height, int *hasAlpha, uint32_t **buffer) {
+    if (width <= 0 || height <= 0 || x < 0 || y < 0) return ERR_WRONGUSAGE;
+    if (handle && (width > handle->width - x || height > handle->height - y)) return ERR_WRONGUSAGE;
+    uint32_t *out = static_cast<uint32_t *>(AllocMemory(static_cast<size_t>(width) * height * 4, 0));
+    if (!out) return ERR_MEM;
+    if (!handle || handle->video) {
+        lvDisplayAdapter *a = RasterState.adapter;
+        int alphaFlag = 0, format = PIXFMT_ARGB32;
+        lvBitMapTag tags[3] = {{1, reinterpret_cast<uintptr_t>(&alphaFlag)}, {2, reinterpret_cast<uintptr_t>(&format)},
+                               {0, 0}};
+        void *pixels = a && a->ReadVideoPixels ? a->ReadVideoPixels(handle ? handle->backing : nullptr, tags) : nullptr;
+        int bytes = GetPixelFormatBytes(format);
+        int full = handle ? handle->width : x + width;
+        if (!pixels || (bytes != 2 && bytes != 4)) {
+            if (pixels) a->FreeVideoPixels(pixels);
+            FreeMemory(out);
+            return ERR_READVIDEOPIXELS;
+        }
+        const uint8_t *src = static_cast<const uint8_t *>(pixels);
+        for (int yy = 0; yy < height; yy++)
+            for (int xx = 0; xx < width; xx++) {
+                const uint8_t *p = src + (static_cast<size_t>(y + yy) * full + x + xx) * bytes;
+                uint32_t v = bytes == 4 ? *reinterpret_cast<const uint32_t *>(p) : *reinterpret_cast<const uint16_t *>(p);
+                out[static_cast<size_t>(yy) * width + xx] = PixelToArgb(v, format, 1);
+            }
+        a->FreeVideoPixels(pixels);
+        if (hasAlpha) *hasAlpha = alphaFlag;
+        *buffer = out;
+        return 0;
+    }
+    lvScopedLock lock(handle, LOCK_READONLY);
+    if (!lock) {
+        FreeMemory(out);
+        return ERR_LOCKBMAP;
+    }
+    // Every format is converted, not only the 32-bit ones.
+    const lvBitMapLock &l = lock.lock;
+    for (int yy = 0; yy < height; yy++)
+        for (int xx = 0; xx < width; xx++) {
+            uint32_t &c = out[static_cast<size_t>(yy) * width + xx];
+            if (l.bytesPerPixel == 4)
+                c = Pixel32ToArgb(l.format, reinterpret_cast<const uint32_t *>(l.pixels)[static_cast<size_t>(y + yy) *
+                                                                                          l.rowLength + x + xx]);
+            else c = ReadLockPixel(&l, x + xx, y + yy);
+        }
+    if (hasAlpha) *hasAlpha = handle->aux;
+    *buffer = out;
+    return 0;
+}
+
+// ---- Tiles and bounds -------------------------------------------------------
+
+void TileImageRect(lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int x, int y, int width, int height,
+                   lvBitMapHandle *sourceRgb, lvBitMapHandle *sourceChunky, const uint32_t *palette, int offsetX,
+                   int offsetY, int tileWidth, int tileHeight, uint32_t *argbTarget, const uint32_t *argbSource,
+                   int rowLength) {
+    if (tileWidth <= 0 || tileHeight <= 0 || width <= 0 || height <= 0) return;
+    offsetX %= tileWidth;
+    offsetY %= tileHeight;
+    if (offsetX < 0) offsetX += tileWidth;
+    if (offsetY < 0) offsetY += tileHeight;
+    uint8_t *pens = nullptr;
+    int penRow = 0;
+    uintptr_t penToken = (argbTarget && !argbSource && sourceChunky) ? GetPlanePixels(sourceChunky, &pens, &penRow, 0) : 0;
+    int rows = height / tileHeight + 2, cols = width / tileWidth + 2;
+    int ty = y;
+    for (int r = 0; r < rows && ty < y + height; r++) {
+        int sy = r == 0 ? offsetY : 0;
+        int h = std::min(tileHeight - sy, y + height - ty);
+        int tx = x;
+        for (int c = 0; c < cols && tx < x + width; c++) {
+            int sx = c == 0 ? offsetX : 0;
+            int w = std::min(tileWidth - sx, x + width - tx);
+            if (argbTarget) {
+                for (int yy = 0; yy < h; yy++)
+                    for (int xx = 0; xx < w; xx++) {
+                        uint32_t v = 0;
+                        if (argbSource) v = argbSource[static_cast<size_t>(sy + yy) * tileWidth + sx + xx];
+                        else if (pens && palette) v = palette[pens[static_cast<size_t>(sy + yy) * penRow + sx + xx]];
+                        argbTarget[static_cast<size_t>(ty + yy) * rowLength + tx + xx] = v;
+                    }
+            } else if (targetChunky && sourceChunky) {
+                CombineBytePlanes(sourceChunky, sx, sy, targetChunky, tx, ty, w, h, 0, 0);
+            } else if (targetRgb && sourceChunky && palette) {
+                lvChunkyBlit b{};
+                b.source = sourceChunky;
+                b.sourceX = sx;
+                b.sourceY = sy;
+                b.target = targetRgb;
+                b.targetX = tx;
+                b.targetY = ty;
+                b.width = w;
+                b.height = h;
+                b.palette = palette;
+                b.transparentPen = -1;
+                b.writeAll = 1;
+                BlitChunkyToRgb(&b);
+            } else if (targetRgb && sourceRgb) {
+                CopyBitmapRect(sourceRgb, sx, sy, targetRgb, tx, ty, w, h);
+            }
+            tx += w;
+        }
+        ty += h;
+    }
+    if (penToken) ReleasePlanePixels(penToken);
+}
+
+int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int height, int transparentValue, int *x,
+                    int *y, int *boundsWidth, int *boundsHeight) {
+    if (!mask && !plane) {
+        *x = *y = 0;
+        *boundsWidth = width;
+        *boundsHeight = height;
+        return 1;
+    }
+    lvBitMapHandle *h = mask ? mask : plane;
+    uint8_t *p;
+    int row;
+    uintptr_t t = GetPlanePixels(h, &p, &row, 0);
+    if (!t) return 0;
+    width = std::min(width, h->width);
+    height = std::min(height, h->height);
+    int value = transparentValue == -1 ? 0 : transparentValue;
+    int lx = width, ly = height, hx = -1, hy = -1;
+    for (int yy = 0; yy < height; yy++) {
+        const uint8_t *r = p + static_cast<size_t>(yy) * row;
+        for (int xx = 0; xx < width; xx++) {
+            bool visible = mask ? ((r[xx >> 3] >> (7 - (xx & 7))) & 1) : r[xx] != value;
+            if (!visible) continue;
+            lx = std::min(lx, xx);
+            hx = std::max(hx, xx);
+            ly = std::min(ly, yy);
+            hy = std::max(hy, yy);
+        }
+    }
+    ReleasePlanePixels(t);
+    if (hx < 0) return 0;
+    *x = lx;
+    *y = ly;
+    *boundsWidth = hx - lx + 1;
+    *boundsHeight = hy - ly + 1;
+    return 1;
 }
