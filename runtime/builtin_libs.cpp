@@ -13,6 +13,7 @@
 #include "libs/lib_string.h"
 #include "libs/memblock_engine.h"
 #include "libs/strings_engine.h"
+#include "raster/lvgraphics.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
@@ -151,6 +152,9 @@ void InstallBuiltinLibraries(void)
     sources.FillSourceFields = FillDosEventFields;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
+
+    SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
+    SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
