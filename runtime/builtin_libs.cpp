@@ -14,6 +14,7 @@
 #include "libs/memblock_engine.h"
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
+#include "raster/lvpreload.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
@@ -161,5 +162,6 @@ void InstallBuiltinLibraries(void)
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;
+    for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
     SetStartupHooks(&startup);
 }
