@@ -279,6 +279,9 @@ void ExitPlatform(void);
 
 // ---- Serial ports -------------------------------------------------------------------
 #include "platform/lvplatform_serial.h"
+
+// ---- Sockets -------------------------------------------------------------------------
+#include "platform/lvplatform_sockets.h"
 #include "platform/lvplatform_system.h"
 #include "platform/lvplatform_startup.h"
 #include "platform/lvplatform_registry.h"  // registry keys and shell links

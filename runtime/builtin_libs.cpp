@@ -5,7 +5,9 @@
 // steps. A library missing here keeps its empty row.
 // Dependencies: runtime/libtable.h and each library's header.
 #include "runtime/builtin_libs.h"
+#include "comm/lib_network.h"
 #include "comm/lib_serial.h"
+#include "comm/network.h"
 #include "formats/lvformats.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
@@ -100,6 +102,15 @@ static void FillDosEventFields(lvState *, const lvEventCallback *record, lvEvent
     DescribeDosEvent(record->kind, record->id.number, record->payload, &sink);
 }
 
+// Kinds 14 to 17 are the network library's objects; the others the dos library's.
+static void FillSourceEventFields(lvState *state, const lvEventCallback *record, lvEventMessage *message)
+{
+    if (record->kind >= CALLBACK_CONNECT && record->kind <= CALLBACK_RECEIVEUDP)
+        FillNetworkEventFields(state, record, message);
+    else
+        FillDosEventFields(state, record, message);
+}
+
 // Whether the script installed the global handler a program job reports to.
 static int DosHandlerInstalled(lvState *, const char *name)
 {
@@ -153,6 +164,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("serial", OpenSerialCommands, GetSerialConstants);
     SetLibraryCloseStep("serial", CloseSerialCommands);
+    SetLibraryRow("network", OpenNetworkCommands, GetNetworkConstants);
+    SetLibraryCloseStep("network", CloseNetworkCommands);
 
     SetLibraryRow("dos", OpenDosLibrary, GetDosConstants);
     SetLibraryCloseStep("dos", FreeDosObjects);
@@ -163,7 +176,8 @@ void InstallBuiltinLibraries(void)
     lvEventSourceHooks sources = {};
     sources.JobWantsReport = DosJobWantsReport;
     sources.ReleaseRunJob = ReleaseDosRunJob;
-    sources.FillSourceFields = FillDosEventFields;
+    sources.FillSourceFields = FillSourceEventFields;
+    sources.PollNetwork = GatherNetworkEvents;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
 

@@ -407,6 +407,23 @@ static lvState *g_mainState;
 void SetMainVMState(lvState *L) { g_mainState = L; }
 lvState *GetMainVMState() { return g_mainState; }
 
+static int CopyRegistryValueRef(void *context, int ref)
+{
+    lvState *L = static_cast<lvState *>(context);
+    GetTableItemRaw(L, LV_REGISTRYINDEX, ref);
+    return CreateReference(L, LV_REGISTRYINDEX);
+}
+
+static void ReleaseRegistryValueRef(void *context, int ref)
+{
+    if (ref >= 0) ReleaseReference(static_cast<lvState *>(context), LV_REGISTRYINDEX, ref);
+}
+
+lvRefOps MakeRegistryRefOps(lvState *L)
+{
+    return lvRefOps{L, CopyRegistryValueRef, ReleaseRegistryValueRef};
+}
+
 lvRuntimeConfig *GetClargsRecord(lvState *L)
 {
     if (!L) L = g_mainState;

@@ -133,6 +133,9 @@ int ReadUserTags(lvState *L, int index, const char *fieldName, const char *const
 // table at the stack top; nothing for an empty list.
 void PushUserTags(lvState *L, const lvUserTag *list);
 
+// The reference operations of object user data that are registry references of L.
+lvRefOps MakeRegistryRefOps(lvState *L);
+
 // ---- Run records ------------------------------------------------------------------------
 
 // The registry pointers "clargs" and "applet"; a null L means the run's main state.

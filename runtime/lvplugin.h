@@ -323,6 +323,32 @@ typedef void *(*lvGetImageFunction)(void *handle, lvImageLoadCtrl *ctrl);       
 typedef void (*lvFreeImageFunction)(void *handle);
 typedef int (*lvTransformImageFunction)(void *handle, const lvImageMatrix *matrix, int width, int height);
 typedef const char *(*lvGetImageFormatFunction)(void *handle);
+// Network adapter (PLUGINCAPS_NETWORKADAPTER). OpenConnection answers a handle, or NULL
+// when the adapter does not take the connection. The runtime's tags: LVP_NETTAG_SSL the
+// "ssl" option, LVP_NETTAG_TIMEOUT the network time-out in ms, LVP_NETTAG_ADAPTERWORD the
+// address of an int32_t the adapter may set, LVP_NETTAG_TRANSFER 0 for a plain
+// connection, LVP_NETTAG_USERTAGS the script's user tags (lvUserTag list) when given.
+// GetConnectionInfo fills the text (256 bytes) or int32_t each tag's value points to.
+// ReceiveData and SendData answer 0 with the count, LVP_NET_RECVTIMEOUT /
+// LVP_NET_SENDTIMEOUT when nothing is there or nothing could go yet, LVP_NET_RECVCLOSED
+// when the peer closed, any other value as an error code.
+#define LVP_NETTAG_SSL 1
+#define LVP_NETTAG_TIMEOUT 2
+#define LVP_NETTAG_ADAPTERWORD 4
+#define LVP_NETTAG_TRANSFER 15
+#define LVP_NETTAG_USERTAGS 21
+#define LVP_NETINFO_LOCALADDRESS 1
+#define LVP_NETINFO_LOCALPORT 2
+#define LVP_NETINFO_PEERADDRESS 3
+#define LVP_NETINFO_PEERPORT 4
+#define LVP_NET_RECVTIMEOUT 1422
+#define LVP_NET_RECVCLOSED 1423
+#define LVP_NET_SENDTIMEOUT 1623
+typedef void *(*lvOpenConnectionFunction)(const char *host, int port, const lvPluginTag *tags);
+typedef void (*lvCloseConnectionFunction)(void *handle);
+typedef int (*lvGetConnectionInfoFunction)(void *handle, const lvPluginTag *tags);
+typedef int (*lvReceiveDataFunction)(void *handle, void *buffer, int size, int *received, intptr_t reserved);
+typedef int (*lvSendDataFunction)(void *handle, const void *data, int size, int *sent, intptr_t reserved);
 
 // ============================================================================
 // The plug-in record

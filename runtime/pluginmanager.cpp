@@ -720,7 +720,7 @@ int PluginNextAdapter(lvAdapterScan *scan)
     if (scan->internal) {
         lvAdapterChainNode *found = FindChainAdapter((lvAdapterChainNode *)scan->internal, "plugin", scan);
         scan->internal = found ? found->next : nullptr;
-        if (found && (scan->current = AdapterOfRecord(found->record))) return 3;
+        if (found && (scan->current = AdapterOfRecord(found->record))) return scan->record = found->record, 3;
     }
     while (scan->cursor && *scan->cursor) {
         const char *bar = std::strchr(scan->cursor, '|');
@@ -735,7 +735,7 @@ int PluginNextAdapter(lvAdapterScan *scan)
         lvAdapterChainNode *found = FindChainAdapter(manager.chains[index], element, scan);
         if (!found) continue;
         if (!strcasecmp(element, "plugin")) scan->internal = found->next;
-        if ((scan->current = AdapterOfRecord(found->record))) return 3;
+        if ((scan->current = AdapterOfRecord(found->record))) return scan->record = found->record, 3;
     }
     return 0;
 }

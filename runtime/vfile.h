@@ -104,6 +104,7 @@ struct lvAdapterScan {
     int mode;                      // 1 directories, 2 files
     const lvFileAdapter *current;  // the adapter of a result 3
     void *internal;                // the plug-in manager's position
+    struct lvPluginRecord *record; // the plug-in of a result 3 (its typed exports)
 };
 
 // The plug-in manager connects its chains here; without it, lists hold only

@@ -2,13 +2,15 @@
 // plugins.cmake): a command library, a plug-in that requires another, an extension
 // plug-in with two deferred libraries, a file and directory adapter serving "mem:" names
 // from memory, an image saver, an image loader with a command that uses the runtime's
-// picture entries, and plug-ins that must fail to load.
+// picture entries, a network adapter that echoes, and plug-ins that must fail to load.
 //
 // Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
-// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER.
+// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER.
 #include "runtime/lvplugin.h"
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -307,6 +309,65 @@ LVT_EXPORT(RegisterImageSaver)(lvPluginSaverFormat *item) -> int
 LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginTag *) -> int { return 0; }
 #endif
 
+#if defined(LVT_NETADAPTER)
+// ============================================================================
+// Network adapter (netadapter): takes the host "echo.adapter" and sends back what it
+// gets; "BYE\n" makes it close once its queue is drained. Its peer address (tag 3)
+// tells the tags it was opened with.
+// ============================================================================
+struct EchoConnection {
+    std::string queue;   // bytes waiting to be received
+    bool closing = false;
+    std::string tags;    // "1=.. 2=.. 4=set 15=.. 21=set"
+};
+
+LVT_EXPORT(OpenConnection)(const char *host, int, const lvPluginTag *tags) -> void *
+{
+    if (std::strcmp(host, "echo.adapter") != 0) return nullptr;
+    EchoConnection *c = new EchoConnection;
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (!c->tags.empty()) c->tags += " ";
+        c->tags += std::to_string(t->tag) + "=";
+        if (t->tag == LVP_NETTAG_ADAPTERWORD || t->tag == LVP_NETTAG_USERTAGS) c->tags += t->value ? "set" : "none";
+        else c->tags += std::to_string((long)t->value);
+    }
+    return c;
+}
+LVT_EXPORT(CloseConnection)(void *handle) -> void { delete (EchoConnection *)handle; }
+LVT_EXPORT(GetConnectionInfo)(void *handle, const lvPluginTag *tags) -> int
+{
+    EchoConnection *c = (EchoConnection *)handle;
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag == LVP_NETINFO_PEERADDRESS) std::snprintf((char *)t->value, 256, "%s", c->tags.c_str());
+        else if (t->tag == LVP_NETINFO_PEERPORT) *(int32_t *)t->value = 4242;
+        else if (t->tag == LVP_NETINFO_LOCALADDRESS) std::snprintf((char *)t->value, 256, "echo");
+        else if (t->tag == LVP_NETINFO_LOCALPORT) *(int32_t *)t->value = 1;
+        else return 1055;
+    }
+    return 0;
+}
+LVT_EXPORT(ReceiveData)(void *handle, void *buffer, int size, int *received, intptr_t) -> int
+{
+    EchoConnection *c = (EchoConnection *)handle;
+    *received = 0;
+    if (c->queue.empty()) return c->closing ? LVP_NET_RECVCLOSED : LVP_NET_RECVTIMEOUT;
+    int n = (int)std::min<size_t>((size_t)size, c->queue.size());
+    std::memcpy(buffer, c->queue.data(), (size_t)n);
+    c->queue.erase(0, (size_t)n);
+    *received = n;
+    return 0;
+}
+LVT_EXPORT(SendData)(void *handle, const void *data, int size, int *sent, intptr_t) -> int
+{
+    EchoConnection *c = (EchoConnection *)handle;
+    if (c->closing) return 1410;
+    c->queue.append((const char *)data, (size_t)size);
+    if (c->queue.size() >= 4 && c->queue.compare(c->queue.size() - 4, 4, "BYE\n") == 0) c->closing = true;
+    *sent = size;
+    return 0;
+}
+#endif
+
 // ============================================================================
 // Image loader and picture-entry command (imgloader)
 // ============================================================================
@@ -516,6 +577,9 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "saver", PLUGINCAPS_SAVEIMAGE);
     api->system->AddPluginFileType(record, FILETYPE_IMAGE, "Test raw", "image/x-test", "traw", 7001,
                                    FILETYPEFLAGS_SAVE | FILETYPEFLAGS_ALPHA);
+#elif defined(LVT_NETADAPTER)
+    DescribeSelf(record, "netadapter", PLUGINCAPS_NETWORKADAPTER);
+    api->system->AddAdapterToChain(record, PLUGINCAPS_NETWORKADAPTER);
 #elif defined(LVT_WRONGNAME)
     DescribeSelf(record, "othername", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_NATIVE)

@@ -6,7 +6,7 @@ set(LV_TESTPLUGIN_VARIANTS
   cmdlib:LVT_CMDLIB needs:LVT_NEEDS extplug:LVT_EXT memfs:LVT_MEMFS saver:LVT_SAVER
   wrongname:LVT_WRONGNAME native:LVT_NATIVE toonew:LVT_TOONEW missing:LVT_MISSING
   missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX
-  imgloader:LVT_IMGLOADER)
+  imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})

@@ -1,0 +1,141 @@
+// Loopback peers for the network tests: a listening socket on 127.0.0.1 (or ::1) that
+// the test accepts from, plain blocking reads and writes with bounded waits, and the
+// count of open descriptors.
+#pragma once
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+// 127.0.0.1 and the port.
+inline sockaddr_in LoopbackAddress(int port)
+{
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// Starts a connect of a new non-blocking socket to 127.0.0.1:port (filling a backlog).
+inline int StartLoopbackConnect(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a = LoopbackAddress(port);
+    connect(fd, (sockaddr *)&a, sizeof a);
+    return fd;
+}
+
+// Sends an empty datagram to 127.0.0.1:port; true when it went.
+inline bool SendEmptyDatagram(int port)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to = LoopbackAddress(port);
+    bool sent = sendto(fd, "", 0, 0, (sockaddr *)&to, sizeof to) == 0;
+    close(fd);
+    return sent;
+}
+
+// A listening socket of the test's own on a port the system chose.
+struct TestListener {
+    int fd = -1;
+    int port = 0;
+    explicit TestListener(int backlog = 16, bool ipv6 = false)
+    {
+        fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_storage storage = {};
+        socklen_t length;
+        if (ipv6) {
+            auto *a = (sockaddr_in6 *)&storage;
+            a->sin6_family = AF_INET6;
+            a->sin6_addr = in6addr_loopback;
+            length = sizeof *a;
+        } else {
+            auto *a = (sockaddr_in *)&storage;
+            a->sin_family = AF_INET;
+            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof *a;
+        }
+        if (bind(fd, (sockaddr *)&storage, length) != 0 || listen(fd, backlog) != 0) {
+            close(fd);
+            fd = -1;
+            return;
+        }
+        length = sizeof storage;
+        getsockname(fd, (sockaddr *)&storage, &length);
+        port = ntohs(ipv6 ? ((sockaddr_in6 *)&storage)->sin6_port : ((sockaddr_in *)&storage)->sin_port);
+    }
+    // The next connection, waiting at most 5 s; -1 when none came.
+    int Accept()
+    {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1) return -1;
+        return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    ~TestListener()
+    {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// A port on 127.0.0.1 that nothing listens on (bound, then closed).
+inline int ClosedLoopbackPort()
+{
+    TestListener l;
+    return l.port;
+}
+
+// Writes all of text to a blocking descriptor.
+inline bool WriteAll(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        done += (size_t)n;
+    }
+    return true;
+}
+
+// Reads exactly count bytes (or until the peer closes), each wait bounded by 5 s.
+inline std::string ReadCount(int fd, size_t count)
+{
+    std::string out;
+    char buffer[65536];
+    while (out.size() < count) {
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) != 1) break;
+        ssize_t n = recv(fd, buffer, std::min(sizeof buffer, count - out.size()), 0);
+        if (n <= 0) break;
+        out.append(buffer, (size_t)n);
+    }
+    return out;
+}
+
+// The number of open descriptors of this process.
+inline int CountOpenDescriptors()
+{
+    int count = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d)) count++;
+        closedir(d);
+    }
+    return count;
+}
+
+inline double MillisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// True when ::1 can be bound here (IPv6 tests are skipped otherwise).
+inline bool HaveIpv6Loopback()
+{
+    TestListener l(1, true);
+    return l.fd >= 0;
+}
