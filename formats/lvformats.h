@@ -11,6 +11,7 @@
 // Limits: script thread only. Every reader and every scaled or packed copy refuses
 // more than LV_MAX_IMAGE_PIXELS pixels with ERR_MEM before allocating.
 #pragma once
+#include "raster/lvimgfmt.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 #include <cstddef>
@@ -22,18 +23,7 @@ struct lvBitMapHandle;
 // Formats, flags, limits
 // ============================================================================
 
-// Format ids of identification, decoded images and probes.
-enum {
-    IMGFMT_BMP = 0,
-    IMGFMT_PNG = 1,
-    IMGFMT_JPEG = 2,
-    IMGFMT_GIF = 3,
-    IMGFMT_ILBM = 4,
-    IMGFMT_TIFF = 5,
-    IMGFMT_NATIVE = 6,
-    IMGFMT_PLUGIN = 7,
-    IMGFMT_UNKNOWN = 8,
-};
+// Format ids of identification, decoded images and probes: IMGFMT_* of raster/lvimgfmt.h.
 
 // Flags of lvImageLoadRequest (and of the readers).
 enum {

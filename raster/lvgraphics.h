@@ -7,10 +7,10 @@
 #pragma once
 #include <cstdint>
 
+#include "raster/lvimgfmt.h"
 #include "raster/lvrect.h"
 #include "vm/lvvm.h"
 
-enum : int { IMGFMT_UNKNOWN = 8 };
 
 int OpenGraphicsLibrary(lvState *L);
 const lvConstantEntry *GetGraphicsConstants();
