@@ -238,6 +238,10 @@ struct lvReceiveDestination {
     lvReceiveStep *step;    // stepped mode, or nullptr
 };
 
+// Done with a string destination: its buffer is kept for the next receive (up to 16 MiB)
+// or freed. Other kinds are left alone.
+void ReleaseReceiveBuffer(lvReceiveDestination *destination);
+
 // What a receive into the script's string or callback gives.
 struct lvReceiveResult {
     uint64_t count;  // bytes stored (carriage returns and the line feed of a line not counted)

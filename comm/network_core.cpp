@@ -426,6 +426,7 @@ void FreeNetworkObjects(void)
         node = next;
     }
     FreeServerAndUdpLists();
+    FreeSpareReceiveBuffer();
     if (g_network.started) ExitNetwork();
     g_network.started = 0;
 }

@@ -142,9 +142,42 @@ int FillReceiveBuffer(lvConnection *c, uint8_t **unread, size_t *count)
     return result;
 }
 
+// The string buffer of the last receive, kept for the next one: fresh memory costs a page
+// fault a page, which would dominate a fast transfer.
+static struct {
+    uint8_t *data;
+    size_t capacity;
+} spareString;
+
+enum { LV_NET_SPARE_LIMIT = 16 << 20 };
+
+void ReleaseReceiveBuffer(lvReceiveDestination *d)
+{
+    if (d->kind == LV_DEST_STRING && d->data && d->capacity <= LV_NET_SPARE_LIMIT &&
+        d->capacity >= spareString.capacity) {
+        FreeMemory(spareString.data);
+        spareString = {d->data, d->capacity};
+    } else if (d->kind == LV_DEST_STRING) {
+        FreeMemory(d->data);
+    }
+    d->data = nullptr;
+    d->length = d->capacity = 0;
+}
+
+void FreeSpareReceiveBuffer(void)
+{
+    FreeMemory(spareString.data);
+    spareString = {nullptr, 0};
+}
+
 // Makes room for `more` bytes: the string doubles, a growable block grows in steps.
 static int Reserve(lvReceiveDestination *d, size_t more, bool stepGrowth)
 {
+    if (d->kind == LV_DEST_STRING && !d->data && spareString.data) {
+        d->data = spareString.data;
+        d->capacity = spareString.capacity;
+        spareString = {nullptr, 0};
+    }
     if (d->capacity - d->length >= more) return 0;
     if (d->kind == LV_DEST_MEMORY && !d->growable) return ERR_MEM;
     size_t wanted = d->length + more, capacity = d->capacity;
