@@ -4,6 +4,9 @@
 //               ReceiveBuffered(RECEIVEBYTES) of 1 MiB into a string (this process)
 //   c-8k, c-64k plain blocking send()/recv() with 8 and 64 KiB buffers
 //   socat       the C sender (64 KiB) into "socat -u TCP-LISTEN ... /dev/null"
+//   runtimes    SendData of 1 MiB strings and ReceiveData(RECEIVEBYTES) of 1 MiB in two
+//               runtime processes (build/bin/lumivarra with benchsend and benchrecv),
+//               timed from the sender's start to the receiver's end
 // Each row is the best of three runs.
 #include <arpa/inet.h>
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -157,6 +161,63 @@ double Socat()
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? kTotal / elapsed / 1e6 : 0;
 }
 
+#if defined(LV_BIN_DIR)
+pid_t StartRuntime(const char *applet, const char *port, int *output)
+{
+    std::string program = std::string(LV_BIN_DIR) + "/lumivarra";
+    std::string path = std::string(LV_APPLET_DIR) + "/" + applet + ".lva";
+    int fds[2] = {-1, -1};
+    if (output && pipe(fds)) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (output) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+        }
+        if (port) execl(program.c_str(), program.c_str(), path.c_str(), "-port", port, (char *)nullptr);
+        else execl(program.c_str(), program.c_str(), path.c_str(), (char *)nullptr);
+        _exit(127);
+    }
+    if (output) {
+        close(fds[1]);
+        *output = fds[0];
+    }
+    return pid;
+}
+
+double Runtimes()
+{
+    int output = -1;
+    pid_t receiver = StartRuntime("benchrecv", nullptr, &output);
+    if (receiver < 0) return 0;
+    std::string text;
+    char buffer[256];
+    while (text.find('\n') == std::string::npos) {
+        pollfd p = {output, POLLIN, 0};
+        ssize_t n = poll(&p, 1, 20000) == 1 ? read(output, buffer, sizeof buffer) : -1;
+        if (n <= 0) break;
+        text.append(buffer, (size_t)n);
+    }
+    close(output);
+    int port = 0;
+    size_t at = text.find("PORT ");
+    if (at == std::string::npos || std::sscanf(text.c_str() + at, "PORT %d", &port) != 1) {
+        kill(receiver, SIGKILL);
+        waitpid(receiver, nullptr, 0);
+        return 0;
+    }
+    std::string portText = std::to_string(port);
+    double start = Seconds();
+    pid_t sender = StartRuntime("benchsend", portText.c_str(), nullptr);
+    int received = 0, sent = 0;
+    waitpid(receiver, &received, 0);
+    double elapsed = Seconds() - start;
+    waitpid(sender, &sent, 0);
+    bool ok = WIFEXITED(received) && WEXITSTATUS(received) == 0 && WIFEXITED(sent) && WEXITSTATUS(sent) == 0;
+    return ok ? kTotal / elapsed / 1e6 : 0;
+}
+#endif
+
 template <typename Fn>
 double Best(Fn fn)
 {
@@ -175,12 +236,19 @@ int main()
     double c8 = Best([] { return PlainPair(8192); });
     double c64 = Best([] { return PlainPair(65536); });
     double socat = Best(Socat);
+#if defined(LV_BIN_DIR)
+    double runtimes = Best(Runtimes);
+#else
+    double runtimes = 0;
+#endif
     std::printf("%-10s %10s %12s\n", "peer", "MB/s", "ours/peer");
     std::printf("%-10s %10.1f %12s\n", "engines", ours, "-");
     std::printf("%-10s %10.1f %12.2f\n", "c-8k", c8, c8 > 0 ? ours / c8 : 0);
     std::printf("%-10s %10.1f %12.2f\n", "c-64k", c64, c64 > 0 ? ours / c64 : 0);
     if (socat > 0) std::printf("%-10s %10.1f %12.2f\n", "socat", socat, ours / socat);
     else std::printf("%-10s %10s\n", "socat", "not run");
+    if (runtimes > 0) std::printf("%-10s %10.1f %12.2f   (two runtimes; ratio to c-8k)\n", "runtimes", runtimes, c8 > 0 ? runtimes / c8 : 0);
+    else std::printf("%-10s %10s\n", "runtimes", "not run");
     FreeNetworkObjects();
     return 0;
 }
