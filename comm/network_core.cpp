@@ -393,8 +393,7 @@ int RemoveConnection(lvObjectId id)
 void FinishConnectionUse(lvNetworkNode *node)
 {
     lvConnection *c = NodeConnection(node);
-    c->inUse = 0;
-    if (c->closePending) FreeClientNode(node);
+    if (--c->inUse == 0 && c->closePending) FreeClientNode(node);
 }
 
 int OpenNetworkConnection(int number, int automatic, const char *host, int port, const lvConnectOptions *options,

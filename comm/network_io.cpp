@@ -324,7 +324,7 @@ int SendNetworkData(lvObjectId id, const void *data, size_t length, size_t *sent
     if (int r = FindConnection(id, &node)) return r;
     if (length == 0) return 0;
     // A time-out, a gone peer or an abort shows only in the count.
-    NodeConnection(node)->inUse = 1;
+    NodeConnection(node)->inUse++;
     SendWithTimeout(NodeConnection(node), data, length, 0, sent);
     FinishConnectionUse(node);
     return 0;
@@ -339,7 +339,7 @@ int ReceiveNetworkData(lvObjectId id, int mode, uint64_t count, int wait, lvRece
     if (mode == LV_RECEIVEBYTES && count < 1) return ERR_WRONGUSAGE;
     lvNetworkNode *node = nullptr;
     if (int r = FindConnection(id, &node)) return r;
-    NodeConnection(node)->inUse = 1;
+    NodeConnection(node)->inUse++;
     int r = ReceiveBuffered(NodeConnection(node), mode, count, mode == LV_RECEIVEALL ? wait : 1, destination, result);
     if (r == 0) node->dataWaiting = 0;
     FinishConnectionUse(node);

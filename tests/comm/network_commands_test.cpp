@@ -214,6 +214,39 @@ TEST_F(NetworkCommands, ACallbackAnsweringOneAborts)
     close(peer);
 }
 
+// A callback that closes its own connection: the receive ends with what it had and the
+// connection goes once the command returns (no use of a freed record: ASan runs this).
+TEST_F(NetworkCommands, ACallbackMayCloseItsConnection)
+{
+    TestListener listener;
+    ASSERT_EQ(Call("openconnection", {"1", "\"127.0.0.1\"", std::to_string(listener.port)}), 0);
+    int peer = listener.Accept();
+    ASSERT_TRUE(WriteAll(peer, std::string(20000, 'c')));
+    std::string text = R"(
+    getglobal r0 "receivedata"
+    loadk     r1 1
+    loadk     r2 1
+    loadk     r3 30000
+    closure   r4 closeit
+    call      r0 5 4
+    return    r0 4
+.function closeit
+.params 1
+    getglobal r1 "closeconnection"
+    loadk     r2 1
+    call      r1 2 1
+    return    r0 1
+.end
+)";
+    SetStackTop(L, 0);
+    ResetVMRun();
+    ASSERT_EQ(Run(text), 0);
+    EXPECT_GT(Num(2), 0);
+    EXPECT_LT(Num(2), 30000);
+    EXPECT_EQ(Call("closeconnection", {"1"}), ERR_FINDCLIENT);
+    close(peer);
+}
+
 // A connection through the echoing network-adapter plug-in: the tags it was given, its
 // addresses, sends and receives through it (its 1422 and 1423 mapped), no data events.
 class NetworkAdapterCommands : public NetworkCommands {
