@@ -296,6 +296,10 @@ TEST_F(NetworkAdapterCommands, TheAdapterCarriesTheConnection)
     ASSERT_EQ(Call("getlocalip", {"1"}, 1), 0);
     EXPECT_EQ(Str(-1), "echo");
 
+    // Nothing there yet (the adapter's 1422): a receive without waiting returns at once.
+    ASSERT_EQ(Call("receivedata", {"1", "0", "0"}, 3), 0);
+    EXPECT_EQ(Str(1), "");
+    EXPECT_EQ(Num(3), 0);
     ASSERT_EQ(Call("senddata", {"1", "\"hello\\nBYE\\n\""}, 1), 0);
     EXPECT_EQ(Num(-1), 10);
     // Nothing raises data events for it.
