@@ -35,6 +35,7 @@ protected:
     void SetUp() override
     {
         lvNetworkHooks hooks = {};
+        KeepOnlineTestLocal();
         hooks.context = this;
         hooks.PollEvents = [](void *c) { return ++static_cast<NetworkEngine *>(c)->polls, 0; };
         hooks.QuitRequested = [](void *c) { return static_cast<NetworkEngine *>(c)->quit; };
