@@ -144,10 +144,10 @@ struct lvTagsGuard {
     ~lvTagsGuard() { FreeUserTags(list, 0); }
 };
 
-// Frees the engine's string buffer when the command leaves.
+// Hands the engine's string buffer back when the command leaves.
 struct lvDestinationGuard {
     lvReceiveDestination *destination;
-    ~lvDestinationGuard() { FreeMemory(destination->data); }
+    ~lvDestinationGuard() { ReleaseReceiveBuffer(destination); }
 };
 
 // ---- Connections -------------------------------------------------------------------------

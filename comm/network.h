@@ -103,7 +103,7 @@ struct lvConnection {
     int32_t lastAction;            // what the progress callback was last told
     uint64_t lastCount, lastTotal;
     int32_t error;                 // the last error an adapter routine answered, 0 none
-    int32_t inUse;                 // a send or receive command runs on it (its callbacks may close it)
+    int32_t inUse;                 // send or receive commands running on it (their callbacks may close it)
     int32_t closePending;          // closed by such a callback: freed when the command returns
 };
 
@@ -237,6 +237,10 @@ struct lvReceiveDestination {
     lvVFile *file;          // LV_DEST_FILE
     lvReceiveStep *step;    // stepped mode, or nullptr
 };
+
+// Done with a string destination: its buffer is kept for the next receive (up to 16 MiB)
+// or freed. Other kinds are left alone.
+void ReleaseReceiveBuffer(lvReceiveDestination *destination);
 
 // What a receive into the script's string or callback gives.
 struct lvReceiveResult {

@@ -393,8 +393,7 @@ int RemoveConnection(lvObjectId id)
 void FinishConnectionUse(lvNetworkNode *node)
 {
     lvConnection *c = NodeConnection(node);
-    c->inUse = 0;
-    if (c->closePending) FreeClientNode(node);
+    if (--c->inUse == 0 && c->closePending) FreeClientNode(node);
 }
 
 int OpenNetworkConnection(int number, int automatic, const char *host, int port, const lvConnectOptions *options,
@@ -426,6 +425,7 @@ void FreeNetworkObjects(void)
         node = next;
     }
     FreeServerAndUdpLists();
+    FreeSpareReceiveBuffer();
     if (g_network.started) ExitNetwork();
     g_network.started = 0;
 }

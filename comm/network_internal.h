@@ -28,3 +28,5 @@ void FinishConnectionUse(lvNetworkNode *node);
 // Makes *descriptor a socket of the address's family and the type, unless it is one
 // already (*family tells). 0 or the code of a failed creation.
 int SocketForAddress(int *descriptor, int *family, const lvResolvedAddress *address, int type);
+// Frees the string buffer kept between receives (shut-down).
+void FreeSpareReceiveBuffer(void);

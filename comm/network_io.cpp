@@ -142,9 +142,42 @@ int FillReceiveBuffer(lvConnection *c, uint8_t **unread, size_t *count)
     return result;
 }
 
+// The string buffer of the last receive, kept for the next one: fresh memory costs a page
+// fault a page, which would dominate a fast transfer.
+static struct {
+    uint8_t *data;
+    size_t capacity;
+} spareString;
+
+enum { LV_NET_SPARE_LIMIT = 16 << 20 };
+
+void ReleaseReceiveBuffer(lvReceiveDestination *d)
+{
+    if (d->kind == LV_DEST_STRING && d->data && d->capacity <= LV_NET_SPARE_LIMIT &&
+        d->capacity >= spareString.capacity) {
+        FreeMemory(spareString.data);
+        spareString = {d->data, d->capacity};
+    } else if (d->kind == LV_DEST_STRING) {
+        FreeMemory(d->data);
+    }
+    d->data = nullptr;
+    d->length = d->capacity = 0;
+}
+
+void FreeSpareReceiveBuffer(void)
+{
+    FreeMemory(spareString.data);
+    spareString = {nullptr, 0};
+}
+
 // Makes room for `more` bytes: the string doubles, a growable block grows in steps.
 static int Reserve(lvReceiveDestination *d, size_t more, bool stepGrowth)
 {
+    if (d->kind == LV_DEST_STRING && !d->data && spareString.data) {
+        d->data = spareString.data;
+        d->capacity = spareString.capacity;
+        spareString = {nullptr, 0};
+    }
     if (d->capacity - d->length >= more) return 0;
     if (d->kind == LV_DEST_MEMORY && !d->growable) return ERR_MEM;
     size_t wanted = d->length + more, capacity = d->capacity;
@@ -291,7 +324,7 @@ int SendNetworkData(lvObjectId id, const void *data, size_t length, size_t *sent
     if (int r = FindConnection(id, &node)) return r;
     if (length == 0) return 0;
     // A time-out, a gone peer or an abort shows only in the count.
-    NodeConnection(node)->inUse = 1;
+    NodeConnection(node)->inUse++;
     SendWithTimeout(NodeConnection(node), data, length, 0, sent);
     FinishConnectionUse(node);
     return 0;
@@ -306,7 +339,7 @@ int ReceiveNetworkData(lvObjectId id, int mode, uint64_t count, int wait, lvRece
     if (mode == LV_RECEIVEBYTES && count < 1) return ERR_WRONGUSAGE;
     lvNetworkNode *node = nullptr;
     if (int r = FindConnection(id, &node)) return r;
-    NodeConnection(node)->inUse = 1;
+    NodeConnection(node)->inUse++;
     int r = ReceiveBuffered(NodeConnection(node), mode, count, mode == LV_RECEIVEALL ? wait : 1, destination, result);
     if (r == 0) node->dataWaiting = 0;
     FinishConnectionUse(node);

@@ -35,6 +35,7 @@ protected:
     void SetUp() override
     {
         lvNetworkHooks hooks = {};
+        KeepOnlineTestLocal();
         hooks.context = this;
         hooks.PollEvents = [](void *c) { return ++static_cast<NetworkEngine *>(c)->polls, 0; };
         hooks.QuitRequested = [](void *c) { return static_cast<NetworkEngine *>(c)->quit; };
@@ -377,6 +378,22 @@ TEST_F(NetworkEngine, ServersAcceptOnePendingConnectionPerPoll)
     EXPECT_EQ(CreateNetworkServer(2, 0, 65536, "*", 32, LV_IPV4, nullptr), ERR_WRONGUSAGE);
     EXPECT_EQ(RemoveServer({9, nullptr}), ERR_FINDSERVER);
     EXPECT_EQ(RemoveServer({0, (void *)&port}), ERR_FINDARRAY);
+}
+
+// IPAUTO listens on each address of the host in turn and keeps one socket only.
+TEST_F(NetworkEngine, AnAutoServerKeepsOneSocket)
+{
+    ASSERT_EQ(StartNetwork(), 0);
+    int before = CountOpenDescriptors();
+    lvNetworkNode *server = nullptr;
+    ASSERT_EQ(CreateNetworkServer(0, 1, 0, "localhost", 8, LV_IPAUTO, &server), 0);
+    EXPECT_EQ(CountOpenDescriptors(), before + 1);
+    char host[64];
+    int port = 0, protocol = 0;
+    ASSERT_EQ(QueryObjectAddress(GetObjectIdOf(&server->header), LV_NETWORKSERVER, 0, host, sizeof host, &port,
+                                 &protocol), 0);
+    EXPECT_TRUE(std::string(host) == "127.0.0.1" || std::string(host) == "::1") << host;
+    EXPECT_EQ(protocol, std::string(host) == "::1" ? LV_IPV6 : LV_IPV4);
 }
 
 TEST_F(NetworkEngine, DataAndCloseArePolledInOrder)
