@@ -17,6 +17,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/lvplatform.h"
 #include "raster/lvdrawstate.h"
 #include "raster/lvimage.h"
@@ -121,6 +125,15 @@ void ScaleNearest(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
 
 inline int Lerp16(int a, int b, int f) { return a + (((b - a) * f) >> 16); }
 
+// The mask is not interpolated: each bit of target row i comes from (x0, y0).
+void BilinearMaskRow(const lvScaleJob *job, const int64_t *xt, int i, int y0) {
+    if (!job->maskSource || !job->maskTarget) return;
+    const uint8_t *s = job->maskSource + static_cast<size_t>(job->sourceY + y0) * job->maskSourceRow;
+    uint8_t *m = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
+    for (int j = 0; j < job->targetWidth; j++) PutBit(m, j, BitOf(s, job->sourceX + (xt[j] >> 16)));
+}
+
+// Bilinear with a byte plane: per pixel, the plane's bytes become the alpha lane.
 void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
     const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
     const int ashift = AlphaShift(job->format);
@@ -152,13 +165,116 @@ void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) 
             }
             d[j] = out;
         }
-        if (job->maskSource && job->maskTarget) {
-            // The mask is not interpolated: each bit comes from (x0, y0).
-            const uint8_t *s = job->maskSource + static_cast<size_t>(job->sourceY + y0) * job->maskSourceRow;
-            uint8_t *m = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
-            for (int j = 0; j < tw; j++) PutBit(m, j, BitOf(s, job->sourceX + (xt[j] >> 16)));
-        }
+        BilinearMaskRow(job, xt, i, y0);
     }
+}
+
+// Horizontal pass of one source row: the interpolated byte lanes of every
+// target column, in the order of the pixel's bytes.
+void BilinearRowH(const uint8_t *s, const int64_t *xt, int tw, int sw, uint8_t *h) {
+    int j = 0;
+#if defined(__SSE2__)
+    // Two target pixels a pass: eight 16-bit lanes, each pixel's fraction on its four.
+    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
+    for (; j + 2 <= tw; j += 2) {
+        int64_t p0 = xt[j], p1 = xt[j + 1];
+        int a0 = static_cast<int>(p0 >> 16), a1 = static_cast<int>(p1 >> 16);
+        int b0 = a0 < sw - 1 ? a0 + 1 : a0, b1 = a1 < sw - 1 ? a1 + 1 : a1;
+        int f0 = static_cast<int>(p0 & 0xFFFF), f1 = static_cast<int>(p1 & 0xFFFF);
+        uint32_t wa0, wa1, wb0, wb1;
+        std::memcpy(&wa0, s + 4 * a0, 4);
+        std::memcpy(&wa1, s + 4 * a1, 4);
+        std::memcpy(&wb0, s + 4 * b0, 4);
+        std::memcpy(&wb1, s + 4 * b1, 4);
+        __m128i t16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wa1), static_cast<int>(wa0)), zero);
+        __m128i b16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wb1), static_cast<int>(wb0)), zero);
+        short sf0 = static_cast<short>(f0), sf1 = static_cast<short>(f1);
+        short sg0 = static_cast<short>(65536 - f0), sg1 = static_cast<short>(65536 - f1);
+        __m128i vf = _mm_set_epi16(sf1, sf1, sf1, sf1, sf0, sf0, sf0, sf0);
+        __m128i vg = _mm_set_epi16(sg1, sg1, sg1, sg1, sg0, sg0, sg0, sg0);
+        __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
+        __m128i lo1 = _mm_mullo_epi16(t16, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b16, vf));
+        __m128i r = _mm_sub_epi16(hi, _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign)));
+        // A fraction of 0 keeps the left pixel (65536 - 0 has no 16-bit form).
+        __m128i none = _mm_cmpeq_epi16(vf, zero);
+        r = _mm_or_si128(_mm_andnot_si128(none, r), _mm_and_si128(none, t16));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(h + 4 * j), _mm_packus_epi16(r, zero));
+    }
+#endif
+    for (; j < tw; j++) {
+        int64_t p = xt[j];
+        int x0 = static_cast<int>(p >> 16), x1 = x0 < sw - 1 ? x0 + 1 : x0, f = static_cast<int>(p & 0xFFFF);
+        const uint8_t *a = s + 4 * x0, *b = s + 4 * x1;
+        uint8_t *o = h + 4 * j;
+        for (int k = 0; k < 4; k++) o[k] = static_cast<uint8_t>(a[k] + (((b[k] - a[k]) * f) >> 16));
+    }
+}
+
+// Vertical pass, one fraction f (1..65535) for the whole row:
+// t + (((b - t) * f) >> 16) equals (t * (65536 - f) + b * f) >> 16, which SSE2
+// gets from 16-bit high and low products and the carry of the low halves.
+void BilinearRowV(const uint8_t *__restrict t, const uint8_t *__restrict b, int n, int f, uint8_t *__restrict d) {
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i vf = _mm_set1_epi16(static_cast<short>(f)), vg = _mm_set1_epi16(static_cast<short>(65536 - f));
+    auto half = [&](__m128i t16, __m128i b16) {
+        __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
+        __m128i lo1 = _mm_mullo_epi16(t16, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b16, vf));
+        // carry where lo < lo1 (unsigned): -1 in those lanes.
+        __m128i carry = _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign));
+        return _mm_sub_epi16(hi, carry);
+    };
+    for (; k + 16 <= n; k += 16) {
+        __m128i vt = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + k));
+        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + k));
+        __m128i lo = half(_mm_unpacklo_epi8(vt, zero), _mm_unpacklo_epi8(vb, zero));
+        __m128i hi = half(_mm_unpackhi_epi8(vt, zero), _mm_unpackhi_epi8(vb, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + k), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; k < n; k++) d[k] = static_cast<uint8_t>(t[k] + (((b[k] - t[k]) * f) >> 16));
+}
+
+// Bilinear without a byte plane: each source row is interpolated across once
+// and kept while target rows still need it; then each target row is one
+// vertical pass. The same arithmetic as the per-pixel form, lane by lane.
+int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
+    const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
+    const size_t rowBytes = static_cast<size_t>(tw) * 4;
+    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes, 0));
+    if (!buffers) return ERR_MEM;
+    uint8_t *rowA = buffers, *rowB = buffers + rowBytes;
+    int64_t idxA = -1, idxB = -1;
+    auto sourceRow = [&](int y) {
+        return job->source + static_cast<size_t>(y) * job->sourceRow * 4;
+    };
+    for (int i = 0; i < job->targetHeight; i++) {
+        int64_t q = yt[i];
+        int y0 = static_cast<int>(q >> 16), y1 = y0 < sh - 1 ? y0 + 1 : y0, fy = static_cast<int>(q & 0xFFFF);
+        if (idxA != y0) {
+            if (idxB == y0) {
+                std::swap(rowA, rowB);
+                std::swap(idxA, idxB);
+            } else {
+                BilinearRowH(sourceRow(y0), xt, tw, sw, rowA);
+                idxA = y0;
+            }
+        }
+        uint8_t *d = job->target + static_cast<size_t>(i) * job->targetRow * 4;
+        if (fy == 0 || y1 == y0) {
+            std::memcpy(d, rowA, rowBytes);
+        } else {
+            if (idxB != y1) {
+                BilinearRowH(sourceRow(y1), xt, tw, sw, rowB);
+                idxB = y1;
+            }
+            BilinearRowV(rowA, rowB, static_cast<int>(rowBytes), fy, d);
+        }
+        BilinearMaskRow(job, xt, i, y0);
+    }
+    FreeMemory(buffers);
+    return 0;
 }
 
 }  // namespace
@@ -177,7 +293,11 @@ int ScaleRowsInterpolated(lvScaleJob *job) {
     if (smooth) {
         FillBilinearTable(xt, job->sourceWidth, job->targetWidth);
         FillBilinearTable(yt, job->sourceHeight, job->targetHeight);
-        ScaleBilinear(job, xt, yt);
+        if (job->planeSource && job->planeTarget) ScaleBilinear(job, xt, yt);
+        else if (int rc = ScaleBilinearRows(job, xt, yt)) {
+            FreeMemory(own);
+            return rc;
+        }
     } else {
         FillNearestTables(job, xt, yt);
         ScaleNearest(job, xt, yt);
@@ -281,14 +401,24 @@ lvAffineBox MapSourceBox(const double *t, int w, int h) {
 // The source point of target (X, Y): the same arithmetic for the span and the
 // samples, so that a pixel is painted exactly when its point lies inside.
 inline void InversePoint(const double *inv, int X, int Y, double *x, double *y) {
-    *x = inv[0] * X + inv[2] * Y + inv[4];
-    *y = inv[1] * X + inv[3] * Y + inv[5];
+    *x = inv[0] * X + (inv[2] * Y + inv[4]);
+    *y = inv[1] * X + (inv[3] * Y + inv[5]);
 }
 
 inline bool PointInside(const double *inv, int X, int Y, int w, int h) {
     double x, y;
     InversePoint(inv, X, Y, &x, &y);
     return x >= 0 && x < w && y >= 0 && y < h;
+}
+
+// Sets bits s..e of a mask row.
+void SetMaskSpan(uint8_t *row, int s, int e) {
+    while (s <= e && (s & 7)) PutBit(row, s++, 1);
+    while (s + 7 <= e) {
+        row[s >> 3] = 0xFF;
+        s += 8;
+    }
+    while (s <= e) PutBit(row, s++, 1);
 }
 
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
@@ -412,9 +542,23 @@ void TransformRowsAffine(lvScaleJob *job) {
     lvAffineRows r{job, AlphaShift(job->format), job->source && job->target, job->maskSource != nullptr,
                    job->planeSource && job->planeTarget};
     bool smooth = job->smooth && (!r.rgb || job->bytesPerPixel == 4);
+    const bool fastNearest = !smooth && r.rgb && job->bytesPerPixel == 4 && !r.mask && !r.plane;
     for (int Y = first; Y <= last; Y++) {
         int s, e;
         if (!ClipAffineSpan(inv, Y, w, h, box.minX, box.maxX, job->targetWidth, &s, &e)) continue;
+        if (fastNearest) {
+            // 32-bit pixels only, every point inside: copy and mark the span.
+            const double rowX = inv[2] * Y + inv[4], rowY = inv[3] * Y + inv[5];
+            uint32_t *d = reinterpret_cast<uint32_t *>(job->target) + static_cast<size_t>(Y) * job->targetRow;
+            const uint32_t *src = reinterpret_cast<const uint32_t *>(job->source);
+            for (int X = s; X <= e; X++) {
+                int sx = std::min(static_cast<int>(inv[0] * X + rowX), w - 1);
+                int sy = std::min(static_cast<int>(inv[1] * X + rowY), h - 1);
+                d[X] = src[static_cast<size_t>(sy) * job->sourceRow + sx];
+            }
+            if (job->maskTarget) SetMaskSpan(job->maskTarget + static_cast<size_t>(Y) * job->maskTargetRow, s, e);
+            continue;
+        }
         for (int X = s; X <= e; X++) {
             double x, y;
             InversePoint(inv, X, Y, &x, &y);
@@ -426,36 +570,57 @@ void TransformRowsAffine(lvScaleJob *job) {
 
 // ---- Quarter turns ----------------------------------------------------------
 
-void RotateQuarterTurn(lvScaleJob *job) {
-    const int W = job->sourceWidth, H = job->sourceHeight, bpp = job->bytesPerPixel;
-    // Target (j, i), j < H, i < W: turn 1 from source (W - 1 - i, j), turn 2 from (i, H - 1 - j).
-    auto from = [&](int j, int i, int *x, int *y) {
-        if (job->turn == 1) *x = W - 1 - i, *y = j;
-        else *x = i, *y = H - 1 - j;
-    };
-    const int B = 32;  // tiles keep both sides in cache
+namespace {
+
+// Target (j, i) of a W x H source turned once: turn 1 reads source
+// (W - 1 - i, j), turn 2 reads (i, H - 1 - j). Tiles keep both sides in cache.
+template <typename T>
+void TurnPlane(const uint8_t *source, int sourceRowBytes, uint8_t *target, int targetRowBytes, int W, int H,
+               int turn) {
+    const int B = 64;
     for (int i0 = 0; i0 < W; i0 += B)
         for (int j0 = 0; j0 < H; j0 += B) {
             int i1 = std::min(W, i0 + B), j1 = std::min(H, j0 + B);
             for (int i = i0; i < i1; i++) {
-                for (int j = j0; j < j1; j++) {
-                    int x, y;
-                    from(j, i, &x, &y);
-                    if (job->source && job->target) {
-                        const uint8_t *s = job->source + (static_cast<size_t>(y) * job->sourceRow + x) * bpp;
-                        uint8_t *d = job->target + (static_cast<size_t>(i) * job->targetRow + j) * bpp;
-                        if (bpp == 4) *reinterpret_cast<uint32_t *>(d) = *reinterpret_cast<const uint32_t *>(s);
-                        else std::memcpy(d, s, bpp);
-                    }
-                    if (job->planeSource && job->planeTarget)
-                        job->planeTarget[static_cast<size_t>(i) * job->planeTargetRow + j] =
-                            job->planeSource[static_cast<size_t>(y) * job->planeSourceRow + x];
-                    if (job->maskSource && job->maskTarget &&
-                        BitOf(job->maskSource + static_cast<size_t>(job->sourceY + y) * job->maskSourceRow,
-                              job->sourceX + x))
-                        job->maskTarget[static_cast<size_t>(i) * job->maskTargetRow + (j >> 3)] |=
-                            static_cast<uint8_t>(0x80 >> (j & 7));
+                T *d = reinterpret_cast<T *>(target + static_cast<size_t>(i) * targetRowBytes);
+                if (turn == 1) {
+                    const uint8_t *col = source + static_cast<size_t>(W - 1 - i) * sizeof(T);
+                    for (int j = j0; j < j1; j++)
+                        d[j] = *reinterpret_cast<const T *>(col + static_cast<size_t>(j) * sourceRowBytes);
+                } else {
+                    const uint8_t *col = source + static_cast<size_t>(i) * sizeof(T);
+                    for (int j = j0; j < j1; j++)
+                        d[j] = *reinterpret_cast<const T *>(col + static_cast<size_t>(H - 1 - j) * sourceRowBytes);
                 }
+            }
+        }
+}
+
+struct Pixel24 {
+    uint8_t b[3];
+};
+
+}  // namespace
+
+void RotateQuarterTurn(lvScaleJob *job) {
+    const int W = job->sourceWidth, H = job->sourceHeight, bpp = job->bytesPerPixel;
+    if (job->source && job->target) {
+        int sr = job->sourceRow * bpp, tr = job->targetRow * bpp;
+        if (bpp == 4) TurnPlane<uint32_t>(job->source, sr, job->target, tr, W, H, job->turn);
+        else if (bpp == 3) TurnPlane<Pixel24>(job->source, sr, job->target, tr, W, H, job->turn);
+        else if (bpp == 2) TurnPlane<uint16_t>(job->source, sr, job->target, tr, W, H, job->turn);
+    }
+    if (job->planeSource && job->planeTarget)
+        TurnPlane<uint8_t>(job->planeSource, job->planeSourceRow, job->planeTarget, job->planeTargetRow, W, H,
+                           job->turn);
+    if (job->maskSource && job->maskTarget)
+        for (int i = 0; i < W; i++) {
+            uint8_t *d = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
+            for (int j = 0; j < H; j++) {
+                int x = job->turn == 1 ? W - 1 - i : i, y = job->turn == 1 ? j : H - 1 - j;
+                if (BitOf(job->maskSource + static_cast<size_t>(job->sourceY + y) * job->maskSourceRow,
+                          job->sourceX + x))
+                    d[j >> 3] = static_cast<uint8_t>(d[j >> 3] | (0x80 >> (j & 7)));
             }
         }
 }

@@ -224,6 +224,25 @@ TEST_F(Scale, BilinearWithAlphaAndMaskWritesBoth) {
     EXPECT_EQ(PixelAt(m.rgb, 2, 2), 0x11000101u);
 }
 
+TEST_F(Scale, BilinearWithAndWithoutAlphaAgreeOnColour) {
+    // The row-wise path (no byte plane) and the per-pixel path (alpha plane)
+    // must give the same colour lanes, up and down.
+    Picture p(7, 5, false, true, false);
+    FillRgb(p.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 37 + y * 91) * 0x010307u) & 0xFFFFFFu; });
+    for (auto [tw, th] : {std::pair{13, 9}, std::pair{3, 2}, std::pair{7, 11}, std::pair{64, 37}}) {
+        Made a, b;
+        ASSERT_EQ(ScaleImage(p.rgb, nullptr, p.alpha, nullptr, 0, 0, nullptr, nullptr, 7, 5, tw, th, 1, nullptr, &a.rgb,
+                             &a.mask, &a.alpha, &a.pens),
+                  0);
+        ASSERT_EQ(ScaleImage(p.rgb, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr, 7, 5, tw, th, 1, nullptr, &b.rgb,
+                             &b.mask, &b.alpha, &b.pens),
+                  0);
+        for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++)
+                ASSERT_EQ(PixelAt(a.rgb, x, y) & 0xFFFFFF, PixelAt(b.rgb, x, y) & 0xFFFFFF) << tw << " " << x << "," << y;
+    }
+}
+
 TEST_F(Scale, PensForceNearestAndAlphaBesidePensIsScaledToo) {
     Picture p(2, 1, false, true, true);
     Made m;
