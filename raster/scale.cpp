@@ -169,42 +169,54 @@ void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) 
     }
 }
 
+// The columns of a bilinear row, worked out once per call: left and right
+// source columns and each target pixel's fraction f and 65536 - f, the
+// fractions repeated on the pixel's four byte lanes.
+struct lvBilinearColumns {
+    int32_t *left, *right;  // source columns
+    uint16_t *f, *g;        // 4 lanes a pixel
+};
+
+void FillBilinearColumns(const int64_t *xt, int tw, int sw, lvBilinearColumns *c) {
+    for (int j = 0; j < tw; j++) {
+        int64_t p = xt[j];
+        int x0 = static_cast<int>(p >> 16);
+        c->left[j] = x0;
+        c->right[j] = x0 < sw - 1 ? x0 + 1 : x0;
+        uint16_t f = static_cast<uint16_t>(p & 0xFFFF), g = static_cast<uint16_t>(65536 - f);
+        for (int k = 0; k < 4; k++) c->f[4 * j + k] = f, c->g[4 * j + k] = g;
+    }
+}
+
 // Horizontal pass of one source row: the interpolated byte lanes of every
 // target column, in the order of the pixel's bytes.
-void BilinearRowH(const uint8_t *s, const int64_t *xt, int tw, int sw, uint8_t *h) {
+void BilinearRowH(const uint8_t *s, const lvBilinearColumns &c, int tw, uint8_t *h) {
     int j = 0;
 #if defined(__SSE2__)
-    // Two target pixels a pass: eight 16-bit lanes, each pixel's fraction on its four.
+    // Two target pixels a pass: a + (((b - a) * f) >> 16) as (a * g + b * f) >> 16
+    // from 16-bit high and low products; f = 0 (g = 65536) keeps a.
     const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
     for (; j + 2 <= tw; j += 2) {
-        int64_t p0 = xt[j], p1 = xt[j + 1];
-        int a0 = static_cast<int>(p0 >> 16), a1 = static_cast<int>(p1 >> 16);
-        int b0 = a0 < sw - 1 ? a0 + 1 : a0, b1 = a1 < sw - 1 ? a1 + 1 : a1;
-        int f0 = static_cast<int>(p0 & 0xFFFF), f1 = static_cast<int>(p1 & 0xFFFF);
         uint32_t wa0, wa1, wb0, wb1;
-        std::memcpy(&wa0, s + 4 * a0, 4);
-        std::memcpy(&wa1, s + 4 * a1, 4);
-        std::memcpy(&wb0, s + 4 * b0, 4);
-        std::memcpy(&wb1, s + 4 * b1, 4);
+        std::memcpy(&wa0, s + 4 * c.left[j], 4);
+        std::memcpy(&wa1, s + 4 * c.left[j + 1], 4);
+        std::memcpy(&wb0, s + 4 * c.right[j], 4);
+        std::memcpy(&wb1, s + 4 * c.right[j + 1], 4);
         __m128i t16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wa1), static_cast<int>(wa0)), zero);
         __m128i b16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wb1), static_cast<int>(wb0)), zero);
-        short sf0 = static_cast<short>(f0), sf1 = static_cast<short>(f1);
-        short sg0 = static_cast<short>(65536 - f0), sg1 = static_cast<short>(65536 - f1);
-        __m128i vf = _mm_set_epi16(sf1, sf1, sf1, sf1, sf0, sf0, sf0, sf0);
-        __m128i vg = _mm_set_epi16(sg1, sg1, sg1, sg1, sg0, sg0, sg0, sg0);
+        __m128i vf = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.f + 4 * j));
+        __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.g + 4 * j));
         __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
         __m128i lo1 = _mm_mullo_epi16(t16, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b16, vf));
         __m128i r = _mm_sub_epi16(hi, _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign)));
-        // A fraction of 0 keeps the left pixel (65536 - 0 has no 16-bit form).
         __m128i none = _mm_cmpeq_epi16(vf, zero);
         r = _mm_or_si128(_mm_andnot_si128(none, r), _mm_and_si128(none, t16));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(h + 4 * j), _mm_packus_epi16(r, zero));
     }
 #endif
     for (; j < tw; j++) {
-        int64_t p = xt[j];
-        int x0 = static_cast<int>(p >> 16), x1 = x0 < sw - 1 ? x0 + 1 : x0, f = static_cast<int>(p & 0xFFFF);
-        const uint8_t *a = s + 4 * x0, *b = s + 4 * x1;
+        const uint8_t *a = s + 4 * c.left[j], *b = s + 4 * c.right[j];
+        int f = c.f[4 * j];
         uint8_t *o = h + 4 * j;
         for (int k = 0; k < 4; k++) o[k] = static_cast<uint8_t>(a[k] + (((b[k] - a[k]) * f) >> 16));
     }
@@ -242,9 +254,16 @@ void BilinearRowV(const uint8_t *__restrict t, const uint8_t *__restrict b, int 
 int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
     const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
     const size_t rowBytes = static_cast<size_t>(tw) * 4;
-    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes, 0));
+    // Two interpolated rows, then the column table (8 + 8 + 4 + 4 bytes a pixel).
+    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes + static_cast<size_t>(tw) * 24 + 16, 0));
     if (!buffers) return ERR_MEM;
     uint8_t *rowA = buffers, *rowB = buffers + rowBytes;
+    lvBilinearColumns columns;
+    columns.f = reinterpret_cast<uint16_t *>(buffers + 2 * rowBytes);
+    columns.g = columns.f + 4 * static_cast<size_t>(tw);
+    columns.left = reinterpret_cast<int32_t *>(columns.g + 4 * static_cast<size_t>(tw));
+    columns.right = columns.left + tw;
+    FillBilinearColumns(xt, tw, sw, &columns);
     int64_t idxA = -1, idxB = -1;
     auto sourceRow = [&](int y) {
         return job->source + static_cast<size_t>(y) * job->sourceRow * 4;
@@ -257,7 +276,7 @@ int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *y
                 std::swap(rowA, rowB);
                 std::swap(idxA, idxB);
             } else {
-                BilinearRowH(sourceRow(y0), xt, tw, sw, rowA);
+                BilinearRowH(sourceRow(y0), columns, tw, rowA);
                 idxA = y0;
             }
         }
@@ -266,7 +285,7 @@ int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *y
             std::memcpy(d, rowA, rowBytes);
         } else {
             if (idxB != y1) {
-                BilinearRowH(sourceRow(y1), xt, tw, sw, rowB);
+                BilinearRowH(sourceRow(y1), columns, tw, rowB);
                 idxB = y1;
             }
             BilinearRowV(rowA, rowB, static_cast<int>(rowBytes), fy, d);
