@@ -562,6 +562,7 @@ void TransformRowsAffine(lvScaleJob *job) {
                    job->planeSource && job->planeTarget};
     bool smooth = job->smooth && (!r.rgb || job->bytesPerPixel == 4);
     const bool fastNearest = !smooth && r.rgb && job->bytesPerPixel == 4 && !r.mask && !r.plane;
+    const bool fastBilinear = smooth && r.rgb && !r.mask && !r.plane;
     for (int Y = first; Y <= last; Y++) {
         int s, e;
         if (!ClipAffineSpan(inv, Y, w, h, box.minX, box.maxX, job->targetWidth, &s, &e)) continue;
@@ -574,6 +575,32 @@ void TransformRowsAffine(lvScaleJob *job) {
                 int sx = std::min(static_cast<int>(inv[0] * X + rowX), w - 1);
                 int sy = std::min(static_cast<int>(inv[1] * X + rowY), h - 1);
                 d[X] = src[static_cast<size_t>(sy) * job->sourceRow + sx];
+            }
+            if (job->maskTarget) SetMaskSpan(job->maskTarget + static_cast<size_t>(Y) * job->maskTargetRow, s, e);
+            continue;
+        }
+        if (fastBilinear) {
+            // No mask and no byte plane: all four neighbours count.
+            const double rowX = inv[2] * Y + inv[4], rowY = inv[3] * Y + inv[5];
+            uint32_t *d = reinterpret_cast<uint32_t *>(job->target) + static_cast<size_t>(Y) * job->targetRow;
+            const uint32_t *src = reinterpret_cast<const uint32_t *>(job->source);
+            const uint32_t alpha = 0xFFu << r.alphaShift;
+            for (int X = s; X <= e; X++) {
+                double x = inv[0] * X + rowX, y = inv[1] * X + rowY;
+                int x0 = ClampInt(static_cast<int>(x), 0, w - 1), y0 = ClampInt(static_cast<int>(y), 0, h - 1);
+                int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+                double fx = x - std::floor(x), fy = y - std::floor(y);
+                const uint32_t *r0 = src + static_cast<size_t>(y0) * job->sourceRow;
+                const uint32_t *r1 = src + static_cast<size_t>(y1) * job->sourceRow;
+                uint32_t p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1], out = alpha;
+                for (int shift = 0; shift < 32; shift += 8) {
+                    if (shift == r.alphaShift) continue;
+                    int c00 = (p00 >> shift) & 0xFF, c10 = (p10 >> shift) & 0xFF, c01 = (p01 >> shift) & 0xFF,
+                        c11 = (p11 >> shift) & 0xFF;
+                    int v = static_cast<int>(0.5 + (1 - fy) * ((1 - fx) * c00 + fx * c10) + fy * ((1 - fx) * c01 + fx * c11));
+                    out |= static_cast<uint32_t>(ClampInt(v, 0, 255)) << shift;
+                }
+                d[X] = out;
             }
             if (job->maskTarget) SetMaskSpan(job->maskTarget + static_cast<size_t>(Y) * job->maskTargetRow, s, e);
             continue;

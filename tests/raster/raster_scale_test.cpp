@@ -11,6 +11,7 @@
 #include "raster/lvdrawstate.h"
 #include "raster/lvimage.h"
 #include "raster/lvneighbours.h"
+#include "raster/lvplanes.h"
 #include "raster/lvscale.h"
 #include "raster_fakes.h"
 #include "runtime/lverrors.h"
@@ -423,6 +424,32 @@ TEST_F(Scale, FortyFiveDegreesGainsAMaskWhereTheSourceLands) {
         EXPECT_GT(inside, W * H / 2);
         FreeOut(o);
     }
+}
+
+TEST_F(Scale, AffineSpansAgreeWithAndWithoutAFullMask) {
+    // Without a mask the span paths run; a mask with every bit set takes the
+    // per-pixel path: the colours must be the same.
+    Picture plain(23, 17, false, false, false), masked(23, 17, true, false, false);
+    FillMaskRect(masked.mask, 0, 0, 23, 17, MASKVISIBLE);
+    FillRgb(plain.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 53 + y * 29) * 0x010305u) & 0xFFFFFFu; });
+    FillRgb(masked.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 53 + y * 29) * 0x010305u) & 0xFFFFFFu; });
+    for (double angle : {30.0, 135.0, -10.0})
+        for (int smooth : {0, 1}) {
+            lvMatrix2D m;
+            BuildRotationMatrix(1.5, 0.75, angle, &m);
+            lvImageSetOut a = Transform(plain, 23, 17, m, smooth), b = Transform(masked, 23, 17, m, smooth);
+            ASSERT_EQ(a.width, b.width);
+            for (int y = 0; y < a.height; y++)
+                for (int x = 0; x < a.width; x++) {
+                    ASSERT_EQ(BitAt(a.mask, x, y), BitAt(b.mask, x, y)) << angle << " " << x << "," << y;
+                    if (BitAt(a.mask, x, y)) {
+                        ASSERT_EQ(PixelAt(a.rgb, x, y) & 0xFFFFFF, PixelAt(b.rgb, x, y) & 0xFFFFFF)
+                            << angle << " " << smooth << " " << x << "," << y;
+                    }
+                }
+            FreeOut(a);
+            FreeOut(b);
+        }
 }
 
 TEST_F(Scale, PureScalesAndTheDisplaysScaledBackground) {
