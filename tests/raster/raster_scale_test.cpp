@@ -504,6 +504,33 @@ TEST_F(Scale, VideoSourcesGoToTheAdapter) {
     FreeBitmapHandle(video);
 }
 
+TEST_F(Scale, VideoSourcesAreReadBackWhenTheAdapterCannotScale) {
+    // Video bitmaps but no video scaling: the pixels (and the adapter's alpha)
+    // are read back and scaled in software into plain bitmaps.
+    FakeAdapter a(ADAPTER_VIDEOBITMAPS | ADAPTER_VIDEOFALLBACK);
+    a.Install();
+    a.videoPixels = {0x80000001, 0x80000002, 0x40000003, 0x40000004};
+    a.videoHasAlpha = 1;
+    lvBitMapHandle *video = AllocRgbBitmap(2, 2, BMF_VIDEO, nullptr);
+    Made m;
+    ASSERT_EQ(ScaleImage(video, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr, 2, 2, 4, 2, 0, nullptr, &m.rgb,
+                         &m.mask, &m.alpha, &m.pens),
+              0);
+    EXPECT_EQ(m.rgb->video, 0);
+    EXPECT_EQ(PixelAt(m.rgb, 3, 1) & 0xFFFFFF, 4u);
+    ASSERT_NE(m.alpha, nullptr);  // the adapter's alpha is scaled with the pixels
+    EXPECT_EQ(ByteAt(m.alpha, 3, 1), 0x40);
+    EXPECT_EQ(a.videoBuffersOut, 0);
+    // A duplicate of a video picture reads it back too, with its alpha.
+    lvPictureSet src{video, nullptr, nullptr, nullptr, nullptr}, dup{};
+    ASSERT_EQ(DuplicateImage(&src, 0, 0, 0, 0, 0, 0, nullptr, &dup), 0);
+    EXPECT_EQ(PixelAt(dup.rgb, 1, 0) & 0xFFFFFF, 2u);
+    ASSERT_NE(dup.alpha, nullptr);
+    EXPECT_EQ(ByteAt(dup.alpha, 0, 1), 0x40);
+    FreePictureSet(&dup);
+    FreeBitmapHandle(video);
+}
+
 TEST_F(Scale, MirrorsKeepPaddingAndMiddleRows) {
     lvBitMapHandle *m = MaskFromText({"#.........", "..#.......", "........##"});
     // Padding bits after the width are set; they must stay set.
