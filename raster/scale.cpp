@@ -197,13 +197,13 @@ void BilinearRowH(const uint8_t *s, const lvBilinearColumns &c, int tw, uint8_t 
     // from 16-bit high and low products; f = 0 (g = 65536) keeps a.
     const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
     for (; j + 2 <= tw; j += 2) {
-        uint32_t wa0, wa1, wb0, wb1;
+        int32_t wa0, wa1, wb0, wb1;
         std::memcpy(&wa0, s + 4 * c.left[j], 4);
         std::memcpy(&wa1, s + 4 * c.left[j + 1], 4);
         std::memcpy(&wb0, s + 4 * c.right[j], 4);
         std::memcpy(&wb1, s + 4 * c.right[j + 1], 4);
-        __m128i t16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wa1), static_cast<int>(wa0)), zero);
-        __m128i b16 = _mm_unpacklo_epi8(_mm_set_epi32(0, 0, static_cast<int>(wb1), static_cast<int>(wb0)), zero);
+        __m128i t16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wa0), _mm_cvtsi32_si128(wa1)), zero);
+        __m128i b16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wb0), _mm_cvtsi32_si128(wb1)), zero);
         __m128i vf = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.f + 4 * j));
         __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.g + 4 * j));
         __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
