@@ -479,6 +479,17 @@ void TileImageRect(lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int 
     if (penToken) ReleasePlanePixels(penToken);
 }
 
+void FillPolygonIntoBitmap(lvBitMapHandle *plane, const double *polygon, int count, int value) {
+    if (!plane || !polygon || count <= 0) return;
+    uint8_t *p;
+    int row;
+    uintptr_t t = GetPlanePixels(plane, &p, &row, 1);
+    if (!t) return;
+    const lvImagingServices &im = NeighbourServices.imaging;
+    im.FillPolygonPlane(im.context, p, row, plane->width, plane->height, value, polygon, count);
+    ReleasePlanePixels(t);
+}
+
 int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int height, int transparentValue, int *x,
                     int *y, int *boundsWidth, int *boundsHeight) {
     if (!mask && !plane) {
