@@ -188,64 +188,91 @@ void FillBilinearColumns(const int64_t *xt, int tw, int sw, lvBilinearColumns *c
     }
 }
 
+#if defined(__SSE2__)
+// a + (((b - a) * f) >> 16) on 16-bit lanes holding bytes, as (a * g + b * f) >> 16
+// with g = 65536 - f, from 16-bit high and low products and the carry of the low
+// halves; lanes with f = 0 (g has no 16-bit form) keep a.
+inline __m128i LerpLanes(__m128i a, __m128i b, __m128i vf, __m128i vg) {
+    const __m128i sign = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(a, vg), _mm_mulhi_epu16(b, vf));
+    __m128i lo1 = _mm_mullo_epi16(a, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b, vf));
+    __m128i r = _mm_sub_epi16(hi, _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign)));
+    __m128i none = _mm_cmpeq_epi16(vf, _mm_setzero_si128());
+    return _mm_or_si128(_mm_andnot_si128(none, r), _mm_and_si128(none, a));
+}
+
+// Target pixels j and j + 1 of one source row, interpolated across: 8 lanes.
+inline __m128i HorizontalPair(const uint8_t *s, const lvBilinearColumns &c, int j) {
+    const __m128i zero = _mm_setzero_si128();
+    int32_t wa0, wa1, wb0, wb1;
+    std::memcpy(&wa0, s + 4 * c.left[j], 4);
+    std::memcpy(&wa1, s + 4 * c.left[j + 1], 4);
+    std::memcpy(&wb0, s + 4 * c.right[j], 4);
+    std::memcpy(&wb1, s + 4 * c.right[j + 1], 4);
+    __m128i t16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wa0), _mm_cvtsi32_si128(wa1)), zero);
+    __m128i b16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wb0), _mm_cvtsi32_si128(wb1)), zero);
+    return LerpLanes(t16, b16, _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.f + 4 * j)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.g + 4 * j)));
+}
+#endif
+
+// One pixel's four lanes of one source row, interpolated across.
+inline void HorizontalPixel(const uint8_t *s, const lvBilinearColumns &c, int j, int out[4]) {
+    const uint8_t *a = s + 4 * c.left[j], *b = s + 4 * c.right[j];
+    int f = c.f[4 * j];
+    for (int k = 0; k < 4; k++) out[k] = a[k] + (((b[k] - a[k]) * f) >> 16);
+}
+
 // Horizontal pass of one source row: the interpolated byte lanes of every
 // target column, in the order of the pixel's bytes.
 void BilinearRowH(const uint8_t *s, const lvBilinearColumns &c, int tw, uint8_t *h) {
     int j = 0;
 #if defined(__SSE2__)
-    // Two target pixels a pass: a + (((b - a) * f) >> 16) as (a * g + b * f) >> 16
-    // from 16-bit high and low products; f = 0 (g = 65536) keeps a.
-    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
-    for (; j + 2 <= tw; j += 2) {
-        int32_t wa0, wa1, wb0, wb1;
-        std::memcpy(&wa0, s + 4 * c.left[j], 4);
-        std::memcpy(&wa1, s + 4 * c.left[j + 1], 4);
-        std::memcpy(&wb0, s + 4 * c.right[j], 4);
-        std::memcpy(&wb1, s + 4 * c.right[j + 1], 4);
-        __m128i t16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wa0), _mm_cvtsi32_si128(wa1)), zero);
-        __m128i b16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wb0), _mm_cvtsi32_si128(wb1)), zero);
-        __m128i vf = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.f + 4 * j));
-        __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.g + 4 * j));
-        __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
-        __m128i lo1 = _mm_mullo_epi16(t16, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b16, vf));
-        __m128i r = _mm_sub_epi16(hi, _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign)));
-        __m128i none = _mm_cmpeq_epi16(vf, zero);
-        r = _mm_or_si128(_mm_andnot_si128(none, r), _mm_and_si128(none, t16));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(h + 4 * j), _mm_packus_epi16(r, zero));
-    }
+    for (; j + 2 <= tw; j += 2)
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(h + 4 * j),
+                         _mm_packus_epi16(HorizontalPair(s, c, j), _mm_setzero_si128()));
 #endif
     for (; j < tw; j++) {
-        const uint8_t *a = s + 4 * c.left[j], *b = s + 4 * c.right[j];
-        int f = c.f[4 * j];
-        uint8_t *o = h + 4 * j;
-        for (int k = 0; k < 4; k++) o[k] = static_cast<uint8_t>(a[k] + (((b[k] - a[k]) * f) >> 16));
+        int v[4];
+        HorizontalPixel(s, c, j, v);
+        for (int k = 0; k < 4; k++) h[4 * j + k] = static_cast<uint8_t>(v[k]);
     }
 }
 
-// Vertical pass, one fraction f (1..65535) for the whole row:
-// t + (((b - t) * f) >> 16) equals (t * (65536 - f) + b * f) >> 16, which SSE2
-// gets from 16-bit high and low products and the carry of the low halves.
+// Vertical pass, one fraction f (1..65535) for the whole row.
 void BilinearRowV(const uint8_t *__restrict t, const uint8_t *__restrict b, int n, int f, uint8_t *__restrict d) {
     int k = 0;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), sign = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i zero = _mm_setzero_si128();
     const __m128i vf = _mm_set1_epi16(static_cast<short>(f)), vg = _mm_set1_epi16(static_cast<short>(65536 - f));
-    auto half = [&](__m128i t16, __m128i b16) {
-        __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(t16, vg), _mm_mulhi_epu16(b16, vf));
-        __m128i lo1 = _mm_mullo_epi16(t16, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b16, vf));
-        // carry where lo < lo1 (unsigned): -1 in those lanes.
-        __m128i carry = _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign));
-        return _mm_sub_epi16(hi, carry);
-    };
     for (; k + 16 <= n; k += 16) {
         __m128i vt = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + k));
         __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + k));
-        __m128i lo = half(_mm_unpacklo_epi8(vt, zero), _mm_unpacklo_epi8(vb, zero));
-        __m128i hi = half(_mm_unpackhi_epi8(vt, zero), _mm_unpackhi_epi8(vb, zero));
+        __m128i lo = LerpLanes(_mm_unpacklo_epi8(vt, zero), _mm_unpacklo_epi8(vb, zero), vf, vg);
+        __m128i hi = LerpLanes(_mm_unpackhi_epi8(vt, zero), _mm_unpackhi_epi8(vb, zero), vf, vg);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(d + k), _mm_packus_epi16(lo, hi));
     }
 #endif
     for (; k < n; k++) d[k] = static_cast<uint8_t>(t[k] + (((b[k] - t[k]) * f) >> 16));
+}
+
+// Both passes at once for a target row whose source rows no other row uses
+// (shrinking by two rows or more): nothing is stored between them.
+void BilinearRowFused(const uint8_t *s0, const uint8_t *s1, const lvBilinearColumns &c, int tw, int f, uint8_t *d) {
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128i vf = _mm_set1_epi16(static_cast<short>(f)), vg = _mm_set1_epi16(static_cast<short>(65536 - f));
+    for (; j + 2 <= tw; j += 2)
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(d + 4 * j),
+                         _mm_packus_epi16(LerpLanes(HorizontalPair(s0, c, j), HorizontalPair(s1, c, j), vf, vg),
+                                          _mm_setzero_si128()));
+#endif
+    for (; j < tw; j++) {
+        int t[4], b[4];
+        HorizontalPixel(s0, c, j, t);
+        HorizontalPixel(s1, c, j, b);
+        for (int k = 0; k < 4; k++) d[4 * j + k] = static_cast<uint8_t>(t[k] + (((b[k] - t[k]) * f) >> 16));
+    }
 }
 
 // Bilinear without a byte plane: each source row is interpolated across once
@@ -268,9 +295,17 @@ int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *y
     auto sourceRow = [&](int y) {
         return job->source + static_cast<size_t>(y) * job->sourceRow * 4;
     };
+    // Shrinking by two rows or more: no source row serves two target rows.
+    const bool fused = job->targetHeight > 1 && yt[1] - yt[0] >= (2 << 16);
     for (int i = 0; i < job->targetHeight; i++) {
         int64_t q = yt[i];
         int y0 = static_cast<int>(q >> 16), y1 = y0 < sh - 1 ? y0 + 1 : y0, fy = static_cast<int>(q & 0xFFFF);
+        if (fused && fy != 0 && y1 != y0) {
+            BilinearRowFused(sourceRow(y0), sourceRow(y1), columns, tw, fy,
+                             job->target + static_cast<size_t>(i) * job->targetRow * 4);
+            BilinearMaskRow(job, xt, i, y0);
+            continue;
+        }
         if (idxA != y0) {
             if (idxB == y0) {
                 std::swap(rowA, rowB);
