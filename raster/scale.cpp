@@ -1176,7 +1176,8 @@ int TransformImageAffine(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHand
         if ((mask || (!turn && !alpha && !pens)) &&
             !(made.mask = AllocMaskBitmap(made.rgb, nw, nh, 1, nullptr, 0)))
             return ERR_ALLOCMASK;
-        if (!turn && transparentPen != -1 && transparentPen != 0 && (rgb || !alpha) && (pens || alpha))
+        // Uncovered pens are the transparent pen; an alpha plane alone stays 0 (transparent).
+        if (!turn && transparentPen != -1 && transparentPen != 0 && (pens || (alpha && rgb)))
             FillBytePlaneRect(pens ? made.pens : made.alpha, 0, 0, nw, nh, transparentPen);
         lvBitMapHandle *plane = pens ? pens : alpha, *tPlane = pens ? made.pens : made.alpha;
         lvScaleJob job{};

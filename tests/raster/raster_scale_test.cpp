@@ -397,6 +397,21 @@ TEST_F(Scale, PensTurnByNearestAndPositionsFollowTheBounds) {
     FreeOut(o);
 }
 
+TEST_F(Scale, UncoveredPensTakeTheTransparentPen) {
+    Picture p(6, 4, false, false, true, false);
+    lvMatrix2D m;
+    BuildRotationMatrix(1, 1, 30, &m);
+    lvImageSetOut o{};
+    ASSERT_EQ(TransformImageAffine(nullptr, nullptr, nullptr, p.pens, 0, 0, 6, 4, &m, 1, 7, nullptr, &o), 0);
+    EXPECT_EQ(o.mask, nullptr);               // the pen plane says what is transparent
+    EXPECT_EQ(ByteAt(o.pens, 0, 0), 7);       // a corner outside the turned picture
+    int covered = 0;
+    for (int y = 0; y < o.height; y++)
+        for (int x = 0; x < o.width; x++) covered += ByteAt(o.pens, x, y) >= 100;  // source pens are 100 and up
+    EXPECT_GT(covered, 6 * 4 / 2);
+    FreeOut(o);
+}
+
 TEST_F(Scale, FortyFiveDegreesGainsAMaskWhereTheSourceLands) {
     const int W = 9, H = 5;
     Picture p(W, H, false, false, false);
