@@ -1,15 +1,21 @@
-// image.cpp - picture sets from ARGB buffers and video bitmaps.
+// image.cpp - picture sets: bitmaps from ARGB buffers and video bitmaps,
+// duplicates, conversions, read-back, tiles, texture fills, visible bounds.
 //
-// Depends on: raster/lvimage.h, raster/lvplanes.h, raster/lvraster.h.
+// Depends on: raster/lvimage.h, raster/lvplanes.h, raster/lvraster.h,
+// raster/lvscale.h, raster/lvneighbours.h (brushes of texture fills).
 // Limits: script thread only; outputs are written only on success.
 #include "raster/lvimage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/lvplatform.h"
+#include "raster/lvdrawtags.h"
+#include "raster/lvneighbours.h"
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
+#include "raster/lvscale.h"
 #include "runtime/lverrors.h"
 
 lvBitMapHandle *WrapVideoBitmap(int width, int height, void *backing, int aux) {
@@ -473,6 +479,17 @@ void TileImageRect(lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int 
     if (penToken) ReleasePlanePixels(penToken);
 }
 
+void FillPolygonIntoBitmap(lvBitMapHandle *plane, const double *polygon, int count, int value) {
+    if (!plane || !polygon || count <= 0) return;
+    uint8_t *p;
+    int row;
+    uintptr_t t = GetPlanePixels(plane, &p, &row, 1);
+    if (!t) return;
+    const lvImagingServices &im = NeighbourServices.imaging;
+    im.FillPolygonPlane(im.context, p, row, plane->width, plane->height, value, polygon, count);
+    ReleasePlanePixels(t);
+}
+
 int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int height, int transparentValue, int *x,
                     int *y, int *boundsWidth, int *boundsHeight) {
     if (!mask && !plane) {
@@ -508,4 +525,34 @@ int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int 
     *boundsWidth = hx - lx + 1;
     *boundsHeight = hy - ly + 1;
     return 1;
+}
+
+// ---- Texture fills ----------------------------------------------------------
+
+int FillRectWithTexture(void *state, lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int x, int y, int width,
+                        int height, const lvDrawStyle *style, const lvMatrix2D *matrix) {
+    const lvImagingServices &im = NeighbourServices.imaging;
+    lvBrushView brush{};
+    if (int rc = im.FindBrushById(im.context, state, style->textureBrush, &brush)) return rc;
+    lvBitMapHandle *rgb = brush.rgb, *chunky = brush.chunky;
+    int tw = brush.width, th = brush.height;
+    lvPictureSet scaled{};
+    lvSetGuard guard{&scaled};
+    // A pure scale scales the brush first; rotations and unit scales tile it as it is.
+    bool pureScale = matrix && matrix->rx == 0 && matrix->ry == 0 &&
+                     !(std::fabs(matrix->sx) == 1 && std::fabs(matrix->sy) == 1);
+    if (pureScale) {
+        int sw = static_cast<int>(std::fabs(matrix->sx) * tw), sh = static_cast<int>(std::fabs(matrix->sy) * th);
+        if (sw <= 0 || sh <= 0) return 0;
+        int rc = ScaleImage(rgb, nullptr, nullptr, chunky, 0, 0, nullptr, nullptr, tw, th, sw, sh,
+                            0, nullptr, &scaled.rgb, nullptr, nullptr, &scaled.chunky);
+        if (rc) return rc;
+        rgb = scaled.rgb;
+        chunky = scaled.chunky;
+        tw = sw;
+        th = sh;
+    }
+    TileImageRect(targetRgb, targetChunky, x, y, width, height, rgb, chunky, brush.palette, style->textureX,
+                  style->textureY, tw, th, nullptr, nullptr, 0);
+    return 0;
 }

@@ -81,6 +81,8 @@ void TileImageRect(lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int 
 struct lvDrawStyle;
 int FillRectWithTexture(void *state, lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int x, int y, int width,
                         int height, const lvDrawStyle *style, const lvMatrix2D *matrix);
+// Fills a polygon into an 8-bit plane through the imaging services.
+void FillPolygonIntoBitmap(lvBitMapHandle *plane, const double *polygon, int count, int value);
 // 1 and the bounds of the visible pixels, or 0 when none is visible.
 int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int height, int transparentValue, int *x,
                     int *y, int *boundsWidth, int *boundsHeight);

@@ -54,6 +54,9 @@ struct lvImagingServices {
     // Turn decoded images into display bitmaps once a display is open. 0 or an error.
     int (*RealizeBrushImages)(void *context, void *state);
     int (*RealizeBGPicImages)(void *context, void *state);
+    // Fills a polygon (count points, x and y doubles) with value into an 8-bit plane.
+    void (*FillPolygonPlane)(void *context, uint8_t *pixels, int rowBytes, int width, int height, int value,
+                             const double *polygon, int count);
 };
 
 // Layers, sprites, animations.

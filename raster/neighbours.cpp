@@ -14,13 +14,14 @@ int NoRender(void *, void *, lvImageSource *, const lvMatrix2D *, double, double
 void NoReference(void *, lvImageSource *) {}
 int NoBrush(void *, void *, int64_t, lvBrushView *) { return ERR_FINDBRUSH; }
 int NothingToRealize(void *, void *) { return 0; }
+void NoPolygon(void *, uint8_t *, int, int, int, int, const double *, int) {}
 int NoLayers(void *) { return 0; }
 int NoLayerNamed(void *, const char *) { return -1; }
 int NoDisplayScale(void *, void *, double *, double *) { return 0; }
 int NoScaledBackground(void *, double *, double *, int *, int *, int *, int *) { return 0; }
 
 constexpr lvFileFormatServices DefaultFiles = {nullptr, NoProbe, NoRender, NoReference, NoReference};
-constexpr lvImagingServices DefaultImaging = {nullptr, NoBrush, NothingToRealize, NothingToRealize};
+constexpr lvImagingServices DefaultImaging = {nullptr, NoBrush, NothingToRealize, NothingToRealize, NoPolygon};
 constexpr lvLayerServices DefaultLayers = {nullptr, NoLayers, NoLayerNamed, NothingToRealize, NothingToRealize};
 constexpr lvDisplayScaleServices DefaultDisplays = {nullptr, NoDisplayScale, NoScaledBackground};
 
@@ -52,6 +53,7 @@ void SetImagingServices(const lvImagingServices *s) {
         Fill(&d.FindBrushById, s->FindBrushById);
         Fill(&d.RealizeBrushImages, s->RealizeBrushImages);
         Fill(&d.RealizeBGPicImages, s->RealizeBGPicImages);
+        Fill(&d.FillPolygonPlane, s->FillPolygonPlane);
     }
     NeighbourServices.imaging = d;
 }

@@ -17,6 +17,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/lvplatform.h"
 #include "raster/lvdrawstate.h"
 #include "raster/lvimage.h"
@@ -121,6 +125,15 @@ void ScaleNearest(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
 
 inline int Lerp16(int a, int b, int f) { return a + (((b - a) * f) >> 16); }
 
+// The mask is not interpolated: each bit of target row i comes from (x0, y0).
+void BilinearMaskRow(const lvScaleJob *job, const int64_t *xt, int i, int y0) {
+    if (!job->maskSource || !job->maskTarget) return;
+    const uint8_t *s = job->maskSource + static_cast<size_t>(job->sourceY + y0) * job->maskSourceRow;
+    uint8_t *m = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
+    for (int j = 0; j < job->targetWidth; j++) PutBit(m, j, BitOf(s, job->sourceX + (xt[j] >> 16)));
+}
+
+// Bilinear with a byte plane: per pixel, the plane's bytes become the alpha lane.
 void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
     const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
     const int ashift = AlphaShift(job->format);
@@ -152,13 +165,170 @@ void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) 
             }
             d[j] = out;
         }
-        if (job->maskSource && job->maskTarget) {
-            // The mask is not interpolated: each bit comes from (x0, y0).
-            const uint8_t *s = job->maskSource + static_cast<size_t>(job->sourceY + y0) * job->maskSourceRow;
-            uint8_t *m = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
-            for (int j = 0; j < tw; j++) PutBit(m, j, BitOf(s, job->sourceX + (xt[j] >> 16)));
-        }
+        BilinearMaskRow(job, xt, i, y0);
     }
+}
+
+// The columns of a bilinear row, worked out once per call: left and right
+// source columns and each target pixel's fraction f and 65536 - f, the
+// fractions repeated on the pixel's four byte lanes.
+struct lvBilinearColumns {
+    int32_t *left, *right;  // source columns
+    uint16_t *f, *g;        // 4 lanes a pixel
+};
+
+void FillBilinearColumns(const int64_t *xt, int tw, int sw, lvBilinearColumns *c) {
+    for (int j = 0; j < tw; j++) {
+        int64_t p = xt[j];
+        int x0 = static_cast<int>(p >> 16);
+        c->left[j] = x0;
+        c->right[j] = x0 < sw - 1 ? x0 + 1 : x0;
+        uint16_t f = static_cast<uint16_t>(p & 0xFFFF), g = static_cast<uint16_t>(65536 - f);
+        for (int k = 0; k < 4; k++) c->f[4 * j + k] = f, c->g[4 * j + k] = g;
+    }
+}
+
+#if defined(__SSE2__)
+// a + (((b - a) * f) >> 16) on 16-bit lanes holding bytes, as (a * g + b * f) >> 16
+// with g = 65536 - f, from 16-bit high and low products and the carry of the low
+// halves; lanes with f = 0 (g has no 16-bit form) keep a.
+inline __m128i LerpLanes(__m128i a, __m128i b, __m128i vf, __m128i vg) {
+    const __m128i sign = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i hi = _mm_add_epi16(_mm_mulhi_epu16(a, vg), _mm_mulhi_epu16(b, vf));
+    __m128i lo1 = _mm_mullo_epi16(a, vg), lo = _mm_add_epi16(lo1, _mm_mullo_epi16(b, vf));
+    __m128i r = _mm_sub_epi16(hi, _mm_cmplt_epi16(_mm_xor_si128(lo, sign), _mm_xor_si128(lo1, sign)));
+    __m128i none = _mm_cmpeq_epi16(vf, _mm_setzero_si128());
+    return _mm_or_si128(_mm_andnot_si128(none, r), _mm_and_si128(none, a));
+}
+
+// Target pixels j and j + 1 of one source row, interpolated across: 8 lanes.
+inline __m128i HorizontalPair(const uint8_t *s, const lvBilinearColumns &c, int j) {
+    const __m128i zero = _mm_setzero_si128();
+    int32_t wa0, wa1, wb0, wb1;
+    std::memcpy(&wa0, s + 4 * c.left[j], 4);
+    std::memcpy(&wa1, s + 4 * c.left[j + 1], 4);
+    std::memcpy(&wb0, s + 4 * c.right[j], 4);
+    std::memcpy(&wb1, s + 4 * c.right[j + 1], 4);
+    __m128i t16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wa0), _mm_cvtsi32_si128(wa1)), zero);
+    __m128i b16 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128(wb0), _mm_cvtsi32_si128(wb1)), zero);
+    return LerpLanes(t16, b16, _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.f + 4 * j)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i *>(c.g + 4 * j)));
+}
+#endif
+
+// One pixel's four lanes of one source row, interpolated across.
+inline void HorizontalPixel(const uint8_t *s, const lvBilinearColumns &c, int j, int out[4]) {
+    const uint8_t *a = s + 4 * c.left[j], *b = s + 4 * c.right[j];
+    int f = c.f[4 * j];
+    for (int k = 0; k < 4; k++) out[k] = a[k] + (((b[k] - a[k]) * f) >> 16);
+}
+
+// Horizontal pass of one source row: the interpolated byte lanes of every
+// target column, in the order of the pixel's bytes.
+void BilinearRowH(const uint8_t *s, const lvBilinearColumns &c, int tw, uint8_t *h) {
+    int j = 0;
+#if defined(__SSE2__)
+    for (; j + 2 <= tw; j += 2)
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(h + 4 * j),
+                         _mm_packus_epi16(HorizontalPair(s, c, j), _mm_setzero_si128()));
+#endif
+    for (; j < tw; j++) {
+        int v[4];
+        HorizontalPixel(s, c, j, v);
+        for (int k = 0; k < 4; k++) h[4 * j + k] = static_cast<uint8_t>(v[k]);
+    }
+}
+
+// Vertical pass, one fraction f (1..65535) for the whole row.
+void BilinearRowV(const uint8_t *__restrict t, const uint8_t *__restrict b, int n, int f, uint8_t *__restrict d) {
+    int k = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i vf = _mm_set1_epi16(static_cast<short>(f)), vg = _mm_set1_epi16(static_cast<short>(65536 - f));
+    for (; k + 16 <= n; k += 16) {
+        __m128i vt = _mm_loadu_si128(reinterpret_cast<const __m128i *>(t + k));
+        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + k));
+        __m128i lo = LerpLanes(_mm_unpacklo_epi8(vt, zero), _mm_unpacklo_epi8(vb, zero), vf, vg);
+        __m128i hi = LerpLanes(_mm_unpackhi_epi8(vt, zero), _mm_unpackhi_epi8(vb, zero), vf, vg);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(d + k), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; k < n; k++) d[k] = static_cast<uint8_t>(t[k] + (((b[k] - t[k]) * f) >> 16));
+}
+
+// Both passes at once for a target row whose source rows no other row uses
+// (shrinking by two rows or more): nothing is stored between them.
+void BilinearRowFused(const uint8_t *s0, const uint8_t *s1, const lvBilinearColumns &c, int tw, int f, uint8_t *d) {
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128i vf = _mm_set1_epi16(static_cast<short>(f)), vg = _mm_set1_epi16(static_cast<short>(65536 - f));
+    for (; j + 2 <= tw; j += 2)
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(d + 4 * j),
+                         _mm_packus_epi16(LerpLanes(HorizontalPair(s0, c, j), HorizontalPair(s1, c, j), vf, vg),
+                                          _mm_setzero_si128()));
+#endif
+    for (; j < tw; j++) {
+        int t[4], b[4];
+        HorizontalPixel(s0, c, j, t);
+        HorizontalPixel(s1, c, j, b);
+        for (int k = 0; k < 4; k++) d[4 * j + k] = static_cast<uint8_t>(t[k] + (((b[k] - t[k]) * f) >> 16));
+    }
+}
+
+// Bilinear without a byte plane: each source row is interpolated across once
+// and kept while target rows still need it; then each target row is one
+// vertical pass. The same arithmetic as the per-pixel form, lane by lane.
+int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
+    const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
+    const size_t rowBytes = static_cast<size_t>(tw) * 4;
+    // Two interpolated rows, then the column table (8 + 8 + 4 + 4 bytes a pixel).
+    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes + static_cast<size_t>(tw) * 24 + 16, 0));
+    if (!buffers) return ERR_MEM;
+    uint8_t *rowA = buffers, *rowB = buffers + rowBytes;
+    lvBilinearColumns columns;
+    columns.f = reinterpret_cast<uint16_t *>(buffers + 2 * rowBytes);
+    columns.g = columns.f + 4 * static_cast<size_t>(tw);
+    columns.left = reinterpret_cast<int32_t *>(columns.g + 4 * static_cast<size_t>(tw));
+    columns.right = columns.left + tw;
+    FillBilinearColumns(xt, tw, sw, &columns);
+    int64_t idxA = -1, idxB = -1;
+    auto sourceRow = [&](int y) {
+        return job->source + static_cast<size_t>(y) * job->sourceRow * 4;
+    };
+    // Shrinking by two rows or more: no source row serves two target rows.
+    const bool fused = job->targetHeight > 1 && yt[1] - yt[0] >= (2 << 16);
+    for (int i = 0; i < job->targetHeight; i++) {
+        int64_t q = yt[i];
+        int y0 = static_cast<int>(q >> 16), y1 = y0 < sh - 1 ? y0 + 1 : y0, fy = static_cast<int>(q & 0xFFFF);
+        if (fused && fy != 0 && y1 != y0) {
+            BilinearRowFused(sourceRow(y0), sourceRow(y1), columns, tw, fy,
+                             job->target + static_cast<size_t>(i) * job->targetRow * 4);
+            BilinearMaskRow(job, xt, i, y0);
+            continue;
+        }
+        if (idxA != y0) {
+            if (idxB == y0) {
+                std::swap(rowA, rowB);
+                std::swap(idxA, idxB);
+            } else {
+                BilinearRowH(sourceRow(y0), columns, tw, rowA);
+                idxA = y0;
+            }
+        }
+        uint8_t *d = job->target + static_cast<size_t>(i) * job->targetRow * 4;
+        if (fy == 0 || y1 == y0) {
+            std::memcpy(d, rowA, rowBytes);
+        } else {
+            if (idxB != y1) {
+                BilinearRowH(sourceRow(y1), columns, tw, rowB);
+                idxB = y1;
+            }
+            BilinearRowV(rowA, rowB, static_cast<int>(rowBytes), fy, d);
+        }
+        BilinearMaskRow(job, xt, i, y0);
+    }
+    FreeMemory(buffers);
+    return 0;
 }
 
 }  // namespace
@@ -177,7 +347,11 @@ int ScaleRowsInterpolated(lvScaleJob *job) {
     if (smooth) {
         FillBilinearTable(xt, job->sourceWidth, job->targetWidth);
         FillBilinearTable(yt, job->sourceHeight, job->targetHeight);
-        ScaleBilinear(job, xt, yt);
+        if (job->planeSource && job->planeTarget) ScaleBilinear(job, xt, yt);
+        else if (int rc = ScaleBilinearRows(job, xt, yt)) {
+            FreeMemory(own);
+            return rc;
+        }
     } else {
         FillNearestTables(job, xt, yt);
         ScaleNearest(job, xt, yt);
@@ -281,14 +455,24 @@ lvAffineBox MapSourceBox(const double *t, int w, int h) {
 // The source point of target (X, Y): the same arithmetic for the span and the
 // samples, so that a pixel is painted exactly when its point lies inside.
 inline void InversePoint(const double *inv, int X, int Y, double *x, double *y) {
-    *x = inv[0] * X + inv[2] * Y + inv[4];
-    *y = inv[1] * X + inv[3] * Y + inv[5];
+    *x = inv[0] * X + (inv[2] * Y + inv[4]);
+    *y = inv[1] * X + (inv[3] * Y + inv[5]);
 }
 
 inline bool PointInside(const double *inv, int X, int Y, int w, int h) {
     double x, y;
     InversePoint(inv, X, Y, &x, &y);
     return x >= 0 && x < w && y >= 0 && y < h;
+}
+
+// Sets bits s..e of a mask row.
+void SetMaskSpan(uint8_t *row, int s, int e) {
+    while (s <= e && (s & 7)) PutBit(row, s++, 1);
+    while (s + 7 <= e) {
+        row[s >> 3] = 0xFF;
+        s += 8;
+    }
+    while (s <= e) PutBit(row, s++, 1);
 }
 
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
@@ -412,50 +596,156 @@ void TransformRowsAffine(lvScaleJob *job) {
     lvAffineRows r{job, AlphaShift(job->format), job->source && job->target, job->maskSource != nullptr,
                    job->planeSource && job->planeTarget};
     bool smooth = job->smooth && (!r.rgb || job->bytesPerPixel == 4);
-    for (int Y = first; Y <= last; Y++) {
-        int s, e;
-        if (!ClipAffineSpan(inv, Y, w, h, box.minX, box.maxX, job->targetWidth, &s, &e)) continue;
+    const bool fastNearest = !smooth && r.rgb && job->bytesPerPixel == 4 && !r.mask && !r.plane;
+    const bool fastBilinear = smooth && r.rgb && !r.mask && !r.plane;
+    const uint32_t *src = reinterpret_cast<const uint32_t *>(job->source);
+    // 32-bit pixels only, every point inside: copy.
+    auto nearestSpan = [&](int Y, int s, int e) {
+        const double rowX = inv[2] * Y + inv[4], rowY = inv[3] * Y + inv[5];
+        uint32_t *d = reinterpret_cast<uint32_t *>(job->target) + static_cast<size_t>(Y) * job->targetRow;
+        for (int X = s; X <= e; X++) {
+            int sx = std::min(static_cast<int>(inv[0] * X + rowX), w - 1);
+            int sy = std::min(static_cast<int>(inv[1] * X + rowY), h - 1);
+            d[X] = src[static_cast<size_t>(sy) * job->sourceRow + sx];
+        }
+    };
+    // No mask and no byte plane: all four neighbours count.
+    auto bilinearSpan = [&](int Y, int s, int e) {
+        const double rowX = inv[2] * Y + inv[4], rowY = inv[3] * Y + inv[5];
+        uint32_t *d = reinterpret_cast<uint32_t *>(job->target) + static_cast<size_t>(Y) * job->targetRow;
+        const uint32_t alpha = 0xFFu << r.alphaShift;
+        for (int X = s; X <= e; X++) {
+            double x = inv[0] * X + rowX, y = inv[1] * X + rowY;
+            // Points of the span lie inside the source: x, y >= 0, so truncation is floor.
+            int tx = static_cast<int>(x), ty = static_cast<int>(y);
+            int x0 = std::min(tx, w - 1), y0 = std::min(ty, h - 1);
+            int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);
+            double fx = x - tx, fy = y - ty;
+            const uint32_t *r0 = src + static_cast<size_t>(y0) * job->sourceRow;
+            const uint32_t *r1 = src + static_cast<size_t>(y1) * job->sourceRow;
+            uint32_t p00 = r0[x0], p10 = r0[x1], p01 = r1[x0], p11 = r1[x1];
+#if defined(__SSE2__)
+            // The four byte lanes two at a time, in the scalar expression's order.
+            const __m128i zero = _mm_setzero_si128();
+            auto lanes = [&](uint32_t p) {
+                return _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(p)), zero), zero);
+            };
+            __m128i q00 = lanes(p00), q10 = lanes(p10), q01 = lanes(p01), q11 = lanes(p11);
+            const __m128d vfx = _mm_set1_pd(fx), vgx = _mm_set1_pd(1 - fx), vfy = _mm_set1_pd(fy),
+                          vgy = _mm_set1_pd(1 - fy), half = _mm_set1_pd(0.5);
+            auto mix = [&](__m128i a00, __m128i a10, __m128i a01, __m128i a11) {
+                __m128d top = _mm_add_pd(_mm_mul_pd(vgx, _mm_cvtepi32_pd(a00)), _mm_mul_pd(vfx, _mm_cvtepi32_pd(a10)));
+                __m128d bottom =
+                    _mm_add_pd(_mm_mul_pd(vgx, _mm_cvtepi32_pd(a01)), _mm_mul_pd(vfx, _mm_cvtepi32_pd(a11)));
+                return _mm_cvttpd_epi32(_mm_add_pd(_mm_add_pd(half, _mm_mul_pd(vgy, top)), _mm_mul_pd(vfy, bottom)));
+            };
+            __m128i low = mix(q00, q10, q01, q11);
+            __m128i high = mix(_mm_srli_si128(q00, 8), _mm_srli_si128(q10, 8), _mm_srli_si128(q01, 8),
+                               _mm_srli_si128(q11, 8));
+            __m128i v32 = _mm_unpacklo_epi64(low, high);
+            __m128i v16 = _mm_packs_epi32(v32, zero);
+            uint32_t out = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(v16, zero)));
+            out = (out & ~(0xFFu << r.alphaShift)) | alpha;
+#else
+            uint32_t out = alpha;
+            for (int shift = 0; shift < 32; shift += 8) {
+                if (shift == r.alphaShift) continue;
+                int c00 = (p00 >> shift) & 0xFF, c10 = (p10 >> shift) & 0xFF, c01 = (p01 >> shift) & 0xFF,
+                    c11 = (p11 >> shift) & 0xFF;
+                int v = static_cast<int>(0.5 + (1 - fy) * ((1 - fx) * c00 + fx * c10) + fy * ((1 - fx) * c01 + fx * c11));
+                out |= static_cast<uint32_t>(ClampInt(v, 0, 255)) << shift;
+            }
+#endif
+            d[X] = out;
+        }
+    };
+    auto generalSpan = [&](int Y, int s, int e) {
         for (int X = s; X <= e; X++) {
             double x, y;
             InversePoint(inv, X, Y, &x, &y);
             if (smooth) AffineBilinear(r, x, y, X, Y);
             else AffineNearest(r, ClampInt(static_cast<int>(x), 0, w - 1), ClampInt(static_cast<int>(y), 0, h - 1), X, Y);
         }
+    };
+    // Bands of rows walked in column tiles keep the rotated source reads in cache.
+    constexpr int Band = 32, Tile = 64;
+    int spanStart[Band], spanEnd[Band];
+    for (int y0 = first; y0 <= last; y0 += Band) {
+        int rows = std::min(Band, last - y0 + 1), lo = job->targetWidth, hi = -1;
+        for (int k = 0; k < rows; k++) {
+            if (!ClipAffineSpan(inv, y0 + k, w, h, box.minX, box.maxX, job->targetWidth, &spanStart[k], &spanEnd[k])) {
+                spanStart[k] = 1, spanEnd[k] = 0;
+                continue;
+            }
+            lo = std::min(lo, spanStart[k]);
+            hi = std::max(hi, spanEnd[k]);
+            if ((fastNearest || fastBilinear) && job->maskTarget)
+                SetMaskSpan(job->maskTarget + static_cast<size_t>(y0 + k) * job->maskTargetRow, spanStart[k], spanEnd[k]);
+        }
+        for (int x0 = lo; x0 <= hi; x0 += Tile)
+            for (int k = 0; k < rows; k++) {
+                int s = std::max(x0, spanStart[k]), e = std::min(x0 + Tile - 1, spanEnd[k]);
+                if (s > e) continue;
+                if (fastNearest) nearestSpan(y0 + k, s, e);
+                else if (fastBilinear) bilinearSpan(y0 + k, s, e);
+                else generalSpan(y0 + k, s, e);
+            }
     }
 }
 
 // ---- Quarter turns ----------------------------------------------------------
 
-void RotateQuarterTurn(lvScaleJob *job) {
-    const int W = job->sourceWidth, H = job->sourceHeight, bpp = job->bytesPerPixel;
-    // Target (j, i), j < H, i < W: turn 1 from source (W - 1 - i, j), turn 2 from (i, H - 1 - j).
-    auto from = [&](int j, int i, int *x, int *y) {
-        if (job->turn == 1) *x = W - 1 - i, *y = j;
-        else *x = i, *y = H - 1 - j;
-    };
-    const int B = 32;  // tiles keep both sides in cache
+namespace {
+
+// Target (j, i) of a W x H source turned once: turn 1 reads source
+// (W - 1 - i, j), turn 2 reads (i, H - 1 - j). Tiles keep both sides in cache.
+template <typename T>
+void TurnPlane(const uint8_t *source, int sourceRowBytes, uint8_t *target, int targetRowBytes, int W, int H,
+               int turn) {
+    const int B = 64;
     for (int i0 = 0; i0 < W; i0 += B)
         for (int j0 = 0; j0 < H; j0 += B) {
             int i1 = std::min(W, i0 + B), j1 = std::min(H, j0 + B);
             for (int i = i0; i < i1; i++) {
-                for (int j = j0; j < j1; j++) {
-                    int x, y;
-                    from(j, i, &x, &y);
-                    if (job->source && job->target) {
-                        const uint8_t *s = job->source + (static_cast<size_t>(y) * job->sourceRow + x) * bpp;
-                        uint8_t *d = job->target + (static_cast<size_t>(i) * job->targetRow + j) * bpp;
-                        if (bpp == 4) *reinterpret_cast<uint32_t *>(d) = *reinterpret_cast<const uint32_t *>(s);
-                        else std::memcpy(d, s, bpp);
-                    }
-                    if (job->planeSource && job->planeTarget)
-                        job->planeTarget[static_cast<size_t>(i) * job->planeTargetRow + j] =
-                            job->planeSource[static_cast<size_t>(y) * job->planeSourceRow + x];
-                    if (job->maskSource && job->maskTarget &&
-                        BitOf(job->maskSource + static_cast<size_t>(job->sourceY + y) * job->maskSourceRow,
-                              job->sourceX + x))
-                        job->maskTarget[static_cast<size_t>(i) * job->maskTargetRow + (j >> 3)] |=
-                            static_cast<uint8_t>(0x80 >> (j & 7));
+                T *d = reinterpret_cast<T *>(target + static_cast<size_t>(i) * targetRowBytes);
+                if (turn == 1) {
+                    const uint8_t *col = source + static_cast<size_t>(W - 1 - i) * sizeof(T);
+                    for (int j = j0; j < j1; j++)
+                        d[j] = *reinterpret_cast<const T *>(col + static_cast<size_t>(j) * sourceRowBytes);
+                } else {
+                    const uint8_t *col = source + static_cast<size_t>(i) * sizeof(T);
+                    for (int j = j0; j < j1; j++)
+                        d[j] = *reinterpret_cast<const T *>(col + static_cast<size_t>(H - 1 - j) * sourceRowBytes);
                 }
+            }
+        }
+}
+
+struct Pixel24 {
+    uint8_t b[3];
+};
+
+}  // namespace
+
+void RotateQuarterTurn(lvScaleJob *job) {
+    const int W = job->sourceWidth, H = job->sourceHeight, bpp = job->bytesPerPixel;
+    if (job->source && job->target) {
+        int sr = job->sourceRow * bpp, tr = job->targetRow * bpp;
+        if (bpp == 4) TurnPlane<uint32_t>(job->source, sr, job->target, tr, W, H, job->turn);
+        else if (bpp == 3) TurnPlane<Pixel24>(job->source, sr, job->target, tr, W, H, job->turn);
+        else if (bpp == 2) TurnPlane<uint16_t>(job->source, sr, job->target, tr, W, H, job->turn);
+    }
+    if (job->planeSource && job->planeTarget)
+        TurnPlane<uint8_t>(job->planeSource, job->planeSourceRow, job->planeTarget, job->planeTargetRow, W, H,
+                           job->turn);
+    if (job->maskSource && job->maskTarget)
+        for (int i = 0; i < W; i++) {
+            uint8_t *d = job->maskTarget + static_cast<size_t>(i) * job->maskTargetRow;
+            for (int j = 0; j < H; j++) {
+                int x = job->turn == 1 ? W - 1 - i : i, y = job->turn == 1 ? j : H - 1 - j;
+                if (BitOf(job->maskSource + static_cast<size_t>(job->sourceY + y) * job->maskSourceRow,
+                          job->sourceX + x))
+                    d[j >> 3] = static_cast<uint8_t>(d[j >> 3] | (0x80 >> (j & 7)));
             }
         }
 }
@@ -886,7 +1176,8 @@ int TransformImageAffine(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHand
         if ((mask || (!turn && !alpha && !pens)) &&
             !(made.mask = AllocMaskBitmap(made.rgb, nw, nh, 1, nullptr, 0)))
             return ERR_ALLOCMASK;
-        if (!turn && transparentPen != -1 && transparentPen != 0 && (rgb || !alpha) && (pens || alpha))
+        // Uncovered pens are the transparent pen; an alpha plane alone stays 0 (transparent).
+        if (!turn && transparentPen != -1 && transparentPen != 0 && (pens || (alpha && rgb)))
             FillBytePlaneRect(pens ? made.pens : made.alpha, 0, 0, nw, nh, transparentPen);
         lvBitMapHandle *plane = pens ? pens : alpha, *tPlane = pens ? made.pens : made.alpha;
         lvScaleJob job{};

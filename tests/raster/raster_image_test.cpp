@@ -8,6 +8,7 @@
 
 #include "platform/lvplatform.h"
 #include "raster/lvdrawstate.h"
+#include "raster/lvdrawtags.h"
 #include "raster/lvimage.h"
 #include "raster/lvneighbours.h"
 #include "raster/lvplanes.h"
@@ -356,6 +357,47 @@ TEST_F(Images, DuplicatePreloadsAreMarked) {
         EXPECT_EQ(entries[i].hasDuplicates, rows[i].hasDuplicates) << i;
         EXPECT_EQ(entries[i].keepBit0, rows[i].keepBit0) << i;
     }
+}
+
+// A 2x2 brush whose pixels are 1, 2 / 3, 4, found through the imaging services.
+lvBitMapHandle *TextureBrush = nullptr;
+int FindTexture(void *, void *, int64_t id, lvBrushView *brush) {
+    if (id != 5) return ERR_FINDBRUSH;
+    *brush = lvBrushView{TextureBrush, nullptr, nullptr, nullptr, nullptr, 2, 2};
+    return 0;
+}
+
+TEST_F(Images, TextureFillsTileAndScaleTheBrush) {
+    TextureBrush = AllocRgbBitmap(2, 2, 0, nullptr);
+    FillRgb(TextureBrush, [](int x, int y) { return static_cast<uint32_t>(1 + x + 2 * y); });
+    lvImagingServices im{};
+    im.FindBrushById = FindTexture;
+    SetImagingServices(&im);
+    lvBitMapHandle *target = AllocRgbBitmap(5, 3, 0, nullptr);
+    FillRgb(target, [](int, int) { return 0u; });
+    lvDrawStyle style{};
+    style.textureBrush = 5;
+    style.textureX = 1;
+    ASSERT_EQ(FillRectWithTexture(nullptr, target, nullptr, 1, 0, 4, 3, &style, nullptr), 0);
+    auto row = [&](int y) {
+        std::vector<uint32_t> r;
+        for (int x = 0; x < 5; x++) r.push_back(PixelAt(target, x, y));
+        return r;
+    };
+    EXPECT_EQ(row(0), (std::vector<uint32_t>{0, 2, 1, 2, 1}));
+    EXPECT_EQ(row(1), (std::vector<uint32_t>{0, 4, 3, 4, 3}));
+    EXPECT_EQ(row(2), (std::vector<uint32_t>{0, 2, 1, 2, 1}));
+    // A pure scale of 2 doubles the brush before tiling.
+    style.textureX = 0;
+    lvMatrix2D twice{2, 0, 0, -2};
+    ASSERT_EQ(FillRectWithTexture(nullptr, target, nullptr, 0, 0, 5, 3, &style, &twice), 0);
+    EXPECT_EQ(row(0), (std::vector<uint32_t>{1, 1, 2, 2, 1}));
+    EXPECT_EQ(row(2), (std::vector<uint32_t>{3, 3, 4, 4, 3}));
+    style.textureBrush = 6;
+    EXPECT_EQ(FillRectWithTexture(nullptr, target, nullptr, 0, 0, 5, 3, &style, nullptr), ERR_FINDBRUSH);
+    SetImagingServices(nullptr);
+    FreeBitmapHandle(target);
+    FreeBitmapHandle(TextureBrush);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "raster/lvdrawstate.h"
 #include "raster/lvimage.h"
 #include "raster/lvneighbours.h"
+#include "raster/lvplanes.h"
 #include "raster/lvscale.h"
 #include "raster_fakes.h"
 #include "runtime/lverrors.h"
@@ -224,6 +225,25 @@ TEST_F(Scale, BilinearWithAlphaAndMaskWritesBoth) {
     EXPECT_EQ(PixelAt(m.rgb, 2, 2), 0x11000101u);
 }
 
+TEST_F(Scale, BilinearWithAndWithoutAlphaAgreeOnColour) {
+    // The row-wise path (no byte plane) and the per-pixel path (alpha plane)
+    // must give the same colour lanes, up and down.
+    Picture p(7, 5, false, true, false);
+    FillRgb(p.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 37 + y * 91) * 0x010307u) & 0xFFFFFFu; });
+    for (auto [tw, th] : {std::pair{13, 9}, std::pair{3, 2}, std::pair{7, 11}, std::pair{64, 37}}) {
+        Made a, b;
+        ASSERT_EQ(ScaleImage(p.rgb, nullptr, p.alpha, nullptr, 0, 0, nullptr, nullptr, 7, 5, tw, th, 1, nullptr, &a.rgb,
+                             &a.mask, &a.alpha, &a.pens),
+                  0);
+        ASSERT_EQ(ScaleImage(p.rgb, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr, 7, 5, tw, th, 1, nullptr, &b.rgb,
+                             &b.mask, &b.alpha, &b.pens),
+                  0);
+        for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++)
+                ASSERT_EQ(PixelAt(a.rgb, x, y) & 0xFFFFFF, PixelAt(b.rgb, x, y) & 0xFFFFFF) << tw << " " << x << "," << y;
+    }
+}
+
 TEST_F(Scale, PensForceNearestAndAlphaBesidePensIsScaledToo) {
     Picture p(2, 1, false, true, true);
     Made m;
@@ -377,6 +397,21 @@ TEST_F(Scale, PensTurnByNearestAndPositionsFollowTheBounds) {
     FreeOut(o);
 }
 
+TEST_F(Scale, UncoveredPensTakeTheTransparentPen) {
+    Picture p(6, 4, false, false, true, false);
+    lvMatrix2D m;
+    BuildRotationMatrix(1, 1, 30, &m);
+    lvImageSetOut o{};
+    ASSERT_EQ(TransformImageAffine(nullptr, nullptr, nullptr, p.pens, 0, 0, 6, 4, &m, 1, 7, nullptr, &o), 0);
+    EXPECT_EQ(o.mask, nullptr);               // the pen plane says what is transparent
+    EXPECT_EQ(ByteAt(o.pens, 0, 0), 7);       // a corner outside the turned picture
+    int covered = 0;
+    for (int y = 0; y < o.height; y++)
+        for (int x = 0; x < o.width; x++) covered += ByteAt(o.pens, x, y) >= 100;  // source pens are 100 and up
+    EXPECT_GT(covered, 6 * 4 / 2);
+    FreeOut(o);
+}
+
 TEST_F(Scale, FortyFiveDegreesGainsAMaskWhereTheSourceLands) {
     const int W = 9, H = 5;
     Picture p(W, H, false, false, false);
@@ -404,6 +439,32 @@ TEST_F(Scale, FortyFiveDegreesGainsAMaskWhereTheSourceLands) {
         EXPECT_GT(inside, W * H / 2);
         FreeOut(o);
     }
+}
+
+TEST_F(Scale, AffineSpansAgreeWithAndWithoutAFullMask) {
+    // Without a mask the span paths run; a mask with every bit set takes the
+    // per-pixel path: the colours must be the same.
+    Picture plain(23, 17, false, false, false), masked(23, 17, true, false, false);
+    FillMaskRect(masked.mask, 0, 0, 23, 17, MASKVISIBLE);
+    FillRgb(plain.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 53 + y * 29) * 0x010305u) & 0xFFFFFFu; });
+    FillRgb(masked.rgb, [](int x, int y) { return static_cast<uint32_t>((x * 53 + y * 29) * 0x010305u) & 0xFFFFFFu; });
+    for (double angle : {30.0, 135.0, -10.0})
+        for (int smooth : {0, 1}) {
+            lvMatrix2D m;
+            BuildRotationMatrix(1.5, 0.75, angle, &m);
+            lvImageSetOut a = Transform(plain, 23, 17, m, smooth), b = Transform(masked, 23, 17, m, smooth);
+            ASSERT_EQ(a.width, b.width);
+            for (int y = 0; y < a.height; y++)
+                for (int x = 0; x < a.width; x++) {
+                    ASSERT_EQ(BitAt(a.mask, x, y), BitAt(b.mask, x, y)) << angle << " " << x << "," << y;
+                    if (BitAt(a.mask, x, y)) {
+                        ASSERT_EQ(PixelAt(a.rgb, x, y) & 0xFFFFFF, PixelAt(b.rgb, x, y) & 0xFFFFFF)
+                            << angle << " " << smooth << " " << x << "," << y;
+                    }
+                }
+            FreeOut(a);
+            FreeOut(b);
+        }
 }
 
 TEST_F(Scale, PureScalesAndTheDisplaysScaledBackground) {
@@ -455,6 +516,33 @@ TEST_F(Scale, VideoSourcesGoToTheAdapter) {
                          nullptr, nullptr, nullptr),
               ERR_BITMAP);
     EXPECT_EQ(none, nullptr);
+    FreeBitmapHandle(video);
+}
+
+TEST_F(Scale, VideoSourcesAreReadBackWhenTheAdapterCannotScale) {
+    // Video bitmaps but no video scaling: the pixels (and the adapter's alpha)
+    // are read back and scaled in software into plain bitmaps.
+    FakeAdapter a(ADAPTER_VIDEOBITMAPS | ADAPTER_VIDEOFALLBACK);
+    a.Install();
+    a.videoPixels = {0x80000001, 0x80000002, 0x40000003, 0x40000004};
+    a.videoHasAlpha = 1;
+    lvBitMapHandle *video = AllocRgbBitmap(2, 2, BMF_VIDEO, nullptr);
+    Made m;
+    ASSERT_EQ(ScaleImage(video, nullptr, nullptr, nullptr, 0, 0, nullptr, nullptr, 2, 2, 4, 2, 0, nullptr, &m.rgb,
+                         &m.mask, &m.alpha, &m.pens),
+              0);
+    EXPECT_EQ(m.rgb->video, 0);
+    EXPECT_EQ(PixelAt(m.rgb, 3, 1) & 0xFFFFFF, 4u);
+    ASSERT_NE(m.alpha, nullptr);  // the adapter's alpha is scaled with the pixels
+    EXPECT_EQ(ByteAt(m.alpha, 3, 1), 0x40);
+    EXPECT_EQ(a.videoBuffersOut, 0);
+    // A duplicate of a video picture reads it back too, with its alpha.
+    lvPictureSet src{video, nullptr, nullptr, nullptr, nullptr}, dup{};
+    ASSERT_EQ(DuplicateImage(&src, 0, 0, 0, 0, 0, 0, nullptr, &dup), 0);
+    EXPECT_EQ(PixelAt(dup.rgb, 1, 0) & 0xFFFFFF, 2u);
+    ASSERT_NE(dup.alpha, nullptr);
+    EXPECT_EQ(ByteAt(dup.alpha, 0, 1), 0x40);
+    FreePictureSet(&dup);
     FreeBitmapHandle(video);
 }
 
