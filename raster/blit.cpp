@@ -6,6 +6,7 @@
 // Limits: script thread only; no error result: a failed lock or allocation
 // inside an operation skips that operation and the rest of the call goes on.
 #include "raster/lvblit.h"
+#include "raster/lvdrawstate.h"
 
 #include <algorithm>
 
@@ -449,4 +450,6 @@ void ReleaseDrawingResources() {
     if (RasterState.currentDisplay == RasterState.bitmapTargetDisplay) RasterState.currentDisplay = nullptr;
     FreeMemory(RasterState.bitmapTargetDisplay);
     RasterState.bitmapTargetDisplay = nullptr;
+    // Scale tables, dirty-rectangle list and image cache go with them.
+    ResetDrawingState();
 }

@@ -14,6 +14,8 @@
 #include "libs/lib_string.h"
 #include "libs/memblock_engine.h"
 #include "libs/strings_engine.h"
+#include "raster/lvgraphics.h"
+#include "raster/lvpreload.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
@@ -153,6 +155,9 @@ void InstallBuiltinLibraries(void)
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
 
+    SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
+    SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
+
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
 
@@ -164,5 +169,6 @@ void InstallBuiltinLibraries(void)
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;
+    for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
     SetStartupHooks(&startup);
 }

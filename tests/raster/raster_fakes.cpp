@@ -2,6 +2,7 @@
 #include "raster_fakes.h"
 
 #include <cstdio>
+#include <cstring>
 
 FakeAdapter *FakeAdapter::current = nullptr;
 
@@ -72,7 +73,16 @@ void *FakeAllocVideo(int width, int height, int flags, const lvBitMapTag *tags) 
     std::string line = Fmt("AllocVideoBitMap %ldx%ld flags=%ld", width, height, flags);
     for (const lvBitMapTag *t = tags; t && t->tag; t++) line += Fmt(" tag%ld", t->tag);
     a->calls.push_back(line);
+    if (a->videoFail) return nullptr;
     auto *b = new FakeBitmap{0, width, height, width, 4, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4), 0};
+    // Raw ARGB words (tag 1 without a video source) are kept as the pixels.
+    const void *raw = nullptr;
+    bool sized = false;
+    for (const lvBitMapTag *t = tags; t && t->tag; t++) {
+        if (t->tag == 1) raw = reinterpret_cast<const void *>(t->value);
+        if (t->tag == 2) sized = true;
+    }
+    if (raw && !sized && !(flags & 2) && !a->videoKeepsNothing) std::memcpy(b->pixels.data(), raw, b->pixels.size());
     a->live.push_back(b);
     return b;
 }

@@ -32,6 +32,8 @@ struct FakeAdapter {
     int videoFormat = PIXFMT_ARGB32;  // the format it reports
     int videoHasAlpha = 0;            // and whether it has alpha
     int videoBuffersOut = 0;          // buffers handed out and not yet returned
+    int videoFail = 0;                // 1: AllocVideoBitMap answers null
+    int videoKeepsNothing = 0;        // 1: raw ARGB words are not copied in
 
     static FakeAdapter *current;
     explicit FakeAdapter(uint32_t flags, uint32_t accel = 0, uint32_t videoCaps = 0);
