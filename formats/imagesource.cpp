@@ -131,7 +131,7 @@ lvImageSource *AttachImageSourceObject(lvImageSource *source, void *object, lvIm
 // Rendering
 // ============================================================================
 
-int RenderImageSource(void *context, lvImageSource *source, const double *matrix, int x, int y, int width,
+int RenderImageSource(void *context, lvImageSource *source, const double *matrix, double x, double y, int width,
                       int height, void *bgpicTarget, lvBuildBGPicBitmaps buildBGPic, uint32_t **pixelsOut,
                       lvBitMapHandle **rgbOut, lvBitMapHandle **maskOut, lvBitMapHandle **alphaOut, void **extraOut,
                       int *lineWidthOut)
@@ -143,7 +143,7 @@ int RenderImageSource(void *context, lvImageSource *source, const double *matrix
     lvImageTransform transform = source->plugin ? source->plugin->TransformImage : source->transform;
     bool canFetch = source->plugin ? source->plugin->GetImage != nullptr : source->getPixels != nullptr;
     if (!transform || !canFetch) return ERR_TFIMAGE;
-    lvImageMatrix m = {matrix[0], matrix[1], matrix[2], matrix[3], (double)x, (double)y};
+    lvImageMatrix m = {matrix[0], matrix[1], matrix[2], matrix[3], x, y};
     if (!transform(source->handle, &m, width, height)) return ERR_TFIMAGE;
     // The anim plug-ins' frame record and the loader's ctrl record: both are runs of
     // 32-bit fields; the line width and the alpha flag sit at different places.
@@ -334,6 +334,8 @@ int LoadImageSource(const char *path, lvImageLoadRequest *request, lvImageSource
     auto fail = [&](int failure) {
         FreeMemory(request->palette);
         request->palette = nullptr;
+        FreeBitmapHandle(request->alphaBitmap);
+        request->alphaBitmap = nullptr;
         ReleaseImageSource(source);
         SetErrorStringArg(path);
         return finish(failure);
@@ -387,16 +389,18 @@ int LoadImageSource(const char *path, lvImageLoadRequest *request, lvImageSource
         uint32_t *current = source->scaledPixels ? source->scaledPixels : source->pixels;
         FreeBitmapHandle(request->alphaBitmap);
         request->alphaBitmap = nullptr;
+        bool alphaExcused = false;  // a missing alpha channel was allowed: no pen check either
         if (request->flags & LV_IMGLOAD_ALPHA) {
             if (!request->hasAlpha) {
                 if (!(request->flags & LV_IMGLOAD_NOALPHAOK)) return fail(ERR_NOALPHA);
+                alphaExcused = true;
             } else if (!paletteMode &&
                        !(request->alphaBitmap = CreateAlphaBitmapFromPixels(current, width, height, lineWidth))) {
                 return fail(ERR_MEM);
             }
         }
-        if ((request->flags & LV_IMGLOAD_TRANSPEN) && !request->alphaBitmap && request->transparentPen == -1 &&
-            !(request->flags & LV_IMGLOAD_NOPENOK))
+        if (!alphaExcused && (request->flags & LV_IMGLOAD_TRANSPEN) && !request->alphaBitmap &&
+            request->transparentPen == -1 && !(request->flags & LV_IMGLOAD_NOPENOK))
             return fail(ERR_NOTRANSPARENCY);
         if ((request->flags & LV_IMGLOAD_PACKROWS) && lineWidth != width) {
             size_t bytes = paletteMode ? 1 : 4;

@@ -7,10 +7,12 @@
 //
 // Dependencies: runtime/vfile.h (every byte goes through the virtual file layer, so
 // ":::chunk" names and file adapters work), runtime/lvplugin.h (the loader plug-in
-// record), raster/lvbitmap.h (alpha bitmaps), libpng 1.6 and libjpeg-turbo.
+// record), raster/lvbitmap.h (alpha bitmaps), raster/lvgraphics.h (IMGFMT_UNKNOWN),
+// libpng 1.6 and libjpeg-turbo.
 // Limits: script thread only. Every reader and every scaled or packed copy refuses
 // more than LV_MAX_IMAGE_PIXELS pixels with ERR_MEM before allocating.
 #pragma once
+#include "raster/lvgraphics.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 #include <cstddef>
@@ -32,8 +34,7 @@ enum {
     IMGFMT_TIFF = 5,
     IMGFMT_NATIVE = 6,
     IMGFMT_PLUGIN = 7,
-    IMGFMT_UNKNOWN = 8,
-};
+};  // IMGFMT_UNKNOWN (8) comes with the graphics library's header
 
 // Flags of lvImageLoadRequest (and of the readers).
 enum {
@@ -253,8 +254,10 @@ int ProbeImageFile(const char *path, const char *loaderList, const char *adapter
 // The "imageio" and "animio" libraries' open step and the "imagesources" shut-down step.
 int ImageioLibraryOpen(lvState *L);
 void ReleaseImagingFactory(lvState *L, int full);
-// Puts the four image entries into the plug-in interface's graphics table.
+// Puts the four image entries into the plug-in interface's graphics table and the
+// file-format services (probe, render, references) into the raster engine's table.
 void InstallImageLoaderEntries(void);
+void InstallFileFormatServices(void);
 
 // ============================================================================
 // Image sources and the loader chain
@@ -278,7 +281,7 @@ typedef int (*lvBuildBGPicBitmaps)(void *context, void *bgpicTarget, const uint3
                                    int width, int height, lvBitMapHandle *alpha);
 // Renders a callback-backed or plug-in source at a 2x2 matrix and target size. With
 // pixelsOut given (and rgbOut null) only the pixels and line width come back.
-int RenderImageSource(void *context, lvImageSource *source, const double *matrix, int x, int y, int width,
+int RenderImageSource(void *context, lvImageSource *source, const double *matrix, double x, double y, int width,
                       int height, void *bgpicTarget, lvBuildBGPicBitmaps buildBGPic, uint32_t **pixelsOut,
                       lvBitMapHandle **rgbOut, lvBitMapHandle **maskOut, lvBitMapHandle **alphaOut, void **extraOut,
                       int *lineWidthOut);

@@ -5,6 +5,7 @@
 // tests/plugins/testplugin.cpp.
 #include "formats/lvformats.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvneighbours.h"
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/plugin.h"
@@ -168,6 +169,8 @@ TEST_F(LoaderChain, RequestFlags)
     } cases[] = {
         {"alpha wanted, none there", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_KEEPALPHA, ERR_NOALPHA, false},
         {"alpha wanted, missing ok", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_NOALPHAOK | LV_IMGLOAD_KEEPALPHA, 0, false},
+        // An excused missing alpha channel goes straight to the results: no pen check.
+        {"alpha excused, pen unchecked", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_NOALPHAOK | LV_IMGLOAD_TRANSPEN, 0, false},
         {"alpha made", withAlpha, LV_IMGLOAD_ALPHA | LV_IMGLOAD_KEEPALPHA, 0, true},
         {"alpha made, not kept", withAlpha, LV_IMGLOAD_ALPHA, 0, false},
         {"plug-in asks for alpha", wants, LV_IMGLOAD_KEEPALPHA, ERR_NOALPHA, false},
@@ -184,6 +187,14 @@ TEST_F(LoaderChain, RequestFlags)
         EXPECT_EQ(request.alphaBitmap != nullptr, c.alphaBitmap) << c.name;
         ReleaseImageSource(r.source);
     }
+
+    // A plug-in that fails after reporting alpha leaves no trace in the built-in reader's report.
+    BmpSpec pens;
+    pens.width = 2, pens.height = 1, pens.bits = 8, pens.palette = {1, 2}, pens.data = {0, 1, 0, 0};
+    std::string staleAlpha = Write("takeme_alpha.bmp", MakeBmp(pens));
+    Result stale = Load(staleAlpha, "plugin|inbuilt", LV_IMGLOAD_PALETTE | LV_IMGLOAD_ALPHA);
+    EXPECT_EQ(stale.code, ERR_NOALPHA);
+    EXPECT_STREQ(request.formatName, "BMP");
 
     // The alpha channel of the tRNS: pen 1 is transparent.
     Result r = Load(paletted, nullptr, LV_IMGLOAD_TRANSPEN | LV_IMGLOAD_KEEPALPHA);
@@ -439,6 +450,17 @@ TEST_F(LoaderChain, ProbeAndFileInfo)
     EXPECT_EQ(ProbeImageFile(text.c_str(), nullptr, nullptr, nullptr, &isVector, &format, &w, &h, &depth, &alpha,
                              &transparency),
               0);
+
+    // The raster engine's probe (IsPicture) reaches the same chain once the services are in.
+    InstallImageLoaderEntries();
+    lvImageProbe probe = {};
+    const lvFileFormatServices &files = NeighbourServices.files;
+    EXPECT_EQ(files.ProbeImageFile(files.context, L, pen.c_str(), nullptr, nullptr, nullptr, &probe), 1);
+    EXPECT_EQ(probe.imageType, 1);
+    EXPECT_EQ(probe.format, IMGFMT_PLUGIN);
+    EXPECT_EQ(probe.height, 8);
+    SetFileFormatServices(nullptr);
+    SetPluginImageEntries(nullptr);
 
     // The first graphics entry: size and alpha, outputs untouched for unknown files.
     w = h = alpha = -7;

@@ -316,7 +316,8 @@ LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginT
 // length), alpha (has alpha), want (alpha wanted), palette (1: gives a palette), vector,
 // scaled, pen, fmt (format name). Pixels are 0xAARRGGBB = alpha | x << 8 | y (alpha 0x80
 // with alpha, else 0), padding pixels 0xDEADBEEF. Files whose name contains "takeme"
-// are taken whatever they hold, as a 2 x 2 picture named "TAKEN".
+// are taken whatever they hold, as a 2 x 2 picture named "TAKEN" (with alpha when the
+// name also holds "alpha").
 #include <cstdio>
 #include <cstdlib>
 
@@ -333,6 +334,7 @@ static bool ParseTestImage(const char *path, TestImage *image)
 {
     if (std::strstr(path, "takeme")) {
         std::strcpy(image->fmt, "TAKEN");
+        image->alpha = std::strstr(path, "alpha") != nullptr;
         return true;
     }
     void *file = api->files->OpenFile(path, 0);
