@@ -164,8 +164,8 @@ int RenderImageSource(void *context, lvImageSource *source, const double *matrix
     if (hasAlpha && !(alpha = CreateAlphaBitmapFromPixels(pixels, width, height, lineWidth))) return ERR_ALLOCALPHA;
     int code;
     if (bgpicTarget && buildBGPic) {
-        code = buildBGPic(context, bgpicTarget, pixels, lineWidth, width, height, alpha);
-        alpha = nullptr;  // the BGPic's bitmaps own it now
+        code = buildBGPic(context, pixels, bgpicTarget, -1, width, height, lineWidth, rgbOut, maskOut, &alpha, nullptr);
+        if (alphaOut) *alphaOut = alpha, alpha = nullptr;
     } else {
         code = MakeBitmapsFromArgb(pixels, width, height, lineWidth, rgbOut, maskOut, &alpha);
         if (alphaOut) *alphaOut = alpha, alpha = nullptr;

@@ -24,6 +24,22 @@ int MakeBitmapsFromArgb(const uint32_t *pixels, int width, int height, int rowLe
     return BitmapFromArgb(pixels, -1, width, height, rowLength, 0, 0, nullptr, rgb, mask ? mask : &noMask, alpha);
 }
 
+int ScaleImageOrVector(void *context, int isVector, lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha,
+                       lvBitMapHandle *pens, lvImageSource *source, int width, int height, int newWidth,
+                       int newHeight, int scaleMode, lvVectorFallback fallback, lvBitMapHandle **newRgb,
+                       lvBitMapHandle **newMask, lvBitMapHandle **newAlpha, lvBitMapHandle **newPens)
+{
+    if (!ImagePixelsFit(newWidth, newHeight)) return ERR_MEM;
+    if (!isVector)
+        return ScaleImage(rgb, mask, alpha, pens, 0, 0, nullptr, nullptr, width, height, newWidth, newHeight,
+                          scaleMode, nullptr, newRgb, newMask, newAlpha, newPens);
+    if (!source) return fallback ? fallback(context, newWidth, newHeight, newRgb, newMask, newAlpha, newPens) : ERR_TFIMAGE;
+    double matrix[4] = {(double)newWidth / source->width, 0, 0, (double)newHeight / source->height};
+    int lineWidth = 0;
+    return RenderImageSource(context, source, matrix, 0, 0, newWidth, newHeight, nullptr, nullptr, nullptr, newRgb,
+                             newMask, newAlpha, nullptr, &lineWidth);
+}
+
 // ============================================================================
 // The raster engine's file-format services
 // ============================================================================

@@ -337,6 +337,87 @@ TEST_F(LoaderChain, VectorPicturesAreRenderedAgainAtTheTarget)
     ReleaseImageSource(source);
 }
 
+static int fallbackWidth, fallbackHeight;
+static int RecordFallback(void *, int width, int height, lvBitMapHandle **, lvBitMapHandle **, lvBitMapHandle **,
+                          lvBitMapHandle **)
+{
+    fallbackWidth = width, fallbackHeight = height;
+    return 0;
+}
+
+TEST_F(LoaderChain, ScaleImageOrVectorByKind)
+{
+    // Raster: the planes scaled by the raster engine.
+    lvBitMapHandle *rgb = AllocRgbBitmap(4, 4, 0, nullptr), *alpha = AllocAlphaBitmap(4, 4, 1, nullptr, 0);
+    lvBitMapHandle *newRgb = nullptr, *newMask = nullptr, *newAlpha = nullptr, *newPens = nullptr;
+    ASSERT_EQ(ScaleImageOrVector(nullptr, 0, rgb, nullptr, alpha, nullptr, nullptr, 4, 4, 8, 2, 0, nullptr, &newRgb,
+                                 &newMask, &newAlpha, &newPens),
+              0);
+    ASSERT_NE(newRgb, nullptr);
+    ASSERT_NE(newAlpha, nullptr);
+    EXPECT_EQ(newRgb->width, 8);
+    EXPECT_EQ(newAlpha->height, 2);
+    EXPECT_EQ(newMask, nullptr);
+    FreeBitmapHandle(newRgb);
+    FreeBitmapHandle(newAlpha);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(alpha);
+
+    // Vector with a source: rendered again by its plug-in at the new size.
+    std::string vector = WriteText("shape.tst", "TSTIMG w=4 h=4 vector=1 alpha=1");
+    Result r = Load(vector, "plugin", 0);
+    ASSERT_EQ(r.code, 0);
+    newRgb = newAlpha = nullptr;
+    ASSERT_EQ(ScaleImageOrVector(nullptr, 1, nullptr, nullptr, nullptr, nullptr, r.source, 4, 4, 6, 3, 0, nullptr,
+                                 &newRgb, &newMask, &newAlpha, &newPens),
+              0);
+    ASSERT_NE(newRgb, nullptr);
+    EXPECT_EQ(newRgb->width, 6);
+    ASSERT_NE(newAlpha, nullptr);  // the plug-in's alpha flag gives an alpha channel
+    FreeBitmapHandle(newRgb);
+    FreeBitmapHandle(newAlpha);
+    ReleaseImageSource(r.source);
+
+    // Into a background picture: its owner's builder gets the rendered pixels and the target.
+    r = Load(vector, "plugin", 0);
+    ASSERT_EQ(r.code, 0);
+    static struct {
+        void *fill;
+        uint32_t corner;
+        int width, rowLength;
+        bool alpha;
+    } built;
+    auto build = [](void *, const uint32_t *pixels, void *fill, int64_t, int width, int, int rowLength,
+                    lvBitMapHandle **, lvBitMapHandle **, lvBitMapHandle **alpha, lvBitMapHandle **) -> int {
+        built = {fill, pixels[rowLength * 2 + 4], width, rowLength, *alpha != nullptr};
+        return 0;
+    };
+    double matrix[4] = {1.25, 0, 0, 0.75};
+    int target = 42, line = -1;
+    newRgb = newAlpha = nullptr;
+    ASSERT_EQ(RenderImageSource(nullptr, r.source, matrix, 0, 0, 5, 3, &target, build, nullptr, &newRgb, &newMask,
+                                &newAlpha, nullptr, &line),
+              0);
+    EXPECT_EQ(built.fill, &target);
+    EXPECT_EQ(built.width, 5);
+    EXPECT_EQ(built.rowLength, 5);
+    EXPECT_EQ(built.corner, 0x80000000u | 4u << 8 | 2u);
+    EXPECT_TRUE(built.alpha);
+    EXPECT_EQ(line, 0);
+    FreeBitmapHandle(newAlpha);
+    ReleaseImageSource(r.source);
+
+    // Vector without a source: the caller's renderer at the new size.
+    EXPECT_EQ(ScaleImageOrVector(nullptr, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 4, 4, 7, 5, 0, RecordFallback,
+                                 &newRgb, &newMask, &newAlpha, &newPens),
+              0);
+    EXPECT_EQ(fallbackWidth, 7);
+    EXPECT_EQ(fallbackHeight, 5);
+    EXPECT_EQ(ScaleImageOrVector(nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 4, 4, 1 << 20, 1 << 20, 0,
+                                 nullptr, &newRgb, &newMask, &newAlpha, &newPens),
+              ERR_MEM);
+}
+
 // ============================================================================
 // Sources
 // ============================================================================
