@@ -201,7 +201,11 @@ static int LoadThroughPlugin(const char *path, lvPluginRecord *plugin, lvImageLo
     bool vector = ctrl.type == 1;
     // Rows shorter than the picture would be read past their end; pictures beyond the
     // pixel limit cannot be copied. The next loader gets its turn.
-    if (!vector && (!ImagePixelsFit(ctrl.width, ctrl.height) || ctrl.lineWidth < ctrl.width)) return refuse(-1);
+    auto unusable = [&] {
+        if (vector) return ctrl.width <= 0 || ctrl.height <= 0;
+        return !ImagePixelsFit(ctrl.width, ctrl.height) || ctrl.lineWidth < ctrl.width;
+    };
+    if (unusable()) return refuse(-1);
     request->depth = ctrl.depth;
     request->transparentPen = ctrl.transparentPen;
     request->hasAlpha = ctrl.hasAlpha;
@@ -218,7 +222,7 @@ static int LoadThroughPlugin(const char *path, lvPluginRecord *plugin, lvImageLo
     }
     if (ctrl.alphaWanted) request->flags |= LV_IMGLOAD_ALPHA;
     uint32_t *pixels = (uint32_t *)plugin->GetImage(handle, &ctrl);
-    if (!pixels && !vector) return refuse(-1);
+    if ((!pixels && !vector) || unusable()) return refuse(-1);  // GetImage may report the rows anew
     if (request->flags & LV_IMGLOAD_PALETTE) {
         if (!ctrl.palette) return refuse(ERR_NOPALETTE);
         uint32_t *palette = (uint32_t *)AllocMemory(1024, 0);
