@@ -252,6 +252,9 @@ TEST_F(LoaderChain, PluginRowsArePackedAndShortRowsRefused)
     std::string shortRows = WriteText("short.tst", "TSTIMG w=3 h=2 line=1");
     r = Load(shortRows, "plugin|inbuilt", LV_IMGLOAD_PACKROWS);
     EXPECT_EQ(r.code, ERR_LOADPICTURE2);
+    // Also when only GetImage reports them.
+    r = Load(WriteText("late.tst", "TSTIMG w=3 h=2 getline=2"), "plugin", 0);
+    EXPECT_EQ(r.code, ERR_LOADPICTURE2);
 }
 
 // ============================================================================
