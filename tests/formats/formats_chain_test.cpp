@@ -623,6 +623,18 @@ TEST_F(LoaderChain, DecodeImageFileRecordsAndNativeAnswersUnknown)
     EXPECT_EQ(*(uint32_t *)GetDecodedImagePixels(decoded), 0x1E140Au);
     FreeDecodedImage(decoded);
     CloseVFile(file);
+
+    // A JPEG is identified first: its EXIF orientation turns the decoded picture.
+    JpegSpec turned;
+    turned.width = 24, turned.height = 8, turned.orientation = 6;
+    path = Write("turned.jpg", MakeJpeg(turned));
+    Result loaded = Load(path, "inbuilt", 0);
+    ASSERT_EQ(loaded.code, 0);
+    EXPECT_EQ(loaded.width, 8);
+    EXPECT_EQ(loaded.height, 24);
+    EXPECT_STREQ(request.formatName, "JPEG");
+    EXPECT_EQ(request.depth, 24);
+    ReleaseImageSource(loaded.source);
 }
 
 }  // namespace
