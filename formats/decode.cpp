@@ -57,6 +57,7 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     uint32_t *palette = nullptr;
     int pen = -1, depth = 0, code;
     const char *name;
+    request->hasAlpha = 0;  // only the PNG reader reports one; an earlier loader may have set it
     if (std::memcmp(magic, "FORM", 4) == 0 &&
         (std::memcmp(magic + 8, "ILBM", 4) == 0 || std::memcmp(magic + 8, "PBM ", 4) == 0)) {
         return ERR_LOADPICTURE2;  // IFF pictures: no reader yet
@@ -278,4 +279,5 @@ void InstallImageLoaderEntries(void)
     static const lvPluginImageEntries entries = {IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry,
                                                  FreeImageSourceEntry};
     SetPluginImageEntries(&entries);
+    InstallFileFormatServices();
 }

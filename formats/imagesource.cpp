@@ -131,7 +131,7 @@ lvImageSource *AttachImageSourceObject(lvImageSource *source, void *object, lvIm
 // Rendering
 // ============================================================================
 
-int RenderImageSource(void *context, lvImageSource *source, const double *matrix, int x, int y, int width,
+int RenderImageSource(void *context, lvImageSource *source, const double *matrix, double x, double y, int width,
                       int height, void *bgpicTarget, lvBuildBGPicBitmaps buildBGPic, uint32_t **pixelsOut,
                       lvBitMapHandle **rgbOut, lvBitMapHandle **maskOut, lvBitMapHandle **alphaOut, void **extraOut,
                       int *lineWidthOut)
@@ -143,7 +143,7 @@ int RenderImageSource(void *context, lvImageSource *source, const double *matrix
     lvImageTransform transform = source->plugin ? source->plugin->TransformImage : source->transform;
     bool canFetch = source->plugin ? source->plugin->GetImage != nullptr : source->getPixels != nullptr;
     if (!transform || !canFetch) return ERR_TFIMAGE;
-    lvImageMatrix m = {matrix[0], matrix[1], matrix[2], matrix[3], (double)x, (double)y};
+    lvImageMatrix m = {matrix[0], matrix[1], matrix[2], matrix[3], x, y};
     if (!transform(source->handle, &m, width, height)) return ERR_TFIMAGE;
     // The anim plug-ins' frame record and the loader's ctrl record: both are runs of
     // 32-bit fields; the line width and the alpha flag sit at different places.
@@ -164,8 +164,8 @@ int RenderImageSource(void *context, lvImageSource *source, const double *matrix
     if (hasAlpha && !(alpha = CreateAlphaBitmapFromPixels(pixels, width, height, lineWidth))) return ERR_ALLOCALPHA;
     int code;
     if (bgpicTarget && buildBGPic) {
-        code = buildBGPic(context, bgpicTarget, pixels, lineWidth, width, height, alpha);
-        alpha = nullptr;  // the BGPic's bitmaps own it now
+        code = buildBGPic(context, pixels, bgpicTarget, -1, width, height, lineWidth, rgbOut, maskOut, &alpha, nullptr);
+        if (alphaOut) *alphaOut = alpha, alpha = nullptr;
     } else {
         code = MakeBitmapsFromArgb(pixels, width, height, lineWidth, rgbOut, maskOut, &alpha);
         if (alphaOut) *alphaOut = alpha, alpha = nullptr;
@@ -201,7 +201,11 @@ static int LoadThroughPlugin(const char *path, lvPluginRecord *plugin, lvImageLo
     bool vector = ctrl.type == 1;
     // Rows shorter than the picture would be read past their end; pictures beyond the
     // pixel limit cannot be copied. The next loader gets its turn.
-    if (!vector && (!ImagePixelsFit(ctrl.width, ctrl.height) || ctrl.lineWidth < ctrl.width)) return refuse(-1);
+    auto unusable = [&] {
+        if (vector) return ctrl.width <= 0 || ctrl.height <= 0;
+        return !ImagePixelsFit(ctrl.width, ctrl.height) || ctrl.lineWidth < ctrl.width;
+    };
+    if (unusable()) return refuse(-1);
     request->depth = ctrl.depth;
     request->transparentPen = ctrl.transparentPen;
     request->hasAlpha = ctrl.hasAlpha;
@@ -218,7 +222,7 @@ static int LoadThroughPlugin(const char *path, lvPluginRecord *plugin, lvImageLo
     }
     if (ctrl.alphaWanted) request->flags |= LV_IMGLOAD_ALPHA;
     uint32_t *pixels = (uint32_t *)plugin->GetImage(handle, &ctrl);
-    if (!pixels && !vector) return refuse(-1);
+    if ((!pixels && !vector) || unusable()) return refuse(-1);  // GetImage may report the rows anew
     if (request->flags & LV_IMGLOAD_PALETTE) {
         if (!ctrl.palette) return refuse(ERR_NOPALETTE);
         uint32_t *palette = (uint32_t *)AllocMemory(1024, 0);
@@ -334,6 +338,8 @@ int LoadImageSource(const char *path, lvImageLoadRequest *request, lvImageSource
     auto fail = [&](int failure) {
         FreeMemory(request->palette);
         request->palette = nullptr;
+        FreeBitmapHandle(request->alphaBitmap);
+        request->alphaBitmap = nullptr;
         ReleaseImageSource(source);
         SetErrorStringArg(path);
         return finish(failure);
@@ -387,16 +393,18 @@ int LoadImageSource(const char *path, lvImageLoadRequest *request, lvImageSource
         uint32_t *current = source->scaledPixels ? source->scaledPixels : source->pixels;
         FreeBitmapHandle(request->alphaBitmap);
         request->alphaBitmap = nullptr;
+        bool alphaExcused = false;  // a missing alpha channel was allowed: no pen check either
         if (request->flags & LV_IMGLOAD_ALPHA) {
             if (!request->hasAlpha) {
                 if (!(request->flags & LV_IMGLOAD_NOALPHAOK)) return fail(ERR_NOALPHA);
+                alphaExcused = true;
             } else if (!paletteMode &&
                        !(request->alphaBitmap = CreateAlphaBitmapFromPixels(current, width, height, lineWidth))) {
                 return fail(ERR_MEM);
             }
         }
-        if ((request->flags & LV_IMGLOAD_TRANSPEN) && !request->alphaBitmap && request->transparentPen == -1 &&
-            !(request->flags & LV_IMGLOAD_NOPENOK))
+        if (!alphaExcused && (request->flags & LV_IMGLOAD_TRANSPEN) && !request->alphaBitmap &&
+            request->transparentPen == -1 && !(request->flags & LV_IMGLOAD_NOPENOK))
             return fail(ERR_NOTRANSPARENCY);
         if ((request->flags & LV_IMGLOAD_PACKROWS) && lineWidth != width) {
             size_t bytes = paletteMode ? 1 : 4;

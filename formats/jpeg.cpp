@@ -14,7 +14,9 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-enum { kJpegBufferSize = 4096 };
+// The Huffman decoder takes its fast path only while a few kilobytes stand in the
+// buffer, so files are read in large blocks.
+enum { kJpegBufferSize = 65536, kTurnBand = 16 };
 
 // The error manager: every error jumps back; messages are never printed.
 struct lvJpegError {
@@ -147,6 +149,31 @@ static inline size_t TurnedIndex(int orientation, int r, int c, int w, int h)
     }
 }
 
+// Orientations 5 to 8: bands of source rows, each source column written as one run.
+// Called under DecodeJpegArmed's recovery point.
+static int ReadTurnedBands(lvJpegDecode *s, int w, int h, int orientation)
+{
+    j_decompress_ptr cinfo = &s->cinfo;
+    const uint32_t *bandRows = (const uint32_t *)s->scanline;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        int first = (int)cinfo->output_scanline, count = 0;
+        while (count < kTurnBand && cinfo->output_scanline < cinfo->output_height) {
+            JSAMPROW row = s->scanline + (size_t)count * w * 4;
+            if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
+            count++;
+        }
+        if (count == 0) break;
+        // Consecutive source rows are neighbours in every output row: +1 for 5 and 8, -1 for 6 and 7.
+        ptrdiff_t step = orientation == 5 || orientation == 8 ? 1 : -1;
+        for (int c = 0; c < w; c++) {
+            uint32_t *out = s->pixels + TurnedIndex(orientation, first, c, w, h);
+            for (int i = 0; i < count; i++, out += step) *out = bandRows[(size_t)i * w + c] & 0x00FFFFFFu;
+        }
+    }
+    jpeg_finish_decompress(cinfo);
+    return 0;
+}
+
 static int DecodeJpegArmed(lvJpegDecode *s)
 {
     if (setjmp(s->error.recovery)) return ERR_LOADPICTURE2;
@@ -173,8 +200,12 @@ static int DecodeJpegArmed(lvJpegDecode *s)
         for (jpeg_saved_marker_ptr m = cinfo->marker_list; m; m = m->next)
             if (m->marker == JPEG_APP0 + 14 && m->data_length >= 12 && std::memcmp(m->data, "Adobe", 5) == 0)
                 inverted = true;
-    if (!(s->scanline = (uint8_t *)AllocMemory((size_t)w * 4, 0))) return ERR_MEM;
+    // Turns across the diagonal gather a band of rows, so that each output row gets
+    // a run of pixels at a time.
+    int band = orientation >= 5 ? kTurnBand : 1;
+    if (!(s->scanline = (uint8_t *)AllocMemory((size_t)w * 4 * band, 0))) return ERR_MEM;
     if (!(s->pixels = (uint32_t *)AllocMemory((size_t)w * h * 4, 0))) return ERR_MEM;
+    if (orientation >= 5) return ReadTurnedBands(s, w, h, orientation);
     while (cinfo->output_scanline < cinfo->output_height) {
         int r = (int)cinfo->output_scanline;
         uint32_t *direct = s->pixels + (size_t)r * w;

@@ -7,7 +7,8 @@
 //
 // Dependencies: runtime/vfile.h (every byte goes through the virtual file layer, so
 // ":::chunk" names and file adapters work), runtime/lvplugin.h (the loader plug-in
-// record), raster/lvbitmap.h (alpha bitmaps), libpng 1.6 and libjpeg-turbo.
+// record), raster/lvbitmap.h (alpha bitmaps), raster/lvgraphics.h (IMGFMT_UNKNOWN),
+// libpng 1.6 and libjpeg-turbo.
 // Limits: script thread only. Every reader and every scaled or packed copy refuses
 // more than LV_MAX_IMAGE_PIXELS pixels with ERR_MEM before allocating.
 #pragma once
@@ -243,8 +244,10 @@ int ProbeImageFile(const char *path, const char *loaderList, const char *adapter
 // The "imageio" and "animio" libraries' open step and the "imagesources" shut-down step.
 int ImageioLibraryOpen(lvState *L);
 void ReleaseImagingFactory(lvState *L, int full);
-// Puts the four image entries into the plug-in interface's graphics table.
+// Puts the four image entries into the plug-in interface's graphics table and the
+// file-format services (probe, render, references) into the raster engine's table.
 void InstallImageLoaderEntries(void);
+void InstallFileFormatServices(void);
 
 // ============================================================================
 // Image sources and the loader chain
@@ -263,15 +266,29 @@ uint32_t *TakeImageSourcePixels(lvImageSource *source);
 lvImageSource *CloneImageSource(lvImageSource *source, int independent);
 lvImageSource *AttachImageSourceObject(lvImageSource *source, void *object, lvImageObjectFree freeFn);
 
-// The bitmaps of a BGPic target, built by the BGPic owner from rendered pixels.
-typedef int (*lvBuildBGPicBitmaps)(void *context, void *bgpicTarget, const uint32_t *pixels, int lineWidth,
-                                   int width, int height, lvBitMapHandle *alpha);
+// The bitmaps of a background picture built by its owner from rendered pixels: (state,
+// pixels, fill, transparent colour or -1, width, height, row length, out RGB, out mask,
+// in/out alpha, out pen plane or null). The renderer hands its BGPic target as the fill.
+typedef int (*lvBuildBGPicBitmaps)(void *state, const uint32_t *pixels, void *fill, int64_t transparentColour,
+                                   int width, int height, int rowLength, lvBitMapHandle **rgb, lvBitMapHandle **mask,
+                                   lvBitMapHandle **alpha, lvBitMapHandle **pens);
 // Renders a callback-backed or plug-in source at a 2x2 matrix and target size. With
 // pixelsOut given (and rgbOut null) only the pixels and line width come back.
-int RenderImageSource(void *context, lvImageSource *source, const double *matrix, int x, int y, int width,
+int RenderImageSource(void *context, lvImageSource *source, const double *matrix, double x, double y, int width,
                       int height, void *bgpicTarget, lvBuildBGPicBitmaps buildBGPic, uint32_t **pixelsOut,
                       lvBitMapHandle **rgbOut, lvBitMapHandle **maskOut, lvBitMapHandle **alphaOut, void **extraOut,
                       int *lineWidthOut);
+
+// A caller's renderer of a vector picture that has no image source, at a new size.
+typedef int (*lvVectorFallback)(void *context, int width, int height, lvBitMapHandle **rgb, lvBitMapHandle **mask,
+                                lvBitMapHandle **alpha, lvBitMapHandle **pens);
+// A raster picture set scaled by the raster engine; a vector picture rendered again from
+// its source at {newWidth / width, 0, 0, newHeight / height}, or by the fallback. 0 or
+// an error code; the new planes go to the outs.
+int ScaleImageOrVector(void *context, int isVector, lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha,
+                       lvBitMapHandle *pens, lvImageSource *source, int width, int height, int newWidth,
+                       int newHeight, int scaleMode, lvVectorFallback fallback, lvBitMapHandle **newRgb,
+                       lvBitMapHandle **newMask, lvBitMapHandle **newAlpha, lvBitMapHandle **newPens);
 
 // 0 or an error code (with the path as error argument); every out pointer may be null.
 int LoadImageSource(const char *path, lvImageLoadRequest *request, lvImageSource **sourceOut, int *widthOut,

@@ -37,6 +37,7 @@ struct lvPngRead {
     png_infop info, endInfo;
     uint8_t *pixels;      // result, AllocMemory
     uint32_t *palette;    // 256 words, AllocMemory
+    uint8_t *rows;        // true-colour samples before their conversion, AllocMemory
     int width, height, depth, transparentPen, hasAlpha;
 };
 
@@ -103,19 +104,37 @@ static int ReadPngArmed(lvPngRead *s)
         if (colourType == 0 && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
         if (bitDepth == 16) png_set_strip_16(png);
         if (colourType == 0 || colourType == 4) png_set_gray_to_rgb(png);
-        // B, G, R and a zero filler or the alpha byte are the 0xAARRGGBB words themselves.
-        png_set_bgr(png);
-        png_set_filler(png, 0, PNG_FILLER_AFTER);
     }
     int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     int outType = png_get_color_type(png, info);
+    int channels = bytesPerPixel == 1 ? 1 : outType == 2 ? 3 : 4;
     bool ok = bytesPerPixel == 1 ? (outType == 0 || outType == 3) : (outType == 2 || outType == 6);
-    if (!ok || png_get_rowbytes(png, info) != (size_t)w * bytesPerPixel) return ERR_LOADPICTURE2;
+    if (!ok || png_get_rowbytes(png, info) != (size_t)w * channels) return ERR_LOADPICTURE2;
     if (!(s->pixels = (uint8_t *)AllocMemory((size_t)w * h * bytesPerPixel, 0))) return ERR_MEM;
-    // Each pass leaves its pixels in the rows of the result itself.
-    for (int pass = 0; pass < passes; pass++)
-        for (png_uint_32 y = 0; y < h; y++) png_read_row(png, s->pixels + (size_t)y * w * bytesPerPixel, nullptr);
+    if (bytesPerPixel == 1) {
+        // Pens: each pass leaves its pixels in the rows of the result itself.
+        for (int pass = 0; pass < passes; pass++)
+            for (png_uint_32 y = 0; y < h; y++) png_read_row(png, s->pixels + (size_t)y * w, nullptr);
+    } else {
+        // Samples R, G, B (, A) become words; interlaced pictures are gathered whole first.
+        size_t rowBytes = (size_t)w * channels;
+        if (!(s->rows = (uint8_t *)AllocMemory(passes > 1 ? rowBytes * h : rowBytes, 0))) return ERR_MEM;
+        for (int pass = 0; pass < passes - 1; pass++)
+            for (png_uint_32 y = 0; y < h; y++) png_read_row(png, s->rows + (size_t)y * rowBytes, nullptr);
+        for (png_uint_32 y = 0; y < h; y++) {
+            uint8_t *row = s->rows + (passes > 1 ? (size_t)y * rowBytes : 0);
+            png_read_row(png, row, nullptr);
+            uint32_t *out = (uint32_t *)s->pixels + (size_t)y * w;
+            if (channels == 3) {
+                for (png_uint_32 x = 0; x < w; x++, row += 3)
+                    out[x] = (uint32_t)row[0] << 16 | (uint32_t)row[1] << 8 | row[2];
+            } else {
+                for (png_uint_32 x = 0; x < w; x++, row += 4)
+                    out[x] = (uint32_t)row[3] << 24 | (uint32_t)row[0] << 16 | (uint32_t)row[1] << 8 | row[2];
+            }
+        }
+    }
     png_read_end(png, s->endInfo);
     s->hasAlpha = colourType == 4 || colourType == 6;
     return 0;
@@ -145,6 +164,7 @@ void ReadPngFile(lvVFile *file, uint32_t flags, int *width, int *height, int *de
     }
     FreeMemory(s.pixels);
     FreeMemory(s.palette);
+    FreeMemory(s.rows);
     *result = code;
 }
 

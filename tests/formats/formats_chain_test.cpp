@@ -5,6 +5,7 @@
 // tests/plugins/testplugin.cpp.
 #include "formats/lvformats.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvneighbours.h"
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/plugin.h"
@@ -168,6 +169,8 @@ TEST_F(LoaderChain, RequestFlags)
     } cases[] = {
         {"alpha wanted, none there", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_KEEPALPHA, ERR_NOALPHA, false},
         {"alpha wanted, missing ok", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_NOALPHAOK | LV_IMGLOAD_KEEPALPHA, 0, false},
+        // An excused missing alpha channel goes straight to the results: no pen check.
+        {"alpha excused, pen unchecked", photo, LV_IMGLOAD_ALPHA | LV_IMGLOAD_NOALPHAOK | LV_IMGLOAD_TRANSPEN, 0, false},
         {"alpha made", withAlpha, LV_IMGLOAD_ALPHA | LV_IMGLOAD_KEEPALPHA, 0, true},
         {"alpha made, not kept", withAlpha, LV_IMGLOAD_ALPHA, 0, false},
         {"plug-in asks for alpha", wants, LV_IMGLOAD_KEEPALPHA, ERR_NOALPHA, false},
@@ -184,6 +187,14 @@ TEST_F(LoaderChain, RequestFlags)
         EXPECT_EQ(request.alphaBitmap != nullptr, c.alphaBitmap) << c.name;
         ReleaseImageSource(r.source);
     }
+
+    // A plug-in that fails after reporting alpha leaves no trace in the built-in reader's report.
+    BmpSpec pens;
+    pens.width = 2, pens.height = 1, pens.bits = 8, pens.palette = {1, 2}, pens.data = {0, 1, 0, 0};
+    std::string staleAlpha = Write("takeme_alpha.bmp", MakeBmp(pens));
+    Result stale = Load(staleAlpha, "plugin|inbuilt", LV_IMGLOAD_PALETTE | LV_IMGLOAD_ALPHA);
+    EXPECT_EQ(stale.code, ERR_NOALPHA);
+    EXPECT_STREQ(request.formatName, "BMP");
 
     // The alpha channel of the tRNS: pen 1 is transparent.
     Result r = Load(paletted, nullptr, LV_IMGLOAD_TRANSPEN | LV_IMGLOAD_KEEPALPHA);
@@ -240,6 +251,9 @@ TEST_F(LoaderChain, PluginRowsArePackedAndShortRowsRefused)
     // Rows shorter than the picture: the plug-in's load is refused, the next loader tried.
     std::string shortRows = WriteText("short.tst", "TSTIMG w=3 h=2 line=1");
     r = Load(shortRows, "plugin|inbuilt", LV_IMGLOAD_PACKROWS);
+    EXPECT_EQ(r.code, ERR_LOADPICTURE2);
+    // Also when only GetImage reports them.
+    r = Load(WriteText("late.tst", "TSTIMG w=3 h=2 getline=2"), "plugin", 0);
     EXPECT_EQ(r.code, ERR_LOADPICTURE2);
 }
 
@@ -324,6 +338,87 @@ TEST_F(LoaderChain, VectorPicturesAreRenderedAgainAtTheTarget)
     EXPECT_EQ(h, 3);
     EXPECT_EQ(source->width, 4);
     ReleaseImageSource(source);
+}
+
+static int fallbackWidth, fallbackHeight;
+static int RecordFallback(void *, int width, int height, lvBitMapHandle **, lvBitMapHandle **, lvBitMapHandle **,
+                          lvBitMapHandle **)
+{
+    fallbackWidth = width, fallbackHeight = height;
+    return 0;
+}
+
+TEST_F(LoaderChain, ScaleImageOrVectorByKind)
+{
+    // Raster: the planes scaled by the raster engine.
+    lvBitMapHandle *rgb = AllocRgbBitmap(4, 4, 0, nullptr), *alpha = AllocAlphaBitmap(4, 4, 1, nullptr, 0);
+    lvBitMapHandle *newRgb = nullptr, *newMask = nullptr, *newAlpha = nullptr, *newPens = nullptr;
+    ASSERT_EQ(ScaleImageOrVector(nullptr, 0, rgb, nullptr, alpha, nullptr, nullptr, 4, 4, 8, 2, 0, nullptr, &newRgb,
+                                 &newMask, &newAlpha, &newPens),
+              0);
+    ASSERT_NE(newRgb, nullptr);
+    ASSERT_NE(newAlpha, nullptr);
+    EXPECT_EQ(newRgb->width, 8);
+    EXPECT_EQ(newAlpha->height, 2);
+    EXPECT_EQ(newMask, nullptr);
+    FreeBitmapHandle(newRgb);
+    FreeBitmapHandle(newAlpha);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(alpha);
+
+    // Vector with a source: rendered again by its plug-in at the new size.
+    std::string vector = WriteText("shape.tst", "TSTIMG w=4 h=4 vector=1 alpha=1");
+    Result r = Load(vector, "plugin", 0);
+    ASSERT_EQ(r.code, 0);
+    newRgb = newAlpha = nullptr;
+    ASSERT_EQ(ScaleImageOrVector(nullptr, 1, nullptr, nullptr, nullptr, nullptr, r.source, 4, 4, 6, 3, 0, nullptr,
+                                 &newRgb, &newMask, &newAlpha, &newPens),
+              0);
+    ASSERT_NE(newRgb, nullptr);
+    EXPECT_EQ(newRgb->width, 6);
+    ASSERT_NE(newAlpha, nullptr);  // the plug-in's alpha flag gives an alpha channel
+    FreeBitmapHandle(newRgb);
+    FreeBitmapHandle(newAlpha);
+    ReleaseImageSource(r.source);
+
+    // Into a background picture: its owner's builder gets the rendered pixels and the target.
+    r = Load(vector, "plugin", 0);
+    ASSERT_EQ(r.code, 0);
+    static struct {
+        void *fill;
+        uint32_t corner;
+        int width, rowLength;
+        bool alpha;
+    } built;
+    auto build = [](void *, const uint32_t *pixels, void *fill, int64_t, int width, int, int rowLength,
+                    lvBitMapHandle **, lvBitMapHandle **, lvBitMapHandle **alpha, lvBitMapHandle **) -> int {
+        built = {fill, pixels[rowLength * 2 + 4], width, rowLength, *alpha != nullptr};
+        return 0;
+    };
+    double matrix[4] = {1.25, 0, 0, 0.75};
+    int target = 42, line = -1;
+    newRgb = newAlpha = nullptr;
+    ASSERT_EQ(RenderImageSource(nullptr, r.source, matrix, 0, 0, 5, 3, &target, build, nullptr, &newRgb, &newMask,
+                                &newAlpha, nullptr, &line),
+              0);
+    EXPECT_EQ(built.fill, &target);
+    EXPECT_EQ(built.width, 5);
+    EXPECT_EQ(built.rowLength, 5);
+    EXPECT_EQ(built.corner, 0x80000000u | 4u << 8 | 2u);
+    EXPECT_TRUE(built.alpha);
+    EXPECT_EQ(line, 0);
+    FreeBitmapHandle(newAlpha);
+    ReleaseImageSource(r.source);
+
+    // Vector without a source: the caller's renderer at the new size.
+    EXPECT_EQ(ScaleImageOrVector(nullptr, 1, nullptr, nullptr, nullptr, nullptr, nullptr, 4, 4, 7, 5, 0, RecordFallback,
+                                 &newRgb, &newMask, &newAlpha, &newPens),
+              0);
+    EXPECT_EQ(fallbackWidth, 7);
+    EXPECT_EQ(fallbackHeight, 5);
+    EXPECT_EQ(ScaleImageOrVector(nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 4, 4, 1 << 20, 1 << 20, 0,
+                                 nullptr, &newRgb, &newMask, &newAlpha, &newPens),
+              ERR_MEM);
 }
 
 // ============================================================================
@@ -440,6 +535,17 @@ TEST_F(LoaderChain, ProbeAndFileInfo)
                              &transparency),
               0);
 
+    // The raster engine's probe (IsPicture) reaches the same chain once the services are in.
+    InstallImageLoaderEntries();
+    lvImageProbe probe = {};
+    const lvFileFormatServices &files = NeighbourServices.files;
+    EXPECT_EQ(files.ProbeImageFile(files.context, L, pen.c_str(), nullptr, nullptr, nullptr, &probe), 1);
+    EXPECT_EQ(probe.imageType, 1);
+    EXPECT_EQ(probe.format, IMGFMT_PLUGIN);
+    EXPECT_EQ(probe.height, 8);
+    SetFileFormatServices(nullptr);
+    SetPluginImageEntries(nullptr);
+
     // The first graphics entry: size and alpha, outputs untouched for unknown files.
     w = h = alpha = -7;
     EXPECT_EQ(GetImageFileInfo(text.c_str(), &w, &h, &alpha), 0);
@@ -517,6 +623,18 @@ TEST_F(LoaderChain, DecodeImageFileRecordsAndNativeAnswersUnknown)
     EXPECT_EQ(*(uint32_t *)GetDecodedImagePixels(decoded), 0x1E140Au);
     FreeDecodedImage(decoded);
     CloseVFile(file);
+
+    // A JPEG is identified first: its EXIF orientation turns the decoded picture.
+    JpegSpec turned;
+    turned.width = 24, turned.height = 8, turned.orientation = 6;
+    path = Write("turned.jpg", MakeJpeg(turned));
+    Result loaded = Load(path, "inbuilt", 0);
+    ASSERT_EQ(loaded.code, 0);
+    EXPECT_EQ(loaded.width, 8);
+    EXPECT_EQ(loaded.height, 24);
+    EXPECT_STREQ(request.formatName, "JPEG");
+    EXPECT_EQ(request.depth, 24);
+    ReleaseImageSource(loaded.source);
 }
 
 }  // namespace

@@ -828,6 +828,12 @@ TEST(Writers, FailOnAFullDiskAndOnAMissingFolder)
     EXPECT_PRED1(full, WritePngImage("/dev/full", nullptr, nullptr, pixels, 64, 64, nullptr, nullptr, 32, -1, 1));
     EXPECT_PRED1(full, WritePngImage("/dev/full", nullptr, nullptr, nullptr, 64, 64, plane.handle, palette, 8, 3, 0));
     EXPECT_PRED1(full, SaveJpegFile(nullptr, nullptr, "/dev/full", pixels, 256, 64, 64, 90));
+    // Incompressible pixels pass the stream's buffer: the short write itself is seen.
+    uint32_t noise[128 * 128];
+    uint32_t seed = 1;
+    for (uint32_t &p : noise) p = seed = seed * 1664525u + 1013904223u;
+    EXPECT_EQ(WritePngImage("/dev/full", nullptr, nullptr, noise, 128, 128, nullptr, nullptr, 32, -1, 1), ERR_WRITE);
+    EXPECT_EQ(WriteBmpFile("/dev/full", nullptr, nullptr, noise, 128, 128, nullptr, nullptr, 24, -1), ERR_WRITE);
     const char *missing = "/nonexistent-folder/x.img";
     EXPECT_EQ(WriteBmpFile(missing, nullptr, nullptr, pixels, 2, 2, nullptr, nullptr, 24, -1), ERR_WRITEFILE);
     EXPECT_EQ(WritePngImage(missing, nullptr, nullptr, pixels, 2, 2, nullptr, nullptr, 24, -1, 0), ERR_WRITEFILE);

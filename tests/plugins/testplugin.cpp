@@ -375,14 +375,16 @@ LVT_EXPORT(SendData)(void *handle, const void *data, int size, int *sent, intptr
 #if defined(LVT_IMGLOADER)
 // Takes files that begin with "TSTIMG" followed by words "key=value": w, h, line (row
 // length), alpha (has alpha), want (alpha wanted), palette (1: gives a palette), vector,
-// scaled, pen, fmt (format name). Pixels are 0xAARRGGBB = alpha | x << 8 | y (alpha 0x80
-// with alpha, else 0), padding pixels 0xDEADBEEF. Files whose name contains "takeme"
-// are taken whatever they hold, as a 2 x 2 picture named "TAKEN".
+// scaled, pen, getline (the row length GetImage reports), fmt (format name). Pixels
+// are 0xAARRGGBB = alpha | x << 8 | y (alpha 0x80 with alpha, else 0), padding pixels
+// 0xDEADBEEF. Files whose name contains "takeme"
+// are taken whatever they hold, as a 2 x 2 picture named "TAKEN" (with alpha when the
+// name also holds "alpha").
 #include <cstdio>
 #include <cstdlib>
 
 struct TestImage {
-    int w = 2, h = 2, line = 0, alpha = 0, want = 0, palette = 0, vector = 0, scaled = 0, pen = -1;
+    int w = 2, h = 2, line = 0, alpha = 0, want = 0, palette = 0, vector = 0, scaled = 0, pen = -1, getline = 0;
     char fmt[32] = "TESTIMG";
     uint32_t *pixels = nullptr;
     uint32_t colours[256];
@@ -394,6 +396,7 @@ static bool ParseTestImage(const char *path, TestImage *image)
 {
     if (std::strstr(path, "takeme")) {
         std::strcpy(image->fmt, "TAKEN");
+        image->alpha = std::strstr(path, "alpha") != nullptr;
         return true;
     }
     void *file = api->files->OpenFile(path, 0);
@@ -417,6 +420,7 @@ static bool ParseTestImage(const char *path, TestImage *image)
         else if (!std::strcmp(word, "vector")) image->vector = n;
         else if (!std::strcmp(word, "scaled")) image->scaled = n;
         else if (!std::strcmp(word, "pen")) image->pen = n;
+        else if (!std::strcmp(word, "getline")) image->getline = n;
         else if (!std::strcmp(word, "fmt")) std::snprintf(image->fmt, sizeof image->fmt, "%s", v);
     }
     return true;
@@ -477,7 +481,7 @@ LVT_EXPORT(GetImage)(void *handle, lvImageLoadCtrl *ctrl) -> void *
     TestImage *image = (TestImage *)handle;
     int w = ctrl->width ? ctrl->width : image->w, h = ctrl->height ? ctrl->height : image->h;
     if (!image->pixels) FillTestImage(image, w, h);
-    ctrl->lineWidth = image->line ? image->line : w;
+    ctrl->lineWidth = image->getline ? image->getline : image->line ? image->line : w;
     ctrl->hasAlpha = image->alpha;
     if (image->palette) {
         for (int i = 0; i < 256; i++) image->colours[i] = 0x010101u * (uint32_t)i;
