@@ -7,7 +7,7 @@
 //
 // Dependencies: runtime/vfile.h (every byte goes through the virtual file layer, so
 // ":::chunk" names and file adapters work), runtime/lvplugin.h (the loader plug-in
-// record), raster/lvbitmap.h (alpha bitmaps), raster/lvgraphics.h (IMGFMT_UNKNOWN),
+// record), raster/lvbitmap.h (alpha bitmaps), raster/lvimgfmt.h (the IMGFMT_ ids),
 // libpng 1.6 and libjpeg-turbo.
 // Limits: script thread only. Every reader and every scaled or packed copy refuses
 // more than LV_MAX_IMAGE_PIXELS pixels with ERR_MEM before allocating.
