@@ -9,7 +9,9 @@ set(LV_VM_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vm_loader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_interp_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_api_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/vm_runtime_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vm_runtime_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vm_safety_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/tools/asm_verifier.cpp)
 lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm)
 
 # The whole suite again with a collection at every collection point and every
