@@ -13,7 +13,8 @@
 //   (mod 4, three levels at most) and their recipes, instruction count, then four bytes
 //   per instruction: op (bits 0-5; bit 6 and 7 are the ninth bits of B and C), A, B, C.
 //   Jumps and loops take B as a signed offset, constant-index forms take B + 256 * (C mod 4).
-// LV_FUZZ_NO_DIFF=1 skips the agreement check, leaving only the sanitizers as judges.
+// LV_FUZZ_NO_DIFF=1 skips the agreement check, leaving only the sanitizers as judges;
+// LV_FUZZ_PRINT=1 prints each generated chunk as assembler text (for reading a finding).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,10 @@
 #include "vm/lvobject.h"
 
 namespace {
+
+// Instructions a state runs before the count hook ends the run (a constructor with a
+// large size hint in a loop makes each of them costly under ASan).
+constexpr int kBudget = 5000;
 
 struct Recipe {
     const uint8_t *data;
@@ -74,6 +79,9 @@ uint32_t MakeWord(int opByte, int a, int b, int c)
     case OpClosure:
     case OpSetList:
     case OpSetListO: return MakeABx(op, a, b + 256 * (c & 3));
+    // Small size hints: a constructor of millions of slots in a loop only burns time
+    // (the loader fuzz target covers the hints and the memory limit).
+    case OpNewTable: return MakeABC(op, a, b & 31, c % 9);
     default: return MakeABC(op, a, b9, c9);
     }
 }
@@ -146,7 +154,7 @@ int CmdCoCreate(lvState *L)
 {
     if (GetValueType(L, 1) != LV_TFUNCTION) return ERR_FUNCEXPECTED;
     lvState *co = PushNewThread(L);
-    SetHook(co, StopAfterBudget, LV_MASKCOUNT, 20000);
+    SetHook(co, StopAfterBudget, LV_MASKCOUNT, kBudget);
     PushCopy(L, 1);
     MoveValues(L, co, 1);
     return 1;
@@ -211,12 +219,14 @@ const lvCommandEntry kCommands[] = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const bool noDiff = std::getenv("LV_FUZZ_NO_DIFF") != nullptr;
+    static const bool print = std::getenv("LV_FUZZ_PRINT") != nullptr;
     Recipe recipe{data, size};
     lvAsmChunk chunk;
     BuildFunction(recipe, chunk.main, 0, 0);
     chunk.main.lineDefined = 0;
     chunk.main.source = std::string("=gen");
     std::vector<uint8_t> bytes = AsmWriteChunk(chunk);
+    if (print) std::fprintf(stderr, "%s", AsmDisassemble(chunk).c_str());
 
     ResetVMRun();
     gVMDebug.memoryLimit = 64u << 20;
@@ -239,7 +249,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
     if (status == 0) {
-        SetHook(L, StopAfterBudget, LV_MASKCOUNT, 20000);
+        SetHook(L, StopAfterBudget, LV_MASKCOUNT, kBudget);
         ProtectedCall(L, 0, 0, 0);
     }
     CloseVMState(L);

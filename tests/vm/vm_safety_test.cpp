@@ -104,6 +104,26 @@ test:
     EXPECT_EQ(Num(-1), 1 + 2 + 3);
 }
 
+TEST_F(VMTest, IteratorLoopOnceWrotePastTheStack)
+{
+    // Accepted while only A+C+5 was bounded: the call's 245 results (one value and 244
+    // nils) were written from r247 to r491, past the stack block itself (a heap overflow
+    // under ASan). Now the loader refuses it.
+    Register("iter", [](lvState *L) {
+        PushNumber(L, 1);
+        return 1;
+    });
+    EXPECT_EQ(Run(R"(
+.unchecked
+.stack 250
+    getglobal r0 "iter"
+    tforloop  r0 244
+    jmp       done
+done:
+    return    r0 1
+)"), ERR_BADBYTECODE);
+}
+
 TEST_F(VMTest, OpenResultsMayOnlyBeTakenFromAtOrBelowTheOpenCall)
 {
     struct Row {
