@@ -705,11 +705,18 @@ static int LineHook(lvState *L, lvDebugInfo *info, int *errorOut)
     return 0;
 }
 
+// How often the line hook polls events when no plug-in line hook asks for every line.
+static const int kLinePollPeriodMs = 4;
+
 void InstallLineHook(lvState *L)
 {
-    // A hook on every line costs the interpreter; without event polling it would do nothing.
+    // Without event polling the hook would do nothing.
     if (startupHooks.PollRuntimeEvents == NoRuntimeEvents) return;
-    SetHook(L, LineHook, LV_MASKLINE, 0);
+    // Gated: the interpreter runs it at new lines only while there is work (a poll falls
+    // due every few milliseconds, or plug-in line hooks ask for every line through
+    // SetLineHookWork), and otherwise runs as fast as without a hook.
+    StartLineHookTimer(kLinePollPeriodMs);
+    SetGatedLineHook(L, LineHook);
 }
 
 // Runs the main chunk (left on the stack by LoadAppletMainChunk) in a protected call. The

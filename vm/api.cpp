@@ -743,12 +743,18 @@ int ResumeThread(lvState *L, int nargs)
     } else if (!(L->ci->state & LV_CI_YIELD)) {
         return ERR_NONSUSPENDEDRESUME;
     }
+    // Resumes nest on the native stack: each counts as a native call of the resumer, so
+    // coroutines resumed inside coroutines meet the same limit as nested native calls.
+    lvState *from = gVMRun.currentState;
+    int depth = (from && from != L ? from->nCcalls : 0) + 1;
+    if (depth >= LV_MAXCCALLS) return ERR_STACK;
+    L->nCcalls = L->baseCcalls = depth;
     uint8_t oldallowhook = L->allowhook;
     int status = RunProtected(L, ResumeBody, &nargs);
     if (status != 0) {
         L->ci = L->baseCi;
         L->base = StackAt(L, L->ci->base);
-        L->nCcalls = 0;
+        L->nCcalls = L->baseCcalls = 0;
         CloseUpvalues(L, L->base);
         L->top = L->base;
         L->allowhook = oldallowhook;
@@ -761,7 +767,7 @@ int YieldThread(lvState *L, int nresults)
 {
     lvCallRecord *ci = L->ci;
     if (!HasValues(L, nresults)) nresults = nresults < 0 ? 0 : static_cast<int>(L->top - L->base);
-    if (L->nCcalls > 0) RaiseError(L, ERR_BADYIELD);
+    if (L->nCcalls > L->baseCcalls) RaiseError(L, ERR_BADYIELD);
     if (ci->state & LV_CI_C) {
         if ((ci - 1)->state & LV_CI_C) RaiseError(L, ERR_CYIELD);
         if (L->top - nresults > L->base) {

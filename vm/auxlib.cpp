@@ -301,6 +301,11 @@ static bool ArgAsNumber(lvState *L, int i, double *out)
 
 double CheckNumberArg(lvState *L, int i)
 {
+    // A number argument, the common case of every command, without the conversions.
+    if (i > 0) {
+        const lvValue *o = L->base + (i - 1);
+        if (o < L->top && o->tt == LV_TNUMBER) return o->v.n;
+    }
     double d;
     if (!ArgAsNumber(L, i, &d)) ArgError(L, i, ERR_NUMEXPECTED);
     return d;

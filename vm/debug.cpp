@@ -4,7 +4,9 @@
 // Depends on: lvobject.h. The verifier's symbolic execution serves two ends:
 // rejecting unsafe code at load time, and telling which instruction last set
 // a register (for "%s not found" names).
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "vm/lvobject.h"
 
@@ -133,11 +135,14 @@ uint32_t VerifyBytecode(const lvPrototype *pt, int lastpc, int reg)
             if (reg == a + 1) last = pc;
             break;
         case OpConcat: VCHECK(c < maxs && b < c); break;
-        case OpTForLoop:
-            // Writes R(A+2)..R(A+C+5); the jump after it is checked as an OpJmp.
-            VCHECK(a + c + 5 < maxs);
-            if (reg >= a + 2 && reg <= a + c + 5) last = pc;
+        case OpTForLoop: {
+            // The call slots are R(A+C+3)..R(A+C+5) and its C+1 results land from
+            // R(A+C+3) on, up to R(A+2C+3); the jump after it is checked as an OpJmp.
+            int top = TForLoopTop(a, c);
+            VCHECK(top < maxs);
+            if (reg >= a + 2 && reg <= top) last = pc;
             break;
+        }
         case OpForLoop:
         case OpTForPrep:
         case OpJmp: {
@@ -162,6 +167,9 @@ uint32_t VerifyBytecode(const lvPrototype *pt, int lastpc, int reg)
                 uint32_t n = pt->code[pc + 1];
                 int nop = GetOp(n);
                 VCHECK(((IsCallOp(nop) || nop == OpReturn) && GetB(n) == 0) || nop == OpSetListO);
+                // The taker's range must start at or below the first open result: a
+                // range above it would begin past the top the open call left.
+                VCHECK(GetA(n) <= a);
             }
             if (reg >= a && reg != kNoReg) last = pc;
             break;
@@ -193,8 +201,8 @@ static lvClosure *RecordFunction(lvState *L, lvCallRecord *ci) { return ClValue(
 
 static int CurrentPc(lvState *L, lvCallRecord *ci)
 {
+    // The interpreter stores its pc in the record before anything that may look at it.
     if (ci->state & LV_CI_C) return -1;
-    if ((ci->state & LV_CI_HASFRAME) && ci->pc) ci->savedpc = *ci->pc;
     return static_cast<int>(ci->savedpc - RecordFunction(L, ci)->p->code) - 1;
 }
 
@@ -272,6 +280,18 @@ int SetHook(lvState *L, lvHookFunction f, int mask, int count)
     L->hookcount = count;
     L->hookmask = static_cast<uint8_t>(mask);
     L->hookinit = 0;
+    L->hookGated = 0;
+    L->traceAll = (mask & (LV_MASKLINE | LV_MASKCOUNT)) != 0;
+    return 1;
+}
+
+int SetGatedLineHook(lvState *L, lvHookFunction f)
+{
+    SetHook(L, f, f ? LV_MASKLINE : 0, 0);
+    if (f) {
+        L->hookGated = 1;
+        L->traceAll = 0;
+    }
     return 1;
 }
 
@@ -429,36 +449,66 @@ void CallHook(lvState *L, int event, int line)
     L->top = L->stack + top;
 }
 
+int LineStep(lvState *L, const uint32_t *pc, int *line)
+{
+    lvCallRecord *ci = L->ci;
+    const lvPrototype *p = RecordFunction(L, ci)->p;
+    int npc = static_cast<int>(pc - p->code) - 1;
+    int newline = p->sizelineinfo ? p->lineinfo[npc] : 0;
+    const uint32_t *old = ci->tracepc;
+    ci->tracepc = pc;
+    ci->savedpc = pc;
+    *line = newline;
+    if (!L->hookinit) {
+        L->hookinit = 1;
+        return 0;
+    }
+    // No step yet in this record (a fresh call, a tail call, or a gated hook that was idle
+    // since the record began) counts as a new line, like the first instruction.
+    if (npc == 0 || !old || old <= p->code || old > p->code + p->sizecode) return 1;
+    if (pc <= old) return 1;
+    int oldline = p->sizelineinfo ? p->lineinfo[old - p->code - 1] : 0;
+    return newline != oldline;
+}
+
 void TraceStep(lvState *L, const uint32_t *pc)
 {
     uint8_t mask = L->hookmask;
     if (mask & LV_MASKCOUNT) {
         if (L->hookcount == 0) {
             L->hookcount = L->basehookcount;
+            L->ci->savedpc = pc;
             CallHook(L, LV_HOOKCOUNT, -1);
             return;
         }
     }
     if (!(mask & LV_MASKLINE)) return;
-    lvCallRecord *ci = L->ci;
-    const lvPrototype *p = RecordFunction(L, ci)->p;
-    int npc = static_cast<int>(pc - p->code) - 1;
-    int newline = p->sizelineinfo ? p->lineinfo[npc] : 0;
-    if (!L->hookinit) {
-        // First use: every running frame's saved pc becomes current.
-        for (lvCallRecord *c = L->baseCi; c <= L->ci; c++)
-            if ((c->state & LV_CI_HASFRAME) && c->pc) c->savedpc = *c->pc;
-        L->hookinit = 1;
-        return;
-    }
-    if (npc == 0) ci->savedpc = pc;
-    int oldpc = static_cast<int>(ci->savedpc - p->code) - 1;
-    int oldline = (p->sizelineinfo && oldpc >= 0) ? p->lineinfo[oldpc] : -1;
-    if (pc <= ci->savedpc || newline != oldline) {
-        CallHook(L, LV_HOOKLINE, newline);
-        ci = L->ci;
-    }
-    ci->savedpc = pc;
+    int line;
+    if (LineStep(L, pc, &line)) CallHook(L, LV_HOOKLINE, line);
+}
+
+// ==== Line work for gated hooks ===========================================================
+
+void SetLineHookWork(unsigned bits, int on)
+{
+    bits &= LV_LINEWORK_EVERYLINE | LV_LINEWORK_POLL;
+    if (on) gVMRun.attention.fetch_or(bits, std::memory_order_relaxed);
+    else gVMRun.attention.fetch_and(~bits, std::memory_order_relaxed);
+}
+
+static std::atomic<int> gLinePollPeriodMs{0};
+
+void StartLineHookTimer(int periodMs)
+{
+    if (periodMs < 1) periodMs = 1;
+    if (gLinePollPeriodMs.exchange(periodMs) != 0) return;
+    // A detached sleeper: it only sets a bit, owns nothing, and ends with the process.
+    std::thread([] {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(gLinePollPeriodMs.load()));
+            gVMRun.attention.fetch_or(LV_LINEWORK_POLL, std::memory_order_relaxed);
+        }
+    }).detach();
 }
 
 // ==== Call trace ====================================================================================

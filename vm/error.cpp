@@ -23,6 +23,7 @@ void ResetVMRun()
     gVMRun.jumpRequestOffset = 0;
     gVMRun.currentCallIndex = 0;
     gVMRun.stopRequest.store(0);
+    gVMRun.attention.store(0);
     gVMRun.labelOwner = nullptr;
     gVMRun.errorLine = 0;
     gVMRun.errorFile[0] = 0;
@@ -32,7 +33,12 @@ void ResetVMRun()
     gVMRun.lastError = 0;
 }
 
-void RequestScriptStop(int on) { gVMRun.stopRequest.store(on ? 1 : 0, std::memory_order_relaxed); }
+void RequestScriptStop(int on)
+{
+    gVMRun.stopRequest.store(on ? 1 : 0, std::memory_order_relaxed);
+    if (on) gVMRun.attention.fetch_or(LV_ATTN_STOP, std::memory_order_relaxed);
+    else gVMRun.attention.fetch_and(~LV_ATTN_STOP, std::memory_order_relaxed);
+}
 
 // ==== Host services: defaults ==============================================================
 
@@ -127,6 +133,13 @@ void ThrowError(lvState *L, int code)
     gVMRun.errorInProgress = 1;
     if (L->errorJump) {
         L->errorJump->status = code;
+        throw lvVMError{code};
+    }
+    // Raised on a state that runs nothing (a suspended coroutine a command works on):
+    // the innermost protected run in progress, on whatever state, takes the error.
+    lvState *running = gVMRun.currentState;
+    if (running && running->errorJump) {
+        running->errorJump->status = code;
         throw lvVMError{code};
     }
     if (L->G && L->G->panic) L->G->panic(L);

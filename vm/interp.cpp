@@ -58,7 +58,7 @@ static inline __attribute__((always_inline)) void EnterScriptFunction(lvState *L
     ci->base = static_cast<int>(funcr + 1);
     ci->top = ci->base + p->maxstacksize;
     ci->savedpc = p->code;
-    ci->pc = nullptr;
+    ci->tracepc = nullptr;
     ci->tailcalls = 0;
     ci->state = LV_CI_SAVEDPC;
     lvValue *top = L->stack + ci->top;
@@ -229,6 +229,47 @@ static void PushGosub(lvState *L, const lvPrototype *p, int index)
 
 // ==== The loop ===================================================================================
 
+// Integer division and remainder of two numbers inline: both operands whole and within
+// +-2^53, the divisor not zero. Anything else (and -2^63 / -1) goes through ArithNumbers.
+static inline __attribute__((always_inline)) bool SmallInteger(double d, int64_t *out)
+{
+    if (!(d >= -9007199254740992.0 && d <= 9007199254740992.0)) return false;
+    int64_t v = static_cast<int64_t>(d);
+    *out = v;
+    return static_cast<double>(v) == d;
+}
+
+static inline __attribute__((always_inline)) double IntDivide(lvState *L, double a, double b, int event)
+{
+    int64_t x, y;
+    if (SmallInteger(a, &x) && SmallInteger(b, &y) && y != 0)
+        return static_cast<double>(event == TM_MOD ? x % y : x / y);
+    return ArithNumbers(L, a, b, event);
+}
+
+// Bitwise operands: the low 32 bits of a number's integer value (whole numbers within
+// +-2^53 inline, others through ArithNumbers' conversion).
+static inline __attribute__((always_inline)) bool Bits32(double d, uint32_t *out)
+{
+    int64_t v;
+    if (!SmallInteger(d, &v)) return false;
+    *out = static_cast<uint32_t>(static_cast<uint64_t>(v));
+    return true;
+}
+
+static inline __attribute__((always_inline)) double BitOp(lvState *L, double a, double b, int event)
+{
+    uint32_t x, y;
+    if (!Bits32(a, &x) || !Bits32(b, &y)) return ArithNumbers(L, a, b, event);
+    switch (event) {
+    case TM_LSH: return static_cast<double>(static_cast<uint32_t>(x << (y & 31)));
+    case TM_RSH: return static_cast<double>(x >> (y & 31));
+    case TM_OR: return static_cast<double>(x | y);
+    case TM_AND: return static_cast<double>(x & y);
+    default: return static_cast<double>(x ^ y);
+    }
+}
+
 // Table lookup with the array part and string keys handled inline.
 static inline __attribute__((always_inline)) const lvValue *FastGet(lvTable *h, const lvValue *key)
 {
@@ -248,9 +289,13 @@ static inline __attribute__((always_inline)) const lvValue *FastGet(lvTable *h, 
 #define RB(i) (base + GetB(i))
 #define RKB(i) (GetB(i) >= LV_MAXSTACK ? k + (GetB(i) - LV_MAXSTACK) : base + GetB(i))
 #define RKC(i) (GetC(i) >= LV_MAXSTACK ? k + (GetC(i) - LV_MAXSTACK) : base + GetC(i))
-#define PROTECT(x) \
-    {              \
-        x;         \
+// The record's saved pc is what error locations, debug information and hooks read:
+// it is stored before anything that may raise, call or collect, so pc stays in a register.
+#define SAVEPC() (L->ci->savedpc = pc)
+#define PROTECT(x)      \
+    {                   \
+        SAVEPC();       \
+        x;              \
         base = L->base; \
     }
 
@@ -262,14 +307,11 @@ lvValue *ExecuteBytecode(lvState *L)
     const uint32_t *pc;
 callentry:
     if (L->hookmask & LV_MASKCALL) {
-        pc = L->ci->savedpc;
-        L->ci->pc = &pc;
         L->ci->state |= LV_CI_HASFRAME;
         CallHook(L, LV_HOOKCALL, -1);
     }
 retentry:
-    L->ci->pc = &pc;
-    L->ci->state = LV_CI_HASFRAME;  // pc now lives in this loop
+    L->ci->state = LV_CI_HASFRAME | LV_CI_SAVEDPC;
     pc = L->ci->savedpc;
     base = L->base;
     cl = ClValue(base - 1);
@@ -295,32 +337,53 @@ retentry:
     };
     uint32_t i;
     lvValue *ra;
+    // One test before each instruction: the run-wide attention word (stop request, line
+    // work for gated hooks) or a plain line or count hook on this state.
 #define NEXT()                                                                                  \
     {                                                                                           \
         i = *pc++;                                                                              \
-        if (__builtin_expect(gVMRun.stopRequest.load(std::memory_order_relaxed) |               \
-                                 (L->hookmask & (LV_MASKLINE | LV_MASKCOUNT)), 0))              \
+        if (__builtin_expect(gVMRun.attention.load(std::memory_order_relaxed) | L->traceAll, 0)) \
             goto slowpath;                                                                      \
         ra = RA(i);                                                                             \
         goto *kLabels[GetOp(i)];                                                                \
     }
     NEXT();
-slowpath:
-    // The stop request and the line and count hooks are checked before each instruction.
-    if (gVMRun.stopRequest.load(std::memory_order_relaxed)) RaiseError(L, ERR_USERABORT);
-    if (L->hookmask & (LV_MASKLINE | LV_MASKCOUNT)) {
+slowpath: {
+    unsigned attention = gVMRun.attention.load(std::memory_order_relaxed);
+    if (attention & LV_ATTN_STOP) {
+        SAVEPC();
+        RaiseError(L, ERR_USERABORT);
+    }
+    bool traced = false;
+    if (L->traceAll) {
         if (--L->hookcount == 0 || (L->hookmask & LV_MASKLINE)) {
             TraceStep(L, pc);
-            if (L->ci->state & LV_CI_YIELD) {
-                L->ci->savedpc = pc - 1;
-                L->ci->state = LV_CI_YIELD | LV_CI_SAVEDPC;
-                return nullptr;
-            }
-            base = L->base;
+            traced = true;
         }
+    } else if (attention & (LV_LINEWORK_EVERYLINE | LV_LINEWORK_POLL)) {
+        if (L->hookGated && L->allowhook) {
+            int line;
+            if (LineStep(L, pc, &line)) {
+                // Cleared before the call: a poll requested while the hook runs is kept.
+                if (attention & LV_LINEWORK_POLL) gVMRun.attention.fetch_and(~LV_LINEWORK_POLL);
+                CallHook(L, LV_HOOKLINE, line);
+                traced = true;
+            }
+        } else if (attention & LV_LINEWORK_POLL) {
+            gVMRun.attention.fetch_and(~LV_LINEWORK_POLL);  // no hook here to take it
+        }
+    }
+    if (traced) {
+        if (L->ci->state & LV_CI_YIELD) {
+            L->ci->savedpc = pc - 1;
+            L->ci->state = LV_CI_YIELD | LV_CI_SAVEDPC;
+            return nullptr;
+        }
+        base = L->base;
     }
     ra = RA(i);
     goto *kLabels[GetOp(i)];
+}
     {
         L_OpMove: *ra = *RB(i); NEXT();
         L_OpLoadK: *ra = k[GetBx(i)]; NEXT();
@@ -384,11 +447,22 @@ slowpath:
                     h->absent = 0;
                     NEXT();
                 }
+                // A new key (or array growth) of a table whose metatable is known to have
+                // no __newindex: stored directly. TableSet raises for nil and NaN keys.
+                lvTable *mt = h->metatable;
+                if (!mt || (mt->absent & (1u << TM_NEWINDEX))) {
+                    SAVEPC();
+                    lvValue val = *rc;
+                    *TableSet(L, h, rb) = val;
+                    h->absent = 0;
+                    NEXT();
+                }
             }
             PROTECT(AssignIndex(L, ra, rb, rc));
             NEXT();
         }
         L_OpNewTable: {
+            SAVEPC();
             SetTable(ra, NewTableObject(L, ArraySizeHint(GetB(i)), HashSizeHint(GetC(i))));
             PROTECT(CheckCollection(L));
             NEXT();
@@ -408,14 +482,14 @@ slowpath:
             ARITH_CASE(OpAdd, TM_ADD, nb + nc)
             ARITH_CASE(OpSub, TM_SUB, nb - nc)
             ARITH_CASE(OpMul, TM_MUL, nb * nc)
-            ARITH_CASE(OpDiv, TM_DIV, (nc == 0 ? ArithNumbers(L, nb, nc, TM_DIV) : nb / nc))
-            ARITH_CASE(OpIntDiv, TM_DIVINT, ArithNumbers(L, nb, nc, TM_DIVINT))
-            ARITH_CASE(OpMod, TM_MOD, ArithNumbers(L, nb, nc, TM_MOD))
-            ARITH_CASE(OpShl, TM_LSH, ArithNumbers(L, nb, nc, TM_LSH))
-            ARITH_CASE(OpShr, TM_RSH, ArithNumbers(L, nb, nc, TM_RSH))
-            ARITH_CASE(OpOr, TM_OR, ArithNumbers(L, nb, nc, TM_OR))
-            ARITH_CASE(OpAnd, TM_AND, ArithNumbers(L, nb, nc, TM_AND))
-            ARITH_CASE(OpXor, TM_XOR, ArithNumbers(L, nb, nc, TM_XOR))
+            ARITH_CASE(OpDiv, TM_DIV, (nc == 0 ? (SAVEPC(), ArithNumbers(L, nb, nc, TM_DIV)) : nb / nc))
+            ARITH_CASE(OpIntDiv, TM_DIVINT, (SAVEPC(), IntDivide(L, nb, nc, TM_DIVINT)))
+            ARITH_CASE(OpMod, TM_MOD, (SAVEPC(), IntDivide(L, nb, nc, TM_MOD)))
+            ARITH_CASE(OpShl, TM_LSH, BitOp(L, nb, nc, TM_LSH))
+            ARITH_CASE(OpShr, TM_RSH, BitOp(L, nb, nc, TM_RSH))
+            ARITH_CASE(OpOr, TM_OR, BitOp(L, nb, nc, TM_OR))
+            ARITH_CASE(OpAnd, TM_AND, BitOp(L, nb, nc, TM_AND))
+            ARITH_CASE(OpXor, TM_XOR, BitOp(L, nb, nc, TM_XOR))
             ARITH_CASE(OpPow, TM_POW, std::pow(nb, nc))
 #undef ARITH_CASE
         L_OpUnm: {
@@ -427,6 +501,7 @@ slowpath:
         L_OpNot: SetNumber(ra, IsFalse(RB(i)) ? 1 : 0); NEXT();
         L_OpBNot: PROTECT(BitNotValue(L, ra, RB(i))); NEXT();
         L_OpConcat: {
+            SAVEPC();
             int b = GetB(i), c = GetC(i);
             PROTECT(ConcatRegisters(L, c - b + 1, c));
             *RA(i) = base[b];
@@ -434,7 +509,10 @@ slowpath:
             NEXT();
         }
         L_OpJmp:
-            if (IsGosubJump(i)) PushGosub(L, cl->p, static_cast<int>(pc - cl->p->code));
+            if (IsGosubJump(i)) {
+                SAVEPC();
+                PushGosub(L, cl->p, static_cast<int>(pc - cl->p->code));
+            }
             pc += GetJump(i);
             NEXT();
         L_OpEq: {
@@ -487,6 +565,7 @@ slowpath:
             int nresults = GetC(i) - 1;
             int callIndex = static_cast<int>(pc - cl->p->code);
             gVMRun.currentCallIndex = callIndex;
+            SAVEPC();
             int code = 0;
             lvValue *firstResult;
             if (ra->tt == LV_TFUNCTION && !ClValue(ra)->isC) {
@@ -500,7 +579,8 @@ slowpath:
                 if (IsJumpAnswer(firstResult)) {
                     int kind = static_cast<int>(reinterpret_cast<intptr_t>(firstResult));
                     FinishCall(L, nresults, nullptr);
-                    if (nresults >= 0) L->top = StackAt(L, L->ci->top);
+                    // Whatever the call wanted, the jump lands where no open results wait.
+                    L->top = StackAt(L, L->ci->top);
                     base = L->base;
                     // The target is an index into the running function, and only
                     // the function that owns the labels may be jumped into.
@@ -514,7 +594,6 @@ slowpath:
                 if (firstResult > L->top) {  // the command yielded
                     // Only YieldThread may answer a yield; it marks the record.
                     if (!(L->ci->state & LV_CI_YIELD)) RaiseError(L, ERR_BADYIELD);
-                    (L->ci - 1)->savedpc = pc;
                     (L->ci - 1)->state = LV_CI_SAVEDPC;
                     return nullptr;
                 }
@@ -525,7 +604,6 @@ slowpath:
                 NEXT();
             }
             if (op == OpCall || op == OpCatchCall) {
-                (L->ci - 1)->savedpc = pc;
                 (L->ci - 1)->state = LV_CI_SAVEDPC | LV_CI_CALLING;
             } else {
                 // Tail call: the callee's frame replaces the caller's.
@@ -538,6 +616,7 @@ slowpath:
                 L->top = base + aux;
                 caller->top = StackIndex(L, L->top);
                 caller->savedpc = L->ci->savedpc;
+                caller->tracepc = nullptr;
                 caller->tailcalls++;
                 caller->state = LV_CI_SAVEDPC;
                 L->ci--;
@@ -548,10 +627,12 @@ slowpath:
         L_OpReturn: {
             if (GetC(i) == 1) {
                 // Gosub return: only to an address inside the running function.
+                SAVEPC();
                 if (gVMRun.gosubDepth == 0) RaiseError(L, ERR_RETWOGOSUB);
                 lvGosubEntry e = gVMRun.gosubStack[--gVMRun.gosubDepth];
                 if (e.proto != cl->p || e.index < 0 || e.index >= cl->p->sizecode) RaiseError(L, ERR_RETWOGOSUB);
                 pc = cl->p->code + e.index;
+                L->top = StackAt(L, L->ci->top);  // open results are not taken across a return address
                 NEXT();
             }
             lvCallRecord *ci = L->ci - 1;
@@ -567,9 +648,12 @@ slowpath:
             goto retentry;
         }
         L_OpForLoop: {
-            if (ra->tt != LV_TNUMBER) RaiseError(L, ERR_VALUEEXPECTED);
-            if (ra[1].tt != LV_TNUMBER) ForLoopOperand(L, ra + 1);
-            if (ra[2].tt != LV_TNUMBER) ForLoopOperand(L, ra + 2);
+            if (__builtin_expect((ra->tt != LV_TNUMBER) | (ra[1].tt != LV_TNUMBER) | (ra[2].tt != LV_TNUMBER), 0)) {
+                SAVEPC();
+                if (ra->tt != LV_TNUMBER) RaiseError(L, ERR_VALUEEXPECTED);
+                if (ra[1].tt != LV_TNUMBER) ForLoopOperand(L, ra + 1);
+                if (ra[2].tt != LV_TNUMBER) ForLoopOperand(L, ra + 2);
+            }
             double step = ra[2].v.n;
             double idx = ra->v.n + step;
             double limit = ra[1].v.n;
@@ -580,6 +664,7 @@ slowpath:
             NEXT();
         }
         L_OpTForLoop: {
+            SAVEPC();
             int nvar = GetC(i) + 1;
             lvValue *cb = ra + nvar + 2;
             cb[0] = ra[0];
@@ -602,13 +687,18 @@ slowpath:
         }
         L_OpTForPrep:
             if (ra->tt == LV_TTABLE) {
+                // A script's own "next" wins; without one the table library's NextItem walks.
                 ra[1] = ra[0];
-                *ra = *TableGetString(TabValue(&L->gt), L->G->nextName);
+                lvTable *g = TabValue(&L->gt);
+                const lvValue *next = TableGetString(g, L->G->nextName);
+                if (next->tt == LV_TNIL) next = TableGetString(g, L->G->nextItemName);
+                *ra = *next;
             }
             pc += GetSBx(i);
             NEXT();
         L_OpSetList:
         L_OpSetListO: {
+            SAVEPC();
             if (ra->tt != LV_TTABLE) RaiseNameError(L, ra, ERR_TABLEDECLA, "{}");
             lvTable *h = TabValue(ra);
             int bc = GetBx(i);
@@ -625,6 +715,7 @@ slowpath:
         }
         L_OpClose: CloseUpvalues(L, ra); NEXT();
         L_OpClosure: {
+            SAVEPC();
             lvPrototype *p = cl->p->p[GetBx(i)];
             int nup = p->nups;
             lvClosure *ncl = NewScriptClosure(L, nup, &cl->g);
@@ -640,7 +731,10 @@ slowpath:
         L_OpSelf: {
             lvValue *rb = RB(i);
             const lvValue *rc = RKC(i);
-            if (rc->tt != LV_TSTRING) RaiseError(L, ERR_WRONGOP);
+            if (rc->tt != LV_TSTRING) {
+                SAVEPC();
+                RaiseError(L, ERR_WRONGOP);
+            }
             ra[1] = *rb;
             lvValue *obj = ra + 1;
             if (obj->tt == LV_TTABLE) {

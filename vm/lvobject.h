@@ -147,8 +147,8 @@ struct lvCallRecord {
     int base;                 // first frame slot (stack index)
     int top;                  // highest usable slot (stack index)
     uint8_t state;            // lvCallState bits
-    const uint32_t *savedpc;  // saved pc of a script function
-    const uint32_t **pc;      // the running interpreter's pc, when it has a frame
+    const uint32_t *savedpc;  // saved pc of a script function (kept current by the interpreter)
+    const uint32_t *tracepc;  // pc of the last line-hook step in this record (NULL: none yet)
     int tailcalls;            // tail calls lost under this record
 };
 
@@ -171,10 +171,13 @@ struct lvState {
     lvCallRecord *endCi;      // last call record of the array
     lvCallRecord *baseCi;     // call-record array
     int sizeCi;               // call-record array size
-    int nCcalls;              // native-call depth
+    int nCcalls;              // native-call depth (a coroutine starts at its resumer's depth + 1)
+    int baseCcalls;           // nCcalls when the coroutine was last resumed (yield is allowed there)
     uint8_t hookmask;         // lvHookMask bits
     uint8_t allowhook;        // hooks allowed
     uint8_t hookinit;         // line tracking initialised
+    uint8_t hookGated;        // the line hook runs only while line work is pending
+    uint8_t traceAll;         // a line or count hook that is not gated: trace every instruction
     int basehookcount;        // count hook period
     int hookcount;            // remaining count
     lvHookFunction hook;      // hook function
@@ -215,6 +218,7 @@ struct lvGlobalState {
     lvString *tmname[LV_NUM_TAGMETHODS];  // tag-method names
     lvString *memerrmsg;      // "not enough memory"
     lvString *nextName;       // "next" (looked up by OpTForPrep)
+    lvString *nextItemName;   // "nextitem": the table library's NextItem, when "next" is not set
     lvString *nName;          // "n" (vararg tables)
     uint64_t ownerThread;     // the thread that drives the machine (checked in debug builds)
 };
@@ -423,10 +427,15 @@ inline uint32_t MakeJump(int offset, bool gosub = false)
 // ---- Loader, verifier, debug (undump.cpp, debug.cpp) ---------------------------------------------
 lvPrototype *LoadBytecode(lvState *L, lvReaderFunction reader, void *data, const char *name);
 uint32_t VerifyBytecode(const lvPrototype *pt, int lastpc, int reg);
+// Highest register OpTForLoop touches: its call slots end at A+C+5, its C+1 results at A+2C+3.
+inline int TForLoopTop(int a, int c) { return a + (c + 5 > 2 * c + 3 ? c + 5 : 2 * c + 3); }
 int CheckBytecode(const lvPrototype *pt);
 int GetCurrentLine(lvState *L, lvCallRecord *ci);
 const char *GetVariableName(lvState *L, lvCallRecord *ci, int stackpos, const char **name);
 void TraceStep(lvState *L, const uint32_t *pc);
+// Line tracking of the trace step: answers 1 (and the line) when pc starts a new line
+// or jumps back, so that a line event is due; the first use only starts tracking.
+int LineStep(lvState *L, const uint32_t *pc, int *line);
 void CallTrace(lvState *L, lvValue *func);
 
 // ---- Collector (gc.cpp) ------------------------------------------------------------------------

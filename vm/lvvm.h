@@ -105,6 +105,7 @@ struct lvVMRun {
     int jumpRequestOffset;             // set by a command before answering -1/-2
     int currentCallIndex;              // index of the instruction after the running call
     std::atomic<int> stopRequest;      // set from any thread: the script ends with 1003
+    std::atomic<unsigned> attention;   // LV_ATTN_STOP and the line-work bits: the interpreter's one test
     const lvPrototype *labelOwner;     // function whose code the labels index (NULL: any)
     // Defaults of the host services below keep their figures here.
     int errorLine;                     // line of the last raised error (-1 native, 0 none)
@@ -120,6 +121,25 @@ extern lvVMRun gVMRun;
 void ResetVMRun();
 // Asks the running script to stop (safe from any thread).
 void RequestScriptStop(int on);
+
+// ---- The runtime's line hook ----------------------------------------------------
+// A gated line hook is a line hook that the interpreter runs only while there is
+// line work: at each new line (or backward jump) while LV_LINEWORK_EVERYLINE is
+// set, and at the next new line after LV_LINEWORK_POLL was set (the interpreter
+// clears that bit when it calls the hook). With no work pending the interpreter
+// runs at the speed of a state without hooks. See vm/README.md.
+enum lvLineWork : unsigned {
+    LV_ATTN_STOP = 1u,            // mirrors the stop request (RequestScriptStop)
+    LV_LINEWORK_EVERYLINE = 2u,   // run the hook at every new line (plug-in line hooks exist)
+    LV_LINEWORK_POLL = 4u,        // an event poll is due: run the hook at the next new line
+};
+// Installs f as the state's gated line hook (NULL removes every hook, as SetHook does).
+int SetGatedLineHook(lvState *L, lvHookFunction f);
+// Sets (on != 0) or clears line-work bits for every state; safe from any thread.
+void SetLineHookWork(unsigned bits, int on);
+// Starts, once per process, the timer that sets LV_LINEWORK_POLL every periodMs
+// milliseconds (a later call only changes the period).
+void StartLineHookTimer(int periodMs);
 
 // ---- Host services --------------------------------------------------------------
 // What the machine needs of the runtime core. Every slot has a plain default,

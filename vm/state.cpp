@@ -221,6 +221,8 @@ static void BuildMachine(lvState *L, void *)
     g->memerrmsg->h.marked |= LV_FIXED;
     g->nextName = InternCString(L, "next");
     g->nextName->h.marked |= LV_FIXED;
+    g->nextItemName = InternCString(L, "nextitem");
+    g->nextItemName->h.marked |= LV_FIXED;
     g->nName = InternCString(L, "n");
     g->nName->h.marked |= LV_FIXED;
     g->GCthreshold = 4 * g->nblocks;

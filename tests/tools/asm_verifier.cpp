@@ -151,6 +151,7 @@ std::vector<std::string> VerifyTestProto(const lvTestProto &p, const std::string
     if (p.lineInfoCount != 0 && p.lineInfoCount != n) out.push_back(path + ": line info count");
     if (p.upvalueNameCount != 0 && p.upvalueNameCount != size_t(p.upvalueCount)) out.push_back(path + ": upvalue names");
     if (n == 0 || Op(p.code[n - 1]) != 34) out.push_back(path + ": last instruction is not a return");
+    if (p.paramCount + (p.varargFlag ? 1 : 0) > ms) out.push_back(path + ": parameters do not fit the stack");
     auto rkOk = [&](int v) { return v < 250 ? v < ms : size_t(v - 250) < nk; };
     for (size_t pc = 0; pc < n; pc++) {
         uint32_t i = p.code[pc];
@@ -191,13 +192,28 @@ std::vector<std::string> VerifyTestProto(const lvTestProto &p, const std::string
                     uint32_t nx = p.code[pc + 1];
                     int o = Op(nx);
                     ok = ((o == 32 || o == 33 || o == 43 || o == 44 || o == 34) && FieldB(nx) == 0) || o == 39;
+                    if (ok && FieldA(nx) > a) bad(pc, "open results taken from above their first register");
                 }
                 if (!ok) bad(pc, "open results not taken");
             }
             break;
         case 34:
-            if (c == 0 && b >= 2 && a + b - 2 >= ms) bad(pc, "return range");
+            if (b >= 2 && a + b - 2 >= ms) bad(pc, "return range");
             break;
+        case 36: {
+            // Call slots R(A+C+3)..R(A+C+5); the C+1 results are written from R(A+C+3).
+            long last = long(a) + c + 5;
+            if (long(a) + 2L * c + 3 > last) last = long(a) + 2L * c + 3;
+            if (last >= ms) bad(pc, "tforloop call or result slots");
+            break;
+        }
+        case 35: case 37: {
+            // forloop reads R(A)..R(A+2), tforprep writes R(A), R(A+1); both jump by sBx.
+            if (a + (op == 35 ? 2 : 1) >= ms) bad(pc, "loop registers");
+            long t = long(pc) + 1 + (long(bx) - 131071L);
+            if (t < 0 || t >= long(n)) bad(pc, "loop target outside");
+            break;
+        }
         case 38:
             if (a + bx % 32 + 1 >= ms) bad(pc, "setlist range");
             break;

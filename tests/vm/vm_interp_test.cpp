@@ -244,7 +244,11 @@ TEST_F(VMTest, EveryComparisonOpcode)
     for (int i = 0; i < 9; i++) EXPECT_EQ(Num(i + 1), expect[i]) << "comparison " << i;
     SetStackTop(L, 0);
     EXPECT_EQ(Run(Compare("eq", "1", "1", "\"1\"", 0) + "    return r0 2\n"), ERR_NUMSTRCMP);
-    EXPECT_EQ(Run(Compare("lt", "1", "nil", "r1", 0) + "    newtable r1 0 0\n    return r0 2\n"), 0);
+    // nil against a table is refused; nil against nil is an ordinary comparison.
+    EXPECT_EQ(Run("    newtable r1 0 0\n" + Compare("lt", "1", "nil", "r1", 0) + "    return r0 2\n"), ERR_WRONGOP);
+    SetStackTop(L, 0);
+    EXPECT_EQ(Run(Compare("lt", "1", "nil", "r1", 0) + "    return r0 2\n"), 0);
+    EXPECT_EQ(Num(-1), 0);
 }
 
 TEST_F(VMTest, TailCallsDoNotGrowCallRecords)
@@ -464,16 +468,8 @@ TEST_F(VMTest, ListSetterAndMethodCallRefuseBadOperands)
 )"), ERR_WRONGOP);
 }
 
-TEST_F(VMTest, IteratorLoopWalksATableWithNext)
-{
-    // next(t, k) as a command, so the iterator loop has something to call.
-    Register("next", [](lvState *L) {
-        SetStackTop(L, 2);
-        if (NextTableEntry(L, 1)) return 2;
-        PushNil(L);
-        return 1;
-    });
-    ASSERT_EQ(Run(R"(
+// Sums the values of {10, 20, 30} with a generic for over the table itself.
+static const char *const kTableWalk = R"(
     newtable  r0 3 0
     loadk     r1 10
     loadk     r2 20
@@ -489,8 +485,38 @@ iterate:
     tforloop  r1 1
     jmp       each
     return    r10 2
-)"), 0);
+)";
+
+// next(t, k) as a command, so the iterator loop has something to call.
+static int NextCommand(lvState *L)
+{
+    SetStackTop(L, 2);
+    if (NextTableEntry(L, 1)) return 2;
+    PushNil(L);
+    return 1;
+}
+
+TEST_F(VMTest, IteratorLoopWalksATableWithNext)
+{
+    Register("next", NextCommand);
+    ASSERT_EQ(Run(kTableWalk), 0);
     EXPECT_EQ(Num(-1), 60);
+}
+
+TEST_F(VMTest, GenericForOverATableWithoutNextUsesNextItem)
+{
+    // No "next": the table library's NextItem (registered as "nextitem") walks.
+    Register("nextitem", NextCommand);
+    ASSERT_EQ(Run(kTableWalk), 0);
+    EXPECT_EQ(Num(-1), 60);
+    // A script's own "next" is kept: this one ends the walk at once.
+    SetStackTop(L, 0);
+    Register("next", [](lvState *L) {
+        PushNil(L);
+        return 1;
+    });
+    ASSERT_EQ(Run(kTableWalk), 0);
+    EXPECT_EQ(Num(-1), 0);
 }
 
 TEST(VMSizeHints, ConstructorHintsAreClampedToTheTableLimits)

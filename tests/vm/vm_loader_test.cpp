@@ -225,19 +225,25 @@ TEST_F(VMTest, HeaderAndRecordRejections)
 
 TEST_F(VMTest, NestingBeyond200FunctionsIsRejected)
 {
-    for (int depth : {200, 201}) {
+    // The cap is exact: 200 levels of functions below the main function load, 201 do
+    // not; lvdis draws the line at the same place.
+    for (int levels : {199, 200, 201}) {
         lvAsmChunk c = PlainChunk();
-        lvAsmFunction leaf = c.main;
-        leaf.source.reset();
-        for (int i = 0; i < depth; i++) {
+        lvAsmFunction nested = c.main;
+        nested.source.reset();
+        for (int i = 1; i < levels; i++) {
             lvAsmFunction outer = c.main;
             outer.source.reset();
-            outer.functions.push_back(leaf);
-            leaf = outer;
+            outer.functions.push_back(nested);
+            nested = outer;
         }
-        c.main.functions.push_back(leaf);
-        EXPECT_EQ(LoadBytes(L, AsmWriteChunk(c)), depth < 200 ? 0 : ERR_BADBYTECODE) << depth;
+        c.main.functions.push_back(nested);
+        std::vector<uint8_t> bytes = AsmWriteChunk(c);
+        EXPECT_EQ(LoadBytes(L, bytes), levels <= 200 ? 0 : ERR_BADBYTECODE) << levels;
         SetStackTop(L, 0);
+        lvAsmChunk back;
+        std::string error;
+        EXPECT_EQ(AsmReadChunk(bytes.data(), bytes.size(), back, error), levels <= 200) << levels << ": " << error;
     }
 }
 

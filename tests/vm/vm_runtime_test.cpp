@@ -368,11 +368,9 @@ int LineHook(lvState *, lvDebugInfo *ar, int *)
     if (ar->event == LV_HOOKLINE) gLines.push_back(ar->currentLine);
     return 0;
 }
-}  // namespace
 
-TEST_F(VMTest, LineHookSeesNewLinesAndBackwardJumps)
-{
-    ASSERT_EQ(Load(R"(
+// Lines 1 to 5, with a loop of two rounds over lines 3 and 4.
+const char *const kLineProgram = R"(
 .line 1
     loadk     r0 0
     loadk     r1 1
@@ -389,7 +387,12 @@ test:
     forloop   r1 body
 .line 5
     return    r0 2
-)"), 0);
+)";
+}  // namespace
+
+TEST_F(VMTest, LineHookSeesNewLinesAndBackwardJumps)
+{
+    ASSERT_EQ(Load(kLineProgram), 0);
     gLines.clear();
     SetHook(L, LineHook, LV_MASKLINE, 0);
     ASSERT_EQ(ProtectedCall(L, 0, 1, 0), 0);
@@ -404,13 +407,8 @@ TEST_F(VMTest, StopRequestFromAnotherThreadEndsABusyLoop)
     ASSERT_EQ(Load("loop:\n    jmp loop\n    return r0 1\n"), 0);
     // The script's own CPU time after the request is what the machine controls;
     // wall time on a loaded machine also counts time the thread was not running.
-    clockid_t scriptClock;
-    ASSERT_EQ(pthread_getcpuclockid(pthread_self(), &scriptClock), 0);
-    auto cpuNs = [scriptClock] {
-        timespec ts;
-        clock_gettime(scriptClock, &ts);
-        return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    };
+    clockid_t scriptClock = ThreadCpuClock();
+    auto cpuNs = [scriptClock] { return CpuNanoseconds(scriptClock); };
     std::atomic<int64_t> cpuAtRequest{0};
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -532,4 +530,36 @@ TEST_F(VMTest, CallAndReturnHooksSeeEveryCallIncludingLostTailCalls)
     std::vector<int> expect = {LV_HOOKCALL, LV_HOOKCALL, LV_HOOKCALL, LV_HOOKCALL, LV_HOOKRET,
                                LV_HOOKRET,  LV_HOOKTAILRET, LV_HOOKRET};
     EXPECT_EQ(events, expect);
+}
+
+TEST_F(VMTest, GatedLineHookRunsOnlyWhenLineWorkIsPending)
+{
+    ASSERT_EQ(Load(kLineProgram), 0);
+    SetGatedLineHook(L, LineHook);
+    struct Row {
+        const char *what;
+        unsigned work;
+        std::vector<int> lines;
+    };
+    const Row rows[] = {
+        {"no work: never called", 0, {}},
+        // A due poll runs the hook once, at the first line the tracking sees after it
+        // began, and is then cleared.
+        {"one poll", LV_LINEWORK_POLL, {2}},
+        // Every line: exactly what a plain line hook sees.
+        {"every line", LV_LINEWORK_EVERYLINE, {2, 4, 3, 4, 3, 4, 5}},
+    };
+    for (const Row &r : rows) {
+        gLines.clear();
+        SetGatedLineHook(L, LineHook);  // tracking starts afresh
+        PushCopy(L, 1);
+        SetLineHookWork(r.work, 1);
+        ASSERT_EQ(ProtectedCall(L, 0, 1, 0), 0) << r.what;
+        EXPECT_EQ(Num(-1), 3) << r.what;
+        SetStackTop(L, 1);
+        EXPECT_EQ(gLines, r.lines) << r.what;
+        EXPECT_EQ(gVMRun.attention.load() & LV_LINEWORK_POLL, 0u) << r.what;
+        SetLineHookWork(LV_LINEWORK_EVERYLINE | LV_LINEWORK_POLL, 0);
+    }
+    SetHook(L, nullptr, 0, 0);
 }

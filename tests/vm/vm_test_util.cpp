@@ -2,6 +2,8 @@
 // from the environment (LV_VM_TORTURE, LV_VM_MOVESTACK).
 #include "tests/vm/vm_test_util.h"
 
+#include <pthread.h>
+
 #include <cstdlib>
 
 namespace {
@@ -73,4 +75,18 @@ std::string VMTest::Str(int index)
 {
     const char *s = ValueToString(L, index);
     return s ? std::string(s, ValueStringLength(L, index)) : std::string("<null>");
+}
+
+clockid_t ThreadCpuClock()
+{
+    clockid_t c = CLOCK_THREAD_CPUTIME_ID;
+    pthread_getcpuclockid(pthread_self(), &c);
+    return c;
+}
+
+int64_t CpuNanoseconds(clockid_t clock)
+{
+    timespec ts;
+    clock_gettime(clock, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }

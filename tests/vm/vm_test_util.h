@@ -5,6 +5,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@
 #include "vm/lvvm.h"
 
 uint64_t GetVMProcessBytes();
+
+// The calling thread's CPU clock, and a clock's reading in nanoseconds (stop-request
+// tests measure the script's own CPU time, not wall time on a loaded machine).
+clockid_t ThreadCpuClock();
+int64_t CpuNanoseconds(clockid_t clock);
 
 // Assembles text; fails the test on assembler errors.
 std::vector<uint8_t> AssembleOrFail(const std::string &text);

@@ -95,8 +95,9 @@ static bool GetString(lvChunkSource &s, std::optional<std::string> &out, const c
     uint8_t b[8];
     size_t at = s.pos;
     if (!GetValue(s, b, size_t(s.lengthWidth), what)) return false;
+    // Of an 8-byte length only the low 32 bits count, as the machine's loader reads it.
     uint64_t n = 0;
-    for (int i = s.lengthWidth - 1; i >= 0; i--) n = n << 8 | b[i];
+    for (int i = 3; i >= 0; i--) n = n << 8 | b[i];
     if (n == 0) {
         out.reset();
         return true;
@@ -106,10 +107,8 @@ static bool GetString(lvChunkSource &s, std::optional<std::string> &out, const c
         return Fail(s, std::string("length ") + std::to_string(n) + " of " + what +
                            " is more than the chunk holds");
     }
-    if (s.data[s.pos + n - 1] != 0) {
-        s.pos = at;
-        return Fail(s, std::string(what) + " does not end with a zero byte");
-    }
+    // The last byte stands for the terminating zero and is not part of the text, whatever
+    // it holds: the loader takes length - 1 bytes the same way.
     out = std::string(reinterpret_cast<const char *>(s.data + s.pos), size_t(n - 1));
     s.pos += n;
     return true;

@@ -40,6 +40,13 @@ static bool HasRkC(int op)
     return op == ASMOP_GETTABLE || op == ASMOP_SELF || HasRkB(op);
 }
 
+// Highest register a tforloop touches: its call slots end at A+C+5 and its C+1 results,
+// which land from A+C+3 on, at A+2C+3.
+static long TForLoopTop(int a, int c)
+{
+    return long(a) + (c + 5 > 2 * c + 3 ? c + 5 : 2 * c + 3);
+}
+
 // Opcodes that must be followed by a jump.
 static bool IsTest(int op)
 {
@@ -141,12 +148,17 @@ static void CheckInstruction(lvRuleContext &cx)
                 uint32_t n = f.code[size_t(pc) + 1];
                 int nop = AsmGetOpcode(n);
                 ok = ((IsCall(nop) || nop == ASMOP_RETURN) && AsmGetB(n) == 0) || nop == ASMOP_SETLISTO;
+                if (ok && AsmGetA(n) > a) {
+                    Problem(cx, "the instruction taking the open results must start at or below r" + std::to_string(a));
+                    break;
+                }
             }
             if (!ok) Problem(cx, "open results (C = 0) must be taken by a call or return with B = 0 or by setlisto");
         }
         break;
     case ASMOP_RETURN:
-        if (c == 0 && b >= 2) CheckRegister(cx, "last returned", long(a) + b - 2);
+        // Whatever C is: a return with C >= 2 reads its B - 1 values just the same.
+        if (b >= 2) CheckRegister(cx, "last returned", long(a) + b - 2);
         break;
     case ASMOP_FORLOOP:
         CheckRegister(cx, "step", long(a) + 2);
@@ -157,7 +169,7 @@ static void CheckInstruction(lvRuleContext &cx)
         CheckTarget(cx, long(pc) + 1 + AsmGetSBx(w));
         break;
     case ASMOP_TFORLOOP:
-        CheckRegister(cx, "last call slot", long(a) + c + 5);
+        CheckRegister(cx, "last call slot or result", TForLoopTop(a, c));
         break;
     case ASMOP_SETLIST:
         CheckRegister(cx, "last item", long(a) + bx % ASM_SETLIST_BATCH + 1);
@@ -242,10 +254,10 @@ int AsmComputeStackSize(const lvAsmFunction &f, const std::vector<bool> *skip)
         }
         switch (op) {
         case ASMOP_CONCAT: use(c); break;
-        case ASMOP_RETURN: if (c == 0 && b >= 2) use(long(a) + b - 2); break;
+        case ASMOP_RETURN: if (b >= 2) use(long(a) + b - 2); break;
         case ASMOP_FORLOOP: use(long(a) + 2); break;
         case ASMOP_TFORPREP: use(long(a) + 1); break;
-        case ASMOP_TFORLOOP: use(long(a) + c + 5); break;
+        case ASMOP_TFORLOOP: use(TForLoopTop(a, c)); break;
         case ASMOP_SETLIST: use(long(a) + AsmGetBx(w) % ASM_SETLIST_BATCH + 1); break;
         case ASMOP_SELF: use(long(a) + 1); break;
         default: break;
