@@ -7,6 +7,8 @@
 #include "raster/lvgradient_read.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/lverrors.h"
+#include "runtime/plugin.h"
+#include "runtime/startup.h"
 #include "ui/display.h"
 #include "vm/lvvm.h"
 #include <cstring>
@@ -295,6 +297,94 @@ TEST_F(AdapterEvents, EscapeAndCtrlCQuitByTheirSwitches)
     RequestScriptStop(0);
 }
 
+// Graphics slot 20 finds a display by identifier or by the adapter's handle; slots 16
+// and 17 let the adapter read the picture the runtime hands to BltBitMap.
+TEST_F(AdapterEvents, PluginSlotsFindDisplaysAndLockTheirPictures)
+{
+    InstallDisplayLibrary();
+    const lvApiGraphics *g = GetPluginApi()->graphics;
+    void *handleOut = nullptr;
+    lvPluginObjectId idOut = {0, nullptr};
+    lvPluginObjectId one = {1, nullptr}, nine = {9, nullptr};
+    EXPECT_EQ(g->FindDisplay(&one, nullptr, &handleOut, &idOut), 0);
+    EXPECT_EQ(handleOut, (void *)&handle);
+    EXPECT_EQ(idOut.number, 1);
+    idOut = {};
+    EXPECT_EQ(g->FindDisplay(nullptr, &handle, nullptr, &idOut), 0);
+    EXPECT_EQ(idOut.number, 1);
+    EXPECT_EQ(g->FindDisplay(&nine, nullptr, &handleOut, &idOut), ERR_FINDDISPLAY);
+    int other = 0;
+    EXPECT_EQ(g->FindDisplay(nullptr, &other, &handleOut, &idOut), ERR_FINDDISPLAY);
+
+    lvPluginBitMapInfo info = {};
+    lvPluginTag readOnly[] = {{1, 1}, {0, 0}};
+    uintptr_t token = g->LockBitMap(d->pictureBuffer.rgb, 0, &info, readOnly);
+    ASSERT_NE(token, 0u);
+    EXPECT_EQ(info.width, 640);
+    EXPECT_EQ(info.height, 480);
+    EXPECT_EQ(info.format, 10);
+    EXPECT_GE(info.rowLength, 640);
+    g->UnLockBitMap(token);
+    EXPECT_EQ(g->LockBitMap(nullptr, 0, &info, readOnly), 0u);
+    SetDisplayPluginEntries(nullptr);
+    SetEventDisplayHooks(nullptr);
+    SetStartupHooks(nullptr);
+    SetLinkedTailReader(10, nullptr);
+}
+
+// A size report from the adapter's thread changes nothing there: the resize runs when
+// the script thread takes the posted call, and finds the display again by its handle.
+TEST_F(AdapterEvents, ASizeReportResizesOnTheScriptThread)
+{
+    EXPECT_EQ(Report(LVP_EVENT_SIZE, 200, 100), 0);
+    EXPECT_EQ(d->width, 640);
+    LockEvents();
+    lvFetchedEvent e;
+    ASSERT_TRUE(FetchEvent(L, 0, &e, 1));
+    DropEvents(L, 0, 0);
+    UnlockEvents();
+    ASSERT_EQ(e.type, EVENT_PLUGINCALLBACK);
+    lvPluginCallbackBlock *block = (lvPluginCallbackBlock *)e.payload;
+    EXPECT_EQ(block->function(L, block->userData), 0);
+    FreeMemory(block);
+    EXPECT_EQ(d->width, 200);
+    EXPECT_EQ(d->bgpic->scaledWidth, 200);
+    std::vector<Posted> after = Drain();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].type, EVENT_SIZEWINDOW);
+
+    // The display is gone before the call runs: nothing is touched.
+    EXPECT_EQ(Report(LVP_EVENT_SIZE, 300, 100), 0);
+    LockEvents();
+    ASSERT_TRUE(FetchEvent(L, 0, &e, 1));
+    DropEvents(L, 0, 0);
+    UnlockEvents();
+    d->handle = nullptr;
+    ASSERT_EQ(FreeDisplayById(L, lvObjectId{1, nullptr}), 0);
+    block = (lvPluginCallbackBlock *)e.payload;
+    EXPECT_EQ(block->function(L, block->userData), 0);
+    FreeMemory(block);
+    EXPECT_TRUE(Drain().empty());
+    ASSERT_EQ(Create(1, false, nullptr, &d), 0);  // for TearDown
+}
+
+// Data for the program's port arrives as "x", a zero byte, then the data, always ended
+// by a zero byte of the runtime's own, whatever the plug-in's size says.
+TEST_F(AdapterEvents, PortDataIsAlwaysTerminated)
+{
+    ASSERT_EQ(InitSystemEvents(), 0);
+    char data[4] = {'a', 'b', 'c', 'd'};  // no terminator
+    EXPECT_EQ(Report(LVP_EVENT_PORTDATA, sizeof data, 0, 0, 0, data), 0);
+    lvSystemEvent event;
+    ASSERT_TRUE(GetSystemEvent(&event));
+    EXPECT_EQ(event.type, 14);
+    const char *block = (const char *)event.data2;
+    EXPECT_STREQ(block, "x");
+    EXPECT_STREQ(block + 2, "abcd");
+    FreeMemory((void *)event.data2);
+    FreeSystemEvents();
+}
+
 // ---- Stored records -------------------------------------------------------------------------
 
 struct Bytes {
@@ -518,6 +608,73 @@ TEST_F(DisplayEngine, AnAppletWithoutDisplaysGetsDisplayOneCentredAndActive)
     EXPECT_EQ(d->window->x, (1920 - 640) / 2);
     EXPECT_EQ(d->window->y, (1080 - 480) / 2);
     FreeAppletRecord(record, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The BGPic list: handles for Nil, the not-found errors, detached records, unlinking, and
+// the fill the display's own picture gets.
+TEST(BGPicRecords, ListLookupsAndFill)
+{
+    lvBGPicFill fill = {};
+    fill.style = 1;
+    fill.colour = 0x123456;
+    lvBitMapHandle *bitmap = nullptr;
+    ASSERT_EQ(BuildBGPicBitmaps(nullptr, &fill, -1, 4, 3, 4, &bitmap, nullptr, nullptr, nullptr), 0);
+    {
+        lvScopedLock lock(bitmap, LOCK_READONLY);
+        ASSERT_TRUE(lock);
+        EXPECT_EQ(ReadLockPixel(&lock.lock, 3, 2) & 0xFFFFFF, 0x123456u);
+    }
+    lvObjectId nil = {0, nullptr};
+    lvBGPic *made = nullptr;
+    ASSERT_EQ(NewBGPicRecord(&nil, 0, 4, 3, 4, nullptr, bitmap, nullptr, -1, nullptr, nullptr, nullptr, 24, nullptr,
+                             &fill, nullptr, 0, "raw", &made),
+              0);
+    EXPECT_EQ(nil.handle, (void *)made);
+    EXPECT_EQ(made->scaledWidth, 4);
+    EXPECT_EQ(made->shown.bitmap, made->base.bitmap);
+    EXPECT_FALSE(BGPicHasTransparency(made));
+    lvBGPic *found = nullptr;
+    EXPECT_EQ(FindBGPicById(nil, &found, 0), 0);
+    EXPECT_EQ(found, made);
+    EXPECT_EQ(FindBGPicById(lvObjectId{9, nullptr}, &found, 0), ERR_FINDBGPIC);
+    EXPECT_EQ(FindBGPicById(lvObjectId{0, &fill}, &found, 0), ERR_FINDARRAY);
+    made->detached = 1;
+    EXPECT_EQ(FindBGPicById(nil, &found, 0), ERR_FINDARRAY);
+    EXPECT_EQ(FindBGPicById(nil, &found, BGPIC_FIND_DETACHED), 0);
+    EXPECT_EQ(UnlinkBGPicById(nil), 0);
+    EXPECT_EQ(FirstBGPic(), nullptr);
+    EXPECT_EQ(UnlinkBGPicById(nil), ERR_FINDARRAY);
+    fill.style = 2;  // gradients come with the raster engine's gradient fills
+    EXPECT_EQ(BuildBGPicBitmaps(nullptr, &fill, -1, 4, 3, 4, &bitmap, nullptr, nullptr, nullptr), ERR_UNIMPLCMD);
+}
+
+TEST(DrawTargets, SavingResetsToTheDisplayAndRestoringBringsTheSelectionBack)
+{
+    lvDrawTarget target;
+    ResetDrawTarget(&target);
+    EXPECT_EQ(target.kind, OUTPUT_DISPLAY);
+    target.kind = OUTPUT_MASK;
+    target.depth = 8;
+    lvDrawTarget saved;
+    SaveDrawTarget(&target, &saved);
+    EXPECT_EQ(target.kind, OUTPUT_DISPLAY);
+    EXPECT_EQ(target.depth, 0);
+    RestoreDrawTarget(&target, &saved);
+    EXPECT_EQ(target.kind, OUTPUT_MASK);
+    EXPECT_EQ(target.depth, 8);
+    lvBGPic record;
+    InitBGPicRecord(&record, lvObjectId{3, nullptr}, 3, 2, &target, 10, 20, 32);
+    EXPECT_EQ(record.header.type, LV_TYPE_BGPIC);
+    EXPECT_EQ(record.header.identifier, 3);
+    EXPECT_EQ(record.selectedType, 3);
+    EXPECT_EQ(record.selectedIndex, 2);
+    EXPECT_EQ(record.baseWidth, 10);
+    EXPECT_EQ(record.shownHeight, 20);
+    EXPECT_EQ(record.layerHead, (void *)&record.layerNull);
 }
 
 }  // namespace
