@@ -281,6 +281,14 @@ lvQuitSwitches *GetQuitSwitches(void);
 // The stored record of a linked display (type 10) into a new option record hung on the
 // object. 0, ERR_MEM, ERR_READ (short or overlong fields).
 int ReadAppletDisplayRecord(lvAppletCursor *cursor, lvLinkedObject *object, int major, int minor);
+// The backfill block of the applet header (tag 17), as a new lvDisplayBackfill.
+int ReadAppletBackfillBlock(lvAppletCursor *cursor, int major, int minor, void **block);
+// The header's display settings and display patches go to display 1 (added with its
+// defaults when missing). 0 or ERR_MEM.
+int ApplyAppletDisplaySettings(lvAppletRecord *applet);
+// The start-up options' display settings (kept in the applet record) go to display 1's
+// record, or to every declared display.
+void ApplyStartupDisplayOverrides(lvAppletRecord *applet, int allDisplays);
 // Display 1 with default options, the active bit and the title.
 int AddDefaultDisplayRecord(lvAppletRecord *applet, const char *title);
 // Creates one declared display through CreateDisplay with a table built from the record.

@@ -442,6 +442,88 @@ int AddDefaultDisplayRecord(lvAppletRecord *applet, const char *title)
     return AddLinkedDisplay(applet, 10, 1, &o, sizeof o, nullptr);
 }
 
+int ReadAppletBackfillBlock(lvAppletCursor *cursor, int, int, void **block)
+{
+    lvDisplayBackfill *f = (lvDisplayBackfill *)AllocMemory(sizeof(lvDisplayBackfill), 1);
+    if (!f) return ERR_MEM;
+    if (int err = ReadAppletBackfill(cursor, f)) {
+        FreeMemory(f);
+        return err;
+    }
+    *block = f;
+    return 0;
+}
+
+static lvDisplayOptions *DisplayOptionsOf(lvAppletRecord *applet, uint32_t number)
+{
+    for (lvLinkedObject *o = applet->linkedObjects; o; o = o->next)
+        if (o->type == 10 && o->identifier == number) return (lvDisplayOptions *)o->payload;
+    return nullptr;
+}
+
+int ApplyAppletDisplaySettings(lvAppletRecord *applet)
+{
+    const lvDisplaySettingsBlock &h = applet->displaySettings;
+    bool settings = h.mode || h.screenWidth != -1 || h.screenHeight != -1 || h.screenDepth != -1 ||
+                    h.desktop != -1 || h.backfill || h.hideTitleBar;
+    if (!settings && !applet->displayPatch.present) return 0;
+    lvDisplayOptions *o = DisplayOptionsOf(applet, 1);
+    if (!o) {
+        if (int err = AddDefaultDisplayRecord(applet, applet->title[0] ? applet->title : "Lumivarra")) return err;
+        o = DisplayOptionsOf(applet, 1);
+    }
+    if (h.mode) o->mode = h.mode;
+    if (h.screenWidth != -1) o->screenWidth = h.screenWidth;
+    if (h.screenHeight != -1) o->screenHeight = h.screenHeight;
+    if (h.screenDepth != -1) o->screenDepth = h.screenDepth;
+    if (h.desktop != -1) o->desktop = h.desktop;
+    if (h.backfill) o->backfill = *(const lvDisplayBackfill *)h.backfill;
+    o->hideTitleBar = h.hideTitleBar;
+    const lvDisplayPatch &patch = applet->displayPatch;
+    if (patch.present) {
+        if (patch.fields & LV_PATCH_SIZE) o->width = patch.width, o->height = patch.height;
+        if (patch.fields & LV_PATCH_COLOR) o->colour = patch.color;
+        if (patch.fields & LV_PATCH_POSITION) o->x = patch.x, o->y = patch.y;
+        if (patch.fields & LV_PATCH_SCALE) o->scaleWidth = patch.scaleWidth, o->scaleHeight = patch.scaleHeight;
+        o->styleFlags |= patch.setFlags;
+        if (patch.title[0]) std::snprintf(o->title, sizeof o->title, "%s", patch.title);
+    }
+    return 0;
+}
+
+// One record takes the start-up options; 0 and -1 mean "not given", and so does a
+// scale factor of 1.
+static void OverrideDisplay(lvDisplayOptions *o, const lvAppletRecord *a)
+{
+    if (a->displayMode > 0) o->mode = a->displayMode;
+    if (a->screenWidth != -1) o->screenWidth = a->screenWidth;
+    if (a->screenHeight != -1) o->screenHeight = a->screenHeight;
+    if (a->screenDepth != -1) o->screenDepth = a->screenDepth;
+    if (a->windowWidth > 0) o->width = a->windowWidth;
+    if (a->windowHeight > 0) o->height = a->windowHeight;
+    if (a->scaleFactor != 1.0 && a->scaleFactor > 0) o->scaleFactor = a->scaleFactor;
+    if (a->scaleWidth > 0) o->scaleWidth = a->scaleWidth;
+    if (a->scaleHeight > 0) o->scaleHeight = a->scaleHeight;
+    if (a->monitor > 0) o->monitor = a->monitor;
+    if (a->backfill.type > 0) {
+        o->backfill.type = a->backfill.type;
+        o->backfill.startColour = (uint32_t)a->backfill.startColor;
+        o->backfill.endColour = (uint32_t)a->backfill.endColor;
+        o->backfill.x = a->backfill.pictureX;
+        o->backfill.y = a->backfill.pictureY;
+    }
+    if (a->hideTitleBar) o->hideTitleBar = 1;
+    o->styleFlags |= (uint32_t)a->displayFlags1;
+    o->styleFlags2 |= (uint32_t)a->displayFlags2;
+}
+
+void ApplyStartupDisplayOverrides(lvAppletRecord *applet, int allDisplays)
+{
+    for (lvLinkedObject *o = applet->linkedObjects; o; o = o->next)
+        if (o->type == 10 && o->payload && (allDisplays || o->identifier == 1))
+            OverrideDisplay((lvDisplayOptions *)o->payload, applet);
+}
+
 // ---- Creating declared displays ---------------------------------------------------------------
 
 // Script booleans are the numbers 1 and 0.

@@ -273,26 +273,19 @@ static void HookFillDisplayFields(lvState *, const lvEventCallback *record, lvEv
 
 // ---- Start-up --------------------------------------------------------------------------------
 
-// Display 1 with its defaults when the applet declares none; the display settings of
-// the applet's header go to display 1.
+// Display 1 with its defaults when the applet declares none; the header's display
+// settings, then (unless switched off) the start-up options, go into the records.
 static int ApplyDisplaySettings(lvState *, lvAppletRecord *record)
 {
+    if (int err = ApplyAppletDisplaySettings(record)) return err;
+    bool haveOne = false;
     for (lvLinkedObject *o = record->linkedObjects; o; o = o->next)
-        if (o->type == 10 && o->identifier == 1) return 0;
-    int err = AddDefaultDisplayRecord(record, record->title[0] ? record->title : "Lumivarra");
-    if (err) return err;
-    lvLinkedObject *one = record->linkedObjects;
-    while (one && !(one->type == 10 && one->identifier == 1)) one = one->next;
-    const lvDisplayPatch &patch = record->displayPatch;
-    if (one && patch.present) {
-        lvDisplayOptions *o = (lvDisplayOptions *)one->payload;
-        if (patch.fields & LV_PATCH_SIZE) o->width = patch.width, o->height = patch.height;
-        if (patch.fields & LV_PATCH_COLOR) o->colour = patch.color;
-        if (patch.fields & LV_PATCH_POSITION) o->x = patch.x, o->y = patch.y;
-        if (patch.fields & LV_PATCH_SCALE) o->scaleWidth = patch.scaleWidth, o->scaleHeight = patch.scaleHeight;
-        o->styleFlags |= patch.setFlags;
-        if (patch.title[0]) std::snprintf(o->title, sizeof o->title, "%s", patch.title);
-    }
+        if (o->type == 10 && o->identifier == 1) haveOne = true;
+    if (!haveOne)
+        if (int err = AddDefaultDisplayRecord(record, record->title[0] ? record->title : "Lumivarra")) return err;
+    const lvRuntimeConfig *config = GetStartupState()->config;
+    if (!record->noDisplayOverrides && !(config && config->noDisplayOverrides))
+        ApplyStartupDisplayOverrides(record, config && config->allDisplays);
     return 0;
 }
 
@@ -353,6 +346,7 @@ void InstallDisplayLibrary(void)
     displays.FillDisplayFields = HookFillDisplayFields;
     SetEventDisplayHooks(&displays);
     SetLinkedTailReader(10, ReadDisplayTail);
+    SetBackfillReader(ReadAppletBackfillBlock);
     SetLibraryRow("display", OpenDisplayLibrary, GetDisplayConstants);
     SetLibraryCloseStep("displays", CloseDisplayLibrary);
     SetLibraryCloseStep("bgpics", CloseBGPicStep);

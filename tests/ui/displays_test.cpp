@@ -678,3 +678,47 @@ TEST(DrawTargets, SavingResetsToTheDisplayAndRestoringBringsTheSelectionBack)
 }
 
 }  // namespace
+
+namespace {
+
+// Start-up options reach display 1, or every display with ALLDISPLAYS; values left at
+// "not given" (0, -1, a factor of 1) change nothing. Header settings add display 1.
+TEST(DeclaredDisplays, StartUpOverridesAndHeaderSettings)
+{
+    for (int all = 0; all < 2; all++) {
+        SCOPED_TRACE(all);
+        lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+        InitAppletRecord(record);
+        lvDisplayOptions o;
+        InitDisplayDefaults(&o);
+        ASSERT_EQ(AddLinkedDisplay(record, 10, 1, &o, sizeof o, nullptr), 0);
+        ASSERT_EQ(AddLinkedDisplay(record, 10, 2, &o, sizeof o, nullptr), 0);
+        record->windowWidth = 800;
+        record->scaleFactor = 2;
+        record->displayFlags1 = DSTYLE_BORDERLESS;
+        ApplyStartupDisplayOverrides(record, all);
+        const lvDisplayOptions *one = (const lvDisplayOptions *)record->linkedObjects->payload;
+        const lvDisplayOptions *two = (const lvDisplayOptions *)record->linkedObjects->next->payload;
+        EXPECT_EQ(one->width, 800);
+        EXPECT_EQ(one->height, 480);
+        EXPECT_EQ(one->scaleFactor, 2.0);
+        EXPECT_EQ(one->screenWidth, 0);  // -1 in the record: not given
+        EXPECT_TRUE(one->styleFlags & DSTYLE_BORDERLESS);
+        EXPECT_EQ(two->width, all ? 800 : 640);
+        FreeAppletRecord(record, 0);
+    }
+    lvAppletRecord *record = (lvAppletRecord *)AllocMemory(sizeof(lvAppletRecord), 1);
+    InitAppletRecord(record);
+    record->displaySettings.mode = DISPMODE_FULLSCREEN;
+    record->displaySettings.screenWidth = 1024;
+    ASSERT_EQ(ApplyAppletDisplaySettings(record), 0);
+    ASSERT_NE(record->linkedObjects, nullptr);
+    const lvDisplayOptions *one = (const lvDisplayOptions *)record->linkedObjects->payload;
+    EXPECT_EQ(one->mode, DISPMODE_FULLSCREEN);
+    EXPECT_EQ(one->screenWidth, 1024);
+    EXPECT_EQ(one->screenHeight, 0);
+    EXPECT_TRUE(one->styleFlags & DSTYLE_ACTIVE);
+    FreeAppletRecord(record, 0);
+}
+
+}  // namespace
