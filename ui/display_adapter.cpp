@@ -36,6 +36,12 @@ void ForceAdapterLoopIteration(void)
         ((lvAdapterForceIterationFunction)adapterState.record->ForceEventLoopIteration)(0);
 }
 
+// The adapter's sleep, for the runtime's sleeps that keep events served.
+static int AdapterSleepHook(void *state, int32_t milliseconds)
+{
+    return ((lvAdapterSleepFunction)adapterState.record->Sleep)((lvState *)state, milliseconds);
+}
+
 void NoteDisplayAdapter(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags)
 {
     adapterState = {};
@@ -70,12 +76,15 @@ void NoteDisplayAdapter(lvPluginRecord *record, uint32_t word, const lvPluginTag
     rasterAdapter.WritePixel = (decltype(rasterAdapter.WritePixel))record->WritePixel;
     SetRasterDisplayAdapter(&rasterAdapter);
     SetWakeMainLoopHook(ForceAdapterLoopIteration);
+    // The time library's waits go to the adapter when it sleeps for the runtime.
+    SetAdapterSleepHook((word & LVP_ADAPTER_SLEEP) ? AdapterSleepHook : nullptr);
 }
 
 void ForgetDisplayAdapter(void)
 {
     if (!adapterInstalled) return;
     SetWakeMainLoopHook(nullptr);
+    SetAdapterSleepHook(nullptr);
     SetRasterDisplayAdapter(nullptr);
     adapterInstalled = 0;
     adapterState = {};
@@ -107,8 +116,7 @@ int WaitDisplayEvents(lvState *L)
 
 int SleepServingEvents(lvState *L, int milliseconds)
 {
-    if (adapterInstalled && (adapterState.flags & LVP_ADAPTER_SLEEP))
-        return ((lvAdapterSleepFunction)adapterState.record->Sleep)(L, milliseconds);
+    if (adapterInstalled && (adapterState.flags & LVP_ADAPTER_SLEEP)) return AdapterSleepHook(L, milliseconds);
     return SleepWithEvents(L, milliseconds);
 }
 

@@ -265,3 +265,20 @@ TEST(DisplaysExe, WaitEventBlocksInTheAdapterWhileAnIntervalFires)
     EXPECT_TRUE(Contains(run.lines, "ticks 5"));
     EXPECT_GE(Calls(run, "WaitEvents").size(), 2u);
 }
+
+// The time library's waits go to an adapter whose flags say it sleeps (0x100), and
+// through the event loop otherwise.
+TEST(DisplaysExe, WaitSleepsInTheAdapterOnlyWhenItsFlagsSaySo)
+{
+    const struct {
+        const char *adapter;
+        size_t sleeps;
+    } cases[] = {{"testadapter", 1}, {"testadapterplain", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.adapter);
+        AdapterRun run = RunApplet("sleep", c.adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.lines, "slept"));
+        EXPECT_EQ(Calls(run, "Sleep"), std::vector<std::string>(c.sleeps, "Sleep 20"));
+    }
+}
