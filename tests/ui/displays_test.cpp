@@ -722,3 +722,104 @@ TEST(DeclaredDisplays, StartUpOverridesAndHeaderSettings)
 }
 
 }  // namespace
+
+namespace {
+
+// An adapter made of the test's own functions: what OpenDisplay was given, and what it
+// answers (a handle or none; a position and flags written back through tags 17 to 19).
+struct FakeAdapter {
+    std::vector<std::pair<uint32_t, intptr_t>> tags;
+    int width = 0, height = 0, opens = 0, closes = 0, blits = 0;
+    bool refuse = false;
+};
+FakeAdapter fake;
+int fakeHandle;
+
+void *FakeOpen(const char *, int, int, int width, int height, uint32_t, const lvPluginTag *tags)
+{
+    fake.opens++;
+    fake.width = width;
+    fake.height = height;
+    fake.tags.clear();
+    for (const lvPluginTag *t = tags; t->tag; t++) {
+        fake.tags.push_back({t->tag, t->value});
+        if (t->tag == LVP_OPENTAG_X) *(int32_t *)t->value = 111;
+        if (t->tag == LVP_OPENTAG_FLAGS) *(uint32_t *)t->value |= LVP_DISPLAY_BORDERLESS;
+    }
+    return fake.refuse ? nullptr : &fakeHandle;
+}
+int FakeClose(void *) { return ++fake.closes, 0; }
+void FakeBorders(uint32_t, int32_t *l, int32_t *r, int32_t *t, int32_t *b) { *l = *r = *t = *b = 0; }
+void FakeAttributes(void *, const lvPluginTag *) {}
+void FakeBlit(void *, void *, const lvAdapterBlit *, uint32_t, uint32_t) { fake.blits++; }
+void FakeActivate(void *, int) {}
+
+class FakeAdapterDisplays : public DisplayEngine {
+protected:
+    lvPluginRecord record{};
+    void SetUp() override
+    {
+        DisplayEngine::SetUp();
+        fake = FakeAdapter();
+        record.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+        record.OpenDisplay = (lvPluginExport)FakeOpen;
+        record.CloseDisplay = (lvPluginExport)FakeClose;
+        record.DetermineBorderSizes = (lvPluginExport)FakeBorders;
+        record.SetDisplayAttributes = (lvPluginExport)FakeAttributes;
+        record.BltBitMap = (lvPluginExport)FakeBlit;
+        record.ActivateDisplay = (lvPluginExport)FakeActivate;
+        lvPluginTag tags[] = {{1, 10}, {0, 0}};
+        NoteDisplayAdapter(&record, 0, tags);
+    }
+    void TearDown() override
+    {
+        DisplayEngine::TearDown();
+        ForgetDisplayAdapter();
+    }
+    static intptr_t Tag(uint32_t tag)
+    {
+        for (auto &t : fake.tags)
+            if (t.first == tag) return t.second;
+        return -12345;
+    }
+};
+
+TEST_F(FakeAdapterDisplays, AScaledDisplayOpensAtItsScaleSizeWithTheScaleTags)
+{
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false, [](lvState *L) { SetFieldNumber(L, "scalefactor", 2); }, &d), 0);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    EXPECT_EQ(fake.width, 1280);
+    EXPECT_EQ(fake.height, 960);
+    EXPECT_EQ(Tag(LVP_OPENTAG_WIDTH), 640);
+    EXPECT_EQ(Tag(LVP_OPENTAG_HEIGHT), 480);
+    EXPECT_EQ(Tag(LVP_OPENTAG_SCALEWIDTH), 1280);
+    EXPECT_EQ(Tag(LVP_OPENTAG_SCALEHEIGHT), 960);
+    for (uint32_t fullScreenTag : {7u, 8u, 9u}) EXPECT_EQ(Tag(fullScreenTag), -12345);
+    EXPECT_EQ(d->handle, (void *)&fakeHandle);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(d->x, 111);  // written back through tag 17
+    EXPECT_TRUE(d->styleFlags & DSTYLE_BORDERLESS);  // and the flags through tag 19
+    EXPECT_EQ(fake.blits, 1);
+    EXPECT_EQ(FindDisplayByHandle(&fakeHandle), d);
+    EXPECT_EQ(OpenDisplayById(L, lvObjectId{1, nullptr}, -1, LV_NOPOSITION, LV_NOPOSITION, 0), ERR_WRONGUSAGE);
+    ASSERT_EQ(CloseDisplayById(L, lvObjectId{1, nullptr}), 0);
+    EXPECT_EQ(fake.closes, 1);
+    EXPECT_EQ(d->handle, nullptr);
+    EXPECT_EQ(FindDisplayByHandle(&fakeHandle), nullptr);
+    EXPECT_EQ(CloseDisplayById(L, lvObjectId{1, nullptr}), ERR_WRONGUSAGE);
+}
+
+TEST_F(FakeAdapterDisplays, AnAdapterThatOpensNothingLeavesTheDisplayClosed)
+{
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false, nullptr, &d), 0);
+    fake.refuse = true;
+    EXPECT_EQ(OpenDisplayById(L, lvObjectId{1, nullptr}, -1, LV_NOPOSITION, LV_NOPOSITION, 0), ERR_WINDOW);
+    EXPECT_EQ(d->state, DISPSTATE_CLOSED);
+    EXPECT_EQ(d->handle, nullptr);
+    EXPECT_EQ(GetCurrentDisplay(), nullptr);
+    EXPECT_EQ(fake.blits, 0);
+}
+
+}  // namespace
