@@ -224,9 +224,17 @@ static int PluginWaitEvents(lvState *L)
     return WaitDisplayEvents(L);
 }
 
+static int PollRuntimeDisplayEvents(lvState *L, int mode);
+
 static void AdapterInstalledEntry(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags)
 {
     NoteDisplayAdapter(record, word, tags);
+    // Only an adapter has events to poll between lines; runs without one keep their
+    // interpreter free of a line hook.
+    lvStartupHooks hooks = {};
+    hooks.PollRuntimeEvents = PollRuntimeDisplayEvents;
+    SetStartupHooks(&hooks);
+    if (lvState *L = GetMainVMState()) InstallLineHook(L);
 }
 
 // ---- Event hooks ---------------------------------------------------------------------------
@@ -354,7 +362,6 @@ void InstallDisplayLibrary(void)
     startup.ApplyAppletDisplaySettings = ApplyDisplaySettings;
     startup.OpenStartupDisplays = StartupDisplays;
     startup.RunMainLoop = RunDisplayMainLoop;
-    startup.PollRuntimeEvents = PollRuntimeDisplayEvents;
     startup.CreatePresetDisplay = CreatePresetDisplay;
     SetStartupHooks(&startup);
 }
