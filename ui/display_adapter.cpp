@@ -397,7 +397,6 @@ int PostAdapterEvent(lvState *, int kind, lvAdapterEvent *event)
     UnlockDisplayList();
     if (adapterInstalled) WakeMainLoop();
     else WakeScriptThread();
-    if (result == ERR_FINDDISPLAY) SetErrorNumberArg((int)(intptr_t)event->handle);
     return result ? result : postError;
 }
 
