@@ -73,6 +73,10 @@ int SleepWithEvents(void *state, int32_t milliseconds);
 // the callbacks. The hook answers 0 to sleep on, or the code that ends the sleep.
 // nullptr (the default) serves nothing. Set by the script thread while no sleep runs.
 void SetSleepServeHook(int (*serve)(void *state));
+// A display adapter that sleeps for the runtime takes every SleepWithEvents whole: the
+// hook gets the state and the milliseconds and answers as SleepWithEvents does.
+// nullptr (the default) sleeps here. Set at start-up, before the script runs.
+void SetAdapterSleepHook(int (*sleep)(void *state, int32_t milliseconds));
 
 // ---- System event queue: withdrawing ---------------------------------------------
 // Takes every queued system event that match accepts out of the queue, under the queue's

@@ -32,10 +32,10 @@ void InitDisplayDefaults(lvDisplayOptions *o) {
     o->x = -100000;
     o->y = -100000;
     o->scaleFactor = 1.0;
-    o->fill.kind = 1;
-    InitGradient(&o->fill.gradient, 0);
-    o->further = -1;
-    InitDisplayOptionSet(&o->options);
+    o->fillStyle = 1;
+    InitGradient(&o->gradient, 0);
+    o->menu = -1;
+    o->mode = 1;
 }
 
 int BitsForColorCount(int n) {

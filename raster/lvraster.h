@@ -50,6 +50,10 @@ struct lvDrawTarget {
     lvBitMapHandle *alpha;          // set when the output is an alpha channel
     lvBitMapHandle *paletteBitmap;  // the selected image's pen plane
     uint32_t *palette;              // its palette (256 ARGB words)
+    // Run by the first drawing operation after a selection; 0 or an error code.
+    int (*checkCallback)(void *state, lvDrawTarget *target);
+    // Ends the selection; 0 or an error code.
+    int (*endCallback)(void *state, lvDrawTarget *target);
 };
 
 // One RGB bitmap and, for palette displays, its chunky twin.

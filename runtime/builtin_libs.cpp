@@ -24,7 +24,9 @@
 #include "runtime/libtable.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
+#include "runtime/vfile.h"
 #include "ui/events.h"
+#include "ui/display.h"
 #include "ui/lib_event.h"
 #include <cstring>
 
@@ -137,6 +139,32 @@ static int OpenAsyncOperationCommands(lvState *L)
     return RegisterCommandTable(L, GetAsyncOperationCommands(), "layers");
 }
 
+// ---- The require phase ----------------------------------------------------------------
+
+// Adapters (displays, timers, requesters) install themselves only while start-up requires
+// plug-ins: the plug-ins named by REQUIREPLUGINS, and those the applet links.
+static int (*managerLoadPlugins)(lvState *, lvRuntimeConfig *, const char *);
+static int (*managerRequireLinked)(lvState *, lvLinkedObject *, int);
+
+static int LoadAndRequireStartupPlugins(lvState *L, lvRuntimeConfig *config, const char *directory)
+{
+    if (int code = managerLoadPlugins(L, config, directory)) return code;
+    int code = 0;
+    SetAdapterSetupPhase(1);
+    for (const char *name = config->requirePluginList; !code && name && *name; name += std::strlen(name) + 1)
+        code = RequirePluginByName(L, name, 0, 0, LV_PLF_COMMANDS | LV_PLF_CONSTANTS, nullptr, nullptr);
+    SetAdapterSetupPhase(0);
+    return code;
+}
+
+static int RequireLinkedPluginInPhase(lvState *L, lvLinkedObject *object, int mode)
+{
+    SetAdapterSetupPhase(1);
+    int code = managerRequireLinked(L, object, mode);
+    SetAdapterSetupPhase(0);
+    return code;
+}
+
 void InstallBuiltinLibraries(void)
 {
     SetLibraryRow("error", OpenErrorLibrary, GetErrorConstants);
@@ -186,6 +214,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
+    managerLoadPlugins = GetStartupHooks()->LoadStartupPlugins;
+    managerRequireLinked = GetStartupHooks()->RequirePlugin;
 
     // Picture files: command-less libraries, and the plug-ins' image entries.
     SetLibraryRow("imageio", ImageioLibraryOpen, nullptr);
@@ -197,5 +227,9 @@ void InstallBuiltinLibraries(void)
     startup.EncodingApplied = FollowAppletEncoding;
     startup.PollRuntimeEvents = PollRuntimeEvents;
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
+    startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
+    startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);
+
+    InstallDisplayLibrary();
 }

@@ -351,6 +351,187 @@ typedef int (*lvReceiveDataFunction)(void *handle, void *buffer, int size, int *
 typedef int (*lvSendDataFunction)(void *handle, const void *data, int size, int *sent, intptr_t reserved);
 
 // ============================================================================
+// Display adapters
+// ============================================================================
+//
+// A plug-in with PLUGINCAPS_DISPLAYADAPTER installs itself during start-up with
+// graphics slot 13 (InstallDisplayAdapter(record, flags word, tags {1 pixel format of
+// display bitmaps, 2 offscreen drawing word, 3 bitmap capability word})). Every display
+// slot but ForceEventLoopIteration is called on the script thread. The display handle is
+// what OpenDisplay returned; a display without one is never passed. Tag lists of the
+// slots are 32-bit {tag, value} pairs ended by tag 0 (lvPluginTag).
+
+// Flags word given at installation.
+#define LVP_ADAPTER_NOREPLACE 0x1       // a later installation fails with 1518
+#define LVP_ADAPTER_SCALES 0x8          // BltBitMap gets unscaled rectangles with the scale size
+#define LVP_ADAPTER_HWDOUBLEBUFFER 0x40 // BeginDoubleBuffer, EndDoubleBuffer, Flip
+#define LVP_ADAPTER_REALALPHA 0x80      // colours reach the adapter with alpha 0xFF = opaque
+#define LVP_ADAPTER_SLEEP 0x100         // the runtime's sleeps go to Sleep
+#define LVP_ADAPTER_VWAIT 0x200         // vertical-blank waits go to VWait
+#define LVP_ADAPTER_MONITORS 0x400      // monitor and mode lists come from GetMonitorInfo
+#define LVP_ADAPTER_GRABSCREEN 0x800    // screen grabs come from GrabScreenPixels
+#define LVP_ADAPTER_CLOSEDBLITS 0x1000  // blits and fills reach a closed display with a handle
+#define LVP_ADAPTER_PENBLITS 0x2000     // BltBitMap takes pen sources unconverted
+#define LVP_ADAPTER_PENDISPLAYS 0x8000  // palette displays are shown in pens
+#define LVP_ADAPTER_MENUS 0x20000       // menus on displays
+#define LVP_ADAPTER_TRAYICON 0x40000
+#define LVP_ADAPTER_POPUPMENUS 0x80000
+#define LVP_ADAPTER_TRAYMENUS 0x100000
+
+// Extension word (GetExtensions(PLUGINCAPS_DISPLAYADAPTER, 0)).
+#define LVP_ADAPTEREXT_MAINLOOP 0x1     // AdapterMainLoop
+#define LVP_ADAPTEREXT_PALETTE 0x2      // SetPalette
+#define LVP_ADAPTEREXT_MENUS 0x4        // SetMenuBar, SetMenuAttributes, GetMenuAttributes
+#define LVP_ADAPTEREXT_TRAYICON 0x8
+#define LVP_ADAPTEREXT_POPUPMENU 0x10
+#define LVP_ADAPTEREXT_TRAYMENU 0x20
+
+// Adapter flags of one display (OpenDisplay, DetermineBorderSizes, tag 19).
+#define LVP_DISPLAY_BORDERLESS 0x1
+#define LVP_DISPLAY_SIZEABLE 0x2
+#define LVP_DISPLAY_FIXED 0x4
+#define LVP_DISPLAY_NOHIDE 0x8
+#define LVP_DISPLAY_NOCLOSE 0x10
+#define LVP_DISPLAY_AUTOSCALE 0x20
+#define LVP_DISPLAY_LAYERSCALE 0x40
+#define LVP_DISPLAY_LAYERS 0x80
+#define LVP_DISPLAY_DOUBLEBUFFER 0x100
+#define LVP_DISPLAY_HWDOUBLEBUFFER 0x200
+#define LVP_DISPLAY_FULLSCREEN 0x400
+#define LVP_DISPLAY_NOBLANKER 0x800
+#define LVP_DISPLAY_ONTOP 0x1000
+#define LVP_DISPLAY_SCALEDCOORDS 0x2000
+#define LVP_DISPLAY_TRAPRMB 0x4000
+#define LVP_DISPLAY_KEEPPROPORTIONS 0x8000
+#define LVP_DISPLAY_BACKDROP 0x10000
+
+// Tags of OpenDisplay, in the order the runtime gives them.
+#define LVP_OPENTAG_WIDTH 1          // the picture's width
+#define LVP_OPENTAG_HEIGHT 2         // the picture's height
+#define LVP_OPENTAG_REFRESHFLAG 3    // int32_t*: set to honour BeginRefresh when unscaled
+#define LVP_OPENTAG_FRAMEFLAG 4      // int32_t*: set for whole-frame transitions
+#define LVP_OPENTAG_STATE 5          // lvState*
+#define LVP_OPENTAG_MONITOR 6        // 0-based
+#define LVP_OPENTAG_SCREENWIDTH 7    // full screen only
+#define LVP_OPENTAG_SCREENHEIGHT 8   // full screen only
+#define LVP_OPENTAG_SCREENDEPTH 9    // full screen only
+#define LVP_OPENTAG_SCALEWIDTH 10    // when scaling
+#define LVP_OPENTAG_SCALEHEIGHT 11   // when scaling
+#define LVP_OPENTAG_SMOOTH 12        // smooth scaling (always given)
+#define LVP_OPENTAG_DEPTH 13         // the picture's depth
+#define LVP_OPENTAG_PALETTE 14       // uint32_t[256] of a palette picture
+#define LVP_OPENTAG_PENFLAG 15       // int32_t*: set to keep drawing in pens
+#define LVP_OPENTAG_MENU 16          // the first menu of the strip
+#define LVP_OPENTAG_X 17             // int32_t*: the adapter may write the final x
+#define LVP_OPENTAG_Y 18             // int32_t*: ... and y
+#define LVP_OPENTAG_FLAGS 19         // uint32_t*: the display's adapter flags, may be changed
+#define LVP_OPENTAG_USERTAGS 20      // the script's user tags
+
+// The blit descriptor of BltBitMap (zeroed first).
+typedef struct lvAdapterBlit {
+    int32_t sourceX, sourceY;       // rectangle in the source
+    int32_t destX, destY;           // position on the display
+    int32_t width, height;          // size
+    int32_t scaleWidth, scaleHeight;// size to scale the whole picture to, 0 when not scaling
+    int32_t smooth;                 // smooth scaling
+    void *mask;                     // the mask's bitmap, or null
+    void *alpha;                    // the alpha channel's bitmap, or null
+    const double *transform;        // a 2x2 matrix, or null
+    double offsetX, offsetY;        // the transform's offsets
+    int32_t transformFlags;         // -1 without a transform
+    const uint32_t *palette;        // pen sources (LVP_ADAPTER_PENBLITS)
+    int32_t transparentPen;         // pen sources, -1 none
+} lvAdapterBlit;
+#define LVP_BLIT_ALPHA 0x1    // the source has an alpha channel
+#define LVP_BLIT_SCALED 0x20  // the runtime already scaled the picture
+#define LVP_BLIT_PENS 0x40    // a pen source given unconverted
+
+// Entries of GetMonitorInfo's lists; a list ends at the first entry with width or height 0.
+typedef struct lvAdapterMonitor {
+    int32_t x, y, width, height;  // desktop pixels
+} lvAdapterMonitor;
+typedef struct lvAdapterMode {
+    int32_t width, height;        // pixels
+} lvAdapterMode;
+#define LVP_MONITORINFO_MONITORS 0
+#define LVP_MONITORINFO_MODES 1
+
+// What PostAdapterEvent takes: the display handle (or a data pointer), then up to four
+// values by kind. Kind 11's file list passes to the runtime once the call is made; a
+// record of a kind 34 or above stays the plug-in's when the result is not 0.
+typedef struct lvAdapterEvent {
+    uintptr_t handle;
+    uintptr_t a, b, c, d;
+} lvAdapterEvent;
+#define LVP_EVENT_QUIT 0
+#define LVP_EVENT_CALLBACK 1    // handle: int (*)(lvState *, void *), a: its data
+#define LVP_EVENT_NOTHING 2
+#define LVP_EVENT_MOUSE 3       // x, y, button (1 left, 2 right, 3 middle, else moved), down
+#define LVP_EVENT_KEY 4         // key code, down, qualifiers
+#define LVP_EVENT_CLOSE 5
+#define LVP_EVENT_SIZE 6        // width, height
+#define LVP_EVENT_MOVE 7        // x, y
+#define LVP_EVENT_SHOW 8        // shown
+#define LVP_EVENT_ACTIVE 9      // active
+#define LVP_EVENT_VANILLAKEY 10 // character
+#define LVP_EVENT_DROPFILES 11  // x, y, names (AllocMemory'd, each zero-ended, then an empty one)
+#define LVP_EVENT_RAWKEY 12     // key code, down
+#define LVP_EVENT_WHEEL 13      // -, delta
+#define LVP_EVENT_MENU 14       // item, flags
+#define LVP_EVENT_PORTDATA 15   // handle: data, a: its size with the terminating zero
+#define LVP_EVENT_TRAYICON 16
+#define LVP_EVENT_CLIPBOARD 17
+#define LVP_EVENT_PLUGINFIRST 34
+
+// What graphics slot 16 reports of a locked bitmap.
+typedef struct lvPluginBitMapInfo {
+    uint8_t *pixels;        // first row
+    int32_t rowLength;      // pixels a row
+    int32_t format;         // pixel format (10: 0xAARRGGBB words)
+    int32_t bytesPerPixel;  // bytes a pixel
+    int32_t width, height;  // pixels
+} lvPluginBitMapInfo;
+
+// The run routine AdapterMainLoop calls (once) with its data.
+typedef int (*lvAdapterRunFunction)(void *data);
+
+// The display slots by signature (cast the record's entries to these).
+typedef int (*lvAdapterHandleEventsFunction)(lvState *L, int mode, uint32_t reserved);
+typedef int (*lvAdapterWaitEventsFunction)(lvState *L, int mode, const lvPluginTag *tags);
+typedef void (*lvAdapterForceIterationFunction)(uint32_t reserved);
+typedef int (*lvAdapterSleepFunction)(lvState *L, int milliseconds);
+typedef void (*lvAdapterVWaitFunction)(void *handle, const lvPluginTag *tags);
+typedef void (*lvAdapterBorderSizesFunction)(uint32_t flags, int32_t *left, int32_t *right, int32_t *top,
+                                             int32_t *bottom);
+typedef void *(*lvAdapterOpenDisplayFunction)(const char *title, int x, int y, int width, int height,
+                                              uint32_t flags, const lvPluginTag *tags);
+typedef int (*lvAdapterCloseDisplayFunction)(void *handle);
+typedef int (*lvAdapterBufferSizeFunction)(void *handle, int width, int height, uint32_t reserved,
+                                           const lvPluginTag *tags);
+typedef int (*lvAdapterShowHideFunction)(void *handle, int show, uint32_t reserved);
+typedef int (*lvAdapterSizeMoveFunction)(void *handle, int x, int y, int width, int height, uint32_t reserved1,
+                                         uint32_t reserved2);
+typedef void (*lvAdapterSetTitleFunction)(void *handle, const char *title);
+typedef void (*lvAdapterActivateFunction)(void *handle, int front);
+typedef void (*lvAdapterSetAttributesFunction)(void *handle, const lvPluginTag *tags);
+typedef void (*lvAdapterMousePosFunction)(void *handle, int32_t *x, int32_t *y);
+typedef uint32_t (*lvAdapterQualifiersFunction)(void *handle);
+typedef void (*lvAdapterBltBitMapFunction)(void *source, void *handle, const lvAdapterBlit *blit, uint32_t flags,
+                                           uint32_t reserved);
+typedef void (*lvAdapterRectFillFunction)(void *target, int x, int y, int width, int height, uint32_t colour,
+                                          uint32_t reserved1, uint32_t reserved2);
+typedef int (*lvAdapterMonitorInfoFunction)(int kind, int monitor, void **list, uint32_t reserved);
+typedef void (*lvAdapterFreeMonitorInfoFunction)(int kind, void *list);
+typedef uint32_t *(*lvAdapterGrabFunction)(void *handle, int x, int y, int width, int height, uint32_t reserved1,
+                                           uint32_t reserved2);
+typedef void (*lvAdapterFreeGrabFunction)(uint32_t *pixels);
+typedef int (*lvAdapterMainLoopFunction)(lvState *L, lvAdapterRunFunction run, void *data, uint32_t reserved1,
+                                         uint32_t reserved2);
+typedef int (*lvAdapterDoubleBufferFunction)(void *handle, uint32_t reserved);
+typedef int (*lvAdapterFlipFunction)(void *handle, const lvPluginTag *tags);
+typedef int (*lvAdapterClsFunction)(void *handle, uint32_t colour, uint32_t reserved);
+
+// ============================================================================
 // The plug-in record
 // ============================================================================
 
@@ -587,13 +768,19 @@ typedef struct lvApiSystem {
     void (*FreeMemory)(void *block);                                 // 12
     void *(*AddHook)(int type, void *callback, void *userData);      // 13
     int (*RegisterEventName)(const char *name, intptr_t word);       // 14: kind 0
-    lvApiPending PostAdapterEventMain, PostMirrorInput;              // 15, 16
+    // 15: PostAdapterEvent for plug-ins without a state at hand (the main state).
+    int (*PostAdapterEventMain)(int kind, lvAdapterEvent *event);
+    lvApiPending PostMirrorInput;                                    // 16
     lvApiPending RegisterObjectType, FreeObjectUserData;             // 17, 18
     int (*AddPluginFileType)(lvPluginRecord *record, int type, const char *name, const char *mimeType,
                              const char *extensions, int formatId, uint32_t flags); // 19
     lvApiPending Housekeeping;                                       // 20
     void *empty21, *empty22, *empty23, *empty24, *empty25, *empty26; // 21-26
-    lvApiPending PostAdapterEvent, PollEvents, WaitEvents;           // 27-29
+    // 27: reports what happened on a display (LVP_EVENT_ kinds); 0, 1000, 1344, 1528.
+    int (*PostAdapterEvent)(lvState *L, int kind, lvAdapterEvent *event);
+    int (*PollEvents)(lvState *L, int mode);                         // 28: the event poll; 0 or a code
+    int (*WaitEvents)(lvState *L);                                   // 29: waits as WaitEvent does
+
     void *(*NewMutex)(void);                                         // 30
     void (*FreeMutex)(void *mutex);                                  // 31
     void (*LockMutex)(void *mutex);                                  // 32
@@ -611,7 +798,7 @@ typedef struct lvApiSystem {
     int (*AddAdapterToChain)(lvPluginRecord *record, uint32_t capability); // 43
     int (*RemoveAdapterFromChain)(lvPluginRecord *record, uint32_t capability); // 44
     void (*SetAdapterFlags)(lvPluginRecord *record, uint32_t capability, uint32_t word); // 45
-    lvApiPending DispatchEventNow;                                   // 46
+    int (*DispatchEventNow)(lvState *L, int type, void *payload);    // 46: a plug-in event at once
     void (*ScriptLocation)(lvPluginScriptLocation *out);             // 47
     int (*FindEventName)(const char *name, const lvPluginTag *tags); // 48
     int (*EncodingQuery)(const lvPluginTag *tags);                   // 49
@@ -694,8 +881,16 @@ typedef struct lvApiGraphics {
         CopyBrushArgb, FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror,
         CreateBrush;
     int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13
-    lvApiPending ProgramIcons, FreeIconList, LockBitMap, UnLockBitMap,
-        MirrorDisplayAttrs, RefreshAdapterDisplay, FindDisplay, BltRawPixels, FillRawRect,
+    lvApiPending ProgramIcons, FreeIconList;                                                       // 14, 15
+    // 16: locks a bitmap the runtime handed over (BltBitMap's source); tag 1 non-zero: read
+    // only. The lock token, 0 on failure; release it with slot 17.
+    uintptr_t (*LockBitMap)(void *bitmap, uint32_t ignored, lvPluginBitMapInfo *info, const lvPluginTag *tags);
+    void (*UnLockBitMap)(uintptr_t token);                                                         // 17
+    lvApiPending MirrorDisplayAttrs, RefreshAdapterDisplay;                                        // 18, 19
+    // 20: a display by identifier, or (id null) by the adapter's handle: 0 with the
+    // handle (null while closed) and the identifier, or 1344 / 1041.
+    int (*FindDisplay)(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut);
+    lvApiPending BltRawPixels, FillRawRect,
         WriteRawPixel, DrawRawLine, ReadArgb, PlaneSize, ArgbToPixel, PixelToArgb, FreeBrush,
         MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale, FreeIconImage, ScalePixels,
         SaveImage, RemapToPalette, ResolveSpecialCoordinate;

@@ -166,6 +166,22 @@ enum lvAdapterKind {
 int InstallPluginAdapter(int kind, lvPluginRecord *record, uint32_t word);
 lvPluginRecord *GetInstalledAdapter(int kind);
 
+// What the interface's display slots reach in the display library, which installs them
+// when it opens (empty slots answer LVP_PENDING_ERROR, or nothing).
+struct lvDisplayPluginEntries {
+    // After a display adapter was installed: reads the installation tags.
+    void (*AdapterInstalled)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags);
+    int (*PostAdapterEvent)(lvState *L, int kind, lvAdapterEvent *event);
+    int (*PostAdapterEventMain)(int kind, lvAdapterEvent *event);
+    int (*PollEvents)(lvState *L, int mode);
+    int (*WaitEvents)(lvState *L);
+    int (*DispatchEventNow)(lvState *L, int type, void *payload);
+    uintptr_t (*LockBitMap)(void *bitmap, uint32_t ignored, lvPluginBitMapInfo *info, const lvPluginTag *tags);
+    void (*UnLockBitMap)(uintptr_t token);
+    int (*FindDisplay)(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut);
+};
+void SetDisplayPluginEntries(const lvDisplayPluginEntries *entries);
+
 // The installed clipboard adapter (record), or null.
 lvPluginRecord *GetClipboardAdapter(void);
 int InstallClipboardAdapter(lvPluginRecord *record, uint32_t word);

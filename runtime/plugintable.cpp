@@ -250,9 +250,53 @@ static int InstallRequesterEntry(lvPluginRecord *r, uint32_t word)
 {
     return InstallPluginAdapter(LV_ADAPTER_REQUESTER, r, word);
 }
-static int InstallDisplayEntry(lvPluginRecord *r, uint32_t word, const lvPluginTag *)
+// The display slots are the display library's; until it opens they answer "not built".
+static lvDisplayPluginEntries displayEntries;
+
+void SetDisplayPluginEntries(const lvDisplayPluginEntries *entries)
 {
-    return InstallPluginAdapter(LV_ADAPTER_DISPLAY, r, word);
+    displayEntries = entries ? *entries : lvDisplayPluginEntries{};
+}
+
+static int InstallDisplayEntry(lvPluginRecord *r, uint32_t word, const lvPluginTag *tags)
+{
+    // A record without the capability is a misuse, whatever the phase.
+    if (!r || !(r->capabilities & PLUGINCAPS_DISPLAYADAPTER)) return ERR_WRONGUSAGE;
+    int code = InstallPluginAdapter(LV_ADAPTER_DISPLAY, r, word);
+    if (code == 0 && displayEntries.AdapterInstalled) displayEntries.AdapterInstalled(r, word, tags);
+    return code;
+}
+static int PostAdapterEventEntry(lvState *L, int kind, lvAdapterEvent *event)
+{
+    return displayEntries.PostAdapterEvent ? displayEntries.PostAdapterEvent(L, kind, event) : LVP_PENDING_ERROR;
+}
+static int PostAdapterEventMainEntry(int kind, lvAdapterEvent *event)
+{
+    return displayEntries.PostAdapterEventMain ? displayEntries.PostAdapterEventMain(kind, event) : LVP_PENDING_ERROR;
+}
+static int PollEventsEntry(lvState *L, int mode)
+{
+    return displayEntries.PollEvents ? displayEntries.PollEvents(L, mode) : LVP_PENDING_ERROR;
+}
+static int WaitEventsEntry(lvState *L)
+{
+    return displayEntries.WaitEvents ? displayEntries.WaitEvents(L) : LVP_PENDING_ERROR;
+}
+static int DispatchEventNowEntry(lvState *L, int type, void *payload)
+{
+    return displayEntries.DispatchEventNow ? displayEntries.DispatchEventNow(L, type, payload) : LVP_PENDING_ERROR;
+}
+static uintptr_t LockBitMapEntry(void *bitmap, uint32_t ignored, lvPluginBitMapInfo *info, const lvPluginTag *tags)
+{
+    return displayEntries.LockBitMap ? displayEntries.LockBitMap(bitmap, ignored, info, tags) : 0;
+}
+static void UnLockBitMapEntry(uintptr_t token)
+{
+    if (displayEntries.UnLockBitMap) displayEntries.UnLockBitMap(token);
+}
+static int FindDisplayEntry(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut)
+{
+    return displayEntries.FindDisplay ? displayEntries.FindDisplay(id, handle, handleOut, idOut) : LVP_PENDING_ERROR;
 }
 
 static_assert(sizeof(lvPluginTimeVal) == sizeof(lvTimeVal), "time values differ");
@@ -281,15 +325,15 @@ static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
     GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, PENDING,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
-    PENDING, PENDING, PENDING, PENDING,
+    PostAdapterEventMainEntry, PENDING, PENDING, PENDING,
     AddPluginFileType, PENDING,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    PENDING, PENDING, PENDING,
+    PostAdapterEventEntry, PollEventsEntry, WaitEventsEntry,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
     PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
-    PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
+    DispatchEventNowEntry, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
     PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
     UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
 };
@@ -601,7 +645,8 @@ static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                   // 4-11
     PENDING, InstallDisplayEntry,                                                                             // 12, 13
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 14-25
+    PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, PENDING, PENDING, FindDisplayEntry,                 // 14-20
+    PENDING, PENDING, PENDING, PENDING, PENDING,                                                              // 21-25
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37
     PENDING};                                                                                                 // 38
 static const lvApiAudio apiAudio = {PENDING, PENDING, PENDING, PENDING, PENDING};

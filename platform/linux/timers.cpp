@@ -341,9 +341,18 @@ static int SleepDone(uint64_t sequence)
     return 1;
 }
 
+static std::atomic<int (*)(void *, int32_t)> adapterSleepHook{nullptr};
+
+void SetAdapterSleepHook(int (*sleep)(void *state, int32_t milliseconds))
+{
+    adapterSleepHook.store(sleep, std::memory_order_release);
+}
+
 int SleepWithEvents(void *state, int32_t milliseconds)
 {
     if (milliseconds <= 0) return 0;
+    if (int (*adapterSleep)(void *, int32_t) = adapterSleepHook.load(std::memory_order_acquire))
+        return adapterSleep(state, milliseconds);
     pthread_mutex_lock(&timerQueue.lock);
     lvTimerNode *node = timerQueue.running ? AppendNode(TIMERNODE_SLEEP, lvTimerKey{0, 0}, milliseconds)
                                            : nullptr;

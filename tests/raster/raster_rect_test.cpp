@@ -249,13 +249,13 @@ TEST(Records, Initialisers) {
     EXPECT_EQ(o.x, SPECIAL_CENTER);
     EXPECT_EQ(o.y, SPECIAL_CENTER);
     EXPECT_EQ(o.scaleFactor, 1.0);
-    EXPECT_EQ(o.fill.kind, 1);
-    EXPECT_EQ(o.fill.gradient.centreX, 0.5);
-    EXPECT_EQ(o.further, -1);
-    EXPECT_EQ(o.options.kind, 1);
-    EXPECT_EQ(o.options.backfill.startColor, -1);
-    EXPECT_EQ(o.options.backfill.pictureX, -100000);
-    EXPECT_EQ(o.options.backfill.transparency, -1);
+    EXPECT_EQ(o.fillStyle, 1);
+    EXPECT_EQ(o.gradient.style, GRADIENT_LINEAR);
+    EXPECT_EQ(o.gradient.centreX, 0.5);
+    EXPECT_EQ(o.menu, -1);
+    EXPECT_EQ(o.mode, 1);
+    EXPECT_EQ(o.backfill.type, 0);
+    EXPECT_EQ(o.dragRegionCount, 0);
     const int counts[][2] = {{0, 1}, {1, 1}, {2, 1}, {3, 2}, {4, 2}, {5, 3}, {128, 7}, {129, 8},
                              {256, 8}, {257, 9}, {100000, 9}};
     for (auto &c : counts) EXPECT_EQ(BitsForColorCount(c[0]), c[1]) << c[0];

@@ -180,6 +180,7 @@ struct lvLinkedObjectSpec {
     uint32_t identifier;    // script identifier
     std::string name;       // file name, may be empty
     std::string dataPath;   // embedded data file, or empty
+    lvBytes tail;           // the type's extra fields (stored display records)
 };
 
 struct lvIconSpec {
@@ -384,6 +385,7 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
                 Put16(out, 0);  // adapter
             }
             if (desc.major >= 10 || (o.type == 12 && desc.major >= 6)) Put32(out, 0);  // user tags
+            PutBytes(out, o.tail);
         }
     }
     lvBytes chunk = ReadWholeFile(desc.chunkPath);
@@ -410,6 +412,65 @@ lvBytes BuildIconBlock(const std::vector<lvIconSpec> &icons)
     }
     Put16(out, 0);
     return out;
+}
+
+// A stored display record (format 9.0 and later): ID:WxH:COLOUR[:FLAGS[:TITLE]], the
+// style flags as the display record's bits; every later field keeps its default.
+lvLinkedObjectSpec DisplayRecord(const std::string &spec, int major)
+{
+    if (major < 9) Fail("--display needs format 9.0 or later");
+    std::vector<std::string> f = SplitAll(spec, ':');
+    if (f.size() < 3 || f.size() > 5) Fail("expected ID:WxH:COLOUR[:FLAGS[:TITLE]]");
+    lvLinkedObjectSpec o;
+    o.type = 10;
+    o.identifier = uint32_t(ParseInteger(f[0], "display id"));
+    auto size = SplitAt(f[1], 'x', "WxH");
+    lvBytes &b = o.tail;
+    Put32(b, 0);                                                     // bgpic
+    Put32(b, uint32_t(-100000));                                     // x: centred
+    Put32(b, uint32_t(-100000));                                     // y
+    Put32(b, uint32_t(ParseInteger(size.first, "width")));
+    Put32(b, uint32_t(ParseInteger(size.second, "height")));
+    Put32(b, uint32_t(ParseInteger(f[2], "colour")));
+    Put32(b, f.size() > 3 ? uint32_t(ParseInteger(f[3], "flags")) : 0);  // style flags
+    Put32(b, 0);                                                     // skipped
+    Put32(b, 0);                                                     // scale width
+    Put32(b, 0);                                                     // scale height
+    Put32(b, 0);                                                     // drag regions
+    Put32(b, 0);                                                     // size regions
+    std::string title = f.size() > 4 ? f[4] : "Lumivarra";
+    if (title.size() > 255) Fail("display title longer than 255 bytes");
+    Put16(b, uint32_t(title.size()));
+    b.insert(b.end(), title.begin(), title.end());
+    Put8(b, 1);                                                      // fill style: colour
+    Put32(b, 0);                                                     // gradient end colour
+    Put16(b, 0);                                                     // angle
+    for (int i = 0; i < 3; i++) Put32(b, 0);                         // texture brush, x, y
+    Put8(b, 2);                                                      // gradient: linear
+    Put32(b, 500000);                                                // centre x
+    Put32(b, 500000);                                                // centre y
+    Put32(b, 500000);                                                // balance
+    Put32(b, 0);                                                     // border
+    Put8(b, 0);                                                      // no stops
+    Put16(b, 0);                                                     // string
+    Put8(b, 0);                                                      // orientation
+    Put8(b, 0);                                                      // monitor
+    Put8(b, 0);                                                      // no menu
+    Put32(b, 0);
+    Put8(b, 1);                                                      // mode: windowed
+    Put8(b, 0);                                                      // desktop
+    Put16(b, 0xFFFF);                                                // screen width: none
+    Put16(b, 0xFFFF);                                                // screen height
+    Put8(b, 0);                                                      // screen depth
+    Put8(b, 0);                                                      // hide title bar
+    Put8(b, 0);                                                      // no backfill
+    for (int i = 0; i < 4; i++) Put16(b, 0);                         // four strings
+    Put32(b, 0);                                                     // scale factor: not given
+    Put32(b, 0);                                                     // second style word
+    Put8(b, 0);                                                      // immersive mode
+    Put32(b, 0);                                                     // palette
+    Put32(b, 0);                                                     // fill pen
+    return o;
 }
 
 // ---- Command line: applet -----------------------------------------------------------
@@ -441,6 +502,7 @@ void Usage()
         "  --file NAME=PATH         link a file (data inline)\n"
         "  --block-file NAME=PATH   link a file whose data lies in a data block\n"
         "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields)\n"
+        "  --display ID:WxH:COLOUR[:FLAGS[:TITLE]]  declare a display (format 9.0 and later)\n"
         "  --display-size WxH, --display-title TEXT, --display-pos X,Y, --display-color N\n"
         "  --borderless --fixed --sizeable --hide-pointer --no-mode-switch --no-hide\n"
         "  --scale layer|auto:W:H[:smooth], --no-display-overrides\n"
@@ -462,6 +524,7 @@ void Usage()
 int RunApplet(std::vector<std::string> args)
 {
     lvAppletSpec desc;
+    std::vector<std::string> pendingDisplays;  // made once the format is known
     size_t i = 0;
     auto value = [&](const std::string &option) -> std::string {
         if (i + 1 >= args.size()) Fail(option + " needs a value");
@@ -504,6 +567,8 @@ int RunApplet(std::vector<std::string> args)
             o.name = f[2];
             if (f.size() == 4) o.dataPath = f[3];
             desc.objects.push_back(o);
+        } else if (a == "--display") {
+            pendingDisplays.push_back(value(a));
         } else if (a == "--display-size") {
             auto v = SplitAt(value(a), 'x', "WxH");
             Put8(desc.displayRecords, 3);
@@ -583,6 +648,7 @@ int RunApplet(std::vector<std::string> args)
             }
         }
     }
+    for (const std::string &spec : pendingDisplays) desc.objects.push_back(DisplayRecord(spec, desc.major));
     if (desc.chunkPath.empty() || desc.output.empty()) {
         Usage();
         return 2;

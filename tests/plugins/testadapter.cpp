@@ -1,0 +1,500 @@
+// testadapter.cpp - a display adapter for the tests: every slot call is logged with its
+// arguments and tags, each display is a black ARGB framebuffer that BltBitMap fills
+// through graphics slots 16 and 17, and an input thread of its own plays a script of
+// input events into a locked queue that HandleEvents drains through PostAdapterEvent.
+//
+// Variants (tests/ui/displays.cmake): the default one has extension bit 1 (it runs the
+// main loop) and flags 0x100 | 0x400 (sleeps, monitor and mode lists); LVT_PLAIN has
+// neither. Two monitors {0, 0, 1920, 1080} and {1920, 0, 1280, 1024}; monitor 1 lists
+// the modes 1024x768, 800x600, 1024x600 in that (unsorted) order, monitor 2 none.
+// Borders 4, 4, 24, 4 (left, right, top, bottom).
+//
+// Control in executable runs through the environment: LVT_ADAPTER_LOG (the log file,
+// one line a call), LVT_ADAPTER_PNGDIR (a folder: each display's framebuffer is written
+// as display<N>.png, N its opening order from 1, when it closes), LVT_ADAPTER_INPUT (the
+// input script: items separated by ";": "wait MS", "move X Y", "down X Y", "up X Y",
+// "key C" (press and release), "ctrlc", "close", "quit", "waitclosehandled": until the
+// script's close handler reached SetDisplayAttributes). In-process: lvt_AdapterLog
+// copies the log, lvt_AdapterInput appends to the script queue.
+//
+// Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
+#include "runtime/lvplugin.h"
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+#include <zlib.h>
+
+#define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto name
+
+#ifdef LVT_PLAIN
+static const char *const moduleName = "testadapterplain";
+static const uint32_t adapterFlags = 0;
+static const uint32_t adapterExtensions = 0;
+#else
+static const char *const moduleName = "testadapter";
+static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS;
+static const uint32_t adapterExtensions = LVP_ADAPTEREXT_MAINLOOP;
+#endif
+
+static const lvPluginApi *api;
+static lvPluginRecord *self;
+
+// ---- The log ------------------------------------------------------------------------------
+
+static std::mutex logLock;
+static std::string logText;
+
+static void Log(const std::string &line)
+{
+    std::lock_guard<std::mutex> hold(logLock);
+    logText += line + "\n";
+    if (const char *path = std::getenv("LVT_ADAPTER_LOG")) {
+        if (FILE *f = std::fopen(path, "a")) {
+            std::fputs((line + "\n").c_str(), f);
+            std::fclose(f);
+        }
+    }
+}
+
+static std::string Tags(const lvPluginTag *tags)
+{
+    std::string text;
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        text += " " + std::to_string(t->tag) + "=" + std::to_string((long long)t->value);
+    return text;
+}
+
+static std::string Words(std::initializer_list<long long> words)
+{
+    std::string text;
+    for (long long w : words) text += " " + std::to_string(w);
+    return text;
+}
+
+LVT_EXPORT(lvt_AdapterLog)(char *buffer, size_t size)->size_t
+{
+    std::lock_guard<std::mutex> hold(logLock);
+    if (buffer && size) std::snprintf(buffer, size, "%s", logText.c_str());
+    return logText.size();
+}
+
+// ---- Displays --------------------------------------------------------------------------------
+
+struct Framebuffer {
+    int number;                    // opening order from 1
+    int width, height;
+    std::vector<uint32_t> pixels;  // black ARGB
+};
+static std::mutex displayLock;
+static std::map<void *, Framebuffer *> displays;
+static int openedCount;
+static void *firstHandle;
+
+static Framebuffer *FindFramebuffer(void *handle)
+{
+    std::lock_guard<std::mutex> hold(displayLock);
+    auto it = displays.find(handle);
+    return it == displays.end() ? nullptr : it->second;
+}
+
+static void PutBE32(std::string &out, uint32_t v)
+{
+    for (int s = 24; s >= 0; s -= 8) out.push_back(char((v >> s) & 0xFF));
+}
+
+static void PutChunk(std::string &out, const char *type, const std::string &data)
+{
+    PutBE32(out, (uint32_t)data.size());
+    std::string body = std::string(type, 4) + data;
+    out += body;
+    PutBE32(out, (uint32_t)crc32(0, (const Bytef *)body.data(), (uInt)body.size()));
+}
+
+// An 8-bit RGBA PNG of the framebuffer (alpha as stored).
+static void WritePng(const Framebuffer &fb, const std::string &path)
+{
+    std::string raw;
+    for (int y = 0; y < fb.height; y++) {
+        raw.push_back(0);
+        for (int x = 0; x < fb.width; x++) {
+            uint32_t c = fb.pixels[(size_t)y * fb.width + x];
+            raw.push_back(char((c >> 16) & 0xFF));
+            raw.push_back(char((c >> 8) & 0xFF));
+            raw.push_back(char(c & 0xFF));
+            raw.push_back(char((c >> 24) & 0xFF));
+        }
+    }
+    uLongf bound = compressBound((uLong)raw.size());
+    std::string packed(bound, '\0');
+    if (compress((Bytef *)&packed[0], &bound, (const Bytef *)raw.data(), (uLong)raw.size()) != Z_OK) return;
+    packed.resize(bound);
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string header;
+    PutBE32(header, (uint32_t)fb.width);
+    PutBE32(header, (uint32_t)fb.height);
+    header += std::string("\x08\x06\x00\x00\x00", 5);
+    PutChunk(png, "IHDR", header);
+    PutChunk(png, "IDAT", packed);
+    PutChunk(png, "IEND", "");
+    if (FILE *f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(png.data(), 1, png.size(), f);
+        std::fclose(f);
+    }
+}
+
+// ---- Input --------------------------------------------------------------------------------------
+
+static std::mutex inputLock;
+static std::condition_variable inputWake;
+static std::deque<std::pair<int, lvAdapterEvent>> inputQueue;  // reports for HandleEvents
+static std::deque<std::string> scriptItems;                     // the input script still to play
+static bool forced, stopping, closeHandled;
+static std::thread inputThread;
+
+static void Queue(int kind, lvAdapterEvent e)
+{
+    std::lock_guard<std::mutex> hold(inputLock);
+    inputQueue.push_back({kind, e});
+    inputWake.notify_all();
+}
+
+// Plays the script against the first display; waits without holding anything.
+static void InputThreadMain()
+{
+    for (;;) {
+        std::string item;
+        {
+            std::unique_lock<std::mutex> hold(inputLock);
+            inputWake.wait(hold, [] { return stopping || !scriptItems.empty(); });
+            if (stopping) return;
+            item = scriptItems.front();
+            scriptItems.pop_front();
+        }
+        std::istringstream words(item);
+        std::string verb;
+        words >> verb;
+        long long a = 0, b = 0;
+        words >> a >> b;
+        uintptr_t h = (uintptr_t)firstHandle;
+        if (verb == "waitclosehandled") {
+            // Until the script's "closewindow" handler reached the adapter.
+            std::unique_lock<std::mutex> hold(inputLock);
+            inputWake.wait(hold, [] { return stopping || closeHandled; });
+            if (stopping) return;
+        } else if (verb == "wait") {
+            std::unique_lock<std::mutex> hold(inputLock);
+            inputWake.wait_for(hold, std::chrono::milliseconds(a), [] { return stopping; });
+            if (stopping) return;
+        } else if (verb == "move") {
+            Queue(LVP_EVENT_MOUSE, {h, (uintptr_t)a, (uintptr_t)b, 0, 0});
+        } else if (verb == "down" || verb == "up") {
+            Queue(LVP_EVENT_MOUSE, {h, (uintptr_t)a, (uintptr_t)b, 1, verb == "down" ? 1u : 0u});
+        } else if (verb == "key") {
+            std::istringstream again(item);
+            std::string k, c;
+            again >> k >> c;
+            uintptr_t code = c.empty() ? 0 : (unsigned char)c[0];
+            Queue(LVP_EVENT_KEY, {h, code, 1, 0, 0});
+            Queue(LVP_EVENT_KEY, {h, code, 0, 0, 0});
+        } else if (verb == "ctrlc") {
+            Queue(LVP_EVENT_KEY, {h, 'c', 1, 0x80400000u, 0});
+        } else if (verb == "close") {
+            Queue(LVP_EVENT_CLOSE, {h, 0, 0, 0, 0});
+        } else if (verb == "quit") {
+            Queue(LVP_EVENT_QUIT, {0, 0, 0, 0, 0});
+        }
+    }
+}
+
+static void AddScript(const char *text)
+{
+    std::lock_guard<std::mutex> hold(inputLock);
+    std::string all = text ? text : "";
+    size_t start = 0;
+    while (start <= all.size()) {
+        size_t end = all.find(';', start);
+        if (end == std::string::npos) end = all.size();
+        std::string item = all.substr(start, end - start);
+        if (!item.empty()) scriptItems.push_back(item);
+        start = end + 1;
+    }
+    inputWake.notify_all();
+}
+
+LVT_EXPORT(lvt_AdapterInput)(const char *script)->void
+{
+    AddScript(script);
+}
+
+// ---- Plug-in ------------------------------------------------------------------------------------
+
+LVT_EXPORT(InitPlugin)(lvPluginRecord *r, const lvPluginApi *table, const char *)->int
+{
+    api = table;
+    self = r;
+    r->capabilities = PLUGINCAPS_DISPLAYADAPTER | PLUGINCAPS_REQUIRE | PLUGINCAPS_EXTENSION;
+    r->version = 1;
+    r->revision = 0;
+    r->name = "Test display adapter";
+    r->moduleName = moduleName;
+    r->author = "Lumivarra tests";
+    r->description = "Framebuffers in memory, scripted input";
+    r->copyright = "none";
+    r->url = "";
+    r->date = "10.12.2026";
+    return 1;
+}
+
+LVT_EXPORT(ClosePlugin)()->void
+{
+    {
+        std::lock_guard<std::mutex> hold(inputLock);
+        stopping = true;
+        inputWake.notify_all();
+    }
+    if (inputThread.joinable()) inputThread.join();
+    std::lock_guard<std::mutex> hold(displayLock);
+    for (auto &d : displays) delete d.second;
+    displays.clear();
+}
+
+LVT_EXPORT(GetExtensions)(uint32_t capability, void *)->uint32_t
+{
+    return capability == PLUGINCAPS_DISPLAYADAPTER ? adapterExtensions : 0;
+}
+
+LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->int
+{
+    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    int result = api->graphics->InstallDisplayAdapter(self, adapterFlags, tags);
+    Log("RequirePlugin InstallDisplayAdapter" + Words({(long long)adapterFlags, result}));
+    return result;
+}
+
+LVT_EXPORT(HandleEvents)(lvState *L, int mode, uint32_t)->int
+{
+    std::deque<std::pair<int, lvAdapterEvent>> taken;
+    {
+        std::lock_guard<std::mutex> hold(inputLock);
+        taken.swap(inputQueue);
+    }
+    for (auto &item : taken) {
+        int result = api->system->PostAdapterEvent(L, item.first, &item.second);
+        Log("HandleEvents PostAdapterEvent" + Words({mode, item.first, result}));
+    }
+    return 0;
+}
+
+LVT_EXPORT(WaitEvents)(lvState *, int mode, const lvPluginTag *tags)->int
+{
+    Log("WaitEvents" + Words({mode}) + Tags(tags));
+    std::unique_lock<std::mutex> hold(inputLock);
+    // A tenth of a second at most, so that a stop request is seen.
+    inputWake.wait_for(hold, std::chrono::milliseconds(100), [] { return forced || !inputQueue.empty(); });
+    forced = false;
+    return 0;
+}
+
+LVT_EXPORT(ForceEventLoopIteration)(uint32_t)->void
+{
+    std::lock_guard<std::mutex> hold(inputLock);
+    forced = true;
+    inputWake.notify_all();
+}
+
+LVT_EXPORT(Sleep)(lvState *, int milliseconds)->int
+{
+    Log("Sleep" + Words({milliseconds}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    return 0;
+}
+
+LVT_EXPORT(VWait)(void *handle, const lvPluginTag *tags)->void { Log("VWait" + Tags(tags)); }
+
+LVT_EXPORT(DetermineBorderSizes)(uint32_t flags, int32_t *left, int32_t *right, int32_t *top, int32_t *bottom)->void
+{
+    *left = 4, *right = 4, *top = 24, *bottom = 4;
+    Log("DetermineBorderSizes" + Words({(long long)flags}));
+}
+
+LVT_EXPORT(OpenDisplay)(const char *title, int x, int y, int width, int height, uint32_t flags,
+                        const lvPluginTag *tags)->void *
+{
+    Log(std::string("OpenDisplay ") + title + Words({x, y, width, height, (long long)flags}) + Tags(tags));
+    Framebuffer *fb = new Framebuffer{0, width, height, std::vector<uint32_t>((size_t)width * height, 0xFF000000u)};
+    {
+        std::lock_guard<std::mutex> hold(displayLock);
+        fb->number = ++openedCount;
+        displays[fb] = fb;
+        if (!firstHandle) firstHandle = fb;
+    }
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag == LVP_OPENTAG_X) *(int32_t *)t->value = x;
+        if (t->tag == LVP_OPENTAG_Y) *(int32_t *)t->value = y;
+    }
+    if (!inputThread.joinable()) {
+        if (const char *script = std::getenv("LVT_ADAPTER_INPUT")) AddScript(script);
+        inputThread = std::thread(InputThreadMain);
+    }
+    return fb;
+}
+
+LVT_EXPORT(CloseDisplay)(void *handle)->int
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("CloseDisplay" + Words({fb ? fb->number : -1}));
+    if (!fb) return 0;
+    if (const char *dir = std::getenv("LVT_ADAPTER_PNGDIR"))
+        WritePng(*fb, std::string(dir) + "/display" + std::to_string(fb->number) + ".png");
+    std::lock_guard<std::mutex> hold(displayLock);
+    displays.erase(handle);
+    if (firstHandle == handle) firstHandle = nullptr;
+    delete fb;
+    return 0;
+}
+
+LVT_EXPORT(ChangeBufferSize)(void *, int width, int height, uint32_t, const lvPluginTag *tags)->int
+{
+    Log("ChangeBufferSize" + Words({width, height}) + Tags(tags));
+    return 0;
+}
+
+LVT_EXPORT(ShowHideDisplay)(void *, int show, uint32_t)->int
+{
+    Log("ShowHideDisplay" + Words({show}));
+    return 0;
+}
+
+LVT_EXPORT(SizeMoveDisplay)(void *, int x, int y, int width, int height, uint32_t, uint32_t)->int
+{
+    Log("SizeMoveDisplay" + Words({x, y, width, height}));
+    return 0;
+}
+
+LVT_EXPORT(SetDisplayTitle)(void *, const char *title)->void { Log(std::string("SetDisplayTitle ") + title); }
+LVT_EXPORT(ActivateDisplay)(void *handle, int front)->void
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("ActivateDisplay" + Words({fb ? fb->number : -1, front}));
+}
+LVT_EXPORT(SetDisplayAttributes)(void *, const lvPluginTag *tags)->void
+{
+    Log("SetDisplayAttributes" + Tags(tags));
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag != 1) continue;
+        std::lock_guard<std::mutex> hold(inputLock);
+        closeHandled = t->value != 0;
+        inputWake.notify_all();
+    }
+}
+LVT_EXPORT(CreatePointer)()->void { Log("CreatePointer"); }
+LVT_EXPORT(FreePointer)()->void { Log("FreePointer"); }
+LVT_EXPORT(SetPointer)()->void { Log("SetPointer"); }
+LVT_EXPORT(ShowHidePointer)()->void { Log("ShowHidePointer"); }
+LVT_EXPORT(MovePointer)()->void { Log("MovePointer"); }
+LVT_EXPORT(GetMousePos)(void *, int32_t *x, int32_t *y)->void
+{
+    *x = 0;
+    *y = 0;
+}
+LVT_EXPORT(GetQualifiers)(void *)->uint32_t { return 0; }
+
+LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uint32_t flags, uint32_t)->void
+{
+    Log("BltBitMap" + Words({blit->sourceX, blit->sourceY, blit->destX, blit->destY, blit->width, blit->height,
+                             blit->scaleWidth, blit->scaleHeight, (long long)flags}));
+    Framebuffer *fb = FindFramebuffer(handle);
+    if (!fb) return;
+    lvPluginBitMapInfo info = {};
+    lvPluginTag readOnly[] = {{1, 1}, {0, 0}};
+    uintptr_t token = api->graphics->LockBitMap(source, 0, &info, readOnly);
+    if (!token) {
+        Log("BltBitMap lock failed");
+        return;
+    }
+    // Without the alpha flag the picture is opaque, whatever its alpha bytes hold.
+    uint32_t opaque = (flags & LVP_BLIT_ALPHA) ? 0 : 0xFF000000u;
+    if (info.format == 10 && info.bytesPerPixel == 4) {
+        for (int y = 0; y < blit->height; y++) {
+            int sy = blit->sourceY + y, dy = blit->destY + y;
+            if (sy < 0 || sy >= info.height || dy < 0 || dy >= fb->height) continue;
+            for (int x = 0; x < blit->width; x++) {
+                int sx = blit->sourceX + x, dx = blit->destX + x;
+                if (sx < 0 || sx >= info.width || dx < 0 || dx >= fb->width) continue;
+                fb->pixels[(size_t)dy * fb->width + dx] =
+                    ((const uint32_t *)info.pixels)[(size_t)sy * info.rowLength + sx] | opaque;
+            }
+        }
+    } else {
+        Log("BltBitMap format" + Words({info.format, info.bytesPerPixel}));
+    }
+    api->graphics->UnLockBitMap(token);
+}
+
+LVT_EXPORT(RectFill)(void *target, int x, int y, int width, int height, uint32_t colour, uint32_t, uint32_t)->void
+{
+    Log("RectFill" + Words({x, y, width, height, (long long)colour}));
+    Framebuffer *fb = FindFramebuffer(target);
+    if (!fb) return;
+    for (int row = y; row < y + height; row++)
+        for (int col = x; col < x + width; col++)
+            if (row >= 0 && row < fb->height && col >= 0 && col < fb->width)
+                fb->pixels[(size_t)row * fb->width + col] = colour;
+}
+
+LVT_EXPORT(WritePixel)()->void { Log("WritePixel"); }
+LVT_EXPORT(Line)()->void { Log("Line"); }
+
+LVT_EXPORT(GetMonitorInfo)(int kind, int monitor, void **list, uint32_t)->int
+{
+    Log("GetMonitorInfo" + Words({kind, monitor}));
+    if (kind == LVP_MONITORINFO_MONITORS) {
+        *list = new lvAdapterMonitor[3]{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}, {0, 0, 0, 0}};
+    } else if (monitor == 0) {
+        *list = new lvAdapterMode[4]{{1024, 768}, {800, 600}, {1024, 600}, {0, 0}};
+    } else {
+        *list = new lvAdapterMode[1]{{0, 0}};
+    }
+    return 0;
+}
+
+LVT_EXPORT(FreeMonitorInfo)(int kind, void *list)->void
+{
+    if (kind == LVP_MONITORINFO_MONITORS) delete[] (lvAdapterMonitor *)list;
+    else delete[] (lvAdapterMode *)list;
+}
+
+LVT_EXPORT(GrabScreenPixels)()->void * { return nullptr; }
+LVT_EXPORT(FreeGrabScreenPixels)(uint32_t *)->void {}
+
+LVT_EXPORT(AdapterMainLoop)(lvState *L, lvAdapterRunFunction run, void *data, uint32_t, uint32_t)->int
+{
+    Log("AdapterMainLoop");
+    int result = run(data);
+    Log("AdapterMainLoop end" + Words({result}));
+    return result;
+}
+
+LVT_EXPORT(BeginDoubleBuffer)(void *, uint32_t)->int { return 0; }
+LVT_EXPORT(EndDoubleBuffer)(void *, uint32_t)->int { return 0; }
+LVT_EXPORT(Flip)(void *, const lvPluginTag *)->int { return 0; }
+LVT_EXPORT(Cls)(void *, uint32_t, uint32_t)->int { return 0; }
+LVT_EXPORT(AllocVideoBitMap)()->void * { return nullptr; }
+LVT_EXPORT(FreeVideoBitMap)(void *)->void {}
+LVT_EXPORT(ReadVideoPixels)()->void * { return nullptr; }
+LVT_EXPORT(FreeVideoPixels)(void *)->void {}
+LVT_EXPORT(DoVideoBitMapMethod)()->int { return 0; }
+LVT_EXPORT(AllocBitMap)()->void * { return nullptr; }
+LVT_EXPORT(FreeBitMap)(void *)->void {}
+LVT_EXPORT(LockBitMap)()->uintptr_t { return 0; }
+LVT_EXPORT(UnLockBitMap)(uintptr_t)->void {}
+LVT_EXPORT(GetBitMapAttr)()->int { return 0; }

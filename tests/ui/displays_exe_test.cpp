@@ -1,0 +1,284 @@
+// Runs the built runtime on applets with declared displays and the test display adapter
+// required at start-up (REQUIREPLUGINS): what the adapter is asked to do (its log), what
+// it finally shows (the framebuffer it writes as a PNG when the display closes), the
+// input its own thread plays into the script's handlers, and the display commands'
+// errors. Every run is bounded by a time limit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+struct AdapterRun {
+    int exitCode;                    // -1 when the process did not exit normally
+    std::vector<std::string> lines;  // standard output
+    std::vector<std::string> log;    // the adapter's log
+    std::string err;
+    std::string pngDir;              // where the framebuffers went
+};
+
+std::string ReadWhole(const std::string &path)
+{
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+        std::fclose(f);
+    }
+    return text;
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Runs build/tests/ui/displays_exe/<stem>.lva; adapter "" requires none.
+AdapterRun RunApplet(const std::string &stem, const std::string &adapter = "testadapter", const std::string &input = "",
+               int limit = 20)
+{
+    char dir[] = "/tmp/lv_displays_exe_XXXXXX";
+    EXPECT_NE(mkdtemp(dir), nullptr);
+    std::string base = dir;
+    AdapterRun run = {-1, {}, {}, "", base};
+    std::string command = "LVT_ADAPTER_LOG='" + base + "/log' LVT_ADAPTER_PNGDIR='" + base + "' ";
+    if (!input.empty()) command += "LVT_ADAPTER_INPUT='" + input + "' ";
+    command += "timeout --preserve-status -k 5 " + std::to_string(limit) + " '" + LV_BIN_DIR + "/lumivarra' '" +
+               LV_BUILD_DIR + "/tests/ui/displays_exe/" + stem + ".lva'";
+    if (!adapter.empty()) command += " -REQUIREPLUGINS '" + std::string(LV_TESTADAPTER_DIR) + "/" + adapter + "'";
+    command += " -QUIET >'" + base + "/out' 2>'" + base + "/err' </dev/null";
+    int status = std::system(command.c_str());
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.lines = Lines(ReadWhole(base + "/out"));
+    run.log = Lines(ReadWhole(base + "/log"));
+    run.err = ReadWhole(base + "/err");
+    return run;
+}
+
+// Lines of the log that start with the word.
+std::vector<std::string> Calls(const AdapterRun &run, const std::string &word)
+{
+    std::vector<std::string> found;
+    for (const std::string &line : run.log)
+        if (line == word || line.rfind(word + " ", 0) == 0) found.push_back(line);
+    return found;
+}
+
+// Index of the first log line starting with the word, -1 when none.
+int FirstCall(const AdapterRun &run, const std::string &word)
+{
+    for (size_t i = 0; i < run.log.size(); i++)
+        if (run.log[i] == word || run.log[i].rfind(word + " ", 0) == 0) return (int)i;
+    return -1;
+}
+
+// The {tag, value} pairs of a logged call ("... 1=320 2=240").
+std::vector<std::pair<int, long long>> TagsOf(const std::string &line)
+{
+    std::vector<std::pair<int, long long>> tags;
+    std::istringstream words(line);
+    for (std::string w; words >> w;) {
+        size_t eq = w.find('=');
+        if (eq != std::string::npos) tags.push_back({std::stoi(w.substr(0, eq)), std::stoll(w.substr(eq + 1))});
+    }
+    return tags;
+}
+
+struct Png {
+    int width = 0, height = 0;
+    std::vector<uint32_t> argb;
+};
+
+uint32_t BE32(const std::string &s, size_t at)
+{
+    return (uint32_t)(uint8_t)s[at] << 24 | (uint32_t)(uint8_t)s[at + 1] << 16 | (uint32_t)(uint8_t)s[at + 2] << 8 |
+           (uint8_t)s[at + 3];
+}
+
+// Reads the adapter's PNGs: 8-bit RGBA, filter 0 on every row.
+Png ReadPng(const std::string &path)
+{
+    Png png;
+    std::string file = ReadWhole(path), idat;
+    if (file.size() < 8 || file.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return png;
+    for (size_t at = 8; at + 12 <= file.size();) {
+        uint32_t length = BE32(file, at);
+        std::string type = file.substr(at + 4, 4);
+        if (type == "IHDR") {
+            png.width = (int)BE32(file, at + 8);
+            png.height = (int)BE32(file, at + 12);
+        } else if (type == "IDAT") {
+            idat += file.substr(at + 8, length);
+        }
+        at += 12 + length;
+    }
+    uLongf size = (uLongf)png.height * (png.width * 4 + 1);
+    std::string raw(size, '\0');
+    if (uncompress((Bytef *)&raw[0], &size, (const Bytef *)idat.data(), (uLong)idat.size()) != Z_OK) return Png();
+    for (int y = 0; y < png.height; y++) {
+        const uint8_t *row = (const uint8_t *)raw.data() + (size_t)y * (png.width * 4 + 1) + 1;
+        for (int x = 0; x < png.width; x++, row += 4)
+            png.argb.push_back((uint32_t)row[3] << 24 | (uint32_t)row[0] << 16 | (uint32_t)row[1] << 8 | row[2]);
+    }
+    return png;
+}
+
+bool Contains(const std::vector<std::string> &lines, const std::string &text)
+{
+    for (const std::string &line : lines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+// Display 1 (320x240, 0x336699, active) opens through the adapter, display 2 (hidden)
+// does not; both variants show the colour pixel for pixel.
+TEST(DisplaysExe, DeclaredDisplayOpensThroughTheAdapterAndShowsItsColour)
+{
+    const struct {
+        const char *adapter;
+        unsigned flags;
+        bool mainLoop;
+    } variants[] = {{"testadapter", 0x500, true}, {"testadapterplain", 0, false}};
+    for (const auto &v : variants) {
+        SCOPED_TRACE(v.adapter);
+        AdapterRun run = RunApplet("show", v.adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_FALSE(run.log.empty());
+        // Installed while start-up required it.
+        EXPECT_EQ(run.log[0], "RequirePlugin InstallDisplayAdapter " + std::to_string(v.flags) + " 0");
+        EXPECT_EQ(FirstCall(run, "AdapterMainLoop") >= 0, v.mainLoop);
+        std::vector<std::string> opens = Calls(run, "OpenDisplay");
+        ASSERT_EQ(opens.size(), 1u);
+        std::vector<int> tagNumbers;
+        for (auto &t : TagsOf(opens[0])) {
+            tagNumbers.push_back(t.first);
+            if (t.first == 1) {
+                EXPECT_EQ(t.second, 320);
+            } else if (t.first == 2) {
+                EXPECT_EQ(t.second, 240);
+            }
+        }
+        EXPECT_EQ(tagNumbers, (std::vector<int>{1, 2, 3, 4, 5, 6, 13, 17, 18, 19, 12}));
+        EXPECT_EQ(opens[0].rfind("OpenDisplay One ", 0), 0u) << opens[0];
+        int open = FirstCall(run, "OpenDisplay");
+        int attributes = FirstCall(run, "SetDisplayAttributes");
+        EXPECT_GT(attributes, open);
+        EXPECT_EQ(run.log[attributes], "SetDisplayAttributes 1=0");
+        EXPECT_EQ(Calls(run, "ActivateDisplay"), std::vector<std::string>{"ActivateDisplay 1 1"});
+        EXPECT_EQ(Calls(run, "BltBitMap"), std::vector<std::string>{"BltBitMap 0 0 0 0 320 240 0 0 0"});
+        EXPECT_EQ(Calls(run, "CloseDisplay"), std::vector<std::string>{"CloseDisplay 1"});
+        EXPECT_GT(FirstCall(run, "CloseDisplay"), FirstCall(run, "BltBitMap"));
+        Png png = ReadPng(run.pngDir + "/display1.png");
+        ASSERT_EQ(png.width, 320);
+        ASSERT_EQ(png.height, 240);
+        size_t wrong = 0;
+        for (uint32_t c : png.argb) wrong += c != 0xFF336699u;
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+// Without a declared display, display 1 is 640x480, centred on the first monitor (its
+// frame 4 + 4 by 24 + 4), titled "Lumivarra" and active.
+TEST(DisplaysExe, WithoutADeclaredDisplayDisplayOneHasTheDefaults)
+{
+    AdapterRun run = RunApplet("nodecl_show");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> opens = Calls(run, "OpenDisplay");
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].rfind("OpenDisplay Lumivarra 636 286 640 480 ", 0), 0u) << opens[0];
+    EXPECT_EQ(Calls(run, "ActivateDisplay"), std::vector<std::string>{"ActivateDisplay 1 1"});
+    Png png = ReadPng(run.pngDir + "/display1.png");
+    ASSERT_EQ(png.width, 640);
+    EXPECT_EQ(png.argb[0], 0xFF000000u);
+}
+
+// Each failing command leaves the list as it was (three displays: 1, 2, and the
+// display list never grows or shrinks through a failure).
+TEST(DisplaysExe, FailingCommandsGiveTheirCodesAndLeaveTheListAlone)
+{
+    AdapterRun run = RunApplet("errors");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> expected = {
+        "free99 1344 2",      "freednil 1041 2",     "current 1346 2",
+        "bogus 1055 2",       "scalefactor0 1055 2", "openopen 1055 2",
+        "closeclosed 1055 2", "openmonitor3 1557 2", "modes3 1557 2",
+        "modes2 1443 2",      "mode 800 600",        "mode 1024 600",
+        "mode 1024 768",      "monitor1 1920",
+    };
+    ASSERT_EQ(run.lines.size(), expected.size()) << run.err;
+    for (size_t i = 0; i < expected.size(); i++) EXPECT_EQ(run.lines[i], expected[i]);
+}
+
+TEST(DisplaysExe, FreeingAnUnknownDisplayNamesItsNumber)
+{
+    AdapterRun run = RunApplet("free99");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE((run.err + "\n" + ReadWhole(run.pngDir + "/out")).find("Could not find display 99!"), std::string::npos)
+        << run.err;
+}
+
+TEST(DisplaysExe, AnAdapterLoadedAfterStartUpCannotInstallItself)
+{
+    AdapterRun run = RunApplet("nodecl_late", "");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.lines, "late 1518")) << run.err;
+    EXPECT_TRUE(Contains(run.log, "RequirePlugin InstallDisplayAdapter 1280 1518"));
+}
+
+// The adapter's input thread: movement, a press with its position, a key, the close
+// button, then Ctrl+C, which ends the run normally.
+TEST(DisplaysExe, InputFromTheAdaptersThreadReachesTheHandlersAndCtrlCQuits)
+{
+    AdapterRun run = RunApplet("input", "testadapter",
+                         "waitclosehandled;move 10 20;wait 50;down 30 40;wait 50;key a;wait 50;close;wait 50;ctrlc");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> seen;
+    for (const std::string &line : run.lines)
+        if (line != "ready") seen.push_back(line);
+    ASSERT_GE(seen.size(), 4u) << run.err;
+    EXPECT_EQ(seen[0].rfind("OnMouseMove", 0), 0u);
+    EXPECT_EQ(seen[1].rfind("OnMouseDown 30 40", 0), 0u) << seen[1];
+    EXPECT_EQ(seen[2].rfind("OnKeyDown", 0), 0u);
+    EXPECT_NE(seen[2].find(" a"), std::string::npos) << seen[2];
+    EXPECT_EQ(seen[3].rfind("CloseWindow", 0), 0u) << seen[3];
+}
+
+// WaitEvent waits in the adapter's WaitEvents; a 50 ms interval still fires.
+TEST(DisplaysExe, WaitEventBlocksInTheAdapterWhileAnIntervalFires)
+{
+    AdapterRun run = RunApplet("interval");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(Contains(run.lines, "ticks 5"));
+    EXPECT_GE(Calls(run, "WaitEvents").size(), 2u);
+}
+
+// The time library's waits go to an adapter whose flags say it sleeps (0x100), and
+// through the event loop otherwise.
+TEST(DisplaysExe, WaitSleepsInTheAdapterOnlyWhenItsFlagsSaySo)
+{
+    const struct {
+        const char *adapter;
+        size_t sleeps;
+    } cases[] = {{"testadapter", 1}, {"testadapterplain", 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.adapter);
+        AdapterRun run = RunApplet("sleep", c.adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(Contains(run.lines, "slept"));
+        EXPECT_EQ(Calls(run, "Sleep"), std::vector<std::string>(c.sleeps, "Sleep 20"));
+    }
+}

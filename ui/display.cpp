@@ -1,0 +1,416 @@
+// display.cpp - the display record and list: creating, finding and freeing displays.
+//
+// The list's links change only on the script thread and only under the display lock,
+// which adapter threads take to look a display up by its handle.
+//
+// Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
+#include "ui/display.h"
+#include "platform/lvplatform.h"
+#include "runtime/errors.h"
+#include "runtime/lverrors.h"
+#include "runtime/startup.h"
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+static lvObjectHeader *displayList;  // newest last
+static lvDisplay *currentDisplay;
+static lvQuitSwitches quitSwitches = {0, 0, 1};
+
+lvQuitSwitches *GetQuitSwitches(void) { return &quitSwitches; }
+lvDisplay *FirstDisplay(void) { return (lvDisplay *)displayList; }
+lvDisplay *GetCurrentDisplay(void) { return currentDisplay; }
+lvObjectHeader **DisplayListHead(void) { return &displayList; }
+
+void SetCurrentDisplay(lvDisplay *display)
+{
+    currentDisplay = display;
+    SetCurrentOutput(display ? display->bgpic : nullptr);
+}
+
+void LockDisplayList(void)
+{
+    if (lvMutex *lock = GetDisplayListLock()) LockMutex(lock);
+}
+
+void UnlockDisplayList(void)
+{
+    if (lvMutex *lock = GetDisplayListLock()) UnlockMutex(lock);
+}
+
+int FindDisplayById(lvObjectId id, lvDisplay **out)
+{
+    *out = nullptr;
+    for (lvObjectHeader *h = displayList; h; h = h->next) {
+        if (!ObjectIdMatches(h, id)) continue;
+        *out = (lvDisplay *)h;
+        return 0;
+    }
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorNumberArg(id.number);
+    return ERR_FINDDISPLAY;
+}
+
+lvDisplay *FindDisplayByHandle(const void *handle)
+{
+    if (!handle) return nullptr;
+    for (lvObjectHeader *h = displayList; h; h = h->next) {
+        lvDisplay *d = (lvDisplay *)h;
+        if (d->handle == handle || (const void *)d->window == handle) return d;
+    }
+    return nullptr;
+}
+
+// ---- Modes -----------------------------------------------------------------------------
+
+static const struct {
+    int number;
+    const char *name;
+} modeNames[] = {
+    {1, "windowed"},        {2, "fullscreen"},       {3, "ask"},          {4, "moderequester"},
+    {6, "fakefullscreen"},  {7, "fullscreenscale"},  {8, "systemscale"},  {9, "__modeswitch"},
+    {10, "autofullscreen"}, {11, "layerfullscreen"}, {12, "askauto"},     {13, "asklayers"},
+};
+
+int FindDisplayModeByName(const char *name)
+{
+    for (const auto &m : modeNames)
+        if (strcasecmp(m.name, name) == 0) return m.number;
+    return 0;
+}
+
+const char *DisplayModeName(int mode)
+{
+    for (const auto &m : modeNames)
+        if (m.number == mode) return m.name;
+    return "(not found)";
+}
+
+// ---- Creating ---------------------------------------------------------------------------
+
+void InitDisplaySpec(lvDisplaySpec *s)
+{
+    std::memset(s, 0, sizeof *s);
+    s->x = s->y = LV_CENTER;
+    s->width = 640;
+    s->height = 480;
+    std::strcpy(s->title, "Lumivarra");
+    s->fillStyle = 1;
+    InitGradient(&s->gradient, 0);
+    s->scaleMode = -1;
+    s->scaleFactor = 1.0;
+    s->menu = -1;
+    s->mode = DISPMODE_WINDOWED;
+    s->screenWidth = s->screenHeight = s->screenDepth = -1;
+}
+
+void FreeDisplaySpec(lvDisplaySpec *s)
+{
+    FreeMemory(s->placement);
+    s->placement = nullptr;
+    FreeUserTags(s->userTags, 1);
+    s->userTags = nullptr;
+}
+
+// The display library's own record of the displays that show a BGPic.
+static int DisplayShowsBGPic(const lvBGPic *record)
+{
+    for (lvObjectHeader *h = displayList; h; h = h->next)
+        if (((lvDisplay *)h)->bgpic == record) return 1;
+    return 0;
+}
+
+// Frees what a display holds (not the record): its own BGPic unless at shut-down.
+static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
+{
+    if (d->ownsBGPic && d->bgpic && !shutdown) UnlinkBGPicById(GetObjectIdOf(&d->bgpic->header));
+    d->bgpic = nullptr;
+    for (lvBufferPair *pair : {&d->backgroundBuffer, &d->pictureBuffer, &d->frontBuffer, &d->backBuffer}) {
+        FreeBitmapHandle(pair->rgb);
+        FreeBitmapHandle(pair->chunky);
+        *pair = {};
+    }
+    FreeBitmapHandle(d->shapeMask);
+    FreeBitmapHandle(d->shapeAlpha);
+    FreeMemory(d->placement);
+    if (d->window) WindowOps()->FreeDisplayWindow(d->window);
+    d->window = nullptr;
+    for (lvHandlerSlot &slot : d->events.slots) {
+        if (L && EventRuntime()->ReleaseReference) {
+            if (slot.function != -1) EventRuntime()->ReleaseReference(L, slot.function);
+            if (slot.userData != -1) EventRuntime()->ReleaseReference(L, slot.userData);
+        }
+        slot = {-1, -1};
+    }
+    FreeMemory(d->selection);
+    FreeMemory(d->damage);
+    FreeUserTags(d->userTags, 1);
+    if (d->frameLock) FreeMutex(d->frameLock);
+    FreeObjectUserData(&d->header.userData, nullptr);
+}
+
+// The private BGPic of a display made from width, height and its fill.
+static int MakeOwnBGPic(lvDisplay *d, int number, int preloadNumberOne)
+{
+    lvBGPicFill fill = {};
+    fill.style = d->fillStyle;
+    fill.colour = d->colour;
+    fill.gradient = d->gradient;
+    fill.textureBrush = d->textureBrush;
+    fill.textureX = d->textureX;
+    fill.textureY = d->textureY;
+    lvBitMapHandle *bitmap = nullptr;
+    if (int err = BuildBGPicBitmaps(nullptr, &fill, -1, d->width, d->height, d->width, &bitmap, nullptr, nullptr,
+                                    nullptr))
+        return err;
+    lvObjectId id = {0, nullptr};
+    if (preloadNumberOne) {
+        // Display 1's picture made during the start-up preload is BGPic 1.
+        id.number = 1;
+        lvBGPic *old = nullptr;
+        if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
+    }
+    (void)number;
+    lvBGPic *made = nullptr;
+    if (int err = NewBGPicRecord(&id, 0, d->width, d->height, d->width, nullptr, bitmap, nullptr, -1, nullptr,
+                                 nullptr, nullptr, 24, nullptr, &fill, nullptr, 0, nullptr, &made)) {
+        FreeBitmapHandle(bitmap);
+        return err;
+    }
+    made->fillFollowsDisplay = 1;
+    d->bgpic = made;
+    d->ownsBGPic = 1;
+    return 0;
+}
+
+// Copies the BGPic's picture into fresh display buffers of its size.
+int RemakeDisplayBuffers(lvDisplay *d)
+{
+    lvBGPic *b = d->bgpic;
+    lvBitMapHandle *background = AllocRgbBitmap(b->scaledWidth, b->scaledHeight, 0, nullptr);
+    lvBitMapHandle *picture = AllocRgbBitmap(b->scaledWidth, b->scaledHeight, 0, nullptr);
+    if (!background || !picture) {
+        FreeBitmapHandle(background);
+        FreeBitmapHandle(picture);
+        return ERR_BITMAP;
+    }
+    {
+        lvScopedLock from(b->scaled.bitmap, LOCK_READONLY), to1(background, 0), to2(picture, 0);
+        if (from && to1 && to2) {
+            for (int y = 0; y < b->scaledHeight; y++)
+                for (int x = 0; x < b->scaledWidth; x++) {
+                    uint32_t c = ReadLockPixel(&from.lock, x, y);
+                    WriteLockPixel(&to1.lock, c, x, y);
+                    WriteLockPixel(&to2.lock, c, x, y);
+                }
+        }
+    }
+    FreeBitmapHandle(d->backgroundBuffer.rgb);
+    FreeBitmapHandle(d->pictureBuffer.rgb);
+    d->backgroundBuffer.rgb = background;
+    d->pictureBuffer.rgb = picture;
+    return 0;
+}
+
+int CreateDisplayFromSpec(lvState *L, int number, int nil, lvDisplaySpec *s, lvDisplay **out)
+{
+    if (out) *out = nullptr;
+    // 1. A display of that number is freed first; when it cannot be, nothing is made.
+    if (!nil) {
+        lvDisplay *old = nullptr;
+        if (FindDisplayById(lvObjectId{number, nullptr}, &old) == 0) {
+            if (int err = FreeDisplayById(L, lvObjectId{number, nullptr})) return err;
+        }
+    }
+    if (s->paletteGiven) return ERR_UNIMPLCMD;  // palette displays come with the palettes
+    lvDisplay *d = (lvDisplay *)AllocMemory(sizeof(lvDisplay), 1);
+    if (!d) return ERR_MEM;
+    // 2. Defaults, then the options.
+    ResetDrawTarget(&d->target);
+    InitDisplayEvents(&d->events);
+    d->x = s->x;
+    d->y = s->y;
+    d->relativeX = d->relativeY = 1;
+    d->width = s->width;
+    d->height = s->height;
+    d->styleFlags = s->styleFlags;
+    d->styleFlags2 = s->styleFlags2;
+    std::snprintf(d->title, sizeof d->title, "%s", s->title);
+    d->fillStyle = s->fillStyle;
+    d->colour = s->colour;
+    d->gradient = s->gradient;
+    d->textureBrush = s->textureBrush;
+    d->textureX = s->textureX;
+    d->textureY = s->textureY;
+    d->monitor = s->monitor;
+    d->orientation = s->orientation;
+    d->immersiveMode = s->immersiveMode;
+    d->mode = s->mode;
+    d->screenWidth = s->screenWidth;
+    d->screenHeight = s->screenHeight;
+    d->screenDepth = s->screenDepth;
+    d->desktop = s->desktop;
+    d->backfill = s->backfillBlock;
+    std::memcpy(d->backfillBrushFile, s->backfillBrushFile, sizeof d->backfillBrushFile);
+    d->backfillDisplay = s->backfill;
+    d->resourceMonitor = s->resourceMonitor;
+    d->restoreWidth = s->restoreWidth;
+    d->restoreHeight = s->restoreHeight;
+    d->scaleX = d->scaleY = 1.0;
+    d->scaleFactor = d->requestedScaleFactor = s->scaleFactor;
+    d->scaleWidth = s->scaleWidth;
+    d->scaleHeight = s->scaleHeight;
+    d->dragRegionCount = s->dragRegionCount;
+    d->sizeRegionCount = s->sizeRegionCount;
+    d->dragRegionsGiven = s->dragRegionCount > 0;
+    d->sizeRegionsGiven = s->sizeRegionCount > 0;
+    std::memcpy(d->dragRegions, s->dragRegions, sizeof d->dragRegions);
+    std::memcpy(d->sizeRegions, s->sizeRegions, sizeof d->sizeRegions);
+    if (s->scaleMode == 1) d->styleFlags = (d->styleFlags & ~DSTYLE_LAYERSCALE) | DSTYLE_AUTOSCALE;
+    if (s->scaleMode == 2) d->styleFlags = (d->styleFlags & ~DSTYLE_AUTOSCALE) | DSTYLE_LAYERSCALE;
+    if (s->scaleMode == 0) d->styleFlags &= ~(DSTYLE_AUTOSCALE | DSTYLE_LAYERSCALE);
+
+    int err = 0;
+    // 4. System scale.
+    if (d->mode == DISPMODE_SYSTEMSCALE) {
+        d->scaleFactor = d->requestedScaleFactor * WindowOps()->GetSystemScale();
+        d->mode = DISPMODE_WINDOWED;
+        d->scaledCoordinates = 1;
+        d->systemScaleDiffers = d->scaleFactor != 1.0;
+    }
+    // 5, 6. A scale factor scales the window and the positions the script gives.
+    if (d->scaleFactor != 1.0) {
+        d->scaleWidth = (int)(d->scaleFactor * d->width);
+        d->scaleHeight = (int)(d->scaleFactor * d->height);
+        if (!(d->styleFlags & DSTYLE_LAYERSCALE)) d->styleFlags |= DSTYLE_AUTOSCALE;
+        d->scaledCoordinates = 1;
+    } else if (s->scaleFactorGiven) {
+        d->scaledCoordinates = 1;
+    }
+    if (d->scaledCoordinates) {
+        for (int *v : {&d->x, &d->y})
+            if (*v > 0 && *v != LV_KEEPPOSITION && *v != LV_NOPOSITION) *v = (int)(*v * d->scaleFactor);
+    }
+    // 7. Negative restore sizes are percentages.
+    if (d->restoreWidth < 0) d->restoreWidth = (int)((int64_t)-d->restoreWidth * d->width / 100);
+    if (d->restoreHeight < 0) d->restoreHeight = (int)((int64_t)-d->restoreHeight * d->height / 100);
+    // 8. A desktop display has its monitor's size.
+    if (d->desktop > 0) {
+        lvMonitorRect m;
+        if ((err = GetMonitorRect(d, &m)) == 0) {
+            d->width = m.width;
+            d->height = m.height;
+        }
+    }
+    // 9.
+    if (d->backfillDisplay || d->resourceMonitor) d->styleFlags |= DSTYLE_HIDEFROMTASKBAR;
+    // 11, 12.
+    d->userTags = s->userTags;
+    s->userTags = nullptr;
+    d->placement = s->placement;
+    d->placementLength = s->placementLength;
+    s->placement = nullptr;
+    d->autoscale = (d->styleFlags & DSTYLE_AUTOSCALE) != 0;
+    d->layerScale = (d->styleFlags & DSTYLE_LAYERSCALE) != 0;
+    d->layersOn = d->layerScale || (d->styleFlags & DSTYLE_LAYERS);
+    d->smoothScale = (d->styleFlags & DSTYLE_SMOOTHSCALE) != 0;
+    if (!d->autoscale && !d->layerScale) d->scaleWidth = d->scaleHeight = 0;
+    // 13. The BGPic: the one given, or a private one.
+    if (!err && s->bgpicGiven) {
+        lvBGPic *b = nullptr;
+        if ((err = FindBGPicById(s->bgpic, &b, 0)) == 0) {
+            if (DisplayShowsBGPic(b)) err = ERR_MULTIBGPIC;
+            else {
+                d->bgpic = b;
+                d->width = b->scaledWidth;
+                d->height = b->scaledHeight;
+            }
+        }
+    } else if (!err) {
+        int preload = GetRuntimeSwitches()->preloading && !nil && number == 1;
+        err = MakeOwnBGPic(d, number, preload);
+    }
+    // 14. The window is the scale size.
+    if (!err && (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0) {
+        d->scaleX = (double)d->scaleWidth / d->width;
+        d->scaleY = (double)d->scaleHeight / d->height;
+        d->width = d->scaleWidth;
+        d->height = d->scaleHeight;
+    }
+    // 15.
+    d->cursorX = d->cursorY = 0;
+    d->marginTextLeft = 0;
+    d->marginTextRight = d->bgpic ? d->bgpic->scaledWidth - 1 : 0;
+    // 16, 17, 18.
+    if (!err) err = RemakeDisplayBuffers(d);
+    if (!err && !GetDisplayAdapter()) err = WindowOps()->AllocDisplayWindow(&d->window);
+    if (!err && !(d->frameLock = NewMutex())) err = ERR_SEMAPHORE;
+    if (err) {
+        FreeDisplayContents(L, d, 0);
+        FreeMemory(d);
+        return err;
+    }
+    // 19.
+    InitObjectHeader(&d->header, LV_TYPE_DISPLAY, nil ? 0 : number, nil != 0);
+    LockDisplayList();
+    lvObjectHeader **tail = &displayList;
+    while (*tail) tail = &(*tail)->next;
+    *tail = &d->header;
+    UnlockDisplayList();
+    if (out) *out = d;
+    return 0;
+}
+
+// ---- Freeing ----------------------------------------------------------------------------
+
+static void UnlinkDisplay(lvDisplay *d)
+{
+    LockDisplayList();
+    for (lvObjectHeader **p = &displayList; *p; p = &(*p)->next) {
+        if (*p == &d->header) {
+            *p = d->header.next;
+            break;
+        }
+    }
+    UnlockDisplayList();
+}
+
+int FreeDisplayById(lvState *L, lvObjectId id)
+{
+    lvDisplay *d = nullptr;
+    if (int err = FindDisplayById(id, &d)) return err;
+    if (d == currentDisplay) return ERR_FREEADISPLAY;
+    if (d->state != DISPSTATE_CLOSED)
+        if (int err = CloseDisplayCore(L, d, 0)) return err;
+    UnlinkDisplay(d);
+    // Events already queued for it are consumed without effect.
+    DetachDisplayEvents(d);
+    CancelQueuedCallbacks(L, CANCEL_DISPLAY, d);
+    FreeDisplayContents(L, d, 0);
+    FreeMemory(d);
+    return 0;
+}
+
+void ShutdownDisplays(lvState *L)
+{
+    LockDisplayList();
+    for (lvDisplay *d = FirstDisplay(); d; d = (lvDisplay *)d->header.next)
+        if (d->state != DISPSTATE_CLOSED && !d->backfillOwner) CloseDisplayCore(L, d, 0);
+    while (lvObjectHeader *h = displayList) {
+        displayList = h->next;
+        lvDisplay *d = (lvDisplay *)h;
+        if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, 0);
+        DetachDisplayEvents(d);
+        FreeDisplayContents(L, d, 1);
+        FreeMemory(d);
+    }
+    currentDisplay = nullptr;
+    UnlockDisplayList();
+    SetCurrentOutput(nullptr);
+}
+
+// BGPics ask the display list whether one of them is on show.
+struct lvBGPicQueryInstaller {
+    lvBGPicQueryInstaller() { SetBGPicShownQuery(DisplayShowsBGPic); }
+};
+static lvBGPicQueryInstaller bgpicQueryInstaller;

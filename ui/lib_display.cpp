@@ -1,0 +1,367 @@
+// lib_display.cpp - the display library's commands, its constants, its opening and
+// closing, and how the library joins a run (plug-in entries, event hooks, start-up).
+//
+// Depends on: ui/display.h, runtime/cmdsupport.h, runtime/libtable.h, runtime/startup.h.
+#include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/container.h"
+#include "runtime/errors.h"
+#include "runtime/libtable.h"
+#include "runtime/lverrors.h"
+#include "runtime/plugin.h"
+#include "runtime/startup.h"
+#include "ui/display.h"
+#include "vm/lvvm.h"
+#include <cstring>
+
+// ---- Commands ------------------------------------------------------------------------------
+
+// CreateDisplay(id[, options]): nothing, or the handle for Nil.
+static int CmdCreateDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    int nil = 0;
+    int number = GetIntArgOrNil(L, 1, &nil);
+    lvDisplaySpec spec;
+    InitDisplaySpec(&spec);
+    int err = 0;
+    if (GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL) {
+        CheckTableArg(L, 2);
+        err = ReadDisplayOptions(L, 2, &spec);
+    }
+    lvDisplay *made = nullptr;
+    if (!err) err = CreateDisplayFromSpec(L, number, nil, &spec, &made);
+    FreeDisplaySpec(&spec);
+    if (err) return err;
+    if (!nil) return 0;
+    PushPointer(L, made->header.handle);
+    return 1;
+}
+
+static int CmdFreeDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeDisplayById(L, GetObjectIdArg(L, 1));
+}
+
+// OpenDisplay(id[, noselect or {noselect, monitor, x, y}]).
+static int CmdOpenDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    int noSelect = 0, monitor = -1, x = LV_NOPOSITION, y = LV_NOPOSITION;
+    if (GetStackTop(L) >= 2) {
+        if (GetValueType(L, 2) == LV_TTABLE) {
+            GetFieldBool(L, 2, "noselect", &noSelect);
+            if (GetFieldInt(L, 2, "monitor", &monitor)) {
+                if (monitor < 1) return ERR_MONITORRANGE;
+                monitor--;
+            }
+            GetFieldInt(L, 2, "x", &x);
+            GetFieldInt(L, 2, "y", &y);
+        } else {
+            noSelect = ValueToBoolean(L, 2);
+        }
+    }
+    return OpenDisplayById(L, id, monitor, x, y, noSelect);
+}
+
+static int CmdCloseDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return CloseDisplayById(L, GetObjectIdArg(L, 1));
+}
+
+static int CmdGetMonitors(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvMonitorRect monitors[32];
+    int count = GetMonitorList(monitors, 32);
+    if (count <= 0) return ERR_MEM;
+    PushNewTable(L);
+    for (int i = 0; i < count; i++) {
+        PushNewTable(L);
+        SetFieldInt(L, "x", monitors[i].x);
+        SetFieldInt(L, "y", monitors[i].y);
+        SetFieldInt(L, "width", monitors[i].width);
+        SetFieldInt(L, "height", monitors[i].height);
+        SetTableItemRaw(L, -2, i);
+    }
+    return 1;
+}
+
+static int CmdGetDisplayModes(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int monitor = GetStackTop(L) >= 1 ? (int)CheckNumberArg(L, 1) : 1;
+    static lvScreenMode modes[512];
+    int count = 0;
+    if (int err = GetDisplayModeList(monitor - 1, modes, 512, &count)) return err;
+    if (count == 0) return ERR_NODISPMODES;
+    PushNewTable(L);
+    for (int i = 0; i < count; i++) {
+        PushNewTable(L);
+        SetFieldInt(L, "width", modes[i].width);
+        SetFieldInt(L, "height", modes[i].height);
+        SetTableItemRaw(L, -2, i);
+    }
+    return 1;
+}
+
+static int CmdActivateDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvDisplay *d = nullptr;
+    if (int err = FindDisplayById(GetObjectIdArg(L, 1), &d)) return err;
+    if (d->state != DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
+    int behind = GetStackTop(L) >= 2 && ValueToBoolean(L, 2);
+    ActivateDisplayWindow(d, behind ? 0 : 1);
+    return 0;
+}
+
+static int CmdSelectDisplay(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvDisplay *d = nullptr;
+    if (int err = FindDisplayById(GetObjectIdArg(L, 1), &d)) return err;
+    int noActivate = GetStackTop(L) >= 2 && ValueToBoolean(L, 2);
+    SetCurrentDisplay(d);
+    if (!noActivate && d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, 1);
+    return 0;
+}
+
+static int CmdSetSubtitle(lvState *)
+{
+    return ERR_UNSUPPORTEDFEAT;
+}
+
+static const lvCommandEntry displayCommands[] = {
+    {"SetSubtitle", CmdSetSubtitle},   {"CreateDisplay", CmdCreateDisplay},
+    {"FreeDisplay", CmdFreeDisplay},   {"OpenDisplay", CmdOpenDisplay},
+    {"CloseDisplay", CmdCloseDisplay}, {"SelectDisplay", CmdSelectDisplay},
+    {"ActivateDisplay", CmdActivateDisplay}, {"GetDisplayModes", CmdGetDisplayModes},
+    {"GetMonitors", CmdGetMonitors},   {nullptr, nullptr},
+};
+
+static const lvConstantEntry displayConstants[] = {
+    {"DISPLAY", nullptr, 21},           {"DOUBLEBUFFER", nullptr, 38},
+    {"SNAPWINDOW", nullptr, 0},         {"SNAPDISPLAY", nullptr, 1},
+    {"SNAPDESKTOP", nullptr, 2},        {"DISPSTATE_OPEN", nullptr, 1},
+    {"DISPSTATE_CLOSED", nullptr, 0},   {"DISPSTATE_MINIMIZED", nullptr, 2},
+    {"DISPMODE_WINDOWED", nullptr, 1},  {"DISPMODE_FULLSCREEN", nullptr, 2},
+    {"DISPMODE_ASK", nullptr, 3},       {"DISPMODE_MODEREQUESTER", nullptr, 4},
+    {"DISPMODE_FAKEFULLSCREEN", nullptr, 6}, {"DISPMODE_FULLSCREENSCALE", nullptr, 7},
+    {"DISPMODE_SYSTEMSCALE", nullptr, 8}, {"DISPMODE_MODESWITCH", nullptr, 9},
+    {"DISPMODE_ASKAUTO", nullptr, 12},  {"DISPMODE_ASKLAYERS", nullptr, 13},
+    {"SCALEMODE_NONE", nullptr, 0},     {"SCALEMODE_AUTO", nullptr, 1},
+    {"SCALEMODE_LAYER", nullptr, 2},    {"KEEPPOSITION", nullptr, 100000},
+    {"ORIENTATION_NONE", nullptr, 0},   {"ORIENTATION_PORTRAIT", nullptr, 1},
+    {"ORIENTATION_LANDSCAPE", nullptr, 3}, {"ORIENTATION_PORTRAITREV", nullptr, 2},
+    {"ORIENTATION_LANDSCAPEREV", nullptr, 4}, {"DENSITY_NONE", nullptr, 0},
+    {"DENSITY_LOW", nullptr, 1},        {"DENSITY_MEDIUM", nullptr, 2},
+    {"DENSITY_HIGH", nullptr, 3},       {"IMMERSIVE_NONE", nullptr, 0},
+    {"IMMERSIVE_NORMAL", nullptr, 1},   {"IMMERSIVE_LEANBACK", nullptr, 2},
+    {"IMMERSIVE_STICKY", nullptr, 3},   {nullptr, nullptr, 0},
+};
+
+const lvConstantEntry *GetDisplayConstants(void)
+{
+    return displayConstants;
+}
+
+// ---- Plug-in entries ---------------------------------------------------------------------
+
+struct lvPluginLock {
+    lvBitMapLock lock;
+};
+
+static uintptr_t PluginLockBitMap(void *bitmap, uint32_t, lvPluginBitMapInfo *info, const lvPluginTag *tags)
+{
+    if (!bitmap || !info) return 0;
+    int readOnly = 0;
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == 1) readOnly = t->value != 0;
+    lvPluginLock *held = (lvPluginLock *)AllocMemory(sizeof(lvPluginLock), 1);
+    if (!held) return 0;
+    // The adapter's own bitmaps are raw backings; otherwise the runtime handed its handle.
+    int mode = (readOnly ? LOCK_READONLY : 0) | (AdapterOwnsBitmaps() ? LOCK_RAW : 0);
+    if (!LockBitmapHandle(bitmap, mode, &held->lock)) {
+        FreeMemory(held);
+        return 0;
+    }
+    info->pixels = held->lock.pixels;
+    info->rowLength = held->lock.rowLength;
+    info->format = held->lock.format;
+    info->bytesPerPixel = held->lock.bytesPerPixel;
+    info->width = held->lock.width;
+    info->height = held->lock.height;
+    return (uintptr_t)held;
+}
+
+static void PluginUnLockBitMap(uintptr_t token)
+{
+    lvPluginLock *held = (lvPluginLock *)token;
+    if (!held) return;
+    UnlockBitmapHandle(&held->lock);
+    FreeMemory(held);
+}
+
+static int PluginFindDisplay(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut)
+{
+    lvDisplay *d = nullptr;
+    if (id) {
+        if (int err = FindDisplayById(lvObjectId{id->number, id->handle}, &d)) return err;
+    } else if (!(d = FindDisplayByHandle(handle))) {
+        return ERR_FINDDISPLAY;
+    }
+    if (handleOut) *handleOut = d->handle;
+    if (idOut) *idOut = {d->header.identifier, d->header.handle};
+    return 0;
+}
+
+static int PluginWaitEvents(lvState *L)
+{
+    return WaitDisplayEvents(L);
+}
+
+static int PollRuntimeDisplayEvents(lvState *L, int mode);
+
+static void AdapterInstalledEntry(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags)
+{
+    NoteDisplayAdapter(record, word, tags);
+    // Only an adapter has events to poll between lines; runs without one keep their
+    // interpreter free of a line hook.
+    lvStartupHooks hooks = {};
+    hooks.PollRuntimeEvents = PollRuntimeDisplayEvents;
+    SetStartupHooks(&hooks);
+    if (lvState *L = GetMainVMState()) InstallLineHook(L);
+}
+
+// ---- Event hooks ---------------------------------------------------------------------------
+
+static lvDisplay *HookCurrentDisplay(void) { return GetCurrentDisplay(); }
+static lvDisplayEvents *HookDisplayEvents(lvDisplay *d) { return d ? &d->events : nullptr; }
+static lvDisplay *HookNextDisplay(lvDisplay *d) { return d ? (lvDisplay *)d->header.next : FirstDisplay(); }
+static int HookHaveAdapter(void) { return GetDisplayAdapter() != nullptr; }
+static uint32_t HookQualifiers(lvDisplay *d) { return GetDisplayQualifiers(d); }
+static void HookCloseHandled(lvDisplay *d, int handled) { SetDisplayCloseHandled(d, handled); }
+static lvEventId HookDisplayId(lvDisplay *d)
+{
+    return lvEventId{(uintptr_t)d->header.identifier, (uintptr_t)d->header.handle};
+}
+// The display's fields of size, move, mouse-move and drop messages.
+static void HookFillDisplayFields(lvState *, const lvEventCallback *record, lvEventMessage *message)
+{
+    const lvDisplay *d = record->display;
+    if (!d) return;
+    switch (record->kind) {
+    case CALLBACK_SIZEWINDOW:
+        AddMessageNumber(message, "width", d->bgpic ? d->bgpic->scaledWidth : d->width);
+        AddMessageNumber(message, "height", d->bgpic ? d->bgpic->scaledHeight : d->height);
+        break;
+    case CALLBACK_MOVEWINDOW:
+        AddMessageNumber(message, "x", d->x);
+        AddMessageNumber(message, "y", d->y);
+        break;
+    case CALLBACK_MOUSEMOVE: {
+        int x = 0, y = 0;
+        GetDisplayMousePos(d, &x, &y);
+        AddMessageNumber(message, "x", x);
+        AddMessageNumber(message, "y", y);
+        break;
+    }
+    case CALLBACK_DROPFILE:
+        AddMessageNumber(message, "x", record->x);
+        AddMessageNumber(message, "y", record->y);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- Start-up --------------------------------------------------------------------------------
+
+// Display 1 with its defaults when the applet declares none; the header's display
+// settings, then (unless switched off) the start-up options, go into the records.
+static int ApplyDisplaySettings(lvState *, lvAppletRecord *record)
+{
+    if (int err = ApplyAppletDisplaySettings(record)) return err;
+    bool haveOne = false;
+    for (lvLinkedObject *o = record->linkedObjects; o; o = o->next)
+        if (o->type == 10 && o->identifier == 1) haveOne = true;
+    if (!haveOne)
+        if (int err = AddDefaultDisplayRecord(record, record->title[0] ? record->title : "Lumivarra")) return err;
+    const lvRuntimeConfig *config = GetStartupState()->config;
+    if (!record->noDisplayOverrides && !(config && config->noDisplayOverrides))
+        ApplyStartupDisplayOverrides(record, config && config->allDisplays);
+    return 0;
+}
+
+static int StartupDisplays(lvState *L)
+{
+    UseAdapterEventLoop();
+    return OpenStartupDisplays(L);
+}
+
+static int PollRuntimeDisplayEvents(lvState *L, int mode)
+{
+    return PollDisplayEvents(L, mode);
+}
+
+// The tail reader's shape for stored display records.
+static int ReadDisplayTail(lvAppletCursor *cursor, lvLinkedObject *object, int major, int minor)
+{
+    return ReadAppletDisplayRecord(cursor, object, major, minor);
+}
+
+// ---- Open and close --------------------------------------------------------------------------
+
+int OpenDisplayLibrary(lvState *L)
+{
+    if (int err = InitLoopSignals()) return err;
+    PushCopy(L, LV_GLOBALSINDEX);
+    RegisterLibrary(L, nullptr, displayCommands, 0);
+    SetStackTop(L, -2);
+    return RegisterObjectType(LV_TYPE_DISPLAY, "Displays", DisplayListHead(), nullptr, nullptr, 0);
+}
+
+void CloseDisplayLibrary(lvState *L, int)
+{
+    ShutdownDisplays(L);
+}
+
+static void CloseBGPicStep(lvState *, int)
+{
+    FreeAllBGPics();
+}
+
+void InstallDisplayLibrary(void)
+{
+    static const lvDisplayPluginEntries entries = {
+        AdapterInstalledEntry, PostAdapterEvent,  PostAdapterEventMain, PollDisplayEvents,
+        PluginWaitEvents,      DispatchPluginEventNow, PluginLockBitMap, PluginUnLockBitMap,
+        PluginFindDisplay,
+    };
+    SetDisplayPluginEntries(&entries);
+    lvEventDisplayHooks displays = {};
+    displays.CurrentDisplay = HookCurrentDisplay;
+    displays.GetDisplayEvents = HookDisplayEvents;
+    displays.NextDisplay = HookNextDisplay;
+    displays.HaveDisplayAdapter = HookHaveAdapter;
+    displays.GetQualifiers = HookQualifiers;
+    displays.SetCloseHandled = HookCloseHandled;
+    displays.GetDisplayId = HookDisplayId;
+    displays.FillDisplayFields = HookFillDisplayFields;
+    SetEventDisplayHooks(&displays);
+    SetLinkedTailReader(10, ReadDisplayTail);
+    SetBackfillReader(ReadAppletBackfillBlock);
+    SetLibraryRow("display", OpenDisplayLibrary, GetDisplayConstants);
+    SetLibraryCloseStep("displays", CloseDisplayLibrary);
+    SetLibraryCloseStep("bgpics", CloseBGPicStep);
+    lvStartupHooks startup = {};
+    startup.ApplyAppletDisplaySettings = ApplyDisplaySettings;
+    startup.OpenStartupDisplays = StartupDisplays;
+    startup.RunMainLoop = RunDisplayMainLoop;
+    startup.CreatePresetDisplay = CreatePresetDisplay;
+    SetStartupHooks(&startup);
+}
