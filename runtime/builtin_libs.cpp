@@ -157,5 +157,6 @@ void InstallBuiltinLibraries(void)
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;
+    startup.PollRuntimeEvents = PollEventEngine;
     SetStartupHooks(&startup);
 }

@@ -521,7 +521,9 @@ typedef struct lvApiSystem {
                              const char *extensions, int formatId, uint32_t flags); // 19
     lvApiPending Housekeeping;                                       // 20
     void *empty21, *empty22, *empty23, *empty24, *empty25, *empty26; // 21-26
-    lvApiPending PostAdapterEvent, PollEvents, WaitEvents;           // 27-29
+    // 27: an adapter report of a kind (34 and up: a plug-in event type, the record its payload).
+    int (*PostAdapterEvent)(lvState *state, int kind, void *record);
+    lvApiPending PollEvents, WaitEvents;                             // 28, 29
     void *(*NewMutex)(void);                                         // 30
     void (*FreeMutex)(void *mutex);                                  // 31
     void (*LockMutex)(void *mutex);                                  // 32
@@ -530,7 +532,8 @@ typedef struct lvApiSystem {
     void (*RemoveHook)(void *hook);                                  // 35
     int (*RegisterEventNameKind)(const char *name, int kind, const intptr_t *payload); // 36
     void (*WriteDebugOutput)(const char *format, ...);               // 37
-    lvApiPending FireTimerKey;                                       // 38
+    // 38: a timer adapter reports that the timer of a handle RegisterTimer gave fired.
+    int (*FireTimerKey)(lvState *state, uintptr_t key);
     int (*InstallTimerAdapter)(lvPluginRecord *record, uint32_t word); // 39
     lvApiPending CurrentDateFields;                                  // 40
     // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.

@@ -169,6 +169,10 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetRuntimeSwitches()->hookSuspended = t->value != 0;
             count++;
             break;
+        case 39:
+            GetRuntimeSwitches()->checkEventDisabled = t->value != 0;
+            count++;
+            break;
         case 44: {
             int mode = 0;
             GetRuntimeFlags(run->state, LV_FLAG_ERROR_MODE, &mode, 0);
@@ -216,6 +220,24 @@ static int FindEventNameEntry(const char *name, const lvPluginTag *tags)
         if (t->tag == 1 && t->value) *(intptr_t *)t->value = second;
     return result;
 }
+// Slots the event engine serves once its library is open.
+static lvPluginEventEntries eventEntries;
+
+void SetPluginEventEntries(const lvPluginEventEntries *entries)
+{
+    eventEntries = entries ? *entries : lvPluginEventEntries{};
+}
+
+const lvPluginEventEntries *GetPluginEventEntries(void) { return &eventEntries; }
+
+static int PostAdapterEventEntry(lvState *state, int kind, void *record)
+{
+    return eventEntries.PostAdapterEvent ? eventEntries.PostAdapterEvent(state, kind, record) : LVP_PENDING_ERROR;
+}
+static int FireTimerKeyEntry(lvState *state, uintptr_t key)
+{
+    return eventEntries.FireTimerKey ? eventEntries.FireTimerKey(state, key) : 0;
+}
 static int EncodingQuery(const lvPluginTag *tags)
 {
     for (const lvPluginTag *t = tags; t && t->tag; t++)
@@ -240,7 +262,12 @@ static int ReturnsOne(void) { return 1; }
 
 // Installing adapters: only during the adapter-setup phase (display, requester, timer
 // and message-port adapters), each guarded by its own installation word.
-static int InstallTimerEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_TIMER, r, word); }
+static int InstallTimerEntry(lvPluginRecord *r, uint32_t word)
+{
+    int code = InstallPluginAdapter(LV_ADAPTER_TIMER, r, word);
+    if (!code && eventEntries.UseTimerAdapter) code = eventEntries.UseTimerAdapter(r, word);
+    return code;
+}
 static int InstallIpcEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_IPC, r, word); }
 static int InstallRequesterEntry(lvPluginRecord *r, uint32_t word)
 {
@@ -280,10 +307,10 @@ static const lvApiSystem apiSystem = {
     PENDING, PENDING, PENDING, PENDING,
     AddPluginFileType, PENDING,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    PENDING, PENDING, PENDING,
+    PostAdapterEventEntry, PENDING, PENDING,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
+    FireTimerKeyEntry, InstallTimerEntry, PENDING, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
     PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,

@@ -248,6 +248,12 @@ void PeriodicEventPurge(lvState *state)
     UnlockEvents();
 }
 
+int PollEventEngine(lvState *state, int mode)
+{
+    if (mode & 1) PeriodicEventPurge(state);
+    return 0;
+}
+
 void SetEventTimeout(uint32_t milliseconds)
 {
     queueState.limit.store(milliseconds, std::memory_order_relaxed);
