@@ -8,7 +8,8 @@
 // Timer adapter: installed from RequirePlugin (a linked plug-in object, required while
 // adapters may install); RegisterTimer and FreeTimer log their calls, and TestFireTimers()
 // reports every live timer as fired through FireTimerKey, on the script thread.
-// TestLog() gives the log, one entry a line. TestInstallTimer() tries to install the
+// TestReleased() counts the payloads the runtime released undispatched. TestLog() gives
+// the log, one entry a line. TestInstallTimer() tries to install the
 // adapter again (at script time: refused). TestCheckEventOff() sets runtime tag 39.
 // TestFireOnFree() makes FreeTimer report the other live timers as fired, as a sloppy
 // adapter might while the run shuts down.
@@ -69,9 +70,18 @@ static void FinishCall(lvState *, int32_t, void *payload)
     Note("finish " + std::to_string(((TestEvent *)payload)->words[1]));
 }
 
+static int released;  // payloads the runtime handed back without a dispatch
+
 static void ReleasePayload(lvState *, int32_t, void *payload)
 {
+    released++;
     Note("release " + std::to_string(((TestEvent *)payload)->words[1]));
+}
+
+static int CmdTestReleased(lvState *L)
+{
+    api->scriptVM->PushNumber(L, released);
+    return 1;
 }
 
 // TestPostEvent(kind, value): kind 0 posts a TestTableEvent, 1 a TestPushEvent.
@@ -161,7 +171,8 @@ static int CmdTestLog(lvState *L)
 static const lvPluginCommand commands[] = {
     {"TestPostEvent", CmdTestPostEvent}, {"TestFireTimers", CmdTestFireTimers},
     {"TestInstallTimer", CmdTestInstallTimer}, {"TestCheckEventOff", CmdTestCheckEventOff},
-    {"TestFireOnFree", CmdTestFireOnFree}, {"TestLog", CmdTestLog}, {nullptr, nullptr}};
+    {"TestFireOnFree", CmdTestFireOnFree}, {"TestReleased", CmdTestReleased}, {"TestLog", CmdTestLog},
+    {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 
 LVE_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
