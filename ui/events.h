@@ -27,9 +27,9 @@
 // a reader of the script's table); SetInterval/SetTimeout -> SetTimerObject;
 // ClearInterval/ClearTimeout -> RemoveInterval/RemoveTimeout; ChangeInterval ->
 // ChangeInterval; GetAttribute of intervals, time-outs and handlers -> FindIntervalById,
-// FindTimeoutById, FindHandlerSlotByName. The plug-in interface: InstallTimerAdapter,
-// TimerFired, RegisterPluginEvent, WithdrawPluginEvent, FindPluginEventHandler,
-// WaitEventLoop (mode 2). Start-up makes the event lock (InitEventLock) before any
+// FindTimeoutById, FindHandlerSlotByName. The plug-in interface (adapterevents.cpp hands
+// its entries to the runtime's table): adapter reports, TimerFired, the timer adapter,
+// WaitEventLoop (mode 2); plug-in event types live in runtime/pluginevents.h. Start-up makes the event lock (InitEventLock) before any
 // window; the library's open and close are OpenEventEngine and CloseEventEngine.
 #pragma once
 #include "platform/lvplatform.h"

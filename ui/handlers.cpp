@@ -1,5 +1,6 @@
-// handlers.cpp - handler slots and their names, plug-in event types, installing
-// handlers, and matching queued input events to handlers.
+// handlers.cpp - handler slots and their names, installing handlers (also into the
+// slots of plug-in event types, runtime/pluginevents.h), and matching queued input
+// events to handlers.
 //
 // A handler slot holds two registry references (function, user data; -1 none).
 // Every display has 37 slots in the order of DisplayHandlerNames, the engine keeps 14
@@ -7,8 +8,8 @@
 // the queued callbacks that still use it before the reference is released, so no
 // callback can run a function whose registry slot was handed out again.
 // Depends on: dispatcher.cpp (cancelling), intervals.cpp (the internal interval for
-// network handlers), the hooks of events.h.
-// Limits: plug-in event names up to 63 bytes.
+// network handlers), the hooks of events.h, runtime/pluginevents.h.
+// Limits: plug-in event names up to 63 bytes (the registry's).
 #include "ui/events.h"
 #include "runtime/lverrors.h"
 #include <cstring>
