@@ -637,16 +637,18 @@ void CombineByteRows(const lvKernelJob *j) {
 
 // ---- 1-bit masks ------------------------------------------------------------
 
-// The new bit of a target bit t for a source bit s under a mask operation.
-// AND never changes a bit: drawing in MASKAND mode leaves the mask as it is.
+// The new bit of a target bit t for a source bit s under a mask operation. Fills and
+// drawn pixels have s = 1, so MASKAND leaves their bits; combining a mask or pens clears
+// the target bits whose source bit is 0.
 static inline int ApplyMaskOp(int op, int t, int s) {
     switch (op) {
     case 0: return s ? 1 : t;   // MASKVISIBLE: set where s
     case 1: return s ? 0 : t;   // MASKINVISIBLE: clear where s
     case 2: return s;           // MASKVANILLACOPY
     case 3: return t ^ s;       // MASKXOR
+    case 4: return t & s;       // MASKAND
     case 5: return t | s;       // MASKOR
-    default: return t;          // MASKAND and unknown operations
+    default: return t;          // unknown operations
     }
 }
 
@@ -657,7 +659,7 @@ static inline void PutBit(uint8_t *row, int x, int bit) {
 
 void FillMaskBits(const lvKernelJob *j) {
     int op = j->mode;
-    if (op == 4) return;  // MASKAND leaves every bit
+    if (op == 4) return;  // MASKAND with s = 1 leaves every bit
     for (int y = 0; y < j->height; y++) {
         uint8_t *row = static_cast<uint8_t *>(j->target) + static_cast<ptrdiff_t>(j->targetY + y) * j->targetRow;
         int x0 = j->targetX, x1 = j->targetX + j->width;  // [x0, x1)
@@ -726,7 +728,10 @@ void SetMaskFromBytes(const lvKernelJob *j) {
             case 5:
                 if (test) PutBit(d, tx, 1);
                 break;
-            default: break;  // MASKAND: no bit changes
+            case 4:  // MASKAND with s the test: a failed test clears the bit
+                if (!test) PutBit(d, tx, 0);
+                break;
+            default: break;
             }
         }
     }

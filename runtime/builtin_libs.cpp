@@ -31,15 +31,15 @@
 #include <cstring>
 
 // The line hook's work and the event poll's first step: the plug-ins' line hooks (a
-// non-zero result is the run's error), then stale input events are purged. Displays poll
-// their own events once a display subsystem joins the run.
+// non-zero result is the run's error), then stale input events are purged, then a
+// display adapter's input is handled.
 static int PollRuntimeEvents(lvState *L, int mode)
 {
     if (mode & 1) {
         if (int code = RunPluginHooks(L, 1, nullptr, nullptr)) return code;
-        PeriodicEventPurge(L);
     }
-    return 0;
+    if (int code = PollEventEngine(L, mode)) return code;
+    return PollDisplayEvents(L, mode);
 }
 
 // The event library's shut-down takes no "full" flag.

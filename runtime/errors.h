@@ -197,6 +197,7 @@ struct lvRuntimeSwitches {
     int quiet;          // status lines are not printed
     int preloading;     // linked objects are being preloaded (loaders read it)
     int hookSuspended;  // the line hook does nothing (around work that must not be interrupted)
+    int checkEventDisabled;  // a plug-in switched CheckEvent and CheckEvents off (runtime tag 39)
 };
 
 lvRuntimeSwitches *GetRuntimeSwitches();

@@ -789,7 +789,8 @@ typedef struct lvApiSystem {
     void (*RemoveHook)(void *hook);                                  // 35
     int (*RegisterEventNameKind)(const char *name, int kind, const intptr_t *payload); // 36
     void (*WriteDebugOutput)(const char *format, ...);               // 37
-    lvApiPending FireTimerKey;                                       // 38
+    // 38: a timer adapter reports that the timer of a handle RegisterTimer gave fired.
+    int (*FireTimerKey)(lvState *state, uintptr_t key);
     int (*InstallTimerAdapter)(lvPluginRecord *record, uint32_t word); // 39
     lvApiPending CurrentDateFields;                                  // 40
     // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.

@@ -138,6 +138,20 @@ void UnregisterPluginEventName(int id);
 int FindPluginEventName(const char *name, intptr_t *secondWord);
 void FreePluginEventNames(void);
 
+// What the event engine offers the plug-in interface; the engine installs it when its
+// library opens (nullptr slots answer that the service is missing).
+struct lvPluginEventEntries {
+    // Slot 2.27: an adapter report (kind, five-word record) into the event queues.
+    int (*PostAdapterEvent)(lvState *state, int kind, void *record);
+    // Slot 2.38: the interval or time-out of a timer adapter's handle fires now.
+    int (*FireTimerKey)(lvState *state, uintptr_t key);
+    // After slot 2.39 installed a timer adapter: its RegisterTimer and FreeTimer now
+    // serve intervals and time-outs. 0 or an error code.
+    int (*UseTimerAdapter)(lvPluginRecord *record, uint32_t word);
+};
+void SetPluginEventEntries(const lvPluginEventEntries *entries);
+const lvPluginEventEntries *GetPluginEventEntries(void);
+
 lvPluginListEntry *GetPluginList(void);
 void SetPluginDisabled(lvPluginRecord *record, int flag);
 void SetPluginUserWord(lvPluginRecord *record, intptr_t word);

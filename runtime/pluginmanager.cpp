@@ -9,6 +9,7 @@
 #include "runtime/lists.h"
 #include "runtime/lverrors.h"
 #include "runtime/plugin.h"
+#include "runtime/pluginevents.h"
 #include "runtime/startup.h"
 #include "runtime/vdir.h"
 #include "platform/lvplatform.h"
@@ -45,17 +46,6 @@ struct lvPluginHook {
     void *callback;       // the callback of its type
 };
 
-// One event name added by a plug-in.
-struct lvPluginEventName {
-    lvPluginEventName *next; // next name
-    int id;                  // event id, 34 up
-    int kind;                // 0 or 1
-    int removed;             // unregistered
-    intptr_t preset[2];      // two words preset to -1
-    intptr_t payload[3];     // kind 0: one word; kind 1: two words and a callback
-    intptr_t userValue;      // user value
-    char name[1];            // the name's text (allocated with the record)
-};
 
 #define LV_CHAIN_COUNT 10
 static const uint32_t chainCapabilities[LV_CHAIN_COUNT] = {PLUGINCAPS_IMAGE, PLUGINCAPS_ANIM, PLUGINCAPS_SOUND,
@@ -67,7 +57,6 @@ struct lvPluginManager {
     lvPluginNode *first;                        // loaded plug-ins, load order
     lvAdapterChainNode *chains[LV_CHAIN_COUNT]; // one chain per capability above
     lvPluginHook *hooks;                        // hooks, creation order
-    lvPluginEventName *eventNames;              // event names
     lvPluginRecord *clipboard;                  // installed clipboard adapter
     lvPluginRecord *adapters[LV_ADAPTER_KINDS]; // installed display, requester, timer, IPC adapters
     int linked;                                 // the run is linked (plug-in directories)
@@ -846,55 +835,37 @@ int CountPluginHooks(void)
 // Event names
 // ============================================================================
 
+// The interface's names are the event engine's plug-in types (runtime/pluginevents.h).
+// Kind 0 carries one word, the fill callback; kind 1 the push and finish callbacks and
+// the callback that frees a payload.
+typedef int (*lvPluginEventCall)(lvState *, int32_t, void *);
+typedef void (*lvPluginEventNotice)(lvState *, int32_t, void *);
+
 int RegisterPluginEventName(const char *name, int kind, const intptr_t *payload, intptr_t userValue)
 {
-    if (!name) return 0;
-    lvPluginEventName **tail = &manager.eventNames;
-    int lastId = 33;
-    for (lvPluginEventName *e = manager.eventNames; e; e = e->next) {
-        if (!e->removed && strcasecmp(e->name, name) == 0) return 0;
-        lastId = e->id;
-        tail = &e->next;
+    lvPluginEvent callbacks;
+    std::memset(&callbacks, 0, sizeof callbacks);
+    if (payload && kind == 0) callbacks.fill = (lvPluginEventCall)payload[0];
+    if (payload && kind == 1) {
+        callbacks.push = (lvPluginEventCall)payload[0];
+        callbacks.finish = (lvPluginEventNotice)payload[1];
+        callbacks.release = (lvPluginEventNotice)payload[2];
     }
-    size_t length = std::strlen(name);
-    lvPluginEventName *entry = (lvPluginEventName *)AllocMemory(sizeof(lvPluginEventName) + length, 1);
-    if (!entry) return 0;
-    entry->id = lastId + 1;
-    entry->kind = kind;
-    entry->preset[0] = entry->preset[1] = -1;
-    if (payload) {
-        int words = kind == 1 ? 3 : 1;
-        for (int i = 0; i < words; i++) entry->payload[i] = payload[i];
-    }
-    entry->userValue = userValue;
-    std::memcpy(entry->name, name, length + 1);
-    *tail = entry;
-    return entry->id;
+    callbacks.value = (void *)userValue;
+    return RegisterPluginEvent(name, kind, &callbacks);
 }
 
-void UnregisterPluginEventName(int id)
-{
-    for (lvPluginEventName *e = manager.eventNames; e; e = e->next)
-        if (e->id == id) e->removed = 1;
-}
+void UnregisterPluginEventName(int id) { WithdrawPluginEvent(id); }
 
 int FindPluginEventName(const char *name, intptr_t *secondWord)
 {
-    for (lvPluginEventName *e = manager.eventNames; e; e = e->next) {
-        if (e->removed || strcasecmp(e->name, name) != 0) continue;
-        if (secondWord) *secondWord = e->preset[1];
-        return (int)e->preset[0];
-    }
-    return -1;
+    int32_t userData = -1;
+    int32_t function = FindPluginEventHandler(name, &userData);
+    if (secondWord) *secondWord = userData;
+    return function;
 }
 
-void FreePluginEventNames(void)
-{
-    while (lvPluginEventName *e = manager.eventNames) {
-        manager.eventNames = e->next;
-        FreeMemory(e);
-    }
-}
+void FreePluginEventNames(void) { FreePluginEvents(); }
 
 // ============================================================================
 // Records for the interface

@@ -173,6 +173,10 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetErrorState()->handlerBlocked = t->value != 0;
             count++;
             break;
+        case 39:
+            GetRuntimeSwitches()->checkEventDisabled = t->value != 0;
+            count++;
+            break;
         case 44: {
             int mode = 0;
             GetRuntimeFlags(run->state, LV_FLAG_ERROR_MODE, &mode, 0);
@@ -220,6 +224,20 @@ static int FindEventNameEntry(const char *name, const lvPluginTag *tags)
         if (t->tag == 1 && t->value) *(intptr_t *)t->value = second;
     return result;
 }
+// Slots the event engine serves once its library is open.
+static lvPluginEventEntries eventEntries;
+
+void SetPluginEventEntries(const lvPluginEventEntries *entries)
+{
+    eventEntries = entries ? *entries : lvPluginEventEntries{};
+}
+
+const lvPluginEventEntries *GetPluginEventEntries(void) { return &eventEntries; }
+
+static int FireTimerKeyEntry(lvState *state, uintptr_t key)
+{
+    return eventEntries.FireTimerKey ? eventEntries.FireTimerKey(state, key) : 0;
+}
 static int EncodingQuery(const lvPluginTag *tags)
 {
     for (const lvPluginTag *t = tags; t && t->tag; t++)
@@ -244,7 +262,12 @@ static int ReturnsOne(void) { return 1; }
 
 // Installing adapters: only during the adapter-setup phase (display, requester, timer
 // and message-port adapters), each guarded by its own installation word.
-static int InstallTimerEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_TIMER, r, word); }
+static int InstallTimerEntry(lvPluginRecord *r, uint32_t word)
+{
+    int code = InstallPluginAdapter(LV_ADAPTER_TIMER, r, word);
+    if (!code && eventEntries.UseTimerAdapter) code = eventEntries.UseTimerAdapter(r, word);
+    return code;
+}
 static int InstallIpcEntry(lvPluginRecord *r, uint32_t word) { return InstallPluginAdapter(LV_ADAPTER_IPC, r, word); }
 static int InstallRequesterEntry(lvPluginRecord *r, uint32_t word)
 {
@@ -266,9 +289,12 @@ static int InstallDisplayEntry(lvPluginRecord *r, uint32_t word, const lvPluginT
     if (code == 0 && displayEntries.AdapterInstalled) displayEntries.AdapterInstalled(r, word, tags);
     return code;
 }
+// Adapter reports go to the display library once it is open (it knows the displays),
+// before that to the event engine, which takes the kinds that need no display.
 static int PostAdapterEventEntry(lvState *L, int kind, lvAdapterEvent *event)
 {
-    return displayEntries.PostAdapterEvent ? displayEntries.PostAdapterEvent(L, kind, event) : LVP_PENDING_ERROR;
+    if (displayEntries.PostAdapterEvent) return displayEntries.PostAdapterEvent(L, kind, event);
+    return eventEntries.PostAdapterEvent ? eventEntries.PostAdapterEvent(L, kind, event) : LVP_PENDING_ERROR;
 }
 static int PostAdapterEventMainEntry(int kind, lvAdapterEvent *event)
 {
@@ -331,7 +357,7 @@ static const lvApiSystem apiSystem = {
     PostAdapterEventEntry, PollEventsEntry, WaitEventsEntry,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
+    FireTimerKeyEntry, InstallTimerEntry, PENDING, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     DispatchEventNowEntry, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
     PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,

@@ -23,6 +23,7 @@
 #include "runtime/plugin.h"
 #include "runtime/random.h"
 #include "runtime/vdir.h"
+#include "runtime/vfile.h"
 #include "runtime/version.h"
 #include <csignal>
 #include <cstdio>
@@ -638,7 +639,11 @@ static int CallPreloadCommand(void *user, lvLinkedObject *object, const char *fi
 static int PreloadRequirePlugin(void *user, lvLinkedObject *object, int mode)
 {
     lvPreloadRun *run = (lvPreloadRun *)user;
-    return startupHooks.RequirePlugin(run->L, object, mode);
+    // Linked plug-ins are required while display, timer and other adapters may install.
+    SetAdapterSetupPhase(1);
+    int code = startupHooks.RequirePlugin(run->L, object, mode);
+    SetAdapterSetupPhase(0);
+    return code;
 }
 
 static int PreloadPrepare(void *user, int hasDisplay1)

@@ -562,6 +562,7 @@ int OpenEventEngine(lvState *state)
     SetCallbackWithdrawHook(WithdrawHook);
     lvEventLoopHooks loopHooks = {WaitForWakeOrStop, nullptr};
     SetEventLoopHooks(&loopHooks);
+    ConnectPluginEventEntries(1);
     return InitTimerQueue();
 }
 
@@ -572,8 +573,11 @@ void CloseEventEngine(lvState *state)
     SetEventLoopHooks(nullptr);
     CancelQueuedCallbacks(state, CANCEL_ALL, nullptr);
     EventSources()->FreePort(state);
+    // A timer adapter may report timers while they are freed: the shut-down keeps their
+    // callbacks from running.
     FreeAllTimers(state);
     FreeTimerQueue();
+    ConnectPluginEventEntries(0);
     DropEvents(state, -1, 1);
     SetEventQueueOpen(0);
     ResetGlobalHandlers(state, 1);

@@ -380,17 +380,21 @@ static int PostAdapterEventLocked(int kind, lvAdapterEvent *e, int *postError)
             post(first, kind == LVP_EVENT_TRAYICON ? EVENT_TRAYICON : EVENT_CLIPBOARD, 0, 0, 0, nullptr);
         return 0;
     default:
-        if (kind >= LVP_EVENT_PLUGINFIRST) {
-            int posted = PostEvent(nullptr, kind, 0, 0, 0, e);
-            if (posted < 0) return ERR_ADDSYSEVENT;
-        }
         return 0;
     }
 }
 
 int PostAdapterEvent(lvState *, int kind, lvAdapterEvent *event)
 {
-    if (IsShuttingDown() || !event) return 0;
+    if (IsShuttingDown()) return 0;
+    if (kind >= LVP_EVENT_PLUGINFIRST) {
+        // A plug-in's own event type: its record is the payload, whatever its size.
+        int posted = PostEvent(nullptr, kind, 0, 0, 0, event);
+        if (adapterInstalled) WakeMainLoop();
+        else WakeScriptThread();
+        return posted < 0 ? ERR_ADDSYSEVENT : 0;
+    }
+    if (!event) return 0;
     int postError = 0;
     LockDisplayList();
     int result = PostAdapterEventLocked(kind, event, &postError);

@@ -236,16 +236,22 @@ void PurgeStaleEvents(lvState *state)
 
 void PeriodicEventPurge(lvState *state)
 {
+    // Runs at every line of the script: only the script thread writes lastPurge (the
+    // library's open and this), so the look needs no lock.
     lvTimeVal now;
     GetTimeVal(&now);
-    LockEvents();
     uint64_t since = AgeMillis(&now, &queueState.lastPurge);
-    UnlockEvents();
     if (since / 1000 <= 9) return;
     PurgeStaleEvents(state);
     LockEvents();
     queueState.lastPurge = now;
     UnlockEvents();
+}
+
+int PollEventEngine(lvState *state, int mode)
+{
+    if (mode & 1) PeriodicEventPurge(state);
+    return 0;
 }
 
 void SetEventTimeout(uint32_t milliseconds)

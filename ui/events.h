@@ -27,13 +27,14 @@
 // a reader of the script's table); SetInterval/SetTimeout -> SetTimerObject;
 // ClearInterval/ClearTimeout -> RemoveInterval/RemoveTimeout; ChangeInterval ->
 // ChangeInterval; GetAttribute of intervals, time-outs and handlers -> FindIntervalById,
-// FindTimeoutById, FindHandlerSlotByName. The plug-in interface: InstallTimerAdapter,
-// TimerFired, RegisterPluginEvent, WithdrawPluginEvent, FindPluginEventHandler,
-// WaitEventLoop (mode 2). Start-up makes the event lock (InitEventLock) before any
+// FindTimeoutById, FindHandlerSlotByName. The plug-in interface (adapterevents.cpp hands
+// its entries to the runtime's table): adapter reports, TimerFired, the timer adapter,
+// WaitEventLoop (mode 2); plug-in event types live in runtime/pluginevents.h. Start-up makes the event lock (InitEventLock) before any
 // window; the library's open and close are OpenEventEngine and CloseEventEngine.
 #pragma once
 #include "platform/lvplatform.h"
 #include "runtime/objects.h"
+#include "runtime/pluginevents.h"
 #include <cstddef>
 #include <cstdint>
 
@@ -142,6 +143,9 @@ void DetachDisplayEvents(lvDisplay *display);
 void PurgeStaleEvents(lvState *state);
 // Runs the purge when the last periodic one is more than 9 seconds old.
 void PeriodicEventPurge(lvState *state);
+// The event side of the runtime's event poll (the line hook and PollRuntimeEvents):
+// with mode bit 0 the periodic purge. 0.
+int PollEventEngine(lvState *state, int mode);
 // Sets the stale-event limit in ms (LV_EVENT_PURGE_OFF: never).
 void SetEventTimeout(uint32_t milliseconds);
 uint32_t GetEventTimeout(void);
@@ -178,7 +182,6 @@ enum lvCallbackKind {
 #define CANCEL_REFERENCE 32  // records using the reference stored at the given address
 #define CANCEL_ALL 33        // every record
 
-struct lvPluginEvent;
 
 // A pending script callback.
 struct lvEventCallback {
@@ -253,11 +256,7 @@ int RunCheckEvent(lvState *state, int *results);
 int RunCheckEvents(lvState *state);
 
 // ---- Handler slots ------------------------------------------------------------------------------
-// An installed handler: registry references, -1 none.
-struct lvHandlerSlot {
-    int32_t function;  // the handler function
-    int32_t userData;  // its user data
-};
+// An installed handler (lvHandlerSlot): runtime/pluginevents.h.
 
 #define LV_DISPLAY_HANDLERS 37
 #define LV_GLOBAL_HANDLERS 14
@@ -299,34 +298,7 @@ extern const char *const DisplayHandlerActions[LV_DISPLAY_HANDLERS];
 // The global slot (0..13).
 lvHandlerSlot *GetGlobalHandler(int slot);
 
-// A plug-in event type.
-struct lvPluginEvent {
-    lvPluginEvent *next;   // registration order
-    char name[64];         // matched without regard to case
-    int32_t type;          // 34 for the first, then one above the last
-    int32_t mode;          // 0: the runtime calls with a message table; 1: the plug-in pushes
-    int disabled;          // withdrawn: invisible to names and matching
-    lvHandlerSlot slot;    // the installed handler
-    int (*fill)(lvState *state, int32_t type, void *payload);    // mode 0: adds fields
-    int (*push)(lvState *state, int32_t type, void *payload);    // mode 1: pushes function and arguments
-    void (*finish)(lvState *state, int32_t type, void *payload); // mode 1: after the call
-    void (*release)(lvState *state, int32_t type, void *payload); // mode 1: frees a payload
-    void *value;           // kept for the plug-in
-};
-// Registers a plug-in event type; its number, or 0 when an enabled type has that name
-// or memory ran out.
-int32_t RegisterPluginEvent(const char *name, int32_t mode, const lvPluginEvent *callbacks);
-// Withdraws a type (it stays numbered).
-void WithdrawPluginEvent(int32_t type);
-// The enabled type of that number or name (case-insensitive), or nullptr.
-lvPluginEvent *FindPluginEventByType(int32_t type);
-lvPluginEvent *FindPluginEventByName(const char *name);
-// The function reference installed for the enabled type of that name, -1 when none;
-// *userData (may be nullptr) gets the user-data reference.
-int32_t FindPluginEventHandler(const char *name, int32_t *userData);
-
-// Frees every plug-in event type (shut-down; tests).
-void FreePluginEvents(void);
+// Plug-in event types: runtime/pluginevents.h (one registry with the plug-in interface).
 
 // How the command layer reads one handler name out of the script's table: *reference
 // gets a new function reference, LV_HANDLER_REMOVE (a number: remove) or LV_HANDLER_KEEP
@@ -559,3 +531,6 @@ const lvEventSourceHooks *EventSources(void);
 int OpenEventEngine(lvState *state);
 // Frees callbacks, timers, the timer queue and queued events; closes the queue.
 void CloseEventEngine(lvState *state);
+// Hands the engine's plug-in entries (adapter reports, timer firing, the timer adapter's
+// installation) to the runtime's interface table (connect 1), or takes them back (0).
+void ConnectPluginEventEntries(int connect);

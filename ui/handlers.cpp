@@ -1,5 +1,6 @@
-// handlers.cpp - handler slots and their names, plug-in event types, installing
-// handlers, and matching queued input events to handlers.
+// handlers.cpp - handler slots and their names, installing handlers (also into the
+// slots of plug-in event types, runtime/pluginevents.h), and matching queued input
+// events to handlers.
 //
 // A handler slot holds two registry references (function, user data; -1 none).
 // Every display has 37 slots in the order of DisplayHandlerNames, the engine keeps 14
@@ -7,8 +8,8 @@
 // the queued callbacks that still use it before the reference is released, so no
 // callback can run a function whose registry slot was handed out again.
 // Depends on: dispatcher.cpp (cancelling), intervals.cpp (the internal interval for
-// network handlers), the hooks of events.h.
-// Limits: plug-in event names up to 63 bytes.
+// network handlers), the hooks of events.h, runtime/pluginevents.h.
+// Limits: plug-in event names up to 63 bytes (the registry's).
 #include "ui/events.h"
 #include "runtime/lverrors.h"
 #include <cstring>
@@ -72,14 +73,13 @@ static const lvWindowEventRow windowEventRows[] = {
 
 struct lvHandlerState {
     lvHandlerSlot global[LV_GLOBAL_HANDLERS];  // the global slots
-    lvPluginEvent *pluginEvents;               // plug-in event types in registration order
     int networkUser;                           // 1 while a network handler is installed
 };
 
 static lvHandlerState handlerState = {
     {{-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1},
      {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}, {-1, -1}},
-    nullptr, 0};
+    0};
 
 lvHandlerSlot *GetGlobalHandler(int slot)
 {
@@ -104,69 +104,6 @@ void InitDisplayEvents(lvDisplayEvents *events)
 {
     memset(events, 0, sizeof(*events));
     for (lvHandlerSlot &slot : events->slots) slot = lvHandlerSlot{-1, -1};
-}
-
-// ---- Plug-in event types ---------------------------------------------------------
-
-int32_t RegisterPluginEvent(const char *name, int32_t mode, const lvPluginEvent *callbacks)
-{
-    if (!name || !*name || strlen(name) >= sizeof(((lvPluginEvent *)nullptr)->name)) return 0;
-    if (FindPluginEventByName(name)) return 0;
-    int32_t type = EVENT_PLUGINFIRST;
-    lvPluginEvent **link = &handlerState.pluginEvents;
-    while (*link) {
-        type = (*link)->type + 1;
-        link = &(*link)->next;
-    }
-    lvPluginEvent *record = (lvPluginEvent *)AllocMemory(sizeof(lvPluginEvent), 1);
-    if (!record) return 0;
-    if (callbacks) *record = *callbacks;
-    record->next = nullptr;
-    strcpy(record->name, name);
-    record->type = type;
-    record->mode = mode;
-    record->disabled = 0;
-    record->slot = lvHandlerSlot{-1, -1};
-    *link = record;
-    return type;
-}
-
-void WithdrawPluginEvent(int32_t type)
-{
-    for (lvPluginEvent *e = handlerState.pluginEvents; e; e = e->next)
-        if (e->type == type) e->disabled = 1;
-}
-
-lvPluginEvent *FindPluginEventByType(int32_t type)
-{
-    for (lvPluginEvent *e = handlerState.pluginEvents; e; e = e->next)
-        if (e->type == type && !e->disabled) return e;
-    return nullptr;
-}
-
-lvPluginEvent *FindPluginEventByName(const char *name)
-{
-    for (lvPluginEvent *e = handlerState.pluginEvents; e; e = e->next)
-        if (!e->disabled && strcasecmp(e->name, name) == 0) return e;
-    return nullptr;
-}
-
-int32_t FindPluginEventHandler(const char *name, int32_t *userData)
-{
-    lvPluginEvent *e = FindPluginEventByName(name);
-    if (userData) *userData = e ? e->slot.userData : -1;
-    return e ? e->slot.function : -1;
-}
-
-void FreePluginEvents(void)
-{
-    lvPluginEvent *e = handlerState.pluginEvents;
-    handlerState.pluginEvents = nullptr;
-    while (e) {
-        lvPluginEvent *next = e->next;
-        FreeMemory(e);
-        e = next;
-    }
 }
 
 // ---- Installing handlers ---------------------------------------------------------------
@@ -245,7 +182,7 @@ int InstallEventHandlers(lvState *state, lvDisplay *display, lvReadHandlerField 
                                      withUserData, newUserData, context);
         if (error) return error;
     }
-    for (lvPluginEvent *e = handlerState.pluginEvents; e; e = e->next) {
+    for (lvPluginEvent *e = FirstPluginEvent(); e; e = e->next) {
         if (e->disabled) continue;
         int error = ApplyHandlerName(state, e->name, &e->slot, read, withUserData, newUserData, context);
         if (error) return error;

@@ -205,8 +205,9 @@ static void FreeTimerRecord(lvState *state, lvInterval *record)
     int interval = record->header.type == LV_TYPE_INTERVAL;
     // Queued firings of this record must not run once it is gone.
     CancelQueuedCallbacks(state, interval ? CALLBACK_INTERVAL : CALLBACK_TIMEOUT, record);
-    if (intervalState.haveAdapter) {
-        if (record->adapterTimer) intervalState.adapter.FreeTimer(record->adapterTimer);
+    // Each record's own kind of timer: one made before an adapter came is a platform timer.
+    if (record->adapterTimer) {
+        if (intervalState.haveAdapter) intervalState.adapter.FreeTimer(record->adapterTimer);
     } else {
         SetSystemTimer(interval ? TIMEROP_REMOVEINTERVAL : TIMEROP_REMOVETIMEOUT, KeyOf(record), 0);
     }
@@ -257,10 +258,10 @@ int ChangeInterval(lvState *state, lvObjectId id, int32_t period)
     lvInterval *record;
     int result = FindIntervalById(id, &record);
     if (result) return result;
-    if (intervalState.haveAdapter) {
+    if (intervalState.haveAdapter && record->adapterTimer) {
         uintptr_t handle = intervalState.adapter.RegisterTimer(state, period, 0);
         if (!handle) return ERR_TIMER;
-        if (record->adapterTimer) intervalState.adapter.FreeTimer(record->adapterTimer);
+        intervalState.adapter.FreeTimer(record->adapterTimer);
         record->adapterTimer = handle;
     } else {
         result = SetSystemTimer(TIMEROP_CHANGEPERIOD, KeyOf(record), period);

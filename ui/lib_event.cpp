@@ -18,7 +18,10 @@
 #include "runtime/libs_core.h"
 #include "runtime/lverrors.h"
 #include "runtime/objects.h"
+#include "runtime/startup.h"
+#include "runtime/vfile.h"
 #include "vm/lvvm.h"
+#include <cctype>
 #include <cstring>
 #include <strings.h>
 
@@ -187,6 +190,27 @@ static int HookQuitRequested(void)
     return gVMRun.stopRequest.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
+static int HookShuttingDown(void)
+{
+    return IsShuttingDown();
+}
+
+// The error engine takes the callback path (no stop request, no handler) at depth > 0.
+static void HookSetCallbackDepth(int raise)
+{
+    SetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, raise ? 1 : 0, 0);
+}
+
+static int HookInAdapterSetupPhase(void)
+{
+    return InAdapterSetupPhase();
+}
+
+static int HookCheckEventDisabled(void)
+{
+    return GetRuntimeSwitches()->checkEventDisabled;
+}
+
 static int32_t HookInstructionIndex(lvState *)
 {
     return gVMRun.currentCallIndex;
@@ -293,10 +317,16 @@ static int CmdFreeEventCache(lvState *L)
 
 // ---- Handlers -----------------------------------------------------------------------------
 
-// Reads one handler name out of the table in argument 1.
+// Reads one handler name out of the table in argument 1. Scripts write handler names in
+// lower case; plug-ins name their types as they like.
 static int ReadHandlerField(lvState *L, const char *name, void *, int32_t *reference)
 {
-    PushString(L, name);
+    char lower[sizeof(((lvPluginEvent *)nullptr)->name)];
+    size_t length = 0;
+    for (; name[length] && length + 1 < sizeof lower; length++)
+        lower[length] = (char)tolower((unsigned char)name[length]);
+    lower[length] = 0;
+    PushString(L, lower);
     GetTableValueRaw(L, 1);
     switch (GetValueType(L, -1)) {
     case LV_TFUNCTION:
@@ -451,7 +481,8 @@ static const lvConstantEntry eventConstants[] = {
 
 static const lvEventRuntimeHooks machineHooks = {
     HookCallFunction, HookProtectedCall, HookCompleteResultTable, HookReleaseReference,
-    HookQuitRequested, nullptr, nullptr, nullptr, nullptr, HookInstructionIndex,
+    HookQuitRequested, HookShuttingDown, HookSetCallbackDepth, HookInAdapterSetupPhase,
+    HookCheckEventDisabled, HookInstructionIndex,
     HookJumpOffset, HookStartTime};
 
 int OpenEventLibrary(lvState *L)

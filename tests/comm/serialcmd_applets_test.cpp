@@ -118,7 +118,8 @@ bool WaitForText(const std::string &path, const std::string &text, int milliseco
 }
 
 // True when every thread of the process sleeps ('S') in two looks 20 ms apart: the
-// script thread has then gone from running instructions into its wait.
+// script thread has then gone from running instructions into its wait (which wakes
+// briefly now and then to look at the stop request, so a look may also miss it).
 bool AllThreadsAsleep(pid_t pid)
 {
     for (int look = 0; look < 2; look++) {
@@ -265,8 +266,9 @@ TEST_F(SerialApplets, TerminationSignalEndsBlockedReadsAndWrites)
             Run &r = runs[i];
             ASSERT_TRUE(WaitForText(r.log, r.marker, 20000)) << i << ": " << ReadFile(r.log);
             auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!AllThreadsAsleep(r.child.pid) && std::chrono::steady_clock::now() < end) {}
-            ASSERT_TRUE(AllThreadsAsleep(r.child.pid)) << i << " never blocked";
+            bool asleep = false;
+            while (!(asleep = AllThreadsAsleep(r.child.pid)) && std::chrono::steady_clock::now() < end) {}
+            ASSERT_TRUE(asleep) << i << " never blocked";
             long long took = MillisToEndAfterSignal(&r.child, 5000);
             std::string output = ReadFile(r.log);
             EXPECT_GE(took, 0) << i << " (" << r.applet << ") did not end after the signal";

@@ -578,11 +578,12 @@ struct MaskOpCase {
     const char *fromMask;   // CombineMaskBits
     const char *fill;       // FillMaskBits
 };
-// MASKAND changes no bit anywhere: drawing in that mode leaves the mask.
+// Target 0101 against the source 1100 (bytes tested, mask bits) and a fill (s = 1):
+// MASKAND is t AND s, so a fill leaves the mask and a 0 in the source clears.
 const MaskOpCase MaskOps[] = {
     {MASKVISIBLE, "1100", "1101", "1111"},     {MASKINVISIBLE, "0011", "0001", "0000"},
     {MASKVANILLACOPY, "1100", "1100", "1111"}, {MASKXOR, "1001", "1001", "1010"},
-    {MASKAND, "0101", "0101", "0101"},         {MASKOR, "1101", "1101", "1111"},
+    {MASKAND, "0100", "0100", "0101"},         {MASKOR, "1101", "1101", "1111"},
 };
 
 std::string Bits(uint8_t b) {
@@ -623,6 +624,45 @@ TEST(MaskKernels, OperationTable) {
         t = 0x50;
         FillMaskBits(&j);
         EXPECT_EQ(Bits(t), c.fill);
+    }
+}
+
+// MASKAND is t = t AND s on every path: fills and drawn pixels (s = 1) leave the target
+// 0101 as it is; a source mask 1100, pens 1100 (pen 0 transparent) and bytes whose test
+// gives 1100 clear the target bits where s is 0.
+TEST(MaskKernels, MaskAndOnEveryPath) {
+    uint8_t bytes[4] = {255, 255, 0, 0};
+    uint8_t pens[4] = {3, 7, 0, 0};
+    uint8_t sourceMask = 0xC0;
+    const struct {
+        const char *path;
+        void (*kernel)(const lvKernelJob *);
+        const void *source;
+        int x, width;    // target pixels written
+        const char *expected;
+    } cases[] = {
+        {"fill", FillMaskBits, nullptr, 0, 4, "0101"},
+        {"drawn pixel", FillMaskBits, nullptr, 1, 1, "0101"},
+        {"mask-to-mask", CombineMaskBits, &sourceMask, 0, 4, "0100"},
+        {"pen-to-mask", CombinePensIntoMask, pens, 0, 4, "0100"},
+        {"SetMaskFromBytes", SetMaskFromBytes, bytes, 0, 4, "0100"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        uint8_t t = 0x50;
+        lvKernelJob j{};
+        j.source = const_cast<void *>(c.source);
+        j.sourceRow = 4;
+        j.target = &t;
+        j.targetRow = 1;
+        j.targetX = c.x;
+        j.width = c.width;
+        j.height = 1;
+        j.mode = MASKAND;
+        j.equal = 1;
+        j.value = c.kernel == CombinePensIntoMask ? 0 : 255;  // the transparent pen; the byte tested for
+        c.kernel(&j);
+        EXPECT_EQ(Bits(t), c.expected);
     }
 }
 

@@ -3,6 +3,8 @@
 // nothing pending, a refused nested WaitEvent, waits that keep serving events, a stop
 // signal during a wait, and a handler table getting a finished program's message.
 // Every run is bounded by a time limit; the applets print what they saw.
+#include "tests/ui/events_run.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,45 +20,13 @@
 
 namespace {
 
-struct AppletRun {
-    int exitCode;                    // the process's exit code, -1 when it did not exit normally
-    std::vector<std::string> lines;  // standard output, line by line
-    std::string err;                 // standard error
-};
-
-std::string ReadAll(FILE *file)
-{
-    std::string text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, got);
-    return text;
-}
-
 // Runs build/bin/lumivarra on build/tests/ui/events_exe/<stem>.lva for at most limit
 // seconds, then sends SIGTERM, and kills it 5 s later (a run stuck in a wait may not end
 // on the signal). A run that the signal ended keeps its own exit code.
 AppletRun RunApplet(const std::string &stem, int limit = 20)
 {
-    char errName[] = "/tmp/lv_events_exe_XXXXXX";
-    int errFile = mkstemp(errName);
-    EXPECT_GE(errFile, 0);
-    std::string command = "timeout --preserve-status -k 5 " + std::to_string(limit) + " '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
-                          "/tests/ui/events_exe/" + stem + ".lva' 2>" + errName + " </dev/null";
-    AppletRun run = {-1, {}, ""};
-    FILE *out = popen(command.c_str(), "r");
-    if (!out) return run;
-    std::istringstream lines(ReadAll(out));
-    int status = pclose(out);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (std::string line; std::getline(lines, line);) run.lines.push_back(line);
-    FILE *err = fdopen(errFile, "r");
-    if (err) {
-        run.err = ReadAll(err);
-        fclose(err);
-    }
-    unlink(errName);
-    return run;
+    return RunRuntimeCommand("timeout --preserve-status -k 5 " + std::to_string(limit) + " '" + LV_BIN_DIR +
+                             "/lumivarra' '" + LV_BUILD_DIR + "/tests/ui/events_exe/" + stem + ".lva'");
 }
 
 // The number a printed line holds; NaN when it holds none.

@@ -4,6 +4,7 @@
 // attributes, and a failed message build that leaves the stack as it was.
 #include "ui/events.h"
 #include "ui/lib_event.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/objects.h"
 #include "vm/lvobject.h"
@@ -29,6 +30,24 @@ struct Seen {
 
 Seen seen;
 lvState *machine = nullptr;
+
+// What a callback saw of the error engine: the callback depth and the path a failing
+// command takes there (ExitOnError on).
+struct ErrorPath {
+    int depth = -1;                              // the callback depth inside
+    lvErrorAction action = LV_ERROR_CONTINUE;    // what a command error inside does
+    int stopRequest = -1;                        // whether it asked the run to stop
+};
+ErrorPath errorPath;
+
+int ErrorPathCallback(lvState *)
+{
+    GetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, &errorPath.depth, 0);
+    GetErrorState()->stopRequest = 0;
+    errorPath.action = RecordCommandError(ERR_WRONGUSAGE);
+    errorPath.stopRequest = GetErrorState()->stopRequest;
+    return 0;
+}
 
 std::string FieldText(lvState *L, int table, const char *name)
 {
@@ -404,4 +423,31 @@ TEST_F(EventLibrary, WaitEventOnTheScriptThreadReturnsEachFiringsTable)
     EXPECT_EQ(result, 0);
     EXPECT_EQ(run.waits, 3);
     EXPECT_EQ(seen.calls, 3);
+}
+
+// A callback runs one callback level deep, so that an error inside takes the callback
+// path of the error engine (raised to the waiting command, no stop request), and the
+// depth is back at 0 afterwards.
+TEST_F(EventLibrary, CallbacksRunOneCallbackLevelDeep)
+{
+    ResetErrorState();
+    errorPath = ErrorPath{};
+    ASSERT_EQ(Call("settimeout", [&] {
+                  PushNumber(L, 1);
+                  PushCallback(ErrorPathCallback);
+                  PushNumber(L, 10);
+              }),
+              0);
+    PumpAfter(40);
+    ASSERT_EQ(Call("checkevent"), 0);
+    EXPECT_EQ(errorPath.depth, 1);
+    EXPECT_EQ(errorPath.action, LV_ERROR_RAISE);
+    EXPECT_EQ(errorPath.stopRequest, 0) << "an error in a callback took the main path";
+    int depth = -1;
+    GetRuntimeFlags(nullptr, LV_FLAG_CALLBACK_DEPTH, &depth, 0);
+    EXPECT_EQ(depth, 0);
+    // Outside callbacks the same error asks the run to stop.
+    EXPECT_EQ(RecordCommandError(ERR_WRONGUSAGE), LV_ERROR_RAISE);
+    EXPECT_EQ(GetErrorState()->stopRequest, 1);
+    ResetErrorState();
 }
