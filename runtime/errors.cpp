@@ -122,12 +122,12 @@ static void InitErrorState(lvErrorState *s) {
 
 lvErrorState *GetErrorState() { return &g_errors; }
 
-static lvRuntimeSwitches g_switches = {0, 0, 0};
+static lvRuntimeSwitches g_switches = {};
 
 void ResetErrorState() {
     FreeUserErrorMessages();
     InitErrorState(&g_errors);
-    g_switches = lvRuntimeSwitches{0, 0, 0};
+    g_switches = lvRuntimeSwitches{};
 }
 
 void SetErrorStringArg(const char *text) {

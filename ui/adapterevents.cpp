@@ -26,11 +26,6 @@ enum {
     ADAPTER_LASTDISPLAYKIND = 17,
 };
 
-// The report record: a display handle or data pointer, then up to four values.
-struct lvAdapterEvent {
-    int32_t words[5];
-};
-
 // Posts an event with no display; 0, or ERR_ADDSYSEVENT when it could not be allocated.
 static int PostWithoutDisplay(int32_t type, void *payload)
 {
