@@ -35,6 +35,6 @@ add_custom_target(plugins_script ALL DEPENDS ${LV_TESTPLUGIN_DIR}/plugins_script
 lv_add_test(plugins_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/plugins_test.cpp
   LIBS lv_runtime
-  LABELS runtime parse)
+  LABELS runtime parse threads)
 target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
 add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test lumivarra lvlink)

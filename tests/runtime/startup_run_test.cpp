@@ -389,6 +389,16 @@ TEST_F(StartupRunTest, Latin1AppletOpensLinkedFilesWithNonAsciiNames)
     EXPECT_EQ(r.out, "inline line\nblock line\n");
 }
 
+TEST_F(StartupRunTest, TimestampsCountFromTheProgramsStart)
+{
+    std::string applet = MakeApplet(Assemble("timestamp"), "timestamp");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    double seconds = std::strtod(r.out.c_str(), nullptr);
+    EXPECT_GT(seconds, 0) << "counted from the first call: " << r.out;
+    EXPECT_LT(seconds, 30) << r.out;
+}
+
 TEST_F(StartupRunTest, StopSignalEndsTheRunAndStillCleansUp)
 {
     std::string applet = MakeApplet(Assemble("forever"), "forever", "--unpack-to-file");

@@ -10,7 +10,7 @@ set(LV_VM_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vm_interp_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_api_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_runtime_test.cpp)
-lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm)
+lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm threads)
 
 # The whole suite again with a collection at every collection point and every
 # stack moved on each grow or shrink (stale pointers fault under ASan).
