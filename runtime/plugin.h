@@ -36,6 +36,17 @@ lvPluginRecord *GetPluginRecord(lvPluginHandle *handle);
 // The interface table handed to every plug-in.
 const lvPluginApi *GetPluginApi(void);
 
+// Services of the command libraries that interface slots hand on (the executable fills
+// them when it puts its libraries into the table; unset, the slots give empty results).
+struct lvPluginServices {
+    void (*CurrentDateText)(char *buffer);                                    // 256 bytes
+    int (*CurrentDateFields)(lvPluginDateFields *out);                        // 1 or 0
+    size_t (*EncodeBase64)(const void *data, size_t length, char *out, size_t outSize);
+    int (*DecodeBase64)(const char *text, size_t length, uint8_t *out, size_t *outLength);
+    void (*Md5Hex)(const void *data, size_t length, char *out33);
+};
+void SetPluginServices(const lvPluginServices *services);
+
 // ============================================================================
 // Manager: loaded plug-ins
 // ============================================================================

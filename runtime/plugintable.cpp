@@ -8,6 +8,7 @@
 // Limits: static data built once; entries touching plug-in lists, files and the script
 // state belong to the thread that drives the script. docs/plugins.md lists live slots.
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -17,6 +18,7 @@
 #include "runtime/startup.h"
 #include "runtime/vdir.h"
 #include <cerrno>
+#include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,17 @@
 // Slots of subsystems this build does not have answer that the service is missing.
 static intptr_t ServiceNotBuilt(void) { return LVP_PENDING_ERROR; }
 #define PENDING ServiceNotBuilt
+
+// ============================================================================
+// Services of the command libraries
+// ============================================================================
+
+static lvPluginServices services;
+
+void SetPluginServices(const lvPluginServices *given)
+{
+    services = given ? *given : lvPluginServices{};
+}
 
 // ============================================================================
 // Sub-table 1: standard runtime
@@ -169,6 +182,12 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetRuntimeSwitches()->hookSuspended = t->value != 0;
             count++;
             break;
+        case 35: {
+            static int sixty = 60;
+            if (t->value) *(int **)t->value = &sixty;
+            count++;
+            break;
+        }
         case 43:
             GetErrorState()->handlerBlocked = t->value != 0;
             count++;
@@ -275,11 +294,29 @@ static void ScriptLocationEntry(lvPluginScriptLocation *out)
     out->file = e->currentChunk;
 }
 static int CollateEntry(const char *a, const char *b, int flags) { return CollateStrings(a, b, flags & 1); }
+static void CurrentDateTextEntry(char *buffer)
+{
+    if (!buffer) return;
+    buffer[0] = 0;
+    if (services.CurrentDateText) services.CurrentDateText(buffer);
+}
+static int CurrentDateFieldsEntry(lvPluginDateFields *out)
+{
+    return out && services.CurrentDateFields ? services.CurrentDateFields(out) : 0;
+}
+// The script's error handler for a plug-in's error, where one may run now (as for a
+// command's error); otherwise the code comes back for the plug-in to return.
+static int RunErrorHandlerEntry(int code)
+{
+    lvState *L = GetPluginScriptState();
+    if (!L || code < 1000 || code == ERR_USERABORT || code == ERR_YIELD || !CanRunErrorHandler(L)) return code;
+    return CallErrorHandler(L, code);
+}
 static int RandomBytesEntry(void *buffer, size_t size) { return GetRandomBytes(buffer, size); }
 
 static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
-    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, PENDING,
+    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, CurrentDateTextEntry,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
     PENDING, PENDING, PENDING, PENDING,
     AddPluginFileType, PENDING,
@@ -287,10 +324,10 @@ static const lvApiSystem apiSystem = {
     PENDING, PENDING, PENDING,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    PENDING, InstallTimerEntry, PENDING, ConvertTextEncoding,
+    PENDING, InstallTimerEntry, CurrentDateFieldsEntry, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     PENDING, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
-    PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
+    RunErrorHandlerEntry, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
     UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
 };
 
@@ -628,6 +665,16 @@ static int GetIntArgOrNilEntry(lvState *L, int i, int *out)
     *out = (int)ValueToNumber(L, i);
     return 1;
 }
+static_assert(sizeof(lvPluginStringBuffer) == sizeof(lvStringBuffer) &&
+                  offsetof(lvPluginStringBuffer, area) == offsetof(lvStringBuffer, area),
+              "string buffers differ");
+#define LV_BUFFER(b) ((lvStringBuffer *)(b))
+static void InitBufferEntry(lvState *L, lvPluginStringBuffer *b) { InitStringBuffer(L, LV_BUFFER(b)); }
+static char *BufferSpaceEntry(lvPluginStringBuffer *b) { return GetBufferSpace(LV_BUFFER(b)); }
+static void AppendBytesEntry(lvPluginStringBuffer *b, const char *s, size_t n) { AppendBufferBytes(LV_BUFFER(b), s, n); }
+static void AppendStringEntry(lvPluginStringBuffer *b, const char *s) { AppendBufferString(LV_BUFFER(b), s); }
+static void AppendValueEntry(lvPluginStringBuffer *b) { AppendBufferValue(LV_BUFFER(b)); }
+static void FinishBufferEntry(lvPluginStringBuffer *b) { FinishStringBuffer(LV_BUFFER(b)); }
 static int ParseConstantRefEntry(lvState *L, const char *name, const char **stringOut, double *numberOut)
 {
     return LookupConstant(L, name, stringOut, numberOut);
@@ -644,8 +691,8 @@ static const lvApiScriptVM apiScriptVM = {
     RaiseError, CheckStringArg, GetOptionalStringArg, CheckNumberArg, GetOptionalNumberArg, CheckUnsignedArg,
     GetOptionalUnsignedArg, CheckTableArg, CheckFunctionArg, CheckArgType, CreateReference, ReleaseReference,
     GetObjectIdArgEntry, NewNamedMetatable, PushNamedMetatable, GetTypedUserData,
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
-    FindStringIndex, EnsureStackSpace, PENDING, GetIntArgOrNilEntry, PushBoolean, ValueToBoolean,
+    InitBufferEntry, BufferSpaceEntry, AppendBytesEntry, AppendStringEntry, AppendValueEntry, FinishBufferEntry,
+    FindStringIndex, EnsureStackSpace, GetLinkedFileArg, GetIntArgOrNilEntry, PushBoolean, ValueToBoolean,
     PushNewSizedTable, GetTypeName, CallFunction, GetCollectThreshold, GetMemoryInUse, SetCollectThreshold,
     ParseConstantRefEntry, CheckUserDataArg, CallMetaMethod,
 };
@@ -666,7 +713,32 @@ static int32_t Crc32Entry(const void *data, int length)
 {
     return length <= 0 ? -1 : (int32_t)ComputeCrc32(data, (size_t)length);
 }
-static const lvApiChecksums apiChecksums = {PENDING, PENDING, Crc32Entry, PENDING, PENDING, PENDING, nullptr};
+static size_t EncodeBase64Entry(const void *data, size_t length, char *out, size_t outSize)
+{
+    if (!out || !outSize) return 0;
+    out[0] = 0;
+    return services.EncodeBase64 ? services.EncodeBase64(data, length, out, outSize) : 0;
+}
+static int DecodeBase64Entry(const char *text, size_t length, uint8_t *out, size_t *outLength)
+{
+    return services.DecodeBase64 && outLength ? services.DecodeBase64(text, length, out, outLength) : 0;
+}
+static void Md5HexEntry(const void *data, int length, char *out33)
+{
+    if (length > 0 && out33 && services.Md5Hex) services.Md5Hex(data, (size_t)length, out33);
+}
+static_assert(sizeof(lvPluginUserTag) == sizeof(lvUserTag) && offsetof(lvPluginUserTag, length) ==
+              offsetof(lvUserTag, length), "user tags differ");
+static lvPluginUserTag *CopyUserTagsEntry(const lvPluginUserTag *list, int *failed)
+{
+    return (lvPluginUserTag *)CopyUserTags((const lvUserTag *)list, failed);
+}
+static void FreeUserTagsEntry(lvPluginUserTag *list, int systemAllocator)
+{
+    FreeUserTags((lvUserTag *)list, systemAllocator);
+}
+static const lvApiChecksums apiChecksums = {EncodeBase64Entry, DecodeBase64Entry, Crc32Entry, Md5HexEntry,
+                                            CopyUserTagsEntry, FreeUserTagsEntry, nullptr};
 
 static const lvApiLocale apiLocale = {PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, nullptr};
 

@@ -6,7 +6,8 @@
 // Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
-// LVT_INITFAIL, LVT_MIXEDPREFIX.
+// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_SLOTS (a command library that checks the interface
+// table's live slots).
 #include "runtime/lvplugin.h"
 #include <cstring>
 #include <string>
@@ -39,7 +40,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // Command library (cmdlib) and the one that needs it (needs)
 // ============================================================================
 
-#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT)
+#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -88,6 +89,110 @@ static int CmdNeedsHello(lvState *L)
     return 1;
 }
 static const lvPluginCommand commands[] = {{"NeedsHello", CmdNeedsHello}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_SLOTS)
+// The live slots of a sub-table: none may be empty or answer that its service is missing.
+// Every slot is pointer-sized; ranges are [first, last] slot numbers, skipped lists the
+// slots inside them that are empty or not built yet.
+static void CheckLive(std::string &failures, const char *table, const void *sub, int first, int last,
+                      std::vector<int> skipped = {})
+{
+    const void *pending = (const void *)api->graphics->LoadImage;
+    const void *const *slots = (const void *const *)sub;
+    for (int i = first; i <= last; i++) {
+        bool skip = false;
+        for (int k : skipped) skip = skip || k == i;
+        if (!skip && (!slots[i] || slots[i] == pending)) failures += std::string(" ") + table + "." + std::to_string(i);
+    }
+}
+
+static void Expect(std::string &failures, bool ok, const char *what)
+{
+    if (!ok) failures += std::string(" ") + what;
+}
+
+// CheckSlots(fileName) -> "" when every live slot is there and the slots this runtime
+// wired lately answer as they should, else the failures.
+static int CmdCheckSlots(lvState *L)
+{
+    const lvApiScriptVM *vm = api->scriptVM;
+    const lvApiSystem *sys = api->system;
+    const lvApiChecksums *sums = api->checksums;
+    std::string failures;
+    CheckLive(failures, "stdRuntime", api->stdRuntime, 0, 102, {45, 100, 101});
+    CheckLive(failures, "system", sys, 0, 58, {15, 16, 17, 18, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 38, 46, 54});
+    CheckLive(failures, "files", api->files, 0, 38);
+    CheckLive(failures, "scriptVM", vm, 0, 80);
+    CheckLive(failures, "zlib", api->zlib, 0, 14);
+    CheckLive(failures, "plugins", api->plugins, 0, 4);
+    CheckLive(failures, "checksums", sums, 0, 5);
+    CheckLive(failures, "unicode", api->unicode, 0, 20);
+    CheckLive(failures, "math", api->math, 0, 25);
+    Expect(failures, ((const void *const *)api->graphics)[13] != (const void *)api->graphics->LoadImage,
+           "graphics.13");
+    Expect(failures, ((const void *const *)api->requesters)[3] != (const void *)api->graphics->LoadImage,
+           "requesters.3");
+
+    // The current date, as text and as fields.
+    char date[256];
+    sys->CurrentDateText(date);
+    Expect(failures, std::strlen(date) == 20 && date[2] == '-' && date[6] == '-' && date[14] == ':', "date text");
+    lvPluginDateFields fields = {};
+    Expect(failures, sys->CurrentDateFields(&fields) == 1 && fields.year >= 2000 && fields.month < 12, "date fields");
+    // No handler installed: the code comes back.
+    Expect(failures, sys->RunErrorHandler(1018) == 1018, "error handler");
+    int *sixty = nullptr;
+    lvPluginTag tags[] = {{35, (intptr_t)&sixty}, {43, 1}, {0, 0}};
+    Expect(failures, sys->RuntimeTags(tags) == 2 && sixty && *sixty == 60, "runtime tags 35 and 43");
+    lvPluginTag unblock[] = {{43, 0}, {0, 0}};
+    sys->RuntimeTags(unblock);
+
+    // A text built in pieces, a value among them.
+    int top = vm->GetStackTop(L);
+    lvPluginStringBuffer buffer;
+    vm->InitStringBuffer(L, &buffer);
+    vm->AppendBufferString(&buffer, "ab");
+    vm->AppendBufferBytes(&buffer, "cdXX", 2);
+    std::memcpy(vm->GetBufferSpace(&buffer), "e", 1);
+    buffer.cursor += 1;
+    vm->PushNumber(L, 5);
+    vm->AppendBufferValue(&buffer);
+    vm->FinishStringBuffer(&buffer);
+    const char *built = vm->ValueToString(L, -1);
+    Expect(failures, built && std::strcmp(built, "abcde5") == 0, "string buffer");
+    vm->SetStackTop(L, top);
+
+    // A name that no linked file has stays as it is.
+    int linked = -1;
+    const char *name = vm->GetLinkedFileArg(L, 1, 0, &linked);
+    Expect(failures, name && std::strcmp(name, vm->CheckStringArg(L, 1, nullptr)) == 0 && linked == 0, "linked file");
+
+    char text[16];
+    Expect(failures, sums->EncodeBase64("hello", 5, text, sizeof text) == 8 && std::strcmp(text, "aGVsbG8=") == 0,
+           "base64 encode");
+    Expect(failures, sums->EncodeBase64("hello", 5, text, 8) == 0, "base64 encode too small");
+    uint8_t bytes[16];
+    size_t length = sizeof bytes;
+    Expect(failures, sums->DecodeBase64("aGVsbG8=", 8, bytes, &length) == 1 && length == 5 &&
+                         std::memcmp(bytes, "hello", 5) == 0, "base64 decode");
+    char md5[33] = "";
+    sums->Md5Hex("abc", 3, md5);
+    Expect(failures, std::strcmp(md5, "900150983cd24fb0d6963f7d28e17f72") == 0, "md5");
+
+    char tagName[] = "answer", tagText[] = "forty-two", tagName2[] = "n";
+    lvPluginUserTag second = {nullptr, tagName2, nullptr, 42, 8};
+    lvPluginUserTag first = {&second, tagName, tagText, 0, 9};
+    int failed = 1;
+    lvPluginUserTag *copy = sums->CopyUserTags(&first, &failed);
+    Expect(failures, copy && !failed && copy != &first && std::strcmp(copy->name, "answer") == 0 &&
+                         std::strcmp(copy->string, "forty-two") == 0 && copy->next && copy->next->number == 42 &&
+                         !copy->next->string && !copy->next->next, "user tags");
+    sums->FreeUserTags(copy, 0);
+
+    vm->PushString(L, failures.c_str());
+    return 1;
+}
+static const lvPluginCommand commands[] = {{"CheckSlots", CmdCheckSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #else
 static int currentLibrary;
@@ -321,6 +426,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "needs", PLUGINCAPS_LIBRARY | PLUGINCAPS_REQUIRE);
 #elif defined(LVT_EXT)
     DescribeSelf(record, "extplug", PLUGINCAPS_LIBRARY | PLUGINCAPS_EXTENSION);
+#elif defined(LVT_SLOTS)
+    DescribeSelf(record, "slotcheck", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};
