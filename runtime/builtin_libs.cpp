@@ -151,10 +151,12 @@ static int DosHandlerInstalled(lvState *, const char *name)
 
 // ---- The applet's encoding -----------------------------------------------------------
 
-// String commands take texts in the applet's encoding unless told otherwise.
+// String and text commands take texts in the applet's encoding unless told otherwise.
 static void FollowAppletEncoding(lvState *)
 {
-    GetStringSettings()->defaultEncoding = GetGlobalEncoding() == LV_ENCODING_UTF8;
+    int utf8 = GetGlobalEncoding() == LV_ENCODING_UTF8;
+    GetStringSettings()->defaultEncoding = utf8;
+    SetDefaultTextEncoding(utf8);
 }
 
 // ---- Async operations ----------------------------------------------------------------

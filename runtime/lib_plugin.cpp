@@ -60,10 +60,9 @@ static lvPluginNode *FindByFileName(const char *fileName)
 
 // ---- Commands ----------------------------------------------------------------------------
 
-// GetPlugins(): one table per loaded plug-in, keyed from 0 in load order.
-static int CmdGetPlugins(lvState *L)
+// One table per loaded plug-in, keyed from 0 in load order (GetPlugins, GetVersion).
+void PushPluginTable(lvState *L)
 {
-    if (GetStackTop(L) > 0) return ERR_TOOMANYARGS;
     PushNewTable(L);
     int index = 0;
     for (lvPluginNode *node = GetFirstPluginNode(); node; node = node->next, index++) {
@@ -101,6 +100,13 @@ static int CmdGetPlugins(lvState *L)
         SetTableValueRaw(L, -3);
         SetTableValueRaw(L, -3);
     }
+}
+
+// GetPlugins(): the loaded plug-ins.
+static int CmdGetPlugins(lvState *L)
+{
+    if (GetStackTop(L) > 0) return ERR_TOOMANYARGS;
+    PushPluginTable(L);
     return 1;
 }
 

@@ -178,4 +178,6 @@ int InstallClipboardAdapter(lvPluginRecord *record, uint32_t word);
 // ============================================================================
 
 int OpenPluginLibrary(lvState *L);
+// Pushes one table per loaded plug-in, keyed from 0 in load order (what GetPlugins gives).
+void PushPluginTable(lvState *L);
 const lvConstantEntry *GetPluginConstants(void);

@@ -386,7 +386,7 @@ TEST_F(StartupRunTest, Latin1AppletOpensLinkedFilesWithNonAsciiNames)
     unlink((work + "/block.txt").c_str());
     RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(moved));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "inline line\nblock line\n");
+    EXPECT_EQ(r.out, "inline line\nblock line\n0 0\n");
 }
 
 TEST_F(StartupRunTest, TimestampsCountFromTheProgramsStart)
