@@ -389,6 +389,14 @@ TEST_F(StartupRunTest, Latin1AppletOpensLinkedFilesWithNonAsciiNames)
     EXPECT_EQ(r.out, "inline line\nblock line\n0 0\n");
 }
 
+TEST_F(StartupRunTest, ErrorReportsNamePluginCommandsAsSpelled)
+{
+    std::string applet = MakeApplet(Assemble("loadplugin"), "loadplugin");
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("current line: 2 - In function: LoadPlugin)"), std::string::npos) << r.err;
+}
+
 TEST_F(StartupRunTest, TimestampsCountFromTheProgramsStart)
 {
     std::string applet = MakeApplet(Assemble("timestamp"), "timestamp");
