@@ -342,12 +342,14 @@ TEST_F(StartupRunTest, ErrorHandlerStaysQuietWhileErrorsAreOnlyRecorded)
 // out-of-memory error of the command, with its line, the error mode and the report.
 TEST_F(StartupRunTest, OutOfMemoryInACommandIsAnErrorOfThatCommand)
 {
+#ifdef LV_SANITIZED
+    // The sanitizers' operator new ends the process on a failed allocation instead of
+    // throwing; RtErrorsTest.ForeignExceptionsBecomeTheCommandsError covers the boundary there.
+    GTEST_SKIP() << "operator new cannot fail recoverably under the sanitizers";
+#endif
     WriteFile(work + "/data.txt", "some bytes\n");
     std::string applet = MakeApplet(Assemble("outofmemory"), "outofmemory");
-    // Sanitizer builds fail huge allocations instead of aborting, as the plain build does.
-    const char *asan = std::getenv("ASAN_OPTIONS");
-    std::string options = std::string(asan ? asan : "") + ":allocator_may_return_null=1";
-    RunResult r = Run("env ASAN_OPTIONS=" + Quote(options) + " " + Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    RunResult r = Run(Quote(kBin + "/lumivarra") + " " + Quote(applet));
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(r.out, "last error: 1000\n");
     EXPECT_NE(r.err.find("current line: 7 - In function: ReadBytes"), std::string::npos) << r.err;
