@@ -123,6 +123,27 @@ typedef struct lvPluginUserTag {
     size_t length;                 // bytes of the string without the NUL, or 8 for a number
 } lvPluginUserTag;
 
+// The broken-down time of the standard-runtime slots 32 to 37.
+typedef struct lvPluginTm {
+    int32_t size;              // 48, the record's size
+    int32_t second, minute, hour, day;  // day of the month
+    int32_t month;             // 0..11
+    int32_t year;              // years since 1900
+    int32_t weekday, yearDay;  // 0 Sunday; 0 for 1 January
+    int32_t daylight;          // daylight saving flag
+    int32_t zero[2];           // written 0
+} lvPluginTm;
+
+// File status of the standard-runtime slots 43 and 44.
+typedef struct lvPluginFileStatus {
+    int32_t word0;             // left untouched
+    int32_t flags;             // 0x20000 directory, 1 owner may read, 2 write, 8 execute
+    int64_t size;              // bytes
+    int64_t lastAccess;        // seconds since 1970
+    int64_t lastModification;  // seconds since 1970
+    int64_t statusChange;      // seconds since 1970
+} lvPluginFileStatus;
+
 // A date of the file information records.
 typedef struct lvPluginDate {
     int32_t second, minute, hour, day, month, year; // month 0..11
@@ -495,8 +516,17 @@ typedef struct lvApiStdRuntime {
     int (*gettimeofday_)(void *tv, void *tz); // unsupported: prints a line, 0
     int64_t (*time_)(int64_t *out);
     int (*RoundDoubleToInt)(double value);
-    lvApiStdFunction localtime_, gmtime_, asctime_, ctime_, mktime_, strftime_, clock_, difftime_,
-        clearerr_, fileno_, fflush_, fstat_, stat_;
+    // 32-37 work on the interface's own time record; 32 and 33 return a static one each.
+    lvPluginTm *(*localtime_)(const int64_t *t);
+    lvPluginTm *(*gmtime_)(const int64_t *t);
+    char *(*asctime_)(const lvPluginTm *tm);
+    lvApiStdFunction ctime_;
+    int64_t (*mktime_)(lvPluginTm *tm);  // writes the normalised fields back
+    size_t (*strftime_)(char *buffer, size_t size, const char *format, const lvPluginTm *tm);
+    lvApiStdFunction clock_, difftime_, clearerr_, fileno_, fflush_;
+    // 43, 44 fill the interface's status record; 0, or -1 on failure (errno set).
+    int (*fstat_)(int fd, lvPluginFileStatus *status);
+    int (*stat_)(const char *name, lvPluginFileStatus *status);  // name in the script encoding
     void *empty45;
     lvApiStdFunction ungetc_, rename_, remove_;
     int (*GetErrno)(void);

@@ -103,6 +103,94 @@ static size_t AppendBounded(char *buffer, const char *text, size_t size)
     return std::strlen(buffer);
 }
 
+// ---- Time and file status in the interface's own records ----
+
+static_assert(sizeof(lvPluginTm) == 48, "the time record is 48 bytes");
+static_assert(sizeof(lvPluginFileStatus) == 40 && offsetof(lvPluginFileStatus, size) == 8, "status record");
+
+static void TmToPlugin(const struct tm &t, lvPluginTm *out)
+{
+    *out = {48, t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst, {0, 0}};
+}
+static struct tm TmFromPlugin(const lvPluginTm *in)
+{
+    struct tm t;
+    std::memset(&t, 0, sizeof t);
+    t.tm_sec = in->second;
+    t.tm_min = in->minute;
+    t.tm_hour = in->hour;
+    t.tm_mday = in->day;
+    t.tm_mon = in->month;
+    t.tm_year = in->year;
+    t.tm_wday = in->weekday;
+    t.tm_yday = in->yearDay;
+    t.tm_isdst = in->daylight;
+    return t;
+}
+static lvPluginTm *LocalTimeEntry(const int64_t *when)
+{
+    static lvPluginTm record;
+    time_t t = when ? (time_t)*when : 0;
+    struct tm fields;
+    if (!when || !localtime_r(&t, &fields)) return nullptr;
+    TmToPlugin(fields, &record);
+    return &record;
+}
+static lvPluginTm *GmTimeEntry(const int64_t *when)
+{
+    static lvPluginTm record;
+    time_t t = when ? (time_t)*when : 0;
+    struct tm fields;
+    if (!when || !gmtime_r(&t, &fields)) return nullptr;
+    TmToPlugin(fields, &record);
+    return &record;
+}
+static char *AscTimeEntry(const lvPluginTm *tm)
+{
+    static char text[64];
+    if (!tm) return nullptr;
+    struct tm fields = TmFromPlugin(tm);
+    return asctime_r(&fields, text);
+}
+static int64_t MkTimeEntry(lvPluginTm *tm)
+{
+    if (!tm) return -1;
+    struct tm fields = TmFromPlugin(tm);
+    time_t t = mktime(&fields);
+    TmToPlugin(fields, tm);
+    return (int64_t)t;
+}
+static size_t StrfTimeEntry(char *buffer, size_t size, const char *format, const lvPluginTm *tm)
+{
+    if (!buffer || !format || !tm) return 0;
+    struct tm fields = TmFromPlugin(tm);
+    return strftime(buffer, size, format, &fields);
+}
+static void StatToPlugin(const struct stat &st, lvPluginFileStatus *out)
+{
+    out->flags = (S_ISDIR(st.st_mode) ? 0x20000 : 0) | ((st.st_mode & S_IRUSR) ? 1 : 0) |
+                 ((st.st_mode & S_IWUSR) ? 2 : 0) | ((st.st_mode & S_IXUSR) ? 8 : 0);
+    out->size = (int64_t)st.st_size;
+    out->lastAccess = (int64_t)st.st_atime;
+    out->lastModification = (int64_t)st.st_mtime;
+    out->statusChange = (int64_t)st.st_ctime;
+}
+static int FStatEntry(int fd, lvPluginFileStatus *status)
+{
+    struct stat st;
+    if (!status || fstat(fd, &st) != 0) return -1;
+    StatToPlugin(st, status);
+    return 0;
+}
+static int StatEntry(const char *name, lvPluginFileStatus *status)
+{
+    char system[LV_PATH_SIZE * 4];
+    struct stat st;
+    if (!status || !name || !ToSystemPath(name, system, sizeof system, 1) || stat(system, &st) != 0) return -1;
+    StatToPlugin(st, status);
+    return 0;
+}
+
 static const lvApiStdRuntime apiStdRuntime = {
     std::malloc, std::calloc, std::realloc, std::free, strdup,
     LV_STD(std::fopen), LV_STD(std::fclose), LV_STD(std::fseek), LV_STD(std::ftell), LV_STD(std::fread),
@@ -113,9 +201,9 @@ static const lvApiStdRuntime apiStdRuntime = {
     LV_STD((unsigned long (*)(const char *, char **, int))std::strtoul),
     StrCmpNoCase, StrNCmpNoCase, ToLowerCharEntry, ToUpperCharEntry, LowerInPlace, UpperInPlace,
     UnsupportedGettimeofday, Time64, RoundDoubleToInt,
-    LV_STD(localtime), LV_STD(gmtime), LV_STD(asctime), LV_STD(ctime), LV_STD(mktime), LV_STD(strftime),
+    LocalTimeEntry, GmTimeEntry, AscTimeEntry, LV_STD(ctime), MkTimeEntry, StrfTimeEntry,
     LV_STD(clock), LV_STD(difftime), LV_STD(clearerr), LV_STD(fileno), LV_STD(fflush),
-    LV_STD((int (*)(int, struct stat *))fstat), LV_STD((int (*)(const char *, struct stat *))stat),
+    FStatEntry, StatEntry,
     nullptr,
     LV_STD(ungetc), LV_STD(rename), LV_STD(remove),
     GetErrno, SetErrno, LV_STD((char *(*)(int))strerror), StdIn, StdOut, StdErr, ErrnoAddress,

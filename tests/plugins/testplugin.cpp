@@ -189,6 +189,34 @@ static int CmdCheckSlots(lvState *L)
                          !copy->next->string && !copy->next->next, "user tags");
     sums->FreeUserTags(copy, 0);
 
+    // Time and file status come in the interface's records, not the C library's.
+    const lvApiStdRuntime *std = api->stdRuntime;
+    int64_t epoch = 86400 + 3600 + 61;  // 2 January 1970 01:01:01 UTC
+    lvPluginTm *utc = std->gmtime_(&epoch);
+    Expect(failures, utc && utc->size == 48 && utc->year == 70 && utc->month == 0 && utc->day == 2 &&
+                         utc->hour == 1 && utc->minute == 1 && utc->second == 1 && utc->weekday == 5 &&
+                         utc->yearDay == 1 && utc->zero[0] == 0 && utc->zero[1] == 0, "gmtime record");
+    char formatted[32] = "";
+    Expect(failures, utc && std->strftime_(formatted, sizeof formatted, "%Y-%m-%d %H:%M", utc) == 16 &&
+                         std::strcmp(formatted, "1970-01-02 01:01") == 0, "strftime record");
+    lvPluginTm *local = std->localtime_(&epoch);
+    Expect(failures, local && local != utc && local->size == 48, "localtime record");
+    if (local) {
+        lvPluginTm copy = *local;
+        copy.day += 31;  // normalised into February
+        copy.zero[0] = 7;
+        Expect(failures, std->mktime_(&copy) == epoch + 31 * 86400 && copy.month == 1 && copy.day == 2 &&
+                             copy.zero[0] == 0, "mktime record");
+        Expect(failures, std::strncmp(std->asctime_(local), "Fri Jan  2", 10) == 0 || local->hour != 1,
+               "asctime record");
+    }
+    lvPluginFileStatus status;
+    std::memset(&status, 0, sizeof status);
+    status.word0 = 12345;
+    Expect(failures, std->stat_("/", &status) == 0 && (status.flags & 0x20000) && status.word0 == 12345 &&
+                         status.lastModification > 0, "stat record");
+    Expect(failures, std->fstat_(0x7fffffff, &status) == -1, "fstat of no file");
+
     vm->PushString(L, failures.c_str());
     return 1;
 }
