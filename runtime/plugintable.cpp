@@ -127,23 +127,25 @@ static struct tm TmFromPlugin(const lvPluginTm *in)
     t.tm_isdst = in->daylight;
     return t;
 }
+// Slots 32 and 33 each hand out a static record of their own.
+static lvPluginTm *BrokenDown(const int64_t *when, bool local, lvPluginTm *record)
+{
+    if (!when) return nullptr;
+    time_t t = (time_t)*when;
+    struct tm fields;
+    if (!(local ? localtime_r(&t, &fields) : gmtime_r(&t, &fields))) return nullptr;
+    TmToPlugin(fields, record);
+    return record;
+}
 static lvPluginTm *LocalTimeEntry(const int64_t *when)
 {
     static lvPluginTm record;
-    time_t t = when ? (time_t)*when : 0;
-    struct tm fields;
-    if (!when || !localtime_r(&t, &fields)) return nullptr;
-    TmToPlugin(fields, &record);
-    return &record;
+    return BrokenDown(when, true, &record);
 }
 static lvPluginTm *GmTimeEntry(const int64_t *when)
 {
     static lvPluginTm record;
-    time_t t = when ? (time_t)*when : 0;
-    struct tm fields;
-    if (!when || !gmtime_r(&t, &fields)) return nullptr;
-    TmToPlugin(fields, &record);
-    return &record;
+    return BrokenDown(when, false, &record);
 }
 static char *AscTimeEntry(const lvPluginTm *tm)
 {
