@@ -139,13 +139,15 @@ static int CmdCheckSlots(lvState *L)
     Expect(failures, std::strlen(date) == 20 && date[2] == '-' && date[6] == '-' && date[14] == ':', "date text");
     lvPluginDateFields fields = {};
     Expect(failures, sys->CurrentDateFields(&fields) == 1 && fields.year >= 2000 && fields.month < 12, "date fields");
-    // No handler installed: the code comes back.
-    Expect(failures, sys->RunErrorHandler(1018) == 1018, "error handler");
+    // The applet installed an error handler: runtime tag 43 keeps it from running (the code
+    // comes back); cleared, the handler runs once and its status (0) comes back.
     int *sixty = nullptr;
     lvPluginTag tags[] = {{35, (intptr_t)&sixty}, {43, 1}, {0, 0}};
     Expect(failures, sys->RuntimeTags(tags) == 2 && sixty && *sixty == 60, "runtime tags 35 and 43");
+    Expect(failures, sys->RunErrorHandler(1018) == 1018, "error handler blocked");
     lvPluginTag unblock[] = {{43, 0}, {0, 0}};
     sys->RuntimeTags(unblock);
+    Expect(failures, sys->RunErrorHandler(1018) == 0, "error handler");
 
     // A text built in pieces, a value among them.
     int top = vm->GetStackTop(L);

@@ -933,5 +933,5 @@ TEST_F(LinkedProgramTest, PluginFindsEveryLiveSlotOfTheInterfaceTable)
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string output;
     EXPECT_EQ(RunLinked(root + "/program", tmp, output), 0) << output;
-    EXPECT_EQ(output, "slots: \nversion: slotcheck\n") << "failing slots after \"slots:\"";
+    EXPECT_EQ(output, "handler: 1018\nslots: \nversion: slotcheck\n") << "failing slots after \"slots:\"";
 }
