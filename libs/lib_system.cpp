@@ -13,6 +13,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
+#include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/cmdsupport.h"
 
@@ -120,7 +121,7 @@ static int CmdGetVersion(lvState *L)
     SetNumberField(L, "bigendian", 0);
     SetStringField(L, "cpu", "x86_64");
     PushString(L, "plugins");
-    PushNewTable(L);
+    PushPluginTable(L);
     SetTableValueRaw(L, -3);
     return 1;
 }

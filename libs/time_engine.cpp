@@ -11,6 +11,7 @@
 #include "libs/math_engine.h"
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
+#include "runtime/startup.h"
 #include "vm/lvvm.h"
 
 const char *const MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -250,12 +251,15 @@ int UtcStringToDate(const char *text, char *buffer, size_t size)
 // Timestamps and the current date
 // ============================================================================
 
-static double runStartSeconds = 0;  // 0 until start-up or the first use sets it
+static double runStartSeconds = 0;  // 0 until set, or taken from start-up at the first use
 
 void SetRunStartSeconds(double seconds) { runStartSeconds = seconds; }
 
+// The run's start as start-up recorded it; outside a run (tests of the engine alone) the
+// first use.
 double GetRunStartSeconds()
 {
+    if (runStartSeconds == 0) runStartSeconds = GetStartupState()->startClock;
     if (runStartSeconds == 0) runStartSeconds = GetEpochSeconds(0);
     return runStartSeconds;
 }

@@ -9,15 +9,18 @@
 #include "comm/lib_serial.h"
 #include "comm/network.h"
 #include "formats/lvformats.h"
+#include "libs/digest.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
 #include "libs/lib_dos.h"
 #include "libs/lib_string.h"
 #include "libs/memblock_engine.h"
+#include "libs/serialize_engine.h"
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
 #include "raster/lvpreload.h"
+#include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
@@ -29,6 +32,7 @@
 #include "ui/display.h"
 #include "ui/lib_event.h"
 #include <cstring>
+#include <vector>
 
 // The line hook's work and the event poll's first step: the plug-ins' line hooks (a
 // non-zero result is the run's error), then stale input events are purged, then a
@@ -41,6 +45,44 @@ static int PollRuntimeEvents(lvState *L, int mode)
     if (int code = PollEventEngine(L, mode)) return code;
     return PollDisplayEvents(L, mode);
 }
+
+// ---- Library services handed to plug-ins through the interface table ----
+
+static int PluginDateFields(lvPluginDateFields *out)
+{
+    lvDateFields fields;
+    if (GetCurrentDateFields(&fields) != 1) return 0;
+    *out = {fields.second, fields.minute, fields.hour, fields.day, fields.month, fields.year};
+    return 1;
+}
+
+static size_t PluginEncodeBase64(const void *data, size_t length, char *out, size_t outSize)
+{
+    size_t needed = Base64EncodedSize(length);
+    if (needed >= outSize) return 0;
+    size_t written = EncodeBase64(data, length, out);
+    out[written] = 0;
+    return written;
+}
+
+// The caller's buffer may be smaller than the decoder writes: decode into a scratch one.
+static int PluginDecodeBase64(const char *text, size_t length, uint8_t *out, size_t *outLength)
+{
+    std::vector<uint8_t> bytes(length * 3 / 4 + 3);
+    size_t got = 0;
+    if (DecodeBase64(text, length, bytes.data(), &got) != 0 || got > *outLength) return 0;
+    if (got) std::memcpy(out, bytes.data(), got);
+    *outLength = got;
+    return 1;
+}
+
+static void PluginMd5Hex(const void *data, size_t length, char *out33)
+{
+    Md5HexOfRange(data, length, out33);
+}
+
+static const lvPluginServices pluginServices = {GetCurrentDateString, PluginDateFields, PluginEncodeBase64,
+                                                PluginDecodeBase64, PluginMd5Hex};
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -125,10 +167,12 @@ static int DosHandlerInstalled(lvState *, const char *name)
 
 // ---- The applet's encoding -----------------------------------------------------------
 
-// String commands take texts in the applet's encoding unless told otherwise.
+// String and text commands take texts in the applet's encoding unless told otherwise.
 static void FollowAppletEncoding(lvState *)
 {
-    GetStringSettings()->defaultEncoding = GetGlobalEncoding() == LV_ENCODING_UTF8;
+    int utf8 = GetGlobalEncoding() == LV_ENCODING_UTF8;
+    GetStringSettings()->defaultEncoding = utf8;
+    SetDefaultTextEncoding(utf8);
 }
 
 // ---- Async operations ----------------------------------------------------------------
@@ -222,6 +266,7 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("animio", ImageioLibraryOpen, nullptr);
     SetLibraryCloseStep("imagesources", ReleaseImagingFactory);
     InstallImageLoaderEntries();
+    SetPluginServices(&pluginServices);
 
     lvStartupHooks startup = {};
     startup.EncodingApplied = FollowAppletEncoding;

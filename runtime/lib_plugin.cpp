@@ -8,6 +8,7 @@
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/lverrors.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include <cstdio>
 #include <cstring>
@@ -60,10 +61,9 @@ static lvPluginNode *FindByFileName(const char *fileName)
 
 // ---- Commands ----------------------------------------------------------------------------
 
-// GetPlugins(): one table per loaded plug-in, keyed from 0 in load order.
-static int CmdGetPlugins(lvState *L)
+// One table per loaded plug-in, keyed from 0 in load order (GetPlugins, GetVersion).
+void PushPluginTable(lvState *L)
 {
-    if (GetStackTop(L) > 0) return ERR_TOOMANYARGS;
     PushNewTable(L);
     int index = 0;
     for (lvPluginNode *node = GetFirstPluginNode(); node; node = node->next, index++) {
@@ -101,6 +101,13 @@ static int CmdGetPlugins(lvState *L)
         SetTableValueRaw(L, -3);
         SetTableValueRaw(L, -3);
     }
+}
+
+// GetPlugins(): the loaded plug-ins.
+static int CmdGetPlugins(lvState *L)
+{
+    if (GetStackTop(L) > 0) return ERR_TOOMANYARGS;
+    PushPluginTable(L);
     return 1;
 }
 
@@ -140,22 +147,26 @@ static int CmdLoadPlugin(lvState *L)
     if (count > 2) return ERR_TOOMANYARGS;
     const char *name = CheckStringArg(L, 1, nullptr);
     int version = 0, revision = 0, skipRequire = 0;
+    lvUserTag *userTags = nullptr;
     if (count == 2 && GetValueType(L, 2) != LV_TNIL) {
         CheckTableArg(L, 2);
         version = OptionNumber(L, "version");
         revision = OptionNumber(L, "revision");
         skipRequire = OptionNumber(L, "skiprequire");
+        if (int code = ReadUserTags(L, 2, nullptr, nullptr, &userTags)) return code;
     }
     char file[LV_PATH_SIZE];
     WithExtension(name, file, sizeof file);
     if (lvPluginNode *node = FindByFileName(FindFilePart(file))) {
         if (skipRequire || node->required) {
+            FreeUserTags(userTags, 0);
             SetErrorStringArg(file);
             return ERR_PLUGINDOUBLET;
         }
     }
     int flags = LV_PLF_COMMANDS | LV_PLF_CONSTANTS | LV_PLF_FRESH | (skipRequire ? LV_PLF_SKIPREQUIRE : 0);
-    int code = RequirePluginByName(L, file, version, revision, flags, nullptr, nullptr);
+    int code = RequirePluginByName(L, file, version, revision, flags, userTags, nullptr);
+    FreeUserTags(userTags, 0);
     return code;
 }
 
@@ -237,5 +248,6 @@ const lvConstantEntry *GetPluginConstants(void) { return pluginConstants; }
 int OpenPluginLibrary(lvState *L)
 {
     RegisterLibrary(L, nullptr, pluginCommands, 0);
-    return 0;
+    // Error reports name the commands as the table spells them.
+    return RegisterCommandList(pluginCommands, "plugin");
 }

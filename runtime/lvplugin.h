@@ -98,6 +98,52 @@ typedef struct lvPluginTag {
     intptr_t value; // number or pointer
 } lvPluginTag;
 
+// The current date as fields (system slot 40).
+typedef struct lvPluginDateFields {
+    int second, minute, hour;  // 0..59, 0..59, 0..23
+    int day;                   // day of the month
+    int month;                 // 0..11
+    int year;                  // full year
+} lvPluginDateFields;
+
+// A text built in pieces on the script stack (script-machine slots 60 to 65).
+typedef struct lvPluginStringBuffer {
+    char *cursor;     // next free byte of area
+    int pieces;       // finished pieces on the stack
+    lvState *L;       // the machine
+    char area[1024];  // bytes not yet pushed
+} lvPluginStringBuffer;
+
+// One user tag of a list (checksum slots 4 and 5; the user tags of RequirePlugin).
+typedef struct lvPluginUserTag {
+    struct lvPluginUserTag *next;  // next tag, null at the end
+    char *name;                    // the tag's name
+    char *string;                  // the string value, or null for a number
+    double number;                 // the number value (0 for a string)
+    size_t length;                 // bytes of the string without the NUL, or 8 for a number
+} lvPluginUserTag;
+
+// The broken-down time of the standard-runtime slots 32 to 37.
+typedef struct lvPluginTm {
+    int32_t size;              // 48, the record's size
+    int32_t second, minute, hour, day;  // day of the month
+    int32_t month;             // 0..11
+    int32_t year;              // years since 1900
+    int32_t weekday, yearDay;  // 0 Sunday; 0 for 1 January
+    int32_t daylight;          // daylight saving flag
+    int32_t zero[2];           // written 0
+} lvPluginTm;
+
+// File status of the standard-runtime slots 43 and 44.
+typedef struct lvPluginFileStatus {
+    int32_t word0;             // left untouched
+    int32_t flags;             // 0x20000 directory, 1 owner may read, 2 write, 8 execute
+    int64_t size;              // bytes
+    int64_t lastAccess;        // seconds since 1970
+    int64_t lastModification;  // seconds since 1970
+    int64_t statusChange;      // seconds since 1970
+} lvPluginFileStatus;
+
 // A date of the file information records.
 typedef struct lvPluginDate {
     int32_t second, minute, hour, day, month, year; // month 0..11
@@ -723,8 +769,17 @@ typedef struct lvApiStdRuntime {
     int (*gettimeofday_)(void *tv, void *tz); // unsupported: prints a line, 0
     int64_t (*time_)(int64_t *out);
     int (*RoundDoubleToInt)(double value);
-    lvApiStdFunction localtime_, gmtime_, asctime_, ctime_, mktime_, strftime_, clock_, difftime_,
-        clearerr_, fileno_, fflush_, fstat_, stat_;
+    // 32-37 work on the interface's own time record; 32 and 33 return a static one each.
+    lvPluginTm *(*localtime_)(const int64_t *t);
+    lvPluginTm *(*gmtime_)(const int64_t *t);
+    char *(*asctime_)(const lvPluginTm *tm);
+    lvApiStdFunction ctime_;
+    int64_t (*mktime_)(lvPluginTm *tm);  // writes the normalised fields back
+    size_t (*strftime_)(char *buffer, size_t size, const char *format, const lvPluginTm *tm);
+    lvApiStdFunction clock_, difftime_, clearerr_, fileno_, fflush_;
+    // 43, 44 fill the interface's status record; 0, or -1 on failure (errno set).
+    int (*fstat_)(int fd, lvPluginFileStatus *status);
+    int (*stat_)(const char *name, lvPluginFileStatus *status);  // name in the script encoding
     void *empty45;
     lvApiStdFunction ungetc_, rename_, remove_;
     int (*GetErrno)(void);
@@ -763,7 +818,7 @@ typedef struct lvApiSystem {
     lvPluginTimeVal *(*AddTimeVal)(lvPluginTimeVal *a, const lvPluginTimeVal *b); // 7: a += b
     int (*CmpTimeVal)(const lvPluginTimeVal *a, const lvPluginTimeVal *b); // 8
     void (*SleepMilliseconds)(int milliseconds);                     // 9
-    lvApiPending CurrentDateText;                                    // 10
+    void (*CurrentDateText)(char *buffer);                           // 10: "dd-Mmm-yyyy hh:mm:ss" into 256 bytes
     void *(*AllocMemory)(size_t size, uint32_t flags);               // 11: flags 1 zeroes; size 0 gives null
     void (*FreeMemory)(void *block);                                 // 12
     void *(*AddHook)(int type, void *callback, void *userData);      // 13
@@ -792,7 +847,7 @@ typedef struct lvApiSystem {
     // 38: a timer adapter reports that the timer of a handle RegisterTimer gave fired.
     int (*FireTimerKey)(lvState *state, uintptr_t key);
     int (*InstallTimerAdapter)(lvPluginRecord *record, uint32_t word); // 39
-    lvApiPending CurrentDateFields;                                  // 40
+    int (*CurrentDateFields)(lvPluginDateFields *out);               // 40: 1, or 0 when the date cannot be read
     // 41: a new copy (FreeMemory it) from encoding 1 (UTF-8) to 0 (ISO-8859-1) or back.
     char *(*ConvertTextEncoding)(const char *text, int from, int to, const uint32_t *tags);
     void (*FreeMemory2)(void *block);                                // 42
@@ -803,7 +858,7 @@ typedef struct lvApiSystem {
     void (*ScriptLocation)(lvPluginScriptLocation *out);             // 47
     int (*FindEventName)(const char *name, const lvPluginTag *tags); // 48
     int (*EncodingQuery)(const lvPluginTag *tags);                   // 49
-    lvApiPending RunErrorHandler;                                    // 50
+    int (*RunErrorHandler)(int code);                                // 50: the handler's status, or code when none may run
     int (*CollateStrings)(const char *a, const char *b, int flags);  // 51: flags 1 case-sensitive
     int (*GetRandomBytes)(void *buffer, size_t size);                // 52: non-zero on success
     int (*GetSystemFolder)(int identifier, char *buffer, size_t size); // 53
@@ -980,11 +1035,17 @@ typedef struct lvApiScriptVM {
     int (*NewNamedMetatable)(lvState *L, const char *name);
     void (*PushNamedMetatable)(lvState *L, const char *name);
     void *(*GetTypedUserData)(lvState *L, int index, const char *name);
-    lvApiPending InitStringBuffer, GetBufferSpace, AppendBufferBytes, AppendBufferString,
-        AppendBufferValue, FinishStringBuffer;                                          // 60-65
+    void (*InitStringBuffer)(lvState *L, lvPluginStringBuffer *b);                      // 60
+    char *(*GetBufferSpace)(lvPluginStringBuffer *b);                                   // 61: room for 1024 bytes
+    void (*AppendBufferBytes)(lvPluginStringBuffer *b, const char *s, size_t n);        // 62
+    void (*AppendBufferString)(lvPluginStringBuffer *b, const char *s);                 // 63
+    void (*AppendBufferValue)(lvPluginStringBuffer *b);                                 // 64: pops the top value
+    void (*FinishStringBuffer)(lvPluginStringBuffer *b);                                // 65: pushes the text
     int (*FindStringIndex)(const char *text, const char *const *list);
     int (*EnsureStackSpace)(lvState *L, int n);
-    lvApiPending GetLinkedFileArg;                                                       // 68
+    // 68: argument i as a file name, a linked file's name turned into its virtual name;
+    // fontMode looks for linked fonts (*linkedOut 1 when one was found).
+    const char *(*GetLinkedFileArg)(lvState *L, int i, int fontMode, int *linkedOut);
     int (*GetIntArgOrNil)(lvState *L, int i, int *out);                                  // 69: 1 when a number
     void (*PushBoolean)(lvState *L, int b);
     int (*ValueToBoolean)(lvState *L, int index);
@@ -1032,9 +1093,15 @@ typedef struct lvApiPlugins {
 
 // Sub-table 14: checksums and user tags.
 typedef struct lvApiChecksums {
-    lvApiPending EncodeBase64, DecodeBase64;
+    // 0: Base64 text of the bytes into out (outSize bytes, terminated); the text's length,
+    // or 0 when it does not fit.
+    size_t (*EncodeBase64)(const void *data, size_t length, char *out, size_t outSize);
+    // 1: the bytes of Base64 text into out (*outLength: its size in, the bytes out); 1 or 0.
+    int (*DecodeBase64)(const char *text, size_t length, uint8_t *out, size_t *outLength);
     int32_t (*Crc32)(const void *data, int length);  // -1 for a length of 0 or less
-    lvApiPending Md5Hex, CopyUserTags, FreeUserTags;
+    void (*Md5Hex)(const void *data, int length, char *out33);  // 3: nothing for length 0
+    lvPluginUserTag *(*CopyUserTags)(const lvPluginUserTag *list, int *failed);  // 4
+    void (*FreeUserTags)(lvPluginUserTag *list, int systemAllocator);            // 5
     void *empty6;
 } lvApiChecksums;
 

@@ -44,6 +44,17 @@ struct lvPluginImageEntries {
 };
 void SetPluginImageEntries(const lvPluginImageEntries *entries);
 
+// Services of the command libraries that interface slots hand on (the executable fills
+// them when it puts its libraries into the table; unset, the slots give empty results).
+struct lvPluginServices {
+    void (*CurrentDateText)(char *buffer);                                    // 256 bytes
+    int (*CurrentDateFields)(lvPluginDateFields *out);                        // 1 or 0
+    size_t (*EncodeBase64)(const void *data, size_t length, char *out, size_t outSize);
+    int (*DecodeBase64)(const char *text, size_t length, uint8_t *out, size_t *outLength);
+    void (*Md5Hex)(const void *data, size_t length, char *out33);
+};
+void SetPluginServices(const lvPluginServices *services);
+
 // ============================================================================
 // Manager: loaded plug-ins
 // ============================================================================
@@ -205,4 +216,6 @@ int InstallClipboardAdapter(lvPluginRecord *record, uint32_t word);
 // ============================================================================
 
 int OpenPluginLibrary(lvState *L);
+// Pushes one table per loaded plug-in, keyed from 0 in load order (what GetPlugins gives).
+void PushPluginTable(lvState *L);
 const lvConstantEntry *GetPluginConstants(void);

@@ -8,6 +8,7 @@
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/lverrors.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include "runtime/pluginevents.h"
 #include "runtime/startup.h"
@@ -270,6 +271,8 @@ int RegisterPluginLibraries(lvState *L, lvPluginNode *node, int loadFlags)
                 int upvalues = r->PushUpvalues ? r->PushUpvalues(L) : 0;
                 RegisterLibrary(L, libName, (const lvCommandEntry *)commands, upvalues);
             }
+            // Error reports name a plug-in's commands as the plug-in spells them.
+            if (int code = RegisterCommandList((const lvCommandEntry *)commands, r->moduleName)) return code;
             SetStackTop(L, top);
             registered = 1;
         }

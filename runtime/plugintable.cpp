@@ -8,6 +8,7 @@
 // Limits: static data built once; entries touching plug-in lists, files and the script
 // state belong to the thread that drives the script. docs/plugins.md lists live slots.
 #include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -17,6 +18,7 @@
 #include "runtime/startup.h"
 #include "runtime/vdir.h"
 #include <cerrno>
+#include <cstddef>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,17 @@
 // Slots of subsystems this build does not have answer that the service is missing.
 static intptr_t ServiceNotBuilt(void) { return LVP_PENDING_ERROR; }
 #define PENDING ServiceNotBuilt
+
+// ============================================================================
+// Services of the command libraries
+// ============================================================================
+
+static lvPluginServices services;
+
+void SetPluginServices(const lvPluginServices *given)
+{
+    services = given ? *given : lvPluginServices{};
+}
 
 // ============================================================================
 // Sub-table 1: standard runtime
@@ -90,6 +103,96 @@ static size_t AppendBounded(char *buffer, const char *text, size_t size)
     return std::strlen(buffer);
 }
 
+// ---- Time and file status in the interface's own records ----
+
+static_assert(sizeof(lvPluginTm) == 48, "the time record is 48 bytes");
+static_assert(sizeof(lvPluginFileStatus) == 40 && offsetof(lvPluginFileStatus, size) == 8, "status record");
+
+static void TmToPlugin(const struct tm &t, lvPluginTm *out)
+{
+    *out = {48, t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst, {0, 0}};
+}
+static struct tm TmFromPlugin(const lvPluginTm *in)
+{
+    struct tm t;
+    std::memset(&t, 0, sizeof t);
+    t.tm_sec = in->second;
+    t.tm_min = in->minute;
+    t.tm_hour = in->hour;
+    t.tm_mday = in->day;
+    t.tm_mon = in->month;
+    t.tm_year = in->year;
+    t.tm_wday = in->weekday;
+    t.tm_yday = in->yearDay;
+    t.tm_isdst = in->daylight;
+    return t;
+}
+// Slots 32 and 33 each hand out a static record of their own.
+static lvPluginTm *BrokenDown(const int64_t *when, bool local, lvPluginTm *record)
+{
+    if (!when) return nullptr;
+    time_t t = (time_t)*when;
+    struct tm fields;
+    if (!(local ? localtime_r(&t, &fields) : gmtime_r(&t, &fields))) return nullptr;
+    TmToPlugin(fields, record);
+    return record;
+}
+static lvPluginTm *LocalTimeEntry(const int64_t *when)
+{
+    static lvPluginTm record;
+    return BrokenDown(when, true, &record);
+}
+static lvPluginTm *GmTimeEntry(const int64_t *when)
+{
+    static lvPluginTm record;
+    return BrokenDown(when, false, &record);
+}
+static char *AscTimeEntry(const lvPluginTm *tm)
+{
+    static char text[64];
+    if (!tm) return nullptr;
+    struct tm fields = TmFromPlugin(tm);
+    return asctime_r(&fields, text);
+}
+static int64_t MkTimeEntry(lvPluginTm *tm)
+{
+    if (!tm) return -1;
+    struct tm fields = TmFromPlugin(tm);
+    time_t t = mktime(&fields);
+    TmToPlugin(fields, tm);
+    return (int64_t)t;
+}
+static size_t StrfTimeEntry(char *buffer, size_t size, const char *format, const lvPluginTm *tm)
+{
+    if (!buffer || !format || !tm) return 0;
+    struct tm fields = TmFromPlugin(tm);
+    return strftime(buffer, size, format, &fields);
+}
+static void StatToPlugin(const struct stat &st, lvPluginFileStatus *out)
+{
+    out->flags = (S_ISDIR(st.st_mode) ? 0x20000 : 0) | ((st.st_mode & S_IRUSR) ? 1 : 0) |
+                 ((st.st_mode & S_IWUSR) ? 2 : 0) | ((st.st_mode & S_IXUSR) ? 8 : 0);
+    out->size = (int64_t)st.st_size;
+    out->lastAccess = (int64_t)st.st_atime;
+    out->lastModification = (int64_t)st.st_mtime;
+    out->statusChange = (int64_t)st.st_ctime;
+}
+static int FStatEntry(int fd, lvPluginFileStatus *status)
+{
+    struct stat st;
+    if (!status || fstat(fd, &st) != 0) return -1;
+    StatToPlugin(st, status);
+    return 0;
+}
+static int StatEntry(const char *name, lvPluginFileStatus *status)
+{
+    char system[LV_PATH_SIZE * 4];
+    struct stat st;
+    if (!status || !name || !ToSystemPath(name, system, sizeof system, 1) || stat(system, &st) != 0) return -1;
+    StatToPlugin(st, status);
+    return 0;
+}
+
 static const lvApiStdRuntime apiStdRuntime = {
     std::malloc, std::calloc, std::realloc, std::free, strdup,
     LV_STD(std::fopen), LV_STD(std::fclose), LV_STD(std::fseek), LV_STD(std::ftell), LV_STD(std::fread),
@@ -100,9 +203,9 @@ static const lvApiStdRuntime apiStdRuntime = {
     LV_STD((unsigned long (*)(const char *, char **, int))std::strtoul),
     StrCmpNoCase, StrNCmpNoCase, ToLowerCharEntry, ToUpperCharEntry, LowerInPlace, UpperInPlace,
     UnsupportedGettimeofday, Time64, RoundDoubleToInt,
-    LV_STD(localtime), LV_STD(gmtime), LV_STD(asctime), LV_STD(ctime), LV_STD(mktime), LV_STD(strftime),
+    LocalTimeEntry, GmTimeEntry, AscTimeEntry, LV_STD(ctime), MkTimeEntry, StrfTimeEntry,
     LV_STD(clock), LV_STD(difftime), LV_STD(clearerr), LV_STD(fileno), LV_STD(fflush),
-    LV_STD((int (*)(int, struct stat *))fstat), LV_STD((int (*)(const char *, struct stat *))stat),
+    FStatEntry, StatEntry,
     nullptr,
     LV_STD(ungetc), LV_STD(rename), LV_STD(remove),
     GetErrno, SetErrno, LV_STD((char *(*)(int))strerror), StdIn, StdOut, StdErr, ErrnoAddress,
@@ -169,6 +272,12 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetRuntimeSwitches()->hookSuspended = t->value != 0;
             count++;
             break;
+        case 35: {
+            static int sixty = 60;
+            if (t->value) *(int **)t->value = &sixty;
+            count++;
+            break;
+        }
         case 43:
             GetErrorState()->handlerBlocked = t->value != 0;
             count++;
@@ -345,11 +454,29 @@ static void ScriptLocationEntry(lvPluginScriptLocation *out)
     out->file = e->currentChunk;
 }
 static int CollateEntry(const char *a, const char *b, int flags) { return CollateStrings(a, b, flags & 1); }
+static void CurrentDateTextEntry(char *buffer)
+{
+    if (!buffer) return;
+    buffer[0] = 0;
+    if (services.CurrentDateText) services.CurrentDateText(buffer);
+}
+static int CurrentDateFieldsEntry(lvPluginDateFields *out)
+{
+    return out && services.CurrentDateFields ? services.CurrentDateFields(out) : 0;
+}
+// The script's error handler for a plug-in's error, where one may run now (as for a
+// command's error); otherwise the code comes back for the plug-in to return.
+static int RunErrorHandlerEntry(int code)
+{
+    lvState *L = GetPluginScriptState();
+    if (!L || code < 1000 || code == ERR_USERABORT || code == ERR_YIELD || !CanRunErrorHandler(L)) return code;
+    return CallErrorHandler(L, code);
+}
 static int RandomBytesEntry(void *buffer, size_t size) { return GetRandomBytes(buffer, size); }
 
 static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
-    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, PENDING,
+    GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, CurrentDateTextEntry,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
     PostAdapterEventMainEntry, PENDING, PENDING, PENDING,
     AddPluginFileType, PENDING,
@@ -357,10 +484,10 @@ static const lvApiSystem apiSystem = {
     PostAdapterEventEntry, PollEventsEntry, WaitEventsEntry,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
     SetHookDisabledEntry, RemoveHookEntry, RegisterEventKind, WriteDebugOutput,
-    FireTimerKeyEntry, InstallTimerEntry, PENDING, ConvertTextEncoding,
+    FireTimerKeyEntry, InstallTimerEntry, CurrentDateFieldsEntry, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     DispatchEventNowEntry, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
-    PENDING, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
+    RunErrorHandlerEntry, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
     UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
 };
 
@@ -725,6 +852,16 @@ static int GetIntArgOrNilEntry(lvState *L, int i, int *out)
     *out = (int)ValueToNumber(L, i);
     return 1;
 }
+static_assert(sizeof(lvPluginStringBuffer) == sizeof(lvStringBuffer) &&
+                  offsetof(lvPluginStringBuffer, area) == offsetof(lvStringBuffer, area),
+              "string buffers differ");
+#define LV_BUFFER(b) ((lvStringBuffer *)(b))
+static void InitBufferEntry(lvState *L, lvPluginStringBuffer *b) { InitStringBuffer(L, LV_BUFFER(b)); }
+static char *BufferSpaceEntry(lvPluginStringBuffer *b) { return GetBufferSpace(LV_BUFFER(b)); }
+static void AppendBytesEntry(lvPluginStringBuffer *b, const char *s, size_t n) { AppendBufferBytes(LV_BUFFER(b), s, n); }
+static void AppendStringEntry(lvPluginStringBuffer *b, const char *s) { AppendBufferString(LV_BUFFER(b), s); }
+static void AppendValueEntry(lvPluginStringBuffer *b) { AppendBufferValue(LV_BUFFER(b)); }
+static void FinishBufferEntry(lvPluginStringBuffer *b) { FinishStringBuffer(LV_BUFFER(b)); }
 static int ParseConstantRefEntry(lvState *L, const char *name, const char **stringOut, double *numberOut)
 {
     return LookupConstant(L, name, stringOut, numberOut);
@@ -741,8 +878,8 @@ static const lvApiScriptVM apiScriptVM = {
     RaiseError, CheckStringArg, GetOptionalStringArg, CheckNumberArg, GetOptionalNumberArg, CheckUnsignedArg,
     GetOptionalUnsignedArg, CheckTableArg, CheckFunctionArg, CheckArgType, CreateReference, ReleaseReference,
     GetObjectIdArgEntry, NewNamedMetatable, PushNamedMetatable, GetTypedUserData,
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,
-    FindStringIndex, EnsureStackSpace, PENDING, GetIntArgOrNilEntry, PushBoolean, ValueToBoolean,
+    InitBufferEntry, BufferSpaceEntry, AppendBytesEntry, AppendStringEntry, AppendValueEntry, FinishBufferEntry,
+    FindStringIndex, EnsureStackSpace, GetLinkedFileArg, GetIntArgOrNilEntry, PushBoolean, ValueToBoolean,
     PushNewSizedTable, GetTypeName, CallFunction, GetCollectThreshold, GetMemoryInUse, SetCollectThreshold,
     ParseConstantRefEntry, CheckUserDataArg, CallMetaMethod,
 };
@@ -763,7 +900,32 @@ static int32_t Crc32Entry(const void *data, int length)
 {
     return length <= 0 ? -1 : (int32_t)ComputeCrc32(data, (size_t)length);
 }
-static const lvApiChecksums apiChecksums = {PENDING, PENDING, Crc32Entry, PENDING, PENDING, PENDING, nullptr};
+static size_t EncodeBase64Entry(const void *data, size_t length, char *out, size_t outSize)
+{
+    if (!out || !outSize) return 0;
+    out[0] = 0;
+    return services.EncodeBase64 ? services.EncodeBase64(data, length, out, outSize) : 0;
+}
+static int DecodeBase64Entry(const char *text, size_t length, uint8_t *out, size_t *outLength)
+{
+    return services.DecodeBase64 && outLength ? services.DecodeBase64(text, length, out, outLength) : 0;
+}
+static void Md5HexEntry(const void *data, int length, char *out33)
+{
+    if (length > 0 && out33 && services.Md5Hex) services.Md5Hex(data, (size_t)length, out33);
+}
+static_assert(sizeof(lvPluginUserTag) == sizeof(lvUserTag) && offsetof(lvPluginUserTag, length) ==
+              offsetof(lvUserTag, length), "user tags differ");
+static lvPluginUserTag *CopyUserTagsEntry(const lvPluginUserTag *list, int *failed)
+{
+    return (lvPluginUserTag *)CopyUserTags((const lvUserTag *)list, failed);
+}
+static void FreeUserTagsEntry(lvPluginUserTag *list, int systemAllocator)
+{
+    FreeUserTags((lvUserTag *)list, systemAllocator);
+}
+static const lvApiChecksums apiChecksums = {EncodeBase64Entry, DecodeBase64Entry, Crc32Entry, Md5HexEntry,
+                                            CopyUserTagsEntry, FreeUserTagsEntry, nullptr};
 
 static const lvApiLocale apiLocale = {PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, nullptr};
 

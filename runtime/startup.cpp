@@ -352,6 +352,7 @@ int StartRuntime(lvState *L, lvAppletRecord *record, lvRuntimeConfig *config, in
     if (int code = InitPlatform()) return code;
     if (int code = InitSystemEvents()) return code;
     startupState.startTime = GetEpochSeconds(1);
+    startupState.startClock = GetEpochSeconds(0);
 
     startupState.displayListLock = NewMutex();
     if (!startupState.displayListLock) return ERR_SEMAPHORE;

@@ -103,6 +103,7 @@ struct lvStartupState {
     lvState *state;                    // the run's machine
     lvRuntimeConfig *config;           // the run's configuration
     lvAppletRecord *record;            // the run's applet record
+    double startClock;                 // GetEpochSeconds(0) at start: script timestamps count from it
 };
 
 // The one instance.

@@ -18,5 +18,5 @@ add_dependencies(libs_corelib2_test corelib2_fixtures)
 # library's intervals.
 lv_add_test(libs_corelib2_wait_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/corelib2_wait_test.cpp ${CMAKE_CURRENT_LIST_DIR}/corelib2_harness.cpp
-  LIBS lv_libs lv_ui LABELS libs vm)
+  LIBS lv_libs lv_ui LABELS libs vm threads)
 add_dependencies(libs_corelib2_wait_test corelib2_fixtures)

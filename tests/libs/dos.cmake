@@ -6,7 +6,7 @@ lv_add_test(libs_dos_files_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/strlib_harness.cpp
           ${CMAKE_CURRENT_LIST_DIR}/dos_files_test.cpp
   LIBS lv_libs lv_layers lv_asm ZLIB::ZLIB
-  LABELS libs vm)
+  LABELS libs vm threads)
 lv_add_test(libs_dos_programs_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/strlib_harness.cpp
           ${CMAKE_CURRENT_LIST_DIR}/dos_programs_test.cpp

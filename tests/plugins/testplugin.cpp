@@ -7,7 +7,8 @@
 // Dependencies: runtime/lvplugin.h only; the runtime is reached through the table given
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
-// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER.
+// LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER, LVT_SLOTS (a command
+// library that checks the interface table's live slots).
 #include "runtime/lvplugin.h"
 #include <algorithm>
 #include <cstdio>
@@ -42,7 +43,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // Command library (cmdlib) and the one that needs it (needs)
 // ============================================================================
 
-#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT)
+#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -91,6 +92,140 @@ static int CmdNeedsHello(lvState *L)
     return 1;
 }
 static const lvPluginCommand commands[] = {{"NeedsHello", CmdNeedsHello}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_SLOTS)
+// The live slots of a sub-table: none may be empty or answer that its service is missing.
+// Every slot is pointer-sized; ranges are [first, last] slot numbers, skipped lists the
+// slots inside them that are empty or not built yet.
+static void CheckLive(std::string &failures, const char *table, const void *sub, int first, int last,
+                      std::vector<int> skipped = {})
+{
+    const void *pending = (const void *)api->graphics->LoadImage;
+    const void *const *slots = (const void *const *)sub;
+    for (int i = first; i <= last; i++) {
+        bool skip = false;
+        for (int k : skipped) skip = skip || k == i;
+        if (!skip && (!slots[i] || slots[i] == pending)) failures += std::string(" ") + table + "." + std::to_string(i);
+    }
+}
+
+static void Expect(std::string &failures, bool ok, const char *what)
+{
+    if (!ok) failures += std::string(" ") + what;
+}
+
+// CheckSlots(fileName) -> "" when every live slot is there and the slots this runtime
+// wired lately answer as they should, else the failures.
+static int CmdCheckSlots(lvState *L)
+{
+    const lvApiScriptVM *vm = api->scriptVM;
+    const lvApiSystem *sys = api->system;
+    const lvApiChecksums *sums = api->checksums;
+    std::string failures;
+    CheckLive(failures, "stdRuntime", api->stdRuntime, 0, 102, {45, 100, 101});
+    CheckLive(failures, "system", sys, 0, 58, {15, 16, 17, 18, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 38, 46, 54});
+    CheckLive(failures, "files", api->files, 0, 38);
+    CheckLive(failures, "scriptVM", vm, 0, 80);
+    CheckLive(failures, "zlib", api->zlib, 0, 14);
+    CheckLive(failures, "plugins", api->plugins, 0, 4);
+    CheckLive(failures, "checksums", sums, 0, 5);
+    CheckLive(failures, "unicode", api->unicode, 0, 20);
+    CheckLive(failures, "math", api->math, 0, 25);
+    Expect(failures, ((const void *const *)api->graphics)[13] != (const void *)api->graphics->LoadImage,
+           "graphics.13");
+    Expect(failures, ((const void *const *)api->requesters)[3] != (const void *)api->graphics->LoadImage,
+           "requesters.3");
+
+    // The current date, as text and as fields.
+    char date[256];
+    sys->CurrentDateText(date);
+    Expect(failures, std::strlen(date) == 20 && date[2] == '-' && date[6] == '-' && date[14] == ':', "date text");
+    lvPluginDateFields fields = {};
+    Expect(failures, sys->CurrentDateFields(&fields) == 1 && fields.year >= 2000 && fields.month < 12, "date fields");
+    // The applet installed an error handler: runtime tag 43 keeps it from running (the code
+    // comes back); cleared, the handler runs once and its status (0) comes back.
+    int *sixty = nullptr;
+    lvPluginTag tags[] = {{35, (intptr_t)&sixty}, {43, 1}, {0, 0}};
+    Expect(failures, sys->RuntimeTags(tags) == 2 && sixty && *sixty == 60, "runtime tags 35 and 43");
+    Expect(failures, sys->RunErrorHandler(1018) == 1018, "error handler blocked");
+    lvPluginTag unblock[] = {{43, 0}, {0, 0}};
+    sys->RuntimeTags(unblock);
+    Expect(failures, sys->RunErrorHandler(1018) == 0, "error handler");
+
+    // A text built in pieces, a value among them.
+    int top = vm->GetStackTop(L);
+    lvPluginStringBuffer buffer;
+    vm->InitStringBuffer(L, &buffer);
+    vm->AppendBufferString(&buffer, "ab");
+    vm->AppendBufferBytes(&buffer, "cdXX", 2);
+    std::memcpy(vm->GetBufferSpace(&buffer), "e", 1);
+    buffer.cursor += 1;
+    vm->PushNumber(L, 5);
+    vm->AppendBufferValue(&buffer);
+    vm->FinishStringBuffer(&buffer);
+    const char *built = vm->ValueToString(L, -1);
+    Expect(failures, built && std::strcmp(built, "abcde5") == 0, "string buffer");
+    vm->SetStackTop(L, top);
+
+    // A name that no linked file has stays as it is.
+    int linked = -1;
+    const char *name = vm->GetLinkedFileArg(L, 1, 0, &linked);
+    Expect(failures, name && std::strcmp(name, vm->CheckStringArg(L, 1, nullptr)) == 0 && linked == 0, "linked file");
+
+    char text[16];
+    Expect(failures, sums->EncodeBase64("hello", 5, text, sizeof text) == 8 && std::strcmp(text, "aGVsbG8=") == 0,
+           "base64 encode");
+    Expect(failures, sums->EncodeBase64("hello", 5, text, 8) == 0, "base64 encode too small");
+    uint8_t bytes[16];
+    size_t length = sizeof bytes;
+    Expect(failures, sums->DecodeBase64("aGVsbG8=", 8, bytes, &length) == 1 && length == 5 &&
+                         std::memcmp(bytes, "hello", 5) == 0, "base64 decode");
+    char md5[33] = "";
+    sums->Md5Hex("abc", 3, md5);
+    Expect(failures, std::strcmp(md5, "900150983cd24fb0d6963f7d28e17f72") == 0, "md5");
+
+    char tagName[] = "answer", tagText[] = "forty-two", tagName2[] = "n";
+    lvPluginUserTag second = {nullptr, tagName2, nullptr, 42, 8};
+    lvPluginUserTag first = {&second, tagName, tagText, 0, 9};
+    int failed = 1;
+    lvPluginUserTag *copy = sums->CopyUserTags(&first, &failed);
+    Expect(failures, copy && !failed && copy != &first && std::strcmp(copy->name, "answer") == 0 &&
+                         std::strcmp(copy->string, "forty-two") == 0 && copy->next && copy->next->number == 42 &&
+                         !copy->next->string && !copy->next->next, "user tags");
+    sums->FreeUserTags(copy, 0);
+
+    // Time and file status come in the interface's records, not the C library's.
+    const lvApiStdRuntime *std = api->stdRuntime;
+    int64_t epoch = 86400 + 3600 + 61;  // 2 January 1970 01:01:01 UTC
+    lvPluginTm *utc = std->gmtime_(&epoch);
+    Expect(failures, utc && utc->size == 48 && utc->year == 70 && utc->month == 0 && utc->day == 2 &&
+                         utc->hour == 1 && utc->minute == 1 && utc->second == 1 && utc->weekday == 5 &&
+                         utc->yearDay == 1 && utc->zero[0] == 0 && utc->zero[1] == 0, "gmtime record");
+    char formatted[32] = "";
+    Expect(failures, utc && std->strftime_(formatted, sizeof formatted, "%Y-%m-%d %H:%M", utc) == 16 &&
+                         std::strcmp(formatted, "1970-01-02 01:01") == 0, "strftime record");
+    lvPluginTm *local = std->localtime_(&epoch);
+    Expect(failures, local && local != utc && local->size == 48, "localtime record");
+    if (local) {
+        lvPluginTm copy = *local;
+        copy.day += 31;  // normalised into February
+        copy.zero[0] = 7;
+        Expect(failures, std->mktime_(&copy) == epoch + 31 * 86400 && copy.month == 1 && copy.day == 2 &&
+                             copy.zero[0] == 0, "mktime record");
+        Expect(failures, std::strncmp(std->asctime_(local), "Fri Jan  2", 10) == 0 || local->hour != 1,
+               "asctime record");
+    }
+    lvPluginFileStatus status;
+    std::memset(&status, 0, sizeof status);
+    status.word0 = 12345;
+    Expect(failures, std->stat_("/", &status) == 0 && (status.flags & 0x20000) && status.word0 == 12345 &&
+                         status.lastModification > 0, "stat record");
+    Expect(failures, std->fstat_(0x7fffffff, &status) == -1, "fstat of no file");
+
+    vm->PushString(L, failures.c_str());
+    return 1;
+}
+static const lvPluginCommand commands[] = {{"CheckSlots", CmdCheckSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #else
 static int currentLibrary;
@@ -572,6 +707,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "needs", PLUGINCAPS_LIBRARY | PLUGINCAPS_REQUIRE);
 #elif defined(LVT_EXT)
     DescribeSelf(record, "extplug", PLUGINCAPS_LIBRARY | PLUGINCAPS_EXTENSION);
+#elif defined(LVT_SLOTS)
+    DescribeSelf(record, "slotcheck", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};

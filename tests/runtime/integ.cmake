@@ -23,5 +23,5 @@ add_custom_target(integ_applets DEPENDS ${LV_INTEG_APPLETS})
 lv_add_test(integ_run_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/integ_run_test.cpp
   LIBS lv_platform
-  LABELS platform)
+  LABELS platform threads)
 add_dependencies(integ_run_test lumivarra integ_applets)

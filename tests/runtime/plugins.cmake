@@ -6,7 +6,7 @@ set(LV_TESTPLUGIN_VARIANTS
   cmdlib:LVT_CMDLIB needs:LVT_NEEDS extplug:LVT_EXT memfs:LVT_MEMFS saver:LVT_SAVER
   wrongname:LVT_WRONGNAME native:LVT_NATIVE toonew:LVT_TOONEW missing:LVT_MISSING
   missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX
-  imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER)
+  imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})
@@ -27,6 +27,10 @@ lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc SOURCE ${CMAKE_SOURCE
 # The applet links the command library as a plug-in object: start-up requires it.
 lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/plugins_applet.lvc
   TARGET applet_plugins_test ARGS --object 12:1:cmdlib)
+# The applet that has the slot-checking plug-in check the interface table.
+lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/slots_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/slots_applet.lvs)
+lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/slots_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/slots_applet.lvc
+  TARGET applet_slots_test ARGS --object 12:1:slotcheck)
 
 # The extension library that the linked programs carry; the tests link them with lvlink
 # from the runtime the build made.
@@ -36,6 +40,6 @@ add_custom_target(plugins_script ALL DEPENDS ${LV_TESTPLUGIN_DIR}/plugins_script
 lv_add_test(plugins_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/plugins_test.cpp
   LIBS lv_runtime
-  LABELS runtime parse)
+  LABELS runtime parse threads)
 target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
-add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test lumivarra lvlink)
+add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test applet_slots_test lumivarra lvlink)

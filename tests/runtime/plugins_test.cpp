@@ -924,3 +924,18 @@ TEST_F(LinkedProgramTest, RuntimeRunsAPackedAndARawPluginOfOneProgram)
     ExpectLinkedRun(root, tmp, Plugin("--plugin-packed", "cmdlib") + Plugin("--plugin-raw", "memfs") + Library(),
                     {"cmdlib", "memfs"});
 }
+
+// A plug-in linked into a program checks, from its own side of the interface table, that
+// every slot docs/plugins.md lists as live is there and that the slots wired to library
+// services answer as they should.
+TEST_F(LinkedProgramTest, PluginFindsEveryLiveSlotOfTheInterfaceTable)
+{
+    std::string bin = LV_BIN_DIR;
+    std::string command = "timeout 30 " + bin + "/lvlink link " + bin + "/lumivarra " +
+                          std::string(LV_TESTPLUGIN_DIR) + "/slots_applet.lva -o " + root + "/program " +
+                          Plugin("--plugin", "slotcheck") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string output;
+    EXPECT_EQ(RunLinked(root + "/program", tmp, output), 0) << output;
+    EXPECT_EQ(output, "handler: 1018\nslots: \nversion: slotcheck\n") << "failing slots after \"slots:\"";
+}

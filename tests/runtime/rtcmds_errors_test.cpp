@@ -2,6 +2,8 @@
 // with file, line and command name; the error mode and GetLastError; the script's error
 // handler; the error library's commands; the three forms of the final report.
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "runtime/config.h"
@@ -88,6 +90,38 @@ TEST_F(RtErrorsTest, ErrorsNotRaisedAreKeptForGetLastError)
     EXPECT_EQ(Num(2), 0);
     EXPECT_EQ(Output(), "went on\n");
     EXPECT_EQ(GetErrorState()->stopRequest, 0);
+}
+
+// Commands that throw what is not a script error: out of memory becomes 1000, anything
+// else the internal error, each as that command's error at its line, under the error mode.
+static int CmdThrowBadAlloc(lvState *) { throw std::bad_alloc(); }
+static int CmdThrowLogicError(lvState *) { throw std::logic_error("broken"); }
+
+TEST_F(RtErrorsTest, ForeignExceptionsBecomeTheCommandsError)
+{
+    Register("throwbadalloc", CmdThrowBadAlloc);
+    Register("throwlogicerror", CmdThrowLogicError);
+    struct Case {
+        const char *command;  // the global the chunk calls
+        int code;             // what the run gives
+    } cases[] = {{"throwbadalloc", ERR_MEM}, {"throwlogicerror", ERR_INTERNAL}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.command);
+        GetErrorState()->stopRequest = 0;
+        std::string call = std::string("\n\ngetglobal r0 \"") + c.command + "\"\ncall r0 1 1\nreturn r0 1\n";
+        EXPECT_EQ(Run(call, "throws.lvs"), c.code);
+        EXPECT_EQ(GetErrorState()->lastError, c.code);
+        EXPECT_EQ(GetScriptLine(L), 4);
+        GetErrorState()->stopRequest = 0;
+        // With errors only recorded the script goes on and reads the code.
+        std::string recorded = std::string("getglobal r0 \"exitonerror\"\nloadk r1 0\ncall r0 2 1\n") +
+                               "getglobal r0 \"" + c.command + "\"\ncall r0 1 1\n" +
+                               "getglobal r0 \"getlasterror\"\ncall r0 1 2\nreturn r0 2\n";
+        SetStackTop(L, 0);
+        EXPECT_EQ(Run(recorded, "recorded.lvs"), 0);
+        EXPECT_EQ(Num(1), c.code);
+        Run("getglobal r0 \"exitonerror\"\nloadk r1 1\ncall r0 2 1\nreturn r0 1\n");
+    }
 }
 
 TEST_F(RtErrorsTest, UnsupportedCommandsAnswerWithTheMessage)

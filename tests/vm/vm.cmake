@@ -12,7 +12,7 @@ set(LV_VM_TEST_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vm_runtime_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vm_safety_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/tools/asm_verifier.cpp)
-lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm)
+lv_add_test(vm_test SOURCES ${LV_VM_TEST_SOURCES} LIBS lv_vm lv_asm LABELS vm threads)
 
 # The whole suite again with a collection at every collection point and every
 # stack moved on each grow or shrink (stale pointers fault under ASan).
