@@ -103,14 +103,6 @@ static void FollowAppletEncoding(lvState *)
     GetStringSettings()->defaultEncoding = GetGlobalEncoding() == LV_ENCODING_UTF8;
 }
 
-// ---- Async operations ----------------------------------------------------------------
-
-// The layers library is not built yet; its row carries the async-operation commands.
-static int OpenAsyncOperationCommands(lvState *L)
-{
-    return RegisterCommandTable(L, GetAsyncOperationCommands(), "layers");
-}
-
 void InstallBuiltinLibraries(void)
 {
     SetLibraryRow("error", OpenErrorLibrary, GetErrorConstants);
@@ -141,7 +133,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("dos", OpenDosLibrary, GetDosConstants);
     SetLibraryCloseStep("dos", FreeDosObjects);
-    SetLibraryRow("layers", OpenAsyncOperationCommands, nullptr);
+    SetLibraryRow("async", OpenAsyncOperationLibrary, GetAsyncOperationConstants);
+    SetLibraryCloseStep("async", FreeAsyncOperationObjects);
     SetMemFileLookup(FindMemBlockFile);
     static const lvSerializeFileHooks serializeFiles = {FindSerializeFile, DosUsesCarriageReturn};
     SetSerializeFileHooks(&serializeFiles);
