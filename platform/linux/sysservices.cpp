@@ -97,6 +97,16 @@ int UnsetEnvVar(const char *name)
 
 uint64_t GetFreeMemory(void)
 {
+    // What a program can still get: the kernel's estimate of available memory (free
+    // pages plus reclaimable caches); the free pages alone only where it is missing.
+    if (FILE *f = std::fopen("/proc/meminfo", "re")) {
+        char line[256];
+        unsigned long long kb = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1;
+        std::fclose(f);
+        if (found) return (uint64_t)kb * 1024;
+    }
     long pages = sysconf(_SC_AVPHYS_PAGES);
     long pageSize = sysconf(_SC_PAGESIZE);
     if (pages > 0 && pageSize > 0) return (uint64_t)pages * (uint64_t)pageSize;
@@ -228,7 +238,6 @@ int GetSpecialFolderById(int id, char *buffer, size_t size)
     // place on a freedesktop system.
     switch (id) {
     case 0x00: case 0x10: folder = UserDirectory("DESKTOP", "Desktop"); break;            // desktop
-    case 0x05: folder = UserDirectory("DOCUMENTS", "Documents"); break;                   // documents
     case 0x0D: folder = UserDirectory("MUSIC", "Music"); break;                           // music
     case 0x0E: folder = UserDirectory("VIDEOS", "Videos"); break;                         // videos
     case 0x27: folder = UserDirectory("PICTURES", "Pictures"); break;                     // pictures
@@ -239,7 +248,9 @@ int GetSpecialFolderById(int id, char *buffer, size_t size)
     default: {
         // application data, local application data, common application data,
         // program files and the system folder come from the platform's own table
-        int mapped = id == 0x1A ? 3 : id == 0x1C ? 14 : id == 0x23 ? 4 : id == 0x26 ? 2 : id == 0x24 ? 1 : 0;
+        // (documents too, so that both ways of asking give the same folder)
+        int mapped = id == 0x1A ? 3 : id == 0x1C ? 14 : id == 0x23 ? 4 : id == 0x26 ? 2 : id == 0x24 ? 1
+                   : id == 0x05 ? 5 : 0;
         if (mapped && GetSystemFolderPath(mapped, known, sizeof known)) {
             size_t n = std::strlen(known);
             if (n < size) std::memcpy(buffer, known, n + 1);
