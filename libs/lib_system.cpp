@@ -180,6 +180,12 @@ static const struct {
 static int GetKnownFolder(int id, char *buffer, size_t size)
 {
     if (id == 12) return GetPrefsFolder(buffer, size);
+    // The documents folder as GetSystemInfo(5) names it (the desktop's user directories),
+    // so that both ways of asking agree.
+    if (id == 5) {
+        GetSpecialFolderById(0x05, buffer, size);
+        return buffer[0] != 0;
+    }
     if (id >= 8 && id <= 11) return 0;  // no such folders on this platform
     return GetSystemFolderPath(id, buffer, size);
 }

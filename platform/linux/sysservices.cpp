@@ -238,6 +238,7 @@ int GetSpecialFolderById(int id, char *buffer, size_t size)
     // place on a freedesktop system.
     switch (id) {
     case 0x00: case 0x10: folder = UserDirectory("DESKTOP", "Desktop"); break;            // desktop
+    case 0x05: folder = UserDirectory("DOCUMENTS", "Documents"); break;                   // documents
     case 0x0D: folder = UserDirectory("MUSIC", "Music"); break;                           // music
     case 0x0E: folder = UserDirectory("VIDEOS", "Videos"); break;                         // videos
     case 0x27: folder = UserDirectory("PICTURES", "Pictures"); break;                     // pictures
@@ -248,9 +249,7 @@ int GetSpecialFolderById(int id, char *buffer, size_t size)
     default: {
         // application data, local application data, common application data,
         // program files and the system folder come from the platform's own table
-        // (documents too, so that both ways of asking give the same folder)
-        int mapped = id == 0x1A ? 3 : id == 0x1C ? 14 : id == 0x23 ? 4 : id == 0x26 ? 2 : id == 0x24 ? 1
-                   : id == 0x05 ? 5 : 0;
+        int mapped = id == 0x1A ? 3 : id == 0x1C ? 14 : id == 0x23 ? 4 : id == 0x26 ? 2 : id == 0x24 ? 1 : 0;
         if (mapped && GetSystemFolderPath(mapped, known, sizeof known)) {
             size_t n = std::strlen(known);
             if (n < size) std::memcpy(buffer, known, n + 1);

@@ -989,3 +989,16 @@ TEST_F(CoreLibTest, AYieldAcrossANativeCallFails)
 }
 
 }  // namespace
+
+// The documents folder by number and the table's "mydocuments" are one folder.
+TEST_F(CoreLibTest, TheDocumentsFolderIsOneFolderBothWays)
+{
+    ASSERT_EQ(Call("getsysteminfo", {5}), 0);
+    std::string byNumber = Str(1);
+    ASSERT_EQ(Call("getsysteminfo", {}), 0);
+    PushString(L, "mydocuments");
+    GetTableValue(L, -2);
+    ASSERT_EQ(GetValueType(L, -1), LV_TSTRING);
+    EXPECT_EQ(std::string(ValueToString(L, -1)), byNumber);
+    EXPECT_FALSE(byNumber.empty());
+}
