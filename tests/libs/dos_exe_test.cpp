@@ -180,6 +180,23 @@ TEST_F(DosExeTest, AnInterruptEndsAnExecuteThatCapturesOutput)
     ExpectPromptStop(run, [&] { return HasChild(run.pid); }, "Execute");
 }
 
+// Execute without options waits for the program too, and sees the stop request as well.
+TEST_F(DosExeTest, AnInterruptEndsAnExecuteThatWaits)
+{
+    {
+        AppletRun run;
+        ASSERT_TRUE(run.Start("execute_plain", {"-command", "sleep 15"}));
+        ExpectPromptStop(run, [&] { return HasChild(run.pid); }, "Execute");
+        EXPECT_EQ(run.Output().find("ran"), std::string::npos);
+    }
+    AppletRun run;
+    ASSERT_TRUE(run.Start("execute_plain", {"-command", "sh -c 'exit 3'"}));
+    int status = run.Wait(std::chrono::seconds(20));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << run.Output();
+    EXPECT_NE(run.Output().find("ran"), std::string::npos) << run.Output();
+}
+
 TEST_F(DosExeTest, ExecuteCapturesAndEndsNormally)
 {
     AppletRun run;
