@@ -131,6 +131,18 @@ protected:
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
+    // Runs the applet to its end: exit code 0 and every text among its output.
+    void ExpectCleanRun(const std::string &stem, const std::vector<std::string> &args,
+                        const std::vector<std::string> &texts)
+    {
+        AppletRun run;
+        ASSERT_TRUE(run.Start(stem, args));
+        int status = run.Wait(std::chrono::seconds(20));
+        ASSERT_TRUE(status != -1 && WIFEXITED(status)) << stem;
+        std::string out = run.Output();
+        EXPECT_EQ(WEXITSTATUS(status), 0) << stem << "\n" << out;
+        for (const std::string &text : texts) EXPECT_NE(out.find(text), std::string::npos) << text << "\n" << out;
+    }
     // Sends SIGINT once ready() holds, 200 ms on; the run must end within half a second of
     // the signal with the interrupt's exit code, before the command's next line.
     void ExpectPromptStop(AppletRun &run, const std::function<bool()> &ready, const char *what)
@@ -189,35 +201,18 @@ TEST_F(DosExeTest, AnInterruptEndsAnExecuteThatWaits)
         ExpectPromptStop(run, [&] { return HasChild(run.pid); }, "Execute");
         EXPECT_EQ(run.Output().find("ran"), std::string::npos);
     }
-    AppletRun run;
-    ASSERT_TRUE(run.Start("execute_plain", {"-command", "sh -c 'exit 3'"}));
-    int status = run.Wait(std::chrono::seconds(20));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << run.Output();
-    EXPECT_NE(run.Output().find("ran"), std::string::npos) << run.Output();
+    ExpectCleanRun("execute_plain", {"-command", "sh -c 'exit 3'"}, {"ran"});
 }
 
 TEST_F(DosExeTest, ExecuteCapturesAndEndsNormally)
 {
-    AppletRun run;
-    ASSERT_TRUE(run.Start("execute_capture", {"-command", "sh -c 'echo out; exit 4'"}));
-    int status = run.Wait(std::chrono::seconds(20));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << run.Output();
-    EXPECT_NE(run.Output().find("4 out"), std::string::npos) << run.Output();
+    ExpectCleanRun("execute_capture", {"-command", "sh -c 'echo out; exit 4'"}, {"4 out"});
 }
 
 // The program part of one command line is looked up among the linked files too.
 TEST_F(DosExeTest, ALinkedProgramRunsFromEitherArgumentForm)
 {
-    AppletRun run;
-    ASSERT_TRUE(run.Start("linked_tool", {}));
-    int status = run.Wait(std::chrono::seconds(20));
-    ASSERT_TRUE(WIFEXITED(status));
-    std::string out = run.Output();
-    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
-    EXPECT_NE(out.find("0 tool:A1"), std::string::npos) << out;
-    EXPECT_NE(out.find("0 tool:B2"), std::string::npos) << out;
+    ExpectCleanRun("linked_tool", {}, {"0 tool:A1", "0 tool:B2"});
 }
 
 // Type 61 is a registered object type: its handles have a type and carry data, and an
@@ -227,10 +222,5 @@ TEST_F(DosExeTest, AnAsyncOperationIsAnObject)
 {
     fs::create_directories(dir + "/src/sub");
     std::ofstream(dir + "/src/sub/a.txt") << "a";
-    AppletRun run;
-    ASSERT_TRUE(run.Start("async_object", {"-from", dir + "/src", "-to", dir + "/dst"}));
-    int status = run.Wait(std::chrono::seconds(20));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << run.Output();
-    EXPECT_NE(run.Output().find("61 kept 61"), std::string::npos) << run.Output();
+    ExpectCleanRun("async_object", {"-from", dir + "/src", "-to", dir + "/dst"}, {"61 kept 61"});
 }
