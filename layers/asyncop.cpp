@@ -14,11 +14,12 @@
 // ============================================================================
 
 struct lvAsyncEngine {
-    lvObjectHeader *head;  // listed operations in creation order
-    lvAsyncHooks hooks;    // the runtime's services
+    lvObjectHeader *head;        // listed operations in creation order
+    lvAsyncHooks hooks;          // the runtime's services
+    lvAsyncOperation *current;   // the operation whose step runs innermost, or null
 };
 
-static lvAsyncEngine asyncEngine = {nullptr, {nullptr, nullptr}};
+static lvAsyncEngine asyncEngine = {nullptr, {nullptr, nullptr}, nullptr};
 
 void SetAsyncHooks(const lvAsyncHooks *hooks)
 {
@@ -51,7 +52,7 @@ static void ReleaseOperation(lvState *state, lvAsyncOperation *operation)
     FreeMemory(operation);
 }
 
-void RemoveAsyncOperation(lvState *state, lvAsyncOperation *operation)
+static void UnlinkOperation(lvAsyncOperation *operation)
 {
     for (lvObjectHeader **link = &asyncEngine.head; *link; link = &(*link)->next) {
         if (*link == &operation->header) {
@@ -59,12 +60,42 @@ void RemoveAsyncOperation(lvState *state, lvAsyncOperation *operation)
             break;
         }
     }
+    operation->header.next = nullptr;
+}
+
+void RemoveAsyncOperation(lvState *state, lvAsyncOperation *operation)
+{
+    UnlinkOperation(operation);
+    // A callback inside the operation's own step: freeing it now would pull the record
+    // from under the running step, so its stepper releases it once the step returns.
+    if (operation->stepping) {
+        operation->cancelled = 1;
+        return;
+    }
     ReleaseOperation(state, operation);
 }
 
 void FreeAsyncOperations(lvState *state)
 {
     while (asyncEngine.head) RemoveAsyncOperation(state, (lvAsyncOperation *)asyncEngine.head);
+}
+
+int AsyncStepCancelled(void)
+{
+    return asyncEngine.current && asyncEngine.current->cancelled;
+}
+
+// One step with the operation marked as running; the innermost running operation is
+// restored afterwards (a callback may step another operation).
+static int RunStep(lvState *state, lvAsyncOperation *operation, int *done)
+{
+    lvAsyncOperation *outer = asyncEngine.current;
+    asyncEngine.current = operation;
+    operation->stepping = 1;
+    int rc = operation->step(state, operation, done);
+    operation->stepping = 0;
+    asyncEngine.current = outer;
+    return rc;
 }
 
 int FindAsyncOperation(lvObjectId id, lvAsyncOperation **out)
@@ -88,7 +119,14 @@ int FindAsyncOperation(lvObjectId id, lvAsyncOperation **out)
 int ContinueAsyncOperation(lvState *state, lvAsyncOperation *operation, int *done)
 {
     *done = 0;
-    int rc = operation->step(state, operation, done);
+    if (operation->stepping) return ERR_WRONGUSAGE;
+    int rc = RunStep(state, operation, done);
+    if (operation->cancelled) {
+        // Cancelled by its own callback: it is gone for the script, whatever the step said.
+        ReleaseOperation(state, operation);
+        *done = 1;
+        return rc >= 1000 ? 0 : rc;
+    }
     if (rc == ERR_USERABORT) {
         *done = 1;
         rc = 0;
@@ -113,8 +151,8 @@ int RunAsyncToCompletion(lvState *state, lvAsyncOperation *operation)
 {
     int done = 0, rc;
     for (;;) {
-        rc = operation->step(state, operation, &done);
-        if (rc) break;
+        rc = RunStep(state, operation, &done);
+        if (rc || operation->cancelled) break;
         if (asyncEngine.hooks.PollEvents) {
             rc = asyncEngine.hooks.PollEvents(state, 2);
             if (rc) break;

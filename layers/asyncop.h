@@ -33,6 +33,8 @@ struct lvAsyncOperation {
     int sleepFlag;               // RunAsyncToCompletion sleeps 1 ms after unfinished steps
     lvAsyncStepFunction step;    // advances the job
     lvAsyncFreeFunction free;    // releases the job's resources
+    int stepping;                // a step of this operation is running (callbacks may run)
+    int cancelled;               // cancelled during its own step: released when the step returns
 };
 
 // What the engine needs of the runtime.
@@ -69,13 +71,20 @@ int RunAsyncToCompletion(lvState *state, lvAsyncOperation *operation);
 int FindAsyncOperation(lvObjectId id, lvAsyncOperation **out);
 // The engine of ContinueAsyncOperation: one step of a listed operation. Returns the
 // step's results count (the command pushes *done below them) or an error code (the
-// operation stays listed). A finished operation is removed.
+// operation stays listed). A finished operation is removed. A call for an operation whose
+// step is already running (from inside its own callback) is ERR_WRONGUSAGE; an operation
+// cancelled during its step counts as done and is released.
 int ContinueAsyncOperation(lvState *state, lvAsyncOperation *operation, int *done);
 // CancelAsyncOperation: finds and removes the operation. 0 or FindAsyncOperation's error.
+// An operation whose step is running (its callback cancels it) is unlisted at once and
+// released when the step returns; the step sees AsyncStepCancelled and stops.
 int CancelAsyncOperation(lvState *state, lvObjectId id);
+// 1 when the operation whose step runs innermost on this thread was cancelled during it.
+int AsyncStepCancelled(void);
 // Unlinks the operation, calls its free function, releases its user data and the block.
 void RemoveAsyncOperation(lvState *state, lvAsyncOperation *operation);
-// Removes every listed operation in list order (shut-down).
+// Removes every listed operation in list order (shut-down); one whose step is running is
+// only unlisted (its stepper releases it).
 void FreeAsyncOperations(lvState *state);
 // The list head (the object-type registry's list of type 61).
 lvObjectHeader **GetAsyncOperationList(void);

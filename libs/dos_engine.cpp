@@ -193,11 +193,25 @@ static int ReadRest(lvFileHandle *handle, std::string *out)
 int ConvertHandleText(std::string *text, int from, int to)
 {
     if (from == to || (from != 0 && from != 1) || (to != 0 && to != 1) || text->empty()) return 0;
-    uint32_t tags[3] = {1, uint32_t(text->size()), 0};
-    char *converted = ConvertTextEncoding(text->data(), from, to, tags);
-    if (!converted) return ERR_TEXTCONVERT2;
-    text->assign(converted);
-    FreeMemory(converted);
+    // The converter's result ends at its first zero byte, so the text goes through it in
+    // the runs between zero bytes (a zero byte is never part of a longer character).
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        size_t zero = text->find('\0', start);
+        size_t end = zero == std::string::npos ? text->size() : zero;
+        if (end > start) {
+            uint32_t tags[3] = {1, uint32_t(end - start), 0};
+            char *converted = ConvertTextEncoding(text->data() + start, from, to, tags);
+            if (!converted) return ERR_TEXTCONVERT2;
+            out += converted;
+            FreeMemory(converted);
+        }
+        if (zero == std::string::npos) break;
+        out += '\0';
+        start = zero + 1;
+    }
+    text->swap(out);
     return 0;
 }
 

@@ -13,9 +13,12 @@
 #include "libs/fileops_engine.h"
 
 #include <cstring>
+#include <dirent.h>
 #include <new>
 #include <string>
 #include <sys/stat.h>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/lvplatform.h"
@@ -203,6 +206,34 @@ int MakeDirectoryLevels(const char *path, const char *adapter, const void *userT
     return 0;
 }
 
+// Turns the platform's case matching off for one scope when on is set: the walker knows
+// the exact names (it listed the directory or made the object), and every missing name
+// would cost a scan of its directory, which makes a tree copy quadratic.
+class lvExactPaths {
+public:
+    explicit lvExactPaths(bool on) : on_(on), previous_(on ? SetPathCaseMatching(0) : 1) {}
+    ~lvExactPaths()
+    {
+        if (on_) SetPathCaseMatching(previous_);
+    }
+    lvExactPaths(const lvExactPaths &) = delete;
+    lvExactPaths &operator=(const lvExactPaths &) = delete;
+
+private:
+    bool on_;
+    int previous_;
+};
+
+// True when path names a regular file of this system (not a device, a pipe, a virtual
+// name or an adapter's object): only such a copy takes its source's mode and dates.
+static bool IsRegularNativeFile(const std::string &path)
+{
+    if (IsChunkName(path.c_str())) return false;
+    char system[LV_PATH_SIZE];
+    struct stat st;
+    return ToSystemPath(path.c_str(), system, sizeof system, 1) && lstat(system, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 // Gives a copy the permission bits of its source, when both are plain files here.
 static void CopyNativeMode(const std::string &source, const std::string &destination)
 {
@@ -212,6 +243,14 @@ static void CopyNativeMode(const std::string &source, const std::string &destina
     if (ToSystemPath(source.c_str(), a, sizeof a, 1) && ToSystemPath(destination.c_str(), b, sizeof b, 1) &&
         stat(a, &st) == 0)
         chmod(b, st.st_mode & 07777);
+}
+
+static std::string FoldAsciiCase(const std::string &name)
+{
+    std::string out = name;
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    return out;
 }
 
 // Flags and dates of an examined object onto another.
@@ -232,6 +271,12 @@ struct lvDirWalkNode {
     int restarted = 0;       // the scan was started afresh
     lvFileInfo info = {};    // the source directory's information (copies)
     bool extended = false;   // the destination directory was extended by this node
+    // Copies into a directory of this system: its names, read once when the node opens
+    // and extended by every file the copy makes, so that a destination name is looked
+    // up here instead of by the platform's case matching.
+    bool destinationListed = false;
+    std::unordered_set<std::string> destinationNames;                   // exact names
+    std::unordered_map<std::string, std::string> destinationFolded;     // folded -> smallest name found there
 };
 
 // What DeleteFile and the source side of a move need of one deletion.
@@ -291,6 +336,9 @@ struct lvCopyOperation {
     bool sourceExamined = false;           // sourceInfo holds the source's information
     lvFileInfo sourceInfo = {};            // the source's information
     bool sourceSupplied = false;           // sourceStream was opened before the walk
+    bool inWalk = false;                   // the file is an entry of the innermost walk node
+    bool exactDestination = false;         // currentDestination is an exact system name
+    bool destinationExisted = false;       // the destination was there before this file
     int pendingError = 0;                  // ends the operation after this step
     std::vector<lvDirWalkNode> walk;       // directories being walked, innermost last
 };
@@ -306,7 +354,8 @@ static int Ask(lvFileOpCallback *callback, const lvFileOpQuestion &q, lvFileOpAn
     answer->number = 0;
     int rc = callback->Ask(q, answer);
     if (rc) return rc;
-    if (callback->QuitRequested()) return ERR_USERABORT;
+    // The callback may have ended the run or cancelled this very operation.
+    if (callback->QuitRequested() || AsyncStepCancelled()) return ERR_USERABORT;
     if (!answer->isNumber) answer->number = 0;
     return 0;
 }
@@ -589,25 +638,34 @@ static int OpenFilePair(lvCopyOperation *op)
         }
     }
     op->sourceInfo.fullPath = nullptr;
-    op->destinationStream = OpenVFile(op->currentDestination.c_str(), LV_VF_WRITE | LV_VF_ADAPTERS,
-                                      DestinationAdapter(op), op->destinationTags);
+    {
+        lvExactPaths exact(op->exactDestination);
+        op->destinationStream = OpenVFile(op->currentDestination.c_str(), LV_VF_WRITE | LV_VF_ADAPTERS,
+                                          DestinationAdapter(op), op->destinationTags);
+    }
     if (!op->destinationStream) {
         SetErrorStringArg(op->currentDestination.c_str());
         return ERR_WRITEFILE;
     }
+    if (op->inWalk && op->walk.back().destinationListed)
+        op->walk.back().destinationNames.insert(FilePartOf(op->currentDestination));
     op->copied = 0;
     op->sourceSize = op->sourceExamined && !IsVFileUnseekable(op->sourceStream) ? op->sourceInfo.size : -1;
     op->copying = true;
     return CopyBlock(op);
 }
 
-// Closes and deletes a destination that was being written.
+// Closes a destination that was being written and deletes it when this copy made it;
+// what was there before (a file being overwritten, a device) is never removed.
 static void DropPartialDestination(lvCopyOperation *op)
 {
     if (op->destinationStream) {
         CloseVFile(op->destinationStream);
         op->destinationStream = nullptr;
-        DeleteFSObject(op->currentDestination.c_str());
+        if (!op->destinationExisted) {
+            lvExactPaths exact(op->exactDestination);
+            DeleteFSObject(op->currentDestination.c_str());
+        }
     }
     op->copying = false;
 }
@@ -652,11 +710,27 @@ static int CompleteFile(lvCopyOperation *op)
 {
     bool complete = op->sourceSize >= 0 ? op->copied == op->sourceSize : IsVFileEof(op->sourceStream) != 0;
     if (!complete) return ERR_READ;
-    CloseVFile(op->destinationStream);
+    // Buffered bytes meet a full disk only now: a copy is complete once they are out.
+    if (!FlushVFile(op->destinationStream)) {
+        SetErrorStringArg(op->currentDestination.c_str());
+        return ERR_WRITE;
+    }
+    int closed = CloseVFile(op->destinationStream);
     op->destinationStream = nullptr;
+    if (!closed) {
+        SetErrorStringArg(op->currentDestination.c_str());
+        if (!op->destinationExisted) {
+            lvExactPaths exact(op->exactDestination);
+            DeleteFSObject(op->currentDestination.c_str());
+        }
+        return ERR_WRITE;
+    }
     if (op->sourceExamined) {
-        CopyNativeMode(op->currentSource, op->currentDestination);
-        ApplyInfo(op->currentDestination, op->sourceInfo);
+        lvExactPaths exact(op->exactDestination);
+        if (IsRegularNativeFile(op->currentDestination)) {
+            CopyNativeMode(op->currentSource, op->currentDestination);
+            ApplyInfo(op->currentDestination, op->sourceInfo);
+        }
     }
     int rc = 0;
     if (op->move && !op->sourceSupplied) {
@@ -722,9 +796,26 @@ static int StartFile(lvCopyOperation *op)
     }
     op->currentDestination = op->fileDestination ? op->destination : JoinPath(op->currentDirectory, op->currentName.c_str());
     op->shownSource.clear();
+    // Inside a listed destination directory the name is looked up in the listing: an
+    // exact name wins, else a name that differs only in case and was there before.
+    bool listed = op->inWalk && op->walk.back().destinationListed;
+    bool mayExist = true;
+    op->exactDestination = listed;
+    if (listed) {
+        lvDirWalkNode &node = op->walk.back();
+        if (!node.destinationNames.count(op->currentName)) {
+            auto folded = node.destinationFolded.find(FoldAsciiCase(op->currentName));
+            if (folded == node.destinationFolded.end()) mayExist = false;
+            else op->currentDestination = JoinPath(op->currentDirectory, folded->second.c_str());
+        }
+    }
     lvFileInfo existing;
-    if (ExamineObject(op->currentDestination.c_str(), DestinationAdapter(op), op->destinationTags, &existing,
-                      nullptr)) {
+    {
+        lvExactPaths exact(listed);
+        op->destinationExisted = mayExist && ExamineObject(op->currentDestination.c_str(), DestinationAdapter(op),
+                                                           op->destinationTags, &existing, nullptr);
+    }
+    if (op->destinationExisted) {
         bool isProtected = existing.attributes & (LV_FILEATTR_READONLY | LV_FILEATTR_HIDDEN);
         if (op->callback) {
             int rc = ShownSource(op);
@@ -760,6 +851,32 @@ static int StartFile(lvCopyOperation *op)
 // CopyFile and MoveFile steps
 // ============================================================================
 
+// Reads the names of a destination directory of this system into the node (once, when
+// the node opens); a directory that cannot be read leaves the node unlisted, and its
+// names are then looked up one by one.
+static void ListDestination(const std::string &directory, lvDirWalkNode *node)
+{
+    char system[LV_PATH_SIZE];
+    if (IsChunkName(directory.c_str()) || !ToSystemPath(directory.c_str(), system, sizeof system, 1)) return;
+    // Only a directory spelled exactly as the system has it: names joined to it are then
+    // exact too (one that was found by case or converted keeps the slow lookups).
+    std::string plain = directory;
+    while (plain.size() > 1 && (plain.back() == '/' || plain.back() == '\\')) plain.pop_back();
+    std::string found = system;
+    while (found.size() > 1 && found.back() == '/') found.pop_back();
+    if (plain != found) return;
+    DIR *d = opendir(system);
+    if (!d) return;
+    while (struct dirent *e = readdir(d)) {
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..")) continue;
+        node->destinationNames.insert(e->d_name);
+        std::string &smallest = node->destinationFolded[FoldAsciiCase(e->d_name)];
+        if (smallest.empty() || std::strcmp(e->d_name, smallest.c_str()) < 0) smallest = e->d_name;
+    }
+    closedir(d);
+    node->destinationListed = true;
+}
+
 static int WalkStep(lvCopyOperation *op, int *done)
 {
     lvDirWalkNode &node = op->walk.back();
@@ -776,6 +893,7 @@ static int WalkStep(lvCopyOperation *op, int *done)
         }
         int rc = MakeDirectoryLevels(op->destination.c_str(), DestinationAdapter(op), op->destinationTags);
         if (rc) return rc;
+        if (op->destinationAdapter.empty()) ListDestination(op->destination, &node);
         ExamineVDir(node.dir, &node.info);
         node.info.fullPath = nullptr;
         rc = StartVDirScan(node.dir, &node.restarted);
@@ -795,6 +913,7 @@ static int WalkStep(lvCopyOperation *op, int *done)
         op->currentSource = path;
         op->currentDirectory = op->destination;
         op->currentName = name;
+        op->inWalk = true;
         return StartFile(op);
     }
     CloseVDir(node.dir);
@@ -839,6 +958,7 @@ static int CopyStepWork(lvCopyOperation *op, int *done)
         }
     }
     if (op->sourceIsDirectory) return WalkStep(op, done);
+    op->inWalk = false;
     op->currentSource = op->source;
     if (op->move) {
         op->currentDirectory = DirectoryPart(op->destination);

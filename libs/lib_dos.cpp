@@ -116,6 +116,15 @@ static long long ReadOptionalIntArg(lvState *L, int i, long long def)
     return t == LV_TNONE || t == LV_TNIL ? def : ReadIntArg(L, i);
 }
 
+// An unsigned 32-bit argument; a negative or larger value is a range error, never
+// wrapped round to another number.
+static uint32_t ReadUnsigned32Arg(lvState *L, int i)
+{
+    double value = CheckNumberArg(L, i);
+    if (!(value > -1.0 && value < 4294967296.0)) RaiseError(L, ERR_OUTOFRANGE);
+    return uint32_t(NumberToInt64(value));
+}
+
 static bool HasArg(lvState *L, int i)
 {
     int t = GetValueType(L, i);
@@ -420,7 +429,7 @@ static int WriteIntegerCommand(lvState *L, int size)
             if (flags & LV_IO_UNSIGNED) return ERR_WRONGUSAGE;
             size = 8;
         } else if (flags & LV_IO_UNSIGNED) {
-            bits = CheckUnsignedArg(L, 2);
+            bits = ReadUnsigned32Arg(L, 2);
         }
     }
     return WriteHandleNumber(h, size, flags, bits);
@@ -675,8 +684,8 @@ static int CmdDefineVirtualFile(lvState *L)
 {
     CheckArgs(L, 4, 4);
     std::string file = ResolveLinkedFileName(L, ReadStringArgCopy(L, 1).c_str(), 0, nullptr);
-    uint32_t offset = CheckUnsignedArg(L, 2);
-    uint32_t length = CheckUnsignedArg(L, 3);
+    uint32_t offset = ReadUnsigned32Arg(L, 2);
+    uint32_t length = ReadUnsigned32Arg(L, 3);
     std::string name = ReadStringArgCopy(L, 4);
     if (length == 0 || file.empty() || name.empty()) return ERR_WRONGUSAGE;
     char out[LV_PATH_SIZE];
@@ -846,6 +855,26 @@ static int ResolveLinkedName(const std::string &path, lvLinkedDirEntry **childre
     return 0;
 }
 
+// Trees handed over for the preload of linked directories, not yet taken by a handle. A
+// "__direntries" value is only ever a key into this list: a handle never adopts (and
+// later frees) memory named by a script value.
+static std::vector<lvLinkedDirEntry *> gOfferedTrees;
+
+void OfferLinkedDirTree(lvLinkedDirEntry *tree)
+{
+    if (tree) gOfferedTrees.push_back(tree);
+}
+
+// Takes an offered tree off the list; false when the key names none.
+static bool TakeOfferedTree(void *key, lvLinkedDirEntry **tree)
+{
+    auto at = std::find(gOfferedTrees.begin(), gOfferedTrees.end(), static_cast<lvLinkedDirEntry *>(key));
+    if (at == gOfferedTrees.end()) return false;
+    *tree = *at;
+    gOfferedTrees.erase(at);
+    return true;
+}
+
 static int CmdOpenDirectory(lvState *L)
 {
     CheckArgs(L, 2, 3);
@@ -861,9 +890,10 @@ static int CmdOpenDirectory(lvState *L)
         adapter = ReadAdapterOption(L, 3);
         recursive = ReadBoolOption(L, 3, "recursive", true);
         emptyDir = ReadBoolOption(L, 3, "__emptydir", false);
-        if (PushField(L, 3, "__direntries") == LV_TPOINTER)
-            given = static_cast<lvLinkedDirEntry *>(GetUserDataPointer(L, -1));
+        void *key = nullptr;
+        if (PushField(L, 3, "__direntries") == LV_TPOINTER) key = GetUserDataPointer(L, -1);
         SetStackTop(L, -2);
+        if (key && !TakeOfferedTree(key, &given)) return ERR_WRONGUSAGE;
     }
     if (!nilId) {
         lvDirectoryHandle *old;
@@ -882,6 +912,7 @@ static int CmdOpenDirectory(lvState *L)
     lvDirectoryHandle *d = NewDirectoryHandle(number, nilId);
     if (!d) {
         if (dir) CloseVDir(dir);
+        if (given) FreeLinkedDirTree(given);
         return ERR_MEM;
     }
     d->dir = dir;
@@ -1311,11 +1342,26 @@ static lvFileOpCallback *ReadCallbackOption(lvState *L, int t)
     return cb;
 }
 
+// Between the steps of an operation that runs inside its command: a stop request (an
+// interrupt, End in a callback, a fatal error) ends it within one step.
+static int PollBetweenSteps(lvState *, int)
+{
+    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? ERR_USERABORT : 0;
+}
+
+static void InstallAsyncHooks(lvState *L)
+{
+    static lvAsyncHooks hooks;
+    hooks.PollEvents = PollBetweenSteps;
+    hooks.refOps = RefOps(L);
+    SetAsyncHooks(&hooks);
+}
+
 // Runs an operation, or links it for "async" and pushes its handle.
 static int RunOrLink(lvState *L, lvAsyncOperation *op, bool async)
 {
     if (!op) return 0;
-    SetAsyncHooks(nullptr);
+    InstallAsyncHooks(L);
     if (!async) return RunAsyncToCompletion(L, op);
     AddAsyncOperation(op);
     PushHandleOf(L, &op->header);
@@ -1875,6 +1921,15 @@ static int CmdSHA1(lvState *L) { return ChecksumCommand(L, LV_SUM_SHA1); }
 
 static bool HandlerInstalled(lvState *L, const char *name) { return gDos.handlers && gDos.handlers(L, name); }
 
+// Execute's wait for a captured run: the job wakes the script when it writes or ends; a
+// stop request (an interrupt, End, a fatal error) ends the wait within a tenth of a second.
+static int WaitForCapturedRun(void *context)
+{
+    if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;
+    WaitScriptWake(context, 50);
+    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? ERR_USERABORT : 0;
+}
+
 // Execute and Run share the argument forms and options.
 static int ProgramCommand(lvState *L, bool isRun)
 {
@@ -1911,6 +1966,17 @@ static int ProgramCommand(lvState *L, bool isRun)
         verb = ReadStringOption(L, options, "verb", "", 255);
         if (isRun) r.runUserData = ReadRefOption(L, options, "userdata");
     }
+    if (!haveArguments) {
+        // One command line: its program part may name a program linked into the applet.
+        std::vector<char> split(LV_PATH_SIZE);
+        const char *rest = nullptr;
+        if (int code = SplitCommandLine(program.c_str(), split.data(), split.size(), &rest)) return code;
+        if (split[0]) {
+            arguments = rest ? rest : "";
+            haveArguments = true;
+            program = split.data();
+        }
+    }
     if (haveArguments) program = ResolveLinkedFileName(L, program.c_str(), 0, nullptr);
     r.program = program.c_str();
     r.arguments = haveArguments ? arguments.c_str() : nullptr;
@@ -1919,6 +1985,8 @@ static int ProgramCommand(lvState *L, bool isRun)
     r.ignoreHandlers = ignore.c_str();
     r.haveRunFinishedHandler = HandlerInstalled(L, "RunFinished");
     r.haveRunOutputHandler = HandlerInstalled(L, "RunOutput");
+    r.WaitEvents = WaitForCapturedRun;
+    r.waitContext = L;
     lvRunOutcome out = {};
     int code = StartProgram(&r, &out);
     if (!out.userDataTaken && r.runUserData >= 0) ReleaseReference(L, LV_REGISTRYINDEX, r.runUserData);
@@ -2192,8 +2260,32 @@ static const lvCommandEntry kAsyncOperationCommands[] = {
     {nullptr, nullptr},
 };
 
+// The async library's constants (draws come with the layer engine; their numbers are
+// fixed already).
+static const lvConstantEntry kAsyncConstants[] = {
+    {"ASYNCDRAW", nullptr, 37}, {"ASYNCOBJ", nullptr, LV_ASYNCOBJ}, {"ATTRTYPE", nullptr, 9},
+    {"ATTRNUMFRAMES", nullptr, 11}, {"ATTRCURFRAME", nullptr, 12}, {"ADF_FX", nullptr, 0},
+    {"ADF_MOVEOBJECT", nullptr, 1}, {"ADF_ANIM", nullptr, 2},
+    {nullptr, nullptr, 0},
+};
+
 const lvCommandEntry *GetDosCommands() { return kDosCommands; }
 const lvCommandEntry *GetAsyncOperationCommands() { return kAsyncOperationCommands; }
+const lvConstantEntry *GetAsyncOperationConstants() { return kAsyncConstants; }
+
+int OpenAsyncOperationLibrary(lvState *L)
+{
+    InstallAsyncHooks(L);
+    if (int code = RegisterCommandTable(L, kAsyncOperationCommands, "async")) return code;
+    if (FindObjectType(LV_ASYNCOBJ)) return 0;
+    return RegisterObjectType(LV_ASYNCOBJ, "Async objects", GetAsyncOperationList(), nullptr, nullptr, 0);
+}
+
+void FreeAsyncOperationObjects(lvState *L, int)
+{
+    InstallAsyncHooks(L);
+    FreeAsyncOperations(L);
+}
 const lvConstantEntry *GetDosConstants() { return kDosConstants; }
 
 // A metatable of the name whose "__index" is itself and "__gc" closes the userdata.
@@ -2234,6 +2326,8 @@ void FreeDosObjects(lvState *L, int full)
     const lvRefOps *ops = RefOps(L);
     FreeFileHandles(ops);
     while (gDos.dirs) CloseDirectoryHandle(reinterpret_cast<lvDirectoryHandle *>(gDos.dirs), ops);
+    for (lvLinkedDirEntry *tree : gOfferedTrees) FreeLinkedDirTree(tree);
+    gOfferedTrees.clear();
     FreeRunJobs(ops);
     GetDosFileState()->ioMode = 0;
     GetDosFileState()->carriageReturn = 1;

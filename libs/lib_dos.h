@@ -18,6 +18,16 @@ const lvCommandEntry *GetDosCommands();
 // ContinueAsyncOperation and CancelAsyncOperation, for the library that lists them (the
 // copy, move and delete operations are their first users), ended by a null name.
 const lvCommandEntry *GetAsyncOperationCommands();
+// The async library: ContinueAsyncOperation and CancelAsyncOperation as globals and the
+// object type 61 "Async objects"; its constants (ASYNCOBJ and the draw numbers); its
+// shut-down step, which frees the operations still pending. 0 or an error code.
+int OpenAsyncOperationLibrary(lvState *L);
+const lvConstantEntry *GetAsyncOperationConstants();
+void FreeAsyncOperationObjects(lvState *L, int full);
+// Hands a linked directory tree to the library for the preload's OpenDirectory call,
+// which names it by its address in "__direntries"; a tree not taken is freed at close.
+struct lvLinkedDirEntry;
+void OfferLinkedDirTree(lvLinkedDirEntry *tree);
 // Closes every file and directory handle (with their monitors), ends the program jobs.
 void FreeDosObjects(lvState *L, int full);
 

@@ -931,8 +931,10 @@ static int ReadEvalVariable(lvState *L, int i, lvEvalDeclarations *d, double *va
             int vt = GetValueType(L, -1);
             *value = 0;
             if (vt != LV_TNIL) {
+                // A value that is no number is the evaluator's "Number expected!", as for
+                // a global that is no number.
                 if (CanConvertToNumber(L, -1)) *value = ValueToNumber(L, -1);
-                else answer = ERR_WRONGUSAGE;
+                else answer = ERR_NUMBEREXPECTED;
             }
             SetStackTop(L, -2);
         }

@@ -6,6 +6,7 @@
 // message arguments), runtime/encoding.h (case-blind names), platform/lvplatform.h.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "libs/lib_core2.h"
 #include "libs/math_engine.h"
@@ -16,6 +17,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/container.h"
 
 // ---- Settings ------------------------------------------------------------------------------------------
 
@@ -179,6 +181,12 @@ static const struct {
 static int GetKnownFolder(int id, char *buffer, size_t size)
 {
     if (id == 12) return GetPrefsFolder(buffer, size);
+    // The documents folder as GetSystemInfo(5) names it (the desktop's user directories),
+    // so that both ways of asking agree.
+    if (id == 5) {
+        GetSpecialFolderById(0x05, buffer, size);
+        return buffer[0] != 0;
+    }
     if (id >= 8 && id <= 11) return 0;  // no such folders on this platform
     return GetSystemFolderPath(id, buffer, size);
 }
@@ -316,6 +324,45 @@ static int CmdShowDirectory(lvState *L)
     return code == ERR_TEXTCONVERT ? code : 0;
 }
 
+// ---- The desktop's bell and notifications ----------------------------------------------------------------
+
+static int CmdBeep(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 8, 0);
+    int type = 0;
+    if (GetStackTop(L) >= 1 && GetValueType(L, 1) != LV_TNIL) type = NumberToS32(CheckNumberArg(L, 1));
+    PlaySystemBeep(type);
+    return 0;
+}
+
+// The balloon of other systems is a notification of the desktop's service here; without
+// a service the command fails rather than pretending it was shown.
+static int CmdShowNotification(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 8, 0);
+    std::string title = CheckStringArg(L, 1, nullptr);
+    const char *text = CheckStringArg(L, 2, nullptr);
+    int icon = 0, timeout = 0, noSound = 0, x = 200000, y = 200000;
+    if (GetStackTop(L) >= 3 && GetValueType(L, 3) != LV_TNIL) {
+        CheckTableArg(L, 3);
+        GetFieldInt(L, 3, "icon", &icon);
+        GetFieldInt(L, 3, "timeout", &timeout);
+        GetFieldBool(L, 3, "nosound", &noSound);  // x, y and nosound mean nothing here
+        GetFieldInt(L, 3, "x", &x);
+        GetFieldInt(L, 3, "y", &y);
+    }
+    if (timeout == -2) timeout = 3500;       // DURATION_LONG
+    else if (timeout == -1) timeout = 2000;  // DURATION_SHORT
+    if (title.empty()) {
+        lvAppletRecord *record = GetAppletRecord(L);
+        if (record) title = record->title;
+    }
+    char systemTitle[512], systemText[2048];
+    TextToSystem(title.c_str(), systemTitle, sizeof systemTitle, 0);
+    TextToSystem(text, systemText, sizeof systemText, 0);
+    return ShowDesktopNotification(systemTitle, systemText, icon, timeout);
+}
+
 // ---- Coroutines ------------------------------------------------------------------------------------------------
 
 enum { CR_RUNNING = 0, CR_SUSPENDED = 1, CR_DEAD = 2 };
@@ -369,7 +416,6 @@ static int CmdGetCoroutineStatus(lvState *L)
 
 // ---- Library ------------------------------------------------------------------------------------------------
 
-// Beep and ShowNotification wait for the platform's system sounds and tray notifications.
 static const lvCommandEntry SystemCommands[] = {
     {"GetMemoryInfo", CmdGetMemoryInfo},
     {"GetType", CmdGetType},
@@ -385,8 +431,8 @@ static const lvCommandEntry SystemCommands[] = {
     {"EnableLineHook", CmdEnableLineHook},
     {"IncreasePointer", PointerStepCommand<1>},
     {"DecreasePointer", PointerStepCommand<-1>},
-    {"Beep", nullptr},
-    {"ShowNotification", nullptr},
+    {"Beep", CmdBeep},
+    {"ShowNotification", CmdShowNotification},
     {"SetDefaultEncoding", CmdSetDefaultEncoding},
     {"SetDefaultAdapter", SetDefaultListCommand<LV_ADAPTER_SLOTS, gDefaultAdapters>},
     {"SetDefaultLoader", SetDefaultListCommand<LV_LOADER_SLOTS, gDefaultLoaders>},

@@ -185,7 +185,7 @@ static void JobEnded(void *context, int exitCode)
 {
     lvRunJob *job = (lvRunJob *)context;
     job->exitCode.store(exitCode, std::memory_order_relaxed);
-    if (job->flags & LV_RUN_CAPTUREOUTPUT) {
+    if (job->waited) {
         job->finished.store(1, std::memory_order_release);
         RaiseSignal(job->endSignal);
         WakeMainLoop();
@@ -376,7 +376,9 @@ int StartProgram(const lvRunRequest *r, lvRunOutcome *outcome)
         if (rc) return rc;
     }
 
-    bool useJob = r->isRun ? (reportFinished || reportOutput) : r->captureOutput != 0;
+    // Execute always waits through a job, so that the wait can see a stop request; the
+    // program's own wait (RunProgram) would block until it ends.
+    bool useJob = r->isRun ? (reportFinished || reportOutput) : true;
     if (!useJob) {
         int rc = RunProgram(program, arguments, directory, r->verb, flags);
         if (rc == ERR_LOCK2) SetErrorStringArg(directory ? directory : "");
@@ -384,8 +386,10 @@ int StartProgram(const lvRunRequest *r, lvRunOutcome *outcome)
     }
     lvRunRequest stored = *r;
     stored.directory = directory;
-    lvRunJob *job = NewJob(program, arguments, &stored, flags, r->captureOutput || reportOutput, ignoreFinished);
+    lvRunJob *job = NewJob(program, arguments, &stored, flags, r->isRun ? reportOutput : r->captureOutput,
+                           ignoreFinished);
     if (!job) return ERR_MEM;
+    job->waited = !r->isRun;
     int error = ERR_THREAD;
     job->thread = StartThread("program job", JobThreadBody, job, nullptr, 16384, 0, 0, &error);
     if (!job->thread) {
@@ -409,7 +413,7 @@ int StartProgram(const lvRunRequest *r, lvRunOutcome *outcome)
             WaitSignalTimeout(job->endSignal, 1000);
         }
     }
-    outcome->captured = 1;
+    outcome->captured = r->captureOutput != 0;
     outcome->exitCode = job->exitCode.load(std::memory_order_relaxed);
     outcome->output = job->output;
     outcome->outputLength = job->outputLength;

@@ -3,9 +3,9 @@
 //
 // A job thread starts the program (platform RunProgramWithPipes), reads its output and
 // waits for its end. It reports to the script side only through the system event queue
-// (SYSEVENT_RUNOUTPUT with an lvOutputChunk, SYSEVENT_RUNEXIT with the job) or, when
-// Execute captures the output, by filling the job's buffer, setting the finished flag
-// and waking the main loop. The job list and the program copies belong to the script
+// (SYSEVENT_RUNOUTPUT with an lvOutputChunk, SYSEVENT_RUNEXIT with the job) or, for
+// Execute (which always waits through a job, capturing or not), by filling the job's
+// buffer when it captures, setting the finished flag and waking the main loop. The job list and the program copies belong to the script
 // thread; a job's output buffer is written only by its thread until the finished flag
 // is set.
 //
@@ -36,6 +36,7 @@ struct lvRunJob {
     int pipes;                    // output and error output are read through a pipe
     char directory[LV_PATH_SIZE]; // working directory, "" for none
     int ignoreRunFinished;        // RunFinished is not to be reported
+    int waited;                   // Execute waits for it: its end goes to the waiter, never an event
     std::atomic<int> exitCode;    // the program's exit code once finished
     std::atomic<int> finished;    // set by the job thread after its last write
     uint8_t *output;              // captured output (LV_RUN_CAPTUREOUTPUT), or nullptr
@@ -70,9 +71,9 @@ struct lvRunRequest {
     int runUserData;             // reference of "userdata", -1 for none
     int haveRunFinishedHandler;  // the script has a RunFinished handler installed
     int haveRunOutputHandler;    // the script has a RunOutput handler installed
-    // Execute with capture waits through this until the job has finished: it blocks until
-    // an event arrives and polls the runtime's events; 0 or an error code that ends the
-    // wait. nullptr: the engine blocks on the job itself.
+    // Execute waits through this until the job has finished: it blocks briefly (until a
+    // wake-up or a tenth of a second) and looks at the stop request; 0 or an error code
+    // that ends the wait. nullptr: the engine blocks on the job itself.
     int (*WaitEvents)(void *context);
     void *waitContext;           // passed to WaitEvents
 };

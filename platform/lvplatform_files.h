@@ -119,6 +119,10 @@ int SplitChunkName(const char *name, lvChunkNameParts *parts);
 // copied unchanged.
 // Returns 1, or 0 when the result does not fit (the buffer then holds "").
 int ToSystemPath(const char *path, char *buffer, size_t size, int convert);
+// Switches the case matching of missing components on or off for the calling thread;
+// returns the previous state. A caller that knows its paths are exact (names it listed
+// or made itself) turns it off, as each missing name costs a scan of its directory.
+int SetPathCaseMatching(int on);
 
 // Absolute, normalised ("." and ".." folded) form of a script path; 1 or 0 when it
 // does not fit. Symbolic links are not resolved.
@@ -181,6 +185,7 @@ size_t WriteOsFile(lvOsFile *file, const void *data, size_t count);
 size_t WriteOsFileBlock(lvOsFile *file, const void *data, size_t count);
 // 1 when the byte was written.
 int PutCOsFile(lvOsFile *file, int byte);
+// Writes out what is buffered; 1, or 0 when the write failed (a full disk).
 int FlushOsFile(lvOsFile *file);
 int64_t GetOsFileSize(lvOsFile *file);
 // Information of the open file (a window reports its own size); 1 or 0.

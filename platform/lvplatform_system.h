@@ -121,6 +121,18 @@ void UnlockEnvironment(void);
 
 // Available physical memory in bytes.
 uint64_t GetFreeMemory(void);
+
+// ---- The desktop's bell and notifications -----------------------------------------------------
+
+// Plays the sound theme's sound of a beep type (1 error, 2 warning, 3 question,
+// 4 information, others the bell) through libcanberra; the terminal bell when no sound
+// can be played. Does not wait for the sound.
+void PlaySystemBeep(int type);
+// Shows a notification of the desktop's notification service (libnotify over the
+// session bus): title (at most 63 characters) and text (at most 255) in UTF-8, icon
+// 1 information, 2 error, 3 warning, others none; timeout in ms (0: the service's
+// default). 0, or ERR_TRAYICON when no service took it (no library, no session bus).
+int ShowDesktopNotification(const char *title, const char *text, int icon, int timeout);
 // Free bytes and used bytes (total - free) of the volume of path. 0 or ERR_LOCK.
 int GetVolumeSpace(const char *path, double *freeBytes, double *usedBytes);
 // The label of the file system that holds path (the empty string when it has none).

@@ -175,14 +175,6 @@ static void FollowAppletEncoding(lvState *)
     SetDefaultTextEncoding(utf8);
 }
 
-// ---- Async operations ----------------------------------------------------------------
-
-// The layers library is not built yet; its row carries the async-operation commands.
-static int OpenAsyncOperationCommands(lvState *L)
-{
-    return RegisterCommandTable(L, GetAsyncOperationCommands(), "layers");
-}
-
 // ---- The require phase ----------------------------------------------------------------
 
 // Adapters (displays, timers, requesters) install themselves only while start-up requires
@@ -241,7 +233,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("dos", OpenDosLibrary, GetDosConstants);
     SetLibraryCloseStep("dos", FreeDosObjects);
-    SetLibraryRow("layers", OpenAsyncOperationCommands, nullptr);
+    SetLibraryRow("async", OpenAsyncOperationLibrary, GetAsyncOperationConstants);
+    SetLibraryCloseStep("async", FreeAsyncOperationObjects);
     SetMemFileLookup(FindMemBlockFile);
     static const lvSerializeFileHooks serializeFiles = {FindSerializeFile, DosUsesCarriageReturn};
     SetSerializeFileHooks(&serializeFiles);

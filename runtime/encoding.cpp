@@ -643,7 +643,10 @@ static locale_t UserCollationLocale() {
 
 int CollateStrings(const char *a, const char *b, int caseSensitive) {
     if (g_encoding.encoding == LV_ENCODING_LATIN1) {
-        int d = caseSensitive ? strcmp(a, b) : StrCmpNoCaseLatin1(a, b);
+        // Without case the answer is the difference of the first differing bytes (as
+        // upper case), which scripts read as a distance, not only as a sign.
+        if (!caseSensitive) return StrCmpNoCaseLatin1(a, b);
+        int d = strcmp(a, b);
         return d < 0 ? -1 : d > 0 ? 1 : 0;
     }
     char *fa = nullptr;

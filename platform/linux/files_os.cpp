@@ -289,8 +289,8 @@ int PutCOsFile(lvOsFile *file, int byte)
 
 int FlushOsFile(lvOsFile *file)
 {
-    if (file->stream) std::fflush(file->stream);
-    return 1;
+    // A write that fails only once the buffer goes out (a full disk) is reported here.
+    return file->stream ? std::fflush(file->stream) == 0 : 1;
 }
 
 int64_t GetOsFileSize(lvOsFile *file)

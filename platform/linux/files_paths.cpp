@@ -60,11 +60,21 @@ static bool FindCaseVariant(const std::string &dir, const std::string &name, std
     return have;
 }
 
+// Per thread: a walker that made the names it uses turns the matching off.
+static thread_local int caseMatching = 1;
+
+int SetPathCaseMatching(int on)
+{
+    int previous = caseMatching;
+    caseMatching = on ? 1 : 0;
+    return previous;
+}
+
 // Rewrites path component by component where the exact spelling is missing.
 // Repeated separators are folded; a trailing one is kept.
 static std::string MatchPathCase(const std::string &path)
 {
-    if (path.empty() || PathExists(path)) return path;
+    if (path.empty() || !caseMatching || PathExists(path)) return path;
     std::string out = path[0] == '/' ? "/" : "";
     bool matching = true; // false once a component is missing: the rest is kept as given
     size_t i = 0;

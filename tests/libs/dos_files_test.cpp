@@ -10,7 +10,9 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <thread>
 #include <unistd.h>
 
@@ -79,6 +81,38 @@ TEST_F(DosLibTest, NilHandlesAndNumberedHandles)
     EXPECT_EQ(Call("OpenFile", {2, P("nodir/x"), 1006}), "error 1052");
     EXPECT_EQ(Call("OpenFile", {2, P("a.txt"), 7}), "error 1055");
     EXPECT_EQ(Call("OpenFile", {2, ""}), "error 1055");
+}
+
+// Text with zero bytes passes whole through a handle whose encoding differs from the
+// default, in both directions and both ways round.
+TEST_F(DosLibTest, ZeroBytesSurviveEncodingConversion)
+{
+    struct Row {
+        bool utf8Default;     // the default encoding
+        int handleEncoding;   // the handle's: the other one
+        std::string text;     // written and read back in the default encoding
+        std::string onDisk;   // the line as stored (before the line end)
+        const char *shown;    // ReadLine's result as rendered
+    };
+    const Row rows[] = {
+        {true, 0, std::string("a\0b\xC3\xA9", 5), std::string("a\0b\xE9", 4), "'a\\x00b\xC3\xA9'"},
+        {false, 1, std::string("a\0b\xE9", 4), std::string("a\0b\xC3\xA9", 5), "'a\\x00b\\xe9'"},
+        {true, 0, std::string("\0\0", 2), std::string("\0\0", 2), "'\\x00\\x00'"},
+    };
+    for (const Row &r : rows) {
+        SetUtf8Mode(r.utf8Default);
+        std::remove(P("z.txt").c_str());
+        ASSERT_EQ(Call("OpenFile", {1, P("z.txt"), 1006, FieldsArg({{"encoding", r.handleEncoding}})}), "");
+        EXPECT_EQ(Call("WriteLine", {1, r.text}), "");
+        EXPECT_EQ(Call("CloseFile", {1}), "");
+        std::string disk = ReadAll(P("z.txt"));
+        EXPECT_EQ(disk.substr(0, r.onDisk.size()), r.onDisk) << r.handleEncoding;
+        EXPECT_GT(disk.size(), r.onDisk.size()) << "the line end";
+        ASSERT_EQ(Call("OpenFile", {1, P("z.txt"), 1005, FieldsArg({{"encoding", r.handleEncoding}})}), "");
+        EXPECT_EQ(Call("ReadLine", {1}), r.shown) << r.handleEncoding;
+        EXPECT_EQ(Call("CloseFile", {1}), "");
+    }
+    SetUtf8Mode(true);
 }
 
 TEST_F(DosLibTest, ReadOnlyAndWriteOnlyHandles)
@@ -361,6 +395,16 @@ TEST_F(DosLibTest, VirtualStringFiles)
     r = r.substr(1, r.size() - 2);
     EXPECT_EQ(Call("FileToString", {r}), "'23456' 5");
     EXPECT_EQ(Call("DefineVirtualFile", {P("whole.bin"), 2, 0, "part.txt"}), "error 1055");
+    // Unsigned numbers out of their range are refused, never wrapped round.
+    EXPECT_EQ(Call("DefineVirtualFile", {P("whole.bin"), -1, 4, "part.txt"}), "error 1039");
+    EXPECT_EQ(Call("DefineVirtualFile", {P("whole.bin"), 2, -1, "part.txt"}), "error 1039");
+    EXPECT_EQ(Call("DefineVirtualFile", {P("whole.bin"), 4294967296.0, 4, "part.txt"}), "error 1039");
+    ASSERT_EQ(Call("OpenFile", {7, P("u.bin"), 1006}), "");
+    EXPECT_EQ(Call("WriteInt", {7, -1, 4}), "error 1039");
+    EXPECT_EQ(Call("WriteInt", {7, 4294967296.0, 4}), "error 1039");
+    EXPECT_EQ(Call("WriteInt", {7, 4294967295.0, 4}), "");
+    EXPECT_EQ(Call("CloseFile", {7}), "");
+    EXPECT_EQ(ReadAll(P("u.bin")), "\xFF\xFF\xFF\xFF");
 }
 
 // ============================================================================
@@ -513,11 +557,12 @@ TEST_F(DosDirTest, CopyAnswersOfTheCallback)
     // -1 aborts without an error.
     EXPECT_EQ(copyWith(0, -1), "");
     EXPECT_EQ(ReadAll(P("dst.txt")), "old");
-    // True overwrites, then stops at the first progress report without an error
-    // (the partial destination goes).
+    // True overwrites, then stops at the first progress report without an error; the
+    // destination was there before, so the copy leaves it (partly written) in place.
     EXPECT_EQ(copyWith(1, 0), "");
     EXPECT_EQ(gLog.actions, (std::vector<int>{1, 0}));
-    EXPECT_FALSE(fs::exists(P("dst.txt")));
+    EXPECT_EQ(ReadAll(P("dst.txt")), "b");
+    std::remove(P("dst.txt").c_str());
     // 2 goes on: each one-byte block is reported.
     EXPECT_EQ(copyWith(0, 2), "");
     EXPECT_EQ(gLog.actions, (std::vector<int>{0, 0}));
@@ -559,6 +604,111 @@ TEST_F(DosDirTest, AsyncSteppingGivesTheSameTree)
     EXPECT_EQ(ReadAll(P("sync/deeper/d.txt")), "d");
     EXPECT_EQ(*GetAsyncOperationList(), nullptr);
 }
+
+// A device as the destination: the copy writes into it but gives it neither the source's
+// mode nor its dates, and a copy that fails there leaves the node where it was.
+TEST_F(DosLibTest, CopyOntoADeviceTouchesOnlyItsData)
+{
+    if (mknod(P("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        mknod(P("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+        GTEST_SKIP() << "no device nodes here";
+    chmod(P("null").c_str(), 0666);
+    WriteAll(P("src.txt"), "payload");
+    chmod(P("src.txt").c_str(), 0600);
+    struct timespec old[2] = {{978307200, 0}, {978307200, 0}};  // 2001
+    utimensat(AT_FDCWD, P("src.txt").c_str(), old, 0);
+    EXPECT_EQ(Call("CopyFile", {P("src.txt"), P("null"), FieldsArg({{"filedst", 1}})}), "");
+    struct stat st;
+    ASSERT_EQ(stat(P("null").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_NE(st.st_mtime, 978307200);
+    EXPECT_EQ(Call("CopyFile", {P("src.txt"), P("full"), FieldsArg({{"filedst", 1}})}), "error 1005");
+    ASSERT_EQ(stat(P("full").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    // A regular copy still takes the source's mode and dates.
+    EXPECT_EQ(Call("CopyFile", {P("src.txt"), P("copy.txt"), FieldsArg({{"filedst", 1}})}), "");
+    ASSERT_EQ(stat(P("copy.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_mtime, 978307200);
+}
+
+// The handle a callback cancels, and how often it was asked.
+static void *gCancelTarget = nullptr;
+static int gCancelCalls = 0;
+
+// A callback that cancels the operation it is a callback of, then answers "go on".
+static int CancelOwnOperation(lvState *L)
+{
+    gCancelCalls++;
+    PushString(L, "cancelasyncoperation");
+    GetTableValue(L, LV_GLOBALSINDEX);
+    PushPointer(L, gCancelTarget);
+    int status = ProtectedCall(L, 1, 0, 0);
+    PushNumber(L, status);
+    return 1;
+}
+
+// A callback that cancels its own operation from inside the step: the step must stop at
+// once and the operation be released after it, not under it (ASan: use after free).
+TEST_F(DosDirTest, ACallbackCancelsItsOwnOperation)
+{
+    ASSERT_EQ(OpenAsyncOperationLibrary(L), 0);
+    WriteAll(P("big.bin"), std::string(100000, 'x'));
+    struct Row {
+        const char *command;
+        std::vector<lvTestArg> args;
+    };
+    std::vector<Row> rows = {
+        {"CopyFile", {P("big.bin"), P("out"), FieldsArg({{"async", 1}, {"buffersize", 1000},
+                                                          {"callback", NativeArg(CancelOwnOperation)}})}},
+        {"CopyFile", {P("sub"), P("tree"), FieldsArg({{"async", 1}, {"callback", NativeArg(CancelOwnOperation)}})}},
+        {"DeleteFile", {P("sub"), FieldsArg({{"async", 1}, {"callback", NativeArg(CancelOwnOperation)}})}},
+    };
+    for (const Row &row : rows) {
+        gCancelCalls = 0;
+        std::string h = Call(row.command, row.args);
+        ASSERT_EQ(h.rfind("pointer:", 0), 0u) << row.command << " " << h;
+        gCancelTarget = reinterpret_cast<void *>(uintptr_t(std::stod(h.substr(8))));
+        lvTestArg handle = PointerArg(std::stod(h.substr(8)));
+        std::string r;
+        for (int steps = 0; steps < 100 && gCancelCalls == 0; steps++) r = Call("ContinueAsyncOperation", {handle});
+        EXPECT_EQ(gCancelCalls, 1) << row.command;
+        EXPECT_EQ(r, "1") << row.command << ": the cancelled operation reports its end";
+        EXPECT_EQ(Call("ContinueAsyncOperation", {handle}), "error 1041") << row.command;
+        EXPECT_EQ(Call("CancelAsyncOperation", {handle}), "error 1041") << row.command;
+    }
+    EXPECT_EQ(*GetAsyncOperationList(), nullptr);
+    EXPECT_FALSE(fs::exists(P("out/big.bin")));  // the partial copy went with the cancel
+    EXPECT_TRUE(fs::exists(P("sub/deeper/d.txt")));
+}
+
+// A callback may not step its own operation again (the step would run inside itself).
+static int gNestedResult = 0;
+static int ContinueOwnOperation(lvState *L)
+{
+    gCancelCalls++;
+    lvAsyncOperation *op = nullptr;
+    int done = 0;
+    gNestedResult = FindAsyncOperation({0, gCancelTarget}, &op);
+    if (!gNestedResult) gNestedResult = ContinueAsyncOperation(L, op, &done);
+    PushNumber(L, 1);  // then abort
+    return 1;
+}
+
+TEST_F(DosDirTest, ACallbackCannotStepItsOwnOperation)
+{
+    ASSERT_EQ(OpenAsyncOperationLibrary(L), 0);
+    gCancelCalls = 0;
+    std::string h = Call("CopyFile", {P("a.txt"), P("out"), FieldsArg({{"async", 1}, {"callback", NativeArg(ContinueOwnOperation)}})});
+    ASSERT_EQ(h.rfind("pointer:", 0), 0u) << h;
+    gCancelTarget = reinterpret_cast<void *>(uintptr_t(std::stod(h.substr(8))));
+    EXPECT_EQ(Call("ContinueAsyncOperation", {PointerArg(std::stod(h.substr(8)))}), "1");
+    EXPECT_EQ(gCancelCalls, 1);
+    EXPECT_EQ(gNestedResult, ERR_WRONGUSAGE);
+    EXPECT_EQ(*GetAsyncOperationList(), nullptr);
+}
+
 
 TEST_F(DosDirTest, MoveDeleteRenameAndPatterns)
 {
@@ -762,8 +912,26 @@ TEST_F(DosTreeTest, TruncatedTreesAreRefused)
     tree = nullptr;
 }
 
+// "__direntries" names a tree the preload offered; any other value (a forged address, a
+// tree already taken) is refused and nothing is adopted or freed (ASan sees a free of a
+// foreign address).
+TEST_F(DosTreeTest, ForgedTreePointersAreRefused)
+{
+    static char notATree[64];
+    for (double forged : {double(uintptr_t(notATree)), 1.0, double(uintptr_t(tree)) + 8})
+        EXPECT_EQ(Call("OpenDirectory", {1, "x", FieldsArg({{"__direntries", PointerArg(forged)}})}), "error 1055");
+    OfferLinkedDirTree(tree);
+    EXPECT_EQ(Call("OpenDirectory", {1, "applet", FieldsArg({{"__direntries", PointerArg(double(uintptr_t(tree)))}})}), "");
+    // Taken once: the same address again is no tree of the list any more.
+    EXPECT_EQ(Call("OpenDirectory", {2, "applet", FieldsArg({{"__direntries", PointerArg(double(uintptr_t(tree)))}})}),
+              "error 1055");
+    EXPECT_EQ(EntryField("nextdirectoryentry", {1, nullptr}, "name"), "'Docs'");
+    EXPECT_EQ(Call("CloseDirectory", {1}), "");
+}
+
 TEST_F(DosTreeTest, LinkedNamesOfANilHandleFindItAgain)
 {
+    OfferLinkedDirTree(tree);
     std::string h = Call("OpenDirectory", {NilArg(), "applet", FieldsArg({{"__direntries", PointerArg(double(uintptr_t(tree)))}})});
     ASSERT_EQ(h.rfind("pointer:", 0), 0u) << h;
     void *handle = reinterpret_cast<void *>(uintptr_t(std::stod(h.substr(8))));

@@ -87,7 +87,7 @@ TEST_F(StringLibTest, EvalDeclaredVariables)
          "5"},
         {"Eval", {"1", OneVariable(std::string(65, 'n').c_str(), 1)}, "error 1055"},
         {"Eval", {"1", OneVariable("1x", 1)}, "error 1055"},
-        {"Eval", {"1", OneVariable("x", "many")}, "error 1055"},
+        {"Eval", {"1", OneVariable("x", "many")}, "error 1629"},  // a value that is no number
         {"Eval", {"1", FieldsArg({{"variables", ListArg({FieldsArg({{"value", 1}})})}})}, "error 1055"},
         {"Eval", {"1", FieldsArg({{"variables", ListArg({7})}})}, "error 1140@2"},
         {"Eval", {"1", FieldsArg({{"variables", 7}})}, "error 1055"},

@@ -192,6 +192,9 @@ TEST_F(StringLibTest, Searching)
         {"CompareStr", {"b", "a"}, "1"},
         {"CompareStr", {"abc", "abc"}, "0"},
         {"CompareStr", {"abc", "ABC", 0}, "0"},
+        // Without case in ISO-8859-1 the answer is the distance of the first differing bytes.
+        {"CompareStr", {"a", "D", 0}, "-1", "-3"},
+        {"CompareStr", {"Za", "zD", 0}, "-1", "-3"},
         {"CompareStr", {"a\xff", "a", 1, 1}, "error 1588@1"},
         {"CompareStr", {"a", "a\xff", 1, 1}, "error 1588@2"},
     });
