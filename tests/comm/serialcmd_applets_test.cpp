@@ -4,6 +4,7 @@
 // all back and the sender checks the echo. Both must end with exit code 0 within a
 // minute. The applets' sources are in serialcmd_fixtures/ and the build makes their
 // containers; each run gets its device as the user argument "-device PATH".
+#include "tests/stop_budget.h"
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <chrono>
@@ -272,7 +273,7 @@ TEST_F(SerialApplets, TerminationSignalEndsBlockedReadsAndWrites)
             long long took = MillisToEndAfterSignal(&r.child, 5000);
             std::string output = ReadFile(r.log);
             EXPECT_GE(took, 0) << i << " (" << r.applet << ") did not end after the signal";
-            EXPECT_LT(took, 500) << i << " (" << r.applet << ")";
+            EXPECT_LT(took, kStopBudgetMs) << i << " (" << r.applet << ")";
             EXPECT_TRUE(WIFEXITED(r.child.status) && WEXITSTATUS(r.child.status) == 128 + SIGTERM)
                 << i << ": " << r.child.status << " " << output;
             EXPECT_EQ(output.find("returned"), std::string::npos) << i << ": " << output;
