@@ -232,13 +232,12 @@ void AddFontFileToList(lvFontManager *fm, const char *path, const uint8_t *data,
     }
 }
 
-// Reads a whole file (up to 256 MB) into bytes.
-static bool ReadWholeFile(const char *path, std::vector<uint8_t> &bytes)
+bool ReadFontFileBytes(const char *path, size_t maxBytes, std::vector<uint8_t> &bytes)
 {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (256 << 20);
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size <= maxBytes;
     if (ok) {
         bytes.resize((size_t)st.st_size);
         size_t done = 0;
@@ -247,10 +246,15 @@ static bool ReadWholeFile(const char *path, std::vector<uint8_t> &bytes)
             if (n <= 0) break;
             done += (size_t)n;
         }
-        bytes.resize(done);
+        ok = done == bytes.size();
     }
     close(fd);
     return ok;
+}
+
+static bool ReadWholeFile(const char *path, std::vector<uint8_t> &bytes)
+{
+    return ReadFontFileBytes(path, (size_t)256 << 20, bytes);
 }
 
 static bool IsFontFileName(const char *name)

@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "text/lvamiga.h"
 #include "text/lvfont.h"
 #include "text/lvtruetype.h"
 
@@ -62,6 +63,10 @@ int FontTypeOf(const lvFont *font)
 static bool IsFreeTypeFont(const lvFont *font)
 {
     return font && (font->type == LV_FONT_TRUETYPE || font->type == LV_FONT_SYSTEM);
+}
+static bool IsAmigaFont(const lvFont *font)
+{
+    return font && (font->type == LV_FONT_AMIGA || font->type == LV_FONT_AMIGACOLOR);
 }
 
 // ---- opening -----------------------------------------------------------------------
@@ -117,6 +122,25 @@ static bool NextLoader(const char *&list, std::string &loader)
     loader.assign(list, n);
     list += n + (bar ? 1 : 0);
     return true;
+}
+
+static bool FileExists(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (f) fclose(f);
+    return f != nullptr;
+}
+
+// An Amiga font by name: in the font directories, as it stands, then in "Fonts".
+static bool OpenAmigaByName(lvFontManager *fm, const std::string &name, int size, lvFont *font)
+{
+    if (!name.empty() && name[0] == '/') return OpenAmigaFont(name.c_str(), size, font, name.c_str()) != 0;
+    std::string found;
+    for (lvFontPath *p = fm->fontPaths; p && found.empty(); p = p->next)
+        if (FileExists(std::string(p->path) + "/" + name + ".font")) found = std::string(p->path) + "/" + name;
+    if (found.empty() && FileExists(name + ".font")) found = name;
+    if (found.empty() && FileExists("Fonts/" + name + ".font")) found = "Fonts/" + name;
+    return !found.empty() && OpenAmigaFont(found.c_str(), size, font, name.c_str()) != 0;
 }
 
 static lvFontCacheEntry *FindCached(lvFontManager *fm, const char *name, const char *loader, const char *adapter,
@@ -179,8 +203,8 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
             std::string base = name;
             if (base.size() > 5 && strcasecmp(base.c_str() + base.size() - 5, ".font") == 0)
                 base.resize(base.size() - 5);
-            (void)skipAmiga; // Amiga bitmap fonts have no loader yet
-            if (!skipSystem) {
+            if (!skipAmiga && !usePoints && !linkedData) ok = OpenAmigaByName(fm, base, size, f);
+            if (!ok && !skipSystem) {
                 const uint8_t *data = linkedData ? (linked.systemData ? linked.systemData : linked.data) : nullptr;
                 size_t dataSize = linkedData ? (linked.systemData ? linked.systemSize : linked.size) : 0;
                 ok = OpenNativeFont(fm, base.c_str(), size, data, dataSize, f);
@@ -218,12 +242,25 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
     return 0;
 }
 
+lvFontClip ClipToPlane(const lvFontPlane *target, const lvFontClip *clip)
+{
+    lvFontClip c{0, 0, target->width - 1, target->height - 1};
+    if (clip) {
+        if (clip->minX > c.minX) c.minX = clip->minX;
+        if (clip->minY > c.minY) c.minY = clip->minY;
+        if (clip->maxX < c.maxX) c.maxX = clip->maxX;
+        if (clip->maxY < c.maxY) c.maxY = clip->maxY;
+    }
+    return c;
+}
+
 // ---- dispatch ----------------------------------------------------------------------
 
 int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t length, int style, int charSpacing,
                     int encoding, lvFontExtent *out)
 {
     *out = {};
+    if (IsAmigaFont(font)) return MeasureAmigaText(font, text, length, charSpacing, encoding, out);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return MeasureTrueTypeText(font, text, length, style, charSpacing, encoding, out);
 }
@@ -231,6 +268,7 @@ int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t le
 int RenderFontText(lvFontManager *fm, lvFont *font, const lvFontPlane *target, int x, int y, const char *text,
                    size_t length, int style, int charSpacing, int encoding, const lvFontClip *clip)
 {
+    if (IsAmigaFont(font)) return RenderAmigaText(font, target, x, y, text, length, charSpacing, encoding, clip);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return RenderTrueTypeText(font, target, x, y, text, length, style, charSpacing, encoding, clip);
 }
@@ -271,6 +309,7 @@ void DestroyFont(lvFontManager *fm, lvFont *font)
 {
     if (!font) return;
     if (IsFreeTypeFont(font)) FreeTrueTypeFont(font);
+    if (IsAmigaFont(font)) FreeAmigaFont(font);
     delete font;
 }
 

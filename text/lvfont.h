@@ -8,6 +8,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "runtime/lverrors.h"
 
@@ -116,6 +117,11 @@ struct lvFontPlane {
 struct lvFontClip {
     int minX, minY, maxX, maxY; // inclusive
 };
+
+// The clip rectangle within a plane (no clip: the whole plane).
+lvFontClip ClipToPlane(const lvFontPlane *target, const lvFontClip *clip);
+// A whole regular file of at most maxBytes. False when it cannot be read.
+bool ReadFontFileBytes(const char *path, size_t maxBytes, std::vector<uint8_t> &bytes);
 
 struct lvTrueTypeEngine;
 

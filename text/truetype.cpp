@@ -564,13 +564,8 @@ int MeasureTrueTypeText(lvFont *font, const char *text, size_t length, int style
 int RenderTrueTypeText(lvFont *font, const lvFontPlane *target, int x, int y, const char *text, size_t length,
                        int style, int charSpacing, int encoding, const lvFontClip *clip)
 {
-    int cx0 = 0, cy0 = 0, cx1 = target->width - 1, cy1 = target->height - 1;
-    if (clip) {
-        if (clip->minX > cx0) cx0 = clip->minX;
-        if (clip->minY > cy0) cy0 = clip->minY;
-        if (clip->maxX < cx1) cx1 = clip->maxX;
-        if (clip->maxY < cy1) cy1 = clip->maxY;
-    }
+    lvFontClip c = ClipToPlane(target, clip);
+    int cx0 = c.minX, cy0 = c.minY, cx1 = c.maxX, cy1 = c.maxY;
     bool merge = charSpacing < 0; // glyphs may overlap
     WalkText(font, text, length, style, charSpacing, encoding, [&](const lvWalkStep &s) {
         const lvGlyph &g = s.glyph;
