@@ -285,3 +285,35 @@ void FreeAmigaFont(lvFont *font)
     font->driverHandle = nullptr;
     font->palette = nullptr;
 }
+
+int MakeTopazFont(lvFont **out)
+{
+    *out = nullptr;
+    const int glyphs = 225;
+    lvAmigaFont *af = new (std::nothrow) lvAmigaFont{};
+    lvFont *font = new (std::nothrow) lvFont{};
+    if (af) {
+        af->mask = (uint8_t *)malloc(sizeof lvTopazStrip);
+        af->charLoc = (uint32_t *)malloc(glyphs * 4);
+    }
+    if (!af || !font || !af->mask || !af->charLoc) {
+        FreeAmigaFontData(af);
+        delete font;
+        return ERR_MEM;
+    }
+    memcpy(af->mask, lvTopazStrip, sizeof lvTopazStrip);
+    af->ySize = 8;
+    af->flags = 0x40;
+    af->xSize = 8;
+    af->baseline = 6;
+    af->boldSmear = 1;
+    af->loChar = 32;
+    af->hiChar = 255;
+    af->n = glyphs;
+    // One byte a glyph row: the strip is as wide as all the glyphs.
+    af->modulo = glyphs;
+    for (int i = 0; i < glyphs; i++) af->charLoc[i] = (uint32_t)(8 * i) << 16 | 8;
+    SetAmigaFont(font, af, 8, "topaz");
+    *out = font;
+    return 0;
+}

@@ -17,7 +17,8 @@ int InitFontManager(lvFontManager *fm)
 {
     *fm = {};
     fm->screenDpi = 72;
-    return InitTrueTypeEngine(fm);
+    int err = MakeTopazFont(&fm->topaz);
+    return err ? err : InitTrueTypeEngine(fm);
 }
 
 void DoneFontManager(lvFontManager *fm)
@@ -32,6 +33,11 @@ void DoneFontManager(lvFontManager *fm)
         delete p;
     }
     DropFontList(fm);
+    if (fm->topaz) {
+        FreeAmigaFont(fm->topaz);
+        delete fm->topaz;
+        fm->topaz = nullptr;
+    }
     DoneTrueTypeEngine(fm);
 }
 
@@ -199,6 +205,10 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
         bool ok = false;
         if (loader == "inbuilt") {
             ok = !linkedData && OpenTrueTypeFont(fm, name, size, cacheFlag, charMap, f);
+        } else if (loader == "native" && strcmp(name, "topaz") == 0 && size == 8) {
+            delete f;
+            *out = fm->topaz;
+            return 0;
         } else if (loader == "native") {
             std::string base = name;
             if (base.size() > 5 && strcasecmp(base.c_str() + base.size() - 5, ".font") == 0)
@@ -260,6 +270,7 @@ int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t le
                     int encoding, lvFontExtent *out)
 {
     *out = {};
+    if (!font) font = fm->topaz;
     if (IsAmigaFont(font)) return MeasureAmigaText(font, text, length, charSpacing, encoding, out);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return MeasureTrueTypeText(font, text, length, style, charSpacing, encoding, out);
@@ -268,6 +279,7 @@ int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t le
 int RenderFontText(lvFontManager *fm, lvFont *font, const lvFontPlane *target, int x, int y, const char *text,
                    size_t length, int style, int charSpacing, int encoding, const lvFontClip *clip)
 {
+    if (!font) font = fm->topaz;
     if (IsAmigaFont(font)) return RenderAmigaText(font, target, x, y, text, length, charSpacing, encoding, clip);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return RenderTrueTypeText(font, target, x, y, text, length, style, charSpacing, encoding, clip);
@@ -307,7 +319,7 @@ int GetFontTransparentPen(const lvFont *font)
 
 void DestroyFont(lvFontManager *fm, lvFont *font)
 {
-    if (!font) return;
+    if (!font || font == fm->topaz) return;
     if (IsFreeTypeFont(font)) FreeTrueTypeFont(font);
     if (IsAmigaFont(font)) FreeAmigaFont(font);
     delete font;

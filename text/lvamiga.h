@@ -44,3 +44,8 @@ int AmigaTextWidth(lvFont *font, const char *text, size_t length, int charSpacin
 int RenderAmigaText(lvFont *font, const lvFontPlane *target, int x, int y, const char *text, size_t length,
                     int charSpacing, int encoding, const lvFontClip *clip);
 void FreeAmigaFont(lvFont *font);
+
+// The built-in 8 x 8 font "topaz": 225 glyphs (codes 32-255 and the fallback)
+// in an 1800 x 8 strip. 0 and the font, or ERR_MEM.
+int MakeTopazFont(lvFont **out);
+extern const uint8_t lvTopazStrip[1800];

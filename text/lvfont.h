@@ -132,11 +132,12 @@ struct lvFontManager {
     int fontListBuilt;
     int fontListNoDuplicates;   // the duplicates wish the list was built with
     lvTrueTypeEngine *trueType;
+    lvFont *topaz;              // the built-in font: shared, never in the cache
     int screenDpi;              // of point sizes
     char errorText[1100];       // the message of the last 1064 / 1286
 };
 
-// Starts the engines (1386 when FreeType cannot start).
+// Makes topaz and starts the engines (1386 when FreeType cannot start).
 int InitFontManager(lvFontManager *fm);
 // Frees every cached font, the font paths and the font list, and stops the engines.
 void DoneFontManager(lvFontManager *fm);
@@ -152,6 +153,7 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
                    const uint8_t *linkedData, size_t linkedSize, const char *loaders, const char *adapter,
                    lvFont **out);
 
+// No font (null) means topaz in the calls below.
 int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t length, int style, int charSpacing,
                     int encoding, lvFontExtent *out);
 int RenderFontText(lvFontManager *fm, lvFont *font, const lvFontPlane *target, int x, int y, const char *text,

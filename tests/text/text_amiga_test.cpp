@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "runtime/encoding.h"
@@ -227,6 +229,97 @@ TEST(AmigaReader, DamagedSizeFilesDoNotOpen)
         {"colour record beyond the file", 150, 4, (uint32_t)colour.size()},
     };
     for (const Damage &d : colourDamages) EXPECT_TRUE(Refused(colour, d)) << d.what;
+}
+
+// The drawn glyphs and accents of the topaz source, by code or name.
+struct TopazSource {
+    std::map<std::string, std::vector<std::string>> glyphs;
+    std::map<std::string, std::map<std::string, std::map<int, std::string>>> accents; // name, cap/small, row
+};
+TopazSource ReadTopazSource()
+{
+    TopazSource src;
+    std::ifstream in(std::string(LV_SOURCE_DIR) + "/text/fonts/topaz.txt");
+    std::string line, accent;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string kind, key;
+        words >> kind >> key;
+        if (kind == "glyph") {
+            std::vector<std::string> rows(8);
+            for (auto &r : rows) std::getline(in, r);
+            src.glyphs[key] = rows;
+        } else if (kind == "accent") {
+            accent = key;
+        } else if (kind == "cap" || kind == "small") {
+            std::string pixels;
+            words >> pixels;
+            src.accents[accent][kind][std::stoi(key)] = pixels;
+        }
+    }
+    return src;
+}
+
+TEST_F(AmigaTest, TopazIsItsDrawnSource)
+{
+    lvFont *topaz = nullptr;
+    ASSERT_EQ(Open(LV_BITMAP_DEFAULT, 8, &topaz), 0);
+    EXPECT_EQ(topaz, fm.topaz);
+    lvFont *again = nullptr;
+    ASSERT_EQ(Open("topaz", 8, &again), 0);
+    EXPECT_EQ(again, topaz);
+    EXPECT_EQ(fm.cache, nullptr); // topaz is never a cache entry
+    EXPECT_EQ(Open("Topaz", 8, &again), ERR_OPENFONT);
+    EXPECT_EQ(Open("topaz", 9, &again), ERR_OPENFONT);
+    EXPECT_STREQ(topaz->name, "topaz");
+    EXPECT_EQ(topaz->height, 8);
+    EXPECT_EQ(topaz->baseline, 6);
+    EXPECT_EQ(topaz->antialiased, 0);
+    lvFontExtent e;
+    MeasureFontText(&fm, topaz, "abc", 3, 0, 0, LV_ENCODING_UTF8, &e);
+    EXPECT_EQ(e.advance, 24);
+    EXPECT_EQ(e.maxX, 23);
+    EXPECT_EQ(e.minY, -6);
+    EXPECT_EQ(e.maxY, 1);
+    MeasureFontText(&fm, nullptr, "abc", 3, 0, -8, LV_ENCODING_UTF8, &e);
+    EXPECT_EQ(e.advance, 0);
+
+    // Each character drawn alone is its glyph in the source, 0xDC to 0xFF too.
+    TopazSource src = ReadTopazSource();
+    auto draw = [&](uint8_t c) {
+        Bytes plane(8 * 8, 0);
+        lvFontPlane view{plane.data(), 8, 8, 8, LV_PLANE_ALPHA8};
+        char text[1] = {(char)c};
+        RenderFontText(&fm, nullptr, &view, 0, 0, text, 1, 0, 0, LV_ENCODING_LATIN1, nullptr);
+        std::vector<std::string> rows(8);
+        for (int y = 0; y < 8; y++)
+            for (int x = 0; x < 8; x++) rows[y] += plane[y * 8 + x] ? '#' : '.';
+        return rows;
+    };
+    int drawn = 0;
+    for (int c = 0x20; c <= 0xFF; c++) {
+        char key[3];
+        snprintf(key, sizeof key, "%02X", c);
+        if (!src.glyphs.count(key)) continue;
+        EXPECT_EQ(draw((uint8_t)c), src.glyphs[key]) << key;
+        drawn++;
+    }
+    EXPECT_GT(drawn, 130);
+    // Accented letters are base and mark; 0x7F-0x9F and characters below 32 a hollow box.
+    struct Composed { uint8_t code; const char *base, *accent, *kind; } composed[] = {
+        {0xC4, "41", "diaeresis", "cap"}, {0xC7, "43", "cedilla", "cap"}, {0xE9, "65", "acute", "small"},
+        {0xEF, "dotlessi", "diaeresis", "small"}, {0xFF, "79", "diaeresis", "small"},
+    };
+    for (const Composed &c : composed) {
+        std::vector<std::string> want = src.glyphs[c.base];
+        for (auto &[row, pixels] : src.accents[c.accent][c.kind])
+            for (int x = 0; x < 8; x++)
+                if (pixels[x] == '#') want[row][x] = '#';
+        EXPECT_EQ(draw(c.code), want) << (int)c.code;
+    }
+    std::vector<std::string> box = {"........", "######..", "#....#..", "#....#..",
+                                    "#....#..", "#....#..", "######..", "........"};
+    for (uint8_t c : {0x7F, 0x80, 0x9F, 0x01, 0x1F}) EXPECT_EQ(draw(c), box) << (int)c;
 }
 
 TEST(AmigaReader, ContentsEntries)
