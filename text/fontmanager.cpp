@@ -39,6 +39,7 @@ void DoneFontManager(lvFontManager *fm)
         fm->topaz = nullptr;
     }
     DoneTrueTypeEngine(fm);
+    DoneSystemFonts();
 }
 
 const char *EngineToLoaderList(int engine)

@@ -77,3 +77,5 @@ size_t TextCodePoints(const char *text, size_t length, int encoding, uint32_t *c
 int FindSystemFontFile(const char *family, int weight, int slant, char *path, size_t pathSize, int *faceIndex);
 // Every font file fontconfig knows, for the font scan (callback per path).
 void ForEachSystemFontFile(void (*fn)(const char *path, void *ctx), void *ctx);
+// Frees fontconfig's state (the next lookup starts it again).
+void DoneSystemFonts();

@@ -84,3 +84,10 @@ void ForEachSystemFontFile(void (*fn)(const char *path, void *ctx), void *ctx)
     if (objects) FcObjectSetDestroy(objects);
     if (pattern) FcPatternDestroy(pattern);
 }
+
+void DoneSystemFonts()
+{
+    // fontconfig keeps its configuration until told; the font manager is its
+    // only user, so its end is fontconfig's too.
+    FcFini();
+}
