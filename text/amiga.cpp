@@ -103,6 +103,11 @@ int ReadAmigaSizeFile(const uint8_t *data, size_t size, lvAmigaFont **out)
         int pick = ok ? data[148] : 0;
         uint32_t colours = ok ? Be32(data + 150) : 0;
         ok = ok && af->depth >= 1 && af->depth <= 8;
+        // Every picked plane lies in the file before the pen plane is made.
+        for (int plane = 0, used = 0; ok && plane < af->depth; plane++)
+            if (pick & (1 << plane))
+                ok = Inside(size, (uint64_t)kHeader + Be32(data + 154 + 4 * used++), stripBytes);
+        ok = ok && stripBytes <= size;
         size_t pixels = (size_t)af->modulo * 8 * af->ySize;
         af->pens = ok ? (uint8_t *)calloc(pixels ? pixels : 1, 1) : nullptr;
         ok = ok && af->pens;
