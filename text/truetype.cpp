@@ -262,9 +262,12 @@ static bool EndsWith(const char *s, const char *tail)
     return n >= m && strcasecmp(s + n - m, tail) == 0;
 }
 
+// Larger sizes would render glyphs of hundreds of megabytes each.
+static const int kLargestSize = 4096;
+
 int OpenTrueTypeFont(lvFontManager *fm, const char *name, int size, int glyphCache, int charMap, lvFont *font)
 {
-    if (!fm->trueType || size <= 0) return 0;
+    if (!fm->trueType || size <= 0 || size > kLargestSize) return 0;
     lvTrueTypeFont *tt = NewDriver();
     if (!tt) return 0;
     size_t memSize = 0;
@@ -344,7 +347,7 @@ static void SizeSystemFont(lvFontManager *fm, lvFont *font, lvTrueTypeFont *tt)
 
 int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t *data, size_t dataSize, lvFont *font)
 {
-    if (!fm->trueType || size <= 0) return 0;
+    if (!fm->trueType || size <= 0 || size > kLargestSize) return 0;
     lvTrueTypeFont *tt = NewDriver();
     if (!tt) return 0;
     int index = 0, weight = FONTWEIGHT_NORMAL, slant = FONTSLANT_ROMAN;

@@ -331,6 +331,9 @@ TEST_F(FontTest, ManagerErrorsAndFilePaths)
     EXPECT_STREQ(fm.errorText, "Cannot open font NoSuch with size 12!");
     EXPECT_EQ(OpenFontByName(&fm, "/nonexistent/x.ttf", 12, 1, 0, 0, nullptr, 0, "inbuilt", "", &font),
               ERR_OPENFONT);
+    for (int size : {0, -5, 100000}) // no glyph of a gigabyte
+        EXPECT_EQ(OpenFontByName(&fm, LV_SANS_DEFAULT, size, 1, 0, 0, nullptr, 0, "inbuilt", "", &font), ERR_OPENFONT)
+            << size;
     font = Open(kDejaVu, 16);
     ASSERT_NE(font, nullptr);
     EXPECT_STREQ(font->name, "DejaVu Sans"); // "Book" is a regular style
