@@ -311,6 +311,13 @@ int GetFontDepth(const lvFont *font)
     return font->antialiased ? 8 : 1;
 }
 
+const uint32_t *GetFontPalette(const lvFont *font)
+{
+    if (font->type == LV_FONT_AMIGACOLOR || font->type == LV_FONT_IMAGE || font->type == LV_FONT_PLUGIN)
+        return font->palette;
+    return nullptr;
+}
+
 int GetFontTransparentPen(const lvFont *font)
 {
     if (font->type == LV_FONT_AMIGACOLOR) return 0;

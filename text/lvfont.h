@@ -162,6 +162,8 @@ int GetFontKerning(lvFontManager *fm, lvFont *font, const char *pair, size_t len
 void ApplyFontScale(lvFontManager *fm, lvFont *font, double sx, double sy);
 int GetFontDepth(const lvFont *font);
 int GetFontTransparentPen(const lvFont *font);
+// Amiga colour, image and plug-in fonts their palette; others none.
+const uint32_t *GetFontPalette(const lvFont *font);
 void DestroyFont(lvFontManager *fm, lvFont *font);
 void FreeGlyphCaches(lvFontManager *fm, lvFont *font);
 

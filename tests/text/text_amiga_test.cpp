@@ -109,6 +109,8 @@ TEST_F(AmigaTest, MonochromeFontDrawsItsGlyphs)
     EXPECT_EQ(font->baseline, 2);
     EXPECT_STREQ(font->formatName, "Amiga bitmap");
     EXPECT_EQ(GetFontDepth(font), 1);
+    EXPECT_EQ(GetFontPalette(font), nullptr);
+    EXPECT_EQ(GetFontTransparentPen(font), -1);
     EXPECT_EQ(Open("mono.font", 3, &font), 0);
     EXPECT_EQ(Open("mono", 4, &font), ERR_OPENFONT);
 
@@ -165,10 +167,11 @@ TEST_F(AmigaTest, ColourFontPensFromPickedPlanes)
     EXPECT_EQ(FontTypeOf(font), FONTTYPE_COLOR);
     EXPECT_EQ(GetFontDepth(font), 3); // six colours need three bits
     EXPECT_EQ(GetFontTransparentPen(font), 0);
-    ASSERT_NE(font->palette, nullptr);
-    EXPECT_EQ(font->palette[1], 0xFF0000u);
-    EXPECT_EQ(font->palette[4], 0x112233u);
-    EXPECT_EQ(font->palette[5], 0xFFFFFFu);
+    const uint32_t *palette = GetFontPalette(font);
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(palette[1], 0xFF0000u);
+    EXPECT_EQ(palette[4], 0x112233u);
+    EXPECT_EQ(palette[5], 0xFFFFFFu);
     Bytes pens(6 * 2, 9);
     lvFontPlane view{pens.data(), 6, 6, 2, LV_PLANE_ALPHA8};
     RenderFontText(&fm, font, &view, 1, 0, "a", 1, 0, 0, LV_ENCODING_UTF8, nullptr);
