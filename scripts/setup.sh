@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   unicode-data socat xvfb coreutils
   libcanberra-dev libnotify-dev dbus-daemon
+  ttf-bitstream-vera fonts-dejavu-core
 )
 
 missing=()
