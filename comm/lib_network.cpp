@@ -5,10 +5,11 @@
 // runtime's event poll and quit flag for its waits, the protected calls of receive and
 // progress callbacks, and the cancelling of queued event callbacks.
 // Depends on: comm/network.h, runtime/cmdsupport.h, runtime/startup.h, ui/events.h.
-// Limits: script thread only. DownloadFile and UploadFile are registered but not built
-// yet (ERR_UNIMPLCMD).
+// Limits: script thread only. DownloadFile and UploadFile move HTTP downloads; FTP and
+// uploads answer ERR_UNIMPLCMD until they are built.
 #include "comm/lib_network.h"
 #include "comm/network.h"
+#include "comm/transfer.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
@@ -481,11 +482,106 @@ static int CmdIsOnline(lvState *L)
     return 1;
 }
 
-// DownloadFile and UploadFile come with the HTTP and FTP client.
-static int CmdNotYetBuilt(lvState *)
+// The options and references of a transfer command, freed when it leaves unless taken.
+struct lvTransferArgs {
+    lvTransferOptions options = {};
+    char file[1024] = "", adapter[256] = "", fileAdapter[256] = "", proxy[256] = "";
+    char postType[256] = "", userAgent[256] = "";
+    char *post = nullptr, *customHeaders = nullptr;
+    lvUserTag *tags = nullptr;
+    ~lvTransferArgs()
+    {
+        FreeMemory(post);
+        FreeMemory(customHeaders);
+        FreeUserTags(tags, 0);
+        if (options.callback != -1) networkRefOps.release(networkRefOps.context, options.callback);
+        if (options.userdata != -1) networkRefOps.release(networkRefOps.context, options.userdata);
+    }
+};
+
+// Reads the options table at index 2.
+static int ReadTransferOptions(lvState *L, lvTransferArgs *a)
 {
-    return ERR_UNIMPLCMD;
+    lvTransferOptions *o = &a->options;
+    if (GetStackTop(L) < 2 || GetValueType(L, 2) == LV_TNIL) return 0;
+    if (GetValueType(L, 2) != LV_TTABLE) {
+        SetErrorNumberArg(2);
+        return ERR_TABEXPECTED;
+    }
+    GetFieldInt(L, 2, "transfermode", &o->transferMode);
+    if (o->transferMode != 105 && o->transferMode != 97) return ERR_WRONGUSAGE;
+    if (GetFieldStringBuf(L, 2, "file", a->file, sizeof a->file)) o->file = a->file;
+    GetFieldInt(L, 2, "encoded", &o->encoded);
+    GetFieldInt(L, 2, "protocol", &o->protocol);
+    GetFieldInt(L, 2, "ssl", &o->ssl);
+    GetFieldInt(L, 2, "async", &o->async);
+    GetFieldInt(L, 2, "verbose", &o->verbose);
+    if (GetFieldStringBuf(L, 2, "adapter", a->adapter, sizeof a->adapter)) o->adapter = a->adapter;
+    if (GetFieldStringBuf(L, 2, "fileadapter", a->fileAdapter, sizeof a->fileAdapter)) o->fileAdapter = a->fileAdapter;
+    if (GetFieldStringBuf(L, 2, "proxy", a->proxy, sizeof a->proxy)) o->proxy = a->proxy;
+    GetFieldInt(L, 2, "silentfail", &o->silentfail);
+    GetFieldStringDup(L, 2, "customheaders", &a->customHeaders, nullptr);
+    o->customHeaders = a->customHeaders;
+    if (int r = ReadUserTags(L, 2, "usertags", nullptr, &a->tags)) return r;
+    o->userTags = a->tags;
+    GetFieldInt(L, 2, "fail404", &o->fail404);
+    GetFieldInt(L, 2, "redirect", &o->redirect);
+    size_t postLength = 0;
+    if (GetFieldStringDup(L, 2, "post", &a->post, &postLength)) {
+        o->post = (const uint8_t *)a->post;
+        o->postLength = postLength;
+        if (postLength == 0) return ERR_WRONGUSAGE;
+    }
+    if (GetFieldStringBuf(L, 2, "posttype", a->postType, sizeof a->postType)) o->postType = a->postType;
+    if (GetFieldStringBuf(L, 2, "useragent", a->userAgent, sizeof a->userAgent)) o->userAgent = a->userAgent;
+    return 0;
 }
+
+// DownloadFile(url[, options[, callback[, userdata]]]) -> data, size (or the handle with
+// "async"; the error's text and -1 with "silentfail")
+// UploadFile(url, options[, callback[, userdata]]) -> the reply and its size over HTTP
+static int TransferCommand(lvState *L, int upload)
+{
+    CheckArgCount(L, upload ? 2 : 1, 4, 0, 0);
+    lvTransferArgs a;
+    lvTransferOptions *o = &a.options;
+    o->url = CheckStringArg(L, 1, nullptr);
+    o->upload = upload;
+    o->transferMode = 105;
+    o->protocol = GetNetworkLibrary()->defaultProtocol;
+    o->redirect = 1;
+    o->callback = o->userdata = -1;
+    int r = ReadTransferOptions(L, &a);
+    if (r == 0 && GetStackTop(L) >= 3 && GetValueType(L, 3) != LV_TNIL) {
+        if (GetValueType(L, 3) != LV_TFUNCTION) {
+            SetErrorNumberArg(3);
+            return ERR_FUNCEXPECTED;
+        }
+        PushCopy(L, 3);
+        o->callback = CreateReference(L, LV_REGISTRYINDEX);
+        if (GetStackTop(L) >= 4) {
+            PushCopy(L, 4);
+            o->userdata = CreateReference(L, LV_REGISTRYINDEX);
+        }
+    }
+    lvTransfer *t = nullptr;
+    if (r == 0) {
+        r = StartTransfer(o, &t);  // takes the references and the tags, whatever happens
+        o->callback = o->userdata = -1;
+        a.tags = nullptr;
+    }
+    if (r) {
+        if (!o->silentfail || r == ERR_USERABORT) return r;
+        return PushSilentFailure(L, r);
+    }
+    if (!o->async) return RunAsyncToCompletion(L, &t->head);
+    AddAsyncOperation(&t->head);
+    PushObjectId(L, GetObjectIdOf(&t->head.header));
+    return 1;
+}
+
+static int CmdDownloadFile(lvState *L) { return TransferCommand(L, 0); }
+static int CmdUploadFile(lvState *L) { return TransferCommand(L, 1); }
 
 // ATTRADAPTER of connections: the adapter's name.
 static int ClientAttribute(lvState *L, int attribute, lvObjectId id)
@@ -511,8 +607,8 @@ static const lvCommandEntry networkCommands[] = {
     {"GetHostName", CmdGetHostName},
     {"ToIP", CmdToIP},
     {"ToHostName", CmdToHostName},
-    {"DownloadFile", CmdNotYetBuilt},
-    {"UploadFile", CmdNotYetBuilt},
+    {"DownloadFile", CmdDownloadFile},
+    {"UploadFile", CmdUploadFile},
     {"SetNetworkTimeout", CmdSetNetworkTimeout},
     {"GetLocalIP", CmdGetLocalIP},
     {"GetLocalPort", CmdGetLocalPort},
