@@ -4,3 +4,14 @@ lv_add_test(comm_transfer_engine_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_engine_test.cpp
   LIBS lv_comm lv_runtime
   LABELS comm threads)
+
+# A runtime process downloading from `python3 -m http.server` on 127.0.0.1.
+set(out ${CMAKE_BINARY_DIR}/tests/comm/transfer_fixtures/download)
+lv_assemble(OUTPUT ${out}.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/transfer_fixtures/download.lvs
+            LABELS ${out}.labels)
+lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels
+               ARGS --title "Transfer download" TARGET applet_transfer_download)
+lv_add_test(comm_transfer_applets_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_applets_test.cpp
+  LABELS comm threads)
+add_dependencies(comm_transfer_applets_test lumivarra applet_transfer_download)
