@@ -15,3 +15,9 @@ lv_add_test(comm_transfer_applets_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_applets_test.cpp
   LABELS comm threads)
 add_dependencies(comm_transfer_applets_test lumivarra applet_transfer_download)
+
+lv_add_test(comm_transfer_commands_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_commands_test.cpp
+          ${CMAKE_SOURCE_DIR}/tests/runtime/rtcmds_util.cpp
+  LIBS lv_comm lv_runtime lv_vm lv_asm lv_layers
+  LABELS comm threads)

@@ -14,7 +14,7 @@
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "tests/comm/fake_peer.h"
-#include "tests/comm/network_support.h"
+#include "tests/comm/canned_http.h"
 
 namespace {
 
@@ -290,50 +290,6 @@ TEST(HttpHead, RequestHeadsByteExact)
 }
 
 // ---- Whole transfers against canned loopback servers -------------------------------------------
-
-// Serves one canned reply per connection, in order, keeping each request it read (up to
-// the end of its head, plus the body its Content-Length announced and the CR LF after it).
-struct CannedServer {
-    TestListener listener;
-    std::vector<std::string> replies;
-    std::vector<std::string> requests;
-    std::thread thread;
-
-    CannedServer() = default;
-    explicit CannedServer(std::vector<std::string> r) { Serve(std::move(r)); }
-    void Serve(std::vector<std::string> r)
-    {
-        replies = std::move(r);
-        thread = std::thread([this] {
-            for (const std::string &reply : replies) {
-                int fd = listener.Accept();
-                if (fd < 0) return;
-                std::string request;
-                while (request.find("\r\n\r\n") == std::string::npos) {
-                    std::string piece = ReadCount(fd, 1);
-                    if (piece.empty()) break;
-                    request += piece;
-                }
-                size_t at = request.find("Content-Length: ");
-                if (at != std::string::npos) request += ReadCount(fd, std::stoul(request.substr(at + 16)) + 2);
-                requests.push_back(request);
-                WriteAll(fd, reply);
-                shutdown(fd, SHUT_WR);
-                ReadCount(fd, 1);  // until the client closes: no reset loses the reply
-                close(fd);
-            }
-        });
-    }
-    void Join()
-    {
-        if (thread.joinable()) thread.join();
-    }
-    ~CannedServer() { Join(); }
-    std::string Url(const char *host = "127.0.0.1") const
-    {
-        return std::string("http://") + host + ":" + std::to_string(listener.port);
-    }
-};
 
 // Runs a download to its end; the body or the error code as text.
 std::string Download(lvTransferOptions options, int *codeOut = nullptr, int64_t *sizeOut = nullptr)
