@@ -5,8 +5,8 @@
 // runtime's event poll and quit flag for its waits, the protected calls of receive and
 // progress callbacks, and the cancelling of queued event callbacks.
 // Depends on: comm/network.h, runtime/cmdsupport.h, runtime/startup.h, ui/events.h.
-// Limits: script thread only. DownloadFile and UploadFile move HTTP downloads; FTP and
-// uploads answer ERR_UNIMPLCMD until they are built.
+// Limits: script thread only. DownloadFile and UploadFile move HTTP downloads and FTP
+// downloads and uploads; HTTP form uploads and adapter transfers answer ERR_UNIMPLCMD.
 #include "comm/lib_network.h"
 #include "comm/network.h"
 #include "comm/transfer.h"
@@ -487,11 +487,12 @@ struct lvTransferArgs {
     lvTransferOptions options = {};
     char file[1024] = "", adapter[256] = "", fileAdapter[256] = "", proxy[256] = "";
     char postType[256] = "", userAgent[256] = "";
-    char *post = nullptr, *customHeaders = nullptr;
+    char *post = nullptr, *customHeaders = nullptr, *data = nullptr;
     lvUserTag *tags = nullptr;
     ~lvTransferArgs()
     {
         FreeMemory(post);
+        FreeMemory(data);
         FreeMemory(customHeaders);
         FreeUserTags(tags, 0);
         if (options.callback != -1) networkRefOps.release(networkRefOps.context, options.callback);
@@ -531,6 +532,11 @@ static int ReadTransferOptions(lvState *L, lvTransferArgs *a)
         o->post = (const uint8_t *)a->post;
         o->postLength = postLength;
         if (postLength == 0) return ERR_WRONGUSAGE;
+    }
+    size_t dataLength = 0;
+    if (GetFieldStringDup(L, 2, "data", &a->data, &dataLength)) {
+        o->data = (const uint8_t *)a->data;
+        o->dataLength = dataLength;
     }
     if (GetFieldStringBuf(L, 2, "posttype", a->postType, sizeof a->postType)) o->postType = a->postType;
     if (GetFieldStringBuf(L, 2, "useragent", a->userAgent, sizeof a->userAgent)) o->userAgent = a->userAgent;

@@ -36,7 +36,10 @@ void ReleaseTransfer(lvTransfer *t)
     if (t->dataConnection) FreeConnection(t->dataConnection);
     t->control = t->dataConnection = t->active = nullptr;
     if (t->file) CloseVFile(t->file);
-    t->file = nullptr;
+    if (t->source) CloseVFile(t->source);
+    t->file = t->source = nullptr;
+    FreeMemory(t->upData);
+    t->upData = nullptr;
     if (t->body.kind == LV_DEST_MEMORY) FreeMemory(t->body.data);
     t->body.data = nullptr;
     FreeMemory(t->post);
@@ -157,6 +160,27 @@ static void CopyOption(char *buffer, size_t size, const char *text)
     std::snprintf(buffer, size, "%s", text ? text : "");
 }
 
+// An FTP upload's "data" or "file" (exactly one of them).
+static int OpenUploadSource(lvTransfer *t, const lvTransferOptions *o)
+{
+    if ((o->data && o->file) || (!o->data && !o->file) || (o->data && o->dataLength == 0)) return ERR_WRONGUSAGE;
+    if (o->data) {
+        if (!(t->upData = (uint8_t *)AllocMemory(o->dataLength, 0))) return ERR_MEM;
+        std::memcpy(t->upData, o->data, o->dataLength);
+        t->upLength = o->dataLength;
+        return 0;
+    }
+    int flags = LV_VF_READ | (t->fileAdapter[0] ? LV_VF_ADAPTERS : 0);
+    t->source = OpenVFile(t->fileName, flags, t->fileAdapter[0] ? t->fileAdapter : nullptr, t->userTags);
+    if (!t->source) {
+        SetErrorStringArg(t->fileName);
+        return ERR_READFILE;
+    }
+    t->sourceSize = GetVFileSize(t->source);
+    t->fileName[0] = 0;  // no download destination
+    return 0;
+}
+
 int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
 {
     *out = nullptr;
@@ -202,8 +226,17 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
     if (r == 0) r = ParseRequestUrl(t, parseUrl ? parseUrl : o->url);
     FreeMemory(parseUrl);
     t->protocol = t->url.protocol;
-    if (r == 0 && (t->protocol != LV_TRANSFER_HTTP || t->upload || t->url.secure)) r = ERR_UNIMPLCMD;
-    if (r == 0) r = StartHttp(t);
+    if (r == 0 && (t->protocol == LV_TRANSFER_ADAPTER || t->url.secure)) r = ERR_UNIMPLCMD;
+    if (r == 0 && t->protocol == LV_TRANSFER_HTTP && t->upload) r = ERR_UNIMPLCMD;
+    if (r == 0 && t->protocol == LV_TRANSFER_FTP) {
+        if (!t->url.ftpMode) t->url.ftpMode = o->transferMode == LV_FTPASCII ? 'a' : 'i';
+        if (t->upload) r = OpenUploadSource(t, o);
+        if (r == 0) r = ConnectTransfer(t);
+        if (r == 0) r = LoginFtp(t);
+        t->untilClose = !t->upload;  // the server's close of the data connection ends the body
+    } else if (r == 0) {
+        r = StartHttp(t);
+    }
     if (r) {
         FreeTransferBlock(t);
         return r;
@@ -256,9 +289,56 @@ static int ReceiveBody(lvTransfer *t, int mode, uint64_t count, uint64_t *moved)
     return r;
 }
 
+// One block of an FTP upload.
+static int SendUploadBlock(lvTransfer *t, int *done)
+{
+    lvConnection *c = t->active;
+    if (!t->started) {
+        t->started = 1;
+        c->callback = t->callback;
+        c->userdata = t->userdata;
+        c->action = 0;
+        c->count = 0;
+        c->total = t->upData ? t->upLength : t->sourceSize > 0 ? (uint64_t)t->sourceSize : 0;
+    }
+    if (t->upData) {
+        size_t piece = t->upLength - t->upOffset;
+        if (piece > 65536) piece = 65536;
+        if (int r = SendAllOrFail(c, t->upData + t->upOffset, piece)) return r;
+        t->upOffset += piece;
+        t->sent += (int64_t)piece;
+        *done = t->upOffset >= t->upLength;
+        return 0;
+    }
+    uint8_t block[LV_NET_BUFFER_SIZE];
+    int64_t n = ReadVFile(t->source, block, sizeof block);
+    if (n < 0) n = 0;
+    if (n > 0) {
+        if (int r = SendAllOrFail(c, block, (size_t)n)) return r;
+        t->sent += n;
+    }
+    if (n < (int64_t)sizeof block) {
+        *done = 1;
+        if (t->sourceSize >= 0 && t->sent != t->sourceSize) return ERR_SENDDATA;
+    }
+    return 0;
+}
+
+static int MoveBody(lvTransfer *t, int *done);
+
 int AdvanceTransfer(lvTransfer *t, int *done)
 {
     *done = 0;
+    int r = t->upload && t->protocol == LV_TRANSFER_FTP ? SendUploadBlock(t, done) : MoveBody(t, done);
+    if (r == 0 && *done && t->protocol == LV_TRANSFER_FTP) {
+        if (t->active) t->active->callback = t->active->userdata = -1;
+        r = FinishFtp(t);
+    }
+    return r;
+}
+
+static int MoveBody(lvTransfer *t, int *done)
+{
     if (!t->started) {
         if (int r = BeginBody(t)) return r;
     }

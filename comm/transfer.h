@@ -107,6 +107,22 @@ int ReadHttpResponseHead(lvConnection *connection, int credentials, int fail404,
 // "/path", or relative). FreeMemory it; nullptr when memory runs out.
 char *ResolveRedirectUrl(const char *current, const char *location);
 
+// ---- FTP ---------------------------------------------------------------------------------
+
+// A reply: its code and its last line (size bytes). 0, ERR_FTPERROR (1: a middle line
+// with another code) or read errors.
+int ReadFtpReply(lvConnection *connection, char *line, size_t size, int *code);
+// The data address of a passive reply: exactly six numbers of 0..255. 0 or ERR_FTPERROR (2).
+int ParseFtpPassive(const char *line, char *host, size_t hostSize, int *port);
+// The size of a 213 reply, and the "(1234 bytes)" of a 150 reply: 0 when not a clean number.
+int64_t ParseFtpSize(const char *line);
+int64_t ParseFtpOpeningSize(const char *line);
+struct lvTransfer;
+// From the greeting to the data connection and retr or stor. 0 or the errors.
+int LoginFtp(lvTransfer *transfer);
+// Closes the data connection, reads the completion reply and sends quit.
+int FinishFtp(lvTransfer *transfer);
+
 // ---- Transfers ---------------------------------------------------------------------------
 
 // What the command read from its arguments.
@@ -120,6 +136,8 @@ struct lvTransferOptions {
     const char *fileAdapter;
     const char *proxy;
     const char *customHeaders;
+    const uint8_t *data;     // FTP upload: the bytes to send (nullptr none)
+    size_t dataLength;
     const uint8_t *post;     // download: POST body (nullptr none)
     size_t postLength;
     const char *postType;
@@ -148,6 +166,11 @@ struct lvTransfer {
     int64_t size;                // the announced length, or the received size
     int64_t chunkLeft;           // chunked: -1 before the next header
     int64_t received;            // body bytes stored so far
+    uint8_t *upData;             // FTP upload: the "data" bytes
+    size_t upLength, upOffset;
+    lvVFile *source;             // FTP upload: the "file" read
+    int64_t sourceSize;          // its size, -1 unknown
+    int64_t sent;                // upload bytes sent
     int async;                   // stepped by the script: steps never wait
     int callback, userdata;
     int fail404, redirect, redirects, silentfail, emptyBody, pluginMode;

@@ -47,3 +47,12 @@ struct FakePeer {
     FakePeer(const FakePeer &) = delete;
     FakePeer &operator=(const FakePeer &) = delete;
 };
+
+// Opens the network library once for a test program, with a network time-out.
+struct NetworkOpened {
+    explicit NetworkOpened(uint32_t milliseconds)
+    {
+        OpenNetworkLibrary(nullptr, nullptr, nullptr);
+        SetNetworkTimeoutMs(milliseconds);
+    }
+};

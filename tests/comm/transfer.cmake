@@ -21,3 +21,9 @@ lv_add_test(comm_transfer_commands_test
           ${CMAKE_SOURCE_DIR}/tests/runtime/rtcmds_util.cpp
   LIBS lv_comm lv_runtime lv_vm lv_asm lv_layers
   LABELS comm threads)
+
+# The FTP client against a canned server thread on 127.0.0.1.
+lv_add_test(comm_ftp_engine_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftp_engine_test.cpp
+  LIBS lv_comm lv_runtime
+  LABELS comm threads)

@@ -157,17 +157,9 @@ TEST(TransferUrl, RedirectTargets)
 
 // ---- The reply head over a fake connection --------------------------------------------------
 
-struct NetworkOpened {
-    NetworkOpened()
-    {
-        OpenNetworkLibrary(nullptr, nullptr, nullptr);
-        SetNetworkTimeoutMs(2000);
-    }
-};
-
 TEST(HttpHead, StatusLinesHeadersAndDecisions)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     struct Case {
         const char *name;
         std::string reply;
@@ -240,7 +232,7 @@ TEST(HttpHead, StatusLinesHeadersAndDecisions)
 
 TEST(HttpHead, ChunkSizes)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     struct Case {
         const char *line;
         int code;
@@ -322,7 +314,7 @@ lvTransferOptions Options(const std::string &url)
 
 TEST(HttpTransfer, BodiesByLengthChunksAndClose)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     std::string big(300000, 0);
     for (size_t i = 0; i < big.size(); i++) big[i] = (char)(i * 7 + i / 251);
     struct Case {
@@ -365,7 +357,7 @@ TEST(HttpTransfer, BodiesByLengthChunksAndClose)
 
 TEST(HttpTransfer, RequestHeadAndPostBodyAsTheServerSawThem)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     CannedServer server({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"});
     std::string url = server.Url() + "/a b?x=%";
     lvTransferOptions o = Options(url);
@@ -386,7 +378,7 @@ TEST(HttpTransfer, RequestHeadAndPostBodyAsTheServerSawThem)
 
 TEST(HttpTransfer, SixRedirectsGiveTheSixthBody)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     std::vector<std::string> replies;
     for (int i = 1; i <= 6; i++)
         replies.push_back("HTTP/1.1 302 Found\r\nLocation: /r" + std::to_string(i) + "\r\nContent-Length: 5\r\n\r\n"
@@ -404,7 +396,7 @@ TEST(HttpTransfer, SixRedirectsGiveTheSixthBody)
 
 TEST(HttpTransfer, CredentialsStayWithTheirOrigin)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     // The first hop keeps scheme, host and port: the credentials go again. "localhost"
     // on the same port is another host: they must not follow there.
     CannedServer server;
@@ -427,7 +419,7 @@ TEST(HttpTransfer, CredentialsStayWithTheirOrigin)
 
 TEST(HttpTransfer, AuthorisationAndNotFound)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     struct Case {
         const char *name;
         const char *reply;
@@ -458,7 +450,7 @@ TEST(HttpTransfer, AuthorisationAndNotFound)
 
 TEST(HttpTransfer, RefusedPortAndBadUrl)
 {
-    static NetworkOpened opened;
+    static NetworkOpened opened(2000);
     std::string refused = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/";
     int code = 0;
     Download(Options(refused), &code);
