@@ -1,7 +1,8 @@
 // DownloadFile in a runtime process: the assembled applet transfer_fixtures/download.lvs
 // run by build/bin/lumivarra fetches files of 0 bytes, 1 byte and 10 MB from
 // `python3 -m http.server` on 127.0.0.1 into memory and into a file; the MD5 it prints
-// and the file it wrote must match what was served.
+// and the file it wrote must match what was served. A termination signal ends a
+// download whose server never answers.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -80,6 +81,24 @@ TEST(TransferApplets, HttpServerFilesIntoMemoryAndFiles)
     }
     for (const Served &f : files) remove((folder + "/" + f.name).c_str());
     rmdir(folder.c_str());
+}
+
+TEST(TransferApplets, ATerminationSignalEndsAStalledDownload)
+{
+    TestListener listener;  // takes the connection and never answers
+    RuntimeRun run;
+    run.folder = "transfer_fixtures";
+    ASSERT_TRUE(run.Start("download", {"-url", "http://127.0.0.1:" + std::to_string(listener.port) + "/stall",
+                                       "-file", "/nonexistent/never"}));
+    int peer = listener.Accept();
+    ASSERT_GE(peer, 0) << run.text;
+    EXPECT_FALSE(ReadCount(peer, 4).empty());  // the request is on its way: the runtime waits for the reply
+    auto start = std::chrono::steady_clock::now();
+    kill(run.pid, SIGTERM);
+    EXPECT_TRUE(run.WaitEnd(5000)) << run.text;
+    EXPECT_LT(MillisecondsSince(start), 1000) << run.text;
+    EXPECT_EQ(run.text.find("MEM"), std::string::npos) << run.text;
+    close(peer);
 }
 
 }  // namespace

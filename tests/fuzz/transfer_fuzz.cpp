@@ -1,6 +1,7 @@
 // Fuzz target: the first byte picks what the rest is and the piece sizes a fake adapter
 // connection serves it in. 0: a reply head (status line, 100s, headers); 1: a chunked
-// body read by the transfer's own steps; 2: a URL, parsed, escaped and unescaped.
+// body read by the transfer's own steps; 2: a URL, parsed, escaped and unescaped;
+// 3: FTP replies, each line also read as a passive reply and as 213 and 150 sizes.
 // A chunked body may never hold more memory than twice the bytes that came plus a step.
 #include "comm/transfer.h"
 #include "runtime/lverrors.h"
@@ -45,6 +46,24 @@ static void FuzzChunked(const std::string &input, unsigned seed)
     FreeTransferBlock(t);
 }
 
+static void FuzzFtp(const std::string &input, unsigned seed)
+{
+    FakePeer peer(input, seed);
+    char line[1024];
+    for (size_t replies = 0;; replies++) {
+        int code = 0;
+        int r = ReadFtpReply(&peer.connection, line, sizeof line, &code);
+        if (r == ERR_RECVCLOSED) break;
+        if (r != 0 && r != ERR_FTPERROR && r != ERR_MEM) abort();
+        if (r != 0) break;
+        if (replies > input.size()) abort();
+        char host[64];
+        int port = -1;
+        if (ParseFtpPassive(line, host, sizeof host, &port) == 0 && (port < 0 || port > 65535)) abort();
+        if (ParseFtpSize(line) < 0 || ParseFtpOpeningSize(line) < 0) abort();
+    }
+}
+
 static void FuzzUrl(const std::string &input, unsigned seed)
 {
     lvTransferUrl url;
@@ -76,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     switch (data[0] & 3) {
     case 0: FuzzHead(input, seed); break;
     case 1: FuzzChunked(input, seed); break;
+    case 3: FuzzFtp(input, seed); break;
     default:
         input = input.c_str();  // a URL is a zero-ended text
         FuzzUrl(input, seed);
