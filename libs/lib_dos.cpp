@@ -1315,7 +1315,6 @@ static lvFileOpCallback *ReadCallbackOption(lvState *L, int t)
 static int RunOrLink(lvState *L, lvAsyncOperation *op, bool async)
 {
     if (!op) return 0;
-    SetAsyncHooks(nullptr);
     if (!async) return RunAsyncToCompletion(L, op);
     AddAsyncOperation(op);
     PushHandleOf(L, &op->header);

@@ -9,6 +9,7 @@
 #include "comm/lib_serial.h"
 #include "comm/network.h"
 #include "formats/lvformats.h"
+#include "layers/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
@@ -22,6 +23,7 @@
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
+#include "runtime/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/events.h"
@@ -38,6 +40,14 @@ static int PollRuntimeEvents(lvState *L, int mode)
         PeriodicEventPurge(L);
     }
     return 0;
+}
+
+// Between the steps of an async operation run to completion (transfers, file copies):
+// events come in, and a quit request ends the run.
+static int PollAsyncEvents(lvState *L, int mode)
+{
+    if (int code = GetStartupHooks()->PollRuntimeEvents(L, mode)) return code;
+    return EventRuntime()->QuitRequested() ? ERR_USERABORT : 0;
 }
 
 // The event library's shut-down takes no "full" flag.
@@ -170,6 +180,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("dos", OpenDosLibrary, GetDosConstants);
     SetLibraryCloseStep("dos", FreeDosObjects);
     SetLibraryRow("layers", OpenAsyncOperationCommands, nullptr);
+    static const lvAsyncHooks asyncHooks = {PollAsyncEvents, nullptr};
+    SetAsyncHooks(&asyncHooks);
     SetMemFileLookup(FindMemBlockFile);
     static const lvSerializeFileHooks serializeFiles = {FindSerializeFile, DosUsesCarriageReturn};
     SetSerializeFileHooks(&serializeFiles);

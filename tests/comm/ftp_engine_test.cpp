@@ -160,14 +160,15 @@ struct Result {
     int64_t size = -1;
 };
 
-Result RunFtp(const std::string &url, int upload, const std::string &data = "")
+Result RunFtp(const std::string &url, int upload, const std::string &data = "", const char *file = nullptr)
 {
     lvTransferOptions o = {};
     o.url = url.c_str();
     o.upload = upload;
     o.transferMode = LV_FTPBINARY;
     o.callback = o.userdata = -1;
-    if (upload) {
+    o.file = file;
+    if (upload && !file) {
         o.data = (const uint8_t *)data.data();
         o.dataLength = data.size();
     }
@@ -243,6 +244,43 @@ TEST(FtpTransfer, CannedServerTable)
             EXPECT_EQ(seen, c.firstCommands);
         }
     }
+}
+
+TEST(FtpTransfer, UploadFromAFileAndDownloadIntoOne)
+{
+    static NetworkOpened opened(3000);
+    char name[] = "/tmp/lv_ftp_XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    std::string bytes(20000, 0);
+    for (size_t i = 0; i < bytes.size(); i++) bytes[i] = (char)(i * 7 + 3);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    close(fd);
+    {
+        CannedFtp server;
+        server.Serve();
+        Result r = RunFtp(server.Url("/up.bin"), 1, "", name);
+        EXPECT_EQ(r.code, 0);
+        server.Join();
+        EXPECT_TRUE(server.stored == bytes) << server.stored.size();
+    }
+    {
+        CannedFtp server;
+        server.content = bytes.substr(0, 1234);
+        server.replies["size"] = "213 1234\r\n";
+        server.Serve();
+        Result r = RunFtp(server.Url("/f.bin"), 0, "", name);
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.size, 1234);
+        server.Join();
+        FILE *f = fopen(name, "rb");
+        ASSERT_NE(f, nullptr);
+        char back[2000];
+        size_t n = fread(back, 1, sizeof back, f);
+        fclose(f);
+        EXPECT_TRUE(std::string(back, n) == server.content);
+    }
+    remove(name);
 }
 
 }  // namespace
