@@ -5,8 +5,8 @@
 // runtime's event poll and quit flag for its waits, the protected calls of receive and
 // progress callbacks, and the cancelling of queued event callbacks.
 // Depends on: comm/network.h, runtime/cmdsupport.h, runtime/startup.h, ui/events.h.
-// Limits: script thread only. DownloadFile and UploadFile move HTTP downloads and FTP
-// downloads and uploads; HTTP form uploads and adapter transfers answer ERR_UNIMPLCMD.
+// Limits: script thread only. Transfers through an adapter plug-in (its own schemes,
+// "https://", "ftps://") answer ERR_UNIMPLCMD.
 #include "comm/lib_network.h"
 #include "comm/network.h"
 #include "comm/transfer.h"
@@ -14,10 +14,12 @@
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/startup.h"
+#include "runtime/vfile.h"
 #include "ui/events.h"
 #include "vm/lvvm.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 // ---- State and hooks -----------------------------------------------------------------
@@ -489,8 +491,10 @@ struct lvTransferArgs {
     char postType[256] = "", userAgent[256] = "";
     char *post = nullptr, *customHeaders = nullptr, *data = nullptr;
     lvUserTag *tags = nullptr;
+    lvFormPart *parts = nullptr;
     ~lvTransferArgs()
     {
+        FreeFormParts(parts);
         FreeMemory(post);
         FreeMemory(data);
         FreeMemory(customHeaders);
@@ -499,6 +503,114 @@ struct lvTransferArgs {
         if (options.userdata != -1) networkRefOps.release(networkRefOps.context, options.userdata);
     }
 };
+
+// The string field of the table on top: 0 absent (nil), 1 a string in out, or
+// ERR_STRINGEXPECTED for another type.
+static int FormStringField(lvState *L, const char *name, char *out, size_t size, size_t *length)
+{
+    PushString(L, name);
+    GetTableValue(L, -2);
+    int type = GetValueType(L, -1), r = 0;
+    if (type == LV_TSTRING) {
+        size_t n = ValueStringLength(L, -1);
+        if (out) std::snprintf(out, size, "%s", ValueToString(L, -1));
+        if (length) *length = n;
+        r = 1;
+    } else if (type != LV_TNIL) {
+        r = ERR_STRINGEXPECTED;
+    }
+    SetStackTop(L, GetStackTop(L) - 1);
+    return r;
+}
+
+static int MissingField(const char *name)
+{
+    SetErrorStringArg(name);
+    return ERR_MISSINGFIELD;
+}
+
+// One entry of "formdata" (the table on top) into a new part.
+static int ReadFormPart(lvState *L, const char *fileAdapter, const lvUserTag *tags, lvFormPart *p)
+{
+    size_t length = 0;
+    int r = FormStringField(L, "name", p->name, sizeof p->name, &length);
+    if (r != 1) return r ? r : MissingField("Name");
+    if (length == 0) return ERR_WRONGUSAGE;
+    char path[1024];
+    r = FormStringField(L, "file", path, sizeof path, nullptr);
+    if (r > 1) return r;
+    if (r == 1) {
+        int flags = LV_VF_READ | (fileAdapter && *fileAdapter ? LV_VF_ADAPTERS : 0);
+        p->file = OpenVFile(path, flags, fileAdapter && *fileAdapter ? fileAdapter : nullptr, tags);
+        if (!p->file) {
+            SetErrorStringArg(path);
+            return ERR_READFILE;
+        }
+        std::snprintf(p->fileName, sizeof p->fileName, "%s", FindFilePart(path));
+        if ((p->size = GetVFileSize(p->file)) < 0) return ERR_FILESIZE;
+        if (FormStringField(L, "data", nullptr, 0, nullptr) != 0) return ERR_WRONGUSAGE;
+    } else {
+        PushString(L, "data");
+        GetTableValue(L, -2);
+        int type = GetValueType(L, -1);
+        if (type == LV_TSTRING && ValueStringLength(L, -1) > 0) {
+            p->size = (int64_t)ValueStringLength(L, -1);
+            p->data = (uint8_t *)AllocMemory((size_t)p->size, 0);
+            if (p->data) std::memcpy(p->data, ValueToString(L, -1), (size_t)p->size);
+        }
+        SetStackTop(L, GetStackTop(L) - 1);
+        if (type == LV_TNIL) return MissingField("Data");
+        if (type != LV_TSTRING) return ERR_STRINGEXPECTED;
+        if (p->size == 0) return ERR_WRONGUSAGE;
+        if (!p->data) return ERR_MEM;
+    }
+    r = FormStringField(L, "mimetype", p->mimeType, sizeof p->mimeType, &length);
+    if (r > 1) return r;
+    if (r == 1 && length == 0) return ERR_WRONGUSAGE;
+    if (r == 0 && p->file) std::strcpy(p->mimeType, "application/octet-stream");
+    char alias[256];
+    int hasAlias = FormStringField(L, "filealias", alias, sizeof alias, nullptr);
+    if (hasAlias > 1) return hasAlias;
+    if (hasAlias == 1) {
+        if (!p->mimeType[0]) return MissingField("MIMEType");
+        std::strcpy(p->fileName, alias);
+    }
+    if (p->mimeType[0] && !p->fileName[0]) return MissingField("FileAlias");
+    return 0;
+}
+
+// "formdata": subtables from index 0 on, until one is missing.
+static int ReadFormData(lvState *L, lvTransferArgs *a)
+{
+    PushString(L, "formdata");
+    GetTableValue(L, 2);
+    int table = GetStackTop(L);
+    int r = 0;
+    if (GetValueType(L, table) == LV_TTABLE) {
+        lvFormPart **tail = &a->parts;
+        for (int i = 0; r == 0; i++) {
+            GetTableItemRaw(L, table, i);
+            int type = GetValueType(L, -1);
+            if (type == LV_TNIL) {
+                SetStackTop(L, table);
+                break;
+            }
+            if (type != LV_TTABLE) {
+                SetErrorStringArg("formdata");
+                r = ERR_TABEXPECTED2;
+            } else if (!(*tail = (lvFormPart *)AllocMemory(sizeof(lvFormPart), 1))) {
+                r = ERR_MEM;
+            } else {
+                r = ReadFormPart(L, a->options.fileAdapter, a->tags, *tail);
+                tail = &(*tail)->next;
+            }
+            SetStackTop(L, table);
+        }
+    }
+    SetStackTop(L, table - 1);
+    a->options.formParts = a->parts;
+    return r;
+}
 
 // Reads the options table at index 2.
 static int ReadTransferOptions(lvState *L, lvTransferArgs *a)
@@ -538,6 +650,9 @@ static int ReadTransferOptions(lvState *L, lvTransferArgs *a)
         o->data = (const uint8_t *)a->data;
         o->dataLength = dataLength;
     }
+    if (o->upload) {
+        if (int r = ReadFormData(L, a)) return r;
+    }
     if (GetFieldStringBuf(L, 2, "posttype", a->postType, sizeof a->postType)) o->postType = a->postType;
     if (GetFieldStringBuf(L, 2, "useragent", a->userAgent, sizeof a->userAgent)) o->userAgent = a->userAgent;
     return 0;
@@ -572,9 +687,10 @@ static int TransferCommand(lvState *L, int upload)
     }
     lvTransfer *t = nullptr;
     if (r == 0) {
-        r = StartTransfer(o, &t);  // takes the references and the tags, whatever happens
+        r = StartTransfer(o, &t);  // takes the references, tags and parts, whatever happens
         o->callback = o->userdata = -1;
         a.tags = nullptr;
+        a.parts = nullptr;
     }
     if (r) {
         if (!o->silentfail || r == ERR_USERABORT) return r;

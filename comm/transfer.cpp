@@ -49,6 +49,8 @@ void ReleaseTransfer(lvTransfer *t)
     t->requestUrl = t->customHeaders = nullptr;
     FreeUserTags(t->userTags, 0);
     t->userTags = nullptr;
+    FreeFormParts(t->formParts);
+    t->formParts = t->currentPart = nullptr;
     ReleaseReference(t->callback);
     ReleaseReference(t->userdata);
     t->callback = t->userdata = -1;
@@ -69,7 +71,28 @@ static int ConnectTransfer(lvTransfer *t)
     return 0;
 }
 
-// Sends the request of the current URL and reads the reply head.
+void FreeFormParts(lvFormPart *parts)
+{
+    while (parts) {
+        lvFormPart *next = parts->next;
+        FreeMemory(parts->data);
+        if (parts->file) CloseVFile(parts->file);
+        FreeMemory(parts);
+        parts = next;
+    }
+}
+
+int64_t FormLength(const lvFormPart *p, size_t boundaryLength)
+{
+    int64_t length = (int64_t)boundaryLength + 4;
+    for (; p; p = p->next) {
+        length += (int64_t)(boundaryLength + std::strlen(p->name)) + 47 + p->size;
+        if (p->mimeType[0]) length += (int64_t)(std::strlen(p->fileName) + std::strlen(p->mimeType)) + 29;
+    }
+    return length;
+}
+
+// Sends the request of the current URL and, unless a form follows, reads the reply head.
 static int RequestHttp(lvTransfer *t, lvHttpReply *reply)
 {
     const char *target = "/";
@@ -89,9 +112,15 @@ static int RequestHttp(lvTransfer *t, lvHttpReply *reply)
         request.user = t->url.user;
         request.password = t->url.password;
     }
+    char formType[160];
     if (t->post) {
         request.contentType = t->postType;
         request.contentLength = (int64_t)t->postLength;
+    } else if (t->upload) {
+        request.method = "POST";
+        std::snprintf(formType, sizeof formType, "multipart/form-data; boundary=%s", t->boundary + 2);
+        request.contentType = formType;
+        request.contentLength = FormLength(t->formParts, std::strlen(t->boundary));
     }
     request.customHeaders = t->customHeaders;
     size_t length = 0;
@@ -103,7 +132,7 @@ static int RequestHttp(lvTransfer *t, lvHttpReply *reply)
         r = SendAllOrFail(t->control, t->post, t->postLength);
         if (r == 0) r = SendAllOrFail(t->control, "\r\n", 2);
     }
-    if (r) return r;
+    if (r || t->upload) return r;
     r = ReadHttpResponseHead(t->control, t->url.credentials, t->fail404,
                              t->redirect && t->redirects < LV_HTTP_MAX_REDIRECTS, t->location, sizeof t->location,
                              reply);
@@ -188,12 +217,15 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
     if (!t) {
         ReleaseReference(o->callback);
         ReleaseReference(o->userdata);
+        FreeUserTags(o->userTags, 0);
+        FreeFormParts(o->formParts);
         return ERR_MEM;
     }
     InitAsyncOperation(&t->head, StepTransfer, FreeTransfer, 0);
     t->callback = o->callback;
     t->userdata = o->userdata;
     t->userTags = o->userTags;
+    t->formParts = o->formParts;
     int r = StartNetwork();
     t->upload = o->upload;
     t->fail404 = o->fail404;
@@ -227,14 +259,26 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
     FreeMemory(parseUrl);
     t->protocol = t->url.protocol;
     if (r == 0 && (t->protocol == LV_TRANSFER_ADAPTER || t->url.secure)) r = ERR_UNIMPLCMD;
-    if (r == 0 && t->protocol == LV_TRANSFER_HTTP && t->upload) r = ERR_UNIMPLCMD;
+    if (r == 0 && t->protocol == LV_TRANSFER_HTTP && t->upload) {
+        // The form goes in the steps; the reply head is read after it.
+        t->currentPart = t->formParts;
+        lvTimeVal now;
+        GetTimeVal(&now);
+        std::snprintf(t->boundary, sizeof t->boundary, "-----------Lumivarra%.8x%.8x", (unsigned)now.seconds,
+                      (unsigned)now.microseconds);
+        if (!t->formParts || o->file) r = ERR_WRONGUSAGE;
+        if (r == 0) r = ConnectTransfer(t);
+        lvHttpReply none = {};
+        if (r == 0) r = RequestHttp(t, &none);
+        t->active = t->control;
+    }
     if (r == 0 && t->protocol == LV_TRANSFER_FTP) {
         if (!t->url.ftpMode) t->url.ftpMode = o->transferMode == LV_FTPASCII ? 'a' : 'i';
         if (t->upload) r = OpenUploadSource(t, o);
         if (r == 0) r = ConnectTransfer(t);
         if (r == 0) r = LoginFtp(t);
         t->untilClose = !t->upload;  // the server's close of the data connection ends the body
-    } else if (r == 0) {
+    } else if (r == 0 && !t->upload) {
         r = StartHttp(t);
     }
     if (r) {
@@ -326,9 +370,75 @@ static int SendUploadBlock(lvTransfer *t, int *done)
 
 static int MoveBody(lvTransfer *t, int *done);
 
+// One step of a form: a part's header, a block of its bytes, its end; after the last
+// part the closing line and the reply head.
+static int SendFormStep(lvTransfer *t)
+{
+    lvConnection *c = t->active;
+    if (!t->started) {
+        t->started = 1;
+        c->callback = t->callback;
+        c->userdata = t->userdata;
+        c->action = 0;
+        c->count = 0;
+        c->total = (uint64_t)FormLength(t->formParts, std::strlen(t->boundary));
+    }
+    lvFormPart *p = t->currentPart;
+    if (p && !t->partHeaderSent) {
+        int n = p->mimeType[0]
+                    ? std::snprintf(t->location, sizeof t->location,
+                                    "%s\r\nContent-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n"
+                                    "Content-Type: %s\r\n\r\n",
+                                    t->boundary, p->name, p->fileName, p->mimeType)
+                    : std::snprintf(t->location, sizeof t->location,
+                                    "%s\r\nContent-Disposition: form-data; name=\"%s\"\r\n\r\n", t->boundary,
+                                    p->name);
+        if (int r = SendAllOrFail(c, t->location, (size_t)n)) return r;
+        t->partHeaderSent = 1;
+        t->partOffset = 0;
+        return 0;
+    }
+    if (p) {
+        uint8_t block[LV_NET_BUFFER_SIZE];
+        const uint8_t *bytes = p->data ? p->data + t->partOffset : block;
+        uint64_t left = (uint64_t)p->size - t->partOffset, piece = left < sizeof block ? left : sizeof block;
+        if (p->file && piece) {
+            int64_t n = ReadVFile(p->file, block, (int64_t)piece);
+            if (n != (int64_t)piece) return ERR_SENDDATA;
+        }
+        if (piece) {
+            if (int r = SendAllOrFail(c, bytes, (size_t)piece)) return r;
+        }
+        t->partOffset += piece;
+        if (t->partOffset >= (uint64_t)p->size) {
+            if (int r = SendAllOrFail(c, "\r\n", 2)) return r;
+            t->currentPart = p->next;
+            t->partHeaderSent = 0;
+        }
+        return 0;
+    }
+    int n = std::snprintf(t->location, sizeof t->location, "%s--\r\n", t->boundary);
+    if (int r = SendAllOrFail(c, t->location, (size_t)n)) return r;
+    c->callback = c->userdata = -1;
+    t->formFinished = 1;
+    lvHttpReply reply = {};
+    int r = ReadHttpResponseHead(c, t->url.credentials, 0, 1, t->location, sizeof t->location, &reply);
+    t->status = reply.status;
+    if (r) return r;
+    if (reply.redirect) return ERR_INTERNAL;
+    t->blockMode = reply.chunked;
+    t->untilClose = reply.untilClose;
+    t->emptyBody = reply.emptyBody;
+    t->size = reply.untilClose ? (int64_t)LV_HTTP_UNTIL_CLOSE_SIZE : reply.chunked ? 0 : reply.length;
+    t->chunkLeft = -1;
+    t->started = 0;  // the reply's body starts afresh
+    return 0;
+}
+
 int AdvanceTransfer(lvTransfer *t, int *done)
 {
     *done = 0;
+    if (t->upload && t->protocol == LV_TRANSFER_HTTP && !t->formFinished) return SendFormStep(t);
     int r = t->upload && t->protocol == LV_TRANSFER_FTP ? SendUploadBlock(t, done) : MoveBody(t, done);
     if (r == 0 && *done && t->protocol == LV_TRANSFER_FTP) {
         if (t->active) t->active->callback = t->active->userdata = -1;

@@ -125,6 +125,21 @@ int FinishFtp(lvTransfer *transfer);
 
 // ---- Transfers ---------------------------------------------------------------------------
 
+// One part of an HTTP upload's multipart form.
+struct lvFormPart {
+    lvFormPart *next;
+    char mimeType[256];   // "" for a plain field
+    char name[256];       // the field name
+    char fileName[256];   // "" for a plain field
+    uint8_t *data;        // a data part's bytes
+    lvVFile *file;        // a file part's open file
+    int64_t size;
+};
+// Frees the list with its data and files.
+void FreeFormParts(lvFormPart *parts);
+// The multipart length of the parts with the boundary.
+int64_t FormLength(const lvFormPart *parts, size_t boundaryLength);
+
 // What the command read from its arguments.
 struct lvTransferOptions {
     const char *url;
@@ -143,6 +158,7 @@ struct lvTransferOptions {
     const char *postType;
     const char *userAgent;
     lvUserTag *userTags;     // taken over by StartTransfer, like the references
+    lvFormPart *formParts;   // HTTP upload: taken over by StartTransfer
     int callback, userdata;  // registry references, -1 none (the transfer takes them over)
 };
 
@@ -171,6 +187,10 @@ struct lvTransfer {
     lvVFile *source;             // FTP upload: the "file" read
     int64_t sourceSize;          // its size, -1 unknown
     int64_t sent;                // upload bytes sent
+    lvFormPart *formParts, *currentPart;
+    int partHeaderSent, formFinished;
+    uint64_t partOffset;         // bytes of the current part sent
+    char boundary[128];
     int async;                   // stepped by the script: steps never wait
     int callback, userdata;
     int fail404, redirect, redirects, silentfail, emptyBody, pluginMode;

@@ -13,6 +13,7 @@ struct CannedServer {
     TestListener listener;
     std::vector<std::string> replies;
     std::vector<std::string> requests;
+    size_t afterBody = 2;  // a POST body is followed by CR LF; a form is not
     std::thread thread;
 
     CannedServer() = default;
@@ -31,7 +32,8 @@ struct CannedServer {
                     request += piece;
                 }
                 size_t at = request.find("Content-Length: ");
-                if (at != std::string::npos) request += ReadCount(fd, std::stoul(request.substr(at + 16)) + 2);
+                if (at != std::string::npos)
+                    request += ReadCount(fd, std::stoul(request.substr(at + 16)) + afterBody);
                 requests.push_back(request);
                 WriteAll(fd, reply);
                 shutdown(fd, SHUT_WR);

@@ -7,6 +7,7 @@
 #include "comm/lib_network.h"
 #include "comm/network.h"
 #include "layers/asyncop.h"
+#include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "tests/comm/canned_http.h"
 #include "tests/runtime/rtcmds_util.h"
@@ -153,6 +154,88 @@ TEST_F(TransferCommands, AnAsyncHandleSteppedToItsEnd)
     ASSERT_EQ(results, 2);
     EXPECT_TRUE(Str(1) == body);
     EXPECT_EQ(Num(2), 100000);
+}
+
+// uploadfile(url, {formdata = {parts}}); parts is assembler text building table r3.
+std::string UploadForm(const std::string &url, const std::string &parts)
+{
+    return R"(
+    getglobal r0 "uploadfile"
+    loadk     r1 ")" + url + R"("
+    newtable  r2 0 1
+    newtable  r3 2 0
+)" + parts + R"(
+    settable  r2 "formdata" r3
+    call      r0 3 3
+    return    r0 3
+)";
+}
+
+TEST_F(TransferCommands, AFormOfOneFieldAnnouncesWhatTheServerReads)
+{
+    CannedServer server;
+    server.afterBody = 0;
+    server.Serve({"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nthanks"});
+    std::string parts = R"(
+    newtable  r4 0 2
+    settable  r4 "name" "a"
+    settable  r4 "data" "1"
+    settable  r3 0 r4
+)";
+    ASSERT_EQ(RunText(UploadForm(server.Url() + "/form", parts)), 0);
+    EXPECT_EQ(Str(1), "thanks");
+    EXPECT_EQ(Num(2), 6);
+    server.Join();
+    ASSERT_EQ(server.requests.size(), 1u);
+    const std::string &request = server.requests[0];
+    EXPECT_NE(request.find("POST /form HTTP/1.1\r\n"), std::string::npos);
+    EXPECT_NE(request.find("Content-Length: 125\r\n"), std::string::npos) << request;
+    size_t body = request.find("\r\n\r\n") + 4;
+    EXPECT_EQ(request.size() - body, 125u);
+    size_t typeAt = request.find("Content-Type: multipart/form-data; boundary=");
+    ASSERT_NE(typeAt, std::string::npos);
+    std::string boundary = "--" + request.substr(typeAt + 44, 34);
+    EXPECT_EQ(request.substr(body), boundary + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n" +
+                                        boundary + "--\r\n");
+}
+
+TEST_F(TransferCommands, FormTableErrors)
+{
+    struct Case {
+        const char *name;
+        std::string parts;
+        int code;
+        const char *argument;
+    } cases[] = {
+        {"not a table", "settable r3 0 5", ERR_TABEXPECTED2, "formdata"},
+        {"no name", "newtable r4 0 1\nsettable r4 \"data\" \"1\"\nsettable r3 0 r4", ERR_MISSINGFIELD, "Name"},
+        {"empty name", "newtable r4 0 2\nsettable r4 \"name\" \"\"\nsettable r4 \"data\" \"1\"\nsettable r3 0 r4",
+         ERR_WRONGUSAGE, nullptr},
+        {"no data", "newtable r4 0 1\nsettable r4 \"name\" \"a\"\nsettable r3 0 r4", ERR_MISSINGFIELD, "Data"},
+        {"data a number", "newtable r4 0 2\nsettable r4 \"name\" \"a\"\nsettable r4 \"data\" 5\nsettable r3 0 r4",
+         ERR_STRINGEXPECTED, nullptr},
+        {"file a number", "newtable r4 0 2\nsettable r4 \"name\" \"a\"\nsettable r4 \"file\" 5\nsettable r3 0 r4",
+         ERR_STRINGEXPECTED, nullptr},
+        {"file missing",
+         "newtable r4 0 2\nsettable r4 \"name\" \"a\"\nsettable r4 \"file\" \"/nonexistent/x\"\nsettable r3 0 r4",
+         ERR_READFILE, "/nonexistent/x"},
+        {"type without alias",
+         "newtable r4 0 3\nsettable r4 \"name\" \"a\"\nsettable r4 \"data\" \"1\"\n"
+         "settable r4 \"mimetype\" \"text/plain\"\nsettable r3 0 r4",
+         ERR_MISSINGFIELD, "FileAlias"},
+        {"alias without type",
+         "newtable r4 0 3\nsettable r4 \"name\" \"a\"\nsettable r4 \"data\" \"1\"\n"
+         "settable r4 \"filealias\" \"a.txt\"\nsettable r3 0 r4",
+         ERR_MISSINGFIELD, "MIMEType"},
+        {"no parts", "", ERR_WRONGUSAGE, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(RunText(UploadForm("http://127.0.0.1:1/", c.parts)), c.code);
+        if (c.argument) {
+            EXPECT_STREQ(GetErrorState()->textArg, c.argument);
+        }
+    }
 }
 
 }  // namespace
