@@ -157,6 +157,16 @@ static int ParseRequestUrl(lvTransfer *t, const char *url)
     return 0;
 }
 
+// How the reply's body is delimited, and the size the progress callback is told.
+static void TakeReplyFraming(lvTransfer *t, const lvHttpReply *reply)
+{
+    t->blockMode = reply->chunked;
+    t->untilClose = reply->untilClose;
+    t->emptyBody = reply->emptyBody;
+    t->size = reply->untilClose ? (int64_t)LV_HTTP_UNTIL_CLOSE_SIZE : reply->chunked ? 0 : reply->length;
+    t->chunkLeft = -1;
+}
+
 static int StartHttp(lvTransfer *t)
 {
     for (;;) {
@@ -164,11 +174,7 @@ static int StartHttp(lvTransfer *t)
         lvHttpReply reply = {};
         if (int r = RequestHttp(t, &reply)) return r;
         if (!reply.redirect) {
-            t->blockMode = reply.chunked;
-            t->untilClose = reply.untilClose;
-            t->emptyBody = reply.emptyBody;
-            t->size = reply.untilClose ? (int64_t)LV_HTTP_UNTIL_CLOSE_SIZE : reply.chunked ? 0 : reply.length;
-            t->chunkLeft = -1;
+            TakeReplyFraming(t, &reply);
             t->active = t->control;
             return 0;
         }
@@ -426,11 +432,7 @@ static int SendFormStep(lvTransfer *t)
     t->status = reply.status;
     if (r) return r;
     if (reply.redirect) return ERR_INTERNAL;
-    t->blockMode = reply.chunked;
-    t->untilClose = reply.untilClose;
-    t->emptyBody = reply.emptyBody;
-    t->size = reply.untilClose ? (int64_t)LV_HTTP_UNTIL_CLOSE_SIZE : reply.chunked ? 0 : reply.length;
-    t->chunkLeft = -1;
+    TakeReplyFraming(t, &reply);
     t->started = 0;  // the reply's body starts afresh
     return 0;
 }
