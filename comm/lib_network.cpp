@@ -5,18 +5,21 @@
 // runtime's event poll and quit flag for its waits, the protected calls of receive and
 // progress callbacks, and the cancelling of queued event callbacks.
 // Depends on: comm/network.h, runtime/cmdsupport.h, runtime/startup.h, ui/events.h.
-// Limits: script thread only. DownloadFile and UploadFile are registered but not built
-// yet (ERR_UNIMPLCMD).
+// Limits: script thread only. Transfers through an adapter plug-in (its own schemes,
+// "https://", "ftps://") answer ERR_UNIMPLCMD.
 #include "comm/lib_network.h"
 #include "comm/network.h"
+#include "comm/transfer.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lverrors.h"
 #include "runtime/startup.h"
+#include "runtime/vfile.h"
 #include "ui/events.h"
 #include "vm/lvvm.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 // ---- State and hooks -----------------------------------------------------------------
@@ -481,11 +484,226 @@ static int CmdIsOnline(lvState *L)
     return 1;
 }
 
-// DownloadFile and UploadFile come with the HTTP and FTP client.
-static int CmdNotYetBuilt(lvState *)
+// The options and references of a transfer command, freed when it leaves unless taken.
+struct lvTransferArgs {
+    lvTransferOptions options = {};
+    char file[1024] = "", adapter[256] = "", fileAdapter[256] = "", proxy[256] = "";
+    char postType[256] = "", userAgent[256] = "";
+    char *post = nullptr, *customHeaders = nullptr, *data = nullptr;
+    lvUserTag *tags = nullptr;
+    lvFormPart *parts = nullptr;
+    ~lvTransferArgs()
+    {
+        FreeFormParts(parts);
+        FreeMemory(post);
+        FreeMemory(data);
+        FreeMemory(customHeaders);
+        FreeUserTags(tags, 0);
+        if (options.callback != -1) networkRefOps.release(networkRefOps.context, options.callback);
+        if (options.userdata != -1) networkRefOps.release(networkRefOps.context, options.userdata);
+    }
+};
+
+// The string field of the table on top: 0 absent (nil), 1 a string in out, or
+// ERR_STRINGEXPECTED for another type.
+static int FormStringField(lvState *L, const char *name, char *out, size_t size, size_t *length)
 {
-    return ERR_UNIMPLCMD;
+    PushString(L, name);
+    GetTableValue(L, -2);
+    int type = GetValueType(L, -1), r = 0;
+    if (type == LV_TSTRING) {
+        size_t n = ValueStringLength(L, -1);
+        if (out) std::snprintf(out, size, "%s", ValueToString(L, -1));
+        if (length) *length = n;
+        r = 1;
+    } else if (type != LV_TNIL) {
+        r = ERR_STRINGEXPECTED;
+    }
+    SetStackTop(L, GetStackTop(L) - 1);
+    return r;
 }
+
+static int MissingField(const char *name)
+{
+    SetErrorStringArg(name);
+    return ERR_MISSINGFIELD;
+}
+
+// One entry of "formdata" (the table on top) into a new part.
+static int ReadFormPart(lvState *L, const char *fileAdapter, const lvUserTag *tags, lvFormPart *p)
+{
+    size_t length = 0;
+    int r = FormStringField(L, "name", p->name, sizeof p->name, &length);
+    if (r != 1) return r ? r : MissingField("Name");
+    if (length == 0) return ERR_WRONGUSAGE;
+    char path[1024];
+    r = FormStringField(L, "file", path, sizeof path, nullptr);
+    if (r > 1) return r;
+    if (r == 1) {
+        int flags = LV_VF_READ | (fileAdapter && *fileAdapter ? LV_VF_ADAPTERS : 0);
+        p->file = OpenVFile(path, flags, fileAdapter && *fileAdapter ? fileAdapter : nullptr, tags);
+        if (!p->file) {
+            SetErrorStringArg(path);
+            return ERR_READFILE;
+        }
+        std::snprintf(p->fileName, sizeof p->fileName, "%s", FindFilePart(path));
+        if ((p->size = GetVFileSize(p->file)) < 0) return ERR_FILESIZE;
+        if (FormStringField(L, "data", nullptr, 0, nullptr) != 0) return ERR_WRONGUSAGE;
+    } else {
+        PushString(L, "data");
+        GetTableValue(L, -2);
+        int type = GetValueType(L, -1);
+        if (type == LV_TSTRING && ValueStringLength(L, -1) > 0) {
+            p->size = (int64_t)ValueStringLength(L, -1);
+            p->data = (uint8_t *)AllocMemory((size_t)p->size, 0);
+            if (p->data) std::memcpy(p->data, ValueToString(L, -1), (size_t)p->size);
+        }
+        SetStackTop(L, GetStackTop(L) - 1);
+        if (type == LV_TNIL) return MissingField("Data");
+        if (type != LV_TSTRING) return ERR_STRINGEXPECTED;
+        if (p->size == 0) return ERR_WRONGUSAGE;
+        if (!p->data) return ERR_MEM;
+    }
+    r = FormStringField(L, "mimetype", p->mimeType, sizeof p->mimeType, &length);
+    if (r > 1) return r;
+    if (r == 1 && length == 0) return ERR_WRONGUSAGE;
+    if (r == 0 && p->file) std::strcpy(p->mimeType, "application/octet-stream");
+    char alias[256];
+    int hasAlias = FormStringField(L, "filealias", alias, sizeof alias, nullptr);
+    if (hasAlias > 1) return hasAlias;
+    if (hasAlias == 1) {
+        if (!p->mimeType[0]) return MissingField("MIMEType");
+        std::strcpy(p->fileName, alias);
+    }
+    if (p->mimeType[0] && !p->fileName[0]) return MissingField("FileAlias");
+    return 0;
+}
+
+// "formdata": subtables from index 0 on, until one is missing.
+static int ReadFormData(lvState *L, lvTransferArgs *a)
+{
+    PushString(L, "formdata");
+    GetTableValue(L, 2);
+    int table = GetStackTop(L);
+    int r = 0;
+    if (GetValueType(L, table) == LV_TTABLE) {
+        lvFormPart **tail = &a->parts;
+        for (int i = 0; r == 0; i++) {
+            GetTableItemRaw(L, table, i);
+            int type = GetValueType(L, -1);
+            if (type == LV_TNIL) {
+                SetStackTop(L, table);
+                break;
+            }
+            if (type != LV_TTABLE) {
+                SetErrorStringArg("formdata");
+                r = ERR_TABEXPECTED2;
+            } else if (!(*tail = (lvFormPart *)AllocMemory(sizeof(lvFormPart), 1))) {
+                r = ERR_MEM;
+            } else {
+                r = ReadFormPart(L, a->options.fileAdapter, a->tags, *tail);
+                tail = &(*tail)->next;
+            }
+            SetStackTop(L, table);
+        }
+    }
+    SetStackTop(L, table - 1);
+    a->options.formParts = a->parts;
+    return r;
+}
+
+// Reads the options table at index 2.
+static int ReadTransferOptions(lvState *L, lvTransferArgs *a)
+{
+    lvTransferOptions *o = &a->options;
+    if (GetStackTop(L) < 2 || GetValueType(L, 2) == LV_TNIL) return 0;
+    if (GetValueType(L, 2) != LV_TTABLE) {
+        SetErrorNumberArg(2);
+        return ERR_TABEXPECTED;
+    }
+    GetFieldInt(L, 2, "transfermode", &o->transferMode);
+    if (o->transferMode != 105 && o->transferMode != 97) return ERR_WRONGUSAGE;
+    if (GetFieldStringBuf(L, 2, "file", a->file, sizeof a->file)) o->file = a->file;
+    GetFieldInt(L, 2, "encoded", &o->encoded);
+    GetFieldInt(L, 2, "protocol", &o->protocol);
+    GetFieldInt(L, 2, "ssl", &o->ssl);
+    GetFieldInt(L, 2, "async", &o->async);
+    GetFieldInt(L, 2, "verbose", &o->verbose);
+    if (GetFieldStringBuf(L, 2, "adapter", a->adapter, sizeof a->adapter)) o->adapter = a->adapter;
+    if (GetFieldStringBuf(L, 2, "fileadapter", a->fileAdapter, sizeof a->fileAdapter)) o->fileAdapter = a->fileAdapter;
+    if (GetFieldStringBuf(L, 2, "proxy", a->proxy, sizeof a->proxy)) o->proxy = a->proxy;
+    GetFieldInt(L, 2, "silentfail", &o->silentfail);
+    GetFieldStringDup(L, 2, "customheaders", &a->customHeaders, nullptr);
+    o->customHeaders = a->customHeaders;
+    if (int r = ReadUserTags(L, 2, "usertags", nullptr, &a->tags)) return r;
+    o->userTags = a->tags;
+    GetFieldInt(L, 2, "fail404", &o->fail404);
+    GetFieldInt(L, 2, "redirect", &o->redirect);
+    size_t postLength = 0;
+    if (GetFieldStringDup(L, 2, "post", &a->post, &postLength)) {
+        o->post = (const uint8_t *)a->post;
+        o->postLength = postLength;
+        if (postLength == 0) return ERR_WRONGUSAGE;
+    }
+    size_t dataLength = 0;
+    if (GetFieldStringDup(L, 2, "data", &a->data, &dataLength)) {
+        o->data = (const uint8_t *)a->data;
+        o->dataLength = dataLength;
+    }
+    if (o->upload) {
+        if (int r = ReadFormData(L, a)) return r;
+    }
+    if (GetFieldStringBuf(L, 2, "posttype", a->postType, sizeof a->postType)) o->postType = a->postType;
+    if (GetFieldStringBuf(L, 2, "useragent", a->userAgent, sizeof a->userAgent)) o->userAgent = a->userAgent;
+    return 0;
+}
+
+// DownloadFile(url[, options[, callback[, userdata]]]) -> data, size (or the handle with
+// "async"; the error's text and -1 with "silentfail")
+// UploadFile(url, options[, callback[, userdata]]) -> the reply and its size over HTTP
+static int TransferCommand(lvState *L, int upload)
+{
+    CheckArgCount(L, upload ? 2 : 1, 4, 0, 0);
+    lvTransferArgs a;
+    lvTransferOptions *o = &a.options;
+    o->url = CheckStringArg(L, 1, nullptr);
+    o->upload = upload;
+    o->transferMode = 105;
+    o->protocol = GetNetworkLibrary()->defaultProtocol;
+    o->redirect = 1;
+    o->callback = o->userdata = -1;
+    int r = ReadTransferOptions(L, &a);
+    if (r == 0 && GetStackTop(L) >= 3 && GetValueType(L, 3) != LV_TNIL) {
+        if (GetValueType(L, 3) != LV_TFUNCTION) {
+            SetErrorNumberArg(3);
+            return ERR_FUNCEXPECTED;
+        }
+        PushCopy(L, 3);
+        o->callback = CreateReference(L, LV_REGISTRYINDEX);
+        if (GetStackTop(L) >= 4) {
+            PushCopy(L, 4);
+            o->userdata = CreateReference(L, LV_REGISTRYINDEX);
+        }
+    }
+    lvTransfer *t = nullptr;
+    if (r == 0) {
+        r = StartTransfer(o, &t);  // takes the references, tags and parts, whatever happens
+        o->callback = o->userdata = -1;
+        a.tags = nullptr;
+        a.parts = nullptr;
+    }
+    if (r) {
+        if (!o->silentfail || r == ERR_USERABORT) return r;
+        return PushSilentFailure(L, r);
+    }
+    if (!o->async) return RunAsyncToCompletion(L, &t->head);
+    AddAsyncOperation(&t->head);
+    PushObjectId(L, GetObjectIdOf(&t->head.header));
+    return 1;
+}
+
+static int CmdDownloadFile(lvState *L) { return TransferCommand(L, 0); }
+static int CmdUploadFile(lvState *L) { return TransferCommand(L, 1); }
 
 // ATTRADAPTER of connections: the adapter's name.
 static int ClientAttribute(lvState *L, int attribute, lvObjectId id)
@@ -511,8 +729,8 @@ static const lvCommandEntry networkCommands[] = {
     {"GetHostName", CmdGetHostName},
     {"ToIP", CmdToIP},
     {"ToHostName", CmdToHostName},
-    {"DownloadFile", CmdNotYetBuilt},
-    {"UploadFile", CmdNotYetBuilt},
+    {"DownloadFile", CmdDownloadFile},
+    {"UploadFile", CmdUploadFile},
     {"SetNetworkTimeout", CmdSetNetworkTimeout},
     {"GetLocalIP", CmdGetLocalIP},
     {"GetLocalPort", CmdGetLocalPort},

@@ -212,6 +212,8 @@ int SendWithTimeout(lvConnection *connection, const void *data, size_t length, i
 // ERR_SENDDATA (partial) or ERR_SOCKET.
 int SendAllOrFail(lvConnection *connection, const void *data, size_t length);
 
+// Waits up to the milliseconds for the connection to become readable (adapters: sleeps).
+void WaitForConnectionData(lvConnection *connection, int milliseconds);
 // Refills an empty buffer. The routine's result; *unread and *count the unread part.
 int FillReceiveBuffer(lvConnection *connection, uint8_t **unread, size_t *count);
 

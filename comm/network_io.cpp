@@ -28,6 +28,12 @@ static void PauseBetweenAttempts(lvConnection *c, int flags)
     PauseForSocket(s ? s->socket : -1, flags, 1);
 }
 
+void WaitForConnectionData(lvConnection *c, int milliseconds)
+{
+    lvSocket *s = ConnectionSocket(c);
+    PauseForSocket(s ? s->socket : -1, 1, milliseconds);
+}
+
 // True when the network time-out (if any) has passed since `since`.
 static bool TimedOutSince(double since)
 {
@@ -181,7 +187,11 @@ static int Reserve(lvReceiveDestination *d, size_t more, bool stepGrowth)
     if (d->capacity - d->length >= more) return 0;
     if (d->kind == LV_DEST_MEMORY && !d->growable) return ERR_MEM;
     size_t wanted = d->length + more, capacity = d->capacity;
-    while (capacity < wanted) capacity = stepGrowth ? capacity + LV_NET_MEMORY_STEP : (capacity ? capacity * 2 : 16384);
+    // A growable block grows by half its size (never less than a step): a long body
+    // costs linear copying, not quadratic.
+    while (capacity < wanted)
+        capacity = stepGrowth ? capacity + (capacity / 2 > LV_NET_MEMORY_STEP ? capacity / 2 : LV_NET_MEMORY_STEP)
+                              : (capacity ? capacity * 2 : 16384);
     uint8_t *grown = (uint8_t *)AllocMemory(capacity, 0);
     if (!grown) return ERR_MEM;
     if (d->length) std::memcpy(grown, d->data, d->length);

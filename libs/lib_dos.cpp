@@ -1344,9 +1344,15 @@ static lvFileOpCallback *ReadCallbackOption(lvState *L, int t)
 
 // Between the steps of an operation that runs inside its command: a stop request (an
 // interrupt, End in a callback, a fatal error) ends it within one step.
-static int PollBetweenSteps(lvState *, int)
+// The runtime adds its event poll (events in, a quit request ends the run).
+static int (*runtimeStepPoll)(lvState *, int);
+
+void SetDosStepPoll(int (*poll)(lvState *state, int mode)) { runtimeStepPoll = poll; }
+
+static int PollBetweenSteps(lvState *L, int mode)
 {
-    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? ERR_USERABORT : 0;
+    if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;
+    return runtimeStepPoll ? runtimeStepPoll(L, mode) : 0;
 }
 
 static void InstallAsyncHooks(lvState *L)

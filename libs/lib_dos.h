@@ -24,6 +24,9 @@ const lvCommandEntry *GetAsyncOperationCommands();
 int OpenAsyncOperationLibrary(lvState *L);
 const lvConstantEntry *GetAsyncOperationConstants();
 void FreeAsyncOperationObjects(lvState *L, int full);
+// The runtime's poll between the steps of an operation run inside its command (events
+// in, a quit request ends it); a stop request ends it first.
+void SetDosStepPoll(int (*poll)(lvState *state, int mode));
 // Hands a linked directory tree to the library for the preload's OpenDirectory call,
 // which names it by its address in "__direntries"; a tree not taken is freed at close.
 struct lvLinkedDirEntry;

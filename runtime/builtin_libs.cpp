@@ -10,6 +10,7 @@
 #include "comm/network.h"
 #include "formats/lvformats.h"
 #include "libs/digest.h"
+#include "layers/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
@@ -25,6 +26,7 @@
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
+#include "runtime/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
@@ -83,6 +85,14 @@ static void PluginMd5Hex(const void *data, size_t length, char *out33)
 
 static const lvPluginServices pluginServices = {GetCurrentDateString, PluginDateFields, PluginEncodeBase64,
                                                 PluginDecodeBase64, PluginMd5Hex};
+
+// Between the steps of an async operation run to completion (transfers, file copies):
+// events come in, and a quit request ends the run.
+static int PollAsyncEvents(lvState *L, int mode)
+{
+    if (int code = GetStartupHooks()->PollRuntimeEvents(L, mode)) return code;
+    return EventRuntime()->QuitRequested() ? ERR_USERABORT : 0;
+}
 
 // The event library's shut-down takes no "full" flag.
 static void CloseEventStep(lvState *L, int full)
@@ -235,6 +245,9 @@ void InstallBuiltinLibraries(void)
     SetLibraryCloseStep("dos", FreeDosObjects);
     SetLibraryRow("async", OpenAsyncOperationLibrary, GetAsyncOperationConstants);
     SetLibraryCloseStep("async", FreeAsyncOperationObjects);
+    static const lvAsyncHooks asyncHooks = {PollAsyncEvents, nullptr};
+    SetAsyncHooks(&asyncHooks);
+    SetDosStepPoll(PollAsyncEvents);
     SetMemFileLookup(FindMemBlockFile);
     static const lvSerializeFileHooks serializeFiles = {FindSerializeFile, DosUsesCarriageReturn};
     SetSerializeFileHooks(&serializeFiles);

@@ -124,7 +124,8 @@ TEST_F(NetworkCommands, ArgumentAndLookupErrors)
         {"createudpobject", {"nil", "0", "\"*\"", "1"}, ERR_WRONGUSAGE},
         {"getconnectionip", {"5", "12"}, ERR_WRONGUSAGE},  // the kind is checked first
         {"getconnectionip", {"5"}, ERR_FINDCLIENT},
-        {"downloadfile", {"\"http://127.0.0.1/\""}, ERR_UNIMPLCMD},
+        {"downloadfile", {"\"http://127.0.0.1:99999/\""}, ERR_BADURL},
+        {"downloadfile", {"\"gopher://127.0.0.1/\""}, ERR_UNKPROTOCOL},
     };
     for (const Case &k : cases) EXPECT_EQ(Call(k.command, k.operands), k.code) << k.command;
     EXPECT_EQ(Call("closeconnection", {"5"}), ERR_FINDCLIENT);
