@@ -34,13 +34,13 @@ struct lvFilterArg {
     int kind;
     double value;  // default
 };
-struct lvFilterSpec {
+struct lvFilterDef {
     const char *name;
     int count;
     lvFilterArg args[5];
 };
 
-const lvFilterSpec FilterTable[FILTER_COUNT] = {
+const lvFilterDef FilterTable[FILTER_COUNT] = {
     {"blur", 1, {{ARG_FLOAT, 5.0}}},
     {"charcoal", 1, {{ARG_FLOAT, 2.0}}},
     {"contrast", 2, {{ARG_INT, 1}, {ARG_INT, 1}}},
@@ -65,10 +65,10 @@ const lvFilterSpec FilterTable[FILTER_COUNT] = {
 };
 
 // Integer and float arguments are stored in their own arrays, in order.
-void StoreFilterArg(lvFilterSlot *slot, const lvFilterSpec &spec, int k, double value) {
+void StoreFilterArg(lvFilterSlot *slot, const lvFilterDef &def, int k, double value) {
     int ints = 0, floats = 0;
-    for (int i = 0; i < k; i++) (spec.args[i].kind == ARG_FLOAT ? floats : ints)++;
-    if (spec.args[k].kind == ARG_FLOAT) {
+    for (int i = 0; i < k; i++) (def.args[i].kind == ARG_FLOAT ? floats : ints)++;
+    if (def.args[k].kind == ARG_FLOAT) {
         if (floats < 4) slot->floats[floats] = static_cast<float>(value);
     } else if (ints < 4) {
         slot->ints[ints] = static_cast<int>(NumberToInt64(value));
@@ -76,8 +76,8 @@ void StoreFilterArg(lvFilterSlot *slot, const lvFilterSpec &spec, int k, double 
 }
 
 void SetFilterDefaults(lvFilterSlot *slot, int n) {
-    const lvFilterSpec &spec = FilterTable[n];
-    for (int k = 0; k < spec.count; k++) StoreFilterArg(slot, spec, k, spec.args[k].value);
+    const lvFilterDef &def = FilterTable[n];
+    for (int k = 0; k < def.count; k++) StoreFilterArg(slot, def, k, def.args[k].value);
 }
 
 // Pushes t[k] of the table at index.
@@ -212,19 +212,19 @@ bool ParseFilterTags(lvState *L, int index, lvFilterSlot *slots, int *anyGiven, 
             GetTableValue(L, entry);
             if (GetValueType(L, -1) == LV_TTABLE) {
                 int args = GetStackTop(L);
-                const lvFilterSpec &spec = FilterTable[slot];
-                for (int k = 0; k < spec.count; k++) {
+                const lvFilterDef &def = FilterTable[slot];
+                for (int k = 0; k < def.count; k++) {
                     PushItem(L, args, k);
                     if (GetValueType(L, -1) == LV_TNIL) break;
                     double v = 0;
-                    bool ok = spec.args[k].kind == ARG_LEVEL ? ReadLevelAt(L, -1, &v)
+                    bool ok = def.args[k].kind == ARG_LEVEL ? ReadLevelAt(L, -1, &v)
                                                              : GetValueType(L, -1) == LV_TNUMBER;
                     if (!ok) {
                         SetErrorStringArg("filters");
                         return fail(ERR_NUMTABLEARG);
                     }
-                    if (spec.args[k].kind != ARG_LEVEL) v = ValueToNumber(L, -1);
-                    StoreFilterArg(&s, spec, k, v);
+                    if (def.args[k].kind != ARG_LEVEL) v = ValueToNumber(L, -1);
+                    StoreFilterArg(&s, def, k, v);
                     SetStackTop(L, args);
                 }
             }

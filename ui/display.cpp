@@ -88,7 +88,7 @@ const char *DisplayModeName(int mode)
 
 // ---- Creating ---------------------------------------------------------------------------
 
-void InitDisplaySpec(lvDisplaySpec *s)
+void InitDisplayRequest(lvDisplayRequest *s)
 {
     std::memset(s, 0, sizeof *s);
     s->x = s->y = LV_CENTER;
@@ -104,7 +104,7 @@ void InitDisplaySpec(lvDisplaySpec *s)
     s->screenWidth = s->screenHeight = s->screenDepth = -1;
 }
 
-void FreeDisplaySpec(lvDisplaySpec *s)
+void FreeDisplayRequest(lvDisplayRequest *s)
 {
     FreeMemory(s->placement);
     s->placement = nullptr;
@@ -212,7 +212,7 @@ int RemakeDisplayBuffers(lvDisplay *d)
     return 0;
 }
 
-int CreateDisplayFromSpec(lvState *L, int number, int nil, lvDisplaySpec *s, lvDisplay **out)
+int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *s, lvDisplay **out)
 {
     if (out) *out = nullptr;
     // 1. A display of that number is freed first; when it cannot be, nothing is made.

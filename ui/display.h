@@ -156,8 +156,8 @@ void UnlockDisplayList(void);
 // ---- Creating and freeing ---------------------------------------------------------------
 
 // The options of CreateDisplay after parsing (the creation form of the style options and
-// the creation options). InitDisplaySpec sets the defaults of a new display.
-struct lvDisplaySpec {
+// the creation options). InitDisplayRequest sets the defaults of a new display.
+struct lvDisplayRequest {
     int x, y, width, height;
     uint32_t styleFlags, styleFlags2;
     char title[256];
@@ -181,22 +181,22 @@ struct lvDisplaySpec {
     int fillPen;
     int backfill, resourceMonitor;
     int restoreWidth, restoreHeight;
-    uint8_t *placement;             // owned by the spec until CreateDisplay takes it
+    uint8_t *placement;             // owned by the request until CreateDisplay takes it
     size_t placementLength;
     int mode;                       // DISPMODE_...
     int screenWidth, screenHeight, screenDepth, desktop;
     lvDisplayBackfill backfillBlock;
     char backfillBrushFile[1024];
-    lvUserTag *userTags;            // owned by the spec until CreateDisplay takes it
+    lvUserTag *userTags;            // owned by the request until CreateDisplay takes it
 };
-void InitDisplaySpec(lvDisplaySpec *spec);
-void FreeDisplaySpec(lvDisplaySpec *spec);
-// Reads the options table at index into spec (creation form). 0 or an error code; may
+void InitDisplayRequest(lvDisplayRequest *request);
+void FreeDisplayRequest(lvDisplayRequest *request);
+// Reads the options table at index into request (creation form). 0 or an error code; may
 // raise the machine's errors for arguments of a wrong type.
-int ReadDisplayOptions(lvState *L, int index, lvDisplaySpec *spec);
+int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *request);
 // The engine of CreateDisplay: a display with the number (nil: a handle, *handleOut).
 // Replaces a display of that number (its freeing error is returned, the list unchanged).
-int CreateDisplayFromSpec(lvState *L, int number, int nil, lvDisplaySpec *spec, lvDisplay **out);
+int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *request, lvDisplay **out);
 // FreeDisplay's engine. 0, 1344/1041, 1346.
 int FreeDisplayById(lvState *L, lvObjectId id);
 // Frees every display (library close): open ones are closed first.

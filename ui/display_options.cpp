@@ -122,7 +122,7 @@ static int ReadSizeField(lvState *L, int table, const char *name, int monitor, i
     return 0;
 }
 
-static int ReadBackfill(lvState *L, int table, lvDisplaySpec *s)
+static int ReadBackfill(lvState *L, int table, lvDisplayRequest *s)
 {
     int top = GetStackTop(L);
     PushString(L, "backfill");
@@ -155,7 +155,7 @@ static int ReadBackfill(lvState *L, int table, lvDisplaySpec *s)
     return err;
 }
 
-int ReadDisplayOptions(lvState *L, int index, lvDisplaySpec *s)
+int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
 {
     int t = index < 0 ? GetStackTop(L) + index + 1 : index;
     int on = 0;
@@ -627,12 +627,12 @@ int CreatePresetDisplay(lvState *L, lvLinkedObject *object, int backgroundLinked
         o = &defaults;
     }
     int top = GetStackTop(L);
-    lvDisplaySpec spec;
-    InitDisplaySpec(&spec);
+    lvDisplayRequest request;
+    InitDisplayRequest(&request);
     PushPresetDisplayOptions(L, o, (int)object->identifier, backgroundLinked);
-    int err = ReadDisplayOptions(L, -1, &spec);
+    int err = ReadDisplayOptions(L, -1, &request);
     SetStackTop(L, top);
-    if (!err) err = CreateDisplayFromSpec(L, (int)object->identifier, 0, &spec, nullptr);
-    FreeDisplaySpec(&spec);
+    if (!err) err = CreateDisplayFromRequest(L, (int)object->identifier, 0, &request, nullptr);
+    FreeDisplayRequest(&request);
     return err;
 }

@@ -22,16 +22,16 @@ static int CmdCreateDisplay(lvState *L)
     CheckArgCount(L, 1, 2, 0, 0);
     int nil = 0;
     int number = GetIntArgOrNil(L, 1, &nil);
-    lvDisplaySpec spec;
-    InitDisplaySpec(&spec);
+    lvDisplayRequest request;
+    InitDisplayRequest(&request);
     int err = 0;
     if (GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL) {
         CheckTableArg(L, 2);
-        err = ReadDisplayOptions(L, 2, &spec);
+        err = ReadDisplayOptions(L, 2, &request);
     }
     lvDisplay *made = nullptr;
-    if (!err) err = CreateDisplayFromSpec(L, number, nil, &spec, &made);
-    FreeDisplaySpec(&spec);
+    if (!err) err = CreateDisplayFromRequest(L, number, nil, &request, &made);
+    FreeDisplayRequest(&request);
     if (err) return err;
     if (!nil) return 0;
     PushPointer(L, made->header.handle);

@@ -25,7 +25,7 @@ TEST(FormatsApplet, PluginCommandReadsPicturesThroughTheInterfaceTable)
     ScratchDir dir;
     std::string expected;
 
-    PngSpec png;
+    PngFixture png;
     png.colourType = 6, png.width = 7, png.height = 5;
     WriteBytes(dir.File("a.png"), MakePng(png));
     std::vector<uint8_t> rgba;
@@ -34,7 +34,7 @@ TEST(FormatsApplet, PluginCommandReadsPicturesThroughTheInterfaceTable)
             for (int s = 0; s < 4; s++) rgba.push_back((uint8_t)PngSample(png, x, y, s));
     expected += Line("a.png", 7, 5, 1, rgba);
 
-    JpegSpec jpeg;
+    JpegFixture jpeg;
     jpeg.width = 20, jpeg.height = 12;
     Bytes jpegFile = MakeJpeg(jpeg);
     WriteBytes(dir.File("b.jpg"), jpegFile);
@@ -45,7 +45,7 @@ TEST(FormatsApplet, PluginCommandReadsPicturesThroughTheInterfaceTable)
     for (size_t i = 0; i < rgb.size(); i += 3) rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], 0xFF});
     expected += Line("b.jpg", 20, 12, 0, rgba);
 
-    BmpSpec bmp;
+    BmpFixture bmp;
     bmp.width = 3, bmp.height = 2;
     bmp.data = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0};
     WriteBytes(dir.File("c.bmp"), MakeBmp(bmp));

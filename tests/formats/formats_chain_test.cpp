@@ -98,9 +98,9 @@ protected:
 
 TEST_F(LoaderChain, LoadersRunInListOrderAndErrorsKeepTheirPrecedence)
 {
-    PngSpec spec;
-    spec.colourType = 3, spec.bitDepth = 8, spec.palette = {1, 2, 3, 4, 5, 6};
-    std::string both = Write("takeme.png", MakePng(spec));  // the plug-in takes it by name
+    PngFixture fixture;
+    fixture.colourType = 3, fixture.bitDepth = 8, fixture.palette = {1, 2, 3, 4, 5, 6};
+    std::string both = Write("takeme.png", MakePng(fixture));  // the plug-in takes it by name
     std::string text = WriteText("notes.txt", "just words");
     std::string noPalette = WriteText("nopal.tst", "TSTIMG w=3 h=2 palette=0");
     std::string missing = dir.File("missing.png");
@@ -146,15 +146,15 @@ TEST_F(LoaderChain, LoadersRunInListOrderAndErrorsKeepTheirPrecedence)
 
 TEST_F(LoaderChain, RequestFlags)
 {
-    JpegSpec jpeg;
+    JpegFixture jpeg;
     std::string photo = Write("photo.jpg", MakeJpeg(jpeg));
-    PngSpec rgba;
+    PngFixture rgba;
     rgba.colourType = 6, rgba.width = 5, rgba.height = 4;
     std::string withAlpha = Write("alpha.png", MakePng(rgba));
-    PngSpec pal;
+    PngFixture pal;
     pal.colourType = 3, pal.bitDepth = 2, pal.palette = {9, 9, 9, 200, 200, 200, 7, 7, 7}, pal.trns = {255, 0};
     std::string paletted = Write("pal.png", MakePng(pal));
-    BmpSpec bmp;
+    BmpFixture bmp;
     bmp.width = 2, bmp.height = 1, bmp.data = {1, 2, 3, 4, 5, 6, 0, 0};
     std::string plain = Write("plain.bmp", MakeBmp(bmp));
     std::string wants = WriteText("wants.tst", "TSTIMG w=2 h=2 want=1 alpha=0");
@@ -189,7 +189,7 @@ TEST_F(LoaderChain, RequestFlags)
     }
 
     // A plug-in that fails after reporting alpha leaves no trace in the built-in reader's report.
-    BmpSpec pens;
+    BmpFixture pens;
     pens.width = 2, pens.height = 1, pens.bits = 8, pens.palette = {1, 2}, pens.data = {0, 1, 0, 0};
     std::string staleAlpha = Write("takeme_alpha.bmp", MakeBmp(pens));
     Result stale = Load(staleAlpha, "plugin|inbuilt", LV_IMGLOAD_PALETTE | LV_IMGLOAD_ALPHA);
@@ -263,9 +263,9 @@ TEST_F(LoaderChain, PluginRowsArePackedAndShortRowsRefused)
 
 TEST_F(LoaderChain, TargetSizes)
 {
-    PngSpec spec;
-    spec.width = 5, spec.height = 9;
-    std::string path = Write("five.png", MakePng(spec));
+    PngFixture fixture;
+    fixture.width = 5, fixture.height = 9;
+    std::string path = Write("five.png", MakePng(fixture));
     struct Case {
         double scale;
         int wantedWidth, wantedHeight;
@@ -453,8 +453,8 @@ TEST_F(LoaderChain, ReferenceCountsAndClones)
     EXPECT_EQ(ImagesOpen(), 0);
 
     // Decoded files (kind 1) and pixel buffers (kind 0) have no clones.
-    PngSpec spec;
-    r = Load(Write("k1.png", MakePng(spec)), nullptr, 0);
+    PngFixture fixture;
+    r = Load(Write("k1.png", MakePng(fixture)), nullptr, 0);
     ASSERT_EQ(r.code, 0);
     EXPECT_EQ(GetImageSourceKind(r.source), 1u);
     EXPECT_EQ(CloneImageSource(r.source, 1), nullptr);
@@ -507,9 +507,9 @@ TEST_F(LoaderChain, RenderWithoutTransformFails)
 
 TEST_F(LoaderChain, ProbeAndFileInfo)
 {
-    PngSpec spec;
-    spec.colourType = 6, spec.width = 7, spec.height = 3;
-    std::string png = Write("p.png", MakePng(spec));
+    PngFixture fixture;
+    fixture.colourType = 6, fixture.width = 7, fixture.height = 3;
+    std::string png = Write("p.png", MakePng(fixture));
     std::string pen = WriteText("pen.tst", "TSTIMG w=9 h=8 pen=2 vector=1");
     std::string text = WriteText("t.txt", "hello");
     int isVector = -1, format = -1, w = -1, h = -1, depth = -1, alpha = -1, transparency = -1;
@@ -559,24 +559,24 @@ TEST_F(LoaderChain, ProbeAndFileInfo)
 
 TEST_F(LoaderChain, TaggedLoadSwapsRedAndBlueAndFillsAlpha)
 {
-    PngSpec rgba;
+    PngFixture rgba;
     rgba.colourType = 6, rgba.width = 3, rgba.height = 2;
-    PngSpec rgb;
+    PngFixture rgb;
     rgb.colourType = 2, rgb.width = 3, rgb.height = 2;
-    for (const PngSpec &spec : {rgba, rgb}) {
-        std::string path = Write("tagged.png", MakePng(spec));
+    for (const PngFixture &fixture : {rgba, rgb}) {
+        std::string path = Write("tagged.png", MakePng(fixture));
         int w = 0, h = 0, alpha = -1;
         lvImageSource *source = LoadImageSourceTagged(path.c_str(), nullptr, &w, &h, &alpha);
         ASSERT_NE(source, nullptr);
-        EXPECT_EQ(alpha, spec.colourType == 6);
+        EXPECT_EQ(alpha, fixture.colourType == 6);
         const uint8_t *bytes = (const uint8_t *)TakeImageSourcePixels(source);
         for (int y = 0; y < 2; y++)
             for (int x = 0; x < 3; x++) {
                 const uint8_t *p = bytes + (y * 3 + x) * 4;
-                EXPECT_EQ(p[0], PngSample(spec, x, y, 0));
-                EXPECT_EQ(p[1], PngSample(spec, x, y, 1));
-                EXPECT_EQ(p[2], PngSample(spec, x, y, 2));
-                EXPECT_EQ(p[3], spec.colourType == 6 ? PngSample(spec, x, y, 3) : 255u);
+                EXPECT_EQ(p[0], PngSample(fixture, x, y, 0));
+                EXPECT_EQ(p[1], PngSample(fixture, x, y, 1));
+                EXPECT_EQ(p[2], PngSample(fixture, x, y, 2));
+                EXPECT_EQ(p[3], fixture.colourType == 6 ? PngSample(fixture, x, y, 3) : 255u);
             }
         ReleaseImageSource(source);
 
@@ -587,7 +587,7 @@ TEST_F(LoaderChain, TaggedLoadSwapsRedAndBlueAndFillsAlpha)
         ASSERT_NE(source, nullptr);
         EXPECT_EQ(w, 6);
         uint32_t word = TakeImageSourcePixels(source)[0];
-        EXPECT_EQ(word & 0xFFFFFF, PngSample(spec, 0, 0, 0) << 16 | PngSample(spec, 0, 0, 1) << 8 | PngSample(spec, 0, 0, 2));
+        EXPECT_EQ(word & 0xFFFFFF, PngSample(fixture, 0, 0, 0) << 16 | PngSample(fixture, 0, 0, 1) << 8 | PngSample(fixture, 0, 0, 2));
         ReleaseImageSource(source);
         factor = 0;
         EXPECT_EQ(LoadImageSourceTagged(path.c_str(), keep, &w, &h, &alpha), nullptr);
@@ -605,9 +605,9 @@ TEST_F(LoaderChain, TaggedLoadSwapsRedAndBlueAndFillsAlpha)
 
 TEST_F(LoaderChain, DecodeImageFileRecordsAndNativeAnswersUnknown)
 {
-    BmpSpec spec;
-    spec.width = 1, spec.height = 1, spec.data = {10, 20, 30, 0};
-    std::string path = Write("one.bmp", MakeBmp(spec));
+    BmpFixture fixture;
+    fixture.width = 1, fixture.height = 1, fixture.data = {10, 20, 30, 0};
+    std::string path = Write("one.bmp", MakeBmp(fixture));
     lvVFile *file = OpenVFile(path.c_str(), LV_VF_READ, nullptr, nullptr);
     ASSERT_NE(file, nullptr);
     lvImageLoadRequest r = {};
@@ -625,7 +625,7 @@ TEST_F(LoaderChain, DecodeImageFileRecordsAndNativeAnswersUnknown)
     CloseVFile(file);
 
     // A JPEG is identified first: its EXIF orientation turns the decoded picture.
-    JpegSpec turned;
+    JpegFixture turned;
     turned.width = 24, turned.height = 8, turned.orientation = 6;
     path = Write("turned.jpg", MakeJpeg(turned));
     Result loaded = Load(path, "inbuilt", 0);

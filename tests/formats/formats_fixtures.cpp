@@ -37,10 +37,10 @@ Bytes ReadBytes(const std::string &path)
 // PNG
 // ============================================================================
 
-unsigned PngSample(const PngSpec &spec, int x, int y, int s)
+unsigned PngSample(const PngFixture &fixture, int x, int y, int s)
 {
-    unsigned max = (1u << spec.bitDepth) - 1;
-    if (spec.colourType == 3) return (unsigned)(x + y * spec.width) % (spec.palette.size() / 3);
+    unsigned max = (1u << fixture.bitDepth) - 1;
+    if (fixture.colourType == 3) return (unsigned)(x + y * fixture.width) % (fixture.palette.size() / 3);
     return (unsigned)(x * 37 + y * 101 + s * 53 + (x ^ y) * 7) * 2654435761u % (max + 1);
 }
 
@@ -50,7 +50,7 @@ static void AppendPng(png_structp png, png_bytep data, size_t length)
     out->insert(out->end(), data, data + length);
 }
 
-Bytes MakePng(const PngSpec &spec)
+Bytes MakePng(const PngFixture &fixture)
 {
     Bytes out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -60,30 +60,30 @@ Bytes MakePng(const PngSpec &spec)
         return {};
     }
     png_set_write_fn(png, &out, AppendPng, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, fixture.width, fixture.height, fixture.bitDepth, fixture.colourType,
+                 fixture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> colours;
-    for (size_t i = 0; i + 2 < spec.palette.size(); i += 3)
-        colours.push_back({spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (size_t i = 0; i + 2 < fixture.palette.size(); i += 3)
+        colours.push_back({fixture.palette[i], fixture.palette[i + 1], fixture.palette[i + 2]});
     if (!colours.empty()) png_set_PLTE(png, info, colours.data(), (int)colours.size());
-    if (!spec.trns.empty()) png_set_tRNS(png, info, spec.trns.data(), (int)spec.trns.size(), nullptr);
+    if (!fixture.trns.empty()) png_set_tRNS(png, info, fixture.trns.data(), (int)fixture.trns.size(), nullptr);
     png_color_16 key = {};
-    if (spec.greyTrns) png_set_tRNS(png, info, nullptr, 0, &key);
+    if (fixture.greyTrns) png_set_tRNS(png, info, nullptr, 0, &key);
     png_write_info(png, info);
-    int samples = spec.colourType == 0 || spec.colourType == 3 ? 1 : spec.colourType == 2 ? 3 : spec.colourType == 4 ? 2 : 4;
-    size_t rowBytes = ((size_t)spec.width * samples * spec.bitDepth + 7) / 8;
-    std::vector<std::vector<uint8_t>> rows(spec.height, std::vector<uint8_t>(rowBytes));
-    for (int y = 0; y < spec.height; y++) {
-        for (int x = 0; x < spec.width; x++) {
+    int samples = fixture.colourType == 0 || fixture.colourType == 3 ? 1 : fixture.colourType == 2 ? 3 : fixture.colourType == 4 ? 2 : 4;
+    size_t rowBytes = ((size_t)fixture.width * samples * fixture.bitDepth + 7) / 8;
+    std::vector<std::vector<uint8_t>> rows(fixture.height, std::vector<uint8_t>(rowBytes));
+    for (int y = 0; y < fixture.height; y++) {
+        for (int x = 0; x < fixture.width; x++) {
             for (int s = 0; s < samples; s++) {
-                unsigned v = PngSample(spec, x, y, s);
-                size_t bit = ((size_t)x * samples + s) * spec.bitDepth;
-                if (spec.bitDepth == 16) {
+                unsigned v = PngSample(fixture, x, y, s);
+                size_t bit = ((size_t)x * samples + s) * fixture.bitDepth;
+                if (fixture.bitDepth == 16) {
                     rows[y][bit / 8] = (uint8_t)(v >> 8);
                     rows[y][bit / 8 + 1] = (uint8_t)v;
                 } else {
-                    rows[y][bit / 8] |= (uint8_t)(v << (8 - spec.bitDepth - bit % 8));
+                    rows[y][bit / 8] |= (uint8_t)(v << (8 - fixture.bitDepth - bit % 8));
                 }
             }
         }
@@ -100,9 +100,9 @@ Bytes MakePng(const PngSpec &spec)
 // JPEG
 // ============================================================================
 
-uint8_t JpegSample(const JpegSpec &spec, int x, int y, int c)
+uint8_t JpegSample(const JpegFixture &fixture, int x, int y, int c)
 {
-    int v = (x * 255 / (spec.width > 1 ? spec.width - 1 : 1) * (c + 1) + y * 255 / (spec.height > 1 ? spec.height - 1 : 1)) / (c + 2);
+    int v = (x * 255 / (fixture.width > 1 ? fixture.width - 1 : 1) * (c + 1) + y * 255 / (fixture.height > 1 ? fixture.height - 1 : 1)) / (c + 2);
     if (((x / 8) + (y / 8) + c) % 3 == 0) v = 255 - v;  // blocks of detail
     return (uint8_t)v;
 }
@@ -135,7 +135,7 @@ struct JpegErrorJump {
 };
 static void JumpOnError(j_common_ptr cinfo) { longjmp(((JpegErrorJump *)cinfo->err)->jump, 1); }
 
-Bytes MakeJpeg(const JpegSpec &spec, const uint8_t *samples)
+Bytes MakeJpeg(const JpegFixture &fixture, const uint8_t *samples)
 {
     jpeg_compress_struct cinfo;
     JpegErrorJump error;
@@ -150,33 +150,33 @@ Bytes MakeJpeg(const JpegSpec &spec, const uint8_t *samples)
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = spec.width;
-    cinfo.image_height = spec.height;
-    cinfo.input_components = spec.components;
-    cinfo.in_color_space = spec.components == 1 ? JCS_GRAYSCALE : spec.components == 3 ? JCS_RGB : JCS_CMYK;
+    cinfo.image_width = fixture.width;
+    cinfo.image_height = fixture.height;
+    cinfo.input_components = fixture.components;
+    cinfo.in_color_space = fixture.components == 1 ? JCS_GRAYSCALE : fixture.components == 3 ? JCS_RGB : JCS_CMYK;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.components == 4) {
+    jpeg_set_quality(&cinfo, fixture.quality, TRUE);
+    if (fixture.components == 4) {
         jpeg_set_colorspace(&cinfo, JCS_CMYK);
-        cinfo.write_Adobe_marker = spec.adobe;
+        cinfo.write_Adobe_marker = fixture.adobe;
     }
-    if (spec.components == 3 && !spec.subsample420) {
+    if (fixture.components == 3 && !fixture.subsample420) {
         cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
     }
-    cinfo.write_JFIF_header = spec.jfif;
-    if (spec.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.write_JFIF_header = fixture.jfif;
+    if (fixture.progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    if (spec.orientation > 0) {
-        Bytes exif = MakeExifPayload(spec.orientation, spec.exifBigEndian);
+    if (fixture.orientation > 0) {
+        Bytes exif = MakeExifPayload(fixture.orientation, fixture.exifBigEndian);
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif.data(), (unsigned)exif.size());
     }
-    std::vector<uint8_t> row((size_t)spec.width * spec.components);
+    std::vector<uint8_t> row((size_t)fixture.width * fixture.components);
     while (cinfo.next_scanline < cinfo.image_height) {
         int y = (int)cinfo.next_scanline;
-        for (int x = 0; x < spec.width; x++)
-            for (int c = 0; c < spec.components; c++)
-                row[(size_t)x * spec.components + c] =
-                    samples ? samples[((size_t)y * spec.width + x) * spec.components + c] : JpegSample(spec, x, y, c);
+        for (int x = 0; x < fixture.width; x++)
+            for (int c = 0; c < fixture.components; c++)
+                row[(size_t)x * fixture.components + c] =
+                    samples ? samples[((size_t)y * fixture.width + x) * fixture.components + c] : JpegSample(fixture, x, y, c);
         JSAMPROW pointer = row.data();
         jpeg_write_scanlines(&cinfo, &pointer, 1);
     }
@@ -218,27 +218,27 @@ bool ReferenceJpegRgb(const Bytes &file, int *width, int *height, std::vector<ui
 // BMP
 // ============================================================================
 
-Bytes MakeBmp(const BmpSpec &spec)
+Bytes MakeBmp(const BmpFixture &fixture)
 {
     Bytes b(54, 0);
     auto put32 = [&](size_t at, uint32_t v) {
         for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
     };
     b[0] = 'B', b[1] = 'M';
-    size_t paletteBytes = spec.palette.size() * 4;
-    size_t size = 54 + paletteBytes + spec.data.size();
-    put32(2, spec.fileSize >= 0 ? (uint32_t)spec.fileSize : (uint32_t)size);
+    size_t paletteBytes = fixture.palette.size() * 4;
+    size_t size = 54 + paletteBytes + fixture.data.size();
+    put32(2, fixture.fileSize >= 0 ? (uint32_t)fixture.fileSize : (uint32_t)size);
     put32(10, (uint32_t)(54 + paletteBytes));
     put32(14, 40);
-    put32(18, (uint32_t)spec.width);
-    put32(22, (uint32_t)spec.height);
+    put32(18, (uint32_t)fixture.width);
+    put32(22, (uint32_t)fixture.height);
     b[26] = 1;
-    b[28] = (uint8_t)spec.bits;
-    put32(30, spec.compression);
-    put32(46, spec.coloursUsed);
-    for (uint32_t c : spec.palette) {
+    b[28] = (uint8_t)fixture.bits;
+    put32(30, fixture.compression);
+    put32(46, fixture.coloursUsed);
+    for (uint32_t c : fixture.palette) {
         b.push_back((uint8_t)c), b.push_back((uint8_t)(c >> 8)), b.push_back((uint8_t)(c >> 16)), b.push_back(0);
     }
-    b.insert(b.end(), spec.data.begin(), spec.data.end());
+    b.insert(b.end(), fixture.data.begin(), fixture.data.end());
     return b;
 }

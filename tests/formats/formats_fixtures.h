@@ -21,7 +21,7 @@ Bytes ReadBytes(const std::string &path);
 
 // ---- PNG ---------------------------------------------------------------------------
 
-struct PngSpec {
+struct PngFixture {
     int width = 4, height = 3;
     int colourType = 2;              // PNG_COLOR_TYPE_
     int bitDepth = 8;
@@ -31,13 +31,13 @@ struct PngSpec {
     bool greyTrns = false;           // colour type 0/2: a tRNS of sample value 0
 };
 // Sample s of pixel (x, y), as the PNG stores it (before any reduction to 8 bits).
-unsigned PngSample(const PngSpec &spec, int x, int y, int s);
+unsigned PngSample(const PngFixture &fixture, int x, int y, int s);
 // The file's bytes.
-Bytes MakePng(const PngSpec &spec);
+Bytes MakePng(const PngFixture &fixture);
 
 // ---- JPEG ----------------------------------------------------------------------------
 
-struct JpegSpec {
+struct JpegFixture {
     int width = 16, height = 8;
     int components = 3;          // 1 grey, 3 RGB, 4 CMYK
     int quality = 90;
@@ -49,8 +49,8 @@ struct JpegSpec {
     bool subsample420 = true;    // 4:2:0 chroma
 };
 // Sample c of pixel (x, y) written (a smooth picture with some detail).
-uint8_t JpegSample(const JpegSpec &spec, int x, int y, int c);
-Bytes MakeJpeg(const JpegSpec &spec, const uint8_t *samples = nullptr);
+uint8_t JpegSample(const JpegFixture &fixture, int x, int y, int c);
+Bytes MakeJpeg(const JpegFixture &fixture, const uint8_t *samples = nullptr);
 // The library's own RGB decode: width x height x 3 bytes; false on failure.
 bool ReferenceJpegRgb(const Bytes &file, int *width, int *height, std::vector<uint8_t> *rgb);
 // An EXIF APP1 payload ("Exif\0\0" and a TIFF header with one IFD entry of tag 274).
@@ -58,7 +58,7 @@ Bytes MakeExifPayload(int orientation, bool bigEndian);
 
 // ---- BMP -----------------------------------------------------------------------------
 
-struct BmpSpec {
+struct BmpFixture {
     int32_t width = 4, height = 2;
     int bits = 24;
     uint32_t compression = 0;
@@ -67,4 +67,4 @@ struct BmpSpec {
     std::vector<uint32_t> palette;   // 0x00RRGGBB
     Bytes data;                      // the pixel rows (or RLE stream) as stored
 };
-Bytes MakeBmp(const BmpSpec &spec);
+Bytes MakeBmp(const BmpFixture &fixture);

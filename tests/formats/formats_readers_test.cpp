@@ -111,29 +111,29 @@ uint32_t Rgb(unsigned r, unsigned g, unsigned b) { return r << 16 | g << 8 | b; 
 TEST(Identify, EdgeCasesOfEveryFormat)
 {
     ScratchDir dir;
-    PngSpec rgbTrns;
+    PngFixture rgbTrns;
     rgbTrns.greyTrns = true;  // colour type 2 with a tRNS: no transparency reported
-    PngSpec paletteTrns;
+    PngFixture paletteTrns;
     paletteTrns.colourType = 3, paletteTrns.bitDepth = 4;
     paletteTrns.palette = {0, 0, 0, 255, 255, 255, 9, 9, 9};
     paletteTrns.trns = {0, 255};
-    PngSpec paletteOpaque = paletteTrns;
+    PngFixture paletteOpaque = paletteTrns;
     paletteOpaque.trns.clear();
-    PngSpec greyAlpha16;
+    PngFixture greyAlpha16;
     greyAlpha16.colourType = 4, greyAlpha16.bitDepth = 16, greyAlpha16.width = 70000, greyAlpha16.height = 2;
 
-    JpegSpec turned;
+    JpegFixture turned;
     turned.width = 640, turned.height = 480, turned.orientation = 6;
-    JpegSpec turnedMM = turned;
+    JpegFixture turnedMM = turned;
     turnedMM.exifBigEndian = true, turnedMM.jfif = false;  // APP1 straight after SOI
-    JpegSpec cmykTurned = turned;
+    JpegFixture cmykTurned = turned;
     cmykTurned.components = 4;
-    JpegSpec plain;
+    JpegFixture plain;
     plain.width = 33, plain.height = 17;
     // A frame header as the first segment after SOI is skipped unread.
     Bytes frameFirst = {0xFF, 0xD8, 0xFF, 0xC0, 0, 11, 8, 0, 10, 0, 20, 1, 1, 0x11, 0};
 
-    BmpSpec bottomUp;
+    BmpFixture bottomUp;
     bottomUp.height = -7, bottomUp.width = 5, bottomUp.bits = 8;
     Bytes ilbm = {'F', 'O', 'R', 'M', 0, 0, 0, 60, 'I', 'L', 'B', 'M', 'B', 'M', 'H', 'D', 0, 0, 0, 20,
                   1, 64, 0, 200, 0, 0, 0, 0, 6, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -180,17 +180,17 @@ TEST(Identify, EveryOrientationAndAKnownOneIsKept)
 {
     ScratchDir dir;
     for (int orientation = 1; orientation <= 8; orientation++) {
-        JpegSpec spec;
-        spec.width = 64, spec.height = 32, spec.orientation = orientation;
-        Identity got = Identify(dir, MakeJpeg(spec));
+        JpegFixture fixture;
+        fixture.width = 64, fixture.height = 32, fixture.orientation = orientation;
+        Identity got = Identify(dir, MakeJpeg(fixture));
         bool turned = orientation >= 5;
         EXPECT_EQ(got, (Identity{0, IMGFMT_JPEG, turned ? 32 : 64, turned ? 64 : 32, 24, 0, 0, orientation}))
             << orientation;
     }
     // A value known on entry is not replaced by the file's.
-    JpegSpec spec;
-    spec.orientation = 3;
-    OpenedBytes f(dir, MakeJpeg(spec));
+    JpegFixture fixture;
+    fixture.orientation = 3;
+    OpenedBytes f(dir, MakeJpeg(fixture));
     Identity i = {};
     i.orientation = 8;
     IdentifyImageFile(&i.height, &i.depth, f.file, &i.format, &i.width, &i.alpha, &i.transparency, &i.orientation);
@@ -221,9 +221,9 @@ TEST(BmpReader, EveryBitCountPixelExact)
         int bits;
     } cases[] = {{1}, {4}, {8}, {16}, {24}, {32}};
     for (const Case &c : cases) {
-        BmpSpec spec;
-        spec.width = w, spec.height = h, spec.bits = c.bits;
-        if (c.bits <= 8) spec.palette.assign(palette.begin(), palette.begin() + (1 << c.bits));
+        BmpFixture fixture;
+        fixture.width = w, fixture.height = h, fixture.bits = c.bits;
+        if (c.bits <= 8) fixture.palette.assign(palette.begin(), palette.begin() + (1 << c.bits));
         size_t rowBytes = c.bits == 32 ? w * 4 : ((size_t)w * c.bits + 31) / 32 * 4;
         std::vector<uint32_t> want(w * h);
         for (int fileRow = 0; fileRow < h; fileRow++) {
@@ -248,14 +248,14 @@ TEST(BmpReader, EveryBitCountPixelExact)
                     want[y * w + x] = Rgb(v * 17 & 255, v * 13 & 255, v * 11 & 255);
                 }
             }
-            spec.data.insert(spec.data.end(), row.begin(), row.end());
+            fixture.data.insert(fixture.data.end(), row.begin(), row.end());
         }
-        Decoded d = ReadBmp(dir, MakeBmp(spec));
+        Decoded d = ReadBmp(dir, MakeBmp(fixture));
         ASSERT_EQ(d.code, 0) << c.bits;
         EXPECT_EQ(d.depth, c.bits);
         EXPECT_EQ(d.argb, want) << c.bits;
         if (c.bits <= 8) {
-            Decoded pens = ReadBmp(dir, MakeBmp(spec), LV_IMGLOAD_PALETTE | LV_IMGLOAD_COPYPALETTE);
+            Decoded pens = ReadBmp(dir, MakeBmp(fixture), LV_IMGLOAD_PALETTE | LV_IMGLOAD_COPYPALETTE);
             ASSERT_EQ(pens.code, 0);
             ASSERT_EQ(pens.palette.size(), 256u);
             for (int i = 0; i < w * h; i++) EXPECT_EQ(pens.palette[pens.pens[i]], want[i]) << c.bits << " " << i;
@@ -266,14 +266,14 @@ TEST(BmpReader, EveryBitCountPixelExact)
 TEST(BmpReader, SixteenBitsAllSetAndSizeOnly)
 {
     ScratchDir dir;
-    BmpSpec spec;
-    spec.width = 1, spec.height = 1, spec.bits = 16, spec.data = {0xFF, 0xFF, 0, 0};
-    Decoded d = ReadBmp(dir, MakeBmp(spec));
+    BmpFixture fixture;
+    fixture.width = 1, fixture.height = 1, fixture.bits = 16, fixture.data = {0xFF, 0xFF, 0, 0};
+    Decoded d = ReadBmp(dir, MakeBmp(fixture));
     ASSERT_EQ(d.code, 0);
     EXPECT_EQ(d.argb[0], 0x00F8FCF8u);  // red F8, green FC, blue F8, alpha 0
 
-    spec.width = 12345, spec.height = 678, spec.data.clear();
-    d = ReadBmp(dir, MakeBmp(spec), LV_IMGLOAD_SIZEONLY);
+    fixture.width = 12345, fixture.height = 678, fixture.data.clear();
+    d = ReadBmp(dir, MakeBmp(fixture), LV_IMGLOAD_SIZEONLY);
     EXPECT_EQ(d.code, 0);
     EXPECT_EQ(d.width, 12345);
     EXPECT_EQ(d.height, 678);
@@ -284,12 +284,12 @@ TEST(BmpReader, Rle8StreamsAndRle4AsUncompressed)
     ScratchDir dir;
     std::vector<uint32_t> palette;
     for (int i = 0; i < 256; i++) palette.push_back(Rgb(i, i, i));
-    BmpSpec spec;
-    spec.width = 6, spec.height = 4, spec.bits = 8, spec.compression = 1, spec.palette = palette;
+    BmpFixture fixture;
+    fixture.width = 6, fixture.height = 4, fixture.bits = 8, fixture.compression = 1, fixture.palette = palette;
     // Bottom row: 3 x pen 7, absolute 2 5 9 (odd: a pad byte), end of line.
     // Next row: delta (2, 1) -> skips a row, then at x 2 on the row above: 2 x pen 4, end of bitmap.
-    spec.data = {3, 7, 0, 3, 2, 5, 9, 0, 0, 0, 0, 2, 2, 1, 2, 4, 0, 1};
-    Decoded d = ReadBmp(dir, MakeBmp(spec), LV_IMGLOAD_PALETTE);
+    fixture.data = {3, 7, 0, 3, 2, 5, 9, 0, 0, 0, 0, 2, 2, 1, 2, 4, 0, 1};
+    Decoded d = ReadBmp(dir, MakeBmp(fixture), LV_IMGLOAD_PALETTE);
     ASSERT_EQ(d.code, 0);
     // The delta keeps the column the row had reached (0 after the end of line) and adds 2.
     std::vector<uint8_t> want;
@@ -298,15 +298,15 @@ TEST(BmpReader, Rle8StreamsAndRle4AsUncompressed)
 
     // End of bitmap after the first row leaves every other row at pen 0; a run longer
     // than the row is cut at its end.
-    spec.data = {9, 3, 0, 1, 4, 8, 0, 0};
-    d = ReadBmp(dir, MakeBmp(spec), LV_IMGLOAD_PALETTE);
+    fixture.data = {9, 3, 0, 1, 4, 8, 0, 0};
+    d = ReadBmp(dir, MakeBmp(fixture), LV_IMGLOAD_PALETTE);
     ASSERT_EQ(d.code, 0);
     want.assign(24, 0);
     for (int x = 0; x < 6; x++) want[18 + x] = 3;
     EXPECT_EQ(d.pens, want);
 
     // RLE4 is read as if uncompressed.
-    BmpSpec rle4;
+    BmpFixture rle4;
     rle4.width = 2, rle4.height = 1, rle4.bits = 4, rle4.compression = 2;
     rle4.palette = {Rgb(1, 1, 1), Rgb(2, 2, 2), Rgb(3, 3, 3)};
     rle4.data = {0x21, 0, 0, 0};
@@ -318,43 +318,43 @@ TEST(BmpReader, Rle8StreamsAndRle4AsUncompressed)
 TEST(BmpReader, HostileHeadersGiveTheirCodes)
 {
     ScratchDir dir;
-    BmpSpec base;
+    BmpFixture base;
     base.width = 4, base.height = 2, base.bits = 8, base.palette = std::vector<uint32_t>(256, Rgb(1, 2, 3));
     base.data = Bytes(8, 1);
     struct Case {
         const char *name;
-        BmpSpec spec;
+        BmpFixture fixture;
         uint32_t flags;
         int code;
     };
     std::vector<Case> cases;
     auto with = [&](const char *name, auto change, uint32_t flags, int code) {
-        BmpSpec s = base;
+        BmpFixture s = base;
         change(s);
         cases.push_back({name, s, flags, code});
     };
-    with("top-down", [](BmpSpec &s) { s.height = -2; }, 0, ERR_LOADPICTURE2);
-    with("height 0", [](BmpSpec &s) { s.height = 0; }, 0, ERR_LOADPICTURE2);
-    with("width 0", [](BmpSpec &s) { s.width = 0; }, 0, ERR_LOADPICTURE2);
-    with("width -1", [](BmpSpec &s) { s.width = -1; }, 0, ERR_LOADPICTURE2);
-    with("bit count 7", [](BmpSpec &s) { s.bits = 7; }, 0, ERR_LOADPICTURE2);
-    with("palette mode on 24 bits", [](BmpSpec &s) { s.bits = 24; }, LV_IMGLOAD_PALETTE, ERR_NOPALETTE);
-    with("colours used 5000", [](BmpSpec &s) { s.coloursUsed = 5000; }, LV_IMGLOAD_COPYPALETTE, 0);
-    with("beyond the pixel limit", [](BmpSpec &s) { s.width = 1 << 20, s.height = 1 << 20; }, 0, ERR_MEM);
-    with("rle delta past the top", [](BmpSpec &s) {
+    with("top-down", [](BmpFixture &s) { s.height = -2; }, 0, ERR_LOADPICTURE2);
+    with("height 0", [](BmpFixture &s) { s.height = 0; }, 0, ERR_LOADPICTURE2);
+    with("width 0", [](BmpFixture &s) { s.width = 0; }, 0, ERR_LOADPICTURE2);
+    with("width -1", [](BmpFixture &s) { s.width = -1; }, 0, ERR_LOADPICTURE2);
+    with("bit count 7", [](BmpFixture &s) { s.bits = 7; }, 0, ERR_LOADPICTURE2);
+    with("palette mode on 24 bits", [](BmpFixture &s) { s.bits = 24; }, LV_IMGLOAD_PALETTE, ERR_NOPALETTE);
+    with("colours used 5000", [](BmpFixture &s) { s.coloursUsed = 5000; }, LV_IMGLOAD_COPYPALETTE, 0);
+    with("beyond the pixel limit", [](BmpFixture &s) { s.width = 1 << 20, s.height = 1 << 20; }, 0, ERR_MEM);
+    with("rle delta past the top", [](BmpFixture &s) {
         s.compression = 1;
         s.data = {0, 2, 0, 200, 1, 5, 0, 0, 2, 5, 0, 2, 0, 250, 0, 1};
     }, 0, 0);
-    with("rle end of line past the top", [](BmpSpec &s) {
+    with("rle end of line past the top", [](BmpFixture &s) {
         s.compression = 1;
         s.data = {1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 1};
     }, 0, 0);
-    with("rle data length beyond the file", [](BmpSpec &s) {
+    with("rle data length beyond the file", [](BmpFixture &s) {
         s.compression = 1;
         s.fileSize = 0x7FFFFFFF;
         s.data = {200, 5};
     }, 0, 0);
-    for (const Case &c : cases) EXPECT_EQ(ReadBmp(dir, MakeBmp(c.spec), c.flags).code, c.code) << c.name;
+    for (const Case &c : cases) EXPECT_EQ(ReadBmp(dir, MakeBmp(c.fixture), c.flags).code, c.code) << c.name;
     EXPECT_EQ(ReadBmp(dir, {'B'}).code, ERR_READ);
     EXPECT_EQ(ReadBmp(dir, {'P', 'K', 3, 4}).code, ERR_LOADPICTURE2);
 }
@@ -364,18 +364,18 @@ TEST(BmpReader, HostileHeadersGiveTheirCodes)
 // ============================================================================
 
 // The ARGB word the reader must give for pixel (x, y) of a true-colour or grey PNG.
-uint32_t ExpectedPngWord(const PngSpec &spec, int x, int y)
+uint32_t ExpectedPngWord(const PngFixture &fixture, int x, int y)
 {
     auto to8 = [&](unsigned v) {
-        if (spec.bitDepth == 16) return v >> 8;
-        return v * 255 / ((1u << spec.bitDepth) - 1);
+        if (fixture.bitDepth == 16) return v >> 8;
+        return v * 255 / ((1u << fixture.bitDepth) - 1);
     };
-    unsigned s0 = to8(PngSample(spec, x, y, 0));
-    switch (spec.colourType) {
+    unsigned s0 = to8(PngSample(fixture, x, y, 0));
+    switch (fixture.colourType) {
     case 0: return Rgb(s0, s0, s0);
-    case 2: return Rgb(s0, to8(PngSample(spec, x, y, 1)), to8(PngSample(spec, x, y, 2)));
-    case 4: return to8(PngSample(spec, x, y, 1)) << 24 | Rgb(s0, s0, s0);
-    default: return to8(PngSample(spec, x, y, 3)) << 24 | Rgb(s0, to8(PngSample(spec, x, y, 1)), to8(PngSample(spec, x, y, 2)));
+    case 2: return Rgb(s0, to8(PngSample(fixture, x, y, 1)), to8(PngSample(fixture, x, y, 2)));
+    case 4: return to8(PngSample(fixture, x, y, 1)) << 24 | Rgb(s0, s0, s0);
+    default: return to8(PngSample(fixture, x, y, 3)) << 24 | Rgb(s0, to8(PngSample(fixture, x, y, 1)), to8(PngSample(fixture, x, y, 2)));
     }
 }
 
@@ -387,14 +387,14 @@ TEST(PngReader, EveryColourTypeAndDepthWithInterlacedTwins)
     } cases[] = {{0, 1, 1, 0}, {0, 2, 2, 0}, {0, 4, 4, 0}, {0, 8, 8, 0}, {0, 16, 16, 0}, {2, 8, 24, 0},
                  {2, 16, 24, 0}, {4, 8, 24, 1}, {4, 16, 24, 1}, {6, 8, 32, 1}, {6, 16, 32, 1}};
     for (const Case &c : cases) {
-        PngSpec spec;
-        spec.width = 13, spec.height = 9, spec.colourType = c.colourType, spec.bitDepth = c.bitDepth;
+        PngFixture fixture;
+        fixture.width = 13, fixture.height = 9, fixture.colourType = c.colourType, fixture.bitDepth = c.bitDepth;
         std::vector<uint32_t> want;
-        for (int y = 0; y < spec.height; y++)
-            for (int x = 0; x < spec.width; x++) want.push_back(ExpectedPngWord(spec, x, y));
+        for (int y = 0; y < fixture.height; y++)
+            for (int x = 0; x < fixture.width; x++) want.push_back(ExpectedPngWord(fixture, x, y));
         for (bool interlaced : {false, true}) {
-            spec.interlaced = interlaced;
-            Decoded d = ReadPng(dir, MakePng(spec));
+            fixture.interlaced = interlaced;
+            Decoded d = ReadPng(dir, MakePng(fixture));
             ASSERT_EQ(d.code, 0) << c.colourType << "/" << c.bitDepth;
             EXPECT_EQ(d.depth, c.depth) << c.colourType << "/" << c.bitDepth;
             EXPECT_EQ(d.alpha, c.alpha);
@@ -407,7 +407,7 @@ TEST(PngReader, EveryColourTypeAndDepthWithInterlacedTwins)
 TEST(PngReader, PaletteModeRampsPensAndTransparentPens)
 {
     ScratchDir dir;
-    PngSpec grey;
+    PngFixture grey;
     grey.colourType = 0, grey.bitDepth = 2, grey.width = 7, grey.height = 5;
     Decoded d = ReadPng(dir, MakePng(grey), LV_IMGLOAD_PALETTE | LV_IMGLOAD_COPYPALETTE);
     ASSERT_EQ(d.code, 0);
@@ -417,7 +417,7 @@ TEST(PngReader, PaletteModeRampsPensAndTransparentPens)
     for (int y = 0; y < 5; y++)
         for (int x = 0; x < 7; x++) EXPECT_EQ(d.pens[y * 7 + x], PngSample(grey, x, y, 0));
 
-    PngSpec pal;
+    PngFixture pal;
     pal.colourType = 3, pal.bitDepth = 4, pal.width = 9, pal.height = 4;
     pal.palette = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
     pal.trns = {255, 128, 0, 0};
@@ -452,7 +452,7 @@ TEST(PngReader, PaletteModeRampsPensAndTransparentPens)
     EXPECT_EQ(d.palette[0], Rgb(10, 20, 30));
 
     // Palette mode for pictures without a palette or ramp.
-    PngSpec rgb;
+    PngFixture rgb;
     EXPECT_EQ(ReadPng(dir, MakePng(rgb), LV_IMGLOAD_PALETTE).code, ERR_NOPALETTE);
     grey.bitDepth = 16;
     EXPECT_EQ(ReadPng(dir, MakePng(grey), LV_IMGLOAD_PALETTE).code, ERR_NOPALETTE);
@@ -461,9 +461,9 @@ TEST(PngReader, PaletteModeRampsPensAndTransparentPens)
 TEST(PngReader, BrokenAndHugeFiles)
 {
     ScratchDir dir;
-    PngSpec spec;
-    spec.width = 40, spec.height = 40;
-    Bytes whole = MakePng(spec);
+    PngFixture fixture;
+    fixture.width = 40, fixture.height = 40;
+    Bytes whole = MakePng(fixture);
     EXPECT_EQ(ReadPng(dir, Bytes(whole.begin(), whole.begin() + whole.size() / 2)).code, ERR_LOADPICTURE2);
     EXPECT_EQ(ReadPng(dir, Bytes(whole.begin(), whole.begin() + 30)).code, ERR_LOADPICTURE2);
     EXPECT_EQ(ReadPng(dir, {}).code, ERR_LOADPICTURE2);
@@ -503,16 +503,16 @@ std::vector<uint32_t> ReferenceWords(const Bytes &file, int *w, int *h)
 TEST(JpegDecoder, BaselineProgressiveGreyAndMemoryEqualTheLibrarysDecode)
 {
     ScratchDir dir;
-    JpegSpec baseline;
+    JpegFixture baseline;
     baseline.width = 61, baseline.height = 37;
-    JpegSpec progressive = baseline;
+    JpegFixture progressive = baseline;
     progressive.progressive = true;
-    JpegSpec grey = baseline;
+    JpegFixture grey = baseline;
     grey.components = 1;
-    JpegSpec full = baseline;
+    JpegFixture full = baseline;
     full.subsample420 = false, full.quality = 100;
-    for (const JpegSpec &spec : {baseline, progressive, grey, full}) {
-        Bytes file = MakeJpeg(spec);
+    for (const JpegFixture &fixture : {baseline, progressive, grey, full}) {
+        Bytes file = MakeJpeg(fixture);
         int w, h;
         std::vector<uint32_t> want = ReferenceWords(file, &w, &h);
         for (bool memory : {false, true}) {
@@ -520,7 +520,7 @@ TEST(JpegDecoder, BaselineProgressiveGreyAndMemoryEqualTheLibrarysDecode)
             ASSERT_EQ(d.code, 0);
             EXPECT_EQ(d.width, 61);
             EXPECT_EQ(d.height, 37);
-            EXPECT_EQ(d.argb, want) << spec.components << (spec.progressive ? " progressive" : "");
+            EXPECT_EQ(d.argb, want) << fixture.components << (fixture.progressive ? " progressive" : "");
         }
     }
 }
@@ -528,9 +528,9 @@ TEST(JpegDecoder, BaselineProgressiveGreyAndMemoryEqualTheLibrarysDecode)
 TEST(JpegDecoder, EveryOrientationIsTheReferenceTurned)
 {
     ScratchDir dir;
-    JpegSpec spec;
-    spec.width = 640, spec.height = 480;
-    Bytes file = MakeJpeg(spec);
+    JpegFixture fixture;
+    fixture.width = 640, fixture.height = 480;
+    Bytes file = MakeJpeg(fixture);
     int w, h;
     std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
     for (int orientation = 0; orientation <= 9; orientation++) {
@@ -565,13 +565,13 @@ TEST(JpegDecoder, EveryOrientationIsTheReferenceTurned)
 TEST(JpegDecoder, CmykFollowsTheAdobeRule)
 {
     ScratchDir dir;
-    JpegSpec spec;
-    spec.components = 4, spec.width = 8, spec.height = 8;
+    JpegFixture fixture;
+    fixture.components = 4, fixture.width = 8, fixture.height = 8;
     std::vector<uint8_t> samples(8 * 8 * 4, 255);
     for (bool adobe : {true, false}) {
-        spec.adobe = adobe;
-        spec.orientation = 6;  // ignored for CMYK
-        Decoded d = ReadJpeg(dir, MakeJpeg(spec, samples.data()), 6);
+        fixture.adobe = adobe;
+        fixture.orientation = 6;  // ignored for CMYK
+        Decoded d = ReadJpeg(dir, MakeJpeg(fixture, samples.data()), 6);
         ASSERT_EQ(d.code, 0);
         EXPECT_EQ(d.width, 8);
         for (uint32_t p : d.argb) EXPECT_EQ(p, adobe ? 0xFFFFFFu : 0u) << (adobe ? "adobe" : "plain");
@@ -581,9 +581,9 @@ TEST(JpegDecoder, CmykFollowsTheAdobeRule)
 TEST(JpegDecoder, TruncatedEmptyAndHugeFiles)
 {
     ScratchDir dir;
-    JpegSpec spec;
-    spec.width = 64, spec.height = 64;
-    Bytes file = MakeJpeg(spec);
+    JpegFixture fixture;
+    fixture.width = 64, fixture.height = 64;
+    Bytes file = MakeJpeg(fixture);
     int w, h;
     std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
     Decoded cut = ReadJpeg(dir, Bytes(file.begin(), file.begin() + file.size() * 2 / 3));
@@ -780,9 +780,9 @@ TEST(JpegWriter, EncodesLikeThePlainLibraryLoopAndDecodes)
     // The same picture as RGB rows through the plain library loop: identical bytes.
     std::vector<uint8_t> rgb;
     for (uint32_t p : argb) rgb.push_back(p >> 16 & 255), rgb.push_back(p >> 8 & 255), rgb.push_back(p & 255);
-    JpegSpec spec;
-    spec.width = w, spec.height = h, spec.quality = 85;
-    Bytes plain = MakeJpeg(spec, rgb.data());
+    JpegFixture fixture;
+    fixture.width = w, fixture.height = h, fixture.quality = 85;
+    Bytes plain = MakeJpeg(fixture, rgb.data());
     lvJpegEncodeRequest request = {};
     request.pixels = argb.data();
     request.rowBytes = w * 4;

@@ -45,15 +45,15 @@ protected:
     // CreateDisplay(number or nil, options built by fill on a new table).
     int Create(int number, bool nil, void (*fill)(lvState *), lvDisplay **out = nullptr)
     {
-        lvDisplaySpec spec;
-        InitDisplaySpec(&spec);
+        lvDisplayRequest request;
+        InitDisplayRequest(&request);
         int top = GetStackTop(L);
         PushNewTable(L);
         if (fill) fill(L);
-        int err = ReadDisplayOptions(L, -1, &spec);
+        int err = ReadDisplayOptions(L, -1, &request);
         SetStackTop(L, top);
-        if (!err) err = CreateDisplayFromSpec(L, number, nil, &spec, out);
-        FreeDisplaySpec(&spec);
+        if (!err) err = CreateDisplayFromRequest(L, number, nil, &request, out);
+        FreeDisplayRequest(&request);
         return err;
     }
     static int Count()

@@ -416,10 +416,10 @@ lvBytes BuildIconBlock(const std::vector<lvIconSpec> &icons)
 
 // A stored display record (format 9.0 and later): ID:WxH:COLOUR[:FLAGS[:TITLE]], the
 // style flags as the display record's bits; every later field keeps its default.
-lvLinkedObjectSpec DisplayRecord(const std::string &spec, int major)
+lvLinkedObjectSpec DisplayRecord(const std::string &text, int major)
 {
     if (major < 9) Fail("--display needs format 9.0 or later");
-    std::vector<std::string> f = SplitAll(spec, ':');
+    std::vector<std::string> f = SplitAll(text, ':');
     if (f.size() < 3 || f.size() > 5) Fail("expected ID:WxH:COLOUR[:FLAGS[:TITLE]]");
     lvLinkedObjectSpec o;
     o.type = 10;
@@ -648,7 +648,7 @@ int RunApplet(std::vector<std::string> args)
             }
         }
     }
-    for (const std::string &spec : pendingDisplays) desc.objects.push_back(DisplayRecord(spec, desc.major));
+    for (const std::string &text : pendingDisplays) desc.objects.push_back(DisplayRecord(text, desc.major));
     if (desc.chunkPath.empty() || desc.output.empty()) {
         Usage();
         return 2;
