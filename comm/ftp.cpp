@@ -7,7 +7,7 @@
 // number stays unknown.
 #include "comm/transfer.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cctype>
 #include <cstdio>

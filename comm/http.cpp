@@ -7,7 +7,7 @@
 #include "comm/transfer.h"
 #include "libs/serialize_engine.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cctype>
 #include <cstdio>

@@ -12,7 +12,7 @@
 #include "comm/transfer.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "ui/events.h"

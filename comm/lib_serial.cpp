@@ -13,7 +13,7 @@
 #include "comm/serial.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 #include <climits>

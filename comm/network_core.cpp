@@ -11,7 +11,7 @@
 #include <strings.h>
 
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 

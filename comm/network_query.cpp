@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 
 static int ProtocolOfFamily(int family)

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 static int FamilyOfProtocol(int protocol)
 {

@@ -11,7 +11,7 @@
 
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // Library state

@@ -4,7 +4,7 @@
 // The script commands of the "serial" library are thin layers over these
 // functions: each reads its arguments, calls one function here and pushes the
 // results, or returns the error code that the function gave. Error codes are
-// the runtime's (runtime/lverrors.h); a failing function has already filled the
+// the runtime's (base/lverrors.h); a failing function has already filled the
 // message arguments ("%d" with the number for ERR_FINDSERIAL, "%s" with the name
 // for ERR_OPENSERIAL).
 //

@@ -4,7 +4,7 @@
 // A URL comes from a script or from a server's Location header, so every field is
 // bounded and a port is taken only when it is a whole number a socket can use.
 #include "comm/transfer.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cctype>
 #include <cstdio>

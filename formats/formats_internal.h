@@ -5,7 +5,7 @@
 #include "formats/lvformats.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <memory>
 
 // A block from AllocMemory freed at the end of its scope unless released.

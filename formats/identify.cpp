@@ -5,7 +5,7 @@
 // Dependencies: runtime/vfile.h. Limits: looks at the first 2048 bytes, except that the
 // PNG chunk walk, the JPEG marker scan and the TIFF directory read on through the file.
 #include "formats/lvformats.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include "images/lvbgpic.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cstdio>
 #include <cstring>
 

@@ -7,7 +7,7 @@
 
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // State

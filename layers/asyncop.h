@@ -9,7 +9,7 @@
 // Script thread only; no locks.
 //
 // Depends on: platform/lvplatform.h (allocator, sleep), runtime/objects.h (object header,
-// user data), runtime/lverrors.h. The script machine is reached only through the hooks
+// user data), base/lverrors.h. The script machine is reached only through the hooks
 // below, so the engine runs and is tested without it.
 #pragma once
 #include "runtime/objects.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // The monitor thread

@@ -7,7 +7,7 @@
 #include "libs/eval.h"
 
 #include "libs/textchars.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cmath>
 #include <cstdint>

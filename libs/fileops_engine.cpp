@@ -23,7 +23,7 @@
 
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vdir.h"
 #include "runtime/vfile.h"
 

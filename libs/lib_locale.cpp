@@ -20,7 +20,7 @@
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 static lvCatalog *gCurrentCatalog;  // the catalog OpenCatalog keeps for the script
 

@@ -12,7 +12,7 @@
 #include "runtime/cmdsupport.h"
 #include "libs/registry_engine.h"
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/objects.h"
 
 enum { REGISTRYKEY = 66 };

@@ -14,7 +14,7 @@
 #include "runtime/cmdsupport.h"
 #include "libs/serialize_engine.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // Hooks and argument helpers

@@ -14,7 +14,7 @@
 #include <new>
 #include <sys/random.h>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/random.h"
 #include "vm/lvvm.h"
 

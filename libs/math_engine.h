@@ -14,7 +14,7 @@
 // the IEEE value. Needs strict IEEE arithmetic (never -ffast-math).
 //
 // Depends on: vm/lvvm.h (NumberToInt64), runtime/random.h (the run's 48-bit
-// generator), runtime/lverrors.h. No VM state.
+// generator), base/lverrors.h. No VM state.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -13,7 +13,7 @@
 #include "libs/math_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vfile.h"
 #include "vm/lvvm.h"
 

@@ -7,7 +7,7 @@
 #include "libs/pattern.h"
 
 #include "libs/textchars.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <charconv>
 #include <cstring>

@@ -10,7 +10,7 @@
 #include "libs/serialize_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vfile.h"
 
 int PrefsFileName(const char *identifier, char *buffer, size_t size)

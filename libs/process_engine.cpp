@@ -15,7 +15,7 @@
 
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vfile.h"
 
 // ============================================================================

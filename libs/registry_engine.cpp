@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 static int Fail(int code, const std::string &path)

@@ -13,7 +13,7 @@
 
 #include "libs/json_engine.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // Settings

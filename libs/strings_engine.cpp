@@ -8,7 +8,7 @@
 
 #include "libs/textchars.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "platform/lvplatform.h"
 
 #include <charconv>

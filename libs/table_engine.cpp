@@ -1,10 +1,10 @@
 // table_engine.cpp - list sort and list position rules (see table_engine.h).
 //
-// Depends on: runtime/lverrors.h.
+// Depends on: base/lverrors.h.
 // Limits: the recursion depth is bounded by log2 of the item count.
 #include "libs/table_engine.h"
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // Sort

@@ -6,7 +6,7 @@
 //
 // Lists keep their items at keys 0, 1, 2, ...
 //
-// Depends on: runtime/lverrors.h. No VM types.
+// Depends on: base/lverrors.h. No VM types.
 #pragma once
 #include <cstdint>
 

@@ -10,7 +10,7 @@
 
 #include "libs/math_engine.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/startup.h"
 #include "vm/lvvm.h"
 

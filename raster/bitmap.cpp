@@ -14,7 +14,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- Adapter routing --------------------------------------------------------
 

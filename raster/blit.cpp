@@ -13,7 +13,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvplanes.h"
 #include "raster/lvrect.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- Helpers ----------------------------------------------------------------
 

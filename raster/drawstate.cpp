@@ -9,7 +9,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvimage.h"
 #include "raster/lvscale.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 lvDrawingState DrawingState = {};
 

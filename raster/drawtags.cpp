@@ -21,7 +21,7 @@
 #include "raster/lvscale.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 // ---- Filter table -----------------------------------------------------------

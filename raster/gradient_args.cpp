@@ -9,7 +9,7 @@
 
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 namespace {

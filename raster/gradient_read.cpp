@@ -2,7 +2,7 @@
 //
 // Depends on: raster/lvgradient_read.h.
 #include "raster/lvgradient_read.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <initializer_list>
 
 static int ReadMillionths(lvAppletCursor *cursor, double *out)

@@ -16,7 +16,7 @@
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
 #include "raster/lvscale.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 lvBitMapHandle *WrapVideoBitmap(int width, int height, void *backing, int aux) {
     if (!backing) return nullptr;

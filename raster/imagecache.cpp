@@ -15,7 +15,7 @@
 #include "raster/lvdrawstate.h"
 #include "raster/lvimage.h"
 #include "raster/lvneighbours.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/random.h"
 
 // ---- Helpers ----------------------------------------------------------------

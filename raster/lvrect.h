@@ -4,7 +4,7 @@
 // Two rectangle forms: inclusive corners (x1, y1, x2, y2) and position plus
 // size (x, y, width, height); each routine says which.
 //
-// Depends on: raster/lvraster.h, runtime/lverrors.h (error codes returned).
+// Depends on: raster/lvraster.h, base/lverrors.h (error codes returned).
 #pragma once
 #include "raster/lvraster.h"
 

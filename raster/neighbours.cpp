@@ -3,7 +3,7 @@
 // Depends on: raster/lvneighbours.h.
 #include "raster/lvneighbours.h"
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvkernels.h"
 #include "raster/lvraster.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- Adapter routing --------------------------------------------------------
 

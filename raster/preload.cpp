@@ -16,7 +16,7 @@
 #include "raster/lvgradient_args.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/startup.h"
 #include "vm/lvvm.h"
 

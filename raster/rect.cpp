@@ -1,14 +1,14 @@
 // rect.cpp - rectangle overlap, union and intersection, blit clipping,
 // keep-aspect sizes, transformed bounds and special coordinates.
 //
-// Depends on: raster/lvrect.h, runtime/lverrors.h.
+// Depends on: raster/lvrect.h, base/lverrors.h.
 // Limits: integer rectangles; transformed bounds in doubles.
 #include "raster/lvrect.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- Overlap, union, intersection -------------------------------------------
 

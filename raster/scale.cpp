@@ -27,7 +27,7 @@
 #include "raster/lvneighbours.h"
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- Position tables --------------------------------------------------------
 

@@ -26,7 +26,7 @@
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"
 #include "runtime/libtable.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"

@@ -7,7 +7,7 @@
 #include "runtime/config.h"
 #include "runtime/container.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vdir.h"
 
 #include <charconv>

@@ -13,7 +13,7 @@
 // data; a record that claims more than is there fails with ERR_READ.
 #include "runtime/container.h"
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/packed.h"
 #include "runtime/vfile.h"
 

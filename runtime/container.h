@@ -2,7 +2,7 @@
 // tagged records, the header probe, unpacking of "LVZ" applets, and the applet record
 // that the records fill.
 //
-// Dependencies: platform/lvplatform.h (AllocMemory/FreeMemory), runtime/lverrors.h, zlib.
+// Dependencies: platform/lvplatform.h (AllocMemory/FreeMemory), base/lverrors.h, zlib.
 // Limits: containers, offsets and sizes are 32-bit as stored; every size and offset read
 // from a container is checked against the bytes that are really there, so a truncated or
 // forged container ends in an error code, never in a read out of bounds.

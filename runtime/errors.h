@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 struct lvState;  // the VM's per-thread state; only passed through here
 

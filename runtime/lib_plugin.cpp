@@ -7,7 +7,7 @@
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include <cstdio>

@@ -10,7 +10,7 @@
 
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ==== Node lists ==========================================================================
 

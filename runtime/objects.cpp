@@ -12,7 +12,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // Type numbers whose count leaves out the resource monitor's own object.
 enum { kTypeBGPics = 1, kTypeDisplays = 21 };

@@ -4,7 +4,7 @@
 // an error code, never a read outside the buffers.
 #include "runtime/packed.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cstring>
 #include <zlib.h>

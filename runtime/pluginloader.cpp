@@ -6,7 +6,7 @@
 // Limits: paths of LV_PATH_SIZE bytes. Runs on the thread that drives the script.
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "platform/lvplatform.h"
 #include <cstdio>

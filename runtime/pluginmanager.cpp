@@ -7,7 +7,7 @@
 // all of it); list elements of at most 255 bytes.
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include "runtime/pluginevents.h"

@@ -12,7 +12,7 @@
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/random.h"
 #include "runtime/startup.h"

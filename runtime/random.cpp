@@ -13,7 +13,7 @@
 
 #include <zlib.h>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ==== Random generator ====================================================================
 

@@ -1,7 +1,7 @@
 // random.h - the run's 48-bit random generator, CRC-32 and small number helpers
 // (round-half-to-even, bit scans, word fills, number-or-percent texts).
 //
-// Depends on: runtime/lverrors.h (codes of the percent parsers), zlib. No VM types.
+// Depends on: base/lverrors.h (codes of the percent parsers), zlib. No VM types.
 // Limits: the generator is the POSIX drand48 recurrence and is not for secrets.
 #pragma once
 #include <cstddef>

@@ -1,9 +1,9 @@
 // vdir.cpp - virtual directories: open, examine and scan objects through
 // directory adapters, file adapters, platform locks or ":::chunk" names.
-// Dependencies: runtime/vdir.h, runtime/lverrors.h.
+// Dependencies: runtime/vdir.h, base/lverrors.h.
 #include "runtime/vdir.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cstring>
 

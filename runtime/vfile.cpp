@@ -1,11 +1,11 @@
 // vfile.cpp - the virtual file layer: virtual names, registered memory files,
 // search paths, default adapter lists, and the open, close and data operations
 // that dispatch a handle to its adapter, its memory window or the platform.
-// Dependencies: platform/lvplatform.h (files, memory), runtime/lverrors.h.
+// Dependencies: platform/lvplatform.h (files, memory), base/lverrors.h.
 // Limits: memory files grow in 64 KB steps; range names keep 32-bit fields.
 #include "runtime/vfile.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <algorithm>
 #include <cinttypes>

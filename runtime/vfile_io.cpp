@@ -1,10 +1,10 @@
 // vfile_io.cpp - helpers over the virtual file layer: path parts, byte-order
 // readers and writers, typed values and strings, whole-file reads and copies,
 // and the bytecode loader's reader and dumper's writer.
-// Dependencies: runtime/vfile.h, runtime/lverrors.h.
+// Dependencies: runtime/vfile.h, base/lverrors.h.
 #include "runtime/vfile.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,14 +3,14 @@
 // directories, and the dispatch of measuring, kerning, scaling and freeing by
 // font type.
 //
-// Depends on: runtime/lverrors.h (codes), FreeType (through text/lvtruetype.h).
+// Depends on: base/lverrors.h (codes), FreeType (through text/lvtruetype.h).
 // Limits: script thread only; one lvFontManager per run of an applet.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 enum : int {
     LV_FONT_AMIGA = 1, LV_FONT_AMIGACOLOR = 2, LV_FONT_SYSTEM = 3, LV_FONT_TRUETYPE = 4, LV_FONT_IMAGE = 5,

@@ -10,7 +10,7 @@
 // runtime/plugin.h (the entries, the plug-in record's exports).
 // Limits: PostAdapterEvent may run on any thread; the other entries on the script thread.
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/plugin.h"
 

@@ -17,7 +17,7 @@
 // (system event queue, timers, the event loop hooks).
 // Limits: none.
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cstring>
 
 // Called on open and close (eventqueue.cpp, handlers.cpp).

@@ -7,7 +7,7 @@
 #include "ui/display.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/startup.h"
 #include <cstdio>
 #include <cstring>

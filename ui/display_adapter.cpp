@@ -11,7 +11,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"

@@ -7,7 +7,7 @@
 // Depends on: ui/display.h, platform/lvplatform_windows.h.
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "ui/display.h"
 #include <algorithm>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include "raster/lvgradient_read.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "ui/display.h"
 #include "vm/lvvm.h"
 #include <cstdio>

@@ -12,7 +12,7 @@
 // dispatcher.cpp (cancelling callbacks).
 // Limits: none; a tail pointer keeps posting cheap, the walk for size events aside.
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- State ------------------------------------------------------------------
 

@@ -11,7 +11,7 @@
 // network handlers), the hooks of events.h, runtime/pluginevents.h.
 // Limits: plug-in event names up to 63 bytes (the registry's).
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cstring>
 #include <strings.h>
 

@@ -12,7 +12,7 @@
 // Depends on: platform timers (SetSystemTimer), dispatcher.cpp, messages.cpp.
 // Limits: none.
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 // ---- State -------------------------------------------------------------------

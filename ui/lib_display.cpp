@@ -7,7 +7,7 @@
 #include "runtime/container.h"
 #include "runtime/errors.h"
 #include "runtime/libtable.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"

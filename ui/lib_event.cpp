@@ -16,7 +16,7 @@
 #include "ui/lib_event.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/objects.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"

@@ -9,7 +9,7 @@
 // Depends on: the hooks of events.h; platform (memory, clock, text conversions).
 // Limits: LV_MAX_MESSAGE_FIELDS fields and four owned texts per message.
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cstring>
 
 // ---- Fields -------------------------------------------------------------------

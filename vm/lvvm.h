@@ -4,14 +4,14 @@
 //
 // Native code never touches the machine's value records: it reads its
 // arguments and pushes its results through the functions declared here.
-// Depends on: runtime/lverrors.h (codes only). Single-threaded: a machine is
+// Depends on: base/lverrors.h (codes only). Single-threaded: a machine is
 // driven by one thread; only the stop request may be set from elsewhere.
 #pragma once
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 struct lvState;
 struct lvPrototype;

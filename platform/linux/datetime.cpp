@@ -19,7 +19,7 @@
 #include <mutex>
 #include <string>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ============================================================================
 // The user's locale

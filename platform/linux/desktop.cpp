@@ -7,10 +7,10 @@
 // built on it, links neither them nor GLib: a system without them (or without a session
 // bus) answers with the terminal bell and an error code instead.
 //
-// Depends on: platform/lvplatform.h, runtime/lverrors.h; libcanberra.so.0 and
+// Depends on: platform/lvplatform.h, base/lverrors.h; libcanberra.so.0 and
 // libnotify.so.4 at run time when present.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cstdint>
 #include <cstring>

@@ -9,7 +9,7 @@
 // kernel's queue overflows, detailed mode reports nothing for the lost changes
 // (the simple mode still sees a notice).
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cerrno>
 #include <cstring>

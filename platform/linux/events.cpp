@@ -12,7 +12,7 @@
 // Depends on: threads.cpp (signals), startup.cpp (the main wake signal).
 // Limits: none; a post that finds no memory drops its event.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 // ---- State ------------------------------------------------------------------
 

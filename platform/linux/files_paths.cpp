@@ -3,7 +3,7 @@
 // Limits: the case-insensitive fallback folds ASCII letters only; paths are at
 // most LV_PATH_SIZE bytes and a longer result is refused, not truncated.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cerrno>
 #include <climits>

@@ -14,7 +14,7 @@
 // Limits: LV_MAX_WAIT_SLOTS descriptors per wait; request codes 1..31; 32 message codes
 // with handlers.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cerrno>
 #include <deque>
 #include <poll.h>

@@ -12,7 +12,7 @@
 // Limits: arguments are split by SplitArgumentText (no shell syntax: no pipes,
 // redirections or variables); a verb only routes the target to xdg-open.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cerrno>
 #include <csignal>

@@ -2,11 +2,11 @@
 // argument copy handed to the runtime's main, the raw command line, the executable's
 // path, the temporary directory and unique temporary names.
 //
-// Depends on: memory.cpp (AllocMemory), text.cpp (SystemToText), runtime/lverrors.h.
+// Depends on: memory.cpp (AllocMemory), text.cpp (SystemToText), base/lverrors.h.
 // Limits: paths are bounded by the caller's buffer; the temporary directory by
 // LV_PATH_SIZE. Everything here except the getters runs on the main thread.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

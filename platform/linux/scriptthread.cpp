@@ -6,10 +6,10 @@
 // the script thread to end: start-up calls this from the main loop's own script thread
 // (mainloop.cpp), whose stack size is the system's default.
 //
-// Depends on: nothing beyond pthreads and runtime/lverrors.h.
+// Depends on: nothing beyond pthreads and base/lverrors.h.
 // Limits: one script thread at a time.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <pthread.h>
 
 // ---- Thread entry -----------------------------------------------------------------------

@@ -6,7 +6,7 @@
 // Depends on: clock.cpp, threads.cpp.
 // Limits: the main wake signal exists between InitPlatform and ExitPlatform.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <csignal>
 
 // ---- State ------------------------------------------------------------------

@@ -7,7 +7,7 @@
 // Depends on: process.cpp (spawning xdg-open), files_*.cpp (paths, folders),
 // events.cpp (the queue), text.cpp.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <cerrno>
 #include <cstdio>

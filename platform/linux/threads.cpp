@@ -11,7 +11,7 @@
 // Depends on: pthreads, eventfd, poll.
 // Limits: thread names are cut to 15 bytes (the system's limit).
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cerrno>
 #include <climits>
 #include <cxxabi.h>

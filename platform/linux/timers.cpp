@@ -17,7 +17,7 @@
 // events.cpp (WakeMainLoop).
 // Limits: periods are 1..2^31-1 ms; the list is walked linearly (scripts keep few timers).
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cerrno>
 #include <climits>
 #include <ctime>

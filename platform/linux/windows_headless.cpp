@@ -4,7 +4,7 @@
 // Depends on: platform/lvplatform_windows.h, memory.cpp.
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_windows.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <cstdio>
 #include <cstring>
 

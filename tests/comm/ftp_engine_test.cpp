@@ -11,7 +11,7 @@
 
 #include "comm/transfer.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/comm/fake_peer.h"
 #include "tests/comm/network_support.h"
 

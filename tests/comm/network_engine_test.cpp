@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "comm/network.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/errors.h"
 #include "runtime/vfile.h"
 #include "tests/comm/network_support.h"

@@ -3,7 +3,7 @@
 // and shut-down.
 #include "comm/serial.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/platform/serial_pty.h"
 
 #include <gtest/gtest.h>

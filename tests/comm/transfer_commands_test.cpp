@@ -8,7 +8,7 @@
 #include "comm/network.h"
 #include "layers/asyncop.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/comm/canned_http.h"
 #include "tests/runtime/rtcmds_util.h"
 

@@ -7,7 +7,7 @@
 #include "raster/lvbitmap.h"
 #include "raster/lvneighbours.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "tests/formats/formats_fixtures.h"
 #include "vm/lvvm.h"

@@ -2,7 +2,7 @@
 // against files the tests write themselves and values computed from their own pixels.
 #include "formats/lvformats.h"
 #include "raster/lvbitmap.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/formats/formats_fixtures.h"
 #include <cstring>
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // 3: FTP replies, each line also read as a passive reply and as 213 and 150 sizes.
 // A chunked body may never hold more memory than twice the bytes that came plus a step.
 #include "comm/transfer.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/comm/fake_peer.h"
 
 #include <cstdlib>

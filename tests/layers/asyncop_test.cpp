@@ -2,7 +2,7 @@
 #include "layers/asyncop.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <new>

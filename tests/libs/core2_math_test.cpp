@@ -9,7 +9,7 @@
 #include <string>
 
 #include "libs/math_engine.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 TEST(MathConvert, NanInfAndOutOfRangeGiveTheIndefiniteInteger)
 {

@@ -12,7 +12,7 @@
 #include "libs/memblock_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vfile.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "libs/table_engine.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

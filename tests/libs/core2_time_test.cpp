@@ -11,7 +11,7 @@
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/config.h"
 #include "runtime/container.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/startup.h"
 #include "tools/lvasm/lvasm.h"
 

@@ -7,7 +7,7 @@
 
 #include "core4_support.h"
 #include "libs/prefs_engine.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "core4_support.h"
 #include "libs/registry_engine.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "core4_support.h"
 #include "libs/json_engine.h"
 #include "libs/serialize_engine.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tools/lvasm/lvasm.h"
 
 namespace {

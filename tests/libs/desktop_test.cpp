@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 TEST(DesktopServices, WithoutASessionBusANotificationFailsAtOnce)
 {

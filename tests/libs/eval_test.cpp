@@ -1,6 +1,6 @@
 // Expression evaluator: values, priorities, errors, variables and globals.
 #include "libs/eval.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <cstring>

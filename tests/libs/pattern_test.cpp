@@ -1,7 +1,7 @@
 // Pattern engine: searching, iteration, replacement and every pattern error,
 // in byte mode and UTF-8 mode.
 #include "libs/pattern.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <map>

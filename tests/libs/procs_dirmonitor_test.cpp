@@ -1,7 +1,7 @@
 // MonitorDirectory's engine: coalesced notices, per-entry reports, closing.
 #include "libs/dirmonitor_engine.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <chrono>

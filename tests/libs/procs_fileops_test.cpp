@@ -3,7 +3,7 @@
 #include "libs/fileops_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>

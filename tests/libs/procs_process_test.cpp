@@ -2,7 +2,7 @@
 // programs, and jobs freed with events still queued.
 #include "libs/process_engine.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vfile.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "libs/strings_engine.h"
 #include "libs/digest.h"
 #include "runtime/encoding.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <functional>

@@ -1,7 +1,7 @@
 // The main loop: the script thread's result, wake-ups after each pass, main-thread
 // requests, thread messages, the end slot and the adapter form with its message thread.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <thread>

@@ -1,6 +1,6 @@
 // Programs, the environment and the other system services of the platform layer.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <atomic>

@@ -1,6 +1,6 @@
 // The system event queue: totals, order, ownership of data, and many posters.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <cstring>
 #include <poll.h>

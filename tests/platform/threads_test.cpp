@@ -1,6 +1,6 @@
 // Mutexes, signals, worker threads and the main-loop wake.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <fcntl.h>

@@ -3,7 +3,7 @@
 // A pump thread stands in for the main loop: it waits on the loop's slots and
 // pumps thread messages, as the message thread of an adapter run does.
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>

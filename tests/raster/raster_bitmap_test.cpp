@@ -5,7 +5,7 @@
 #include "raster/lvbitmap.h"
 #include "raster/lvraster.h"
 #include "raster_fakes.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

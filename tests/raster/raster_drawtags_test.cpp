@@ -21,7 +21,7 @@
 #include "raster/lvpreload.h"
 #include "raster_fakes.h"
 #include "runtime/cmdsupport.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "vm/lvvm.h"
 
 namespace {

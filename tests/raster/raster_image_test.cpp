@@ -13,7 +13,7 @@
 #include "raster/lvneighbours.h"
 #include "raster/lvplanes.h"
 #include "raster_fakes.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

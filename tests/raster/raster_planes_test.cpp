@@ -7,7 +7,7 @@
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
 #include "raster_fakes.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "raster/lvinit.h"
 #include "raster/lvrect.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

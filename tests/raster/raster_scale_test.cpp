@@ -14,7 +14,7 @@
 #include "raster/lvplanes.h"
 #include "raster/lvscale.h"
 #include "raster_fakes.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 namespace {
 

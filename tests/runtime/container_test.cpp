@@ -3,7 +3,7 @@
 // byte by byte, so each one shows exactly the case it tests.
 #include "platform/lvplatform.h"
 #include "runtime/container.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/marker.h"
 #include "runtime/vfile.h"
 

@@ -4,7 +4,7 @@
 #include "files_fixture.h"
 #include "runtime/config.h"
 #include "runtime/container.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Tests of packed streams: round trips, zlib's own streams, damaged input.
 #include "files_fixture.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/packed.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Tests of the platform's paths, files, byte windows, locks and folders.
 #include "files_fixture.h"
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // storage, nested in one another; memory files; names; adapters.
 #include "files_fixture.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/vdir.h"
 #include "runtime/vfile.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "tests/vm/vm_test_util.h"
 
 namespace {

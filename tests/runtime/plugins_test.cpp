@@ -4,7 +4,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/container.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/vdir.h"

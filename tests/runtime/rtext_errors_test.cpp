@@ -39,7 +39,7 @@ std::string Slurp(const std::string &path) {
 // ---- Codes and names --------------------------------------------------------------------
 
 TEST_F(Errors, EveryConstantOfTheHeaderHasItsName) {
-    std::string header = Slurp(LV_SOURCE_DIR "/runtime/lverrors.h");
+    std::string header = Slurp(LV_SOURCE_DIR "/base/lverrors.h");
     std::regex entry(R"((ERR_[A-Z0-9_]+) = (\d+))");
     int count = 0;
     for (auto it = std::sregex_iterator(header.begin(), header.end(), entry); it != std::sregex_iterator(); ++it) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/lvplatform.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/objects.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "platform/lvplatform.h"
 #include "runtime/lists.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/random.h"
 
 namespace {

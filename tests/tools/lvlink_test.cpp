@@ -2,7 +2,7 @@
 // back field by field, every truncation of one is an error, and linked executables find
 // their applet. The two sides share no code, so a mistake on either shows here.
 #include "runtime/container.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

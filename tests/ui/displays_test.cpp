@@ -6,7 +6,7 @@
 
 #include "raster/lvgradient_read.h"
 #include "runtime/cmdsupport.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"

@@ -3,7 +3,7 @@
 #include "tools/lvasm/lvasm.h"
 #include "ui/events.h"
 #include "ui/lib_event.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/objects.h"
 #include "vm/lvvm.h"
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // displays are plain records with an lvDisplayEvents each.
 #pragma once
 #include "ui/events.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <string>

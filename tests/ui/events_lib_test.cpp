@@ -5,7 +5,7 @@
 #include "ui/events.h"
 #include "ui/lib_event.h"
 #include "runtime/errors.h"
-#include "runtime/lverrors.h"
+#include "base/lverrors.h"
 #include "runtime/objects.h"
 #include "vm/lvobject.h"
 #include "vm/lvvm.h"

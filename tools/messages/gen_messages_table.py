@@ -2,7 +2,7 @@
 """gen_messages_table.py - turns runtime/messages.tsv into runtime/messages_table.cpp.
 
 Usage: gen_messages_table.py [--tsv FILE] [--header FILE] [--out FILE] [--check]
-  defaults: runtime/messages.tsv, runtime/lverrors.h, runtime/messages_table.cpp of this tree
+  defaults: runtime/messages.tsv, base/lverrors.h, runtime/messages_table.cpp of this tree
   --check   write nothing; exit 1 when the committed output differs from a fresh one
 
 Checks before writing: every ERR_ constant of lverrors.h has its row with the same name and
@@ -142,7 +142,7 @@ def render(rows):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tsv", default=os.path.join(ROOT, "runtime", "messages.tsv"))
-    ap.add_argument("--header", default=os.path.join(ROOT, "runtime", "lverrors.h"))
+    ap.add_argument("--header", default=os.path.join(ROOT, "base", "lverrors.h"))
     ap.add_argument("--out", default=os.path.join(ROOT, "runtime", "messages_table.cpp"))
     ap.add_argument("--check", action="store_true")
     args = ap.parse_args()
