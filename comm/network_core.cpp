@@ -235,16 +235,19 @@ static int OfferToAdapters(lvConnection *c, const char *host, int port, const lv
 {
     lvAdapterScan scan;
     BeginAdapterScan(&scan, list, LV_PLUGINCAPS_NETWORKADAPTER, 0);
-    lvPluginTag tags[32];
+    lvPluginTag tags[40];
     for (int kind; (kind = NextAdapter(&scan)) != 0;) {
         if (kind != 3 || !scan.record || !scan.record->OpenConnection) continue;
         int n = 0;
         tags[n++] = {LVP_NETTAG_SSL, options->ssl ? 1 : 0};
         tags[n++] = {LVP_NETTAG_TIMEOUT, (intptr_t)g_network.timeout};
         tags[n++] = {LVP_NETTAG_ADAPTERWORD, (intptr_t)&c->adapterWord};
-        tags[n++] = {LVP_NETTAG_TRANSFER, 0};
+        bool transferTags = false;  // a transfer brings its own tag 15 ("verbose")
+        for (const lvAdapterTag *t = options->extraTags; t && t->tag; t++)
+            if (t->tag == LVP_NETTAG_TRANSFER) transferTags = true;
+        if (!transferTags) tags[n++] = {LVP_NETTAG_TRANSFER, 0};
         if (options->userTags) tags[n++] = {LVP_NETTAG_USERTAGS, (intptr_t)options->userTags};
-        for (const lvAdapterTag *t = options->extraTags; t && t->tag && n < 31; t++) tags[n++] = {t->tag, t->value};
+        for (const lvAdapterTag *t = options->extraTags; t && t->tag && n < 39; t++) tags[n++] = {t->tag, t->value};
         tags[n] = {0, 0};
         void *handle = ((lvOpenConnectionFunction)scan.record->OpenConnection)(host, port, tags);
         if (handle) {

@@ -9,6 +9,7 @@
 #include "comm/transfer.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
+#include "runtime/lvplugin.h"
 #include "runtime/plugin.h"
 #include "runtime/vfile.h"
 #include "vm/lvvm.h"
@@ -54,6 +55,10 @@ void ReleaseTransfer(lvTransfer *t)
     ReleaseReference(t->callback);
     ReleaseReference(t->userdata);
     t->callback = t->userdata = -1;
+    FreeMemory(t->scriptUrl);
+    FreeMemory(t->adapterParts);
+    t->scriptUrl = nullptr;
+    t->adapterParts = nullptr;
 }
 
 void FreeTransferBlock(lvTransfer *t)
@@ -62,12 +67,95 @@ void FreeTransferBlock(lvTransfer *t)
     FreeMemory(t);
 }
 
-// Opens the connection of the parsed URL.
+// The form as an adapter sees it: one allocation, nodes first, then their texts.
+static int CopyFormForAdapter(lvTransfer *t)
+{
+    size_t count = 0, texts = 0;
+    for (const lvFormPart *p = t->formParts; p; p = p->next) {
+        count++;
+        texts += std::strlen(p->name) + std::strlen(p->mimeType) + std::strlen(p->fileName) + 3;
+    }
+    if (count == 0) return 0;
+    size_t bytes = count * sizeof(lvNetFormPart) + texts;
+    auto *nodes = (lvNetFormPart *)AllocMemory(bytes, 1);
+    if (!nodes) return ERR_MEM;
+    char *text = (char *)(nodes + count);
+    auto keep = [&text](const char *s) {
+        size_t n = std::strlen(s) + 1;
+        std::memcpy(text, s, n);
+        const char *kept = text;
+        text += n;
+        return kept;
+    };
+    size_t i = 0;
+    for (const lvFormPart *p = t->formParts; p; p = p->next, i++) {
+        lvNetFormPart *n = &nodes[i];
+        n->next = i + 1 < count ? &nodes[i + 1] : nullptr;
+        n->name = keep(p->name);
+        const char *type = keep(p->mimeType), *file = keep(p->fileName);
+        n->mimeType = p->mimeType[0] ? type : nullptr;
+        n->fileName = p->mimeType[0] ? file : nullptr;
+        n->data = p->data;
+        n->file = p->file;
+        n->size = p->size;
+    }
+    t->adapterParts = nodes;
+    return 0;
+}
+
+// The tags of the transfer's connection that adapters read (the network engine adds
+// ssl, the time-out, the adapter word and the user tags).
+static size_t TransferTags(lvTransfer *t, lvAdapterTag *tags)
+{
+    size_t n = 0;
+    auto add = [&](uint32_t tag, intptr_t value) { tags[n++] = {tag, value}; };
+    add(LVP_NETTAG_URL, (intptr_t)t->scriptUrl);
+    add(LVP_NETTAG_UPLOAD, t->upload);
+    add(LVP_NETTAG_REDIRECT, t->redirect);
+    add(LVP_NETTAG_FTPASCII, t->url.ftpMode == 'a');
+    add(LVP_NETTAG_TRANSFER, t->verbose);
+    add(LVP_NETTAG_FAIL404, t->fail404);
+    add(LVP_NETTAG_ENCODED, t->encoded);
+    if (t->upload && t->adapterParts) {
+        add(LVP_NETTAG_FORMPARTS, (intptr_t)t->adapterParts);
+    } else if (t->upload) {
+        t->adapterUploadSize = t->upData ? (int64_t)t->upLength : t->sourceSize;
+        add(LVP_NETTAG_UPLOADSIZE, (intptr_t)&t->adapterUploadSize);
+    }
+    if (t->post) {
+        t->adapterPostLength = (int64_t)t->postLength;
+        add(LVP_NETTAG_POST, (intptr_t)t->post);
+        add(LVP_NETTAG_POSTLENGTH, (intptr_t)&t->adapterPostLength);
+        add(LVP_NETTAG_POSTTYPE, (intptr_t)t->postType);
+    }
+    if (t->url.credentials) {
+        add(LVP_NETTAG_USER, (intptr_t)t->url.user);
+        add(LVP_NETTAG_PASSWORD, (intptr_t)t->url.password);
+    }
+    if (t->proxy[0]) add(LVP_NETTAG_PROXY, (intptr_t)t->proxy);
+    if (t->userAgentGiven) add(LVP_NETTAG_USERAGENT, (intptr_t)t->userAgent);
+    if (t->customHeaders) add(LVP_NETTAG_CUSTOMHEADERS, (intptr_t)t->customHeaders);
+    tags[n] = {0, 0};
+    return n;
+}
+
+// Opens the connection of the parsed URL. An upload whose length cannot be told is not
+// offered to adapters: they are promised the length up front.
 static int ConnectTransfer(lvTransfer *t)
 {
-    lvConnectOptions options = {t->adapter[0] ? t->adapter : nullptr, t->ipProtocol, t->ssl, t->userTags, nullptr};
+    lvAdapterTag tags[24];
+    TransferTags(t, tags);
+    const char *list = t->adapter[0] ? t->adapter : nullptr;
+    if (t->upload && !t->adapterParts && t->source && t->sourceSize < 0) list = "inbuilt";
+    lvConnectOptions options = {list, t->ipProtocol, t->ssl, t->userTags, tags};
     if (int r = ConnectToHost(t->url.host, t->url.port, &options, &t->control)) return r;
     t->control->noEventPolling = 1;
+    if (t->control->adapterWord != 0 || t->protocol == LV_TRANSFER_ADAPTER) {
+        // The adapter moves the whole transfer: no request, no login.
+        t->protocol = LV_TRANSFER_ADAPTER;
+        if (t->upload && t->adapterParts) t->formAsDownload = 1;
+        t->active = t->control;
+    }
     return 0;
 }
 
@@ -171,6 +259,7 @@ static int StartHttp(lvTransfer *t)
 {
     for (;;) {
         if (int r = ConnectTransfer(t)) return r;
+        if (t->protocol == LV_TRANSFER_ADAPTER) return 0;
         lvHttpReply reply = {};
         if (int r = RequestHttp(t, &reply)) return r;
         if (!reply.redirect) {
@@ -247,6 +336,10 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
     CopyOption(t->fileName, sizeof t->fileName, o->file);
     CopyOption(t->postType, sizeof t->postType, o->postType ? o->postType : "application/x-www-form-urlencoded");
     CopyOption(t->userAgent, sizeof t->userAgent, o->userAgent ? o->userAgent : "Lumivarra 11.0");
+    t->userAgentGiven = o->userAgent != nullptr;
+    t->verbose = o->verbose;
+    t->encoded = o->encoded;
+    if (r == 0 && !(t->scriptUrl = CopyText(o->url))) r = ERR_MEM;
     if (r == 0 && o->customHeaders && !(t->customHeaders = CopyText(o->customHeaders))) r = ERR_MEM;
     if (r == 0 && o->post) {
         if (o->postLength == 0) r = ERR_WRONGUSAGE;
@@ -264,8 +357,11 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
     if (r == 0) r = ParseRequestUrl(t, parseUrl ? parseUrl : o->url);
     FreeMemory(parseUrl);
     t->protocol = t->url.protocol;
-    if (r == 0 && (t->protocol == LV_TRANSFER_ADAPTER || t->url.secure)) r = ERR_UNIMPLCMD;
-    if (r == 0 && t->protocol == LV_TRANSFER_HTTP && t->upload) {
+    if (r == 0 && t->upload && t->protocol != LV_TRANSFER_FTP) r = CopyFormForAdapter(t);
+    if (r == 0 && t->protocol == LV_TRANSFER_ADAPTER) {
+        if (t->upload && !t->adapterParts) r = OpenUploadSource(t, o);
+        if (r == 0) r = ConnectTransfer(t);
+    } else if (r == 0 && t->protocol == LV_TRANSFER_HTTP && t->upload) {
         // The form goes in the steps; the reply head is read after it.
         t->currentPart = t->formParts;
         lvTimeVal now;
@@ -275,14 +371,13 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
         if (!t->formParts || o->file) r = ERR_WRONGUSAGE;
         if (r == 0) r = ConnectTransfer(t);
         lvHttpReply none = {};
-        if (r == 0) r = RequestHttp(t, &none);
+        if (r == 0 && t->protocol != LV_TRANSFER_ADAPTER) r = RequestHttp(t, &none);
         t->active = t->control;
-    }
-    if (r == 0 && t->protocol == LV_TRANSFER_FTP) {
+    } else if (r == 0 && t->protocol == LV_TRANSFER_FTP) {
         if (!t->url.ftpMode) t->url.ftpMode = o->transferMode == LV_FTPASCII ? 'a' : 'i';
         if (t->upload) r = OpenUploadSource(t, o);
         if (r == 0) r = ConnectTransfer(t);
-        if (r == 0) r = LoginFtp(t);
+        if (r == 0 && t->protocol != LV_TRANSFER_ADAPTER) r = LoginFtp(t);
         t->untilClose = !t->upload;  // the server's close of the data connection ends the body
     } else if (r == 0 && !t->upload) {
         r = StartHttp(t);
@@ -437,9 +532,96 @@ static int SendFormStep(lvTransfer *t)
     return 0;
 }
 
+// Tells the progress callback what the adapter reports, when that changed.
+static int ReportAdapterProgress(lvTransfer *t, uint64_t received)
+{
+    lvConnection *c = t->active;
+    if (t->callback == -1 || !c->adapter || !c->adapter->GetConnectionInfo) return 0;
+    int64_t downloadTotal = 0, uploadTotal = 0, uploaded = 0;
+    lvPluginTag tags[] = {{LVP_NETINFO_DOWNLOADTOTAL, (intptr_t)&downloadTotal},
+                          {LVP_NETINFO_UPLOADTOTAL, (intptr_t)&uploadTotal},
+                          {LVP_NETINFO_UPLOADED, (intptr_t)&uploaded},
+                          {0, 0}};
+    if (((lvGetConnectionInfoFunction)c->adapter->GetConnectionInfo)(c->handle, tags) != 0) return 0;
+    bool sending = (t->upload && !t->formAsDownload) || (t->formAsDownload && c->action == 0);
+    if (t->formAsDownload && c->action == 0 && received > 0) {
+        c->action = 1;  // the reply has begun
+        sending = false;
+    }
+    if (!sending) {
+        c->count = received;
+        c->total = (uint64_t)(t->upload && !t->formAsDownload ? uploadTotal : downloadTotal);
+    } else {
+        c->count = (uint64_t)(t->formAsDownload ? uploaded : t->adapterUploaded);
+        c->total = (uint64_t)uploadTotal;
+    }
+    if (c->action == c->lastAction && c->count == c->lastCount && c->total == c->lastTotal) return 0;
+    c->callback = t->callback;
+    c->userdata = t->userdata;
+    lvNetworkLibrary *library = GetNetworkLibrary();
+    int r = library->hooks.CallProgress(library->hooks.context, c);
+    c->callback = c->userdata = -1;
+    return r;
+}
+
+// One step of a transfer an adapter moves whole: the body comes through ReceiveData
+// until the adapter closes, or the upload goes through SendData block by block.
+static int StepAdapterTransfer(lvTransfer *t, int *done)
+{
+    lvConnection *c = t->active;
+    if (!t->started) {
+        if (t->upload && !t->formAsDownload) {
+            t->started = 1;
+        } else {
+            t->size = 0;
+            t->untilClose = 1;
+            if (int r = BeginBody(t)) return r;
+        }
+        c->callback = c->userdata = -1;  // the adapter's own figures are reported instead
+        c->action = 0;
+        c->lastAction = -1;
+    }
+    int r = 0;
+    uint64_t moved = 0;
+    if (t->upload && !t->formAsDownload) {
+        uint8_t block[LV_NET_BUFFER_SIZE];
+        const uint8_t *bytes = block;
+        int64_t n;
+        if (t->upData) {
+            n = (int64_t)(t->upLength - t->upOffset);
+            if (n > (int64_t)sizeof block) n = sizeof block;
+            bytes = t->upData + t->upOffset;
+        } else {
+            n = ReadVFile(t->source, block, sizeof block);
+            if (n < 0) n = 0;
+        }
+        if (n > 0 && (r = SendAllOrFail(c, bytes, (size_t)n))) return r;
+        t->upOffset += (size_t)n;
+        t->adapterUploaded += n;
+        t->sent += n;
+        if (t->upData ? t->upOffset >= t->upLength : n < (int64_t)sizeof block) {
+            *done = t->done = 1;
+            if (t->source && t->sourceSize >= 0 && t->sent != t->sourceSize) return ERR_SENDDATA;
+        }
+    } else {
+        r = ReceiveBody(t, LV_RECEIVEALL, 0, &moved);
+        if (r == ERR_RECVCLOSED && t->bodyStep.total == 0) {  // nothing came before the close
+            r = 0;
+            t->bodyStep.done = 1;
+        }
+        t->received += (int64_t)moved;
+        if (r) return r;
+        if (t->bodyStep.done) *done = t->done = 1;
+    }
+    if (int p = ReportAdapterProgress(t, (uint64_t)t->received)) return p;
+    if (!*done && moved == 0 && !t->upload && !t->async) WaitForConnectionData(c, 1);
+    return 0;
+}
+
 int AdvanceTransfer(lvTransfer *t, int *done)
 {
     *done = 0;
+    if (t->protocol == LV_TRANSFER_ADAPTER) return StepAdapterTransfer(t, done);
     if (t->upload && t->protocol == LV_TRANSFER_HTTP && !t->formFinished) return SendFormStep(t);
     int r = t->upload && t->protocol == LV_TRANSFER_FTP ? SendUploadBlock(t, done) : MoveBody(t, done);
     if (r == 0 && *done && t->protocol == LV_TRANSFER_FTP) {
@@ -522,7 +704,7 @@ int StepTransfer(lvState *L, lvAsyncOperation *operation, int *done)
     }
     int64_t size = 0;
     const uint8_t *data = TransferResult(t, &size);
-    if (t->upload && t->protocol == LV_TRANSFER_FTP) return 0;
+    if (t->upload && !t->formAsDownload && t->protocol != LV_TRANSFER_HTTP) return 0;
     PushSizedString(L, data ? (const char *)data : "", data ? (size_t)size : 0);
     PushNumber(L, (double)size);
     return 2;

@@ -118,6 +118,7 @@ int ParseFtpPassive(const char *line, char *host, size_t hostSize, int *port);
 int64_t ParseFtpSize(const char *line);
 int64_t ParseFtpOpeningSize(const char *line);
 struct lvTransfer;
+struct lvNetFormPart;
 // From the greeting to the data connection and retr or stor. 0 or the errors.
 int LoginFtp(lvTransfer *transfer);
 // Closes the data connection, reads the completion reply and sends quit.
@@ -196,6 +197,13 @@ struct lvTransfer {
     int fail404, redirect, redirects, silentfail, emptyBody, pluginMode;
     int ipProtocol, ssl;
     lvUserTag *userTags;
+    // What a network adapter is told of the transfer, and whether it moves it whole.
+    char *scriptUrl;             // the URL as the script gave it
+    int verbose, encoded, userAgentGiven;
+    int64_t adapterUploadSize, adapterPostLength;
+    lvNetFormPart *adapterParts; // the form handed to the adapter, one allocation
+    int formAsDownload;          // a form upload an adapter took: its reply is the result
+    int64_t adapterUploaded;     // bytes of an adapter upload sent
 };
 
 // Makes and starts a transfer: URL, connection, request and reply head. 0 with *out, or

@@ -381,8 +381,43 @@ typedef const char *(*lvGetImageFormatFunction)(void *handle);
 #define LVP_NETTAG_SSL 1
 #define LVP_NETTAG_TIMEOUT 2
 #define LVP_NETTAG_ADAPTERWORD 4
-#define LVP_NETTAG_TRANSFER 15
+#define LVP_NETTAG_TRANSFER 15  // 0 for a plain connection; a transfer's "verbose" option
 #define LVP_NETTAG_USERTAGS 21
+// Tags a DownloadFile or UploadFile adds for its connection. An adapter that moves the
+// whole transfer itself sets the adapter word to non-zero; it then serves the body
+// through ReceiveData (downloads, and the reply of a form upload) or takes it through
+// SendData (other uploads), and answers LVP_NETINFO_DOWNLOADTOTAL, _UPLOADTOTAL and
+// _UPLOADED (int64_t) for the progress callback.
+#define LVP_NETTAG_URL 3             // const char *: the URL as the script gave it
+#define LVP_NETTAG_UPLOAD 5          // 1 for UploadFile
+#define LVP_NETTAG_UPLOADSIZE 6      // const int64_t *: the upload's length (not for forms)
+#define LVP_NETTAG_USER 7            // const char *, only when the URL carried credentials
+#define LVP_NETTAG_PASSWORD 8        // const char *
+#define LVP_NETTAG_REDIRECT 9        // the "redirect" option
+#define LVP_NETTAG_FTPASCII 10       // 1 when the FTP mode is ASCII
+#define LVP_NETTAG_FORMPARTS 11      // const lvNetFormPart *: an HTTP upload's parts
+#define LVP_NETTAG_PROXY 12          // const char *, when given
+#define LVP_NETTAG_USERAGENT 13      // const char *, when given
+#define LVP_NETTAG_CUSTOMHEADERS 14  // const char *, when given
+#define LVP_NETTAG_POST 16           // const void *: a download's "post" bytes
+#define LVP_NETTAG_POSTLENGTH 17     // const int64_t *: their length
+#define LVP_NETTAG_POSTTYPE 18       // const char *: their Content-Type
+#define LVP_NETTAG_FAIL404 19        // the "fail404" option
+#define LVP_NETTAG_ENCODED 20        // the "encoded" option
+#define LVP_NETINFO_DOWNLOADTOTAL 5  // int64_t *: the whole body's length, 0 unknown
+#define LVP_NETINFO_UPLOADTOTAL 7    // int64_t *: the whole upload's length
+#define LVP_NETINFO_UPLOADED 8       // int64_t *: bytes of it sent so far
+// One part of an upload's form as an adapter sees it (a copy; valid during the transfer).
+// A file part's file is read through the interface's file slots.
+typedef struct lvNetFormPart {
+    struct lvNetFormPart *next;
+    const char *name;       // the field name
+    const char *mimeType;   // NULL for a plain field
+    const char *fileName;   // NULL for a plain field
+    const void *data;       // a data part's bytes, or NULL
+    void *file;             // a file part's open file, or NULL
+    int64_t size;
+} lvNetFormPart;
 #define LVP_NETINFO_LOCALADDRESS 1
 #define LVP_NETINFO_LOCALPORT 2
 #define LVP_NETINFO_PEERADDRESS 3

@@ -27,3 +27,5 @@ lv_add_test(comm_ftp_engine_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftp_engine_test.cpp
   LIBS lv_comm lv_runtime
   LABELS comm threads)
+target_compile_definitions(comm_transfer_commands_test PRIVATE LV_TESTPLUGIN_DIR="${CMAKE_BINARY_DIR}/testplugins")
+add_dependencies(comm_transfer_commands_test testplugin_netadapter)

@@ -10,6 +10,7 @@
 // LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER, LVT_SLOTS (a command
 // library that checks the interface table's live slots).
 #include "runtime/lvplugin.h"
+#include <cstdlib>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -450,14 +451,121 @@ LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginT
 // gets; "BYE\n" makes it close once its queue is drained. Its peer address (tag 3)
 // tells the tags it was opened with.
 // ============================================================================
+// It also moves whole transfers of "test://" URLs and of the host "https://xfer.adapter/":
+// a path "/bytes/N" serves N bytes of value i * 7 mod 256; "/tags" serves the transfer's
+// tags as text ("name=value" lines); an upload's bytes go to the file named after
+// "/store" (e.g. test://x/store/tmp/f), and a form upload's reply lists its parts.
 struct EchoConnection {
     std::string queue;   // bytes waiting to be received
     bool closing = false;
     std::string tags;    // "1=.. 2=.. 4=set 15=.. 21=set"
+    bool transfer = false;
+    std::string stored;  // an upload's path
+    std::string upload;  // its bytes
+    int64_t uploadTotal = 0, downloadTotal = 0;
 };
+
+static const char *TagText(const lvPluginTag *tags, uint32_t tag)
+{
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == tag) return t->value ? (const char *)t->value : "";
+    return nullptr;
+}
+
+static bool FindTag(const lvPluginTag *tags, uint32_t tag, intptr_t *value)
+{
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == tag) {
+            *value = t->value;
+            return true;
+        }
+    return false;
+}
+
+// What a transfer's tags said, one "name=value" line each, in a fixed order.
+static std::string DescribeTransferTags(const lvPluginTag *tags)
+{
+    std::string out;
+    static const struct { uint32_t tag; const char *name; int kind; } rows[] = {
+        {LVP_NETTAG_URL, "url", 1},           {LVP_NETTAG_UPLOAD, "upload", 0},
+        {LVP_NETTAG_REDIRECT, "redirect", 0}, {LVP_NETTAG_FTPASCII, "ascii", 0},
+        {LVP_NETTAG_TRANSFER, "verbose", 0},  {LVP_NETTAG_FAIL404, "fail404", 0},
+        {LVP_NETTAG_ENCODED, "encoded", 0},   {LVP_NETTAG_USER, "user", 1},
+        {LVP_NETTAG_PASSWORD, "password", 1}, {LVP_NETTAG_PROXY, "proxy", 1},
+        {LVP_NETTAG_USERAGENT, "useragent", 1}, {LVP_NETTAG_CUSTOMHEADERS, "headers", 1},
+        {LVP_NETTAG_POSTTYPE, "posttype", 1}, {LVP_NETTAG_SSL, "ssl", 0},
+        {LVP_NETTAG_UPLOADSIZE, "uploadsize", 2}, {LVP_NETTAG_POSTLENGTH, "postlength", 2},
+    };
+    for (const auto &row : rows) {
+        intptr_t value = 0;
+        if (!FindTag(tags, row.tag, &value)) continue;
+        out += std::string(row.name) + "=";
+        if (row.kind == 1) out += value ? (const char *)value : "";
+        else if (row.kind == 2) out += std::to_string((long long)*(const int64_t *)value);
+        else out += std::to_string((long)value);
+        out += "\n";
+    }
+    intptr_t post = 0, postLength = 0;
+    if (FindTag(tags, LVP_NETTAG_POST, &post) && FindTag(tags, LVP_NETTAG_POSTLENGTH, &postLength))
+        out += "post=" + std::string((const char *)post, (size_t)*(const int64_t *)postLength) + "\n";
+    return out;
+}
+
+// A form as the reply lists it: "name|type|file|size|first bytes" lines.
+static std::string DescribeForm(const lvNetFormPart *part)
+{
+    std::string out;
+    for (; part; part = part->next) {
+        std::string bytes;
+        if (part->data) {
+            bytes.assign((const char *)part->data, (size_t)std::min<int64_t>(part->size, 16));
+        } else if (part->file) {
+            char buffer[16];
+            int64_t n = api->files->ReadFile(part->file, buffer, std::min<int64_t>(part->size, 16));
+            if (n > 0) bytes.assign(buffer, (size_t)n);
+        }
+        out += std::string(part->name) + "|" + (part->mimeType ? part->mimeType : "-") + "|" +
+               (part->fileName ? part->fileName : "-") + "|" + std::to_string((long long)part->size) + "|" + bytes +
+               "\n";
+    }
+    return out;
+}
+
+static void *OpenTransfer(const char *host, const lvPluginTag *tags)
+{
+    const char *url = TagText(tags, LVP_NETTAG_URL);
+    if (!url) return nullptr;
+    bool test = std::strncmp(url, "test://", 7) == 0;
+    if (!test && std::strcmp(host, "https://xfer.adapter/") != 0) return nullptr;
+    const char *path = std::strchr(url + (test ? 7 : 8), '/');
+    path = path ? path : "/";
+    intptr_t word = 0, form = 0;
+    if (!FindTag(tags, LVP_NETTAG_ADAPTERWORD, &word)) return nullptr;
+    EchoConnection *c = new EchoConnection;
+    c->transfer = true;
+    *(int32_t *)word = 1;
+    if (std::strncmp(path, "/bytes/", 7) == 0) {
+        long n = std::atol(path + 7);
+        for (long i = 0; i < n; i++) c->queue += (char)(i * 7 % 256);
+    } else if (std::strcmp(path, "/tags") == 0) {
+        c->queue = DescribeTransferTags(tags);
+    } else if (std::strncmp(path, "/store", 6) == 0) {
+        c->stored = path + 6;
+    }
+    if (FindTag(tags, LVP_NETTAG_FORMPARTS, &form)) {
+        c->queue = DescribeForm((const lvNetFormPart *)form);
+        for (const lvNetFormPart *p = (const lvNetFormPart *)form; p; p = p->next) c->uploadTotal += p->size;
+    }
+    intptr_t size = 0;
+    if (FindTag(tags, LVP_NETTAG_UPLOADSIZE, &size)) c->uploadTotal = *(const int64_t *)size;
+    c->downloadTotal = (int64_t)c->queue.size();
+    c->closing = true;
+    return c;
+}
 
 LVT_EXPORT(OpenConnection)(const char *host, int, const lvPluginTag *tags) -> void *
 {
+    if (void *transfer = OpenTransfer(host, tags)) return transfer;
     if (std::strcmp(host, "echo.adapter") != 0) return nullptr;
     EchoConnection *c = new EchoConnection;
     for (const lvPluginTag *t = tags; t && t->tag; t++) {
@@ -468,12 +576,25 @@ LVT_EXPORT(OpenConnection)(const char *host, int, const lvPluginTag *tags) -> vo
     }
     return c;
 }
-LVT_EXPORT(CloseConnection)(void *handle) -> void { delete (EchoConnection *)handle; }
+LVT_EXPORT(CloseConnection)(void *handle) -> void
+{
+    EchoConnection *c = (EchoConnection *)handle;
+    if (c->transfer && !c->stored.empty()) {
+        if (FILE *f = std::fopen(c->stored.c_str(), "wb")) {
+            std::fwrite(c->upload.data(), 1, c->upload.size(), f);
+            std::fclose(f);
+        }
+    }
+    delete c;
+}
 LVT_EXPORT(GetConnectionInfo)(void *handle, const lvPluginTag *tags) -> int
 {
     EchoConnection *c = (EchoConnection *)handle;
     for (const lvPluginTag *t = tags; t && t->tag; t++) {
-        if (t->tag == LVP_NETINFO_PEERADDRESS) std::snprintf((char *)t->value, 256, "%s", c->tags.c_str());
+        if (c->transfer && t->tag == LVP_NETINFO_DOWNLOADTOTAL) *(int64_t *)t->value = c->downloadTotal;
+        else if (c->transfer && t->tag == LVP_NETINFO_UPLOADTOTAL) *(int64_t *)t->value = c->uploadTotal;
+        else if (c->transfer && t->tag == LVP_NETINFO_UPLOADED) *(int64_t *)t->value = (int64_t)c->upload.size();
+        else if (t->tag == LVP_NETINFO_PEERADDRESS) std::snprintf((char *)t->value, 256, "%s", c->tags.c_str());
         else if (t->tag == LVP_NETINFO_PEERPORT) *(int32_t *)t->value = 4242;
         else if (t->tag == LVP_NETINFO_LOCALADDRESS) std::snprintf((char *)t->value, 256, "echo");
         else if (t->tag == LVP_NETINFO_LOCALPORT) *(int32_t *)t->value = 1;
@@ -495,6 +616,11 @@ LVT_EXPORT(ReceiveData)(void *handle, void *buffer, int size, int *received, int
 LVT_EXPORT(SendData)(void *handle, const void *data, int size, int *sent, intptr_t) -> int
 {
     EchoConnection *c = (EchoConnection *)handle;
+    if (c->transfer) {
+        c->upload.append((const char *)data, (size_t)size);
+        *sent = size;
+        return 0;
+    }
     if (c->closing) return 1410;
     c->queue.append((const char *)data, (size_t)size);
     if (c->queue.size() >= 4 && c->queue.compare(c->queue.size() - 4, 4, "BYE\n") == 0) c->closing = true;
