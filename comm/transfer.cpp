@@ -400,6 +400,7 @@ static int BeginBody(lvTransfer *t)
     c->action = t->upload ? 1 : 0;
     c->count = 0;
     c->total = t->size > 0 ? (uint64_t)t->size : 0;
+    t->ascii = t->protocol == LV_TRANSFER_FTP && !t->upload && t->url.ftpMode == 'a';
     if (t->fileName[0]) {
         int flags = LV_VF_WRITE | (t->fileAdapter[0] ? LV_VF_ADAPTERS : 0);
         t->file = OpenVFile(t->fileName, flags, t->fileAdapter[0] ? t->fileAdapter : nullptr, t->userTags);
@@ -407,14 +408,17 @@ static int BeginBody(lvTransfer *t)
             SetErrorStringArg(t->fileName);
             return ERR_WRITEFILE;
         }
-        t->body.kind = LV_DEST_FILE;
-        t->body.file = t->file;
-        return 0;
+        if (!t->ascii) {
+            t->body.kind = LV_DEST_FILE;
+            t->body.file = t->file;
+            return 0;
+        }
     }
     t->body.kind = LV_DEST_MEMORY;
     t->body.growable = 1;
     int64_t first = t->blockMode || t->size <= 0 ? 0 : t->size;
     if (first > LV_HTTP_FIRST_ALLOCATION) first = LV_HTTP_FIRST_ALLOCATION;
+    if (t->file) first = 0;  // only a staging buffer in front of the file
     if (first > 0) {
         t->body.data = (uint8_t *)AllocMemory((size_t)first, 0);
         if (!t->body.data) return ERR_MEM;
@@ -631,6 +635,29 @@ int AdvanceTransfer(lvTransfer *t, int *done)
     return r;
 }
 
+// ASCII mode: the bytes that came since from (and a CR kept from the step before) lose
+// the CR of every CR LF. With a file, what is converted goes to it, but for a last CR
+// whose LF may come with the next step. final: the body is complete.
+static int ConvertAsciiBytes(lvTransfer *t, size_t from, bool final)
+{
+    uint8_t *d = t->body.data;
+    size_t n = t->body.length, start = t->asciiCR && from > 0 ? from - 1 : from, w = start;
+    t->asciiOut -= (int64_t)(from - start);  // a kept CR is counted again below
+    for (size_t r = start; r < n; r++) {
+        if (d[r] == '\r' && r + 1 < n && d[r + 1] == '\n') continue;
+        d[w++] = d[r];
+    }
+    t->asciiOut += (int64_t)w - (int64_t)start;
+    t->body.length = w;
+    t->asciiCR = !final && w > 0 && d[w - 1] == '\r';
+    if (!t->file) return 0;
+    size_t ready = w - (t->asciiCR ? 1 : 0);
+    if (ready && WriteVFile(t->file, d, (int64_t)ready) != (int64_t)ready) return ERR_WRITE;
+    if (t->asciiCR) d[0] = '\r';
+    t->body.length = t->asciiCR ? 1 : 0;
+    return 0;
+}
+
 static int MoveBody(lvTransfer *t, int *done)
 {
     if (!t->started) {
@@ -660,11 +687,13 @@ static int MoveBody(lvTransfer *t, int *done)
             t->chunkLeft = -1;
         }
     } else if (t->untilClose) {
+        size_t before = t->body.length;
         r = ReceiveBody(t, LV_RECEIVEALL, 0, &moved);
         if (r == ERR_RECVCLOSED && t->bodyStep.total == 0) {  // an empty body
             r = 0;
             t->bodyStep.done = 1;
         }
+        if (r == 0 && t->ascii) r = ConvertAsciiBytes(t, before, t->bodyStep.done != 0);
         if (t->bodyStep.done) *done = t->done = 1;
     } else {
         r = ReceiveBody(t, LV_RECEIVEBYTES, (uint64_t)t->size, &moved);
@@ -678,8 +707,8 @@ static int MoveBody(lvTransfer *t, int *done)
 
 const uint8_t *TransferResult(const lvTransfer *t, int64_t *size)
 {
-    *size = t->received;
-    return t->body.kind == LV_DEST_MEMORY ? t->body.data : nullptr;
+    *size = t->ascii ? t->asciiOut : t->received;
+    return t->body.kind == LV_DEST_MEMORY && !t->file ? t->body.data : nullptr;
 }
 
 int PushSilentFailure(lvState *L, int code)

@@ -204,6 +204,10 @@ struct lvTransfer {
     lvNetFormPart *adapterParts; // the form handed to the adapter, one allocation
     int formAsDownload;          // a form upload an adapter took: its reply is the result
     int64_t adapterUploaded;     // bytes of an adapter upload sent
+    // An FTP download in ASCII mode turns the network's CR LF into this system's LF.
+    int ascii;                   // converting
+    int asciiCR;                 // the converted bytes end with a CR whose LF may follow
+    int64_t asciiOut;            // bytes stored after the conversion
 };
 
 // Makes and starts a transfer: URL, connection, request and reply head. 0 with *out, or

@@ -283,4 +283,52 @@ TEST(FtpTransfer, UploadFromAFileAndDownloadIntoOne)
     remove(name);
 }
 
+
+// ASCII mode ends lines with LF here, as an FTP client on this system should: every CR LF
+// loses its CR, also when the pair is split between two receive buffers (8192 bytes) or
+// two steps; a CR without its LF stays, and so does one that ends the body. The same into
+// memory and into a file.
+TEST(FtpTransfer, AsciiModeTurnsCrLfIntoLf)
+{
+    static NetworkOpened opened(3000);
+    std::string head(8191, 'x'), tail(9000, 'y');
+    struct Case {
+        const char *name;
+        std::string content, expected;
+    } cases[] = {
+        {"lines", "a\r\nb\r\n", "a\nb\n"},
+        {"split at the buffer", head + "\r\n" + tail, head + "\n" + tail},
+        {"lone CR and CR CR LF", "a\rb\r\r\nc", "a\rb\r\nc"},
+        {"CR at the end", "a\r\nb\r", "a\nb\r"},
+        {"CR ending the first buffer, no LF after it", head + "\rz", head + "\rz"},
+        {"empty", "", ""},
+    };
+    char name[] = "/tmp/lv_ftpa_XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char *file : {(const char *)nullptr, (const char *)name}) {
+            CannedFtp server;
+            server.content = c.content;
+            server.Serve();
+            Result r = RunFtp(server.Url("/t.txt;type=a"), 0, "", file);
+            EXPECT_EQ(r.code, 0);
+            server.Join();
+            EXPECT_EQ(r.size, (int64_t)c.expected.size());
+            std::string got = r.body;
+            if (file) {
+                FILE *f = fopen(name, "rb");
+                ASSERT_NE(f, nullptr);
+                got.assign(40000, 0);
+                got.resize(fread(&got[0], 1, got.size(), f));
+                fclose(f);
+            }
+            EXPECT_TRUE(got == c.expected) << (file ? "file: " : "memory: ") << got.size();
+        }
+    }
+    remove(name);
+}
+
 }  // namespace

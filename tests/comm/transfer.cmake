@@ -11,10 +11,16 @@ lv_assemble(OUTPUT ${out}.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/transfer_fixtures
             LABELS ${out}.labels)
 lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels
                ARGS --title "Transfer download" TARGET applet_transfer_download)
+set(out ${CMAKE_BINARY_DIR}/tests/comm/transfer_fixtures/ftp)
+lv_assemble(OUTPUT ${out}.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/transfer_fixtures/ftp.lvs
+            LABELS ${out}.labels)
+lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels
+               ARGS --title "Transfer FTP" TARGET applet_transfer_ftp)
 lv_add_test(comm_transfer_applets_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_applets_test.cpp
   LABELS comm threads)
-add_dependencies(comm_transfer_applets_test lumivarra applet_transfer_download)
+add_dependencies(comm_transfer_applets_test lumivarra applet_transfer_download applet_transfer_ftp)
+target_compile_definitions(comm_transfer_applets_test PRIVATE LV_FTPD_SCRIPT="${CMAKE_CURRENT_LIST_DIR}/transfer_fixtures/ftpd.py")
 
 lv_add_test(comm_transfer_commands_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_commands_test.cpp
