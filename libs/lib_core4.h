@@ -19,6 +19,11 @@ int OpenWindowsLibrary(lvState *L);
 const lvConstantEntry *GetWindowsConstants(void);
 // Shut-down steps: the open catalog; every registry-key object.
 void CloseLocaleLibrary(lvState *L, int full);
+// The catalogs of the plug-in interface: opened for the user's language (null when none),
+// closed by the plug-in; a null catalog in PluginCatalogString is the script's own.
+void *OpenPluginCatalog(lvState *L, const char *name);
+void ClosePluginCatalog(void *catalog);
+const char *PluginCatalogString(void *catalog, int index, const char *def);
 void CloseWindowsLibrary(lvState *L, int full);
 
 // ---- Hooks ----------------------------------------------------------------------------

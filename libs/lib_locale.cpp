@@ -61,6 +61,18 @@ static int CmdGetCatalogString(lvState *L)
     return 1;
 }
 
+void *OpenPluginCatalog(lvState *L, const char *name)
+{
+    return LoadCatalog(name, GetApplicationHooks()->GetProgramFolder(L));
+}
+
+void ClosePluginCatalog(void *catalog) { FreeCatalog(static_cast<lvCatalog *>(catalog)); }
+
+const char *PluginCatalogString(void *catalog, int index, const char *def)
+{
+    return LookupCatalogString(catalog ? static_cast<lvCatalog *>(catalog) : gCurrentCatalog, index, def);
+}
+
 void CloseLocaleLibrary(lvState *, int)
 {
     FreeCatalog(gCurrentCatalog);

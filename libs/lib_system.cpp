@@ -394,9 +394,9 @@ static int CmdResumeCoroutine(lvState *L)
     }
     if (code) return code;
     int count = GetStackTop(co);
-    if (count > 999 || !EnsureStackSpace(L, count)) return ERR_STACK;
+    if (!EnsureStackSpace(L, count)) return ERR_STACK;
     MoveValues(co, L, count);
-    return count;
+    return CountedResults(L, count);
 }
 
 static int CmdYieldCoroutine(lvState *L) { return YieldThread(L, GetStackTop(L)); }

@@ -162,9 +162,9 @@ static int CmdUnpack(lvState *L)
     CheckArgCount(L, 1, 1, 0, 0);
     CheckTableArg(L, 1);
     int64_t n = CountListItems(L, 1, false);
-    if (n > 999 || !EnsureStackSpace(L, static_cast<int>(n))) return ERR_STACK;
+    if (n > INT32_MAX || !EnsureStackSpace(L, static_cast<int>(n))) return ERR_STACK;
     for (int64_t i = 0; i < n; i++) GetTableItemRaw(L, 1, static_cast<int>(i));
-    return static_cast<int>(n);
+    return CountedResults(L, static_cast<int>(n));
 }
 
 static int CmdGetItem(lvState *L)

@@ -14,6 +14,7 @@
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
+#include "libs/langtables.h"
 #include "libs/lib_dos.h"
 #include "libs/lib_string.h"
 #include "libs/memblock_engine.h"
@@ -83,8 +84,10 @@ static void PluginMd5Hex(const void *data, size_t length, char *out33)
     Md5HexOfRange(data, length, out33);
 }
 
-static const lvPluginServices pluginServices = {GetCurrentDateString, PluginDateFields, PluginEncodeBase64,
-                                                PluginDecodeBase64, PluginMd5Hex};
+static const lvPluginServices pluginServices = {GetCurrentDateString, PluginDateFields,   PluginEncodeBase64,
+                                                PluginDecodeBase64,   PluginMd5Hex,       GetLanguageCode,
+                                                GetCountryCode,       OpenPluginCatalog,  ClosePluginCatalog,
+                                                PluginCatalogString};
 
 // Between the steps of an async operation run to completion (transfers, file copies):
 // events come in, and a quit request ends the run.

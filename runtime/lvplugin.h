@@ -1158,8 +1158,18 @@ typedef struct lvApiUnicode {
     int (*EncodeUtf8)(char *buffer, uint32_t code);                     // 20: 1, or 0 above 0x10FFFF ("?")
 } lvApiUnicode;
 
+// Sub-table 16: the user's language, country and time zone, and catalogs of translated
+// strings. Identifiers are the locale library's LANGUAGE_ and COUNTRY_ constants. A catalog
+// opened here is the plug-in's to close; CatalogString with a NULL catalog reads the one the
+// script opened with OpenCatalog. Texts come in the script's encoding and stay valid while
+// their catalog lives; the default text comes back when the catalog lacks the string.
 typedef struct lvApiLocale {
-    lvApiPending SystemLanguage, SystemCountry, TimeZoneBias, OpenCatalog, CloseCatalog, CatalogString;
+    int32_t (*SystemLanguage)(void);                                                    // 0
+    int32_t (*SystemCountry)(void);                                                     // 1
+    int32_t (*TimeZoneBias)(int32_t *daylight);  // minutes to add to local time for UTC  2
+    void *(*OpenCatalog)(const char *name);      // NULL: none for the user's language   3
+    void (*CloseCatalog)(void *catalog);                                                // 4
+    const char *(*CatalogString)(void *catalog, int32_t index, const char *defaultText); // 5
     void *empty6;
 } lvApiLocale;
 

@@ -52,6 +52,13 @@ struct lvPluginServices {
     size_t (*EncodeBase64)(const void *data, size_t length, char *out, size_t outSize);
     int (*DecodeBase64)(const char *text, size_t length, uint8_t *out, size_t *outLength);
     void (*Md5Hex)(const void *data, size_t length, char *out33);
+    // The locale library's: language and country identifiers, and catalogs (state: the
+    // script's, for the program folder the catalog is looked for in).
+    int (*LanguageId)(void);
+    int (*CountryId)(void);
+    void *(*OpenCatalog)(lvState *state, const char *name);
+    void (*CloseCatalog)(void *catalog);
+    const char *(*CatalogString)(void *catalog, int index, const char *defaultText);
 };
 void SetPluginServices(const lvPluginServices *services);
 

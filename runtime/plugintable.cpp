@@ -8,6 +8,7 @@
 // Limits: static data built once; entries touching plug-in lists, files and the script
 // state belong to the thread that drives the script. docs/plugins.md lists live slots.
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_datetime.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
@@ -927,7 +928,31 @@ static void FreeUserTagsEntry(lvPluginUserTag *list, int systemAllocator)
 static const lvApiChecksums apiChecksums = {EncodeBase64Entry, DecodeBase64Entry, Crc32Entry, Md5HexEntry,
                                             CopyUserTagsEntry, FreeUserTagsEntry, nullptr};
 
-static const lvApiLocale apiLocale = {PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, nullptr};
+static int32_t SystemLanguageEntry(void) { return services.LanguageId ? services.LanguageId() : 18; }
+static int32_t SystemCountryEntry(void) { return services.CountryId ? services.CountryId() : 0; }
+static int32_t TimeZoneBiasEntry(int32_t *daylight)
+{
+    int flag = 0;
+    int bias = GetTimeZoneBias(&flag);
+    if (daylight) *daylight = flag;
+    return bias;
+}
+static void *OpenCatalogEntry(const char *name)
+{
+    lvState *L = GetPluginScriptState();
+    return name && L && services.OpenCatalog ? services.OpenCatalog(L, name) : nullptr;
+}
+static void CloseCatalogEntry(void *catalog)
+{
+    if (catalog && services.CloseCatalog) services.CloseCatalog(catalog);
+}
+static const char *CatalogStringEntry(void *catalog, int32_t index, const char *defaultText)
+{
+    if (!services.CatalogString) return defaultText;
+    return services.CatalogString(catalog, index, defaultText ? defaultText : "");
+}
+static const lvApiLocale apiLocale = {SystemLanguageEntry, SystemCountryEntry, TimeZoneBiasEntry, OpenCatalogEntry,
+                                      CloseCatalogEntry,   CatalogStringEntry, nullptr};
 
 static int IsNaNEntry(double x) { return std::isnan(x); }
 static int IsInfiniteEntry(double x) { return std::isinf(x); }

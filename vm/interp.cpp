@@ -102,7 +102,16 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
     if (host->TraceCalls() && !gVMRun.stopRequest.load(std::memory_order_relaxed)) CallTrace(L, L->base - 1);
     host->BeforeCommand(L, cl->f);
     int r = CallNativeGuarded(L, cl->f);
-    if (r > 999 || r < -3) {
+    bool counted = r == LV_COUNTEDRESULTS;
+    if (counted) {
+        r = L->countedResults;
+        L->countedResults = 0;
+        if (r < 0 || r > L->top - L->base) {  // more than it pushed
+            r = ERR_INTERNAL;
+            counted = false;
+        }
+    }
+    if (!counted && (r > 999 || r < -3)) {
         if (r == ERR_ABORT) return L->top;
         if (catching) {
             CheckStack(L, 1);
@@ -113,8 +122,8 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
         if (r != 0) *codeOut = r;
         return L->top;
     }
-    if (r == LV_YIELD) return L->top + 1;
-    if (r == LV_JUMPREQUEST || r == LV_JUMPREQUEST_AGAIN) return reinterpret_cast<lvValue *>(static_cast<intptr_t>(r));
+    if (!counted && r == LV_YIELD) return L->top + 1;
+    if (!counted && (r == LV_JUMPREQUEST || r == LV_JUMPREQUEST_AGAIN)) return reinterpret_cast<lvValue *>(static_cast<intptr_t>(r));
     if (catching) {
         CheckStack(L, 1);
         for (lvValue *p = L->top; p > L->top - r; p--) p[0] = p[-1];
@@ -123,6 +132,12 @@ lvValue *PrepareCall(lvState *L, lvValue *func, int *codeOut, int catching)
         r++;
     }
     return L->top - r;
+}
+
+int CountedResults(lvState *L, int count)
+{
+    L->countedResults = count;
+    return LV_COUNTEDRESULTS;
 }
 
 // Pops the call record and moves up to `wanted` results to the function's slot.

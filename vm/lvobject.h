@@ -186,6 +186,7 @@ struct lvState {
     lvObjectHead *gclist;     // gray-list link
     lvErrorJump *errorJump;   // innermost error trap
     ptrdiff_t errfunc;        // error-function stack position (slots from stack start)
+    int countedResults;       // the count a command answering LV_COUNTEDRESULTS gave
 };
 
 constexpr int LV_NUM_TAGMETHODS = 23;

@@ -61,6 +61,10 @@ constexpr int LvUpvalueIndex(int i) { return LV_GLOBALSINDEX - i; }
 constexpr int LV_JUMPREQUEST = -1;        // Gosub to JumpRequestOffset, return after the call
 constexpr int LV_JUMPREQUEST_AGAIN = -2;  // the same, the return runs the call again
 constexpr int LV_YIELD = -3;              // only YieldThread answers it
+// A command whose result count a plain answer cannot carry (1000 and above read as error
+// codes) pushes its results and answers CountedResults(L, count).
+constexpr int LV_COUNTEDRESULTS = -4;
+int CountedResults(lvState *L, int count);
 
 // Chunk readers hand out blocks until they answer NULL or a size of 0.
 typedef const char *(*lvReaderFunction)(lvState *L, void *data, size_t *size);

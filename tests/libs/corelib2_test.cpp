@@ -983,6 +983,43 @@ TEST_F(CoreLibTest, CoroutinesYieldOneAndTwoThenDie)
     EXPECT_EQ(Call("resumecoroutine", {5}, 6), ERR_THREADEXPECTED);
 }
 
+// A command may answer up to the native frame's 2048 values, more than the 999 a plain
+// answer can name: Unpack of 1500 and 2047 items, and ResumeCoroutine handing back the
+// 1200 values of a coroutine (here one running Unpack itself).
+TEST_F(CoreLibTest, ResultsBeyondNineHundredNinetyNine)
+{
+    for (int count : {1500, 2047, 2048}) {
+        SCOPED_TRACE(count);
+        SetStackTop(L, 0);
+        PushNewTable(L);
+        for (int i = 0; i < count; i++) {
+            PushNumber(L, i * 3);
+            SetTableItemRaw(L, 1, i);
+        }
+        if (count == 2048) {  // the table's own slot leaves room for 2047
+            EXPECT_EQ(Call("unpack", {At(1)}, 1), ERR_STACK);
+            continue;
+        }
+        ASSERT_EQ(Call("unpack", {At(1)}, 1), 0);
+        ASSERT_EQ(Results(), count);
+        EXPECT_EQ(Num(1), 0);
+        EXPECT_EQ(Num(count), (count - 1) * 3);
+    }
+    SetStackTop(L, 0);
+    PushNewTable(L);
+    for (int i = 0; i < 1200; i++) {
+        PushNumber(L, i);
+        SetTableItemRaw(L, 1, i);
+    }
+    PushString(L, "unpack");
+    GetTableValueRaw(L, LV_GLOBALSINDEX);
+    ASSERT_EQ(Call("createcoroutine", {At(2)}, 2), 0);
+    ASSERT_EQ(GetValueType(L, 3), LV_TTHREAD);
+    ASSERT_EQ(Call("resumecoroutine", {At(3), At(1)}, 3), 0);
+    ASSERT_EQ(Results(), 1200);
+    EXPECT_EQ(Num(1200), 1199);
+}
+
 TEST_F(CoreLibTest, AYieldAcrossANativeCallFails)
 {
     EXPECT_EQ(RunChunk("native_yield"), ERR_BADYIELD);

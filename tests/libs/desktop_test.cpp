@@ -4,7 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 #include "platform/lvplatform.h"
 #include "base/lverrors.h"
@@ -33,4 +41,81 @@ TEST(DesktopServices, EveryBeepTypeReturns)
         auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
         EXPECT_LT(took.count(), 5000) << type;
     }
+}
+
+namespace {
+
+extern "C" char **environ;
+
+// A helper program whose standard output comes through a pipe, read with bounded waits.
+struct Helper {
+    pid_t pid = -1;
+    int output = -1;
+    std::string text;
+    bool Spawn(std::vector<std::string> argv)
+    {
+        std::vector<char *> args;
+        for (std::string &a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        int r = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        output = fds[0];
+        if (r) pid = -1;
+        return r == 0;
+    }
+    bool WaitFor(const std::string &marker, int milliseconds)
+    {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        while (text.find(marker) == std::string::npos) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p = {output, POLLIN, 0};
+            if (poll(&p, 1, (int)left.count()) != 1) return false;
+            char buffer[1024];
+            ssize_t n = read(output, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            text.append(buffer, (size_t)n);
+        }
+        return true;
+    }
+    ~Helper()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (output >= 0) close(output);
+    }
+};
+
+}  // namespace
+
+// With a notification service on a private session bus (a small listener owning the
+// freedesktop name), a notification reaches it: application name, the icon of its type,
+// title and text as given (also non-ASCII), and the time-out (none given: the service's).
+TEST(DesktopServices, ANotificationReachesTheServiceOnTheSessionBus)
+{
+    Helper bus;
+    ASSERT_TRUE(bus.Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}));
+    ASSERT_TRUE(bus.WaitFor("\n", 10000)) << bus.text;
+    std::string address = bus.text.substr(0, bus.text.find('\n'));
+    ASSERT_EQ(address.rfind("unix:", 0), 0u) << address;
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    Helper listener;
+    ASSERT_TRUE(listener.Spawn({"/usr/bin/python3", "-u", LV_NOTIFYD_SCRIPT, "60"}));
+    ASSERT_TRUE(listener.WaitFor("READY\n", 20000)) << listener.text;
+    EXPECT_EQ(ShowDesktopNotification("Caf\xC3\xA9 open", "Fresh bread", 2, 3000), 0);
+    ASSERT_TRUE(listener.WaitFor("Fresh bread|3000\n", 10000)) << listener.text;
+    EXPECT_NE(listener.text.find("NOTIFY|Lumivarra|dialog-error|Caf\xC3\xA9 open|Fresh bread|3000\n"),
+              std::string::npos)
+        << listener.text;
+    EXPECT_EQ(ShowDesktopNotification("Second", "No time-out", 0, 0), 0);
+    ASSERT_TRUE(listener.WaitFor("No time-out|-1\n", 10000)) << listener.text;
+    EXPECT_NE(listener.text.find("NOTIFY|Lumivarra||Second|No time-out|-1\n"), std::string::npos) << listener.text;
 }

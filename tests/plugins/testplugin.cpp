@@ -132,6 +132,7 @@ static int CmdCheckSlots(lvState *L)
     CheckLive(failures, "checksums", sums, 0, 5);
     CheckLive(failures, "unicode", api->unicode, 0, 20);
     CheckLive(failures, "math", api->math, 0, 25);
+    CheckLive(failures, "locale", api->locale, 0, 5);
     Expect(failures, ((const void *const *)api->graphics)[13] != (const void *)api->graphics->LoadImage,
            "graphics.13");
     Expect(failures, ((const void *const *)api->requesters)[3] != (const void *)api->graphics->LoadImage,
@@ -222,6 +223,24 @@ static int CmdCheckSlots(lvState *L)
     Expect(failures, std->stat_("/", &status) == 0 && (status.flags & 0x20000) && status.word0 == 12345 &&
                          status.lastModification > 0, "stat record");
     Expect(failures, std->fstat_(0x7fffffff, &status) == -1, "fstat of no file");
+
+    // The program runs with LC_ALL=de_CH.UTF-8 and TZ=UTC, beside a German catalog
+    // "Catalogs/german/slots.catalog" holding "null", "eins", "zwei".
+    const lvApiLocale *loc = api->locale;
+    int32_t daylight = -1;
+    Expect(failures, loc->SystemLanguage() == 1 && loc->SystemCountry() == 29, "language and country");
+    Expect(failures, loc->TimeZoneBias(&daylight) == 0 && daylight == 0, "time zone");
+    void *catalog = loc->OpenCatalog("slots.catalog");
+    Expect(failures, catalog != nullptr, "catalog opened");
+    if (catalog) {
+        const char *one = loc->CatalogString(catalog, 1, "one"), *five = loc->CatalogString(catalog, 5, "five");
+        Expect(failures, one && std::strcmp(one, "eins") == 0 && five && std::strcmp(five, "five") == 0,
+               "catalog strings");
+        loc->CloseCatalog(catalog);
+    }
+    const char *own = loc->CatalogString(nullptr, 0, "zero");  // the script opened none
+    Expect(failures, own && std::strcmp(own, "zero") == 0, "script catalog");
+    Expect(failures, loc->OpenCatalog("missing.catalog") == nullptr, "missing catalog");
 
     vm->PushString(L, failures.c_str());
     return 1;

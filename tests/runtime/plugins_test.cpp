@@ -935,7 +935,9 @@ TEST_F(LinkedProgramTest, PluginFindsEveryLiveSlotOfTheInterfaceTable)
                           std::string(LV_TESTPLUGIN_DIR) + "/slots_applet.lva -o " + root + "/program " +
                           Plugin("--plugin", "slotcheck") + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(std::system(("mkdir -p " + root + "/Catalogs/german").c_str()), 0);
+    std::ofstream(root + "/Catalogs/german/slots.catalog") << "null\neins\nzwei\n";
     std::string output;
-    EXPECT_EQ(RunLinked(root + "/program", tmp, output), 0) << output;
+    EXPECT_EQ(RunLinked("env LC_ALL=de_CH.UTF-8 TZ=UTC " + root + "/program", tmp, output), 0) << output;
     EXPECT_EQ(output, "handler: 1018\nslots: \nversion: slotcheck\n") << "failing slots after \"slots:\"";
 }
