@@ -8,6 +8,7 @@
 // Limits: GIF and IFF pictures are identified but not yet decoded here, and there is no
 // platform decoder yet: both answer "unknown format" so the chain goes on.
 #include "formats/formats_internal.h"
+#include "formats/lvgif.h"
 #include "runtime/plugin.h"
 #include <cstring>
 
@@ -76,8 +77,11 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     } else if (magic[0] == 'B' && magic[1] == 'M') {
         image->format = IMGFMT_BMP, name = "BMP";
         code = ReadBmpFile(file, flags, width, height, &depth, &pixels, &palette);
+    } else if (std::memcmp(magic, "GIF87a", 6) == 0 || std::memcmp(magic, "GIF89a", 6) == 0) {
+        image->format = IMGFMT_GIF, name = "GIF";
+        code = DecodeGifImage(file, flags, &pixels, &pen, height, width, &palette, &depth);
     } else {
-        return ERR_LOADPICTURE2;  // GIF and anything else
+        return ERR_LOADPICTURE2;
     }
     if (code) {
         FreeMemory(pixels);

@@ -31,3 +31,11 @@ lv_add_test(formats_applet_test
 target_compile_definitions(formats_applet_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}"
   LV_FORMATS_APPLET="${LV_FORMATS_APPLET_DIR}/pictures.lva")
 add_dependencies(formats_applet_test lumivarra testplugin_imgloader applet_formats_pictures)
+
+# GIF, IFF and the native decoder: files from test-side builders and from giflib,
+# libtiff and libwebp at test time.
+find_package(GIF REQUIRED)
+lv_add_test(formats_gif_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_gif_test.cpp
+  LIBS lv_formats lv_formats_fixtures GIF::GIF
+  LABELS formats parse)
