@@ -5,10 +5,9 @@
 //
 // Dependencies: identify.cpp, bmp.cpp, png.cpp, jpeg.cpp, imagesource.cpp,
 // runtime/plugin.h (the plug-in list and the graphics entries).
-// Limits: GIF and IFF pictures are identified but not yet decoded here, and there is no
-// platform decoder yet: both answer "unknown format" so the chain goes on.
 #include "formats/formats_internal.h"
 #include "formats/lvgif.h"
+#include "formats/lvilbm.h"
 #include "runtime/plugin.h"
 #include <cstring>
 
@@ -61,7 +60,11 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     request->hasAlpha = 0;  // only the PNG reader reports one; an earlier loader may have set it
     if (std::memcmp(magic, "FORM", 4) == 0 &&
         (std::memcmp(magic + 8, "ILBM", 4) == 0 || std::memcmp(magic + 8, "PBM ", 4) == 0)) {
-        return ERR_LOADPICTURE2;  // IFF pictures: no reader yet
+        bool pbm = magic[8] == 'P';
+        image->format = IMGFMT_ILBM, name = pbm ? "IFF PBM" : "IFF ILBM";
+        int64_t key = (flags & LV_IMGLOAD_TRANSCOLOR) ? (int64_t)request->transparentColor : -1;
+        code = ReadIlbmFile(file, flags, pbm, request->palette, key, &pen, width, height, &depth, &pixels, &palette,
+                            request->colorRanges, &request->colorRangeCount);
     } else if (magic[0] == 0x89 && std::memcmp(magic + 1, "PNG", 3) == 0) {
         image->format = IMGFMT_PNG, name = "PNG";
         ReadPngFile(file, flags, width, height, &depth, &pixels, &palette, &pen, &request->hasAlpha, &code);

@@ -39,3 +39,7 @@ lv_add_test(formats_gif_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_gif_test.cpp
   LIBS lv_formats lv_formats_fixtures GIF::GIF
   LABELS formats parse)
+lv_add_test(formats_ilbm_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_ilbm_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
