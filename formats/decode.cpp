@@ -8,6 +8,7 @@
 #include "formats/formats_internal.h"
 #include "formats/lvgif.h"
 #include "formats/lvilbm.h"
+#include "formats/lvnative.h"
 #include "runtime/plugin.h"
 #include <cstring>
 
@@ -104,6 +105,31 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     return 0;
 }
 
+// The platform decoder: TIFF and WebP.
+static int DecodeNative(lvVFile *file, lvImageLoadRequest *request, lvDecodedImage *image, int *width, int *height)
+{
+    uint8_t *pixels = nullptr;
+    uint32_t *palette = nullptr;
+    int pen = -1, depth = 0, alpha = 0;
+    const char *name = nullptr;
+    int64_t key = (request->flags & LV_IMGLOAD_TRANSCOLOR) ? (int64_t)request->transparentColor : -1;
+    int code = LoadNativeImage(file, request->flags, key, &pixels, &palette, &pen, width, height, &depth, &alpha, &name);
+    if (code) return code;
+    image->format = IMGFMT_NATIVE;
+    image->pixels = (uint32_t *)pixels;
+    image->nativeImage = pixels;  // the same block: FreeDecodedImage frees it once
+    request->depth = depth;
+    request->hasAlpha = alpha;
+    request->transparentPen = pen;
+    if (palette) {
+        FreeMemory(request->palette);
+        request->palette = palette;
+    }
+    if (name) std::snprintf(request->formatName, sizeof request->formatName, "%s", name);
+    request->loader = (void *)1;
+    return 0;
+}
+
 int DecodeImageFile(lvVFile *file, int loaderKind, lvImageLoadRequest *request, lvDecodedImage **decoded,
                     int *width, int *height)
 {
@@ -128,7 +154,7 @@ int DecodeImageFile(lvVFile *file, int loaderKind, lvImageLoadRequest *request, 
         }
         code = DecodeInbuilt(file, request, image, width, height);
     }
-    // loaderKind 2: no platform decoder in this build; the chain goes on.
+    if (loaderKind == 2) code = DecodeNative(file, request, image, width, height);
     if (code) {
         FreeDecodedImage(image);
         return code;

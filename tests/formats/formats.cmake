@@ -43,3 +43,10 @@ lv_add_test(formats_ilbm_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_ilbm_test.cpp
   LIBS lv_formats lv_formats_fixtures
   LABELS formats parse)
+find_package(TIFF REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LV_WEBP_WRITE REQUIRED IMPORTED_TARGET libwebp libwebpmux)
+lv_add_test(formats_native_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_native_test.cpp
+  LIBS lv_formats lv_formats_fixtures TIFF::TIFF PkgConfig::LV_WEBP_WRITE
+  LABELS formats parse)
