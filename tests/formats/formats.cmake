@@ -50,3 +50,9 @@ lv_add_test(formats_native_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_native_test.cpp
   LIBS lv_formats lv_formats_fixtures TIFF::TIFF PkgConfig::LV_WEBP_WRITE
   LABELS formats parse)
+lv_add_test(formats_savers_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_savers_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+target_compile_definitions(formats_savers_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
+add_dependencies(formats_savers_test testplugin_saver)
