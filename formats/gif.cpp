@@ -246,6 +246,12 @@ static void DisposeFrame(lvGifReader *r)
     r->framePosition = SeekVFile(r->file, 0, 0);
 }
 
+static void ResetFrameState(lvGifReader *r)
+{
+    r->delay = 0, r->disposal = 0, r->transparent = -1;
+    r->table = r->globalTable;
+}
+
 static bool AddIndexEntry(lvGifReader *r, const lvGifFrameEntry &entry)
 {
     if (r->frameCount == r->indexSize) {
@@ -306,12 +312,15 @@ static int DecodeGifFrames(lvGifReader *r, int target, bool scanning)
             if (!ReadGifColorTable(r->file, r->localTable, 1 << bits)) return GIF_FAILED;
             r->table = r->localTable, r->depth = bits;
         }
-        if (paletteOnly) {
+        if (paletteOnly || scanning) {
+            // The index needs only where frames begin: their data is skipped, and each
+            // frame is decoded when it is read.
             if (number == target) return GIF_REACHED;
             GifCodeReader skip(r->file);
             if (ReadVFileByte(r->file) < 0 || !skip.SkipRest()) return GIF_FAILED;
             r->nextFrame++;
-            DisposeFrame(r);
+            ResetFrameState(r);
+            r->framePosition = SeekVFile(r->file, 0, 0);
             continue;
         }
         if (number == 0 && r->transparent >= 0 && r->disposal == 2)
@@ -363,7 +372,7 @@ static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *heig
         FillCanvasBackground(r, (flags & LV_GIF_CLEARCANVAS) && (flags & LV_IMGLOAD_TRANSPEN));
     }
     if (scan) {
-        // A damaged tail keeps the frames before it; a file whose first frame fails is refused.
+        // A damaged tail keeps the frames before it; a file without a whole frame is refused.
         DecodeGifFrames(r, -1, true);
         while (r->frameCount > r->nextFrame) r->frameCount--;
         if (r->frameCount == 0) {
@@ -381,12 +390,6 @@ lvGifReader *OpenGifReader(lvVFile *file, uint32_t flags, int *width, int *heigh
     lvGifReader *r = OpenGif(file, flags, width, height, depth, true);
     if (r && frameCount) *frameCount = r->frameCount;
     return r;
-}
-
-static void ResetFrameState(lvGifReader *r)
-{
-    r->delay = 0, r->disposal = 0, r->transparent = -1;
-    r->table = r->globalTable;
 }
 
 uint8_t *ReadGifFrame(lvGifReader *r, int frame, uint32_t **palette, int *depth, int *transparentPen)
