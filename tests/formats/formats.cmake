@@ -46,6 +46,7 @@ lv_add_test(formats_ilbm_test
 find_package(TIFF REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LV_WEBP_WRITE REQUIRED IMPORTED_TARGET libwebp libwebpmux)
+target_link_libraries(formats_applet_test PRIVATE TIFF::TIFF PkgConfig::LV_WEBP_WRITE)
 lv_add_test(formats_native_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_native_test.cpp
   LIBS lv_formats lv_formats_fixtures TIFF::TIFF PkgConfig::LV_WEBP_WRITE

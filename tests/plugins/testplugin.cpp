@@ -667,15 +667,18 @@ static int CmdTestImagesOpen(lvState *L)
     return 1;
 }
 
-// TestPictures(dir) -> one line per file of dir (a.png, b.jpg, c.bmp, missing.png,
-// text.txt): "name W H alpha crc" through the runtime's picture entries (slot 0 for
+// TestPictures(dir) -> one line per file of dir (a.png, b.jpg, c.bmp, d.gif, e.ilbm,
+// f.pbm, g.tif, h.webp, missing.png, text.txt): "name W H alpha crc" through the runtime's picture entries (slot 0 for
 // size and alpha, 1 to load with bytes R, G, B, A, 2 for the pixels, 3 to free), or
 // "name 0 none" when slot 0 does not know the file.
 static int CmdTestPictures(lvState *L)
 {
     const char *dir = api->scriptVM->CheckStringArg(L, 1, nullptr);
     std::string out;
-    for (const char *name : {"a.png", "b.jpg", "c.bmp", "missing.png", "text.txt"}) {
+    // The native loader too, for the TIFF and WebP files.
+    static const lvPluginTag tags[] = {{5, (intptr_t) "inbuilt|native"}, {0, 0}};
+    for (const char *name : {"a.png", "b.jpg", "c.bmp", "d.gif", "e.ilbm", "f.pbm", "g.tif", "h.webp", "missing.png",
+                             "text.txt"}) {
         std::string path = std::string(dir) + "/" + name;
         int w = 0, h = 0, alpha = 0;
         char line[160];
@@ -683,7 +686,7 @@ static int CmdTestPictures(lvState *L)
             std::snprintf(line, sizeof line, "%s 0 none\n", name);
         } else {
             int lw = 0, lh = 0, la = 0;
-            void *source = api->graphics->LoadImage(path.c_str(), nullptr, &lw, &lh, &la);
+            void *source = api->graphics->LoadImage(path.c_str(), tags, &lw, &lh, &la);
             if (!source) {
                 std::snprintf(line, sizeof line, "%s load failed\n", name);
             } else {
