@@ -423,7 +423,7 @@ uint8_t *ReadGifFrame(lvGifReader *r, int frame, uint32_t **palette, int *depth,
         if (r->transparent < 0 || !(r->flags & LV_IMGLOAD_TRANSPEN)) *transparentPen = -1;
         else *transparentPen = r->pixelBytes == 4 ? -2 : r->transparent;
     }
-    if (palette && (r->flags & LV_IMGLOAD_COPYPALETTE)) {
+    if (palette && (r->flags & (LV_IMGLOAD_COPYPALETTE | LV_IMGLOAD_PALETTEONLY))) {
         *palette = (uint32_t *)AllocMemory(1024, 0);
         if (*palette) std::memcpy(*palette, r->table, 1024);
     }

@@ -50,7 +50,8 @@ struct lvGifReader {
 // and returns null. Opening indexes every frame.
 lvGifReader *OpenGifReader(lvVFile *file, uint32_t flags, int *width, int *height, int *depth, int *frameCount);
 // The canvas after frame (a new buffer of pens or ARGB words), or null on a decoding
-// error or in palette-only mode. palette (1024 bytes, with LV_IMGLOAD_COPYPALETTE):
+// error or in palette-only mode. palette (1024 bytes, with LV_IMGLOAD_COPYPALETTE or
+// LV_IMGLOAD_PALETTEONLY):
 // the table in force for the frame. transparentPen: -1 none (or flag 0x2 unset), -2
 // ARGB, else the index.
 uint8_t *ReadGifFrame(lvGifReader *reader, int frame, uint32_t **palette, int *depth, int *transparentPen);

@@ -103,6 +103,28 @@ TEST(GifReader, StillDecodesInBothModesThroughTheDispatch)
     FreeDecodedImage(decoded);
 }
 
+TEST(GifReader, PaletteOnlyThroughTheLoader)
+{
+    ScratchDir dir;
+    GifFixture f;
+    f.globalTable = Grey16();
+    f.frames.push_back(Frame(0, 0, 8, 6, [](int x, int) { return x; }));
+    f.frames[0].minCodeSize = 4;
+    f.frames[0].localTable = {0x0000FF, 0x00FF00};
+    f.frames[0].minCodeSize = 2;
+    for (auto &p : f.frames[0].pens) p &= 1;
+    WriteBytes(dir.File("p.gif"), MakeGif(f));
+    lvImageLoadRequest request = {};
+    request.loaderList = "inbuilt";
+    request.flags = LV_IMGLOAD_PALETTEONLY;
+    int w = 0, h = 0;
+    ASSERT_EQ(LoadImageSource(dir.File("p.gif").c_str(), &request, nullptr, &w, &h, nullptr, nullptr), 0);
+    ASSERT_TRUE(request.palette);
+    EXPECT_EQ(request.palette[1], 0x00FF00u);  // the first frame's local table
+    EXPECT_EQ(w, 8);
+    FreeMemory(request.palette);
+}
+
 TEST(GifReader, InterlacedEqualsNonInterlaced)
 {
     ScratchDir dir;
