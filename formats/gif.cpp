@@ -693,7 +693,7 @@ int WriteGifFrame(lvGifWriter *w, lvBitMapHandle *penPlane, int delayMs, const u
     uint8_t gce[8] = {0x21, 0xF9, 0x04};
     bool hasPen = transparentPen >= 0;
     gce[3] = (uint8_t)((hasPen ? 2 : 1) << 2 | (hasPen || transparentRect ? 1 : 0));
-    int delay = delayMs > 0 ? delayMs / 10 : 0;
+    int delay = delayMs > 0 ? std::min(delayMs / 10, 65535) : 0;  // the field holds 16 bits
     gce[4] = (uint8_t)delay, gce[5] = (uint8_t)(delay >> 8);
     gce[6] = (uint8_t)(hasPen ? transparentPen : fill);
     w->out.Write(gce, 8);
