@@ -622,6 +622,8 @@ int WriteGifFrame(lvGifWriter *w, lvBitMapHandle *penPlane, int delayMs, const u
     int colours = 1 << depth, fill = colours - 1;
     uint8_t *plane = nullptr;
     int rowBytes = 0;
+    // A plane smaller than the screen would be read past its end.
+    if (penPlane && (penPlane->width < w->width || penPlane->height < w->height)) return ERR_WRONGUSAGE;
     uintptr_t token = penPlane ? GetPlanePixels(penPlane, &plane, &rowBytes, 0) : 0;
     if (!token) return ERR_LOCKBMAP;
     struct Unlock {

@@ -440,6 +440,8 @@ int WriteIlbmFile(const char *path, const char *adapter, const void *userTags, c
     int planes = penPlane ? std::clamp(depth, 1, 8) : 24;
     lvMemPtr<uint8_t> planeData = AllocBlock<uint8_t>((size_t)IlbmRowBytes(width) * height * planes, 1);
     if (!planeData) return ERR_MEM;
+    if (penPlane && (penPlane->width < width || penPlane->height < height)) return ERR_WRONGUSAGE;
+    if (!penPlane && !argb) return ERR_WRONGUSAGE;
     if (penPlane) {
         uint8_t *pens = nullptr;
         int rowBytes = 0;

@@ -71,7 +71,8 @@ struct lvGifWriter;
 // 0, ERR_MEM, ERR_WRITEFILE (path as error argument) or ERR_WRITE.
 int OpenGifWriter(const char *path, const char *adapter, const void *userTags, int width, int height,
                   lvGifWriter **writer);
-// 0, ERR_LOCKBMAP, ERR_MEM or ERR_WRITE. transparentPen -1 none.
+// 0, ERR_LOCKBMAP, ERR_MEM, ERR_WRITE or ERR_WRONGUSAGE (a plane smaller than the
+// screen). transparentPen -1 none.
 int WriteGifFrame(lvGifWriter *writer, lvBitMapHandle *penPlane, int delayMs, const uint32_t *palette, int depth,
                   int transparentPen, int optimise, int anim);
 // Writes the trailer, closes and frees: 0, ERR_WRITE (any earlier write failed) or

@@ -478,6 +478,12 @@ TEST(GifWriter, TwoColourStillLayout)
     ASSERT_EQ(s.error, 0);
     ASSERT_EQ(s.gif->ImageCount, 1);
     EXPECT_EQ(Bytes(s.gif->SavedImages[0].RasterBits, s.gif->SavedImages[0].RasterBits + 6), pens);
+
+    // A plane smaller than the screen is refused, not read past its end.
+    PenPlane small(2, 2, {0, 1, 1, 0});
+    ASSERT_EQ(OpenGifWriter(dir.File("small.gif").c_str(), nullptr, nullptr, 3, 2, &w), 0);
+    EXPECT_EQ(WriteGifFrame(w, small.handle, 0, palette, 1, -1, 0, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(CloseGifWriter(w), 0);
 }
 
 TEST(GifWriter, AnimFramesDecodeByGiflibAndOurReader)
