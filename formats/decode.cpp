@@ -5,9 +5,10 @@
 //
 // Dependencies: identify.cpp, bmp.cpp, png.cpp, jpeg.cpp, imagesource.cpp,
 // runtime/plugin.h (the plug-in list and the graphics entries).
-// Limits: GIF and IFF pictures are identified but not yet decoded here, and there is no
-// platform decoder yet: both answer "unknown format" so the chain goes on.
 #include "formats/formats_internal.h"
+#include "formats/lvgif.h"
+#include "formats/lvilbm.h"
+#include "formats/lvnative.h"
 #include "runtime/plugin.h"
 #include <cstring>
 
@@ -60,7 +61,11 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     request->hasAlpha = 0;  // only the PNG reader reports one; an earlier loader may have set it
     if (std::memcmp(magic, "FORM", 4) == 0 &&
         (std::memcmp(magic + 8, "ILBM", 4) == 0 || std::memcmp(magic + 8, "PBM ", 4) == 0)) {
-        return ERR_LOADPICTURE2;  // IFF pictures: no reader yet
+        bool pbm = magic[8] == 'P';
+        image->format = IMGFMT_ILBM, name = pbm ? "IFF PBM" : "IFF ILBM";
+        int64_t key = (flags & LV_IMGLOAD_TRANSCOLOR) ? (int64_t)request->transparentColor : -1;
+        code = ReadIlbmFile(file, flags, pbm, request->palette, key, &pen, width, height, &depth, &pixels, &palette,
+                            request->colorRanges, &request->colorRangeCount);
     } else if (magic[0] == 0x89 && std::memcmp(magic + 1, "PNG", 3) == 0) {
         image->format = IMGFMT_PNG, name = "PNG";
         ReadPngFile(file, flags, width, height, &depth, &pixels, &palette, &pen, &request->hasAlpha, &code);
@@ -76,8 +81,11 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     } else if (magic[0] == 'B' && magic[1] == 'M') {
         image->format = IMGFMT_BMP, name = "BMP";
         code = ReadBmpFile(file, flags, width, height, &depth, &pixels, &palette);
+    } else if (std::memcmp(magic, "GIF87a", 6) == 0 || std::memcmp(magic, "GIF89a", 6) == 0) {
+        image->format = IMGFMT_GIF, name = "GIF";
+        code = DecodeGifImage(file, flags, &pixels, &pen, height, width, &palette, &depth);
     } else {
-        return ERR_LOADPICTURE2;  // GIF and anything else
+        return ERR_LOADPICTURE2;
     }
     if (code) {
         FreeMemory(pixels);
@@ -94,6 +102,31 @@ static int DecodeInbuilt(lvVFile *file, lvImageLoadRequest *request, lvDecodedIm
     }
     std::snprintf(request->formatName, sizeof request->formatName, "%s", name);
     request->loader = nullptr;
+    return 0;
+}
+
+// The platform decoder: TIFF and WebP.
+static int DecodeNative(lvVFile *file, lvImageLoadRequest *request, lvDecodedImage *image, int *width, int *height)
+{
+    uint8_t *pixels = nullptr;
+    uint32_t *palette = nullptr;
+    int pen = -1, depth = 0, alpha = 0;
+    const char *name = nullptr;
+    int64_t key = (request->flags & LV_IMGLOAD_TRANSCOLOR) ? (int64_t)request->transparentColor : -1;
+    int code = LoadNativeImage(file, request->flags, key, &pixels, &palette, &pen, width, height, &depth, &alpha, &name);
+    if (code) return code;
+    image->format = IMGFMT_NATIVE;
+    image->pixels = (uint32_t *)pixels;
+    image->nativeImage = pixels;  // the same block: FreeDecodedImage frees it once
+    request->depth = depth;
+    request->hasAlpha = alpha;
+    request->transparentPen = pen;
+    if (palette) {
+        FreeMemory(request->palette);
+        request->palette = palette;
+    }
+    if (name) std::snprintf(request->formatName, sizeof request->formatName, "%s", name);
+    request->loader = (void *)1;
     return 0;
 }
 
@@ -121,7 +154,7 @@ int DecodeImageFile(lvVFile *file, int loaderKind, lvImageLoadRequest *request, 
         }
         code = DecodeInbuilt(file, request, image, width, height);
     }
-    // loaderKind 2: no platform decoder in this build; the chain goes on.
+    if (loaderKind == 2) code = DecodeNative(file, request, image, width, height);
     if (code) {
         FreeDecodedImage(image);
         return code;

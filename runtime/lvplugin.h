@@ -192,9 +192,14 @@ typedef struct lvPluginFileType {
     uint32_t flags;                // FILETYPEFLAGS_ bits
 } lvPluginFileType;
 
+// What an image saver's format takes (lvPluginSaverFormat flags of image savers).
+#define LVP_SAVER_TRUECOLOR 0x1  // ARGB pixels
+#define LVP_SAVER_PALETTE 0x2    // palette images (pens and a palette)
+#define LVP_SAVER_ALPHA 0x4      // an alpha channel in ARGB pixels
+
 // One format a saver offers; the register exports fill it while flags has the "more" bit.
 typedef struct lvPluginSaverFormat {
-    uint32_t flags;     // FILETYPEFLAGS_ bits, plus the "more" bit while more formats follow
+    uint32_t flags;     // LVP_SAVER_ bits (image savers), plus the "more" bit while more formats follow
     int32_t formatId;   // format id; 0 ends a saver list
     const char *name;   // format name (the constant is the prefix followed by it)
 } lvPluginSaverFormat;
@@ -304,8 +309,26 @@ typedef int (*lvRequirePluginFunction)(lvState *L, int version, int revision, ui
 
 // Savers: the register export is called while the item's flags keep the "more" bit.
 typedef int (*lvRegisterSaverFunction)(lvPluginSaverFormat *item);
-typedef int (*lvSaveImageFunction)(const char *fileName, const void *pixels, int width, int height,
-                                   int formatId, const lvPluginTag *tags);
+// The picture a saver's SaveImage receives; cleared to zero before it is filled.
+typedef struct lvSaveImageCtrl {
+    const void *pixels;        // ARGB words, or the pen bytes of a palette image
+    const uint32_t *palette;   // 256 entries 0x00RRGGBB (palette images only)
+    int32_t width;             // pixels
+    int32_t height;            // pixels
+    int32_t bytesPerRow;       // of pixels
+    int32_t paletteMode;       // 1 palette image, 0 ARGB
+    int32_t quality;           // 0..100
+    int32_t colorCount;        // 2^depth (palette images)
+    int32_t transparentPen;    // valid with LVP_SAVECTRL_PEN
+    uint32_t flags;            // LVP_SAVECTRL_ bits
+    int32_t formatId;          // the registered format id
+    const char *adapter;       // file adapter for writing, or null
+    const void *userTags;      // user tags, or null
+} lvSaveImageCtrl;
+#define LVP_SAVECTRL_ALPHA 0x1  // the ARGB pixels carry alpha (only for LVP_SAVER_ALPHA formats)
+#define LVP_SAVECTRL_PEN 0x2    // transparentPen is valid
+// 1 when the file was written, 0 on failure.
+typedef int (*lvSaveImageFunction)(const char *fileName, lvSaveImageCtrl *ctrl);
 
 // File adapter (open modes LVP_FOPEN_, tags LVP_FOPENTAG_).
 typedef void *(*lvFOpenFunction)(const char *name, int mode, const lvPluginTag *tags);

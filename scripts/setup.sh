@@ -12,6 +12,7 @@ PACKAGES=(
   libcanberra-dev libnotify-dev dbus-daemon python3-dbus python3-gi
   ttf-bitstream-vera fonts-dejavu-core
   python3-pyftpdlib curl
+  libtiff-dev libwebp-dev libgif-dev
 )
 
 missing=()

@@ -2,12 +2,17 @@
 // (orientations 1 and 6), EncodeJpegImage and LoadImageSource from disk, each beside
 // the plain library loop that does the nearest same job (png_read_image,
 // jpeg_read_scanlines into JCS_EXT_BGRX, jpeg_write_scanlines, the reader alone),
-// measured in the same run, with the ratio ours / peer (goal: 0.9 or more).
+// measured in the same run, with the ratio ours / peer (goal: 0.9 or more). GIF rows:
+// the 50 frames of a 640 x 480, 256-colour anim read in order through ReadGifFrame (pens)
+// beside giflib's DGifSlurp of the same file (goal 0.8 or more), and one such still
+// written by WriteGifFrame beside giflib's EGifPutLine.
 //
 // The picture is 1920 x 1080, gradients with noise, made here; it is written as an
 // RGB PNG, an RGBA PNG and a quality-90 4:2:0 JPEG into a temporary folder.
-// Depends on: lv_formats, libpng, libjpeg-turbo. Run: build-bench/bin/images_bench [rounds]
+// Depends on: lv_formats, libpng, libjpeg-turbo, giflib. Run: build-bench/bin/images_bench [rounds]
 #include "formats/lvformats.h"
+#include "formats/lvgif.h"
+#include "raster/lvbitmap.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <gif_lib.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <random>
@@ -37,7 +43,8 @@ double Seconds(const std::function<void()> &job)
 
 // Ours and the peer take turns, so that both meet the same load of a shared machine;
 // the best round of each counts.
-void Row(const char *name, const std::function<void()> &ours, const char *peerName, const std::function<void()> &peer)
+void Row(const char *name, const std::function<void()> &ours, const char *peerName, const std::function<void()> &peer,
+         double mpx = W * (double)H / 1e6)
 {
     ours();  // warm the caches and the allocator
     peer();
@@ -46,7 +53,6 @@ void Row(const char *name, const std::function<void()> &ours, const char *peerNa
         a = std::min(a, Seconds(ours));
         b = std::min(b, Seconds(peer));
     }
-    double mpx = W * (double)H / 1e6;
     std::printf("%-34s %8.1f Mpx/s   %-30s %8.1f Mpx/s   ratio %.2f\n", name, mpx / a, peerName, mpx / b, b / a);
 }
 
@@ -143,6 +149,98 @@ std::vector<uint8_t> PlainJpegWrite(const std::vector<uint32_t> &argb, int quali
     return out;
 }
 
+// ---- GIF ---------------------------------------------------------------------------
+
+const int GW = 640, GH = 480, GFRAMES = 50;
+
+// Frame f's pens: bands that move, with noise, over all 256 pens.
+std::vector<uint8_t> GifPens(int f)
+{
+    std::vector<uint8_t> pens((size_t)GW * GH);
+    std::mt19937 rng(f);
+    for (int y = 0; y < GH; y++)
+        for (int x = 0; x < GW; x++) pens[(size_t)y * GW + x] = (uint8_t)((x + y * 2 + f * 9) / 3 + (rng() % 4));
+    return pens;
+}
+
+void GifRows(const std::string &dir)
+{
+    std::string animPath = dir + "/anim.gif", stillPath = dir + "/still.gif", peerPath = dir + "/peer.gif";
+    std::vector<uint32_t> palette(256);
+    for (int i = 0; i < 256; i++) palette[i] = (uint32_t)(i * 0x010307) & 0xFFFFFF;
+    lvBitMapHandle *plane = AllocChunkyBitmap(GW, GH, 1);
+    auto fill = [&](const std::vector<uint8_t> &pens) {
+        uint8_t *p;
+        int rowBytes;
+        uintptr_t token = GetPlanePixels(plane, &p, &rowBytes, 1);
+        for (int y = 0; y < GH; y++) std::memcpy(p + (size_t)y * rowBytes, &pens[(size_t)y * GW], GW);
+        ReleasePlanePixels(token);
+    };
+    lvGifWriter *writer = nullptr;
+    if (OpenGifWriter(animPath.c_str(), nullptr, nullptr, GW, GH, &writer) != 0) return;
+    for (int f = 0; f < GFRAMES; f++) {
+        fill(GifPens(f));
+        WriteGifFrame(writer, plane, 40, palette.data(), 8, -1, 0, 1);
+    }
+    CloseGifWriter(writer);
+
+    double animMpx = GW * (double)GH * GFRAMES / 1e6;
+    Row("ReadGifFrame 50 frames (pens)", [&] {
+        lvVFile *file = OpenVFile(animPath.c_str(), LV_VF_READ, nullptr, nullptr);
+        int w, h, depth, count;
+        lvGifReader *r = OpenGifReader(file, LV_IMGLOAD_PALETTE, &w, &h, &depth, &count);
+        for (int f = 0; r && f < count; f++) {
+            int d, pen;
+            FreeMemory(ReadGifFrame(r, f, nullptr, &d, &pen));
+        }
+        CloseGifReader(r);
+    }, "DGifSlurp", [&] {
+        int error;
+        GifFileType *gif = DGifOpenFileName(animPath.c_str(), &error);
+        if (gif) DGifSlurp(gif);
+        DGifCloseFile(gif, &error);
+    }, animMpx);
+    Row("ReadGifFrame 50 frames (ARGB)", [&] {
+        lvVFile *file = OpenVFile(animPath.c_str(), LV_VF_READ, nullptr, nullptr);
+        int w, h, depth, count;
+        lvGifReader *r = OpenGifReader(file, 0, &w, &h, &depth, &count);
+        for (int f = 0; r && f < count; f++) {
+            int d, pen;
+            FreeMemory(ReadGifFrame(r, f, nullptr, &d, &pen));
+        }
+        CloseGifReader(r);
+    }, "DGifSlurp", [&] {
+        int error;
+        GifFileType *gif = DGifOpenFileName(animPath.c_str(), &error);
+        if (gif) DGifSlurp(gif);
+        DGifCloseFile(gif, &error);
+    }, animMpx);
+
+    std::vector<uint8_t> still = GifPens(3);
+    fill(still);
+    Row("WriteGifFrame still", [&] {
+        lvGifWriter *w = nullptr;
+        if (OpenGifWriter(stillPath.c_str(), nullptr, nullptr, GW, GH, &w) == 0) {
+            WriteGifFrame(w, plane, 0, palette.data(), 8, -1, 0, 0);
+            CloseGifWriter(w);
+        }
+    }, "EGifPutLine", [&] {
+        int error;
+        GifFileType *gif = EGifOpenFileName(peerPath.c_str(), false, &error);
+        if (!gif) return;
+        GifColorType colours[256];
+        for (int i = 0; i < 256; i++)
+            colours[i] = {(GifByteType)(palette[i] >> 16), (GifByteType)(palette[i] >> 8), (GifByteType)palette[i]};
+        ColorMapObject *map = GifMakeMapObject(256, colours);
+        EGifPutScreenDesc(gif, GW, GH, 8, 0, map);
+        EGifPutImageDesc(gif, 0, 0, GW, GH, false, nullptr);
+        for (int y = 0; y < GH; y++) EGifPutLine(gif, still.data() + (size_t)y * GW, GW);
+        GifFreeMapObject(map);
+        EGifCloseFile(gif, &error);
+    }, GW * (double)GH / 1e6);
+    FreeBitmapHandle(plane);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -227,6 +325,7 @@ int main(int argc, char **argv)
         FreeMemory(pixels);
         CloseVFile(file);
     });
+    GifRows(dir);
     std::string cleanup = std::string("rm -rf ") + dir;
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

@@ -31,3 +31,29 @@ lv_add_test(formats_applet_test
 target_compile_definitions(formats_applet_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}"
   LV_FORMATS_APPLET="${LV_FORMATS_APPLET_DIR}/pictures.lva")
 add_dependencies(formats_applet_test lumivarra testplugin_imgloader applet_formats_pictures)
+
+# GIF, IFF and the native decoder: files from test-side builders and from giflib,
+# libtiff and libwebp at test time.
+find_package(GIF REQUIRED)
+lv_add_test(formats_gif_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_gif_test.cpp
+  LIBS lv_formats lv_formats_fixtures GIF::GIF
+  LABELS formats parse)
+lv_add_test(formats_ilbm_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_ilbm_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
+find_package(TIFF REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LV_WEBP_WRITE REQUIRED IMPORTED_TARGET libwebp libwebpmux)
+target_link_libraries(formats_applet_test PRIVATE TIFF::TIFF PkgConfig::LV_WEBP_WRITE)
+lv_add_test(formats_native_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_native_test.cpp
+  LIBS lv_formats lv_formats_fixtures TIFF::TIFF PkgConfig::LV_WEBP_WRITE
+  LABELS formats parse)
+lv_add_test(formats_savers_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_savers_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+target_compile_definitions(formats_savers_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
+add_dependencies(formats_savers_test testplugin_saver)

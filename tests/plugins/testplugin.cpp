@@ -449,7 +449,8 @@ LVT_EXPORT(NextDirEntry)(void *dir, lvPluginStat *stat, const lvPluginTag *) -> 
 static const struct {
     int id;            // format id
     const char *name;  // format name
-} formats[] = {{7001, "TESTRAW"}, {7002, "TESTPPM"}};
+    uint32_t flags;    // LVP_SAVER_ bits
+} formats[] = {{7001, "TESTRAW", LVP_SAVER_TRUECOLOR | LVP_SAVER_ALPHA}, {7002, "TESTPPM", LVP_SAVER_TRUECOLOR | LVP_SAVER_PALETTE}};
 
 LVT_EXPORT(RegisterImageSaver)(lvPluginSaverFormat *item) -> int
 {
@@ -458,10 +459,26 @@ LVT_EXPORT(RegisterImageSaver)(lvPluginSaverFormat *item) -> int
     if (item->formatId) index++;
     item->formatId = formats[index].id;
     item->name = formats[index].name;
-    item->flags = index + 1 < 2 ? LVP_SAVEIMAGE_MORE : 0;
+    item->flags = formats[index].flags | (index + 1 < 2 ? LVP_SAVEIMAGE_MORE : 0);
     return 1;
 }
-LVT_EXPORT(SaveImage)(const char *, const void *, int, int, int, const lvPluginTag *) -> int { return 0; }
+// Writes what it received as text lines (the ctrl's fields, then the first pixel words
+// or pens and palette entries) so that tests can read the record back; a name holding
+// "fail" reports failure.
+LVT_EXPORT(SaveImage)(const char *fileName, lvSaveImageCtrl *ctrl) -> int
+{
+    if (std::strstr(fileName, "fail")) return 0;
+    FILE *out = std::fopen(fileName, "w");
+    if (!out) return 0;
+    std::fprintf(out, "width %d\nheight %d\nbytesPerRow %d\npaletteMode %d\nquality %d\ncolorCount %d\n"
+                      "transparentPen %d\nflags %u\nformatId %d\nadapter %s\nhasPalette %d\n",
+                 ctrl->width, ctrl->height, ctrl->bytesPerRow, ctrl->paletteMode, ctrl->quality, ctrl->colorCount,
+                 ctrl->transparentPen, ctrl->flags, ctrl->formatId, ctrl->adapter ? ctrl->adapter : "-",
+                 ctrl->palette != nullptr);
+    if (ctrl->paletteMode) std::fprintf(out, "first %u\n", ((const uint8_t *)ctrl->pixels)[0]);
+    else std::fprintf(out, "first %u\n", ((const uint32_t *)ctrl->pixels)[0]);
+    return std::fclose(out) == 0;
+}
 #endif
 
 #if defined(LVT_NETADAPTER)
@@ -795,15 +812,18 @@ static int CmdTestImagesOpen(lvState *L)
     return 1;
 }
 
-// TestPictures(dir) -> one line per file of dir (a.png, b.jpg, c.bmp, missing.png,
-// text.txt): "name W H alpha crc" through the runtime's picture entries (slot 0 for
+// TestPictures(dir) -> one line per file of dir (a.png, b.jpg, c.bmp, d.gif, e.ilbm,
+// f.pbm, g.tif, h.webp, missing.png, text.txt): "name W H alpha crc" through the runtime's picture entries (slot 0 for
 // size and alpha, 1 to load with bytes R, G, B, A, 2 for the pixels, 3 to free), or
 // "name 0 none" when slot 0 does not know the file.
 static int CmdTestPictures(lvState *L)
 {
     const char *dir = api->scriptVM->CheckStringArg(L, 1, nullptr);
     std::string out;
-    for (const char *name : {"a.png", "b.jpg", "c.bmp", "missing.png", "text.txt"}) {
+    // The native loader too, for the TIFF and WebP files.
+    static const lvPluginTag tags[] = {{5, (intptr_t) "inbuilt|native"}, {0, 0}};
+    for (const char *name : {"a.png", "b.jpg", "c.bmp", "d.gif", "e.ilbm", "f.pbm", "g.tif", "h.webp", "missing.png",
+                             "text.txt"}) {
         std::string path = std::string(dir) + "/" + name;
         int w = 0, h = 0, alpha = 0;
         char line[160];
@@ -811,7 +831,7 @@ static int CmdTestPictures(lvState *L)
             std::snprintf(line, sizeof line, "%s 0 none\n", name);
         } else {
             int lw = 0, lh = 0, la = 0;
-            void *source = api->graphics->LoadImage(path.c_str(), nullptr, &lw, &lh, &la);
+            void *source = api->graphics->LoadImage(path.c_str(), tags, &lw, &lh, &la);
             if (!source) {
                 std::snprintf(line, sizeof line, "%s load failed\n", name);
             } else {
