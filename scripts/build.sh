@@ -8,6 +8,8 @@ set -euo pipefail
 dir=$1; shift
 root=$(cd "$(dirname "$0")/.." && pwd)
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/lumivarra-ccache}
+# Paths below the root are hashed relative to it, so clones in other folders share the cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 tree="$root/$dir"
 wanted=$(printf '%s\n' "$@")
 recorded=""
