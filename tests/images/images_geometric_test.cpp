@@ -2,6 +2,9 @@
 // transitions share with them, on small pictures.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+
 #include "base/lverrors.h"
 #include "effects_fixture.h"
 #include "platform/lvplatform.h"
@@ -260,6 +263,46 @@ TEST(TransitionKernels, ThresholdReveal) {
     uint8_t bits = 0xF0, srcBits = 0xA0;
     ThresholdRevealKernel(&bits, 1, &srcBits, 1, noise, 4, 4, 1, 100, 0, 0);
     EXPECT_EQ(bits, 0x80);  // source 1, hidden, hidden, source 0; the bits past the width untouched
+}
+
+}  // namespace
+
+namespace {
+
+// Every allocation of the moving effects may fail: the effect reports ERR_MEM
+// and leaves the picture as it was (LSan checks that nothing is left behind).
+TEST(MovingEffects, MemoryShortageAtEveryAllocation) {
+    std::vector<uint32_t> src = RandomPixels(64, 61);
+    std::vector<uint8_t> a(64);
+    for (int i = 0; i < 64; i++) a[size_t(i)] = uint8_t(i);
+    using Effect = std::function<int(lvBitMapHandle *, lvBitMapHandle *, lvBitMapHandle *)>;
+    std::vector<Effect> effects = {
+        [](lvBitMapHandle *r, lvBitMapHandle *m, lvBitMapHandle *p) { return SwirlImage(r, m, p, 8, 8, 200); },
+        [](lvBitMapHandle *r, lvBitMapHandle *m, lvBitMapHandle *p) {
+            return WaterRippleImage(r, m, p, 8, 8, 3, 2, 1, 0.5, 0.5);
+        },
+    };
+    for (size_t e = 0; e < effects.size(); e++) {
+        SCOPED_TRACE(e);
+        Picture pic(8, 8, src);
+        Plane alpha(8, 8, a);
+        std::vector<int> bits(64, 1);
+        Mask mask(pic.rgb, 8, 8, bits);
+        int failures = 0;
+        for (int n = 0;; n++) {
+            FailAllocMemoryAfter(n);
+            int rc = effects[e](pic.rgb, mask.handle, alpha.handle);
+            FailAllocMemoryAfter(-1);
+            if (rc == 0) break;
+            failures++;
+            ASSERT_EQ(rc, ERR_MEM);
+            ASSERT_EQ(pic.Read(), src);
+            ASSERT_EQ(alpha.Read(), a);
+            ASSERT_LT(n, 10);
+        }
+        EXPECT_GE(failures, 3);
+        EXPECT_NE(pic.Read(), src);
+    }
 }
 
 }  // namespace
