@@ -495,6 +495,9 @@ int RunDistortion(lvDistortJob *job) {
 int DistortImage(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha, lvBitMapHandle *chunky, int width,
                  int height, int kind, const double *values, int count, int smooth, int transparentPen,
                  lvDistortResult *out) {
+    // Only what every given plane holds is read.
+    for (lvBitMapHandle *b : {rgb, mask, alpha, chunky})
+        if (b) width = std::min(width, b->width), height = std::min(height, b->height);
     lvDistortJob job{};
     job.kind = kind;
     job.valueCount = count;

@@ -414,11 +414,8 @@ lvBitMapHandle *BuildShadowMask(lvBitMapHandle *alpha, lvBitMapHandle *mask, lvB
         uintptr_t st = GetPlanePixels(source, &sp, &srow, 0);
         if (!st) ok = false;
         else {
-            int w = width, h = height;
-            if (from != 2) {
-                w = std::min(w, source->width - sourceX);
-                h = std::min(h, source->height - sourceY);
-            }
+            // Only what the source holds is read.
+            int w = std::min(width, source->width - sourceX), h = std::min(height, source->height - sourceY);
             for (int y = 0; y < h; y++) {
                 const uint8_t *s = sp + static_cast<size_t>(y + sourceY) * srow;
                 uint8_t *o = op + static_cast<size_t>(y + d) * orow + d;
