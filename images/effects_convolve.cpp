@@ -44,58 +44,76 @@ inline uint8_t ClampTrunc(double v) {
     return static_cast<uint8_t>(v);
 }
 
-// A padded copy of 32-bit pixels as ARGB with alpha 0 (so that the bytes of a
-// pixel are blue, green, red, 0), w / 2 extra before, the rest after.
+// Padded copies hold their elements as floats (exact for bytes), so that the
+// passes only widen them to double: w / 2 extra before, the rest after.
+// Colour: four floats a pixel, blue, green, red and 0 (from ARGB).
 struct PaddedPixels {
-    uint32_t *data = nullptr;
-    size_t stride = 0;
+    float *data = nullptr;
+    size_t stride = 0;  // floats a row
     int rows = 0;
     ~PaddedPixels() { FreeMemory(data); }
     bool Alloc(int width, int height, int w) {
-        stride = PaddedStride(width, w);
+        stride = PaddedStride(width, w) * 4;
         rows = height + w;
-        data = static_cast<uint32_t *>(AllocElements(stride, static_cast<size_t>(rows), 4));
+        data = static_cast<float *>(AllocElements(stride, static_cast<size_t>(rows), sizeof(float)));
         return data != nullptr;
     }
+    const float *Row(int y) const { return data + static_cast<size_t>(y) * stride; }
     void Fill(const lvConvolveJob *job, int w) {
         int half = w / 2, width = job->width, height = job->height;
         for (int py = 0; py < rows; py++) {
             int sy = py - half;
             sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
             const uint32_t *src = job->pixels + static_cast<size_t>(sy) * job->rowLength;
-            uint32_t *dst = data + static_cast<size_t>(py) * stride;
-            for (int px = 0; px < width + w; px++) {
-                int sx = px - half;
-                sx = sx < 0 ? 0 : (sx >= width ? width - 1 : sx);
-                uint32_t p = src[sx];
+            float *dst = data + static_cast<size_t>(py) * stride;
+            auto put = [&](int px, uint32_t p) {
                 if (job->format != PIXFMT_ARGB32) p = Pixel32ToArgb(job->format, p);
-                dst[px] = p & 0x00FFFFFFu;
+                dst[4 * px] = float(p & 0xFF);
+                dst[4 * px + 1] = float((p >> 8) & 0xFF);
+                dst[4 * px + 2] = float((p >> 16) & 0xFF);
+                dst[4 * px + 3] = 0.0f;
+            };
+            for (int px = 0; px < half; px++) put(px, src[0]);
+            if (job->format == PIXFMT_ARGB32) {
+                float *d = dst + 4 * half;
+                for (int x = 0; x < width; x++) {
+                    uint32_t p = src[x];
+                    d[4 * x] = float(p & 0xFF);
+                    d[4 * x + 1] = float((p >> 8) & 0xFF);
+                    d[4 * x + 2] = float((p >> 16) & 0xFF);
+                    d[4 * x + 3] = 0.0f;
+                }
+            } else {
+                for (int x = 0; x < width; x++) put(half + x, src[x]);
             }
+            for (int px = half + width; px < width + w; px++) put(px, src[width - 1]);
         }
     }
 };
 
 struct PaddedBytes {
-    uint8_t *data = nullptr;
+    float *data = nullptr;
     size_t stride = 0;
     int rows = 0;
     ~PaddedBytes() { FreeMemory(data); }
     bool Alloc(int width, int height, int w) {
         stride = PaddedStride(width, w);
         rows = height + w;
-        data = static_cast<uint8_t *>(AllocElements(stride, static_cast<size_t>(rows), 1));
+        data = static_cast<float *>(AllocElements(stride, static_cast<size_t>(rows), sizeof(float)));
         return data != nullptr;
     }
+    const float *Row(int y) const { return data + static_cast<size_t>(y) * stride; }
     void Fill(const lvConvolveJob *job, int w) {
         int half = w / 2, width = job->width, height = job->height;
         for (int py = 0; py < rows; py++) {
             int sy = py - half;
             sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
             const uint8_t *src = job->plane + static_cast<size_t>(sy) * job->planeRowBytes;
-            uint8_t *dst = data + static_cast<size_t>(py) * stride;
-            std::memset(dst, src[0], static_cast<size_t>(half));
-            std::memcpy(dst + half, src, static_cast<size_t>(width));
-            std::memset(dst + half + width, src[width - 1], static_cast<size_t>(w - half));
+            float *dst = data + static_cast<size_t>(py) * stride;
+            for (int px = 0; px < width + w; px++) {
+                int sx = px - half;
+                dst[px] = float(src[sx < 0 ? 0 : (sx >= width ? width - 1 : sx)]);
+            }
         }
     }
 };
@@ -105,8 +123,15 @@ struct Scratch {
     ~Scratch() { FreeMemory(data); }
 };
 
+// Sums clamped to 0..255 and truncated (a NaN would become 0), without branches.
+inline uint32_t ClampTruncBits(double v) {
+    v = v > 0 ? v : 0.0;
+    v = v < 255 ? v : 255.0;
+    return static_cast<uint32_t>(static_cast<int>(v));
+}
+
 inline void StorePixel(const lvConvolveJob *job, uint32_t *out, const double *acc) {
-    uint32_t rgb = (uint32_t(ClampTrunc(acc[2])) << 16) | (uint32_t(ClampTrunc(acc[1])) << 8) | ClampTrunc(acc[0]);
+    uint32_t rgb = (ClampTruncBits(acc[2]) << 16) | (ClampTruncBits(acc[1]) << 8) | ClampTruncBits(acc[0]);
     *out = job->format == PIXFMT_ARGB32 ? rgb : ArgbToPixel32(job->format, rgb);
 }
 
@@ -115,8 +140,8 @@ inline void StorePixel(const lvConvolveJob *job, uint32_t *out, const double *ac
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
-void AccumulateRow4(double *__restrict acc, const uint8_t *__restrict b0, const uint8_t *__restrict b1,
-                    const uint8_t *__restrict b2, const uint8_t *__restrict b3, const double *k, int n) {
+void AccumulateRow4(double *__restrict acc, const float *__restrict b0, const float *__restrict b1,
+                    const float *__restrict b2, const float *__restrict b3, const double *k, int n) {
     const double k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3];
     for (int i = 0; i < n; i++) {
         double s = acc[i];
@@ -138,7 +163,7 @@ template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) 
         // A short last group is filled with weights of 0: adding 0 leaves
         // every sum as it was.
         for (int t = 0; t < taps; t += 4) {
-            const uint8_t *b[4];
+            const float *b[4];
             double k[4];
             for (int j = 0; j < 4; j++) {
                 if (t + j < taps) tap(t + j, &b[j], &k[j]);
@@ -160,15 +185,15 @@ int BlurPixels(const lvConvolveJob *job, const double *k, int w) {
     double *a = acc.data;
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        const uint8_t *row = reinterpret_cast<const uint8_t *>(pad.data + static_cast<size_t>(y + half) * pad.stride);
-        AccumulateTaps(a, 4 * width, w, [&](int t, const uint8_t **b, double *k1) { *b = row + 4 * t, *k1 = k[t]; });
+        const float *row = pad.Row(y + half);
+        AccumulateTaps(a, 4 * width, w, [&](int t, const float **b, double *k1) { *b = row + 4 * t, *k1 = k[t]; });
         uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
         for (int x = 0; x < width; x++) StorePixel(job, out + x, a + 4 * x);
     }
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, 4 * width, w, [&](int t, const uint8_t **b, double *k1) {
-            *b = reinterpret_cast<const uint8_t *>(pad.data + static_cast<size_t>(y + t) * pad.stride + half), *k1 = k[t];
+        AccumulateTaps(a, 4 * width, w, [&](int t, const float **b, double *k1) {
+            *b = pad.Row(y + t) + 4 * half, *k1 = k[t];
         });
         uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
         for (int x = 0; x < width; x++) StorePixel(job, out + x, a + 4 * x);
@@ -186,18 +211,18 @@ int BlurPlane(const lvConvolveJob *job, const double *k, int w) {
     double *a = acc.data;
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        const uint8_t *row = pad.data + static_cast<size_t>(y + half) * pad.stride;
-        AccumulateTaps(a, width, w, [&](int t, const uint8_t **b, double *k1) { *b = row + t, *k1 = k[t]; });
+        const float *row = pad.Row(y + half);
+        AccumulateTaps(a, width, w, [&](int t, const float **b, double *k1) { *b = row + t, *k1 = k[t]; });
         uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = ClampTrunc(a[x]);
+        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
     }
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, width, w, [&](int t, const uint8_t **b, double *k1) {
-            *b = pad.data + static_cast<size_t>(y + t) * pad.stride + half, *k1 = k[t];
+        AccumulateTaps(a, width, w, [&](int t, const float **b, double *k1) {
+            *b = pad.Row(y + t) + half, *k1 = k[t];
         });
         uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = ClampTrunc(a[x]);
+        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
     }
     return 0;
 }
@@ -213,8 +238,8 @@ int SquarePixels(const lvConvolveJob *job, const double *k, int w) {
     double *a = acc.data;
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, 4 * width, w * w, [&](int t, const uint8_t **b, double *k1) {
-            *b = reinterpret_cast<const uint8_t *>(pad.data + static_cast<size_t>(y + t / w) * pad.stride) + 4 * (t % w);
+        AccumulateTaps(a, 4 * width, w * w, [&](int t, const float **b, double *k1) {
+            *b = pad.Row(y + t / w) + 4 * (t % w);
             *k1 = k[t];
         });
         uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
@@ -233,11 +258,11 @@ int SquarePlane(const lvConvolveJob *job, const double *k, int w) {
     double *a = acc.data;
     pad.Fill(job, w);
     for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, width, w * w, [&](int t, const uint8_t **b, double *k1) {
-            *b = pad.data + static_cast<size_t>(y + t / w) * pad.stride + t % w, *k1 = k[t];
+        AccumulateTaps(a, width, w * w, [&](int t, const float **b, double *k1) {
+            *b = pad.Row(y + t / w) + t % w, *k1 = k[t];
         });
         uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = ClampTrunc(a[x]);
+        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
     }
     return 0;
 }
