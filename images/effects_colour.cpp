@@ -424,9 +424,41 @@ int CharcoalImage(lvBitMapHandle *bitmap, lvBitMapHandle *alpha, int width, int 
     PixelRun run(bitmap, nullptr, width, height);
     if (!run.Locked()) return ERR_LOCKBMAP;
     lvBitMapLock *lock = &run.own.lock;
+    // The gray pass comes before the convolutions that may find no memory: a
+    // copy of the picture (and its plane) puts it back then, so that a failed
+    // charcoal leaves nothing half done.
+    uint8_t *pp = nullptr;
+    int prow = 0;
+    uintptr_t pt = alpha ? GetPlanePixels(alpha, &pp, &prow, 1) : 0;
+    if (alpha && !pt) return ERR_LOCKBMAP;
+    int pw = alpha ? std::min(width, alpha->width) : 0, ph = alpha ? std::min(height, alpha->height) : 0;
+    size_t colourBytes = run.Works() ? static_cast<size_t>(run.width) * run.height * 4 : 0;
+    size_t planeBytes = pt && pw > 0 && ph > 0 ? static_cast<size_t>(pw) * ph : 0;
+    uint8_t *saved = colourBytes + planeBytes ? static_cast<uint8_t *>(AllocMemory(colourBytes + planeBytes, 0)) : nullptr;
+    if (colourBytes + planeBytes && !saved) {
+        if (pt) ReleasePlanePixels(pt);
+        return ERR_MEM;
+    }
+    for (int y = 0; colourBytes && y < run.height; y++)
+        std::memcpy(saved + static_cast<size_t>(y) * run.width * 4, run.Row(y), static_cast<size_t>(run.width) * 4);
+    for (int y = 0; planeBytes && y < ph; y++)
+        std::memcpy(saved + colourBytes + static_cast<size_t>(y) * pw, pp + static_cast<size_t>(y) * prow, pw);
+    if (pt) ReleasePlanePixels(pt);
     if (run.Works()) GrayKernel(run, 0);
-    if (int rc = ConvolveImage(CONVOLVE_EDGE, bitmap, alpha, width, height, radius, 0, lock)) return rc;
-    if (int rc = ConvolveImage(CONVOLVE_BLUR, bitmap, alpha, width, height, radius, sigma, lock)) return rc;
+    int rc = ConvolveImage(CONVOLVE_EDGE, bitmap, alpha, width, height, radius, 0, lock);
+    if (!rc) rc = ConvolveImage(CONVOLVE_BLUR, bitmap, alpha, width, height, radius, sigma, lock);
+    if (rc) {
+        for (int y = 0; colourBytes && y < run.height; y++)
+            std::memcpy(run.Row(y), saved + static_cast<size_t>(y) * run.width * 4, static_cast<size_t>(run.width) * 4);
+        if (planeBytes && (pt = GetPlanePixels(alpha, &pp, &prow, 1))) {
+            for (int y = 0; y < ph; y++)
+                std::memcpy(pp + static_cast<size_t>(y) * prow, saved + colourBytes + static_cast<size_t>(y) * pw, pw);
+            ReleasePlanePixels(pt);
+        }
+        FreeMemory(saved);
+        return rc;
+    }
+    FreeMemory(saved);
     if (run.Works()) {
         NormalizeDefault(run);
         InvertKernel(run);

@@ -283,3 +283,28 @@ TEST(PixelOrders, EffectsAgreeAcrossTheFourOrders) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CharcoalImage, MemoryShortageLeavesPictureAndPlane) {
+    std::vector<uint32_t> src = RandomPixels(64, 71);
+    std::vector<uint8_t> a(64);
+    for (int i = 0; i < 64; i++) a[size_t(i)] = uint8_t(i * 4);
+    Picture pic(8, 8, src);
+    Plane alpha(8, 8, a);
+    int failures = 0;
+    for (int n = 0;; n++) {
+        FailAllocMemoryAfter(n);
+        int rc = CharcoalImage(pic.rgb, alpha.handle, 8, 8, 1, 1);
+        FailAllocMemoryAfter(-1);
+        if (rc == 0) break;
+        failures++;
+        ASSERT_EQ(rc, ERR_MEM);
+        ASSERT_EQ(pic.Read(), src);
+        ASSERT_EQ(alpha.Read(), a);
+        ASSERT_LT(n, 20);
+    }
+    EXPECT_GE(failures, 4);  // the copy, then each pass's padded copy and accumulators
+}
+
+}  // namespace
