@@ -38,83 +38,59 @@ void *AllocElements(size_t count, size_t rows, size_t size) {
 // Rows of the padded copy are rounded up to four elements.
 size_t PaddedStride(int width, int w) { return (static_cast<size_t>(width) + static_cast<size_t>(w) + 3) & ~size_t(3); }
 
-inline uint8_t ClampTrunc(double v) {
-    if (!(v > 0)) return 0;  // NaN as well
-    if (v >= 255) return 255;
-    return static_cast<uint8_t>(v);
-}
-
-// Padded copies hold their elements as floats (exact for bytes), so that the
-// passes only widen them to double: w / 2 extra before, the rest after.
-// Colour: four floats a pixel, blue, green, red and 0 (from ARGB).
-struct PaddedPixels {
+// Rows of the edge-padded picture (w / 2 extra rows and columns before it,
+// the rest after, edges repeated), held as floats (exact for bytes) so that
+// the passes only widen them to double. A pass keeps the w rows it reads in a
+// ring: padded row r lives in slot r % count. Colour rows have four floats a
+// pixel: blue, green, red and 0 (from ARGB).
+struct PaddedRing {
     float *data = nullptr;
     size_t stride = 0;  // floats a row
-    int rows = 0;
-    ~PaddedPixels() { FreeMemory(data); }
-    bool Alloc(int width, int height, int w) {
-        stride = PaddedStride(width, w) * 4;
-        rows = height + w;
+    int count = 0;      // rows in the ring
+    int lanes = 1;      // 4 for colour, 1 for a plane
+    ~PaddedRing() { FreeMemory(data); }
+    bool Alloc(int width, int w, int rows, int laneCount) {
+        lanes = laneCount;
+        count = rows;
+        stride = PaddedStride(width, w) * static_cast<size_t>(lanes);
         data = static_cast<float *>(AllocElements(stride, static_cast<size_t>(rows), sizeof(float)));
         return data != nullptr;
     }
-    const float *Row(int y) const { return data + static_cast<size_t>(y) * stride; }
-    void Fill(const lvConvolveJob *job, int w) {
-        int half = w / 2, width = job->width, height = job->height;
-        for (int py = 0; py < rows; py++) {
-            int sy = py - half;
-            sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
-            const uint32_t *src = job->pixels + static_cast<size_t>(sy) * job->rowLength;
-            float *dst = data + static_cast<size_t>(py) * stride;
-            auto put = [&](int px, uint32_t p) {
-                if (job->format != PIXFMT_ARGB32) p = Pixel32ToArgb(job->format, p);
-                dst[4 * px] = float(p & 0xFF);
-                dst[4 * px + 1] = float((p >> 8) & 0xFF);
-                dst[4 * px + 2] = float((p >> 16) & 0xFF);
-                dst[4 * px + 3] = 0.0f;
-            };
-            for (int px = 0; px < half; px++) put(px, src[0]);
-            if (job->format == PIXFMT_ARGB32) {
-                float *d = dst + 4 * half;
-                for (int x = 0; x < width; x++) {
-                    uint32_t p = src[x];
-                    d[4 * x] = float(p & 0xFF);
-                    d[4 * x + 1] = float((p >> 8) & 0xFF);
-                    d[4 * x + 2] = float((p >> 16) & 0xFF);
-                    d[4 * x + 3] = 0.0f;
-                }
-            } else {
-                for (int x = 0; x < width; x++) put(half + x, src[x]);
-            }
-            for (int px = half + width; px < width + w; px++) put(px, src[width - 1]);
-        }
-    }
-};
-
-struct PaddedBytes {
-    float *data = nullptr;
-    size_t stride = 0;
-    int rows = 0;
-    ~PaddedBytes() { FreeMemory(data); }
-    bool Alloc(int width, int height, int w) {
-        stride = PaddedStride(width, w);
-        rows = height + w;
-        data = static_cast<float *>(AllocElements(stride, static_cast<size_t>(rows), sizeof(float)));
-        return data != nullptr;
-    }
-    const float *Row(int y) const { return data + static_cast<size_t>(y) * stride; }
-    void Fill(const lvConvolveJob *job, int w) {
-        int half = w / 2, width = job->width, height = job->height;
-        for (int py = 0; py < rows; py++) {
-            int sy = py - half;
-            sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
+    const float *Row(int r) const { return data + static_cast<size_t>(r % count) * stride; }
+    // Padded row r from the picture as it is now.
+    void Load(const lvConvolveJob *job, int r, int w) {
+        int half = w / 2, width = job->width, sy = r - half;
+        sy = sy < 0 ? 0 : (sy >= job->height ? job->height - 1 : sy);
+        float *dst = data + static_cast<size_t>(r % count) * stride;
+        if (lanes == 1) {
             const uint8_t *src = job->plane + static_cast<size_t>(sy) * job->planeRowBytes;
-            float *dst = data + static_cast<size_t>(py) * stride;
-            for (int px = 0; px < width + w; px++) {
-                int sx = px - half;
-                dst[px] = float(src[sx < 0 ? 0 : (sx >= width ? width - 1 : sx)]);
-            }
+            for (int px = 0; px < half; px++) dst[px] = float(src[0]);
+            for (int x = 0; x < width; x++) dst[half + x] = float(src[x]);
+            for (int px = half + width; px < width + w; px++) dst[px] = float(src[width - 1]);
+            return;
         }
+        const uint32_t *src = job->pixels + static_cast<size_t>(sy) * job->rowLength;
+        auto put = [&](int px, uint32_t p) {
+            if (job->format != PIXFMT_ARGB32) p = Pixel32ToArgb(job->format, p);
+            dst[4 * px] = float(p & 0xFF);
+            dst[4 * px + 1] = float((p >> 8) & 0xFF);
+            dst[4 * px + 2] = float((p >> 16) & 0xFF);
+            dst[4 * px + 3] = 0.0f;
+        };
+        for (int px = 0; px < half; px++) put(px, src[0]);
+        if (job->format == PIXFMT_ARGB32) {
+            float *d = dst + 4 * half;
+            for (int x = 0; x < width; x++) {
+                uint32_t p = src[x];
+                d[4 * x] = float(p & 0xFF);
+                d[4 * x + 1] = float((p >> 8) & 0xFF);
+                d[4 * x + 2] = float((p >> 16) & 0xFF);
+                d[4 * x + 3] = 0.0f;
+            }
+        } else {
+            for (int x = 0; x < width; x++) put(half + x, src[x]);
+        }
+        for (int px = half + width; px < width + w; px++) put(px, src[width - 1]);
     }
 };
 
@@ -174,95 +150,60 @@ template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) 
     }
 }
 
-// The colour pass of a blur: horizontal then vertical.
-int BlurPixels(const lvConvolveJob *job, const double *k, int w) {
-    PaddedPixels pad;
-    Scratch acc;
-    if (!pad.Alloc(job->width, job->height, w)) return ERR_MEM;
-    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), 4, sizeof(double)));
-    if (!acc.data) return ERR_MEM;
-    int half = w / 2, width = job->width;
-    double *a = acc.data;
-    pad.Fill(job, w);
-    for (int y = 0; y < job->height; y++) {
-        const float *row = pad.Row(y + half);
-        AccumulateTaps(a, 4 * width, w, [&](int t, const float **b, double *k1) { *b = row + 4 * t, *k1 = k[t]; });
-        uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
-        for (int x = 0; x < width; x++) StorePixel(job, out + x, a + 4 * x);
+// Writes one finished row of sums back into the picture or the plane.
+void StoreRow(const lvConvolveJob *job, int y, const double *a, int lanes) {
+    if (lanes == 1) {
+        uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
+        for (int x = 0; x < job->width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
+        return;
     }
-    pad.Fill(job, w);
+    uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
+    for (int x = 0; x < job->width; x++) StorePixel(job, out + x, a + 4 * x);
+}
+
+// The separable blur of the picture (lanes 4) or the plane (lanes 1): every
+// row across, written back, then every column down. Each output element is
+// the sum over the taps in kernel order; the across pass reads a one-row
+// ring, the down pass a ring of w rows loaded ahead of the rows it writes.
+int BlurPass(const lvConvolveJob *job, const double *k, int w, int lanes) {
+    PaddedRing across, down;
+    Scratch acc;
+    if (!across.Alloc(job->width, w, 1, lanes) || !down.Alloc(job->width, w, w, lanes)) return ERR_MEM;
+    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), lanes, sizeof(double)));
+    if (!acc.data) return ERR_MEM;
+    int half = w / 2, n = lanes * job->width;
     for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, 4 * width, w, [&](int t, const float **b, double *k1) {
-            *b = pad.Row(y + t) + 4 * half, *k1 = k[t];
+        across.Load(job, y + half, w);
+        const float *row = across.Row(y + half);
+        AccumulateTaps(acc.data, n, w, [&](int t, const float **b, double *k1) { *b = row + lanes * t, *k1 = k[t]; });
+        StoreRow(job, y, acc.data, lanes);
+    }
+    for (int r = 0; r < w - 1; r++) down.Load(job, r, w);
+    for (int y = 0; y < job->height; y++) {
+        down.Load(job, y + w - 1, w);
+        AccumulateTaps(acc.data, n, w, [&](int t, const float **b, double *k1) {
+            *b = down.Row(y + t) + lanes * half, *k1 = k[t];
         });
-        uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
-        for (int x = 0; x < width; x++) StorePixel(job, out + x, a + 4 * x);
+        StoreRow(job, y, acc.data, lanes);
     }
     return 0;
 }
 
-int BlurPlane(const lvConvolveJob *job, const double *k, int w) {
-    PaddedBytes pad;
+// Two-dimensional pass: kernel row 0 above the pixel, column 0 to its left.
+int SquarePass(const lvConvolveJob *job, const double *k, int w, int lanes) {
+    PaddedRing ring;
     Scratch acc;
-    if (!pad.Alloc(job->width, job->height, w)) return ERR_MEM;
-    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), 1, sizeof(double)));
+    if (!ring.Alloc(job->width, w, w, lanes)) return ERR_MEM;
+    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), lanes, sizeof(double)));
     if (!acc.data) return ERR_MEM;
-    int half = w / 2, width = job->width;
-    double *a = acc.data;
-    pad.Fill(job, w);
+    int n = lanes * job->width;
+    for (int r = 0; r < w - 1; r++) ring.Load(job, r, w);
     for (int y = 0; y < job->height; y++) {
-        const float *row = pad.Row(y + half);
-        AccumulateTaps(a, width, w, [&](int t, const float **b, double *k1) { *b = row + t, *k1 = k[t]; });
-        uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
-    }
-    pad.Fill(job, w);
-    for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, width, w, [&](int t, const float **b, double *k1) {
-            *b = pad.Row(y + t) + half, *k1 = k[t];
+        ring.Load(job, y + w - 1, w);
+        AccumulateTaps(acc.data, n, w * w, [&](int t, const float **b, double *k1) {
+            *b = ring.Row(y + t / w) + lanes * (t % w), *k1 = k[t];
         });
-        uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
-    }
-    return 0;
-}
-
-// Two-dimensional passes: kernel row 0 above the pixel, column 0 to its left.
-int SquarePixels(const lvConvolveJob *job, const double *k, int w) {
-    PaddedPixels pad;
-    Scratch acc;
-    if (!pad.Alloc(job->width, job->height, w)) return ERR_MEM;
-    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), 4, sizeof(double)));
-    if (!acc.data) return ERR_MEM;
-    int width = job->width;
-    double *a = acc.data;
-    pad.Fill(job, w);
-    for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, 4 * width, w * w, [&](int t, const float **b, double *k1) {
-            *b = pad.Row(y + t / w) + 4 * (t % w);
-            *k1 = k[t];
-        });
-        uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
-        for (int x = 0; x < width; x++) StorePixel(job, out + x, a + 4 * x);
-    }
-    return 0;
-}
-
-int SquarePlane(const lvConvolveJob *job, const double *k, int w) {
-    PaddedBytes pad;
-    Scratch acc;
-    if (!pad.Alloc(job->width, job->height, w)) return ERR_MEM;
-    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), 1, sizeof(double)));
-    if (!acc.data) return ERR_MEM;
-    int width = job->width;
-    double *a = acc.data;
-    pad.Fill(job, w);
-    for (int y = 0; y < job->height; y++) {
-        AccumulateTaps(a, width, w * w, [&](int t, const float **b, double *k1) {
-            *b = pad.Row(y + t / w) + t % w, *k1 = k[t];
-        });
-        uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
+        StoreRow(job, y, acc.data, lanes);
     }
     return 0;
 }
@@ -360,8 +301,8 @@ int RunConvolution(const lvConvolveJob *job) {
         double *k = MakeBlurKernel(w, job->sigma);
         if (!k) return ERR_MEM;
         int rc = 0;
-        if (colour) rc = BlurPixels(job, k, w);
-        if (!rc && plane) rc = BlurPlane(job, k, w);
+        if (colour) rc = BlurPass(job, k, w, 4);
+        if (!rc && plane) rc = BlurPass(job, k, w, 1);
         FreeMemory(k);
         return rc;
     }
@@ -373,8 +314,8 @@ int RunConvolution(const lvConvolveJob *job) {
     double *k = MakeSquareKernel(job->kind, w, job->sigma);
     if (!k) return ERR_MEM;
     int rc = 0;
-    if (colour) rc = SquarePixels(job, k, w);
-    if (!rc && plane) rc = SquarePlane(job, k, w);
+    if (colour) rc = SquarePass(job, k, w, 4);
+    if (!rc && plane) rc = SquarePass(job, k, w, 1);
     FreeMemory(k);
     return rc;
 }
