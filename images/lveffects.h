@@ -83,6 +83,16 @@ void HsbToRgb(double hue, double saturation, double brightness, int *r, int *g, 
 void RgbToHsl(int r, int g, int b, double *hue, double *saturation, double *lightness);
 void HslToRgb(double hue, double saturation, double lightness, int *r, int *g, int *b);
 
+// The colour effects on a palette's 256 words (an RGB view of 256 x 1):
+// gray; solarize (threshold); gamma (red, green, blue); contrast (sharpen
+// flag, count); modulate (brightness, saturation, hue factors); invert.
+enum : int {
+    PALETTE_EFFECT_GRAY = 0, PALETTE_EFFECT_SOLARIZE, PALETTE_EFFECT_GAMMA, PALETTE_EFFECT_CONTRAST,
+    PALETTE_EFFECT_MODULATE, PALETTE_EFFECT_INVERT,
+};
+// 0 or an error code (ERR_WRONGUSAGE for an unknown effect or missing arguments).
+int RunPaletteEffect(uint32_t *palette, int effect, const double *args);
+
 // ---- Geometric effects --------------------------------------------------------
 // plane is an alpha channel, or a pen plane (then palette and transparentPen
 // describe it and rgb is null).

@@ -308,3 +308,25 @@ TEST(CharcoalImage, MemoryShortageLeavesPictureAndPlane) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PaletteEffects, RunOnThePensView) {
+    uint32_t pens[256] = {};
+    pens[0] = 0x00FF0000u;
+    ASSERT_EQ(RunPaletteEffect(pens, PALETTE_EFFECT_GRAY, nullptr), 0);
+    EXPECT_EQ(pens[0], 0x4C4C4Cu);
+    pens[0] = 0x404040u;
+    pens[255] = 0xFF102030u;
+    const double gamma[3] = {2, 2, 2};
+    ASSERT_EQ(RunPaletteEffect(pens, PALETTE_EFFECT_GAMMA, gamma), 0);
+    EXPECT_EQ(pens[0], 0x808080u);
+    const double none[3] = {1, 1, 1};
+    ASSERT_EQ(RunPaletteEffect(pens, PALETTE_EFFECT_MODULATE, none), 0);
+    EXPECT_EQ(pens[0], 0x808080u);
+    EXPECT_EQ(RunPaletteEffect(pens, 99, nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunPaletteEffect(pens, PALETTE_EFFECT_GAMMA, nullptr), ERR_WRONGUSAGE);
+    EXPECT_EQ(RunPaletteEffect(nullptr, PALETTE_EFFECT_GRAY, nullptr), ERR_WRONGUSAGE);
+}
+
+}  // namespace
