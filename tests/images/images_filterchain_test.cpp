@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "base/lverrors.h"
+#include "platform/lvplatform.h"
 #include "effects_fixture.h"
 #include "raster/lvfilterchain.h"
 #include "raster/lvplanes.h"
@@ -125,6 +126,22 @@ TEST_F(FilterChain, WithoutEffectsNothingRunsButGeometry) {
     Enable(FILTER_XFLIP, 0);
     ApplyFilterChain(slots, pic.rgb, nullptr, nullptr, nullptr, nullptr, 2, 1, 0);
     EXPECT_EQ(pic.Read(), (std::vector<uint32_t>{0xFF000002u, 0xFF000001u}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Transparency, AlphaThatCannotBeMadeKeepsTheMask) {
+    Picture pic(4, 2, 0xFF00FF00u);
+    lvBitMapHandle *mask = AllocMaskBitmap(pic.rgb, 4, 2, 1, nullptr, 0), *alpha = nullptr;
+    FailAllocMemoryAfter(0);
+    int rc = ApplyTransparencyToAlpha(&alpha, &mask, 4, 2, 191);
+    FailAllocMemoryAfter(-1);
+    EXPECT_EQ(rc, ERR_ALLOCALPHA);
+    EXPECT_NE(mask, nullptr);
+    EXPECT_EQ(alpha, nullptr);
+    FreeBitmapHandle(mask);
 }
 
 }  // namespace
