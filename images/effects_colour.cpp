@@ -81,16 +81,29 @@ void InvertKernel(const PixelRun &run) {
 
 void ContrastKernel(const PixelRun &run, int sharpen, int count) {
     double sign = sharpen ? 1.0 : -1.0;
-    for (int n = 0; n < count; n++)
-        run.Map([sign](uint32_t c) {
-            double h, s, b;
-            RgbToHsb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, &h, &s, &b);
-            b += (0.5 * (std::sin(M_PI * (b - 0.5)) + 1) - b) * 0.5 * sign;
-            b = b < 0 ? 0 : (b > 1 ? 1 : b);
-            int r, g, bl;
-            HsbToRgb(h, s, b, &r, &g, &bl);
-            return Rgb(r, g, bl);
-        });
+    // Each pass is the same map of every pixel on its own: once a pass changes
+    // nothing, the remaining ones would not either, and a large count ends there.
+    for (int n = 0; n < count; n++) {
+        uint32_t changed = 0;
+        int format = run.lock->format;
+        for (int y = 0; y < run.height; y++) {
+            uint32_t *row = run.Row(y);
+            for (int x = 0; x < run.width; x++) {
+                uint32_t before = row[x];
+                uint32_t c = format == PIXFMT_ARGB32 ? before : Pixel32ToArgb(format, before);
+                double h, s, b;
+                RgbToHsb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, &h, &s, &b);
+                b += (0.5 * (std::sin(M_PI * (b - 0.5)) + 1) - b) * 0.5 * sign;
+                b = b < 0 ? 0 : (b > 1 ? 1 : b);
+                int r, g, bl;
+                HsbToRgb(h, s, b, &r, &g, &bl);
+                uint32_t out = Rgb(r, g, bl);
+                row[x] = format == PIXFMT_ARGB32 ? out : ArgbToPixel32(format, out);
+                changed |= row[x] ^ before;
+            }
+        }
+        if (!changed) break;
+    }
 }
 
 void NormalizeKernel(const PixelRun &run, int blackCount, int whiteCount) {

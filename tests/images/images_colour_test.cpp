@@ -330,3 +330,20 @@ TEST(PaletteEffects, RunOnThePensView) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ContrastImage, HugeCountEndsOnceNothingChanges) {
+    std::vector<uint32_t> src = RandomPixels(16, 81);
+    Picture a(4, 4, src), b(4, 4, src);
+    ASSERT_EQ(ContrastImage(a.rgb, 4, 4, 1, 1000000000), 0);
+    ContrastImage(b.rgb, 4, 4, 1, 300);
+    EXPECT_EQ(a.Read(), b.Read());
+    // One pass and two passes differ: the count is honoured while it matters.
+    Picture c(4, 4, src), d(4, 4, src);
+    ContrastImage(c.rgb, 4, 4, 1, 1);
+    ContrastImage(d.rgb, 4, 4, 1, 2);
+    EXPECT_NE(c.Read(), d.Read());
+}
+
+}  // namespace
