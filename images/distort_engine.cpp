@@ -147,7 +147,7 @@ void SampleEwa(const EwaFilter *f, double px, double py, double out[4]) {
         double Q = (f->qa * U + f->qb * V) * U + f->qc * V * V;
         double DQ = f->qa * (2 * U + 1) + f->qb * V;
         for (int k = 0; k < uw; k++, u++) {
-            if (Q < 1024 && Q >= 0) {
+            if (Q < 1024 && Q > -1) {  // rounding may dip just below 0
                 double wgt = f->weights[static_cast<int>(Q)];
                 double c[4];
                 FetchSource(j, u, v, c);
@@ -382,7 +382,9 @@ int ComputeDistortGeometry(lvDistortJob *job) {
     double rw = std::ceil(maxX - rx + 0.5), rh = std::ceil(maxY - ry + 0.5);
     // Sizes that are not finite, not positive or beyond an int are refused
     // before anything is allocated.
-    if (!FitsInt(rx) || !FitsInt(ry) || !FitsInt(rw) || !FitsInt(rh) || rw <= 0 || rh <= 0)
+    // (A little below the int limit, so that rows rounded up to whole words still fit.)
+    if (!FitsInt(rx) || !FitsInt(ry) || !FitsInt(rw) || !FitsInt(rh) || rw <= 0 || rh <= 0 || rw > INT_MAX - 64 ||
+        rh > INT_MAX - 64)
         return job->error = ERR_WRONGUSAGE;
     job->resultX = static_cast<int>(rx);
     job->resultY = static_cast<int>(ry);
@@ -405,7 +407,7 @@ int RunDistortion(lvDistortJob *job) {
     double w = job->sourceWidth, h = job->sourceHeight;
     for (int j = 0; j < job->resultHeight; j++)
         for (int i = 0; i < job->resultWidth; i++) {
-            double dx = i + job->resultX + 0.5, dy = j + job->resultY + 0.5;
+            double dx = double(i) + job->resultX + 0.5, dy = double(j) + job->resultY + 0.5;
             double validity = 1, sx = 0, sy = 0, d[4] = {1, 0, 0, 1};
             switch (job->kind) {
             case DISTORT_PERSPECTIVE: {

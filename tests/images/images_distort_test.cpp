@@ -192,3 +192,41 @@ TEST(Distort, AllocationFailuresLeakNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Odd parameters of every kind: an error or a result, never a crash, a NaN
+// converted to an integer or a leak (run under the sanitizers).
+TEST(Distort, OddParametersAreSound) {
+    Picture pic(6, 5, 0xFF336699u);
+    Plane alpha(6, 5, std::vector<uint8_t>(30, 200));
+    const double odd[] = {0, -1, 1e-7, 0.5, 3, 90, 359, 1e300, -1e300, 6, 2.5, -30};
+    std::mt19937 rng(5);
+    const int kinds[] = {DISTORT_PERSPECTIVE, DISTORT_ARC, DISTORT_POLAR, DISTORT_BARREL};
+    int made = 0, refused = 0;
+    for (int round = 0; round < 300; round++) {
+        int kind = kinds[rng() % 4];
+        int count = int(rng() % 17);
+        std::vector<double> v(size_t(count) + 1);
+        for (double &x : v) x = odd[rng() % (sizeof odd / sizeof odd[0])];
+        lvDistortResult r{};
+        FailAllocMemoryAfter(200);  // keeps enormous results from being had
+        int rc = DistortImage(pic.rgb, nullptr, round % 2 ? alpha.handle : nullptr, nullptr, 6, 5, kind, v.data(), count,
+                              round % 3 == 0, -1, &r);
+        FailAllocMemoryAfter(-1);
+        if (rc == 0) {
+            made++;
+            EXPECT_GT(r.width, 0);
+            EXPECT_GT(r.height, 0);
+            FreeResult(r);
+        } else {
+            refused++;
+            EXPECT_TRUE(rc == ERR_WRONGUSAGE || rc == ERR_BITMAP || rc == ERR_ALLOCMASK || rc == ERR_ALLOCALPHA ||
+                        rc == ERR_MEM) << rc;
+        }
+    }
+    EXPECT_GT(made, 20);
+    EXPECT_GT(refused, 20);
+}
+
+}  // namespace
