@@ -179,7 +179,7 @@ void SwirlKernel(const lvKernelPlanes *source, lvKernelPlanes *target, int step,
     else sy = double(W) / H;
     double angle = step >= 360 ? 720 - step : step;
     double B = angle * 0.017453292519943295;
-    int value = step * 255 / 720;
+    int value = static_cast<int>(int64_t(step) * 255 / 720);
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {
             double dx = (x - cx) * sx, dy = (y - cy) * sy, d2 = dx * dx + dy * dy;
@@ -214,8 +214,8 @@ void RippleKernel(const lvKernelPlanes *source, lvKernelPlanes *target, int step
     int value = 0;
     if (step != -1) {
         ph = step;
-        amplitude *= step <= steps ? step : 2 * steps - step;
-        value = steps > 0 ? step * 255 / (2 * steps) : 0;
+        amplitude *= step <= steps ? double(step) : 2.0 * steps - step;
+        value = steps > 0 ? static_cast<int>(int64_t(step) * 255 / (2 * int64_t(steps))) : 0;
     }
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) {

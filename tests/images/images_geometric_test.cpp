@@ -2,6 +2,7 @@
 // transitions share with them, on small pictures.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <functional>
 
@@ -303,6 +304,51 @@ TEST(MovingEffects, MemoryShortageAtEveryAllocation) {
         EXPECT_GE(failures, 3);
         EXPECT_NE(pic.Read(), src);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Extreme arguments: every effect returns, nothing converts an out-of-range
+// real to an integer (UBSan), and the picture keeps its size.
+TEST(OddArguments, EffectsStaySound) {
+    std::vector<uint32_t> src = RandomPixels(35, 91);
+    Picture pic(7, 5, src);
+    Plane alpha(7, 5, std::vector<uint8_t>(35, 9));
+    const int ints[] = {INT_MIN, -1, 0, 1, 2, 359, 720, INT_MAX};
+    const double reals[] = {-HUGE_VAL, -1e300, -1, 0, 0.5, 1, 3, 1e300, HUGE_VAL, std::nan("")};
+    for (int i : ints) {
+        SwirlImage(pic.rgb, nullptr, alpha.handle, 7, 5, i);
+        PixelateImage(pic.rgb, nullptr, alpha.handle, 7, 5, i);
+        SolarizeImage(pic.rgb, 7, 5, i);
+        SepiaToneImage(pic.rgb, 7, 5, i);
+        for (int j : ints) WaterRippleImage(pic.rgb, nullptr, alpha.handle, 7, 5, i, j, j, 0.3, 0.6);
+    }
+    for (double r : reals) {
+        GammaImage(pic.rgb, 7, 5, r, 1, r);
+        ModulateImage(pic.rgb, 7, 5, r, r, r);
+        WaterRippleImage(pic.rgb, nullptr, alpha.handle, 7, 5, 3, 2, 1, r, r);
+        for (int kind : {CONVOLVE_BLUR, CONVOLVE_EMBOSS, CONVOLVE_EDGE, CONVOLVE_SHARPEN}) {
+            int rc = ConvolveImage(kind, pic.rgb, alpha.handle, 7, 5, r, r, nullptr);
+            EXPECT_TRUE(rc == 0 || rc == ERR_MEM) << rc;
+            ConvolveImage(kind, pic.rgb, alpha.handle, 7, 5, 1, r, nullptr);
+        }
+        if (!(r > 100)) {
+            OilPaintImage(pic.rgb, 7, 5, r);
+            CharcoalImage(pic.rgb, alpha.handle, 7, 5, r, r);
+        }
+    }
+    std::vector<double> s(6300), c(6300);
+    BuildSinCosTables(s.data(), c.data());
+    std::vector<uint32_t> px = src, out(35);
+    lvKernelPlanes sp{px.data(), 7, PIXFMT_ARGB32, nullptr, 0, nullptr, 0, nullptr, -1, 7, 5};
+    lvKernelPlanes op{out.data(), 7, PIXFMT_ARGB32, nullptr, 0, nullptr, 0, nullptr, -1, 7, 5};
+    lvKernelBlend blend{nullptr, &sp, 0};
+    for (int i : ints) SwirlKernel(&sp, &op, i, s.data(), c.data(), &blend);
+    std::vector<int> dist(35, 3);
+    for (int i : ints) RippleKernel(&sp, &op, i, INT_MAX, 2, 3, 0, 3, 2, dist.data(), s.data(), &blend);
+    EXPECT_EQ(pic.Read().size(), 35u);
 }
 
 }  // namespace
