@@ -79,14 +79,11 @@ struct PaddedRing {
         };
         for (int px = 0; px < half; px++) put(px, src[0]);
         if (job->format == PIXFMT_ARGB32) {
+            // Byte by byte (blue, green, red, alpha in memory), then the alpha lane cleared.
             float *d = dst + 4 * half;
-            for (int x = 0; x < width; x++) {
-                uint32_t p = src[x];
-                d[4 * x] = float(p & 0xFF);
-                d[4 * x + 1] = float((p >> 8) & 0xFF);
-                d[4 * x + 2] = float((p >> 16) & 0xFF);
-                d[4 * x + 3] = 0.0f;
-            }
+            const uint8_t *b = reinterpret_cast<const uint8_t *>(src);
+            for (int i = 0; i < 4 * width; i++) d[i] = float(b[i]);
+            for (int x = 0; x < width; x++) d[4 * x + 3] = 0.0f;
         } else {
             for (int x = 0; x < width; x++) put(half + x, src[x]);
         }
@@ -154,11 +151,11 @@ template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) 
 void StoreRow(const lvConvolveJob *job, int y, const double *a, int lanes) {
     if (lanes == 1) {
         uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
-        for (int x = 0; x < job->width; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
+        for (int x = 0, n = job->width; x < n; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
         return;
     }
     uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
-    for (int x = 0; x < job->width; x++) StorePixel(job, out + x, a + 4 * x);
+    for (int x = 0, n = job->width; x < n; x++) StorePixel(job, out + x, a + 4 * x);
 }
 
 // The separable blur of the picture (lanes 4) or the plane (lanes 1): every
