@@ -133,15 +133,22 @@ template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) 
     for (int i0 = 0; i0 < n; i0 += chunk) {
         int m = std::min(chunk, n - i0);
         std::memset(acc + i0, 0, sizeof(double) * m);
-        // A short last group is filled with weights of 0: adding 0 leaves
-        // every sum as it was.
-        for (int t = 0; t < taps; t += 4) {
-            const float *b[4];
-            double k[4];
-            for (int j = 0; j < 4; j++) {
-                if (t + j < taps) tap(t + j, &b[j], &k[j]);
-                else b[j] = b[0], k[j] = 0.0;
+        // Taps of weight 0 add nothing to any sum (the elements are finite
+        // and not negative), so they are left out, as emboss's mostly empty
+        // kernel shows; a short last group is filled with such weights.
+        const float *b[4];
+        double k[4];
+        int used = 0;
+        for (int t = 0; t < taps; t++) {
+            tap(t, &b[used], &k[used]);
+            if (k[used] == 0.0) continue;
+            if (++used == 4) {
+                AccumulateRow4(acc + i0, b[0] + i0, b[1] + i0, b[2] + i0, b[3] + i0, k, m);
+                used = 0;
             }
+        }
+        if (used) {
+            for (int j = used; j < 4; j++) b[j] = b[0], k[j] = 0.0;
             AccumulateRow4(acc + i0, b[0] + i0, b[1] + i0, b[2] + i0, b[3] + i0, k, m);
         }
     }
