@@ -195,7 +195,9 @@ void SwirlKernel(const lvKernelPlanes *source, lvKernelPlanes *target, int step,
                     sn = std::sin(a);
                     cs = std::cos(a);
                 }
-                double fu = cx + (cs * dx - sn * dy) / sx, fv = cy + (sn * dx + cs * dy) / sy;
+                // One of the scales is always 1, and dividing by 1 changes nothing.
+                double ru = cs * dx - sn * dy, rv = sn * dx + cs * dy;
+                double fu = cx + (sx == 1 ? ru : ru / sx), fv = cy + (sy == 1 ? rv : rv / sy);
                 u = fu <= 0 ? 0 : (fu >= W - 1 ? W - 1 : static_cast<int>(fu));
                 v = fv <= 0 ? 0 : (fv >= H - 1 ? H - 1 : static_cast<int>(fv));
             }
