@@ -41,13 +41,13 @@ size_t PaddedStride(int width, int w) { return (static_cast<size_t>(width) + sta
 // Rows of the edge-padded picture (w / 2 extra rows and columns before it,
 // the rest after, edges repeated), held as floats (exact for bytes) so that
 // the passes only widen them to double. A pass keeps the w rows it reads in a
-// ring: padded row r lives in slot r % count. Colour rows have four floats a
-// pixel: blue, green, red and 0 (from ARGB).
+// ring: padded row r lives in slot r % count. Colour rows have three floats a
+// pixel: blue, green and red (from ARGB).
 struct PaddedRing {
     float *data = nullptr;
     size_t stride = 0;  // floats a row
     int count = 0;      // rows in the ring
-    int lanes = 1;      // 4 for colour, 1 for a plane
+    int lanes = 1;      // 3 for colour, 1 for a plane
     ~PaddedRing() { FreeMemory(data); }
     bool Alloc(int width, int w, int rows, int laneCount) {
         lanes = laneCount;
@@ -72,18 +72,20 @@ struct PaddedRing {
         const uint32_t *src = job->pixels + static_cast<size_t>(sy) * job->rowLength;
         auto put = [&](int px, uint32_t p) {
             if (job->format != PIXFMT_ARGB32) p = Pixel32ToArgb(job->format, p);
-            dst[4 * px] = float(p & 0xFF);
-            dst[4 * px + 1] = float((p >> 8) & 0xFF);
-            dst[4 * px + 2] = float((p >> 16) & 0xFF);
-            dst[4 * px + 3] = 0.0f;
+            dst[3 * px] = float(p & 0xFF);
+            dst[3 * px + 1] = float((p >> 8) & 0xFF);
+            dst[3 * px + 2] = float((p >> 16) & 0xFF);
         };
         for (int px = 0; px < half; px++) put(px, src[0]);
         if (job->format == PIXFMT_ARGB32) {
-            // Byte by byte (blue, green, red, alpha in memory), then the alpha lane cleared.
-            float *d = dst + 4 * half;
+            // Blue, green and red bytes in memory order; the alpha byte is never summed.
+            float *d = dst + 3 * half;
             const uint8_t *b = reinterpret_cast<const uint8_t *>(src);
-            for (int i = 0; i < 4 * width; i++) d[i] = float(b[i]);
-            for (int x = 0; x < width; x++) d[4 * x + 3] = 0.0f;
+            for (int x = 0; x < width; x++) {
+                d[3 * x] = float(b[4 * x]);
+                d[3 * x + 1] = float(b[4 * x + 1]);
+                d[3 * x + 2] = float(b[4 * x + 2]);
+            }
         } else {
             for (int x = 0; x < width; x++) put(half + x, src[x]);
         }
@@ -162,10 +164,10 @@ void StoreRow(const lvConvolveJob *job, int y, const double *a, int lanes) {
         return;
     }
     uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
-    for (int x = 0, n = job->width; x < n; x++) StorePixel(job, out + x, a + 4 * x);
+    for (int x = 0, n = job->width; x < n; x++) StorePixel(job, out + x, a + 3 * x);
 }
 
-// The separable blur of the picture (lanes 4) or the plane (lanes 1): every
+// The separable blur of the picture (lanes 3) or the plane (lanes 1): every
 // row across, written back, then every column down. Each output element is
 // the sum over the taps in kernel order; the across pass reads a one-row
 // ring, the down pass a ring of w rows loaded ahead of the rows it writes.
@@ -305,7 +307,7 @@ int RunConvolution(const lvConvolveJob *job) {
         double *k = MakeBlurKernel(w, job->sigma);
         if (!k) return ERR_MEM;
         int rc = 0;
-        if (colour) rc = BlurPass(job, k, w, 4);
+        if (colour) rc = BlurPass(job, k, w, 3);
         if (!rc && plane) rc = BlurPass(job, k, w, 1);
         FreeMemory(k);
         return rc;
@@ -318,7 +320,7 @@ int RunConvolution(const lvConvolveJob *job) {
     double *k = MakeSquareKernel(job->kind, w, job->sigma);
     if (!k) return ERR_MEM;
     int rc = 0;
-    if (colour) rc = SquarePass(job, k, w, 4);
+    if (colour) rc = SquarePass(job, k, w, 3);
     if (!rc && plane) rc = SquarePass(job, k, w, 1);
     FreeMemory(k);
     return rc;
