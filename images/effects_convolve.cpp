@@ -128,6 +128,28 @@ void AccumulateRow4(double *__restrict acc, const float *__restrict b0, const fl
     }
 }
 
+// Eight taps at once, in the same order.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+void AccumulateRow8(double *__restrict acc, const float *const *b, const double *k, int n) {
+    const float *__restrict b0 = b[0], *__restrict b1 = b[1], *__restrict b2 = b[2], *__restrict b3 = b[3];
+    const float *__restrict b4 = b[4], *__restrict b5 = b[5], *__restrict b6 = b[6], *__restrict b7 = b[7];
+    const double k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3], k4 = k[4], k5 = k[5], k6 = k[6], k7 = k[7];
+    for (int i = 0; i < n; i++) {
+        double s = acc[i];
+        s += k0 * b0[i];
+        s += k1 * b1[i];
+        s += k2 * b2[i];
+        s += k3 * b3[i];
+        s += k4 * b4[i];
+        s += k5 * b5[i];
+        s += k6 * b6[i];
+        s += k7 * b7[i];
+        acc[i] = s;
+    }
+}
+
 // acc[0, n) = the sum over the taps of weight x bytes, tap by tap, in chunks
 // small enough for the accumulators to stay in the first-level cache.
 template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) {
@@ -138,21 +160,27 @@ template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) 
         // Taps of weight 0 add nothing to any sum (the elements are finite
         // and not negative), so they are left out, as emboss's mostly empty
         // kernel shows; a short last group is filled with such weights.
-        const float *b[4];
-        double k[4];
+        const float *b[8];
+        double k[8];
         int used = 0;
+        auto flush = [&]() {
+            const float *at[8];
+            for (int j = 0; j < 8; j++) at[j] = b[j] + i0;
+            if (used > 4) {
+                for (int j = used; j < 8; j++) at[j] = at[0], k[j] = 0.0;
+                AccumulateRow8(acc + i0, at, k, m);
+            } else {
+                for (int j = used; j < 4; j++) at[j] = at[0], k[j] = 0.0;
+                AccumulateRow4(acc + i0, at[0], at[1], at[2], at[3], k, m);
+            }
+            used = 0;
+        };
         for (int t = 0; t < taps; t++) {
             tap(t, &b[used], &k[used]);
             if (k[used] == 0.0) continue;
-            if (++used == 4) {
-                AccumulateRow4(acc + i0, b[0] + i0, b[1] + i0, b[2] + i0, b[3] + i0, k, m);
-                used = 0;
-            }
+            if (++used == 8) flush();
         }
-        if (used) {
-            for (int j = used; j < 4; j++) b[j] = b[0], k[j] = 0.0;
-            AccumulateRow4(acc + i0, b[0] + i0, b[1] + i0, b[2] + i0, b[3] + i0, k, m);
-        }
+        if (used) flush();
     }
 }
 
