@@ -9,6 +9,7 @@
 #include "comm/lib_serial.h"
 #include "comm/network.h"
 #include "formats/lvformats.h"
+#include "images/lveffects.h"
 #include "libs/digest.h"
 #include "layers/asyncop.h"
 #include "libs/dos_engine.h"
@@ -264,6 +265,7 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
+    InstallImageEffects();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
