@@ -454,6 +454,7 @@ const lvConstantEntry *GetBrushConstants(void) { return BrushConstants; }
 
 int OpenBrushLibrary(lvState *L)
 {
+    InstallImagingServices();
     if (int code = RegisterCommandTable(L, BrushCommands, "brush")) return code;
     return RegisterObjectType(LV_TYPE_BRUSH, "Brushes", BrushListHead(), GetBrushAttribute, nullptr, 0);
 }

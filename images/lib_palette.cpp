@@ -11,6 +11,7 @@
 
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
+#include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "libs/lib_core2.h"
 #include "platform/lvplatform.h"
@@ -472,8 +473,17 @@ static int CmdExtractPalette(lvState *L)
             return code;
         return Finish(L, id);
     }
-    // Brushes, anims, sprites and fonts hand their pens over once they exist here.
-    if (type == TYPE_BRUSH || type == TYPE_ANIM || type == TYPE_SPRITE || type == TYPE_FONT) return ERR_UNIMPLCMD;
+    if (type == TYPE_BRUSH) {
+        lvBrush *b;
+        if (int code = FindBrushById(L, source, &b, BRUSH_HARDWARE)) return code;
+        if (!b->palette || !b->penBitmap) return ERR_NEEDPALETTEIMAGE;
+        if (int code = NewPaletteRecord(b->cycleTable, b->cycleCount, &id, b->palette, b->depth,
+                                        b->transparentColour, nullptr, nullptr))
+            return code;
+        return Finish(L, id);
+    }
+    // Anims, sprites and fonts hand their pens over once they exist here.
+    if (type == TYPE_ANIM || type == TYPE_SPRITE || type == TYPE_FONT) return ERR_UNIMPLCMD;
     return ERR_WRONGUSAGE;
 }
 

@@ -146,3 +146,6 @@ void CloseBrushLibrary(lvState *L, int full);
 // record of raster/lvpreload.h becomes the object's payload.
 int ReadBrushPreloadTail(lvAppletCursor *cursor, lvLinkedObject *object, int formatMajor, int formatMinor);
 int ReadBGPicPreloadTail(lvAppletCursor *cursor, lvLinkedObject *object, int formatMajor, int formatMinor);
+// Installs the brush look-up and the realizing of decoded pictures into the raster
+// engine's imaging services (the other slots are kept).
+void InstallImagingServices(void);

@@ -134,6 +134,9 @@ TEST(BrushApplet, LoadCreateAndFree)
     attr("palpen", 6, 105);
     attr("palcolour", 6, 5);
     attr("palloader", 6, 91);
+    s.Case("extract", "extractpalette", {50, BRUSH, 6});
+    s.Case("extractpens", "getattribute", {62, 50, 104}, 1, {0, 1});
+    s.Case("extractrgb", "extractpalette", {51, BRUSH, 3});
     s.Case("missing", "loadbrush", {7, Str("missing.png")});
     // CreateBrush's options.
     s.Case("mask", "createbrush", {10, 10, 10, Fields({{"mask", 1}})});
@@ -187,7 +190,8 @@ TEST(BrushApplet, LoadCreateAndFree)
         {"c6", "1055 Nil"},     {"c7", "1223 Nil"},     {"c8", "1223 Nil"},     {"key", "0 Nil"},
         {"keymask", "0 1"},     {"keycolour", "0 0"},   {"alpha", "0 Nil"},     {"alphahas", "0 1"},
         {"ga", "0 Nil"},        {"gahas", "0 1"},       {"pal", "0 Nil"},       {"palpens", "0 16711680 591879"},
-        {"palpen", "0 1"},      {"palcolour", "0 -1"},  {"palloader", "0 inbuilt"},
+        {"palpen", "0 1"},      {"palcolour", "0 -1"},  {"palloader", "0 inbuilt"}, {"extract", "0 Nil"}, {"extractpens", "0 16711680 65280"},
+        {"extractrgb", "1644 Nil"},
         {"mask", "0 Nil"},      {"maskcolour", "0 11518174"}, {"maskdepth", "0 32"},
         {"d8", "0 Nil"},        {"d8pens", "0 0 0"},    {"d8depth", "0 8"},     {"d8pen", "0 -1"},
         {"cga", "0 Nil"},       {"cgadepth", "0 4"},    {"cgapens", "0 11162880"},

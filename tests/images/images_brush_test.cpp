@@ -405,4 +405,77 @@ TEST_F(ImagesTest, TransparencyIsFlattenedOntoTheFill)
     FreeBitmapHandle(rgb);
 }
 
+TEST_F(ImagesTest, ShownBGPicIsDetachedAndFreedWhenNothingShowsIt)
+{
+    FakeLayers layers;
+    lvBGPicFill fill = {};
+    fill.style = 1;
+    lvBitMapHandle *rgb;
+    ASSERT_EQ(BuildBGPicBitmaps(nullptr, &fill, -1, 4, 4, 4, &rgb, nullptr, nullptr, nullptr), 0);
+    lvObjectId id = {3, nullptr};
+    lvBGPic *g;
+    ASSERT_EQ(NewBGPicRecord(&id, 0, 4, 4, 4, nullptr, rgb, nullptr, -1, nullptr, nullptr, nullptr, 24, nullptr, &fill,
+                             nullptr, 0, nullptr, &g),
+              0);
+    layers.shown.insert(g);
+    ASSERT_EQ(ReleaseBGPicRecord(nullptr, id, 1), 0);
+    lvBGPic *found;
+    EXPECT_EQ(FindBGPicById(id, &found, 0), ERR_FINDBGPIC);
+    EXPECT_EQ(FindBGPicById({0, g}, &found, BGPIC_FIND_DETACHED), 0);
+    FreeDetachedBGPics();
+    EXPECT_EQ(FirstBGPic(), g);
+    layers.shown.clear();
+    FreeDetachedBGPics();
+    EXPECT_EQ(FirstBGPic(), nullptr);
+    EXPECT_EQ(ReleaseBGPicRecord(nullptr, id, 1), ERR_FINDBGPIC);
+}
+
+// The blit through a SHAPE region draws exactly where the region's mask is set.
+TEST_F(ImagesTest, BlitThroughAShapeRegionFollowsItsMask)
+{
+    ASSERT_EQ(CreateBitmapTargetDisplay(), 0);
+    lvBrush *shape = MakeBrush(1, 8, 3, 0, 1);
+    uint8_t *pixels;
+    int rowBytes;
+    uintptr_t token = GetPlanePixels(shape->mask, &pixels, &rowBytes, 1);
+    std::memset(pixels, 0, (size_t)rowBytes * 3);
+    pixels[0] = 0xA5, pixels[rowBytes] = 0x3C, pixels[2 * rowBytes] = 0x81;
+    ReleasePlanePixels(token);
+    lvObjectId id = {1, nullptr};
+    lvClipRegionObject *region;
+    ASSERT_EQ(NewClipRegion(&id, 0, 0, 8, 3, shape->mask, &region), 0);
+    lvBrush *source = MakeBrush(2, 8, 3, 0xFF0000);
+    lvBrush *target = MakeBrush(3, 8, 3, 0x000000);
+    BlitImage(nullptr, source->bitmap, 0, 0, target->bitmap, nullptr, nullptr, 0, 0, 0, 8, 3, 8, 3, 8, 3,
+              BLIT_NOOUTPUT, nullptr, nullptr, nullptr, nullptr, -1, 0, 0, 0, &region->region, nullptr);
+    for (int y = 0; y < 3; y++)
+        for (int x = 0; x < 8; x++)
+            EXPECT_EQ(Pixel(target->bitmap, x, y), Bit(region->region.mask, x, y) ? 0xFF0000u : 0u) << x << "," << y;
+    ReleaseDrawingResources();
+}
+
+TEST_F(ImagesTest, DecodedBrushesAreRealizedWithTheirCrop)
+{
+    // A brush that holds only decoded pixels, as the preload leaves it.
+    lvImageSource *source = NewImageSource(LV_IMGSRC_PIXELS, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 4,
+                                           2, nullptr, nullptr, 0);
+    ASSERT_NE(source, nullptr);
+    const uint32_t pixels[8] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004,
+                                0xFF000005, 0xFF000006, 0xFF000007, 0xFF000008};
+    std::memcpy(source->pixels, pixels, sizeof pixels);
+    lvObjectId id = {1, nullptr};
+    lvBrush *b;
+    ASSERT_EQ(NewBrushRecord(&id, 0, 4, 2, 4, 0, source, nullptr, -1, nullptr, nullptr, nullptr, 24, nullptr, nullptr,
+                             nullptr, 0, nullptr, &b),
+              0);
+    b->cropX = 1, b->cropY = 1, b->cropWidth = 2, b->cropHeight = 1;
+    ASSERT_EQ(RealizeBrushImages(1, 0), 0);
+    ASSERT_NE(b->bitmap, nullptr);
+    EXPECT_EQ(b->imageSource, nullptr);
+    EXPECT_EQ(b->width, 2);
+    EXPECT_EQ(b->height, 1);
+    EXPECT_EQ(Pixel(b->bitmap, 0, 0), 6u);
+    EXPECT_EQ(Pixel(b->bitmap, 1, 0), 7u);
+}
+
 }  // namespace
