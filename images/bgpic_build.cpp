@@ -121,6 +121,29 @@ int BuildBGPicBitmaps(const uint32_t *pixels, const lvBGPicFill *fill, int trans
     return 0;
 }
 
+// ---- Look-up for a change ----------------------------------------------------------------
+
+static int CopyBGPicForLayer(lvState *, void *record, lvObjectId *id)
+{
+    return CopyBGPicRecord((const lvBGPic *)record, id);
+}
+
+int FindBGPicForChange(lvState *L, lvObjectId id, lvBGPic **out)
+{
+    if (int code = FindBGPicById(id, out, 0)) return code;
+    if ((*out)->lockCount) {
+        *out = nullptr;
+        return ERR_LOCKEDOBJ;
+    }
+    // Layers that show a part of it keep the picture they show.
+    const lvImageLayerServices *layers = GetImageLayerServices();
+    if (int code = layers->CopyObjectForLayers(layers->context, L, 13, id, CopyBGPicForLayer, *out)) {
+        *out = nullptr;
+        return code;
+    }
+    return 0;
+}
+
 // ---- Release ---------------------------------------------------------------------------
 
 int CheckActiveBGPic(lvObjectId id)

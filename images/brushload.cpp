@@ -88,7 +88,9 @@ static int DrawCallbackBrush(void *handle, const double *matrix, lvBitMapHandle 
     }
     lvOutputSave save;
     SaveOutputForCallback(&save);
+    SetRuntimeFlags(L, LV_FLAG_CALLBACK_DEPTH, 1, 0);
     int code = ProtectedCall(L, 1, 0, 0);
+    SetRuntimeFlags(L, LV_FLAG_CALLBACK_DEPTH, 0, 0);
     RestoreOutputAfterCallback(L, &save, code == 0);
     SetStackTop(L, top);
 

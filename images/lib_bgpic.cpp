@@ -387,7 +387,7 @@ static int CmdScaleBGPic(lvState *L)
     CheckArgCount(L, 3, 4, 0, 0);
     lvObjectId id = GetObjectIdArg(L, 1);
     lvBGPic *r;
-    if (int code = FindBGPicById(id, &r, 0)) return code;
+    if (int code = FindBGPicForChange(L, id, &r)) return code;
     if (IsBGPicShown(r)) return ERR_SCALEBGPIC;
     if (int code = CheckActiveBGPic(id)) return code;
     int width = (int)GetNumberOrPercentArg(L, 2, r->scaledWidth, 1, nullptr);
@@ -470,6 +470,21 @@ static int GetBGPicAttribute(lvState *L, int attribute, lvObjectId id)
         }
         return 1;
     case 105: PushNumber(L, r->palette ? r->transparentColour : -1); return 1;
+    case 106: {
+        auto *table = (const lvCycleRange *)r->cycleTable;
+        PushNewTable(L);
+        for (int i = 0; table && i < r->cycleCount; i++) {
+            PushNumber(L, i);
+            PushNewTable(L);
+            SetFieldInt(L, "active", table[i].flags & 1);
+            SetFieldInt(L, "reverse", (table[i].flags >> 1) & 1);
+            SetFieldInt(L, "rate", table[i].rate);
+            SetFieldInt(L, "low", table[i].low);
+            SetFieldInt(L, "high", table[i].high);
+            SetTableValueRaw(L, -3);
+        }
+        return 1;
+    }
     default: return ERR_UNKNOWNATTR;
     }
 }

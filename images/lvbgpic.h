@@ -144,6 +144,9 @@ lvGradientFill GetGradientFill(void);
 
 // ERR_MODIFYABGPIC when the BGPic (or its mask or alpha) is the current output.
 int CheckActiveBGPic(lvObjectId id);
+// The look-up of a BGPic about to change: a locked one is ERR_LOCKEDOBJ; layers that show
+// it get a private copy first.
+int FindBGPicForChange(lvState *L, lvObjectId id, lvBGPic **out);
 // Frees, or detaches while a display or a layer shows it; report 0: missing is no error.
 int ReleaseBGPicRecord(lvState *L, lvObjectId id, int report);
 // Frees the detached BGPics that nothing shows any more.

@@ -38,7 +38,8 @@ struct FakeLayers {
         // The layers now show the copy, which the script cannot reach.
         self->shown.erase(record);
         self->shown.insert(made.handle);
-        static_cast<lvBrush *>(made.handle)->detached = 1;
+        if (type == LV_TYPE_BRUSH) static_cast<lvBrush *>(made.handle)->detached = 1;
+        else static_cast<lvBGPic *>(made.handle)->detached = 1;
         self->copies.push_back(made);
         return 0;
     }
@@ -424,6 +425,24 @@ TEST_F(ImagesTest, ShownBGPicIsDetachedAndFreedWhenNothingShowsIt)
     EXPECT_EQ(FindBGPicById({0, g}, &found, BGPIC_FIND_DETACHED), 0);
     FreeDetachedBGPics();
     EXPECT_EQ(FirstBGPic(), g);
+    layers.shown.clear();
+    // A change to a shown BGPic leaves the layer its own copy.
+    lvObjectId four = {4, nullptr};
+    lvBGPic *h;
+    ASSERT_EQ(CopyBGPicRecord(g, &four), 0);
+    ASSERT_EQ(FindBGPicById(four, &h, 0), 0);
+    layers.shown.insert(h);
+    lvBGPic *changing;
+    ASSERT_EQ(FindBGPicForChange(nullptr, four, &changing), 0);
+    EXPECT_EQ(changing, h);
+    ASSERT_EQ(layers.copies.size(), 1u);
+    auto *copy = static_cast<lvBGPic *>(layers.copies[0].handle);
+    EXPECT_TRUE(copy->detached);
+    EXPECT_NE(copy->base.bitmap, h->base.bitmap);
+    h->lockCount = 1;
+    EXPECT_EQ(FindBGPicForChange(nullptr, four, &changing), ERR_LOCKEDOBJ);
+    h->lockCount = 0;
+    ASSERT_EQ(UnlinkBGPicById(four), 0);
     layers.shown.clear();
     FreeDetachedBGPics();
     EXPECT_EQ(FirstBGPic(), nullptr);
