@@ -9,6 +9,7 @@
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
 #include "raster/lvimage.h"
@@ -159,9 +160,9 @@ int UnlinkBrushById(lvObjectId id, lvState *L)
 
 int CheckActiveBrush(lvObjectId id)
 {
-    lvBlitDisplay *display = RasterState.currentDisplay;
+    lvSelectDisplay *display = GetSelectDisplay();
     if (!display) return 0;
-    int kind = display->target.kind;
+    int kind = display->blit.target.kind;
     if (kind != OUTPUT_IMAGE && kind != OUTPUT_MASK && kind != OUTPUT_ALPHA) return 0;
     lvBGPic *output = GetCurrentOutput();
     if (!output || output->selectedType != LV_TYPE_BRUSH) return 0;

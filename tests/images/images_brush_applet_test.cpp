@@ -415,3 +415,58 @@ TEST(BGPicApplet, Commands)
 }
 
 }  // namespace
+
+namespace {
+
+// Every command of the five libraries is a global function of the running applet.
+TEST(ImageLibraries, CommandTablesHaveEveryName)
+{
+    const char *names[] = {
+        // brush
+        "CreateBrush", "DisplayBrush", "DisplayBrushPart", "ScaleBrush", "FreeBrush", "TintBrush", "ReplaceColors",
+        "InvertBrush", "FlipBrush", "MixBrush", "BrushToGray", "RotateBrush", "GetBrushLink", "CopyBrush",
+        "SetBrushTransparency", "LoadBrush", "SaveBrush", "DeleteAlphaChannel", "CropBrush", "InvertMask",
+        "InvertAlphaChannel", "FloodFill", "DeleteMask", "ConvertToBrush", "TransformBrush", "TrimBrush",
+        "RasterizeBrush", "BlurBrush", "EmbossBrush", "EdgeBrush", "SharpenBrush", "SolarizeBrush", "GammaBrush",
+        "ContrastBrush", "ModulateBrush", "SepiaToneBrush", "CharcoalBrush", "SwirlBrush", "PixelateBrush",
+        "BrushToMonochrome", "ChangeBrushTransparency", "CreateShadowBrush", "CreateBorderBrush", "WaterRippleBrush",
+        "OilPaintBrush", "BrushToRGBArray", "RGBArrayToBrush", "PerspectiveDistortBrush", "ArcDistortBrush",
+        "PolarDistortBrush", "BarrelDistortBrush", "CreateGradientBrush", "CreateTexturedBrush", "ReadBrushPixel",
+        "WriteBrushPixel", "QuantizeBrush", "ReduceAlphaChannel", "IsBrushEmpty", "RemapBrush", "RemoveBrushPalette",
+        "SetBrushPen", "GetBrushPen", "SetBrushDepth", "SetBrushTransparentPen", "SetBrushPalette", "BrushToPenArray",
+        "PenArrayToBrush", "ExtendBrush",
+        // bgpic
+        "DisplayBGPic", "DisplayBGPicPart", "ScaleBGPic", "CreateGradientBGPic", "CreateRainbowBGPic",
+        "CreateTexturedBGPic", "BrushToBGPic", "BGPicToBrush", "CreateBGPic", "FreeBGPic", "LoadBGPic", "CopyBGPic",
+        // palette
+        "CreatePalette", "FreePalette", "LoadPalette", "SavePalette", "SetPalette", "CyclePalette", "TintPalette",
+        "InvertPalette", "PaletteToGray", "SolarizePalette", "GammaPalette", "ContrastPalette", "ModulatePalette",
+        "GetBestPen", "CopyPalette", "ExtractPalette", "SetPaletteMode", "SetDepth", "SetCycleTable", "SetDrawPen",
+        "SetPen", "GetPen", "SelectPalette", "ReadPen", "WritePen", "SetTransparentPen", "SetPalettePen",
+        "GetPalettePen", "SetPaletteDepth", "SetPaletteTransparentPen", "SetGradientPalette", "SetStandardPalette",
+        "SetDitherMode", "SetTransparentThreshold", "SetShadowPen", "SetBorderPen", "SetBulletPen", "CopyPens",
+        "GetFreePen",
+        // offscreen and clipregion
+        "SelectBrush", "SelectAnim", "SelectBGPic", "SelectLayer", "SelectMask", "SelectAlphaChannel", "EndSelect",
+        "SetMaskMode", "SetAlphaIntensity", "CreateClipRegion", "SetClipRegion", "FreeClipRegion",
+    };
+    lvScratchDir dir;
+    lvAppletScript s;
+    for (const char *name : names) {
+        std::string lower(name);
+        for (char &c : lower) c = (char)std::tolower((unsigned char)c);
+        s.Line("getglobal r0 \"debugprint\"\nloadk r1 " + Str(lower) + "\ngetglobal r2 " + Str(lower) +
+               "\ncall r0 3 1");
+    }
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *name : names) {
+        std::string lower(name);
+        for (char &c : lower) c = (char)std::tolower((unsigned char)c);
+        EXPECT_NE(lines[lower].find("unction"), std::string::npos) << name << ": " << lines[lower];
+    }
+}
+
+}  // namespace
