@@ -220,6 +220,26 @@ int ScaleBGPicBitmaps(lvBGPic *r, int width, int height, int smooth)
     return 0;
 }
 
+int RescaleBGPicFromBase(lvBGPic *r)
+{
+    bool separate = r->scaled.bitmap != r->base.bitmap || r->scaled.penBitmap != r->base.penBitmap;
+    if (!separate) {
+        // Drawing may have made a mask or an alpha channel in the base set.
+        r->scaled = r->shown = r->base;
+        return 0;
+    }
+    lvBGPicSet made = {};
+    if (int code = ScaleImage(r->base.bitmap, r->base.mask, r->base.alpha, r->base.penBitmap, 0, 0, nullptr, nullptr,
+                              r->baseWidth, r->baseHeight, r->scaledWidth, r->scaledHeight, 0, nullptr, &made.bitmap,
+                              &made.mask, &made.alpha, &made.penBitmap))
+        return code;
+    FreeBGPicDerivedBitmaps(r);
+    r->scaled = r->shown = made;
+    r->shownWidth = r->scaledWidth;
+    r->shownHeight = r->scaledHeight;
+    return 0;
+}
+
 static int CopySet(const lvBGPicSet *set, const uint32_t *palette, int width, int height, lvPictureSet *out)
 {
     lvPictureSet source = {set->bitmap, set->mask, set->alpha, set->penBitmap, const_cast<uint32_t *>(palette)};

@@ -830,6 +830,8 @@ const lvConstantEntry *GetPaletteConstants(void) { return PaletteConstants; }
 
 int OpenPaletteLibrary(lvState *L)
 {
+    RasterState.paletteMode = libraryState.paletteMode;
+    RasterState.ditherMode = libraryState.ditherMode;
     if (int code = RegisterCommandTable(L, PaletteCommands, "palette")) return code;
     return RegisterObjectType(LV_TYPE_PALETTE, "Palettes", PaletteListHead(), GetPaletteAttribute, nullptr, 0);
 }

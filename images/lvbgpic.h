@@ -154,6 +154,8 @@ void FreeDetachedBGPics(void);
 // New scaled and shown sets at width x height, always made from the base set (or, for a
 // re-renderable BGPic, from its source or fill). 0, ERR_BADDIMENSIONS or the scaler's error.
 int ScaleBGPicBitmaps(lvBGPic *record, int width, int height, int smooth);
+// After the base set was drawn into: the scaled and shown sets follow it at their sizes.
+int RescaleBGPicFromBase(lvBGPic *record);
 // A copy with the base and scaled sets; *id {0, null} gets a handle.
 int CopyBGPicRecord(const lvBGPic *source, lvObjectId *id);
 // Builds bitmaps of BGPics that hold only decoded pixels. 0 or the first error.

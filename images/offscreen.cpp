@@ -228,11 +228,7 @@ int EndRedirect(lvState *L, lvSelectDisplay *d, int noRefresh)
         lvBGPic *out = d->selection;
         if (oldKind != OUTPUT_BGPIC && out && out->selectedType == SELECT_BGPIC && out->checked) {
             // The BGPic's shown and scaled sets follow the base set it was drawn into.
-            lvBGPic *g = (lvBGPic *)out->selectedRecord;
-            FreeBGPicDerivedBitmaps(g);
-            g->scaled = g->shown = g->base;
-            g->scaledWidth = g->shownWidth = g->baseWidth;
-            g->scaledHeight = g->shownHeight = g->baseHeight;
+            code = RescaleBGPicFromBase((lvBGPic *)out->selectedRecord);
         }
         SetCurrentOutput(d->ownBGPic);
         if (out) out->changed = 1;

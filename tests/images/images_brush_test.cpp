@@ -388,6 +388,31 @@ TEST_F(ImagesTest, BitmapBGPicRescalesFromItsBase)
     EXPECT_EQ(Pixels(g->base.bitmap, 8, 8), Pixels(h->base.bitmap, 8, 8));
 }
 
+TEST_F(ImagesTest, DrawingIntoAScaledBGPicKeepsItsScaledSize)
+{
+    lvBGPicFill fill = {};
+    fill.style = 1;
+    fill.colour = 0x0000FF;
+    lvBitMapHandle *rgb;
+    ASSERT_EQ(BuildBGPicBitmaps(nullptr, &fill, -1, 4, 4, 4, &rgb, nullptr, nullptr, nullptr), 0);
+    lvObjectId id = {1, nullptr};
+    lvBGPic *g;
+    ASSERT_EQ(NewBGPicRecord(&id, 0, 4, 4, 4, nullptr, rgb, nullptr, -1, nullptr, nullptr, nullptr, 24, nullptr, &fill,
+                             nullptr, 0, nullptr, &g),
+              0);
+    ASSERT_EQ(ScaleBGPicBitmaps(g, 8, 6, 0), 0);
+    ASSERT_EQ(RedirectOutput(nullptr, SELECT_BGPIC, id, OUTPUT_IMAGE, 0, 0, 0), 0);
+    EXPECT_EQ(GetSelectDisplay()->blit.target.bitmap, g->base.bitmap);
+    ASSERT_EQ(CheckRedirectTarget(nullptr), 0);
+    FillBitmapRect(g->base.bitmap, 0, 0, 4, 4, 0xFF00FF00u);  // what drawing would do
+    EXPECT_EQ(CheckActiveBGPic(id), ERR_MODIFYABGPIC);
+    ASSERT_EQ(EndRedirect(nullptr, GetSelectDisplay(), 0), 0);
+    EXPECT_EQ(g->scaledWidth, 8);
+    EXPECT_EQ(g->scaledHeight, 6);
+    EXPECT_EQ(Pixel(g->scaled.bitmap, 7, 5), 0x00FF00u);
+    EXPECT_EQ(Pixel(g->shown.bitmap, 0, 0), 0x00FF00u);
+}
+
 TEST_F(ImagesTest, TransparencyIsFlattenedOntoTheFill)
 {
     // Two pixels: opaque blue, fully transparent.
