@@ -55,5 +55,9 @@ struct lvOutputSave {
 void SaveOutputForCallback(lvOutputSave *save);
 void RestoreOutputAfterCallback(lvState *L, lvOutputSave *save, int succeeded);
 
+// Special coordinates resolve against the current output record, or its active clip
+// region (the raster engine's output-area service).
+void InstallOutputArea(void);
+
 int OpenOffscreenLibrary(lvState *L);
 const lvConstantEntry *GetOffscreenConstants(void);

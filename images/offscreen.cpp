@@ -298,6 +298,11 @@ static int OutputArea(void *, int axis, int *origin, int *size)
 {
     lvBGPic *out = GetCurrentOutput();
     if (!out) return 0;
+    if (const lvClipRegion *r = out->clipRegion) {
+        *origin = axis == 0 ? r->x : r->y;
+        *size = axis == 0 ? r->width : r->height;
+        return 1;
+    }
     *origin = 0;
     *size = axis == 0 ? out->scaledWidth : out->scaledHeight;
     return 1;
@@ -415,8 +420,10 @@ const lvConstantEntry OffscreenConstants[] = {
 
 const lvConstantEntry *GetOffscreenConstants(void) { return OffscreenConstants; }
 
+void InstallOutputArea(void) { RasterState.services.GetOutputArea = OutputArea; }
+
 int OpenOffscreenLibrary(lvState *L)
 {
-    RasterState.services.GetOutputArea = OutputArea;
+    InstallOutputArea();
     return RegisterCommandTable(L, OffscreenCommands, "offscreen");
 }

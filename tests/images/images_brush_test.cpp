@@ -17,6 +17,7 @@
 #include "images/lvoffscreen.h"
 #include "raster/lvblit.h"
 #include "raster/lvplanes.h"
+#include "raster/lvrect.h"
 #include "raster/lvscale.h"
 
 namespace {
@@ -278,8 +279,11 @@ TEST_F(ImagesTest, ClipRegionMustFitTheOutput)
     lvObjectId id2 = {2, nullptr};
     lvClipRegionObject *fits;
     ASSERT_EQ(NewClipRegion(&id2, 2, 0, 8, 5, nullptr, &fits), 0);
+    InstallOutputArea();
+    EXPECT_EQ(ResolveSpecialX(-100000, 4, 0, 0), 3);  // CENTER of the brush
     ASSERT_EQ(SetOutputClipRegion(fits), 0);
     EXPECT_EQ(GetCurrentOutput()->clipRegion, &fits->region);
+    EXPECT_EQ(ResolveSpecialX(-100000, 4, 0, 0), 4);  // CENTER of the region: 2 + (8 - 4) / 2
     EXPECT_EQ(GetSelectDisplay()->marginLeft, 2);
     EXPECT_EQ(GetSelectDisplay()->marginRight, 9);
     // Freeing the active region takes it off the output.
