@@ -75,6 +75,7 @@ int FindBGPicById(lvObjectId id, lvBGPic **out, int flags)
         lvBGPic *r = (lvBGPic *)h;
         if (!ObjectIdMatches(h, id)) continue;
         if (r->detached && !(flags & BGPIC_FIND_DETACHED)) continue;
+        if (int code = RealizeBGPicImage(r)) return code;
         *out = r;
         return 0;
     }

@@ -101,6 +101,10 @@ int FindBrushById(lvState *L, lvObjectId id, lvBrush **out, int flags)
     for (lvObjectHeader *h = brushList; h; h = h->next) {
         if (!ObjectIdMatches(h, id)) continue;
         lvBrush *r = (lvBrush *)h;
+        // A brush preloaded before any display existed is realized at its first use at
+        // the latest.
+        if (!r->bitmap && !r->penBitmap && r->imageSource && r->imageSource->pixels && r->kind == 0)
+            if (int code = RealizeBrushImage(r)) return code;
         if ((flags & BRUSH_NOVECTOR) && r->kind == 1) return ERR_BRUSHTYPE;
         if ((flags & BRUSH_NOPALETTE) && r->penBitmap) return ERR_NOPALETTEIMAGE;
         if (!(flags & BRUSH_HARDWARE) && r->hardware) return ERR_HWBRUSH;

@@ -285,8 +285,17 @@ int RealizeBrushImages(int noHardware, int deferHardware)
         if (b->bitmap || b->penBitmap || !b->imageSource) continue;
         if (noHardware || !(QueryBitmapCaps(0x100) & 0x100)) b->hardware = 0;
         if (b->hardware && deferHardware && (QueryBitmapCaps(0x20) & 0x20)) continue;
-        const uint32_t *pixels = b->imageSource->pixels;
-        if (!pixels) continue;
+        if (int code = RealizeBrushImage(b)) return code;
+    }
+    return 0;
+}
+
+int RealizeBrushImage(lvBrush *b)
+{
+    {
+        const uint32_t *pixels = b->imageSource ? b->imageSource->pixels : nullptr;
+        if (b->bitmap || b->penBitmap || !pixels) return 0;
+        if (!(QueryBitmapCaps(0x100) & 0x100)) b->hardware = 0;
         uint32_t *cropped;
         lvBitMapHandle *alpha = b->alpha, *croppedAlpha;
         int code = CropArgbPixels(pixels, b->sourceRowLength, b->cropX, b->cropY, b->cropWidth, b->cropHeight,

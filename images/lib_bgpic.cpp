@@ -357,18 +357,25 @@ static int CmdLoadBGPic(lvState *L)
         filePalette = palette;
         palette = nullptr;
         if (fill.style == 1) fill.colour &= 0xFFFFFFu;
-        code = BuildBGPicBitmaps(source->pixels, &fill, (int)transparency, width, height, rowLength, &rgb, &mask,
-                                 &alpha, nullptr);
-        if (code) {
-            palette = filePalette;
-            return fail(code);
+        int preload = 0;
+        GetRuntimeFlags(L, LV_FLAG_PRELOAD, &preload, 0);
+        if (preload && !isVector && source->pixels) {
+            // Kept decoded until a display realizes it (or its first use).
+            depth = alpha || transparency != -1 ? 32 : 24;
+        } else {
+            code = BuildBGPicBitmaps(source->pixels, &fill, (int)transparency, width, height, rowLength, &rgb, &mask,
+                                     &alpha, nullptr);
+            if (code) {
+                palette = filePalette;
+                return fail(code);
+            }
+            if (!isVector) {
+                ReleaseImageSource(source);
+                source = nullptr;
+            }
+            depth = mask || alpha ? 32 : 24;
+            if (fill.style) transparency = -1;
         }
-        if (!isVector) {
-            ReleaseImageSource(source);
-            source = nullptr;
-        }
-        depth = mask || alpha ? 32 : 24;
-        if (fill.style) transparency = -1;
     }
     lvBGPic *r;
     code = NewBGPicRecord(&id, isVector, width, height, rowLength, source, rgb, filePalette, (int)transparency, mask,
@@ -423,24 +430,30 @@ static int CmdFreeBGPic(lvState *L)
 // Showing BGPics comes with the display attributes and the drawing of objects.
 static int CmdWaiting(lvState *) { return ERR_UNIMPLCMD; }
 
+int RealizeBGPicImage(lvBGPic *r)
+{
+    auto *source = (lvImageSource *)r->imageSource;
+    if (!source || r->base.bitmap || r->base.penBitmap || !source->pixels) return 0;
+    lvBitMapHandle *rgb, *mask, *alpha = r->base.alpha;
+    if (int code = BuildBGPicBitmaps(source->pixels, &r->fill, r->transparentColour, r->baseWidth, r->baseHeight,
+                                     r->sourceRowLength, &rgb, &mask, &alpha, nullptr))
+        return code;
+    if (!(r->type == 1 && source->render)) {
+        ReleaseImageSource(source);
+        r->imageSource = nullptr;
+    }
+    r->base = {rgb, mask, alpha, nullptr};
+    r->scaled = r->shown = r->base;
+    r->sourceRowLength = r->baseWidth;
+    r->depth = mask || alpha ? 32 : 24;
+    if (r->fill.style) r->transparentColour = -1;
+    return 0;
+}
+
 int RealizeBGPicImages(void)
 {
-    for (lvObjectHeader *h = *BGPicListHead(); h; h = h->next) {
-        lvBGPic *r = (lvBGPic *)h;
-        auto *source = (lvImageSource *)r->imageSource;
-        if (!source || r->base.bitmap || r->base.penBitmap || !source->pixels) continue;
-        lvBitMapHandle *rgb, *mask, *alpha = r->base.alpha;
-        if (int code = BuildBGPicBitmaps(source->pixels, &r->fill, r->transparentColour, r->baseWidth, r->baseHeight,
-                                         r->sourceRowLength, &rgb, &mask, &alpha, nullptr))
-            return code;
-        if (!(r->type == 1 && source->render)) {
-            ReleaseImageSource(source);
-            r->imageSource = nullptr;
-        }
-        r->base = {rgb, mask, alpha, nullptr};
-        r->scaled = r->shown = r->base;
-        r->depth = mask || alpha ? 32 : 24;
-    }
+    for (lvObjectHeader *h = *BGPicListHead(); h; h = h->next)
+        if (int code = RealizeBGPicImage((lvBGPic *)h)) return code;
     return 0;
 }
 

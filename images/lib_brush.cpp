@@ -172,6 +172,9 @@ static int CmdLoadBrush(lvState *L)
     if (isVector && (o.x || o.y || cropWidth != width || cropHeight != height)) return fail(ERR_BRUSHTYPE);
     if (request.transparentPen >= 0) transparent = request.transparentPen;
     int depth;
+    int preload = 0;
+    GetRuntimeFlags(L, LV_FLAG_PRELOAD, &preload, 0);
+    bool deferred = false;
     if (o.loadPalette) {
         depth = request.depth;
         if (depth < 1 || depth > 8) {
@@ -193,6 +196,11 @@ static int CmdLoadBrush(lvState *L)
         source = nullptr;
         FreeBitmapHandle(alpha);
         alpha = nullptr;
+    } else if (preload && !isVector && source->pixels) {
+        // Kept decoded until a display realizes it (or its first use): the record holds
+        // the whole picture and the part to keep.
+        deferred = true;
+        depth = alpha || transparent != -1 ? 32 : 24;
     } else {
         uint32_t *cropped;
         lvBitMapHandle *croppedAlpha;
@@ -215,10 +223,16 @@ static int CmdLoadBrush(lvState *L)
         depth = mask || alpha ? 32 : 24;
     }
     lvBrush *b;
-    code = NewBrushRecord(&id, isVector, cropWidth, cropHeight, cropWidth, 0, source, rgb, (int)transparent, mask,
-                          alpha, pens, depth, o.loadPalette ? palette : nullptr, nullptr, cycle,
-                          request.colorRangeCount, request.formatName, &b);
+    code = NewBrushRecord(&id, isVector, deferred ? width : cropWidth, deferred ? height : cropHeight,
+                          deferred ? rowLength : cropWidth, 0, source, rgb, (int)transparent, mask, alpha, pens, depth,
+                          o.loadPalette ? palette : nullptr, nullptr, cycle, request.colorRangeCount,
+                          request.formatName, &b);
     if (code) return fail(code);
+    if (deferred) {
+        b->cropX = o.x, b->cropY = o.y, b->cropWidth = cropWidth, b->cropHeight = cropHeight;
+        b->hardware = o.hardware;
+        b->smoothScale = o.smoothScale;
+    }
     if (!o.loadPalette) FreeMemory(palette);
     b->loader = request.loader;
     b->transformed = isVector && (o.scaleWidth || o.scaleHeight);

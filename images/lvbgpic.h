@@ -160,6 +160,8 @@ int RescaleBGPicFromBase(lvBGPic *record);
 int CopyBGPicRecord(const lvBGPic *source, lvObjectId *id);
 // Builds bitmaps of BGPics that hold only decoded pixels. 0 or the first error.
 int RealizeBGPicImages(void);
+// One BGPic (also at its first look-up, for BGPics preloaded before any display existed).
+int RealizeBGPicImage(lvBGPic *record);
 int OpenBGPicLibrary(lvState *L);
 const lvConstantEntry *GetBGPicConstants(void);
 void CloseBGPicLibrary(lvState *L, int full);

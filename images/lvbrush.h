@@ -124,6 +124,8 @@ struct lvBrushRequest {
 int AllocBrushBitmaps(lvState *L, lvObjectId *id, const lvBrushRequest *request);
 // Turns brushes that hold only decoded pixels into bitmaps. 0 or the first error.
 int RealizeBrushImages(int noHardware, int deferHardware);
+// One brush: its crop of the decoded pixels becomes its bitmaps. 0 or an error.
+int RealizeBrushImage(lvBrush *brush);
 // A rectangle of ARGB pixels (and of an alpha plane); the same buffer when the rectangle
 // is the whole picture. 0, ERR_MEM, ERR_ALLOCALPHA, ERR_LOCKBMAP.
 int CropArgbPixels(const uint32_t *pixels, int rowLength, int x, int y, int width, int height, int sourceHeight,
