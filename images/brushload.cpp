@@ -88,9 +88,13 @@ static int DrawCallbackBrush(void *handle, const double *matrix, lvBitMapHandle 
     }
     lvOutputSave save;
     SaveOutputForCallback(&save);
+    // The drawing runs inside a command: no event may run a script callback meanwhile.
+    int suspended = GetRuntimeSwitches()->hookSuspended;
+    GetRuntimeSwitches()->hookSuspended = 1;
     SetRuntimeFlags(L, LV_FLAG_CALLBACK_DEPTH, 1, 0);
     int code = ProtectedCall(L, 1, 0, 0);
     SetRuntimeFlags(L, LV_FLAG_CALLBACK_DEPTH, 0, 0);
+    GetRuntimeSwitches()->hookSuspended = suspended;
     RestoreOutputAfterCallback(L, &save, code == 0);
     SetStackTop(L, top);
 
