@@ -211,7 +211,7 @@ void FreeAllBrushes(lvState *L)
 
 int CopyBrushForLayer(lvState *L, lvObjectId *id, int hardware, int smoothScale, void *display, const lvBrush *s)
 {
-    if (hardware && !(QueryBitmapCaps(0x100) & 0x100)) hardware = 0;
+    if (hardware && !VideoBitmapsOffered()) hardware = 0;
     if (!s->bitmap && !s->penBitmap) return ERR_BITMAP;
     uint32_t *palette = nullptr;
     if (s->palette) {

@@ -17,6 +17,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvimage.h"
 #include "raster/lvplanes.h"
+#include "raster/lvraster.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 
@@ -114,6 +115,50 @@ static int DrawCallbackBrush(void *handle, const double *matrix, lvBitMapHandle 
     return 0;
 }
 
+// ---- Hardware brushes --------------------------------------------------------------------
+
+static int (*hardwareResolver)(lvObjectId, void **, lvObjectId *);
+
+void SetHardwareDisplayResolver(int (*resolve)(lvObjectId, void **, lvObjectId *)) { hardwareResolver = resolve; }
+
+int ResolveHardwareBrushDisplay(lvObjectId displayId, void **display, lvObjectId *resolvedId)
+{
+    if (!hardwareResolver) return 1526;  // no display has been realized
+    return hardwareResolver(displayId, display, resolvedId);
+}
+
+int VideoBitmapsOffered(void) { return (QueryBitmapCaps(8) & 8) != 0; }
+
+// A video bitmap filled with the colour; null when the back-end made none.
+static lvBitMapHandle *AllocVideoBrushBitmap(const lvBrushRequest *q, void *display, int *code)
+{
+    size_t count = (size_t)q->width * (size_t)q->height;
+    auto *argb = (uint32_t *)AllocMemory(count * 4, 0);
+    if (!argb) {
+        *code = ERR_MEM;
+        return nullptr;
+    }
+    uint32_t colour = (q->clear ? 0u : 0xFF000000u) | (q->colour & 0xFFFFFFu);
+    for (size_t i = 0; i < count; i++) argb[i] = colour;
+    lvVideoSource source = {};
+    source.argb = argb;
+    source.rawPixels = 1;
+    source.sourceWidth = q->width;
+    source.sourceHeight = q->height;
+    source.smooth = q->smoothScale;
+    source.window = display;
+    lvBitMapHandle *video =
+        AllocRgbBitmap(q->width, q->height, BMF_VIDEO | (q->mask || q->alpha ? BMF_TRANSPARENCY : 0), &source);
+    FreeMemory(argb);
+    if (video && !video->video) {
+        // The back-end's fallback made a plain bitmap: an ordinary brush is made instead.
+        FreeBitmapHandle(video);
+        return nullptr;
+    }
+    if (!video && !(RasterState.adapter && (RasterState.adapter->flags & ADAPTER_VIDEOFALLBACK))) *code = ERR_BITMAP;
+    return video;
+}
+
 // ---- New brushes --------------------------------------------------------------------------
 
 static int FillPlane(lvBitMapHandle *plane, int value, int height)
@@ -145,6 +190,27 @@ int AllocBrushBitmaps(lvState *L, lvObjectId *id, const lvBrushRequest *q)
     lvImageSource *source = nullptr;
     int transparent = q->transparentColour;
     int code = 0;
+    if (q->hardware && !paletteBrush && VideoBitmapsOffered()) {
+        void *display = nullptr;
+        lvObjectId displayId = {0, nullptr};
+        if ((code = ResolveHardwareBrushDisplay(q->displayId, &display, &displayId))) return code;
+        rgb = AllocVideoBrushBitmap(q, display, &code);
+        if (code) return code;
+        if (rgb) {
+            lvBrush *b = nullptr;
+            code = NewBrushRecord(id, 0, q->width, q->height, q->width, 0, nullptr, rgb, -1, nullptr, nullptr, nullptr,
+                                  depth, nullptr, &displayId, nullptr, 0, nullptr, &b);
+            if (code) {
+                FreeBitmapHandle(rgb);
+                return code;
+            }
+            b->hardware = 1;
+            b->display = display;
+            b->smoothScale = q->smoothScale;
+            b->hardwareTransparency = (q->mask ? 1 : 0) | (q->alpha ? 2 : 0);
+            return 0;
+        }
+    }
     if (paletteBrush) {
         palette = (uint32_t *)AllocMemory(1024, 1);
         if (!palette) return ERR_MEM;
@@ -287,7 +353,7 @@ int RealizeBrushImages(int noHardware, int deferHardware)
     for (lvObjectHeader *h = *BrushListHead(); h; h = h->next) {
         lvBrush *b = (lvBrush *)h;
         if (b->bitmap || b->penBitmap || !b->imageSource) continue;
-        if (noHardware || !(QueryBitmapCaps(0x100) & 0x100)) b->hardware = 0;
+        if (noHardware || !VideoBitmapsOffered()) b->hardware = 0;
         if (b->hardware && deferHardware && (QueryBitmapCaps(0x20) & 0x20)) continue;
         if (int code = RealizeBrushImage(b)) return code;
     }
@@ -299,7 +365,7 @@ int RealizeBrushImage(lvBrush *b)
     {
         const uint32_t *pixels = b->imageSource ? b->imageSource->pixels : nullptr;
         if (b->bitmap || b->penBitmap || !pixels) return 0;
-        if (!(QueryBitmapCaps(0x100) & 0x100)) b->hardware = 0;
+        b->hardware = 0;  // the realizing of video bitmaps comes with the displays
         uint32_t *cropped;
         lvBitMapHandle *alpha = b->alpha, *croppedAlpha;
         int code = CropArgbPixels(pixels, b->sourceRowLength, b->cropX, b->cropY, b->cropWidth, b->cropHeight,

@@ -67,6 +67,7 @@ static int CmdLoadBrush(lvState *L)
     std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 2, 0, nullptr));
     int args = GetStackTop(L);
     lvLoadBrushOptions o;
+    lvObjectId displayOption = {0, nullptr};
     lvUserTag *tags = nullptr;
     if (args >= 3 && GetValueType(L, 3) == LV_TTABLE) {
         GetFieldInt(L, 3, "loadalpha", &o.loadAlpha);
@@ -82,6 +83,7 @@ static int CmdLoadBrush(lvState *L)
         SizeField(L, 3, "scalewidth", &o.scaleWidth);
         SizeField(L, 3, "scaleheight", &o.scaleHeight);
         GetFieldInt(L, 3, "smoothscale", &o.smoothScale);
+        GetFieldObjectId(L, 3, "display", &displayOption);
         GetFieldStringBuf(L, 3, "loader", o.loader, sizeof o.loader);
         GetFieldStringBuf(L, 3, "adapter", o.adapter, sizeof o.adapter);
         double number;
@@ -175,6 +177,10 @@ static int CmdLoadBrush(lvState *L)
     int preload = 0;
     GetRuntimeFlags(L, LV_FLAG_PRELOAD, &preload, 0);
     bool deferred = false;
+    // "hardware" counts only where the back-end makes video bitmaps.
+    int hardware = o.hardware && VideoBitmapsOffered() && !o.loadPalette;
+    void *display = nullptr;
+    lvObjectId displayId = {0, nullptr};
     if (o.loadPalette) {
         depth = request.depth;
         if (depth < 1 || depth > 8) {
@@ -202,14 +208,16 @@ static int CmdLoadBrush(lvState *L)
         deferred = true;
         depth = alpha || transparent != -1 ? 32 : 24;
     } else {
+        if (hardware && (code = ResolveHardwareBrushDisplay(displayOption, &display, &displayId))) return fail(code);
         uint32_t *cropped;
         lvBitMapHandle *croppedAlpha;
         if (int c = CropArgbPixels(source->pixels, rowLength, o.x, o.y, cropWidth, cropHeight, height, alpha,
                                    &cropped, &croppedAlpha))
             return fail(c);
         int c = BitmapFromArgb(cropped, transparent, cropWidth, cropHeight,
-                               cropped == source->pixels ? rowLength : cropWidth, 0, 0, nullptr, &rgb, &mask,
-                               &croppedAlpha);
+                               cropped == source->pixels ? rowLength : cropWidth, hardware,
+                               hardware ? (alpha ? ARGBF_ALPHA : 0) | (transparent != -1 ? ARGBF_TRANSPARENCY : 0) : 0,
+                               display, &rgb, &mask, &croppedAlpha);
         if (cropped != source->pixels) FreeMemory(cropped);
         if (croppedAlpha != alpha) {
             FreeBitmapHandle(alpha);
@@ -230,8 +238,14 @@ static int CmdLoadBrush(lvState *L)
     if (code) return fail(code);
     if (deferred) {
         b->cropX = o.x, b->cropY = o.y, b->cropWidth = cropWidth, b->cropHeight = cropHeight;
-        b->hardware = o.hardware;
+        b->hardware = hardware;
         b->smoothScale = o.smoothScale;
+    } else if (rgb && rgb->video) {
+        b->hardware = 1;
+        b->display = display;
+        b->displayId = displayId;
+        b->smoothScale = o.smoothScale;
+        b->hardwareTransparency = (transparent != -1 ? 1 : 0) | (alpha ? 2 : 0);
     }
     if (!o.loadPalette) FreeMemory(palette);
     b->loader = request.loader;
@@ -303,8 +317,9 @@ static int CmdCreateBrush(lvState *L)
             GetFieldRef(L, options, "userdata", &q.userDataRef);
         }
     }
-    // Hardware brushes need video bitmaps, which this platform does not make.
-    if (!(QueryBitmapCaps(0x100) & 0x100)) q.hardware = 0;
+    // "hardware" counts only where the back-end makes video bitmaps.
+    if (!VideoBitmapsOffered()) q.hardware = 0;
+    if (options) GetFieldObjectId(L, options, "display", &q.displayId);
     lvObjectId id;
     int code = NewIdArg(L, 1, &id);
     if (!code) code = AllocBrushBitmaps(L, &id, &q);

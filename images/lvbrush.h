@@ -119,7 +119,14 @@ struct lvBrushRequest {
     int callbackRef;          // registry reference of the callback, -1 none
     int userDataRef;          // -1 none
     int noFill;               // the caller writes every pixel
+    lvObjectId displayId;     // hardware: the display ({0, null}: the current one)
 };
+// The display a hardware brush belongs to (the display library installs the resolver;
+// without one no display is realized: 1526). displayId {0, null}: the current display.
+void SetHardwareDisplayResolver(int (*resolve)(lvObjectId displayId, void **display, lvObjectId *resolvedId));
+int ResolveHardwareBrushDisplay(lvObjectId displayId, void **display, lvObjectId *resolvedId);
+// Whether the back-end makes video bitmaps (the capability that makes "hardware" count).
+int VideoBitmapsOffered(void);
 // Makes the planes and the record. On success the references belong to the brush.
 int AllocBrushBitmaps(lvState *L, lvObjectId *id, const lvBrushRequest *request);
 // Turns brushes that hold only decoded pixels into bitmaps. 0 or the first error.

@@ -19,6 +19,7 @@
 #include "raster/lvplanes.h"
 #include "raster/lvrect.h"
 #include "raster/lvscale.h"
+#include "tests/raster/raster_fakes.h"
 
 namespace {
 
@@ -524,6 +525,45 @@ TEST_F(ImagesTest, DecodedBrushesAreRealizedWithTheirCrop)
     EXPECT_EQ(b->height, 1);
     EXPECT_EQ(Pixel(b->bitmap, 0, 0), 6u);
     EXPECT_EQ(Pixel(b->bitmap, 1, 0), 7u);
+}
+
+int ResolveTestDisplay(lvObjectId, void **display, lvObjectId *id)
+{
+    static int window;
+    *display = &window;
+    *id = {1, nullptr};
+    return 0;
+}
+
+// "hardware" counts only where the back-end makes video bitmaps: then the display must be
+// realized, and the brush is a video bitmap that most look-ups refuse.
+TEST_F(ImagesTest, HardwareBrushesNeedVideoBitmapsAndADisplay)
+{
+    lvBrushRequest q = {};
+    q.width = 4, q.height = 3, q.colour = 0x102030, q.hardware = 1;
+    q.transparentColour = -1;
+    q.callbackRef = q.userDataRef = -1;
+    lvObjectId plain = {1, nullptr};
+    ASSERT_EQ(AllocBrushBitmaps(nullptr, &plain, &q), 0);  // no video bitmaps: ignored
+    lvBrush *b;
+    ASSERT_EQ(FindBrushById(nullptr, plain, &b, 0), 0);
+    EXPECT_EQ(b->hardware, 0);
+    {
+        FakeAdapter fake(ADAPTER_VIDEOBITMAPS);
+        SetRasterDisplayAdapter(&fake.record);
+        lvObjectId hw = {2, nullptr};
+        EXPECT_EQ(AllocBrushBitmaps(nullptr, &hw, &q), 1526);  // no display realized
+        SetHardwareDisplayResolver(ResolveTestDisplay);
+        ASSERT_EQ(AllocBrushBitmaps(nullptr, &hw, &q), 0);
+        EXPECT_EQ(FindBrushById(nullptr, hw, &b, 0), ERR_HWBRUSH);
+        ASSERT_EQ(FindBrushById(nullptr, hw, &b, BRUSH_HARDWARE), 0);
+        EXPECT_EQ(b->hardware, 1);
+        EXPECT_EQ(b->bitmap->video, 1);
+        EXPECT_EQ(b->displayId.number, 1);
+        EXPECT_EQ(b->mask, nullptr);
+        EXPECT_EQ(ReleaseBrushRecord(nullptr, hw, 1), 0);
+        SetHardwareDisplayResolver(nullptr);
+    }
 }
 
 }  // namespace
