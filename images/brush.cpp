@@ -250,6 +250,62 @@ int CopyBrushForLayer(lvState *L, lvObjectId *id, int hardware, int smoothScale,
     return 0;
 }
 
+// ---- Hardware brushes and their display ---------------------------------------------------
+
+int SaveDisplayBrushes(void *display)
+{
+    for (lvObjectHeader *h = brushList; h; h = h->next) {
+        lvBrush *b = (lvBrush *)h;
+        if (!b->hardware || b->display != display || !b->bitmap) continue;
+        int hasAlpha = 0;
+        uint32_t *pixels = nullptr;
+        if (int code = ReadBitmapPixels(b->bitmap, 0, 0, b->width, b->height, &hasAlpha, &pixels)) return code;
+        FreeMemory(b->savedPixels);
+        b->savedPixels = pixels;
+        FreeBitmapHandle(b->bitmap);
+        b->bitmap = nullptr;
+        b->display = nullptr;
+    }
+    return 0;
+}
+
+int RestoreDisplayBrushes(void *display)
+{
+    for (lvObjectHeader *h = brushList; h; h = h->next) {
+        lvBrush *b = (lvBrush *)h;
+        if (!b->savedPixels) continue;
+        int request = b->hardwareTransparency & 1 ? 4 : b->hardwareTransparency & 2 ? 2 : 1;
+        lvBitMapHandle *rgb = nullptr, *mask = nullptr, *alpha = nullptr;
+        int flags = request == 2 ? ARGBF_ALPHA : request == 4 ? ARGBF_TRANSPARENCY : 0;
+        if (int code = BitmapFromArgb(b->savedPixels, b->transparentColour, b->width, b->height, b->width,
+                                      b->hardware, flags, display, &rgb, &mask, &alpha))
+            return code;
+        FreeBitmapHandle(b->mask);
+        FreeBitmapHandle(b->alpha);
+        b->bitmap = rgb, b->mask = mask, b->alpha = alpha;
+        if (b->hardware && !rgb->video) {
+            b->hardware = 0;
+            b->hardwareTransparency = 0;
+            b->display = nullptr;
+            b->displayId = {0, nullptr};
+        } else {
+            b->display = display;
+        }
+        FreeMemory(b->savedPixels);
+        b->savedPixels = nullptr;
+    }
+    return 0;
+}
+
+void FreeDisplayBrushes(lvState *L, void *display)
+{
+    for (lvObjectHeader *h = brushList; h;) {
+        lvBrush *b = (lvBrush *)h;
+        h = h->next;
+        if (b->hardware && b->display == display) UnlinkBrushById(GetObjectIdOf(&b->header), L);
+    }
+}
+
 // ---- Attributes ---------------------------------------------------------------------------
 
 static void PushPens(lvState *L, const uint32_t *pens, int depth)

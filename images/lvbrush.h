@@ -84,6 +84,13 @@ int CopyBrushForLayer(lvState *L, lvObjectId *id, int hardware, int smoothScale,
 int CheckActiveBrush(lvObjectId id);
 int GetBrushAttribute(lvState *L, int attribute, lvObjectId id);
 
+// Hardware brushes around a display's close and reopen: Save copies each one's pixels and
+// drops its video bitmap, Restore makes the bitmaps again (a plain bitmap loses the hardware
+// fields), Free unlinks them when the display goes for good. 0 or the first error.
+int SaveDisplayBrushes(void *display);
+int RestoreDisplayBrushes(void *display);
+void FreeDisplayBrushes(lvState *L, void *display);
+
 // ---- Layers, as the images subsystem needs them ---------------------------------------
 // Until the layers exist, the defaults say that no layer shows anything.
 struct lvImageLayerServices {

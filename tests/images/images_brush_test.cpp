@@ -561,7 +561,19 @@ TEST_F(ImagesTest, HardwareBrushesNeedVideoBitmapsAndADisplay)
         EXPECT_EQ(b->bitmap->video, 1);
         EXPECT_EQ(b->displayId.number, 1);
         EXPECT_EQ(b->mask, nullptr);
-        EXPECT_EQ(ReleaseBrushRecord(nullptr, hw, 1), 0);
+        // Closing the display for a reopen keeps the pixels; the reopen makes them again.
+        void *display = b->display;
+        fake.videoPixels.assign(12, 0xFF102030u);
+        ASSERT_EQ(SaveDisplayBrushes(display), 0);
+        EXPECT_EQ(b->bitmap, nullptr);
+        ASSERT_NE(b->savedPixels, nullptr);
+        EXPECT_EQ(b->savedPixels[11] & 0xFFFFFFu, 0x102030u);
+        ASSERT_EQ(RestoreDisplayBrushes(display), 0);
+        ASSERT_NE(b->bitmap, nullptr);
+        EXPECT_EQ(b->savedPixels, nullptr);
+        EXPECT_EQ(b->display, display);
+        FreeDisplayBrushes(nullptr, display);
+        EXPECT_EQ(FindBrushById(nullptr, hw, &b, BRUSH_HARDWARE), ERR_FINDBRUSH);
         SetHardwareDisplayResolver(nullptr);
     }
 }
