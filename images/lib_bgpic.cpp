@@ -228,6 +228,9 @@ static int CmdLoadBGPic(lvState *L)
     CheckArgCount(L, 2, 4, 0, 0);
     char path[LV_PATH_SIZE];
     std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 2, 0, nullptr));
+    // The number is free from here on, whether the load succeeds or not.
+    lvObjectId id;
+    if (int code = NewIdArg(L, 1, &id)) return code;
     int args = GetStackTop(L);
     int loadAlpha = 0, loadTransparency = 0, loadPalette = 0, fillPen = 0, hasPen = 0, scaleWidth = 0,
         scaleHeight = 0, smooth = 0, transparentPen = -1;
@@ -288,8 +291,6 @@ static int CmdLoadBGPic(lvState *L)
     }
     if (!code && loadAlpha && transparency != -1) code = ERR_MASKNALPHA;
     fill.set = fill.style != 0;
-    lvObjectId id;
-    if (!code) code = NewIdArg(L, 1, &id);
     if (code) {
         FreeUserTags(tags, 0);
         return code;

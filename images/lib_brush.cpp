@@ -66,6 +66,9 @@ static int CmdLoadBrush(lvState *L)
     char path[LV_PATH_SIZE];
     std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 2, 0, nullptr));
     int args = GetStackTop(L);
+    // The number is free from here on, whether the load succeeds or not.
+    lvObjectId id;
+    if (int code = NewIdArg(L, 1, &id)) return code;
     lvLoadBrushOptions o;
     lvObjectId displayOption = {0, nullptr};
     lvUserTag *tags = nullptr;
@@ -105,8 +108,6 @@ static int CmdLoadBrush(lvState *L)
         code = ERR_WRONGUSAGE;
     else if (o.transparency != -1 && (o.loadAlpha || o.hasGlobalAlpha))
         code = ERR_MASKNALPHA;
-    lvObjectId id;
-    if (!code) code = NewIdArg(L, 1, &id);
     if (code) {
         FreeUserTags(tags, 0);
         return code;

@@ -120,6 +120,10 @@ TEST(BrushApplet, LoadCreateAndFree)
     s.Case("c6", "loadbrush", {2, Str("pal.png"), Fields({{"loadpalette", 1}, {"globalalpha", 5}})});
     s.Case("c7", "loadbrush", {2, Str("a.png"), Fields({{"loadalpha", 1}, {"transparency", 0}})});
     s.Case("c8", "loadbrush", {2, Str("a.png"), Fields({{"globalalpha", 100}, {"transparency", 0}})});
+    // A failed load still frees the number it was given.
+    s.Case("keep", "createbrush", {8, 3, 3});
+    s.Case("replacefail", "loadbrush", {8, Str("a.png"), Fields({{"x", 99}})});
+    s.Case("replaced", "getattribute", {BRUSH, 8, 0});
     // A colour key makes a mask; an alpha PNG keeps its alpha; a palette PNG its pens.
     s.Case("key", "loadbrush", {3, Str("a.png"), 0x000000});
     attr("keymask", 3, 16);
@@ -187,7 +191,8 @@ TEST(BrushApplet, LoadCreateAndFree)
         {"xwidth", "1217 Nil"}, {"xneg", "1154 Nil"},   {"cut", "0 Nil"},       {"cutw", "0 4"},
         {"cuth", "0 3"},        {"cutformat", "0 PNG"}, {"cutdepth", "0 24"},   {"c1", "1055 Nil"},
         {"c2", "1055 Nil"},     {"c3", "1055 Nil"},     {"c4", "1055 Nil"},     {"c5", "1055 Nil"},
-        {"c6", "1055 Nil"},     {"c7", "1223 Nil"},     {"c8", "1223 Nil"},     {"key", "0 Nil"},
+        {"c6", "1055 Nil"},     {"c7", "1223 Nil"},     {"c8", "1223 Nil"},     {"keep", "0 Nil"},      {"replacefail", "1217 Nil"},
+        {"replaced", "1174 Nil"},     {"key", "0 Nil"},
         {"keymask", "0 1"},     {"keycolour", "0 0"},   {"alpha", "0 Nil"},     {"alphahas", "0 1"},
         {"ga", "0 Nil"},        {"gahas", "0 1"},       {"pal", "0 Nil"},       {"palpens", "0 16711680 591879"},
         {"palpen", "0 1"},      {"palcolour", "0 -1"},  {"palloader", "0 inbuilt"}, {"extract", "0 Nil"}, {"extractpens", "0 16711680 65280"},
