@@ -119,6 +119,11 @@ TEST(PaletteApplet, EdgeTable)
     s.Case("save", "savepalette", {8, Str("mono.iff")});
     s.Case("savefull", "savepalette", {8, Str("/dev/full")});
     s.Case("savemissing", "savepalette", {9, Str("x.iff")});
+    s.Case("ranges", "createpalette",
+           {11, -992, Fields({{"depth", 2}, {"transparentpen", 3},
+                               {"cycle", List({Fields({{"low", 0}, {"high", 3}, {"rate", 0x1234}}),
+                                               Fields({{"low", 1}, {"high", 2}, {"rate", 7}, {"reverse", 1}})})}})});
+    s.Case("saveranges", "savepalette", {11, Str("ranges.iff")});
     // Loading the palette of a PNG the test wrote; a true-colour PNG has none.
     s.Keep("lp", "load", "loadpalette", {"nil", Str("pal.png")});
     s.Case("loaddepth", "getattribute", {PALETTE, "@lp", ATTRDEPTH});
@@ -226,6 +231,17 @@ TEST(PaletteApplet, EdgeTable)
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
     EXPECT_TRUE(lines["savefull"] == "1005 Nil" || lines["savefull"] == "1530 Nil") << lines["savefull"];
+    EXPECT_EQ(lines["ranges"], "0 Nil");
+    EXPECT_EQ(lines["saveranges"], "0 Nil");
+    Bytes ranges = ReadBytes(dir.File("ranges.iff"));
+    const Bytes expectedRanges = {
+        'F', 'O', 'R', 'M', 0, 0, 0, 84, 'I', 'L', 'B', 'M', 'B', 'M', 'H', 'D', 0, 0, 0, 20,
+        0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0,
+        'C', 'M', 'A', 'P', 0, 0, 0, 12, 0, 0, 0, 0x55, 0x55, 0x55, 0xAA, 0xAA, 0xAA, 0xFF, 0xFF, 0xFF,
+        'C', 'R', 'N', 'G', 0, 0, 0, 8, 0, 0, 0x12, 0x34, 0, 1, 0, 3,
+        'C', 'R', 'N', 'G', 0, 0, 0, 8, 0, 0, 0, 7, 0, 3, 1, 2,
+    };
+    EXPECT_EQ(ranges, expectedRanges);
     Bytes mono = ReadBytes(dir.File("mono.iff"));
     ASSERT_EQ(mono.size(), 54u);
     EXPECT_EQ(mono[7], 46);
