@@ -57,7 +57,7 @@ int NewBGPicRecord(lvObjectId *id, int type, int width, int height, int rowLengt
     lvObjectHeader **tail = &bgpicList;
     while (*tail) tail = &(*tail)->next;
     *tail = &r->header;
-    *out = r;
+    if (out) *out = r;
     return 0;
 }
 
@@ -75,6 +75,7 @@ int FindBGPicById(lvObjectId id, lvBGPic **out, int flags)
         lvBGPic *r = (lvBGPic *)h;
         if (!ObjectIdMatches(h, id)) continue;
         if (r->detached && !(flags & BGPIC_FIND_DETACHED)) continue;
+        if (int code = RealizeBGPicImage(r)) return code;
         *out = r;
         return 0;
     }
@@ -153,49 +154,4 @@ void FreeAllBGPics(void)
 int BGPicHasTransparency(const lvBGPic *r)
 {
     return r->base.mask || r->base.alpha || (r->base.penBitmap && r->transparentColour != -1);
-}
-
-// ---- Bitmaps and fills -----------------------------------------------------------------
-
-int FillBGPicBackground(const lvBGPicFill *fill, lvBitMapHandle *bitmap, int width, int height, uint32_t *pixels)
-{
-    if (fill->style == 2 || fill->style == 3) return ERR_UNIMPLCMD;
-    uint32_t colour = 0xFF000000u | (fill->colour & 0xFFFFFFu);
-    if (pixels) {
-        for (size_t i = 0, n = (size_t)width * (size_t)height; i < n; i++) pixels[i] = colour;
-        return 0;
-    }
-    lvScopedLock lock(bitmap, 0);
-    if (!lock) return ERR_BITMAP;
-    for (int y = 0; y < height && y < lock.lock.height; y++)
-        for (int x = 0; x < width && x < lock.lock.width; x++) WriteLockPixel(&lock.lock, colour, x, y);
-    return 0;
-}
-
-int BuildBGPicBitmaps(const uint32_t *pixels, const lvBGPicFill *fill, int transparentColour, int width,
-                      int height, int rowLength, lvBitMapHandle **bitmap, lvBitMapHandle **mask,
-                      lvBitMapHandle **alpha, lvBitMapHandle **penBitmap)
-{
-    (void)transparentColour;
-    *bitmap = nullptr;
-    if (mask) *mask = nullptr;
-    if (penBitmap) *penBitmap = nullptr;
-    lvBitMapHandle *made = AllocRgbBitmap(width, height, 0, nullptr);
-    if (!made) return ERR_BITMAP;
-    int err = 0;
-    if (pixels) {
-        lvScopedLock lock(made, 0);
-        if (!lock) err = ERR_BITMAP;
-        for (int y = 0; !err && y < height; y++)
-            for (int x = 0; x < width; x++) WriteLockPixel(&lock.lock, pixels[(size_t)y * rowLength + x], x, y);
-    } else {
-        err = FillBGPicBackground(fill, made, width, height, nullptr);
-    }
-    if (err) {
-        FreeBitmapHandle(made);
-        return err;
-    }
-    *bitmap = made;
-    if (alpha) *alpha = nullptr;
-    return 0;
 }

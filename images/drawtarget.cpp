@@ -43,3 +43,7 @@ void RestoreDrawTarget(lvDrawTarget *target, const lvDrawTarget *save)
 {
     *target = *save;
 }
+
+static lvGradientFill gradientFill;
+void SetGradientFill(lvGradientFill fill) { gradientFill = fill; }
+lvGradientFill GetGradientFill(void) { return gradientFill; }

@@ -14,6 +14,7 @@
 #include "raster/lvinit.h"
 #include "raster/lvraster.h"
 #include "runtime/objects.h"
+#include "vm/lvvm.h"
 
 #define LV_TYPE_BGPIC 1
 
@@ -129,3 +130,38 @@ void ResetDrawTarget(lvDrawTarget *target);
 // Copies the target into save (may be null) and resets it; RestoreDrawTarget copies back.
 void SaveDrawTarget(lvDrawTarget *target, lvDrawTarget *save);
 void RestoreDrawTarget(lvDrawTarget *target, const lvDrawTarget *save);
+
+// ---- Gradients ------------------------------------------------------------------------
+// The raster engine's gradient renderer, installed where it is built: fills a bitmap, or
+// an ARGB buffer of width x height words when bitmap is null. 0 or an error. Until one is
+// installed the gradient commands and fills answer ERR_UNIMPLCMD.
+typedef int (*lvGradientFill)(lvBitMapHandle *bitmap, uint32_t *argb, int width, int height,
+                              const lvGradient *gradient);
+void SetGradientFill(lvGradientFill fill);
+lvGradientFill GetGradientFill(void);
+
+// ---- Release, scaling, copies (bgpic_build.cpp) ------------------------------------------
+
+// ERR_MODIFYABGPIC when the BGPic (or its mask or alpha) is the current output.
+int CheckActiveBGPic(lvObjectId id);
+// The look-up of a BGPic about to change: a locked one is ERR_LOCKEDOBJ; layers that show
+// it get a private copy first.
+int FindBGPicForChange(lvState *L, lvObjectId id, lvBGPic **out);
+// Frees, or detaches while a display or a layer shows it; report 0: missing is no error.
+int ReleaseBGPicRecord(lvState *L, lvObjectId id, int report);
+// Frees the detached BGPics that nothing shows any more.
+void FreeDetachedBGPics(void);
+// New scaled and shown sets at width x height, always made from the base set (or, for a
+// re-renderable BGPic, from its source or fill). 0, ERR_BADDIMENSIONS or the scaler's error.
+int ScaleBGPicBitmaps(lvBGPic *record, int width, int height, int smooth);
+// After the base set was drawn into: the scaled and shown sets follow it at their sizes.
+int RescaleBGPicFromBase(lvBGPic *record);
+// A copy with the base and scaled sets; *id {0, null} gets a handle.
+int CopyBGPicRecord(const lvBGPic *source, lvObjectId *id);
+// Builds bitmaps of BGPics that hold only decoded pixels. 0 or the first error.
+int RealizeBGPicImages(void);
+// One BGPic (also at its first look-up, for BGPics preloaded before any display existed).
+int RealizeBGPicImage(lvBGPic *record);
+int OpenBGPicLibrary(lvState *L);
+const lvConstantEntry *GetBGPicConstants(void);
+void CloseBGPicLibrary(lvState *L, int full);

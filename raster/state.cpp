@@ -139,7 +139,14 @@ int MergeClipRegionMaskNative(void *, lvBlitRequest *r, lvClipScratch *scratch) 
     j.sourceX = j.targetX = r->sourceX;
     j.sourceY = j.targetY = r->sourceY;
     int visible;
-    if (r->alpha) {
+    if (!r->alpha && r->sourceChunky && r->transparent != -1) {
+        // A pen source with a transparent pen: pens outside the region become that pen.
+        lvBitMapHandle *out = AllocChunkyBitmap(pw, ph, 1);
+        j.value = r->transparent;
+        visible = MergeIntoScratch(j, out, r->sourceChunky, r);
+        if (visible >= 0) r->sourceChunky = scratch->alpha = out;
+        else FreeBitmapHandle(out);
+    } else if (r->alpha) {
         lvBitMapHandle *out = AllocAlphaBitmap(pw, ph, 1, nullptr, 0);
         visible = MergeIntoScratch(j, out, r->alpha, r);
         if (visible >= 0) r->alpha = scratch->alpha = out;

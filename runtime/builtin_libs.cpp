@@ -10,6 +10,11 @@
 #include "comm/network.h"
 #include "formats/lvformats.h"
 #include "images/lveffects.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "images/lvclipregion.h"
+#include "images/lvoffscreen.h"
+#include "images/lvpalette.h"
 #include "libs/digest.h"
 #include "layers/asyncop.h"
 #include "libs/dos_engine.h"
@@ -283,9 +288,23 @@ void InstallBuiltinLibraries(void)
     startup.EncodingApplied = FollowAppletEncoding;
     startup.PollRuntimeEvents = PollRuntimeEvents;
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
+    startup.preload[21] = PreloadLinkedPalette;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);
 
     InstallDisplayLibrary();
+
+    SetLibraryRow("palette", OpenPaletteLibrary, GetPaletteConstants);
+    SetLibraryCloseStep("palettes", ClosePaletteLibrary);
+    SetLinkedTailReader(21, ReadLinkedPaletteTail);
+    SetLibraryRow("brush", OpenBrushLibrary, GetBrushConstants);
+    SetLibraryCloseStep("brushes", CloseBrushLibrary);
+    SetLibraryRow("offscreen", OpenOffscreenLibrary, GetOffscreenConstants);
+    SetLibraryRow("bgpic", OpenBGPicLibrary, GetBGPicConstants);
+    SetLibraryCloseStep("bgpics", CloseBGPicLibrary);
+    SetLibraryRow("clipregion", OpenClipRegionLibrary, GetClipRegionConstants);
+    SetLibraryCloseStep("clipregions", CloseClipRegionLibrary);
+    SetLinkedTailReader(0, ReadBGPicPreloadTail);
+    SetLinkedTailReader(1, ReadBrushPreloadTail);
 }

@@ -308,7 +308,7 @@ TEST_F(LinkFixture, BadCommandLinesFail)
     const std::string cases[] = {
         "applet main.lvc",                              // no output
         "applet main.lvc -o out.lva --bogus",           // unknown option
-        "applet main.lvc -o out.lva --object 1:1:b.png",    // a type whose fields lvlink cannot write
+        "applet main.lvc -o out.lva --object 2:1:b.anim",   // a type whose fields lvlink cannot write
         "applet main.lvc -o out.lva --format 11",       // no minor
         "applet main.lvc -o out.lva --title " + std::string(300, 'x'),
         "applet missing.lvc -o out.lva",                // unreadable chunk

@@ -501,7 +501,8 @@ void Usage()
         "  --constant NAME=NUMBER, --string-constant NAME=TEXT\n"
         "  --file NAME=PATH         link a file (data inline)\n"
         "  --block-file NAME=PATH   link a file whose data lies in a data block\n"
-        "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields)\n"
+        "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields; 0 and 1 whole)\n"
+        "  --palette ID:TYPE:DEPTH:PEN[:C0,C1,...]  link a palette (TYPE -984: the colours given)\n"
         "  --display ID:WxH:COLOUR[:FLAGS[:TITLE]]  declare a display (format 9.0 and later)\n"
         "  --display-size WxH, --display-title TEXT, --display-pos X,Y, --display-color N\n"
         "  --borderless --fixed --sizeable --hide-pointer --no-mode-switch --no-hide\n"
@@ -561,11 +562,30 @@ int RunApplet(std::vector<std::string> args)
             if (f.size() < 3 || f.size() > 4) Fail("expected TYPE:ID:NAME[:PATH]");
             lvLinkedObjectSpec o;
             o.type = int(ParseInteger(f[0], "object type"));
-            if (o.type < 0 || o.type > 255 || TypeHasTail(o.type) || o.type == 5)
+            if (o.type < 0 || o.type > 255 || (TypeHasTail(o.type) && o.type > 1) || o.type == 5)
                 Fail("object type " + f[0] + " needs fields lvlink does not write");
             o.identifier = uint32_t(ParseInteger(f[1], "object id"));
             o.name = f[2];
             if (f.size() == 4) o.dataPath = f[3];
+            desc.objects.push_back(o);
+        } else if (a == "--palette") {
+            // ID:TYPE:DEPTH:PEN[:C0,C1,...]; TYPE a standard palette, or -984 with the colours.
+            std::vector<std::string> f = SplitAll(value(a), ':');
+            if (f.size() < 4 || f.size() > 5) Fail("expected ID:TYPE:DEPTH:PEN[:COLOURS]");
+            lvLinkedObjectSpec o;
+            o.type = 21;
+            o.identifier = uint32_t(ParseInteger(f[0], "palette id"));
+            long long type = ParseInteger(f[1], "palette type");
+            long long depth = ParseInteger(f[2], "palette depth");
+            if (depth < 0 || depth > 255) Fail("palette depth out of range");
+            Put32(o.tail, uint32_t(type));
+            Put32(o.tail, uint32_t(ParseInteger(f[3], "transparent pen")));
+            Put8(o.tail, uint32_t(depth));
+            if (type == -984) {
+                std::vector<std::string> colours = f.size() == 5 ? SplitAll(f[4], ',') : std::vector<std::string>();
+                for (long long i = 0; i < (1LL << (depth > 8 ? 8 : depth)); i++)
+                    Put32(o.tail, i < (long long)colours.size() ? uint32_t(ParseInteger(colours[i], "colour")) : 0);
+            }
             desc.objects.push_back(o);
         } else if (a == "--display") {
             pendingDisplays.push_back(value(a));
@@ -649,6 +669,31 @@ int RunApplet(std::vector<std::string> args)
         }
     }
     for (const std::string &text : pendingDisplays) desc.objects.push_back(DisplayRecord(text, desc.major));
+    // Background pictures and brushes linked with --object get default fields: the whole
+    // picture, no global alpha, no fill.
+    for (lvLinkedObjectSpec &o : desc.objects) {
+        if (o.type == 1) {
+            for (int i = 0; i < 4; i++) Put16(o.tail, 0);
+            Put16(o.tail, 0xFFFF);
+            if (desc.major > 4) Put8(o.tail, 0);
+            if (desc.major > 5 || (desc.major == 5 && desc.minor > 2))
+                for (int i = 0; i < 3; i++) Put32(o.tail, 0);
+            if (desc.major > 5) Put32(o.tail, 0);
+        } else if (o.type == 0 && (desc.major > 4 || (desc.major == 4 && desc.minor >= 7))) {
+            Put8(o.tail, 0);
+            for (int i = 0; i < 2; i++) Put32(o.tail, 0);
+            Put16(o.tail, 0);
+            for (int i = 0; i < 3; i++) Put32(o.tail, 0);
+            if (desc.major > 4) {
+                Put8(o.tail, 2);  // a linear gradient centred, no stops
+                for (uint32_t v : {500000u, 500000u, 500000u, 0u}) Put32(o.tail, v);
+                Put8(o.tail, 0);
+            }
+            if (desc.major > 5 || (desc.major == 5 && desc.minor > 2))
+                for (int i = 0; i < 3; i++) Put32(o.tail, 0);
+            if (desc.major > 8) Put32(o.tail, 0);
+        }
+    }
     if (desc.chunkPath.empty() || desc.output.empty()) {
         Usage();
         return 2;

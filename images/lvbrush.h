@@ -1,0 +1,167 @@
+// lvbrush.h - brushes (object type 3): the record and list, the look-up with its access
+// flags, release and detaching while a layer shows a brush, private copies for layers,
+// loading and creating brushes (also drawn by a script callback), and the services the
+// images subsystem needs of the layers, which are not built yet.
+//
+// Files: brush.cpp (record, look-up, release, attributes), brushload.cpp (LoadBrush,
+// CreateBrush, callback brushes, realizing preloaded brushes), lib_brush.cpp (commands).
+//
+// Depends on: formats/lvformats.h, raster/lvimage.h, runtime/objects.h, vm/lvvm.h.
+// Limits: script thread only.
+#pragma once
+#include <cstdint>
+
+#include "formats/lvformats.h"
+#include "runtime/container.h"
+#include "raster/lvbitmap.h"
+#include "runtime/objects.h"
+#include "vm/lvvm.h"
+
+#define LV_TYPE_BRUSH 3
+#define LV_TYPE_BRUSHPART 12
+
+// A brush.
+struct lvBrush {
+    lvObjectHeader header;        // type 3
+    lvImageSource *imageSource;   // kind 1, or decoded and not yet realized; one reference owned
+    lvBitMapHandle *bitmap;       // RGB, or null for palette brushes
+    lvBitMapHandle *mask;         // 1-bit mask, or null
+    lvBitMapHandle *alpha;        // 8-bit alpha, or null
+    lvBitMapHandle *penBitmap;    // 8-bit pens of a palette brush, or null
+    uint32_t *palette;            // 256 pens of a palette brush (owned), or null
+    lvBitMapHandle *paletteView;  // 256 x 1 RGB bitmap over the palette, made on first use
+    lvCycleRange *cycleTable;     // owned, or null
+    int cycleCount;
+    int width, height;
+    int sourceRowLength;          // pixels per row of the image source's buffer
+    int depth;                    // 24, 32, or 1..8
+    int lockCount;                // modifying look-ups fail while non-zero
+    int detached;                 // only a layer still shows it
+    int transparentColour;        // colour key, or the transparent pen; -1 none
+    int transformed;              // kind 1: rendered through a matrix other than identity
+    int kind;                     // 0 bitmap, 1 re-renderable
+    int cropX, cropY, cropWidth, cropHeight;  // preloaded brushes: the part kept
+    int hardware;                 // the bitmap is a video bitmap
+    int smoothScale;
+    int hardwareTransparency;     // bit 0 mask or key, bit 1 alpha
+    lvObjectId displayId;
+    void *display;
+    uint32_t *savedPixels;        // hardware brush while its display is closed
+    void *loader;                 // null inbuilt, 1 native, or the loader plug-in
+    void *pathList;               // vector paths (conversions), or null
+    char formatName[256];
+};
+
+// Look-up flags.
+enum : int {
+    BRUSH_MODIFY = 1,
+    BRUSH_DETACHED = 2,
+    BRUSH_NOLAYERCOPY = 4,
+    BRUSH_NOVECTOR = 8,
+    BRUSH_HARDWARE = 0x10,
+    BRUSH_NOPALETTE = 0x20,
+};
+
+// Appends a record taking every plane, the palette and the cycle table. *id {0, null}
+// becomes {0, own address}. 0 or ERR_MEM (nothing taken).
+int NewBrushRecord(lvObjectId *id, int kind, int width, int height, int rowLength, int transformed,
+                   lvImageSource *source, lvBitMapHandle *bitmap, int transparentColour, lvBitMapHandle *mask,
+                   lvBitMapHandle *alpha, lvBitMapHandle *penBitmap, int depth, uint32_t *palette,
+                   const lvObjectId *displayId, lvCycleRange *cycleTable, int cycleCount, const char *formatName,
+                   lvBrush **out);
+int FindBrushById(lvState *L, lvObjectId id, lvBrush **out, int flags);
+// Frees or detaches; report 0: a missing brush is no error (a locked one is).
+int ReleaseBrushRecord(lvState *L, lvObjectId id, int report);
+int UnlinkBrushById(lvObjectId id, lvState *L);
+void FreeBrushContents(lvBrush *record, lvState *L);
+int FreeDetachedBrushes(lvState *L);
+void FreeAllBrushes(lvState *L);
+lvObjectHeader **BrushListHead(void);
+// A private copy for layers (also CopyBrush's body). *id {0, null} gets a handle.
+int CopyBrushForLayer(lvState *L, lvObjectId *id, int hardware, int smoothScale, void *display,
+                      const lvBrush *source);
+// ERR_MODIFYABR when the brush (or its mask or alpha) is the current output.
+int CheckActiveBrush(lvObjectId id);
+int GetBrushAttribute(lvState *L, int attribute, lvObjectId id);
+
+// Hardware brushes around a display's close and reopen: Save copies each one's pixels and
+// drops its video bitmap, Restore makes the bitmaps again (a plain bitmap loses the hardware
+// fields), Free unlinks them when the display goes for good. 0 or the first error.
+int SaveDisplayBrushes(void *display);
+int RestoreDisplayBrushes(void *display);
+void FreeDisplayBrushes(lvState *L, void *display);
+
+// ---- Layers, as the images subsystem needs them ---------------------------------------
+// Until the layers exist, the defaults say that no layer shows anything.
+struct lvImageLayerServices {
+    void *context;
+    // Gives every layer that shows (type, id) a private copy made by copy(); the copy's
+    // identifier comes back through copy's id. 0 or the copy's error.
+    int (*CopyObjectForLayers)(void *context, lvState *L, int type, lvObjectId id,
+                               int (*copy)(lvState *L, void *record, lvObjectId *id), void *record);
+    // Points layers that show (type, id) at the record itself: 1 when some layer does.
+    int (*RetargetLayerSources)(void *context, int type, lvObjectId id, void *record);
+    // 1 when a layer shows this record.
+    int (*FindLayerShowingObject)(void *context, int type, const void *record);
+    // Layers on the current display (on screen) and in all.
+    int (*CountLayers)(void *context, int total);
+};
+// Null slots keep the defaults; null restores them all.
+void SetImageLayerServices(const lvImageLayerServices *services);
+const lvImageLayerServices *GetImageLayerServices(void);
+
+// ---- Loading and creating ---------------------------------------------------------------
+
+// What CreateBrush and the callback renderer ask for.
+struct lvBrushRequest {
+    int width, height;
+    uint32_t colour;          // fill colour, or the fill pen
+    int transparentColour;    // or the transparent pen; -1 none
+    int mask, alpha, clear;
+    int hardware, smoothScale;
+    int depth;                // 0, 24, 32 or 1..8
+    const uint32_t *palette;  // 256 pens of a palette brush
+    const lvCycleRange *cycleTable;
+    int cycleCount;
+    int callbackRef;          // registry reference of the callback, -1 none
+    int userDataRef;          // -1 none
+    int noFill;               // the caller writes every pixel
+    lvObjectId displayId;     // hardware: the display ({0, null}: the current one)
+};
+// The display a hardware brush belongs to (the display library installs the resolver;
+// without one no display is realized: 1526). displayId {0, null}: the current display.
+void SetHardwareDisplayResolver(int (*resolve)(lvObjectId displayId, void **display, lvObjectId *resolvedId));
+int ResolveHardwareBrushDisplay(lvObjectId displayId, void **display, lvObjectId *resolvedId);
+// Whether the back-end makes video bitmaps (the capability that makes "hardware" count).
+int VideoBitmapsOffered(void);
+// Makes the planes and the record. On success the references belong to the brush.
+int AllocBrushBitmaps(lvState *L, lvObjectId *id, const lvBrushRequest *request);
+// Turns brushes that hold only decoded pixels into bitmaps. 0 or the first error.
+int RealizeBrushImages(int noHardware, int deferHardware);
+// One brush: its crop of the decoded pixels becomes its bitmaps. 0 or an error.
+int RealizeBrushImage(lvBrush *brush);
+// A rectangle of ARGB pixels (and of an alpha plane); the same buffer when the rectangle
+// is the whole picture. 0, ERR_MEM, ERR_ALLOCALPHA, ERR_LOCKBMAP.
+int CropArgbPixels(const uint32_t *pixels, int rowLength, int x, int y, int width, int height, int sourceHeight,
+                   lvBitMapHandle *alpha, uint32_t **pixelsOut, lvBitMapHandle **alphaOut);
+// Renders a kind-1 brush again from its source at {sx, rx, ry, sy} and width x height:
+// the new planes replace the old ones only on success. The callback of a callback brush
+// runs with the brush locked.
+int RerenderBrush(lvState *L, lvBrush *brush, const double matrix[4], int width, int height);
+
+// Preload: whether the applet's linked objects are being preloaded (brushes then keep
+// their decoded pixels until RealizeBrushImages).
+void SetBrushPreloadPhase(int on);
+
+int OpenBrushLibrary(lvState *L);
+const lvConstantEntry *GetBrushConstants(void);
+void CloseBrushLibrary(lvState *L, int full);
+
+// ---- Linked pictures (preload_tails.cpp) --------------------------------------------------
+// Tail readers of linked brushes (type 1) and background pictures (type 0): the preload
+// record of raster/lvpreload.h becomes the object's payload.
+int ReadBrushPreloadTail(lvAppletCursor *cursor, lvLinkedObject *object, int formatMajor, int formatMinor);
+int ReadBGPicPreloadTail(lvAppletCursor *cursor, lvLinkedObject *object, int formatMajor, int formatMinor);
+// Installs the brush look-up and the realizing of decoded pictures into the raster
+// engine's imaging services (the other slots are kept).
+void InstallImagingServices(void);

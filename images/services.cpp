@@ -1,0 +1,29 @@
+// services.cpp - what the raster engine asks of brushes and background pictures: a brush's
+// planes by number (texture fills) and the realizing of pictures decoded before a display
+// existed. Installed when the brush library opens.
+//
+// Depends on: raster/lvneighbours.h, images/lvbrush.h, images/lvbgpic.h.
+#include "base/lverrors.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "raster/lvneighbours.h"
+
+static int BrushView(void *, void *state, int64_t id, lvBrushView *view)
+{
+    lvBrush *b;
+    if (int code = FindBrushById((lvState *)state, {(int)id, nullptr}, &b, 0)) return code;
+    *view = {b->bitmap, b->mask, b->alpha, b->penBitmap, b->palette, b->width, b->height};
+    return 0;
+}
+
+static int RealizeBrushes(void *, void *) { return RealizeBrushImages(0, 0); }
+static int RealizeBGPics(void *, void *) { return RealizeBGPicImages(); }
+
+void InstallImagingServices(void)
+{
+    lvImagingServices s = NeighbourServices.imaging;
+    s.FindBrushById = BrushView;
+    s.RealizeBrushImages = RealizeBrushes;
+    s.RealizeBGPicImages = RealizeBGPics;
+    SetImagingServices(&s);
+}

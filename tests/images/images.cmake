@@ -1,0 +1,16 @@
+# Palettes, brushes and background pictures: engine tests linked against lv_images, and
+# applets written by the tests, assembled and linked with the built tools and run by the
+# runtime executable.
+lv_add_test(images_palette_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_palette_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_palette_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_palette_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+add_dependencies(images_palette_applet_test lumivarra lvasm lvlink)
+lv_add_test(images_brush_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_test.cpp
+  LIBS lv_images lv_raster_fakes LABELS images)
+lv_add_test(images_brush_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+add_dependencies(images_brush_applet_test lumivarra lvasm lvlink)
+lv_add_test(images_preload_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_preload_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+add_dependencies(images_preload_test lumivarra lvasm lvlink)
