@@ -10,6 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   unicode-data socat xvfb coreutils
   libcanberra-dev libnotify-dev dbus-daemon
+  libsndfile1-dev
   ttf-bitstream-vera fonts-dejavu-core
 )
 
