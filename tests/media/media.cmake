@@ -8,3 +8,8 @@ lv_add_test(media_files_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_files_test.cpp
   LIBS lv_media lv_media_fixtures PkgConfig::LV_SNDFILE
   LABELS media parse)
+
+lv_add_test(media_mixer_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_mixer_test.cpp
+  LIBS lv_media
+  LABELS media)
