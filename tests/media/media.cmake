@@ -13,3 +13,18 @@ lv_add_test(media_mixer_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_mixer_test.cpp
   LIBS lv_media
   LABELS media)
+
+# Applets run by the built runtime with the null sink rendering to a file.
+file(GLOB LV_MEDIA_APPLET_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/media_applets/*.lvs)
+set(LV_MEDIA_APPLETS "")
+foreach(src ${LV_MEDIA_APPLET_SOURCES})
+  get_filename_component(stem ${src} NAME_WE)
+  set(out ${CMAKE_BINARY_DIR}/tests/media/applets/${stem})
+  lv_assemble(OUTPUT ${out}.lvc SOURCE ${src} LABELS ${out}.labels)
+  lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels TARGET media_applet_${stem})
+  list(APPEND LV_MEDIA_APPLETS media_applet_${stem})
+endforeach()
+lv_add_test(media_applet_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_applet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
+  LABELS media threads)
+add_dependencies(media_applet_test lumivarra ${LV_MEDIA_APPLETS})

@@ -1,0 +1,58 @@
+// media_applet_test.cpp - the runtime executable plays sounds from assembled applets with
+// LUMIVARRA_AUDIO=null:out.wav: the events the applets print and the rendered file.
+#include "tests/media/media_fixtures.h"
+#include "tests/ui/events_run.h"
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct SoundRun {
+    AppletRun run;
+    std::vector<int16_t> pcm; // the rendered stereo frames
+};
+
+SoundRun RunSoundApplet(const MediaScratch &dir, const std::string &stem, const std::string &extra = "")
+{
+    std::string wav = dir.File("out.wav");
+    SoundRun r;
+    r.run = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO='null:" + wav + "' " + extra +
+                              " timeout --preserve-status -k 5 30 '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                              "/tests/media/applets/" + stem + ".lva'");
+    Bytes b = ReadFileBytes(wav);
+    if (b.size() >= 44 && !memcmp(b.data(), "RIFF", 4)) {
+        uint32_t data = b[40] | b[41] << 8 | b[42] << 16 | (uint32_t)b[43] << 24;
+        EXPECT_EQ(data + 44, b.size()) << "the header counts the rendered frames";
+        for (size_t i = 44; i + 1 < b.size(); i += 2) r.pcm.push_back((int16_t)(b[i] | b[i + 1] << 8));
+    }
+    return r;
+}
+
+// Index of the first frame whose left or right value is not zero; -1 when none.
+long FirstSound(const std::vector<int16_t> &pcm)
+{
+    for (size_t i = 0; i < pcm.size(); i++)
+        if (pcm[i]) return (long)(i / 2);
+    return -1;
+}
+
+TEST(MediaApplet, RampPlayedThreeTimesGivesEventsAndExactOutput)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "ramp");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"loop 1 0", "loop 2 100", "loop 3 200", "end 3 300 false"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(r.pcm.size() / 2, (size_t)start + 14400);
+    for (long f = 0; f < 14400; f++) {
+        int16_t v = (int16_t)(1 + (f % 4800) * 3);
+        ASSERT_EQ(r.pcm[2 * (start + f)], v) << f;
+        ASSERT_EQ(r.pcm[2 * (start + f) + 1], v) << f;
+    }
+    for (size_t i = 2 * (start + 14400); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end, " << i;
+}
+
+} // namespace
