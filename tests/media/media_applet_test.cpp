@@ -55,4 +55,82 @@ TEST(MediaApplet, RampPlayedThreeTimesGivesEventsAndExactOutput)
     for (size_t i = 2 * (start + 14400); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end, " << i;
 }
 
+
+// The ramp value of frame f (value 3 * f + 1, 4800 frames).
+int16_t Ramp(long f) { return (int16_t)(1 + (f % 4800) * 3); }
+
+TEST(MediaApplet, TimeOptionStopsAtTwoAndAHalfPasses)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "time250");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(r.pcm.size() / 2, (size_t)start + 12000);
+    for (long f = 0; f < 12000; f++) ASSERT_EQ(r.pcm[2 * (start + f)], Ramp(f)) << f;
+    for (size_t i = 2 * (start + 12000); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << i;
+}
+
+TEST(MediaApplet, TwoPairsOfOnePlaySampleStartOnOneFrame)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "pairs");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(r.pcm.size() / 2, (size_t)start + 4800);
+    for (long f = 0; f < 4800; f++) {
+        ASSERT_EQ(r.pcm[2 * (start + f)], Ramp(f)) << f;                       // #LEFT: sample 1 only
+        ASSERT_EQ(r.pcm[2 * (start + f) + 1], (int16_t)(5000 + 2 * f)) << f; // #RIGHT: sample 2 only
+    }
+}
+
+TEST(MediaApplet, VolumeThirtyTwoPannedLeft)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "volume");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(r.pcm.size() / 2, (size_t)start + 4800);
+    double scale = std::pow(10.0, -693 / 2000.0);
+    for (long f = 0; f < 4800; f++) ASSERT_NEAR(r.pcm[2 * (start + f)], (Ramp(f) + 999) * scale, 1.0) << f;
+    for (size_t i = 1; i < r.pcm.size(); i += 2) ASSERT_EQ(r.pcm[i], 0) << "right channel, " << i;
+}
+
+TEST(MediaApplet, RefusedCallsGiveTheirCodes)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "edges");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    // Five pairs, stereo pcm of 5, 128 in 8-bit data, channel 0, MixSample of 0 frames,
+    // "time" on a pass under 1 ms, SetVolume -1, InsertSample into itself.
+    std::vector<std::string> want = {"1055", "1055", "1447", "1576", "1055", "1055", "1055", "1055"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+}
+
+TEST(MediaApplet, ChannelCountNoSoundAndForcedSound)
+{
+    struct Case {
+        const char *name, *applet, *env, *options;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"eight channels", "channels", "", "", {"1", "3", "0", "8", "true"}},
+        {"NUMCHANNELS 2", "channels", "", "-numchannels 2", {"1", "0", "1289", "2", "true"}},
+        {"NOSOUND", "channels", "", "-nosound", {"0", "0", "0", "0", "false"}},
+        {"no device, quiet", "openaudio", "LUMIVARRA_AUDIO=none", "", {"0", "false"}},
+        {"no device, FORCESOUND", "openaudio", "LUMIVARRA_AUDIO=none", "-forcesound", {"1267", "false"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        MediaScratch dir;
+        std::string command = "cd '" + dir.path + "' && " + (c.env[0] ? std::string(c.env) : "LUMIVARRA_AUDIO=null") +
+                              " timeout --preserve-status -k 5 30 '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                              "/tests/media/applets/" + c.applet + ".lva' " + c.options;
+        AppletRun run = RunRuntimeCommand(command);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.lines, c.lines) << run.err;
+    }
+}
+
 } // namespace
