@@ -28,3 +28,8 @@ lv_add_test(media_applet_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_applet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
   LABELS media threads)
 add_dependencies(media_applet_test lumivarra ${LV_MEDIA_APPLETS})
+
+lv_add_test(media_samples_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_samples_test.cpp
+  LIBS lv_media
+  LABELS media)
