@@ -133,4 +133,21 @@ TEST(MediaApplet, ChannelCountNoSoundAndForcedSound)
     }
 }
 
+
+TEST(MediaApplet, CreateSampleFromMemoryAndFileThenSavedAndLoaded)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "createdata");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {
+        "2 32767 -32768", // bytes FF 7F 00 80 at offset 2, little-endian
+        "2 -129 128",     // the same swapped
+        "3 5 -5 127",         // signed 8-bit from the file
+        "3 5 -5 127",         // after SaveSample as IFF and LoadSample
+        "1146",               // offset 8 + 2 bytes past the 9-byte block
+        "1142",               // a write-only file
+    };
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+}
+
 } // namespace
