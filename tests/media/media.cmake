@@ -21,7 +21,12 @@ foreach(src ${LV_MEDIA_APPLET_SOURCES})
   get_filename_component(stem ${src} NAME_WE)
   set(out ${CMAKE_BINARY_DIR}/tests/media/applets/${stem})
   lv_assemble(OUTPUT ${out}.lvc SOURCE ${src} LABELS ${out}.labels)
-  lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels TARGET media_applet_${stem})
+  set(extra "")
+  if(stem STREQUAL "linked")
+    set(extra ARGS --object 4:1:ramp480.wav:${CMAKE_CURRENT_LIST_DIR}/media_applets/ramp480.wav
+        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/media_applets/ramp480.wav)
+  endif()
+  lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels TARGET media_applet_${stem} ${extra})
   list(APPEND LV_MEDIA_APPLETS media_applet_${stem})
 endforeach()
 lv_add_test(media_applet_test

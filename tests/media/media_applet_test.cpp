@@ -150,4 +150,45 @@ TEST(MediaApplet, CreateSampleFromMemoryAndFileThenSavedAndLoaded)
     EXPECT_EQ(r.run.lines, want) << r.run.err;
 }
 
+
+// The same applet through SDL: the dummy driver plays and ends it with the same events;
+// the disk driver's file holds the same frames as the null sink's after the silence.
+TEST(MediaApplet, SdlDummyAndDiskDriversMatchTheNullSink)
+{
+    MediaScratch dir;
+    SoundRun null = RunSoundApplet(dir, "ramp");
+    ASSERT_EQ(null.run.exitCode, 0) << null.run.err;
+    std::string runtime = std::string("timeout --preserve-status -k 5 30 '") + LV_BIN_DIR + "/lumivarra' '" +
+                          LV_BUILD_DIR + "/tests/media/applets/ramp.lva'";
+    AppletRun dummy = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO=sdl SDL_AUDIODRIVER=dummy " + runtime);
+    EXPECT_EQ(dummy.exitCode, 0) << dummy.err;
+    EXPECT_EQ(dummy.lines, null.run.lines) << dummy.err;
+    std::string raw = dir.File("disk.raw");
+    AppletRun disk = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO=sdl SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" +
+                                       raw + "' SDL_DISKAUDIODELAY=1 " + runtime);
+    EXPECT_EQ(disk.exitCode, 0) << disk.err;
+    EXPECT_EQ(disk.lines, null.run.lines) << disk.err;
+    Bytes b = ReadFileBytes(raw);
+    std::vector<int16_t> pcm;
+    for (size_t i = 0; i + 1 < b.size(); i += 2) pcm.push_back((int16_t)(b[i] | b[i + 1] << 8));
+    long a = FirstSound(null.pcm), d = FirstSound(pcm);
+    ASSERT_GE(a, 0);
+    ASSERT_GE(d, 0);
+    ASSERT_GE(pcm.size() / 2, (size_t)d + 14400);
+    for (long f = 0; f < 2 * 14400; f++) ASSERT_EQ(pcm[2 * d + f], null.pcm[2 * a + f]) << f;
+}
+
+
+TEST(MediaApplet, LinkedSamplePreloadsAndPlays)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "linked");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    EXPECT_EQ(r.run.lines, (std::vector<std::string>{"RIFF WAVE 480"})) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE(r.pcm.size() / 2, (size_t)start + 480);
+    for (long f = 0; f < 480; f++) ASSERT_EQ(r.pcm[2 * (start + f)], Ramp(f)) << f;
+}
+
 } // namespace
