@@ -38,3 +38,8 @@ lv_add_test(media_samples_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_samples_test.cpp
   LIBS lv_media
   LABELS media)
+
+lv_add_test(media_stress_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_stress_test.cpp
+  LIBS lv_media
+  LABELS media threads)
