@@ -31,6 +31,16 @@ struct lvAudioEngine {
     int sampleLoopSwitch = 0;         // "onsampleloop" installed
     int sampleEndSwitch = 0;          // "onsampleend" installed
     int musicEndSwitch = 0;           // "onmusicend" installed
+    // The audio-adapter plug-in, when one is installed: it plays the channels instead of
+    // the mixer and pulls each through FillChannelBuffer on its own thread.
+    lvPluginRecord *adapter = nullptr;
+    uint32_t adapterFlags = 0;        // install flags
+    int adapterBufferSize = 2048;     // tag 1
+    int adapterChannels = 8;          // tag 2
+    void *adapterDevice = nullptr;    // what OpenAudio gave
+    // Held by FillChannelBuffer around its work and by the script side around what it
+    // reads of the fields the callback writes.
+    std::mutex fillLock;
 };
 
 lvAudioEngine &Engine()
@@ -63,10 +73,17 @@ bool Live(const lvChannel &c) { return c.state != LV_CH_FREE && c.state != LV_CH
 
 void ClearChannelEntry(lvChannel *c) { memset((void *)c, 0, sizeof *c); }
 
-// Takes a voice out of the mixer; once this returns the mixer no longer reads its PCM.
+// Takes a voice out of the mixer (or frees the adapter's channel); once this returns
+// nothing reads its PCM any more.
 void SilenceVoice(lvChannel *c)
 {
     lvAudioEngine &e = Engine();
+    if (e.adapter) {
+        if (c->adapterChannel)
+            ((lvFreeAudioChannelFunction)e.adapter->FreeAudioChannel)(e.adapterDevice, c->adapterChannel);
+        c->adapterChannel = nullptr;
+        return;
+    }
     if (!c->voice.active) return;
     LockAudioOutput(e.device);
     c->voice.active = 0;
@@ -94,12 +111,18 @@ int OpenAudioDevice(const char *spec)
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
     if (e.open) return 0;
-    int count = e.countSetting ? e.countSetting : 8;
+    int count = e.adapter ? e.adapterChannels : e.countSetting ? e.countSetting : 8;
     lvChannel *table = (lvChannel *)AllocMemory(sizeof(lvChannel) * (size_t)count, 1);
     if (!table) return ERR_MEM;
     e.table = table;
     e.count = count;
-    int code = OpenAudioOutput(spec, PullFrames, &e, &e.device);
+    int code = 0;
+    if (e.adapter) {
+        e.adapterDevice = ((lvOpenAudioFunction)e.adapter->OpenAudio)(nullptr, nullptr);
+        if (!e.adapterDevice) code = ERR_OPENAUDIO;
+    } else {
+        code = OpenAudioOutput(spec, PullFrames, &e, &e.device);
+    }
     if (code) {
         e.table = nullptr;
         e.count = 0;
@@ -115,7 +138,9 @@ void CloseAudioDevice()
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
     if (!e.open) return;
-    CloseAudioOutput(e.device);
+    if (e.adapter) ((lvCloseAudioFunction)e.adapter->CloseAudio)(e.adapterDevice);
+    else CloseAudioOutput(e.device);
+    e.adapterDevice = nullptr;
     e.device = nullptr;
     FreeMemory(e.table);
     e.table = nullptr;
@@ -144,7 +169,7 @@ void ServiceSoundChannels()
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
     if (!e.open) return;
-    if (e.marksLeft.exchange(0)) {
+    if (!e.adapter && e.marksLeft.exchange(0)) {
         for (int i = 0; i < e.count; i++) {
             lvChannel &c = e.table[i];
             if (c.state != LV_CH_SAMPLE) continue;
@@ -165,9 +190,23 @@ void ServiceSoundChannels()
             }
         }
     }
-    // The reaper: a finished voice has already left the mixer.
-    for (int i = 0; i < e.count; i++)
-        if (e.table[i].state == LV_CH_FINISHED) ClearChannelEntry(&e.table[i]);
+    // The reaper: a finished voice has already left the mixer; an adapter's channel that
+    // ended is freed once its end stamp has passed.
+    int64_t now = NowUs();
+    for (int i = 0; i < e.count; i++) {
+        lvChannel &c = e.table[i];
+        if (c.state == LV_CH_FINISHED) ClearChannelEntry(&c);
+        if (!e.adapter || c.state != LV_CH_SAMPLE) continue;
+        bool due;
+        {
+            std::lock_guard<std::mutex> fill(e.fillLock);
+            due = c.ended && c.endUs < now;
+        }
+        if (due) {
+            SilenceVoice(&c);
+            ClearChannelEntry(&c);
+        }
+    }
 }
 
 int FindFreeChannel()
@@ -279,6 +318,22 @@ int PlaySampleOnChannel(lvSampleBuffer *sample, lvObjectId id, int pitch, int vo
         c->lastPassFrames = (int64_t)pitch * c->lastPassMs / 1000;
     }
     c->startUs = NowUs();
+    if (e.adapter) {
+        // The adapter plays at once; it gets the panning now and the last pass is cut as
+        // the mixer cuts it.
+        c->state = LV_CH_SAMPLE;
+        c->adapterChannel = ((lvAllocAudioChannelFunction)e.adapter->AllocAudioChannel)(
+            e.adapterDevice, sample->format, pitch, volume, FillChannelBuffer, nullptr, c, nullptr);
+        if (!c->adapterChannel) {
+            ClearChannelEntry(c);
+            return ERR_ALLOCCHANNEL;
+        }
+        if (panning != 128) {
+            lvPluginTag tags[] = {{3, panning}, {0, 0}};
+            ((lvSetChannelAttributesFunction)e.adapter->SetChannelAttributes)(e.adapterDevice, c->adapterChannel, tags);
+        }
+        return 0;
+    }
     // The voice is prepared now and joins the mixer with the other reserved ones.
     lvVoice &v = c->voice;
     v.data = sample->data;
@@ -296,7 +351,7 @@ void StartReservedChannels()
 {
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
-    if (!e.open) return;
+    if (!e.open || e.adapter) return;
     // One device lock for all: the reserved voices start on the same output frame.
     LockAudioOutput(e.device);
     for (int i = 0; i < e.count; i++) {
@@ -345,6 +400,17 @@ void SetSampleAttributesOnChannels(const lvSampleBuffer *sample, int pitch, int 
     if (pitch != -1) c.pitch = pitch;
     if (volume != -1) c.volume = volume;
     if (panning != -1) c.panning = panning;
+    if (e.adapter) {
+        lvPluginTag tags[4];
+        int n = 0;
+        if (pitch != -1) tags[n++] = {1, pitch};
+        if (volume != -1) tags[n++] = {2, volume};
+        if (panning != -1) tags[n++] = {3, panning};
+        tags[n] = {0, 0};
+        if (n && c.adapterChannel)
+            ((lvSetChannelAttributesFunction)e.adapter->SetChannelAttributes)(e.adapterDevice, c.adapterChannel, tags);
+        return;
+    }
     LockAudioOutput(e.device);
     if (pitch != -1) c.voice.step = ((uint64_t)pitch << 32) / LV_AUDIO_RATE;
     ComputeVoiceGains(c.volume, c.panning, &c.voice.gainLeft, &c.voice.gainRight);
@@ -372,6 +438,12 @@ void GetSamplePlayPosition(const lvSampleBuffer *sample, int *ms, int *pass)
     for (int i = 0; i < e.count; i++) {
         lvChannel &c = e.table[i];
         if (c.sample != sample || !Live(c)) continue;
+        if (e.adapter) {
+            std::lock_guard<std::mutex> fill(e.fillLock);
+            *ms = (int)((NowUs() - c.startUs) / 1000);
+            *pass = c.currentPass - 1;
+            return;
+        }
         LockAudioOutput(e.device);
         int64_t frame = (int64_t)(c.voice.position >> 32);
         int mixedPass = c.voice.pass;
@@ -381,3 +453,95 @@ void GetSamplePlayPosition(const lvSampleBuffer *sample, int *ms, int *pass)
         return;
     }
 }
+
+// ============================================================================
+// The adapter path
+// ============================================================================
+
+int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
+{
+    lvAudioEngine &e = Engine();
+    lvChannel *c = (lvChannel *)entry;
+    if (!c || !buffer || frames <= 0) return frames > 0 ? frames : 0;
+    std::lock_guard<std::mutex> fill(e.fillLock);
+    if (c->state != LV_CH_SAMPLE || !c->sample) return frames;
+    if (c->ended) return 0;
+    const lvSampleBuffer *s = c->sample;
+    int frameSize = s->bytesPerFrame;
+    uint8_t *out = (uint8_t *)buffer;
+    int filled = 0;
+    while (filled < frames) {
+        bool lastPass = c->passes > 0 && c->currentPass >= c->passes;
+        int64_t limit = lastPass ? (c->lastPassFrames < s->frames ? c->lastPassFrames : s->frames) : s->frames;
+        int64_t left = limit - c->framePosition;
+        if (left > 0) {
+            int n = (int)(left < frames - filled ? left : frames - filled);
+            memcpy(out + (size_t)filled * frameSize, s->data + c->framePosition * frameSize, (size_t)n * frameSize);
+            filled += n;
+            c->framePosition += n;
+            continue;
+        }
+        if (lastPass) {
+            if (e.sampleEndSwitch) PostSampleEvent(SYSEVENT_SAMPLEEND, *c, c->currentPass);
+            c->endUs = NowUs() + 1000000;
+            c->ended = 1;
+            break;
+        }
+        c->framePosition = 0;
+        c->currentPass++;
+        if (e.sampleLoopSwitch) PostSampleEvent(SYSEVENT_SAMPLELOOP, *c, c->currentPass);
+    }
+    if (c->firstFill) {
+        c->startUs = NowUs();
+        if (e.sampleLoopSwitch) PostSampleEvent(SYSEVENT_SAMPLELOOP, *c, c->currentPass);
+        c->firstFill = 0;
+    }
+    return filled;
+}
+
+int InstallAudioAdapterPlugin(lvPluginRecord *plugin, uint32_t flags, const lvPluginTag *tags, int numChannels,
+                              int setupPhase)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!plugin || !(plugin->capabilities & PLUGINCAPS_AUDIOADAPTER) || !plugin->OpenAudio || !plugin->CloseAudio ||
+        !plugin->AllocAudioChannel || !plugin->FreeAudioChannel || !plugin->SetChannelAttributes)
+        return ERR_WRONGUSAGE;
+    auto applyTags = [&] {
+        for (const lvPluginTag *t = tags; t && t->tag; t++) {
+            if (t->tag == 1) e.adapterBufferSize = (int)t->value;
+            else if (t->tag == 2) e.adapterChannels = (int)t->value;
+        }
+    };
+    if ((flags & 2) && e.adapter == plugin) {
+        applyTags();
+        return 0;
+    }
+    int count = numChannels > 0 ? numChannels : e.adapterChannels;
+    // Adapters join only while start-up requires plug-ins, and never under an open device.
+    if (!setupPhase || e.open || (e.adapter && (e.adapterFlags & 1))) return ERR_SETADAPTER;
+    e.adapter = plugin;
+    e.adapterFlags = flags;
+    e.adapterBufferSize = 2048;
+    e.adapterChannels = count;
+    applyTags();
+    if (e.adapterChannels <= 0 || e.adapterChannels > 128) {
+        e.adapter = nullptr;
+        e.adapterFlags = 0;
+        e.adapterChannels = 8;
+        return ERR_SETADAPTER;
+    }
+    return 0;
+}
+
+void UninstallAudioAdapter()
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (e.open) return;
+    e.adapter = nullptr;
+    e.adapterFlags = 0;
+    e.adapterChannels = 8;
+}
+
+lvPluginRecord *GetAudioAdapter() { return Engine().adapter; }

@@ -17,6 +17,7 @@
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/plugin.h"
+#include "runtime/vfile.h"
 #include "runtime/startup.h"
 #include "vm/lvvm.h"
 #include <cmath>
@@ -748,6 +749,107 @@ int SampleAttribute(lvState *L, int attribute, lvObjectId id)
     }
 }
 
+// ---- The audio sub-table of the plug-in interface ------------------------------------------------
+
+// A lock keeps the sample's identifier, never its address: the sample is looked up again
+// when the lock ends, so one freed meanwhile is simply gone.
+struct lvSampleLock {
+    lvObjectId id;   // the sample
+    uint8_t *copy;   // writable locks: the copy the plug-in edits
+    int readOnly;    // the data handed out is the sample's own
+};
+
+lvObjectId FromPluginId(lvPluginObjectId id) { return lvObjectId{id.number, id.handle}; }
+
+void *PluginLockSample(lvPluginObjectId pid, int readOnly, void *, lvPluginSampleInfo *info)
+{
+    lvSample *s = FindSample(FromPluginId(pid));
+    if (!s || !info || IsSampleOnChannel(s->buffer)) return nullptr;
+    const lvSampleBuffer *b = s->buffer;
+    size_t bytes = (size_t)(b->frames * b->bytesPerFrame);
+    lvSampleLock *lock = (lvSampleLock *)AllocMemory(sizeof(lvSampleLock), 1);
+    if (!lock) return nullptr;
+    lock->id = FromPluginId(pid);
+    lock->readOnly = readOnly != 0;
+    if (!readOnly) {
+        lock->copy = (uint8_t *)AllocMemory(bytes ? bytes : 1, 0);
+        if (!lock->copy) {
+            FreeMemory(lock);
+            return nullptr;
+        }
+        if (bytes) memcpy(lock->copy, b->data, bytes);
+    }
+    info->data = readOnly ? b->data : lock->copy;
+    info->bytes = (uint32_t)bytes;
+    info->frames = (uint32_t)b->frames;
+    info->channels = b->channels;
+    info->bits = b->bits;
+    info->rate = s->pitch;
+    info->flags = s->hardware ? 0 : LVP_SAMPLE_SOFTWARE;
+    return lock;
+}
+
+void PluginUnlockSample(void *handle)
+{
+    lvSampleLock *lock = (lvSampleLock *)handle;
+    if (!lock) return;
+    lvSample *s = lock->readOnly ? nullptr : FindSample(lock->id);
+    // The edit is applied to hardware and software samples alike; a sample that started
+    // playing since the lock keeps its data, as the mixer may be reading it.
+    if (s && !IsSampleOnChannel(s->buffer)) {
+        ReplaceSampleData(s->buffer, lock->copy, s->buffer->frames, s->buffer->rate);
+        lock->copy = nullptr;
+    }
+    FreeMemory(lock->copy);
+    FreeMemory(lock);
+}
+
+int PluginInstallAudioAdapter(lvPluginRecord *record, uint32_t flags, const lvPluginTag *tags)
+{
+    lvRuntimeConfig *config = GetClargsRecord(nullptr);
+    return InstallAudioAdapterPlugin(record, flags, tags, config ? config->numChannels : 0, InAdapterSetupPhase());
+}
+
+int PluginCreateSample(lvState *L, lvPluginObjectId pid, const lvPluginSampleInfo *info)
+{
+    if (!info || !info->data || info->frames == 0 || info->rate <= 0) return ERR_WRONGUSAGE;
+    if (sound.noSound) return 0;
+    if (!sound.audioOpen) {
+        int code = IsAudioDeviceOpen() ? 0 : OpenAudioDevice(sound.outputSpec);
+        if (code) {
+            sound.audioFailed = 1;
+            return code;
+        }
+        sound.audioOpen = 1;
+        sound.audioFailed = 0;
+    }
+    uint32_t flags = info->bits == 8 && (info->flags & LVP_SAMPLE_SIGNED) ? LV_SMPF_SIGNED : 0;
+    int code = ComputeSampleFormat(info->channels, info->bits, flags);
+    if (code < 0 || (info->channels != 1 && info->channels != 2)) return ERR_8OR16BITONLY;
+    int64_t bytes = (int64_t)info->frames * GetSampleFrameSize(code);
+    uint8_t *data = (uint8_t *)AllocMemory((size_t)bytes, 0);
+    if (!data) return ERR_MEM;
+    memcpy(data, info->data, (size_t)bytes);
+    if (info->bits == 16 && (info->flags & LVP_SAMPLE_BIGENDIAN)) SwapPairs(data, bytes);
+    lvSampleBuffer *buffer;
+    if (int r = NewSampleBuffer(data, info->frames, info->rate, code, &buffer)) return r;
+    lvObjectId id = FromPluginId(pid);
+    RemoveSampleIfPresent(id.number, &soundRefOps);
+    lvSample *s;
+    return AddSample(id.number, false, buffer, !(info->flags & LVP_SAMPLE_SOFTWARE), &s);
+}
+
+int PluginFreeSample(lvState *L, lvPluginObjectId pid)
+{
+    lvSample *s;
+    if (int code = LookupSample(FromPluginId(pid), &s)) return code;
+    RemoveSample(s, &soundRefOps);
+    return 0;
+}
+
+const lvApiAudio pluginAudio = {PluginLockSample, PluginUnlockSample, PluginInstallAudioAdapter, PluginCreateSample,
+                                PluginFreeSample};
+
 // ---- Tables ------------------------------------------------------------------------------------
 
 const lvCommandEntry soundCommands[] = {
@@ -838,6 +940,7 @@ int OpenSoundLibrary(lvState *L)
     static lvObjectHeader *musics = nullptr, *musicStreams = nullptr;
     if (int code = RegisterObjectType(33, "Musics", &musics, nullptr, nullptr, 0)) return code;
     if (int code = RegisterObjectType(65, "Music streams", &musicStreams, nullptr, nullptr, 0)) return code;
+    SetPluginAudioEntries(&pluginAudio);
     return RegisterCommandTable(L, soundCommands, "sound");
 }
 
@@ -852,4 +955,6 @@ void CloseSoundLibrary(lvState *L, int full)
     FreeAllSamples(&soundRefOps);
     CloseAudioDevice();
     sound.audioOpen = 0;
+    // The adapter's plug-in is unloaded after the libraries close.
+    UninstallAudioAdapter();
 }

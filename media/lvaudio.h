@@ -120,6 +120,16 @@ int IsSampleOnChannel(const lvSampleBuffer *sample);
 // ms within the current pass and passes completed; -1, -1 when not playing.
 void GetSamplePlayPosition(const lvSampleBuffer *sample, int *ms, int *pass);
 
+// ---- Audio-adapter plug-ins ----------------------------------------------------------
+// The fill callback adapters call from their own thread (see lvplugin.h).
+int FillChannelBuffer(void *ignored1, void *ignored2, void *buffer, int frames, void *entry);
+// Installs an adapter: numChannels is the NUMCHANNELS setting (0: none), setupPhase
+// whether start-up is requiring plug-ins. 0, ERR_WRONGUSAGE or ERR_SETADAPTER.
+int InstallAudioAdapterPlugin(lvPluginRecord *plugin, uint32_t flags, const lvPluginTag *tags, int numChannels,
+                              int setupPhase);
+void UninstallAudioAdapter(); // while the device is closed (plug-ins unloading, tests)
+lvPluginRecord *GetAudioAdapter();
+
 // ---- Events -------------------------------------------------------------------------
 // "onsampleloop", "onsampleend", "onmusicend" (case ignored); other names are ignored.
 void SetSoundEventSwitches(const char *name, int on);

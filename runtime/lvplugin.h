@@ -952,9 +952,49 @@ typedef struct lvApiGraphics {
         SaveImage, RemapToPalette, ResolveSpecialCoordinate;
 } lvApiGraphics;
 
+// A sample's PCM as the audio sub-table hands it out (slot 0) or takes it in (slot 3).
+typedef struct lvPluginSampleInfo {
+    void *data;         // the PCM: 8-bit unsigned unless flags 2, 16-bit little-endian unless flags 1
+    uint32_t bytes;     // data bytes
+    uint32_t frames;    // frames
+    int32_t channels;   // 1 or 2
+    int32_t bits;       // 8 or 16
+    int32_t rate;       // Hz
+    uint32_t flags;     // LVP_SAMPLE_ bits
+} lvPluginSampleInfo;
+#define LVP_SAMPLE_BIGENDIAN 1  // 16-bit data big-endian
+#define LVP_SAMPLE_SIGNED 2     // 8-bit data signed
+#define LVP_SAMPLE_SOFTWARE 0x10 // a software sample: data only, never played
+
+// Sub-table 5: samples and the audio adapter.
 typedef struct lvApiAudio {
-    lvApiPending LockSample, UnlockSample, InstallAudioAdapter, CreateSample, FreeSample;
+    // 0: a lock handle, or null when the sample is missing or playing. Read-only: data is the
+    // sample's own; else a copy that slot 1 puts in place.
+    void *(*LockSample)(lvPluginObjectId id, int readOnly, void *unused, lvPluginSampleInfo *info);
+    void (*UnlockSample)(void *lock);                                                  // 1
+    // 2: installs an audio adapter while start-up requires plug-ins (flags bit 0: no later
+    // adapter may replace it; bit 1: already installed, only apply the tags). Tags: 1 buffer
+    // size, 2 channel count. 0, 1055 or 1518.
+    int (*InstallAudioAdapter)(lvPluginRecord *record, uint32_t flags, const lvPluginTag *tags);
+    // 3: a new sample of the data (copied; flags as in lvPluginSampleInfo). 0 or an error code.
+    int (*CreateSample)(lvState *L, lvPluginObjectId id, const lvPluginSampleInfo *info);
+    int (*FreeSample)(lvState *L, lvPluginObjectId id);                                // 4
 } lvApiAudio;
+
+// Audio adapter exports (PLUGINCAPS_AUDIOADAPTER). The fill callback is called from the
+// adapter's own thread; it returns the frames filled, fewer when the sound ended.
+// FreeAudioChannel must not return while that channel's fill callback runs, and must not
+// call it afterwards: the runtime frees the sample's PCM right after.
+typedef int (*lvAudioFillFunction)(void *ignored1, void *ignored2, void *buffer, int frames, void *channel);
+typedef void *(*lvOpenAudioFunction)(void *reserved1, void *reserved2);
+typedef void (*lvCloseAudioFunction)(void *device);
+// (device, engine format code 0..5, rate, volume 0..64, fill callback, 0, channel entry, 0)
+typedef void *(*lvAllocAudioChannelFunction)(void *device, int format, int rate, int volume,
+                                             lvAudioFillFunction fill, void *reserved1, void *channel,
+                                             void *reserved2);
+typedef void (*lvFreeAudioChannelFunction)(void *device, void *adapterChannel);
+// Tags: 1 pitch (Hz), 2 volume (0..64), 3 panning (0..255, 128 centre); ended by tag 0.
+typedef void (*lvSetChannelAttributesFunction)(void *device, void *adapterChannel, const lvPluginTag *tags);
 
 typedef struct lvApiRequesters {
     lvApiPending SystemRequest, FileRequest, PathRequest;
