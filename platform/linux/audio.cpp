@@ -119,8 +119,12 @@ int OpenAudioOutput(const char *spec, lvAudioPull pull, void *user, lvAudioDevic
         want.callback = SdlCallback;
         want.userdata = device;
         device->sdl = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (!device->sdl) SetText(errorText, errorSize, SDL_GetError());
+        // Drivers probed during the opening leave error text in the calling thread's SDL
+        // storage, which SDL frees only for its own threads and the main thread: the
+        // script thread opens the device, so its storage is released here.
+        SDL_TLSCleanup();
         if (!device->sdl) {
-            SetText(errorText, errorSize, SDL_GetError());
             ReleaseSdlSubsystems(SDL_INIT_AUDIO);
             delete device;
             return ERR_OPENAUDIO;
