@@ -71,7 +71,14 @@ void PullFrames(void *user, int16_t *out, int frames)
 
 bool Live(const lvChannel &c) { return c.state != LV_CH_FREE && c.state != LV_CH_FINISHED; }
 
-void ClearChannelEntry(lvChannel *c) { memset((void *)c, 0, sizeof *c); }
+// The mixer reads the voice part under the device lock, so the entry is cleared under it.
+void ClearChannelEntry(lvChannel *c)
+{
+    lvAudioEngine &e = Engine();
+    if (e.device) LockAudioOutput(e.device);
+    memset((void *)c, 0, sizeof *c);
+    if (e.device) UnlockAudioOutput(e.device);
+}
 
 // Takes a voice out of the mixer (or frees the adapter's channel); once this returns
 // nothing reads its PCM any more.
@@ -84,7 +91,7 @@ void SilenceVoice(lvChannel *c)
         c->adapterChannel = nullptr;
         return;
     }
-    if (!c->voice.active) return;
+    if (!e.device) return;
     LockAudioOutput(e.device);
     c->voice.active = 0;
     UnlockAudioOutput(e.device);
@@ -335,6 +342,7 @@ int PlaySampleOnChannel(lvSampleBuffer *sample, lvObjectId id, int pitch, int vo
         return 0;
     }
     // The voice is prepared now and joins the mixer with the other reserved ones.
+    LockAudioOutput(e.device);
     lvVoice &v = c->voice;
     v.data = sample->data;
     v.format = sample->format;
@@ -344,6 +352,7 @@ int PlaySampleOnChannel(lvSampleBuffer *sample, lvObjectId id, int pitch, int vo
     ComputeVoiceGains(volume, panning, &v.gainLeft, &v.gainRight);
     v.passes = c->passes;
     v.pass = 1;
+    UnlockAudioOutput(e.device);
     return 0;
 }
 
