@@ -135,16 +135,15 @@ static void ReadIffPlane(lvSoundSource *source, int64_t offset, int64_t count, u
     if (SeekVFile(source->file, offset, 1) >= 0) got = ReadVFile(source->file, staging, count * bps);
     if (got < 0) got = 0;
     int64_t whole = got / bps;
-    for (int64_t i = 0; i < count; i++, at += stride) {
-        if (i >= whole) {
-            FillSilence(at, bps, source->bits);
-        } else if (bps == 1) {
-            at[0] = (uint8_t)(staging[i] + 128);
-        } else {
+    if (bps == 1) {
+        for (int64_t i = 0; i < whole; i++, at += stride) at[0] = (uint8_t)(staging[i] + 128);
+    } else {
+        for (int64_t i = 0; i < whole; i++, at += stride) {
             at[0] = staging[2 * i + 1];
             at[1] = staging[2 * i];
         }
     }
+    for (int64_t i = whole; i < count; i++, at += stride) FillSilence(at, bps, source->bits);
 }
 
 int64_t ReadIff8svxSamples(lvSoundSource *source, void *buffer, int64_t frames, int *ended)
