@@ -67,38 +67,13 @@ int IsSampleBigEndian(const lvSampleBuffer *sample);
 
 enum { LV_SRC_WAVE = 0, LV_SRC_IFF = 1, LV_SRC_NATIVE = 3, LV_SRC_PLUGIN = 4, LV_SRC_CALLBACK = 5, LV_SRC_MODULE = 7 };
 
-// What a decoder plug-in's OpenStream fills (32-bit words at fixed offsets on the
-// specified layout; pointers widen on 64-bit hosts).
-struct lvStreamInfo {
-    uint32_t frames;     // length in frames
-    int32_t channels;    // channels
-    int32_t bits;        // bits
-    int32_t rate;        // rate in Hz
-    uint32_t flags;      // LV_STREAMF_ bits
-    int32_t subsong;     // in: subsong to open (0-based)
-    int32_t subsongs;    // out: number of subsongs (preset 1)
-    const char *adapter; // in: adapter list
-    const void *userTags;// in: user tags
-};
-#define LV_STREAMF_BIGENDIAN 1
-#define LV_STREAMF_SIGNED 2
-#define LV_STREAMF_CANSEEK 4
-#define LV_STREAMF_UNKNOWNLENGTH 8
-
-// The StreamSamples request.
-struct lvStreamRequest {
-    void *buffer;      // where the frames go
-    int32_t wanted;    // frames wanted
-    int32_t delivered; // out: frames delivered
-    int32_t ended;     // out: the stream ended
-};
-
-// Decoder plug-in exports, typed.
-typedef void *(*lvOpenStreamFunction)(const char *path, lvStreamInfo *info);
-typedef void (*lvCloseStreamFunction)(void *handle);
-typedef int (*lvSeekStreamFunction)(void *handle, uint32_t frame);
-typedef int (*lvStreamSamplesFunction)(void *handle, lvStreamRequest *request);
-typedef const char *(*lvGetFormatNameFunction)(void *handle);
+// Decoder plug-ins' records and exports (runtime/lvplugin.h).
+typedef lvPluginStreamInfo lvStreamInfo;
+typedef lvPluginStreamRequest lvStreamRequest;
+#define LV_STREAMF_BIGENDIAN LVP_STREAM_BIGENDIAN
+#define LV_STREAMF_SIGNED LVP_STREAM_SIGNED
+#define LV_STREAMF_CANSEEK LVP_STREAM_CANSEEK
+#define LV_STREAMF_UNKNOWNLENGTH LVP_STREAM_UNKNOWNLENGTH
 
 struct lvSoundSource {
     lvVFile *file;          // kinds 0 and 1
@@ -164,26 +139,8 @@ int64_t ReadWaveSamples(lvSoundSource *source, void *buffer, int64_t frames, int
 
 enum { LV_SAVE_WAVE = 0, LV_SAVE_IFF = 1 };
 
-// The record a saver plug-in receives (32-bit words at fixed offsets on the specified
-// layout; pointers widen on 64-bit hosts).
-struct lvSaverParams {
-    const void *data;     // PCM
-    uint32_t bytes;       // data bytes
-    uint32_t frames;      // bytes / bytes per frame
-    int32_t channels;     // 1 or 2
-    int32_t bits;         // 8 or 16
-    int32_t rate;         // Hz
-    uint32_t flags;       // 1 16-bit big-endian, 2 8-bit signed
-    int32_t formatId;     // saver format id
-    const char *adapter;  // adapter name, or null
-    void *userTags;       // a copy of the user tags, or null
-    int32_t bitrate;      // -1 default
-    int32_t quality;      // -1 default
-};
-typedef int (*lvSaveSampleFunction)(const char *path, lvSaverParams *params);
-typedef void *(*lvBeginSampleStreamFunction)(const char *path, lvSaverParams *params, void *reserved);
-typedef int (*lvWriteSampleStreamFunction)(void *handle, lvSaverParams *params);
-typedef int (*lvFinishSampleStreamFunction)(void *handle);
+// The record a saver plug-in receives (runtime/lvplugin.h).
+typedef lvPluginSaverParams lvSaverParams;
 
 struct lvSampleWriter;
 // flags: LV_SMPF_ bits of the data the caller will pass. 0 or ERR_WRITEFILE, ERR_WRITE,

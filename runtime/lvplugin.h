@@ -952,6 +952,56 @@ typedef struct lvApiGraphics {
         SaveImage, RemapToPalette, ResolveSpecialCoordinate;
 } lvApiGraphics;
 
+// Sound decoders (PLUGINCAPS_SOUND): the record OpenStream fills (zeroed by the runtime
+// first; the words of the specified layout, pointers widened on 64-bit hosts).
+typedef struct lvPluginStreamInfo {
+    uint32_t frames;      // out: length in frames
+    int32_t channels;     // out: channels
+    int32_t bits;         // out: bits
+    int32_t rate;         // out: rate in Hz
+    uint32_t flags;       // out: LVP_STREAM_ bits
+    int32_t subsong;      // in: subsong to open (0-based)
+    int32_t subsongs;     // out: number of subsongs (preset 1)
+    const char *adapter;  // in: adapter list
+    const void *userTags; // in: user tags
+} lvPluginStreamInfo;
+#define LVP_STREAM_BIGENDIAN 1     // 16-bit data big-endian
+#define LVP_STREAM_SIGNED 2        // 8-bit data signed
+#define LVP_STREAM_CANSEEK 4       // SeekStream works
+#define LVP_STREAM_UNKNOWNLENGTH 8 // frames unknown: the stream cannot be loaded as a sample
+// What StreamSamples is asked for.
+typedef struct lvPluginStreamRequest {
+    void *buffer;      // where the frames go
+    int32_t wanted;    // frames wanted
+    int32_t delivered; // out: frames delivered
+    int32_t ended;     // out: the stream ended
+} lvPluginStreamRequest;
+typedef void *(*lvOpenStreamFunction)(const char *path, lvPluginStreamInfo *info);
+typedef void (*lvCloseStreamFunction)(void *handle);
+typedef int (*lvSeekStreamFunction)(void *handle, uint32_t frame);
+typedef int (*lvStreamSamplesFunction)(void *handle, lvPluginStreamRequest *request);
+typedef const char *(*lvGetFormatNameFunction)(void *handle);
+
+// Sample savers (PLUGINCAPS_SAVESAMPLE): the record SaveSample and the stream exports get.
+typedef struct lvPluginSaverParams {
+    const void *data;    // PCM
+    uint32_t bytes;      // data bytes
+    uint32_t frames;     // bytes / bytes per frame
+    int32_t channels;    // 1 or 2
+    int32_t bits;        // 8 or 16
+    int32_t rate;        // Hz
+    uint32_t flags;      // 1 16-bit data big-endian, 2 8-bit data signed
+    int32_t formatId;    // the saver format id
+    const char *adapter; // adapter name, or null
+    void *userTags;      // a copy of the user tags, or null
+    int32_t bitrate;     // -1 default
+    int32_t quality;     // -1 default
+} lvPluginSaverParams;
+typedef int (*lvSaveSampleFunction)(const char *path, lvPluginSaverParams *params);     // non-zero: saved
+typedef void *(*lvBeginSampleStreamFunction)(const char *path, lvPluginSaverParams *params, void *reserved);
+typedef int (*lvWriteSampleStreamFunction)(void *handle, lvPluginSaverParams *params); // 0 or an error code
+typedef int (*lvFinishSampleStreamFunction)(void *handle);
+
 // A sample's PCM as the audio sub-table hands it out (slot 0) or takes it in (slot 3).
 typedef struct lvPluginSampleInfo {
     void *data;         // the PCM: 8-bit unsigned unless flags 2, 16-bit little-endian unless flags 1

@@ -35,19 +35,8 @@ static lvPluginRecord *self;
 
 // ---- Decoder ---------------------------------------------------------------------------
 
-// The fields of lvStreamInfo as the runtime lays them out.
-struct StreamInfo {
-    uint32_t frames;
-    int32_t channels, bits, rate;
-    uint32_t flags;
-    int32_t subsong, subsongs;
-    const char *adapter;
-    const void *userTags;
-};
-struct StreamRequest {
-    void *buffer;
-    int32_t wanted, delivered, ended;
-};
+typedef lvPluginStreamInfo StreamInfo;
+typedef lvPluginStreamRequest StreamRequest;
 struct Stream {
     FILE *file;
     uint32_t frames;   // 0xFFFFFFFF unknown
@@ -107,16 +96,7 @@ LVS_EXPORT(GetFormatName)(void *) -> const char * { return "Test sound"; }
 
 // ---- Saver -----------------------------------------------------------------------------
 
-struct SaverParams {
-    const void *data;
-    uint32_t bytes, frames;
-    int32_t channels, bits, rate;
-    uint32_t flags;
-    int32_t formatId;
-    const char *adapter;
-    void *userTags;
-    int32_t bitrate, quality;
-};
+typedef lvPluginSaverParams SaverParams;
 
 // Called with a cleared item first, then with the item it filled last.
 LVS_EXPORT(RegisterSampleSaver)(lvPluginSaverFormat *item) -> int
