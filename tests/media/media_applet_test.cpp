@@ -13,13 +13,14 @@ struct SoundRun {
     std::vector<int16_t> pcm; // the rendered stereo frames
 };
 
-SoundRun RunSoundApplet(const MediaScratch &dir, const std::string &stem, const std::string &extra = "")
+SoundRun RunSoundApplet(const MediaScratch &dir, const std::string &stem, const std::string &extra = "",
+                        const std::string &arguments = "")
 {
     std::string wav = dir.File("out.wav");
     SoundRun r;
     r.run = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO='null:" + wav + "' " + extra +
                               " timeout --preserve-status -k 5 30 '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
-                              "/tests/media/applets/" + stem + ".lva'");
+                              "/tests/media/applets/" + stem + ".lva' " + arguments);
     Bytes b = ReadFileBytes(wav);
     if (b.size() >= 44 && !memcmp(b.data(), "RIFF", 4)) {
         uint32_t data = b[40] | b[41] << 8 | b[42] << 16 | (uint32_t)b[43] << 24;
@@ -58,6 +59,15 @@ TEST(MediaApplet, RampPlayedThreeTimesGivesEventsAndExactOutput)
 
 // The ramp value of frame f (value 3 * f + 1, 4800 frames).
 int16_t Ramp(long f) { return (int16_t)(1 + (f % 4800) * 3); }
+
+TEST(MediaApplet, TimesCancelsTime)
+{
+    MediaScratch dir;
+    SoundRun r = RunSoundApplet(dir, "timesandtime");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"loop 1 0", "loop 2 100", "end 2 200 false"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+}
 
 TEST(MediaApplet, TimeOptionStopsAtTwoAndAHalfPasses)
 {
@@ -137,7 +147,7 @@ TEST(MediaApplet, ChannelCountNoSoundAndForcedSound)
 TEST(MediaApplet, CreateSampleFromMemoryAndFileThenSavedAndLoaded)
 {
     MediaScratch dir;
-    SoundRun r = RunSoundApplet(dir, "createdata");
+    SoundRun r = RunSoundApplet(dir, "createdata", "", "-dir '" + dir.path + "'");
     ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
     std::vector<std::string> want = {
         "2 32767 -32768", // bytes FF 7F 00 80 at offset 2, little-endian
@@ -184,7 +194,8 @@ TEST(MediaApplet, LinkedSamplePreloadsAndPlays)
     MediaScratch dir;
     SoundRun r = RunSoundApplet(dir, "linked");
     ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
-    EXPECT_EQ(r.run.lines, (std::vector<std::string>{"RIFF WAVE 480"})) << r.run.err;
+    EXPECT_EQ(r.run.lines, (std::vector<std::string>{"RIFF WAVE 480", "1", "10", "48000", "true", "inbuilt"}))
+        << r.run.err;
     long start = FirstSound(r.pcm);
     ASSERT_GE(start, 0);
     ASSERT_GE(r.pcm.size() / 2, (size_t)start + 480);
