@@ -475,6 +475,13 @@ int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
     std::lock_guard<std::mutex> fill(e.fillLock);
     if (c->state != LV_CH_SAMPLE || !c->sample) return frames;
     if (c->ended) return 0;
+    // The first pass's event goes first: a first fill that spans several passes would
+    // otherwise report pass 1 after the later passes and the end.
+    if (c->firstFill) {
+        c->startUs = NowUs();
+        if (e.sampleLoopSwitch) PostSampleEvent(SYSEVENT_SAMPLELOOP, *c, c->currentPass);
+        c->firstFill = 0;
+    }
     const lvSampleBuffer *s = c->sample;
     int frameSize = s->bytesPerFrame;
     uint8_t *out = (uint8_t *)buffer;
@@ -499,11 +506,6 @@ int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
         c->framePosition = 0;
         c->currentPass++;
         if (e.sampleLoopSwitch) PostSampleEvent(SYSEVENT_SAMPLELOOP, *c, c->currentPass);
-    }
-    if (c->firstFill) {
-        c->startUs = NowUs();
-        if (e.sampleLoopSwitch) PostSampleEvent(SYSEVENT_SAMPLELOOP, *c, c->currentPass);
-        c->firstFill = 0;
     }
     return filled;
 }

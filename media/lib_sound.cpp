@@ -312,8 +312,8 @@ int CmdWaitSampleEnd(lvState *L)
     while (IsSampleOnChannel(s->buffer)) {
         if (int code = GetStartupHooks()->PollRuntimeEvents(L, 2)) return code;
         if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return 0;
+        // The event pass runs no script callbacks, so the sample cannot go meanwhile.
         SleepMilliseconds(10);
-        // The sample may have been freed by nothing else: commands do not run meanwhile.
     }
     return 0;
 }
@@ -708,7 +708,8 @@ int CmdCloseAudio(lvState *L)
 int CmdForceSound(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
-    sound.forceSound = ValueToBoolean(L, 1) && !(GetValueType(L, 1) == LV_TNUMBER && ValueToNumber(L, 1) == 0);
+    // A number counts as on unless it is 0, as the script's booleans are numbers.
+    sound.forceSound = GetValueType(L, 1) == LV_TNUMBER ? ValueToNumber(L, 1) != 0 : ValueToBoolean(L, 1);
     return 0;
 }
 

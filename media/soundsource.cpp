@@ -182,10 +182,9 @@ int OpenSoundSource(const char *path, const char *loaderList, const char *adapte
             // ProTracker modules ("M.K." at 1080) belong to the module player, which
             // joins later; until then such files fall through to the next loader.
             if (!accepted) {
+                // A refusing reader may have filled fields: the next loader starts afresh.
                 CloseVFile(file);
-                lvVFile *keep = nullptr;
                 memset(source, 0, sizeof *source);
-                source->file = keep;
                 source->canSeek = 1;
                 source->subsongs = 1;
                 source->streamFlag = streamFlag;

@@ -43,3 +43,8 @@ lv_add_test(media_stress_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_stress_test.cpp
   LIBS lv_media
   LABELS media threads)
+
+lv_add_test(media_adapter_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_adapter_test.cpp
+  LIBS lv_media
+  LABELS media)
