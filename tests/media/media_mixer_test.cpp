@@ -185,6 +185,29 @@ TEST_F(MediaMixer, ReservedChannelsStartOnOneFrame)
     }
 }
 
+TEST_F(MediaMixer, PlayPositionAndPitchChange)
+{
+    lvSampleBuffer *s = Keep(Ramp16(4800, 48000));
+    int ms, pass;
+    GetSamplePlayPosition(s, &ms, &pass);
+    EXPECT_EQ(ms, -1);
+    EXPECT_EQ(pass, -1);
+    ASSERT_EQ(PlaySampleOnChannel(s, {1, nullptr}, 48000, 64, 128, -1, 0, -1), 0);
+    StartReservedChannels();
+    Pump(2048);
+    GetSamplePlayPosition(s, &ms, &pass);
+    EXPECT_EQ(ms, 2048 * 1000 / 48000);
+    EXPECT_EQ(pass, 0);
+    Pump(4096); // 6144 frames: 1344 into the second pass
+    GetSamplePlayPosition(s, &ms, &pass);
+    EXPECT_EQ(ms, 1344 * 1000 / 48000);
+    EXPECT_EQ(pass, 1);
+    // Twice the pitch: the next frames step two source frames at a time.
+    SetSampleAttributesOnChannels(s, 96000, -1, -1, -1);
+    std::vector<int16_t> out = Pump(100);
+    for (int f = 0; f < 100; f++) ASSERT_EQ(out[2 * f], (int16_t)(1 + (1344 + 2 * f) * 3)) << f;
+}
+
 TEST_F(MediaMixer, ChannelLimitsAndShortPasses)
 {
     lvSampleBuffer *tiny = Keep(Ramp16(40, 48000)); // under 1 ms per pass
