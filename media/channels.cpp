@@ -113,7 +113,7 @@ void SetChannelCountSetting(int count)
     Engine().countSetting = count > 0 && count <= 128 ? count : 0;
 }
 
-int OpenAudioDevice(const char *spec)
+int OpenAudioDevice(const char *sink)
 {
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
@@ -128,7 +128,7 @@ int OpenAudioDevice(const char *spec)
         e.adapterDevice = ((lvOpenAudioFunction)e.adapter->OpenAudio)(nullptr, nullptr);
         if (!e.adapterDevice) code = ERR_OPENAUDIO;
     } else {
-        code = OpenAudioOutput(spec, PullFrames, &e, &e.device);
+        code = OpenAudioOutput(sink, PullFrames, &e, &e.device);
     }
     if (code) {
         e.table = nullptr;

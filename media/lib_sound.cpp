@@ -34,7 +34,7 @@ struct lvSoundLibrary {
     int forceSound = 0;  // FORCESOUND or ForceSound
     int audioOpen = 0;   // the library opened audio (CloseAudio clears it, the device stays)
     int audioFailed = 0; // an opening failed: quiet commands do nothing
-    const char *outputSpec = nullptr; // the sink; nullptr: LUMIVARRA_AUDIO
+    const char *outputSink = nullptr; // the sink; nullptr: LUMIVARRA_AUDIO
 };
 lvSoundLibrary sound;
 
@@ -68,7 +68,7 @@ bool Quiet() { return sound.noSound || sound.audioFailed; }
 int EnsureAudio()
 {
     if (sound.audioOpen) return 0;
-    int code = IsAudioDeviceOpen() ? 0 : OpenAudioDevice(sound.outputSpec);
+    int code = IsAudioDeviceOpen() ? 0 : OpenAudioDevice(sound.outputSink);
     if (!code) {
         sound.audioOpen = 1;
         sound.audioFailed = 0;
@@ -337,7 +337,7 @@ int CmdIsSound(lvState *L)
         PushBoolean(L, 0);
         return 1;
     }
-    int ok = sound.audioOpen || IsAudioDeviceOpen() || OpenAudioDevice(sound.outputSpec) == 0;
+    int ok = sound.audioOpen || IsAudioDeviceOpen() || OpenAudioDevice(sound.outputSink) == 0;
     PushBoolean(L, ok);
     return 1;
 }
@@ -816,7 +816,7 @@ int PluginCreateSample(lvState *L, lvPluginObjectId pid, const lvPluginSampleInf
     if (!info || !info->data || info->frames == 0 || info->rate <= 0) return ERR_WRONGUSAGE;
     if (sound.noSound) return 0;
     if (!sound.audioOpen) {
-        int code = IsAudioDeviceOpen() ? 0 : OpenAudioDevice(sound.outputSpec);
+        int code = IsAudioDeviceOpen() ? 0 : OpenAudioDevice(sound.outputSink);
         if (code) {
             sound.audioFailed = 1;
             return code;
@@ -925,7 +925,7 @@ const lvConstantEntry soundConstants[] = {
 const lvCommandEntry *GetSoundCommands(void) { return soundCommands; }
 const lvConstantEntry *GetSoundConstants(void) { return soundConstants; }
 
-void SetSoundOutputSpec(const char *spec) { sound.outputSpec = spec; }
+void SetSoundOutputSink(const char *sink) { sound.outputSink = sink; }
 
 int OpenSoundLibrary(lvState *L)
 {

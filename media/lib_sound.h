@@ -16,4 +16,4 @@ void StopAllSound(void);
 const lvCommandEntry *GetSoundCommands(void);
 const lvConstantEntry *GetSoundConstants(void);
 // The output sink the library opens (tests); nullptr: LUMIVARRA_AUDIO.
-void SetSoundOutputSpec(const char *spec);
+void SetSoundOutputSink(const char *sink);

@@ -85,8 +85,8 @@ void MixVoices(lvChannel *channels, int count, int16_t *out, int frames);
 // ---- Device and table -----------------------------------------------------------
 // Channel count used when the device opens (NUMCHANNELS; 0 keeps 8).
 void SetChannelCountSetting(int count);
-// 0, ERR_OPENAUDIO or ERR_MEM. spec: the output sink (nullptr: LUMIVARRA_AUDIO).
-int OpenAudioDevice(const char *spec);
+// 0, ERR_OPENAUDIO or ERR_MEM. sink: the output (nullptr: LUMIVARRA_AUDIO).
+int OpenAudioDevice(const char *sink);
 void CloseAudioDevice();
 int IsAudioDeviceOpen();
 int GetChannelCount();

@@ -18,9 +18,9 @@ typedef void (*lvAudioPull)(void *user, int16_t *out, int frames);
 
 struct lvAudioDevice;
 
-// spec: nullptr reads LUMIVARRA_AUDIO (unset: "sdl"). 0 or ERR_OPENAUDIO; the reason
+// sink: nullptr reads LUMIVARRA_AUDIO (unset: "sdl"). 0 or ERR_OPENAUDIO; the reason
 // goes to errorText when given.
-int OpenAudioOutput(const char *spec, lvAudioPull pull, void *user, lvAudioDevice **out, char *errorText = nullptr,
+int OpenAudioOutput(const char *sink, lvAudioPull pull, void *user, lvAudioDevice **out, char *errorText = nullptr,
                     size_t errorSize = 0);
 // Stops the thread (or SDL's callback), finishes a null sink's file and frees the device.
 void CloseAudioOutput(lvAudioDevice *device);

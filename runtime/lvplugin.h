@@ -953,7 +953,7 @@ typedef struct lvApiGraphics {
 } lvApiGraphics;
 
 // Sound decoders (PLUGINCAPS_SOUND): the record OpenStream fills (zeroed by the runtime
-// first; the words of the specified layout, pointers widened on 64-bit hosts).
+// first; 32-bit words in the interface's order, pointers widened on 64-bit hosts).
 typedef struct lvPluginStreamInfo {
     uint32_t frames;      // out: length in frames
     int32_t channels;     // out: channels

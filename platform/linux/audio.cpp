@@ -94,16 +94,16 @@ static void NullSinkThread(lvThread *thread)
     EndThread(thread, 0, 0);
 }
 
-int OpenAudioOutput(const char *spec, lvAudioPull pull, void *user, lvAudioDevice **out, char *errorText,
+int OpenAudioOutput(const char *sink, lvAudioPull pull, void *user, lvAudioDevice **out, char *errorText,
                     size_t errorSize)
 {
-    if (!spec) spec = getenv("LUMIVARRA_AUDIO");
-    if (!spec || !*spec) spec = "sdl";
+    if (!sink) sink = getenv("LUMIVARRA_AUDIO");
+    if (!sink || !*sink) sink = "sdl";
     lvAudioDevice *device = new (std::nothrow) lvAudioDevice();
     if (!device) return ERR_MEM;
     device->pull = pull;
     device->user = user;
-    if (!strcmp(spec, "sdl")) {
+    if (!strcmp(sink, "sdl")) {
         device->kind = LV_SINK_SDL;
         char why[256] = "";
         if (!AcquireSdlSubsystems(SDL_INIT_AUDIO, why, sizeof why)) {
@@ -130,10 +130,10 @@ int OpenAudioOutput(const char *spec, lvAudioPull pull, void *user, lvAudioDevic
             return ERR_OPENAUDIO;
         }
         SDL_PauseAudioDevice(device->sdl, 0);
-    } else if (!strncmp(spec, "null", 4) && (spec[4] == 0 || spec[4] == ':')) {
+    } else if (!strncmp(sink, "null", 4) && (sink[4] == 0 || sink[4] == ':')) {
         device->kind = LV_SINK_NULL;
-        if (spec[4] == ':' && spec[5]) {
-            device->file = fopen(spec + 5, "wb+");
+        if (sink[4] == ':' && sink[5]) {
+            device->file = fopen(sink + 5, "wb+");
             if (!device->file) {
                 SetText(errorText, errorSize, "cannot create the sink's file");
                 delete device;
@@ -149,7 +149,7 @@ int OpenAudioOutput(const char *spec, lvAudioPull pull, void *user, lvAudioDevic
             delete device;
             return ERR_OPENAUDIO;
         }
-    } else if (!strcmp(spec, "manual")) {
+    } else if (!strcmp(sink, "manual")) {
         device->kind = LV_SINK_MANUAL;
     } else {
         SetText(errorText, errorSize, "unknown LUMIVARRA_AUDIO sink");
