@@ -157,7 +157,13 @@ void CloseAudioDevice()
 }
 
 int IsAudioDeviceOpen() { return Engine().open; }
-int GetChannelCount() { return Engine().open ? Engine().count : (Engine().countSetting ? Engine().countSetting : 8); }
+int GetChannelCount()
+{
+    lvAudioEngine &e = Engine();
+    if (e.open) return e.count;
+    if (e.adapter) return e.adapterChannels;
+    return e.countSetting ? e.countSetting : 8;
+}
 lvAudioDevice *GetAudioDevice() { return Engine().device; }
 void LockChannels() { Engine().lock.lock(); }
 void UnlockChannels() { Engine().lock.unlock(); }
