@@ -28,9 +28,10 @@ struct lvAudioEngine {
     lvAudioDevice *device = nullptr;  // the output
     int open = 0;                     // the device is open
     std::atomic<int> marksLeft{0};    // the mixer left marks the script side has not seen
-    int sampleLoopSwitch = 0;         // "onsampleloop" installed
-    int sampleEndSwitch = 0;          // "onsampleend" installed
-    int musicEndSwitch = 0;           // "onmusicend" installed
+    // Handlers installed: read by an adapter's fill callback on its own thread too.
+    std::atomic<int> sampleLoopSwitch{0}; // "onsampleloop"
+    std::atomic<int> sampleEndSwitch{0};  // "onsampleend"
+    std::atomic<int> musicEndSwitch{0};   // "onmusicend"
     // The audio-adapter plug-in, when one is installed: it plays the channels instead of
     // the mixer and pulls each through FillChannelBuffer on its own thread.
     lvPluginRecord *adapter = nullptr;
