@@ -35,6 +35,8 @@
 #include "runtime/libtable.h"
 #include "base/lverrors.h"
 #include "runtime/plugin.h"
+#include "media/lib_sound.h"
+#include "media/lvaudio.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "ui/events.h"
@@ -265,6 +267,8 @@ void InstallBuiltinLibraries(void)
     sources.ReleaseRunJob = ReleaseDosRunJob;
     sources.FillSourceFields = FillSourceEventFields;
     sources.PollNetwork = GatherNetworkEvents;
+    sources.SetSoundEventSwitch = SetSoundEventSwitches;
+    sources.ServiceSound = ServiceSoundChannels;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
 
@@ -284,7 +288,11 @@ void InstallBuiltinLibraries(void)
     InstallImageLoaderEntries();
     SetPluginServices(&pluginServices);
 
+    SetLibraryRow("sound", OpenSoundLibrary, GetSoundConstants);
+    SetLibraryCloseStep("sound", CloseSoundLibrary);
+
     lvStartupHooks startup = {};
+    startup.CloseAudio = StopAllSound;
     startup.EncodingApplied = FollowAppletEncoding;
     startup.PollRuntimeEvents = PollRuntimeEvents;
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;

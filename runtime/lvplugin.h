@@ -1010,9 +1010,99 @@ typedef struct lvApiGraphics {
         SaveImage, RemapToPalette, ResolveSpecialCoordinate;
 } lvApiGraphics;
 
+// Sound decoders (PLUGINCAPS_SOUND): the record OpenStream fills (zeroed by the runtime
+// first; 32-bit words in the interface's order, pointers widened on 64-bit hosts).
+typedef struct lvPluginStreamInfo {
+    uint32_t frames;      // out: length in frames
+    int32_t channels;     // out: channels
+    int32_t bits;         // out: bits
+    int32_t rate;         // out: rate in Hz
+    uint32_t flags;       // out: LVP_STREAM_ bits
+    int32_t subsong;      // in: subsong to open (0-based)
+    int32_t subsongs;     // out: number of subsongs (preset 1)
+    const char *adapter;  // in: adapter list
+    const void *userTags; // in: user tags
+} lvPluginStreamInfo;
+#define LVP_STREAM_BIGENDIAN 1     // 16-bit data big-endian
+#define LVP_STREAM_SIGNED 2        // 8-bit data signed
+#define LVP_STREAM_CANSEEK 4       // SeekStream works
+#define LVP_STREAM_UNKNOWNLENGTH 8 // frames unknown: the stream cannot be loaded as a sample
+// What StreamSamples is asked for.
+typedef struct lvPluginStreamRequest {
+    void *buffer;      // where the frames go
+    int32_t wanted;    // frames wanted
+    int32_t delivered; // out: frames delivered
+    int32_t ended;     // out: the stream ended
+} lvPluginStreamRequest;
+typedef void *(*lvOpenStreamFunction)(const char *path, lvPluginStreamInfo *info);
+typedef void (*lvCloseStreamFunction)(void *handle);
+typedef int (*lvSeekStreamFunction)(void *handle, uint32_t frame);
+typedef int (*lvStreamSamplesFunction)(void *handle, lvPluginStreamRequest *request);
+typedef const char *(*lvGetFormatNameFunction)(void *handle);
+
+// Sample savers (PLUGINCAPS_SAVESAMPLE): the record SaveSample and the stream exports get.
+typedef struct lvPluginSaverParams {
+    const void *data;    // PCM
+    uint32_t bytes;      // data bytes
+    uint32_t frames;     // bytes / bytes per frame
+    int32_t channels;    // 1 or 2
+    int32_t bits;        // 8 or 16
+    int32_t rate;        // Hz
+    uint32_t flags;      // 1 16-bit data big-endian, 2 8-bit data signed
+    int32_t formatId;    // the saver format id
+    const char *adapter; // adapter name, or null
+    void *userTags;      // a copy of the user tags, or null
+    int32_t bitrate;     // -1 default
+    int32_t quality;     // -1 default
+} lvPluginSaverParams;
+typedef int (*lvSaveSampleFunction)(const char *path, lvPluginSaverParams *params);     // non-zero: saved
+typedef void *(*lvBeginSampleStreamFunction)(const char *path, lvPluginSaverParams *params, void *reserved);
+typedef int (*lvWriteSampleStreamFunction)(void *handle, lvPluginSaverParams *params); // 0 or an error code
+typedef int (*lvFinishSampleStreamFunction)(void *handle);
+
+// A sample's PCM as the audio sub-table hands it out (slot 0) or takes it in (slot 3).
+typedef struct lvPluginSampleInfo {
+    void *data;         // the PCM: 8-bit unsigned unless flags 2, 16-bit little-endian unless flags 1
+    uint32_t bytes;     // data bytes
+    uint32_t frames;    // frames
+    int32_t channels;   // 1 or 2
+    int32_t bits;       // 8 or 16
+    int32_t rate;       // Hz
+    uint32_t flags;     // LVP_SAMPLE_ bits
+} lvPluginSampleInfo;
+#define LVP_SAMPLE_BIGENDIAN 1  // 16-bit data big-endian
+#define LVP_SAMPLE_SIGNED 2     // 8-bit data signed
+#define LVP_SAMPLE_SOFTWARE 0x10 // a software sample: data only, never played
+
+// Sub-table 5: samples and the audio adapter.
 typedef struct lvApiAudio {
-    lvApiPending LockSample, UnlockSample, InstallAudioAdapter, CreateSample, FreeSample;
+    // 0: a lock handle, or null when the sample is missing or playing. Read-only: data is the
+    // sample's own; else a copy that slot 1 puts in place.
+    void *(*LockSample)(lvPluginObjectId id, int readOnly, void *unused, lvPluginSampleInfo *info);
+    void (*UnlockSample)(void *lock);                                                  // 1
+    // 2: installs an audio adapter while start-up requires plug-ins (flags bit 0: no later
+    // adapter may replace it; bit 1: already installed, only apply the tags). Tags: 1 buffer
+    // size, 2 channel count. 0, 1055 or 1518.
+    int (*InstallAudioAdapter)(lvPluginRecord *record, uint32_t flags, const lvPluginTag *tags);
+    // 3: a new sample of the data (copied; flags as in lvPluginSampleInfo). 0 or an error code.
+    int (*CreateSample)(lvState *L, lvPluginObjectId id, const lvPluginSampleInfo *info);
+    int (*FreeSample)(lvState *L, lvPluginObjectId id);                                // 4
 } lvApiAudio;
+
+// Audio adapter exports (PLUGINCAPS_AUDIOADAPTER). The fill callback is called from the
+// adapter's own thread; it returns the frames filled, fewer when the sound ended.
+// FreeAudioChannel must not return while that channel's fill callback runs, and must not
+// call it afterwards: the runtime frees the sample's PCM right after.
+typedef int (*lvAudioFillFunction)(void *ignored1, void *ignored2, void *buffer, int frames, void *channel);
+typedef void *(*lvOpenAudioFunction)(void *reserved1, void *reserved2);
+typedef void (*lvCloseAudioFunction)(void *device);
+// (device, engine format code 0..5, rate, volume 0..64, fill callback, 0, channel entry, 0)
+typedef void *(*lvAllocAudioChannelFunction)(void *device, int format, int rate, int volume,
+                                             lvAudioFillFunction fill, void *reserved1, void *channel,
+                                             void *reserved2);
+typedef void (*lvFreeAudioChannelFunction)(void *device, void *adapterChannel);
+// Tags: 1 pitch (Hz), 2 volume (0..64), 3 panning (0..255, 128 centre); ended by tag 0.
+typedef void (*lvSetChannelAttributesFunction)(void *device, void *adapterChannel, const lvPluginTag *tags);
 
 typedef struct lvApiRequesters {
     lvApiPending SystemRequest, FileRequest, PathRequest;

@@ -43,6 +43,8 @@ struct lvPluginImageEntries {
     void (*FreeImageSource)(void *source);
 };
 void SetPluginImageEntries(const lvPluginImageEntries *entries);
+// The audio sub-table (5); null restores the entries that refuse every call.
+void SetPluginAudioEntries(const lvApiAudio *entries);
 
 // Services of the command libraries that interface slots hand on (the executable fills
 // them when it puts its libraries into the table; unset, the slots give empty results).

@@ -803,7 +803,19 @@ static const lvApiGraphics apiGraphics = {
     PENDING, PENDING, PENDING, PENDING, PENDING,                                                              // 21-25
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37
     PENDING};                                                                                                 // 38
-static const lvApiAudio apiAudio = {PENDING, PENDING, PENDING, PENDING, PENDING};
+// The sound library installs the audio entries; until then nothing is found or made.
+static void *NoLockSample(lvPluginObjectId, int, void *, lvPluginSampleInfo *) { return nullptr; }
+static void NoUnlockSample(void *) {}
+static int NoInstallAudioAdapter(lvPluginRecord *, uint32_t, const lvPluginTag *) { return ERR_SETADAPTER; }
+static int NoCreateSample(lvState *, lvPluginObjectId, const lvPluginSampleInfo *) { return ERR_UNIMPLCMD; }
+static int NoFreeSample(lvState *, lvPluginObjectId) { return ERR_UNIMPLCMD; }
+static const lvApiAudio noAudio = {NoLockSample, NoUnlockSample, NoInstallAudioAdapter, NoCreateSample, NoFreeSample};
+static lvApiAudio apiAudio = noAudio;
+
+void SetPluginAudioEntries(const lvApiAudio *entries)
+{
+    apiAudio = entries ? *entries : noAudio;
+}
 static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, InstallRequesterEntry, nullptr};
 static const lvApiFontLookup apiFontLookup = {PENDING};
 static lvApiFontEngine apiFontEngine;

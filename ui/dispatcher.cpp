@@ -421,6 +421,7 @@ int GatherEvents(lvState *state, int skipLegacyHover)
     int result = 0;
     lvEventId music;
     int64_t samples, count;
+    sources->ServiceSound();
     if (sources->NextMusicRequest(&music, &samples, &count)) {
         lvEventCallback record;
         result = FireFillMusicBuffer(state, &record, music, samples, count);

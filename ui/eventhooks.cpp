@@ -57,9 +57,10 @@ static int Always(void *) { return 1; }
 static void NoJob(lvState *, void *) {}
 static void NoPort(lvState *) {}
 
+static void NoSoundService(void) {}
 static const lvEventSourceHooks defaultSources = {
     NoMusic, NoMusicRunning, NoMusicEnd, NoSwitchByName, NoPoll, Never, NoPoll, NoPoll,
-    Always, NoJob, NoFields, NoPort};
+    Always, NoJob, NoFields, NoPort, NoSoundService};
 
 // ---- State -------------------------------------------------------------------
 

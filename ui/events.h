@@ -514,6 +514,7 @@ struct lvEventSourceHooks {
     // objects), 25 and 29 (jobs), 26 and 34 (directory monitors).
     void (*FillSourceFields)(lvState *state, const lvEventCallback *record, lvEventMessage *message);
     void (*FreePort)(lvState *state);                          // frees the message port at close
+    void (*ServiceSound)(void);  // first in every gathering pass: sound marks to events, reaper
 };
 
 // Installs hooks (nullptr: the defaults); empty slots get no-op defaults.

@@ -1,0 +1,15 @@
+// media_internal.h - what the media sources share among themselves: the two file
+// writer back ends of the sample writer front end.
+#pragma once
+#include "media/lvsound.h"
+
+struct lvWaveWriter;
+struct lvIffWriter;
+int OpenWaveWriter(const char *path, const char *adapter, const void *userTags, int rate, int channels, int bits,
+                   uint32_t flags, lvWaveWriter **out);
+int WriteWaveData(lvWaveWriter *writer, const void *data, int64_t bytes);
+int CloseWaveWriter(lvWaveWriter *writer);
+int OpenIff8svxWriter(const char *path, const char *adapter, const void *userTags, int rate, int channels,
+                      int bits, uint32_t flags, lvIffWriter **out);
+int WriteIff8svxData(lvIffWriter *writer, const void *data, int64_t bytes);
+int CloseIff8svxWriter(lvIffWriter *writer);

@@ -1,0 +1,50 @@
+# Sample files: readers, writers and sources against fixture files the tests build
+# byte by byte, with libsndfile as the outside reader of our files.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LV_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+add_library(lv_media_fixtures STATIC ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp)
+
+lv_add_test(media_files_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_files_test.cpp
+  LIBS lv_media lv_media_fixtures PkgConfig::LV_SNDFILE
+  LABELS media parse)
+
+lv_add_test(media_mixer_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_mixer_test.cpp
+  LIBS lv_media
+  LABELS media)
+
+# Applets run by the built runtime with the null sink rendering to a file.
+file(GLOB LV_MEDIA_APPLET_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/media_applets/*.lvs)
+set(LV_MEDIA_APPLETS "")
+foreach(src ${LV_MEDIA_APPLET_SOURCES})
+  get_filename_component(stem ${src} NAME_WE)
+  set(out ${CMAKE_BINARY_DIR}/tests/media/applets/${stem})
+  lv_assemble(OUTPUT ${out}.lvc SOURCE ${src} LABELS ${out}.labels)
+  set(extra "")
+  if(stem STREQUAL "linked")
+    set(extra ARGS --object 4:1:ramp480.wav:${CMAKE_CURRENT_LIST_DIR}/media_applets/ramp480.wav
+        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/media_applets/ramp480.wav)
+  endif()
+  lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels TARGET media_applet_${stem} ${extra})
+  list(APPEND LV_MEDIA_APPLETS media_applet_${stem})
+endforeach()
+lv_add_test(media_applet_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_applet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
+  LABELS media threads)
+add_dependencies(media_applet_test lumivarra ${LV_MEDIA_APPLETS})
+
+lv_add_test(media_samples_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_samples_test.cpp
+  LIBS lv_media
+  LABELS media)
+
+lv_add_test(media_stress_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_stress_test.cpp
+  LIBS lv_media
+  LABELS media threads)
+
+lv_add_test(media_adapter_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_adapter_test.cpp
+  LIBS lv_media
+  LABELS media)
