@@ -33,6 +33,8 @@
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
+#include "ui/lib_console.h"
+#include "platform/lvplatform_startup.h"
 #include <cstring>
 #include <vector>
 
@@ -183,6 +185,7 @@ static void FollowAppletEncoding(lvState *)
     int utf8 = GetGlobalEncoding() == LV_ENCODING_UTF8;
     GetStringSettings()->defaultEncoding = utf8;
     SetDefaultTextEncoding(utf8);
+    SetDebugTextLatin1(!utf8);
 }
 
 // ---- The require phase ----------------------------------------------------------------
@@ -283,4 +286,7 @@ void InstallBuiltinLibraries(void)
     SetStartupHooks(&startup);
 
     InstallDisplayLibrary();
+
+    SetLibraryRow("console", OpenConsoleLibrary, GetConsoleConstants);
+    SetLibraryCloseStep("console", CloseConsoleLibrary);
 }

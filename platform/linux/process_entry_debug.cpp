@@ -16,6 +16,7 @@
 struct lvDebugChannel {
     std::mutex lock;    // one writer at a time
     FILE *file;         // the "::file" target, or nullptr for standard output
+    int latin1;         // texts are ISO-8859-1: standard output gets them as UTF-8
 };
 
 static lvDebugChannel debugChannel;
@@ -40,8 +41,26 @@ void WriteDebugText(const char *text)
     if (!text) return;
     std::lock_guard<std::mutex> guard(debugChannel.lock);
     FILE *target = debugChannel.file ? debugChannel.file : stdout;
-    std::fputs(text, target);
+    if (!debugChannel.file && debugChannel.latin1) {
+        // A terminal or a reading program expects UTF-8; a file keeps the bytes as given.
+        for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
+            if (*p < 0x80) {
+                std::fputc(*p, target);
+            } else {
+                std::fputc(0xC0 | (*p >> 6), target);
+                std::fputc(0x80 | (*p & 0x3F), target);
+            }
+        }
+    } else {
+        std::fputs(text, target);
+    }
     std::fflush(target);
+}
+
+void SetDebugTextLatin1(int on)
+{
+    std::lock_guard<std::mutex> guard(debugChannel.lock);
+    debugChannel.latin1 = on != 0;
 }
 
 void WriteDebugOutput(const char *format, ...)
