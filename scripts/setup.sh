@@ -9,7 +9,7 @@ PACKAGES=(
   libopencv-imgproc-dev libncurses-dev libsdl2-dev libpixman-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   unicode-data socat xvfb coreutils
-  tmux ncurses-term
+  tmux
   libcanberra-dev libnotify-dev dbus-daemon
   ttf-bitstream-vera fonts-dejavu-core
 )
