@@ -143,3 +143,35 @@ TEST(ConsoleExe, AStopSignalDuringWaitKeyEndsTheRunSoonAndRestoresTheTerminal)
     ASSERT_TRUE(pty.Mode(&after));
     EXPECT_TRUE(SameMode(before, after)) << "the stopped key read left the terminal raw";
 }
+
+TEST(ConsoleExe, PensAndColoursFollowWhatTheTerminalOffers)
+{
+    // A terminal description of 16 colours made for the test.
+    std::string dir = "/tmp/lv_console_terminfo_" + std::to_string(getpid());
+    std::string source = dir + ".src";
+    {
+        std::ofstream out(source);
+        out << "lv16|sixteen colours,\n\tcolors#16, pairs#256, use=xterm,\n";
+    }
+    ASSERT_EQ(std::system(("tic -x -o " + dir + " " + source).c_str()), 0);
+    struct Case {
+        const char *term;
+        const char *results;
+    } cases[] = {
+        // Pens 8 to 15, then 1646; colours start.
+        {"lv16", "colours: pen8 pen9 pen10 pen11 pen12 pen13 pen14 pen15 Nil 1 1646 0 "},
+        // No colours: StartConsoleColorMode answers 0, the others fail with 1677.
+        {"vt100", "colours: Nil Nil Nil Nil Nil Nil Nil Nil Nil 0 1677 1677 Nil end"},
+        // A fresh screen after Disable and Enable restarts colours with the pens held:
+        // 128 grey is 127 grey.
+        {"xterm-256color", " 8355711 end"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.term);
+        PtyRun pty;
+        ASSERT_TRUE(pty.Start({ConsoleApplet("colours")}, {"TERMINFO=" + dir, std::string("TERM=") + c.term}));
+        EXPECT_TRUE(pty.WaitFor(c.results)) << pty.seen;
+        EXPECT_EQ(pty.Wait(), 0);
+    }
+    std::system(("rm -rf " + dir + " " + source).c_str());
+}

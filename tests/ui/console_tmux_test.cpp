@@ -161,3 +161,14 @@ TEST(ConsoleTmux, AdvancedModeFaultsAndColours)
               std::string::npos)
         << tmux.Screen();
 }
+
+TEST(ConsoleTmux, AnErrorInAdvancedModeIsReadableOnASaneTerminal)
+{
+    TmuxConsole tmux("", RuntimeOn("adverror"));
+    ASSERT_TRUE(tmux.WaitFor("EXIT=")) << tmux.Screen();
+    std::string after = tmux.Screen();
+    EXPECT_NE(after.find("Could not find console window 77!"), std::string::npos) << after;
+    EXPECT_EQ(after.find("EXIT=0"), std::string::npos) << after;
+    EXPECT_NE(after.find("\nicanon"), std::string::npos) << after;
+    EXPECT_NE(after.find("\necho"), std::string::npos) << after;
+}
