@@ -19,3 +19,5 @@ lv_add_test(ui_console_exe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/console_exe_te
 add_dependencies(ui_console_exe_test lumivarra ${LV_CONSOLE_APPLETS})
 lv_add_test(ui_console_tmux_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/console_tmux_test.cpp LABELS ui)
 add_dependencies(ui_console_tmux_test lumivarra ${LV_CONSOLE_APPLETS})
+lv_add_test(ui_console_debughost_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/console_debughost_test.cpp LABELS ui threads)
+add_dependencies(ui_console_debughost_test lumivarra ${LV_CONSOLE_APPLETS})
