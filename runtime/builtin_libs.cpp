@@ -34,6 +34,7 @@
 #include "ui/display.h"
 #include "ui/lib_event.h"
 #include "ui/lib_console.h"
+#include "ui/lib_joystick.h"
 #include "platform/lvplatform_startup.h"
 #include <cstring>
 #include <vector>
@@ -289,4 +290,6 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("console", OpenConsoleLibrary, GetConsoleConstants);
     SetLibraryCloseStep("console", CloseConsoleLibrary);
+    SetLibraryRow("joystick", OpenJoystickLibrary, GetJoystickConstants);
+    SetLibraryCloseStep("joysticks", CloseJoystickLibrary);
 }

@@ -175,3 +175,16 @@ TEST(ConsoleExe, PensAndColoursFollowWhatTheTerminalOffers)
     }
     std::system(("rm -rf " + dir + " " + source).c_str());
 }
+
+TEST(ConsoleExe, JoystickCommandsCheckTheirArgumentsAndPortsAndLeaveTheStopSignalAlone)
+{
+    PtyRun pty;
+    ASSERT_TRUE(pty.Start({ConsoleApplet("joystick")}, {"SDL_JOYSTICK_DISABLE_UDEV=1"}));
+    // A button outside 0..32 is refused before the port is looked at; the port equal to
+    // the count has no controller.
+    ASSERT_TRUE(pty.WaitFor(" 1055 1405 0\r\n")) << pty.seen;
+    EXPECT_NE(pty.seen.find("joy: "), std::string::npos);
+    // SDL took no signal handler: the stop signal still ends the run.
+    kill(pty.pid, SIGTERM);
+    EXPECT_NE(pty.Wait(5000), -1) << "SIGTERM did not end the run";
+}
