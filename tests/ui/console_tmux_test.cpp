@@ -35,7 +35,7 @@ std::string ReadFile(const std::string &path)
 }
 
 // After the run: the exit code and whether the terminal is back in its usual mode.
-const char *kAfterRun = "; echo EXIT=$?; stty -a | tr -s \" ;\" \"\\n\" | grep -x -e -icanon -e -echo -e icanon -e echo; sleep 60";
+const char *kAfterRun = "; echo EXIT=$?; stty -a | tr -s \" ;\" \"\\n\" | grep -x -e -icanon -e -echo -e icanon -e echo; echo MODE-END; sleep 60";
 
 // One tmux server of its own per test, with one session "t".
 class TmuxConsole {
@@ -113,6 +113,7 @@ TEST(ConsoleTmux, ScreenKeysLineAndControlCharacters)
     EXPECT_TRUE(tmux.WaitFor("ctl 21 127 23 bye")) << tmux.Screen();
     tmux.Keys("x");
     ASSERT_TRUE(tmux.WaitFor("EXIT=0")) << tmux.Screen();
+    ASSERT_TRUE(tmux.WaitFor("MODE-END")) << tmux.Screen();
     std::string after = tmux.Screen();
     EXPECT_NE(after.find("\nicanon"), std::string::npos) << after;
     EXPECT_NE(after.find("\necho"), std::string::npos) << after;
@@ -143,6 +144,7 @@ TEST(ConsoleTmux, AStopSignalInReadConsoleKeyLeavesASaneTerminal)
     ASSERT_TRUE(tmux.WaitFor("EXIT=", 5000)) << tmux.Screen();
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_LT(took.count(), 2000);
+    ASSERT_TRUE(tmux.WaitFor("MODE-END")) << tmux.Screen();
     std::string after = tmux.Screen();
     EXPECT_NE(after.find("\nicanon"), std::string::npos) << after;
     EXPECT_NE(after.find("\necho"), std::string::npos) << after;
@@ -166,6 +168,7 @@ TEST(ConsoleTmux, AnErrorInAdvancedModeIsReadableOnASaneTerminal)
 {
     TmuxConsole tmux("", RuntimeOn("adverror"));
     ASSERT_TRUE(tmux.WaitFor("EXIT=")) << tmux.Screen();
+    ASSERT_TRUE(tmux.WaitFor("MODE-END")) << tmux.Screen();
     std::string after = tmux.Screen();
     EXPECT_NE(after.find("Could not find console window 77!"), std::string::npos) << after;
     EXPECT_EQ(after.find("EXIT=0"), std::string::npos) << after;
