@@ -99,6 +99,8 @@ int AddConsoleCell(uint32_t cell);
 int ReadAdvancedConsoleLine(std::string *utf8Line);
 // Reads one key: a character code or a key code (KEY_END as 358). ERR_USERABORT on stop.
 int ReadAdvancedConsoleKey(int *key);
+// A waiting key of the current window without blocking, -1 when none.
+int PollAdvancedConsoleKey();
 
 // Cells and styles, usable in both modes.
 uint32_t StyleToCellAttrs(int style);

@@ -15,6 +15,7 @@
 #include "ui/console_curses.h"
 
 #include "base/lverrors.h"
+#include "runtime/cmdsupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -248,7 +249,10 @@ void FreeConsoleWindowRecord(lvConsoleWindow *record)
     if (*link) *link = reinterpret_cast<lvConsoleWindow *>(record->header.next);
     if (s->current == record) s->current = nullptr;
     delwin(static_cast<WINDOW *>(record->window));
-    FreeObjectUserData(&record->header.userData, nullptr);
+    if (record->header.userData) {
+        lvRefOps ops = MakeRegistryRefOps(GetMainVMState());
+        FreeObjectUserData(&record->header.userData, GetMainVMState() ? &ops : nullptr);
+    }
     delete record;
 }
 
@@ -310,6 +314,19 @@ static int GetKeyOf(WINDOW *w, int *key)
 
 int ReadAdvancedConsoleKey(int *key) { return GetKeyOf(CurrentConsoleWindow(), key); }
 
+int PollAdvancedConsoleKey()
+{
+    WINDOW *w = CurrentConsoleWindow();
+    int delay = wgetdelay(w);
+    wtimeout(w, 0);
+    wint_t c = 0;
+    int r = wget_wch(w, &c);
+    wtimeout(w, delay);
+    if (r == OK) return static_cast<int>(c);
+    if (r == KEY_CODE_YES) return c == KEY_END ? 358 : static_cast<int>(c);
+    return -1;
+}
+
 int WordEraseChar()
 {
     struct termios mode;
@@ -322,9 +339,12 @@ int ReadAdvancedConsoleLine(std::string *utf8Line)
 {
     WINDOW *w = CurrentConsoleWindow();
     wrefresh(w);
-    // The editor takes keys one by one and echoes them itself.
+    // The editor takes keys one by one and echoes them itself, and waits for each even
+    // on a window set to answer at once.
     cbreak();
     noecho();
+    int windowDelay = wgetdelay(w);
+    wtimeout(w, -1);
     std::wstring line;
     int erase = erasechar(), kill = killchar(), word = WordEraseChar();
     int code = 0;
@@ -360,6 +380,7 @@ int ReadAdvancedConsoleLine(std::string *utf8Line)
         }
         wrefresh(w);
     }
+    wtimeout(w, windowDelay);
     cursesScreen.cbreak ? cbreak() : nocbreak();
     cursesScreen.echo ? echo() : noecho();
     utf8Line->clear();

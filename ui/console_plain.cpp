@@ -125,6 +125,7 @@ static int ReadInputKey()
 
 static int PollInputKey()
 {
+    if (consoleState.advanced) return PollAdvancedConsoleKey();
     uint32_t key = 0;
     return PollConsoleInputKey(&key) == LV_CONSOLE_READ_OK ? static_cast<int>(key) : -1;
 }
