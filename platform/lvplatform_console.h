@@ -26,9 +26,9 @@ enum {
 
 // Reads one line of standard input (UTF-8 as the terminal sends it) into buffer: at most
 // LV_CONSOLE_LINE_CHARS characters (an invalid byte counts as one), without the trailing
-// carriage returns and line feeds, NUL-terminated. size must hold 4 bytes per character
-// plus one. A last line without a line end is a line; LV_CONSOLE_READ_END only when
-// nothing was left.
+// carriage returns and line feeds, NUL-terminated; NUL bytes of the input are dropped.
+// size must hold 4 bytes per character plus one. A last line without a line end is a
+// line; LV_CONSOLE_READ_END only when nothing was left.
 int ReadConsoleInputLine(char *buffer, size_t size, lvConsoleStopQuery stop);
 
 // Waits for one key: a whole character (UTF-8 decoded; an invalid byte is its own value).

@@ -130,6 +130,11 @@ int ReadConsoleInputLine(char *buffer, size_t size, lvConsoleStopQuery stop)
         gotAny = true;
         while (Buffered() > 0) {
             unsigned char c = static_cast<unsigned char>(consoleInput.bytes[consoleInput.start]);
+            if (c == 0) {
+                // A NUL would end the line's text early for every reader: it is dropped.
+                consoleInput.start++;
+                continue;
+            }
             if ((c & 0xC0) != 0x80) {
                 // A new character: the line is full before it.
                 if (chars == LV_CONSOLE_LINE_CHARS) {
