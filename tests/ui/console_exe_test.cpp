@@ -2,6 +2,7 @@
 // (printing, lines, encodings, the debug file, advanced mode without a terminal) and on
 // a pseudo-terminal (keys without Enter or echo, the terminal's mode kept, a stop signal
 // during a key wait).
+#include "tests/stop_budget.h"
 #include "tests/ui/console_run.h"
 
 #include <gtest/gtest.h>
@@ -137,7 +138,7 @@ TEST(ConsoleExe, AStopSignalDuringWaitKeyEndsTheRunSoonAndRestoresTheTerminal)
     int code = pty.Wait(5000);
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_NE(code, -1) << "the signal did not end the run";
-    EXPECT_LT(took.count(), 500);
+    EXPECT_LT(took.count(), kStopBudgetMs);
     EXPECT_EQ(pty.seen.find("waited"), std::string::npos);
     struct termios after;
     ASSERT_TRUE(pty.Mode(&after));
