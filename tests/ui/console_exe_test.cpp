@@ -107,6 +107,13 @@ TEST(ConsoleExe, KeysComeWithoutEnterOrEchoAndTheTerminalModeIsKept)
     ASSERT_TRUE(pty.WaitFor("ready\r\n")) << pty.seen;
     // GetKey with nothing typed answers at once with "".
     ASSERT_TRUE(pty.WaitFor("0\r\n")) << pty.seen;
+    // Typed before the read switches the terminal, the key would be echoed by the
+    // terminal itself: wait for the key read's mode.
+    for (int i = 0; i < 500; i++) {
+        struct termios now;
+        if (pty.Mode(&now) && !(now.c_lflag & ICANON)) break;
+        usleep(10000);
+    }
     size_t mark = pty.seen.size();
     pty.Type("\xC3\xA9");
     ASSERT_TRUE(pty.WaitFor("waited\r\n", 10000, mark)) << "WaitKey wanted more than one character: " << pty.seen;
