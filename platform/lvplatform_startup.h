@@ -78,6 +78,9 @@ void WriteDebugText(const char *text);
 void WriteDebugOutput(const char *format, ...);
 // Closes a file channel; later output goes to standard output.
 void CloseDebugChannel(void);
+// Texts are ISO-8859-1 (on) or UTF-8: standard output gets ISO-8859-1 texts as UTF-8, a
+// file channel the bytes as they are.
+void SetDebugTextLatin1(int on);
 
 // ---- Script thread ---------------------------------------------------------------------------
 

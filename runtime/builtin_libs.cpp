@@ -42,6 +42,9 @@
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
+#include "ui/lib_console.h"
+#include "ui/lib_joystick.h"
+#include "platform/lvplatform_startup.h"
 #include <cstring>
 #include <vector>
 
@@ -194,6 +197,7 @@ static void FollowAppletEncoding(lvState *)
     int utf8 = GetGlobalEncoding() == LV_ENCODING_UTF8;
     GetStringSettings()->defaultEncoding = utf8;
     SetDefaultTextEncoding(utf8);
+    SetDebugTextLatin1(!utf8);
 }
 
 // ---- The require phase ----------------------------------------------------------------
@@ -315,4 +319,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryCloseStep("clipregions", CloseClipRegionLibrary);
     SetLinkedTailReader(0, ReadBGPicPreloadTail);
     SetLinkedTailReader(1, ReadBrushPreloadTail);
+    SetLibraryRow("console", OpenConsoleLibrary, GetConsoleConstants);
+    SetLibraryCloseStep("console", CloseConsoleLibrary);
+    SetLibraryRow("joystick", OpenJoystickLibrary, GetJoystickConstants);
+    SetLibraryCloseStep("joysticks", CloseJoystickLibrary);
 }

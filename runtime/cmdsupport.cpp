@@ -592,7 +592,7 @@ static int ReadStandardKey()
     return c == EOF ? -1 : c;
 }
 
-static const lvConsoleInput kStandardInput = {ReadStandardLine, ReadStandardKey};
+static const lvConsoleInput kStandardInput = {ReadStandardLine, ReadStandardKey, nullptr};
 static lvConsoleInput g_consoleInput = kStandardInput;
 
 void SetConsoleInput(const lvConsoleInput *input)
@@ -601,6 +601,7 @@ void SetConsoleInput(const lvConsoleInput *input)
     if (!input) return;
     if (input->ReadLine) g_consoleInput.ReadLine = input->ReadLine;
     if (input->ReadKey) g_consoleInput.ReadKey = input->ReadKey;
+    g_consoleInput.PollKey = input->PollKey;
 }
 
 const lvConsoleInput *GetConsoleInput() { return &g_consoleInput; }

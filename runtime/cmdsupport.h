@@ -191,9 +191,13 @@ void PrintOutputBytes(const char *text, size_t length);
 struct lvConsoleInput {
     // Reads one line without its line end into buffer (NUL-terminated); false at the end.
     bool (*ReadLine)(char *buffer, size_t size);
-    // Reads one key; -1 at the end.
+    // Reads one key (a character code); -1 at the end, LV_CONSOLE_KEY_STOPPED when the
+    // script was stopped while waiting.
     int (*ReadKey)();
+    // A waiting key without blocking, -1 when none; null: ReadKey.
+    int (*PollKey)();
 };
+enum { LV_CONSOLE_KEY_STOPPED = -2 };
 // Installs a console reader (null restores standard input).
 void SetConsoleInput(const lvConsoleInput *input);
 const lvConsoleInput *GetConsoleInput();

@@ -10,6 +10,9 @@
 #include <cstring>
 
 #include "runtime/cmdsupport.h"
+#include "runtime/encoding.h"
+#include "vm/lvvm.h"
+#include <vector>
 #include "runtime/errors.h"
 #include "runtime/lib_base.h"
 #include "runtime/libs_core.h"
@@ -71,9 +74,13 @@ static int CmdDebugPrompt(lvState *L)
         return 1;
     }
     PrintOutput(prompt);
-    char line[1024];
-    if (!GetConsoleInput()->ReadLine(line, sizeof line)) line[0] = 0;
-    PushString(L, line);
+    // 2048 characters of up to four bytes each.
+    std::vector<char> line(8193);
+    if (!GetConsoleInput()->ReadLine(line.data(), line.size())) {
+        if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;
+        line[0] = 0;
+    }
+    PushString(L, line.data());
     return 1;
 }
 
@@ -161,16 +168,29 @@ static int CmdToString(lvState *L)
 static int CmdWaitKey(lvState *L)
 {
     CheckArgCount(L, 0, 0, 0, 0);
-    GetConsoleInput()->ReadKey();
+    if (GetConsoleInput()->ReadKey() == LV_CONSOLE_KEY_STOPPED) return ERR_USERABORT;
     return 0;
 }
 
 static int CmdGetKey(lvState *L)
 {
     CheckArgCount(L, 0, 0, 0, 0);
-    int key = GetConsoleInput()->ReadKey();
-    char text[2] = {static_cast<char>(key < 0 ? 0 : key), 0};
-    PushSizedString(L, text, key < 0 ? 0 : 1);
+    const lvConsoleInput *input = GetConsoleInput();
+    int key = input->PollKey ? input->PollKey() : input->ReadKey();
+    if (key == LV_CONSOLE_KEY_STOPPED) return ERR_USERABORT;
+    // The key as one character of the script's text ("?" when ISO-8859-1 has none).
+    char text[8];
+    size_t length = 0;
+    if (key >= 0) {
+        if (GetGlobalEncoding() == LV_ENCODING_UTF8 && key >= 0x80) {
+            int n = PutUtf8(text, static_cast<uint32_t>(key));
+            length = n > 0 ? static_cast<size_t>(n) : 0;
+        } else {
+            text[0] = key < 256 ? static_cast<char>(key) : '?';
+            length = 1;
+        }
+    }
+    PushSizedString(L, text, length);
     return 1;
 }
 

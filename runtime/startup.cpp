@@ -13,6 +13,7 @@
 // runtime/vfile.h, runtime/vdir.h, runtime/version.h, platform/lvplatform.h.
 // Limits: one run per process; paths are bounded by LV_PATH_SIZE.
 #include "runtime/startup.h"
+#include "platform/lvplatform_debughost.h"
 #include "platform/lvplatform.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
@@ -740,13 +741,13 @@ static int RunMainChunk(void *state)
 
 // ---- Final report --------------------------------------------------------------------------------
 
-// The report goes through the error engine. A host-window device has no window here: the
-// channel is standard output, so the report takes the form a host reads with line ends as
-// on a console.
+// The report goes through the error engine. A host-window device whose host is not
+// connected leaves the channel on standard output, so the report then takes the form a
+// host reads with line ends as on a console.
 static void ReportRunError(int code, lvRuntimeConfig *config, lvState *L)
 {
     lvStartupSwitches switches = startupState.switches;
-    if (switches.hostDevice) {
+    if (switches.hostDevice && !DebugHostConnected()) {
         switches.formatError = 1;
         switches.hostDevice = 0;
     }

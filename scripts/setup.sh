@@ -10,7 +10,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   unicode-data socat xvfb coreutils
   libcanberra-dev libnotify-dev dbus-daemon python3-dbus python3-gi
-  libsndfile1-dev
+  libsndfile1-dev tmux
   ttf-bitstream-vera fonts-dejavu-core
   python3-pyftpdlib curl
   libtiff-dev libwebp-dev libgif-dev
