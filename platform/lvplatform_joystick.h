@@ -31,6 +31,6 @@ void FreeJoysticks(void);
 int JoysticksStarted(void);
 
 // The request code of the start on the pumping thread.
-enum { LV_REQUEST_START_JOYSTICKS = 40 };
+enum { LV_REQUEST_START_JOYSTICKS = 30 };
 
 #endif
