@@ -77,17 +77,24 @@ int MakePaletteBitmap(lvPaletteConversion *request) {
         bytes = 1;
     } else if (r.rawPixels) {
         source = r.rawPixels;
-        if (!(s.tempAlpha = AllocAlphaBitmap(r.width, r.height, 0, nullptr, 0))) return ERR_ALLOCALPHA;
-        uint8_t *ap;
-        int apRow;
-        uintptr_t t = GetPlanePixels(s.tempAlpha, &ap, &apRow, 1);
-        if (!t) return ERR_LOCKBMAP;
-        const uint32_t *words = static_cast<const uint32_t *>(r.rawPixels);
-        for (int y = 0; y < r.height; y++)
-            for (int x = 0; x < r.width; x++)
-                ap[static_cast<ptrdiff_t>(y) * apRow + x] = static_cast<uint8_t>(words[static_cast<ptrdiff_t>(y) * r.width + x] >> 24);
-        ReleasePlanePixels(t);
-        alpha = s.tempAlpha;
+        // A buffer without a transparent word needs no alpha plane, and no pen is
+        // set aside for transparency.
+        const uint32_t *all = static_cast<const uint32_t *>(r.rawPixels);
+        size_t n = static_cast<size_t>(r.width) * r.height, opaque = 0;
+        while (opaque < n && (all[opaque] >> 24) == 0xFF) opaque++;
+        if (opaque < n) {
+            if (!(s.tempAlpha = AllocAlphaBitmap(r.width, r.height, 0, nullptr, 0))) return ERR_ALLOCALPHA;
+            uint8_t *ap;
+            int apRow;
+            uintptr_t t = GetPlanePixels(s.tempAlpha, &ap, &apRow, 1);
+            if (!t) return ERR_LOCKBMAP;
+            const uint32_t *words = static_cast<const uint32_t *>(r.rawPixels);
+            for (int y = 0; y < r.height; y++)
+                for (int x = 0; x < r.width; x++)
+                    ap[static_cast<ptrdiff_t>(y) * apRow + x] = static_cast<uint8_t>(words[static_cast<ptrdiff_t>(y) * r.width + x] >> 24);
+            ReleasePlanePixels(t);
+            alpha = s.tempAlpha;
+        }
     } else if (r.sourcePens) {
         uint8_t *pp;
         int ppRow;

@@ -20,6 +20,7 @@
 #include "libs/serialize_engine.h"
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
+#include "raster/lvpluginraster.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
@@ -261,6 +262,7 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
+    InstallRasterPluginEntries();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();

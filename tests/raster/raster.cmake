@@ -13,6 +13,7 @@ lv_add_test(raster_gradient_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_gradie
 lv_add_test(raster_fill_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_fill_test.cpp LIBS lv_raster LABELS raster threads)
 lv_add_test(raster_collision_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_collision_test.cpp LIBS lv_raster_fakes LABELS raster)
 lv_add_test(raster_shapes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_shapes_test.cpp LIBS lv_raster_fakes LABELS raster)
+lv_add_test(raster_pluginraster_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_pluginraster_test.cpp LIBS lv_raster_fakes LABELS raster)
 lv_add_test(raster_image_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_image_test.cpp LIBS lv_raster_fakes LABELS raster parse)
 
 # The graphics library as a script meets it: applets assembled from
