@@ -154,6 +154,18 @@ void RenderGradient(const lvGradientJob *job) {
                 start = ((xStart + 0.5 - x0) * dx + (py - y0) * dy) / lengthSq * 65536.0;
                 step = 65536.0 * dx / lengthSq;
             }
+            if (step == 0) {
+                // The axis runs straight down: one colour a row.
+                std::fill(row + xStart, row + xEnd, ArgbToPixel32(job->format, seg.At(static_cast<int32_t>(start))));
+                continue;
+            }
+            if (dy == 0 && y > yStart) {
+                // The axis runs across: every row is the first row again.
+                const uint32_t *first = reinterpret_cast<const uint32_t *>(job->pixels) +
+                                        static_cast<ptrdiff_t>(job->y + yStart) * job->rowLength + job->x;
+                std::copy(first + xStart, first + xEnd, row + xStart);
+                continue;
+            }
             for (int x = xStart; x < xEnd; x++) {
                 int32_t p = static_cast<int32_t>(start + (x - xStart) * step);
                 row[x] = ArgbToPixel32(job->format, seg.At(p));
