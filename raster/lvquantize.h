@@ -16,8 +16,9 @@
 //
 // Depends on: raster/lvbitmap.h, raster/lvraster.h (transparent threshold),
 // platform/lvplatform.h (AllocMemory: every job buffer comes from it).
-// Limits: script thread only; all state is per call. Colour counts are
-// clamped to 1..256.
+// Limits: script thread only; all state is per call but the cleared 128 KB
+// histogram, kept for the next job (ReleaseQuantizerCache frees it). Colour
+// counts are clamped to 1..256.
 #pragma once
 #include <cstdint>
 
@@ -52,6 +53,9 @@ int RemapToPalette(const void *sourcePixels, const uint32_t *sourcePalette, int 
                    int targetY, int width, int height, int sourceRowLength, int targetRowLength, uint32_t *palette,
                    int wantedTransparentPen, lvBitMapHandle *mask, lvBitMapHandle *alpha, int *colourCount,
                    int32_t value, int flags, int *transparentPenOut, int alphaThreshold);
+
+// Frees the histogram that jobs keep (cleared) between them (shut-down, tests).
+void ReleaseQuantizerCache();
 
 // The distance used to merge the two closest pens when a transparent pen has
 // to be freed (a weighted RGB distance, integer part of its square root).

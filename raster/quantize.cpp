@@ -66,21 +66,54 @@ struct lvQuantizeJob {
     int transparentPen;
 };
 
-// Buffers of one job, freed on every path.
+// The histogram blocks of the last job, kept cleared between jobs: remapping
+// runs on every RGB blit onto a pen plane, and small blits should not pay for
+// 128 KB of fresh memory each time.
+struct lvHistogramCache {
+    uint16_t *blocks[HIST_BLOCKS];
+    bool filled;  // the blocks are there (all cleared)
+};
+lvHistogramCache HistogramCache;
+
+// Buffers of one job, freed (or, for the histogram, cleared and kept) on every path.
 struct lvJobBuffers {
     lvColorMap *map = nullptr;
     uint16_t *blocks[HIST_BLOCKS] = {};
+    uint32_t dirty = 0;           // blocks written since they were cleared
     int *limit = nullptr;         // error limit table, index e + 255
     int16_t *errors = nullptr;    // (width + 2) x 3
+    bool TakeBlocks() {
+        if (HistogramCache.filled) {
+            std::memcpy(blocks, HistogramCache.blocks, sizeof(blocks));
+            HistogramCache.filled = false;
+            return true;
+        }
+        for (auto &b : blocks)
+            if (!(b = static_cast<uint16_t *>(AllocMemory(HIST_BLOCK_CELLS * sizeof(uint16_t), 1)))) return false;
+        return true;
+    }
     ~lvJobBuffers() {
         FreeMemory(map);
-        for (uint16_t *b : blocks) FreeMemory(b);
         FreeMemory(limit);
         FreeMemory(errors);
+        bool complete = true;
+        for (uint16_t *b : blocks) complete = complete && b;
+        if (complete && !HistogramCache.filled) {
+            for (int i = 0; i < HIST_BLOCKS; i++)
+                if (dirty & (1u << i)) std::memset(blocks[i], 0, HIST_BLOCK_CELLS * sizeof(uint16_t));
+            std::memcpy(HistogramCache.blocks, blocks, sizeof(blocks));
+            HistogramCache.filled = true;
+        } else {
+            for (uint16_t *b : blocks) FreeMemory(b);
+        }
     }
 };
 
 inline uint16_t &Cell(lvJobBuffers &buf, int r, int g, int b) { return buf.blocks[r][g * 32 + b]; }
+inline uint16_t &DirtyCell(lvJobBuffers &buf, int r, int g, int b) {
+    buf.dirty |= 1u << r;
+    return buf.blocks[r][g * 32 + b];
+}
 
 // ---- Reading pixels -----------------------------------------------------------
 
@@ -359,7 +392,7 @@ void FillInverseMapCell(lvJobBuffers &buf, const lvQuantizeJob &j, int cr, int c
                     int64_t d = dr * dr + dg * dg + db * db;
                     if (d < bestDist) bestDist = d, best = i;
                 }
-                Cell(buf, r0 + ir, g0 + ig, b0 + ib) = static_cast<uint16_t>(best + 1);
+                DirtyCell(buf, r0 + ir, g0 + ig, b0 + ib) = static_cast<uint16_t>(best + 1);
             }
 }
 
@@ -483,8 +516,7 @@ void ExchangePens(const lvQuantizeJob &j, int a, int b) {
 bool MedianCutPass(lvQuantizeJob &j, lvJobBuffers &buf) {
     buf.map = static_cast<lvColorMap *>(AllocMemory(sizeof(lvColorMap), 1));
     if (!buf.map) return false;
-    for (auto &b : buf.blocks)
-        if (!(b = static_cast<uint16_t *>(AllocMemory(HIST_BLOCK_CELLS * sizeof(uint16_t), 1)))) return false;
+    if (!buf.TakeBlocks()) return false;
     if (j.dither) {
         buf.limit = static_cast<int *>(AllocMemory(511 * sizeof(int), 0));
         buf.errors = static_cast<int16_t *>(AllocMemory(static_cast<size_t>(j.width + 2) * 3 * sizeof(int16_t), 1));
@@ -518,12 +550,14 @@ bool MedianCutPass(lvQuantizeJob &j, lvJobBuffers &buf) {
             for (int x = 0; x < j.width; x++) {
                 uint32_t rgb;
                 if (ClassifyPixel(j, x, y, nullptr, &rgb) != PIX_OPAQUE) continue;
-                uint16_t &c = Cell(buf, (rgb >> 19) & 31, (rgb >> 10) & 63, (rgb >> 3) & 31);
+                uint16_t &c = DirtyCell(buf, (rgb >> 19) & 31, (rgb >> 10) & 63, (rgb >> 3) & 31);
                 if (c != 0xFFFF) c++;
             }
         lvColorBox boxes[256];
         m.count = SelectColors(buf, wanted, boxes);
-        for (auto &b : buf.blocks) std::memset(b, 0, HIST_BLOCK_CELLS * sizeof(uint16_t));
+        for (int i = 0; i < HIST_BLOCKS; i++)
+            if (buf.dirty & (1u << i)) std::memset(buf.blocks[i], 0, HIST_BLOCK_CELLS * sizeof(uint16_t));
+        buf.dirty = 0;
         if (j.hasTransparent) transparentIndex = m.count;
     }
     if (transparentIndex >= 0 && transparentIndex < 257 && transparentIndex == m.count) {
@@ -563,6 +597,15 @@ bool MedianCutPass(lvQuantizeJob &j, lvJobBuffers &buf) {
 }
 
 }  // namespace
+
+void ReleaseQuantizerCache() {
+    if (!HistogramCache.filled) return;
+    for (uint16_t *&b : HistogramCache.blocks) {
+        FreeMemory(b);
+        b = nullptr;
+    }
+    HistogramCache.filled = false;
+}
 
 int PaletteColourDistance(uint32_t a, uint32_t b) {
     int ra = (a >> 16) & 0xFF, ga = (a >> 8) & 0xFF, ba = a & 0xFF;

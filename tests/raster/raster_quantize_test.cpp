@@ -119,6 +119,23 @@ TEST_F(Quantize, MedianCutBoundsThePensAndClampsTheColourCount) {
     FreeBitmapHandle(mask);
 }
 
+// The histogram kept between jobs is clean for each: jobs in any order give
+// the pens they give alone.
+TEST_F(Quantize, JobsInARowMatchJobsAlone) {
+    auto pic = ManyColours(300);
+    ReleaseQuantizerCache();
+    Result alone = Quant(pic, 20, 15, 40, QUANT_DITHER);
+    uint32_t pal[256] = {0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF};
+    ReleaseQuantizerCache();
+    Result remapAlone = Quant(pic, 20, 15, 5, QUANT_REMAP, nullptr, nullptr, pal);
+    Result again = Quant(pic, 20, 15, 40, QUANT_DITHER);
+    Result remapAgain = Quant(pic, 20, 15, 5, QUANT_REMAP, nullptr, nullptr, pal);
+    EXPECT_EQ(again.pens, alone.pens);
+    EXPECT_TRUE(std::equal(alone.palette, alone.palette + 256, again.palette));
+    EXPECT_EQ(remapAgain.pens, remapAlone.pens);
+    ReleaseQuantizerCache();
+}
+
 TEST_F(Quantize, EqualBoxesSplitTheEarlierFirst) {
     // Two boxes of equal volume after the first cut: red cells 0..1 and 30..31.
     std::vector<uint32_t> pic = {0xFF000000, 0xFF080000, 0xFFF00000, 0xFFF80000};
@@ -334,6 +351,7 @@ TEST_F(Quantize, PaletteBitmapSurvivesMemoryFailureAtEachStep) {
             std::vector<uint32_t> raw = pic;
             for (auto &p : raw) p |= 0xFF000000u;
             raw[7] &= 0x00FFFFFFu;  // one transparent pixel
+            ReleaseQuantizerCache();  // every step allocates again
             lvPaletteConversion r = Request(20, 15);
             r.rawPixels = raw.data();
             r.rawDepth = 32;
@@ -370,6 +388,7 @@ TEST_F(Quantize, PaletteBitmapSurvivesMemoryFailureAtEachStep) {
     lvPaletteConversion r = Request(20, 15);
     r.sourceRgb = rgb;
     r.colourCount = 8;
+    ReleaseQuantizerCache();
     FailAllocMemoryAfter(5);
     EXPECT_NE(MakePaletteBitmap(&r), 0);
     FailAllocMemoryAfter(-1);
