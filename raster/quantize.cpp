@@ -406,6 +406,26 @@ inline int LookupPen(lvJobBuffers &buf, const lvQuantizeJob &j, uint32_t rgb) {
 // ---- Mapping ----------------------------------------------------------------------
 
 void MapPixelsToPens(lvJobBuffers &buf, const lvQuantizeJob &j, int transparentIndex) {
+    if (!j.mask && !j.alpha && j.constantColour < 0 && j.constantAlpha < 0 && j.sourceBytes == 4 &&
+        j.sourceFormat == PIXFMT_ARGB32 && !j.hasTransparent) {
+        // Plain opaque words: nothing can be transparent or blended.
+        for (int y = 0; y < j.height; y++) {
+            const uint32_t *s = reinterpret_cast<const uint32_t *>(SourceAt(j, 0, y));
+            uint8_t *d = TargetAt(j, 0, y);
+            uint32_t last = ~0u;
+            int pen = 0;
+            for (int x = 0; x < j.width; x++) {
+                uint32_t rgb = s[x] & 0xFFFFFFu;
+                if (rgb != last) {
+                    last = rgb;
+                    pen = LookupPen(buf, j, rgb);
+                    buf.map->used[pen] = 1;
+                }
+                d[x] = static_cast<uint8_t>(pen);
+            }
+        }
+        return;
+    }
     for (int y = 0; y < j.height; y++)
         for (int x = 0; x < j.width; x++) {
             uint8_t *d = TargetAt(j, x, y);

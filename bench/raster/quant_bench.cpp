@@ -6,7 +6,7 @@
 // prints ours, the peer and ours / peer (above 1: we are faster).
 //
 // Depends on: lv_raster, libimagequant, SDL2, pixman-1, OpenCV (core, imgproc).
-// Run: build-bench/bin/quant_bench
+// Run: build-bench/bin/quant_bench [quantise|remap|gradient|fill]
 #include <libimagequant.h>
 #include <pixman.h>
 #include <SDL.h>
@@ -248,13 +248,13 @@ void FillRow() {
 
 }  // namespace
 
-int main() {
+// Optional argument: one section only (quantise, remap, gradient, fill).
+int main(int argc, char **argv) {
+    auto want = [&](const char *section) { return argc < 2 || std::strcmp(argv[1], section) == 0; };
     std::printf("Rows: ours, the peer, ours / peer (above 1: faster).\n");
-    QuantiserRows(640, 480);
-    QuantiserRows(1920, 1080);
-    RemapRow(640, 480);
-    RemapRow(1920, 1080);
-    GradientRows();
-    FillRow();
+    if (want("quantise")) QuantiserRows(640, 480), QuantiserRows(1920, 1080);
+    if (want("remap")) RemapRow(640, 480), RemapRow(1920, 1080);
+    if (want("gradient")) GradientRows();
+    if (want("fill")) FillRow();
     return 0;
 }
