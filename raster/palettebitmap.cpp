@@ -120,6 +120,14 @@ int MakePaletteBitmap(lvPaletteConversion *request) {
     int transparentPen = -1;
     const uint32_t *sourcePalette = bytes == 1 ? r.sourcePalette : nullptr;
     int sourcePen = bytes == 1 ? r.sourceTransparentPen : -1;
+    // The quantiser reports only done or not: a plane it cannot have is told apart here.
+    for (lvBitMapHandle *plane : {r.mask, alpha}) {
+        uint8_t *pp;
+        int pr;
+        uintptr_t t = plane ? GetPlanePixels(plane, &pp, &pr, 0) : 1;
+        if (!t) return ERR_LOCKBMAP;
+        if (plane) ReleasePlanePixels(t);
+    }
     if (!RemapToPalette(source, sourcePalette, sourcePen, format, bytes, 0, 0, pens, 0, 0, r.width, r.height, row,
                         penRow, palette, r.wantedTransparentPen, r.mask, alpha, &count, r.value, flags,
                         &transparentPen, r.alphaThreshold))
