@@ -12,6 +12,7 @@
 
 #include "platform/lvplatform.h"
 #include "raster/lvplanes.h"
+#include "raster/lvquantize.h"
 #include "raster/lvrect.h"
 #include "base/lverrors.h"
 
@@ -450,6 +451,7 @@ void ReleaseDrawingResources() {
     if (RasterState.currentDisplay == RasterState.bitmapTargetDisplay) RasterState.currentDisplay = nullptr;
     FreeMemory(RasterState.bitmapTargetDisplay);
     RasterState.bitmapTargetDisplay = nullptr;
-    // Scale tables, dirty-rectangle list and image cache go with them.
+    // Scale tables, dirty-rectangle list, image cache and the quantiser's histogram go with them.
+    ReleaseQuantizerCache();
     ResetDrawingState();
 }

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "raster/lvblit.h"
+#include "raster/lvcollision.h"
 #include "raster/lvdrawstate.h"
 #include "raster/lvdrawtags.h"
 #include "raster/lvgradient_args.h"
@@ -244,6 +245,74 @@ static int CmdIntersection(lvState *L) {
     return 4;
 }
 
+// A layer argument: a position, or the name of a layer of the current picture.
+static int LayerArg(lvState *L, int index, int *position) {
+    int type = GetValueType(L, index);
+    if (type == LV_TNUMBER) {
+        *position = static_cast<int>(IntArg(L, index));
+        return 0;
+    }
+    if (type != LV_TSTRING) return ERR_STRORNUM;
+    lvLayerServices &ls = NeighbourServices.layers;
+    *position = ls.FindLayerByName(ls.context, ValueToString(L, index));
+    return *position < 0 ? ERR_FINDLAYER : 0;
+}
+
+static int CmdCollision(lvState *L) {
+    CheckArgCount(L, 3, 9, 0, 0);
+    int type = static_cast<int>(IntArg(L, 1));
+    auto i = [&](int index) { return static_cast<int>(IntArg(L, index)); };
+    lvCollisionSide a{}, b{};
+    lvLayerServices &ls = NeighbourServices.layers;
+    switch (type) {
+    case COLLIDE_BOX: {
+        int out[4];
+        PushNumber(L, IntersectBoxes(i(2), i(3), i(4), i(5), i(6), i(7), i(8), i(9), out));
+        return 1;
+    }
+    case COLLIDE_BRUSH:
+        if (int rc = BrushSide(L, IntArg(L, 2), i(3), i(4), &a)) return rc;
+        if (int rc = BrushSide(L, IntArg(L, 5), i(6), i(7), &b)) return rc;
+        break;
+    case COLLIDE_BRUSH_VS_BOX:
+        if (int rc = BrushSide(L, IntArg(L, 2), i(3), i(4), &a)) return rc;
+        b = BoxSide(i(5), i(6), i(7), i(8));
+        break;
+    case COLLIDE_LAYER:
+    case COLLIDE_LAYER_VS_BOX: {
+        lvBlitDisplay *display = RasterState.currentDisplay;
+        if (!display || !display->layers) return ERR_NOLAYERS;
+        int p1 = 0, p2 = 0;
+        if (int rc = LayerArg(L, 2, &p1)) return rc;
+        if (int rc = LayerSide(L, p1, &a)) return rc;
+        if (type == COLLIDE_LAYER) {
+            if (int rc = LayerArg(L, 3, &p2)) return rc;
+            if (int rc = LayerSide(L, p2, &b)) return rc;
+        } else {
+            b = ScaledBoxSide(display, i(3), i(4), i(5), i(6));
+        }
+        break;
+    }
+    case COLLIDE_SPRITE:
+    case COLLIDE_SPRITE_VS_BOX:
+    case COLLIDE_SPRITE_VS_BRUSH:
+        a = BoxSide(0, 0, 0, 0);
+        if (int rc = ls.GetSpriteCollisionSide(ls.context, L, IntArg(L, 2), &a)) return rc;
+        if (type == COLLIDE_SPRITE) {
+            b = BoxSide(0, 0, 0, 0);
+            if (int rc = ls.GetSpriteCollisionSide(ls.context, L, IntArg(L, 3), &b)) return rc;
+        } else if (type == COLLIDE_SPRITE_VS_BOX) {
+            b = BoxSide(i(3), i(4), i(5), i(6));
+        } else if (int rc = BrushSide(L, IntArg(L, 3), i(4), i(5), &b)) {
+            return rc;
+        }
+        break;
+    default: return ERR_WRONGUSAGE;
+    }
+    PushNumber(L, TestPixelCollision(&a, &b));
+    return 1;
+}
+
 static int CmdTransformPoint(lvState *L) {
     CheckArgCount(L, 3, 3, 0, 0);
     double x = CheckNumberArg(L, 1), y = CheckNumberArg(L, 2);
@@ -420,6 +489,7 @@ static const lvCommandEntry GraphicsCommands[] = {
     {"GetFillStyle", CmdGetFillStyle},
     {"GetFormStyle", CmdGetFormStyle},
     {"GetLineWidth", CmdGetLineWidth},
+    {"Collision", CmdCollision},
     {nullptr, nullptr},
 };
 

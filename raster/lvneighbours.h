@@ -44,7 +44,12 @@ struct lvBrushView {
     lvBitMapHandle *rgb, *mask, *alpha, *chunky;
     const uint32_t *palette;
     int width, height;
+    int transparentPen = -1;  // of the pen plane, -1 none
 };
+
+// One side of a collision test as the layer and sprite owners describe it: its
+// rectangle in display pixels and the images it shows (filled by their services).
+struct lvCollisionSide;
 
 // Images and drawing.
 struct lvImagingServices {
@@ -67,6 +72,12 @@ struct lvLayerServices {
     int (*FindLayerByName)(void *context, const char *name);
     int (*RealizeAnimFrames)(void *context, void *state);
     int (*RealizeSpriteFrames)(void *context, void *state);
+    // The layer at a 1-based position of the current background picture: its
+    // on-screen rectangle, images and clip region. 0 or an error (default ERR_LAYERRANGE).
+    int (*GetLayerCollisionSide)(void *context, void *state, int position, lvCollisionSide *side);
+    // A sprite on screen: its rectangle and its current frame's images. 0 or an
+    // error (default ERR_SPRITEONSCREEN).
+    int (*GetSpriteCollisionSide)(void *context, void *state, int64_t id, lvCollisionSide *side);
 };
 
 // Displays: the scale factors of the current display.

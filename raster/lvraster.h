@@ -167,6 +167,7 @@ struct lvRasterState {
     int maskMode;                        // MASK...
     int alphaIntensity;                  // 0..255 or VANILLACOPY
     int drawPen;                         // pen of palette-mode drawing
+    int transparentThreshold;            // 0..255: alpha at or below it is transparent when quantising
 };
 extern lvRasterState RasterState;
 

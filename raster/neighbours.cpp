@@ -17,12 +17,15 @@ int NothingToRealize(void *, void *) { return 0; }
 void NoPolygon(void *, uint8_t *, int, int, int, int, const double *, int) {}
 int NoLayers(void *) { return 0; }
 int NoLayerNamed(void *, const char *) { return -1; }
+int NoLayerSide(void *, void *, int, lvCollisionSide *) { return ERR_LAYERRANGE; }
+int NoSpriteSide(void *, void *, int64_t, lvCollisionSide *) { return ERR_SPRITEONSCREEN; }
 int NoDisplayScale(void *, void *, double *, double *) { return 0; }
 int NoScaledBackground(void *, double *, double *, int *, int *, int *, int *) { return 0; }
 
 constexpr lvFileFormatServices DefaultFiles = {nullptr, NoProbe, NoRender, NoReference, NoReference};
 constexpr lvImagingServices DefaultImaging = {nullptr, NoBrush, NothingToRealize, NothingToRealize, NoPolygon};
-constexpr lvLayerServices DefaultLayers = {nullptr, NoLayers, NoLayerNamed, NothingToRealize, NothingToRealize};
+constexpr lvLayerServices DefaultLayers = {nullptr, NoLayers, NoLayerNamed, NothingToRealize, NothingToRealize, NoLayerSide,
+                                           NoSpriteSide};
 constexpr lvDisplayScaleServices DefaultDisplays = {nullptr, NoDisplayScale, NoScaledBackground};
 
 template <typename T>
@@ -66,6 +69,8 @@ void SetLayerServices(const lvLayerServices *s) {
         Fill(&d.FindLayerByName, s->FindLayerByName);
         Fill(&d.RealizeAnimFrames, s->RealizeAnimFrames);
         Fill(&d.RealizeSpriteFrames, s->RealizeSpriteFrames);
+        Fill(&d.GetLayerCollisionSide, s->GetLayerCollisionSide);
+        Fill(&d.GetSpriteCollisionSide, s->GetSpriteCollisionSide);
     }
     NeighbourServices.layers = d;
 }

@@ -14,6 +14,7 @@
 
 #include "platform/lvplatform.h"
 #include "raster/lvkernels.h"
+#include "raster/lvquantize.h"
 #include "raster/lvraster.h"
 #include "base/lverrors.h"
 
@@ -667,32 +668,10 @@ void BlitChunkyToRgb(const lvChunkyBlit *blit) {
     ChunkyToPixels32(&j);
 }
 
-namespace {
-
-// Nearest pen of a palette, remembering the last few answers.
-struct PenCache {
-    const uint32_t *palette;  // target palette
-    int depth;                // its depth
-    uint32_t keys[64];        // colours asked (0xFFFFFFFF = empty)
-    int pens[64];             // their pens
-    PenCache(const uint32_t *p, int d) : palette(p), depth(d) { std::fill_n(keys, 64, 0xFFFFFFFFu); }
-    int Find(uint32_t c) {
-        c &= 0xFFFFFFu;
-        unsigned slot = ((c * 2654435761u) >> 26) & 63;
-        if (keys[slot] == c) return pens[slot];
-        int pen = FindNearestPen(c, palette, depth);
-        keys[slot] = c;
-        pens[slot] = pen < 0 ? 0 : pen;
-        return pens[slot];
-    }
-};
-
-inline int Clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
-
-uint32_t BlendToward(uint32_t old, uint32_t now, int alpha) { return LerpRgb(old & 0xFFFFFFu, now & 0xFFFFFFu, alpha); }
-
-}  // namespace
-
+// Every colour that lands on a pen plane goes through the quantiser in remap
+// and blend mode: the target palette's first 2^depth pens are the only pens,
+// alpha blends with the pen already there, masked-out and transparent-pen
+// pixels keep the target.
 void RemapRgbToChunky(const lvRemapBlit *blit) {
     lvRemapBlit fit = *blit;
     const lvRemapBlit *b = &fit;
@@ -703,65 +682,56 @@ void RemapRgbToChunky(const lvRemapBlit *blit) {
     int depth = b->depth <= 0 ? 8 : std::min(b->depth, 8);
     PlaneAccess t(b->target, 1);
     if (!t) return;
-    lvScopedLock rgb(b->sourceRgb, LOCK_READONLY);
-    PlaneAccess pens(b->sourceChunky, 0);
-    if (b->sourceRgb && !rgb) return;
-    if (b->sourceChunky && !pens) return;
-    PlaneAccess m(b->mask, 0);
-    PlaneAccess a(b->alpha, 0);
-    if ((b->mask && !m) || (b->alpha && !a)) return;
-    PenCache cache(b->palette, depth);
-    // Floyd-Steinberg error rows (three channels), two rows of width + 2.
-    std::vector<int> errors;
-    bool dither = b->dither == DITHERMODE_FLOYDSTEINBERG && b->constantPen < 0;
-    if (dither) errors.assign(static_cast<size_t>(b->width + 2) * 6, 0);
-    for (int y = 0; y < b->height; y++) {
-        int *cur = dither ? errors.data() + ((y & 1) ? 3 * (b->width + 2) : 0) : nullptr;
-        int *next = dither ? errors.data() + ((y & 1) ? 0 : 3 * (b->width + 2)) : nullptr;
-        if (dither) std::fill_n(next, 3 * (b->width + 2), 0);
-        uint8_t *d = t.pixels + static_cast<ptrdiff_t>(b->targetY + y) * t.rowBytes + b->targetX;
-        int sy = b->sourceY + y;
-        for (int x = 0; x < b->width; x++) {
-            int sx = b->sourceX + x;
-            if (m && !((m.pixels[sy * m.rowBytes + (sx >> 3)] >> (7 - (sx & 7))) & 1)) continue;
-            uint32_t colour;
-            if (b->useColour) colour = b->colour;
-            else if (b->constantPen >= 0) colour = b->palette[b->constantPen & 0xFF];
-            else if (pens) {
-                int pen = pens.pixels[sy * pens.rowBytes + sx];
-                if (pen == b->transparentPen) continue;
-                colour = b->sourcePalette ? b->sourcePalette[pen] : b->palette[pen];
-            } else if (rgb) colour = ReadLockPixel(&rgb.lock, sx, sy);
-            else continue;
-            int alpha = a ? a.pixels[sy * a.rowBytes + sx] : 255;
-            if (b->ratio > 0 && b->ratio < 255) alpha = b->ratio * alpha / 255;
-            if (alpha == 0) continue;
-            if (alpha < 255) colour = BlendToward(b->palette[d[x]], colour, alpha);
-            else if (b->constantPen >= 0) {
-                d[x] = static_cast<uint8_t>(b->constantPen);
-                continue;
-            }
-            if (!dither) {
-                d[x] = static_cast<uint8_t>(cache.Find(colour));
-                continue;
-            }
-            int c[3] = {static_cast<int>((colour >> 16) & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
-                        static_cast<int>(colour & 0xFF)};
-            for (int k = 0; k < 3; k++) c[k] = Clamp255(c[k] + (cur[3 * (x + 1) + k] + 8) / 16);
-            uint32_t want = (uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | uint32_t(c[2]);
-            int pen = cache.Find(want);
-            d[x] = static_cast<uint8_t>(pen);
-            uint32_t got = b->palette[pen];
-            int e[3] = {c[0] - static_cast<int>((got >> 16) & 0xFF), c[1] - static_cast<int>((got >> 8) & 0xFF),
-                        c[2] - static_cast<int>(got & 0xFF)};
-            for (int k = 0; k < 3; k++) {
-                cur[3 * (x + 2) + k] += 7 * e[k];
-                next[3 * x + k] += 3 * e[k];
-                next[3 * (x + 1) + k] += 5 * e[k];
-                next[3 * (x + 2) + k] += e[k];
-            }
+    lvScopedLock rgb(b->constantPen >= 0 || b->useColour ? nullptr : b->sourceRgb, LOCK_READONLY);
+    PlaneAccess pens(b->constantPen >= 0 || b->useColour ? nullptr : b->sourceChunky, 0);
+    PlaneAccess cover(b->constantPen >= 0 || b->useColour ? b->alpha : nullptr, 0);
+    if (b->sourceRgb && b->constantPen < 0 && !b->useColour && !rgb) return;
+    if (b->sourceChunky && b->constantPen < 0 && !b->useColour && !pens) return;
+    if (b->alpha && (b->constantPen >= 0 || b->useColour) && !cover) return;
+    uint32_t palette[256];
+    std::memcpy(palette, b->palette, sizeof(palette));
+    int flags = QUANT_REMAP | QUANT_BLEND | QUANT_KEEPPALETTE;
+    if (b->dither == DITHERMODE_FLOYDSTEINBERG && b->constantPen < 0) flags |= QUANT_DITHER;
+    int ratio = (b->ratio > 0 && b->ratio < 255) ? b->ratio : 255;
+    int32_t value = ratio;
+    if (ratio < 255) flags |= QUANT_PIXELALPHA;
+    const void *source = nullptr;
+    const uint32_t *sourcePalette = nullptr;
+    int format = PIXFMT_CLUT8, bytes = 1, row = 0, transparentPen = -1;
+    lvBitMapHandle *alpha = b->alpha;
+    static const uint32_t solid = 0;  // never read: a constant colour needs no pixels
+    if (b->constantPen >= 0 || b->useColour) {
+        uint32_t colour = b->constantPen >= 0 ? b->palette[b->constantPen & 0xFF] : b->colour;
+        flags |= QUANT_CONSTCOLOUR;
+        value = static_cast<int32_t>((static_cast<uint32_t>(ratio) << 24) | (colour & 0xFFFFFFu));
+        if (cover) {
+            // The alpha plane's bytes are the coverage of the colour.
+            source = cover.pixels;
+            row = cover.rowBytes;
+            alpha = nullptr;
+        } else {
+            source = &solid;
+            format = PIXFMT_ARGB32;
+            bytes = 4;
         }
+    } else if (pens) {
+        source = pens.pixels;
+        row = pens.rowBytes;
+        sourcePalette = b->sourcePalette ? b->sourcePalette : b->palette;
+        transparentPen = b->transparentPen;
+    } else if (rgb) {
+        source = rgb.lock.pixels;
+        format = rgb.lock.format;
+        bytes = rgb.lock.bytesPerPixel;
+        row = rgb.lock.rowLength;
+    } else {
+        return;
     }
+    int count = 1 << depth;
+    int sx = b->sourceX, sy = b->sourceY;
+    RemapToPalette(source, sourcePalette, transparentPen, format, bytes, sx, sy, t.pixels, b->targetX, b->targetY,
+                   b->width, b->height, row, t.rowBytes, palette, -1, b->mask, alpha, &count, value, flags, nullptr,
+                   QUANT_RUNTHRESHOLD);
 }
 
 void DrawPenThroughAlpha(int pen, lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,

@@ -48,7 +48,7 @@ constexpr lvRasterServices DefaultServices = {
 }  // namespace
 
 lvRasterState RasterState = {
-    nullptr, DefaultServices, nullptr, nullptr, PALETTEMODE_PEN, DITHERMODE_NONE, MASKVISIBLE, 128, 1,
+    nullptr, DefaultServices, nullptr, nullptr, PALETTEMODE_PEN, DITHERMODE_NONE, MASKVISIBLE, 128, 1, 128,
 };
 
 void SetRasterServices(const lvRasterServices *s) {
@@ -75,6 +75,7 @@ void ResetRasterModes() {
     RasterState.maskMode = MASKVISIBLE;
     RasterState.alphaIntensity = 128;
     RasterState.drawPen = 1;
+    RasterState.transparentThreshold = 128;
 }
 
 // ---- Palette helpers --------------------------------------------------------

@@ -27,6 +27,7 @@
 #include "libs/serialize_engine.h"
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
+#include "raster/lvpluginraster.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
@@ -279,6 +280,7 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
     InstallImageEffects();
+    InstallRasterPluginEntries();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();

@@ -596,6 +596,36 @@ typedef struct lvPluginBitMapInfo {
     int32_t width, height;  // pixels
 } lvPluginBitMapInfo;
 
+// Graphics slot 21: a blit between raw 32-bit buffers.
+typedef struct lvPluginBlitDesc {
+    int32_t sourceX, sourceY;       // in the source
+    int32_t targetX, targetY;       // in the target
+    int32_t width, height;          // pixels
+    int32_t format;                 // pixel format of both (10..13)
+    int32_t targetRowLength;        // pixels a row
+    int32_t sourceRowLength;        // pixels a row
+    const uint8_t *alpha;           // 8-bit alpha at the source position, or null
+    int32_t alphaRowBytes;
+    const uint8_t *mask;            // 1-bit mask (MSB first) at the source position, or null
+    int32_t maskRowBytes;
+} lvPluginBlitDesc;
+
+// A clip rectangle handed by pointer in a tag.
+typedef struct lvPluginRect {
+    int32_t x, y, width, height;
+} lvPluginRect;
+
+// Graphics slot 37: pixels to pens.
+typedef struct lvPluginPaletteDesc {
+    int32_t width, height;          // pixels
+    int32_t depth;                  // 32: 0xAARRGGBB words (high byte alpha); 8 or less: pens
+    const uint32_t *sourcePalette;  // 256 words of a pen source
+    int32_t paletteBits;            // at most 2^bits pens (1..8)
+    const void *pixels;             // used when the slot's first argument is null
+    uint32_t *paletteOut;           // 256 words out (in as well with flag 2)
+    int32_t dither;                 // Floyd-Steinberg when non-zero
+} lvPluginPaletteDesc;
+
 // The run routine AdapterMainLoop calls (once) with its data.
 typedef int (*lvAdapterRunFunction)(void *data);
 
@@ -1004,10 +1034,49 @@ typedef struct lvApiGraphics {
     // 20: a display by identifier, or (id null) by the adapter's handle: 0 with the
     // handle (null while closed) and the identifier, or 1344 / 1041.
     int (*FindDisplay)(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut);
-    lvApiPending BltRawPixels, FillRawRect,
-        WriteRawPixel, DrawRawLine, ReadArgb, PlaneSize, ArgbToPixel, PixelToArgb, FreeBrush,
-        MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale, FreeIconImage, ScalePixels,
-        SaveImage, RemapToPalette, ResolveSpecialCoordinate;
+    // 21: copies a rectangle between raw 32-bit pixel buffers: through the alpha plane
+    // when one is given, else through the mask, else plainly. Tag 1: const
+    // lvPluginRect* clip rectangle that cuts the target rectangle (moving the source).
+    void (*BltRawPixels)(uint8_t *target, const uint8_t *source, const lvPluginBlitDesc *desc, uint32_t ignored,
+                         const lvPluginTag *tags);
+    // 22: fills a rectangle of raw pixels; opacity the colour's high byte with flag 1,
+    // else 255. Tags: 1 pixel format (default 10), 2 row length in pixels (nothing
+    // happens without it), 3 const lvPluginRect* clip rectangle.
+    void (*FillRawRect)(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
+                        uint32_t flags, const lvPluginTag *tags);
+    // 23: the same for one pixel; a pixel outside the clip rectangle is not written.
+    void (*WriteRawPixel)(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
+                          const lvPluginTag *tags);
+    lvApiPending DrawRawLine;                                                                      // 24
+    // 25: a new buffer of 0xAARRGGBB words (free it with the standard runtime's free)
+    // of a bitmap set, or null. Tags: 1 x, 2 y, 3 width, 4 height (0: the bitmap's own),
+    // 5 non-zero: the first argument is a pen plane, 6 its palette (256 words), 7 its
+    // transparent pen (-1 none).
+    uint32_t *(*ReadArgb)(void *rgb, void *mask, void *alpha, const lvPluginTag *tags);
+    int (*PlaneSize)(void *plane, int attribute);              // 26: attribute 0 width, 1 height
+    uint32_t (*ArgbToPixel)(uint32_t colour, int format, int keepAlpha);  // 27
+    uint32_t (*PixelToArgb)(uint32_t pixel, int format, int keepAlpha);   // 28
+    lvApiPending FreeBrush, MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale,
+        FreeIconImage;                                                                            // 29-34
+    // 35: scales a rectangle of raw pixels (one-byte formats as a plane); with a null
+    // target a new buffer (standard runtime's free). The target, or null.
+    void *(*ScalePixels)(const void *source, int sourceX, int sourceY, int sourceWidth, int sourceHeight,
+                         void *target, int targetX, int targetY, int targetWidth, int targetHeight, int sourceRow,
+                         int targetRow, int format, int smooth);
+    // 36: saves pixels through the runtime's savers; 1 on success, 0 on failure (0 while
+    // the savers are not part of this build). Tags: 1 quality (90), 2 depth (32), 3 palette
+    // (the pixels are then pens), 4 transparent colour (-1), 5 and 6 passed on.
+    int (*SaveImage)(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
+                     const lvPluginTag *tags);
+    // 37: pixels to pens: pensOut gets width x height pens (rows of width bytes),
+    // desc->paletteOut the 256 palette words. Flags: 1 dither, 2 remap to the palette
+    // already in paletteOut (it comes back unchanged). Tag 1: the wanted transparent pen.
+    // 1 on success, 0 on failure.
+    int (*RemapToPalette)(const void *pixels, uint8_t *pensOut, lvPluginPaletteDesc *desc, uint32_t flags,
+                          const lvPluginTag *tags);
+    // 38: a special coordinate (CENTER, RIGHT, ...) of an object of the given size
+    // against a container (0: the current output): isX non-zero for x, else y.
+    int (*ResolveSpecialCoordinate)(int isX, int value, int size, int container, double anchor);
 } lvApiGraphics;
 
 // Sound decoders (PLUGINCAPS_SOUND): the record OpenStream fills (zeroed by the runtime

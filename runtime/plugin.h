@@ -45,6 +45,22 @@ struct lvPluginImageEntries {
 void SetPluginImageEntries(const lvPluginImageEntries *entries);
 // The audio sub-table (5); null restores the entries that refuse every call.
 void SetPluginAudioEntries(const lvApiAudio *entries);
+// The raster entries of the graphics sub-table (slots 21-23, 25-28, 35-38); unset
+// slots answer nothing (null, 0, or the colour unchanged). Null clears them.
+struct lvPluginRasterEntries {
+    decltype(lvApiGraphics::BltRawPixels) BltRawPixels;
+    decltype(lvApiGraphics::FillRawRect) FillRawRect;
+    decltype(lvApiGraphics::WriteRawPixel) WriteRawPixel;
+    decltype(lvApiGraphics::ReadArgb) ReadArgb;
+    decltype(lvApiGraphics::PlaneSize) PlaneSize;
+    decltype(lvApiGraphics::ArgbToPixel) ArgbToPixel;
+    decltype(lvApiGraphics::PixelToArgb) PixelToArgb;
+    decltype(lvApiGraphics::ScalePixels) ScalePixels;
+    decltype(lvApiGraphics::SaveImage) SaveImage;
+    decltype(lvApiGraphics::RemapToPalette) RemapToPalette;
+    decltype(lvApiGraphics::ResolveSpecialCoordinate) ResolveSpecialCoordinate;
+};
+void SetPluginRasterEntries(const lvPluginRasterEntries *entries);
 
 // Services of the command libraries that interface slots hand on (the executable fills
 // them when it puts its libraries into the table; unset, the slots give empty results).

@@ -795,14 +795,78 @@ static void FreeImageSourceEntry(void *source)
     if (imageEntries.FreeImageSource) imageEntries.FreeImageSource(source);
 }
 
+// The raster engine sits above the runtime core: it installs these entries.
+static lvPluginRasterEntries rasterEntries;
+void SetPluginRasterEntries(const lvPluginRasterEntries *entries)
+{
+    rasterEntries = entries ? *entries : lvPluginRasterEntries{};
+}
+static void BltRawPixelsEntry(uint8_t *target, const uint8_t *source, const lvPluginBlitDesc *desc, uint32_t ignored,
+                              const lvPluginTag *tags)
+{
+    if (rasterEntries.BltRawPixels) rasterEntries.BltRawPixels(target, source, desc, ignored, tags);
+}
+static void FillRawRectEntry(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
+                             uint32_t flags, const lvPluginTag *tags)
+{
+    if (rasterEntries.FillRawRect) rasterEntries.FillRawRect(pixels, x, y, width, height, colour, flags, tags);
+}
+static void WriteRawPixelEntry(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
+                               const lvPluginTag *tags)
+{
+    if (rasterEntries.WriteRawPixel) rasterEntries.WriteRawPixel(pixels, x, y, colour, flags, tags);
+}
+static uint32_t *ReadArgbEntry(void *rgb, void *mask, void *alpha, const lvPluginTag *tags)
+{
+    return rasterEntries.ReadArgb ? rasterEntries.ReadArgb(rgb, mask, alpha, tags) : nullptr;
+}
+static int PlaneSizeEntry(void *plane, int attribute)
+{
+    return rasterEntries.PlaneSize ? rasterEntries.PlaneSize(plane, attribute) : 0;
+}
+static uint32_t ArgbToPixelEntry(uint32_t colour, int format, int keepAlpha)
+{
+    return rasterEntries.ArgbToPixel ? rasterEntries.ArgbToPixel(colour, format, keepAlpha) : colour;
+}
+static uint32_t PixelToArgbEntry(uint32_t pixel, int format, int keepAlpha)
+{
+    return rasterEntries.PixelToArgb ? rasterEntries.PixelToArgb(pixel, format, keepAlpha) : pixel;
+}
+static void *ScalePixelsEntry(const void *source, int sx, int sy, int sw, int sh, void *target, int tx, int ty, int tw,
+                              int th, int sourceRow, int targetRow, int format, int smooth)
+{
+    return rasterEntries.ScalePixels
+               ? rasterEntries.ScalePixels(source, sx, sy, sw, sh, target, tx, ty, tw, th, sourceRow, targetRow,
+                                           format, smooth)
+               : nullptr;
+}
+static int SaveImageEntry(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
+                          const lvPluginTag *tags)
+{
+    return rasterEntries.SaveImage ? rasterEntries.SaveImage(file, pixels, width, height, saver, tags) : 0;
+}
+static int RemapToPaletteEntry(const void *pixels, uint8_t *pensOut, lvPluginPaletteDesc *desc, uint32_t flags,
+                               const lvPluginTag *tags)
+{
+    return rasterEntries.RemapToPalette ? rasterEntries.RemapToPalette(pixels, pensOut, desc, flags, tags) : 0;
+}
+static int ResolveSpecialEntry(int isX, int value, int size, int container, double anchor)
+{
+    return rasterEntries.ResolveSpecialCoordinate
+               ? rasterEntries.ResolveSpecialCoordinate(isX, value, size, container, anchor)
+               : value;
+}
+
 static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                   // 4-11
     PENDING, InstallDisplayEntry,                                                                             // 12, 13
     PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, PENDING, PENDING, FindDisplayEntry,                 // 14-20
-    PENDING, PENDING, PENDING, PENDING, PENDING,                                                              // 21-25
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, // 26-37
-    PENDING};                                                                                                 // 38
+    BltRawPixelsEntry, FillRawRectEntry, WriteRawPixelEntry, PENDING, ReadArgbEntry,                          // 21-25
+    PlaneSizeEntry, ArgbToPixelEntry, PixelToArgbEntry,                                                       // 26-28
+    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                                     // 29-34
+    ScalePixelsEntry, SaveImageEntry, RemapToPaletteEntry,                                                    // 35-37
+    ResolveSpecialEntry};                                                                                     // 38
 // The sound library installs the audio entries; until then nothing is found or made.
 static void *NoLockSample(lvPluginObjectId, int, void *, lvPluginSampleInfo *) { return nullptr; }
 static void NoUnlockSample(void *) {}

@@ -7,7 +7,7 @@ PACKAGES=(
   g++ clang libclang-rt-14-dev cmake ninja-build ccache pkg-config python3
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libopencv-imgproc-dev libncurses-dev libsdl2-dev libpixman-1-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libimagequant-dev
   unicode-data socat xvfb coreutils
   libcanberra-dev libnotify-dev dbus-daemon python3-dbus python3-gi
   libsndfile1-dev tmux

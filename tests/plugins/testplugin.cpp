@@ -44,7 +44,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // Command library (cmdlib) and the one that needs it (needs)
 // ============================================================================
 
-#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS)
+#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS) || defined(LVT_RASTER)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -246,6 +246,83 @@ static int CmdCheckSlots(lvState *L)
     return 1;
 }
 static const lvPluginCommand commands[] = {{"CheckSlots", CmdCheckSlots}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_RASTER)
+// The raster slots of the graphics sub-table, driven on the plug-in's own buffers.
+static void Expect(std::string &failures, bool ok, const char *what)
+{
+    if (!ok) failures += std::string(" ") + what;
+}
+
+// CheckRasterSlots() -> "" when every raster slot answers as it should, else the failures.
+static int CmdCheckRasterSlots(lvState *L)
+{
+    const lvApiGraphics *g = api->graphics;
+    std::string failures;
+    // 22: a fill needs its row length (tag 2); a clip rectangle that excludes it writes nothing.
+    uint32_t px[8 * 4];
+    std::fill(px, px + 32, 0u);
+    g->FillRawRect((uint8_t *)px, 1, 1, 3, 2, 0xFF0000, 0, nullptr);
+    Expect(failures, px[9] == 0, "fill without row length");
+    lvPluginRect away = {6, 0, 2, 4};
+    lvPluginTag clipAway[] = {{2, 8}, {3, (intptr_t)&away}, {0, 0}};
+    g->FillRawRect((uint8_t *)px, 1, 1, 3, 2, 0xFF0000, 0, clipAway);
+    Expect(failures, std::count(px, px + 32, 0u) == 32, "fill outside the clip");
+    lvPluginTag row[] = {{2, 8}, {0, 0}};
+    g->FillRawRect((uint8_t *)px, 1, 1, 3, 2, 0x80FF0000u, 1, row);  // half-way toward red
+    Expect(failures, px[9] == 0x7F0000 && px[8 + 3] == 0x7F0000 && px[17 + 2] == 0x7F0000 && px[0] == 0 &&
+                         px[8 + 4] == 0, "fill with opacity");
+    // 23: one pixel, not outside the clip.
+    g->WriteRawPixel((uint8_t *)px, 7, 3, 0x00FF00, 0, clipAway);
+    g->WriteRawPixel((uint8_t *)px, 0, 3, 0x0000FF, 0, clipAway);
+    Expect(failures, px[31] == 0x00FF00 && px[24] == 0, "write pixel and clip");
+    // 21: a blit cut by the clip rectangle moves its source offsets; masks and alpha pick pixels.
+    uint32_t src[4 * 2] = {1, 2, 3, 4, 5, 6, 7, 8};
+    uint32_t dst[4 * 2] = {};
+    lvPluginBlitDesc d = {0, 0, 0, 0, 4, 2, 10, 4, 4, nullptr, 0, nullptr, 0};
+    lvPluginRect right = {2, 1, 10, 10};
+    lvPluginTag clipRight[] = {{1, (intptr_t)&right}, {0, 0}};
+    g->BltRawPixels((uint8_t *)dst, (const uint8_t *)src, &d, 0, clipRight);
+    Expect(failures, dst[6] == 7 && dst[7] == 8 && dst[5] == 0 && dst[2] == 0, "clipped blit");
+    uint8_t mask[2 * 2] = {0xA0, 0, 0x50, 0};  // #.#. / .#.#
+    d.mask = mask;
+    d.maskRowBytes = 2;
+    std::fill(dst, dst + 8, 0u);
+    g->BltRawPixels((uint8_t *)dst, (const uint8_t *)src, &d, 0, nullptr);
+    Expect(failures, dst[0] == 1 && dst[1] == 0 && dst[2] == 3 && dst[5] == 6 && dst[4] == 0, "masked blit");
+    uint8_t alpha[4 * 2] = {255, 0, 255, 0, 0, 0, 0, 0};
+    d.mask = nullptr;
+    d.alpha = alpha;
+    d.alphaRowBytes = 4;
+    std::fill(dst, dst + 8, 0u);
+    g->BltRawPixels((uint8_t *)dst, (const uint8_t *)src, &d, 0, nullptr);
+    Expect(failures, dst[0] == 1 && dst[1] == 0 && dst[2] == 3 && dst[4] == 0, "alpha blit");
+    // 27, 28: conversions.
+    Expect(failures, g->ArgbToPixel(0x11223344, 11, 0) == 0x44332200u, "argb to pixel");
+    Expect(failures, g->PixelToArgb(0x44332211u, 11, 0) == 0x223344u, "pixel to argb");
+    // 35: a 2 x 2 buffer doubled.
+    uint32_t small[4] = {1, 2, 3, 4};
+    uint32_t *big = (uint32_t *)g->ScalePixels(small, 0, 0, 2, 2, nullptr, 0, 0, 4, 4, 2, 4, 10, 0);
+    Expect(failures, big && big[0] == 1 && big[3] == 2 && big[15] == 4, "scale pixels");
+    if (big) api->stdRuntime->free_(big);
+    // 36: no savers in this build: failure, nothing written.
+    Expect(failures, g->SaveImage("never.png", small, 2, 2, 1, nullptr) == 0, "save image");
+    // 37: eight colours in, eight pens and their palette out.
+    uint32_t colours[16];
+    for (int i = 0; i < 16; i++) colours[i] = 0xFF000000u | (uint32_t)((i % 8) * 0x201008);
+    uint8_t pens[16];
+    uint32_t palette[256] = {};
+    lvPluginPaletteDesc pd = {4, 4, 32, nullptr, 3, nullptr, palette, 0};
+    int ok = g->RemapToPalette(colours, pens, &pd, 0, nullptr);
+    bool right8 = ok == 1;
+    for (int i = 0; i < 16 && right8; i++) right8 = pens[i] < 8 && palette[pens[i]] == (colours[i] & 0xFFFFFF);
+    Expect(failures, right8, "remap to palette");
+    // 38: CENTER of 10 in 100.
+    Expect(failures, g->ResolveSpecialCoordinate(1, -100000, 10, 100, 0) == 45, "special coordinate");
+    api->scriptVM->PushString(L, failures.c_str());
+    return 1;
+}
+static const lvPluginCommand commands[] = {{"CheckRasterSlots", CmdCheckRasterSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #else
 static int currentLibrary;
@@ -874,6 +951,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "extplug", PLUGINCAPS_LIBRARY | PLUGINCAPS_EXTENSION);
 #elif defined(LVT_SLOTS)
     DescribeSelf(record, "slotcheck", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_RASTER)
+    DescribeSelf(record, "rasterslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};

@@ -8,6 +8,12 @@ lv_add_test(raster_planes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_planes_t
 lv_add_test(raster_rect_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_rect_test.cpp LIBS lv_raster LABELS raster)
 lv_add_test(raster_blit_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_blit_test.cpp LIBS lv_raster_fakes LABELS raster parse)
 lv_add_test(raster_scale_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_scale_test.cpp LIBS lv_raster_fakes LABELS raster parse)
+lv_add_test(raster_quantize_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_quantize_test.cpp LIBS lv_raster_fakes LABELS raster)
+lv_add_test(raster_gradient_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_gradient_test.cpp LIBS lv_raster_fakes LABELS raster)
+lv_add_test(raster_fill_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_fill_test.cpp LIBS lv_raster LABELS raster threads)
+lv_add_test(raster_collision_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_collision_test.cpp LIBS lv_raster_fakes LABELS raster)
+lv_add_test(raster_shapes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_shapes_test.cpp LIBS lv_raster_fakes LABELS raster)
+lv_add_test(raster_pluginraster_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_pluginraster_test.cpp LIBS lv_raster_fakes LABELS raster)
 lv_add_test(raster_image_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/raster_image_test.cpp LIBS lv_raster_fakes LABELS raster parse)
 
 # The graphics library as a script meets it: applets assembled from

@@ -81,6 +81,7 @@ TEST(GraphicsExe, RaisedArgumentErrorsEndTheRun) {
         {"args_few", "Not enough arguments!"},
         {"args_many", "Too many arguments for this function!"},
         {"matrix_not_table", "Table expected in argument 3!"},
+        {"collision_args", "Not enough arguments!"},
     };
     for (const auto &c : cases) {
         int exitCode = -1;
@@ -90,6 +91,25 @@ TEST(GraphicsExe, RaisedArgumentErrorsEndTheRun) {
         for (auto &[k, v] : lines) all += k + " " + v + "\n";
         EXPECT_NE(all.find(c.message), std::string::npos) << c.stem << ": " << all;
     }
+}
+
+// Collision as a script meets it: the box test answers at once; unknown types,
+// missing layers, brushes and sprites give their errors.
+TEST(GraphicsExe, CollisionBoxesAndErrors) {
+    int exitCode = -1;
+    auto lines = RunApplet("collision", &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    const std::map<std::string, std::string> expected = {
+        {"overlap", "1"},       // one shared pixel column
+        {"touching", "0"},      // x2 = 10: edges only touch
+        {"below", "0"},
+        {"unknowntype", "1055"},
+        {"nolayers", "1078"},   // layers are not enabled
+        {"nolayersbox", "1078"},
+        {"nobrush", "1174"},
+        {"nosprite", "1220"},
+    };
+    for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key;
 }
 
 }  // namespace

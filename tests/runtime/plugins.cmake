@@ -6,7 +6,8 @@ set(LV_TESTPLUGIN_VARIANTS
   cmdlib:LVT_CMDLIB needs:LVT_NEEDS extplug:LVT_EXT memfs:LVT_MEMFS saver:LVT_SAVER
   wrongname:LVT_WRONGNAME native:LVT_NATIVE toonew:LVT_TOONEW missing:LVT_MISSING
   missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX
-  imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS)
+  imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS
+  rasterslots:LVT_RASTER)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})
@@ -31,6 +32,10 @@ lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_applet.lva CHUNK ${LV_TESTPLU
 lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/slots_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/slots_applet.lvs)
 lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/slots_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/slots_applet.lvc
   TARGET applet_slots_test ARGS --object 12:1:slotcheck)
+# The applet that has the raster-slot plug-in drive the graphics sub-table's raster slots.
+lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/raster_slots_applet.lvs)
+lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lvc
+  TARGET applet_raster_slots_test ARGS --object 12:1:rasterslots)
 
 # The extension library that the linked programs carry; the tests link them with lvlink
 # from the runtime the build made.
@@ -42,4 +47,4 @@ lv_add_test(plugins_test
   LIBS lv_runtime
   LABELS runtime parse threads)
 target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
-add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test applet_slots_test lumivarra lvlink)
+add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test applet_slots_test applet_raster_slots_test lumivarra lvlink)

@@ -925,6 +925,21 @@ TEST_F(LinkedProgramTest, RuntimeRunsAPackedAndARawPluginOfOneProgram)
                     {"cmdlib", "memfs"});
 }
 
+// A plug-in linked into a program drives the raster slots of the graphics sub-table on
+// its own buffers: fills and pixels with their row and clip tags, blits cut by a clip
+// rectangle and through masks and alpha, conversions, scaling, pixels to pens.
+TEST_F(LinkedProgramTest, PluginDrivesTheRasterSlots)
+{
+    std::string bin = LV_BIN_DIR;
+    std::string command = "timeout 30 " + bin + "/lvlink link " + bin + "/lumivarra " +
+                          std::string(LV_TESTPLUGIN_DIR) + "/raster_slots_applet.lva -o " + root + "/program " +
+                          Plugin("--plugin", "rasterslots") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string output;
+    EXPECT_EQ(RunLinked(root + "/program", tmp, output), 0) << output;
+    EXPECT_EQ(output, "raster: \n") << "failing raster slots after \"raster:\"";
+}
+
 // A plug-in linked into a program checks, from its own side of the interface table, that
 // every slot docs/plugins.md lists as live is there and that the slots wired to library
 // services answer as they should.

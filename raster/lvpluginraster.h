@@ -1,0 +1,25 @@
+// lvpluginraster.h - the raster services that the plug-in interface table hands
+// to plug-ins (graphics sub-table slots 21-23, 25-28, 35-38): blits and fills of
+// raw pixel buffers, ARGB reads of bitmap sets, pixel conversions, scaling,
+// pixels to pens, special coordinates.
+//
+// Depends on: runtime/plugin.h (SetPluginRasterEntries), the raster engine.
+// Limits: script thread only.
+#pragma once
+#include "runtime/lvplugin.h"
+
+// Puts the entries into the interface table (start-up).
+void InstallRasterPluginEntries();
+
+// The entries themselves (tests call them directly).
+void PluginBltRawPixels(uint8_t *target, const uint8_t *source, const lvPluginBlitDesc *desc, uint32_t ignored,
+                        const lvPluginTag *tags);
+void PluginFillRawRect(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
+                       uint32_t flags, const lvPluginTag *tags);
+void PluginWriteRawPixel(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
+                         const lvPluginTag *tags);
+uint32_t *PluginReadArgb(void *rgb, void *mask, void *alpha, const lvPluginTag *tags);
+int PluginSaveImage(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
+                    const lvPluginTag *tags);
+int PluginRemapToPalette(const void *pixels, uint8_t *pensOut, lvPluginPaletteDesc *desc, uint32_t flags,
+                         const lvPluginTag *tags);

@@ -1,0 +1,180 @@
+// Gradient rendering: LINEAR positions at pixel centres, angle normalising,
+// RADIAL border and radius guards, CONICAL balance, stops kept as given,
+// equal stop positions, non-32-bit targets and clipping to the bitmap.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "raster/lvgradient.h"
+#include "raster_fakes.h"
+
+namespace {
+
+struct Canvas {
+    int w, h;
+    std::vector<uint32_t> px;
+    Canvas(int w_, int h_, uint32_t fill = 0xDEADBEEF) : w(w_), h(h_), px(static_cast<size_t>(w_) * h_, fill) {}
+    void Render(const lvGradient &g, int format = PIXFMT_ARGB32) {
+        lvGradientJob j{};
+        j.pixels = reinterpret_cast<uint8_t *>(px.data());
+        j.bytesPerPixel = 4;
+        j.format = format;
+        j.width = w;
+        j.height = h;
+        j.rowLength = w;
+        j.gradient = &g;
+        RenderGradient(&j);
+    }
+    uint32_t At(int x, int y) const { return px[static_cast<size_t>(y) * w + x]; }
+};
+
+lvGradient Make(int style, uint32_t start, uint32_t end, int angle = 0) {
+    lvGradient g{};
+    g.startColour = start;
+    g.endColour = end;
+    InitGradient(&g, 0);
+    g.style = style;
+    g.angle = angle;
+    return g;
+}
+
+TEST(Gradient, LinearSamplesPixelCentres) {
+    Canvas c(256, 3);
+    c.Render(Make(GRADIENT_LINEAR, 0x000000, 0xFFFFFF, 90));
+    for (int y = 0; y < 3; y++)
+        for (int x = 0; x < 256; x++) {
+            uint32_t grey = (255u * x) >> 8;
+            ASSERT_EQ(c.At(x, y), grey << 16 | grey << 8 | grey) << x;
+        }
+    EXPECT_EQ(c.At(255, 0) & 0xFF, 254u);
+    // Other 32-bit layouts get the same colour reordered; the high byte stays 0.
+    Canvas b(256, 1);
+    b.Render(Make(GRADIENT_LINEAR, 0xFF0000, 0x0000FF, 90), PIXFMT_BGRA32);
+    EXPECT_EQ(b.At(0, 0), ArgbToPixel32(PIXFMT_BGRA32, 0xFF0000));
+}
+
+TEST(Gradient, AnglesNormaliseAndRunTheirWay) {
+    struct Case {
+        int a, b;
+    } cases[] = {{-90, 270}, {450, 90}, {-330, 30}, {720, 0}};
+    for (auto k : cases) {
+        Canvas p(37, 23), q(37, 23);
+        p.Render(Make(GRADIENT_LINEAR, 0x102030, 0xF0E0D0, k.a));
+        q.Render(Make(GRADIENT_LINEAR, 0x102030, 0xF0E0D0, k.b));
+        EXPECT_EQ(p.px, q.px) << k.a;
+    }
+    // 0 runs top to bottom, 180 bottom to top, 270 right to left; 45 from the top-left corner.
+    Canvas d(16, 16);
+    d.Render(Make(GRADIENT_LINEAR, 0x000000, 0xFFFFFF, 0));
+    EXPECT_LT(d.At(5, 0), d.At(5, 15));
+    EXPECT_EQ(d.At(0, 4), d.At(15, 4));
+    d.Render(Make(GRADIENT_LINEAR, 0x000000, 0xFFFFFF, 180));
+    EXPECT_GT(d.At(5, 0), d.At(5, 15));
+    d.Render(Make(GRADIENT_LINEAR, 0x000000, 0xFFFFFF, 270));
+    EXPECT_GT(d.At(0, 3), d.At(15, 3));
+    d.Render(Make(GRADIENT_LINEAR, 0x000000, 0xFFFFFF, 45));
+    EXPECT_LT(d.At(0, 0) & 0xFF, 8u);
+    EXPECT_GE(d.At(15, 15) & 0xFF, 247u);
+    EXPECT_EQ(d.At(3, 9), d.At(9, 3));
+}
+
+TEST(Gradient, RadialBorderAndTinyRadii) {
+    lvGradient full = Make(GRADIENT_RADIAL, 0xFFFFFF, 0x000000);
+    full.border = 1.0;
+    lvGradient almost = full;
+    almost.border = 0.99;
+    Canvas a(200, 200), b(200, 200);
+    a.Render(full);
+    b.Render(almost);
+    EXPECT_EQ(a.px, b.px);
+    // The radius is 1 % of the half diagonal (1.41 px): only the centre pixels are light.
+    EXPECT_EQ(a.At(0, 0), 0u);
+    EXPECT_EQ(a.At(97, 100), 0u);
+    EXPECT_GT(a.At(100, 100) & 0xFF, 0x40u);
+    // Border 0: the end colour is reached at the corners.
+    Canvas c(100, 100);
+    c.Render(Make(GRADIENT_RADIAL, 0xFFFFFF, 0x000000));
+    EXPECT_LT(c.At(0, 0) & 0xFF, 3u);
+    EXPECT_GT(c.At(50, 50) & 0xFF, 250u);
+    // Radii that truncate to nothing draw without a fault: all end colour but the centre.
+    for (double border : {0.999, 0.99999999999, 1.0}) {
+        lvGradient g = Make(GRADIENT_RADIAL, 0xFFFFFF, 0x0000FF);
+        g.border = border;
+        Canvas t(2, 2);
+        t.Render(g);
+        for (uint32_t p : t.px) EXPECT_EQ(p, 0x0000FFu) << border;
+    }
+}
+
+TEST(Gradient, ConicalBalanceAndUnknownStyles) {
+    lvGradient g = Make(GRADIENT_CONICAL, 0xFF0000, 0x0000FF);
+    Canvas c(101, 101);
+    c.Render(g);
+    EXPECT_EQ(c.At(0, 50), 0xFF0000u);    // half-way round: the start colour
+    EXPECT_EQ(c.At(100, 50), 0x0000FFu);  // position 1.0: the end colour
+    EXPECT_EQ(c.At(100, 49) & 0xFF0000, 0u);  // just above the axis: near position 0
+    // Another angle turns the picture: a quarter turn puts the start colour below or above.
+    g.angle = 90;
+    c.Render(g);
+    EXPECT_TRUE(c.At(50, 0) == 0xFF0000u || c.At(50, 100) == 0xFF0000u);
+    // Unknown styles are accepted and draw nothing.
+    Canvas u(4, 4);
+    lvGradient bad = Make(7, 0xFF0000, 0x0000FF);
+    u.Render(bad);
+    for (uint32_t p : u.px) EXPECT_EQ(p, 0xDEADBEEFu);
+}
+
+TEST(Gradient, StopsAsGivenAndEqualPositions) {
+    // Out of order: the first stop above every position is stop 0 (red): all red.
+    lvGradient g = Make(GRADIENT_LINEAR, 0, 0, 90);
+    g.stopCount = 2;
+    g.stops[0] = {0xFF0000, 1.0};
+    g.stops[1] = {0x0000FF, 0.0};
+    Canvas c(64, 1);
+    c.Render(g);
+    for (uint32_t p : c.px) EXPECT_EQ(p, 0xFF0000u);
+    // A hard edge from two stops at one position.
+    g.stopCount = 4;
+    g.stops[0] = {0xFF0000, 0.0};
+    g.stops[1] = {0x00FF00, 0.5};
+    g.stops[2] = {0x0000FF, 0.5};
+    g.stops[3] = {0xFFFFFF, 1.0};
+    c.Render(g);
+    EXPECT_GT(c.At(0, 0) >> 16, 0xF0u);
+    EXPECT_EQ(c.At(31, 0) & 0xFF, 0u);
+    EXPECT_GT((c.At(31, 0) >> 8) & 0xFF, 0xE0u);
+    EXPECT_EQ(c.At(32, 0) & 0xFF, 0xFFu);  // blue side starts
+    EXPECT_LT(c.At(32, 0) >> 16, 8u);
+    g.stopCount = 3;
+    g.stops[0] = {0xFF0000, 0.0};
+    g.stops[1] = {0x00FF00, 0.0};
+    g.stops[2] = {0x0000FF, 1.0};
+    c.Render(g);
+    EXPECT_EQ(c.At(0, 0) & 0xFF0000, 0u);  // the zero-width pair is never used
+}
+
+TEST(Gradient, TargetsThatAreNot32BitStayUnchangedAndBitmapsClip) {
+    std::vector<uint16_t> px(16, 0x1234);
+    lvGradient g = Make(GRADIENT_LINEAR, 0xFF0000, 0x00FF00);
+    lvGradientJob j{};
+    j.pixels = reinterpret_cast<uint8_t *>(px.data());
+    j.bytesPerPixel = 2;
+    j.format = PIXFMT_RGB16;
+    j.width = j.height = 4;
+    j.rowLength = 4;
+    j.gradient = &g;
+    RenderGradient(&j);
+    for (uint16_t p : px) EXPECT_EQ(p, 0x1234);
+
+    lvBitMapHandle *bm = AllocRgbBitmap(10, 10, 0, nullptr);
+    ASSERT_NE(bm, nullptr);
+    FillRgb(bm, [](int, int) { return 0x00ABCDEFu; });
+    FillBitmapWithGradient(bm, -5, 2, 20, 4, &g);  // reaches past both sides
+    EXPECT_EQ(PixelAt(bm, 0, 0) & 0xFFFFFF, 0xABCDEFu);
+    EXPECT_NE(PixelAt(bm, 0, 2) & 0xFFFFFF, 0xABCDEFu);
+    EXPECT_NE(PixelAt(bm, 9, 5) & 0xFFFFFF, 0xABCDEFu);
+    EXPECT_EQ(PixelAt(bm, 9, 6) & 0xFFFFFF, 0xABCDEFu);
+    FreeBitmapHandle(bm);
+}
+
+}  // namespace
