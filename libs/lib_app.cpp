@@ -177,11 +177,8 @@ static int ReadPrefsOptions(lvState *L, lvPrefsOptions *o)
     char list[256];
     o->name = CopyDefaultAdapter(list, sizeof list, 2) ? list : "";
     if (GetValueType(L, 2) != LV_TTABLE) return 0;
-    PushString(L, "adapter");
-    GetTableValue(L, 2);
-    if (GetValueType(L, -1) == LV_TSTRING)
-        o->name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
-    SetStackTop(L, -2);
+    char adapter[256];
+    if (ReadFieldString(L, 2, "adapter", adapter, sizeof adapter, nullptr) == 1) o->name = adapter;
     return ReadUserTags(L, 2, "usertags", nullptr, &o->tags);
 }
 
