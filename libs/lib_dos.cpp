@@ -1454,7 +1454,6 @@ static const lvConstantEntry kDosConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-const lvCommandEntry *GetDosCommands() { return kDosCommands; }
 const lvConstantEntry *GetDosConstants() { return kDosConstants; }
 
 // A metatable of the name whose "__index" is itself and "__gc" closes the userdata.

@@ -14,8 +14,6 @@
 int OpenDosLibrary(lvState *L);
 // The library's constants, ended by a null name.
 const lvConstantEntry *GetDosConstants();
-// The library's command table, ended by a null name.
-const lvCommandEntry *GetDosCommands();
 // ---- The async library (lib_async.cpp) ------------------------------------------------------
 // ContinueAsyncOperation and CancelAsyncOperation, for the library that lists them (the
 // copy, move and delete operations are their first users), ended by a null name.

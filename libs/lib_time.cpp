@@ -373,6 +373,9 @@ int OpenTimeLibrary(lvState *L)
 {
     int code = RegisterTimerType(TimerAttribute);
     if (code) return code;
+    // SetObjectData's references on a timer go with the timer.
+    lvRefOps refs = MakeRegistryRefOps(L);
+    SetTimerRefOps(&refs);
     SetLibraryCloseStep("timers", CloseTimeLibrary);
     return RegisterCommandTable(L, TimeCommands, "time");
 }

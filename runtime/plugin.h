@@ -32,7 +32,6 @@ int LoadPluginFile(const char *path, uint32_t *capabilitiesOut, lvPluginHandle *
 void UnloadPluginHandle(lvPluginHandle *handle);
 // "lvp_" + name in a static buffer when prefixed, else name.
 const char *DecorateExportName(const char *name, int prefixed);
-lvPluginRecord *GetPluginRecord(lvPluginHandle *handle);
 // The interface table handed to every plug-in.
 const lvPluginApi *GetPluginApi(void);
 // The picture-file entries of the graphics sub-table (slots 0 to 3); null clears them.
@@ -161,7 +160,6 @@ struct lvPluginEventEntries {
     int (*UseTimerAdapter)(lvPluginRecord *record, uint32_t word);
 };
 void SetPluginEventEntries(const lvPluginEventEntries *entries);
-const lvPluginEventEntries *GetPluginEventEntries(void);
 
 lvPluginListEntry *GetPluginList(void);
 void SetPluginDisabled(lvPluginRecord *record, int flag);
