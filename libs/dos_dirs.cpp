@@ -10,6 +10,7 @@
 #include "libs/dirmonitor_engine.h"
 #include "libs/lib_dos.h"
 #include "runtime/errors.h"
+#include "runtime/vdir.h"
 
 // The open handles in creation order.
 static lvObjectHeader *gDirs;

@@ -8,7 +8,7 @@
 // records, failures as error codes (message arguments set through errors.h).
 //
 // Depends on: libs/dos_engine.h (linked trees), libs/dirmonitor_engine.h,
-// runtime/vdir.h, runtime/objects.h. Script thread only (the handle list has no lock).
+// runtime/vdir.h (scans, by pointer here), runtime/objects.h. Script thread only (the handle list has no lock).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "libs/dos_engine.h"
+#include "platform/lvplatform.h"
 #include "runtime/objects.h"
-#include "runtime/vdir.h"
 
 struct lvDirMonitor;
+struct lvVDir;  // runtime/vdir.h
 struct lvDosEventFieldSink;
 
 // One directory handle.

@@ -9,6 +9,7 @@
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
+#include "runtime/vdir.h"
 #include "runtime/vfile.h"
 
 static bool IsSeparator(char c) { return c == '/' || c == '\\'; }

@@ -6,15 +6,16 @@
 // in-memory files or names an adapter opens. Nothing here knows the script machine:
 // failures are error codes, their message arguments set through errors.h.
 //
-// Depends on: runtime/vfile.h, runtime/vdir.h,
-// runtime/lists.h (user tags), platform/lvplatform.h. Script thread only.
+// Depends on: runtime/vfile.h, runtime/vdir.h, platform/lvplatform.h; user tags
+// (runtime/lists.h) by pointer. Script thread only.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "runtime/lists.h"
-#include "runtime/vdir.h"
+#include "platform/lvplatform.h"
+
+struct lvUserTag;  // runtime/lists.h
 
 // ---- Path texts -------------------------------------------------------------------------
 

@@ -33,6 +33,7 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
+#include "runtime/vdir.h"
 
 // ============================================================================
 // Argument counts and identifiers

@@ -12,7 +12,6 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lib_base.h"
-#include "runtime/libs_core.h"
 #include "runtime/startup.h"
 
 // ==== End of the run ============================================================================

@@ -3,14 +3,15 @@
 // directory adapter lists, hooks, plug-in event names, and the start-up and shut-down
 // entries that start-up calls.
 //
-// Dependencies: runtime/lvplugin.h (the binary interface), runtime/vfile.h, vm/lvvm.h,
-// runtime/config.h. Limits: no locks; everything here belongs to the thread that drives
+// Dependencies: runtime/lvplugin.h (the binary interface), runtime/vfile.h, vm/lvvm.h;
+// the start-up record of runtime/config.h by pointer only. Limits: no locks; everything here belongs to the thread that drives
 // the script (the main thread during start-up and shut-down).
 #pragma once
-#include "runtime/config.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 #include "vm/lvvm.h"
+
+struct lvRuntimeConfig;  // runtime/config.h
 
 // ============================================================================
 // Loader
