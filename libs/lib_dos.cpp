@@ -35,18 +35,14 @@
 #include "runtime/startup.h"
 #include "runtime/vdir.h"
 
-// ============================================================================
-// Argument counts and identifiers
-// ============================================================================
+// ==== Argument counts and identifiers ================================================
 
 // Argument counts without an applet-version condition; max 0 with min > 0: no upper bound.
 static void CheckArgs(lvState *L, int min, int max) { CheckArgCount(L, min, max < 0 ? 0 : max, 0, 0); }
 
 static void PushHandleOf(lvState *L, const lvObjectHeader *header) { PushObjectId(L, GetObjectIdOf(header)); }
 
-// ============================================================================
-// Library state
-// ============================================================================
+// ==== Library state ==================================================================
 
 struct lvDosLibrary {
     lvState *L;                // the machine whose registry holds the references
@@ -68,9 +64,7 @@ void SetDosHandlerQuery(lvHandlerQuery query) { gDos.handlers = query; }
 
 static int DefaultEncoding() { return GetStringSettings()->defaultEncoding == 1 ? 1 : 0; }
 
-// ============================================================================
-// Arguments and options
-// ============================================================================
+// ==== Arguments and options ==========================================================
 
 static std::string ReadStringArgCopy(lvState *L, int i)
 {
@@ -113,9 +107,7 @@ static void CheckPathLength(lvState *L, const std::string &path)
     }
 }
 
-// ============================================================================
-// Entry tables
-// ============================================================================
+// ==== Entry tables ===================================================================
 
 // Pushes {"type", "size" (files), "flags", "time", "lastaccesstime", "creationtime"}.
 static void PushEntryTable(lvState *L, int isDirectory, const lvFileInfo *info)
@@ -134,9 +126,7 @@ static void PushEntryTable(lvState *L, int isDirectory, const lvFileInfo *info)
     SetFieldString(L, "creationtime", date);
 }
 
-// ============================================================================
-// Files
-// ============================================================================
+// ==== Files ==========================================================================
 
 static lvFileHandle *CheckFileHandle(lvState *L, int i)
 {
@@ -528,9 +518,7 @@ static int CmdUndefineVirtualStringFile(lvState *L)
     return 0;
 }
 
-// ============================================================================
-// Directories
-// ============================================================================
+// ==== Directories ====================================================================
 
 static lvDirectoryHandle *CheckDirHandle(lvState *L, int i, bool refuseMonitor)
 {
@@ -770,9 +758,7 @@ static int CmdCreateDirectory(lvState *L)
     return 1;
 }
 
-// ============================================================================
-// Copying, moving and deleting
-// ============================================================================
+// ==== Copying, moving and deleting ===================================================
 
 // Runs an operation, or links it for "async" and pushes its handle.
 static int RunOrLink(lvState *L, lvAsyncOperation *op, bool async)
@@ -908,9 +894,7 @@ static int CmdMatchPattern(lvState *L)
     return 1;
 }
 
-// ============================================================================
-// Paths, attributes and checksums
-// ============================================================================
+// ==== Paths, attributes and checksums ================================================
 
 static int CmdExists(lvState *L)
 {
@@ -1192,9 +1176,7 @@ static int CmdCRC32(lvState *L) { return ChecksumCommand(L, LV_SUM_CRC32); }
 static int CmdMD5(lvState *L) { return ChecksumCommand(L, LV_SUM_MD5); }
 static int CmdSHA1(lvState *L) { return ChecksumCommand(L, LV_SUM_SHA1); }
 
-// ============================================================================
-// External programs and the directory monitor
-// ============================================================================
+// ==== External programs and the directory monitor ====================================
 
 static bool HandlerInstalled(lvState *L, const char *name) { return gDos.handlers && gDos.handlers(L, name); }
 
@@ -1290,8 +1272,7 @@ static int CmdMonitorDirectory(lvState *L)
     return 1;
 }
 
-// ---- Script events ----------------------------------------------------------------------------
-
+// A finished job goes after its RunFinished call; its references are the machine's.
 void ReleaseDosRunJob(lvState *L, void *job)
 {
     for (lvRunJob *j = FirstRunJob(); j; j = j->next) {
@@ -1302,9 +1283,7 @@ void ReleaseDosRunJob(lvState *L, void *job)
     }
 }
 
-// ============================================================================
-// Object types
-// ============================================================================
+// ==== Object types ===================================================================
 
 static int FileAttribute(lvState *L, int attribute, lvObjectId id)
 {
@@ -1343,9 +1322,7 @@ static int DirectoryAttribute(lvState *L, int attribute, lvObjectId id)
     }
 }
 
-// ============================================================================
-// The library
-// ============================================================================
+// ==== The library ====================================================================
 
 static const lvCommandEntry kDosCommands[] = {
     {"OpenFile", CmdOpenFile},
