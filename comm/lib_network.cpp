@@ -504,25 +504,6 @@ struct lvTransferArgs {
     }
 };
 
-// The string field of the table on top: 0 absent (nil), 1 a string in out, or
-// ERR_STRINGEXPECTED for another type.
-static int FormStringField(lvState *L, const char *name, char *out, size_t size, size_t *length)
-{
-    PushString(L, name);
-    GetTableValue(L, -2);
-    int type = GetValueType(L, -1), r = 0;
-    if (type == LV_TSTRING) {
-        size_t n = ValueStringLength(L, -1);
-        if (out) std::snprintf(out, size, "%s", ValueToString(L, -1));
-        if (length) *length = n;
-        r = 1;
-    } else if (type != LV_TNIL) {
-        r = ERR_STRINGEXPECTED;
-    }
-    SetStackTop(L, GetStackTop(L) - 1);
-    return r;
-}
-
 static int MissingField(const char *name)
 {
     SetErrorStringArg(name);
@@ -533,11 +514,11 @@ static int MissingField(const char *name)
 static int ReadFormPart(lvState *L, const char *fileAdapter, const lvUserTag *tags, lvFormPart *p)
 {
     size_t length = 0;
-    int r = FormStringField(L, "name", p->name, sizeof p->name, &length);
+    int r = ReadFieldString(L, -1, "name", p->name, sizeof p->name, &length);
     if (r != 1) return r ? r : MissingField("Name");
     if (length == 0) return ERR_WRONGUSAGE;
     char path[1024];
-    r = FormStringField(L, "file", path, sizeof path, nullptr);
+    r = ReadFieldString(L, -1, "file", path, sizeof path, nullptr);
     if (r > 1) return r;
     if (r == 1) {
         int flags = LV_VF_READ | (fileAdapter && *fileAdapter ? LV_VF_ADAPTERS : 0);
@@ -548,11 +529,9 @@ static int ReadFormPart(lvState *L, const char *fileAdapter, const lvUserTag *ta
         }
         std::snprintf(p->fileName, sizeof p->fileName, "%s", FindFilePart(path));
         if ((p->size = GetVFileSize(p->file)) < 0) return ERR_FILESIZE;
-        if (FormStringField(L, "data", nullptr, 0, nullptr) != 0) return ERR_WRONGUSAGE;
+        if (ReadFieldString(L, -1, "data", nullptr, 0, nullptr) != 0) return ERR_WRONGUSAGE;
     } else {
-        PushString(L, "data");
-        GetTableValue(L, -2);
-        int type = GetValueType(L, -1);
+        int type = PushFieldValue(L, -1, "data");
         if (type == LV_TSTRING && ValueStringLength(L, -1) > 0) {
             p->size = (int64_t)ValueStringLength(L, -1);
             p->data = (uint8_t *)AllocMemory((size_t)p->size, 0);
@@ -564,12 +543,12 @@ static int ReadFormPart(lvState *L, const char *fileAdapter, const lvUserTag *ta
         if (p->size == 0) return ERR_WRONGUSAGE;
         if (!p->data) return ERR_MEM;
     }
-    r = FormStringField(L, "mimetype", p->mimeType, sizeof p->mimeType, &length);
+    r = ReadFieldString(L, -1, "mimetype", p->mimeType, sizeof p->mimeType, &length);
     if (r > 1) return r;
     if (r == 1 && length == 0) return ERR_WRONGUSAGE;
     if (r == 0 && p->file) std::strcpy(p->mimeType, "application/octet-stream");
     char alias[256];
-    int hasAlias = FormStringField(L, "filealias", alias, sizeof alias, nullptr);
+    int hasAlias = ReadFieldString(L, -1, "filealias", alias, sizeof alias, nullptr);
     if (hasAlias > 1) return hasAlias;
     if (hasAlias == 1) {
         if (!p->mimeType[0]) return MissingField("MIMEType");

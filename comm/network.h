@@ -15,7 +15,7 @@
 // Nothing here needs the script machine: what does (script callbacks, the runtime's
 // event poll and quit flag, cancelling queued callbacks) comes through lvNetworkHooks.
 // Depends on: platform/lvplatform.h (sockets, clock), runtime/objects.h, runtime/lists.h
-// (user tags), runtime/vfile.h (adapter scans, file destinations), runtime/lvplugin.h
+// (user tags, by pointer), runtime/vfile.h (adapter scans, file destinations), runtime/lvplugin.h
 // (the network-adapter exports), ui/events.h (the event pass only).
 // Limits: script thread only; the lists have no locks. Every wait is a loop that lets
 // events in and looks at the quit flag on each pass, pausing at most 1 ms (10 ms while
@@ -25,13 +25,13 @@
 #include <cstdint>
 
 #include "platform/lvplatform.h"
-#include "runtime/lists.h"
 #include "runtime/objects.h"
 
 struct lvPluginRecord;
 struct lvVFile;
 struct lvState;
 struct lvAdapterTag;
+struct lvUserTag;  // runtime/lists.h
 struct lvEventCallback;
 struct lvEventMessage;
 

@@ -11,7 +11,6 @@
 
 #include <cstring>
 
-#include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/errors.h"
 #include "base/lverrors.h"
 
 static int FamilyOfProtocol(int protocol)

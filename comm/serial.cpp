@@ -10,7 +10,6 @@
 #include <cstring>
 
 #include "runtime/errors.h"
-#include "runtime/lists.h"
 #include "base/lverrors.h"
 
 // ============================================================================

@@ -8,6 +8,7 @@
 // when a step found nothing, instead of sleeping after every step.
 #include "comm/transfer.h"
 #include "runtime/errors.h"
+#include "runtime/lists.h"
 #include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/plugin.h"

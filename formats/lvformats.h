@@ -260,6 +260,7 @@ lvImageSource *NewImageSource(uint32_t kind, void *handle, lvImageGetPixels getP
 lvImageSource *RetainImageSource(lvImageSource *source);
 void ReleaseImageSource(lvImageSource *source);
 void CloseImageSourceHandle(lvImageSource *source);
+// Nothing calls GetImageSourceSize yet: kept for the image loaders still to come.
 void GetImageSourceSize(const lvImageSource *source, int *width, int *height);
 uint32_t GetImageSourceKind(const lvImageSource *source);
 uint32_t *TakeImageSourcePixels(lvImageSource *source);

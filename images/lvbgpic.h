@@ -99,8 +99,10 @@ void FreeBGPicContents(int freeButtons, lvBGPic *record);
 void FreeAllBGPics(void);
 // The first record of the list (tests, shut-down).
 lvBGPic *FirstBGPic(void);
+// Nothing calls BGPicListHead yet: kept for the background-picture commands still to come.
 lvObjectHeader **BGPicListHead(void);
 // 1 when a display shows the record (asked of the display library through a hook).
+// Nothing calls IsBGPicShown yet: kept for the background-picture commands still to come.
 int IsBGPicShown(const lvBGPic *record);
 void SetBGPicShownQuery(int (*query)(const lvBGPic *record));
 // 1 when the base set has a mask or an alpha channel, or a pen plane with a transparent pen.

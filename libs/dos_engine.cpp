@@ -13,6 +13,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
+#include "vm/lvvm.h"  // NumberToInt64: the machine's number-to-integer rule
 
 // ============================================================================
 // State
@@ -159,12 +160,6 @@ static int WriteOneByte(lvFileHandle *handle, int byte)
         return WriteRaw(handle, &b, 1);
     }
     return WriteVFileByte(handle->stream, byte) == 1 ? 0 : ERR_WRITE;
-}
-
-int ReadHandleBytes(lvFileHandle *handle, void *buffer, size_t count)
-{
-    if (int code = CheckReadable(handle)) return code;
-    return ReadUpTo(handle, buffer, int64_t(count)) == int64_t(count) ? 0 : ERR_READ;
 }
 
 int WriteHandleBytes(lvFileHandle *handle, const void *bytes, size_t count)
@@ -395,6 +390,37 @@ int WriteHandleLine(lvFileHandle *handle, const char *text, size_t size, int def
 // Numbers
 // ============================================================================
 
+int SeekFileHandle(lvFileHandle *handle, int64_t position, int origin)
+{
+    if (origin < 0 || origin > 2) return ERR_WRONGUSAGE;
+    if (position == -1 && origin == 1) {
+        position = 0;
+        origin = 2;
+    }
+    if (origin == 0 && handle->pendingByte >= 0) position--;  // the byte held back counts as unread
+    handle->pendingByte = -1;
+    return SeekVFile(handle->stream, position, origin) == -1 ? ERR_SEEKFILE : 0;
+}
+
+bool IsFileHandleAtEnd(const lvFileHandle *handle)
+{
+    return handle->pendingByte < 0 && IsVFileEof(handle->stream);
+}
+
+bool ReadLinePiece(lvVFile *stream, std::string *line)
+{
+    line->clear();
+    bool any = false;
+    while (line->size() < 1024) {
+        int c = ReadVFileByte(stream);
+        if (c < 0) break;
+        any = true;
+        if (c == '\n') break;
+        if (c != '\r') line->push_back(char(c));
+    }
+    return any;
+}
+
 int ReadHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t *out)
 {
     if (int c = CheckReadable(handle)) return c;
@@ -420,6 +446,72 @@ int WriteHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t value)
         b[k] = uint8_t(value >> (8 * i));
     }
     return WriteRaw(handle, b, size_t(size));
+}
+
+int ReadHandleInteger(lvFileHandle *handle, int size, int flags, double *out)
+{
+    bool isSigned = size == 4 ? !(flags & LV_IO_UNSIGNED) : (flags & LV_IO_SIGNED) != 0;
+    if (size == 4 && (flags & LV_IO_FAKE64)) {
+        if (flags & LV_IO_UNSIGNED) return ERR_WRONGUSAGE;
+        size = 8;
+        isSigned = true;
+    }
+    uint64_t v;
+    if (int e = ReadHandleNumber(handle, size, flags, &v)) return e;
+    if (isSigned) {
+        int shift = 64 - 8 * size;
+        *out = double(int64_t(v << shift) >> shift);
+    } else {
+        *out = double(v);
+    }
+    return 0;
+}
+
+int ReadHandleFloat(lvFileHandle *handle, int size, int flags, double *out)
+{
+    if (size != 4 && size != 8) return ERR_WRONGUSAGE;
+    uint64_t v;
+    if (int e = ReadHandleNumber(handle, size, flags, &v)) return e;
+    if (size == 4) {
+        uint32_t w = uint32_t(v);
+        float f;
+        std::memcpy(&f, &w, 4);
+        *out = f;
+    } else {
+        std::memcpy(out, &v, 8);
+    }
+    return 0;
+}
+
+int WriteHandleInteger(lvFileHandle *handle, int size, int flags, double value)
+{
+    uint64_t bits = uint64_t(NumberToInt64(value));
+    if (size == 4) {
+        if (flags & LV_IO_FAKE64) {
+            if (flags & LV_IO_UNSIGNED) return ERR_WRONGUSAGE;
+            size = 8;
+        } else if (flags & LV_IO_UNSIGNED) {
+            if (!(value > -1.0 && value < 4294967296.0)) return ERR_OUTOFRANGE;
+            bits = uint64_t(NumberToInt64(value));
+        }
+    }
+    return WriteHandleNumber(handle, size, flags, bits);
+}
+
+int WriteHandleFloat(lvFileHandle *handle, int size, int flags, double value)
+{
+    uint64_t bits;
+    if (size == 4) {
+        float f = float(value);
+        uint32_t w;
+        std::memcpy(&w, &f, 4);
+        bits = w;
+    } else if (size == 8) {
+        std::memcpy(&bits, &value, 8);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    return WriteHandleNumber(handle, size, flags, bits);
 }
 
 // ============================================================================

@@ -7,7 +7,8 @@
 // nothing of the script machine: encodings and flags come in as numbers, texts go out
 // as std::string, failures as error codes (message arguments set through errors.h).
 //
-// Depends on: runtime/vfile.h, runtime/objects.h, runtime/encoding.h, runtime/errors.h.
+// Depends on: runtime/vfile.h, runtime/objects.h, runtime/encoding.h, runtime/errors.h,
+// vm/lvvm.h (only the number-to-integer rule of the writers).
 // Script thread only (the file list has no lock).
 #pragma once
 #include <cstddef>
@@ -68,11 +69,18 @@ void CloseFileHandle(lvFileHandle *handle, const lvRefOps *ops);
 // Closes every handle (library close).
 void FreeFileHandles(const lvRefOps *ops);
 
+// ---- Position -----------------------------------------------------------------------
+
+// Seek: origin 1 from the beginning, 0 from the current position, 2 from the end (other
+// origins ERR_WRONGUSAGE); position -1 from the beginning means the end. A byte given
+// back counts as unread. 0 or ERR_SEEKFILE.
+int SeekFileHandle(lvFileHandle *handle, int64_t position, int origin);
+// Eof: nothing is left to read (no byte given back, the stream at its end).
+bool IsFileHandleAtEnd(const lvFileHandle *handle);
+
 // ---- Reading ------------------------------------------------------------------------
 // Every reader refuses MODE_WRITE handles (ERR_WRITEONLY); a short read is ERR_READ.
 
-// Exactly count raw bytes.
-int ReadHandleBytes(lvFileHandle *handle, void *buffer, size_t count);
 // One character: a UTF-8 character (byte-order marks skipped) when requested is
 // neither 0 nor -1 and the handle is not ISO-8859-1, else one byte.
 int ReadHandleChar(lvFileHandle *handle, int requested, uint32_t *code);
@@ -84,8 +92,18 @@ int ReadHandleString(lvFileHandle *handle, int64_t length, int requested, int de
 // One line ended by LF, CR LF or a lone CR; keepEnd keeps the line end. A leading
 // byte-order mark is dropped in UTF-8 mode; the text is converted to defaultEncoding.
 int ReadHandleLine(lvFileHandle *handle, bool keepEnd, int defaultEncoding, std::string *out);
+// FileLines' step: the next line of a stream in pieces of at most 1024 bytes, LF ending a
+// line and CR dropped. False at the end of the stream (nothing read).
+bool ReadLinePiece(lvVFile *stream, std::string *line);
 // size 1, 2, 4 or 8 bytes in the flags' byte order, as an unsigned pattern.
 int ReadHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t *out);
+
+// ReadByte (size 1), ReadShort (2), ReadInt (4): unsigned by default except size 4
+// (IO_SIGNED / IO_UNSIGNED turn it round); IO_FAKE64 makes size 4 read 8 bytes signed
+// (with IO_UNSIGNED: ERR_WRONGUSAGE).
+int ReadHandleInteger(lvFileHandle *handle, int size, int flags, double *out);
+// ReadFloat: an IEEE single (size 4) or double (size 8; other sizes ERR_WRONGUSAGE).
+int ReadHandleFloat(lvFileHandle *handle, int size, int flags, double *out);
 
 // ---- Writing ------------------------------------------------------------------------
 // Every writer refuses MODE_READ handles (ERR_READONLY); a short write is ERR_WRITE.
@@ -101,6 +119,13 @@ int WriteHandleString(lvFileHandle *handle, const char *text, size_t size, int64
 // The line end's writes are checked like the text's.
 int WriteHandleLine(lvFileHandle *handle, const char *text, size_t size, int defaultEncoding);
 int WriteHandleNumber(lvFileHandle *handle, int size, int flags, uint64_t value);
+
+// WriteByte, WriteShort, WriteInt: the value truncated to size bytes. IO_FAKE64 makes size 4
+// write 8 bytes (with IO_UNSIGNED: ERR_WRONGUSAGE); an IO_UNSIGNED 4-byte value outside
+// 0..4294967295 is ERR_OUTOFRANGE (never wrapped round to another number).
+int WriteHandleInteger(lvFileHandle *handle, int size, int flags, double value);
+// WriteFloat: an IEEE single (size 4) or double (size 8; other sizes ERR_WRONGUSAGE).
+int WriteHandleFloat(lvFileHandle *handle, int size, int flags, double value);
 
 // ---- Text conversion ----------------------------------------------------------------
 

@@ -104,11 +104,6 @@ static bool MatchFrom(const char *p, const char *t)
     return !*p;
 }
 
-int MatchWildcard(const char *pattern, const char *name)
-{
-    return MatchFrom(pattern, name) ? 1 : 0;
-}
-
 int MatchPatternList(const char *name, const char *list)
 {
     std::string one;

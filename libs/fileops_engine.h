@@ -20,10 +20,6 @@
 
 // ---- Pattern lists --------------------------------------------------------------------
 
-// 1 when name matches one wildcard pattern ('?' any character, '#' a digit, '*' any run,
-// "[...]" a set with '!' and ranges; case significant), else 0. An unclosed set matches
-// nothing.
-int MatchWildcard(const char *pattern, const char *name);
 // 1 when name matches any pattern of a ';'-separated list (an empty pattern ends the
 // list), else 0. MatchPattern's engine.
 int MatchPatternList(const char *name, const char *list);

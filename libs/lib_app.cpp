@@ -50,13 +50,6 @@ void SetApplicationHooks(const lvApplicationHooks *hooks)
 
 const lvApplicationHooks *GetApplicationHooks(void) { return &gAppHooks; }
 
-static void SetStringField(lvState *L, const char *field, const char *text)
-{
-    PushString(L, field);
-    PushString(L, text ? text : "");
-    SetTableValue(L, -3);
-}
-
 // ============================================================================
 // Applet information
 // ============================================================================
@@ -66,12 +59,12 @@ static int CmdGetApplicationInfo(lvState *L)
     CheckArgCount(L, 0, 0, 0, 0);
     const lvAppletRecord *r = GetAppletRecord(L);
     PushNewTable(L);
-    SetStringField(L, "title", r ? r->title : "");
-    SetStringField(L, "version", r ? r->version : "");
-    SetStringField(L, "copyright", r ? r->copyright : "");
-    SetStringField(L, "author", r ? r->author : "");
-    SetStringField(L, "description", r ? r->description : "");
-    SetStringField(L, "identifier", gAppHooks.GetIdentifier(L));
+    SetFieldString(L, "title", r ? r->title : "");
+    SetFieldString(L, "version", r ? r->version : "");
+    SetFieldString(L, "copyright", r ? r->copyright : "");
+    SetFieldString(L, "author", r ? r->author : "");
+    SetFieldString(L, "description", r ? r->description : "");
+    SetFieldString(L, "identifier", gAppHooks.GetIdentifier(L));
     return 1;
 }
 
@@ -177,11 +170,8 @@ static int ReadPrefsOptions(lvState *L, lvPrefsOptions *o)
     char list[256];
     o->name = CopyDefaultAdapter(list, sizeof list, 2) ? list : "";
     if (GetValueType(L, 2) != LV_TTABLE) return 0;
-    PushString(L, "adapter");
-    GetTableValue(L, 2);
-    if (GetValueType(L, -1) == LV_TSTRING)
-        o->name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
-    SetStackTop(L, -2);
+    char adapter[256];
+    if (ReadFieldString(L, 2, "adapter", adapter, sizeof adapter, nullptr) == 1) o->name = adapter;
     return ReadUserTags(L, 2, "usertags", nullptr, &o->tags);
 }
 

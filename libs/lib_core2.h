@@ -42,9 +42,6 @@ enum { LV_ADAPTER_SLOTS = 3, LV_LOADER_SLOTS = 6, LV_DEFAULT_LIST_SIZE = 256 };
 // 1 anim, 2 sound, 3 video, 4 icon, 5 font); "" for an unknown kind or an empty slot.
 void CopyDefaultAdapter(int kind, char *buffer, size_t size);
 void CopyDefaultLoader(int kind, char *buffer, size_t size);
-// The default text encoding of the text commands (0 ISO 8859-1, 1 UTF-8). The string
-// commands' default lives in the string engine's settings (GetStringSettings).
-int GetDefaultTextEncoding(void);
 void SetDefaultTextEncoding(int encoding);  // start-up, from the run's encoding
 
 // The compatibility switches, set by LegacyControl under these option names (case ignored):

@@ -1,6 +1,7 @@
 // lib_dos.h - the dos library ("dos") as the library table sees it: its open
 // function, its constants and its shut-down step; and what the command layer
-// asks of the events library (whether a handler is installed).
+// asks of the events library (whether a handler is installed). Also the async
+// library ("async"), whose operations the dos library's commands are the first to start.
 //
 // Depends on: vm/lvvm.h. Script thread only.
 #pragma once
@@ -13,8 +14,7 @@
 int OpenDosLibrary(lvState *L);
 // The library's constants, ended by a null name.
 const lvConstantEntry *GetDosConstants();
-// The library's command table, ended by a null name.
-const lvCommandEntry *GetDosCommands();
+// ---- The async library (lib_async.cpp) ------------------------------------------------------
 // ContinueAsyncOperation and CancelAsyncOperation, for the library that lists them (the
 // copy, move and delete operations are their first users), ended by a null name.
 const lvCommandEntry *GetAsyncOperationCommands();
@@ -27,6 +27,11 @@ void FreeAsyncOperationObjects(lvState *L, int full);
 // The runtime's poll between the steps of an operation run inside its command (events
 // in, a quit request ends it); a stop request ends it first.
 void SetDosStepPoll(int (*poll)(lvState *state, int mode));
+// Gives the async operations the run's hooks (the step poll, registry references of L);
+// every command that runs or links an operation calls it first.
+void InstallAsyncStepHooks(lvState *L);
+
+// ---- The dos library -----------------------------------------------------------------------
 // Hands a linked directory tree to the library for the preload's OpenDirectory call,
 // which names it by its address in "__direntries"; a tree not taken is freed at close.
 struct lvLinkedDirEntry;

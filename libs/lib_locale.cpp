@@ -24,13 +24,6 @@
 
 static lvCatalog *gCurrentCatalog;  // the catalog OpenCatalog keeps for the script
 
-static void SetField(lvState *L, const char *field, const char *text)
-{
-    PushString(L, field);
-    PushString(L, text);
-    SetTableValue(L, -3);
-}
-
 // ============================================================================
 // Catalogs
 // ============================================================================
@@ -109,8 +102,8 @@ static int CmdGetLanguageInfo(lvState *L)
     CheckArgCount(L, 1, 1, 0, 0);
     const lvLanguageEntry *e = FindLanguageById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
-    SetField(L, "code", e ? e->code : "??");
-    SetField(L, "name", e ? e->englishName : "unknown");
+    SetFieldString(L, "code", e ? e->code : "??");
+    SetFieldString(L, "name", e ? e->englishName : "unknown");
     return 1;
 }
 
@@ -119,8 +112,8 @@ static int CmdGetCountryInfo(lvState *L)
     CheckArgCount(L, 1, 1, 0, 0);
     const lvCountryEntry *e = FindCountryById(int(CheckNumberArg(L, 1)));
     PushNewTable(L);
-    SetField(L, "alpha2", e ? e->alpha2 : "??");
-    SetField(L, "alpha3", e ? e->alpha3 : "???");
+    SetFieldString(L, "alpha2", e ? e->alpha2 : "??");
+    SetFieldString(L, "alpha3", e ? e->alpha3 : "???");
     return 1;
 }
 
@@ -147,14 +140,14 @@ static int CmdGetLocaleInfo(lvState *L)
     if (!r) return ERR_MEM;
     ReadLocaleInfo(r);
     PushNewTable(L);
-    SetField(L, "language", r->languageName);
-    SetField(L, "decimalpoint", r->decimalSeparator);
-    SetField(L, "thousandseparator", r->thousandsSeparator);
-    SetField(L, "currency", r->currencySymbol);
-    SetField(L, "datetimeformat", r->dateTimeFormat);
-    SetField(L, "timeformat", r->timeFormat);
-    SetField(L, "dateformat", r->longDateFormat);
-    SetField(L, "shortdateformat", r->shortDateFormat);
+    SetFieldString(L, "language", r->languageName);
+    SetFieldString(L, "decimalpoint", r->decimalSeparator);
+    SetFieldString(L, "thousandseparator", r->thousandsSeparator);
+    SetFieldString(L, "currency", r->currencySymbol);
+    SetFieldString(L, "datetimeformat", r->dateTimeFormat);
+    SetFieldString(L, "timeformat", r->timeFormat);
+    SetFieldString(L, "dateformat", r->longDateFormat);
+    SetFieldString(L, "shortdateformat", r->shortDateFormat);
     SetNameList(L, "days", r->dayNames, 7);
     SetNameList(L, "abdays", r->shortDayNames, 7);
     SetNameList(L, "months", r->monthNames, 12);

@@ -305,6 +305,9 @@ int OpenMemBlockLibrary(lvState *L)
 {
     int code = RegisterMemBlockType(MemBlockAttribute);
     if (code) return code;
+    // SetObjectData's references on a block go with the block.
+    lvRefOps refs = MakeRegistryRefOps(L);
+    SetMemBlockRefOps(&refs);
     SetLibraryCloseStep("memblocks", CloseMemBlockLibrary);
     return RegisterCommandTable(L, MemBlockCommands, "memblock");
 }

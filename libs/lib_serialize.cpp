@@ -50,50 +50,30 @@ static void InitCall(lvSerializeCall *c)
     c->noLineBreak = 0;
 }
 
-// Reads a field of the options table at index into *out when present.
-static int ReadNumberField(lvState *L, int index, const char *field, int *out, bool *present = nullptr)
-{
-    PushString(L, field);
-    GetTableValue(L, index);
-    int rc = 0;
-    if (GetValueType(L, -1) != LV_TNIL) {
-        if (GetValueType(L, -1) != LV_TNUMBER && !CanConvertToNumber(L, -1)) rc = ERR_NUMEXPECTED;
-        else *out = int(ValueToNumber(L, -1));
-        if (present) *present = true;
-    }
-    SetStackTop(L, -2);
-    return rc;
-}
-
 static int ReadOptions(lvState *L, int index, lvSerializeCall *c, bool fileOptions)
 {
     int rc;
     if (fileOptions) {
-        if ((rc = ReadNumberField(L, index, "textmode", &c->textmode))) return rc;
-        if ((rc = ReadNumberField(L, index, "nolinebreak", &c->noLineBreak))) return rc;
+        if ((rc = ReadFieldInt(L, index, "textmode", &c->textmode))) return rc;
+        if ((rc = ReadFieldInt(L, index, "nolinebreak", &c->noLineBreak))) return rc;
     }
-    bool modeGiven = false;
-    if ((rc = ReadNumberField(L, index, "mode", &c->options.mode, &modeGiven))) return rc;
+    int modeGiven = 0;
+    if ((rc = ReadFieldInt(L, index, "mode", &c->options.mode, &modeGiven))) return rc;
     if (modeGiven) c->options.modeSet = 1;
-    if ((rc = ReadNumberField(L, index, "srcencoding", &c->options.srcEncoding))) return rc;
-    if ((rc = ReadNumberField(L, index, "dstencoding", &c->options.dstEncoding))) return rc;
+    if ((rc = ReadFieldInt(L, index, "srcencoding", &c->options.srcEncoding))) return rc;
+    if ((rc = ReadFieldInt(L, index, "dstencoding", &c->options.dstEncoding))) return rc;
     if ((rc = CheckSerializeEncodings(&c->options))) return rc;
     if ((rc = ReadUserTags(L, index, "usertags", nullptr, &c->tags))) return rc;
     c->options.userTags = c->tags;
-    PushString(L, "options");
-    GetTableValue(L, index);
-    if (GetValueType(L, -1) != LV_TNIL) {
-        if (GetValueType(L, -1) != LV_TTABLE) return ERR_TABEXPECTED;
-        if ((rc = ReadNumberField(L, GetStackTop(L), "nolowercase", &c->options.noLowerCase))) return rc;
+    int type = PushFieldValue(L, index, "options");
+    if (type != LV_TNIL) {
+        if (type != LV_TTABLE) return ERR_TABEXPECTED;
+        if ((rc = ReadFieldInt(L, GetStackTop(L), "nolowercase", &c->options.noLowerCase))) return rc;
         c->options.noLowerCase = c->options.noLowerCase ? 1 : 0;
     }
     SetStackTop(L, -2);
-    PushString(L, "adapter");
-    GetTableValue(L, index);
-    if (GetValueType(L, -1) == LV_TSTRING) {
-        c->name.assign(ValueToString(L, -1), std::min<size_t>(ValueStringLength(L, -1), 255));
-    }
-    SetStackTop(L, -2);
+    char adapter[256];
+    if (ReadFieldString(L, index, "adapter", adapter, sizeof adapter, nullptr) == 1) c->name = adapter;
     return 0;
 }
 
@@ -226,7 +206,7 @@ static int CmdSetSerializeOptions(lvState *L)
     int rc = 0;
     CheckTableArg(L, 1);
     int v = GetSerializeSettings()->noLowerCase;
-    if ((rc = ReadNumberField(L, 1, "nolowercase", &v))) return rc;
+    if ((rc = ReadFieldInt(L, 1, "nolowercase", &v))) return rc;
     GetSerializeSettings()->noLowerCase = v ? 1 : 0;
     return 0;
 }

@@ -883,20 +883,6 @@ static int CmdPatternReplaceStr(lvState *L)
 // Eval
 // ============================================================================
 
-// A flag of an options table: true unless absent, nil, false, 0 or "".
-static bool ReadOptionFlag(lvState *L, int table, const char *name)
-{
-    PushString(L, name);
-    GetTableValue(L, table);
-    int type = GetValueType(L, -1);
-    bool on = false;
-    if (type == LV_TNUMBER) on = ValueToNumber(L, -1) != 0;
-    else if (type == LV_TSTRING) on = ValueStringLength(L, -1) > 0 && ValueToString(L, -1)[0] != 0;
-    else on = ValueToBoolean(L, -1) != 0;
-    SetStackTop(L, -2);
-    return on;
-}
-
 // The declared variables of Eval's options: copies of their names and values.
 struct lvEvalDeclarations {
     std::vector<std::string> names;         // the names as declared
@@ -916,9 +902,7 @@ static int ReadEvalVariable(lvState *L, int i, lvEvalDeclarations *d, double *va
         GetVMHost()->SetErrorNumberArg(2);
         answer = ERR_TABEXPECTED;
     } else {
-        PushString(L, "name");
-        GetTableValue(L, -2);
-        if (GetValueType(L, -1) != LV_TSTRING ||
+        if (PushFieldValue(L, -1, "name") != LV_TSTRING ||
             CheckEvalVariableName(ValueToString(L, -1), ValueStringLength(L, -1)) != 0) {
             answer = ERR_WRONGUSAGE;
         } else {
@@ -926,9 +910,7 @@ static int ReadEvalVariable(lvState *L, int i, lvEvalDeclarations *d, double *va
         }
         SetStackTop(L, -2);
         if (answer == 1) {
-            PushString(L, "value");
-            GetTableValue(L, -2);
-            int vt = GetValueType(L, -1);
+            int vt = PushFieldValue(L, -1, "value");
             *value = 0;
             if (vt != LV_TNIL) {
                 // A value that is no number is the evaluator's "Number expected!", as for
@@ -946,11 +928,9 @@ static int ReadEvalVariable(lvState *L, int i, lvEvalDeclarations *d, double *va
 // Reads the options table at index 2 into options; 0 or an error code.
 static int ReadEvalOptions(lvState *L, lvEvalDeclarations *d, lvEvalOptions *options)
 {
-    options->nodeclare = ReadOptionFlag(L, 2, "nodeclare");
-    options->mapvariables = ReadOptionFlag(L, 2, "mapvariables");
-    PushString(L, "variables");
-    GetTableValue(L, 2);
-    int type = GetValueType(L, -1);
+    options->nodeclare = IsFieldOn(L, 2, "nodeclare");
+    options->mapvariables = IsFieldOn(L, 2, "mapvariables");
+    int type = PushFieldValue(L, 2, "variables");
     int code = 0;
     if (type == LV_TTABLE) {
         std::vector<double> values;

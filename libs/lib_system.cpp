@@ -42,7 +42,6 @@ void CopyDefaultLoader(int kind, char *buffer, size_t size)
     CopySlot(kind >= 0 && kind < LV_LOADER_SLOTS ? gDefaultLoaders[kind] : nullptr, buffer, size);
 }
 
-int GetDefaultTextEncoding(void) { return gDefaultTextEncoding; }
 void SetDefaultTextEncoding(int encoding) { gDefaultTextEncoding = encoding ? 1 : 0; }
 lvLegacySwitches *GetLegacySwitches(void) { return &gLegacySwitches; }
 
@@ -94,34 +93,20 @@ static int CmdCollectGarbage(lvState *L)
     return 0;
 }
 
-static void SetStringField(lvState *L, const char *name, const char *value)
-{
-    PushString(L, name);
-    PushString(L, value);
-    SetTableValueRaw(L, -3);
-}
-
-static void SetNumberField(lvState *L, const char *name, double value)
-{
-    PushString(L, name);
-    PushNumber(L, value);
-    SetTableValueRaw(L, -3);
-}
-
 // This build's facts: the player of version 11.0 on 64-bit Linux. No plug-ins are loaded
 // by this build, so the plug-in table is empty.
 static int CmdGetVersion(lvState *L)
 {
     PushNewTable(L);
-    SetStringField(L, "application", "LumivarraPlayer");
-    SetStringField(L, "version", "11.0");
-    SetStringField(L, "version_date", "10.01.26");
-    SetStringField(L, "kernel", "11.0");
-    SetStringField(L, "kernel_date", "10.01.26");
-    SetNumberField(L, "beta", 0);
-    SetStringField(L, "platform", "Linux");
-    SetNumberField(L, "bigendian", 0);
-    SetStringField(L, "cpu", "x86_64");
+    SetFieldString(L, "application", "LumivarraPlayer");
+    SetFieldString(L, "version", "11.0");
+    SetFieldString(L, "version_date", "10.01.26");
+    SetFieldString(L, "kernel", "11.0");
+    SetFieldString(L, "kernel_date", "10.01.26");
+    SetFieldNumber(L, "beta", 0);
+    SetFieldString(L, "platform", "Linux");
+    SetFieldNumber(L, "bigendian", 0);
+    SetFieldString(L, "cpu", "x86_64");
     PushString(L, "plugins");
     PushPluginTable(L);
     SetTableValueRaw(L, -3);
@@ -203,7 +188,7 @@ static int CmdGetSystemInfo(lvState *L)
     }
     PushNewTable(L);
     for (const auto &f : SystemFolderFields)
-        if (GetKnownFolder(f.id, path, sizeof path)) SetStringField(L, f.field, path);
+        if (GetKnownFolder(f.id, path, sizeof path)) SetFieldString(L, f.field, path);
     return 1;
 }
 

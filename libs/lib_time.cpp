@@ -130,13 +130,6 @@ static int CmdDateToTimestamp(lvState *L)
     return 1;
 }
 
-static void SetNumberField(lvState *L, const char *name, double value)
-{
-    PushString(L, name);
-    PushNumber(L, value);
-    SetTableValueRaw(L, -3);
-}
-
 static int CmdParseDate(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
@@ -144,14 +137,14 @@ static int CmdParseDate(lvState *L)
     int code = ParseDateFields(CheckStringArg(L, 1, nullptr), &date);
     if (code) return code;
     PushNewTable(L);
-    SetNumberField(L, "mday", date.mday);
-    SetNumberField(L, "mon", date.mon);
-    SetNumberField(L, "year", date.year);
-    SetNumberField(L, "hour", date.hour);
-    SetNumberField(L, "min", date.min);
-    SetNumberField(L, "sec", date.sec);
-    SetNumberField(L, "wday", date.wday);
-    SetNumberField(L, "yday", date.yday);
+    SetFieldNumber(L, "mday", date.mday);
+    SetFieldNumber(L, "mon", date.mon);
+    SetFieldNumber(L, "year", date.year);
+    SetFieldNumber(L, "hour", date.hour);
+    SetFieldNumber(L, "min", date.min);
+    SetFieldNumber(L, "sec", date.sec);
+    SetFieldNumber(L, "wday", date.wday);
+    SetFieldNumber(L, "yday", date.yday);
     return 1;
 }
 
@@ -373,6 +366,9 @@ int OpenTimeLibrary(lvState *L)
 {
     int code = RegisterTimerType(TimerAttribute);
     if (code) return code;
+    // SetObjectData's references on a timer go with the timer.
+    lvRefOps refs = MakeRegistryRefOps(L);
+    SetTimerRefOps(&refs);
     SetLibraryCloseStep("timers", CloseTimeLibrary);
     return RegisterCommandTable(L, TimeCommands, "time");
 }

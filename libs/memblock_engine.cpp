@@ -107,8 +107,6 @@ struct lvMemBlockLibrary {
 static void ReleaseNothing(void *, int) {}
 static lvMemBlockLibrary memLibrary = {nullptr, {nullptr, nullptr, ReleaseNothing}};
 
-lvObjectHeader **GetMemBlockListHead() { return &memLibrary.head; }
-
 int RegisterMemBlockType(lvObjectAttributeFunction attribute)
 {
     return RegisterObjectType(LV_OBJECT_MEMBLOCK, "Memory block", &memLibrary.head, attribute, nullptr, 0);

@@ -67,9 +67,8 @@ int PokeMemValue(uint8_t *bytes, int64_t size, int type, int64_t offset, uint32_
 
 // ---- Block list ---------------------------------------------------------------------------
 
-// The list head (for the object-type registry) and the registration of type 39 as
-// "Memory block" with the command layer's attribute callback. 0 or ERR_MEM.
-lvObjectHeader **GetMemBlockListHead();
+// Registers type 39 as "Memory block" with the command layer's attribute callback. 0 or
+// ERR_MEM.
 int RegisterMemBlockType(lvObjectAttributeFunction attribute);
 // How user data references are released when blocks are freed (nullptr: none to release).
 void SetMemBlockRefOps(const lvRefOps *ops);

@@ -104,12 +104,6 @@ uint32_t FoldChar(uint32_t code, bool utf8)
     return code < 256 ? ToLowerLatin1(code) : code;
 }
 
-uint32_t UpperChar(uint32_t code, bool utf8)
-{
-    if (utf8) return ToUpperUnicode(code);
-    return code < 256 ? ToUpperLatin1(code) : code;
-}
-
 // ============================================================================
 // Number literals
 // ============================================================================

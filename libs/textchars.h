@@ -29,7 +29,6 @@ bool TestCharClass(uint32_t code, int classLetter, bool utf8);
 // Printable: space or graphic.
 bool IsPrintChar(uint32_t code, bool utf8);
 uint32_t LowerChar(uint32_t code, bool utf8);
-uint32_t UpperChar(uint32_t code, bool utf8);
 // The form searches without regard to case compare: Unicode case folding, or
 // the ISO-8859-1 lower case.
 uint32_t FoldChar(uint32_t code, bool utf8);

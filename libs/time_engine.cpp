@@ -347,8 +347,6 @@ struct lvTimerLibrary {
 static void ReleaseNothing(void *, int) {}
 static lvTimerLibrary timerLibrary = {nullptr, {nullptr, nullptr, ReleaseNothing}};
 
-lvObjectHeader **GetTimerListHead() { return &timerLibrary.head; }
-
 int RegisterTimerType(lvObjectAttributeFunction attribute)
 {
     return RegisterObjectType(LV_OBJECT_TIMER, "Timers", &timerLibrary.head, attribute, nullptr, 0);

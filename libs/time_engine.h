@@ -132,7 +132,6 @@ struct lvTimer {
 // Sleeps that many milliseconds while serving events; 0, or the code that ends the wait.
 typedef int (*lvTimerSleepFunction)(void *user, int64_t milliseconds);
 
-lvObjectHeader **GetTimerListHead();
 int RegisterTimerType(lvObjectAttributeFunction attribute);
 // How user data references are released when timers are freed (nullptr: none).
 void SetTimerRefOps(const lvRefOps *ops);

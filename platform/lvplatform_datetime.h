@@ -77,5 +77,3 @@ void TranslatePosixDateFormat(const char *format, char *buffer, size_t size);
 // placeholders; time pictures use the time table (H h m s), date pictures the date
 // table (d M y). A quoted single character is kept, a doubled quote gives a quote.
 void TranslateDatePicture(const char *picture, int timePicture, char *buffer, size_t size);
-// Forgets the user's locale so the next call reads the environment again. Tests only.
-void ResetUserLocale(void);

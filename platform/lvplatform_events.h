@@ -61,6 +61,7 @@ void MarkTimerFired(uint64_t sequence);
 // The number of timers in the list (tests and leak checks).
 int CountSystemTimers(void);
 // Deletes every timer (the queue keeps running).
+// Nothing calls ClearTimerQueue yet: kept for the timers of the platform layer still to come.
 void ClearTimerQueue(void);
 // Clears the queue and stops the timer thread. Safe when it never started.
 void FreeTimerQueue(void);

@@ -11,10 +11,12 @@
 
 // Starts the given SDL_INIT_* subsystems (reference-counted per subsystem). On failure
 // returns false and copies SDL's error text into errorText (may be null).
+// Nothing calls AcquireSdlSubsystems yet: kept for the audio and joystick layers, which start SDL through it.
 bool AcquireSdlSubsystems(uint32_t sdlInitFlags, char *errorText = nullptr, size_t errorSize = 0);
 
 // Drops one reference of each given subsystem; a subsystem whose count reaches zero is
 // quit, and SDL_Quit runs when no subsystem is left.
+// Nothing calls ReleaseSdlSubsystems yet: kept for the audio and joystick layers, which start SDL through it.
 void ReleaseSdlSubsystems(uint32_t sdlInitFlags);
 
 // Held around SDL start-up and shut-down; services that must order their own set-up

@@ -175,8 +175,6 @@ void PauseForSocket(int socket, int flags, int milliseconds);
 double RemainingTimeout(const lvSocketTimeout *timeout);
 // The local (peer 0) or peer (peer 1) address of the socket. 0 or a code.
 int GetSocketAddress(int socket, int peer, lvSockAddr *address);
-// The family of an address (LV_FAMILY_*).
-int GetAddressFamily(const lvSockAddr *address);
 
 // ---- Names --------------------------------------------------------------------------
 // Resolves host (nullptr: none, the wildcard with LV_RESOLVE_PASSIVE) and the port text

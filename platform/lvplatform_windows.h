@@ -61,6 +61,7 @@ struct lvWindowOps {
 };
 
 // Installs a table (slots left null keep the headless ones); nullptr restores it.
+// Nothing calls SetWindowOps yet: kept for the window layer, which installs its operations here.
 void SetWindowOps(const lvWindowOps *ops);
 // The table in force.
 const lvWindowOps *WindowOps(void);

@@ -19,7 +19,6 @@
 // ---- Adapter routing --------------------------------------------------------
 
 void SetRasterDisplayAdapter(lvDisplayAdapter *adapter) { RasterState.adapter = adapter; }
-lvDisplayAdapter *GetRasterDisplayAdapter() { return RasterState.adapter; }
 
 bool AdapterOwnsBitmaps() {
     return RasterState.adapter && (RasterState.adapter->flags & ADAPTER_OWNSBITMAPS);
@@ -523,8 +522,6 @@ int GetPlaneAttr(void *plane, int attribute) {
     if (attribute == 1) return p->height;
     return 0;
 }
-
-void SetBitmapBacking(lvBitMapHandle *handle, void *backing) { handle->backing = backing; }
 
 void EnableVideoBitmapTransparency(lvBitMapHandle *handle) {
     if (!handle || !handle->video || handle->aux) return;

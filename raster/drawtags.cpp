@@ -117,8 +117,6 @@ int ClampByte(double v) { return v < 0 ? 0 : (v > 255 ? 255 : static_cast<int>(v
 
 }  // namespace
 
-const char *GetFilterName(int slot) { return slot >= 0 && slot < FILTER_COUNT ? FilterTable[slot].name : nullptr; }
-
 int HasEnabledFilter(const lvFilterSlot *slots) {
     for (int i = 0; i < FILTER_COUNT; i++)
         if (slots[i].enabled) return 1;
@@ -128,12 +126,6 @@ int HasEnabledFilter(const lvFilterSlot *slots) {
 int IsGeometricFilter(int slot) {
     return slot == FILTER_PIXELATE || slot == FILTER_SWIRL || slot == FILTER_WATERRIPPLE || slot == FILTER_XFLIP ||
            slot == FILTER_YFLIP;
-}
-
-int HasColorFilter(const lvFilterSlot *slots) {
-    for (int i = 0; i < FILTER_COUNT; i++)
-        if (slots[i].enabled && !IsGeometricFilter(i)) return 1;
-    return 0;
 }
 
 bool ParseFilterTags(lvState *L, int index, lvFilterSlot *slots, int *anyGiven, int *error) {

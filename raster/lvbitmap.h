@@ -171,7 +171,6 @@ struct lvDisplayAdapter {
 
 // The installed display adapter, or null for the native back-end.
 void SetRasterDisplayAdapter(lvDisplayAdapter *adapter);
-lvDisplayAdapter *GetRasterDisplayAdapter();
 // The routing tests every operation uses.
 bool AdapterOwnsBitmaps();
 bool AdapterMakesVideoBitmaps();
@@ -243,7 +242,6 @@ uintptr_t GetPlanePixels(lvBitMapHandle *handle, uint8_t **pixels, int *rowBytes
 void ReleasePlanePixels(uintptr_t token);
 intptr_t GetBitmapHandleAttr(lvBitMapHandle *handle, int attribute);
 int GetPlaneAttr(void *plane, int attribute);
-void SetBitmapBacking(lvBitMapHandle *handle, void *backing);
 void EnableVideoBitmapTransparency(lvBitMapHandle *handle);
 uint32_t ComputeBitmapCaps(uint32_t requested);
 // Row bytes of a native mask: row pixels rounded up to 16 bits.

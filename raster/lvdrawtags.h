@@ -110,11 +110,8 @@ int ParseShadowTags(lvState *L, int index, lvShadowTags *shadow, int *present);
 int ParseBorderTags(lvState *L, int index, int edgeKeys, lvBorderTags *border, int *present);
 // true when a "filters" table was read; errors through *error.
 bool ParseFilterTags(lvState *L, int index, lvFilterSlot *slots, int *anyGiven, int *error);
-// The filter table's names, slot by slot.
-const char *GetFilterName(int slot);
 int HasEnabledFilter(const lvFilterSlot *slots);
 int IsGeometricFilter(int slot);
-int HasColorFilter(const lvFilterSlot *slots);
 
 void SetIdentityMatrix(lvMatrix2D *m);
 void MatrixFromScaleRotate(lvMatrix2D *m, int width, int height, int sourceWidth, int sourceHeight, double scaleX,
@@ -122,6 +119,7 @@ void MatrixFromScaleRotate(lvMatrix2D *m, int width, int height, int sourceWidth
 void ComputeDrawTagsMatrix(lvDrawTags *tags, int sourceWidth, int sourceHeight);
 // The display's scaling applied after the transform (its factors come from
 // the display services; nothing happens without them).
+// Nothing calls ApplyDisplayScaleToMatrix yet: kept for the text and layer drawing still to come.
 void ApplyDisplayScaleToMatrix(lvMatrix2D *m, void *display);
 // 0 or ERR_PENRANGE; paletteDepth 0 when no palette check applies.
 int ApplyFormStyleToTags(lvDrawStyle *style, lvStyleTags *tags, int paletteChecksOff, uint32_t colour,
@@ -138,4 +136,5 @@ void ClampDrawStyle();
 // The defaults of the draw style, font style and both templates.
 void SetDrawingDefaults();
 lvDrawStyle *GetDrawStyle();
+// Nothing calls GetFontStyle yet: kept for the text commands still to come.
 lvFontStyle *GetFontStyle();

@@ -32,4 +32,5 @@ void TransformBoxCorners(double x, double y, double w, double h, const lvMatrix2
                          double ay, double out[4]);
 // Turns decoded brushes, background pictures, anims and sprites into display
 // bitmaps when the first display opens; the first error.
+// Nothing calls RealizePreloadedImages yet: kept for the display opening, which realises the preloaded images.
 int RealizePreloadedImages(lvState *L);

@@ -38,11 +38,14 @@ void FreePictureSet(lvPictureSet *set);
 // than -1 a cleared mask (maskWanted) or an alpha channel marks the other pens.
 int ChunkyToRgbBitmap(lvBitMapHandle *chunky, int width, int height, int transparentPen, int maskWanted,
                       const uint32_t *palette, lvBitMapHandle **rgb, lvBitMapHandle **mask, lvBitMapHandle **alpha);
+// Nothing calls CopyImageRect yet: kept for the brushes, effects, layers and transitions still to come.
 void CopyImageRect(lvBitMapHandle *rgbSource, lvBitMapHandle *chunkySource, int sx, int sy, lvBitMapHandle *rgbTarget,
                    lvBitMapHandle *chunkyTarget, int tx, int ty, int width, int height);
 // 0, ERR_ALLOCCHUNKY or ERR_BITMAP.
+// Nothing calls AllocTargetBitmap yet: kept for the brushes, effects, layers and transitions still to come.
 int AllocTargetBitmap(int width, int height, int paletteMode, lvBitMapHandle **rgb, lvBitMapHandle **chunky);
 // 1 with the pixels of the mask (else of the alpha plane); 0 when neither exists.
+// Nothing calls GetMaskOrAlphaPixels yet: kept for the brushes and image effects still to come.
 int GetMaskOrAlphaPixels(lvBitMapHandle *mask, lvBitMapHandle *alpha, uint8_t **pixels, int *rowBytes, int write,
                          uintptr_t *token, int *isMask);
 // A new ARGB buffer (AllocMemory) of a rectangle of a set, or null.
@@ -82,6 +85,7 @@ struct lvDrawStyle;
 int FillRectWithTexture(void *state, lvBitMapHandle *targetRgb, lvBitMapHandle *targetChunky, int x, int y, int width,
                         int height, const lvDrawStyle *style, const lvMatrix2D *matrix);
 // Fills a polygon into an 8-bit plane through the imaging services.
+// Nothing calls FillPolygonIntoBitmap yet: kept for the shape engine and the transitions still to come.
 void FillPolygonIntoBitmap(lvBitMapHandle *plane, const double *polygon, int count, int value);
 // 1 and the bounds of the visible pixels, or 0 when none is visible.
 int GetOpaqueBounds(lvBitMapHandle *mask, lvBitMapHandle *plane, int width, int height, int transparentValue, int *x,

@@ -92,5 +92,6 @@ struct lvDisplayOptions {
 
 void InitGradient(lvGradient *gradient, int keep);
 void InitDisplayDefaults(lvDisplayOptions *options);
+// Nothing calls InitDisplayOptionSet yet: kept for the plug-in interface's record initialisers.
 void InitDisplayOptionSet(lvFillDescription *description);
 int BitsForColorCount(int count);

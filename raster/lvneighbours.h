@@ -102,5 +102,6 @@ extern lvNeighbourServices NeighbourServices;
 // Install one table (null slots keep the defaults; a null table restores them).
 void SetFileFormatServices(const lvFileFormatServices *services);
 void SetImagingServices(const lvImagingServices *services);
+// Nothing calls SetLayerServices yet: kept for the layer engine, which installs its services here.
 void SetLayerServices(const lvLayerServices *services);
 void SetDisplayScaleServices(const lvDisplayScaleServices *services);

@@ -251,8 +251,6 @@ uint32_t ReadBitmapPixel(lvBitMapHandle *handle, int x, int y, int maskFlag) {
     return s ? ReadLockPixel(&s.lock, x, y) : 0;
 }
 
-int IsChunkyBitmap(lvBitMapHandle *handle) { return handle && handle->kind == BMKIND_CHUNKY; }
-
 uint32_t *ReadBitmapRectArgb(lvBitMapHandle *handle, int x, int y, int width, int height, int lockMode) {
     if (handle && (x < 0 || y < 0 || x + width > handle->width || y + height > handle->height)) return nullptr;
     if (!handle || width <= 0 || height <= 0) return nullptr;
@@ -595,16 +593,6 @@ void CombineBytePlanesClipped(lvBitMapHandle *source, int sx, int sy, lvBitMapHa
                        target->height))
         return;
     CombineBytePlanes(source, sx, sy, target, tx, ty, width, height, mode, value);
-}
-
-void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
-                                  int width, int height, uint32_t colour, int mode, lvBitMapHandle *targetAlpha,
-                                  int opacity, lvBitMapHandle *sourceRgb) {
-    if (!alpha || !target) return;
-    if (!ClipPlaneRect(&sx, &sy, &tx, &ty, &width, &height, alpha->width, alpha->height, target->width,
-                       target->height))
-        return;
-    DrawColorThroughAlpha(alpha, sx, sy, target, tx, ty, width, height, colour, mode, targetAlpha, opacity, sourceRgb);
 }
 
 // ---- Palette sources and pen targets ----------------------------------------

@@ -286,6 +286,85 @@ bool GetFieldRect(lvState *L, int index, const char *name, double out[4], int *p
     return true;
 }
 
+bool GetFieldSwitch(lvState *L, int index, const char *name, bool *out, int *present)
+{
+    if (!PushField(L, index, name, present)) return false;
+    int type = GetValueType(L, -1);
+    if (type == LV_TBOOLEAN) *out = ValueToBoolean(L, -1) != 0;
+    else if (type == LV_TNUMBER) *out = ValueToNumber(L, -1) != 0;
+    else RaiseError(L, ERR_WRONGUSAGE);
+    PopField(L);
+    return true;
+}
+
+bool IsFieldOn(lvState *L, int index, const char *name)
+{
+    if (!PushField(L, index, name, nullptr)) return false;
+    bool on;
+    switch (GetValueType(L, -1)) {
+    case LV_TNUMBER: on = ValueToNumber(L, -1) != 0; break;
+    case LV_TSTRING: on = ValueStringLength(L, -1) > 0 && ValueToString(L, -1)[0] != 0; break;
+    default: on = ValueToBoolean(L, -1) != 0; break;
+    }
+    PopField(L);
+    return on;
+}
+
+bool GetFieldInt64(lvState *L, int index, const char *name, long long *out, int *present)
+{
+    if (!PushField(L, index, name, present)) return false;
+    if (GetValueType(L, -1) != LV_TNUMBER) RaiseError(L, ERR_NUMEXPECTED);
+    *out = NumberToInt64(ValueToNumber(L, -1));
+    PopField(L);
+    return true;
+}
+
+bool GetFieldText(lvState *L, int index, const char *name, char *buffer, size_t limit, int *present)
+{
+    if (!PushField(L, index, name, present)) return false;
+    int type = GetValueType(L, -1);
+    if (type != LV_TSTRING && type != LV_TNUMBER) RaiseError(L, ERR_STREXPECTED);
+    const char *text = ValueToString(L, -1);
+    size_t length = ValueStringLength(L, -1);
+    if (length > limit) RaiseError(L, ERR_WRONGUSAGE);
+    std::memcpy(buffer, text, length);
+    buffer[length] = 0;
+    PopField(L);
+    return true;
+}
+
+int PushFieldValue(lvState *L, int index, const char *name)
+{
+    index = AbsoluteIndex(L, index);
+    PushString(L, name);
+    GetTableValue(L, index);
+    return GetValueType(L, -1);
+}
+
+int ReadFieldInt(lvState *L, int index, const char *name, int *out, int *present)
+{
+    if (!PushField(L, index, name, present)) return 0;
+    int code = 0;
+    if (GetValueType(L, -1) != LV_TNUMBER && !CanConvertToNumber(L, -1)) code = ERR_NUMEXPECTED;
+    else *out = int(ValueToNumber(L, -1));
+    PopField(L);
+    return code;
+}
+
+int ReadFieldString(lvState *L, int index, const char *name, char *buffer, size_t size, size_t *lengthOut)
+{
+    if (!PushField(L, index, name, nullptr)) return 0;
+    int answer = 1;
+    if (GetValueType(L, -1) == LV_TSTRING) {
+        if (buffer && size) std::snprintf(buffer, size, "%s", ValueToString(L, -1));
+        if (lengthOut) *lengthOut = ValueStringLength(L, -1);
+    } else {
+        answer = ERR_STRINGEXPECTED;
+    }
+    PopField(L);
+    return answer;
+}
+
 void SetFieldNumber(lvState *L, const char *name, double value)
 {
     PushString(L, name);

@@ -112,6 +112,27 @@ bool GetFieldFunctionRef(lvState *L, int index, const char *name, int *refOut, i
 // item, ERR_NUMTABLEARG for a non-number, both naming the field).
 bool GetFieldRect(lvState *L, int index, const char *name, double out[4], int *present = nullptr);
 
+// A switch: a boolean, or a number (not 0 is on); another type raises ERR_WRONGUSAGE.
+bool GetFieldSwitch(lvState *L, int index, const char *name, bool *out, int *present = nullptr);
+// Whether the option is on: true unless it is absent, nil, false, 0 or an empty text.
+bool IsFieldOn(lvState *L, int index, const char *name);
+// A 64-bit integer from a number only (a text raises ERR_NUMEXPECTED as other types do).
+bool GetFieldInt64(lvState *L, int index, const char *name, long long *out, int *present = nullptr);
+// A text (or a number's text) of at most `limit` bytes into buffer, which holds limit + 1;
+// another type raises ERR_STREXPECTED, a longer text ERR_WRONGUSAGE (never cut).
+bool GetFieldText(lvState *L, int index, const char *name, char *buffer, size_t limit, int *present = nullptr);
+
+// Readers that answer an error code instead of raising, for options whose wrong types are
+// the command's answer (so an error mode that lets errors pass goes on after them).
+// Pushes table[name] of the table at index (metamethods apply) and answers its type,
+// LV_TNIL when absent; the caller pops it.
+int PushFieldValue(lvState *L, int index, const char *name);
+// A number or a number's text: 0 (absent: *out untouched), or ERR_NUMEXPECTED.
+int ReadFieldInt(lvState *L, int index, const char *name, int *out, int *present = nullptr);
+// A string only, copied into buffer (cut to fit; buffer may be null with size 0), its
+// full length in *lengthOut (may be null): 0 absent, 1 read, or ERR_STRINGEXPECTED.
+int ReadFieldString(lvState *L, int index, const char *name, char *buffer, size_t size, size_t *lengthOut);
+
 // Setters on the table at the stack top.
 void SetFieldInt(lvState *L, const char *name, int value);
 void SetFieldUInt(lvState *L, const char *name, uint32_t value);

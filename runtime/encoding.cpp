@@ -19,9 +19,13 @@
 
 // ==== Encoding state ======================================================================
 
-static lvEncodingState g_encoding = {LV_ENCODING_UTF8, LV_ENCODING_UTF8};
+// Run-wide encoding flags.
+struct lvEncodingState {
+    int encoding;  // current encoding: LV_ENCODING_UTF8 (initial) or LV_ENCODING_LATIN1
+};
 
-lvEncodingState *GetEncodingState() { return &g_encoding; }
+static lvEncodingState g_encoding = {LV_ENCODING_UTF8};
+
 int GetGlobalEncoding() { return g_encoding.encoding; }
 void SetGlobalEncoding(int encoding) {
     g_encoding.encoding = encoding == LV_ENCODING_LATIN1 ? LV_ENCODING_LATIN1 : LV_ENCODING_UTF8;

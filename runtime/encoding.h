@@ -17,14 +17,6 @@ enum {
     LV_ENCODING_UTF8 = 1,    // UTF-8
 };
 
-// Run-wide encoding flags.
-struct lvEncodingState {
-    int encoding;         // current encoding: LV_ENCODING_UTF8 (initial) or LV_ENCODING_LATIN1
-    int wantedEncoding;   // what the ENCODING option asked for; start-up switches when it is 0
-};
-
-// The one instance; start-up reads and writes it on the main thread.
-lvEncodingState *GetEncodingState();
 // The current encoding (hot path: a plain load).
 int GetGlobalEncoding();
 // Sets the flag (and the platform's path encoding with it). Only start-up (through the
@@ -100,8 +92,10 @@ char *ConvertTextEncoding(const char *text, int from, int to, const uint32_t *ta
 // ---- Classes and case --------------------------------------------------------------
 
 // Current encoding: Unicode code points in UTF-8 mode, ISO-8859-1 bytes otherwise.
+// Nothing calls IsGraphChar yet: kept for the text library and the format tags still to come.
 bool IsGraphChar(uint32_t c);
 bool IsAlphaChar(uint32_t c);
+// Nothing calls IsAlNumChar yet: kept for the text library and the format tags still to come.
 bool IsAlNumChar(uint32_t c);
 uint32_t ToLowerChar(uint32_t c);
 uint32_t ToUpperChar(uint32_t c);

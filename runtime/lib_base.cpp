@@ -15,7 +15,6 @@
 #include <vector>
 #include "runtime/errors.h"
 #include "runtime/lib_base.h"
-#include "runtime/libs_core.h"
 #include "runtime/startup.h"
 
 // ==== End of the run ============================================================================

@@ -37,13 +37,6 @@ static void SetTextField(lvState *L, const char *key, const char *text)
     SetTableValueRaw(L, -3);
 }
 
-static void SetNumberField(lvState *L, const char *key, double value)
-{
-    PushString(L, key);
-    PushNumber(L, value);
-    SetTableValueRaw(L, -3);
-}
-
 // The name with ".lvp" appended unless it is there.
 static void WithExtension(const char *name, char *buffer, size_t size)
 {
@@ -70,9 +63,9 @@ void PushPluginTable(lvState *L)
         lvPluginRecord *r = node->handle->record;
         PushNumber(L, index);
         PushNewTable(L);
-        SetNumberField(L, "version", r->version);
-        SetNumberField(L, "revision", r->revision);
-        SetNumberField(L, "capabilities", r->capabilities);
+        SetFieldNumber(L, "version", r->version);
+        SetFieldNumber(L, "revision", r->revision);
+        SetFieldNumber(L, "capabilities", r->capabilities);
         SetTextField(L, "name", r->name);
         SetTextField(L, "author", r->author);
         SetTextField(L, "description", r->description);
@@ -82,7 +75,7 @@ void PushPluginTable(lvState *L)
         SetTextField(L, "settings", r->settings);
         SetTextField(L, "helpfile", r->helpFile);
         SetTextField(L, "modulename", r->moduleName);
-        SetNumberField(L, "disabled", r->disabled ? 1 : 0);
+        SetFieldNumber(L, "disabled", r->disabled ? 1 : 0);
         SetTextField(L, "path", node->path);
         PushString(L, "filetypes");
         PushNewTable(L);
@@ -90,12 +83,12 @@ void PushPluginTable(lvState *L)
         for (lvPluginFileType *t = r->fileTypes; t; t = t->next, typeIndex++) {
             PushNumber(L, typeIndex);
             PushNewTable(L);
-            SetNumberField(L, "type", t->type);
+            SetFieldNumber(L, "type", t->type);
             SetTextField(L, "name", t->name);
             SetTextField(L, "extensions", t->extensions);
             SetTextField(L, "mimetype", t->mimeType);
-            SetNumberField(L, "formatid", t->formatId);
-            SetNumberField(L, "flags", t->flags);
+            SetFieldNumber(L, "formatid", t->formatId);
+            SetFieldNumber(L, "flags", t->flags);
             SetTableValueRaw(L, -3);
         }
         SetTableValueRaw(L, -3);

@@ -3,14 +3,15 @@
 // directory adapter lists, hooks, plug-in event names, and the start-up and shut-down
 // entries that start-up calls.
 //
-// Dependencies: runtime/lvplugin.h (the binary interface), runtime/vfile.h, vm/lvvm.h,
-// runtime/config.h. Limits: no locks; everything here belongs to the thread that drives
+// Dependencies: runtime/lvplugin.h (the binary interface), runtime/vfile.h, vm/lvvm.h;
+// the start-up record of runtime/config.h by pointer only. Limits: no locks; everything here belongs to the thread that drives
 // the script (the main thread during start-up and shut-down).
 #pragma once
-#include "runtime/config.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
 #include "vm/lvvm.h"
+
+struct lvRuntimeConfig;  // runtime/config.h
 
 // ============================================================================
 // Loader
@@ -32,7 +33,6 @@ int LoadPluginFile(const char *path, uint32_t *capabilitiesOut, lvPluginHandle *
 void UnloadPluginHandle(lvPluginHandle *handle);
 // "lvp_" + name in a static buffer when prefixed, else name.
 const char *DecorateExportName(const char *name, int prefixed);
-lvPluginRecord *GetPluginRecord(lvPluginHandle *handle);
 // The interface table handed to every plug-in.
 const lvPluginApi *GetPluginApi(void);
 // The picture-file entries of the graphics sub-table (slots 0 to 3); null clears them.
@@ -186,7 +186,6 @@ struct lvPluginEventEntries {
     int (*UseTimerAdapter)(lvPluginRecord *record, uint32_t word);
 };
 void SetPluginEventEntries(const lvPluginEventEntries *entries);
-const lvPluginEventEntries *GetPluginEventEntries(void);
 
 lvPluginListEntry *GetPluginList(void);
 void SetPluginDisabled(lvPluginRecord *record, int flag);

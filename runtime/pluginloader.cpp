@@ -26,8 +26,6 @@ const char *DecorateExportName(const char *name, int prefixed)
     return buffer;
 }
 
-lvPluginRecord *GetPluginRecord(lvPluginHandle *handle) { return handle ? handle->record : nullptr; }
-
 // One export of a family: its name and its slot in the record; condition is the bit of
 // the family's extension word that must be set (0: required).
 struct lvExportRow {

@@ -342,8 +342,6 @@ void SetPluginEventEntries(const lvPluginEventEntries *entries)
     eventEntries = entries ? *entries : lvPluginEventEntries{};
 }
 
-const lvPluginEventEntries *GetPluginEventEntries(void) { return &eventEntries; }
-
 static int FireTimerKeyEntry(lvState *state, uintptr_t key)
 {
     return eventEntries.FireTimerKey ? eventEntries.FireTimerKey(state, key) : 0;

@@ -152,11 +152,6 @@ lvMutex *GetDisplayListLock(void)
     return startupState.displayListLock;
 }
 
-lvMutex *GetEventQueueLock(void)
-{
-    return startupState.eventQueueLock;
-}
-
 int IsShuttingDown(void)
 {
     return startupState.shuttingDown;

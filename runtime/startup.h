@@ -153,6 +153,5 @@ int ExtractPluginBlocks(const char *executable, uint64_t *offset);
 void PrintDebugText(const char *text);
 // Display-list and event-queue locks of the run (null before start-up).
 lvMutex *GetDisplayListLock(void);
-lvMutex *GetEventQueueLock(void);
 // Set once shut-down began.
 int IsShuttingDown(void);

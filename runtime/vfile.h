@@ -281,6 +281,8 @@ uint32_t ReadVFileBE32(lvVFile *file);
 uint32_t ReadVFileLE32(lvVFile *file);
 uint16_t ReadVFileBE16(lvVFile *file);
 uint16_t ReadVFileLE16(lvVFile *file);
+// Nothing calls WriteVFileBE32, WriteVFileLE32 and WriteVFileBE16 yet: kept for the file-format
+// readers and writers still to come.
 int WriteVFileBE32(lvVFile *file, uint32_t value);
 int WriteVFileLE32(lvVFile *file, uint32_t value);
 int WriteVFileBE16(lvVFile *file, uint16_t value);
@@ -296,6 +298,7 @@ int WriteVFileValue(lvVFile *file, const void *value, int raw, int size, int fla
 // Bytes up to a zero byte (terminated). 0, or ERR_STACK when bound (if not 0) is reached.
 int ReadVFileString(lvVFile *file, char *buffer, size_t bound);
 // Big-endian 16-bit length, then the bytes. 0, or ERR_STACK when the length is not below bound.
+// Nothing calls ReadVFileString16 yet: kept for the file-format readers and writers still to come.
 int ReadVFileString16(lvVFile *file, char *buffer, size_t bound);
 
 // ============================================================================

@@ -259,11 +259,6 @@ void SetEventTimeout(uint32_t milliseconds)
     queueState.limit.store(milliseconds, std::memory_order_relaxed);
 }
 
-uint32_t GetEventTimeout(void)
-{
-    return queueState.limit.load(std::memory_order_relaxed);
-}
-
 void FreeEventCache(lvState *state)
 {
     DropEvents(state, -1, 1);

@@ -148,7 +148,6 @@ void PeriodicEventPurge(lvState *state);
 int PollEventEngine(lvState *state, int mode);
 // Sets the stale-event limit in ms (LV_EVENT_PURGE_OFF: never).
 void SetEventTimeout(uint32_t milliseconds);
-uint32_t GetEventTimeout(void);
 // Drops every queued event and cancels every queued callback.
 void FreeEventCache(lvState *state);
 // Releases a payload of an entry that is not dispatched, by its type's rule.
@@ -181,7 +180,6 @@ enum lvCallbackKind {
 #define CANCEL_DISPLAY 31    // records of the given display
 #define CANCEL_REFERENCE 32  // records using the reference stored at the given address
 #define CANCEL_ALL 33        // every record
-
 
 // A pending script callback.
 struct lvEventCallback {

@@ -14,6 +14,7 @@
 // Limits: none of its own.
 #include "ui/events.h"
 #include "ui/lib_event.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
 #include "base/lverrors.h"
@@ -128,13 +129,6 @@ struct lvResultBuild {
     int triggered;               // its message table is on the stack
 };
 
-static void SetNumberField(lvState *L, const char *name, double value)
-{
-    PushString(L, name);
-    PushNumber(L, value);
-    SetTableValueRaw(L, -3);
-}
-
 // Runs protected: leaves the result table on top.
 static void CompleteTable(lvState *L, void *data)
 {
@@ -164,8 +158,8 @@ static void CompleteTable(lvState *L, void *data)
     if (ran && ran->idSet && ran->messageId.handle) PushPointer(L, (void *)ran->messageId.handle);
     else PushNumber(L, ran && ran->idSet ? (double)(int32_t)(uint32_t)ran->messageId.number : 0.0);
     SetTableValueRaw(L, -3);
-    SetNumberField(L, "nresults", count);
-    SetNumberField(L, "triggered", build->triggered);
+    SetFieldNumber(L, "nresults", count);
+    SetFieldNumber(L, "triggered", build->triggered);
 }
 
 static int HookCompleteResultTable(lvState *L, const lvEventCallback *ran, int triggered)

@@ -324,8 +324,6 @@ void PushString(lvState *L, const char *s)
     else PushSizedString(L, s, std::strlen(s));
 }
 
-void PushStringUnchecked(lvState *L, const char *s) { PushSizedString(L, s, std::strlen(s)); }
-
 void PushBoolean(lvState *L, int b)
 {
     SetBoolean(L->top, b);

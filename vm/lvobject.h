@@ -349,7 +349,6 @@ inline const lvValue *TableGetString(lvTable *t, lvString *key)
 }
 lvValue *TableSet(lvState *L, lvTable *t, const lvValue *key);
 lvValue *TableSetInt(lvState *L, lvTable *t, int key);
-lvValue *TableSetString(lvState *L, lvTable *t, lvString *key);
 int TableNext(lvState *L, lvTable *t, lvValue *key);
 int TableNodeCount(const lvTable *t);
 void InitTagMethodNames(lvState *L);

@@ -220,7 +220,6 @@ void PushNil(lvState *L);
 void PushNumber(lvState *L, double n);
 void PushSizedString(lvState *L, const char *s, size_t len);
 void PushString(lvState *L, const char *s);
-void PushStringUnchecked(lvState *L, const char *s);
 void PushBoolean(lvState *L, int b);
 void PushPointer(lvState *L, void *p);
 void PushNativeClosure(lvState *L, lvCommandFunction f, int n);

@@ -313,16 +313,6 @@ lvValue *TableSetInt(lvState *L, lvTable *t, int key)
     return NewKey(L, t, &k);
 }
 
-lvValue *TableSetString(lvState *L, lvTable *t, lvString *key)
-{
-    const lvValue *p = TableGetString(t, key);
-    t->absent = 0;
-    if (p != &gNilValue) return const_cast<lvValue *>(p);
-    lvValue k;
-    SetString(&k, key);
-    return NewKey(L, t, &k);
-}
-
 // ==== Traversal ===============================================================================
 
 static int FindIndex(lvState *L, lvTable *t, const lvValue *key)

@@ -83,13 +83,6 @@ void CopyLocaleText(const char *text, char *field, size_t size)
 
 }  // namespace
 
-void ResetUserLocale(void)
-{
-    std::lock_guard<std::mutex> guard(userLocale.lock);
-    if (userLocale.locale) freelocale(userLocale.locale);
-    userLocale.locale = (locale_t)0;
-}
-
 // ============================================================================
 // Conversions
 // ============================================================================

@@ -218,12 +218,6 @@ static int LibraryFamily(int family)
     return family == AF_INET ? LV_FAMILY_IPV4 : family == AF_INET6 ? LV_FAMILY_IPV6 : family == AF_UNSPEC ? 0 : 3;
 }
 
-int GetAddressFamily(const lvSockAddr *address)
-{
-    if (address->length < sizeof(sa_family_t)) return LV_FAMILY_ANY;
-    return LibraryFamily(reinterpret_cast<const sockaddr *>(address->data)->sa_family);
-}
-
 int CreateSocket(int *socketOut, int family, int type)
 {
     int kind = (type == LV_SOCKET_DATAGRAM ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC;

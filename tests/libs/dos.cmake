@@ -12,3 +12,8 @@ lv_add_test(libs_dos_programs_test
           ${CMAKE_CURRENT_LIST_DIR}/dos_programs_test.cpp
   LIBS lv_libs lv_layers lv_ui lv_asm
   LABELS libs vm threads)
+# The engines behind the dos commands, called from C++ without the script machine.
+lv_add_test(libs_dos_engines_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/dos_engines_test.cpp
+  LIBS lv_libs lv_layers ZLIB::ZLIB
+  LABELS libs)

@@ -129,6 +129,34 @@ int CmdOptions(lvState *L)
     return 1;
 }
 
+// OptionForms(table) -> a table of what the variant readers found; a code a reader answers
+// is the command's answer.
+int CmdOptionForms(lvState *L)
+{
+    bool on = true;
+    long long big = 7;
+    char text[5] = "none";
+    int n = 3, code;
+    char str[4] = "";
+    size_t strLength = 0;
+    GetFieldSwitch(L, 1, "switch", &on);
+    bool set = IsFieldOn(L, 1, "set");
+    GetFieldInt64(L, 1, "big", &big);
+    GetFieldText(L, 1, "text", text, 4);
+    if ((code = ReadFieldInt(L, 1, "n", &n))) return code;
+    int strAnswer = ReadFieldString(L, -1, "str", str, sizeof str, &strLength);
+    if (strAnswer > 1) return strAnswer;
+    PushNewTable(L);
+    SetFieldInt(L, "switch", on);
+    SetFieldInt(L, "set", set);
+    SetFieldNumber(L, "big", double(big));
+    SetFieldString(L, "text", text);
+    SetFieldInt(L, "n", n);
+    SetFieldString(L, "str", strAnswer == 1 ? str : "absent");
+    SetFieldInt(L, "strlength", int(strLength));
+    return 1;
+}
+
 // Tags(table [, known...]) -> a table carrying the user tags read back, and their count.
 int CmdTags(lvState *L)
 {
@@ -153,7 +181,7 @@ const lvCommandEntry kSupportCommands[] = {
     {"AnyCount", CmdAnyCount}, {"IntOrNil", CmdIntOrNil}, {"MakeHandle", CmdMakeHandle},
     {"Needs10", CmdNeeds10},   {"None", CmdNone},         {"OneOrTwo", CmdOneOrTwo},
     {"Options", CmdOptions},   {"Percent", CmdPercent},   {"ReadId", CmdReadId},
-    {"Tags", CmdTags},         {nullptr, nullptr},
+    {"Tags", CmdTags},         {"OptionForms", CmdOptionForms}, {nullptr, nullptr},
 };
 
 class RtSupportTest : public RtCmdsTest {
@@ -364,6 +392,47 @@ TEST_F(RtSupportTest, OptionTableErrorsNameTheField)
     SetErrorStringArg("width");
     GetErrorText(ERR_PERCENTFORMATSTR, text, sizeof text);
     EXPECT_NE(std::strstr(text, "width"), nullptr) << text;
+}
+
+// The variant readers: switches from booleans or numbers, options that are on unless
+// empty, 64-bit integers, bounded texts that are refused rather than cut, and the readers
+// that answer their error as a code.
+TEST_F(RtSupportTest, OptionTableVariants)
+{
+    struct Case {
+        const char *sets;      // settable lines on r1
+        int code;              // the call's answer
+        const char *results;   // switch set big text n str strlength
+    } cases[] = {
+        {"", 0, "1 0 7 none 3 absent 0"},
+        {"settable r1 \"switch\" 0\nsettable r1 \"set\" \"x\"\nsettable r1 \"big\" 6000000000.9\n"
+         "settable r1 \"text\" 1234\nsettable r1 \"n\" \"42\"\nsettable r1 \"str\" \"abcdef\"",
+         0, "0 1 6000000000 1234 42 abc 6"},
+        {"settable r1 \"switch\" 2\nsettable r1 \"set\" \"\"", 0, "1 0 7 none 3 absent 0"},
+        {"settable r1 \"set\" 0", 0, "1 0 7 none 3 absent 0"},
+        {"settable r1 \"switch\" \"yes\"", ERR_WRONGUSAGE, ""},
+        {"settable r1 \"big\" \"12\"", ERR_NUMEXPECTED, ""},
+        {"settable r1 \"text\" r5", ERR_STREXPECTED, ""},
+        {"settable r1 \"text\" \"12345\"", ERR_WRONGUSAGE, ""},  // never cut
+        {"settable r1 \"n\" \"many\"", ERR_NUMEXPECTED, ""},
+        {"settable r1 \"str\" 5", ERR_STRINGEXPECTED, ""},
+    };
+    for (const Case &c : cases) {
+        SetStackTop(L, 0);
+        ResetVMRun();
+        int code = Run("newtable r5 0 0\nnewtable r1 0 8\n" + std::string(c.sets) +
+                       "\ngetglobal r0 \"optionforms\"\ncall r0 2 2\nreturn r0 2\n");
+        ASSERT_EQ(code, c.code) << c.sets;
+        if (code) continue;
+        std::string got;
+        for (const char *name : {"switch", "set", "big", "text", "n", "str", "strlength"}) {
+            PushString(L, name);
+            GetTableValue(L, 1);
+            got += std::string(got.empty() ? "" : " ") + (ValueToString(L, -1) ? ValueToString(L, -1) : "(nil)");
+            SetStackTop(L, -2);
+        }
+        EXPECT_EQ(got, c.results) << c.sets;
+    }
 }
 
 TEST_F(RtSupportTest, UserTagsRoundTrip)
