@@ -162,6 +162,12 @@ static int WriteOneByte(lvFileHandle *handle, int byte)
     return WriteVFileByte(handle->stream, byte) == 1 ? 0 : ERR_WRITE;
 }
 
+int ReadHandleBytes(lvFileHandle *handle, void *buffer, size_t count)
+{
+    if (int code = CheckReadable(handle)) return code;
+    return ReadUpTo(handle, buffer, int64_t(count)) == int64_t(count) ? 0 : ERR_READ;
+}
+
 int WriteHandleBytes(lvFileHandle *handle, const void *bytes, size_t count)
 {
     if (int code = CheckWritable(handle)) return code;

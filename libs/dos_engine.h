@@ -81,6 +81,9 @@ bool IsFileHandleAtEnd(const lvFileHandle *handle);
 // ---- Reading ------------------------------------------------------------------------
 // Every reader refuses MODE_WRITE handles (ERR_WRITEONLY); a short read is ERR_READ.
 
+// Exactly count raw bytes.
+int ReadHandleBytes(lvFileHandle *handle, void *buffer, size_t count);
+
 // One character: a UTF-8 character (byte-order marks skipped) when requested is
 // neither 0 nor -1 and the handle is not ISO-8859-1, else one byte.
 int ReadHandleChar(lvFileHandle *handle, int requested, uint32_t *code);

@@ -128,6 +128,12 @@ int IsGeometricFilter(int slot) {
            slot == FILTER_YFLIP;
 }
 
+int HasColorFilter(const lvFilterSlot *slots) {
+    for (int i = 0; i < FILTER_COUNT; i++)
+        if (slots[i].enabled && !IsGeometricFilter(i)) return 1;
+    return 0;
+}
+
 bool ParseFilterTags(lvState *L, int index, lvFilterSlot *slots, int *anyGiven, int *error) {
     *error = 0;
     PushString(L, "filters");

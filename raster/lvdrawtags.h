@@ -112,6 +112,7 @@ int ParseBorderTags(lvState *L, int index, int edgeKeys, lvBorderTags *border, i
 bool ParseFilterTags(lvState *L, int index, lvFilterSlot *slots, int *anyGiven, int *error);
 int HasEnabledFilter(const lvFilterSlot *slots);
 int IsGeometricFilter(int slot);
+int HasColorFilter(const lvFilterSlot *slots);
 
 void SetIdentityMatrix(lvMatrix2D *m);
 void MatrixFromScaleRotate(lvMatrix2D *m, int width, int height, int sourceWidth, int sourceHeight, double scaleX,

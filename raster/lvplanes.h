@@ -44,6 +44,7 @@ void BlitChunkyToRgb(const lvChunkyBlit *blit);
 
 // ---- Native only ------------------------------------------------------------
 uint32_t ReadBitmapPixel(lvBitMapHandle *handle, int x, int y, int maskFlag);
+int IsChunkyBitmap(lvBitMapHandle *handle);
 uint32_t *ReadBitmapRectArgb(lvBitMapHandle *handle, int x, int y, int width, int height, int lockMode);
 uint32_t *ReadBitmapArgbWithMask(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha, int width,
                                  int height);
@@ -142,6 +143,9 @@ void BlendPixelsNativeClipped(lvBitMapHandle *source, int sx, int sy, lvBitMapHa
 // Nothing calls CombineBytePlanesClipped yet: kept for the layers and transitions still to come.
 void CombineBytePlanesClipped(lvBitMapHandle *source, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
                               int width, int height, int mode, int value);
+void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
+                                  int width, int height, uint32_t colour, int mode, lvBitMapHandle *targetAlpha,
+                                  int opacity, lvBitMapHandle *sourceRgb);
 
 // ---- Entry points of the kernels --------------------------------------------
 // 0 or ERR_LOCKBMAP.

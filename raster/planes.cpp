@@ -239,6 +239,8 @@ void PlotBitmapPixel(lvBitMapHandle *handle, int x, int y, uint32_t colourOrOper
     if (t) WriteLockPixel(&t.lock, colourOrOperation, x, y);
 }
 
+int IsChunkyBitmap(lvBitMapHandle *handle) { return handle && handle->kind == BMKIND_CHUNKY; }
+
 uint32_t ReadBitmapPixel(lvBitMapHandle *handle, int x, int y, int maskFlag) {
     if (!handle || x < 0 || y < 0 || x >= handle->width || y >= handle->height) return 0;
     if (!handle) return 0;
@@ -593,6 +595,16 @@ void CombineBytePlanesClipped(lvBitMapHandle *source, int sx, int sy, lvBitMapHa
                        target->height))
         return;
     CombineBytePlanes(source, sx, sy, target, tx, ty, width, height, mode, value);
+}
+
+void DrawColorThroughAlphaClipped(lvBitMapHandle *alpha, int sx, int sy, lvBitMapHandle *target, int tx, int ty,
+                                  int width, int height, uint32_t colour, int mode, lvBitMapHandle *targetAlpha,
+                                  int opacity, lvBitMapHandle *sourceRgb) {
+    if (!alpha || !target) return;
+    if (!ClipPlaneRect(&sx, &sy, &tx, &ty, &width, &height, alpha->width, alpha->height, target->width,
+                       target->height))
+        return;
+    DrawColorThroughAlpha(alpha, sx, sy, target, tx, ty, width, height, colour, mode, targetAlpha, opacity, sourceRgb);
 }
 
 // ---- Palette sources and pen targets ----------------------------------------

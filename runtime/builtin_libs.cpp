@@ -10,6 +10,7 @@
 #include "comm/network.h"
 #include "formats/lvformats.h"
 #include "images/lveffects.h"
+#include "images/imaging_links.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lvclipregion.h"
@@ -280,6 +281,7 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
     InstallImageEffects();
+    InstallImagingLinks();
     InstallRasterPluginEntries();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
