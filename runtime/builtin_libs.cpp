@@ -30,6 +30,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
+#include "text/lib_text.h"
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
@@ -261,6 +262,8 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
+    SetLibraryRow("text", OpenTextCommands, GetTextConstants);
+    SetLibraryCloseStep("fonts", CloseTextCommands);
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
