@@ -16,3 +16,7 @@ lv_add_test(text_fonts_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_fonts_
   LABELS text)
 target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_APPLET="${LV_TEXT_APPLET_DIR}/text_fonts.lva")
 add_dependencies(text_fonts_applet_test lumivarra applet_text_fonts)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_linked.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_linked.lvs)
+add_custom_target(applet_text_linked DEPENDS ${LV_TEXT_APPLET_DIR}/text_linked.lvc)
+target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_LINKED_CHUNK="${LV_TEXT_APPLET_DIR}/text_linked.lvc")
+add_dependencies(text_fonts_applet_test lvlink applet_text_linked)

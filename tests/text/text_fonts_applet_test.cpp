@@ -266,4 +266,57 @@ TEST_F(TextFontsApplet, FontListAndSystemFontsUnderTheTestConfiguration)
     EXPECT_NE(maps.find(std::to_string(CHARMAP_UNICODE)), std::string::npos) << maps;
 }
 
+// A font file linked into the applet: a linked-font block (flags word 2: a
+// scalable face for the system engine, then the face's bytes) opened by name,
+// nothing installed; a block whose system part runs past its end is refused.
+TEST(TextLinkedFonts, OpenedByNameFromTheApplet)
+{
+    std::string scratch = ScratchDir("linked");
+    auto writeBlock = [&](const char *name, const std::string &head, const char *face) {
+        std::string path = scratch + "/" + name;
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(head.data(), 1, head.size(), out);
+        if (face) {
+            FILE *in = fopen(face, "rb");
+            char buffer[4096];
+            size_t got;
+            while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) fwrite(buffer, 1, got, out);
+            fclose(in);
+        }
+        fclose(out);
+        return path;
+    };
+    std::string good = writeBlock("good.bin", std::string("\0\0\0\2", 4),
+                                  "/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf");
+    std::string broken = writeBlock("broken.bin", std::string("\0\0\0\4\xFF\xFF\xFF\xF0abcd", 12), nullptr);
+    std::string applet = scratch + "/linked.lva";
+    std::string link = "'" + std::string(LV_BIN_DIR) + "/lvlink' applet '" + LV_TEXT_LINKED_CHUNK + "' -o '" + applet +
+                       "' --file '::font:MyMono=" + good + "' --file '::font:Broken=" + broken + "'";
+    ASSERT_EQ(std::system(link.c_str()), 0);
+    std::string command = "cd '" + scratch + "' && SDL_VIDEODRIVER=offscreen timeout -k 5 60 '" +
+                          std::string(LV_BIN_DIR) + "/lumivarra' '" + applet + "' 2>&1 </dev/null";
+    FILE *out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, got);
+    ASSERT_EQ(pclose(out), 0) << text;
+    std::map<std::string, std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        size_t space = line.find(' ');
+        lines[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+    }
+    EXPECT_EQ(lines["setfont"], "0") << text;
+    EXPECT_EQ(lines["font"], "Bitstream Vera Sans Mono " + std::to_string(FONTTYPE_VECTOR) + " 20");
+    int one = 0, four = 0;
+    ASSERT_EQ(std::sscanf(lines["widths"].c_str(), "%d %d", &one, &four), 2) << text;
+    EXPECT_GT(one, 0);
+    EXPECT_EQ(four, 4 * one); // a monospaced face
+    EXPECT_EQ(lines["openfont"], "0 12");
+    // A damaged block: 1009, and the current font stays.
+    EXPECT_EQ(lines["broken"], "1009 Bitstream Vera Sans Mono");
+}
+
 }  // namespace
