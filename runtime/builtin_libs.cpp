@@ -281,6 +281,7 @@ void InstallBuiltinLibraries(void)
     startup.EncodingApplied = FollowAppletEncoding;
     startup.PollRuntimeEvents = PollRuntimeEvents;
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
+    startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);

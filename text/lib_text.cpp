@@ -20,7 +20,9 @@
 #include "libs/lib_core2.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "runtime/container.h"
 #include "runtime/lists.h"
+#include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
 #include "vm/lvvm.h"
@@ -615,6 +617,38 @@ static const lvConstantEntry textConstants[] = {
 
 const lvCommandEntry *GetTextCommands(void) { return textCommands; }
 const lvConstantEntry *GetTextConstants(void) { return textConstants; }
+
+// ---- Declared fonts -------------------------------------------------------------------------
+
+int PreloadLinkedFont(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer)
+{
+    lvState *L = static_cast<lvPreloadRun *>(user)->L;
+    int top = GetStackTop(L);
+    PushString(L, "openfont");
+    GetTableValueRaw(L, LV_GLOBALSINDEX);
+    if (GetValueType(L, -1) != LV_TFUNCTION) {
+        SetStackTop(L, top);
+        SetErrorStringArg("OpenFont");
+        return ERR_UNIMPLCMD;
+    }
+    // Low 16 bits the engine, 0x10000 no cache, 0x20000 point sizes, the top
+    // byte a character map.
+    uint32_t flags = object->optionFlags;
+    PushNumber(L, object->identifier);
+    PushString(L, fileName ? fileName : "");
+    PushNumber(L, (double)object->optionValue);
+    PushNewTable(L);
+    SetFieldInt(L, "engine", (int)(flags & 0xFFFF));
+    SetFieldInt(L, "cache", flags & 0x10000 ? 0 : 1);
+    SetFieldInt(L, "usepoints", flags & 0x20000 ? 1 : 0);
+    if (flags >> 24) SetFieldInt(L, "charmap", (int)(flags >> 24));
+    if (object->loaderName[0]) SetFieldString(L, "loader", object->loaderName);
+    if (object->adapterName[0]) SetFieldString(L, "adapter", object->adapterName);
+    PushUserTags(L, object->userTags);
+    int code = ProtectedCall(L, 4, 0, 0);
+    SetStackTop(L, top);
+    return code;
+}
 
 // ---- Open and close -----------------------------------------------------------------------
 

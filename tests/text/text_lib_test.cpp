@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/container.h"
 #include "runtime/errors.h"
+#include "runtime/startup.h"
 #include "text/lib_text.h"
 #include "text/lvtextlib.h"
 #include "vm/lvvm.h"
@@ -221,6 +223,52 @@ TEST_F(TextLib, ClampTextStyle)
         EXPECT_EQ(s.borderSize, c.wantBorder);
         EXPECT_EQ(s.shadowDirection, c.wantDirection);
     }
+}
+
+// A declared font: OpenFont called by name with the size and the options of
+// the packed flags.
+TEST(TextLibPreload, DeclaredFontsOpenThroughOpenFont)
+{
+    SetDrawingDefaults();
+    lvState *L = NewVMState();
+    ASSERT_NE(L, nullptr);
+    ASSERT_EQ(OpenTextCommands(L), 0);
+    lvPreloadRun run = {L};
+    struct Case {
+        uint32_t identifier, size, flags;
+        const char *file;
+        int code;
+        int cached;
+    } cases[] = {
+        {1, 15, FONTENGINE_INBUILT, LV_MONOSPACE_DEFAULT, 0, 1},
+        {2, 15, FONTENGINE_INBUILT | 0x10000, LV_MONOSPACE_DEFAULT, 0, 0}, // no cache: a font of its own
+        {3, 8, 0x20000, LV_BITMAP_DEFAULT, ERR_WRONGUSAGE, 0},              // topaz in points
+        {4, 15, (uint32_t)CHARMAP_ADOBECUSTOM << 24, LV_SANS_DEFAULT, ERR_OPENFONT, 0},
+    };
+    lvFont *fonts[3] = {};
+    for (const Case &c : cases) {
+        lvLinkedObject object{};
+        object.type = 9;
+        object.identifier = c.identifier;
+        object.optionValue = c.size;
+        object.optionFlags = c.flags;
+        int keeps = 0;
+        EXPECT_EQ(PreloadLinkedFont(&run, &object, c.file, &keeps), c.code) << c.identifier;
+        lvFontObject *found = nullptr;
+        if (c.code) {
+            EXPECT_EQ(FindFontById({(int)c.identifier, nullptr}, &found), ERR_FINDFONT2);
+            continue;
+        }
+        ASSERT_EQ(FindFontById({(int)c.identifier, nullptr}, &found), 0);
+        EXPECT_EQ(found->font->size, (int)c.size);
+        EXPECT_STREQ(found->font->name, "Bitstream Vera Sans Mono");
+        EXPECT_EQ(found->font->cacheEntry->cacheFlag, c.cached);
+        fonts[c.identifier] = found->font;
+    }
+    EXPECT_NE(fonts[1], fonts[2]);
+    CloseTextCommands(L, 1);
+    CloseVMState(L);
+    FreeObjectTypes();
 }
 
 TEST(TextLibTables, CommandsInOrderAndConstants)
