@@ -288,7 +288,7 @@ TEST(TextLinkedFonts, OpenedByNameFromTheApplet)
     };
     std::string good = writeBlock("good.bin", std::string("\0\0\0\2", 4),
                                   "/usr/share/fonts/truetype/ttf-bitstream-vera/VeraMono.ttf");
-    std::string broken = writeBlock("broken.bin", std::string("\0\0\0\4\xFF\xFF\xFF\xF0abcd", 12), nullptr);
+    std::string broken = writeBlock("broken.bin", std::string("\0\0\0\4\xFF\xFF\xFF\xF0" "abcd", 12), nullptr);
     std::string applet = scratch + "/linked.lva";
     std::string link = "'" + std::string(LV_BIN_DIR) + "/lvlink' applet '" + LV_TEXT_LINKED_CHUNK + "' -o '" + applet +
                        "' --file '::font:MyMono=" + good + "' --file '::font:Broken=" + broken + "'";
