@@ -20,3 +20,8 @@ lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_linked.lvc SOURCE ${CMAKE_CURRENT_
 add_custom_target(applet_text_linked DEPENDS ${LV_TEXT_APPLET_DIR}/text_linked.lvc)
 target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_LINKED_CHUNK="${LV_TEXT_APPLET_DIR}/text_linked.lvc")
 add_dependencies(text_fonts_applet_test lvlink applet_text_linked)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fontpath.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_fontpath.lvs)
+lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fontpath.lva CHUNK ${LV_TEXT_APPLET_DIR}/text_fontpath.lvc
+  TARGET applet_text_fontpath)
+target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_FONTPATH_APPLET="${LV_TEXT_APPLET_DIR}/text_fontpath.lva")
+add_dependencies(text_fonts_applet_test applet_text_fontpath)

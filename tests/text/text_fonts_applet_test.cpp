@@ -16,6 +16,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include "tests/text/amiga_writer.h"
 #include "tests/text/fc_fixture.h"
 #include "text/lvfont.h"
 #include "text/lvtruetype.h"
@@ -317,6 +318,67 @@ TEST(TextLinkedFonts, OpenedByNameFromTheApplet)
     EXPECT_EQ(lines["openfont"], "0 12");
     // A damaged block: 1009, and the current font stays.
     EXPECT_EQ(lines["broken"], "1009 Bitstream Vera Sans Mono");
+}
+
+// AddFontPath from a script, then an Amiga font the test wrote there (its
+// contents file names an incomplete entry first): opened by name and size,
+// measured with its space and kern tables, listed with its sizes.
+TEST(TextFontPath, AmigaFontsFoundAfterAddFontPath)
+{
+    std::string scratch = ScratchDir("fontpath");
+    UseFontconfigDirs(scratch, {});
+    amiga::Font f;
+    f.ySize = 3;
+    f.xSize = 4;
+    f.baseline = 2;
+    f.flags = 0x20; // proportional
+    f.lo = 'a';
+    f.hi = 'c';
+    f.glyphs = {{"##", "#.", "##"}, {"#", "#", "#"}, {"###", "..#", "###"}, {"#.#", ".#.", "#.#"}};
+    f.spaces = {3, 2, 4, 4};
+    f.kerns = {0, 1, -1, 0};
+    auto write = [](const std::string &path, const amiga::Bytes &bytes) {
+        FILE *out = fopen(path.c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), out);
+        fclose(out);
+    };
+    std::string fonts = scratch + "/fonts";
+    ASSERT_EQ(system(("mkdir -p '" + fonts + "/mono'").c_str()), 0);
+    write(fonts + "/mono.font", amiga::Contents({{"::incomplete", 3}, {"mono/3", 3}}));
+    write(fonts + "/mono/3", amiga::SizeFile(f));
+
+    std::string command = "cd '" + scratch + "' && FONTCONFIG_FILE='" + scratch +
+                          "/fonts.conf' SDL_VIDEODRIVER=offscreen timeout -k 5 60 '" + std::string(LV_BIN_DIR) +
+                          "/lumivarra' '" + LV_TEXT_FONTPATH_APPLET + "' -dir '" + fonts + "' 2>&1 </dev/null";
+    FILE *out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, out)) > 0) text.append(buffer, got);
+    ASSERT_EQ(pclose(out), 0) << text;
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    std::map<std::string, std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        size_t space = line.find(' ');
+        lines[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
+    }
+    EXPECT_EQ(lines["addfontpath"], "0") << text;
+    // type, ascender, descender, depth
+    EXPECT_EQ(lines["setfont"], "0 " + std::to_string(FONTTYPE_BITMAP) + " 2 1 1");
+    // "abz": a's space 3, b kerned +1 with space 2, z above hi char the last
+    // glyph (kern 0, space 4): 3 + 1 + 2 + 4; with 2 between characters 16.
+    EXPECT_EQ(lines["widths"], "10 16");
+    EXPECT_EQ(lines["extent"], "0 8 -2 0 10 3");
+    EXPECT_EQ(lines["wrongsize"], "1064");
+    std::string list = Section(text, "fontlist");
+    size_t at = list.find("\"name\": \"mono\"");
+    ASSERT_NE(at, std::string::npos) << list;
+    std::string record = list.substr(list.rfind('{', at), list.find('}', at) - list.rfind('{', at));
+    EXPECT_NE(record.find("\"bitmap\": 1"), std::string::npos) << record;
+    EXPECT_NE(record.find("\"sizes\": [\n\t\t\t3\n\t\t]"), std::string::npos) << record;
+    EXPECT_EQ(list.find("incomplete"), std::string::npos) << list;
 }
 
 }  // namespace
