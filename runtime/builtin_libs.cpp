@@ -41,6 +41,7 @@
 #include "media/lvaudio.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
+#include "text/lib_text.h"
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
@@ -283,6 +284,8 @@ void InstallBuiltinLibraries(void)
     InstallImageEffects();
     InstallImagingLinks();
     InstallRasterPluginEntries();
+    SetLibraryRow("text", OpenTextCommands, GetTextConstants);
+    SetLibraryCloseStep("fonts", CloseTextCommands);
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();
@@ -305,6 +308,7 @@ void InstallBuiltinLibraries(void)
     startup.PollRuntimeEvents = PollRuntimeEvents;
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
     startup.preload[21] = PreloadLinkedPalette;
+    startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);

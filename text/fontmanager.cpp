@@ -150,12 +150,14 @@ static bool OpenAmigaByName(lvFontManager *fm, const std::string &name, int size
     return !found.empty() && OpenAmigaFont(found.c_str(), size, font, name.c_str()) != 0;
 }
 
+// A font opened with another character map is not the one asked for: sharing
+// it would answer a map the face may not have with one it has.
 static lvFontCacheEntry *FindCached(lvFontManager *fm, const char *name, const char *loader, const char *adapter,
-                                    int size, int cacheFlag, int usePoints)
+                                    int size, int cacheFlag, int usePoints, int charMap)
 {
     for (lvFontCacheEntry *e = fm->cache; e; e = e->next) {
         if (strcmp(e->name, name) == 0 && strcmp(e->loader, loader) == 0 && strcmp(e->adapter, adapter) == 0 &&
-            e->size == size && e->cacheFlag == cacheFlag && e->usePoints == usePoints)
+            e->size == size && e->cacheFlag == cacheFlag && e->usePoints == usePoints && e->font->charMap == charMap)
             return e;
     }
     return nullptr;
@@ -192,7 +194,7 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
     }
     std::string loader;
     for (const char *l = loaders; NextLoader(l, loader);) {
-        if (lvFontCacheEntry *e = FindCached(fm, name, loader.c_str(), adapter, size, cacheFlag, usePoints)) {
+        if (lvFontCacheEntry *e = FindCached(fm, name, loader.c_str(), adapter, size, cacheFlag, usePoints, charMap)) {
             ApplyFontScale(fm, e->font, 1.0, 1.0);
             *out = e->font;
             return 0;

@@ -4,3 +4,24 @@ lv_add_test(text_truetype_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_truetype_t
 lv_add_test(text_fontlist_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_fontlist_test.cpp LIBS lv_text LABELS text parse)
 lv_add_test(text_sysfont_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_sysfont_test.cpp LIBS lv_text LABELS text)
 lv_add_test(text_amiga_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_amiga_test.cpp LIBS lv_text LABELS text parse)
+
+# The text library as a script meets it: an assembled applet run by the
+# runtime executable; the engine's state for the library in C++.
+lv_add_test(text_lib_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_lib_test.cpp LIBS lv_text LABELS text)
+set(LV_TEXT_APPLET_DIR ${CMAKE_BINARY_DIR}/tests/text)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fonts.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_fonts.lvs)
+lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fonts.lva CHUNK ${LV_TEXT_APPLET_DIR}/text_fonts.lvc
+  TARGET applet_text_fonts)
+lv_add_test(text_fonts_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_fonts_applet_test.cpp LIBS lv_text
+  LABELS text)
+target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_APPLET="${LV_TEXT_APPLET_DIR}/text_fonts.lva")
+add_dependencies(text_fonts_applet_test lumivarra applet_text_fonts)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_linked.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_linked.lvs)
+add_custom_target(applet_text_linked DEPENDS ${LV_TEXT_APPLET_DIR}/text_linked.lvc)
+target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_LINKED_CHUNK="${LV_TEXT_APPLET_DIR}/text_linked.lvc")
+add_dependencies(text_fonts_applet_test lvlink applet_text_linked)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fontpath.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_fontpath.lvs)
+lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fontpath.lva CHUNK ${LV_TEXT_APPLET_DIR}/text_fontpath.lvc
+  TARGET applet_text_fontpath)
+target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_FONTPATH_APPLET="${LV_TEXT_APPLET_DIR}/text_fontpath.lva")
+add_dependencies(text_fonts_applet_test applet_text_fontpath)

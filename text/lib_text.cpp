@@ -1,0 +1,667 @@
+// lib_text.cpp - the text library's commands over the text engine: the current
+// font and style, font objects, measuring, the font list and font paths.
+//
+// Each command checks its argument count first, reads its arguments, calls the
+// engine and pushes what it answers. Printing, text output, the text cursor,
+// tab stops, line input, image fonts and text objects need the drawing of text
+// and answer ERR_UNIMPLCMD until it is there.
+// Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
+// Limits: script thread only.
+#include "text/lib_text.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/lverrors.h"
+#include "libs/lib_core2.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+#include "runtime/container.h"
+#include "runtime/lists.h"
+#include "runtime/startup.h"
+#include "runtime/vfile.h"
+#include "text/lvtextlib.h"
+#include "vm/lvvm.h"
+
+enum : int {
+    ATTRWIDTH = 0, ATTRHEIGHT = 1, ATTRTYPE = 9, ATTRFONTASCENDER = 30, ATTRFONTDESCENDER = 31,
+    ATTRFONTNAME = 32, ATTRFONTSIZE = 33, ATTRFONTSCALABLE = 34, ATTRFONTAA = 35, ATTRTEXT = 36,
+    ATTRDEPTH = 103, ATTRPALETTE = 104, ATTRTRANSPARENTPEN = 105, ATTRFONTDEPTH = 113, ATTRFONTPALETTE = 114,
+    ATTRFONTTRANSPARENTPEN = 115, ATTRFONTTYPE = 116, ATTRFONTENGINE = 117, ATTRFONTCHARMAP = 118,
+    ATTRFONTLOADER = 124, ATTRFONTHEIGHT = 125, ATTRADJUSTX = 126, ATTRADJUSTY = 127, ATTRFONTFORMAT = 128,
+};
+
+static lvFontManager *Fonts() { return &GetTextLibrary()->fonts; }
+static lvFont *CurrentFont()
+{
+    lvTextLibrary *t = GetTextLibrary();
+    return t->currentFont ? t->currentFont : t->fonts.topaz;
+}
+
+// An integer argument, truncated toward zero and held to the int range.
+static int IntArg(lvState *L, int index)
+{
+    int64_t v = NumberToInt64(CheckNumberArg(L, index));
+    return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : (int)v;
+}
+
+// ---- Not built yet -----------------------------------------------------------------
+
+// Printing, text output, the text cursor and tabs, line input, image fonts and
+// text objects draw text: they wait for the text renderer.
+static int CmdNotBuilt(lvState *) { return ERR_UNIMPLCMD; }
+
+// ---- Measuring ---------------------------------------------------------------------
+
+// The encoding and char spacing of TextWidth and TextExtent: a table with
+// "encoding" and "charspacing", or a number that is the encoding.
+static int MeasureOptions(lvState *L, int index, int *encoding, int *charSpacing)
+{
+    *encoding = GetDefaultTextEncoding();
+    *charSpacing = 0;
+    int type = GetValueType(L, index);
+    if (type == LV_TTABLE) {
+        GetFieldInt(L, index, "encoding", encoding);
+        GetFieldInt(L, index, "charspacing", charSpacing);
+    } else if (type != LV_TNIL && type != LV_TNONE) {
+        *encoding = IntArg(L, index);
+    }
+    return *encoding == 0 || *encoding == 1 ? 0 : ERR_BADENCODING;
+}
+
+static int MeasureArgs(lvState *L, lvTextMetrics *m)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    int encoding, spacing;
+    size_t length = 0;
+    const char *text = CheckStringArg(L, 1, &length);
+    if (int err = MeasureOptions(L, 2, &encoding, &spacing)) return err;
+    *m = {};
+    if (length == 0) return 0;
+    return MeasureStyledText(encoding, spacing, nullptr, m, text, length);
+}
+
+static int CmdTextWidth(lvState *L)
+{
+    lvTextMetrics m;
+    if (int err = MeasureArgs(L, &m)) return err;
+    PushNumber(L, m.advance);
+    return 1;
+}
+
+static int CmdTextHeight(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    CheckStringArg(L, 1, nullptr);
+    PushNumber(L, CurrentFont()->height);
+    return 1;
+}
+
+static int CmdTextExtent(lvState *L)
+{
+    lvTextMetrics m;
+    if (int err = MeasureArgs(L, &m)) return err;
+    bool empty = m.advance == 0 && m.height == 0;
+    PushNewTable(L);
+    SetFieldInt(L, "minx", empty ? 0 : m.leftExtension + m.minX);
+    SetFieldInt(L, "maxx", empty ? 0 : m.rightExtension + m.maxX);
+    SetFieldInt(L, "miny", empty ? 0 : m.topExtension + m.minY);
+    SetFieldInt(L, "maxy", empty ? 0 : m.bottomExtension + m.maxY);
+    SetFieldInt(L, "width", m.advance);
+    SetFieldInt(L, "height", m.height);
+    return 1;
+}
+
+static int CmdGetKerningPair(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    size_t la = 0, lb = 0;
+    const char *a = CheckStringArg(L, 1, &la);
+    const char *b = CheckStringArg(L, 2, &lb);
+    int encoding = GetDefaultTextEncoding();
+    if (GetValueType(L, 3) != LV_TNONE && GetValueType(L, 3) != LV_TNIL) encoding = IntArg(L, 3);
+    if (encoding != 0 && encoding != 1) return ERR_BADENCODING;
+    if (la == 0 || lb == 0) {
+        PushNumber(L, 0);
+        return 1;
+    }
+    std::string pair(a, la);
+    pair.append(b, lb);
+    PushNumber(L, GetFontKerning(Fonts(), CurrentFont(), pair.data(), pair.size(), GetFontStyle()->style & ~FORM_NORMAL,
+                                 encoding));
+    return 1;
+}
+
+// ---- Opening fonts -----------------------------------------------------------------
+
+// What SetFont and OpenFont were asked for.
+struct lvFontRequest {
+    std::string name;              // as the font manager takes it (a linked file's ":::chunk" name)
+    std::vector<uint8_t> linked;   // the linked file's bytes
+    int isLinked = 0;
+    int size = 0;
+    int engine = FONTENGINE_NATIVE, cache = 1, usePoints = 0, charMap = CHARMAP_DEFAULT;
+    char loader[256] = "";
+    char adapter[256] = "";
+    lvUserTag *userTags = nullptr;
+    ~lvFontRequest() { FreeUserTags(userTags, 0); }
+};
+
+// A linked file's bytes, read whole.
+static int ReadLinkedFont(const char *name, std::vector<uint8_t> &bytes)
+{
+    lvVFile *file = OpenVFile(name, LV_VF_READ, nullptr, nullptr);
+    if (!file) return ERR_READ;
+    int64_t size = GetVFileSize(file);
+    int err = 0;
+    if (size <= 0 || size > (int64_t)1 << 30) {
+        err = ERR_READ;
+    } else {
+        bytes.resize((size_t)size);
+        if (ReadVFile(file, bytes.data(), size) != size) err = ERR_READ;
+    }
+    CloseVFile(file);
+    return err;
+}
+
+// Name at index, size at index + 1, options table at index + 2.
+static int ReadFontRequest(lvState *L, int index, lvFontRequest *r)
+{
+    int linked = 0;
+    const char *name = GetLinkedFileArg(L, index, 1, &linked);
+    r->name = name;
+    r->size = IntArg(L, index + 1);
+    int options = index + 2;
+    if (GetValueType(L, options) == LV_TTABLE) {
+        GetFieldInt(L, options, "engine", &r->engine);
+        GetFieldBool(L, options, "cache", &r->cache);
+        GetFieldBool(L, options, "usepoints", &r->usePoints);
+        GetFieldInt(L, options, "charmap", &r->charMap);
+        GetFieldStringBuf(L, options, "loader", r->loader, sizeof r->loader);
+        GetFieldStringBuf(L, options, "adapter", r->adapter, sizeof r->adapter);
+        if (int err = ReadUserTags(L, options, nullptr, nullptr, &r->userTags)) return err;
+    } else if (GetValueType(L, options) != LV_TNONE && GetValueType(L, options) != LV_TNIL) {
+        return ERR_TABEXPECTED;
+    }
+    if (r->size <= 0) return ERR_WRONGUSAGE;
+    if (linked && IsChunkName(name)) {
+        r->isLinked = 1;
+        if (ReadLinkedFont(name, r->linked)) return ERR_READ;
+    }
+    return 0;
+}
+
+static int OpenRequestedFont(lvFontRequest *r, lvFont **font)
+{
+    char loaders[256];
+    if (r->loader[0]) {
+        std::snprintf(loaders, sizeof loaders, "%s", r->loader);
+    } else if (!CopyDefaultLoader(loaders, sizeof loaders, 5) || !loaders[0]) {
+        std::snprintf(loaders, sizeof loaders, "%s", EngineToLoaderList(r->engine));
+    }
+    lvFontManager *fm = Fonts();
+    int err = OpenFontByName(fm, r->name.c_str(), r->size, r->cache, r->usePoints, r->charMap,
+                             r->isLinked ? r->linked.data() : nullptr, r->isLinked ? r->linked.size() : 0, loaders,
+                             r->adapter, font);
+    if (err == ERR_OPENFONT) SetErrorStringArg(fm->errorText);
+    return err;
+}
+
+static int CmdSetFont(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    lvFontRequest r;
+    if (int err = ReadFontRequest(L, 1, &r)) return err;
+    lvFont *font = nullptr;
+    if (int err = OpenRequestedFont(&r, &font)) return err;
+    SelectTextFont(font);
+    return 0;
+}
+
+static int CmdOpenFont(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    lvFontRequest r;
+    if (int err = ReadFontRequest(L, 2, &r)) return err;
+    lvFont *font = nullptr;
+    if (int err = OpenRequestedFont(&r, &font)) return err;
+    lvFontObject *object = nullptr;
+    if (int err = AddFontObject(number, isNil != 0, font, &object)) return err;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
+static int CmdCloseFont(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return RemoveFontObject(GetObjectIdArg(L, 1));
+}
+
+static int CmdUseFont(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvFontObject *object = nullptr;
+    if (int err = FindFontById(GetObjectIdArg(L, 1), &object)) return err;
+    SelectTextFont(object->font);
+    return 0;
+}
+
+// ---- The font list, glyph caches, font paths ------------------------------------------
+
+static int CmdGetAvailableFonts(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvFontManager *fm = Fonts();
+    DropFontList(fm);
+    BuildFontList(fm, 1);
+    PushNewTable(L);
+    int n = 0;
+    for (const lvFontListEntry *e = fm->fontList; e; e = e->next) {
+        PushNewTable(L);
+        SetFieldString(L, "name", e->fullName);
+        SetFieldString(L, "family", e->family);
+        SetFieldInt(L, "bitmap", e->bitmap ? 1 : 0);
+        SetFieldInt(L, "weight", e->weight);
+        SetFieldInt(L, "slant", e->slant);
+        PushString(L, "sizes");
+        PushNewTable(L);
+        for (int i = 0; i < e->sizeCount; i++) {
+            PushNumber(L, e->sizes[i]);
+            SetTableItemRaw(L, -2, i);
+        }
+        SetTableValueRaw(L, -3);
+        SetTableItemRaw(L, -2, n++);
+    }
+    DropFontList(fm);
+    return 1;
+}
+
+static int CmdFreeGlyphCache(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    int which = IntArg(L, 1);
+    if (which == 0) {
+        FreeGlyphCaches(Fonts(), nullptr);
+        return 0;
+    }
+    lvFontObject *object = nullptr;
+    if (int err = FindFontById(GetObjectIdArg(L, 2), &object)) return err;
+    if (object->font != Fonts()->topaz) FreeGlyphCaches(Fonts(), object->font);
+    return 0;
+}
+
+static int CmdAddFontPath(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    const char *path = CheckStringArg(L, 1, nullptr);
+    int err = AddFontPath(Fonts(), path);
+    if (err) SetErrorStringArg(path);
+    return err;
+}
+
+static int CmdGetCharMaps(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    const lvFont *font = CurrentFont();
+    PushNewTable(L);
+    int count = font->faceCharMapCount < 32 ? font->faceCharMapCount : 32;
+    for (int i = 0; i < count; i++) {
+        PushNumber(L, font->faceCharMaps[i]);
+        SetTableItemRaw(L, -2, i);
+    }
+    return 1;
+}
+
+// ---- Colours and style ------------------------------------------------------------------
+
+static int CmdSetFontColor(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    uint32_t colour = CheckUnsignedArg(L, 1);
+    GetFontStyle()->colour = colour;
+    GetFontStyle()->secondColour = colour;
+    return 0;
+}
+
+static int CmdGetFontColor(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    PushNumber(L, GetFontStyle()->colour);
+    return 1;
+}
+
+static int CmdSetBulletColor(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    GetFontStyle()->secondColour = CheckUnsignedArg(L, 1);
+    return 0;
+}
+
+static int CmdGetBulletColor(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    PushNumber(L, GetFontStyle()->secondColour);
+    return 1;
+}
+
+// SetFontStyle(style[, table]) or (SHADOW, colour[, size[, direction]]) or
+// (EDGE, colour[, size]). The style changes only when every argument is good.
+static int CmdSetFontStyle(lvState *L)
+{
+    CheckArgCount(L, 1, 4, 0, 0);
+    lvFontStyle s = *GetFontStyle();
+    int flags = IntArg(L, 1);
+    int count = GetStackTop(L);
+    if (flags & FORM_NORMAL) {
+        if (count > 1 && GetValueType(L, 2) != LV_TTABLE) return ERR_TOOMANYARGS;
+        GetFontStyle()->style = FORM_NORMAL;
+        return 0;
+    }
+    if (count == 2 && GetValueType(L, 2) == LV_TTABLE) {
+        double v;
+        if (flags & FORM_SHADOW) {
+            if (GetFieldNumber(L, 2, "shadowcolor", &v)) s.shadowColour = (uint32_t)NumberToInt64(v);
+            GetFieldInt(L, 2, "shadowsize", &s.shadowSize);
+            GetFieldInt(L, 2, "shadowdir", &s.shadowDirection);
+        }
+        if (flags & FORM_BORDER) {
+            if (GetFieldNumber(L, 2, "bordercolor", &v)) s.borderColour = (uint32_t)NumberToInt64(v);
+            GetFieldInt(L, 2, "bordersize", &s.borderSize);
+        }
+    } else if (flags == FORM_SHADOW) {
+        if (count >= 2) s.shadowColour = CheckUnsignedArg(L, 2);
+        if (count >= 3) s.shadowSize = IntArg(L, 3);
+        if (count >= 4) s.shadowDirection = IntArg(L, 4);
+    } else if (flags == FORM_BORDER) {
+        if (count >= 4) return ERR_TOOMANYARGS;
+        if (count >= 2) s.borderColour = CheckUnsignedArg(L, 2);
+        if (count >= 3) s.borderSize = IntArg(L, 3);
+    } else if (count > 1) {
+        return ERR_TOOMANYARGS;
+    }
+    s.style = (s.style & ~FORM_NORMAL) | flags;
+    ClampTextStyle(&s);
+    *GetFontStyle() = s;
+    return 0;
+}
+
+static int CmdGetFontStyle(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    const lvFontStyle *s = GetFontStyle();
+    PushNumber(L, s->style & ~FORM_NORMAL);
+    if (!(s->style & (FORM_SHADOW | FORM_BORDER))) return 1;
+    PushNewTable(L);
+    if (s->style & FORM_SHADOW) {
+        SetFieldUInt(L, "shadowcolor", s->shadowColour);
+        SetFieldInt(L, "shadowsize", s->shadowSize);
+        SetFieldInt(L, "shadowdir", s->shadowDirection);
+    }
+    if (s->style & FORM_BORDER) {
+        SetFieldInt(L, "bordersize", s->borderSize);
+        SetFieldUInt(L, "bordercolor", s->borderColour);
+    }
+    return 2;
+}
+
+static int CmdUseFormatTags(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    int type = GetValueType(L, 1);
+    GetTextLibrary()->formatTags = type == LV_TBOOLEAN ? ValueToBoolean(L, 1) : CheckNumberArg(L, 1) != 0;
+    return 0;
+}
+
+// ---- Attributes ---------------------------------------------------------------------------
+
+int GetFontAttribute(lvState *L, int attribute, const lvFontObject *object)
+{
+    const lvFont *font = object ? object->font : CurrentFont();
+    switch (attribute) {
+    case ATTRFONTASCENDER: PushNumber(L, font->baseline); break;
+    case ATTRFONTDESCENDER: PushNumber(L, font->height - font->baseline); break;
+    case ATTRFONTNAME: PushString(L, font->name); break;
+    case ATTRFONTSIZE: PushNumber(L, font->size); break;
+    case ATTRFONTSCALABLE: PushNumber(L, font->scalable ? 1 : 0); break;
+    case ATTRFONTAA: PushNumber(L, font->antialiased ? 1 : 0); break;
+    case ATTRFONTDEPTH: PushNumber(L, GetFontDepth(font)); break;
+    case ATTRFONTPALETTE: {
+        PushNewTable(L);
+        const uint32_t *palette = GetFontPalette(font);
+        int depth = GetFontDepth(font);
+        int count = palette && depth >= 1 && depth <= 8 ? 1 << depth : 0;
+        for (int i = 0; i < count; i++) {
+            PushNumber(L, palette[i]);
+            SetTableItemRaw(L, -2, i);
+        }
+        break;
+    }
+    case ATTRFONTTRANSPARENTPEN: PushNumber(L, (uint32_t)GetFontTransparentPen(font)); break;
+    case ATTRFONTTYPE: PushNumber(L, FontTypeOf(font)); break;
+    case ATTRFONTENGINE: PushNumber(L, FontEngineOf(font)); break;
+    case ATTRFONTCHARMAP: PushNumber(L, font->charMap); break;
+    case ATTRFONTLOADER: PushString(L, font->cacheEntry ? font->cacheEntry->loader : "native"); break;
+    case ATTRFONTHEIGHT: PushNumber(L, font->height); break;
+    case ATTRFONTFORMAT: PushString(L, font->formatName); break;
+    default: return ERR_UNKNOWNATTR;
+    }
+    return 1;
+}
+
+// GetAttribute(#FONT, id, attribute): a font object's font; the identifier 0
+// names the current font when no object has it.
+static int FontObjectAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    lvFontObject *object = nullptr;
+    int err = FindFontById(id, &object);
+    if (err && !(id.number == 0 && !id.handle)) return err;
+    return GetFontAttribute(L, attribute, object);
+}
+
+// ---- Tables --------------------------------------------------------------------------------
+
+static const lvCommandEntry textCommands[] = {
+    {"Print", CmdNotBuilt},
+    {"NPrint", CmdNotBuilt},
+    {"TextOut", CmdNotBuilt},
+    {"Locate", CmdNotBuilt},
+    {"SetMargins", CmdNotBuilt},
+    {"AddTab", CmdNotBuilt},
+    {"ResetTabs", CmdNotBuilt},
+    {"TextWidth", CmdTextWidth},
+    {"TextHeight", CmdTextHeight},
+    {"TextExtent", CmdTextExtent},
+    {"GetKerningPair", CmdGetKerningPair},
+    {"SetFont", CmdSetFont},
+    {"OpenFont", CmdOpenFont},
+    {"CloseFont", CmdCloseFont},
+    {"UseFont", CmdUseFont},
+    {"CreateFont", CmdNotBuilt},
+    {"GetAvailableFonts", CmdGetAvailableFonts},
+    {"FreeGlyphCache", CmdFreeGlyphCache},
+    {"AddFontPath", CmdAddFontPath},
+    {"GetCharMaps", CmdGetCharMaps},
+    {"SetFontColor", CmdSetFontColor},
+    {"GetFontColor", CmdGetFontColor},
+    {"SetBulletColor", CmdSetBulletColor},
+    {"GetBulletColor", CmdGetBulletColor},
+    {"SetFontStyle", CmdSetFontStyle},
+    {"GetFontStyle", CmdGetFontStyle},
+    {"UseFormatTags", CmdUseFormatTags},
+    {"InKeyStr", CmdNotBuilt},
+    {"CreateTextObject", CmdNotBuilt},
+    {"DisplayTextObject", CmdNotBuilt},
+    {"FreeTextObject", CmdNotBuilt},
+    {"CopyTextObject", CmdNotBuilt},
+    {"ScaleTextObject", CmdNotBuilt},
+    {"RotateTextObject", CmdNotBuilt},
+    {"TransformTextObject", CmdNotBuilt},
+    {nullptr, nullptr},
+};
+
+static const lvConstantEntry textConstants[] = {
+    {"ALL", nullptr, 0},
+    {"ALPHANUMERICAL", nullptr, 1},
+    {"ALPHABETICAL", nullptr, 2},
+    {"NUMERICAL", nullptr, 3},
+    {"HEXNUMERICAL", nullptr, 4},
+    {"TEXTOBJECT", nullptr, LV_TYPE_TEXTOBJECT},
+    {"TEXTOUT", nullptr, 9},
+    {"PRINT", nullptr, 11},
+    {"FONT", nullptr, LV_TYPE_FONT},
+    {"ATTRWIDTH", nullptr, ATTRWIDTH},
+    {"ATTRHEIGHT", nullptr, ATTRHEIGHT},
+    {"ATTRTYPE", nullptr, ATTRTYPE},
+    {"ATTRTEXT", nullptr, ATTRTEXT},
+    {"ATTRDEPTH", nullptr, ATTRDEPTH},
+    {"ATTRPALETTE", nullptr, ATTRPALETTE},
+    {"ATTRTRANSPARENTPEN", nullptr, ATTRTRANSPARENTPEN},
+    {"ATTRADJUSTX", nullptr, ATTRADJUSTX},
+    {"ATTRADJUSTY", nullptr, ATTRADJUSTY},
+    {"ATTRFONTASCENDER", nullptr, ATTRFONTASCENDER},
+    {"ATTRFONTDESCENDER", nullptr, ATTRFONTDESCENDER},
+    {"ATTRFONTNAME", nullptr, ATTRFONTNAME},
+    {"ATTRFONTSIZE", nullptr, ATTRFONTSIZE},
+    {"ATTRFONTSCALABLE", nullptr, ATTRFONTSCALABLE},
+    {"ATTRFONTAA", nullptr, ATTRFONTAA},
+    {"ATTRFONTDEPTH", nullptr, ATTRFONTDEPTH},
+    {"ATTRFONTPALETTE", nullptr, ATTRFONTPALETTE},
+    {"ATTRFONTTRANSPARENTPEN", nullptr, ATTRFONTTRANSPARENTPEN},
+    {"ATTRFONTTYPE", nullptr, ATTRFONTTYPE},
+    {"ATTRFONTENGINE", nullptr, ATTRFONTENGINE},
+    {"ATTRFONTCHARMAP", nullptr, ATTRFONTCHARMAP},
+    {"ATTRFONTLOADER", nullptr, ATTRFONTLOADER},
+    {"ATTRFONTHEIGHT", nullptr, ATTRFONTHEIGHT},
+    {"ATTRFONTFORMAT", nullptr, ATTRFONTFORMAT},
+    {"BITMAP_DEFAULT", LV_BITMAP_DEFAULT, 0},
+    {"TRUETYPE_DEFAULT", LV_TRUETYPE_DEFAULT, 0},
+    {"SANS", LV_SANS_DEFAULT, 0},
+    {"SERIF", LV_SERIF_DEFAULT, 0},
+    {"MONOSPACE", LV_MONOSPACE_DEFAULT, 0},
+    {"FONTENGINE_NATIVE", nullptr, FONTENGINE_NATIVE},
+    {"FONTENGINE_INBUILT", nullptr, FONTENGINE_INBUILT},
+    {"FONTENGINE_PLUGIN", nullptr, FONTENGINE_PLUGIN},
+    {"FONTTYPE_BITMAP", nullptr, FONTTYPE_BITMAP},
+    {"FONTTYPE_COLOR", nullptr, FONTTYPE_COLOR},
+    {"FONTTYPE_VECTOR", nullptr, FONTTYPE_VECTOR},
+    {"FONTTYPE_BRUSH", nullptr, FONTTYPE_BRUSH},
+    {"FONTTYPE_PLUGIN", nullptr, FONTTYPE_PLUGIN},
+    {"FONTWEIGHT_THIN", nullptr, 0},
+    {"FONTWEIGHT_EXTRALIGHT", nullptr, 40},
+    {"FONTWEIGHT_ULTRALIGHT", nullptr, 40},
+    {"FONTWEIGHT_LIGHT", nullptr, 50},
+    {"FONTWEIGHT_BOOK", nullptr, 75},
+    {"FONTWEIGHT_NORMAL", nullptr, 80},
+    {"FONTWEIGHT_REGULAR", nullptr, 80},
+    {"FONTWEIGHT_MEDIUM", nullptr, 100},
+    {"FONTWEIGHT_SEMIBOLD", nullptr, 180},
+    {"FONTWEIGHT_DEMIBOLD", nullptr, 180},
+    {"FONTWEIGHT_BOLD", nullptr, 200},
+    {"FONTWEIGHT_EXTRABOLD", nullptr, 205},
+    {"FONTWEIGHT_ULTRABOLD", nullptr, 205},
+    {"FONTWEIGHT_HEAVY", nullptr, 210},
+    {"FONTWEIGHT_BLACK", nullptr, 210},
+    {"FONTWEIGHT_EXTRABLACK", nullptr, 215},
+    {"FONTWEIGHT_ULTRABLACK", nullptr, 215},
+    {"FONTSLANT_ROMAN", nullptr, 0},
+    {"FONTSLANT_ITALIC", nullptr, 100},
+    {"FONTSLANT_OBLIQUE", nullptr, 110},
+    {"BULLET_NONE", nullptr, 0},
+    {"BULLET_DASH", nullptr, 1},
+    {"BULLET_CROSS", nullptr, 2},
+    {"BULLET_CIRCLE", nullptr, 3},
+    {"BULLET_BOX", nullptr, 4},
+    {"BULLET_CHECKMARK", nullptr, 5},
+    {"BULLET_ARROW", nullptr, 6},
+    {"BULLET_DIAMOND", nullptr, 7},
+    {"BULLET_NUMERIC", nullptr, 8},
+    {"BULLET_NUMERICSINGLE", nullptr, 9},
+    {"BULLET_NUMERICDOUBLE", nullptr, 10},
+    {"BULLET_LALPHA", nullptr, 11},
+    {"BULLET_LALPHASINGLE", nullptr, 12},
+    {"BULLET_LALPHADOUBLE", nullptr, 13},
+    {"BULLET_UALPHA", nullptr, 14},
+    {"BULLET_UALPHASINGLE", nullptr, 15},
+    {"BULLET_UALPHADOUBLE", nullptr, 16},
+    {"BULLET_LROMAN", nullptr, 17},
+    {"BULLET_LROMANSINGLE", nullptr, 18},
+    {"BULLET_LROMANDOUBLE", nullptr, 19},
+    {"BULLET_UROMAN", nullptr, 20},
+    {"BULLET_UROMANSINGLE", nullptr, 21},
+    {"BULLET_UROMANDOUBLE", nullptr, 22},
+    {"BULLET_HOLLOWCIRCLE", nullptr, 23},
+    {"FRAMEMODE_FULL", nullptr, 0},
+    {"FRAMEMODE_SINGLE", nullptr, 1},
+    {"CHARMAP_DEFAULT", nullptr, CHARMAP_DEFAULT},
+    {"CHARMAP_MSSYMBOL", nullptr, CHARMAP_MSSYMBOL},
+    {"CHARMAP_UNICODE", nullptr, CHARMAP_UNICODE},
+    {"CHARMAP_SJIS", nullptr, CHARMAP_SJIS},
+    {"CHARMAP_BIG5", nullptr, CHARMAP_BIG5},
+    {"CHARMAP_WANSUNG", nullptr, CHARMAP_WANSUNG},
+    {"CHARMAP_JOHAB", nullptr, CHARMAP_JOHAB},
+    {"CHARMAP_ADOBESTANDARD", nullptr, CHARMAP_ADOBESTANDARD},
+    {"CHARMAP_ADOBEEXPERT", nullptr, CHARMAP_ADOBEEXPERT},
+    {"CHARMAP_ADOBECUSTOM", nullptr, CHARMAP_ADOBECUSTOM},
+    {"CHARMAP_ADOBELATIN1", nullptr, CHARMAP_ADOBELATIN1},
+    {"CHARMAP_OLDLATIN2", nullptr, CHARMAP_OLDLATIN2},
+    {"CHARMAP_APPLEROMAN", nullptr, CHARMAP_APPLEROMAN},
+    {nullptr, nullptr, 0},
+};
+
+const lvCommandEntry *GetTextCommands(void) { return textCommands; }
+const lvConstantEntry *GetTextConstants(void) { return textConstants; }
+
+// ---- Declared fonts -------------------------------------------------------------------------
+
+int PreloadLinkedFont(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer)
+{
+    lvState *L = static_cast<lvPreloadRun *>(user)->L;
+    int top = GetStackTop(L);
+    PushString(L, "openfont");
+    GetTableValueRaw(L, LV_GLOBALSINDEX);
+    if (GetValueType(L, -1) != LV_TFUNCTION) {
+        SetStackTop(L, top);
+        SetErrorStringArg("OpenFont");
+        return ERR_UNIMPLCMD;
+    }
+    // Low 16 bits the engine, 0x10000 no cache, 0x20000 point sizes, the top
+    // byte a character map.
+    uint32_t flags = object->optionFlags;
+    PushNumber(L, object->identifier);
+    PushString(L, fileName ? fileName : "");
+    PushNumber(L, (double)object->optionValue);
+    PushNewTable(L);
+    SetFieldInt(L, "engine", (int)(flags & 0xFFFF));
+    SetFieldInt(L, "cache", flags & 0x10000 ? 0 : 1);
+    SetFieldInt(L, "usepoints", flags & 0x20000 ? 1 : 0);
+    if (flags >> 24) SetFieldInt(L, "charmap", (int)(flags >> 24));
+    if (object->loaderName[0]) SetFieldString(L, "loader", object->loaderName);
+    if (object->adapterName[0]) SetFieldString(L, "adapter", object->adapterName);
+    PushUserTags(L, object->userTags);
+    int code = ProtectedCall(L, 4, 0, 0);
+    SetStackTop(L, top);
+    return code;
+}
+
+// ---- Open and close -----------------------------------------------------------------------
+
+static lvRefOps textRefOps;
+
+int OpenTextCommands(lvState *L)
+{
+    textRefOps = MakeRegistryRefOps(L);
+    if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps)) return err;
+    return RegisterCommandTable(L, textCommands, "text");
+}
+
+void CloseTextCommands(lvState *, int)
+{
+    CloseTextEngine();
+}
