@@ -14,6 +14,7 @@
 #include "images/lvclipregion.h"
 #include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
+#include "images/lveffects.h"
 #include "libs/digest.h"
 #include "layers/asyncop.h"
 #include "libs/dos_engine.h"
@@ -266,6 +267,7 @@ void InstallBuiltinLibraries(void)
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
+    InstallImageEffects();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();

@@ -1,0 +1,466 @@
+// effects_convolve.cpp - Gaussian-weighted convolutions (blur, emboss, edge,
+// sharpen) of a 32-bit RGB bitmap and of an 8-bit plane, in place, and the soft
+// shadow masks built from a picture's silhouette.
+//
+// Each pass reads a padded copy of its source (edges repeated) and writes the
+// result straight back. Sums are formed in double, term by term in kernel
+// order, so the results do not depend on how the loops are vectorised: the
+// passes walk whole rows with a row of accumulators, which the compiler turns
+// into packed arithmetic.
+#include "images/lveffects.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "base/lverrors.h"
+#include "platform/lvplatform.h"
+#include "raster/lvplanes.h"
+
+namespace {
+
+const double kSqrt2Pi = 2.5066282746310002;
+const double kTwoPi = 6.283185307179586;
+const double kEpsilon = 1e-10;
+// Past this width the automatic widths stop searching (a sigma that large
+// cannot come from the callers; it keeps a direct call finite).
+const int kWidthSearchLimit = 1 << 16;
+
+// Memory for a padded copy of n elements of size bytes, null when the size
+// overflows or cannot be had.
+void *AllocElements(size_t count, size_t rows, size_t size) {
+    if (count == 0 || rows == 0) return nullptr;
+    if (count > SIZE_MAX / rows || count * rows > SIZE_MAX / size) return nullptr;
+    return AllocMemory(count * rows * size, 0);
+}
+
+// Rows of the padded copy are rounded up to four elements.
+size_t PaddedStride(int width, int w) { return (static_cast<size_t>(width) + static_cast<size_t>(w) + 3) & ~size_t(3); }
+
+// Rows of the edge-padded picture (w / 2 extra rows and columns before it,
+// the rest after, edges repeated), held as floats (exact for bytes) so that
+// the passes only widen them to double. A pass keeps the w rows it reads in a
+// ring: padded row r lives in slot r % count. Colour rows have three floats a
+// pixel: blue, green and red (from ARGB).
+struct PaddedRing {
+    float *data = nullptr;
+    size_t stride = 0;  // floats a row
+    int count = 0;      // rows in the ring
+    int lanes = 1;      // 3 for colour, 1 for a plane
+    ~PaddedRing() { FreeMemory(data); }
+    bool Alloc(int width, int w, int rows, int laneCount) {
+        lanes = laneCount;
+        count = rows;
+        stride = PaddedStride(width, w) * static_cast<size_t>(lanes);
+        data = static_cast<float *>(AllocElements(stride, static_cast<size_t>(rows), sizeof(float)));
+        return data != nullptr;
+    }
+    const float *Row(int r) const { return data + static_cast<size_t>(r % count) * stride; }
+    // Padded row r from the picture as it is now.
+    void Load(const lvConvolveJob *job, int r, int w) {
+        int half = w / 2, width = job->width, sy = r - half;
+        sy = sy < 0 ? 0 : (sy >= job->height ? job->height - 1 : sy);
+        float *dst = data + static_cast<size_t>(r % count) * stride;
+        if (lanes == 1) {
+            const uint8_t *src = job->plane + static_cast<size_t>(sy) * job->planeRowBytes;
+            for (int px = 0; px < half; px++) dst[px] = float(src[0]);
+            for (int x = 0; x < width; x++) dst[half + x] = float(src[x]);
+            for (int px = half + width; px < width + w; px++) dst[px] = float(src[width - 1]);
+            return;
+        }
+        const uint32_t *src = job->pixels + static_cast<size_t>(sy) * job->rowLength;
+        auto put = [&](int px, uint32_t p) {
+            if (job->format != PIXFMT_ARGB32) p = Pixel32ToArgb(job->format, p);
+            dst[3 * px] = float(p & 0xFF);
+            dst[3 * px + 1] = float((p >> 8) & 0xFF);
+            dst[3 * px + 2] = float((p >> 16) & 0xFF);
+        };
+        for (int px = 0; px < half; px++) put(px, src[0]);
+        if (job->format == PIXFMT_ARGB32) {
+            // Blue, green and red bytes in memory order; the alpha byte is never summed.
+            float *d = dst + 3 * half;
+            const uint8_t *b = reinterpret_cast<const uint8_t *>(src);
+            for (int x = 0; x < width; x++) {
+                d[3 * x] = float(b[4 * x]);
+                d[3 * x + 1] = float(b[4 * x + 1]);
+                d[3 * x + 2] = float(b[4 * x + 2]);
+            }
+        } else {
+            for (int x = 0; x < width; x++) put(half + x, src[x]);
+        }
+        for (int px = half + width; px < width + w; px++) put(px, src[width - 1]);
+    }
+};
+
+struct Scratch {
+    double *data = nullptr;
+    ~Scratch() { FreeMemory(data); }
+};
+
+// Sums clamped to 0..255 and truncated (a NaN would become 0), without branches.
+inline uint32_t ClampTruncBits(double v) {
+    v = v > 0 ? v : 0.0;
+    v = v < 255 ? v : 255.0;
+    return static_cast<uint32_t>(static_cast<int>(v));
+}
+
+inline void StorePixel(const lvConvolveJob *job, uint32_t *out, const double *acc) {
+    uint32_t rgb = (ClampTruncBits(acc[2]) << 16) | (ClampTruncBits(acc[1]) << 8) | ClampTruncBits(acc[0]);
+    *out = job->format == PIXFMT_ARGB32 ? rgb : ArgbToPixel32(job->format, rgb);
+}
+
+// Four taps at once, added one after the other as four single passes would:
+// the accumulator is read and written once instead of four times.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+void AccumulateRow4(double *__restrict acc, const float *__restrict b0, const float *__restrict b1,
+                    const float *__restrict b2, const float *__restrict b3, const double *k, int n) {
+    const double k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3];
+    for (int i = 0; i < n; i++) {
+        double s = acc[i];
+        s += k0 * b0[i];
+        s += k1 * b1[i];
+        s += k2 * b2[i];
+        s += k3 * b3[i];
+        acc[i] = s;
+    }
+}
+
+// Eight taps at once, in the same order.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
+void AccumulateRow8(double *__restrict acc, const float *const *b, const double *k, int n) {
+    const float *__restrict b0 = b[0], *__restrict b1 = b[1], *__restrict b2 = b[2], *__restrict b3 = b[3];
+    const float *__restrict b4 = b[4], *__restrict b5 = b[5], *__restrict b6 = b[6], *__restrict b7 = b[7];
+    const double k0 = k[0], k1 = k[1], k2 = k[2], k3 = k[3], k4 = k[4], k5 = k[5], k6 = k[6], k7 = k[7];
+    for (int i = 0; i < n; i++) {
+        double s = acc[i];
+        s += k0 * b0[i];
+        s += k1 * b1[i];
+        s += k2 * b2[i];
+        s += k3 * b3[i];
+        s += k4 * b4[i];
+        s += k5 * b5[i];
+        s += k6 * b6[i];
+        s += k7 * b7[i];
+        acc[i] = s;
+    }
+}
+
+// acc[0, n) = the sum over the taps of weight x bytes, tap by tap, in chunks
+// small enough for the accumulators to stay in the first-level cache.
+template <class Tap> void AccumulateTaps(double *acc, int n, int taps, Tap tap) {
+    const int chunk = 1024;
+    for (int i0 = 0; i0 < n; i0 += chunk) {
+        int m = std::min(chunk, n - i0);
+        std::memset(acc + i0, 0, sizeof(double) * m);
+        // Taps of weight 0 add nothing to any sum (the elements are finite
+        // and not negative), so they are left out, as emboss's mostly empty
+        // kernel shows; a short last group is filled with such weights.
+        const float *b[8];
+        double k[8];
+        int used = 0;
+        auto flush = [&]() {
+            const float *at[8];
+            for (int j = 0; j < 8; j++) at[j] = b[j] + i0;
+            if (used > 4) {
+                for (int j = used; j < 8; j++) at[j] = at[0], k[j] = 0.0;
+                AccumulateRow8(acc + i0, at, k, m);
+            } else {
+                for (int j = used; j < 4; j++) at[j] = at[0], k[j] = 0.0;
+                AccumulateRow4(acc + i0, at[0], at[1], at[2], at[3], k, m);
+            }
+            used = 0;
+        };
+        for (int t = 0; t < taps; t++) {
+            tap(t, &b[used], &k[used]);
+            if (k[used] == 0.0) continue;
+            if (++used == 8) flush();
+        }
+        if (used) flush();
+    }
+}
+
+// Writes one finished row of sums back into the picture or the plane.
+void StoreRow(const lvConvolveJob *job, int y, const double *a, int lanes) {
+    if (lanes == 1) {
+        uint8_t *out = job->plane + static_cast<size_t>(y) * job->planeRowBytes;
+        for (int x = 0, n = job->width; x < n; x++) out[x] = static_cast<uint8_t>(ClampTruncBits(a[x]));
+        return;
+    }
+    uint32_t *out = job->pixels + static_cast<size_t>(y) * job->rowLength;
+    for (int x = 0, n = job->width; x < n; x++) StorePixel(job, out + x, a + 3 * x);
+}
+
+// The separable blur of the picture (lanes 3) or the plane (lanes 1): every
+// row across, written back, then every column down. Each output element is
+// the sum over the taps in kernel order; the across pass reads a one-row
+// ring, the down pass a ring of w rows loaded ahead of the rows it writes.
+int BlurPass(const lvConvolveJob *job, const double *k, int w, int lanes) {
+    PaddedRing across, down;
+    Scratch acc;
+    if (!across.Alloc(job->width, w, 1, lanes) || !down.Alloc(job->width, w, w, lanes)) return ERR_MEM;
+    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), lanes, sizeof(double)));
+    if (!acc.data) return ERR_MEM;
+    int half = w / 2, n = lanes * job->width;
+    for (int y = 0; y < job->height; y++) {
+        across.Load(job, y + half, w);
+        const float *row = across.Row(y + half);
+        AccumulateTaps(acc.data, n, w, [&](int t, const float **b, double *k1) { *b = row + lanes * t, *k1 = k[t]; });
+        StoreRow(job, y, acc.data, lanes);
+    }
+    for (int r = 0; r < w - 1; r++) down.Load(job, r, w);
+    for (int y = 0; y < job->height; y++) {
+        down.Load(job, y + w - 1, w);
+        AccumulateTaps(acc.data, n, w, [&](int t, const float **b, double *k1) {
+            *b = down.Row(y + t) + lanes * half, *k1 = k[t];
+        });
+        StoreRow(job, y, acc.data, lanes);
+    }
+    return 0;
+}
+
+// Two-dimensional pass: kernel row 0 above the pixel, column 0 to its left.
+int SquarePass(const lvConvolveJob *job, const double *k, int w, int lanes) {
+    PaddedRing ring;
+    Scratch acc;
+    if (!ring.Alloc(job->width, w, w, lanes)) return ERR_MEM;
+    acc.data = static_cast<double *>(AllocElements(static_cast<size_t>(job->width), lanes, sizeof(double)));
+    if (!acc.data) return ERR_MEM;
+    int n = lanes * job->width;
+    for (int r = 0; r < w - 1; r++) ring.Load(job, r, w);
+    for (int y = 0; y < job->height; y++) {
+        ring.Load(job, y + w - 1, w);
+        AccumulateTaps(acc.data, n, w * w, [&](int t, const float **b, double *k1) {
+            *b = ring.Row(y + t / w) + lanes * (t % w), *k1 = k[t];
+        });
+        StoreRow(job, y, acc.data, lanes);
+    }
+    return 0;
+}
+
+// 2 x ceil(radius) + 1, or -1 when that does not fit an int.
+int WidthFromRadius(double radius) {
+    double w = 2 * std::ceil(radius) + 1;
+    return w <= static_cast<double>(INT_MAX) ? static_cast<int>(w) : -1;
+}
+
+}  // namespace
+
+int KernelWidth1D(double radius, double sigma) {
+    if (radius > 0) return WidthFromRadius(radius);
+    if (std::fabs(sigma) <= kEpsilon) return 1;
+    if (!std::isfinite(sigma)) return -1;
+    for (int w = 5;; w += 2) {
+        if (w > kWidthSearchLimit) return -1;
+        double n = 0;
+        for (int u = -(w / 2); u <= w / 2; u++) n += std::exp(-(double(u) * u) / (2 * sigma * sigma)) / (kSqrt2Pi * sigma);
+        double h = w / 2;
+        double v = std::exp(-(h * h) / (2 * sigma * sigma)) / (kSqrt2Pi * sigma) / n;
+        double scaled = v * 255;
+        if (!(scaled >= 1)) return w - 2;  // truncates to 0 or less
+    }
+}
+
+int KernelWidth2D(double radius, double sigma) {
+    if (radius > 0) return WidthFromRadius(radius);
+    if (!std::isfinite(sigma) || std::fabs(sigma) <= kEpsilon) return -1;
+    for (int w = 5;; w += 2) {
+        if (w > kWidthSearchLimit) return -1;
+        double n = 0;
+        for (int v = -(w / 2); v <= w / 2; v++)
+            for (int u = -(w / 2); u <= w / 2; u++)
+                n += std::exp(-(double(u) * u + double(v) * v) / (2 * sigma * sigma)) / (kTwoPi * sigma * sigma);
+        double h = w / 2;
+        double value = std::exp(-(h * h) / (2 * sigma * sigma)) / (kSqrt2Pi * sigma) / n;
+        if (value < 0.00392156862745098) return w - 2;
+    }
+}
+
+double *MakeBlurKernel(int width, double sigma) {
+    if (width <= 0) return nullptr;
+    double *k = static_cast<double *>(AllocElements(static_cast<size_t>(width), 1, sizeof(double)));
+    if (!k) return nullptr;
+    for (int i = 0; i < width; i++) k[i] = 0;
+    double s = std::fabs(sigma) <= kEpsilon ? 1.0 : sigma;
+    int64_t b = (3 * int64_t(width)) / 2;
+    for (int64_t i = -b; i <= b; i++)
+        k[(i + b) / 3] += std::exp(-(double(i) * double(i)) / (18 * s * s)) / (kSqrt2Pi * s);
+    double sum = 0;
+    for (int i = 0; i < width; i++) sum += k[i];
+    for (int i = 0; i < width; i++) k[i] /= sum;
+    return k;
+}
+
+double *MakeSquareKernel(int kind, int width, double sigma) {
+    if (width <= 0 || static_cast<int64_t>(width) * width > INT_MAX) return nullptr;
+    size_t n = static_cast<size_t>(width) * width;
+    double *k = static_cast<double *>(AllocElements(n, 1, sizeof(double)));
+    if (!k) return nullptr;
+    double s = std::fabs(sigma) <= kEpsilon ? 1.0 : sigma;
+    int j = width / 2;
+    auto g = [&](int u, int v) { return std::exp(-(double(u) * u + double(v) * v) / (2 * s * s)) / (kTwoPi * s * s); };
+    for (int v = -j; v <= j; v++)
+        for (int u = -j; u <= j; u++) {
+            double &e = k[(v + j) * width + (u + j)];
+            switch (kind) {
+            case CONVOLVE_EMBOSS: e = u != -v ? 0.0 : ((u < 0 || v < 0) ? -8 * g(u, v) : 8 * g(u, v)); break;
+            case CONVOLVE_EDGE: e = (u == 0 && v == 0) ? double(width) * width - 1 : -1.0; break;
+            default: e = -g(u, v); break;
+            }
+        }
+    if (kind == CONVOLVE_SHARPEN) {
+        double sum = 0;
+        for (size_t i = 0; i < n; i++) sum += k[i];
+        k[j * width + j] = -2 * sum;
+    }
+    double sum = 0;
+    for (size_t i = 0; i < n; i++) sum += k[i];
+    double scale = std::fabs(sum) <= kEpsilon ? 1.0 : 1.0 / sum;
+    for (size_t i = 0; i < n; i++) k[i] *= scale;
+    return k;
+}
+
+int RunConvolution(const lvConvolveJob *job) {
+    if (job->width <= 0 || job->height <= 0) return 0;
+    bool colour = job->pixels && job->bytesPerPixel == 4;
+    bool plane = job->plane != nullptr;
+    if (job->kind == CONVOLVE_BLUR) {
+        if (std::fabs(job->sigma) <= kEpsilon || !std::isfinite(job->sigma)) return 0;
+        int w = KernelWidth1D(job->radius, job->sigma);
+        if (w < 0) return ERR_MEM;
+        double *k = MakeBlurKernel(w, job->sigma);
+        if (!k) return ERR_MEM;
+        int rc = 0;
+        if (colour) rc = BlurPass(job, k, w, 3);
+        if (!rc && plane) rc = BlurPass(job, k, w, 1);
+        FreeMemory(k);
+        return rc;
+    }
+    if (job->kind != CONVOLVE_EMBOSS && job->kind != CONVOLVE_EDGE && job->kind != CONVOLVE_SHARPEN) return 0;
+    if (job->kind != CONVOLVE_EDGE && !std::isfinite(job->sigma)) return 0;
+    int w = job->kind == CONVOLVE_EDGE ? KernelWidth1D(job->radius, 0.5) : KernelWidth2D(job->radius, job->sigma);
+    if (w < 0) return job->radius > 0 ? ERR_MEM : 0;
+    if (w % 2 == 0 || w > job->width || w > job->height) return 0;
+    double *k = MakeSquareKernel(job->kind, w, job->sigma);
+    if (!k) return ERR_MEM;
+    int rc = 0;
+    if (colour) rc = SquarePass(job, k, w, 3);
+    if (!rc && plane) rc = SquarePass(job, k, w, 1);
+    FreeMemory(k);
+    return rc;
+}
+
+int ConvolveImage(int kind, lvBitMapHandle *rgb, lvBitMapHandle *plane, int width, int height, double radius,
+                  double sigma, lvBitMapLock *lock) {
+    if (!(radius > 0)) radius = 0;  // negative or NaN
+    if (radius == 0) sigma = 1.0;
+    lvScopedLock own(lock ? nullptr : rgb, 0);
+    if (rgb && !lock && !own) return ERR_LOCKBMAP;
+    const lvBitMapLock *l = lock ? lock : (rgb ? &own.lock : nullptr);
+    uint8_t *pp = nullptr;
+    int prow = 0;
+    uintptr_t pt = plane ? GetPlanePixels(plane, &pp, &prow, 1) : 0;
+    if (plane && !pt) return ERR_LOCKBMAP;
+    lvConvolveJob job{};
+    job.width = width;
+    job.height = height;
+    if (l) {
+        job.pixels = reinterpret_cast<uint32_t *>(l->pixels);
+        job.rowLength = l->rowLength;
+        job.format = l->format;
+        job.bytesPerPixel = l->bytesPerPixel;
+        if (l->width > 0 && l->width < job.width) job.width = l->width;
+        if (l->height > 0 && l->height < job.height) job.height = l->height;
+    }
+    if (plane) {
+        job.plane = pp;
+        job.planeRowBytes = prow;
+        if (plane->width < job.width) job.width = plane->width;
+        if (plane->height < job.height) job.height = plane->height;
+    }
+    job.radius = radius;
+    job.sigma = sigma;
+    job.kind = kind;
+    int rc = RunConvolution(&job);
+    if (pt) ReleasePlanePixels(pt);
+    return rc;
+}
+
+lvBitMapHandle *BuildShadowMask(lvBitMapHandle *alpha, lvBitMapHandle *mask, lvBitMapHandle *chunky,
+                                int transparentPen, int sourceX, int sourceY, int width, int height, double radius,
+                                double sigma, int opacity, int hard, int secondPass) {
+    if (width <= 0 || height <= 0 || sourceX < 0 || sourceY < 0) return nullptr;
+    if (!(radius > 0)) radius = 0;
+    if (radius > 1e6) return nullptr;  // a silhouette that large cannot be had
+    int d = static_cast<int>(radius);
+    int64_t pw = int64_t(width) + 2 * int64_t(d), ph = int64_t(height) + 2 * int64_t(d);
+    if (pw > INT_MAX || ph > INT_MAX) return nullptr;
+    uint8_t value = static_cast<uint8_t>(opacity < 0 ? 0 : (opacity > 255 ? 255 : opacity));
+    lvBitMapHandle *out = AllocAlphaBitmap(static_cast<int>(pw), static_cast<int>(ph), 1, nullptr, 0);
+    if (!out) return nullptr;
+    uint8_t *op = nullptr;
+    int orow = 0;
+    uintptr_t ot = GetPlanePixels(out, &op, &orow, 1);
+    if (!ot) {
+        FreePlaneBitmap(out);
+        return nullptr;
+    }
+    // The source plane the silhouette comes from.
+    lvBitMapHandle *source = nullptr;
+    int from = 0;  // 0 rectangle, 1 alpha, 2 mask, 3 pens
+    if (!chunky || mask) {
+        if (alpha) source = alpha, from = 1;
+        else if (mask) source = mask, from = 2;
+    } else {
+        source = chunky, from = 3;
+    }
+    bool ok = true;
+    if (source) {
+        uint8_t *sp = nullptr;
+        int srow = 0;
+        uintptr_t st = GetPlanePixels(source, &sp, &srow, 0);
+        if (!st) ok = false;
+        else {
+            // Only what the source holds is read.
+            int w = std::min(width, source->width - sourceX), h = std::min(height, source->height - sourceY);
+            for (int y = 0; y < h; y++) {
+                const uint8_t *s = sp + static_cast<size_t>(y + sourceY) * srow;
+                uint8_t *o = op + static_cast<size_t>(y + d) * orow + d;
+                for (int x = 0; x < w; x++) {
+                    int sx = x + sourceX;
+                    bool on = from == 1 ? s[sx] != 0
+                              : from == 2 ? ((s[sx >> 3] >> (7 - (sx & 7))) & 1) != 0
+                                          : s[sx] != transparentPen;
+                    if (on) o[x] = value;
+                }
+            }
+            ReleasePlanePixels(st);
+        }
+    } else {
+        for (int y = 0; y < height; y++) std::memset(op + static_cast<size_t>(y + d) * orow + d, value, width);
+    }
+    ReleasePlanePixels(ot);
+    if (ok && ConvolveImage(CONVOLVE_BLUR, nullptr, out, out->width, out->height, radius, sigma, nullptr) != 0) ok = false;
+    if (ok && hard) {
+        ot = GetPlanePixels(out, &op, &orow, 1);
+        if (!ot) ok = false;
+        else {
+            size_t n = static_cast<size_t>(orow) * out->height;
+            for (size_t i = 0; i < n; i++)
+                if (op[i]) op[i] = 255;
+            ReleasePlanePixels(ot);
+        }
+    }
+    if (ok && secondPass && alpha &&
+        ConvolveImage(CONVOLVE_BLUR, nullptr, out, out->width, out->height, radius / 2, radius / 6, nullptr) != 0)
+        ok = false;
+    if (!ok) {
+        FreePlaneBitmap(out);
+        return nullptr;
+    }
+    return out;
+}
