@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
@@ -24,7 +25,19 @@ struct lvPaletteView {
     int *transparentPen;          // or null: the target has none
     lvCycleRange **cycleTable;    // or null
     int *cycleCount;
+    lvBGPic *bgpic;               // a BGPic target: its other sets follow the base set
 };
+
+// An option of the request's table (0 when there is none).
+int Option(lvPaletteOpRequest *r, const char *name, int fallback)
+{
+    lvState *L = r->state;
+    int value = fallback;
+    if (L && r->optionsIndex > 0 && GetStackTop(L) >= r->optionsIndex &&
+        GetValueType(L, r->optionsIndex) == LV_TTABLE)
+        GetFieldInt(L, r->optionsIndex, name, &value);
+    return value;
+}
 
 int ResolveBrushView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
 {
@@ -34,7 +47,28 @@ int ResolveBrushView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
     if (int code = FindBrushById(r->state, r->id, &b, claim ? BRUSH_MODIFY : 0)) return code;
     if (!b->palette) return ERR_NEEDPALETTEIMAGE;
     *v = {b->width, b->height, &b->depth, b->palette, b->penBitmap, &b->transparentColour, &b->cycleTable,
-          &b->cycleCount};
+          &b->cycleCount, nullptr};
+    return 0;
+}
+
+// A BGPic's pens act on its base set (the others follow it); while a display shows it,
+// its pixels stay as they are and it has no transparent pen to change.
+int ResolveBGPicView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
+{
+    lvBGPic *g;
+    if (claim) {
+        if (int code = CheckActiveBGPic(r->id)) return code;
+        if (int code = FindBGPicForChange(r->state, r->id, &g)) return code;
+    } else if (int code = FindBGPicById(r->id, &g, 0)) {
+        return code;
+    }
+    if (!g->palette) return ERR_NEEDPALETTEIMAGE;
+    int shown = IsBGPicShown(g);
+    int op = r->operation;
+    bool changesPixels = op == 4 || op == 6 || (op == 2 && Option(r, "remap", 0));
+    if (shown && changesPixels) return ERR_SELECTBGPIC2;
+    *v = {g->baseWidth, g->baseHeight, &g->depth, g->palette, g->base.penBitmap,
+          shown ? nullptr : &g->transparentColour, (lvCycleRange **)&g->cycleTable, &g->cycleCount, g};
     return 0;
 }
 
@@ -43,6 +77,7 @@ struct lvPaletteTargetRow {
     int (*resolve)(lvPaletteOpRequest *r, int claim, lvPaletteView *v);
 };
 const lvPaletteTargetRow TargetRows[] = {
+    {LV_TYPE_BGPIC, ResolveBGPicView},
     {LV_TYPE_BRUSH, ResolveBrushView},
 };
 
@@ -56,17 +91,6 @@ struct PenPlane {
     PenPlane &operator=(const PenPlane &) = delete;
     uint8_t *Row(int y) const { return pixels + (ptrdiff_t)y * rowBytes; }
 };
-
-// An option of the request's table (0 when there is none).
-int Option(lvPaletteOpRequest *r, const char *name, int fallback)
-{
-    lvState *L = r->state;
-    int value = fallback;
-    if (L && r->optionsIndex > 0 && GetStackTop(L) >= r->optionsIndex &&
-        GetValueType(L, r->optionsIndex) == LV_TTABLE)
-        GetFieldInt(L, r->optionsIndex, name, &value);
-    return value;
-}
 
 int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
 {
@@ -187,7 +211,9 @@ int ImagePaletteOperation(lvPaletteOpRequest *r)
         if (row.type != r->type) continue;
         lvPaletteView v;
         if (int code = row.resolve(r, claim, &v)) return code;
-        return RunOperation(r, &v);
+        int code = RunOperation(r, &v);
+        if (!code && v.bgpic && (op == 4 || op == 6)) code = RescaleBGPicFromBase(v.bgpic);
+        return code;
     }
     return ERR_UNIMPLCMD;
 }

@@ -118,6 +118,18 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
     s.Case("getpen16", "getbrushpen", {22, 16});
     s.Case("tpen16", "setbrushtransparentpen", {22, 16});
     s.Case("tpen", "setbrushtransparentpen", {22, 5});
+    // A palette BGPic as the palette target: pens and pixels of its base set.
+    s.Case("bg70", "brushtobgpic", {22, 70});
+    s.Case("selectbg", "selectpalette", {1, 70});
+    s.Case("bgwrite", "writepen", {0, 0, 9});
+    s.Case("bgread", "readpen", {0, 0});
+    s.Case("bgfree", "getfreepen", {});
+    s.Case("bgsetpen", "setpen", {9, 0x0A0B0C});
+    s.Case("bgtpen", "settransparentpen", {9});
+    s.Case("bgback", "bgpictobrush", {70, 71});
+    s.Case("bgbackpx", "brushtorgbarray", {71}, 1, {0, 1});
+    s.Case("bgdepth", "setdepth", {2, Fields({{"remap", 0}, {"clippen", 1}})});
+    s.Case("bgclipped", "readpen", {0, 1});
     s.Case("removergb", "removebrushpalette", {1});
     s.Case("remove", "removebrushpalette", {22});
     s.Case("removed", "getattribute", {BRUSH, 22, 103});
@@ -325,6 +337,17 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
         {"getpen16", "1646 Nil"},
         {"tpen16", "1646 Nil"},
         {"tpen", "0 Nil"},
+        {"bg70", "0 Nil"},
+        {"selectbg", "0 Nil"},
+        {"bgwrite", "0 Nil"},
+        {"bgread", "0 9"},
+        {"bgfree", "0 0"},
+        {"bgsetpen", "0 Nil"},
+        {"bgtpen", "0 Nil"},
+        {"bgback", "0 Nil"},
+        {"bgbackpx", "0 0 4278190080"},
+        {"bgdepth", "0 Nil"},
+        {"bgclipped", "0 1"},
         {"removergb", "1644 Nil"},
         {"remove", "0 Nil"},
         {"removed", "0 32"},
