@@ -182,6 +182,27 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
     s.Case("bordersize", "createborderbrush", {82, 80, 0xFFFFFF, 0});
     s.Case("shadow", "createshadowbrush", {83, 80, 0});
     s.Case("shadowalpha", "getattribute", {BRUSH, 83, 17});
+    // Quarter turns and matrices; mask from a colour key; alpha channel commands.
+    s.Case("mk90", "rgbarraytobrush", {90, List({0xFFFF0000u, 0xFF00FF00u}), 2, 1});
+    s.Case("rot", "rotatebrush", {90, 90});
+    s.Case("rotw", "getattribute", {BRUSH, 90, 0});
+    words("rotpx", 90, 2);
+    s.Case("rotscale0", "rotatebrush", {90, 90, 0});
+    s.Case("tf0", "transformbrush", {90, 0, 0, 0, 1});
+    s.Case("tf", "transformbrush", {90, -1, 0, 0, -1});
+    s.Case("mk91", "rgbarraytobrush", {91, List({0xFFFF0000u, 0xFF00FF00u}), 2, 1});
+    s.Case("key", "setbrushtransparency", {91, 0xFF0000});
+    words("keyed", 91, 2);
+    s.Case("keyalpha", "changebrushtransparency", {91, ALPHACHANNEL});
+    s.Case("invalpha", "invertalphachannel", {91});
+    words("invalphapx", 91, 2);
+    s.Case("delalpha", "deletealphachannel", {91});
+    s.Case("delalphahas", "getattribute", {BRUSH, 91, 17});
+    s.Case("noalphainv", "invertalphachannel", {91});
+    s.Case("reducenone", "reducealphachannel", {91, 10});
+    s.Case("keypal", "setbrushtransparency", {40, 0});
+    s.Case("raster0", "rasterizebrush", {91});
+    s.Case("convanim", "converttobrush", {4, 1, 92});
     // Conversions: independent copies, a BGPic and back, pixel for pixel.
     s.Case("convself", "converttobrush", {BRUSH, 1, 1});
     s.Case("conv", "converttobrush", {BRUSH, 1, 50});
@@ -301,6 +322,27 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
         {"bordersize", "1055 Nil"},
         {"shadow", "0 Nil"},
         {"shadowalpha", "0 1"},
+        {"mk90", "0 Nil"},
+        {"rot", "0 Nil"},
+        {"rotw", "0 1"},
+        {"rotpx", "0 4278255360 4294901760"},
+        {"rotscale0", "1055 Nil"},
+        {"tf0", "1055 Nil"},
+        {"tf", "0 Nil"},
+
+        {"mk91", "0 Nil"},
+        {"key", "0 Nil"},
+        {"keyed", "0 16711680 4278255360"},
+        {"keyalpha", "0 Nil"},
+        {"invalpha", "0 Nil"},
+        {"invalphapx", "0 4294901760 65280"},
+        {"delalpha", "0 Nil"},
+        {"delalphahas", "0 0"},
+        {"noalphainv", "1055 Nil"},
+        {"reducenone", "1055 Nil"},
+        {"keypal", "1645 Nil"},
+        {"raster0", "1055 Nil"},
+        {"convanim", "1001 Nil"},
         {"convself", "1055 Nil"},
         {"conv", "0 Nil"},
         {"convflip", "0 Nil"},
