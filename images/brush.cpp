@@ -31,7 +31,8 @@ static int NoRetarget(void *, int, lvObjectId, void *) { return 0; }
 static int NoLayerShows(void *, int, const void *) { return 0; }
 static int NoLayers(void *, int) { return 0; }
 
-static const lvImageLayerServices defaultLayerServices = {nullptr, NoLayerCopy, NoRetarget, NoLayerShows, NoLayers};
+static const lvImageLayerServices defaultLayerServices = {nullptr, NoLayerCopy, NoRetarget, NoLayerShows, NoLayers,
+                                                          nullptr};
 static lvImageLayerServices layerServices = defaultLayerServices;
 
 void SetImageLayerServices(const lvImageLayerServices *s)
@@ -43,6 +44,7 @@ void SetImageLayerServices(const lvImageLayerServices *s)
     if (s->RetargetLayerSources) layerServices.RetargetLayerSources = s->RetargetLayerSources;
     if (s->FindLayerShowingObject) layerServices.FindLayerShowingObject = s->FindLayerShowingObject;
     if (s->CountLayers) layerServices.CountLayers = s->CountLayers;
+    if (s->AddImageLayer) layerServices.AddImageLayer = s->AddImageLayer;
 }
 const lvImageLayerServices *GetImageLayerServices(void) { return &layerServices; }
 

@@ -428,6 +428,32 @@ static int CmdFreeBGPic(lvState *L)
     return ReleaseBGPicRecord(L, GetObjectIdArg(L, 1), 1);
 }
 
+// BrushToBGPic(brush id, new id): a BGPic holding a copy of the brush's planes.
+static int CmdBrushToBGPic(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 2, &isNil);
+    lvObjectId id = {isNil ? 0 : number, nullptr};
+    if (int code = BrushToBGPicRecord(L, GetObjectIdArg(L, 1), &id)) return code;
+    return Finish(L, id);
+}
+
+// BGPicToBrush(BGPic id, new brush id): a brush of the BGPic's scaled picture.
+static int CmdBGPicToBrush(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId source = GetObjectIdArg(L, 1);
+    lvBGPic *g;
+    if (int code = FindBGPicById(source, &g, 0)) return code;
+    if (g->type == 1 && (g->scaledWidth != g->baseWidth || g->scaledHeight != g->baseHeight)) return ERR_TFVBGPICBRUSH;
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 2, &isNil);
+    lvObjectId id = {isNil ? 0 : number, nullptr};
+    if (int code = ConvertObjectToBrush(L, LV_TYPE_BGPIC, source, &id, 1, 0)) return code;
+    return Finish(L, id);
+}
+
 // Showing BGPics comes with the display attributes and the drawing of objects.
 static int CmdWaiting(lvState *) { return ERR_UNIMPLCMD; }
 
@@ -510,8 +536,8 @@ static const lvCommandEntry BGPicCommands[] = {
     {"CreateGradientBGPic", CmdCreateGradientBGPic},
     {"CreateRainbowBGPic", CmdCreateGradientBGPic},
     {"CreateTexturedBGPic", CmdCreateTexturedBGPic},
-    {"BrushToBGPic", CmdWaiting},
-    {"BGPicToBrush", CmdWaiting},
+    {"BrushToBGPic", CmdBrushToBGPic},
+    {"BGPicToBrush", CmdBGPicToBrush},
     {"CreateBGPic", CmdCreateBGPic},
     {"FreeBGPic", CmdFreeBGPic},
     {"LoadBGPic", CmdLoadBGPic},

@@ -105,10 +105,77 @@ struct lvImageLayerServices {
     int (*FindLayerShowingObject)(void *context, int type, const void *record);
     // Layers on the current display (on screen) and in all.
     int (*CountLayers)(void *context, int total);
+    // On a display that keeps layers, a drawn picture becomes a layer: (type, id) with its
+    // part, position and tags. *drawn = 1 when the layer engine draws it itself (else the
+    // caller blits it straight). 0 or an error; null: ERR_UNIMPLCMD.
+    int (*AddImageLayer)(void *context, lvState *L, int type, lvObjectId id, int sourceX, int sourceY, int x, int y,
+                         int width, int height, const struct lvDrawTags *tags, const struct lvStyleTags *style,
+                         int *drawn);
 };
 // Null slots keep the defaults; null restores them all.
 void SetImageLayerServices(const lvImageLayerServices *services);
 const lvImageLayerServices *GetImageLayerServices(void);
+
+// ---- Changing a brush's planes (brush_edit.cpp) ------------------------------------------
+// Each builds the new planes first: on failure the brush is as it was. 0 or an error.
+int CropBrushImage(lvBrush *brush, int x, int y, int width, int height);
+// The kept rectangle's left and top; ERR_TRANSBRUSH when nothing is visible.
+int TrimBrushImage(lvBrush *brush, int *x, int *y);
+int ExtendBrushImage(lvBrush *brush, int left, int top, int right, int bottom, int clear, uint32_t colour, int pen);
+// horizontal non-zero mirrors left-right, 0 top-bottom.
+int FlipBrushImage(lvBrush *brush, int horizontal);
+// -1 none, 28 mask, 30 alpha channel.
+int ChangeBrushTransparencyMode(lvBrush *brush, int mode);
+int ReduceBrushAlpha(lvBrush *brush, int level);
+int IsBrushImageEmpty(const lvBrush *brush);
+// Outside the brush: 4294967295 and -1.
+int ReadBrushPixelValue(lvBrush *brush, int x, int y, int64_t *colour, int *transparency);
+// transparency -1 leaves the mask or alpha alone; a point outside is ignored.
+int WriteBrushPixelValue(lvBrush *brush, int x, int y, uint32_t colour, int transparency);
+// width x height 0xAARRGGBB words (AllocMemory), row by row.
+int BrushToArgbWords(lvBrush *brush, int invertAlpha, uint32_t **out);
+int FillBrushFromArgb(lvBrush *brush, const uint32_t *words, int invertAlpha);
+int FillBrushFromPens(lvBrush *brush, const uint8_t *pens);
+// The picture colour effects work on: the bitmap, or a 2^depth x 1 view of the palette.
+// Pairs {old, new} (count pairs) in order; pens of a palette brush below 2^depth.
+int ReplaceBrushColours(lvBrush *brush, const uint32_t *pairs, int count);
+// Fills the region from (x, y) (border -1: the start value's connected area) in the
+// bitmap, the pens, or with alphaChannel the alpha values (found in the colours with
+// colourSource).
+int FloodFillBrush(lvBrush *brush, int x, int y, int64_t border, uint32_t fill, int alphaChannel, int colourSource);
+// A mask clear where the bitmap's colour (without alpha) is the key. 0 or ERR_MEM.
+int MaskFromColourKey(lvBrush *brush, uint32_t colour, lvBitMapHandle **mask);
+int GetBrushEffectImage(lvBrush *brush, lvBitMapHandle **image, int *width, int *height);
+
+// Conversions (brush_convert.cpp). A brush from the picture of a BGPic (1) or brush (3):
+// frame from 1 for the framed types; vector keeps a re-renderable source's image source.
+// *id {0, null} gets a handle; a number in use is released. 0 or an error.
+int ConvertObjectToBrush(lvState *L, int type, lvObjectId source, lvObjectId *id, int frame, int vector);
+// CreateShadowBrush (shadow 1) and CreateBorderBrush (0): the source's silhouette grown
+// by size and softened, in the colour (its alpha byte the transparency).
+int MakeShadowOrBorderBrush(lvState *L, int shadow, lvObjectId source, lvObjectId *id, uint32_t colour, double size,
+                            double softness);
+// A BGPic whose three sets are a copy of the brush's planes.
+int BrushToBGPicRecord(lvState *L, lvObjectId brushId, lvObjectId *id);
+
+// Drawing an object with draw tags onto the current output (drawobject.cpp).
+struct lvDrawObjectRequest {
+    int type;                  // LV_TYPE_BRUSH or LV_TYPE_BRUSHPART
+    lvObjectId id;
+    int sourceX, sourceY;      // parts: special coordinates allowed
+    int x, y;                  // special coordinates allowed
+    int width, height;         // parts only
+    int tagsIndex;             // stack index of the draw-tags table, 0 none
+    const struct lvDrawTags *tags;    // already parsed (both or neither), or null
+    const struct lvStyleTags *style;
+};
+int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *request);
+
+// Palette operations on brushes (palette_ops.cpp): installed as the palette library's
+// operation hook for image targets; other image types answer ERR_UNIMPLCMD until theirs land.
+struct lvPaletteOpRequest;
+int ImagePaletteOperation(lvPaletteOpRequest *request);
+void InstallImagePaletteOperations(void);
 
 // ---- Loading and creating ---------------------------------------------------------------
 

@@ -54,7 +54,7 @@ struct FakeLayers {
     FakeLayers()
     {
         self = this;
-        lvImageLayerServices s = {this, Copy, Retarget, Showing, nullptr};
+        lvImageLayerServices s = {this, Copy, Retarget, Showing, nullptr, nullptr};
         SetImageLayerServices(&s);
     }
     ~FakeLayers() { SetImageLayerServices(nullptr); }

@@ -1,0 +1,221 @@
+// palette_ops.cpp - palette operations on images: pens, palette, transparent pen, depth
+// and cycle table of a palette image, reached through one view per object type. The
+// types are rows of a table (a look-up that fills the view); the types still to come add
+// rows. The remap of pixels to other pens needs the colour quantiser and answers
+// ERR_UNIMPLCMD until it is in.
+//
+// Depends on: images/lvbrush.h, images/lvpalette.h, runtime/cmdsupport.h.
+#include <cstring>
+
+#include "base/lverrors.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "images/lvpalette.h"
+#include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
+
+namespace {
+
+// What an operation may read and change of its target.
+struct lvPaletteView {
+    int width, height;
+    int *depth;
+    uint32_t *pens;
+    lvBitMapHandle *penPlane;     // or null
+    int *transparentPen;          // or null: the target has none
+    lvCycleRange **cycleTable;    // or null
+    int *cycleCount;
+    lvBGPic *bgpic;               // a BGPic target: its other sets follow the base set
+};
+
+// An option of the request's table (0 when there is none).
+int Option(lvPaletteOpRequest *r, const char *name, int fallback)
+{
+    lvState *L = r->state;
+    int value = fallback;
+    if (L && r->optionsIndex > 0 && GetStackTop(L) >= r->optionsIndex &&
+        GetValueType(L, r->optionsIndex) == LV_TTABLE)
+        GetFieldInt(L, r->optionsIndex, name, &value);
+    return value;
+}
+
+int ResolveBrushView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
+{
+    if (claim)
+        if (int code = CheckActiveBrush(r->id)) return code;
+    lvBrush *b;
+    if (int code = FindBrushById(r->state, r->id, &b, claim ? BRUSH_MODIFY : 0)) return code;
+    if (!b->palette) return ERR_NEEDPALETTEIMAGE;
+    *v = {b->width, b->height, &b->depth, b->palette, b->penBitmap, &b->transparentColour, &b->cycleTable,
+          &b->cycleCount, nullptr};
+    return 0;
+}
+
+// A BGPic's pens act on its base set (the others follow it); while a display shows it,
+// its pixels stay as they are and it has no transparent pen to change.
+int ResolveBGPicView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
+{
+    lvBGPic *g;
+    if (claim) {
+        if (int code = CheckActiveBGPic(r->id)) return code;
+        if (int code = FindBGPicForChange(r->state, r->id, &g)) return code;
+    } else if (int code = FindBGPicById(r->id, &g, 0)) {
+        return code;
+    }
+    if (!g->palette) return ERR_NEEDPALETTEIMAGE;
+    int shown = IsBGPicShown(g);
+    int op = r->operation;
+    bool changesPixels = op == 4 || op == 6 || (op == 2 && Option(r, "remap", 0));
+    if (shown && changesPixels) return ERR_SELECTBGPIC2;
+    *v = {g->baseWidth, g->baseHeight, &g->depth, g->palette, g->base.penBitmap,
+          shown ? nullptr : &g->transparentColour, (lvCycleRange **)&g->cycleTable, &g->cycleCount, g};
+    return 0;
+}
+
+struct lvPaletteTargetRow {
+    int type;
+    int (*resolve)(lvPaletteOpRequest *r, int claim, lvPaletteView *v);
+};
+const lvPaletteTargetRow TargetRows[] = {
+    {LV_TYPE_BGPIC, ResolveBGPicView},
+    {LV_TYPE_BRUSH, ResolveBrushView},
+};
+
+struct PenPlane {
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = 0;
+    PenPlane(lvBitMapHandle *h, int write) { token = h ? GetPlanePixels(h, &pixels, &rowBytes, write) : 0; }
+    ~PenPlane() { ReleasePlanePixels(token); }
+    PenPlane(const PenPlane &) = delete;
+    PenPlane &operator=(const PenPlane &) = delete;
+    uint8_t *Row(int y) const { return pixels + (ptrdiff_t)y * rowBytes; }
+};
+
+int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
+{
+    int limit = 1 << *v->depth;
+    switch (r->operation) {
+    case 0:
+        if (r->pen < 0 || r->pen >= limit) return ERR_PENRANGE;
+        v->pens[r->pen] = r->colour & 0xFFFFFFu;
+        return 0;
+    case 1:
+        if (r->pen < 0 || r->pen >= limit) return ERR_PENRANGE;
+        *r->result = (int)v->pens[r->pen];
+        return 0;
+    case 2: {
+        if (Option(r, "remap", 0)) return ERR_UNIMPLCMD;
+        if (r->depth < *v->depth) return ERR_DEPTHMISMATCH;
+        lvCycleRange *copy = nullptr;
+        int copyCycle = Option(r, "copycycletable", 0) && v->cycleTable;
+        if (copyCycle)
+            if (int code = DuplicateCycleTable(r->cycleTable, r->cycleCount, &copy)) return code;
+        *v->depth = r->depth;
+        if (v->transparentPen) *v->transparentPen = r->transparentPen;
+        for (int i = 0; i < 256; i++) v->pens[i] = r->pens[i] & 0xFFFFFFu;
+        if (copyCycle) {
+            FreeMemory(*v->cycleTable);
+            *v->cycleTable = copy;
+            *v->cycleCount = copy ? r->cycleCount : 0;
+        }
+        return 0;
+    }
+    case 3:
+        // Both sides of the position are tested: a negative one reads nothing.
+        *r->result = -1;
+        if (r->x < 0 || r->y < 0 || r->x >= v->width || r->y >= v->height || !v->penPlane) return 0;
+        {
+            PenPlane p(v->penPlane, 0);
+            if (!p.token) return ERR_LOCKBMAP;
+            *r->result = p.Row(r->y)[r->x];
+        }
+        return 0;
+    case 4:
+        if (r->x < 0 || r->y < 0 || r->x >= v->width || r->y >= v->height || !v->penPlane) return 0;
+        if (r->pen < 0 || r->pen >= limit) return ERR_PENRANGE;
+        {
+            PenPlane p(v->penPlane, 1);
+            if (!p.token) return ERR_LOCKBMAP;
+            p.Row(r->y)[r->x] = (uint8_t)r->pen;
+        }
+        return 0;
+    case 5:
+        if (!v->transparentPen) return ERR_WRONGUSAGE;
+        if (r->pen != -1 && (r->pen < 0 || r->pen >= limit)) return ERR_PENRANGE;
+        *v->transparentPen = r->pen;
+        return 0;
+    case 6: {
+        if (r->depth < 1 || r->depth > 8) return ERR_DEPTHRANGE;
+        int newLimit = 1 << r->depth;
+        if (r->depth < *v->depth) {
+            if (v->penPlane) {
+                if (Option(r, "remap", 1)) return ERR_UNIMPLCMD;
+                int clip = Option(r, "clippen", 0);
+                if (clip < 0 || clip >= newLimit) return ERR_PENRANGE;
+                PenPlane p(v->penPlane, 1);
+                if (!p.token) return ERR_LOCKBMAP;
+                for (int y = 0; y < v->height; y++)
+                    for (int x = 0; x < v->width; x++)
+                        if (p.Row(y)[x] >= newLimit) p.Row(y)[x] = (uint8_t)clip;
+            } else {
+                if (v->transparentPen && *v->transparentPen != -1 && *v->transparentPen >= newLimit)
+                    return ERR_PENRANGE;
+                for (int i = 0; v->cycleTable && i < *v->cycleCount; i++)
+                    if ((*v->cycleTable)[i].low >= newLimit || (*v->cycleTable)[i].high >= newLimit)
+                        return ERR_PENRANGE;
+            }
+        } else {
+            for (int i = limit; i < newLimit; i++) v->pens[i] = 0;
+        }
+        *v->depth = r->depth;
+        return 0;
+    }
+    case 7:
+        if (!v->cycleTable) return ERR_WRONGUSAGE;
+        for (int i = 0; i < r->cycleCount; i++)
+            if (r->cycleTable[i].low >= limit || r->cycleTable[i].high >= limit) return ERR_PENRANGE;
+        FreeMemory(*v->cycleTable);
+        *v->cycleTable = r->cycleTable;
+        *v->cycleCount = r->cycleCount;
+        r->cycleTable = nullptr;  // taken over
+        return 0;
+    case 8: {
+        if (!v->penPlane) return ERR_WRONGUSAGE;
+        uint8_t used[256] = {};
+        {
+            PenPlane p(v->penPlane, 0);
+            if (!p.token) return ERR_LOCKBMAP;
+            for (int y = 0; y < v->height; y++)
+                for (int x = 0; x < v->width; x++) used[p.Row(y)[x]] = 1;
+        }
+        *r->result = -1;
+        for (int i = 0; i < 256; i++)
+            if (!used[i]) {
+                *r->result = i;
+                break;
+            }
+        return 0;
+    }
+    default: return ERR_WRONGUSAGE;
+    }
+}
+
+}  // namespace
+
+int ImagePaletteOperation(lvPaletteOpRequest *r)
+{
+    int op = r->operation;
+    int claim = op == 0 || op == 2 || op == 4 || op == 5 || op == 6;
+    for (const lvPaletteTargetRow &row : TargetRows) {
+        if (row.type != r->type) continue;
+        lvPaletteView v;
+        if (int code = row.resolve(r, claim, &v)) return code;
+        int code = RunOperation(r, &v);
+        if (!code && v.bgpic && (op == 4 || op == 6)) code = RescaleBGPicFromBase(v.bgpic);
+        return code;
+    }
+    return ERR_UNIMPLCMD;
+}
+
+void InstallImagePaletteOperations(void) { SetPaletteOperationHook(ImagePaletteOperation); }
