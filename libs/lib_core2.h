@@ -42,6 +42,7 @@ enum { LV_ADAPTER_SLOTS = 3, LV_LOADER_SLOTS = 6, LV_DEFAULT_LIST_SIZE = 256 };
 // 1 anim, 2 sound, 3 video, 4 icon, 5 font); "" for an unknown kind or an empty slot.
 void CopyDefaultAdapter(int kind, char *buffer, size_t size);
 void CopyDefaultLoader(int kind, char *buffer, size_t size);
+int GetDefaultTextEncoding(void);
 void SetDefaultTextEncoding(int encoding);  // start-up, from the run's encoding
 
 // The compatibility switches, set by LegacyControl under these option names (case ignored):

@@ -42,6 +42,7 @@ void CopyDefaultLoader(int kind, char *buffer, size_t size)
     CopySlot(kind >= 0 && kind < LV_LOADER_SLOTS ? gDefaultLoaders[kind] : nullptr, buffer, size);
 }
 
+int GetDefaultTextEncoding(void) { return gDefaultTextEncoding; }
 void SetDefaultTextEncoding(int encoding) { gDefaultTextEncoding = encoding ? 1 : 0; }
 lvLegacySwitches *GetLegacySwitches(void) { return &gLegacySwitches; }
 
