@@ -62,14 +62,30 @@ void CheckChunkHeader(const lvBytes &chunk, const std::string &path)
         Fail(path + " is a compiled chunk of another format or machine, or is cut short");
 }
 
+// The output is written beside its place and renamed over it: a program that still runs
+// (or is being started) cannot be opened for writing, and a failed write never leaves a
+// half file under the output's name.
 void WriteWholeFile(const std::string &path, const lvBytes &bytes, bool executable)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) Fail("cannot write " + path);
-    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) Fail("cannot write " + path);
-    if (executable && chmod(path.c_str(), 0755) != 0) Fail("cannot make " + path + " executable");
+    std::string temporary = path + ".lvlink-part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) Fail("cannot write " + path);
+        out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            Fail("cannot write " + path);
+        }
+    }
+    if (executable && chmod(temporary.c_str(), 0755) != 0) {
+        std::remove(temporary.c_str());
+        Fail("cannot make " + path + " executable");
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        Fail("cannot write " + path);
+    }
 }
 
 long long ParseInteger(const std::string &text, const char *what)
