@@ -57,3 +57,13 @@ lv_add_test(formats_savers_test
   LABELS formats)
 target_compile_definitions(formats_savers_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
 add_dependencies(formats_savers_test testplugin_saver)
+# IFF ANIM: hand-built deltas of every method and the writer's files.
+lv_add_test(formats_iffanim_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_iffanim_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
+# AVI: a test-side RIFF builder for the reader, a RIFF walk of the test's own for the writer.
+lv_add_test(formats_avi_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_avi_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
