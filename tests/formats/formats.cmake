@@ -67,3 +67,8 @@ lv_add_test(formats_avi_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_avi_test.cpp
   LIBS lv_formats lv_formats_fixtures
   LABELS formats parse)
+# Anim handles over the runtime's readers and the native decoder.
+lv_add_test(formats_animhandle_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animhandle_test.cpp
+  LIBS lv_formats lv_formats_fixtures PkgConfig::LV_WEBP_WRITE
+  LABELS formats)
