@@ -426,6 +426,29 @@ typedef void (*lvFreeFrameFunction)(void *handle, void *pixels);
 typedef int (*lvGetFrameDelayFunction)(void *handle, int frame);                          // milliseconds
 typedef void (*lvCloseAnimFunction)(void *handle);
 typedef const char *(*lvGetAnimFormatFunction)(void *handle);
+// Anim saver (PLUGINCAPS_SAVEANIM): a stream begun per file, one call per frame.
+typedef struct lvAnimFrameWriteCtrl {
+    const void *pixels;       // ARGB words, or pens of a palette frame
+    const uint32_t *palette;  // palette frames: 2^depth entries
+    int32_t bytesPerRow;
+    int32_t colourCount;      // 2^depth
+    int32_t transparentPen;   // valid with LVP_ANIMFRAME_PEN
+    int32_t delay;            // milliseconds
+    uint32_t flags;           // LVP_ANIMFRAME_ALPHA, LVP_ANIMFRAME_PEN
+    int32_t formatWord;       // the registered format id
+} lvAnimFrameWriteCtrl;
+#define LVP_ANIMFRAME_ALPHA 0x1
+#define LVP_ANIMFRAME_PEN 0x2
+// BeginAnimStreamExt's tags: format id, adapter list, user tags.
+#define LVP_ANIMSTREAM_FORMAT 1
+#define LVP_ANIMSTREAM_ADAPTER 2
+#define LVP_ANIMSTREAM_USERTAGS 3
+typedef void *(*lvBeginAnimStreamFunction)(const char *path, int width, int height, int paletteFrames, int quality,
+                                           int fps);  // stream or null
+typedef void *(*lvBeginAnimStreamExtFunction)(const char *path, int width, int height, int paletteFrames,
+                                              int quality, int fps, const lvPluginTag *tags);
+typedef int (*lvWriteAnimFrameFunction)(void *stream, lvAnimFrameWriteCtrl *ctrl);  // non-zero: written
+typedef int (*lvFinishAnimStreamFunction)(void *stream);                           // non-zero: completed
 // Network adapter (PLUGINCAPS_NETWORKADAPTER). OpenConnection answers a handle, or NULL
 // when the adapter does not take the connection. The runtime's tags: LVP_NETTAG_SSL the
 // "ssl" option, LVP_NETTAG_TIMEOUT the network time-out in ms, LVP_NETTAG_ADAPTERWORD the

@@ -72,3 +72,7 @@ lv_add_test(formats_animhandle_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animhandle_test.cpp
   LIBS lv_formats lv_formats_fixtures PkgConfig::LV_WEBP_WRITE
   LABELS formats)
+lv_add_test(formats_animwriter_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animwriter_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
