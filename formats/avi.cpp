@@ -64,6 +64,10 @@ static void ReadIdx1(lvAviReader *r)
     uint8_t head[8];
     if (!Read(r->file, head, 8) || std::memcmp(head, "idx1", 4)) return;
     uint32_t entries = Le32(head + 4) / 16;
+    // The entries the file can hold, not the ones its size field claims.
+    int64_t size = GetVFileSize(r->file), at = SeekVFile(r->file, 0, 0);
+    if (size > 0 && at >= 0) entries = (uint32_t)std::min<int64_t>(entries, std::max<int64_t>(size - at, 0) / 16);
+    else entries = std::min<uint32_t>(entries, 1u << 20);
     int cap = (int)std::min<uint32_t>((uint32_t)r->totalFrames, entries);
     if (cap <= 0) return;
     for (int s = 0; s < r->streams; s++) {
@@ -302,7 +306,8 @@ uint32_t *DecodeAviFrame(lvAviReader *r, int frame)
         int64_t next = SeekVFile(r->file, 0, 0) + size + (size & 1);
         if (!std::memcmp(c, db, 4) || !std::memcmp(c, dc, 4)) {
             if (counted == frame) {
-                if (size > kMaxChunk) break;
+                int64_t fileSize = GetVFileSize(r->file);
+                if (size > kMaxChunk || (fileSize > 0 && size > fileSize)) break;
                 lvMemPtr<uint8_t> data = AllocBlock<uint8_t>(size ? size : 1, 0);
                 if (!data || !Read(r->file, data.get(), size)) break;
                 uint32_t *pixels = r->kind == 0 ? DecodeDib(r, data.get(), size) : DecodeMjpeg(r, data.get(), size);

@@ -204,6 +204,8 @@ static void ParseAnhd(const uint8_t *d, uint32_t length, AnimHeader *h)
 // Reads a chunk's bytes whole; null when the file ends first.
 static uint8_t *ReadWhole(lvVFile *file, uint32_t length)
 {
+    int64_t size = GetVFileSize(file);
+    if (size > 0 && (int64_t)length > size) return nullptr;  // more than the whole file
     uint8_t *data = (uint8_t *)AllocMemory(length ? length : 1, 0);
     if (data && ReadVFile(file, data, length) != (int64_t)length) {
         FreeMemory(data);
