@@ -76,3 +76,13 @@ lv_add_test(formats_animwriter_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animwriter_test.cpp
   LIBS lv_formats lv_formats_fixtures
   LABELS formats)
+# The anim loader and saver test plug-in.
+add_library(testplugin_animplugin MODULE ${CMAKE_SOURCE_DIR}/tests/plugins/animplugin.cpp)
+set_target_properties(testplugin_animplugin PROPERTIES PREFIX "" OUTPUT_NAME animplugin SUFFIX ".lvp"
+  LIBRARY_OUTPUT_DIRECTORY ${LV_FORMATS_PLUGIN_DIR} CXX_VISIBILITY_PRESET hidden)
+lv_add_test(formats_animplugin_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animplugin_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+target_compile_definitions(formats_animplugin_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
+add_dependencies(formats_animplugin_test testplugin_animplugin)
