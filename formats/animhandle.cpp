@@ -162,6 +162,68 @@ void ReleaseAnimHandle(lvAnimHandle *h)
     FreeMemory(h);
 }
 
+// A vector anim's frame: the plug-in's frame handle behind an image source of kind 3, so
+// that it can be rendered again at other sizes.
+struct lvVectorFrame {
+    lvPluginRecord *plugin;
+    void *frame;
+};
+static uint32_t *VectorFramePixels(void *handle, void *ctrl)
+{
+    auto *f = (lvVectorFrame *)handle;
+    return (uint32_t *)((lvGetFrameFunction)f->plugin->GetFrame)(f->frame, (lvAnimFrameCtrl *)ctrl);
+}
+static int VectorFrameTransform(void *handle, const lvImageMatrix *matrix, int width, int height)
+{
+    auto *f = (lvVectorFrame *)handle;
+    return ((lvTransformFrameFunction)f->plugin->TransformFrame)(f->frame, matrix, width, height);
+}
+static void VectorFrameFree(void *handle)
+{
+    auto *f = (lvVectorFrame *)handle;
+    if (f->plugin->FreeVectorFrame) ((lvFreeVectorFrameFunction)f->plugin->FreeVectorFrame)(f->frame);
+    FreeMemory(f);
+}
+
+static void *FetchVectorFrame(lvAnimHandle *h, int frame, void *target, int *depth, int *transparentPen,
+                              void **vectorSource)
+{
+    lvPluginRecord *p = h->plugin;
+    if (!vectorSource || !p->GetFrame || !p->TransformFrame) return nullptr;
+    lvAnimFrameCtrl ctrl = {};
+    ctrl.transparentPen = -1;
+    ctrl.target = target;
+    ctrl.flags = h->transparency ? LVP_ANIMCTRL_TRANSPARENCY : 0;
+    void *handle = ((lvLoadFrameFunction)p->LoadFrame)(h->decoder, frame, &ctrl);
+    if (!handle) return nullptr;
+    auto *f = (lvVectorFrame *)AllocMemory(sizeof(lvVectorFrame), 1);
+    if (!f) {
+        if (p->FreeVectorFrame) ((lvFreeVectorFrameFunction)p->FreeVectorFrame)(handle);
+        return nullptr;
+    }
+    f->plugin = p, f->frame = handle;
+    lvImageSource *source = NewImageSource(LV_IMGSRC_ANIM, f, VectorFramePixels, VectorFrameFree,
+                                           VectorFrameTransform, nullptr, nullptr, h->width, h->height, nullptr,
+                                           nullptr, 0);
+    if (!source) {
+        VectorFrameFree(f);
+        return nullptr;
+    }
+    lvAnimFrameCtrl pixelsCtrl = {};
+    pixelsCtrl.transparentPen = -1;
+    pixelsCtrl.target = target;
+    pixelsCtrl.flags = ctrl.flags;
+    void *pixels = ((lvGetFrameFunction)p->GetFrame)(handle, &pixelsCtrl);
+    if (!pixels) {
+        ReleaseImageSource(source);
+        return nullptr;
+    }
+    *depth = pixelsCtrl.depth ? pixelsCtrl.depth : 32;
+    *transparentPen = pixelsCtrl.hasAlpha ? -2 : pixelsCtrl.transparentPen;
+    *vectorSource = source;
+    return pixels;
+}
+
 void *FetchAnimFrame(lvAnimHandle *h, int frame, void *target, uint32_t **palette, int *depth, int *transparentPen,
                      void **vectorSource)
 {
@@ -186,8 +248,7 @@ void *FetchAnimFrame(lvAnimHandle *h, int frame, void *target, uint32_t **palett
         pixels = LoadNativeAnimFrame((lvNativeAnim *)h->decoder, frame, pal, depth, transparentPen);
         break;
     case LV_ANIM_PLUGIN: {
-        // Vector frames come as image sources, which need the plug-in's frame renderer.
-        if (h->vector) return nullptr;
+        if (h->vector) return FetchVectorFrame(h, frame, target, depth, transparentPen, vectorSource);
         lvAnimFrameCtrl ctrl = {};
         ctrl.transparentPen = -1;
         ctrl.target = target;

@@ -426,6 +426,11 @@ typedef void (*lvFreeFrameFunction)(void *handle, void *pixels);
 typedef int (*lvGetFrameDelayFunction)(void *handle, int frame);                          // milliseconds
 typedef void (*lvCloseAnimFunction)(void *handle);
 typedef const char *(*lvGetAnimFormatFunction)(void *handle);
+// Vector anims: LoadFrame answers a frame handle that GetFrame renders (at the size
+// TransformFrame set, else the anim's own) and FreeVectorFrame frees.
+typedef void *(*lvGetFrameFunction)(void *frame, lvAnimFrameCtrl *ctrl);  // pixels, the frame's own
+typedef int (*lvTransformFrameFunction)(void *frame, const lvImageMatrix *matrix, int width, int height);
+typedef void (*lvFreeVectorFrameFunction)(void *frame);
 // Anim saver (PLUGINCAPS_SAVEANIM): a stream begun per file, one call per frame.
 typedef struct lvAnimFrameWriteCtrl {
     const void *pixels;       // ARGB words, or pens of a palette frame

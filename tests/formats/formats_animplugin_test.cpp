@@ -110,6 +110,49 @@ TEST_F(AnimPlugin, RasterAnimThroughTheChain)
               ERR_OPENANIM2);
 }
 
+TEST_F(AnimPlugin, VectorFramesComeAsImageSources)
+{
+    WriteBytes(dir.File("v.tanim"), Bytes{'T', 'S', 'T', 'V', 'A', 'N', 'I', 'M', '2'});
+    lvAnimHandle *h = nullptr;
+    lvPluginRecord *plugin = nullptr;
+    int w, ht, frames, fourth, vector;
+    ASSERT_EQ(OpenAnimHandle(dir.File("v.tanim").c_str(), nullptr, nullptr, nullptr, 0, 0, 0, &h, &w, &ht, &frames,
+                             &fourth, &vector, &plugin),
+              0);
+    EXPECT_EQ(vector, 1);
+    auto open = self ? (int (*)(void))dlsym(self, "TestVectorFramesOpen") : nullptr;
+    ASSERT_TRUE(open);
+    uint32_t *pal = nullptr;
+    int depth, pen;
+    void *source = nullptr;
+    uint32_t *px = (uint32_t *)FetchAnimFrame(h, 1, nullptr, &pal, &depth, &pen, &source);
+    ASSERT_TRUE(px && source);
+    EXPECT_EQ(px[0], 0x81000302u);
+    EXPECT_EQ(pen, -2);
+    EXPECT_EQ(open(), 1);
+    FreeAnimFrame(h, px);  // the frame belongs to its image source
+    EXPECT_EQ(open(), 1);
+    // Rendered again at another size through the source: rows of the width, with alpha.
+    double matrix[4] = {2, 0, 0, 2};
+    uint32_t *again = nullptr;
+    int lineWidth = 0;
+    auto *src = (lvImageSource *)source;
+    ASSERT_EQ(RenderImageSource(nullptr, src, matrix, 0, 0, 6, 4, nullptr, nullptr, &again, nullptr, nullptr, nullptr,
+                                nullptr, &lineWidth),
+              0);
+    EXPECT_EQ(lineWidth, 6);
+    EXPECT_EQ(again[0], 0x81000604u);
+    lvBitMapHandle *rgb = nullptr, *mask = nullptr, *alpha = nullptr;
+    ASSERT_EQ(RenderImageSource(nullptr, src, matrix, 0, 0, 6, 4, nullptr, nullptr, nullptr, &rgb, &mask, &alpha,
+                                nullptr, nullptr),
+              0);
+    EXPECT_TRUE(alpha) << "the frame's has-alpha field";
+    FreeBitmapHandle(rgb), FreeBitmapHandle(mask), FreeBitmapHandle(alpha);
+    ReleaseImageSource(src);
+    EXPECT_EQ(open(), 0);
+    ReleaseAnimHandle(h);
+}
+
 TEST_F(AnimPlugin, SaverReceivesTheFramesItTakes)
 {
     const int W = 4, H = 2;

@@ -1,5 +1,6 @@
 // animplugin.cpp - a test plug-in with an anim loader and an anim saver.
-// Loader: takes files that begin with "TSTANIM" followed by the frame count; frames are
+// Loader: takes files that begin with "TSTANIM" (or "TSTVANIM": vector frames rendered
+// by GetFrame at the size TransformFrame set) followed by the frame count; frames are
 // 3 x 2, pixel words frame << 16 | x << 8 | y (palette mode: pens frame + x, with a grey
 // palette), delays 10 x (frame + 1) ms, format "TESTANIM"; a frame count of 0 is refused.
 // Saver: formats 7101 "TESTANIM" (true colour and alpha), 7102 "TESTPAL" (palettes
@@ -15,9 +16,16 @@ static const lvPluginApi *api;
 
 struct TestAnim {
     int frames;
+    int vector;
     uint32_t palette[256];
 };
-static int animsOpen;
+static int animsOpen, vectorFramesOpen;
+
+// A vector frame: rendered at its size, 3 x 2 until TransformFrame sets another.
+struct TestVectorFrame {
+    int frame, width = 3, height = 2;
+    uint32_t *pixels = nullptr;
+};
 
 LVT_EXPORT(OpenAnim)(const char *path, lvAnimOpenCtrl *ctrl) -> void *
 {
@@ -26,11 +34,14 @@ LVT_EXPORT(OpenAnim)(const char *path, lvAnimOpenCtrl *ctrl) -> void *
     char text[64] = {};
     api->files->ReadFile(file, text, sizeof text - 1);
     api->files->CloseFile(file);
-    if (std::strncmp(text, "TSTANIM", 7) != 0) return nullptr;
-    int frames = std::atoi(text + 7);
+    bool vector = std::strncmp(text, "TSTVANIM", 8) == 0;
+    if (std::strncmp(text, "TSTANIM", 7) != 0 && !vector) return nullptr;
+    int frames = std::atoi(text + (vector ? 8 : 7));
     if (frames <= 0) return nullptr;
     TestAnim *a = new TestAnim;
     a->frames = frames;
+    a->vector = vector;
+    ctrl->type = vector ? 1 : 0;
     for (int i = 0; i < 256; i++) a->palette[i] = (uint32_t)i * 0x010101u;
     ctrl->width = 3, ctrl->height = 2, ctrl->frameCount = frames, ctrl->fourth = 42;
     animsOpen++;
@@ -40,6 +51,12 @@ LVT_EXPORT(LoadFrame)(void *handle, int frame, lvAnimFrameCtrl *ctrl) -> void *
 {
     TestAnim *a = (TestAnim *)handle;
     if (frame < 0 || frame >= a->frames) return nullptr;
+    if (a->vector) {
+        TestVectorFrame *f = new TestVectorFrame;
+        f->frame = frame;
+        vectorFramesOpen++;
+        return f;
+    }
     if (ctrl->flags & LVP_ANIMCTRL_PALETTE) {
         uint8_t *pens = (uint8_t *)std::malloc(6);
         for (int i = 0; i < 6; i++) pens[i] = (uint8_t)(frame + i % 3);
@@ -64,6 +81,31 @@ LVT_EXPORT(CloseAnim)(void *handle) -> void
     animsOpen--;
 }
 LVT_EXPORT(GetAnimFormat)(void *) -> const char * { return "TESTANIM"; }
+// Pixels frame << 24 | width << 8 | height, opaque alpha in the frame number's byte.
+LVT_EXPORT(GetFrame)(void *handle, lvAnimFrameCtrl *ctrl) -> void *
+{
+    TestVectorFrame *f = (TestVectorFrame *)handle;
+    std::free(f->pixels);
+    f->pixels = (uint32_t *)std::malloc((size_t)f->width * f->height * 4);
+    for (int i = 0; i < f->width * f->height; i++)
+        f->pixels[i] = (uint32_t)(0x80 + f->frame) << 24 | (uint32_t)f->width << 8 | (uint32_t)f->height;
+    ctrl->hasAlpha = 1, ctrl->depth = 32;
+    return f->pixels;
+}
+LVT_EXPORT(TransformFrame)(void *handle, const lvImageMatrix *, int width, int height) -> int
+{
+    TestVectorFrame *f = (TestVectorFrame *)handle;
+    f->width = width, f->height = height;
+    return 1;
+}
+LVT_EXPORT(FreeVectorFrame)(void *handle) -> void
+{
+    TestVectorFrame *f = (TestVectorFrame *)handle;
+    std::free(f->pixels);
+    delete f;
+    vectorFramesOpen--;
+}
+LVT_EXPORT(TestVectorFramesOpen)(void) -> int { return vectorFramesOpen; }
 
 // ---- Saver ----
 
@@ -117,7 +159,7 @@ LVT_EXPORT(FinishAnimStream)(void *stream) -> int { return std::fclose((FILE *)s
 
 LVT_EXPORT(GetExtensions)(uint32_t capability, void *) -> uint32_t
 {
-    return capability == PLUGINCAPS_ANIM ? 4u : capability == PLUGINCAPS_SAVEANIM ? 1u : 0u;
+    return capability == PLUGINCAPS_ANIM ? 4u | 2u : capability == PLUGINCAPS_SAVEANIM ? 1u : 0u;
 }
 LVT_EXPORT(TestAnimsOpen)(void) -> int { return animsOpen; }
 
