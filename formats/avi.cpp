@@ -33,6 +33,9 @@ struct lvAviReader {
     int nextFrame = 0;
     lvAviIndexEntry *index[16] = {};
     int indexCount[16] = {};
+    // The video stream's OpenDML super index: where its standard index chunks are.
+    int64_t superOffsets[256] = {};
+    int superCount = 0;
 };
 
 void CloseAviReader(lvAviReader *r)
@@ -99,6 +102,34 @@ static void ReadIdx1(lvAviReader *r)
     }
 }
 
+// The video stream's standard index chunks into its index, when they hold more frames
+// than idx1 did; entries are absolute positions (of the chunk or of its data: the
+// decoder tells them apart).
+static void ReadStandardIndexes(lvAviReader *r)
+{
+    int64_t fileSize = GetVFileSize(r->file);
+    int cap = r->totalFrames;
+    if (fileSize > 0) cap = (int)std::min<int64_t>(cap, fileSize / 8);
+    lvMemPtr<lvAviIndexEntry> index = AllocBlock<lvAviIndexEntry>((size_t)cap * sizeof(lvAviIndexEntry), 1);
+    if (!index) return;
+    int count = 0;
+    for (int s = 0; s < r->superCount && count < cap; s++) {
+        uint8_t h[32];
+        if (SeekVFile(r->file, r->superOffsets[s], 1) < 0 || !Read(r->file, h, 32) || h[11] != 1) continue;
+        uint32_t used = Le32(h + 12), chunkSize = Le32(h + 4);
+        if (chunkSize < 24) continue;
+        used = std::min<uint32_t>(used, (chunkSize - 24) / 8);
+        int64_t base = (int64_t)(Le32(h + 20) | (uint64_t)Le32(h + 24) << 32);
+        uint8_t e[8];
+        for (uint32_t i = 0; i < used && count < cap && Read(r->file, e, 8); i++)
+            index.get()[count++] = {base + Le32(e), Le32(e + 4) & 0x7FFFFFFF};
+    }
+    if (count <= r->indexCount[r->videoStream]) return;
+    FreeMemory(r->index[r->videoStream]);
+    r->index[r->videoStream] = index.release();
+    r->indexCount[r->videoStream] = count;
+}
+
 lvAviReader *OpenAviReader(lvVFile *file, int *width, int *height, int *frameCount)
 {
     std::unique_ptr<lvAviReader, void (*)(lvAviReader *)> r(new (std::nothrow) lvAviReader, CloseAviReader);
@@ -140,6 +171,17 @@ lvAviReader *OpenAviReader(lvVFile *file, int *width, int *height, int *frameCou
             if ((size != 56 && size != 64) || headers >= 16 || !Read(file, d, 8)) return nullptr;
             current = headers++;
             std::memcpy(r->type[current], d, 4), std::memcpy(r->handler[current], d + 4, 4);
+        } else if (!std::memcmp(c, "indx", 4) && current >= 0 && current == r->videoStream) {
+            // A super index (type 0): 16-byte entries {64-bit offset, size, duration}.
+            uint8_t h[24];
+            if (size >= 24 && Read(file, h, 24) && h[3] == 0) {
+                uint32_t used = std::min<uint32_t>({Le32(h + 4), (size - 24) / 16, 256});
+                for (uint32_t i = 0; i < used; i++) {
+                    uint8_t e[16];
+                    if (!Read(file, e, 16)) break;
+                    r->superOffsets[r->superCount++] = (int64_t)(Le32(e) | (uint64_t)Le32(e + 4) << 32);
+                }
+            }
         } else if (!std::memcmp(c, "strf", 4)) {
             if (current < 0) return nullptr;
             if (!std::memcmp(r->type[current], "auds", 4)) {
@@ -170,6 +212,8 @@ lvAviReader *OpenAviReader(lvVFile *file, int *width, int *height, int *frameCou
         return nullptr;
     }
     if (SeekVFile(file, moviEnd, 1) >= 0) ReadIdx1(r.get());
+    // idx1 covers the first RIFF part only: the standard indexes reach the later parts.
+    if (r->superCount && r->indexCount[r->videoStream] < r->totalFrames) ReadStandardIndexes(r.get());
     SeekVFile(file, r->moviAt, 1);
     r->nextFrame = 0;
     *width = r->width, *height = r->height, *frameCount = r->totalFrames;
@@ -282,8 +326,8 @@ uint32_t *DecodeAviFrame(lvAviReader *r, int frame)
         counted = 0;
         if (e && e->offset) {
             at = e->offset;
-            if (SeekVFile(r->file, at, 1) < 0 || !Read(r->file, head, 8) || !IsDataChunkId(head))
-                at = r->moviAt + e->offset - 4;
+            auto chunkAt = [&](int64_t p) { return p >= 0 && SeekVFile(r->file, p, 1) >= 0 && Read(r->file, head, 8) && IsDataChunkId(head); };
+            if (!chunkAt(at)) at = chunkAt(at - 8) ? at - 8 : r->moviAt + e->offset - 4;
             counted = frame;
         } else if (frame < r->nextFrame) {
             counted = 0;
