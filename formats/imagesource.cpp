@@ -147,12 +147,15 @@ int RenderImageSource(void *context, lvImageSource *source, const double *matrix
     if (!transform(source->handle, &m, width, height)) return ERR_TFIMAGE;
     // The anim plug-ins' frame record and the loader's ctrl record: both are runs of
     // 32-bit fields; the line width and the alpha flag sit at different places.
+    // A vector anim's frame fills the anim frame record: its alpha flag, rows of the width.
     lvImageLoadCtrl ctrl = {};
+    lvAnimFrameCtrl frameCtrl = {};
+    frameCtrl.transparentPen = -1;
+    bool animFrame = source->kind == LV_IMGSRC_ANIM && !source->plugin;
     uint32_t *pixels = source->plugin ? (uint32_t *)source->plugin->GetImage(source->handle, &ctrl)
-                                      : source->getPixels(source->handle, &ctrl);
-    const int32_t *fields = (const int32_t *)&ctrl;
-    int lineWidth = source->kind == LV_IMGSRC_ANIM ? fields[2] : ctrl.lineWidth;
-    int hasAlpha = source->kind == LV_IMGSRC_ANIM ? fields[4] : ctrl.hasAlpha;
+                                      : source->getPixels(source->handle, animFrame ? (void *)&frameCtrl : &ctrl);
+    int lineWidth = animFrame ? width : ctrl.lineWidth;
+    int hasAlpha = animFrame ? frameCtrl.hasAlpha : ctrl.hasAlpha;
     if (!pixels) return ERR_TFIMAGE;
     if (lineWidth < width) lineWidth = width;
     if (!rgbOut) {

@@ -47,5 +47,7 @@ typedef int (*lvPaletteMaker)(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMa
 // Installs the raster engine's quantiser (null restores the exact-colour builder, which
 // fails with ERR_UNIMPLCMD when the picture has more colours than fit).
 void SetSaverPaletteMaker(lvPaletteMaker maker);
+// The quantiser in force (the exact-colour builder when none was installed).
+lvPaletteMaker GetSaverPaletteMaker(void);
 int MakeExactPaletteBitmap(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHandle *alpha, int width, int height,
                            int colours, int dither, lvBitMapHandle **penPlane, uint32_t *palette, int *transparentPen);

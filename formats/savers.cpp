@@ -171,6 +171,7 @@ int MakeExactPaletteBitmap(lvBitMapHandle *rgb, lvBitMapHandle *mask, lvBitMapHa
 static lvPaletteMaker paletteMaker = MakeExactPaletteBitmap;
 
 void SetSaverPaletteMaker(lvPaletteMaker maker) { paletteMaker = maker ? maker : MakeExactPaletteBitmap; }
+lvPaletteMaker GetSaverPaletteMaker(void) { return paletteMaker; }
 
 int WriteImageFile(int format, lvBitMapHandle *rgb, int width, int height, const char *path, const char *adapter,
                    const void *userTags, lvBitMapHandle *mask, int64_t fillColour, lvBitMapHandle *alpha,

@@ -392,6 +392,68 @@ typedef void *(*lvGetImageFunction)(void *handle, lvImageLoadCtrl *ctrl);       
 typedef void (*lvFreeImageFunction)(void *handle);
 typedef int (*lvTransformImageFunction)(void *handle, const lvImageMatrix *matrix, int width, int height);
 typedef const char *(*lvGetImageFormatFunction)(void *handle);
+// Anim loader (PLUGINCAPS_ANIM): the records OpenAnim, LoadFrame and GetFrame exchange,
+// cleared by the runtime before each call.
+typedef struct lvAnimOpenCtrl {
+    int32_t width;            // out
+    int32_t height;           // out
+    int32_t unused2;
+    int32_t frameCount;       // out
+    int32_t fourth;           // out: passed on to the caller unchanged
+    int32_t unused5;
+    const char *adapter;      // in: file adapter list
+    uint32_t flags;           // in: LVP_ANIMCTRL_TRANSPARENCY, LVP_ANIMCTRL_PALETTE
+    int32_t unused8, unused9, unused10, unused11;
+    int32_t type;             // out: 1 vector frames
+    const void *userTags;     // in
+} lvAnimOpenCtrl;
+typedef struct lvAnimFrameCtrl {
+    int32_t unused0, unused1, unused2, unused3;
+    void *target;             // in: the caller's target object
+    int32_t hasAlpha;         // out
+    int32_t unused6;
+    uint32_t flags;           // in: LVP_ANIMCTRL_TRANSPARENCY, LVP_ANIMCTRL_PALETTE
+    uint32_t *palette;        // out: 256 entries
+    int32_t transparentPen;   // out: preset -1
+    int32_t depth;            // out
+    int32_t unused11, unused12;
+} lvAnimFrameCtrl;
+#define LVP_ANIMCTRL_TRANSPARENCY 0x1
+#define LVP_ANIMCTRL_PALETTE 0x2
+typedef void *(*lvOpenAnimFunction)(const char *path, lvAnimOpenCtrl *ctrl);               // handle or null
+typedef void *(*lvLoadFrameFunction)(void *handle, int frame, lvAnimFrameCtrl *ctrl);     // pixels or null
+typedef void (*lvFreeFrameFunction)(void *handle, void *pixels);
+typedef int (*lvGetFrameDelayFunction)(void *handle, int frame);                          // milliseconds
+typedef void (*lvCloseAnimFunction)(void *handle);
+typedef const char *(*lvGetAnimFormatFunction)(void *handle);
+// Vector anims: LoadFrame answers a frame handle that GetFrame renders (at the size
+// TransformFrame set, else the anim's own) and FreeVectorFrame frees.
+typedef void *(*lvGetFrameFunction)(void *frame, lvAnimFrameCtrl *ctrl);  // pixels, the frame's own
+typedef int (*lvTransformFrameFunction)(void *frame, const lvImageMatrix *matrix, int width, int height);
+typedef void (*lvFreeVectorFrameFunction)(void *frame);
+// Anim saver (PLUGINCAPS_SAVEANIM): a stream begun per file, one call per frame.
+typedef struct lvAnimFrameWriteCtrl {
+    const void *pixels;       // ARGB words, or pens of a palette frame
+    const uint32_t *palette;  // palette frames: 2^depth entries
+    int32_t bytesPerRow;
+    int32_t colourCount;      // 2^depth
+    int32_t transparentPen;   // valid with LVP_ANIMFRAME_PEN
+    int32_t delay;            // milliseconds
+    uint32_t flags;           // LVP_ANIMFRAME_ALPHA, LVP_ANIMFRAME_PEN
+    int32_t formatWord;       // the registered format id
+} lvAnimFrameWriteCtrl;
+#define LVP_ANIMFRAME_ALPHA 0x1
+#define LVP_ANIMFRAME_PEN 0x2
+// BeginAnimStreamExt's tags: format id, adapter list, user tags.
+#define LVP_ANIMSTREAM_FORMAT 1
+#define LVP_ANIMSTREAM_ADAPTER 2
+#define LVP_ANIMSTREAM_USERTAGS 3
+typedef void *(*lvBeginAnimStreamFunction)(const char *path, int width, int height, int paletteFrames, int quality,
+                                           int fps);  // stream or null
+typedef void *(*lvBeginAnimStreamExtFunction)(const char *path, int width, int height, int paletteFrames,
+                                              int quality, int fps, const lvPluginTag *tags);
+typedef int (*lvWriteAnimFrameFunction)(void *stream, lvAnimFrameWriteCtrl *ctrl);  // non-zero: written
+typedef int (*lvFinishAnimStreamFunction)(void *stream);                           // non-zero: completed
 // Network adapter (PLUGINCAPS_NETWORKADAPTER). OpenConnection answers a handle, or NULL
 // when the adapter does not take the connection. The runtime's tags: LVP_NETTAG_SSL the
 // "ssl" option, LVP_NETTAG_TIMEOUT the network time-out in ms, LVP_NETTAG_ADAPTERWORD the

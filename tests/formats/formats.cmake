@@ -57,3 +57,32 @@ lv_add_test(formats_savers_test
   LABELS formats)
 target_compile_definitions(formats_savers_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
 add_dependencies(formats_savers_test testplugin_saver)
+# IFF ANIM: hand-built deltas of every method and the writer's files.
+lv_add_test(formats_iffanim_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_iffanim_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
+# AVI: a test-side RIFF builder for the reader, a RIFF walk of the test's own for the writer.
+lv_add_test(formats_avi_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_avi_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats parse)
+# Anim handles over the runtime's readers and the native decoder.
+lv_add_test(formats_animhandle_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animhandle_test.cpp
+  LIBS lv_formats lv_formats_fixtures PkgConfig::LV_WEBP_WRITE
+  LABELS formats)
+lv_add_test(formats_animwriter_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animwriter_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+# The anim loader and saver test plug-in.
+add_library(testplugin_animplugin MODULE ${CMAKE_SOURCE_DIR}/tests/plugins/animplugin.cpp)
+set_target_properties(testplugin_animplugin PROPERTIES PREFIX "" OUTPUT_NAME animplugin SUFFIX ".lvp"
+  LIBRARY_OUTPUT_DIRECTORY ${LV_FORMATS_PLUGIN_DIR} CXX_VISIBILITY_PRESET hidden)
+lv_add_test(formats_animplugin_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/formats_animplugin_test.cpp
+  LIBS lv_formats lv_formats_fixtures
+  LABELS formats)
+target_compile_definitions(formats_animplugin_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
+add_dependencies(formats_animplugin_test testplugin_animplugin)
