@@ -111,8 +111,10 @@ inline void StorePixel(const lvConvolveJob *job, uint32_t *out, const double *ac
 }
 
 // Four taps at once, added one after the other as four single passes would:
-// the accumulator is read and written once instead of four times.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+// the accumulator is read and written once instead of four times. The per-machine
+// clones are chosen by a resolver that runs before a sanitizer's runtime is up, so
+// sanitized builds keep the plain loop (the pixels are the same).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(LV_SANITIZED)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 void AccumulateRow4(double *__restrict acc, const float *__restrict b0, const float *__restrict b1,
@@ -129,7 +131,7 @@ void AccumulateRow4(double *__restrict acc, const float *__restrict b0, const fl
 }
 
 // Eight taps at once, in the same order.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(LV_SANITIZED)
 __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 void AccumulateRow8(double *__restrict acc, const float *const *b, const double *k, int n) {
