@@ -142,6 +142,7 @@ void KeyEvent(const SDL_KeyboardEvent &k, lvDisplayWindow *w, lvWindowTranslatio
         return;
     }
     int code = KeyCodeOfScancode(sc, k.keysym.sym, 1);
+    if (sc >= SDL_SCANCODE_LCTRL && sc <= SDL_SCANCODE_RGUI) return;  // modifiers type nothing
     if (code == 0) {
         if (!down) {
             code = t->pressedCode[sc];
@@ -350,7 +351,7 @@ int KeyCodeOfScancode(SDL_Scancode scancode, SDL_Keycode sym, int translated)
     int rows = translated ? keypadFirstRow : (int)(sizeof keyTable / sizeof keyTable[0]);
     for (int i = 0; i < rows; i++)
         if (keyTable[i].scancode == scancode) return keyTable[i].code;
-    if (translated) return 0;
+    if (translated) return scancode == SDL_SCANCODE_KP_ENTER ? LVKEY_RETURN : 0;
     for (const lvKeyRow &r : rawOnly)
         if (r.scancode == scancode) return r.code;
     if (sym >= 'a' && sym <= 'z') return (int)(sym - 'a' + 'A');
