@@ -202,6 +202,9 @@ int32_t CallOnMainThread(int32_t code, uintptr_t a1, uintptr_t a2, uintptr_t a3,
 // For waits of the pumping thread on locks the script thread may hold while it waits
 // for a request. 1 when one was served.
 int ServeMainThreadRequest(int timeoutMs);
+// Pumping thread: takes the mutex, serving requests while another thread holds it (that
+// thread may be waiting for one of them).
+void LockMutexServingRequests(lvMutex *mutex);
 
 // ---- Event hooks of the script side -----------------------------------------------------
 // What SleepWithEvents and the waits use of the event dispatcher. Set by the event

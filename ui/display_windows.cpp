@@ -120,7 +120,7 @@ static void LockDisplaysServing(void)
     if (!lock) return;
     // The script thread may hold the lock while it waits for a request of ours: serve
     // requests while the lock is busy, or both would wait for ever.
-    while (!TryLockMutex(lock)) ServeMainThreadRequest(2);
+    LockMutexServingRequests(lock);
 }
 
 static void UnlockDisplays(void)

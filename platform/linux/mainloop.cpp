@@ -306,6 +306,11 @@ int ServeMainThreadRequest(int timeoutMs)
     return 1;
 }
 
+void LockMutexServingRequests(lvMutex *mutex)
+{
+    while (!TryLockMutex(mutex)) ServeMainThreadRequest(2);
+}
+
 // ---- The wait --------------------------------------------------------------------------
 
 // What one readable slot does; 1 for the end slots.
