@@ -204,10 +204,13 @@ struct lvPresentationArgs {
     int bufferWidth, bufferHeight, destX, destY, destWidth, destHeight, smooth;
 };
 
+int32_t ReadFrameNow(lvDisplayWindow *w, uint32_t *out, int width, int height);
+
 void CloseNow(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
     if (!n) return;
+    DumpWindowFrame(w, ReadFrameNow);
     for (lvSdlWindow **p = &sdlState.windows; *p; p = &(*p)->next)
         if (*p == n) {
             *p = n->next;

@@ -74,3 +74,8 @@ int ComputeSizeZone(const lvWindowRegion *region, int width, int height, int pre
 // The new outer rectangle while sizing from a zone; width and height at least 1.
 void ComputeSizeRect(int zone, int cursorX, int cursorY, int grabX, int grabY, int startLeft, int startTop,
                      int startRight, int startBottom, int *left, int *top, int *right, int *bottom);
+
+// The frame dump (window_frames.cpp): with LV_WINDOW_FRAMES set, writes the frame read
+// by read() to "<folder>/<title>.png". WriteFramePng writes ARGB pixels as a PNG; 0 or -1.
+void DumpWindowFrame(lvDisplayWindow *window, int (*read)(lvDisplayWindow *, uint32_t *, int, int));
+int WriteFramePng(const char *path, const uint32_t *argb, int width, int height);
