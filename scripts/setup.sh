@@ -11,6 +11,7 @@ PACKAGES=(
   unicode-data socat xvfb coreutils
   libcanberra-dev libnotify-dev dbus-daemon
   ttf-bitstream-vera fonts-dejavu-core
+  libxtst-dev
 )
 
 missing=()

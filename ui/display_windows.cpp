@@ -137,10 +137,15 @@ void FoldWindowChanges(int mouseMoved)
 {
     const lvQuitSwitches *quit = GetQuitSwitches();
     int quitNow = 0;
+    // Without a window manager no window may have the focus: the one under the pointer
+    // counts as the front one then.
+    int anyActive = 0;
+    for (lvDisplay *d = FirstDisplay(); d; d = (lvDisplay *)d->header.next)
+        if (d->window && d->window->open && d->window->active) anyActive = 1;
     for (lvDisplay *d = FirstDisplay(); d; d = (lvDisplay *)d->header.next) {
         lvDisplayWindow *w = d->window;
         if (!w || !w->open) continue;
-        if (mouseMoved && w->active) w->changes |= WCHANGE_MOUSEFRONT;
+        if (mouseMoved && (w->active || (!anyActive && w->pointerInside))) w->changes |= WCHANGE_MOUSEFRONT;
         if (w->leftButton && quit->leftMouse) quitNow = 1;
         if (w->escapePressed && quit->escape) quitNow = 1;
         if (w->ctrlCPressed && quit->ctrlC) quitNow = 1;

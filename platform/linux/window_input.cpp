@@ -264,6 +264,7 @@ void MouseMotion(const SDL_MouseMotionEvent &m, lvDisplayWindow *w, lvWindowTran
 {
     t->lastX = m.x;
     t->lastY = m.y;
+    w->pointerInside = 1;
     w->mouseX = m.x;
     w->mouseY = m.y;
     int screenX = w->x + w->borderLeft + m.x, screenY = w->y + w->borderTop + m.y;
@@ -333,6 +334,12 @@ void WindowEvent(const SDL_WindowEvent &e, lvDisplayWindow *w, lvWindowTranslati
         for (int32_t &c : t->pressedCode) c = 0;
         w->changes |= WCHANGE_ACTIVE | WCHANGE_KEYS;
         o.Add(6);
+        return;
+    case SDL_WINDOWEVENT_ENTER:
+        w->pointerInside = 1;
+        return;
+    case SDL_WINDOWEVENT_LEAVE:
+        w->pointerInside = 0;
         return;
     case SDL_WINDOWEVENT_CLOSE:
         if (w->styleFlags & STYLE_NOCLOSE) return;

@@ -300,7 +300,10 @@ int32_t OpenNow(const lvOpenArgs *a)
         CloseNow(w);
         return ERR_MEM;
     }
-    if (a->active) SDL_RaiseWindow(n->sdl);
+    if (a->active) {
+        SDL_RaiseWindow(n->sdl);
+        SDL_SetWindowInputFocus(n->sdl);
+    }
     Present(n);
     return 0;
 }
@@ -438,7 +441,9 @@ int32_t ReqActivate(const uintptr_t a[4])
     lvDisplayWindow *w = (lvDisplayWindow *)a[0];
     if (lvSdlWindow *n = NativeOf(w)) {
         if (w->minimised) SDL_RestoreWindow(n->sdl);
+        // Raising asks a window manager for the focus; without one the focus is set.
         SDL_RaiseWindow(n->sdl);
+        SDL_SetWindowInputFocus(n->sdl);
     }
     return 0;
 }
@@ -686,6 +691,14 @@ int PumpNativeWindows(void)
             if (n) {
                 lvDisplayWindow *w = n->window;
                 if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_EXPOSED) Present(n);
+                if (e.type == SDL_MOUSEMOTION && (n->translation.dragging || n->translation.sizing)) {
+                    // A motion queued before our last move is relative to where the
+                    // window was: take the pointer's screen position instead.
+                    int gx, gy;
+                    SDL_GetGlobalMouseState(&gx, &gy);
+                    e.motion.x = gx - w->x - w->borderLeft;
+                    e.motion.y = gy - w->y - w->borderTop;
+                }
                 lvWindowInput out[8];
                 int count = TranslateWindowEvent(&e, w, &n->translation, out, 8);
                 if (e.type == SDL_MOUSEMOTION) {
