@@ -151,6 +151,7 @@ bool MakeBackBuffer(lvSdlWindow *n, int width, int height)
     n->textureHeight = height;
     if (!n->texture) return false;
     SDL_SetTextureBlendMode(n->texture, SDL_BLENDMODE_NONE);
+    SDL_SetTextureScaleMode(n->texture, w->smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
     SDL_UpdateTexture(n->texture, nullptr, n->back, width * 4);
     return true;
 }
@@ -162,7 +163,6 @@ void RenderFrame(lvSdlWindow *n)
     if (!n->renderer || !n->texture) return;
     SDL_SetRenderDrawColor(n->renderer, 0, 0, 0, 255);
     SDL_RenderClear(n->renderer);
-    SDL_SetTextureScaleMode(n->texture, w->smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
     SDL_Rect dest = {w->destX, w->destY, w->destWidth, w->destHeight};
     SDL_RenderCopy(n->renderer, n->texture, nullptr, &dest);
 }
@@ -356,6 +356,7 @@ void PresentationNow(const lvPresentationArgs *a)
         return;
     }
     MakeBackBuffer(n, a->bufferWidth, a->bufferHeight);
+    if (n->texture) SDL_SetTextureScaleMode(n->texture, w->smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
     Present(n);
 }
 
