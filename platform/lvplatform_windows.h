@@ -126,6 +126,8 @@ void SetWindowInputSink(lvWindowInputSink sink);
 // The SDL2 windows: installs their table (starting nothing yet; SDL video starts with the
 // first window, on the pumping thread). 0, or ERR_WINDOW when SDL cannot be used.
 int UseNativeWindows(void);
+// Stops SDL video when no window is left (the display library's close).
+void StopNativeWindows(void);
 // 1 while the SDL2 table is in force.
 int NativeWindowsInUse(void);
 // Pumping thread, display lock held: drains the window system's events into the window

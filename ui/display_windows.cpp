@@ -85,10 +85,6 @@ static void WindowInput(lvDisplayWindow *w, const lvWindowInput *in)
         return;
     }
     switch (in->type) {
-    case EVENT_KEY:
-        d->lastQualifiers = (uint32_t)in->b;
-        PostEvent(d, in->type, in->a, in->b, in->c, nullptr);
-        break;
     case EVENT_MODESWITCH:
         // The switch itself comes with full screen; the script hears the wish.
         if (d->backfillDisplay || d->resourceMonitor || (d->styleFlags & DSTYLE_NOMODESWITCH) ||
@@ -99,13 +95,6 @@ static void WindowInput(lvDisplayWindow *w, const lvWindowInput *in)
         break;
     case EVENT_DROPFILES:
         if (PostEvent(d, EVENT_DROPFILES, in->a, in->b, 0, in->payload) != 1) FreeMemory(in->payload);
-        break;
-    case EVENT_LEFTMOUSE:
-    case EVENT_RIGHTMOUSE:
-    case EVENT_MIDMOUSE:
-        d->lastMouseX = in->a;
-        d->lastMouseY = in->b;
-        PostEvent(d, in->type, in->a, in->b, in->c, nullptr);
         break;
     default:
         PostEvent(d, in->type, in->a, in->b, in->c, nullptr);

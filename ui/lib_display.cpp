@@ -533,6 +533,7 @@ int OpenDisplayLibrary(lvState *L)
 void CloseDisplayLibrary(lvState *L, int)
 {
     ShutdownDisplays(L);
+    StopNativeWindows();
 }
 
 static void CloseBGPicStep(lvState *, int)

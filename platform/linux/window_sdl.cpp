@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <new>
 
 #ifndef SDL_VIDEO_DRIVER_X11
 #define SDL_VIDEO_DRIVER_X11
@@ -34,7 +35,7 @@ namespace {
 enum : int32_t {
     REQ_OPEN = 1, REQ_CLOSE = 2, REQ_ACTIVATE = 3, REQ_BLIT = 8, REQ_FILL = 9, REQ_FREE = 17,
     REQ_SHOWHIDE = 18, REQ_TITLE = 19, REQ_MOVESIZE = 20, REQ_PRESENTATION = 21, REQ_READFRAME = 22,
-    REQ_REGIONS = 23, REQ_MONITORS = 24, REQ_MODES = 25, REQ_SCALE = 26
+    REQ_REGIONS = 23, REQ_MONITORS = 24, REQ_MODES = 25, REQ_SCALE = 26, REQ_STOP = 27
 };
 
 // The back-end's record of one window.
@@ -47,6 +48,8 @@ struct lvSdlWindow {
     uint32_t *back;           // bufferWidth x bufferHeight ARGB
     int textureWidth, textureHeight;
     lvWindowTranslation translation;
+    // What other threads read while the pump runs.
+    std::atomic<int> mouseX, mouseY, modifiers;
 };
 
 struct lvSdlState {
@@ -236,6 +239,9 @@ int32_t OpenNow(const lvOpenArgs *a)
     if (int err = StartVideo()) return err;
     lvSdlWindow *n = (lvSdlWindow *)AllocMemory(sizeof(lvSdlWindow), 1);
     if (!n) return ERR_MEM;
+    new (&n->mouseX) std::atomic<int>(0);
+    new (&n->mouseY) std::atomic<int>(0);
+    new (&n->modifiers) std::atomic<int>(0);
     n->window = w;
     InitWindowTranslation(&n->translation);
     uint32_t flags = 0;
@@ -487,6 +493,16 @@ int32_t ReqReadFrame(const uintptr_t a[4])
 }
 int32_t ReqMonitors(const uintptr_t a[4]) { return MonitorsNow((lvMonitorRect *)a[0], (int)a[1]); }
 int32_t ReqModes(const uintptr_t a[4]) { return ModesNow((int)a[0], (lvScreenMode *)a[1], (int)a[2]); }
+int32_t ReqStop(const uintptr_t[4])
+{
+    if (!sdlState.started || sdlState.windows) return 0;
+    SDL_StopTextInput();
+    ReleaseSdlSubsystems(SDL_INIT_VIDEO);
+    sdlState.started = 0;
+    sdlState.xDisplay = nullptr;
+    sdlState.xDescriptor = -1;
+    return 0;
+}
 int32_t ReqScale(const uintptr_t a[4])
 {
     float dpi = 0;
@@ -555,13 +571,14 @@ double OpScale(void)
 void OpMouse(lvDisplayWindow *w, int *x, int *y)
 {
     // The pump keeps the last position; reading SDL here would race it.
-    *x = w->mouseX;
-    *y = w->mouseY;
+    lvSdlWindow *n = NativeOf(w);
+    *x = n ? n->mouseX.load(std::memory_order_relaxed) : 0;
+    *y = n ? n->mouseY.load(std::memory_order_relaxed) : 0;
 }
 uint32_t OpQualifiers(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
-    return QualifiersOfModifiers(n ? n->translation.modifiers : 0);
+    return QualifiersOfModifiers(n ? (uint16_t)n->modifiers.load(std::memory_order_relaxed) : 0);
 }
 void OpMoveSize(lvDisplayWindow *w, int x, int y, int width, int height)
 {
@@ -624,14 +641,19 @@ int UseNativeWindows(void)
 {
     static const int codes[] = {REQ_OPEN, REQ_CLOSE, REQ_ACTIVATE, REQ_BLIT, REQ_FILL, REQ_FREE, REQ_SHOWHIDE,
                                 REQ_TITLE, REQ_MOVESIZE, REQ_PRESENTATION, REQ_READFRAME, REQ_MONITORS,
-                                REQ_MODES, REQ_SCALE};
+                                REQ_MODES, REQ_SCALE, REQ_STOP};
     static const lvRequestHandler handlers[] = {ReqOpen, ReqClose, ReqActivate, ReqBlit, ReqFill, ReqFree,
                                                 ReqShowHide, ReqTitle, ReqMoveSize, ReqPresentation,
-                                                ReqReadFrame, ReqMonitors, ReqModes, ReqScale};
+                                                ReqReadFrame, ReqMonitors, ReqModes, ReqScale, ReqStop};
     for (size_t i = 0; i < sizeof codes / sizeof codes[0]; i++) SetMainThreadRequestHandler(codes[i], handlers[i]);
     SetWindowOps(&sdlOps);
     nativeInUse = 1;
     return 0;
+}
+
+void StopNativeWindows(void)
+{
+    if (nativeInUse) CallOnMainThread(REQ_STOP, 0, 0, 0, 0);
 }
 
 int NativeWindowsInUse(void)
@@ -702,6 +724,9 @@ int PumpNativeWindows(void)
                 }
                 lvWindowInput out[8];
                 int count = TranslateWindowEvent(&e, w, &n->translation, out, 8);
+                n->mouseX.store(w->mouseX, std::memory_order_relaxed);
+                n->mouseY.store(w->mouseY, std::memory_order_relaxed);
+                n->modifiers.store(n->translation.modifiers, std::memory_order_relaxed);
                 if (e.type == SDL_MOUSEMOTION) {
                     cursorX.store(w->x + w->borderLeft + e.motion.x, std::memory_order_relaxed);
                     cursorY.store(w->y + w->borderTop + e.motion.y, std::memory_order_relaxed);
