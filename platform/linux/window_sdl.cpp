@@ -93,6 +93,10 @@ int StartVideo(void)
     const char *wanted = std::getenv("SDL_VIDEODRIVER");
     bool x11 = (!wanted || !*wanted) ? std::getenv("DISPLAY") != nullptr : std::strcmp(wanted, "x11") == 0;
     if (x11) PrepareX11();
+    // The offscreen driver loads an EGL library at start-up that it never needs here
+    // (nothing draws with OpenGL) and that never frees what it took: point it nowhere.
+    bool offscreenAsked = wanted && std::strcmp(wanted, "offscreen") == 0;
+    if (offscreenAsked) setenv("SDL_VIDEO_EGL_DRIVER", "lumivarra-no-egl", 0);
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
@@ -100,6 +104,7 @@ int StartVideo(void)
     if (!AcquireSdlSubsystems(SDL_INIT_VIDEO)) {
         // No usable display server: windows live in memory.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+        setenv("SDL_VIDEO_EGL_DRIVER", "lumivarra-no-egl", 0);
         if (!AcquireSdlSubsystems(SDL_INIT_VIDEO)) return ERR_WINDOW;
     }
     const char *driver = SDL_GetCurrentVideoDriver();
