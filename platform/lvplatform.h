@@ -145,6 +145,8 @@ lvMutex *NewMutex(void);
 void FreeMutex(lvMutex *mutex);
 // Takes the mutex, waiting while another thread holds it.
 void LockMutex(lvMutex *mutex);
+// Takes the mutex when it is free (or already the caller's); 1 taken, 0 busy.
+int TryLockMutex(lvMutex *mutex);
 // Releases one lock of the owning thread.
 void UnlockMutex(lvMutex *mutex);
 

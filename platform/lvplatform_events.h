@@ -126,9 +126,14 @@ struct lvMainLoopHooks {
     // The cursor's screen position for the 20 ms mouse timer; 0 when unknown (then the
     // timer never reports a movement).
     int (*ReadCursorPosition)(int *x, int *y);
+    // The window system's connection descriptor, polled with the slots so that its
+    // input wakes the loop; -1 when there is none.
+    int (*WindowDescriptor)(void);
 };
 // Installs the hooks (nullptr: all defaults).
 void SetMainLoopHooks(const lvMainLoopHooks *hooks);
+// The hooks in force (defaults filled in), so one layer can change its own slots only.
+lvMainLoopHooks GetMainLoopHooks(void);
 
 // ---- Main loop: the wait slots and the loop -----------------------------------------
 // Fixed slots of the main wait array; slots from LV_SLOT_AUDIO on are refilled by
@@ -194,6 +199,13 @@ void SetMainThreadRequestHandler(int32_t code, lvRequestHandler handler);
 // itself, or while no main loop runs, the operation runs at once on the caller.
 // An unknown code gives ERR_WRONGUSAGE.
 int32_t CallOnMainThread(int32_t code, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4);
+// Pumping thread: serves a request that is waiting, waiting at most timeoutMs for one.
+// For waits of the pumping thread on locks the script thread may hold while it waits
+// for a request. 1 when one was served.
+int ServeMainThreadRequest(int timeoutMs);
+// Pumping thread: takes the mutex, serving requests while another thread holds it (that
+// thread may be waiting for one of them).
+void LockMutexServingRequests(lvMutex *mutex);
 
 // ---- Event hooks of the script side -----------------------------------------------------
 // What SleepWithEvents and the waits use of the event dispatcher. Set by the event

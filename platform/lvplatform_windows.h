@@ -22,6 +22,19 @@ struct lvScreenMode {
     int width, height;  // pixels
 };
 
+// A drag or size region of a window (type 14, a box), in the window's inside pixels.
+struct lvWindowRegion {
+    int type, x, y, width, height;
+};
+#define LV_WINDOW_REGIONS 64
+#define LV_WINDOW_KEYSTATE 628  // 314 translated key codes, then 314 raw ones
+
+// Change bits a window records for the display library to fold.
+enum : uint32_t {
+    WCHANGE_SIZE = 0x1, WCHANGE_MOVE = 0x2, WCHANGE_KEYS = 0x4, WCHANGE_RESTORE = 0x8,
+    WCHANGE_ACTIVE = 0x10, WCHANGE_MOUSEFRONT = 0x20, WCHANGE_REPAINT = 0x40
+};
+
 // The platform's record of one display's window.
 struct lvDisplayWindow {
     int open;              // 1 while the window exists
@@ -34,6 +47,31 @@ struct lvDisplayWindow {
     char title[256];       // window title
     int mouseX, mouseY;    // last pointer position inside the window
     uint32_t qualifiers;   // last qualifier bits
+    // ---- Native windows (SDL2): what the window system reported, folded by the display
+    // library under the display lock (written by the pumping thread under the same lock).
+    void *owner;           // the display this window shows (set by the display library)
+    void *native;          // the back-end's own record
+    uint32_t changes;      // WCHANGE_... since the last fold
+    int newX, newY;        // position from the last move (outer corner)
+    int newWidth, newHeight;  // inside size from the last size change
+    int sizeState;         // 0 none, 1 new size recorded, 2 size event posted
+    int restoreState;      // 1 restored, 2 minimised
+    int moved;             // moved by the user since the last fold
+    int closeClicked, escapePressed, ctrlCPressed;
+    int pendingModeSwitch; // -1 none, else the full-screen state asked for (Alt+Return)
+    uint8_t leftButton, rightButton, midButton;
+    uint8_t keyState[LV_WINDOW_KEYSTATE];
+    int pointerInside;     // the pointer is over the window
+    int acceptDrops;       // the display has a drop handler
+    int closeHandled;      // the display has a close handler (the close box posts an event)
+    int borderLeft, borderTop;  // frame sizes of the open window
+    lvWindowRegion dragRegions[LV_WINDOW_REGIONS], sizeRegions[LV_WINDOW_REGIONS];
+    int dragRegionCount, sizeRegionCount;
+    // Presentation: the back buffer holds the picture at its own size; it is shown at
+    // (destX, destY) with the size destWidth x destHeight inside the window.
+    int bufferWidth, bufferHeight;
+    int destX, destY, destWidth, destHeight;
+    int smooth;            // linear instead of nearest scaling
 };
 
 // The window operations. Each returns 0 or an error code where it returns an int.
@@ -58,7 +96,50 @@ struct lvWindowOps {
     double (*GetSystemScale)(void);                                    // dots per inch over 96
     void (*GetWindowMousePos)(lvDisplayWindow *window, int *x, int *y);
     uint32_t (*GetWindowQualifiers)(lvDisplayWindow *window);
+    // Moves the window (outer corner) and sizes its inside; a size of 0 keeps the size.
+    void (*MoveSizeDisplayWindow)(lvDisplayWindow *window, int x, int y, int width, int height);
+    // Where the picture (bufferWidth x bufferHeight) goes inside the window; the back
+    // buffer is made again at that size when it changed (its content is then black).
+    void (*SetWindowPresentation)(lvDisplayWindow *window, int bufferWidth, int bufferHeight, int destX,
+                                  int destY, int destWidth, int destHeight, int smooth);
+    // The frame the window shows (width x height of its inside) into out (ARGB words);
+    // 0 or an error code. Tests and the frame dump read it.
+    int (*ReadWindowFrame)(lvDisplayWindow *window, uint32_t *out, int width, int height);
+    // Copies the display's drag and size regions and the drop and close switches.
+    void (*SetWindowRegions)(lvDisplayWindow *window);
 };
+
+// What a native window reports besides its recorded changes: one input event for the
+// display library to post (types as the event queue's: 1 left, 2 right, 16 middle
+// button, 3 key, 29 raw key, 28 character, 6..10 window state, 11/12 wheel, 13 mode
+// switch, 14 dropped files with payload).
+struct lvWindowInput {
+    int type;
+    int a, b, c, d;
+    void *payload;  // EVENT 14: names, each zero-terminated, then an empty one (AllocMemory)
+};
+// The display library's receiver of window input; runs on the pumping thread under the
+// display lock. It owns the payload.
+typedef void (*lvWindowInputSink)(lvDisplayWindow *window, const lvWindowInput *input);
+void SetWindowInputSink(lvWindowInputSink sink);
+
+// The SDL2 windows: installs their table (starting nothing yet; SDL video starts with the
+// first window, on the pumping thread). 0, or ERR_WINDOW when SDL cannot be used.
+int UseNativeWindows(void);
+// Stops SDL video when no window is left (the display library's close).
+void StopNativeWindows(void);
+// 1 while the SDL2 table is in force.
+int NativeWindowsInUse(void);
+// Pumping thread, display lock held: drains the window system's events into the window
+// records and the sink. Returns 1 when anything changed.
+int PumpNativeWindows(void);
+// The window system's connection descriptor for the main loop's poll, -1 when none.
+int NativeWindowDescriptor(void);
+// The last pointer position in screen pixels (any thread); 0 when none is known.
+int ReadNativeCursor(int *x, int *y);
+// The window that has the given SDL window id (tests), or null.
+lvDisplayWindow *FindNativeWindow(uint32_t sdlWindowId);
+uint32_t NativeWindowId(lvDisplayWindow *window);
 
 // Installs a table (slots left null keep the headless ones); nullptr restores it.
 // Nothing calls SetWindowOps yet: kept for the window layer, which installs its operations here.

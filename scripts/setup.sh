@@ -14,6 +14,7 @@ PACKAGES=(
   ttf-bitstream-vera fonts-dejavu-core
   python3-pyftpdlib curl
   libtiff-dev libwebp-dev libgif-dev
+  libxtst-dev
 )
 
 missing=()

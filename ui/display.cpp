@@ -5,6 +5,7 @@
 //
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
+#include "ui/display_windows.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
@@ -275,6 +276,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     if (d->mode == DISPMODE_SYSTEMSCALE) {
         d->scaleFactor = d->requestedScaleFactor * WindowOps()->GetSystemScale();
         d->mode = DISPMODE_WINDOWED;
+        d->createdSystemScale = 1;
         d->scaledCoordinates = 1;
         d->systemScaleDiffers = d->scaleFactor != 1.0;
     }
@@ -332,10 +334,13 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     }
     // 14. The window is the scale size.
     if (!err && (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0) {
+        int available[2] = {d->scaleWidth, d->scaleHeight};
         d->scaleX = (double)d->scaleWidth / d->width;
         d->scaleY = (double)d->scaleHeight / d->height;
-        d->width = d->scaleWidth;
-        d->height = d->scaleHeight;
+        // With keepproportions the picture is fitted into the scale size, black bars around.
+        if (d->autoscale) FitDisplayPicture(d, available[0], available[1]);
+        d->width = available[0];
+        d->height = available[1];
     }
     // 15.
     d->cursorX = d->cursorY = 0;

@@ -136,6 +136,7 @@ struct lvDisplay {
     lvDisplay *backfillOf;         // the backfill display of this one
     lvUserTag *userTags;           // CreateDisplay's "usertags"
     lvDisplayWindow *window;       // without an adapter
+    int createdSystemScale;        // made in DISPMODE_SYSTEMSCALE (CreateDisplay rewrites the mode)
     void *handle;                  // the adapter's handle while open
 };
 

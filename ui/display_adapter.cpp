@@ -15,6 +15,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "ui/display_windows.h"
 #include "vm/lvvm.h"
 #include <cctype>
 #include <cstdio>
@@ -122,7 +123,7 @@ int SleepServingEvents(lvState *L, int milliseconds)
 
 int PollDisplayEvents(lvState *L, int mode)
 {
-    return adapterInstalled ? HandleDisplayEvents(L, mode) : 0;
+    return adapterInstalled ? HandleDisplayEvents(L, mode) : PollNativeDisplayEvents(L);
 }
 
 // The event loop hooks while an adapter runs the windows.

@@ -9,6 +9,7 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "ui/display.h"
+#include "ui/display_windows.h"
 #include <algorithm>
 #include <cstring>
 
@@ -129,10 +130,29 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
                               height);
 }
 
-void RedrawDisplay(lvState *, lvDisplay *d, int)
+void RedrawDisplay(lvState *, lvDisplay *d, int flags)
 {
     if (!d->bgpic) return;
+    if (d->refreshMode && !(flags & 0x80)) return;
     PresentDisplayRect(d, 0, 0, d->bgpic->scaledWidth, d->bgpic->scaledHeight);
+}
+
+// Makes the display's own BGPic again at a new picture size.
+static int RemakeOwnBGPic(lvDisplay *d, int width, int height)
+{
+    if (!d->ownsBGPic || !d->bgpic || (d->bgpic->scaledWidth == width && d->bgpic->scaledHeight == height))
+        return 0;
+    lvBitMapHandle *bitmap = nullptr;
+    if (int err = BuildBGPicBitmaps(nullptr, &d->bgpic->fill, -1, width, height, width, &bitmap, nullptr, nullptr,
+                                    nullptr))
+        return err;
+    lvBGPic *b = d->bgpic;
+    FreeBGPicDerivedBitmaps(b);
+    FreeBitmapHandle(b->base.bitmap);
+    b->base = b->scaled = b->shown = {bitmap, nullptr, nullptr, nullptr};
+    b->baseWidth = b->scaledWidth = b->shownWidth = width;
+    b->baseHeight = b->scaledHeight = b->shownHeight = height;
+    return 0;
 }
 
 int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height, int requestBits)
@@ -140,21 +160,23 @@ int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height,
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
     if (x != LV_KEEPPOSITION) d->x = x;
     if (y != LV_KEEPPOSITION) d->y = y;
-    d->width = width;
-    d->height = height;
-    // Without scaling the picture follows the window: a private BGPic is made again.
-    if (d->ownsBGPic && d->bgpic &&
-        (d->bgpic->scaledWidth != width || d->bgpic->scaledHeight != height)) {
-        lvBitMapHandle *bitmap = nullptr;
-        if (int err = BuildBGPicBitmaps(nullptr, &d->bgpic->fill, -1, width, height, width, &bitmap, nullptr,
-                                        nullptr, nullptr))
-            return err;
-        lvBGPic *b = d->bgpic;
-        FreeBGPicDerivedBitmaps(b);
-        FreeBitmapHandle(b->base.bitmap);
-        b->base = b->scaled = b->shown = {bitmap, nullptr, nullptr, nullptr};
-        b->baseWidth = b->scaledWidth = b->shownWidth = width;
-        b->baseHeight = b->scaledHeight = b->shownHeight = height;
+    int scriptChange = (requestBits & (1 | 0x20)) != 0;
+    int autoscaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (autoscaled) {
+        // The picture changes with the script, the window with the user; the picture is
+        // fitted into the window either way.
+        if (scriptChange) {
+            if (int err = RemakeOwnBGPic(d, width, height)) return err;
+        } else {
+            d->width = width;
+            d->height = height;
+        }
+        if (d->bgpic) FitDisplayPicture(d, d->width, d->height);
+    } else {
+        d->width = width;
+        d->height = height;
+        // Without scaling the picture follows the window: a private BGPic is made again.
+        if (int err = RemakeOwnBGPic(d, width, height)) return err;
     }
     if (d->bgpic) {
         if (int err = RemakeDisplayBuffers(d)) return err;
@@ -164,10 +186,15 @@ int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height,
                                                                d->bgpic->scaledHeight, 0, tags);
         }
     }
+    if (!Adapter() && d->window && d->window->open) {
+        if (scriptChange || x != LV_KEEPPOSITION || y != LV_KEEPPOSITION)
+            WindowOps()->MoveSizeDisplayWindow(d->window, d->x, d->y, d->width, d->height);
+        ApplyWindowPresentation(d);
+    }
     d->cursorX = d->cursorY = 0;
     d->marginTextLeft = 0;
-    d->marginTextRight = width - 1;
-    if (!(requestBits & 2) && d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0);
+    d->marginTextRight = (d->bgpic ? d->bgpic->scaledWidth : width) - 1;
+    if (!(requestBits & 2) && d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0x80);
     return 0;
 }
 
@@ -312,8 +339,22 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
         d->y = ay;
         ApplyAdapterFlags(d, flags);
     } else {
-        if (int err = WindowOps()->OpenDisplayWindow(d->window, x, y, d->width, d->height, d->styleFlags, active,
-                                                     d->title))
+        lvDisplayWindow *w = d->window;
+        w->owner = d;
+        w->closeHandled = d->events.closeHandled;
+        w->acceptDrops = d->events.slots[HANDLER_ONDROPFILE].function != -1;
+        w->dragRegionCount = std::min(d->dragRegionCount, LV_WINDOW_REGIONS);
+        w->sizeRegionCount = std::min(d->sizeRegionCount, LV_WINDOW_REGIONS);
+        for (int i = 0; i < w->dragRegionCount; i++) {
+            const lvDisplayRegion &r = d->dragRegions[i];
+            w->dragRegions[i] = {r.type, r.x, r.y, r.width, r.height};
+        }
+        for (int i = 0; i < w->sizeRegionCount; i++) {
+            const lvDisplayRegion &r = d->sizeRegions[i];
+            w->sizeRegions[i] = {r.type, r.x, r.y, r.width, r.height};
+        }
+        ApplyWindowPresentation(d);
+        if (int err = WindowOps()->OpenDisplayWindow(w, x, y, d->width, d->height, d->styleFlags, active, d->title))
             return err;
         d->x = x;
         d->y = y;

@@ -11,6 +11,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "ui/display_windows.h"
 #include "vm/lvvm.h"
 #include <cstring>
 
@@ -130,6 +131,191 @@ static int CmdSelectDisplay(lvState *L)
     return 0;
 }
 
+// The current display, which every command below works on.
+static lvDisplay *CurrentOrFail(int *err)
+{
+    lvDisplay *d = GetCurrentDisplay();
+    *err = d ? 0 : ERR_WRONGUSAGE;
+    return d;
+}
+
+// SetTitle(title).
+static int CmdSetTitle(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    const char *title = CheckStringArg(L, 1, nullptr);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    SetDisplayTitle(d, title);
+    return 0;
+}
+
+// MoveDisplay(x, y).
+static int CmdMoveDisplay(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    int x = (int)CheckNumberArg(L, 1), y = (int)CheckNumberArg(L, 2);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    return MoveDisplayTo(d, x, y);
+}
+
+// HideDisplay([ignored]).
+static int CmdHideDisplay(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    return d ? HideDisplayById(d) : err;
+}
+
+static int CmdShowDisplay(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    return d ? ShowDisplayById(L, d) : err;
+}
+
+// A size of ChangeDisplaySize: a number, a percentage of the picture's, or NATIVE.
+static int ReadDisplaySizeArg(lvState *L, int index, int pictureSize, int monitorSize, int monitorErr, int *out)
+{
+    if (GetValueType(L, index) == LV_TNUMBER && (int)CheckNumberArg(L, index) == LV_NATIVE) {
+        if (monitorErr) return monitorErr;
+        *out = monitorSize;
+        return 0;
+    }
+    *out = (int)GetNumberOrPercentArg(L, index, pictureSize, 1, nullptr);
+    return 0;
+}
+
+// ChangeDisplaySize(width, height[, {x, y, smooth} or smooth]).
+static int CmdChangeDisplaySize(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    int pw = d->bgpic ? d->bgpic->scaledWidth : d->width, ph = d->bgpic ? d->bgpic->scaledHeight : d->height;
+    lvMonitorRect m = {0, 0, 0, 0};
+    int monitorErr = GetMonitorRect(d, &m);
+    int width = 0, height = 0;
+    if ((err = ReadDisplaySizeArg(L, 1, pw, m.width, monitorErr, &width))) return err;
+    if ((err = ReadDisplaySizeArg(L, 2, ph, m.height, monitorErr, &height))) return err;
+    // KEEPASPRAT in one of them follows the picture's aspect from the other.
+    if (width == LV_KEEPPOSITION && height == LV_KEEPPOSITION) return ERR_WRONGUSAGE;
+    if (width == LV_KEEPPOSITION) width = (int)((int64_t)height * pw / (ph > 0 ? ph : 1));
+    if (height == LV_KEEPPOSITION) height = (int)((int64_t)width * ph / (pw > 0 ? pw : 1));
+    int x = LV_KEEPPOSITION, y = LV_KEEPPOSITION;
+    if (GetStackTop(L) >= 3) {
+        if (GetValueType(L, 3) == LV_TTABLE) {
+            int smooth = d->smoothScale, present = 0;
+            if (GetFieldBool(L, 3, "smooth", &smooth, &present) && present) d->smoothScale = smooth;
+            int given = 0;
+            x = y = LV_CENTER;
+            if (GetFieldInt(L, 3, "x", &x, &given) && given && d->scaledCoordinates && x > 0 && x != LV_KEEPPOSITION)
+                x = (int)(x * d->scaleFactor);
+            if (GetFieldInt(L, 3, "y", &y, &given) && given && d->scaledCoordinates && y > 0 && y != LV_KEEPPOSITION)
+                y = (int)(y * d->scaleFactor);
+        } else {
+            d->smoothScale = ValueToBoolean(L, 3);
+        }
+    }
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    // Positions are relative to the monitor; centring needs the new outer size.
+    if (x != LV_KEEPPOSITION || y != LV_KEEPPOSITION) {
+        if (monitorErr) return monitorErr;
+        int ow = (d->autoscale ? d->width : width) + d->borderWidth;
+        int oh = (d->autoscale ? d->height : height) + d->borderHeight;
+        if (x == LV_CENTER) x = m.x + (m.width - ow) / 2;
+        else if (x != LV_KEEPPOSITION) x += m.x;
+        if (y == LV_CENTER) y = m.y + (m.height - oh) / 2;
+        else if (y != LV_KEEPPOSITION) y += m.y;
+    }
+    int bits = (d->scaledCoordinates ? 0x20 : 1) | (d->state == DISPSTATE_CLOSED ? 2 : 0);
+    return ResizeDisplay(L, d, x, y, width, height, bits);
+}
+
+static int CmdBeginRefresh(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    return BeginDisplayRefresh(d, GetStackTop(L) >= 1 && ValueToBoolean(L, 1));
+}
+
+static int CmdEndRefresh(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    return d ? EndDisplayRefresh(L, d) : err;
+}
+
+// RefreshDisplay([{forcerefresh, forcevideo, novideo, skipclip, skipsats}]).
+static int CmdRefreshDisplay(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    int flags = 0;
+    if (GetStackTop(L) >= 1 && GetValueType(L, 1) == LV_TTABLE) {
+        static const struct {
+            const char *name;
+            int flag;
+        } options[] = {{"forcerefresh", 0x80}, {"forcevideo", 4}, {"novideo", 2}, {"skipclip", 0x20},
+                       {"skipsats", 0x40}};
+        for (const auto &o : options) {
+            int on = 0;
+            if (GetFieldBool(L, 1, o.name, &on) && on) flags |= o.flag;
+        }
+    }
+    if ((err = CheckRefreshOutput(d))) return err;
+    if (d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, flags);
+    return 0;
+}
+
+static int CmdEnableVWait(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    SetVWaitEnabled(1);
+    return 0;
+}
+
+static int CmdDisableVWait(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    SetVWaitEnabled(0);
+    return 0;
+}
+
+static int CmdVWait(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (!d) return err;
+    return IsVWaitEnabled() ? VWaitDisplay(L, d) : 0;
+}
+
+static int CmdSetFPSLimit(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    SetFPSLimit((int)CheckNumberArg(L, 1));
+    return 0;
+}
+
+static int CmdGetFPSLimit(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    PushNumber(L, GetFPSLimit());
+    return 1;
+}
+
 static int CmdSetSubtitle(lvState *)
 {
     return ERR_UNSUPPORTEDFEAT;
@@ -140,7 +326,14 @@ static const lvCommandEntry displayCommands[] = {
     {"FreeDisplay", CmdFreeDisplay},   {"OpenDisplay", CmdOpenDisplay},
     {"CloseDisplay", CmdCloseDisplay}, {"SelectDisplay", CmdSelectDisplay},
     {"ActivateDisplay", CmdActivateDisplay}, {"GetDisplayModes", CmdGetDisplayModes},
-    {"GetMonitors", CmdGetMonitors},   {nullptr, nullptr},
+    {"GetMonitors", CmdGetMonitors},   {"ChangeDisplaySize", CmdChangeDisplaySize},
+    {"SetTitle", CmdSetTitle},         {"MoveDisplay", CmdMoveDisplay},
+    {"HideDisplay", CmdHideDisplay},   {"ShowDisplay", CmdShowDisplay},
+    {"BeginRefresh", CmdBeginRefresh}, {"EndRefresh", CmdEndRefresh},
+    {"EnableVWait", CmdEnableVWait},   {"DisableVWait", CmdDisableVWait},
+    {"VWait", CmdVWait},               {"SetFPSLimit", CmdSetFPSLimit},
+    {"GetFPSLimit", CmdGetFPSLimit},   {"RefreshDisplay", CmdRefreshDisplay},
+    {nullptr, nullptr},
 };
 
 static const lvConstantEntry displayConstants[] = {
@@ -279,6 +472,15 @@ static void HookFillDisplayFields(lvState *, const lvEventCallback *record, lvEv
     }
 }
 
+static int HookAcceptDrops(lvDisplay *d, int accept)
+{
+    if (!d || !d->window) return 0;
+    LockDisplayList();
+    d->window->acceptDrops = accept ? 1 : 0;
+    UnlockDisplayList();
+    return 0;
+}
+
 // ---- Start-up --------------------------------------------------------------------------------
 
 // Display 1 with its defaults when the applet declares none; the header's display
@@ -299,6 +501,9 @@ static int ApplyDisplaySettings(lvState *, lvAppletRecord *record)
 
 static int StartupDisplays(lvState *L)
 {
+    // Without an adapter the displays are the platform's own windows.
+    if (!GetDisplayAdapter())
+        if (int err = UseNativeDisplayWindows()) return err;
     UseAdapterEventLoop();
     return OpenStartupDisplays(L);
 }
@@ -328,6 +533,7 @@ int OpenDisplayLibrary(lvState *L)
 void CloseDisplayLibrary(lvState *L, int)
 {
     ShutdownDisplays(L);
+    StopNativeWindows();
 }
 
 static void CloseBGPicStep(lvState *, int)
@@ -352,6 +558,8 @@ void InstallDisplayLibrary(void)
     displays.SetCloseHandled = HookCloseHandled;
     displays.GetDisplayId = HookDisplayId;
     displays.FillDisplayFields = HookFillDisplayFields;
+    displays.SuppressSizeEvent = SuppressAutoscaleSizeEvent;
+    displays.AcceptDroppedFiles = HookAcceptDrops;
     SetEventDisplayHooks(&displays);
     SetLinkedTailReader(10, ReadDisplayTail);
     SetBackfillReader(ReadAppletBackfillBlock);

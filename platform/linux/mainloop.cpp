@@ -66,6 +66,7 @@ static void NoFold(int mouseMoved) {}
 static int NoAudioSlots(int *descriptors, void **data, int max) { return 0; }
 static void NoAudioDispatch(int descriptor, void *data) {}
 static int NoCursor(int *x, int *y) { return 0; }
+static int NoWindowDescriptor(void) { return -1; }
 
 static int DefaultWaitEvents(void *state)
 {
@@ -79,7 +80,8 @@ static int DefaultPollEvents(void *state, int *errorCode)
 }
 
 static const lvMainLoopHooks defaultLoopHooks = {NoDisplayLock, NoDisplayLock, NoWindowPump,
-                                                 NoFold, NoAudioSlots, NoAudioDispatch, NoCursor};
+                                                 NoFold, NoAudioSlots, NoAudioDispatch, NoCursor,
+                                                 NoWindowDescriptor};
 static const lvEventLoopHooks defaultEventHooks = {DefaultWaitEvents, DefaultPollEvents};
 
 // The hooks are set before the loop's threads run and only read while they do.
@@ -98,7 +100,13 @@ void SetMainLoopHooks(const lvMainLoopHooks *hooks)
     if (!h.FillAudioSlots) h.FillAudioSlots = NoAudioSlots;
     if (!h.DispatchAudioSlot) h.DispatchAudioSlot = NoAudioDispatch;
     if (!h.ReadCursorPosition) h.ReadCursorPosition = NoCursor;
+    if (!h.WindowDescriptor) h.WindowDescriptor = NoWindowDescriptor;
     loopState.hooks = h;
+}
+
+lvMainLoopHooks GetMainLoopHooks(void)
+{
+    return LoopHooks();
 }
 
 void SetEventLoopHooks(const lvEventLoopHooks *hooks)
@@ -290,6 +298,19 @@ static void ServeRequest(void)
     RaiseSignal(loopState.replySignal);
 }
 
+int ServeMainThreadRequest(int timeoutMs)
+{
+    if (!loopState.requestSignal) return 0;
+    if (!WaitSignalTimeout(loopState.requestSignal, timeoutMs)) return 0;
+    ServeRequest();
+    return 1;
+}
+
+void LockMutexServingRequests(lvMutex *mutex)
+{
+    while (!TryLockMutex(mutex)) ServeMainThreadRequest(2);
+}
+
 // ---- The wait --------------------------------------------------------------------------
 
 // What one readable slot does; 1 for the end slots.
@@ -332,6 +353,9 @@ int WaitAndDispatch(int *mouseMoved, int pump, int timeoutMs)
     for (int i = 0; i < extra; i++) fds[count++] = {audio[i], POLLIN, 0};
     int messageSlot = count;
     fds[count++] = {GetSignalDescriptor(loopState.messageSignal), POLLIN, 0};
+    // The window system's input only wakes the loop: the pass pumps it.
+    int windowFd = LoopHooks().WindowDescriptor();
+    if (windowFd >= 0) fds[count++] = {windowFd, POLLIN, 0};
     int ready;
     do {
         ready = poll(fds, (nfds_t)count, timeoutMs);

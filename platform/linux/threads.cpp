@@ -59,6 +59,11 @@ void LockMutex(lvMutex *mutex)
     pthread_mutex_lock(&mutex->lock);
 }
 
+int TryLockMutex(lvMutex *mutex)
+{
+    return pthread_mutex_trylock(&mutex->lock) == 0 ? 1 : 0;
+}
+
 void UnlockMutex(lvMutex *mutex)
 {
     pthread_mutex_unlock(&mutex->lock);

@@ -113,10 +113,44 @@ static void HeadlessMouse(lvDisplayWindow *w, int *x, int *y)
 
 static uint32_t HeadlessQualifiers(lvDisplayWindow *w) { return w->qualifiers; }
 
+static void HeadlessMoveSize(lvDisplayWindow *w, int x, int y, int width, int height)
+{
+    w->x = x;
+    w->y = y;
+    if (width < 1 || height < 1 || (width == w->width && height == w->height) || !w->pixels) return;
+    uint32_t *pixels = (uint32_t *)AllocMemory((size_t)width * (size_t)height * 4, 1);
+    if (!pixels) return;
+    FreeMemory(w->pixels);
+    w->pixels = pixels;
+    w->width = width;
+    w->height = height;
+}
+
+static void HeadlessPresentation(lvDisplayWindow *w, int bw, int bh, int dx, int dy, int dw, int dh, int smooth)
+{
+    w->bufferWidth = bw;
+    w->bufferHeight = bh;
+    w->destX = dx;
+    w->destY = dy;
+    w->destWidth = dw;
+    w->destHeight = dh;
+    w->smooth = smooth;
+}
+
+static int HeadlessReadFrame(lvDisplayWindow *w, uint32_t *out, int width, int height)
+{
+    if (!w->pixels || width != w->width || height != w->height) return ERR_WRONGUSAGE;
+    std::memcpy(out, w->pixels, (size_t)width * (size_t)height * 4);
+    return 0;
+}
+
+static void HeadlessRegions(lvDisplayWindow *) {}
+
 static const lvWindowOps headlessOps = {
     HeadlessAlloc,  HeadlessFree,     HeadlessOpen,  HeadlessClose,  HeadlessShowHide, HeadlessActivate,
     HeadlessTitle,  HeadlessBorders,  HeadlessFill,  HeadlessBlit,   HeadlessMonitors, HeadlessModes,
-    HeadlessScale,  HeadlessMouse,    HeadlessQualifiers,
+    HeadlessScale,  HeadlessMouse,    HeadlessQualifiers, HeadlessMoveSize, HeadlessPresentation,
+    HeadlessReadFrame, HeadlessRegions,
 };
 
 static lvWindowOps windowOps = headlessOps;
@@ -144,6 +178,10 @@ void SetWindowOps(const lvWindowOps *ops)
     LV_TAKE_OP(GetSystemScale);
     LV_TAKE_OP(GetWindowMousePos);
     LV_TAKE_OP(GetWindowQualifiers);
+    LV_TAKE_OP(MoveSizeDisplayWindow);
+    LV_TAKE_OP(SetWindowPresentation);
+    LV_TAKE_OP(ReadWindowFrame);
+    LV_TAKE_OP(SetWindowRegions);
 }
 
 const lvWindowOps *WindowOps(void)

@@ -42,3 +42,8 @@ add_dependencies(ui_displays_exe_test lumivarra testadapter_plugin testadapterpl
   ${LV_DISPLAYS_EXE_APPLETS})
 target_compile_definitions(ui_displays_exe_test PRIVATE LV_TESTADAPTER_DIR="${LV_TESTADAPTER_DIR}")
 target_link_libraries(ui_displays_exe_test PRIVATE ZLIB::ZLIB)
+
+# Displays on the platform's windows: letterboxing, resizing by scale mode, refresh
+# mode, the vertical-blank sleep, window commands (in-memory windows).
+lv_add_test(ui_display_windows_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_windows_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)

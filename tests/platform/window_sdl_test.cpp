@@ -1,0 +1,165 @@
+// SDL2 display windows under the offscreen driver: what a window presents (read back
+// from its renderer) 1:1 and letterboxed, its title, requests from another thread while
+// the windows pump, and the pumping thread's wait for a lock the requester holds.
+#include <gtest/gtest.h>
+
+#include "platform/linux/window_sdl.h"
+#include "platform/lvplatform.h"
+#include "base/lverrors.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+class NativeWindows : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        ASSERT_EQ(InitPlatform(), 0);
+        ASSERT_EQ(InitLoopSignals(), 0);
+        ASSERT_EQ(UseNativeWindows(), 0);
+        ASSERT_EQ(WindowOps()->AllocDisplayWindow(&w), 0);
+    }
+    void TearDown() override
+    {
+        WindowOps()->FreeDisplayWindow(w);
+        SetMainLoopHooks(nullptr);
+        FreeLoopSignals();
+    }
+    std::vector<uint32_t> Frame(int width, int height)
+    {
+        std::vector<uint32_t> frame((size_t)width * height, 0x12345678u);
+        EXPECT_EQ(WindowOps()->ReadWindowFrame(w, frame.data(), width, height), 0);
+        return frame;
+    }
+    lvDisplayWindow *w = nullptr;
+};
+
+TEST_F(NativeWindows, AnUnscaledWindowShowsItsPicturePixelForPixel)
+{
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 10, 20, 64, 48, 0x1, 1, "One"), 0);
+    std::vector<uint32_t> picture(64 * 48);
+    for (int y = 0; y < 48; y++)
+        for (int x = 0; x < 64; x++) picture[y * 64 + x] = (uint32_t)(x * 4) << 16 | (uint32_t)(y * 5) << 8 | 0x7F;
+    WindowOps()->BlitToWindow(w, picture.data(), 64, 0, 0, 0, 0, 64, 48);
+    WindowOps()->FillWindowRect(w, 60, 40, 10, 10, 0x00FF00);  // reaches past the corner
+    std::vector<uint32_t> frame = Frame(64, 48);
+    for (int y = 0; y < 48; y++)
+        for (int x = 0; x < 64; x++) {
+            uint32_t want = (x >= 60 && y >= 40) ? 0xFF00FF00u : picture[y * 64 + x] | 0xFF000000u;
+            ASSERT_EQ(frame[y * 64 + x], want) << x << "," << y;
+        }
+    // A blit reaching beyond the back buffer copies the part inside only.
+    WindowOps()->BlitToWindow(w, picture.data(), 64, 0, 0, 40, 30, 64, 48);
+    frame = Frame(64, 48);
+    EXPECT_EQ(frame[30 * 64 + 40], picture[0] | 0xFF000000u);
+    EXPECT_EQ(frame[47 * 64 + 63], picture[17 * 64 + 23] | 0xFF000000u);
+
+    WindowOps()->SetDisplayWindowTitle(w, "Two");
+    SDL_Window *sdl = SDL_GetWindowFromID(NativeWindowId(w));
+    ASSERT_NE(sdl, nullptr);
+    EXPECT_STREQ(SDL_GetWindowTitle(sdl), "Two");
+    EXPECT_EQ(FindNativeWindow(NativeWindowId(w)), w);
+}
+
+TEST_F(NativeWindows, AnAutoscaledPictureSitsBetweenBlackBars)
+{
+    // 320x240 kept in proportion inside 640x360: 480x360 between 80-pixel bars.
+    WindowOps()->SetWindowPresentation(w, 320, 240, 80, 0, 480, 360, 0);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 640, 360, 0x1, 1, "Scaled"), 0);
+    std::vector<uint32_t> picture(320 * 240);
+    for (int y = 0; y < 240; y++)
+        for (int x = 0; x < 320; x++) picture[y * 320 + x] = x < 160 ? 0xFF0000u : 0x0000FFu;
+    WindowOps()->BlitToWindow(w, picture.data(), 320, 0, 0, 0, 0, 320, 240);
+    std::vector<uint32_t> frame = Frame(640, 360);
+    for (int y : {0, 180, 359}) {
+        for (int x = 0; x < 80; x++) ASSERT_EQ(frame[y * 640 + x], 0xFF000000u) << x << "," << y;
+        for (int x = 560; x < 640; x++) ASSERT_EQ(frame[y * 640 + x], 0xFF000000u) << x << "," << y;
+        for (int x = 80; x < 318; x++) ASSERT_EQ(frame[y * 640 + x], 0xFFFF0000u) << x << "," << y;
+        for (int x = 322; x < 560; x++) ASSERT_EQ(frame[y * 640 + x], 0xFF0000FFu) << x << "," << y;
+    }
+    // A new picture size makes the back buffer again (black until drawn).
+    WindowOps()->SetWindowPresentation(w, 640, 360, 0, 0, 640, 360, 0);
+    frame = Frame(640, 360);
+    EXPECT_EQ(frame[100 * 640 + 100], 0xFF000000u);
+}
+
+// Requests from the script thread while the main loop pumps the windows and pushed
+// events: every request comes back with its own result.
+TEST_F(NativeWindows, TenThousandRequestsWhileTheWindowsPump)
+{
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 32, 32, 0x1, 1, "Pump"), 0);
+    static std::atomic<int> pumped{0};
+    static lvDisplayWindow *window;
+    window = w;
+    lvMainLoopHooks hooks = GetMainLoopHooks();
+    hooks.PumpWindows = [] { pumped += PumpNativeWindows(); };
+    hooks.WindowDescriptor = NativeWindowDescriptor;
+    SetMainLoopHooks(&hooks);
+    struct Outcome {
+        int failures;
+    } outcome = {0};
+    int result = RunMainLoop(
+        [](void *state) {
+            Outcome *o = (Outcome *)state;
+            uint32_t pixel = 0;
+            for (int i = 0; i < 10000; i++) {
+                pixel = 0xFF000000u | (uint32_t)i;
+                WindowOps()->BlitToWindow(window, &pixel, 1, 0, 0, i % 32, (i / 32) % 32, 1, 1);
+                if (i % 100 == 0) {
+                    SDL_Event e = {};
+                    e.type = SDL_WINDOWEVENT;
+                    e.window.event = SDL_WINDOWEVENT_FOCUS_GAINED;
+                    e.window.windowID = NativeWindowId(window);
+                    SDL_PushEvent(&e);
+                    WakeMainLoop();
+                }
+            }
+            uint32_t frame[32 * 32];
+            if (WindowOps()->ReadWindowFrame(window, frame, 32, 32) != 0) o->failures++;
+            // The last blit's pixel: i = 9999 at (9999 % 32, (9999 / 32) % 32).
+            if (frame[((9999 / 32) % 32) * 32 + 9999 % 32] != pixel) o->failures++;
+            return 7;
+        },
+        &outcome);
+    EXPECT_EQ(result, 7);
+    EXPECT_EQ(outcome.failures, 0);
+    EXPECT_GT(pumped.load(), 0);
+}
+
+// The script thread holds a lock and waits for a request while the pumping thread wants
+// that lock for its pass: the pumping thread serves requests while it waits.
+TEST_F(NativeWindows, APassWaitingForALockServesTheRequestsOfItsHolder)
+{
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 16, 16, 0x1, 1, "Lock"), 0);
+    static lvMutex *lock;
+    static lvDisplayWindow *window;
+    lock = NewMutex();
+    window = w;
+    ASSERT_NE(lock, nullptr);
+    lvMainLoopHooks hooks = GetMainLoopHooks();
+    hooks.LockDisplays = [] { LockMutexServingRequests(lock); };
+    hooks.UnlockDisplays = [] { UnlockMutex(lock); };
+    hooks.PumpWindows = [] { PumpNativeWindows(); };
+    SetMainLoopHooks(&hooks);
+    int result = RunMainLoop(
+        [](void *) {
+            for (int i = 0; i < 200; i++) {
+                LockMutex(lock);
+                WakeMainLoop();  // a pass starts and wants the lock
+                WindowOps()->FillWindowRect(window, 0, 0, 16, 16, (uint32_t)i);
+                UnlockMutex(lock);
+            }
+            uint32_t frame[16 * 16];
+            WindowOps()->ReadWindowFrame(window, frame, 16, 16);
+            return (int)(frame[0] & 0xFFFFFF);
+        },
+        nullptr);
+    EXPECT_EQ(result, 199);
+    FreeMutex(lock);
+}
+
+}  // namespace
