@@ -15,6 +15,8 @@
 #pragma once
 #include <cstdint>
 
+struct lvMutex;
+
 struct lvThread;
 struct lvSystemEvent;
 
