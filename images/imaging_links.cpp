@@ -11,6 +11,7 @@
 #include "platform/lvplatform.h"
 #include "raster/lvfilterchain.h"
 #include "raster/lvgradient.h"
+#include "raster/lvpluginraster.h"
 #include "raster/lvquantize.h"
 
 namespace {
@@ -88,6 +89,7 @@ void InstallImagingLinks(void)
 {
     SetGradientFill(FillGradient);
     SetSaverPaletteMaker(MakeSaverPalette);
+    SetPluginImageSaver(SaveImageByFormat);
     lvEffectServices services = *GetEffectServices();
     services.QuantizeImage = QuantizeInPlace;
     SetEffectServices(&services);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "formats/lvsavers.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lveffects.h"
@@ -22,6 +23,7 @@
 #include "raster/lvscale.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "runtime/lists.h"
 #include "runtime/vfile.h"
 
 namespace {
@@ -1389,6 +1391,36 @@ static int ShadowOrBorder(lvState *L, int shadow)
 static int CmdCreateShadowBrush(lvState *L) { return ShadowOrBorder(L, 1); }
 static int CmdCreateBorderBrush(lvState *L) { return ShadowOrBorder(L, 0); }
 
+static int CmdSaveBrush(lvState *L)
+{
+    CheckArgCount(L, 2, 5, 0, 0);
+    char path[LV_PATH_SIZE];
+    std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 2, 0, nullptr));
+    int64_t fill = -1;
+    int format = 0, quality = 90, depth = 8, dither = 0;
+    char adapter[256] = "";
+    bool table = HasArg(L, 3) && GetValueType(L, 3) == LV_TTABLE;
+    if (!table) {
+        if (HasArg(L, 3)) {
+            double colour = CheckNumberArg(L, 3);
+            fill = colour < 0 ? -1 : (int64_t)(uint32_t)(int64_t)colour;
+        }
+        if (HasArg(L, 4)) format = (int)CheckNumberArg(L, 4);
+    }
+    lvBrush *b;
+    if (int code = FindBrushById(L, GetObjectIdArg(L, 1), &b, BRUSH_HARDWARE)) return code;
+    lvUserTag *tags = nullptr;
+    if (int code = ParseSaveImageOptions(L, table ? 3 : 5, &format, &fill, &quality, &depth, &dither, adapter, &tags))
+        return code;
+    int transparentPen = -1;
+    if (b->penBitmap) depth = b->depth, transparentPen = b->transparentColour;
+    int code = WriteImageFile(format, b->bitmap, b->width, b->height, path, adapter[0] ? adapter : nullptr, tags,
+                              b->mask, fill, b->alpha, b->penBitmap, b->palette, depth, transparentPen, quality, dither,
+                              b->hardware);
+    FreeUserTags(tags, 0);
+    return code;
+}
+
 // Commands that come with the brush drawing, effect and conversion work.
 static int CmdWaiting(lvState *) { return ERR_UNIMPLCMD; }
 
@@ -1398,7 +1430,7 @@ static const lvCommandEntry BrushCommands[] = {
     {"ReplaceColors", CmdReplaceColors}, {"InvertBrush", CmdInvertBrush}, {"FlipBrush", CmdFlipBrush},
     {"MixBrush", CmdMixBrush}, {"BrushToGray", CmdBrushToGray}, {"RotateBrush", CmdRotateBrush},
     {"GetBrushLink", CmdGetBrushLink}, {"CopyBrush", CmdCopyBrush}, {"SetBrushTransparency", CmdSetBrushTransparency},
-    {"LoadBrush", CmdLoadBrush}, {"SaveBrush", CmdWaiting}, {"DeleteAlphaChannel", CmdDeleteAlphaChannel},
+    {"LoadBrush", CmdLoadBrush}, {"SaveBrush", CmdSaveBrush}, {"DeleteAlphaChannel", CmdDeleteAlphaChannel},
     {"CropBrush", CmdCropBrush}, {"InvertMask", CmdInvertMask}, {"InvertAlphaChannel", CmdInvertAlphaChannel},
     {"FloodFill", CmdFloodFill}, {"DeleteMask", CmdDeleteMask}, {"ConvertToBrush", CmdConvertToBrush},
     {"TransformBrush", CmdTransformBrush}, {"TrimBrush", CmdTrimBrush}, {"RasterizeBrush", CmdRasterizeBrush},

@@ -12,6 +12,7 @@
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lveffects.h"
 #include "images/lvpalette.h"
 #include "libs/lib_core2.h"
 #include "platform/lvplatform.h"
@@ -423,12 +424,53 @@ static int CmdInvertPalette(lvState *L)
     return 0;
 }
 
-// The colour effects come with the image effects.
-static int CmdPaletteEffect(lvState *L)
+// The colour effects of the image effects, on the pens in use only: the pens above the
+// depth keep what they hold.
+static int PaletteEffect(lvState *L, int effect, const double *args)
 {
     lvPalette *p;
     if (int code = FindPaletteById(GetObjectIdArg(L, 1), &p)) return code;
-    return ERR_UNIMPLCMD;
+    uint32_t pens[256];
+    std::memcpy(pens, p->pens, sizeof pens);
+    if (int code = RunPaletteEffect(pens, effect, args)) return code;
+    for (int i = 0; i < (1 << p->depth); i++) p->pens[i] = pens[i] & 0xFFFFFFu;
+    return 0;
+}
+
+static int CmdPaletteToGray(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return PaletteEffect(L, PALETTE_EFFECT_GRAY, nullptr);
+}
+
+static int CmdSolarizePalette(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    double args[1] = {(double)LevelArg(L, 2)};
+    return PaletteEffect(L, PALETTE_EFFECT_SOLARIZE, args);
+}
+
+static int CmdGammaPalette(lvState *L)
+{
+    CheckArgCount(L, 4, 4, 0, 0);
+    double args[3] = {CheckNumberArg(L, 2), CheckNumberArg(L, 3), CheckNumberArg(L, 4)};
+    return PaletteEffect(L, PALETTE_EFFECT_GAMMA, args);
+}
+
+static int CmdContrastPalette(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    double args[2] = {CheckNumberArg(L, 2), HasArg(L, 3) ? CheckNumberArg(L, 3) : 1};
+    if (args[1] <= 0) return ERR_WRONGUSAGE;
+    return PaletteEffect(L, PALETTE_EFFECT_CONTRAST, args);
+}
+
+static int CmdModulatePalette(lvState *L)
+{
+    CheckArgCount(L, 4, 4, 0, 0);
+    double args[3] = {CheckNumberArg(L, 2), CheckNumberArg(L, 3), CheckNumberArg(L, 4)};
+    if (args[0] < 0 || args[1] < 0 || args[2] < 0) return ERR_WRONGUSAGE;
+    return PaletteEffect(L, PALETTE_EFFECT_MODULATE, args);
 }
 
 static int CmdGetBestPen(lvState *L)
@@ -761,11 +803,11 @@ static const lvCommandEntry PaletteCommands[] = {
     {"CyclePalette", CmdCyclePalette},
     {"TintPalette", CmdTintPalette},
     {"InvertPalette", CmdInvertPalette},
-    {"PaletteToGray", CmdPaletteEffect},
-    {"SolarizePalette", CmdPaletteEffect},
-    {"GammaPalette", CmdPaletteEffect},
-    {"ContrastPalette", CmdPaletteEffect},
-    {"ModulatePalette", CmdPaletteEffect},
+    {"PaletteToGray", CmdPaletteToGray},
+    {"SolarizePalette", CmdSolarizePalette},
+    {"GammaPalette", CmdGammaPalette},
+    {"ContrastPalette", CmdContrastPalette},
+    {"ModulatePalette", CmdModulatePalette},
     {"GetBestPen", CmdGetBestPen},
     {"CopyPalette", CmdCopyPalette},
     {"ExtractPalette", CmdExtractPalette},

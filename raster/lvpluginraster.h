@@ -21,5 +21,13 @@ void PluginWriteRawPixel(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour,
 uint32_t *PluginReadArgb(void *rgb, void *mask, void *alpha, const lvPluginTag *tags);
 int PluginSaveImage(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
                     const lvPluginTag *tags);
+struct lvBitMapHandle;
+// The image savers live above the raster engine; they install themselves here so that
+// PluginSaveImage can reach them. Same arguments and result as SaveImageByFormat.
+typedef int (*lvPluginImageSaver)(int format, const uint32_t *pixels, int width, int height, const char *path,
+                                  const char *adapter, const void *userTags, int transparentPen,
+                                  lvBitMapHandle *penPlane, const uint32_t *palette, int depth, int hasAlpha,
+                                  int quality);
+void SetPluginImageSaver(lvPluginImageSaver saver);
 int PluginRemapToPalette(const void *pixels, uint8_t *pensOut, lvPluginPaletteDesc *desc, uint32_t flags,
                          const lvPluginTag *tags);

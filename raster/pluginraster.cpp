@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/lverrors.h"
 #include "platform/lvplatform.h"
 #include "raster/lvimage.h"
 #include "raster/lvkernels.h"
@@ -115,9 +116,39 @@ uint32_t *PluginReadArgb(void *rgb, void *mask, void *alpha, const lvPluginTag *
                              LOCK_READONLY);
 }
 
-int PluginSaveImage(const char *, const void *, int32_t, int32_t, int32_t, const lvPluginTag *) {
-    // The savers are not part of this build: nothing can be saved.
-    return 0;
+static lvPluginImageSaver imageSaver = nullptr;
+
+void SetPluginImageSaver(lvPluginImageSaver saver) { imageSaver = saver; }
+
+int PluginSaveImage(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
+                    const lvPluginTag *tags) {
+    if (!imageSaver || !file || !pixels || width <= 0 || height <= 0) return 0;
+    int quality = static_cast<int>(TagValue(tags, 1, 90));
+    int depth = static_cast<int>(TagValue(tags, 2, 32));
+    auto palette = reinterpret_cast<const uint32_t *>(TagValue(tags, 3, 0));
+    int transparent = static_cast<int>(TagValue(tags, 4, -1));
+    auto adapter = reinterpret_cast<const char *>(TagValue(tags, 5, 0));
+    auto userTags = reinterpret_cast<const void *>(TagValue(tags, 6, 0));
+    if (!palette)
+        return imageSaver(saver, static_cast<const uint32_t *>(pixels), width, height, file, adapter, userTags, -1,
+                          nullptr, nullptr, depth, depth == 32, quality) == 0;
+    // The plug-in's pens are copied into a pen plane of our own: the savers read planes.
+    lvBitMapHandle *plane = AllocChunkyBitmap(width, height, 0);
+    if (!plane) return 0;
+    int code = ERR_LOCKBMAP;
+    uint8_t *rows = nullptr;
+    int rowBytes = 0;
+    if (uintptr_t token = GetPlanePixels(plane, &rows, &rowBytes, 1)) {
+        for (int y = 0; y < height; y++)
+            std::memcpy(rows + (ptrdiff_t)y * rowBytes, static_cast<const uint8_t *>(pixels) + (ptrdiff_t)y * width,
+                        width);
+        ReleasePlanePixels(token);
+        int bits = depth >= 1 && depth <= 8 ? depth : 8;
+        code = imageSaver(saver, nullptr, width, height, file, adapter, userTags, transparent, plane, palette, bits, 0,
+                          quality);
+    }
+    FreeBitmapHandle(plane);
+    return code == 0;
 }
 
 int PluginRemapToPalette(const void *pixels, uint8_t *pensOut, lvPluginPaletteDesc *d, uint32_t flags,

@@ -482,3 +482,38 @@ TEST(BrushEditApplet, DisplayBrushWithTags)
 }
 
 }  // namespace
+
+namespace {
+
+// SaveBrush goes through the image savers: what it writes loads back pixel for pixel,
+// and a write that cannot complete reports its error, never success.
+TEST(BrushEditApplet, SaveBrushRoundTrips)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    const std::vector<int> items = {0, 1, 2, 3, 4, 5};
+    s.Case("mk", "rgbarraytobrush",
+           {1, List({0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu, 0xFF123456u, 0xFF000000u}), 3, 2});
+    s.Case("orig", "brushtorgbarray", {1}, 1, items);
+    s.Case("savepng", "savebrush", {1, Str("b.png"), -1, 1});
+    s.Case("loadpng", "loadbrush", {2, Str("b.png")});
+    s.Case("png", "brushtorgbarray", {2}, 1, items);
+    s.Case("savebmp", "savebrush", {1, Str("b.bmp"), Fields({{"format", 0}})});
+    s.Case("loadbmp", "loadbrush", {3, Str("b.bmp")});
+    s.Case("bmp", "brushtorgbarray", {3}, 1, items);
+    s.Case("full", "savebrush", {1, Str("/dev/full"), -1, 1});
+    s.Case("nobrush", "savebrush", {9, Str("x.png")});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    EXPECT_EQ(lines["orig"], "0 4294901760 4278255360 4278190335 4294967295 4279383126 4278190080") << all;
+    for (const char *key : {"savepng", "loadpng", "savebmp", "loadbmp"}) EXPECT_EQ(lines[key], "0 Nil") << key << all;
+    EXPECT_EQ(lines["png"], lines["orig"]) << all;
+    EXPECT_EQ(lines["bmp"], lines["orig"]) << all;
+    EXPECT_NE(lines["full"].substr(0, 2), "0 ") << all;
+    EXPECT_NE(lines["full"], "") << all;
+    EXPECT_NE(lines["nobrush"].substr(0, 2), "0 ") << all;
+}
+
+}  // namespace

@@ -130,7 +130,17 @@ TEST(PaletteApplet, EdgeTable)
     s.Case("loadpens", "getattribute", {PALETTE, "@lp", ATTRPALETTE}, 1, {0, 1, 2, 3});
     s.Case("loadpen", "getattribute", {PALETTE, "@lp", ATTRTRANSPARENTPEN});
     s.Case("loadtc", "loadpalette", {10, Str("rgb.png")});
-    s.Case("waiting", "palettetogray", {6});
+    // The colour effects work on the pens in use.
+    s.Case("redpal", "createpalette", {20, List({0xFF0000, 0x00FF00}), Fields({{"depth", 1}})});
+    s.Case("gray", "palettetogray", {20});
+    s.Case("graypen", "getpalettepen", {20, 0});
+    s.Case("darkpal", "createpalette", {21, List({0x404040, 0}), Fields({{"depth", 1}})});
+    s.Case("gamma", "gammapalette", {21, 2, 2, 2});
+    s.Case("gammapen", "getpalettepen", {21, 0});
+    s.Case("contrast0", "contrastpalette", {21, 1, 0});
+    s.Case("modneg", "modulatepalette", {21, 1, -1, 1});
+    s.Case("solar", "solarizepalette", {20, 0});
+    s.Case("nopal", "gammapalette", {99, 1, 1, 1});
     s.Case("count", "getattribute", {PALETTE, 0, 60});
 
     PngFixture pal;
@@ -227,7 +237,15 @@ TEST(PaletteApplet, EdgeTable)
         {"loadpens", "0 16711680 65280 255 591879"},
         {"loadpen", "0 1"},
         {"loadtc", "1643 Nil"},
-        {"waiting", "1001 Nil"},
+        {"redpal", "0 Nil"},
+        {"gray", "0 Nil"},
+        {"graypen", "0 5000268"},
+        {"darkpal", "0 Nil"},
+        {"gamma", "0 Nil"},
+        {"gammapen", "0 8421504"},
+        {"contrast0", "1055 Nil"},
+        {"modneg", "1055 Nil"},
+        {"solar", "0 Nil"},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
     EXPECT_TRUE(lines["savefull"] == "1005 Nil" || lines["savefull"] == "1530 Nil") << lines["savefull"];

@@ -232,3 +232,60 @@ TEST(LinkedPalettes, TailReader)
 }
 
 }  // namespace
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include "images/imaging_links.h"
+#include "raster/lvimgfmt.h"
+#include "raster/lvpluginraster.h"
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+int32_t Le32(const std::vector<uint8_t> &b, size_t at) { return (int32_t)(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24); }
+
+// A plug-in's SaveImage reaches the runtime's writers: true colour and palette pixels come
+// out as the file says, and a failed write reports failure.
+TEST(PluginSaveImage, WritesThroughTheImageSavers)
+{
+    InstallImagingLinks();
+    std::string dir = ::testing::TempDir();
+    std::string rgbPath = dir + "/plug_rgb_" + std::to_string(getpid()) + ".bmp";
+    std::string penPath = dir + "/plug_pen_" + std::to_string(getpid()) + ".bmp";
+    const uint32_t argb[2] = {0xFFFF0000u, 0xFF0000FFu};
+    lvPluginTag rgbTags[] = {{2, 24}, {0, 0}};
+    ASSERT_EQ(PluginSaveImage(rgbPath.c_str(), argb, 2, 1, IMGFMT_BMP, rgbTags), 1);
+    auto b = ReadAll(rgbPath);
+    ASSERT_GT(b.size(), 60u);
+    EXPECT_EQ(Le32(b, 18), 2);
+    EXPECT_EQ(b[28], 24);
+    size_t at = (size_t)Le32(b, 10);
+    // Red, then blue, each as B G R.
+    EXPECT_EQ(std::vector<uint8_t>(b.begin() + at, b.begin() + at + 6), (std::vector<uint8_t>{0, 0, 0xFF, 0xFF, 0, 0}));
+
+    uint32_t palette[256] = {0x000000, 0x00FF00};
+    const uint8_t pens[2] = {1, 0};
+    lvPluginTag penTags[] = {{2, 8}, {3, (intptr_t)palette}, {0, 0}};
+    ASSERT_EQ(PluginSaveImage(penPath.c_str(), pens, 2, 1, IMGFMT_BMP, penTags), 1);
+    b = ReadAll(penPath);
+    ASSERT_GT(b.size(), 60u);
+    EXPECT_EQ(b[28], 8);
+    at = (size_t)Le32(b, 10);
+    EXPECT_EQ(b[at], 1);
+    EXPECT_EQ(b[at + 1], 0);
+    EXPECT_EQ(b[54 + 4 + 1], 0xFF);  // pen 1 is green in the colour table
+
+    EXPECT_EQ(PluginSaveImage("/dev/full", argb, 2, 1, IMGFMT_BMP, rgbTags), 0);
+    EXPECT_EQ(PluginSaveImage(rgbPath.c_str(), argb, 2, 1, 9999, rgbTags), 0);
+    std::remove(rgbPath.c_str());
+    std::remove(penPath.c_str());
+}
+
+}  // namespace

@@ -305,8 +305,9 @@ static int CmdCheckRasterSlots(lvState *L)
     uint32_t *big = (uint32_t *)g->ScalePixels(small, 0, 0, 2, 2, nullptr, 0, 0, 4, 4, 2, 4, 10, 0);
     Expect(failures, big && big[0] == 1 && big[3] == 2 && big[15] == 4, "scale pixels");
     if (big) api->stdRuntime->free_(big);
-    // 36: no savers in this build: failure, nothing written.
-    Expect(failures, g->SaveImage("never.png", small, 2, 2, 1, nullptr) == 0, "save image");
+    // 36: a write that cannot happen and a format nobody writes fail; a PNG is written.
+    Expect(failures, g->SaveImage("/nonexistent-dir/never.png", small, 2, 2, 1, nullptr) == 0, "save image fails");
+    Expect(failures, g->SaveImage("never.png", small, 2, 2, 9999, nullptr) == 0, "save image format");
     // 37: eight colours in, eight pens and their palette out.
     uint32_t colours[16];
     for (int i = 0; i < 16; i++) colours[i] = 0xFF000000u | (uint32_t)((i % 8) * 0x201008);
