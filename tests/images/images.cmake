@@ -19,3 +19,7 @@ lv_add_test(images_brush_edit_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brus
 lv_add_test(images_brush_edit_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_edit_applet_test.cpp
   LIBS lv_formats_fixtures LABELS images)
 add_dependencies(images_brush_edit_applet_test lumivarra lvasm lvlink)
+lv_add_test(images_load_formats_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_load_formats_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+target_link_libraries(images_load_formats_applet_test PRIVATE TIFF::TIFF PkgConfig::LV_WEBP_WRITE)
+add_dependencies(images_load_formats_applet_test lumivarra lvasm lvlink)
