@@ -101,6 +101,11 @@ struct Helper {
 // title and text as given (also non-ASCII), and the time-out (none given: the service's).
 TEST(DesktopServices, ANotificationReachesTheServiceOnTheSessionBus)
 {
+#if defined(__SANITIZE_THREAD__)
+    // libnotify talks to the bus from GLib's own thread, whose allocator the thread
+    // sanitizer cannot see into; it reports races inside GLib, not in this code.
+    GTEST_SKIP() << "GLib's D-Bus thread is not instrumented";
+#endif
     Helper bus;
     ASSERT_TRUE(bus.Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}));
     ASSERT_TRUE(bus.WaitFor("\n", 10000)) << bus.text;
