@@ -18,6 +18,7 @@
 #include "raster/lvgradient_args.h"
 #include "raster/lvimage.h"
 #include "raster/lvinit.h"
+#include "raster/lvquantize.h"
 #include "raster/lvrect.h"
 #include "raster/lvplanes.h"
 #include "raster/lvscale.h"
@@ -1422,7 +1423,133 @@ static int CmdSaveBrush(lvState *L)
 }
 
 // Commands that come with the brush drawing, effect and conversion work.
-static int CmdWaiting(lvState *) { return ERR_UNIMPLCMD; }
+
+// ---- Quantising and remapping --------------------------------------------------------------
+
+namespace {
+
+// The brush becomes a palette brush of the new pens: the old planes and palette go.
+void TakePaletteResult(lvBrush *b, lvBitMapHandle *pens, uint32_t *palette, int transparentPen, int depth)
+{
+    FreeBitmapHandle(b->bitmap);
+    FreeBitmapHandle(b->mask);
+    FreeBitmapHandle(b->alpha);
+    FreeBitmapHandle(b->penBitmap);
+    FreeBitmapHandle(b->paletteView);
+    FreeMemory(b->palette);
+    b->bitmap = b->mask = b->alpha = b->paletteView = nullptr;
+    for (int i = 0; i < 256; i++) palette[i] &= 0xFFFFFFu;  // pens are 0x00RRGGBB
+    b->penBitmap = pens;
+    b->palette = palette;
+    b->transparentColour = transparentPen;
+    b->depth = depth;
+}
+
+}  // namespace
+
+static int CmdQuantizeBrush(lvState *L)
+{
+    CheckArgCount(L, 1, 3, 0, 0);
+    int colours = 256, dither = 1, transparentPen = 0, transparentColour = -1, depth = 0;
+    bool makePalette = false;
+    if (GetValueType(L, 2) == LV_TTABLE) {
+        int depthGiven = 0;
+        GetFieldInt(L, 2, "colors", &colours);
+        GetFieldInt(L, 2, "dither", &dither);
+        GetFieldSwitch(L, 2, "palette", &makePalette);
+        GetFieldInt(L, 2, "transparentpen", &transparentPen);
+        GetFieldInt(L, 2, "transparentcolor", &transparentColour);
+        GetFieldInt(L, 2, "depth", &depth, &depthGiven);
+        if (depthGiven) {
+            if (depth < 1 || depth > 8) return ERR_DEPTHRANGE;
+            colours = 1 << depth;
+        }
+        if (transparentColour != -1) transparentColour &= 0xFFFFFF;
+    } else {
+        if (HasArg(L, 2)) colours = IntArg(L, 2);
+        if (HasArg(L, 3)) dither = IntArg(L, 3);
+    }
+    if (colours < 1 || colours > 256) return ERR_WRONGUSAGE;
+    if (transparentPen < 0 || transparentPen >= colours) return ERR_PENRANGE;
+    lvBrush *b;
+    if (int code = FindChanging(L, 1, BRUSH_MODIFY | BRUSH_NOVECTOR, &b)) return code;
+    if (b->penBitmap && colours >= (1 << b->depth)) return 0;
+    lvPaletteConversion r = {};
+    r.width = b->width;
+    r.height = b->height;
+    r.colourCount = colours;
+    r.dither = dither;
+    r.value = transparentColour;
+    r.alphaThreshold = QUANT_RUNTHRESHOLD;
+    lvBitMapHandle *pens = nullptr;
+    uint32_t *palette = nullptr;
+    int resultPen = -1;
+    if (b->penBitmap) {
+        r.sourcePens = b->penBitmap;
+        r.sourcePalette = b->palette;
+        r.sourceTransparentPen = b->transparentColour;
+        r.wantedTransparentPen = b->transparentColour >= 0 ? transparentPen : -1;
+    } else {
+        r.sourceRgb = b->bitmap;
+        r.sourceTransparentPen = -1;
+        r.mask = b->mask;
+        r.alpha = b->alpha;
+        r.wantedTransparentPen = makePalette && (b->mask || b->alpha) ? transparentPen : -1;
+        if (!makePalette) {
+            // The colours are reduced in place; the brush stays a true-colour brush.
+            return MakePaletteBitmap(&r);
+        }
+    }
+    r.newPensOut = &pens;
+    r.paletteCopyOut = &palette;
+    r.transparentPenOut = &resultPen;
+    if (int code = MakePaletteBitmap(&r)) return code;
+    TakePaletteResult(b, pens, palette, resultPen, BitsForColorCount(colours));
+    return 0;
+}
+
+static int CmdRemapBrush(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    int dither = 1;
+    if (GetValueType(L, 3) == LV_TTABLE) GetFieldInt(L, 3, "dither", &dither);
+    lvPalette *target = nullptr;
+    if (int code = FindPaletteById(GetObjectIdArg(L, 2), &target)) return code;
+    lvBrush *b;
+    if (int code = FindChanging(L, 1, BRUSH_MODIFY | BRUSH_NOVECTOR, &b)) return code;
+    uint32_t given[256];
+    for (int i = 0; i < 256; i++) given[i] = target->pens[i] & 0xFFFFFFu;
+    lvBitMapHandle *pens = nullptr;
+    uint32_t *palette = nullptr;
+    int resultPen = -1;
+    lvPaletteConversion r = {};
+    r.width = b->width;
+    r.height = b->height;
+    r.colourCount = 1 << target->depth;
+    r.dither = dither;
+    r.value = -1;
+    r.palette = given;
+    r.keepPalette = 1;
+    r.wantedTransparentPen = target->transparentPen;
+    r.alphaThreshold = QUANT_RUNTHRESHOLD;
+    if (b->penBitmap) {
+        r.sourcePens = b->penBitmap;
+        r.sourcePalette = b->palette;
+        r.sourceTransparentPen = b->transparentColour;
+    } else {
+        r.sourceRgb = b->bitmap;
+        r.sourceTransparentPen = -1;
+        r.mask = b->mask;
+        r.alpha = b->alpha;
+    }
+    r.newPensOut = &pens;
+    r.paletteCopyOut = &palette;
+    r.transparentPenOut = &resultPen;
+    if (int code = MakePaletteBitmap(&r)) return code;
+    TakePaletteResult(b, pens, palette, resultPen, target->depth);
+    return 0;
+}
+
 
 static const lvCommandEntry BrushCommands[] = {
     {"CreateBrush", CmdCreateBrush}, {"DisplayBrush", CmdDisplayBrush}, {"DisplayBrushPart", CmdDisplayBrushPart},
@@ -1443,8 +1570,8 @@ static const lvCommandEntry BrushCommands[] = {
     {"BrushToRGBArray", CmdBrushToRGBArray}, {"RGBArrayToBrush", CmdRGBArrayToBrush}, {"PerspectiveDistortBrush", CmdPerspectiveDistortBrush},
     {"ArcDistortBrush", CmdArcDistortBrush}, {"PolarDistortBrush", CmdPolarDistortBrush}, {"BarrelDistortBrush", CmdBarrelDistortBrush},
     {"CreateGradientBrush", CmdCreateGradientBrush}, {"CreateTexturedBrush", CmdCreateTexturedBrush},
-    {"ReadBrushPixel", CmdReadBrushPixel}, {"WriteBrushPixel", CmdWriteBrushPixel}, {"QuantizeBrush", CmdWaiting},
-    {"ReduceAlphaChannel", CmdReduceAlphaChannel}, {"IsBrushEmpty", CmdIsBrushEmpty}, {"RemapBrush", CmdWaiting},
+    {"ReadBrushPixel", CmdReadBrushPixel}, {"WriteBrushPixel", CmdWriteBrushPixel}, {"QuantizeBrush", CmdQuantizeBrush},
+    {"ReduceAlphaChannel", CmdReduceAlphaChannel}, {"IsBrushEmpty", CmdIsBrushEmpty}, {"RemapBrush", CmdRemapBrush},
     {"RemoveBrushPalette", CmdRemoveBrushPalette}, {"SetBrushPen", CmdSetBrushPen}, {"GetBrushPen", CmdGetBrushPen},
     {"SetBrushDepth", CmdSetBrushDepth}, {"SetBrushTransparentPen", CmdSetBrushTransparentPen}, {"SetBrushPalette", CmdSetBrushPalette},
     {"BrushToPenArray", CmdBrushToPenArray}, {"PenArrayToBrush", CmdPenArrayToBrush}, {"ExtendBrush", CmdExtendBrush},

@@ -3,6 +3,9 @@
 // ReadBrushPixel and compared pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "tests/images/images_applet.h"
 
 namespace {
@@ -514,6 +517,74 @@ TEST(BrushEditApplet, SaveBrushRoundTrips)
     EXPECT_NE(lines["full"].substr(0, 2), "0 ") << all;
     EXPECT_NE(lines["full"], "") << all;
     EXPECT_NE(lines["nobrush"].substr(0, 2), "0 ") << all;
+}
+
+
+// QuantizeBrush keeps a true-colour brush true-colour with at most the colours asked for,
+// or makes a palette brush of the depth the colour count needs; RemapBrush maps every pixel
+// to the nearest pen of a palette and takes the palette's depth.
+TEST(BrushEditApplet, QuantizeAndRemap)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    const int BRUSH = 3, ATTRDEPTH = 103;
+    const std::vector<int> items = {0, 1, 2, 3, 4, 5};
+    auto colours = List({0xFFFF0000u, 0xFFF00000u, 0xFF0000FFu, 0xFF0000F0u, 0xFF00FF00u, 0xFF00F000u});
+    s.Case("mk1", "rgbarraytobrush", {1, colours, 3, 2});
+    s.Case("q3", "quantizebrush", {1, 3, 0});
+    s.Case("q3depth", "getattribute", {BRUSH, 1, ATTRDEPTH});
+    s.Case("q3px", "brushtorgbarray", {1}, 1, items);
+    s.Case("mk2", "rgbarraytobrush", {2, colours, 3, 2});
+    s.Case("qp", "quantizebrush", {2, Fields({{"colors", 4}, {"palette", 1}, {"dither", 0}})});
+    s.Case("qpdepth", "getattribute", {BRUSH, 2, ATTRDEPTH});
+    s.Case("qppens", "brushtopenarray", {2}, 1, items);
+    s.Case("many", "quantizebrush", {1, 300});
+    s.Case("deep", "quantizebrush", {1, Fields({{"depth", 9}})});
+    s.Case("pen", "quantizebrush", {1, Fields({{"colors", 4}, {"transparentpen", 4}})});
+    s.Case("pal", "createpalette", {20, List({0xFF0000, 0x0000FF}), Fields({{"depth", 1}})});
+    s.Case("mk3", "rgbarraytobrush", {3, List({0xFFFF1010u, 0xFF1010F0u, 0xFF0000C0u}), 3, 1});
+    s.Case("remap", "remapbrush", {3, 20, Fields({{"dither", 0}})});
+    s.Case("remapdepth", "getattribute", {BRUSH, 3, ATTRDEPTH});
+    s.Case("remappens", "brushtopenarray", {3}, 1, {0, 1, 2});
+    s.Case("nopal", "remapbrush", {3, 99});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    EXPECT_EQ(lines["q3"], "0 Nil") << all;
+    EXPECT_EQ(lines["q3depth"], "0 24") << all;
+    {
+        std::istringstream words(lines["q3px"]);
+        std::string code, word;
+        words >> code;
+        std::set<std::string> distinct;
+        while (words >> word) distinct.insert(word);
+        EXPECT_EQ(code, "0") << all;
+        EXPECT_EQ(distinct.size(), 3u) << lines["q3px"];
+    }
+    EXPECT_EQ(lines["qp"], "0 Nil") << all;
+    EXPECT_EQ(lines["qpdepth"], "0 2") << all;
+    EXPECT_EQ(lines["qppens"].substr(0, 2), "0 ") << all;
+    {
+        // Four pens at the most, and the two pure reds (and the two blues) share a pen.
+        std::istringstream words(lines["qppens"]);
+        std::string code;
+        std::vector<int> pens;
+        int pen;
+        words >> code;
+        while (words >> pen) pens.push_back(pen);
+        ASSERT_EQ(pens.size(), 6u) << lines["qppens"];
+        for (int p : pens) EXPECT_LT(p, 4) << lines["qppens"];
+        EXPECT_EQ(pens[0], pens[1]) << lines["qppens"];
+        EXPECT_EQ(pens[2], pens[3]) << lines["qppens"];
+    }
+    EXPECT_EQ(lines["many"], "1055 Nil") << all;
+    EXPECT_EQ(lines["deep"], "1650 Nil") << all;
+    EXPECT_EQ(lines["pen"], "1646 Nil") << all;
+    EXPECT_EQ(lines["remap"], "0 Nil") << all;
+    EXPECT_EQ(lines["remapdepth"], "0 1") << all;
+    EXPECT_EQ(lines["remappens"], "0 0 1 1") << all;
+    EXPECT_NE(lines["nopal"].substr(0, 2), "0 ") << all;
 }
 
 }  // namespace
