@@ -11,18 +11,18 @@
 
 namespace {
 
-struct TiffPageSpec {
+struct TiffPage {
     int width = 5, height = 3, bits = 8, samples = 3, photometric = PHOTOMETRIC_RGB;
     int extra = -1;                       // EXTRASAMPLE_ kind of the 4th sample
     std::vector<uint8_t> rows;            // packed rows as stored
     std::vector<uint16_t> colormap;       // 3 x 2^bits entries (16-bit)
 };
 
-void WriteTiff(const std::string &path, const std::vector<TiffPageSpec> &pages)
+void WriteTiff(const std::string &path, const std::vector<TiffPage> &pages)
 {
     TIFF *t = TIFFOpen(path.c_str(), "w");
     ASSERT_TRUE(t);
-    for (const TiffPageSpec &p : pages) {
+    for (const TiffPage &p : pages) {
         TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
         TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
         TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.bits);
@@ -79,7 +79,7 @@ Native Load(const std::string &path, uint32_t flags, int64_t key = -1)
 TEST(NativeTiff, TrueColourPagesDecodeExactly)
 {
     ScratchDir dir;
-    TiffPageSpec rgb;
+    TiffPage rgb;
     for (int i = 0; i < 15; i++) rgb.rows.insert(rgb.rows.end(), {(uint8_t)(i * 17), (uint8_t)(255 - i), (uint8_t)(i * 3)});
     WriteTiff(dir.File("rgb.tif"), {rgb});
     Native n = Load(dir.File("rgb.tif"), 0);
@@ -91,7 +91,7 @@ TEST(NativeTiff, TrueColourPagesDecodeExactly)
         EXPECT_EQ(n.words[i], 0xFF000000u | (uint32_t)(i * 17) << 16 | (uint32_t)(255 - i) << 8 | (uint32_t)(i * 3));
     EXPECT_EQ(Load(dir.File("rgb.tif"), LV_IMGLOAD_PALETTE).code, ERR_NOPALETTE);
 
-    TiffPageSpec rgba = rgb;
+    TiffPage rgba = rgb;
     rgba.samples = 4, rgba.extra = EXTRASAMPLE_UNASSALPHA;
     rgba.rows.clear();
     for (int i = 0; i < 15; i++) rgba.rows.insert(rgba.rows.end(), {(uint8_t)(i * 17), 9, 200, (uint8_t)(i * 18)});
@@ -107,7 +107,7 @@ TEST(NativeTiff, TrueColourPagesDecodeExactly)
 TEST(NativeTiff, PenPicturesPalettesAndTransparentEntries)
 {
     ScratchDir dir;
-    TiffPageSpec pal;
+    TiffPage pal;
     pal.width = 4, pal.height = 2, pal.bits = 8, pal.samples = 1, pal.photometric = PHOTOMETRIC_PALETTE;
     pal.rows = {0, 1, 2, 3, 3, 2, 1, 0};
     pal.colormap.assign(3 * 256, 0);
@@ -135,7 +135,7 @@ TEST(NativeTiff, PenPicturesPalettesAndTransparentEntries)
     EXPECT_EQ(Load(dir.File("pal2.tif"), LV_IMGLOAD_PALETTE).code, 0);
 
     // 4-bit grey of width 5: three bytes a row, unpacked high nibble first.
-    TiffPageSpec grey;
+    TiffPage grey;
     grey.width = 5, grey.height = 2, grey.bits = 4, grey.samples = 1, grey.photometric = PHOTOMETRIC_MINISBLACK;
     grey.rows = {0x01, 0x23, 0x40, 0xFE, 0xDC, 0xB0};
     WriteTiff(dir.File("grey.tif"), {grey});
@@ -152,7 +152,7 @@ TEST(NativeTiff, PenPicturesPalettesAndTransparentEntries)
 TEST(NativeTiff, TwoPagesAreAnAnim)
 {
     ScratchDir dir;
-    TiffPageSpec a, b;
+    TiffPage a, b;
     a.width = b.width = 2, a.height = b.height = 1;
     a.rows = {1, 2, 3, 4, 5, 6};
     b.rows = {7, 8, 9, 10, 11, 12};
@@ -179,7 +179,7 @@ TEST(NativeTiff, TwoPagesAreAnAnim)
     CloseVFile(one);
     CloseVFile(file);
     // A page of another size is refused.
-    TiffPageSpec big = b;
+    TiffPage big = b;
     big.width = 3, big.rows = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     WriteTiff(dir.File("mixed.tif"), {a, big});
     file = OpenVFile(dir.File("mixed.tif").c_str(), LV_VF_READ, nullptr, nullptr);
@@ -315,7 +315,7 @@ TEST(NativeWebp, AnimatedFramesAndDurations)
 TEST(NativeDecoder, ThroughTheDispatchAndDamagedFiles)
 {
     ScratchDir dir;
-    TiffPageSpec rgb;
+    TiffPage rgb;
     rgb.width = 2, rgb.height = 1, rgb.rows = {1, 2, 3, 4, 5, 6};
     WriteTiff(dir.File("d.tif"), {rgb});
     lvVFile *file = OpenVFile(dir.File("d.tif").c_str(), LV_VF_READ, nullptr, nullptr);

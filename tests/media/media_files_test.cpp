@@ -15,7 +15,7 @@ namespace {
 
 TEST(MediaFixtures, WavBytesMatchTheLayout)
 {
-    WavSpec s;
+    WavFixture s;
     s.rate = 8000;
     Bytes got = MakeWav(s, {1, 2, 3});
     Bytes want = {'R', 'I', 'F', 'F', 39, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
@@ -26,7 +26,7 @@ TEST(MediaFixtures, WavBytesMatchTheLayout)
 
 TEST(MediaFixtures, IffBytesMatchTheLayout)
 {
-    IffSpec s;
+    SampleIffFixture s;
     s.rate = 8000;
     Bytes got = MakeIff(s, {0x80, 0x7F, 0x01});
     Bytes want = {'F', 'O', 'R', 'M', 0, 0, 0, 44, '8', 'S', 'V', 'X', 'V', 'H', 'D', 'R', 0, 0, 0, 20,
@@ -37,7 +37,7 @@ TEST(MediaFixtures, IffBytesMatchTheLayout)
 
 TEST(MediaFixtures, StereoSixteenIffCarriesChan)
 {
-    IffSpec s;
+    SampleIffFixture s;
     s.sixteen = true;
     s.chan = 6;
     s.rate = 22050;
@@ -92,48 +92,48 @@ std::vector<ReaderCase> ReaderCases()
 {
     std::vector<ReaderCase> c;
     auto wav = [](auto tweak, Bytes data) {
-        WavSpec s;
+        WavFixture s;
         tweak(s);
         return MakeWav(s, data);
     };
     auto iff = [](auto tweak, Bytes body) {
-        IffSpec s;
+        SampleIffFixture s;
         tweak(s);
         return MakeIff(s, body);
     };
-    c.push_back({"wav 8 mono", wav([](WavSpec &) {}, {0, 128, 255}), 0, 1, 8, 8000, 3, {0, 128, 255}});
-    c.push_back({"wav 16 stereo", wav([](WavSpec &s) { s.channels = 2, s.bits = 16, s.rate = 44100; },
+    c.push_back({"wav 8 mono", wav([](WavFixture &) {}, {0, 128, 255}), 0, 1, 8, 8000, 3, {0, 128, 255}});
+    c.push_back({"wav 16 stereo", wav([](WavFixture &s) { s.channels = 2, s.bits = 16, s.rate = 44100; },
                                      {1, 2, 3, 4, 5, 6, 7, 8}),
                  0, 2, 16, 44100, 2, {1, 2, 3, 4, 5, 6, 7, 8}});
-    c.push_back({"wav fmt 18", wav([](WavSpec &s) { s.fmtSize = 18; }, {9, 8}), 0, 1, 8, 8000, 2, {9, 8}});
-    c.push_back({"wav fmt 40", wav([](WavSpec &s) { s.fmtSize = 40; }, {9, 8}), 0, 1, 8, 8000, 2, {9, 8}});
-    c.push_back({"wav odd LIST before data", wav([](WavSpec &s) { s.before = Odd("LIST", 5); }, {7, 6, 5}),
+    c.push_back({"wav fmt 18", wav([](WavFixture &s) { s.fmtSize = 18; }, {9, 8}), 0, 1, 8, 8000, 2, {9, 8}});
+    c.push_back({"wav fmt 40", wav([](WavFixture &s) { s.fmtSize = 40; }, {9, 8}), 0, 1, 8, 8000, 2, {9, 8}});
+    c.push_back({"wav odd LIST before data", wav([](WavFixture &s) { s.before = Odd("LIST", 5); }, {7, 6, 5}),
                  0, 1, 8, 8000, 3, {7, 6, 5}});
-    c.push_back({"wav fmt 20 refused", wav([](WavSpec &s) { s.fmtSize = 20; }, {1}), ERR_OPENSOUND2});
-    c.push_back({"wav tag 3 refused", wav([](WavSpec &s) { s.tag = 3; }, {1, 2, 3, 4}), ERR_OPENSOUND2});
-    c.push_back({"wav 24-bit refused", wav([](WavSpec &s) { s.bits = 24; }, {1, 2, 3}), ERR_OPENSOUND2});
-    c.push_back({"wav 3 channels refused", wav([](WavSpec &s) { s.channels = 3; }, {1, 2, 3}), ERR_OPENSOUND2});
-    c.push_back({"wav data before fmt refused", wav([](WavSpec &s) { s.fmtFirst = false; }, {1, 2}), ERR_OPENSOUND2});
-    c.push_back({"wav rate 0 refused", wav([](WavSpec &s) { s.rate = 0; }, {1, 2}), ERR_OPENSOUND2});
+    c.push_back({"wav fmt 20 refused", wav([](WavFixture &s) { s.fmtSize = 20; }, {1}), ERR_OPENSOUND2});
+    c.push_back({"wav tag 3 refused", wav([](WavFixture &s) { s.tag = 3; }, {1, 2, 3, 4}), ERR_OPENSOUND2});
+    c.push_back({"wav 24-bit refused", wav([](WavFixture &s) { s.bits = 24; }, {1, 2, 3}), ERR_OPENSOUND2});
+    c.push_back({"wav 3 channels refused", wav([](WavFixture &s) { s.channels = 3; }, {1, 2, 3}), ERR_OPENSOUND2});
+    c.push_back({"wav data before fmt refused", wav([](WavFixture &s) { s.fmtFirst = false; }, {1, 2}), ERR_OPENSOUND2});
+    c.push_back({"wav rate 0 refused", wav([](WavFixture &s) { s.rate = 0; }, {1, 2}), ERR_OPENSOUND2});
     c.push_back({"wav data size past the end is cut",
-                 wav([](WavSpec &s) { s.bits = 16, s.declaredData = 1000000; }, {1, 2, 3, 4, 5}),
+                 wav([](WavFixture &s) { s.bits = 16, s.declaredData = 1000000; }, {1, 2, 3, 4, 5}),
                  0, 1, 16, 8000, 2, {1, 2, 3, 4}});
-    c.push_back({"wav empty data", wav([](WavSpec &) {}, {}), ERR_STREAMASSAMPLE});
-    c.push_back({"8svx mono", iff([](IffSpec &) {}, {0x80, 0, 0x7F}), 0, 1, 8, 8000, 3, {0, 128, 255}});
+    c.push_back({"wav empty data", wav([](WavFixture &) {}, {}), ERR_STREAMASSAMPLE});
+    c.push_back({"8svx mono", iff([](SampleIffFixture &) {}, {0x80, 0, 0x7F}), 0, 1, 8, 8000, 3, {0, 128, 255}});
     c.push_back({"16sv stereo is de-planarised",
-                 iff([](IffSpec &s) { s.sixteen = true, s.chan = 6, s.rate = 11025; },
+                 iff([](SampleIffFixture &s) { s.sixteen = true, s.chan = 6, s.rate = 11025; },
                      {0x00, 0x01, 0x00, 0x02, 0xFF, 0xFF, 0x80, 0x00}),
                  0, 2, 16, 11025, 2, {0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x00, 0x80}});
-    c.push_back({"8svx CHAN 2 reads mono", iff([](IffSpec &s) { s.chan = 2; }, {0, 1}), 0, 1, 8, 8000, 2, {128, 129}});
-    c.push_back({"8svx odd chunk before BODY", iff([](IffSpec &s) { s.before = Chunk("ANNO", Bytes(3, 'x'), true); }, {5}),
+    c.push_back({"8svx CHAN 2 reads mono", iff([](SampleIffFixture &s) { s.chan = 2; }, {0, 1}), 0, 1, 8, 8000, 2, {128, 129}});
+    c.push_back({"8svx odd chunk before BODY", iff([](SampleIffFixture &s) { s.before = Chunk("ANNO", Bytes(3, 'x'), true); }, {5}),
                  0, 1, 8, 8000, 1, {133}});
-    c.push_back({"8svx VHDR 24 refused", iff([](IffSpec &s) { s.vhdrSize = 24; }, {1}), ERR_OPENSOUND2});
-    c.push_back({"8svx compression 1 refused", iff([](IffSpec &s) { s.compression = 1; }, {1}), ERR_OPENSOUND2});
-    c.push_back({"8svx rate 0 refused", iff([](IffSpec &s) { s.rate = 0; }, {1}), ERR_OPENSOUND2});
-    c.push_back({"8svx BODY past the end is cut", iff([](IffSpec &s) { s.declaredBody = 70000; }, {0, 1}),
+    c.push_back({"8svx VHDR 24 refused", iff([](SampleIffFixture &s) { s.vhdrSize = 24; }, {1}), ERR_OPENSOUND2});
+    c.push_back({"8svx compression 1 refused", iff([](SampleIffFixture &s) { s.compression = 1; }, {1}), ERR_OPENSOUND2});
+    c.push_back({"8svx rate 0 refused", iff([](SampleIffFixture &s) { s.rate = 0; }, {1}), ERR_OPENSOUND2});
+    c.push_back({"8svx BODY past the end is cut", iff([](SampleIffFixture &s) { s.declaredBody = 70000; }, {0, 1}),
                  0, 1, 8, 8000, 2, {128, 129}});
     c.push_back({"16sv stereo BODY past the end keeps whole right samples",
-                 iff([](IffSpec &s) { s.sixteen = true, s.chan = 6, s.declaredBody = 8; }, {0, 1, 0, 2, 0, 3}),
+                 iff([](SampleIffFixture &s) { s.sixteen = true, s.chan = 6, s.declaredBody = 8; }, {0, 1, 0, 2, 0, 3}),
                  0, 2, 16, 8000, 1, {1, 0, 3, 0}});
     Bytes mk(1084, 0);
     memcpy(mk.data() + 1080, "M.K.", 4);
@@ -161,11 +161,11 @@ TEST(MediaReaders, TableOfFiles)
 TEST(MediaReaders, NamesAndIsSampleFile)
 {
     MediaScratch dir;
-    WavSpec w;
-    IffSpec i;
+    WavFixture w;
+    SampleIffFixture i;
     i.sixteen = true;
     EXPECT_EQ(Load(dir, MakeWav(w, {1})).type, "RIFF WAVE");
-    EXPECT_EQ(Load(dir, MakeIff(IffSpec{}, {1})).type, "IFF 8SVX");
+    EXPECT_EQ(Load(dir, MakeIff(SampleIffFixture{}, {1})).type, "IFF 8SVX");
     EXPECT_EQ(Load(dir, MakeIff(i, {1, 2})).type, "IFF 16SV");
     WriteFileBytes(dir.File("ok"), MakeWav(w, {1, 2}));
     WriteFileBytes(dir.File("empty"), MakeWav(w, {}));
@@ -180,7 +180,7 @@ TEST(MediaReaders, NamesAndIsSampleFile)
 TEST(MediaReaders, SourceReadsInPiecesAndSeeks)
 {
     MediaScratch dir;
-    IffSpec s;
+    SampleIffFixture s;
     s.chan = 6;
     Bytes body = {0, 1, 2, 3, 10, 11, 12, 13}; // left 0..3, right 10..13
     WriteFileBytes(dir.File("st"), MakeIff(s, body));
@@ -281,10 +281,10 @@ TEST(MediaWriters, IffHeaderFieldsAndOddPad)
     lvSampleBuffer *s = Ramp(LV_SMP_U8_MONO, 3, 8000);
     std::string path = dir.File("odd.8svx");
     ASSERT_EQ(SaveSampleBuffer(s, 8000, path.c_str(), LV_SAVE_IFF, nullptr, nullptr, -1, -1), 0);
-    IffSpec spec;
+    SampleIffFixture fixture;
     Bytes body;
     for (int i = 0; i < 3; i++) body.push_back((uint8_t)(s->data[i] - 128));
-    EXPECT_EQ(ReadFileBytes(path), MakeIff(spec, body));
+    EXPECT_EQ(ReadFileBytes(path), MakeIff(fixture, body));
     DisposeSampleBuffer(s);
 }
 

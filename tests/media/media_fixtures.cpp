@@ -57,7 +57,7 @@ Bytes Chunk(const char *id, const Bytes &payload, bool bigEndian)
     return b;
 }
 
-Bytes MakeWav(const WavSpec &s, const Bytes &data)
+Bytes MakeWav(const WavFixture &s, const Bytes &data)
 {
     Bytes fmt;
     int frameSize = s.channels * s.bits / 8;
@@ -90,7 +90,7 @@ Bytes MakeWav(const WavSpec &s, const Bytes &data)
     return out;
 }
 
-Bytes MakeIff(const IffSpec &s, const Bytes &body)
+Bytes MakeIff(const SampleIffFixture &s, const Bytes &body)
 {
     Bytes vhdr;
     uint32_t bps = s.sixteen ? 2 : 1;

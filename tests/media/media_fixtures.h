@@ -18,7 +18,7 @@ struct MediaScratch {
 void WriteFileBytes(const std::string &path, const Bytes &bytes);
 Bytes ReadFileBytes(const std::string &path);
 
-struct WavSpec {
+struct WavFixture {
     int channels = 1, bits = 8, rate = 8000;
     int fmtSize = 16;          // 16, 18 or 40 (the extra bytes are zero)
     int tag = 1;               // format tag
@@ -27,9 +27,9 @@ struct WavSpec {
     int64_t declaredData = -1; // a data size field other than the real one
 };
 // The data bytes are stored as given (8-bit unsigned, 16-bit little-endian).
-Bytes MakeWav(const WavSpec &spec, const Bytes &data);
+Bytes MakeWav(const WavFixture &fixture, const Bytes &data);
 
-struct IffSpec {
+struct SampleIffFixture {
     bool sixteen = false;       // "16SV" with big-endian samples, else "8SVX"
     int rate = 8000;
     int chan = 0;               // CHAN value, 0 for no CHAN chunk
@@ -39,7 +39,7 @@ struct IffSpec {
     int64_t declaredBody = -1;  // a BODY size field other than the real one
 };
 // body: the BODY bytes as they go into the file (planar for stereo, signed, big-endian).
-Bytes MakeIff(const IffSpec &spec, const Bytes &body);
+Bytes MakeIff(const SampleIffFixture &fixture, const Bytes &body);
 
 // A whole chunk with its pad byte.
 Bytes Chunk(const char *id, const Bytes &payload, bool bigEndian);
