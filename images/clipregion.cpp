@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvimagecmd.h"
 #include "images/lvbrush.h"
 #include "images/lvclipregion.h"
 #include "images/lvoffscreen.h"
@@ -185,8 +186,6 @@ int SetOutputClipRegion(lvClipRegionObject *r)
 // ---- Commands -----------------------------------------------------------------------------
 
 namespace {
-
-int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
 
 int CmdCreateClipRegion(lvState *L)
 {

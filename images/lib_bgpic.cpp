@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvimagecmd.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
@@ -19,23 +20,12 @@
 
 namespace {
 
-int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
-uint32_t ColourArg(lvState *L, int index) { return (uint32_t)(uint64_t)NumberToInt64(CheckNumberArg(L, index)); }
-bool HasArg(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
-
 int NewIdArg(lvState *L, int index, lvObjectId *id)
 {
     int isNil = 0;
     int number = GetIntArgOrNil(L, index, &isNil);
     *id = {isNil ? 0 : number, nullptr};
     return isNil ? 0 : ReleaseBGPicRecord(L, *id, 0);
-}
-
-int Finish(lvState *L, lvObjectId id)
-{
-    if (!id.handle) return 0;
-    PushObjectId(L, id);
-    return 1;
 }
 
 // Width and height default to the current output's scaled size.
@@ -126,7 +116,7 @@ static int CmdCreateBGPic(lvState *L)
         FreeMemory(cycle);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdCreateGradientBGPic(lvState *L)
@@ -157,7 +147,7 @@ static int CmdCreateGradientBGPic(lvState *L)
         FreeBitmapHandle(rgb);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdCreateTexturedBGPic(lvState *L)
@@ -220,7 +210,7 @@ static int CmdCreateTexturedBGPic(lvState *L)
         FreeMemory(fill.texturePalette);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdLoadBGPic(lvState *L)
@@ -387,7 +377,7 @@ static int CmdLoadBGPic(lvState *L)
         return fail(code);
     }
     r->loader = request.loader;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdScaleBGPic(lvState *L)
@@ -419,7 +409,7 @@ static int CmdCopyBGPic(lvState *L)
     s->copying = 1;
     int code = CopyBGPicRecord(s, &id);
     s->copying = 0;
-    return code ? code : Finish(L, id);
+    return code ? code : FinishNewObject(L, id);
 }
 
 static int CmdFreeBGPic(lvState *L)
@@ -436,7 +426,7 @@ static int CmdBrushToBGPic(lvState *L)
     int number = GetIntArgOrNil(L, 2, &isNil);
     lvObjectId id = {isNil ? 0 : number, nullptr};
     if (int code = BrushToBGPicRecord(L, GetObjectIdArg(L, 1), &id)) return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 // BGPicToBrush(BGPic id, new brush id): a brush of the BGPic's scaled picture.
@@ -451,7 +441,7 @@ static int CmdBGPicToBrush(lvState *L)
     int number = GetIntArgOrNil(L, 2, &isNil);
     lvObjectId id = {isNil ? 0 : number, nullptr};
     if (int code = ConvertObjectToBrush(L, LV_TYPE_BGPIC, source, &id, 1, 0)) return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 // Showing BGPics comes with the display attributes and the drawing of objects.

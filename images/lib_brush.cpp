@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvimagecmd.h"
 #include "formats/lvsavers.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
@@ -29,10 +30,6 @@
 
 namespace {
 
-int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
-uint32_t ColourArg(lvState *L, int index) { return (uint32_t)(uint64_t)NumberToInt64(CheckNumberArg(L, index)); }
-bool HasArg(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
-
 // An identifier, or Nil for a handle; a number in use is released first.
 int NewIdArg(lvState *L, int index, lvObjectId *id)
 {
@@ -40,13 +37,6 @@ int NewIdArg(lvState *L, int index, lvObjectId *id)
     int number = GetIntArgOrNil(L, index, &isNil);
     *id = {isNil ? 0 : number, nullptr};
     return isNil ? 0 : ReleaseBrushRecord(L, *id, 0);
-}
-
-int Finish(lvState *L, lvObjectId id)
-{
-    if (!id.handle) return 0;
-    PushObjectId(L, id);
-    return 1;
 }
 
 // A size option: a number, or a per-cent string giving -percent.
@@ -258,7 +248,7 @@ static int CmdLoadBrush(lvState *L)
     if (!o.loadPalette) FreeMemory(palette);
     b->loader = request.loader;
     b->transformed = isVector && (o.scaleWidth || o.scaleHeight);
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdCreateBrush(lvState *L)
@@ -336,7 +326,7 @@ static int CmdCreateBrush(lvState *L)
         if (q.userDataRef >= 0) ReleaseReference(L, LV_REGISTRYINDEX, q.userDataRef);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdFreeBrush(lvState *L)
@@ -369,7 +359,7 @@ static int CmdCreateGradientBrush(lvState *L)
         FreeBitmapHandle(rgb);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdCreateTexturedBrush(lvState *L)
@@ -411,7 +401,7 @@ static int CmdCreateTexturedBrush(lvState *L)
         FreeMemory(palette);
         return code;
     }
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 // ---- Drawing -------------------------------------------------------------------------------
@@ -628,7 +618,7 @@ static int CmdCopyBrush(lvState *L)
     // The release may have freed the source when it was found by handle: look it up again.
     if (int code = FindBrushById(L, sourceId, &s, BRUSH_HARDWARE)) return code;
     if (int code = CopyBrushForLayer(L, &id, hardware, smooth, display, s)) return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdRasterizeBrush(lvState *L)
@@ -738,8 +728,6 @@ static int CmdWriteBrushPixel(lvState *L)
     return WriteBrushPixelValue(b, x, y, colour, transparency);
 }
 
-
-
 // ---- Tables of colours and pens -------------------------------------------------------------
 
 static int CmdBrushToRGBArray(lvState *L)
@@ -824,7 +812,7 @@ static int CmdRGBArrayToBrush(lvState *L)
         ReleaseBrushRecord(L, made, 0);
         return code;
     }
-    return Finish(L, made);
+    return FinishNewObject(L, made);
 }
 
 static int CmdBrushToPenArray(lvState *L)
@@ -901,7 +889,7 @@ static int CmdPenArrayToBrush(lvState *L)
         return code;
     }
     b->depth = depth;
-    return Finish(L, made);
+    return FinishNewObject(L, made);
 }
 
 // ---- Pens, palette and depth of palette brushes --------------------------------------------
@@ -1349,7 +1337,7 @@ static int ConvertCommand(lvState *L, int type, lvObjectId source, int newIndex,
     int number = GetIntArgOrNil(L, newIndex, &isNil);
     lvObjectId id = {isNil ? 0 : number, nullptr};
     if (int code = ConvertObjectToBrush(L, type, source, &id, frame, vector)) return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdConvertToBrush(lvState *L)
@@ -1386,7 +1374,7 @@ static int ShadowOrBorder(lvState *L, int shadow)
     int number = GetIntArgOrNil(L, 1, &isNil);
     lvObjectId id = {isNil ? 0 : number, nullptr};
     if (int code = MakeShadowOrBorderBrush(L, shadow, GetObjectIdArg(L, 2), &id, colour, size, softness)) return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdCreateShadowBrush(lvState *L) { return ShadowOrBorder(L, 1); }
@@ -1549,7 +1537,6 @@ static int CmdRemapBrush(lvState *L)
     TakePaletteResult(b, pens, palette, resultPen, target->depth);
     return 0;
 }
-
 
 static const lvCommandEntry BrushCommands[] = {
     {"CreateBrush", CmdCreateBrush}, {"DisplayBrush", CmdDisplayBrush}, {"DisplayBrushPart", CmdDisplayBrushPart},

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvimagecmd.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lveffects.h"
@@ -36,12 +37,8 @@ namespace {
 const int TYPE_BGPIC = 1, TYPE_BRUSH = 3, TYPE_ANIM = 4, TYPE_DISPLAY = 21, TYPE_LAYER = 22, TYPE_SPRITE = 32,
           TYPE_FONT = 43;
 
-int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
-
 // A table's integer keeping the low 32 bits (so NOPEN, 4294967295, reads as -1).
 int Low32(double value) { return (int)(uint32_t)(uint64_t)NumberToInt64(value); }
-
-bool HasArg(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
 
 // A level: a number, or a percentage of 255 ("50%"); clamped to 0..255.
 int LevelArg(lvState *L, int index)
@@ -59,12 +56,6 @@ lvObjectId NewIdArg(lvState *L, int index)
     lvObjectId id = {isNil ? 0 : number, nullptr};
     if (!isNil) FreePaletteById(id);
     return id;
-}
-
-int Finish(lvState *L, lvObjectId id) {
-    if (!id.handle) return 0;
-    PushObjectId(L, id);
-    return 1;
 }
 
 }  // namespace
@@ -309,7 +300,7 @@ static int CmdCreatePalette(lvState *L)
     }
     if (!code) code = NewPaletteRecord(cycle, cycleCount, &id, pens, depth, transparentPen, nullptr, nullptr);
     FreeMemory(cycle);
-    return code ? code : Finish(L, id);
+    return code ? code : FinishNewObject(L, id);
 }
 
 static int CmdFreePalette(lvState *L)
@@ -354,7 +345,7 @@ static int CmdLoadPalette(lvState *L)
                                 nullptr);
     }
     FreeMemory(request.palette);
-    return code ? code : Finish(L, id);
+    return code ? code : FinishNewObject(L, id);
 }
 
 static int CmdSavePalette(lvState *L)
@@ -497,7 +488,7 @@ static int CmdCopyPalette(lvState *L)
     if (int code = NewPaletteRecord(p->cycleTable, p->cycleCount, &id, p->pens, p->depth, p->transparentPen,
                                     p->loader, nullptr))
         return code;
-    return Finish(L, id);
+    return FinishNewObject(L, id);
 }
 
 static int CmdExtractPalette(lvState *L)
@@ -513,7 +504,7 @@ static int CmdExtractPalette(lvState *L)
         if (int code = NewPaletteRecord((const lvCycleRange *)b->cycleTable, b->cycleCount, &id, b->palette, b->depth,
                                         b->transparentColour, nullptr, nullptr))
             return code;
-        return Finish(L, id);
+        return FinishNewObject(L, id);
     }
     if (type == TYPE_BRUSH) {
         lvBrush *b;
@@ -522,7 +513,7 @@ static int CmdExtractPalette(lvState *L)
         if (int code = NewPaletteRecord(b->cycleTable, b->cycleCount, &id, b->palette, b->depth,
                                         b->transparentColour, nullptr, nullptr))
             return code;
-        return Finish(L, id);
+        return FinishNewObject(L, id);
     }
     // Anims, sprites and fonts hand their pens over once they exist here.
     if (type == TYPE_ANIM || type == TYPE_SPRITE || type == TYPE_FONT) return ERR_UNIMPLCMD;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvimagecmd.h"
 #include "images/lvbrush.h"
 #include "images/lvoffscreen.h"
 #include "platform/lvplatform.h"
@@ -312,10 +313,9 @@ static int OutputArea(void *, int axis, int *origin, int *size)
 
 namespace {
 
-int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
 int OptInt(lvState *L, int index, int fallback)
 {
-    return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL ? IntArg(L, index) : fallback;
+    return HasArg(L, index) ? IntArg(L, index) : fallback;
 }
 
 int CmdSelectBrush(lvState *L)

@@ -1,0 +1,21 @@
+// lvimagecmd.h - the argument readers and results the command files of the image
+// libraries (brush, bgpic, palette, offscreen, clipregion) share.
+#pragma once
+#include <cstdint>
+
+#include "runtime/cmdsupport.h"
+#include "vm/lvvm.h"
+
+// A number argument as an int (cut like every integer argument).
+inline int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
+// A colour argument: its low 32 bits, so 0xFFFFFFFF and -1 are the same colour.
+inline uint32_t ColourArg(lvState *L, int index) { return (uint32_t)(uint64_t)NumberToInt64(CheckNumberArg(L, index)); }
+// The argument is given and not Nil.
+inline bool HasArg(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
+// A creating command's result: the new object's handle when it was made with Nil.
+inline int FinishNewObject(lvState *L, lvObjectId id)
+{
+    if (!id.handle) return 0;
+    PushObjectId(L, id);
+    return 1;
+}
