@@ -9,5 +9,5 @@ set_target_properties(testplugin_joyplug PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/ui/joystick_plugin
   CXX_VISIBILITY_PRESET hidden)
 lv_add_test(ui_joystick_plugin_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/joystick_plugin_test.cpp
-            LIBS PkgConfig::LV_JOY_SDL2 LABELS ui)
+            LIBS PkgConfig::LV_JOY_SDL2 LABELS ui threads)
 add_dependencies(ui_joystick_plugin_test lumivarra lvasm lvlink testplugin_joyplug)
