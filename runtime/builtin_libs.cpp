@@ -29,6 +29,7 @@
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
 #include "raster/lvpluginraster.h"
+#include "images/lvpaint.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
@@ -284,6 +285,7 @@ void InstallBuiltinLibraries(void)
     InstallImageEffects();
     InstallImagingLinks();
     InstallRasterPluginEntries();
+    InstallDrawPluginEntries();
     SetLibraryRow("text", OpenTextCommands, GetTextConstants);
     SetLibraryCloseStep("fonts", CloseTextCommands);
 
