@@ -102,3 +102,69 @@ void ShadowPlacement(int size, int direction, int *shapeX, int *shapeY, int *sha
 // fields). Buffers hold SHAPE_MAXPOINTS points. 0 or ERR_WRONGUSAGE (no points).
 int BuildShapeOutline(lvShapeJob *job, int *outWidth, int *outHeight, double *fillPoints, int *fillCount,
                       double *borderPoints, int *borderCount);
+
+// ---- Rendering ------------------------------------------------------------------
+
+// The image set of one job (canvasW x canvasH).
+struct lvShapeImages {
+    lvBitMapHandle *rgb;         // RGB bitmap, or null with the colour-coverage shortcut
+    lvBitMapHandle *mask;        // 1-bit mask (no anti-aliasing, no transparency)
+    lvBitMapHandle *alpha;       // 8-bit alpha (or the coverage of the shortcut)
+    lvBitMapHandle *fillImage;   // gradient or texture fill, freed with the set
+    int colourOnly;              // 1: the blit paints the colour below through alpha
+    uint32_t colour;
+};
+void FreeShapeImages(lvShapeImages *images);
+// Makes the image set by the job's needs. 0, or ERR_BITMAP, ERR_ALLOCALPHA,
+// ERR_ALLOCMASK, ERR_MEM with nothing left allocated.
+int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lvShapeImages *images);
+// Fills a rectangle, or draws its one-pixel frame (filled 0), into each given
+// plane: the colour, mask bits set, alpha 255 - transparency.
+void FillShapeRect(int height, int y, int x, lvBitMapHandle *rgb, int width, lvBitMapHandle *mask,
+                   lvBitMapHandle *alpha, uint32_t colour, int transparency, int filled);
+// Fills the polygon (16.16, relative to the plane) into a temporary 8-bit plane of
+// width x height and blends the colour through it at (x, y) at 255 - transparency,
+// updating the target alpha. 0 or ERR_MEM.
+int BlendFillThroughPlane(int width, int height, const double *points, int count, lvBitMapHandle *rgb,
+                          lvBitMapHandle *alpha, int x, int y, uint32_t colour, int transparency);
+// The line-based renderer. Points and border points are 16.16 in the bordered
+// shape's frame, placed at (shapeX, shapeY); the shadow at (shadowX, shadowY).
+int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int count, const double *borderPoints,
+                     int borderCount, int shapeX, int shapeY, int shadowX, int shadowY, int canvasW, int canvasH,
+                     int flags, lvShapeImages *images, uint32_t *colour);
+
+// The current output as the plain-box fill sees it. The display and sprite
+// subsystems fill the services; unset services do nothing.
+struct lvShapeOutput {
+    int kind;                    // OUTPUT_IMAGE, OUTPUT_DISPLAY, OUTPUT_MASK, OUTPUT_ALPHA
+    lvBitMapHandle *rgb;         // the target's RGB bitmap, or null
+    lvBitMapHandle *mask;        // a selected mask, or null
+    lvBitMapHandle *alpha;       // a selected alpha channel or pen plane, or null
+    int penPlane;                // 1: alpha is a pen plane
+    const uint32_t *palette;     // palette of the output, or null
+    int depth;
+    int width, height;           // output size
+    const lvClipRegion *clip;    // active clip region, or null
+    int hardware;                // the target is a hardware bitmap
+    int adapterInstalled, adapterRealAlpha, canDrawToWindow;
+    int hardwareDoubleBuffer, softwareDoubleBuffer;
+    int layersOn, videoPlaying, comboMode;
+    int maskMode, alphaIntensity;
+    void *context;
+    int (*SpriteOverlaps)(void *context, int x, int y, int width, int height);
+    void (*AddDamage)(void *context, int x, int y, int width, int height);
+    // Writes the rectangle into the display's buffers (and window); style FILLNONE
+    // draws the frame only.
+    void (*FillDisplayRect)(void *context, int x, int y, int width, int height, uint32_t colour, int style);
+};
+// The value of RenderShapeOutlined when FillShapeBox did the work.
+enum : int { SHAPE_DRAWNDIRECTLY = -2 };
+// 1 when every condition for the direct plain-box fill holds.
+int CanFillShapeBoxDirectly(const lvShapeJob *job, const lvShapeOutput *output);
+// SHAPE_DRAWNDIRECTLY, 0 (not suitable), or an error code.
+int FillShapeBox(void *state, lvShapeJob *job, int x, int y, const lvBoxCanvas *canvas, const lvShapeOutput *output);
+// The outline renderer: plain boxes as rectangles (or straight into the output),
+// curved shapes through the vector engine.
+int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int canvasW, int canvasH, int shapeX,
+                        int shapeY, int shadowX, int shadowY, int flags, lvShapeImages *images, uint32_t *colour,
+                        const lvShapeOutput *output);

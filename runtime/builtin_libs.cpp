@@ -30,6 +30,7 @@
 #include "raster/lvgraphics.h"
 #include "raster/lvpluginraster.h"
 #include "images/lvpaint.h"
+#include "images/lvvectorshape.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
@@ -288,6 +289,7 @@ void InstallBuiltinLibraries(void)
     InstallDrawPluginEntries();
     SetLibraryRow("text", OpenTextCommands, GetTextConstants);
     SetLibraryCloseStep("fonts", CloseTextCommands);
+    InstallVectorShapeCloseStep();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();

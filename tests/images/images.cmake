@@ -28,3 +28,5 @@ lv_add_test(images_paint_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_paint_tes
   LIBS lv_images LABELS images)
 lv_add_test(images_shape_outline_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_outline_test.cpp
   LIBS lv_images LABELS images)
+lv_add_test(images_shape_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_render_test.cpp
+  LIBS lv_images LABELS images)
