@@ -364,15 +364,18 @@ void MaskSpan(uint8_t *row, int x0, int x1) {
     for (int x = x0; x <= x1; x++) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
 }
 
-void PolygonToMask(uint8_t *maskPixels, int rowBytes, int *scratch, const int *points, int count, int maskWidth,
-                   int maskHeight) {
-    if (!maskPixels || !scratch || !points || count < 2) return;
+namespace {
+
+// The scanline rule of PolygonToMask, handing each span (row, x0, x1 inclusive, cut to
+// 0..width - 1) to span.
+template <typename Span>
+void ScanPolygon(int *scratch, const int *points, int count, int width, int height, Span span) {
     int minY = points[1], maxY = points[1];
     for (int k = 1; k < count; k++) {
         minY = std::min(minY, points[2 * k + 1]);
         maxY = std::max(maxY, points[2 * k + 1]);
     }
-    int y0 = std::max(minY, 0), y1 = std::min(maxY, maskHeight - 1);
+    int y0 = std::max(minY, 0), y1 = std::min(maxY, height - 1);
     for (int y = y0; y <= y1; y++) {
         int n = 0;
         for (int k = 0; k < count; k++) {
@@ -391,12 +394,40 @@ void PolygonToMask(uint8_t *maskPixels, int rowBytes, int *scratch, const int *p
             }
             scratch[m] = v;
         }
-        uint8_t *line = maskPixels + static_cast<size_t>(y) * rowBytes;
         for (int k = 0; k + 1 < n; k += 2) {
-            int a = std::max(scratch[k], 0), b = std::min(scratch[k + 1], maskWidth - 1);
-            if (a <= b) MaskSpan(line, a, b);
+            int a = std::max(scratch[k], 0), b = std::min(scratch[k + 1], width - 1);
+            if (a <= b) span(y, a, b);
         }
     }
+}
+
+}  // namespace
+
+void PolygonToMask(uint8_t *maskPixels, int rowBytes, int *scratch, const int *points, int count, int maskWidth,
+                   int maskHeight) {
+    if (!maskPixels || !scratch || !points || count < 2) return;
+    ScanPolygon(scratch, points, count, maskWidth, maskHeight, [&](int y, int a, int b) {
+        MaskSpan(maskPixels + static_cast<size_t>(y) * rowBytes, a, b);
+    });
+}
+
+void FillPolygonBytes(uint8_t *pixels, int rowBytes, int width, int height, int value, const double *polygon,
+                      int count) {
+    if (!pixels || !polygon || count < 2) return;
+    std::vector<int> ints, scratch;
+    try {
+        ints.resize(2 * static_cast<size_t>(count));
+        scratch.resize(static_cast<size_t>(count));
+    } catch (...) {
+        return;
+    }
+    for (int k = 0; k < 2 * count; k++) {
+        if (!std::isfinite(polygon[k])) return;
+        ints[k] = static_cast<int>(std::lround(std::clamp(polygon[k], -1e9, 1e9)));
+    }
+    ScanPolygon(scratch.data(), ints.data(), count, width, height, [&](int y, int a, int b) {
+        std::memset(pixels + static_cast<size_t>(y) * rowBytes + a, value, static_cast<size_t>(b - a + 1));
+    });
 }
 
 // ---- Plug-in entries ------------------------------------------------------------------

@@ -128,6 +128,10 @@ bool ClipLineToRange(int *x1, int *y1, int *x2, int *y2, int axis, int lo, int h
 // 1-bit mask of maskWidth x maskHeight; scratch holds count ints.
 void PolygonToMask(uint8_t *maskPixels, int rowBytes, int *scratch, const int *points, int count, int maskWidth,
                    int maskHeight);
+// The same rule into an 8-bit plane (points rounded from doubles in pixels): the
+// imaging service behind the raster engine's FillPolygonIntoBitmap.
+void FillPolygonBytes(uint8_t *pixels, int rowBytes, int width, int height, int value, const double *polygon,
+                      int count);
 // Sets bits x0..x1 inclusive of one mask row.
 void MaskSpan(uint8_t *row, int x0, int x1);
 

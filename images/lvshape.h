@@ -168,3 +168,47 @@ int FillShapeBox(void *state, lvShapeJob *job, int x, int y, const lvBoxCanvas *
 int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int canvasW, int canvasH, int shapeX,
                         int shapeY, int shadowX, int shadowY, int flags, lvShapeImages *images, uint32_t *colour,
                         const lvShapeOutput *output);
+
+// ---- Shape layers ----------------------------------------------------------------------
+
+// The shape a layer keeps so that it can be rendered again (owned by the layer).
+struct lvShapeLayerShape {
+    int type;
+    int width, height;
+    int radiusX, radiusY;
+    int startAngle, endAngle, clockwise;
+    int corners[4];
+    double *points;              // polygons and lines: pixels, owned (FreeMemory)
+    int pointCount;
+    int thickness, arrowhead;
+    int formStyle;               // FORM_ANTIALIAS counts
+    int lineBased;               // the rasteriser chosen when it was drawn
+    lvMatrix2D matrix;           // the layer's transform
+    double anchorX, anchorY;
+};
+void FreeShapeLayerShape(lvShapeLayerShape *shape);
+// The coverage of a shape layer for the layer system's border and shadow styles.
+struct lvShapeLayerMask {
+    lvBitMapHandle *alpha;       // coverage, width x height
+    int offsetX, offsetY;        // of the coverage's (0, 0) against the layer's
+    int width, height;
+};
+// What the layer system provides (unset: no layers, ERR_UNIMPLCMD).
+struct lvShapeLayerServices {
+    void *context;
+    // The shape a layer keeps and whether its graphics record is in its border form.
+    const lvShapeLayerShape *(*LayerShape)(void *context, void *layer, void *graphics, int *borderForm);
+    // Makes a layer from the images; takes the images and the shape record on success.
+    int (*NewLayerRecord)(void *context, void *state, int type, int x, int y, int width, int height,
+                          const lvDrawTags *transform, lvStyleTags *tags, lvShapeImages *images,
+                          lvShapeLayerShape *shape, void *owner, int flags, uint32_t colour, int layerFlags);
+};
+void SetShapeLayerServices(const lvShapeLayerServices *services);
+// 0 with the coverage in out (the caller frees out->alpha), or ERR_ALLOCALPHA,
+// ERR_MEM, ERR_UNIMPLCMD (no layer system).
+int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int borderSize, int flags,
+                        lvShapeLayerMask *out);
+// Copies the job's shape into a record the layer owns and makes the layer. On
+// failure the images are freed. 0 or the error.
+int NewShapeLayer(void *state, const lvShapeJob *job, int x, int y, int width, int height, lvStyleTags *tags,
+                  lvShapeImages *images, void *owner, int flags, uint32_t colour, int layerFlags);

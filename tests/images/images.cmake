@@ -30,3 +30,5 @@ lv_add_test(images_shape_outline_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_s
   LIBS lv_images LABELS images)
 lv_add_test(images_shape_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_render_test.cpp
   LIBS lv_images LABELS images)
+lv_add_test(images_shape_layer_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_layer_test.cpp
+  LIBS lv_images LABELS images)

@@ -346,6 +346,19 @@ TEST(PolygonMask, ScanlineFillOfHandWorkedShapes) {
     }
 }
 
+TEST(PolygonMask, BytePlaneFillFollowsTheSameRule) {
+    const int W = 8, H = 6;
+    std::vector<uint8_t> plane(W * H, 0);
+    const double rect[] = {2, 2, 5, 2, 5, 4, 2, 4};
+    FillPolygonBytes(plane.data(), W, W, H, 7, rect, 4);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) EXPECT_EQ(plane[y * W + x], (x >= 2 && x <= 5 && y >= 2 && y <= 4) ? 7 : 0);
+    const double broken[] = {0, 0, std::nan(""), 3, 5, 5};
+    std::vector<uint8_t> before = plane;
+    FillPolygonBytes(plane.data(), W, W, H, 9, broken, 3);
+    EXPECT_EQ(plane, before);
+}
+
 // ---- Coverage rasteriser and PaintOutline ----------------------------------------------------
 
 std::vector<std::string> AlphaRows(lvBitMapHandle *alpha) {
