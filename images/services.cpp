@@ -6,6 +6,7 @@
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lvpaint.h"
 #include "raster/lvneighbours.h"
 
 static int BrushView(void *, void *state, int64_t id, lvBrushView *view)
@@ -25,5 +26,9 @@ void InstallImagingServices(void)
     s.FindBrushById = BrushView;
     s.RealizeBrushImages = RealizeBrushes;
     s.RealizeBGPicImages = RealizeBGPics;
+    s.FillPolygonPlane = [](void *, uint8_t *pixels, int rowBytes, int width, int height, int value,
+                            const double *polygon, int count) {
+        FillPolygonBytes(pixels, rowBytes, width, height, value, polygon, count);
+    };
     SetImagingServices(&s);
 }

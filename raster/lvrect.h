@@ -52,3 +52,9 @@ double GetTransformedBorderWidth(const lvMatrix2D *m, double width, double heigh
 // Resolve one coordinate against a container (0: the current output's area).
 int ResolveSpecialX(int value, int size, int container, double anchor);
 int ResolveSpecialY(int value, int size, int container, double anchor);
+// Transforms count points (x, y pairs, 16.16) about the anchor point (width x
+// anchorX, height x anchorY, same unit) into out (may equal points, or null) and
+// gives the bounds of the transformed points.
+void TransformVertexList(const lvMatrix2D *m, double anchorX, double anchorY, double width, double height,
+                         const double *points, int count, double *out, double *minX, double *minY, double *maxX,
+                         double *maxY);

@@ -252,3 +252,23 @@ int ResolveSpecialX(int value, int size, int container, double anchor) {
 int ResolveSpecialY(int value, int size, int container, double anchor) {
     return ResolveSpecial(SpecialY, 1, value, size, container, anchor);
 }
+
+void TransformVertexList(const lvMatrix2D *m, double anchorX, double anchorY, double width, double height,
+                         const double *points, int count, double *out, double *minX, double *minY, double *maxX,
+                         double *maxY) {
+    double ax = width * anchorX, ay = height * anchorY;
+    double lx = 0, ly = 0, hx = 0, hy = 0;
+    for (int i = 0; i < count; i++) {
+        double dx = points[2 * i] - ax, dy = points[2 * i + 1] - ay;
+        double x = ax + m->sx * dx + m->ry * dy, y = ay + m->rx * dx + m->sy * dy;
+        if (out) out[2 * i] = x, out[2 * i + 1] = y;
+        if (i == 0 || x < lx) lx = x;
+        if (i == 0 || x > hx) hx = x;
+        if (i == 0 || y < ly) ly = y;
+        if (i == 0 || y > hy) hy = y;
+    }
+    if (minX) *minX = lx;
+    if (minY) *minY = ly;
+    if (maxX) *maxX = hx;
+    if (maxY) *maxY = hy;
+}

@@ -29,6 +29,8 @@
 #include "libs/strings_engine.h"
 #include "raster/lvgraphics.h"
 #include "raster/lvpluginraster.h"
+#include "images/lvpaint.h"
+#include "images/lvvectorshape.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
 #include "runtime/cmdsupport.h"
@@ -284,8 +286,10 @@ void InstallBuiltinLibraries(void)
     InstallImageEffects();
     InstallImagingLinks();
     InstallRasterPluginEntries();
+    InstallDrawPluginEntries();
     SetLibraryRow("text", OpenTextCommands, GetTextConstants);
     SetLibraryCloseStep("fonts", CloseTextCommands);
+    InstallVectorShapeCloseStep();
 
     SetLibraryRow("plugin", OpenPluginLibrary, GetPluginConstants);
     InstallPluginManager();

@@ -1109,7 +1109,12 @@ typedef struct lvApiGraphics {
     // 23: the same for one pixel; a pixel outside the clip rectangle is not written.
     void (*WriteRawPixel)(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
                           const lvPluginTag *tags);
-    lvApiPending DrawRawLine;                                                                      // 24
+    // 24: a one-pixel line into raw pixels in the colour, whose high byte is the
+    // opacity with flag 1 (else opaque). Tags: 1 pixel format (default 10), 2 row
+    // length in pixels (nothing is drawn without it), 3 const lvPluginRect* clip
+    // rectangle. Never written: x outside 0..row length - 1, y below 0.
+    void (*DrawRawLine)(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
+                        uint32_t flags, const lvPluginTag *tags);
     // 25: a new buffer of 0xAARRGGBB words (free it with the standard runtime's free)
     // of a bitmap set, or null. Tags: 1 x, 2 y, 3 width, 4 height (0: the bitmap's own),
     // 5 non-zero: the first argument is a pen plane, 6 its palette (256 words), 7 its
@@ -1118,8 +1123,14 @@ typedef struct lvApiGraphics {
     int (*PlaneSize)(void *plane, int attribute);              // 26: attribute 0 width, 1 height
     uint32_t (*ArgbToPixel)(uint32_t colour, int format, int keepAlpha);  // 27
     uint32_t (*PixelToArgb)(uint32_t pixel, int format, int keepAlpha);   // 28
-    lvApiPending FreeBrush, MapHardwareBrush, DrawPolygon, IconImages, IconImageAtScale,
-        FreeIconImage;                                                                            // 29-34
+    lvApiPending FreeBrush, MapHardwareBrush;                                                      // 29, 30
+    // 31: fills a polygon of count integer (x, y) points; 1 drawn, 0 not. The colour's
+    // high byte is the opacity with flag 1. Tags: 1 pixel format (default 10), 2 row
+    // length in pixels of a raw buffer (bitmap is then the pixels, else a bitmap the
+    // runtime handed over), 3 x offset, 4 y offset.
+    int (*DrawPolygon)(void *bitmap, const int32_t *points, int32_t count, uint32_t colour, uint32_t flags,
+                       const lvPluginTag *tags);
+    lvApiPending IconImages, IconImageAtScale, FreeIconImage;                                      // 32-34
     // 35: scales a rectangle of raw pixels (one-byte formats as a plane); with a null
     // target a new buffer (standard runtime's free). The target, or null.
     void *(*ScalePixels)(const void *source, int sourceX, int sourceY, int sourceWidth, int sourceHeight,

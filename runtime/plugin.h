@@ -61,6 +61,13 @@ struct lvPluginRasterEntries {
     decltype(lvApiGraphics::ResolveSpecialCoordinate) ResolveSpecialCoordinate;
 };
 void SetPluginRasterEntries(const lvPluginRasterEntries *entries);
+// The drawing entries of the graphics sub-table (slots 24 and 31); unset, they draw
+// nothing. Null clears them.
+struct lvPluginDrawEntries {
+    decltype(lvApiGraphics::DrawRawLine) DrawRawLine;
+    decltype(lvApiGraphics::DrawPolygon) DrawPolygon;
+};
+void SetPluginDrawEntries(const lvPluginDrawEntries *entries);
 
 // Services of the command libraries that interface slots hand on (the executable fills
 // them when it puts its libraries into the table; unset, the slots give empty results).

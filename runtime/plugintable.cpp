@@ -855,14 +855,31 @@ static int ResolveSpecialEntry(int isX, int value, int size, int container, doub
                : value;
 }
 
+// The drawing engine sits above the runtime core: it installs slots 24 and 31.
+static lvPluginDrawEntries drawEntries;
+void SetPluginDrawEntries(const lvPluginDrawEntries *entries)
+{
+    drawEntries = entries ? *entries : lvPluginDrawEntries{};
+}
+static void DrawRawLineEntry(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
+                             uint32_t flags, const lvPluginTag *tags)
+{
+    if (drawEntries.DrawRawLine) drawEntries.DrawRawLine(pixels, x1, y1, x2, y2, colour, flags, tags);
+}
+static int DrawPolygonEntry(void *bitmap, const int32_t *points, int32_t count, uint32_t colour, uint32_t flags,
+                            const lvPluginTag *tags)
+{
+    return drawEntries.DrawPolygon ? drawEntries.DrawPolygon(bitmap, points, count, colour, flags, tags) : 0;
+}
+
 static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
     PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                   // 4-11
     PENDING, InstallDisplayEntry,                                                                             // 12, 13
     PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, PENDING, PENDING, FindDisplayEntry,                 // 14-20
-    BltRawPixelsEntry, FillRawRectEntry, WriteRawPixelEntry, PENDING, ReadArgbEntry,                          // 21-25
+    BltRawPixelsEntry, FillRawRectEntry, WriteRawPixelEntry, DrawRawLineEntry, ReadArgbEntry,                 // 21-25
     PlaneSizeEntry, ArgbToPixelEntry, PixelToArgbEntry,                                                       // 26-28
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                                     // 29-34
+    PENDING, PENDING, DrawPolygonEntry, PENDING, PENDING, PENDING,                                            // 29-34
     ScalePixelsEntry, SaveImageEntry, RemapToPaletteEntry,                                                    // 35-37
     ResolveSpecialEntry};                                                                                     // 38
 // The sound library installs the audio entries; until then nothing is found or made.

@@ -23,3 +23,12 @@ lv_add_test(images_load_formats_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/im
   LIBS lv_formats_fixtures LABELS images)
 target_link_libraries(images_load_formats_applet_test PRIVATE TIFF::TIFF PkgConfig::LV_WEBP_WRITE)
 add_dependencies(images_load_formats_applet_test lumivarra lvasm lvlink)
+# The pixel painter, the coverage rasteriser and the plug-in drawing entries.
+lv_add_test(images_paint_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_paint_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_shape_outline_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_outline_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_shape_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_render_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_shape_layer_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_layer_test.cpp
+  LIBS lv_images LABELS images)

@@ -44,7 +44,8 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // Command library (cmdlib) and the one that needs it (needs)
 // ============================================================================
 
-#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS) || defined(LVT_RASTER)
+#if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS) || defined(LVT_RASTER) || \
+    defined(LVT_DRAW)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -324,6 +325,48 @@ static int CmdCheckRasterSlots(lvState *L)
     return 1;
 }
 static const lvPluginCommand commands[] = {{"CheckRasterSlots", CmdCheckRasterSlots}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_DRAW)
+// Graphics slots 24 and 31 (drawslots): a clipped line and two polygons into the plug-in's
+// own 16 x 12 buffer between guard words, and lines that lie off the buffer.
+static uint32_t drawGuarded[16 + 16 * 12 + 16];
+
+// DrawSlots() -> checksum of the buffer (FNV-1a over its words), and "" or what was written
+// outside it.
+static int CmdDrawSlots(lvState *L)
+{
+    const lvApiGraphics *g = api->graphics;
+    uint32_t *px = drawGuarded + 16;
+    std::fill(drawGuarded, drawGuarded + 16 + 16 * 12 + 16, 0xDEADBEEFu);
+    std::fill(px, px + 16 * 12, 0u);
+    lvPluginRect clip = {2, 2, 10, 7};
+    lvPluginTag clipped[] = {{2, 16}, {3, (intptr_t)&clip}, {0, 0}};
+    g->DrawRawLine((uint8_t *)px, -5, -3, 20, 14, 0x00FF8040, 0, clipped);
+    lvPluginTag row[] = {{2, 16}, {0, 0}};
+    g->DrawRawLine((uint8_t *)px, 0, 11, 15, 0, 0x80FFFFFFu, 1, row);
+    int32_t quad[] = {3, 1, 12, 4, 6, 10, 1, 7};
+    lvPluginTag moved[] = {{2, 16}, {3, 1}, {4, 0}, {0, 0}};
+    int drew = g->DrawPolygon(px, quad, 4, 0x80FF00FFu, 1, moved);
+    int32_t off[] = {-20, -20, -5, -20, -5, -2};  // wholly before the buffer
+    int drewOff = g->DrawPolygon(px, off, 3, 0x123456, 0, row);
+    // Off the buffer: left of it, right of the rows, above it.
+    g->DrawRawLine((uint8_t *)px, -10, -10, -1, -1, 0xFFFFFF, 0, row);
+    g->DrawRawLine((uint8_t *)px, 100, 5, 200, 5, 0xFFFFFF, 0, row);
+    g->DrawRawLine((uint8_t *)px, 5, -50, 5, -1, 0xFFFFFF, 0, row);
+    g->DrawRawLine((uint8_t *)px, -3, 4, -3, 9, 0xFFFFFF, 0, row);
+    std::string failures;
+    for (int i = 0; i < 16; i++)
+        if (drawGuarded[i] != 0xDEADBEEFu || drawGuarded[16 + 16 * 12 + i] != 0xDEADBEEFu) failures = " guard";
+    if (drew != 1) failures += " polygon";
+    if (drewOff != 1) failures += " off polygon";
+    uint32_t hash = 2166136261u;
+    for (int i = 0; i < 16 * 12; i++)
+        for (int k = 0; k < 4; k++) hash = (hash ^ ((px[i] >> (8 * k)) & 0xFF)) * 16777619u;
+    api->scriptVM->PushNumber(L, (double)hash);
+    api->scriptVM->PushString(L, failures.c_str());
+    return 2;
+}
+static const lvPluginCommand commands[] = {{"DrawSlots", CmdDrawSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #else
 static int currentLibrary;
@@ -954,6 +997,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "slotcheck", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_RASTER)
     DescribeSelf(record, "rasterslots", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_DRAW)
+    DescribeSelf(record, "drawslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};

@@ -1,0 +1,247 @@
+// paint.cpp - the pixel painter: one pixel, one-pixel and span lines, and the
+// compositing of a coverage plane into the target planes.
+//
+// PaintPixel holds the rules; CompositeCoverage runs the same rules in loops
+// specialised per combination of target planes (chosen once per call), so that
+// the per-pixel work carries no decisions that are fixed for the whole call.
+//
+// Depends on: images/lvpaint.h, raster/lvkernels.h (LerpRgb).
+// Limits: script thread only; no allocation.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "images/lvpaint.h"
+#include "raster/lvkernels.h"
+
+void SetPaintColour(lvPaintContext *c, uint32_t colour) {
+    c->colour = colour;
+    c->colourPixel = ArgbToPixel32(c->pixelFormat, colour);
+    c->red = (colour >> 16) & 0xFF;
+    c->green = (colour >> 8) & 0xFF;
+    c->blue = colour & 0xFF;
+}
+
+namespace {
+
+inline bool InsideTarget(const lvPaintContext *c, int x, int y) {
+    return x >= 0 && y >= 0 && x < c->targetWidth && y < c->targetHeight;
+}
+
+// Clip test of the rules: outside the clip rectangle, or on a clear clip-mask bit.
+inline bool ClippedAway(const lvPaintContext *c, int x, int y) {
+    if (!c->clipActive) return false;
+    if (x < c->clipX || y < c->clipY || x >= c->clipX + c->clipWidth || y >= c->clipY + c->clipHeight) return true;
+    if (c->clipMask) {
+        int mx = x - c->clipX, my = y - c->clipY;
+        if (!(c->clipMask[static_cast<size_t>(my) * c->clipMaskRowBytes + (mx >> 3)] & (0x80 >> (mx & 7)))) return true;
+    }
+    return false;
+}
+
+inline void ApplyMaskMode(uint8_t *byte, uint8_t bit, int mode) {
+    switch (mode) {
+    case MASKINVISIBLE: *byte &= static_cast<uint8_t>(~bit); break;
+    case MASKXOR: *byte ^= bit; break;
+    case MASKAND: break;
+    default: *byte |= bit; break;  // MASKVISIBLE, MASKVANILLACOPY, MASKOR
+    }
+}
+
+// The RGB rule: source or colour, stored as is at full coverage or beside an
+// alpha target, else blended per channel as t + (coverage * (s - t)) >> 8.
+inline void PaintRgb(const lvPaintContext *c, int x, int y, int coverage, bool withAlpha) {
+    uint32_t *px = reinterpret_cast<uint32_t *>(c->rgbPixels) + static_cast<size_t>(y) * c->rgbRowPixels + x;
+    uint32_t s = c->sourcePixels
+                     ? reinterpret_cast<const uint32_t *>(c->sourcePixels)[static_cast<size_t>(y) * c->sourceRowPixels + x]
+                     : c->colourPixel;
+    if (coverage >= 255 || withAlpha) {
+        *px = s;
+        return;
+    }
+    int fmt = c->pixelFormat;
+    uint32_t t = Pixel32ToArgb(fmt, *px), sa = Pixel32ToArgb(fmt, s);
+    *px = ArgbToPixel32(fmt, LerpRgb(t, sa, coverage));
+}
+
+}  // namespace
+
+void PaintPixel(lvPaintContext *c, int x, int y) {
+    if (!InsideTarget(c, x, y) || ClippedAway(c, x, y)) return;
+    if (c->rgbPixels && c->bytesPerPixel == 4) PaintRgb(c, x, y, c->coverage, c->alphaPixels != nullptr);
+    if (c->maskPixels)
+        ApplyMaskMode(&c->maskPixels[static_cast<size_t>(y) * c->maskRowBytes + (x >> 3)],
+                      static_cast<uint8_t>(0x80 >> (x & 7)), c->maskMode);
+    if (c->alphaPixels) {
+        c->alphaPixels[static_cast<size_t>(y) * c->alphaRowBytes + x] =
+            c->penSource ? c->penSource[static_cast<size_t>(y) * c->penSourceRowBytes + x]
+                         : static_cast<uint8_t>(c->coverage);
+    }
+}
+
+void PaintWuLine(lvPaintContext *c, int x1, int y1, int x2, int y2) {
+    int saved = c->coverage;
+    int opacity = c->opacity;
+    if (x1 == x2 && y1 == y2) {
+        c->coverage = opacity;
+        if (opacity > 0) PaintPixel(c, x1, y1);
+        c->coverage = saved;
+        return;
+    }
+    bool xMajor = std::abs(x2 - x1) >= std::abs(y2 - y1);
+    int a1 = xMajor ? x1 : y1, b1 = xMajor ? y1 : x1, a2 = xMajor ? x2 : y2, b2 = xMajor ? y2 : x2;
+    if (a1 > a2) {
+        std::swap(a1, a2);
+        std::swap(b1, b2);
+    }
+    int64_t slope = (static_cast<int64_t>(b2 - b1) * 65536) / (a2 - a1);
+    int64_t minor = static_cast<int64_t>(b1) * 65536;
+    for (int a = a1; a <= a2; a++, minor += slope) {
+        int whole = static_cast<int>(minor >> 16);  // floor, also for negative coordinates
+        int top = static_cast<int>((minor & 0xFFFF) >> 8);
+        int nearCov = (255 - top) * opacity / 255, farCov = top * opacity / 255;
+        // A pixel of coverage 0 is not painted: it would set a mask bit or
+        // overwrite an alpha byte with 0 although the line does not touch it.
+        if (nearCov > 0) {
+            c->coverage = nearCov;
+            xMajor ? PaintPixel(c, a, whole) : PaintPixel(c, whole, a);
+        }
+        if (farCov > 0) {
+            c->coverage = farCov;
+            xMajor ? PaintPixel(c, a, whole + 1) : PaintPixel(c, whole + 1, a);
+        }
+    }
+    c->coverage = saved;
+}
+
+void PaintThickLine(lvPaintContext *c, int x1, int y1, int x2, int y2) {
+    int dx = std::abs(x2 - x1), dy = std::abs(y2 - y1);
+    int width = std::max(1, c->lineWidth);
+    int run = 1;
+    bool xMajor = dy <= dx;
+    if (dx || dy) {
+        double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+        double len = xMajor ? width / std::cos(theta) : width / std::sin(theta);
+        run = std::max(1, static_cast<int>(len));
+    }
+    int sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;
+    int err = dx - dy;
+    int x = x1, y = y1;
+    for (;;) {
+        if (xMajor)
+            for (int k = 0; k < run; k++) PaintPixel(c, x, y - run / 2 + k);
+        else
+            for (int k = 0; k < run; k++) PaintPixel(c, x - run / 2 + k, y);
+        if (x == x2 && y == y2) break;
+        int e2 = 2 * err;
+        if (e2 > -dy) {
+            err -= dy;
+            x += sx;
+        }
+        if (e2 < dx) {
+            err += dx;
+            y += sy;
+        }
+    }
+}
+
+// ---- CompositeCoverage ---------------------------------------------------------------
+
+namespace {
+
+enum : unsigned { kRgb = 1, kMask = 2, kAlpha = 4, kClipMask = 8, kOver = 16 };
+
+// The coverage of one byte by the soft / hard / alpha-over rules.
+inline int CoverageOf(int c, int hard, int preset, int opacity, bool over, const uint8_t *alphaByte) {
+    if (over) {
+        int a = *alphaByte;
+        int v = c == 255 ? 255 : std::min(255, (a * (255 - c) + 255 * c + 127) / 255);
+        return opacity == 255 ? v : v * opacity / 255;
+    }
+    if (hard) return preset;
+    return opacity == 255 ? c : c * opacity / 255;
+}
+
+template <unsigned F>
+void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1, int i1, int xOffset, int yOffset,
+                   const lvPaintContext *c, int hard) {
+    const int opacity = c->opacity, preset = c->coverage, fmt = c->pixelFormat;
+    const bool native = fmt == PIXFMT_ARGB32;
+    for (int i = i0; i < i1; i++) {
+        const uint8_t *cov = coverage + static_cast<size_t>(i) * rowStep;
+        int y = yOffset + i;
+        uint32_t *rgb = (F & kRgb) ? reinterpret_cast<uint32_t *>(c->rgbPixels) + static_cast<size_t>(y) * c->rgbRowPixels
+                                   : nullptr;
+        const uint32_t *src = ((F & kRgb) && c->sourcePixels)
+                                  ? reinterpret_cast<const uint32_t *>(c->sourcePixels) +
+                                        static_cast<size_t>(y) * c->sourceRowPixels
+                                  : nullptr;
+        uint8_t *mask = (F & kMask) ? c->maskPixels + static_cast<size_t>(y) * c->maskRowBytes : nullptr;
+        uint8_t *alpha = (F & kAlpha) ? c->alphaPixels + static_cast<size_t>(y) * c->alphaRowBytes : nullptr;
+        const uint8_t *pens = ((F & kAlpha) && c->penSource)
+                                  ? c->penSource + static_cast<size_t>(y) * c->penSourceRowBytes
+                                  : nullptr;
+        const uint8_t *clip = (F & kClipMask)
+                                  ? c->clipMask + static_cast<size_t>(y - c->clipY) * c->clipMaskRowBytes
+                                  : nullptr;
+        for (int j = j0; j < j1; j++) {
+            int raw = cov[j];
+            if (!raw) continue;
+            int x = xOffset + j;
+            if (F & kClipMask) {
+                int mx = x - c->clipX;
+                if (!(clip[mx >> 3] & (0x80 >> (mx & 7)))) continue;
+            }
+            int k = CoverageOf(raw, hard, preset, opacity, (F & kOver) != 0, alpha ? alpha + x : nullptr);
+            if (F & kRgb) {
+                uint32_t s = src ? src[x] : c->colourPixel;
+                if ((F & kAlpha) || k >= 255) {
+                    rgb[x] = s;
+                } else if (native) {
+                    rgb[x] = LerpRgb(rgb[x], s, k);
+                } else {
+                    rgb[x] = ArgbToPixel32(fmt, LerpRgb(Pixel32ToArgb(fmt, rgb[x]), Pixel32ToArgb(fmt, s), k));
+                }
+            }
+            if (F & kMask) ApplyMaskMode(&mask[x >> 3], static_cast<uint8_t>(0x80 >> (x & 7)), c->maskMode);
+            if (F & kAlpha) alpha[x] = pens ? pens[x] : static_cast<uint8_t>(k);
+        }
+    }
+}
+
+using CompositeFn = void (*)(const uint8_t *, int, int, int, int, int, int, int, const lvPaintContext *, int);
+
+template <size_t... I>
+constexpr auto MakeCompositeTable(std::index_sequence<I...>) {
+    return std::array<CompositeFn, sizeof...(I)>{&CompositeRows<static_cast<unsigned>(I)>...};
+}
+const auto kCompositeTable = MakeCompositeTable(std::make_index_sequence<32>{});
+
+}  // namespace
+
+void CompositeCoverage(const uint8_t *coverage, int xOffset, int yOffset, lvPaintContext *c, int width, int height,
+                       int rowStep, int hard) {
+    if (!coverage || width <= 0 || height <= 0) return;
+    // The rectangle painted: the coverage, cut to the planes and to the clip rectangle.
+    int64_t x0 = std::max<int64_t>(xOffset, 0), y0 = std::max<int64_t>(yOffset, 0);
+    int64_t x1 = std::min<int64_t>(int64_t(xOffset) + width, c->targetWidth);
+    int64_t y1 = std::min<int64_t>(int64_t(yOffset) + height, c->targetHeight);
+    if (c->clipActive) {
+        x0 = std::max<int64_t>(x0, c->clipX);
+        y0 = std::max<int64_t>(y0, c->clipY);
+        x1 = std::min<int64_t>(x1, int64_t(c->clipX) + c->clipWidth);
+        y1 = std::min<int64_t>(y1, int64_t(c->clipY) + c->clipHeight);
+    }
+    if (x0 >= x1 || y0 >= y1) return;
+    unsigned f = 0;
+    if (c->rgbPixels && c->bytesPerPixel == 4) f |= kRgb;
+    if (c->maskPixels) f |= kMask;
+    if (c->alphaPixels) f |= kAlpha;
+    if (c->clipActive && c->clipMask) f |= kClipMask;
+    if (c->alphaOver && c->alphaPixels) f |= kOver;
+    if (!(f & (kRgb | kMask | kAlpha))) return;
+    kCompositeTable[f](coverage, rowStep, static_cast<int>(x0 - xOffset), static_cast<int>(y0 - yOffset),
+                       static_cast<int>(x1 - xOffset), static_cast<int>(y1 - yOffset), xOffset, yOffset, c, hard);
+}

@@ -1,0 +1,147 @@
+// shape_layer.cpp - shapes that become layers: the record a layer keeps of its shape,
+// the layer made from a rendered job, and the shape's coverage rebuilt for the layer
+// system's border and shadow styles.
+//
+// The layer system is reached through lvShapeLayerServices only.
+// Depends on: images/lvshape.h, images/lvpaint.h, images/lvvectorshape.h.
+// Limits: script thread only.
+#include <algorithm>
+#include <cstring>
+
+#include "base/lverrors.h"
+#include "images/lvpaint.h"
+#include "images/lvshape.h"
+#include "images/lvvectorshape.h"
+#include "platform/lvplatform.h"
+#include "raster/lvrect.h"
+
+static lvShapeLayerServices layerServices;
+
+void SetShapeLayerServices(const lvShapeLayerServices *services) {
+    layerServices = services ? *services : lvShapeLayerServices{};
+}
+
+void FreeShapeLayerShape(lvShapeLayerShape *shape) {
+    if (!shape) return;
+    FreeMemory(shape->points);
+    FreeMemory(shape);
+}
+
+int NewShapeLayer(void *state, const lvShapeJob *job, int x, int y, int width, int height, lvStyleTags *tags,
+                  lvShapeImages *images, void *owner, int flags, uint32_t colour, int layerFlags) {
+    if (!layerServices.NewLayerRecord) {
+        FreeShapeImages(images);
+        return ERR_UNIMPLCMD;
+    }
+    auto *s = static_cast<lvShapeLayerShape *>(AllocMemory(sizeof(lvShapeLayerShape), 1));
+    if (!s) {
+        FreeShapeImages(images);
+        return ERR_MEM;
+    }
+    s->type = job->type;
+    s->width = job->width, s->height = job->height;
+    s->radiusX = job->radiusX, s->radiusY = job->radiusY;
+    s->startAngle = job->startAngle, s->endAngle = job->endAngle, s->clockwise = job->clockwise;
+    s->corners[0] = job->cornerA, s->corners[1] = job->cornerB, s->corners[2] = job->cornerC;
+    s->corners[3] = job->cornerD;
+    s->thickness = job->thickness, s->arrowhead = job->arrowhead;
+    s->formStyle = job->style.formStyle;
+    s->lineBased = job->lineBased;
+    s->matrix = job->transform.matrix;
+    s->anchorX = job->transform.anchorX, s->anchorY = job->transform.anchorY;
+    if ((job->type == SHAPE_POLYGON || job->type == SHAPE_LINE) && job->points && job->pointCount > 0) {
+        size_t bytes = sizeof(double) * 2 * static_cast<size_t>(job->pointCount);
+        s->points = static_cast<double *>(AllocMemory(bytes, 0));
+        if (!s->points) {
+            FreeShapeLayerShape(s);
+            FreeShapeImages(images);
+            return ERR_MEM;
+        }
+        std::memcpy(s->points, job->points, bytes);
+        s->pointCount = job->pointCount;
+    }
+    int rc = layerServices.NewLayerRecord(layerServices.context, state, job->type, x, y, width, height,
+                                          &job->transform, tags, images, s, owner, flags, colour, layerFlags);
+    if (rc) {
+        FreeShapeLayerShape(s);
+        FreeShapeImages(images);
+    }
+    return rc;
+}
+
+int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int borderSize, int flags,
+                        lvShapeLayerMask *out) {
+    (void)flags;
+    *out = lvShapeLayerMask{};
+    if (!layerServices.LayerShape) return ERR_UNIMPLCMD;
+    int borderForm = 0;
+    const lvShapeLayerShape *s = layerServices.LayerShape(layerServices.context, layer, graphics, &borderForm);
+    if (!s) return ERR_UNIMPLCMD;
+    // The job as the shape was drawn, filled, only its coverage wanted.
+    lvShapeJob job{};
+    job.type = s->type;
+    job.width = s->width, job.height = s->height;
+    job.radiusX = s->radiusX, job.radiusY = s->radiusY;
+    job.startAngle = s->startAngle, job.endAngle = s->endAngle, job.clockwise = s->clockwise;
+    job.cornerA = s->corners[0], job.cornerB = s->corners[1], job.cornerC = s->corners[2], job.cornerD = s->corners[3];
+    job.points = s->points, job.pointCount = s->pointCount;
+    job.lineBased = s->lineBased;
+    job.maskOnly = 1;
+    job.colour = colour & 0xFFFFFFu;
+    job.transform.matrix = s->matrix;
+    job.transform.anchorX = s->anchorX, job.transform.anchorY = s->anchorY;
+    job.style.fillStyle = FILLCOLOR;
+    job.style.lineWidth = 1;
+    job.style.formStyle = (s->formStyle & FORM_ANTIALIAS) | (borderForm && borderSize > 0 ? FORM_BORDER : 0);
+    job.style.borderSize = borderSize;
+    double fill[2 * SHAPE_MAXPOINTS], border[2 * SHAPE_MAXPOINTS];
+    int w, h, nf = 0, nb = 0;
+    if (job.lineBased || job.type == SHAPE_POLYGON || job.type == SHAPE_LINE || job.type == SHAPE_BOX) {
+        int rc = BuildShapeOutline(&job, &w, &h, fill, &nf, border, &nb);
+        if (rc) return rc;
+    } else {
+        ReadShapeStyle(&job);
+        int b = job.hasBorder ? borderSize : 0;
+        MeasureShape(&job, &w, &h, 1, b);
+        job.shapeW = w, job.shapeH = h;
+    }
+    // Without the border form the shape alone sits in a canvas grown by twice the
+    // border as it looks after the transform.
+    int grow = 0;
+    if (!borderForm) {
+        grow = static_cast<int>(2 * GetTransformedBorderWidth(&job.transform.matrix, job.width, job.height, borderSize));
+        grow = std::max(grow, 2);
+    }
+    int cw = job.shapeW + grow, ch = job.shapeH + grow;
+    lvBitMapHandle *plane = AllocAlphaBitmap(cw, ch, 1, nullptr, 0);
+    if (!plane) return ERR_ALLOCALPHA;
+    int at = grow / 2;
+    int rc = 0;
+    if (nf > 0) {
+        lvOutlineRequest r{};
+        r.colour = 0xFFFFFF;
+        r.xOffset = at, r.yOffset = at, r.width = job.shapeW, r.height = job.shapeH;
+        r.alpha = plane;
+        r.points = nb ? border : fill;
+        r.count = nb ? nb : nf;
+        r.antiAlias = job.antiAlias;
+        r.filled = !job.antiAlias;
+        rc = PaintOutline(&r);
+    } else {
+        lvVectorShape v;
+        SetVectorShapeFromJob(&v, &job);
+        v.filled = 1;
+        v.borderGrowth = job.hasBorder ? borderSize : 0;
+        v.offsetX = v.offsetY = at;
+        rc = RenderVectorShape(&v, plane);
+    }
+    if (rc) {
+        FreeBitmapHandle(plane);
+        return rc == ERR_LOCKBMAP ? ERR_ALLOCALPHA : rc;
+    }
+    out->alpha = plane;
+    out->width = cw, out->height = ch;
+    out->offsetX = -at - (job.hasBorder ? borderSize : 0);
+    out->offsetY = -at - (job.hasBorder ? borderSize : 0);
+    return 0;
+}

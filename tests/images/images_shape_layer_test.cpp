@@ -1,0 +1,152 @@
+// images_shape_layer_test.cpp - shapes that become layers, against a recording fake of
+// the layer system: the shape record a new layer receives (points copied, images handed
+// over, everything freed when the layer cannot be made or memory runs out), and the
+// coverage rebuilt for a layer's border and shadow styles.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/lverrors.h"
+#include "images/lvshape.h"
+#include "platform/lvplatform.h"
+#include "raster/lvbitmap.h"
+
+namespace {
+
+struct Recorder {
+    int calls = 0, answer = 0;
+    int type = 0, x = 0, y = 0, w = 0, h = 0;
+    std::vector<double> points;
+    lvShapeImages images{};
+    lvShapeLayerShape *shape = nullptr;
+    lvShapeLayerShape stored{};
+    int borderForm = 0;
+} recorder;
+
+int RecordLayer(void *, void *, int type, int x, int y, int w, int h, const lvDrawTags *, lvStyleTags *,
+                lvShapeImages *images, lvShapeLayerShape *shape, void *, int, uint32_t, int) {
+    Recorder &r = recorder;
+    r.calls++;
+    if (r.answer) return r.answer;
+    r.type = type, r.x = x, r.y = y, r.w = w, r.h = h;
+    r.points.assign(shape->points, shape->points + 2 * shape->pointCount);
+    r.images = *images;  // the layer owns them now
+    r.shape = shape;
+    return 0;
+}
+
+const lvShapeLayerShape *StoredShape(void *, void *, void *, int *borderForm) {
+    *borderForm = recorder.borderForm;
+    return &recorder.stored;
+}
+
+class ShapeLayer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        recorder = Recorder{};
+        lvShapeLayerServices s{nullptr, StoredShape, RecordLayer};
+        SetShapeLayerServices(&s);
+    }
+    void TearDown() override {
+        FailAllocMemoryAfter(-1);
+        FreeShapeImages(&recorder.images);
+        FreeShapeLayerShape(recorder.shape);
+        SetShapeLayerServices(nullptr);
+    }
+};
+
+lvShapeImages SomeImages() {
+    lvShapeImages img{};
+    img.alpha = AllocAlphaBitmap(4, 4, 1, nullptr, 0);
+    return img;
+}
+
+TEST_F(ShapeLayer, NewLayerGetsACopyOfThePolygon) {
+    std::vector<double> pts = {0, 0, 5, 0, 0, 5};
+    lvShapeJob job{};
+    job.type = SHAPE_POLYGON, job.width = 6, job.height = 6, job.points = pts.data(), job.pointCount = 3;
+    job.transform.matrix = {1, 0, 0, 1};
+    lvShapeImages img = SomeImages();
+    ASSERT_EQ(NewShapeLayer(nullptr, &job, 10, 20, 6, 6, nullptr, &img, nullptr, 2, 0, 0), 0);
+    pts[2] = 99;
+    EXPECT_EQ(recorder.points, (std::vector<double>{0, 0, 5, 0, 0, 5}));
+    EXPECT_EQ(recorder.shape->points[2], 5);
+    EXPECT_EQ(recorder.x, 10);
+    EXPECT_EQ(recorder.type, SHAPE_POLYGON);
+}
+
+TEST_F(ShapeLayer, FailuresFreeImagesAndRecord) {
+    std::vector<double> pts = {0, 0, 5, 0, 0, 5};
+    lvShapeJob job{};
+    job.type = SHAPE_POLYGON, job.points = pts.data(), job.pointCount = 3;
+    // The layer system refuses: its error comes back, nothing stays allocated (ASan).
+    recorder.answer = ERR_MEM + 5;
+    lvShapeImages img = SomeImages();
+    EXPECT_EQ(NewShapeLayer(nullptr, &job, 0, 0, 6, 6, nullptr, &img, nullptr, 2, 0, 0), ERR_MEM + 5);
+    EXPECT_EQ(img.alpha, nullptr);
+    // Memory runs out for the record, then for its points.
+    recorder.answer = 0;
+    for (int n = 0; n < 2; n++) {
+        lvShapeImages more = SomeImages();
+        FailAllocMemoryAfter(n);
+        int rc = NewShapeLayer(nullptr, &job, 0, 0, 6, 6, nullptr, &more, nullptr, 2, 0, 0);
+        FailAllocMemoryAfter(-1);
+        EXPECT_EQ(rc, ERR_MEM) << n;
+        EXPECT_EQ(more.alpha, nullptr);
+    }
+    EXPECT_EQ(recorder.calls, 1);
+    // Without a layer system.
+    SetShapeLayerServices(nullptr);
+    lvShapeImages last = SomeImages();
+    EXPECT_EQ(NewShapeLayer(nullptr, &job, 0, 0, 6, 6, nullptr, &last, nullptr, 2, 0, 0), ERR_UNIMPLCMD);
+}
+
+TEST_F(ShapeLayer, CoverageForBorderAndShadowStyles) {
+    lvShapeLayerShape &s = recorder.stored;
+    s.type = SHAPE_BOX, s.width = 10, s.height = 6, s.matrix = {1, 0, 0, 1};
+    struct Case { int borderForm, border, size[2], offset, inside[4]; } cases[] = {
+        // Border form: shape and border of 2 covered, 14 x 10.
+        {1, 2, {14, 10}, -2, {0, 0, 14, 10}},
+        // Shape alone, centred in a canvas grown by twice the border (3): 16 x 12.
+        {0, 3, {16, 12}, -3, {3, 3, 10, 6}},
+        // Border 0 still grows by 2.
+        {0, 0, {12, 8}, -1, {1, 1, 10, 6}},
+    };
+    for (const Case &c : cases) {
+        recorder.borderForm = c.borderForm;
+        lvShapeLayerMask m;
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, c.border, 0, &m), 0);
+        EXPECT_EQ(m.width, c.size[0]);
+        EXPECT_EQ(m.height, c.size[1]);
+        EXPECT_EQ(m.offsetX, c.offset);
+        uint8_t *p;
+        int row;
+        uintptr_t t = GetPlanePixels(m.alpha, &p, &row, 0);
+        for (int y = 0; y < m.height; y++)
+            for (int x = 0; x < m.width; x++) {
+                bool in = x >= c.inside[0] && y >= c.inside[1] && x < c.inside[0] + c.inside[2] &&
+                          y < c.inside[1] + c.inside[3];
+                EXPECT_EQ(p[y * row + x], in ? 255 : 0) << x << "," << y << " border " << c.border;
+            }
+        ReleasePlanePixels(t);
+        FreeBitmapHandle(m.alpha);
+    }
+    // An anti-aliased circle through the vector engine: full inside, empty in the corners.
+    s = lvShapeLayerShape{};
+    s.type = SHAPE_CIRCLE, s.width = s.height = 21, s.radiusX = s.radiusY = 10, s.formStyle = FORM_ANTIALIAS;
+    s.matrix = {1, 0, 0, 1};
+    recorder.borderForm = 0;
+    lvShapeLayerMask m;
+    ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, 2, 0, &m), 0);
+    EXPECT_EQ(m.width, 25);
+    uint8_t *p;
+    int row;
+    uintptr_t t = GetPlanePixels(m.alpha, &p, &row, 0);
+    EXPECT_EQ(p[12 * row + 12], 255);
+    EXPECT_EQ(p[0], 0);
+    EXPECT_EQ(p[2 * row + 2], 0);
+    ReleasePlanePixels(t);
+    FreeBitmapHandle(m.alpha);
+}
+
+}  // namespace
