@@ -23,3 +23,10 @@ lv_add_test(images_load_formats_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/im
   LIBS lv_formats_fixtures LABELS images)
 target_link_libraries(images_load_formats_applet_test PRIVATE TIFF::TIFF PkgConfig::LV_WEBP_WRITE)
 add_dependencies(images_load_formats_applet_test lumivarra lvasm lvlink)
+# A test plug-in reaches brushes through the interface table's brush slots.
+lv_add_test(images_brush_plugin_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_plugin_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+target_compile_definitions(images_brush_plugin_applet_test PRIVATE LV_TESTPLUGIN_DIR="${CMAKE_BINARY_DIR}/testplugins")
+add_dependencies(images_brush_plugin_applet_test lumivarra lvasm lvlink testplugin_brushslots)
+lv_add_test(images_brush_plugin_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_plugin_test.cpp
+  LIBS lv_images LABELS images)
