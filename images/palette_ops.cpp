@@ -10,6 +10,7 @@
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
 #include "raster/lvquantize.h"
@@ -73,6 +74,34 @@ int ResolveBGPicView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
     return 0;
 }
 
+int (*displayResolver)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered);
+
+// A display target is the BGPic it shows (the BGPic rules apply) while the display is its
+// own output. The back buffer of a double-buffered display is not a palette target here.
+int ResolveDisplayView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
+{
+    if (!displayResolver) return ERR_UNIMPLCMD;
+    lvBGPic *bgpic = nullptr;
+    int doubleBuffered = 0;
+    if (int code = displayResolver(r->id, &bgpic, &doubleBuffered)) return code;
+    if (doubleBuffered) return ERR_UNIMPLCMD;
+    if (!r->id.number && !r->id.handle) {
+        lvSelectDisplay *d = GetSelectDisplay();
+        lvBGPic *out = GetCurrentOutput();
+        if (d && out && out == d->selection) {
+            if (d->blit.target.kind == OUTPUT_MASK) return ERR_SELECTMASK;
+            if (d->blit.target.kind == OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+            if (out->selectedType == SELECT_BRUSH) return ERR_SELECTBRUSH;
+            if (out->selectedType == SELECT_ANIM) return ERR_SELECTANIM;
+            return ERR_SELECTBG;
+        }
+    }
+    if (!bgpic || !bgpic->palette) return ERR_BGPICPALETTE;
+    lvPaletteOpRequest asBGPic = *r;
+    asBGPic.id = GetObjectIdOf(&bgpic->header);
+    return ResolveBGPicView(&asBGPic, claim, v);
+}
+
 struct lvPaletteTargetRow {
     int type;
     int (*resolve)(lvPaletteOpRequest *r, int claim, lvPaletteView *v);
@@ -80,6 +109,7 @@ struct lvPaletteTargetRow {
 const lvPaletteTargetRow TargetRows[] = {
     {LV_TYPE_BGPIC, ResolveBGPicView},
     {LV_TYPE_BRUSH, ResolveBrushView},
+    {21, ResolveDisplayView},  // DISPLAY
 };
 
 struct PenPlane {
@@ -283,3 +313,8 @@ int ImagePaletteOperation(lvPaletteOpRequest *r)
 }
 
 void InstallImagePaletteOperations(void) { SetPaletteOperationHook(ImagePaletteOperation); }
+
+void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered))
+{
+    displayResolver = resolve;
+}

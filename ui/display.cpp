@@ -5,6 +5,7 @@
 //
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
+#include "images/lvpalette.h"
 #include "ui/display_windows.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
@@ -430,12 +431,28 @@ static void DisplaysTakeBGPicPens(lvState *L, lvBGPic *record)
     }
 }
 
+// Palette operations on a display act on the BGPic it shows.
+static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered)
+{
+    lvDisplay *d = nullptr;
+    if (!id.number && !id.handle) {
+        d = GetCurrentDisplay();
+        if (!d) return ERR_OUTPUTDEVICE;
+    } else if (int code = FindDisplayById(id, &d)) {
+        return code;
+    }
+    *bgpic = d->bgpic;
+    *doubleBuffered = d->doubleBuffer != 0;
+    return 0;
+}
+
 // BGPics ask the display list whether one of them is on show.
 struct lvBGPicQueryInstaller {
     lvBGPicQueryInstaller()
     {
         SetBGPicShownQuery(DisplayShowsBGPic);
         SetBGPicPensChangedHook(DisplaysTakeBGPicPens);
+        SetPaletteDisplayResolver(DisplayBGPicForPalette);
     }
 };
 static lvBGPicQueryInstaller bgpicQueryInstaller;

@@ -30,3 +30,5 @@ target_compile_definitions(images_brush_plugin_applet_test PRIVATE LV_TESTPLUGIN
 add_dependencies(images_brush_plugin_applet_test lumivarra lvasm lvlink testplugin_brushslots)
 lv_add_test(images_brush_plugin_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_plugin_test.cpp
   LIBS lv_images LABELS images)
+lv_add_test(images_palette_display_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_palette_display_test.cpp
+  LIBS lv_images LABELS images)
