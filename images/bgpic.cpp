@@ -20,6 +20,13 @@ lvObjectHeader **BGPicListHead(void) { return &bgpicList; }
 void SetBGPicShownQuery(int (*query)(const lvBGPic *record)) { shownQuery = query; }
 int IsBGPicShown(const lvBGPic *record) { return shownQuery && record ? shownQuery(record) : 0; }
 
+static void (*pensChangedHook)(lvState *L, lvBGPic *record);
+void SetBGPicPensChangedHook(void (*hook)(lvState *L, lvBGPic *record)) { pensChangedHook = hook; }
+void NotifyBGPicPensChanged(lvState *L, lvBGPic *record)
+{
+    if (pensChangedHook && record) pensChangedHook(L, record);
+}
+
 static void SetOf(lvBGPicSet *set, lvBitMapHandle *bitmap, lvBitMapHandle *mask, lvBitMapHandle *alpha,
                   lvBitMapHandle *pen)
 {

@@ -1580,6 +1580,7 @@ int OpenBrushLibrary(lvState *L)
 {
     InstallImagingServices();
     InstallImagePaletteOperations();
+    InstallPluginBrushEntries();
     if (int code = RegisterCommandTable(L, BrushCommands, "brush")) return code;
     return RegisterObjectType(LV_TYPE_BRUSH, "Brushes", BrushListHead(), GetBrushAttribute, nullptr, 0);
 }

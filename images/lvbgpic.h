@@ -105,6 +105,11 @@ lvObjectHeader **BGPicListHead(void);
 // Nothing calls IsBGPicShown yet: kept for the background-picture commands still to come.
 int IsBGPicShown(const lvBGPic *record);
 void SetBGPicShownQuery(int (*query)(const lvBGPic *record));
+// The pens of a BGPic changed (not its pixels): every display that shows it and is not
+// between BeginRefresh and EndRefresh takes them (the display library installs the hook;
+// without one nothing is redrawn).
+void SetBGPicPensChangedHook(void (*hook)(lvState *L, lvBGPic *record));
+void NotifyBGPicPensChanged(lvState *L, lvBGPic *record);
 // 1 when the base set has a mask or an alpha channel, or a pen plane with a transparent pen.
 int BGPicHasTransparency(const lvBGPic *record);
 // Builds the bitmaps of a BGPic from ARGB pixels (rows of rowLength words) or, without

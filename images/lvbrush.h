@@ -232,3 +232,6 @@ int ReadBGPicPreloadTail(lvAppletCursor *cursor, lvLinkedObject *object, int for
 // Installs the brush look-up and the realizing of decoded pictures into the raster
 // engine's imaging services (the other slots are kept).
 void InstallImagingServices(void);
+// Puts the brush entries (lock, ARGB copy, create, free, hardware handles) into the plug-in
+// interface's graphics table (brush_plugin.cpp).
+void InstallPluginBrushEntries(void);

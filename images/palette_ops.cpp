@@ -1,17 +1,19 @@
 // palette_ops.cpp - palette operations on images: pens, palette, transparent pen, depth
 // and cycle table of a palette image, reached through one view per object type. The
 // types are rows of a table (a look-up that fills the view); the types still to come add
-// rows. The remap of pixels to other pens needs the colour quantiser and answers
-// ERR_UNIMPLCMD until it is in.
+// rows. Remapping pixels to other pens (a new palette, or fewer pens) runs through the
+// colour quantiser; a BGPic whose pens changed is shown anew by the displays that show it.
 //
-// Depends on: images/lvbrush.h, images/lvpalette.h, runtime/cmdsupport.h.
+// Depends on: images/lvbrush.h, images/lvpalette.h, raster/lvquantize.h, runtime/cmdsupport.h.
 #include <cstring>
 
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
+#include "raster/lvquantize.h"
 #include "runtime/cmdsupport.h"
 
 namespace {
@@ -72,6 +74,34 @@ int ResolveBGPicView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
     return 0;
 }
 
+int (*displayResolver)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered);
+
+// A display target is the BGPic it shows (the BGPic rules apply) while the display is its
+// own output. The back buffer of a double-buffered display is not a palette target here.
+int ResolveDisplayView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
+{
+    if (!displayResolver) return ERR_UNIMPLCMD;
+    lvBGPic *bgpic = nullptr;
+    int doubleBuffered = 0;
+    if (int code = displayResolver(r->id, &bgpic, &doubleBuffered)) return code;
+    if (doubleBuffered) return ERR_UNIMPLCMD;
+    if (!r->id.number && !r->id.handle) {
+        lvSelectDisplay *d = GetSelectDisplay();
+        lvBGPic *out = GetCurrentOutput();
+        if (d && out && out == d->selection) {
+            if (d->blit.target.kind == OUTPUT_MASK) return ERR_SELECTMASK;
+            if (d->blit.target.kind == OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+            if (out->selectedType == SELECT_BRUSH) return ERR_SELECTBRUSH;
+            if (out->selectedType == SELECT_ANIM) return ERR_SELECTANIM;
+            return ERR_SELECTBG;
+        }
+    }
+    if (!bgpic || !bgpic->palette) return ERR_BGPICPALETTE;
+    lvPaletteOpRequest asBGPic = *r;
+    asBGPic.id = GetObjectIdOf(&bgpic->header);
+    return ResolveBGPicView(&asBGPic, claim, v);
+}
+
 struct lvPaletteTargetRow {
     int type;
     int (*resolve)(lvPaletteOpRequest *r, int claim, lvPaletteView *v);
@@ -79,6 +109,7 @@ struct lvPaletteTargetRow {
 const lvPaletteTargetRow TargetRows[] = {
     {LV_TYPE_BGPIC, ResolveBGPicView},
     {LV_TYPE_BRUSH, ResolveBrushView},
+    {21, ResolveDisplayView},  // DISPLAY
 };
 
 struct PenPlane {
@@ -91,6 +122,56 @@ struct PenPlane {
     PenPlane &operator=(const PenPlane &) = delete;
     uint8_t *Row(int y) const { return pixels + (ptrdiff_t)y * rowBytes; }
 };
+
+// The pen plane read through its pens becomes pens of the new palette (nearest colours,
+// dithered on request) or, without new pens, is quantised to 2^depth colours. The result
+// is copied into the target's own plane and pens block, so whatever shares them (the sets
+// of a BGPic, a brush's palette view) stays valid; a failure changes nothing.
+int RemapImageToPalette(lvPaletteView *v, const uint32_t *newPens, int newDepth, int dither, int newTransparentPen)
+{
+    if (!v->penPlane) return ERR_WRONGUSAGE;
+    uint32_t given[256];
+    lvPaletteConversion q = {};
+    q.sourcePens = v->penPlane;
+    q.sourcePalette = v->pens;
+    q.sourceTransparentPen = v->transparentPen ? *v->transparentPen : -1;
+    q.width = v->width;
+    q.height = v->height;
+    q.colourCount = 1 << newDepth;
+    q.dither = dither;
+    q.value = -1;
+    if (newPens) {
+        for (int i = 0; i < 256; i++) given[i] = newPens[i] & 0xFFFFFFu;
+        q.palette = given;
+        q.keepPalette = 1;
+    }
+    q.wantedTransparentPen = newTransparentPen;
+    q.alphaThreshold = QUANT_RUNTHRESHOLD;
+    lvBitMapHandle *plane = nullptr;
+    uint32_t *palette = nullptr;
+    int resultPen = -1;
+    q.newPensOut = &plane;
+    q.paletteCopyOut = &palette;
+    q.transparentPenOut = &resultPen;
+    if (int code = MakePaletteBitmap(&q)) return code;
+    int code = 0;
+    {
+        PenPlane to(v->penPlane, 1), from(plane, 0);
+        if (!to.token || !from.token) {
+            code = ERR_LOCKBMAP;
+        } else {
+            for (int y = 0; y < v->height; y++) std::memcpy(to.Row(y), from.Row(y), (size_t)v->width);
+        }
+    }
+    FreeBitmapHandle(plane);
+    if (!code) {
+        for (int i = 0; i < 256; i++) v->pens[i] = palette[i] & 0xFFFFFFu;
+        *v->depth = newDepth;
+        if (v->transparentPen) *v->transparentPen = resultPen;
+    }
+    FreeMemory(palette);
+    return code;
+}
 
 int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
 {
@@ -105,15 +186,23 @@ int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
         *r->result = (int)v->pens[r->pen];
         return 0;
     case 2: {
-        if (Option(r, "remap", 0)) return ERR_UNIMPLCMD;
-        if (r->depth < *v->depth) return ERR_DEPTHMISMATCH;
+        int remap = Option(r, "remap", 0);
+        if (!remap && r->depth < *v->depth) return ERR_DEPTHMISMATCH;
+        if (remap && (r->depth < 1 || r->depth > 8)) return ERR_DEPTHRANGE;
         lvCycleRange *copy = nullptr;
         int copyCycle = Option(r, "copycycletable", 0) && v->cycleTable;
         if (copyCycle)
             if (int code = DuplicateCycleTable(r->cycleTable, r->cycleCount, &copy)) return code;
-        *v->depth = r->depth;
-        if (v->transparentPen) *v->transparentPen = r->transparentPen;
-        for (int i = 0; i < 256; i++) v->pens[i] = r->pens[i] & 0xFFFFFFu;
+        if (remap) {
+            if (int code = RemapImageToPalette(v, r->pens, r->depth, Option(r, "dither", 1), r->transparentPen)) {
+                FreeMemory(copy);
+                return code;
+            }
+        } else {
+            *v->depth = r->depth;
+            if (v->transparentPen) *v->transparentPen = r->transparentPen;
+            for (int i = 0; i < 256; i++) v->pens[i] = r->pens[i] & 0xFFFFFFu;
+        }
         if (copyCycle) {
             FreeMemory(*v->cycleTable);
             *v->cycleTable = copy;
@@ -149,8 +238,9 @@ int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
         if (r->depth < 1 || r->depth > 8) return ERR_DEPTHRANGE;
         int newLimit = 1 << r->depth;
         if (r->depth < *v->depth) {
-            if (v->penPlane) {
-                if (Option(r, "remap", 1)) return ERR_UNIMPLCMD;
+            if (v->penPlane && Option(r, "remap", 1)) {
+                if (int code = RemapImageToPalette(v, nullptr, r->depth, Option(r, "dither", 1), -1)) return code;
+            } else if (v->penPlane) {
                 int clip = Option(r, "clippen", 0);
                 if (clip < 0 || clip >= newLimit) return ERR_PENRANGE;
                 PenPlane p(v->penPlane, 1);
@@ -212,10 +302,19 @@ int ImagePaletteOperation(lvPaletteOpRequest *r)
         lvPaletteView v;
         if (int code = row.resolve(r, claim, &v)) return code;
         int code = RunOperation(r, &v);
-        if (!code && v.bgpic && (op == 4 || op == 6)) code = RescaleBGPicFromBase(v.bgpic);
+        bool remapped = op == 2 && Option(r, "remap", 0);
+        if (!code && v.bgpic && (op == 4 || op == 6 || remapped)) code = RescaleBGPicFromBase(v.bgpic);
+        // Only the pens changed: the displays that show the BGPic take them.
+        if (!code && v.bgpic && (op == 0 || op == 5 || (op == 2 && !remapped)))
+            NotifyBGPicPensChanged(r->state, v.bgpic);
         return code;
     }
     return ERR_UNIMPLCMD;
 }
 
 void InstallImagePaletteOperations(void) { SetPaletteOperationHook(ImagePaletteOperation); }
+
+void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered))
+{
+    displayResolver = resolve;
+}

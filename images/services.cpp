@@ -13,7 +13,8 @@ static int BrushView(void *, void *state, int64_t id, lvBrushView *view)
 {
     lvBrush *b;
     if (int code = FindBrushById((lvState *)state, {(int)id, nullptr}, &b, 0)) return code;
-    *view = {b->bitmap, b->mask, b->alpha, b->penBitmap, b->palette, b->width, b->height};
+    *view = {b->bitmap, b->mask, b->alpha, b->penBitmap, b->palette, b->width, b->height,
+             b->penBitmap ? b->transparentColour : -1};
     return 0;
 }
 

@@ -45,7 +45,6 @@ void CopyImageRect(lvBitMapHandle *rgbSource, lvBitMapHandle *chunkySource, int 
 // Nothing calls AllocTargetBitmap yet: kept for the brushes, effects, layers and transitions still to come.
 int AllocTargetBitmap(int width, int height, int paletteMode, lvBitMapHandle **rgb, lvBitMapHandle **chunky);
 // 1 with the pixels of the mask (else of the alpha plane); 0 when neither exists.
-// Nothing calls GetMaskOrAlphaPixels yet: kept for the brushes and image effects still to come.
 int GetMaskOrAlphaPixels(lvBitMapHandle *mask, lvBitMapHandle *alpha, uint8_t **pixels, int *rowBytes, int write,
                          uintptr_t *token, int *isMask);
 // A new ARGB buffer (AllocMemory) of a rectangle of a set, or null.

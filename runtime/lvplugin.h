@@ -539,6 +539,7 @@ typedef int (*lvSendDataFunction)(void *handle, const void *data, int size, int 
 #define LVP_ADAPTER_CLOSEDBLITS 0x1000  // blits and fills reach a closed display with a handle
 #define LVP_ADAPTER_PENBLITS 0x2000     // BltBitMap takes pen sources unconverted
 #define LVP_ADAPTER_PENDISPLAYS 0x8000  // palette displays are shown in pens
+#define LVP_ADAPTER_PALETTE 0x10000     // SetPalette takes a shown BGPic's changed pens
 #define LVP_ADAPTER_MENUS 0x20000       // menus on displays
 #define LVP_ADAPTER_TRAYICON 0x40000
 #define LVP_ADAPTER_POPUPMENUS 0x80000
@@ -688,6 +689,63 @@ typedef struct lvPluginPaletteDesc {
     int32_t dither;                 // Floyd-Steinberg when non-zero
 } lvPluginPaletteDesc;
 
+// Graphics slots 4-6, 12, 29, 30: brushes. Identifiers come as lvPluginObjectId pointers.
+// What LockBrushPixels (slot 4) fills: an RGB brush gives pixels, its row bytes, pixel
+// format and bytes per pixel, and its mask or alpha plane; a palette brush (only with tag
+// 2) gives pens, palette and transparent pen with pixel format 14 and 1 byte per pixel.
+typedef struct lvBrushPixelAccess {
+    uint8_t *pixels;         // first pixel of the RGB bitmap (null for a palette brush)
+    int32_t bytesPerRow;     // of the RGB bitmap
+    uint8_t *alphaPixels;    // first byte of the alpha channel, or null
+    int32_t alphaModulo;     // bytes per row of the alpha channel
+    uint8_t *maskPixels;     // first byte of the 1-bit mask (MSB first), or null
+    int32_t maskModulo;      // bytes per row of the mask
+    int32_t pixelFormat;     // pixel format number; 14 (8-bit pens) for a palette brush
+    int32_t bytesPerPixel;   // 1 for a palette brush
+    int32_t width, height;   // pixels
+    uint8_t *penPixels;      // first byte of the pen plane (palette brushes)
+    int32_t penModulo;       // bytes per row of the pen plane
+    uint32_t *palette;       // the brush's 256 colours (palette brushes)
+    int32_t transparentPen;  // palette brushes; -1 none
+    int32_t depth;           // written only when tag 3 is given
+} lvBrushPixelAccess;
+#define LVP_BRUSHLOCK_READONLY 1   // tag: value non-zero, read-only access
+#define LVP_BRUSHLOCK_PALETTE 2    // tag: the caller takes palette brushes
+#define LVP_BRUSHLOCK_DEPTH 3      // tag: report the depth
+#define LVP_BRUSHARGB_WIDTH 1      // tag: int32_t* receives the width
+#define LVP_BRUSHARGB_HEIGHT 2     // tag: int32_t* receives the height
+#define LVP_BRUSHARGB_OPAQUE 3     // tag: int32_t* receives 1 without mask and alpha
+#define LVP_BRUSHARGB_FLAGS 4      // tag: bit 0 scale by the screen's DPI / 96, bit 1 smooth
+// A vector brush's pixels come from the plug-in: get-pixels(handle, info) answers
+// width x height ARGB words at the size the last transform call set.
+typedef uint32_t *(*lvBrushVectorGetPixels)(void *handle, void *info);
+typedef void (*lvBrushVectorFree)(void *handle);
+// The pixel description of CreateBrushFromPixels (slot 12).
+typedef struct lvBrushPixelDesc {
+    const void *pixels;       // ARGB words or, with flag 8, pen bytes; null for an empty brush
+    int32_t modulo;           // pixels per row of ARGB words, bytes per row of pens
+    uint32_t transparent;     // colour key or transparent pen, with flag 2
+    uint32_t flags;           // LVP_BRUSHPIX_
+    void *vectorHandle;       // flag 4: the plug-in's vector image
+    lvBrushVectorGetPixels vectorGetPixels;
+    lvBrushVectorFree vectorFree;
+    lvTransformImageFunction vectorTransform;
+    int32_t depth;            // bits per pen (flag 8)
+    const uint32_t *palette;  // 256 colours (flag 8), copied
+} lvBrushPixelDesc;
+#define LVP_BRUSHPIX_ALPHA 1        // an alpha channel from the pixels' top bytes
+#define LVP_BRUSHPIX_TRANSPARENT 2  // the transparent field is valid
+#define LVP_BRUSHPIX_VECTOR 4       // the brush is a vector image
+#define LVP_BRUSHPIX_PENS 8         // the pixels are 8-bit pens
+typedef void *(*lvBrushLockFunction)(const lvPluginObjectId *id, const lvPluginTag *tags,
+                                     lvBrushPixelAccess *access);
+typedef void (*lvBrushUnlockFunction)(void *lock);
+typedef uint32_t *(*lvBrushArgbFunction)(const lvPluginObjectId *id, const lvPluginTag *tags);
+typedef int (*lvBrushCreateFunction)(lvState *L, lvPluginObjectId *id, int32_t width, int32_t height,
+                                     const lvBrushPixelDesc *desc);
+typedef int (*lvBrushFreeFunction)(lvState *L, const lvPluginObjectId *id);
+typedef void *(*lvBrushMapHandleFunction)(lvPluginObjectId *id, void *adapterBitmap);
+
 // The run routine AdapterMainLoop calls (once) with its data.
 typedef int (*lvAdapterRunFunction)(void *data);
 
@@ -718,6 +776,8 @@ typedef void (*lvAdapterRectFillFunction)(void *target, int x, int y, int width,
                                           uint32_t reserved1, uint32_t reserved2);
 typedef int (*lvAdapterMonitorInfoFunction)(int kind, int monitor, void **list, uint32_t reserved);
 typedef void (*lvAdapterFreeMonitorInfoFunction)(int kind, void *list);
+// SetPalette (extension bit 2, flag LVP_ADAPTER_PALETTE): the display's 256 pens, reserved 0.
+typedef void (*lvAdapterSetPaletteFunction)(void *handle, const uint32_t *pens, uint32_t reserved);
 typedef uint32_t *(*lvAdapterGrabFunction)(void *handle, int x, int y, int width, int height, uint32_t reserved1,
                                            uint32_t reserved2);
 typedef void (*lvAdapterFreeGrabFunction)(uint32_t *pixels);
@@ -1083,9 +1143,16 @@ typedef struct lvApiGraphics {
     void *(*LoadImage)(const char *path, const lvPluginTag *tags, int *width, int *height, int *hasAlpha);
     void *(*TakeImagePixels)(void *source);  // 2: width x height pixels of the source
     void (*FreeImageSource)(void *source);   // 3
-    lvApiPending LockBrush, UnlockBrush,
-        CopyBrushArgb, FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror,
-        CreateBrush;
+    // 4: locks a brush's pixels (tags LVP_BRUSHLOCK_); the lock, or null. Until slot 5
+    // unlocks it, script commands cannot change or free the brush (ERR_LOCKEDOBJ).
+    lvBrushLockFunction LockBrushPixels;
+    lvBrushUnlockFunction UnlockBrushPixels;                                                       // 5
+    // 6: a new buffer of the brush's 0xAARRGGBB words (free it with the runtime's
+    // FreeMemory), or null. Tags LVP_BRUSHARGB_.
+    lvBrushArgbFunction GetBrushArgbPixels;
+    lvApiPending FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror;          // 7-11
+    // 12: a brush from pixels; a Nil identifier (number 0) gets the new handle. 0 or an error.
+    lvBrushCreateFunction CreateBrushFromPixels;
     int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13
     lvApiPending ProgramIcons, FreeIconList;                                                       // 14, 15
     // 16: locks a bitmap the runtime handed over (BltBitMap's source); tag 1 non-zero: read
@@ -1123,7 +1190,10 @@ typedef struct lvApiGraphics {
     int (*PlaneSize)(void *plane, int attribute);              // 26: attribute 0 width, 1 height
     uint32_t (*ArgbToPixel)(uint32_t colour, int format, int keepAlpha);  // 27
     uint32_t (*PixelToArgb)(uint32_t pixel, int format, int keepAlpha);   // 28
-    lvApiPending FreeBrush, MapHardwareBrush;                                                      // 29, 30
+    lvBrushFreeFunction FreeBrush;                                                                 // 29: 0 or an error
+    // 30: with a handle, the hardware brush whose video bitmap it is (identifier written);
+    // without, the video bitmap of the brush named. Null when there is none.
+    lvBrushMapHandleFunction MapHardwareBrushHandle;
     // 31: fills a polygon of count integer (x, y) points; 1 drawn, 0 not. The colour's
     // high byte is the opacity with flag 1. Tags: 1 pixel format (default 10), 2 row
     // length in pixels of a raw buffer (bitmap is then the pixels, else a bitmap the

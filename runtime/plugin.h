@@ -68,6 +68,17 @@ struct lvPluginDrawEntries {
     decltype(lvApiGraphics::DrawPolygon) DrawPolygon;
 };
 void SetPluginDrawEntries(const lvPluginDrawEntries *entries);
+// The brush entries of the graphics sub-table (slots 4-6, 12, 29, 30), installed by the
+// images subsystem; unset slots answer null or ERR_UNIMPLCMD. Null clears them.
+struct lvPluginBrushEntries {
+    decltype(lvApiGraphics::LockBrushPixels) LockBrushPixels;
+    decltype(lvApiGraphics::UnlockBrushPixels) UnlockBrushPixels;
+    decltype(lvApiGraphics::GetBrushArgbPixels) GetBrushArgbPixels;
+    decltype(lvApiGraphics::CreateBrushFromPixels) CreateBrushFromPixels;
+    decltype(lvApiGraphics::FreeBrush) FreeBrush;
+    decltype(lvApiGraphics::MapHardwareBrushHandle) MapHardwareBrushHandle;
+};
+void SetPluginBrushEntries(const lvPluginBrushEntries *entries);
 
 // Services of the command libraries that interface slots hand on (the executable fills
 // them when it puts its libraries into the table; unset, the slots give empty results).

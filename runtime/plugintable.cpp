@@ -872,14 +872,48 @@ static int DrawPolygonEntry(void *bitmap, const int32_t *points, int32_t count, 
     return drawEntries.DrawPolygon ? drawEntries.DrawPolygon(bitmap, points, count, colour, flags, tags) : 0;
 }
 
+// The images subsystem installs the brush entries.
+static lvPluginBrushEntries brushEntries;
+void SetPluginBrushEntries(const lvPluginBrushEntries *entries)
+{
+    brushEntries = entries ? *entries : lvPluginBrushEntries{};
+}
+static void *LockBrushEntry(const lvPluginObjectId *id, const lvPluginTag *tags, lvBrushPixelAccess *access)
+{
+    return brushEntries.LockBrushPixels ? brushEntries.LockBrushPixels(id, tags, access) : nullptr;
+}
+static void UnlockBrushEntry(void *lock)
+{
+    if (brushEntries.UnlockBrushPixels) brushEntries.UnlockBrushPixels(lock);
+}
+static uint32_t *BrushArgbEntry(const lvPluginObjectId *id, const lvPluginTag *tags)
+{
+    return brushEntries.GetBrushArgbPixels ? brushEntries.GetBrushArgbPixels(id, tags) : nullptr;
+}
+static int CreateBrushEntry(lvState *L, lvPluginObjectId *id, int32_t width, int32_t height,
+                            const lvBrushPixelDesc *desc)
+{
+    return brushEntries.CreateBrushFromPixels ? brushEntries.CreateBrushFromPixels(L, id, width, height, desc)
+                                              : LVP_PENDING_ERROR;
+}
+static int FreeBrushEntry(lvState *L, const lvPluginObjectId *id)
+{
+    return brushEntries.FreeBrush ? brushEntries.FreeBrush(L, id) : LVP_PENDING_ERROR;
+}
+static void *MapHardwareBrushEntry(lvPluginObjectId *id, void *adapterBitmap)
+{
+    return brushEntries.MapHardwareBrushHandle ? brushEntries.MapHardwareBrushHandle(id, adapterBitmap) : nullptr;
+}
+
 static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
-    PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING, PENDING,                                   // 4-11
-    PENDING, InstallDisplayEntry,                                                                             // 12, 13
+    LockBrushEntry, UnlockBrushEntry, BrushArgbEntry,                                                         // 4-6
+    PENDING, PENDING, PENDING, PENDING, PENDING,                                                              // 7-11
+    CreateBrushEntry, InstallDisplayEntry,                                                                    // 12, 13
     PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, PENDING, PENDING, FindDisplayEntry,                 // 14-20
     BltRawPixelsEntry, FillRawRectEntry, WriteRawPixelEntry, DrawRawLineEntry, ReadArgbEntry,                 // 21-25
     PlaneSizeEntry, ArgbToPixelEntry, PixelToArgbEntry,                                                       // 26-28
-    PENDING, PENDING, DrawPolygonEntry, PENDING, PENDING, PENDING,                                            // 29-34
+    FreeBrushEntry, MapHardwareBrushEntry, DrawPolygonEntry, PENDING, PENDING, PENDING,                     // 29-34
     ScalePixelsEntry, SaveImageEntry, RemapToPaletteEntry,                                                    // 35-37
     ResolveSpecialEntry};                                                                                     // 38
 // The sound library installs the audio entries; until then nothing is found or made.

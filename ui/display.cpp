@@ -5,6 +5,7 @@
 //
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
+#include "images/lvpalette.h"
 #include "ui/display_windows.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
@@ -414,8 +415,44 @@ void ShutdownDisplays(lvState *L)
     SetCurrentOutput(nullptr);
 }
 
+// A BGPic's pens changed: the displays that show it take them (the adapter's SetPalette
+// where it declares it, else a whole redraw), except between BeginRefresh and EndRefresh.
+static void DisplaysTakeBGPicPens(lvState *L, lvBGPic *record)
+{
+    const lvDisplayAdapterState *adapter = GetDisplayAdapter();
+    for (lvObjectHeader *h = displayList; h; h = h->next) {
+        lvDisplay *d = (lvDisplay *)h;
+        if (d->bgpic != record || d->state == DISPSTATE_CLOSED || d->refreshMode) continue;
+        if (adapter && d->handle && (adapter->flags & LVP_ADAPTER_PALETTE) &&
+            (adapter->extensions & LVP_ADAPTEREXT_PALETTE) && adapter->record->SetPalette && record->palette)
+            ((lvAdapterSetPaletteFunction)adapter->record->SetPalette)(d->handle, record->palette, 0);
+        else
+            RedrawDisplay(L, d, 0);
+    }
+}
+
+// Palette operations on a display act on the BGPic it shows.
+static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered)
+{
+    lvDisplay *d = nullptr;
+    if (!id.number && !id.handle) {
+        d = GetCurrentDisplay();
+        if (!d) return ERR_OUTPUTDEVICE;
+    } else if (int code = FindDisplayById(id, &d)) {
+        return code;
+    }
+    *bgpic = d->bgpic;
+    *doubleBuffered = d->doubleBuffer != 0;
+    return 0;
+}
+
 // BGPics ask the display list whether one of them is on show.
 struct lvBGPicQueryInstaller {
-    lvBGPicQueryInstaller() { SetBGPicShownQuery(DisplayShowsBGPic); }
+    lvBGPicQueryInstaller()
+    {
+        SetBGPicShownQuery(DisplayShowsBGPic);
+        SetBGPicPensChangedHook(DisplaysTakeBGPicPens);
+        SetPaletteDisplayResolver(DisplayBGPicForPalette);
+    }
 };
 static lvBGPicQueryInstaller bgpicQueryInstaller;

@@ -86,3 +86,6 @@ lv_add_test(formats_animplugin_test
   LABELS formats)
 target_compile_definitions(formats_animplugin_test PRIVATE LV_TESTPLUGIN_DIR="${LV_FORMATS_PLUGIN_DIR}")
 add_dependencies(formats_animplugin_test testplugin_animplugin)
+# The memfs file adapter (tests/runtime/plugins.cmake) serves the unseekable stream.
+target_compile_definitions(formats_animplugin_test PRIVATE LV_MEMFS_PLUGIN="${CMAKE_BINARY_DIR}/testplugins/memfs.lvp")
+add_dependencies(formats_animplugin_test testplugin_memfs)

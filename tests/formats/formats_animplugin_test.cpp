@@ -1,5 +1,6 @@
 // formats_animplugin_test.cpp - anim handles and the anim writer with a plug-in anim
-// loader and anim saver (tests/plugins/animplugin.cpp).
+// loader and anim saver (tests/plugins/animplugin.cpp), and an anim served by a file
+// adapter plug-in whose streams cannot seek.
 #include "formats/lvanim.h"
 #include "formats/lvanimwriter.h"
 #include "raster/lvbitmap.h"
@@ -8,6 +9,8 @@
 #include "runtime/plugin.h"
 #include "base/lverrors.h"
 #include "tests/formats/formats_fixtures.h"
+#include "tests/formats/gif_builder.h"
+#include "runtime/vfile.h"
 #include "vm/lvvm.h"
 #include <cstring>
 #include <dlfcn.h>
@@ -188,6 +191,46 @@ TEST_F(AnimPlugin, SaverReceivesTheFramesItTakes)
     EXPECT_EQ(BeginAnimWriter(dir.File("x.out").c_str(), nullptr, nullptr, 7999, W, H, 80, 12, &w), ERR_UNKNOWNANMOUT);
     FreeBitmapHandle(krgb), FreeBitmapHandle(kmask), FreeBitmapHandle(kalpha);
     FreeBitmapHandle(rgb), FreeBitmapHandle(mask), FreeBitmapHandle(alpha);
+}
+
+// A file adapter that flags its stream unseekable keeps the inbuilt readers off it (each
+// seeks back and forth); the same bytes in a seekable stream of the adapter open.
+TEST_F(AnimPlugin, InbuiltReadersSkipAnAdapterStreamThatCannotSeek)
+{
+    ASSERT_EQ(LoadPluginByName(L, LV_MEMFS_PLUGIN, LV_PLF_COMMANDS | LV_PLF_CONSTANTS, nullptr), 0);
+    GifFixture f;
+    f.width = 4, f.height = 2;
+    f.globalTable = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+    for (int i = 0; i < 3; i++) {
+        GifFrameFixture fr;
+        fr.width = 4, fr.height = 2, fr.delay = 5;
+        fr.pens.assign(8, (uint8_t)i);
+        fr.minCodeSize = 2;
+        f.frames.push_back(fr);
+    }
+    Bytes gif = MakeGif(f);
+    for (const char *name : {"mem:anim.gif", "mem:pipe.gif"}) {
+        lvVFile *file = OpenVFile(name, LV_VF_WRITE | LV_VF_ADAPTERS, "memfs", nullptr);
+        ASSERT_TRUE(file) << name;
+        EXPECT_EQ(WriteVFile(file, gif.data(), (int64_t)gif.size()), (int64_t)gif.size());
+        CloseVFile(file);
+    }
+    lvAnimHandle *h = nullptr;
+    lvPluginRecord *plugin = nullptr;
+    int w = 0, ht = 0, frames = 0, fourth, vector;
+    ASSERT_EQ(OpenAnimHandle("mem:anim.gif", "inbuilt", "memfs", nullptr, 0, 0, 0, &h, &w, &ht, &frames, &fourth,
+                             &vector, &plugin),
+              0);
+    EXPECT_EQ(frames, 3);
+    EXPECT_EQ(w, 4);
+    ReleaseAnimHandle(h);
+    h = nullptr;
+    EXPECT_EQ(OpenAnimHandle("mem:pipe.gif", "inbuilt", "memfs", nullptr, 0, 0, 0, &h, &w, &ht, &frames, &fourth,
+                             &vector, &plugin),
+              ERR_OPENANIM2);
+    EXPECT_EQ(h, nullptr);
+    EXPECT_FALSE(IsAnimFile("mem:pipe.gif", "inbuilt", "memfs", nullptr));
+    EXPECT_TRUE(IsAnimFile("mem:anim.gif", "inbuilt", "memfs", nullptr));
 }
 
 }  // namespace

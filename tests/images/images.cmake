@@ -32,3 +32,12 @@ lv_add_test(images_shape_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_sh
   LIBS lv_images LABELS images)
 lv_add_test(images_shape_layer_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_layer_test.cpp
   LIBS lv_images LABELS images)
+# A test plug-in reaches brushes through the interface table's brush slots.
+lv_add_test(images_brush_plugin_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_plugin_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+target_compile_definitions(images_brush_plugin_applet_test PRIVATE LV_TESTPLUGIN_DIR="${CMAKE_BINARY_DIR}/testplugins")
+add_dependencies(images_brush_plugin_applet_test lumivarra lvasm lvlink testplugin_brushslots)
+lv_add_test(images_brush_plugin_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_plugin_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_palette_display_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_palette_display_test.cpp
+  LIBS lv_images LABELS images)

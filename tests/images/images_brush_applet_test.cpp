@@ -474,4 +474,47 @@ TEST(ImageLibraries, CommandTablesHaveEveryName)
     }
 }
 
+// Collision of brush pairs through real brushes: opaque boxes, a mask, an alpha channel and
+// a palette brush's transparent pen each decide which pixels count; a brush against a box.
+TEST(BrushApplet, CollisionOfBrushPairs)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    const int VSBOX = 46;
+    s.Case("opaque", "createbrush", {1, 10, 10, 0xFFFFFF});
+    s.Case("masked", "createbrush", {2, 10, 10, 0xFF0000, Fields({{"mask", 1}, {"clear", 1}})});
+    s.Case("dot", "writebrushpixel", {2, 5, 7, 0xFF0000, 1}, 0);
+    s.Case("alpha", "createbrush", {3, 4, 4, 0xFF, Fields({{"alphachannel", 1}, {"clear", 1}})});
+    s.Case("adot", "writebrushpixel", {3, 1, 1, 0xFF, 128}, 0);
+    s.Case("pal", "createbrush", {4, 4, 4, 0, Fields({{"depth", 2}, {"transparentpen", 0}})});
+    struct Probe {
+        const char *key;
+        std::vector<lvAppletArg> args;
+    } probes[] = {
+        {"touch", {BRUSH, 1, 0, 0, 1, 9, 0}},     {"apart", {BRUSH, 1, 0, 0, 1, 10, 0}},
+        {"maskhit", {BRUSH, 1, 0, 0, 2, 0, 0}},   {"maskmiss", {BRUSH, 1, 0, 0, 2, 6, 0}},
+        {"maskself", {BRUSH, 2, 0, 0, 2, 0, 0}},  {"maskshift", {BRUSH, 2, 0, 0, 2, 1, 0}},
+        {"alphahit", {BRUSH, 3, 0, 0, 1, 0, 0}},  {"alphamiss", {BRUSH, 3, 0, 0, 1, 2, 2}},
+        {"alphamask", {BRUSH, 3, 4, 6, 2, 0, 0}}, {"penclear", {BRUSH, 4, 0, 0, 1, 0, 0}},
+        {"boxhit", {VSBOX, 2, 0, 0, 5, 7, 1, 1}}, {"boxmiss", {VSBOX, 2, 0, 0, 4, 7, 1, 1}},
+        {"missing", {BRUSH, 99, 0, 0, 1, 0, 0}},
+    };
+    for (const Probe &p : probes) s.Case(p.key, "collision", p.args);
+    s.Case("pen", "writebrushpixel", {4, 3, 3, 1}, 0);
+    s.Case("penhit", "collision", {BRUSH, 4, 0, 0, 1, 0, 0});
+    s.Case("penmiss", "collision", {BRUSH, 4, 0, 0, 1, 4, 0});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    const std::map<std::string, std::string> expected = {
+        {"touch", "0 1"},     {"apart", "0 0"},     {"maskhit", "0 1"},   {"maskmiss", "0 0"},
+        {"maskself", "0 1"},  {"maskshift", "0 0"}, {"alphahit", "0 1"},  {"alphamiss", "0 0"},
+        {"alphamask", "0 1"}, {"penclear", "0 0"},  {"boxhit", "0 1"},    {"boxmiss", "0 0"},
+        {"missing", "1174 Nil"}, {"penhit", "0 1"}, {"penmiss", "0 0"},
+    };
+    for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+}
+
 }  // namespace

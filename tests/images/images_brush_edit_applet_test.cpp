@@ -95,7 +95,6 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
     // Pens, palettes and depths of palette brushes.
     s.Case("p20", "penarraytobrush", {20, List({0, 200, 15, 16}), 4, 1});
     s.Case("p20depth", "getattribute", {BRUSH, 20, 103});
-    s.Case("quantise", "setbrushdepth", {20, 4});
     s.Case("clip", "setbrushdepth", {20, 4, Fields({{"remap", 0}, {"clippen", 3}})});
     s.Case("clipped", "brushtopenarray", {20}, 1, {0, 1, 2, 3});
     s.Case("clipdepth", "getattribute", {BRUSH, 20, 103});
@@ -358,7 +357,6 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
         {"linkpx", "0 4294901760 4278190335"},
         {"p20", "0 Nil"},
         {"p20depth", "0 8"},
-        {"quantise", "1001 Nil"},
         {"clip", "0 Nil"},
         {"clipped", "0 0 3 15 3"},
         {"clipdepth", "0 4"},
@@ -585,6 +583,65 @@ TEST(BrushEditApplet, QuantizeAndRemap)
     EXPECT_EQ(lines["remapdepth"], "0 1") << all;
     EXPECT_EQ(lines["remappens"], "0 0 1 1") << all;
     EXPECT_NE(lines["nopal"].substr(0, 2), "0 ") << all;
+}
+
+// Depth and palette changes that remap the pixels through the colour quantiser.
+TEST(BrushEditApplet, DepthAndPaletteRemap)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    // Shrinking the depth remaps by default: four colours fit 16 pens and stay as they are.
+    s.Case("q21", "penarraytobrush", {21, List({0, 200, 15, 16}), 4, 1});
+    s.Case("q21p0", "setbrushpen", {21, 0, 0x102030});
+    s.Case("q21p200", "setbrushpen", {21, 200, 0xC08040});
+    s.Case("q21p15", "setbrushpen", {21, 15, 0x00FF00});
+    s.Case("q21p16", "setbrushpen", {21, 16, 0xFF00FF});
+    s.Case("q21rgb", "brushtorgbarray", {21}, 1, {0, 1, 2, 3});
+    s.Case("quantise", "setbrushdepth", {21, 4});
+    s.Case("quantdepth", "getattribute", {BRUSH, 21, 103});
+    s.Case("quantpens", "brushtopenarray", {21}, 1, {0, 1, 2, 3});
+    s.Case("quantrgb", "brushtorgbarray", {21}, 1, {0, 1, 2, 3});
+    // A palette of lower depth with remap: every pixel takes the nearest of its pens.
+    s.Case("r23", "penarraytobrush", {23, List({0, 1, 2, 3}), 4, 1});
+    s.Case("r23p0", "setbrushpen", {23, 0, 0xF00000});
+    s.Case("r23p1", "setbrushpen", {23, 1, 0x00E010});
+    s.Case("r23p2", "setbrushpen", {23, 2, 0x1010F0});
+    s.Case("r23p3", "setbrushpen", {23, 3, 0xF0F0F0});
+    s.Case("pal2", "createpalette", {32, List({0xFFFFFF, 0x0000FF, 0x00FF00, 0xFF0000}), Fields({{"depth", 2}})});
+    s.Case("remapto", "setbrushpalette", {23, 32, Fields({{"remap", 1}, {"dither", 0}})});
+    s.Case("remapdepth2", "getattribute", {BRUSH, 23, 103});
+    s.Case("remappens2", "brushtopenarray", {23}, 1, {0, 1, 2, 3});
+    s.Case("remaprgb2", "brushtorgbarray", {23}, 1, {0, 1, 2, 3});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    const std::map<std::string, std::string> expected = {
+        {"quantise", "0 Nil"},
+        {"quantdepth", "0 4"},
+        {"remapto", "0 Nil"},
+        {"remapdepth2", "0 2"},
+        {"remappens2", "0 3 2 1 0"},
+        {"remaprgb2", "0 4294901760 4278255360 4278190335 4294967295"},
+    };
+    for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+    // The quantised brush keeps its colours on pens below 16.
+    EXPECT_EQ(lines["quantrgb"], lines["q21rgb"]) << all;
+    {
+        std::istringstream pens(lines["quantpens"]);
+        int code = -1, pen = -1, count = 0;
+        pens >> code;
+        EXPECT_EQ(code, 0);
+        std::set<int> distinct;
+        while (pens >> pen) {
+            EXPECT_LT(pen, 16) << lines["quantpens"];
+            distinct.insert(pen);
+            count++;
+        }
+        EXPECT_EQ(count, 4) << lines["quantpens"];
+        EXPECT_EQ(distinct.size(), 4u) << lines["quantpens"];
+    }
 }
 
 }  // namespace

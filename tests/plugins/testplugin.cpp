@@ -8,8 +8,10 @@
 // to InitPlugin. Variants: one of LVT_CMDLIB, LVT_NEEDS, LVT_EXT, LVT_MEMFS, LVT_SAVER,
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
 // LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER, LVT_SLOTS (a command
-// library that checks the interface table's live slots).
+// library that checks the interface table's live slots), LVT_RASTER, LVT_BRUSHES (commands
+// that drive the raster and brush slots).
 #include "runtime/lvplugin.h"
+#include <cstdarg>
 #include <cstdlib>
 #include <algorithm>
 #include <cstdio>
@@ -45,7 +47,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // ============================================================================
 
 #if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS) || defined(LVT_RASTER) || \
-    defined(LVT_DRAW)
+    defined(LVT_DRAW) || defined(LVT_BRUSHES)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -368,6 +370,153 @@ static int CmdDrawSlots(lvState *L)
 }
 static const lvPluginCommand commands[] = {{"DrawSlots", CmdDrawSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_BRUSHES)
+// The brush slots of the graphics sub-table (4, 5, 6, 12, 29, 30), each reached by one
+// command whose result the applet prints.
+static lvPluginObjectId ArgId(lvState *L, int index)
+{
+    return {(int32_t)api->scriptVM->CheckNumberArg(L, index), nullptr};
+}
+static void PushFormat(lvState *L, const char *format, ...) __attribute__((format(printf, 2, 3)));
+static void PushFormat(lvState *L, const char *format, ...)
+{
+    char text[512];
+    va_list list;
+    va_start(list, format);
+    std::vsnprintf(text, sizeof text, format, list);
+    va_end(list);
+    api->scriptVM->PushString(L, text);
+}
+
+// BrushLock(id, flags) -> what the lock reported ("null" when it failed), unlocked again.
+// Flags: 1 read-only, 2 palette brushes accepted, 4 report the depth.
+static int CmdBrushLock(lvState *L)
+{
+    lvPluginObjectId id = ArgId(L, 1);
+    int flags = (int)api->scriptVM->CheckNumberArg(L, 2);
+    lvPluginTag tags[4] = {};
+    int n = 0;
+    if (flags & 1) tags[n++] = {LVP_BRUSHLOCK_READONLY, 1};
+    if (flags & 2) tags[n++] = {LVP_BRUSHLOCK_PALETTE, 1};
+    if (flags & 4) tags[n++] = {LVP_BRUSHLOCK_DEPTH, 0};
+    lvBrushPixelAccess a;
+    std::memset(&a, 0, sizeof a);
+    a.depth = -7;  // left alone without the depth tag
+    void *lock = api->graphics->LockBrushPixels(&id, tags, &a);
+    if (!lock) {
+        api->scriptVM->PushString(L, "null");
+        return 1;
+    }
+    unsigned first = a.pixels ? *(const uint32_t *)a.pixels : 0;
+    int mask0 = a.maskPixels ? (a.maskPixels[0] >> 7) : -1;
+    int alpha0 = a.alphaPixels ? a.alphaPixels[0] : -1;
+    int pen0 = a.penPixels ? a.penPixels[0] : -1;
+    unsigned pal1 = a.palette ? a.palette[1] & 0xFFFFFF : 0;
+    PushFormat(L, "f%d b%d %dx%d row%d rgb%d:%08x mask%d alpha%d pens%d:%d mod%d pal%06x tpen%d depth%d",
+               a.pixelFormat, a.bytesPerPixel, a.width, a.height, a.bytesPerRow >= a.width * a.bytesPerPixel,
+               a.pixels != nullptr, first, mask0, alpha0, a.penPixels != nullptr, pen0, a.penModulo >= a.width,
+               pal1, a.transparentPen, a.depth);
+    api->graphics->UnlockBrushPixels(lock);
+    return 1;
+}
+
+// BrushHold(id) -> 1 with the brush's pixels kept locked (writable) until BrushLetGo().
+static void *held;
+static int CmdBrushHold(lvState *L)
+{
+    lvPluginObjectId id = ArgId(L, 1);
+    lvPluginTag tags[] = {{LVP_BRUSHLOCK_PALETTE, 1}, {0, 0}};
+    lvBrushPixelAccess a;
+    if (held) api->graphics->UnlockBrushPixels(held);
+    held = api->graphics->LockBrushPixels(&id, tags, &a);
+    api->scriptVM->PushNumber(L, held ? 1 : 0);
+    return 1;
+}
+static int CmdBrushLetGo(lvState *)
+{
+    api->graphics->UnlockBrushPixels(held);
+    held = nullptr;
+    return 0;
+}
+
+// BrushArgb(id, flags) -> "width height opaque first-pixel last-pixel" or "null".
+static int CmdBrushArgb(lvState *L)
+{
+    lvPluginObjectId id = ArgId(L, 1);
+    int32_t w = -1, h = -1, opaque = -1;
+    lvPluginTag tags[] = {{LVP_BRUSHARGB_WIDTH, (intptr_t)&w},
+                          {LVP_BRUSHARGB_HEIGHT, (intptr_t)&h},
+                          {LVP_BRUSHARGB_OPAQUE, (intptr_t)&opaque},
+                          {LVP_BRUSHARGB_FLAGS, (intptr_t)api->scriptVM->CheckNumberArg(L, 2)},
+                          {0, 0}};
+    uint32_t *pixels = api->graphics->GetBrushArgbPixels(&id, tags);
+    if (!pixels) {
+        PushFormat(L, "null %d", w);
+        return 1;
+    }
+    PushFormat(L, "%d %d %d %08x %08x", w, h, opaque, pixels[0], pixels[w * h - 1]);
+    api->system->FreeMemory(pixels);
+    return 1;
+}
+
+// BrushMake(id or nil, width, height, flags, transparent) -> error code, and the new
+// brush's handle when the identifier was nil. Pixels: the first 0x80FF00FF, then
+// 0xFF112233 (ARGB), or pens i % 4 over a palette of grey steps (flag 8, depth 2).
+static int CmdBrushMake(lvState *L)
+{
+    lvPluginObjectId id = {(int32_t)api->scriptVM->GetOptionalNumberArg(L, 1, 0), nullptr};
+    int w = (int)api->scriptVM->CheckNumberArg(L, 2), h = (int)api->scriptVM->CheckNumberArg(L, 3);
+    uint32_t flags = api->scriptVM->CheckUnsignedArg(L, 4);
+    uint32_t transparent = api->scriptVM->GetOptionalUnsignedArg(L, 5, 0);
+    std::vector<uint32_t> argb(w > 0 && h > 0 ? (size_t)w * h : 1, 0xFF112233u);
+    argb[0] = 0x80FF00FFu;
+    std::vector<uint8_t> pens(argb.size());
+    for (size_t i = 0; i < pens.size(); i++) pens[i] = (uint8_t)(i % 4);
+    uint32_t palette[256] = {};
+    for (int i = 0; i < 256; i++) palette[i] = 0xFF000000u | (uint32_t)(i * 0x111111);
+    lvBrushPixelDesc d;
+    std::memset(&d, 0, sizeof d);
+    d.flags = flags & ~0x100u;
+    d.transparent = transparent;
+    if (!(flags & 0x100)) {  // 0x100: no pixels
+        d.pixels = (flags & LVP_BRUSHPIX_PENS) ? (const void *)pens.data() : (const void *)argb.data();
+        d.modulo = w;
+    }
+    d.depth = 2;
+    d.palette = palette;
+    int code = api->graphics->CreateBrushFromPixels(L, &id, w, h, &d);
+    api->scriptVM->PushNumber(L, code);
+    if (id.handle) api->scriptVM->PushPointer(L, id.handle);
+    else api->scriptVM->PushNil(L);
+    return 2;
+}
+
+// BrushKill(id) -> the error code of the FreeBrush slot.
+static int CmdBrushKill(lvState *L)
+{
+    lvPluginObjectId id = ArgId(L, 1);
+    api->scriptVM->PushNumber(L, api->graphics->FreeBrush(L, &id));
+    return 1;
+}
+
+// BrushMap(id) -> "handle-or-null identifier" for an adapter handle no brush has, then the
+// brush's own video bitmap.
+static int CmdBrushMap(lvState *L)
+{
+    lvPluginObjectId id = ArgId(L, 1);
+    lvPluginObjectId probe = id;
+    static int unknown;
+    void *found = api->graphics->MapHardwareBrushHandle(&probe, &unknown);
+    void *own = api->graphics->MapHardwareBrushHandle(&id, nullptr);
+    PushFormat(L, "%s %d %s", found ? "found" : "null", probe.number, own ? "video" : "null");
+    return 1;
+}
+
+static const lvPluginCommand commands[] = {
+    {"BrushLock", CmdBrushLock}, {"BrushHold", CmdBrushHold}, {"BrushLetGo", CmdBrushLetGo},
+    {"BrushArgb", CmdBrushArgb}, {"BrushMake", CmdBrushMake}, {"BrushKill", CmdBrushKill},
+    {"BrushMap", CmdBrushMap},   {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #else
 static int currentLibrary;
 static int CmdExtOne(lvState *L)
@@ -457,7 +606,7 @@ struct MemStream {
     size_t position;   // read/write position
 };
 
-LVT_EXPORT(FOpen)(const char *name, int mode, const lvPluginTag *) -> void *
+LVT_EXPORT(FOpen)(const char *name, int mode, const lvPluginTag *tags) -> void *
 {
     if (!files || std::strncmp(name, "mem:", 4) != 0 || std::strchr(name + 4, '/')) return nullptr;
     MemEntry *entry = FindEntry(name);
@@ -466,6 +615,10 @@ LVT_EXPORT(FOpen)(const char *name, int mode, const lvPluginTag *) -> void *
         files->push_back({name + 4, ""});
         entry = &files->back();
     }
+    // "mem:pipe..." files play a stream that cannot seek (tag 1: the stream flags word).
+    if (std::strncmp(name, "mem:pipe", 8) == 0)
+        for (const lvPluginTag *t = tags; t && t->tag; t++)
+            if (t->tag == 1 && t->value) *(int *)t->value |= 2;
     if (mode == LVP_FOPEN_WRITE) entry->data.clear();
     return new MemStream{entry, 0};
 }
@@ -999,6 +1152,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "rasterslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_DRAW)
     DescribeSelf(record, "drawslots", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_BRUSHES)
+    DescribeSelf(record, "brushslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};

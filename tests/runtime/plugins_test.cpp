@@ -456,7 +456,13 @@ TEST_F(PluginTest, InterfaceTableEntries)
     EXPECT_EQ(api->revision, 0u);
     EXPECT_EQ(api->system->empty21, nullptr);
     EXPECT_EQ(api->requesters->empty4, nullptr);
-    EXPECT_EQ(api->graphics->LockBrush(), LVP_PENDING_ERROR);
+    EXPECT_EQ(api->graphics->AttachMirror(), LVP_PENDING_ERROR);
+    // Without the images subsystem the brush entries find nothing and make nothing.
+    lvPluginObjectId brush = {1, nullptr};
+    lvBrushPixelAccess access = {};
+    EXPECT_EQ(api->graphics->LockBrushPixels(&brush, nullptr, &access), nullptr);
+    lvBrushPixelDesc desc = {};
+    EXPECT_EQ(api->graphics->CreateBrushFromPixels(nullptr, &brush, 1, 1, &desc), LVP_PENDING_ERROR);
     // Without the picture-file subsystem the image entries answer "nothing".
     int w = -1, h = -1, alpha = -1;
     EXPECT_EQ(api->graphics->IsImageFile("x.png", &w, &h, &alpha), 0);

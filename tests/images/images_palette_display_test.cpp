@@ -1,0 +1,119 @@
+// images_palette_display_test.cpp - palette operations on a DISPLAY target: the BGPic the
+// display shows is the target, a change of its pens alone reaches the displays through the
+// pens-changed hook (pixels of a shown BGPic stay as they are), and the look-up errors of
+// the display side come back as they are. The display side is a recording fake.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "base/lverrors.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "images/lvpalette.h"
+#include "platform/lvplatform.h"
+
+namespace {
+
+struct FakeDisplays {
+    static lvBGPic *shown;
+    static int doubleBuffered, noDisplay;
+    static std::vector<lvBGPic *> told;
+    static int Resolve(lvObjectId id, lvBGPic **bgpic, int *db)
+    {
+        if (noDisplay) return ERR_OUTPUTDEVICE;
+        if (id.number == 7) return 1041;  // no such display
+        *bgpic = shown;
+        *db = doubleBuffered;
+        return 0;
+    }
+    static int Shows(const lvBGPic *record) { return record == shown; }
+    static void PensChanged(lvState *, lvBGPic *record) { told.push_back(record); }
+};
+lvBGPic *FakeDisplays::shown;
+int FakeDisplays::doubleBuffered, FakeDisplays::noDisplay;
+std::vector<lvBGPic *> FakeDisplays::told;
+
+struct PaletteDisplay : ::testing::Test {
+    lvBGPic *g = nullptr;
+    void SetUp() override
+    {
+        InstallImagePaletteOperations();
+        SetPaletteDisplayResolver(FakeDisplays::Resolve);
+        SetBGPicShownQuery(FakeDisplays::Shows);
+        SetBGPicPensChangedHook(FakeDisplays::PensChanged);
+        FakeDisplays::told.clear();
+        FakeDisplays::doubleBuffered = FakeDisplays::noDisplay = 0;
+        lvBitMapHandle *pens = AllocChunkyBitmap(4, 2, 1);
+        auto *palette = static_cast<uint32_t *>(AllocMemory(1024, 1));
+        ASSERT_TRUE(pens && palette);
+        lvBGPicFill fill = {};
+        lvObjectId id = {1, nullptr};
+        ASSERT_EQ(NewBGPicRecord(&id, 0, 4, 2, 4, nullptr, nullptr, nullptr, -1, nullptr, nullptr, pens, 4, palette,
+                                 &fill, nullptr, 0, nullptr, &g),
+                  0);
+        FakeDisplays::shown = g;
+    }
+    void TearDown() override
+    {
+        SetPaletteDisplayResolver(nullptr);
+        SetBGPicShownQuery(nullptr);
+        SetBGPicPensChangedHook(nullptr);
+        FakeDisplays::shown = nullptr;
+        FreeAllBGPics();
+    }
+    static int Run(int operation, int pen = 0, uint32_t colour = 0, lvObjectId id = {0, nullptr})
+    {
+        lvPaletteOpRequest r = {};
+        r.type = 21;
+        r.id = id;
+        r.operation = operation;
+        r.pen = pen;
+        r.colour = colour;
+        r.transparentPen = -1;
+        int result = -1;
+        r.result = &result;
+        return ApplyPaletteOperation(&r);
+    }
+};
+
+TEST_F(PaletteDisplay, PenChangesReachTheDisplaysPixelChangesAreRefused)
+{
+    EXPECT_EQ(Run(0, 3, 0x123456), 0);
+    EXPECT_EQ(g->palette[3], 0x123456u);
+    ASSERT_EQ(FakeDisplays::told.size(), 1u);
+    EXPECT_EQ(FakeDisplays::told[0], g);
+    // A shown BGPic's pixels and transparent pen stay as they are; nothing is told.
+    EXPECT_EQ(Run(4, 1), ERR_SELECTBGPIC2);
+    EXPECT_EQ(Run(6), ERR_SELECTBGPIC2);
+    EXPECT_EQ(Run(5, 2), ERR_WRONGUSAGE);
+    // Reading needs no redraw either.
+    EXPECT_EQ(Run(1, 3), 0);
+    EXPECT_EQ(FakeDisplays::told.size(), 1u);
+}
+
+TEST_F(PaletteDisplay, LookUpErrorsOfTheDisplaySide)
+{
+    struct Case {
+        const char *what;
+        int noDisplay, doubleBuffered;
+        lvObjectId id;
+        int code;
+    } cases[] = {
+        {"no current display", 1, 0, {0, nullptr}, ERR_OUTPUTDEVICE},
+        {"unknown display", 0, 0, {7, nullptr}, 1041},
+        {"double-buffered back buffer", 0, 1, {0, nullptr}, ERR_UNIMPLCMD},
+    };
+    for (const Case &c : cases) {
+        FakeDisplays::noDisplay = c.noDisplay;
+        FakeDisplays::doubleBuffered = c.doubleBuffered;
+        EXPECT_EQ(Run(0, 1, 0xFF, c.id), c.code) << c.what;
+    }
+    EXPECT_TRUE(FakeDisplays::told.empty());
+    // A display whose BGPic has no pens.
+    FakeDisplays::noDisplay = FakeDisplays::doubleBuffered = 0;
+    FakeDisplays::shown = nullptr;
+    EXPECT_EQ(Run(0, 1, 0xFF), ERR_BGPICPALETTE);
+}
+
+}  // namespace
