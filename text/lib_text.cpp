@@ -2,13 +2,14 @@
 // font and style, font objects, measuring, the font list and font paths.
 //
 // Each command checks its argument count first, reads its arguments, calls the
-// engine and pushes what it answers. Line input runs on layers, image fonts
-// and text objects are still to come: they answer ERR_UNIMPLCMD.
+// engine and pushes what it answers. Line input runs on layers and image
+// fonts are still to come: they answer ERR_UNIMPLCMD.
 // Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
 // Limits: script thread only.
 #include "text/lib_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
+#include "text/lvtextobject.h"
 #include "text/lvtextout.h"
 #include "raster/lvrect.h"
 #include "vm/lvvm.h"
@@ -707,6 +709,109 @@ static int CmdResetTabs(lvState *L)
     return 0;
 }
 
+// ---- Text objects ----------------------------------------------------------------------
+
+// CreateTextObject(id, text[, options]) or (id, text[, align, wordwrap, encoding]).
+static int CmdCreateTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 5, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    size_t length = 0;
+    const char *text = CheckStringArg(L, 2, &length);
+    lvTextOptions o;
+    InitCommandOptions(L, &o, LV_TYPE_TEXTOBJECT);
+    int noAdjust = 0;
+    if (GetValueType(L, 3) == LV_TTABLE) {
+        if (GetStackTop(L) > 3) return ERR_TOOMANYARGS;
+        if (int err = ReadTextOutOptions(L, 3, &o)) return err;
+        GetFieldBool(L, 3, "noadjust", &noAdjust);
+    } else if (GetValueType(L, 3) != LV_TNONE && GetValueType(L, 3) != LV_TNIL) {
+        o.align = IntArg(L, 3);
+        if (GetStackTop(L) >= 4) o.wrapWidth = IntArg(L, 4);
+        if (GetStackTop(L) >= 5) o.encoding = IntArg(L, 5);
+    }
+    if (o.encoding != 0 && o.encoding != 1) return ERR_BADENCODING;
+    o.text = text;
+    o.length = length;
+    lvTextObject *object = nullptr;
+    if (int err = CreateTextObjectRecord(Fonts(), CurrentFont(), number, isNil != 0, o, &object)) return err;
+    object->noAdjust = noAdjust;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
+static int CmdDisplayTextObject(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    int x = IntArg(L, 2), y = IntArg(L, 3);
+    if (GetValueType(L, 4) != LV_TNONE && GetValueType(L, 4) != LV_TNIL && GetValueType(L, 4) != LV_TTABLE)
+        return ERR_TABEXPECTED;
+    int ax = object->noAdjust ? 0 : object->adjustX, ay = object->noAdjust ? 0 : object->adjustY;
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, object->width, 0, 0) : x + ax;
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, object->height, 0, 0) : y + ay;
+    return DrawTextImage(L, &object->image, px, py);
+}
+
+static int CmdFreeTextObject(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeTextObjectById(GetObjectIdArg(L, 1));
+}
+
+static int CmdCopyTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId source = GetObjectIdArg(L, 1);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 2, &isNil);
+    lvTextObject *object = nullptr;
+    if (int err = CopyTextObjectRecord(source, number, isNil != 0, &object)) return err;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
+static int SmoothArg(lvState *L, int index)
+{
+    if (GetValueType(L, index) == LV_TNONE || GetValueType(L, index) == LV_TNIL) return 0;
+    return GetValueType(L, index) == LV_TBOOLEAN ? ValueToBoolean(L, index) : CheckNumberArg(L, index) != 0;
+}
+
+static int CmdScaleTextObject(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    double w = GetNumberOrPercentArg(L, 2, object->baseWidth, 1, nullptr);
+    double h = GetNumberOrPercentArg(L, 3, object->baseHeight, 1, nullptr);
+    int width = (int)w, height = (int)h;
+    if (width == KEEPASPRAT && height == KEEPASPRAT) return ERR_WRONGUSAGE;
+    if (width == KEEPASPRAT) width = (int)std::lround((double)height * object->baseWidth / object->baseHeight);
+    if (height == KEEPASPRAT) height = (int)std::lround((double)width * object->baseHeight / object->baseWidth);
+    return ScaleTextObject(Fonts(), object, width, height, SmoothArg(L, 4));
+}
+
+static int CmdRotateTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    return RotateTextObject(Fonts(), object, CheckNumberArg(L, 2), SmoothArg(L, 3));
+}
+
+static int CmdTransformTextObject(lvState *L)
+{
+    CheckArgCount(L, 5, 6, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    return TransformTextObject(Fonts(), object, CheckNumberArg(L, 2), CheckNumberArg(L, 3), CheckNumberArg(L, 4),
+                               CheckNumberArg(L, 5), SmoothArg(L, 6));
+}
+
 // ---- Attributes ---------------------------------------------------------------------------
 
 int GetFontAttribute(lvState *L, int attribute, const lvFontObject *object)
@@ -753,6 +858,29 @@ static int FontObjectAttribute(lvState *L, int attribute, lvObjectId id)
     return GetFontAttribute(L, attribute, object);
 }
 
+// GetAttribute(#TEXTOBJECT, id, attribute): the object's image and layout, or
+// the attributes of the font it was laid out in.
+static int TextObjectAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(id, &object)) return err;
+    switch (attribute) {
+    case ATTRWIDTH: PushNumber(L, object->width); return 1;
+    case ATTRHEIGHT: PushNumber(L, object->height); return 1;
+    case ATTRTYPE: PushNumber(L, 0); return 1;
+    case ATTRTEXT: PushSizedString(L, object->text.data(), object->text.size()); return 1;
+    case ATTRDEPTH: PushNumber(L, object->depth); return 1;
+    case ATTRPALETTE: PushNewTable(L); return 1;
+    case ATTRTRANSPARENTPEN: PushNumber(L, 4294967295.0); return 1;  // no pen plane
+    case ATTRADJUSTX: PushNumber(L, object->adjustX); return 1;
+    case ATTRADJUSTY: PushNumber(L, object->adjustY); return 1;
+    default: break;
+    }
+    lvFontObject fontObject{};
+    fontObject.font = object->font;
+    return GetFontAttribute(L, attribute, &fontObject);
+}
+
 // ---- Tables --------------------------------------------------------------------------------
 
 static const lvCommandEntry textCommands[] = {
@@ -784,13 +912,13 @@ static const lvCommandEntry textCommands[] = {
     {"GetFontStyle", CmdGetFontStyle},
     {"UseFormatTags", CmdUseFormatTags},
     {"InKeyStr", CmdNotBuilt},
-    {"CreateTextObject", CmdNotBuilt},
-    {"DisplayTextObject", CmdNotBuilt},
-    {"FreeTextObject", CmdNotBuilt},
-    {"CopyTextObject", CmdNotBuilt},
-    {"ScaleTextObject", CmdNotBuilt},
-    {"RotateTextObject", CmdNotBuilt},
-    {"TransformTextObject", CmdNotBuilt},
+    {"CreateTextObject", CmdCreateTextObject},
+    {"DisplayTextObject", CmdDisplayTextObject},
+    {"FreeTextObject", CmdFreeTextObject},
+    {"CopyTextObject", CmdCopyTextObject},
+    {"ScaleTextObject", CmdScaleTextObject},
+    {"RotateTextObject", CmdRotateTextObject},
+    {"TransformTextObject", CmdTransformTextObject},
     {nullptr, nullptr},
 };
 
@@ -945,7 +1073,7 @@ static lvRefOps textRefOps;
 int OpenTextCommands(lvState *L)
 {
     textRefOps = MakeRegistryRefOps(L);
-    if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps)) return err;
+    if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps, TextObjectAttribute)) return err;
     return RegisterCommandTable(L, textCommands, "text");
 }
 

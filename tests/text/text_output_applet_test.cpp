@@ -99,6 +99,15 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
         s.Case("tagstyle", "setfontstyle", {FORM_NORMAL});
         s.Case("tags", "textout", {0, 0, Str("[color=$ff0000]H[/color]i")});
     });
+    s.Case("tobj", "createtextobject", {1, Str("Hi")});
+    s.Case("tobjpen", "getattribute", {8, 1, 105});
+    s.Case("tobjw", "getattribute", {8, 1, 0});
+    s.Case("tobjtext", "getattribute", {8, 1, 36});
+    s.Case("tobjself", "copytextobject", {1, 1});
+    s.Case("tobjzero", "scaletextobject", {1, 0, 8});
+    Drawn(s, 8, 24, 12, [&] { s.Case("tobjshow", "displaytextobject", {1, 0, 0}); });
+    s.Case("tobjfree", "freetextobject", {1});
+    s.Case("tobjgone", "freetextobject", {1});
     s.Case("aa", "setfontstyle", {FORM_ANTIALIAS});
     s.Case("aatopaz", "createbrush", {90, 8, 8});
     s.Case("aasel", "selectbrush", {90});
@@ -117,6 +126,14 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     for (const char *key : {"hi", "bold", "italic", "under", "border", "shadow", "tags"})
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
+    EXPECT_EQ(lines["tobjpen"], "0 4294967295");
+    EXPECT_EQ(lines["tobjw"], "0 16");
+    EXPECT_EQ(lines["tobjtext"], "0 Hi");
+    EXPECT_EQ(lines["tobjself"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["tobjzero"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["tobjshow"].substr(0, 2), "0 ");
+    EXPECT_EQ(lines["tobjfree"].substr(0, 2), "0 ");
+    EXPECT_EQ(lines["tobjgone"].substr(0, 4), "1175");
     EXPECT_EQ(lines["enc2"].substr(0, 4), "1584");
     EXPECT_EQ(lines["badutf8"].substr(0, 4), "1585");
     EXPECT_EQ(lines["tagerr"].substr(0, 4), "1252");
@@ -124,6 +141,7 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     const uint32_t white = 0xFFFFFF;
     lvBits hi = TopazText("Hi", 24, 12);
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{hi, white}}, "Hi");
+    ExpectPixels(ReadPicture(dir.File("b8.png")), {{hi, white}}, "text object");
     // Bold: ORed once more one pixel to the right.
     lvBits plain = TopazText("Hi", 24, 12, 2, 1), bold(24, 12);
     for (int y = 0; y < 12; y++)
