@@ -35,3 +35,4 @@ lv_add_test(text_output_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_outpu
 target_compile_definitions(text_output_applet_test PRIVATE LV_TOPAZ_SOURCE="${CMAKE_SOURCE_DIR}/text/fonts/topaz.txt")
 add_dependencies(text_output_applet_test lumivarra lvasm lvlink)
 lv_add_test(text_object_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_object_test.cpp LIBS lv_text LABELS text)
+lv_add_test(text_pathtext_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_pathtext_test.cpp LIBS lv_text LABELS text)
