@@ -15,6 +15,7 @@ PACKAGES=(
   python3-pyftpdlib curl
   libtiff-dev libwebp-dev libgif-dev
   libxtst-dev
+  libsdl2-ttf-dev
 )
 
 missing=()

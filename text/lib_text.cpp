@@ -2,13 +2,14 @@
 // font and style, font objects, measuring, the font list and font paths.
 //
 // Each command checks its argument count first, reads its arguments, calls the
-// engine and pushes what it answers. Printing, text output, the text cursor,
-// tab stops, line input, image fonts and text objects need the drawing of text
-// and answer ERR_UNIMPLCMD until it is there.
+// engine and pushes what it answers. Line input runs on layers and image
+// fonts are still to come: they answer ERR_UNIMPLCMD.
 // Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
 // Limits: script thread only.
 #include "text/lib_text.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,9 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
+#include "text/lvtextobject.h"
+#include "text/lvtextout.h"
+#include "raster/lvrect.h"
 #include "vm/lvvm.h"
 
 enum : int {
@@ -419,6 +423,395 @@ static int CmdUseFormatTags(lvState *L)
     return 0;
 }
 
+// ---- Text output -----------------------------------------------------------------------
+
+// "#NAME" inside a format tag: the number of a script constant.
+static int TagConstant(void *context, const char *name, size_t length, int *value)
+{
+    std::string ref = "#";
+    ref.append(name, length);
+    size_t consumed = 0;
+    const char *text = nullptr;
+    double number = 0;
+    if (int err = ParseScriptConstantRef((lvState *)context, ref.c_str(), &consumed, &text, &number)) return err;
+    if (text) return ERR_VALUEEXPECTED;
+    *value = (int)(uint32_t)NumberToInt64(number);
+    return 0;
+}
+
+static void InitCommandOptions(lvState *L, lvTextOptions *o, int objectType)
+{
+    InitTextOptions(o, GetDefaultTextEncoding());
+    o->style = *GetFontStyle();
+    o->objectType = objectType;
+    o->formatTagsOff = !GetTextLibrary()->formatTags;
+    o->lookup = TagConstant;
+    o->lookupContext = L;
+}
+
+// Numbers of the table field name from index 0 until the first missing one.
+// 0 and whether it was there, or ERR_TABEXPECTED3, ERR_NUMTABLEARG, ERR_INTERNAL.
+static int ReadNumberList(lvState *L, int index, const char *name, int limit, std::vector<int> &out, bool *given)
+{
+    *given = false;
+    out.clear();
+    int type = PushFieldValue(L, index, name);
+    if (type == LV_TNIL || type == LV_TNONE) {
+        SetStackTop(L, -2);
+        return 0;
+    }
+    if (type != LV_TTABLE) {
+        SetStackTop(L, -2);
+        SetErrorStringArg(name);
+        return ERR_TABEXPECTED3;
+    }
+    *given = true;
+    int table = GetStackTop(L);
+    for (int i = 0;; i++) {
+        GetTableItemRaw(L, table, i);
+        int t = GetValueType(L, -1);
+        if (t == LV_TNIL) {
+            SetStackTop(L, -2);
+            break;
+        }
+        if (t != LV_TNUMBER) {
+            SetStackTop(L, table - 1);
+            SetErrorStringArg(name);
+            return ERR_NUMTABLEARG;
+        }
+        if ((int)out.size() >= limit) {
+            SetStackTop(L, table - 1);
+            return ERR_INTERNAL;
+        }
+        out.push_back((int)NumberToInt64(ValueToNumber(L, -1)));
+        SetStackTop(L, -2);
+    }
+    SetStackTop(L, table - 1);
+    return 0;
+}
+
+// "tabs": at most 31 stops, sorted.
+static int ReadTextTabs(lvState *L, int index, lvTextOptions *o)
+{
+    std::vector<int> stops;
+    bool given = false;
+    if (int err = ReadNumberList(L, index, "tabs", LV_TEXT_LEVELS - 1, stops, &given)) return err;
+    if (!given) return 0;
+    std::sort(stops.begin(), stops.end());
+    o->tabCount = (int)stops.size();
+    std::copy(stops.begin(), stops.end(), o->tabs);
+    return 0;
+}
+
+// "listbullet", "listindent", "listoffset", "listspacing": one value for all
+// levels under "def" and the name, then the levels by index.
+static int ReadListOptions(lvState *L, int index, lvTextOptions *o)
+{
+    struct Option { const char *name; int *levels; bool negative; } options[] = {
+        {"listbullet", o->listBullet, false}, {"listindent", o->listIndent, false},
+        {"listoffset", o->listOffset, false}, {"listspacing", o->listSpacing, true}};
+    for (const Option &opt : options) {
+        char def[32];
+        std::snprintf(def, sizeof def, "def%s", opt.name);
+        int type = PushFieldValue(L, index, def);
+        if (type != LV_TNIL && type != LV_TNONE) {
+            if (type != LV_TNUMBER) {
+                SetStackTop(L, -2);
+                SetErrorStringArg(def);
+                return ERR_TABEXPECTED3;
+            }
+            int v = (int)NumberToInt64(ValueToNumber(L, -1));
+            if (v < 0) {
+                SetStackTop(L, -2);
+                return ERR_WRONGUSAGE;
+            }
+            for (int i = 0; i < LV_TEXT_LEVELS; i++) opt.levels[i] = v;
+        }
+        SetStackTop(L, -2);
+        std::vector<int> values;
+        bool given = false;
+        if (int err = ReadNumberList(L, index, opt.name, LV_TEXT_LEVELS, values, &given)) return err;
+        for (size_t i = 0; i < values.size(); i++) {
+            if (values[i] < 0 && !opt.negative) return ERR_WRONGUSAGE;
+            opt.levels[i] = values[i];
+        }
+    }
+    return 0;
+}
+
+static int ReadTextOutOptions(lvState *L, int index, lvTextOptions *o)
+{
+    double colour;
+    GetFieldInt(L, index, "align", &o->align);
+    GetFieldInt(L, index, "wordwrap", &o->wrapWidth);
+    GetFieldInt(L, index, "encoding", &o->encoding);
+    if (GetFieldNumber(L, index, "color", &colour)) o->style.colour = (uint32_t)NumberToInt64(colour);
+    GetFieldInt(L, index, "pen", &o->style.drawPen);
+    GetFieldInt(L, index, "linespacing", &o->lineSpacing);
+    GetFieldInt(L, index, "charspacing", &o->charSpacing);
+    GetFieldBool(L, index, "listmode", &o->listMode);
+    GetFieldInt(L, index, "framemode", &o->frameMode);
+    GetFieldBool(L, index, "simplelist", &o->simpleList);
+    int tags = 1, present = 0;
+    GetFieldBool(L, index, "useformattags", &tags, &present);
+    if (present) o->formatTagsOff = !tags;
+    int frame = 0;
+    if (GetFieldInt(L, index, "frame", &frame)) {
+        if (frame < 1) return ERR_ANIMFRAME;
+        o->frame = frame;
+    }
+    if (int err = ReadTextTabs(L, index, o)) return err;
+    if (int err = ReadListOptions(L, index, o)) return err;
+    bool given = false;
+    if (int err = ReadNumberList(L, index, "wraptable", 1 << 24, o->wrapTable, &given)) return err;
+    o->wrapTableGiven = given;
+    return 0;
+}
+
+static bool IsSpecialCoordinate(int v) { return v <= -15000 && v >= -105000; }
+
+// TextOut(x, y, text[, options]) or TextOut(x, y, text, align[, wordwrap]).
+static int CmdTextOut(lvState *L)
+{
+    CheckArgCount(L, 3, 5, 0, 0);
+    int x = IntArg(L, 1), y = IntArg(L, 2);
+    size_t length = 0;
+    const char *text = CheckStringArg(L, 3, &length);
+    lvTextOptions o;
+    InitCommandOptions(L, &o, LV_TEXT_TEXTOUT);
+    if (GetValueType(L, 4) == LV_TTABLE) {
+        if (GetStackTop(L) > 4) return ERR_TOOMANYARGS;
+        if (int err = ReadTextOutOptions(L, 4, &o)) return err;
+    } else if (GetValueType(L, 4) != LV_TNONE && GetValueType(L, 4) != LV_TNIL) {
+        o.align = IntArg(L, 4);
+        if (GetStackTop(L) >= 5) o.wrapWidth = IntArg(L, 5);
+    }
+    if (o.encoding != 0 && o.encoding != 1) return ERR_BADENCODING;
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    o.text = text;
+    o.length = length;
+    o.x = x, o.y = y;
+    lvTextImage image;
+    if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + image.leftExtension;
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + image.topExtension;
+    return DrawTextImage(L, &image, px, py);
+}
+
+// The arguments as "tostring" renders them, one blank between them.
+static std::string JoinPrintValues(lvState *L)
+{
+    int n = GetStackTop(L);
+    std::string text;
+    for (int i = 1; i <= n; i++) {
+        if (i > 1) text.push_back(' ');
+        PushString(L, "tostring");
+        GetTableValue(L, LV_GLOBALSINDEX);
+        PushCopy(L, i);
+        CallFunction(L, 1, 1);
+        size_t length = ValueStringLength(L, -1);
+        const char *s = ValueToString(L, -1);
+        if (s) text.append(s, length);
+        SetStackTop(L, -2);
+    }
+    return text;
+}
+
+// The text laid out at the text cursor within the margins, with the
+// display's tab stops; the cursor ends after it.
+static int PrintText(lvState *L, const std::string &text)
+{
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    lvTextOptions o;
+    InitCommandOptions(L, &o, LV_TEXT_PRINT);
+    o.text = text.data();
+    o.length = text.size();
+    o.cursorX = *state.cursorX;
+    o.cursorY = *state.cursorY;
+    o.leftMargin = *state.marginLeft;
+    o.wrapWidth = *state.marginRight - *state.marginLeft + 1;
+    if (o.wrapWidth < 1) o.wrapWidth = 1;
+    o.tabCount = state.tabs->count;
+    std::copy(state.tabs->stops, state.tabs->stops + state.tabs->count, o.tabs);
+    lvTextImage image;
+    if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
+    int err = DrawTextImage(L, &image, o.leftMargin + image.xShift + image.leftExtension,
+                            o.cursorY + image.topExtension);
+    *state.cursorX = o.leftMargin + o.finalX;
+    *state.cursorY = o.cursorY + o.finalY;
+    return err;
+}
+
+static int CmdPrint(lvState *L)
+{
+    if (GetStackTop(L) < 1) return ERR_MISSINGPARAMTR;
+    return PrintText(L, JoinPrintValues(L));
+}
+
+static int CmdNPrint(lvState *L)
+{
+    if (GetStackTop(L) < 1) return ERR_MISSINGPARAMTR;
+    return PrintText(L, JoinPrintValues(L) + "\n");
+}
+
+static int CmdLocate(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    int x = IntArg(L, 1), y = IntArg(L, 2);
+    if (IsSpecialCoordinate(x) || IsSpecialCoordinate(y)) return ERR_NOCOORDCST;
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    if (x < *state.marginLeft || x > *state.marginRight) x = *state.marginLeft;
+    *state.cursorX = x;
+    *state.cursorY = y;
+    return 0;
+}
+
+static int CmdSetMargins(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    int left = IntArg(L, 1), right = IntArg(L, 2);
+    int unchecked = 0;
+    if (GetStackTop(L) >= 3) unchecked = ValueToBoolean(L, 3) || (GetValueType(L, 3) == LV_TNUMBER && ValueToNumber(L, 3) != 0);
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    if (!unchecked) {
+        if (left < 0) left = 0;
+        if (state.outputWidth > 0 && right > state.outputWidth - 1) right = state.outputWidth - 1;
+    }
+    if (left >= right) return ERR_WRONGUSAGE;
+    *state.marginLeft = left;
+    *state.marginRight = right;
+    *state.cursorX = left;
+    *state.cursorY = 0;
+    return 0;
+}
+
+static int CmdAddTab(lvState *L)
+{
+    int n = GetStackTop(L);
+    if (n < 1) return ERR_MISSINGPARAMTR;
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    for (int i = 1; i <= n; i++)
+        if (int err = AddTabStop(state.tabs, IntArg(L, i))) return err;
+    return 0;
+}
+
+static int CmdResetTabs(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvDisplayTextState state;
+    if (int err = GetDisplayTextState(&state)) return err;
+    state.tabs->count = 0;
+    return 0;
+}
+
+// ---- Text objects ----------------------------------------------------------------------
+
+// CreateTextObject(id, text[, options]) or (id, text[, align, wordwrap, encoding]).
+static int CmdCreateTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 5, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    size_t length = 0;
+    const char *text = CheckStringArg(L, 2, &length);
+    lvTextOptions o;
+    InitCommandOptions(L, &o, LV_TYPE_TEXTOBJECT);
+    int noAdjust = 0;
+    if (GetValueType(L, 3) == LV_TTABLE) {
+        if (GetStackTop(L) > 3) return ERR_TOOMANYARGS;
+        if (int err = ReadTextOutOptions(L, 3, &o)) return err;
+        GetFieldBool(L, 3, "noadjust", &noAdjust);
+    } else if (GetValueType(L, 3) != LV_TNONE && GetValueType(L, 3) != LV_TNIL) {
+        o.align = IntArg(L, 3);
+        if (GetStackTop(L) >= 4) o.wrapWidth = IntArg(L, 4);
+        if (GetStackTop(L) >= 5) o.encoding = IntArg(L, 5);
+    }
+    if (o.encoding != 0 && o.encoding != 1) return ERR_BADENCODING;
+    o.text = text;
+    o.length = length;
+    lvTextObject *object = nullptr;
+    if (int err = CreateTextObjectRecord(Fonts(), CurrentFont(), number, isNil != 0, o, &object)) return err;
+    object->noAdjust = noAdjust;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
+static int CmdDisplayTextObject(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    int x = IntArg(L, 2), y = IntArg(L, 3);
+    if (GetValueType(L, 4) != LV_TNONE && GetValueType(L, 4) != LV_TNIL && GetValueType(L, 4) != LV_TTABLE)
+        return ERR_TABEXPECTED;
+    int ax = object->noAdjust ? 0 : object->adjustX, ay = object->noAdjust ? 0 : object->adjustY;
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, object->width, 0, 0) : x + ax;
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, object->height, 0, 0) : y + ay;
+    return DrawTextImage(L, &object->image, px, py);
+}
+
+static int CmdFreeTextObject(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeTextObjectById(GetObjectIdArg(L, 1));
+}
+
+static int CmdCopyTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId source = GetObjectIdArg(L, 1);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 2, &isNil);
+    lvTextObject *object = nullptr;
+    if (int err = CopyTextObjectRecord(source, number, isNil != 0, &object)) return err;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
+static int SmoothArg(lvState *L, int index)
+{
+    if (GetValueType(L, index) == LV_TNONE || GetValueType(L, index) == LV_TNIL) return 0;
+    return GetValueType(L, index) == LV_TBOOLEAN ? ValueToBoolean(L, index) : CheckNumberArg(L, index) != 0;
+}
+
+static int CmdScaleTextObject(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    double w = GetNumberOrPercentArg(L, 2, object->baseWidth, 1, nullptr);
+    double h = GetNumberOrPercentArg(L, 3, object->baseHeight, 1, nullptr);
+    int width = (int)w, height = (int)h;
+    if (width == KEEPASPRAT && height == KEEPASPRAT) return ERR_WRONGUSAGE;
+    if (width == KEEPASPRAT) width = (int)std::lround((double)height * object->baseWidth / object->baseHeight);
+    if (height == KEEPASPRAT) height = (int)std::lround((double)width * object->baseHeight / object->baseWidth);
+    return ScaleTextObject(Fonts(), object, width, height, SmoothArg(L, 4));
+}
+
+static int CmdRotateTextObject(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    return RotateTextObject(Fonts(), object, CheckNumberArg(L, 2), SmoothArg(L, 3));
+}
+
+static int CmdTransformTextObject(lvState *L)
+{
+    CheckArgCount(L, 5, 6, 0, 0);
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
+    return TransformTextObject(Fonts(), object, CheckNumberArg(L, 2), CheckNumberArg(L, 3), CheckNumberArg(L, 4),
+                               CheckNumberArg(L, 5), SmoothArg(L, 6));
+}
+
 // ---- Attributes ---------------------------------------------------------------------------
 
 int GetFontAttribute(lvState *L, int attribute, const lvFontObject *object)
@@ -465,16 +858,39 @@ static int FontObjectAttribute(lvState *L, int attribute, lvObjectId id)
     return GetFontAttribute(L, attribute, object);
 }
 
+// GetAttribute(#TEXTOBJECT, id, attribute): the object's image and layout, or
+// the attributes of the font it was laid out in.
+static int TextObjectAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    lvTextObject *object = nullptr;
+    if (int err = FindTextObjectById(id, &object)) return err;
+    switch (attribute) {
+    case ATTRWIDTH: PushNumber(L, object->width); return 1;
+    case ATTRHEIGHT: PushNumber(L, object->height); return 1;
+    case ATTRTYPE: PushNumber(L, 0); return 1;
+    case ATTRTEXT: PushSizedString(L, object->text.data(), object->text.size()); return 1;
+    case ATTRDEPTH: PushNumber(L, object->depth); return 1;
+    case ATTRPALETTE: PushNewTable(L); return 1;
+    case ATTRTRANSPARENTPEN: PushNumber(L, 4294967295.0); return 1;  // no pen plane
+    case ATTRADJUSTX: PushNumber(L, object->adjustX); return 1;
+    case ATTRADJUSTY: PushNumber(L, object->adjustY); return 1;
+    default: break;
+    }
+    lvFontObject fontObject{};
+    fontObject.font = object->font;
+    return GetFontAttribute(L, attribute, &fontObject);
+}
+
 // ---- Tables --------------------------------------------------------------------------------
 
 static const lvCommandEntry textCommands[] = {
-    {"Print", CmdNotBuilt},
-    {"NPrint", CmdNotBuilt},
-    {"TextOut", CmdNotBuilt},
-    {"Locate", CmdNotBuilt},
-    {"SetMargins", CmdNotBuilt},
-    {"AddTab", CmdNotBuilt},
-    {"ResetTabs", CmdNotBuilt},
+    {"Print", CmdPrint},
+    {"NPrint", CmdNPrint},
+    {"TextOut", CmdTextOut},
+    {"Locate", CmdLocate},
+    {"SetMargins", CmdSetMargins},
+    {"AddTab", CmdAddTab},
+    {"ResetTabs", CmdResetTabs},
     {"TextWidth", CmdTextWidth},
     {"TextHeight", CmdTextHeight},
     {"TextExtent", CmdTextExtent},
@@ -496,13 +912,13 @@ static const lvCommandEntry textCommands[] = {
     {"GetFontStyle", CmdGetFontStyle},
     {"UseFormatTags", CmdUseFormatTags},
     {"InKeyStr", CmdNotBuilt},
-    {"CreateTextObject", CmdNotBuilt},
-    {"DisplayTextObject", CmdNotBuilt},
-    {"FreeTextObject", CmdNotBuilt},
-    {"CopyTextObject", CmdNotBuilt},
-    {"ScaleTextObject", CmdNotBuilt},
-    {"RotateTextObject", CmdNotBuilt},
-    {"TransformTextObject", CmdNotBuilt},
+    {"CreateTextObject", CmdCreateTextObject},
+    {"DisplayTextObject", CmdDisplayTextObject},
+    {"FreeTextObject", CmdFreeTextObject},
+    {"CopyTextObject", CmdCopyTextObject},
+    {"ScaleTextObject", CmdScaleTextObject},
+    {"RotateTextObject", CmdRotateTextObject},
+    {"TransformTextObject", CmdTransformTextObject},
     {nullptr, nullptr},
 };
 
@@ -657,7 +1073,7 @@ static lvRefOps textRefOps;
 int OpenTextCommands(lvState *L)
 {
     textRefOps = MakeRegistryRefOps(L);
-    if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps)) return err;
+    if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps, TextObjectAttribute)) return err;
     return RegisterCommandTable(L, textCommands, "text");
 }
 

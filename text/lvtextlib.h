@@ -40,6 +40,7 @@ struct lvTextLibrary {
     lvObjectHeader *fontObjects;     // lvFontObject list
     lvObjectHeader *textObjects;     // text objects (none made yet)
     int formatTags;                  // inline format tags on
+    struct lvDisplayTabs *displayTabs; // tab stops by display (text/lvtextout.h)
     lvRefOps refOps;                 // releases the objects' named values
 };
 
@@ -49,7 +50,8 @@ lvTextLibrary *GetTextLibrary();
 // flags and registers the object types 8 and 43 (fontAttribute answers
 // GetAttribute on fonts; may be null). refOps (may be null) releases the
 // objects' named values. 0, ERR_MEM or the engine's error.
-int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refOps);
+int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refOps,
+                   lvObjectAttributeFunction textObjectAttribute = nullptr);
 // Frees the font objects, the text objects, the font paths and the font cache.
 void CloseTextEngine();
 
@@ -76,3 +78,9 @@ void ClampTextStyle(lvFontStyle *style);
 // style). encoding 0 ISO-8859-1, 1 UTF-8. 0 or an error code.
 int MeasureStyledText(int encoding, int charSpacing, const lvFontStyle *style, lvTextMetrics *out,
                       const char *text, size_t length);
+// The same in a given font (null: topaz).
+int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charSpacing, const lvFontStyle *style,
+                        lvTextMetrics *out, const char *text, size_t length);
+// Fonts that make bold and italic themselves (FreeType and system faces);
+// others get them drawn over the plain glyphs.
+bool StyleIsNative(const lvFont *font);

@@ -7,6 +7,8 @@
 #include <new>
 
 #include "runtime/errors.h"
+#include "text/lvtextobject.h"
+#include "text/lvtextout.h"
 
 static lvTextLibrary TextLibrary;
 
@@ -20,7 +22,8 @@ static void FreeFontObject(lvObjectHeader *h)
 
 static int TextObjectAttribute(lvState *, int, lvObjectId) { return ERR_UNKNOWNATTR; }
 
-int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refOps)
+int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refOps,
+                   lvObjectAttributeFunction textObjectAttribute)
 {
     if (TextLibrary.open) CloseTextEngine();
     TextLibrary = lvTextLibrary{};
@@ -35,7 +38,8 @@ int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refO
         CloseTextEngine();
         return err;
     }
-    if (RegisterObjectType(LV_TYPE_TEXTOBJECT, "Text objects", &TextLibrary.textObjects, TextObjectAttribute,
+    if (RegisterObjectType(LV_TYPE_TEXTOBJECT, "Text objects", &TextLibrary.textObjects,
+                           textObjectAttribute ? textObjectAttribute : TextObjectAttribute,
                            nullptr, 0) ||
         RegisterObjectType(LV_TYPE_FONT, "Fonts", &TextLibrary.fontObjects, fontAttribute, nullptr, 0)) {
         CloseTextEngine();
@@ -51,7 +55,8 @@ void CloseTextEngine()
         TextLibrary.fontObjects = h->next;
         FreeFontObject(h);
     }
-    TextLibrary.textObjects = nullptr;
+    FreeAllTextObjects();
+    FreeDisplayTabs();
     DoneFontManager(&TextLibrary.fonts);
     TextLibrary.currentFont = nullptr;
     TextLibrary.open = 0;
@@ -134,7 +139,7 @@ void ClampTextStyle(lvFontStyle *style)
 // FreeType faces make bold and italic themselves (from the family's faces or
 // by emboldening and shearing) and measure them; other fonts get them drawn
 // over the plain glyphs.
-static bool StyleIsNative(const lvFont *font)
+bool StyleIsNative(const lvFont *font)
 {
     return font->type == LV_FONT_TRUETYPE || font->type == LV_FONT_SYSTEM;
 }
@@ -145,10 +150,18 @@ int MeasureStyledText(int encoding, int charSpacing, const lvFontStyle *style, l
     *out = {};
     if (!style) style = GetFontStyle();
     lvFont *font = TextLibrary.currentFont ? TextLibrary.currentFont : TextLibrary.fonts.topaz;
+    return MeasureStyledTextIn(&TextLibrary.fonts, font, encoding, charSpacing, style, out, text, length);
+}
+
+int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charSpacing, const lvFontStyle *style,
+                        lvTextMetrics *out, const char *text, size_t length)
+{
+    *out = {};
+    if (!font) font = fm->topaz;
     if (!font) return ERR_OPENFONT;
     int flags = style->style & FORM_NORMAL ? 0 : style->style;
     lvFontExtent e;
-    if (int err = MeasureFontText(&TextLibrary.fonts, font, text, length, flags & (FORM_BOLD | FORM_ITALIC |
+    if (int err = MeasureFontText(fm, font, text, length, flags & (FORM_BOLD | FORM_ITALIC |
                                   FORM_ANTIALIAS), charSpacing, encoding, &e))
         return err;
     out->advance = e.advance;

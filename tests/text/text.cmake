@@ -25,3 +25,14 @@ lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_fontpath.lva CHUNK ${LV_TEXT_AP
   TARGET applet_text_fontpath)
 target_compile_definitions(text_fonts_applet_test PRIVATE LV_TEXT_FONTPATH_APPLET="${LV_TEXT_APPLET_DIR}/text_fontpath.lva")
 add_dependencies(text_fonts_applet_test applet_text_fontpath)
+
+# Text layout, format tags, bullets and styled glyphs against hand-worked
+# layouts, the topaz glyph source and a plain FreeType render.
+lv_add_test(text_layout_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_layout_test.cpp LIBS lv_text LABELS text)
+target_compile_definitions(text_layout_test PRIVATE LV_TOPAZ_SOURCE="${CMAKE_SOURCE_DIR}/text/fonts/topaz.txt")
+lv_add_test(text_output_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_output_applet_test.cpp
+  LIBS lv_text PNG::PNG LABELS text)
+target_compile_definitions(text_output_applet_test PRIVATE LV_TOPAZ_SOURCE="${CMAKE_SOURCE_DIR}/text/fonts/topaz.txt")
+add_dependencies(text_output_applet_test lumivarra lvasm lvlink)
+lv_add_test(text_object_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_object_test.cpp LIBS lv_text LABELS text)
+lv_add_test(text_pathtext_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_pathtext_test.cpp LIBS lv_text LABELS text)

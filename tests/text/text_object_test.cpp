@@ -1,0 +1,136 @@
+// Text objects: scaling lays the text out again in the scaled font (not a
+// stretch of the pixels), rotation turns the laid-out image, the transform
+// flag follows what is left of the matrix, and copies, look-ups and frees.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/objects.h"
+#include "text/lvtextobject.h"
+
+namespace {
+
+class TextObjects : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetDrawingDefaults();
+        ASSERT_EQ(OpenTextEngine(nullptr, nullptr), 0);
+    }
+    void TearDown() override
+    {
+        CloseTextEngine();
+        FreeObjectTypes();
+    }
+    lvFontManager *Fm() { return &GetTextLibrary()->fonts; }
+    lvFont *Vera(int size)
+    {
+        lvFont *font = nullptr;
+        EXPECT_EQ(OpenFontByName(Fm(), LV_SANS_DEFAULT, size, 1, 0, 0, nullptr, 0, "inbuilt", "", &font), 0);
+        return font;
+    }
+    std::string text = "Type";
+    lvTextOptions Options(int style)
+    {
+        lvTextOptions o;
+        InitTextOptions(&o, 1);
+        o.style = *GetFontStyle();
+        o.style.style = style;
+        o.text = text.data();
+        o.length = text.size();
+        return o;
+    }
+    lvTextObject *Make(lvFont *font, int number, int style = FORM_ANTIALIAS)
+    {
+        lvTextObject *object = nullptr;
+        EXPECT_EQ(CreateTextObjectRecord(Fm(), font, number, false, Options(style), &object), 0);
+        return object;
+    }
+};
+
+TEST_F(TextObjects, ScalingLaysTheTextOutAgainInTheScaledFont)
+{
+    lvTextObject *object = Make(Vera(16), 1);
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(ScaleTextObject(Fm(), object, object->baseWidth * 2, object->baseHeight * 2, 0), 0);
+    EXPECT_EQ(object->transformed, 1);
+    // The same text laid out with the font scaled by two, as draw tags with
+    // a scale of two give it: equal pixels, not a stretch of the small image.
+    lvFont *font = object->font;
+    ApplyFontScale(Fm(), font, 2, 2);
+    lvTextOptions o = Options(FORM_ANTIALIAS);
+    lvTextImage want;
+    ASSERT_EQ(LayoutText(Fm(), font, &o, &want), 0);
+    ApplyFontScale(Fm(), font, 1, 1);
+    ASSERT_EQ(object->width, want.width);
+    ASSERT_EQ(object->height, want.height);
+    EXPECT_EQ(object->image.alpha, want.alpha);
+    // A stretch would repeat every pixel twice in a row: the laid-out text
+    // has edges of other coverage.
+    int repeats = 0, pairs = 0;
+    for (int y = 0; y < want.height; y++)
+        for (int x = 0; x + 1 < want.width; x += 2) {
+            uint8_t a = want.alpha[(size_t)y * want.width + x], b = want.alpha[(size_t)y * want.width + x + 1];
+            if (a || b) pairs++, repeats += a == b;
+        }
+    EXPECT_LT(repeats, pairs * 3 / 4);
+    // Back at the base size: the flag clears and the base image returns.
+    lvTextObject *fresh = Make(Vera(16), 2);
+    ASSERT_EQ(ScaleTextObject(Fm(), object, object->baseWidth, object->baseHeight, 0), 0);
+    EXPECT_EQ(object->transformed, 0);
+    EXPECT_EQ(object->image.alpha, fresh->image.alpha);
+}
+
+TEST_F(TextObjects, RotationTurnsTheImageAndAFullTurnIsNoTransform)
+{
+    lvTextObject *object = Make(nullptr, 1, FORM_NORMAL);
+    ASSERT_NE(object, nullptr);
+    const lvTextImage base = object->image;
+    ASSERT_EQ(RotateTextObject(Fm(), object, 90, 0), 0);
+    EXPECT_EQ(object->transformed, 1);
+    ASSERT_EQ(object->width, base.height);
+    ASSERT_EQ(object->height, base.width);
+    // A quarter turn clockwise on screen: (x, y) goes to (-y - 1, x) in layout
+    // coordinates, so image row y is base column y read bottom up.
+    for (int y = 0; y < object->height; y++)
+        for (int x = 0; x < object->width; x++)
+            ASSERT_EQ(object->image.alpha[(size_t)y * object->width + x],
+                      base.alpha[(size_t)(base.height - 1 - x) * base.width + y])
+                << x << "," << y;
+    ASSERT_EQ(RotateTextObject(Fm(), object, 360, 0), 0);
+    EXPECT_EQ(object->transformed, 0);
+    EXPECT_EQ(object->image.alpha, base.alpha);
+}
+
+TEST_F(TextObjects, SingularTransformsAndSelfCopiesAreRefused)
+{
+    lvTextObject *object = Make(nullptr, 1, FORM_NORMAL);
+    ASSERT_NE(object, nullptr);
+    const std::vector<uint8_t> before = object->image.alpha;
+    EXPECT_EQ(ScaleTextObject(Fm(), object, 0, 10, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(ScaleTextObject(Fm(), object, 10, 0, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(TransformTextObject(Fm(), object, 0, 1, 1, 1, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(TransformTextObject(Fm(), object, 1, 0, 0, 0, 0), ERR_WRONGUSAGE);
+    EXPECT_EQ(object->image.alpha, before);
+    lvTextObject *copy = nullptr;
+    EXPECT_EQ(CopyTextObjectRecord(lvObjectId{1, nullptr}, 1, false, &copy), ERR_WRONGUSAGE);
+    ASSERT_EQ(CopyTextObjectRecord(lvObjectId{1, nullptr}, 2, false, &copy), 0);
+    EXPECT_EQ(copy->text, "Type");
+    EXPECT_EQ(copy->image.alpha, before);
+    // Mirroring keeps the size and flips the pixels.
+    ASSERT_EQ(TransformTextObject(Fm(), copy, -1, 0, 0, 1, 0), 0);
+    ASSERT_EQ(copy->width, object->width);
+    for (int x = 0; x < copy->width; x++)
+        ASSERT_EQ(copy->image.alpha[(size_t)3 * copy->width + x],
+                  before[(size_t)3 * object->width + object->width - 1 - x]);
+    // Freed objects are gone; a number not in use is named in the error.
+    EXPECT_EQ(FreeTextObjectById(lvObjectId{2, nullptr}), 0);
+    lvTextObject *found = nullptr;
+    EXPECT_EQ(FindTextObjectById(lvObjectId{2, nullptr}, &found), ERR_FINDTEXTOBJECT);
+    EXPECT_EQ(FindTextObjectById(lvObjectId{0, object}, &found), ERR_FINDARRAY);
+    EXPECT_EQ(FindTextObjectById(lvObjectId{1, nullptr}, &found), 0);
+    EXPECT_EQ(found, object);
+}
+
+}  // namespace

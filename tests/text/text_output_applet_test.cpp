@@ -1,0 +1,224 @@
+// Text output as an applet meets it, run by the runtime executable: TextOut,
+// Print and NPrint drawn into selected brushes and saved as PNGs, compared
+// pixel by pixel with what the topaz glyph source gives; the text cursor,
+// margins and tab stops; the commands' errors.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <functional>
+#include <tuple>
+
+#include "tests/images/images_applet.h"
+#include "tests/text/topaz_source.h"
+
+namespace {
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> rgb;
+    uint32_t At(int x, int y) const { return rgb[(size_t)y * width + x]; }
+};
+
+Picture ReadPicture(const std::string &path)
+{
+    Picture p;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return p;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) return p;
+    p.width = (int)image.width, p.height = (int)image.height;
+    for (size_t i = 0; i + 2 < bytes.size(); i += 3)
+        p.rgb.push_back((uint32_t)bytes[i] << 16 | (uint32_t)bytes[i + 1] << 8 | bytes[i + 2]);
+    return p;
+}
+
+// Every pixel: the colour of the first picture that sets it, else black.
+void ExpectPixels(const Picture &got, const std::vector<std::pair<lvBits, uint32_t>> &layers, const char *what)
+{
+    ASSERT_GT(got.width, 0) << what;
+    for (int y = 0; y < got.height; y++)
+        for (int x = 0; x < got.width; x++) {
+            uint32_t want = 0;
+            for (const auto &[bits, colour] : layers)
+                if (bits.At(x, y)) {
+                    want = colour;
+                    break;
+                }
+            ASSERT_EQ(got.At(x, y), want) << what << " at " << x << "," << y;
+        }
+}
+
+// Draws into brush id (w x h, black) between SelectBrush and EndSelect, then saves it.
+void Drawn(lvAppletScript &s, int id, int w, int h, const std::function<void()> &draw)
+{
+    std::string key = "b" + std::to_string(id);
+    s.Case(key + "make", "createbrush", {id, w, h});
+    s.Case(key + "sel", "selectbrush", {id});
+    draw();
+    s.Case(key + "end", "endselect", {});
+    s.Case(key + "save", "savebrush", {id, Str(key + ".png"), -1, 1});
+}
+
+const int FORM_NORMAL = 1, FORM_BOLD = 2, FORM_ITALIC = 4, FORM_UNDERLINED = 8, FORM_ANTIALIAS = 16,
+          FORM_SHADOW = 32, FORM_BORDER = 64;
+
+TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("nooutput", "textout", {0, 0, Str("Hi")});
+    Drawn(s, 1, 24, 12, [&] { s.Case("hi", "textout", {0, 0, Str("Hi")}); });
+    Drawn(s, 2, 24, 12, [&] {
+        s.Case("boldstyle", "setfontstyle", {FORM_BOLD});
+        s.Case("bold", "textout", {2, 1, Str("Hi")});
+    });
+    Drawn(s, 3, 24, 12, [&] {
+        s.Case("italicstyle", "setfontstyle", {FORM_NORMAL});
+        s.Case("italicstyle2", "setfontstyle", {FORM_ITALIC});
+        s.Case("italic", "textout", {2, 1, Str("Hi")});
+    });
+    Drawn(s, 4, 24, 12, [&] {
+        s.Case("understyle", "setfontstyle", {FORM_NORMAL});
+        s.Case("understyle2", "setfontstyle", {FORM_UNDERLINED});
+        s.Case("under", "textout", {0, 0, Str("Hi")});
+    });
+    Drawn(s, 5, 24, 14, [&] {
+        s.Case("borderstyle", "setfontstyle", {FORM_NORMAL});
+        s.Case("borderstyle2", "setfontstyle", {FORM_BORDER, 0x0000FF, 1});
+        s.Case("border", "textout", {3, 3, Str("i")});
+    });
+    Drawn(s, 6, 24, 14, [&] {
+        s.Case("shadowstyle", "setfontstyle", {FORM_NORMAL});
+        s.Case("shadowstyle2", "setfontstyle", {FORM_SHADOW, 0x00FF00, 2, 9});
+        s.Case("shadow", "textout", {1, 1, Str("i")});
+    });
+    Drawn(s, 7, 24, 12, [&] {
+        s.Case("tagstyle", "setfontstyle", {FORM_NORMAL});
+        s.Case("tags", "textout", {0, 0, Str("[color=$ff0000]H[/color]i")});
+    });
+    s.Case("tobj", "createtextobject", {1, Str("Hi")});
+    s.Case("tobjpen", "getattribute", {8, 1, 105});
+    s.Case("tobjw", "getattribute", {8, 1, 0});
+    s.Case("tobjtext", "getattribute", {8, 1, 36});
+    s.Case("tobjself", "copytextobject", {1, 1});
+    s.Case("tobjzero", "scaletextobject", {1, 0, 8});
+    Drawn(s, 8, 24, 12, [&] { s.Case("tobjshow", "displaytextobject", {1, 0, 0}); });
+    s.Case("tobjfree", "freetextobject", {1});
+    s.Case("tobjgone", "freetextobject", {1});
+    s.Case("aa", "setfontstyle", {FORM_ANTIALIAS});
+    s.Case("aatopaz", "createbrush", {90, 8, 8});
+    s.Case("aasel", "selectbrush", {90});
+    s.Case("aatext", "textout", {0, 0, Str("x")});
+    s.Case("aaback", "setfontstyle", {FORM_NORMAL});
+    s.Case("enc2", "textout", {0, 0, Str("x"), Fields({{"encoding", 2}})});
+    s.Case("badutf8", "textout", {0, 0, Str("a\\xC3"), Fields({{"encoding", 1}})});
+    s.Case("tagerr", "textout", {0, 0, Str("a]")});
+    s.Case("aaend", "endselect", {});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    EXPECT_EQ(lines["nooutput"].substr(0, 4), "1687") << all;
+    for (const char *key : {"hi", "bold", "italic", "under", "border", "shadow", "tags"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
+    EXPECT_EQ(lines["tobjpen"], "0 4294967295");
+    EXPECT_EQ(lines["tobjw"], "0 16");
+    EXPECT_EQ(lines["tobjtext"], "0 Hi");
+    EXPECT_EQ(lines["tobjself"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["tobjzero"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["tobjshow"].substr(0, 2), "0 ");
+    EXPECT_EQ(lines["tobjfree"].substr(0, 2), "0 ");
+    EXPECT_EQ(lines["tobjgone"].substr(0, 4), "1175");
+    EXPECT_EQ(lines["enc2"].substr(0, 4), "1584");
+    EXPECT_EQ(lines["badutf8"].substr(0, 4), "1585");
+    EXPECT_EQ(lines["tagerr"].substr(0, 4), "1252");
+
+    const uint32_t white = 0xFFFFFF;
+    lvBits hi = TopazText("Hi", 24, 12);
+    ExpectPixels(ReadPicture(dir.File("b1.png")), {{hi, white}}, "Hi");
+    ExpectPixels(ReadPicture(dir.File("b8.png")), {{hi, white}}, "text object");
+    // Bold: ORed once more one pixel to the right.
+    lvBits plain = TopazText("Hi", 24, 12, 2, 1), bold(24, 12);
+    for (int y = 0; y < 12; y++)
+        for (int x = 0; x < 24; x++)
+            if (plain.At(x, y) || plain.At(x - 1, y)) bold.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b2.png")), {{bold, white}}, "bold");
+    // Italic: row r of the glyphs moves right by floor((5 - r) / 2).
+    lvBits italic(24, 12);
+    for (int y = 0; y < 8; y++) {
+        int d = 5 - y, shift = d >= 0 ? d / 2 : -((-d + 1) / 2);
+        for (int x = 0; x < 24; x++)
+            if (plain.At(x, y + 1)) italic.Set(x + shift, y + 1);
+    }
+    ExpectPixels(ReadPicture(dir.File("b3.png")), {{italic, white}}, "italic");
+    lvBits under = hi;
+    for (int x = 0; x < 16; x++) under.Set(x, 7);
+    ExpectPixels(ReadPicture(dir.File("b4.png")), {{under, white}}, "underline");
+    // A one-pixel border: the square dilation of the glyph.
+    lvBits i = TopazText("i", 24, 14, 3, 3), ring(24, 14);
+    for (int y = 0; y < 14; y++)
+        for (int x = 0; x < 24; x++)
+            for (int j = -1; j <= 1; j++)
+                for (int k = -1; k <= 1; k++)
+                    if (i.At(x + k, y + j)) ring.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b5.png")), {{i, white}, {ring, 0x0000FF}}, "border");
+    // Direction 9 acts as south-east.
+    ExpectPixels(ReadPicture(dir.File("b6.png")),
+                 {{TopazText("i", 24, 14, 1, 1), white}, {TopazText("i", 24, 14, 3, 3), 0x00FF00}}, "shadow");
+    ExpectPixels(ReadPicture(dir.File("b7.png")),
+                 {{TopazText("H", 24, 12), 0xFF0000}, {TopazText(" i", 24, 12), white}}, "colour tag");
+}
+
+TEST(TextOutput, PrintFollowsTheCursorMarginsAndTabStops)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    Drawn(s, 1, 96, 40, [&] {
+        s.Case("margins", "setmargins", {8, 95});
+        s.Case("nprint", "nprint", {Str("ab")});
+        s.Case("tab", "addtab", {40});
+        s.Case("print", "print", {Str("x\ty")});
+        s.Case("locate", "locate", {16, 24});
+        s.Case("print2", "print", {Str("z"), 5});
+    });
+    // Errors, on a brush of their own.
+    s.Case("emake", "createbrush", {2, 400, 20});
+    s.Case("esel", "selectbrush", {2});
+    s.Case("badmargins", "setmargins", {100, 50});
+    s.Case("center", "locate", {-100000, 0});
+    s.Case("reset", "resettabs", {});
+    std::vector<lvAppletArg> stops;
+    for (int k = 0; k < 32; k++) stops.push_back(k * 10);
+    s.Case("tabs32", "addtab", stops);
+    s.Case("tab33", "addtab", {500});
+    s.Case("negtab", "resettabs", {});
+    s.Case("negtab2", "addtab", {-1});
+    s.Case("eend", "endselect", {});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"margins", "nprint", "tab", "print", "locate", "print2", "tabs32"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    EXPECT_EQ(lines["badmargins"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["center"].substr(0, 4), "1337");
+    EXPECT_EQ(lines["tab33"].substr(0, 4), "1066");
+    EXPECT_EQ(lines["negtab2"].substr(0, 4), "1154");
+    // "ab" at the left margin; "x" on the next line at the margin and "y" at
+    // the stop; "z 5" where Locate put the cursor.
+    lvBits want(96, 40);
+    for (auto [text, x, y] : {std::tuple{"ab", 8, 0}, std::tuple{"x", 8, 8}, std::tuple{"y", 40, 8},
+                              std::tuple{"z 5", 16, 24}}) {
+        lvBits t = TopazText(text, 96, 40, x, y);
+        for (size_t k = 0; k < t.on.size(); k++) want.on[k] |= t.on[k];
+    }
+    ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "print");
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// lvtextout.h - text reaching the current output: the text cursor, margins and
+// tab stops of the display drawn on, and the blit of a laid-out text image.
+//
+// The cursor and margins are those of the display record selections save and
+// restore (images/lvoffscreen.h), so printing into a selected brush starts at
+// its corner and the display's cursor comes back at the end. Tab stops are
+// kept here, one set per display record.
+//
+// Depends on: text/lvtextlayout.h, images/lvoffscreen.h, raster/lvblit.h.
+// Limits: script thread only.
+#pragma once
+#include "text/lvtextlayout.h"
+
+struct lvDisplayTabs {
+    lvDisplayTabs *next;
+    const void *display;
+    int stops[LV_TEXT_LEVELS];      // ascending
+    int count;
+};
+
+struct lvDisplayTextState {
+    const void *display;
+    int *cursorX, *cursorY, *marginLeft, *marginRight;
+    lvDisplayTabs *tabs;
+    int outputWidth;                // the output's width (margins are held to it)
+};
+
+// The text state of the current output: 0, ERR_OUTPUTDEVICE without one, ERR_MEM.
+int GetDisplayTextState(lvDisplayTextState *out);
+// Frees the tab stops of every display (the library's close).
+void FreeDisplayTabs();
+// Inserts a stop before the first greater one (equal stops stay in front):
+// 0, ERR_INTERNAL past 32 stops, ERR_NEGCOORDS for a negative x.
+int AddTabStop(lvDisplayTabs *tabs, int x);
+// Blits the image with its alpha at (x, y) onto the current output (its
+// display, selected image or BGPic). 0, ERR_OUTPUTDEVICE, ERR_BITMAP,
+// ERR_ALLOCALPHA, ERR_LOCKBMAP or the selection's check.
+int DrawTextImage(void *state, const lvTextImage *image, int x, int y);

@@ -1,0 +1,340 @@
+// render.cpp - aligning laid-out runs and drawing them into one text image:
+// glyphs from the font, synthetic bold, italic and underline where the font
+// does not make them, shadows and borders from the glyph coverage.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "base/lverrors.h"
+#include "text/lvtextlayout.h"
+
+void StampBorderCoverage(int width, int height, const uint8_t *source, int sourceRowBytes, int radius,
+                         uint32_t *accumulation, uint8_t *out, int outRowBytes)
+{
+    // The square sum is separable: a horizontal box sum of every row, then a
+    // vertical box sum of those; 32-bit cells hold (2r + 1)^2 x 255.
+    int k = 2 * radius + 1, ow = width + k, oh = height + k;
+    std::vector<uint32_t> rows((size_t)ow * (size_t)height, 0);
+    for (int y = 0; y < height; y++) {
+        const uint8_t *s = source + (size_t)y * sourceRowBytes;
+        uint32_t *r = rows.data() + (size_t)y * ow;
+        for (int x = 0; x < width; x++) {
+            if (!s[x]) continue;
+            for (int i = 0; i < k; i++) r[x + i] += s[x];
+        }
+    }
+    std::fill(accumulation, accumulation + (size_t)ow * oh, 0u);
+    for (int y = 0; y < height; y++) {
+        const uint32_t *r = rows.data() + (size_t)y * ow;
+        for (int j = 0; j < k; j++) {
+            uint32_t *a = accumulation + (size_t)(y + j) * ow;
+            for (int x = 0; x < ow; x++) a[x] += r[x];
+        }
+    }
+    for (int y = 0; y < oh; y++) {
+        const uint32_t *a = accumulation + (size_t)y * ow;
+        uint8_t *o = out + (size_t)y * outRowBytes;
+        for (int x = 0; x < ow; x++) o[x] = (uint8_t)std::min<uint32_t>(255, a[x] / (uint32_t)k);
+    }
+}
+
+namespace {
+
+// 0xAARRGGBB with AA a transparency: the drawing alpha.
+int AlphaOf(uint32_t colour) { return 255 - (int)(colour >> 24); }
+
+struct Painter {
+    lvTextImage *image;
+
+    // Draws colour with coverage a (0..255) over the pixel.
+    void Over(int x, int y, int a, uint32_t colour)
+    {
+        if (a <= 0 || x < 0 || y < 0 || x >= image->width || y >= image->height) return;
+        size_t i = (size_t)y * image->width + x;
+        int below = image->alpha[i];
+        colour &= 0xFFFFFF;
+        if (a >= 255 || below == 0) {
+            image->rgb[i] = colour;
+            image->alpha[i] = (uint8_t)std::min(a, 255);
+            return;
+        }
+        int outA = a + below * (255 - a) / 255;
+        uint32_t c = image->rgb[i], result = 0;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            int top = (int)(colour >> shift) & 255, bottom = (int)(c >> shift) & 255;
+            int v = (top * a * 255 + bottom * below * (255 - a)) / (outA * 255);
+            result |= (uint32_t)std::min(255, v) << shift;
+        }
+        image->rgb[i] = result;
+        image->alpha[i] = (uint8_t)outA;
+    }
+
+    // A coverage buffer (w x h) drawn in one colour at (x, y).
+    void Coverage(const uint8_t *cov, int w, int h, int x, int y, uint32_t colour)
+    {
+        int alpha = AlphaOf(colour);
+        for (int row = 0; row < h; row++)
+            for (int col = 0; col < w; col++)
+                if (int c = cov[(size_t)row * w + col]) Over(x + col, y + row, c * alpha / 255, colour);
+    }
+};
+
+// Row r moves right by floor((baseline - r - 1) / 2).
+void Shear(std::vector<uint8_t> &scratch, int w, int h, int baseline)
+{
+    std::vector<uint8_t> row((size_t)w);
+    for (int r = 0; r < h; r++) {
+        int d = baseline - r - 1;
+        int shift = d >= 0 ? d / 2 : -((-d + 1) / 2);
+        if (shift == 0) continue;
+        uint8_t *p = scratch.data() + (size_t)r * w;
+        std::fill(row.begin(), row.end(), 0);
+        for (int c = 0; c < w; c++)
+            if (c + shift >= 0 && c + shift < w) row[(size_t)(c + shift)] = p[c];
+        std::memcpy(p, row.data(), (size_t)w);
+    }
+}
+
+struct RunRenderer {
+    lvFontManager *fm;
+    lvFont *font;
+    const lvTextOptions *o;
+    lvTextLayout *lay;
+    Painter paint;
+    bool paletteFont;
+
+    int Render(lvTextRun *r, int ix, int iy, int bridge)
+    {
+        const lvTextMetrics &m = r->metrics;
+        int left = -std::min(0, m.minX);
+        int w = std::max(m.advance, m.totalWidth) + left + std::max(0, bridge - m.advance);
+        int h = lay->fontHeight + 1;
+        if (w <= 0 || h <= 0) return 0;
+        std::vector<uint8_t> cov((size_t)w * h, 0);
+        lvFontPlane plane{cov.data(), w, w, h, LV_PLANE_ALPHA8};
+        int flags = r->style.style & FORM_NORMAL ? 0 : r->style.style;
+        bool native = StyleIsNative(font);
+        bool aa = (flags & FORM_ANTIALIAS) != 0;
+        int fontFlags = native ? flags & (FORM_BOLD | FORM_ITALIC | FORM_ANTIALIAS) : flags & FORM_ANTIALIAS;
+        if (int err = RenderFontText(fm, font, &plane, left, 0, r->text, (size_t)r->length, fontFlags,
+                                     o->charSpacing, o->encoding, nullptr))
+            return err;
+        std::vector<uint8_t> pens;
+        if (paletteFont) {
+            pens = cov;
+            for (uint8_t &c : cov) c = c ? 255 : 0;
+        }
+        if (!native && !aa && !paletteFont && (flags & FORM_BOLD)) {
+            for (int row = 0; row < h; row++) {
+                uint8_t *p = cov.data() + (size_t)row * w;
+                for (int c = w - 1; c > 0; c--) p[c] |= p[c - 1];
+            }
+        }
+        if (!native && (flags & FORM_ITALIC)) {
+            Shear(cov, w, h, lay->baseline);
+            if (paletteFont) Shear(pens, w, h, lay->baseline);
+        }
+        if (flags & FORM_UNDERLINED) {
+            int fh = lay->fontHeight, b = lay->baseline, first, thick;
+            if (fh - b >= 2) {
+                thick = std::max(1, (fh - b) / 3);
+                first = b + thick;
+            } else {
+                thick = 1;
+                first = fh - b == 1 ? b + 1 : b;
+            }
+            int length = std::max(m.advance, bridge);
+            for (int row = first; row < first + thick && row < h; row++)
+                for (int c = left; c < left + length && c < w; c++) {
+                    cov[(size_t)row * w + c] = 255;
+                    if (paletteFont) pens[(size_t)row * w + c] = 0;
+                }
+        }
+        int x0 = ix;
+        int y0 = iy;
+        // The bordered shape: the glyph coverage spread over the border square.
+        std::vector<uint8_t> bordered;
+        int r0 = 0, bw = 0, bh = 0;
+        if (flags & FORM_BORDER) {
+            r0 = std::clamp(r->style.borderSize, 1, 64);
+            bw = w + 2 * r0 + 1, bh = h + 2 * r0 + 1;
+            bordered.assign((size_t)bw * bh, 0);
+            if (aa) {
+                std::vector<uint32_t> acc((size_t)bw * bh);
+                StampBorderCoverage(w, h, cov.data(), w, r0, acc.data(), bordered.data(), bw);
+            } else {
+                for (int row = 0; row < h; row++)
+                    for (int c = 0; c < w; c++)
+                        if (cov[(size_t)row * w + c])
+                            for (int j = 0; j <= 2 * r0; j++)
+                                std::memset(bordered.data() + (size_t)(row + j) * bw + c, 255, (size_t)(2 * r0 + 1));
+            }
+        }
+        if (flags & FORM_SHADOW) {
+            int s = std::clamp(r->style.shadowSize, 1, 64), dx, dy;
+            static const int dirs[8][2] = {{0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}};
+            int d = r->style.shadowDirection;
+            if (d < 0 || d > 7) d = SHDWSOUTHEAST;
+            dx = dirs[d][0] * s, dy = dirs[d][1] * s;
+            if (flags & FORM_BORDER)
+                paint.Coverage(bordered.data(), bw, bh, x0 + dx - r0, y0 + dy - r0, r->style.shadowColour);
+            else
+                paint.Coverage(cov.data(), w, h, x0 + dx, y0 + dy, r->style.shadowColour);
+        }
+        if (flags & FORM_BORDER) paint.Coverage(bordered.data(), bw, bh, x0 - r0, y0 - r0, r->style.borderColour);
+        uint32_t colour = r->style.colour;
+        int alpha = AlphaOf(colour);
+        if (alpha < 255 && (flags & FORM_BORDER)) {
+            // A see-through text shows the background, not the border, through its glyphs.
+            for (int row = 0; row < h; row++)
+                for (int c = 0; c < w; c++) {
+                    int g = cov[(size_t)row * w + c], x = x0 + c, y = y0 + row;
+                    if (!g || x < 0 || y < 0 || x >= paint.image->width || y >= paint.image->height) continue;
+                    uint8_t &a = paint.image->alpha[(size_t)y * paint.image->width + x];
+                    a = (uint8_t)(a * (255 - g) / 255);
+                }
+        }
+        const uint32_t *palette = paletteFont ? GetFontPalette(font) : nullptr;
+        for (int row = 0; row < h; row++)
+            for (int c = 0; c < w; c++) {
+                int g = cov[(size_t)row * w + c];
+                if (!g) continue;
+                uint32_t use = colour;
+                if (palette && pens[(size_t)row * w + c]) use = palette[pens[(size_t)row * w + c]] & 0xFFFFFF;
+                paint.Over(x0 + c, y0 + row, g * alpha / 255, use);
+            }
+        return 0;
+    }
+};
+
+bool Hidden(const lvTextOptions *o, const lvTextRun *r)
+{
+    if (!o->listMode || o->frame == 0) return false;
+    if (o->frameMode == FRAMEMODE_SINGLE) return r->listItem != o->frame - 1;
+    return r->listItem >= o->frame;
+}
+
+// Moves the runs of each line by the alignment.
+void AlignLines(const lvTextOptions *o, lvTextLayout *lay, int alignWidth)
+{
+    if (o->align == TEXTALIGN_LEFT) return;
+    for (lvTextRun *line = lay->runs; line;) {
+        lvTextRun *end = line;
+        lvTextRun *last = line;
+        while (end && end->y == line->y) last = end, end = end->next;
+        int gap = alignWidth - (last->x + last->metrics.maxX) - 1;
+        if (o->align == TEXTALIGN_RIGHT || o->align == TEXTALIGN_CENTER) {
+            int d = o->align == TEXTALIGN_RIGHT ? gap : gap / 2;
+            for (lvTextRun *r = line; r != end; r = r->next) r->x += d;
+        } else if (gap > 0) {
+            int starts = 0;
+            for (lvTextRun *r = line->next; r != end; r = r->next) starts += r->wordStart != 0;
+            if (starts > 0) {
+                int count = starts + (end && end->wordStart ? 1 : 0);
+                bool follows = end && end->y == line->y + lay->lineHeight;
+                if (follows || gap / std::max(1, count) <= 2 * lay->spaceWidth) {
+                    while (gap > 0) {
+                        for (lvTextRun *r = line->next; r != end && gap > 0; r = r->next) {
+                            if (!r->wordStart) continue;
+                            for (lvTextRun *s = r; s != end; s = s->next) s->x++;
+                            gap--;
+                        }
+                    }
+                }
+            }
+        }
+        line = end;
+    }
+}
+
+}  // namespace
+
+int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *o, lvTextLayout *lay, int startX,
+                   lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    *image = lvTextImage{};
+    bool firstLineOnly = true;
+    for (lvTextRun *r = lay->runs; r; r = r->next)
+        if (r->y != 0) firstLineOnly = false;
+    if (firstLineOnly && startX) {
+        for (lvTextRun *r = lay->runs; r; r = r->next) r->x -= startX;
+        image->xShift = startX;
+    }
+    if (!lay->runs) {
+        image->width = 1;
+        image->height = lay->fontHeight;
+        image->rgb.assign((size_t)image->height, 0);
+        image->alpha.assign((size_t)image->height, 0);
+        return 0;
+    }
+    int leftExt = 0, topExt = 0, right = 0, inkRight = 0, bottomExt = 0, lastY = 0;
+    bool aa = false;
+    for (lvTextRun *r = lay->runs; r; r = r->next) {
+        const lvTextMetrics &m = r->metrics;
+        leftExt = std::min(leftExt, r->x + std::min(0, m.minX) + m.leftExtension);
+        topExt = std::min(topExt, m.topExtension);
+        bottomExt = std::max(bottomExt, m.bottomExtension);
+        lastY = std::max(lastY, r->y);
+        right = std::max(right, r->x + std::max(m.totalWidth, m.advance) + m.rightExtension);
+        inkRight = std::max(inkRight, r->x + m.maxX + 1);
+        int f = r->style.style & FORM_NORMAL ? 0 : r->style.style;
+        if ((f & FORM_ANTIALIAS) || (r->style.colour >> 24) || ((f & FORM_SHADOW) && (r->style.shadowColour >> 24)) ||
+            ((f & FORM_BORDER) && (r->style.borderColour >> 24)))
+            aa = true;
+    }
+    int width = right - leftExt;
+    // A word wider than the wrap width overflows; the image keeps it whole
+    // and the lines align within the wrap width. The alignment width is an
+    // exclusive right edge, as the ink right is: the widest line stays put.
+    int alignLimit = o->wrapWidth > 0 ? std::min(width, o->wrapWidth - leftExt) : width;
+    int height = lastY + lay->fontHeight + 1 + bottomExt - topExt;
+    AlignLines(o, lay, std::min(inkRight, alignLimit));
+    // Alignment may move runs right: the image grows with them.
+    for (lvTextRun *r = lay->runs; r; r = r->next)
+        width = std::max(width, r->x + std::max(r->metrics.totalWidth, r->metrics.advance) +
+                                    r->metrics.rightExtension - leftExt);
+    if (width < 1) width = 1;
+    if ((int64_t)width * height > (int64_t)1 << 28) return ERR_MEM;
+    image->width = width;
+    image->height = height;
+    image->leftExtension = leftExt;
+    image->topExtension = topExt;
+    image->antialiased = aa;
+    try {
+        image->rgb.assign((size_t)width * height, 0);
+        image->alpha.assign((size_t)width * height, 0);
+    } catch (const std::bad_alloc &) {
+        return ERR_MEM;
+    }
+    RunRenderer rr{fm, font, o, lay, Painter{image}, GetFontPalette(font) != nullptr && GetFontDepth(font) > 1};
+    for (lvTextRun *r = lay->runs; r; r = r->next) {
+        if (r->length <= 0 || Hidden(o, r)) continue;
+        int bridge = 0;
+        if (o->align == TEXTALIGN_JUSTIFIED && r->next && r->next->y == r->y &&
+            (r->style.style & FORM_UNDERLINED) && (r->next->style.style & FORM_UNDERLINED) &&
+            !(r->next->style.style & FORM_NORMAL))
+            bridge = r->next->x - r->x + 1;
+        try {
+            if (int err = rr.Render(r, r->x + std::min(0, r->metrics.minX) - leftExt, r->y - topExt, bridge)) {
+                *image = lvTextImage{};
+                return err;
+            }
+        } catch (const std::bad_alloc &) {
+            *image = lvTextImage{};
+            return ERR_MEM;
+        }
+    }
+    return 0;
+}
+
+int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image)
+{
+    lvTextLayout layout;
+    if (int err = LayoutTextRuns(fm, font, options, &layout)) return err;
+    int startX = options->objectType == LV_TEXT_PRINT ? options->cursorX - options->leftMargin : 0;
+    if (int err = RenderTextRuns(fm, font, options, &layout, startX, image)) return err;
+    options->adjustX = image->leftExtension;
+    options->adjustY = image->topExtension;
+    return 0;
+}

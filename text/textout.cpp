@@ -1,0 +1,124 @@
+// textout.cpp - text reaching the current output: the per-display text state
+// (cursor and margins of the display record the selections see, tab stops
+// kept here by display), and the blit of a text image through the raster
+// engine.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "base/lverrors.h"
+#include "images/lvbgpic.h"
+#include "images/lvoffscreen.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvblit.h"
+#include "raster/lvraster.h"
+#include "text/lvtextout.h"
+
+int GetDisplayTextState(lvDisplayTextState *out)
+{
+    *out = {};
+    lvSelectDisplay *d = GetSelectDisplay();
+    if (!d || !RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
+    out->display = d;
+    out->cursorX = &d->cursorX;
+    out->cursorY = &d->cursorY;
+    out->marginLeft = &d->marginLeft;
+    out->marginRight = &d->marginRight;
+    lvTextLibrary *t = GetTextLibrary();
+    for (lvDisplayTabs *tabs = t->displayTabs; tabs; tabs = tabs->next)
+        if (tabs->display == d) out->tabs = tabs;
+    if (!out->tabs) {
+        lvDisplayTabs *tabs = new (std::nothrow) lvDisplayTabs{};
+        if (!tabs) return ERR_MEM;
+        tabs->display = d;
+        tabs->next = t->displayTabs;
+        t->displayTabs = tabs;
+        out->tabs = tabs;
+    }
+    lvBGPic *output = GetCurrentOutput();
+    lvBlitDisplay *b = RasterState.currentDisplay;
+    out->outputWidth = output ? output->scaledWidth : b->picture ? b->picture->width : 0;
+    if (b->target.kind != OUTPUT_DISPLAY && b->target.bitmap) out->outputWidth = b->target.bitmap->width;
+    return 0;
+}
+
+void FreeDisplayTabs()
+{
+    lvTextLibrary *t = GetTextLibrary();
+    while (lvDisplayTabs *tabs = t->displayTabs) {
+        t->displayTabs = tabs->next;
+        delete tabs;
+    }
+}
+
+int AddTabStop(lvDisplayTabs *tabs, int x)
+{
+    if (tabs->count >= LV_TEXT_LEVELS) return ERR_INTERNAL;
+    if (x < 0) return ERR_NEGCOORDS;
+    int at = 0;
+    while (at < tabs->count && tabs->stops[at] <= x) at++;
+    std::memmove(tabs->stops + at + 1, tabs->stops + at, sizeof(int) * (size_t)(tabs->count - at));
+    tabs->stops[at] = x;
+    tabs->count++;
+    return 0;
+}
+
+namespace {
+
+// The bitmaps of a text image, freed with the holder.
+struct TextBitmaps {
+    lvBitMapHandle *rgb = nullptr, *alpha = nullptr;
+    ~TextBitmaps()
+    {
+        FreeBitmapHandle(rgb);
+        FreeBitmapHandle(alpha);
+    }
+};
+
+}  // namespace
+
+int DrawTextImage(void *state, const lvTextImage *image, int x, int y)
+{
+    lvBlitDisplay *display = RasterState.currentDisplay;
+    if (!display) return ERR_OUTPUTDEVICE;
+    if (image->width <= 0 || image->height <= 0) return 0;
+    TextBitmaps b;
+    b.rgb = AllocRgbBitmap(image->width, image->height, 0, nullptr);
+    if (!b.rgb) return ERR_BITMAP;
+    b.alpha = AllocAlphaBitmap(image->width, image->height, 1, nullptr, 0);
+    if (!b.alpha) return ERR_ALLOCALPHA;
+    {
+        lvScopedLock lock(b.rgb, 0);
+        if (!lock.token) return ERR_LOCKBMAP;
+        for (int row = 0; row < image->height; row++)
+            for (int col = 0; col < image->width; col++)
+                WriteLockPixel(&lock.lock, image->rgb[(size_t)row * image->width + col], col, row);
+    }
+    {
+        uint8_t *pixels = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(b.alpha, &pixels, &rowBytes, 1);
+        if (!token || !pixels) return ERR_ALLOCALPHA;
+        for (int row = 0; row < image->height; row++)
+            std::memcpy(pixels + (size_t)row * rowBytes, image->alpha.data() + (size_t)row * image->width,
+                        (size_t)image->width);
+        ReleasePlanePixels(token);
+    }
+    lvBGPic *output = GetCurrentOutput();
+    int targetWidth = output ? output->scaledWidth : display->picture ? display->picture->width : 0;
+    int targetHeight = output ? output->scaledHeight : display->picture ? display->picture->height : 0;
+    lvDrawTarget *target = &display->target;
+    if (target->kind != OUTPUT_DISPLAY)
+        if (int code = CheckRedirectTarget((lvState *)state)) return code;
+    lvBitMapHandle *targetRgb = target->kind != OUTPUT_DISPLAY ? target->bitmap : nullptr;
+    lvBitMapHandle *targetChunky = target->kind != OUTPUT_DISPLAY && !targetRgb ? target->paletteBitmap : nullptr;
+    if (!output && (targetRgb || targetChunky)) {
+        targetWidth = (targetRgb ? targetRgb : targetChunky)->width;
+        targetHeight = (targetRgb ? targetRgb : targetChunky)->height;
+    }
+    BlitImage(state, b.rgb, 0, 0, targetRgb, targetChunky, targetChunky ? target->palette : nullptr,
+              targetChunky ? target->depth : 0, x, y, image->width, image->height, image->width, image->height,
+              targetWidth, targetHeight, BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE, nullptr, b.alpha,
+              nullptr, nullptr, -1, -1, -1, -1, output ? output->clipRegion : nullptr, nullptr);
+    return 0;
+}
