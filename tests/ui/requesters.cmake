@@ -6,3 +6,6 @@ set_target_properties(testrequester_plugin PROPERTIES
   PREFIX "" OUTPUT_NAME testrequester SUFFIX ".lvp"
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testplugins
   CXX_VISIBILITY_PRESET hidden)
+
+lv_add_test(ui_requesters_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/requesters_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
