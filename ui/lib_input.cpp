@@ -115,7 +115,10 @@ static int CmdMakeButton(lvState *L)
         if (FindBGPicButton(bgpic, r.id, &old) == 0) DeleteBGPicButton(L, bgpic, old);
         ResetErrorState();
     }
-    if (GetValueType(L, tableIndex) != LV_TTABLE) return ERR_TABEXPECTED;
+    if (GetValueType(L, tableIndex) != LV_TTABLE) {
+        SetErrorNumberArg(tableIndex);
+        return ERR_TABEXPECTED;
+    }
     if (int code = ReadButtonFunctions(L, tableIndex, &r)) return code;
     if (GetStackTop(L) > tableIndex) {
         PushCopy(L, tableIndex + 1);
