@@ -108,3 +108,11 @@ TEST(InputExe, PortsBetweenTwoProgramsAndDeferredCallsInOrder)
     std::vector<std::string> expected = {"callback 1", "callback 2", "callback 3", "cmd 2 \"a b\" \"c\""};
     EXPECT_EQ(received, expected);
 }
+
+TEST(InputExe, ClipboardTextRoundTripAndRefusedKinds)
+{
+    AppletRun run = RunApplet("clipboard", "");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expected = {"get 1 héllo € ✓", "peek 1", "cleared 0", "empty 0", "sound 1055"};
+    EXPECT_EQ(WithoutReady(run.out), expected);
+}

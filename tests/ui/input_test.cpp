@@ -5,6 +5,7 @@
 #include "ui/display.h"
 #include "ui/input.h"
 #include "ui/legacy.h"
+#include "ui/ports.h"
 
 #include <cstring>
 #include <map>
@@ -227,6 +228,19 @@ TEST_F(ButtonTest, MakeRefusals)
         EXPECT_EQ(machine.released, expected);
     }
     EXPECT_EQ(CountButtons(&bgpic), 0);
+}
+
+// A deferred call that cannot be posted gives its references back.
+TEST_F(ButtonTest, DeferredCallThatCannotBePostedReleasesItsReferences)
+{
+    FreeSystemEvents();  // a closed queue refuses every post
+    machine.released.clear();
+    EXPECT_EQ(PostDeferredCall(nullptr, 5, 6), ERR_MEM);
+    EXPECT_EQ(machine.released, (std::vector<int32_t>{5, 6}));
+    ASSERT_EQ(InitSystemEvents(), 0);
+    machine.released.clear();
+    EXPECT_EQ(PostDeferredCall(nullptr, 7, -1), 0);
+    EXPECT_TRUE(machine.released.empty());
 }
 
 // ---- Layer buttons over a fake layer service ---------------------------------------------------------
