@@ -116,9 +116,13 @@ void FreeBGPicDerivedBitmaps(lvBGPic *r)
     FreeSetExcept(&r->scaled, &r->base, &r->base);
 }
 
+static void (*buttonFreer)(lvBGPic *) = nullptr;
+
+void SetBGPicButtonFreer(void (*freer)(lvBGPic *)) { buttonFreer = freer; }
+
 void FreeBGPicContents(int freeButtons, lvBGPic *r)
 {
-    (void)freeButtons;  // layers, sprites and buttons have no records of their own yet
+    if (freeButtons && buttonFreer && r->buttons) buttonFreer(r);
     FreeBGPicDerivedBitmaps(r);
     FreeSet(&r->base);
     FreeMemory(r->palette);

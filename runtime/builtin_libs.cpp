@@ -47,6 +47,9 @@
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
+#include "ui/legacy.h"
+#include "ui/lib_clipboard.h"
+#include "ui/ports.h"
 #include "ui/lib_console.h"
 #include "ui/lib_joystick.h"
 #include "platform/lvplatform_startup.h"
@@ -278,6 +281,10 @@ void InstallBuiltinLibraries(void)
     sources.PollNetwork = GatherNetworkEvents;
     sources.SetSoundEventSwitch = SetSoundEventSwitches;
     sources.ServiceSound = ServiceSoundChannels;
+    sources.HaveLegacyTriggers = HaveLegacyTriggers;
+    sources.QueueLegacyJumps = QueueLegacyJumps;
+    sources.LegacyHover = LegacyHover;
+    sources.FreePort = FreeProgramPort;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
 
@@ -318,6 +325,7 @@ void InstallBuiltinLibraries(void)
     SetStartupHooks(&startup);
 
     InstallDisplayLibrary();
+    InstallClipboardAndRequesterLibraries();
 
     SetLibraryRow("palette", OpenPaletteLibrary, GetPaletteConstants);
     SetLibraryCloseStep("palettes", ClosePaletteLibrary);

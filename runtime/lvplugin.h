@@ -1316,6 +1316,31 @@ typedef void (*lvFreeAudioChannelFunction)(void *device, void *adapterChannel);
 // Tags: 1 pitch (Hz), 2 volume (0..64), 3 panning (0..255, 128 centre); ended by tag 0.
 typedef void (*lvSetChannelAttributesFunction)(void *device, void *adapterChannel, const lvPluginTag *tags);
 
+// The requester adapter's exports (PLUGINCAPS_REQUESTERADAPTER). Each answers 0 or an
+// error code; texts it answers are its own and come back through FreeRequest (kind 0
+// file, 1 path, 2 string, 3 font). handle: the current display's adapter handle or null.
+// Tags: 1 the caller's value on every call; further tags per requester.
+typedef struct lvPluginFileFilter {
+    struct lvPluginFileFilter *next;
+    const char *description, *filter;
+    uint32_t flags;  // bit 0: hide the filter's pattern
+} lvPluginFileFilter;
+typedef int (*lvSystemRequestFunction)(void *handle, const char *title, const char *body, uint32_t flags,
+                                       int32_t *choice, const lvPluginTag *tags);
+typedef int (*lvFileRequestFunction)(void *handle, const char *title, uint32_t mode, char **answer,
+                                     const lvPluginTag *tags);
+typedef int (*lvPathRequestFunction)(void *handle, const char *title, int32_t save, char **answer,
+                                     const lvPluginTag *tags);
+typedef int (*lvStringRequestFunction)(void *handle, const char *title, const char *body, uint32_t flags,
+                                       char **answer, const lvPluginTag *tags);
+typedef int (*lvListRequestFunction)(void *handle, const char *title, const char *body, const char *items,
+                                     uint32_t reserved, int32_t *index, const lvPluginTag *tags);
+typedef int (*lvFontRequestFunction)(void *handle, const char *title, uint32_t reserved, char **answer,
+                                     uint32_t *flags, const lvPluginTag *tags);
+typedef int (*lvColorRequestFunction)(void *handle, const char *title, uint32_t reserved, int32_t *colour,
+                                      const lvPluginTag *tags);
+typedef void (*lvFreeRequestFunction)(int32_t kind, char *text);
+
 typedef struct lvApiRequesters {
     lvApiPending SystemRequest, FileRequest, PathRequest;
     int (*InstallRequesterAdapter)(lvPluginRecord *record, uint32_t word);

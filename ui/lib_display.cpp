@@ -12,6 +12,9 @@
 #include "runtime/startup.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/buttons.h"
+#include "ui/input.h"
+#include "ui/lib_clipboard.h"
 #include "vm/lvvm.h"
 #include <cstring>
 
@@ -463,6 +466,9 @@ static void HookFillDisplayFields(lvState *, const lvEventCallback *record, lvEv
         AddMessageNumber(message, "y", y);
         break;
     }
+    case CALLBACK_BUTTON:
+        FillButtonFields(record, message);
+        break;
     case CALLBACK_DROPFILE:
         AddMessageNumber(message, "x", record->x);
         AddMessageNumber(message, "y", record->y);
@@ -470,6 +476,11 @@ static void HookFillDisplayFields(lvState *, const lvEventCallback *record, lvEv
     default:
         break;
     }
+}
+
+static void HookKeyName(int32_t code, int raw, char *text, size_t size)
+{
+    KeyCodeText(code, raw ? KEYNAME_RAW : KEYNAME_EVENT, text, size);
 }
 
 static int HookAcceptDrops(lvDisplay *d, int accept)
@@ -560,6 +571,11 @@ void InstallDisplayLibrary(void)
     displays.FillDisplayFields = HookFillDisplayFields;
     displays.SuppressSizeEvent = SuppressAutoscaleSizeEvent;
     displays.AcceptDroppedFiles = HookAcceptDrops;
+    SetBGPicButtonFreer([](lvBGPic *bgpic) { FreeBGPicButtons(GetPluginScriptState(), bgpic); });
+    displays.MatchButtons = MatchButtonEvent;
+    displays.ButtonHover = ButtonHoverPass;
+    displays.KeyName = HookKeyName;
+    displays.WatchClipboard = WatchDisplayClipboard;
     SetEventDisplayHooks(&displays);
     SetLinkedTailReader(10, ReadDisplayTail);
     SetBackfillReader(ReadAppletBackfillBlock);

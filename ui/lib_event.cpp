@@ -14,6 +14,9 @@
 // Limits: none of its own.
 #include "ui/events.h"
 #include "ui/lib_event.h"
+#include "ui/input.h"
+#include "ui/legacy.h"
+#include "ui/ports.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
@@ -468,6 +471,21 @@ static const lvConstantEntry eventConstants[] = {
     {"MODRCONTROL", nullptr, 32},
     {"MODLCOMMAND", nullptr, 64},
     {"MODRCOMMAND", nullptr, 128},
+    {"SIMPLEBUTTON", nullptr, 0},
+    {"LAYERBUTTON", nullptr, 1},
+    {"ONBUTTONOVER", nullptr, 1},
+    {"ONBUTTONCLICK", nullptr, 2},
+    {"ONKEYDOWN", nullptr, 3},
+    {"ONBUTTONRIGHTCLICK", nullptr, 5},
+    {"MOVEWINDOW", nullptr, 6},
+    {"SIZEWINDOW", nullptr, 7},
+    {"INACTIVEWINDOW", nullptr, 8},
+    {"ACTIVEWINDOW", nullptr, 9},
+    {"CLOSEWINDOW", nullptr, 10},
+    {"ONBUTTONCLICKALL", nullptr, 11},
+    {"ONBUTTONRIGHTCLICKALL", nullptr, 12},
+    {"ONBUTTONOVERALL", nullptr, 13},
+    {"ONKEYDOWNALL", nullptr, 14},
     {nullptr, nullptr, 0},
 };
 
@@ -490,7 +508,13 @@ int OpenEventLibrary(lvState *L)
     DefineConstants(L, "event", eventConstants, 0);
     PushCopy(L, LV_GLOBALSINDEX);  // commands are globals
     RegisterLibrary(L, nullptr, eventCommands, 0);
+    // Buttons, input state, legacy triggers and ports: their own tables, one library.
+    for (const lvCommandEntry *table : {InputCommands, LegacyCommands, PortCommands}) {
+        RegisterLibrary(L, nullptr, table, 0);
+        if (!result) result = RegisterCommandList(table, "event");
+    }
     SetStackTop(L, -2);
+    if (result) return result;
     result = RegisterObjectType(LV_TYPE_INTERVAL, "Intervals", IntervalListHead(), IntervalAttribute,
                                 nullptr, 0);
     if (!result)
@@ -502,6 +526,7 @@ int OpenEventLibrary(lvState *L)
 void CloseEventLibrary(lvState *L)
 {
     CloseEventEngine(L);
+    ClearLegacyTriggers();
 }
 
 const lvCommandEntry *GetEventCommands(void)

@@ -13,6 +13,7 @@
 // Depends on: window_sdl.h, window_input.cpp, sdl_init.cpp, mainloop.cpp (requests),
 // memory.cpp. libX11 is looked up at run time (XInitThreads before SDL uses Xlib).
 #include "platform/linux/window_sdl.h"
+#include "platform/lvplatform_clipboard.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_sdl.h"
 #include "base/lverrors.h"
@@ -713,6 +714,10 @@ int PumpNativeWindows(void)
                     n->window->changes |= WCHANGE_REPAINT;
                 }
                 changed = 1;
+                continue;
+            }
+            if (e.type == SDL_CLIPBOARDUPDATE) {
+                NoteClipboardUpdate();
                 continue;
             }
             lvSdlWindow *n = FindById(EventWindowId(e));

@@ -19,6 +19,7 @@
 //
 // Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
 #include "runtime/lvplugin.h"
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -34,6 +35,8 @@
 #include <zlib.h>
 
 #define LVT_EXPORT(name) extern "C" __attribute__((visibility("default"))) auto name
+
+static void MoveScriptPointer(long long x, long long y);
 
 #ifdef LVT_PLAIN
 static const char *const moduleName = "testadapterplain";
@@ -195,8 +198,10 @@ static void InputThreadMain()
             inputWake.wait_for(hold, std::chrono::milliseconds(a), [] { return stopping; });
             if (stopping) return;
         } else if (verb == "move") {
+            MoveScriptPointer(a, b);
             Queue(LVP_EVENT_MOUSE, {h, (uintptr_t)a, (uintptr_t)b, 0, 0});
         } else if (verb == "down" || verb == "up") {
+            MoveScriptPointer(a, b);
             Queue(LVP_EVENT_MOUSE, {h, (uintptr_t)a, (uintptr_t)b, 1, verb == "down" ? 1u : 0u});
         } else if (verb == "key") {
             std::istringstream again(item);
@@ -401,10 +406,19 @@ LVT_EXPORT(FreePointer)()->void { Log("FreePointer"); }
 LVT_EXPORT(SetPointer)()->void { Log("SetPointer"); }
 LVT_EXPORT(ShowHidePointer)()->void { Log("ShowHidePointer"); }
 LVT_EXPORT(MovePointer)()->void { Log("MovePointer"); }
+// The pointer is where the input script last moved or pressed it.
+static std::atomic<int32_t> pointerX{0}, pointerY{0};
+
+static void MoveScriptPointer(long long x, long long y)
+{
+    pointerX = (int32_t)x;
+    pointerY = (int32_t)y;
+}
+
 LVT_EXPORT(GetMousePos)(void *, int32_t *x, int32_t *y)->void
 {
-    *x = 0;
-    *y = 0;
+    *x = pointerX.load();
+    *y = pointerY.load();
 }
 LVT_EXPORT(GetQualifiers)(void *)->uint32_t { return 0; }
 

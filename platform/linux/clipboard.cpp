@@ -1,0 +1,82 @@
+// clipboard.cpp - clipboard text through SDL2, run on the pumping thread (SDL's video
+// calls belong there); the video subsystem is taken at the first call, so that a run
+// without windows can still use the clipboard.
+// Depends on: SDL2, platform/linux/sdl_init (subsystem counting), mainloop requests.
+// Limits: any thread; the work is forwarded.
+#include "platform/lvplatform_clipboard.h"
+
+#include "base/lverrors.h"
+#include "platform/lvplatform.h"
+#include "platform/lvplatform_events.h"
+#include "platform/lvplatform_sdl.h"
+
+#include <SDL2/SDL.h>
+#include <atomic>
+#include <cstring>
+
+
+enum { LV_REQUEST_CLIPBOARD = 31 };
+enum { CLIPOP_PUT = 0, CLIPOP_FETCH = 1, CLIPOP_PROBE = 2, CLIPOP_EMPTY = 3 };
+
+static int32_t ServeClipboard(const uintptr_t *arguments)
+{
+    // The video subsystem stays ours once taken: on X11 the text we put lives only as
+    // long as our connection does.
+    static bool haveVideo = false;
+    if (!haveVideo) {
+        char error[128];
+        if (!AcquireSdlSubsystems(SDL_INIT_VIDEO, error, sizeof(error))) return ERR_CLIPOPEN;
+        haveVideo = true;
+    }
+    int32_t result = 0;
+    switch (arguments[0]) {
+    case CLIPOP_PUT:
+        result = SDL_SetClipboardText((const char *)arguments[1]) == 0 ? 0 : ERR_CLIPOPEN;
+        break;
+    case CLIPOP_FETCH: {
+        char **out = (char **)arguments[1];
+        *out = nullptr;
+        if (SDL_HasClipboardText()) {
+            char *text = SDL_GetClipboardText();
+            if (text && *text) {
+                size_t length = strlen(text);
+                *out = (char *)AllocMemory(length + 1, 0);
+                if (*out) memcpy(*out, text, length + 1);
+                else result = ERR_MEM;
+            }
+            SDL_free(text);
+        }
+        break;
+    }
+    case CLIPOP_PROBE:
+        *(int *)arguments[1] = SDL_HasClipboardText() ? LV_CLIP_TEXT : LV_CLIP_EMPTY;
+        break;
+    case CLIPOP_EMPTY:
+        result = SDL_SetClipboardText("") == 0 ? 0 : ERR_CLIPOPEN;
+        break;
+    default:
+        result = ERR_WRONGUSAGE;
+    }
+    return result;
+}
+
+static int Forward(uintptr_t op, uintptr_t argument)
+{
+    static std::atomic<int> registered{0};
+    if (!registered.exchange(1)) SetMainThreadRequestHandler(LV_REQUEST_CLIPBOARD, ServeClipboard);
+    return CallOnMainThread(LV_REQUEST_CLIPBOARD, op, argument, 0, 0);
+}
+
+int PutClipboardText(const char *text) { return Forward(CLIPOP_PUT, (uintptr_t)text); }
+int FetchClipboardText(char **text) { return Forward(CLIPOP_FETCH, (uintptr_t)text); }
+int ProbeClipboardKind(int *kind) { return Forward(CLIPOP_PROBE, (uintptr_t)kind); }
+int EmptyClipboardText(void) { return Forward(CLIPOP_EMPTY, 0); }
+
+static std::atomic<void (*)(void)> changeCallback{nullptr};
+
+void SetClipboardChangeCallback(void (*callback)(void)) { changeCallback = callback; }
+
+void NoteClipboardUpdate(void)
+{
+    if (void (*callback)(void) = changeCallback.load()) callback();
+}

@@ -1,0 +1,19 @@
+// lvplatform_clipboard.h - the desktop's clipboard, text half, through SDL2 on the
+// thread that pumps the windows; and notice of clipboard changes.
+#pragma once
+#include <cstddef>
+
+// Kinds as the clipboard library names them.
+enum { LV_CLIP_EMPTY = 0, LV_CLIP_TEXT = 1, LV_CLIP_IMAGE = 2, LV_CLIP_UNKNOWN = 4 };
+
+// 0 or ERR_CLIPOPEN (no video subsystem, or SDL refused).
+int PutClipboardText(const char *text);
+// 0 and a new text (FreeMemory it; null when the clipboard holds no text), or ERR_CLIPOPEN.
+int FetchClipboardText(char **text);
+// The kind on the clipboard (LV_CLIP_EMPTY or LV_CLIP_TEXT). 0 or ERR_CLIPOPEN.
+int ProbeClipboardKind(int *kind);
+int EmptyClipboardText(void);
+// Called on the pumping thread for each SDL_CLIPBOARDUPDATE (null: none).
+void SetClipboardChangeCallback(void (*callback)(void));
+// The window pump's hook for SDL_CLIPBOARDUPDATE.
+void NoteClipboardUpdate(void);

@@ -1,0 +1,178 @@
+// lib_clipboard.cpp - the clipboard library: text through the clipboard adapter when a
+// plug-in installed one, else the desktop's clipboard; change notices for displays
+// with a clipboardchange handler.
+// Images need the brush conversions of the picture subsystem and answer
+// ERR_UNSUPPORTEDFEAT here until that path is joined up.
+// Depends on: platform/lvplatform_clipboard.h, runtime/plugin.h, ui/display.h.
+// Limits: script thread (the change notice comes from the pumping thread).
+#include "ui/lib_clipboard.h"
+
+#include "base/lverrors.h"
+#include "platform/lvplatform.h"
+#include "platform/lvplatform_clipboard.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/libtable.h"
+#include "runtime/lvplugin.h"
+#include "runtime/plugin.h"
+#include "ui/display.h"
+#include "vm/lvvm.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+enum { CLIPBOARD_EMPTY = 0, CLIPBOARD_TEXT = 1, CLIPBOARD_IMAGE = 2, CLIPBOARD_SOUND = 3, CLIPBOARD_UNKNOWN = 4 };
+
+// The record exchanged with a clipboard adapter.
+struct lvClipboardData {
+    int32_t type;
+    void *data;  // text, or an image record {ARGB pixels, width, height, 0}
+};
+typedef int (*lvSetClipboardFunction)(const lvClipboardData *record, uintptr_t reserved);
+typedef int (*lvGetClipboardFunction)(lvClipboardData *record, uintptr_t reserved);
+typedef int (*lvPeekClipboardFunction)(int32_t *type, uintptr_t reserved);
+typedef int (*lvClearClipboardFunction)(uintptr_t reserved);
+
+// ---- Change notices ------------------------------------------------------------------------
+
+static std::mutex watchLock;
+static std::vector<lvDisplay *> watched;
+
+static void ClipboardChanged(void)
+{
+    // The display list is walked under its lock, so a display freed meanwhile is skipped.
+    std::lock_guard<std::mutex> hold(watchLock);
+    LockDisplayList();
+    for (lvDisplay *d = FirstDisplay(); d; d = (lvDisplay *)d->header.next)
+        if (std::find(watched.begin(), watched.end(), d) != watched.end()) PostEvent(d, EVENT_CLIPBOARD, 0, 0, 0, nullptr);
+    UnlockDisplayList();
+}
+
+int WatchDisplayClipboard(lvDisplay *d, int watch)
+{
+    std::lock_guard<std::mutex> hold(watchLock);
+    watched.erase(std::remove(watched.begin(), watched.end(), d), watched.end());
+    if (watch) watched.push_back(d);
+    SetClipboardChangeCallback(watched.empty() ? nullptr : ClipboardChanged);
+    return 0;
+}
+
+// ---- Engines --------------------------------------------------------------------------------
+
+int PutClipboardTextRouted(const char *text)
+{
+    if (lvPluginRecord *adapter = GetClipboardAdapter()) {
+        if (!adapter->SetClipboard) return ERR_UNSUPPORTEDFEAT;
+        lvClipboardData record = {CLIPBOARD_TEXT, (void *)text};
+        return ((lvSetClipboardFunction)adapter->SetClipboard)(&record, 0);
+    }
+    return PutClipboardText(text);
+}
+
+// *type and a new text (FreeMemory) for text.
+int FetchClipboardRouted(int *type, char **text)
+{
+    *type = CLIPBOARD_EMPTY;
+    *text = nullptr;
+    if (lvPluginRecord *adapter = GetClipboardAdapter()) {
+        if (!adapter->GetClipboard) return ERR_UNSUPPORTEDFEAT;
+        lvClipboardData record = {CLIPBOARD_EMPTY, nullptr};
+        if (int code = ((lvGetClipboardFunction)adapter->GetClipboard)(&record, 0)) return code;
+        switch (record.type) {
+        case CLIPBOARD_TEXT:
+            *type = CLIPBOARD_TEXT;
+            *text = (char *)record.data;
+            return 0;
+        case CLIPBOARD_EMPTY:
+        case CLIPBOARD_UNKNOWN:
+            *type = record.type;
+            return 0;
+        case CLIPBOARD_IMAGE:
+            if (record.data) {
+                FreeMemory(*(void **)record.data);
+                FreeMemory(record.data);
+            }
+            return ERR_UNSUPPORTEDFEAT;
+        default:
+            return ERR_WRONGUSAGE;
+        }
+    }
+    if (int code = FetchClipboardText(text)) return code;
+    *type = *text ? CLIPBOARD_TEXT : CLIPBOARD_EMPTY;
+    return 0;
+}
+
+// ---- Commands -----------------------------------------------------------------------------
+
+static int CmdSetClipboard(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    int type = (int)NumberToInt64(CheckNumberArg(L, 1));
+    if (type == CLIPBOARD_IMAGE) return ERR_UNSUPPORTEDFEAT;
+    if (type != CLIPBOARD_TEXT) return ERR_WRONGUSAGE;
+    return PutClipboardTextRouted(CheckStringArg(L, 2, nullptr));
+}
+
+static int CmdGetClipboard(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int type;
+    char *text;
+    if (int code = FetchClipboardRouted(&type, &text)) return code;
+    PushNumber(L, type);
+    if (type != CLIPBOARD_TEXT) return 1;
+    PushString(L, text ? text : "");
+    FreeMemory(text);
+    return 2;
+}
+
+static int CmdPeekClipboard(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    int32_t type = 0;
+    if (lvPluginRecord *adapter = GetClipboardAdapter()) {
+        if (!adapter->PeekClipboard) return ERR_UNSUPPORTEDFEAT;
+        if (int code = ((lvPeekClipboardFunction)adapter->PeekClipboard)(&type, 0)) return code;
+    } else {
+        int kind = 0;
+        if (int code = ProbeClipboardKind(&kind)) return code;
+        type = kind;
+    }
+    PushNumber(L, type);
+    return 1;
+}
+
+static int CmdClearClipboard(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    if (lvPluginRecord *adapter = GetClipboardAdapter()) {
+        if (!adapter->ClearClipboard) return ERR_UNSUPPORTEDFEAT;
+        return ((lvClearClipboardFunction)adapter->ClearClipboard)(0);
+    }
+    return EmptyClipboardText();
+}
+
+static const lvConstantEntry clipboardConstants[] = {
+    {"CLIPBOARD_EMPTY", nullptr, 0}, {"CLIPBOARD_TEXT", nullptr, 1},    {"CLIPBOARD_IMAGE", nullptr, 2},
+    {"CLIPBOARD_SOUND", nullptr, 3}, {"CLIPBOARD_UNKNOWN", nullptr, 4}, {nullptr, nullptr, 0},
+};
+
+static const lvCommandEntry clipboardCommands[] = {
+    {"SetClipboard", CmdSetClipboard},
+    {"GetClipboard", CmdGetClipboard},
+    {"PeekClipboard", CmdPeekClipboard},
+    {"ClearClipboard", CmdClearClipboard},
+    {nullptr, nullptr},
+};
+
+const lvConstantEntry *GetClipboardConstants(void) { return clipboardConstants; }
+
+int OpenClipboardLibrary(lvState *L) { return RegisterCommandTable(L, clipboardCommands, "clipboard"); }
+
+void InstallClipboardAndRequesterLibraries(void)
+{
+    SetLibraryRow("clipboard", OpenClipboardLibrary, GetClipboardConstants);
+    SetLibraryRow("requester", OpenRequesterLibrary, GetRequesterConstants);
+}
