@@ -6,6 +6,7 @@
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/display_draw.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
@@ -26,7 +27,10 @@ lvObjectHeader **DisplayListHead(void) { return &displayList; }
 void SetCurrentDisplay(lvDisplay *display)
 {
     currentDisplay = display;
-    SetCurrentOutput(display ? display->bgpic : nullptr);
+    MakeDisplayCurrentForDrawing(display);
+    // While double buffering the back buffer stays the output.
+    if (display && display->select.doubleBufferActive) SetCurrentOutput(display->select.backBufferRecord);
+    else SetCurrentOutput(display ? display->bgpic : nullptr);
 }
 
 void LockDisplayList(void)
@@ -143,7 +147,10 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
         }
         slot = {-1, -1};
     }
-    FreeMemory(d->selection);
+    if (RasterState.currentDisplay == &d->select.blit) RasterState.currentDisplay = nullptr;
+    FreeMemory(d->select.selection);
+    FreeMemory(d->select.backBufferRecord);
+    d->select.selection = d->select.backBufferRecord = nullptr;
     FreeMemory(d->damage);
     FreeUserTags(d->userTags, 1);
     if (d->frameLock) FreeMutex(d->frameLock);
@@ -210,6 +217,7 @@ int RemakeDisplayBuffers(lvDisplay *d)
     FreeBitmapHandle(d->pictureBuffer.rgb);
     d->backgroundBuffer.rgb = background;
     d->pictureBuffer.rgb = picture;
+    SyncDisplayBlit(d);
     return 0;
 }
 
@@ -227,7 +235,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     lvDisplay *d = (lvDisplay *)AllocMemory(sizeof(lvDisplay), 1);
     if (!d) return ERR_MEM;
     // 2. Defaults, then the options.
-    ResetDrawTarget(&d->target);
+    ResetDrawTarget(&d->select.blit.target);
     InitDisplayEvents(&d->events);
     d->x = s->x;
     d->y = s->y;
@@ -314,7 +322,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     s->placement = nullptr;
     d->autoscale = (d->styleFlags & DSTYLE_AUTOSCALE) != 0;
     d->layerScale = (d->styleFlags & DSTYLE_LAYERSCALE) != 0;
-    d->layersOn = d->layerScale || (d->styleFlags & DSTYLE_LAYERS);
+    d->select.layersOn = d->layerScale || (d->styleFlags & DSTYLE_LAYERS);
     d->smoothScale = (d->styleFlags & DSTYLE_SMOOTHSCALE) != 0;
     if (!d->autoscale && !d->layerScale) d->scaleWidth = d->scaleHeight = 0;
     // 13. The BGPic: the one given, or a private one.
@@ -343,9 +351,9 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
         d->height = available[1];
     }
     // 15.
-    d->cursorX = d->cursorY = 0;
-    d->marginTextLeft = 0;
-    d->marginTextRight = d->bgpic ? d->bgpic->scaledWidth - 1 : 0;
+    d->select.cursorX = d->select.cursorY = 0;
+    d->select.marginLeft = 0;
+    d->select.marginRight = d->bgpic ? d->bgpic->scaledWidth - 1 : 0;
     // 16, 17, 18.
     if (!err) err = RemakeDisplayBuffers(d);
     if (!err && !GetDisplayAdapter()) err = WindowOps()->AllocDisplayWindow(&d->window);
