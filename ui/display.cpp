@@ -7,6 +7,7 @@
 #include "ui/display.h"
 #include "ui/display_windows.h"
 #include "ui/display_draw.h"
+#include "ui/display_mirrors.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
@@ -393,6 +394,7 @@ int FreeDisplayById(lvState *L, lvObjectId id)
     lvDisplay *d = nullptr;
     if (int err = FindDisplayById(id, &d)) return err;
     if (d == currentDisplay) return ERR_FREEADISPLAY;
+    if (d->mirrors) return ERR_SATFREEDISP;
     if (d->state != DISPSTATE_CLOSED)
         if (int err = CloseDisplayCore(L, d, 0)) return err;
     UnlinkDisplay(d);
@@ -414,6 +416,10 @@ void ShutdownDisplays(lvState *L)
         lvDisplay *d = (lvDisplay *)h;
         if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, 0);
         DetachDisplayEvents(d);
+        while (void *m = d->mirrors) {
+            d->mirrors = *(void **)m;  // a mirror's first field is its successor
+            FreeMemory(m);
+        }
         FreeDisplayContents(L, d, 1);
         FreeMemory(d);
     }

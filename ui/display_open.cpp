@@ -11,6 +11,7 @@
 #include "ui/display.h"
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
+#include "ui/display_mirrors.h"
 #include <algorithm>
 #include <cstring>
 
@@ -128,6 +129,8 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
     if (!d->window || !d->window->open) return;
     lvScopedLock lock(source, LOCK_READONLY);
     if (!lock || lock.lock.format != PIXFMT_ARGB32 || lock.lock.bytesPerPixel != 4) return;
+    NotifyMirrorsOfPresent(d, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, source->width, source->height,
+                           x, y, width, height);
     WindowOps()->BlitToWindow(d->window, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, x, y, x, y, width,
                               height);
 }
@@ -196,6 +199,7 @@ int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height,
     d->select.cursorX = d->select.cursorY = 0;
     d->select.marginLeft = 0;
     d->select.marginRight = (d->bgpic ? d->bgpic->scaledWidth : width) - 1;
+    NotifyMirrorsOfSize(d);
     if (!(requestBits & 2) && d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0x80);
     return 0;
 }

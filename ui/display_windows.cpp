@@ -16,6 +16,7 @@
 #include "base/lverrors.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/display_mirrors.h"
 #include <atomic>
 #include <cstring>
 
@@ -415,5 +416,6 @@ int VWaitDisplay(lvState *L, lvDisplay *d)
         sleep -= slice;
     }
     GetTimeVal(&d->lastVBlank);
+    NotifyMirrorsOfVBlank(d);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include "ui/display_windows.h"
 #include "ui/display_draw.h"
 #include "ui/display_modes.h"
+#include "ui/display_mirrors.h"
 #include "formats/lvsavers.h"
 #include "runtime/objects.h"
 #include <cstdio>
@@ -655,6 +656,7 @@ int OpenDisplayLibrary(lvState *L)
 {
     if (int err = InitLoopSignals()) return err;
     InstallDisplayDrawing();
+    NoteDisplayScriptThread();
     PushCopy(L, LV_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, displayCommands, 0);
     SetStackTop(L, -2);
@@ -678,6 +680,8 @@ void InstallDisplayLibrary(void)
         AdapterInstalledEntry, PostAdapterEvent,  PostAdapterEventMain, PollDisplayEvents,
         PluginWaitEvents,      DispatchPluginEventNow, PluginLockBitMap, PluginUnLockBitMap,
         PluginFindDisplay,
+        AttachDisplayMirror, DetachDisplayMirror, RefreshMirror, ResizeDisplayFromMirror, PostMirrorInput,
+        GetMirrorDisplayAttrs, RefreshAdapterDisplay,
     };
     SetDisplayPluginEntries(&entries);
     lvEventDisplayHooks displays = {};

@@ -53,3 +53,6 @@ lv_add_test(ui_display_draw_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_draw_
 # Display modes: full screen, fake full screen, full-screen scale, the asking modes.
 lv_add_test(ui_display_modes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_modes_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Display mirrors: attaching, attributes, presented rectangles, input fed back.
+lv_add_test(ui_display_mirrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mirrors_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
