@@ -35,6 +35,10 @@ enum : uint32_t {
     WCHANGE_ACTIVE = 0x10, WCHANGE_MOUSEFRONT = 0x20, WCHANGE_REPAINT = 0x40
 };
 
+// Second style word bits the windows honour: a software renderer only, and presentation
+// synchronised with the vertical blank.
+enum : uint32_t { WSTYLE2_SOFTWARERENDERER = 0x20, WSTYLE2_VSYNC = 0x40 };
+
 // The platform's record of one display's window.
 struct lvDisplayWindow {
     int open;              // 1 while the window exists
@@ -43,6 +47,7 @@ struct lvDisplayWindow {
     int x, y;              // outer corner in desktop pixels
     int width, height;     // inside size
     uint32_t styleFlags;   // the display's style flags when it opened
+    uint32_t styleFlags2;  // WSTYLE2_... (set by the display library before opening)
     uint32_t *pixels;      // the picture: width * height ARGB words (headless)
     char title[256];       // window title
     int mouseX, mouseY;    // last pointer position inside the window
@@ -140,6 +145,11 @@ int ReadNativeCursor(int *x, int *y);
 // The window that has the given SDL window id (tests), or null.
 lvDisplayWindow *FindNativeWindow(uint32_t sdlWindowId);
 uint32_t NativeWindowId(lvDisplayWindow *window);
+
+// Copies a rectangle of the desktop (root window) into new ARGB words (FreeMemory) through
+// the windows' X connection. 0, ERR_GRABSCREEN when no screen can be read (no X server,
+// no window opened yet, another driver), ERR_MEM.
+int CopyScreenArea(int x, int y, int width, int height, uint32_t **out);
 
 // Installs a table (slots left null keep the headless ones); nullptr restores it.
 // Nothing calls SetWindowOps yet: kept for the window layer, which installs its operations here.

@@ -367,6 +367,10 @@ void BlitImageRequest(lvBlitRequest *r) {
         sv.BlitToDisplay(sv.context, refresh.rgb, r->targetX, r->targetY, display, r->targetX, r->targetY, r->width,
                          r->height, refresh.chunky, display->picture ? display->picture->palette : nullptr, 1);
     }
+    // Drawing into a display's software back buffer is damage for the next Flip.
+    if (!standIn && !(r->flags & BLIT_NOOUTPUT) && display->doubleBufferActive && r->output &&
+        r->output->kind == OUTPUT_IMAGE && r->width > 0 && r->height > 0)
+        sv.AddDisplayDamage(sv.context, display, r->targetX, r->targetY, r->width, r->height);
     // 15. Clean-up.
     if (standIn) RasterState.currentDisplay = nullptr;
     FreeBitmapHandle(scratch.mask);

@@ -787,6 +787,20 @@ typedef int (*lvAdapterDoubleBufferFunction)(void *handle, uint32_t reserved);
 typedef int (*lvAdapterFlipFunction)(void *handle, const lvPluginTag *tags);
 typedef int (*lvAdapterClsFunction)(void *handle, uint32_t colour, uint32_t reserved);
 
+// Display mirrors: what a presented rectangle looks like to a mirror (message 0).
+typedef struct lvMirrorBlit {
+    int32_t kind;                  // 1 RGB, 2 RGB with alpha, 3 adapter bitmap, 4 pen bitmap
+    const void *pixels;            // first pixel of the source, or the bitmap
+    int32_t rowLength;             // pixels per row
+    int32_t format;                // pixel format
+    int32_t sourceWidth, sourceHeight;
+    int32_t sourceX, sourceY, destX, destY, width, height;
+    void *videoBitmap;             // videos composed over the display, or null
+} lvMirrorBlit;
+// A mirror's callback: messages 0 blit, 1 fill, 2 line, 3 pixel, 4 size {w, h}, 5 vertical
+// blank, 6-8 pointer.
+typedef uint32_t (*lvMirrorCallback)(void *mirror, int message, const void *data, void *userData);
+
 // ============================================================================
 // The plug-in record
 // ============================================================================
@@ -1035,7 +1049,7 @@ typedef struct lvApiSystem {
     int (*RegisterEventName)(const char *name, intptr_t word);       // 14: kind 0
     // 15: PostAdapterEvent for plug-ins without a state at hand (the main state).
     int (*PostAdapterEventMain)(int kind, lvAdapterEvent *event);
-    lvApiPending PostMirrorInput;                                    // 16
+    void (*PostMirrorInput)(void *mirror, int message, const void *data); // 16
     lvApiPending RegisterObjectType, FreeObjectUserData;             // 17, 18
     int (*AddPluginFileType)(lvPluginRecord *record, int type, const char *name, const char *mimeType,
                              const char *extensions, int formatId, uint32_t flags); // 19
@@ -1150,7 +1164,15 @@ typedef struct lvApiGraphics {
     // 6: a new buffer of the brush's 0xAARRGGBB words (free it with the runtime's
     // FreeMemory), or null. Tags LVP_BRUSHARGB_.
     lvBrushArgbFunction GetBrushArgbPixels;
-    lvApiPending FreeMemory, AttachMirror, DetachMirror, RefreshMirror, ResizeFromMirror;          // 7-11
+    lvApiPending FreeMemory;                                                                       // 7
+    // 8-11: display mirrors (lvMirrorCallback). Attach returns the mirror or null; tags 1, 2
+    // (int32_t*) receive the size shown, 6, 7 the picture's; 3 vertical blanks, 4 refresh
+    // mode, 5 picture coordinates, 8 raw pens, 9 an option word.
+    void *(*AttachMirror)(const lvPluginObjectId *display, lvMirrorCallback callback, void *userData,
+                          const lvPluginTag *tags, void *window);
+    void (*DetachMirror)(void *mirror);
+    int (*RefreshMirror)(void *mirror);
+    int (*ResizeFromMirror)(void *mirror, int width, int height, const lvPluginTag *tags);
     // 12: a brush from pixels; a Nil identifier (number 0) gets the new handle. 0 or an error.
     lvBrushCreateFunction CreateBrushFromPixels;
     int (*InstallDisplayAdapter)(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags); // 13
@@ -1159,7 +1181,11 @@ typedef struct lvApiGraphics {
     // only. The lock token, 0 on failure; release it with slot 17.
     uintptr_t (*LockBitMap)(void *bitmap, uint32_t ignored, lvPluginBitMapInfo *info, const lvPluginTag *tags);
     void (*UnLockBitMap)(uintptr_t token);                                                         // 17
-    lvApiPending MirrorDisplayAttrs, RefreshAdapterDisplay;                                        // 18, 19
+    // 18: tags {tag, address}; with tag 10 non-zero the key is a mirror, else an adapter's
+    // handle. The count of known tags, -1 when no display matches. 19: redraws the display
+    // of an adapter's handle; 0 or 1344.
+    int (*MirrorDisplayAttrs)(void *key, const lvPluginTag *tags);
+    int (*RefreshAdapterDisplay)(void *handle);
     // 20: a display by identifier, or (id null) by the adapter's handle: 0 with the
     // handle (null while closed) and the identifier, or 1344 / 1041.
     int (*FindDisplay)(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut);

@@ -246,6 +246,14 @@ struct lvDisplayPluginEntries {
     uintptr_t (*LockBitMap)(void *bitmap, uint32_t ignored, lvPluginBitMapInfo *info, const lvPluginTag *tags);
     void (*UnLockBitMap)(uintptr_t token);
     int (*FindDisplay)(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut);
+    void *(*AttachMirror)(const lvPluginObjectId *display, lvMirrorCallback callback, void *userData,
+                          const lvPluginTag *tags, void *window);
+    void (*DetachMirror)(void *mirror);
+    int (*RefreshMirror)(void *mirror);
+    int (*ResizeFromMirror)(void *mirror, int width, int height, const lvPluginTag *tags);
+    void (*PostMirrorInput)(void *mirror, int message, const void *data);
+    int (*MirrorDisplayAttrs)(void *key, const lvPluginTag *tags);
+    int (*RefreshAdapterDisplay)(void *handle);
 };
 void SetDisplayPluginEntries(const lvDisplayPluginEntries *entries);
 

@@ -428,6 +428,36 @@ static void UnLockBitMapEntry(uintptr_t token)
 {
     if (displayEntries.UnLockBitMap) displayEntries.UnLockBitMap(token);
 }
+static void *AttachMirrorEntry(const lvPluginObjectId *id, lvMirrorCallback callback, void *userData,
+                               const lvPluginTag *tags, void *window)
+{
+    return displayEntries.AttachMirror ? displayEntries.AttachMirror(id, callback, userData, tags, window) : nullptr;
+}
+static void DetachMirrorEntry(void *mirror)
+{
+    if (displayEntries.DetachMirror) displayEntries.DetachMirror(mirror);
+}
+static int RefreshMirrorEntry(void *mirror)
+{
+    return displayEntries.RefreshMirror ? displayEntries.RefreshMirror(mirror) : LVP_PENDING_ERROR;
+}
+static int ResizeFromMirrorEntry(void *mirror, int width, int height, const lvPluginTag *tags)
+{
+    return displayEntries.ResizeFromMirror ? displayEntries.ResizeFromMirror(mirror, width, height, tags)
+                                           : LVP_PENDING_ERROR;
+}
+static void PostMirrorInputEntry(void *mirror, int message, const void *data)
+{
+    if (displayEntries.PostMirrorInput) displayEntries.PostMirrorInput(mirror, message, data);
+}
+static int MirrorDisplayAttrsEntry(void *key, const lvPluginTag *tags)
+{
+    return displayEntries.MirrorDisplayAttrs ? displayEntries.MirrorDisplayAttrs(key, tags) : -1;
+}
+static int RefreshAdapterDisplayEntry(void *handle)
+{
+    return displayEntries.RefreshAdapterDisplay ? displayEntries.RefreshAdapterDisplay(handle) : LVP_PENDING_ERROR;
+}
 static int FindDisplayEntry(const lvPluginObjectId *id, void *handle, void **handleOut, lvPluginObjectId *idOut)
 {
     return displayEntries.FindDisplay ? displayEntries.FindDisplay(id, handle, handleOut, idOut) : LVP_PENDING_ERROR;
@@ -477,7 +507,7 @@ static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
     GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, CurrentDateTextEntry,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
-    PostAdapterEventMainEntry, PENDING, PENDING, PENDING,
+    PostAdapterEventMainEntry, PostMirrorInputEntry, PENDING, PENDING,
     AddPluginFileType, PENDING,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     PostAdapterEventEntry, PollEventsEntry, WaitEventsEntry,
@@ -907,10 +937,11 @@ static void *MapHardwareBrushEntry(lvPluginObjectId *id, void *adapterBitmap)
 
 static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
-    LockBrushEntry, UnlockBrushEntry, BrushArgbEntry,                                                         // 4-6
-    PENDING, PENDING, PENDING, PENDING, PENDING,                                                              // 7-11
+    LockBrushEntry, UnlockBrushEntry, BrushArgbEntry, PENDING,                                                // 4-7
+    AttachMirrorEntry, DetachMirrorEntry, RefreshMirrorEntry, ResizeFromMirrorEntry,                          // 8-11
     CreateBrushEntry, InstallDisplayEntry,                                                                    // 12, 13
-    PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, PENDING, PENDING, FindDisplayEntry,                 // 14-20
+    PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, MirrorDisplayAttrsEntry, RefreshAdapterDisplayEntry,
+    FindDisplayEntry,                                                                                         // 14-20
     BltRawPixelsEntry, FillRawRectEntry, WriteRawPixelEntry, DrawRawLineEntry, ReadArgbEntry,                 // 21-25
     PlaneSizeEntry, ArgbToPixelEntry, PixelToArgbEntry,                                                       // 26-28
     FreeBrushEntry, MapHardwareBrushEntry, DrawPolygonEntry, PENDING, PENDING, PENDING,                     // 29-34

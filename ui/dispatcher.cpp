@@ -359,7 +359,7 @@ static int GatherInputEvents(lvState *state)
     lvFetchedEvent event;
     while (FetchEvent(state, 0, &event, 1)) {
         DropEvents(state, 0, 0);
-        if (event.type == EVENT_MODESWITCH && event.display && displays->HaveDisplayAdapter()) {
+        if (event.type == EVENT_MODESWITCH && event.display) {
             int result = displays->SwitchDisplayMode(state, event.display);
             if (result) {
                 ReleaseEventPayload(state, event.type, event.payload);

@@ -7,6 +7,8 @@
 #include "ui/display.h"
 #include "images/lvpalette.h"
 #include "ui/display_windows.h"
+#include "ui/display_draw.h"
+#include "ui/display_mirrors.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
@@ -27,7 +29,10 @@ lvObjectHeader **DisplayListHead(void) { return &displayList; }
 void SetCurrentDisplay(lvDisplay *display)
 {
     currentDisplay = display;
-    SetCurrentOutput(display ? display->bgpic : nullptr);
+    MakeDisplayCurrentForDrawing(display);
+    // While double buffering the back buffer stays the output.
+    if (display && display->select.doubleBufferActive) SetCurrentOutput(display->select.backBufferRecord);
+    else SetCurrentOutput(display ? display->bgpic : nullptr);
 }
 
 void LockDisplayList(void)
@@ -144,7 +149,10 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
         }
         slot = {-1, -1};
     }
-    FreeMemory(d->selection);
+    if (RasterState.currentDisplay == &d->select.blit) RasterState.currentDisplay = nullptr;
+    FreeMemory(d->select.selection);
+    FreeMemory(d->select.backBufferRecord);
+    d->select.selection = d->select.backBufferRecord = nullptr;
     FreeMemory(d->damage);
     FreeUserTags(d->userTags, 1);
     if (d->frameLock) FreeMutex(d->frameLock);
@@ -211,6 +219,7 @@ int RemakeDisplayBuffers(lvDisplay *d)
     FreeBitmapHandle(d->pictureBuffer.rgb);
     d->backgroundBuffer.rgb = background;
     d->pictureBuffer.rgb = picture;
+    SyncDisplayBlit(d);
     return 0;
 }
 
@@ -228,7 +237,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     lvDisplay *d = (lvDisplay *)AllocMemory(sizeof(lvDisplay), 1);
     if (!d) return ERR_MEM;
     // 2. Defaults, then the options.
-    ResetDrawTarget(&d->target);
+    ResetDrawTarget(&d->select.blit.target);
     InitDisplayEvents(&d->events);
     d->x = s->x;
     d->y = s->y;
@@ -315,7 +324,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     s->placement = nullptr;
     d->autoscale = (d->styleFlags & DSTYLE_AUTOSCALE) != 0;
     d->layerScale = (d->styleFlags & DSTYLE_LAYERSCALE) != 0;
-    d->layersOn = d->layerScale || (d->styleFlags & DSTYLE_LAYERS);
+    d->select.layersOn = d->layerScale || (d->styleFlags & DSTYLE_LAYERS);
     d->smoothScale = (d->styleFlags & DSTYLE_SMOOTHSCALE) != 0;
     if (!d->autoscale && !d->layerScale) d->scaleWidth = d->scaleHeight = 0;
     // 13. The BGPic: the one given, or a private one.
@@ -344,9 +353,9 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
         d->height = available[1];
     }
     // 15.
-    d->cursorX = d->cursorY = 0;
-    d->marginTextLeft = 0;
-    d->marginTextRight = d->bgpic ? d->bgpic->scaledWidth - 1 : 0;
+    d->select.cursorX = d->select.cursorY = 0;
+    d->select.marginLeft = 0;
+    d->select.marginRight = d->bgpic ? d->bgpic->scaledWidth - 1 : 0;
     // 16, 17, 18.
     if (!err) err = RemakeDisplayBuffers(d);
     if (!err && !GetDisplayAdapter()) err = WindowOps()->AllocDisplayWindow(&d->window);
@@ -386,6 +395,7 @@ int FreeDisplayById(lvState *L, lvObjectId id)
     lvDisplay *d = nullptr;
     if (int err = FindDisplayById(id, &d)) return err;
     if (d == currentDisplay) return ERR_FREEADISPLAY;
+    if (d->mirrors) return ERR_SATFREEDISP;
     if (d->state != DISPSTATE_CLOSED)
         if (int err = CloseDisplayCore(L, d, 0)) return err;
     UnlinkDisplay(d);
@@ -407,6 +417,10 @@ void ShutdownDisplays(lvState *L)
         lvDisplay *d = (lvDisplay *)h;
         if (d->state != DISPSTATE_CLOSED) CloseDisplayCore(L, d, 0);
         DetachDisplayEvents(d);
+        while (void *m = d->mirrors) {
+            d->mirrors = *(void **)m;  // a mirror's first field is its successor
+            FreeMemory(m);
+        }
         FreeDisplayContents(L, d, 1);
         FreeMemory(d);
     }

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "images/lvbgpic.h"
+#include "images/lvoffscreen.h"
 #include "platform/lvplatform_windows.h"
 #include "raster/lvinit.h"
 #include "runtime/lists.h"
@@ -65,11 +66,13 @@ enum : uint32_t {
 // A display: the script's window or screen.
 struct lvDisplay {
     lvObjectHeader header;         // type 21; identifier; user data; next display
-    lvDrawTarget target;           // where drawing goes (kind 21: the display itself)
-    int layersOn;                  // the display shows layers
+    // What drawing and selections see of it: the draw target (kind 21: the display
+    // itself), the layers switch, the text cursor, double buffering, the selection record.
+    lvSelectDisplay select;
+    lvBlitPicture blitPicture;     // the BGPic as the blit sees it
     lvBGPic *bgpic;                // the BGPic it shows
     int ownsBGPic;                 // it made that BGPic and frees it with itself
-    int doubleBuffer, doubleBufferValue, adapterDoubleBuffer, refreshMode, redirected, savedAdapterFlag;
+    int adapterDoubleBuffer, refreshMode, redirected, savedAdapterFlag;
     int backfillDisplay, resourceMonitor;  // "__backfill", "__resourcemonitor"
     int x, y;                      // outer corner in desktop pixels
     int width, height;             // inside size
@@ -99,8 +102,6 @@ struct lvDisplay {
     int damageCount, damageCapacity;
     lvDisplayEvents events;        // handler slots and input state
     lvTimeVal lastVBlank;          // last vertical blank
-    lvBGPic *selection;            // selection record, made on first use
-    int cursorX, cursorY, marginTextLeft, marginTextRight;
     void *pointer;                 // current pointer, or null
     int active;                    // has the input focus
     lvBitMapHandle *shapeMask, *shapeAlpha;
@@ -117,6 +118,8 @@ struct lvDisplay {
     int savedX, savedY;
     uint32_t savedFlags, savedFlags2;
     int savedValid;
+    // The windowed scaling a full-screen-scale or full-screen switch goes back to.
+    int savedWidth, savedHeight, savedAutoscale, savedLayerScale, savedSmooth;
     void *menu, *menuBuild;
     int mode;                      // DISPMODE_...
     int screenWidth, screenHeight, screenDepth;

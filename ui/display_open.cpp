@@ -10,6 +10,8 @@
 #include "base/lverrors.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/display_modes.h"
+#include "ui/display_mirrors.h"
 #include <algorithm>
 #include <cstring>
 
@@ -105,7 +107,8 @@ int CanSwitchDisplayMode(const lvDisplay *d)
 
 void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
 {
-    lvBitMapHandle *source = d->pictureBuffer.rgb;
+    // While double buffering the front buffer is what shows.
+    lvBitMapHandle *source = d->frontBuffer.rgb ? d->frontBuffer.rgb : d->pictureBuffer.rgb;
     if (!source || width <= 0 || height <= 0) return;
     if (lvPluginRecord *a = Adapter()) {
         if (!d->handle || (d->state == DISPSTATE_CLOSED && !(AdapterFlags() & LVP_ADAPTER_CLOSEDBLITS))) return;
@@ -126,6 +129,8 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
     if (!d->window || !d->window->open) return;
     lvScopedLock lock(source, LOCK_READONLY);
     if (!lock || lock.lock.format != PIXFMT_ARGB32 || lock.lock.bytesPerPixel != 4) return;
+    NotifyMirrorsOfPresent(d, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, source->width, source->height,
+                           x, y, width, height);
     WindowOps()->BlitToWindow(d->window, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, x, y, x, y, width,
                               height);
 }
@@ -191,9 +196,10 @@ int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height,
             WindowOps()->MoveSizeDisplayWindow(d->window, d->x, d->y, d->width, d->height);
         ApplyWindowPresentation(d);
     }
-    d->cursorX = d->cursorY = 0;
-    d->marginTextLeft = 0;
-    d->marginTextRight = (d->bgpic ? d->bgpic->scaledWidth : width) - 1;
+    d->select.cursorX = d->select.cursorY = 0;
+    d->select.marginLeft = 0;
+    d->select.marginRight = (d->bgpic ? d->bgpic->scaledWidth : width) - 1;
+    NotifyMirrorsOfSize(d);
     if (!(requestBits & 2) && d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0x80);
     return 0;
 }
@@ -219,8 +225,8 @@ static uint32_t DisplayAdapterFlags(const lvDisplay *d)
     if (d->styleFlags & DSTYLE_KEEPPROPORTIONS) f |= LVP_DISPLAY_KEEPPROPORTIONS;
     if (d->autoscale) f |= LVP_DISPLAY_AUTOSCALE;
     if (d->layerScale) f |= LVP_DISPLAY_LAYERSCALE;
-    if (d->layersOn) f |= LVP_DISPLAY_LAYERS;
-    if (d->doubleBuffer) f |= LVP_DISPLAY_DOUBLEBUFFER;
+    if (d->select.layersOn) f |= LVP_DISPLAY_LAYERS;
+    if (d->select.doubleBufferActive) f |= LVP_DISPLAY_DOUBLEBUFFER;
     if (d->adapterDoubleBuffer) f |= LVP_DISPLAY_HWDOUBLEBUFFER;
     if (d->fullScreen) f |= LVP_DISPLAY_FULLSCREEN;
     if (d->scaledCoordinates) f |= LVP_DISPLAY_SCALEDCOORDS;
@@ -273,8 +279,21 @@ static void ClampRegions(lvDisplayRegion *regions, int count, int width, int hei
 
 int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
 {
-    (void)requestBits;
-    if (d->mode != DISPMODE_WINDOWED) return ERR_UNIMPLCMD;  // the other modes come later
+    // A display declared in another mode opens as a window, then switches.
+    if (!(requestBits & 2) && d->mode != DISPMODE_WINDOWED && d->mode != DISPMODE_SYSTEMSCALE) {
+        int mode = d->mode;
+        d->mode = DISPMODE_WINDOWED;
+        int err = RealizeDisplay(L, d, requestBits);
+        if (!err) {
+            lvModeRequest q;
+            InitModeRequest(&q);
+            if (d->screenWidth > 0) q.width = d->screenWidth;
+            if (d->screenHeight > 0) q.height = d->screenHeight;
+            err = ChangeDisplayModeOf(L, d, mode, &q);
+        }
+        d->mode = mode;
+        return err;
+    }
     if (d->desktop > 0 && Adapter()) return ERR_DISPLAYADAPTERSUPPORT;
     // 1. Monitor and frame.
     lvMonitorRect monitor;
@@ -354,6 +373,7 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
             w->sizeRegions[i] = {r.type, r.x, r.y, r.width, r.height};
         }
         ApplyWindowPresentation(d);
+        w->styleFlags2 = d->styleFlags2 & (WSTYLE2_SOFTWARERENDERER | WSTYLE2_VSYNC);
         if (int err = WindowOps()->OpenDisplayWindow(w, x, y, d->width, d->height, d->styleFlags, active, d->title))
             return err;
         d->x = x;

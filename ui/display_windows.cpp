@@ -16,6 +16,7 @@
 #include "base/lverrors.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/display_mirrors.h"
 #include <atomic>
 #include <cstring>
 
@@ -344,12 +345,12 @@ int ShowDisplayById(lvState *L, lvDisplay *d)
 int CheckRefreshOutput(const lvDisplay *d)
 {
     lvBGPic *out = GetCurrentOutput();
-    if (d->target.kind == OUTPUT_BGPIC) return ERR_SELECTBG;
-    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-    if (d->target.kind == OUTPUT_IMAGE && out && out->selectedType == 4) return ERR_SELECTANIM;
-    if (d->target.kind == OUTPUT_IMAGE) return ERR_SELECTBRUSH;
-    if (d->target.kind == OUTPUT_MASK) return ERR_SELECTMASK;
-    if (d->target.kind == OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+    if (d->select.blit.target.kind == OUTPUT_BGPIC) return ERR_SELECTBG;
+    if (d->select.doubleBufferActive) return ERR_ENDDOUBLEBUFFER;
+    if (d->select.blit.target.kind == OUTPUT_IMAGE && out && out->selectedType == 4) return ERR_SELECTANIM;
+    if (d->select.blit.target.kind == OUTPUT_IMAGE) return ERR_SELECTBRUSH;
+    if (d->select.blit.target.kind == OUTPUT_MASK) return ERR_SELECTMASK;
+    if (d->select.blit.target.kind == OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
     return 0;
 }
 
@@ -415,5 +416,6 @@ int VWaitDisplay(lvState *L, lvDisplay *d)
         sleep -= slice;
     }
     GetTimeVal(&d->lastVBlank);
+    NotifyMirrorsOfVBlank(d);
     return 0;
 }

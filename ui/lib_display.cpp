@@ -15,6 +15,12 @@
 #include "ui/buttons.h"
 #include "ui/input.h"
 #include "ui/lib_clipboard.h"
+#include "ui/display_draw.h"
+#include "ui/display_modes.h"
+#include "ui/display_mirrors.h"
+#include "formats/lvsavers.h"
+#include "runtime/objects.h"
+#include <cstdio>
 #include "vm/lvvm.h"
 #include <cstring>
 
@@ -324,6 +330,127 @@ static int CmdSetSubtitle(lvState *)
     return ERR_UNSUPPORTEDFEAT;
 }
 
+// ---- Double buffering and Cls ----
+
+// BeginDoubleBuffer([hardware]).
+static int CmdBeginDoubleBuffer(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int hardware = GetStackTop(L) >= 1 && ValueToBoolean(L, 1);
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    return d ? BeginDisplayDoubleBuffer(L, d, hardware) : err;
+}
+
+static int CmdEndDoubleBuffer(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvDisplay *d = GetCurrentDisplay();
+    return d ? EndDisplayDoubleBuffer(L, d) : ERR_NODOUBLEBUFFER;
+}
+
+// Flip([sync]): sync defaults to true.
+static int CmdFlip(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int sync = GetStackTop(L) >= 1 ? ValueToBoolean(L, 1) : 1;
+    lvDisplay *d = GetCurrentDisplay();
+    return d ? FlipDisplay(L, d, sync) : ERR_NODOUBLEBUFFER;
+}
+
+// Cls([colour]): the top byte is ignored.
+static int CmdCls(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    uint32_t colour = GetStackTop(L) >= 1 ? (uint32_t)(int64_t)CheckNumberArg(L, 1) : 0;
+    return ClsOutput(L, colour);
+}
+
+static bool ArgGiven(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
+
+// SaveSnapshot(file[, kind][, format][, options]).
+static int CmdSaveSnapshot(lvState *L)
+{
+    CheckArgCount(L, 1, 4, 0, 0);
+    char path[LV_PATH_SIZE];
+    std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 1, 0, nullptr));
+    int kind = ArgGiven(L, 2) ? (int)CheckNumberArg(L, 2) : SNAP_WINDOW;
+    int format = ArgGiven(L, 3) ? (int)CheckNumberArg(L, 3) : 0;
+    int64_t fill = -1;
+    int quality = 90, depth = 8, dither = 0;
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    if (ArgGiven(L, 4))
+        if (int err = ParseSaveImageOptions(L, 4, &format, &fill, &quality, &depth, &dither, adapter, &tags))
+            return err;
+    int err;
+    lvDisplay *d = CurrentOrFail(&err);
+    if (d) {
+        lvSnapshotSave save = {path, format, quality, dither, adapter[0] ? adapter : nullptr, tags};
+        err = SaveDisplaySnapshot(d, kind, &save);
+    }
+    FreeUserTags(tags, 0);
+    return err;
+}
+
+// GrabDesktop(id[, {x, y, width, height}]): the handle for Nil.
+static int CmdGrabDesktop(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    int nil = 0;
+    int number = GetIntArgOrNil(L, 1, &nil);
+    int x = LV_NOPOSITION, y = LV_NOPOSITION, width = LV_NOPOSITION, height = LV_NOPOSITION;
+    if (ArgGiven(L, 2)) {
+        CheckTableArg(L, 2);
+        GetFieldInt(L, 2, "x", &x);
+        GetFieldInt(L, 2, "y", &y);
+        GetFieldInt(L, 2, "width", &width);
+        GetFieldInt(L, 2, "height", &height);
+    }
+    lvObjectId id = {nil ? 0 : number, nullptr};
+    if (int err = GrabDesktopBrush(L, GetCurrentDisplay(), &id, x, y, width, height)) return err;
+    if (!nil) return 0;
+    PushPointer(L, id.handle);
+    return 1;
+}
+
+// ChangeDisplayMode(mode[, width, height][, options]) on the current display.
+static int CmdChangeDisplayMode(lvState *L)
+{
+    CheckArgCount(L, 1, 4, 0, 0);
+    int mode = GetValueType(L, 1) == LV_TSTRING ? FindDisplayModeByName(CheckStringArg(L, 1, nullptr))
+                                                 : (int)CheckNumberArg(L, 1);
+    lvModeRequest q;
+    InitModeRequest(&q);
+    int options = 0;
+    if (ArgGiven(L, 2) && GetValueType(L, 2) == LV_TTABLE) {
+        options = 2;
+    } else if (ArgGiven(L, 2)) {
+        q.width = (int)CheckNumberArg(L, 2);
+        q.height = ArgGiven(L, 3) ? (int)CheckNumberArg(L, 3) : 0;
+        if (ArgGiven(L, 4)) options = 4;
+    }
+    if (options) {
+        CheckTableArg(L, options);
+        GetFieldInt(L, options, "width", &q.width);
+        GetFieldInt(L, options, "height", &q.height);
+        int value = 0, present = 0;
+        GetFieldBool(L, options, "keepproportions", &value, &present);
+        if (present) q.keepProportions = value;
+        present = 0;
+        GetFieldBool(L, options, "smoothscale", &value, &present);
+        if (present) q.smoothScale = value;
+        int monitor = 0;
+        if (GetFieldInt(L, options, "monitor", &monitor)) {
+            if (monitor < 1) return ERR_MONITORRANGE;
+            q.monitor = monitor - 1;
+        }
+    }
+    lvDisplay *d = GetCurrentDisplay();
+    if (!d) return ERR_CLOSEDDISPLAY;
+    return ChangeDisplayModeOf(L, d, mode, &q);
+}
+
 static const lvCommandEntry displayCommands[] = {
     {"SetSubtitle", CmdSetSubtitle},   {"CreateDisplay", CmdCreateDisplay},
     {"FreeDisplay", CmdFreeDisplay},   {"OpenDisplay", CmdOpenDisplay},
@@ -336,6 +463,10 @@ static const lvCommandEntry displayCommands[] = {
     {"EnableVWait", CmdEnableVWait},   {"DisableVWait", CmdDisableVWait},
     {"VWait", CmdVWait},               {"SetFPSLimit", CmdSetFPSLimit},
     {"GetFPSLimit", CmdGetFPSLimit},   {"RefreshDisplay", CmdRefreshDisplay},
+    {"BeginDoubleBuffer", CmdBeginDoubleBuffer}, {"EndDoubleBuffer", CmdEndDoubleBuffer},
+    {"Flip", CmdFlip},                 {"Cls", CmdCls},
+    {"SaveSnapshot", CmdSaveSnapshot}, {"GrabDesktop", CmdGrabDesktop},
+    {"ChangeDisplayMode", CmdChangeDisplayMode},
     {nullptr, nullptr},
 };
 
@@ -535,6 +666,8 @@ static int ReadDisplayTail(lvAppletCursor *cursor, lvLinkedObject *object, int m
 int OpenDisplayLibrary(lvState *L)
 {
     if (int err = InitLoopSignals()) return err;
+    InstallDisplayDrawing();
+    NoteDisplayScriptThread();
     PushCopy(L, LV_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, displayCommands, 0);
     SetStackTop(L, -2);
@@ -558,6 +691,8 @@ void InstallDisplayLibrary(void)
         AdapterInstalledEntry, PostAdapterEvent,  PostAdapterEventMain, PollDisplayEvents,
         PluginWaitEvents,      DispatchPluginEventNow, PluginLockBitMap, PluginUnLockBitMap,
         PluginFindDisplay,
+        AttachDisplayMirror, DetachDisplayMirror, RefreshMirror, ResizeDisplayFromMirror, PostMirrorInput,
+        GetMirrorDisplayAttrs, RefreshAdapterDisplay,
     };
     SetDisplayPluginEntries(&entries);
     lvEventDisplayHooks displays = {};
@@ -565,6 +700,7 @@ void InstallDisplayLibrary(void)
     displays.GetDisplayEvents = HookDisplayEvents;
     displays.NextDisplay = HookNextDisplay;
     displays.HaveDisplayAdapter = HookHaveAdapter;
+    displays.SwitchDisplayMode = SwitchDisplayModeFromWindow;
     displays.GetQualifiers = HookQualifiers;
     displays.SetCloseHandled = HookCloseHandled;
     displays.GetDisplayId = HookDisplayId;

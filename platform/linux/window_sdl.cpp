@@ -135,8 +135,14 @@ bool MakeRenderer(lvSdlWindow *n)
     n->texture = nullptr;
     n->renderer = nullptr;
     n->textureWidth = n->textureHeight = 0;
-    if (!sdlState.offscreen) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_ACCELERATED);
-    if (!n->renderer) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
+    uint32_t style2 = n->window ? n->window->styleFlags2 : 0;
+    uint32_t vsync = (style2 & WSTYLE2_VSYNC) ? SDL_RENDERER_PRESENTVSYNC : 0;
+    SDL_SetHint(SDL_HINT_RENDER_VSYNC, vsync ? "1" : "0");
+    if (!sdlState.offscreen && !(style2 & WSTYLE2_SOFTWARERENDERER))
+        n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_ACCELERATED | vsync);
+    if (!n->renderer) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE | vsync);
+    // A software renderer that cannot synchronise still presents.
+    if (!n->renderer && vsync) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
     return n->renderer != nullptr;
 }
 
@@ -763,4 +769,37 @@ int PumpNativeWindows(void)
     // Whatever Xlib still holds goes out before the loop sleeps in poll().
     if (sdlState.xDisplay && sdlState.XFlush) sdlState.XFlush(sdlState.xDisplay);
     return changed;
+}
+
+// ---- Screen copies ---------------------------------------------------------------------
+
+
+int CopyScreenArea(int left, int top, int width, int height, uint32_t **out)
+{
+    *out = nullptr;
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    if (!sdlState.xDisplay || !sdlState.x11) return ERR_GRABSCREEN;
+    using GetImage = XImage *(*)(Display *, Window, int, int, unsigned, unsigned, unsigned long, int);
+    using RootOf = Window (*)(Display *);
+    auto getImage = (GetImage)dlsym(sdlState.x11, "XGetImage");
+    auto rootOf = (RootOf)dlsym(sdlState.x11, "XDefaultRootWindow");
+    if (!getImage || !rootOf) return ERR_GRABSCREEN;
+    Display *x = (Display *)sdlState.xDisplay;
+    XImage *image = getImage(x, rootOf(x), left, top, (unsigned)width,
+                               (unsigned)height, ~0ul, ZPixmap);
+    if (!image) return ERR_GRABSCREEN;
+    int err = 0;
+    if (image->bits_per_pixel != 32 || !image->data) {
+        err = ERR_GRABSCREEN;
+    } else if (uint32_t *pixels = (uint32_t *)AllocMemory((size_t)width * height * 4, 0)) {
+        for (int row = 0; row < height; row++) {
+            const uint32_t *from = (const uint32_t *)(image->data + (size_t)row * image->bytes_per_line);
+            for (int col = 0; col < width; col++) pixels[(size_t)row * width + col] = from[col] | 0xFF000000u;
+        }
+        *out = pixels;
+    } else {
+        err = ERR_MEM;
+    }
+    if (image->f.destroy_image) image->f.destroy_image(image);
+    return err;
 }

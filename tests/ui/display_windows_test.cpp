@@ -207,16 +207,16 @@ TEST_F(WindowDisplays, RefreshModeHideShowAndTheirRefusals)
     lvBGPic *output = GetCurrentOutput();
     ASSERT_NE(output, nullptr);
     for (const Case &c : cases) {
-        plain->target.kind = c.kind;
-        plain->doubleBuffer = c.doubleBuffer;
+        plain->select.blit.target.kind = c.kind;
+        plain->select.doubleBufferActive = c.doubleBuffer;
         int savedType = output->selectedType;
         output->selectedType = c.selectedType;
         EXPECT_EQ(BeginDisplayRefresh(plain, 1), c.want) << c.kind << "/" << c.selectedType;
         output->selectedType = savedType;
         plain->refreshMode = 0;
     }
-    plain->target.kind = OUTPUT_DISPLAY;
-    plain->doubleBuffer = 0;
+    plain->select.blit.target.kind = OUTPUT_DISPLAY;
+    plain->select.doubleBufferActive = 0;
     // Hide and show: each only from the other state.
     EXPECT_EQ(HideDisplayById(plain), ERR_WRONGUSAGE);  // still closed
     ASSERT_EQ(RealizeDisplay(L, plain, 0), 0);

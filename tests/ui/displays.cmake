@@ -47,3 +47,12 @@ target_link_libraries(ui_displays_exe_test PRIVATE ZLIB::ZLIB)
 # mode, the vertical-blank sleep, window commands (in-memory windows).
 lv_add_test(ui_display_windows_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_windows_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Drawing on displays: blits reaching windows, double buffering, Flip, Cls, damage merges.
+lv_add_test(ui_display_draw_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_draw_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Display modes: full screen, fake full screen, full-screen scale, the asking modes.
+lv_add_test(ui_display_modes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_modes_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Display mirrors: attaching, attributes, presented rectangles, input fed back.
+lv_add_test(ui_display_mirrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mirrors_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)

@@ -129,3 +129,27 @@ TEST(WindowsExe, EachWindowPresentsItsPictureAndTheCommandsReport)
     ASSERT_EQ(plain.height, 40);
     EXPECT_TRUE(Differences(plain, [](int, int) { return 0xFF00FF00u; }).empty());
 }
+
+namespace {
+
+TEST(WindowsExe, DrawingCommandsReachTheWindowThroughDoubleBufferingAndModeSwitches)
+{
+    WindowRun run = RunApplet("draw");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> expected = {
+        "brush 0", "flipnone 1244", "begin 0", "beginagain 1229", "flip 0", "end 0", "toggle 0", "back 0",
+        "mode5 1055",
+    };
+    EXPECT_EQ(run.lines, expected) << run.err;
+    // Back in its window after the toggle: Cls's blue with the brush flipped at (100, 100).
+    Png one = ReadPng(run.dir + "/One.png");
+    ASSERT_EQ(one.width, 320);
+    ASSERT_EQ(one.height, 240);
+    EXPECT_EQ(Differences(one,
+                          [](int x, int y) {
+                              return x >= 100 && x < 120 && y >= 100 && y < 110 ? 0xFFFF0000u : 0xFF0000FFu;
+                          }),
+              std::vector<std::string>{});
+}
+
+}  // namespace

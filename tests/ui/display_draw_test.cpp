@@ -1,0 +1,299 @@
+// Drawing on displays without the runtime executable, on the in-memory windows: blits
+// reach the window and stay in the display's picture, double buffering presents what
+// Flip finds damaged (merged), Cls by output, and the damage merge table.
+#include <gtest/gtest.h>
+
+#include "base/lverrors.h"
+#include "raster/lvblit.h"
+#include "raster/lvplanes.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/startup.h"
+#include "ui/display.h"
+#include "ui/display_draw.h"
+#include "ui/display_windows.h"
+#include "raster/lvimgfmt.h"
+#include "vm/lvvm.h"
+#include <algorithm>
+#include <cstdlib>
+#include <png.h>
+#include <unistd.h>
+#include <vector>
+
+void SetEventQueueOpen(int open);
+
+namespace {
+
+TEST(DamageMerge, NeighboursWithinOnePixelMergeOthersStay)
+{
+    struct Case {
+        const char *what;
+        std::vector<lvDamageRect> in;
+        int left;
+        lvDamageRect survivor;  // the first rectangle left
+    };
+    const Case cases[] = {
+        {"overlapping", {{0, 0, 9, 9}, {5, 5, 14, 14}}, 1, {0, 0, 14, 14}},
+        {"touching", {{0, 0, 9, 9}, {10, 0, 20, 9}}, 1, {0, 0, 20, 9}},
+        {"one pixel apart", {{0, 0, 9, 9}, {11, 0, 20, 9}}, 1, {0, 0, 20, 9}},
+        {"two pixels apart", {{0, 0, 9, 9}, {12, 0, 20, 9}}, 2, {0, 0, 9, 9}},
+        {"diagonal, one pixel apart", {{0, 0, 9, 9}, {11, 11, 12, 12}}, 1, {0, 0, 12, 12}},
+        {"apart on one axis only", {{0, 0, 9, 9}, {5, 20, 8, 30}}, 2, {0, 0, 9, 9}},
+        // One pass: the union of 0 and 2 is taken up by 1 on its own turn.
+        {"chain through a later entry", {{0, 0, 4, 4}, {20, 0, 24, 4}, {5, 0, 19, 4}}, 1, {0, 0, 24, 4}},
+        {"merged entries are skipped", {{100000, 0, 0, 0}, {0, 0, 1, 1}}, 1, {0, 0, 1, 1}},
+    };
+    for (const Case &c : cases) {
+        std::vector<lvDamageRect> r = c.in;
+        EXPECT_EQ(MergeDamageRects(r.data(), (int)r.size()), c.left) << c.what;
+        auto first = std::find_if(r.begin(), r.end(), [](const lvDamageRect &e) { return e.x1 != 100000; });
+        ASSERT_NE(first, r.end()) << c.what;
+        EXPECT_EQ(first->x1, c.survivor.x1) << c.what;
+        EXPECT_EQ(first->y1, c.survivor.y1) << c.what;
+        EXPECT_EQ(first->x2, c.survivor.x2) << c.what;
+        EXPECT_EQ(first->y2, c.survivor.y2) << c.what;
+    }
+}
+
+// Every rectangle the windows were asked to show.
+struct Presented {
+    int x, y, width, height;
+};
+std::vector<Presented> presented;
+void (*headlessBlit)(lvDisplayWindow *, const uint32_t *, int, int, int, int, int, int, int);
+void CountingBlit(lvDisplayWindow *w, const uint32_t *pixels, int rowLength, int sx, int sy, int dx, int dy, int width,
+                  int height)
+{
+    presented.push_back({dx, dy, width, height});
+    headlessBlit(w, pixels, rowLength, sx, sy, dx, dy, width, height);
+}
+
+class DisplayDrawing : public ::testing::Test {
+protected:
+    lvState *L = nullptr;
+    lvDisplay *d = nullptr;
+    void SetUp() override
+    {
+        ASSERT_EQ(InitPlatform(), 0);
+        ResetVMRun();
+        L = NewVMState();
+        ASSERT_NE(L, nullptr);
+        ASSERT_EQ(InitEventLock(), 0);
+        SetEventQueueOpen(1);
+        SetWindowOps(nullptr);
+        lvWindowOps ops = *WindowOps();
+        headlessBlit = ops.BlitToWindow;
+        ops.BlitToWindow = CountingBlit;
+        SetWindowOps(&ops);
+        InstallDisplayDrawing();
+        lvDisplayRequest request;
+        InitDisplayRequest(&request);
+        request.width = 100;
+        request.height = 80;
+        request.colour = 0x336699;
+        ASSERT_EQ(CreateDisplayFromRequest(L, 1, 0, &request, &d), 0);
+        FreeDisplayRequest(&request);
+        ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+        SetCurrentDisplay(d);
+        presented.clear();
+    }
+    void TearDown() override
+    {
+        SetCurrentDisplay(nullptr);
+        ShutdownDisplays(L);
+        FreeAllBGPics();
+        SetWindowOps(nullptr);
+        DropEvents(L, -1, 1);
+        SetEventQueueOpen(0);
+        FreeEventLock();
+        CloseVMState(L);
+        ResetVMRun();
+    }
+    uint32_t WindowPixel(int x, int y)
+    {
+        std::vector<uint32_t> frame(100 * 80);
+        EXPECT_EQ(WindowOps()->ReadWindowFrame(d->window, frame.data(), 100, 80), 0);
+        return frame[y * 100 + x] & 0xFFFFFF;
+    }
+    // A brush-like draw of a solid rectangle onto the current output.
+    void Draw(int x, int y, int width, int height, uint32_t colour)
+    {
+        lvBitMapHandle *source = AllocRgbBitmap(width, height, 0, nullptr);
+        ASSERT_NE(source, nullptr);
+        FillBitmapRect(source, 0, 0, width, height, colour);
+        // As the drawing commands do: a selected output's bitmap is the explicit target.
+        const lvDrawTarget &t = d->select.blit.target;
+        lvBitMapHandle *target = t.kind != OUTPUT_DISPLAY ? t.bitmap : nullptr;
+        BlitImage(L, source, 0, 0, target, nullptr, nullptr, 0, x, y, width, height, width, height, 100, 80,
+                  BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE, nullptr, nullptr, nullptr, nullptr, -1, -1, -1,
+                  -1, nullptr, nullptr);
+        FreeBitmapHandle(source);
+    }
+};
+
+TEST_F(DisplayDrawing, ABlitReachesTheWindowAndStaysInThePicture)
+{
+    Draw(20, 30, 10, 10, 0xFF0000);
+    EXPECT_EQ(WindowPixel(25, 35), 0xFF0000u);
+    EXPECT_EQ(WindowPixel(5, 5), 0x336699u);
+    ASSERT_FALSE(presented.empty());
+    EXPECT_EQ(presented.back().x, 20);
+    EXPECT_EQ(presented.back().width, 10);
+    // A full redraw shows the drawing again: the picture buffer kept it.
+    ASSERT_EQ(HideDisplayById(d), 0);
+    ASSERT_EQ(ShowDisplayById(L, d), 0);
+    RedrawDisplay(L, d, 0x80);
+    EXPECT_EQ(WindowPixel(25, 35), 0xFF0000u);
+    // Drawing across the edge is clipped, not written past the picture.
+    Draw(95, 75, 10, 10, 0x00FF00);
+    EXPECT_EQ(WindowPixel(99, 79), 0x00FF00u);
+    // Cls on the display brings the BGPic back.
+    ASSERT_EQ(ClsOutput(L, 0xFF0000), 0);
+    EXPECT_EQ(WindowPixel(25, 35), 0x336699u);
+    EXPECT_EQ(WindowPixel(99, 79), 0x336699u);
+}
+
+TEST_F(DisplayDrawing, DoubleBufferingRefusals)
+{
+    EXPECT_EQ(FlipDisplay(L, d, 1), ERR_NODOUBLEBUFFER);
+    EXPECT_EQ(EndDisplayDoubleBuffer(L, d), ERR_NODOUBLEBUFFER);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    EXPECT_EQ(BeginDisplayDoubleBuffer(L, d, 0), ERR_ENDDOUBLEBUFFER);
+    EXPECT_EQ(CheckRefreshOutput(d), ERR_ENDDOUBLEBUFFER);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    d->select.layersOn = 1;
+    EXPECT_EQ(BeginDisplayDoubleBuffer(L, d, 0), ERR_LAYERSOFF);
+    d->select.layersOn = 0;
+    d->refreshMode = 1;
+    EXPECT_EQ(BeginDisplayDoubleBuffer(L, d, 0), ERR_BEGINREFRESH);
+    d->refreshMode = 0;
+    // Hardware asked without an adapter that offers it: the software buffers serve.
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 1), 0);
+    EXPECT_EQ(d->adapterDoubleBuffer, 0);
+    EXPECT_NE(d->backBuffer.rgb, nullptr);
+}
+
+TEST_F(DisplayDrawing, FlipPresentsWhatWasDrawnMergedAndOnlyThen)
+{
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    EXPECT_EQ(GetCurrentOutput(), d->select.backBufferRecord);
+    // Two rectangles one pixel apart, and a third far away.
+    Draw(10, 10, 5, 5, 0xFF0000);
+    Draw(16, 10, 5, 5, 0x00FF00);
+    Draw(60, 60, 4, 4, 0x0000FF);
+    EXPECT_TRUE(presented.empty());
+    EXPECT_EQ(WindowPixel(12, 12), 0x336699u);  // nothing shows before Flip
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    ASSERT_EQ(presented.size(), 2u);
+    EXPECT_EQ(presented[0].x, 10);
+    EXPECT_EQ(presented[0].width, 11);
+    EXPECT_EQ(presented[1].x, 60);
+    EXPECT_EQ(WindowPixel(12, 12), 0xFF0000u);
+    EXPECT_EQ(WindowPixel(18, 12), 0x00FF00u);
+    EXPECT_EQ(WindowPixel(61, 61), 0x0000FFu);
+    // Nothing damaged: a Flip presents nothing.
+    presented.clear();
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_TRUE(presented.empty());
+    // Cls fills the back buffer; the next Flip presents the whole red picture once.
+    ASSERT_EQ(ClsOutput(L, 0xABFF0000), 0);
+    EXPECT_TRUE(presented.empty());
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].width, 100);
+    EXPECT_EQ(presented[0].height, 80);
+    EXPECT_EQ(WindowPixel(50, 40), 0xFF0000u);
+    // Ending keeps what was drawn as the display's picture and the display as output.
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    EXPECT_EQ(d->frontBuffer.rgb, nullptr);
+    EXPECT_EQ(GetCurrentOutput(), d->bgpic);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 50, 40, 0) & 0xFFFFFF, 0xFF0000u);
+    Draw(0, 0, 2, 2, 0x00FF00);
+    EXPECT_EQ(WindowPixel(1, 1), 0x00FF00u);
+}
+
+TEST_F(DisplayDrawing, TheDamageListFillsUpToEverything)
+{
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    for (int i = 0; i < LV_DAMAGE_CAPACITY - 1; i++) AddDisplayDamage(d, i % 90, i % 70, 1, 1);
+    EXPECT_FALSE(DamageMeansEverything(d));
+    AddDisplayDamage(d, 1, 1, 1, 1);
+    EXPECT_TRUE(DamageMeansEverything(d));
+    AddDisplayDamage(d, 2, 2, 1, 1);  // ignored, nothing written past the list
+    EXPECT_EQ(d->damageCount, LV_DAMAGE_CAPACITY);
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_EQ(presented.size(), 1u);
+    EXPECT_EQ(d->damageCount, 0);
+    // A rectangle covering the picture is everything at once.
+    AddDisplayDamage(d, -5, 0, 200, 80);
+    EXPECT_TRUE(DamageMeansEverything(d));
+}
+
+TEST_F(DisplayDrawing, ASnapshotOfTheDisplayIsItsPicture)
+{
+    Draw(20, 30, 10, 10, 0xFF0000);
+    char dir[] = "/tmp/lv_snapshot_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/shot.png";
+    lvSnapshotSave save = {path.c_str(), IMGFMT_PNG, 90, 0, nullptr, nullptr};
+    ASSERT_EQ(SaveDisplaySnapshot(d, SNAP_DISPLAY, &save), 0);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&image, path.c_str()));
+    image.format = PNG_FORMAT_BGRA;  // little-endian ARGB words
+    std::vector<uint32_t> pixels(PNG_IMAGE_SIZE(image) / 4);
+    ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
+    ASSERT_EQ(image.width, 100u);
+    ASSERT_EQ(image.height, 80u);
+    int wrong = 0;
+    for (int y = 0; y < 80; y++)
+        for (int x = 0; x < 100; x++)
+            wrong += (pixels[y * 100 + x] & 0xFFFFFF) != (ReadBitmapPixel(d->pictureBuffer.rgb, x, y, 0) & 0xFFFFFF);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(pixels[35 * 100 + 25] & 0xFFFFFF, 0xFF0000u);
+    // While double buffering the snapshot is the front buffer, not the unflipped drawing.
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    Draw(0, 0, 100, 80, 0x00FF00);
+    ASSERT_EQ(SaveDisplaySnapshot(d, SNAP_DISPLAY, &save), 0);
+    png_image again{};
+    again.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&again, path.c_str()));
+    again.format = PNG_FORMAT_BGRA;
+    ASSERT_TRUE(png_image_finish_read(&again, nullptr, pixels.data(), 0, nullptr));
+    EXPECT_EQ(pixels[0] & 0xFFFFFF, 0u);
+    unlink(path.c_str());
+    rmdir(dir);
+    // Kinds: unknown is wrong usage; no screen to read here; a closed display has no window.
+    EXPECT_EQ(SaveDisplaySnapshot(d, 5, &save), ERR_WRONGUSAGE);
+    EXPECT_EQ(SaveDisplaySnapshot(d, SNAP_DESKTOP, &save), ERR_GRABSCREEN);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    ASSERT_EQ(CloseDisplayCore(L, d, 0), 0);
+    EXPECT_EQ(SaveDisplaySnapshot(d, SNAP_WINDOW, &save), ERR_CLOSEDDISPLAY);
+}
+
+TEST(DesktopGrab, TheRectangleEndsWhereItsMonitorEnds)
+{
+    const lvMonitorRect second = {1920, 0, 1280, 1024};
+    const int N = LV_NOPOSITION;
+    struct Case {
+        int x, y, width, height;
+        int err, wantX, wantWidth, wantHeight;
+    };
+    const Case cases[] = {
+        {N, N, N, N, 0, 1920, 1280, 1024},        // the whole monitor
+        {2000, N, N, 100, 0, 2000, 1200, 100},    // cut at the monitor's right edge, not at its width
+        {2000, 10, 5000, 5000, 0, 2000, 1200, 1014},
+        {-1, N, N, N, ERR_WRONGUSAGE, 0, 0, 0},
+        {N, -1, N, N, ERR_WRONGUSAGE, 0, 0, 0},
+        {3200, N, N, N, ERR_WRONGUSAGE, 0, 0, 0},  // nothing left
+    };
+    for (const Case &c : cases) {
+        int x = c.x, y = c.y, w = c.width, h = c.height;
+        EXPECT_EQ(ClipDesktopGrab(second, &x, &y, &w, &h), c.err) << c.x << "," << c.width;
+        if (c.err) continue;
+        EXPECT_EQ(x, c.wantX);
+        EXPECT_EQ(w, c.wantWidth);
+        EXPECT_EQ(h, c.wantHeight);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,261 @@
+// Display modes on the in-memory windows (one 1920x1080 monitor): the full-screen-scale
+// toggle and its way back, full screen and fake full screen, the refusals, the asking
+// modes through test requesters, the screen-mode choice and the best monitor.
+#include <gtest/gtest.h>
+
+#include "base/lverrors.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+#include "runtime/startup.h"
+#include "ui/display.h"
+#include "ui/display_modes.h"
+#include "ui/display_windows.h"
+#include "vm/lvvm.h"
+#include <algorithm>
+#include <string>
+#include <vector>
+
+void SetEventQueueOpen(int open);
+
+namespace {
+
+TEST(ScreenModes, TheSmallestModeThatHoldsTheSize)
+{
+    const lvScreenMode modes[] = {{640, 480}, {800, 600}, {1024, 600}, {1024, 768}, {1920, 1080}};
+    struct Case {
+        int width, height, err;
+        lvScreenMode want;
+    };
+    const Case cases[] = {
+        {640, 480, 0, {640, 480}},    {641, 480, 0, {800, 600}},     {1000, 600, 0, {1024, 600}},
+        {1000, 700, 0, {1024, 768}},  {1920, 1080, 0, {1920, 1080}}, {2000, 100, ERR_SCREEN, {0, 0}},
+    };
+    for (const Case &c : cases) {
+        lvScreenMode got = {0, 0};
+        EXPECT_EQ(ChooseScreenMode(modes, 5, c.width, c.height, &got), c.err) << c.width << "x" << c.height;
+        EXPECT_EQ(got.width, c.want.width);
+        EXPECT_EQ(got.height, c.want.height);
+    }
+}
+
+TEST(Monitors, TheLargestOverlapWinsTheFirstOnATie)
+{
+    const lvMonitorRect monitors[] = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    EXPECT_EQ(FindBestMonitor(monitors, 2, 100, 100, 640, 480), 0);
+    EXPECT_EQ(FindBestMonitor(monitors, 2, 1800, 100, 640, 480), 1);  // 120 against 520 columns
+    EXPECT_EQ(FindBestMonitor(monitors, 2, 1600, 100, 640, 480), 0);  // 320 each: the first
+    EXPECT_EQ(FindBestMonitor(monitors, 2, -5000, -5000, 10, 10), 0);  // none overlaps
+}
+
+// Test requesters: the answer they give and what they were shown.
+int chooseAnswer;
+std::string shownButtons;
+std::vector<std::string> listed;
+int listPreselected, listAnswer;
+int TestChoose(lvState *, const char *, const char *body, const char *buttons, int *choice)
+{
+    EXPECT_STREQ(body, "Please select desired display mode!");
+    shownButtons = buttons;
+    *choice = chooseAnswer;
+    return 0;
+}
+int TestList(lvState *, const char *, const char *, const char *const *entries, int count, int preselected,
+             int *chosen)
+{
+    listed.assign(entries, entries + count);
+    listPreselected = preselected;
+    *chosen = listAnswer;
+    return 0;
+}
+int TestModes(int, lvScreenMode *out, int max)
+{
+    const lvScreenMode modes[] = {{1024, 768}, {640, 480}, {800, 600}, {1920, 1080}};
+    int n = std::min(max, 4);
+    for (int i = 0; i < n; i++) out[i] = modes[i];
+    return n;
+}
+
+class DisplayModes : public ::testing::Test {
+protected:
+    lvState *L = nullptr;
+    void SetUp() override
+    {
+        ASSERT_EQ(InitPlatform(), 0);
+        ResetVMRun();
+        L = NewVMState();
+        ASSERT_NE(L, nullptr);
+        ASSERT_EQ(InitEventLock(), 0);
+        SetEventQueueOpen(1);
+        SetWindowOps(nullptr);
+        SetModeRequesterHooks(nullptr);
+    }
+    void TearDown() override
+    {
+        SetModeRequesterHooks(nullptr);
+        SetCurrentDisplay(nullptr);
+        ShutdownDisplays(L);
+        FreeAllBGPics();
+        SetWindowOps(nullptr);
+        DropEvents(L, -1, 1);
+        SetEventQueueOpen(0);
+        FreeEventLock();
+        CloseVMState(L);
+        ResetVMRun();
+    }
+    lvDisplay *Open(int number, int width, int height, int x, int y, void (*more)(lvDisplayRequest *) = nullptr)
+    {
+        lvDisplayRequest request;
+        InitDisplayRequest(&request);
+        request.width = width;
+        request.height = height;
+        request.x = x;
+        request.y = y;
+        if (more) more(&request);
+        lvDisplay *d = nullptr;
+        EXPECT_EQ(CreateDisplayFromRequest(L, number, 0, &request, &d), 0);
+        FreeDisplayRequest(&request);
+        if (!d) return nullptr;
+        EXPECT_EQ(RealizeDisplay(L, d, 0), 0);
+        return d;
+    }
+    int Change(lvDisplay *d, int mode, int width = 0, int height = 0)
+    {
+        lvModeRequest q;
+        InitModeRequest(&q);
+        q.width = width;
+        q.height = height;
+        return ChangeDisplayModeOf(L, d, mode, &q);
+    }
+};
+
+TEST_F(DisplayModes, TheToggleEntersFullScreenScaleAndComesBackToTheWindow)
+{
+    lvDisplay *d = Open(1, 320, 240, 100, 50);
+    ASSERT_NE(d, nullptr);
+    uint32_t flags = d->styleFlags;
+    ASSERT_EQ(Change(d, DISPMODE_MODESWITCH), 0);
+    EXPECT_EQ(d->fullScreenScale, 1);
+    EXPECT_EQ(d->fullScreen, 0);
+    EXPECT_TRUE(IsDisplayFullScreen(d));
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(d->window->x, 0);
+    EXPECT_EQ(d->window->width, 1920);
+    EXPECT_EQ(d->window->height, 1080);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_BORDERLESS);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_FIXED);
+    // Proportions kept: 1440x1080 between 240-pixel bars, smoothly.
+    EXPECT_EQ(d->scaleWidth, 1440);
+    EXPECT_EQ(d->marginLeft, 240);
+    EXPECT_EQ(d->window->destX, 240);
+    EXPECT_EQ(d->window->destWidth, 1440);
+    EXPECT_EQ(d->smoothScale, 1);
+    EXPECT_EQ(d->bgpic->scaledWidth, 320);  // the picture keeps its size
+    // Asking again for the same mode does nothing; other modes are refused while in it.
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREENSCALE), 0);
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), ERR_WRONGUSAGE);
+    EXPECT_EQ(Change(d, DISPMODE_FAKEFULLSCREEN), ERR_WRONGUSAGE);
+    ASSERT_EQ(Change(d, DISPMODE_MODESWITCH), 0);
+    EXPECT_EQ(d->fullScreenScale, 0);
+    EXPECT_EQ(d->styleFlags, flags);
+    EXPECT_EQ(d->width, 320);
+    EXPECT_EQ(d->scaleWidth, 0);
+    EXPECT_EQ(d->autoscale, 0);
+    EXPECT_EQ(d->window->x, 100);
+    EXPECT_EQ(d->window->y, 50);
+    EXPECT_EQ(d->window->destWidth, 320);
+}
+
+TEST_F(DisplayModes, AnAutoscaledDisplayGetsItsScaleSizeBack)
+{
+    lvDisplay *d = Open(1, 320, 240, 10, 20, [](lvDisplayRequest *r) {
+        r->styleFlags |= DSTYLE_AUTOSCALE | DSTYLE_KEEPPROPORTIONS;
+        r->scaleWidth = 640;
+        r->scaleHeight = 360;
+    });
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->scaleWidth, 480);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREENSCALE), 0);
+    EXPECT_EQ(d->scaleWidth, 1440);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    EXPECT_EQ(d->autoscale, 1);
+    EXPECT_EQ(d->width, 640);
+    EXPECT_EQ(d->height, 360);
+    EXPECT_EQ(d->scaleWidth, 480);
+    EXPECT_EQ(d->marginLeft, 80);
+}
+
+TEST_F(DisplayModes, FullScreenIsBorderlessFixedCentredAndComesBack)
+{
+    lvDisplay *d = Open(1, 640, 480, 30, 40);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(d->fullScreen, 1);
+    EXPECT_EQ(d->screenWidth, 640);
+    EXPECT_EQ(d->screenHeight, 480);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_BORDERLESS);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_FIXED);
+    EXPECT_EQ(d->window->x, (1920 - 640) / 2);
+    EXPECT_EQ(d->window->y, (1080 - 480) / 2);
+    // The same size again does nothing; a smaller screen than the display is refused.
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN, 320, 200), ERR_WRONGUSAGE);
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREENSCALE), ERR_WRONGUSAGE);
+    // A second display cannot go full screen on the same monitor (monitor 1 in the message).
+    lvDisplay *other = Open(2, 100, 100, 0, 0);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(Change(other, DISPMODE_FAKEFULLSCREEN), ERR_MONITORFULLSCREEN);
+    EXPECT_EQ(GetErrorState()->numberArg, 1);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    EXPECT_EQ(d->fullScreen, 0);
+    EXPECT_FALSE(d->styleFlags & DSTYLE_BORDERLESS);
+    EXPECT_EQ(d->window->x, 30);
+    EXPECT_EQ(d->window->y, 40);
+    // Fake full screen now may: borderless and centred, no screen change.
+    ASSERT_EQ(Change(other, DISPMODE_FAKEFULLSCREEN), 0);
+    EXPECT_EQ(other->fakeFullScreen, 1);
+    EXPECT_EQ(other->window->x, 910);
+    ASSERT_EQ(Change(other, DISPMODE_MODESWITCH), 0);
+    EXPECT_EQ(other->fakeFullScreen, 0);
+}
+
+TEST_F(DisplayModes, RefusalsAndTheAskingModes)
+{
+    lvDisplay *d = Open(1, 640, 480, 0, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(Change(d, 5), ERR_WRONGUSAGE);
+    EXPECT_EQ(Change(d, 0), ERR_WRONGUSAGE);
+    // Without requesters the asking modes wait for them.
+    for (int mode : {DISPMODE_ASK, DISPMODE_MODEREQUESTER, DISPMODE_ASKAUTO, DISPMODE_ASKLAYERS})
+        EXPECT_EQ(Change(d, mode), ERR_UNIMPLCMD) << mode;
+    lvModeRequesterHooks hooks = {TestChoose, TestList};
+    SetModeRequesterHooks(&hooks);
+    chooseAnswer = 0;  // cancel
+    EXPECT_EQ(Change(d, DISPMODE_ASK), ERR_USERABORT);
+    EXPECT_EQ(shownButtons, "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel");
+    EXPECT_EQ(Change(d, DISPMODE_ASKAUTO), ERR_USERABORT);
+    EXPECT_EQ(shownButtons, "Full screen|Windowed|Cancel");
+    chooseAnswer = 1;  // full screen, as autofullscreen: the full-screen-scale mode
+    ASSERT_EQ(Change(d, DISPMODE_ASKAUTO), 0);
+    EXPECT_EQ(d->fullScreenScale, 1);
+    chooseAnswer = 2;  // windowed
+    ASSERT_EQ(Change(d, DISPMODE_ASK), 0);
+    EXPECT_EQ(d->fullScreenScale, 0);
+    // The mode list: sorted, "%dx%d", the first at least as large as the display chosen.
+    lvWindowOps ops = *WindowOps();
+    ops.ListDisplayModes = TestModes;
+    SetWindowOps(&ops);
+    listAnswer = -1;
+    EXPECT_EQ(Change(d, DISPMODE_MODEREQUESTER), ERR_USERABORT);
+    EXPECT_EQ(listed, (std::vector<std::string>{"640x480", "800x600", "1024x768", "1920x1080"}));
+    EXPECT_EQ(listPreselected, 0);
+    listAnswer = 2;
+    ASSERT_EQ(Change(d, DISPMODE_MODEREQUESTER), 0);
+    EXPECT_EQ(d->fullScreen, 1);
+    EXPECT_EQ(d->screenWidth, 1024);
+    EXPECT_EQ(d->screenHeight, 768);
+    // Closed: refused.
+    ASSERT_EQ(CloseDisplayCore(L, d, 0), 0);
+    EXPECT_EQ(Change(d, DISPMODE_WINDOWED), ERR_CLOSEDDISPLAY);
+}
+
+}  // namespace

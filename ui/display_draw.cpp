@@ -1,0 +1,437 @@
+// display_draw.cpp - drawing reaching displays: what the raster engine and the selections
+// see of a display, the presentation services the blit calls, the damage list, double
+// buffering with Flip, and Cls.
+//
+// A display keeps its picture buffer as the copy of what it shows: whatever the blit
+// presents is copied there first, so that a window that must be redrawn (a reset
+// renderer, a restore, a resize) shows the same pixels again. While double buffering the
+// front buffer takes that role.
+//
+// Depends on: ui/display.h, ui/display_draw.h, images/lvoffscreen.h, raster/lvplanes.h.
+#include "ui/display_draw.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/lverrors.h"
+#include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
+#include "platform/lvplatform.h"
+#include "raster/lvkernels.h"
+#include "raster/lvplanes.h"
+#include "raster/lvrect.h"
+#include "ui/display_windows.h"
+
+static lvPluginRecord *Adapter(void)
+{
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    return a ? a->record : nullptr;
+}
+
+static lvDisplay *OwnerOf(lvBlitDisplay *b) { return b ? (lvDisplay *)b->owner : nullptr; }
+
+// ---- What the blit sees ---------------------------------------------------------------------
+
+void SyncDisplayBlit(lvDisplay *d)
+{
+    lvBlitDisplay &b = d->select.blit;
+    lvBlitPicture &p = d->blitPicture;
+    b.owner = d;
+    p.owner = d->bgpic;
+    if (d->bgpic) {
+        p.width = d->bgpic->scaledWidth;
+        p.height = d->bgpic->scaledHeight;
+        p.depth = d->bgpic->palette ? d->bgpic->depth : 0;
+        p.palette = d->bgpic->palette;
+        p.pair = {d->bgpic->scaled.bitmap, d->bgpic->scaled.penBitmap};
+        p.scaledPair = {d->bgpic->shown.bitmap, d->bgpic->shown.penBitmap};
+        p.scaledWidth = d->bgpic->shownWidth;
+        p.scaledHeight = d->bgpic->shownHeight;
+        b.picture = &p;
+    } else {
+        b.picture = nullptr;
+    }
+    b.layers = d->select.layersOn;
+    b.background = d->backgroundBuffer;
+    b.shown = d->pictureBuffer;
+    // The picture buffer is the picture's size; the window scales it, so the blit never
+    // keeps a second, scaled copy.
+    b.scaling = 0;
+    b.scaledWidth = p.width;
+    b.scaledHeight = p.height;
+    b.hardwareDoubleBuffer = d->adapterDoubleBuffer;
+    b.doubleBufferActive = d->select.doubleBufferActive;
+    d->select.ownBGPic = d->bgpic;
+}
+
+static lvSelectDisplay *CurrentSelectDisplay(void)
+{
+    lvDisplay *d = GetCurrentDisplay();
+    return d ? &d->select : nullptr;
+}
+
+void MakeDisplayCurrentForDrawing(lvDisplay *d)
+{
+    if (d) SyncDisplayBlit(d);
+    RasterState.currentDisplay = d ? &d->select.blit : nullptr;
+}
+
+// ---- Presentation ------------------------------------------------------------------------
+
+// The bitmap whose pixels the display shows: the front buffer while double buffering.
+static lvBitMapHandle *ShownBitmap(const lvDisplay *d)
+{
+    return d->frontBuffer.rgb ? d->frontBuffer.rgb : d->pictureBuffer.rgb;
+}
+
+static int ClipToBitmap(lvBitMapHandle *b, int *x, int *y, int *w, int *h)
+{
+    if (!b) return 0;
+    ClipRectToBounds(0, 0, b->width, b->height, x, y, w, h);
+    return *w > 0 && *h > 0;
+}
+
+// Copies a rectangle of the source into what the display shows, then presents it.
+static void ServiceBlitToDisplay(void *, lvBitMapHandle *rgb, int sx, int sy, lvBlitDisplay *bd, int tx, int ty,
+                                 int width, int height, lvBitMapHandle *chunky, const uint32_t *palette, int)
+{
+    lvDisplay *d = OwnerOf(bd);
+    if (!d) return;
+    lvBitMapHandle *shown = ShownBitmap(d);
+    if (!shown) return;
+    // Clip the target, moving the source with it.
+    int x = tx, y = ty, w = width, h = height;
+    if (!ClipToBitmap(shown, &x, &y, &w, &h)) return;
+    sx += x - tx;
+    sy += y - ty;
+    if (rgb && rgb != shown) {
+        CopyBitmapRect(rgb, sx, sy, shown, x, y, w, h);
+    } else if (!rgb && chunky && palette) {
+        lvChunkyBlit c{};
+        c.source = chunky;
+        c.sourceX = sx;
+        c.sourceY = sy;
+        c.target = shown;
+        c.targetX = x;
+        c.targetY = y;
+        c.width = w;
+        c.height = h;
+        c.palette = palette;
+        c.transparentPen = -1;
+        c.writeAll = 1;
+        BlitChunkyToRgb(&c);
+    }
+    // In refresh mode the whole picture is shown at EndRefresh.
+    if (d->refreshMode) return;
+    PresentDisplayRect(d, x, y, w, h);
+}
+
+// A hardware double buffer takes the request whole: the adapter draws the source itself.
+static void ServicePresentHardware(void *, lvBlitDisplay *bd, const lvBlitRequest *r)
+{
+    lvDisplay *d = OwnerOf(bd);
+    lvPluginRecord *a = Adapter();
+    if (!d || !a || !d->handle || !r->sourceRgb) return;
+    lvAdapterBlit blit;
+    std::memset(&blit, 0, sizeof blit);
+    blit.sourceX = r->sourceX;
+    blit.sourceY = r->sourceY;
+    blit.destX = r->targetX;
+    blit.destY = r->targetY;
+    blit.width = r->width;
+    blit.height = r->height;
+    blit.transformFlags = -1;
+    blit.transparentPen = -1;
+    void *bitmap = AdapterOwnsBitmaps() ? r->sourceRgb->backing : (void *)r->sourceRgb;
+    ((lvAdapterBltBitMapFunction)a->BltBitMap)(bitmap, d->handle, &blit, 0, 0);
+}
+
+static void ServiceAddDamage(void *, lvBlitDisplay *bd, int x, int y, int width, int height)
+{
+    lvDisplay *d = OwnerOf(bd);
+    // Only the back buffer's own drawing counts; a selection made meanwhile draws elsewhere.
+    if (d && d->select.doubleBufferActive && d->select.blit.target.bitmap == d->backBuffer.rgb)
+        AddDisplayDamage(d, x, y, width, height);
+}
+
+void InstallDisplayDrawing(void)
+{
+    RasterState.services.BlitToDisplay = ServiceBlitToDisplay;
+    RasterState.services.PresentDisplayRect = ServicePresentHardware;
+    RasterState.services.AddDisplayDamage = ServiceAddDamage;
+    SetSelectDisplayQuery(CurrentSelectDisplay);
+}
+
+// ---- Damage -------------------------------------------------------------------------------
+
+static lvDamageRect *DamageOf(lvDisplay *d) { return (lvDamageRect *)d->damage; }
+
+void AddDisplayDamage(lvDisplay *d, int x, int y, int width, int height)
+{
+    if (!d->damage || width < 1 || height < 1) return;
+    if (d->damageCount >= d->damageCapacity) return;  // everything is damaged already
+    int pw = d->bgpic ? d->bgpic->scaledWidth : 0, ph = d->bgpic ? d->bgpic->scaledHeight : 0;
+    if (x <= 0 && y <= 0 && x + width >= pw && y + height >= ph) {
+        d->damageCount = d->damageCapacity;
+        return;
+    }
+    DamageOf(d)[d->damageCount++] = {x, y, x + width - 1, y + height - 1};
+}
+
+int DamageMeansEverything(const lvDisplay *d) { return d->damage && d->damageCount >= d->damageCapacity; }
+
+int MergeDamageRects(lvDamageRect *rects, int count)
+{
+    for (int i = 0; i < count; i++) {
+        if (rects[i].x1 == LV_DAMAGE_MERGED) continue;
+        for (int j = 0; j < count; j++) {
+            if (j == i || rects[j].x1 == LV_DAMAGE_MERGED) continue;
+            lvDamageRect &a = rects[i], &b = rects[j];
+            // Overlapping, touching, or with a gap of at most one pixel on both axes.
+            if (a.x1 <= b.x2 + 2 && b.x1 <= a.x2 + 2 && a.y1 <= b.y2 + 2 && b.y1 <= a.y2 + 2) {
+                a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
+                b.x1 = LV_DAMAGE_MERGED;
+            }
+        }
+    }
+    return (int)std::count_if(rects, rects + count, [](const lvDamageRect &r) { return r.x1 != LV_DAMAGE_MERGED; });
+}
+
+// ---- Double buffering -------------------------------------------------------------------------
+
+// The output must be the display itself: the code of the selection in force, else 0.
+static int CheckDisplayIsOutput(const lvDisplay *d)
+{
+    const lvDrawTarget &t = d->select.blit.target;
+    lvBGPic *out = GetCurrentOutput();
+    if (d->select.doubleBufferActive || d->select.doubleBufferSuspended || d->adapterDoubleBuffer)
+        return ERR_ENDDOUBLEBUFFER;
+    if (t.kind == OUTPUT_BGPIC) return ERR_SELECTBG;
+    if (t.kind == OUTPUT_IMAGE && out && out->selectedType == 4) return ERR_SELECTANIM;
+    if (t.kind == OUTPUT_IMAGE) return ERR_SELECTBRUSH;
+    if (t.kind == OUTPUT_MASK) return ERR_SELECTMASK;
+    if (t.kind == OUTPUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+    return 0;
+}
+
+static void FreeDoubleBuffers(lvDisplay *d)
+{
+    for (lvBufferPair *pair : {&d->frontBuffer, &d->backBuffer}) {
+        FreeBitmapHandle(pair->rgb);
+        FreeBitmapHandle(pair->chunky);
+        *pair = {};
+    }
+}
+
+static int AdapterHasDoubleBuffer(void)
+{
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    return a && (a->flags & LVP_ADAPTER_HWDOUBLEBUFFER);
+}
+
+// Drawing goes into the back buffer through the back-buffer record.
+static void SelectBackBuffer(lvDisplay *d)
+{
+    lvDrawTarget &t = d->select.blit.target;
+    ResetDrawTarget(&t);
+    t.kind = OUTPUT_IMAGE;
+    t.bitmap = d->backBuffer.rgb;
+    t.depth = d->bgpic ? d->bgpic->depth : 32;
+    t.hardware = d->adapterDoubleBuffer;
+    SetCurrentOutput(d->select.backBufferRecord);
+}
+
+int BeginDisplayDoubleBuffer(lvState *, lvDisplay *d, int hardware)
+{
+    if (int err = CheckDisplayIsOutput(d)) return err;
+    if (d->select.layersOn) return ERR_LAYERSOFF;
+    if (d->refreshMode) return ERR_BEGINREFRESH;
+    if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
+    if (d->bgpic && BGPicHasTransparency(d->bgpic)) return ERR_DBTRANSWIN;
+    if (d->videoFrames) return ERR_VIDATTACHED;
+    if (!d->bgpic) return ERR_CLOSEDDISPLAY;
+    int pw = d->bgpic->scaledWidth, ph = d->bgpic->scaledHeight;
+    if (hardware && AdapterHasDoubleBuffer()) {
+        if (d->bgpic->palette) return ERR_DBPALETTE;
+        if (d->mirrors) return ERR_SATELLITE;
+        if (!d->handle) return ERR_CLOSEDDISPLAY;
+        lvPluginRecord *a = Adapter();
+        if (int err = ((lvAdapterDoubleBufferFunction)a->BeginDoubleBuffer)(d->handle, 0)) return err;
+        d->adapterDoubleBuffer = 1;
+    } else {
+        FreeDoubleBuffers(d);
+        d->frontBuffer.rgb = AllocRgbBitmap(pw, ph, 0, nullptr);
+        d->backBuffer.rgb = AllocRgbBitmap(pw, ph, 0, nullptr);
+        if (!d->frontBuffer.rgb || !d->backBuffer.rgb) {
+            FreeDoubleBuffers(d);
+            return ERR_BITMAP;
+        }
+        FillBitmapRect(d->frontBuffer.rgb, 0, 0, pw, ph, 0);
+        FillBitmapRect(d->backBuffer.rgb, 0, 0, pw, ph, 0);
+    }
+    if (!d->select.backBufferRecord) {
+        d->select.backBufferRecord = (lvBGPic *)AllocMemory(sizeof(lvBGPic), 1);
+        if (!d->select.backBufferRecord) {
+            FreeDoubleBuffers(d);
+            return ERR_MEM;
+        }
+    }
+    InitBGPicRecord(d->select.backBufferRecord, GetObjectIdOf(&d->bgpic->header), 1, 0, d->bgpic, pw, ph,
+                    d->bgpic->depth);
+    lvBGPic *r = d->select.backBufferRecord;
+    r->base = r->scaled = r->shown = {d->backBuffer.rgb, nullptr, nullptr, nullptr};
+    r->palette = nullptr;
+    if (!d->damage) {
+        d->damage = AllocMemory(sizeof(lvDamageRect) * LV_DAMAGE_CAPACITY, 0);
+        if (!d->damage) {
+            FreeDoubleBuffers(d);
+            return ERR_MEM;
+        }
+        d->damageCapacity = LV_DAMAGE_CAPACITY;
+    }
+    d->damageCount = 0;
+    d->select.doubleBufferActive = 1;
+    d->select.doubleBufferArg = hardware;
+    SelectBackBuffer(d);
+    SyncDisplayBlit(d);
+    return 0;
+}
+
+int EndDisplayDoubleBuffer(lvState *L, lvDisplay *d)
+{
+    if (d->select.doubleBufferSuspended) EndRedirect(L, &d->select, 1);
+    if (!d->select.doubleBufferActive) return ERR_NODOUBLEBUFFER;
+    if (d->adapterDoubleBuffer) {
+        lvPluginRecord *a = Adapter();
+        if (a && d->handle)
+            if (int err = ((lvAdapterDoubleBufferFunction)a->EndDoubleBuffer)(d->handle, 0)) return err;
+        d->adapterDoubleBuffer = 0;
+    } else if (d->backBuffer.rgb) {
+        // What was drawn stays the display's picture.
+        int w = d->backBuffer.rgb->width, h = d->backBuffer.rgb->height;
+        if (d->backgroundBuffer.rgb) CopyBitmapRect(d->backBuffer.rgb, 0, 0, d->backgroundBuffer.rgb, 0, 0, w, h);
+        if (d->pictureBuffer.rgb) CopyBitmapRect(d->backBuffer.rgb, 0, 0, d->pictureBuffer.rgb, 0, 0, w, h);
+    }
+    FreeDoubleBuffers(d);
+    d->select.doubleBufferActive = 0;
+    d->select.doubleBufferArg = 0;
+    ResetDrawTarget(&d->select.blit.target);
+    SetCurrentOutput(d->bgpic);
+    SyncDisplayBlit(d);
+    return 0;
+}
+
+// Presents the front buffer whole, or the damaged rectangles of it.
+static void PresentBackBuffer(lvDisplay *d, int all, const lvDamageRect *rects, int count)
+{
+    lvBitMapHandle *front = d->frontBuffer.rgb;
+    if (!front) return;
+    if (all) {
+        PresentDisplayRect(d, 0, 0, front->width, front->height);
+        return;
+    }
+    for (int i = 0; i < count; i++) {
+        if (rects[i].x1 == LV_DAMAGE_MERGED) continue;
+        PresentDisplayRect(d, rects[i].x1, rects[i].y1, rects[i].x2 - rects[i].x1 + 1, rects[i].y2 - rects[i].y1 + 1);
+    }
+}
+
+int FlipDisplay(lvState *L, lvDisplay *d, int sync)
+{
+    if (!d->select.doubleBufferActive && !d->select.doubleBufferSuspended) return ERR_NODOUBLEBUFFER;
+    if (d->adapterDoubleBuffer) {
+        lvPluginRecord *a = Adapter();
+        if (!a || !d->handle) return ERR_CLOSEDDISPLAY;
+        lvPluginTag tags[] = {{1, (uintptr_t)(sync != 0)}, {0, 0}};
+        return ((lvAdapterFlipFunction)a->Flip)(d->handle, tags);
+    }
+    lvBitMapHandle *back = d->backBuffer.rgb, *front = d->frontBuffer.rgb;
+    if (!back || !front) return ERR_NODOUBLEBUFFER;
+    int pw = back->width, ph = back->height;
+    int autoscaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    int all = DamageMeansEverything(d) || autoscaled;
+    lvDamageRect *rects = DamageOf(d);
+    int count = all ? 0 : d->damageCount;
+    if (all) {
+        CopyBitmapRect(back, 0, 0, front, 0, 0, pw, ph);
+    } else {
+        MergeDamageRects(rects, count);
+        for (int i = 0; i < count; i++) {
+            lvDamageRect &r = rects[i];
+            if (r.x1 == LV_DAMAGE_MERGED) continue;
+            int x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
+            ClipRectToBounds(0, 0, pw, ph, &x, &y, &w, &h);
+            if (w < 1 || h < 1) {
+                r.x1 = LV_DAMAGE_MERGED;
+                continue;
+            }
+            r = {x, y, x + w - 1, y + h - 1};
+            CopyBitmapRect(back, x, y, front, x, y, w, h);
+        }
+    }
+    // A "vsync" window waits in its presentation; the others wait by the frame-rate limit.
+    if (sync && IsVWaitEnabled() && !(d->styleFlags2 & DSTYLE2_VSYNC))
+        if (int err = VWaitDisplay(L, d)) return err;
+    PresentBackBuffer(d, all, rects, count);
+    d->damageCount = 0;
+    return 0;
+}
+
+// ---- Cls ----------------------------------------------------------------------------------
+
+// The display's BGPic comes back: background and picture buffers from its picture.
+static int ClearDisplayToBGPic(lvState *L, lvDisplay *d)
+{
+    if (!d->bgpic) return 0;
+    if (int err = RemakeDisplayBuffers(d)) return err;
+    SyncDisplayBlit(d);
+    if (d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0x80);
+    return 0;
+}
+
+int ClsOutput(lvState *L, uint32_t colour)
+{
+    colour &= 0xFFFFFF;
+    lvDisplay *d = GetCurrentDisplay();
+    lvSelectDisplay *s = GetSelectDisplay();
+    if (!s) return ERR_OUTPUTDEVICE;
+    lvDrawTarget &t = s->blit.target;
+    if (t.kind != OUTPUT_DISPLAY && !s->doubleBufferActive)
+        if (int err = CheckRedirectTarget(L)) return err;
+    if (d && s == &d->select && t.kind == OUTPUT_DISPLAY && !d->select.doubleBufferActive)
+        return ClearDisplayToBGPic(L, d);
+    if (t.kind == OUTPUT_BGPIC) {
+        lvBGPic *out = GetCurrentOutput();
+        lvBGPic *g = out ? (lvBGPic *)out->selectedRecord : nullptr;
+        return g ? RescaleBGPicFromBase(g) : 0;
+    }
+    if (d && s == &d->select && d->adapterDoubleBuffer) {
+        lvPluginRecord *a = Adapter();
+        if (!a || !d->handle) return ERR_CLOSEDDISPLAY;
+        return ((lvAdapterClsFunction)a->Cls)(d->handle, colour, 0);
+    }
+    // The back buffer, a brush, a mask or an alpha channel.
+    if (t.bitmap) FillBitmapRect(t.bitmap, 0, 0, t.bitmap->width, t.bitmap->height, colour);
+    if (t.paletteBitmap) {
+        int pen = t.bitmap ? 255 : (t.palette ? FindNearestPen(colour, t.palette, t.depth) : 0);
+        uint8_t *pixels;
+        int rowBytes;
+        if (uintptr_t token = GetPlanePixels(t.paletteBitmap, &pixels, &rowBytes, 1)) {
+            std::memset(pixels, pen, (size_t)rowBytes * t.paletteBitmap->height);
+            ReleasePlanePixels(token);
+        }
+    }
+    if (t.alpha) {
+        int value = t.bitmap ? 255 : (RasterState.alphaIntensity < 0 || RasterState.alphaIntensity > 255
+                                          ? 255 : RasterState.alphaIntensity);
+        uint8_t *pixels;
+        int rowBytes;
+        if (uintptr_t token = GetPlanePixels(t.alpha, &pixels, &rowBytes, 1)) {
+            std::memset(pixels, value, (size_t)rowBytes * t.alpha->height);
+            ReleasePlanePixels(token);
+        }
+    }
+    if (t.mask) FillMaskRect(t.mask, 0, 0, t.mask->width, t.mask->height, t.bitmap ? MASKVISIBLE : RasterState.maskMode);
+    if (d && s == &d->select && d->select.doubleBufferActive) d->damageCount = d->damageCapacity;
+    return 0;
+}

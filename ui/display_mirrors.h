@@ -1,0 +1,27 @@
+// display_mirrors.h - display mirrors and the display's plug-in entries
+// (display_mirrors.cpp). Every entry may run on a plug-in's thread: the display list is
+// walked under the display lock, and redraws and resizes asked off the script thread run
+// on it later.
+#pragma once
+#include "ui/display.h"
+
+// Plug-in thread or script thread.
+void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback, void *userData,
+                          const lvPluginTag *tags, void *window);
+void DetachDisplayMirror(void *mirror);
+// Messages 0 to 8; key codes outside 1..313 post nothing (the main loop still wakes).
+void PostMirrorInput(void *mirror, int message, const void *data);
+// The count of known tags, -1 when no display matches.
+int GetMirrorDisplayAttrs(void *key, const lvPluginTag *tags);
+int RefreshMirror(void *mirror);
+int ResizeDisplayFromMirror(void *mirror, int width, int height, const lvPluginTag *tags);
+int RefreshAdapterDisplay(void *handle);
+
+// Script thread: the display's own notifications.
+void NotifyMirrorsOfPresent(lvDisplay *display, const uint32_t *pixels, int rowLength, int pictureWidth,
+                            int pictureHeight, int x, int y, int width, int height);
+void NotifyMirrorsOfSize(lvDisplay *display);
+void NotifyMirrorsOfVBlank(lvDisplay *display);
+void FreeDisplayMirrors(lvDisplay *display);
+// The calling thread is the one that runs the display commands.
+void NoteDisplayScriptThread(void);
