@@ -142,6 +142,20 @@ bool TakeOfferedTree(void *key, lvLinkedDirEntry **tree)
     return true;
 }
 
+lvLinkedDirEntry *FindOfferedTree(void *key)
+{
+    auto at = std::find(gOfferedTrees.begin(), gOfferedTrees.end(), static_cast<lvLinkedDirEntry *>(key));
+    return at == gOfferedTrees.end() ? nullptr : *at;
+}
+
+void WithdrawOfferedTree(lvLinkedDirEntry *tree)
+{
+    auto at = std::find(gOfferedTrees.begin(), gOfferedTrees.end(), tree);
+    if (at == gOfferedTrees.end()) return;
+    gOfferedTrees.erase(at);
+    FreeLinkedDirTree(tree);
+}
+
 int OpenDirectoryHandle(const lvDirOpenRequest *request, const lvRefOps *ops, lvDirectoryHandle **out)
 {
     const lvDirOpenRequest &r = *request;

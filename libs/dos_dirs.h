@@ -78,6 +78,11 @@ int OpenDirectoryHandle(const lvDirOpenRequest *request, const lvRefOps *ops, lv
 // Takes an offered tree off the list; false when the key names none. A script value
 // is only ever a key into that list: a handle never adopts memory a script names.
 bool TakeOfferedTree(void *key, lvLinkedDirEntry **tree);
+// The offered tree the key names, left on the list (a catalog reads through it and the
+// preload frees it afterwards); null when the key names none.
+lvLinkedDirEntry *FindOfferedTree(void *key);
+// Takes a tree off the list, if it is still there, and frees it.
+void WithdrawOfferedTree(lvLinkedDirEntry *tree);
 
 // ---- Reading a handle -----------------------------------------------------------------
 

@@ -278,6 +278,8 @@ void InstallBuiltinLibraries(void)
     sources.ServiceSound = ServiceSoundChannels;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
+    SetLinkedTailReader(18, ReadLinkedDirTail);
+    SetLinkedTailReader(20, ReadLinkedDirTail);
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
@@ -309,6 +311,7 @@ void InstallBuiltinLibraries(void)
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
     startup.preload[21] = PreloadLinkedPalette;
     startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
+    startup.preload[18] = startup.preload[20] = PreloadLinkedDirectory;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);
