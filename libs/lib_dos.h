@@ -27,6 +27,11 @@ void FreeAsyncOperationObjects(lvState *L, int full);
 // The runtime's poll between the steps of an operation run inside its command (events
 // in, a quit request ends it); a stop request ends it first.
 void SetDosStepPoll(int (*poll)(lvState *state, int mode));
+// That poll, for the dos library's own waits (0 when none is installed).
+int PollDosRuntimeEvents(lvState *L, int mode);
+// Execute and Run clear the current display's key and button states through this after
+// starting a program ("resetkeys"); until the display library installs it, nothing is cleared.
+void SetDosInputReset(void (*reset)(lvState *L));
 // Gives the async operations the run's hooks (the step poll, registry references of L);
 // every command that runs or links an operation calls it first.
 void InstallAsyncStepHooks(lvState *L);

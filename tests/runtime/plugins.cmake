@@ -7,7 +7,8 @@ set(LV_TESTPLUGIN_VARIANTS
   wrongname:LVT_WRONGNAME native:LVT_NATIVE toonew:LVT_TOONEW missing:LVT_MISSING
   missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX
   imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS
-  rasterslots:LVT_RASTER)
+  rasterslots:LVT_RASTER
+  memfsys:LVT_FSYS)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})
