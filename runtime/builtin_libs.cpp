@@ -52,14 +52,15 @@
 #include <vector>
 
 // The line hook's work and the event poll's first step: the plug-ins' line hooks (a
-// non-zero result is the run's error), then stale input events are purged, then a
-// display adapter's input is handled.
+// non-zero result is the run's error), then stale input events are purged, the resource
+// monitor redrawn when it is due, then a display adapter's input is handled.
 static int PollRuntimeEvents(lvState *L, int mode)
 {
     if (mode & 1) {
         if (int code = RunPluginHooks(L, 1, nullptr, nullptr)) return code;
     }
     if (int code = PollEventEngine(L, mode)) return code;
+    UpdateResourceMonitor(L, 0);
     return PollDisplayEvents(L, mode);
 }
 
