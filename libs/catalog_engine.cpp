@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "libs/dos_engine.h"
 #include "libs/langtables.h"
 #include "platform/lvplatform.h"
 #include "runtime/encoding.h"
@@ -136,6 +137,25 @@ lvCatalog *LoadCatalogFrom(const char *name, int languageId, const char *const *
             lvCatalog *c = LoadCatalogFile(path);
             if (c) return c;
         }
+    }
+    return nullptr;
+}
+
+lvCatalog *LoadCatalogFromTree(const char *name, int languageId, lvLinkedDirEntry *tree)
+{
+    if (languageId == LANGUAGE_ENGLISH || languageId == LANGUAGE_UNKNOWN) return nullptr;
+    const char *english = GetLanguageEnglishName(languageId);
+    if (!english) return nullptr;
+    const char *native = GetLanguageNativeName(languageId);
+    for (const char *language : {english, native ? native : english}) {
+        char path[LV_PATH_SIZE];
+        path[0] = 0;
+        AppendPathPart(path, language, sizeof path);
+        if (!AppendPathPart(path, name, sizeof path)) continue;
+        lvLinkedDirEntry *entry = FindLinkedDirEntry(tree, path);
+        char linked[LV_PATH_SIZE];
+        if (!entry || entry->isDirectory || MakeLinkedFileName(entry, linked, sizeof linked)) continue;
+        return LoadCatalogFile(linked);
     }
     return nullptr;
 }

@@ -33,6 +33,10 @@ lvCatalog *LoadCatalogFile(const char *path);
 lvCatalog *LoadCatalogFrom(const char *name, int languageId, const char *const *folders, int folderCount);
 // The same for the user's language, the current directory and then programFolder (may be null).
 lvCatalog *LoadCatalog(const char *name, const char *programFolder);
+// The same from a directory tree linked into the applet: "<english name>/name", then
+// "<native name>/name", resolved in the tree to the linked file's data.
+struct lvLinkedDirEntry;
+lvCatalog *LoadCatalogFromTree(const char *name, int languageId, lvLinkedDirEntry *tree);
 // String number index in the current encoding, or def when the catalog (may be null)
 // has none. The text stays valid while the catalog lives.
 const char *LookupCatalogString(lvCatalog *catalog, int index, const char *def);

@@ -84,9 +84,9 @@ static void CloseNumbered(int number, bool nilId, const lvRefOps *ops)
     if (!nilId && FindDirHandle({number, nullptr}, &old) == 0) CloseDirectoryHandle(old, ops);
 }
 
-int OpenDirScan(const char *path, const char *adapter, lvVDir **out, int *restarted)
+int OpenDirScan(const char *path, const char *adapter, lvVDir **out, int *restarted, const void *userTags)
 {
-    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, nullptr);
+    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, userTags);
     if (!dir) {
         SetErrorStringArg(path);
         return ERR_LOCK2;
@@ -142,6 +142,20 @@ bool TakeOfferedTree(void *key, lvLinkedDirEntry **tree)
     return true;
 }
 
+lvLinkedDirEntry *FindOfferedTree(void *key)
+{
+    auto at = std::find(gOfferedTrees.begin(), gOfferedTrees.end(), static_cast<lvLinkedDirEntry *>(key));
+    return at == gOfferedTrees.end() ? nullptr : *at;
+}
+
+void WithdrawOfferedTree(lvLinkedDirEntry *tree)
+{
+    auto at = std::find(gOfferedTrees.begin(), gOfferedTrees.end(), tree);
+    if (at == gOfferedTrees.end()) return;
+    gOfferedTrees.erase(at);
+    FreeLinkedDirTree(tree);
+}
+
 int OpenDirectoryHandle(const lvDirOpenRequest *request, const lvRefOps *ops, lvDirectoryHandle **out)
 {
     const lvDirOpenRequest &r = *request;
@@ -154,7 +168,7 @@ int OpenDirectoryHandle(const lvDirOpenRequest *request, const lvRefOps *ops, lv
     bool linked = !r.given && !r.emptyDir && path.compare(0, 3, ":::") == 0 && !IsChunkName(path.c_str());
     int code = 0;
     if (linked) code = ResolveLinkedName(path, &shared, &treeOwner);
-    else if (!r.given && !r.emptyDir) code = OpenDirScan(path.c_str(), r.adapter, &dir, &restarted);
+    else if (!r.given && !r.emptyDir) code = OpenDirScan(path.c_str(), r.adapter, &dir, &restarted, r.userTags);
     lvDirectoryHandle *d = code ? nullptr : NewDirectoryHandle(r.number, r.nilId);
     if (!d) {
         if (dir) CloseVDir(dir);

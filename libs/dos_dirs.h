@@ -58,7 +58,7 @@ void FreeDirectoryHandles(const lvRefOps *ops);
 
 // Locks path and starts its scan. 0 with *out, ERR_LOCK2 (path as the argument) or the
 // scan's error.
-int OpenDirScan(const char *path, const char *adapter, lvVDir **out, int *restarted);
+int OpenDirScan(const char *path, const char *adapter, lvVDir **out, int *restarted, const void *userTags = nullptr);
 
 // What OpenDirectory asks for. A numbered handle replaces one of the same number.
 struct lvDirOpenRequest {
@@ -69,6 +69,7 @@ struct lvDirOpenRequest {
     bool recursive;              // sub-directories are listed too
     bool emptyDir;               // a handle that lists nothing
     lvLinkedDirEntry *given;     // a tree taken from the offered ones (owned from here on)
+    const void *userTags;        // the script's user tags for a directory adapter, or null
 };
 // 0 with *out, or ERR_WRONGUSAGE (a malformed linked name), ERR_FINDDIR / ERR_FINDARRAY
 // (the handle a linked name names), ERR_READFILE (no such directory in its tree),
@@ -78,6 +79,11 @@ int OpenDirectoryHandle(const lvDirOpenRequest *request, const lvRefOps *ops, lv
 // Takes an offered tree off the list; false when the key names none. A script value
 // is only ever a key into that list: a handle never adopts memory a script names.
 bool TakeOfferedTree(void *key, lvLinkedDirEntry **tree);
+// The offered tree the key names, left on the list (a catalog reads through it and the
+// preload frees it afterwards); null when the key names none.
+lvLinkedDirEntry *FindOfferedTree(void *key);
+// Takes a tree off the list, if it is still there, and frees it.
+void WithdrawOfferedTree(lvLinkedDirEntry *tree);
 
 // ---- Reading a handle -----------------------------------------------------------------
 

@@ -124,6 +124,7 @@ lvFileOpCallback *ReadCallbackOption(lvState *L, int t)
 void ReadRunOptions(lvState *L, int t, lvRunRequest *r, std::string *directory, std::string *verb,
                     std::string *ignoreHandlers)
 {
+    r->resetKeys = SwitchOption(L, t, "resetkeys", true);
     r->forceExe = SwitchOption(L, t, "forceexe", false);
     r->hide = SwitchOption(L, t, "hide", false);
     r->consoleMode = SwitchOption(L, t, "consolemode", false);

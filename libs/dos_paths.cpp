@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "libs/digest.h"
+#include "libs/fsadapter.h"
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
@@ -104,9 +105,10 @@ void FormatFileDate(const lvFileInfo *info, int index, char *out, size_t size)
                   d.second);
 }
 
-int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::string *fullPath)
+int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::string *fullPath,
+                  const void *userTags)
 {
-    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, nullptr);
+    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, userTags);
     if (dir) {
         ExamineVDir(dir, info);
         char buf[LV_PATH_SIZE];
@@ -114,7 +116,7 @@ int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::
         CloseVDir(dir);
         return 0;
     }
-    lvVFile *f = OpenVFile(path, LV_VF_READ | LV_VF_ADAPTERS, adapter, nullptr);
+    lvVFile *f = OpenVFile(path, LV_VF_READ | LV_VF_ADAPTERS, adapter, userTags);
     if (!f) {
         SetErrorStringArg(path);
         return ERR_READFILE;
@@ -129,10 +131,18 @@ int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::
     return 0;
 }
 
-int ChangeObjectAttributes(const char *path, const lvAttributeChange *change)
+bool ObjectLocks(const char *path, const char *adapter, const void *userTags)
+{
+    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, userTags);
+    if (dir) CloseVDir(dir);
+    return dir != nullptr;
+}
+
+int ChangeObjectAttributes(const char *path, const lvAttributeChange *change, const char *adapter,
+                           const void *userTags)
 {
     if (IsChunkName(path)) return ERR_WRONGUSAGE;
-    lvVDir *dir = OpenVDir(path, LV_VD_READ, nullptr, nullptr);
+    lvVDir *dir = OpenVDir(path, LV_VD_READ | LV_VD_ADAPTERS, adapter, userTags);
     if (!dir) {
         SetErrorStringArg(path);
         return ERR_LOCK2;
@@ -141,13 +151,27 @@ int ChangeObjectAttributes(const char *path, const lvAttributeChange *change)
     ExamineVDir(dir, &info);
     CloseVDir(dir);
     bool haveDates = false;
+    lvFileDate dates[3] = {};
     for (int i = 0; i < 3; i++) {
-        if (!change->dates[i]) continue;
+        if (!change->dates[i]) {
+            FileTimeToDate(&info, &dates[i], i);
+            continue;
+        }
         lvDateFields f;
         if (!ParseDateString(change->dates[i], &f)) return ERR_INVALIDDATE;
-        lvFileDate d = {f.second, f.minute, f.hour, f.day, f.month, f.year};
-        if (!DateToFileTime(&d, &info, i)) return ERR_INVALIDDATE;
+        dates[i] = {f.second, f.minute, f.hour, f.day, f.month, f.year};
+        if (!DateToFileTime(&dates[i], &info, i)) return ERR_INVALIDDATE;
         haveDates = true;
+    }
+    int which = (change->haveFlags ? 1 : 0) | (haveDates ? 2 : 0);
+    if (which && HaveFilesysAdapter(adapter)) {
+        lvAdapterStat record = {};
+        record.type = info.isDirectory ? 1 : 0;
+        record.attributes = change->haveFlags ? change->flags : info.attributes;
+        record.creation = dates[0];
+        record.lastAccess = dates[1];
+        record.lastWrite = dates[2];
+        return FsSetAttributes(adapter, path, which, &record, userTags) == 1 ? 0 : ERR_SETFILEATTR;
     }
     if (change->haveFlags && !SetFSObjectFlags(path, change->flags)) return ERR_SETFILEATTR;
     if (haveDates && !SetFileTimes(path, &info.creationTime, &info.accessTime, &info.writeTime))
@@ -189,14 +213,14 @@ int WriteWholeFile(const char *name, const char *adapter, const lvUserTag *tags,
     return code;
 }
 
-int CreateNewFile(const char *path, std::string *fullPath)
+int CreateNewFile(const char *path, std::string *fullPath, const char *adapter, const void *userTags)
 {
     SetErrorStringArg(path);
-    if (lvVFile *f = OpenVFile(path, LV_VF_READ, nullptr, nullptr)) {
+    if (lvVFile *f = OpenVFile(path, LV_VF_READ | LV_VF_ADAPTERS, adapter, userTags)) {
         CloseVFile(f);
         return ERR_WRITEFILE;
     }
-    lvVFile *f = OpenVFile(path, LV_VF_WRITE, nullptr, nullptr);
+    lvVFile *f = OpenVFile(path, LV_VF_WRITE | LV_VF_ADAPTERS, adapter, userTags);
     if (!f) return ERR_WRITEFILE;
     CloseVFile(f);
     std::string full = LockedFullPath(path);
@@ -204,8 +228,17 @@ int CreateNewFile(const char *path, std::string *fullPath)
     return 0;
 }
 
-int CreateNamedDirectory(const char *path, std::string *fullPath)
+int CreateNamedDirectory(const char *path, std::string *fullPath, const char *adapter, const void *userTags)
 {
+    if (int made = FsMakeDir(adapter, path, userTags); made != LV_FS_NATIVE) {
+        if (!made) {
+            SetErrorStringArg(path);
+            return ERR_CREATEDIR;
+        }
+        std::string full = LockedFullPath(path);
+        *fullPath = full.empty() ? path : full;
+        return 0;
+    }
     if (int code = CreateFSDirectory(path)) {
         SetErrorStringArg(path);
         return code;

@@ -43,7 +43,8 @@ void FormatFileDate(const lvFileInfo *info, int index, char *out, size_t size);
 // Examines a directory or file (adapters asked with adapter, null for the default list).
 // 0 with *info and the object's full path in *fullPath (path itself when it has none),
 // or ERR_READFILE / ERR_EXAMINE with path as the argument.
-int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::string *fullPath);
+int ExamineObject(const char *path, const char *adapter, lvFileInfo *info, std::string *fullPath,
+                  const void *userTags = nullptr);
 // What SetFileAttributes changes: the flags when haveFlags, each date whose text is not
 // null (index 0 creation, 1 last access, 2 last change; the date-string form).
 struct lvAttributeChange {
@@ -52,8 +53,13 @@ struct lvAttributeChange {
     const char *dates[3];
 };
 // Checks every date before anything changes. 0, ERR_WRONGUSAGE (a ":::chunk" name),
-// ERR_LOCK2 (no such object), ERR_INVALIDDATE, ERR_SETFILEATTR or ERR_SETFILEDATE.
-int ChangeObjectAttributes(const char *path, const lvAttributeChange *change);
+// ERR_LOCK2 (no such object), ERR_INVALIDDATE, ERR_SETFILEATTR or ERR_SETFILEDATE. A
+// filesystem adapter in the list sets flags and dates in one call (its failure is
+// ERR_SETFILEATTR).
+// Whether the object can be locked (adapters of the list allowed).
+bool ObjectLocks(const char *path, const char *adapter, const void *userTags);
+int ChangeObjectAttributes(const char *path, const lvAttributeChange *change, const char *adapter = nullptr,
+                           const void *userTags = nullptr);
 
 // ---- Whole files -------------------------------------------------------------------------
 
@@ -64,10 +70,11 @@ int ReadWholeFile(const char *name, const char *adapter, const lvUserTag *tags, 
 int WriteWholeFile(const char *name, const char *adapter, const lvUserTag *tags, const void *data, size_t size);
 // Creates the file path, which must not exist yet. 0 with its full path, or
 // ERR_WRITEFILE (path as the argument).
-int CreateNewFile(const char *path, std::string *fullPath);
-// Creates the directory path. 0 with its full path, or the platform's error code (path
-// as the argument).
-int CreateNamedDirectory(const char *path, std::string *fullPath);
+int CreateNewFile(const char *path, std::string *fullPath, const char *adapter = nullptr, const void *userTags = nullptr);
+// Creates the directory path (through the list's filesystem adapter when it has one).
+// 0 with its full path, or the platform's error code / ERR_CREATEDIR (path as the argument).
+int CreateNamedDirectory(const char *path, std::string *fullPath, const char *adapter = nullptr,
+                         const void *userTags = nullptr);
 
 // ---- Checksums -------------------------------------------------------------------------------
 

@@ -8,9 +8,12 @@
 //
 // Depends on: runtime/vfile.h, runtime/vdir.h, runtime/errors.h, platform/lvplatform.h,
 // layers/asyncop.h (record type only).
-// Limits: paths of LV_PATH_SIZE bytes (longer ones fail to open); plug-in filesystem
-// adapters are not consulted (native operations do the work).
+// Limits: paths of LV_PATH_SIZE bytes (longer ones fail to open). A filesystem adapter
+// in the operation's adapter list deletes, unprotects, makes directories and moves in
+// place of the native operations (libs/fsadapter.h).
 #include "libs/fileops_engine.h"
+
+#include "libs/fsadapter.h"
 
 #include <cstring>
 #include <dirent.h>
@@ -126,7 +129,9 @@ int MatchPatternList(const char *name, const char *list)
 static std::string JoinPath(const std::string &directory, const char *name)
 {
     std::string out = directory;
-    if (!out.empty() && out.back() != '/' && out.back() != '\\') out += '/';
+    // A volume prefix such as an adapter's "mem:" takes the name right after its colon.
+    bool volume = !out.empty() && out.back() == ':' && out.find_first_of("/\\") == std::string::npos;
+    if (!out.empty() && !volume && out.back() != '/' && out.back() != '\\') out += '/';
     out += name;
     return out;
 }
@@ -179,8 +184,29 @@ static bool ObjectExists(const char *path, const char *adapter, const void *tags
     return d != nullptr;
 }
 
+// Deletes an object through the list's filesystem adapter, or natively. True when gone.
+static bool DeleteThrough(const char *adapter, const void *tags, const char *path)
+{
+    int rc = FsDeleteObject(adapter, path, tags);
+    return rc == LV_FS_NATIVE ? DeleteFSObject(path) != 0 : rc == 1;
+}
+
+// Clears the read-only flag through the list's filesystem adapter, or natively.
+static void UnprotectThrough(const char *adapter, const void *tags, const char *path)
+{
+    lvAdapterStat flags = {};
+    flags.attributes = LV_FILEATTR_NORMAL;
+    if (FsSetAttributes(adapter, path, 1, &flags, tags) == LV_FS_NATIVE) SetFSObjectFlags(path, LV_FILEATTR_NORMAL);
+}
+
 int MakeDirectoryLevels(const char *path, const char *adapter, const void *userTags)
 {
+    // A filesystem adapter makes the levels itself: what exists is done, the rest is its call.
+    if (HaveFilesysAdapter(adapter)) {
+        if (ObjectExists(path, adapter, userTags) || FsMakeDir(adapter, path, userTags) == 1) return 0;
+        SetErrorStringArg(path);
+        return ERR_CREATEDIR;
+    }
     std::string whole = path;
     for (size_t i = 1; i <= whole.size(); i++) {
         if (i < whole.size() && whole[i] != '/' && whole[i] != '\\') continue;
@@ -390,7 +416,7 @@ static int DeleteOneObject(const lvDeleteRules &r, const std::string &path)
             if (v == 0) return 0;
             unprotect = true;
         }
-        if (unprotect) SetFSObjectFlags(full.c_str(), LV_FILEATTR_NORMAL);
+        if (unprotect) UnprotectThrough(r.adapter, r.userTags, full.c_str());
     }
     if (r.callback) {
         q.action = r.move ? LV_MOVEFILE_DELETE : LV_DELETEFILE_STATUS;
@@ -399,7 +425,7 @@ static int DeleteOneObject(const lvDeleteRules &r, const std::string &path)
         if (AnswerValue(answer) == 1) return ERR_USERABORT;
     }
     for (;;) {
-        if (DeleteFSObject(full.c_str())) return 0;
+        if (DeleteThrough(r.adapter, r.userTags, full.c_str())) return 0;
         if (r.failOnError) {
             SetErrorStringArg(full.c_str());
             return ERR_DELETEFILE;
@@ -659,7 +685,7 @@ static void DropPartialDestination(lvCopyOperation *op)
         op->destinationStream = nullptr;
         if (!op->destinationExisted) {
             lvExactPaths exact(op->exactDestination);
-            DeleteFSObject(op->currentDestination.c_str());
+            DeleteThrough(DestinationAdapter(op), op->destinationTags, op->currentDestination.c_str());
         }
     }
     op->copying = false;
@@ -716,7 +742,7 @@ static int CompleteFile(lvCopyOperation *op)
         SetErrorStringArg(op->currentDestination.c_str());
         if (!op->destinationExisted) {
             lvExactPaths exact(op->exactDestination);
-            DeleteFSObject(op->currentDestination.c_str());
+            DeleteThrough(DestinationAdapter(op), op->destinationTags, op->currentDestination.c_str());
         }
         return ERR_WRITE;
     }
@@ -825,7 +851,7 @@ static int StartFile(lvCopyOperation *op)
         }
         if (isProtected) {
             if (op->force) {
-                SetFSObjectFlags(op->currentDestination.c_str(), LV_FILEATTR_NORMAL);
+                UnprotectThrough(DestinationAdapter(op), op->destinationTags, op->currentDestination.c_str());
             } else if (op->callback) {
                 int v;
                 int rc = AskAboutDestination(op, LV_COPYFILE_UNPROTECT, LV_QUESTION_DESTINATION, &v);
@@ -834,7 +860,7 @@ static int StartFile(lvCopyOperation *op)
                     FinishFile(op);
                     return 0;
                 }
-                if (v == 1) SetFSObjectFlags(op->currentDestination.c_str(), LV_FILEATTR_NORMAL);
+                if (v == 1) UnprotectThrough(DestinationAdapter(op), op->destinationTags, op->currentDestination.c_str());
             }
         }
     }
@@ -891,6 +917,12 @@ static int WalkStep(lvCopyOperation *op, int *done)
         if (op->destinationAdapter.empty()) ListDestination(op->destination, &node);
         ExamineVDir(node.dir, &node.info);
         node.info.fullPath = nullptr;
+        // A filesystem adapter may give the new directory its source's attributes.
+        lvAdapterStat source = {};
+        source.type = 1;
+        source.attributes = node.info.attributes;
+        source.comment = node.info.comment;
+        FsSetAttributes(DestinationAdapter(op), op->destination.c_str(), 4, &source, op->destinationTags);
         rc = StartVDirScan(node.dir, &node.restarted);
         if (rc) return rc;
     }
@@ -937,7 +969,9 @@ static int CopyStepWork(lvCopyOperation *op, int *done)
     }
     if (op->move && !op->fastMoveTried) {
         op->fastMoveTried = true;
-        int rc = MoveOnSameVolume(op->source.c_str(), op->destination.c_str());
+        int rc = FsMoveObject(SourceAdapter(op), op->source.c_str(), op->destination.c_str(), op->sourceTags);
+        if (rc == LV_FS_NATIVE) rc = MoveOnSameVolume(op->source.c_str(), op->destination.c_str());
+        else rc = rc == 1 ? 0 : rc == -1 ? ERR_WRONGUSAGE : ERR_MOVEFILE;
         if (rc == 0) {
             *done = 1;
             return 0;
@@ -1101,6 +1135,12 @@ int NewMoveOperation(const char *source, const char *destination, const lvMoveOp
     }
     if (!IsChunkName(fullSource.c_str()) && IsVolumeRoot(fullSource.c_str())) return fail(ERR_WRONGUSAGE);
     std::string parent = DirectoryPart(destination);
+    if (parent.empty()) {
+        // A bare name lies in the current directory, or in the volume an adapter's
+        // "name:" prefix names.
+        const char *colon = std::strrchr(destination, ':');
+        parent = colon && HaveFilesysAdapter(o->adapter) ? std::string(destination, colon + 1) : ".";
+    }
     lvVDir *d = OpenVDir(parent.c_str(), LV_VD_READ | LV_VD_ADAPTERS, o->adapter, o->userTags);
     if (!d) {
         SetErrorStringArg(destination);
@@ -1129,7 +1169,7 @@ int NewMoveOperation(const char *source, const char *destination, const lvMoveOp
 // Rename
 // ============================================================================
 
-int RenameObject(const char *path, const char *newName)
+int RenameObject(const char *path, const char *newName, const char *adapter, const void *userTags)
 {
     if (!path || !path[0] || !newName || !newName[0] || IsChunkName(path) || IsChunkName(newName))
         return ERR_WRONGUSAGE;
@@ -1137,7 +1177,9 @@ int RenameObject(const char *path, const char *newName)
     if (!filePart[0]) return ERR_WRONGUSAGE;
     std::string directory = DirectoryPart(path);
     std::string target = directory.empty() ? std::string(filePart) : JoinPath(directory, filePart);
-    if (!RenameFSObject(path, target.c_str())) {
+    int rc = FsRenameObject(adapter, path, filePart, userTags);
+    if (rc == LV_FS_NATIVE) rc = RenameFSObject(path, target.c_str()) ? 1 : 0;
+    if (rc != 1) {
         SetErrorStringArg(path);
         return ERR_RENAME;
     }

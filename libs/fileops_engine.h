@@ -11,8 +11,9 @@
 // Depends on: runtime/vfile.h and runtime/vdir.h (every file and directory access, so
 // adapters and linked files work as sources), platform/lvplatform.h (deleting, flags,
 // times, moves), layers/asyncop.h (the operation head; only the record type).
-// Limits: paths of LV_PATH_SIZE bytes; the filesystem-adapter operations of plug-ins
-// are not consulted yet (native deletion, flags, times and moves are used).
+// Limits: paths of LV_PATH_SIZE bytes. Deletions, unprotecting, directory levels, moves
+// and renames go to the filesystem adapter of the operation's adapter list when it holds
+// one (libs/fsadapter.h), natively otherwise.
 #pragma once
 #include <cstdint>
 
@@ -135,7 +136,8 @@ int NewMoveOperation(const char *source, const char *destination, const lvMoveOp
 
 // Rename(path, new name): only the file part of the new name counts; the object keeps its
 // directory. 0, ERR_WRONGUSAGE (empty or virtual names) or ERR_RENAME.
-int RenameObject(const char *path, const char *newName);
+// The list's filesystem adapter (null: the default list) does it when there is one.
+int RenameObject(const char *path, const char *newName, const char *adapter = nullptr, const void *userTags = nullptr);
 // Creates a directory with every missing level. 0, or ERR_CREATEDIR (path as the message
 // argument) when a level cannot be made or a file stands in the way.
 int MakeDirectoryLevels(const char *path, const char *adapter, const void *userTags);

@@ -20,6 +20,8 @@ static int (*runtimeStepPoll)(lvState *, int);
 
 void SetDosStepPoll(int (*poll)(lvState *state, int mode)) { runtimeStepPoll = poll; }
 
+int PollDosRuntimeEvents(lvState *L, int mode) { return runtimeStepPoll ? runtimeStepPoll(L, mode) : 0; }
+
 static int PollBetweenSteps(lvState *L, int mode)
 {
     if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;

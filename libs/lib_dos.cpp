@@ -25,6 +25,7 @@
 #include "libs/dos_options.h"
 #include "libs/dos_paths.h"
 #include "libs/fileops_engine.h"
+#include "libs/fsadapter.h"
 #include "libs/process_engine.h"
 #include "libs/strings_engine.h"
 #include "libs/time_engine.h"
@@ -61,6 +62,11 @@ static const lvRefOps *RefOps(lvState *L)
 }
 
 void SetDosHandlerQuery(lvHandlerQuery query) { gDos.handlers = query; }
+
+// Clears the current display's key and button states after Execute and Run ("resetkeys");
+// the display library installs it.
+static void (*gResetInput)(lvState *L);
+void SetDosInputReset(void (*reset)(lvState *L)) { gResetInput = reset; }
 
 static int DefaultEncoding() { return GetStringSettings()->defaultEncoding == 1 ? 1 : 0; }
 
@@ -532,6 +538,7 @@ static int CmdOpenDirectory(lvState *L)
 {
     CheckArgs(L, 2, 3);
     lvDirOpenRequest r = {};
+    lvCommandTags tags;
     r.nilId = GetValueType(L, 1) == LV_TNIL;
     r.number = r.nilId ? 0 : int(ReadIntArg(L, 1));
     std::string path = ReadStringArgCopy(L, 2);
@@ -543,6 +550,7 @@ static int CmdOpenDirectory(lvState *L)
         adapter = ReadAdapterOption(L, 3);
         r.recursive = SwitchOption(L, 3, "recursive", true);
         r.emptyDir = SwitchOption(L, 3, "__emptydir", false);
+        ReadTagsOption(L, 3, &tags);
         void *key = nullptr;
         if (PushFieldValue(L, 3, "__direntries") == LV_TPOINTER) key = GetUserDataPointer(L, -1);
         SetStackTop(L, -2);
@@ -550,6 +558,7 @@ static int CmdOpenDirectory(lvState *L)
     }
     r.path = path.c_str();
     r.adapter = AdapterOrNull(adapter);
+    r.userTags = tags.list;
     lvDirectoryHandle *d;
     if (int code = OpenDirectoryHandle(&r, RefOps(L), &d)) return code;
     if (!r.nilId) return 0;
@@ -718,7 +727,12 @@ static int CmdChangeDirectory(lvState *L)
     CheckArgs(L, 1, 2);
     std::string path = ReadStringArgCopy(L, 1);
     CheckPathLength(L, path);
-    if (int code = ChangeCurrentDir(path.c_str(), nullptr, 0)) {
+    std::string adapter = ReadAdapterOption(L, 2);
+    lvCommandTags tags;
+    ReadTagsOption(L, 2, &tags);
+    int changed = FsChangeDir(AdapterOrNull(adapter), path.c_str(), tags.list);
+    int code = changed == LV_FS_NATIVE ? ChangeCurrentDir(path.c_str(), nullptr, 0) : changed ? 0 : ERR_CHANGEDIR;
+    if (code) {
         SetErrorStringArg(path.c_str());
         return code;
     }
@@ -728,8 +742,13 @@ static int CmdChangeDirectory(lvState *L)
 static int CmdGetCurrentDirectory(lvState *L)
 {
     CheckArgs(L, 0, 1);
+    std::string adapter = ReadAdapterOption(L, 1);
+    lvCommandTags tags;
+    ReadTagsOption(L, 1, &tags);
     char path[LV_PATH_SIZE];
-    if (!GetCurrentDirPath(path, sizeof path, 0)) return ERR_LOCK;
+    int got = FsGetCurDir(AdapterOrNull(adapter), path, sizeof path, tags.list);
+    if (got == LV_FS_NATIVE) got = GetCurrentDirPath(path, sizeof path, 0) ? 1 : 0;
+    if (!got) return ERR_LOCK;
     PushString(L, path);
     return 1;
 }
@@ -741,7 +760,9 @@ static int CmdMakeDirectory(lvState *L)
     if (path.empty()) return ERR_WRONGUSAGE;
     CheckPathLength(L, path);
     std::string adapter = ReadAdapterOption(L, 2);
-    return MakeDirectoryLevels(path.c_str(), AdapterOrNull(adapter), nullptr);
+    lvCommandTags tags;
+    ReadTagsOption(L, 2, &tags);
+    return MakeDirectoryLevels(path.c_str(), AdapterOrNull(adapter), tags.list);
 }
 
 static int CmdCreateDirectory(lvState *L)
@@ -752,8 +773,11 @@ static int CmdCreateDirectory(lvState *L)
     if (name.empty()) return ERR_WRONGUSAGE;
     std::string path = JoinDirAndName(parent, name);
     CheckPathLength(L, path);
+    std::string adapter = ReadAdapterOption(L, 3);
+    lvCommandTags tags;
+    ReadTagsOption(L, 3, &tags);
     std::string full;
-    if (int code = CreateNamedDirectory(path.c_str(), &full)) return code;
+    if (int code = CreateNamedDirectory(path.c_str(), &full, AdapterOrNull(adapter), tags.list)) return code;
     PushString(L, full.c_str());
     return 1;
 }
@@ -882,7 +906,10 @@ static int CmdRename(lvState *L)
     std::string newName = ReadStringArgCopy(L, 2);
     CheckPathLength(L, path);
     CheckPathLength(L, newName);
-    return RenameObject(path.c_str(), newName.c_str());
+    std::string adapter = ReadAdapterOption(L, 3);
+    lvCommandTags tags;
+    ReadTagsOption(L, 3, &tags);
+    return RenameObject(path.c_str(), newName.c_str(), AdapterOrNull(adapter), tags.list);
 }
 
 static int CmdMatchPattern(lvState *L)
@@ -1006,9 +1033,11 @@ static int CmdGetFileAttributes(lvState *L)
     std::string adapter;
     if (GetValueType(L, 2) == LV_TSTRING) adapter = ReadStringArgCopy(L, 2);
     else adapter = ReadAdapterOption(L, 2);
+    lvCommandTags tags;
+    ReadTagsOption(L, 2, &tags);
     lvFileInfo info = {};
     std::string full;
-    if (int code = ExamineObject(path.c_str(), AdapterOrNull(adapter), &info, &full)) return code;
+    if (int code = ExamineObject(path.c_str(), AdapterOrNull(adapter), &info, &full, tags.list)) return code;
     bool chunk = IsChunkName(path.c_str());
     PushAttributeTable(L, &info, chunk ? given.c_str() : full.c_str());
     SetFieldNumber(L, "virtual", chunk ? 1 : 0);
@@ -1022,8 +1051,11 @@ static int CmdSetFileAttributes(lvState *L)
     CheckTableArg(L, 2);
     if (IsChunkName(path.c_str())) return ERR_WRONGUSAGE;
     CheckPathLength(L, path);
-    // A missing object is the answer before any option is looked at.
-    if (LockedFullPath(path).empty()) {
+    std::string adapter = ReadAdapterOption(L, 2);
+    lvCommandTags tags;
+    ReadTagsOption(L, 2, &tags);
+    // A missing object is the answer before any change is looked at.
+    if (!ObjectLocks(path.c_str(), AdapterOrNull(adapter), tags.list)) {
         SetErrorStringArg(path.c_str());
         return ERR_LOCK2;
     }
@@ -1038,7 +1070,7 @@ static int CmdSetFileAttributes(lvState *L)
         dates[i] = TextOption(L, 2, kDateFields[i], 255, &present);
         if (present) change.dates[i] = dates[i].c_str();
     }
-    return ChangeObjectAttributes(path.c_str(), &change);
+    return ChangeObjectAttributes(path.c_str(), &change, AdapterOrNull(adapter), tags.list);
 }
 
 static int CmdCreateFile(lvState *L)
@@ -1049,8 +1081,11 @@ static int CmdCreateFile(lvState *L)
     if (name.empty()) return ERR_WRONGUSAGE;
     std::string path = JoinDirAndName(dir, name);
     CheckPathLength(L, path);
+    std::string adapter = ReadAdapterOption(L, 3);
+    lvCommandTags tags;
+    ReadTagsOption(L, 3, &tags);
     std::string full;
-    if (int code = CreateNewFile(path.c_str(), &full)) return code;
+    if (int code = CreateNewFile(path.c_str(), &full, AdapterOrNull(adapter), tags.list)) return code;
     PushString(L, full.c_str());
     return 1;
 }
@@ -1182,11 +1217,14 @@ static bool HandlerInstalled(lvState *L, const char *name) { return gDos.handler
 
 // Execute's wait for a captured run: the job wakes the script when it writes or ends; a
 // stop request (an interrupt, End, a fatal error) ends the wait within a tenth of a second.
+// Events that arrive meanwhile are handled as the main loop would (the runtime's poll in
+// mode 2); its error ends the wait too.
 static int WaitForCapturedRun(void *context)
 {
     if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;
     WaitScriptWake(context, 50);
-    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? ERR_USERABORT : 0;
+    if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return ERR_USERABORT;
+    return PollDosRuntimeEvents(static_cast<lvState *>(context), 2);
 }
 
 // Execute and Run share the argument forms and options.
@@ -1199,6 +1237,7 @@ static int ProgramCommand(lvState *L, bool isRun)
     lvRunRequest r = {};
     r.isRun = isRun;
     r.runUserData = -1;
+    r.resetKeys = 1;
     int options = 0;
     if (GetValueType(L, 2) == LV_TSTRING) {
         arguments = ReadStringArgCopy(L, 2);
@@ -1206,10 +1245,13 @@ static int ProgramCommand(lvState *L, bool isRun)
         if (GetValueType(L, 3) == LV_TTABLE) options = 3;
     } else if (GetValueType(L, 2) == LV_TTABLE) {
         options = 2;
-    } else if (isRun && HasArg(L, 3)) {
-        // Older form Run(command line, resetkeys, userdata).
-        PushCopy(L, 3);
-        r.runUserData = CreateReference(L, LV_REGISTRYINDEX);
+    } else {
+        // Older forms Execute(command line, resetkeys) and Run(command line, resetkeys, userdata).
+        if (HasArg(L, 2)) r.resetKeys = ValueToBoolean(L, 2) && !(GetValueType(L, 2) == LV_TNUMBER && ValueToNumber(L, 2) == 0);
+        if (isRun && HasArg(L, 3)) {
+            PushCopy(L, 3);
+            r.runUserData = CreateReference(L, LV_REGISTRYINDEX);
+        }
     }
     if (options) ReadRunOptions(L, options, &r, &directory, &verb, &ignore);
     if (!haveArguments) {
@@ -1237,6 +1279,7 @@ static int ProgramCommand(lvState *L, bool isRun)
     int code = StartProgram(&r, &out);
     if (!out.userDataTaken && r.runUserData >= 0) ReleaseReference(L, LV_REGISTRYINDEX, r.runUserData);
     if (code) return code;
+    if (r.resetKeys && gResetInput) gResetInput(L);
     if (!out.captured) return 0;
     PushNumber(L, out.exitCode);
     PushSizedString(L, reinterpret_cast<const char *>(out.output), out.outputLength);

@@ -27,6 +27,11 @@ void FreeAsyncOperationObjects(lvState *L, int full);
 // The runtime's poll between the steps of an operation run inside its command (events
 // in, a quit request ends it); a stop request ends it first.
 void SetDosStepPoll(int (*poll)(lvState *state, int mode));
+// That poll, for the dos library's own waits (0 when none is installed).
+int PollDosRuntimeEvents(lvState *L, int mode);
+// Execute and Run clear the current display's key and button states through this after
+// starting a program ("resetkeys"); until the display library installs it, nothing is cleared.
+void SetDosInputReset(void (*reset)(lvState *L));
 // Gives the async operations the run's hooks (the step poll, registry references of L);
 // every command that runs or links an operation calls it first.
 void InstallAsyncStepHooks(lvState *L);
@@ -36,6 +41,17 @@ void InstallAsyncStepHooks(lvState *L);
 // which names it by its address in "__direntries"; a tree not taken is freed at close.
 struct lvLinkedDirEntry;
 void OfferLinkedDirTree(lvLinkedDirEntry *tree);
+// Linked directories (type 18) and catalogs (type 20): the container's reader of their
+// stored entry tree, and their preload, which calls OpenDirectory (identifier, name,
+// {recursive = the option value, __emptydir, __direntries}) or OpenCatalog (name, or the
+// first "*.catalog" entry of the tree; {__direntries}) through the globals.
+struct lvAppletCursor;
+struct lvLinkedObject;
+int ReadLinkedDirTail(lvAppletCursor *cursor, lvLinkedObject *object, int formatMajor, int formatMinor);
+int PreloadLinkedDirectory(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer);
+// The name of the first entry, depth-first, whose name ends in ".catalog" (case
+// ignored); null when there is none.
+const char *FindCatalogEntry(const lvLinkedDirEntry *tree);
 // Closes every file and directory handle (with their monitors), ends the program jobs.
 void FreeDosObjects(lvState *L, int full);
 

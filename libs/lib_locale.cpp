@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "libs/catalog_engine.h"
+#include "libs/dos_dirs.h"
 #include "libs/langtables.h"
 #include "libs/lib_core4.h"
 #include "runtime/cmdsupport.h"
@@ -32,8 +33,16 @@ static int CmdOpenCatalog(lvState *L)
 {
     CheckArgCount(L, 1, 2, 0, 0);
     const char *name = CheckStringArg(L, 1, nullptr);
+    // A linked catalog's tree comes as a key into the trees the preload offered; any
+    // other value there names nothing and the catalog is looked for on disk.
+    lvLinkedDirEntry *tree = nullptr;
+    if (GetStackTop(L) >= 2 && GetValueType(L, 2) == LV_TTABLE) {
+        if (PushFieldValue(L, 2, "__direntries") == LV_TPOINTER) tree = FindOfferedTree(GetUserDataPointer(L, -1));
+        SetStackTop(L, -2);
+    }
     FreeCatalog(gCurrentCatalog);
-    gCurrentCatalog = LoadCatalog(name, GetApplicationHooks()->GetProgramFolder(L));
+    gCurrentCatalog = tree ? LoadCatalogFromTree(name, GetLanguageCode(), tree)
+                           : LoadCatalog(name, GetApplicationHooks()->GetProgramFolder(L));
     return 0;
 }
 

@@ -69,6 +69,8 @@ struct lvRunRequest {
     const char *verb;            // "verb", nullptr or "" for none
     const char *ignoreHandlers;  // "ignorehandlers", handler names separated by '|'
     int runUserData;             // reference of "userdata", -1 for none
+    int resetKeys;               // "resetkeys" (on by default): the current display's key
+                                 // and button states are cleared once the program started
     int haveRunFinishedHandler;  // the script has a RunFinished handler installed
     int haveRunOutputHandler;    // the script has a RunOutput handler installed
     // Execute waits through this until the job has finished: it blocks briefly (until a

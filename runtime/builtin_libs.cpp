@@ -57,14 +57,15 @@
 #include <vector>
 
 // The line hook's work and the event poll's first step: the plug-ins' line hooks (a
-// non-zero result is the run's error), then stale input events are purged, then a
-// display adapter's input is handled.
+// non-zero result is the run's error), then stale input events are purged, the resource
+// monitor redrawn when it is due, then a display adapter's input is handled.
 static int PollRuntimeEvents(lvState *L, int mode)
 {
     if (mode & 1) {
         if (int code = RunPluginHooks(L, 1, nullptr, nullptr)) return code;
     }
     if (int code = PollEventEngine(L, mode)) return code;
+    UpdateResourceMonitor(L, 0);
     return PollDisplayEvents(L, mode);
 }
 
@@ -287,6 +288,8 @@ void InstallBuiltinLibraries(void)
     sources.FreePort = FreeProgramPort;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
+    SetLinkedTailReader(18, ReadLinkedDirTail);
+    SetLinkedTailReader(20, ReadLinkedDirTail);
 
     SetLibraryRow("graphics", OpenGraphicsLibrary, GetGraphicsConstants);
     SetLibraryCloseStep("imagecache", CloseGraphicsLibrary);
@@ -320,6 +323,7 @@ void InstallBuiltinLibraries(void)
     for (int type : {0, 1, 2, 7}) startup.preload[type] = PreloadLinkedPicture;
     startup.preload[21] = PreloadLinkedPalette;
     startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
+    startup.preload[18] = startup.preload[20] = PreloadLinkedDirectory;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);

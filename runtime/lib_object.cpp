@@ -6,6 +6,7 @@
 // runtime/errors.h, vm/lvvm.h. Layers and event handlers come through lvObjectLibraryHooks.
 #include <cstring>
 
+#include "platform/lvplatform.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/libs_core.h"
@@ -234,6 +235,66 @@ static int CmdClearObjectData(lvState *L)
     return 0;
 }
 
+// ==== Resource monitor ========================================================================================
+
+struct lvResourceMonitor {
+    bool open;            // the monitor display exists
+    int fontSize;         // kept between openings (default 8)
+    double lastUpdate;    // seconds of the last redraw (steady clock)
+};
+static lvResourceMonitor g_monitor = {false, 8, 0};
+static const lvResourceMonitorHooks *g_monitorHooks;
+
+void SetResourceMonitorHooks(const lvResourceMonitorHooks *hooks) { g_monitorHooks = hooks; }
+
+void ResourceMonitorClosed() { g_monitor.open = false; }
+
+
+void UpdateResourceMonitor(lvState *L, int force)
+{
+    if (!g_monitor.open || !g_monitorHooks) return;
+    double now = GetEpochSeconds(0);   // the steady clock: a wall-clock step never stalls it
+    if (!force && now - g_monitor.lastUpdate < 0.5) return;
+    lvResourceExtras extras = {};
+    if (g_monitorHooks->CountExtras) g_monitorHooks->CountExtras(L, &extras);
+    extras.monitorOpen = true;
+    char text[4096];
+    BuildResourceText(text, sizeof text, &extras);
+    g_monitorHooks->ShowText(L, text, g_monitor.fontSize);
+    g_monitor.lastUpdate = now;
+}
+
+// OpenResourceMonitor([options]): "fontsize" (kept for later openings), "width" (200).
+static int CmdOpenResourceMonitor(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    int width = 200, fontSize = g_monitor.fontSize;
+    if (GetStackTop(L) >= 1) {
+        CheckTableArg(L, 1);
+        if (int code = ReadFieldInt(L, 1, "fontsize", &fontSize)) return code;
+        if (int code = ReadFieldInt(L, 1, "width", &width)) return code;
+        if (fontSize < 1 || width < 1) return ERR_WRONGUSAGE;
+    }
+    g_monitor.fontSize = fontSize;
+    if (g_monitor.open) return 0;
+    if (!g_monitorHooks) return ERR_UNIMPLCMD;
+    int types = 0;
+    for (lvObjectType *t = FirstObjectType(); t; t = t->next) types++;
+    if (int code = g_monitorHooks->Open(L, width, (types + 3) * fontSize)) return code;
+    g_monitor.open = true;
+    UpdateResourceMonitor(L, 1);
+    return 0;
+}
+
+static int CmdCloseResourceMonitor(lvState *L)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    if (!g_monitor.open) return 0;
+    g_monitor.open = false;
+    if (g_monitorHooks) g_monitorHooks->Free(L);
+    return 0;
+}
+
 // ==== Tables =================================================================================================
 
 static const lvConstantEntry kObjectConstants[] = {
@@ -245,6 +306,7 @@ const lvConstantEntry *GetObjectConstants() { return kObjectConstants; }
 
 static const lvCommandEntry kObjectCommands[] = {
     {"ClearObjectData", CmdClearObjectData},
+    {"CloseResourceMonitor", CmdCloseResourceMonitor},
     {"CopyObjectData", CmdCopyObjectData},
     {"GetAttribute", CmdGetAttribute},
     {"GetObjectData", CmdGetObjectData},
@@ -252,6 +314,7 @@ static const lvCommandEntry kObjectCommands[] = {
     {"GetObjectType", CmdGetObjectType},
     {"HaveObject", CmdHaveObject},
     {"HaveObjectData", CmdHaveObjectData},
+    {"OpenResourceMonitor", CmdOpenResourceMonitor},
     {"SetAttribute", CmdSetAttribute},
     {"SetObjectData", CmdSetObjectData},
     {nullptr, nullptr},
@@ -263,4 +326,9 @@ int OpenObjectLibrary(lvState *L)
     return RegisterCommandTable(L, kObjectCommands, "object");
 }
 
-void CloseObjectLibrary(lvState *, int) { FreeObjectTypes(); }
+void CloseObjectLibrary(lvState *L, int)
+{
+    if (g_monitor.open && g_monitorHooks) g_monitorHooks->Free(L);
+    g_monitor = {false, 8, 0};
+    FreeObjectTypes();
+}

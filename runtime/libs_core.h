@@ -63,6 +63,33 @@ struct lvObjectLibraryHooks {
 // Installs hooks (null slots keep their defaults; null resets all).
 void SetObjectLibraryHooks(const lvObjectLibraryHooks *hooks);
 
+// ---- Resource monitor ------------------------------------------------------------------------
+
+struct lvResourceExtras;   // runtime/objects.h
+// The monitor's window and its text are the display and layer engines'; they plug in here.
+// Until they do, OpenResourceMonitor answers ERR_UNIMPLCMD (after checking its arguments).
+struct lvResourceMonitorHooks {
+    // Creates the monitor display (right, top, width x height, black, not hidden, no close
+    // gadget, layers on, "Resource monitor", marked as the monitor), opens it with a
+    // "closewindow" handler that frees it and calls ResourceMonitorClosed, draws the text
+    // layer and makes the display that was current before current again. 0 or an error.
+    int (*Open)(lvState *L, int width, int height);
+    // Frees the monitor display.
+    void (*Free)(lvState *L);
+    // Sets the text as the monitor's layer 1 in the font size (topaz at 8, else the
+    // default mono face), with the monitor display current for the call.
+    int (*ShowText)(lvState *L, const char *text, int fontSize);
+    // The layer and sprite counts of the text (null: all 0).
+    void (*CountExtras)(lvState *L, lvResourceExtras *extras);
+};
+// Installs hooks (null: none).
+void SetResourceMonitorHooks(const lvResourceMonitorHooks *hooks);
+// Redraws the monitor's text when it is open and force is set or half a second passed
+// since the last redraw. The main loop and the plug-in interface call it regularly.
+void UpdateResourceMonitor(lvState *L, int force);
+// The display's "closewindow" handler freed it: the monitor is closed.
+void ResourceMonitorClosed();
+
 // GetLastError: the one command before which the last error is not cleared.
 int GetLastErrorCommand(lvState *L);
 

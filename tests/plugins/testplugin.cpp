@@ -9,7 +9,11 @@
 // LVT_WRONGNAME, LVT_NATIVE, LVT_TOONEW, LVT_MISSING, LVT_MISSINGPREFIXED, LVT_BADCAPS,
 // LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER, LVT_SLOTS (a command
 // library that checks the interface table's live slots), LVT_RASTER, LVT_BRUSHES (commands
-// that drive the raster and brush slots).
+// that drive the raster and brush slots), LVT_FSYS (memfs that is also the filesystem
+// adapter of its "mem:" names, logging every call to the file $LVT_FSLOG).
+#if defined(LVT_FSYS)
+#define LVT_MEMFS
+#endif
 #include "runtime/lvplugin.h"
 #include <cstdarg>
 #include <cstdlib>
@@ -590,6 +594,7 @@ LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *) ->
 struct MemEntry {
     std::string name;   // name after "mem:"
     std::string data;   // contents
+    uint32_t attributes = 15;  // FILEATTR_ bits
 };
 static std::vector<MemEntry> *files;
 
@@ -676,7 +681,7 @@ static void FillStat(lvPluginStat *stat, const MemEntry *e)
 {
     stat->type = 0;
     stat->sizeLow = (uint32_t)e->data.size();
-    stat->attributes = 15;
+    stat->attributes = e->attributes;
 }
 LVT_EXPORT(FStat)(void *stream, lvPluginStat *stat, const lvPluginTag *) -> int
 {
@@ -1134,6 +1139,86 @@ LVT_EXPORT(FreeLibrary)(lvState *) -> void {}
 // ============================================================================
 // Entry points
 // ============================================================================
+// Filesystem adapter over the same namespace (memfsys)
+// ============================================================================
+
+#if defined(LVT_FSYS)
+static std::string currentDir = "mem:";
+
+// One line per call: the function, its names, the number of user tags it was handed.
+static void LogCall(const char *function, const char *a, const char *b, const lvPluginTag *tags, int which = -1)
+{
+    int count = 0;
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == 1)
+            for (const lvPluginUserTag *u = (const lvPluginUserTag *)t->value; u; u = u->next) count++;
+    const char *path = std::getenv("LVT_FSLOG");
+    if (!path) return;
+    if (FILE *f = std::fopen(path, "a")) {
+        std::fprintf(f, "%s %s%s%s tags=%d", function, a, b ? " " : "", b ? b : "", count);
+        if (which >= 0) std::fprintf(f, " which=%d", which);
+        std::fputc('\n', f);
+        std::fclose(f);
+    }
+}
+
+static bool IsMemName(const char *name) { return std::strncmp(name, "mem:", 4) == 0; }
+
+LVT_EXPORT(ChangeDir)(const char *path, const lvPluginTag *tags) -> int
+{
+    LogCall("ChangeDir", path, nullptr, tags);
+    if (!IsMemName(path)) return 0;
+    currentDir = path;
+    return 1;
+}
+LVT_EXPORT(GetCurDir)(char *buffer, int size, const lvPluginTag *tags) -> int
+{
+    LogCall("GetCurDir", currentDir.c_str(), nullptr, tags);
+    std::snprintf(buffer, (size_t)size, "%s", currentDir.c_str());
+    return 1;
+}
+LVT_EXPORT(MakeDir)(const char *path, const lvPluginTag *tags) -> int
+{
+    LogCall("MakeDir", path, nullptr, tags);
+    return IsMemName(path);
+}
+LVT_EXPORT(DeleteFSObj)(const char *path, const lvPluginTag *tags) -> int
+{
+    LogCall("DeleteFSObj", path, nullptr, tags);
+    for (size_t i = 0; files && i < files->size(); i++)
+        if (IsMemName(path) && (*files)[i].name == path + 4) {
+            files->erase(files->begin() + (long)i);
+            return 1;
+        }
+    return 0;
+}
+LVT_EXPORT(RenameFSObj)(const char *path, const char *newName, const lvPluginTag *tags) -> int
+{
+    LogCall("RenameFSObj", path, newName, tags);
+    MemEntry *e = FindEntry(path);
+    if (!e) return 0;
+    e->name = newName;
+    return 1;
+}
+LVT_EXPORT(MoveFSObj)(const char *source, const char *destination, const lvPluginTag *tags) -> int
+{
+    LogCall("MoveFSObj", source, destination, tags);
+    MemEntry *e = FindEntry(source);
+    if (!e || !IsMemName(destination)) return -1;   // not ours: copy and delete
+    e->name = destination + 4;
+    return 1;
+}
+LVT_EXPORT(SetFSObjAttributes)(const char *path, int which, const lvPluginStat *stat, const lvPluginTag *tags) -> int
+{
+    LogCall("SetFSObjAttributes", path, nullptr, tags, which);
+    MemEntry *e = FindEntry(path);
+    if (!e) return (which & 4) != 0;   // a directory copy's attributes: nothing to keep here
+    if (which & 1) e->attributes = stat->attributes;
+    return 1;
+}
+#endif
+
+// ============================================================================
 
 LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const char *) -> int
 {
@@ -1154,6 +1239,11 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "drawslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_BRUSHES)
     DescribeSelf(record, "brushslots", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_FSYS)
+    DescribeSelf(record, "memfsys", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER | PLUGINCAPS_FILESYSADAPTER);
+    files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};
+    api->system->AddAdapterToChain(record, PLUGINCAPS_DIRADAPTER);
+    api->system->AddAdapterToChain(record, PLUGINCAPS_FILESYSADAPTER);
 #elif defined(LVT_MEMFS)
     DescribeSelf(record, "memfs", PLUGINCAPS_FILEADAPTER | PLUGINCAPS_DIRADAPTER);
     files = new std::vector<MemEntry>{{"hello.txt", "Hello from memfs"}, {"numbers.bin", "0123456789"}};

@@ -8,7 +8,8 @@ set(LV_TESTPLUGIN_VARIANTS
   missingprefixed:LVT_MISSINGPREFIXED badcaps:LVT_BADCAPS initfail:LVT_INITFAIL mixedprefix:LVT_MIXEDPREFIX
   imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS
   rasterslots:LVT_RASTER
-  brushslots:LVT_BRUSHES)
+  brushslots:LVT_BRUSHES
+  memfsys:LVT_FSYS)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})

@@ -1,8 +1,11 @@
 // Tests of the object library's commands on the objects of a small test library whose
 // objects are made by number and by Nil.
 #include <string>
+#include <vector>
 
 #include "platform/lvplatform.h"
+#include "runtime/libs_core.h"
+#include "runtime/objects.h"
 #include "tests/runtime/rtcmds_util.h"
 
 namespace {
@@ -356,4 +359,96 @@ TEST_F(RtObjectsTest, CopyAndClearObjectData)
     EXPECT_EQ(Num(3), 20);  // overwritten back on thing 1
     EXPECT_EQ(Num(4), 0);
     EXPECT_EQ(Num(5), 0);
+}
+
+// ---- Resource monitor ------------------------------------------------------------------------
+
+namespace {
+
+// A stand-in for the display and layer engines: records what the monitor asked of them.
+struct MonitorDouble {
+    int opens = 0, frees = 0;
+    int width = 0, height = 0;
+    std::vector<std::string> texts;
+    std::vector<int> fontSizes;
+} gMonitor;
+
+const lvResourceMonitorHooks kMonitorHooks = {
+    [](lvState *, int width, int height) {
+        gMonitor.opens++;
+        gMonitor.width = width;
+        gMonitor.height = height;
+        return 0;
+    },
+    [](lvState *) { gMonitor.frees++; },
+    [](lvState *, const char *text, int fontSize) {
+        gMonitor.texts.push_back(text);
+        gMonitor.fontSizes.push_back(fontSize);
+        return 0;
+    },
+    [](lvState *, lvResourceExtras *extras) { extras->layersTotal = 4; },
+};
+
+int CountTypes()
+{
+    int n = 0;
+    for (lvObjectType *t = FirstObjectType(); t; t = t->next) n++;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(RtObjectsTest, ResourceMonitorWithoutDisplayEnginesIsNotBuiltYet)
+{
+    SetResourceMonitorHooks(nullptr);
+    // Arguments are checked first; closing a monitor that is not open does nothing.
+    EXPECT_EQ(Run("getglobal r0 \"openresourcemonitor\"\nloadk r1 5\ncall r0 2 1\nreturn r0 1\n"), ERR_TABEXPECTED);
+    ResetVMRun();
+    EXPECT_EQ(Run("getglobal r0 \"openresourcemonitor\"\ncall r0 1 1\nreturn r0 1\n"), ERR_UNIMPLCMD);
+    ResetVMRun();
+    EXPECT_EQ(Run("getglobal r0 \"closeresourcemonitor\"\ncall r0 1 1\nreturn r0 1\n"), 0);
+}
+
+TEST_F(RtObjectsTest, ResourceMonitorOpensOnceRedrawsAtMostTwiceASecondAndCloses)
+{
+    gMonitor = MonitorDouble();
+    SetResourceMonitorHooks(&kMonitorHooks);
+    const std::string open = R"(
+        getglobal r0 "openresourcemonitor"
+        newtable r1 0 2
+        settable r1 "fontsize" 10
+        settable r1 "width" 300
+        call r0 2 1
+    )";
+    ASSERT_EQ(Run(open + open + "return r0 1\n"), 0);
+    EXPECT_EQ(gMonitor.opens, 1) << "a second opening changes nothing";
+    EXPECT_EQ(gMonitor.width, 300);
+    EXPECT_EQ(gMonitor.height, (CountTypes() + 3) * 10);
+    ASSERT_EQ(gMonitor.texts.size(), 1u) << "the opening draws the text at once";
+    EXPECT_EQ(gMonitor.fontSizes[0], 10);
+    EXPECT_NE(gMonitor.texts[0].find("Layers (total):"), std::string::npos) << gMonitor.texts[0];
+    EXPECT_NE(gMonitor.texts[0].find(" 4\n"), std::string::npos) << gMonitor.texts[0];
+
+    UpdateResourceMonitor(L, 0);
+    EXPECT_EQ(gMonitor.texts.size(), 1u) << "within half a second only a forced update redraws";
+    UpdateResourceMonitor(L, 1);
+    EXPECT_EQ(gMonitor.texts.size(), 2u);
+
+    ResetVMRun();
+    ASSERT_EQ(Run("getglobal r0 \"closeresourcemonitor\"\ncall r0 1 1\ncall r0 1 1\nreturn r0 1\n"), 0);
+    EXPECT_EQ(gMonitor.frees, 1);
+    UpdateResourceMonitor(L, 1);
+    EXPECT_EQ(gMonitor.texts.size(), 2u) << "a closed monitor draws nothing";
+
+    // Closed by its window: the next opening makes a new one with the kept font size.
+    ResetVMRun();
+    ASSERT_EQ(Run("getglobal r0 \"openresourcemonitor\"\ncall r0 1 1\nreturn r0 1\n"), 0);
+    ResourceMonitorClosed();
+    ResetVMRun();
+    ASSERT_EQ(Run("getglobal r0 \"openresourcemonitor\"\ncall r0 1 1\nreturn r0 1\n"), 0);
+    EXPECT_EQ(gMonitor.opens, 3);
+    EXPECT_EQ(gMonitor.fontSizes.back(), 10);
+    ResetVMRun();
+    ASSERT_EQ(Run("getglobal r0 \"closeresourcemonitor\"\ncall r0 1 1\nreturn r0 1\n"), 0);
+    SetResourceMonitorHooks(nullptr);
 }

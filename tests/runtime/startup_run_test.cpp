@@ -391,6 +391,79 @@ TEST_F(StartupRunTest, Latin1AppletOpensLinkedFilesWithNonAsciiNames)
     EXPECT_EQ(r.out, "inline line\nblock line\n0 0\n");
 }
 
+// ---- Folders, catalogs and fonts linked by lvlink ---------------------------------------------
+
+TEST_F(StartupRunTest, LinkedFolderIsListedAndReadAsIfOnDisk)
+{
+    ASSERT_EQ(mkdir((work + "/tree").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((work + "/tree/sub").c_str(), 0700), 0);
+    WriteFile(work + "/tree/a.txt", "alpha\n");
+    WriteFile(work + "/tree/sub/b.txt", "beta\n");
+    std::string chunk = Assemble("linked_dir");
+    std::string raw = MakeApplet(chunk, "dir_raw", "--directory " + Quote("1:tree=" + work + "/tree"));
+    std::string packed = MakeApplet(chunk, "dir_packed", "--pack --directory " + Quote("1:tree=" + work + "/tree"));
+    std::string program = Link(packed, "dir_program");
+    // The folder is gone: only the applet's copy can answer.
+    (void)std::system(("rm -rf " + Quote(work + "/tree")).c_str());
+    const std::string expected = "2 1\na.txt 0 6 15\nsub 1\nalpha\n:::1,sub\nbeta\n";
+    for (const std::string &command : {Quote(kBin + "/lumivarra") + " " + Quote(raw), Quote(program)}) {
+        SCOPED_TRACE(command);
+        RunResult r = Run(command);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    ExpectTempDirEmpty();
+}
+
+TEST_F(StartupRunTest, LinkedCatalogAnswersInTheUsersLanguage)
+{
+    ASSERT_EQ(mkdir((work + "/cats").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((work + "/cats/german").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((work + "/cats/deutsch").c_str(), 0700), 0);
+    WriteFile(work + "/cats/german/app.catalog", "Hallo\nWelt\n");
+    WriteFile(work + "/cats/deutsch/alt.catalog", "Servus\n");
+    std::string chunk = Assemble("linked_catalog");
+    struct Case {
+        const char *link;    // lvlink --catalog
+        const char *lang;    // the user's language
+        const char *output;  // the three strings
+    } cases[] = {
+        {"app.catalog", "de_DE.UTF-8", "Hallo Welt Seven\n"},
+        {"alt.catalog", "de_DE.UTF-8", "Servus World Seven\n"},  // found under the native name
+        {"", "de_DE.UTF-8", "Servus World Seven\n"},  // no name: the first *.catalog, depth-first
+        {"app.catalog", "C", "Hello World Seven\n"},          // English needs no catalog
+        {"other.catalog", "de_DE.UTF-8", "Hello World Seven\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.link) + " " + c.lang);
+        std::string applet = MakeApplet(chunk, "catalog", "--catalog " + Quote(std::string(c.link) + "=" + work + "/cats"));
+        RunResult r = Run(std::string("env LC_ALL= LC_MESSAGES= LANG=") + c.lang + " " + Quote(kBin + "/lumivarra") + " " +
+                          Quote(applet));
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, c.output);
+    }
+}
+
+TEST_F(StartupRunTest, LinkedTrueTypeFontIsOpenedAtStartAndByItsName)
+{
+    // A copy under a name no font service knows: only the applet's copy can answer.
+    std::string face = work + "/DejaVuSans.ttf";
+    (void)std::system(("cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf " + Quote(face)).c_str());
+    std::string applet = MakeApplet(Assemble("linked_font"), "font", "--font " + Quote("1:20=" + face));
+    unlink(face.c_str());
+    RunResult r = Run("env FONTCONFIG_FILE=/dev/null " + Quote(kBin + "/lumivarra") + " " + Quote(applet));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string linked, disk;
+    std::getline(lines, linked);
+    std::getline(lines, disk);
+    EXPECT_EQ(linked, disk);
+    int height = 0, width = 0;
+    ASSERT_EQ(std::sscanf(linked.c_str(), "%d %d", &height, &width), 2) << r.out;
+    EXPECT_EQ(height, 20);
+    EXPECT_GT(width, 30);
+}
+
 TEST_F(StartupRunTest, ErrorReportsNamePluginCommandsAsSpelled)
 {
     std::string applet = MakeApplet(Assemble("loadplugin"), "loadplugin");

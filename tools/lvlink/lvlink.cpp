@@ -20,6 +20,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -197,6 +198,9 @@ struct lvLinkedObjectSpec {
     std::string name;       // file name, may be empty
     std::string dataPath;   // embedded data file, or empty
     lvBytes tail;           // the type's extra fields (stored display records)
+    std::string treeDir;    // directories and catalogs: the folder whose tree is linked
+    uint32_t optionValue = 0;   // option value (a directory's recursion switch)
+    uint32_t optionFlags = 0;   // option flags (a font's engine and switches)
 };
 
 struct lvIconSpec {
@@ -220,6 +224,7 @@ struct lvAppletSpec {
     std::vector<std::pair<std::string, std::string>> stringConstants;
     std::vector<std::pair<std::string, std::string>> files;     // inline data
     std::vector<std::pair<std::string, std::string>> blockFiles; // data in a skipped block
+    std::vector<std::pair<std::string, lvBytes>> madeFiles;     // inline data made here (fonts)
     std::vector<lvLinkedObjectSpec> objects;
     std::vector<lvIconSpec> icons;
     lvBytes displayRecords;     // display records in command-line order
@@ -301,6 +306,51 @@ bool TypeHasTail(int type)
     return false;
 }
 
+// The entries of a folder, sorted by name so that a container is the same on every run.
+std::vector<std::string> FolderEntries(const std::string &folder)
+{
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) Fail("cannot read the folder " + folder);
+    std::vector<std::string> names;
+    while (dirent *e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writes the stored entry tree of folder into tree (kind 1 a file with its data's offset
+// and size, kind 2 a folder with its entries, kind 0 ends a level) and the files' data
+// into data, whose first byte lies at dataStart from the container's start.
+void PutFolderTree(lvBytes &tree, lvBytes &data, uint64_t dataStart, const std::string &folder, int depth)
+{
+    if (depth > 200) Fail("the folder " + folder + " is nested too deeply to link");
+    for (const std::string &name : FolderEntries(folder)) {
+        std::string path = folder + "/" + name;
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0) Fail("cannot read " + path);
+        if (name.size() > 0xFFFF) Fail("a name in " + folder + " is too long to link");
+        bool isFolder = S_ISDIR(st.st_mode);
+        if (!isFolder && !S_ISREG(st.st_mode)) continue;   // devices, sockets, pipes
+        Put8(tree, isFolder ? 2 : 1);
+        Put16(tree, uint32_t(name.size()));
+        tree.insert(tree.end(), name.begin(), name.end());
+        if (isFolder) {
+            PutFolderTree(tree, data, dataStart, path, depth + 1);
+            continue;
+        }
+        lvBytes bytes = ReadWholeFile(path);
+        uint64_t offset = dataStart + data.size();
+        if (offset + bytes.size() > 0xFFFFFFF0u) Fail("the folder " + folder + " is too large to link");
+        Put32(tree, uint32_t(offset));
+        Put32(tree, uint32_t(bytes.size()));
+        PutBytes(data, bytes);
+    }
+    Put8(tree, 0);
+}
+
 lvBytes BuildContainer(const lvAppletSpec &desc)
 {
     lvBytes out = {'L', 'V', 'A', 0};
@@ -345,6 +395,8 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
     // and embedded object data. Offsets count from the container's start.
     struct Placed { uint32_t offset, size; };
     std::vector<Placed> blockFiles, objectNames, objectData;
+    std::vector<lvBytes> tails;
+    for (auto &o : desc.objects) tails.push_back(o.tail);
     if (!desc.blockFiles.empty() || !desc.objects.empty()) {
         Put8(out, 0);
         size_t lengthAt = out.size();
@@ -354,9 +406,16 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
             blockFiles.push_back({uint32_t(out.size()), uint32_t(data.size())});
             PutBytes(out, data);
         }
-        for (auto &o : desc.objects) {
+        for (size_t i = 0; i < desc.objects.size(); i++) {
+            const lvLinkedObjectSpec &o = desc.objects[i];
             objectNames.push_back({uint32_t(out.size()), uint32_t(o.name.size())});
             out.insert(out.end(), o.name.begin(), o.name.end());
+            if (!o.treeDir.empty()) {
+                // The files of a linked folder lie in this record; its tail names them.
+                lvBytes files;
+                PutFolderTree(tails[i], files, out.size(), o.treeDir, 0);
+                PutBytes(out, files);
+            }
             lvBytes data;
             if (!o.dataPath.empty()) data = ReadWholeFile(o.dataPath);
             objectData.push_back({uint32_t(out.size()), uint32_t(data.size())});
@@ -364,10 +423,16 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
         }
         Set32(out, lengthAt, uint32_t(out.size() - lengthAt - 4));
     }
-    if (!desc.files.empty() || !desc.blockFiles.empty()) {
+    if (!desc.files.empty() || !desc.blockFiles.empty() || !desc.madeFiles.empty()) {
         Put8(out, 26);
-        Put32(out, uint32_t(desc.files.size() + desc.blockFiles.size()));
+        Put32(out, uint32_t(desc.files.size() + desc.blockFiles.size() + desc.madeFiles.size()));
         Put32(out, 0);
+        for (auto &f : desc.madeFiles) {
+            PutText(out, f.first, 1023, "linked file name");
+            if (f.second.size() >= 0xFFFFFFFEu) Fail(f.first + " is too large to link");
+            Put32(out, uint32_t(f.second.size()));
+            PutBytes(out, f.second);
+        }
         for (auto &f : desc.files) {
             PutText(out, f.first, 1023, "linked file name");
             lvBytes data = ReadWholeFile(f.second);
@@ -393,15 +458,15 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
             Put32(out, objectNames[i].size);
             Put32(out, objectData[i].offset);
             Put32(out, objectData[i].size);
-            Put32(out, 0);  // option value
-            Put32(out, 0);  // option flags
+            Put32(out, o.optionValue);
+            Put32(out, o.optionFlags);
             Put32(out, 0);  // source line
             if (desc.major >= 6) {
                 Put16(out, 0);  // loader
                 Put16(out, 0);  // adapter
             }
             if (desc.major >= 10 || (o.type == 12 && desc.major >= 6)) Put32(out, 0);  // user tags
-            PutBytes(out, o.tail);
+            PutBytes(out, tails[i]);
         }
     }
     lvBytes chunk = ReadWholeFile(desc.chunkPath);
@@ -519,6 +584,9 @@ void Usage()
         "  --block-file NAME=PATH   link a file whose data lies in a data block\n"
         "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields; 0 and 1 whole)\n"
         "  --palette ID:TYPE:DEPTH:PEN[:C0,C1,...]  link a palette (TYPE -984: the colours given)\n"
+        "  --font ID:SIZE[:FLAGS]=PATH  link a TrueType/OpenType font as NAME (the file's stem), opened at start-up\n"
+        "  --directory ID[:NAME][:flat]=FOLDER  link a folder's tree, opened as directory ID\n"
+        "  --catalog [NAME]=FOLDER  link catalogs (FOLDER/<language>/NAME), opened at start-up\n"
         "  --display ID:WxH:COLOUR[:FLAGS[:TITLE]]  declare a display (format 9.0 and later)\n"
         "  --display-size WxH, --display-title TEXT, --display-pos X,Y, --display-color N\n"
         "  --borderless --fixed --sizeable --hide-pointer --no-mode-switch --no-hide\n"
@@ -583,6 +651,56 @@ int RunApplet(std::vector<std::string> args)
             o.identifier = uint32_t(ParseInteger(f[1], "object id"));
             o.name = f[2];
             if (f.size() == 4) o.dataPath = f[3];
+            desc.objects.push_back(o);
+        } else if (a == "--font") {
+            // ID:SIZE[:FLAGS]=PATH: a TrueType or OpenType file, linked as the font file
+            // "::font:NAME" (NAME the file's name without extension) holding a linked-font
+            // block (flags word 2: a scalable font file, no data of the system engine's),
+            // and declared as font ID, which start-up opens by that name.
+            auto v = SplitAt(value(a), '=', "ID:SIZE[:FLAGS]=PATH");
+            std::vector<std::string> f = SplitAll(v.first, ':');
+            if (f.size() < 2 || f.size() > 3) Fail("expected ID:SIZE[:FLAGS]=PATH");
+            lvLinkedObjectSpec o;
+            o.type = 9;
+            o.identifier = uint32_t(ParseInteger(f[0], "font id"));
+            long long size = ParseInteger(f[1], "font size");
+            if (size <= 0 || size > 0xFFFF) Fail("font size out of range: " + f[1]);
+            o.optionValue = uint32_t(size);
+            if (f.size() == 3) o.optionFlags = uint32_t(ParseInteger(f[2], "font flags"));
+            o.name = BaseName(v.second);
+            size_t dot = o.name.rfind('.');
+            if (dot != std::string::npos && dot > 0) o.name.resize(dot);
+            lvBytes block;
+            Put32(block, 2);
+            PutBytes(block, ReadWholeFile(v.second));
+            desc.madeFiles.push_back({"::font:" + o.name, block});
+            desc.objects.push_back(o);
+        } else if (a == "--directory" || a == "--catalog") {
+            // --directory ID[:NAME][:flat]=FOLDER, --catalog [NAME]=FOLDER: the folder's
+            // tree and files, read at start-up by OpenDirectory or OpenCatalog.
+            std::string text = value(a);
+            size_t at = text.find('=');
+            if (at == std::string::npos) Fail(a + " expects ...=FOLDER, got: " + text);
+            lvLinkedObjectSpec o;
+            o.treeDir = text.substr(at + 1);
+            if (o.treeDir.empty()) Fail(a + " needs a folder");
+            std::vector<std::string> f = SplitAll(text.substr(0, at), ':');
+            if (a == "--catalog") {
+                if (f.size() != 1) Fail("expected [NAME]=FOLDER");
+                o.type = 20;
+                o.name = f[0];
+            } else {
+                if (f.size() > 3 || f[0].empty()) Fail("expected ID[:NAME][:flat]=FOLDER");
+                o.type = 18;
+                o.identifier = uint32_t(ParseInteger(f[0], "directory id"));
+                o.optionValue = 1;   // recursive
+                if (f.size() > 1 && f.back() == "flat") {
+                    o.optionValue = 0;
+                    f.pop_back();
+                }
+                if (f.size() > 2) Fail("expected ID[:NAME][:flat]=FOLDER");
+                if (f.size() == 2) o.name = f[1];
+            }
             desc.objects.push_back(o);
         } else if (a == "--palette") {
             // ID:TYPE:DEPTH:PEN[:C0,C1,...]; TYPE a standard palette, or -984 with the colours.
