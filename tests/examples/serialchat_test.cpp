@@ -423,7 +423,7 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
 {
     lvRelay relay;
     ASSERT_TRUE(relay.Open());
-    std::atomic<int> flippedMsg{0}, flippedData{0};
+    std::atomic<int> flippedMsg{0}, flippedData{0}, doubled{0};
     relay.SetRule([&](int direction, const std::string &frame) {
         std::string f = frame;
         int type = (unsigned char)f[1];
@@ -433,6 +433,9 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
         } else if (direction == 0 && type == 4 && flippedData == 0) {
             flippedData++;
             f[5 + 1000] ^= 0x01;
+        } else if (direction == 1 && type == 2 && doubled == 0) {
+            doubled++;
+            return f + f;  // as when an ACK is lost: the same frame again
         }
         return f;
     });
@@ -448,6 +451,14 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
     // Forged frames from "A": a message one character too long, then an unsafe name.
     relay.Inject(1, Frame(2, 200, Repeat("x", 141)));
     EXPECT_TRUE(b.WaitFor("status: Refused a message of more than 140 characters.", 20));
+    relay.Inject(1, Frame(2, 202, "caf\xc3"));
+    EXPECT_TRUE(b.WaitFor("status: Refused a message that is not valid UTF-8.", 20));
+    // A length over 4096 is refused at once; the bytes after it are hunted through.
+    relay.Inject(1, std::string("\x7e\x02\x05\x10\x01zzzz", 9));
+    EXPECT_TRUE(b.WaitFor("event: refused length", 20));
+    // A frame that never completes is dropped after its time on the line and 2 s.
+    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10abc", 8));
+    EXPECT_TRUE(b.WaitFor("event: time-out", 20));
     std::string offer = std::string("\0\0\0\4\0\0\0\0", 8) + "../evil";
     relay.Inject(1, Frame(3, 201, offer));
     EXPECT_TRUE(b.WaitFor("status: Refused the file \"../evil\": the name holds a path separator.", 20));
@@ -466,6 +477,11 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
     EXPECT_EQ(Count(logA, "event: resend"), 2u) << logA;
     EXPECT_EQ(Count(logA, "event: time-out"), 0u) << logA;
     EXPECT_EQ(Count(logB, "event: refused message: over 140 characters"), 1u) << logB;
+    EXPECT_EQ(Count(logB, "event: refused message: not valid UTF-8"), 1u) << logB;
+    // The doubled message is acknowledged twice and shown once.
+    EXPECT_EQ(doubled, 1);
+    EXPECT_EQ(Count(a.Output(), "chat: Bea: first\n"), 1u);
+    EXPECT_EQ(Count(logA, "event: duplicate"), 1u) << logA;
 }
 
 // The receiver killed in the middle of a transfer: the sender reports the silent peer
