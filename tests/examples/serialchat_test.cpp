@@ -1,0 +1,580 @@
+// The serial chat example (build/examples/serialchat) run as users run it: each instance
+// in its own working directory with its Settings.dat, driven by an actions file (the
+// console front end), two instances joined by a socat pair or by a relay of two
+// pseudo-terminal pairs in this test that can corrupt, forge and watch frames. Every wait
+// is bounded and ends on a condition: a text in an instance's output or its end.
+#include <gtest/gtest.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string &path, const std::string &data)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+bool FileExists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+size_t Count(const std::string &text, const std::string &what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) n++;
+    return n;
+}
+
+uint32_t Crc32(const std::string &data)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char c : data) {
+        crc ^= c;
+        for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A frame of the applet's line protocol: 0x7E, type, sequence, length (big-endian),
+// payload, CRC-32 (big-endian) of type to payload.
+std::string Frame(int type, int seq, const std::string &payload)
+{
+    std::string body;
+    body += char(type);
+    body += char(seq);
+    body += char(payload.size() >> 8);
+    body += char(payload.size() & 0xFF);
+    body += payload;
+    uint32_t crc = Crc32(body);
+    std::string frame = "\x7e" + body;
+    for (int shift = 24; shift >= 0; shift -= 8) frame += char((crc >> shift) & 0xFF);
+    return frame;
+}
+
+// 1 MB holding every byte value, in an order that is not a plain repetition.
+std::string EveryByteFile(size_t size)
+{
+    std::string data(size, '\0');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < size; i++) {
+        x = x * 1103515245u + 12345u;
+        data[i] = char(i < 256 ? i : (x >> 16) & 0xFF);
+    }
+    return data;
+}
+
+// An instance of the applet in its working directory, output to out.log there; killed
+// and reaped by the destructor when still running.
+struct lvInstance {
+    std::string dir, log;
+    pid_t pid = -1;
+    int status = -1;
+
+    void Start(const std::string &workDir, const std::string &actions)
+    {
+        dir = workDir;
+        log = dir + "/out.log";
+        WriteFile(dir + "/actions.txt", actions);
+        std::string program = std::string(LV_BUILD_DIR) + "/examples/serialchat";
+        pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            int fd = open("out.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            int in = open("/dev/null", O_RDONLY);
+            if (fd < 0 || in < 0) _exit(126);
+            dup2(in, 0);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            execl(program.c_str(), program.c_str(), "-actions", "actions.txt", (char *)nullptr);
+            _exit(127);
+        }
+    }
+    std::string Output() const { return ReadFile(log); }
+    bool Ended()
+    {
+        if (pid < 0) return true;
+        if (waitpid(pid, &status, WNOHANG) != pid) return false;
+        pid = -1;
+        return true;
+    }
+    // Waits until the output holds text (or the instance ended without it).
+    bool WaitFor(const std::string &text, int seconds)
+    {
+        auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (Clock::now() < end) {
+            if (Output().find(text) != std::string::npos) return true;
+            if (Ended()) return Output().find(text) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // Waits for the end; true when it ended with exit code 0 within the time.
+    bool WaitEnd(int seconds)
+    {
+        auto end = Clock::now() + std::chrono::seconds(seconds);
+        while (!Ended()) {
+            if (Clock::now() >= end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    void Kill()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
+    ~lvInstance() { Kill(); }
+};
+
+std::string MakeTempDir(const char *stem)
+{
+    std::string pattern = std::string("/tmp/") + stem + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    return mkdtemp(buffer.data()) ? std::string(buffer.data()) : std::string();
+}
+
+void RemoveTree(const std::string &dir)
+{
+    if (dir.empty()) return;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            std::string path = dir + "/" + name;
+            struct stat st;
+            if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) RemoveTree(path);
+            else unlink(path.c_str());
+        }
+        closedir(d);
+    }
+    rmdir(dir.c_str());
+}
+
+std::string Settings(const std::string &nick, const std::string &port, const std::string &dir, int baud = 115200)
+{
+    return "NAME " + nick + "\r\nPORT " + port + "\r\nBAUD " + std::to_string(baud) + "\r\nSTOR " + dir +
+           "\r\nRECE leave\r\nSERV 1\r\n";
+}
+
+// Two pseudo-terminal pairs and a thread copying between their masters: the applets
+// open the slaves. Per direction the relay cuts the stream into frames and hands each
+// to a rule, which may change it, drop it or add frames. The slaves stay open here too,
+// so that an applet that ends leaves a silent line, not a hung-up one.
+class lvRelay {
+public:
+    // direction 0: from side 0 to side 1. Returns the bytes to pass on.
+    using Rule = std::function<std::string(int direction, const std::string &frame)>;
+
+    bool Open()
+    {
+        for (int i = 0; i < 2; i++) {
+            char name[256];
+            if (openpty(&master_[i], &slave_[i], name, nullptr, nullptr) != 0) return false;
+            struct termios t;
+            tcgetattr(slave_[i], &t);
+            cfmakeraw(&t);
+            tcsetattr(slave_[i], TCSANOW, &t);
+            fcntl(master_[i], F_SETFL, fcntl(master_[i], F_GETFL) | O_NONBLOCK);
+            path_[i] = name;
+        }
+        return true;
+    }
+    const std::string &Path(int side) const { return path_[side]; }
+    void SetRule(Rule rule)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        rule_ = std::move(rule);
+    }
+    void Start() { thread_ = std::thread([this] { Run(); }); }
+    // Sends bytes to a side as if they came from the other.
+    void Inject(int side, const std::string &bytes)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_[side] += bytes;
+    }
+    ~lvRelay()
+    {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        for (int i = 0; i < 2; i++) {
+            if (master_[i] >= 0) close(master_[i]);
+            if (slave_[i] >= 0) close(slave_[i]);
+        }
+    }
+
+private:
+    int master_[2] = {-1, -1}, slave_[2] = {-1, -1};
+    std::string path_[2], stream_[2], pending_[2];
+    std::mutex mutex_;
+    Rule rule_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+
+    // Cuts whole frames off the front of a direction's stream; bytes outside frames pass
+    // as they are.
+    void Cut(int direction)
+    {
+        std::string &s = stream_[direction];
+        std::string out;
+        while (!s.empty()) {
+            if ((unsigned char)s[0] != 0x7E) {
+                size_t flag = s.find('\x7e');
+                out += s.substr(0, flag);
+                s.erase(0, flag == std::string::npos ? s.size() : flag);
+                continue;
+            }
+            if (s.size() < 5) break;
+            size_t length = ((unsigned char)s[3] << 8) | (unsigned char)s[4];
+            if (length > 4096) {
+                out += s.substr(0, 1);
+                s.erase(0, 1);
+                continue;
+            }
+            if (s.size() < length + 9) break;
+            std::string frame = s.substr(0, length + 9);
+            s.erase(0, length + 9);
+            std::lock_guard<std::mutex> lock(mutex_);
+            out += rule_ ? rule_(direction, frame) : frame;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_[1 - direction] += out;
+    }
+    void Run()
+    {
+        while (!stop_) {
+            pollfd fds[2] = {{master_[0], POLLIN, 0}, {master_[1], POLLIN, 0}};
+            poll(fds, 2, 10);
+            for (int i = 0; i < 2; i++) {
+                char buffer[8192];
+                ssize_t n = read(master_[i], buffer, sizeof buffer);
+                if (n > 0) {
+                    stream_[i].append(buffer, (size_t)n);
+                    Cut(i);
+                }
+            }
+            for (int i = 0; i < 2; i++) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (pending_[i].empty()) continue;
+                ssize_t n = write(master_[i], pending_[i].data(), pending_[i].size());
+                if (n > 0) pending_[i].erase(0, (size_t)n);
+            }
+        }
+    }
+};
+
+// Starts socat with two pseudo-terminals and reads their paths from its messages.
+struct lvSocat {
+    pid_t pid = -1;
+    int messages = -1;
+    std::string devices[2], log;
+
+    bool Start()
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+        const char *argv[] = {"socat", "-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0", nullptr};
+        int r = posix_spawnp(&pid, "socat", &actions, nullptr, const_cast<char **>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        messages = fds[0];
+        if (r) {
+            pid = -1;
+            return false;
+        }
+        int found = 0;
+        auto end = Clock::now() + std::chrono::seconds(10);
+        while (found < 2 && Clock::now() < end) {
+            pollfd p = {messages, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[512];
+            ssize_t n = read(messages, buffer, sizeof buffer);
+            if (n <= 0) break;
+            log.append(buffer, (size_t)n);
+            found = 0;
+            for (size_t at = log.find("PTY is "); at != std::string::npos && found < 2; at = log.find("PTY is ", at + 1)) {
+                size_t start = at + 7, stop = log.find('\n', start);
+                if (stop == std::string::npos) break;
+                devices[found++] = log.substr(start, stop - start);
+            }
+        }
+        return found == 2;
+    }
+    ~lvSocat()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+        if (messages >= 0) close(messages);
+    }
+};
+
+class SerialChat : public ::testing::Test {
+protected:
+    std::string dirs[2];
+    void SetUp() override
+    {
+        for (int i = 0; i < 2; i++) {
+            dirs[i] = MakeTempDir(i ? "lvchatB" : "lvchatA");
+            ASSERT_FALSE(dirs[i].empty());
+        }
+    }
+    void TearDown() override
+    {
+        if (HasFailure()) {
+            for (int i = 0; i < 2; i++)
+                fprintf(stderr, "--- instance %d:\n%s\n", i, ReadFile(dirs[i] + "/out.log").c_str());
+        }
+        for (const std::string &d : dirs) RemoveTree(d);
+    }
+};
+
+std::string Repeat(const std::string &s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; i++) out += s;
+    return out;
+}
+
+}  // namespace
+
+// The whole road over socat, as a user runs it: both connect, messages cross both ways
+// (140 "é" among them, after 141 were typed), 1 MB of every byte value arrives exact with
+// the progress at 100 %, and both quit with code 0.
+TEST_F(SerialChat, ChatAndFileOverSocat)
+{
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << "socat is needed: " << socat.log;
+    std::string big = EveryByteFile(1 << 20);
+    WriteFile(dirs[0] + "/big.bin", big);
+    for (int i = 0; i < 2; i++)
+        WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", socat.devices[i], dirs[i]));
+    std::string ee141 = Repeat("\xc3\xa9", 141), ee140 = Repeat("\xc3\xa9", 140);
+    lvInstance a, b;
+    a.Start(dirs[0], "connect\nsay Hello from Ada\ntype " + ee141 + "\nreturn\nwaitmsgs 1\nsend big.bin\nquit\n");
+    b.Start(dirs[1], "connect\nwaitmsgs 2\nsay Hi Ada, B here\nwaitfiles 1\nwaitbye\nquit\n");
+    EXPECT_TRUE(a.WaitFor("status: Connected to Bea", 20));
+    EXPECT_TRUE(b.WaitFor("status: Connected to Ada", 20));
+    ASSERT_TRUE(a.WaitEnd(90)) << a.status;
+    ASSERT_TRUE(b.WaitEnd(20)) << b.status;
+    std::string outA = a.Output(), outB = b.Output();
+    EXPECT_EQ(Count(outA, "status: A message may have at most 140 characters."), 1u) << outA;
+    EXPECT_NE(outB.find("chat: Ada: Hello from Ada\n"), std::string::npos);
+    EXPECT_NE(outB.find("chat: Ada: " + ee140 + "\n"), std::string::npos);
+    EXPECT_EQ(outB.find(ee141), std::string::npos);
+    EXPECT_NE(outA.find("chat: Bea: Hi Ada, B here\n"), std::string::npos);
+    EXPECT_NE(outA.find("progress: out 100%"), std::string::npos);
+    EXPECT_NE(outB.find("progress: in 100%"), std::string::npos);
+    EXPECT_NE(outB.find("chat: * Received big.bin (1048576 bytes) from Ada."), std::string::npos);
+    EXPECT_TRUE(ReadFile(dirs[1] + "/big.bin") == big) << "the received file differs";
+    EXPECT_FALSE(FileExists(dirs[1] + "/big.bin.part"));
+    EXPECT_NE(outB.find("status: Ada left the conversation."), std::string::npos);
+    // Both service logs keep the conversation.
+    EXPECT_NE(ReadFile(dirs[1] + "/serialchat.log").find("chat: Ada: Hello from Ada\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dirs[0] + "/serialchat.log").find("chat: Bea: Hi Ada, B here\r\n"), std::string::npos);
+}
+
+// Through a relay that flips one payload byte of the first MSG and of the first DATA frame
+// from A: each is refused by its checksum once and resent once, and both arrive exact. A
+// forged MSG of 141 characters with a good CRC and an OFFER of "../evil" are refused; a
+// second copy of the received file does not replace the first.
+TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
+{
+    lvRelay relay;
+    ASSERT_TRUE(relay.Open());
+    std::atomic<int> flippedMsg{0}, flippedData{0}, doubled{0};
+    relay.SetRule([&](int direction, const std::string &frame) {
+        std::string f = frame;
+        int type = (unsigned char)f[1];
+        if (direction == 0 && type == 2 && flippedMsg == 0) {
+            flippedMsg++;
+            f[5] ^= 0x20;
+        } else if (direction == 0 && type == 4 && flippedData == 0) {
+            flippedData++;
+            f[5 + 1000] ^= 0x01;
+        } else if (direction == 1 && type == 2 && doubled == 0) {
+            doubled++;
+            return f + f;  // as when an ACK is lost: the same frame again
+        }
+        return f;
+    });
+    relay.Start();
+    std::string data = EveryByteFile(100000);
+    WriteFile(dirs[0] + "/data.bin", data);
+    WriteFile(dirs[1] + "/data.bin", "an older file of the same name");
+    for (int i = 0; i < 2; i++) WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", relay.Path(i), dirs[i]));
+    lvInstance a, b;
+    a.Start(dirs[0], "connect\nsay checked message\nwaitmsgs 1\nsend data.bin\nwaitmsgs 2\nquit\n");
+    b.Start(dirs[1], "connect\nwaitmsgs 1\nsay first\nwaitfiles 1\nwaitfiles 2\nsay second\nwaitbye\nquit\n");
+    ASSERT_TRUE(b.WaitFor("chat: * Received data (1).bin", 60)) << b.Output();
+    // Forged frames from "A": a message one character too long, then an unsafe name.
+    relay.Inject(1, Frame(2, 200, Repeat("x", 141)));
+    EXPECT_TRUE(b.WaitFor("status: Refused a message of more than 140 characters.", 20));
+    relay.Inject(1, Frame(2, 202, "caf\xc3"));
+    EXPECT_TRUE(b.WaitFor("status: Refused a message that is not valid UTF-8.", 20));
+    // A length over 4096 is refused at once; the bytes after it are hunted through.
+    relay.Inject(1, std::string("\x7e\x02\x05\x10\x01zzzz", 9));
+    EXPECT_TRUE(b.WaitFor("event: refused length", 20));
+    // A frame that never completes is dropped after its time on the line and 2 s.
+    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10abc", 8));
+    EXPECT_TRUE(b.WaitFor("event: time-out", 20));
+    std::string offer = std::string("\0\0\0\4\0\0\0\0", 8) + "../evil";
+    relay.Inject(1, Frame(3, 201, offer));
+    EXPECT_TRUE(b.WaitFor("status: Refused the file \"../evil\": the name holds a path separator.", 20));
+    ASSERT_TRUE(a.WaitEnd(60)) << a.Output();
+    ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
+    EXPECT_EQ(flippedMsg, 1);
+    EXPECT_EQ(flippedData, 1);
+    std::string outB = b.Output();
+    EXPECT_NE(outB.find("chat: Ada: checked message\n"), std::string::npos);
+    EXPECT_EQ(outB.find("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"), std::string::npos);
+    EXPECT_TRUE(ReadFile(dirs[1] + "/data (1).bin") == data);
+    EXPECT_EQ(ReadFile(dirs[1] + "/data.bin"), "an older file of the same name");
+    EXPECT_FALSE(FileExists(dirs[1] + "/../evil.part"));
+    std::string logA = ReadFile(dirs[0] + "/serialchat.log"), logB = ReadFile(dirs[1] + "/serialchat.log");
+    EXPECT_EQ(Count(logB, "event: refused checksum"), 2u) << logB;
+    EXPECT_EQ(Count(logA, "event: resend"), 2u) << logA;
+    EXPECT_EQ(Count(logA, "event: time-out"), 0u) << logA;
+    EXPECT_EQ(Count(logB, "event: refused message: over 140 characters"), 1u) << logB;
+    EXPECT_EQ(Count(logB, "event: refused message: not valid UTF-8"), 1u) << logB;
+    // The doubled message is acknowledged twice and shown once.
+    EXPECT_EQ(doubled, 1);
+    EXPECT_EQ(Count(a.Output(), "chat: Bea: first\n"), 1u);
+    EXPECT_EQ(Count(logA, "event: duplicate"), 1u) << logA;
+}
+
+// The receiver killed in the middle of a transfer: the sender reports the silent peer
+// within the bound (5 resends), and no file appears under the final name. Then a sender
+// that cancels: the receiver deletes the part, and the line still carries messages.
+TEST_F(SerialChat, VanishedPeerAndCancelledTransfer)
+{
+    std::string big = EveryByteFile(1 << 20);
+    WriteFile(dirs[0] + "/big.bin", big);
+    {
+        lvRelay relay;
+        ASSERT_TRUE(relay.Open());
+        relay.Start();
+        for (int i = 0; i < 2; i++)
+            WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", relay.Path(i), dirs[i]));
+        lvInstance a, b;
+        a.Start(dirs[0], "connect\nsend big.bin\nquit\n");
+        b.Start(dirs[1], "connect\nwaitfiles 1\nquit\n");
+        ASSERT_TRUE(b.WaitFor("progress: in 1", 30)) << b.Output();
+        b.Kill();
+        auto killed = Clock::now();
+        EXPECT_TRUE(a.WaitFor("status: Sending big.bin failed: the connection ended.", 40)) << a.Output();
+        EXPECT_LT(Clock::now() - killed, std::chrono::seconds(40));
+        EXPECT_NE(a.Output().find("status: The peer does not answer."), std::string::npos);
+        EXPECT_TRUE(a.WaitEnd(10));
+        EXPECT_FALSE(FileExists(dirs[1] + "/big.bin"));
+    }
+    unlink((dirs[1] + "/big.bin.part").c_str());
+    {
+        lvRelay relay;
+        ASSERT_TRUE(relay.Open());
+        relay.Start();
+        for (int i = 0; i < 2; i++)
+            WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", relay.Path(i), dirs[i]));
+        lvInstance a, b;
+        a.Start(dirs[0], "connect\noffer big.bin\nwaitprogress 20\ncancel\nsay after the cancel\nwaitmsgs 1\nquit\n");
+        b.Start(dirs[1], "connect\nwaitfiles 1\nwaitmsgs 1\nsay still here\nwaitbye\nquit\n");
+        ASSERT_TRUE(a.WaitEnd(60)) << a.Output();
+        ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
+        std::string outA = a.Output(), outB = b.Output();
+        EXPECT_NE(outA.find("status: Sending big.bin was cancelled."), std::string::npos) << outA;
+        EXPECT_NE(outB.find("status: Receiving big.bin failed: Ada cancelled it; the part was deleted."),
+                  std::string::npos) << outB;
+        EXPECT_NE(outB.find("chat: Ada: after the cancel\n"), std::string::npos) << outB;
+        EXPECT_NE(outA.find("chat: Bea: still here\n"), std::string::npos) << outA;
+        EXPECT_FALSE(FileExists(dirs[1] + "/big.bin"));
+        EXPECT_FALSE(FileExists(dirs[1] + "/big.bin.part"));
+    }
+}
+
+// Settings.dat: saved in the fixed order with CR LF, read back after a restart, read the
+// same from an LF-only file; bad values are refused with their message, the old kept.
+TEST_F(SerialChat, SettingsFile)
+{
+    std::string fixture = ReadFile(std::string(LV_SOURCE_DIR) + "/tests/examples/serialchat_fixtures/Settings.dat");
+    ASSERT_FALSE(fixture.empty());
+    const std::string &dir = dirs[0];
+    auto run = [&](const std::string &actions) {
+        lvInstance i;
+        i.Start(dir, actions);
+        EXPECT_TRUE(i.WaitEnd(20)) << i.Output();
+        return i.Output();
+    };
+    std::string out = run("show\nquit\n");
+    EXPECT_NE(out.find("status: No Settings.dat: the defaults are in use."), std::string::npos) << out;
+    EXPECT_NE(out.find("settings: NAME Guest, PORT COM1, BAUD 9600, STOR " + dir + ", RECE ask, SERV 0"),
+              std::string::npos) << out;
+
+    std::string nick25 = "Abcdefghijklmnopqrstuvwxy", nick26 = nick25 + "z";
+    out = run("set NAME " + nick26 + "\nset NAME " + nick25 + "\nset name Ada\nset port /dev/ttyUSB0\n"
+              "set baud 12345\nset baud 115200\nset stor /no/such/folder\nset stor .\nset rece sometimes\n"
+              "set rece leave\nset serv 1\nsave\nquit\n");
+    EXPECT_EQ(Count(out, "status: A nickname may have at most 25 characters."), 1u) << out;
+    EXPECT_NE(out.find("status: Unknown baud rate 12345"), std::string::npos) << out;
+    EXPECT_NE(out.find("status: The folder /no/such/folder does not exist."), std::string::npos) << out;
+    EXPECT_NE(out.find("status: A received file is opened, asked about or left"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(dir + "/Settings.dat"), fixture);
+
+    std::string shown = "settings: NAME Ada, PORT /dev/ttyUSB0, BAUD 115200, STOR ., RECE leave, SERV 1";
+    out = run("show\nquit\n");
+    EXPECT_NE(out.find(shown), std::string::npos) << out;
+    std::string lf = fixture;
+    for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+    WriteFile(dir + "/Settings.dat", "# a comment line\n" + lf + "OTHER line\n");
+    out = run("show\nquit\n");
+    EXPECT_NE(out.find(shown), std::string::npos) << out;
+
+    // A file line with 26 characters is refused and the default kept; 25 pass.
+    WriteFile(dir + "/Settings.dat", "NAME " + nick26 + "\nBAUD 300\n");
+    out = run("show\nquit\n");
+    EXPECT_NE(out.find("status: A nickname may have at most 25 characters."), std::string::npos) << out;
+    EXPECT_NE(out.find("settings: NAME Guest, PORT COM1, BAUD 300,"), std::string::npos) << out;
+    WriteFile(dir + "/Settings.dat", "NAME " + nick25 + "\r\n");
+    out = run("show\nquit\n");
+    EXPECT_NE(out.find("settings: NAME " + nick25 + ","), std::string::npos) << out;
+}
