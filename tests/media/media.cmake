@@ -48,3 +48,10 @@ lv_add_test(media_adapter_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_adapter_test.cpp
   LIBS lv_media
   LABELS media)
+
+# The ProTracker player against references computed in the test from modules its
+# writer builds.
+lv_add_test(media_module_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_module_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media
+  LABELS media parse)
