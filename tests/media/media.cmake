@@ -53,5 +53,13 @@ lv_add_test(media_adapter_test
 # writer builds.
 lv_add_test(media_module_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_module_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
-  LIBS lv_media
+  LIBS lv_media lv_media_fixtures
   LABELS media parse)
+
+# Musics and modules played by the runtime executable.
+lv_add_test(media_music_applet_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_applet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media
+  LABELS media threads)
+add_dependencies(media_music_applet_test lumivarra ${LV_MEDIA_APPLETS})

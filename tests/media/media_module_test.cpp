@@ -451,3 +451,38 @@ TEST(ModulePlayer, FaultModules)
 }
 
 } // namespace
+
+#include "media/lvsound.h"
+#include "media_fixtures.h"
+
+namespace {
+
+// Modules through the sound sources: timed ones measured and ending, untimed ones
+// without length; files shorter than the header are not modules.
+TEST(ModuleSource, TimedAndUntimed)
+{
+    MediaScratch dir;
+    WriteFileBytes(dir.File("song.mod"), MakeModule(SquareModule()));
+    std::string path = dir.File("song.mod");
+    lvSoundSource *s = nullptr;
+    ASSERT_EQ(OpenSoundSource(path.c_str(), nullptr, nullptr, nullptr, 0, 1, 1, &s, nullptr), 0);
+    EXPECT_EQ(s->kind, LV_SRC_MODULE);
+    EXPECT_EQ(s->totalFrames, 368640);
+    EXPECT_EQ(s->rate, 48000);
+    EXPECT_STREQ(GetSoundSourceTypeName(s), "Protracker");
+    std::vector<int16_t> buffer(2 * 400000);
+    int ended = 0;
+    EXPECT_EQ(ReadSoundSource(s, buffer.data(), 400000, &ended), 368640);
+    EXPECT_EQ(ended, 1);
+    FreeSoundSource(s);
+    ASSERT_EQ(OpenSoundSource(path.c_str(), nullptr, nullptr, nullptr, 0, 0, 1, &s, nullptr), 0);
+    EXPECT_EQ(s->totalFrames, 0);
+    EXPECT_EQ(s->canSeek, 0);
+    FreeSoundSource(s);
+    Bytes cut = MakeModule(SquareModule());
+    cut.resize(1083);
+    WriteFileBytes(dir.File("cut.mod"), cut);
+    EXPECT_NE(OpenSoundSource(dir.File("cut.mod").c_str(), nullptr, nullptr, nullptr, 0, 1, 1, &s, nullptr), 0);
+}
+
+} // namespace
