@@ -42,6 +42,8 @@ struct lvAudioEngine {
     // Held by FillChannelBuffer around its work and by the script side around what it
     // reads of the fields the callback writes.
     std::mutex fillLock;
+    lvMusicMixFunction musicMix = nullptr;  // music.cpp's mixer
+    lvMusicChannelHook musicHook = nullptr; // music.cpp's end and stop handling
 };
 
 lvAudioEngine &Engine()
@@ -62,6 +64,14 @@ void PullFrames(void *user, int16_t *out, int frames)
 {
     lvAudioEngine *engine = (lvAudioEngine *)user;
     MixVoices(engine->table, engine->count, out, frames);
+    for (int c = 0; c < engine->count; c++) {
+        lvVoice &v = engine->table[c].voice;
+        if (!v.musicActive || !engine->musicMix) continue;
+        if (!engine->musicMix(v.music, out, frames)) {
+            v.musicActive = 0;
+            v.endMark = 1;
+        }
+    }
     bool marked = false;
     for (int c = 0; c < engine->count; c++) {
         const lvVoice &v = engine->table[c].voice;
@@ -95,6 +105,7 @@ void SilenceVoice(lvChannel *c)
     if (!e.device) return;
     LockAudioOutput(e.device);
     c->voice.active = 0;
+    c->voice.musicActive = 0;
     UnlockAudioOutput(e.device);
 }
 
@@ -204,6 +215,23 @@ void ServiceSoundChannels()
             }
         }
     }
+    // Music channels whose last pass ended: the music engine returns them to stopped.
+    if (!e.adapter) {
+        for (int i = 0; i < e.count; i++) {
+            lvChannel &c = e.table[i];
+            if (c.state != LV_CH_STREAM && c.state != LV_CH_MODULE) continue;
+            LockAudioOutput(e.device);
+            int ended = c.voice.endMark;
+            c.voice.endMark = 0;
+            UnlockAudioOutput(e.device);
+            if (!ended) continue;
+            lvObjectId id = c.id;
+            if (e.musicEndSwitch)
+                PostSystemEvent(SYSEVENT_MUSICEND, (uintptr_t)id.number, (uintptr_t)id.handle, 0, 0, 0, 1);
+            ClearChannelEntry(&c);
+            if (e.musicHook) e.musicHook(id, 1);
+        }
+    }
     // The reaper: a finished voice has already left the mixer; an adapter's channel that
     // ended is freed once its end stamp has passed.
     int64_t now = NowUs();
@@ -239,10 +267,12 @@ void StopChannelEntry(int channel)
     std::lock_guard<std::recursive_mutex> guard(e.lock);
     if (!e.open || channel < 0 || channel >= e.count) return;
     lvChannel *c = &e.table[channel];
-    // Music and video sound join the table with their engines; until then only samples
-    // occupy channels.
+    int state = c->state;
+    lvObjectId id = c->id;
     SilenceVoice(c);
     ClearChannelEntry(c);
+    // A music stopped from the table is stopped as a music.
+    if ((state == LV_CH_STREAM || state == LV_CH_MODULE) && e.musicHook) e.musicHook(id, 0);
 }
 
 void StopAllChannels()
@@ -563,3 +593,69 @@ void UninstallAudioAdapter()
 }
 
 lvPluginRecord *GetAudioAdapter() { return Engine().adapter; }
+
+// ============================================================================
+// Music channels
+// ============================================================================
+
+void SetMusicChannelHooks(lvMusicMixFunction mix, lvMusicChannelHook hook)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    e.musicMix = mix;
+    e.musicHook = hook;
+}
+
+int PlayMusicOnChannel(void *music, lvObjectId id, int state, int channel, int *used)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open) return ERR_OPENAUDIO;
+    // Musics through an adapter need its streaming channels, which are not built.
+    if (e.adapter) return ERR_UNIMPLCMD;
+    lvChannel *c = nullptr;
+    if (int code = AllocSoundChannel(state, id, &channel, &c)) return code;
+    c->currentPass = 1;
+    c->volume = 64;
+    c->panning = 128;
+    c->startUs = NowUs();
+    LockAudioOutput(e.device);
+    c->voice.music = music;
+    c->voice.musicActive = 1;
+    UnlockAudioOutput(e.device);
+    *used = channel;
+    return 0;
+}
+
+void StopMusicChannel(void *music)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open) return;
+    for (int i = 0; i < e.count; i++) {
+        lvChannel &c = e.table[i];
+        if ((c.state != LV_CH_STREAM && c.state != LV_CH_MODULE) || c.voice.music != music) continue;
+        SilenceVoice(&c);
+        ClearChannelEntry(&c);
+    }
+}
+
+int IsMusicOnChannel(void *music)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open) return 0;
+    for (int i = 0; i < e.count; i++) {
+        lvChannel &c = e.table[i];
+        if ((c.state == LV_CH_STREAM || c.state == LV_CH_MODULE) && c.voice.music == music) return 1;
+    }
+    return 0;
+}
+
+void WithAudioLocked(void (*f)(void *), void *context)
+{
+    lvAudioEngine &e = Engine();
+    if (e.device) LockAudioOutput(e.device);
+    f(context);
+    if (e.device) UnlockAudioOutput(e.device);
+}

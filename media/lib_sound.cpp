@@ -7,6 +7,8 @@
 // engine; engine failures come back as codes, which the machine raises.
 // Limits: script thread only.
 #include "media/lib_sound.h"
+#include "media/lib_music.h"
+#include "media/lvmusic.h"
 #include "media/lvsamples.h"
 #include "base/lverrors.h"
 #include "libs/dos_engine.h"
@@ -700,6 +702,7 @@ int CmdCloseAudio(lvState *L)
 {
     CheckArgCount(L, 0, 0, 0, 0);
     StopAllChannels();
+    FreeAllMusics();
     FreeAllSamples(&soundRefOps);
     sound.audioOpen = 0;
     return 0;
@@ -719,8 +722,6 @@ int CmdSetMasterVolume(lvState *L)
     return 0;
 }
 
-// The music commands, until the music engine joins.
-int CmdMusicNotBuilt(lvState *L) { return ERR_UNIMPLCMD; }
 
 // ---- Attributes ------------------------------------------------------------------------------
 
@@ -880,31 +881,6 @@ const lvCommandEntry soundCommands[] = {
     {"CloseAudio", CmdCloseAudio},
     {"ForceSound", CmdForceSound},
     {"SetMasterVolume", CmdSetMasterVolume},
-    {"OpenMusic", CmdMusicNotBuilt},
-    {"CloseMusic", CmdMusicNotBuilt},
-    {"PlayMusic", CmdMusicNotBuilt},
-    {"StopMusic", CmdMusicNotBuilt},
-    {"PauseMusic", CmdMusicNotBuilt},
-    {"ResumeMusic", CmdMusicNotBuilt},
-    {"SeekMusic", CmdMusicNotBuilt},
-    {"SetMusicVolume", CmdMusicNotBuilt},
-    {"PlaySubsong", CmdMusicNotBuilt},
-    {"IsMusic", CmdMusicNotBuilt},
-    {"IsMusicPlaying", CmdMusicNotBuilt},
-    {"WaitMusicEnd", CmdMusicNotBuilt},
-    {"GetPatternPosition", CmdMusicNotBuilt},
-    {"GetSongPosition", CmdMusicNotBuilt},
-    {"WaitPatternPosition", CmdMusicNotBuilt},
-    {"WaitSongPosition", CmdMusicNotBuilt},
-    {"CreateMusic", CmdMusicNotBuilt},
-    {"FillMusicBuffer", CmdMusicNotBuilt},
-    {"FlushMusicBuffer", CmdMusicNotBuilt},
-    {"GetMusicSample", CmdMusicNotBuilt},
-    {"SaveMusic", CmdMusicNotBuilt},
-    {"RecordAudio", CmdMusicNotBuilt},
-    {"BeginMusicStream", CmdMusicNotBuilt},
-    {"WriteMusicStream", CmdMusicNotBuilt},
-    {"FinishMusicStream", CmdMusicNotBuilt},
     {nullptr, nullptr},
 };
 
@@ -926,6 +902,9 @@ const lvCommandEntry *GetSoundCommands(void) { return soundCommands; }
 const lvConstantEntry *GetSoundConstants(void) { return soundConstants; }
 
 void SetSoundOutputSink(const char *sink) { sound.outputSink = sink; }
+int SoundQuiet(void) { return Quiet(); }
+int SoundEnsureAudio(void) { return EnsureAudio(); }
+const lvRefOps *SoundRefOps(void) { return &soundRefOps; }
 
 int OpenSoundLibrary(lvState *L)
 {
@@ -937,12 +916,13 @@ int OpenSoundLibrary(lvState *L)
         SetChannelCountSetting(config->numChannels);
     }
     if (int code = RegisterObjectType(2, "Samples", GetSampleListHead(), SampleAttribute, nullptr, 0)) return code;
-    // Musics and music streams come with the music engine; their lists stay empty until then.
-    static lvObjectHeader *musics = nullptr, *musicStreams = nullptr;
-    if (int code = RegisterObjectType(33, "Musics", &musics, nullptr, nullptr, 0)) return code;
-    if (int code = RegisterObjectType(65, "Music streams", &musicStreams, nullptr, nullptr, 0)) return code;
+    if (int code = RegisterObjectType(33, "Musics", GetMusicListHead(), MusicAttribute, nullptr, 0)) return code;
+    if (int code = RegisterObjectType(65, "Music streams", GetMusicStreamListHead(), nullptr, nullptr, 0)) return code;
     SetPluginAudioEntries(&pluginAudio);
-    return RegisterCommandTable(L, soundCommands, "sound");
+    SetMusicRefOps(&soundRefOps);
+    InstallMusicEngine();
+    if (int code = RegisterCommandTable(L, soundCommands, "sound")) return code;
+    return RegisterCommandTable(L, GetMusicCommands(), "sound");
 }
 
 void StopAllSound(void)
@@ -953,6 +933,8 @@ void StopAllSound(void)
 void CloseSoundLibrary(lvState *L, int full)
 {
     StopAllChannels();
+    FreeAllMusics();
+    FreeAllMusicStreams();
     FreeAllSamples(&soundRefOps);
     CloseAudioDevice();
     sound.audioOpen = 0;

@@ -15,5 +15,11 @@ void CloseSoundLibrary(lvState *L, int full);
 void StopAllSound(void);
 const lvCommandEntry *GetSoundCommands(void);
 const lvConstantEntry *GetSoundConstants(void);
+// Shared with the music commands: quiet (NOSOUND or a failed opening), the on-demand
+// opening (0, a code to raise, or -1 to return quietly), and how user data goes.
+struct lvRefOps;
+int SoundQuiet(void);
+int SoundEnsureAudio(void);
+const lvRefOps *SoundRefOps(void);
 // The output sink the library opens (tests); nullptr: LUMIVARRA_AUDIO.
 void SetSoundOutputSink(const char *sink);

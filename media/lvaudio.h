@@ -43,6 +43,8 @@ struct lvVoice {
     int pass;                 // the pass being mixed, from 1
     int loopMarks;            // passes completed since the script side last looked
     int endMark;              // the last pass ended
+    void *music;              // music channels: the music's play state (music.cpp)
+    int musicActive;          // the music mixer plays it
 };
 
 // One entry of the channel table.
@@ -129,6 +131,21 @@ int InstallAudioAdapterPlugin(lvPluginRecord *plugin, uint32_t flags, const lvPl
                               int setupPhase);
 void UninstallAudioAdapter(); // while the device is closed (plug-ins unloading, tests)
 lvPluginRecord *GetAudioAdapter();
+
+// ---- Music channels (music.cpp plays them) -----------------------------------------------
+// Adds frames of a music voice into out; false when the music ended (its last pass).
+typedef bool (*lvMusicMixFunction)(void *music, int16_t *out, int frames);
+// Called on the script thread when a music channel ended or was stopped from the table.
+typedef void (*lvMusicChannelHook)(lvObjectId id, int ended);
+void SetMusicChannelHooks(lvMusicMixFunction mix, lvMusicChannelHook hook);
+// Reserves a channel (-1: any) for a music in state LV_CH_STREAM or LV_CH_MODULE and
+// starts it. 0, ERR_NOCHANNEL, ERR_CHANNELRANGE or ERR_OPENAUDIO; *used the channel.
+int PlayMusicOnChannel(void *music, lvObjectId id, int state, int channel, int *used);
+// Takes the music off its channel (nothing reads it afterwards).
+void StopMusicChannel(void *music);
+// Runs f under the device lock (the mixer does not run meanwhile).
+void WithAudioLocked(void (*f)(void *), void *context);
+int IsMusicOnChannel(void *music);
 
 // ---- Events -------------------------------------------------------------------------
 // "onsampleloop", "onsampleend", "onmusicend" (case ignored); other names are ignored.

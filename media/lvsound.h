@@ -100,6 +100,7 @@ struct lvSoundSource {
     uint8_t *scratch;       // IFF stereo de-planarising
     size_t scratchSize;     // its size
     lvPluginRecord *plugin; // kind 4: the decoder
+    int timedModule;        // kind 7: measured and stopping at the song's end
 };
 
 // 0 and the source (and its decoder: a plug-in record, or none for the built-in

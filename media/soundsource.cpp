@@ -7,6 +7,7 @@
 // little-endian 16-bit data: loaders and NewSampleBuffer convert on the way in, so the
 // mixer and the writers see one layout.
 #include "media/media_internal.h"
+#include "media/lvmodule.h"
 #include "base/lverrors.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -145,6 +146,34 @@ static void FillSourceFromStreamInfo(lvSoundSource *source, const lvStreamInfo *
                     (info->flags & LV_STREAMF_SIGNED ? LV_SMPF_SIGNED : 0);
 }
 
+// Reads the whole module and makes its player: timed modules become a seekable 48000 Hz
+// stream whose length a silent run measured; untimed ones loop for ever.
+static bool OpenModuleSource(lvSoundSource *source, int timed)
+{
+    uint8_t *data = nullptr;
+    int64_t length = 0;
+    SeekVFile(source->file, 0, 1);
+    if (ReadVFileAll(source->file, nullptr, 0, nullptr, nullptr, 0, &data, &length)) return false;
+    lvModulePlayer *player = nullptr;
+    int code = NewModulePlayer(data, (size_t)length, LV_MOD_RATE, timed ? LV_MODF_STOPATEND : 0, &player);
+    int64_t frames = code || !timed ? 0 : MeasureModuleFrames(data, (size_t)length);
+    FreeMemory(data);
+    if (code) return false;
+    CloseVFile(source->file);
+    source->file = nullptr;
+    source->stream = player;
+    source->rate = LV_MOD_RATE;
+    source->channels = 2;
+    source->bits = 16;
+    source->bytesPerFrame = 4;
+    source->flags = LV_SMPF_SIGNED;
+    source->canSeek = timed ? 1 : 0;
+    source->totalFrames = source->nominalFrames = frames;
+    source->totalBytes = frames * 4;
+    source->timedModule = timed;
+    return true;
+}
+
 int OpenSoundSource(const char *path, const char *loaderList, const char *adapter, const void *userTags,
                     int subsong, int timedModule, int streamFlag, lvSoundSource **out, lvPluginRecord **decoder)
 {
@@ -178,9 +207,10 @@ int OpenSoundSource(const char *path, const char *loaderList, const char *adapte
             } else if (got >= 12 && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "WAVE", 4)) {
                 accepted = OpenWaveReader(source);
                 if (accepted) source->kind = LV_SRC_WAVE;
+            } else if (got == (int64_t)sizeof head && !memcmp(head + 1080, "M.K.", 4)) {
+                accepted = OpenModuleSource(source, timedModule);
+                if (accepted) source->kind = LV_SRC_MODULE;
             }
-            // ProTracker modules ("M.K." at 1080) belong to the module player, which
-            // joins later; until then such files fall through to the next loader.
             if (!accepted) {
                 // A refusing reader may have filled fields: the next loader starts afresh.
                 CloseVFile(file);
@@ -229,6 +259,7 @@ void FreeSoundSource(lvSoundSource *source)
     if (!source) return;
     if (source->file) CloseVFile(source->file);
     if (source->kind == LV_SRC_PLUGIN && source->stream) ((lvCloseStreamFunction)source->plugin->CloseStream)(source->stream);
+    if (source->kind == LV_SRC_MODULE) FreeModulePlayer((lvModulePlayer *)source->stream);
     FreeMemory(source->scratch);
     FreeMemory(source);
 }
@@ -245,6 +276,14 @@ int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int
         ((lvStreamSamplesFunction)source->plugin->StreamSamples)(source->stream, &request);
         got = request.delivered < 0 ? 0 : request.delivered > request.wanted ? request.wanted : request.delivered;
         end = request.ended;
+        source->position += got;
+        break;
+    }
+    case LV_SRC_MODULE: {
+        // 16-bit stereo: the left samples at the buffer, the right ones 2 bytes on.
+        uint8_t *out = (uint8_t *)buffer;
+        got = MixModule((lvModulePlayer *)source->stream, out, out ? out + 2 : nullptr, 4, frames, 16, 2);
+        end = got < frames;
         source->position += got;
         break;
     }
@@ -269,6 +308,10 @@ void SeekSoundSource(lvSoundSource *source, int64_t frame)
             source->position = frame;
         }
         break;
+    case LV_SRC_MODULE:
+        SeekModule((lvModulePlayer *)source->stream, frame);
+        source->position = frame;
+        break;
     default: break;
     }
 }
@@ -278,6 +321,7 @@ const char *GetSoundSourceTypeName(const lvSoundSource *source)
     switch (source->kind) {
     case LV_SRC_WAVE: return "RIFF WAVE";
     case LV_SRC_IFF: return source->bits == 8 ? "IFF 8SVX" : "IFF 16SV";
+    case LV_SRC_MODULE: return "Protracker";
     case LV_SRC_PLUGIN:
         if (source->plugin->GetFormatName) return ((lvGetFormatNameFunction)source->plugin->GetFormatName)(source->stream);
         return nullptr;

@@ -48,3 +48,18 @@ lv_add_test(media_adapter_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_adapter_test.cpp
   LIBS lv_media
   LABELS media)
+
+# The ProTracker player against references computed in the test from modules its
+# writer builds.
+lv_add_test(media_module_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_module_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media lv_media_fixtures
+  LABELS media parse)
+
+# Musics and modules played by the runtime executable.
+lv_add_test(media_music_applet_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_applet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media
+  LABELS media threads)
+add_dependencies(media_music_applet_test lumivarra ${LV_MEDIA_APPLETS})

@@ -1,0 +1,710 @@
+// lib_music.cpp - the music half of the "sound" library: music objects and modules,
+// their playback, positions and waits, reading a music into a sample, saving a music
+// (whole or stepped as an async operation), and music streams. The library's open
+// and close steps and the sample commands are lib_sound.cpp's.
+//
+// Each command checks its argument count first, reads its arguments, then calls the
+// engine (lvmusic.h); engine failures come back as codes, which the machine raises.
+// Limits: script thread only.
+#include "media/lib_music.h"
+#include "media/lib_sound.h"
+#include "media/lvmusic.h"
+#include "media/lvsamples.h"
+#include "base/lverrors.h"
+#include "layers/asyncop.h"
+#include "libs/lib_core2.h"
+#include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+#include "runtime/lists.h"
+#include "runtime/startup.h"
+#include "runtime/vfile.h"
+#include "vm/lvvm.h"
+#include <cstring>
+#include <memory>
+#include <strings.h>
+
+namespace {
+
+int musicCallbackActive = 0; // the FillMusicBuffer handler runs
+
+struct UserTagsDeleter {
+    void operator()(lvUserTag *p) const { FreeUserTags(p, 0); }
+};
+
+bool IsTable(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) == LV_TTABLE; }
+bool Present(lvState *L, int index) { return GetStackTop(L) >= index && GetValueType(L, index) != LV_TNIL; }
+int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
+
+int OptionalTable(lvState *L, int index)
+{
+    if (!Present(L, index) || GetValueType(L, index) == LV_TTABLE) return 0;
+    SetErrorNumberArg(index);
+    return ERR_TABEXPECTED;
+}
+
+// Loader, adapter and user tags of an options table.
+struct SourceOptions {
+    char loader[256] = "";
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    int timed = 0;
+    ~SourceOptions() { FreeUserTags(tags, 0); }
+    int Read(lvState *L, int index)
+    {
+        if (!IsTable(L, index)) return 0;
+        GetFieldStringBuf(L, index, "loader", loader, sizeof loader);
+        GetFieldStringBuf(L, index, "adapter", adapter, sizeof adapter);
+        GetFieldBool(L, index, "timedprotracker", &timed);
+        return ReadUserTags(L, index, nullptr, nullptr, &tags);
+    }
+    const char *Loader() const { return loader[0] ? loader : nullptr; }
+    const char *Adapter() const { return adapter[0] ? adapter : nullptr; }
+};
+
+// The music of an optional id argument, else fallback (none: ERR_WRONGUSAGE).
+int MusicArgOr(lvState *L, int index, lvMusic *fallback, lvMusic **out)
+{
+    if (Present(L, index)) return LookupMusic(GetObjectIdArg(L, index), out);
+    if (!fallback) return ERR_WRONGUSAGE;
+    *out = fallback;
+    return 0;
+}
+
+// Reads "volume", "times" and "channel" from a table, or the passes from a number.
+void ReadPlayOptions(lvState *L, int index, lvMusic *m)
+{
+    m->passes = 1;
+    if (!Present(L, index)) return;
+    if (GetValueType(L, index) == LV_TTABLE) {
+        int v;
+        if (GetFieldInt(L, index, "times", &v)) m->passes = v;
+        if (GetFieldInt(L, index, "channel", &v)) m->channel = v > 0 ? v : 0;
+        double volume;
+        if (GetFieldNumber(L, index, "volume", &volume)) m->volume = volume < 0 ? 0 : volume > 64 ? 64 : (int)volume;
+    } else {
+        m->passes = IntArg(L, index);
+    }
+}
+
+// ---- Opening and closing --------------------------------------------------------------------
+
+// OpenMusic(id, file[, {loader, adapter, timedprotracker, usertags}])
+int CmdOpenMusic(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    const char *file = GetLinkedFileArg(L, 2, 0, nullptr);
+    if (int code = OptionalTable(L, 3)) return code;
+    SourceOptions o;
+    if (int code = o.Read(L, 3)) return code;
+    if (SoundQuiet()) return 0;
+    int open = SoundEnsureAudio();
+    if (open < 0) return 0;
+    if (open) return open;
+    if (!isNil) {
+        if (lvMusic *old = FindMusic(lvObjectId{number, nullptr}))
+            if (int code = CloseMusic(old)) return code;
+    }
+    int kind = 0;
+    lvSoundSource *source = nullptr;
+    lvModulePlayer *player = nullptr;
+    lvPluginRecord *decoder = nullptr;
+    int code = OpenMusicSource(file, o.Loader(), o.Adapter(), o.tags, 0, o.timed, &kind, &source, &player, &decoder);
+    if (code) return code;
+    lvMusic *m = nullptr;
+    if ((code = AddMusic(number, isNil != 0, file, kind, source, player, &m))) return code;
+    m->decoder = decoder;
+    m->timedModule = o.timed && IsModuleMusic(m);
+    if (o.adapter[0]) CopyStrBounded(m->adapter, sizeof m->adapter, o.adapter);
+    m->userTags = o.tags;
+    o.tags = nullptr;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&m->header));
+    return 1;
+}
+
+// CloseMusic(id)
+int CmdCloseMusic(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    if (SoundQuiet()) return 0;
+    lvMusic *m = FindMusic(id);
+    if (!m) return 0;
+    if (m->state == LV_MUS_PLAYING && m->callbackMusic && musicCallbackActive) return ERR_NOCALLBACK;
+    return CloseMusic(m);
+}
+
+// IsMusic(file[, options]) -> boolean, type name
+int CmdIsMusic(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    const char *file = GetLinkedFileArg(L, 1, 0, nullptr);
+    if (int code = OptionalTable(L, 2)) return code;
+    SourceOptions o;
+    if (int code = o.Read(L, 2)) return code;
+    lvSoundSource *s = nullptr;
+    if (OpenSoundSource(file, o.Loader(), o.Adapter(), o.tags, 0, 0, 1, &s, nullptr)) {
+        PushBoolean(L, 0);
+        PushString(L, "");
+        return 2;
+    }
+    const char *name = GetSoundSourceTypeName(s);
+    PushBoolean(L, 1);
+    PushString(L, name ? name : "");
+    FreeSoundSource(s);
+    return 2;
+}
+
+// ---- Playing -------------------------------------------------------------------------------
+
+int StartChecked(lvMusic *m)
+{
+    if (musicCallbackActive) return ERR_NOCALLBACK;
+    return StartMusic(m);
+}
+
+// PlayMusic(id[, options or times])
+int CmdPlayMusic(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    if (int code = Present(L, 2) && GetValueType(L, 2) != LV_TTABLE && GetValueType(L, 2) != LV_TNUMBER
+                       ? ERR_WRONGUSAGE
+                       : 0)
+        return code;
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    if (m->state == LV_MUS_SAVING || m->state == LV_MUS_READING) return ERR_WRONGUSAGE;
+    if (m->state == LV_MUS_PLAYING) return ERR_MUSPLAYING;
+    if (m->state == LV_MUS_PAUSED) return ERR_MUSPAUSED;
+    if (musicCallbackActive) return ERR_NOCALLBACK;
+    lvLegacySwitches *legacy = GetLegacySwitches();
+    if (legacy && legacy->singleMusic) {
+        if (lvMusic *current = GetCurrentMusic())
+            if (current != m) StopMusic(current, 0);
+    }
+    ReadPlayOptions(L, 2, m);
+    m->currentPass = 1;
+    return StartChecked(m);
+}
+
+// StopMusic([id]) / PauseMusic([id])
+int StopOrPause(lvState *L, int pause)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = MusicArgOr(L, 1, GetCurrentMusic(), &m)) return code;
+    if (m->state == LV_MUS_SAVING || m->state == LV_MUS_READING) return ERR_WRONGUSAGE;
+    if (musicCallbackActive) return ERR_NOCALLBACK;
+    if (pause && m->state != LV_MUS_PLAYING) return 0;
+    StopMusic(m, pause);
+    return 0;
+}
+int CmdStopMusic(lvState *L) { return StopOrPause(L, 0); }
+int CmdPauseMusic(lvState *L) { return StopOrPause(L, 1); }
+
+// ResumeMusic([id])
+int CmdResumeMusic(lvState *L)
+{
+    CheckArgCount(L, 0, 1, 0, 0);
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = MusicArgOr(L, 1, GetLastPausedMusic(), &m)) return code;
+    if (m->state != LV_MUS_PAUSED) return ERR_MUSNOTPAUSED;
+    return StartChecked(m);
+}
+
+// SeekMusic(id, ms)
+int CmdSeekMusic(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    int64_t ms = NumberToInt64(CheckNumberArg(L, 2));
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    if (m->state == LV_MUS_SAVING) return ERR_WRONGUSAGE;
+    if (!m->canSeek || !m->source) return ERR_SEEKFORMAT;
+    int64_t duration = GetMusicDurationMs(m);
+    if (duration < 0 || ms < 0 || ms >= duration) return ERR_SEEKRANGE;
+    if (m->state == LV_MUS_PLAYING) {
+        if (musicCallbackActive) return ERR_NOCALLBACK;
+        StopMusic(m, 1);
+        SeekMusicSource(m, ms);
+        return StartMusic(m);
+    }
+    SeekMusicSource(m, ms);
+    return 0;
+}
+
+// SetMusicVolume(id, volume)
+int CmdSetMusicVolume(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    double value = GetNumberOrPercentArg(L, 2, 64, 0, nullptr);
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    SetMusicVolumeLevel(m, value < 0 ? 0 : value > 64 ? 64 : (int)value);
+    return 0;
+}
+
+// PlaySubsong(subsong[, id, options])
+int CmdPlaySubsong(lvState *L)
+{
+    CheckArgCount(L, 1, 3, 0, 0);
+    int number = IntArg(L, 1);
+    if (SoundQuiet()) return 0;
+    lvMusic *m;
+    if (int code = MusicArgOr(L, 2, GetCurrentMusic(), &m)) return code;
+    if (m->state == LV_MUS_SAVING || m->state == LV_MUS_READING) return ERR_WRONGUSAGE;
+    if (m->kind == LV_MUSIC_MODULE) {
+        // Song positions count from 1; outside the song the order list has no entry.
+        if (number < 1 || number > m->player->songLength) return ERR_WRONGUSAGE;
+        if (m->state != LV_MUS_PLAYING) {
+            ResetModulePlayer(m->player, LV_MOD_RATE);
+            m->player->nextPosition = number - 1;
+        } else {
+            ModulePositionControl(m->player, number - 1);
+        }
+    } else {
+        if (number < 1 || number > m->subsongs) return ERR_WRONGUSAGE;
+        if (number == m->currentSubsong) {
+            if (m->state != LV_MUS_STOPPED) {
+                if (musicCallbackActive) return ERR_NOCALLBACK;
+                StopMusic(m, 0);
+            }
+        } else {
+            if (!m->fileName) return ERR_WRONGUSAGE;
+            int kind = 0;
+            lvSoundSource *source = nullptr;
+            lvModulePlayer *player = nullptr;
+            lvPluginRecord *decoder = nullptr;
+            const char *loader = m->decoder ? m->decoder->name : nullptr;
+            int code = OpenMusicSource(m->fileName, loader, m->adapter[0] ? m->adapter : nullptr, m->userTags,
+                                       number - 1, m->timedModule, &kind, &source, &player, &decoder);
+            if (code) return code;
+            if (kind != LV_MUSIC_SOURCE) {
+                FreeModulePlayer(player);
+                return ERR_WRONGUSAGE;
+            }
+            if (m->state != LV_MUS_STOPPED) StopMusic(m, 0);
+            FreeSoundSource(m->source);
+            m->source = m->play.source = source;
+            m->canSeek = source->canSeek;
+            m->currentPass = 1;
+            m->pausedPosition = 0;
+            m->currentSubsong = number;
+        }
+    }
+    if (m->state == LV_MUS_PLAYING) return 0;
+    if (m->state == LV_MUS_PAUSED) StopMusic(m, 0);
+    ReadPlayOptions(L, 3, m);
+    m->currentPass = 1;
+    return StartChecked(m);
+}
+
+// IsMusicPlaying(id) -> boolean
+int CmdIsMusicPlaying(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    ServiceSoundChannels();
+    PushBoolean(L, m->state == LV_MUS_PLAYING && !m->ended);
+    return 1;
+}
+
+// WaitMusicEnd(id)
+int CmdWaitMusicEnd(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    if (!IsAudioDeviceOpen()) return 0;
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    while (m->state == LV_MUS_PLAYING && !m->ended) {
+        if (int code = GetStartupHooks()->PollRuntimeEvents(L, 2)) return code;
+        if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return 0;
+        // The event pass may have closed the music; look it up again.
+        if (!(m = FindMusic(id))) return 0;
+        if (m->state != LV_MUS_PLAYING || m->ended) break;
+        SleepMilliseconds(10);
+    }
+    return 0;
+}
+
+// The current music's row or song position; -1 without one.
+int ModulePosition(lvState *L, int song)
+{
+    CheckArgCount(L, 0, 0, 0, 0);
+    lvMusic *m = GetCurrentMusic();
+    if (!m) {
+        PushNumber(L, -1);
+        return 1;
+    }
+    if (m->kind != LV_MUSIC_MODULE) return ERR_WRONGUSAGE;
+    PushNumber(L, song ? m->player->songPosition.load() : m->player->patternRow.load());
+    return 1;
+}
+int CmdGetPatternPosition(lvState *L) { return ModulePosition(L, 0); }
+int CmdGetSongPosition(lvState *L) { return ModulePosition(L, 1); }
+
+int WaitModulePosition(lvState *L, int song)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    int target = IntArg(L, 1);
+    for (;;) {
+        lvMusic *m = GetCurrentMusic();
+        if (!m) return 0;
+        if (m->kind != LV_MUSIC_MODULE) return ERR_WRONGUSAGE;
+        int now = song ? m->player->songPosition.load() : m->player->patternRow.load();
+        if (now >= target) return 0;
+        if (int code = GetStartupHooks()->PollRuntimeEvents(L, 2)) return code;
+        if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return 0;
+        SleepMilliseconds(10);
+    }
+}
+int CmdWaitPatternPosition(lvState *L) { return WaitModulePosition(L, 0); }
+int CmdWaitSongPosition(lvState *L) { return WaitModulePosition(L, 1); }
+
+// ---- Callback musics -------------------------------------------------------------------------
+
+// CreateMusic / FillMusicBuffer / FlushMusicBuffer: callback musics need the stream
+// source fed by the event dispatcher, which is not built yet.
+int CmdCreateMusic(lvState *L) { return ERR_UNIMPLCMD; }
+int CmdFillMusicBuffer(lvState *L)
+{
+    if (!musicCallbackActive) return ERR_NOMUSICCB;
+    return ERR_UNIMPLCMD;
+}
+int CmdFlushMusicBuffer(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvMusic *m;
+    if (int code = LookupMusic(GetObjectIdArg(L, 1), &m)) return code;
+    return ERR_WRONGUSAGE; // only callback musics flush
+}
+
+// ---- Reading and saving ------------------------------------------------------------------------
+
+// GetMusicSample(music, sample, frames[, {hardware}])
+int CmdGetMusicSample(lvState *L)
+{
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 2, &isNil);
+    int64_t frames = NumberToInt64(CheckNumberArg(L, 3));
+    if (int code = OptionalTable(L, 4)) return code;
+    int hardware = 1;
+    if (IsTable(L, 4)) GetFieldBool(L, 4, "hardware", &hardware);
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    if (frames <= 0) return ERR_WRONGUSAGE;
+    if (m->kind == LV_MUSIC_MODULE || (m->state != LV_MUS_STOPPED && m->state != LV_MUS_READING)) return ERR_WRONGUSAGE;
+    lvSoundSource *s = m->source;
+    if (s->bytesPerFrame <= 0 || frames > ((int64_t)1 << 31) / s->bytesPerFrame) return ERR_WRONGUSAGE;
+    if (!isNil) RemoveSampleIfPresent(number, SoundRefOps());
+    uint8_t *data = (uint8_t *)AllocMemory((size_t)(frames * s->bytesPerFrame), 0);
+    if (!data) return ERR_MEM;
+    m->state = LV_MUS_READING;
+    int64_t done = 0;
+    while (done < frames) {
+        int ended = 0;
+        int64_t got = ReadSoundSource(s, data + done * s->bytesPerFrame, frames - done, &ended);
+        if (got <= 0) break;
+        done += got;
+        if (ended) break;
+    }
+    m->state = LV_MUS_STOPPED;
+    if (done <= 0) {
+        FreeMemory(data);
+        return ERR_SMPRANGE;
+    }
+    int64_t bytes = done * s->bytesPerFrame;
+    if (s->bits == 16 && (s->flags & LV_SMPF_BIGENDIAN))
+        for (int64_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
+    int code8 = s->format;
+    if (s->bits == 8 && !(s->flags & LV_SMPF_SIGNED)) {
+        for (int64_t i = 0; i < bytes; i++) data[i] = (uint8_t)(data[i] - 128);
+        code8 = s->channels == 2 ? LV_SMP_S8_STEREO : LV_SMP_S8_MONO;
+    }
+    lvSampleBuffer *buffer;
+    if (int code = NewSampleBuffer(data, done, s->rate, code8, &buffer)) return code;
+    lvSample *sample;
+    if (int code = AddSample(number, isNil != 0, buffer, hardware, &sample)) return code;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&sample->header));
+    return 1;
+}
+
+struct lvSaveMusicJob {
+    lvAsyncOperation op;      // head
+    lvObjectId music;         // looked up at each step: a closed music ends the job
+    lvSampleWriter *writer;
+    uint8_t *buffer;          // one second
+    int64_t wanted;           // frames still to write
+    int64_t bufferFrames;
+};
+
+lvMusic *JobMusic(lvSaveMusicJob *job) { return FindMusic(job->music); }
+
+int SaveMusicStep(lvState *, lvAsyncOperation *operation, int *done)
+{
+    lvSaveMusicJob *job = (lvSaveMusicJob *)operation;
+    lvMusic *m = JobMusic(job);
+    *done = 0;
+    if (!m) {
+        *done = 1;
+        return 0;
+    }
+    int64_t want = job->wanted < job->bufferFrames ? job->wanted : job->bufferFrames;
+    int ended = 0;
+    int64_t got = want > 0 ? ReadMusicFrames(m, job->buffer, want, &ended) : 0;
+    if (got > 0) {
+        if (int code = WriteSampleWriter(job->writer, job->buffer, got * m->source->bytesPerFrame)) return code;
+        job->wanted -= got;
+    }
+    if (job->wanted <= 0 || ended || got <= 0) *done = 1;
+    return 0;
+}
+
+void SaveMusicFree(lvState *, lvAsyncOperation *operation)
+{
+    lvSaveMusicJob *job = (lvSaveMusicJob *)operation;
+    if (lvMusic *m = JobMusic(job)) {
+        m->state = LV_MUS_STOPPED;
+        StopMusic(m, 0);
+    }
+    if (job->writer) CloseSampleWriter(job->writer);
+    job->writer = nullptr;
+    FreeMemory(job->buffer);
+    job->buffer = nullptr;
+}
+
+// SaveMusic(id, file[, format, {async, length, bitrate, quality, adapter, usertags}])
+int CmdSaveMusic(lvState *L)
+{
+    CheckArgCount(L, 2, 4, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    const char *file = CheckStringArg(L, 2, nullptr);
+    int format = Present(L, 3) ? IntArg(L, 3) : LV_SAVE_WAVE;
+    if (int code = OptionalTable(L, 4)) return code;
+    int async = 0, bitrate = -1, quality = -1;
+    double length = 0;
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    if (IsTable(L, 4)) {
+        GetFieldBool(L, 4, "async", &async);
+        GetFieldNumber(L, 4, "length", &length);
+        GetFieldInt(L, 4, "bitrate", &bitrate);
+        GetFieldInt(L, 4, "quality", &quality);
+        GetFieldStringBuf(L, 4, "adapter", adapter, sizeof adapter);
+        if (int code = ReadUserTags(L, 4, nullptr, nullptr, &tags)) return code;
+    }
+    std::unique_ptr<lvUserTag, UserTagsDeleter> keepTags(tags);
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    if (!file[0] || m->kind == LV_MUSIC_MODULE || m->state != LV_MUS_STOPPED) return ERR_WRONGUSAGE;
+    lvSoundSource *s = m->source;
+    if (s->format < 0) return ERR_STREAMASSAMPLE;
+    int64_t frames;
+    if (length >= 1) frames = (int64_t)(length / 1000 * s->rate);
+    else if (GetMusicDurationMs(m) >= 0) frames = INT64_MAX;
+    else frames = (int64_t)600 * s->rate;
+    lvSaveMusicJob *job = (lvSaveMusicJob *)AllocMemory(sizeof(lvSaveMusicJob), 1);
+    if (!job) return ERR_MEM;
+    InitAsyncOperation(&job->op, SaveMusicStep, SaveMusicFree, 0);
+    job->music = GetObjectIdOf(&m->header);
+    job->wanted = frames;
+    job->bufferFrames = s->rate > 0 ? s->rate : 48000;
+    job->buffer = (uint8_t *)AllocMemory((size_t)(job->bufferFrames * s->bytesPerFrame), 0);
+    int code = job->buffer ? 0 : ERR_MEM;
+    if (!code)
+        code = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, format, s->rate, s->channels, s->bits,
+                                bitrate, quality, 1, s->flags & (LV_SMPF_SIGNED | LV_SMPF_BIGENDIAN), &job->writer);
+    if (code) {
+        FreeMemory(job->buffer);
+        FreeMemory(job);
+        return code;
+    }
+    SeekSoundSource(s, s->position);
+    m->state = LV_MUS_SAVING;
+    if (async) {
+        int results = AddAsyncOperation(&job->op);
+        PushObjectId(L, GetObjectIdOf(&job->op.header));
+        return results;
+    }
+    return RunAsyncToCompletion(L, &job->op);
+}
+
+// RecordAudio: the capture device joins with the platform's capture layer.
+int CmdRecordAudio(lvState *L) { return ERR_UNIMPLCMD; }
+
+// ---- Music streams ------------------------------------------------------------------------------
+
+// BeginMusicStream(id, file, rate, format[, saver format, {bitrate, quality, adapter, usertags}])
+int CmdBeginMusicStream(lvState *L)
+{
+    CheckArgCount(L, 4, 6, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    const char *file = CheckStringArg(L, 2, nullptr);
+    int rate = IntArg(L, 3);
+    int scriptFormat = IntArg(L, 4);
+    int saver = Present(L, 5) ? IntArg(L, 5) : LV_SAVE_WAVE;
+    if (int code = OptionalTable(L, 6)) return code;
+    int bitrate = -1, quality = -1;
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    if (IsTable(L, 6)) {
+        GetFieldInt(L, 6, "bitrate", &bitrate);
+        GetFieldInt(L, 6, "quality", &quality);
+        GetFieldStringBuf(L, 6, "adapter", adapter, sizeof adapter);
+        if (int code = ReadUserTags(L, 6, nullptr, nullptr, &tags)) return code;
+    }
+    std::unique_ptr<lvUserTag, UserTagsDeleter> keepTags(tags);
+    if (!file[0]) return ERR_WRONGUSAGE;
+    int code = ScriptToEngineFormat(scriptFormat);
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (rate < 256) return ERR_LOWFREQ;
+    if (!isNil)
+        if (lvMusicStream *old = FindMusicStream(lvObjectId{number, nullptr})) FinishMusicStream(old);
+    int channels = (code == LV_SMP_S8_STEREO || code == LV_SMP_S16_STEREO) ? 2 : 1;
+    int bits = code >= 4 ? 16 : 8;
+    lvSampleWriter *writer = nullptr;
+    if (int r = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, saver, rate, channels, bits, bitrate,
+                                 quality, 1, LV_SMPF_SIGNED, &writer))
+        return r;
+    lvMusicStream *s;
+    if (int r = AddMusicStream(number, isNil != 0, writer, rate, channels, bits, &s)) return r;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&s->header));
+    return 1;
+}
+
+// WriteMusicStream(stream, sample)
+int CmdWriteMusicStream(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvObjectId streamId = GetObjectIdArg(L, 1);
+    lvObjectId sampleId = GetObjectIdArg(L, 2);
+    lvMusicStream *st = FindMusicStream(streamId);
+    if (!st) {
+        if (streamId.handle) return ERR_FINDARRAY;
+        SetErrorNumberArg(streamId.number);
+        return ERR_FINDMUSICSTREAM;
+    }
+    lvSample *s;
+    if (int code = LookupSample(sampleId, &s)) return code;
+    const lvSampleBuffer *b = s->buffer;
+    if (b->channels != st->channels || b->bits != st->bits) return ERR_SMPMISMATCH;
+    int64_t bytes = b->frames * b->bytesPerFrame;
+    // Platform samples hold unsigned 8-bit data; the stream is written signed.
+    if (b->bits == 8) {
+        std::unique_ptr<uint8_t, void (*)(void *)> copy((uint8_t *)AllocMemory((size_t)(bytes ? bytes : 1), 0),
+                                                        FreeMemory);
+        if (!copy) return ERR_MEM;
+        for (int64_t i = 0; i < bytes; i++) copy.get()[i] = (uint8_t)(b->data[i] - 128);
+        return WriteSampleWriter(st->writer, copy.get(), bytes);
+    }
+    return WriteSampleWriter(st->writer, b->data, bytes);
+}
+
+// FinishMusicStream(stream)
+int CmdFinishMusicStream(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    lvMusicStream *st = FindMusicStream(id);
+    if (!st) {
+        if (id.handle) return ERR_FINDARRAY;
+        SetErrorNumberArg(id.number);
+        return ERR_FINDMUSICSTREAM;
+    }
+    FinishMusicStream(st);
+    return 0;
+}
+
+} // namespace
+
+// ---- Attributes ---------------------------------------------------------------------------------
+
+int MusicAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    ServiceSoundChannels();
+    const lvSoundSource *s = m->source;
+    bool module = m->kind == LV_MUSIC_MODULE;
+    switch (attribute) {
+    case 9: PushNumber(L, module ? 3 : EngineToScriptFormat(s->format)); return 1;
+    case 11: PushNumber(L, module || s->kind == LV_SRC_MODULE ? 0 : (double)s->totalFrames); return 1;
+    case 14: PushNumber(L, module ? -1 : (double)GetMusicDurationMs(m)); return 1;
+    case 15: PushNumber(L, module ? LV_MOD_RATE : s->rate); return 1;
+    case 18: PushNumber(L, (double)GetMusicPositionMs(m)); return 1;
+    case 19: {
+        const char *name = module ? "Protracker" : GetSoundSourceTypeName(s);
+        PushString(L, name ? name : "");
+        return 1;
+    }
+    case 20:
+        PushNumber(L, module ? -1 : s->bytesPerFrame && s->bits ? (double)(s->bytesPerFrame * s->rate / 1024 * 8) : 0);
+        return 1;
+    case 72: PushBoolean(L, m->canSeek); return 1;
+    case 80: PushNumber(L, m->subsongs); return 1;
+    case 81: PushNumber(L, m->currentSubsong); return 1;
+    case 83: PushBoolean(L, m->state == LV_MUS_PLAYING); return 1;
+    case 84: PushBoolean(L, m->state == LV_MUS_PAUSED); return 1;
+    case 91: PushString(L, m->decoder ? m->decoder->name : "inbuilt"); return 1;
+    default: return ERR_UNKNOWNATTR;
+    }
+}
+
+void SetMusicCallbackActive(int active) { musicCallbackActive = active != 0; }
+
+const lvCommandEntry musicCommands[] = {
+    {"OpenMusic", CmdOpenMusic},
+    {"LoadModule", CmdOpenMusic},
+    {"CloseMusic", CmdCloseMusic},
+    {"FreeModule", CmdCloseMusic},
+    {"PlayMusic", CmdPlayMusic},
+    {"PlayModule", CmdPlayMusic},
+    {"StopMusic", CmdStopMusic},
+    {"StopModule", CmdStopMusic},
+    {"PauseMusic", CmdPauseMusic},
+    {"PauseModule", CmdPauseMusic},
+    {"ResumeMusic", CmdResumeMusic},
+    {"ResumeModule", CmdResumeMusic},
+    {"SeekMusic", CmdSeekMusic},
+    {"SetMusicVolume", CmdSetMusicVolume},
+    {"PlaySubsong", CmdPlaySubsong},
+    {"IsMusic", CmdIsMusic},
+    {"IsModule", CmdIsMusic},
+    {"IsMusicPlaying", CmdIsMusicPlaying},
+    {"WaitMusicEnd", CmdWaitMusicEnd},
+    {"GetPatternPosition", CmdGetPatternPosition},
+    {"GetSongPosition", CmdGetSongPosition},
+    {"WaitPatternPosition", CmdWaitPatternPosition},
+    {"WaitSongPosition", CmdWaitSongPosition},
+    {"CreateMusic", CmdCreateMusic},
+    {"FillMusicBuffer", CmdFillMusicBuffer},
+    {"FlushMusicBuffer", CmdFlushMusicBuffer},
+    {"GetMusicSample", CmdGetMusicSample},
+    {"SaveMusic", CmdSaveMusic},
+    {"RecordAudio", CmdRecordAudio},
+    {"BeginMusicStream", CmdBeginMusicStream},
+    {"WriteMusicStream", CmdWriteMusicStream},
+    {"FinishMusicStream", CmdFinishMusicStream},
+    {nullptr, nullptr},
+};
+
+const lvCommandEntry *GetMusicCommands(void) { return musicCommands; }

@@ -1,0 +1,12 @@
+// lib_music.h - the music commands of the "sound" library (lib_music.cpp): their table,
+// the attributes of musics, and the flag the event dispatcher sets around the
+// FillMusicBuffer handler.
+#pragma once
+#include "runtime/objects.h"
+
+struct lvState;
+struct lvCommandEntry;
+
+const lvCommandEntry *GetMusicCommands(void);
+int MusicAttribute(lvState *L, int attribute, lvObjectId id);
+void SetMusicCallbackActive(int active);

@@ -1,0 +1,119 @@
+// lvmusic.h - music objects (type 33, "Musics") and music streams (type 65): music
+// sources (a sound source, or a module player for untimed modules), playing them on
+// the channel table with passes, pausing, seeking, reading them into samples, and the
+// records the "sound" library's music commands work on.
+//
+// Dependencies: lvsound.h (sources, writers), lvmodule.h (the player), lvaudio.h (the
+// channel table and the mixer's music hook).
+// Threads: records change on the script thread. The play state (lvMusicPlay) is read
+// and advanced by the device's mixer under the device lock; the script thread changes it
+// only under that lock (WithAudioLocked) or while the music is off its channel.
+#pragma once
+#include "media/lvaudio.h"
+#include "media/lvmodule.h"
+#include "media/lvsound.h"
+#include "runtime/lists.h"
+#include "runtime/objects.h"
+#include <cstdint>
+
+enum { LV_MUSIC_SOURCE = 1, LV_MUSIC_MODULE = 2 };
+enum { LV_MUS_STOPPED = 0, LV_MUS_PLAYING = 1, LV_MUS_PAUSED = 2, LV_MUS_SAVING = 3, LV_MUS_READING = 4 };
+
+// What the mixer reads and advances.
+struct lvMusicPlay {
+    int kind;                  // LV_MUSIC_
+    lvSoundSource *source;     // kind 1
+    lvModulePlayer *player;    // kind 2
+    int passes;                // 0 or less: until stopped
+    int pass;                  // from 1
+    int32_t gainLeft, gainRight; // 16.16
+    uint64_t step;             // 32.32 source frames per output frame
+    uint64_t fraction;         // 32.32 position between cur and next
+    int32_t cur[2], next[2];   // the two source frames the output lies between
+    int primed;                // cur and next hold frames
+    int sourceEnded;           // the last pass's data is used up
+    int64_t blockFrames;       // frames in block
+    int64_t blockPos;          // next frame of block
+    uint8_t *block;            // decoded source frames (one read)
+    int64_t framesOut;         // output frames mixed since the start
+};
+
+struct lvMusic {
+    lvObjectHeader header;     // type 33
+    char *fileName;            // owned; nullptr for callback musics
+    int kind;                  // LV_MUSIC_
+    lvSoundSource *source;     // kind 1
+    lvModulePlayer *player;    // kind 2
+    int state;                 // LV_MUS_
+    int volume;                // 0..64
+    int passes;                // "times"
+    int currentPass;
+    int64_t pausedPosition;    // frames
+    int callbackMusic;
+    int canSeek;
+    int subsongs;
+    int currentSubsong;        // 1-based
+    int channel;               // 1-based, 0 any
+    int ended;                 // its OnMusicEnd was dispatched
+    int timedModule;
+    lvPluginRecord *decoder;
+    char adapter[256];
+    int64_t startUs;           // monotonic start stamp
+    int64_t msBeforePause;     // module position
+    lvUserTag *userTags;       // owned
+    lvMusicPlay play;          // the mixer's part
+    int onChannel;             // the play state is on the channel table
+};
+
+struct lvMusicStream {
+    lvObjectHeader header;     // type 65
+    lvSampleWriter *writer;
+    int rate, channels, bits;
+};
+
+lvObjectHeader **GetMusicListHead();
+lvObjectHeader **GetMusicStreamListHead();
+lvMusic *FindMusic(lvObjectId id);
+// 0, or ERR_FINDMUSIC ("%d") / ERR_FINDARRAY for a handle.
+int LookupMusic(lvObjectId id, lvMusic **out);
+lvMusicStream *FindMusicStream(lvObjectId id);
+
+// Opens a music source: kind 2 with the player for an untimed module, else kind 1.
+int OpenMusicSource(const char *path, const char *loaderList, const char *adapter, const void *userTags,
+                    int subsong, int timed, int *kind, lvSoundSource **source, lvModulePlayer **player,
+                    lvPluginRecord **decoder);
+// A new music record at the list's tail owning the source or player. A used number is
+// closed first (its error returned). 0, ERR_MEM or CloseMusic's error.
+int AddMusic(int number, bool useHandle, const char *fileName, int kind, lvSoundSource *source,
+             lvModulePlayer *player, lvMusic **out);
+// 0, ERR_OBJINUSE (being saved).
+int CloseMusic(lvMusic *music);
+void FreeAllMusics();
+
+// Starts on a channel with the record's passes, volume and channel.
+int StartMusic(lvMusic *music);
+// Stops or pauses.
+void StopMusic(lvMusic *music, int pause);
+void SetMusicVolumeLevel(lvMusic *music, int volume);
+// Seeks the source (kind 1) to ms.
+void SeekMusicSource(lvMusic *music, int64_t ms);
+int64_t GetMusicDurationMs(const lvMusic *music); // -1 unknown
+int64_t GetMusicPositionMs(const lvMusic *music);
+// Reads frames from the current position in the source's format. Kind 2 mixes.
+int64_t ReadMusicFrames(lvMusic *music, void *buffer, int64_t frames, int *ended);
+int IsModuleMusic(const lvMusic *music);
+// The music last opened is a module (the preloader asks).
+int IsLastMusicModule();
+// The current music (last started, cleared when it stops).
+lvMusic *GetCurrentMusic();
+lvMusic *GetLastPausedMusic();
+void InstallMusicEngine();
+struct lvRefOps;
+void SetMusicRefOps(const lvRefOps *ops); // how user data references are released
+int64_t MonotonicUs();
+
+// Music streams.
+int AddMusicStream(int number, bool useHandle, lvSampleWriter *writer, int rate, int channels, int bits,
+                   lvMusicStream **out);
+void FinishMusicStream(lvMusicStream *stream);
+void FreeAllMusicStreams();

@@ -1,0 +1,465 @@
+// music.cpp - the music engine: music records and streams, opening music sources,
+// playing them on the channel table (the mixer pulls them through MixMusicVoice),
+// passes, pausing and seeking.
+//
+// A music's play state lives in its record; the mixer reads the source inside the
+// device's pull, converting to 16-bit stereo at the output rate (exact at 48000 Hz and
+// unity volume, linear interpolation otherwise). An ended music is returned to stopped
+// by the reaper on the script thread.
+#include "media/lvmusic.h"
+#include "base/lverrors.h"
+#include "platform/lvplatform.h"
+#include "platform/lvplatform_audio.h"
+#include "runtime/errors.h"
+#include "runtime/lists.h"
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+lvObjectHeader *musicList = nullptr;
+lvObjectHeader *streamList = nullptr;
+lvMusic *currentMusic = nullptr;
+lvMusic *lastPaused = nullptr;
+int lastOpenedModule = 0;
+
+enum { kBlockFrames = 4096 };
+
+// One source frame widened to 16-bit stereo.
+void FrameAt(const lvSoundSource *s, const uint8_t *p, int32_t out[2])
+{
+    switch (s->format) {
+    case LV_SMP_U8_MONO: out[0] = out[1] = ((int32_t)p[0] - 128) * 256; break;
+    case LV_SMP_U8_STEREO: out[0] = ((int32_t)p[0] - 128) * 256, out[1] = ((int32_t)p[1] - 128) * 256; break;
+    case LV_SMP_S8_MONO: out[0] = out[1] = (int8_t)p[0] * 256; break;
+    case LV_SMP_S8_STEREO: out[0] = (int8_t)p[0] * 256, out[1] = (int8_t)p[1] * 256; break;
+    case LV_SMP_S16_MONO:
+        out[0] = out[1] = (s->flags & LV_SMPF_BIGENDIAN) ? (int16_t)(p[0] << 8 | p[1]) : (int16_t)(p[0] | p[1] << 8);
+        break;
+    default:
+        if (s->flags & LV_SMPF_BIGENDIAN) {
+            out[0] = (int16_t)(p[0] << 8 | p[1]);
+            out[1] = (int16_t)(p[2] << 8 | p[3]);
+        } else {
+            out[0] = (int16_t)(p[0] | p[1] << 8);
+            out[1] = (int16_t)(p[2] | p[3] << 8);
+        }
+        break;
+    }
+}
+
+// The next source frame; false when the last pass is used up. Passes rewind the source.
+bool NextSourceFrame(lvMusicPlay *m, int32_t out[2])
+{
+    lvSoundSource *s = m->source;
+    for (int attempt = 0; attempt < 3; attempt++) {
+        if (m->blockPos < m->blockFrames) {
+            FrameAt(s, m->block + m->blockPos * s->bytesPerFrame, out);
+            m->blockPos++;
+            return true;
+        }
+        if (m->sourceEnded) return false;
+        int ended = 0;
+        int64_t got = ReadSoundSource(s, m->block, kBlockFrames, &ended);
+        m->blockFrames = got > 0 ? got : 0;
+        m->blockPos = 0;
+        if (got > 0 && !ended) continue;
+        if (got > 0 && ended && s->kind != LV_SRC_MODULE && s->totalFrames > 0 && s->position < s->totalFrames)
+            continue;
+        // The source ended: another pass rewinds, the last one ends the music.
+        if (m->passes > 0 && m->pass >= m->passes) {
+            m->sourceEnded = 1;
+        } else {
+            m->pass++;
+            SeekSoundSource(s, 0);
+        }
+        if (got > 0) continue;
+        attempt = 0;
+        if (m->sourceEnded) return false;
+        // A source that delivers nothing even after rewinding would spin: end it.
+        int again = 0;
+        int64_t retry = ReadSoundSource(s, m->block, kBlockFrames, &again);
+        if (retry <= 0) {
+            m->sourceEnded = 1;
+            return false;
+        }
+        m->blockFrames = retry;
+        m->blockPos = 0;
+    }
+    return false;
+}
+
+inline int16_t Saturate(int32_t v) { return (int16_t)(v > 32767 ? 32767 : v < -32768 ? -32768 : v); }
+
+bool MixMusicVoice(void *context, int16_t *out, int frames)
+{
+    lvMusicPlay *m = (lvMusicPlay *)context;
+    if (m->kind == LV_MUSIC_MODULE) {
+        int16_t buffer[2 * 512];
+        for (int done = 0; done < frames;) {
+            int n = frames - done < 512 ? frames - done : 512;
+            MixModule(m->player, buffer, buffer + 1, 4, n, 16, 2);
+            for (int i = 0; i < n; i++) {
+                int16_t *o = out + 2 * (done + i);
+                o[0] = Saturate(o[0] + (int32_t)(((int64_t)buffer[2 * i] * m->gainLeft) >> 16));
+                o[1] = Saturate(o[1] + (int32_t)(((int64_t)buffer[2 * i + 1] * m->gainRight) >> 16));
+            }
+            done += n;
+        }
+        m->framesOut += frames;
+        return true;
+    }
+    for (int i = 0; i < frames; i++) {
+        if (!m->primed) {
+            if (!NextSourceFrame(m, m->cur)) return false;
+            if (!NextSourceFrame(m, m->next)) {
+                m->next[0] = m->cur[0];
+                m->next[1] = m->cur[1];
+                m->sourceEnded = 2; // cur is the last frame
+            }
+            m->primed = 1;
+        }
+        int32_t l = m->cur[0], r = m->cur[1];
+        uint32_t f = (uint32_t)m->fraction;
+        if (f) {
+            l += (int32_t)(((int64_t)(m->next[0] - l) * f) >> 32);
+            r += (int32_t)(((int64_t)(m->next[1] - r) * f) >> 32);
+        }
+        int16_t *o = out + 2 * i;
+        o[0] = Saturate(o[0] + (int32_t)(((int64_t)l * m->gainLeft) >> 16));
+        o[1] = Saturate(o[1] + (int32_t)(((int64_t)r * m->gainRight) >> 16));
+        m->framesOut++;
+        m->fraction += m->step;
+        while (m->fraction >= (1ull << 32)) {
+            m->fraction -= 1ull << 32;
+            if (m->sourceEnded == 2) return false;
+            m->cur[0] = m->next[0];
+            m->cur[1] = m->next[1];
+            if (!NextSourceFrame(m, m->next)) m->sourceEnded = 2;
+        }
+    }
+    return true;
+}
+
+void ChannelHook(lvObjectId id, int ended)
+{
+    lvMusic *music = FindMusic(id);
+    if (!music || !music->onChannel) return;
+    music->onChannel = 0;
+    // The channel is already cleared: the record stops without touching the table.
+    StopMusic(music, 0);
+    (void)ended;
+}
+
+void ResetPlay(lvMusic *m)
+{
+    lvMusicPlay &p = m->play;
+    p.fraction = 0;
+    p.primed = 0;
+    p.sourceEnded = 0;
+    p.blockFrames = p.blockPos = 0;
+}
+
+void SetGains(lvMusic *m)
+{
+    ComputeVoiceGains(m->volume, 128, &m->play.gainLeft, &m->play.gainRight);
+}
+
+struct VolumeChange {
+    lvMusic *music;
+};
+void ApplyVolume(void *context)
+{
+    SetGains(((VolumeChange *)context)->music);
+}
+
+} // namespace
+
+int64_t MonotonicUs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (int64_t)t.tv_sec * 1000000 + t.tv_nsec / 1000;
+}
+
+lvObjectHeader **GetMusicListHead() { return &musicList; }
+lvObjectHeader **GetMusicStreamListHead() { return &streamList; }
+
+static lvObjectHeader *FindInList(lvObjectHeader *list, lvObjectId id)
+{
+    for (lvObjectHeader *h = list; h; h = h->next)
+        if (ObjectIdMatches(h, id)) return h;
+    return nullptr;
+}
+static void AppendObject(lvObjectHeader **list, lvObjectHeader *h)
+{
+    while (*list) list = &(*list)->next;
+    *list = h;
+}
+static void UnlinkObject(lvObjectHeader **list, lvObjectHeader *h)
+{
+    for (; *list; list = &(*list)->next)
+        if (*list == h) {
+            *list = h->next;
+            return;
+        }
+}
+static const lvRefOps *musicRefOps = nullptr;
+void SetMusicRefOps(const lvRefOps *ops) { musicRefOps = ops; }
+
+lvMusic *FindMusic(lvObjectId id) { return (lvMusic *)FindInList(musicList, id); }
+lvMusicStream *FindMusicStream(lvObjectId id) { return (lvMusicStream *)FindInList(streamList, id); }
+
+int LookupMusic(lvObjectId id, lvMusic **out)
+{
+    *out = FindMusic(id);
+    if (*out) return 0;
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorNumberArg(id.number);
+    return ERR_FINDMUSIC;
+}
+
+void InstallMusicEngine() { SetMusicChannelHooks(MixMusicVoice, ChannelHook); }
+
+int OpenMusicSource(const char *path, const char *loaderList, const char *adapter, const void *userTags,
+                    int subsong, int timed, int *kind, lvSoundSource **source, lvModulePlayer **player,
+                    lvPluginRecord **decoder)
+{
+    lvSoundSource *s = nullptr;
+    int code = OpenSoundSource(path, loaderList, adapter, userTags, subsong, timed, 1, &s, decoder);
+    if (code) return code;
+    *source = nullptr;
+    *player = nullptr;
+    if (s->kind == LV_SRC_MODULE && !timed) {
+        *kind = LV_MUSIC_MODULE;
+        *player = (lvModulePlayer *)s->stream;
+        s->stream = nullptr;
+        s->kind = -1;
+        FreeSoundSource(s);
+        return 0;
+    }
+    if (s->format < 0) {
+        FreeSoundSource(s);
+        return ERR_8OR16BITONLY;
+    }
+    *kind = LV_MUSIC_SOURCE;
+    *source = s;
+    return 0;
+}
+
+int AddMusic(int number, bool useHandle, const char *fileName, int kind, lvSoundSource *source,
+             lvModulePlayer *player, lvMusic **out)
+{
+    auto release = [&] {
+        FreeSoundSource(source);
+        FreeModulePlayer(player);
+    };
+    if (!useHandle) {
+        if (lvMusic *old = FindMusic(lvObjectId{number, nullptr})) {
+            if (int code = CloseMusic(old)) {
+                release();
+                return code;
+            }
+        }
+    }
+    lvMusic *m = (lvMusic *)AllocMemory(sizeof(lvMusic), 1);
+    uint8_t *block = kind == LV_MUSIC_SOURCE ? (uint8_t *)AllocMemory((size_t)kBlockFrames * 4, 0) : nullptr;
+    if (!m || (kind == LV_MUSIC_SOURCE && !block)) {
+        FreeMemory(m);
+        FreeMemory(block);
+        release();
+        return ERR_MEM;
+    }
+    if (fileName) {
+        size_t n = strlen(fileName);
+        m->fileName = (char *)AllocMemory(n + 1, 0);
+        if (!m->fileName) {
+            FreeMemory(m);
+            FreeMemory(block);
+            release();
+            return ERR_MEM;
+        }
+        memcpy(m->fileName, fileName, n + 1);
+    }
+    InitObjectHeader(&m->header, 33, number, useHandle);
+    m->kind = kind;
+    m->source = source;
+    m->player = player;
+    m->volume = 64;
+    m->passes = 1;
+    m->currentPass = 1;
+    m->currentSubsong = 1;
+    m->subsongs = source ? source->subsongs : 1;
+    m->canSeek = source ? source->canSeek : 0;
+    m->timedModule = source && source->kind == LV_SRC_MODULE;
+    m->play.kind = kind;
+    m->play.source = source;
+    m->play.player = player;
+    m->play.block = block;
+    AppendObject(&musicList, &m->header);
+    lastOpenedModule = IsModuleMusic(m);
+    *out = m;
+    return 0;
+}
+
+int IsModuleMusic(const lvMusic *m)
+{
+    return m->kind == LV_MUSIC_MODULE || (m->source && m->source->kind == LV_SRC_MODULE);
+}
+int IsLastMusicModule() { return lastOpenedModule; }
+lvMusic *GetCurrentMusic() { return currentMusic; }
+lvMusic *GetLastPausedMusic() { return lastPaused; }
+
+int CloseMusic(lvMusic *m)
+{
+    if (m->state == LV_MUS_SAVING) return ERR_OBJINUSE;
+    if (m->onChannel) StopMusicChannel(&m->play);
+    m->onChannel = 0;
+    UnlinkObject(&musicList, &m->header);
+    if (currentMusic == m) currentMusic = nullptr;
+    if (lastPaused == m) lastPaused = nullptr;
+    FreeSoundSource(m->source);
+    FreeModulePlayer(m->player);
+    FreeMemory(m->play.block);
+    FreeMemory(m->fileName);
+    FreeUserTags(m->userTags, 0);
+    FreeObjectUserData(&m->header.userData, musicRefOps);
+    FreeMemory(m);
+    return 0;
+}
+
+void FreeAllMusics()
+{
+    while (musicList) {
+        lvMusic *m = (lvMusic *)musicList;
+        m->state = LV_MUS_STOPPED;
+        CloseMusic(m);
+    }
+    lastOpenedModule = 0;
+}
+
+int StartMusic(lvMusic *m)
+{
+    lvMusicPlay &p = m->play;
+    p.passes = m->passes;
+    p.pass = m->currentPass;
+    int rate = m->kind == LV_MUSIC_MODULE ? LV_MOD_RATE : m->source->rate;
+    p.step = rate > 0 ? ((uint64_t)rate << 32) / LV_AUDIO_RATE : (1ull << 32);
+    SetGains(m);
+    if (m->state != LV_MUS_PAUSED) ResetPlay(m);
+    int used = 0;
+    int code = PlayMusicOnChannel(&m->play, GetObjectIdOf(&m->header),
+                                  m->kind == LV_MUSIC_MODULE ? LV_CH_MODULE : LV_CH_STREAM, m->channel - 1, &used);
+    if (code) return code;
+    m->onChannel = 1;
+    m->channel = used + 1;
+    currentMusic = m;
+    lastPaused = nullptr;
+    m->state = LV_MUS_PLAYING;
+    m->ended = 0;
+    m->startUs = MonotonicUs();
+    return 0;
+}
+
+void StopMusic(lvMusic *m, int pause)
+{
+    if (m->onChannel) StopMusicChannel(&m->play);
+    m->onChannel = 0;
+    if (pause) {
+        m->currentPass = m->play.pass;
+        m->pausedPosition = m->play.framesOut;
+        m->msBeforePause += (MonotonicUs() - m->startUs) / 1000;
+        lastPaused = m;
+        m->state = LV_MUS_PAUSED;
+    } else {
+        m->currentPass = 1;
+        m->pausedPosition = 0;
+        m->channel = 0;
+        m->msBeforePause = 0;
+        m->play.framesOut = 0;
+        if (m->kind == LV_MUSIC_MODULE) ResetModulePlayer(m->player, LV_MOD_RATE);
+        else if (m->source) SeekSoundSource(m->source, 0);
+        ResetPlay(m);
+        if (lastPaused == m) lastPaused = nullptr;
+        m->state = LV_MUS_STOPPED;
+    }
+    if (currentMusic == m) currentMusic = nullptr;
+}
+
+void SetMusicVolumeLevel(lvMusic *m, int volume)
+{
+    m->volume = volume;
+    VolumeChange change{m};
+    WithAudioLocked(ApplyVolume, &change);
+}
+
+void SeekMusicSource(lvMusic *m, int64_t ms)
+{
+    if (!m->source) return;
+    int64_t frame = (int64_t)m->source->rate * ms / 1000;
+    SeekSoundSource(m->source, frame);
+    ResetPlay(m);
+    m->play.framesOut = frame * LV_AUDIO_RATE / (m->source->rate > 0 ? m->source->rate : 1);
+}
+
+int64_t GetMusicDurationMs(const lvMusic *m)
+{
+    if (!m->source || m->source->rate <= 0 || m->source->totalFrames <= 0) return -1;
+    return m->source->totalFrames * 1000 / m->source->rate;
+}
+
+int64_t GetMusicPositionMs(const lvMusic *m)
+{
+    if (m->kind == LV_MUSIC_MODULE) {
+        int64_t ms = m->msBeforePause;
+        if (m->state == LV_MUS_PLAYING) ms += (MonotonicUs() - m->startUs) / 1000;
+        return ms;
+    }
+    // The source's read position runs ahead by one block; what was mixed is exact.
+    return m->play.framesOut * 1000 / LV_AUDIO_RATE;
+}
+
+int64_t ReadMusicFrames(lvMusic *m, void *buffer, int64_t frames, int *ended)
+{
+    if (m->kind == LV_MUSIC_MODULE) {
+        uint8_t *out = (uint8_t *)buffer;
+        *ended = 0;
+        return MixModule(m->player, out, out + 2, 4, frames, 16, 2);
+    }
+    return ReadSoundSource(m->source, buffer, frames, ended);
+}
+
+// ---- Music streams ---------------------------------------------------------------------
+
+int AddMusicStream(int number, bool useHandle, lvSampleWriter *writer, int rate, int channels, int bits,
+                   lvMusicStream **out)
+{
+    if (!useHandle)
+        if (lvMusicStream *old = FindMusicStream(lvObjectId{number, nullptr})) FinishMusicStream(old);
+    lvMusicStream *s = (lvMusicStream *)AllocMemory(sizeof(lvMusicStream), 1);
+    if (!s) {
+        CloseSampleWriter(writer);
+        return ERR_MEM;
+    }
+    InitObjectHeader(&s->header, 65, number, useHandle);
+    s->writer = writer;
+    s->rate = rate;
+    s->channels = channels;
+    s->bits = bits;
+    AppendObject(&streamList, &s->header);
+    *out = s;
+    return 0;
+}
+
+void FinishMusicStream(lvMusicStream *s)
+{
+    UnlinkObject(&streamList, &s->header);
+    CloseSampleWriter(s->writer);
+    FreeObjectUserData(&s->header.userData, musicRefOps);
+    FreeMemory(s);
+}
+
+void FreeAllMusicStreams()
+{
+    while (streamList) FinishMusicStream((lvMusicStream *)streamList);
+}

@@ -1,0 +1,127 @@
+// media_music_applet_test.cpp - musics and modules played by the runtime executable with
+// LUMIVARRA_AUDIO=null:out.wav: the lines the applets print and the rendered file
+// against the player's own output and the file's data.
+#include "media/lvmodule.h"
+#include "tests/media/media_fixtures.h"
+#include "tests/media/module_fixture.h"
+#include "tests/ui/events_run.h"
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct MusicRun {
+    AppletRun run;
+    std::vector<int16_t> pcm; // the rendered stereo frames
+};
+
+MusicRun RunMusicApplet(const MediaScratch &dir, const std::string &stem)
+{
+    std::string wav = dir.File("out.wav");
+    MusicRun r;
+    r.run = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO='null:" + wav +
+                              "' timeout --preserve-status -k 5 60 '" + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                              "/tests/media/applets/" + stem + ".lva' -dir '" + dir.path + "'");
+    Bytes b = ReadFileBytes(wav);
+    if (b.size() >= 44 && !memcmp(b.data(), "RIFF", 4))
+        for (size_t i = 44; i + 1 < b.size(); i += 2) r.pcm.push_back((int16_t)(b[i] | b[i + 1] << 8));
+    return r;
+}
+
+long FirstSound(const std::vector<int16_t> &pcm)
+{
+    for (size_t i = 0; i < pcm.size(); i++)
+        if (pcm[i]) return (long)(i / 2);
+    return -1;
+}
+
+// One pattern: a looping square on channel 1 and a vibrato note on channel 2 at row 2.
+ModFixture Song()
+{
+    ModFixture f;
+    ModSample s;
+    s.data.resize(32);
+    for (int i = 0; i < 32; i++) s.data[i] = (int8_t)(i < 16 ? 90 : -90);
+    s.loopLengthBytes = 32;
+    f.samples.push_back(s);
+    f.At(0, 0, 0) = {428, 1, 0, 0};
+    f.At(0, 2, 1) = {320, 1, 4, 0x46};
+    return f;
+}
+
+std::vector<int16_t> PlayerFrames(const ModFixture &f, int64_t frames, uint32_t flags, int64_t *produced = nullptr)
+{
+    std::vector<uint8_t> bytes = MakeModule(f);
+    lvModulePlayer *p = nullptr;
+    EXPECT_EQ(NewModulePlayer(bytes.data(), bytes.size(), 48000, flags, &p), 0);
+    std::vector<int16_t> out((size_t)frames * 2, 0);
+    int64_t n = MixModule(p, out.data(), out.data() + 1, 4, frames, 16, 2);
+    if (produced) *produced = n;
+    FreeModulePlayer(p);
+    return out;
+}
+
+TEST(MusicApplet, UntimedModuleGivesThePlayersFrames)
+{
+    MediaScratch dir;
+    WriteFileBytes(dir.File("song.mod"), MakeModule(Song()));
+    MusicRun r = RunMusicApplet(dir, "module");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"4 0", "false -1"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    // Four rows of 120 ms were played at least.
+    const long frames = 4 * 5760;
+    ASSERT_GE((long)r.pcm.size() / 2 - start, frames);
+    std::vector<int16_t> ref = PlayerFrames(Song(), frames, 0);
+    for (long i = 0; i < 2 * frames; i++) ASSERT_EQ(r.pcm[2 * start + i], ref[i]) << i;
+}
+
+TEST(MusicApplet, TimedModuleHasItsDurationAndEndsOnce)
+{
+    MediaScratch dir;
+    WriteFileBytes(dir.File("song.mod"), MakeModule(Song()));
+    MusicRun r = RunMusicApplet(dir, "timedmod");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"7680", "end", "false"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    int64_t produced = 0;
+    std::vector<int16_t> ref = PlayerFrames(Song(), 400000, LV_MODF_STOPATEND, &produced);
+    ASSERT_EQ(produced, 368640);
+    ASSERT_GE((int64_t)r.pcm.size() / 2 - start, produced);
+    for (int64_t i = 0; i < 2 * produced; i++) ASSERT_EQ(r.pcm[2 * start + i], ref[i]) << i;
+    for (size_t i = 2 * (start + produced); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end";
+}
+
+TEST(MusicApplet, WaveMusicTwiceWithoutGapAndStateErrors)
+{
+    MediaScratch dir;
+    WavFixture w;
+    w.channels = 2;
+    w.bits = 16;
+    w.rate = 48000;
+    Bytes data;
+    for (int i = 0; i < 4800; i++) {
+        int16_t l = (int16_t)(3 * i + 1), rr = (int16_t)(-2 * i - 1);
+        data.push_back((uint8_t)l), data.push_back((uint8_t)(l >> 8));
+        data.push_back((uint8_t)rr), data.push_back((uint8_t)(rr >> 8));
+    }
+    WriteFileBytes(dir.File("m48.wav"), MakeWav(w, data));
+    MusicRun r = RunMusicApplet(dir, "wavmusic");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"100", "1233", "1568", "1567", "1264", "1484", "end", "false"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE((long)r.pcm.size() / 2 - start, 9600);
+    for (long f = 0; f < 9600; f++) {
+        ASSERT_EQ(r.pcm[2 * (start + f)], (int16_t)(3 * (f % 4800) + 1)) << f;
+        ASSERT_EQ(r.pcm[2 * (start + f) + 1], (int16_t)(-2 * (f % 4800) - 1)) << f;
+    }
+    for (size_t i = 2 * (start + 9600); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end";
+}
+
+} // namespace
