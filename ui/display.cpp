@@ -456,7 +456,7 @@ static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, int *doubleBuf
         return code;
     }
     *bgpic = d->bgpic;
-    *doubleBuffered = d->doubleBuffer != 0;
+    *doubleBuffered = d->select.doubleBufferActive != 0;
     return 0;
 }
 

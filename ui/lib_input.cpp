@@ -32,7 +32,7 @@ static int ButtonTarget(lvBGPic **out)
 {
     *out = nullptr;
     lvDisplay *d = GetCurrentDisplay();
-    if (d && d->doubleBuffer && d->bgpic) {
+    if (d && d->select.doubleBufferActive && d->bgpic) {
         *out = d->bgpic;
         return 0;
     }

@@ -456,7 +456,7 @@ TEST_F(PluginTest, InterfaceTableEntries)
     EXPECT_EQ(api->revision, 0u);
     EXPECT_EQ(api->system->empty21, nullptr);
     EXPECT_EQ(api->requesters->empty4, nullptr);
-    EXPECT_EQ(api->graphics->AttachMirror(), LVP_PENDING_ERROR);
+    EXPECT_EQ(api->graphics->FreeMemory(), LVP_PENDING_ERROR);
     // Without the images subsystem the brush entries find nothing and make nothing.
     lvPluginObjectId brush = {1, nullptr};
     lvBrushPixelAccess access = {};

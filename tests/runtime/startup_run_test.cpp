@@ -286,7 +286,7 @@ TEST_F(StartupRunTest, LinkedObjectsThatCannotBeLoadedStopTheRun)
         const char *object;   // lvlink --object
         const char *message;  // expected on standard error
     } cases[] = {
-        {"3:1:tune.mod", "This command is not implemented yet!"},  // music library not built
+        {"3:1:tune.mod", "Cannot read file tune.mod"},            // a linked music that is missing
         {"12:1:orvalux", "This program requires orvalux.lvp!"},   // a required plug-in not found
     };
     std::string chunk = Assemble("plain");

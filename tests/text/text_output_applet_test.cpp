@@ -69,7 +69,8 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
 {
     lvScratchDir dir;
     lvAppletScript s;
-    s.Case("nooutput", "textout", {0, 0, Str("Hi")});
+    // Nothing selected: the text goes to the display the run opened.
+    s.Case("ondisplay", "textout", {0, 0, Str("Hi")});
     Drawn(s, 1, 24, 12, [&] { s.Case("hi", "textout", {0, 0, Str("Hi")}); });
     Drawn(s, 2, 24, 12, [&] {
         s.Case("boldstyle", "setfontstyle", {FORM_BOLD});
@@ -122,7 +123,7 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     std::string all;
     auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
     ASSERT_EQ(exitCode, 0) << all;
-    EXPECT_EQ(lines["nooutput"].substr(0, 4), "1687") << all;
+    EXPECT_EQ(lines["ondisplay"], "0 Nil") << all;
     for (const char *key : {"hi", "bold", "italic", "under", "border", "shadow", "tags"})
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
