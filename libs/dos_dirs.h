@@ -40,6 +40,11 @@ struct lvDirectoryHandle {
     char path[LV_PATH_SIZE];   // the directory's full path
 };
 
+// GetAttribute of file handles (type 44) and directory handles (type 45), for the
+// object registry (libs/dos_attributes.cpp).
+int DosFileAttribute(lvState *L, int attribute, lvObjectId id);
+int DosDirectoryAttribute(lvState *L, int attribute, lvObjectId id);
+
 // The open handles in creation order (the object registry's list).
 lvObjectHeader **GetDirectoryHandleList();
 

@@ -1328,43 +1328,6 @@ void ReleaseDosRunJob(lvState *L, void *job)
 
 // ==== Object types ===================================================================
 
-static int FileAttribute(lvState *L, int attribute, lvObjectId id)
-{
-    lvFileHandle *h;
-    if (int code = FindFileHandle(id, &h)) return code;
-    switch (attribute) {
-    case 42: PushNumber(L, h->mode); return 1;
-    case 122: PushNumber(L, h->encoding); return 1;
-    case 19: PushString(L, ""); return 1;
-    case 87: {
-        const char *name = GetVFileAdapterName(h->stream);
-        PushString(L, name && *name ? name : "inbuilt");
-        return 1;
-    }
-    default: return ERR_UNKNOWNATTR;
-    }
-}
-
-static int DirectoryAttribute(lvState *L, int attribute, lvObjectId id)
-{
-    lvDirectoryHandle *d;
-    if (int code = FindDirHandle(id, &d)) return code;
-    switch (attribute) {
-    case 19: {
-        const char *name = d->dir ? GetVDirFormatName(d->dir) : nullptr;
-        PushString(L, name ? name : "");
-        return 1;
-    }
-    case 87: {
-        if (d->monitor || !d->dir) return ERR_WRONGUSAGE;
-        const char *name = GetVDirAdapterName(d->dir);
-        PushString(L, name && *name ? name : "inbuilt");
-        return 1;
-    }
-    default: return ERR_UNKNOWNATTR;
-    }
-}
-
 // ==== The library ====================================================================
 
 static const lvCommandEntry kDosCommands[] = {
@@ -1497,12 +1460,12 @@ int OpenDosLibrary(lvState *L)
     MakeCloseMetatable(L, "DIR*", DirHandleGc);
     if (int code = RegisterCommandTable(L, kDosCommands, "dos")) return code;
     if (!FindObjectType(LV_FILE_OBJECT)) {
-        if (int code = RegisterObjectType(LV_FILE_OBJECT, "Files", &GetDosFileState()->files, FileAttribute,
+        if (int code = RegisterObjectType(LV_FILE_OBJECT, "Files", &GetDosFileState()->files, DosFileAttribute,
                                           nullptr, 0))
             return code;
     }
     if (!FindObjectType(LV_DIRECTORY_OBJECT)) {
-        if (int code = RegisterObjectType(LV_DIRECTORY_OBJECT, "Directories", GetDirectoryHandleList(), DirectoryAttribute,
+        if (int code = RegisterObjectType(LV_DIRECTORY_OBJECT, "Directories", GetDirectoryHandleList(), DosDirectoryAttribute,
                                           nullptr, 0))
             return code;
     }

@@ -3,6 +3,6 @@
 if(COMMAND lv_add_fuzzer)
   lv_add_fuzzer(container_fuzz
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/container_fuzz.cpp
-    LIBS lv_runtime
+    LIBS lv_runtime lv_libs
     CORPUS ${CMAKE_CURRENT_LIST_DIR}/container_corpus)
 endif()

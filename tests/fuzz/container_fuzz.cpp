@@ -1,6 +1,7 @@
 // Fuzz target of the applet container reader: appended plug-in blocks, the header probe,
 // unpacking and the record parser over arbitrary bytes. Any input must end in a result
 // code, without reads outside the input, leaks or undefined behaviour.
+#include "libs/lib_dos.h"
 #include "runtime/container.h"
 
 #include <cstddef>
@@ -8,6 +9,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // Linked directories and catalogs carry a stored tree that the dos library reads.
+    SetLinkedTailReader(18, ReadLinkedDirTail);
+    SetLinkedTailReader(20, ReadLinkedDirTail);
     lvByteSource source;
     InitMemorySource(&source, data, size);
     uint64_t offset = 0;

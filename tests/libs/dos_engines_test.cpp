@@ -18,6 +18,7 @@
 #include "libs/dos_engine.h"
 #include "libs/dos_paths.h"
 #include "libs/lib_dos.h"
+#include "runtime/container.h"
 #include "platform/lvplatform.h"
 
 namespace fs = std::filesystem;
@@ -347,4 +348,46 @@ TEST_F(DosEngines, LinkedTreesSharedBetweenHandles)
     EXPECT_EQ(NextDirectoryHandleEntry(part, &e), 0);
     ASSERT_EQ(CountDirectoryHandle(part, true, &files, &dirs), 0);
     EXPECT_EQ(files + dirs, 0);
+}
+
+// The stored tree of a linked directory record, read from the container: the cursor ends
+// right after the tree (the next record's bytes stay unread), a tree cut short or one
+// whose levels never close fails, and FindCatalogEntry searches depth-first.
+TEST(DosLinkedRecords, TreeTailsFromTheContainer)
+{
+    // {dir "de" {file "x.catalog"}, file "a.catalog"}, then a byte of the next record.
+    const std::vector<uint8_t> good = {2, 0, 2, 'd', 'e', 1, 0, 9, 'x', '.', 'c', 'a', 't', 'a', 'l', 'o', 'g',
+                                       0, 0, 0, 8, 0, 0, 0, 4, 0, 1, 0, 9, 'a', '.', 'C', 'A', 'T', 'A', 'L', 'O',
+                                       'G', 0, 0, 0, 12, 0, 0, 0, 5, 0, 0x2A};
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        int code;
+    } cases[] = {
+        {"whole", good, 0},
+        {"cut in a name", std::vector<uint8_t>(good.begin(), good.begin() + 10), ERR_MEM},
+        {"cut before the closing byte", std::vector<uint8_t>(good.begin(), good.end() - 2), ERR_MEM},
+        {"directories that never end", std::vector<uint8_t>(3000, 2), ERR_MEM},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        lvByteSource source;
+        InitMemorySource(&source, c.bytes.data(), c.bytes.size());
+        lvAppletCursor cursor = {&source, 0, c.bytes.size()};
+        lvLinkedObject object = {};
+        object.type = 18;
+        ASSERT_EQ(ReadLinkedDirTail(&cursor, &object, 11, 0), c.code);
+        if (c.code) {
+            EXPECT_EQ(object.payload, nullptr);
+            continue;
+        }
+        EXPECT_EQ(cursor.position, good.size() - 1);
+        ASSERT_NE(object.payload, nullptr);
+        lvLinkedDirEntry *tree = *static_cast<lvLinkedDirEntry **>(object.payload);
+        ASSERT_NE(tree, nullptr);
+        EXPECT_STREQ(FindCatalogEntry(tree), "x.catalog");
+        EXPECT_STREQ(FindCatalogEntry(tree->next), "a.CATALOG");
+        EXPECT_EQ(FindCatalogEntry(tree->children->next), nullptr);
+        object.freePayload(object.payload);
+    }
 }

@@ -83,6 +83,35 @@ TEST_F(DosProgramTest, ExecuteCapturesExitCodeAndLines)
     EXPECT_EQ(FirstRunJob(), nullptr);
 }
 
+// While Execute waits for a captured run, the runtime's events are polled (mode 2), and an
+// error of that poll ends the wait with it; "resetkeys" (on unless turned off, also in the
+// older argument form) clears the input states once the program started.
+static int gPolls = 0, gPollError = 0, gResets = 0;
+static int CountingPoll(lvState *, int mode)
+{
+    if (mode == 2) gPolls++;
+    return gPollError;
+}
+
+TEST_F(DosProgramTest, CapturedExecutePollsEventsAndResetsKeys)
+{
+    SetDosStepPoll(CountingPoll);
+    SetDosInputReset([](lvState *) { gResets++; });
+    gPolls = gPollError = gResets = 0;
+    EXPECT_EQ(Call("Execute", {"sh -c 'sleep 0.3; echo done'", FieldsArg({{"captureoutput", 1}})}), "0 'done\\x0a'");
+    EXPECT_GT(gPolls, 0);
+    EXPECT_EQ(gResets, 1);
+    EXPECT_EQ(Call("Execute", {"true", "", FieldsArg({{"resetkeys", 0}})}), "");
+    EXPECT_EQ(Call("Execute", {"true", 0}), "");
+    EXPECT_EQ(gResets, 1);
+    gPollError = 1003;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Call("Execute", {"sleep 15", FieldsArg({{"captureoutput", 1}})}), "error 1003");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    SetDosStepPoll(nullptr);
+    SetDosInputReset(nullptr);
+}
+
 TEST_F(DosProgramTest, RunOfAMissingProgramEndsWith127)
 {
     // Without a RunFinished handler nothing is left behind and nothing fails.
