@@ -48,6 +48,7 @@
 #include "ui/display.h"
 #include "ui/lib_event.h"
 #include "ui/legacy.h"
+#include "ui/input.h"
 #include "ui/lib_clipboard.h"
 #include "ui/ports.h"
 #include "ui/lib_console.h"
@@ -59,6 +60,12 @@
 // The line hook's work and the event poll's first step: the plug-ins' line hooks (a
 // non-zero result is the run's error), then stale input events are purged, the resource
 // monitor redrawn when it is due, then a display adapter's input is handled.
+// Keys and buttons held when Execute or Run started a program are not held after it.
+static void ResetCurrentDisplayInput(lvState *)
+{
+    if (lvDisplay *d = GetCurrentDisplay()) ResetDisplayInput(d);
+}
+
 static int PollRuntimeEvents(lvState *L, int mode)
 {
     if (mode & 1) {
@@ -288,6 +295,7 @@ void InstallBuiltinLibraries(void)
     sources.FreePort = FreeProgramPort;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
+    SetDosInputReset(ResetCurrentDisplayInput);
     SetLinkedTailReader(18, ReadLinkedDirTail);
     SetLinkedTailReader(20, ReadLinkedDirTail);
 
