@@ -524,6 +524,21 @@ TEST(PaintOutlineTest, AllocationFailureReturnsErrMemAndPaintsNothing) {
     EXPECT_EQ(img, nullptr);
 }
 
+TEST(PaintOutlineTest, OnePixelLinesIntoBitmapsStayInside) {
+    Handles h;
+    h.rgb = AllocRgbBitmap(8, 4, 0, nullptr);
+    ASSERT_NE(h.rgb, nullptr);
+    FillBitmapRect(h.rgb, 0, 0, 8, 4, 0);
+    PlotLineOnBitmap(h.rgb, -3, 1, 20, 1, 0x00FF00);
+    PlotLineOnBitmap(h.rgb, 2, -9, 2, 100, 0x0000FF);
+    PlotLineOnBitmap(h.rgb, -100, -100, -1, -1, 0xFF0000);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 8; x++) {
+            uint32_t want = x == 2 ? 0x0000FF : y == 1 ? 0x00FF00 : 0;
+            EXPECT_EQ(ReadBitmapPixel(h.rgb, x, y, 0) & 0xFFFFFF, want) << x << "," << y;
+        }
+}
+
 // ---- Plug-in entries --------------------------------------------------------------------------
 
 TEST(PluginDrawing, LinesNeverWriteOutsideTheBuffer) {
@@ -588,7 +603,7 @@ TEST(PluginDrawing, PolygonIntoRawPixelsAndBitmapsWithOffsets) {
 TEST(PluginDrawing, SlotsAreLiveInTheInterfaceTable) {
     InstallDrawPluginEntries();
     const lvPluginApi *api = GetPluginApi();
-    uint32_t px[4] = {0, 0, 0, 0};
+    uint32_t px[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // two rows of 4
     lvPluginTag row[] = {{2, 4}, {0, 0}};
     api->graphics->DrawRawLine(reinterpret_cast<uint8_t *>(px), 0, 0, 3, 0, 0x010203, 0, row);
     EXPECT_EQ(px[3], 0x010203u);

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,50 @@ TEST_F(ShapeRender, AntiAliasedCircleFromTheVectorEngine) {
     EXPECT_EQ(outside, 0);
     EXPECT_NEAR(all / 255.0, M_PI * R * R / 4, M_PI * R * R / 4 * 0.02);
     FreeShapeImages(&img);
+}
+
+// Anti-aliased shapes of the vector engine side by side in one 8-bit picture, against a
+// golden picture looked at once and kept (LV_UPDATE_GOLDEN=1 writes it afresh).
+TEST_F(ShapeRender, VectorShapesMatchTheGoldenPicture) {
+    const int W = 160, H = 48;
+    lvBitMapHandle *plane = AllocAlphaBitmap(W, H, 1, nullptr, 0);
+    ASSERT_NE(plane, nullptr);
+    struct Shape { int type, r, start, end, clockwise, corner, filled, lineWidth, border, x; } shapes[] = {
+        {SHAPE_CIRCLE, 18, 0, 360, 1, 0, 1, 1, 0, 2},
+        {SHAPE_ELLIPSE, 12, 0, 360, 1, 0, 0, 3, 0, 42},     // outline of width 3, radii 18 x 12
+        {SHAPE_ARC, 18, 30, 300, 1, 0, 1, 1, 0, 82},        // a pie from 30 to 300 degrees
+        {SHAPE_BOX, 0, 0, 0, 1, 40, 1, 1, 2, 122},          // rounded box 32 x 32 grown by 2
+    };
+    for (const Shape &s : shapes) {
+        lvVectorShape v{};
+        v.type = s.type;
+        v.radiusX = 18, v.radiusY = s.r;
+        v.width = s.type == SHAPE_BOX ? 32 : 37, v.height = s.type == SHAPE_BOX ? 32 : 2 * s.r + 1;
+        v.startAngle = s.start, v.endAngle = s.end, v.clockwise = s.clockwise;
+        v.matrix = {1, 0, 0, 1};
+        for (int &c : v.corners) c = s.corner;
+        v.filled = s.filled, v.lineWidth = s.lineWidth, v.borderGrowth = s.border;
+        v.offsetX = s.x, v.offsetY = 4;
+        ASSERT_EQ(RenderVectorShape(&v, plane), 0);
+    }
+    std::string got = "P5\n160 48\n255\n";
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) got += char(PlaneByte(plane, x, y));
+    FreeBitmapHandle(plane);
+    std::string path = std::string(LV_SOURCE_DIR) + "/tests/images/fixtures/vector_shapes.pgm";
+    if (std::getenv("LV_UPDATE_GOLDEN")) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(got.data(), 1, got.size(), f);
+        std::fclose(f);
+    }
+    FILE *f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    std::string want;
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, f)) want.append(buf, n);
+    std::fclose(f);
+    EXPECT_TRUE(got == want) << "the vector shapes differ from " << path;
 }
 
 TEST_F(ShapeRender, AllocationFailuresFreeEverything) {
