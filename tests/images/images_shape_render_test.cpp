@@ -343,6 +343,28 @@ TEST_F(ShapeRender, DirectFillDrawsOnlyVisibleEdges) {
     EXPECT_EQ(out.damage, (std::vector<std::vector<int>>{{2, 2, 3, 6}}));
 }
 
+TEST_F(ShapeRender, DirectFillOnTheDisplayGoesToItsBuffers) {
+    static std::vector<std::vector<int>> fills;
+    fills.clear();
+    Output out(8, 8);
+    out.o.kind = OUTPUT_DISPLAY;
+    out.o.FillDisplayRect = [](void *, int x, int y, int w, int h, uint32_t colour, int style) {
+        fills.push_back({x, y, w, h, int(colour), style});
+    };
+    lvShapeJob j = Job(SHAPE_BOX, 6, 6, 0x123456);
+    ReadShapeStyle(&j);
+    ASSERT_TRUE(CanFillShapeBoxDirectly(&j, &out.o));
+    lvBoxCanvas c{};
+    EXPECT_EQ(FillShapeBox(nullptr, &j, 4, -2, &c, &out.o), SHAPE_DRAWNDIRECTLY);
+    EXPECT_EQ(fills, (std::vector<std::vector<int>>{{4, 0, 4, 4, 0x123456, FILLCOLOR}}));
+    EXPECT_EQ(out.damage, (std::vector<std::vector<int>>{{4, 0, 4, 4}}));
+    // Wholly off the display: drawn, with nothing written.
+    fills.clear();
+    EXPECT_EQ(FillShapeBox(nullptr, &j, 20, 20, &c, &out.o), SHAPE_DRAWNDIRECTLY);
+    EXPECT_TRUE(fills.empty());
+    EXPECT_EQ(out.Rows(), std::vector<std::string>(8, "........"));  // the image planes stay untouched
+}
+
 TEST_F(ShapeRender, GradientCutOnTheLeftTakesTheImagePath) {
     Output out(8, 8);
     lvShapeJob j = Job(SHAPE_BOX, 6, 6, 0xFFFFFF);
