@@ -270,6 +270,64 @@ TEST_F(ShapeRender, VectorShapesMatchTheGoldenPicture) {
     EXPECT_TRUE(got == want) << "the vector shapes differ from " << path;
 }
 
+TEST_F(ShapeRender, PaletteOutputsGetAPenPlane) {
+    static uint32_t palette[256];
+    lvBlitDisplay display{};
+    display.target.kind = OUTPUT_IMAGE;
+    display.target.palette = palette;
+    display.target.depth = 3;
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = &display;
+    lvShapeJob j = Job(SHAPE_BOX, 4, 4, 0xFF0000);
+    WithBorderAndShadow(&j, 1, 0x00FF00, 2, 0x0000FF, SHDWSOUTHEAST);
+    j.style.drawPen = 5, j.style.borderPen = 6, j.style.shadowPen = 7;
+    j.paletteMode = PALETTEMODE_PEN;
+    ReadShapeStyle(&j);
+    lvBoxCanvas c;
+    BoxCanvas(1, 0, 0, 4, 4, 2, SHDWSOUTHEAST, &c);
+    lvShapeImages img;
+    uint32_t colour;
+    ASSERT_EQ(RenderShapeOutlined(nullptr, &j, c.x, c.y, c.width, c.height, c.shapeX, c.shapeY, c.shadowX, c.shadowY,
+                                  0, &img, &colour, nullptr),
+              0);
+    ASSERT_NE(img.pens, nullptr);
+    EXPECT_EQ(img.rgb, nullptr);
+    std::vector<std::string> rows;
+    for (int y = 0; y < 8; y++) {
+        std::string r;
+        for (int x = 0; x < 8; x++) {
+            int v = PlaneByte(img.pens, x, y);
+            r += v == 0 ? '.' : v == (5 ^ 255) ? 'F' : v == (6 ^ 255) ? 'B' : v == (7 ^ 255) ? 'S' : '?';
+        }
+        rows.push_back(r);
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"BBBBBB..", "BFFFFB..", "BFFFFBSS", "BFFFFBSS", "BFFFFBSS",
+                                              "BBBBBBSS", "..SSSSSS", "..SSSSSS"}));
+    FreeShapeImages(&img);
+
+    // The same through the line-based renderer.
+    double fill[2 * SHAPE_MAXPOINTS], border[2 * SHAPE_MAXPOINTS];
+    int w, h, nf, nb;
+    lvShapeJob k = j;
+    k.lineBased = 1;
+    ASSERT_EQ(BuildShapeOutline(&k, &w, &h, fill, &nf, border, &nb), 0);
+    ASSERT_EQ(RenderShapeLines(&k, nullptr, fill, nf, border, nb, 0, 0, 2, 2, k.canvasW, k.canvasH, 0, &img, &colour),
+              0);
+    ASSERT_NE(img.pens, nullptr);
+    EXPECT_EQ(PlaneByte(img.pens, 2, 2), 5 ^ 255);
+    EXPECT_EQ(PlaneByte(img.pens, 0, 0), 6 ^ 255);
+    EXPECT_EQ(PlaneByte(img.pens, 7, 7), 7 ^ 255);
+    FreeShapeImages(&img);
+
+    // A pen beyond the depth: ERR_PENRANGE with nothing made.
+    j.style.drawPen = 9;
+    EXPECT_EQ(RenderShapeOutlined(nullptr, &j, c.x, c.y, c.width, c.height, c.shapeX, c.shapeY, c.shadowX, c.shadowY,
+                                  0, &img, &colour, nullptr),
+              ERR_PENRANGE);
+    EXPECT_EQ(img.pens, nullptr);
+    RasterState.currentDisplay = saved;
+}
+
 TEST_F(ShapeRender, AllocationFailuresFreeEverything) {
     lvShapeJob j = Job(SHAPE_BOX, 6, 6, 0xFF0000);
     WithBorderAndShadow(&j, 1, 0x00FF00, 2, 0x40000000u, SHDWSOUTHEAST);
