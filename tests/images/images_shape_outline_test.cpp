@@ -4,6 +4,7 @@
 // whole geometry of bordered and shadowed jobs.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -103,6 +104,22 @@ TEST(ShapePoints, ArcsFollowTheirDirection) {
         }
         EXPECT_EQ(pts.back(), pts[2]);  // closed on its first arc point
     }
+}
+
+TEST(ShapePoints, ExtremeAnglesStayBounded) {
+    double buf[2 * SHAPE_MAXPOINTS];
+    for (int start : {0, 2147483000, -2147483000}) {
+        lvShapeJob a = Job(SHAPE_ARC, 41, 41);
+        a.startAngle = start, a.endAngle = 2147483647, a.clockwise = 1;
+        int n = BuildShapePoints(41, &a, buf, 41);
+        ASSERT_GE(n, 4);
+        ASSERT_LE(n, SHAPE_MAXPOINTS);
+        for (int i = 0; i < n; i++) {
+            EXPECT_GE(buf[2 * i] / F, 0);
+            EXPECT_LE(buf[2 * i] / F, 40);
+        }
+    }
+    EXPECT_GT(GenerateEllipsePoints(0, 0, 10 * F, 10 * F, nullptr, 0.5, 0.5, INT_MAX, 5, 0, 0, buf, INT_MIN), 1);
 }
 
 TEST(ShapePoints, TransformAboutTheAnchor) {
