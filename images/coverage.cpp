@@ -74,8 +74,77 @@ int ToFixed(double v, int shift) {
 
 }  // namespace
 
+namespace {
+
+// Cuts a closed polygon (16.16 pairs) to the rectangle lo..hi on both axes
+// (Sutherland-Hodgman). The rasteriser walks every row of a polygon's full
+// extent, so far-off points are brought near the plane first; the cut runs
+// outside the plane by more than any stroke reaches, so no pixel changes.
+bool CutPolygon(std::vector<double> &p, double loX, double loY, double hiX, double hiY) {
+    std::vector<double> out;
+    for (int edge = 0; edge < 4; edge++) {
+        size_t n = p.size() / 2;
+        if (n == 0) return false;
+        out.clear();
+        auto inside = [&](const double *q) {
+            switch (edge) {
+            case 0: return q[0] >= loX;
+            case 1: return q[0] <= hiX;
+            case 2: return q[1] >= loY;
+            default: return q[1] <= hiY;
+            }
+        };
+        auto cross = [&](const double *a, const double *b) {
+            double t;
+            if (edge < 2) {
+                double x = edge == 0 ? loX : hiX;
+                t = (x - a[0]) / (b[0] - a[0]);
+                out.push_back(x);
+                out.push_back(a[1] + t * (b[1] - a[1]));
+            } else {
+                double y = edge == 2 ? loY : hiY;
+                t = (y - a[1]) / (b[1] - a[1]);
+                out.push_back(a[0] + t * (b[0] - a[0]));
+                out.push_back(y);
+            }
+        };
+        for (size_t i = 0; i < n; i++) {
+            const double *a = &p[2 * ((i + n - 1) % n)], *b = &p[2 * i];
+            bool ia = inside(a), ib = inside(b);
+            if (ib) {
+                if (!ia) cross(a, b);
+                out.push_back(b[0]);
+                out.push_back(b[1]);
+            } else if (ia) {
+                cross(a, b);
+            }
+        }
+        p.swap(out);
+    }
+    return !p.empty();
+}
+
+}  // namespace
+
 int RasterisePolygon(lvCoverageImage *image, const double *points, int count, int antiAlias, int thickness) {
     if (!image || !points || count < 1) return 0;
+    if (ChooseShift(points, count) < 0) return 0;
+    std::vector<double> cut;
+    try {
+        double margin = (std::max(thickness, 0) + 4) * 65536.0;
+        double loX = -margin, loY = -margin, hiX = image->width * 65536.0 + margin, hiY = image->height * 65536.0 + margin;
+        bool far = false;
+        for (int k = 0; k < count && !far; k++)
+            far = points[2 * k] < loX || points[2 * k] > hiX || points[2 * k + 1] < loY || points[2 * k + 1] > hiY;
+        if (far) {
+            cut.assign(points, points + 2 * static_cast<size_t>(count));
+            if (!CutPolygon(cut, loX, loY, hiX, hiY)) return 1;  // nothing near the plane
+            points = cut.data();
+            count = static_cast<int>(cut.size() / 2);
+        }
+    } catch (...) {
+        return 0;
+    }
     int shift = ChooseShift(points, count);
     if (shift < 0) return 0;
     std::vector<cv::Point> pts;
@@ -349,7 +418,12 @@ void PlotLineOnBitmap(lvBitMapHandle *bitmap, int x1, int y1, int x2, int y2, ui
     if (!bitmap || bitmap->kind != BMKIND_RGB) return;
     if (adapterLine && (bitmap->video || AdapterOwnsBitmaps())) {
         int flags = bitmap->video ? 2 : 0;
-        adapterLine(bitmap->backing, x1, y1, x2, y2, colour, flags);
+        // The rgb of a selected mask or alpha channel takes the colour as it is; other
+        // bitmaps get it in the adapter's alpha convention.
+        const lvBlitDisplay *d = RasterState.currentDisplay;
+        if (d && (d->target.kind == OUTPUT_MASK || d->target.kind == OUTPUT_ALPHA) && d->target.bitmap == bitmap)
+            flags |= 4;
+        adapterLine(bitmap->backing, x1, y1, x2, y2, (flags & 4) ? colour : ConvertColorForAdapter(colour, 0), flags);
         return;
     }
     lvScopedLock lock(bitmap, 0);

@@ -113,11 +113,18 @@ struct lvShapeImages {
     lvBitMapHandle *fillImage;   // gradient or texture fill, freed with the set
     int colourOnly;              // 1: the blit paints the colour below through alpha
     uint32_t colour;
+    lvBitMapHandle *pens;        // palette outputs: the pen plane (coverage values pen xor 255)
+    uint32_t *palette;           // its 256-entry palette
+    int backgroundPen;
+    int fillValue, borderValue, shadowValue;  // what the pen plane receives per part
 };
 void FreeShapeImages(lvShapeImages *images);
 // Makes the image set by the job's needs. 0, or ERR_BITMAP, ERR_ALLOCALPHA,
 // ERR_ALLOCMASK, ERR_MEM with nothing left allocated.
-int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lvShapeImages *images);
+int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lvShapeImages *images,
+                     void *state = nullptr);
+// The palette and depth of the current output, or null (true-colour output).
+const uint32_t *GetShapeOutputPalette(int *depth);
 // Fills a rectangle, or draws its one-pixel frame (filled 0), into each given
 // plane: the colour, mask bits set, alpha 255 - transparency.
 void FillShapeRect(int height, int y, int x, lvBitMapHandle *rgb, int width, lvBitMapHandle *mask,

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "images/lvpaint.h"
@@ -186,6 +187,89 @@ void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1,
         const uint8_t *clip = (F & kClipMask)
                                   ? c->clipMask + static_cast<size_t>(y - c->clipY) * c->clipMaskRowBytes
                                   : nullptr;
+        // Plain colour into native pixels without clip mask or alpha-over: branch-free
+        // whole-row loops the compiler can vectorise.
+        if constexpr ((F & kRgb) && !(F & (kClipMask | kOver))) {
+            if (native && !src && !pens) {
+                const uint32_t s = c->colourPixel;
+                const int sr = (s >> 16) & 0xFF, sg = (s >> 8) & 0xFF, sb = s & 0xFF;
+                uint32_t *out = rgb + xOffset;
+                // The weights of one row first (0 where nothing is painted), then the
+                // pixels from them.
+                uint8_t weights[256];
+                for (int b0 = j0; b0 < j1; b0 += 256) {
+                    const int n = std::min(256, j1 - b0);
+                    const uint8_t *v = cov + b0;
+                    const uint8_t *wt = weights;
+                    if (hard) {
+                        for (int i = 0; i < n; i++) weights[i] = v[i] ? static_cast<uint8_t>(preset) : 0;
+                    } else if (opacity == 255) {
+                        wt = v;  // the coverage is the weight
+                    } else {
+                        for (int i = 0; i < n; i++) weights[i] = static_cast<uint8_t>((v[i] * opacity * 257 + 257) >> 16);
+                    }
+                    uint32_t *o = out + b0;
+                    if constexpr (F & kAlpha) {
+                        uint8_t *a = alpha + xOffset + b0;
+                        for (int i = 0; i < n; i++) {
+                            bool on = v[i] != 0;
+                            o[i] = on ? s : o[i];
+                            a[i] = on ? wt[i] : a[i];
+                        }
+                    } else {
+                        auto one = [&](int i) {
+                            int k = wt[i];
+                            uint32_t t = o[i];
+                            int tr = (t >> 16) & 0xFF, tg = (t >> 8) & 0xFF, tb = t & 0xFF;
+                            int r = tr + ((k * (sr - tr)) >> 8), g = tg + ((k * (sg - tg)) >> 8);
+                            int b = tb + ((k * (sb - tb)) >> 8);
+                            uint32_t blended = (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b);
+                            o[i] = k == 255 ? s : blended;  // weight 0 leaves the pixel as it is
+                        };
+                        int i = 0;
+                        // Eight pixels at a time where the weights are all 0 or all 255:
+                        // the outside and inside of most shapes.
+                        for (; i + 8 <= n; i += 8) {
+                            uint64_t w8;
+                            std::memcpy(&w8, wt + i, 8);
+                            if (w8 == 0) continue;
+                            if (w8 == ~uint64_t(0)) {
+                                for (int q = 0; q < 8; q++) o[i + q] = s;
+                                continue;
+                            }
+                            for (int q = 0; q < 8; q++) one(i + q);
+                        }
+                        for (; i < n; i++) one(i);
+                    }
+                }
+                if constexpr (F & kMask) {
+                    int mode = c->maskMode;
+                    if (mode != MASKINVISIBLE && mode != MASKXOR && mode != MASKAND) {
+                        int j = j0;
+                        for (; j < j1 && ((xOffset + j) & 7); j++)
+                            if (cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
+                        for (; j + 8 <= j1; j += 8) {
+                            const uint8_t *v = cov + j;
+                            uint64_t c8;
+                            std::memcpy(&c8, v, 8);
+                            if (c8 == 0) continue;
+                            uint8_t bits = static_cast<uint8_t>((v[0] ? 0x80 : 0) | (v[1] ? 0x40 : 0) | (v[2] ? 0x20 : 0) |
+                                                                (v[3] ? 0x10 : 0) | (v[4] ? 8 : 0) | (v[5] ? 4 : 0) |
+                                                                (v[6] ? 2 : 0) | (v[7] ? 1 : 0));
+                            mask[(xOffset + j) >> 3] |= bits;
+                        }
+                        for (; j < j1; j++)
+                            if (cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
+                    } else {
+                        for (int j = j0; j < j1; j++)
+                            if (cov[j])
+                                ApplyMaskMode(&mask[(xOffset + j) >> 3], static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7)),
+                                              mode);
+                    }
+                }
+                continue;
+            }
+        }
         for (int j = j0; j < j1; j++) {
             int raw = cov[j];
             if (!raw) continue;

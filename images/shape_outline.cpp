@@ -100,6 +100,12 @@ int EllipseAngleStep(double radiusPixels) {
 int GenerateEllipsePoints(double cx, double cy, double rx, double ry, const lvMatrix2D *m, double anchorX,
                           double anchorY, int to, int step, int pie, int bounds, double *buffer, int from) {
     if (from > to) std::swap(from, to);
+    // Far-off angles: the span decides, whole turns do not (and nothing may overflow).
+    if (from < -(1 << 24) || to > (1 << 24)) {
+        int64_t span = int64_t(to) - from;
+        from = static_cast<int>(((int64_t(from) % 360) + 360) % 360);
+        to = static_cast<int>(std::min<int64_t>(int64_t(from) + span, int64_t(from) + 361));
+    }
     if (from < 0) {
         int k = (-from + 359) / 360;
         from += k * 360, to += k * 360;
@@ -242,7 +248,8 @@ int BuildShapePoints(int width, const lvShapeJob *job, double *buffer, int heigh
         return n;
     }
     case SHAPE_ARC: {
-        int start = job->startAngle, end = job->endAngle;
+        // Whole turns beyond the first do not change an arc.
+        int start = job->startAngle % 3600, end = job->endAngle % 3600;
         if (job->clockwise && end < start) end += ((start - end - 1) / 360 + 1) * 360;
         if (!job->clockwise && start < end) start += ((end - start - 1) / 360 + 1) * 360;
         double cx = (width / 2) * kFix, cy = (height / 2) * kFix;

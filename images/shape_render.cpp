@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "platform/lvplatform.h"
 #include "images/lvpaint.h"
 #include "images/lvshape.h"
 #include "images/lvvectorshape.h"
@@ -56,6 +57,8 @@ void FillPolygonInto(const lvShapeImages *img, const double *points, int count, 
 }  // namespace
 
 void FreeShapeImages(lvShapeImages *images) {
+    FreeBitmapHandle(images->pens);
+    FreeMemory(images->palette);
     FreeBitmapHandle(images->rgb);
     FreeBitmapHandle(images->mask);
     FreeBitmapHandle(images->alpha);
@@ -63,9 +66,50 @@ void FreeShapeImages(lvShapeImages *images) {
     *images = lvShapeImages{};
 }
 
-int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lvShapeImages *images) {
+const uint32_t *GetShapeOutputPalette(int *depth) {
+    *depth = 0;
+    const lvBlitDisplay *d = RasterState.currentDisplay;
+    if (!d) return nullptr;
+    if (d->target.kind != OUTPUT_DISPLAY && d->target.palette) {
+        *depth = d->target.depth;
+        return d->target.palette;
+    }
+    if (d->target.kind == OUTPUT_DISPLAY && d->picture && d->picture->depth && d->picture->palette) {
+        *depth = d->picture->depth;
+        return d->picture->palette;
+    }
+    return nullptr;
+}
+
+int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lvShapeImages *images, void *state) {
     *images = lvShapeImages{};
     int marker = 1;
+    int depth;
+    const uint32_t *palette = job->maskOnly ? nullptr : GetShapeOutputPalette(&depth);
+    if (palette) {
+        lvPenPlaneRequest q{};
+        q.width = width, q.height = height;
+        q.targetPalette = palette;
+        q.depth = depth;
+        q.fillStyle = job->fillStyle;
+        q.textureBrush = job->style.textureBrush;
+        q.antialias = job->antiAlias;
+        q.fillColour = job->colour, q.borderColour = job->borderColour, q.shadowColour = job->shadowColour;
+        q.fillPen = job->style.drawPen, q.borderPen = job->style.borderPen, q.shadowPen = job->style.shadowPen;
+        q.pensGiven = job->paletteMode == PALETTEMODE_PEN;
+        q.colourFilter = job->tags && HasColorFilter(job->tags->filters);
+        q.flags = flags;
+        lvPenPlaneResult r{};
+        if (int rc = PreparePenPlane(state, &q, &r)) return rc;
+        if (r.pens) {
+            images->pens = r.pens;
+            images->palette = r.palette;
+            images->backgroundPen = r.backgroundPen;
+            images->fillValue = r.fillValue, images->borderValue = r.borderValue;
+            images->shadowValue = r.shadowValue;
+            return 0;
+        }
+    }
     if (CanDrawDirect(job->hasShadow ? &marker : nullptr, job->hasBorder ? &marker : nullptr, job->fillStyle,
                       job->tags, flags)) {
         images->alpha = AllocAlphaBitmap(width, height, 1, nullptr, 0);
@@ -147,12 +191,33 @@ static int MakeFillImage(void *state, const lvShapeJob *job, int w, int h, int x
     return FillRectWithTexture(state, images->fillImage, nullptr, x, y, fw, fh, &job->style, &job->transform.matrix);
 }
 
+// Palette outputs: shadow, border and fill as pen values into the pen plane, hard-edged.
+static void RenderPens(const lvShapeJob *job, const lvShapeImages *img, const double *points, int count,
+                       const double *borderPoints, int borderCount, int shapeX, int shapeY, int shadowX,
+                       int shadowY) {
+    lvShapeImages pens{};
+    pens.alpha = img->pens;
+    const bool border = job->hasBorder && borderCount > 0;
+    if (job->hasShadow)
+        FillPolygonInto(&pens, border ? borderPoints : points, border ? borderCount : count, shadowX, shadowY,
+                        job->shapeW, job->shapeH, 0, 255 - img->shadowValue, nullptr, 0, 0);
+    if (border)
+        FillPolygonInto(&pens, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH, 0,
+                        255 - img->borderValue, nullptr, 0, 0);
+    FillPolygonInto(&pens, points, count, shapeX, shapeY, job->shapeW, job->shapeH, 0, 255 - img->fillValue, nullptr,
+                    0, job->fillStyle == FILLNONE ? std::max(1, job->style.lineWidth) : 0);
+}
+
 int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int count, const double *borderPoints,
                      int borderCount, int shapeX, int shapeY, int shadowX, int shadowY, int canvasW, int canvasH,
                      int flags, lvShapeImages *images, uint32_t *colour) {
-    int rc = AllocShapeImages(job, canvasW, canvasH, flags, images);
+    int rc = AllocShapeImages(job, canvasW, canvasH, flags, images, state);
     if (rc) return rc;
     if (colour) *colour = images->colour;
+    if (images->pens) {
+        RenderPens(job, images, points, count, borderPoints, borderCount, shapeX, shapeY, shadowX, shadowY);
+        return 0;
+    }
     const bool aa = job->antiAlias != 0;
     const bool border = job->hasBorder && borderCount > 0;
     // Anti-aliased shapes take their fill image at the shape's size; others at the canvas's.
@@ -394,10 +459,21 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
         int rc = FillShapeBox(state, job, outX + shapeX + b, outY + shapeY + b, &canvas, output);
         if (rc) return rc;  // drawn directly, or an error
     }
-    int rc = AllocShapeImages(job, canvasW, canvasH, flags, images);
+    int rc = AllocShapeImages(job, canvasW, canvasH, flags, images, state);
     if (rc) return rc;
     if (colour) *colour = images->colour;
     const bool rgb = images->rgb != nullptr;
+    if (plain && images->pens) {
+        const int b = job->hasBorder ? job->borderSize : 0;
+        const int sw = job->width + 2 * b, sh = job->height + 2 * b;
+        if (job->hasShadow)
+            FillShapeRect(sh, shadowY, shadowX, nullptr, sw, nullptr, images->pens, 0, 255 - images->shadowValue, 1);
+        if (job->hasBorder)
+            FillShapeRect(sh, shapeY, shapeX, nullptr, sw, nullptr, images->pens, 0, 255 - images->borderValue, 1);
+        FillShapeRect(job->height, shapeY + b, shapeX + b, nullptr, job->width, nullptr, images->pens, 0,
+                      255 - images->fillValue, job->fillStyle != FILLNONE);
+        return 0;
+    }
     if (plain) {
         const int b = job->hasBorder ? job->borderSize : 0;
         const int sw = job->width + 2 * b, sh = job->height + 2 * b;
@@ -465,7 +541,26 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
             rc = RenderVectorShape(&v, edge);
         }
     }
-    if (!rc) {
+    if (!rc && images->pens) {
+        // Pen plane: what the coverage covers at least half takes the part's value.
+        auto stamp = [&](lvBitMapHandle *coverage, int x, int y, int value) {
+            uint8_t *cp, *pp;
+            int crow, prow;
+            uintptr_t ct = GetPlanePixels(coverage, &cp, &crow, 0), pt = GetPlanePixels(images->pens, &pp, &prow, 1);
+            if (ct && pt)
+                for (int yy = 0; yy < coverage->height; yy++)
+                    for (int xx = 0; xx < coverage->width; xx++) {
+                        int tx = x + xx, ty = y + yy;
+                        if (tx < 0 || ty < 0 || tx >= images->pens->width || ty >= images->pens->height) continue;
+                        if (cp[yy * crow + xx] >= 128) pp[ty * prow + tx] = static_cast<uint8_t>(value);
+                    }
+            if (ct) ReleasePlanePixels(ct);
+            if (pt) ReleasePlanePixels(pt);
+        };
+        if (job->hasShadow) stamp(edge ? edge : fill, shadowX, shadowY, images->shadowValue);
+        if (edge) stamp(edge, shapeX, shapeY, images->borderValue);
+        stamp(fill, shapeX, shapeY, images->fillValue);
+    } else if (!rc) {
         if (images->colourOnly) {
             // The coverage scaled by the fill's opacity.
             CombineBytePlanesClipped(fill, 0, 0, images->alpha, shapeX, shapeY, job->shapeW, job->shapeH, 4,

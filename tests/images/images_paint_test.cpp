@@ -461,6 +461,32 @@ TEST(PaintOutlineTest, FarOffAndBrokenPointsNeitherOverflowNorDraw) {
         EXPECT_EQ(PaintOutline(&r), 0);
         EXPECT_EQ(AlphaRows(h.alpha), std::vector<std::string>(4, "######")) << far;
     }
+    // Its outline lies far outside: cut near the canvas, the cut itself must not show.
+    for (int aa : {0, 1}) {
+        Handles h;
+        h.alpha = AllocAlphaBitmap(6, 4, 1, nullptr, 0);
+        auto pts = Fixed({-1e9, -1e9, 1e9, -1e9, 1e9, 1e9, -1e9, 1e9});
+        lvOutlineRequest r{};
+        r.width = 6, r.height = 4, r.alpha = h.alpha, r.points = pts.data(), r.count = 4, r.outlineThickness = 3;
+        r.antiAlias = aa;
+        EXPECT_EQ(PaintOutline(&r), 0);
+        EXPECT_EQ(AlphaRows(h.alpha), std::vector<std::string>(4, "......")) << "anti-aliased " << aa;
+    }
+    // A triangle with one corner far off keeps its near edge: the diagonal through the canvas.
+    {
+        Handles h, g;
+        h.alpha = AllocAlphaBitmap(6, 6, 1, nullptr, 0);
+        g.alpha = AllocAlphaBitmap(6, 6, 1, nullptr, 0);
+        auto farTri = Fixed({0, 0, 1e7, 1e7, 0, 1e7});
+        auto nearTri = Fixed({0, 0, 100, 100, 0, 100});
+        lvOutlineRequest r{};
+        r.width = 6, r.height = 6, r.alpha = h.alpha, r.points = farTri.data(), r.count = 3, r.filled = 1;
+        EXPECT_EQ(PaintOutline(&r), 0);
+        r.alpha = g.alpha, r.points = nearTri.data();
+        EXPECT_EQ(PaintOutline(&r), 0);
+        EXPECT_EQ(AlphaRows(h.alpha), AlphaRows(g.alpha));
+        EXPECT_EQ(AlphaRows(h.alpha)[5], "######");
+    }
     // NaN and infinity draw nothing.
     for (double bad : {std::nan(""), HUGE_VAL}) {
         Handles h;
@@ -522,6 +548,49 @@ TEST(PaintOutlineTest, AllocationFailureReturnsErrMemAndPaintsNothing) {
     EXPECT_EQ(CreateCoverageImage(4, 4, &img, nullptr, nullptr), ERR_MEM);
     FailAllocMemoryAfter(-1);
     EXPECT_EQ(img, nullptr);
+}
+
+TEST(PaintOutlineTest, OnePixelLinesIntoBitmapsStayInside) {
+    Handles h;
+    h.rgb = AllocRgbBitmap(8, 4, 0, nullptr);
+    ASSERT_NE(h.rgb, nullptr);
+    FillBitmapRect(h.rgb, 0, 0, 8, 4, 0);
+    PlotLineOnBitmap(h.rgb, -3, 1, 20, 1, 0x00FF00);
+    PlotLineOnBitmap(h.rgb, 2, -9, 2, 100, 0x0000FF);
+    PlotLineOnBitmap(h.rgb, -100, -100, -1, -1, 0xFF0000);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 8; x++) {
+            uint32_t want = x == 2 ? 0x0000FF : y == 1 ? 0x00FF00 : 0;
+            EXPECT_EQ(ReadBitmapPixel(h.rgb, x, y, 0) & 0xFFFFFF, want) << x << "," << y;
+        }
+}
+
+TEST(PaintOutlineTest, VideoBitmapLinesGoToTheAdapter) {
+    static std::vector<std::vector<intptr_t>> calls;
+    calls.clear();
+    SetAdapterLineHook([](void *backing, int x1, int y1, int x2, int y2, uint32_t colour, int flags) {
+        calls.push_back({reinterpret_cast<intptr_t>(backing), x1, y1, x2, y2, intptr_t(colour), flags});
+    });
+    int token;
+    lvBitMapHandle video{};
+    video.kind = BMKIND_RGB, video.backing = &token, video.video = 1, video.width = video.height = 8;
+    PlotLineOnBitmap(&video, 1, 2, 3, 4, 0x00ABCDEF);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0][0], reinterpret_cast<intptr_t>(&token));
+    EXPECT_EQ((std::vector<intptr_t>(calls[0].begin() + 1, calls[0].begin() + 5)), (std::vector<intptr_t>{1, 2, 3, 4}));
+    EXPECT_EQ(calls[0][6], 2);
+    // The rgb of a selected alpha channel: flag 4 and the colour unchanged.
+    lvBlitDisplay display{};
+    display.target.kind = OUTPUT_ALPHA;
+    display.target.bitmap = &video;
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = &display;
+    PlotLineOnBitmap(&video, 0, 0, 1, 1, 0x00000080);
+    RasterState.currentDisplay = saved;
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1][6], 6);
+    EXPECT_EQ(calls[1][5], 0x80);
+    SetAdapterLineHook(nullptr);
 }
 
 // ---- Plug-in entries --------------------------------------------------------------------------
@@ -588,7 +657,7 @@ TEST(PluginDrawing, PolygonIntoRawPixelsAndBitmapsWithOffsets) {
 TEST(PluginDrawing, SlotsAreLiveInTheInterfaceTable) {
     InstallDrawPluginEntries();
     const lvPluginApi *api = GetPluginApi();
-    uint32_t px[4] = {0, 0, 0, 0};
+    uint32_t px[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // two rows of 4
     lvPluginTag row[] = {{2, 4}, {0, 0}};
     api->graphics->DrawRawLine(reinterpret_cast<uint8_t *>(px), 0, 0, 3, 0, 0x010203, 0, row);
     EXPECT_EQ(px[3], 0x010203u);

@@ -4,10 +4,12 @@
 // whole geometry of bordered and shadowed jobs.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <vector>
 
 #include "images/lvshape.h"
+#include "raster/lvbitmap.h"
 #include "raster/lvrect.h"
 
 namespace {
@@ -104,6 +106,22 @@ TEST(ShapePoints, ArcsFollowTheirDirection) {
     }
 }
 
+TEST(ShapePoints, ExtremeAnglesStayBounded) {
+    double buf[2 * SHAPE_MAXPOINTS];
+    for (int start : {0, 2147483000, -2147483000}) {
+        lvShapeJob a = Job(SHAPE_ARC, 41, 41);
+        a.startAngle = start, a.endAngle = 2147483647, a.clockwise = 1;
+        int n = BuildShapePoints(41, &a, buf, 41);
+        ASSERT_GE(n, 4);
+        ASSERT_LE(n, SHAPE_MAXPOINTS);
+        for (int i = 0; i < n; i++) {
+            EXPECT_GE(buf[2 * i] / F, 0);
+            EXPECT_LE(buf[2 * i] / F, 40);
+        }
+    }
+    EXPECT_GT(GenerateEllipsePoints(0, 0, 10 * F, 10 * F, nullptr, 0.5, 0.5, INT_MAX, 5, 0, 0, buf, INT_MIN), 1);
+}
+
 TEST(ShapePoints, TransformAboutTheAnchor) {
     lvMatrix2D quarter = {0, 1, -1, 0};  // 90 degrees
     double x, y;
@@ -171,6 +189,35 @@ TEST(ShapeCanvas, ShadowsMoveShapeAndCanvas) {
         EXPECT_EQ((std::vector<int>{k.x, k.y, k.width, k.height, k.shapeX, k.shapeY, k.shadowX, k.shadowY}),
                   (std::vector<int>{c.x, c.y, c.w, c.h, c.shapeX, c.shapeY, c.shadowX, c.shadowY}))
             << "direction " << c.direction;
+    }
+}
+
+TEST(ShapeStyle, TransparenciesAndThePaletteRule) {
+    struct Case { int maskOnly, paletteMode, palette, layers; int fill, border, shadow, tags; } cases[] = {
+        {0, PALETTEMODE_PEN, 0, 0, 0x40, 0x20, 0x80, 77},    // true colour: kept
+        {0, PALETTEMODE_PEN, 1, 0, 0, 0, 0, 0},              // palette output: cleared, tags too
+        {0, PALETTEMODE_PEN, 1, 1, 0, 0, 0, 77},             // with layers the tags keep theirs
+        {0, PALETTEMODE_REMAP, 1, 0, 0x40, 0x20, 0x80, 77},  // remapping keeps them
+        {1, PALETTEMODE_PEN, 1, 0, 0x40, 0x20, 0x80, 77},    // mask-only jobs keep them
+    };
+    for (const Case &c : cases) {
+        lvStyleTags tags{};
+        tags.transparency = 77;
+        lvShapeJob j = Job(SHAPE_BOX, 4, 4);
+        j.colour = 0x40123456u;
+        j.tags = &tags;
+        j.maskOnly = c.maskOnly, j.paletteMode = c.paletteMode;
+        j.style.fillStyle = FILLCOLOR;
+        j.style.formStyle = FORM_BORDER | FORM_SHADOW | FORM_ANTIALIAS;
+        j.style.borderSize = 2, j.style.borderColour = 0x20ABCDEFu;
+        j.style.shadowSize = 3, j.style.shadowColour = 0x80000000u, j.style.shadowDirection = SHDWEAST;
+        ReadShapeStyle(&j, c.palette, c.layers);
+        EXPECT_EQ((std::vector<int>{j.fillTransparency, j.borderTransparency, j.shadowTransparency, tags.transparency}),
+                  (std::vector<int>{c.fill, c.border, c.shadow, c.tags}));
+        EXPECT_EQ(j.colour, 0x123456u);
+        EXPECT_EQ(j.borderColour, 0xABCDEFu);
+        EXPECT_EQ((std::vector<int>{j.hasBorder, j.borderSize, j.hasShadow, j.shadowSize, j.antiAlias}),
+                  (std::vector<int>{1, 2, 1, 3, 1}));
     }
 }
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,108 @@ TEST_F(ShapeRender, AntiAliasedCircleFromTheVectorEngine) {
     FreeShapeImages(&img);
 }
 
+// Anti-aliased shapes of the vector engine side by side in one 8-bit picture, against a
+// golden picture looked at once and kept (LV_UPDATE_GOLDEN=1 writes it afresh).
+TEST_F(ShapeRender, VectorShapesMatchTheGoldenPicture) {
+    const int W = 160, H = 48;
+    lvBitMapHandle *plane = AllocAlphaBitmap(W, H, 1, nullptr, 0);
+    ASSERT_NE(plane, nullptr);
+    struct Shape { int type, r, start, end, clockwise, corner, filled, lineWidth, border, x; } shapes[] = {
+        {SHAPE_CIRCLE, 18, 0, 360, 1, 0, 1, 1, 0, 2},
+        {SHAPE_ELLIPSE, 12, 0, 360, 1, 0, 0, 3, 0, 42},     // outline of width 3, radii 18 x 12
+        {SHAPE_ARC, 18, 30, 300, 1, 0, 1, 1, 0, 82},        // a pie from 30 to 300 degrees
+        {SHAPE_BOX, 0, 0, 0, 1, 40, 1, 1, 2, 122},          // rounded box 32 x 32 grown by 2
+    };
+    for (const Shape &s : shapes) {
+        lvVectorShape v{};
+        v.type = s.type;
+        v.radiusX = 18, v.radiusY = s.r;
+        v.width = s.type == SHAPE_BOX ? 32 : 37, v.height = s.type == SHAPE_BOX ? 32 : 2 * s.r + 1;
+        v.startAngle = s.start, v.endAngle = s.end, v.clockwise = s.clockwise;
+        v.matrix = {1, 0, 0, 1};
+        for (int &c : v.corners) c = s.corner;
+        v.filled = s.filled, v.lineWidth = s.lineWidth, v.borderGrowth = s.border;
+        v.offsetX = s.x, v.offsetY = 4;
+        ASSERT_EQ(RenderVectorShape(&v, plane), 0);
+    }
+    std::string got = "P5\n160 48\n255\n";
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) got += char(PlaneByte(plane, x, y));
+    FreeBitmapHandle(plane);
+    std::string path = std::string(LV_SOURCE_DIR) + "/tests/images/fixtures/vector_shapes.pgm";
+    if (std::getenv("LV_UPDATE_GOLDEN")) {
+        FILE *f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(got.data(), 1, got.size(), f);
+        std::fclose(f);
+    }
+    FILE *f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    std::string want;
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, f)) want.append(buf, n);
+    std::fclose(f);
+    EXPECT_TRUE(got == want) << "the vector shapes differ from " << path;
+}
+
+TEST_F(ShapeRender, PaletteOutputsGetAPenPlane) {
+    static uint32_t palette[256];
+    lvBlitDisplay display{};
+    display.target.kind = OUTPUT_IMAGE;
+    display.target.palette = palette;
+    display.target.depth = 3;
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = &display;
+    lvShapeJob j = Job(SHAPE_BOX, 4, 4, 0xFF0000);
+    WithBorderAndShadow(&j, 1, 0x00FF00, 2, 0x0000FF, SHDWSOUTHEAST);
+    j.style.drawPen = 5, j.style.borderPen = 6, j.style.shadowPen = 7;
+    j.paletteMode = PALETTEMODE_PEN;
+    ReadShapeStyle(&j);
+    lvBoxCanvas c;
+    BoxCanvas(1, 0, 0, 4, 4, 2, SHDWSOUTHEAST, &c);
+    lvShapeImages img;
+    uint32_t colour;
+    ASSERT_EQ(RenderShapeOutlined(nullptr, &j, c.x, c.y, c.width, c.height, c.shapeX, c.shapeY, c.shadowX, c.shadowY,
+                                  0, &img, &colour, nullptr),
+              0);
+    ASSERT_NE(img.pens, nullptr);
+    EXPECT_EQ(img.rgb, nullptr);
+    std::vector<std::string> rows;
+    for (int y = 0; y < 8; y++) {
+        std::string r;
+        for (int x = 0; x < 8; x++) {
+            int v = PlaneByte(img.pens, x, y);
+            r += v == 0 ? '.' : v == (5 ^ 255) ? 'F' : v == (6 ^ 255) ? 'B' : v == (7 ^ 255) ? 'S' : '?';
+        }
+        rows.push_back(r);
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"BBBBBB..", "BFFFFB..", "BFFFFBSS", "BFFFFBSS", "BFFFFBSS",
+                                              "BBBBBBSS", "..SSSSSS", "..SSSSSS"}));
+    FreeShapeImages(&img);
+
+    // The same through the line-based renderer.
+    double fill[2 * SHAPE_MAXPOINTS], border[2 * SHAPE_MAXPOINTS];
+    int w, h, nf, nb;
+    lvShapeJob k = j;
+    k.lineBased = 1;
+    ASSERT_EQ(BuildShapeOutline(&k, &w, &h, fill, &nf, border, &nb), 0);
+    ASSERT_EQ(RenderShapeLines(&k, nullptr, fill, nf, border, nb, 0, 0, 2, 2, k.canvasW, k.canvasH, 0, &img, &colour),
+              0);
+    ASSERT_NE(img.pens, nullptr);
+    EXPECT_EQ(PlaneByte(img.pens, 2, 2), 5 ^ 255);
+    EXPECT_EQ(PlaneByte(img.pens, 0, 0), 6 ^ 255);
+    EXPECT_EQ(PlaneByte(img.pens, 7, 7), 7 ^ 255);
+    FreeShapeImages(&img);
+
+    // A pen beyond the depth: ERR_PENRANGE with nothing made.
+    j.style.drawPen = 9;
+    EXPECT_EQ(RenderShapeOutlined(nullptr, &j, c.x, c.y, c.width, c.height, c.shapeX, c.shapeY, c.shadowX, c.shadowY,
+                                  0, &img, &colour, nullptr),
+              ERR_PENRANGE);
+    EXPECT_EQ(img.pens, nullptr);
+    RasterState.currentDisplay = saved;
+}
+
 TEST_F(ShapeRender, AllocationFailuresFreeEverything) {
     lvShapeJob j = Job(SHAPE_BOX, 6, 6, 0xFF0000);
     WithBorderAndShadow(&j, 1, 0x00FF00, 2, 0x40000000u, SHDWSOUTHEAST);
@@ -295,6 +399,28 @@ TEST_F(ShapeRender, DirectFillDrawsOnlyVisibleEdges) {
     EXPECT_EQ(out.Rows(), (std::vector<std::string>{"........", "........", "..###...", "..#.....", "..#.....",
                                                     "..#.....", "..#.....", "..###...", "........", "........"}));
     EXPECT_EQ(out.damage, (std::vector<std::vector<int>>{{2, 2, 3, 6}}));
+}
+
+TEST_F(ShapeRender, DirectFillOnTheDisplayGoesToItsBuffers) {
+    static std::vector<std::vector<int>> fills;
+    fills.clear();
+    Output out(8, 8);
+    out.o.kind = OUTPUT_DISPLAY;
+    out.o.FillDisplayRect = [](void *, int x, int y, int w, int h, uint32_t colour, int style) {
+        fills.push_back({x, y, w, h, int(colour), style});
+    };
+    lvShapeJob j = Job(SHAPE_BOX, 6, 6, 0x123456);
+    ReadShapeStyle(&j);
+    ASSERT_TRUE(CanFillShapeBoxDirectly(&j, &out.o));
+    lvBoxCanvas c{};
+    EXPECT_EQ(FillShapeBox(nullptr, &j, 4, -2, &c, &out.o), SHAPE_DRAWNDIRECTLY);
+    EXPECT_EQ(fills, (std::vector<std::vector<int>>{{4, 0, 4, 4, 0x123456, FILLCOLOR}}));
+    EXPECT_EQ(out.damage, (std::vector<std::vector<int>>{{4, 0, 4, 4}}));
+    // Wholly off the display: drawn, with nothing written.
+    fills.clear();
+    EXPECT_EQ(FillShapeBox(nullptr, &j, 20, 20, &c, &out.o), SHAPE_DRAWNDIRECTLY);
+    EXPECT_TRUE(fills.empty());
+    EXPECT_EQ(out.Rows(), std::vector<std::string>(8, "........"));  // the image planes stay untouched
 }
 
 TEST_F(ShapeRender, GradientCutOnTheLeftTakesTheImagePath) {
