@@ -650,3 +650,48 @@ TEST_F(Pixels, AntiAliasedVeraIsFreeTypesCoverage)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Pixels, JustifiedUnderlineBridgesTheWidenedGaps)
+{
+    o.align = TEXTALIGN_JUSTIFIED;
+    ASSERT_EQ(Draw("[u]aa bb cc[/u]\naaaaaaaaaaaaaaa", FORM_NORMAL), 0);
+    // The first line is stretched to the second's width; its underline (row 7)
+    // runs without a break from the first word to the end of the last.
+    int end = 0;
+    for (int x = 0; x < image.width; x++)
+        if (Alpha(x, 7)) end = x;
+    EXPECT_GT(end, 100);  // stretched well past its own 64 pixels
+    for (int x = 0; x <= end; x++) ASSERT_EQ(Alpha(x, 7), 255) << x;
+    // Left-aligned, the gaps stay blanks of the underlined text: continuous too,
+    // and no wider than the text.
+    o.align = TEXTALIGN_LEFT;
+    ASSERT_EQ(Draw("[u]aa bb cc[/u]\naaaaaaaaaaaaaaa", FORM_NORMAL), 0);
+    for (int x = 0; x < 64; x++) ASSERT_EQ(Alpha(x, 7), 255) << x;
+    EXPECT_EQ(Alpha(64, 7), 0);
+}
+
+TEST_F(Pixels, PrintStartsAtTheCursorAndWrapsAtTheRightMargin)
+{
+    o.objectType = LV_TEXT_PRINT;
+    o.leftMargin = 10;
+    o.wrapWidth = 40;  // right margin 49
+    o.cursorX = 26;
+    o.cursorY = 0;
+    lvTextLayout layout;
+    ASSERT_EQ(Lay("ab cd ef", &layout), 0);
+    // From x 16 (the cursor less the margin): "ab " fits, "cd" would end at 56.
+    EXPECT_EQ(Views(layout), (std::vector<RunView>{{"ab ", 16, 0}, {"cd ef", 0, 8}}));
+    EXPECT_EQ(layout.finalX, 40);
+    EXPECT_EQ(layout.finalY, 8);
+    // On one line the image starts at the text and records the shift.
+    lvTextLayout single;
+    ASSERT_EQ(Lay("ab", &single), 0);
+    lvTextImage one;
+    ASSERT_EQ(RenderTextRuns(&fm, nullptr, &o, &single, 16, &one), 0);
+    EXPECT_EQ(one.xShift, 16);
+    EXPECT_EQ(one.width, 16);
+}
+
+}  // namespace
