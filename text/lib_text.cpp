@@ -596,7 +596,7 @@ static int CmdTextOut(lvState *L)
     if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
     int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + image.leftExtension;
     int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + image.topExtension;
-    return DrawTextImage(L, &image, px, py);
+    return OutputTextImage(L, LV_TEXT_TEXTOUT, &o, &image, px, py);
 }
 
 // The arguments as "tostring" renders them, one blank between them.
@@ -637,11 +637,12 @@ static int PrintText(lvState *L, const std::string &text)
     std::copy(state.tabs->stops, state.tabs->stops + state.tabs->count, o.tabs);
     lvTextImage image;
     if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
-    int err = DrawTextImage(L, &image, o.leftMargin + image.xShift + image.leftExtension,
-                            o.cursorY + image.topExtension);
+    if (int err = OutputTextImage(L, LV_TEXT_PRINT, &o, &image, o.leftMargin + image.xShift + image.leftExtension,
+                                  o.cursorY + image.topExtension))
+        return err;
     *state.cursorX = o.leftMargin + o.finalX;
     *state.cursorY = o.cursorY + o.finalY;
-    return err;
+    return 0;
 }
 
 static int CmdPrint(lvState *L)
@@ -753,7 +754,7 @@ static int CmdDisplayTextObject(lvState *L)
     int ax = object->noAdjust ? 0 : object->adjustX, ay = object->noAdjust ? 0 : object->adjustY;
     int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, object->width, 0, 0) : x + ax;
     int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, object->height, 0, 0) : y + ay;
-    return DrawTextImage(L, &object->image, px, py);
+    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, &object->image, px, py);
 }
 
 static int CmdFreeTextObject(lvState *L)
