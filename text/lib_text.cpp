@@ -28,6 +28,7 @@
 #include "text/lvtextlib.h"
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
+#include "raster/lvdrawtags.h"
 #include "raster/lvrect.h"
 #include "vm/lvvm.h"
 
@@ -594,8 +595,30 @@ static int CmdTextOut(lvState *L)
     o.x = x, o.y = y;
     lvTextImage image;
     if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
-    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + image.leftExtension;
-    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + image.topExtension;
+    // Draw tags in the options table scale or turn the text: it is laid out
+    // again in the scaled font where the font scales.
+    double anchorX = 0, anchorY = 0;
+    if (GetValueType(L, 4) == LV_TTABLE) {
+        lvDrawTags tags;
+        lvStyleTags style;
+        std::memset(&tags, 0, sizeof tags);
+        std::memset(&style, 0, sizeof style);
+        if (int err = ParseDrawTags(L, 4, image.width, image.height, image.width, image.height, 0, &tags, &style,
+                                    DRAWTAGS_FROMTEMPLATE | DRAWTAGS_NEEDTABLE))
+            return err;
+        anchorX = tags.anchorX, anchorY = tags.anchorY;
+        const lvMatrix2D &m = tags.matrix;
+        if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
+            const double matrix[4] = {m.sx, m.rx, m.ry, m.sy};
+            lvTextImage transformed;
+            if (int err = LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed)) return err;
+            image = std::move(transformed);
+        }
+    }
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, anchorX)
+                                    : x + image.leftExtension - (int)(image.width * anchorX);
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, anchorY)
+                                    : y + image.topExtension - (int)(image.height * anchorY);
     return OutputTextImage(L, LV_TEXT_TEXTOUT, &o, &image, px, py);
 }
 

@@ -2,6 +2,7 @@
 // glyphs from the font, synthetic bold, italic and underline where the font
 // does not make them, shadows and borders from the glyph coverage.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -336,5 +337,50 @@ int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextIm
     if (int err = RenderTextRuns(fm, font, options, &layout, startX, image)) return err;
     options->adjustX = image->leftExtension;
     options->adjustY = image->topExtension;
+    return 0;
+}
+
+namespace {
+int Scaled(int v, double f) { return (int)std::lround(v * f); }
+}  // namespace
+
+int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
+                          lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return LayoutText(fm, font, options, image);
+    bool pureScale = m[1] == 0 && m[2] == 0;
+    if (pureScale && font->scalable) {
+        // The text is laid out again in the scaled font, its metrics scaled
+        // with it; mirroring is what is left for the image.
+        double fx = std::fabs(m[0]), fy = std::fabs(m[3]);
+        lvTextOptions opt = *options;
+        opt.wrapWidth = Scaled(opt.wrapWidth, fx);
+        opt.leftMargin = Scaled(opt.leftMargin, fx);
+        opt.charSpacing = Scaled(opt.charSpacing, fx);
+        opt.lineSpacing = Scaled(opt.lineSpacing, fy);
+        for (int i = 0; i < LV_TEXT_LEVELS; i++) {
+            opt.listSpacing[i] = Scaled(opt.listSpacing[i], fy);
+            opt.tabs[i] = Scaled(opt.tabs[i], fx);
+        }
+        opt.style.shadowSize = std::clamp(Scaled(opt.style.shadowSize, fx), 1, 64);
+        opt.style.borderSize = std::clamp(Scaled(opt.style.borderSize, fx), 1, 64);
+        if (opt.style.shadowDirection < 0 || opt.style.shadowDirection > 7) opt.style.shadowDirection = SHDWSOUTHEAST;
+        ApplyFontScale(fm, font, fx, fy);
+        lvTextImage laid;
+        int err = LayoutText(fm, font, &opt, &laid);
+        ApplyFontScale(fm, font, 1, 1);
+        if (err) return err;
+        options->finalX = opt.finalX, options->finalY = opt.finalY;
+        options->wrapTable = opt.wrapTable, options->tabTable = opt.tabTable;
+        if (m[0] < 0 || m[3] < 0)
+            TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, image);
+        else
+            *image = std::move(laid);
+        return 0;
+    }
+    lvTextImage base;
+    if (int err = LayoutText(fm, font, options, &base)) return err;
+    TransformTextImage(base, m[0], m[1], m[2], m[3], image);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -108,6 +109,16 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     Drawn(s, 8, 24, 12, [&] { s.Case("tobjshow", "displaytextobject", {1, 0, 0}); });
     s.Case("tobjfree", "freetextobject", {1});
     s.Case("tobjgone", "freetextobject", {1});
+    // Vera at 16, anti-aliased: a text object scaled to 200% against TextOut
+    // with draw tags scaling by 2.
+    s.Case("vera", "setfont", {Str(":::default_sans"), 16});
+    s.Case("veraaa", "setfontstyle", {FORM_ANTIALIAS});
+    s.Case("vobj", "createtextobject", {2, Str("Type")});
+    s.Case("vscale", "scaletextobject", {2, Str("200%"), Str("200%")});
+    Drawn(s, 9, 120, 60, [&] { s.Case("vshow", "displaytextobject", {2, 4, 4}); });
+    Drawn(s, 10, 120, 60, [&] { s.Case("vtags", "textout", {4, 4, Str("Type"), Fields({{"scalex", 2}, {"scaley", 2}})}); });
+    Drawn(s, 11, 120, 60, [&] { s.Case("vplain", "textout", {4, 4, Str("Type")}); });
+    s.Case("topazback", "setfont", {Str(":::default_bitmap"), 8});
     s.Case("aa", "setfontstyle", {FORM_ANTIALIAS});
     s.Case("aatopaz", "createbrush", {90, 8, 8});
     s.Case("aasel", "selectbrush", {90});
@@ -127,6 +138,21 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
     EXPECT_EQ(lines["tobjpen"], "0 4294967295");
+    for (const char *key : {"vera", "vobj", "vscale", "vshow", "vtags", "vplain"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    Picture scaled = ReadPicture(dir.File("b9.png")), tagged = ReadPicture(dir.File("b10.png")),
+            plainVera = ReadPicture(dir.File("b11.png"));
+    ASSERT_EQ(scaled.width, 120);
+    EXPECT_EQ(scaled.rgb, tagged.rgb);
+    // The scaled text reaches twice as far as the plain one.
+    auto inkRight = [](const Picture &p) {
+        int right = -1;
+        for (int y = 0; y < p.height; y++)
+            for (int x = 0; x < p.width; x++)
+                if (p.At(x, y)) right = std::max(right, x);
+        return right;
+    };
+    EXPECT_NEAR(inkRight(scaled) - 4, 2 * (inkRight(plainVera) - 4), 3);
     EXPECT_EQ(lines["tobjw"], "0 16");
     EXPECT_EQ(lines["tobjtext"], "0 Hi");
     EXPECT_EQ(lines["tobjself"].substr(0, 4), "1055");
