@@ -2,8 +2,8 @@
 // font and style, font objects, measuring, the font list and font paths.
 //
 // Each command checks its argument count first, reads its arguments, calls the
-// engine and pushes what it answers. Line input runs on layers and image
-// fonts are still to come: they answer ERR_UNIMPLCMD.
+// engine and pushes what it answers. Line input runs on layers, which are
+// still to come: it answers ERR_UNIMPLCMD.
 // Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
 // Limits: script thread only.
 #include "text/lib_text.h"
@@ -26,6 +26,10 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
+#include "images/lvbrush.h"
+#include "raster/lvbitmap.h"
+#include "runtime/encoding.h"
+#include "text/lvimagefont.h"
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
 #include "raster/lvdrawtags.h"
@@ -836,6 +840,119 @@ static int CmdTransformTextObject(lvState *L)
                                CheckNumberArg(L, 5), SmoothArg(L, 6));
 }
 
+// ---- Image fonts -----------------------------------------------------------------------
+
+// The brush's colours with their coverage in the top byte: alpha, mask or
+// colour key of an RGB brush; the pens of a palette brush through its
+// palette, the transparent pen left clear.
+static int ReadBrushColours(lvBrush *b, std::vector<uint32_t> &argb, int *depth)
+{
+    int w = b->width, h = b->height;
+    argb.assign((size_t)w * h, 0);
+    if (b->penBitmap && b->palette) {
+        uint8_t *pens = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(b->penBitmap, &pens, &rowBytes, 0);
+        if (!token || !pens) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                int pen = pens[(size_t)y * rowBytes + x];
+                if (pen != b->transparentColour) argb[(size_t)y * w + x] = 0xFF000000u | (b->palette[pen] & 0xFFFFFF);
+            }
+        ReleasePlanePixels(token);
+        *depth = b->depth;
+        return 0;
+    }
+    if (!b->bitmap) return ERR_WRONGUSAGE;
+    {
+        lvScopedLock lock(b->bitmap, LOCK_READONLY);
+        if (!lock.token) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                uint32_t c = ReadLockPixel(&lock.lock, x, y) & 0xFFFFFF;
+                bool keyed = b->transparentColour >= 0 && c == (uint32_t)b->transparentColour;
+                argb[(size_t)y * w + x] = (keyed ? 0u : 0xFF000000u) | c;
+            }
+    }
+    if (lvBitMapHandle *plane = b->alpha ? b->alpha : b->mask) {
+        uint8_t *pixels = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 0);
+        if (!token || !pixels) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const uint8_t *row = pixels + (size_t)y * rowBytes;
+                uint32_t a = b->alpha ? row[x] : ((row[x >> 3] >> (7 - (x & 7))) & 1) * 255u;
+                uint32_t &p = argb[(size_t)y * w + x];
+                p = a << 24 | (p & 0xFFFFFF);
+            }
+        ReleasePlanePixels(token);
+    }
+    *depth = 24;
+    return 0;
+}
+
+// CreateFont(id, brush, characters, cell width, cell height, columns[, options]).
+static int CmdCreateFont(lvState *L)
+{
+    CheckArgCount(L, 6, 7, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    lvObjectId brushId = GetObjectIdArg(L, 2);
+    size_t length = 0;
+    const char *characters = CheckStringArg(L, 3, &length);
+    lvImageFontRequest q = {};
+    q.cellWidth = IntArg(L, 4);
+    q.cellHeight = IntArg(L, 5);
+    q.columns = IntArg(L, 6);
+    q.ascender = -1;
+    char name[256] = "Font";
+    std::vector<int> widths;
+    bool widthsGiven = false;
+    if (GetValueType(L, 7) == LV_TTABLE) {
+        GetFieldInt(L, 7, "colspacing", &q.columnSpacing);
+        GetFieldInt(L, 7, "rowspacing", &q.rowSpacing);
+        GetFieldInt(L, 7, "ascender", &q.ascender);
+        GetFieldStringBuf(L, 7, "name", name, sizeof name);
+        if (int err = ReadNumberList(L, 7, "charwidth", 1024, widths, &widthsGiven)) return err;
+    } else if (GetValueType(L, 7) != LV_TNONE && GetValueType(L, 7) != LV_TNIL) {
+        return ERR_TABEXPECTED;
+    }
+    // A font object under the id goes first; its font stays valid.
+    if (!isNil) RemoveFontObject(lvObjectId{number, nullptr});
+    lvBrush *brush = nullptr;
+    if (int err = FindBrushById(L, brushId, &brush, 0)) return err;
+    std::string set;
+    if (GetDefaultTextEncoding() == 1) {
+        size_t p = 0;
+        while (p < length) {
+            uint32_t c = NextUtf8CodePointBounded(&p, length, characters);
+            set.push_back(c > 255 ? '?' : (char)c);
+        }
+    } else {
+        set.assign(characters, length);
+    }
+    std::vector<uint32_t> argb;
+    if (int err = ReadBrushColours(brush, argb, &q.depth)) return err;
+    q.name = name;
+    q.argb = argb.data();
+    q.width = brush->width, q.height = brush->height;
+    q.characters = set.data();
+    q.length = set.size();
+    q.widths = widthsGiven ? &widths : nullptr;
+    lvFont *font = nullptr;
+    if (int err = CreateImageFont(&q, &font)) return err;
+    if (int err = KeepImageFont(font)) {
+        DestroyFont(Fonts(), font);
+        return err;
+    }
+    lvFontObject *object = nullptr;
+    if (int err = AddFontObject(number, isNil != 0, font, &object)) return err;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
 // ---- Attributes ---------------------------------------------------------------------------
 
 int GetFontAttribute(lvState *L, int attribute, const lvFontObject *object)
@@ -923,7 +1040,7 @@ static const lvCommandEntry textCommands[] = {
     {"OpenFont", CmdOpenFont},
     {"CloseFont", CmdCloseFont},
     {"UseFont", CmdUseFont},
-    {"CreateFont", CmdNotBuilt},
+    {"CreateFont", CmdCreateFont},
     {"GetAvailableFonts", CmdGetAvailableFonts},
     {"FreeGlyphCache", CmdFreeGlyphCache},
     {"AddFontPath", CmdAddFontPath},

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "base/lverrors.h"
+#include "text/lvimagefont.h"
 #include "text/lvtextlayout.h"
 
 void StampBorderCoverage(int width, int height, const uint8_t *source, int sourceRowBytes, int radius,
@@ -96,6 +97,21 @@ void Shear(std::vector<uint8_t> &scratch, int w, int h, int baseline)
     }
 }
 
+void ShearWords(std::vector<uint32_t> &scratch, int w, int h, int baseline)
+{
+    std::vector<uint32_t> row((size_t)w);
+    for (int r = 0; r < h; r++) {
+        int d = baseline - r - 1;
+        int shift = d >= 0 ? d / 2 : -((-d + 1) / 2);
+        if (shift == 0) continue;
+        uint32_t *p = scratch.data() + (size_t)r * w;
+        std::fill(row.begin(), row.end(), 0u);
+        for (int c = 0; c < w; c++)
+            if (c + shift >= 0 && c + shift < w) row[(size_t)(c + shift)] = p[c];
+        std::memcpy(p, row.data(), (size_t)w * 4);
+    }
+}
+
 struct RunRenderer {
     lvFontManager *fm;
     lvFont *font;
@@ -120,12 +136,20 @@ struct RunRenderer {
         if (int err = RenderFontText(fm, font, &plane, left, 0, r->text, (size_t)r->length, fontFlags,
                                      o->charSpacing, o->encoding, nullptr))
             return err;
+        // Image fonts draw in their own colours.
+        std::vector<uint32_t> colours;
+        bool colourFont = font->type == LV_FONT_IMAGE;
+        if (colourFont) {
+            colours.assign((size_t)w * h, 0);
+            RenderImageFontColours(font, colours.data(), w, h, left, 0, r->text, (size_t)r->length, o->charSpacing,
+                                   o->encoding);
+        }
         std::vector<uint8_t> pens;
         if (paletteFont) {
             pens = cov;
             for (uint8_t &c : cov) c = c ? 255 : 0;
         }
-        if (!native && !aa && !paletteFont && (flags & FORM_BOLD)) {
+        if (!native && !aa && !paletteFont && !colourFont && (flags & FORM_BOLD)) {
             for (int row = 0; row < h; row++) {
                 uint8_t *p = cov.data() + (size_t)row * w;
                 for (int c = w - 1; c > 0; c--) p[c] |= p[c - 1];
@@ -134,6 +158,7 @@ struct RunRenderer {
         if (!native && (flags & FORM_ITALIC)) {
             Shear(cov, w, h, lay->baseline);
             if (paletteFont) Shear(pens, w, h, lay->baseline);
+            if (colourFont) ShearWords(colours, w, h, lay->baseline);
         }
         if (flags & FORM_UNDERLINED) {
             int fh = lay->fontHeight, b = lay->baseline, first, thick;
@@ -149,6 +174,7 @@ struct RunRenderer {
                 for (int c = left; c < left + length && c < w; c++) {
                     cov[(size_t)row * w + c] = 255;
                     if (paletteFont) pens[(size_t)row * w + c] = 0;
+                    if (colourFont) colours[(size_t)row * w + c] = 0;
                 }
         }
         int x0 = ix;
@@ -202,6 +228,7 @@ struct RunRenderer {
                 if (!g) continue;
                 uint32_t use = colour;
                 if (palette && pens[(size_t)row * w + c]) use = palette[pens[(size_t)row * w + c]] & 0xFFFFFF;
+                if (colourFont && colours[(size_t)row * w + c]) use = colours[(size_t)row * w + c] & 0xFFFFFF;
                 paint.Over(x0 + c, y0 + row, g * alpha / 255, use);
             }
         return 0;

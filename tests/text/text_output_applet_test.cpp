@@ -118,6 +118,14 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     Drawn(s, 9, 120, 60, [&] { s.Case("vshow", "displaytextobject", {2, 4, 4}); });
     Drawn(s, 10, 120, 60, [&] { s.Case("vtags", "textout", {4, 4, Str("Type"), Fields({{"scalex", 2}, {"scaley", 2}})}); });
     Drawn(s, 11, 120, 60, [&] { s.Case("vplain", "textout", {4, 4, Str("Type")}); });
+    // An image font cut from a red brush.
+    s.Case("fbrush", "createbrush", {20, 40, 10, 0xFF0000});
+    s.Case("cfont", "createfont", {1, 20, Str("AB"), 8, 10, 5});
+    s.Case("cfontsize", "createfont", {2, 20, Str("ABCDEFGHIJK"), 8, 10, 5});
+    s.Case("cfontcols", "createfont", {3, 20, Str("AB"), 8, 10, 0});
+    s.Case("cfonttype", "getattribute", {43, 1, 116});
+    s.Case("usecfont", "usefont", {1});
+    Drawn(s, 12, 24, 12, [&] { s.Case("cfonttext", "textout", {0, 0, Str("AB")}); });
     s.Case("topazback", "setfont", {Str(":::default_bitmap"), 8});
     s.Case("aa", "setfontstyle", {FORM_ANTIALIAS});
     s.Case("aatopaz", "createbrush", {90, 8, 8});
@@ -138,6 +146,15 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
     EXPECT_EQ(lines["tobjpen"], "0 4294967295");
+    EXPECT_EQ(lines["cfont"].substr(0, 2), "0 ") << all;
+    EXPECT_EQ(lines["cfontsize"].substr(0, 4), "1156");
+    EXPECT_EQ(lines["cfontcols"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["cfonttype"], "0 3");
+    EXPECT_EQ(lines["cfonttext"].substr(0, 2), "0 ") << all;
+    lvBits block(24, 12);
+    for (int y = 0; y < 10; y++)
+        for (int x = 0; x < 16; x++) block.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b12.png")), {{block, 0xFF0000}}, "image font");
     for (const char *key : {"vera", "vobj", "vscale", "vshow", "vtags", "vplain"})
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     Picture scaled = ReadPicture(dir.File("b9.png")), tagged = ReadPicture(dir.File("b10.png")),
