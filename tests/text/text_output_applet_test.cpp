@@ -135,6 +135,19 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     s.Case("enc2", "textout", {0, 0, Str("x"), Fields({{"encoding", 2}})});
     s.Case("badutf8", "textout", {0, 0, Str("a\\xC3"), Fields({{"encoding", 1}})});
     s.Case("tagerr", "textout", {0, 0, Str("a]")});
+    // The option tables.
+    std::vector<lvAppletArg> many;
+    for (int k = 0; k < 32; k++) many.push_back(k + 1);
+    s.Case("tabs32", "textout", {0, 0, Str("a"), Fields({{"tabs", List(many)}})});
+    s.Case("tabsword", "textout", {0, 0, Str("a"), Fields({{"tabs", List({Str("x")})}})});
+    s.Case("tabsnum", "textout", {0, 0, Str("a"), Fields({{"tabs", 5}})});
+    s.Case("defbullet", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"deflistbullet", -1}})});
+    s.Case("indentneg", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"listindent", List({-1})}})});
+    s.Case("spacingneg", "textout", {0, 0, Str("a\\nb"), Fields({{"listmode", 1}, {"listspacing", List({-3})}})});
+    s.Case("frame0", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"frame", 0}})});
+    s.Case("frame3", "textout", {0, 0, Str("a\\nb"), Fields({{"listmode", 1}, {"frame", 3}})});
+    s.Case("listcenter", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"align", -100000}})});
+    s.Case("wraptab", "textout", {0, 0, Str("a"), Fields({{"wraptable", List({Str("x")})}})});
     s.Case("aaend", "endselect", {});
 
     int exitCode = -1;
@@ -180,6 +193,11 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     EXPECT_EQ(lines["enc2"].substr(0, 4), "1584");
     EXPECT_EQ(lines["badutf8"].substr(0, 4), "1585");
     EXPECT_EQ(lines["tagerr"].substr(0, 4), "1252");
+    const std::pair<const char *, const char *> options[] = {
+        {"tabs32", "1066"}, {"tabsword", "1189"}, {"tabsnum", "1598"}, {"defbullet", "1055"},
+        {"indentneg", "1055"}, {"spacingneg", "0 N"}, {"frame0", "1094"}, {"frame3", "1094"},
+        {"listcenter", "1055"}, {"wraptab", "1189"}};
+    for (const auto &[key, code] : options) EXPECT_EQ(lines[key].substr(0, 3), std::string(code).substr(0, 3)) << key;
 
     const uint32_t white = 0xFFFFFF;
     lvBits hi = TopazText("Hi", 24, 12);
