@@ -794,6 +794,9 @@ int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *o, lvTextLayo
     if (o->lineSpacing < -font->height || o->wrapWidth < 0 || (o->listMode && o->align != TEXTALIGN_LEFT))
         return ERR_WRONGUSAGE;
     if (o->listMode && font->selfLayout) return ERR_PLUGINSUPPORT;
+    // Fonts that lay text out themselves draw through the draw-object path of
+    // the plug-in font loaders, which is not built yet.
+    if (font->selfLayout) return ERR_UNIMPLCMD;
 
     const char *text = o->text && o->length ? o->text : " ";
     size_t length = o->text && o->length ? o->length : 1;

@@ -258,7 +258,8 @@ void AlignLines(const lvTextOptions *o, lvTextLayout *lay, int alignWidth)
             int starts = 0;
             for (lvTextRun *r = line->next; r != end; r = r->next) starts += r->wordStart != 0;
             if (starts > 0) {
-                int count = starts + (end && end->wordStart ? 1 : 0);
+                // Word starts from the line's first run up to the next line's first.
+                int count = (line->wordStart ? 1 : 0) + starts + (end && end->wordStart ? 1 : 0);
                 bool follows = end && end->y == line->y + lay->lineHeight;
                 if (follows || gap / std::max(1, count) <= 2 * lay->spaceWidth) {
                     while (gap > 0) {

@@ -193,6 +193,19 @@ TEST_F(Layout, RequestsThatCannotBeLaidOutAreRefused)
     }
 }
 
+TEST_F(Layout, FontsThatLayTextOutThemselvesTakeNoLists)
+{
+    lvFont own{};
+    own.type = LV_FONT_PLUGIN;
+    own.selfLayout = 1;
+    own.height = own.baseHeight = 10;
+    lvTextLayout layout;
+    o.listMode = 1;
+    EXPECT_EQ(Lay("a", &layout, &own), ERR_PLUGINSUPPORT);
+    o.listMode = 0;
+    EXPECT_EQ(Lay("a", &layout, &own), ERR_UNIMPLCMD);
+}
+
 TEST_F(Layout, FormatTagsGiveRunsOrTheirErrors)
 {
     struct Case {
