@@ -776,12 +776,34 @@ static int CmdDisplayTextObject(lvState *L)
     lvTextObject *object = nullptr;
     if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
     int x = IntArg(L, 2), y = IntArg(L, 3);
-    if (GetValueType(L, 4) != LV_TNONE && GetValueType(L, 4) != LV_TNIL && GetValueType(L, 4) != LV_TTABLE)
-        return ERR_TABEXPECTED;
-    int ax = object->noAdjust ? 0 : object->adjustX, ay = object->noAdjust ? 0 : object->adjustY;
-    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, object->width, 0, 0) : x + ax;
-    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, object->height, 0, 0) : y + ay;
-    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, &object->image, px, py);
+    int tagsType = GetValueType(L, 4);
+    if (tagsType != LV_TNONE && tagsType != LV_TNIL && tagsType != LV_TTABLE) return ERR_TABEXPECTED;
+    const lvTextImage *image = &object->image;
+    lvTextImage transformed;
+    int ax = object->noAdjust ? 0 : image->leftExtension, ay = object->noAdjust ? 0 : image->topExtension;
+    double anchorX = 0, anchorY = 0;
+    if (tagsType == LV_TTABLE) {
+        // The draw tags turn the object's image as they turn a brush.
+        lvDrawTags tags;
+        lvStyleTags style;
+        std::memset(&tags, 0, sizeof tags);
+        std::memset(&style, 0, sizeof style);
+        if (int err = ParseDrawTags(L, 4, image->width, image->height, image->width, image->height, 0, &tags, &style,
+                                    DRAWTAGS_FROMTEMPLATE | DRAWTAGS_NEEDTABLE))
+            return err;
+        anchorX = tags.anchorX, anchorY = tags.anchorY;
+        const lvMatrix2D &m = tags.matrix;
+        if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
+            TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, &transformed);
+            image = &transformed;
+            if (!object->noAdjust) ax = image->leftExtension, ay = image->topExtension;
+        }
+    }
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image->width, 0, anchorX)
+                                    : x + ax - (int)(image->width * anchorX);
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image->height, 0, anchorY)
+                                    : y + ay - (int)(image->height * anchorY);
+    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, image, px, py);
 }
 
 static int CmdFreeTextObject(lvState *L)

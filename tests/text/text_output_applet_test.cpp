@@ -107,6 +107,9 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     s.Case("tobjself", "copytextobject", {1, 1});
     s.Case("tobjzero", "scaletextobject", {1, 0, 8});
     Drawn(s, 8, 24, 12, [&] { s.Case("tobjshow", "displaytextobject", {1, 0, 0}); });
+    Drawn(s, 13, 40, 24, [&] {
+        s.Case("tobjtags", "displaytextobject", {1, 0, 0, Fields({{"scalex", 2}, {"scaley", 2}})});
+    });
     s.Case("tobjfree", "freetextobject", {1});
     s.Case("tobjgone", "freetextobject", {1});
     // Vera at 16, anti-aliased: a text object scaled to 200% against TextOut
@@ -203,6 +206,12 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     lvBits hi = TopazText("Hi", 24, 12);
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{hi, white}}, "Hi");
     ExpectPixels(ReadPicture(dir.File("b8.png")), {{hi, white}}, "text object");
+    // Draw tags scale the object's image: every pixel becomes two by two.
+    lvBits doubled(40, 24);
+    for (int y = 0; y < 24; y++)
+        for (int x = 0; x < 40; x++)
+            if (hi.At(x / 2, y / 2)) doubled.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b13.png")), {{doubled, white}}, "text object scaled by draw tags");
     // Bold: ORed once more one pixel to the right.
     lvBits plain = TopazText("Hi", 24, 12, 2, 1), bold(24, 12);
     for (int y = 0; y < 12; y++)
