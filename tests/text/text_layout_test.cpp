@@ -814,3 +814,40 @@ TEST_F(Pixels, ImageFontsDrawTheirCellsInTheirOwnColours)
 }
 
 }  // namespace
+
+#include "tests/text/amiga_writer.h"
+#include "text/lvamiga.h"
+
+namespace {
+
+TEST_F(Pixels, ColourFontsDrawTheirPensInTheirPaletteColours)
+{
+    amiga::Font f = amiga::OneCharacter(2, 3, 1, 'a', {{"154", "0.5"}, {"1", "4"}});
+    f.colour = true;
+    f.depth = 3;
+    f.planePick = 0b101;
+    f.colours = {0x000, 0xF00, 0x0F0, 0x00F, 0x123, 0xFFF};
+    amiga::Bytes bytes = amiga::SizeFile(f);
+    lvAmigaFont *af = nullptr;
+    ASSERT_EQ(ReadAmigaSizeFile(bytes.data(), bytes.size(), &af), 0);
+    lvFont font{};
+    SetAmigaFont(&font, af, 2, "colour");
+    text = "a";
+    o.text = text.data();
+    o.length = 1;
+    o.style.colour = 0x00FF00;  // the text colour does not tint a colour font
+    ASSERT_EQ(LayoutText(&fm, &font, &o, &image), 0);
+    // Pens 1, 5, 4 over 0, 0, 5 (pen 0 is transparent).
+    const uint32_t want[2][3] = {{0xFF0000, 0xFFFFFF, 0x112233}, {0, 0, 0xFFFFFF}};
+    ASSERT_GE(image.width, 3);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 3; x++) {
+            EXPECT_EQ(Alpha(x, y), want[y][x] ? 255 : 0) << x << "," << y;
+            if (want[y][x]) {
+                EXPECT_EQ(Rgb(x, y), want[y][x]) << x << "," << y;
+            }
+        }
+    FreeAmigaFont(&font);
+}
+
+}  // namespace
