@@ -14,6 +14,7 @@
 #include "raster/lvdrawtags.h"
 #include "runtime/objects.h"
 #include "text/lvfont.h"
+#include "text/lvpathtext.h"
 
 enum : int { LV_TYPE_TEXTOBJECT = 8, LV_TYPE_FONT = 43 };
 
@@ -42,6 +43,7 @@ struct lvTextLibrary {
     int formatTags;                  // inline format tags on
     struct lvDisplayTabs *displayTabs; // tab stops by display (text/lvtextout.h)
     struct lvOwnedFont *imageFonts;  // fonts made by CreateFont, freed at close
+    lvVectorFontTable vectorFonts;   // the run's vector-font handles of path text
     lvRefOps refOps;                 // releases the objects' named values
 };
 

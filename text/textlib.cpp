@@ -56,6 +56,7 @@ void CloseTextEngine()
         FreeFontObject(h);
     }
     FreeAllTextObjects();
+    TextLibrary.vectorFonts.nodes.clear();
     while (lvOwnedFont *owned = TextLibrary.imageFonts) {
         TextLibrary.imageFonts = owned->next;
         DestroyFont(&TextLibrary.fonts, owned->font);
