@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "text/lvimagefont.h"
 #include "text/lvamiga.h"
 #include "text/lvfont.h"
 #include "text/lvtruetype.h"
@@ -275,6 +276,7 @@ int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t le
     *out = {};
     if (!font) font = fm->topaz;
     if (IsAmigaFont(font)) return MeasureAmigaText(font, text, length, charSpacing, encoding, out);
+    if (font->type == LV_FONT_IMAGE) return MeasureImageFontText(font, text, length, charSpacing, encoding, out);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return MeasureTrueTypeText(font, text, length, style, charSpacing, encoding, out);
 }
@@ -284,6 +286,8 @@ int RenderFontText(lvFontManager *fm, lvFont *font, const lvFontPlane *target, i
 {
     if (!font) font = fm->topaz;
     if (IsAmigaFont(font)) return RenderAmigaText(font, target, x, y, text, length, charSpacing, encoding, clip);
+    if (font->type == LV_FONT_IMAGE)
+        return RenderImageFontText(font, target, x, y, text, length, charSpacing, encoding, clip);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return RenderTrueTypeText(font, target, x, y, text, length, style, charSpacing, encoding, clip);
 }
@@ -332,6 +336,7 @@ void DestroyFont(lvFontManager *fm, lvFont *font)
     if (!font || font == fm->topaz) return;
     if (IsFreeTypeFont(font)) FreeTrueTypeFont(font);
     if (IsAmigaFont(font)) FreeAmigaFont(font);
+    if (font->type == LV_FONT_IMAGE) FreeImageFont(font);
     delete font;
 }
 

@@ -175,19 +175,63 @@ struct Parser {
     }
 
     // The line extent of the pending text (with "-" at a soft hyphen).
+    // The advance of the pending text before the current word, kept across
+    // the words of a run so that each word is measured once.
+    size_t measuredStart = (size_t)-1, measuredEnd = 0;
+    int measuredAdvance = 0;
+
+    size_t CharStart(size_t end) const
+    {
+        size_t p = end - 1;
+        if (utf8)
+            while (p > 0 && ((uint8_t)out[p] & 0xC0) == 0x80) p--;
+        return p;
+    }
+    size_t CharEnd(size_t start) const
+    {
+        if (!utf8) return start + 1;
+        uint8_t lead = (uint8_t)out[start];
+        size_t n = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        return std::min(start + n, outPos);
+    }
+    // Kerning between the characters either side of at (start < at < outPos).
+    int KerningAt(size_t at) const
+    {
+        size_t a = CharStart(at), b = CharEnd(at);
+        int flags = style.style & FORM_NORMAL ? 0 : style.style;
+        return GetFontKerning(fm, font, out + a, b - a, flags & (FORM_BOLD | FORM_ITALIC | FORM_ANTIALIAS),
+                              o->encoding);
+    }
+
     int PendingExtent(bool hyphen)
     {
         if (pendStart == outPos && !hyphen) {
             if (!lastRun || lastRun->y != y) return 0;
             return lastRun->x + lastRun->metrics.totalWidth + lastRun->metrics.rightExtension;
         }
-        std::string text(out + pendStart, outPos - pendStart);
-        if (hyphen) text += '-';
+        size_t prefixEnd = std::min(std::max(wordOut, pendStart), outPos);
+        if (measuredStart != pendStart) {
+            measuredStart = measuredEnd = pendStart;
+            measuredAdvance = 0;
+        }
+        if (measuredEnd > prefixEnd) {
+            measuredEnd = pendStart;
+            measuredAdvance = 0;
+        }
+        if (prefixEnd > measuredEnd) {
+            if (measuredEnd > pendStart) measuredAdvance += KerningAt(measuredEnd);
+            measuredAdvance += Advance(out + measuredEnd, prefixEnd - measuredEnd, style);
+            measuredEnd = prefixEnd;
+        }
+        std::string word(out + prefixEnd, outPos - prefixEnd);
+        if (hyphen) word += '-';
         lvTextMetrics m;
-        if (int err = MeasureStyledTextIn(fm, font, o->encoding, o->charSpacing, &style, &m, text.data(),
-                                          text.size()))
+        if (int err = MeasureStyledTextIn(fm, font, o->encoding, o->charSpacing, &style, &m, word.data(),
+                                          word.size()))
             throw ParseError{err};
-        return pendX + m.totalWidth + m.rightExtension;
+        if (prefixEnd == pendStart) return pendX + m.totalWidth + m.rightExtension;
+        int before = measuredAdvance + (prefixEnd < outPos ? KerningAt(prefixEnd) : 0);
+        return pendX + std::max(before + m.advance, before + m.maxX + 1) + m.rightExtension;
     }
 
     void EndWord(bool softHyphen)
@@ -794,6 +838,9 @@ int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *o, lvTextLayo
     if (o->lineSpacing < -font->height || o->wrapWidth < 0 || (o->listMode && o->align != TEXTALIGN_LEFT))
         return ERR_WRONGUSAGE;
     if (o->listMode && font->selfLayout) return ERR_PLUGINSUPPORT;
+    // Fonts that lay text out themselves draw through the draw-object path of
+    // the plug-in font loaders, which is not built yet.
+    if (font->selfLayout) return ERR_UNIMPLCMD;
 
     const char *text = o->text && o->length ? o->text : " ";
     size_t length = o->text && o->length ? o->length : 1;

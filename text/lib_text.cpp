@@ -2,8 +2,8 @@
 // font and style, font objects, measuring, the font list and font paths.
 //
 // Each command checks its argument count first, reads its arguments, calls the
-// engine and pushes what it answers. Line input runs on layers and image
-// fonts are still to come: they answer ERR_UNIMPLCMD.
+// engine and pushes what it answers. Line input runs on layers, which are
+// still to come: it answers ERR_UNIMPLCMD.
 // Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
 // Limits: script thread only.
 #include "text/lib_text.h"
@@ -26,8 +26,13 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
+#include "images/lvbrush.h"
+#include "raster/lvbitmap.h"
+#include "runtime/encoding.h"
+#include "text/lvimagefont.h"
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
+#include "raster/lvdrawtags.h"
 #include "raster/lvrect.h"
 #include "vm/lvvm.h"
 
@@ -594,9 +599,31 @@ static int CmdTextOut(lvState *L)
     o.x = x, o.y = y;
     lvTextImage image;
     if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
-    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + image.leftExtension;
-    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + image.topExtension;
-    return DrawTextImage(L, &image, px, py);
+    // Draw tags in the options table scale or turn the text: it is laid out
+    // again in the scaled font where the font scales.
+    double anchorX = 0, anchorY = 0;
+    if (GetValueType(L, 4) == LV_TTABLE) {
+        lvDrawTags tags;
+        lvStyleTags style;
+        std::memset(&tags, 0, sizeof tags);
+        std::memset(&style, 0, sizeof style);
+        if (int err = ParseDrawTags(L, 4, image.width, image.height, image.width, image.height, 0, &tags, &style,
+                                    DRAWTAGS_FROMTEMPLATE | DRAWTAGS_NEEDTABLE))
+            return err;
+        anchorX = tags.anchorX, anchorY = tags.anchorY;
+        const lvMatrix2D &m = tags.matrix;
+        if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
+            const double matrix[4] = {m.sx, m.rx, m.ry, m.sy};
+            lvTextImage transformed;
+            if (int err = LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed)) return err;
+            image = std::move(transformed);
+        }
+    }
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image.width, 0, anchorX)
+                                    : x + image.leftExtension - (int)(image.width * anchorX);
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image.height, 0, anchorY)
+                                    : y + image.topExtension - (int)(image.height * anchorY);
+    return OutputTextImage(L, LV_TEXT_TEXTOUT, &o, &image, px, py);
 }
 
 // The arguments as "tostring" renders them, one blank between them.
@@ -637,11 +664,12 @@ static int PrintText(lvState *L, const std::string &text)
     std::copy(state.tabs->stops, state.tabs->stops + state.tabs->count, o.tabs);
     lvTextImage image;
     if (int err = LayoutText(Fonts(), CurrentFont(), &o, &image)) return err;
-    int err = DrawTextImage(L, &image, o.leftMargin + image.xShift + image.leftExtension,
-                            o.cursorY + image.topExtension);
+    if (int err = OutputTextImage(L, LV_TEXT_PRINT, &o, &image, o.leftMargin + image.xShift + image.leftExtension,
+                                  o.cursorY + image.topExtension))
+        return err;
     *state.cursorX = o.leftMargin + o.finalX;
     *state.cursorY = o.cursorY + o.finalY;
-    return err;
+    return 0;
 }
 
 static int CmdPrint(lvState *L)
@@ -748,12 +776,34 @@ static int CmdDisplayTextObject(lvState *L)
     lvTextObject *object = nullptr;
     if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
     int x = IntArg(L, 2), y = IntArg(L, 3);
-    if (GetValueType(L, 4) != LV_TNONE && GetValueType(L, 4) != LV_TNIL && GetValueType(L, 4) != LV_TTABLE)
-        return ERR_TABEXPECTED;
-    int ax = object->noAdjust ? 0 : object->adjustX, ay = object->noAdjust ? 0 : object->adjustY;
-    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, object->width, 0, 0) : x + ax;
-    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, object->height, 0, 0) : y + ay;
-    return DrawTextImage(L, &object->image, px, py);
+    int tagsType = GetValueType(L, 4);
+    if (tagsType != LV_TNONE && tagsType != LV_TNIL && tagsType != LV_TTABLE) return ERR_TABEXPECTED;
+    const lvTextImage *image = &object->image;
+    lvTextImage transformed;
+    int ax = object->noAdjust ? 0 : image->leftExtension, ay = object->noAdjust ? 0 : image->topExtension;
+    double anchorX = 0, anchorY = 0;
+    if (tagsType == LV_TTABLE) {
+        // The draw tags turn the object's image as they turn a brush.
+        lvDrawTags tags;
+        lvStyleTags style;
+        std::memset(&tags, 0, sizeof tags);
+        std::memset(&style, 0, sizeof style);
+        if (int err = ParseDrawTags(L, 4, image->width, image->height, image->width, image->height, 0, &tags, &style,
+                                    DRAWTAGS_FROMTEMPLATE | DRAWTAGS_NEEDTABLE))
+            return err;
+        anchorX = tags.anchorX, anchorY = tags.anchorY;
+        const lvMatrix2D &m = tags.matrix;
+        if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
+            TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, &transformed);
+            image = &transformed;
+            if (!object->noAdjust) ax = image->leftExtension, ay = image->topExtension;
+        }
+    }
+    int px = IsSpecialCoordinate(x) ? ResolveSpecialX(x, image->width, 0, anchorX)
+                                    : x + ax - (int)(image->width * anchorX);
+    int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image->height, 0, anchorY)
+                                    : y + ay - (int)(image->height * anchorY);
+    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, image, px, py);
 }
 
 static int CmdFreeTextObject(lvState *L)
@@ -810,6 +860,119 @@ static int CmdTransformTextObject(lvState *L)
     if (int err = FindTextObjectById(GetObjectIdArg(L, 1), &object)) return err;
     return TransformTextObject(Fonts(), object, CheckNumberArg(L, 2), CheckNumberArg(L, 3), CheckNumberArg(L, 4),
                                CheckNumberArg(L, 5), SmoothArg(L, 6));
+}
+
+// ---- Image fonts -----------------------------------------------------------------------
+
+// The brush's colours with their coverage in the top byte: alpha, mask or
+// colour key of an RGB brush; the pens of a palette brush through its
+// palette, the transparent pen left clear.
+static int ReadBrushColours(lvBrush *b, std::vector<uint32_t> &argb, int *depth)
+{
+    int w = b->width, h = b->height;
+    argb.assign((size_t)w * h, 0);
+    if (b->penBitmap && b->palette) {
+        uint8_t *pens = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(b->penBitmap, &pens, &rowBytes, 0);
+        if (!token || !pens) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                int pen = pens[(size_t)y * rowBytes + x];
+                if (pen != b->transparentColour) argb[(size_t)y * w + x] = 0xFF000000u | (b->palette[pen] & 0xFFFFFF);
+            }
+        ReleasePlanePixels(token);
+        *depth = b->depth;
+        return 0;
+    }
+    if (!b->bitmap) return ERR_WRONGUSAGE;
+    {
+        lvScopedLock lock(b->bitmap, LOCK_READONLY);
+        if (!lock.token) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                uint32_t c = ReadLockPixel(&lock.lock, x, y) & 0xFFFFFF;
+                bool keyed = b->transparentColour >= 0 && c == (uint32_t)b->transparentColour;
+                argb[(size_t)y * w + x] = (keyed ? 0u : 0xFF000000u) | c;
+            }
+    }
+    if (lvBitMapHandle *plane = b->alpha ? b->alpha : b->mask) {
+        uint8_t *pixels = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 0);
+        if (!token || !pixels) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const uint8_t *row = pixels + (size_t)y * rowBytes;
+                uint32_t a = b->alpha ? row[x] : ((row[x >> 3] >> (7 - (x & 7))) & 1) * 255u;
+                uint32_t &p = argb[(size_t)y * w + x];
+                p = a << 24 | (p & 0xFFFFFF);
+            }
+        ReleasePlanePixels(token);
+    }
+    *depth = 24;
+    return 0;
+}
+
+// CreateFont(id, brush, characters, cell width, cell height, columns[, options]).
+static int CmdCreateFont(lvState *L)
+{
+    CheckArgCount(L, 6, 7, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    lvObjectId brushId = GetObjectIdArg(L, 2);
+    size_t length = 0;
+    const char *characters = CheckStringArg(L, 3, &length);
+    lvImageFontRequest q = {};
+    q.cellWidth = IntArg(L, 4);
+    q.cellHeight = IntArg(L, 5);
+    q.columns = IntArg(L, 6);
+    q.ascender = -1;
+    char name[256] = "Font";
+    std::vector<int> widths;
+    bool widthsGiven = false;
+    if (GetValueType(L, 7) == LV_TTABLE) {
+        GetFieldInt(L, 7, "colspacing", &q.columnSpacing);
+        GetFieldInt(L, 7, "rowspacing", &q.rowSpacing);
+        GetFieldInt(L, 7, "ascender", &q.ascender);
+        GetFieldStringBuf(L, 7, "name", name, sizeof name);
+        if (int err = ReadNumberList(L, 7, "charwidth", 1024, widths, &widthsGiven)) return err;
+    } else if (GetValueType(L, 7) != LV_TNONE && GetValueType(L, 7) != LV_TNIL) {
+        return ERR_TABEXPECTED;
+    }
+    // A font object under the id goes first; its font stays valid.
+    if (!isNil) RemoveFontObject(lvObjectId{number, nullptr});
+    lvBrush *brush = nullptr;
+    if (int err = FindBrushById(L, brushId, &brush, 0)) return err;
+    std::string set;
+    if (GetDefaultTextEncoding() == 1) {
+        size_t p = 0;
+        while (p < length) {
+            uint32_t c = NextUtf8CodePointBounded(&p, length, characters);
+            set.push_back(c > 255 ? '?' : (char)c);
+        }
+    } else {
+        set.assign(characters, length);
+    }
+    std::vector<uint32_t> argb;
+    if (int err = ReadBrushColours(brush, argb, &q.depth)) return err;
+    q.name = name;
+    q.argb = argb.data();
+    q.width = brush->width, q.height = brush->height;
+    q.characters = set.data();
+    q.length = set.size();
+    q.widths = widthsGiven ? &widths : nullptr;
+    lvFont *font = nullptr;
+    if (int err = CreateImageFont(&q, &font)) return err;
+    if (int err = KeepImageFont(font)) {
+        DestroyFont(Fonts(), font);
+        return err;
+    }
+    lvFontObject *object = nullptr;
+    if (int err = AddFontObject(number, isNil != 0, font, &object)) return err;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
 }
 
 // ---- Attributes ---------------------------------------------------------------------------
@@ -899,7 +1062,7 @@ static const lvCommandEntry textCommands[] = {
     {"OpenFont", CmdOpenFont},
     {"CloseFont", CmdCloseFont},
     {"UseFont", CmdUseFont},
-    {"CreateFont", CmdNotBuilt},
+    {"CreateFont", CmdCreateFont},
     {"GetAvailableFonts", CmdGetAvailableFonts},
     {"FreeGlyphCache", CmdFreeGlyphCache},
     {"AddFontPath", CmdAddFontPath},

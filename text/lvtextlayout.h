@@ -139,3 +139,13 @@ void StampBorderCoverage(int width, int height, const uint8_t *source, int sourc
 
 // The whole road for TEXTOUT, PRINT and text objects: layout and render.
 int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image);
+
+// LayoutText under a matrix {sx, rx, ry, sy} (x' = sx x + ry y, y' = rx x +
+// sy y): a scale alone in a font that scales lays the text out again in the
+// scaled font with its metrics scaled (mirroring turns the result); anything
+// else turns the image laid out at scale 1 about the layout origin.
+int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
+                          lvTextImage *image);
+// The image under a matrix about the layout origin, nearest pixel; the
+// extensions give the new corner.
+void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, lvTextImage *out);

@@ -14,6 +14,7 @@
 #include "raster/lvdrawtags.h"
 #include "runtime/objects.h"
 #include "text/lvfont.h"
+#include "text/lvpathtext.h"
 
 enum : int { LV_TYPE_TEXTOBJECT = 8, LV_TYPE_FONT = 43 };
 
@@ -41,6 +42,8 @@ struct lvTextLibrary {
     lvObjectHeader *textObjects;     // text objects (none made yet)
     int formatTags;                  // inline format tags on
     struct lvDisplayTabs *displayTabs; // tab stops by display (text/lvtextout.h)
+    struct lvOwnedFont *imageFonts;  // fonts made by CreateFont, freed at close
+    lvVectorFontTable vectorFonts;   // the run's vector-font handles of path text
     lvRefOps refOps;                 // releases the objects' named values
 };
 
@@ -84,3 +87,11 @@ int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charS
 // Fonts that make bold and italic themselves (FreeType and system faces);
 // others get them drawn over the plain glyphs.
 bool StyleIsNative(const lvFont *font);
+
+// Image fonts belong to the run: a closed font object's font stays valid
+// (it may be the current font) until the library closes. 0 or ERR_MEM.
+struct lvOwnedFont {
+    lvOwnedFont *next;
+    lvFont *font;
+};
+int KeepImageFont(lvFont *font);

@@ -47,6 +47,3 @@ int RotateTextObject(lvFontManager *fm, lvTextObject *object, double angle, int 
 int TransformTextObject(lvFontManager *fm, lvTextObject *object, double sx, double rx, double ry, double sy,
                         int smooth);
 
-// The image of the text under a matrix (x' = sx x + ry y, y' = rx x + sy y)
-// about the layout origin, nearest pixel; the extensions give the new corner.
-void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, lvTextImage *out);

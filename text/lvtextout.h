@@ -36,3 +36,18 @@ int AddTabStop(lvDisplayTabs *tabs, int x);
 // display, selected image or BGPic). 0, ERR_OUTPUTDEVICE, ERR_BITMAP,
 // ERR_ALLOCALPHA, ERR_LOCKBMAP or the selection's check.
 int DrawTextImage(void *state, const lvTextImage *image, int x, int y);
+
+// The layer engine's side of text output: a display that shows layers gets a
+// TEXTOUT or PRINT layer holding the laid-out image and a copy of the options
+// (their text is the caller's until the call returns).
+struct lvTextLayerServices {
+    void *context;
+    int (*AddTextLayer)(void *context, void *state, int objectType, const lvTextOptions *options,
+                        const lvTextImage *image, int x, int y);
+};
+// Installs the layer engine's services (null: none).
+void SetTextLayerServices(const lvTextLayerServices *services);
+// The laid-out text onto the current output: a layer when the display shows
+// layers (ERR_UNIMPLCMD while no layer engine is installed), else the blit.
+int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x,
+                    int y);

@@ -2,10 +2,12 @@
 // glyphs from the font, synthetic bold, italic and underline where the font
 // does not make them, shadows and borders from the glyph coverage.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
 #include "base/lverrors.h"
+#include "text/lvimagefont.h"
 #include "text/lvtextlayout.h"
 
 void StampBorderCoverage(int width, int height, const uint8_t *source, int sourceRowBytes, int radius,
@@ -95,6 +97,21 @@ void Shear(std::vector<uint8_t> &scratch, int w, int h, int baseline)
     }
 }
 
+void ShearWords(std::vector<uint32_t> &scratch, int w, int h, int baseline)
+{
+    std::vector<uint32_t> row((size_t)w);
+    for (int r = 0; r < h; r++) {
+        int d = baseline - r - 1;
+        int shift = d >= 0 ? d / 2 : -((-d + 1) / 2);
+        if (shift == 0) continue;
+        uint32_t *p = scratch.data() + (size_t)r * w;
+        std::fill(row.begin(), row.end(), 0u);
+        for (int c = 0; c < w; c++)
+            if (c + shift >= 0 && c + shift < w) row[(size_t)(c + shift)] = p[c];
+        std::memcpy(p, row.data(), (size_t)w * 4);
+    }
+}
+
 struct RunRenderer {
     lvFontManager *fm;
     lvFont *font;
@@ -119,12 +136,20 @@ struct RunRenderer {
         if (int err = RenderFontText(fm, font, &plane, left, 0, r->text, (size_t)r->length, fontFlags,
                                      o->charSpacing, o->encoding, nullptr))
             return err;
+        // Image fonts draw in their own colours.
+        std::vector<uint32_t> colours;
+        bool colourFont = font->type == LV_FONT_IMAGE;
+        if (colourFont) {
+            colours.assign((size_t)w * h, 0);
+            RenderImageFontColours(font, colours.data(), w, h, left, 0, r->text, (size_t)r->length, o->charSpacing,
+                                   o->encoding);
+        }
         std::vector<uint8_t> pens;
         if (paletteFont) {
             pens = cov;
             for (uint8_t &c : cov) c = c ? 255 : 0;
         }
-        if (!native && !aa && !paletteFont && (flags & FORM_BOLD)) {
+        if (!native && !aa && !paletteFont && !colourFont && (flags & FORM_BOLD)) {
             for (int row = 0; row < h; row++) {
                 uint8_t *p = cov.data() + (size_t)row * w;
                 for (int c = w - 1; c > 0; c--) p[c] |= p[c - 1];
@@ -133,6 +158,7 @@ struct RunRenderer {
         if (!native && (flags & FORM_ITALIC)) {
             Shear(cov, w, h, lay->baseline);
             if (paletteFont) Shear(pens, w, h, lay->baseline);
+            if (colourFont) ShearWords(colours, w, h, lay->baseline);
         }
         if (flags & FORM_UNDERLINED) {
             int fh = lay->fontHeight, b = lay->baseline, first, thick;
@@ -148,6 +174,7 @@ struct RunRenderer {
                 for (int c = left; c < left + length && c < w; c++) {
                     cov[(size_t)row * w + c] = 255;
                     if (paletteFont) pens[(size_t)row * w + c] = 0;
+                    if (colourFont) colours[(size_t)row * w + c] = 0;
                 }
         }
         int x0 = ix;
@@ -201,6 +228,7 @@ struct RunRenderer {
                 if (!g) continue;
                 uint32_t use = colour;
                 if (palette && pens[(size_t)row * w + c]) use = palette[pens[(size_t)row * w + c]] & 0xFFFFFF;
+                if (colourFont && colours[(size_t)row * w + c]) use = colours[(size_t)row * w + c] & 0xFFFFFF;
                 paint.Over(x0 + c, y0 + row, g * alpha / 255, use);
             }
         return 0;
@@ -230,7 +258,8 @@ void AlignLines(const lvTextOptions *o, lvTextLayout *lay, int alignWidth)
             int starts = 0;
             for (lvTextRun *r = line->next; r != end; r = r->next) starts += r->wordStart != 0;
             if (starts > 0) {
-                int count = starts + (end && end->wordStart ? 1 : 0);
+                // Word starts from the line's first run up to the next line's first.
+                int count = (line->wordStart ? 1 : 0) + starts + (end && end->wordStart ? 1 : 0);
                 bool follows = end && end->y == line->y + lay->lineHeight;
                 if (follows || gap / std::max(1, count) <= 2 * lay->spaceWidth) {
                     while (gap > 0) {
@@ -336,5 +365,50 @@ int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextIm
     if (int err = RenderTextRuns(fm, font, options, &layout, startX, image)) return err;
     options->adjustX = image->leftExtension;
     options->adjustY = image->topExtension;
+    return 0;
+}
+
+namespace {
+int Scaled(int v, double f) { return (int)std::lround(v * f); }
+}  // namespace
+
+int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
+                          lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return LayoutText(fm, font, options, image);
+    bool pureScale = m[1] == 0 && m[2] == 0;
+    if (pureScale && font->scalable) {
+        // The text is laid out again in the scaled font, its metrics scaled
+        // with it; mirroring is what is left for the image.
+        double fx = std::fabs(m[0]), fy = std::fabs(m[3]);
+        lvTextOptions opt = *options;
+        opt.wrapWidth = Scaled(opt.wrapWidth, fx);
+        opt.leftMargin = Scaled(opt.leftMargin, fx);
+        opt.charSpacing = Scaled(opt.charSpacing, fx);
+        opt.lineSpacing = Scaled(opt.lineSpacing, fy);
+        for (int i = 0; i < LV_TEXT_LEVELS; i++) {
+            opt.listSpacing[i] = Scaled(opt.listSpacing[i], fy);
+            opt.tabs[i] = Scaled(opt.tabs[i], fx);
+        }
+        opt.style.shadowSize = std::clamp(Scaled(opt.style.shadowSize, fx), 1, 64);
+        opt.style.borderSize = std::clamp(Scaled(opt.style.borderSize, fx), 1, 64);
+        if (opt.style.shadowDirection < 0 || opt.style.shadowDirection > 7) opt.style.shadowDirection = SHDWSOUTHEAST;
+        ApplyFontScale(fm, font, fx, fy);
+        lvTextImage laid;
+        int err = LayoutText(fm, font, &opt, &laid);
+        ApplyFontScale(fm, font, 1, 1);
+        if (err) return err;
+        options->finalX = opt.finalX, options->finalY = opt.finalY;
+        options->wrapTable = opt.wrapTable, options->tabTable = opt.tabTable;
+        if (m[0] < 0 || m[3] < 0)
+            TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, image);
+        else
+            *image = std::move(laid);
+        return 0;
+    }
+    lvTextImage base;
+    if (int err = LayoutText(fm, font, options, &base)) return err;
+    TransformTextImage(base, m[0], m[1], m[2], m[3], image);
     return 0;
 }

@@ -56,6 +56,12 @@ void CloseTextEngine()
         FreeFontObject(h);
     }
     FreeAllTextObjects();
+    TextLibrary.vectorFonts.nodes.clear();
+    while (lvOwnedFont *owned = TextLibrary.imageFonts) {
+        TextLibrary.imageFonts = owned->next;
+        DestroyFont(&TextLibrary.fonts, owned->font);
+        delete owned;
+    }
     FreeDisplayTabs();
     DoneFontManager(&TextLibrary.fonts);
     TextLibrary.currentFont = nullptr;
@@ -191,5 +197,13 @@ int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charS
         out->rightExtension += right;
     }
     out->totalWidth = std::max(out->advance, out->maxX + 1);
+    return 0;
+}
+
+int KeepImageFont(lvFont *font)
+{
+    lvOwnedFont *owned = new (std::nothrow) lvOwnedFont{TextLibrary.imageFonts, font};
+    if (!owned) return ERR_MEM;
+    TextLibrary.imageFonts = owned;
     return 0;
 }

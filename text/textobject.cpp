@@ -47,12 +47,6 @@ void TakeImage(lvTextObject *o, lvTextImage &image)
     o->depth = 32;
 }
 
-int Scaled(int v, double f) { return (int)std::lround(v * f); }
-
-// Lays the object's text out again under its matrix: a scale alone (and a
-// font that scales) sets the font scale and scales the options' metrics; the
-// recorded wrap and tab tables keep the lines. Anything else turns the image
-// laid out at the base size.
 int Render(lvFontManager *fm, lvTextObject *o, lvTextImage *out)
 {
     lvTextOptions opt = o->options;
@@ -60,35 +54,8 @@ int Render(lvFontManager *fm, lvTextObject *o, lvTextImage *out)
     opt.length = o->text.size();
     opt.wrapTableGiven = 1;
     opt.tabTableGiven = 1;
-    bool pureScale = o->rx == 0 && o->ry == 0;
-    lvFont *font = o->font ? o->font : fm->topaz;
-    if (pureScale && font->scalable) {
-        double fx = std::fabs(o->sx), fy = std::fabs(o->sy);
-        opt.wrapWidth = Scaled(opt.wrapWidth, fx);
-        opt.charSpacing = Scaled(opt.charSpacing, fx);
-        opt.lineSpacing = Scaled(opt.lineSpacing, fy);
-        for (int i = 0; i < LV_TEXT_LEVELS; i++) {
-            opt.listSpacing[i] = Scaled(opt.listSpacing[i], fy);
-            opt.tabs[i] = Scaled(opt.tabs[i], fx);
-        }
-        opt.style.shadowSize = std::clamp(Scaled(opt.style.shadowSize, fx), 1, 64);
-        opt.style.borderSize = std::clamp(Scaled(opt.style.borderSize, fx), 1, 64);
-        if (opt.style.shadowDirection < 0 || opt.style.shadowDirection > 7) opt.style.shadowDirection = SHDWSOUTHEAST;
-        ApplyFontScale(fm, font, fx, fy);
-        lvTextImage laid;
-        int err = LayoutText(fm, font, &opt, &laid);
-        ApplyFontScale(fm, font, 1, 1);
-        if (err) return err;
-        if (o->sx < 0 || o->sy < 0)
-            TransformTextImage(laid, o->sx < 0 ? -1 : 1, 0, 0, o->sy < 0 ? -1 : 1, out);
-        else
-            *out = std::move(laid);
-        return 0;
-    }
-    lvTextImage base;
-    if (int err = LayoutText(fm, font, &opt, &base)) return err;
-    TransformTextImage(base, o->sx, o->rx, o->ry, o->sy, out);
-    return 0;
+    const double m[4] = {o->sx, o->rx, o->ry, o->sy};
+    return LayoutTextTransformed(fm, o->font ? o->font : fm->topaz, &opt, m, out);
 }
 
 // The matrix from the scale and the rotation (degrees, clockwise on screen).

@@ -122,3 +122,23 @@ int DrawTextImage(void *state, const lvTextImage *image, int x, int y)
               nullptr, nullptr, -1, -1, -1, -1, output ? output->clipRegion : nullptr, nullptr);
     return 0;
 }
+
+static lvTextLayerServices TextLayerServices;
+static bool TextLayerServicesSet;
+
+void SetTextLayerServices(const lvTextLayerServices *services)
+{
+    TextLayerServicesSet = services != nullptr;
+    TextLayerServices = services ? *services : lvTextLayerServices{};
+}
+
+int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x, int y)
+{
+    lvBlitDisplay *display = RasterState.currentDisplay;
+    if (!display) return ERR_OUTPUTDEVICE;
+    if (display->layers && display->target.kind == OUTPUT_DISPLAY) {
+        if (!TextLayerServicesSet || !TextLayerServices.AddTextLayer) return ERR_UNIMPLCMD;
+        return TextLayerServices.AddTextLayer(TextLayerServices.context, state, objectType, options, image, x, y);
+    }
+    return DrawTextImage(state, image, x, y);
+}

@@ -193,6 +193,19 @@ TEST_F(Layout, RequestsThatCannotBeLaidOutAreRefused)
     }
 }
 
+TEST_F(Layout, FontsThatLayTextOutThemselvesTakeNoLists)
+{
+    lvFont own{};
+    own.type = LV_FONT_PLUGIN;
+    own.selfLayout = 1;
+    own.height = own.baseHeight = 10;
+    lvTextLayout layout;
+    o.listMode = 1;
+    EXPECT_EQ(Lay("a", &layout, &own), ERR_PLUGINSUPPORT);
+    o.listMode = 0;
+    EXPECT_EQ(Lay("a", &layout, &own), ERR_UNIMPLCMD);
+}
+
 TEST_F(Layout, FormatTagsGiveRunsOrTheirErrors)
 {
     struct Case {
@@ -647,6 +660,194 @@ TEST_F(Pixels, AntiAliasedVeraIsFreeTypesCoverage)
     EXPECT_GT(checked, 20);
     FT_Done_Face(face);
     FT_Done_FreeType(lib);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Pixels, JustifiedUnderlineBridgesTheWidenedGaps)
+{
+    o.align = TEXTALIGN_JUSTIFIED;
+    ASSERT_EQ(Draw("[u]aa bb cc[/u]\naaaaaaaaaaaaaaa", FORM_NORMAL), 0);
+    // The first line is stretched to the second's width; its underline (row 7)
+    // runs without a break from the first word to the end of the last.
+    int end = 0;
+    for (int x = 0; x < image.width; x++)
+        if (Alpha(x, 7)) end = x;
+    EXPECT_GT(end, 100);  // stretched well past its own 64 pixels
+    for (int x = 0; x <= end; x++) ASSERT_EQ(Alpha(x, 7), 255) << x;
+    // Left-aligned, the gaps stay blanks of the underlined text: continuous too,
+    // and no wider than the text.
+    o.align = TEXTALIGN_LEFT;
+    ASSERT_EQ(Draw("[u]aa bb cc[/u]\naaaaaaaaaaaaaaa", FORM_NORMAL), 0);
+    for (int x = 0; x < 64; x++) ASSERT_EQ(Alpha(x, 7), 255) << x;
+    EXPECT_EQ(Alpha(64, 7), 0);
+}
+
+TEST_F(Pixels, PrintStartsAtTheCursorAndWrapsAtTheRightMargin)
+{
+    o.objectType = LV_TEXT_PRINT;
+    o.leftMargin = 10;
+    o.wrapWidth = 40;  // right margin 49
+    o.cursorX = 26;
+    o.cursorY = 0;
+    lvTextLayout layout;
+    ASSERT_EQ(Lay("ab cd ef", &layout), 0);
+    // From x 16 (the cursor less the margin): "ab " fits, "cd" would end at 56.
+    EXPECT_EQ(Views(layout), (std::vector<RunView>{{"ab ", 16, 0}, {"cd ef", 0, 8}}));
+    EXPECT_EQ(layout.finalX, 40);
+    EXPECT_EQ(layout.finalY, 8);
+    // On one line the image starts at the text and records the shift.
+    lvTextLayout single;
+    ASSERT_EQ(Lay("ab", &single), 0);
+    lvTextImage one;
+    ASSERT_EQ(RenderTextRuns(&fm, nullptr, &o, &single, 16, &one), 0);
+    EXPECT_EQ(one.xShift, 16);
+    EXPECT_EQ(one.width, 16);
+}
+
+}  // namespace
+
+#include "text/lvimagefont.h"
+
+namespace {
+
+// A brush of 2 x 2 cells of 4 x 5 pixels, one pixel between the columns: each
+// cell is filled with its own colour in a pattern of its own.
+struct ImageFontFixture {
+    int w = 9, h = 10;
+    std::vector<uint32_t> argb = std::vector<uint32_t>((size_t)9 * 10, 0);
+    static uint32_t Colour(int cell) { return 0xFF000000u | (0x40u << (8 * cell)) | 0x10; }
+    ImageFontFixture()
+    {
+        for (int cell = 0; cell < 4; cell++) {
+            int x0 = (cell % 2) * 5, y0 = (cell / 2) * 5;
+            for (int y = 0; y < 5; y++)
+                for (int x = 0; x < 4; x++)
+                    if ((x + y + cell) % 2 == 0) argb[(size_t)(y0 + y) * w + x0 + x] = Colour(cell);
+        }
+    }
+    lvImageFontRequest Request(const char *set)
+    {
+        lvImageFontRequest q{};
+        q.name = "grid";
+        q.argb = argb.data();
+        q.width = w, q.height = h, q.depth = 24;
+        q.cellWidth = 4, q.cellHeight = 5, q.columns = 2, q.columnSpacing = 1;
+        q.characters = set;
+        q.length = std::strlen(set);
+        q.ascender = -1;
+        return q;
+    }
+};
+
+TEST(ImageFonts, TheGridMustFitTheBrushAndWidthsMustNotBeNegative)
+{
+    ImageFontFixture f;
+    lvFont *font = nullptr;
+    lvImageFontRequest q = f.Request("abcd");
+    ASSERT_EQ(CreateImageFont(&q, &font), 0);
+    EXPECT_EQ(font->height, 5);
+    EXPECT_EQ(font->baseline, 4);
+    FreeImageFont(font);
+    delete font;
+    struct Case { const char *set; int columns, cellWidth, columnSpacing; int code; } cases[] = {
+        {"abcde", 2, 4, 1, ERR_BRUSHSIZE},  // three rows of 5 need 15 rows of the 10
+        {"abcd", 2, 5, 0, 0},              // 10 wide exactly: 2 x 5
+        {"abcd", 2, 5, 1, ERR_BRUSHSIZE},  // one pixel too narrow
+        {"abcd", 0, 4, 1, ERR_WRONGUSAGE},
+        {"", 2, 4, 1, ERR_WRONGUSAGE},
+    };
+    for (const Case &c : cases) {
+        q = f.Request(c.set);
+        q.columns = c.columns, q.cellWidth = c.cellWidth, q.columnSpacing = c.columnSpacing;
+        if (std::strcmp(c.set, "abcd") == 0 && c.cellWidth == 5 && c.columnSpacing == 0) q.width = 10;
+        std::vector<uint32_t> wide((size_t)10 * 10, 0);
+        if (q.width == 10) q.argb = wide.data();
+        font = nullptr;
+        EXPECT_EQ(CreateImageFont(&q, &font), c.code) << c.set << " " << c.columns;
+        if (font) {
+            FreeImageFont(font);
+            delete font;
+        }
+    }
+    std::vector<int> negative = {3, -1};
+    q = f.Request("abcd");
+    q.widths = &negative;
+    EXPECT_EQ(CreateImageFont(&q, &font), ERR_WRONGUSAGE);
+}
+
+TEST_F(Pixels, ImageFontsDrawTheirCellsInTheirOwnColours)
+{
+    ImageFontFixture f;
+    lvFont *font = nullptr;
+    // "b" twice: the first cell serves; "c" is two pixels wide by "charwidth".
+    std::vector<int> widths = {4, 4, 2};
+    lvImageFontRequest q = f.Request("abcb");
+    q.widths = &widths;
+    ASSERT_EQ(CreateImageFont(&q, &font), 0);
+    lvTextMetrics m;
+    lvFontStyle plain{};
+    plain.style = FORM_NORMAL;
+    ASSERT_EQ(MeasureStyledTextIn(&fm, font, 1, 0, &plain, &m, "cbz", 3), 0);
+    EXPECT_EQ(m.advance, 2 + 4 + 4);  // a character not in the set advances by the cell
+    text = "bca";
+    o.text = text.data();
+    o.length = text.size();
+    ASSERT_EQ(LayoutText(&fm, font, &o, &image), 0);
+    ASSERT_EQ(image.width, 10);
+    ASSERT_EQ(image.height, 6);
+    // b = cell 1 at x 0, c = cell 2 (two columns) at x 4, a = cell 0 at x 6.
+    struct Piece { int cell, x, width; } pieces[] = {{1, 0, 4}, {2, 4, 2}, {0, 6, 4}};
+    for (const Piece &p : pieces)
+        for (int y = 0; y < 5; y++)
+            for (int x = 0; x < p.width; x++) {
+                bool on = (x + y + p.cell) % 2 == 0;
+                ASSERT_EQ(Alpha(p.x + x, y), on ? 255 : 0) << p.cell << " at " << x << "," << y;
+                if (on) {
+                    ASSERT_EQ(Rgb(p.x + x, y), ImageFontFixture::Colour(p.cell) & 0xFFFFFF);
+                }
+            }
+    FreeImageFont(font);
+    delete font;
+}
+
+}  // namespace
+
+#include "tests/text/amiga_writer.h"
+#include "text/lvamiga.h"
+
+namespace {
+
+TEST_F(Pixels, ColourFontsDrawTheirPensInTheirPaletteColours)
+{
+    amiga::Font f = amiga::OneCharacter(2, 3, 1, 'a', {{"154", "0.5"}, {"1", "4"}});
+    f.colour = true;
+    f.depth = 3;
+    f.planePick = 0b101;
+    f.colours = {0x000, 0xF00, 0x0F0, 0x00F, 0x123, 0xFFF};
+    amiga::Bytes bytes = amiga::SizeFile(f);
+    lvAmigaFont *af = nullptr;
+    ASSERT_EQ(ReadAmigaSizeFile(bytes.data(), bytes.size(), &af), 0);
+    lvFont font{};
+    SetAmigaFont(&font, af, 2, "colour");
+    text = "a";
+    o.text = text.data();
+    o.length = 1;
+    o.style.colour = 0x00FF00;  // the text colour does not tint a colour font
+    ASSERT_EQ(LayoutText(&fm, &font, &o, &image), 0);
+    // Pens 1, 5, 4 over 0, 0, 5 (pen 0 is transparent).
+    const uint32_t want[2][3] = {{0xFF0000, 0xFFFFFF, 0x112233}, {0, 0, 0xFFFFFF}};
+    ASSERT_GE(image.width, 3);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 3; x++) {
+            EXPECT_EQ(Alpha(x, y), want[y][x] ? 255 : 0) << x << "," << y;
+            if (want[y][x]) {
+                EXPECT_EQ(Rgb(x, y), want[y][x]) << x << "," << y;
+            }
+        }
+    FreeAmigaFont(&font);
 }
 
 }  // namespace

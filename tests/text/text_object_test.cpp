@@ -134,3 +134,59 @@ TEST_F(TextObjects, SingularTransformsAndSelfCopiesAreRefused)
 }
 
 }  // namespace
+
+#include "raster/lvraster.h"
+#include "text/lvtextout.h"
+
+namespace {
+
+// A layer engine that records what it is given.
+struct LayerRecord {
+    int calls = 0, type = 0, x = 0, y = 0, width = 0;
+    std::string text;
+};
+int RecordLayer(void *context, void *, int type, const lvTextOptions *options, const lvTextImage *image, int x,
+                int y)
+{
+    LayerRecord *r = (LayerRecord *)context;
+    r->calls++;
+    r->type = type, r->x = x, r->y = y, r->width = image->width;
+    r->text.assign(options->text, options->length);
+    return 0;
+}
+
+TEST(TextLayers, ADisplayWithLayersGetsATextLayerInsteadOfPixels)
+{
+    lvBlitDisplay display{};
+    display.target.kind = OUTPUT_DISPLAY;
+    display.layers = 1;
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = &display;
+    lvTextOptions o;
+    InitTextOptions(&o, 1);
+    const std::string text = "Hi";
+    o.text = text.data();
+    o.length = text.size();
+    lvTextImage image;
+    image.width = 16;
+    image.height = 9;
+    // No layer engine yet: the command is not built.
+    SetTextLayerServices(nullptr);
+    EXPECT_EQ(OutputTextImage(nullptr, LV_TEXT_TEXTOUT, &o, &image, 5, 6), ERR_UNIMPLCMD);
+    LayerRecord record;
+    lvTextLayerServices services{&record, RecordLayer};
+    SetTextLayerServices(&services);
+    EXPECT_EQ(OutputTextImage(nullptr, LV_TEXT_PRINT, &o, &image, 5, 6), 0);
+    EXPECT_EQ(record.calls, 1);
+    EXPECT_EQ(record.type, LV_TEXT_PRINT);
+    EXPECT_EQ(record.text, "Hi");
+    EXPECT_EQ(record.x, 5);
+    EXPECT_EQ(record.y, 6);
+    EXPECT_EQ(record.width, 16);
+    SetTextLayerServices(nullptr);
+    RasterState.currentDisplay = nullptr;
+    EXPECT_EQ(OutputTextImage(nullptr, LV_TEXT_TEXTOUT, &o, &image, 0, 0), ERR_OUTPUTDEVICE);
+    RasterState.currentDisplay = saved;
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <functional>
 #include <tuple>
 
@@ -107,8 +108,29 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     s.Case("tobjself", "copytextobject", {1, 1});
     s.Case("tobjzero", "scaletextobject", {1, 0, 8});
     Drawn(s, 8, 24, 12, [&] { s.Case("tobjshow", "displaytextobject", {1, 0, 0}); });
+    Drawn(s, 13, 40, 24, [&] {
+        s.Case("tobjtags", "displaytextobject", {1, 0, 0, Fields({{"scalex", 2}, {"scaley", 2}})});
+    });
     s.Case("tobjfree", "freetextobject", {1});
     s.Case("tobjgone", "freetextobject", {1});
+    // Vera at 16, anti-aliased: a text object scaled to 200% against TextOut
+    // with draw tags scaling by 2.
+    s.Case("vera", "setfont", {Str(":::default_sans"), 16});
+    s.Case("veraaa", "setfontstyle", {FORM_ANTIALIAS});
+    s.Case("vobj", "createtextobject", {2, Str("Type")});
+    s.Case("vscale", "scaletextobject", {2, Str("200%"), Str("200%")});
+    Drawn(s, 9, 120, 60, [&] { s.Case("vshow", "displaytextobject", {2, 4, 4}); });
+    Drawn(s, 10, 120, 60, [&] { s.Case("vtags", "textout", {4, 4, Str("Type"), Fields({{"scalex", 2}, {"scaley", 2}})}); });
+    Drawn(s, 11, 120, 60, [&] { s.Case("vplain", "textout", {4, 4, Str("Type")}); });
+    // An image font cut from a red brush.
+    s.Case("fbrush", "createbrush", {20, 40, 10, 0xFF0000});
+    s.Case("cfont", "createfont", {1, 20, Str("AB"), 8, 10, 5});
+    s.Case("cfontsize", "createfont", {2, 20, Str("ABCDEFGHIJK"), 8, 10, 5});
+    s.Case("cfontcols", "createfont", {3, 20, Str("AB"), 8, 10, 0});
+    s.Case("cfonttype", "getattribute", {43, 1, 116});
+    s.Case("usecfont", "usefont", {1});
+    Drawn(s, 12, 24, 12, [&] { s.Case("cfonttext", "textout", {0, 0, Str("AB")}); });
+    s.Case("topazback", "setfont", {Str(":::default_bitmap"), 8});
     s.Case("aa", "setfontstyle", {FORM_ANTIALIAS});
     s.Case("aatopaz", "createbrush", {90, 8, 8});
     s.Case("aasel", "selectbrush", {90});
@@ -117,6 +139,19 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     s.Case("enc2", "textout", {0, 0, Str("x"), Fields({{"encoding", 2}})});
     s.Case("badutf8", "textout", {0, 0, Str("a\\xC3"), Fields({{"encoding", 1}})});
     s.Case("tagerr", "textout", {0, 0, Str("a]")});
+    // The option tables.
+    std::vector<lvAppletArg> many;
+    for (int k = 0; k < 32; k++) many.push_back(k + 1);
+    s.Case("tabs32", "textout", {0, 0, Str("a"), Fields({{"tabs", List(many)}})});
+    s.Case("tabsword", "textout", {0, 0, Str("a"), Fields({{"tabs", List({Str("x")})}})});
+    s.Case("tabsnum", "textout", {0, 0, Str("a"), Fields({{"tabs", 5}})});
+    s.Case("defbullet", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"deflistbullet", -1}})});
+    s.Case("indentneg", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"listindent", List({-1})}})});
+    s.Case("spacingneg", "textout", {0, 0, Str("a\\nb"), Fields({{"listmode", 1}, {"listspacing", List({-3})}})});
+    s.Case("frame0", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"frame", 0}})});
+    s.Case("frame3", "textout", {0, 0, Str("a\\nb"), Fields({{"listmode", 1}, {"frame", 3}})});
+    s.Case("listcenter", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}, {"align", -100000}})});
+    s.Case("wraptab", "textout", {0, 0, Str("a"), Fields({{"wraptable", List({Str("x")})}})});
     s.Case("aaend", "endselect", {});
 
     int exitCode = -1;
@@ -128,6 +163,30 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
         EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
     EXPECT_EQ(lines["aatext"].substr(0, 4), "1255");
     EXPECT_EQ(lines["tobjpen"], "0 4294967295");
+    EXPECT_EQ(lines["cfont"].substr(0, 2), "0 ") << all;
+    EXPECT_EQ(lines["cfontsize"].substr(0, 4), "1156");
+    EXPECT_EQ(lines["cfontcols"].substr(0, 4), "1055");
+    EXPECT_EQ(lines["cfonttype"], "0 3");
+    EXPECT_EQ(lines["cfonttext"].substr(0, 2), "0 ") << all;
+    lvBits block(24, 12);
+    for (int y = 0; y < 10; y++)
+        for (int x = 0; x < 16; x++) block.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b12.png")), {{block, 0xFF0000}}, "image font");
+    for (const char *key : {"vera", "vobj", "vscale", "vshow", "vtags", "vplain"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    Picture scaled = ReadPicture(dir.File("b9.png")), tagged = ReadPicture(dir.File("b10.png")),
+            plainVera = ReadPicture(dir.File("b11.png"));
+    ASSERT_EQ(scaled.width, 120);
+    EXPECT_EQ(scaled.rgb, tagged.rgb);
+    // The scaled text reaches twice as far as the plain one.
+    auto inkRight = [](const Picture &p) {
+        int right = -1;
+        for (int y = 0; y < p.height; y++)
+            for (int x = 0; x < p.width; x++)
+                if (p.At(x, y)) right = std::max(right, x);
+        return right;
+    };
+    EXPECT_NEAR(inkRight(scaled) - 4, 2 * (inkRight(plainVera) - 4), 3);
     EXPECT_EQ(lines["tobjw"], "0 16");
     EXPECT_EQ(lines["tobjtext"], "0 Hi");
     EXPECT_EQ(lines["tobjself"].substr(0, 4), "1055");
@@ -138,11 +197,22 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     EXPECT_EQ(lines["enc2"].substr(0, 4), "1584");
     EXPECT_EQ(lines["badutf8"].substr(0, 4), "1585");
     EXPECT_EQ(lines["tagerr"].substr(0, 4), "1252");
+    const std::pair<const char *, const char *> options[] = {
+        {"tabs32", "1066"}, {"tabsword", "1189"}, {"tabsnum", "1598"}, {"defbullet", "1055"},
+        {"indentneg", "1055"}, {"spacingneg", "0 N"}, {"frame0", "1094"}, {"frame3", "1094"},
+        {"listcenter", "1055"}, {"wraptab", "1189"}};
+    for (const auto &[key, code] : options) EXPECT_EQ(lines[key].substr(0, 3), std::string(code).substr(0, 3)) << key;
 
     const uint32_t white = 0xFFFFFF;
     lvBits hi = TopazText("Hi", 24, 12);
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{hi, white}}, "Hi");
     ExpectPixels(ReadPicture(dir.File("b8.png")), {{hi, white}}, "text object");
+    // Draw tags scale the object's image: every pixel becomes two by two.
+    lvBits doubled(40, 24);
+    for (int y = 0; y < 24; y++)
+        for (int x = 0; x < 40; x++)
+            if (hi.At(x / 2, y / 2)) doubled.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b13.png")), {{doubled, white}}, "text object scaled by draw tags");
     // Bold: ORed once more one pixel to the right.
     lvBits plain = TopazText("Hi", 24, 12, 2, 1), bold(24, 12);
     for (int y = 0; y < 12; y++)
