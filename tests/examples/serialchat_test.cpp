@@ -112,6 +112,9 @@ struct lvInstance {
         std::string program = std::string(LV_BUILD_DIR) + "/examples/serialchat";
         pid = fork();
         if (pid == 0) {
+            // Headless: no window system is asked for (as in CI).
+            setenv("SDL_VIDEODRIVER", "offscreen", 0);
+            setenv("SDL_AUDIODRIVER", "dummy", 0);
             if (chdir(dir.c_str()) != 0) _exit(126);
             int fd = open("out.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int in = open("/dev/null", O_RDONLY);
@@ -457,7 +460,7 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
     relay.Inject(1, std::string("\x7e\x02\x05\x10\x01zzzz", 9));
     EXPECT_TRUE(b.WaitFor("event: refused length", 20));
     // A frame that never completes is dropped after its time on the line and 2 s.
-    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10abc", 8));
+    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10" "abc", 8));
     EXPECT_TRUE(b.WaitFor("event: time-out", 20));
     std::string offer = std::string("\0\0\0\4\0\0\0\0", 8) + "../evil";
     relay.Inject(1, Frame(3, 201, offer));
