@@ -456,6 +456,9 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
     EXPECT_TRUE(b.WaitFor("status: Refused a message of more than 140 characters.", 20));
     relay.Inject(1, Frame(2, 202, "caf\xc3"));
     EXPECT_TRUE(b.WaitFor("status: Refused a message that is not valid UTF-8.", 20));
+    // A greeting with a nickname of 26 characters is refused; the connection stays.
+    relay.Inject(1, Frame(1, 0, std::string("\x01\x01", 2) + Repeat("n", 26)));
+    EXPECT_TRUE(b.WaitFor("status: Refused the peer's nickname: A nickname may have at most 25 characters.", 20));
     // A length over 4096 is refused at once; the bytes after it are hunted through.
     relay.Inject(1, std::string("\x7e\x02\x05\x10\x01zzzz", 9));
     EXPECT_TRUE(b.WaitFor("event: refused length", 20));
