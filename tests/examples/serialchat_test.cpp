@@ -112,6 +112,9 @@ struct lvInstance {
         std::string program = std::string(LV_BUILD_DIR) + "/examples/serialchat";
         pid = fork();
         if (pid == 0) {
+            // Headless: no window system is asked for (as in CI).
+            setenv("SDL_VIDEODRIVER", "offscreen", 0);
+            setenv("SDL_AUDIODRIVER", "dummy", 0);
             if (chdir(dir.c_str()) != 0) _exit(126);
             int fd = open("out.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int in = open("/dev/null", O_RDONLY);
@@ -453,11 +456,14 @@ TEST_F(SerialChat, CorruptedAndForgedFramesThroughARelay)
     EXPECT_TRUE(b.WaitFor("status: Refused a message of more than 140 characters.", 20));
     relay.Inject(1, Frame(2, 202, "caf\xc3"));
     EXPECT_TRUE(b.WaitFor("status: Refused a message that is not valid UTF-8.", 20));
+    // A greeting with a nickname of 26 characters is refused; the connection stays.
+    relay.Inject(1, Frame(1, 0, std::string("\x01\x01", 2) + Repeat("n", 26)));
+    EXPECT_TRUE(b.WaitFor("status: Refused the peer's nickname: A nickname may have at most 25 characters.", 20));
     // A length over 4096 is refused at once; the bytes after it are hunted through.
     relay.Inject(1, std::string("\x7e\x02\x05\x10\x01zzzz", 9));
     EXPECT_TRUE(b.WaitFor("event: refused length", 20));
     // A frame that never completes is dropped after its time on the line and 2 s.
-    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10abc", 8));
+    relay.Inject(1, std::string("\x7e\x02\x06\x00\x10" "abc", 8));
     EXPECT_TRUE(b.WaitFor("event: time-out", 20));
     std::string offer = std::string("\0\0\0\4\0\0\0\0", 8) + "../evil";
     relay.Inject(1, Frame(3, 201, offer));
