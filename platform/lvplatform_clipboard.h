@@ -13,6 +13,8 @@ int FetchClipboardText(char **text);
 // The kind on the clipboard (LV_CLIP_EMPTY or LV_CLIP_TEXT). 0 or ERR_CLIPOPEN.
 int ProbeClipboardKind(int *kind);
 int EmptyClipboardText(void);
+// Gives back the video subsystem the clipboard took (shut-down, before the windows go).
+void ReleaseClipboard(void);
 // Called on the pumping thread for each SDL_CLIPBOARDUPDATE (null: none).
 void SetClipboardChangeCallback(void (*callback)(void));
 // The window pump's hook for SDL_CLIPBOARDUPDATE.

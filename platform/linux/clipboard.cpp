@@ -16,13 +16,19 @@
 
 
 enum { LV_REQUEST_CLIPBOARD = 31 };
-enum { CLIPOP_PUT = 0, CLIPOP_FETCH = 1, CLIPOP_PROBE = 2, CLIPOP_EMPTY = 3 };
+enum { CLIPOP_PUT = 0, CLIPOP_FETCH = 1, CLIPOP_PROBE = 2, CLIPOP_EMPTY = 3, CLIPOP_RELEASE = 4 };
+
+static bool haveVideo = false;  // pumping thread only
 
 static int32_t ServeClipboard(const uintptr_t *arguments)
 {
     // The video subsystem stays ours once taken: on X11 the text we put lives only as
     // long as our connection does.
-    static bool haveVideo = false;
+    if (arguments[0] == CLIPOP_RELEASE) {
+        if (haveVideo) ReleaseSdlSubsystems(SDL_INIT_VIDEO);
+        haveVideo = false;
+        return 0;
+    }
     if (!haveVideo) {
         char error[128];
         if (!AcquireSdlSubsystems(SDL_INIT_VIDEO, error, sizeof(error))) return ERR_CLIPOPEN;
@@ -71,6 +77,7 @@ int PutClipboardText(const char *text) { return Forward(CLIPOP_PUT, (uintptr_t)t
 int FetchClipboardText(char **text) { return Forward(CLIPOP_FETCH, (uintptr_t)text); }
 int ProbeClipboardKind(int *kind) { return Forward(CLIPOP_PROBE, (uintptr_t)kind); }
 int EmptyClipboardText(void) { return Forward(CLIPOP_EMPTY, 0); }
+void ReleaseClipboard(void) { Forward(CLIPOP_RELEASE, 0); }
 
 static std::atomic<void (*)(void)> changeCallback{nullptr};
 
