@@ -151,6 +151,18 @@ static bool WriteFully(int fd, const void *buffer, size_t size)
     return true;
 }
 
+int CheckPortData(const char *data, size_t size, const char *ownName)
+{
+    if (size < 2 || data[size - 1] != 0) return 0;
+    size_t nameLength = strnlen(data, size);
+    if (nameLength + 1 >= size) return 0;  // no second text
+    const char *text = data + nameLength + 1;
+    // The text must end exactly at the block's last byte.
+    if (strnlen(text, size - nameLength - 1) != size - nameLength - 2) return 0;
+    if (strcmp(data, ownName) != 0) return 0;
+    return strcmp(text, "__TESTPORT") == 0 ? 2 : 1;
+}
+
 // One connection: the message is checked whole before anything is posted.
 static void ServeConnection(int fd, const std::string &ownName)
 {
@@ -159,21 +171,15 @@ static void ServeConnection(int fd, const std::string &ownName)
     if (ReadFully(fd, header, sizeof(header), 2000) && header[0] == LV_PORT_TAG && header[1] >= 2 &&
         header[1] <= LV_PORT_MAXDATA) {
         size_t size = header[1];
-        char *block = (char *)AllocMemory(size + 1, 0);
+        char *block = (char *)AllocMemory(size, 0);
         if (block && ReadFully(fd, block, size, 2000)) {
-            block[size] = 0;
-            size_t nameLength = strnlen(block, size);
-            bool wellFormed = nameLength < size && block[size - 1] == 0 &&
-                              strnlen(block + nameLength + 1, size - nameLength - 1) == size - nameLength - 2;
-            if (wellFormed && ownName == block) {
-                if (!strcmp(block + nameLength + 1, "__TESTPORT")) {
-                    answer = 1;
-                } else if (PostSystemEvent(14, 0, (uintptr_t)block, 0, 0, 0, 1) == 0) {
-                    block = nullptr;  // the queue owns it
-                    answer = 1;
-                } else {
-                    block = nullptr;  // a dropped event's block is freed by the queue
-                }
+            int verdict = CheckPortData(block, size, ownName.c_str());
+            if (verdict == 2) {
+                answer = 1;
+            } else if (verdict == 1) {
+                // The queue owns the block from here, also when it drops the event.
+                if (PostSystemEvent(14, 0, (uintptr_t)block, 0, 0, 0, 1) == 0) answer = 1;
+                block = nullptr;
             }
         }
         FreeMemory(block);

@@ -187,6 +187,21 @@ std::string Wire(uint32_t tag, uint32_t size, const std::string &data)
     return out + data;
 }
 
+TEST(PortData, CheckOfOneBlock)
+{
+    struct Case {
+        std::string data;
+        int verdict;
+    } cases[] = {
+        {std::string("p\0hi\0", 5), 1},          {std::string("p\0\0", 3), 1},  // an empty text is a text
+        {std::string("p\0__TESTPORT\0", 13), 2}, {std::string("q\0hi\0", 5), 0},
+        {std::string("p\0hi", 4), 0},             {std::string("p\0", 2), 0},
+        {std::string("p\0h\0i\0", 7), 0},        {std::string("", 0), 0},
+        {std::string("\0", 1), 0},                {std::string("pp\0x\0", 5), 0},
+    };
+    for (const Case &c : cases) EXPECT_EQ(CheckPortData(c.data.data(), c.data.size(), "p"), c.verdict) << c.data.size();
+}
+
 TEST_F(Ports, MalformedWireDataIsDropped)
 {
     PortOwner owner = StartOwner("strict");
