@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -303,15 +304,15 @@ int SendPortMessage(const char *name, const char *text)
         // A receiver that stops answering costs at most the bound.
         struct timeval tv = {0, 100000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-        int waited = 0, limit = port.sendTimeout;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(port.sendTimeout.load());
+        auto left = [&] { return std::chrono::steady_clock::now() < deadline; };
         size_t sent = 0;
-        while (sent < data.size() && waited < limit) {
+        while (sent < data.size() && left()) {
             ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
             if (n > 0) sent += (size_t)n;
-            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) waited += 100;
-            else break;
+            else if (!(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) break;
         }
-        while (sent == data.size() && waited < limit) {
+        while (sent == data.size() && left()) {
             struct pollfd pfd = {fd, POLLIN, 0};
             int ready = poll(&pfd, 1, 100);
             if (ready > 0) {
@@ -319,7 +320,6 @@ int SendPortMessage(const char *name, const char *text)
                 break;
             }
             if (ready < 0 && errno != EINTR) break;
-            waited += 100;
         }
     }
     if (fd >= 0) close(fd);

@@ -145,6 +145,9 @@ TEST_F(Ports, AStoppedReceiverCostsTheBoundOnly)
     PortOwner owner = StartOwner("frozen");
     ASSERT_EQ(owner.created, 0);
     kill(owner.pid, SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(waitpid(owner.pid, &status, WUNTRACED), owner.pid);  // every thread of it is stopped
+    ASSERT_TRUE(WIFSTOPPED(status));
     SetPortSendTimeout(500);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendPortMessage("frozen", "hello"), ERR_FINDPORT);
