@@ -116,13 +116,13 @@ void FreeBGPicDerivedBitmaps(lvBGPic *r)
     FreeSetExcept(&r->scaled, &r->base, &r->base);
 }
 
-static void (*buttonFreer)(lvBGPic *) = nullptr;
+static void (*buttonFreer)(lvBGPic *, int) = nullptr;
 
-void SetBGPicButtonFreer(void (*freer)(lvBGPic *)) { buttonFreer = freer; }
+void SetBGPicButtonFreer(void (*freer)(lvBGPic *, int)) { buttonFreer = freer; }
 
 void FreeBGPicContents(int freeButtons, lvBGPic *r)
 {
-    if (freeButtons && buttonFreer && r->buttons) buttonFreer(r);
+    if (buttonFreer && r->buttons) buttonFreer(r, freeButtons);
     FreeBGPicDerivedBitmaps(r);
     FreeSet(&r->base);
     FreeMemory(r->palette);

@@ -95,8 +95,9 @@ int FindBGPicById(lvObjectId id, lvBGPic **out, int flags);
 int UnlinkBGPicById(lvObjectId id);
 // Frees what the record holds (not the record).
 void FreeBGPicContents(int freeButtons, lvBGPic *record);
-// Who frees a BGPic's buttons (the event library; null: nobody).
-void SetBGPicButtonFreer(void (*freer)(lvBGPic *record));
+// Who frees a BGPic's buttons (the event library; null: nobody); release 0 at shut-down,
+// when the buttons' script references go with the machine.
+void SetBGPicButtonFreer(void (*freer)(lvBGPic *record, int release));
 // Frees every record (shut-down step "bgpics") and clears the current output record.
 void FreeAllBGPics(void);
 // The first record of the list (tests, shut-down).

@@ -28,5 +28,9 @@ void FreeMessagePort(void);
 const char *MessagePortFolder(void);
 // The file name (without folder) of a port name: 40 hex digits of its SHA-1.
 void PortFileStem(const char *name, char out[41]);
+// The listener's check of one received data block (the bytes after the 8-byte header):
+// 0 refused (not two zero-terminated texts filling the block, or another port's name),
+// 1 a message to post, 2 the probe (answered, not posted).
+int CheckPortData(const char *data, size_t size, const char *ownName);
 // Tests: the send bound in ms (0 restores the default).
 void SetPortSendTimeout(int milliseconds);

@@ -139,6 +139,14 @@ void FreeBGPicButtons(lvState *L, lvBGPic *bgpic)
     }
 }
 
+void DiscardBGPicButtons(lvBGPic *bgpic)
+{
+    while (lvBGPicButton *b = Head(bgpic)) {
+        Head(bgpic) = b->next;
+        delete b;
+    }
+}
+
 void SetButtonEnabled(lvBGPicButton *b, int enabled)
 {
     b->enabled = enabled ? 1 : 0;

@@ -72,6 +72,8 @@ int MakeBGPicButton(lvState *L, lvBGPic *bgpic, lvButtonRequest *request, lvBGPi
 int FindBGPicButton(lvBGPic *bgpic, lvEventId id, lvBGPicButton **out);
 void DeleteBGPicButton(lvState *L, lvBGPic *bgpic, lvBGPicButton *button);
 void FreeBGPicButtons(lvState *L, lvBGPic *bgpic);
+// Shut-down: the records go; their references go with the machine's registry.
+void DiscardBGPicButtons(lvBGPic *bgpic);
 void SetButtonEnabled(lvBGPicButton *button, int enabled);
 void ClearButtonPresses(lvBGPic *bgpic);
 int CountButtons(const lvBGPic *bgpic);

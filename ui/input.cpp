@@ -5,6 +5,7 @@
 
 #include "platform/lvplatform_events.h"
 #include "runtime/encoding.h"
+#include "runtime/errors.h"
 #include "ui/buttons.h"
 #include "ui/display.h"
 
@@ -120,7 +121,9 @@ void ResetDisplayInput(lvDisplay *d)
 static int blockingForbidden = 0;
 
 void SetBlockingInputForbidden(int forbidden) { blockingForbidden = forbidden ? 1 : 0; }
-int BlockingInputForbidden(void) { return blockingForbidden; }
+// The event-loop word a plug-in sets (runtime tag 39) forbids the blocking waits too: a
+// plug-in that runs the loop itself cannot have the script sit in a wait of its own.
+int BlockingInputForbidden(void) { return blockingForbidden || GetRuntimeSwitches()->checkEventDisabled; }
 
 int InputWaitStep(lvState *L)
 {

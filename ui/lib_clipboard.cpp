@@ -59,6 +59,13 @@ int WatchDisplayClipboard(lvDisplay *d, int watch)
     return 0;
 }
 
+static void WatchedClear(void)
+{
+    std::lock_guard<std::mutex> hold(watchLock);
+    watched.clear();
+    SetClipboardChangeCallback(nullptr);
+}
+
 // ---- Engines --------------------------------------------------------------------------------
 
 int PutClipboardTextRouted(const char *text)
@@ -171,8 +178,20 @@ const lvConstantEntry *GetClipboardConstants(void) { return clipboardConstants; 
 
 int OpenClipboardLibrary(lvState *L) { return RegisterCommandTable(L, clipboardCommands, "clipboard"); }
 
+static lvLibraryCloseFunction closeDisplays = nullptr;
+
+// The clipboard's hold on the video subsystem ends before the displays close.
+static void CloseClipboardThenDisplays(lvState *L, int full)
+{
+    ReleaseClipboard();
+    WatchedClear();
+    if (closeDisplays) closeDisplays(L, full);
+}
+
 void InstallClipboardAndRequesterLibraries(void)
 {
+    lvLibraryCloseFunction previous = SetLibraryCloseStep("displays", CloseClipboardThenDisplays);
+    if (previous != CloseClipboardThenDisplays) closeDisplays = previous;
     SetLibraryRow("clipboard", OpenClipboardLibrary, GetClipboardConstants);
     SetLibraryRow("requester", OpenRequesterLibrary, GetRequesterConstants);
 }

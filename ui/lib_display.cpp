@@ -707,7 +707,10 @@ void InstallDisplayLibrary(void)
     displays.FillDisplayFields = HookFillDisplayFields;
     displays.SuppressSizeEvent = SuppressAutoscaleSizeEvent;
     displays.AcceptDroppedFiles = HookAcceptDrops;
-    SetBGPicButtonFreer([](lvBGPic *bgpic) { FreeBGPicButtons(GetPluginScriptState(), bgpic); });
+    SetBGPicButtonFreer([](lvBGPic *bgpic, int release) {
+        if (release) FreeBGPicButtons(GetPluginScriptState(), bgpic);
+        else DiscardBGPicButtons(bgpic);
+    });
     displays.MatchButtons = MatchButtonEvent;
     displays.ButtonHover = ButtonHoverPass;
     displays.KeyName = HookKeyName;

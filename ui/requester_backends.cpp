@@ -15,13 +15,16 @@
 // No answer left is ERR_UNSUPPORTEDFEAT at once. Every call is appended to the log as
 // one line: the requester's name and its inputs separated by "|".
 //
-// The desktop row shows the system requester as an SDL message box; the other dialogs
+// The desktop row shows the system requester as an SDL message box on the thread that
+// pumps the windows, modal to the display's window; the other dialogs
 // need a desktop dialog toolkit this build does not carry and answer ERR_UNSUPPORTEDFEAT.
 // Depends on: ui/requesters.h, SDL2.
 // Limits: script thread only.
 #include "ui/requesters.h"
 
 #include "base/lverrors.h"
+#include "platform/lvplatform_clipboard.h"
+#include "platform/lvplatform_windows.h"
 #include "ui/display.h"
 
 #include <SDL2/SDL.h>
@@ -245,7 +248,7 @@ static const lvRequesterBackend scriptedRow = {"script",   ScriptSystem, ScriptF
 
 // ---- The desktop row ---------------------------------------------------------------------
 
-static int DesktopSystem(lvDisplay *, const char *title, const char *body, const char *buttons, int icon, int *choice)
+static int DesktopSystem(lvDisplay *d, const char *title, const char *body, const char *buttons, int icon, int *choice)
 {
     std::vector<std::string> labels;
     const char *p = buttons;
@@ -269,7 +272,8 @@ static int DesktopSystem(lvDisplay *, const char *title, const char *body, const
     box.numbuttons = (int)data.size();
     box.buttons = data.data();
     int pressed = -1;
-    if (SDL_ShowMessageBox(&box, &pressed) != 0) return ERR_UNSUPPORTEDFEAT;
+    uint32_t windowId = d && d->window ? NativeWindowId(d->window) : 0;
+    if (int code = ShowDesktopMessageBox(windowId, &box, &pressed)) return code;
     *choice = ChoiceFromButton(buttons, pressed);
     return 0;
 }

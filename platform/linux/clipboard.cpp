@@ -1,5 +1,5 @@
-// clipboard.cpp - clipboard text through SDL2, run on the pumping thread (SDL's video
-// calls belong there); the video subsystem is taken at the first call, so that a run
+// clipboard.cpp - clipboard text and message boxes through SDL2, run on the pumping
+// thread (SDL's video calls belong there); the video subsystem is taken at the first call, so that a run
 // without windows can still use the clipboard.
 // Depends on: SDL2, platform/linux/sdl_init (subsystem counting), mainloop requests.
 // Limits: any thread; the work is forwarded.
@@ -16,13 +16,33 @@
 
 
 enum { LV_REQUEST_CLIPBOARD = 31 };
-enum { CLIPOP_PUT = 0, CLIPOP_FETCH = 1, CLIPOP_PROBE = 2, CLIPOP_EMPTY = 3 };
+enum { CLIPOP_PUT = 0, CLIPOP_FETCH = 1, CLIPOP_PROBE = 2, CLIPOP_EMPTY = 3, CLIPOP_RELEASE = 4, CLIPOP_MESSAGEBOX = 5 };
+
+// A message box to show (CLIPOP_MESSAGEBOX).
+struct lvMessageBoxRequest {
+    uint32_t windowId;
+    const SDL_MessageBoxData *data;
+    int *pressed;
+};
+
+static bool haveVideo = false;  // pumping thread only
 
 static int32_t ServeClipboard(const uintptr_t *arguments)
 {
     // The video subsystem stays ours once taken: on X11 the text we put lives only as
     // long as our connection does.
-    static bool haveVideo = false;
+    if (arguments[0] == CLIPOP_MESSAGEBOX) {
+        // Modal to the display's window when it has one; SDL runs its own loop meanwhile.
+        const lvMessageBoxRequest *request = (const lvMessageBoxRequest *)arguments[1];
+        SDL_MessageBoxData data = *request->data;
+        data.window = request->windowId ? SDL_GetWindowFromID(request->windowId) : nullptr;
+        return SDL_ShowMessageBox(&data, request->pressed) == 0 ? 0 : ERR_UNSUPPORTEDFEAT;
+    }
+    if (arguments[0] == CLIPOP_RELEASE) {
+        if (haveVideo) ReleaseSdlSubsystems(SDL_INIT_VIDEO);
+        haveVideo = false;
+        return 0;
+    }
     if (!haveVideo) {
         char error[128];
         if (!AcquireSdlSubsystems(SDL_INIT_VIDEO, error, sizeof(error))) return ERR_CLIPOPEN;
@@ -71,6 +91,13 @@ int PutClipboardText(const char *text) { return Forward(CLIPOP_PUT, (uintptr_t)t
 int FetchClipboardText(char **text) { return Forward(CLIPOP_FETCH, (uintptr_t)text); }
 int ProbeClipboardKind(int *kind) { return Forward(CLIPOP_PROBE, (uintptr_t)kind); }
 int EmptyClipboardText(void) { return Forward(CLIPOP_EMPTY, 0); }
+void ReleaseClipboard(void) { Forward(CLIPOP_RELEASE, 0); }
+
+int ShowDesktopMessageBox(uint32_t windowId, const void *data, int *pressed)
+{
+    lvMessageBoxRequest request = {windowId, (const SDL_MessageBoxData *)data, pressed};
+    return Forward(CLIPOP_MESSAGEBOX, (uintptr_t)&request);
+}
 
 static std::atomic<void (*)(void)> changeCallback{nullptr};
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,6 +152,18 @@ static bool WriteFully(int fd, const void *buffer, size_t size)
     return true;
 }
 
+int CheckPortData(const char *data, size_t size, const char *ownName)
+{
+    if (size < 2 || data[size - 1] != 0) return 0;
+    size_t nameLength = strnlen(data, size);
+    if (nameLength + 1 >= size) return 0;  // no second text
+    const char *text = data + nameLength + 1;
+    // The text must end exactly at the block's last byte.
+    if (strnlen(text, size - nameLength - 1) != size - nameLength - 2) return 0;
+    if (strcmp(data, ownName) != 0) return 0;
+    return strcmp(text, "__TESTPORT") == 0 ? 2 : 1;
+}
+
 // One connection: the message is checked whole before anything is posted.
 static void ServeConnection(int fd, const std::string &ownName)
 {
@@ -159,21 +172,15 @@ static void ServeConnection(int fd, const std::string &ownName)
     if (ReadFully(fd, header, sizeof(header), 2000) && header[0] == LV_PORT_TAG && header[1] >= 2 &&
         header[1] <= LV_PORT_MAXDATA) {
         size_t size = header[1];
-        char *block = (char *)AllocMemory(size + 1, 0);
+        char *block = (char *)AllocMemory(size, 0);
         if (block && ReadFully(fd, block, size, 2000)) {
-            block[size] = 0;
-            size_t nameLength = strnlen(block, size);
-            bool wellFormed = nameLength < size && block[size - 1] == 0 &&
-                              strnlen(block + nameLength + 1, size - nameLength - 1) == size - nameLength - 2;
-            if (wellFormed && ownName == block) {
-                if (!strcmp(block + nameLength + 1, "__TESTPORT")) {
-                    answer = 1;
-                } else if (PostSystemEvent(14, 0, (uintptr_t)block, 0, 0, 0, 1) == 0) {
-                    block = nullptr;  // the queue owns it
-                    answer = 1;
-                } else {
-                    block = nullptr;  // a dropped event's block is freed by the queue
-                }
+            int verdict = CheckPortData(block, size, ownName.c_str());
+            if (verdict == 2) {
+                answer = 1;
+            } else if (verdict == 1) {
+                // The queue owns the block from here, also when it drops the event.
+                if (PostSystemEvent(14, 0, (uintptr_t)block, 0, 0, 0, 1) == 0) answer = 1;
+                block = nullptr;
             }
         }
         FreeMemory(block);
@@ -297,15 +304,15 @@ int SendPortMessage(const char *name, const char *text)
         // A receiver that stops answering costs at most the bound.
         struct timeval tv = {0, 100000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-        int waited = 0, limit = port.sendTimeout;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(port.sendTimeout.load());
+        auto left = [&] { return std::chrono::steady_clock::now() < deadline; };
         size_t sent = 0;
-        while (sent < data.size() && waited < limit) {
+        while (sent < data.size() && left()) {
             ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
             if (n > 0) sent += (size_t)n;
-            else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) waited += 100;
-            else break;
+            else if (!(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) break;
         }
-        while (sent == data.size() && waited < limit) {
+        while (sent == data.size() && left()) {
             struct pollfd pfd = {fd, POLLIN, 0};
             int ready = poll(&pfd, 1, 100);
             if (ready > 0) {
@@ -313,7 +320,6 @@ int SendPortMessage(const char *name, const char *text)
                 break;
             }
             if (ready < 0 && errno != EINTR) break;
-            waited += 100;
         }
     }
     if (fd >= 0) close(fd);

@@ -98,6 +98,14 @@ TEST_F(EventsPlugin, APluginCanSwitchCheckEventOff)
     EXPECT_EQ(run.lines[1], "after");
 }
 
+// The same word forbids the blocking input waits: they answer 1638 at once.
+TEST_F(EventsPlugin, BlockingInputWaitsAreRefusedWhenThePluginForbidsThem)
+{
+    AppletRun run = Run("modal_forbidden");
+    ASSERT_EQ(run.exitCode, 0) << run.err << Joined(run);
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"1638", "1638", "1638"})) << Joined(run);
+}
+
 // The runtime's event poll purges stale events while a script runs without waiting for
 // events (about ten seconds after the event library opened): the plug-in gets the
 // payload of its event back undispatched. Without the purge the run hits its limit.

@@ -145,6 +145,9 @@ TEST_F(Ports, AStoppedReceiverCostsTheBoundOnly)
     PortOwner owner = StartOwner("frozen");
     ASSERT_EQ(owner.created, 0);
     kill(owner.pid, SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(waitpid(owner.pid, &status, WUNTRACED), owner.pid);  // every thread of it is stopped
+    ASSERT_TRUE(WIFSTOPPED(status));
     SetPortSendTimeout(500);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendPortMessage("frozen", "hello"), ERR_FINDPORT);
@@ -185,6 +188,21 @@ std::string Wire(uint32_t tag, uint32_t size, const std::string &data)
     std::string out((const char *)&tag, 4);
     out.append((const char *)&size, 4);
     return out + data;
+}
+
+TEST(PortData, CheckOfOneBlock)
+{
+    struct Case {
+        std::string data;
+        int verdict;
+    } cases[] = {
+        {std::string("p\0hi\0", 5), 1},          {std::string("p\0\0", 3), 1},  // an empty text is a text
+        {std::string("p\0__TESTPORT\0", 13), 2}, {std::string("q\0hi\0", 5), 0},
+        {std::string("p\0hi", 4), 0},             {std::string("p\0", 2), 0},
+        {std::string("p\0h\0i\0", 7), 0},        {std::string("", 0), 0},
+        {std::string("\0", 1), 0},                {std::string("pp\0x\0", 5), 0},
+    };
+    for (const Case &c : cases) EXPECT_EQ(CheckPortData(c.data.data(), c.data.size(), "p"), c.verdict) << c.data.size();
 }
 
 TEST_F(Ports, MalformedWireDataIsDropped)
