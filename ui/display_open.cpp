@@ -12,6 +12,7 @@
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
+#include "ui/display_placement.h"
 #include <algorithm>
 #include <cstring>
 
@@ -390,8 +391,10 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
     return 0;
 }
 
-int CloseDisplayCore(lvState *, lvDisplay *d, int)
+int CloseDisplayCore(lvState *L, lvDisplay *d, int)
 {
+    // Where the window was is remembered before it goes (a failed save loses only that).
+    if (d->state != DISPSTATE_CLOSED) SaveDisplayPlacement(L, d);
     if (lvPluginRecord *a = Adapter()) {
         if (d->handle) {
             if (int err = ((lvAdapterCloseDisplayFunction)a->CloseDisplay)(d->handle)) return err;

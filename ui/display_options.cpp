@@ -11,6 +11,7 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "ui/display.h"
+#include "ui/display_placement.h"
 #include "vm/lvvm.h"
 #include <cstdio>
 #include <cstring>
@@ -626,12 +627,24 @@ int CreatePresetDisplay(lvState *L, lvLinkedObject *object, int backgroundLinked
         InitDisplayDefaults(&defaults);
         o = &defaults;
     }
+    // A remembered placement replaces the declared geometry.
+    lvDisplayOptions placed = *o;
+    lvDisplayPlacement stored;
+    int usePlacement = ApplyDisplayPlacement(L, (int)object->identifier, &placed) &&
+                       ReadDisplayPlacement(L, (int)object->identifier, &stored);
+    if (usePlacement) o = &placed;
     int top = GetStackTop(L);
     lvDisplayRequest request;
     InitDisplayRequest(&request);
     PushPresetDisplayOptions(L, o, (int)object->identifier, backgroundLinked);
     int err = ReadDisplayOptions(L, -1, &request);
     SetStackTop(L, top);
+    if (!err && usePlacement && stored.osdataLength) {
+        FreeMemory(request.placement);
+        request.placement = (uint8_t *)AllocMemory(stored.osdataLength, 0);
+        if (request.placement) std::memcpy(request.placement, stored.osdata, stored.osdataLength);
+        request.placementLength = request.placement ? stored.osdataLength : 0;
+    }
     if (!err) err = CreateDisplayFromRequest(L, (int)object->identifier, 0, &request, nullptr);
     FreeDisplayRequest(&request);
     return err;
