@@ -15,6 +15,7 @@
 #include "ui/display_draw.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
+#include "ui/display_attrs.h"
 #include "formats/lvsavers.h"
 #include "runtime/objects.h"
 #include <cstdio>
@@ -660,7 +661,7 @@ int OpenDisplayLibrary(lvState *L)
     PushCopy(L, LV_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, displayCommands, 0);
     SetStackTop(L, -2);
-    return RegisterObjectType(LV_TYPE_DISPLAY, "Displays", DisplayListHead(), nullptr, nullptr, 0);
+    return RegisterObjectType(LV_TYPE_DISPLAY, "Displays", DisplayListHead(), GetDisplayAttribute, nullptr, 0);
 }
 
 void CloseDisplayLibrary(lvState *L, int)

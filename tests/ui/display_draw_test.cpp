@@ -11,6 +11,7 @@
 #include "ui/display.h"
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
+#include "ui/display_attrs.h"
 #include "raster/lvimgfmt.h"
 #include "vm/lvvm.h"
 #include <algorithm>
@@ -268,6 +269,47 @@ TEST_F(DisplayDrawing, ASnapshotOfTheDisplayIsItsPicture)
     ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
     ASSERT_EQ(CloseDisplayCore(L, d, 0), 0);
     EXPECT_EQ(SaveDisplaySnapshot(d, SNAP_WINDOW, &save), ERR_CLOSEDDISPLAY);
+}
+
+TEST_F(DisplayDrawing, AttributesAnswerFromTheDisplay)
+{
+    struct Case {
+        int attribute, err;
+        double value;
+    };
+    const Case cases[] = {
+        {0, 0, 100},   {1, 0, 80},    {28, 0, 1920}, {29, 0, 1080}, {40, 0, DISPSTATE_OPEN}, {42, 0, 1},
+        {43, 0, 0},    {44, 0, 100},  {46, 0, 0},    {67, 0, 100},  {86, 0, 1},  {89, 0, 1},
+        {76, ERR_UNKNOWNATTR, 0}, {90, ERR_UNKNOWNATTR, 0}, {30, ERR_UNIMPLCMD, 0}, {104, ERR_UNIMPLCMD, 0},
+    };
+    lvObjectId one = {1, nullptr};
+    for (const Case &c : cases) {
+        int top = GetStackTop(L);
+        int n = GetDisplayAttribute(L, c.attribute, one);
+        if (c.err) {
+            EXPECT_EQ(n, c.err) << c.attribute;
+        } else {
+            ASSERT_EQ(n, 1) << c.attribute;
+            EXPECT_EQ(ValueToNumber(L, -1), c.value) << c.attribute;
+        }
+        SetStackTop(L, top);
+    }
+    int top = GetStackTop(L);
+    ASSERT_EQ(GetDisplayAttribute(L, 87, one), 1);
+    EXPECT_STREQ(ValueToString(L, -1), "inbuilt");
+    SetStackTop(L, top);
+    // The output device: the display, then the double buffer.
+    ASSERT_EQ(GetDisplayAttribute(L, 54, one), 3);
+    EXPECT_EQ(ValueToNumber(L, -3), 21);
+    EXPECT_EQ(ValueToNumber(L, -2), 1);
+    SetStackTop(L, top);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    ASSERT_EQ(GetDisplayAttribute(L, 54, one), 3);
+    EXPECT_EQ(ValueToNumber(L, -3), 38);
+    EXPECT_EQ(ValueToNumber(L, -2), 0);
+    EXPECT_EQ(ValueToNumber(L, -1), 0);
+    SetStackTop(L, top);
+    EXPECT_EQ(GetDisplayAttribute(L, 0, lvObjectId{7, nullptr}), ERR_FINDDISPLAY);
 }
 
 TEST(DesktopGrab, TheRectangleEndsWhereItsMonitorEnds)
