@@ -243,7 +243,7 @@ static void ApplyAdapterFlags(lvDisplay *d, uint32_t f)
     d->fullScreen = (f & LVP_DISPLAY_FULLSCREEN) != 0;
 }
 
-static void DetermineBorderSizes(lvDisplay *d)
+void DetermineBorderSizes(lvDisplay *d)
 {
     int32_t left = 0, right = 0, top = 0, bottom = 0;
     if (lvPluginRecord *a = Adapter()) {
