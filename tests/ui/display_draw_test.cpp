@@ -12,6 +12,8 @@
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
 #include "ui/display_attrs.h"
+#include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
 #include "raster/lvimgfmt.h"
 #include "vm/lvvm.h"
 #include <algorithm>
@@ -210,6 +212,30 @@ TEST_F(DisplayDrawing, FlipPresentsWhatWasDrawnMergedAndOnlyThen)
     EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 50, 40, 0) & 0xFFFFFF, 0xFF0000u);
     Draw(0, 0, 2, 2, 0x00FF00);
     EXPECT_EQ(WindowPixel(1, 1), 0x00FF00u);
+}
+
+TEST_F(DisplayDrawing, EndingASelectionWhileDoubleBufferingDrawsIntoTheBackBufferAgain)
+{
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    lvBitMapHandle *pixels = AllocRgbBitmap(8, 8, 0, nullptr);
+    ASSERT_NE(pixels, nullptr);
+    lvObjectId brush = {5, nullptr};
+    lvBrush *made = nullptr;
+    ASSERT_EQ(NewBrushRecord(&brush, 0, 8, 8, 8, 0, nullptr, pixels, -1, nullptr, nullptr, nullptr, 32, nullptr,
+                             nullptr, nullptr, 0, nullptr, &made),
+              0);
+    ASSERT_EQ(RedirectOutput(L, SELECT_BRUSH, brush, OUTPUT_IMAGE, 0, 0, 0), 0);
+    EXPECT_EQ(d->select.blit.target.bitmap, pixels);
+    ASSERT_EQ(EndRedirect(L, GetSelectDisplay(), 0), 0);
+    EXPECT_EQ(d->select.blit.target.kind, OUTPUT_IMAGE);
+    EXPECT_EQ(d->select.blit.target.bitmap, d->backBuffer.rgb);
+    EXPECT_EQ(GetCurrentOutput(), d->select.backBufferRecord);
+    Draw(1, 1, 2, 2, 0xFF0000);
+    EXPECT_EQ(WindowPixel(1, 1), 0x336699u);  // not on the window before Flip
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_EQ(WindowPixel(1, 1), 0xFF0000u);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    FreeAllBrushes(L);
 }
 
 TEST_F(DisplayDrawing, TheDamageListFillsUpToEverything)
