@@ -139,6 +139,7 @@ struct lvDisplay {
     lvDisplay *backfillOf;         // the backfill display of this one
     lvUserTag *userTags;           // CreateDisplay's "usertags"
     lvDisplayWindow *window;       // without an adapter
+    lvBitMapHandle *runtimeScaled; // the picture at its scale size, for adapters that do not scale
     int createdSystemScale;        // made in DISPMODE_SYSTEMSCALE (CreateDisplay rewrites the mode)
     void *handle;                  // the adapter's handle while open
 };

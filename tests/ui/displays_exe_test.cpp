@@ -325,3 +325,29 @@ TEST(DisplaysExe, ModeSwitchesReopenTheDisplayThroughTheAdapter)
 }
 
 }  // namespace
+
+namespace {
+
+// Neither test adapter scales (no flag 0x8): the runtime scales the picture into the
+// letterbox of the adapter's 640x360 display, pixel for pixel.
+TEST(DisplaysExe, TheRuntimeScalesForAnAdapterThatDoesNot)
+{
+    for (const char *adapter : {"testadapter", "testadapterplain"}) {
+        SCOPED_TRACE(adapter);
+        AdapterRun run = RunApplet("scaled", adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> opens = Calls(run, "OpenDisplay");
+        ASSERT_EQ(opens.size(), 2u);
+        EXPECT_EQ(opens[1].rfind("OpenDisplay Scaled ", 0), 0u) << opens[1];
+        Png png = ReadPng(run.pngDir + "/display2.png");
+        ASSERT_EQ(png.width, 640);
+        ASSERT_EQ(png.height, 360);
+        size_t wrong = 0;
+        for (int y = 0; y < 360; y++)
+            for (int x = 0; x < 640; x++)
+                wrong += png.argb[(size_t)y * 640 + x] != (x < 80 || x >= 560 ? 0xFF000000u : 0xFFFF8000u);
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+}  // namespace
