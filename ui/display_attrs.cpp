@@ -59,6 +59,17 @@ int PushOutputDevice(lvState *L, const lvDisplay *d)
 
 }  // namespace
 
+lvMonitorRect ComputeTaskbarRect(const lvMonitorRect &b, const lvMonitorRect &u)
+{
+    lvMonitorRect none = {0, 0, 0, 0};
+    if (u.width <= 0 || u.height <= 0) return none;
+    if (u.y > b.y) return {b.x, b.y, b.width, u.y - b.y};                                  // top
+    if (u.y + u.height < b.y + b.height) return {b.x, u.y + u.height, b.width, b.y + b.height - u.y - u.height};
+    if (u.x > b.x) return {b.x, b.y, u.x - b.x, b.height};                                 // left
+    if (u.x + u.width < b.x + b.width) return {u.x + u.width, b.y, b.x + b.width - u.x - u.width, b.height};
+    return none;
+}
+
 int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
 {
     lvDisplay *d = nullptr;
@@ -149,8 +160,22 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
     // task bar and the title bar through platform queries still to come.
     case 30: case 31: case 32: case 33: case 34: case 35: case 113: case 114: case 115: case 116: case 117:
     case 118: case 124: case 125: case 128: case 104: case 106: case 111: case 112: case 119: case 93:
-    case 94:
         return ERR_UNIMPLCMD;
+    case 94: {
+        // The task bar of the display's monitor: its bounds less its usable area. Task
+        // bars that hide themselves leave the usable area whole, so auto-hide is not known.
+        lvMonitorRect monitors[32], usable[32], bar = {0, 0, 0, 0};
+        int count = GetMonitorList(monitors, 32);
+        int usableCount = GetDisplayAdapter() ? 0 : ListUsableMonitorBounds(usable, 32);
+        int mon = d->monitor;
+        if (mon >= 0 && mon < count && mon < usableCount) bar = ComputeTaskbarRect(monitors[mon], usable[mon]);
+        PushNumber(L, bar.x);
+        PushNumber(L, bar.y);
+        PushNumber(L, bar.width);
+        PushNumber(L, bar.height);
+        PushNumber(L, 0);
+        return 5;
+    }
     default:
         return ERR_UNKNOWNATTR;
     }

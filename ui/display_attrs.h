@@ -4,3 +4,6 @@
 #include "ui/display.h"
 
 int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id);
+// The task bar of a monitor from its bounds and its usable area: the strip between them
+// (top, bottom, left or right), all zero when none.
+lvMonitorRect ComputeTaskbarRect(const lvMonitorRect &bounds, const lvMonitorRect &usable);

@@ -338,6 +338,30 @@ TEST_F(DisplayDrawing, AttributesAnswerFromTheDisplay)
     EXPECT_EQ(GetDisplayAttribute(L, 0, lvObjectId{7, nullptr}), ERR_FINDDISPLAY);
 }
 
+TEST(Taskbar, TheStripBetweenTheMonitorAndItsUsableArea)
+{
+    const lvMonitorRect b = {1920, 0, 1280, 1024};
+    struct Case {
+        const char *where;
+        lvMonitorRect usable, want;
+    };
+    const Case cases[] = {
+        {"bottom", {1920, 0, 1280, 984}, {1920, 984, 1280, 40}},
+        {"top", {1920, 30, 1280, 994}, {1920, 0, 1280, 30}},
+        {"left", {1968, 0, 1232, 1024}, {1920, 0, 48, 1024}},
+        {"right", {1920, 0, 1232, 1024}, {3152, 0, 48, 1024}},
+        {"none", {1920, 0, 1280, 1024}, {0, 0, 0, 0}},
+        {"nothing usable", {0, 0, 0, 0}, {0, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        lvMonitorRect got = ComputeTaskbarRect(b, c.usable);
+        EXPECT_EQ(got.x, c.want.x) << c.where;
+        EXPECT_EQ(got.y, c.want.y) << c.where;
+        EXPECT_EQ(got.width, c.want.width) << c.where;
+        EXPECT_EQ(got.height, c.want.height) << c.where;
+    }
+}
+
 TEST(DesktopGrab, TheRectangleEndsWhereItsMonitorEnds)
 {
     const lvMonitorRect second = {1920, 0, 1280, 1024};
