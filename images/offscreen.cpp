@@ -223,6 +223,13 @@ int EndRedirect(lvState *L, lvSelectDisplay *d, int noRefresh)
         d->doubleBufferArg = d->savedDoubleBufferArg;
         d->doubleBufferSuspended = 0;
         ResetDrawTarget(t);
+        // Drawing goes back into the back buffer, not onto the display.
+        if (lvBGPic *back = d->backBufferRecord) {
+            t->kind = OUTPUT_IMAGE;
+            t->bitmap = back->base.bitmap;
+            t->depth = back->depth;
+            t->hardware = back->base.bitmap ? 0 : 1;
+        }
     } else {
         int oldKind = t->kind;
         ResetDrawTarget(t);

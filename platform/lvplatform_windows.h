@@ -146,6 +146,10 @@ int ReadNativeCursor(int *x, int *y);
 lvDisplayWindow *FindNativeWindow(uint32_t sdlWindowId);
 uint32_t NativeWindowId(lvDisplayWindow *window);
 
+// The monitors' usable areas (without task bars and docks) in the order of ListMonitors,
+// from the native windows; 0 when they are not in use.
+int ListUsableMonitorBounds(lvMonitorRect *out, int max);
+
 // Copies a rectangle of the desktop (root window) into new ARGB words (FreeMemory) through
 // the windows' X connection. 0, ERR_GRABSCREEN when no screen can be read (no X server,
 // no window opened yet, another driver), ERR_MEM.

@@ -137,6 +137,8 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
         FreeBitmapHandle(pair->chunky);
         *pair = {};
     }
+    FreeBitmapHandle(d->runtimeScaled);
+    d->runtimeScaled = nullptr;
     FreeBitmapHandle(d->shapeMask);
     FreeBitmapHandle(d->shapeAlpha);
     FreeMemory(d->placement);

@@ -139,6 +139,7 @@ struct lvDisplay {
     lvDisplay *backfillOf;         // the backfill display of this one
     lvUserTag *userTags;           // CreateDisplay's "usertags"
     lvDisplayWindow *window;       // without an adapter
+    lvBitMapHandle *runtimeScaled; // the picture at its scale size, for adapters that do not scale
     int createdSystemScale;        // made in DISPMODE_SYSTEMSCALE (CreateDisplay rewrites the mode)
     void *handle;                  // the adapter's handle while open
 };
@@ -239,6 +240,28 @@ int ResizeDisplay(lvState *L, lvDisplay *display, int x, int y, int width, int h
 void ActivateDisplayWindow(lvDisplay *display, int front);
 int GetDisplayMousePos(const lvDisplay *display, int *x, int *y);
 uint32_t GetDisplayQualifiers(const lvDisplay *display);
+// The frame sizes of a window with the display's style flags (adapter or platform).
+void DetermineBorderSizes(lvDisplay *display);
+
+// SetDisplayAttributes after parsing (the attribute form of the style options).
+struct lvAttributeRequest {
+    uint32_t setFlags, clearFlags, setFlags2, clearFlags2;
+    int titleGiven;
+    char title[256];
+    int xGiven, yGiven, x, y;
+    int scaleMode;                  // -1 not given
+    int scaleWidth, scaleHeight;    // 0 not given
+    int dragGiven, sizeGiven, dragRegionCount, sizeRegionCount;
+    lvDisplayRegion dragRegions[LV_DISPLAY_REGIONS], sizeRegions[LV_DISPLAY_REGIONS];
+    int bgpicGiven;
+    lvObjectId bgpic;
+    int monitor;                    // 0-based, -1 not given
+};
+// Reads the attribute form of the options table at index. 0 or an error code.
+int ReadAttributeOptions(lvState *L, int index, lvAttributeRequest *request);
+// SetDisplayAttributes' engine on an existing display.
+int ApplyDisplayAttributes(lvState *L, lvDisplay *display, const lvAttributeRequest *request);
+
 // Tells the adapter of the close-handled flag (after each OpenDisplay and handler change).
 void SetDisplayCloseHandled(lvDisplay *display, int handled);
 

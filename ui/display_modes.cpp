@@ -117,8 +117,11 @@ static int MonitorOfDisplay(lvDisplay *d, const lvModeRequest *q, lvMonitorRect 
 // the display closed.
 static int Reopen(lvState *L, lvDisplay *d)
 {
+    // Closing forgets the full-screen flag; the new mode keeps the one the switch set.
+    int fullScreen = d->fullScreen;
     if (d->state != DISPSTATE_CLOSED)
         if (int err = CloseDisplayCore(L, d, 1 | 0x20 | 2)) return err;
+    d->fullScreen = fullScreen;
     return RealizeDisplay(L, d, 2);
 }
 

@@ -12,6 +12,8 @@
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
+#include "ui/display_placement.h"
+#include "raster/lvscale.h"
 #include <algorithm>
 #include <cstring>
 
@@ -118,6 +120,24 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
         blit.sourceY = blit.destY = y;
         blit.width = width;
         blit.height = height;
+        // An adapter that does not scale gets the picture scaled by us, inside the margins.
+        if (d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0 && !(AdapterFlags() & LVP_ADAPTER_SCALES)) {
+            int sw = d->scaleWidth, sh = d->scaleHeight;
+            if (d->runtimeScaled && (d->runtimeScaled->width != sw || d->runtimeScaled->height != sh)) {
+                FreeBitmapHandle(d->runtimeScaled);
+                d->runtimeScaled = nullptr;
+            }
+            if (!d->runtimeScaled && !(d->runtimeScaled = AllocRgbBitmap(sw, sh, 0, nullptr))) return;
+            if (ScaleImage(source, nullptr, nullptr, nullptr, 0, 0, d->runtimeScaled, nullptr, source->width,
+                           source->height, sw, sh, d->smoothScale, nullptr, nullptr, nullptr, nullptr, nullptr))
+                return;
+            source = d->runtimeScaled;
+            blit.sourceX = blit.sourceY = 0;
+            blit.destX = d->marginLeft;
+            blit.destY = d->marginTop;
+            blit.width = sw;
+            blit.height = sh;
+        }
         blit.transformFlags = -1;
         blit.transparentPen = -1;
         // The adapter reads the picture through graphics slot 16: its own bitmap when it
@@ -242,7 +262,7 @@ static void ApplyAdapterFlags(lvDisplay *d, uint32_t f)
     d->fullScreen = (f & LVP_DISPLAY_FULLSCREEN) != 0;
 }
 
-static void DetermineBorderSizes(lvDisplay *d)
+void DetermineBorderSizes(lvDisplay *d)
 {
     int32_t left = 0, right = 0, top = 0, bottom = 0;
     if (lvPluginRecord *a = Adapter()) {
@@ -390,8 +410,10 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
     return 0;
 }
 
-int CloseDisplayCore(lvState *, lvDisplay *d, int)
+int CloseDisplayCore(lvState *L, lvDisplay *d, int)
 {
+    // Where the window was is remembered before it goes (a failed save loses only that).
+    if (d->state != DISPSTATE_CLOSED) SaveDisplayPlacement(L, d);
     if (lvPluginRecord *a = Adapter()) {
         if (d->handle) {
             if (int err = ((lvAdapterCloseDisplayFunction)a->CloseDisplay)(d->handle)) return err;

@@ -11,6 +11,8 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "ui/display.h"
+#include "ui/display_placement.h"
+#include "ui/display_windows.h"
 #include "vm/lvvm.h"
 #include <cstdio>
 #include <cstring>
@@ -626,13 +628,84 @@ int CreatePresetDisplay(lvState *L, lvLinkedObject *object, int backgroundLinked
         InitDisplayDefaults(&defaults);
         o = &defaults;
     }
+    // A remembered placement replaces the declared geometry.
+    lvDisplayOptions placed = *o;
+    lvDisplayPlacement stored;
+    int usePlacement = ApplyDisplayPlacement(L, (int)object->identifier, &placed) &&
+                       ReadDisplayPlacement(L, (int)object->identifier, &stored);
+    if (usePlacement) o = &placed;
     int top = GetStackTop(L);
     lvDisplayRequest request;
     InitDisplayRequest(&request);
     PushPresetDisplayOptions(L, o, (int)object->identifier, backgroundLinked);
     int err = ReadDisplayOptions(L, -1, &request);
     SetStackTop(L, top);
+    if (!err && usePlacement && stored.osdataLength) {
+        FreeMemory(request.placement);
+        request.placement = (uint8_t *)AllocMemory(stored.osdataLength, 0);
+        if (request.placement) std::memcpy(request.placement, stored.osdata, stored.osdataLength);
+        request.placementLength = request.placement ? stored.osdataLength : 0;
+    }
     if (!err) err = CreateDisplayFromRequest(L, (int)object->identifier, 0, &request, nullptr);
     FreeDisplayRequest(&request);
     return err;
+}
+
+// ---- The attribute form --------------------------------------------------------------------
+
+int ReadAttributeOptions(lvState *L, int t, lvAttributeRequest *q)
+{
+    std::memset(q, 0, sizeof *q);
+    q->scaleMode = -1;
+    q->monitor = -1;
+    auto flag = [&](const char *name, uint32_t bit, uint32_t *set, uint32_t *clear) {
+        int on = 0, present = 0;
+        GetFieldBool(L, t, name, &on, &present);
+        if (present) *(on ? set : clear) |= bit;
+    };
+    for (const auto &b : styleBooleans) flag(b.name, b.bit, &q->setFlags, &q->clearFlags);
+    for (const auto &b : style2Booleans) flag(b.name, b.bit, &q->setFlags2, &q->clearFlags2);
+    for (const auto &b : givenBooleans) {
+        int on = 0, present = 0;
+        GetFieldBool(L, t, b.name, &on, &present);
+        if (!present) continue;
+        *(on ? &q->setFlags : &q->clearFlags) |= b.bit;
+        q->setFlags2 |= b.givenBit;
+    }
+    size_t length = 0;
+    if (ReadFieldString(L, t, "title", nullptr, 0, &length) == 1) {
+        char *title = nullptr;
+        GetFieldStringDup(L, t, "title", &title, &length);
+        // At most 255 bytes, never ending inside a character.
+        CutTitle(q->title, sizeof q->title, title ? title : "");
+        FreeMemory(title);
+        q->titleGiven = 1;
+    }
+    GetFieldInt(L, t, "x", &q->x, &q->xGiven);
+    GetFieldInt(L, t, "y", &q->y, &q->yGiven);
+    if (GetFieldInt(L, t, "scalemode", &q->scaleMode) && (q->scaleMode < 0 || q->scaleMode > 2)) return ERR_WRONGUSAGE;
+    int present = 0;
+    if (GetFieldInt(L, t, "scalewidth", &q->scaleWidth, &present) && q->scaleWidth < 1) return ERR_WRONGUSAGE;
+    if (GetFieldInt(L, t, "scaleheight", &q->scaleHeight, &present) && q->scaleHeight < 1) return ERR_WRONGUSAGE;
+    int monitor = 0;
+    if (GetFieldInt(L, t, "monitor", &monitor)) {
+        if (monitor < 1 || monitor > MonitorCount()) return ERR_MONITORRANGE;
+        q->monitor = monitor - 1;
+    }
+    int top = GetStackTop(L);
+    PushString(L, "bgpic");
+    GetTableValue(L, t);
+    if (GetValueType(L, -1) != LV_TNIL) {
+        q->bgpicGiven = 1;
+        q->bgpic = GetObjectIdArg(L, GetStackTop(L));
+    }
+    SetStackTop(L, top);
+    int before = -1;
+    q->dragRegionCount = before;
+    if (int err = ReadRegionList(L, t, "dragregion", q->dragRegions, &q->dragRegionCount)) return err;
+    q->dragGiven = q->dragRegionCount != before;
+    q->sizeRegionCount = before;
+    if (int err = ReadRegionList(L, t, "sizeregion", q->sizeRegions, &q->sizeRegionCount)) return err;
+    q->sizeGiven = q->sizeRegionCount != before;
+    return 0;
 }

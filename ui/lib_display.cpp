@@ -18,6 +18,7 @@
 #include "ui/display_draw.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
+#include "ui/display_attrs.h"
 #include "formats/lvsavers.h"
 #include "runtime/objects.h"
 #include <cstdio>
@@ -451,6 +452,23 @@ static int CmdChangeDisplayMode(lvState *L)
     return ChangeDisplayModeOf(L, d, mode, &q);
 }
 
+// SetDisplayAttributes(table) on the current display.
+static int CmdSetDisplayAttributes(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    CheckTableArg(L, 1);
+    lvDisplay *d = GetCurrentDisplay();
+    if (!d) return ERR_WRONGUSAGE;
+    // Large (two region lists): on the heap, freed even when reading the table raises.
+    struct Owned {
+        lvAttributeRequest *q = (lvAttributeRequest *)AllocMemory(sizeof(lvAttributeRequest), 1);
+        ~Owned() { FreeMemory(q); }
+    } owned;
+    if (!owned.q) return ERR_MEM;
+    int err = ReadAttributeOptions(L, 1, owned.q);
+    return err ? err : ApplyDisplayAttributes(L, d, owned.q);
+}
+
 static const lvCommandEntry displayCommands[] = {
     {"SetSubtitle", CmdSetSubtitle},   {"CreateDisplay", CmdCreateDisplay},
     {"FreeDisplay", CmdFreeDisplay},   {"OpenDisplay", CmdOpenDisplay},
@@ -466,7 +484,7 @@ static const lvCommandEntry displayCommands[] = {
     {"BeginDoubleBuffer", CmdBeginDoubleBuffer}, {"EndDoubleBuffer", CmdEndDoubleBuffer},
     {"Flip", CmdFlip},                 {"Cls", CmdCls},
     {"SaveSnapshot", CmdSaveSnapshot}, {"GrabDesktop", CmdGrabDesktop},
-    {"ChangeDisplayMode", CmdChangeDisplayMode},
+    {"ChangeDisplayMode", CmdChangeDisplayMode}, {"SetDisplayAttributes", CmdSetDisplayAttributes},
     {nullptr, nullptr},
 };
 
@@ -671,7 +689,7 @@ int OpenDisplayLibrary(lvState *L)
     PushCopy(L, LV_GLOBALSINDEX);
     RegisterLibrary(L, nullptr, displayCommands, 0);
     SetStackTop(L, -2);
-    return RegisterObjectType(LV_TYPE_DISPLAY, "Displays", DisplayListHead(), nullptr, nullptr, 0);
+    return RegisterObjectType(LV_TYPE_DISPLAY, "Displays", DisplayListHead(), GetDisplayAttribute, nullptr, 0);
 }
 
 void CloseDisplayLibrary(lvState *L, int)

@@ -411,7 +411,7 @@ int32_t ReadFrameNow(lvDisplayWindow *w, uint32_t *out, int width, int height)
     return err == 0 ? 0 : ERR_WINDOW;
 }
 
-int MonitorsNow(lvMonitorRect *out, int max)
+int MonitorsNow(lvMonitorRect *out, int max, int usable = 0)
 {
     if (StartVideo() != 0) {
         if (max >= 1) out[0] = {0, 0, 1920, 1080};
@@ -420,7 +420,8 @@ int MonitorsNow(lvMonitorRect *out, int max)
     int count = SDL_GetNumVideoDisplays(), made = 0;
     for (int i = 0; i < count && made < max; i++) {
         SDL_Rect r;
-        if (SDL_GetDisplayBounds(i, &r) == 0) out[made++] = {r.x, r.y, r.w, r.h};
+        if ((usable ? SDL_GetDisplayUsableBounds(i, &r) : SDL_GetDisplayBounds(i, &r)) == 0)
+            out[made++] = {r.x, r.y, r.w, r.h};
     }
     if (made == 0 && max >= 1) {
         out[0] = {0, 0, 1920, 1080};
@@ -503,7 +504,7 @@ int32_t ReqReadFrame(const uintptr_t a[4])
 {
     return ReadFrameNow((lvDisplayWindow *)a[0], (uint32_t *)a[1], (int)a[2], (int)a[3]);
 }
-int32_t ReqMonitors(const uintptr_t a[4]) { return MonitorsNow((lvMonitorRect *)a[0], (int)a[1]); }
+int32_t ReqMonitors(const uintptr_t a[4]) { return MonitorsNow((lvMonitorRect *)a[0], (int)a[1], (int)a[2]); }
 int32_t ReqModes(const uintptr_t a[4]) { return ModesNow((int)a[0], (lvScreenMode *)a[1], (int)a[2]); }
 int32_t ReqStop(const uintptr_t[4])
 {
@@ -802,4 +803,10 @@ int CopyScreenArea(int left, int top, int width, int height, uint32_t **out)
     }
     if (image->f.destroy_image) image->f.destroy_image(image);
     return err;
+}
+
+int ListUsableMonitorBounds(lvMonitorRect *out, int max)
+{
+    if (!nativeInUse) return 0;
+    return CallOnMainThread(REQ_MONITORS, (uintptr_t)out, (uintptr_t)max, 1, 0);
 }

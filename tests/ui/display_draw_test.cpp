@@ -11,6 +11,9 @@
 #include "ui/display.h"
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
+#include "ui/display_attrs.h"
+#include "images/lvbrush.h"
+#include "images/lvoffscreen.h"
 #include "raster/lvimgfmt.h"
 #include "vm/lvvm.h"
 #include <algorithm>
@@ -211,6 +214,30 @@ TEST_F(DisplayDrawing, FlipPresentsWhatWasDrawnMergedAndOnlyThen)
     EXPECT_EQ(WindowPixel(1, 1), 0x00FF00u);
 }
 
+TEST_F(DisplayDrawing, EndingASelectionWhileDoubleBufferingDrawsIntoTheBackBufferAgain)
+{
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    lvBitMapHandle *pixels = AllocRgbBitmap(8, 8, 0, nullptr);
+    ASSERT_NE(pixels, nullptr);
+    lvObjectId brush = {5, nullptr};
+    lvBrush *made = nullptr;
+    ASSERT_EQ(NewBrushRecord(&brush, 0, 8, 8, 8, 0, nullptr, pixels, -1, nullptr, nullptr, nullptr, 32, nullptr,
+                             nullptr, nullptr, 0, nullptr, &made),
+              0);
+    ASSERT_EQ(RedirectOutput(L, SELECT_BRUSH, brush, OUTPUT_IMAGE, 0, 0, 0), 0);
+    EXPECT_EQ(d->select.blit.target.bitmap, pixels);
+    ASSERT_EQ(EndRedirect(L, GetSelectDisplay(), 0), 0);
+    EXPECT_EQ(d->select.blit.target.kind, OUTPUT_IMAGE);
+    EXPECT_EQ(d->select.blit.target.bitmap, d->backBuffer.rgb);
+    EXPECT_EQ(GetCurrentOutput(), d->select.backBufferRecord);
+    Draw(1, 1, 2, 2, 0xFF0000);
+    EXPECT_EQ(WindowPixel(1, 1), 0x336699u);  // not on the window before Flip
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_EQ(WindowPixel(1, 1), 0xFF0000u);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    FreeAllBrushes(L);
+}
+
 TEST_F(DisplayDrawing, TheDamageListFillsUpToEverything)
 {
     ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
@@ -268,6 +295,71 @@ TEST_F(DisplayDrawing, ASnapshotOfTheDisplayIsItsPicture)
     ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
     ASSERT_EQ(CloseDisplayCore(L, d, 0), 0);
     EXPECT_EQ(SaveDisplaySnapshot(d, SNAP_WINDOW, &save), ERR_CLOSEDDISPLAY);
+}
+
+TEST_F(DisplayDrawing, AttributesAnswerFromTheDisplay)
+{
+    struct Case {
+        int attribute, err;
+        double value;
+    };
+    const Case cases[] = {
+        {0, 0, 100},   {1, 0, 80},    {28, 0, 1920}, {29, 0, 1080}, {40, 0, DISPSTATE_OPEN}, {42, 0, 1},
+        {43, 0, 0},    {44, 0, 100},  {46, 0, 0},    {67, 0, 100},  {86, 0, 1},  {89, 0, 1},
+        {76, ERR_UNKNOWNATTR, 0}, {90, ERR_UNKNOWNATTR, 0}, {30, ERR_UNIMPLCMD, 0}, {104, ERR_UNIMPLCMD, 0},
+    };
+    lvObjectId one = {1, nullptr};
+    for (const Case &c : cases) {
+        int top = GetStackTop(L);
+        int n = GetDisplayAttribute(L, c.attribute, one);
+        if (c.err) {
+            EXPECT_EQ(n, c.err) << c.attribute;
+        } else {
+            ASSERT_EQ(n, 1) << c.attribute;
+            EXPECT_EQ(ValueToNumber(L, -1), c.value) << c.attribute;
+        }
+        SetStackTop(L, top);
+    }
+    int top = GetStackTop(L);
+    ASSERT_EQ(GetDisplayAttribute(L, 87, one), 1);
+    EXPECT_STREQ(ValueToString(L, -1), "inbuilt");
+    SetStackTop(L, top);
+    // The output device: the display, then the double buffer.
+    ASSERT_EQ(GetDisplayAttribute(L, 54, one), 3);
+    EXPECT_EQ(ValueToNumber(L, -3), 21);
+    EXPECT_EQ(ValueToNumber(L, -2), 1);
+    SetStackTop(L, top);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    ASSERT_EQ(GetDisplayAttribute(L, 54, one), 3);
+    EXPECT_EQ(ValueToNumber(L, -3), 38);
+    EXPECT_EQ(ValueToNumber(L, -2), 0);
+    EXPECT_EQ(ValueToNumber(L, -1), 0);
+    SetStackTop(L, top);
+    EXPECT_EQ(GetDisplayAttribute(L, 0, lvObjectId{7, nullptr}), ERR_FINDDISPLAY);
+}
+
+TEST(Taskbar, TheStripBetweenTheMonitorAndItsUsableArea)
+{
+    const lvMonitorRect b = {1920, 0, 1280, 1024};
+    struct Case {
+        const char *where;
+        lvMonitorRect usable, want;
+    };
+    const Case cases[] = {
+        {"bottom", {1920, 0, 1280, 984}, {1920, 984, 1280, 40}},
+        {"top", {1920, 30, 1280, 994}, {1920, 0, 1280, 30}},
+        {"left", {1968, 0, 1232, 1024}, {1920, 0, 48, 1024}},
+        {"right", {1920, 0, 1232, 1024}, {3152, 0, 48, 1024}},
+        {"none", {1920, 0, 1280, 1024}, {0, 0, 0, 0}},
+        {"nothing usable", {0, 0, 0, 0}, {0, 0, 0, 0}},
+    };
+    for (const Case &c : cases) {
+        lvMonitorRect got = ComputeTaskbarRect(b, c.usable);
+        EXPECT_EQ(got.x, c.want.x) << c.where;
+        EXPECT_EQ(got.y, c.want.y) << c.where;
+        EXPECT_EQ(got.width, c.want.width) << c.where;
+        EXPECT_EQ(got.height, c.want.height) << c.where;
+    }
 }
 
 TEST(DesktopGrab, TheRectangleEndsWhereItsMonitorEnds)

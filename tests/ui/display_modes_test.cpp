@@ -9,9 +9,11 @@
 #include "runtime/startup.h"
 #include "ui/display.h"
 #include "ui/display_modes.h"
+#include "ui/display_attrs.h"
 #include "ui/display_windows.h"
 #include "vm/lvvm.h"
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -256,6 +258,121 @@ TEST_F(DisplayModes, RefusalsAndTheAskingModes)
     // Closed: refused.
     ASSERT_EQ(CloseDisplayCore(L, d, 0), 0);
     EXPECT_EQ(Change(d, DISPMODE_WINDOWED), ERR_CLOSEDDISPLAY);
+}
+
+void FramedBorders(uint32_t style, int *left, int *top, int *right, int *bottom)
+{
+    bool none = style & DSTYLE_BORDERLESS;
+    *left = *right = *bottom = none ? 0 : 4;
+    *top = none ? 0 : 24;
+}
+
+// SetDisplayAttributes' engine through its table reader, as the command calls it.
+int SetAttributes(lvState *L, lvDisplay *d, void (*fill)(lvState *))
+{
+    int top = GetStackTop(L);
+    PushNewTable(L);
+    fill(L);
+    static lvAttributeRequest q;
+    int err = ReadAttributeOptions(L, GetStackTop(L), &q);
+    SetStackTop(L, top);
+    return err ? err : ApplyDisplayAttributes(L, d, &q);
+}
+
+double Attribute(lvState *L, lvDisplay *d, int attribute)
+{
+    int top = GetStackTop(L);
+    EXPECT_EQ(GetDisplayAttribute(L, attribute, GetObjectIdOf(&d->header)), 1) << attribute;
+    double value = ValueToNumber(L, -1);
+    SetStackTop(L, top);
+    return value;
+}
+
+TEST_F(DisplayModes, SetDisplayAttributesRoundTripsAndKeepsTheInsideInPlace)
+{
+    lvWindowOps ops = *WindowOps();
+    ops.GetWindowBorderSizes = FramedBorders;
+    SetWindowOps(&ops);
+    lvDisplay *d = Open(1, 320, 240, 100, 50);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->borderTop, 24);
+    // Borderless: the inside stays at (104, 74), so the window's corner moves there.
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "borderless", 1); }), 0);
+    EXPECT_EQ(d->window->x, 104);
+    EXPECT_EQ(d->window->y, 74);
+    EXPECT_EQ(Attribute(L, d, 46), 1);
+    EXPECT_EQ(Attribute(L, d, 7), 104);
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "borderless", 0); }), 0);
+    EXPECT_EQ(d->window->x, 100);
+    EXPECT_EQ(d->window->y, 50);
+    // Several at once, read back.
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) {
+                  SetFieldInt(L, "x", 10);
+                  SetFieldInt(L, "y", 20);
+                  SetFieldInt(L, "sizeable", 1);
+                  SetFieldInt(L, "noclose", 1);
+                  SetFieldInt(L, "nomodeswitch", 1);
+              }),
+              0);
+    EXPECT_EQ(Attribute(L, d, 7), 10);
+    EXPECT_EQ(Attribute(L, d, 8), 20);
+    EXPECT_EQ(Attribute(L, d, 48), 1);
+    EXPECT_EQ(Attribute(L, d, 61), 1);
+    EXPECT_EQ(Attribute(L, d, 50), 1);
+    // Autoscale on with a scale size, then scalemode 0 goes back to 1:1 first.
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) {
+                  SetFieldInt(L, "scalemode", 1);
+                  SetFieldInt(L, "scalewidth", 640);
+                  SetFieldInt(L, "scaleheight", 480);
+              }),
+              0);
+    EXPECT_EQ(Attribute(L, d, 43), 1);
+    EXPECT_EQ(Attribute(L, d, 44), 640);
+    EXPECT_EQ(Attribute(L, d, 67), 640);
+    EXPECT_EQ(Attribute(L, d, 0), 320);
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "scalemode", 0); }), 0);
+    EXPECT_EQ(Attribute(L, d, 43), 0);
+    EXPECT_EQ(Attribute(L, d, 67), 320);
+    EXPECT_EQ(d->window->destWidth, 320);
+}
+
+TEST_F(DisplayModes, SetDisplayAttributesRefusals)
+{
+    lvDisplay *d = Open(1, 320, 240, 0, 0);
+    lvDisplay *other = Open(2, 100, 100, 0, 0);
+    ASSERT_TRUE(d && other);
+    // 129 regions do not fit the record.
+    EXPECT_EQ(SetAttributes(L, d,
+                            [](lvState *L) {
+                                PushString(L, "dragregion");
+                                PushNewTable(L);
+                                for (int i = 0; i < 129; i++) {
+                                    PushNewTable(L);
+                                    SetFieldInt(L, "x", i);
+                                    SetFieldInt(L, "y", 0);
+                                    SetFieldInt(L, "width", 1);
+                                    SetFieldInt(L, "height", 1);
+                                    SetTableItemRaw(L, -2, i);
+                                }
+                                SetTableValue(L, -3);
+                            }),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "scalemode", 3); }), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "monitor", 2); }), ERR_MONITORRANGE);
+    // The BGPic another display shows.
+    static lvObjectId shown;
+    shown = GetObjectIdOf(&other->bgpic->header);
+    EXPECT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldObjectId(L, "bgpic", shown); }), ERR_MULTIBGPIC);
+    // A long title is cut before 256 bytes, never inside a character.
+    ASSERT_EQ(SetAttributes(L, d,
+                            [](lvState *L) {
+                                std::string title;
+                                for (int i = 0; i < 200; i++) title += "\xC3\xA9";
+                                SetFieldString(L, "title", title.c_str());
+                            }),
+              0);
+    EXPECT_EQ(std::strlen(d->title), 254u);
+    EXPECT_EQ((unsigned char)d->title[253], 0xA9);
 }
 
 }  // namespace

@@ -56,3 +56,6 @@ lv_add_test(ui_display_modes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mode
 # Display mirrors: attaching, attributes, presented rectangles, input fed back.
 lv_add_test(ui_display_mirrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mirrors_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Remembered placement: osdata checks and the preferences round trip.
+lv_add_test(ui_display_placement_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_placement_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)

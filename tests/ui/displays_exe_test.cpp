@@ -282,3 +282,72 @@ TEST(DisplaysExe, WaitSleepsInTheAdapterOnlyWhenItsFlagsSaySo)
         EXPECT_EQ(Calls(run, "Sleep"), std::vector<std::string>(c.sleeps, "Sleep 20"));
     }
 }
+
+namespace {
+
+// Each switch closes the adapter's display and opens it again: full screen borderless and
+// fixed with the screen size in tags 7 and 8, then the window as declared; the toggle
+// covers the monitor and comes back.
+TEST(DisplaysExe, ModeSwitchesReopenTheDisplayThroughTheAdapter)
+{
+    AdapterRun run = RunApplet("modes");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"full 0", "window 0", "toggle 0", "back 0", "mode5 1055",
+                                                    "ask 1001"}))
+        << run.err;
+    std::vector<std::string> opens = Calls(run, "OpenDisplay");
+    ASSERT_EQ(opens.size(), 5u);
+    auto flagsOf = [](const std::string &line) {
+        std::istringstream in(line);
+        std::string word;
+        long long value = 0;
+        in >> word >> word;  // "OpenDisplay", the title
+        for (int i = 0; i < 5; i++) in >> value;
+        return value;
+    };
+    auto tag = [](const std::string &line, int number) {
+        for (auto &t : TagsOf(line))
+            if (t.first == number) return (long long)t.second;
+        return -1LL;
+    };
+    // Full screen: borderless, fixed, the full-screen flag, the screen size.
+    EXPECT_EQ(flagsOf(opens[1]) & 0x405, 0x405) << opens[1];
+    EXPECT_EQ(tag(opens[1], 7), 320);
+    EXPECT_EQ(tag(opens[1], 8), 240);
+    // Back to the window: as declared.
+    EXPECT_EQ(flagsOf(opens[2]), flagsOf(opens[0]));
+    EXPECT_EQ(tag(opens[2], 7), -1);
+    // Full-screen scale: borderless and fixed with a scale size; back: as declared.
+    EXPECT_EQ(flagsOf(opens[3]) & 0x5, 0x5);
+    EXPECT_GT(tag(opens[3], 10), 320);
+    EXPECT_EQ(flagsOf(opens[4]), flagsOf(opens[0]));
+    EXPECT_EQ(opens[4].substr(0, 40), opens[0].substr(0, 40));  // title, position, size, flags
+}
+
+}  // namespace
+
+namespace {
+
+// Neither test adapter scales (no flag 0x8): the runtime scales the picture into the
+// letterbox of the adapter's 640x360 display, pixel for pixel.
+TEST(DisplaysExe, TheRuntimeScalesForAnAdapterThatDoesNot)
+{
+    for (const char *adapter : {"testadapter", "testadapterplain"}) {
+        SCOPED_TRACE(adapter);
+        AdapterRun run = RunApplet("scaled", adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> opens = Calls(run, "OpenDisplay");
+        ASSERT_EQ(opens.size(), 2u);
+        EXPECT_EQ(opens[1].rfind("OpenDisplay Scaled ", 0), 0u) << opens[1];
+        Png png = ReadPng(run.pngDir + "/display2.png");
+        ASSERT_EQ(png.width, 640);
+        ASSERT_EQ(png.height, 360);
+        size_t wrong = 0;
+        for (int y = 0; y < 360; y++)
+            for (int x = 0; x < 640; x++)
+                wrong += png.argb[(size_t)y * 640 + x] != (x < 80 || x >= 560 ? 0xFF000000u : 0xFFFF8000u);
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+}  // namespace
