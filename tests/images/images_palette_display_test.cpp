@@ -159,4 +159,41 @@ TEST_F(PaletteDisplay, DepthOfABGPicShrinksThroughTheQuantiser)
     EXPECT_EQ(g->depth, 2);
 }
 
+// A remap that runs out of memory at any step leaves the picture as it was.
+TEST_F(PaletteDisplay, RemapOutOfMemoryLeavesThePictureAsItWas)
+{
+    FakeDisplays::shown = nullptr;
+    g->depth = 8;
+    for (int i = 0; i < 256; i++) g->palette[i] = (uint32_t)i * 0x010305;
+    {
+        uint8_t *pixels;
+        int rowBytes;
+        uintptr_t token = GetPlanePixels(g->base.penBitmap, &pixels, &rowBytes, 1);
+        ASSERT_TRUE(token);
+        for (int y = 0; y < 2; y++)
+            for (int x = 0; x < 4; x++) pixels[y * rowBytes + x] = (uint8_t)(y * 100 + x * 30);
+        ReleasePlanePixels(token);
+    }
+    std::vector<uint32_t> pens(g->palette, g->palette + 256);
+    int succeededAt = -1;
+    for (int allowed = 0; allowed < 60 && succeededAt < 0; allowed++) {
+        lvPaletteOpRequest r = {};
+        r.type = 1;
+        r.id = {1, nullptr};
+        r.operation = 6;
+        r.depth = 1;
+        FailAllocMemoryAfter(allowed);
+        int code = ApplyPaletteOperation(&r);
+        FailAllocMemoryAfter(-1);
+        if (code == 0) {
+            succeededAt = allowed;
+            break;
+        }
+        EXPECT_EQ(g->depth, 8) << allowed << ": " << code;
+        EXPECT_EQ(std::vector<uint32_t>(g->palette, g->palette + 256), pens) << allowed;
+    }
+    EXPECT_GT(succeededAt, 0);
+    EXPECT_EQ(g->depth, 1);
+}
+
 }  // namespace
