@@ -122,7 +122,21 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
     PrivatePlanes own;
     int drawX = x, drawY = y, drawWidth = width, drawHeight = height, useX = sx, useY = sy;
     int pictureWidth = p.width, pictureHeight = p.height;
-    if (!IsIdentity(tags.matrix)) {
+    // A hardware brush on a display that draws it itself keeps its video bitmap: the
+    // transform (and the transparency) travel to the display in a record.
+    bool displayDraws = p.hardware && display->hardwareDoubleBuffer && display->target.kind == OUTPUT_DISPLAY;
+    lvHardwareTransform hardware = {};
+    bool useHardware = false;
+    if (displayDraws && !IsIdentity(tags.matrix) && (QueryBitmapCaps(0x200) & 0x200)) {
+        double anchor[2] = {tags.anchorX, tags.anchorY};
+        int bx, by, bw, bh;
+        TransformRectBounds(x, y, 0, 0, width, height, width, height, anchor, &tags.matrix, &bx, &by, &bw, &bh,
+                            nullptr);
+        hardware = {{tags.matrix.sx, tags.matrix.rx, tags.matrix.ry, tags.matrix.sy}, tags.anchorX, tags.anchorY,
+                    255, bw, bh};
+        drawX = bx, drawY = by;
+        useHardware = true;
+    } else if (!IsIdentity(tags.matrix)) {
         double anchor[2] = {tags.anchorX, tags.anchorY};
         lvImageSetOut out = {};
         if (int code = TransformImageSet(L, TRANSFORM_PICTURE, nullptr, use.rgb, use.mask, use.alpha, use.chunky, sx,
@@ -136,7 +150,15 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
     }
     if (filters && p.hardware) return ERR_HWBRUSHFUNC;
     if (transparency > 0 && use.chunky) return ERR_NOPALETTEIMAGE;
-    if (transparency > 0 && p.hardware) return ERR_HWBRUSHFUNC;
+    if (transparency > 0 && p.hardware) {
+        if (!displayDraws || !(QueryBitmapCaps(0x400) & 0x400)) return ERR_HWBRUSHFUNC;
+        if (!useHardware) {
+            hardware = {{1, 0, 0, 1}, tags.anchorX, tags.anchorY, 255, width, height};
+            useHardware = true;
+        }
+        hardware.transparency = 255 - transparency;
+        transparency = 0;  // the display applies it
+    }
     if ((filters || transparency > 0) && !own.made) {
         lvPictureSet source = {use.rgb, use.mask, use.alpha, use.chunky, nullptr}, copy = {};
         if (int code = DuplicateImage(&source, useX, useY, drawWidth, drawHeight, 0, 0, nullptr, &copy)) return code;
@@ -156,15 +178,33 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
         own.set.mask = use.mask = mask;
     }
     // The anchor moves the picture by the part's size before any transform.
-    drawX -= (int)(width * tags.anchorX);
-    drawY -= (int)(height * tags.anchorY);
-    if (!IsIdentity(tags.matrix)) drawX += (int)(width * tags.anchorX), drawY += (int)(height * tags.anchorY);
+    if (!useHardware) {
+        drawX -= (int)(width * tags.anchorX);
+        drawY -= (int)(height * tags.anchorY);
+        if (!IsIdentity(tags.matrix)) drawX += (int)(width * tags.anchorX), drawY += (int)(height * tags.anchorY);
+    }
     lvDrawTarget *target = &display->target;
     lvBitMapHandle *targetRgb = target->kind != OUTPUT_DISPLAY ? target->bitmap : nullptr;
     lvBitMapHandle *targetChunky = target->kind != OUTPUT_DISPLAY && !targetRgb ? target->paletteBitmap : nullptr;
     if (!output && (targetRgb || targetChunky)) {
         targetWidth = (targetRgb ? targetRgb : targetChunky)->width;
         targetHeight = (targetRgb ? targetRgb : targetChunky)->height;
+    }
+    if (useHardware) {
+        lvBlitRequest r = {};
+        r.state = L;
+        r.sourceRgb = use.rgb, r.sourceX = useX, r.sourceY = useY;
+        r.targetX = drawX, r.targetY = drawY, r.width = drawWidth, r.height = drawHeight;
+        r.sourceWidth = pictureWidth, r.sourceHeight = pictureHeight;
+        r.targetWidth = targetWidth, r.targetHeight = targetHeight;
+        r.flags = BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE;
+        r.mask = use.mask, r.alpha = use.alpha, r.sourceChunky = use.chunky, r.sourcePalette = use.palette;
+        r.transparent = p.transparentPen;
+        r.paletteMode = r.pen = r.ditherMode = -1;
+        r.clipRegion = output ? output->clipRegion : nullptr;
+        r.transform = &hardware;
+        BlitImageRequest(&r);
+        return 0;
     }
     BlitImage(L, use.rgb, useX, useY, targetRgb, targetChunky, targetChunky ? target->palette : nullptr,
               targetChunky ? target->depth : 0, drawX, drawY, drawWidth, drawHeight, pictureWidth, pictureHeight,

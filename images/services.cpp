@@ -18,6 +18,15 @@ static int BrushView(void *, void *state, int64_t id, lvBrushView *view)
     return 0;
 }
 
+static int BrushViewByHandle(void *, void *state, void *handle, lvBrushView *view)
+{
+    lvBrush *b;
+    if (int code = FindBrushById((lvState *)state, {0, handle}, &b, 0)) return code;
+    *view = {b->bitmap, b->mask, b->alpha, b->penBitmap, b->palette, b->width, b->height,
+             b->penBitmap ? b->transparentColour : -1};
+    return 0;
+}
+
 static int RealizeBrushes(void *, void *) { return RealizeBrushImages(0, 0); }
 static int RealizeBGPics(void *, void *) { return RealizeBGPicImages(); }
 
@@ -25,6 +34,7 @@ void InstallImagingServices(void)
 {
     lvImagingServices s = NeighbourServices.imaging;
     s.FindBrushById = BrushView;
+    s.FindBrushByHandle = BrushViewByHandle;
     s.RealizeBrushImages = RealizeBrushes;
     s.RealizeBGPicImages = RealizeBGPics;
     s.FillPolygonPlane = [](void *, uint8_t *pixels, int rowBytes, int width, int height, int value,

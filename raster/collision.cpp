@@ -85,16 +85,26 @@ int TestPixelCollision(const lvCollisionSide *side1, const lvCollisionSide *side
     return 0;
 }
 
-int BrushSide(void *state, int64_t id, int x, int y, lvCollisionSide *side) {
+static int BrushSideOf(void *state, int64_t id, void *handle, int x, int y, lvCollisionSide *side) {
     lvBrushView brush{};
     lvImagingServices &im = NeighbourServices.imaging;
-    if (int rc = im.FindBrushById(im.context, state, id, &brush)) return rc;
+    if (int rc = handle ? im.FindBrushByHandle(im.context, state, handle, &brush)
+                        : im.FindBrushById(im.context, state, id, &brush))
+        return rc;
     *side = BoxSide(x, y, brush.width, brush.height);
     side->mask = brush.mask;
     side->alpha = brush.alpha;
     side->pens = brush.chunky;
     side->transparentPen = brush.chunky ? brush.transparentPen : -1;
     return 0;
+}
+
+int BrushSide(void *state, int64_t id, int x, int y, lvCollisionSide *side) {
+    return BrushSideOf(state, id, nullptr, x, y, side);
+}
+
+int BrushSideByHandle(void *state, void *handle, int x, int y, lvCollisionSide *side) {
+    return BrushSideOf(state, 0, handle, x, y, side);
 }
 
 int LayerSide(void *state, int position, lvCollisionSide *side) {

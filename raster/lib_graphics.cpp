@@ -258,6 +258,12 @@ static int LayerArg(lvState *L, int index, int *position) {
     return *position < 0 ? ERR_FINDLAYER : 0;
 }
 
+// A brush side from a numbered brush or a Nil-made one's handle.
+static int BrushArgSide(lvState *L, int index, int x, int y, lvCollisionSide *side) {
+    lvObjectId id = GetObjectIdArg(L, index);
+    return id.handle ? BrushSideByHandle(L, id.handle, x, y, side) : BrushSide(L, id.number, x, y, side);
+}
+
 static int CmdCollision(lvState *L) {
     CheckArgCount(L, 3, 9, 0, 0);
     int type = static_cast<int>(IntArg(L, 1));
@@ -271,11 +277,11 @@ static int CmdCollision(lvState *L) {
         return 1;
     }
     case COLLIDE_BRUSH:
-        if (int rc = BrushSide(L, IntArg(L, 2), i(3), i(4), &a)) return rc;
-        if (int rc = BrushSide(L, IntArg(L, 5), i(6), i(7), &b)) return rc;
+        if (int rc = BrushArgSide(L, 2, i(3), i(4), &a)) return rc;
+        if (int rc = BrushArgSide(L, 5, i(6), i(7), &b)) return rc;
         break;
     case COLLIDE_BRUSH_VS_BOX:
-        if (int rc = BrushSide(L, IntArg(L, 2), i(3), i(4), &a)) return rc;
+        if (int rc = BrushArgSide(L, 2, i(3), i(4), &a)) return rc;
         b = BoxSide(i(5), i(6), i(7), i(8));
         break;
     case COLLIDE_LAYER:
@@ -303,7 +309,7 @@ static int CmdCollision(lvState *L) {
             if (int rc = ls.GetSpriteCollisionSide(ls.context, L, IntArg(L, 3), &b)) return rc;
         } else if (type == COLLIDE_SPRITE_VS_BOX) {
             b = BoxSide(i(3), i(4), i(5), i(6));
-        } else if (int rc = BrushSide(L, IntArg(L, 3), i(4), i(5), &b)) {
+        } else if (int rc = BrushArgSide(L, 3, i(4), i(5), &b)) {
             return rc;
         }
         break;

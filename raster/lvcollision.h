@@ -44,6 +44,8 @@ int TestPixelCollision(const lvCollisionSide *side1, const lvCollisionSide *side
 lvCollisionSide BoxSide(int x, int y, int width, int height);
 // A brush placed at (x, y). 0 or the lookup's error.
 int BrushSide(void *state, int64_t id, int x, int y, lvCollisionSide *side);
+// The same for a Nil-made brush, by its handle.
+int BrushSideByHandle(void *state, void *handle, int x, int y, lvCollisionSide *side);
 // A box in script pixels against layers: scaled by the display's factors
 // (layer rectangles are in display pixels).
 lvCollisionSide ScaledBoxSide(void *display, int x, int y, int width, int height);

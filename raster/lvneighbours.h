@@ -62,6 +62,8 @@ struct lvImagingServices {
     // Fills a polygon (count points, x and y doubles) with value into an 8-bit plane.
     void (*FillPolygonPlane)(void *context, uint8_t *pixels, int rowBytes, int width, int height, int value,
                              const double *polygon, int count);
+    // The same as FindBrushById for a brush the script made with a Nil identifier (its handle).
+    int (*FindBrushByHandle)(void *context, void *state, void *handle, lvBrushView *brush);
 };
 
 // Layers, sprites, animations.

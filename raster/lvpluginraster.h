@@ -19,6 +19,8 @@ void PluginFillRawRect(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int
 void PluginWriteRawPixel(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
                          const lvPluginTag *tags);
 uint32_t *PluginReadArgb(void *rgb, void *mask, void *alpha, const lvPluginTag *tags);
+// Width (attribute 0) or height (1) of a bitmap as BltBitMap hands it to plug-ins.
+int PluginPlaneSize(void *plane, int attribute);
 int PluginSaveImage(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
                     const lvPluginTag *tags);
 struct lvBitMapHandle;

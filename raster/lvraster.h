@@ -98,6 +98,16 @@ struct lvClipRegion {
 };
 
 // A whole blit request (the arguments of BlitImage after defaults).
+// A hardware (video) source that the display draws through a transform or with a
+// transparency itself (adapters with video capability 0x200, transparency 0x400): the
+// picture keeps its pixels and the display's PresentDisplayRect gets this record.
+struct lvHardwareTransform {
+    double matrix[4];                // sx, rx, ry, sy of the draw tags (identity: none)
+    double anchorX, anchorY;         // the draw tags' anchor
+    int transparency;                // 255 opaque .. 1 (255 - the style's transparency)
+    int boundsWidth, boundsHeight;   // the transformed picture's size on the target
+};
+
 struct lvBlitRequest {
     void *state;                   // script state, handed on
     lvBitMapHandle *sourceRgb;     // RGB source or null
@@ -122,6 +132,7 @@ struct lvBlitRequest {
     lvClipRegion *clipRegion;      // or null
     lvDrawTarget *output;          // the draw target honoured, or null
     lvBitMapHandle *takenMask;     // a chunky source's mask, set aside
+    const lvHardwareTransform *transform;  // a hardware source drawn by the display, or null
 };
 
 // Scratch planes of a clip-region merge, freed at the end of the blit.

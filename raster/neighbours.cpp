@@ -13,6 +13,7 @@ int NoRender(void *, void *, lvImageSource *, const lvMatrix2D *, double, double
 }
 void NoReference(void *, lvImageSource *) {}
 int NoBrush(void *, void *, int64_t, lvBrushView *) { return ERR_FINDBRUSH; }
+int NoBrushHandle(void *, void *, void *, lvBrushView *) { return ERR_FINDBRUSH; }
 int NothingToRealize(void *, void *) { return 0; }
 void NoPolygon(void *, uint8_t *, int, int, int, int, const double *, int) {}
 int NoLayers(void *) { return 0; }
@@ -23,7 +24,8 @@ int NoDisplayScale(void *, void *, double *, double *) { return 0; }
 int NoScaledBackground(void *, double *, double *, int *, int *, int *, int *) { return 0; }
 
 constexpr lvFileFormatServices DefaultFiles = {nullptr, NoProbe, NoRender, NoReference, NoReference};
-constexpr lvImagingServices DefaultImaging = {nullptr, NoBrush, NothingToRealize, NothingToRealize, NoPolygon};
+constexpr lvImagingServices DefaultImaging = {nullptr, NoBrush, NothingToRealize, NothingToRealize, NoPolygon,
+                                               NoBrushHandle};
 constexpr lvLayerServices DefaultLayers = {nullptr, NoLayers, NoLayerNamed, NothingToRealize, NothingToRealize, NoLayerSide,
                                            NoSpriteSide};
 constexpr lvDisplayScaleServices DefaultDisplays = {nullptr, NoDisplayScale, NoScaledBackground};
@@ -57,6 +59,7 @@ void SetImagingServices(const lvImagingServices *s) {
         Fill(&d.RealizeBrushImages, s->RealizeBrushImages);
         Fill(&d.RealizeBGPicImages, s->RealizeBGPicImages);
         Fill(&d.FillPolygonPlane, s->FillPolygonPlane);
+        Fill(&d.FindBrushByHandle, s->FindBrushByHandle);
     }
     NeighbourServices.imaging = d;
 }

@@ -100,14 +100,47 @@ void PluginWriteRawPixel(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour,
     PluginFillRawRect(pixels, x, y, 1, 1, colour, flags, fill);
 }
 
-uint32_t *PluginReadArgb(void *rgb, void *mask, void *alpha, const lvPluginTag *tags) {
-    auto *handle = static_cast<lvBitMapHandle *>(rgb);
+namespace {
+
+// What plug-ins hold of a bitmap is what BltBitMap hands them: the adapter's own bitmap
+// while the adapter owns every bitmap, else the runtime's handle. The former is wrapped in
+// a handle of the kind the call needs, sized by the adapter.
+struct lvPluginBitmap {
+    lvBitMapHandle wrapped{};
+    lvBitMapHandle *handle = nullptr;
+    lvPluginBitmap(void *bitmap, int kind) {
+        if (!bitmap) return;
+        if (!AdapterOwnsBitmaps()) {
+            handle = static_cast<lvBitMapHandle *>(bitmap);
+            return;
+        }
+        wrapped.kind = kind;
+        wrapped.backing = bitmap;
+        wrapped.width = RasterState.adapter->GetBitMapAttr(bitmap, 0, nullptr);
+        wrapped.height = RasterState.adapter->GetBitMapAttr(bitmap, 1, nullptr);
+        handle = &wrapped;
+    }
+};
+
+}  // namespace
+
+int PluginPlaneSize(void *plane, int attribute) {
+    lvPluginBitmap b(plane, BMKIND_ALPHA);
+    if (!b.handle || (attribute != 0 && attribute != 1)) return 0;
+    return attribute == 0 ? b.handle->width : b.handle->height;
+}
+
+uint32_t *PluginReadArgb(void *rgb, void *maskBitmap, void *alphaBitmap, const lvPluginTag *tags) {
+    bool chunky = TagValue(tags, 5, 0) != 0;
+    lvPluginBitmap source(rgb, chunky ? BMKIND_CHUNKY : BMKIND_RGB), maskOf(maskBitmap, BMKIND_MASK),
+        alphaOf(alphaBitmap, BMKIND_ALPHA);
+    lvBitMapHandle *handle = source.handle;
+    void *mask = maskOf.handle, *alpha = alphaOf.handle;
     if (!handle) return nullptr;
     int x = static_cast<int>(TagValue(tags, 1, 0)), y = static_cast<int>(TagValue(tags, 2, 0));
     int w = static_cast<int>(TagValue(tags, 3, 0)), h = static_cast<int>(TagValue(tags, 4, 0));
     if (w <= 0) w = handle->width;
     if (h <= 0) h = handle->height;
-    bool chunky = TagValue(tags, 5, 0) != 0;
     auto palette = reinterpret_cast<const uint32_t *>(TagValue(tags, 6, 0));
     int pen = static_cast<int>(TagValue(tags, 7, -1));
     if (chunky && !palette) return nullptr;
@@ -204,7 +237,7 @@ void InstallRasterPluginEntries() {
         PluginFillRawRect,
         PluginWriteRawPixel,
         PluginReadArgb,
-        [](void *plane, int attribute) { return GetPlaneAttr(plane, attribute); },
+        PluginPlaneSize,
         [](uint32_t c, int format, int keep) { return ArgbToPixel(c, format, keep); },
         [](uint32_t p, int format, int keep) { return PixelToArgb(p, format, keep); },
         ScalePixelBuffer,

@@ -1213,7 +1213,7 @@ typedef struct lvApiGraphics {
     // 5 non-zero: the first argument is a pen plane, 6 its palette (256 words), 7 its
     // transparent pen (-1 none).
     uint32_t *(*ReadArgb)(void *rgb, void *mask, void *alpha, const lvPluginTag *tags);
-    int (*PlaneSize)(void *plane, int attribute);              // 26: attribute 0 width, 1 height
+    int (*PlaneSize)(void *plane, int attribute);              // 26: attribute 0 width, 1 height (0 else)
     uint32_t (*ArgbToPixel)(uint32_t colour, int format, int keepAlpha);  // 27
     uint32_t (*PixelToArgb)(uint32_t pixel, int format, int keepAlpha);   // 28
     lvBrushFreeFunction FreeBrush;                                                                 // 29: 0 or an error

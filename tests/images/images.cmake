@@ -15,7 +15,7 @@ lv_add_test(images_preload_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_preload
   LIBS lv_formats_fixtures LABELS images)
 add_dependencies(images_preload_test lumivarra lvasm lvlink)
 lv_add_test(images_brush_edit_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_edit_test.cpp
-  LIBS lv_images LABELS images)
+  LIBS lv_images lv_raster_fakes LABELS images)
 lv_add_test(images_brush_edit_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_edit_applet_test.cpp
   LIBS lv_formats_fixtures LABELS images)
 add_dependencies(images_brush_edit_applet_test lumivarra lvasm lvlink)

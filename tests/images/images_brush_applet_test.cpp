@@ -418,6 +418,8 @@ TEST(BGPicApplet, Commands)
         {"texw", "0 7"},          {"textype", "0 1"},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+    // A freed Nil brush is an error, not a collision.
+    EXPECT_NE(lines["nilgone"].substr(0, 2), "0 ") << lines["nilgone"];
 }
 
 }  // namespace
@@ -501,6 +503,13 @@ TEST(BrushApplet, CollisionOfBrushPairs)
         {"missing", {BRUSH, 99, 0, 0, 1, 0, 0}},
     };
     for (const Probe &p : probes) s.Case(p.key, "collision", p.args);
+    // A brush made with a Nil identifier takes part by its handle.
+    s.Keep("h", "nilbrush", "createbrush", {"nil", 3, 3});
+    s.Case("nilhit", "collision", {BRUSH, "@h", 8, 8, 1, 0, 0});
+    s.Case("nilmiss", "collision", {BRUSH, 1, 0, 0, "@h", 10, 10});
+    s.Case("nilbox", "collision", {VSBOX, "@h", 0, 0, 2, 2, 1, 1});
+    s.Case("nilfree", "freebrush", {"@h"});
+    s.Case("nilgone", "collision", {BRUSH, "@h", 0, 0, 1, 0, 0});
     s.Case("pen", "writebrushpixel", {4, 3, 3, 1}, 0);
     s.Case("penhit", "collision", {BRUSH, 4, 0, 0, 1, 0, 0});
     s.Case("penmiss", "collision", {BRUSH, 4, 0, 0, 1, 4, 0});
@@ -514,6 +523,8 @@ TEST(BrushApplet, CollisionOfBrushPairs)
         {"maskself", "0 1"},  {"maskshift", "0 0"}, {"alphahit", "0 1"},  {"alphamiss", "0 0"},
         {"alphamask", "0 1"}, {"penclear", "0 0"},  {"boxhit", "0 1"},    {"boxmiss", "0 0"},
         {"missing", "1174 Nil"}, {"penhit", "0 1"}, {"penmiss", "0 0"},
+        {"nilbrush", "0"},    {"nilhit", "0 1"},    {"nilmiss", "0 0"},   {"nilbox", "0 1"},
+        {"nilfree", "0 Nil"},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
 }

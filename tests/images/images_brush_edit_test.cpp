@@ -10,6 +10,7 @@
 
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
+#include "tests/raster/raster_fakes.h"
 #include "platform/lvplatform.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvblit.h"
@@ -362,6 +363,75 @@ TEST_F(DrawObjectTest, FiltersAndTransparencyRefuseWhatTheyCannotServe)
     EXPECT_EQ(c, 0x0101);
     RasterState.currentDisplay = nullptr;
     EXPECT_EQ(Draw(LV_TYPE_BRUSH, 1, 0, 0, &tags, &style), ERR_OUTPUTDEVICE);
+}
+
+// A hardware brush on a display with a hardware double buffer: with video capability
+// 0x200 the transform, with 0x400 the transparency travel to the display in a record
+// instead of being applied to private copies; without them the brush gives 1498.
+lvHardwareTransform presented;
+int presentedCount, presentedX, presentedY, presentedWidth;
+void RecordPresent(void *, lvBlitDisplay *, const lvBlitRequest *r)
+{
+    presentedCount++;
+    presentedX = r->targetX, presentedY = r->targetY, presentedWidth = r->width;
+    if (r->transform) presented = *r->transform;
+    else presented = {};
+}
+
+TEST_F(DrawObjectTest, HardwareBrushTransformTravelsToTheDisplay)
+{
+    lvBrush *hardware = Make(1, 4, 2);
+    hardware->hardware = 1;
+    display.target.kind = OUTPUT_DISPLAY;
+    display.hardwareDoubleBuffer = 1;
+    lvBlitPicture screen = {};
+    screen.width = screen.height = 64;
+    display.picture = &screen;  // the display's size
+    lvRasterServices services = {};
+    services.PresentDisplayRect = RecordPresent;
+    SetRasterServices(&services);
+    lvDrawTags tags;
+    lvStyleTags style;
+    struct Case {
+        const char *what;
+        uint32_t videoCaps;  // adapter word: 0x10 reports 0x200, 0x20 reports 0x400
+        bool rotate;
+        int transparency;
+        int code;
+        int present;         // records handed to the display
+    } cases[] = {
+        {"rotation with 0x200", 0x10, true, 0, 0, 1},
+        {"rotation and transparency with both", 0x30, true, 100, 0, 1},
+        {"transparency with 0x400 alone", 0x20, false, 100, 0, 1},
+        {"transparency without 0x400", 0x10, false, 100, ERR_HWBRUSHFUNC, 0},
+    };
+    for (const Case &c : cases) {
+        FakeAdapter adapter(ADAPTER_VIDEOBITMAPS, 0, c.videoCaps);
+        adapter.Install();
+        Plain(&tags, &style);
+        if (c.rotate) tags.matrix = {0, 1, -1, 0};  // a quarter turn
+        style.transparency = c.transparency;
+        presentedCount = 0;
+        EXPECT_EQ(Draw(LV_TYPE_BRUSH, 1, 10, 20, &tags, &style), c.code) << c.what;
+        EXPECT_EQ(presentedCount, c.present) << c.what;
+        if (c.present) {
+            EXPECT_EQ(presented.transparency, 255 - c.transparency) << c.what;
+            EXPECT_EQ(presentedWidth, 4) << "the source keeps its size: " << c.what;
+            if (c.rotate) {
+                EXPECT_EQ(presented.matrix[1], 1.0) << c.what;
+                // The turned 4 x 2 picture stands upright (the bounds may take a pixel of edge).
+                EXPECT_TRUE(presented.boundsWidth >= 2 && presented.boundsWidth <= 3) << presented.boundsWidth;
+                EXPECT_TRUE(presented.boundsHeight >= 4 && presented.boundsHeight <= 5) << presented.boundsHeight;
+            } else {
+                EXPECT_EQ(presented.matrix[0], 1.0) << c.what;
+                EXPECT_EQ(presentedX, 10) << c.what;
+                EXPECT_EQ(presentedY, 20) << c.what;
+            }
+        }
+        SetRasterDisplayAdapter(nullptr);
+    }
+    SetRasterServices(nullptr);
+    display.picture = nullptr;
 }
 
 TEST_F(DrawObjectTest, WithLayersTheLayerEngineTakesThePicture)

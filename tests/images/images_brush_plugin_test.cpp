@@ -136,4 +136,69 @@ TEST_F(BrushSlots, CreateFailsCleanlyAtEveryAllocation)
     }
 }
 
+// A vector brush made from a plug-in's callbacks is re-renderable: the read entries refuse
+// it, and freeing it hands the plug-in's handle back to its free callback once.
+int vectorFrees;
+void *vectorFreed;
+uint32_t *VectorPixels(void *, void *) { return nullptr; }
+void VectorFree(void *handle)
+{
+    vectorFrees++;
+    vectorFreed = handle;
+}
+
+TEST_F(BrushSlots, VectorBrushIsRefusedByTheReadEntriesAndFreesItsHandle)
+{
+    static int handle;
+    lvBrushPixelDesc d = {};
+    d.flags = LVP_BRUSHPIX_VECTOR;
+    d.vectorHandle = &handle;
+    d.vectorGetPixels = VectorPixels;
+    d.vectorFree = VectorFree;
+    lvPluginObjectId id = {3, nullptr};
+    vectorFrees = 0;
+    ASSERT_EQ(g->CreateBrushFromPixels(nullptr, &id, 8, 6, &d), 0);
+    lvBrush *b = nullptr;
+    ASSERT_EQ(FindBrushById(nullptr, {3, nullptr}, &b, 0), 0);
+    EXPECT_EQ(b->kind, 1);
+    EXPECT_EQ(b->width, 8);
+    lvBrushPixelAccess a = {};
+    EXPECT_EQ(g->LockBrushPixels(&id, nullptr, &a), nullptr);
+    EXPECT_EQ(g->GetBrushArgbPixels(&id, nullptr), nullptr);
+    EXPECT_EQ(g->FreeBrush(nullptr, &id), 0);
+    EXPECT_EQ(vectorFrees, 1);
+    EXPECT_EQ(vectorFreed, &handle);
+    EXPECT_EQ(g->FreeBrush(nullptr, &id), ERR_FINDBRUSH);
+}
+
+// The hardware map finds a brush by its video bitmap and the video bitmap by the brush;
+// a plain brush and an unknown bitmap give null and leave the identifier alone.
+TEST_F(BrushSlots, HardwareMapGoesBothWays)
+{
+    ASSERT_EQ(Make(4, 2, 2), 0);
+    ASSERT_EQ(Make(5, 2, 2), 0);
+    lvBrush *b = nullptr;
+    ASSERT_EQ(FindBrushById(nullptr, {5, nullptr}, &b, 0), 0);
+    // Stands for a brush whose bitmap the adapter made (its backing is the adapter's handle).
+    b->hardware = 1;
+    b->bitmap->video = 1;
+    void *video = b->bitmap->backing;
+    lvPluginObjectId found = {99, nullptr};
+    EXPECT_EQ(g->MapHardwareBrushHandle(&found, video), video);
+    EXPECT_EQ(found.number, 5);
+    lvPluginObjectId byId = {5, nullptr};
+    EXPECT_EQ(g->MapHardwareBrushHandle(&byId, nullptr), video);
+    lvPluginObjectId plain = {4, nullptr};
+    EXPECT_EQ(g->MapHardwareBrushHandle(&plain, nullptr), nullptr);
+    int other;
+    lvPluginObjectId untouched = {77, nullptr};
+    EXPECT_EQ(g->MapHardwareBrushHandle(&untouched, &other), nullptr);
+    EXPECT_EQ(untouched.number, 77);
+    // Hardware brushes are no plain pixels for the read entries.
+    lvBrushPixelAccess a = {};
+    EXPECT_EQ(g->LockBrushPixels(&byId, nullptr, &a), nullptr);
+    b->hardware = 0;
+    b->bitmap->video = 0;
+}
+
 }  // namespace

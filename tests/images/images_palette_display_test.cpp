@@ -116,4 +116,84 @@ TEST_F(PaletteDisplay, LookUpErrorsOfTheDisplaySide)
     EXPECT_EQ(Run(0, 1, 0xFF), ERR_BGPICPALETTE);
 }
 
+// A BGPic no display shows: shrinking its depth quantises its pens (remap is the default)
+// and its colours stay where few enough were used; a shown one refuses.
+TEST_F(PaletteDisplay, DepthOfABGPicShrinksThroughTheQuantiser)
+{
+    const uint32_t colours[4] = {0x102030, 0xC08040, 0x00FF00, 0xFF00FF};
+    const uint8_t used[8] = {200, 17, 3, 99, 200, 17, 3, 99};
+    for (int i = 0; i < 4; i++) g->palette[used[i]] = colours[i];
+    g->depth = 8;
+    {
+        uint8_t *pixels;
+        int rowBytes;
+        uintptr_t token = GetPlanePixels(g->base.penBitmap, &pixels, &rowBytes, 1);
+        ASSERT_TRUE(token);
+        for (int y = 0; y < 2; y++)
+            for (int x = 0; x < 4; x++) pixels[y * rowBytes + x] = used[y * 4 + x];
+        ReleasePlanePixels(token);
+    }
+    lvPaletteOpRequest r = {};
+    r.type = 1;  // BGPIC
+    r.id = {1, nullptr};
+    r.operation = 6;
+    r.depth = 2;
+    FakeDisplays::shown = nullptr;
+    ASSERT_EQ(ApplyPaletteOperation(&r), 0);
+    EXPECT_EQ(g->depth, 2);
+    uint8_t *pixels;
+    int rowBytes;
+    uintptr_t token = GetPlanePixels(g->base.penBitmap, &pixels, &rowBytes, 0);
+    ASSERT_TRUE(token);
+    for (int y = 0; y < 2; y++)
+        for (int x = 0; x < 4; x++) {
+            int pen = pixels[y * rowBytes + x];
+            EXPECT_LT(pen, 4);
+            EXPECT_EQ(g->palette[pen] & 0xFFFFFF, colours[x]) << x << "," << y;
+        }
+    ReleasePlanePixels(token);
+    EXPECT_TRUE(FakeDisplays::told.empty()) << "pixels changed: no pens-only notice";
+    FakeDisplays::shown = g;
+    r.depth = 1;
+    EXPECT_EQ(ApplyPaletteOperation(&r), ERR_SELECTBGPIC2);
+    EXPECT_EQ(g->depth, 2);
+}
+
+// A remap that runs out of memory at any step leaves the picture as it was.
+TEST_F(PaletteDisplay, RemapOutOfMemoryLeavesThePictureAsItWas)
+{
+    FakeDisplays::shown = nullptr;
+    g->depth = 8;
+    for (int i = 0; i < 256; i++) g->palette[i] = (uint32_t)i * 0x010305;
+    {
+        uint8_t *pixels;
+        int rowBytes;
+        uintptr_t token = GetPlanePixels(g->base.penBitmap, &pixels, &rowBytes, 1);
+        ASSERT_TRUE(token);
+        for (int y = 0; y < 2; y++)
+            for (int x = 0; x < 4; x++) pixels[y * rowBytes + x] = (uint8_t)(y * 100 + x * 30);
+        ReleasePlanePixels(token);
+    }
+    std::vector<uint32_t> pens(g->palette, g->palette + 256);
+    int succeededAt = -1;
+    for (int allowed = 0; allowed < 60 && succeededAt < 0; allowed++) {
+        lvPaletteOpRequest r = {};
+        r.type = 1;
+        r.id = {1, nullptr};
+        r.operation = 6;
+        r.depth = 1;
+        FailAllocMemoryAfter(allowed);
+        int code = ApplyPaletteOperation(&r);
+        FailAllocMemoryAfter(-1);
+        if (code == 0) {
+            succeededAt = allowed;
+            break;
+        }
+        EXPECT_EQ(g->depth, 8) << allowed << ": " << code;
+        EXPECT_EQ(std::vector<uint32_t>(g->palette, g->palette + 256), pens) << allowed;
+    }
+    EXPECT_GT(succeededAt, 0);
+    EXPECT_EQ(g->depth, 1);
+}
+
 }  // namespace

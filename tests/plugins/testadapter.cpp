@@ -422,6 +422,30 @@ LVT_EXPORT(GetMousePos)(void *, int32_t *x, int32_t *y)->void
 }
 LVT_EXPORT(GetQualifiers)(void *)->uint32_t { return 0; }
 
+// Graphics slots 25 and 26 read the same source as the lock: its size and the blit's
+// rectangle as ARGB words. Logged ("SlotCheck ...") only when they disagree.
+static void CheckSourceSlots(void *source, const lvAdapterBlit *blit, const lvPluginBitMapInfo &info)
+{
+    int w = api->graphics->PlaneSize(source, 0), h = api->graphics->PlaneSize(source, 1);
+    if (w != info.width || h != info.height) Log("SlotCheck size" + Words({w, h, info.width, info.height}));
+    if (info.format != 10 || info.bytesPerPixel != 4 || blit->width <= 0 || blit->height <= 0) return;
+    lvPluginTag rect[] = {{1, blit->sourceX}, {2, blit->sourceY}, {3, blit->width}, {4, blit->height}, {0, 0}};
+    uint32_t *argb = api->graphics->ReadArgb(source, blit->mask, blit->alpha, rect);
+    if (!argb) {
+        Log("SlotCheck ReadArgb null");
+        return;
+    }
+    int wrong = 0;
+    for (int y = 0; y < blit->height && blit->sourceY + y < info.height; y++)
+        for (int x = 0; x < blit->width && blit->sourceX + x < info.width; x++) {
+            uint32_t locked = ((const uint32_t *)info.pixels)[(size_t)(blit->sourceY + y) * info.rowLength +
+                                                               blit->sourceX + x];
+            if ((argb[(size_t)y * blit->width + x] & 0xFFFFFF) != (locked & 0xFFFFFF)) wrong++;
+        }
+    if (wrong) Log("SlotCheck ReadArgb" + Words({wrong}));
+    api->stdRuntime->free_(argb);
+}
+
 LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uint32_t flags, uint32_t)->void
 {
     Log("BltBitMap" + Words({blit->sourceX, blit->sourceY, blit->destX, blit->destY, blit->width, blit->height,
@@ -451,6 +475,7 @@ LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uin
     } else {
         Log("BltBitMap format" + Words({info.format, info.bytesPerPixel}));
     }
+    CheckSourceSlots(source, blit, info);
     api->graphics->UnLockBitMap(token);
 }
 

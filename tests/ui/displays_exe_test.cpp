@@ -180,6 +180,8 @@ TEST(DisplaysExe, DeclaredDisplayOpensThroughTheAdapterAndShowsItsColour)
         EXPECT_EQ(run.log[attributes], "SetDisplayAttributes 1=0");
         EXPECT_EQ(Calls(run, "ActivateDisplay"), std::vector<std::string>{"ActivateDisplay 1 1"});
         EXPECT_EQ(Calls(run, "BltBitMap"), std::vector<std::string>{"BltBitMap 0 0 0 0 320 240 0 0 0"});
+        // Graphics slots 25 and 26 read the source the adapter locked through slots 16 and 17.
+        EXPECT_EQ(Calls(run, "SlotCheck"), std::vector<std::string>{});
         EXPECT_EQ(Calls(run, "CloseDisplay"), std::vector<std::string>{"CloseDisplay 1"});
         EXPECT_GT(FirstCall(run, "CloseDisplay"), FirstCall(run, "BltBitMap"));
         Png png = ReadPng(run.pngDir + "/display1.png");

@@ -10,6 +10,9 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "images/lvbrush.h"
+#include "images/lvpalette.h"
+#include "platform/lvplatform.h"
 #include "vm/lvvm.h"
 #include <cstring>
 #include <string>
@@ -820,6 +823,55 @@ TEST_F(FakeAdapterDisplays, AnAdapterThatOpensNothingLeavesTheDisplayClosed)
     EXPECT_EQ(d->handle, nullptr);
     EXPECT_EQ(GetCurrentDisplay(), nullptr);
     EXPECT_EQ(fake.blits, 0);
+}
+
+// A shown BGPic whose pens changed is redrawn on its displays, not between BeginRefresh and
+// EndRefresh; an adapter that declares SetPalette gets the pens instead. Through the DISPLAY
+// palette target, SetPen on the current display reaches the same path.
+const uint32_t *paletteGiven;
+int paletteCalls;
+void FakeSetPalette(void *, const uint32_t *pens, uint32_t) { paletteGiven = pens, paletteCalls++; }
+
+TEST_F(FakeAdapterDisplays, ChangedPensOfAShownBGPicReachItsDisplay)
+{
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false, nullptr, &d), 0);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    ASSERT_EQ(d->state, DISPSTATE_OPEN);
+    ASSERT_TRUE(d->bgpic);
+    int blits = fake.blits;
+    NotifyBGPicPensChanged(L, d->bgpic);
+    EXPECT_EQ(fake.blits, blits + 1) << "redrawn whole";
+    d->refreshMode = 1;
+    NotifyBGPicPensChanged(L, d->bgpic);
+    EXPECT_EQ(fake.blits, blits + 1) << "not inside BeginRefresh";
+    d->refreshMode = 0;
+    NotifyBGPicPensChanged(L, nullptr);
+    EXPECT_EQ(fake.blits, blits + 1);
+
+    // The palette adapter: SetPalette with the BGPic's pens, no redraw.
+    d->bgpic->palette = (uint32_t *)AllocMemory(1024, 1);
+    d->bgpic->depth = 8;
+    record.SetPalette = (lvPluginExport)FakeSetPalette;
+    record.extensions[11] = LVP_ADAPTEREXT_PALETTE;
+    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    NoteDisplayAdapter(&record, LVP_ADAPTER_PALETTE, tags);
+    paletteCalls = 0;
+    SetCurrentDisplay(d);
+    InstallImagePaletteOperations();
+    lvPaletteOpRequest r = {};
+    r.type = 21;  // DISPLAY, the current one
+    r.operation = 0;
+    r.pen = 4;
+    r.colour = 0x102030;
+    EXPECT_EQ(ApplyPaletteOperation(&r), 0);
+    EXPECT_EQ(d->bgpic->palette[4], 0x102030u);
+    EXPECT_EQ(paletteCalls, 1);
+    EXPECT_EQ(paletteGiven, d->bgpic->palette);
+    EXPECT_EQ(fake.blits, blits + 1);
+    // Its pixels stay as they are while it is shown.
+    r.operation = 4;
+    EXPECT_EQ(ApplyPaletteOperation(&r), ERR_SELECTBGPIC2);
 }
 
 }  // namespace
