@@ -111,6 +111,9 @@ void FreeSoundSource(lvSoundSource *source);
 int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
 void SeekSoundSource(lvSoundSource *source, int64_t frame);
 const char *GetSoundSourceTypeName(const lvSoundSource *source);
+// Kind 5 (callback musics, music.cpp): the queue's reader and its release.
+int64_t ReadCallbackQueue(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
+void FreeCallbackQueue(void *queue);
 
 // Whole-file loading. typeName receives the format's name (256 bytes).
 struct lvLoadedSample {

@@ -260,6 +260,7 @@ void FreeSoundSource(lvSoundSource *source)
     if (source->file) CloseVFile(source->file);
     if (source->kind == LV_SRC_PLUGIN && source->stream) ((lvCloseStreamFunction)source->plugin->CloseStream)(source->stream);
     if (source->kind == LV_SRC_MODULE) FreeModulePlayer((lvModulePlayer *)source->stream);
+    if (source->kind == LV_SRC_CALLBACK) FreeCallbackQueue(source->stream);
     FreeMemory(source->scratch);
     FreeMemory(source);
 }
@@ -279,6 +280,10 @@ int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int
         source->position += got;
         break;
     }
+    case LV_SRC_CALLBACK:
+        got = ReadCallbackQueue(source, buffer, frames, &end);
+        source->position += got;
+        break;
     case LV_SRC_MODULE: {
         // 16-bit stereo: the left samples at the buffer, the right ones 2 bytes on.
         uint8_t *out = (uint8_t *)buffer;
@@ -322,6 +327,7 @@ const char *GetSoundSourceTypeName(const lvSoundSource *source)
     case LV_SRC_WAVE: return "RIFF WAVE";
     case LV_SRC_IFF: return source->bits == 8 ? "IFF 8SVX" : "IFF 16SV";
     case LV_SRC_MODULE: return "Protracker";
+    case LV_SRC_CALLBACK: return "Callback stream";
     case LV_SRC_PLUGIN:
         if (source->plugin->GetFormatName) return ((lvGetFormatNameFunction)source->plugin->GetFormatName)(source->stream);
         return nullptr;

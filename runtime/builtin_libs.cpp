@@ -38,6 +38,7 @@
 #include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "media/lib_sound.h"
+#include "media/lib_music.h"
 #include "media/lvaudio.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
@@ -276,6 +277,9 @@ void InstallBuiltinLibraries(void)
     sources.PollNetwork = GatherNetworkEvents;
     sources.SetSoundEventSwitch = SetSoundEventSwitches;
     sources.ServiceSound = ServiceSoundChannels;
+    sources.NextMusicRequest = NextMusicRequest;
+    sources.MusicCallbackRunning = SetMusicCallbackActive;
+    sources.MusicEndBookkeeping = MusicEndBookkeeping;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
 

@@ -125,3 +125,25 @@ TEST(MusicApplet, WaveMusicTwiceWithoutGapAndStateErrors)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MusicApplet, CallbackMusicPlaysWhatTheHandlerQueues)
+{
+    MediaScratch dir;
+    MusicRun r = RunMusicApplet(dir, "callback");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"1485", "first 96000 0", "end"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE((long)r.pcm.size() / 2 - start, 96000);
+    for (long n = 0; n < 96000; n++) {
+        int16_t v = (int16_t)((7 * n) % 2000 - 1000);
+        ASSERT_EQ(r.pcm[2 * (start + n)], v) << n;
+        ASSERT_EQ(r.pcm[2 * (start + n) + 1], v) << n;
+    }
+    for (size_t i = 2 * (start + 96000); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end";
+}
+
+} // namespace
