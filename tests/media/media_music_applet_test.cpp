@@ -147,3 +147,40 @@ TEST(MusicApplet, CallbackMusicPlaysWhatTheHandlerQueues)
 }
 
 } // namespace
+
+namespace {
+
+Bytes RampStereo(int frames)
+{
+    Bytes data;
+    for (int i = 0; i < frames; i++) {
+        int16_t l = (int16_t)(3 * i + 1), r = (int16_t)(-2 * i - 1);
+        data.push_back((uint8_t)l), data.push_back((uint8_t)(l >> 8));
+        data.push_back((uint8_t)r), data.push_back((uint8_t)(r >> 8));
+    }
+    return data;
+}
+
+TEST(MusicApplet, SaveMusicGetMusicSampleAndMusicStreams)
+{
+    MediaScratch dir;
+    WavFixture w;
+    w.channels = 2;
+    w.bits = 16;
+    w.rate = 48000;
+    Bytes data = RampStereo(4800);
+    WriteFileBytes(dir.File("m48.wav"), MakeWav(w, data));
+    MusicRun r = RunMusicApplet(dir, "savemusic");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"steps 1", "1693"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("saved.wav")), MakeWav(w, data));
+    Bytes part(data.begin(), data.begin() + 2400 * 4);
+    EXPECT_EQ(ReadFileBytes(dir.File("part.wav")), MakeWav(w, part));
+    // The saves left the music at its start: the sample holds frames 0..2399.
+    Bytes twice = part;
+    twice.insert(twice.end(), part.begin(), part.end());
+    EXPECT_EQ(ReadFileBytes(dir.File("stream.wav")), MakeWav(w, twice));
+}
+
+} // namespace
