@@ -63,3 +63,8 @@ lv_add_test(media_music_applet_test
   LIBS lv_media
   LABELS media threads)
 add_dependencies(media_music_applet_test lumivarra ${LV_MEDIA_APPLETS})
+
+lv_add_test(media_music_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media lv_media_fixtures
+  LABELS media)
