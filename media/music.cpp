@@ -417,8 +417,17 @@ int64_t GetMusicPositionMs(const lvMusic *m)
         if (m->state == LV_MUS_PLAYING) ms += (MonotonicUs() - m->startUs) / 1000;
         return ms;
     }
-    // The source's read position runs ahead by one block; what was mixed is exact.
-    return m->play.framesOut * 1000 / LV_AUDIO_RATE;
+    // The source's read position runs ahead by one block; what was mixed is exact. The
+    // mixer advances the count, so it is read under the device lock.
+    struct Read {
+        const lvMusic *music;
+        int64_t frames;
+    } read = {m, 0};
+    WithAudioLocked([](void *context) {
+        Read *r = (Read *)context;
+        r->frames = r->music->play.framesOut;
+    }, &read);
+    return read.frames * 1000 / LV_AUDIO_RATE;
 }
 
 int64_t ReadMusicFrames(lvMusic *m, void *buffer, int64_t frames, int *ended)

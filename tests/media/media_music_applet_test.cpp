@@ -133,7 +133,7 @@ TEST(MusicApplet, CallbackMusicPlaysWhatTheHandlerQueues)
     MediaScratch dir;
     MusicRun r = RunMusicApplet(dir, "callback");
     ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
-    std::vector<std::string> want = {"1485", "first 96000 0", "end"};
+    std::vector<std::string> want = {"1485", "first 96000 0", "1055", "end"};
     EXPECT_EQ(r.run.lines, want) << r.run.err;
     long start = FirstSound(r.pcm);
     ASSERT_GE(start, 0);
