@@ -14,6 +14,7 @@
 #include "layers/asyncop.h"
 #include "libs/lib_core2.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_audio.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -688,8 +689,97 @@ int CmdSaveMusic(lvState *L)
     return RunAsyncToCompletion(L, &job->op);
 }
 
-// RecordAudio: the capture device joins with the platform's capture layer.
-int CmdRecordAudio(lvState *L) { return ERR_UNIMPLCMD; }
+struct lvRecordJob {
+    lvAsyncOperation op;      // head
+    lvAudioCapture *capture;
+    lvSampleWriter *writer;
+    uint8_t *buffer;          // one second
+    int64_t bufferBytes;
+    int64_t wanted;           // bytes still to write
+};
+
+int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
+{
+    lvRecordJob *job = (lvRecordJob *)operation;
+    int64_t want = job->wanted < job->bufferBytes ? job->wanted : job->bufferBytes;
+    int64_t got = ReadAudioCapture(job->capture, job->buffer, want);
+    if (got > 0) {
+        if (int code = WriteSampleWriter(job->writer, job->buffer, got)) return code;
+        job->wanted -= got;
+    }
+    *done = job->wanted <= 0;
+    return 0;
+}
+
+void RecordFree(lvState *, lvAsyncOperation *operation)
+{
+    lvRecordJob *job = (lvRecordJob *)operation;
+    StopAudioCapture(job->capture);
+    job->capture = nullptr;
+    if (job->writer) CloseSampleWriter(job->writer);
+    job->writer = nullptr;
+    FreeMemory(job->buffer);
+    job->buffer = nullptr;
+}
+
+// RecordAudio(file, ms[, {async, frequency, channels, bits, bitrate, format, throttle,
+// quality, adapter, usertags}])
+int CmdRecordAudio(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    const char *file = CheckStringArg(L, 1, nullptr);
+    double ms = CheckNumberArg(L, 2);
+    if (int code = OptionalTable(L, 3)) return code;
+    int async = 0, frequency = 44100, channels = 2, bits = 16, bitrate = -1, format = LV_SAVE_WAVE, throttle = 1,
+        quality = -1;
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    if (IsTable(L, 3)) {
+        GetFieldBool(L, 3, "async", &async);
+        GetFieldInt(L, 3, "frequency", &frequency);
+        GetFieldInt(L, 3, "channels", &channels);
+        GetFieldInt(L, 3, "bits", &bits);
+        GetFieldInt(L, 3, "bitrate", &bitrate);
+        GetFieldInt(L, 3, "format", &format);
+        GetFieldBool(L, 3, "throttle", &throttle);
+        GetFieldInt(L, 3, "quality", &quality);
+        GetFieldStringBuf(L, 3, "adapter", adapter, sizeof adapter);
+        if (int code = ReadUserTags(L, 3, nullptr, nullptr, &tags)) return code;
+    }
+    std::unique_ptr<lvUserTag, UserTagsDeleter> keepTags(tags);
+    int open = SoundEnsureAudio();
+    if (open) return open < 0 ? ERR_OPENAUDIO : open;
+    if (!file[0] || (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || frequency <= 0)
+        return ERR_WRONGUSAGE;
+    // An audio adapter records through its own capture exports, when it has them.
+    if (lvPluginRecord *a = GetAudioAdapter()) return a->StartAudioCapture ? ERR_UNIMPLCMD : ERR_UNSUPPORTEDFEAT;
+    int bytesPerFrame = channels * bits / 8;
+    uint64_t msUnsigned = (uint64_t)(int64_t)ms & 0xFFFFFFFFu;
+    int64_t bytes = bytesPerFrame * (int64_t)((double)msUnsigned / 1000 * frequency);
+    lvRecordJob *job = (lvRecordJob *)AllocMemory(sizeof(lvRecordJob), 1);
+    if (!job) return ERR_MEM;
+    InitAsyncOperation(&job->op, RecordStep, RecordFree, throttle);
+    job->wanted = bytes;
+    job->bufferBytes = (int64_t)frequency * bytesPerFrame;
+    job->buffer = (uint8_t *)AllocMemory((size_t)job->bufferBytes, 0);
+    int code = job->buffer ? 0 : ERR_MEM;
+    if (!code)
+        code = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, format, frequency, channels, bits, bitrate,
+                                quality, 1, bits == 16 ? LV_SMPF_SIGNED : 0, &job->writer);
+    if (!code) code = StartAudioCapture(frequency, channels, bits, &job->capture);
+    if (code) {
+        if (job->writer) CloseSampleWriter(job->writer);
+        FreeMemory(job->buffer);
+        FreeMemory(job);
+        return code;
+    }
+    if (async) {
+        int results = AddAsyncOperation(&job->op);
+        PushObjectId(L, GetObjectIdOf(&job->op.header));
+        return results;
+    }
+    return RunAsyncToCompletion(L, &job->op);
+}
 
 // ---- Music streams ------------------------------------------------------------------------------
 

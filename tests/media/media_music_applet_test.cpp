@@ -184,3 +184,41 @@ TEST(MusicApplet, SaveMusicGetMusicSampleAndMusicStreams)
 }
 
 } // namespace
+
+namespace {
+
+// The data chunk of a WAVE file our writer made (header of 44 bytes).
+Bytes WaveData(const Bytes &file)
+{
+    return file.size() >= 44 ? Bytes(file.begin() + 44, file.end()) : Bytes();
+}
+
+TEST(MusicApplet, RecordAudioFromSdlsDummyAndDiskDrivers)
+{
+    std::string runtime = std::string("'") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                          "/tests/media/applets/record.lva' -dir ";
+    {
+        MediaScratch dir;
+        AppletRun run = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO=null SDL_AUDIODRIVER=dummy timeout 30 " +
+                                          runtime + "'" + dir.path + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(WaveData(ReadFileBytes(dir.File("rec.wav"))).size(), 2000u);
+        EXPECT_EQ(WaveData(ReadFileBytes(dir.File("rec16.wav"))).size(), 3200u);
+    }
+    {
+        MediaScratch dir;
+        Bytes input;
+        for (int i = 0; i < 40000; i++) input.push_back((uint8_t)(i * 7 + i / 256));
+        WriteFileBytes(dir.File("in.raw"), input);
+        AppletRun run = RunRuntimeCommand("cd '" + dir.path +
+                                          "' && LUMIVARRA_AUDIO=null SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN='" +
+                                          dir.File("in.raw") + "' SDL_DISKAUDIODELAY=0 timeout 30 " + runtime + "'" +
+                                          dir.path + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        Bytes rec = WaveData(ReadFileBytes(dir.File("rec.wav")));
+        ASSERT_EQ(rec.size(), 2000u);
+        EXPECT_EQ(rec, Bytes(input.begin(), input.begin() + 2000));
+    }
+}
+
+} // namespace
