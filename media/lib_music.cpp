@@ -889,7 +889,10 @@ int MusicAttribute(lvState *L, int attribute, lvObjectId id)
         return 1;
     }
     case 20:
-        PushNumber(L, module ? -1 : s->bytesPerFrame && s->bits ? (double)(s->bytesPerFrame * s->rate / 1024 * 8) : 0);
+        PushNumber(L, module ? -1
+                      : s->bitrate > 0 ? s->bitrate
+                      : s->bytesPerFrame && s->bits ? (double)(s->bytesPerFrame * s->rate / 1024 * 8)
+                                                    : 0);
         return 1;
     case 72: PushBoolean(L, m->canSeek); return 1;
     case 80: PushNumber(L, m->subsongs); return 1;

@@ -101,6 +101,7 @@ struct lvSoundSource {
     size_t scratchSize;     // its size
     lvPluginRecord *plugin; // kind 4: the decoder
     int timedModule;        // kind 7: measured and stopping at the song's end
+    int bitrate;            // bits a second when the file tells (MPEG pre-scan), else 0
 };
 
 // 0 and the source (and its decoder: a plug-in record, or none for the built-in

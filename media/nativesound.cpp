@@ -8,6 +8,7 @@
 #include "media/media_internal.h"
 #include "platform/lvplatform.h"
 #include "runtime/lists.h"
+#include "media/lvmpegscan.h"
 #include <cstring>
 #include <sndfile.h>
 
@@ -88,6 +89,26 @@ bool OpenNativeReader(lvSoundSource *source, const char *path, const char *adapt
     source->flags = LV_SMPF_SIGNED;
     source->canSeek = d->info.seekable != 0;
     source->subsongs = 1;
+    // MPEG audio: the pre-scan gives the bitrate and, when the decoder cannot tell, the
+    // exact length (Xing, VBRI) or the constant-bitrate estimate.
+    int64_t scanned = 0;
+    if ((d->info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        enum { kScanBytes = 65536 };
+        uint8_t *head = (uint8_t *)AllocMemory(kScanBytes, 0);
+        if (head) {
+            int64_t here = SeekVFile(file, 0, 0);
+            SeekVFile(file, 0, 1);
+            int64_t got = ReadVFile(file, head, kScanBytes);
+            SeekVFile(file, here, 1);
+            lvMpegScan scan;
+            if (got > 0 && ScanMpegAudio(head, (size_t)got, GetVFileSize(file), &scan)) {
+                source->bitrate = scan.bitrate;
+                scanned = scan.samples;
+            }
+            FreeMemory(head);
+        }
+    }
+    if (d->info.frames <= 0 && scanned > 0) d->info.frames = scanned;
     if (d->info.frames > 0 && d->info.frames < INT64_MAX / 4) {
         source->totalFrames = source->nominalFrames = d->info.frames;
         source->totalBytes = d->info.frames * source->bytesPerFrame;

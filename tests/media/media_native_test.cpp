@@ -6,6 +6,7 @@
 #include "base/lverrors.h"
 #include "media_fixtures.h"
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -71,6 +72,8 @@ TEST(NativeDecoder, FormatsLoadAndStreamAlike)
         lvSoundSource *s = nullptr;
         ASSERT_EQ(OpenSoundSource(path.c_str(), "native", nullptr, nullptr, 0, 0, 1, &s, nullptr), 0);
         EXPECT_EQ(s->kind, LV_SRC_NATIVE);
+        // MPEG files carry their bitrate in the pre-scanned headers.
+        if ((c.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) EXPECT_GT(s->bitrate, 8000) << c.name;
         std::vector<int16_t> streamed;
         std::vector<int16_t> piece(2 * 777);
         for (;;) {
@@ -103,6 +106,108 @@ TEST(NativeDecoder, MoreThanTwoChannelsAndNoiseAreRefused)
     WriteFileBytes(dir.File("noise.bin"), Bytes(5000, 0x5A));
     EXPECT_EQ(OpenSoundSource(dir.File("noise.bin").c_str(), "native", nullptr, nullptr, 0, 0, 1, &s, nullptr),
               ERR_OPENSOUND2);
+}
+
+} // namespace
+
+#include "media/lvmpegscan.h"
+
+namespace {
+
+struct ScanCase {
+    const char *name;
+    Bytes file;
+    int64_t fileSize;
+    bool ok;
+    int kind;
+    int64_t offset, samples, durationMs;
+    int bitrate, rate, samplesPerFrame;
+};
+
+void Put32(Bytes &b, size_t at, uint32_t v)
+{
+    if (b.size() < at + 4) b.resize(at + 4, 0);
+    b[at] = (uint8_t)(v >> 24), b[at + 1] = (uint8_t)(v >> 16), b[at + 2] = (uint8_t)(v >> 8), b[at + 3] = (uint8_t)v;
+}
+
+Bytes Frame(uint32_t header, size_t bytes = 600)
+{
+    Bytes b(bytes, 0);
+    Put32(b, 0, header);
+    return b;
+}
+
+Bytes WithTag(Bytes audio, bool footer)
+{
+    // Size 257 in syncsafe bytes: 0x00 0x00 0x02 0x01.
+    Bytes tag = {'I', 'D', '3', 4, 0, (uint8_t)(footer ? 0x10 : 0), 0, 0, 2, 1};
+    tag.resize(10 + 257 + (footer ? 10 : 0), 0);
+    tag.insert(tag.end(), audio.begin(), audio.end());
+    return tag;
+}
+
+Bytes Xing(uint32_t header, size_t at, uint32_t flags, uint32_t frames, uint32_t bytes)
+{
+    Bytes b = Frame(header);
+    memcpy(b.data() + at, "Xing", 4);
+    Put32(b, at + 4, flags);
+    size_t field = at + 8;
+    if (flags & 1) Put32(b, field, frames), field += 4;
+    if (flags & 2) Put32(b, field, bytes);
+    return b;
+}
+
+Bytes Vbri(uint32_t header, uint32_t bytes, uint32_t frames)
+{
+    Bytes b = Frame(header);
+    memcpy(b.data() + 36, "VBRI", 4);
+    Put32(b, 46, bytes);
+    Put32(b, 50, frames);
+    return b;
+}
+
+TEST(MpegScan, TagsHeadersXingAndVbri)
+{
+    const uint32_t mpeg1 = 0xFFFB9000;  // MPEG-1 layer III, 128 kbit/s, 44100 Hz, stereo
+    const uint32_t mpeg2 = 0xFFF380C0;  // MPEG-2 layer III, 64 kbit/s, 22050 Hz, mono
+    const uint32_t layer1 = 0xFFFF9000; // MPEG-1 layer I, 288 kbit/s, 44100 Hz
+    ScanCase cases[] = {
+        {"cbr", Frame(mpeg1), 441000, true, LV_MPEGSCAN_CBR, 0, 1215506, 27562, 128000, 44100, 1152},
+        {"id3 footer", WithTag(Frame(mpeg1), true), 277 + 441000, true, LV_MPEGSCAN_CBR, 277, 1215506, 27562, 128000,
+         44100, 1152},
+        {"id3", WithTag(Frame(mpeg1), false), 267 + 441000, true, LV_MPEGSCAN_CBR, 267, 1215506, 27562, 128000, 44100,
+         1152},
+        {"xing frames", Xing(mpeg1, 36, 3, 1000, 400000), 500000, true, LV_MPEGSCAN_XING, 0, 1152000, 26122, 122500,
+         44100, 1152},
+        {"xing bytes only", Xing(mpeg1, 36, 2, 0, 400000), 441000, true, LV_MPEGSCAN_CBR, 0, 1215506, 27562, 128000,
+         44100, 1152},
+        {"mpeg-2 xing", Xing(mpeg2, 13, 1, 2000, 0), 96000, true, LV_MPEGSCAN_XING, 0, 1152000, 52244, 14700, 22050,
+         576},
+        {"xing zero frames", Xing(mpeg1, 36, 1, 0, 0), 1000, true, LV_MPEGSCAN_XING, 0, 0, 0, 128000, 44100, 1152},
+        {"vbri", Vbri(mpeg2, 200000, 2000), 300000, true, LV_MPEGSCAN_VBRI, 0, 1152000, 52244, 30625, 22050, 576},
+        {"layer I", Frame(layer1), 36000, true, LV_MPEGSCAN_CBR, 0, 44100, 1000, 288000, 44100, 384},
+        {"no sync", Bytes(600, 0x11), 600, false, 0, 0, 0, 0, 0, 0, 0},
+        {"reserved version", Frame(0xFFE99000), 600, false, 0, 0, 0, 0, 0, 0, 0},
+        {"tag past the end", Bytes({'I', 'D', '3', 3, 0, 0, 0, 0, 0x7F, 0x7F}), 10, false, 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const ScanCase &c : cases) {
+        lvMpegScan s;
+        ASSERT_EQ(ScanMpegAudio(c.file.data(), c.file.size(), c.fileSize, &s), c.ok) << c.name;
+        if (!c.ok) continue;
+        EXPECT_EQ(s.kind, c.kind) << c.name;
+        EXPECT_EQ(s.audioOffset, c.offset) << c.name;
+        EXPECT_EQ(s.samples, c.samples) << c.name;
+        EXPECT_EQ(s.durationMs, c.durationMs) << c.name;
+        EXPECT_EQ(s.bitrate, c.bitrate) << c.name;
+        EXPECT_EQ(s.header.rate, c.rate) << c.name;
+        EXPECT_EQ(s.header.samplesPerFrame, c.samplesPerFrame) << c.name;
+    }
+    lvMpegHeader h;
+    ASSERT_TRUE(ParseMpegHeader(Frame(mpeg1).data(), &h));
+    EXPECT_EQ(h.frameBytes, 417);
+    ASSERT_TRUE(ParseMpegHeader(Frame(mpeg2).data(), &h));
+    EXPECT_EQ(h.frameBytes, 208);
+    EXPECT_EQ(h.channels, 1);
 }
 
 } // namespace
