@@ -14,11 +14,13 @@
 #include "layers/asyncop.h"
 #include "libs/lib_core2.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_audio.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
+#include "ui/events.h"
 #include "vm/lvvm.h"
 #include <cstring>
 #include <memory>
@@ -27,6 +29,23 @@
 namespace {
 
 int musicCallbackActive = 0; // the FillMusicBuffer handler runs
+int keepAliveHeld = 0;       // the 20 ms interval runs for callback musics
+
+// Playing callback musics keep the internal interval running, so that the event pass
+// asks their handler for data even while the script waits.
+void UpdateKeepAlive(lvState *L)
+{
+    int playing = 0;
+    for (lvObjectHeader *h = *GetMusicListHead(); h; h = h->next) {
+        lvMusic *m = (lvMusic *)h;
+        if (m->callbackMusic && m->state == LV_MUS_PLAYING) playing = 1;
+    }
+    if (playing && !keepAliveHeld) keepAliveHeld = RequireInternalInterval(L, 0) == 0;
+    else if (!playing && keepAliveHeld) {
+        ReleaseInternalInterval(L, 0);
+        keepAliveHeld = 0;
+    }
+}
 
 struct UserTagsDeleter {
     void operator()(lvUserTag *p) const { FreeUserTags(p, 0); }
@@ -134,7 +153,9 @@ int CmdCloseMusic(lvState *L)
     lvMusic *m = FindMusic(id);
     if (!m) return 0;
     if (m->state == LV_MUS_PLAYING && m->callbackMusic && musicCallbackActive) return ERR_NOCALLBACK;
-    return CloseMusic(m);
+    int code = CloseMusic(m);
+    UpdateKeepAlive(L);
+    return code;
 }
 
 // IsMusic(file[, options]) -> boolean, type name
@@ -160,10 +181,20 @@ int CmdIsMusic(lvState *L)
 
 // ---- Playing -------------------------------------------------------------------------------
 
-int StartChecked(lvMusic *m)
+int AskForFirstFrames(lvState *L, lvMusic *m);
+
+int StartChecked(lvMusic *m, lvState *L = nullptr)
 {
     if (musicCallbackActive) return ERR_NOCALLBACK;
-    return StartMusic(m);
+    if (m->callbackMusic) {
+        m->passes = 1;
+        // A stopped callback music starts on fresh data; one just made already has it.
+        if (m->state == LV_MUS_STOPPED && L && m->play.framesOut > 0)
+            if (int code = AskForFirstFrames(L, m)) return code;
+    }
+    int code = StartMusic(m);
+    if (L) UpdateKeepAlive(L);
+    return code;
 }
 
 // PlayMusic(id[, options or times])
@@ -189,7 +220,7 @@ int CmdPlayMusic(lvState *L)
     }
     ReadPlayOptions(L, 2, m);
     m->currentPass = 1;
-    return StartChecked(m);
+    return StartChecked(m, L);
 }
 
 // StopMusic([id]) / PauseMusic([id])
@@ -203,6 +234,7 @@ int StopOrPause(lvState *L, int pause)
     if (musicCallbackActive) return ERR_NOCALLBACK;
     if (pause && m->state != LV_MUS_PLAYING) return 0;
     StopMusic(m, pause);
+    UpdateKeepAlive(L);
     return 0;
 }
 int CmdStopMusic(lvState *L) { return StopOrPause(L, 0); }
@@ -216,7 +248,7 @@ int CmdResumeMusic(lvState *L)
     lvMusic *m;
     if (int code = MusicArgOr(L, 1, GetLastPausedMusic(), &m)) return code;
     if (m->state != LV_MUS_PAUSED) return ERR_MUSNOTPAUSED;
-    return StartChecked(m);
+    return StartChecked(m, L);
 }
 
 // SeekMusic(id, ms)
@@ -307,7 +339,7 @@ int CmdPlaySubsong(lvState *L)
     if (m->state == LV_MUS_PAUSED) StopMusic(m, 0);
     ReadPlayOptions(L, 3, m);
     m->currentPass = 1;
-    return StartChecked(m);
+    return StartChecked(m, L);
 }
 
 // IsMusicPlaying(id) -> boolean
@@ -377,20 +409,131 @@ int CmdWaitSongPosition(lvState *L) { return WaitModulePosition(L, 1); }
 
 // ---- Callback musics -------------------------------------------------------------------------
 
-// CreateMusic / FillMusicBuffer / FlushMusicBuffer: callback musics need the stream
-// source fed by the event dispatcher, which is not built yet.
-int CmdCreateMusic(lvState *L) { return ERR_UNIMPLCMD; }
+lvEventId ToEventId(lvObjectId id) { return lvEventId{(uintptr_t)id.number, (uintptr_t)id.handle}; }
+
+// Asks the FillMusicBuffer handler for the first two seconds of a callback music.
+int AskForFirstFrames(lvState *L, lvMusic *m)
+{
+    EmptyCallbackQueue(m->source);
+    return FireFillMusicBuffer(L, nullptr, ToEventId(GetObjectIdOf(&m->header)), 2 * (int64_t)m->source->rate, 0);
+}
+
+// CreateMusic(id, rate, format)
+int CmdCreateMusic(lvState *L)
+{
+    CheckArgCount(L, 3, 3, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    int rate = IntArg(L, 2);
+    int format = IntArg(L, 3);
+    if (musicCallbackActive) return ERR_NOCALLBACK;
+    if (GetGlobalHandler(GLOBAL_FILLMUSICBUFFER)->function == -1) return ERR_NOFMBHANDLER;
+    int code = ScriptToEngineFormat(format);
+    if (code < 0) return ERR_WRONGUSAGE;
+    if (rate < 256) return ERR_LOWFREQ;
+    if (SoundQuiet()) return 0;
+    if (!isNil)
+        if (lvMusic *old = FindMusic(lvObjectId{number, nullptr}))
+            if (int r = CloseMusic(old)) return r;
+    int open = SoundEnsureAudio();
+    if (open < 0) return 0;
+    if (open) return open;
+    lvSoundSource *source = nullptr;
+    if (int r = NewCallbackStreamSource(rate, code, &source)) return r;
+    lvMusic *m;
+    if (int r = AddMusic(number, isNil != 0, nullptr, LV_MUSIC_SOURCE, source, nullptr, &m)) return r;
+    m->callbackMusic = 1;
+    m->subsongs = 1;
+    if (int r = AskForFirstFrames(L, m)) return r;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&m->header));
+    return 1;
+}
+
+// FillMusicBuffer(id, mode, frames[, {data, id, loop, offset, start, end}])
 int CmdFillMusicBuffer(lvState *L)
 {
+    CheckArgCount(L, 3, 4, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    const char *mode = CheckStringArg(L, 2, nullptr);
+    int64_t frames = NumberToInt64(CheckNumberArg(L, 3));
+    if (int code = OptionalTable(L, 4)) return code;
     if (!musicCallbackActive) return ERR_NOMUSICCB;
-    return ERR_UNIMPLCMD;
+    lvMusic *m;
+    if (int code = LookupMusic(id, &m)) return code;
+    if (!m->callbackMusic) return ERR_WRONGUSAGE;
+    // A negative count would size the block below zero.
+    if (frames < 0 || frames > 0x7FFFFFF) return ERR_WRONGUSAGE;
+    lvSoundSource *s = m->source;
+    if (!strcasecmp(mode, "end")) return QueueCallbackFrames(s, nullptr, 0);
+    bool silent = frames == 0;
+    if (silent) frames = 1;
+    int channels = s->channels, sixteen = s->bits == 16;
+    int64_t values = frames * channels;
+    std::unique_ptr<uint8_t, void (*)(void *)> block((uint8_t *)AllocMemory((size_t)(frames * s->bytesPerFrame), 1),
+                                                     FreeMemory);
+    if (!block) return ERR_MEM;
+    uint8_t *out = block.get();
+    int silence = s->format == LV_SMP_U8_MONO || s->format == LV_SMP_U8_STEREO ? 128 : 0;
+    if (silent || !strcasecmp(mode, "mute")) {
+        memset(out, silence, (size_t)(frames * s->bytesPerFrame));
+    } else if (!strcasecmp(mode, "pcm")) {
+        if (!IsTable(L, 4)) return ERR_WRONGUSAGE;
+        PushString(L, "data");
+        GetTableValue(L, 4);
+        bool isTable = GetValueType(L, -1) == LV_TTABLE;
+        if (!isTable) {
+            SetStackTop(L, -2);
+            return ERR_WRONGUSAGE;
+        }
+        int table = GetStackTop(L);
+        // A non-number item ends the reading; the rest of the block stays silent.
+        memset(out, silence, (size_t)(frames * s->bytesPerFrame));
+        for (int64_t i = 0; i < values; i++) {
+            GetTableItemRaw(L, table, (int)i);
+            bool number = GetValueType(L, -1) == LV_TNUMBER;
+            int v = number ? (int)ValueToNumber(L, -1) : 0;
+            SetStackTop(L, -2);
+            if (!number) break;
+            if (sixteen) {
+                out[2 * i] = (uint8_t)v;
+                out[2 * i + 1] = (uint8_t)((uint16_t)v >> 8);
+            } else {
+                out[i] = (uint8_t)v;
+            }
+        }
+        SetStackTop(L, -2);
+    } else if (!strcasecmp(mode, "sample")) {
+        lvObjectId sampleId;
+        if (!IsTable(L, 4) || !GetFieldObjectId(L, 4, "id", &sampleId)) return ERR_WRONGUSAGE;
+        lvSample *sample;
+        if (int code = LookupSample(sampleId, &sample)) return code;
+        lvFrameCopyOptions options;
+        InitFrameCopyOptions(&options);
+        double v;
+        GetFieldBool(L, 4, "loop", &options.loop);
+        if (GetFieldNumber(L, 4, "offset", &v)) options.offset = (int64_t)v;
+        if (GetFieldNumber(L, 4, "start", &v)) options.start = (int64_t)v;
+        if (GetFieldNumber(L, 4, "end", &v)) options.end = (int64_t)v;
+        int isSigned = s->format != LV_SMP_U8_MONO && s->format != LV_SMP_U8_STEREO;
+        if (int code = CopySampleFrames(sample->buffer, &options, s->bits, isSigned, channels, frames, out)) return code;
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    return QueueCallbackFrames(s, out, frames);
 }
+
+// FlushMusicBuffer(id): a playing callback music restarts with fresh data.
 int CmdFlushMusicBuffer(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
     lvMusic *m;
     if (int code = LookupMusic(GetObjectIdArg(L, 1), &m)) return code;
-    return ERR_WRONGUSAGE; // only callback musics flush
+    if (!m->callbackMusic || m->state != LV_MUS_PLAYING) return ERR_WRONGUSAGE;
+    if (musicCallbackActive) return ERR_NOCALLBACK;
+    StopMusic(m, 0);
+    if (int code = AskForFirstFrames(L, m)) return code;
+    return StartMusic(m);
 }
 
 // ---- Reading and saving ------------------------------------------------------------------------
@@ -546,8 +689,97 @@ int CmdSaveMusic(lvState *L)
     return RunAsyncToCompletion(L, &job->op);
 }
 
-// RecordAudio: the capture device joins with the platform's capture layer.
-int CmdRecordAudio(lvState *L) { return ERR_UNIMPLCMD; }
+struct lvRecordJob {
+    lvAsyncOperation op;      // head
+    lvAudioCapture *capture;
+    lvSampleWriter *writer;
+    uint8_t *buffer;          // one second
+    int64_t bufferBytes;
+    int64_t wanted;           // bytes still to write
+};
+
+int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
+{
+    lvRecordJob *job = (lvRecordJob *)operation;
+    int64_t want = job->wanted < job->bufferBytes ? job->wanted : job->bufferBytes;
+    int64_t got = ReadAudioCapture(job->capture, job->buffer, want);
+    if (got > 0) {
+        if (int code = WriteSampleWriter(job->writer, job->buffer, got)) return code;
+        job->wanted -= got;
+    }
+    *done = job->wanted <= 0;
+    return 0;
+}
+
+void RecordFree(lvState *, lvAsyncOperation *operation)
+{
+    lvRecordJob *job = (lvRecordJob *)operation;
+    StopAudioCapture(job->capture);
+    job->capture = nullptr;
+    if (job->writer) CloseSampleWriter(job->writer);
+    job->writer = nullptr;
+    FreeMemory(job->buffer);
+    job->buffer = nullptr;
+}
+
+// RecordAudio(file, ms[, {async, frequency, channels, bits, bitrate, format, throttle,
+// quality, adapter, usertags}])
+int CmdRecordAudio(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 0, 0);
+    const char *file = CheckStringArg(L, 1, nullptr);
+    double ms = CheckNumberArg(L, 2);
+    if (int code = OptionalTable(L, 3)) return code;
+    int async = 0, frequency = 44100, channels = 2, bits = 16, bitrate = -1, format = LV_SAVE_WAVE, throttle = 1,
+        quality = -1;
+    char adapter[256] = "";
+    lvUserTag *tags = nullptr;
+    if (IsTable(L, 3)) {
+        GetFieldBool(L, 3, "async", &async);
+        GetFieldInt(L, 3, "frequency", &frequency);
+        GetFieldInt(L, 3, "channels", &channels);
+        GetFieldInt(L, 3, "bits", &bits);
+        GetFieldInt(L, 3, "bitrate", &bitrate);
+        GetFieldInt(L, 3, "format", &format);
+        GetFieldBool(L, 3, "throttle", &throttle);
+        GetFieldInt(L, 3, "quality", &quality);
+        GetFieldStringBuf(L, 3, "adapter", adapter, sizeof adapter);
+        if (int code = ReadUserTags(L, 3, nullptr, nullptr, &tags)) return code;
+    }
+    std::unique_ptr<lvUserTag, UserTagsDeleter> keepTags(tags);
+    int open = SoundEnsureAudio();
+    if (open) return open < 0 ? ERR_OPENAUDIO : open;
+    if (!file[0] || (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || frequency <= 0)
+        return ERR_WRONGUSAGE;
+    // An audio adapter records through its own capture exports, when it has them.
+    if (lvPluginRecord *a = GetAudioAdapter()) return a->StartAudioCapture ? ERR_UNIMPLCMD : ERR_UNSUPPORTEDFEAT;
+    int bytesPerFrame = channels * bits / 8;
+    uint64_t msUnsigned = (uint64_t)(int64_t)ms & 0xFFFFFFFFu;
+    int64_t bytes = bytesPerFrame * (int64_t)((double)msUnsigned / 1000 * frequency);
+    lvRecordJob *job = (lvRecordJob *)AllocMemory(sizeof(lvRecordJob), 1);
+    if (!job) return ERR_MEM;
+    InitAsyncOperation(&job->op, RecordStep, RecordFree, throttle);
+    job->wanted = bytes;
+    job->bufferBytes = (int64_t)frequency * bytesPerFrame;
+    job->buffer = (uint8_t *)AllocMemory((size_t)job->bufferBytes, 0);
+    int code = job->buffer ? 0 : ERR_MEM;
+    if (!code)
+        code = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, format, frequency, channels, bits, bitrate,
+                                quality, 1, bits == 16 ? LV_SMPF_SIGNED : 0, &job->writer);
+    if (!code) code = StartAudioCapture(frequency, channels, bits, &job->capture);
+    if (code) {
+        if (job->writer) CloseSampleWriter(job->writer);
+        FreeMemory(job->buffer);
+        FreeMemory(job);
+        return code;
+    }
+    if (async) {
+        int results = AddAsyncOperation(&job->op);
+        PushObjectId(L, GetObjectIdOf(&job->op.header));
+        return results;
+    }
+    return RunAsyncToCompletion(L, &job->op);
+}
 
 // ---- Music streams ------------------------------------------------------------------------------
 
@@ -657,7 +889,10 @@ int MusicAttribute(lvState *L, int attribute, lvObjectId id)
         return 1;
     }
     case 20:
-        PushNumber(L, module ? -1 : s->bytesPerFrame && s->bits ? (double)(s->bytesPerFrame * s->rate / 1024 * 8) : 0);
+        PushNumber(L, module ? -1
+                      : s->bitrate > 0 ? s->bitrate
+                      : s->bytesPerFrame && s->bits ? (double)(s->bytesPerFrame * s->rate / 1024 * 8)
+                                                    : 0);
         return 1;
     case 72: PushBoolean(L, m->canSeek); return 1;
     case 80: PushNumber(L, m->subsongs); return 1;
@@ -670,6 +905,19 @@ int MusicAttribute(lvState *L, int attribute, lvObjectId id)
 }
 
 void SetMusicCallbackActive(int active) { musicCallbackActive = active != 0; }
+
+int NextMusicRequest(lvEventId *music, int64_t *samples, int64_t *count)
+{
+    lvObjectId id;
+    int64_t missing, position;
+    if (!GetPendingMusicRequest(&id, &missing, &position)) return 0;
+    *music = ToEventId(id);
+    *samples = missing;
+    *count = position;
+    return 1;
+}
+
+void MusicEndBookkeeping(lvState *, lvEventId music) { MarkMusicEnded(lvObjectId{(int)music.number, (void *)music.handle}); }
 
 const lvCommandEntry musicCommands[] = {
     {"OpenMusic", CmdOpenMusic},

@@ -3,6 +3,7 @@
 // FillMusicBuffer handler.
 #pragma once
 #include "runtime/objects.h"
+#include <cstdint>
 
 struct lvState;
 struct lvCommandEntry;
@@ -10,3 +11,7 @@ struct lvCommandEntry;
 const lvCommandEntry *GetMusicCommands(void);
 int MusicAttribute(lvState *L, int attribute, lvObjectId id);
 void SetMusicCallbackActive(int active);
+// The dispatcher's music hooks.
+struct lvEventId;
+int NextMusicRequest(lvEventId *music, int64_t *samples, int64_t *count);
+void MusicEndBookkeeping(lvState *state, lvEventId music);

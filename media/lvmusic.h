@@ -112,6 +112,22 @@ struct lvRefOps;
 void SetMusicRefOps(const lvRefOps *ops); // how user data references are released
 int64_t MonotonicUs();
 
+// ---- Callback musics ------------------------------------------------------------------
+// A kind-5 source at rate in engine code (0..5). 0, ERR_MEM, ERR_WRONGUSAGE.
+int NewCallbackStreamSource(int rate, int code, lvSoundSource **out);
+// Appends a block of frames (data in the stream's format; nullptr: the end marker) after
+// dropping consumed blocks; the refill position grows by frames. 0 or ERR_MEM.
+int QueueCallbackFrames(lvSoundSource *source, const void *data, int64_t frames);
+// Drops every queued block and resets the refill position.
+void EmptyCallbackQueue(lvSoundSource *source);
+// Unconsumed frames queued and the refill position.
+void GetCallbackQueueState(lvSoundSource *source, int64_t *queued, int64_t *position);
+// For the dispatcher: the first playing callback music with less than a second queued;
+// 1 with its identifier, the missing frames (up to two seconds) and the refill position.
+int GetPendingMusicRequest(lvObjectId *id, int64_t *missing, int64_t *position);
+// The dispatcher dispatched OnMusicEnd for the music.
+void MarkMusicEnded(lvObjectId id);
+
 // Music streams.
 int AddMusicStream(int number, bool useHandle, lvSampleWriter *writer, int rate, int channels, int bits,
                    lvMusicStream **out);

@@ -101,6 +101,7 @@ struct lvSoundSource {
     size_t scratchSize;     // its size
     lvPluginRecord *plugin; // kind 4: the decoder
     int timedModule;        // kind 7: measured and stopping at the song's end
+    int bitrate;            // bits a second when the file tells (MPEG pre-scan), else 0
 };
 
 // 0 and the source (and its decoder: a plug-in record, or none for the built-in
@@ -111,6 +112,9 @@ void FreeSoundSource(lvSoundSource *source);
 int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
 void SeekSoundSource(lvSoundSource *source, int64_t frame);
 const char *GetSoundSourceTypeName(const lvSoundSource *source);
+// Kind 5 (callback musics, music.cpp): the queue's reader and its release.
+int64_t ReadCallbackQueue(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
+void FreeCallbackQueue(void *queue);
 
 // Whole-file loading. typeName receives the format's name (256 bytes).
 struct lvLoadedSample {

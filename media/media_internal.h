@@ -13,3 +13,10 @@ int OpenIff8svxWriter(const char *path, const char *adapter, const void *userTag
                       int bits, uint32_t flags, lvIffWriter **out);
 int WriteIff8svxData(lvIffWriter *writer, const void *data, int64_t bytes);
 int CloseIff8svxWriter(lvIffWriter *writer);
+
+// The platform's decoder (nativesound.cpp): kind 3 sources.
+bool OpenNativeReader(lvSoundSource *source, const char *path, const char *adapter, const void *userTags);
+void CloseNativeReader(lvSoundSource *source);
+int64_t ReadNativeSamples(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
+void SeekNativeSource(lvSoundSource *source, int64_t frame);
+const char *GetNativeTypeName(const lvSoundSource *source);

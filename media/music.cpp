@@ -14,6 +14,8 @@
 #include "runtime/lists.h"
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <new>
 
 namespace {
 
@@ -415,8 +417,17 @@ int64_t GetMusicPositionMs(const lvMusic *m)
         if (m->state == LV_MUS_PLAYING) ms += (MonotonicUs() - m->startUs) / 1000;
         return ms;
     }
-    // The source's read position runs ahead by one block; what was mixed is exact.
-    return m->play.framesOut * 1000 / LV_AUDIO_RATE;
+    // The source's read position runs ahead by one block; what was mixed is exact. The
+    // mixer advances the count, so it is read under the device lock.
+    struct Read {
+        const lvMusic *music;
+        int64_t frames;
+    } read = {m, 0};
+    WithAudioLocked([](void *context) {
+        Read *r = (Read *)context;
+        r->frames = r->music->play.framesOut;
+    }, &read);
+    return read.frames * 1000 / LV_AUDIO_RATE;
 }
 
 int64_t ReadMusicFrames(lvMusic *m, void *buffer, int64_t frames, int *ended)
@@ -462,4 +473,186 @@ void FinishMusicStream(lvMusicStream *s)
 void FreeAllMusicStreams()
 {
     while (streamList) FinishMusicStream((lvMusicStream *)streamList);
+}
+
+// ---- Callback musics ---------------------------------------------------------------------
+
+namespace {
+
+struct lvCallbackBlock {
+    lvCallbackBlock *next;
+    uint8_t *data;           // nullptr: the end marker
+    int64_t bytes;
+    int64_t framesConsumed;
+    int64_t frames;
+    int consumed;
+};
+
+struct lvCallbackQueue {
+    std::mutex lock;               // the reader (mixer) and FillMusicBuffer
+    lvCallbackBlock *head = nullptr;
+    lvCallbackBlock *tail = nullptr;
+    int64_t refillPosition = 0;
+    int bytesPerFrame = 0;
+    int silence = 0;               // the silent byte
+};
+
+void FreeBlocks(lvCallbackBlock *b)
+{
+    while (b) {
+        lvCallbackBlock *next = b->next;
+        FreeMemory(b);
+        b = next;
+    }
+}
+
+} // namespace
+
+int NewCallbackStreamSource(int rate, int code, lvSoundSource **out)
+{
+    if (code < 0 || code > 5) return ERR_WRONGUSAGE;
+    lvSoundSource *s = (lvSoundSource *)AllocMemory(sizeof(lvSoundSource), 1);
+    if (!s) return ERR_MEM;
+    lvCallbackQueue *q = new (std::nothrow) lvCallbackQueue();
+    if (!q) {
+        FreeMemory(s);
+        return ERR_MEM;
+    }
+    s->kind = LV_SRC_CALLBACK;
+    s->rate = rate;
+    s->channels = (code == 1 || code == 3 || code == 5) ? 2 : 1;
+    s->bits = code >= 4 ? 16 : 8;
+    s->bytesPerFrame = GetSampleFrameSize(code);
+    s->flags = (code >= 4 || code == 2 || code == 3) ? LV_SMPF_SIGNED : 0;
+    s->format = code;
+    s->nominalFrames = -1;
+    s->streamFlag = 1;
+    s->canSeek = 0;
+    s->subsongs = 1;
+    q->bytesPerFrame = s->bytesPerFrame;
+    q->silence = (code == 0 || code == 1) ? 128 : 0;
+    s->stream = q;
+    *out = s;
+    return 0;
+}
+
+void FreeCallbackQueue(void *queue)
+{
+    lvCallbackQueue *q = (lvCallbackQueue *)queue;
+    if (!q) return;
+    FreeBlocks(q->head);
+    delete q;
+}
+
+int64_t ReadCallbackQueue(lvSoundSource *source, void *buffer, int64_t frames, int *ended)
+{
+    lvCallbackQueue *q = (lvCallbackQueue *)source->stream;
+    uint8_t *out = (uint8_t *)buffer;
+    int64_t done = 0;
+    *ended = 0;
+    std::lock_guard<std::mutex> guard(q->lock);
+    for (lvCallbackBlock *b = q->head; b && done < frames; b = b->next) {
+        if (b->consumed) continue;
+        // The end marker is read before the queue counts as empty: a stream whose data
+        // ran out exactly at its end still ends.
+        if (!b->data) {
+            *ended = 1;
+            return done;
+        }
+        int64_t n = b->frames - b->framesConsumed;
+        if (n > frames - done) n = frames - done;
+        memcpy(out + done * q->bytesPerFrame, b->data + b->framesConsumed * q->bytesPerFrame,
+               (size_t)(n * q->bytesPerFrame));
+        b->framesConsumed += n;
+        done += n;
+        if (b->framesConsumed >= b->frames) b->consumed = 1;
+    }
+    for (lvCallbackBlock *b = q->head; b; b = b->next)
+        if (!b->consumed && !b->data && done < frames) {
+            *ended = 1;
+            return done;
+        }
+    // Nothing more queued: silence, and the music plays on.
+    if (done < frames) memset(out + done * q->bytesPerFrame, q->silence, (size_t)((frames - done) * q->bytesPerFrame));
+    return frames;
+}
+
+int QueueCallbackFrames(lvSoundSource *source, const void *data, int64_t frames)
+{
+    lvCallbackQueue *q = (lvCallbackQueue *)source->stream;
+    int64_t bytes = data ? frames * q->bytesPerFrame : 0;
+    lvCallbackBlock *b = (lvCallbackBlock *)AllocMemory(sizeof(lvCallbackBlock) + (size_t)bytes, 1);
+    if (!b) return ERR_MEM;
+    if (data) {
+        b->data = (uint8_t *)(b + 1);
+        memcpy(b->data, data, (size_t)bytes);
+        b->bytes = bytes;
+        b->frames = frames;
+    }
+    lvCallbackBlock *dropped = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(q->lock);
+        while (q->head && q->head->consumed) {
+            lvCallbackBlock *h = q->head;
+            q->head = h->next;
+            h->next = dropped;
+            dropped = h;
+        }
+        if (!q->head) q->tail = nullptr;
+        if (q->tail) q->tail->next = b;
+        else q->head = b;
+        q->tail = b;
+        if (data) q->refillPosition += frames;
+    }
+    FreeBlocks(dropped);
+    return 0;
+}
+
+void EmptyCallbackQueue(lvSoundSource *source)
+{
+    lvCallbackQueue *q = (lvCallbackQueue *)source->stream;
+    lvCallbackBlock *all;
+    {
+        std::lock_guard<std::mutex> guard(q->lock);
+        all = q->head;
+        q->head = q->tail = nullptr;
+        q->refillPosition = 0;
+    }
+    FreeBlocks(all);
+}
+
+void GetCallbackQueueState(lvSoundSource *source, int64_t *queued, int64_t *position)
+{
+    lvCallbackQueue *q = (lvCallbackQueue *)source->stream;
+    std::lock_guard<std::mutex> guard(q->lock);
+    int64_t n = 0;
+    bool ended = false;
+    for (lvCallbackBlock *b = q->head; b; b = b->next) {
+        if (!b->data) ended = true;
+        else if (!b->consumed) n += b->frames - b->framesConsumed;
+    }
+    // A stream that queued its end needs nothing more.
+    *queued = ended ? INT64_MAX : n;
+    *position = q->refillPosition;
+}
+
+int GetPendingMusicRequest(lvObjectId *id, int64_t *missing, int64_t *position)
+{
+    for (lvObjectHeader *h = musicList; h; h = h->next) {
+        lvMusic *m = (lvMusic *)h;
+        if (!m->callbackMusic || m->state != LV_MUS_PLAYING || !m->source) continue;
+        int64_t queued, refill;
+        GetCallbackQueueState(m->source, &queued, &refill);
+        if (queued >= m->source->rate) continue;
+        *id = GetObjectIdOf(&m->header);
+        *missing = 2 * (int64_t)m->source->rate - queued;
+        *position = refill;
+        return 1;
+    }
+    return 0;
+}
+
+void MarkMusicEnded(lvObjectId id)
+{
+    if (lvMusic *m = FindMusic(id)) m->ended = 1;
 }

@@ -240,8 +240,9 @@ int OpenSoundSource(const char *path, const char *loaderList, const char *adapte
             source->stream = handle;
             source->plugin = plugin;
             source->kind = LV_SRC_PLUGIN;
+        } else if (kind == 2) {
+            if (OpenNativeReader(source, path, adapter, userTags)) source->kind = LV_SRC_NATIVE;
         }
-        // kind 2 (the platform's own decoder) has no Linux back end yet.
     }
     if (source->kind < 0) {
         FreeMemory(source);
@@ -260,6 +261,8 @@ void FreeSoundSource(lvSoundSource *source)
     if (source->file) CloseVFile(source->file);
     if (source->kind == LV_SRC_PLUGIN && source->stream) ((lvCloseStreamFunction)source->plugin->CloseStream)(source->stream);
     if (source->kind == LV_SRC_MODULE) FreeModulePlayer((lvModulePlayer *)source->stream);
+    if (source->kind == LV_SRC_CALLBACK) FreeCallbackQueue(source->stream);
+    if (source->kind == LV_SRC_NATIVE) CloseNativeReader(source);
     FreeMemory(source->scratch);
     FreeMemory(source);
 }
@@ -279,6 +282,11 @@ int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int
         source->position += got;
         break;
     }
+    case LV_SRC_NATIVE: got = ReadNativeSamples(source, buffer, frames, &end); break;
+    case LV_SRC_CALLBACK:
+        got = ReadCallbackQueue(source, buffer, frames, &end);
+        source->position += got;
+        break;
     case LV_SRC_MODULE: {
         // 16-bit stereo: the left samples at the buffer, the right ones 2 bytes on.
         uint8_t *out = (uint8_t *)buffer;
@@ -308,6 +316,7 @@ void SeekSoundSource(lvSoundSource *source, int64_t frame)
             source->position = frame;
         }
         break;
+    case LV_SRC_NATIVE: SeekNativeSource(source, frame); break;
     case LV_SRC_MODULE:
         SeekModule((lvModulePlayer *)source->stream, frame);
         source->position = frame;
@@ -322,6 +331,8 @@ const char *GetSoundSourceTypeName(const lvSoundSource *source)
     case LV_SRC_WAVE: return "RIFF WAVE";
     case LV_SRC_IFF: return source->bits == 8 ? "IFF 8SVX" : "IFF 16SV";
     case LV_SRC_MODULE: return "Protracker";
+    case LV_SRC_NATIVE: return GetNativeTypeName(source);
+    case LV_SRC_CALLBACK: return "Callback stream";
     case LV_SRC_PLUGIN:
         if (source->plugin->GetFormatName) return ((lvGetFormatNameFunction)source->plugin->GetFormatName)(source->stream);
         return nullptr;

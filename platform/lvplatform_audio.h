@@ -34,4 +34,14 @@ void PumpAudioOutput(lvAudioDevice *device, int16_t *out, int frames);
 // Frames handed out since the device opened.
 uint64_t GetAudioOutputFrames(lvAudioDevice *device);
 
+// ---- Capture ------------------------------------------------------------------------------
+// The audio input (SDL2's capture device in queue mode) at rate, 1 or 2 channels, 8-bit
+// unsigned or 16-bit signed little-endian. 0, ERR_WRONGUSAGE, ERR_MEM or ERR_OPENAUDIO.
+struct lvAudioCapture;
+int StartAudioCapture(int rate, int channels, int bits, lvAudioCapture **out, char *errorText = nullptr,
+                      size_t errorSize = 0);
+// Copies what was captured, at most bytes (whole frames); 0 when nothing is waiting.
+int64_t ReadAudioCapture(lvAudioCapture *capture, void *buffer, int64_t bytes);
+void StopAudioCapture(lvAudioCapture *capture);
+
 #endif

@@ -40,6 +40,7 @@
 #include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "media/lib_sound.h"
+#include "media/lib_music.h"
 #include "media/lvaudio.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
@@ -293,6 +294,9 @@ void InstallBuiltinLibraries(void)
     sources.QueueLegacyJumps = QueueLegacyJumps;
     sources.LegacyHover = LegacyHover;
     sources.FreePort = FreeProgramPort;
+    sources.NextMusicRequest = NextMusicRequest;
+    sources.MusicCallbackRunning = SetMusicCallbackActive;
+    sources.MusicEndBookkeeping = MusicEndBookkeeping;
     SetEventSourceHooks(&sources);
     SetDosHandlerQuery(DosHandlerInstalled);
     SetDosInputReset(ResetCurrentDisplayInput);

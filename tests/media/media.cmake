@@ -63,3 +63,14 @@ lv_add_test(media_music_applet_test
   LIBS lv_media
   LABELS media threads)
 add_dependencies(media_music_applet_test lumivarra ${LV_MEDIA_APPLETS})
+
+lv_add_test(media_music_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media lv_media_fixtures
+  LABELS media)
+
+# The native decoder against files libsndfile writes in the test.
+lv_add_test(media_native_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_native_test.cpp
+  LIBS lv_media lv_media_fixtures PkgConfig::LV_SNDFILE
+  LABELS media parse)

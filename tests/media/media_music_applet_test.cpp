@@ -125,3 +125,100 @@ TEST(MusicApplet, WaveMusicTwiceWithoutGapAndStateErrors)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MusicApplet, CallbackMusicPlaysWhatTheHandlerQueues)
+{
+    MediaScratch dir;
+    MusicRun r = RunMusicApplet(dir, "callback");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"1485", "first 96000 0", "1055", "end"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    long start = FirstSound(r.pcm);
+    ASSERT_GE(start, 0);
+    ASSERT_GE((long)r.pcm.size() / 2 - start, 96000);
+    for (long n = 0; n < 96000; n++) {
+        int16_t v = (int16_t)((7 * n) % 2000 - 1000);
+        ASSERT_EQ(r.pcm[2 * (start + n)], v) << n;
+        ASSERT_EQ(r.pcm[2 * (start + n) + 1], v) << n;
+    }
+    for (size_t i = 2 * (start + 96000); i < r.pcm.size(); i++) ASSERT_EQ(r.pcm[i], 0) << "after the end";
+}
+
+} // namespace
+
+namespace {
+
+Bytes RampStereo(int frames)
+{
+    Bytes data;
+    for (int i = 0; i < frames; i++) {
+        int16_t l = (int16_t)(3 * i + 1), r = (int16_t)(-2 * i - 1);
+        data.push_back((uint8_t)l), data.push_back((uint8_t)(l >> 8));
+        data.push_back((uint8_t)r), data.push_back((uint8_t)(r >> 8));
+    }
+    return data;
+}
+
+TEST(MusicApplet, SaveMusicGetMusicSampleAndMusicStreams)
+{
+    MediaScratch dir;
+    WavFixture w;
+    w.channels = 2;
+    w.bits = 16;
+    w.rate = 48000;
+    Bytes data = RampStereo(4800);
+    WriteFileBytes(dir.File("m48.wav"), MakeWav(w, data));
+    MusicRun r = RunMusicApplet(dir, "savemusic");
+    ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
+    std::vector<std::string> want = {"steps 1", "1693"};
+    EXPECT_EQ(r.run.lines, want) << r.run.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("saved.wav")), MakeWav(w, data));
+    Bytes part(data.begin(), data.begin() + 2400 * 4);
+    EXPECT_EQ(ReadFileBytes(dir.File("part.wav")), MakeWav(w, part));
+    // The saves left the music at its start: the sample holds frames 0..2399.
+    Bytes twice = part;
+    twice.insert(twice.end(), part.begin(), part.end());
+    EXPECT_EQ(ReadFileBytes(dir.File("stream.wav")), MakeWav(w, twice));
+}
+
+} // namespace
+
+namespace {
+
+// The data chunk of a WAVE file our writer made (header of 44 bytes).
+Bytes WaveData(const Bytes &file)
+{
+    return file.size() >= 44 ? Bytes(file.begin() + 44, file.end()) : Bytes();
+}
+
+TEST(MusicApplet, RecordAudioFromSdlsDummyAndDiskDrivers)
+{
+    std::string runtime = std::string("'") + LV_BIN_DIR + "/lumivarra' '" + LV_BUILD_DIR +
+                          "/tests/media/applets/record.lva' -dir ";
+    {
+        MediaScratch dir;
+        AppletRun run = RunRuntimeCommand("cd '" + dir.path + "' && LUMIVARRA_AUDIO=null SDL_AUDIODRIVER=dummy timeout 30 " +
+                                          runtime + "'" + dir.path + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(WaveData(ReadFileBytes(dir.File("rec.wav"))).size(), 2000u);
+        EXPECT_EQ(WaveData(ReadFileBytes(dir.File("rec16.wav"))).size(), 3200u);
+    }
+    {
+        MediaScratch dir;
+        Bytes input;
+        for (int i = 0; i < 40000; i++) input.push_back((uint8_t)(i * 7 + i / 256));
+        WriteFileBytes(dir.File("in.raw"), input);
+        AppletRun run = RunRuntimeCommand("cd '" + dir.path +
+                                          "' && LUMIVARRA_AUDIO=null SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILEIN='" +
+                                          dir.File("in.raw") + "' SDL_DISKAUDIODELAY=0 timeout 30 " + runtime + "'" +
+                                          dir.path + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        Bytes rec = WaveData(ReadFileBytes(dir.File("rec.wav")));
+        ASSERT_EQ(rec.size(), 2000u);
+        EXPECT_EQ(rec, Bytes(input.begin(), input.begin() + 2000));
+    }
+}
+
+} // namespace
