@@ -360,7 +360,11 @@ static int GatherInputEvents(lvState *state)
     while (FetchEvent(state, 0, &event, 1)) {
         DropEvents(state, 0, 0);
         if (event.type == EVENT_MODESWITCH && event.display) {
+            // The switch reopens windows through the pumping thread, which posts events:
+            // it must not wait for the event lock held here.
+            UnlockEvents();
             int result = displays->SwitchDisplayMode(state, event.display);
+            LockEvents();
             if (result) {
                 ReleaseEventPayload(state, event.type, event.payload);
                 return result;

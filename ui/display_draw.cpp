@@ -342,7 +342,7 @@ int FlipDisplay(lvState *L, lvDisplay *d, int sync)
     if (d->adapterDoubleBuffer) {
         lvPluginRecord *a = Adapter();
         if (!a || !d->handle) return ERR_CLOSEDDISPLAY;
-        lvPluginTag tags[] = {{1, (uintptr_t)(sync != 0)}, {0, 0}};
+        lvPluginTag tags[] = {{1, sync ? 1 : 0}, {0, 0}};
         return ((lvAdapterFlipFunction)a->Flip)(d->handle, tags);
     }
     lvBitMapHandle *back = d->backBuffer.rgb, *front = d->frontBuffer.rgb;

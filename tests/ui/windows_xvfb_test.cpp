@@ -247,4 +247,64 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
     close(app.out);
 }
 
+// Full-screen scale fills the 1280x1024 root with the 320x240 picture scaled four times
+// between 32-row black bars; the desktop grab reads the screen; Alt+Return brings the
+// window back to its place (centred: 480, 392).
+TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Child app;
+    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
+                     std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfbmodes.lva", "-QUIET"},
+                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
+    close(fds[1]);
+    app.out = fds[0];
+    ASSERT_GE(app.WaitLine("ready", 20), 0);
+    EXPECT_GE(app.WaitLine("fullscale 0", 1), 0);
+    auto settle = [&](uint32_t (*expected)(int, int)) {
+        std::string firstWrong;
+        auto end = Clock::now() + std::chrono::seconds(10);
+        do {
+            std::vector<uint32_t> shot = Screenshot(1280, 1024);
+            firstWrong.clear();
+            for (int y = 0; y < 1024 && firstWrong.empty(); y++)
+                for (int x = 0; x < 1280 && firstWrong.empty(); x++)
+                    if (shot[(size_t)y * 1280 + x] != expected(x, y))
+                        firstWrong = std::to_string(x) + "," + std::to_string(y);
+            if (firstWrong.empty()) break;
+            app.Read(50);
+        } while (Clock::now() < end);
+        return firstWrong;
+    };
+    EXPECT_EQ(settle([](int, int y) -> uint32_t { return y >= 32 && y < 992 ? 0x336699 : 0; }), "")
+        << "first differing pixel, full-screen scale";
+    Key(XK_g, true);
+    Key(XK_g, false);
+    int grab = app.WaitLine("grab ", 10);
+    ASSERT_GE(grab, 0);
+    EXPECT_EQ(app.lines[grab], "grab 0 3368601");
+    EXPECT_GE(app.WaitLine("grabneg 1055", 10), 0);
+    Key(XK_Alt_L, true);
+    Key(XK_Return, true);
+    Key(XK_Return, false);
+    Key(XK_Alt_L, false);
+    EXPECT_EQ(settle([](int x, int y) -> uint32_t {
+                  return x >= 480 && x < 800 && y >= 392 && y < 632 ? 0x336699 : 0;
+              }),
+              "")
+        << "first differing pixel, back in the window";
+    Move(600, 500);
+    Key(XK_Control_L, true);
+    Key(XK_c, true);
+    Key(XK_c, false);
+    Key(XK_Control_L, false);
+    EXPECT_EQ(Reap(app.pid, 15), 0);
+    while (app.Read(0)) {
+    }
+    if (HasFailure())
+        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
+    close(app.out);
+}
+
 }  // namespace
