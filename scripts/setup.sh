@@ -15,6 +15,7 @@ PACKAGES=(
   python3-pyftpdlib curl
   libtiff-dev libwebp-dev libgif-dev
   libxtst-dev
+  libmpg123-0 libopenmpt-dev libxmp-dev
 )
 
 missing=()
