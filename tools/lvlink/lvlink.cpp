@@ -192,7 +192,7 @@ lvBytes PackStream(const char magic[4], const lvBytes &data)
 
 // ---- The container --------------------------------------------------------------------
 
-struct lvLinkedObjectSpec {
+struct lvLinkedObjectEntry {
     int type;               // object type
     uint32_t identifier;    // script identifier
     std::string name;       // file name, may be empty
@@ -225,7 +225,7 @@ struct lvAppletSpec {
     std::vector<std::pair<std::string, std::string>> files;     // inline data
     std::vector<std::pair<std::string, std::string>> blockFiles; // data in a skipped block
     std::vector<std::pair<std::string, lvBytes>> madeFiles;     // inline data made here (fonts)
-    std::vector<lvLinkedObjectSpec> objects;
+    std::vector<lvLinkedObjectEntry> objects;
     std::vector<lvIconSpec> icons;
     lvBytes displayRecords;     // display records in command-line order
     bool pack = false;          // "LVZ" packing
@@ -407,7 +407,7 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
             PutBytes(out, data);
         }
         for (size_t i = 0; i < desc.objects.size(); i++) {
-            const lvLinkedObjectSpec &o = desc.objects[i];
+            const lvLinkedObjectEntry &o = desc.objects[i];
             objectNames.push_back({uint32_t(out.size()), uint32_t(o.name.size())});
             out.insert(out.end(), o.name.begin(), o.name.end());
             if (!o.treeDir.empty()) {
@@ -451,7 +451,7 @@ lvBytes BuildContainer(const lvAppletSpec &desc)
         Put8(out, 2);
         Put32(out, uint32_t(desc.objects.size()));
         for (size_t i = 0; i < desc.objects.size(); i++) {
-            const lvLinkedObjectSpec &o = desc.objects[i];
+            const lvLinkedObjectEntry &o = desc.objects[i];
             Put8(out, uint32_t(o.type));
             Put32(out, o.identifier);
             Put32(out, objectNames[i].offset);
@@ -497,12 +497,12 @@ lvBytes BuildIconBlock(const std::vector<lvIconSpec> &icons)
 
 // A stored display record (format 9.0 and later): ID:WxH:COLOUR[:FLAGS[:TITLE]], the
 // style flags as the display record's bits; every later field keeps its default.
-lvLinkedObjectSpec DisplayRecord(const std::string &text, int major)
+lvLinkedObjectEntry DisplayRecord(const std::string &text, int major)
 {
     if (major < 9) Fail("--display needs format 9.0 or later");
     std::vector<std::string> f = SplitAll(text, ':');
     if (f.size() < 3 || f.size() > 5) Fail("expected ID:WxH:COLOUR[:FLAGS[:TITLE]]");
-    lvLinkedObjectSpec o;
+    lvLinkedObjectEntry o;
     o.type = 10;
     o.identifier = uint32_t(ParseInteger(f[0], "display id"));
     auto size = SplitAt(f[1], 'x', "WxH");
@@ -644,7 +644,7 @@ int RunApplet(std::vector<std::string> args)
         else if (a == "--object") {
             std::vector<std::string> f = SplitAll(value(a), ':');
             if (f.size() < 3 || f.size() > 4) Fail("expected TYPE:ID:NAME[:PATH]");
-            lvLinkedObjectSpec o;
+            lvLinkedObjectEntry o;
             o.type = int(ParseInteger(f[0], "object type"));
             if (o.type < 0 || o.type > 255 || (TypeHasTail(o.type) && o.type > 1) || o.type == 5)
                 Fail("object type " + f[0] + " needs fields lvlink does not write");
@@ -660,7 +660,7 @@ int RunApplet(std::vector<std::string> args)
             auto v = SplitAt(value(a), '=', "ID:SIZE[:FLAGS]=PATH");
             std::vector<std::string> f = SplitAll(v.first, ':');
             if (f.size() < 2 || f.size() > 3) Fail("expected ID:SIZE[:FLAGS]=PATH");
-            lvLinkedObjectSpec o;
+            lvLinkedObjectEntry o;
             o.type = 9;
             o.identifier = uint32_t(ParseInteger(f[0], "font id"));
             long long size = ParseInteger(f[1], "font size");
@@ -681,7 +681,7 @@ int RunApplet(std::vector<std::string> args)
             std::string text = value(a);
             size_t at = text.find('=');
             if (at == std::string::npos) Fail(a + " expects ...=FOLDER, got: " + text);
-            lvLinkedObjectSpec o;
+            lvLinkedObjectEntry o;
             o.treeDir = text.substr(at + 1);
             if (o.treeDir.empty()) Fail(a + " needs a folder");
             std::vector<std::string> f = SplitAll(text.substr(0, at), ':');
@@ -706,7 +706,7 @@ int RunApplet(std::vector<std::string> args)
             // ID:TYPE:DEPTH:PEN[:C0,C1,...]; TYPE a standard palette, or -984 with the colours.
             std::vector<std::string> f = SplitAll(value(a), ':');
             if (f.size() < 4 || f.size() > 5) Fail("expected ID:TYPE:DEPTH:PEN[:COLOURS]");
-            lvLinkedObjectSpec o;
+            lvLinkedObjectEntry o;
             o.type = 21;
             o.identifier = uint32_t(ParseInteger(f[0], "palette id"));
             long long type = ParseInteger(f[1], "palette type");
@@ -805,7 +805,7 @@ int RunApplet(std::vector<std::string> args)
     for (const std::string &text : pendingDisplays) desc.objects.push_back(DisplayRecord(text, desc.major));
     // Background pictures and brushes linked with --object get default fields: the whole
     // picture, no global alpha, no fill.
-    for (lvLinkedObjectSpec &o : desc.objects) {
+    for (lvLinkedObjectEntry &o : desc.objects) {
         if (o.type == 1) {
             for (int i = 0; i < 4; i++) Put16(o.tail, 0);
             Put16(o.tail, 0xFFFF);
