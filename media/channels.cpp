@@ -216,15 +216,23 @@ void ServiceSoundChannels()
         }
     }
     // Music channels whose last pass ended: the music engine returns them to stopped.
-    if (!e.adapter) {
+    {
         for (int i = 0; i < e.count; i++) {
             lvChannel &c = e.table[i];
             if (c.state != LV_CH_STREAM && c.state != LV_CH_MODULE) continue;
-            LockAudioOutput(e.device);
-            int ended = c.voice.endMark;
-            c.voice.endMark = 0;
-            UnlockAudioOutput(e.device);
+            int ended;
+            if (e.adapter) {
+                std::lock_guard<std::mutex> fill(e.fillLock);
+                ended = c.voice.endMark;
+                c.voice.endMark = 0;
+            } else {
+                LockAudioOutput(e.device);
+                ended = c.voice.endMark;
+                c.voice.endMark = 0;
+                UnlockAudioOutput(e.device);
+            }
             if (!ended) continue;
+            SilenceVoice(&c);
             lvObjectId id = c.id;
             if (e.musicEndSwitch)
                 PostSystemEvent(SYSEVENT_MUSICEND, (uintptr_t)id.number, (uintptr_t)id.handle, 0, 0, 0, 1);
@@ -510,6 +518,16 @@ int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
     lvChannel *c = (lvChannel *)entry;
     if (!c || !buffer || frames <= 0) return frames > 0 ? frames : 0;
     std::lock_guard<std::mutex> fill(e.fillLock);
+    if ((c->state == LV_CH_STREAM || c->state == LV_CH_MODULE) && c->voice.music && e.musicMix) {
+        if (c->ended) return 0;
+        memset(buffer, 0, (size_t)frames * 4);
+        if (!e.musicMix(c->voice.music, (int16_t *)buffer, frames)) {
+            c->ended = 1;
+            c->voice.endMark = 1;
+            WakeMainLoop();
+        }
+        return frames;
+    }
     if (c->state != LV_CH_SAMPLE || !c->sample) return frames;
     if (c->ended) return 0;
     // The first pass's event goes first: a first fill that spans several passes would
@@ -611,14 +629,25 @@ int PlayMusicOnChannel(void *music, lvObjectId id, int state, int channel, int *
     lvAudioEngine &e = Engine();
     std::lock_guard<std::recursive_mutex> guard(e.lock);
     if (!e.open) return ERR_OPENAUDIO;
-    // Musics through an adapter need its streaming channels, which are not built.
-    if (e.adapter) return ERR_UNIMPLCMD;
     lvChannel *c = nullptr;
     if (int code = AllocSoundChannel(state, id, &channel, &c)) return code;
     c->currentPass = 1;
     c->volume = 64;
     c->panning = 128;
     c->startUs = NowUs();
+    if (e.adapter) {
+        // The adapter pulls 48000 Hz 16-bit stereo through FillChannelBuffer; the music's
+        // volume is applied in the mix, so the adapter's level stays at full.
+        c->voice.music = music;
+        c->adapterChannel = ((lvAllocAudioChannelFunction)e.adapter->AllocAudioChannel)(
+            e.adapterDevice, LV_SMP_S16_STEREO, LV_AUDIO_RATE, 64, FillChannelBuffer, nullptr, c, nullptr);
+        if (!c->adapterChannel) {
+            ClearChannelEntry(c);
+            return ERR_ALLOCCHANNEL;
+        }
+        *used = channel;
+        return 0;
+    }
     LockAudioOutput(e.device);
     c->voice.music = music;
     c->voice.musicActive = 1;
@@ -655,6 +684,11 @@ int IsMusicOnChannel(void *music)
 void WithAudioLocked(void (*f)(void *), void *context)
 {
     lvAudioEngine &e = Engine();
+    if (e.adapter) {
+        std::lock_guard<std::mutex> fill(e.fillLock);
+        f(context);
+        return;
+    }
     if (e.device) LockAudioOutput(e.device);
     f(context);
     if (e.device) UnlockAudioOutput(e.device);

@@ -1,7 +1,7 @@
 // lib_sound.cpp - the "sound" library: the sample and channel commands over the audio
 // engine (lvsound.h, lvaudio.h, lvsamples.h), the sample attributes, and the library's
-// open and close steps. The music commands answer ERR_UNIMPLCMD until the music engine
-// joins.
+// open and close steps. The music commands are lib_music.cpp's; this file registers
+// them with the library.
 //
 // Each command checks its argument count first, reads its arguments, then calls the
 // engine; engine failures come back as codes, which the machine raises.

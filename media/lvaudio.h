@@ -100,8 +100,8 @@ void UnlockChannels();
 void ServiceSoundChannels();
 // The lowest free channel (0-based) or -1; under the lock.
 int FindFreeChannel();
-// Stops what plays on a channel: a sample on that channel only. Other kinds go to the
-// music and video engines when they exist.
+// Stops what plays on a channel: a sample on that channel only, a music as a music
+// (the music engine's hook stops it).
 void StopChannelEntry(int channel);
 void StopAllChannels();
 // Kind 2 (sample), 33 (music), 50 (video) or 7 (free) and the identifier of what plays

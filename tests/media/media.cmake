@@ -74,3 +74,8 @@ lv_add_test(media_native_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_native_test.cpp
   LIBS lv_media lv_media_fixtures PkgConfig::LV_SNDFILE
   LABELS media parse)
+
+lv_add_test(media_music_adapter_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_adapter_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media lv_media_fixtures
+  LABELS media)

@@ -157,6 +157,14 @@ TEST_F(MediaMusic, UntimedModuleOnAChannelLoops)
     EXPECT_EQ(m->player->songPosition.load(), 0);
     EXPECT_EQ(MusicEnds(), 0);
     EXPECT_TRUE(IsLastMusicModule());
+    // StopChannel on the music's channel stops the music itself.
+    int kind = 0;
+    lvObjectId id;
+    ASSERT_EQ(GetChannelInfo(m->channel - 1, &kind, &id), 0);
+    EXPECT_EQ(kind, 33);
+    StopChannelEntry(m->channel - 1);
+    EXPECT_EQ(m->state, LV_MUS_STOPPED);
+    EXPECT_EQ(m->player->songPosition.load(), 0);
     EXPECT_EQ(CloseMusic(m), 0);
 }
 
