@@ -359,6 +359,7 @@ int CmdWaitMusicEnd(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
     lvObjectId id = GetObjectIdArg(L, 1);
+    if (GetRuntimeSwitches()->forbidModal) return ERR_FORBIDMODAL;
     if (!IsAudioDeviceOpen()) return 0;
     lvMusic *m;
     if (int code = LookupMusic(id, &m)) return code;
@@ -393,6 +394,7 @@ int WaitModulePosition(lvState *L, int song)
 {
     CheckArgCount(L, 1, 1, 0, 0);
     int target = IntArg(L, 1);
+    if (GetRuntimeSwitches()->forbidModal) return ERR_FORBIDMODAL;
     for (;;) {
         lvMusic *m = GetCurrentMusic();
         if (!m) return 0;

@@ -308,6 +308,7 @@ int CmdWaitSampleEnd(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
     lvObjectId id = GetObjectIdArg(L, 1);
+    if (GetRuntimeSwitches()->forbidModal) return ERR_FORBIDMODAL;
     if (!sound.audioOpen) return 0;
     lvSample *s;
     if (int code = LookupSample(id, &s)) return code;

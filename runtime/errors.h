@@ -198,6 +198,7 @@ struct lvRuntimeSwitches {
     int preloading;     // linked objects are being preloaded (loaders read it)
     int hookSuspended;  // the line hook does nothing (around work that must not be interrupted)
     int checkEventDisabled;  // a plug-in switched CheckEvent and CheckEvents off (runtime tag 39)
+    int forbidModal;         // a plug-in forbids commands that wait in a loop of their own (runtime tag 48)
 };
 
 lvRuntimeSwitches *GetRuntimeSwitches();

@@ -287,6 +287,10 @@ static int RuntimeTags(const lvPluginTag *tags)
             GetRuntimeSwitches()->checkEventDisabled = t->value != 0;
             count++;
             break;
+        case 48:
+            GetRuntimeSwitches()->forbidModal = t->value != 0;
+            count++;
+            break;
         case 44: {
             int mode = 0;
             GetRuntimeFlags(run->state, LV_FLAG_ERROR_MODE, &mode, 0);

@@ -123,7 +123,7 @@ static int blockingForbidden = 0;
 void SetBlockingInputForbidden(int forbidden) { blockingForbidden = forbidden ? 1 : 0; }
 // The event-loop word a plug-in sets (runtime tag 39) forbids the blocking waits too: a
 // plug-in that runs the loop itself cannot have the script sit in a wait of its own.
-int BlockingInputForbidden(void) { return blockingForbidden || GetRuntimeSwitches()->checkEventDisabled; }
+int BlockingInputForbidden(void) { return blockingForbidden || GetRuntimeSwitches()->forbidModal; }
 
 int InputWaitStep(lvState *L)
 {

@@ -10,7 +10,8 @@
 // reports every live timer as fired through FireTimerKey, on the script thread.
 // TestReleased() counts the payloads the runtime released undispatched. TestLog() gives
 // the log, one entry a line. TestInstallTimer() tries to install the
-// adapter again (at script time: refused). TestCheckEventOff() sets runtime tag 39.
+// adapter again (at script time: refused). TestCheckEventOff() sets runtime tag 39,
+// TestForbidModal(on) runtime tag 48.
 // TestFireOnFree() makes FreeTimer report the other live timers as fired, as a sloppy
 // adapter might while the run shuts down.
 //
@@ -160,6 +161,14 @@ static int CmdTestCheckEventOff(lvState *)
     return 0;
 }
 
+// TestForbidModal(on) sets runtime tag 48: commands that wait in a loop of their own refuse.
+static int CmdTestForbidModal(lvState *L)
+{
+    lvPluginTag tags[] = {{48, (intptr_t)api->scriptVM->CheckNumberArg(L, 1)}, {0, 0}};
+    api->system->RuntimeTags(tags);
+    return 0;
+}
+
 static int CmdTestLog(lvState *L)
 {
     api->scriptVM->PushString(L, callLog.c_str());
@@ -171,6 +180,7 @@ static int CmdTestLog(lvState *L)
 static const lvPluginCommand commands[] = {
     {"TestPostEvent", CmdTestPostEvent}, {"TestFireTimers", CmdTestFireTimers},
     {"TestInstallTimer", CmdTestInstallTimer}, {"TestCheckEventOff", CmdTestCheckEventOff},
+    {"TestForbidModal", CmdTestForbidModal},
     {"TestFireOnFree", CmdTestFireOnFree}, {"TestReleased", CmdTestReleased}, {"TestLog", CmdTestLog},
     {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};

@@ -98,12 +98,15 @@ TEST_F(EventsPlugin, APluginCanSwitchCheckEventOff)
     EXPECT_EQ(run.lines[1], "after");
 }
 
-// The same word forbids the blocking input waits: they answer 1638 at once.
+// A plug-in that forbids modal loops (runtime tag 48) makes the blocking input waits and
+// the sound waits answer 1638 at once; switching CheckEvent off forbids nothing.
 TEST_F(EventsPlugin, BlockingInputWaitsAreRefusedWhenThePluginForbidsThem)
 {
     AppletRun run = Run("modal_forbidden");
     ASSERT_EQ(run.exitCode, 0) << run.err << Joined(run);
-    EXPECT_EQ(run.lines, (std::vector<std::string>{"1638", "1638", "1638"})) << Joined(run);
+    ASSERT_EQ(run.lines.size(), 7u) << Joined(run);
+    EXPECT_NE(run.lines[0], "1638");
+    for (size_t i = 1; i < 7; i++) EXPECT_EQ(run.lines[i], "1638") << "wait " << i;
 }
 
 // The runtime's event poll purges stale events while a script runs without waiting for
