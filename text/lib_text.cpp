@@ -2,8 +2,8 @@
 // font and style, font objects, measuring, the font list and font paths.
 //
 // Each command checks its argument count first, reads its arguments, calls the
-// engine and pushes what it answers. Line input runs on layers and image
-// fonts are still to come: they answer ERR_UNIMPLCMD.
+// engine and pushes what it answers. Line input runs on layers, which are
+// still to come: it answers ERR_UNIMPLCMD.
 // Depends on: text/lvtextlib.h, runtime/cmdsupport.h, runtime/vfile.h.
 // Limits: script thread only.
 #include "text/lib_text.h"
@@ -25,8 +25,12 @@
 #include "runtime/lists.h"
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
+#include "images/lvbrush.h"
+#include "platform/lvplatform.h"
+#include "text/lvimagefont.h"
 #include "text/lvtextlib.h"
 #include "text/lvtextobject.h"
+#include "text/lvtruetype.h"
 #include "text/lvtextout.h"
 #include "raster/lvrect.h"
 #include "vm/lvvm.h"
@@ -490,6 +494,95 @@ static int ReadNumberList(lvState *L, int index, const char *name, int limit, st
     return 0;
 }
 
+// ---- Image fonts ---------------------------------------------------------------------
+
+// The brush's images as an image font copies them.
+struct lvBrushImages {
+    lvImageFontSource source{};
+    uint32_t *argb = nullptr;
+    std::vector<uint8_t> pens;
+    ~lvBrushImages() { FreeMemory(argb); }
+};
+
+static int ReadBrushImages(lvBrush *b, lvBrushImages *out)
+{
+    lvImageFontSource &s = out->source;
+    s.width = b->width;
+    s.height = b->height;
+    s.transparentPen = -1;
+    if (b->penBitmap && b->palette) {
+        uint8_t *pixels = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(b->penBitmap, &pixels, &rowBytes, 0);
+        if (!token) return ERR_LOCKBMAP;
+        out->pens.resize((size_t)b->width * b->height);
+        for (int y = 0; y < b->height; y++)
+            std::memcpy(out->pens.data() + (size_t)y * b->width, pixels + (ptrdiff_t)y * rowBytes, b->width);
+        ReleasePlanePixels(token);
+        s.depth = b->depth >= 1 && b->depth <= 8 ? b->depth : 8;
+        s.pens = out->pens.data();
+        s.palette = b->palette;
+        s.transparentPen = b->transparentColour;
+        return 0;
+    }
+    if (int err = BrushToArgbWords(b, 0, &out->argb)) return err;
+    s.depth = 24;
+    s.argb = out->argb;
+    s.hasMask = b->mask != nullptr;
+    s.hasAlpha = b->alpha != nullptr;
+    return 0;
+}
+
+static int CmdCreateFont(lvState *L)
+{
+    CheckArgCount(L, 6, 7, 0, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    lvObjectId brushId = GetObjectIdArg(L, 2);
+    size_t length = 0;
+    const char *chars = CheckStringArg(L, 3, &length);
+    int cellWidth = IntArg(L, 4), cellHeight = IntArg(L, 5), columns = IntArg(L, 6);
+    if (!isNil) RemoveFontObject(lvObjectId{number, nullptr});
+    lvBrush *brush = nullptr;
+    if (int err = FindBrushById(L, brushId, &brush, 0)) return err;
+    if (cellWidth <= 0 || cellHeight <= 0 || columns <= 0 || length < 1 || length > LV_IMAGEFONT_MAXCHARS)
+        return ERR_WRONGUSAGE;
+    int colSpacing = 0, rowSpacing = 0, ascender = cellHeight - 1;
+    char name[256] = "Font";
+    std::vector<int> widths;
+    if (GetValueType(L, 7) == LV_TTABLE) {
+        GetFieldInt(L, 7, "colspacing", &colSpacing);
+        GetFieldInt(L, 7, "rowspacing", &rowSpacing);
+        GetFieldInt(L, 7, "ascender", &ascender);
+        GetFieldText(L, 7, "name", name, sizeof name - 1);
+        bool given = false;
+        if (int err = ReadNumberList(L, 7, "charwidth", INT32_MAX, widths, &given)) return err;
+    } else if (GetValueType(L, 7) != LV_TNONE && GetValueType(L, 7) != LV_TNIL) {
+        return ERR_TABEXPECTED;
+    }
+    // The set is kept in ISO-8859-1: code points beyond it become "?".
+    size_t count = 0;
+    TextCodePoints(chars, length, GetDefaultTextEncoding(), nullptr, 0, &count);
+    std::vector<uint32_t> codes(count);
+    TextCodePoints(chars, length, GetDefaultTextEncoding(), codes.data(), count, nullptr);
+    std::string latin1;
+    for (uint32_t c : codes) latin1.push_back((char)(c > 255 ? '?' : c));
+    lvBrushImages images;
+    if (int err = ReadBrushImages(brush, &images)) return err;
+    lvFont *font = nullptr;
+    if (int err = CreateImageFont(&images.source, name, cellWidth, cellHeight, columns, colSpacing, rowSpacing,
+                                  ascender, latin1.data(), latin1.size(), widths.data(), widths.size(), &font))
+        return err;
+    lvFontObject *object = nullptr;
+    if (int err = AddFontObject(number, isNil != 0, font, &object)) {
+        DestroyFont(Fonts(), font);
+        return err;
+    }
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&object->header));
+    return 1;
+}
+
 // "tabs": at most 31 stops, sorted.
 static int ReadTextTabs(lvState *L, int index, lvTextOptions *o)
 {
@@ -899,7 +992,7 @@ static const lvCommandEntry textCommands[] = {
     {"OpenFont", CmdOpenFont},
     {"CloseFont", CmdCloseFont},
     {"UseFont", CmdUseFont},
-    {"CreateFont", CmdNotBuilt},
+    {"CreateFont", CmdCreateFont},
     {"GetAvailableFonts", CmdGetAvailableFonts},
     {"FreeGlyphCache", CmdFreeGlyphCache},
     {"AddFontPath", CmdAddFontPath},

@@ -42,6 +42,7 @@ struct lvTextLibrary {
     int formatTags;                  // inline format tags on
     struct lvDisplayTabs *displayTabs; // tab stops by display (text/lvtextout.h)
     lvRefOps refOps;                 // releases the objects' named values
+    struct lvRetiredFont *retiredFonts; // image fonts of closed objects still shown by text objects
 };
 
 lvTextLibrary *GetTextLibrary();
@@ -66,6 +67,8 @@ void SelectTextFont(lvFont *font);
 int FindFontById(lvObjectId id, lvFontObject **out);
 // Unlinks and frees a font object (its font stays valid); errors as FindFontById.
 int RemoveFontObject(lvObjectId id);
+// Image fonts belong to their font object: closing it frees the font, unless a
+// text object was laid out in it (then it lives until the library closes).
 // A new font object appended to the list; an object with the same number is
 // removed first. makeHandle: the object gets a handle as its identifier.
 int AddFontObject(int number, bool makeHandle, lvFont *font, lvFontObject **out);

@@ -14,10 +14,46 @@ static lvTextLibrary TextLibrary;
 
 lvTextLibrary *GetTextLibrary() { return &TextLibrary; }
 
+struct lvRetiredFont {
+    lvRetiredFont *next;
+    lvFont *font;
+};
+
+// A text object keeps its font to lay the text out again when scaled.
+static bool TextObjectUsesFont(const lvFont *font)
+{
+    for (lvObjectHeader *h = TextLibrary.textObjects; h; h = h->next)
+        if (reinterpret_cast<lvTextObject *>(h)->font == font) return true;
+    return false;
+}
+
+static void ReleaseImageFont(lvFont *font)
+{
+    if (TextLibrary.currentFont == font) TextLibrary.currentFont = TextLibrary.fonts.topaz;
+    if (TextObjectUsesFont(font)) {
+        if (lvRetiredFont *r = new (std::nothrow) lvRetiredFont{TextLibrary.retiredFonts, font}) {
+            TextLibrary.retiredFonts = r;
+            return;
+        }
+    }
+    DestroyFont(&TextLibrary.fonts, font);
+}
+
+static void FreeRetiredFonts()
+{
+    while (lvRetiredFont *r = TextLibrary.retiredFonts) {
+        TextLibrary.retiredFonts = r->next;
+        DestroyFont(&TextLibrary.fonts, r->font);
+        delete r;
+    }
+}
+
 static void FreeFontObject(lvObjectHeader *h)
 {
     if (TextLibrary.refOps.release) FreeObjectUserData(&h->userData, &TextLibrary.refOps);
-    delete reinterpret_cast<lvFontObject *>(h);
+    lvFontObject *object = reinterpret_cast<lvFontObject *>(h);
+    if (object->font && object->font->type == LV_FONT_IMAGE) ReleaseImageFont(object->font);
+    delete object;
 }
 
 static int TextObjectAttribute(lvState *, int, lvObjectId) { return ERR_UNKNOWNATTR; }
@@ -56,6 +92,7 @@ void CloseTextEngine()
         FreeFontObject(h);
     }
     FreeAllTextObjects();
+    FreeRetiredFonts();
     FreeDisplayTabs();
     DoneFontManager(&TextLibrary.fonts);
     TextLibrary.currentFont = nullptr;
