@@ -807,6 +807,75 @@ typedef uint32_t (*lvMirrorCallback)(void *mirror, int message, const void *data
 
 // Zeroed by the runtime and handed to InitPlugin, which fills the descriptive fields;
 // the runtime then fills the entry points. Fields marked "runtime" are not the plug-in's.
+// Font family (PLUGINCAPS_FONT). LoadFont's request: the runtime fills the "in" fields,
+// the plug-in the "out" ones. The answer is taken only when, with a palette, depth is
+// 1..8 and the font not anti-aliased; without one, depth is 32, or 8 when anti-aliased, or
+// 1 when not. Otherwise the font is freed again and the next loader is tried.
+typedef struct lvPluginFontRequest {
+    const char *name;              // out: the name the plug-in opened (null keeps the asked one)
+    const char *adapter;           // the "adapter" option, or ""
+    const uint32_t *palette;       // out: 256 colours of a pen font, or null
+    int transparentPen;            // out: -1 none
+    uint32_t flags;                // in: 2 use points; out: 1 scalable, 4 anti-aliased, 8, 0x10 lays text out
+    int depth;                     // in 1; out
+    int height;                    // in the size; out
+    int baseline;                  // in size - 1; out
+    lvPluginUserTag *userTags;     // the request's user tags, or null
+} lvPluginFontRequest;
+
+// Eleven words on the text laid out. Measuring alone passes only the anti-alias bit and
+// the char spacing.
+typedef struct lvPluginFontLayout {
+    uint32_t colour;               // 0xRRGGBB
+    uint32_t style;                // 1 anti-alias, 2 bold, 4 italic, 8 underline
+    int align;                     // 0 left, 1 right, 2 centre, 3 justified
+    int wrapWidth;                 // wrap width minus the left margin
+    int lineSpacing;               // 0 for PRINT
+    int charSpacing;
+    int cursorX;                   // PRINT's cursor x minus the left margin, else 0
+    int returned[2];               // the plug-in's own words, kept with the text
+    const int *tabs;               // tab stops, or null
+    int tabCount;
+} lvPluginFontLayout;
+
+// Where RenderText draws. Depth-1 fonts and depth-8 fonts drawn without anti-aliasing get
+// the mask, depth-32 fonts the RGB bitmap and its alpha, pen fonts the pen plane, others
+// the alpha plane; the other pointers are null.
+typedef struct lvPluginFontTarget {
+    int x, y, width, height;       // the pen (top left of the text) and the planes' size
+    uint8_t *rgb;
+    int rgbRowBytes;
+    uint8_t *alpha;
+    int alphaRowBytes;
+    uint8_t *mask;                 // one bit a pixel, most significant bit leftmost
+    int maskRowBytes;
+    uint8_t *pens;
+    int penRowBytes;
+    int pixelFormat;               // 14 an 8-bit plane, 15 a 1-bit mask, else the RGB bitmap's format
+} lvPluginFontTarget;
+
+// MeasureText's answer, relative to the pen on the baseline.
+typedef struct lvPluginFontMetrics {
+    int minX, minY, maxX, maxY;
+    int advance, height;
+} lvPluginFontMetrics;
+
+enum { LV_PLUGINFONT_SCALABLE = 1, LV_PLUGINFONT_USEPOINTS = 2, LV_PLUGINFONT_ANTIALIAS = 4,
+       LV_PLUGINFONT_FLAG8 = 8, LV_PLUGINFONT_SELFLAYOUT = 0x10 };
+
+typedef void *(*lvLoadFontFunction)(const char *name, int size, lvPluginFontRequest *request, void *reserved);
+typedef void (*lvFreeFontFunction)(void *handle);
+typedef int (*lvMeasureTextFunction)(void *handle, const char *text, int length, int encoding,
+                                     lvPluginFontMetrics *out, lvPluginFontLayout *layout, void *reserved);
+// matrix: the 2 x 2 transform {xx, xy, yx, yy}, the identity when there is none.
+typedef int (*lvRenderTextFunction)(void *handle, const char *text, int length, int encoding,
+                                    lvPluginFontTarget *target, const double *matrix, lvPluginFontLayout *layout,
+                                    void *reserved);
+typedef int (*lvGetKerningFunction)(void *handle, const char *pair, int encoding, void *reserved);
+// tags: tag 1 and tag 2 carry pointers to ints that get the new height and baseline.
+typedef void (*lvSetFontScaleFunction)(void *handle, double scaleX, double scaleY, lvPluginTag *tags);
+typedef const char *(*lvGetFontFormatFunction)(void *handle);
+
 typedef struct lvPluginRecord {
     uint32_t capabilities;      // capability bits (plug-in)
     uint32_t version;           // plug-in version (plug-in)

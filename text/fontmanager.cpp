@@ -12,6 +12,9 @@
 #include "text/lvimagefont.h"
 #include "text/lvamiga.h"
 #include "text/lvfont.h"
+#include "text/lvimagefont.h"
+#include "text/lvpluginfont.h"
+#include "runtime/vfile.h"
 #include "text/lvtruetype.h"
 
 int InitFontManager(lvFontManager *fm)
@@ -223,9 +226,18 @@ int OpenFontByName(lvFontManager *fm, const char *name, int size, int cacheFlag,
                 size_t dataSize = linkedData ? (linked.systemData ? linked.systemSize : linked.size) : 0;
                 ok = OpenNativeFont(fm, base.c_str(), size, data, dataSize, f);
             }
+        } else if (loader != "inbuilt" && loader != "native") {
+            // "plugin" (or a plug-in's own name): each font plug-in in turn until one answers.
+            lvAdapterScan scan;
+            BeginAdapterScan(&scan, loader.c_str(), PLUGINCAPS_FONT, 0);
+            while (!ok) {
+                int kind = NextAdapter(&scan);
+                if (!kind) break;
+                if (kind == 3 && scan.record) ok = OpenPluginFont(scan.record, name, size, usePoints, adapter, f);
+            }
         }
         if (ok) {
-            f->driver = loader == "native" ? (void *)1 : nullptr;
+            if (f->type != LV_FONT_PLUGIN) f->driver = loader == "native" ? (void *)1 : nullptr;
             font = f;
             used = loader;
         } else {
@@ -277,6 +289,8 @@ int MeasureFontText(lvFontManager *fm, lvFont *font, const char *text, size_t le
     if (!font) font = fm->topaz;
     if (IsAmigaFont(font)) return MeasureAmigaText(font, text, length, charSpacing, encoding, out);
     if (font->type == LV_FONT_IMAGE) return MeasureImageFontText(font, text, length, charSpacing, encoding, out);
+    if (font->type == LV_FONT_PLUGIN)
+        return MeasurePluginText(font, text, length, style, charSpacing, encoding, out);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return MeasureTrueTypeText(font, text, length, style, charSpacing, encoding, out);
 }
@@ -288,12 +302,15 @@ int RenderFontText(lvFontManager *fm, lvFont *font, const lvFontPlane *target, i
     if (IsAmigaFont(font)) return RenderAmigaText(font, target, x, y, text, length, charSpacing, encoding, clip);
     if (font->type == LV_FONT_IMAGE)
         return RenderImageFontText(font, target, x, y, text, length, charSpacing, encoding, clip);
+    if (font->type == LV_FONT_PLUGIN)
+        return RenderPluginText(font, target, x, y, text, length, style, charSpacing, encoding, clip);
     if (!IsFreeTypeFont(font)) return ERR_OPENFONT;
     return RenderTrueTypeText(font, target, x, y, text, length, style, charSpacing, encoding, clip);
 }
 
 int GetFontKerning(lvFontManager *fm, lvFont *font, const char *pair, size_t length, int style, int encoding)
 {
+    if (font && font->type == LV_FONT_PLUGIN) return GetPluginKerning(font, pair, length, encoding);
     if (!IsFreeTypeFont(font)) return 0;
     return GetTrueTypeKerning(font, pair, length, style, encoding);
 }
@@ -308,6 +325,7 @@ void ApplyFontScale(lvFontManager *fm, lvFont *font, double sx, double sy)
     font->baseline = (int)ceil(sy * font->baseBaseline);
     // System fonts are drawn by FreeType here too: both take the transform.
     if (IsFreeTypeFont(font)) ScaleTrueTypeFont(font, sx, sy);
+    if (font->type == LV_FONT_PLUGIN) ScalePluginFont(font, sx, sy);
 }
 
 int GetFontDepth(const lvFont *font)
@@ -337,6 +355,7 @@ void DestroyFont(lvFontManager *fm, lvFont *font)
     if (IsFreeTypeFont(font)) FreeTrueTypeFont(font);
     if (IsAmigaFont(font)) FreeAmigaFont(font);
     if (font->type == LV_FONT_IMAGE) FreeImageFont(font);
+    if (font->type == LV_FONT_PLUGIN) FreePluginFont(font);
     delete font;
 }
 

@@ -10,7 +10,8 @@
 // LVT_INITFAIL, LVT_MIXEDPREFIX, LVT_IMGLOADER, LVT_NETADAPTER, LVT_SLOTS (a command
 // library that checks the interface table's live slots), LVT_RASTER, LVT_BRUSHES (commands
 // that drive the raster and brush slots), LVT_FSYS (memfs that is also the filesystem
-// adapter of its "mem:" names, logging every call to the file $LVT_FSLOG).
+// adapter of its "mem:" names, logging every call to the file $LVT_FSLOG), LVT_FONTS (a
+// font loader serving mono, anti-aliased and pen fonts and one answer to refuse).
 #if defined(LVT_FSYS)
 #define LVT_MEMFS
 #endif
@@ -1253,6 +1254,9 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "saver", PLUGINCAPS_SAVEIMAGE);
     api->system->AddPluginFileType(record, FILETYPE_IMAGE, "Test raw", "image/x-test", "traw", 7001,
                                    FILETYPEFLAGS_SAVE | FILETYPEFLAGS_ALPHA);
+#elif defined(LVT_FONTS)
+    DescribeSelf(record, "fonts", PLUGINCAPS_FONT);
+    api->system->AddAdapterToChain(record, PLUGINCAPS_FONT);
 #elif defined(LVT_NETADAPTER)
     DescribeSelf(record, "netadapter", PLUGINCAPS_NETWORKADAPTER);
     api->system->AddAdapterToChain(record, PLUGINCAPS_NETWORKADAPTER);
@@ -1283,6 +1287,108 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
 #endif
     return 1;
 }
+
+#if defined(LVT_FONTS)
+// ============================================================================
+// Font loader (fonts): "TestMono" depth 1, "TestAA" anti-aliased depth 8 and
+// scalable, "TestPens" 16 pens with pen 0 transparent. Each character is a box 4
+// pixels wide and as tall as the font, advancing 5 (plus the char spacing); the
+// anti-aliased font's coverage and the pen font's pen come from the character code
+// (code, and code & 15). Names that begin with "Bitstream" get an answer the runtime
+// must refuse (depth 8 without anti-aliasing); every free is printed.
+// ============================================================================
+struct TestFont {
+    char name[64];
+    int kind;         // 0 mono, 1 anti-aliased, 2 pens, 3 refused
+    int height, size;
+};
+static uint32_t testPens[256];
+
+LVT_EXPORT(LoadFont)(const char *name, int size, lvPluginFontRequest *r, void *) -> void *
+{
+    int kind = !std::strcmp(name, "TestMono") ? 0 : !std::strcmp(name, "TestAA") ? 1
+             : !std::strcmp(name, "TestPens") ? 2 : !std::strncmp(name, "Bitstream", 9) ? 3 : -1;
+    if (kind < 0) return nullptr;
+    TestFont *f = new TestFont{};
+    std::snprintf(f->name, sizeof f->name, "%s", name);
+    f->kind = kind;
+    f->height = f->size = size;
+    r->height = size;
+    r->baseline = size - 1;
+    if (kind == 0) r->depth = 1;
+    if (kind == 1) {
+        r->depth = 8;
+        r->flags = LV_PLUGINFONT_ANTIALIAS | LV_PLUGINFONT_SCALABLE;
+    }
+    if (kind == 2) {
+        for (int i = 0; i < 16; i++) testPens[i] = 0x111111u * (uint32_t)i;
+        r->depth = 4;
+        r->palette = testPens;
+        r->transparentPen = 0;
+    }
+    if (kind == 3) r->depth = 8;
+    r->name = f->name;
+    std::printf("fontplugin loaded %s %d\n", name, size);
+    std::fflush(stdout);
+    return f;
+}
+
+LVT_EXPORT(FreeFont)(void *handle) -> void
+{
+    TestFont *f = (TestFont *)handle;
+    std::printf("fontplugin freed %s\n", f->name);
+    std::fflush(stdout);
+    delete f;
+}
+
+LVT_EXPORT(MeasureText)(void *handle, const char *, int length, int, lvPluginFontMetrics *out,
+                        lvPluginFontLayout *layout, void *) -> int
+{
+    TestFont *f = (TestFont *)handle;
+    out->advance = length * (5 + layout->charSpacing);
+    out->height = f->height;
+    out->minX = 0;
+    out->minY = -(f->height - 1);
+    out->maxX = out->advance - 2;
+    out->maxY = 0;
+    return 0;
+}
+
+LVT_EXPORT(RenderText)(void *handle, const char *text, int length, int, lvPluginFontTarget *t, const double *,
+                       lvPluginFontLayout *layout, void *) -> int
+{
+    TestFont *f = (TestFont *)handle;
+    bool mask = t->pixelFormat == 15;
+    if ((f->kind == 0) != mask) return 1055;       // the runtime handed the wrong plane
+    if (f->kind == 2 ? !t->pens : f->kind == 1 ? !t->alpha : !t->mask) return 1055;
+    for (int i = 0; i < length; i++) {
+        int code = (unsigned char)text[i];
+        int left = t->x + i * (5 + layout->charSpacing);
+        for (int y = t->y; y < t->y + f->height; y++)
+            for (int x = left; x < left + 4; x++) {
+                if (x < 0 || y < 0 || x >= t->width || y >= t->height) continue;
+                if (mask) t->mask[y * t->maskRowBytes + (x >> 3)] |= (uint8_t)(0x80 >> (x & 7));
+                else if (f->kind == 2) t->pens[y * t->penRowBytes + x] = (uint8_t)(code & 15);
+                else t->alpha[y * t->alphaRowBytes + x] = (uint8_t)code;
+            }
+    }
+    return 0;
+}
+
+LVT_EXPORT(GetKerning)(void *, const char *pair, int, void *) -> int { return !std::strcmp(pair, "AV") ? -2 : 0; }
+
+LVT_EXPORT(SetFontScale)(void *handle, double, double sy, lvPluginTag *tags) -> void
+{
+    TestFont *f = (TestFont *)handle;
+    f->height = (int)(f->size * sy + 0.5);
+    for (; tags && tags->tag; tags++) {
+        if (tags->tag == 1) *(int *)tags->value = f->height;
+        if (tags->tag == 2) *(int *)tags->value = f->height - 1;
+    }
+}
+
+LVT_EXPORT(GetFontFormat)(void *) -> const char * { return "TESTFONT"; }
+#endif
 
 #if defined(LVT_MIXEDPREFIX)
 // lvp_InitPlugin with an unprefixed ClosePlugin: the prefixed form is incomplete.

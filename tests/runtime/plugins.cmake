@@ -9,7 +9,8 @@ set(LV_TESTPLUGIN_VARIANTS
   imgloader:LVT_IMGLOADER netadapter:LVT_NETADAPTER slotcheck:LVT_SLOTS
   rasterslots:LVT_RASTER
   brushslots:LVT_BRUSHES
-  memfsys:LVT_FSYS)
+  memfsys:LVT_FSYS
+  fonts:LVT_FONTS)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})

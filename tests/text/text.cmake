@@ -4,6 +4,7 @@ lv_add_test(text_truetype_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_truetype_t
 lv_add_test(text_fontlist_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_fontlist_test.cpp LIBS lv_text LABELS text parse)
 lv_add_test(text_sysfont_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_sysfont_test.cpp LIBS lv_text LABELS text)
 lv_add_test(text_amiga_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_amiga_test.cpp LIBS lv_text LABELS text parse)
+lv_add_test(text_pluginfont_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_pluginfont_test.cpp LIBS lv_text LABELS text)
 
 # The text library as a script meets it: an assembled applet run by the
 # runtime executable; the engine's state for the library in C++.
@@ -36,3 +37,17 @@ target_compile_definitions(text_output_applet_test PRIVATE LV_TOPAZ_SOURCE="${CM
 add_dependencies(text_output_applet_test lumivarra lvasm lvlink)
 lv_add_test(text_object_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_object_test.cpp LIBS lv_text LABELS text)
 lv_add_test(text_pathtext_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_pathtext_test.cpp LIBS lv_text LABELS text)
+# Fonts from brushes and from the "fonts" test plug-in, in applets.
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_imagefonts.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_imagefonts.lvs)
+lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_imagefonts.lva CHUNK ${LV_TEXT_APPLET_DIR}/text_imagefonts.lvc
+  TARGET applet_text_imagefonts)
+lv_assemble(OUTPUT ${LV_TEXT_APPLET_DIR}/text_pluginfonts.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/text_fixtures/text_pluginfonts.lvs)
+lv_make_applet(OUTPUT ${LV_TEXT_APPLET_DIR}/text_pluginfonts.lva CHUNK ${LV_TEXT_APPLET_DIR}/text_pluginfonts.lvc
+  TARGET applet_text_pluginfonts)
+lv_add_test(text_fontsources_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_fontsources_applet_test.cpp
+  LABELS text)
+target_compile_definitions(text_fontsources_applet_test PRIVATE
+  LV_IMAGEFONTS_APPLET="${LV_TEXT_APPLET_DIR}/text_imagefonts.lva"
+  LV_PLUGINFONTS_APPLET="${LV_TEXT_APPLET_DIR}/text_pluginfonts.lva"
+  LV_FONTS_PLUGIN="${CMAKE_BINARY_DIR}/testplugins/fonts.lvp")
+add_dependencies(text_fontsources_applet_test lumivarra applet_text_imagefonts applet_text_pluginfonts testplugin_fonts)
