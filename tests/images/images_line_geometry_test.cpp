@@ -1,0 +1,65 @@
+// images_line_geometry_test.cpp - the polygon of a thick arrowed line: head and shaft
+// widths, lines shorter than their heads, lines without length.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "images/lvdraw.h"
+
+namespace {
+
+struct Bounds {
+    double lx = 1e9, ly = 1e9, hx = -1e9, hy = -1e9;
+};
+Bounds Of(const double *p, int n) {
+    Bounds b;
+    for (int i = 0; i < n; i++) {
+        b.lx = std::min(b.lx, p[2 * i]), b.hx = std::max(b.hx, p[2 * i]);
+        b.ly = std::min(b.ly, p[2 * i + 1]), b.hy = std::max(b.hy, p[2 * i + 1]);
+    }
+    return b;
+}
+
+TEST(LineGeometry, DoubleArrowHasHeadsSixTimesAndShaftTwiceTheThickness) {
+    double p[24];
+    int n = ThickArrowPolygon(5, 30, 95, 30, 4, ARROWHEAD_DOUBLE, p);
+    ASSERT_EQ(n, 11);
+    // Start head, shaft side, end head, other shaft side, closing point.
+    EXPECT_EQ(p[2], 5); EXPECT_EQ(p[3], 30);          // start tip
+    EXPECT_EQ(p[12], 95); EXPECT_EQ(p[13], 30);       // end tip
+    EXPECT_EQ(std::fabs(p[1] - p[5]), 24);            // start head's base
+    EXPECT_EQ(std::fabs(p[11] - p[15]), 24);          // end head's base
+    EXPECT_EQ(std::fabs(p[7] - p[19]), 8);            // shaft
+    EXPECT_EQ(p[2 * 10], p[0]); EXPECT_EQ(p[2 * 10 + 1], p[1]);
+    Bounds b = Of(p, n);
+    EXPECT_EQ(b.lx, 5); EXPECT_EQ(b.hx, 95); EXPECT_EQ(b.ly, 18); EXPECT_EQ(b.hy, 42);
+}
+
+TEST(LineGeometry, ShortLinesAndLinesWithoutLength) {
+    double p[24];
+    // Shorter than its head: no crossing with the base, the heads alone (no NaN, the
+    // shaft collapses onto the start).
+    int n = ThickArrowPolygon(0, 0, 10, 0, 4, ARROWHEAD_SINGLE, p);
+    ASSERT_EQ(n, 8);
+    for (int i = 0; i < 2 * n; i++) ASSERT_TRUE(std::isfinite(p[i])) << i;
+    EXPECT_EQ(p[0], 0); EXPECT_EQ(p[1], -4);
+    EXPECT_EQ(p[6], 10); EXPECT_EQ(p[7], 0);  // tip
+    n = ThickArrowPolygon(0, 0, 10, 0, 4, ARROWHEAD_DOUBLE, p);
+    ASSERT_EQ(n, 11);
+    for (int i = 0; i < 2 * n; i++) ASSERT_TRUE(std::isfinite(p[i])) << i;
+    // No length: no polygon (the line is drawn without heads).
+    EXPECT_EQ(ThickArrowPolygon(7, 7, 7, 7, 4, ARROWHEAD_DOUBLE, p), 0);
+}
+
+TEST(LineGeometry, SegmentIntersectionWithinBothSegments) {
+    const double a1[2] = {0, 0}, a2[2] = {10, 10}, b1[2] = {0, 10}, b2[2] = {10, 0}, c1[2] = {20, 0},
+                 c2[2] = {20, 10};
+    double out[2];
+    ASSERT_TRUE(SegmentIntersection(a1, a2, b1, b2, out));
+    EXPECT_EQ(out[0], 5); EXPECT_EQ(out[1], 5);
+    EXPECT_FALSE(SegmentIntersection(a1, a2, c1, c2, out));   // beyond the first segment
+    EXPECT_FALSE(SegmentIntersection(a1, a2, a1, a2, out));   // parallel
+}
+
+}  // namespace
