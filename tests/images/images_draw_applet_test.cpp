@@ -274,4 +274,55 @@ TEST(DrawApplet, LinesArrowheadsPlotAndMasks)
     EXPECT_EQ(lines["kept"], "0 1");
 }
 
+TEST(DrawApplet, DisplayClipRegionsAndDegenerateLines)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    // On the display: a line from outside starts at x 0.
+    s.Case("cls", "cls", {0});
+    s.Case("cut", "line", {-10, 5, 10, 5, WHITE});
+    // A thick arrowed line without length is a thick line without heads.
+    s.Case("dot", "line", {50, 50, 50, 50, WHITE, Fields({{"thickness", 4}, {"arrowhead", 1}})});
+    s.Case("plotd", "plot", {60, 60, RED});
+    std::vector<Probe> display = {{"d_0", 0, 5, WHITE}, {"d_10", 10, 5, WHITE}, {"d_11", 11, 5, 0},
+                                  {"d_dot", 50, 50, WHITE}, {"d_plot", 60, 60, RED}, {"d_plot2", 61, 60, 0}};
+    ReadProbes(s, display);
+    // CENTER against the active clip region of a selected brush; ReadPixel outside it fails.
+    s.Case("mk", "createbrush", {9, 40, 40, 0});
+    s.Case("sel", "selectbrush", {9});
+    s.Case("region", "createclipregion", {1, 14, 10, 10, 20, 10});
+    s.Case("setregion", "setclipregion", {1});
+    s.Case("centred", "box", {CENTER, CENTER, 4, 2, WHITE});
+    s.Case("plotout", "plot", {5, 5, WHITE});
+    std::vector<Probe> region = {{"c_in", 18, 14, WHITE}, {"c_in2", 21, 15, WHITE}, {"c_left", 17, 14, 0},
+                                 {"c_above", 18, 13, 0}};
+    ReadProbes(s, region);
+    s.Case("readout", "readpixel", {5, 5});
+    s.Case("end", "endselect", {});
+    // A legacy seventh number turns the box about its top left corner into a diamond; the
+    // corner it turned away from stays clear.
+    s.Case("mk2", "createbrush", {10, 40, 40, 0});
+    s.Case("sel2", "selectbrush", {10});
+    s.Case("turned", "box", {10, 10, 10, 10, WHITE, 0, 45});
+    s.Case("plainbox", "box", {30, 30, 5, 5, WHITE, 0});
+    s.Case("corner", "readpixel", {10, 19});
+    s.Case("diamond", "readpixel", {16, 10});
+    s.Case("plaincorner", "readpixel", {34, 30});
+    s.Case("end2", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["cut"]), "0") << all;
+    EXPECT_EQ(Code(lines["dot"]), "0");
+    CheckProbes(lines, display);
+    EXPECT_EQ(Code(lines["centred"]), "0");
+    EXPECT_EQ(Code(lines["plotout"]), "0");
+    CheckProbes(lines, region);
+    EXPECT_EQ(Code(lines["readout"]), "1168");
+    EXPECT_EQ(Code(lines["turned"]), "0");
+    EXPECT_EQ(lines["corner"], "0 0");
+    EXPECT_EQ(lines["diamond"], "0 " + std::to_string(WHITE));
+    EXPECT_EQ(lines["plaincorner"], "0 " + std::to_string(WHITE));
+}
+
 }  // namespace

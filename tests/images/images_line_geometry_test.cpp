@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "base/lverrors.h"
 #include "images/lvdraw.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
+#include "raster/lvraster.h"
 
 namespace {
 
@@ -60,6 +65,50 @@ TEST(LineGeometry, SegmentIntersectionWithinBothSegments) {
     EXPECT_EQ(out[0], 5); EXPECT_EQ(out[1], 5);
     EXPECT_FALSE(SegmentIntersection(a1, a2, c1, c2, out));   // beyond the first segment
     EXPECT_FALSE(SegmentIntersection(a1, a2, a1, a2, out));   // parallel
+}
+
+// Without a current output every entry answers "no output device" and draws nothing;
+// with a bitmap as the output the entries draw into it and leave the style alone.
+TEST(DrawEngine, EntriesNeedAnOutputAndKeepTheStyle) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = nullptr;
+    lvDrawStyle style{};
+    style.fillStyle = FILLNONE, style.lineWidth = 1, style.formStyle = FORM_NORMAL;
+    const int corners[4] = {0, 0, 0, 0};
+    uint32_t v = 0;
+    EXPECT_EQ(DrawBoxShape(nullptr, &style, 0, 0, 4, 4, 0, corners, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(DrawEllipseShape(nullptr, &style, 15, 0, 0, 3, 3, 0, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(DrawThickLine(nullptr, &style, 0, 0, 9, 9, 0, 4, ARROWHEAD_SINGLE, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 0, 0, 0), ERR_OUTPUTDEVICE);
+    EXPECT_EQ(ReadOutputPixel(nullptr, 0, 0, &v), ERR_OUTPUTDEVICE);
+
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_IMAGE;
+    d.target.bitmap = AllocRgbBitmap(40, 40, 0, nullptr);
+    ASSERT_NE(d.target.bitmap, nullptr);
+    FillBitmapRect(d.target.bitmap, 0, 0, 40, 40, 0);
+    RasterState.currentDisplay = &d;
+    const lvDrawStyle before = style;
+    ASSERT_EQ(DrawThickLine(nullptr, &style, 2, 20, 38, 20, 0xFF0000, 3, ARROWHEAD_SINGLE, PALETTEMODE_REMAP, nullptr,
+                            nullptr, 0),
+              0);
+    EXPECT_EQ(std::memcmp(&before, &style, sizeof style), 0);
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 20, 20, 0) & 0xFFFFFF, 0xFF0000u);  // filled, not outlined
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 36, 20, 0) & 0xFFFFFF, 0xFF0000u);  // the head
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 20, 10, 0) & 0xFFFFFF, 0u);
+    ASSERT_EQ(ReadOutputPixel(nullptr, 20, 20, &v), 0);
+    EXPECT_EQ(v, 0xFF0000u);
+    EXPECT_EQ(ReadOutputPixel(nullptr, 40, 0, &v), ERR_PIXELRANGE);
+    EXPECT_EQ(DrawBoxShape(nullptr, &style, 0, 0, 0, 4, 0, corners, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(DrawArcShape(nullptr, &style, 0, 0, 5, 5, 30, 30, 0xFFFFFF, 1, PALETTEMODE_REMAP, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(DrawThickLine(nullptr, &style, 0, 0, 1, 1, 0, 1, 3, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_WRONGUSAGE);
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(d.target.bitmap);
 }
 
 }  // namespace
