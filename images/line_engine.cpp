@@ -148,6 +148,12 @@ int ThickArrowPolygon(int x1, int y1, int x2, int y2, int thickness, int arrowhe
         if (!SegmentIntersection(p2, p1, startHead, startHead + 4, shaftStart))
             shaftStart[0] = shaftEnd[0], shaftStart[1] = shaftEnd[1];
     }
+    // Heads that overlap leave no shaft: both ends meet between the bases, so that the
+    // polygon does not cross itself.
+    if ((shaftStart[0] - x1) * dx + (shaftStart[1] - y1) * dy > (shaftEnd[0] - x1) * dx + (shaftEnd[1] - y1) * dy) {
+        double mx = Trunc((shaftStart[0] + shaftEnd[0]) / 2), my = Trunc((shaftStart[1] + shaftEnd[1]) / 2);
+        shaftStart[0] = shaftEnd[0] = mx, shaftStart[1] = shaftEnd[1] = my;
+    }
     double ox = Trunc(thickness * dy / length), oy = Trunc(-thickness * dx / length);
     int n = 0;
     auto add = [&](double x, double y) { points[2 * n] = x, points[2 * n + 1] = y, n++; };

@@ -16,6 +16,7 @@ PACKAGES=(
   libtiff-dev libwebp-dev libgif-dev
   libxtst-dev
   libsdl2-ttf-dev
+  libcairo2-dev
 )
 
 missing=()

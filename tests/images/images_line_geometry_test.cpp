@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "base/lverrors.h"
 #include "images/lvdraw.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
+#include "platform/lvplatform.h"
 
 namespace {
 
@@ -107,6 +109,56 @@ TEST(DrawEngine, EntriesNeedAnOutputAndKeepTheStyle) {
     EXPECT_EQ(DrawArcShape(nullptr, &style, 0, 0, 5, 5, 30, 30, 0xFFFFFF, 1, PALETTEMODE_REMAP, nullptr, nullptr, 0), 0);
     EXPECT_EQ(DrawThickLine(nullptr, &style, 0, 0, 1, 1, 0, 1, 3, PALETTEMODE_REMAP, nullptr, nullptr, 0),
               ERR_WRONGUSAGE);
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(d.target.bitmap);
+}
+
+// An allocation that fails at any step gives the engine's code and leaves the output as
+// it was (and, under the sanitizers, nothing leaked).
+TEST(DrawEngine, AllocationFailuresDrawNothing) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_IMAGE;
+    d.target.bitmap = AllocRgbBitmap(60, 60, 0, nullptr);
+    ASSERT_NE(d.target.bitmap, nullptr);
+    FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+    RasterState.currentDisplay = &d;
+    lvDrawStyle style{};
+    style.fillStyle = FILLCOLOR, style.lineWidth = 1;
+    style.formStyle = FORM_ANTIALIAS | FORM_BORDER | FORM_SHADOW;
+    style.borderSize = 2, style.borderColour = 0x00FF00, style.shadowSize = 3, style.shadowColour = 0x0000FF;
+    style.shadowDirection = 3;
+    const int rounded[4] = {30, 30, 30, 30};
+    struct Case {
+        const char *what;
+        std::function<int()> draw;
+        int x, y;  // a pixel drawn when the allocations succeed
+    } cases[] = {
+        {"circle", [&] { return DrawEllipseShape(nullptr, &style, 15, 5, 5, 20, 20, 0xFF0000, 1, nullptr, nullptr, 0); }, 25, 25},
+        {"rounded box", [&] { return DrawBoxShape(nullptr, &style, 5, 5, 30, 20, 0xFF0000, rounded, 1, nullptr, nullptr, 0); }, 20, 15},
+        {"thin arrow", [&] { return DrawThickLine(nullptr, &style, 5, 30, 55, 30, 0xFF0000, 1, 2, 1, nullptr, nullptr, 0); }, 30, 30},
+    };
+    for (Case &c : cases) {
+        int failures = 0;
+        for (int n = 0; n < 40; n++) {
+            FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+            FailAllocMemoryAfter(n);
+            int rc = c.draw();
+            FailAllocMemoryAfter(-1);
+            if (rc == 0) break;
+            failures++;
+            EXPECT_TRUE(rc == ERR_MEM || rc == ERR_BITMAP || rc == ERR_ALLOCALPHA || rc == ERR_ALLOCMASK) << c.what << rc;
+            int drawn = 0;
+            for (int y = 0; y < 60; y++)
+                for (int x = 0; x < 60; x++) drawn += (ReadBitmapPixel(d.target.bitmap, x, y, 0) & 0xFFFFFF) != 0;
+            EXPECT_EQ(drawn, 0) << c.what << " failing after " << n;
+        }
+        EXPECT_GT(failures, 0) << c.what;
+        EXPECT_NE(ReadBitmapPixel(d.target.bitmap, c.x, c.y, 0) & 0xFFFFFF, 0u) << c.what;
+        FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+        EXPECT_EQ(c.draw(), 0);
+        EXPECT_NE(ReadBitmapPixel(d.target.bitmap, c.x, c.y, 0) & 0xFFFFFF, 0u) << c.what << " unhindered";
+    }
     RasterState.currentDisplay = saved;
     FreeBitmapHandle(d.target.bitmap);
 }
