@@ -14,6 +14,7 @@
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lvclipregion.h"
+#include "images/lvdraw.h"
 #include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "libs/digest.h"
@@ -349,6 +350,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("brush", OpenBrushLibrary, GetBrushConstants);
     SetLibraryCloseStep("brushes", CloseBrushLibrary);
     SetLibraryRow("offscreen", OpenOffscreenLibrary, GetOffscreenConstants);
+    SetLibraryRow("draw", OpenDrawLibrary, GetDrawConstants);
+    SetLibraryCloseStep("drawbuffers", CloseDrawLibrary);
     SetLibraryRow("bgpic", OpenBGPicLibrary, GetBGPicConstants);
     SetLibraryCloseStep("bgpics", CloseBGPicLibrary);
     SetLibraryRow("clipregion", OpenClipRegionLibrary, GetClipRegionConstants);

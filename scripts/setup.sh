@@ -17,6 +17,7 @@ PACKAGES=(
   libxtst-dev
   libsdl2-ttf-dev
   libmpg123-0 libopenmpt-dev libxmp-dev
+  libcairo2-dev
 )
 
 missing=()

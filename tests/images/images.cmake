@@ -41,3 +41,9 @@ lv_add_test(images_brush_plugin_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_br
   LIBS lv_images LABELS images)
 lv_add_test(images_palette_display_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_palette_display_test.cpp
   LIBS lv_images LABELS images)
+# The draw library's shapes, lines and pixels as an applet draws them.
+lv_add_test(images_draw_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_draw_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+add_dependencies(images_draw_applet_test lumivarra lvasm lvlink)
+lv_add_test(images_line_geometry_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_line_geometry_test.cpp
+  LIBS lv_images LABELS images)

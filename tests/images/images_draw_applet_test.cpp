@@ -1,0 +1,328 @@
+// images_draw_applet_test.cpp - the draw library's shapes as an applet draws them into
+// selected brushes, read back with ReadPixel (or BrushToRGBArray) and compared with the
+// pixels worked out here; the errors of the commands through the runtime.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "tests/images/images_applet.h"
+
+namespace {
+
+const int FILLNONE = 0, FILLCOLOR = 1, FORM_NORMAL = 1, FORM_ANTIALIAS = 16, FORM_SHADOW = 32, FORM_BORDER = 64;
+const int SHDWSOUTHEAST = 3, ARROWHEAD_DOUBLE = 2, CENTER = -100000, MASKINVISIBLE = 1;
+const unsigned WHITE = 0xFFFFFF, RED = 0xFF0000, GREEN = 0x00FF00, BLUE = 0x0000FF;
+
+struct Probe {
+    const char *key;
+    int x, y;
+    unsigned expected;
+};
+
+// Reads each probe's pixel of the current output.
+void ReadProbes(lvAppletScript &s, const std::vector<Probe> &probes)
+{
+    for (const Probe &p : probes) s.Case(p.key, "readpixel", {p.x, p.y});
+}
+
+void CheckProbes(const std::map<std::string, std::string> &lines, const std::vector<Probe> &probes)
+{
+    for (const Probe &p : probes) {
+        auto it = lines.find(p.key);
+        ASSERT_NE(it, lines.end()) << p.key;
+        EXPECT_EQ(it->second, "0 " + std::to_string(p.expected)) << p.key << " at " << p.x << "," << p.y;
+    }
+}
+
+// The error code of a line (the first word).
+std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }
+
+std::string RunDraw(const lvAppletScript &s, std::map<std::string, std::string> *lines)
+{
+    lvScratchDir dir;
+    int exitCode = -1;
+    std::string all;
+    *lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    EXPECT_EQ(exitCode, 0) << all;
+    return all;
+}
+
+TEST(DrawApplet, BoxesWithBorderShadowCornersAndPlacement)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("mk", "createbrush", {1, 40, 40, 0});
+    s.Case("sel", "selectbrush", {1});
+    s.Case("plain", "box", {2, 2, 4, 3, RED});
+    // Border 2 and shadow 4 to the south east: the canvas starts 2 pixels up and left.
+    s.Case("style", "setformstyle", {FORM_SHADOW | FORM_BORDER,
+                                     Fields({{"shadowcolor", BLUE}, {"shadowsize", 4}, {"shadowdir", SHDWSOUTHEAST},
+                                             {"bordercolor", GREEN}, {"bordersize", 2}})});
+    s.Case("bordered", "box", {22, 22, 4, 4, RED});
+    s.Case("normal", "setformstyle", {FORM_NORMAL});
+    s.Case("zero", "box", {0, 0, 0, 10});
+    s.Case("negative", "box", {0, 0, 10, -1});
+    std::vector<Probe> probes = {
+        {"p_in", 2, 2, RED},      {"p_corner", 5, 4, RED},   {"p_right", 6, 4, 0},     {"p_below", 5, 5, 0},
+        {"p_left", 1, 2, 0},      {"b_border", 20, 20, GREEN}, {"b_border2", 27, 23, GREEN},
+        {"b_fill", 22, 22, RED},  {"b_fill2", 25, 25, RED},  {"b_shadow", 30, 30, BLUE}, {"b_shadow2", 31, 31, BLUE},
+        {"b_clear", 20, 28, 0},   {"b_clear2", 28, 20, 0},   {"b_out", 32, 32, 0},
+    };
+    ReadProbes(s, probes);
+    s.Case("end", "endselect", {});
+    // Rounded corners: "roundlevel" 50 with "cornerd" 0 keeps the top right corner square.
+    s.Case("mk2", "createbrush", {2, 20, 20, 0});
+    s.Case("sel2", "selectbrush", {2});
+    s.Case("rounded", "box", {0, 0, 20, 20, WHITE, Fields({{"roundlevel", 50}, {"cornerd", 0}})});
+    std::vector<Probe> corners = {
+        {"r_tl", 0, 0, 0}, {"r_tr", 19, 0, WHITE}, {"r_bl", 0, 19, 0}, {"r_br", 19, 19, 0}, {"r_mid", 10, 10, WHITE},
+        {"r_edge", 10, 0, WHITE},
+    };
+    ReadProbes(s, corners);
+    s.Case("end2", "endselect", {});
+    // A legacy sixth number rounds every corner.
+    s.Case("mk3", "createbrush", {3, 20, 20, 0});
+    s.Case("sel3", "selectbrush", {3});
+    s.Case("legacy", "box", {0, 0, 20, 20, WHITE, 50});
+    std::vector<Probe> legacy = {{"l_tl", 0, 0, 0}, {"l_tr", 19, 0, 0}, {"l_mid", 10, 10, WHITE}};
+    ReadProbes(s, legacy);
+    s.Case("end3", "endselect", {});
+    // CENTER against the output.
+    s.Case("mk4", "createbrush", {4, 10, 10, 0});
+    s.Case("sel4", "selectbrush", {4});
+    s.Case("centred", "box", {CENTER, CENTER, 4, 2, WHITE});
+    std::vector<Probe> centred = {{"c_in", 3, 4, WHITE}, {"c_in2", 6, 5, WHITE}, {"c_left", 2, 4, 0},
+                                  {"c_right", 7, 4, 0},  {"c_top", 3, 3, 0},     {"c_bottom", 3, 6, 0}};
+    ReadProbes(s, centred);
+    s.Case("end4", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["plain"]), "0") << all;
+    EXPECT_EQ(Code(lines["bordered"]), "0");
+    EXPECT_EQ(Code(lines["zero"]), "1055");
+    EXPECT_EQ(Code(lines["negative"]), "1055");
+    CheckProbes(lines, probes);
+    CheckProbes(lines, corners);
+    CheckProbes(lines, legacy);
+    CheckProbes(lines, centred);
+}
+
+TEST(DrawApplet, OutlinesPolygonsCirclesAndArcs)
+{
+    lvAppletScript s;
+    // FILLNONE with line width 5: the outline reaches 2 pixels out and 2 in.
+    s.Case("none", "setfillstyle", {FILLNONE, 5});
+    s.Case("mk", "createbrush", {1, 30, 30, 0});
+    s.Case("sel", "selectbrush", {1});
+    s.Case("outline", "box", {10, 10, 10, 10, WHITE});
+    std::vector<Probe> outline = {
+        {"o_out2", 8, 15, WHITE}, {"o_out3", 7, 15, 0},  {"o_in2", 12, 15, WHITE},
+        {"o_top", 15, 8, WHITE},  {"o_top3", 15, 7, 0}, {"o_centre", 15, 15, 0},
+    };
+    ReadProbes(s, outline);
+    s.Case("end", "endselect", {});
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    // A polygon from a table, moved by its minimum.
+    s.Case("mk2", "createbrush", {2, 10, 10, 0});
+    s.Case("sel2", "selectbrush", {2});
+    s.Case("poly", "polygon", {1, 1, List({1, 1, 5, 1, 1, 4}), 3, WHITE});
+    std::vector<Probe> poly = {{"g_a", 2, 2, WHITE}, {"g_b", 6, 2, WHITE}, {"g_c", 2, 5, WHITE},
+                               {"g_d", 6, 3, 0},     {"g_e", 3, 5, 0},     {"g_f", 1, 2, 0}};
+    ReadProbes(s, poly);
+    s.Case("count1", "polygon", {0, 0, List({0, 0, 1, 1}), 1});
+    s.Case("count1000", "polygon", {0, 0, List({0, 0, 1, 1}), 1000});
+    s.Case("badvertex", "polygon", {0, 0, List({0, 0, 1, Str("x"), 2, 2}), 3});
+    s.Case("short", "polygon", {0, 0, List({0, 0, 1, 1}), 3});
+    s.Case("end2", "endselect", {});
+    // Circle: a "rotate" draw tag changes nothing.
+    for (int id : {3, 4}) {
+        std::string n = std::to_string(id);
+        s.Case("mk" + n, "createbrush", {id, 9, 9, 0});
+        s.Case("sel" + n, "selectbrush", {id});
+        if (id == 3) s.Case("circle", "circle", {1, 1, 3, WHITE});
+        else s.Case("circlerot", "circle", {1, 1, 3, WHITE, Fields({{"rotate", 45}})});
+        s.Case("end" + n, "endselect", {});
+    }
+    std::vector<int> all81;
+    for (int i = 0; i < 81; i++) all81.push_back(i);
+    s.Case("px3", "brushtorgbarray", {3}, 1, all81);
+    s.Case("px4", "brushtorgbarray", {4}, 1, all81);
+    // Arcs 0..90 (angles run clockwise from the right): clockwise the lower right
+    // quarter, the other way round the other three.
+    for (int id : {5, 6}) {
+        std::string n = std::to_string(id);
+        s.Case("mk" + n, "createbrush", {id, 21, 21, 0});
+        s.Case("sel" + n, "selectbrush", {id});
+        s.Case("arc" + n, "arc", {0, 0, 10, 10, 0, 90, WHITE, Fields({{"clockwise", id == 5 ? 0 : 1}})});
+        ReadProbes(s, {{("a_ur" + n).c_str(), 15, 5, 0}, {("a_ll" + n).c_str(), 5, 15, 0},
+                       {("a_lr" + n).c_str(), 15, 15, 0}});
+        s.Case("end" + n, "endselect", {});
+    }
+    s.Case("mk7", "createbrush", {7, 21, 21, 0});
+    s.Case("sel7", "selectbrush", {7});
+    s.Case("arcsame", "arc", {0, 0, 10, 10, 45, 45, WHITE});
+    s.Case("arcneg", "arc", {0, 0, 10, 10, -1, 45, WHITE});
+    s.Case("arcsamepx", "readpixel", {10, 10});
+    s.Case("end7", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["outline"]), "0") << all;
+    CheckProbes(lines, outline);
+    CheckProbes(lines, poly);
+    EXPECT_EQ(Code(lines["count1"]), "1055");
+    EXPECT_EQ(Code(lines["count1000"]), "1055");
+    EXPECT_EQ(Code(lines["badvertex"]), "1189");
+    EXPECT_EQ(Code(lines["short"]), "1189");
+    EXPECT_EQ(Code(lines["circle"]), "0");
+    EXPECT_EQ(Code(lines["circlerot"]), "0");
+    EXPECT_EQ(lines["px3"], lines["px4"]);
+    // The circle's top left is at (1, 1): its top pixel at (4, 1), nothing at the corner.
+    std::istringstream px(lines["px3"]);
+    std::vector<long long> v;
+    for (long long n; px >> n;) v.push_back(n);
+    ASSERT_EQ(v.size(), 82u);
+    EXPECT_EQ(v[1 + 1 * 9 + 4] & 0xFFFFFF, WHITE);
+    EXPECT_EQ(v[1 + 4 * 9 + 4] & 0xFFFFFF, WHITE);
+    EXPECT_EQ(v[1 + 1 * 9 + 1] & 0xFFFFFF, 0u);
+    EXPECT_EQ(v[1 + 0 * 9 + 4] & 0xFFFFFF, 0u);
+    EXPECT_EQ(Code(lines["arc5"]), "0");
+    const std::string white = "0 " + std::to_string(WHITE);
+    EXPECT_EQ(lines["a_ur5"], white);
+    EXPECT_EQ(lines["a_ll5"], white);
+    EXPECT_EQ(lines["a_lr5"], "0 0");
+    EXPECT_EQ(lines["a_ur6"], "0 0");
+    EXPECT_EQ(lines["a_ll6"], "0 0");
+    EXPECT_EQ(lines["a_lr6"], white);
+    EXPECT_EQ(Code(lines["arcsame"]), "0");
+    EXPECT_EQ(lines["arcsamepx"], "0 0");
+    EXPECT_EQ(Code(lines["arcneg"]), "1055");
+}
+
+TEST(DrawApplet, LinesArrowheadsPlotAndMasks)
+{
+    lvAppletScript s;
+    s.Case("none", "setfillstyle", {FILLNONE});
+    s.Case("mk", "createbrush", {1, 100, 60, 0});
+    s.Case("sel", "selectbrush", {1});
+    // Thickness 4, both heads: the shaft is 8 wide, the heads 24 at their base, drawn
+    // filled although the fill style is FILLNONE.
+    s.Case("arrow", "line", {5, 30, 95, 30, WHITE, Fields({{"thickness", 4}, {"arrowhead", ARROWHEAD_DOUBLE}})});
+    std::vector<Probe> arrow = {
+        {"s_top", 50, 27, WHITE}, {"s_above", 50, 24, 0}, {"s_bottom", 50, 33, WHITE}, {"s_below", 50, 36, 0},
+        {"h_base", 57, 20, WHITE}, {"h_out", 57, 16, 0},  {"h_base2", 57, 40, WHITE}, {"h_out2", 57, 44, 0},
+        {"h_tip", 93, 30, WHITE},  {"h_start", 7, 30, WHITE}, {"h_past", 97, 30, 0},
+    };
+    ReadProbes(s, arrow);
+    s.Case("fillafter", "getfillstyle", {}, 2);
+    s.Case("end", "endselect", {});
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    // Thickness 0 draws one pixel, 100 draws 64.
+    s.Case("mk2", "createbrush", {2, 100, 100, 0});
+    s.Case("sel2", "selectbrush", {2});
+    s.Case("thin", "line", {0, 5, 99, 5, WHITE, Fields({{"thickness", 0}})});
+    s.Case("thick", "line", {10, 50, 90, 50, WHITE, Fields({{"thickness", 100}})});
+    std::vector<Probe> widths = {
+        {"t_on", 50, 5, WHITE},   {"t_above", 50, 4, 0},  {"t_below", 50, 6, 0},
+        {"w_top", 50, 20, WHITE}, {"w_bottom", 50, 80, WHITE}, {"w_above", 50, 15, 0}, {"w_below", 50, 85, 0},
+    };
+    ReadProbes(s, widths);
+    // Plot of white at transparency 128 into a brush without alpha blends half way.
+    s.Case("plot", "plot", {3, 90, 0x80FFFFFFu});
+    s.Case("plotpx", "readpixel", {3, 90});
+    s.Case("plotout", "plot", {-1, 90, WHITE});
+    s.Case("readout", "readpixel", {100, 0});
+    s.Case("readneg", "readpixel", {0, -1});
+    s.Case("end2", "endselect", {});
+    // A line on a selected mask in MASKINVISIBLE clears the mask along the line; a mask
+    // that does not exist yet reads as set.
+    s.Case("mk3", "createbrush", {3, 10, 10, 0});
+    s.Case("selmask", "selectmask", {3});
+    s.Case("nomask", "readpixel", {3, 5});
+    s.Case("mode", "setmaskmode", {MASKINVISIBLE});
+    s.Case("maskline", "line", {0, 5, 9, 5});
+    s.Case("cleared", "readpixel", {3, 5});
+    s.Case("kept", "readpixel", {3, 4});
+    s.Case("end3", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["arrow"]), "0") << all;
+    CheckProbes(lines, arrow);
+    EXPECT_EQ(lines["fillafter"].substr(0, 3), "0 0");
+    CheckProbes(lines, widths);
+    EXPECT_EQ(Code(lines["plot"]), "0");
+    {
+        std::istringstream in(lines["plotpx"]);
+        long long code = -1, v = -1;
+        in >> code >> v;
+        EXPECT_EQ(code, 0);
+        for (int shift : {0, 8, 16}) {
+            int c = (v >> shift) & 0xFF;
+            EXPECT_GE(c, 126) << lines["plotpx"];
+            EXPECT_LE(c, 129) << lines["plotpx"];
+        }
+    }
+    EXPECT_EQ(Code(lines["plotout"]), "0");
+    EXPECT_EQ(Code(lines["readout"]), "1168");
+    EXPECT_EQ(Code(lines["readneg"]), "1168");
+    EXPECT_EQ(lines["nomask"], "0 1") << all;
+    EXPECT_EQ(Code(lines["maskline"]), "0");
+    EXPECT_EQ(lines["cleared"], "0 0");
+    EXPECT_EQ(lines["kept"], "0 1");
+}
+
+TEST(DrawApplet, DisplayClipRegionsAndDegenerateLines)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    // On the display: a line from outside starts at x 0.
+    s.Case("cls", "cls", {0});
+    s.Case("cut", "line", {-10, 5, 10, 5, WHITE});
+    // A thick arrowed line without length is a thick line without heads.
+    s.Case("dot", "line", {50, 50, 50, 50, WHITE, Fields({{"thickness", 4}, {"arrowhead", 1}})});
+    s.Case("plotd", "plot", {60, 60, RED});
+    std::vector<Probe> display = {{"d_0", 0, 5, WHITE}, {"d_10", 10, 5, WHITE}, {"d_11", 11, 5, 0},
+                                  {"d_dot", 50, 50, WHITE}, {"d_plot", 60, 60, RED}, {"d_plot2", 61, 60, 0}};
+    ReadProbes(s, display);
+    // CENTER against the active clip region of a selected brush; ReadPixel outside it fails.
+    s.Case("mk", "createbrush", {9, 40, 40, 0});
+    s.Case("sel", "selectbrush", {9});
+    s.Case("region", "createclipregion", {1, 14, 10, 10, 20, 10});
+    s.Case("setregion", "setclipregion", {1});
+    s.Case("centred", "box", {CENTER, CENTER, 4, 2, WHITE});
+    s.Case("plotout", "plot", {5, 5, WHITE});
+    std::vector<Probe> region = {{"c_in", 18, 14, WHITE}, {"c_in2", 21, 15, WHITE}, {"c_left", 17, 14, 0},
+                                 {"c_above", 18, 13, 0}};
+    ReadProbes(s, region);
+    s.Case("readout", "readpixel", {5, 5});
+    s.Case("end", "endselect", {});
+    // A legacy seventh number turns the box about its top left corner into a diamond; the
+    // corner it turned away from stays clear.
+    s.Case("mk2", "createbrush", {10, 40, 40, 0});
+    s.Case("sel2", "selectbrush", {10});
+    s.Case("turned", "box", {10, 10, 10, 10, WHITE, 0, 45});
+    s.Case("plainbox", "box", {30, 30, 5, 5, WHITE, 0});
+    s.Case("corner", "readpixel", {10, 19});
+    s.Case("diamond", "readpixel", {16, 10});
+    s.Case("plaincorner", "readpixel", {34, 30});
+    s.Case("end2", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["cut"]), "0") << all;
+    EXPECT_EQ(Code(lines["dot"]), "0");
+    CheckProbes(lines, display);
+    EXPECT_EQ(Code(lines["centred"]), "0");
+    EXPECT_EQ(Code(lines["plotout"]), "0");
+    CheckProbes(lines, region);
+    EXPECT_EQ(Code(lines["readout"]), "1168");
+    EXPECT_EQ(Code(lines["turned"]), "0");
+    EXPECT_EQ(lines["corner"], "0 0");
+    EXPECT_EQ(lines["diamond"], "0 " + std::to_string(WHITE));
+    EXPECT_EQ(lines["plaincorner"], "0 " + std::to_string(WHITE));
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// images_line_geometry_test.cpp - the polygon of a thick arrowed line: head and shaft
+// widths, lines shorter than their heads, lines without length.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+
+#include "base/lverrors.h"
+#include "images/lvdraw.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
+#include "raster/lvraster.h"
+#include "platform/lvplatform.h"
+
+namespace {
+
+struct Bounds {
+    double lx = 1e9, ly = 1e9, hx = -1e9, hy = -1e9;
+};
+Bounds Of(const double *p, int n) {
+    Bounds b;
+    for (int i = 0; i < n; i++) {
+        b.lx = std::min(b.lx, p[2 * i]), b.hx = std::max(b.hx, p[2 * i]);
+        b.ly = std::min(b.ly, p[2 * i + 1]), b.hy = std::max(b.hy, p[2 * i + 1]);
+    }
+    return b;
+}
+
+TEST(LineGeometry, DoubleArrowHasHeadsSixTimesAndShaftTwiceTheThickness) {
+    double p[24];
+    int n = ThickArrowPolygon(5, 30, 95, 30, 4, ARROWHEAD_DOUBLE, p);
+    ASSERT_EQ(n, 11);
+    // Start head, shaft side, end head, other shaft side, closing point.
+    EXPECT_EQ(p[2], 5); EXPECT_EQ(p[3], 30);          // start tip
+    EXPECT_EQ(p[12], 95); EXPECT_EQ(p[13], 30);       // end tip
+    EXPECT_EQ(std::fabs(p[1] - p[5]), 24);            // start head's base
+    EXPECT_EQ(std::fabs(p[11] - p[15]), 24);          // end head's base
+    EXPECT_EQ(std::fabs(p[7] - p[19]), 8);            // shaft
+    EXPECT_EQ(p[2 * 10], p[0]); EXPECT_EQ(p[2 * 10 + 1], p[1]);
+    Bounds b = Of(p, n);
+    EXPECT_EQ(b.lx, 5); EXPECT_EQ(b.hx, 95); EXPECT_EQ(b.ly, 18); EXPECT_EQ(b.hy, 42);
+}
+
+TEST(LineGeometry, ShortLinesAndLinesWithoutLength) {
+    double p[24];
+    // Shorter than its head: no crossing with the base, the heads alone (no NaN, the
+    // shaft collapses onto the start).
+    int n = ThickArrowPolygon(0, 0, 10, 0, 4, ARROWHEAD_SINGLE, p);
+    ASSERT_EQ(n, 8);
+    for (int i = 0; i < 2 * n; i++) ASSERT_TRUE(std::isfinite(p[i])) << i;
+    EXPECT_EQ(p[0], 0); EXPECT_EQ(p[1], -4);
+    EXPECT_EQ(p[6], 10); EXPECT_EQ(p[7], 0);  // tip
+    n = ThickArrowPolygon(0, 0, 10, 0, 4, ARROWHEAD_DOUBLE, p);
+    ASSERT_EQ(n, 11);
+    for (int i = 0; i < 2 * n; i++) ASSERT_TRUE(std::isfinite(p[i])) << i;
+    // No length: no polygon (the line is drawn without heads).
+    EXPECT_EQ(ThickArrowPolygon(7, 7, 7, 7, 4, ARROWHEAD_DOUBLE, p), 0);
+}
+
+TEST(LineGeometry, SegmentIntersectionWithinBothSegments) {
+    const double a1[2] = {0, 0}, a2[2] = {10, 10}, b1[2] = {0, 10}, b2[2] = {10, 0}, c1[2] = {20, 0},
+                 c2[2] = {20, 10};
+    double out[2];
+    ASSERT_TRUE(SegmentIntersection(a1, a2, b1, b2, out));
+    EXPECT_EQ(out[0], 5); EXPECT_EQ(out[1], 5);
+    EXPECT_FALSE(SegmentIntersection(a1, a2, c1, c2, out));   // beyond the first segment
+    EXPECT_FALSE(SegmentIntersection(a1, a2, a1, a2, out));   // parallel
+}
+
+// Without a current output every entry answers "no output device" and draws nothing;
+// with a bitmap as the output the entries draw into it and leave the style alone.
+TEST(DrawEngine, EntriesNeedAnOutputAndKeepTheStyle) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    RasterState.currentDisplay = nullptr;
+    lvDrawStyle style{};
+    style.fillStyle = FILLNONE, style.lineWidth = 1, style.formStyle = FORM_NORMAL;
+    const int corners[4] = {0, 0, 0, 0};
+    uint32_t v = 0;
+    EXPECT_EQ(DrawBoxShape(nullptr, &style, 0, 0, 4, 4, 0, corners, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(DrawEllipseShape(nullptr, &style, 15, 0, 0, 3, 3, 0, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(DrawThickLine(nullptr, &style, 0, 0, 9, 9, 0, 4, ARROWHEAD_SINGLE, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_OUTPUTDEVICE);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 0, 0, 0), ERR_OUTPUTDEVICE);
+    EXPECT_EQ(ReadOutputPixel(nullptr, 0, 0, &v), ERR_OUTPUTDEVICE);
+
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_IMAGE;
+    d.target.bitmap = AllocRgbBitmap(40, 40, 0, nullptr);
+    ASSERT_NE(d.target.bitmap, nullptr);
+    FillBitmapRect(d.target.bitmap, 0, 0, 40, 40, 0);
+    RasterState.currentDisplay = &d;
+    const lvDrawStyle before = style;
+    ASSERT_EQ(DrawThickLine(nullptr, &style, 2, 20, 38, 20, 0xFF0000, 3, ARROWHEAD_SINGLE, PALETTEMODE_REMAP, nullptr,
+                            nullptr, 0),
+              0);
+    EXPECT_EQ(std::memcmp(&before, &style, sizeof style), 0);
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 20, 20, 0) & 0xFFFFFF, 0xFF0000u);  // filled, not outlined
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 36, 20, 0) & 0xFFFFFF, 0xFF0000u);  // the head
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 20, 10, 0) & 0xFFFFFF, 0u);
+    ASSERT_EQ(ReadOutputPixel(nullptr, 20, 20, &v), 0);
+    EXPECT_EQ(v, 0xFF0000u);
+    EXPECT_EQ(ReadOutputPixel(nullptr, 40, 0, &v), ERR_PIXELRANGE);
+    EXPECT_EQ(DrawBoxShape(nullptr, &style, 0, 0, 0, 4, 0, corners, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_WRONGUSAGE);
+    EXPECT_EQ(DrawArcShape(nullptr, &style, 0, 0, 5, 5, 30, 30, 0xFFFFFF, 1, PALETTEMODE_REMAP, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(DrawThickLine(nullptr, &style, 0, 0, 1, 1, 0, 1, 3, PALETTEMODE_REMAP, nullptr, nullptr, 0),
+              ERR_WRONGUSAGE);
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(d.target.bitmap);
+}
+
+// An allocation that fails at any step gives the engine's code and leaves the output as
+// it was (and, under the sanitizers, nothing leaked).
+TEST(DrawEngine, AllocationFailuresDrawNothing) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_IMAGE;
+    d.target.bitmap = AllocRgbBitmap(60, 60, 0, nullptr);
+    ASSERT_NE(d.target.bitmap, nullptr);
+    FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+    RasterState.currentDisplay = &d;
+    lvDrawStyle style{};
+    style.fillStyle = FILLCOLOR, style.lineWidth = 1;
+    style.formStyle = FORM_ANTIALIAS | FORM_BORDER | FORM_SHADOW;
+    style.borderSize = 2, style.borderColour = 0x00FF00, style.shadowSize = 3, style.shadowColour = 0x0000FF;
+    style.shadowDirection = 3;
+    const int rounded[4] = {30, 30, 30, 30};
+    struct Case {
+        const char *what;
+        std::function<int()> draw;
+        int x, y;  // a pixel drawn when the allocations succeed
+    } cases[] = {
+        {"circle", [&] { return DrawEllipseShape(nullptr, &style, 15, 5, 5, 20, 20, 0xFF0000, 1, nullptr, nullptr, 0); }, 25, 25},
+        {"rounded box", [&] { return DrawBoxShape(nullptr, &style, 5, 5, 30, 20, 0xFF0000, rounded, 1, nullptr, nullptr, 0); }, 20, 15},
+        {"thin arrow", [&] { return DrawThickLine(nullptr, &style, 5, 30, 55, 30, 0xFF0000, 1, 2, 1, nullptr, nullptr, 0); }, 30, 30},
+    };
+    for (Case &c : cases) {
+        int failures = 0;
+        for (int n = 0; n < 40; n++) {
+            FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+            FailAllocMemoryAfter(n);
+            int rc = c.draw();
+            FailAllocMemoryAfter(-1);
+            if (rc == 0) break;
+            failures++;
+            EXPECT_TRUE(rc == ERR_MEM || rc == ERR_BITMAP || rc == ERR_ALLOCALPHA || rc == ERR_ALLOCMASK) << c.what << rc;
+            int drawn = 0;
+            for (int y = 0; y < 60; y++)
+                for (int x = 0; x < 60; x++) drawn += (ReadBitmapPixel(d.target.bitmap, x, y, 0) & 0xFFFFFF) != 0;
+            EXPECT_EQ(drawn, 0) << c.what << " failing after " << n;
+        }
+        EXPECT_GT(failures, 0) << c.what;
+        EXPECT_NE(ReadBitmapPixel(d.target.bitmap, c.x, c.y, 0) & 0xFFFFFF, 0u) << c.what;
+        FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+        EXPECT_EQ(c.draw(), 0);
+        EXPECT_NE(ReadBitmapPixel(d.target.bitmap, c.x, c.y, 0) & 0xFFFFFF, 0u) << c.what << " unhindered";
+    }
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(d.target.bitmap);
+}
+
+}  // namespace
