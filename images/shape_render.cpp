@@ -37,8 +37,9 @@ void RectPolygon(int width, int height, double out[10]) {
     std::memcpy(out, p, sizeof p);
 }
 
-// One filled polygon into the image set.
-void FillPolygonInto(const lvShapeImages *img, const double *points, int count, int x, int y, int w, int h,
+// One filled polygon into the image set; 0 or the painter's error (its coverage plane
+// could not be made).
+int FillPolygonInto(const lvShapeImages *img, const double *points, int count, int x, int y, int w, int h,
                      uint32_t colour, int transparency, lvBitMapHandle *source, int antiAlias, int thickness) {
     lvOutlineRequest r{};
     r.colour = colour;
@@ -51,7 +52,7 @@ void FillPolygonInto(const lvShapeImages *img, const double *points, int count, 
     r.antiAlias = antiAlias;
     r.outlineThickness = thickness;
     r.source = img->rgb ? source : nullptr;
-    PaintOutline(&r);
+    return PaintOutline(&r);
 }
 
 }  // namespace
@@ -192,20 +193,22 @@ static int MakeFillImage(void *state, const lvShapeJob *job, int w, int h, int x
 }
 
 // Palette outputs: shadow, border and fill as pen values into the pen plane, hard-edged.
-static void RenderPens(const lvShapeJob *job, const lvShapeImages *img, const double *points, int count,
+static int RenderPens(const lvShapeJob *job, const lvShapeImages *img, const double *points, int count,
                        const double *borderPoints, int borderCount, int shapeX, int shapeY, int shadowX,
                        int shadowY) {
     lvShapeImages pens{};
     pens.alpha = img->pens;
     const bool border = job->hasBorder && borderCount > 0;
     if (job->hasShadow)
-        FillPolygonInto(&pens, border ? borderPoints : points, border ? borderCount : count, shadowX, shadowY,
-                        job->shapeW, job->shapeH, 0, 255 - img->shadowValue, nullptr, 0, 0);
+        if (int rc = FillPolygonInto(&pens, border ? borderPoints : points, border ? borderCount : count, shadowX,
+                                     shadowY, job->shapeW, job->shapeH, 0, 255 - img->shadowValue, nullptr, 0, 0))
+            return rc;
     if (border)
-        FillPolygonInto(&pens, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH, 0,
-                        255 - img->borderValue, nullptr, 0, 0);
-    FillPolygonInto(&pens, points, count, shapeX, shapeY, job->shapeW, job->shapeH, 0, 255 - img->fillValue, nullptr,
-                    0, job->fillStyle == FILLNONE ? std::max(1, job->style.lineWidth) : 0);
+        if (int rc = FillPolygonInto(&pens, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH, 0,
+                                     255 - img->borderValue, nullptr, 0, 0))
+            return rc;
+    return FillPolygonInto(&pens, points, count, shapeX, shapeY, job->shapeW, job->shapeH, 0, 255 - img->fillValue,
+                           nullptr, 0, job->fillStyle == FILLNONE ? std::max(1, job->style.lineWidth) : 0);
 }
 
 int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int count, const double *borderPoints,
@@ -215,8 +218,9 @@ int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int cou
     if (rc) return rc;
     if (colour) *colour = images->colour;
     if (images->pens) {
-        RenderPens(job, images, points, count, borderPoints, borderCount, shapeX, shapeY, shadowX, shadowY);
-        return 0;
+        rc = RenderPens(job, images, points, count, borderPoints, borderCount, shapeX, shapeY, shadowX, shadowY);
+        if (rc) FreeShapeImages(images);
+        return rc;
     }
     const bool aa = job->antiAlias != 0;
     const bool border = job->hasBorder && borderCount > 0;
@@ -239,11 +243,17 @@ int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int cou
         }
         lvShapeImages cov{};
         cov.alpha = fill;
-        FillPolygonInto(&cov, points, count, 0, 0, job->shapeW, job->shapeH, 0xFFFFFF, 0, nullptr, 1, 0);
-        if (border) {
+        rc = FillPolygonInto(&cov, points, count, 0, 0, job->shapeW, job->shapeH, 0xFFFFFF, 0, nullptr, 1, 0);
+        if (!rc && border) {
             cov.alpha = edge;
-            FillPolygonInto(&cov, borderPoints, borderCount, 0, 0, job->shapeW, job->shapeH, 0xFFFFFF, 0, nullptr, 1,
-                            0);
+            rc = FillPolygonInto(&cov, borderPoints, borderCount, 0, 0, job->shapeW, job->shapeH, 0xFFFFFF, 0, nullptr,
+                                 1, 0);
+        }
+        if (rc) {
+            FreeBitmapHandle(fill);
+            FreeBitmapHandle(edge);
+            FreeShapeImages(images);
+            return rc;
         }
         if (images->colourOnly) {
             // Only the coverage is kept; the blit paints the colour through it.
@@ -272,21 +282,22 @@ int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int cou
         return 0;
     }
     if (aa) {  // FILLNONE: the outline stroked at the line width
-        FillPolygonInto(images, points, count, 0, 0, canvasW, canvasH, job->colour, job->fillTransparency,
-                        images->fillImage, 1, lineWidth);
-        return 0;
+        rc = FillPolygonInto(images, points, count, 0, 0, canvasW, canvasH, job->colour, job->fillTransparency,
+                             images->fillImage, 1, lineWidth);
+        if (rc) FreeShapeImages(images);
+        return rc;
     }
     const bool rgb = images->rgb != nullptr;
     if (job->hasShadow && !(rgb && job->shadowTransparency >= 255))
-        FillPolygonInto(images, border ? borderPoints : points, border ? borderCount : count, shadowX, shadowY,
-                        job->shapeW, job->shapeH, job->shadowColour, job->shadowTransparency, nullptr, 0, 0);
-    if (border && !(rgb && job->borderTransparency >= 255)) {
+        rc = FillPolygonInto(images, border ? borderPoints : points, border ? borderCount : count, shadowX, shadowY,
+                             job->shapeW, job->shapeH, job->shadowColour, job->shadowTransparency, nullptr, 0, 0);
+    if (!rc && border && !(rgb && job->borderTransparency >= 255)) {
         if (job->hasShadow && job->borderTransparency) {
             rc = BlendFillThroughPlane(job->shapeW, job->shapeH, borderPoints, borderCount, images->rgb,
                                        images->alpha, shapeX, shapeY, job->borderColour, job->borderTransparency);
         } else {
-            FillPolygonInto(images, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH,
-                            job->borderColour, job->borderTransparency, nullptr, 0, 0);
+            rc = FillPolygonInto(images, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH,
+                                 job->borderColour, job->borderTransparency, nullptr, 0, 0);
         }
     }
     if (!rc) {
@@ -295,11 +306,11 @@ int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int cou
                 rc = BlendFillThroughPlane(job->shapeW, job->shapeH, points, count, images->rgb, images->alpha,
                                            shapeX, shapeY, job->colour, job->fillTransparency);
         } else if (job->fillStyle == FILLNONE) {
-            FillPolygonInto(images, points, count, shapeX, shapeY, job->shapeW, job->shapeH, job->colour,
-                            job->fillTransparency, images->fillImage, 0, lineWidth);
+            rc = FillPolygonInto(images, points, count, shapeX, shapeY, job->shapeW, job->shapeH, job->colour,
+                                 job->fillTransparency, images->fillImage, 0, lineWidth);
         } else {
-            FillPolygonInto(images, points, count, shapeX, shapeY, job->shapeW, job->shapeH, job->colour,
-                            job->fillTransparency, images->fillImage, 0, 0);
+            rc = FillPolygonInto(images, points, count, shapeX, shapeY, job->shapeW, job->shapeH, job->colour,
+                                 job->fillTransparency, images->fillImage, 0, 0);
         }
     }
     if (rc) FreeShapeImages(images);

@@ -137,6 +137,8 @@ TEST(DrawEngine, AllocationFailuresDrawNothing) {
         {"circle", [&] { return DrawEllipseShape(nullptr, &style, 15, 5, 5, 20, 20, 0xFF0000, 1, nullptr, nullptr, 0); }, 25, 25},
         {"rounded box", [&] { return DrawBoxShape(nullptr, &style, 5, 5, 30, 20, 0xFF0000, rounded, 1, nullptr, nullptr, 0); }, 20, 15},
         {"thin arrow", [&] { return DrawThickLine(nullptr, &style, 5, 30, 55, 30, 0xFF0000, 1, 2, 1, nullptr, nullptr, 0); }, 30, 30},
+        // A thick arrow is one anti-aliased, bordered polygon whose coverage plane may fail.
+        {"thick arrow", [&] { return DrawThickLine(nullptr, &style, 5, 45, 55, 45, 0xFF0000, 4, 2, 1, nullptr, nullptr, 0); }, 30, 45},
     };
     for (Case &c : cases) {
         int failures = 0;
