@@ -9,6 +9,7 @@
 #include "ui/display_windows.h"
 #include "ui/display_draw.h"
 #include "ui/display_mirrors.h"
+#include "ui/display_modes.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
@@ -398,6 +399,9 @@ int FreeDisplayById(lvState *L, lvObjectId id)
     if (int err = FindDisplayById(id, &d)) return err;
     if (d == currentDisplay) return ERR_FREEADISPLAY;
     if (d->mirrors) return ERR_SATFREEDISP;
+    FreeDisplayBackfill(L, d);
+    if (d->backfillOwner) d->backfillOwner->backfillOf = nullptr;
+    d->backfillOwner = nullptr;
     if (d->state != DISPSTATE_CLOSED)
         if (int err = CloseDisplayCore(L, d, 0)) return err;
     UnlinkDisplay(d);

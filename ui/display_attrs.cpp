@@ -1,13 +1,15 @@
 // display_attrs.cpp - GetAttribute(DISPLAY, id, attribute): what a script can ask about a
-// display. The font and palette attributes belong to the text and palette subsystems and
-// answer ERR_UNIMPLCMD until their hooks are installed.
+// display. The font attributes belong to the text library: they go to the attribute
+// callback of its font type (the current font), ERR_UNIMPLCMD while no text library runs.
 //
 // Depends on: ui/display.h, ui/display_attrs.h, ui/display_modes.h.
 #include "ui/display_attrs.h"
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
+#include "raster/lvdrawstate.h"
 #include "raster/lvraster.h"
+#include "formats/lvformats.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include "ui/display_modes.h"
@@ -55,6 +57,47 @@ int PushOutputDevice(lvState *L, const lvDisplay *d)
     PushObjectId(L, GetObjectIdOf(&out->header));
     PushNumber(L, t.kind == OUTPUT_BGPIC ? 0 : t.kind);
     return 3;
+}
+
+// The font object type of the text library; its callback answers for the current font
+// when given the identifier 0.
+enum { FONT_OBJECT_TYPE = 43 };
+
+int PushCurrentFontAttribute(lvState *L, int attribute)
+{
+    lvObjectType *type = FindObjectType(FONT_OBJECT_TYPE);
+    if (!type || !type->attribute) return ERR_UNIMPLCMD;
+    return type->attribute(L, attribute, lvObjectId{0, nullptr});
+}
+
+// The BGPic's pens as a table indexed from 0 (empty without a palette).
+int PushBGPicPalette(lvState *L, const lvBGPic *b)
+{
+    PushNewTable(L);
+    for (int i = 0; b && b->palette && b->depth <= 8 && i < (1 << b->depth); i++) {
+        PushNumber(L, i);
+        PushNumber(L, b->palette[i] & 0xFFFFFFu);
+        SetTableValueRaw(L, -3);
+    }
+    return 1;
+}
+
+// The BGPic's colour-cycle ranges as a table of tables indexed from 0.
+int PushBGPicCycleTable(lvState *L, const lvBGPic *b)
+{
+    auto *table = b ? (const lvCycleRange *)b->cycleTable : nullptr;
+    PushNewTable(L);
+    for (int i = 0; table && i < b->cycleCount; i++) {
+        PushNumber(L, i);
+        PushNewTable(L);
+        SetFieldInt(L, "active", table[i].flags & 1);
+        SetFieldInt(L, "reverse", (table[i].flags >> 1) & 1);
+        SetFieldInt(L, "rate", table[i].rate);
+        SetFieldInt(L, "low", table[i].low);
+        SetFieldInt(L, "high", table[i].high);
+        SetTableValueRaw(L, -3);
+    }
+    return 1;
 }
 
 }  // namespace
@@ -156,11 +199,15 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
     case 109: return Push(L, RasterState.ditherMode);
     case 120: return Push(L, (d->autoscale || d->layerScale) ? d->smoothScale : 0);
     case 121: return Push(L, (d->styleFlags2 & DSTYLE2_SCALESWITCHGIVEN) && !(d->styleFlags2 & DSTYLE2_SCALESWITCH) ? 0 : 1);
-    // Font attributes through the text subsystem, palettes through the palette one, the
-    // task bar and the title bar through platform queries still to come.
     case 30: case 31: case 32: case 33: case 34: case 35: case 113: case 114: case 115: case 116: case 117:
-    case 118: case 124: case 125: case 128: case 104: case 106: case 111: case 112: case 119: case 93:
-        return ERR_UNIMPLCMD;
+    case 118: case 124: case 125: case 128:
+        return PushCurrentFontAttribute(L, attribute);
+    case 104: return PushBGPicPalette(L, d->bgpic);
+    case 106: return PushBGPicCycleTable(L, d->bgpic);
+    case 111: return Push(L, DrawingState.drawStyle.shadowPen);
+    case 112: return Push(L, DrawingState.drawStyle.borderPen);
+    case 119: return Push(L, DrawingState.fontStyle.bulletPen);
+    case 93: return Push(L, HostTitleBarHeight());
     case 94: {
         // The task bar of the display's monitor: its bounds less its usable area. Task
         // bars that hide themselves leave the usable area whole, so auto-hide is not known.

@@ -17,6 +17,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "ui/display_windows.h"
+#include "raster/lvinit.h"
 
 static lvModeRequesterHooks requesterHooks;
 
@@ -125,6 +126,80 @@ static int Reopen(lvState *L, lvDisplay *d)
     return RealizeDisplay(L, d, 2);
 }
 
+// ---- The backfill ---------------------------------------------------------------------------
+
+int HostTitleBarHeight(void)
+{
+    int32_t left = 0, right = 0, top = 0, bottom = 0;
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    if (a && a->record && a->record->DetermineBorderSizes) {
+        ((lvAdapterBorderSizesFunction)a->record->DetermineBorderSizes)(0, &left, &right, &top, &bottom);
+    } else {
+        int l = 0, t = 0, r = 0, b = 0;
+        WindowOps()->GetWindowBorderSizes(0, &l, &t, &r, &b);
+        top = t, bottom = b;
+    }
+    return top > bottom ? top - bottom : 0;
+}
+
+void FreeDisplayBackfill(lvState *L, lvDisplay *d)
+{
+    lvDisplay *b = d->backfillOf;
+    if (!b) return;
+    d->backfillOf = nullptr;
+    b->backfillOwner = nullptr;
+    FreeDisplayById(L, GetObjectIdOf(&b->header));
+}
+
+// The display that fills the rest of the monitor around a full-screen display: a
+// borderless window of the monitor's size (less the title-bar strip when the title bar
+// stays), opened before the display so that the display ends up above it. None with an
+// adapter (it fills the screen itself), for a desktop display or with "nobackfill".
+static bool NeedsBackfill(const lvDisplay *d)
+{
+    return !GetDisplayAdapter() && d->desktop <= 0 && !d->backfillDisplay && !(d->styleFlags & DSTYLE_NOBACKFILL);
+}
+
+static int MakeDisplayBackfill(lvState *L, lvDisplay *d, const lvMonitorRect &m)
+{
+    if (!NeedsBackfill(d)) return 0;
+    lvDisplayBackfill f = d->backfill;
+    if (f.type <= 0) {
+        f = lvDisplayBackfill{};
+        f.type = 1;
+        f.startColour = 0;
+        f.hideTitleBar = !(d->styleFlags & DSTYLE_KEEPFRAME);
+    }
+    // Texture and picture backfills wait for the brush record.
+    if (f.type > 2) return ERR_UNIMPLCMD;
+    int strip = f.hideTitleBar ? 0 : std::min(HostTitleBarHeight(), m.height - 1);
+    lvDisplayRequest r;
+    InitDisplayRequest(&r);
+    r.x = 0;
+    r.y = strip;
+    r.width = m.width;
+    r.height = m.height - strip;
+    r.styleFlags = DSTYLE_BORDERLESS | DSTYLE_FIXED | DSTYLE_HIDEPOINTER;
+    std::snprintf(r.title, sizeof r.title, "%s", d->title);
+    r.monitor = d->monitor;
+    r.backfill = 1;
+    r.colour = f.startColour & 0xFFFFFF;
+    if (f.type == 2) {
+        r.fillStyle = 2;
+        r.gradient.style = GRADIENT_LINEAR;
+        r.gradient.startColour = f.startColour & 0xFFFFFF;
+        r.gradient.endColour = f.endColour & 0xFFFFFF;
+    }
+    lvDisplay *b = nullptr;
+    int err = CreateDisplayFromRequest(L, 0, 1, &r, &b);
+    FreeDisplayRequest(&r);
+    if (err) return err;
+    b->backfillOwner = d;
+    d->backfillOf = b;
+    if ((err = RealizeDisplay(L, b, 0))) FreeDisplayBackfill(L, d);
+    return err;
+}
+
 // ---- The switches ---------------------------------------------------------------------------
 
 static int EnterFullScreenScale(lvState *L, lvDisplay *d, const lvModeRequest *q)
@@ -190,6 +265,10 @@ static int EnterFullScreen(lvState *L, lvDisplay *d, int mode, const lvModeReque
         if (count && ChooseScreenMode(modes, count, width, height, &chosen)) return ERR_SCREEN;
         if (count) width = chosen.width, height = chosen.height;
     }
+    // The backfill first (nothing of the display changed yet when it fails); it opens
+    // before the display so that the display is above it.
+    FreeDisplayBackfill(L, d);
+    if (int err = MakeDisplayBackfill(L, d, m)) return err;
     SaveWindowedState(d);
     if (!(d->styleFlags & DSTYLE_KEEPFRAME) || mode == DISPMODE_FAKEFULLSCREEN) {
         d->styleFlags |= DSTYLE_BORDERLESS | DSTYLE_FIXED;
@@ -205,7 +284,10 @@ static int EnterFullScreen(lvState *L, lvDisplay *d, int mode, const lvModeReque
     d->y = m.y + (m.height - d->height) / 2;
     d->relativeX = d->relativeY = 0;
     int err = Reopen(L, d);
-    if (err) d->fullScreen = d->fakeFullScreen = 0;
+    if (err) {
+        d->fullScreen = d->fakeFullScreen = 0;
+        FreeDisplayBackfill(L, d);
+    }
     // The adapter reports the full-screen flag back; the switch asked for it.
     if (!err && mode == DISPMODE_FULLSCREEN) d->fullScreen = 1;
     return err;
@@ -216,6 +298,7 @@ static int BackToWindow(lvState *L, lvDisplay *d)
     if (!d->fullScreen && !d->fakeFullScreen && !d->fullScreenScale) return 0;
     d->fullScreen = d->fakeFullScreen = d->fullScreenScale = 0;
     RestoreWindowedState(d);
+    FreeDisplayBackfill(L, d);
     return Reopen(L, d);
 }
 
@@ -226,7 +309,7 @@ static int AskMode(lvState *L, lvDisplay *d, int mode, int *out)
     const char *buttons = mode == DISPMODE_ASK ? "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel"
                                                : "Full screen|Windowed|Cancel";
     int choice = 0;
-    if (int err = requesterHooks.Choose(L, d->title, "Please select desired display mode!", buttons, &choice))
+    if (int err = requesterHooks.Choose(L, d, d->title, "Please select desired display mode!", buttons, &choice))
         return err;
     static const int ask[] = {DISPMODE_FULLSCREEN, DISPMODE_WINDOWED, DISPMODE_MODEREQUESTER};
     static const int askAuto[] = {DISPMODE_AUTOFULLSCREEN, DISPMODE_WINDOWED};
@@ -257,7 +340,7 @@ static int PickScreenMode(lvState *L, lvDisplay *d, lvModeRequest *q)
     }
     list[count] = nullptr;
     int chosen = -1;
-    if (int err = requesterHooks.List(L, d->title, "Please select desired display mode!", list, count,
+    if (int err = requesterHooks.List(L, d, d->title, "Please select desired display mode!", list, count,
                                       preselect < 0 ? 0 : preselect, &chosen))
         return err;
     if (chosen < 0 || chosen >= count) return ERR_USERABORT;

@@ -14,11 +14,13 @@ void InitModeRequest(lvModeRequest *request);
 
 // The requesters the asking modes use. Choose: buttons separated by "|", *choice 1 for the
 // first, 0 for the last (cancel). List: *chosen the index, -1 on cancel. Each returns 0
-// or an error code. Without hooks the asking modes answer ERR_UNIMPLCMD.
+// or an error code. Without hooks the asking modes answer ERR_UNIMPLCMD. The requester
+// library sets them while it is open.
 struct lvModeRequesterHooks {
-    int (*Choose)(lvState *L, const char *title, const char *body, const char *buttons, int *choice);
-    int (*List)(lvState *L, const char *title, const char *body, const char *const *entries, int count,
-                int preselected, int *chosen);
+    int (*Choose)(lvState *L, lvDisplay *display, const char *title, const char *body, const char *buttons,
+                  int *choice);
+    int (*List)(lvState *L, lvDisplay *display, const char *title, const char *body, const char *const *entries,
+                int count, int preselected, int *chosen);
 };
 void SetModeRequesterHooks(const lvModeRequesterHooks *hooks);
 
@@ -27,6 +29,11 @@ void SetModeRequesterHooks(const lvModeRequesterHooks *hooks);
 int FindBestMonitor(const lvMonitorRect *monitors, int count, int x, int y, int width, int height);
 // The smallest mode (by area) at least width x height; ERR_SCREEN when none is.
 int ChooseScreenMode(const lvScreenMode *modes, int count, int width, int height, lvScreenMode *out);
+
+// The height of a plain window's title bar (its top frame less its bottom one).
+int HostTitleBarHeight(void);
+// Frees the display's backfill display, if it has one.
+void FreeDisplayBackfill(lvState *L, lvDisplay *display);
 
 // Switches an open display to the mode (DISPMODE_...). 0 or the code.
 int ChangeDisplayModeOf(lvState *L, lvDisplay *display, int mode, lvModeRequest *request);

@@ -519,7 +519,9 @@ int CloseDisplayById(lvState *L, lvObjectId id)
     if (int err = FindDisplayById(id, &d)) return err;
     if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
     if (d->adapterDoubleBuffer || d->redirected) return ERR_HWDBFREEDISP;
-    return CloseDisplayCore(L, d, 0x24);
+    int err = CloseDisplayCore(L, d, 0x24);
+    FreeDisplayBackfill(L, d);
+    return err;
 }
 
 int OpenStartupDisplays(lvState *L)

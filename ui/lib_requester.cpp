@@ -11,6 +11,7 @@
 #include "runtime/startup.h"
 #include "runtime/container.h"
 #include "ui/display.h"
+#include "ui/display_modes.h"
 #include "ui/input.h"
 #include "vm/lvvm.h"
 
@@ -396,13 +397,43 @@ static const lvCommandEntry requesterCommands[] = {
     {nullptr, nullptr},
 };
 
+// The asking display modes put their questions through the same routes as the commands,
+// so the adapter or the back-end that answers scripts answers them too.
+static int ModeChoose(lvState *L, lvDisplay *d, const char *title, const char *body, const char *buttons,
+                      int *choice)
+{
+    int code = RouteSystemRequest(L, d, TitleOrApplet(title), body, buttons, 0, 1, choice);
+    AfterRequester(d);
+    return code;
+}
+
+static int ModeList(lvState *L, lvDisplay *d, const char *title, const char *body, const char *const *entries,
+                    int count, int preselected, int *chosen)
+{
+    std::string items;
+    for (int i = 0; i < count; i++) {
+        items.append(entries[i]);
+        items.push_back('\0');
+    }
+    items.push_back('\0');
+    lvRequesterGeometry geometry = {LV_REQ_NOPOSITION, LV_REQ_NOPOSITION, 0, 0};
+    int code = RouteListRequest(L, d, TitleOrApplet(title), body, items, preselected, &geometry, 1, chosen);
+    AfterRequester(d);
+    return code;
+}
+
+static const lvModeRequesterHooks modeHooks = {ModeChoose, ModeList};
+
 int OpenRequesterLibrary(lvState *L)
 {
     if (int code = RegisterCommandTable(L, requesterCommands, "requester")) return code;
-    return InitRequesters();
+    if (int code = InitRequesters()) return code;
+    SetModeRequesterHooks(&modeHooks);
+    return 0;
 }
 
 void CloseRequesterLibrary(lvState *, int)
 {
+    SetModeRequesterHooks(nullptr);
     ShutdownRequesters();
 }

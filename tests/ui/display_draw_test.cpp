@@ -5,6 +5,10 @@
 
 #include "base/lverrors.h"
 #include "raster/lvblit.h"
+#include "raster/lvdrawstate.h"
+#include "raster/lvraster.h"
+#include "formats/lvformats.h"
+#include "runtime/objects.h"
 #include "raster/lvplanes.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/startup.h"
@@ -306,7 +310,7 @@ TEST_F(DisplayDrawing, AttributesAnswerFromTheDisplay)
     const Case cases[] = {
         {0, 0, 100},   {1, 0, 80},    {28, 0, 1920}, {29, 0, 1080}, {40, 0, DISPSTATE_OPEN}, {42, 0, 1},
         {43, 0, 0},    {44, 0, 100},  {46, 0, 0},    {67, 0, 100},  {86, 0, 1},  {89, 0, 1},
-        {76, ERR_UNKNOWNATTR, 0}, {90, ERR_UNKNOWNATTR, 0}, {30, ERR_UNIMPLCMD, 0}, {104, ERR_UNIMPLCMD, 0},
+        {76, ERR_UNKNOWNATTR, 0}, {90, ERR_UNKNOWNATTR, 0}, {30, ERR_UNIMPLCMD, 0}, {128, ERR_UNIMPLCMD, 0},
     };
     lvObjectId one = {1, nullptr};
     for (const Case &c : cases) {
@@ -336,6 +340,114 @@ TEST_F(DisplayDrawing, AttributesAnswerFromTheDisplay)
     EXPECT_EQ(ValueToNumber(L, -1), 0);
     SetStackTop(L, top);
     EXPECT_EQ(GetDisplayAttribute(L, 0, lvObjectId{7, nullptr}), ERR_FINDDISPLAY);
+}
+
+// A stand-in for the text library's font type: it sees which attribute and which font
+// (the identifier 0: the current one) the display forwards.
+int fontAttributeSeen = -1;
+lvObjectId fontIdSeen = {-1, nullptr};
+int FakeFontAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    fontAttributeSeen = attribute;
+    fontIdSeen = id;
+    if (attribute == 999) return ERR_UNKNOWNATTR;
+    PushString(L, "topaz");
+    return 1;
+}
+
+TEST_F(DisplayDrawing, FontPaletteAndPenAttributesComeFromTheirOwners)
+{
+    lvObjectId one = {1, nullptr};
+    int top = GetStackTop(L);
+    // The font attributes are the current font's, answered by the font type's callback.
+    static lvObjectHeader *noFonts = nullptr;
+    ASSERT_EQ(RegisterObjectType(43, "Fonts", &noFonts, FakeFontAttribute, nullptr, 0), 0);
+    for (int attribute : {30, 32, 35, 113, 118, 124, 125, 128}) {
+        fontAttributeSeen = -1;
+        fontIdSeen = {-1, nullptr};
+        ASSERT_EQ(GetDisplayAttribute(L, attribute, one), 1) << attribute;
+        EXPECT_STREQ(ValueToString(L, -1), "topaz");
+        EXPECT_EQ(fontAttributeSeen, attribute);
+        EXPECT_EQ(fontIdSeen.number, 0);
+        EXPECT_EQ(fontIdSeen.handle, nullptr);
+        SetStackTop(L, top);
+    }
+    FreeObjectTypes();
+    // A true-colour display has an empty palette and no cycle table.
+    for (int attribute : {104, 106}) {
+        ASSERT_EQ(GetDisplayAttribute(L, attribute, one), 1) << attribute;
+        EXPECT_EQ(GetValueType(L, -1), LV_TTABLE);
+        GetTableItemRaw(L, -1, 0);
+        EXPECT_EQ(GetValueType(L, -1), LV_TNIL) << attribute;
+        SetStackTop(L, top);
+    }
+    // The pens are the global drawing settings, each its own.
+    const lvDrawStyle savedDraw = DrawingState.drawStyle;
+    const lvFontStyle savedFont = DrawingState.fontStyle;
+    DrawingState.drawStyle.shadowPen = 5;
+    DrawingState.drawStyle.borderPen = 6;
+    DrawingState.fontStyle.bulletPen = 7;
+    RasterState.drawPen = 8;
+    const std::pair<int, int> pens[] = {{111, 5}, {112, 6}, {119, 7}, {107, 8}};
+    for (auto [attribute, pen] : pens) {
+        ASSERT_EQ(GetDisplayAttribute(L, attribute, one), 1) << attribute;
+        EXPECT_EQ(ValueToNumber(L, -1), pen) << attribute;
+        SetStackTop(L, top);
+    }
+    DrawingState.drawStyle = savedDraw;
+    DrawingState.fontStyle = savedFont;
+    RasterState.drawPen = 0;
+    // The title bar: never negative, 0 for the frameless headless windows.
+    ASSERT_EQ(GetDisplayAttribute(L, 93, one), 1);
+    EXPECT_GE(ValueToNumber(L, -1), 0);
+    SetStackTop(L, top);
+}
+
+// A palette BGPic shows its pens and cycle ranges through the display.
+TEST_F(DisplayDrawing, APaletteDisplayShowsItsPensAndCycleRanges)
+{
+    ASSERT_NE(d->bgpic, nullptr);
+    uint32_t *savedPalette = d->bgpic->palette;
+    int savedDepth = d->bgpic->depth;
+    void *savedCycle = d->bgpic->cycleTable;
+    int savedCount = d->bgpic->cycleCount;
+    uint32_t pens[256] = {0xFF000000u, 0xFFFF0000u, 0x00FF00u, 0x0000FFu};
+    lvCycleRange ranges[1] = {};
+    ranges[0].flags = 3;
+    ranges[0].rate = 16384;
+    ranges[0].low = 1;
+    ranges[0].high = 3;
+    d->bgpic->palette = pens;
+    d->bgpic->depth = 2;
+    d->bgpic->cycleTable = ranges;
+    d->bgpic->cycleCount = 1;
+    lvObjectId one = {1, nullptr};
+    int top = GetStackTop(L);
+    ASSERT_EQ(GetDisplayAttribute(L, 104, one), 1);
+    const uint32_t expected[] = {0, 0xFF0000, 0x00FF00, 0x0000FF};
+    for (int i = 0; i < 5; i++) {
+        GetTableItemRaw(L, top + 1, i);
+        if (i < 4)
+            EXPECT_EQ(ValueToNumber(L, -1), expected[i]) << i;
+        else
+            EXPECT_EQ(GetValueType(L, -1), LV_TNIL);  // 2^depth pens only
+        SetStackTop(L, top + 1);
+    }
+    SetStackTop(L, top);
+    ASSERT_EQ(GetDisplayAttribute(L, 106, one), 1);
+    GetTableItemRaw(L, top + 1, 0);
+    int range = GetStackTop(L);
+    int value = 0;
+    const std::pair<const char *, int> fields[] = {{"active", 1}, {"reverse", 1}, {"rate", 16384}, {"low", 1}, {"high", 3}};
+    for (auto [name, want] : fields) {
+        ASSERT_TRUE(GetFieldInt(L, range, name, &value)) << name;
+        EXPECT_EQ(value, want) << name;
+    }
+    SetStackTop(L, top);
+    d->bgpic->palette = savedPalette;
+    d->bgpic->depth = savedDepth;
+    d->bgpic->cycleTable = savedCycle;
+    d->bgpic->cycleCount = savedCount;
 }
 
 TEST(Taskbar, TheStripBetweenTheMonitorAndItsUsableArea)

@@ -54,14 +54,14 @@ int chooseAnswer;
 std::string shownButtons;
 std::vector<std::string> listed;
 int listPreselected, listAnswer;
-int TestChoose(lvState *, const char *, const char *body, const char *buttons, int *choice)
+int TestChoose(lvState *, lvDisplay *, const char *, const char *body, const char *buttons, int *choice)
 {
     EXPECT_STREQ(body, "Please select desired display mode!");
     shownButtons = buttons;
     *choice = chooseAnswer;
     return 0;
 }
-int TestList(lvState *, const char *, const char *, const char *const *entries, int count, int preselected,
+int TestList(lvState *, lvDisplay *, const char *, const char *, const char *const *entries, int count, int preselected,
              int *chosen)
 {
     listed.assign(entries, entries + count);
@@ -376,3 +376,73 @@ TEST_F(DisplayModes, SetDisplayAttributesRefusals)
 }
 
 }  // namespace
+
+int DisplayCount()
+{
+    int n = 0;
+    for (lvDisplay *o = FirstDisplay(); o; o = (lvDisplay *)o->header.next) n++;
+    return n;
+}
+
+// Full screen and fake full screen without an adapter fill the rest of the monitor with a
+// backfill display under the display; it goes with the window mode and with the display.
+TEST_F(DisplayModes, FullScreenFillsTheMonitorWithABackfillThatGoesWithIt)
+{
+    lvWindowOps ops = *WindowOps();
+    ops.GetWindowBorderSizes = FramedBorders;  // title bar 24 - 4
+    SetWindowOps(&ops);
+    lvDisplay *d = Open(1, 640, 480, 30, 40);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(DisplayCount(), 1);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    lvDisplay *b = d->backfillOf;
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->backfillOwner, d);
+    EXPECT_EQ(b->backfillDisplay, 1);
+    ASSERT_NE(b->window, nullptr);
+    // The whole monitor (the title bar is hidden), black, frameless, under the display.
+    EXPECT_EQ(b->window->x, 0);
+    EXPECT_EQ(b->window->y, 0);
+    EXPECT_EQ(b->window->width, 1920);
+    EXPECT_EQ(b->window->height, 1080);
+    EXPECT_TRUE(b->styleFlags & DSTYLE_BORDERLESS);
+    EXPECT_EQ(b->window->pixels[0] & 0xFFFFFF, 0u);
+    EXPECT_EQ(b->window->pixels[1920 * 1080 - 1] & 0xFFFFFF, 0u);
+    EXPECT_EQ(GetCurrentDisplay() == b, false);
+    EXPECT_EQ(Attribute(L, d, 93), 20);
+    // Back to the window: the backfill is gone.
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    EXPECT_EQ(DisplayCount(), 1);
+    // A declared colour backfill that keeps the title bar leaves its strip free.
+    d->backfill.type = 1;
+    d->backfill.startColour = 0x123456;
+    d->backfill.hideTitleBar = 0;
+    ASSERT_EQ(Change(d, DISPMODE_FAKEFULLSCREEN), 0);
+    b = d->backfillOf;
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->window->y, 20);
+    EXPECT_EQ(b->window->height, 1060);
+    EXPECT_EQ(b->window->pixels[5] & 0xFFFFFF, 0x123456u);
+    // Freeing the display frees its backfill.
+    SetCurrentDisplay(nullptr);
+    ASSERT_EQ(FreeDisplayById(L, lvObjectId{1, nullptr}), 0);
+    EXPECT_EQ(DisplayCount(), 0);
+}
+
+TEST_F(DisplayModes, NoBackfillWhenRefusedOrNotYetPossible)
+{
+    lvDisplay *d = Open(1, 640, 480, 30, 40, [](lvDisplayRequest *r) { r->styleFlags |= DSTYLE_NOBACKFILL; });
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    EXPECT_EQ(DisplayCount(), 1);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    // Texture backfills wait for the brush record: the switch is refused, the window stays.
+    d->styleFlags &= ~DSTYLE_NOBACKFILL;
+    d->backfill.type = 3;
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), ERR_UNIMPLCMD);
+    EXPECT_EQ(d->fullScreen, 0);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(DisplayCount(), 1);
+}

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -47,7 +48,7 @@ std::vector<std::string> Lines(const std::string &text)
 
 // Runs build/tests/ui/displays_exe/<stem>.lva; adapter "" requires none.
 AdapterRun RunApplet(const std::string &stem, const std::string &adapter = "testadapter", const std::string &input = "",
-               int limit = 20)
+               int limit = 20, const std::string &environment = "")
 {
     char dir[] = "/tmp/lv_displays_exe_XXXXXX";
     EXPECT_NE(mkdtemp(dir), nullptr);
@@ -55,6 +56,7 @@ AdapterRun RunApplet(const std::string &stem, const std::string &adapter = "test
     AdapterRun run = {-1, {}, {}, "", base};
     std::string command = "LVT_ADAPTER_LOG='" + base + "/log' LVT_ADAPTER_PNGDIR='" + base + "' ";
     if (!input.empty()) command += "LVT_ADAPTER_INPUT='" + input + "' ";
+    command += environment;
     command += "timeout --preserve-status -k 5 " + std::to_string(limit) + " '" + LV_BIN_DIR + "/lumivarra' '" +
                LV_BUILD_DIR + "/tests/ui/displays_exe/" + stem + ".lva'";
     if (!adapter.empty()) command += " -REQUIREPLUGINS '" + std::string(LV_TESTADAPTER_DIR) + "/" + adapter + "'";
@@ -292,10 +294,14 @@ namespace {
 // covers the monitor and comes back.
 TEST(DisplaysExe, ModeSwitchesReopenTheDisplayThroughTheAdapter)
 {
-    AdapterRun run = RunApplet("modes");
+    // The ask at the end is cancelled by the scripted requester back-end.
+    char dir[] = "/tmp/lv_modes_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::ofstream(std::string(dir) + "/answers") << "cancel\n";
+    AdapterRun run = RunApplet("modes", "testadapter", "", 20, "LV_REQUESTER_SCRIPT='" + std::string(dir) + "/answers' ");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.lines, (std::vector<std::string>{"full 0", "window 0", "toggle 0", "back 0", "mode5 1055",
-                                                    "ask 1001"}))
+                                                    "ask 1003"}))
         << run.err;
     std::vector<std::string> opens = Calls(run, "OpenDisplay");
     ASSERT_EQ(opens.size(), 5u);
@@ -324,6 +330,66 @@ TEST(DisplaysExe, ModeSwitchesReopenTheDisplayThroughTheAdapter)
     EXPECT_GT(tag(opens[3], 10), 320);
     EXPECT_EQ(flagsOf(opens[4]), flagsOf(opens[0]));
     EXPECT_EQ(opens[4].substr(0, 40), opens[0].substr(0, 40));  // title, position, size, flags
+}
+
+// The asking modes put their questions to the requesters (here the scripted back-end):
+// cancelling is 1003, the buttons pick the modes, the mode list offers the adapter's
+// sizes as "%dx%d" and the one chosen becomes the screen size.
+TEST(DisplaysExe, AskingModesQuestionTheRequestersAndFollowTheAnswers)
+{
+    char dir[] = "/tmp/lv_askmodes_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string base = dir;
+    {
+        std::ofstream answers(base + "/answers");
+        answers << "cancel\nWindowed\n2\nFull screen\nWindowed\ncancel\n";
+    }
+    AdapterRun run = RunApplet("askmodes", "testadapter", "", 20,
+                               "LV_REQUESTER_SCRIPT='" + base + "/answers' LV_REQUESTER_LOG='" + base + "/asked' ");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"askcancel 1003", "askwindow 0", "pick 0", "window 0", "auto 0",
+                                                    "layers 0", "autocancel 1003"}))
+        << run.err;
+    std::vector<std::string> asked = Lines(ReadWhole(base + "/asked"));
+    const std::string body = "|Please select desired display mode!|";
+    const std::string askAll = body + "Full screen (best fit)|Windowed|Full screen (manual select)|Cancel|0";
+    const std::string askTwo = body + "Full screen|Windowed|Cancel|0";
+    ASSERT_EQ(asked.size(), 6u);
+    EXPECT_EQ(asked[0], "system|One" + askAll);
+    EXPECT_EQ(asked[1], "system|One" + askAll);
+    EXPECT_EQ(asked[2], "list|One" + body + "800x600,1024x600,1024x768|0");  // the first as large as 320x240
+    EXPECT_EQ(asked[3], "system|One" + askTwo);
+    EXPECT_EQ(asked[4], "system|One" + askTwo);
+    EXPECT_EQ(asked[5], "system|One" + askTwo);
+    // The chosen size is the screen size of the full-screen reopening; the automatic full
+    // screen is the scaled one.
+    std::vector<std::string> opens = Calls(run, "OpenDisplay");
+    ASSERT_EQ(opens.size(), 5u);
+    auto tag = [](const std::string &line, int number) {
+        for (auto &t : TagsOf(line))
+            if (t.first == number) return (long long)t.second;
+        return -1LL;
+    };
+    EXPECT_EQ(tag(opens[1], 7), 1024) << opens[1];
+    EXPECT_EQ(tag(opens[1], 8), 768);
+    EXPECT_GT(tag(opens[3], 10), 320) << opens[3];
+    EXPECT_EQ(opens[4].substr(0, 40), opens[0].substr(0, 40));
+}
+
+// The font attributes are the text library's current font; the pens are the palette
+// library's settings.
+TEST(DisplaysExe, FontAndPenAttributesComeFromTheirLibraries)
+{
+    AdapterRun run = RunApplet("attrs");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(run.lines.size(), 2u) << run.err;
+    std::istringstream font(run.lines[0]);
+    std::string word, ours, theirs;
+    font >> word >> ours >> theirs;
+    EXPECT_EQ(word, "font");
+    EXPECT_FALSE(ours.empty());
+    EXPECT_EQ(ours, theirs);
+    EXPECT_EQ(run.lines[1], "pens 9 12");
 }
 
 }  // namespace
