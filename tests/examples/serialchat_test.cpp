@@ -715,3 +715,15 @@ TEST_F(SerialChat, SettingsWindow)
     }
     EXPECT_NE(ReadFile(dir + "/Settings.dat").find("NAME Zed\r\n"), std::string::npos);
 }
+
+// A first start in the window (no Settings.dat): the settings window opens with the
+// defaults, and what is saved there is the new Settings.dat.
+TEST_F(SerialChat, SettingsWindowAtFirstStart)
+{
+    const std::string dir = dirs[0];
+    lvInstance a;
+    a.Start(dir, "quit\n", {"-gui"}, "0\nNia\n6\n");
+    ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+    EXPECT_EQ(ReadFile(dir + "/Settings.dat"),
+              "NAME Nia\r\nPORT COM1\r\nBAUD 9600\r\nSTOR " + dir + "\r\nRECE ask\r\nSERV 0\r\n");
+}
