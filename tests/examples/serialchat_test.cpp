@@ -104,7 +104,9 @@ struct lvInstance {
     pid_t pid = -1;
     int status = -1;
 
-    void Start(const std::string &workDir, const std::string &actions)
+    // extra: more arguments ("-gui"); requesters: the scripted requesters' answers.
+    void Start(const std::string &workDir, const std::string &actions, const std::vector<std::string> &extra = {},
+               const std::string &requesters = "")
     {
         dir = workDir;
         log = dir + "/out.log";
@@ -122,7 +124,16 @@ struct lvInstance {
             dup2(in, 0);
             dup2(fd, 1);
             dup2(fd, 2);
-            execl(program.c_str(), program.c_str(), "-actions", "actions.txt", (char *)nullptr);
+            if (!requesters.empty()) {
+                WriteFile("answers.txt", requesters);
+                setenv("LV_REQUESTER_SCRIPT", "answers.txt", 1);
+            }
+            std::vector<std::string> args = {program, "-actions", "actions.txt"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            std::vector<char *> argv;
+            for (std::string &s : args) argv.push_back(s.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -373,6 +384,52 @@ protected:
     }
 };
 
+// A BMP snapshot as 0xRRGGBB pixels, top row first; empty when it is not a 24- or
+// 32-bit BMP.
+struct lvPicture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+    // How many pixels of the colour lie in the rows from y0 up to y1.
+    size_t CountColour(uint32_t rgb, int y0, int y1) const
+    {
+        size_t n = 0;
+        for (int y = y0; y < y1 && y < height; y++)
+            for (int x = 0; x < width; x++) n += At(x, y) == rgb;
+        return n;
+    }
+};
+
+lvPicture ReadBmp(const std::string &path)
+{
+    lvPicture p;
+    std::string d = ReadFile(path);
+    auto u32 = [&](size_t at) {
+        return (uint32_t)(unsigned char)d[at] | (uint32_t)(unsigned char)d[at + 1] << 8 |
+               (uint32_t)(unsigned char)d[at + 2] << 16 | (uint32_t)(unsigned char)d[at + 3] << 24;
+    };
+    if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return p;
+    uint32_t offset = u32(10);
+    int width = (int)u32(18), height = (int)u32(22);
+    int bpp = (unsigned char)d[28] | (unsigned char)d[29] << 8;
+    bool bottomUp = height > 0;
+    if (!bottomUp) height = -height;
+    if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return p;
+    size_t stride = ((size_t)width * (bpp / 8) + 3) & ~(size_t)3;
+    if (d.size() < offset + stride * height) return p;
+    p.width = width;
+    p.height = height;
+    p.pixels.resize((size_t)width * height);
+    for (int y = 0; y < height; y++) {
+        size_t row = offset + stride * (bottomUp ? height - 1 - y : y);
+        for (int x = 0; x < width; x++) {
+            const unsigned char *px = (const unsigned char *)d.data() + row + (size_t)x * (bpp / 8);
+            p.pixels[(size_t)y * width + x] = (uint32_t)px[2] << 16 | (uint32_t)px[1] << 8 | px[0];
+        }
+    }
+    return p;
+}
+
 std::string Repeat(const std::string &s, int n)
 {
     std::string out;
@@ -583,4 +640,90 @@ TEST_F(SerialChat, SettingsFile)
     WriteFile(dir + "/Settings.dat", "NAME " + nick25 + "\r\n");
     out = run("show\nquit\n");
     EXPECT_NE(out.find("settings: NAME " + nick25 + ","), std::string::npos) << out;
+}
+
+// The main window over socat: typing, BACKSPACE and RETURN go through the window's key
+// handling, the conversation is drawn with own lines and the peer's in their colours
+// (a message's "[b]" stays text), and F12 saves the same picture in the storage folder.
+TEST_F(SerialChat, WindowShowsTheConversation)
+{
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << "socat is needed: " << socat.log;
+    for (int i = 0; i < 2; i++)
+        WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", socat.devices[i], dirs[i]));
+    WriteFile(dirs[0] + "/small.bin", EveryByteFile(20000));
+    lvInstance a, b;
+    a.Start(dirs[0],
+            "button 1\ntype Hello [b]Bea[/b]x\nkey BACKSPACE\nkey RETURN\nwaitmsgs 1\n"
+            "snapshot shot.bmp\nkey F12\nsend small.bin\nsnapshot sent.bmp\nquit\n",
+            {"-gui"});
+    b.Start(dirs[1], "connect\nwaitmsgs 1\nsay Hi Ada\nwaitbye\nquit\n", {"-gui"});
+    ASSERT_TRUE(a.WaitEnd(60)) << a.status;
+    ASSERT_TRUE(b.WaitEnd(20)) << b.status;
+    EXPECT_NE(b.Output().find("chat: Ada: Hello [b]Bea[/b]\n"), std::string::npos) << b.Output();
+    EXPECT_NE(a.Output().find("chat: Bea: Hi Ada\n"), std::string::npos);
+    lvPicture shot = ReadBmp(dirs[0] + "/shot.bmp"), f12 = ReadBmp(dirs[0] + "/serialchat.bmp");
+    ASSERT_EQ(shot.width, 640);
+    ASSERT_EQ(shot.height, 480);
+    // Own line green, the peer's blue, both in the conversation's area.
+    EXPECT_GT(shot.CountColour(0x80FF80, 0, 380), 50u);
+    EXPECT_GT(shot.CountColour(0x80C0FF, 0, 380), 30u);
+    EXPECT_EQ(shot.CountColour(0x80FF80, 380, 480), 0u);
+    // The status line is drawn in grey below.
+    EXPECT_GT(shot.CountColour(0xC0C0C0, 455, 480), 0u);
+    ASSERT_EQ(f12.width, 640);
+    ASSERT_EQ(f12.height, 480);
+    bool same = true;
+    for (int y = 0; y < 380 && same; y++)
+        for (int x = 0; x < 640 && same; x++) same = shot.At(x, y) == f12.At(x, y);
+    EXPECT_TRUE(same) << "F12's picture shows another conversation";
+    // The text progress bar appears once a file goes out, between entry and buttons.
+    lvPicture sent = ReadBmp(dirs[0] + "/sent.bmp");
+    ASSERT_EQ(sent.width, 640);
+    EXPECT_EQ(shot.CountColour(0xE0E0E0, 405, 422), 0u);
+    EXPECT_GT(sent.CountColour(0xE0E0E0, 405, 422), 100u);
+    EXPECT_EQ(ReadFile(dirs[1] + "/small.bin"), EveryByteFile(20000));
+}
+
+// The settings window over the scripted requesters: a 26-character nickname is refused
+// and the old one kept, the new values are saved as Settings.dat (byte for byte) and
+// read again at the next start; Cancel puts back what was changed.
+TEST_F(SerialChat, SettingsWindow)
+{
+    const std::string dir = dirs[0];
+    WriteFile(dir + "/Settings.dat", "NAME Ada\nPORT /dev/nonexistent-port\nBAUD 9600\nSTOR " + dir +
+                                         "\nRECE ask\nSERV 0\n");
+    std::string nick26 = Repeat("abcdefghijklm", 2);
+    {
+        lvInstance a;
+        a.Start(dir, "button 3\nquit\n", {"-gui"},
+                "0\n" + nick26 + "\n0\nZed\n2\n10\n4\n2\n5\n6\n");
+        ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+        EXPECT_NE(a.Output().find("status: A nickname may have at most 25 characters."), std::string::npos)
+            << a.Output();
+    }
+    EXPECT_EQ(ReadFile(dir + "/Settings.dat"), "NAME Zed\r\nPORT /dev/nonexistent-port\r\nBAUD 460800\r\nSTOR " + dir +
+                                                   "\r\nRECE leave\r\nSERV 1\r\n");
+    {
+        lvInstance a;
+        a.Start(dir, "button 3\nshow\nquit\n", {"-gui"}, "0\nYan\n2\n0\n7\n");
+        ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+        std::string out = a.Output();
+        EXPECT_NE(out.find("NAME Zed"), std::string::npos) << out;
+        EXPECT_NE(out.find("BAUD 460800"), std::string::npos) << out;
+        EXPECT_EQ(out.find("NAME Yan"), std::string::npos) << out;
+    }
+    EXPECT_NE(ReadFile(dir + "/Settings.dat").find("NAME Zed\r\n"), std::string::npos);
+}
+
+// A first start in the window (no Settings.dat): the settings window opens with the
+// defaults, and what is saved there is the new Settings.dat.
+TEST_F(SerialChat, SettingsWindowAtFirstStart)
+{
+    const std::string dir = dirs[0];
+    lvInstance a;
+    a.Start(dir, "quit\n", {"-gui"}, "0\nNia\n6\n");
+    ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+    EXPECT_EQ(ReadFile(dir + "/Settings.dat"),
+              "NAME Nia\r\nPORT COM1\r\nBAUD 9600\r\nSTOR " + dir + "\r\nRECE ask\r\nSERV 0\r\n");
 }
