@@ -17,6 +17,7 @@ PACKAGES=(
   libxtst-dev
   libsdl2-ttf-dev
   libmpg123-0 libopenmpt-dev libxmp-dev
+  libgtk-3-dev xdotool xclip
 )
 
 missing=()
