@@ -315,10 +315,11 @@ static int DialogStopRequested(void)
     return gVMRun.stopRequest.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
-static int RunDesktopDialog(lvGtkRequest *request)
+static int RunDesktopDialog(lvDisplay *d, lvGtkRequest *request)
 {
     const lvGtkModule *module = DesktopDialogModule();
     if (!module) return ERR_UNSUPPORTEDFEAT;
+    request->parentWindow = d && d->window ? NativeX11Window(d->window) : 0;
     return module->RunDialog(request, DialogStopRequested);
 }
 
@@ -333,7 +334,7 @@ static lvGtkRequest NewRequest(int kind, const char *title)
     return r;
 }
 
-static int GtkFile(lvDisplay *, const char *title, const std::string &filter, int mode, const char *path,
+static int GtkFile(lvDisplay *d, const char *title, const std::string &filter, int mode, const char *path,
                    const char *file, const lvFileFilter *filters, std::vector<std::string> *paths)
 {
     lvGtkRequest r = NewRequest(LV_GTK_FILE, title);
@@ -343,7 +344,7 @@ static int GtkFile(lvDisplay *, const char *title, const std::string &filter, in
     for (const lvFileFilter *f = filters; f; f = f->next)
         r.filters.push_back({f->description, PatternToFilter(f->filter.c_str())});
     if (r.filters.empty() && !filter.empty()) r.filters.push_back({filter, filter});
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     if (r.accepted) {
         if (mode != 1 && r.paths.size() > 1) r.paths.resize(1);
         *paths = r.paths;
@@ -351,11 +352,11 @@ static int GtkFile(lvDisplay *, const char *title, const std::string &filter, in
     return 0;
 }
 
-static int GtkPath(lvDisplay *, const char *title, const char *path, std::string *out, int *chosen)
+static int GtkPath(lvDisplay *d, const char *title, const char *path, std::string *out, int *chosen)
 {
     lvGtkRequest r = NewRequest(LV_GTK_PATH, title);
     r.path = Or(path);
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     if (r.accepted && !r.paths.empty()) {
         *out = r.paths[0];
         *chosen = 1;
@@ -368,7 +369,7 @@ static size_t CutAt(const char *text, size_t maxBytes)
     return CutAtCharacter(text, maxBytes);
 }
 
-static int GtkString(lvDisplay *, const char *title, const char *body, const char *text, int numeric, int maxLength,
+static int GtkString(lvDisplay *d, const char *title, const char *body, const char *text, int numeric, int maxLength,
                      int password, std::string *out, int *confirmed)
 {
     lvGtkRequest r = NewRequest(LV_GTK_STRING, title);
@@ -379,7 +380,7 @@ static int GtkString(lvDisplay *, const char *title, const char *body, const cha
     r.password = password;
     r.isNumber = IsNumberText;
     r.cutAt = CutAt;
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     if (r.accepted) {
         *out = r.answerText;
         *confirmed = 1;
@@ -387,7 +388,7 @@ static int GtkString(lvDisplay *, const char *title, const char *body, const cha
     return 0;
 }
 
-static int GtkList(lvDisplay *, const char *title, const char *body, const std::string &items, int active, int *index)
+static int GtkList(lvDisplay *d, const char *title, const char *body, const std::string &items, int active, int *index)
 {
     lvGtkRequest r = NewRequest(LV_GTK_LIST, title);
     r.body = Or(body);
@@ -398,17 +399,17 @@ static int GtkList(lvDisplay *, const char *title, const char *body, const std::
         i = end + 1;
     }
     r.active = active;
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     *index = r.accepted ? r.index : -1;
     return 0;
 }
 
-static int GtkFont(lvDisplay *, const char *font, double size, lvFontAnswer *out)
+static int GtkFont(lvDisplay *d, const char *font, double size, lvFontAnswer *out)
 {
     lvGtkRequest r = NewRequest(LV_GTK_FONT, "");
     r.text = Or(font);
     r.size = size;
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     if (!r.accepted) return 0;
     // The chooser gives family, size, weight and slant; underline, strike-out and colour
     // have no place in it and come back 0.
@@ -424,11 +425,11 @@ static int GtkFont(lvDisplay *, const char *font, double size, lvFontAnswer *out
     return 0;
 }
 
-static int GtkColor(lvDisplay *, int32_t colour, int32_t *out)
+static int GtkColor(lvDisplay *d, int32_t colour, int32_t *out)
 {
     lvGtkRequest r = NewRequest(LV_GTK_COLOR, "");
     r.colour = colour;
-    if (int code = RunDesktopDialog(&r)) return code;
+    if (int code = RunDesktopDialog(d, &r)) return code;
     *out = r.accepted ? r.answerColour : -1;
     return 0;
 }

@@ -63,11 +63,14 @@ void OnRealize(GtkWidget *widget, gpointer data)
     unsigned long parent = (unsigned long)(uintptr_t)data;
     GdkDisplay *display = gtk_widget_get_display(widget);
     if (!parent || !GDK_IS_X11_DISPLAY(display)) return;
+    // A window gone meanwhile must not end the program through GTK's X error handler.
+    gdk_x11_display_error_trap_push(display);
     GdkWindow *foreign = gdk_x11_window_foreign_new_for_display(display, parent);
     if (foreign) {
         gdk_window_set_transient_for(gtk_widget_get_window(widget), foreign);
         g_object_unref(foreign);
     }
+    gdk_x11_display_error_trap_pop_ignored(display);
 }
 
 struct lvHookCall {
