@@ -20,8 +20,11 @@
 // argument), ERR_CREATEPORT (the folder or socket could not be made).
 int CreateMessagePort(const char *name);
 // 0, ERR_WRONGUSAGE (this program's own port), ERR_MEM, ERR_FINDPORT (nobody took it
-// within the bound; the name as the message's argument).
+// within the bound; the name as the message's argument), ERR_USERABORT (the stop check
+// said yes while waiting; seen within a tenth of a second).
 int SendPortMessage(const char *name, const char *text);
+// The check a waiting send polls to end early (null: none).
+void SetPortStopCheck(int (*stopRequested)(void));
 // Closes this program's port (no-op without one).
 void FreeMessagePort(void);
 // The folder of the sockets ("" when none could be made).

@@ -145,6 +145,8 @@ int ReadNativeCursor(int *x, int *y);
 // The window that has the given SDL window id (tests), or null.
 lvDisplayWindow *FindNativeWindow(uint32_t sdlWindowId);
 uint32_t NativeWindowId(lvDisplayWindow *window);
+// The X11 window of a display window (desktop dialogs stay above it); 0 off X11.
+unsigned long NativeX11Window(lvDisplayWindow *window);
 
 // The monitors' usable areas (without task bars and docks) in the order of ListMonitors,
 // from the native windows; 0 when they are not in use.

@@ -18,6 +18,7 @@ PACKAGES=(
   libsdl2-ttf-dev
   libmpg123-0 libopenmpt-dev libxmp-dev
   libcairo2-dev
+  libgtk-3-dev xdotool xclip
 )
 
 missing=()

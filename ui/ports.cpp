@@ -49,6 +49,11 @@ int CreatePortNamed(const char *name)
     return code;
 }
 
+static int ScriptStopRequested(void)
+{
+    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
 int SendPortText(const char *port, const std::string &text)
 {
     if (lvPluginRecord *ipc = GetInstalledAdapter(LV_ADAPTER_IPC)) {
@@ -56,6 +61,7 @@ int SendPortText(const char *port, const std::string &text)
         int ok = ((lvSendIPCMessageFunction)ipc->SendIPCMessage)(port, text.c_str(), text.size() + 1, 0);
         return ok ? 0 : ERR_SENDMESSAGE;
     }
+    SetPortStopCheck(ScriptStopRequested);
     int code = SendPortMessage(port, text.c_str());
     if (code == ERR_FINDPORT) SetErrorStringArg(port);
     return code;

@@ -16,8 +16,8 @@
 // one line: the requester's name and its inputs separated by "|".
 //
 // The desktop row shows the system requester as an SDL message box on the thread that
-// pumps the windows, modal to the display's window; the other dialogs
-// need a desktop dialog toolkit this build does not carry and answer ERR_UNSUPPORTEDFEAT.
+// pumps the windows, modal to the display's window; the other dialogs go to the GTK
+// module (ui/gtk_module.h), loaded at the first of them.
 // Depends on: ui/requesters.h, SDL2.
 // Limits: script thread only.
 #include "ui/requesters.h"
@@ -26,9 +26,13 @@
 #include "platform/lvplatform_clipboard.h"
 #include "platform/lvplatform_windows.h"
 #include "ui/display.h"
+#include "ui/gtk_module.h"
+#include "vm/lvvm.h"
 
 #include <SDL2/SDL.h>
 #include <cstdio>
+#include <dlfcn.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -278,21 +282,160 @@ static int DesktopSystem(lvDisplay *d, const char *title, const char *body, cons
     return 0;
 }
 
-static int NoFile(lvDisplay *, const char *, const std::string &, int, const char *, const char *, const lvFileFilter *,
-                  std::vector<std::string> *)
-{
-    return ERR_UNSUPPORTEDFEAT;
-}
-static int NoPath(lvDisplay *, const char *, const char *, std::string *, int *) { return ERR_UNSUPPORTEDFEAT; }
-static int NoString(lvDisplay *, const char *, const char *, const char *, int, int, int, std::string *, int *)
-{
-    return ERR_UNSUPPORTEDFEAT;
-}
-static int NoList(lvDisplay *, const char *, const char *, const std::string &, int, int *) { return ERR_UNSUPPORTEDFEAT; }
-static int NoFont(lvDisplay *, const char *, double, lvFontAnswer *) { return ERR_UNSUPPORTEDFEAT; }
-static int NoColor(lvDisplay *, int32_t, int32_t *) { return ERR_UNSUPPORTEDFEAT; }
+// The desktop dialogs live in a module loaded at the first of them (lv_gtkdialogs.so
+// beside the executable, or LV_GTK_MODULE), so that runs without a desktop never load
+// GTK; without the module or a display the dialog answers ERR_UNSUPPORTEDFEAT.
+static const lvGtkModule *gtkModule = nullptr;
+static void *gtkHandle = nullptr;
+static bool gtkTried = false;
 
-static const lvRequesterBackend desktopRow = {"desktop", DesktopSystem, NoFile, NoPath, NoString, NoList, NoFont, NoColor};
+const lvGtkModule *DesktopDialogModule(void)
+{
+    if (gtkTried) return gtkModule;
+    gtkTried = true;
+    std::string path;
+    if (const char *env = getenv("LV_GTK_MODULE")) path = env;
+    else {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+        if (n <= 0) return nullptr;
+        exe[n] = 0;
+        path = exe;
+        path = path.substr(0, path.rfind('/') + 1) + "lv_gtkdialogs.so";
+    }
+    gtkHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!gtkHandle) return nullptr;
+    auto entry = (lvGtkModuleEntry)dlsym(gtkHandle, LV_GTK_MODULE_ENTRY);
+    gtkModule = entry ? entry() : nullptr;
+    return gtkModule;
+}
+
+static int DialogStopRequested(void)
+{
+    return gVMRun.stopRequest.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+static int RunDesktopDialog(lvDisplay *d, lvGtkRequest *request)
+{
+    const lvGtkModule *module = DesktopDialogModule();
+    if (!module) return ERR_UNSUPPORTEDFEAT;
+    request->parentWindow = d && d->window ? NativeX11Window(d->window) : 0;
+    return module->RunDialog(request, DialogStopRequested);
+}
+
+static lvGtkRequest NewRequest(int kind, const char *title)
+{
+    lvGtkRequest r{};
+    r.kind = kind;
+    r.title = Or(title);
+    r.colour = -1;
+    r.index = -1;
+    r.answerColour = -1;
+    return r;
+}
+
+static int GtkFile(lvDisplay *d, const char *title, const std::string &filter, int mode, const char *path,
+                   const char *file, const lvFileFilter *filters, std::vector<std::string> *paths)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_FILE, title);
+    r.mode = mode;
+    r.path = Or(path);
+    r.file = Or(file);
+    for (const lvFileFilter *f = filters; f; f = f->next)
+        r.filters.push_back({f->description, PatternToFilter(f->filter.c_str())});
+    if (r.filters.empty() && !filter.empty()) r.filters.push_back({filter, filter});
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    if (r.accepted) {
+        if (mode != 1 && r.paths.size() > 1) r.paths.resize(1);
+        *paths = r.paths;
+    }
+    return 0;
+}
+
+static int GtkPath(lvDisplay *d, const char *title, const char *path, std::string *out, int *chosen)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_PATH, title);
+    r.path = Or(path);
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    if (r.accepted && !r.paths.empty()) {
+        *out = r.paths[0];
+        *chosen = 1;
+    }
+    return 0;
+}
+
+static size_t CutAt(const char *text, size_t maxBytes)
+{
+    return CutAtCharacter(text, maxBytes);
+}
+
+static int GtkString(lvDisplay *d, const char *title, const char *body, const char *text, int numeric, int maxLength,
+                     int password, std::string *out, int *confirmed)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_STRING, title);
+    r.body = Or(body);
+    r.text = Or(text);
+    r.numeric = numeric;
+    r.maxLength = maxLength;
+    r.password = password;
+    r.isNumber = IsNumberText;
+    r.cutAt = CutAt;
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    if (r.accepted) {
+        *out = r.answerText;
+        *confirmed = 1;
+    }
+    return 0;
+}
+
+static int GtkList(lvDisplay *d, const char *title, const char *body, const std::string &items, int active, int *index)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_LIST, title);
+    r.body = Or(body);
+    for (size_t i = 0; i < items.size() && items[i];) {
+        size_t end = items.find('\0', i);
+        if (end == std::string::npos) end = items.size();
+        r.items.push_back(items.substr(i, end - i));
+        i = end + 1;
+    }
+    r.active = active;
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    *index = r.accepted ? r.index : -1;
+    return 0;
+}
+
+static int GtkFont(lvDisplay *d, const char *font, double size, lvFontAnswer *out)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_FONT, "");
+    r.text = Or(font);
+    r.size = size;
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    if (!r.accepted) return 0;
+    // The chooser gives family, size, weight and slant; underline, strike-out and colour
+    // have no place in it and come back 0.
+    uint32_t flags = 0;
+    if (r.weight >= 600) flags |= 0x80;
+    if (r.italic) flags |= 0x1000;
+    char number[32];
+    snprintf(number, sizeof(number), "%g", r.answerSize);
+    std::string text = r.answerText + "|" + number + "|0";
+    ParseFontAnswer(text.c_str(), flags, out);
+    out->bold = out->weight >= 200;
+    out->italic = out->slant != 0;
+    return 0;
+}
+
+static int GtkColor(lvDisplay *d, int32_t colour, int32_t *out)
+{
+    lvGtkRequest r = NewRequest(LV_GTK_COLOR, "");
+    r.colour = colour;
+    if (int code = RunDesktopDialog(d, &r)) return code;
+    *out = r.accepted ? r.answerColour : -1;
+    return 0;
+}
+
+static const lvRequesterBackend desktopRow = {"desktop", DesktopSystem, GtkFile,  GtkPath,
+                                              GtkString,  GtkList,       GtkFont, GtkColor};
 
 // ---- Choosing ------------------------------------------------------------------------------
 
@@ -312,4 +455,5 @@ int InitRequesters(void)
 void ShutdownRequesters(void)
 {
     chosenRow = nullptr;
+    if (gtkModule) gtkModule->Shutdown();
 }

@@ -7,7 +7,8 @@
 // environment names an answer file (LV_REQUESTER_SCRIPT: one answer a line, "cancel" for
 // a cancel; every call is appended to LV_REQUESTER_LOG when that is set), else the
 // desktop row: the system requester as an SDL message box on the main thread, the other
-// dialogs answering ERR_UNSUPPORTEDFEAT (no desktop dialog toolkit in this build).
+// dialogs over GTK3 in a module loaded with dlopen (ERR_UNSUPPORTEDFEAT without it or
+// without a display).
 //
 // Files: requesters.cpp (routing, adapter calls, helpers), requester_backends.cpp (the
 // back-end rows), lib_requester.cpp (the commands). Script thread only.
@@ -112,6 +113,9 @@ void ShutdownRequesters(void);
 const lvRequesterBackend *RequesterBackend(void);
 const lvRequesterBackend *ScriptedRequesterBackend(void);
 const lvRequesterBackend *DesktopRequesterBackend(void);
+// The desktop dialog module, loaded at the first call (null: none or no GTK).
+struct lvGtkModule;
+const lvGtkModule *DesktopDialogModule(void);
 // The scripted row's answers and log (tests; null: from the environment).
 void SetScriptedRequesterFiles(const char *answers, const char *log);
 

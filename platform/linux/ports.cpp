@@ -272,6 +272,19 @@ int CreateMessagePort(const char *name)
     return 0;
 }
 
+static std::atomic<int (*)(void)> portStopCheck{nullptr};
+
+void SetPortStopCheck(int (*stopRequested)(void))
+{
+    portStopCheck = stopRequested;
+}
+
+static bool PortStopRequested(void)
+{
+    int (*check)(void) = portStopCheck.load();
+    return check && check();
+}
+
 int SendPortMessage(const char *name, const char *text)
 {
     {
@@ -299,13 +312,17 @@ int SendPortMessage(const char *name, const char *text)
     memcpy(address.sun_path, sockPath.c_str(), std::min(sockPath.size() + 1, sizeof(address.sun_path) - 1));
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     uint8_t answer = 0;
-    bool delivered = false;
+    bool delivered = false, stopped = false;
     if (fd >= 0 && connect(fd, (struct sockaddr *)&address, sizeof(address)) == 0) {
         // A receiver that stops answering costs at most the bound.
         struct timeval tv = {0, 100000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(port.sendTimeout.load());
-        auto left = [&] { return std::chrono::steady_clock::now() < deadline; };
+        // Each wait step is at most a tenth of a second, so a stop request ends the send.
+        auto left = [&] {
+            if (PortStopRequested()) stopped = true;
+            return !stopped && std::chrono::steady_clock::now() < deadline;
+        };
         size_t sent = 0;
         while (sent < data.size() && left()) {
             ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
@@ -323,6 +340,7 @@ int SendPortMessage(const char *name, const char *text)
         }
     }
     if (fd >= 0) close(fd);
+    if (stopped && !delivered) return ERR_USERABORT;
     if (!delivered) {
         return ERR_FINDPORT;
     }

@@ -699,6 +699,15 @@ uint32_t NativeWindowId(lvDisplayWindow *w)
     return n ? SDL_GetWindowID(n->sdl) : 0;
 }
 
+unsigned long NativeX11Window(lvDisplayWindow *w)
+{
+    lvSdlWindow *n = NativeOf(w);
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!n || !SDL_GetWindowWMInfo(n->sdl, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
+    return (unsigned long)info.info.x11.window;
+}
+
 int PumpNativeWindows(void)
 {
     if (!sdlState.started) return 0;

@@ -7,6 +7,7 @@
 #include "ui/ports.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -101,6 +102,7 @@ protected:
     {
         FreeMessagePort();
         SetPortSendTimeout(0);
+        SetPortStopCheck(nullptr);
     }
 };
 
@@ -155,6 +157,35 @@ TEST_F(Ports, AStoppedReceiverCostsTheBoundOnly)
     EXPECT_GE(took, std::chrono::milliseconds(400));
     EXPECT_LT(took, std::chrono::milliseconds(3000));
     kill(owner.pid, SIGCONT);
+    Stop(owner);
+}
+
+// Raised on the third look, so the send is already waiting on the frozen receiver.
+static std::atomic<int> stopLooks{0};
+static int StopOnThirdLook(void)
+{
+    return ++stopLooks >= 3;
+}
+
+TEST_F(Ports, AStopRequestEndsAWaitingSendWithinATenthOfASecondStep)
+{
+    PortOwner owner = StartOwner("frozen2");
+    ASSERT_EQ(owner.created, 0);
+    kill(owner.pid, SIGSTOP);
+    int status = 0;
+    ASSERT_EQ(waitpid(owner.pid, &status, WUNTRACED), owner.pid);
+    SetPortSendTimeout(0);  // the full 5 s bound
+    stopLooks = 0;
+    SetPortStopCheck(StopOnThirdLook);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SendPortMessage("frozen2", "hello"), ERR_USERABORT);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(2500));
+    EXPECT_GE(stopLooks.load(), 3);
+    // A receiver that answers is not aborted by a check that says no.
+    SetPortStopCheck([]() { return 0; });
+    kill(owner.pid, SIGCONT);
+    EXPECT_EQ(SendPortMessage("frozen2", "awake"), 0);
     Stop(owner);
 }
 

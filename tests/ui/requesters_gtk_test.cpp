@@ -1,0 +1,350 @@
+// The desktop dialogs over GTK3 under Xvfb. Each test process starts its own server (GTK
+// binds to one display per process), calls the desktop back-end row as the commands do,
+// and answers the dialog from the module's test hook, acting through GTK as a user would:
+// typing character by character, choosing rows, files, fonts and colours. Skipped when
+// Xvfb cannot start.
+#include "base/lverrors.h"
+#include "ui/gtk_module.h"
+#include "ui/requesters.h"
+#include "vm/lvvm.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+pid_t StartXvfb(std::string *display)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        dup2(devnull, 0);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+               (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    auto end = Clock::now() + std::chrono::seconds(15);
+    while (number.find('\n') == std::string::npos && Clock::now() < end) {
+        struct pollfd p = {fds[0], POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char c[16];
+        ssize_t got = read(fds[0], c, sizeof c);
+        if (got <= 0) break;
+        number.append(c, (size_t)got);
+    }
+    close(fds[0]);
+    if (number.find('\n') == std::string::npos) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    *display = ":" + number.substr(0, number.find('\n'));
+    return pid;
+}
+
+// What the hook does to the dialog of the current test (on the GTK thread).
+std::function<void(GtkWidget *, const lvGtkRequest *)> answer;
+int hookCalls = 0;
+
+void Hook(void *dialog, const lvGtkRequest *request, void *)
+{
+    hookCalls++;
+    if (answer) answer((GtkWidget *)dialog, request);
+}
+
+// Types text into the focused entry one character at a time, as keystrokes would.
+void TypeInto(GtkWidget *dialog, const std::string &text)
+{
+    GtkWidget *entry = gtk_window_get_focus(GTK_WINDOW(dialog));
+    ASSERT_TRUE(entry && GTK_IS_ENTRY(entry));
+    gtk_entry_set_text(GTK_ENTRY(entry), "");
+    for (size_t i = 0; i < text.size();) {
+        size_t n = 1;
+        while (i + n < text.size() && ((unsigned char)text[i + n] & 0xC0) == 0x80) n++;
+        gint position = -1;
+        position = (gint)strlen(gtk_entry_get_text(GTK_ENTRY(entry)));
+        gtk_editable_insert_text(GTK_EDITABLE(entry), text.c_str() + i, (gint)n, &position);
+        i += n;
+    }
+}
+
+// Answers once ready() holds (the file chooser fills its view asynchronously).
+struct lvWhenReady {
+    GtkWidget *dialog;
+    std::function<bool()> ready;
+    int response;
+    int tries;
+};
+
+gboolean RespondWhenReady(gpointer data)
+{
+    lvWhenReady *w = (lvWhenReady *)data;
+    if (!w->ready() && ++w->tries < 200) return G_SOURCE_CONTINUE;
+    gtk_dialog_response(GTK_DIALOG(w->dialog), w->response);
+    g_object_unref(w->dialog);
+    delete w;
+    return G_SOURCE_REMOVE;
+}
+
+void RespondWhen(GtkWidget *dialog, std::function<bool()> ready, int response)
+{
+    g_object_ref(dialog);
+    g_timeout_add(25, RespondWhenReady, new lvWhenReady{dialog, std::move(ready), response, 0});
+}
+
+class GtkDialogs : public testing::Test {
+protected:
+    static pid_t xvfb;
+    static std::string folder;
+    const lvRequesterBackend *row = DesktopRequesterBackend();
+
+    static void SetUpTestSuite()
+    {
+        std::string display;
+        xvfb = StartXvfb(&display);
+        if (xvfb < 0) return;
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("LV_GTK_MODULE", LV_BIN_DIR "/lv_gtkdialogs.so", 1);
+        setenv("GSETTINGS_BACKEND", "memory", 1);  // no session bus in CI
+        char dir[] = "/tmp/lv_gtk_XXXXXX";
+        folder = mkdtemp(dir);
+        mkdir((folder + "/a").c_str(), 0700);
+        for (const char *name : {"/a/one.png", "/a/two.png", "/a/notes.txt"}) std::ofstream(folder + name) << "x";
+    }
+    static void TearDownTestSuite()
+    {
+        ShutdownRequesters();
+        if (xvfb > 0) {
+            kill(xvfb, SIGTERM);
+            waitpid(xvfb, nullptr, 0);
+        }
+    }
+    void SetUp() override
+    {
+        if (xvfb < 0) GTEST_SKIP() << "Xvfb did not start";
+        const lvGtkModule *module = DesktopDialogModule();
+        ASSERT_NE(module, nullptr);
+        module->SetTestHook(Hook, nullptr);
+        hookCalls = 0;
+        gVMRun.stopRequest = 0;
+    }
+    void TearDown() override
+    {
+        answer = nullptr;
+        gVMRun.stopRequest = 0;
+    }
+};
+
+pid_t GtkDialogs::xvfb = -1;
+std::string GtkDialogs::folder;
+
+TEST_F(GtkDialogs, FilesAreChosenSavedAndCancelled)
+{
+    // Several files in one folder come back as full paths, through the filter given.
+    answer = [](GtkWidget *dialog, const lvGtkRequest *r) {
+        EXPECT_EQ(r->filters.size(), 1u);
+        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+        EXPECT_TRUE(gtk_file_chooser_get_select_multiple(chooser));
+        RespondWhen(
+            dialog,
+            [chooser] {
+                // Ctrl+A again each tick, as the folder's view fills asynchronously; the
+                // images filter leaves notes.txt out.
+                gtk_file_chooser_select_all(chooser);
+                GSList *names = gtk_file_chooser_get_filenames(chooser);
+                guint n = g_slist_length(names);
+                g_slist_free_full(names, g_free);
+                return n == 2;
+            },
+            GTK_RESPONSE_ACCEPT);
+    };
+    lvFileFilter images = {nullptr, "Images", "png", "", 0};
+    std::vector<std::string> paths;
+    ASSERT_EQ(row->File(nullptr, "Pick", "*.png", 1, (folder + "/a").c_str(), "", &images, &paths), 0);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{folder + "/a/one.png", folder + "/a/two.png"}));
+    EXPECT_EQ(hookCalls, 1);
+
+    // Saving: the offered name in the offered folder, overwrite confirmation on.
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) {
+        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+        EXPECT_TRUE(gtk_file_chooser_get_do_overwrite_confirmation(chooser));
+        gtk_file_chooser_set_current_name(chooser, "new.txt");
+        RespondWhen(
+            dialog,
+            [chooser] {
+                char *name = gtk_file_chooser_get_filename(chooser);
+                bool ok = name && std::string(name) == folder + "/a/new.txt";
+                g_free(name);
+                return ok;
+            },
+            GTK_RESPONSE_ACCEPT);
+    };
+    paths.clear();
+    ASSERT_EQ(row->File(nullptr, "Save", "*.*", 2, (folder + "/a").c_str(), "old.txt", nullptr, &paths), 0);
+    EXPECT_EQ(paths, std::vector<std::string>{folder + "/a/new.txt"});
+
+    // Cancel gives nothing and no error.
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) { gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL); };
+    paths.clear();
+    ASSERT_EQ(row->File(nullptr, "Pick", "*.*", 0, folder.c_str(), "", nullptr, &paths), 0);
+    EXPECT_TRUE(paths.empty());
+
+    // A folder.
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) {
+        GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
+        EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
+        gtk_file_chooser_set_filename(chooser, (folder + "/a").c_str());
+        RespondWhen(
+            dialog,
+            [chooser] {
+                char *name = gtk_file_chooser_get_filename(chooser);
+                bool ok = name && std::string(name) == folder + "/a";
+                g_free(name);
+                return ok;
+            },
+            GTK_RESPONSE_ACCEPT);
+    };
+    std::string chosenPath;
+    int chosen = 0;
+    ASSERT_EQ(row->Path(nullptr, "Folder", folder.c_str(), &chosenPath, &chosen), 0);
+    EXPECT_EQ(chosen, 1);
+    EXPECT_EQ(chosenPath, folder + "/a");
+}
+
+TEST_F(GtkDialogs, TextFieldKeepsWholeCharactersAndNumbers)
+{
+    struct Case {
+        const char *offered;
+        int numeric, maxLength, password;
+        const char *typed;  // null: confirm the offered text
+        const char *expected;
+        bool paste;  // the whole text in one insertion
+    } cases[] = {
+        {"", 0, 2, 0, "h\xC3\xA9llo", "h", true},    // "é" does not fit in two bytes: not half of it
+        {"", 0, 2, 0, "h\xC3\xA9llo", "hl", false},  // each key that does not fit is refused
+        {"", 1, 0, 0, "1a2.3.4", "12.34", false},            // letters and a second point refused
+        {"", 1, 3, 0, "-12345", "-12", false},
+        {"keep", 0, 0, 1, nullptr, "keep", false},
+        {"", 0, 0, 0, "caf\xC3\xA9", "caf\xC3\xA9", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.typed ? c.typed : c.offered);
+        answer = [&c](GtkWidget *dialog, const lvGtkRequest *) {
+            GtkWidget *entry = gtk_window_get_focus(GTK_WINDOW(dialog));
+            ASSERT_TRUE(entry && GTK_IS_ENTRY(entry));
+            EXPECT_EQ(gtk_entry_get_visibility(GTK_ENTRY(entry)), !c.password);
+            if (c.typed && c.paste) {
+                gint position = 0;
+                gtk_editable_insert_text(GTK_EDITABLE(entry), c.typed, -1, &position);
+            } else if (c.typed) {
+                TypeInto(dialog, c.typed);
+            }
+            gtk_widget_activate(entry);  // Return: the default answer
+        };
+        std::string out;
+        int confirmed = 0;
+        ASSERT_EQ(row->String(nullptr, "Text", "Your text:", c.offered, c.numeric, c.maxLength, c.password, &out,
+                              &confirmed),
+                  0);
+        EXPECT_EQ(confirmed, 1);
+        EXPECT_EQ(out, c.expected);
+    }
+}
+
+TEST_F(GtkDialogs, ListFontAndColourAnswers)
+{
+    answer = [](GtkWidget *dialog, const lvGtkRequest *r) {
+        EXPECT_EQ(r->items, (std::vector<std::string>{"red", "green", "blue"}));
+        GtkWidget *focus = gtk_window_get_focus(GTK_WINDOW(dialog));
+        ASSERT_TRUE(focus && GTK_IS_TREE_VIEW(focus));
+        GtkTreePath *path = gtk_tree_path_new_from_indices(2, -1);
+        gtk_tree_view_set_cursor(GTK_TREE_VIEW(focus), path, nullptr, FALSE);
+        gtk_tree_path_free(path);
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    };
+    int index = -5;
+    ASSERT_EQ(row->List(nullptr, "Pick", "Colours", std::string("red\0green\0blue\0\0", 16), 1, &index), 0);
+    EXPECT_EQ(index, 2);
+
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) {
+        gtk_font_chooser_set_font(GTK_FONT_CHOOSER(dialog), "DejaVu Serif Bold Italic 17");
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    };
+    lvFontAnswer font = {};
+    ASSERT_EQ(row->Font(nullptr, "Sans", 12, &font), 0);
+    EXPECT_EQ(font.family, "DejaVu Serif");
+    EXPECT_DOUBLE_EQ(font.size, 17);
+    EXPECT_EQ(font.weight, 200);
+    EXPECT_EQ(font.slant, 100);
+    EXPECT_EQ(font.underline, 0);
+    EXPECT_EQ(font.strikeout, 0);
+
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) {
+        GdkRGBA rgba;
+        gtk_color_chooser_get_rgba(GTK_COLOR_CHOOSER(dialog), &rgba);
+        EXPECT_NEAR(rgba.red, 0x11 / 255.0, 1e-6);  // the offered colour is shown
+        GdkRGBA chosen = {0x33 / 255.0, 0x66 / 255.0, 0x99 / 255.0, 1};
+        gtk_color_chooser_set_rgba(GTK_COLOR_CHOOSER(dialog), &chosen);
+        gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    };
+    int32_t colour = 0;
+    ASSERT_EQ(row->Color(nullptr, 0x112233, &colour), 0);
+    EXPECT_EQ(colour, 0x336699);
+
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) { gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT); };
+    ASSERT_EQ(row->Color(nullptr, 0x112233, &colour), 0);
+    EXPECT_EQ(colour, -1);
+}
+
+TEST_F(GtkDialogs, AStopRequestClosesTheOpenDialog)
+{
+    // Nobody answers; the run is asked to stop while the dialog is up.
+    answer = [](GtkWidget *, const lvGtkRequest *) { gVMRun.stopRequest = 1; };
+    int index = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(row->List(nullptr, "Pick", "", std::string("a\0b\0\0", 5), 0, &index), ERR_USERABORT);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(hookCalls, 1);
+    // The GTK thread is free again for the next dialog.
+    gVMRun.stopRequest = 0;
+    answer = [](GtkWidget *dialog, const lvGtkRequest *) { gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK); };
+    ASSERT_EQ(row->List(nullptr, "Pick", "", std::string("a\0b\0\0", 5), 1, &index), 0);
+    EXPECT_EQ(index, 1);
+}
+
+TEST(GtkDialogsWithoutDisplay, AnswerUnsupportedAtOnce)
+{
+    unsetenv("DISPLAY");
+    setenv("LV_GTK_MODULE", LV_BIN_DIR "/lv_gtkdialogs.so", 1);
+    int32_t colour = 0;
+    EXPECT_EQ(DesktopRequesterBackend()->Color(nullptr, 0, &colour), ERR_UNSUPPORTEDFEAT);
+    std::string out;
+    int confirmed = 0;
+    EXPECT_EQ(DesktopRequesterBackend()->String(nullptr, "", "", "", 0, 0, 0, &out, &confirmed), ERR_UNSUPPORTEDFEAT);
+    EXPECT_EQ(confirmed, 0);
+}
+
+}  // namespace
