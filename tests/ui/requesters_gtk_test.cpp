@@ -24,6 +24,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// GTK and the desktop libraries under it keep process-wide caches (the font
+// configuration, the session bus, type tables) that they never free; the leak checker
+// is told about those libraries here, in this program only, so that leaks of our own
+// code, which would not pass through them, are still reported.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libdbus-1.so\n"
+           "leak:libfontconfig.so\n"
+           "leak:libglib-2.0.so\n"
+           "leak:libgobject-2.0.so\n"
+           "leak:libgio-2.0.so\n"
+           "leak:libgtk-3.so\n"
+           "leak:libgdk-3.so\n"
+           "leak:libpango\n"
+           "leak:libcairo.so\n"
+           "leak:libharfbuzz.so\n"
+           "leak:libatk\n";
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
