@@ -43,6 +43,23 @@ extern "C" const char *__lsan_default_suppressions()
            "leak:libatk\n";
 }
 
+// Those libraries are not built for the race checker: the accesses their own threads make
+// to their own state (the font configuration above all) look unsynchronised to it.
+extern "C" const char *__tsan_default_suppressions()
+{
+    return "race:libfontconfig.so\n"
+           "race:libglib-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libgio-2.0.so\n"
+           "race:libgtk-3.so\n"
+           "race:libgdk-3.so\n"
+           "race:libpango\n"
+           "race:libcairo.so\n"
+           "race:libharfbuzz.so\n"
+           "race:libdbus-1.so\n"
+           "race:libX11.so\n";
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
