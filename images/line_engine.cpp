@@ -28,41 +28,6 @@ constexpr double kFix = 65536.0;
 // (3 s / sin(a / 2) x sin(a / 2)) keeps the whole value.
 double Trunc(double v) { return std::trunc(v + (v >= 0 ? 1e-9 : -1e-9)); }
 
-struct Output {
-    lvBlitDisplay *display;
-    lvDrawTarget *target;
-    lvBGPic *record;
-    lvBitMapHandle *rgb, *chunky;
-    const uint32_t *palette;
-    int depth, width, height;
-    lvClipRegion *clip;
-};
-
-int Capture(void *state, Output *o, int runCheck)
-{
-    *o = {};
-    lvBlitDisplay *d = RasterState.currentDisplay;
-    if (!d) return ERR_OUTPUTDEVICE;
-    o->display = d;
-    o->target = &d->target;
-    o->record = GetCurrentOutput();
-    if (runCheck && d->target.kind != OUTPUT_DISPLAY && state)
-        if (int code = CheckRedirectTarget((lvState *)state)) return code;
-    lvDrawTarget *t = o->target;
-    o->width = o->record ? o->record->scaledWidth : d->picture ? d->picture->width : 0;
-    o->height = o->record ? o->record->scaledHeight : d->picture ? d->picture->height : 0;
-    if (t->kind != OUTPUT_DISPLAY) {
-        o->rgb = t->bitmap;
-        o->chunky = !o->rgb ? t->paletteBitmap : nullptr;
-        if (t->paletteBitmap) o->palette = t->palette, o->depth = t->depth;
-        lvBitMapHandle *size = o->rgb ? o->rgb : o->chunky ? o->chunky : t->mask ? t->mask : t->alpha;
-        if (!o->record && size) o->width = size->width, o->height = size->height;
-    } else if (d->picture && d->picture->palette && d->picture->depth) {
-        o->palette = d->picture->palette, o->depth = d->picture->depth;
-    }
-    o->clip = o->record ? o->record->clipRegion : nullptr;
-    return 0;
-}
 
 bool Identity(const lvMatrix2D &m) { return m.sx == 1 && m.sy == 1 && m.rx == 0 && m.ry == 0; }
 
@@ -71,7 +36,7 @@ struct Images {
     ~Images() { FreeShapeImages(&set); }
 };
 
-void Composite(void *state, const Output &o, const lvShapeImages &img, uint32_t colour, int x, int y, int width,
+void Composite(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x, int y, int width,
                int height, int paletteMode, int drawPen)
 {
     int pen = -1;
@@ -84,7 +49,7 @@ void Composite(void *state, const Output &o, const lvShapeImages &img, uint32_t 
 }
 
 // Whether (x, y) lies in the clip region (rectangle and mask) or the output.
-bool InsideOutput(const Output &o, int x, int y)
+bool InsideOutput(const lvDrawOutput &o, int x, int y)
 {
     if (const lvClipRegion *c = o.clip) {
         if (x < c->x || y < c->y || x >= c->x + c->width || y >= c->y + c->height) return false;
@@ -175,8 +140,8 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
                   int flags)
 {
     if (arrowhead < ARROWHEAD_NONE || arrowhead > ARROWHEAD_DOUBLE) return ERR_WRONGUSAGE;
-    Output o;
-    if (int code = Capture(state, &o, 1)) return code;
+    lvDrawOutput o;
+    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     if (o.display->target.kind == OUTPUT_DISPLAY && o.display->layers) return ERR_UNIMPLCMD;
     lvDrawTags identity;
     InitDrawTags(&identity);
@@ -296,12 +261,12 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
 
 int PlotOutputPixel(void *state, int x, int y, uint32_t colour)
 {
-    Output o;
-    if (int code = Capture(state, &o, 0)) return code;
+    lvDrawOutput o;
+    if (int code = CaptureDrawOutput(state, &o, 0)) return code;
     if (o.display->target.kind == OUTPUT_DISPLAY && o.display->layers) return ERR_LAYERSUPPORT2;
     int transparency = (colour >> 24) & 0xFF;
     if (RasterState.paletteMode == PALETTEMODE_PEN && o.palette) transparency = 0;
-    if (int code = Capture(state, &o, 1)) return code;
+    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     x = ResolveSpecialX(x, 1, 0, 0), y = ResolveSpecialY(y, 1, 0, 0);
     if (!InsideOutput(o, x, y)) return 0;
     lvShapeImages img{};
@@ -316,8 +281,8 @@ int PlotOutputPixel(void *state, int x, int y, uint32_t colour)
 
 int ReadOutputPixel(void *state, int x, int y, uint32_t *value)
 {
-    Output o;
-    if (int code = Capture(state, &o, 1)) return code;
+    lvDrawOutput o;
+    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     x = ResolveSpecialX(x, 1, 0, 0), y = ResolveSpecialY(y, 1, 0, 0);
     if (!InsideOutput(o, x, y)) return ERR_PIXELRANGE;
     lvDrawTarget *t = o.target;

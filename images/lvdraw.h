@@ -16,6 +16,23 @@
 #include "raster/lvdrawtags.h"
 #include "vm/lvvm.h"
 
+// The current output as the shape and line engines draw into it.
+struct lvDrawOutput {
+    struct lvBlitDisplay *display;
+    struct lvDrawTarget *target;
+    struct lvBGPic *record;             // the output record, or null
+    struct lvBitMapHandle *rgb;         // target RGB (redirected outputs), or null for the display
+    struct lvBitMapHandle *chunky;      // target pen plane when it has no RGB
+    const uint32_t *palette;            // palette of the output, or null
+    int depth;
+    int width, height;
+    struct lvClipRegion *clip;
+    int layersOn;
+};
+// Fills *o from the current output; runCheck runs the selection's check first (state is
+// the machine state, or null). 0, ERR_OUTPUTDEVICE or the check's error.
+int CaptureDrawOutput(void *state, lvDrawOutput *o, int runCheck);
+
 // Flags of the shape engine.
 enum : int {
     SHAPEF_RENDERONLY = 0x01,  // render, never composite

@@ -30,21 +30,9 @@ namespace {
 
 constexpr double kFix = 65536.0;
 
-// The current output as the shape engine draws into it.
-struct DrawOutput {
-    lvBlitDisplay *display;
-    lvDrawTarget *target;
-    lvBGPic *record;             // the output record, or null
-    lvBitMapHandle *rgb;         // target RGB (redirected outputs), or null for the display
-    lvBitMapHandle *chunky;      // target pen plane when it has no RGB
-    const uint32_t *palette;     // palette of the output, or null
-    int depth;
-    int width, height;
-    lvClipRegion *clip;
-    int layersOn;
-};
+}  // namespace
 
-int CaptureOutput(void *state, DrawOutput *o, int runCheck)
+int CaptureDrawOutput(void *state, lvDrawOutput *o, int runCheck)
 {
     *o = {};
     lvBlitDisplay *d = RasterState.currentDisplay;
@@ -71,10 +59,12 @@ int CaptureOutput(void *state, DrawOutput *o, int runCheck)
     return 0;
 }
 
+namespace {
+
 bool OutputHasPalette()
 {
-    DrawOutput o;
-    return CaptureOutput(nullptr, &o, 0) == 0 && o.palette != nullptr;
+    lvDrawOutput o;
+    return CaptureDrawOutput(nullptr, &o, 0) == 0 && o.palette != nullptr;
 }
 
 bool NewRendering(void *state)
@@ -134,7 +124,7 @@ struct ImagesHolder {
 };
 
 // Composites an image set at (x, y) into the current output.
-void CompositeImages(void *state, const DrawOutput &o, const lvShapeImages &img, uint32_t colour, int x, int y,
+void CompositeImages(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x, int y,
                      int width, int height, int paletteMode, int drawPen)
 {
     int pen = -1;
@@ -181,8 +171,8 @@ void FreeDrawBuffers(void)
 int RenderShape(lvShapeJob *job, void *state, int flags)
 {
     if (flags & SHAPEF_RERENDER) ComputeDrawTagsMatrix(&job->transform, job->width, job->height);
-    DrawOutput o;
-    if (int code = CaptureOutput(state, &o, 1)) return code;
+    lvDrawOutput o;
+    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     // Shapes that become layers wait for the layer system.
     if (o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER))) return ERR_UNIMPLCMD;
     job->x = ResolveSpecialX(job->x, job->width, 0, job->transform.anchorX);
