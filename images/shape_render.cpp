@@ -192,6 +192,33 @@ static int MakeFillImage(void *state, const lvShapeJob *job, int w, int h, int x
     return FillRectWithTexture(state, images->fillImage, nullptr, x, y, fw, fh, &job->style, &job->transform.matrix);
 }
 
+// Coverage planes of the fill and the border into the image set: on a colour-only set
+// the fill's coverage scaled by its opacity (the blit paints the colour through it), else
+// shadow, border and fill composed with their colours and transparencies.
+static void ComposeCoverage(const lvShapeJob *job, lvShapeImages *images, lvBitMapHandle *fill, lvBitMapHandle *edge,
+                            int shapeX, int shapeY, int shadowX, int shadowY, bool hasBorder) {
+    if (images->colourOnly) {
+        CombineBytePlanesClipped(fill, 0, 0, images->alpha, shapeX, shapeY, job->shapeW, job->shapeH, 4,
+                                 255 - job->fillTransparency);
+        return;
+    }
+    lvShapeCompose c{};
+    c.fill = fill;
+    c.fillImage = images->fillImage;
+    c.border = edge;
+    c.target = images->rgb;
+    c.targetAlpha = images->alpha;
+    c.x = shapeX, c.y = shapeY;
+    c.shadowX = shadowX, c.shadowY = shadowY;
+    c.width = job->shapeW, c.height = job->shapeH;
+    c.fillColour = job->colour, c.borderColour = job->borderColour, c.shadowColour = job->shadowColour;
+    c.fillTransparency = job->fillTransparency;
+    c.borderTransparency = job->borderTransparency;
+    c.shadowTransparency = job->shadowTransparency;
+    c.hasShadow = job->hasShadow, c.hasBorder = hasBorder;
+    ComposeShapePlanes(&c);
+}
+
 // Palette outputs: shadow, border and fill as pen values into the pen plane, hard-edged.
 static int RenderPens(const lvShapeJob *job, const lvShapeImages *img, const double *points, int count,
                        const double *borderPoints, int borderCount, int shapeX, int shapeY, int shadowX,
@@ -255,28 +282,7 @@ int RenderShapeLines(lvShapeJob *job, void *state, const double *points, int cou
             FreeShapeImages(images);
             return rc;
         }
-        if (images->colourOnly) {
-            // Only the coverage is kept; the blit paints the colour through it.
-            // The coverage scaled by the fill's opacity.
-            CombineBytePlanesClipped(fill, 0, 0, images->alpha, shapeX, shapeY, job->shapeW, job->shapeH, 4,
-                                     255 - job->fillTransparency);
-        } else {
-            lvShapeCompose c{};
-            c.fill = fill;
-            c.fillImage = images->fillImage;
-            c.border = edge;
-            c.target = images->rgb;
-            c.targetAlpha = images->alpha;
-            c.x = shapeX, c.y = shapeY;
-            c.shadowX = shadowX, c.shadowY = shadowY;
-            c.width = job->shapeW, c.height = job->shapeH;
-            c.fillColour = job->colour, c.borderColour = job->borderColour, c.shadowColour = job->shadowColour;
-            c.fillTransparency = job->fillTransparency;
-            c.borderTransparency = job->borderTransparency;
-            c.shadowTransparency = job->shadowTransparency;
-            c.hasShadow = job->hasShadow, c.hasBorder = border;
-            ComposeShapePlanes(&c);
-        }
+        ComposeCoverage(job, images, fill, edge, shapeX, shapeY, shadowX, shadowY, border);
         FreeBitmapHandle(fill);
         FreeBitmapHandle(edge);
         return 0;
@@ -572,27 +578,7 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
         if (edge) stamp(edge, shapeX, shapeY, images->borderValue);
         stamp(fill, shapeX, shapeY, images->fillValue);
     } else if (!rc) {
-        if (images->colourOnly) {
-            // The coverage scaled by the fill's opacity.
-            CombineBytePlanesClipped(fill, 0, 0, images->alpha, shapeX, shapeY, job->shapeW, job->shapeH, 4,
-                                     255 - job->fillTransparency);
-        } else {
-            lvShapeCompose c{};
-            c.fill = fill;
-            c.fillImage = images->fillImage;
-            c.border = edge;
-            c.target = images->rgb;
-            c.targetAlpha = images->alpha;
-            c.x = shapeX, c.y = shapeY;
-            c.shadowX = shadowX, c.shadowY = shadowY;
-            c.width = job->shapeW, c.height = job->shapeH;
-            c.fillColour = job->colour, c.borderColour = job->borderColour, c.shadowColour = job->shadowColour;
-            c.fillTransparency = job->fillTransparency;
-            c.borderTransparency = job->borderTransparency;
-            c.shadowTransparency = job->shadowTransparency;
-            c.hasShadow = job->hasShadow, c.hasBorder = job->hasBorder;
-            ComposeShapePlanes(&c);
-        }
+        ComposeCoverage(job, images, fill, edge, shapeX, shapeY, shadowX, shadowY, job->hasBorder);
     }
     FreeBitmapHandle(fill);
     FreeBitmapHandle(edge);
