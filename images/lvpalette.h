@@ -151,10 +151,11 @@ struct lvPaletteOpRequest {
 int ApplyPaletteOperation(lvPaletteOpRequest *request);
 void SetPaletteOperationHook(int (*hook)(lvPaletteOpRequest *request));
 // The BGPic a display shows, for palette operations on DISPLAY targets: id {0, null} is
-// the current display (ERR_OUTPUTDEVICE without one). *doubleBuffered is set while the
-// display double-buffers. 0 or the look-up error; the display library installs it.
+// the current display (ERR_OUTPUTDEVICE without one). *backBuffer is the back-buffer
+// record while the display double-buffers, else null. 0 or the look-up error; the display
+// library installs it.
 struct lvBGPic;
-void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered));
+void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer));
 
 int OpenPaletteLibrary(lvState *L);
 const lvConstantEntry *GetPaletteConstants(void);

@@ -5,6 +5,7 @@
 // colour quantiser; a BGPic whose pens changed is shown anew by the displays that show it.
 //
 // Depends on: images/lvbrush.h, images/lvpalette.h, raster/lvquantize.h, runtime/cmdsupport.h.
+#include <algorithm>
 #include <cstring>
 
 #include "base/lverrors.h"
@@ -74,18 +75,34 @@ int ResolveBGPicView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
     return 0;
 }
 
-int (*displayResolver)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered);
+int (*displayResolver)(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer);
+
+// The current display while it double-buffers: its back buffer, drawn through the
+// back-buffer record. Its pens are those the back buffer is drawn with; it has no
+// transparent pen nor cycle table, and only the pens change, never the geometry of its
+// pixels. A true-colour back buffer has no pens to work on.
+int ResolveBackBufferView(lvPaletteOpRequest *r, lvBGPic *shown, lvBGPic *back, lvPaletteView *v)
+{
+    if (!back->base.penBitmap || !back->palette) return ERR_BGPICPALETTE;
+    int op = r->operation;
+    if ((op == 2 && Option(r, "remap", 0)) || op == 5 || op == 6) return ERR_WRONGUSAGE;
+    // The plane is of the picture's scaled size: never reach past it.
+    lvBitMapHandle *plane = back->base.penBitmap;
+    int width = shown ? std::min(shown->baseWidth, plane->width) : plane->width;
+    int height = shown ? std::min(shown->baseHeight, plane->height) : plane->height;
+    *v = {width, height, &back->depth, back->palette, plane, nullptr, nullptr, nullptr, nullptr};
+    return 0;
+}
 
 // A display target is the BGPic it shows (the BGPic rules apply) while the display is its
-// own output. The back buffer of a double-buffered display is not a palette target here.
+// own output, or the back buffer while the current display double-buffers.
 int ResolveDisplayView(lvPaletteOpRequest *r, int claim, lvPaletteView *v)
 {
     if (!displayResolver) return ERR_UNIMPLCMD;
-    lvBGPic *bgpic = nullptr;
-    int doubleBuffered = 0;
-    if (int code = displayResolver(r->id, &bgpic, &doubleBuffered)) return code;
-    if (doubleBuffered) return ERR_UNIMPLCMD;
+    lvBGPic *bgpic = nullptr, *back = nullptr;
+    if (int code = displayResolver(r->id, &bgpic, &back)) return code;
     if (!r->id.number && !r->id.handle) {
+        if (back) return ResolveBackBufferView(r, bgpic, back, v);
         lvSelectDisplay *d = GetSelectDisplay();
         lvBGPic *out = GetCurrentOutput();
         if (d && out && out == d->selection) {
@@ -314,7 +331,7 @@ int ImagePaletteOperation(lvPaletteOpRequest *r)
 
 void InstallImagePaletteOperations(void) { SetPaletteOperationHook(ImagePaletteOperation); }
 
-void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered))
+void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer))
 {
     displayResolver = resolve;
 }

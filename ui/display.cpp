@@ -452,7 +452,7 @@ static void DisplaysTakeBGPicPens(lvState *L, lvBGPic *record)
 }
 
 // Palette operations on a display act on the BGPic it shows.
-static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, int *doubleBuffered)
+static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer)
 {
     lvDisplay *d = nullptr;
     if (!id.number && !id.handle) {
@@ -462,7 +462,7 @@ static int DisplayBGPicForPalette(lvObjectId id, lvBGPic **bgpic, int *doubleBuf
         return code;
     }
     *bgpic = d->bgpic;
-    *doubleBuffered = d->select.doubleBufferActive != 0;
+    *backBuffer = d->select.doubleBufferActive ? d->select.backBufferRecord : nullptr;
     return 0;
 }
 

@@ -142,8 +142,20 @@ static void ServicePresentHardware(void *, lvBlitDisplay *bd, const lvBlitReques
     blit.height = r->height;
     blit.transformFlags = -1;
     blit.transparentPen = -1;
-    void *bitmap = AdapterOwnsBitmaps() ? r->sourceRgb->backing : (void *)r->sourceRgb;
-    ((lvAdapterBltBitMapFunction)a->BltBitMap)(bitmap, d->handle, &blit, 0, 0);
+    bool owns = AdapterOwnsBitmaps();
+    auto backing = [owns](lvBitMapHandle *h) -> void * { return !h ? nullptr : owns ? h->backing : (void *)h; };
+    blit.mask = backing(r->mask);
+    blit.alpha = backing(r->alpha);
+    // A source the adapter draws through a transform or with a transparency keeps its
+    // pixels: the matrix, its anchor and the opacity travel in the descriptor.
+    if (const lvHardwareTransform *t = r->transform) {
+        blit.transform = t->matrix;
+        blit.offsetX = t->anchorX;
+        blit.offsetY = t->anchorY;
+        blit.transformFlags = t->transparency;
+    }
+    uint32_t flags = r->alpha ? LVP_BLIT_ALPHA : 0;
+    ((lvAdapterBltBitMapFunction)a->BltBitMap)(backing(r->sourceRgb), d->handle, &blit, flags, 0);
 }
 
 static void ServiceAddDamage(void *, lvBlitDisplay *bd, int x, int y, int width, int height)

@@ -16,22 +16,22 @@
 namespace {
 
 struct FakeDisplays {
-    static lvBGPic *shown;
-    static int doubleBuffered, noDisplay;
+    static lvBGPic *shown, *back;
+    static int noDisplay;
     static std::vector<lvBGPic *> told;
-    static int Resolve(lvObjectId id, lvBGPic **bgpic, int *db)
+    static int Resolve(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer)
     {
         if (noDisplay) return ERR_OUTPUTDEVICE;
         if (id.number == 7) return 1041;  // no such display
         *bgpic = shown;
-        *db = doubleBuffered;
+        *backBuffer = back;
         return 0;
     }
     static int Shows(const lvBGPic *record) { return record == shown; }
     static void PensChanged(lvState *, lvBGPic *record) { told.push_back(record); }
 };
-lvBGPic *FakeDisplays::shown;
-int FakeDisplays::doubleBuffered, FakeDisplays::noDisplay;
+lvBGPic *FakeDisplays::shown, *FakeDisplays::back;
+int FakeDisplays::noDisplay;
 std::vector<lvBGPic *> FakeDisplays::told;
 
 struct PaletteDisplay : ::testing::Test {
@@ -43,7 +43,8 @@ struct PaletteDisplay : ::testing::Test {
         SetBGPicShownQuery(FakeDisplays::Shows);
         SetBGPicPensChangedHook(FakeDisplays::PensChanged);
         FakeDisplays::told.clear();
-        FakeDisplays::doubleBuffered = FakeDisplays::noDisplay = 0;
+        FakeDisplays::noDisplay = 0;
+        FakeDisplays::back = nullptr;
         lvBitMapHandle *pens = AllocChunkyBitmap(4, 2, 1);
         auto *palette = static_cast<uint32_t *>(AllocMemory(1024, 1));
         ASSERT_TRUE(pens && palette);
@@ -59,12 +60,17 @@ struct PaletteDisplay : ::testing::Test {
         SetPaletteDisplayResolver(nullptr);
         SetBGPicShownQuery(nullptr);
         SetBGPicPensChangedHook(nullptr);
-        FakeDisplays::shown = nullptr;
+        FakeDisplays::shown = FakeDisplays::back = nullptr;
         FreeAllBGPics();
     }
-    static int Run(int operation, int pen = 0, uint32_t colour = 0, lvObjectId id = {0, nullptr})
+    static int Run(int operation, int pen = 0, uint32_t colour = 0, lvObjectId id = {0, nullptr}, int *answer = nullptr,
+                   int x = 0, int y = 0, int depth = 0, const uint32_t *pens = nullptr)
     {
         lvPaletteOpRequest r = {};
+        r.x = x;
+        r.y = y;
+        r.depth = depth;
+        r.pens = const_cast<uint32_t *>(pens);
         r.type = 21;
         r.id = id;
         r.operation = operation;
@@ -72,7 +78,7 @@ struct PaletteDisplay : ::testing::Test {
         r.colour = colour;
         r.transparentPen = -1;
         int result = -1;
-        r.result = &result;
+        r.result = answer ? answer : &result;
         return ApplyPaletteOperation(&r);
     }
 };
@@ -96,24 +102,78 @@ TEST_F(PaletteDisplay, LookUpErrorsOfTheDisplaySide)
 {
     struct Case {
         const char *what;
-        int noDisplay, doubleBuffered;
+        int noDisplay;
         lvObjectId id;
         int code;
     } cases[] = {
-        {"no current display", 1, 0, {0, nullptr}, ERR_OUTPUTDEVICE},
-        {"unknown display", 0, 0, {7, nullptr}, 1041},
-        {"double-buffered back buffer", 0, 1, {0, nullptr}, ERR_UNIMPLCMD},
+        {"no current display", 1, {0, nullptr}, ERR_OUTPUTDEVICE},
+        {"unknown display", 0, {7, nullptr}, 1041},
     };
     for (const Case &c : cases) {
         FakeDisplays::noDisplay = c.noDisplay;
-        FakeDisplays::doubleBuffered = c.doubleBuffered;
         EXPECT_EQ(Run(0, 1, 0xFF, c.id), c.code) << c.what;
     }
     EXPECT_TRUE(FakeDisplays::told.empty());
     // A display whose BGPic has no pens.
-    FakeDisplays::noDisplay = FakeDisplays::doubleBuffered = 0;
+    FakeDisplays::noDisplay = 0;
     FakeDisplays::shown = nullptr;
     EXPECT_EQ(Run(0, 1, 0xFF), ERR_BGPICPALETTE);
+}
+
+// While the current display double-buffers its back buffer is the target: a true-colour
+// back buffer has no pens; a pen back buffer has its pens and pixels changed in place,
+// never its depth or transparent pen, and nothing is redrawn. A display named by its id
+// still means the BGPic it shows.
+TEST_F(PaletteDisplay, DoubleBufferedDisplayTargetsItsBackBuffer)
+{
+    lvBGPic back = {};
+    back.depth = 2;
+    back.baseWidth = 4;
+    back.baseHeight = 2;
+    FakeDisplays::back = &back;
+    EXPECT_EQ(Run(0, 1, 0xFF), ERR_BGPICPALETTE) << "a true-colour back buffer";
+
+    uint32_t backPens[256] = {};
+    back.palette = backPens;
+    back.base.penBitmap = AllocChunkyBitmap(3, 2, 1);  // narrower than the picture
+    ASSERT_NE(back.base.penBitmap, nullptr);
+    const uint32_t before = g->palette[1];
+    EXPECT_EQ(Run(0, 1, 0xFFABCDEF), 0);
+    EXPECT_EQ(backPens[1], 0xABCDEFu);
+    EXPECT_EQ(g->palette[1], before) << "the shown BGPic's pens stay";
+    EXPECT_EQ(Run(0, 4, 0xFF), ERR_PENRANGE) << "depth 2 has pens 0 to 3";
+    int answer = -1;
+    EXPECT_EQ(Run(1, 1, 0, {0, nullptr}, &answer), 0);
+    EXPECT_EQ(answer, 0xABCDEF);
+
+    EXPECT_EQ(Run(4, 3, 0, {0, nullptr}, nullptr, 2, 1), 0);
+    EXPECT_EQ(Run(3, 0, 0, {0, nullptr}, &answer, 2, 1), 0);
+    EXPECT_EQ(answer, 3);
+    EXPECT_EQ(Run(3, 0, 0, {0, nullptr}, &answer, 3, 1), 0);
+    EXPECT_EQ(answer, -1) << "outside the plane reads nothing";
+    EXPECT_EQ(Run(8, 0, 0, {0, nullptr}, &answer), 0);
+    EXPECT_EQ(answer, 1) << "pens 0 and 3 are used";
+
+    // Without remap the pens and depth are taken (growing only).
+    uint32_t given[256];
+    for (int i = 0; i < 256; i++) given[i] = 0x010101u * (uint32_t)i;
+    EXPECT_EQ(Run(2, 0, 0, {0, nullptr}, nullptr, 0, 0, 3, given), 0);
+    EXPECT_EQ(back.depth, 3);
+    EXPECT_EQ(backPens[5], 0x050505u);
+
+    struct Refused {
+        const char *what;
+        int operation;
+    } refused[] = {{"transparent pen", 5}, {"depth", 6}, {"cycle table", 7}};
+    for (const Refused &c : refused) EXPECT_EQ(Run(c.operation, 2, 0, {0, nullptr}, nullptr, 0, 0, 2), ERR_WRONGUSAGE) << c.what;
+    EXPECT_EQ(back.depth, 3);
+    EXPECT_TRUE(FakeDisplays::told.empty()) << "a back buffer redraws nothing";
+
+    // A display named by its id means its BGPic, double buffering or not.
+    EXPECT_EQ(Run(0, 2, 0x445566, GetObjectIdOf(&g->header)), 0);
+    EXPECT_EQ(g->palette[2], 0x445566u);
+    EXPECT_EQ(backPens[2], 0x020202u);
+    FreeBitmapHandle(back.base.penBitmap);
 }
 
 // A BGPic no display shows: shrinking its depth quantises its pens (remap is the default)

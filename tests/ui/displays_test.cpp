@@ -10,6 +10,8 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "ui/display_draw.h"
+#include "raster/lvblit.h"
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
@@ -872,6 +874,105 @@ TEST_F(FakeAdapterDisplays, ChangedPensOfAShownBGPicReachItsDisplay)
     // Its pixels stay as they are while it is shown.
     r.operation = 4;
     EXPECT_EQ(ApplyPaletteOperation(&r), ERR_SELECTBGPIC2);
+
+    // While it double-buffers, the current display means its back buffer, which is true
+    // colour here and so has no pens; the display named by its id still means its BGPic.
+    r.operation = 0;
+    r.colour = 0x0A0B0C;
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    EXPECT_EQ(ApplyPaletteOperation(&r), ERR_BGPICPALETTE);
+    EXPECT_EQ(d->bgpic->palette[4], 0x102030u);
+    r.id = lvObjectId{1, nullptr};
+    EXPECT_EQ(ApplyPaletteOperation(&r), 0);
+    EXPECT_EQ(d->bgpic->palette[4], 0x0A0B0Cu);
+    EXPECT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+}
+
+// An adapter with hardware double buffering draws a hardware source itself: the transform
+// record of the draw reaches its BltBitMap as the descriptor's matrix, offsets and flags
+// (the opacity), with the source's alpha channel; a plain request carries no transform.
+std::vector<lvAdapterBlit> blitsSeen;
+std::vector<uint32_t> blitFlagsSeen;
+std::vector<double> matrixSeen;
+void RecordingBlit(void *, void *, const lvAdapterBlit *b, uint32_t flags, uint32_t)
+{
+    blitsSeen.push_back(*b);
+    blitFlagsSeen.push_back(flags);
+    if (b->transform) matrixSeen.assign(b->transform, b->transform + 4);
+    else matrixSeen.clear();
+}
+int doubleBufferCalls;
+int FakeDoubleBuffer(void *, uint32_t) { return ++doubleBufferCalls, 0; }
+
+TEST_F(FakeAdapterDisplays, AHardwareDoubleBufferHandsTheTransformToTheAdapter)
+{
+    record.BltBitMap = (lvPluginExport)RecordingBlit;
+    record.BeginDoubleBuffer = record.EndDoubleBuffer = (lvPluginExport)FakeDoubleBuffer;
+    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    NoteDisplayAdapter(&record, LVP_ADAPTER_HWDOUBLEBUFFER, tags);
+    InstallDisplayDrawing();
+    doubleBufferCalls = 0;
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false, nullptr, &d), 0);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    SetCurrentDisplay(d);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 1), 0);
+    ASSERT_TRUE(d->adapterDoubleBuffer);
+    EXPECT_EQ(doubleBufferCalls, 1);
+    MakeDisplayCurrentForDrawing(d);
+
+    lvBitMapHandle *source = AllocRgbBitmap(8, 4, 0, nullptr);
+    lvBitMapHandle *alpha = AllocChunkyBitmap(8, 4, 1);
+    ASSERT_TRUE(source && alpha);
+    const lvHardwareTransform quarterTurn = {{0, 1, -1, 0}, 0.5, 0.25, 155, 4, 8};
+    struct Case {
+        const char *what;
+        const lvHardwareTransform *transform;
+        lvBitMapHandle *alpha;
+    } cases[] = {
+        {"a turned, half-transparent source", &quarterTurn, nullptr},
+        {"a plain source with an alpha channel", nullptr, alpha},
+    };
+    for (const Case &c : cases) {
+        blitsSeen.clear();
+        blitFlagsSeen.clear();
+        lvBlitRequest r = {};
+        r.sourceRgb = source;
+        r.alpha = c.alpha;
+        r.targetX = 10;
+        r.targetY = 20;
+        r.width = r.sourceWidth = 8;
+        r.height = r.sourceHeight = 4;
+        r.targetWidth = 640;
+        r.targetHeight = 480;
+        r.flags = BLIT_HARDWARE | BLIT_NOREGION | BLIT_NOSPRITES;
+        r.transparent = -1;
+        r.paletteMode = r.pen = r.ditherMode = -1;
+        r.transform = c.transform;
+        BlitImageRequest(&r);
+        ASSERT_EQ(blitsSeen.size(), 1u) << c.what;
+        const lvAdapterBlit &b = blitsSeen[0];
+        EXPECT_EQ(b.destX, 10) << c.what;
+        EXPECT_EQ(b.destY, 20) << c.what;
+        EXPECT_EQ(b.width, 8) << "the source keeps its size: " << c.what;
+        EXPECT_EQ(b.height, 4) << c.what;
+        EXPECT_EQ(b.alpha != nullptr, c.alpha != nullptr) << c.what;
+        EXPECT_EQ(blitFlagsSeen[0], c.alpha ? (uint32_t)LVP_BLIT_ALPHA : 0u) << c.what;
+        if (c.transform) {
+            EXPECT_EQ(matrixSeen, (std::vector<double>{0, 1, -1, 0})) << c.what;
+            EXPECT_EQ(b.offsetX, 0.5) << c.what;
+            EXPECT_EQ(b.offsetY, 0.25) << c.what;
+            EXPECT_EQ(b.transformFlags, 155) << c.what;
+        } else {
+            EXPECT_EQ(b.transform, nullptr) << c.what;
+            EXPECT_EQ(b.transformFlags, -1) << c.what;
+        }
+    }
+    FreeBitmapHandle(source);
+    FreeBitmapHandle(alpha);
+    EXPECT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    EXPECT_EQ(doubleBufferCalls, 2);
+    MakeDisplayCurrentForDrawing(nullptr);
 }
 
 }  // namespace
