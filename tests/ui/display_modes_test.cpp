@@ -619,3 +619,54 @@ TEST_F(Backfills, APictureComesFromItsBrushFile)
     // Beyond the picture the gradient shows (light at the far corner).
     EXPECT_GE(Channel(At(d, 1919, 1079), 8), 240);
 }
+
+// ChangeDisplayMode's "nobackfill" and "backfill" options reach the display; an unknown
+// backfill type changes nothing.
+TEST_F(Backfills, TheModeOptionsSetTheBackfill)
+{
+    MakeBrush(8, 1, 1, {0xFF336699u});
+    lvDisplay *d = Open(1, 640, 480, 30, 40);
+    ASSERT_NE(d, nullptr);
+    // Booleans reach commands as the numbers True and False.
+    auto pushBool = [this](const char *name, int value) { SetFieldInt(L, name, value); };
+    PushNewTable(L);
+    pushBool("nobackfill", 1);
+    ASSERT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), 0);
+    SetStackTop(L, 0);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_NOBACKFILL);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+
+    PushNewTable(L);
+    pushBool("nobackfill", 0);
+    PushString(L, "backfill");
+    PushNewTable(L);
+    SetFieldString(L, "type", "Picture");
+    SetFieldInt(L, "brush", 8);
+    SetFieldInt(L, "color", 0x00FF00);
+    SetFieldInt(L, "endcolor", -1);
+    SetFieldInt(L, "x", 7);
+    SetFieldInt(L, "y", 3);
+    pushBool("hidetitlebar", 1);
+    SetTableValue(L, -3);
+    ASSERT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), 0);
+    SetStackTop(L, 0);
+    EXPECT_FALSE(d->styleFlags & DSTYLE_NOBACKFILL);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    ASSERT_NE(d->backfillOf, nullptr);
+    EXPECT_EQ(At(d, 7, 3), 0x336699u);
+    EXPECT_EQ(At(d, 6, 3), 0x00FF00u);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+
+    PushNewTable(L);
+    pushBool("nobackfill", 1);
+    PushString(L, "backfill");
+    PushNewTable(L);
+    SetFieldString(L, "type", "plaid");
+    SetTableValue(L, -3);
+    EXPECT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), ERR_WRONGUSAGE);
+    SetStackTop(L, 0);
+    EXPECT_EQ(d->backfill.type, 4);
+    EXPECT_FALSE(d->styleFlags & DSTYLE_NOBACKFILL);
+}
