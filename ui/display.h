@@ -199,6 +199,12 @@ void FreeDisplayRequest(lvDisplayRequest *request);
 // Reads the options table at index into request (creation form). 0 or an error code; may
 // raise the machine's errors for arguments of a wrong type.
 int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *request);
+// The "backfill" subtable of the options table at index into block and the brush file
+// (fields not given are kept). 0 or ERR_WRONGUSAGE for an unknown type.
+int ReadBackfillTable(lvState *L, int index, lvDisplayBackfill *block, char *brushFile, size_t brushFileSize);
+// ChangeDisplayMode's "nobackfill" and "backfill" options into the display; nothing
+// changes on an error.
+int ReadModeBackfillOptions(lvState *L, int index, lvDisplay *display);
 // The engine of CreateDisplay: a display with the number (nil: a handle, *handleOut).
 // Replaces a display of that number (its freeing error is returned, the list unchanged).
 int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *request, lvDisplay **out);

@@ -7,10 +7,15 @@
 // way out. The modes that ask the user go through the requester hooks; without them they
 // answer ERR_UNIMPLCMD.
 //
-// Depends on: ui/display.h, ui/display_modes.h, ui/display_windows.h.
+// The backfill display around a full-screen display shows a colour, a gradient, a tiled
+// texture or a picture composed into a BGPic of its own.
+//
+// Depends on: ui/display.h, ui/display_modes.h, ui/display_windows.h, images/lvbgpic.h,
+// images/lvbrush.h, formats/lvformats.h.
 #include "ui/display_modes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "base/lverrors.h"
@@ -18,6 +23,11 @@
 #include "runtime/errors.h"
 #include "ui/display_windows.h"
 #include "raster/lvinit.h"
+#include "formats/lvformats.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvrect.h"
 
 static lvModeRequesterHooks requesterHooks;
 
@@ -160,6 +170,175 @@ static bool NeedsBackfill(const lvDisplay *d)
     return !GetDisplayAdapter() && d->desktop <= 0 && !d->backfillDisplay && !(d->styleFlags & DSTYLE_NOBACKFILL);
 }
 
+// The ARGB words of a backfill's brush: loaded from the brush file when one is named,
+// else copied from the brush, so the backfill does not depend on the brush later on.
+struct lvArgbPicture {
+    uint32_t *words = nullptr;
+    int width = 0, height = 0;
+    ~lvArgbPicture() { FreeMemory(words); }
+};
+
+static int LoadBackfillPictureFile(const char *path, lvArgbPicture *out)
+{
+    lvImageLoadRequest request = {};
+    request.flags = LV_IMGLOAD_ALPHA | LV_IMGLOAD_NOALPHAOK | LV_IMGLOAD_KEEPALPHA;
+    request.transparentPen = -1;
+    lvImageSource *source = nullptr;
+    int width = 0, height = 0, rowLength = 0, isVector = 0;
+    int err = LoadImageSource(path, &request, &source, &width, &height, &rowLength, &isVector);
+    lvBitMapHandle *alpha = request.alphaBitmap;
+    FreeMemory(request.palette);
+    if (!err && (!source || !source->pixels || width <= 0 || height <= 0)) err = ERR_UNIMPLCMD;  // vector pictures
+    if (!err) {
+        out->words = (uint32_t *)AllocMemory((size_t)width * height * 4, 0);
+        if (!out->words) err = ERR_MEM;
+    }
+    uint8_t *alphaRows = nullptr;
+    int alphaRow = 0;
+    uintptr_t token = !err && alpha ? GetPlanePixels(alpha, &alphaRows, &alphaRow, 0) : 0;
+    if (!err && alpha && !token) err = ERR_LOCKBMAP;
+    if (!err) {
+        for (int y = 0; y < height; y++)
+            for (int x = 0; x < width; x++) {
+                uint32_t a = alphaRows ? alphaRows[(size_t)y * alphaRow + x] : 255u;
+                out->words[(size_t)y * width + x] = (source->pixels[(size_t)y * rowLength + x] & 0xFFFFFFu) | (a << 24);
+            }
+        out->width = width;
+        out->height = height;
+    }
+    if (token) ReleasePlanePixels(token);
+    FreeBitmapHandle(alpha);
+    if (source) ReleaseImageSource(source);
+    return err;
+}
+
+static int GetBackfillPicture(const lvDisplay *d, const lvDisplayBackfill &f, lvArgbPicture *out)
+{
+    if (d->backfillBrushFile[0]) return LoadBackfillPictureFile(d->backfillBrushFile, out);
+    lvBrush *brush = nullptr;
+    if (int err = FindBrushById(nullptr, lvObjectId{f.brush, nullptr}, &brush, 0)) return err;
+    if (int err = BrushToArgbWords(brush, 0, &out->words)) return err;
+    out->width = brush->width;
+    out->height = brush->height;
+    return 0;
+}
+
+// A copy of the picture at width x height; smooth takes the four nearest source pixels
+// by their distance, else the nearest one.
+static uint32_t *ScaleArgbWords(const lvArgbPicture &p, int width, int height, int smooth)
+{
+    uint32_t *out = (uint32_t *)AllocMemory((size_t)width * height * 4, 0);
+    if (!out) return nullptr;
+    for (int y = 0; y < height; y++) {
+        double sy = smooth ? (y + 0.5) * p.height / height - 0.5 : (double)((long long)y * p.height / height);
+        int y0 = std::clamp((int)std::floor(sy), 0, p.height - 1), y1 = std::min(y0 + 1, p.height - 1);
+        double fy = smooth ? std::clamp(sy - y0, 0.0, 1.0) : 0.0;
+        for (int x = 0; x < width; x++) {
+            double sx = smooth ? (x + 0.5) * p.width / width - 0.5 : (double)((long long)x * p.width / width);
+            int x0 = std::clamp((int)std::floor(sx), 0, p.width - 1), x1 = std::min(x0 + 1, p.width - 1);
+            double fx = smooth ? std::clamp(sx - x0, 0.0, 1.0) : 0.0;
+            const uint32_t c00 = p.words[(size_t)y0 * p.width + x0], c01 = p.words[(size_t)y0 * p.width + x1];
+            const uint32_t c10 = p.words[(size_t)y1 * p.width + x0], c11 = p.words[(size_t)y1 * p.width + x1];
+            uint32_t c = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                double top = ((c00 >> shift) & 255) * (1 - fx) + ((c01 >> shift) & 255) * fx;
+                double bottom = ((c10 >> shift) & 255) * (1 - fx) + ((c11 >> shift) & 255) * fx;
+                c |= (uint32_t)std::lround(top * (1 - fy) + bottom * fy) << shift;
+            }
+            out[(size_t)y * width + x] = c;
+        }
+    }
+    return out;
+}
+
+// Source over target by the source's alpha; the result is opaque.
+static inline uint32_t BlendOver(uint32_t source, uint32_t target)
+{
+    uint32_t a = source >> 24;
+    if (a == 255) return source | 0xFF000000u;
+    uint32_t c = 0xFF000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        uint32_t s = (source >> shift) & 255, t = (target >> shift) & 255;
+        c |= ((s * a + t * (255 - a) + 127) / 255) << shift;
+    }
+    return c;
+}
+
+// The picture of a texture (3) or picture (4) backfill, width x height ARGB. The texture
+// is tiled from the top left over black; the picture lies on a colour (either colour -1,
+// black when the first is) or a gradient, at x, y or scaled to the whole backfill.
+static int ComposeBackfillPicture(const lvDisplay *d, const lvDisplayBackfill &f, int width, int height,
+                                  uint32_t *pixels, lvBGPicFill *background)
+{
+    lvArgbPicture picture;
+    if (int err = GetBackfillPicture(d, f, &picture)) return err;
+    if (picture.width <= 0 || picture.height <= 0) return ERR_WRONGUSAGE;
+    *background = lvBGPicFill{};
+    background->style = 1;
+    if (f.type == 4 && f.startColour != 0xFFFFFFFFu && f.endColour == 0xFFFFFFFFu) {
+        background->colour = f.startColour & 0xFFFFFF;
+    } else if (f.type == 4 && f.startColour != 0xFFFFFFFFu) {
+        background->style = 2;
+        InitGradient(&background->gradient, 0);
+        background->gradient.style = GRADIENT_LINEAR;
+        background->gradient.startColour = f.startColour & 0xFFFFFF;
+        background->gradient.endColour = f.endColour & 0xFFFFFF;
+    }
+    if (int err = FillBGPicBackground(background, nullptr, width, height, pixels)) return err;
+    for (size_t i = 0, n = (size_t)width * height; i < n; i++) pixels[i] |= 0xFF000000u;
+    if (f.type == 3) {
+        for (int y = 0; y < height; y++) {
+            const uint32_t *row = picture.words + (size_t)(y % picture.height) * picture.width;
+            uint32_t *to = pixels + (size_t)y * width;
+            for (int x = 0; x < width; x++) to[x] = BlendOver(row[x % picture.width], to[x]);
+        }
+        return 0;
+    }
+    if (f.scalePicture && (picture.width != width || picture.height != height)) {
+        uint32_t *scaled = ScaleArgbWords(picture, width, height, f.smoothScale);
+        if (!scaled) return ERR_MEM;
+        FreeMemory(picture.words);
+        picture.words = scaled;
+        picture.width = width;
+        picture.height = height;
+    }
+    // Scaled to the whole backfill it covers it: its position would only cut it off.
+    int px = 0, py = 0;
+    if (!f.scalePicture) {
+        px = ResolveSpecialX(f.x, picture.width, width, 0.0);
+        py = ResolveSpecialY(f.y, picture.height, height, 0.0);
+    }
+    for (int y = std::max(0, -py); y < picture.height && py + y < height; y++)
+        for (int x = std::max(0, -px); x < picture.width && px + x < width; x++) {
+            uint32_t &to = pixels[(size_t)(py + y) * width + px + x];
+            to = BlendOver(picture.words[(size_t)y * picture.width + x], to);
+        }
+    return 0;
+}
+
+// A new BGPic holding the composed texture or picture backfill; its fill is the
+// background, so a rebuild at another size keeps at least that.
+static int MakeBackfillBGPic(const lvDisplay *d, const lvDisplayBackfill &f, int width, int height, lvObjectId *id)
+{
+    uint32_t *pixels = (uint32_t *)AllocMemory((size_t)width * height * 4, 0);
+    if (!pixels) return ERR_MEM;
+    lvBGPicFill fill = {};
+    int err = ComposeBackfillPicture(d, f, width, height, pixels, &fill);
+    lvBitMapHandle *bitmap = nullptr;
+    if (!err) err = BuildBGPicBitmaps(pixels, &fill, -1, width, height, width, &bitmap, nullptr, nullptr, nullptr);
+    FreeMemory(pixels);
+    if (err) return err;
+    *id = lvObjectId{0, nullptr};
+    lvBGPic *made = nullptr;
+    if ((err = NewBGPicRecord(id, 0, width, height, width, nullptr, bitmap, nullptr, -1, nullptr, nullptr, nullptr,
+                              24, nullptr, &fill, nullptr, 0, nullptr, &made))) {
+        FreeBitmapHandle(bitmap);
+        return err;
+    }
+    *id = GetObjectIdOf(&made->header);
+    return 0;
+}
+
 static int MakeDisplayBackfill(lvState *L, lvDisplay *d, const lvMonitorRect &m)
 {
     if (!NeedsBackfill(d)) return 0;
@@ -170,8 +349,7 @@ static int MakeDisplayBackfill(lvState *L, lvDisplay *d, const lvMonitorRect &m)
         f.startColour = 0;
         f.hideTitleBar = !(d->styleFlags & DSTYLE_KEEPFRAME);
     }
-    // Texture and picture backfills wait for the brush record.
-    if (f.type > 2) return ERR_UNIMPLCMD;
+    if (f.type > 4) return ERR_WRONGUSAGE;
     int strip = f.hideTitleBar ? 0 : std::min(HostTitleBarHeight(), m.height - 1);
     lvDisplayRequest r;
     InitDisplayRequest(&r);
@@ -189,11 +367,20 @@ static int MakeDisplayBackfill(lvState *L, lvDisplay *d, const lvMonitorRect &m)
         r.gradient.style = GRADIENT_LINEAR;
         r.gradient.startColour = f.startColour & 0xFFFFFF;
         r.gradient.endColour = f.endColour & 0xFFFFFF;
+    } else if (f.type >= 3) {
+        if (int err = MakeBackfillBGPic(d, f, r.width, r.height, &r.bgpic)) {
+            FreeDisplayRequest(&r);
+            return err;
+        }
+        r.bgpicGiven = 1;
     }
     lvDisplay *b = nullptr;
     int err = CreateDisplayFromRequest(L, 0, 1, &r, &b);
+    if (err && r.bgpicGiven) UnlinkBGPicById(r.bgpic);
     FreeDisplayRequest(&r);
     if (err) return err;
+    // The composed picture goes with the backfill display.
+    if (r.bgpicGiven) b->ownsBGPic = 1;
     b->backfillOwner = d;
     d->backfillOf = b;
     if ((err = RealizeDisplay(L, b, 0))) FreeDisplayBackfill(L, d);

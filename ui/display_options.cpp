@@ -124,7 +124,7 @@ static int ReadSizeField(lvState *L, int table, const char *name, int monitor, i
     return 0;
 }
 
-static int ReadBackfill(lvState *L, int table, lvDisplayRequest *s)
+int ReadBackfillTable(lvState *L, int table, lvDisplayBackfill *block, char *brushFile, size_t brushFileSize)
 {
     int top = GetStackTop(L);
     PushString(L, "backfill");
@@ -134,7 +134,7 @@ static int ReadBackfill(lvState *L, int table, lvDisplayRequest *s)
         return 0;
     }
     int b = GetStackTop(L), err = 0;
-    lvDisplayBackfill &f = s->backfillBlock;
+    lvDisplayBackfill &f = *block;
     char type[32] = "";
     if (GetFieldStringBuf(L, b, "type", type, sizeof type)) {
         f.type = -1;
@@ -152,9 +152,24 @@ static int ReadBackfill(lvState *L, int table, lvDisplayRequest *s)
     GetFieldBool(L, b, "scalepicture", &f.scalePicture);
     GetFieldBool(L, b, "hidetitlebar", &f.hideTitleBar);
     GetFieldBool(L, b, "smoothscale", &f.smoothScale);
-    GetFieldStringBuf(L, b, "brushfile", s->backfillBrushFile, sizeof s->backfillBrushFile);
+    GetFieldStringBuf(L, b, "brushfile", brushFile, brushFileSize);
     SetStackTop(L, top);
     return err;
+}
+
+int ReadModeBackfillOptions(lvState *L, int table, lvDisplay *d)
+{
+    int value = 0, present = 0;
+    GetFieldBool(L, table, "nobackfill", &value, &present);
+    // Read into copies: an unknown type leaves the display's backfill as it was.
+    lvDisplayBackfill block = d->backfill;
+    char brushFile[sizeof d->backfillBrushFile];
+    std::memcpy(brushFile, d->backfillBrushFile, sizeof brushFile);
+    if (int err = ReadBackfillTable(L, table, &block, brushFile, sizeof brushFile)) return err;
+    if (present) d->styleFlags = value ? d->styleFlags | DSTYLE_NOBACKFILL : d->styleFlags & ~DSTYLE_NOBACKFILL;
+    d->backfill = block;
+    std::memcpy(d->backfillBrushFile, brushFile, sizeof brushFile);
+    return 0;
 }
 
 int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
@@ -254,7 +269,8 @@ int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
         if (int err = MonitorSize(s->monitor, 1, &s->screenHeight)) return err;
     GetFieldInt(L, t, "scrdepth", &s->screenDepth);
     GetFieldBool(L, t, "desktop", &s->desktop);
-    if (int err = ReadBackfill(L, t, s)) return err;
+    if (int err = ReadBackfillTable(L, t, &s->backfillBlock, s->backfillBrushFile, sizeof s->backfillBrushFile))
+        return err;
     FreeUserTags(s->userTags, 1);
     s->userTags = nullptr;
     return ReadUserTags(L, t, nullptr, nullptr, &s->userTags);

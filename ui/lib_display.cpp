@@ -449,6 +449,8 @@ static int CmdChangeDisplayMode(lvState *L)
     }
     lvDisplay *d = GetCurrentDisplay();
     if (!d) return ERR_CLOSEDDISPLAY;
+    if (options)
+        if (int err = ReadModeBackfillOptions(L, options, d)) return err;
     return ChangeDisplayModeOf(L, d, mode, &q);
 }
 

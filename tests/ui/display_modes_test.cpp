@@ -11,6 +11,12 @@
 #include "ui/display_modes.h"
 #include "ui/display_attrs.h"
 #include "ui/display_windows.h"
+#include "images/imaging_links.h"
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "raster/lvrect.h"
+#include <cstdio>
+#include <unistd.h>
 #include "vm/lvvm.h"
 #include <algorithm>
 #include <cstring>
@@ -438,11 +444,229 @@ TEST_F(DisplayModes, NoBackfillWhenRefusedOrNotYetPossible)
     EXPECT_EQ(d->backfillOf, nullptr);
     EXPECT_EQ(DisplayCount(), 1);
     ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
-    // Texture backfills wait for the brush record: the switch is refused, the window stays.
+    // A texture backfill whose brush is missing refuses the switch; the window stays and
+    // nothing of the backfill is left behind.
     d->styleFlags &= ~DSTYLE_NOBACKFILL;
     d->backfill.type = 3;
-    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), ERR_UNIMPLCMD);
+    d->backfill.brush = 77;
+    EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), ERR_FINDBRUSH);
     EXPECT_EQ(d->fullScreen, 0);
     EXPECT_EQ(d->state, DISPSTATE_OPEN);
     EXPECT_EQ(DisplayCount(), 1);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    // So does a picture backfill whose brush file cannot be read.
+    d->backfill.type = 4;
+    std::snprintf(d->backfillBrushFile, sizeof d->backfillBrushFile, "/nonexistent/backfill.bmp");
+    EXPECT_NE(Change(d, DISPMODE_FAKEFULLSCREEN), 0);
+    EXPECT_EQ(d->state, DISPSTATE_OPEN);
+    EXPECT_EQ(DisplayCount(), 1);
+}
+
+// The pictures of gradient, texture and picture backfills, read back from the backfill
+// display's window (1920 x 1080, the title bar hidden).
+class Backfills : public DisplayModes {
+protected:
+    void SetUp() override
+    {
+        DisplayModes::SetUp();
+        InstallImagingLinks();
+    }
+    void TearDown() override
+    {
+        DisplayModes::TearDown();
+        FreeAllBrushes(nullptr);
+    }
+    // A brush of width x height holding the ARGB words.
+    void MakeBrush(int number, int width, int height, const std::vector<uint32_t> &words)
+    {
+        lvBrushRequest q = {};
+        q.width = width, q.height = height, q.alpha = 1;
+        q.transparentColour = -1;
+        q.callbackRef = q.userDataRef = -1;
+        lvObjectId id = {number, nullptr};
+        ASSERT_EQ(AllocBrushBitmaps(nullptr, &id, &q), 0);
+        lvBrush *b = nullptr;
+        ASSERT_EQ(FindBrushById(nullptr, id, &b, 0), 0);
+        ASSERT_EQ(FillBrushFromArgb(b, words.data(), 0), 0);
+    }
+    // The display in full screen with the backfill; its backfill's pixel reader.
+    lvDisplay *FullScreen(const lvDisplayBackfill &f)
+    {
+        lvDisplay *d = Open(1, 640, 480, 30, 40);
+        if (!d) return nullptr;
+        d->backfill = f;
+        d->backfill.hideTitleBar = 1;
+        EXPECT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+        if (!d->backfillOf || !d->backfillOf->window) return nullptr;
+        EXPECT_EQ(d->backfillOf->window->width, 1920);
+        return d;
+    }
+    static uint32_t At(lvDisplay *d, int x, int y) { return d->backfillOf->window->pixels[y * 1920 + x] & 0xFFFFFF; }
+    static int Channel(uint32_t c, int shift) { return (int)(c >> shift) & 255; }
+};
+
+TEST_F(Backfills, AGradientRunsFromTheStartToTheEndColour)
+{
+    lvDisplayBackfill f = {};
+    f.type = 2, f.startColour = 0xFF0000, f.endColour = 0x0000FF;
+    lvDisplay *d = FullScreen(f);
+    ASSERT_NE(d, nullptr);
+    uint32_t first = At(d, 0, 0), last = At(d, 1919, 1079), middle = At(d, 960, 540);
+    EXPECT_GE(Channel(first, 16), 240);
+    EXPECT_LE(Channel(first, 0), 15);
+    EXPECT_LE(Channel(last, 16), 15);
+    EXPECT_GE(Channel(last, 0), 240);
+    // Half way both colours are mixed about equally.
+    EXPECT_NEAR(Channel(middle, 16), 128, 20);
+    EXPECT_NEAR(Channel(middle, 0), 128, 20);
+}
+
+TEST_F(Backfills, ATextureIsTiledFromTheTopLeftAndCopiedFromItsBrush)
+{
+    MakeBrush(5, 3, 2, {0xFF112233u, 0xFF445566u, 0xFF778899u, 0xFFAABBCCu, 0xFFDDEEFFu, 0x00123456u});
+    lvDisplayBackfill f = {};
+    f.type = 3, f.brush = 5;
+    lvDisplay *d = FullScreen(f);
+    ASSERT_NE(d, nullptr);
+    struct Case {
+        int x, y;
+        uint32_t want;
+    };
+    const Case cases[] = {
+        {0, 0, 0x112233},    {1, 0, 0x445566}, {2, 0, 0x778899},    {3, 0, 0x112233},
+        {1, 1, 0xDDEEFF},    {4, 3, 0xDDEEFF}, {2, 1, 0x000000},  // a transparent texel lies on black
+        {1918, 1078, 0x445566}, {1919, 1079, 0x000000},            // texels (1, 0) and (2, 1)
+    };
+    for (const Case &c : cases) EXPECT_EQ(At(d, c.x, c.y), c.want) << c.x << "," << c.y;
+    // The backfill keeps its copy when the brush goes.
+    FreeAllBrushes(nullptr);
+    EXPECT_EQ(At(d, 0, 0), 0x112233u);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+}
+
+TEST_F(Backfills, APictureLiesOnItsBackgroundAtItsPlaceOrScaledToTheMonitor)
+{
+    // Opaque blue, half-transparent white.
+    MakeBrush(6, 2, 1, {0xFF0000FFu, 0x80FFFFFFu});
+    lvDisplayBackfill f = {};
+    f.type = 4, f.brush = 6, f.x = SPECIAL_CENTER, f.y = 100;
+    f.startColour = 0x00FF00, f.endColour = 0xFFFFFFFFu;  // a colour
+    lvDisplay *d = FullScreen(f);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(At(d, 0, 0), 0x00FF00u);
+    EXPECT_EQ(At(d, 959, 100), 0x0000FFu);
+    EXPECT_EQ(At(d, 960, 100), 0x80FF80u);  // white over green, half each
+    EXPECT_EQ(At(d, 961, 100), 0x00FF00u);
+    EXPECT_EQ(At(d, 959, 101), 0x00FF00u);
+    lvObjectId picture = GetObjectIdOf(&d->backfillOf->bgpic->header);
+    // The composed picture goes with the backfill.
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    lvBGPic *gone = nullptr;
+    EXPECT_NE(FindBGPicById(picture, &gone, BGPIC_FIND_DETACHED), 0);
+
+    // Scaled to the monitor (nearest), on black when the first colour is -1.
+    MakeBrush(7, 2, 1, {0xFFFF0000u, 0xFF0000FFu});
+    d->backfill.brush = 7;
+    d->backfill.scalePicture = 1;
+    d->backfill.startColour = 0xFFFFFFFFu;
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    ASSERT_NE(d->backfillOf, nullptr);
+    EXPECT_EQ(At(d, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(d, 959, 1079), 0xFF0000u);
+    EXPECT_EQ(At(d, 960, 0), 0x0000FFu);
+    EXPECT_EQ(At(d, 1919, 1079), 0x0000FFu);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    // Smoothly: the middle mixes both, the ends keep theirs.
+    d->backfill.smoothScale = 1;
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(At(d, 0, 0), 0xFF0000u);
+    EXPECT_EQ(At(d, 1919, 0), 0x0000FFu);
+    uint32_t middle = At(d, 960, 500);
+    EXPECT_NEAR(Channel(middle, 16), 128, 4);
+    EXPECT_NEAR(Channel(middle, 0), 128, 4);
+}
+
+// A picture backfill from a brush file: a 24-bit BMP of 2 x 2 drawn at the top left on a
+// gradient background.
+TEST_F(Backfills, APictureComesFromItsBrushFile)
+{
+    const uint8_t bmp[] = {
+        'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,                                   // file header
+        40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0,        // info header
+        0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0x30, 0x20, 0x10, 0x60, 0x50, 0x40, 0, 0,                                         // bottom row
+        0x03, 0x02, 0x01, 0x06, 0x05, 0x04, 0, 0,                                         // top row
+    };
+    std::string path = ::testing::TempDir() + "/backfill_" + std::to_string(getpid()) + ".bmp";
+    FILE *file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(bmp, 1, sizeof bmp, file), sizeof bmp);
+    std::fclose(file);
+    lvDisplay *d = Open(1, 640, 480, 30, 40);
+    ASSERT_NE(d, nullptr);
+    d->backfill.type = 4;
+    d->backfill.hideTitleBar = 1;
+    d->backfill.startColour = 0x000000, d->backfill.endColour = 0xFFFFFF;
+    std::snprintf(d->backfillBrushFile, sizeof d->backfillBrushFile, "%s", path.c_str());
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    std::remove(path.c_str());
+    ASSERT_NE(d->backfillOf, nullptr);
+    EXPECT_EQ(At(d, 0, 0), 0x010203u);
+    EXPECT_EQ(At(d, 1, 0), 0x040506u);
+    EXPECT_EQ(At(d, 0, 1), 0x102030u);
+    EXPECT_EQ(At(d, 1, 1), 0x405060u);
+    // Beyond the picture the gradient shows (light at the far corner).
+    EXPECT_GE(Channel(At(d, 1919, 1079), 8), 240);
+}
+
+// ChangeDisplayMode's "nobackfill" and "backfill" options reach the display; an unknown
+// backfill type changes nothing.
+TEST_F(Backfills, TheModeOptionsSetTheBackfill)
+{
+    MakeBrush(8, 1, 1, {0xFF336699u});
+    lvDisplay *d = Open(1, 640, 480, 30, 40);
+    ASSERT_NE(d, nullptr);
+    // Booleans reach commands as the numbers True and False.
+    auto pushBool = [this](const char *name, int value) { SetFieldInt(L, name, value); };
+    PushNewTable(L);
+    pushBool("nobackfill", 1);
+    ASSERT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), 0);
+    SetStackTop(L, 0);
+    EXPECT_TRUE(d->styleFlags & DSTYLE_NOBACKFILL);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+
+    PushNewTable(L);
+    pushBool("nobackfill", 0);
+    PushString(L, "backfill");
+    PushNewTable(L);
+    SetFieldString(L, "type", "Picture");
+    SetFieldInt(L, "brush", 8);
+    SetFieldInt(L, "color", 0x00FF00);
+    SetFieldInt(L, "endcolor", -1);
+    SetFieldInt(L, "x", 7);
+    SetFieldInt(L, "y", 3);
+    pushBool("hidetitlebar", 1);
+    SetTableValue(L, -3);
+    ASSERT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), 0);
+    SetStackTop(L, 0);
+    EXPECT_FALSE(d->styleFlags & DSTYLE_NOBACKFILL);
+    ASSERT_EQ(Change(d, DISPMODE_FULLSCREEN), 0);
+    ASSERT_NE(d->backfillOf, nullptr);
+    EXPECT_EQ(At(d, 7, 3), 0x336699u);
+    EXPECT_EQ(At(d, 6, 3), 0x00FF00u);
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+
+    PushNewTable(L);
+    pushBool("nobackfill", 1);
+    PushString(L, "backfill");
+    PushNewTable(L);
+    SetFieldString(L, "type", "plaid");
+    SetTableValue(L, -3);
+    EXPECT_EQ(ReadModeBackfillOptions(L, GetStackTop(L), d), ERR_WRONGUSAGE);
+    SetStackTop(L, 0);
+    EXPECT_EQ(d->backfill.type, 4);
+    EXPECT_FALSE(d->styleFlags & DSTYLE_NOBACKFILL);
 }
