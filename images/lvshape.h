@@ -161,9 +161,14 @@ struct lvShapeOutput {
     int (*SpriteOverlaps)(void *context, int x, int y, int width, int height);
     void (*AddDamage)(void *context, int x, int y, int width, int height);
     // Writes the rectangle into the display's buffers (and window); style FILLNONE
-    // draws the frame only.
+    // draws the frame only. For FILLGRADIENT the gradient is already in rgb (the
+    // display's buffer) and the area is only shown.
     void (*FillDisplayRect)(void *context, int x, int y, int width, int height, uint32_t colour, int style);
 };
+// The display side completes the output of a display (or of a display's back buffer)
+// with its services and conditions; without it no plain box goes straight to a display.
+typedef void (*lvShapeOutputHook)(lvShapeOutput *output, struct lvBlitDisplay *display);
+void SetShapeOutputHook(lvShapeOutputHook hook);
 // The value of RenderShapeOutlined when FillShapeBox did the work.
 enum : int { SHAPE_DRAWNDIRECTLY = -2 };
 // 1 when every condition for the direct plain-box fill holds.

@@ -168,6 +168,9 @@ void FreeDrawBuffers(void)
 
 // ---- RenderShape -------------------------------------------------------------------------
 
+static lvShapeOutputHook shapeOutputHook;
+void SetShapeOutputHook(lvShapeOutputHook hook) { shapeOutputHook = hook; }
+
 int RenderShape(lvShapeJob *job, void *state, int flags)
 {
     if (flags & SHAPEF_RERENDER) ComputeDrawTagsMatrix(&job->transform, job->width, job->height);
@@ -258,7 +261,15 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
             out.maskMode = RasterState.maskMode;
             out.alphaIntensity = RasterState.alphaIntensity;
             direct = &out;
+        } else if (o.target->kind == OUTPUT_DISPLAY && shapeOutputHook) {
+            out.kind = OUTPUT_DISPLAY;
+            out.palette = o.palette, out.depth = o.depth;
+            out.width = o.width, out.height = o.height;
+            out.clip = o.clip;
+            out.layersOn = o.layersOn;
+            direct = &out;
         }
+        if (direct && shapeOutputHook) shapeOutputHook(&out, o.display);
         int code = RenderShapeOutlined(state, job, job->outX, job->outY, canvasW, canvasH, sx, sy, shx, shy, flags,
                                        &held.images, &colour, direct);
         if (code == SHAPE_DRAWNDIRECTLY) return 0;

@@ -384,11 +384,21 @@ int FillShapeBox(void *state, lvShapeJob *job, int x, int y, const lvBoxCanvas *
         return 0;
     const bool visible = box.w > 0 && box.h > 0;
     if (o->kind == OUTPUT_DISPLAY || o->hardwareDoubleBuffer) {
+        // Without a way into the display (or its buffer, for a gradient) the image path draws.
+        if (!o->FillDisplayRect || (job->fillStyle == FILLGRADIENT && !o->rgb)) return 0;
         if (!visible && !job->hasBorder && !job->hasShadow) return SHAPE_DRAWNDIRECTLY;
-        if (o->FillDisplayRect) {
-            uint32_t colour = o->palette ? static_cast<uint32_t>(GetPenForColor(job->colour, o->palette, o->depth))
-                                         : job->colour;
-            if (visible) o->FillDisplayRect(o->context, box.x, box.y, box.w, box.h, colour, job->fillStyle);
+        uint32_t colour = o->palette ? static_cast<uint32_t>(GetPenForColor(job->colour, o->palette, o->depth))
+                                     : job->colour;
+        if (visible && job->fillStyle == FILLGRADIENT)
+            FillBitmapWithGradient(o->rgb, box.x, box.y, box.w, box.h, &job->style.gradient);
+        if (visible && job->fillStyle == FILLNONE) {
+            // Only the edges left inside the output: a cut edge is not part of the frame.
+            if (!box.top) o->FillDisplayRect(o->context, box.x, box.y, box.w, 1, colour, FILLCOLOR);
+            if (!box.bottom) o->FillDisplayRect(o->context, box.x, box.y + box.h - 1, box.w, 1, colour, FILLCOLOR);
+            if (!box.left) o->FillDisplayRect(o->context, box.x, box.y, 1, box.h, colour, FILLCOLOR);
+            if (!box.right) o->FillDisplayRect(o->context, box.x + box.w - 1, box.y, 1, box.h, colour, FILLCOLOR);
+        } else if (visible) {
+            o->FillDisplayRect(o->context, box.x, box.y, box.w, box.h, colour, job->fillStyle);
         }
     } else {
         lvBitMapHandle *rgb = o->kind == OUTPUT_IMAGE ? o->rgb : nullptr;

@@ -142,6 +142,7 @@ enum : uint32_t {
     ACCEL_ALPHABLIT = 4,
     ACCEL_FILL = 8,
     ACCEL_PIXEL = 0x10,
+    ACCEL_LINE = 0x20,
     ACCEL_CHUNKYBLIT = 0x40,
 };
 

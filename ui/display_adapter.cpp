@@ -12,6 +12,7 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
+#include "images/lvpaint.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
@@ -41,6 +42,14 @@ void ForceAdapterLoopIteration(void)
 static int AdapterSleepHook(void *state, int32_t milliseconds)
 {
     return ((lvAdapterSleepFunction)adapterState.record->Sleep)((lvState *)state, milliseconds);
+}
+
+// The adapter's Line: target bitmap, end points, colour and flags (2 video bitmap, 4
+// the colour as given for a selected mask or alpha channel).
+typedef void (*lvAdapterLineFunction)(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
+static void AdapterLineHook(void *backing, int x1, int y1, int x2, int y2, uint32_t colour, int flags)
+{
+    ((lvAdapterLineFunction)adapterState.record->Line)(backing, x1, y1, x2, y2, colour, flags);
 }
 
 void NoteDisplayAdapter(lvPluginRecord *record, uint32_t word, const lvPluginTag *tags)
@@ -76,6 +85,8 @@ void NoteDisplayAdapter(lvPluginRecord *record, uint32_t word, const lvPluginTag
     rasterAdapter.RectFill = (decltype(rasterAdapter.RectFill))record->RectFill;
     rasterAdapter.WritePixel = (decltype(rasterAdapter.WritePixel))record->WritePixel;
     SetRasterDisplayAdapter(&rasterAdapter);
+    // One-pixel lines into the adapter's own bitmaps go to its Line when it draws them.
+    SetAdapterLineHook((adapterState.offscreen & ACCEL_LINE) && record->Line ? AdapterLineHook : nullptr);
     SetWakeMainLoopHook(ForceAdapterLoopIteration);
     // The time library's waits go to the adapter when it sleeps for the runtime.
     SetAdapterSleepHook((word & LVP_ADAPTER_SLEEP) ? AdapterSleepHook : nullptr);
@@ -86,6 +97,7 @@ void ForgetDisplayAdapter(void)
     if (!adapterInstalled) return;
     SetWakeMainLoopHook(nullptr);
     SetAdapterSleepHook(nullptr);
+    SetAdapterLineHook(nullptr);
     SetRasterDisplayAdapter(nullptr);
     adapterInstalled = 0;
     adapterState = {};

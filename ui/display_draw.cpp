@@ -16,6 +16,7 @@
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
 #include "images/lvoffscreen.h"
+#include "images/lvshape.h"
 #include "platform/lvplatform.h"
 #include "raster/lvkernels.h"
 #include "raster/lvplanes.h"
@@ -166,11 +167,60 @@ static void ServiceAddDamage(void *, lvBlitDisplay *bd, int x, int y, int width,
         AddDisplayDamage(d, x, y, width, height);
 }
 
+// ---- Plain boxes straight into a display -------------------------------------------------
+
+// A rectangle of one colour into the buffer being drawn: the back buffer of a hardware
+// double buffer (shown at Flip), else the shown picture, which is then presented.
+static void ServiceFillDisplayRect(void *context, int x, int y, int width, int height, uint32_t colour, int style)
+{
+    lvDisplay *d = (lvDisplay *)context;
+    const bool back = d->select.doubleBufferActive && d->adapterDoubleBuffer;
+    lvBitMapHandle *b = back ? d->backBuffer.rgb : ShownBitmap(d);
+    if (!ClipToBitmap(b, &x, &y, &width, &height)) return;
+    if (style == FILLNONE) {
+        FillBitmapRect(b, x, y, width, 1, colour);
+        FillBitmapRect(b, x, y + height - 1, width, 1, colour);
+        FillBitmapRect(b, x, y, 1, height, colour);
+        FillBitmapRect(b, x + width - 1, y, 1, height, colour);
+    } else if (style != FILLGRADIENT) {  // a gradient is in the buffer already
+        FillBitmapRect(b, x, y, width, height, colour);
+    }
+    if (back || d->refreshMode) return;
+    PresentDisplayRect(d, x, y, width, height);
+}
+
+static void ServiceShapeDamage(void *context, int x, int y, int width, int height)
+{
+    AddDisplayDamage((lvDisplay *)context, x, y, width, height);
+}
+
+void CompleteDisplayShapeOutput(lvShapeOutput *out, lvBlitDisplay *bd)
+{
+    lvDisplay *d = OwnerOf(bd);
+    if (!d) return;
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    out->context = d;
+    out->adapterInstalled = a != nullptr;
+    out->adapterRealAlpha = a && (a->flags & LVP_ADAPTER_REALALPHA);
+    if (out->kind == OUTPUT_DISPLAY) {
+        out->canDrawToWindow = d->window != nullptr;
+        out->rgb = ShownBitmap(d);
+        // Palette displays keep pens beside their colours; the image path keeps both.
+        if (!out->palette && out->rgb) out->FillDisplayRect = ServiceFillDisplayRect;
+    } else if (d->select.doubleBufferActive && out->rgb && out->rgb == d->backBuffer.rgb) {
+        out->hardwareDoubleBuffer = d->adapterDoubleBuffer;
+        out->softwareDoubleBuffer = !d->adapterDoubleBuffer;
+        out->AddDamage = ServiceShapeDamage;
+        if (d->adapterDoubleBuffer) out->FillDisplayRect = ServiceFillDisplayRect;
+    }
+}
+
 void InstallDisplayDrawing(void)
 {
     RasterState.services.BlitToDisplay = ServiceBlitToDisplay;
     RasterState.services.PresentDisplayRect = ServicePresentHardware;
     RasterState.services.AddDisplayDamage = ServiceAddDamage;
+    SetShapeOutputHook(CompleteDisplayShapeOutput);
     SetSelectDisplayQuery(CurrentSelectDisplay);
 }
 

@@ -17,6 +17,10 @@ void SyncDisplayBlit(lvDisplay *display);
 void MakeDisplayCurrentForDrawing(lvDisplay *display);
 // The raster engine's presentation and damage services and the selections' display query.
 void InstallDisplayDrawing(void);
+// The shape engine's view of a display or its back buffer: the services that fill a
+// plain box straight into the display's buffer (presenting it) or record its damage.
+struct lvShapeOutput;
+void CompleteDisplayShapeOutput(lvShapeOutput *output, lvBlitDisplay *display);
 
 // A rectangle drawn into the back buffer. One covering the whole picture, or the 1024th,
 // means everything.

@@ -421,6 +421,25 @@ TEST_F(ShapeRender, DirectFillOnTheDisplayGoesToItsBuffers) {
     EXPECT_EQ(FillShapeBox(nullptr, &j, 20, 20, &c, &out.o), SHAPE_DRAWNDIRECTLY);
     EXPECT_TRUE(fills.empty());
     EXPECT_EQ(out.Rows(), std::vector<std::string>(8, "........"));  // the image planes stay untouched
+    // A display that offers no way in, or no buffer for a gradient, leaves the box to the
+    // image path instead of reporting it drawn.
+    fills.clear();
+    lvShapeOutput closed = out.o;
+    closed.FillDisplayRect = nullptr;
+    EXPECT_EQ(FillShapeBox(nullptr, &j, 1, 1, &c, &closed), 0);
+    lvShapeJob g = j;
+    g.fillStyle = FILLGRADIENT;
+    lvShapeOutput noBuffer = out.o;
+    noBuffer.rgb = nullptr;
+    EXPECT_EQ(FillShapeBox(nullptr, &g, 1, 1, &c, &noBuffer), 0);
+    EXPECT_TRUE(fills.empty());
+    // An outline cut at the top shows its other three edges, each as a rectangle of its own.
+    lvShapeJob frame = j;
+    frame.fillStyle = FILLNONE;
+    EXPECT_EQ(FillShapeBox(nullptr, &frame, 1, -1, &c, &out.o), SHAPE_DRAWNDIRECTLY);
+    EXPECT_EQ(fills, (std::vector<std::vector<int>>{{1, 4, 6, 1, 0x123456, FILLCOLOR},
+                                                     {1, 0, 1, 5, 0x123456, FILLCOLOR},
+                                                     {6, 0, 1, 5, 0x123456, FILLCOLOR}}));
 }
 
 TEST_F(ShapeRender, GradientCutOnTheLeftTakesTheImagePath) {

@@ -18,6 +18,10 @@
 #include "ui/display_attrs.h"
 #include "images/lvbrush.h"
 #include "images/lvoffscreen.h"
+#include "images/lvdraw.h"
+#include "images/lvpaint.h"
+#include "images/lvshape.h"
+#include "raster/lvdrawtags.h"
 #include "raster/lvimgfmt.h"
 #include "vm/lvvm.h"
 #include <algorithm>
@@ -240,6 +244,109 @@ TEST_F(DisplayDrawing, EndingASelectionWhileDoubleBufferingDrawsIntoTheBackBuffe
     EXPECT_EQ(WindowPixel(1, 1), 0xFF0000u);
     ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
     FreeAllBrushes(L);
+}
+
+// The shape engine's fills into the display, seen through a hook wrapped around the
+// display's own: each rectangle the display was asked to fill.
+std::vector<Presented> directFills;
+void (*displayFill)(void *, int, int, int, int, uint32_t, int);
+void CountingShapeOutput(lvShapeOutput *out, lvBlitDisplay *display)
+{
+    CompleteDisplayShapeOutput(out, display);
+    if (!out->FillDisplayRect) return;
+    displayFill = out->FillDisplayRect;
+    out->FillDisplayRect = [](void *c, int x, int y, int w, int h, uint32_t colour, int style) {
+        directFills.push_back({x, y, w, h});
+        displayFill(c, x, y, w, h, colour, style);
+    };
+}
+
+int DrawBox(lvState *L, int x, int y, int width, int height, uint32_t colour, int fillStyle)
+{
+    lvDrawStyle style = *GetDrawStyle();
+    style.fillStyle = fillStyle;
+    style.formStyle = 0;
+    return DrawBoxShape(L, &style, x, y, width, height, colour, nullptr, PALETTEMODE_REMAP, nullptr, nullptr, 0);
+}
+
+TEST_F(DisplayDrawing, APlainBoxIsFilledStraightIntoThePictureAndTheWindow)
+{
+    SetShapeOutputHook(CountingShapeOutput);
+    directFills.clear();
+    ASSERT_EQ(DrawBox(L, 10, 20, 6, 4, 0xFF0000, FILLCOLOR), 0);
+    ASSERT_EQ(directFills.size(), 1u);
+    EXPECT_EQ(directFills[0].x, 10);
+    EXPECT_EQ(directFills[0].y, 20);
+    EXPECT_EQ(directFills[0].width, 6);
+    EXPECT_EQ(directFills[0].height, 4);
+    EXPECT_EQ(WindowPixel(10, 20), 0xFF0000u);
+    EXPECT_EQ(WindowPixel(15, 23), 0xFF0000u);
+    EXPECT_EQ(WindowPixel(16, 23), 0x336699u);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 12, 21, 0) & 0xFFFFFF, 0xFF0000u);  // kept for redraws
+    ASSERT_FALSE(presented.empty());
+    EXPECT_EQ(presented.back().x, 10);
+    EXPECT_EQ(presented.back().width, 6);
+    // An outline cut by the right edge: the edges left inside, not a new right edge.
+    directFills.clear();
+    ASSERT_EQ(DrawBox(L, 95, 5, 10, 6, 0x00FF00, FILLNONE), 0);
+    EXPECT_EQ(directFills.size(), 3u);
+    EXPECT_EQ(WindowPixel(95, 7), 0x00FF00u);
+    EXPECT_EQ(WindowPixel(99, 5), 0x00FF00u);
+    EXPECT_EQ(WindowPixel(99, 10), 0x00FF00u);
+    EXPECT_EQ(WindowPixel(99, 7), 0x336699u);
+    EXPECT_EQ(WindowPixel(97, 7), 0x336699u);
+    // A gradient is computed into the picture and shown.
+    lvDrawStyle *style = GetDrawStyle();
+    lvDrawStyle saved = *style;
+    directFills.clear();
+    ASSERT_EQ(DrawBox(L, 40, 40, 8, 8, 0xFFFFFF, FILLGRADIENT), 0);
+    *style = saved;
+    EXPECT_EQ(directFills.size(), 1u);
+    EXPECT_EQ(WindowPixel(44, 44), ReadBitmapPixel(d->pictureBuffer.rgb, 44, 44, 0) & 0xFFFFFF);
+    // Layers on: the image path, never the direct fill.
+    directFills.clear();
+    d->select.layersOn = 1;
+    lvShapeOutput out{};
+    out.kind = OUTPUT_DISPLAY;
+    out.width = 100, out.height = 80;
+    out.layersOn = 1;
+    CompleteDisplayShapeOutput(&out, &d->select.blit);
+    d->select.layersOn = 0;
+    lvShapeJob job{};
+    job.type = SHAPE_BOX;
+    job.fillStyle = FILLCOLOR;
+    job.width = job.height = 4;
+    EXPECT_FALSE(CanFillShapeBoxDirectly(&job, &out));
+    out.layersOn = 0;
+    EXPECT_TRUE(CanFillShapeBoxDirectly(&job, &out));
+    SetShapeOutputHook(CompleteDisplayShapeOutput);
+}
+
+TEST_F(DisplayDrawing, ABoxInTheBackBufferIsDamageShownAtFlip)
+{
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    ASSERT_EQ(d->damageCount, 0);
+    ASSERT_EQ(DrawBox(L, 30, 10, 5, 7, 0x0000FF, FILLCOLOR), 0);
+    EXPECT_TRUE(presented.empty());
+    EXPECT_EQ(WindowPixel(31, 11), 0x336699u);
+    ASSERT_EQ(d->damageCount, 1);
+    const lvDamageRect &r = ((lvDamageRect *)d->damage)[0];
+    EXPECT_EQ(r.x1, 30);
+    EXPECT_EQ(r.y1, 10);
+    EXPECT_EQ(r.x2, 34);
+    EXPECT_EQ(r.y2, 16);
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].width, 5);
+    EXPECT_EQ(presented[0].height, 7);
+    EXPECT_EQ(WindowPixel(34, 16), 0x0000FFu);
+    // Partly off the picture: only what was drawn is damaged.
+    ASSERT_EQ(DrawBox(L, -3, 78, 6, 6, 0x00FF00, FILLCOLOR), 0);
+    ASSERT_EQ(d->damageCount, 1);
+    EXPECT_EQ(((lvDamageRect *)d->damage)[0].x1, 0);
+    EXPECT_EQ(((lvDamageRect *)d->damage)[0].y2, 79);
+    EXPECT_EQ(((lvDamageRect *)d->damage)[0].x2, 2);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
 }
 
 TEST_F(DisplayDrawing, TheDamageListFillsUpToEverything)
@@ -498,6 +605,66 @@ TEST(DesktopGrab, TheRectangleEndsWhereItsMonitorEnds)
         EXPECT_EQ(w, c.wantWidth);
         EXPECT_EQ(h, c.wantHeight);
     }
+}
+
+// An adapter that draws lines in its own bitmaps gets one-pixel lines into them; one
+// without that word leaves them to the pixels.
+struct LineCall {
+    void *target;
+    int x1, y1, x2, y2;
+    uint32_t colour;
+    int flags;
+};
+std::vector<LineCall> lineCalls;
+void FakeLine(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags)
+{
+    lineCalls.push_back({target, x1, y1, x2, y2, colour, flags});
+}
+
+TEST(AdapterLines, ALineIntoAnAdapterBitmapReachesTheAdaptersLine)
+{
+    lvBitMapHandle *b = AllocRgbBitmap(8, 8, 0, nullptr);
+    ASSERT_NE(b, nullptr);
+    FillBitmapRect(b, 0, 0, 8, 8, 0);
+    b->video = 1;  // drawn by the adapter
+    lvPluginRecord record{};
+    record.capabilities = PLUGINCAPS_DISPLAYADAPTER;
+    record.Line = (lvPluginExport)FakeLine;
+    struct Case {
+        const char *what;
+        uintptr_t offscreen;
+        bool reachesAdapter;
+    };
+    const Case cases[] = {{"draws lines", ACCEL_LINE, true},
+                          {"writes pixels only", ACCEL_PIXEL, false},
+                          {"no offscreen word", 0, false}};
+    for (const Case &c : cases) {
+        lineCalls.clear();
+        FillBitmapRect(b, 0, 0, 8, 8, 0);
+        lvPluginTag tags[] = {{1, 10}, {2, c.offscreen}, {0, 0}};
+        NoteDisplayAdapter(&record, 0, tags);
+        PlotLineOnBitmap(b, 1, 2, 6, 2, 0x00FF00);
+        ForgetDisplayAdapter();
+        if (c.reachesAdapter) {
+            ASSERT_EQ(lineCalls.size(), 1u) << c.what;
+            EXPECT_EQ(lineCalls[0].target, b->backing) << c.what;
+            EXPECT_EQ(lineCalls[0].x1, 1) << c.what;
+            EXPECT_EQ(lineCalls[0].y1, 2) << c.what;
+            EXPECT_EQ(lineCalls[0].x2, 6) << c.what;
+            EXPECT_EQ(lineCalls[0].flags, 2) << c.what;
+            EXPECT_EQ(lineCalls[0].colour & 0xFFFFFF, 0x00FF00u) << c.what;
+            EXPECT_EQ(ReadBitmapPixel(b, 3, 2, 0) & 0xFFFFFF, 0u) << c.what;  // not drawn twice
+        } else {
+            EXPECT_TRUE(lineCalls.empty()) << c.what;
+            EXPECT_EQ(ReadBitmapPixel(b, 3, 2, 0) & 0xFFFFFF, 0x00FF00u) << c.what;
+        }
+    }
+    // Once the adapter is gone, nothing reaches it.
+    lineCalls.clear();
+    PlotLineOnBitmap(b, 0, 0, 7, 7, 0xFFFFFF);
+    EXPECT_TRUE(lineCalls.empty());
+    b->video = 0;
+    FreeBitmapHandle(b);
 }
 
 }  // namespace

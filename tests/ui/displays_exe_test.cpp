@@ -195,6 +195,34 @@ TEST(DisplaysExe, DeclaredDisplayOpensThroughTheAdapterAndShowsItsColour)
     }
 }
 
+// Plain boxes reach the adapter's display as the rectangles drawn: the filled box
+// whole, the outline that runs off the picture only by the edges left inside it.
+TEST(DisplaysExe, PlainBoxesReachTheAdaptersDisplay)
+{
+    AdapterRun run = RunApplet("boxes");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Straight into the display: the box as one rectangle, the outline as its edges.
+    EXPECT_TRUE(Contains(run.log, "BltBitMap 10 20 10 20 30 40 ")) << run.err;
+    EXPECT_TRUE(Contains(run.log, "BltBitMap 300 100 300 100 20 1 "));
+    EXPECT_TRUE(Contains(run.log, "BltBitMap 300 109 300 109 20 1 "));
+    EXPECT_TRUE(Contains(run.log, "BltBitMap 300 100 300 100 1 10 "));
+    Png png = ReadPng(run.pngDir + "/display1.png");
+    ASSERT_EQ(png.width, 320);
+    ASSERT_EQ(png.height, 240);
+    auto at = [&](int x, int y) { return png.argb[(size_t)y * 320 + x]; };
+    size_t red = 0;
+    for (uint32_t c : png.argb) red += c == 0xFFFF0000u;
+    EXPECT_EQ(red, 30u * 40u);
+    EXPECT_EQ(at(10, 20), 0xFFFF0000u);
+    EXPECT_EQ(at(39, 59), 0xFFFF0000u);
+    EXPECT_EQ(at(40, 59), 0xFF336699u);
+    EXPECT_EQ(at(300, 105), 0xFF00FF00u);  // left edge
+    EXPECT_EQ(at(319, 100), 0xFF00FF00u);  // top edge up to the picture's end
+    EXPECT_EQ(at(319, 109), 0xFF00FF00u);  // bottom edge
+    EXPECT_EQ(at(319, 105), 0xFF336699u);  // no right edge where the box was cut
+    EXPECT_EQ(at(310, 105), 0xFF336699u);  // an outline, not a fill
+}
+
 // Without a declared display, display 1 is 640x480, centred on the first monitor (its
 // frame 4 + 4 by 24 + 4), titled "Lumivarra" and active.
 TEST(DisplaysExe, WithoutADeclaredDisplayDisplayOneHasTheDefaults)
