@@ -377,6 +377,7 @@ TEST(DrawApplet, AntiAliasedCircleOnPaletteBrushes)
         s.Case(k + "_drawpen", "setdrawpen", {d.pen});
         s.Case(k + "_sel", "selectbrush", {id});
         s.Case(k, "circle", {0, 0, SIDE / 2, d.colour});
+        s.Case(k + "_plot", "plot", {SIDE - 1, 0, d.colour});  // the colour through a one-pixel coverage
         s.Case(k + "_centre", "readpixel", {SIDE / 2, SIDE / 2});
         s.Case(k + "_end", "endselect", {});
         s.Case(k + "_px", "brushtorgbarray", {id}, 1, all);
@@ -419,6 +420,8 @@ TEST(DrawApplet, AntiAliasedCircleOnPaletteBrushes)
             }
         }
         EXPECT_EQ(v[0], OPAQUE);                      // a corner outside it
+        EXPECT_EQ(Code(lines[k + "_plot"]), "0");
+        EXPECT_EQ(v[SIDE - 1], OPAQUE | inside);      // the plotted corner
         EXPECT_EQ(v[SIDE * SIDE - 1], OPAQUE);
         int full = 0, between = 0;
         for (unsigned p : v) {
