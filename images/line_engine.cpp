@@ -36,18 +36,6 @@ struct Images {
     ~Images() { FreeShapeImages(&set); }
 };
 
-void Composite(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x, int y, int width,
-               int height, int paletteMode, int drawPen)
-{
-    int pen = -1;
-    if (img.colourOnly && o.palette)
-        pen = paletteMode == PALETTEMODE_PEN ? drawPen : GetPenForColor(colour, o.palette, o.depth);
-    BlitImage(state, img.rgb, 0, 0, o.rgb, o.chunky, o.chunky ? o.palette : nullptr, o.chunky ? o.depth : 0, x, y,
-              width, height, width, height, o.width, o.height, BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE,
-              img.mask, img.alpha, nullptr, nullptr, img.colourOnly ? (int)(colour & 0xFFFFFF) : -1,
-              pen >= 0 ? PALETTEMODE_PEN : -1, pen, -1, o.clip, nullptr);
-}
-
 // Whether (x, y) lies in the clip region (rectangle and mask) or the output.
 bool InsideOutput(const lvDrawOutput &o, int x, int y)
 {
@@ -253,7 +241,7 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
         if (int code = PaintOutline(&head)) return code;
     }
     if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
-    Composite(state, o, img.set, colour, left, top, width, height, paletteMode, style->drawPen);
+    CompositeShapeImages(state, o, img.set, colour, left, top, width, height, paletteMode, style->drawPen);
     return 0;
 }
 
@@ -274,7 +262,7 @@ int PlotOutputPixel(void *state, int x, int y, uint32_t colour)
     if (!img.alpha) return ERR_ALLOCALPHA;
     FillBytePlaneRect(img.alpha, 0, 0, 1, 1, 255 - transparency);
     img.colourOnly = 1;
-    Composite(state, o, img, colour, x, y, 1, 1, RasterState.paletteMode, RasterState.drawPen);
+    CompositeShapeImages(state, o, img, colour, x, y, 1, 1, RasterState.paletteMode, RasterState.drawPen);
     FreeShapeImages(&img);
     return 0;
 }

@@ -32,6 +32,11 @@ struct lvDrawOutput {
 // Fills *o from the current output; runCheck runs the selection's check first (state is
 // the machine state, or null). 0, ERR_OUTPUTDEVICE or the check's error.
 int CaptureDrawOutput(void *state, lvDrawOutput *o, int runCheck);
+// Blits a shape's image set at (x, y) into the captured output: its RGB through mask or
+// alpha, the colour through the coverage of the shortcut (the draw pen in pen mode, else
+// the colour's nearest pen on palette outputs), or its pen plane.
+void CompositeShapeImages(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x,
+                          int y, int width, int height, int paletteMode, int drawPen);
 
 // Flags of the shape engine.
 enum : int {

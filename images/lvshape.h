@@ -113,10 +113,10 @@ struct lvShapeImages {
     lvBitMapHandle *fillImage;   // gradient or texture fill, freed with the set
     int colourOnly;              // 1: the blit paints the colour below through alpha
     uint32_t colour;
-    lvBitMapHandle *pens;        // palette outputs: the pen plane (coverage values pen xor 255)
+    lvBitMapHandle *pens;        // palette outputs: the pen plane, holding the pens themselves
     uint32_t *palette;           // its 256-entry palette
     int backgroundPen;
-    int fillValue, borderValue, shadowValue;  // what the pen plane receives per part
+    int fillValue, borderValue, shadowValue;  // pen xor 255 per part: the painter's transparency
 };
 void FreeShapeImages(lvShapeImages *images);
 // Makes the image set by the job's needs. 0, or ERR_BITMAP, ERR_ALLOCALPHA,

@@ -123,20 +123,24 @@ struct ImagesHolder {
     ~ImagesHolder() { FreeShapeImages(&images); }
 };
 
-// Composites an image set at (x, y) into the current output.
-void CompositeImages(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x, int y,
-                     int width, int height, int paletteMode, int drawPen)
+}  // namespace
+
+void CompositeShapeImages(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x,
+                          int y, int width, int height, int paletteMode, int drawPen)
 {
     int pen = -1;
     if (img.colourOnly && o.palette)
-        pen = paletteMode == PALETTEMODE_PEN ? drawPen : GetPenForColor(colour, o.palette, o.depth);
+        pen = paletteMode == PALETTEMODE_PEN ? drawPen : FindNearestPen(colour, o.palette, o.depth);
+    // A selected palette image is both the blit's pen target and the output's pen plane;
+    // written as the output plane too it would take the alpha intensity over the pens.
+    int flags = BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE | (o.chunky ? BLIT_NOOUTPUT : 0);
+    // A pen-plane set is drawn by its pens, its background pen left out.
+    int transparent = img.colourOnly ? (int)(colour & 0xFFFFFF) : img.pens ? img.backgroundPen : -1;
     BlitImage(state, img.rgb, 0, 0, o.rgb, o.chunky, o.chunky ? o.palette : nullptr, o.chunky ? o.depth : 0, x, y,
-              width, height, width, height, o.width, o.height, BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE,
-              img.mask, img.alpha, nullptr, nullptr, img.colourOnly ? (int)(colour & 0xFFFFFF) : -1,
-              pen >= 0 ? PALETTEMODE_PEN : -1, pen, -1, o.clip, nullptr);
+              width, height, width, height, o.width, o.height, flags, img.mask, img.alpha, img.pens,
+              img.pens ? img.palette : nullptr, transparent, pen >= 0 ? PALETTEMODE_PEN : -1, pen, -1, o.clip,
+              nullptr);
 }
-
-}  // namespace
 
 // ---- Point buffers ---------------------------------------------------------------------------
 
@@ -276,8 +280,8 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         if (code) return code;
     }
     if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
-    CompositeImages(state, o, held.images, colour, job->outX, job->outY, canvasW, canvasH, job->paletteMode,
-                    st.drawPen);
+    CompositeShapeImages(state, o, held.images, colour, job->outX, job->outY, canvasW, canvasH, job->paletteMode,
+                         st.drawPen);
     return 0;
 }
 

@@ -87,7 +87,10 @@ int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lv
     int marker = 1;
     int depth;
     const uint32_t *palette = job->maskOnly ? nullptr : GetShapeOutputPalette(&depth);
-    if (palette) {
+    // Remapped anti-aliased shapes keep their coverage: the blit blends each edge pixel's
+    // colour with the pen below and takes the nearest pen. A pen plane would cut the edge.
+    const bool remap = job->paletteMode == PALETTEMODE_REMAP;
+    if (palette && !(remap && job->antiAlias)) {
         lvPenPlaneRequest q{};
         q.width = width, q.height = height;
         q.targetPalette = palette;
@@ -97,6 +100,11 @@ int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lv
         q.antialias = job->antiAlias;
         q.fillColour = job->colour, q.borderColour = job->borderColour, q.shadowColour = job->shadowColour;
         q.fillPen = job->style.drawPen, q.borderPen = job->style.borderPen, q.shadowPen = job->style.shadowPen;
+        if (remap) {  // the colours' own pens
+            q.fillPen = FindNearestPen(job->colour, palette, depth);
+            q.borderPen = FindNearestPen(job->borderColour, palette, depth);
+            q.shadowPen = FindNearestPen(job->shadowColour, palette, depth);
+        }
         q.pensGiven = job->paletteMode == PALETTEMODE_PEN;
         q.colourFilter = job->tags && HasColorFilter(job->tags->filters);
         q.flags = flags;
@@ -228,13 +236,13 @@ static int RenderPens(const lvShapeJob *job, const lvShapeImages *img, const dou
     const bool border = job->hasBorder && borderCount > 0;
     if (job->hasShadow)
         if (int rc = FillPolygonInto(&pens, border ? borderPoints : points, border ? borderCount : count, shadowX,
-                                     shadowY, job->shapeW, job->shapeH, 0, 255 - img->shadowValue, nullptr, 0, 0))
+                                     shadowY, job->shapeW, job->shapeH, 0, img->shadowValue, nullptr, 0, 0))
             return rc;
     if (border)
         if (int rc = FillPolygonInto(&pens, borderPoints, borderCount, shapeX, shapeY, job->shapeW, job->shapeH, 0,
-                                     255 - img->borderValue, nullptr, 0, 0))
+                                     img->borderValue, nullptr, 0, 0))
             return rc;
-    return FillPolygonInto(&pens, points, count, shapeX, shapeY, job->shapeW, job->shapeH, 0, 255 - img->fillValue,
+    return FillPolygonInto(&pens, points, count, shapeX, shapeY, job->shapeW, job->shapeH, 0, img->fillValue,
                            nullptr, 0, job->fillStyle == FILLNONE ? std::max(1, job->style.lineWidth) : 0);
 }
 
@@ -494,11 +502,11 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
         const int b = job->hasBorder ? job->borderSize : 0;
         const int sw = job->width + 2 * b, sh = job->height + 2 * b;
         if (job->hasShadow)
-            FillShapeRect(sh, shadowY, shadowX, nullptr, sw, nullptr, images->pens, 0, 255 - images->shadowValue, 1);
+            FillShapeRect(sh, shadowY, shadowX, nullptr, sw, nullptr, images->pens, 0, images->shadowValue, 1);
         if (job->hasBorder)
-            FillShapeRect(sh, shapeY, shapeX, nullptr, sw, nullptr, images->pens, 0, 255 - images->borderValue, 1);
+            FillShapeRect(sh, shapeY, shapeX, nullptr, sw, nullptr, images->pens, 0, images->borderValue, 1);
         FillShapeRect(job->height, shapeY + b, shapeX + b, nullptr, job->width, nullptr, images->pens, 0,
-                      255 - images->fillValue, job->fillStyle != FILLNONE);
+                      images->fillValue, job->fillStyle != FILLNONE);
         return 0;
     }
     if (plain) {
@@ -579,7 +587,7 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
                     for (int xx = 0; xx < coverage->width; xx++) {
                         int tx = x + xx, ty = y + yy;
                         if (tx < 0 || ty < 0 || tx >= images->pens->width || ty >= images->pens->height) continue;
-                        if (cp[yy * crow + xx] >= 128) pp[ty * prow + tx] = static_cast<uint8_t>(value);
+                        if (cp[yy * crow + xx] >= 128) pp[ty * prow + tx] = static_cast<uint8_t>(value ^ 255);
                     }
             if (ct) ReleasePlanePixels(ct);
             if (pt) ReleasePlanePixels(pt);

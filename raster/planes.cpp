@@ -759,6 +759,18 @@ void DrawPenThroughAlpha(int pen, lvBitMapHandle *alpha, int sx, int sy, lvBitMa
         return;
     }
     RemapRgbToChunky(&r);
+    // Fully covered pixels are the pen's own colour: they take the pen itself, which the
+    // remap's coarse colour cells could otherwise turn into a neighbouring pen.
+    if (!FitRect({alpha}, {target}, sx, sy, tx, ty, width, height)) return;
+    PlaneAccess a(alpha, 0);
+    PlaneAccess t(target, 1);
+    if (!a || !t) return;
+    for (int y = 0; y < height; y++) {
+        const uint8_t *cover = a.pixels + static_cast<ptrdiff_t>(sy + y) * a.rowBytes + sx;
+        uint8_t *out = t.pixels + static_cast<ptrdiff_t>(ty + y) * t.rowBytes + tx;
+        for (int x = 0; x < width; x++)
+            if (cover[x] == 255) out[x] = static_cast<uint8_t>(pen);
+    }
 }
 
 void BlitChunkyToChunky(const lvChunkyToChunky *blit) {

@@ -325,4 +325,121 @@ TEST(DrawApplet, DisplayClipRegionsAndDegenerateLines)
     EXPECT_EQ(lines["plaincorner"], "0 " + std::to_string(WHITE));
 }
 
+// The items of a BrushToRGBArray line: its first word is not the error code once the
+// items reach the register that held it, so it is skipped unread.
+std::vector<unsigned> Pixels(const std::string &line)
+{
+    std::istringstream in(line);
+    long long first = -1;
+    in >> first;
+    std::vector<unsigned> v;
+    for (long long n; in >> n;) v.push_back(unsigned(n));
+    return v;
+}
+
+// An anti-aliased filled circle onto palette brushes: in pen mode the draw pen goes in
+// hard-edged, in remap mode the colour's own pen with softened edges; the pens read back
+// as the palette's colours. Gray256 made by CreateBrush and by SetBrushPalette, and a
+// four-colour palette.
+TEST(DrawApplet, AntiAliasedCircleOnPaletteBrushes)
+{
+    const int PALETTE_GRAY256 = -986, PALETTE_CGA = -999, SIDE = 11, PENMODE = 0, REMAPMODE = 1;
+    std::vector<int> all;
+    for (int i = 0; i < SIDE * SIDE; i++) all.push_back(i);
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("aa", "setformstyle", {FORM_ANTIALIAS});
+    s.Case("grey", "createpalette", {1, PALETTE_GRAY256});
+    s.Case("four", "createpalette", {2, List({0x000000, RED, GREEN, BLUE}), Fields({{"depth", 4}})});
+    struct Draw {
+        const char *key;
+        int mode, pen;
+        unsigned colour;
+    };
+    // brush 1: Gray256 at creation; 2: a CGA brush given Gray256; 3: the four colours.
+    const std::vector<Draw> draws = {{"g_pen", PENMODE, 255, WHITE}, {"g_remap", REMAPMODE, 1, WHITE},
+                                     {"s_pen", PENMODE, 255, WHITE}, {"s_remap", REMAPMODE, 1, WHITE},
+                                     {"f_pen", PENMODE, 2, WHITE},   {"f_remap", REMAPMODE, 1, RED}};
+    for (size_t i = 0; i < draws.size(); i++) {
+        const Draw &d = draws[i];
+        std::string k = d.key;
+        int id = 10 + int(i);
+        if (i < 2) {
+            s.Case(k + "_mk", "createbrush", {id, SIDE, SIDE, Fields({{"palette", PALETTE_GRAY256}})});
+        } else if (i < 4) {
+            s.Case(k + "_mk", "createbrush", {id, SIDE, SIDE, Fields({{"palette", PALETTE_CGA}})});
+            s.Case(k + "_pal", "setbrushpalette", {id, 1});
+        } else {
+            s.Case(k + "_mk", "createbrush", {id, SIDE, SIDE, Fields({{"palette", PALETTE_CGA}})});
+            s.Case(k + "_pal", "setbrushpalette", {id, 2});
+        }
+        s.Case(k + "_mode", "setpalettemode", {d.mode});
+        s.Case(k + "_drawpen", "setdrawpen", {d.pen});
+        s.Case(k + "_sel", "selectbrush", {id});
+        s.Case(k, "circle", {0, 0, SIDE / 2, d.colour});
+        s.Case(k + "_plot", "plot", {SIDE - 1, 0, d.colour});  // the colour through a one-pixel coverage
+        s.Case(k + "_centre", "readpixel", {SIDE / 2, SIDE / 2});
+        s.Case(k + "_end", "endselect", {});
+        s.Case(k + "_px", "brushtorgbarray", {id}, 1, all);
+        s.Case(k + "_pens", "brushtopenarray", {id}, 1, {SIDE / 2 * SIDE + SIDE / 2});
+    }
+    s.Case("restore", "setpalettemode", {PENMODE});
+
+    std::map<std::string, std::string> lines;
+    std::string out = RunDraw(s, &lines);
+    EXPECT_EQ(Code(lines["grey"]), "0") << out;
+    EXPECT_EQ(Code(lines["four"]), "0");
+    const unsigned OPAQUE = 0xFF000000u;
+    for (const Draw &d : draws) {
+        std::string k = d.key;
+        SCOPED_TRACE(k);
+        EXPECT_EQ(Code(lines[k + "_mk"]), "0") << out;
+        if (lines.count(k + "_pal")) {
+            EXPECT_EQ(Code(lines[k + "_pal"]), "0") << lines[k + "_pal"];
+        }
+        EXPECT_EQ(Code(lines[k]), "0") << lines[k];
+        const bool grey = k[0] != 'f';
+        const bool pen = d.mode == PENMODE;
+        // The colour the circle must show: the draw pen's, or the colour itself.
+        const unsigned inside = pen ? (grey ? WHITE : GREEN) : d.colour;
+        const unsigned insidePen = pen ? unsigned(d.pen) : grey ? 255u : 1u;
+        // ReadPixel on a palette brush gives the pen.
+        EXPECT_EQ(lines[k + "_centre"], "0 " + std::to_string(insidePen));
+        EXPECT_EQ(lines[k + "_pens"], "0 " + std::to_string(insidePen));
+        std::vector<unsigned> v = Pixels(lines[k + "_px"]);
+        ASSERT_EQ(v.size(), size_t(SIDE * SIDE)) << lines[k + "_px"];
+        const int c = SIDE / 2;
+        EXPECT_EQ(v[c * SIDE + c], OPAQUE | inside);
+        // The top and the left of the circle: whole pixels in pen mode, shaded edge pixels
+        // when remapped.
+        for (unsigned p : {v[0 * SIDE + c], v[c * SIDE + 0]}) {
+            if (pen) {
+                EXPECT_EQ(p, OPAQUE | inside);
+            } else {
+                EXPECT_NE(p, OPAQUE);
+            }
+        }
+        EXPECT_EQ(v[0], OPAQUE);                      // a corner outside it
+        EXPECT_EQ(Code(lines[k + "_plot"]), "0");
+        EXPECT_EQ(v[SIDE - 1], OPAQUE | inside);      // the plotted corner
+        EXPECT_EQ(v[SIDE * SIDE - 1], OPAQUE);
+        int full = 0, between = 0;
+        for (unsigned p : v) {
+            unsigned rgb = p & 0xFFFFFF;
+            if (rgb == inside) full++;
+            else if (rgb != 0) between++;
+            const bool ok = grey ? (rgb & 0xFF) == ((rgb >> 8) & 0xFF) && (rgb & 0xFF) == (rgb >> 16)
+                                 : rgb == 0 || rgb == inside;
+            EXPECT_TRUE(ok) << std::hex << p;
+        }
+        EXPECT_GT(full, SIDE * SIDE / 2);
+        // Pen mode draws hard-edged; remapped onto the greys the edge keeps its shades.
+        if (pen) {
+            EXPECT_EQ(between, 0);
+        } else if (grey) {
+            EXPECT_GT(between, 0);
+        }
+    }
+}
+
 }  // namespace

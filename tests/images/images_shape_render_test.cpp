@@ -297,7 +297,7 @@ TEST_F(ShapeRender, PaletteOutputsGetAPenPlane) {
         std::string r;
         for (int x = 0; x < 8; x++) {
             int v = PlaneByte(img.pens, x, y);
-            r += v == 0 ? '.' : v == (5 ^ 255) ? 'F' : v == (6 ^ 255) ? 'B' : v == (7 ^ 255) ? 'S' : '?';
+            r += v == img.backgroundPen ? '.' : v == 5 ? 'F' : v == 6 ? 'B' : v == 7 ? 'S' : '?';
         }
         rows.push_back(r);
     }
@@ -314,9 +314,9 @@ TEST_F(ShapeRender, PaletteOutputsGetAPenPlane) {
     ASSERT_EQ(RenderShapeLines(&k, nullptr, fill, nf, border, nb, 0, 0, 2, 2, k.canvasW, k.canvasH, 0, &img, &colour),
               0);
     ASSERT_NE(img.pens, nullptr);
-    EXPECT_EQ(PlaneByte(img.pens, 2, 2), 5 ^ 255);
-    EXPECT_EQ(PlaneByte(img.pens, 0, 0), 6 ^ 255);
-    EXPECT_EQ(PlaneByte(img.pens, 7, 7), 7 ^ 255);
+    EXPECT_EQ(PlaneByte(img.pens, 2, 2), 5);
+    EXPECT_EQ(PlaneByte(img.pens, 0, 0), 6);
+    EXPECT_EQ(PlaneByte(img.pens, 7, 7), 7);
     FreeShapeImages(&img);
 
     // A pen beyond the depth: ERR_PENRANGE with nothing made.
