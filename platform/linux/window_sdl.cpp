@@ -98,6 +98,9 @@ int StartVideo(void)
     // (nothing draws with OpenGL) and that never frees what it took: point it nowhere.
     bool offscreenAsked = wanted && std::strcmp(wanted, "offscreen") == 0;
     if (offscreenAsked) setenv("SDL_VIDEO_EGL_DRIVER", "lumivarra-no-egl", 0);
+    // Without a runtime folder no Wayland compositor can be reached, and asking for one
+    // only prints the client library's complaint on every run.
+    if ((!wanted || !*wanted) && !std::getenv("XDG_RUNTIME_DIR")) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11,kmsdrm");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
