@@ -113,10 +113,21 @@ static void PluginMd5Hex(const void *data, size_t length, char *out33)
     Md5HexOfRange(data, length, out33);
 }
 
+// What a plug-in running its own loop asks the runtime to keep up with: finished sound
+// channels, window input (flags 1) and the resource monitor.
+static int PluginHousekeeping(lvState *L, uint32_t flags)
+{
+    ServiceSoundChannels();
+    int code = 0;
+    if (flags & 1) code = PollRuntimeEvents(L, 0);
+    UpdateResourceMonitor(L, 0);
+    return code;
+}
+
 static const lvPluginServices pluginServices = {GetCurrentDateString, PluginDateFields,   PluginEncodeBase64,
                                                 PluginDecodeBase64,   PluginMd5Hex,       GetLanguageCode,
                                                 GetCountryCode,       OpenPluginCatalog,  ClosePluginCatalog,
-                                                PluginCatalogString};
+                                                PluginCatalogString,  PluginHousekeeping};
 
 // Between the steps of an async operation run to completion (transfers, file copies):
 // events come in, and a quit request ends the run.

@@ -104,8 +104,10 @@ static int CmdGetAttribute(lvState *L)
         return 1;
     }
     lvObjectType *entry = FindObjectType(type);
-    if (!entry || !entry->attribute) return ERR_UNKNOWNATTR;
-    return entry->attribute(L, attribute, GetObjectIdArg(L, 2));
+    if (entry && entry->attribute) return entry->attribute(L, attribute, GetObjectIdArg(L, 2));
+    if (entry && entry->foreignAttribute)
+        return entry->foreignAttribute(L, attribute, GetObjectIdArg(L, 2), entry->value);
+    return ERR_UNKNOWNATTR;
 }
 
 // SetAttribute(...): kept for applets of other platforms; it changes nothing.

@@ -216,6 +216,10 @@ typedef struct lvPluginObjectId {
     void *handle;    // the object's own address for automatic identifiers, else null
 } lvPluginObjectId;
 
+// The attribute callback of an object type a plug-in registers (system slot 17): what
+// GetAttribute(type, id, attribute) gives, as a count of pushed results or an error code.
+typedef int (*lvPluginAttributeFunction)(lvState *L, int attribute, lvPluginObjectId id);
+
 // A time value of the system slots 5 to 8.
 typedef struct lvPluginTimeVal {
     uint32_t seconds;       // whole seconds
@@ -1119,10 +1123,18 @@ typedef struct lvApiSystem {
     // 15: PostAdapterEvent for plug-ins without a state at hand (the main state).
     int (*PostAdapterEventMain)(int kind, lvAdapterEvent *event);
     void (*PostMirrorInput)(void *mirror, int message, const void *data); // 16
-    lvApiPending RegisterObjectType, FreeObjectUserData;             // 17, 18
+    // 17: a type of the plug-in's own that GetAttribute reaches; the new type number (also
+    // through numberOut when not null), 0 on failure.
+    int (*RegisterObjectType)(const char *name, int *numberOut, lvPluginAttributeFunction attribute);
+    // 18: releases the script values kept on an object (list: the address of its user-data
+    // list head, null afterwards).
+    void (*FreeObjectUserData)(lvState *L, void **list);
     int (*AddPluginFileType)(lvPluginRecord *record, int type, const char *name, const char *mimeType,
                              const char *extensions, int formatId, uint32_t flags); // 19
-    lvApiPending Housekeeping;                                       // 20
+    // 20: flags 2 draws the video frames threads queued, 1 runs one pass of the event loop;
+    // finished sound channels are reaped and the resource monitor refreshed. 0 during
+    // shut-down, else the first error.
+    int (*Housekeeping)(lvState *L, uint32_t flags);
     void *empty21, *empty22, *empty23, *empty24, *empty25, *empty26; // 21-26
     // 27: reports what happened on a display (LVP_EVENT_ kinds); 0, 1000, 1344, 1528.
     int (*PostAdapterEvent)(lvState *L, int kind, lvAdapterEvent *event);
@@ -1155,7 +1167,7 @@ typedef struct lvApiSystem {
     int (*CollateStrings)(const char *a, const char *b, int flags);  // 51: flags 1 case-sensitive
     int (*GetRandomBytes)(void *buffer, size_t size);                // 52: non-zero on success
     int (*GetSystemFolder)(int identifier, char *buffer, size_t size); // 53
-    lvApiPending ObjectExists;                                       // 54
+    int (*ObjectExists)(int type, const lvPluginObjectId *id);       // 54: 1 when found
     void (*UnregisterEventName)(int id);                             // 55
     int (*InstallIpcAdapter)(lvPluginRecord *record, uint32_t word); // 56
     int (*ReturnsOne)(void);                                         // 57

@@ -47,6 +47,9 @@ lvObjectId GetObjectIdOf(const lvObjectHeader *header);
 
 // Attribute callback of a type: result count or an error code.
 typedef int (*lvObjectAttributeFunction)(lvState *state, int attribute, lvObjectId id);
+// The same for a type registered from outside the runtime (a plug-in): it also gets the
+// value the type was registered with.
+typedef int (*lvObjectForeignAttribute)(lvState *state, int attribute, lvObjectId id, intptr_t value);
 
 // A registered object type (kept in ascending byte order of the plural name).
 struct lvObjectType {
@@ -56,6 +59,7 @@ struct lvObjectType {
     intptr_t value;                           // given at registration, for the owner
     lvObjectAttributeFunction attribute;      // GetAttribute handler, or null
     lvObjectHeader **listHead;                // the owning library's list head
+    lvObjectForeignAttribute foreignAttribute; // used when attribute is null, or null
 };
 
 // The attribute number that counts objects of a type (ATTRCOUNT).

@@ -95,6 +95,9 @@ struct lvPluginServices {
     void *(*OpenCatalog)(lvState *state, const char *name);
     void (*CloseCatalog)(void *catalog);
     const char *(*CatalogString)(void *catalog, int index, const char *defaultText);
+    // System slot 20's work: video frames (flags 2), sound reaping, one event-loop pass
+    // (flags 1), the resource monitor. 0 or the first error.
+    int (*Housekeeping)(lvState *state, uint32_t flags);
 };
 void SetPluginServices(const lvPluginServices *services);
 

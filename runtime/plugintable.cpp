@@ -13,6 +13,8 @@
 #include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
+#include "runtime/objects.h"
+#include "platform/lvplatform_startup.h"
 #include "base/lverrors.h"
 #include "runtime/plugin.h"
 #include "runtime/random.h"
@@ -306,6 +308,10 @@ static int RuntimeTags(const lvPluginTag *tags)
             if (t->value) *(int *)t->value = 0;
             count++;
             break;
+        case 46:
+            if (t->value) *(double *)t->value = GetDpiScale();
+            count++;
+            break;
         default:
             break;
         }
@@ -507,12 +513,44 @@ static int RunErrorHandlerEntry(int code)
 }
 static int RandomBytesEntry(void *buffer, size_t size) { return GetRandomBytes(buffer, size); }
 
+// ---- Object types and objects ----
+
+static int PluginTypeAttribute(lvState *L, int attribute, lvObjectId id, intptr_t value)
+{
+    auto callback = reinterpret_cast<lvPluginAttributeFunction>(value);
+    return callback(L, attribute, lvPluginObjectId{id.number, id.handle});
+}
+static int RegisterObjectTypeEntry(const char *name, int *numberOut, lvPluginAttributeFunction attribute)
+{
+    if (!name || !*name) return 0;
+    int number = 0;
+    if (RegisterObjectType(0, name, nullptr, nullptr, &number, reinterpret_cast<intptr_t>(attribute)) != 0) return 0;
+    if (attribute) FindObjectType(number)->foreignAttribute = PluginTypeAttribute;
+    if (numberOut) *numberOut = number;
+    return number;
+}
+static void FreeObjectUserDataEntry(lvState *L, void **list)
+{
+    if (!L || !list) return;
+    lvRefOps ops = MakeRegistryRefOps(L);
+    FreeObjectUserData(reinterpret_cast<lvObjectUserData **>(list), &ops);
+}
+static int ObjectExistsEntry(int type, const lvPluginObjectId *id)
+{
+    return id && FindAnyObject(type, lvObjectId{id->number, id->handle}) ? 1 : 0;
+}
+static int HousekeepingEntry(lvState *L, uint32_t flags)
+{
+    if (IsShuttingDown() || !services.Housekeeping) return 0;
+    return services.Housekeeping(L, flags);
+}
+
 static const lvApiSystem apiSystem = {
     RuntimeTags, RegisterErrorMessage, SetErrorStringArg, SetErrorNumberArg, GetErrorText,
     GetTimeValEntry, SubTimeValEntry, AddTimeValEntry, CmpTimeValEntry, SleepFor, CurrentDateTextEntry,
     AllocForPlugin, FreeMemory, AddHookEntry, RegisterEventKind0,
-    PostAdapterEventMainEntry, PostMirrorInputEntry, PENDING, PENDING,
-    AddPluginFileType, PENDING,
+    PostAdapterEventMainEntry, PostMirrorInputEntry, RegisterObjectTypeEntry, FreeObjectUserDataEntry,
+    AddPluginFileType, HousekeepingEntry,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
     PostAdapterEventEntry, PollEventsEntry, WaitEventsEntry,
     NewMutexEntry, FreeMutexEntry, LockMutexEntry, UnlockMutexEntry,
@@ -520,7 +558,7 @@ static const lvApiSystem apiSystem = {
     FireTimerKeyEntry, InstallTimerEntry, CurrentDateFieldsEntry, ConvertTextEncoding,
     FreeMemory, AddAdapterToChain, RemoveAdapterFromChain, SetAdapterFlags,
     DispatchEventNowEntry, ScriptLocationEntry, FindEventNameEntry, EncodingQuery,
-    RunErrorHandlerEntry, CollateEntry, RandomBytesEntry, GetSystemFolder, PENDING,
+    RunErrorHandlerEntry, CollateEntry, RandomBytesEntry, GetSystemFolder, ObjectExistsEntry,
     UnregisterPluginEventName, InstallIpcEntry, ReturnsOne, InstallClipboardAdapter,
 };
 
