@@ -1245,7 +1245,7 @@ typedef struct lvApiGraphics {
     // 6: a new buffer of the brush's 0xAARRGGBB words (free it with the runtime's
     // FreeMemory), or null. Tags LVP_BRUSHARGB_.
     lvBrushArgbFunction GetBrushArgbPixels;
-    lvApiPending FreeMemory;                                                                       // 7
+    void (*FreeMemory)(void *block);                                                               // 7
     // 8-11: display mirrors (lvMirrorCallback). Attach returns the mirror or null; tags 1, 2
     // (int32_t*) receive the size shown, 6, 7 the picture's; 3 vertical blanks, 4 refresh
     // mode, 5 picture coordinates, 8 raw pens, 9 an option word.

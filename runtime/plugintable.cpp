@@ -979,7 +979,7 @@ static void *MapHardwareBrushEntry(lvPluginObjectId *id, void *adapterBitmap)
 
 static const lvApiGraphics apiGraphics = {
     IsImageFileEntry, LoadImageEntry, TakeImagePixelsEntry, FreeImageSourceEntry,                             // 0-3
-    LockBrushEntry, UnlockBrushEntry, BrushArgbEntry, PENDING,                                                // 4-7
+    LockBrushEntry, UnlockBrushEntry, BrushArgbEntry, FreeMemory,                                             // 4-7
     AttachMirrorEntry, DetachMirrorEntry, RefreshMirrorEntry, ResizeFromMirrorEntry,                          // 8-11
     CreateBrushEntry, InstallDisplayEntry,                                                                    // 12, 13
     PENDING, PENDING, LockBitMapEntry, UnLockBitMapEntry, MirrorDisplayAttrsEntry, RefreshAdapterDisplayEntry,

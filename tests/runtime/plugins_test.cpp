@@ -456,7 +456,8 @@ TEST_F(PluginTest, InterfaceTableEntries)
     EXPECT_EQ(api->revision, 0u);
     EXPECT_EQ(api->system->empty21, nullptr);
     EXPECT_EQ(api->requesters->empty4, nullptr);
-    EXPECT_EQ(api->graphics->FreeMemory(), LVP_PENDING_ERROR);
+    EXPECT_EQ(api->graphics->ProgramIcons(), LVP_PENDING_ERROR);
+    api->graphics->FreeMemory(api->system->AllocMemory(16, 1));
     // Without the images subsystem the brush entries find nothing and make nothing.
     lvPluginObjectId brush = {1, nullptr};
     lvBrushPixelAccess access = {};
