@@ -222,6 +222,13 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         job->shapeX = sx, job->shapeY = sy;
         job->shapeW = job->width + 2 * (job->hasBorder ? job->borderSize : 0);
         job->shapeH = job->height + 2 * (job->hasBorder ? job->borderSize : 0);
+    } else if (job->type == SHAPE_PATH) {
+        if (!job->path) return ERR_WRONGUSAGE;
+        if (int code = job->path->Geometry(job->path->context, job)) return code;
+        sx = job->shapeX, sy = job->shapeY;
+        int unusedX, unusedY;
+        if (job->hasShadow) ShadowPlacement(job->shadowSize, job->shadowDirection, &unusedX, &unusedY, &shx, &shy);
+        canvasW = job->canvasW, canvasH = job->canvasH;
     } else {
         int w, h;
         if (int code = BuildShapeOutline(job, &w, &h, buffers.fill, &nf, buffers.border, &nb)) return code;
@@ -230,7 +237,7 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
     }
     // A wide outline is centred on the shape's edge.
     const int lw = st.lineWidth;
-    if (job->fillStyle == FILLNONE && lw > 1) {
+    if (job->fillStyle == FILLNONE && lw > 1 && job->type != SHAPE_PATH) {
         if (job->lineBased) {
             canvasW = job->canvasW += lw, canvasH = job->canvasH += lw;
             job->shapeW += lw, job->shapeH += lw;
@@ -347,5 +354,18 @@ int DrawPolygonShape(void *state, const lvDrawStyle *style, int type, int x, int
     job.points = const_cast<double *>(points);
     job.pointCount = count;
     job.lineBased = 1;
+    return RenderShape(&job, state, flags);
+}
+
+int DrawPathShape(void *state, const lvDrawStyle *style, int x, int y, int width, int height, uint32_t colour,
+                  int paletteMode, const lvDrawTags *transform, lvStyleTags *tags, int flags,
+                  const lvPathShapeHooks *hooks)
+{
+    if (!hooks || width <= 0 || height <= 0) return ERR_WRONGUSAGE;
+    lvShapeJob job;
+    StartJob(&job, SHAPE_PATH, style, colour, paletteMode, transform, tags);
+    job.x = x, job.y = y, job.width = width, job.height = height;
+    job.lineBased = 0;
+    job.path = hooks;
     return RenderShape(&job, state, flags);
 }
