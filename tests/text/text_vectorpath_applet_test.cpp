@@ -297,3 +297,134 @@ TEST(VectorPathApplet, APluginEngineServesTheSlots)
 }
 
 }  // namespace
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+namespace {
+
+double VeraAdvances(const char *text)
+{
+    FT_Library lib;
+    FT_Face face;
+    if (FT_Init_FreeType(&lib)) return -1;
+    if (FT_New_Face(lib, "/usr/share/fonts/truetype/ttf-bitstream-vera/Vera.ttf", 0, &face)) return -1;
+    FT_Set_Char_Size(face, 0, 20 * 64, 72, 72);
+    double x = 0;
+    for (const char *c = text; *c; c++) {
+        FT_Load_Char(face, (unsigned char)*c, FT_LOAD_NO_BITMAP);
+        x += face->glyph->advance.x / 64.0;
+    }
+    FT_Done_Face(face);
+    FT_Done_FreeType(lib);
+    return x;
+}
+
+// Path text takes the current font when it is a TrueType font of the built-in
+// engine: glyph outlines at the font's size, the current point moved by the
+// advances; a text cut inside a character ends there.
+TEST(VectorPathApplet, TextInTheCurrentFont)
+{
+    lvAppletScript s;
+    s.Case("start", "startpath", {1});
+    s.Case("topaz", "addtexttopath", {1, Str("AB")});
+    s.Case("vera", "setfont", {Str(":::default_sans"), 20});
+    s.Case("move", "moveto", {1, 5, 30});
+    s.Case("ab", "addtexttopath", {1, Str("AB")});
+    s.Case("point", "getcurrentpoint", {1}, 2);
+    s.Case("badenc", "addtexttopath", {1, Str("x"), Fields({{"encoding", 2}})});
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("start2", "startpath", {2});
+    s.Case("euro", "addtexttopath", {2, Str("\\xE2\\x82\\xAC"), Fields({{"encoding", 1}})});
+    s.Case("eurox", "getpathextents", {2}, 4);
+    s.Case("start3", "startpath", {3});
+    s.Case("cut", "addtexttopath", {3, Str("A\\xE2"), Fields({{"encoding", 1}})});
+    s.Case("cutpoint", "getcurrentpoint", {3}, 2);
+    s.Case("mk", "createbrush", {1, 60, 40, 0});
+    s.Case("sel", "selectbrush", {1});
+    s.Case("draw", "drawpath", {1, 0, 0, WHITE});
+    s.Case("drawcut", "drawpath", {3, 0, 0, WHITE});
+    // The middle of the A's crossbar, 20 pixels high from baseline 30.
+    s.Case("end", "endselect", {});
+    // Latin-1 text becomes UTF-8 in the buffer.
+    s.Case("start4", "startpath", {4});
+    s.Case("latin", "addtexttopath", {4, Str("\\xE9"), Fields({{"encoding", 0}})});
+    s.Keep("it", "items", "pathitems", {4});
+    s.Line("getglobal r10 \"it\"\ncall r10 1 2\nloadk r30 \"text\"\ngettable r2 r10 r30");
+    s.Line("getglobal r0 \"debugprint\"\nloadk r1 \"latintext\"\ngetglobal r5 \"strlen\"\nmove r6 r2\nloadk r7 0\ncall r5 3 2\nmove r2 r5\ncall r0 3 1");
+
+    std::string all;
+    auto lines = RunPaths(s, &all);
+    EXPECT_EQ(Code(lines["topaz"]), "1395") << all;
+    EXPECT_EQ(Code(lines["ab"]), "0");
+    std::istringstream in(lines["point"]);
+    double code, x, y;
+    ASSERT_TRUE(in >> code >> x >> y) << lines["point"];
+    EXPECT_NEAR(x, 5 + VeraAdvances("AB"), 1e-6);
+    EXPECT_EQ(y, 30);
+    EXPECT_EQ(Code(lines["badenc"]), "1055");
+    std::istringstream ex(lines["eurox"]);
+    double box[4];
+    ASSERT_TRUE(ex >> code >> box[0] >> box[1] >> box[2] >> box[3]) << lines["eurox"];
+    EXPECT_GT(box[2] - box[0], 5);  // the euro sign has ink
+    EXPECT_GT(box[3] - box[1], 5);
+    std::istringstream cut(lines["cutpoint"]);
+    ASSERT_TRUE(cut >> code >> x >> y);
+    EXPECT_NEAR(x, VeraAdvances("A"), 1e-6);
+    EXPECT_EQ(lines["draw"], "0 Nil");
+    EXPECT_EQ(lines["drawcut"], "0 Nil");
+    EXPECT_EQ(lines["latintext"], "2");
+}
+
+}  // namespace
+
+namespace {
+
+// On a palette output in pen mode a path is drawn hard-edged in the draw pen;
+// in remap mode its anti-aliased edge is shaded.
+TEST(VectorPathApplet, PaletteOutputsInPenAndRemapMode)
+{
+    const int PALETTE_GRAY256 = -986, SIDE = 12, PENMODE = 0, REMAPMODE = 1;
+    std::vector<int> all;
+    for (int i = 0; i < SIDE * SIDE; i++) all.push_back(i);
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("aa", "setformstyle", {FORM_ANTIALIAS});
+    s.Case("start", "startpath", {1});
+    s.Case("circle", "addcircletopath", {1, 6, 6, 5.5});
+    for (int mode : {PENMODE, REMAPMODE}) {
+        std::string k = mode == PENMODE ? "pen" : "remap";
+        int id = 10 + mode;
+        s.Case(k + "_mk", "createbrush", {id, SIDE, SIDE, Fields({{"palette", PALETTE_GRAY256}})});
+        s.Case(k + "_mode", "setpalettemode", {mode});
+        s.Case(k + "_drawpen", "setdrawpen", {255});
+        s.Case(k + "_sel", "selectbrush", {id});
+        s.Case(k, "drawpath", {1, 0, 0, WHITE});
+        s.Case(k + "_end", "endselect", {});
+        s.Case(k + "_px", "brushtorgbarray", {id}, 1, all);
+    }
+    s.Case("restore", "setpalettemode", {PENMODE});
+
+    std::string out;
+    auto lines = RunPaths(s, &out);
+    for (const char *k : {"pen", "remap"}) {
+        EXPECT_EQ(lines[k], "0 Nil") << k << "\n" << out;
+        std::istringstream in(lines[std::string(k) + "_px"]);
+        std::vector<unsigned long long> values;
+        for (unsigned long long v; in >> v;) values.push_back(v);
+        ASSERT_GE(values.size(), size_t(SIDE * SIDE)) << k;
+        int white = 0, grey = 0;
+        for (size_t i = values.size() - SIDE * SIDE; i < values.size(); i++) {
+            unsigned v = unsigned(values[i] & 0xFFFFFF);
+            white += v == WHITE;
+            grey += v != WHITE && v != 0;
+        }
+        EXPECT_GT(white, 60) << k;
+        if (std::string(k) == "pen")
+            EXPECT_EQ(grey, 0) << lines["pen_px"];
+        else
+            EXPECT_GT(grey, 8) << lines["remap_px"];
+    }
+}
+
+}  // namespace
