@@ -64,11 +64,17 @@ int DrawPolygonShape(void *state, const lvDrawStyle *style, int type, int x, int
                      const double *points, int count, uint32_t colour, int paletteMode, const lvDrawTags *transform,
                      lvStyleTags *tags, int flags);
 int RenderShape(lvShapeJob *job, void *state, int flags);
+// A shape rendered into images of its own: the set and where its top left lies.
+struct lvShapeImageResult {
+    lvShapeImages images;        // RGB with alpha; the caller frees them (FreeShapeImages)
+    int x, y, width, height;
+};
 // A vector path's shape: width x height is its fill box; the hooks give its
-// geometry and coverage (drawn by a vector engine).
+// geometry and coverage (drawn by a vector engine). With result the shape is
+// rendered into RGB and alpha images handed back instead of drawn.
 int DrawPathShape(void *state, const lvDrawStyle *style, int x, int y, int width, int height, uint32_t colour,
                   int paletteMode, const lvDrawTags *transform, lvStyleTags *tags, int flags,
-                  const lvPathShapeHooks *hooks);
+                  const lvPathShapeHooks *hooks, lvShapeImageResult *result = nullptr);
 
 // The draw library's shapes drawn as paths while the vector-path library asks it
 // (ForcePathUse): the shape's type and geometry, its colour and draw tags.

@@ -68,6 +68,7 @@ struct lvShapeJob {
     void *layerRecord;
     void *ownerLayer;            // the layer being re-rendered, or null
     const lvPathShapeHooks *path;  // SHAPE_PATH jobs
+    struct lvShapeImages *imagesOut;  // render-only jobs hand their images here (no output needed)
 };
 
 // ---- Geometry (shape outlines and canvases) ------------------------------------------

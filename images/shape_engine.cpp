@@ -178,8 +178,10 @@ void SetShapeOutputHook(lvShapeOutputHook hook) { shapeOutputHook = hook; }
 int RenderShape(lvShapeJob *job, void *state, int flags)
 {
     if (flags & SHAPEF_RERENDER) ComputeDrawTagsMatrix(&job->transform, job->width, job->height);
-    lvDrawOutput o;
-    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
+    lvDrawOutput o{};
+    // Shapes rendered into images of their own need no output.
+    if (!job->imagesOut)
+        if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     // Shapes that become layers wait for the layer system.
     if (o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER))) return ERR_UNIMPLCMD;
     job->x = ResolveSpecialX(job->x, job->width, 0, job->transform.anchorX);
@@ -259,7 +261,8 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         lvShapeOutput out{};
         const lvShapeOutput *direct = nullptr;
         // Redirected outputs may take a plain box straight into their planes.
-        if (o.target->kind != OUTPUT_DISPLAY && !o.chunky) {
+        if (job->imagesOut) {
+        } else if (o.target->kind != OUTPUT_DISPLAY && !o.chunky) {
             out.kind = o.target->kind;
             out.rgb = o.target->kind == OUTPUT_IMAGE ? o.rgb : nullptr;
             out.mask = o.target->kind == OUTPUT_MASK ? o.target->mask : nullptr;
@@ -286,7 +289,13 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         if (code == SHAPE_DRAWNDIRECTLY) return 0;
         if (code) return code;
     }
-    if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
+    if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) {
+        if (job->imagesOut) {
+            *job->imagesOut = held.images;
+            held.images = lvShapeImages{};
+        }
+        return 0;
+    }
     CompositeShapeImages(state, o, held.images, colour, job->outX, job->outY, canvasW, canvasH, job->paletteMode,
                          st.drawPen);
     return 0;
@@ -359,13 +368,22 @@ int DrawPolygonShape(void *state, const lvDrawStyle *style, int type, int x, int
 
 int DrawPathShape(void *state, const lvDrawStyle *style, int x, int y, int width, int height, uint32_t colour,
                   int paletteMode, const lvDrawTags *transform, lvStyleTags *tags, int flags,
-                  const lvPathShapeHooks *hooks)
+                  const lvPathShapeHooks *hooks, lvShapeImageResult *result)
 {
     if (!hooks || width <= 0 || height <= 0) return ERR_WRONGUSAGE;
     lvShapeJob job;
-    StartJob(&job, SHAPE_PATH, style, colour, paletteMode, transform, tags);
+    // Images of their own are made in true colour, whatever the output.
+    StartJob(&job, SHAPE_PATH, style, colour, result ? PALETTEMODE_REMAP : paletteMode, transform, tags);
     job.x = x, job.y = y, job.width = width, job.height = height;
     job.lineBased = 0;
     job.path = hooks;
-    return RenderShape(&job, state, flags);
+    if (result) {
+        *result = lvShapeImageResult{};
+        job.imagesOut = &result->images;
+        flags |= SHAPEF_RENDERONLY | SHAPEF_NOSHORTCUT;
+    }
+    int code = RenderShape(&job, state, flags);
+    if (result && !code) result->x = job.outX, result->y = job.outY, result->width = job.canvasW,
+                         result->height = job.canvasH;
+    return code;
 }

@@ -86,7 +86,7 @@ int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lv
     *images = lvShapeImages{};
     int marker = 1;
     int depth;
-    const uint32_t *palette = job->maskOnly ? nullptr : GetShapeOutputPalette(&depth);
+    const uint32_t *palette = job->maskOnly || job->imagesOut ? nullptr : GetShapeOutputPalette(&depth);
     // Remapped anti-aliased shapes keep their coverage: the blit blends each edge pixel's
     // colour with the pen below and takes the nearest pen. A pen plane would cut the edge.
     const bool remap = job->paletteMode == PALETTEMODE_REMAP;

@@ -15,6 +15,7 @@
 #include "raster/lvdrawtags.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "images/lvbrush.h"
 #include "runtime/libtable.h"
 #include "text/lvtextlib.h"
 #include "text/lvvectorpath.h"
@@ -474,12 +475,58 @@ int CmdForcePathUse(lvState *L)
     return 0;
 }
 
-// Vector brushes need the brush library's conversion of objects into brushes.
+// A vector brush from the item table at index: items at keys 0 up to the first
+// missing one, each {id = path, x = 0, y = 0, color = 0}.
+int PathBrushFromTable(lvState *L, int index, lvObjectId *id)
+{
+    CheckTableArg(L, index);
+    lvPathBrushList list{};
+    struct Guard {
+        lvPathBrushList *l;
+        ~Guard() { FreePathBrushList(l); }
+    } guard{&list};
+    for (int i = 0;; i++) {
+        PushNumber(L, i);
+        GetTableValue(L, index);
+        int type = GetValueType(L, -1);
+        if (type == LV_TNIL) {
+            SetStackTop(L, -2);
+            break;
+        }
+        if (type != LV_TTABLE) {
+            SetStackTop(L, -2);
+            return ERR_TABEXPECTED3;
+        }
+        int item = GetStackTop(L);
+        lvObjectId path = {0, nullptr};
+        int present = 0;
+        GetFieldObjectId(L, item, "id", &path, &present);
+        if (!present) {
+            SetStackTop(L, -2);
+            SetErrorStringArg("id");
+            return ERR_MISSINGFIELD;
+        }
+        double x = 0, y = 0, colour = 0;
+        GetFieldNumber(L, item, "x", &x);
+        GetFieldNumber(L, item, "y", &y);
+        GetFieldNumber(L, item, "color", &colour);
+        SetStackTop(L, -2);
+        if (int code = AddPathBrushItem(&list, path, x, y, (uint32_t)(int64_t)colour)) return code;
+    }
+    if (list.count == 0) return ERR_EMPTYTABLE;
+    return MakePathBrush(L, id, &list);
+}
+
 int CmdPathToBrush(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
-    CheckTableArg(L, 2);
-    return ERR_UNIMPLCMD;
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    lvObjectId id = {isNil ? 0 : number, nullptr};
+    if (int code = PathBrushFromTable(L, 2, &id)) return code;
+    if (!id.handle) return 0;
+    PushObjectId(L, id);
+    return 1;
 }
 
 const lvCommandEntry VectorPathCommands[] = {
@@ -544,6 +591,7 @@ int OpenVectorPathLibrary(lvState *L)
     ResetVectorPathState();
     ResetCurrentPathStyle();
     SetVectorEngine("default");
+    SetPathBrushMaker(PathBrushFromTable);
     if (int code = RegisterCommandTable(L, VectorPathCommands, "vectorpath")) return code;
     return RegisterObjectType(LV_TYPE_VECTORPATH, "Vector paths", PathListHead(), nullptr, nullptr, 0);
 }
@@ -554,6 +602,7 @@ void CloseVectorPathLibrary(lvState *, int)
 {
     FreeAllPaths(RefOps());
     ResetVectorPathState();
+    SetPathBrushMaker(nullptr);
 }
 
 void InstallVectorPathLibrary(void)

@@ -200,8 +200,38 @@ int CountOutlineCubics(const FT_Outline_ *outline);
 // engine's errors.
 int DrawPathById(void *state, lvObjectId id, int x, int y, uint32_t colour, const lvDrawTags *tags,
                  lvStyleTags *styleTags);
+// With image the path is rendered into RGB and alpha images of its own (in the
+// draw style the path style carries) instead of drawn.
+struct lvShapeImageResult;
 int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *style, const lvVectorEngine *engine, int x,
-                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags);
+                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags,
+                   lvShapeImageResult *image = nullptr);
+
+// ---- Vector brushes -------------------------------------------------------------------
+
+// One path of a vector brush: a copy of its buffer and of the style it was started
+// with, its place and colour (the top byte is the transparency), and its engine.
+struct lvPathBrushItem {
+    lvPath path;             // buffer, capacity, write position and style (owned)
+    double x, y;
+    uint32_t colour;
+    const lvVectorEngine *engine;
+};
+struct lvPathBrushList {
+    lvPathBrushItem *items;
+    int count;
+};
+void FreePathBrushList(lvPathBrushList *list);
+// Copies path id into a new item of list. 0, ERR_MEM or the lookup's error.
+int AddPathBrushItem(lvPathBrushList *list, lvObjectId id, double x, double y, uint32_t colour);
+// Renders the list into one RGB bitmap with an alpha plane as large as the items'
+// right and bottom edges; matrix (xx, xy, yx, yy, or null) transforms every path.
+// 0, ERR_BITMAP, ERR_ALLOCALPHA, ERR_DRAWPATH or the pipeline's errors.
+int RenderPathsToBitmap(const lvPathBrushList *list, const double *matrix, lvBitMapHandle **rgb,
+                        lvBitMapHandle **alpha, int *width, int *height);
+// A vector brush (kind 1, re-rendered through RenderPathsToBitmap) owning list.
+// *id {0, null} gets a handle. 0 or an error; the list is freed on failure.
+int MakePathBrush(lvState *L, lvObjectId *id, lvPathBrushList *list);
 
 // Whether the draw library's shapes go through paths, and the switch.
 int GetForcePathUse();

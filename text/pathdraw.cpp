@@ -157,20 +157,21 @@ bool IsSpecial(int v) { return ResolveSpecialX(v, 0, 100000, 0) != v; }
 }  // namespace
 
 int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle, const lvVectorEngine *engine, int x,
-                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags)
+                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags, lvShapeImageResult *image)
 {
     if (!engine) engine = GetInbuiltVectorEngine();
     if (!engine || !engine->GetPathExtents || !engine->DrawPath) return ERR_VECGFXPLUGIN;
     if (!path->buffer) return ERR_EMPTYPATH;
     lvDrawOutput o;
-    if (int code = CaptureDrawOutput(state, &o, 0)) return code;
+    if (!image)
+        if (int code = CaptureDrawOutput(state, &o, 0)) return code;
     lvTextLibrary *text = GetTextLibrary();
     if (text)
         if (int code = ResolvePathFonts(&text->vectorFonts, IsInbuiltVectorEngine(engine) ? nullptr : engine,
                                         path->buffer, path->writePos + 4))
             return code;
     if (!PathCoordinatesFit(path->buffer, path->writePos + 4, 0, 0)) return ERR_DRAWPATH;
-    const lvDrawStyle *draw = GetDrawStyle();
+    const lvDrawStyle *draw = image ? &pathStyle->drawStyle : GetDrawStyle();
     PathDraw d{};
     d.buffer = path->buffer;
     d.engine = engine;
@@ -188,7 +189,8 @@ int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle
     if (std::fabs((double)x + d.fx) > kLimit || std::fabs((double)y + d.fy) > kLimit) return ERR_DRAWPATH;
     d.special = IsSpecial(x) || IsSpecial(y);
     lvPathShapeHooks hooks{&d, Geometry, Coverage};
-    return DrawPathShape(state, draw, x, y, d.fw, d.fh, colour, RasterState.paletteMode, tags, styleTags, 0, &hooks);
+    return DrawPathShape(state, draw, x, y, d.fw, d.fh, colour, RasterState.paletteMode, tags, styleTags, 0, &hooks,
+                         image);
 }
 
 int DrawPathById(void *state, lvObjectId id, int x, int y, uint32_t colour, const lvDrawTags *tags,

@@ -70,7 +70,6 @@ TEST(VectorPathApplet, BuildQueryCopyAndIterate)
     s.Case("free5", "freepath", {5});
     s.Case("ext4", "getpathextents", {4}, 4);
     s.Case("append", "appendpath", {4, 4});
-    s.Case("brush", "pathtobrush", {1, List({Fields({{"id", 4}})})});
 
     std::string all;
     auto lines = RunPaths(s, &all);
@@ -99,7 +98,6 @@ TEST(VectorPathApplet, BuildQueryCopyAndIterate)
         for (int i = 0; i < 4; i++) EXPECT_NEAR(box[i], expected[i], 1.0 / 32) << key;
     }
     EXPECT_EQ(Code(lines["append"]), "1055");
-    EXPECT_EQ(Code(lines["brush"]), "1001");
 }
 
 TEST(VectorPathApplet, ItemsTablesDescribeEachCommand)
@@ -425,6 +423,52 @@ TEST(VectorPathApplet, PaletteOutputsInPenAndRemapMode)
         else
             EXPECT_GT(grey, 8) << lines["remap_px"];
     }
+}
+
+}  // namespace
+
+namespace {
+
+// PathToBrush renders its items with the style each path was started with into
+// one brush with an alpha channel, as wide as the items reach.
+TEST(VectorPathApplet, BrushesFromPaths)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("start", "startpath", {1});
+    s.Case("box", "addboxtopath", {1, 0, 0, 10, 10});
+    s.Case("start2", "startpath", {2});
+    s.Case("box2", "addboxtopath", {2, 0, 0, 4, 4});
+    // Later style changes do not reach the brush.
+    s.Case("nofill", "setfillstyle", {FILLNONE});
+    s.Case("brush", "pathtobrush", {5, List({Fields({{"id", 1}, {"x", 5}, {"color", RED}}),
+                                             Fields({{"id", 2}, {"x", 1}, {"y", 12}, {"color", 0x800000FFu}})})});
+    s.Case("px", "brushtorgbarray", {5}, 1, {0, 4, 5, 14, 15 * 9 + 14, 15 * 13 + 2});
+    s.Case("empty", "pathtobrush", {6, List({})});
+    s.Case("notable", "pathtobrush", {6, List({1})});
+    s.Case("noid", "pathtobrush", {6, List({Fields({{"x", 1}})})});
+    s.Case("nopath", "pathtobrush", {6, List({Fields({{"id", 9}})})});
+    s.Case("start3", "startpath", {3});
+    s.Case("emptypath", "pathtobrush", {6, List({Fields({{"id", 3}})})});
+    // The brush library's conversion takes the same item table.
+    s.Case("convert", "converttobrush", {49, List({Fields({{"id", 2}})}), 7});
+    s.Case("convpx", "brushtorgbarray", {7}, 1, {0, 15});
+    s.Case("link", "getbrushlink", {8, 49, List({Fields({{"id", 2}})})});
+
+    std::string all;
+    auto lines = RunPaths(s, &all);
+    EXPECT_EQ(lines["brush"], "0 Nil") << all;
+    // Row 0: x 0 and 4 outside the first box, 5 and 14 inside; (14, 9) inside;
+    // (2, 13) in the second box, blue at half transparency.
+    EXPECT_EQ(lines["px"], "0 0 0 4294901760 4294901760 4294901760 2130706687") << all;
+    EXPECT_EQ(Code(lines["empty"]), "1599");
+    EXPECT_EQ(Code(lines["notable"]), "1598");
+    EXPECT_EQ(Code(lines["noid"]), "1573");
+    EXPECT_EQ(Code(lines["nopath"]), "1393");
+    EXPECT_EQ(Code(lines["emptypath"]), "1394");
+    EXPECT_EQ(Code(lines["convert"]), "0");
+    EXPECT_EQ(lines["convpx"], "0 4278190080 4278190080");  // the 4 x 4 box, black without a colour
+    EXPECT_EQ(Code(lines["link"]), "0");
 }
 
 }  // namespace

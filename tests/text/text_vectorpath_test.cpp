@@ -17,6 +17,8 @@
 #include "images/lvvectorshape.h"
 #include "text/lvtextlib.h"
 #include "text/lvvectorpath.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvdrawtags.h"
 
 namespace {
 
@@ -437,6 +439,53 @@ TEST_F(Paths, CurrentPointsTranslationAndCoordinatesThatDoNotFit)
     EXPECT_EQ(PathToOutline(far->buffer, 1, &vs, 1, 0, 0, 1, &x, &y, &o), ERR_DRAWPATH);
     GetPathExtentsOf(far, 1, 1, e);
     EXPECT_EQ(e[2], 0);
+}
+
+// The pixels of a brush's bitmap with its alpha, as 0xAARRGGBB.
+uint32_t BrushPixel(lvBitMapHandle *rgb, lvBitMapHandle *alpha, int x, int y)
+{
+    lvBitMapLock l{};
+    if (!LockBitmapHandle(rgb, LOCK_READONLY, &l)) return 1;
+    uint32_t c = ((const uint32_t *)(l.pixels + (size_t)y * l.rowLength * 4))[x] & 0xFFFFFF;
+    UnlockBitmapHandle(&l);
+    uint8_t *a;
+    int row;
+    uintptr_t t = GetPlanePixels(alpha, &a, &row, 0);
+    if (!t) return 1;
+    c |= (uint32_t)a[(size_t)y * row + x] << 24;
+    ReleasePlanePixels(t);
+    return c;
+}
+
+TEST_F(Paths, VectorBrushesRenderAgainAtATransform)
+{
+    GetDrawStyle()->fillStyle = FILLCOLOR;
+    lvPath *p = New(1);
+    Box(p, 0, 0, 10, 6);
+    lvPathBrushList list{};
+    ASSERT_EQ(AddPathBrushItem(&list, {1, nullptr}, 2, 1, 0xFF0000), 0);
+    GetDrawStyle()->fillStyle = FILLNONE;
+    EXPECT_EQ(RemovePath({1, nullptr}), 0);  // the item keeps its own copy
+    lvBitMapHandle *rgb, *alpha;
+    int w, h;
+    ASSERT_EQ(RenderPathsToBitmap(&list, nullptr, &rgb, &alpha, &w, &h), 0);
+    EXPECT_EQ(w, 12);
+    EXPECT_EQ(h, 7);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 1, 3), 0u);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 2, 1), 0xFFFF0000u);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 11, 6), 0xFFFF0000u);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(alpha);
+    const double twice[4] = {2, 0, 0, 2};
+    ASSERT_EQ(RenderPathsToBitmap(&list, twice, &rgb, &alpha, &w, &h), 0);
+    EXPECT_EQ(w, 24);
+    EXPECT_EQ(h, 14);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 3, 1), 0u);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 4, 2), 0xFFFF0000u);
+    EXPECT_EQ(BrushPixel(rgb, alpha, 23, 13), 0xFFFF0000u);
+    FreeBitmapHandle(rgb);
+    FreeBitmapHandle(alpha);
+    FreePathBrushList(&list);
 }
 
 TEST_F(Paths, TextAdvancesTheCurrentPointByItsGlyphs)
