@@ -221,8 +221,9 @@ int MakePathBrush(lvState *L, lvObjectId *id, lvPathBrushList *list)
         FreeBrushPaths(owned);
         return code;
     }
-    lvImageSource *source = NewImageSource(LV_IMGSRC_RENDER, owned, nullptr, FreeBrushPaths, nullptr,
-                                           RenderBrushPaths, nullptr, w, h, nullptr, nullptr, 0);
+    // Render sources free their handle through the hook.
+    lvImageSource *source = NewImageSource(LV_IMGSRC_RENDER, owned, nullptr, nullptr, nullptr, RenderBrushPaths,
+                                           FreeBrushPaths, w, h, nullptr, nullptr, 0);
     if (!source) {
         FreeBitmapHandle(rgb);
         FreeBitmapHandle(alpha);

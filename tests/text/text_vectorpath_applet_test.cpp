@@ -162,6 +162,11 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     s.Case("start", "startpath", {1});
     s.Case("emptydraw", "drawpath", {1, 0, 0, RED});
     s.Case("box", "addboxtopath", {1, 0, 0, 10, 6});
+    // A lone MoveTo has a current point and nothing to rasterise.
+    s.Case("start6", "startpath", {6});
+    s.Case("move6", "moveto", {6, 3, 3});
+    s.Case("drawmove", "drawpath", {6, 0, 0, RED});
+    s.Case("p_move", "readpixel", {3, 3});
     // An unknown engine fails, and the built-in engine goes on drawing.
     s.Case("engine", "setvectorengine", {Str("nosuch")});
     s.Case("draw", "drawpath", {1, 5, 7, RED});
@@ -216,6 +221,8 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     auto lines = RunPaths(s, &all);
     EXPECT_EQ(Code(lines["emptydraw"]), "1394") << all;
     EXPECT_EQ(Code(lines["engine"]), "1531");
+    EXPECT_EQ(lines["drawmove"], "0 Nil");
+    EXPECT_EQ(lines["p_move"], "0 0");
     EXPECT_EQ(lines["draw"], "0 Nil");
     EXPECT_EQ(lines["p_in"], "0 " + std::to_string(RED));
     EXPECT_EQ(lines["p_in2"], "0 " + std::to_string(RED));
