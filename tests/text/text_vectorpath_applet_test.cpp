@@ -277,6 +277,10 @@ TEST(VectorPathApplet, APluginEngineServesTheSlots)
     s.Case("p_out2", "readpixel", {24, 25});
     s.Case("move", "translatepath", {1, 3, 4});
     s.Case("ext", "getpathextents", {1}, 4);
+    // Path text gets a vector font of the plug-in engine (from the font's own face).
+    s.Case("vera", "setfont", {Str(":::default_sans"), 20});
+    s.Case("start7", "startpath", {7});
+    s.Case("text", "addtexttopath", {7, Str("A")});
     // Leaving the plug-in: the built-in engine measures the same box.
     s.Case("nosuch", "setvectorengine", {Str("nosuch")});
     s.Case("ext2", "getpathextents", {1}, 4);
@@ -296,6 +300,7 @@ TEST(VectorPathApplet, APluginEngineServesTheSlots)
     EXPECT_EQ(lines["p_out2"], "0 0");
     EXPECT_EQ(lines["vectranslate"], "3 4");
     EXPECT_EQ(lines["ext"], "0 8 9 18 19");
+    EXPECT_EQ(lines["text"], "0 Nil");
     EXPECT_EQ(Code(lines["nosuch"]), "1531");
     EXPECT_EQ(lines["ext2"], "0 8 9 18 19");
     EXPECT_EQ(lines["point2"], "0 8 9");
