@@ -167,6 +167,14 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     s.Case("move6", "moveto", {6, 3, 3});
     s.Case("drawmove", "drawpath", {6, 0, 0, RED});
     s.Case("p_move", "readpixel", {3, 3});
+    // Coordinates beyond 32767 pixels are refused, not wrapped.
+    s.Case("start8", "startpath", {8});
+    s.Case("far1", "moveto", {8, 0, 0});
+    s.Case("far2", "lineto", {8, 40000, 10});
+    s.Case("far3", "lineto", {8, 0, 10});
+    s.Case("drawfar", "drawpath", {8, 0, 0, RED});
+    s.Case("drawfar2", "drawpath", {1, 40000, 0, RED});
+    s.Case("movefar", "translatepath", {1, -40000, 0});
     // An unknown engine fails, and the built-in engine goes on drawing.
     s.Case("engine", "setvectorengine", {Str("nosuch")});
     s.Case("draw", "drawpath", {1, 5, 7, RED});
@@ -222,6 +230,9 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     EXPECT_EQ(Code(lines["emptydraw"]), "1394") << all;
     EXPECT_EQ(Code(lines["engine"]), "1531");
     EXPECT_EQ(lines["drawmove"], "0 Nil");
+    EXPECT_EQ(Code(lines["drawfar"]), "1470");
+    EXPECT_EQ(Code(lines["drawfar2"]), "1470");
+    EXPECT_EQ(Code(lines["movefar"]), "1470");
     EXPECT_EQ(lines["p_move"], "0 0");
     EXPECT_EQ(lines["draw"], "0 Nil");
     EXPECT_EQ(lines["p_in"], "0 " + std::to_string(RED));
