@@ -32,7 +32,7 @@ struct PathDraw {
     int fx, fy, fw, fh;          // the fill box in path pixels
     int ox, oy, ow, oh;          // the box of the border outline (the fill box without one)
     int degenerate;
-    int special;                 // x was a special coordinate: the box itself is placed
+    int specialX, specialY;      // special coordinates: the box itself is placed
     int borderWidth;
 };
 
@@ -85,9 +85,8 @@ int Geometry(void *context, lvShapeJob *job)
     job->shapeW = d->ow, job->shapeH = d->oh;
     job->canvasW = cw, job->canvasH = ch;
     job->shapeX = sx, job->shapeY = sy;
-    int base = d->special ? job->x - d->fx : job->x;
-    job->outX = base + d->ox - sx;
-    job->outY = (d->special ? job->y - d->fy : job->y) + d->oy - sy;
+    job->outX = (d->specialX ? job->x - d->fx : job->x) + d->ox - sx;
+    job->outY = (d->specialY ? job->y - d->fy : job->y) + d->oy - sy;
     return 0;
 }
 
@@ -186,8 +185,10 @@ int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle
     double e[4];
     Extents(&d, d.filled, d.lineWidth, e);
     if (!BoxToPixels(e, &d.fx, &d.fy, &d.fw, &d.fh, &d.degenerate)) return ERR_DRAWPATH;
-    if (std::fabs((double)x + d.fx) > kLimit || std::fabs((double)y + d.fy) > kLimit) return ERR_DRAWPATH;
-    d.special = IsSpecial(x) || IsSpecial(y);
+    d.specialX = IsSpecial(x), d.specialY = IsSpecial(y);
+    // Special coordinates are resolved against the output later; plain ones must fit.
+    if ((!d.specialX && std::fabs((double)x + d.fx) > kLimit) || (!d.specialY && std::fabs((double)y + d.fy) > kLimit))
+        return ERR_DRAWPATH;
     lvPathShapeHooks hooks{&d, Geometry, Coverage};
     return DrawPathShape(state, draw, x, y, d.fw, d.fh, colour, RasterState.paletteMode, tags, styleTags, 0, &hooks,
                          image);

@@ -191,8 +191,23 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     s.Case("q_border2", "readpixel", {31, 27});
     s.Case("q_out", "readpixel", {32, 28});
     s.Case("normal", "setformstyle", {FORM_NORMAL});
-    // Even-odd: nested boxes make a frame.
     s.Case("end", "endselect", {});
+    // CENTER places the path's box itself in the middle of the output.
+    s.Case("mkc", "createbrush", {9, 40, 40, 0});
+    s.Case("selc", "selectbrush", {9});
+    s.Case("startc", "startpath", {9});
+    s.Case("boxc", "addboxtopath", {9, 5, 5, 10, 6});
+    s.Case("drawc", "drawpath", {9, -100000, -100000, RED});
+    s.Case("c_in", "readpixel", {15, 17});
+    s.Case("c_in2", "readpixel", {24, 22});
+    s.Case("c_left", "readpixel", {14, 17});
+    s.Case("c_below", "readpixel", {24, 23});
+    // CENTER across, a plain y: the path keeps its own offset of 5 downwards.
+    s.Case("drawc2", "drawpath", {9, -100000, 20, GREEN});
+    s.Case("c2_in", "readpixel", {15, 25});
+    s.Case("c2_above", "readpixel", {15, 24});
+    s.Case("endc", "endselect", {});
+    // Even-odd: nested boxes make a frame.
     s.Case("mk2", "createbrush", {2, 30, 30, 0});
     s.Case("sel2", "selectbrush", {2});
     s.Case("start3", "startpath", {3});
@@ -230,6 +245,13 @@ TEST(VectorPathApplet, DrawingEnginesAndShapesAsPaths)
     EXPECT_EQ(Code(lines["emptydraw"]), "1394") << all;
     EXPECT_EQ(Code(lines["engine"]), "1531");
     EXPECT_EQ(lines["drawmove"], "0 Nil");
+    EXPECT_EQ(lines["drawc"], "0 Nil");
+    EXPECT_EQ(lines["c_in"], "0 " + std::to_string(RED));
+    EXPECT_EQ(lines["c_in2"], "0 " + std::to_string(RED));
+    EXPECT_EQ(lines["c_left"], "0 0");
+    EXPECT_EQ(lines["c_below"], "0 0");
+    EXPECT_EQ(lines["c2_in"], "0 " + std::to_string(GREEN));
+    EXPECT_EQ(lines["c2_above"], "0 0");
     EXPECT_EQ(Code(lines["drawfar"]), "1470");
     EXPECT_EQ(Code(lines["drawfar2"]), "1470");
     EXPECT_EQ(Code(lines["movefar"]), "1470");
