@@ -1323,26 +1323,13 @@ static int CmdFloodFill(lvState *L)
 
 // ---- Brushes from other objects ------------------------------------------------------------
 
-static lvPathBrushMaker pathBrushMaker;
-void SetPathBrushMaker(lvPathBrushMaker maker) { pathBrushMaker = maker; }
-
 // The types whose owners are not built yet.
 static int PendingSourceType(int type)
 {
     if (type == 22) return ERR_NOLAYERS;
-    if (type == 49 && !pathBrushMaker) return ERR_UNIMPLCMD;
+    if (type == 49 && !HavePathBrushMaker()) return ERR_UNIMPLCMD;
     if (type == 4 || type == 8 || type == 32 || type == 59) return ERR_UNIMPLCMD;
     return 0;
-}
-
-// Vector paths: the source argument is a table of path items.
-static int PathBrushCommand(lvState *L, int listIndex, int newIndex)
-{
-    int isNil = 0;
-    int number = GetIntArgOrNil(L, newIndex, &isNil);
-    lvObjectId id = {isNil ? 0 : number, nullptr};
-    if (int code = pathBrushMaker(L, listIndex, &id)) return code;
-    return FinishNewObject(L, id);
 }
 
 static int ConvertCommand(lvState *L, int type, lvObjectId source, int newIndex, int frame, int vector)
