@@ -17,7 +17,10 @@
 #include "images/lvvectorshape.h"
 #include "text/lvtextlib.h"
 #include "text/lvvectorpath.h"
+#include "platform/lvplatform.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
+#include "raster/lvraster.h"
 #include "raster/lvdrawtags.h"
 
 namespace {
@@ -486,6 +489,49 @@ TEST_F(Paths, VectorBrushesRenderAgainAtATransform)
     FreeBitmapHandle(rgb);
     FreeBitmapHandle(alpha);
     FreePathBrushList(&list);
+}
+
+// A path drawn with border and shadow whose planes fail at any step gives the
+// pipeline's code and leaves the output as it was (nothing leaked under ASan).
+TEST_F(Paths, AllocationFailuresDrawNothing)
+{
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_IMAGE;
+    d.target.bitmap = AllocRgbBitmap(60, 60, 0, nullptr);
+    ASSERT_NE(d.target.bitmap, nullptr);
+    RasterState.currentDisplay = &d;
+    lvDrawStyle saveStyle = *GetDrawStyle();
+    lvDrawStyle &style = *GetDrawStyle();
+    style.fillStyle = FILLCOLOR, style.lineWidth = 1;
+    style.formStyle = FORM_ANTIALIAS | FORM_BORDER | FORM_SHADOW;
+    style.borderSize = 2, style.borderColour = 0x00FF00, style.shadowSize = 3, style.shadowColour = 0x0000FF;
+    style.shadowDirection = 3;
+    lvPath *p = New(1);
+    Arc(p, 20, 20, 12, 0, 360);
+    int failures = 0;
+    for (int n = 0; n < 60; n++) {
+        FillBitmapRect(d.target.bitmap, 0, 0, 60, 60, 0);
+        FailAllocMemoryAfter(n);
+        int rc = DrawPathById(nullptr, {1, nullptr}, 5, 5, 0xFF0000, nullptr, nullptr);
+        FailAllocMemoryAfter(-1);
+        if (rc == 0) break;
+        failures++;
+        EXPECT_TRUE(rc == ERR_MEM || rc == ERR_BITMAP || rc == ERR_ALLOCALPHA || rc == ERR_ALLOCMASK ||
+                    rc == ERR_LOCKBMAP)
+            << rc;
+        int drawn = 0;
+        for (int y = 0; y < 60; y++)
+            for (int x = 0; x < 60; x++) drawn += (ReadBitmapPixel(d.target.bitmap, x, y, 0) & 0xFFFFFF) != 0;
+        EXPECT_EQ(drawn, 0) << "failing after " << n;
+    }
+    EXPECT_GT(failures, 0);
+    // Unhindered: the fill in the middle, the border on the circle's edge.
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 25, 25, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(ReadBitmapPixel(d.target.bitmap, 25, 12, 0) & 0xFFFFFF, 0x00FF00u);
+    *GetDrawStyle() = saveStyle;
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(d.target.bitmap);
 }
 
 TEST_F(Paths, TextAdvancesTheCurrentPointByItsGlyphs)
