@@ -489,6 +489,10 @@ TEST(VectorPathApplet, BrushesFromPaths)
     s.Case("brush", "pathtobrush", {5, List({Fields({{"id", 1}, {"x", 5}, {"color", RED}}),
                                              Fields({{"id", 2}, {"x", 1}, {"y", 12}, {"color", 0x800000FFu}})})});
     s.Case("px", "brushtorgbarray", {5}, 1, {0, 4, 5, 14, 15 * 9 + 14, 15 * 13 + 2});
+    // Scaled, the brush renders its paths again at twice the size.
+    s.Case("copy", "copybrush", {5, 11});
+    s.Case("scale", "scalebrush", {11, 30, 32});
+    s.Case("scaledpx", "brushtorgbarray", {11}, 1, {8, 10, 30 * 19 + 29, 30 * 20 + 29});
     s.Case("empty", "pathtobrush", {6, List({})});
     s.Case("notable", "pathtobrush", {6, List({1})});
     s.Case("noid", "pathtobrush", {6, List({Fields({{"x", 1}})})});
@@ -506,6 +510,8 @@ TEST(VectorPathApplet, BrushesFromPaths)
     // Row 0: x 0 and 4 outside the first box, 5 and 14 inside; (14, 9) inside;
     // (2, 13) in the second box, blue at half transparency.
     EXPECT_EQ(lines["px"], "0 0 0 4294901760 4294901760 4294901760 2130706687") << all;
+    EXPECT_EQ(Code(lines["scale"]), "0") << all;
+    EXPECT_EQ(lines["scaledpx"], "0 0 4294901760 4294901760 0") << all;
     EXPECT_EQ(Code(lines["empty"]), "1599");
     EXPECT_EQ(Code(lines["notable"]), "1598");
     EXPECT_EQ(Code(lines["noid"]), "1573");
