@@ -10,6 +10,8 @@
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
 #include "images/lvbrush.h"
+#include "images/lvimagecmd.h"
+#include "runtime/cmdsupport.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
 #include "raster/lvimage.h"
@@ -184,4 +186,20 @@ int MakeShadowOrBorderBrush(lvState *L, int shadow, lvObjectId source, lvObjectI
         FreeBitmapHandle(alpha);
     }
     return code;
+}
+
+// ---- Vector paths ---------------------------------------------------------------------------
+
+static lvPathBrushMaker pathBrushMaker;
+void SetPathBrushMaker(lvPathBrushMaker maker) { pathBrushMaker = maker; }
+int HavePathBrushMaker(void) { return pathBrushMaker != nullptr; }
+
+int PathBrushCommand(lvState *L, int listIndex, int newIndex)
+{
+    if (!pathBrushMaker) return ERR_UNIMPLCMD;
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, newIndex, &isNil);
+    lvObjectId id = {isNil ? 0 : number, nullptr};
+    if (int code = pathBrushMaker(L, listIndex, &id)) return code;
+    return FinishNewObject(L, id);
 }

@@ -1327,7 +1327,8 @@ static int CmdFloodFill(lvState *L)
 static int PendingSourceType(int type)
 {
     if (type == 22) return ERR_NOLAYERS;
-    if (type == 4 || type == 8 || type == 32 || type == 49 || type == 59) return ERR_UNIMPLCMD;
+    if (type == 49 && !HavePathBrushMaker()) return ERR_UNIMPLCMD;
+    if (type == 4 || type == 8 || type == 32 || type == 59) return ERR_UNIMPLCMD;
     return 0;
 }
 
@@ -1345,6 +1346,7 @@ static int CmdConvertToBrush(lvState *L)
     CheckArgCount(L, 3, 5, 0, 0);
     int type = IntArg(L, 1);
     if (int code = PendingSourceType(type)) return code;
+    if (type == 49) return PathBrushCommand(L, 2, 3);
     int frame = 1, vector = 0;
     if (HasArg(L, 4) && GetValueType(L, 4) == LV_TTABLE) {
         GetFieldInt(L, 4, "frame", &frame);
@@ -1360,6 +1362,7 @@ static int CmdGetBrushLink(lvState *L)
     CheckArgCount(L, 3, 4, 0, 0);
     int type = IntArg(L, 2);
     if (int code = PendingSourceType(type)) return code;
+    if (type == 49) return PathBrushCommand(L, 3, 1);
     int frame = HasArg(L, 4) ? IntArg(L, 4) : 1;
     return ConvertCommand(L, type, GetObjectIdArg(L, 3), 1, frame, 0);
 }

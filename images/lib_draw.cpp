@@ -12,6 +12,10 @@
 #include "raster/lvraster.h"
 #include "runtime/errors.h"
 
+static lvShapeAsPathHook shapeAsPathHook;
+void SetShapeAsPathHook(lvShapeAsPathHook hook) { shapeAsPathHook = hook; }
+lvShapeAsPathHook GetShapeAsPathHook(void) { return shapeAsPathHook; }
+
 namespace {
 
 // What a shape command reads after its fixed arguments.
@@ -89,6 +93,13 @@ int CmdBox(lvState *L)
         std::fill(corners, corners + 4, a.extra[0]);
     }
     if (int code = ReadTags(L, &a, w, h, a.extra[1], a.extraGiven >= 2)) return code;
+    if (shapeAsPathHook) {
+        lvShapeAsPath s{};
+        s.type = SHAPE_BOX, s.x = x, s.y = y, s.width = w, s.height = h;
+        std::copy(corners, corners + 4, s.corners);
+        s.colour = a.colour, s.tags = &a.tags, s.styleTags = &a.style;
+        return shapeAsPathHook(L, &s);
+    }
     return DrawBoxShape(L, GetDrawStyle(), x, y, w, h, a.colour, corners, RasterState.paletteMode, &a.tags, &a.style,
                         0);
 }
@@ -103,6 +114,13 @@ int CmdCircle(lvState *L)
     if (r <= 0) return ERR_WRONGUSAGE;
     // A circle does not turn: its rotation is ignored.
     if (int code = ReadTags(L, &a, 2 * r + 1, 2 * r + 1, 0, 0, DRAWTAGS_NOROTATE)) return code;
+    if (shapeAsPathHook) {
+        lvShapeAsPath s{};
+        s.type = SHAPE_CIRCLE, s.x = x, s.y = y;
+        s.radiusX = s.radiusY = r;
+        s.colour = a.colour, s.tags = &a.tags, s.styleTags = &a.style;
+        return shapeAsPathHook(L, &s);
+    }
     return DrawEllipseShape(L, GetDrawStyle(), SHAPE_CIRCLE, x, y, r, r, a.colour, RasterState.paletteMode, &a.tags,
                             &a.style, 0);
 }
@@ -116,6 +134,13 @@ int CmdEllipse(lvState *L)
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
     if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[0], a.extraGiven >= 1)) return code;
+    if (shapeAsPathHook) {
+        lvShapeAsPath s{};
+        s.type = SHAPE_ELLIPSE, s.x = x, s.y = y;
+        s.radiusX = rx, s.radiusY = ry;
+        s.colour = a.colour, s.tags = &a.tags, s.styleTags = &a.style;
+        return shapeAsPathHook(L, &s);
+    }
     return DrawEllipseShape(L, GetDrawStyle(), SHAPE_ELLIPSE, x, y, rx, ry, a.colour, RasterState.paletteMode,
                             &a.tags, &a.style, 0);
 }
@@ -131,6 +156,15 @@ int CmdArc(lvState *L)
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
     int clockwise = a.options ? FieldInt(L, a.options, "clockwise", 1) : a.extraGiven >= 1 ? a.extra[0] : 1;
     if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[1], a.extraGiven >= 2)) return code;
+    if (shapeAsPathHook) {
+        if (start < 0 || end < 0) return ERR_WRONGUSAGE;
+        if (start == end) return 0;
+        lvShapeAsPath s{};
+        s.type = SHAPE_ARC, s.x = x, s.y = y;
+        s.radiusX = rx, s.radiusY = ry, s.start = start, s.end = end, s.clockwise = clockwise;
+        s.colour = a.colour, s.tags = &a.tags, s.styleTags = &a.style;
+        return shapeAsPathHook(L, &s);
+    }
     return DrawArcShape(L, GetDrawStyle(), x, y, rx, ry, start, end, a.colour, clockwise, RasterState.paletteMode,
                         &a.tags, &a.style, 0);
 }
@@ -201,6 +235,13 @@ int CmdPolygon(lvState *L)
     int n, mx, my, w, h;
     if (int code = ReadPolygonVertices(L, 3, count, points, &n, &mx, &my, &w, &h)) return code;
     if (int code = ReadTags(L, &a, w, h, a.extra[0], a.extraGiven >= 1)) return code;
+    if (shapeAsPathHook) {
+        lvShapeAsPath s{};
+        s.type = SHAPE_POLYGON, s.x = x + mx, s.y = y + my, s.width = w, s.height = h;
+        s.points = points, s.count = n;
+        s.colour = a.colour, s.tags = &a.tags, s.styleTags = &a.style;
+        return shapeAsPathHook(L, &s);
+    }
     return DrawPolygonShape(L, GetDrawStyle(), SHAPE_POLYGON, x + mx, y + my, w, h, points, n, a.colour,
                             RasterState.paletteMode, &a.tags, &a.style, 0);
 }

@@ -70,6 +70,14 @@ int NewBrushRecord(lvObjectId *id, int kind, int width, int height, int rowLengt
                    const lvObjectId *displayId, lvCycleRange *cycleTable, int cycleCount, const char *formatName,
                    lvBrush **out);
 int FindBrushById(lvState *L, lvObjectId id, lvBrush **out, int flags);
+// Vector brushes are made by the vector-path library from a table of path items
+// (state, the table's argument index, the new brush's id); null while it is closed.
+typedef int (*lvPathBrushMaker)(lvState *L, int index, lvObjectId *id);
+void SetPathBrushMaker(lvPathBrushMaker maker);
+int HavePathBrushMaker(void);
+// ConvertToBrush and GetBrushLink of a vector path: the item table at listIndex, the
+// new brush's id at newIndex (its handle pushed for Nil). Result count or an error.
+int PathBrushCommand(lvState *L, int listIndex, int newIndex);
 // Frees or detaches; report 0: a missing brush is no error (a locked one is).
 int ReleaseBrushRecord(lvState *L, lvObjectId id, int report);
 int UnlinkBrushById(lvObjectId id, lvState *L);

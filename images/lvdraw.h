@@ -64,6 +64,38 @@ int DrawPolygonShape(void *state, const lvDrawStyle *style, int type, int x, int
                      const double *points, int count, uint32_t colour, int paletteMode, const lvDrawTags *transform,
                      lvStyleTags *tags, int flags);
 int RenderShape(lvShapeJob *job, void *state, int flags);
+// A shape rendered into images of its own: the set and where its top left lies.
+struct lvShapeImageResult {
+    lvShapeImages images;        // RGB with alpha; the caller frees them (FreeShapeImages)
+    int x, y, width, height;
+};
+// A vector path's shape: width x height is its fill box; the hooks give its
+// geometry and coverage (drawn by a vector engine). With result the shape is
+// rendered into RGB and alpha images handed back instead of drawn.
+int DrawPathShape(void *state, const lvDrawStyle *style, int x, int y, int width, int height, uint32_t colour,
+                  int paletteMode, const lvDrawTags *transform, lvStyleTags *tags, int flags,
+                  const lvPathShapeHooks *hooks, lvShapeImageResult *result = nullptr);
+
+// The draw library's shapes drawn as paths while the vector-path library asks it
+// (ForcePathUse): the shape's type and geometry, its colour and draw tags.
+struct lvShapeAsPath {
+    int type;                    // SHAPE_BOX, SHAPE_CIRCLE, SHAPE_ELLIPSE, SHAPE_POLYGON, SHAPE_ARC
+    int x, y;
+    int width, height;           // boxes
+    int corners[4];              // boxes
+    int radiusX, radiusY;        // circles, ellipses, arcs
+    int start, end, clockwise;   // arcs
+    const double *points;        // polygons: pixel pairs relative to (x, y)
+    int count;
+    uint32_t colour;
+    const lvDrawTags *tags;
+    lvStyleTags *styleTags;
+};
+// The hook returns the command's result; null (the default) leaves shapes to the
+// shape engine.
+typedef int (*lvShapeAsPathHook)(void *state, const lvShapeAsPath *shape);
+void SetShapeAsPathHook(lvShapeAsPathHook hook);
+lvShapeAsPathHook GetShapeAsPathHook(void);
 
 // The line engine: thickness clamped to 1..64, arrowhead ARROWHEAD_...
 int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2, int y2, uint32_t colour,

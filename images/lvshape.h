@@ -19,9 +19,19 @@
 
 // Shape types.
 enum : int { SHAPE_BOX = 14, SHAPE_CIRCLE = 15, SHAPE_ELLIPSE = 16, SHAPE_LINE = 17, SHAPE_POLYGON = 27,
-             SHAPE_ARC = 31 };
+             SHAPE_ARC = 31, SHAPE_PATH = 49 };
 // Capacity of an outline buffer in points.
 enum : int { SHAPE_MAXPOINTS = 1001 };
+
+struct lvShapeJob;
+// A path job's geometry and coverage come from its vector engine: Geometry fills
+// the job's sizes and positions (after the style is read), Coverage draws the
+// fill (edge 0) or the border outline (edge 1) into a plane of shapeW x shapeH.
+struct lvPathShapeHooks {
+    void *context;
+    int (*Geometry)(void *context, lvShapeJob *job);
+    int (*Coverage)(void *context, const lvShapeJob *job, struct lvBitMapHandle *plane, int edge);
+};
 
 // One drawing call of the shape engine, built on the stack.
 struct lvShapeJob {
@@ -57,6 +67,8 @@ struct lvShapeJob {
     int updateLayer;             // 1: the images of layerRecord are replaced
     void *layerRecord;
     void *ownerLayer;            // the layer being re-rendered, or null
+    const lvPathShapeHooks *path;  // SHAPE_PATH jobs
+    struct lvShapeImages *imagesOut;  // render-only jobs hand their images here (no output needed)
 };
 
 // ---- Geometry (shape outlines and canvases) ------------------------------------------

@@ -7,6 +7,7 @@
 // Depends on: FreeType, raster/lvrect.h (lvMatrix2D), raster/lvbitmap.h.
 // Limits: script thread only.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "raster/lvbitmap.h"
@@ -46,10 +47,27 @@ lvOutlineBuilder *NewOutlineBuilder(void);
 void FreeOutlineBuilder(lvOutlineBuilder *builder);
 // An arc (radians handled inside) about (xc, yc); pie closes to the centre.
 // beginSubPath: 1 starts a new contour at the first point.
+// maxSpan: the widest piece one cubic draws. Shapes take quarter turns (a cubic over
+// a half turn strays by about 2% of the radius); paths take half turns.
+constexpr double kShapeArcPiece = 1.5707963267948966, kPathArcPiece = 3.141592653589793;
 void AddEllipseArc(int clockwise, lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double start,
-                   double end, int noPie, const lvMatrix2D *matrix, int beginSubPath);
+                   double end, int noPie, const lvMatrix2D *matrix, int beginSubPath,
+                   double maxSpan = kShapeArcPiece);
 void AddArcSegments(lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double a0, double a1,
-                    int forward, const lvMatrix2D *matrix);
+                    int forward, const lvMatrix2D *matrix, double maxSpan = kShapeArcPiece);
+// Single steps of a builder: a new contour (the open one ended), segments from the
+// current point, the end of the open contour.
+void OutlineBeginSubPath(lvOutlineBuilder *b, double x, double y);
+void OutlineLineTo(lvOutlineBuilder *b, double x, double y);  // begins a contour when none is open
+void OutlineConicTo(lvOutlineBuilder *b, double cx, double cy, double x, double y);
+void OutlineCubicTo(lvOutlineBuilder *b, double x1, double y1, double x2, double y2, double x3, double y3);
+void OutlineEndContour(lvOutlineBuilder *b);
+int OutlineIsOpen(const lvOutlineBuilder *b);
+void OutlineCurrentPoint(const lvOutlineBuilder *b, double *x, double *y);
+size_t OutlinePointCount(const lvOutlineBuilder *b);
+// The builder's contours as a new FreeType outline (FT_Outline_Done it). 0, or
+// ERR_MEM (also for no points or more than 32767).
+int OutlineBuilderToFt(lvOutlineBuilder *b, FT_Outline_ *outline);
 void AddRoundedBox(int a, int bCorner, int c, int d, lvOutlineBuilder *b, double x1, double y1, double x2, double y2);
 // 0 with a new FreeType outline of the shape (FT_Outline_Done it), or ERR_MEM.
 int ShapeToOutline(const lvVectorShape *shape, FT_Outline_ *outline);

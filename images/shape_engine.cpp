@@ -178,8 +178,10 @@ void SetShapeOutputHook(lvShapeOutputHook hook) { shapeOutputHook = hook; }
 int RenderShape(lvShapeJob *job, void *state, int flags)
 {
     if (flags & SHAPEF_RERENDER) ComputeDrawTagsMatrix(&job->transform, job->width, job->height);
-    lvDrawOutput o;
-    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
+    lvDrawOutput o{};
+    // Shapes rendered into images of their own need no output.
+    if (!job->imagesOut)
+        if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     // Shapes that become layers wait for the layer system.
     if (o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER))) return ERR_UNIMPLCMD;
     job->x = ResolveSpecialX(job->x, job->width, 0, job->transform.anchorX);
@@ -222,6 +224,13 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         job->shapeX = sx, job->shapeY = sy;
         job->shapeW = job->width + 2 * (job->hasBorder ? job->borderSize : 0);
         job->shapeH = job->height + 2 * (job->hasBorder ? job->borderSize : 0);
+    } else if (job->type == SHAPE_PATH) {
+        if (!job->path) return ERR_WRONGUSAGE;
+        if (int code = job->path->Geometry(job->path->context, job)) return code;
+        sx = job->shapeX, sy = job->shapeY;
+        int unusedX, unusedY;
+        if (job->hasShadow) ShadowPlacement(job->shadowSize, job->shadowDirection, &unusedX, &unusedY, &shx, &shy);
+        canvasW = job->canvasW, canvasH = job->canvasH;
     } else {
         int w, h;
         if (int code = BuildShapeOutline(job, &w, &h, buffers.fill, &nf, buffers.border, &nb)) return code;
@@ -230,7 +239,7 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
     }
     // A wide outline is centred on the shape's edge.
     const int lw = st.lineWidth;
-    if (job->fillStyle == FILLNONE && lw > 1) {
+    if (job->fillStyle == FILLNONE && lw > 1 && job->type != SHAPE_PATH) {
         if (job->lineBased) {
             canvasW = job->canvasW += lw, canvasH = job->canvasH += lw;
             job->shapeW += lw, job->shapeH += lw;
@@ -252,7 +261,8 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         lvShapeOutput out{};
         const lvShapeOutput *direct = nullptr;
         // Redirected outputs may take a plain box straight into their planes.
-        if (o.target->kind != OUTPUT_DISPLAY && !o.chunky) {
+        if (job->imagesOut) {
+        } else if (o.target->kind != OUTPUT_DISPLAY && !o.chunky) {
             out.kind = o.target->kind;
             out.rgb = o.target->kind == OUTPUT_IMAGE ? o.rgb : nullptr;
             out.mask = o.target->kind == OUTPUT_MASK ? o.target->mask : nullptr;
@@ -279,7 +289,13 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         if (code == SHAPE_DRAWNDIRECTLY) return 0;
         if (code) return code;
     }
-    if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
+    if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) {
+        if (job->imagesOut) {
+            *job->imagesOut = held.images;
+            held.images = lvShapeImages{};
+        }
+        return 0;
+    }
     CompositeShapeImages(state, o, held.images, colour, job->outX, job->outY, canvasW, canvasH, job->paletteMode,
                          st.drawPen);
     return 0;
@@ -348,4 +364,26 @@ int DrawPolygonShape(void *state, const lvDrawStyle *style, int type, int x, int
     job.pointCount = count;
     job.lineBased = 1;
     return RenderShape(&job, state, flags);
+}
+
+int DrawPathShape(void *state, const lvDrawStyle *style, int x, int y, int width, int height, uint32_t colour,
+                  int paletteMode, const lvDrawTags *transform, lvStyleTags *tags, int flags,
+                  const lvPathShapeHooks *hooks, lvShapeImageResult *result)
+{
+    if (!hooks || width <= 0 || height <= 0) return ERR_WRONGUSAGE;
+    lvShapeJob job;
+    // Images of their own are made in true colour, whatever the output.
+    StartJob(&job, SHAPE_PATH, style, colour, result ? PALETTEMODE_REMAP : paletteMode, transform, tags);
+    job.x = x, job.y = y, job.width = width, job.height = height;
+    job.lineBased = 0;
+    job.path = hooks;
+    if (result) {
+        *result = lvShapeImageResult{};
+        job.imagesOut = &result->images;
+        flags |= SHAPEF_RENDERONLY | SHAPEF_NOSHORTCUT;
+    }
+    int code = RenderShape(&job, state, flags);
+    if (result && !code) result->x = job.outX, result->y = job.outY, result->width = job.canvasW,
+                         result->height = job.canvasH;
+    return code;
 }

@@ -86,7 +86,7 @@ int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lv
     *images = lvShapeImages{};
     int marker = 1;
     int depth;
-    const uint32_t *palette = job->maskOnly ? nullptr : GetShapeOutputPalette(&depth);
+    const uint32_t *palette = job->maskOnly || job->imagesOut ? nullptr : GetShapeOutputPalette(&depth);
     // Remapped anti-aliased shapes keep their coverage: the blit blends each edge pixel's
     // colour with the pen below and takes the nearest pen. A pen plane would cut the edge.
     const bool remap = job->paletteMode == PALETTEMODE_REMAP;
@@ -132,7 +132,8 @@ int AllocShapeImages(const lvShapeJob *job, int width, int height, int flags, lv
     FillBitmapRect(images->rgb, 0, 0, width, height, 0);
     bool transparency = job->fillTransparency || (job->hasBorder && job->borderTransparency) ||
                         (job->hasShadow && job->shadowTransparency);
-    if (job->antiAlias || transparency) {
+    // Paths compose engine coverage, hard-edged (0 or 255) without anti-aliasing.
+    if (job->antiAlias || transparency || job->type == SHAPE_PATH) {
         images->alpha = AllocAlphaBitmap(width, height, 1, nullptr, 0);
         if (!images->alpha) {
             FreeShapeImages(images);
@@ -569,11 +570,16 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
         v.filled = filled, v.lineWidth = lw;
         // The shape sits at (b, b) inside the border's coverage.
         v.offsetX = b, v.offsetY = b;
-        rc = RenderVectorShape(&v, fill);
-        if (!rc && edge) {
-            v.borderGrowth = b;
-            v.offsetX = v.offsetY = 0;
-            rc = RenderVectorShape(&v, edge);
+        if (job->type == SHAPE_PATH && job->path) {
+            rc = job->path->Coverage(job->path->context, job, fill, 0);
+            if (!rc && edge) rc = job->path->Coverage(job->path->context, job, edge, 1);
+        } else {
+            rc = RenderVectorShape(&v, fill);
+            if (!rc && edge) {
+                v.borderGrowth = b;
+                v.offsetX = v.offsetY = 0;
+                rc = RenderVectorShape(&v, edge);
+            }
         }
     }
     if (!rc && images->pens) {

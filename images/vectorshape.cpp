@@ -117,17 +117,16 @@ void Apply(const lvMatrix2D *m, double xc, double yc, double *x, double *y) {
 }  // namespace
 
 void AddArcSegments(lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double a0, double a1, int forward,
-                    const lvMatrix2D *matrix) {
+                    const lvMatrix2D *matrix, double maxSpan) {
     while (a1 - a0 > 4 * M_PI) a1 -= 2 * M_PI;
-    // Quarter turns at most: a cubic over a half turn strays by about 2% of the radius.
-    if (std::fabs(a1 - a0) > M_PI / 2) {
+    if (std::fabs(a1 - a0) > maxSpan) {
         double mid = (a0 + a1) / 2;
         if (forward) {
-            AddArcSegments(b, xc, yc, rx, ry, a0, mid, 1, matrix);
-            AddArcSegments(b, xc, yc, rx, ry, mid, a1, 1, matrix);
+            AddArcSegments(b, xc, yc, rx, ry, a0, mid, 1, matrix, maxSpan);
+            AddArcSegments(b, xc, yc, rx, ry, mid, a1, 1, matrix, maxSpan);
         } else {
-            AddArcSegments(b, xc, yc, rx, ry, mid, a1, 0, matrix);
-            AddArcSegments(b, xc, yc, rx, ry, a0, mid, 0, matrix);
+            AddArcSegments(b, xc, yc, rx, ry, mid, a1, 0, matrix, maxSpan);
+            AddArcSegments(b, xc, yc, rx, ry, a0, mid, 0, matrix, maxSpan);
         }
         return;
     }
@@ -145,7 +144,7 @@ void AddArcSegments(lvOutlineBuilder *b, double xc, double yc, double rx, double
 }
 
 void AddEllipseArc(int clockwise, lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double start,
-                   double end, int noPie, const lvMatrix2D *matrix, int beginSubPath) {
+                   double end, int noPie, const lvMatrix2D *matrix, int beginSubPath, double maxSpan) {
     bool full = start == 0 && end == 360;
     start *= 0.017453292519943295;
     end *= 0.017453292519943295;
@@ -159,9 +158,24 @@ void AddEllipseArc(int clockwise, lvOutlineBuilder *b, double xc, double yc, dou
     double fx = pie ? xc : sx, fy = pie ? yc : sy;
     if (beginSubPath) BeginSubPath(b, fx, fy);
     if (fx != sx || fy != sy || !beginSubPath) LineTo(b, sx, sy);
-    AddArcSegments(b, xc, yc, rx, ry, start, end, 1, matrix);
+    AddArcSegments(b, xc, yc, rx, ry, start, end, 1, matrix, maxSpan);
     if (pie) LineTo(b, xc, yc);
 }
+
+void OutlineBeginSubPath(lvOutlineBuilder *b, double x, double y) { BeginSubPath(b, x, y); }
+void OutlineLineTo(lvOutlineBuilder *b, double x, double y) { LineTo(b, x, y); }
+void OutlineConicTo(lvOutlineBuilder *b, double cx, double cy, double x, double y) {
+    Point(b, cx, cy, FT_CURVE_TAG_CONIC);
+    Point(b, x, y, FT_CURVE_TAG_ON);
+    b->curX = x, b->curY = y;
+}
+void OutlineCubicTo(lvOutlineBuilder *b, double x1, double y1, double x2, double y2, double x3, double y3) {
+    CubicTo(b, x1, y1, x2, y2, x3, y3);
+}
+void OutlineEndContour(lvOutlineBuilder *b) { EndContour(b); }
+int OutlineIsOpen(const lvOutlineBuilder *b) { return b->open ? 1 : 0; }
+void OutlineCurrentPoint(const lvOutlineBuilder *b, double *x, double *y) { *x = b->curX, *y = b->curY; }
+size_t OutlinePointCount(const lvOutlineBuilder *b) { return b->points.size(); }
 
 void AddRoundedBox(int a, int bc, int c, int d, lvOutlineBuilder *b, double x1, double y1, double x2, double y2) {
     double w = std::trunc(x2 - x1), h = std::trunc(y2 - y1);
@@ -221,7 +235,7 @@ void BuildContour(const lvVectorShape *s, lvOutlineBuilder *b, bool whole) {
     EndContour(b);
 }
 
-int ToOutline(lvOutlineBuilder *b, FT_Outline *outline) {
+int ToOutlineImpl(lvOutlineBuilder *b, FT_Outline *outline) {
     FT_Library lib = GetFreeTypeLibrary();
     if (!lib || b->points.empty() || b->points.size() > 32767) return ERR_MEM;
     if (FT_Outline_New(lib, static_cast<FT_UInt>(b->points.size()), static_cast<FT_Int>(b->contours.size()), outline))
@@ -244,7 +258,7 @@ int BuildShapeOutlineFt(const lvVectorShape *s, FT_Outline *out, bool whole) {
     lvOutlineBuilder b;
     BuildContour(s, &b, whole);
     if (b.points.empty()) return ERR_MEM;
-    int rc = ToOutline(&b, out);
+    int rc = ToOutlineImpl(&b, out);
     if (rc) return rc;
     if (s->filled) {
         TransformOutline(out, s->matrix);
@@ -272,6 +286,11 @@ int BuildShapeOutlineFt(const lvVectorShape *s, FT_Outline *out, bool whole) {
 }
 
 }  // namespace
+
+int OutlineBuilderToFt(lvOutlineBuilder *b, FT_Outline_ *outline) {
+    EndContour(b);
+    return ToOutlineImpl(b, outline);
+}
 
 int ShapeToOutline(const lvVectorShape *shape, FT_Outline *outline) { return BuildShapeOutlineFt(shape, outline, false); }
 

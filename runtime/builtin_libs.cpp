@@ -46,6 +46,7 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lib_text.h"
+#include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/lib_event.h"
@@ -363,6 +364,7 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("offscreen", OpenOffscreenLibrary, GetOffscreenConstants);
     SetLibraryRow("draw", OpenDrawLibrary, GetDrawConstants);
     SetLibraryCloseStep("drawbuffers", CloseDrawLibrary);
+    InstallVectorPathLibrary();
     SetLibraryRow("bgpic", OpenBGPicLibrary, GetBGPicConstants);
     SetLibraryCloseStep("bgpics", CloseBGPicLibrary);
     SetLibraryRow("clipregion", OpenClipRegionLibrary, GetClipRegionConstants);

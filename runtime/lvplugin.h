@@ -880,6 +880,57 @@ typedef int (*lvGetKerningFunction)(void *handle, const char *pair, int encoding
 typedef void (*lvSetFontScaleFunction)(void *handle, double scaleX, double scaleY, lvPluginTag *tags);
 typedef const char *(*lvGetFontFormatFunction)(void *handle);
 
+// ---- Vector engines (PLUGINCAPS_VECTOR) ----
+// Every record keeps the field order of the 32-bit interface; pointers are
+// pointer-sized, so on 64-bit hosts the offsets are those given here.
+typedef struct lvVectorStyle {
+    int32_t join;             // 0 miter, 1 round, 2 bevel                        [0]
+    int32_t cap;              // 0 butt, 1 round, 2 square                         [4]
+    int32_t fillRule;         // 0 winding, 1 even-odd                             [8]
+    int32_t antiAlias;        // 1: coverage in 256 levels, 0: 0 or 255            [12]
+    double dashOffset;        //                                                   [16]
+    const double *dashArray;  //                                                   [24]
+    int32_t dashCount;        //                                                   [32]
+    double miterLimit;        //                                                   [40] (48 bytes)
+} lvVectorStyle;
+// The command buffer ends with a 32-bit 0 code.
+typedef struct lvPathExtentsRequest {
+    const void *buffer;          // [0]
+    const lvVectorStyle *style;  // [8]
+    int32_t filled;              // [16] 1 fill, 0 the stroked outline
+    int32_t lineWidth;           // [20]
+    double xOffset, yOffset;     // [24, 32]
+    double x1, y1, x2, y2;       // [40..64] out; 0 when the path cannot be built
+    const double *matrix;        // [72] m00, m01, m10, m11 (the identity when none)
+} lvPathExtentsRequest;
+typedef struct lvPathDrawRequest {
+    const void *buffer;          // [0]
+    const lvVectorStyle *style;  // [8]
+    int32_t filled;              // [16]
+    int32_t lineWidth;           // [20]
+    int32_t zero;                // [24]
+    uint8_t *pixels;             // [32] 8-bit coverage plane, zeroed
+    int32_t rowBytes;            // [40]
+    int32_t width, height;       // [44, 48]
+    double origin[4];            // [56..80] the box minimum: first pair, or second with flag 1
+    const double *matrix;        // [88]
+} lvPathDrawRequest;
+typedef struct lvPathTranslateRequest {
+    void *buffer;                // [0] changed in place
+    double dx, dy;               // [8, 16]
+} lvPathTranslateRequest;
+typedef void (*lvGetPathExtentsFunction)(lvPathExtentsRequest *request);
+typedef int (*lvDrawPathFunction)(lvPathDrawRequest *request);
+typedef void (*lvTranslatePathFunction)(lvPathTranslateRequest *request);
+typedef void (*lvGetCurrentPointFunction)(const void *buffer, const lvVectorStyle *style, double *x, double *y);
+typedef void *(*lvCreateVectorFontFunction)(void *face);
+typedef void (*lvFreeVectorFontFunction)(void *vectorFont);
+typedef void *(*lvOpenVectorFontFunction)(const void *data, int32_t size);
+typedef void (*lvCloseVectorFontFunction)(void *face);
+// Extension word of PLUGINCAPS_VECTOR.
+#define LVP_VECTOR_ORIGINSECOND 1  // DrawPath reads the origin from its second pair
+#define LVP_VECTOR_OPENFONT 2      // fonts come as file data through OpenFont
+
 typedef struct lvPluginRecord {
     uint32_t capabilities;      // capability bits (plug-in)
     uint32_t version;           // plug-in version (plug-in)

@@ -45,10 +45,29 @@ struct lvVectorFontNode {
     lvFont *font;                   // null: a freed slot
     const void *engine;
     void *vectorFont;
+    void *face;                     // plug-in engines taking fonts as file data: their face
+    uint8_t *data;                  // and the file read for it (owned), or null
 };
+// How vector fonts of engines other than the built-in one are made and freed
+// (the vector-path library fills it): Create gets a face from Open or the
+// font's own FreeType face; usesOpenFont tells which route an engine takes.
+struct lvVectorFontOps {
+    int (*UsesOpenFont)(const void *engine);
+    void *(*Open)(const void *engine, const void *data, int32_t size);
+    void (*Close)(const void *engine, void *face);
+    void *(*Create)(const void *engine, void *face);
+    void (*Free)(const void *engine, void *vectorFont);
+};
+void SetVectorFontOps(const lvVectorFontOps *ops);
+// The bytes of a TrueType font's file: *data, *size, and *owned (to free) when
+// they had to be read. 0, ERR_VFONT or ERR_MEM.
+int GetTrueTypeSource(lvFont *font, const uint8_t **data, size_t *size, uint8_t **owned);
+
 struct lvVectorFontTable {
     std::vector<lvVectorFontNode> nodes;  // handle = index + 1
 };
+// Frees every node (the plug-ins' fonts through the ops).
+void FreeAllVectorFonts(lvVectorFontTable *table);
 
 // The handle of font's vector font for engine: 0, ERR_VFONTTYPE for a font
 // that is not a TrueType font of the built-in engine, ERR_VFONT, ERR_MEM.

@@ -1,6 +1,8 @@
 // pathtext.cpp - glyph outlines of path text and the vector-font handles of
 // path buffers.
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 #include "base/lverrors.h"
 #include "text/lvpathtext.h"
@@ -101,6 +103,22 @@ int AddPathTextOutlines(FT_Face face, int size, const char *text, size_t length,
     return 0;
 }
 
+namespace {
+
+const lvVectorFontOps *vectorFontOps;
+
+void FreeNode(lvVectorFontNode *n)
+{
+    if (n->engine && vectorFontOps) {
+        if (n->vectorFont) vectorFontOps->Free(n->engine, n->vectorFont);
+        if (n->face) vectorFontOps->Close(n->engine, n->face);
+    }
+    std::free(n->data);
+    *n = lvVectorFontNode{};
+}
+
+}  // namespace
+
 int GetVectorFont(lvVectorFontTable *table, const void *engine, lvFont *font, uint32_t *handle)
 {
     *handle = 0;
@@ -112,17 +130,77 @@ int GetVectorFont(lvVectorFontTable *table, const void *engine, lvFont *font, ui
             return 0;
         }
     }
-    // Engines other than the built-in one come with the vector-path library.
-    if (engine) return ERR_VFONT;
-    void *face = GetTrueTypeFace(font);
-    if (!face) return ERR_VFONT;
+    lvVectorFontNode node{font, engine, nullptr, nullptr, nullptr};
+    if (!engine) {
+        node.vectorFont = GetTrueTypeFace(font);
+        if (!node.vectorFont) return ERR_VFONT;
+    } else {
+        if (!vectorFontOps) return ERR_VFONT;
+        if (vectorFontOps->UsesOpenFont(engine)) {
+            const uint8_t *data;
+            size_t size;
+            if (int e = GetTrueTypeSource(font, &data, &size, &node.data)) return e;
+            if (size > 0x7FFFFFFF) {
+                std::free(node.data);
+                return ERR_VFONT;
+            }
+            node.face = vectorFontOps->Open(engine, data, (int32_t)size);
+            if (!node.face) {
+                std::free(node.data);
+                return ERR_VFONT;
+            }
+            node.vectorFont = vectorFontOps->Create(engine, node.face);
+        } else {
+            node.vectorFont = vectorFontOps->Create(engine, GetTrueTypeFace(font));
+        }
+        if (!node.vectorFont) {
+            if (node.face) vectorFontOps->Close(engine, node.face);
+            std::free(node.data);
+            return ERR_VFONT;
+        }
+    }
     try {
-        table->nodes.push_back({font, engine, face});
+        table->nodes.push_back(node);
     } catch (...) {
+        FreeNode(&node);
         return ERR_MEM;
     }
     *handle = (uint32_t)table->nodes.size();
     return 0;
+}
+
+void SetVectorFontOps(const lvVectorFontOps *ops) { vectorFontOps = ops; }
+
+int GetTrueTypeSource(lvFont *font, const uint8_t **data, size_t *size, uint8_t **owned)
+{
+    *data = nullptr, *size = 0, *owned = nullptr;
+    if (!font || font->type != LV_FONT_TRUETYPE || !font->driverHandle) return ERR_VFONT;
+    auto *tt = (lvTrueTypeFont *)font->driverHandle;
+    if (tt->memory) {
+        *data = tt->memory, *size = tt->memorySize;
+        return 0;
+    }
+    if (tt->fd < 0 || tt->length == 0) return ERR_VFONT;
+    auto *buffer = (uint8_t *)std::malloc(tt->length);
+    if (!buffer) return ERR_MEM;
+    size_t done = 0;
+    while (done < tt->length) {
+        ssize_t n = pread(tt->fd, buffer + done, tt->length - done, (off_t)tt->baseOffset + (off_t)done);
+        if (n <= 0) {
+            std::free(buffer);
+            return ERR_VFONT;
+        }
+        done += (size_t)n;
+    }
+    *data = *owned = buffer;
+    *size = tt->length;
+    return 0;
+}
+
+void FreeAllVectorFonts(lvVectorFontTable *table)
+{
+    for (lvVectorFontNode &n : table->nodes) FreeNode(&n);
+    table->nodes.clear();
 }
 
 lvFont *FindFontByVectorHandle(const lvVectorFontTable *table, uint32_t handle)
@@ -140,7 +218,7 @@ void *GetVectorFontOfHandle(const lvVectorFontTable *table, uint32_t handle)
 void FreeFontVectorHandles(lvVectorFontTable *table, lvFont *font)
 {
     for (lvVectorFontNode &n : table->nodes)
-        if (n.font == font) n = lvVectorFontNode{};
+        if (n.font == font) FreeNode(&n);
 }
 
 int ResolvePathFonts(lvVectorFontTable *table, const void *engine, uint8_t *buffer, size_t size)

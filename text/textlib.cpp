@@ -56,7 +56,7 @@ void CloseTextEngine()
         FreeFontObject(h);
     }
     FreeAllTextObjects();
-    TextLibrary.vectorFonts.nodes.clear();
+    FreeAllVectorFonts(&TextLibrary.vectorFonts);
     while (lvOwnedFont *owned = TextLibrary.imageFonts) {
         TextLibrary.imageFonts = owned->next;
         DestroyFont(&TextLibrary.fonts, owned->font);

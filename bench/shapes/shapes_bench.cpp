@@ -4,9 +4,11 @@
 // boxes and circles without anti-aliasing; beside Cairo on an ARGB32 image surface and
 // OpenCV (LINE_AA where anti-aliased) on a CV_8UC4 Mat, in the same run, with the same
 // seeded shapes. Ratio = ours / Cairo (goal: 0.5 or more anti-aliased, 1 or more boxes).
-// Depends on: lv_images, cairo, OpenCV. Run: build-bench/bin/shapes_bench [count]
+// Last, DrawPath of a 100-segment vector path beside Cairo and FreeType's rasteriser.
+// Depends on: lv_images, lv_text, cairo, OpenCV. Run: build-bench/bin/shapes_bench [count]
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -16,9 +18,15 @@
 #include <cairo.h>
 #include <opencv2/imgproc.hpp>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+
 #include "images/lvdraw.h"
+#include "images/lvvectorshape.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvraster.h"
+#include "text/lvvectorpath.h"
 
 namespace {
 
@@ -168,6 +176,76 @@ int main(int argc, char **argv) {
         });
         std::printf("%-28s ours %10.0f/s   Cairo %10.0f/s   OpenCV %10.0f/s   ours/Cairo %.2f\n", row.name,
                     count / ours, count / cairo, count / opencv, cairo / ours);
+    }
+
+    // DrawPath of a 100-segment path (a closed star of lines and curves in 200 x 200),
+    // anti-aliased, beside Cairo filling the same path and FreeType rasterising its
+    // outline into a grey bitmap (the engine's own last step, without composing).
+    {
+        const int paths = std::max(1, count / 10);
+        std::vector<double> px(100), py(100);
+        for (int i = 0; i < 100; i++) {
+            double a = i * 6.283185307179586 / 100, r = i % 2 ? 40 + rng() % 60 : 100;
+            px[i] = 100 + r * std::cos(a), py[i] = 100 + r * std::sin(a);
+        }
+        *GetDrawStyle() = aa;
+        lvObjectId id = {1, nullptr};
+        lvPath *path;
+        if (StartPath(&id, &path)) return 1;
+        lvPathArg m[3] = {PathInt(0), PathDouble(px[0]), PathDouble(py[0])};
+        AppendPathCommandTo(path, PATHCMD_MOVETO, 3, m);
+        for (int i = 1; i < 100; i++) {
+            if (i % 10 == 0) {
+                lvPathArg c[7] = {PathInt(0),          PathDouble(px[i - 1]), PathDouble(py[i]), PathDouble(px[i]),
+                                  PathDouble(py[i - 1]), PathDouble(px[i]), PathDouble(py[i])};
+                AppendPathCommandTo(path, PATHCMD_CURVETO, 7, c);
+            } else {
+                lvPathArg l[3] = {PathInt(0), PathDouble(px[i]), PathDouble(py[i])};
+                AppendPathCommandTo(path, PATHCMD_LINETO, 3, l);
+            }
+        }
+        AppendPathCommandTo(path, PATHCMD_CLOSEPATH, 0, nullptr);
+        std::vector<std::pair<int, int>> at(paths);
+        for (auto &p : at) p = {int(rng() % (W - 200)), int(rng() % (H - 200))};
+        double ours = Best([&] {
+            for (auto &p : at) DrawPathById(nullptr, id, p.first, p.second, 0x3366CC, nullptr, nullptr);
+        });
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+        double cairo = Best([&] {
+            for (auto &p : at) {
+                rgb(cr, 0x3366CC);
+                cairo_move_to(cr, p.first + px[0], p.second + py[0]);
+                for (int i = 1; i < 100; i++) {
+                    if (i % 10 == 0)
+                        cairo_curve_to(cr, p.first + px[i - 1], p.second + py[i], p.first + px[i],
+                                       p.second + py[i - 1], p.first + px[i], p.second + py[i]);
+                    else
+                        cairo_line_to(cr, p.first + px[i], p.second + py[i]);
+                }
+                cairo_close_path(cr);
+                cairo_fill(cr);
+            }
+        });
+        lvVectorStyle vs{};
+        vs.miterLimit = 10, vs.antiAlias = 1;
+        FT_Outline outline;
+        double cx, cy;
+        if (PathToOutline(path->buffer, 1, &vs, 1, 0, 0, 1, &cx, &cy, &outline)) return 1;
+        std::vector<uint8_t> grey(200 * 200);
+        double freetype = Best([&] {
+            for (size_t k = 0; k < at.size(); k++) {
+                std::fill(grey.begin(), grey.end(), 0);
+                FT_Bitmap bm{};
+                bm.rows = 200, bm.width = 200, bm.pitch = -200, bm.buffer = grey.data();
+                bm.pixel_mode = FT_PIXEL_MODE_GRAY, bm.num_grays = 256;
+                FT_Outline_Get_Bitmap(GetFreeTypeLibrary(), &outline, &bm);
+            }
+        });
+        FT_Outline_Done(GetFreeTypeLibrary(), &outline);
+        RemovePath(id);
+        std::printf("%-28s ours %10.0f/s   Cairo %10.0f/s   FreeType %8.0f/s   ours/Cairo %.2f   ours/FreeType %.2f\n",
+                    "DrawPath, 100 segments, AA", paths / ours, paths / cairo, paths / freetype, cairo / ours,
+                    freetype / ours);
     }
     cairo_destroy(cr);
     cairo_surface_destroy(surface);

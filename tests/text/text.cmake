@@ -51,3 +51,17 @@ target_compile_definitions(text_fontsources_applet_test PRIVATE
   LV_PLUGINFONTS_APPLET="${LV_TEXT_APPLET_DIR}/text_pluginfonts.lva"
   LV_FONTS_PLUGIN="${CMAKE_BINARY_DIR}/testplugins/fonts.lvp")
 add_dependencies(text_fontsources_applet_test lumivarra applet_text_imagefonts applet_text_pluginfonts testplugin_fonts)
+# Vector paths: the command buffer and the built-in engine in C++.
+lv_add_test(text_vectorpath_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_vectorpath_test.cpp LIBS lv_text LABELS text)
+lv_add_test(text_vectorpath_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_vectorpath_applet_test.cpp LIBS lv_text
+  LABELS text)
+add_dependencies(text_vectorpath_applet_test lumivarra lvasm lvlink)
+# The vector-engine test plug-in that the applet test selects with SetVectorEngine.
+add_library(testplugin_vecengine MODULE ${CMAKE_SOURCE_DIR}/tests/plugins/vectorplugin.cpp)
+set_target_properties(testplugin_vecengine PROPERTIES
+  PREFIX "" OUTPUT_NAME vecengine SUFFIX ".lvp"
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testplugins
+  CXX_VISIBILITY_PRESET hidden)
+target_compile_definitions(text_vectorpath_applet_test PRIVATE
+  LV_VECTOR_PLUGIN="${CMAKE_BINARY_DIR}/testplugins/vecengine.lvp")
+add_dependencies(text_vectorpath_applet_test testplugin_vecengine)
