@@ -125,7 +125,7 @@ int ClipLineToRange(int *x1, int *y1, int *x2, int *y2, int low, int high)
 {
     // One slope for both ends; every moved point lies between the two ends, so no result
     // leaves int range. Only ends on opposite sides of a bound are moved: no division by 0.
-    const double f = *x1 == *x2 ? 0 : double(*y2 - *y1) / double(*x2 - *x1);
+    const double f = *x1 == *x2 ? 0 : (double(*y2) - *y1) / (double(*x2) - *x1);
     auto move = [f](int *x, int *y, int to) {
         *y = (int)std::trunc(*y + f * (double(to) - *x));
         *x = to;

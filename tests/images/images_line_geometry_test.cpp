@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "base/lverrors.h"
 #include "images/lvdraw.h"
@@ -71,6 +73,33 @@ TEST(LineGeometry, SegmentIntersectionWithinBothSegments) {
 
 // Without a current output every entry answers "no output device" and draws nothing;
 // with a bitmap as the output the entries draw into it and leave the style alone.
+// Clipping a line to [low, high] in x: one slope for both ends, moved points truncated
+// toward zero, lines wholly outside refused; the same call with x and y swapped clips in y.
+TEST(LineGeometry, ClipLineToRangeMovesEndsOntoTheRange) {
+    struct Case { int in[4], low, high, result, out[4]; } cases[] = {
+        {{-5, 0, -1, 10}, 0, 9, 0, {}},                        // wholly left
+        {{12, 0, 20, 3}, 0, 9, 0, {}},                         // wholly right
+        {{2, 1, 7, 8}, 0, 9, 1, {2, 1, 7, 8}},                 // inside
+        {{5, -5, 5, 50}, 0, 9, 1, {5, -5, 5, 50}},             // upright, inside
+        {{-10, 0, 10, 20}, 0, 19, 1, {0, 10, 10, 20}},         // start moved
+        {{-10, 0, 30, 40}, 0, 19, 1, {0, 10, 19, 29}},         // both moved
+        {{30, 0, -10, 40}, 0, 19, 1, {19, 11, 0, 30}},         // from the right
+        {{0, 0, 20, 10}, 0, 9, 1, {0, 0, 9, 4}},               // end moved, 4.5 truncated
+        {{-3, 0, 1, -7}, 0, 9, 1, {0, -5, 1, -7}},             // -5.25 truncated to -5
+        {{-2000000000, 0, 2000000000, 10}, 0, 99, 1, {0, 5, 99, 5}},  // no overflow
+    };
+    for (const Case &c : cases) {
+        int x1 = c.in[0], y1 = c.in[1], x2 = c.in[2], y2 = c.in[3];
+        SCOPED_TRACE(std::to_string(x1) + "," + std::to_string(y1) + " " + std::to_string(x2) + "," + std::to_string(y2));
+        ASSERT_EQ(ClipLineToRange(&x1, &y1, &x2, &y2, c.low, c.high), c.result);
+        if (c.result) EXPECT_EQ((std::vector<int>{x1, y1, x2, y2}), (std::vector<int>(c.out, c.out + 4)));
+    }
+    // In y: a line down from above the range starts on its top row.
+    int x1 = 0, y1 = -10, x2 = 20, y2 = 10;
+    ASSERT_EQ(ClipLineToRange(&y1, &x1, &y2, &x2, 0, 5), 1);
+    EXPECT_EQ((std::vector<int>{x1, y1, x2, y2}), (std::vector<int>{10, 0, 15, 5}));
+}
+
 TEST(DrawEngine, EntriesNeedAnOutputAndKeepTheStyle) {
     lvBlitDisplay *saved = RasterState.currentDisplay;
     RasterState.currentDisplay = nullptr;

@@ -11,6 +11,7 @@
 #include "images/lvshape.h"
 #include "platform/lvplatform.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvrect.h"
 
 namespace {
 
@@ -252,6 +253,41 @@ TEST_F(ShapeLayer, DisplayScaleFactorsScaleTheCoverage) {
         Covered in = CoveredBy(m.alpha, 255);
         EXPECT_NEAR(in.w, c.w, 1) << c.fx << " " << c.flags;
         EXPECT_NEAR(in.h, c.h, 1) << c.fy << " " << c.flags;
+        FreeBitmapHandle(m.alpha);
+    }
+}
+
+// The vector engine's coverage of an untransformed shape whose last column (row) is all
+// at or below 10 moves right (down) by a pixel; transformed shapes and the border form
+// keep their offsets. A quarter arc on the left leaves its last column empty.
+TEST_F(ShapeLayer, FaintLastColumnOrRowMovesTheCoverage) {
+    lvShapeLayerShape &s = recorder.stored;
+    struct Case { int type, start, end, borderForm; double scale; int offset[2]; } cases[] = {
+        {SHAPE_CIRCLE, 0, 360, 0, 1, {-2, -2}},
+        {SHAPE_ARC, 90, 180, 0, 1, {-1, -2}},   // bottom left: the last column is empty
+        {SHAPE_ARC, 270, 360, 0, 1, {-2, -1}},  // top right: the last row is empty
+        {SHAPE_ARC, 180, 270, 0, 1, {-1, -1}},
+        {SHAPE_ARC, 90, 180, 1, 1, {-2, -2}},   // border form
+        {SHAPE_ARC, 90, 180, 0, 1.5, {0, 0}},   // transformed: as without the rule
+    };
+    for (const Case &c : cases) {
+        s = lvShapeLayerShape{};
+        s.type = c.type, s.radiusX = s.radiusY = 10, s.width = s.height = 21;
+        s.startAngle = c.start, s.endAngle = c.end, s.clockwise = 1;
+        s.formStyle = FORM_ANTIALIAS, s.matrix = {c.scale, 0, 0, c.scale};
+        recorder.borderForm = c.borderForm;
+        lvShapeLayerMask m;
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, -1, PALETTEMODE_REMAP, 2, 0, &m), 0);
+        SCOPED_TRACE(std::to_string(c.start) + "-" + std::to_string(c.end) + " scale " + std::to_string(c.scale));
+        if (c.scale == 1) {
+            EXPECT_EQ(m.offsetX, c.offset[0]);
+            EXPECT_EQ(m.offsetY, c.offset[1]);
+        } else {
+            // The shape stays where the grown canvas puts it, although its last column is empty.
+            int grow = std::max(2, int(2 * GetTransformedBorderWidth(&s.matrix, 21, 21, 2)));
+            EXPECT_EQ(m.offsetX, -(grow / 2));
+            EXPECT_EQ(m.offsetY, -(grow / 2));
+        }
         FreeBitmapHandle(m.alpha);
     }
 }
