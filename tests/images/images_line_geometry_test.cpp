@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/lverrors.h"
+#include "images/lvbgpic.h"
 #include "images/lvdraw.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvplanes.h"
@@ -192,6 +193,118 @@ TEST(DrawEngine, AllocationFailuresDrawNothing) {
     }
     RasterState.currentDisplay = saved;
     FreeBitmapHandle(d.target.bitmap);
+}
+
+// What the line engine offers the display side for the direct window path: only a plain
+// one-pixel line (no thickness, arrowhead, anti-aliasing, style-tag name or
+// transparency, clip mask) on the display itself, with its colour, transparency and clip
+// region; a Plot only when opaque. A refusal (0) sends the line down the image path.
+struct DirectCalls {
+    std::vector<lvDisplayLine> lines;
+    std::vector<std::vector<int>> pixels;
+    int answer = 1;
+} direct;
+int RecordLine(lvBlitDisplay *, const lvDisplayLine *l) {
+    direct.lines.push_back(*l);
+    return direct.answer;
+}
+int RecordPixel(lvBlitDisplay *, int x, int y, uint32_t colour) {
+    direct.pixels.push_back({x, y, int(colour)});
+    return direct.answer;
+}
+
+TEST(DrawEngine, OnlyPlainThinLinesOnTheDisplayAreOfferedStraight) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvBGPic *savedOutput = GetCurrentOutput();
+    lvBitMapHandle *picture = AllocRgbBitmap(40, 40, 0, nullptr);
+    lvBitMapHandle *clipMask = AllocMaskBitmap(nullptr, 40, 40, 1, nullptr, 0);
+    ASSERT_NE(picture, nullptr);
+    ASSERT_NE(clipMask, nullptr);
+    lvBlitPicture p{};
+    p.width = p.height = 40;
+    p.pair.rgb = picture;
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_DISPLAY;
+    d.picture = &p;
+    d.background.rgb = d.shown.rgb = picture;
+    lvBGPic output{};
+    output.scaledWidth = output.scaledHeight = 40;
+    lvClipRegion box{5, 5, 20, 20, nullptr}, shaped{5, 5, 20, 20, clipMask};
+    RasterState.currentDisplay = &d;
+    SetCurrentOutput(&output);
+    SetDisplayLineHook(RecordLine);
+    SetDisplayPixelHook(RecordPixel);
+    lvDrawStyle plain{};
+    plain.fillStyle = FILLCOLOR, plain.lineWidth = 1, plain.formStyle = FORM_NORMAL;
+    lvDrawStyle smooth = plain;
+    smooth.formStyle = FORM_ANTIALIAS;
+    lvStyleTags named{}, faded{};
+    std::strcpy(named.name, "line");
+    faded.transparency = 10;
+    struct Case {
+        const char *what;
+        const lvDrawStyle *style;
+        uint32_t colour;
+        int thickness, arrowhead;
+        lvStyleTags *tags;
+        lvClipRegion *clip;
+        int target;
+        bool offered;
+    } cases[] = {
+        {"plain", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, true},
+        {"transparent: the display side decides", &plain, 0x80FF0000u, 1, ARROWHEAD_NONE, nullptr, nullptr,
+         OUTPUT_DISPLAY, true},
+        {"clip rectangle", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, &box, OUTPUT_DISPLAY, true},
+        {"clip mask", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, &shaped, OUTPUT_DISPLAY, false},
+        {"thickness 2", &plain, 0xFF0000, 2, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"arrowhead", &plain, 0xFF0000, 1, ARROWHEAD_SINGLE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"anti-aliased", &smooth, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"style-tag name", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &named, nullptr, OUTPUT_DISPLAY, false},
+        {"style-tag transparency", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &faded, nullptr, OUTPUT_DISPLAY, false},
+        {"a selected image", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_IMAGE, false},
+    };
+    for (const Case &c : cases) {
+        direct = DirectCalls{};
+        output.clipRegion = c.clip;
+        d.target.kind = c.target;
+        d.target.bitmap = c.target == OUTPUT_IMAGE ? picture : nullptr;
+        ASSERT_EQ(DrawThickLine(nullptr, c.style, 2, 8, 30, 8, c.colour, c.thickness, c.arrowhead, PALETTEMODE_REMAP,
+                                nullptr, c.tags, 0),
+                  0)
+            << c.what;
+        ASSERT_EQ(direct.lines.size(), c.offered ? 1u : 0u) << c.what;
+        if (!c.offered) continue;
+        const lvDisplayLine &l = direct.lines[0];
+        EXPECT_EQ((std::vector<int>{l.x1, l.y1, l.x2, l.y2, l.width, l.height}),
+                  (std::vector<int>{2, 8, 30, 8, 40, 40}))
+            << c.what;
+        EXPECT_EQ(l.colour, c.colour) << c.what;
+        EXPECT_EQ(l.transparency, int(c.colour >> 24)) << c.what;
+        EXPECT_EQ(l.clip, c.clip) << c.what;
+    }
+    // Plot: opaque pixels inside the output are offered, transparent ones and pixels
+    // outside are not.
+    output.clipRegion = nullptr;
+    d.target.kind = OUTPUT_DISPLAY, d.target.bitmap = nullptr;
+    direct = DirectCalls{};
+    EXPECT_EQ(PlotOutputPixel(nullptr, 3, 4, 0x00123456), 0);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 5, 4, 0x80123456u), 0);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 45, 4, 0x00123456), 0);
+    EXPECT_EQ(direct.pixels, (std::vector<std::vector<int>>{{3, 4, 0x123456}}));
+    // A refused line still draws, through the image path (nothing to see on this display).
+    direct = DirectCalls{};
+    direct.answer = 0;
+    EXPECT_EQ(DrawThickLine(nullptr, &plain, 2, 8, 30, 8, 0xFF0000, 1, ARROWHEAD_NONE, PALETTEMODE_REMAP, nullptr,
+                            nullptr, 0),
+              0);
+    EXPECT_EQ(direct.lines.size(), 1u);
+
+    SetDisplayLineHook(nullptr);
+    SetDisplayPixelHook(nullptr);
+    SetCurrentOutput(savedOutput);
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(picture);
+    FreeBitmapHandle(clipMask);
 }
 
 }  // namespace
