@@ -187,7 +187,8 @@ void PlainColourRow(const uint8_t *__restrict cov, int j0, int j1, uint32_t *__r
         if (hard) return v ? preset : 0;
         return plainWeights ? v : (v * opacity * 257 + 257) >> 16;
     };
-    auto one = [&](int j) {
+    // The colour (and alpha) of one pixel; its mask bit is left to the caller.
+    auto colour = [&](int j) {
         const int v = cov[j];
         if (!v) return;
         const uint32_t k = static_cast<uint32_t>(weight(v));
@@ -200,7 +201,10 @@ void PlainColourRow(const uint8_t *__restrict cov, int j0, int j1, uint32_t *__r
             const uint32_t g = (((t & 0xFF00u) * (256 - k) + sg * k) >> 8) & 0xFF00u;
             out[j] = k == 255 ? s : rb | g;
         }
-        if (orMask) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
+    };
+    auto one = [&](int j) {
+        colour(j);
+        if (orMask && cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
     };
     int j = j0;
     // Up to the first whole mask byte, so that a block's bits are one byte.
@@ -219,7 +223,12 @@ void PlainColourRow(const uint8_t *__restrict cov, int j0, int j1, uint32_t *__r
             if (orMask) mask[(xOffset + j) >> 3] = 0xFF;
             continue;
         }
-        for (int q = 0; q < 8; q++) one(j + q);
+        for (int q = 0; q < 8; q++) colour(j + q);
+        if (orMask) {
+            uint8_t bits = 0;
+            for (int q = 0; q < 8; q++) bits |= static_cast<uint8_t>(cov[j + q] ? 0x80 >> q : 0);
+            mask[(xOffset + j) >> 3] |= bits;
+        }
     }
     for (; j < j1; j++) one(j);
     // The other mask modes bit by bit.
