@@ -11,6 +11,7 @@
 #include "ui/display_draw.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -222,8 +223,15 @@ static int ServiceDisplayLine(lvBlitDisplay *bd, const lvDisplayLine *l)
     if (!hardware && (d->select.blit.target.kind != OUTPUT_DISPLAY || d->select.doubleBufferActive)) return 0;
     if (l->transparency && !(hardware && a && (a->flags & LVP_ADAPTER_REALALPHA))) return 0;
     if (d->videoFrames || d->bgpic->sprites || d->bgpic->palette || BGPicHasTransparency(d->bgpic)) return 0;
+    // The clip region's rectangle, never beyond the output: the adapter gets only points
+    // on its display.
     int left = 0, top = 0, right = l->width - 1, bottom = l->height - 1;
-    if (const lvClipRegion *c = l->clip) left = c->x, top = c->y, right = c->x + c->width - 1, bottom = c->y + c->height - 1;
+    if (const lvClipRegion *c = l->clip) {
+        left = std::max(left, c->x), top = std::max(top, c->y);
+        right = std::min<int64_t>(right, int64_t(c->x) + c->width - 1);
+        bottom = std::min<int64_t>(bottom, int64_t(c->y) + c->height - 1);
+    }
+    if (right < left || bottom < top) return 1;
     int x1 = l->x1, y1 = l->y1, x2 = l->x2, y2 = l->y2;
     if (!ClipLineToRange(&x1, &y1, &x2, &y2, left, right) || !ClipLineToRange(&y1, &x1, &y2, &x2, top, bottom))
         return 1;
