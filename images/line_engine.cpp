@@ -121,6 +121,36 @@ int ThickArrowPolygon(int x1, int y1, int x2, int y2, int thickness, int arrowhe
     return n;
 }
 
+int ClipLineToRange(int *x1, int *y1, int *x2, int *y2, int low, int high)
+{
+    // One slope for both ends; every moved point lies between the two ends, so no result
+    // leaves int range. Only ends on opposite sides of a bound are moved: no division by 0.
+    const double f = *x1 == *x2 ? 0 : (double(*y2) - *y1) / (double(*x2) - *x1);
+    auto move = [f](int *x, int *y, int to) {
+        *y = (int)std::trunc(*y + f * (double(to) - *x));
+        *x = to;
+    };
+    if (*x1 < low) {
+        if (*x2 < low) return 0;
+        move(x1, y1, low);
+        if (*x2 > high) move(x2, y2, high);
+    } else if (*x1 > high) {
+        if (*x2 > high) return 0;
+        move(x1, y1, high);
+        if (*x2 < low) move(x2, y2, low);
+    } else if (*x2 < low) {
+        move(x2, y2, low);
+    } else if (*x2 > high) {
+        move(x2, y2, high);
+    }
+    return 1;
+}
+
+static lvDisplayLineHook displayLineHook;
+void SetDisplayLineHook(lvDisplayLineHook hook) { displayLineHook = hook; }
+static lvDisplayPixelHook displayPixelHook;
+void SetDisplayPixelHook(lvDisplayPixelHook hook) { displayPixelHook = hook; }
+
 // ---- The line engine -------------------------------------------------------------------------
 
 int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2, int y2, uint32_t colour,
@@ -159,6 +189,16 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
         turn(&x2, &y2);
     }
     colour = (colour & 0xFFFFFF) | (uint32_t)transparency << 24;
+
+    // A plain one-pixel line on the display itself may go straight to its window; the
+    // display side decides what it can take and says when the line needs an image.
+    if (displayLineHook && thickness == 1 && arrowhead == ARROWHEAD_NONE && !antiAlias && !o.layersOn &&
+        !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER | SHAPEF_UPDATELAYER)) && !(o.clip && o.clip->mask) &&
+        !(tags && (tags->name[0] || tags->transparency)) &&
+        (o.target->kind == OUTPUT_DISPLAY || (o.display->hardwareDoubleBuffer && o.display->doubleBufferActive))) {
+        lvDisplayLine line{x1, y1, x2, y2, colour, transparency, o.clip, o.width, o.height};
+        if (displayLineHook(o.display, &line)) return 0;
+    }
 
     // Thick arrowed lines: one polygon in the line's colour, whatever the fill style.
     if (thickness >= 2 && arrowhead != ARROWHEAD_NONE) {
@@ -257,6 +297,12 @@ int PlotOutputPixel(void *state, int x, int y, uint32_t colour)
     if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     x = ResolveSpecialX(x, 1, 0, 0), y = ResolveSpecialY(y, 1, 0, 0);
     if (!InsideOutput(o, x, y)) return 0;
+    // An opaque pixel on the display itself may go straight to its window; a transparent
+    // one is blended by the blit.
+    if (displayPixelHook && transparency == 0 && !o.layersOn &&
+        (o.target->kind == OUTPUT_DISPLAY || (o.display->hardwareDoubleBuffer && o.display->doubleBufferActive)) &&
+        displayPixelHook(o.display, x, y, colour & 0xFFFFFF))
+        return 0;
     lvShapeImages img{};
     img.alpha = AllocAlphaBitmap(1, 1, 1, nullptr, 0);
     if (!img.alpha) return ERR_ALLOCALPHA;

@@ -101,6 +101,27 @@ lvShapeAsPathHook GetShapeAsPathHook(void);
 int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2, int y2, uint32_t colour,
                   int thickness, int arrowhead, int paletteMode, const lvDrawTags *transform, lvStyleTags *tags,
                   int flags);
+// 0 when the segment lies wholly outside [low, high] in x, else 1 with its ends moved
+// onto the range (y truncated). Called with x and y swapped it clips in y.
+int ClipLineToRange(int *x1, int *y1, int *x2, int *y2, int low, int high);
+// A one-pixel line the display side may draw straight onto a display: end points on the
+// output, colour with its transparency in the top byte, the clip region (or null) and
+// the output's size.
+struct lvDisplayLine {
+    int x1, y1, x2, y2;
+    uint32_t colour;
+    int transparency;
+    const struct lvClipRegion *clip;
+    int width, height;
+};
+// 1 when the display side drew the line (or found it wholly outside), 0 when it must be
+// rendered into an image and blitted instead.
+typedef int (*lvDisplayLineHook)(struct lvBlitDisplay *display, const lvDisplayLine *line);
+void SetDisplayLineHook(lvDisplayLineHook hook);
+// A single opaque pixel the display side may write straight onto a display (inside the
+// output and the clip region): 1 when written, 0 when it must be blitted instead.
+typedef int (*lvDisplayPixelHook)(struct lvBlitDisplay *display, int x, int y, uint32_t colour);
+void SetDisplayPixelHook(lvDisplayPixelHook hook);
 // Three points at points[2 index ..]: one base corner, the tip (x2, y2), the other
 // base corner; coordinates truncated. The base is 6 size wide.
 void ArrowheadPoints(double x1, double y1, double x2, double y2, double angle, double size, int index,

@@ -211,9 +211,13 @@ struct lvShapeLayerShape {
     double anchorX, anchorY;
 };
 void FreeShapeLayerShape(lvShapeLayerShape *shape);
-// The coverage of a shape layer for the layer system's border and shadow styles.
+// The coverage of a shape layer for the layer system's border and shadow styles: an
+// alpha plane, or on palette outputs a pen plane with its palette.
 struct lvShapeLayerMask {
-    lvBitMapHandle *alpha;       // coverage, width x height
+    lvBitMapHandle *alpha;       // coverage, width x height (alpha output), or null
+    lvBitMapHandle *pens;        // pen plane, width x height (palette output), or null
+    uint32_t *palette;           // its 256 entries (AllocMemory; the caller frees), or null
+    int transparentPen;          // the pen of the pixels the shape does not cover
     int offsetX, offsetY;        // of the coverage's (0, 0) against the layer's
     int width, height;
 };
@@ -226,12 +230,23 @@ struct lvShapeLayerServices {
     int (*NewLayerRecord)(void *context, void *state, int type, int x, int y, int width, int height,
                           const lvDrawTags *transform, lvStyleTags *tags, lvShapeImages *images,
                           lvShapeLayerShape *shape, void *owner, int flags, uint32_t colour, int layerFlags);
+    // The palette of the layer's output (256 entries), or null. Optional.
+    const uint32_t *(*LayerPalette)(void *context, void *layer);
+    // The scale factors of the layer's display, 1 when it does not scale. Optional.
+    void (*DisplayScale)(void *context, void *layer, double *scaleX, double *scaleY);
 };
 void SetShapeLayerServices(const lvShapeLayerServices *services);
-// 0 with the coverage in out (the caller frees out->alpha), or ERR_ALLOCALPHA,
-// ERR_MEM, ERR_UNIMPLCMD (no layer system).
-int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int borderSize, int flags,
-                        lvShapeLayerMask *out);
+// Flags of BuildShapeLayerMask.
+enum : int { LAYERMASK_NODISPLAYSCALE = 8 };
+// The pen that asks BuildShapeLayerMask for a pen plane (palette outputs).
+enum : int { LAYERMASK_PALETTEPEN = 255 };
+// 0 with the coverage in out (the caller frees out->alpha, or out->pens and out->palette),
+// or ERR_ALLOCALPHA, ERR_ALLOCCHUNKY, ERR_MEM, ERR_UNIMPLCMD (no layer system). A pen of
+// LAYERMASK_PALETTEPEN gives the pen plane: covered pixels take pen 1 in
+// PALETTEMODE_REMAP (the palette holds the colour there), else that pen with the layer's
+// palette.
+int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int pen, int paletteMode, int borderSize,
+                        int flags, lvShapeLayerMask *out);
 // Copies the job's shape into a record the layer owns and makes the layer. On
 // failure the images are freed. 0 or the error.
 int NewShapeLayer(void *state, const lvShapeJob *job, int x, int y, int width, int height, lvStyleTags *tags,

@@ -165,6 +165,79 @@ inline int CoverageOf(int c, int hard, int preset, int opacity, bool over, const
     return opacity == 255 ? c : c * opacity / 255;
 }
 
+// Whether every byte of the eight is non-zero.
+inline bool AllNonZero(uint64_t v) {
+    return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) == 0;
+}
+
+// One row of a plain colour into native pixels (no source, clip mask or alpha-over), in
+// blocks of eight that are skipped when their coverage is 0 and stored whole when it is
+// full: the inside and outside of most shapes. Blends take the red and blue channels in
+// one multiply: t + ((k (s - t)) >> 8) = (t (256 - k) + s k) >> 8 per channel, exactly.
+template <unsigned F>
+void PlainColourRow(const uint8_t *__restrict cov, int j0, int j1, uint32_t *__restrict out,
+                    uint8_t *__restrict alphaRow, uint8_t *__restrict mask, int xOffset, const lvPaintContext *c,
+                    int hard) {
+    const uint32_t s = c->colourPixel, srb = s & 0xFF00FFu, sg = s & 0xFF00u;
+    const int opacity = c->opacity, preset = c->coverage;
+    const bool plainWeights = !hard && opacity == 255;  // the coverage is the weight
+    const int mode = c->maskMode;
+    const bool orMask = (F & kMask) && mode != MASKINVISIBLE && mode != MASKXOR && mode != MASKAND;
+    auto weight = [&](int v) -> int {
+        if (hard) return v ? preset : 0;
+        return plainWeights ? v : (v * opacity * 257 + 257) >> 16;
+    };
+    // The colour (and alpha) of one pixel; its mask bit is left to the caller.
+    auto colour = [&](int j) {
+        const int v = cov[j];
+        if (!v) return;
+        const uint32_t k = static_cast<uint32_t>(weight(v));
+        if constexpr (F & kAlpha) {
+            out[j] = s;
+            alphaRow[j] = static_cast<uint8_t>(k);
+        } else {
+            const uint32_t t = out[j];
+            const uint32_t rb = (((t & 0xFF00FFu) * (256 - k) + srb * k) >> 8) & 0xFF00FFu;
+            const uint32_t g = (((t & 0xFF00u) * (256 - k) + sg * k) >> 8) & 0xFF00u;
+            out[j] = k == 255 ? s : rb | g;
+        }
+    };
+    auto one = [&](int j) {
+        colour(j);
+        if (orMask && cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
+    };
+    int j = j0;
+    // Up to the first whole mask byte, so that a block's bits are one byte.
+    for (; j < j1 && ((xOffset + j) & 7); j++) one(j);
+    const bool fullStores = hard ? preset == 255 : opacity == 255;
+    for (; j + 8 <= j1; j += 8) {
+        uint64_t c8;
+        std::memcpy(&c8, cov + j, 8);
+        if (c8 == 0) continue;
+        if (fullStores && (hard ? AllNonZero(c8) : c8 == ~uint64_t(0))) {
+            for (int q = 0; q < 8; q++) out[j + q] = s;
+            if constexpr (F & kAlpha) {
+                if (hard) std::memset(alphaRow + j, preset, 8);
+                else std::memset(alphaRow + j, 255, 8);
+            }
+            if (orMask) mask[(xOffset + j) >> 3] = 0xFF;
+            continue;
+        }
+        for (int q = 0; q < 8; q++) colour(j + q);
+        if (orMask) {
+            uint8_t bits = 0;
+            for (int q = 0; q < 8; q++) bits |= static_cast<uint8_t>(cov[j + q] ? 0x80 >> q : 0);
+            mask[(xOffset + j) >> 3] |= bits;
+        }
+    }
+    for (; j < j1; j++) one(j);
+    // The other mask modes bit by bit.
+    if ((F & kMask) && !orMask)
+        for (int x = j0; x < j1; x++)
+            if (cov[x])
+                ApplyMaskMode(&mask[(xOffset + x) >> 3], static_cast<uint8_t>(0x80 >> ((xOffset + x) & 7)), mode);
+}
+
 template <unsigned F>
 void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1, int i1, int xOffset, int yOffset,
                    const lvPaintContext *c, int hard) {
@@ -191,82 +264,8 @@ void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1,
         // whole-row loops the compiler can vectorise.
         if constexpr ((F & kRgb) && !(F & (kClipMask | kOver))) {
             if (native && !src && !pens) {
-                const uint32_t s = c->colourPixel;
-                const int sr = (s >> 16) & 0xFF, sg = (s >> 8) & 0xFF, sb = s & 0xFF;
-                uint32_t *out = rgb + xOffset;
-                // The weights of one row first (0 where nothing is painted), then the
-                // pixels from them.
-                uint8_t weights[256];
-                for (int b0 = j0; b0 < j1; b0 += 256) {
-                    const int n = std::min(256, j1 - b0);
-                    const uint8_t *v = cov + b0;
-                    const uint8_t *wt = weights;
-                    if (hard) {
-                        for (int i = 0; i < n; i++) weights[i] = v[i] ? static_cast<uint8_t>(preset) : 0;
-                    } else if (opacity == 255) {
-                        wt = v;  // the coverage is the weight
-                    } else {
-                        for (int i = 0; i < n; i++) weights[i] = static_cast<uint8_t>((v[i] * opacity * 257 + 257) >> 16);
-                    }
-                    uint32_t *o = out + b0;
-                    if constexpr (F & kAlpha) {
-                        uint8_t *a = alpha + xOffset + b0;
-                        for (int i = 0; i < n; i++) {
-                            bool on = v[i] != 0;
-                            o[i] = on ? s : o[i];
-                            a[i] = on ? wt[i] : a[i];
-                        }
-                    } else {
-                        auto one = [&](int i) {
-                            int k = wt[i];
-                            uint32_t t = o[i];
-                            int tr = (t >> 16) & 0xFF, tg = (t >> 8) & 0xFF, tb = t & 0xFF;
-                            int r = tr + ((k * (sr - tr)) >> 8), g = tg + ((k * (sg - tg)) >> 8);
-                            int b = tb + ((k * (sb - tb)) >> 8);
-                            uint32_t blended = (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b);
-                            o[i] = k == 255 ? s : blended;  // weight 0 leaves the pixel as it is
-                        };
-                        int i = 0;
-                        // Eight pixels at a time where the weights are all 0 or all 255:
-                        // the outside and inside of most shapes.
-                        for (; i + 8 <= n; i += 8) {
-                            uint64_t w8;
-                            std::memcpy(&w8, wt + i, 8);
-                            if (w8 == 0) continue;
-                            if (w8 == ~uint64_t(0)) {
-                                for (int q = 0; q < 8; q++) o[i + q] = s;
-                                continue;
-                            }
-                            for (int q = 0; q < 8; q++) one(i + q);
-                        }
-                        for (; i < n; i++) one(i);
-                    }
-                }
-                if constexpr (F & kMask) {
-                    int mode = c->maskMode;
-                    if (mode != MASKINVISIBLE && mode != MASKXOR && mode != MASKAND) {
-                        int j = j0;
-                        for (; j < j1 && ((xOffset + j) & 7); j++)
-                            if (cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
-                        for (; j + 8 <= j1; j += 8) {
-                            const uint8_t *v = cov + j;
-                            uint64_t c8;
-                            std::memcpy(&c8, v, 8);
-                            if (c8 == 0) continue;
-                            uint8_t bits = static_cast<uint8_t>((v[0] ? 0x80 : 0) | (v[1] ? 0x40 : 0) | (v[2] ? 0x20 : 0) |
-                                                                (v[3] ? 0x10 : 0) | (v[4] ? 8 : 0) | (v[5] ? 4 : 0) |
-                                                                (v[6] ? 2 : 0) | (v[7] ? 1 : 0));
-                            mask[(xOffset + j) >> 3] |= bits;
-                        }
-                        for (; j < j1; j++)
-                            if (cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
-                    } else {
-                        for (int j = j0; j < j1; j++)
-                            if (cov[j])
-                                ApplyMaskMode(&mask[(xOffset + j) >> 3], static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7)),
-                                              mode);
-                    }
-                }
+                PlainColourRow<F>(cov, j0, j1, rgb + xOffset, (F & kAlpha) ? alpha + xOffset : nullptr, mask, xOffset,
+                                  c, hard);
                 continue;
             }
         }

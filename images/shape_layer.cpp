@@ -69,14 +69,72 @@ int NewShapeLayer(void *state, const lvShapeJob *job, int x, int y, int width, i
     return rc;
 }
 
-int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int borderSize, int flags,
-                        lvShapeLayerMask *out) {
-    (void)flags;
+namespace {
+
+// The layer's transform with the display's scale factors applied after it.
+lvMatrix2D LayerMatrix(void *layer, const lvShapeLayerShape *s, int flags) {
+    lvMatrix2D m = s->matrix;
+    if ((flags & LAYERMASK_NODISPLAYSCALE) || !layerServices.DisplayScale) return m;
+    double fx = 1, fy = 1;
+    layerServices.DisplayScale(layerServices.context, layer, &fx, &fy);
+    if (!(fx > 0) || !(fy > 0)) return m;  // a nonsense factor (0, negative, NaN) keeps the layer's own
+    m.sx *= fx, m.ry *= fx;
+    m.rx *= fy, m.sy *= fy;
+    return m;
+}
+
+bool IsIdentity(const lvMatrix2D &m) { return m.sx == 1 && m.sy == 1 && m.rx == 0 && m.ry == 0; }
+
+// Whether every byte of the last column (column 1) or the last row (column 0) of the
+// shape's area (x, y, width x height) in the plane is at or below 10.
+bool LastLineFaint(lvBitMapHandle *plane, int x, int y, int width, int height, int column) {
+    if (width < 1 || height < 1) return false;
+    uint8_t *p;
+    int row;
+    uintptr_t token = GetPlanePixels(plane, &p, &row, 0);
+    if (!token || !p) return false;
+    bool faint = true;
+    if (column)
+        for (int i = 0; i < height && faint; i++) faint = p[(size_t)(y + i) * row + x + width - 1] <= 10;
+    else
+        for (int i = 0; i < width && faint; i++) faint = p[(size_t)(y + height - 1) * row + x + i] <= 10;
+    ReleasePlanePixels(token);
+    return faint;
+}
+
+// The coverage as pens: covered pixels (coverage at least half) take the pen, the others
+// the background pen. 0 or ERR_ALLOCCHUNKY.
+int CoverageToPens(lvBitMapHandle *coverage, int width, int height, int pen, int background, lvBitMapHandle **out) {
+    lvBitMapHandle *pens = AllocChunkyBitmap(width, height, 0);
+    if (!pens) return ERR_ALLOCCHUNKY;
+    uint8_t *from, *to;
+    int fromRow, toRow;
+    uintptr_t a = GetPlanePixels(coverage, &from, &fromRow, 0);
+    uintptr_t b = a ? GetPlanePixels(pens, &to, &toRow, 1) : 0;
+    if (!a || !b) {
+        if (a) ReleasePlanePixels(a);
+        FreeBitmapHandle(pens);
+        return ERR_ALLOCCHUNKY;
+    }
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            to[(size_t)y * toRow + x] = (uint8_t)(from[(size_t)y * fromRow + x] >= 128 ? pen : background);
+    ReleasePlanePixels(b);
+    ReleasePlanePixels(a);
+    *out = pens;
+    return 0;
+}
+
+}  // namespace
+
+int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int pen, int paletteMode, int borderSize,
+                        int flags, lvShapeLayerMask *out) {
     *out = lvShapeLayerMask{};
     if (!layerServices.LayerShape) return ERR_UNIMPLCMD;
     int borderForm = 0;
     const lvShapeLayerShape *s = layerServices.LayerShape(layerServices.context, layer, graphics, &borderForm);
     if (!s) return ERR_UNIMPLCMD;
+    const bool pens = pen == LAYERMASK_PALETTEPEN;
     // The job as the shape was drawn, filled, only its coverage wanted.
     lvShapeJob job{};
     job.type = s->type;
@@ -88,15 +146,17 @@ int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int border
     job.lineBased = s->lineBased;
     job.maskOnly = 1;
     job.colour = colour & 0xFFFFFFu;
-    job.transform.matrix = s->matrix;
+    job.transform.matrix = LayerMatrix(layer, s, flags);
     job.transform.anchorX = s->anchorX, job.transform.anchorY = s->anchorY;
     job.style.fillStyle = FILLCOLOR;
     job.style.lineWidth = 1;
-    job.style.formStyle = (s->formStyle & FORM_ANTIALIAS) | (borderForm && borderSize > 0 ? FORM_BORDER : 0);
+    // Pens are not blended: a pen plane is never anti-aliased.
+    job.style.formStyle = (pens ? 0 : s->formStyle & FORM_ANTIALIAS) | (borderForm && borderSize > 0 ? FORM_BORDER : 0);
     job.style.borderSize = borderSize;
     double fill[2 * SHAPE_MAXPOINTS], border[2 * SHAPE_MAXPOINTS];
     int w, h, nf = 0, nb = 0;
-    if (job.lineBased || job.type == SHAPE_POLYGON || job.type == SHAPE_LINE || job.type == SHAPE_BOX) {
+    const bool vector = !(job.lineBased || job.type == SHAPE_POLYGON || job.type == SHAPE_LINE || job.type == SHAPE_BOX);
+    if (!vector) {
         int rc = BuildShapeOutline(&job, &w, &h, fill, &nf, border, &nb);
         if (rc) return rc;
     } else {
@@ -139,9 +199,45 @@ int BuildShapeLayerMask(void *layer, void *graphics, uint32_t colour, int border
         FreeBitmapHandle(plane);
         return rc == ERR_LOCKBMAP ? ERR_ALLOCALPHA : rc;
     }
-    out->alpha = plane;
     out->width = cw, out->height = ch;
     out->offsetX = -at - (job.hasBorder ? borderSize : 0);
     out->offsetY = -at - (job.hasBorder ? borderSize : 0);
+    // The vector engine's coverage of an untransformed shape can end in an all but empty
+    // column or row of the shape's area: the shape then lies one pixel further on than its
+    // area says, and the coverage moves with it.
+    if (vector && !borderForm && IsIdentity(job.transform.matrix)) {
+        if (LastLineFaint(plane, at, at, job.shapeW, job.shapeH, 1)) out->offsetX += 1;
+        if (LastLineFaint(plane, at, at, job.shapeW, job.shapeH, 0)) out->offsetY += 1;
+    }
+    if (!pens) {
+        out->alpha = plane;
+        return 0;
+    }
+    // Palette outputs: pens, and the palette that gives them their colours.
+    const int covered = paletteMode == PALETTEMODE_REMAP ? 1 : pen;
+    const int background = covered == 0 ? 1 : 0;
+    auto *palette = static_cast<uint32_t *>(AllocMemory(256 * sizeof(uint32_t), 1));
+    if (!palette) {
+        FreeBitmapHandle(plane);
+        *out = lvShapeLayerMask{};
+        return ERR_MEM;
+    }
+    const uint32_t *layerPalette =
+        layerServices.LayerPalette ? layerServices.LayerPalette(layerServices.context, layer) : nullptr;
+    if (paletteMode != PALETTEMODE_REMAP && layerPalette)
+        std::memcpy(palette, layerPalette, 256 * sizeof(uint32_t));
+    else
+        palette[covered] = colour & 0xFFFFFFu;
+    lvBitMapHandle *penPlane = nullptr;
+    rc = CoverageToPens(plane, cw, ch, covered, background, &penPlane);
+    FreeBitmapHandle(plane);
+    if (rc) {
+        FreeMemory(palette);
+        *out = lvShapeLayerMask{};
+        return rc;
+    }
+    out->pens = penPlane;
+    out->palette = palette;
+    out->transparentPen = background;
     return 0;
 }

@@ -406,9 +406,33 @@ int BuildShapeOutline(lvShapeJob *job, int *outWidth, int *outHeight, double *fi
             for (int i = 0; i < nb; i++) bp[2 * i] -= b * kFix, bp[2 * i + 1] -= b * kFix;
         }
     }
+    // A transformed curved shape with a border turns about an anchor that is not the
+    // centre: its place inside the border is the one it has when both turn about the
+    // centre, so that the border keeps its width all round.
+    const double ax = job->transform.anchorX, ay = job->transform.anchorY;
+    if (b > 0 && curved && !identity && (ax != 0.5 || ay != 0.5)) {
+        // Script thread only, and the centred pass never comes back here.
+        static double scratch[4 * SHAPE_MAXPOINTS];
+        lvShapeJob centred = *job;
+        centred.transform.anchorX = centred.transform.anchorY = 0.5;
+        int cf = 0, cb = 0;
+        if (int rc = BuildShapeOutline(&centred, nullptr, nullptr, scratch, &cf, scratch + 2 * SHAPE_MAXPOINTS,
+                                       &cb))
+            return rc;
+        int keptX = centred.shapeX, keptY = centred.shapeY;
+        if (job->hasShadow) {
+            int sx, sy, shx, shy;
+            ShadowPlacement(job->shadowSize, job->shadowDirection, &sx, &sy, &shx, &shy);
+            keptX -= sx, keptY -= sy;
+        }
+        double flx = fp[0], fly = fp[1], blx = bp[0], bly = bp[1];
+        for (int i = 1; i < nfp; i++) flx = std::min(flx, fp[2 * i]), fly = std::min(fly, fp[2 * i + 1]);
+        for (int i = 1; i < nb; i++) blx = std::min(blx, bp[2 * i]), bly = std::min(bly, bp[2 * i + 1]);
+        const double dx = flx - keptX * kFix - blx, dy = fly - keptY * kFix - bly;
+        for (int i = 0; i < nb; i++) bp[2 * i] += dx, bp[2 * i + 1] += dy;
+    }
     // Plain boxes, polygons and lines turn here, about the anchor of the shape.
     if (!identity && !curved) {
-        double ax = job->transform.anchorX, ay = job->transform.anchorY;
         TransformVertexList(m, ax, ay, W * kFix, H * kFix, fp, nfp, fp, nullptr, nullptr, nullptr, nullptr);
         if (nb) TransformVertexList(m, ax, ay, W * kFix, H * kFix, bp, nb, bp, nullptr, nullptr, nullptr, nullptr);
     }

@@ -11,16 +11,21 @@
 #include "ui/display_draw.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
 #include "images/lvoffscreen.h"
+#include "images/lvdraw.h"
+#include "images/lvpaint.h"
 #include "images/lvshape.h"
 #include "platform/lvplatform.h"
 #include "raster/lvkernels.h"
 #include "raster/lvplanes.h"
 #include "raster/lvrect.h"
+#include "ui/display_mirrors.h"
 #include "ui/display_windows.h"
 
 static lvPluginRecord *Adapter(void)
@@ -194,6 +199,115 @@ static void ServiceShapeDamage(void *context, int x, int y, int width, int heigh
     AddDisplayDamage((lvDisplay *)context, x, y, width, height);
 }
 
+// ---- One-pixel lines straight onto a display ------------------------------------------------
+
+typedef void (*lvAdapterLineFunction)(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
+
+// The adapter's Line when it draws lines itself (offscreen word bit 0x20), else null.
+static lvAdapterLineFunction AdapterLine(void)
+{
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    return a && (a->offscreen & ACCEL_LINE) && a->record->Line ? (lvAdapterLineFunction)a->record->Line : nullptr;
+}
+
+// The line goes into the display's buffers and, where the adapter draws lines, straight
+// into its window; otherwise the buffers are shown over the line's box. Lines the blit
+// must compose (sprites, videos, a picture with transparency, pens) take the image path.
+static int ServiceDisplayLine(lvBlitDisplay *bd, const lvDisplayLine *l)
+{
+    lvDisplay *d = OwnerOf(bd);
+    if (!d || !d->bgpic) return 0;
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    const bool hardware = d->select.doubleBufferActive && d->adapterDoubleBuffer &&
+                          GetCurrentOutput() == d->select.backBufferRecord;
+    if (!hardware && (d->select.blit.target.kind != OUTPUT_DISPLAY || d->select.doubleBufferActive)) return 0;
+    if (l->transparency && !(hardware && a && (a->flags & LVP_ADAPTER_REALALPHA))) return 0;
+    if (d->videoFrames || d->bgpic->sprites || d->bgpic->palette || BGPicHasTransparency(d->bgpic)) return 0;
+    // The clip region's rectangle, never beyond the output: the adapter gets only points
+    // on its display.
+    int left = 0, top = 0, right = l->width - 1, bottom = l->height - 1;
+    if (const lvClipRegion *c = l->clip) {
+        left = std::max(left, c->x), top = std::max(top, c->y);
+        right = std::min<int64_t>(right, int64_t(c->x) + c->width - 1);
+        bottom = std::min<int64_t>(bottom, int64_t(c->y) + c->height - 1);
+    }
+    if (right < left || bottom < top) return 1;
+    int x1 = l->x1, y1 = l->y1, x2 = l->x2, y2 = l->y2;
+    if (!ClipLineToRange(&x1, &y1, &x2, &y2, left, right) || !ClipLineToRange(&y1, &x1, &y2, &x2, top, bottom))
+        return 1;
+    lvAdapterLineFunction line = AdapterLine();
+    if (hardware) {
+        // The adapter's own back buffer: only its Line reaches it.
+        if (!line || !d->handle) return 0;
+        line(d->handle, x1, y1, x2, y2, ConvertColorForAdapter(l->colour, 0), 0);
+        return 1;
+    }
+    const uint32_t rgb = l->colour & 0xFFFFFF;
+    lvBitMapHandle *shown = ShownBitmap(d);
+    if (d->backgroundBuffer.rgb && d->backgroundBuffer.rgb != shown)
+        PlotLineOnBitmap(d->backgroundBuffer.rgb, x1, y1, x2, y2, rgb);
+    if (shown) PlotLineOnBitmap(shown, x1, y1, x2, y2, rgb);
+    if (d->refreshMode) return 1;  // shown whole at EndRefresh
+    // A window that shows the picture scaled is refreshed from the buffers instead.
+    const bool scaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (line && d->handle && d->state == DISPSTATE_OPEN && !scaled) {
+        line(d->handle, x1, y1, x2, y2, ConvertColorForAdapter(rgb, 0), 0);
+        NotifyMirrorsOfLine(d, x1, y1, x2, y2, rgb);
+        return 1;
+    }
+    PresentDisplayRect(d, std::min(x1, x2), std::min(y1, y2), std::abs(x2 - x1) + 1, std::abs(y2 - y1) + 1);
+    return 1;
+}
+
+typedef int (*lvAdapterWritePixelFunction)(void *target, int x, int y, uint32_t colour, int mode, const void *tags);
+
+// One pixel of a display buffer: through the adapter when it holds the buffer, else
+// into its locked pixels.
+static void WriteBufferPixel(lvBitMapHandle *b, int x, int y, uint32_t colour)
+{
+    if (x < 0 || y < 0 || x >= b->width || y >= b->height) return;
+    if (AdapterOwnsBitmaps() || b->video) {
+        PlotBitmapPixel(b, x, y, colour, 0);
+        return;
+    }
+    lvScopedLock lock(b, 0);
+    if (lock) WriteLockPixel(&lock.lock, colour, x, y);
+}
+
+// An opaque pixel into the display's buffers and, where the adapter writes pixels
+// (offscreen word bit 0x10), straight into its window; otherwise the pixel is shown from
+// the buffers. What the blit must compose takes the image path, as lines do.
+static int ServiceDisplayPixel(lvBlitDisplay *bd, int x, int y, uint32_t colour)
+{
+    lvDisplay *d = OwnerOf(bd);
+    if (!d || !d->bgpic) return 0;
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    lvAdapterWritePixelFunction write =
+        a && (a->offscreen & ACCEL_PIXEL) && a->record->WritePixel ? (lvAdapterWritePixelFunction)a->record->WritePixel
+                                                                   : nullptr;
+    const bool hardware = d->select.doubleBufferActive && d->adapterDoubleBuffer &&
+                          GetCurrentOutput() == d->select.backBufferRecord;
+    if (hardware) {
+        if (!write || !d->handle) return 0;
+        write(d->handle, x, y, ConvertColorForAdapter(colour, 0), 0, nullptr);
+        return 1;
+    }
+    if (d->select.blit.target.kind != OUTPUT_DISPLAY || d->select.doubleBufferActive) return 0;
+    if (d->videoFrames || d->bgpic->sprites || d->bgpic->palette || BGPicHasTransparency(d->bgpic)) return 0;
+    lvBitMapHandle *shown = ShownBitmap(d);
+    if (d->backgroundBuffer.rgb && d->backgroundBuffer.rgb != shown) WriteBufferPixel(d->backgroundBuffer.rgb, x, y, colour);
+    if (shown) WriteBufferPixel(shown, x, y, colour);
+    if (d->refreshMode) return 1;
+    const bool scaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
+    if (write && d->handle && d->state == DISPSTATE_OPEN && !scaled) {
+        write(d->handle, x, y, ConvertColorForAdapter(colour, 0), 0, nullptr);
+        NotifyMirrorsOfPixel(d, x, y, colour);
+        return 1;
+    }
+    PresentDisplayRect(d, x, y, 1, 1);
+    return 1;
+}
+
 void CompleteDisplayShapeOutput(lvShapeOutput *out, lvBlitDisplay *bd)
 {
     lvDisplay *d = OwnerOf(bd);
@@ -221,6 +335,8 @@ void InstallDisplayDrawing(void)
     RasterState.services.PresentDisplayRect = ServicePresentHardware;
     RasterState.services.AddDisplayDamage = ServiceAddDamage;
     SetShapeOutputHook(CompleteDisplayShapeOutput);
+    SetDisplayLineHook(ServiceDisplayLine);
+    SetDisplayPixelHook(ServiceDisplayPixel);
     SetSelectDisplayQuery(CurrentSelectDisplay);
 }
 

@@ -282,6 +282,18 @@ void NotifyMirrorsOfSize(lvDisplay *d)
     for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->callback(m, 4, size, m->userData);
 }
 
+void NotifyMirrorsOfLine(lvDisplay *d, int x1, int y1, int x2, int y2, uint32_t colour)
+{
+    int32_t line[5] = {x1, y1, x2, y2, (int32_t)colour};
+    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->callback(m, 2, line, m->userData);
+}
+
+void NotifyMirrorsOfPixel(lvDisplay *d, int x, int y, uint32_t colour)
+{
+    int32_t pixel[3] = {x, y, (int32_t)colour};
+    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->callback(m, 3, pixel, m->userData);
+}
+
 void NotifyMirrorsOfVBlank(lvDisplay *d)
 {
     for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next)

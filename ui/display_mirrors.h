@@ -21,6 +21,10 @@ int RefreshAdapterDisplay(void *handle);
 void NotifyMirrorsOfPresent(lvDisplay *display, const uint32_t *pixels, int rowLength, int pictureWidth,
                             int pictureHeight, int x, int y, int width, int height);
 void NotifyMirrorsOfSize(lvDisplay *display);
+// A line drawn straight onto the display: message 2 with {x1, y1, x2, y2, colour}.
+void NotifyMirrorsOfLine(lvDisplay *display, int x1, int y1, int x2, int y2, uint32_t colour);
+// A pixel written straight onto the display: message 3 with {x, y, colour}.
+void NotifyMirrorsOfPixel(lvDisplay *display, int x, int y, uint32_t colour);
 void NotifyMirrorsOfVBlank(lvDisplay *display);
 void FreeDisplayMirrors(lvDisplay *display);
 // The calling thread is the one that runs the display commands.

@@ -6,8 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "base/lverrors.h"
+#include "images/lvbgpic.h"
 #include "images/lvdraw.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvplanes.h"
@@ -71,6 +74,33 @@ TEST(LineGeometry, SegmentIntersectionWithinBothSegments) {
 
 // Without a current output every entry answers "no output device" and draws nothing;
 // with a bitmap as the output the entries draw into it and leave the style alone.
+// Clipping a line to [low, high] in x: one slope for both ends, moved points truncated
+// toward zero, lines wholly outside refused; the same call with x and y swapped clips in y.
+TEST(LineGeometry, ClipLineToRangeMovesEndsOntoTheRange) {
+    struct Case { int in[4], low, high, result, out[4]; } cases[] = {
+        {{-5, 0, -1, 10}, 0, 9, 0, {}},                        // wholly left
+        {{12, 0, 20, 3}, 0, 9, 0, {}},                         // wholly right
+        {{2, 1, 7, 8}, 0, 9, 1, {2, 1, 7, 8}},                 // inside
+        {{5, -5, 5, 50}, 0, 9, 1, {5, -5, 5, 50}},             // upright, inside
+        {{-10, 0, 10, 20}, 0, 19, 1, {0, 10, 10, 20}},         // start moved
+        {{-10, 0, 30, 40}, 0, 19, 1, {0, 10, 19, 29}},         // both moved
+        {{30, 0, -10, 40}, 0, 19, 1, {19, 11, 0, 30}},         // from the right
+        {{0, 0, 20, 10}, 0, 9, 1, {0, 0, 9, 4}},               // end moved, 4.5 truncated
+        {{-3, 0, 1, -7}, 0, 9, 1, {0, -5, 1, -7}},             // -5.25 truncated to -5
+        {{-2000000000, 0, 2000000000, 10}, 0, 99, 1, {0, 5, 99, 5}},  // no overflow
+    };
+    for (const Case &c : cases) {
+        int x1 = c.in[0], y1 = c.in[1], x2 = c.in[2], y2 = c.in[3];
+        SCOPED_TRACE(std::to_string(x1) + "," + std::to_string(y1) + " " + std::to_string(x2) + "," + std::to_string(y2));
+        ASSERT_EQ(ClipLineToRange(&x1, &y1, &x2, &y2, c.low, c.high), c.result);
+        if (c.result) EXPECT_EQ((std::vector<int>{x1, y1, x2, y2}), (std::vector<int>(c.out, c.out + 4)));
+    }
+    // In y: a line down from above the range starts on its top row.
+    int x1 = 0, y1 = -10, x2 = 20, y2 = 10;
+    ASSERT_EQ(ClipLineToRange(&y1, &x1, &y2, &x2, 0, 5), 1);
+    EXPECT_EQ((std::vector<int>{x1, y1, x2, y2}), (std::vector<int>{10, 0, 15, 5}));
+}
+
 TEST(DrawEngine, EntriesNeedAnOutputAndKeepTheStyle) {
     lvBlitDisplay *saved = RasterState.currentDisplay;
     RasterState.currentDisplay = nullptr;
@@ -163,6 +193,118 @@ TEST(DrawEngine, AllocationFailuresDrawNothing) {
     }
     RasterState.currentDisplay = saved;
     FreeBitmapHandle(d.target.bitmap);
+}
+
+// What the line engine offers the display side for the direct window path: only a plain
+// one-pixel line (no thickness, arrowhead, anti-aliasing, style-tag name or
+// transparency, clip mask) on the display itself, with its colour, transparency and clip
+// region; a Plot only when opaque. A refusal (0) sends the line down the image path.
+struct DirectCalls {
+    std::vector<lvDisplayLine> lines;
+    std::vector<std::vector<int>> pixels;
+    int answer = 1;
+} direct;
+int RecordLine(lvBlitDisplay *, const lvDisplayLine *l) {
+    direct.lines.push_back(*l);
+    return direct.answer;
+}
+int RecordPixel(lvBlitDisplay *, int x, int y, uint32_t colour) {
+    direct.pixels.push_back({x, y, int(colour)});
+    return direct.answer;
+}
+
+TEST(DrawEngine, OnlyPlainThinLinesOnTheDisplayAreOfferedStraight) {
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvBGPic *savedOutput = GetCurrentOutput();
+    lvBitMapHandle *picture = AllocRgbBitmap(40, 40, 0, nullptr);
+    lvBitMapHandle *clipMask = AllocMaskBitmap(nullptr, 40, 40, 1, nullptr, 0);
+    ASSERT_NE(picture, nullptr);
+    ASSERT_NE(clipMask, nullptr);
+    lvBlitPicture p{};
+    p.width = p.height = 40;
+    p.pair.rgb = picture;
+    lvBlitDisplay d{};
+    d.target.kind = OUTPUT_DISPLAY;
+    d.picture = &p;
+    d.background.rgb = d.shown.rgb = picture;
+    lvBGPic output{};
+    output.scaledWidth = output.scaledHeight = 40;
+    lvClipRegion box{5, 5, 20, 20, nullptr}, shaped{5, 5, 20, 20, clipMask};
+    RasterState.currentDisplay = &d;
+    SetCurrentOutput(&output);
+    SetDisplayLineHook(RecordLine);
+    SetDisplayPixelHook(RecordPixel);
+    lvDrawStyle plain{};
+    plain.fillStyle = FILLCOLOR, plain.lineWidth = 1, plain.formStyle = FORM_NORMAL;
+    lvDrawStyle smooth = plain;
+    smooth.formStyle = FORM_ANTIALIAS;
+    lvStyleTags named{}, faded{};
+    std::strcpy(named.name, "line");
+    faded.transparency = 10;
+    struct Case {
+        const char *what;
+        const lvDrawStyle *style;
+        uint32_t colour;
+        int thickness, arrowhead;
+        lvStyleTags *tags;
+        lvClipRegion *clip;
+        int target;
+        bool offered;
+    } cases[] = {
+        {"plain", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, true},
+        {"transparent: the display side decides", &plain, 0x80FF0000u, 1, ARROWHEAD_NONE, nullptr, nullptr,
+         OUTPUT_DISPLAY, true},
+        {"clip rectangle", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, &box, OUTPUT_DISPLAY, true},
+        {"clip mask", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, &shaped, OUTPUT_DISPLAY, false},
+        {"thickness 2", &plain, 0xFF0000, 2, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"arrowhead", &plain, 0xFF0000, 1, ARROWHEAD_SINGLE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"anti-aliased", &smooth, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, false},
+        {"style-tag name", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &named, nullptr, OUTPUT_DISPLAY, false},
+        {"style-tag transparency", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &faded, nullptr, OUTPUT_DISPLAY, false},
+        {"a selected image", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_IMAGE, false},
+    };
+    for (const Case &c : cases) {
+        direct = DirectCalls{};
+        output.clipRegion = c.clip;
+        d.target.kind = c.target;
+        d.target.bitmap = c.target == OUTPUT_IMAGE ? picture : nullptr;
+        ASSERT_EQ(DrawThickLine(nullptr, c.style, 2, 8, 30, 8, c.colour, c.thickness, c.arrowhead, PALETTEMODE_REMAP,
+                                nullptr, c.tags, 0),
+                  0)
+            << c.what;
+        ASSERT_EQ(direct.lines.size(), c.offered ? 1u : 0u) << c.what;
+        if (!c.offered) continue;
+        const lvDisplayLine &l = direct.lines[0];
+        EXPECT_EQ((std::vector<int>{l.x1, l.y1, l.x2, l.y2, l.width, l.height}),
+                  (std::vector<int>{2, 8, 30, 8, 40, 40}))
+            << c.what;
+        EXPECT_EQ(l.colour, c.colour) << c.what;
+        EXPECT_EQ(l.transparency, int(c.colour >> 24)) << c.what;
+        EXPECT_EQ(l.clip, c.clip) << c.what;
+    }
+    // Plot: opaque pixels inside the output are offered, transparent ones and pixels
+    // outside are not.
+    output.clipRegion = nullptr;
+    d.target.kind = OUTPUT_DISPLAY, d.target.bitmap = nullptr;
+    direct = DirectCalls{};
+    EXPECT_EQ(PlotOutputPixel(nullptr, 3, 4, 0x00123456), 0);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 5, 4, 0x80123456u), 0);
+    EXPECT_EQ(PlotOutputPixel(nullptr, 45, 4, 0x00123456), 0);
+    EXPECT_EQ(direct.pixels, (std::vector<std::vector<int>>{{3, 4, 0x123456}}));
+    // A refused line still draws, through the image path (nothing to see on this display).
+    direct = DirectCalls{};
+    direct.answer = 0;
+    EXPECT_EQ(DrawThickLine(nullptr, &plain, 2, 8, 30, 8, 0xFF0000, 1, ARROWHEAD_NONE, PALETTEMODE_REMAP, nullptr,
+                            nullptr, 0),
+              0);
+    EXPECT_EQ(direct.lines.size(), 1u);
+
+    SetDisplayLineHook(nullptr);
+    SetDisplayPixelHook(nullptr);
+    SetCurrentOutput(savedOutput);
+    RasterState.currentDisplay = saved;
+    FreeBitmapHandle(picture);
+    FreeBitmapHandle(clipMask);
 }
 
 }  // namespace

@@ -137,7 +137,10 @@ void Randomise(Planes &p, std::mt19937 &rng) {
 
 TEST(PaintComposite, EveryPlaneCombinationEqualsTheReferencePainter) {
     std::mt19937 rng(31);
-    const int W = 21, H = 13, CW = 17, CH = 11;
+    // Scattered coverage, then wider coverage in runs of 0, 255 and mixed values, so that
+    // whole empty and whole full blocks of eight occur beside mixed ones.
+    for (int runs : {0, 1}) {
+    const int W = runs ? 45 : 21, H = 13, CW = runs ? 41 : 17, CH = 11;
     for (unsigned use = 0; use < 256; use++) {
         if (!(use & (P_RGB | P_MASK | P_ALPHA))) continue;
         for (int format : {int(PIXFMT_ARGB32), int(PIXFMT_BGRA32)})
@@ -148,9 +151,11 @@ TEST(PaintComposite, EveryPlaneCombinationEqualsTheReferencePainter) {
                         Randomise(a, rng);
                         Planes b = a;
                         std::vector<uint8_t> cov(size_t(CW) * CH);
-                        for (auto &v : cov) {
-                            int r = rng() % 4;
-                            v = r == 0 ? 0 : r == 1 ? 255 : uint8_t(rng());
+                        for (size_t i = 0; i < cov.size();) {
+                            int kind = rng() % 4;
+                            size_t n = runs ? 1 + rng() % 20 : 1;
+                            for (; n > 0 && i < cov.size(); n--, i++)
+                                cov[i] = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
                         }
                         int xo = int(rng() % 9) - 4, yo = int(rng() % 7) - 3;
                         lvPaintContext ca = ContextOver(a, use, format, 0x123456 ^ rng() % 0xFFFFFF, opacity, mode);
@@ -164,6 +169,7 @@ TEST(PaintComposite, EveryPlaneCombinationEqualsTheReferencePainter) {
                         ASSERT_EQ(a.mask, b.mask);
                         ASSERT_EQ(a.alpha, b.alpha);
                     }
+    }
     }
 }
 

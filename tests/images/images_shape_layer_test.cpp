@@ -4,12 +4,14 @@
 // coverage rebuilt for a layer's border and shadow styles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/lverrors.h"
 #include "images/lvshape.h"
 #include "platform/lvplatform.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvrect.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ struct Recorder {
     lvShapeLayerShape *shape = nullptr;
     lvShapeLayerShape stored{};
     int borderForm = 0;
+    const uint32_t *palette = nullptr;  // the layer's output palette
+    double scaleX = 1, scaleY = 1;      // the layer's display
 } recorder;
 
 int RecordLayer(void *, void *, int type, int x, int y, int w, int h, const lvDrawTags *, lvStyleTags *,
@@ -40,11 +44,14 @@ const lvShapeLayerShape *StoredShape(void *, void *, void *, int *borderForm) {
     return &recorder.stored;
 }
 
+const uint32_t *LayerPaletteOf(void *, void *) { return recorder.palette; }
+void DisplayScaleOf(void *, void *, double *x, double *y) { *x = recorder.scaleX, *y = recorder.scaleY; }
+
 class ShapeLayer : public ::testing::Test {
 protected:
     void SetUp() override {
         recorder = Recorder{};
-        lvShapeLayerServices s{nullptr, StoredShape, RecordLayer};
+        lvShapeLayerServices s{nullptr, StoredShape, RecordLayer, LayerPaletteOf, DisplayScaleOf};
         SetShapeLayerServices(&s);
     }
     void TearDown() override {
@@ -115,7 +122,7 @@ TEST_F(ShapeLayer, CoverageForBorderAndShadowStyles) {
     for (const Case &c : cases) {
         recorder.borderForm = c.borderForm;
         lvShapeLayerMask m;
-        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, c.border, 0, &m), 0);
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, -1, PALETTEMODE_REMAP, c.border, 0, &m), 0);
         EXPECT_EQ(m.width, c.size[0]);
         EXPECT_EQ(m.height, c.size[1]);
         EXPECT_EQ(m.offsetX, c.offset);
@@ -137,7 +144,7 @@ TEST_F(ShapeLayer, CoverageForBorderAndShadowStyles) {
     s.matrix = {1, 0, 0, 1};
     recorder.borderForm = 0;
     lvShapeLayerMask m;
-    ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, 2, 0, &m), 0);
+    ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, -1, PALETTEMODE_REMAP, 2, 0, &m), 0);
     EXPECT_EQ(m.width, 25);
     uint8_t *p;
     int row;
@@ -147,6 +154,142 @@ TEST_F(ShapeLayer, CoverageForBorderAndShadowStyles) {
     EXPECT_EQ(p[2 * row + 2], 0);
     ReleasePlanePixels(t);
     FreeBitmapHandle(m.alpha);
+}
+
+// The bounds of the pixels of a byte plane equal to value (or, value -1, above 10):
+// x, y, width, height; and their count.
+struct Covered { int x = 0, y = 0, w = 0, h = 0; size_t count = 0; };
+Covered CoveredBy(lvBitMapHandle *plane, int value) {
+    uint8_t *p;
+    int row;
+    uintptr_t t = GetPlanePixels(plane, &p, &row, 0);
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+    Covered c;
+    for (int y = 0; y < plane->height; y++)
+        for (int x = 0; x < plane->width; x++) {
+            int v = p[y * row + x];
+            if (value < 0 ? v <= 10 : v != value) continue;
+            c.count++;
+            x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+        }
+    ReleasePlanePixels(t);
+    if (c.count) c.x = x0, c.y = y0, c.w = x1 - x0 + 1, c.h = y1 - y0 + 1;
+    return c;
+}
+
+// Palette outputs get pens: pen 1 with the colour in remap mode, else the given pen with
+// the layer's palette (or the colour at that pen without one). The uncovered pixels keep
+// pen 0, and no alpha plane is made.
+TEST_F(ShapeLayer, PalettePenGivesAPenPlaneAndItsPalette) {
+    lvShapeLayerShape &s = recorder.stored;
+    s.type = SHAPE_BOX, s.width = 10, s.height = 6, s.matrix = {1, 0, 0, 1};
+    s.formStyle = FORM_ANTIALIAS;  // pens are never blended
+    std::vector<uint32_t> layerPalette(256);
+    for (int i = 0; i < 256; i++) layerPalette[i] = 0x010101u * i;
+    struct Case { int mode; bool withPalette; int pen; uint32_t at[2]; } cases[] = {
+        {PALETTEMODE_REMAP, true, 1, {0, 0x123456}},
+        {PALETTEMODE_PEN, true, LAYERMASK_PALETTEPEN, {0, 0xFFFFFF}},
+        {PALETTEMODE_PEN, false, LAYERMASK_PALETTEPEN, {0, 0x123456}},
+    };
+    for (const Case &c : cases) {
+        recorder.palette = c.withPalette ? layerPalette.data() : nullptr;
+        lvShapeLayerMask m;
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xAA123456, LAYERMASK_PALETTEPEN, c.mode, 3, 0, &m), 0);
+        SCOPED_TRACE(c.mode);
+        EXPECT_EQ(m.alpha, nullptr);
+        ASSERT_NE(m.pens, nullptr);
+        ASSERT_NE(m.palette, nullptr);
+        EXPECT_EQ(m.width, 16);
+        EXPECT_EQ(m.height, 12);
+        EXPECT_EQ(m.transparentPen, 0);
+        Covered in = CoveredBy(m.pens, c.pen), out = CoveredBy(m.pens, 0);
+        EXPECT_EQ(in.count, 60u);
+        EXPECT_EQ(in.x, 3);
+        EXPECT_EQ(in.y, 3);
+        EXPECT_EQ(in.count + out.count, 16u * 12u);  // nothing in between
+        EXPECT_EQ(m.palette[0], c.at[0]);
+        EXPECT_EQ(m.palette[c.pen], c.at[1]);
+        FreeBitmapHandle(m.pens);
+        FreeMemory(m.palette);
+    }
+    // Every allocation that fails gives its code with nothing left behind (ASan).
+    recorder.palette = nullptr;
+    for (int n = 0;; n++) {
+        lvShapeLayerMask m;
+        FailAllocMemoryAfter(n);
+        int rc = BuildShapeLayerMask(nullptr, nullptr, 0x123456, LAYERMASK_PALETTEPEN, PALETTEMODE_PEN, 3, 0, &m);
+        FailAllocMemoryAfter(-1);
+        if (rc == 0) {
+            FreeBitmapHandle(m.pens);
+            FreeMemory(m.palette);
+            EXPECT_GE(n, 2);
+            break;
+        }
+        EXPECT_TRUE(rc == ERR_ALLOCALPHA || rc == ERR_MEM || rc == ERR_ALLOCCHUNKY) << rc;
+        EXPECT_EQ(m.pens, nullptr);
+        EXPECT_EQ(m.palette, nullptr);
+        EXPECT_EQ(m.alpha, nullptr);
+        ASSERT_LT(n, 50);
+    }
+}
+
+// The display's scale factors follow the layer's transform unless flag 8 is given; a
+// factor that is not positive leaves the shape as the layer keeps it. A box's corners
+// (0 and W - 1) scale, so a scaled side is (W - 1) f + 1 pixels.
+TEST_F(ShapeLayer, DisplayScaleFactorsScaleTheCoverage) {
+    lvShapeLayerShape &s = recorder.stored;
+    s.type = SHAPE_BOX, s.width = 10, s.height = 6, s.matrix = {1, 0, 0, 1};
+    recorder.borderForm = 1;
+    struct Case { double fx, fy; int flags, w, h; } cases[] = {
+        {2, 3, 0, 19, 16},
+        {2, 3, LAYERMASK_NODISPLAYSCALE, 10, 6},
+        {0, 3, 0, 10, 6},
+        {1, 1, 0, 10, 6},
+    };
+    for (const Case &c : cases) {
+        recorder.scaleX = c.fx, recorder.scaleY = c.fy;
+        lvShapeLayerMask m;
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, -1, PALETTEMODE_REMAP, 0, c.flags, &m), 0);
+        Covered in = CoveredBy(m.alpha, 255);
+        EXPECT_NEAR(in.w, c.w, 1) << c.fx << " " << c.flags;
+        EXPECT_NEAR(in.h, c.h, 1) << c.fy << " " << c.flags;
+        FreeBitmapHandle(m.alpha);
+    }
+}
+
+// The vector engine's coverage of an untransformed shape whose last column (row) is all
+// at or below 10 moves right (down) by a pixel; transformed shapes and the border form
+// keep their offsets. A quarter arc on the left leaves its last column empty.
+TEST_F(ShapeLayer, FaintLastColumnOrRowMovesTheCoverage) {
+    lvShapeLayerShape &s = recorder.stored;
+    struct Case { int type, start, end, borderForm; double scale; int offset[2]; } cases[] = {
+        {SHAPE_CIRCLE, 0, 360, 0, 1, {-2, -2}},
+        {SHAPE_ARC, 90, 180, 0, 1, {-1, -2}},   // bottom left: the last column is empty
+        {SHAPE_ARC, 270, 360, 0, 1, {-2, -1}},  // top right: the last row is empty
+        {SHAPE_ARC, 180, 270, 0, 1, {-1, -1}},
+        {SHAPE_ARC, 90, 180, 1, 1, {-2, -2}},   // border form
+        {SHAPE_ARC, 90, 180, 0, 1.5, {0, 0}},   // transformed: as without the rule
+    };
+    for (const Case &c : cases) {
+        s = lvShapeLayerShape{};
+        s.type = c.type, s.radiusX = s.radiusY = 10, s.width = s.height = 21;
+        s.startAngle = c.start, s.endAngle = c.end, s.clockwise = 1;
+        s.formStyle = FORM_ANTIALIAS, s.matrix = {c.scale, 0, 0, c.scale};
+        recorder.borderForm = c.borderForm;
+        lvShapeLayerMask m;
+        ASSERT_EQ(BuildShapeLayerMask(nullptr, nullptr, 0xFFFFFF, -1, PALETTEMODE_REMAP, 2, 0, &m), 0);
+        SCOPED_TRACE(std::to_string(c.start) + "-" + std::to_string(c.end) + " scale " + std::to_string(c.scale));
+        if (c.scale == 1) {
+            EXPECT_EQ(m.offsetX, c.offset[0]);
+            EXPECT_EQ(m.offsetY, c.offset[1]);
+        } else {
+            // The shape stays where the grown canvas puts it, although its last column is empty.
+            int grow = std::max(2, int(2 * GetTransformedBorderWidth(&s.matrix, 21, 21, 2)));
+            EXPECT_EQ(m.offsetX, -(grow / 2));
+            EXPECT_EQ(m.offsetY, -(grow / 2));
+        }
+        FreeBitmapHandle(m.alpha);
+    }
 }
 
 }  // namespace

@@ -277,4 +277,50 @@ TEST(ShapeOutlineGeometry, BorderedAndShadowedJobs) {
     }
 }
 
+// A transformed curved shape with a border keeps the place inside its border that it has
+// when turned about its centre, whatever its anchor: the border is as wide on both sides.
+TEST(ShapeOutlineGeometry, BorderedTurnedCurvesSitAsIfTurnedAboutTheCentre) {
+    static double fill[2 * SHAPE_MAXPOINTS], border[2 * SHAPE_MAXPOINTS];
+    int w, h, nf, nb;
+    const double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
+    struct Case { int type; int corners; double matrix[4]; } cases[] = {
+        {SHAPE_ELLIPSE, 0, {c, s, -s, c}},
+        {SHAPE_ELLIPSE, 0, {1.5, 0.4, 0, 1}},
+        {SHAPE_BOX, 30, {c, s, -s, c}},
+    };
+    for (const Case &k : cases) {
+        lvShapeJob job = Job(k.type, 25, 13);
+        job.radiusX = 12, job.radiusY = 6, job.lineBased = 1;
+        job.cornerA = job.cornerB = job.cornerC = job.cornerD = k.corners;
+        job.style.fillStyle = FILLCOLOR, job.style.formStyle = FORM_BORDER, job.style.borderSize = 3;
+        job.transform.matrix = {k.matrix[0], k.matrix[1], k.matrix[2], k.matrix[3]};
+        job.transform.anchorX = job.transform.anchorY = 0.5;
+        lvShapeJob centred = job;
+        ASSERT_EQ(BuildShapeOutline(&centred, &w, &h, fill, &nf, border, &nb), 0);
+        for (double a : {0.0, 1.0, 0.3}) {
+            lvShapeJob turned = job;
+            turned.transform.anchorX = a, turned.transform.anchorY = 1 - a;
+            ASSERT_EQ(BuildShapeOutline(&turned, &w, &h, fill, &nf, border, &nb), 0);
+            SCOPED_TRACE(std::to_string(k.type) + " anchor " + std::to_string(a));
+            EXPECT_EQ(turned.shapeX, centred.shapeX);
+            EXPECT_EQ(turned.shapeY, centred.shapeY);
+            EXPECT_EQ(turned.shapeW, centred.shapeW);
+            EXPECT_EQ(turned.shapeH, centred.shapeH);
+            double f[4] = {1e18, 1e18, -1e18, -1e18}, b[4] = {1e18, 1e18, -1e18, -1e18};
+            auto bounds = [](const double *p, int n, double *r) {
+                for (int i = 0; i < n; i++) {
+                    r[0] = std::min(r[0], p[2 * i]), r[1] = std::min(r[1], p[2 * i + 1]);
+                    r[2] = std::max(r[2], p[2 * i]), r[3] = std::max(r[3], p[2 * i + 1]);
+                }
+            };
+            bounds(fill, nf, f);
+            bounds(border, nb, b);
+            // The border's width left and right (top and bottom) differs by at most a pixel.
+            EXPECT_LE(std::fabs((f[0] - b[0]) - (b[2] - f[2])) / F, 1.0);
+            EXPECT_LE(std::fabs((f[1] - b[1]) - (b[3] - f[3])) / F, 1.0);
+            EXPECT_GE((f[0] - b[0]) / F, 1.0);
+        }
+    }
+}
+
 }  // namespace

@@ -14,7 +14,9 @@
 // as display<N>.png, N its opening order from 1, when it closes), LVT_ADAPTER_INPUT (the
 // input script: items separated by ";": "wait MS", "move X Y", "down X Y", "up X Y",
 // "key C" (press and release), "ctrlc", "close", "quit", "waitclosehandled": until the
-// script's close handler reached SetDisplayAttributes). In-process: lvt_AdapterLog
+// script's close handler reached SetDisplayAttributes), LVT_ADAPTER_OFFSCREEN (the
+// offscreen drawing word given at installation, default 0: 0x10 pixels written by
+// WritePixel, 0x20 lines drawn by Line, both into a display's framebuffer). In-process: lvt_AdapterLog
 // copies the log, lvt_AdapterInput appends to the script queue.
 //
 // Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
@@ -279,7 +281,8 @@ LVT_EXPORT(GetExtensions)(uint32_t capability, void *)->uint32_t
 
 LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->int
 {
-    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    const char *offscreen = std::getenv("LVT_ADAPTER_OFFSCREEN");
+    lvPluginTag tags[] = {{1, 10}, {2, offscreen ? std::strtoll(offscreen, nullptr, 0) : 0}, {0, 0}};
     int result = api->graphics->InstallDisplayAdapter(self, adapterFlags, tags);
     Log("RequirePlugin InstallDisplayAdapter" + Words({(long long)adapterFlags, result}));
     return result;
@@ -490,8 +493,30 @@ LVT_EXPORT(RectFill)(void *target, int x, int y, int width, int height, uint32_t
                 fb->pixels[(size_t)row * fb->width + col] = colour;
 }
 
-LVT_EXPORT(WritePixel)()->void { Log("WritePixel"); }
-LVT_EXPORT(Line)()->void { Log("Line"); }
+LVT_EXPORT(WritePixel)(void *target, int x, int y, uint32_t colour, int mode, const void *)->int
+{
+    Log("WritePixel" + Words({x, y, (long long)colour, mode}));
+    Framebuffer *fb = FindFramebuffer(target);
+    if (fb && x >= 0 && y >= 0 && x < fb->width && y < fb->height)
+        fb->pixels[(size_t)y * fb->width + x] = colour | 0xFF000000u;
+    return 0;
+}
+// A one-pixel line into a display's framebuffer, both ends included (Bresenham).
+LVT_EXPORT(Line)(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags)->void
+{
+    Log("Line" + Words({x1, y1, x2, y2, (long long)colour, flags}));
+    Framebuffer *fb = FindFramebuffer(target);
+    if (!fb) return;
+    int dx = std::abs(x2 - x1), dy = -std::abs(y2 - y1), sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;
+    for (int error = dx + dy;;) {
+        if (x1 >= 0 && y1 >= 0 && x1 < fb->width && y1 < fb->height)
+            fb->pixels[(size_t)y1 * fb->width + x1] = colour | 0xFF000000u;
+        if (x1 == x2 && y1 == y2) break;
+        int twice = 2 * error;
+        if (twice >= dy) error += dy, x1 += sx;
+        if (twice <= dx) error += dx, y1 += sy;
+    }
+}
 
 LVT_EXPORT(GetMonitorInfo)(int kind, int monitor, void **list, uint32_t)->int
 {

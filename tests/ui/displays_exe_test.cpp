@@ -223,6 +223,93 @@ TEST(DisplaysExe, PlainBoxesReachTheAdaptersDisplay)
     EXPECT_EQ(at(310, 105), 0xFF336699u);  // an outline, not a fill
 }
 
+// One-pixel opaque lines on the display go straight to the adapter's Line when its
+// offscreen word says it draws lines (0x20), clipped to the picture or the clip region,
+// and opaque pixels to its WritePixel (0x10); without those bits the same lines and pixels
+// are drawn into the buffers and shown over their boxes. Thick, arrowed, transparent and
+// anti-aliased lines, lines into a back buffer and transparent pixels are rendered as
+// images in both runs. The framebuffers hold the same pixels either way.
+TEST(DisplaysExe, OnePixelLinesGoStraightToTheAdaptersLine)
+{
+    const uint32_t background = 0xFF336699u;
+    struct Case {
+        const char *name;
+        const char *line;  // the adapter's Line call with 0x20, or null: never a Line call
+        const char *shown; // the BltBitMap that shows it without 0x20, or null
+    } cases[] = {
+        {"across", "Line 10 10 60 10 ", "BltBitMap 10 10 10 10 51 1 "},
+        {"up", "Line 20 80 20 30 ", "BltBitMap 20 30 20 30 1 51 "},
+        {"diagonal", "Line 100 100 140 140 ", "BltBitMap 100 100 100 100 41 41 "},
+        {"cut by the picture", "Line 0 200 319 200 ", "BltBitMap 0 200 0 200 320 1 "},
+        {"cut by the clip region", "Line 160 60 199 60 ", "BltBitMap 160 60 160 60 40 1 "},
+        {"wholly outside", nullptr, nullptr},
+        {"thickness 2", nullptr, nullptr},
+        {"arrowhead", nullptr, nullptr},
+        {"transparency", nullptr, nullptr},
+        {"anti-aliased", nullptr, nullptr},
+        {"back buffer", nullptr, nullptr},
+    };
+    for (int lines : {1, 0}) {
+        SCOPED_TRACE(lines ? "adapter draws lines" : "adapter draws no lines");
+        AdapterRun run = RunApplet("lines", "testadapter", "", 20, lines ? "LVT_ADAPTER_OFFSCREEN=48 " : "");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> calls = Calls(run, "Line");
+        size_t expected = 0;
+        for (const Case &c : cases) {
+            if (!c.line) continue;
+            expected++;
+            bool called = false, shown = false;
+            for (const std::string &l : calls) called |= l.rfind(c.line, 0) == 0;
+            for (const std::string &l : Calls(run, "BltBitMap")) shown |= l.rfind(c.shown, 0) == 0;
+            EXPECT_EQ(called, lines == 1) << c.name;
+            EXPECT_EQ(shown, lines == 0) << c.name;
+        }
+        // Only the direct cases reach Line, each once, with the colour as given.
+        EXPECT_EQ(calls.size(), lines ? expected : 0u);
+        if (lines && !calls.empty()) EXPECT_EQ(calls[0], "Line 10 10 60 10 16711680 0");
+        // The opaque pixel alone is written straight; the transparent one is blitted.
+        std::vector<std::string> pixels = Calls(run, "WritePixel");
+        EXPECT_EQ(pixels, lines ? std::vector<std::string>{"WritePixel 300 5 16744448 0"} : std::vector<std::string>{});
+        EXPECT_EQ(Contains(run.log, "BltBitMap 300 5 300 5 1 1 "), lines == 0);
+        EXPECT_TRUE(Contains(run.log, "BltBitMap 301 5 301 5 1 1 "));
+
+        Png png = ReadPng(run.pngDir + "/display1.png");
+        ASSERT_EQ(png.width, 320);
+        ASSERT_EQ(png.height, 240);
+        auto at = [&](int x, int y) { return png.argb[(size_t)y * 320 + x]; };
+        auto count = [&](uint32_t colour) {
+            size_t n = 0;
+            for (uint32_t c : png.argb) n += c == colour;
+            return n;
+        };
+        // Exactly the pixels of the direct lines, ends included.
+        EXPECT_EQ(count(0xFF00FF00u), 51u);
+        EXPECT_EQ(count(0xFFFFFF00u), 41u);
+        EXPECT_EQ(count(0xFF00FFFFu), 40u);
+        for (int x = 0; x < 320; x++) EXPECT_EQ(at(x, 200), 0xFFFFFFFFu) << x;
+        for (int i = 0; i <= 40; i++) EXPECT_EQ(at(100 + i, 100 + i), 0xFFFFFF00u) << i;
+        EXPECT_EQ(at(9, 10), background);
+        EXPECT_EQ(at(10, 10), 0xFFFF0000u);
+        EXPECT_EQ(at(60, 10), 0xFFFF0000u);
+        EXPECT_EQ(at(61, 10), background);
+        EXPECT_EQ(at(159, 60), background);
+        EXPECT_EQ(at(160, 60), 0xFF00FFFFu);
+        EXPECT_EQ(at(199, 60), 0xFF00FFFFu);
+        EXPECT_EQ(at(200, 60), background);
+        // The image-path lines arrived as well.
+        EXPECT_EQ(at(35, 150), 0xFF0000FFu);
+        EXPECT_EQ(at(100, 150), 0xFF0000FFu);
+        EXPECT_NE(at(35, 170), background);
+        EXPECT_NE(at(35, 170), 0xFFFFFFFFu);
+        EXPECT_NE(at(35, 225), background);
+        for (int x = 200; x <= 250; x++) EXPECT_EQ(at(x, 50), 0xFFFF00FFu) << x;
+        EXPECT_EQ(at(300, 5), 0xFFFF8000u);
+        EXPECT_NE(at(301, 5), background);
+        EXPECT_NE(at(301, 5), 0xFFFFFFFFu);
+        EXPECT_EQ(at(0, 0), background);
+    }
+}
+
 // Without a declared display, display 1 is 640x480, centred on the first monitor (its
 // frame 4 + 4 by 24 + 4), titled "Lumivarra" and active.
 TEST(DisplaysExe, WithoutADeclaredDisplayDisplayOneHasTheDefaults)
