@@ -609,9 +609,9 @@ static int CmdCopyBrush(lvState *L)
     }
     if (s->hardware && hasHardware && !hardware) return ERR_WRONGUSAGE;
     void *display = nullptr;
+    lvObjectId resolved = {0, nullptr};
     if (s->hardware || hardware) {
         hardware = 1;
-        lvObjectId resolved;
         if (int code = ResolveHardwareBrushDisplay(hasDisplay ? displayOption : s->displayId, &display, &resolved))
             return code;
     }
@@ -620,6 +620,8 @@ static int CmdCopyBrush(lvState *L)
     // The release may have freed the source when it was found by handle: look it up again.
     if (int code = FindBrushById(L, sourceId, &s, BRUSH_HARDWARE)) return code;
     if (int code = CopyBrushForLayer(L, &id, hardware, smooth, display, s)) return code;
+    lvBrush *made;
+    if (hardware && !FindBrushById(L, id, &made, BRUSH_HARDWARE) && made->hardware) made->displayId = resolved;
     return FinishNewObject(L, id);
 }
 

@@ -1,8 +1,9 @@
-// images_brush_commands_oom_test.cpp - every brush command that changes a brush, called
-// from an assembled chunk with the allocator failing at each allocation in turn: until the
-// command succeeds it fails with an error and leaves the brush exactly as it was (size,
-// depth, transparent colour, planes, pixels and pens). Under ASan the same loop shows that
-// nothing made before the failure is leaked.
+// images_brush_commands_oom_test.cpp - brush commands called from assembled chunks. Every
+// command that changes a brush runs with the allocator failing at each allocation in turn:
+// until the command succeeds it fails with an error and leaves the brush exactly as it was
+// (size, depth, transparent colour, planes, pixels and pens); under ASan the same loop shows
+// that nothing made before the failure is leaked. CopyBrush of a hardware brush, on a fake
+// adapter that makes video bitmaps.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,11 +14,12 @@
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
+#include "tests/raster/raster_fakes.h"
 #include "tests/runtime/rtcmds_util.h"
 
 namespace {
 
-class BrushCommandsOom : public RtCmdsTest {
+class BrushCommandChunks : public RtCmdsTest {
 protected:
     void SetUp() override
     {
@@ -110,7 +112,7 @@ protected:
     }
 };
 
-TEST_F(BrushCommandsOom, FailedAllocationsLeaveTheBrushAsItWas)
+TEST_F(BrushCommandChunks, FailedAllocationsLeaveTheBrushAsItWas)
 {
     uint32_t pens[256] = {0xFF0000, 0x0000FF};
     lvObjectId paletteId = {20, nullptr};
@@ -205,6 +207,46 @@ TEST_F(BrushCommandsOom, FailedAllocationsLeaveTheBrushAsItWas)
             EXPECT_TRUE(Take(b) == before);
         }
     }
+}
+
+int ResolveFakeDisplay(lvObjectId, void **display, lvObjectId *id)
+{
+    static int window;
+    *display = &window;
+    *id = {1, nullptr};
+    return 0;
+}
+
+// A copy of a hardware brush is hardware: asking for a plain copy is refused, and a copy
+// onto its own number too.
+TEST_F(BrushCommandChunks, HardwareCopiesStayHardware)
+{
+    FakeAdapter fake(ADAPTER_VIDEOBITMAPS);
+    fake.Install();
+    SetHardwareDisplayResolver(ResolveFakeDisplay);
+    lvBrushRequest q = {};
+    q.width = 4, q.height = 3, q.colour = 0x102030, q.hardware = 1;
+    q.transparentColour = -1;
+    q.callbackRef = q.userDataRef = -1;
+    lvObjectId id = {1, nullptr};
+    ASSERT_EQ(AllocBrushBitmaps(L, &id, &q), 0);
+    Global("plain", {}, {{"hardware", 0}});
+    Global("hard", {}, {{"hardware", 1}});
+    EXPECT_EQ(Call("copybrush", {"1", "2", "@plain"}), ERR_WRONGUSAGE);
+    EXPECT_EQ(Call("copybrush", {"1", "1"}), ERR_WRONGUSAGE);
+    lvBrush *b = nullptr;
+    EXPECT_EQ(FindBrushById(L, {2, nullptr}, &b, BRUSH_HARDWARE), ERR_FINDBRUSH) << "nothing was made";
+    ASSERT_EQ(Call("copybrush", {"1", "2"}), 0);
+    ASSERT_EQ(FindBrushById(L, {2, nullptr}, &b, BRUSH_HARDWARE), 0);
+    EXPECT_EQ(b->hardware, 1) << "a video bitmap the lookups and the display's reopen must know of";
+    EXPECT_EQ(b->bitmap->video, 1);
+    EXPECT_EQ(b->displayId.number, 1);
+    EXPECT_EQ(b->width, 4);
+    EXPECT_EQ(FindBrushById(L, {2, nullptr}, &b, 0), ERR_HWBRUSH);
+    ASSERT_EQ(Call("copybrush", {"1", "3", "@hard"}), 0);
+    FreeAllBrushes(L);
+    SetHardwareDisplayResolver(nullptr);
+    SetRasterDisplayAdapter(nullptr);
 }
 
 }  // namespace
