@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/lverrors.h"
+#include "images/lvbgpic.h"
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
@@ -26,10 +27,12 @@ protected:
         RtCmdsTest::SetUp();
         ASSERT_EQ(OpenPaletteLibrary(L), 0);
         ASSERT_EQ(OpenBrushLibrary(L), 0);
+        ASSERT_EQ(OpenBGPicLibrary(L), 0);
     }
     void TearDown() override
     {
         FailAllocMemoryAfter(-1);
+        CloseBGPicLibrary(L, 1);
         CloseBrushLibrary(L, 1);
         ClosePaletteLibrary(L, 1);
         FreeObjectTypes();
@@ -206,6 +209,56 @@ TEST_F(BrushCommandChunks, FailedAllocationsLeaveTheBrushAsItWas)
             ASSERT_EQ(FindBrushById(L, {1, nullptr}, &b, 0), 0);
             EXPECT_TRUE(Take(b) == before);
         }
+    }
+}
+
+// Commands that make a brush (or a BGPic) from another: until one succeeds, nothing is made
+// under the new number and the source is as it was.
+TEST_F(BrushCommandChunks, FailedAllocationsMakeNothing)
+{
+    Global("argb", {0xFFFF0000u, 0x800000FFu, 0x00000000u, 0xFF00FF00u});
+    Global("pens", {0, 3, 1, 2});
+    struct Row {
+        Kind kind;
+        const char *command;
+        std::vector<std::string> operands;
+        int made;  // the type of what is made: 3 brush, 1 BGPic
+    };
+    const std::vector<Row> rows = {
+        {ALPHA, "copybrush", {"1", "9"}, 3},
+        {PENS, "converttobrush", {"3", "1", "9"}, 3},
+        {MASKED, "getbrushlink", {"9", "3", "1"}, 3},
+        {ALPHA, "createshadowbrush", {"9", "1", "0", "4"}, 3},
+        {MASKED, "createborderbrush", {"9", "1", "16777215", "3"}, 3},
+        {RGB, "rgbarraytobrush", {"9", "@argb", "2", "2", "30"}, 3},
+        {RGB, "rgbarraytobrush", {"9", "@argb", "2", "2", "28"}, 3},
+        {RGB, "penarraytobrush", {"9", "@pens", "2", "2"}, 3},
+        {PENS, "brushtobgpic", {"1", "9"}, 1},
+        {ALPHA, "brushtobgpic", {"1", "9"}, 1},
+    };
+    for (const Row &row : rows) {
+        for (int allowed = 0;; allowed++) {
+            SCOPED_TRACE(std::string(row.command) + " on kind " + std::to_string(row.kind) + " after " +
+                         std::to_string(allowed));
+            ASSERT_LT(allowed, 400);
+            lvBrush *b = Make(row.kind);
+            const Snapshot before = Take(b);
+            FailAllocMemoryAfter(allowed);
+            int code = Call(row.command, row.operands);
+            FailAllocMemoryAfter(-1);
+            if (code == 0) break;
+            ASSERT_TRUE(code == ERR_MEM || code == ERR_BITMAP || code == ERR_ALLOCALPHA || code == ERR_ALLOCMASK ||
+                        code == ERR_ALLOCCHUNKY || code == ERR_LOCKBMAP)
+                << code;
+            ASSERT_EQ(FindBrushById(L, {1, nullptr}, &b, 0), 0);
+            EXPECT_TRUE(Take(b) == before);
+            lvBrush *made = nullptr;
+            lvBGPic *bgpic = nullptr;
+            if (row.made == 3) EXPECT_EQ(FindBrushById(L, {9, nullptr}, &made, 0), ERR_FINDBRUSH);
+            else EXPECT_EQ(FindBGPicById({9, nullptr}, &bgpic, 0), ERR_FINDBGPIC);
+        }
+        ReleaseBrushRecord(L, {9, nullptr}, 0);
+        FreeAllBGPics();
     }
 }
 
