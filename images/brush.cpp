@@ -248,6 +248,15 @@ int CopyBrushForLayer(lvState *L, lvObjectId *id, int hardware, int smoothScale,
     }
     r->header.userData = userData;
     r->loader = s->loader;
+    r->smoothScale = smoothScale;
+    // A copy made as a video bitmap is a hardware brush of that display: lookups must treat it
+    // as one, and the display must save its pixels when it closes for a reopen.
+    if (hardware && copy.rgb && copy.rgb->video) {
+        r->hardware = 1;
+        r->display = display;
+        r->hardwareTransparency = s->hardware ? s->hardwareTransparency : (s->mask ? 1 : 0) | (s->alpha ? 2 : 0);
+        if (display == s->display) r->displayId = s->displayId;
+    }
     if (r->imageSource) RetainImageSource(r->imageSource);
     return 0;
 }

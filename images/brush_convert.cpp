@@ -17,6 +17,8 @@
 #include "raster/lvimage.h"
 #include "images/lveffects.h"
 #include "raster/lvplanes.h"
+#include "raster/lvraster.h"
+#include "runtime/errors.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ struct lvSourcePicture {
     void *loader;
     lvImageSource *imageSource;  // only with "vector"
     int transformed;
+    const char *formatName = nullptr;  // BGPicToBrush only
 };
 
 int BrushSource(lvState *L, lvObjectId id, int, int vector, lvSourcePicture *p)
@@ -42,23 +45,130 @@ int BrushSource(lvState *L, lvObjectId id, int, int vector, lvSourcePicture *p)
     return 0;
 }
 
-int BGPicSource(lvState *, lvObjectId id, int, int, lvSourcePicture *p)
+// vector 2 is BGPicToBrush: a vector BGPic at its base size keeps its image source. The
+// conversion commands always copy the scaled bitmaps.
+int BGPicSource(lvState *, lvObjectId id, int, int vector, lvSourcePicture *p)
 {
     lvBGPic *g;
     if (int code = FindBGPicById(id, &g, 0)) return code;
     *p = {{g->scaled.bitmap, g->scaled.mask, g->scaled.alpha, g->scaled.penBitmap, nullptr}, g->scaledWidth,
           g->scaledHeight, g->depth, g->transparentColour, g->palette, (const lvCycleRange *)g->cycleTable,
           g->cycleCount, g->loader, nullptr, 0};
+    if (vector == 2) {
+        p->formatName = g->formatName;
+        if (g->type == 1 && g->imageSource) p->imageSource = (lvImageSource *)g->imageSource;
+    }
     return 0;
 }
 
+// ---- Objects of other subsystems ----
+
+struct lvPictureSourceSlot {
+    int type;
+    lvObjectPictureSource source;
+    int installed;
+};
+lvPictureSourceSlot PictureSources[] = {{4, {}, 0}, {8, {}, 0}, {22, {}, 0}};
+
+lvPictureSourceSlot *PictureSlot(int type)
+{
+    for (lvPictureSourceSlot &slot : PictureSources)
+        if (slot.type == type) return &slot;
+    return nullptr;
+}
+
+// The lookup error of a type whose owner has installed nothing: no such object exists.
+int MissingSourceError(int type, lvObjectId id)
+{
+    if (type == 22) return ERR_NOLAYERS;
+    if (id.handle) return ERR_FINDARRAY;
+    SetErrorNumberArg(id.number);
+    return type == 4 ? ERR_FINDANIM : ERR_FINDTEXTOBJECT;
+}
+
+}  // namespace
+
+void SetObjectPictureSource(int type, const lvObjectPictureSource *source)
+{
+    lvPictureSourceSlot *slot = PictureSlot(type);
+    if (!slot) return;
+    slot->source = source ? *source : lvObjectPictureSource{};
+    slot->installed = source != nullptr;
+}
+
+const lvObjectPictureSource *GetObjectPictureSource(int type)
+{
+    lvPictureSourceSlot *slot = PictureSlot(type);
+    return slot && slot->installed ? &slot->source : nullptr;
+}
+
+int FindObjectPicture(lvState *L, int type, lvObjectId id, int frame, int flags, lvObjectPicture *out)
+{
+    *out = {};
+    out->transparent = -1;
+    if (type == 22) {
+        // Layers belong to the current display's picture.
+        lvBlitDisplay *display = RasterState.currentDisplay;
+        if (!display || !display->layers) return ERR_NOLAYERS;
+    }
+    const lvObjectPictureSource *source = GetObjectPictureSource(type);
+    if (!source || !source->Find || !source->Picture) return MissingSourceError(type, id);
+    int frames = 0;
+    if (int code = source->Find(source->context, L, id, (flags & PICTURE_CLAIM) != 0, &frames)) return code;
+    if (frames > 0 && (frame < 1 || frame > frames)) return ERR_ANIMFRAME;
+    if (int code = source->Picture(source->context, L, id, frames > 0 ? frame : 1, flags, out)) {
+        ReleaseObjectPicture(type, out);
+        return code;
+    }
+    return 0;
+}
+
+void ReleaseObjectPicture(int type, lvObjectPicture *picture)
+{
+    const lvObjectPictureSource *source = GetObjectPictureSource(type);
+    if (source && source->Release) source->Release(source->context, picture);
+    *picture = {};
+}
+
+namespace {
+
+// An anim frame, a text object or a layer: a copy of the picture the owner lends (given
+// back after the copy). A layer whose picture has a mask reads 0x123456 as its transparent
+// colour; the copy's mask is what keeps it transparent.
+struct lvLentPicture {
+    int type = 0;
+    lvObjectPicture picture = {};
+    bool taken = false;
+    ~lvLentPicture()
+    {
+        if (taken) ReleaseObjectPicture(type, &picture);
+    }
+};
+
+int LentSource(lvState *L, int type, lvObjectId id, int frame, int vector, lvLentPicture *lent, lvSourcePicture *p)
+{
+    lent->type = type;
+    if (int code = FindObjectPicture(L, type, id, frame, vector ? PICTURE_VECTOR : 0, &lent->picture)) return code;
+    lent->taken = true;
+    const lvObjectPicture &o = lent->picture;
+    *p = {{o.rgb, o.mask, o.alpha, o.pens, nullptr}, o.width, o.height, o.depth, o.transparent, o.palette,
+          nullptr, 0, o.loader, vector ? o.imageSource : nullptr, vector ? o.transformed : 0};
+    if (type == 22 && o.mask) p->transparentColour = 0x123456;
+    return 0;
+}
+
+// The types a brush is made from; the lent types' pictures come from their owners.
 struct lvBrushSourceRow {
     int type;
     int (*picture)(lvState *L, lvObjectId id, int frame, int vector, lvSourcePicture *p);
+    int lent;
 };
 const lvBrushSourceRow SourceRows[] = {
-    {LV_TYPE_BGPIC, BGPicSource},
-    {LV_TYPE_BRUSH, BrushSource},
+    {LV_TYPE_BGPIC, BGPicSource, 0},
+    {LV_TYPE_BRUSH, BrushSource, 0},
+    {4, nullptr, 1},   // ANIM
+    {8, nullptr, 1},   // TEXTOBJECT
+    {22, nullptr, 1},  // LAYER
 };
 
 // Copies of the planes, the palette and the cycle table; all or nothing.
@@ -73,11 +183,11 @@ struct lvPictureCopy {
         FreeMemory(cycleTable);
     }
     int Make(const lvPictureSet &source, int width, int height, const uint32_t *pens, const lvCycleRange *cycle,
-             int cycleCount)
+             int cycleCount, int x = 0, int y = 0)
     {
         lvPictureSet s = source;
         s.palette = nullptr;
-        if (int code = DuplicateImage(&s, 0, 0, width, height, 0, 0, nullptr, &set)) return code;
+        if (int code = DuplicateImage(&s, x, y, width, height, 0, 0, nullptr, &set)) return code;
         if (pens) {
             if (!(palette = (uint32_t *)AllocMemory(1024, 0))) return ERR_MEM;
             std::memcpy(palette, pens, 1024);
@@ -102,9 +212,16 @@ int ConvertObjectToBrush(lvState *L, int type, lvObjectId source, lvObjectId *id
     if (id->number && !id->handle)
         if (int code = ReleaseBrushRecord(L, *id, 0)) return code;
     lvSourcePicture p;
-    if (int code = row->picture(L, source, frame, vector, &p)) return code;
+    lvLentPicture lent;
+    if (row->lent) {
+        if (int code = LentSource(L, type, source, frame, vector, &lent, &p)) return code;
+    } else if (int code = row->picture(L, source, frame, vector, &p)) {
+        return code;
+    }
     lvPictureCopy copy;
-    if (int code = copy.Make(p.set, p.width, p.height, p.palette, p.cycleTable, p.cycleCount)) return code;
+    if (int code = copy.Make(p.set, p.width, p.height, p.palette, p.cycleTable, p.cycleCount, lent.picture.x,
+                             lent.picture.y))
+        return code;
     int depth = p.depth, transparent = p.transparentColour;
     // An alpha channel alone gets a bitmap of the colour the source gave as transparent.
     if (!copy.set.rgb && !copy.set.chunky && copy.set.alpha) {
@@ -116,8 +233,8 @@ int ConvertObjectToBrush(lvState *L, int type, lvObjectId source, lvObjectId *id
     lvBrush *made;
     int code = NewBrushRecord(id, imageSource ? 1 : 0, p.width, p.height, p.width, p.transformed, imageSource,
                               copy.set.rgb, transparent, copy.set.mask, copy.set.alpha, copy.set.chunky, depth,
-                              copy.palette, nullptr, copy.cycleTable, copy.cycleTable ? p.cycleCount : 0, nullptr,
-                              &made);
+                              copy.palette, nullptr, copy.cycleTable, copy.cycleTable ? p.cycleCount : 0,
+                              p.formatName, &made);
     if (code) {
         if (imageSource) ReleaseImageSource(imageSource);
         return code;
@@ -125,6 +242,14 @@ int ConvertObjectToBrush(lvState *L, int type, lvObjectId source, lvObjectId *id
     copy.Release();
     made->loader = p.loader;
     return 0;
+}
+
+int BGPicToBrushRecord(lvState *L, lvObjectId source, lvObjectId *id)
+{
+    lvBGPic *g;
+    if (int code = FindBGPicById(source, &g, 0)) return code;
+    if (g->type == 1 && (g->scaledWidth != g->baseWidth || g->scaledHeight != g->baseHeight)) return ERR_TFVBGPICBRUSH;
+    return ConvertObjectToBrush(L, LV_TYPE_BGPIC, source, id, 1, 2);
 }
 
 int BrushToBGPicRecord(lvState *L, lvObjectId brushId, lvObjectId *id)

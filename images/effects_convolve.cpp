@@ -326,6 +326,24 @@ double *MakeSquareKernel(int kind, int width, double sigma) {
     return k;
 }
 
+// The picture and the plane as one change. A pass fails only before it writes anything, so
+// the plane is convolved into a copy first, the picture in place, and the copy goes back
+// into the plane once both passes have succeeded: a failure leaves both as they were.
+template <class Pass> int RunBothPasses(const lvConvolveJob *job, bool colour, bool plane, Pass pass) {
+    if (!colour || !plane) return colour ? pass(job, 3) : plane ? pass(job, 1) : 0;
+    size_t bytes = static_cast<size_t>(job->height) * static_cast<size_t>(job->planeRowBytes);
+    auto *copy = static_cast<uint8_t *>(AllocMemory(bytes, 0));
+    if (!copy) return ERR_MEM;
+    std::memcpy(copy, job->plane, bytes);
+    lvConvolveJob onCopy = *job;
+    onCopy.plane = copy;
+    int rc = pass(&onCopy, 1);
+    if (!rc) rc = pass(job, 3);
+    if (!rc) std::memcpy(job->plane, copy, bytes);
+    FreeMemory(copy);
+    return rc;
+}
+
 int RunConvolution(const lvConvolveJob *job) {
     if (job->width <= 0 || job->height <= 0) return 0;
     bool colour = job->pixels && job->bytesPerPixel == 4;
@@ -336,9 +354,8 @@ int RunConvolution(const lvConvolveJob *job) {
         if (w < 0) return ERR_MEM;
         double *k = MakeBlurKernel(w, job->sigma);
         if (!k) return ERR_MEM;
-        int rc = 0;
-        if (colour) rc = BlurPass(job, k, w, 3);
-        if (!rc && plane) rc = BlurPass(job, k, w, 1);
+        int rc = RunBothPasses(job, colour, plane,
+                               [&](const lvConvolveJob *j, int lanes) { return BlurPass(j, k, w, lanes); });
         FreeMemory(k);
         return rc;
     }
@@ -349,9 +366,8 @@ int RunConvolution(const lvConvolveJob *job) {
     if (w % 2 == 0 || w > job->width || w > job->height) return 0;
     double *k = MakeSquareKernel(job->kind, w, job->sigma);
     if (!k) return ERR_MEM;
-    int rc = 0;
-    if (colour) rc = SquarePass(job, k, w, 3);
-    if (!rc && plane) rc = SquarePass(job, k, w, 1);
+    int rc = RunBothPasses(job, colour, plane,
+                           [&](const lvConvolveJob *j, int lanes) { return SquarePass(j, k, w, lanes); });
     FreeMemory(k);
     return rc;
 }

@@ -434,13 +434,10 @@ static int CmdBGPicToBrush(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
     lvObjectId source = GetObjectIdArg(L, 1);
-    lvBGPic *g;
-    if (int code = FindBGPicById(source, &g, 0)) return code;
-    if (g->type == 1 && (g->scaledWidth != g->baseWidth || g->scaledHeight != g->baseHeight)) return ERR_TFVBGPICBRUSH;
     int isNil = 0;
     int number = GetIntArgOrNil(L, 2, &isNil);
     lvObjectId id = {isNil ? 0 : number, nullptr};
-    if (int code = ConvertObjectToBrush(L, LV_TYPE_BGPIC, source, &id, 1, 0)) return code;
+    if (int code = BGPicToBrushRecord(L, source, &id)) return code;
     return FinishNewObject(L, id);
 }
 

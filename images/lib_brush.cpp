@@ -19,6 +19,8 @@
 #include "raster/lvgradient_args.h"
 #include "raster/lvimage.h"
 #include "raster/lvinit.h"
+#include "raster/lvneighbours.h"
+#include "raster/lvraster.h"
 #include "raster/lvquantize.h"
 #include "raster/lvrect.h"
 #include "raster/lvplanes.h"
@@ -607,9 +609,9 @@ static int CmdCopyBrush(lvState *L)
     }
     if (s->hardware && hasHardware && !hardware) return ERR_WRONGUSAGE;
     void *display = nullptr;
+    lvObjectId resolved = {0, nullptr};
     if (s->hardware || hardware) {
         hardware = 1;
-        lvObjectId resolved;
         if (int code = ResolveHardwareBrushDisplay(hasDisplay ? displayOption : s->displayId, &display, &resolved))
             return code;
     }
@@ -618,6 +620,8 @@ static int CmdCopyBrush(lvState *L)
     // The release may have freed the source when it was found by handle: look it up again.
     if (int code = FindBrushById(L, sourceId, &s, BRUSH_HARDWARE)) return code;
     if (int code = CopyBrushForLayer(L, &id, hardware, smooth, display, s)) return code;
+    lvBrush *made;
+    if (hardware && !FindBrushById(L, id, &made, BRUSH_HARDWARE) && made->hardware) made->displayId = resolved;
     return FinishNewObject(L, id);
 }
 
@@ -1326,9 +1330,27 @@ static int CmdFloodFill(lvState *L)
 // The types whose owners are not built yet.
 static int PendingSourceType(int type)
 {
-    if (type == 22) return ERR_NOLAYERS;
     if (type == 49 && !HavePathBrushMaker()) return ERR_UNIMPLCMD;
-    if (type == 4 || type == 8 || type == 32 || type == 59) return ERR_UNIMPLCMD;
+    if (type == 32 || type == 59) return ERR_UNIMPLCMD;
+    return 0;
+}
+
+// The source argument; a layer is named by its position in the current BGPic or by its name.
+static int SourceArg(lvState *L, int index, int type, lvObjectId *source)
+{
+    if (type == 22 && GetValueType(L, index) == LV_TSTRING) {
+        lvBlitDisplay *display = RasterState.currentDisplay;
+        if (!display || !display->layers) return ERR_NOLAYERS;
+        const lvLayerServices &layers = NeighbourServices.layers;
+        int position = layers.FindLayerByName ? layers.FindLayerByName(layers.context, ValueToString(L, index)) : -1;
+        if (position < 0) {
+            SetErrorStringArg(ValueToString(L, index));
+            return ERR_FINDLAYER;
+        }
+        *source = {position, nullptr};
+        return 0;
+    }
+    *source = GetObjectIdArg(L, index);
     return 0;
 }
 
@@ -1354,7 +1376,9 @@ static int CmdConvertToBrush(lvState *L)
     } else if (HasArg(L, 4)) {
         frame = IntArg(L, 4);
     }
-    return ConvertCommand(L, type, GetObjectIdArg(L, 2), 3, frame, vector);
+    lvObjectId source;
+    if (int code = SourceArg(L, 2, type, &source)) return code;
+    return ConvertCommand(L, type, source, 3, frame, vector);
 }
 
 static int CmdGetBrushLink(lvState *L)
@@ -1364,7 +1388,9 @@ static int CmdGetBrushLink(lvState *L)
     if (int code = PendingSourceType(type)) return code;
     if (type == 49) return PathBrushCommand(L, 3, 1);
     int frame = HasArg(L, 4) ? IntArg(L, 4) : 1;
-    return ConvertCommand(L, type, GetObjectIdArg(L, 3), 1, frame, 0);
+    lvObjectId source;
+    if (int code = SourceArg(L, 3, type, &source)) return code;
+    return ConvertCommand(L, type, source, 1, frame, 0);
 }
 
 static int ShadowOrBorder(lvState *L, int shadow)

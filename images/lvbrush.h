@@ -155,10 +155,54 @@ int FloodFillBrush(lvBrush *brush, int x, int y, int64_t border, uint32_t fill, 
 int MaskFromColourKey(lvBrush *brush, uint32_t colour, lvBitMapHandle **mask);
 int GetBrushEffectImage(lvBrush *brush, lvBitMapHandle **image, int *width, int *height);
 
-// Conversions (brush_convert.cpp). A brush from the picture of a BGPic (1) or brush (3):
-// frame from 1 for the framed types; vector keeps a re-renderable source's image source.
+// ---- Pictures of objects other subsystems own (brush_convert.cpp) --------------------------
+// Anims (4), text objects (8) and layers (22) lend their pictures to the conversions and to
+// the palette operations through a source their owner installs. Without one an anim or a
+// text object is not found and a layer needs layers on.
+struct lvObjectPicture {
+    lvBitMapHandle *rgb, *mask, *alpha, *pens;  // the owner's planes, or planes made for this call
+    uint32_t *palette;                          // 256 pens, or null
+    int width, height;                          // the picture
+    int x, y;                                   // where it starts in the planes (parts of a picture)
+    int depth, transparent;                     // transparent colour or pen, -1 none
+    // What a palette operation changes: the owner's depth and transparent pen (null: it has none).
+    int *depthField, *transparentField;
+    lvImageSource *imageSource;                 // asked with vector: a re-renderable source, or null
+    int transformed;
+    void *loader;
+    void *ownerData;                            // for the owner's Release
+};
+enum : int { PICTURE_VECTOR = 1, PICTURE_CLAIM = 2 };
+struct lvObjectPictureSource {
+    void *context;
+    // 0 and the frame count (0: the object has no frames), or the lookup error. claim: the
+    // object is about to change (layers showing it keep their copy, locked objects refuse).
+    int (*Find)(void *context, lvState *L, lvObjectId id, int claim, int *frameCount);
+    // The picture of frame (from 1, checked against the count; ignored without frames).
+    int (*Picture)(void *context, lvState *L, lvObjectId id, int frame, int flags, lvObjectPicture *out);
+    // Gives back what Picture made for the call (null: it lends its own planes).
+    void (*Release)(void *context, lvObjectPicture *picture);
+    // After a palette operation changed the pixels (1) or only the pens (0). Null: nothing shows it.
+    void (*Changed)(void *context, lvState *L, lvObjectId id, int frame, int pixels);
+};
+// Null removes the type's source. Types other than 4, 8 and 22 are ignored.
+void SetObjectPictureSource(int type, const lvObjectPictureSource *source);
+// The installed source, or null.
+const lvObjectPictureSource *GetObjectPictureSource(int type);
+// The source's object and frame: its lookup error, the default lookup error without a source,
+// ERR_NOLAYERS for a layer while the current display has none, ERR_ANIMFRAME for a frame
+// outside the object's frames.
+int FindObjectPicture(lvState *L, int type, lvObjectId id, int frame, int flags, lvObjectPicture *out);
+void ReleaseObjectPicture(int type, lvObjectPicture *picture);
+
+// Conversions (brush_convert.cpp). A brush from the picture of a BGPic (1), brush (3),
+// anim frame (4), text object (8) or layer (22, its position in the current BGPic): frame
+// from 1 for the framed types; vector keeps a re-renderable source's image source.
 // *id {0, null} gets a handle; a number in use is released. 0 or an error.
 int ConvertObjectToBrush(lvState *L, int type, lvObjectId source, lvObjectId *id, int frame, int vector);
+// BGPicToBrush: a transformed vector BGPic is refused (ERR_TFVBGPICBRUSH); an unscaled one
+// keeps its image source, and the brush takes the BGPic's format name.
+int BGPicToBrushRecord(lvState *L, lvObjectId source, lvObjectId *id);
 // CreateShadowBrush (shadow 1) and CreateBorderBrush (0): the source's silhouette grown
 // by size and softened, in the colour (its alpha byte the transparency).
 int MakeShadowOrBorderBrush(lvState *L, int shadow, lvObjectId source, lvObjectId *id, uint32_t colour, double size,

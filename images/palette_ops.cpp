@@ -127,6 +127,8 @@ const lvPaletteTargetRow TargetRows[] = {
     {LV_TYPE_BGPIC, ResolveBGPicView},
     {LV_TYPE_BRUSH, ResolveBrushView},
     {21, ResolveDisplayView},  // DISPLAY
+    {4, nullptr},              // ANIM: lent by its owner
+    {22, nullptr},             // LAYER: lent by its owner
 };
 
 struct PenPlane {
@@ -308,6 +310,32 @@ int RunOperation(lvPaletteOpRequest *r, lvPaletteView *v)
     }
 }
 
+// An anim frame or a layer: the picture its owner lends, with the owner's own pens, pen
+// plane, depth and transparent pen; neither has a cycle table. The owner shows the change.
+int LentPaletteOperation(lvPaletteOpRequest *r, int claim)
+{
+    int frame = Option(r, "frame", 1);
+    lvObjectPicture picture;
+    if (int code = FindObjectPicture(r->state, r->type, r->id, frame, claim ? PICTURE_CLAIM : 0, &picture))
+        return code;
+    struct Lent {
+        int type;
+        lvObjectPicture *picture;
+        ~Lent() { ReleaseObjectPicture(type, picture); }
+    } lent = {r->type, &picture};
+    if (!picture.palette || !picture.depthField) return ERR_NEEDPALETTEIMAGE;
+    lvPaletteView v = {picture.width, picture.height, picture.depthField, picture.palette, picture.pens,
+                       picture.transparentField, nullptr, nullptr, nullptr};
+    if (int code = RunOperation(r, &v)) return code;
+    int op = r->operation;
+    bool pixels = op == 4 || op == 6 || (op == 2 && Option(r, "remap", 0));
+    bool pens = op == 0 || op == 5 || op == 2;
+    const lvObjectPictureSource *source = GetObjectPictureSource(r->type);
+    if ((pixels || pens) && source && source->Changed)
+        source->Changed(source->context, r->state, r->id, frame, pixels ? 1 : 0);
+    return 0;
+}
+
 }  // namespace
 
 int ImagePaletteOperation(lvPaletteOpRequest *r)
@@ -316,6 +344,7 @@ int ImagePaletteOperation(lvPaletteOpRequest *r)
     int claim = op == 0 || op == 2 || op == 4 || op == 5 || op == 6;
     for (const lvPaletteTargetRow &row : TargetRows) {
         if (row.type != r->type) continue;
+        if (!row.resolve) return LentPaletteOperation(r, claim);
         lvPaletteView v;
         if (int code = row.resolve(r, claim, &v)) return code;
         int code = RunOperation(r, &v);

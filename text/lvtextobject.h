@@ -47,3 +47,6 @@ int RotateTextObject(lvFontManager *fm, lvTextObject *object, double angle, int 
 int TransformTextObject(lvFontManager *fm, lvTextObject *object, double sx, double rx, double ry, double sy,
                         int smooth);
 
+
+// Lends text objects' pictures to the brush conversions (false takes them back).
+void InstallTextObjectPictures(bool install);

@@ -45,12 +45,14 @@ int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refO
         CloseTextEngine();
         return ERR_MEM;
     }
+    InstallTextObjectPictures(true);
     return 0;
 }
 
 void CloseTextEngine()
 {
     if (!TextLibrary.open) return;
+    InstallTextObjectPictures(false);
     while (lvObjectHeader *h = TextLibrary.fontObjects) {
         TextLibrary.fontObjects = h->next;
         FreeFontObject(h);

@@ -47,3 +47,8 @@ lv_add_test(images_draw_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_dra
 add_dependencies(images_draw_applet_test lumivarra lvasm lvlink)
 lv_add_test(images_line_geometry_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_line_geometry_test.cpp
   LIBS lv_images LABELS images)
+lv_add_test(images_brush_convert_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_convert_test.cpp
+  LIBS lv_images LABELS images)
+lv_add_test(images_brush_commands_oom_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_commands_oom_test.cpp ${CMAKE_SOURCE_DIR}/tests/runtime/rtcmds_util.cpp
+  LIBS lv_images lv_raster_fakes lv_runtime lv_vm lv_asm LABELS images)

@@ -216,6 +216,14 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
     words("back2px", 51, 8);
     s.Case("link", "getbrushlink", {52, BRUSH, 9});
     words("linkpx", 52, 2);
+    // A text object's picture, and layers named by name while layers are off.
+    s.Case("mktext", "createtextobject", {1, Str("Hi")});
+    s.Case("convtext", "converttobrush", {8, 1, 93});
+    s.Case("convtextw", "getattribute", {BRUSH, 93, 0});
+    s.Case("textw", "getattribute", {8, 1, 0});
+    s.Case("convtextalpha", "getattribute", {BRUSH, 93, 17});
+    s.Case("convtextnone", "converttobrush", {8, 2, 94});
+    s.Case("convlayername", "converttobrush", {22, Str("sky"), 95});
 
     int exitCode = -1;
     std::string all;
@@ -344,7 +352,11 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
         {"reducenone", "1055 Nil"},
         {"keypal", "1645 Nil"},
         {"raster0", "1055 Nil"},
-        {"convanim", "1001 Nil"},
+        {"convanim", "1176 Nil"},
+        {"convtext", "0 Nil"},
+        {"convtextalpha", "0 1"},
+        {"convtextnone", "1175 Nil"},
+        {"convlayername", "1078 Nil"},
         {"convself", "1055 Nil"},
         {"conv", "0 Nil"},
         {"convflip", "0 Nil"},
@@ -397,6 +409,8 @@ TEST(BrushEditApplet, GeometryTransparencyPixelsAndTables)
         {"removedpx", "0 4279383126 0"},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+    EXPECT_EQ(lines["convtextw"], lines["textw"]);
+    EXPECT_NE(lines["textw"], "0 0");
 }
 
 }  // namespace

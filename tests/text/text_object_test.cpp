@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "images/lvbrush.h"
 #include "runtime/objects.h"
 #include "text/lvtextobject.h"
 
@@ -131,6 +132,45 @@ TEST_F(TextObjects, SingularTransformsAndSelfCopiesAreRefused)
     EXPECT_EQ(FindTextObjectById(lvObjectId{0, object}, &found), ERR_FINDARRAY);
     EXPECT_EQ(FindTextObjectById(lvObjectId{1, nullptr}, &found), 0);
     EXPECT_EQ(found, object);
+}
+
+// A brush made from a text object is a copy of its current image: colours and coverage
+// pixel for pixel, the text object's size, and independent of the object afterwards.
+TEST_F(TextObjects, ConvertedToABrushTheImageIsCopied)
+{
+    lvTextObject *object = Make(Vera(16), 1);
+    ASSERT_NE(object, nullptr);
+    lvObjectId id = {5, nullptr};
+    ASSERT_EQ(ConvertObjectToBrush(nullptr, LV_TYPE_TEXTOBJECT, {1, nullptr}, &id, 1, 0), 0);
+    lvBrush *b = nullptr;
+    ASSERT_EQ(FindBrushById(nullptr, id, &b, 0), 0);
+    EXPECT_EQ(b->width, object->image.width);
+    EXPECT_EQ(b->height, object->image.height);
+    EXPECT_EQ(b->depth, 32);
+    ASSERT_NE(b->alpha, nullptr);
+    int partial = 0;
+    for (int y = 0; y < b->height; y++)
+        for (int x = 0; x < b->width; x++) {
+            int64_t colour;
+            int alpha;
+            ReadBrushPixelValue(b, x, y, &colour, &alpha);
+            size_t at = (size_t)y * b->width + x;
+            EXPECT_EQ(alpha, object->image.alpha[at]) << x << "," << y;
+            if (alpha) {
+                EXPECT_EQ((uint32_t)colour, object->image.rgb[at] & 0xFFFFFFu) << x << "," << y;
+            }
+            partial += alpha > 0 && alpha < 255;
+        }
+    EXPECT_GT(partial, 0) << "anti-aliased edges keep their coverage";
+    lvObjectId other = {6, nullptr};
+    EXPECT_EQ(ConvertObjectToBrush(nullptr, LV_TYPE_TEXTOBJECT, {2, nullptr}, &other, 1, 0), ERR_FINDTEXTOBJECT);
+    ASSERT_EQ(FreeTextObjectById({1, nullptr}), 0);
+    EXPECT_EQ(FindBrushById(nullptr, {5, nullptr}, &b, 0), 0) << "the brush outlives the text object";
+    FreeAllBrushes(nullptr);
+    // Once the text library closes, text objects are no longer found.
+    CloseTextEngine();
+    EXPECT_EQ(ConvertObjectToBrush(nullptr, LV_TYPE_TEXTOBJECT, {1, nullptr}, &other, 1, 0), ERR_FINDTEXTOBJECT);
+    ASSERT_EQ(OpenTextEngine(nullptr, nullptr), 0);
 }
 
 }  // namespace
