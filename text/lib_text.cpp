@@ -27,6 +27,8 @@
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
 #include "images/lvbrush.h"
+#include "images/lvdraw.h"
+#include "raster/lvraster.h"
 #include "raster/lvbitmap.h"
 #include "runtime/encoding.h"
 #include "text/lvimagefont.h"
@@ -452,6 +454,10 @@ static void InitCommandOptions(lvState *L, lvTextOptions *o, int objectType)
     o->formatTagsOff = !GetTextLibrary()->formatTags;
     o->lookup = TagConstant;
     o->lookupContext = L;
+    // Pens take the place of colours when pen mode draws on a palette output.
+    lvDrawOutput out;
+    o->paletteMode = RasterState.paletteMode == PALETTEMODE_PEN && CaptureDrawOutput(nullptr, &out, 0) == 0 &&
+                     out.palette != nullptr;
 }
 
 // Numbers of the table field name from index 0 until the first missing one.

@@ -106,6 +106,10 @@ struct lvTextLayout {
     void Clear();
 };
 
+// The checks every request passes first, in order: 1255, 1585, 1055, and
+// 1625 for list mode with a font that lays text out itself. 0 or the code.
+int CheckTextRequest(lvFontManager *fm, lvFont *font, const lvTextOptions *options);
+
 // Validates the options and builds the runs (without alignment). 0, or
 // 1255, 1585, 1055, 1066, 1094, 1108, 1251, 1252, 1253, 1658, 1659, 1024, 1000.
 int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextLayout *layout);
@@ -119,6 +123,7 @@ void FormatBulletText(int counter, int type, char *out, size_t size, int encodin
 struct lvTextImage {
     std::vector<uint32_t> rgb;
     std::vector<uint8_t> alpha;
+    std::vector<uint8_t> pens;        // pen mode on a palette output: the pen of every set pixel, else empty
     int width, height;
     int leftExtension, topExtension;
     int xShift;                       // PRINT: the start x when all runs are on the first line
@@ -137,8 +142,16 @@ int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *options
 void StampBorderCoverage(int width, int height, const uint8_t *source, int sourceRowBytes, int radius,
                          uint32_t *accumulation, uint8_t *out, int outRowBytes);
 
-// The whole road for TEXTOUT, PRINT and text objects: layout and render.
+// The whole road for TEXTOUT, PRINT and text objects: layout and render. A
+// TEXTOUT or PRINT text that needs no runs (one plain or anti-aliased style
+// and colour, no tags, tabs or break hints, lines only at line feeds) skips
+// the run builder: the lines are drawn straight into the image, which is the
+// image the general road gives.
 int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image);
+// Whether LayoutText takes the road without runs for the request.
+bool TextNeedsNoRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *options);
+// The general road alone: runs, then their rendering.
+int LayoutTextGeneral(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image);
 
 // LayoutText under a matrix {sx, rx, ry, sy} (x' = sx x + ry y, y' = rx x +
 // sy y): a scale alone in a font that scales lays the text out again in the

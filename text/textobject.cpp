@@ -100,6 +100,7 @@ void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, 
     out->leftExtension = left, out->topExtension = top;
     out->rgb.assign((size_t)w * h, 0);
     out->alpha.assign((size_t)w * h, 0);
+    if (!in.pens.empty()) out->pens.assign((size_t)w * h, 0);
     double det = sx * sy - rx * ry;
     if (det == 0) return;
     // Inverse: x = (sy x' - ry y') / det, y = (-rx x' + sx y') / det.
@@ -112,6 +113,7 @@ void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, 
             size_t from = (size_t)iy * in.width + ix, to = (size_t)y * w + x;
             out->rgb[to] = in.rgb[from];
             out->alpha[to] = in.alpha[from];
+            if (!in.pens.empty()) out->pens[to] = in.pens[from];
         }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <tuple>
+#include <sstream>
 
 #include "tests/images/images_applet.h"
 #include "tests/text/topaz_source.h"
@@ -290,6 +291,134 @@ TEST(TextOutput, PrintFollowsTheCursorMarginsAndTabStops)
         for (size_t k = 0; k < t.on.size(); k++) want.on[k] |= t.on[k];
     }
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "print");
+}
+
+// The "fonts" test plug-in's TestLayout font lays text out itself (4-pixel
+// boxes advancing 5, wrapping where a box would cross the wrap width, right
+// alignment to the widest line): the runtime hands it the whole request and
+// draws what it gives in the text colour.
+TEST(TextOutput, FontsThatLayTextOutThemselvesGetTheWholeRequest)
+{
+    const int TEXTALIGN_RIGHT = -80000;
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("load", "loadplugin", {Str(LV_FONTS_PLUGIN)});
+    s.Case("font", "setfont", {Str("TestLayout"), 6, Fields({{"loader", Str("plugin")}})});
+    Drawn(s, 1, 24, 22, [&] {
+        s.Case("wrapped", "textout", {1, 2, Str("abcdefg"), Fields({{"wordwrap", 17}, {"color", 0xFF0000}})});
+    });
+    Drawn(s, 2, 24, 14, [&] {
+        s.Case("right", "textout", {0, 0, Str("ab\\nc"), Fields({{"align", TEXTALIGN_RIGHT}})});
+    });
+    s.Case("list", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}})});
+    s.Case("tobj", "createtextobject", {1, Str("ab\\nc")});
+    s.Case("tobjw", "getattribute", {8, 1, 0});
+    s.Case("tobjh", "getattribute", {8, 1, 1});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"load", "font", "wrapped", "right", "tobj"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    EXPECT_EQ(lines["list"].substr(0, 4), "1625") << all;
+    EXPECT_EQ(lines["tobjw"], "0 9") << all;
+    EXPECT_EQ(lines["tobjh"], "0 12") << all;
+    // The plug-in saw the layout record: colour and wrap width.
+    EXPECT_NE(all.find("fontplugin laid out colour ff0000 wrap 17 align 0"), std::string::npos) << all;
+    EXPECT_NE(all.find("align 1"), std::string::npos) << all;
+    auto boxes = [](int w, int h, std::vector<std::pair<int, int>> corners) {
+        lvBits b(w, h);
+        for (auto [x, y] : corners)
+            for (int j = 0; j < 6; j++)
+                for (int i = 0; i < 4; i++) b.Set(x + i, y + j);
+        return b;
+    };
+    // a b c | d e f | g, three lines of 6 rows from (1, 2).
+    ExpectPixels(ReadPicture(dir.File("b1.png")),
+                 {{boxes(24, 22, {{1, 2}, {6, 2}, {11, 2}, {1, 8}, {6, 8}, {11, 8}, {1, 14}}), 0xFF0000}},
+                 "wrapped");
+    ExpectPixels(ReadPicture(dir.File("b2.png")), {{boxes(24, 14, {{0, 0}, {5, 0}, {5, 6}}), 0xFFFFFF}}, "right");
+}
+
+// Text on a palette brush: in pen mode the brush gets the draw pen for the
+// glyphs, the shadow pen for the shadow and the pens of "pen" tags; in remap
+// mode the colour's nearest pen. Read back as pens, and through ReadPixel.
+TEST(TextOutput, TextOnPaletteBrushesWritesPens)
+{
+    const int PALETTE_CGA = -999, PENMODE = 0, REMAPMODE = 1, W = 17, H = 9;
+    lvScratchDir dir;
+    lvAppletScript s;
+    std::vector<int> all;
+    for (int i = 0; i < W * H; i++) all.push_back(i);
+    lvBits hi = TopazText("Hi", W, H), h = TopazText("H", W, H), shade = TopazText("Hi", W, H, 1, 1);
+    int px = -1, py = -1;  // a pixel of the H
+    for (int k = 0; k < W * H && px < 0; k++)
+        if (h.At(k % W, k / W)) px = k % W, py = k / W;
+    ASSERT_GE(px, 0);
+    s.Case("four", "createpalette", {1, List({0x000000, 0xFF0000, 0x00FF00, 0x0000FF}), Fields({{"depth", 4}})});
+    struct Draw {
+        const char *key;
+        int mode;
+        int style;
+        const char *text;
+    };
+    const std::vector<Draw> draws = {
+        {"plain", PENMODE, FORM_NORMAL, "Hi"},
+        {"shadow", PENMODE, FORM_SHADOW, "Hi"},
+        {"pentag", PENMODE, FORM_NORMAL, "[pen=3]H[/pen]i"},
+        {"remap", REMAPMODE, FORM_NORMAL, "Hi"},
+    };
+    for (size_t i = 0; i < draws.size(); i++) {
+        const Draw &d = draws[i];
+        std::string k = d.key;
+        int id = 10 + int(i);
+        s.Case(k + "_mk", "createbrush", {id, W, H, Fields({{"palette", PALETTE_CGA}})});
+        s.Case(k + "_pal", "setbrushpalette", {id, 1});
+        s.Case(k + "_mode", "setpalettemode", {d.mode});
+        s.Case(k + "_drawpen", "setdrawpen", {2});
+        s.Case(k + "_shadowpen", "setshadowpen", {3});
+        s.Case(k + "_normal", "setfontstyle", {FORM_NORMAL});
+        if (d.style == FORM_SHADOW) s.Case(k + "_style", "setfontstyle", {FORM_SHADOW, 0xFFFFFF, 1, 3});
+        s.Case(k + "_sel", "selectbrush", {id});
+        if (d.mode == REMAPMODE)
+            s.Case(k, "textout", {0, 0, Str(d.text), Fields({{"color", 0xFF2000}})});
+        else
+            s.Case(k, "textout", {0, 0, Str(d.text)});
+        s.Case(k + "_read", "readpixel", {px, py});
+        s.Case(k + "_end", "endselect", {});
+        s.Case(k + "_pens", "brushtopenarray", {id}, 1, all);
+    }
+    // Colours in tags mean nothing to pens.
+    s.Case("mode", "setpalettemode", {PENMODE});
+    s.Case("csel", "selectbrush", {10});
+    s.Case("colourtag", "textout", {0, 0, Str("[color=$ff0000]H")});
+    s.Case("cend", "endselect", {});
+    int exitCode = -1;
+    std::string out;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &out);
+    ASSERT_EQ(exitCode, 0) << out;
+    EXPECT_EQ(lines["colourtag"].substr(0, 4), "1659") << out;
+    for (const Draw &d : draws) {
+        std::string k = d.key;
+        SCOPED_TRACE(k);
+        ASSERT_EQ(lines[k].substr(0, 2), "0 ") << out;
+        std::istringstream in(lines[k + "_pens"]);
+        int code = -1;
+        in >> code;
+        ASSERT_EQ(code, 0) << lines[k + "_pens"];
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) {
+                int want = 0;
+                if (hi.At(x, y)) want = k == "remap" ? 1 : k == "pentag" && h.At(x, y) ? 3 : 2;
+                else if (k == "shadow" && shade.At(x, y)) want = 3;
+                int got = -1;
+                in >> got;
+                ASSERT_EQ(got, want) << "at " << x << "," << y << ": " << lines[k + "_pens"];
+            }
+        // ReadPixel on the selected palette brush gives the pen written.
+        const char *pen = k == "remap" ? "1" : k == "pentag" ? "3" : "2";
+        EXPECT_EQ(lines[k + "_read"], std::string("0 ") + pen);
+    }
 }
 
 }  // namespace
