@@ -621,7 +621,14 @@ static int CmdTextOut(lvState *L)
         if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
             const double matrix[4] = {m.sx, m.rx, m.ry, m.sy};
             lvTextImage transformed;
-            if (int err = LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed)) return err;
+            // A turn given with its scale factors: the scale lays the text
+            // out again, the turn goes to the image.
+            int err = !tags.transformGiven && tags.rotate != 0
+                          ? LayoutTextScaledTurned(Fonts(), CurrentFont(), &o, tags.scaleX, tags.scaleY, tags.rotate,
+                                                   tags.smoothScale, &transformed)
+                          : LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed,
+                                                  tags.smoothScale);
+            if (err) return err;
             image = std::move(transformed);
         }
     }
@@ -800,7 +807,8 @@ static int CmdDisplayTextObject(lvState *L)
         anchorX = tags.anchorX, anchorY = tags.anchorY;
         const lvMatrix2D &m = tags.matrix;
         if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
-            TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, &transformed);
+            if (int err = TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, tags.smoothScale, &transformed))
+                return err;
             image = &transformed;
             if (!object->noAdjust) ax = image->leftExtension, ay = image->topExtension;
         }

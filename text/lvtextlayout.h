@@ -156,9 +156,19 @@ int LayoutTextGeneral(lvFontManager *fm, lvFont *font, lvTextOptions *options, l
 // LayoutText under a matrix {sx, rx, ry, sy} (x' = sx x + ry y, y' = rx x +
 // sy y): a scale alone in a font that scales lays the text out again in the
 // scaled font with its metrics scaled (mirroring turns the result); anything
-// else turns the image laid out at scale 1 about the layout origin.
+// else turns the image laid out at scale 1 about the layout origin through
+// the raster engine's image transform (smooth: interpolated).
 int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
-                          lvTextImage *image);
-// The image under a matrix about the layout origin, nearest pixel; the
-// extensions give the new corner.
-void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, lvTextImage *out);
+                          lvTextImage *image, int smooth = 0);
+// LayoutText scaled by explicit factors and turned by angle degrees (as the
+// draw tags turn): a font that scales is laid out again at the scale and only
+// the turn goes to the image; other fonts have the whole transform applied to
+// the image laid out at scale 1.
+int LayoutTextScaledTurned(lvFontManager *fm, lvFont *font, lvTextOptions *options, double scaleX, double scaleY,
+                           double angle, int smooth, lvTextImage *image);
+// The image under a matrix about the layout origin by the raster engine's
+// image transform (pens never blend; mirroring is exact); the extensions give
+// the new corner. 0, ERR_WRONGUSAGE for a singular matrix, or an allocation
+// error.
+int TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, int smooth,
+                       lvTextImage *out);

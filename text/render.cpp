@@ -11,6 +11,7 @@
 #include "text/lvpluginfont.h"
 
 #include "base/lverrors.h"
+#include "raster/lvscale.h"
 #include "text/lvimagefont.h"
 #include "text/lvtextlayout.h"
 
@@ -547,7 +548,7 @@ int Scaled(int v, double f) { return (int)std::lround(v * f); }
 }  // namespace
 
 int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
-                          lvTextImage *image)
+                          lvTextImage *image, int smooth)
 {
     if (!font) font = fm->topaz;
     if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return LayoutText(fm, font, options, image);
@@ -576,13 +577,31 @@ int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *option
         options->finalX = opt.finalX, options->finalY = opt.finalY;
         options->wrapTable = opt.wrapTable, options->tabTable = opt.tabTable;
         if (m[0] < 0 || m[3] < 0)
-            TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, image);
+            return TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, 0, image);
         else
             *image = std::move(laid);
         return 0;
     }
     lvTextImage base;
     if (int err = LayoutText(fm, font, options, &base)) return err;
-    TransformTextImage(base, m[0], m[1], m[2], m[3], image);
-    return 0;
+    return TransformTextImage(base, m[0], m[1], m[2], m[3], smooth, image);
+}
+
+int LayoutTextScaledTurned(lvFontManager *fm, lvFont *font, lvTextOptions *options, double scaleX, double scaleY,
+                           double angle, int smooth, lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    lvMatrix2D whole;
+    BuildRotationMatrix(scaleX, scaleY, angle, &whole);
+    if (angle == 0 || !font || !font->scalable) {
+        const double m[4] = {whole.sx, whole.rx, whole.ry, whole.sy};
+        return LayoutTextTransformed(fm, font, options, m, image, smooth);
+    }
+    // The scale lays the text out again; only the turn is left to the image.
+    const double scale[4] = {scaleX, 0, 0, scaleY};
+    lvTextImage laid;
+    if (int err = LayoutTextTransformed(fm, font, options, scale, &laid, smooth)) return err;
+    lvMatrix2D turn;
+    BuildRotationMatrix(1, 1, angle, &turn);
+    return TransformTextImage(laid, turn.sx, turn.rx, turn.ry, turn.sy, smooth, image);
 }
