@@ -32,6 +32,7 @@
 #include "raster/lvbitmap.h"
 #include "runtime/encoding.h"
 #include "text/lvimagefont.h"
+#include "text/lvmonitor.h"
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
 #include "raster/lvdrawtags.h"
@@ -1251,10 +1252,12 @@ int OpenTextCommands(lvState *L)
 {
     textRefOps = MakeRegistryRefOps(L);
     if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps, TextObjectAttribute)) return err;
+    InstallTextResourceMonitor();
     return RegisterCommandTable(L, textCommands, "text");
 }
 
 void CloseTextCommands(lvState *, int)
 {
+    RemoveTextResourceMonitor();
     CloseTextEngine();
 }

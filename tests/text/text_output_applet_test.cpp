@@ -421,4 +421,58 @@ TEST(TextOutput, TextOnPaletteBrushesWritesPens)
     }
 }
 
+// The resource monitor without layers: a display of its own whose picture
+// holds the text, one topaz line for every registered type and the three
+// layer and sprite lines, white on black. A second opening changes nothing;
+// closing frees the display.
+TEST(TextOutput, TheResourceMonitorShowsItsTextOnADisplayOfItsOwn)
+{
+    const int DISPLAYS = 21, ATTRCOUNT = 60, SNAP_DISPLAY = 1, PNG = 1;
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("before", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("open", "openresourcemonitor", {});
+    s.Case("after", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Keep("ids", "ids", "getobjects", {DISPLAYS});
+    s.Line("getglobal r20 \"ids\"\ngettable r21 r20 1\nsetglobal r21 \"mon\"");
+    s.Case("sel", "selectdisplay", {"@mon"});
+    s.Case("snap", "savesnapshot", {Str(dir.File("mon.png")), SNAP_DISPLAY, PNG});
+    s.Case("back", "selectdisplay", {1});
+    s.Case("open2", "openresourcemonitor", {Fields({{"fontsize", 12}})});
+    s.Case("after2", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("close", "closeresourcemonitor", {});
+    s.Case("gone", "haveobject", {DISPLAYS, "@mon"});
+    s.Case("after3", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("close2", "closeresourcemonitor", {});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"open", "sel", "snap", "back", "open2", "close", "close2"})
+        EXPECT_EQ(lines[key].substr(0, 1), "0") << key << ": " << all;
+    int before = std::stoi(lines["before"].substr(2));
+    EXPECT_EQ(lines["after"], "0 " + std::to_string(before + 1)) << all;
+    EXPECT_EQ(lines["after2"], "0 " + std::to_string(before + 1)) << all;
+    EXPECT_EQ(lines["gone"], "0 0") << all;  // false
+    EXPECT_EQ(lines["after3"], "0 " + std::to_string(before)) << all;
+    Picture p = ReadPicture(dir.File("mon.png"));
+    ASSERT_EQ(p.width, 200) << all;
+    ASSERT_GT(p.height, 0);
+    ASSERT_EQ(p.height % 8, 0);
+    // Every band of 8 rows is a line of text: white glyph pixels on black,
+    // each line beginning with a capital at the left edge.
+    for (int band = 0; band < p.height / 8; band++) {
+        int white = 0, leftInk = 0;
+        for (int y = band * 8; y < band * 8 + 8; y++)
+            for (int x = 0; x < p.width; x++) {
+                uint32_t c = p.At(x, y);
+                ASSERT_TRUE(c == 0 || c == 0xFFFFFF) << x << "," << y << ": " << std::hex << c;
+                white += c != 0;
+                if (c && x < 8) leftInk++;
+            }
+        EXPECT_GT(white, 20) << "line " << band;
+        EXPECT_GT(leftInk, 0) << "line " << band;
+    }
+}
+
 }  // namespace
