@@ -132,6 +132,43 @@ struct RunRenderer {
     Painter paint;
     bool paletteFont;
 
+    // The glyph coverage in one colour: as Painter::Over pixel by pixel, with
+    // the rows clipped once and runs of empty coverage passed eight at a time.
+    void PaintPlainCoverage(const uint8_t *cov, int w, int h, int x0, int y0, int alpha, uint32_t colour, int pen)
+    {
+        lvTextImage *image = paint.image;
+        const int iw = image->width, ih = image->height;
+        const bool pens = !image->pens.empty();
+        const int first = std::max(0, -x0), end = std::min(w, iw - x0);
+        for (int row = 0; row < h; row++) {
+            int y = y0 + row;
+            if (y < 0 || y >= ih || first >= end) continue;
+            const uint8_t *g = cov + (size_t)row * w;
+            uint8_t *a = image->alpha.data() + (size_t)y * iw;
+            uint32_t *rgb = image->rgb.data() + (size_t)y * iw;
+            for (int c = first; c < end; c++) {
+                if (c + 8 <= end) {
+                    uint64_t eight;
+                    std::memcpy(&eight, g + c, 8);
+                    if (!eight) {
+                        c += 7;
+                        continue;
+                    }
+                }
+                int v = g[c];
+                if (!v) continue;
+                int cover = v * alpha / 255;
+                if (cover <= 0) continue;
+                if (!pens && (cover >= 255 || a[x0 + c] == 0)) {
+                    rgb[x0 + c] = colour;
+                    a[x0 + c] = (uint8_t)std::min(cover, 255);
+                } else {
+                    paint.Over(x0 + c, y, cover, colour, pen);
+                }
+            }
+        }
+    }
+
     int Render(lvTextRun *r, int ix, int iy, int bridge)
     {
         const lvTextMetrics &m = r->metrics;
@@ -237,6 +274,10 @@ struct RunRenderer {
                 }
         }
         const uint32_t *palette = paletteFont ? GetFontPalette(font) : nullptr;
+        if (!palette && !colourFont) {
+            PaintPlainCoverage(cov.data(), w, h, x0, y0, alpha, colour & 0xFFFFFF, r->style.drawPen);
+            return 0;
+        }
         for (int row = 0; row < h; row++)
             for (int c = 0; c < w; c++) {
                 int g = cov[(size_t)row * w + c];
