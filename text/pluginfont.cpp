@@ -279,10 +279,24 @@ int LayoutPluginText(lvFont *font, lvTextOptions *o, lvTextImage *image)
                 image->alpha[at] = src[col];
             }
         }
+    // In pen mode the set pixels take the draw pen, or a pen font's own pens.
+    if (o->paletteMode) {
+        try {
+            image->pens.assign((size_t)width * height, 0);
+        } catch (const std::bad_alloc &) {
+            *image = lvTextImage{};
+            return ERR_MEM;
+        }
+        for (size_t at = 0; at < image->pens.size(); at++) {
+            if (!image->alpha[at]) continue;
+            image->alpha[at] = 255;
+            image->pens[at] = font->palette ? plane[(at / width) * rowBytes + at % width] : (uint8_t)o->style.drawPen;
+        }
+    }
     image->width = width;
     image->height = height;
     image->leftExtension = left;
-    image->antialiased = !wantMask && !font->palette;
+    image->antialiased = !wantMask && !font->palette && !o->paletteMode;
     o->adjustX = left;
     o->adjustY = 0;
     // The pen ends at the advance on the last line; its top is the image's
