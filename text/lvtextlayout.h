@@ -124,10 +124,10 @@ struct lvTextImage {
     std::vector<uint32_t> rgb;
     std::vector<uint8_t> alpha;
     std::vector<uint8_t> pens;        // pen mode on a palette output: the pen of every set pixel, else empty
-    int width, height;
-    int leftExtension, topExtension;
-    int xShift;                       // PRINT: the start x when all runs are on the first line
-    int antialiased;                  // alpha holds coverage, not only 0 and 255
+    int width = 0, height = 0;
+    int leftExtension = 0, topExtension = 0;
+    int xShift = 0;                   // PRINT: the start x when all runs are on the first line
+    int antialiased = 0;              // alpha holds coverage, not only 0 and 255
 };
 
 // Aligns the runs line by line (RIGHT, CENTER, JUSTIFIED) and renders them
