@@ -497,4 +497,25 @@ TEST(TextOutput, TheResourceMonitorShowsItsTextOnADisplayOfItsOwn)
     }
 }
 
+// TextOut turned by the "rotate" draw tag: a quarter turn (anticlockwise on
+// screen, as brushes turn) about the text's origin, exact in topaz.
+TEST(TextOutput, TheRotateTagTurnsTextAboutItsOrigin)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    Drawn(s, 1, 12, 24, [&] { s.Case("turned", "textout", {2, 20, Str("Hi"), Fields({{"rotate", 90}})}); });
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    EXPECT_EQ(lines["turned"].substr(0, 2), "0 ") << all;
+    // "Hi" is 16 x 8 at the origin; turned, column c of it becomes row
+    // 20 - 16 + (15 - c) and its row r column 2 + r.
+    lvBits flat = TopazText("Hi", 16, 8), want(12, 24);
+    for (int r = 0; r < 8; r++)
+        for (int c = 0; c < 16; c++)
+            if (flat.At(c, r)) want.Set(2 + r, 4 + (15 - c));
+    ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "turned");
+}
+
 }  // namespace
