@@ -826,10 +826,8 @@ void FinishLineEnds(lvFontManager *fm, lvFont *font, const lvTextOptions *o, lvT
 
 }  // namespace
 
-int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *o, lvTextLayout *layout)
+int CheckTextRequest(lvFontManager *, lvFont *font, const lvTextOptions *o)
 {
-    layout->Clear();
-    if (!font) font = fm->topaz;
     if (!font) return ERR_OPENFONT;
     if ((o->style.style & FORM_ANTIALIAS) && !(o->style.style & FORM_NORMAL) && !font->antialiased &&
         font->type != LV_FONT_TRUETYPE && font->type != LV_FONT_SYSTEM)
@@ -838,9 +836,16 @@ int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *o, lvTextLayo
     if (o->lineSpacing < -font->height || o->wrapWidth < 0 || (o->listMode && o->align != TEXTALIGN_LEFT))
         return ERR_WRONGUSAGE;
     if (o->listMode && font->selfLayout) return ERR_PLUGINSUPPORT;
-    // Fonts that lay text out themselves draw through the draw-object path of
-    // the plug-in font loaders, which is not built yet.
-    if (font->selfLayout) return ERR_UNIMPLCMD;
+    return 0;
+}
+
+int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *o, lvTextLayout *layout)
+{
+    layout->Clear();
+    if (!font) font = fm->topaz;
+    if (int err = CheckTextRequest(fm, font, o)) return err;
+    // Such a font has no runs: it is handed the whole text (LayoutText).
+    if (font->selfLayout) return ERR_PLUGINSUPPORT;
 
     const char *text = o->text && o->length ? o->text : " ";
     size_t length = o->text && o->length ? o->length : 1;

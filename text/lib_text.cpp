@@ -27,9 +27,12 @@
 #include "runtime/vfile.h"
 #include "text/lvtextlib.h"
 #include "images/lvbrush.h"
+#include "images/lvdraw.h"
+#include "raster/lvraster.h"
 #include "raster/lvbitmap.h"
 #include "runtime/encoding.h"
 #include "text/lvimagefont.h"
+#include "text/lvmonitor.h"
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
 #include "raster/lvdrawtags.h"
@@ -452,6 +455,10 @@ static void InitCommandOptions(lvState *L, lvTextOptions *o, int objectType)
     o->formatTagsOff = !GetTextLibrary()->formatTags;
     o->lookup = TagConstant;
     o->lookupContext = L;
+    // Pens take the place of colours when pen mode draws on a palette output.
+    lvDrawOutput out;
+    o->paletteMode = RasterState.paletteMode == PALETTEMODE_PEN && CaptureDrawOutput(nullptr, &out, 0) == 0 &&
+                     out.palette != nullptr;
 }
 
 // Numbers of the table field name from index 0 until the first missing one.
@@ -615,7 +622,14 @@ static int CmdTextOut(lvState *L)
         if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
             const double matrix[4] = {m.sx, m.rx, m.ry, m.sy};
             lvTextImage transformed;
-            if (int err = LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed)) return err;
+            // A turn given with its scale factors: the scale lays the text
+            // out again, the turn goes to the image.
+            int err = !tags.transformGiven && tags.rotate != 0
+                          ? LayoutTextScaledTurned(Fonts(), CurrentFont(), &o, tags.scaleX, tags.scaleY, tags.rotate,
+                                                   tags.smoothScale, &transformed)
+                          : LayoutTextTransformed(Fonts(), CurrentFont(), &o, matrix, &transformed,
+                                                  tags.smoothScale);
+            if (err) return err;
             image = std::move(transformed);
         }
     }
@@ -794,7 +808,8 @@ static int CmdDisplayTextObject(lvState *L)
         anchorX = tags.anchorX, anchorY = tags.anchorY;
         const lvMatrix2D &m = tags.matrix;
         if (!(m.sx == 1 && m.rx == 0 && m.ry == 0 && m.sy == 1)) {
-            TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, &transformed);
+            if (int err = TransformTextImage(*image, m.sx, m.rx, m.ry, m.sy, tags.smoothScale, &transformed))
+                return err;
             image = &transformed;
             if (!object->noAdjust) ax = image->leftExtension, ay = image->topExtension;
         }
@@ -1237,10 +1252,12 @@ int OpenTextCommands(lvState *L)
 {
     textRefOps = MakeRegistryRefOps(L);
     if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps, TextObjectAttribute)) return err;
+    InstallTextResourceMonitor();
     return RegisterCommandTable(L, textCommands, "text");
 }
 
 void CloseTextCommands(lvState *, int)
 {
+    RemoveTextResourceMonitor();
     CloseTextEngine();
 }

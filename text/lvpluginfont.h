@@ -21,3 +21,13 @@ int RenderPluginText(lvFont *font, const lvFontPlane *target, int x, int y, cons
 int GetPluginKerning(lvFont *font, const char *pair, size_t length, int encoding);
 void ScalePluginFont(lvFont *font, double sx, double sy);
 void FreePluginFont(lvFont *font);
+
+// A font that lays text out itself gets the whole request: the layout record
+// (colour, wrap width, alignment, style, spacing, PRINT's cursor x, tab stops)
+// goes with the text to its MeasureText and RenderText, and the planes it
+// draws become the text image (coverage or mask in the text colour, pens in
+// the font's palette, a colour font's own pixels). Sets the options'
+// adjust offsets and PRINT's final cursor. 0, the plug-in's code, ERR_MEM.
+struct lvTextOptions;
+struct lvTextImage;
+int LayoutPluginText(lvFont *font, lvTextOptions *options, lvTextImage *image);

@@ -106,6 +106,10 @@ struct lvTextLayout {
     void Clear();
 };
 
+// The checks every request passes first, in order: 1255, 1585, 1055, and
+// 1625 for list mode with a font that lays text out itself. 0 or the code.
+int CheckTextRequest(lvFontManager *fm, lvFont *font, const lvTextOptions *options);
+
 // Validates the options and builds the runs (without alignment). 0, or
 // 1255, 1585, 1055, 1066, 1094, 1108, 1251, 1252, 1253, 1658, 1659, 1024, 1000.
 int LayoutTextRuns(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextLayout *layout);
@@ -119,10 +123,11 @@ void FormatBulletText(int counter, int type, char *out, size_t size, int encodin
 struct lvTextImage {
     std::vector<uint32_t> rgb;
     std::vector<uint8_t> alpha;
-    int width, height;
-    int leftExtension, topExtension;
-    int xShift;                       // PRINT: the start x when all runs are on the first line
-    int antialiased;                  // alpha holds coverage, not only 0 and 255
+    std::vector<uint8_t> pens;        // pen mode on a palette output: the pen of every set pixel, else empty
+    int width = 0, height = 0;
+    int leftExtension = 0, topExtension = 0;
+    int xShift = 0;                   // PRINT: the start x when all runs are on the first line
+    int antialiased = 0;              // alpha holds coverage, not only 0 and 255
 };
 
 // Aligns the runs line by line (RIGHT, CENTER, JUSTIFIED) and renders them
@@ -137,15 +142,33 @@ int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *options
 void StampBorderCoverage(int width, int height, const uint8_t *source, int sourceRowBytes, int radius,
                          uint32_t *accumulation, uint8_t *out, int outRowBytes);
 
-// The whole road for TEXTOUT, PRINT and text objects: layout and render.
+// The whole road for TEXTOUT, PRINT and text objects: layout and render. A
+// TEXTOUT or PRINT text that needs no runs (one plain or anti-aliased style
+// and colour, no tags, tabs or break hints, lines only at line feeds) skips
+// the run builder: the lines are drawn straight into the image, which is the
+// image the general road gives.
 int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image);
+// Whether LayoutText takes the road without runs for the request.
+bool TextNeedsNoRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *options);
+// The general road alone: runs, then their rendering.
+int LayoutTextGeneral(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image);
 
 // LayoutText under a matrix {sx, rx, ry, sy} (x' = sx x + ry y, y' = rx x +
 // sy y): a scale alone in a font that scales lays the text out again in the
 // scaled font with its metrics scaled (mirroring turns the result); anything
-// else turns the image laid out at scale 1 about the layout origin.
+// else turns the image laid out at scale 1 about the layout origin through
+// the raster engine's image transform (smooth: interpolated).
 int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
-                          lvTextImage *image);
-// The image under a matrix about the layout origin, nearest pixel; the
-// extensions give the new corner.
-void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, lvTextImage *out);
+                          lvTextImage *image, int smooth = 0);
+// LayoutText scaled by explicit factors and turned by angle degrees (as the
+// draw tags turn): a font that scales is laid out again at the scale and only
+// the turn goes to the image; other fonts have the whole transform applied to
+// the image laid out at scale 1.
+int LayoutTextScaledTurned(lvFontManager *fm, lvFont *font, lvTextOptions *options, double scaleX, double scaleY,
+                           double angle, int smooth, lvTextImage *image);
+// The image under a matrix about the layout origin by the raster engine's
+// image transform (pens never blend; mirroring is exact); the extensions give
+// the new corner. 0, ERR_WRONGUSAGE for a singular matrix, or an allocation
+// error.
+int TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, int smooth,
+                       lvTextImage *out);

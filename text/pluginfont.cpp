@@ -2,11 +2,15 @@
 // calls that measure, draw, kern, scale and free through the plug-in.
 #include "text/lvpluginfont.h"
 
+#include <algorithm>
+
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "text/lvtextlayout.h"
 
 struct lvPluginFont {
     lvPluginRecord *record;
@@ -183,4 +187,121 @@ void FreePluginFont(lvFont *font)
     delete p;
     font->driverHandle = nullptr;
     font->palette = nullptr;
+}
+
+int LayoutPluginText(lvFont *font, lvTextOptions *o, lvTextImage *image)
+{
+    lvPluginFont *p = Driver(font);
+    *image = lvTextImage{};
+    const char *text = o->text && o->length ? o->text : " ";
+    int length = ClampLength(o->text && o->length ? o->length : 1);
+    int style = o->style.style;
+    bool aa = (style & FORM_ANTIALIAS) && !(style & FORM_NORMAL);
+    lvPluginFontLayout layout{};
+    layout.colour = o->style.colour & 0xFFFFFF;
+    layout.style = (uint32_t)(aa ? 1 : 0) | (style & FORM_BOLD ? 2 : 0) | (style & FORM_ITALIC ? 4 : 0) |
+                   (style & FORM_UNDERLINED ? 8 : 0);
+    layout.align = o->align == TEXTALIGN_RIGHT ? 1 : o->align == TEXTALIGN_CENTER ? 2
+                 : o->align == TEXTALIGN_JUSTIFIED ? 3 : 0;
+    layout.wrapWidth = o->wrapWidth;
+    layout.charSpacing = o->charSpacing;
+    if (o->objectType == LV_TEXT_PRINT) layout.cursorX = o->cursorX - o->leftMargin;
+    else layout.lineSpacing = o->lineSpacing;
+    layout.tabs = o->tabCount ? o->tabs : nullptr;
+    layout.tabCount = o->tabCount;
+    lvPluginFontMetrics m{};
+    if (int err = ((lvMeasureTextFunction)p->record->MeasureText)(p->handle, text, length, o->encoding, &m, &layout,
+                                                                  nullptr))
+        return err;
+    // The ink box about the pen on the first baseline gives the image; the
+    // pen sits at the top left of the text, so rows count from the top.
+    int left = std::min(0, m.minX);
+    int width = std::max({1, m.advance - left, m.maxX - left + 1});
+    int height = std::max({1, m.height, m.maxY + font->baseline + 1});
+    if ((long long)width * height > (1LL << 28)) return ERR_MEM;
+    bool wantMask = font->depth == 1 || (font->depth == 8 && !aa && !font->palette);
+    int rowBytes = wantMask ? (width + 7) / 8 : width;
+    std::vector<uint8_t> plane, rgb;
+    try {
+        plane.assign((size_t)rowBytes * height, 0);
+        if (font->depth == 32) rgb.assign((size_t)width * height * 4, 0);
+        image->rgb.assign((size_t)width * height, layout.colour);
+        image->alpha.assign((size_t)width * height, 0);
+    } catch (const std::bad_alloc &) {
+        *image = lvTextImage{};
+        return ERR_MEM;
+    }
+    lvPluginFontTarget t{};
+    t.x = -left;
+    t.y = 0;
+    t.width = width;
+    t.height = height;
+    if (wantMask) {
+        t.mask = plane.data();
+        t.maskRowBytes = rowBytes;
+        t.pixelFormat = LV_PLANE_MASK1;
+    } else if (font->depth == 32) {
+        t.rgb = rgb.data();
+        t.rgbRowBytes = width * 4;
+        t.alpha = plane.data();
+        t.alphaRowBytes = rowBytes;
+    } else if (font->palette) {
+        t.pens = plane.data();
+        t.penRowBytes = rowBytes;
+        t.pixelFormat = LV_PLANE_ALPHA8;
+    } else {
+        t.alpha = plane.data();
+        t.alphaRowBytes = rowBytes;
+        t.pixelFormat = LV_PLANE_ALPHA8;
+    }
+    static const double identity[4] = {1, 0, 0, 1};
+    if (int err = ((lvRenderTextFunction)p->record->RenderText)(p->handle, text, length, o->encoding, &t, identity,
+                                                                &layout, nullptr)) {
+        *image = lvTextImage{};
+        return err;
+    }
+    for (int row = 0; row < height; row++)
+        for (int col = 0; col < width; col++) {
+            size_t at = (size_t)row * width + col;
+            const uint8_t *src = plane.data() + (size_t)row * rowBytes;
+            if (wantMask) {
+                image->alpha[at] = (src[col >> 3] >> (7 - (col & 7))) & 1 ? 255 : 0;
+            } else if (font->depth == 32) {
+                const uint8_t *px = rgb.data() + (size_t)row * width * 4 + (size_t)col * 4;
+                image->rgb[at] = (uint32_t)px[2] << 16 | (uint32_t)px[1] << 8 | px[0];
+                image->alpha[at] = src[col];
+            } else if (font->palette) {
+                int pen = src[col];
+                if (pen == font->transparentPen) continue;
+                image->rgb[at] = font->palette[pen] & 0xFFFFFF;
+                image->alpha[at] = 255;
+            } else {
+                image->alpha[at] = src[col];
+            }
+        }
+    // In pen mode the set pixels take the draw pen, or a pen font's own pens.
+    if (o->paletteMode) {
+        try {
+            image->pens.assign((size_t)width * height, 0);
+        } catch (const std::bad_alloc &) {
+            *image = lvTextImage{};
+            return ERR_MEM;
+        }
+        for (size_t at = 0; at < image->pens.size(); at++) {
+            if (!image->alpha[at]) continue;
+            image->alpha[at] = 255;
+            image->pens[at] = font->palette ? plane[(at / width) * rowBytes + at % width] : (uint8_t)o->style.drawPen;
+        }
+    }
+    image->width = width;
+    image->height = height;
+    image->leftExtension = left;
+    image->antialiased = !wantMask && !font->palette && !o->paletteMode;
+    o->adjustX = left;
+    o->adjustY = 0;
+    // The pen ends at the advance on the last line; its top is the image's
+    // last line of the font's height.
+    o->finalX = m.advance;
+    o->finalY = std::max(0, height - font->height);
+    return 0;
 }

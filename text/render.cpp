@@ -5,8 +5,13 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
+#include <vector>
+
+#include "text/lvpluginfont.h"
 
 #include "base/lverrors.h"
+#include "raster/lvscale.h"
 #include "text/lvimagefont.h"
 #include "text/lvtextlayout.h"
 
@@ -48,11 +53,18 @@ int AlphaOf(uint32_t colour) { return 255 - (int)(colour >> 24); }
 struct Painter {
     lvTextImage *image;
 
-    // Draws colour with coverage a (0..255) over the pixel.
-    void Over(int x, int y, int a, uint32_t colour)
+    // Draws colour with coverage a (0..255) over the pixel. In pen mode the
+    // pixel takes the pen whole: pens do not blend.
+    void Over(int x, int y, int a, uint32_t colour, int pen)
     {
         if (a <= 0 || x < 0 || y < 0 || x >= image->width || y >= image->height) return;
         size_t i = (size_t)y * image->width + x;
+        if (!image->pens.empty()) {
+            image->pens[i] = (uint8_t)pen;
+            image->alpha[i] = 255;
+            image->rgb[i] = colour & 0xFFFFFF;
+            return;
+        }
         int below = image->alpha[i];
         colour &= 0xFFFFFF;
         if (a >= 255 || below == 0) {
@@ -72,12 +84,12 @@ struct Painter {
     }
 
     // A coverage buffer (w x h) drawn in one colour at (x, y).
-    void Coverage(const uint8_t *cov, int w, int h, int x, int y, uint32_t colour)
+    void Coverage(const uint8_t *cov, int w, int h, int x, int y, uint32_t colour, int pen)
     {
-        int alpha = AlphaOf(colour);
+        int alpha = image->pens.empty() ? AlphaOf(colour) : 255;
         for (int row = 0; row < h; row++)
             for (int col = 0; col < w; col++)
-                if (int c = cov[(size_t)row * w + col]) Over(x + col, y + row, c * alpha / 255, colour);
+                if (int c = cov[(size_t)row * w + col]) Over(x + col, y + row, c * alpha / 255, colour, pen);
     }
 };
 
@@ -119,6 +131,43 @@ struct RunRenderer {
     lvTextLayout *lay;
     Painter paint;
     bool paletteFont;
+
+    // The glyph coverage in one colour: as Painter::Over pixel by pixel, with
+    // the rows clipped once and runs of empty coverage passed eight at a time.
+    void PaintPlainCoverage(const uint8_t *cov, int w, int h, int x0, int y0, int alpha, uint32_t colour, int pen)
+    {
+        lvTextImage *image = paint.image;
+        const int iw = image->width, ih = image->height;
+        const bool pens = !image->pens.empty();
+        const int first = std::max(0, -x0), end = std::min(w, iw - x0);
+        for (int row = 0; row < h; row++) {
+            int y = y0 + row;
+            if (y < 0 || y >= ih || first >= end) continue;
+            const uint8_t *g = cov + (size_t)row * w;
+            uint8_t *a = image->alpha.data() + (size_t)y * iw;
+            uint32_t *rgb = image->rgb.data() + (size_t)y * iw;
+            for (int c = first; c < end; c++) {
+                if (c + 8 <= end) {
+                    uint64_t eight;
+                    std::memcpy(&eight, g + c, 8);
+                    if (!eight) {
+                        c += 7;
+                        continue;
+                    }
+                }
+                int v = g[c];
+                if (!v) continue;
+                int cover = v * alpha / 255;
+                if (cover <= 0) continue;
+                if (!pens && (cover >= 255 || a[x0 + c] == 0)) {
+                    rgb[x0 + c] = colour;
+                    a[x0 + c] = (uint8_t)std::min(cover, 255);
+                } else {
+                    paint.Over(x0 + c, y, cover, colour, pen);
+                }
+            }
+        }
+    }
 
     int Render(lvTextRun *r, int ix, int iy, int bridge)
     {
@@ -204,13 +253,16 @@ struct RunRenderer {
             if (d < 0 || d > 7) d = SHDWSOUTHEAST;
             dx = dirs[d][0] * s, dy = dirs[d][1] * s;
             if (flags & FORM_BORDER)
-                paint.Coverage(bordered.data(), bw, bh, x0 + dx - r0, y0 + dy - r0, r->style.shadowColour);
+                paint.Coverage(bordered.data(), bw, bh, x0 + dx - r0, y0 + dy - r0, r->style.shadowColour,
+                               r->style.shadowPen);
             else
-                paint.Coverage(cov.data(), w, h, x0 + dx, y0 + dy, r->style.shadowColour);
+                paint.Coverage(cov.data(), w, h, x0 + dx, y0 + dy, r->style.shadowColour, r->style.shadowPen);
         }
-        if (flags & FORM_BORDER) paint.Coverage(bordered.data(), bw, bh, x0 - r0, y0 - r0, r->style.borderColour);
+        if (flags & FORM_BORDER)
+            paint.Coverage(bordered.data(), bw, bh, x0 - r0, y0 - r0, r->style.borderColour, r->style.borderPen);
         uint32_t colour = r->style.colour;
-        int alpha = AlphaOf(colour);
+        bool penMode = !paint.image->pens.empty();
+        int alpha = penMode ? 255 : AlphaOf(colour);
         if (alpha < 255 && (flags & FORM_BORDER)) {
             // A see-through text shows the background, not the border, through its glyphs.
             for (int row = 0; row < h; row++)
@@ -222,14 +274,22 @@ struct RunRenderer {
                 }
         }
         const uint32_t *palette = paletteFont ? GetFontPalette(font) : nullptr;
+        if (!palette && !colourFont) {
+            PaintPlainCoverage(cov.data(), w, h, x0, y0, alpha, colour & 0xFFFFFF, r->style.drawPen);
+            return 0;
+        }
         for (int row = 0; row < h; row++)
             for (int c = 0; c < w; c++) {
                 int g = cov[(size_t)row * w + c];
                 if (!g) continue;
                 uint32_t use = colour;
-                if (palette && pens[(size_t)row * w + c]) use = palette[pens[(size_t)row * w + c]] & 0xFFFFFF;
+                int pen = r->style.drawPen;
+                if (palette && pens[(size_t)row * w + c]) {
+                    use = palette[pens[(size_t)row * w + c]] & 0xFFFFFF;
+                    pen = pens[(size_t)row * w + c];
+                }
                 if (colourFont && colours[(size_t)row * w + c]) use = colours[(size_t)row * w + c] & 0xFFFFFF;
-                paint.Over(x0 + c, y0 + row, g * alpha / 255, use);
+                paint.Over(x0 + c, y0 + row, g * alpha / 255, use, pen);
             }
         return 0;
     }
@@ -295,6 +355,7 @@ int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *o, lvTe
         image->height = lay->fontHeight;
         image->rgb.assign((size_t)image->height, 0);
         image->alpha.assign((size_t)image->height, 0);
+        if (o->paletteMode) image->pens.assign((size_t)image->height, 0);
         return 0;
     }
     int leftExt = 0, topExt = 0, right = 0, inkRight = 0, bottomExt = 0, lastY = 0;
@@ -333,6 +394,7 @@ int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *o, lvTe
     try {
         image->rgb.assign((size_t)width * height, 0);
         image->alpha.assign((size_t)width * height, 0);
+        if (o->paletteMode) image->pens.assign((size_t)width * height, 0);
     } catch (const std::bad_alloc &) {
         return ERR_MEM;
     }
@@ -357,7 +419,161 @@ int RenderTextRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *o, lvTe
     return 0;
 }
 
+namespace {
+
+// A text that needs no runs: TEXTOUT or PRINT in the plain or anti-aliased
+// style of a built-in font, drawn in one opaque colour, left-aligned, with
+// no tags, tabs, break hints or lists, lines only at line feeds (with a wrap
+// width, one line narrower than it), and nothing that makes lines overlap.
+// Its lines are split here; 0 means the general layout must run.
+struct SimpleLine {
+    std::string text;
+    int y;
+    lvTextMetrics metrics;
+};
+
+bool SimpleTextLines(lvFontManager *fm, lvFont *font, const lvTextOptions *o, std::vector<SimpleLine> &lines)
+{
+    if (o->objectType != LV_TEXT_TEXTOUT && o->objectType != LV_TEXT_PRINT) return false;
+    if (font->type == LV_FONT_PLUGIN || font->type == LV_FONT_IMAGE || GetFontPalette(font)) return false;
+    if (o->style.style & ~(FORM_NORMAL | FORM_ANTIALIAS)) return false;
+    if ((o->style.colour >> 24) || o->listMode || o->wrapTableGiven || o->tabTableGiven || o->paletteMode ||
+        o->align != TEXTALIGN_LEFT || o->lineSpacing < 0 || o->charSpacing < 0 || !o->text || !o->length)
+        return false;
+    bool tags = !o->formatTagsOff, utf8 = o->encoding == 1;
+    const char *t = o->text;
+    size_t n = o->length;
+    std::string line;
+    int y = 0, lineHeight = font->height + o->lineSpacing;
+    auto close = [&]() {
+        if (!line.empty()) lines.push_back({line, y, {}});
+        line.clear();
+    };
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)t[i];
+        if (c == '\t' || (tags && (c == '[' || c == ']'))) return false;
+        if (utf8 && c == 0xC2 && i + 1 < n && (unsigned char)t[i + 1] == 0xAD) return false;
+        if (utf8 && c == 0xE2 && i + 2 < n && (unsigned char)t[i + 1] == 0x80 && (unsigned char)t[i + 2] == 0x8B)
+            return false;
+        if (c == '\r') continue;
+        if (c == '\n') {
+            close();
+            y += lineHeight;
+            continue;
+        }
+        line.push_back((char)c);
+    }
+    close();
+    if (lines.empty()) return false;
+    // PRINT always wraps; with a wrap width only a single line that stays
+    // narrower than it is taken.
+    int startX = o->objectType == LV_TEXT_PRINT ? o->cursorX - o->leftMargin : 0;
+    if (o->wrapWidth > 0 && (lines.size() != 1 || y != 0)) return false;
+    for (SimpleLine &l : lines) {
+        lvFontStyle style = o->style;
+        if (MeasureStyledTextIn(fm, font, o->encoding, o->charSpacing, &style, &l.metrics, l.text.data(),
+                                l.text.size()))
+            return false;
+        if (o->wrapWidth > 0 && startX + l.metrics.totalWidth + l.metrics.rightExtension >= o->wrapWidth) return false;
+    }
+    return true;
+}
+
+// The image the general layout makes of such a text, from its lines.
+int RenderSimpleText(lvFontManager *fm, lvFont *font, lvTextOptions *o, std::vector<SimpleLine> &lines,
+                     lvTextImage *image)
+{
+    *image = lvTextImage{};
+    int startX = o->objectType == LV_TEXT_PRINT ? o->cursorX - o->leftMargin : 0;
+    int leftExt = 0, right = 0, lastY = 0;
+    for (const SimpleLine &l : lines) {
+        const lvTextMetrics &m = l.metrics;
+        leftExt = std::min(leftExt, std::min(0, m.minX) + m.leftExtension);
+        right = std::max(right, std::max(m.totalWidth, m.advance) + m.rightExtension);
+        lastY = std::max(lastY, l.y);
+    }
+    int width = std::max(1, right - leftExt);
+    int height = lastY + font->height + 1;
+    if ((int64_t)width * height > (int64_t)1 << 28) return ERR_MEM;
+    int flags = o->style.style & FORM_NORMAL ? 0 : o->style.style;
+    bool aa = (flags & FORM_ANTIALIAS) != 0;
+    try {
+        image->rgb.assign((size_t)width * height, 0);
+        image->alpha.assign((size_t)width * height, 0);
+    } catch (const std::bad_alloc &) {
+        return ERR_MEM;
+    }
+    image->width = width;
+    image->height = height;
+    image->leftExtension = leftExt;
+    image->antialiased = aa;
+    if (startX && lines.size() == 1 && lines[0].y == 0) image->xShift = startX;
+    Painter paint{image};
+    uint32_t colour = o->style.colour & 0xFFFFFF;
+    std::vector<uint8_t> cov;
+    for (const SimpleLine &l : lines) {
+        const lvTextMetrics &m = l.metrics;
+        int left = -std::min(0, m.minX);
+        int w = std::max(m.advance, m.totalWidth) + left, h = font->height + 1;
+        if (w <= 0) continue;
+        cov.assign((size_t)w * h, 0);
+        lvFontPlane plane{cov.data(), w, w, h, LV_PLANE_ALPHA8};
+        if (int err = RenderFontText(fm, font, &plane, left, 0, l.text.data(), l.text.size(),
+                                     flags & FORM_ANTIALIAS, o->charSpacing, o->encoding, nullptr)) {
+            *image = lvTextImage{};
+            return err;
+        }
+        int x0 = std::min(0, m.minX) - leftExt;
+        for (int row = 0; row < h; row++) {
+            const uint8_t *g = cov.data() + (size_t)row * w;
+            for (int c = 0; c < w; c++)
+                if (g[c]) paint.Over(x0 + c, l.y + row, g[c], colour, 0);
+        }
+    }
+    o->adjustX = image->leftExtension;
+    o->adjustY = image->topExtension;
+    const SimpleLine &last = lines.back();
+    int feeds = 0;
+    for (size_t i = 0; i < o->length; i++) feeds += o->text[i] == '\n';
+    o->finalY = feeds * (font->height + o->lineSpacing);
+    // The pen ends after the last line, or at the start of an empty one.
+    bool endsOnLast = last.y == o->finalY;
+    o->finalX = endsOnLast ? (lines.size() == 1 && last.y == 0 ? startX : 0) + last.metrics.advance
+                           : 0;
+    return 0;
+}
+
+}  // namespace
+
+bool TextNeedsNoRuns(lvFontManager *fm, lvFont *font, const lvTextOptions *options)
+{
+    std::vector<SimpleLine> lines;
+    if (!font) font = fm->topaz;
+    return font && !font->selfLayout && SimpleTextLines(fm, font, options, lines);
+}
+
 int LayoutText(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    // Pens do not blend: pen mode draws without anti-aliasing.
+    if (options->paletteMode) options->style.style &= ~FORM_ANTIALIAS;
+    if (font && font->selfLayout) {
+        if (int err = CheckTextRequest(fm, font, options)) return err;
+        return LayoutPluginText(font, options, image);
+    }
+    if (font) {
+        if (int err = CheckTextRequest(fm, font, options)) return err;
+        std::vector<SimpleLine> lines;
+        if (SimpleTextLines(fm, font, options, lines)) {
+            if (!options->wrapTableGiven) options->wrapTable.clear();
+            if (!options->tabTableGiven) options->tabTable.clear();
+            return RenderSimpleText(fm, font, options, lines, image);
+        }
+    }
+    return LayoutTextGeneral(fm, font, options, image);
+}
+
+int LayoutTextGeneral(lvFontManager *fm, lvFont *font, lvTextOptions *options, lvTextImage *image)
 {
     lvTextLayout layout;
     if (int err = LayoutTextRuns(fm, font, options, &layout)) return err;
@@ -373,7 +589,7 @@ int Scaled(int v, double f) { return (int)std::lround(v * f); }
 }  // namespace
 
 int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *options, const double m[4],
-                          lvTextImage *image)
+                          lvTextImage *image, int smooth)
 {
     if (!font) font = fm->topaz;
     if (m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1) return LayoutText(fm, font, options, image);
@@ -402,13 +618,31 @@ int LayoutTextTransformed(lvFontManager *fm, lvFont *font, lvTextOptions *option
         options->finalX = opt.finalX, options->finalY = opt.finalY;
         options->wrapTable = opt.wrapTable, options->tabTable = opt.tabTable;
         if (m[0] < 0 || m[3] < 0)
-            TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, image);
+            return TransformTextImage(laid, m[0] < 0 ? -1 : 1, 0, 0, m[3] < 0 ? -1 : 1, 0, image);
         else
             *image = std::move(laid);
         return 0;
     }
     lvTextImage base;
     if (int err = LayoutText(fm, font, options, &base)) return err;
-    TransformTextImage(base, m[0], m[1], m[2], m[3], image);
-    return 0;
+    return TransformTextImage(base, m[0], m[1], m[2], m[3], smooth, image);
+}
+
+int LayoutTextScaledTurned(lvFontManager *fm, lvFont *font, lvTextOptions *options, double scaleX, double scaleY,
+                           double angle, int smooth, lvTextImage *image)
+{
+    if (!font) font = fm->topaz;
+    lvMatrix2D whole;
+    BuildRotationMatrix(scaleX, scaleY, angle, &whole);
+    if (angle == 0 || !font || !font->scalable) {
+        const double m[4] = {whole.sx, whole.rx, whole.ry, whole.sy};
+        return LayoutTextTransformed(fm, font, options, m, image, smooth);
+    }
+    // The scale lays the text out again; only the turn is left to the image.
+    const double scale[4] = {scaleX, 0, 0, scaleY};
+    lvTextImage laid;
+    if (int err = LayoutTextTransformed(fm, font, options, scale, &laid, smooth)) return err;
+    lvMatrix2D turn;
+    BuildRotationMatrix(1, 1, angle, &turn);
+    return TransformTextImage(laid, turn.sx, turn.rx, turn.ry, turn.sy, smooth, image);
 }

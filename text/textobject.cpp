@@ -3,9 +3,13 @@
 // and freed.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <new>
 
 #include "base/lverrors.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvscale.h"
 #include "runtime/errors.h"
 #include "text/lvtextobject.h"
 
@@ -54,20 +58,22 @@ int Render(lvFontManager *fm, lvTextObject *o, lvTextImage *out)
     opt.length = o->text.size();
     opt.wrapTableGiven = 1;
     opt.tabTableGiven = 1;
+    lvFont *font = o->font ? o->font : fm->topaz;
+    if (o->rotation != 0) return LayoutTextScaledTurned(fm, font, &opt, o->scaleX, o->scaleY, o->rotation, o->smooth, out);
     const double m[4] = {o->sx, o->rx, o->ry, o->sy};
-    return LayoutTextTransformed(fm, o->font ? o->font : fm->topaz, &opt, m, out);
+    return LayoutTextTransformed(fm, font, &opt, m, out, o->smooth);
 }
 
-// The matrix from the scale and the rotation (degrees, clockwise on screen).
+// The matrix from the scale and the rotation, built as the draw tags build
+// theirs: brushes and text turn the same way, and right angles turn exactly.
 void BuildMatrix(lvTextObject *o)
 {
-    double a = o->rotation * M_PI / 180.0, c = std::cos(a), s = std::sin(a);
-    if (o->rotation == 90 || o->rotation == 270) c = 0;
-    if (o->rotation == 180) s = 0;
-    o->sx = c * o->scaleX;
-    o->rx = s * o->scaleX;
-    o->ry = -s * o->scaleY;
-    o->sy = c * o->scaleY;
+    lvMatrix2D m;
+    BuildRotationMatrix(o->scaleX, o->scaleY, o->rotation, &m);
+    o->sx = m.sx;
+    o->rx = m.rx;
+    o->ry = m.ry;
+    o->sy = m.sy;
     o->transformed = o->rotation != 0 || o->scaleX != 1 || o->scaleY != 1;
 }
 
@@ -82,37 +88,167 @@ int Rerender(lvFontManager *fm, lvTextObject *o)
 
 }  // namespace
 
-void TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, lvTextImage *out)
+namespace {
+
+// Mirroring turns pixels over exactly: no resampling, no size change.
+void MirrorTextImage(const lvTextImage &in, bool flipX, bool flipY, lvTextImage *out)
 {
-    *out = lvTextImage{};
-    out->antialiased = in.antialiased;
-    double x0 = in.leftExtension, y0 = in.topExtension, x1 = x0 + in.width, y1 = y0 + in.height;
-    double minX = 1e18, minY = 1e18, maxX = -1e18, maxY = -1e18;
-    for (double cx : {x0, x1})
-        for (double cy : {y0, y1}) {
-            double tx = sx * cx + ry * cy, ty = rx * cx + sy * cy;
-            minX = std::min(minX, tx), maxX = std::max(maxX, tx);
-            minY = std::min(minY, ty), maxY = std::max(maxY, ty);
-        }
-    int left = (int)std::floor(minX + 1e-9), top = (int)std::floor(minY + 1e-9);
-    int w = std::max(1, (int)std::ceil(maxX - 1e-9) - left), h = std::max(1, (int)std::ceil(maxY - 1e-9) - top);
-    out->width = w, out->height = h;
-    out->leftExtension = left, out->topExtension = top;
-    out->rgb.assign((size_t)w * h, 0);
-    out->alpha.assign((size_t)w * h, 0);
-    double det = sx * sy - rx * ry;
-    if (det == 0) return;
-    // Inverse: x = (sy x' - ry y') / det, y = (-rx x' + sx y') / det.
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            double tx = left + x + 0.5, ty = top + y + 0.5;
-            double ux = (sy * tx - ry * ty) / det - x0, uy = (-rx * tx + sx * ty) / det - y0;
-            int ix = (int)std::floor(ux), iy = (int)std::floor(uy);
-            if (ix < 0 || iy < 0 || ix >= in.width || iy >= in.height) continue;
-            size_t from = (size_t)iy * in.width + ix, to = (size_t)y * w + x;
+    *out = in;
+    out->leftExtension = flipX ? -(in.leftExtension + in.width) : in.leftExtension;
+    out->topExtension = flipY ? -(in.topExtension + in.height) : in.topExtension;
+    for (int y = 0; y < in.height; y++)
+        for (int x = 0; x < in.width; x++) {
+            size_t from = (size_t)y * in.width + x;
+            size_t to = (size_t)(flipY ? in.height - 1 - y : y) * in.width + (flipX ? in.width - 1 - x : x);
             out->rgb[to] = in.rgb[from];
             out->alpha[to] = in.alpha[from];
+            if (!in.pens.empty()) out->pens[to] = in.pens[from];
         }
+}
+
+struct Planes {
+    lvBitMapHandle *rgb = nullptr, *mask = nullptr, *alpha = nullptr, *pens = nullptr;
+    void Free()
+    {
+        for (lvBitMapHandle *h : {rgb, mask, alpha, pens}) FreeBitmapHandle(h);
+        rgb = mask = alpha = pens = nullptr;
+    }
+    ~Planes() { Free(); }
+};
+
+bool WritePlane(lvBitMapHandle *plane, int width, int height, const std::function<uint8_t(int, int)> &value)
+{
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 1);
+    if (!token || !pixels) {
+        if (token) ReleasePlanePixels(token);
+        return false;
+    }
+    for (int y = 0; y < height; y++) std::memset(pixels + (size_t)y * rowBytes, 0, (size_t)rowBytes);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) pixels[(size_t)y * rowBytes + x] = value(x, y);
+    ReleasePlanePixels(token);
+    return true;
+}
+
+bool ReadPlane(lvBitMapHandle *plane, int width, int height, bool bits, std::vector<uint8_t> &out)
+{
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 0);
+    if (!token || !pixels) {
+        if (token) ReleasePlanePixels(token);
+        return false;
+    }
+    out.assign((size_t)width * height, 0);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            const uint8_t *row = pixels + (size_t)y * rowBytes;
+            out[(size_t)y * width + x] = bits ? ((row[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0) : row[x];
+        }
+    ReleasePlanePixels(token);
+    return true;
+}
+
+}  // namespace
+
+int TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, double sy, int smooth,
+                       lvTextImage *out)
+{
+    *out = lvTextImage{};
+    if (sx * sy - rx * ry == 0) return ERR_WRONGUSAGE;
+    if (rx == 0 && ry == 0 && std::fabs(sx) == 1 && std::fabs(sy) == 1) {
+        MirrorTextImage(in, sx < 0, sy < 0, out);
+        return 0;
+    }
+    if (in.width <= 0 || in.height <= 0) return ERR_WRONGUSAGE;
+    int w = in.width, h = in.height;
+    bool pens = !in.pens.empty();
+    Planes src;
+    // Colour text goes as its pixels and alpha; pen text as pens through a
+    // mask, so no pen is ever blended with another.
+    if (pens) {
+        src.pens = AllocChunkyBitmap(w, h, 1);
+        if (!src.pens) return ERR_ALLOCCHUNKY;
+        src.mask = AllocMaskBitmap(nullptr, w, h, 1, nullptr, 0);
+        if (!src.mask) return ERR_BITMAP;
+        if (!WritePlane(src.pens, w, h, [&](int x, int y) { return in.pens[(size_t)y * w + x]; }))
+            return ERR_ALLOCCHUNKY;
+        uint8_t *pixels = nullptr;
+        int rowBytes = 0;
+        uintptr_t token = GetPlanePixels(src.mask, &pixels, &rowBytes, 1);
+        if (!token || !pixels) {
+            if (token) ReleasePlanePixels(token);
+            return ERR_BITMAP;
+        }
+        for (int y = 0; y < h; y++) {
+            std::memset(pixels + (size_t)y * rowBytes, 0, (size_t)rowBytes);
+            for (int x = 0; x < w; x++)
+                if (in.alpha[(size_t)y * w + x]) pixels[(size_t)y * rowBytes + (x >> 3)] |= (uint8_t)(0x80 >> (x & 7));
+        }
+        ReleasePlanePixels(token);
+    } else {
+        src.alpha = AllocAlphaBitmap(w, h, 1, nullptr, 0);
+        if (!src.alpha) return ERR_ALLOCALPHA;
+        if (!WritePlane(src.alpha, w, h, [&](int x, int y) { return in.alpha[(size_t)y * w + x]; }))
+            return ERR_ALLOCALPHA;
+    }
+    src.rgb = AllocRgbBitmap(w, h, 0, nullptr);
+    if (!src.rgb) return ERR_BITMAP;
+    {
+        lvScopedLock lock(src.rgb, 0);
+        if (!lock.token) return ERR_LOCKBMAP;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) WriteLockPixel(&lock.lock, in.rgb[(size_t)y * w + x], x, y);
+    }
+    const lvMatrix2D m{sx, rx, ry, sy};
+    lvImageSetOut made{};
+    if (int err = TransformImageAffine(src.rgb, src.mask, src.alpha, src.pens, 0, 0, w, h, &m, smooth, -1, nullptr,
+                                       &made))
+        return err;
+    Planes result;
+    result.rgb = made.rgb, result.mask = made.mask, result.alpha = made.alpha, result.pens = made.pens;
+    int nw = made.width, nh = made.height;
+    if (!result.rgb || nw <= 0 || nh <= 0) return ERR_BITMAP;
+    // The new corner about the layout origin: the transformed corners' least
+    // coordinates, the old corner carried along.
+    int tw, th;
+    double minX, minY;
+    GetTransformedImageSize(&m, w, h, &tw, &th, &minX, &minY, nullptr);
+    double cx = sx * in.leftExtension + ry * in.topExtension, cy = rx * in.leftExtension + sy * in.topExtension;
+    try {
+        out->rgb.assign((size_t)nw * nh, 0);
+        if (pens) {
+            if (!result.pens || !ReadPlane(result.pens, nw, nh, false, out->pens)) return ERR_ALLOCCHUNKY;
+            // Pixels no source pixel reached are left out by the mask.
+            if (result.mask) {
+                if (!ReadPlane(result.mask, nw, nh, true, out->alpha)) return ERR_BITMAP;
+            } else {
+                out->alpha.assign((size_t)nw * nh, 255);
+            }
+        } else if (!result.alpha || !ReadPlane(result.alpha, nw, nh, false, out->alpha)) {
+            return ERR_ALLOCALPHA;
+        }
+    } catch (const std::bad_alloc &) {
+        *out = lvTextImage{};
+        return ERR_MEM;
+    }
+    {
+        lvScopedLock lock(result.rgb, LOCK_READONLY);
+        if (!lock.token) {
+            *out = lvTextImage{};
+            return ERR_LOCKBMAP;
+        }
+        for (int y = 0; y < nh; y++)
+            for (int x = 0; x < nw; x++) out->rgb[(size_t)y * nw + x] = ReadLockPixel(&lock.lock, x, y) & 0xFFFFFF;
+    }
+    out->width = nw;
+    out->height = nh;
+    out->leftExtension = (int)std::floor(cx + minX + 1e-9);
+    out->topExtension = (int)std::floor(cy + minY + 1e-9);
+    out->antialiased = in.antialiased || (smooth && !pens);
+    return 0;
 }
 
 int FindTextObjectById(lvObjectId id, lvTextObject **out)

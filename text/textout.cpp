@@ -8,6 +8,7 @@
 
 #include "base/lverrors.h"
 #include "images/lvbgpic.h"
+#include "images/lvdraw.h"
 #include "images/lvoffscreen.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvblit.h"
@@ -67,59 +68,92 @@ namespace {
 
 // The bitmaps of a text image, freed with the holder.
 struct TextBitmaps {
-    lvBitMapHandle *rgb = nullptr, *alpha = nullptr;
+    lvBitMapHandle *rgb = nullptr, *alpha = nullptr, *pens = nullptr, *mask = nullptr;
     ~TextBitmaps()
     {
         FreeBitmapHandle(rgb);
         FreeBitmapHandle(alpha);
+        FreeBitmapHandle(pens);
+        FreeBitmapHandle(mask);
     }
 };
 
-}  // namespace
-
-int DrawTextImage(void *state, const lvTextImage *image, int x, int y)
+// Copies width x height bytes into a plane bitmap.
+bool FillPlane(lvBitMapHandle *plane, const uint8_t *bytes, int width, int height)
 {
-    lvBlitDisplay *display = RasterState.currentDisplay;
-    if (!display) return ERR_OUTPUTDEVICE;
-    if (image->width <= 0 || image->height <= 0) return 0;
-    TextBitmaps b;
-    b.rgb = AllocRgbBitmap(image->width, image->height, 0, nullptr);
-    if (!b.rgb) return ERR_BITMAP;
-    b.alpha = AllocAlphaBitmap(image->width, image->height, 1, nullptr, 0);
-    if (!b.alpha) return ERR_ALLOCALPHA;
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 1);
+    if (!token || !pixels) {
+        if (token) ReleasePlanePixels(token);
+        return false;
+    }
+    for (int row = 0; row < height; row++)
+        std::memcpy(pixels + (size_t)row * rowBytes, bytes + (size_t)row * width, (size_t)width);
+    ReleasePlanePixels(token);
+    return true;
+}
+
+// The pen image: its pens through a mask of the pixels the text set.
+int MakePenBitmaps(const lvTextImage *image, TextBitmaps *b)
+{
+    b->pens = AllocChunkyBitmap(image->width, image->height, 1);
+    if (!b->pens) return ERR_ALLOCCHUNKY;
+    if (!FillPlane(b->pens, image->pens.data(), image->width, image->height)) return ERR_ALLOCCHUNKY;
+    b->mask = AllocMaskBitmap(nullptr, image->width, image->height, 1, nullptr, 0);
+    if (!b->mask) return ERR_BITMAP;
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = GetPlanePixels(b->mask, &pixels, &rowBytes, 1);
+    if (!token || !pixels) {
+        if (token) ReleasePlanePixels(token);
+        return ERR_BITMAP;
+    }
+    for (int row = 0; row < image->height; row++) {
+        uint8_t *out = pixels + (size_t)row * rowBytes;
+        std::memset(out, 0, (size_t)(image->width + 7) / 8);
+        for (int col = 0; col < image->width; col++)
+            if (image->alpha[(size_t)row * image->width + col]) out[col >> 3] |= (uint8_t)(0x80 >> (col & 7));
+    }
+    ReleasePlanePixels(token);
+    return 0;
+}
+
+int MakeColourBitmaps(const lvTextImage *image, TextBitmaps *b)
+{
+    b->rgb = AllocRgbBitmap(image->width, image->height, 0, nullptr);
+    if (!b->rgb) return ERR_BITMAP;
+    b->alpha = AllocAlphaBitmap(image->width, image->height, 1, nullptr, 0);
+    if (!b->alpha) return ERR_ALLOCALPHA;
     {
-        lvScopedLock lock(b.rgb, 0);
+        lvScopedLock lock(b->rgb, 0);
         if (!lock.token) return ERR_LOCKBMAP;
         for (int row = 0; row < image->height; row++)
             for (int col = 0; col < image->width; col++)
                 WriteLockPixel(&lock.lock, image->rgb[(size_t)row * image->width + col], col, row);
     }
-    {
-        uint8_t *pixels = nullptr;
-        int rowBytes = 0;
-        uintptr_t token = GetPlanePixels(b.alpha, &pixels, &rowBytes, 1);
-        if (!token || !pixels) return ERR_ALLOCALPHA;
-        for (int row = 0; row < image->height; row++)
-            std::memcpy(pixels + (size_t)row * rowBytes, image->alpha.data() + (size_t)row * image->width,
-                        (size_t)image->width);
-        ReleasePlanePixels(token);
-    }
-    lvBGPic *output = GetCurrentOutput();
-    int targetWidth = output ? output->scaledWidth : display->picture ? display->picture->width : 0;
-    int targetHeight = output ? output->scaledHeight : display->picture ? display->picture->height : 0;
-    lvDrawTarget *target = &display->target;
-    if (target->kind != OUTPUT_DISPLAY)
-        if (int code = CheckRedirectTarget((lvState *)state)) return code;
-    lvBitMapHandle *targetRgb = target->kind != OUTPUT_DISPLAY ? target->bitmap : nullptr;
-    lvBitMapHandle *targetChunky = target->kind != OUTPUT_DISPLAY && !targetRgb ? target->paletteBitmap : nullptr;
-    if (!output && (targetRgb || targetChunky)) {
-        targetWidth = (targetRgb ? targetRgb : targetChunky)->width;
-        targetHeight = (targetRgb ? targetRgb : targetChunky)->height;
-    }
-    BlitImage(state, b.rgb, 0, 0, targetRgb, targetChunky, targetChunky ? target->palette : nullptr,
-              targetChunky ? target->depth : 0, x, y, image->width, image->height, image->width, image->height,
-              targetWidth, targetHeight, BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE, nullptr, b.alpha,
-              nullptr, nullptr, -1, -1, -1, -1, output ? output->clipRegion : nullptr, nullptr);
+    if (!FillPlane(b->alpha, image->alpha.data(), image->width, image->height)) return ERR_ALLOCALPHA;
+    return 0;
+}
+
+}  // namespace
+
+int DrawTextImage(void *state, const lvTextImage *image, int x, int y)
+{
+    lvDrawOutput o;
+    if (int code = CaptureDrawOutput(state, &o, 1)) return code;
+    if (image->width <= 0 || image->height <= 0) return 0;
+    TextBitmaps b;
+    // Pens go to palette outputs as they are; elsewhere the colours do (a
+    // palette output in remap mode takes their nearest pens).
+    bool pens = !image->pens.empty() && o.palette;
+    if (int err = pens ? MakePenBitmaps(image, &b) : MakeColourBitmaps(image, &b)) return err;
+    // A selected palette image is both the blit's pen target and the output's
+    // pen plane: written as the output too it would take the alpha over the pens.
+    int flags = BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE | (o.chunky ? BLIT_NOOUTPUT : 0);
+    BlitImage(state, b.rgb, 0, 0, o.rgb, o.chunky, o.chunky ? o.palette : nullptr, o.chunky ? o.depth : 0, x, y,
+              image->width, image->height, image->width, image->height, o.width, o.height, flags, b.mask, b.alpha,
+              b.pens, pens ? o.palette : nullptr, -1, pens ? PALETTEMODE_PEN : -1, -1, -1, o.clip, nullptr);
     return 0;
 }
 

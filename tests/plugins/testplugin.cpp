@@ -1322,11 +1322,14 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
 // pixels wide and as tall as the font, advancing 5 (plus the char spacing); the
 // anti-aliased font's coverage and the pen font's pen come from the character code
 // (code, and code & 15). Names that begin with "Bitstream" get an answer the runtime
-// must refuse (depth 8 without anti-aliasing); every free is printed.
+// must refuse (depth 8 without anti-aliasing); every free is printed. "TestLayout"
+// (depth 1) lays text out itself: boxes as above, a line feed or a box that would
+// cross the wrap width starts a new line (height + line spacing lower), lines
+// right-aligned to the widest with align 1; PRINT's first line starts at its cursor.
 // ============================================================================
 struct TestFont {
     char name[64];
-    int kind;         // 0 mono, 1 anti-aliased, 2 pens, 3 refused
+    int kind;         // 0 mono, 1 anti-aliased, 2 pens, 3 refused, 4 lays text out
     int height, size;
 };
 static uint32_t testPens[256];
@@ -1334,7 +1337,8 @@ static uint32_t testPens[256];
 LVT_EXPORT(LoadFont)(const char *name, int size, lvPluginFontRequest *r, void *) -> void *
 {
     int kind = !std::strcmp(name, "TestMono") ? 0 : !std::strcmp(name, "TestAA") ? 1
-             : !std::strcmp(name, "TestPens") ? 2 : !std::strncmp(name, "Bitstream", 9) ? 3 : -1;
+             : !std::strcmp(name, "TestPens") ? 2 : !std::strncmp(name, "Bitstream", 9) ? 3
+             : !std::strcmp(name, "TestLayout") ? 4 : -1;
     if (kind < 0) return nullptr;
     TestFont *f = new TestFont{};
     std::snprintf(f->name, sizeof f->name, "%s", name);
@@ -1343,6 +1347,10 @@ LVT_EXPORT(LoadFont)(const char *name, int size, lvPluginFontRequest *r, void *)
     r->height = size;
     r->baseline = size - 1;
     if (kind == 0) r->depth = 1;
+    if (kind == 4) {
+        r->depth = 1;
+        r->flags = LV_PLUGINFONT_SELFLAYOUT;
+    }
     if (kind == 1) {
         r->depth = 8;
         r->flags = LV_PLUGINFONT_ANTIALIAS | LV_PLUGINFONT_SCALABLE;
@@ -1368,10 +1376,49 @@ LVT_EXPORT(FreeFont)(void *handle) -> void
     delete f;
 }
 
-LVT_EXPORT(MeasureText)(void *handle, const char *, int length, int, lvPluginFontMetrics *out,
+// The box positions of a self-laid text: left x and line of each character
+// (-1 for a line feed), the line widths; the return is the number of lines.
+static int LayOutBoxes(const TestFont *f, const char *text, int length, const lvPluginFontLayout *l,
+                       std::vector<std::pair<int, int>> &boxes, std::vector<int> &widths)
+{
+    int step = 5 + l->charSpacing, x = l->cursorX, line = 0;
+    widths.assign(1, x);
+    for (int i = 0; i < length; i++) {
+        if (text[i] == '\n') {
+            boxes.push_back({-1, line});
+            widths.push_back(0);
+            x = 0, line++;
+            continue;
+        }
+        if (l->wrapWidth > 0 && x > 0 && x + 4 > l->wrapWidth) {
+            widths.push_back(0);
+            x = 0, line++;
+        }
+        boxes.push_back({x, line});
+        x += step;
+        widths[line] = x;
+    }
+    (void)f;
+    return line + 1;
+}
+
+LVT_EXPORT(MeasureText)(void *handle, const char *text, int length, int, lvPluginFontMetrics *out,
                         lvPluginFontLayout *layout, void *) -> int
 {
     TestFont *f = (TestFont *)handle;
+    if (f->kind == 4) {
+        std::vector<std::pair<int, int>> boxes;
+        std::vector<int> widths;
+        int lines = LayOutBoxes(f, text, length, layout, boxes, widths);
+        int widest = *std::max_element(widths.begin(), widths.end());
+        out->advance = widths.back();
+        out->height = lines * f->height + (lines - 1) * layout->lineSpacing;
+        out->minX = 0;
+        out->minY = -(f->height - 1);
+        out->maxX = std::max(0, widest - 2);
+        out->maxY = out->height - f->height;
+        return 0;
+    }
     out->advance = length * (5 + layout->charSpacing);
     out->height = f->height;
     out->minX = 0;
@@ -1386,6 +1433,26 @@ LVT_EXPORT(RenderText)(void *handle, const char *text, int length, int, lvPlugin
 {
     TestFont *f = (TestFont *)handle;
     bool mask = t->pixelFormat == 15;
+    if (f->kind == 4) {
+        if (!mask || !t->mask) return 1055;
+        std::vector<std::pair<int, int>> boxes;
+        std::vector<int> widths;
+        LayOutBoxes(f, text, length, layout, boxes, widths);
+        int widest = *std::max_element(widths.begin(), widths.end());
+        for (auto [left, line] : boxes) {
+            if (left < 0) continue;
+            if (layout->align == 1) left += widest - widths[line];
+            int top = t->y + line * (f->height + layout->lineSpacing);
+            for (int y = top; y < top + f->height; y++)
+                for (int x = t->x + left; x < t->x + left + 4; x++)
+                    if (x >= 0 && y >= 0 && x < t->width && y < t->height)
+                        t->mask[y * t->maskRowBytes + (x >> 3)] |= (uint8_t)(0x80 >> (x & 7));
+        }
+        std::printf("fontplugin laid out colour %06x wrap %d align %d\n", layout->colour, layout->wrapWidth,
+                    layout->align);
+        std::fflush(stdout);
+        return 0;
+    }
     if ((f->kind == 0) != mask) return 1055;       // the runtime handed the wrong plane
     if (f->kind == 2 ? !t->pens : f->kind == 1 ? !t->alpha : !t->mask) return 1055;
     for (int i = 0; i < length; i++) {

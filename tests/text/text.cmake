@@ -34,7 +34,8 @@ target_compile_definitions(text_layout_test PRIVATE LV_TOPAZ_SOURCE="${CMAKE_SOU
 lv_add_test(text_output_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_output_applet_test.cpp
   LIBS lv_text PNG::PNG LABELS text)
 target_compile_definitions(text_output_applet_test PRIVATE LV_TOPAZ_SOURCE="${CMAKE_SOURCE_DIR}/text/fonts/topaz.txt")
-add_dependencies(text_output_applet_test lumivarra lvasm lvlink)
+add_dependencies(text_output_applet_test lumivarra lvasm lvlink testplugin_fonts)
+target_compile_definitions(text_output_applet_test PRIVATE LV_FONTS_PLUGIN="${CMAKE_BINARY_DIR}/testplugins/fonts.lvp")
 lv_add_test(text_object_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_object_test.cpp LIBS lv_text LABELS text)
 lv_add_test(text_pathtext_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_pathtext_test.cpp LIBS lv_text LABELS text)
 # Fonts from brushes and from the "fonts" test plug-in, in applets.

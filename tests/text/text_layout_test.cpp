@@ -202,8 +202,10 @@ TEST_F(Layout, FontsThatLayTextOutThemselvesTakeNoLists)
     lvTextLayout layout;
     o.listMode = 1;
     EXPECT_EQ(Lay("a", &layout, &own), ERR_PLUGINSUPPORT);
+    // Such a font is handed the whole text: it never gets runs.
     o.listMode = 0;
-    EXPECT_EQ(Lay("a", &layout, &own), ERR_UNIMPLCMD);
+    EXPECT_EQ(Lay("a", &layout, &own), ERR_PLUGINSUPPORT);
+    EXPECT_EQ(layout.runs, nullptr);
 }
 
 TEST_F(Layout, FormatTagsGiveRunsOrTheirErrors)
@@ -596,6 +598,73 @@ TEST(BorderKernel, EachCellIsTheShiftedSumOverTheSquareWidth)
 }
 
 // ---- Vera, anti-aliased ----------------------------------------------------------------
+
+// Texts that need no runs skip the run builder; what they give must be the
+// general road's image, cursor and extensions, pixel for pixel. Texts that do
+// need runs (tags, tabs, a wrap, a style) go the general road either way.
+TEST_F(Pixels, TextsWithoutRunsGiveTheGeneralRoadsImage)
+{
+    lvFont *vera = nullptr;
+    ASSERT_EQ(OpenFontByName(&fm, LV_SANS_DEFAULT, 16, 1, 0, 0, nullptr, 0, "inbuilt", "", &vera), 0);
+    struct Case {
+        const char *text;
+        int objectType, style, wrap, cursorX, charSpacing, lineSpacing;
+        bool simple;
+    } cases[] = {
+        {"Hi", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 0, 0, true},
+        {"AVAWAY fjord", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, 0, true},
+        {"two\nlines", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, 3, true},
+        {"gap\n\nbelow", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 0, 0, true},
+        {"  \nblank line above", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 2, 0, true},
+        {"cr\r\nlf and \r inside", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, 0, true},
+        {"ends with a feed\n", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 0, 0, true},
+        {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, 0, true},
+        {"fits", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 200, 0, 0, 0, true},
+        {"printed", LV_TEXT_PRINT, FORM_ANTIALIAS, 300, 24, 0, 0, true},
+        {"printed", LV_TEXT_PRINT, FORM_NORMAL, 300, 0, 1, 0, true},
+        // Not taken: the general road on both sides.
+        {"wraps here and there", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 40, 0, 0, 0, false},
+        {"[b]tag[/b]", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 0, 0, false},
+        {"tab\there", LV_TEXT_TEXTOUT, FORM_NORMAL, 0, 0, 0, 0, false},
+        {"bold", LV_TEXT_TEXTOUT, FORM_BOLD, 0, 0, 0, 0, false},
+        {"soft\xc2\xadhyphen", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, 0, false},
+        {"tight\nlines", LV_TEXT_TEXTOUT, FORM_ANTIALIAS, 0, 0, 0, -4, false},
+        {"lines\nprinted\n", LV_TEXT_PRINT, FORM_NORMAL, 300, 8, 0, 0, false},
+    };
+    for (lvFont *font : {(lvFont *)nullptr, vera})
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(c.text) + (font ? " vera" : " topaz"));
+            if (!font && (c.style & FORM_ANTIALIAS)) continue;
+            lvTextOptions base = o;
+            base.objectType = c.objectType;
+            base.style.style = c.style;
+            base.style.colour = 0x336699;
+            base.wrapWidth = c.wrap;
+            base.cursorX = c.cursorX;
+            base.leftMargin = c.objectType == LV_TEXT_PRINT ? 8 : 0;
+            if (c.objectType == LV_TEXT_PRINT) base.cursorX += 8;
+            base.charSpacing = c.charSpacing;
+            base.lineSpacing = c.lineSpacing;
+            base.text = c.text;
+            base.length = std::strlen(c.text);
+            EXPECT_EQ(TextNeedsNoRuns(&fm, font, &base), c.simple);
+            lvTextOptions fast = base, general = base;
+            lvTextImage a, b;
+            ASSERT_EQ(LayoutText(&fm, font, &fast, &a), 0);
+            ASSERT_EQ(LayoutTextGeneral(&fm, font, &general, &b), 0);
+            EXPECT_EQ(a.width, b.width);
+            EXPECT_EQ(a.height, b.height);
+            EXPECT_EQ(a.leftExtension, b.leftExtension);
+            EXPECT_EQ(a.topExtension, b.topExtension);
+            EXPECT_EQ(a.xShift, b.xShift);
+            EXPECT_EQ(a.antialiased, b.antialiased);
+            EXPECT_EQ(fast.finalX, general.finalX);
+            EXPECT_EQ(fast.finalY, general.finalY);
+            EXPECT_EQ(fast.adjustX, general.adjustX);
+            EXPECT_TRUE(a.alpha == b.alpha);
+            EXPECT_TRUE(a.rgb == b.rgb);
+        }
+}
 
 TEST_F(Pixels, AntiAliasedVeraIsFreeTypesCoverage)
 {

@@ -3,6 +3,7 @@
 // flag follows what is left of the matrix, and copies, look-ups and frees.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -92,16 +93,49 @@ TEST_F(TextObjects, RotationTurnsTheImageAndAFullTurnIsNoTransform)
     EXPECT_EQ(object->transformed, 1);
     ASSERT_EQ(object->width, base.height);
     ASSERT_EQ(object->height, base.width);
-    // A quarter turn clockwise on screen: (x, y) goes to (-y - 1, x) in layout
-    // coordinates, so image row y is base column y read bottom up.
+    // A quarter turn as the draw tags turn brushes (anticlockwise on screen),
+    // exact: image row y is base column width - 1 - y, read top down.
     for (int y = 0; y < object->height; y++)
         for (int x = 0; x < object->width; x++)
             ASSERT_EQ(object->image.alpha[(size_t)y * object->width + x],
-                      base.alpha[(size_t)(base.height - 1 - x) * base.width + y])
+                      base.alpha[(size_t)x * base.width + (base.width - 1 - y)])
                 << x << "," << y;
+    // The corner follows the turn about the layout origin: the text's top row
+    // ends on the image's left column.
+    EXPECT_EQ(object->image.leftExtension, base.topExtension);
+    EXPECT_EQ(object->image.topExtension, -(base.leftExtension + base.width));
     ASSERT_EQ(RotateTextObject(Fm(), object, 360, 0), 0);
     EXPECT_EQ(object->transformed, 0);
     EXPECT_EQ(object->image.alpha, base.alpha);
+}
+
+// A turn of a scaled object in a font that scales: the scale lays the text out
+// again and only the turn goes to the image (an exact quarter turn of the
+// layout at 200%, not a stretched bitmap turned).
+TEST_F(TextObjects, ATurnedScaledObjectIsTheScaledLayoutTurned)
+{
+    lvTextObject *object = Make(Vera(16), 1);
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(ScaleTextObject(Fm(), object, object->baseWidth * 2, object->baseHeight * 2, 0), 0);
+    const lvTextImage scaled = object->image;
+    ASSERT_EQ(RotateTextObject(Fm(), object, 90, 0), 0);
+    ASSERT_EQ(object->width, scaled.height);
+    ASSERT_EQ(object->height, scaled.width);
+    for (int y = 0; y < object->height; y++)
+        for (int x = 0; x < object->width; x++)
+            ASSERT_EQ(object->image.alpha[(size_t)y * object->width + x],
+                      scaled.alpha[(size_t)x * scaled.width + (scaled.width - 1 - y)])
+                << x << "," << y;
+    // Any other angle turns through the image transform: the turned image
+    // holds the text's ink, within the bounds of the turned rectangle.
+    ASSERT_EQ(RotateTextObject(Fm(), object, 30, 1), 0);
+    double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
+    EXPECT_NEAR(object->width, scaled.width * c + scaled.height * s, 2.0);
+    EXPECT_NEAR(object->height, scaled.width * s + scaled.height * c, 2.0);
+    long inkBefore = 0, inkAfter = 0;
+    for (uint8_t a : scaled.alpha) inkBefore += a;
+    for (uint8_t a : object->image.alpha) inkAfter += a;
+    EXPECT_NEAR((double)inkAfter, (double)inkBefore, inkBefore * 0.1);
 }
 
 TEST_F(TextObjects, SingularTransformsAndSelfCopiesAreRefused)

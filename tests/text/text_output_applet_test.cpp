@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <tuple>
+#include <sstream>
 
 #include "tests/images/images_applet.h"
 #include "tests/text/topaz_source.h"
@@ -290,6 +291,231 @@ TEST(TextOutput, PrintFollowsTheCursorMarginsAndTabStops)
         for (size_t k = 0; k < t.on.size(); k++) want.on[k] |= t.on[k];
     }
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "print");
+}
+
+// The "fonts" test plug-in's TestLayout font lays text out itself (4-pixel
+// boxes advancing 5, wrapping where a box would cross the wrap width, right
+// alignment to the widest line): the runtime hands it the whole request and
+// draws what it gives in the text colour.
+TEST(TextOutput, FontsThatLayTextOutThemselvesGetTheWholeRequest)
+{
+    const int TEXTALIGN_RIGHT = -80000;
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("load", "loadplugin", {Str(LV_FONTS_PLUGIN)});
+    s.Case("font", "setfont", {Str("TestLayout"), 6, Fields({{"loader", Str("plugin")}})});
+    Drawn(s, 1, 24, 22, [&] {
+        s.Case("wrapped", "textout", {1, 2, Str("abcdefg"), Fields({{"wordwrap", 17}, {"color", 0xFF0000}})});
+    });
+    Drawn(s, 2, 24, 14, [&] {
+        s.Case("right", "textout", {0, 0, Str("ab\\nc"), Fields({{"align", TEXTALIGN_RIGHT}})});
+    });
+    s.Case("list", "textout", {0, 0, Str("a"), Fields({{"listmode", 1}})});
+    // On a palette brush in pen mode the boxes take the draw pen.
+    s.Case("pal", "createbrush", {3, 12, 6, Fields({{"palette", -999}})});
+    s.Case("penmode", "setpalettemode", {0});
+    s.Case("pen", "setdrawpen", {2});
+    s.Case("pensel", "selectbrush", {3});
+    s.Case("pentext", "textout", {1, 0, Str("ab")});
+    s.Case("penend", "endselect", {});
+    std::vector<int> every;
+    for (int i = 0; i < 12 * 6; i++) every.push_back(i);
+    s.Case("pens", "brushtopenarray", {3}, 1, every);
+    s.Case("tobj", "createtextobject", {1, Str("ab\\nc")});
+    s.Case("tobjw", "getattribute", {8, 1, 0});
+    s.Case("tobjh", "getattribute", {8, 1, 1});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"load", "font", "wrapped", "right", "tobj"})
+        EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key << ": " << all;
+    EXPECT_EQ(lines["list"].substr(0, 4), "1625") << all;
+    EXPECT_EQ(lines["tobjw"], "0 9") << all;
+    EXPECT_EQ(lines["tobjh"], "0 12") << all;
+    // The plug-in saw the layout record: colour and wrap width.
+    EXPECT_NE(all.find("fontplugin laid out colour ff0000 wrap 17 align 0"), std::string::npos) << all;
+    EXPECT_NE(all.find("align 1"), std::string::npos) << all;
+    auto boxes = [](int w, int h, std::vector<std::pair<int, int>> corners) {
+        lvBits b(w, h);
+        for (auto [x, y] : corners)
+            for (int j = 0; j < 6; j++)
+                for (int i = 0; i < 4; i++) b.Set(x + i, y + j);
+        return b;
+    };
+    // a b c | d e f | g, three lines of 6 rows from (1, 2).
+    ExpectPixels(ReadPicture(dir.File("b1.png")),
+                 {{boxes(24, 22, {{1, 2}, {6, 2}, {11, 2}, {1, 8}, {6, 8}, {11, 8}, {1, 14}}), 0xFF0000}},
+                 "wrapped");
+    ExpectPixels(ReadPicture(dir.File("b2.png")), {{boxes(24, 14, {{0, 0}, {5, 0}, {5, 6}}), 0xFFFFFF}}, "right");
+    lvBits penBoxes = boxes(12, 6, {{1, 0}, {6, 0}});
+    // The line holds the item in the error code's register first (72 items
+    // reach it), then the items.
+    std::istringstream pens(lines["pens"]);
+    int skipped = -1;
+    pens >> skipped;
+    for (int y = 0; y < 6; y++)
+        for (int x = 0; x < 12; x++) {
+            int pen = -1;
+            pens >> pen;
+            ASSERT_EQ(pen, penBoxes.At(x, y) ? 2 : 0) << x << "," << y << ": " << lines["pens"];
+        }
+}
+
+// Text on a palette brush: in pen mode the brush gets the draw pen for the
+// glyphs, the shadow pen for the shadow and the pens of "pen" tags; in remap
+// mode the colour's nearest pen. Read back as pens, and through ReadPixel.
+TEST(TextOutput, TextOnPaletteBrushesWritesPens)
+{
+    const int PALETTE_CGA = -999, PENMODE = 0, REMAPMODE = 1, W = 17, H = 9;
+    lvScratchDir dir;
+    lvAppletScript s;
+    std::vector<int> all;
+    for (int i = 0; i < W * H; i++) all.push_back(i);
+    lvBits hi = TopazText("Hi", W, H), h = TopazText("H", W, H), shade = TopazText("Hi", W, H, 1, 1);
+    int px = -1, py = -1;  // a pixel of the H
+    for (int k = 0; k < W * H && px < 0; k++)
+        if (h.At(k % W, k / W)) px = k % W, py = k / W;
+    ASSERT_GE(px, 0);
+    s.Case("four", "createpalette", {1, List({0x000000, 0xFF0000, 0x00FF00, 0x0000FF}), Fields({{"depth", 4}})});
+    struct Draw {
+        const char *key;
+        int mode;
+        int style;
+        const char *text;
+    };
+    const std::vector<Draw> draws = {
+        {"plain", PENMODE, FORM_NORMAL, "Hi"},
+        {"shadow", PENMODE, FORM_SHADOW, "Hi"},
+        {"pentag", PENMODE, FORM_NORMAL, "[pen=3]H[/pen]i"},
+        {"remap", REMAPMODE, FORM_NORMAL, "Hi"},
+    };
+    for (size_t i = 0; i < draws.size(); i++) {
+        const Draw &d = draws[i];
+        std::string k = d.key;
+        int id = 10 + int(i);
+        s.Case(k + "_mk", "createbrush", {id, W, H, Fields({{"palette", PALETTE_CGA}})});
+        s.Case(k + "_pal", "setbrushpalette", {id, 1});
+        s.Case(k + "_mode", "setpalettemode", {d.mode});
+        s.Case(k + "_drawpen", "setdrawpen", {2});
+        s.Case(k + "_shadowpen", "setshadowpen", {3});
+        s.Case(k + "_normal", "setfontstyle", {FORM_NORMAL});
+        if (d.style == FORM_SHADOW) s.Case(k + "_style", "setfontstyle", {FORM_SHADOW, 0xFFFFFF, 1, 3});
+        s.Case(k + "_sel", "selectbrush", {id});
+        if (d.mode == REMAPMODE)
+            s.Case(k, "textout", {0, 0, Str(d.text), Fields({{"color", 0xFF2000}})});
+        else
+            s.Case(k, "textout", {0, 0, Str(d.text)});
+        s.Case(k + "_read", "readpixel", {px, py});
+        s.Case(k + "_end", "endselect", {});
+        s.Case(k + "_pens", "brushtopenarray", {id}, 1, all);
+    }
+    // Colours in tags mean nothing to pens.
+    s.Case("mode", "setpalettemode", {PENMODE});
+    s.Case("csel", "selectbrush", {10});
+    s.Case("colourtag", "textout", {0, 0, Str("[color=$ff0000]H")});
+    s.Case("cend", "endselect", {});
+    int exitCode = -1;
+    std::string out;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &out);
+    ASSERT_EQ(exitCode, 0) << out;
+    EXPECT_EQ(lines["colourtag"].substr(0, 4), "1659") << out;
+    for (const Draw &d : draws) {
+        std::string k = d.key;
+        SCOPED_TRACE(k);
+        ASSERT_EQ(lines[k].substr(0, 2), "0 ") << out;
+        // The item that lands in the error code's register comes first.
+        std::istringstream in(lines[k + "_pens"]);
+        int skipped = -1;
+        in >> skipped;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) {
+                int want = 0;
+                if (hi.At(x, y)) want = k == "remap" ? 1 : k == "pentag" && h.At(x, y) ? 3 : 2;
+                else if (k == "shadow" && shade.At(x, y)) want = 3;
+                int got = -1;
+                in >> got;
+                ASSERT_EQ(got, want) << "at " << x << "," << y << ": " << lines[k + "_pens"];
+            }
+        // ReadPixel on the selected palette brush gives the pen written.
+        const char *pen = k == "remap" ? "1" : k == "pentag" ? "3" : "2";
+        EXPECT_EQ(lines[k + "_read"], std::string("0 ") + pen);
+    }
+}
+
+// The resource monitor without layers: a display of its own whose picture
+// holds the text, one topaz line for every registered type and the three
+// layer and sprite lines, white on black. A second opening changes nothing;
+// closing frees the display.
+TEST(TextOutput, TheResourceMonitorShowsItsTextOnADisplayOfItsOwn)
+{
+    const int DISPLAYS = 21, ATTRCOUNT = 60, SNAP_DISPLAY = 1, PNG = 1;
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("before", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("open", "openresourcemonitor", {});
+    s.Case("after", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Keep("ids", "ids", "getobjects", {DISPLAYS});
+    s.Line("getglobal r20 \"ids\"\ngettable r21 r20 1\nsetglobal r21 \"mon\"");
+    s.Case("sel", "selectdisplay", {"@mon"});
+    s.Case("snap", "savesnapshot", {Str(dir.File("mon.png")), SNAP_DISPLAY, PNG});
+    s.Case("back", "selectdisplay", {1});
+    s.Case("open2", "openresourcemonitor", {Fields({{"fontsize", 12}})});
+    s.Case("after2", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("close", "closeresourcemonitor", {});
+    s.Case("gone", "haveobject", {DISPLAYS, "@mon"});
+    s.Case("after3", "getattribute", {DISPLAYS, 0, ATTRCOUNT});
+    s.Case("close2", "closeresourcemonitor", {});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"open", "sel", "snap", "back", "open2", "close", "close2"})
+        EXPECT_EQ(lines[key].substr(0, 1), "0") << key << ": " << all;
+    int before = std::stoi(lines["before"].substr(2));
+    EXPECT_EQ(lines["after"], "0 " + std::to_string(before + 1)) << all;
+    EXPECT_EQ(lines["after2"], "0 " + std::to_string(before + 1)) << all;
+    EXPECT_EQ(lines["gone"], "0 0") << all;  // false
+    EXPECT_EQ(lines["after3"], "0 " + std::to_string(before)) << all;
+    Picture p = ReadPicture(dir.File("mon.png"));
+    ASSERT_EQ(p.width, 200) << all;
+    ASSERT_GT(p.height, 0);
+    ASSERT_EQ(p.height % 8, 0);
+    // Every band of 8 rows is a line of text: white glyph pixels on black,
+    // each line beginning with a capital at the left edge.
+    for (int band = 0; band < p.height / 8; band++) {
+        int white = 0, leftInk = 0;
+        for (int y = band * 8; y < band * 8 + 8; y++)
+            for (int x = 0; x < p.width; x++) {
+                uint32_t c = p.At(x, y);
+                ASSERT_TRUE(c == 0 || c == 0xFFFFFF) << x << "," << y << ": " << std::hex << c;
+                white += c != 0;
+                if (c && x < 8) leftInk++;
+            }
+        EXPECT_GT(white, 20) << "line " << band;
+        EXPECT_GT(leftInk, 0) << "line " << band;
+    }
+}
+
+// TextOut turned by the "rotate" draw tag: a quarter turn (anticlockwise on
+// screen, as brushes turn) about the text's origin, exact in topaz.
+TEST(TextOutput, TheRotateTagTurnsTextAboutItsOrigin)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    Drawn(s, 1, 12, 24, [&] { s.Case("turned", "textout", {2, 20, Str("Hi"), Fields({{"rotate", 90}})}); });
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    EXPECT_EQ(lines["turned"].substr(0, 2), "0 ") << all;
+    // "Hi" is 16 x 8 at the origin; turned, column c of it becomes row
+    // 20 - 16 + (15 - c) and its row r column 2 + r.
+    lvBits flat = TopazText("Hi", 16, 8), want(12, 24);
+    for (int r = 0; r < 8; r++)
+        for (int c = 0; c < 16; c++)
+            if (flat.At(c, r)) want.Set(2 + r, 4 + (15 - c));
+    ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "turned");
 }
 
 }  // namespace
