@@ -691,11 +691,12 @@ TEST_F(SerialChat, WindowShowsTheConversation)
     for (int y = 0; y < 380 && same; y++)
         for (int x = 0; x < 640 && same; x++) same = shot.At(x, y) == f12.At(x, y);
     EXPECT_TRUE(same) << "F12's picture shows another conversation";
-    // The text progress bar appears once a file goes out, between entry and buttons.
+    // The progress appears once a file goes out, between entry and buttons.
     lvPicture sent = ReadBmp(dirs[0] + "/sent.bmp");
     ASSERT_EQ(sent.width, 640);
     EXPECT_EQ(shot.CountColour(0xE0E0E0, 405, 422), 0u);
     EXPECT_GT(sent.CountColour(0xE0E0E0, 405, 422), 100u);
+    EXPECT_EQ(shot.CountColour(0x4080FF, 0, 480), 0u);
     EXPECT_EQ(ReadFile(dirs[1] + "/small.bin"), EveryByteFile(20000));
 }
 
@@ -777,7 +778,7 @@ TEST_F(SerialChat, WindowDrivenByItsUser)
     lvInstance a, b;
     a.StartDriven(dirs[0],
                   Click(1) + "waitfile connected;type Hello [b]from[/b] Ada;keycode 274;type " + ee141 +
-                      ";keycode 274;waitfile heard;" + Click(2) + "waitfile done;close",
+                      ";keycode 274;waitfile heard;" + Click(2) + "waitfile done;keycode 279;close",
                   dirs[0] + "/big.bin\n");
     b.StartDriven(dirs[1], Click(1) + "waitfile heard;type Hi Ada, B here;keycode 274;waitfile done;close", "");
     EXPECT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
@@ -801,6 +802,13 @@ TEST_F(SerialChat, WindowDrivenByItsUser)
     EXPECT_NE(outB.find("progress: in 100%"), std::string::npos);
     EXPECT_TRUE(ReadFile(dirs[1] + "/big.bin") == big) << "the received file differs";
     EXPECT_FALSE(FileExists(dirs[1] + "/big.bin.part"));
+    // F12 after the transfer: the drawn bar is full, 500 x 10 blue pixels inside its frame.
+    lvPicture shot = ReadBmp(dirs[0] + "/serialchat.bmp");
+    ASSERT_EQ(shot.width, 640) << outA;
+    EXPECT_EQ(shot.CountColour(0x4080FF, 405, 425), 5000u);
+    EXPECT_EQ(shot.CountColour(0x4080FF, 0, 405) + shot.CountColour(0x4080FF, 425, 480), 0u);
+    EXPECT_EQ(shot.At(120, 415), 0xE0E0E0u);
+    EXPECT_EQ(shot.At(623, 415), 0xE0E0E0u);
 }
 
 // The settings window opened by its button: a 26-character nickname is refused with its
