@@ -113,12 +113,17 @@ struct lvInstance {
         args.insert(args.end(), extra.begin(), extra.end());
         Spawn(workDir, std::string(LV_BUILD_DIR) + "/examples/serialchat", args, requesters, {});
     }
-    // The copy linked with the test display adapter, with the window and no actions: the
-    // adapter's input script (LVT_ADAPTER_INPUT) is the user.
-    void StartDriven(const std::string &workDir, const std::string &input, const std::string &requesters)
+    // The copy linked with the test display and requester adapters, with the window and no
+    // actions: the display adapter's input script (LVT_ADAPTER_INPUT) is the user, the
+    // requester adapter answers from answers.txt (one a line) and logs to asked.txt.
+    void StartDriven(const std::string &workDir, const std::string &input, const std::string &answers,
+                     std::vector<std::pair<std::string, std::string>> env = {})
     {
-        Spawn(workDir, std::string(LV_BUILD_DIR) + "/tests/examples/serialchat_adapter", {"-gui"}, requesters,
-              {{"LVT_ADAPTER_INPUT", input}, {"LV_REQUESTER_LOG", "asked.txt"}});
+        WriteFile(workDir + "/answers.txt", answers);
+        env.push_back({"LVT_ADAPTER_INPUT", input});
+        env.push_back({"LVT_REQUESTER_ANSWERS", "answers.txt"});
+        env.push_back({"LVT_REQUESTER_LOG", "asked.txt"});
+        Spawn(workDir, std::string(LV_BUILD_DIR) + "/tests/examples/serialchat_adapter", {"-gui"}, "", env);
     }
     void Spawn(const std::string &workDir, const std::string &program, const std::vector<std::string> &more,
                const std::string &requesters, const std::vector<std::pair<std::string, std::string>> &env)
@@ -835,12 +840,12 @@ TEST_F(SerialChat, SettingsEditedInTheWindow)
         EXPECT_EQ(Count(out, "status: A nickname may have at most 25 characters."), 1u) << out;
         // After the refusal the old nickname is shown and offered again; after 25
         // characters, those.
-        std::string ask = "string|Nickname|Your nickname, 1 to 25 characters:|";
-        EXPECT_EQ(Count(asked, ask + "Guest|"), 2u) << asked;
-        EXPECT_EQ(Count(asked, "|Nickname: Guest,"), 2u) << asked;
-        EXPECT_EQ(Count(asked, ask + nick25 + "|"), 1u) << asked;
-        EXPECT_EQ(Count(asked, "|Nickname: " + nick25 + ","), 1u) << asked;
-        EXPECT_EQ(asked.find(nick26 + "|"), std::string::npos) << asked;
+        std::string ask = "StringRequest h \"Nickname\" \"Your nickname, 1 to 25 characters:\" 0 1=1 2=\"";
+        EXPECT_EQ(Count(asked, ask + "Guest\"\n"), 2u) << asked;
+        EXPECT_EQ(Count(asked, "[Nickname: Guest,"), 2u) << asked;
+        EXPECT_EQ(Count(asked, ask + nick25 + "\"\n"), 1u) << asked;
+        EXPECT_EQ(Count(asked, "[Nickname: " + nick25 + ","), 1u) << asked;
+        EXPECT_EQ(asked.find(nick26), std::string::npos) << asked;
     }
     EXPECT_EQ(ReadFile(dir + "/Settings.dat"), fixture);
     lvInstance again;
@@ -867,10 +872,9 @@ TEST_F(SerialChat, WindowAsksAboutReceivedFiles)
     WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + dirs[1] + "/opened.txt'\n");
     chmod(opener.c_str(), 0700);
     lvInstance a, b;
-    b.Spawn(dirs[1], std::string(LV_BUILD_DIR) + "/tests/examples/serialchat_adapter", {"-gui"}, "Yes\nNo\n",
-            {{"LVT_ADAPTER_INPUT", Click(1) + "waitfile done;close"},
-             {"LV_REQUESTER_LOG", "asked.txt"},
-             {"PATH", dirs[1] + "/bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")}});
+    // Yes is the first button (choice 1), No the last (0).
+    b.StartDriven(dirs[1], Click(1) + "waitfile done;close", "1\n0\n",
+                  {{"PATH", dirs[1] + "/bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")}});
     a.Start(dirs[0], "connect\nsend one.txt\nsend two.txt\nquit\n");
     ASSERT_TRUE(a.WaitEnd(40)) << a.Output();
     ASSERT_TRUE(b.WaitFor("status: Received " + dirs[1] + "/two.txt; it is left there.", 20)) << b.Output();
@@ -879,8 +883,8 @@ TEST_F(SerialChat, WindowAsksAboutReceivedFiles)
     std::string out = b.Output(), asked = ReadFile(dirs[1] + "/asked.txt");
     EXPECT_NE(out.find("status: Opened " + dirs[1] + "/one.txt."), std::string::npos) << out;
     for (const char *name : {"one", "two"})
-        EXPECT_NE(asked.find("system|Received file|The file " + dirs[1] + "/" + name +
-                             ".txt has arrived. Open it now?|Yes|No|"),
+        EXPECT_NE(asked.find("SystemRequest h \"Received file\" \"The file " + dirs[1] + "/" + name +
+                             ".txt has arrived. Open it now?\""),
                   std::string::npos) << asked;
     // Only the file answered with Yes went to the opener.
     auto end = Clock::now() + std::chrono::seconds(10);
@@ -899,11 +903,11 @@ TEST_F(SerialChat, AboutWindow)
     WriteFile(dir + "/Settings.dat", "NAME Ada\r\nPORT /dev/nonexistent-port\r\nBAUD 9600\r\nSTOR " + dir +
                                          "\r\nRECE ask\r\nSERV 0\r\n");
     lvInstance a;
-    a.Spawn(dir, std::string(LV_BUILD_DIR) + "/tests/examples/serialchat_adapter", {"-gui"}, "",
-            {{"LVT_ADAPTER_INPUT", Click(4) + "waitfile opened1;display 2;move 180 126;down 180 126;up 180 126;"
-                                   "display 0;waitfile closed1;" + Click(4) + "waitfile opened2;display 3;close;"
-                                   "display 0;waitfile closed2;type Hi;keycode 279;waitfile done;close"},
-             {"LVT_ADAPTER_LOG", "adapter.txt"}});
+    a.StartDriven(dir,
+                  Click(4) + "waitfile opened1;display 2;move 180 126;down 180 126;up 180 126;display 0;"
+                             "waitfile closed1;" + Click(4) + "waitfile opened2;display 3;close;display 0;"
+                             "waitfile closed2;type Hi;keycode 279;waitfile done;close",
+                  "", {{"LVT_ADAPTER_LOG", "adapter.txt"}});
     auto waitCount = [&](const std::string &line, size_t n) {
         auto end = Clock::now() + std::chrono::seconds(20);
         while (Count(a.Output(), line) < n && Clock::now() < end && !a.Ended())
