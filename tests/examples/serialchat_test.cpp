@@ -1021,9 +1021,12 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     ASSERT_TRUE(socat.Start()) << socat.log;
     for (int i = 0; i < 2; i++)
         WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", socat.devices[i], dirs[i]));
+    // SDL's X11 start-up leaves the desktop bus library's connection (and what it holds)
+    // behind at exit: a sanitizer build checks this run's memory use but not its leaks;
+    // the offscreen runs of the other tests check those.
     lvInstance a, b;
     a.Spawn(dirs[0], std::string(LV_BUILD_DIR) + "/examples/serialchat", {"-gui"}, "",
-            {{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}});
+            {{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}, {"ASAN_OPTIONS", "detect_leaks=0"}});
     int code;
     std::string window = x.Client("timeout 20 xdotool search --sync --limit 1 --name '^Serial chat$'", &code);
     ASSERT_EQ(code, 0) << window << a.Output();
@@ -1045,15 +1048,23 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     mkdir(artifacts.c_str(), 0755);
     std::string capture = artifacts + "/serialchat_window.bmp";
     unlink(capture.c_str());
-    std::string said = x.Client("import -window " + window + " BMP3:'" + capture + "'", &code);
-    ASSERT_EQ(code, 0) << said;
-    lvPicture seen = ReadBmp(capture), saved = ReadBmp(dirs[0] + "/serialchat.bmp");
+    // The window is presented a moment after the save: captures are taken until one
+    // equals the snapshot (or the bound passes), the last one kept.
+    lvPicture saved = ReadBmp(dirs[0] + "/serialchat.bmp"), seen;
     ASSERT_EQ(saved.width, 640);
     ASSERT_EQ(saved.height, 480);
-    ASSERT_EQ(seen.width, 640);
-    ASSERT_EQ(seen.height, 480);
     size_t differ = 0;
-    for (size_t i = 0; i < seen.pixels.size(); i++) differ += seen.pixels[i] != saved.pixels[i];
+    for (auto end = Clock::now() + std::chrono::seconds(10);;) {
+        std::string said = x.Client("import -window " + window + " BMP3:'" + capture + "'", &code);
+        ASSERT_EQ(code, 0) << said;
+        seen = ReadBmp(capture);
+        ASSERT_EQ(seen.width, 640);
+        ASSERT_EQ(seen.height, 480);
+        differ = 0;
+        for (size_t i = 0; i < seen.pixels.size(); i++) differ += seen.pixels[i] != saved.pixels[i];
+        if (differ == 0 || Clock::now() > end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     EXPECT_EQ(differ, 0u) << "pixels differ between the X server's window and the F12 snapshot";
     // The conversation is what the picture shows: the own line green, the peer's blue.
     EXPECT_GT(seen.CountColour(0x80FF80, 0, 380), 50u);
