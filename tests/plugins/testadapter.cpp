@@ -17,8 +17,8 @@
 // RETURN), "type TEXT" (a typed character for each UTF-8 character of TEXT, spaces kept),
 // "waitfile PATH" (until the file exists: a test's signal), "display N" (the items after
 // it go to the display opened Nth, 0 the first still open), "ctrlc", "close", "quit",
-// "waitclosehandled": until the script's close handler reached SetDisplayAttributes). In-process: lvt_AdapterLog
-// copies the log, lvt_AdapterInput appends to the script queue.
+// "waitclosehandled": until the script's close handler reached SetDisplayAttributes).
+// In-process: lvt_AdapterLog copies the log, lvt_AdapterInput appends to the script queue.
 //
 // Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
 #include "runtime/lvplugin.h"
@@ -205,7 +205,8 @@ static std::vector<uint32_t> Characters(const std::string &text)
     return codes;
 }
 
-// Plays the script against the first display; waits without holding anything.
+// Plays the script against the first display (or the one "display N" picked); waits
+// without holding anything.
 static void InputThreadMain()
 {
     for (;;) {
