@@ -1038,10 +1038,12 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     x.Client("xdotool windowfocus --sync " + window + " type --delay 30 'Hello [b]Bea[/b]'", &code);
     ASSERT_EQ(code, 0);
     x.Client("xdotool key Return", &code);
+    EXPECT_EQ(code, 0);
     ASSERT_TRUE(b.WaitFor("chat: Ada: Hello [b]Bea[/b]\n", 20)) << b.Output() << a.Output();
     ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
     ASSERT_TRUE(a.WaitFor("status: Bea left the conversation.", 20)) << a.Output();
     x.Client("xdotool key F12", &code);
+    EXPECT_EQ(code, 0);
     ASSERT_TRUE(a.WaitFor("status: Snapshot saved as " + dirs[0] + "/serialchat.bmp", 20)) << a.Output();
     // The window now shows what the snapshot holds; the X server's picture of it:
     std::string artifacts = std::string(LV_BUILD_DIR) + "/artifacts";
@@ -1070,5 +1072,6 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     EXPECT_GT(seen.CountColour(0x80FF80, 0, 380), 50u);
     EXPECT_GT(seen.CountColour(0x80C0FF, 0, 380), 30u);
     x.Client("xdotool key ctrl+c", &code);
+    EXPECT_EQ(code, 0);
     EXPECT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
 }
