@@ -261,8 +261,10 @@ public:
     void Inject(int side, const std::string &bytes)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_[side] += bytes;
+        InjectFromRule(side, bytes);
     }
+    // The same from inside a rule, which runs under the relay's lock.
+    void InjectFromRule(int side, const std::string &bytes) { pending_[side] += bytes; }
     ~lvRelay()
     {
         stop_ = true;
@@ -794,6 +796,7 @@ TEST_F(SerialChat, WindowDrivenByItsUser)
     ASSERT_TRUE(a.WaitFor("chat: Bea: Hi Ada, B here\n", 30)) << a.Output();
     Signal(dirs[0], "heard");
     ASSERT_TRUE(b.WaitFor("chat: * Received big.bin", 120)) << b.Output();
+    ASSERT_TRUE(a.WaitFor("chat: * Sent big.bin", 30)) << a.Output();
     Signal(dirs[0], "done");
     ASSERT_TRUE(a.WaitEnd(30)) << a.status;
     ASSERT_TRUE(b.WaitFor("status: Ada left the conversation.", 20)) << b.Output();
@@ -1074,4 +1077,58 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     x.Client("xdotool key ctrl+c", &code);
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+}
+
+// Closing the window while the END of a file still waits for its ACK: the relay holds
+// the peer's ACKs until A's BYE passes, then hands them to A. The first is END's, not the
+// BYE's: the file counts as sent, and the peer hears the goodbye.
+TEST_F(SerialChat, QuitWhileTheLastAckIsOnItsWay)
+{
+    lvRelay relay;
+    ASSERT_TRUE(relay.Open());
+    // Whichever comes first at the relay, the ACK of END reaches A after A's BYE.
+    std::atomic<int> endSeq{-1};
+    std::atomic<bool> byePassed{false}, endAckAfterBye{false};
+    std::string acks;  // only the rule touches it
+    relay.SetRule([&](int direction, const std::string &frame) {
+        int type = (unsigned char)frame[1], seq = (unsigned char)frame[2];
+        if (direction == 0 && type == 5) endSeq = seq;
+        if (direction == 1 && type == 6 && endSeq >= 0) {
+            if (!byePassed) {
+                acks += frame;
+                return std::string();
+            }
+            if (seq == endSeq) endAckAfterBye = true;
+        }
+        if (direction == 0 && type == 9 && !byePassed) {
+            byePassed = true;
+            if (acks.size() >= 6 && (unsigned char)acks[2] == endSeq) endAckAfterBye = true;
+            relay.InjectFromRule(0, acks);
+        }
+        return frame;
+    });
+    relay.Start();
+    WriteFile(dirs[0] + "/small.bin", EveryByteFile(10000));
+    for (int i = 0; i < 2; i++) WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", relay.Path(i), dirs[i]));
+    // A is the window, closed once its END has passed the relay.
+    lvInstance a, b;
+    a.StartDriven(dirs[0], Click(1) + "waitfile connected;" + Click(2) + "waitfile endpassed;close",
+                  dirs[0] + "/small.bin\n");
+    b.Start(dirs[1], "connect\nwaitbye\nquit\n");
+    ASSERT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
+    Signal(dirs[0], "connected");
+    auto end = Clock::now() + std::chrono::seconds(30);
+    while (endSeq < 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(endSeq, 0) << a.Output();
+    Signal(dirs[0], "endpassed");
+    auto closed = Clock::now();
+    ASSERT_TRUE(a.WaitEnd(20)) << a.Output();
+    ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
+    EXPECT_TRUE(endAckAfterBye);
+    EXPECT_NE(a.Output().find("chat: * Sent small.bin (10000 bytes)."), std::string::npos) << a.Output();
+    EXPECT_EQ(a.Output().find("failed"), std::string::npos) << a.Output();
+    EXPECT_NE(b.Output().find("status: Ada left the conversation."), std::string::npos) << b.Output();
+    EXPECT_EQ(b.Output().find("The peer does not answer."), std::string::npos) << b.Output();
+    EXPECT_LT(Clock::now() - closed, std::chrono::seconds(10));
+    EXPECT_EQ(ReadFile(dirs[1] + "/small.bin"), EveryByteFile(10000));
 }
