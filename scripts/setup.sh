@@ -19,6 +19,7 @@ PACKAGES=(
   libmpg123-0 libopenmpt-dev libxmp-dev
   libcairo2-dev
   libgtk-3-dev xdotool xclip
+  imagemagick
 )
 
 missing=()

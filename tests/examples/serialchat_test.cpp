@@ -108,15 +108,34 @@ struct lvInstance {
     void Start(const std::string &workDir, const std::string &actions, const std::vector<std::string> &extra = {},
                const std::string &requesters = "")
     {
+        WriteFile(workDir + "/actions.txt", actions);
+        std::vector<std::string> args = {"-actions", "actions.txt"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        Spawn(workDir, std::string(LV_BUILD_DIR) + "/examples/serialchat", args, requesters, {});
+    }
+    // The copy linked with the test display and requester adapters, with the window and no
+    // actions: the display adapter's input script (LVT_ADAPTER_INPUT) is the user, the
+    // requester adapter answers from answers.txt (one a line) and logs to asked.txt.
+    void StartDriven(const std::string &workDir, const std::string &input, const std::string &answers,
+                     std::vector<std::pair<std::string, std::string>> env = {})
+    {
+        WriteFile(workDir + "/answers.txt", answers);
+        env.push_back({"LVT_ADAPTER_INPUT", input});
+        env.push_back({"LVT_REQUESTER_ANSWERS", "answers.txt"});
+        env.push_back({"LVT_REQUESTER_LOG", "asked.txt"});
+        Spawn(workDir, std::string(LV_BUILD_DIR) + "/tests/examples/serialchat_adapter", {"-gui"}, "", env);
+    }
+    void Spawn(const std::string &workDir, const std::string &program, const std::vector<std::string> &more,
+               const std::string &requesters, const std::vector<std::pair<std::string, std::string>> &env)
+    {
         dir = workDir;
         log = dir + "/out.log";
-        WriteFile(dir + "/actions.txt", actions);
-        std::string program = std::string(LV_BUILD_DIR) + "/examples/serialchat";
         pid = fork();
         if (pid == 0) {
             // Headless: no window system is asked for (as in CI).
             setenv("SDL_VIDEODRIVER", "offscreen", 0);
             setenv("SDL_AUDIODRIVER", "dummy", 0);
+            for (const auto &v : env) setenv(v.first.c_str(), v.second.c_str(), 1);
             if (chdir(dir.c_str()) != 0) _exit(126);
             int fd = open("out.log", O_WRONLY | O_CREAT | O_TRUNC, 0600);
             int in = open("/dev/null", O_RDONLY);
@@ -128,8 +147,8 @@ struct lvInstance {
                 WriteFile("answers.txt", requesters);
                 setenv("LV_REQUESTER_SCRIPT", "answers.txt", 1);
             }
-            std::vector<std::string> args = {program, "-actions", "actions.txt"};
-            args.insert(args.end(), extra.begin(), extra.end());
+            std::vector<std::string> args = {program};
+            args.insert(args.end(), more.begin(), more.end());
             std::vector<char *> argv;
             for (std::string &s : args) argv.push_back(s.data());
             argv.push_back(nullptr);
@@ -242,8 +261,10 @@ public:
     void Inject(int side, const std::string &bytes)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_[side] += bytes;
+        InjectFromRule(side, bytes);
     }
+    // The same from inside a rule, which runs under the relay's lock.
+    void InjectFromRule(int side, const std::string &bytes) { pending_[side] += bytes; }
     ~lvRelay()
     {
         stop_ = true;
@@ -677,11 +698,12 @@ TEST_F(SerialChat, WindowShowsTheConversation)
     for (int y = 0; y < 380 && same; y++)
         for (int x = 0; x < 640 && same; x++) same = shot.At(x, y) == f12.At(x, y);
     EXPECT_TRUE(same) << "F12's picture shows another conversation";
-    // The text progress bar appears once a file goes out, between entry and buttons.
+    // The progress appears once a file goes out, between entry and buttons.
     lvPicture sent = ReadBmp(dirs[0] + "/sent.bmp");
     ASSERT_EQ(sent.width, 640);
     EXPECT_EQ(shot.CountColour(0xE0E0E0, 405, 422), 0u);
     EXPECT_GT(sent.CountColour(0xE0E0E0, 405, 422), 100u);
+    EXPECT_EQ(shot.CountColour(0x4080FF, 0, 480), 0u);
     EXPECT_EQ(ReadFile(dirs[1] + "/small.bin"), EveryByteFile(20000));
 }
 
@@ -726,4 +748,387 @@ TEST_F(SerialChat, SettingsWindowAtFirstStart)
     ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
     EXPECT_EQ(ReadFile(dir + "/Settings.dat"),
               "NAME Nia\r\nPORT COM1\r\nBAUD 9600\r\nSTOR " + dir + "\r\nRECE ask\r\nSERV 0\r\n");
+}
+
+namespace {
+
+// The input script's click on a main-window button (1 Connect, 2 Send file..., 3
+// Settings..., 4 About...): the buttons lie in a row at y 432, 140 wide, 150 apart.
+std::string Click(int button)
+{
+    std::string x = std::to_string(8 + (button - 1) * 150 + 70);
+    return "move " + x + " 441;down " + x + " 441;up " + x + " 441;";
+}
+
+// Signals an instance's input script waiting on "waitfile NAME".
+void Signal(const std::string &dir, const std::string &name)
+{
+    WriteFile(dir + "/" + name, "");
+}
+
+}  // namespace
+
+// Two window instances over socat, each driven only by the display adapter's input
+// script (clicks on the buttons, typed characters, RETURN, closing the window) and the
+// scripted requesters: both connect, messages cross both ways (the 141st "é" is refused,
+// RETURN sends 140), 1 MB of every byte value chosen in the file requester arrives exact
+// with the progress at 100 %, and both end with code 0 when their windows close.
+TEST_F(SerialChat, WindowDrivenByItsUser)
+{
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << "socat is needed: " << socat.log;
+    std::string big = EveryByteFile(1 << 20);
+    WriteFile(dirs[0] + "/big.bin", big);
+    for (int i = 0; i < 2; i++)
+        WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", socat.devices[i], dirs[i]));
+    std::string ee140 = Repeat("\xc3\xa9", 140), ee141 = ee140 + "\xc3\xa9";
+    lvInstance a, b;
+    a.StartDriven(dirs[0],
+                  Click(1) + "waitfile connected;type Hello [b]from[/b] Ada;keycode 274;type " + ee141 +
+                      ";keycode 274;waitfile heard;" + Click(2) + "waitfile done;keycode 279;close",
+                  dirs[0] + "/big.bin\n");
+    b.StartDriven(dirs[1], Click(1) + "waitfile heard;type Hi Ada, B here;keycode 274;waitfile done;close", "");
+    EXPECT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
+    EXPECT_TRUE(b.WaitFor("status: Connected to Ada", 20)) << b.Output();
+    Signal(dirs[0], "connected");
+    ASSERT_TRUE(b.WaitFor("chat: Ada: " + ee140 + "\n", 30)) << b.Output();
+    Signal(dirs[1], "heard");
+    ASSERT_TRUE(a.WaitFor("chat: Bea: Hi Ada, B here\n", 30)) << a.Output();
+    Signal(dirs[0], "heard");
+    ASSERT_TRUE(b.WaitFor("chat: * Received big.bin", 120)) << b.Output();
+    ASSERT_TRUE(a.WaitFor("chat: * Sent big.bin", 30)) << a.Output();
+    Signal(dirs[0], "done");
+    ASSERT_TRUE(a.WaitEnd(30)) << a.status;
+    ASSERT_TRUE(b.WaitFor("status: Ada left the conversation.", 20)) << b.Output();
+    Signal(dirs[1], "done");
+    ASSERT_TRUE(b.WaitEnd(20)) << b.status;
+    std::string outA = a.Output(), outB = b.Output();
+    EXPECT_EQ(Count(outA, "status: A message may have at most 140 characters."), 1u) << outA;
+    EXPECT_NE(outB.find("chat: Ada: Hello [b]from[/b] Ada\n"), std::string::npos) << outB;
+    EXPECT_EQ(outB.find(ee141), std::string::npos);
+    EXPECT_NE(outA.find("progress: out 100%"), std::string::npos);
+    EXPECT_NE(outB.find("progress: in 100%"), std::string::npos);
+    EXPECT_TRUE(ReadFile(dirs[1] + "/big.bin") == big) << "the received file differs";
+    EXPECT_FALSE(FileExists(dirs[1] + "/big.bin.part"));
+    // F12 after the transfer: the drawn bar is full, 500 x 10 blue pixels inside its frame.
+    lvPicture shot = ReadBmp(dirs[0] + "/serialchat.bmp");
+    ASSERT_EQ(shot.width, 640) << outA;
+    EXPECT_EQ(shot.CountColour(0x4080FF, 405, 425), 5000u);
+    EXPECT_EQ(shot.CountColour(0x4080FF, 0, 405) + shot.CountColour(0x4080FF, 425, 480), 0u);
+    EXPECT_EQ(shot.At(120, 415), 0xE0E0E0u);
+    EXPECT_EQ(shot.At(623, 415), 0xE0E0E0u);
+}
+
+// The settings window opened by its button: a 26-character nickname is refused with its
+// message and the old one kept, 25 pass; what is saved equals the fixture byte for byte
+// and is what the next start reads.
+TEST_F(SerialChat, SettingsEditedInTheWindow)
+{
+    std::string fixture = ReadFile(std::string(LV_SOURCE_DIR) + "/tests/examples/serialchat_fixtures/Settings.dat");
+    ASSERT_FALSE(fixture.empty());
+    const std::string dir = dirs[0];
+    WriteFile(dir + "/Settings.dat", "NAME Guest\nPORT COM1\nBAUD 9600\nSTOR " + dir + "\nRECE ask\nSERV 0\n");
+    std::string nick25 = "Abcdefghijklmnopqrstuvwxy", nick26 = nick25 + "z";
+    {
+        lvInstance a;
+        a.StartDriven(dir, Click(3) + "waitfile saved;close",
+                      "0\n" + nick26 + "\n0\n" + nick25 + "\n0\nAda\n1\n/dev/ttyUSB0\n2\n9\n3\n.\n4\n2\n5\n6\n");
+        // The window stays open until the test saw the saved file.
+        auto end = Clock::now() + std::chrono::seconds(20);
+        while (ReadFile(dir + "/Settings.dat") != fixture && Clock::now() < end && !a.Ended())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Signal(dir, "saved");
+        ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+        std::string out = a.Output(), asked = ReadFile(dir + "/asked.txt");
+        EXPECT_EQ(Count(out, "status: A nickname may have at most 25 characters."), 1u) << out;
+        // After the refusal the old nickname is shown and offered again; after 25
+        // characters, those.
+        std::string ask = "StringRequest h \"Nickname\" \"Your nickname, 1 to 25 characters:\" 0 1=1 2=\"";
+        EXPECT_EQ(Count(asked, ask + "Guest\"\n"), 2u) << asked;
+        EXPECT_EQ(Count(asked, "[Nickname: Guest,"), 2u) << asked;
+        EXPECT_EQ(Count(asked, ask + nick25 + "\"\n"), 1u) << asked;
+        EXPECT_EQ(Count(asked, "[Nickname: " + nick25 + ","), 1u) << asked;
+        EXPECT_EQ(asked.find(nick26), std::string::npos) << asked;
+    }
+    EXPECT_EQ(ReadFile(dir + "/Settings.dat"), fixture);
+    lvInstance again;
+    again.Start(dir, "show\nquit\n");
+    ASSERT_TRUE(again.WaitEnd(20)) << again.Output();
+    EXPECT_NE(again.Output().find("settings: NAME Ada, PORT /dev/ttyUSB0, BAUD 115200, STOR ., RECE leave, SERV 1"),
+              std::string::npos) << again.Output();
+}
+
+// RECE ask in the window: each received file is asked about with "Yes|No" once its END
+// is acknowledged; Yes hands it to the desktop's opener (a stand-in for xdg-open here),
+// No leaves it.
+TEST_F(SerialChat, WindowAsksAboutReceivedFiles)
+{
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << "socat is needed: " << socat.log;
+    WriteFile(dirs[0] + "/one.txt", "the first file\n");
+    WriteFile(dirs[0] + "/two.txt", "the second file\n");
+    WriteFile(dirs[0] + "/Settings.dat", Settings("Ada", socat.devices[0], dirs[0]));
+    WriteFile(dirs[1] + "/Settings.dat", "NAME Bea\r\nPORT " + socat.devices[1] + "\r\nBAUD 115200\r\nSTOR " + dirs[1] +
+                                             "\r\nRECE ask\r\nSERV 0\r\n");
+    mkdir((dirs[1] + "/bin").c_str(), 0700);
+    std::string opener = dirs[1] + "/bin/xdg-open";
+    WriteFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + dirs[1] + "/opened.txt'\n");
+    chmod(opener.c_str(), 0700);
+    lvInstance a, b;
+    // Yes is the first button (choice 1), No the last (0).
+    b.StartDriven(dirs[1], Click(1) + "waitfile done;close", "1\n0\n",
+                  {{"PATH", dirs[1] + "/bin:" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")}});
+    a.Start(dirs[0], "connect\nsend one.txt\nsend two.txt\nquit\n");
+    ASSERT_TRUE(a.WaitEnd(40)) << a.Output();
+    ASSERT_TRUE(b.WaitFor("status: Received " + dirs[1] + "/two.txt; it is left there.", 20)) << b.Output();
+    Signal(dirs[1], "done");
+    ASSERT_TRUE(b.WaitEnd(20)) << b.status;
+    std::string out = b.Output(), asked = ReadFile(dirs[1] + "/asked.txt");
+    EXPECT_NE(out.find("status: Opened " + dirs[1] + "/one.txt."), std::string::npos) << out;
+    for (const char *name : {"one", "two"})
+        EXPECT_NE(asked.find("SystemRequest h \"Received file\" \"The file " + dirs[1] + "/" + name +
+                             ".txt has arrived. Open it now?\""),
+                  std::string::npos) << asked;
+    // Only the file answered with Yes went to the opener.
+    auto end = Clock::now() + std::chrono::seconds(10);
+    while (!FileExists(dirs[1] + "/opened.txt") && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ReadFile(dirs[1] + "/opened.txt"), dirs[1] + "/one.txt\n");
+    EXPECT_EQ(ReadFile(dirs[1] + "/two.txt"), "the second file\n");
+}
+
+// About is a window of its own (display 2): its OK button and its close box each close
+// it, it opens again, and the main window keeps the keys and the drawing: F12 afterwards
+// saves the 640 x 480 main window, and closing that window ends the run with code 0.
+TEST_F(SerialChat, AboutWindow)
+{
+    const std::string dir = dirs[0];
+    WriteFile(dir + "/Settings.dat", "NAME Ada\r\nPORT /dev/nonexistent-port\r\nBAUD 9600\r\nSTOR " + dir +
+                                         "\r\nRECE ask\r\nSERV 0\r\n");
+    lvInstance a;
+    a.StartDriven(dir,
+                  Click(4) + "waitfile opened1;display 2;move 180 126;down 180 126;up 180 126;display 0;"
+                             "waitfile closed1;" + Click(4) + "waitfile opened2;display 3;close;display 0;"
+                             "waitfile closed2;type Hi;keycode 279;waitfile done;close",
+                  "", {{"LVT_ADAPTER_LOG", "adapter.txt"}});
+    auto waitCount = [&](const std::string &line, size_t n) {
+        auto end = Clock::now() + std::chrono::seconds(20);
+        while (Count(a.Output(), line) < n && Clock::now() < end && !a.Ended())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return Count(a.Output(), line) >= n;
+    };
+    for (size_t round = 1; round <= 2; round++) {
+        std::string n = std::to_string(round);
+        ASSERT_TRUE(waitCount("window: About opened\n", round)) << a.Output();
+        Signal(dir, "opened" + n);
+        ASSERT_TRUE(waitCount("window: About closed\n", round)) << a.Output();
+        Signal(dir, "closed" + n);
+    }
+    ASSERT_TRUE(a.WaitFor("status: Snapshot saved as " + dir + "/serialchat.bmp", 20)) << a.Output();
+    Signal(dir, "done");
+    ASSERT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+    std::string log = ReadFile(dir + "/adapter.txt");
+    EXPECT_EQ(Count(log, "OpenDisplay About Serial chat"), 2u) << log;
+    EXPECT_NE(log.find("CloseDisplay 2"), std::string::npos) << log;
+    EXPECT_NE(log.find("CloseDisplay 3"), std::string::npos) << log;
+    lvPicture shot = ReadBmp(dir + "/serialchat.bmp");
+    EXPECT_EQ(shot.width, 640);
+    EXPECT_EQ(shot.height, 480);
+}
+
+namespace {
+
+// A command's standard output and exit code (the shell runs it).
+std::string RunCommand(const std::string &command, int *code)
+{
+    std::string out;
+    *code = -1;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+        int status = pclose(p);
+        *code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return out;
+}
+
+// An X server of the test's own (Xvfb -displayfd), stopped by the destructor.
+struct lvXvfb {
+    pid_t pid = -1;
+    std::string display;
+
+    bool Start()
+    {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            int devnull = open("/dev/null", O_RDWR);
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            close(fds[0]);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                   (char *)nullptr);
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        auto end = Clock::now() + std::chrono::seconds(20);
+        while (number.find('\n') == std::string::npos && Clock::now() < end) {
+            pollfd p = {fds[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char c[16];
+            ssize_t got = read(fds[0], c, sizeof c);
+            if (got <= 0) break;
+            number.append(c, (size_t)got);
+        }
+        close(fds[0]);
+        if (number.find('\n') == std::string::npos) return false;
+        display = ":" + number.substr(0, number.find('\n'));
+        return true;
+    }
+    // Runs an X client (xdotool, import) on this server.
+    std::string Client(const std::string &command, int *code) const
+    {
+        return RunCommand("DISPLAY=" + display + " " + command + " 2>&1", code);
+    }
+    ~lvXvfb()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+}  // namespace
+
+// The plain program on a real X server, driven by xdotool as a user drives it: the
+// Connect button clicked, a message typed and sent with Return, F12 pressed. The X
+// server's own capture of the window equals the F12 snapshot pixel for pixel; the
+// capture is kept under the build tree (artifacts/serialchat_window.bmp) showing the
+// conversation. The tools are part of the build's set-up: a missing one fails the test.
+TEST_F(SerialChat, RealWindowOnAnXServer)
+{
+    for (const char *tool : {"Xvfb", "xdotool", "import", "socat"}) {
+        int code;
+        RunCommand(std::string("command -v ") + tool + " >/dev/null", &code);
+        ASSERT_EQ(code, 0) << tool << " is needed (scripts/setup.sh installs it)";
+    }
+    lvXvfb x;
+    ASSERT_TRUE(x.Start()) << "Xvfb did not start";
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << socat.log;
+    for (int i = 0; i < 2; i++)
+        WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", socat.devices[i], dirs[i]));
+    // SDL's X11 start-up leaves the desktop bus library's connection (and what it holds)
+    // behind at exit: a sanitizer build checks this run's memory use but not its leaks;
+    // the offscreen runs of the other tests check those.
+    lvInstance a, b;
+    a.Spawn(dirs[0], std::string(LV_BUILD_DIR) + "/examples/serialchat", {"-gui"}, "",
+            {{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}, {"ASAN_OPTIONS", "detect_leaks=0"}});
+    int code;
+    std::string window = x.Client("timeout 20 xdotool search --sync --limit 1 --name '^Serial chat$'", &code);
+    ASSERT_EQ(code, 0) << window << a.Output();
+    window = window.substr(0, window.find('\n'));
+    b.Start(dirs[1], "connect\nwaitmsgs 1\nsay Hi Ada, from the console\nquit\n");
+    x.Client("xdotool mousemove --sync --window " + window + " 78 441 click 1", &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
+    x.Client("xdotool windowfocus --sync " + window + " type --delay 30 'Hello [b]Bea[/b]'", &code);
+    ASSERT_EQ(code, 0);
+    x.Client("xdotool key Return", &code);
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(b.WaitFor("chat: Ada: Hello [b]Bea[/b]\n", 20)) << b.Output() << a.Output();
+    ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
+    ASSERT_TRUE(a.WaitFor("status: Bea left the conversation.", 20)) << a.Output();
+    x.Client("xdotool key F12", &code);
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(a.WaitFor("status: Snapshot saved as " + dirs[0] + "/serialchat.bmp", 20)) << a.Output();
+    // The window now shows what the snapshot holds; the X server's picture of it:
+    std::string artifacts = std::string(LV_BUILD_DIR) + "/artifacts";
+    mkdir(artifacts.c_str(), 0755);
+    std::string capture = artifacts + "/serialchat_window.bmp";
+    unlink(capture.c_str());
+    // The window is presented a moment after the save: captures are taken until one
+    // equals the snapshot (or the bound passes), the last one kept.
+    lvPicture saved = ReadBmp(dirs[0] + "/serialchat.bmp"), seen;
+    ASSERT_EQ(saved.width, 640);
+    ASSERT_EQ(saved.height, 480);
+    size_t differ = 0;
+    for (auto end = Clock::now() + std::chrono::seconds(10);;) {
+        std::string said = x.Client("import -window " + window + " BMP3:'" + capture + "'", &code);
+        ASSERT_EQ(code, 0) << said;
+        seen = ReadBmp(capture);
+        ASSERT_EQ(seen.width, 640);
+        ASSERT_EQ(seen.height, 480);
+        differ = 0;
+        for (size_t i = 0; i < seen.pixels.size(); i++) differ += seen.pixels[i] != saved.pixels[i];
+        if (differ == 0 || Clock::now() > end) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(differ, 0u) << "pixels differ between the X server's window and the F12 snapshot";
+    // The conversation is what the picture shows: the own line green, the peer's blue.
+    EXPECT_GT(seen.CountColour(0x80FF80, 0, 380), 50u);
+    EXPECT_GT(seen.CountColour(0x80C0FF, 0, 380), 30u);
+    x.Client("xdotool key ctrl+c", &code);
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+}
+
+// Closing the window while the END of a file still waits for its ACK: the relay holds
+// the peer's ACKs until A's BYE passes, then hands them to A. The first is END's, not the
+// BYE's: the file counts as sent, and the peer hears the goodbye.
+TEST_F(SerialChat, QuitWhileTheLastAckIsOnItsWay)
+{
+    lvRelay relay;
+    ASSERT_TRUE(relay.Open());
+    // Whichever comes first at the relay, the ACK of END reaches A after A's BYE.
+    std::atomic<int> endSeq{-1};
+    std::atomic<bool> byePassed{false}, endAckAfterBye{false};
+    std::string acks;  // only the rule touches it
+    relay.SetRule([&](int direction, const std::string &frame) {
+        int type = (unsigned char)frame[1], seq = (unsigned char)frame[2];
+        if (direction == 0 && type == 5) endSeq = seq;
+        if (direction == 1 && type == 6 && endSeq >= 0) {
+            if (!byePassed) {
+                acks += frame;
+                return std::string();
+            }
+            if (seq == endSeq) endAckAfterBye = true;
+        }
+        if (direction == 0 && type == 9 && !byePassed) {
+            byePassed = true;
+            if (acks.size() >= 6 && (unsigned char)acks[2] == endSeq) endAckAfterBye = true;
+            relay.InjectFromRule(0, acks);
+        }
+        return frame;
+    });
+    relay.Start();
+    WriteFile(dirs[0] + "/small.bin", EveryByteFile(10000));
+    for (int i = 0; i < 2; i++) WriteFile(dirs[i] + "/Settings.dat", Settings(i ? "Bea" : "Ada", relay.Path(i), dirs[i]));
+    // A is the window, closed once its END has passed the relay.
+    lvInstance a, b;
+    a.StartDriven(dirs[0], Click(1) + "waitfile connected;" + Click(2) + "waitfile endpassed;close",
+                  dirs[0] + "/small.bin\n");
+    b.Start(dirs[1], "connect\nwaitbye\nquit\n");
+    ASSERT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
+    Signal(dirs[0], "connected");
+    auto end = Clock::now() + std::chrono::seconds(30);
+    while (endSeq < 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(endSeq, 0) << a.Output();
+    Signal(dirs[0], "endpassed");
+    auto closed = Clock::now();
+    ASSERT_TRUE(a.WaitEnd(20)) << a.Output();
+    ASSERT_TRUE(b.WaitEnd(20)) << b.Output();
+    EXPECT_TRUE(endAckAfterBye);
+    EXPECT_NE(a.Output().find("chat: * Sent small.bin (10000 bytes)."), std::string::npos) << a.Output();
+    EXPECT_EQ(a.Output().find("failed"), std::string::npos) << a.Output();
+    EXPECT_NE(b.Output().find("status: Ada left the conversation."), std::string::npos) << b.Output();
+    EXPECT_EQ(b.Output().find("The peer does not answer."), std::string::npos) << b.Output();
+    EXPECT_LT(Clock::now() - closed, std::chrono::seconds(10));
+    EXPECT_EQ(ReadFile(dirs[1] + "/small.bin"), EveryByteFile(10000));
 }

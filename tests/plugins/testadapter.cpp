@@ -13,11 +13,15 @@
 // one line a call), LVT_ADAPTER_PNGDIR (a folder: each display's framebuffer is written
 // as display<N>.png, N its opening order from 1, when it closes), LVT_ADAPTER_INPUT (the
 // input script: items separated by ";": "wait MS", "move X Y", "down X Y", "up X Y",
-// "key C" (press and release), "ctrlc", "close", "quit", "waitclosehandled": until the
-// script's close handler reached SetDisplayAttributes), LVT_ADAPTER_OFFSCREEN (the
-// offscreen drawing word given at installation, default 0: 0x10 pixels written by
-// WritePixel, 0x20 lines drawn by Line, both into a display's framebuffer). In-process: lvt_AdapterLog
-// copies the log, lvt_AdapterInput appends to the script queue.
+// "key C" (press and release), "keycode N" (press and release of key code N, e.g. 274 for
+// RETURN), "type TEXT" (a typed character for each UTF-8 character of TEXT, spaces kept),
+// "waitfile PATH" (until the file exists: a test's signal), "display N" (the items after
+// it go to the display opened Nth, 0 the first still open), "ctrlc", "close", "quit",
+// "waitclosehandled": until the script's close handler reached SetDisplayAttributes),
+// LVT_ADAPTER_OFFSCREEN (the offscreen drawing word given at installation, default 0:
+// 0x10 pixels written by WritePixel, 0x20 lines drawn by Line, both into a display's
+// framebuffer). In-process: lvt_AdapterLog copies the log, lvt_AdapterInput appends to
+// the script queue.
 //
 // Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
 #include "runtime/lvplugin.h"
@@ -172,7 +176,40 @@ static void Queue(int kind, lvAdapterEvent e)
     inputWake.notify_all();
 }
 
-// Plays the script against the first display; waits without holding anything.
+// The display the script's events go to: the one opened as number targetNumber, else
+// the first still open.
+static int targetNumber;
+
+static uintptr_t TargetHandle()
+{
+    std::lock_guard<std::mutex> hold(displayLock);
+    if (targetNumber)
+        for (const auto &d : displays)
+            if (d.second->number == targetNumber) return (uintptr_t)d.first;
+    return targetNumber ? 0 : (uintptr_t)firstHandle;
+}
+
+// The character codes of UTF-8 text; a malformed byte stands for itself.
+static std::vector<uint32_t> Characters(const std::string &text)
+{
+    std::vector<uint32_t> codes;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = (unsigned char)text[i];
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        uint32_t code = more ? c & (0x3F >> more) : c;
+        if (more && i + more >= text.size()) {
+            more = 0;
+            code = c;
+        }
+        for (int k = 1; k <= more; k++) code = code << 6 | ((unsigned char)text[i + k] & 0x3F);
+        codes.push_back(code);
+        i += 1 + more;
+    }
+    return codes;
+}
+
+// Plays the script against the first display (or the one "display N" picked); waits
+// without holding anything.
 static void InputThreadMain()
 {
     for (;;) {
@@ -189,7 +226,7 @@ static void InputThreadMain()
         words >> verb;
         long long a = 0, b = 0;
         words >> a >> b;
-        uintptr_t h = (uintptr_t)firstHandle;
+        uintptr_t h = TargetHandle();
         if (verb == "waitclosehandled") {
             // Until the script's "closewindow" handler reached the adapter.
             std::unique_lock<std::mutex> hold(inputLock);
@@ -212,6 +249,25 @@ static void InputThreadMain()
             uintptr_t code = c.empty() ? 0 : (unsigned char)c[0];
             Queue(LVP_EVENT_KEY, {h, code, 1, 0, 0});
             Queue(LVP_EVENT_KEY, {h, code, 0, 0, 0});
+        } else if (verb == "display") {
+            targetNumber = (int)a;
+        } else if (verb == "keycode") {
+            Queue(LVP_EVENT_KEY, {h, (uintptr_t)a, 1, 0, 0});
+            Queue(LVP_EVENT_KEY, {h, (uintptr_t)a, 0, 0, 0});
+        } else if (verb == "type") {
+            for (uint32_t code : Characters(item.size() > 5 ? item.substr(5) : std::string()))
+                Queue(LVP_EVENT_VANILLAKEY, {h, code, 0, 0, 0});
+        } else if (verb == "waitfile") {
+            std::string path = item.size() > 9 ? item.substr(9) : std::string();
+            for (;;) {
+                if (FILE *f = std::fopen(path.c_str(), "rb")) {
+                    std::fclose(f);
+                    break;
+                }
+                std::unique_lock<std::mutex> hold(inputLock);
+                inputWake.wait_for(hold, std::chrono::milliseconds(10), [] { return stopping; });
+                if (stopping) return;
+            }
         } else if (verb == "ctrlc") {
             Queue(LVP_EVENT_KEY, {h, 'c', 1, 0x80400000u, 0});
         } else if (verb == "close") {
