@@ -67,7 +67,7 @@ void PullFrames(void *user, int16_t *out, int frames)
     for (int c = 0; c < engine->count; c++) {
         lvVoice &v = engine->table[c].voice;
         if (!v.musicActive || !engine->musicMix) continue;
-        if (!engine->musicMix(v.music, out, frames)) {
+        if (engine->musicMix(v.music, out, frames) < frames) {
             v.musicActive = 0;
             v.endMark = 1;
         }
@@ -521,12 +521,14 @@ int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
     if ((c->state == LV_CH_STREAM || c->state == LV_CH_MODULE) && c->voice.music && e.musicMix) {
         if (c->ended) return 0;
         memset(buffer, 0, (size_t)frames * 4);
-        if (!e.musicMix(c->voice.music, (int16_t *)buffer, frames)) {
+        // Fewer frames than asked tell the adapter the sound ended there.
+        int mixed = e.musicMix(c->voice.music, (int16_t *)buffer, frames);
+        if (mixed < frames) {
             c->ended = 1;
             c->voice.endMark = 1;
             WakeMainLoop();
         }
-        return frames;
+        return mixed;
     }
     if (c->state != LV_CH_SAMPLE || !c->sample) return frames;
     if (c->ended) return 0;

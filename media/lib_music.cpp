@@ -16,6 +16,7 @@
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_audio.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/container.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/startup.h"
@@ -364,6 +365,9 @@ int CmdWaitMusicEnd(lvState *L)
     lvMusic *m;
     if (int code = LookupMusic(id, &m)) return code;
     while (m->state == LV_MUS_PLAYING && !m->ended) {
+        // The end mark the mixer left returns the music to stopped here, whether or not
+        // the event pass serves the sound channels.
+        ServiceSoundChannels();
         if (int code = GetStartupHooks()->PollRuntimeEvents(L, 2)) return code;
         if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return 0;
         // The event pass may have closed the music; look it up again.
@@ -958,3 +962,35 @@ const lvCommandEntry musicCommands[] = {
 };
 
 const lvCommandEntry *GetMusicCommands(void) { return musicCommands; }
+
+// ---- Linked musics ---------------------------------------------------------------------------
+
+int PreloadLinkedMusic(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer)
+{
+    lvState *L = static_cast<lvPreloadRun *>(user)->L;
+    int top = GetStackTop(L);
+    PushString(L, "openmusic");
+    GetTableValueRaw(L, LV_GLOBALSINDEX);
+    if (GetValueType(L, -1) != LV_TFUNCTION) {
+        SetStackTop(L, top);
+        SetErrorStringArg("OpenMusic");
+        return ERR_UNIMPLCMD;
+    }
+    PushNumber(L, object->identifier);
+    PushString(L, fileName ? fileName : "");
+    int arguments = 2;
+    if (object->loaderName[0] || object->adapterName[0] || object->userTags || object->optionValue) {
+        PushNewTable(L);
+        if (object->loaderName[0]) SetFieldString(L, "loader", object->loaderName);
+        if (object->adapterName[0]) SetFieldString(L, "adapter", object->adapterName);
+        if (object->userTags) PushUserTags(L, object->userTags);
+        if (object->optionValue) SetFieldInt(L, "timedprotracker", 1);
+        arguments = 3;
+    }
+    int code = ProtectedCall(L, arguments, 0, 0);
+    SetStackTop(L, top);
+    // A music reads its file while it plays, so an embedded one keeps the applet's data;
+    // a module was read whole when it opened.
+    if (!code && object->dataSize && !IsLastMusicModule()) *keepsContainer = 1;
+    return code;
+}

@@ -133,8 +133,9 @@ void UninstallAudioAdapter(); // while the device is closed (plug-ins unloading,
 lvPluginRecord *GetAudioAdapter();
 
 // ---- Music channels (music.cpp plays them) -----------------------------------------------
-// Adds frames of a music voice into out; false when the music ended (its last pass).
-typedef bool (*lvMusicMixFunction)(void *music, int16_t *out, int frames);
+// Adds frames of a music voice into out; the frames of sound, fewer than asked when the
+// music ended in them (its last pass).
+typedef int (*lvMusicMixFunction)(void *music, int16_t *out, int frames);
 // Called on the script thread when a music channel ended or was stopped from the table.
 typedef void (*lvMusicChannelHook)(lvObjectId id, int ended);
 void SetMusicChannelHooks(lvMusicMixFunction mix, lvMusicChannelHook hook);
