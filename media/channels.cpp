@@ -695,3 +695,64 @@ void WithAudioLocked(void (*f)(void *), void *context)
     f(context);
     if (e.device) UnlockAudioOutput(e.device);
 }
+
+// ============================================================================
+// Capture
+// ============================================================================
+
+struct lvCapture {
+    lvAudioCapture *platform;  // without an adapter
+    void *adapterCapture;      // what the adapter's StartAudioCapture gave
+    lvPluginRecord *adapter;
+};
+
+int IsAdapterCaptureOffered()
+{
+    lvAudioEngine &e = Engine();
+    return e.adapter && (e.adapterFlags & 4) && e.adapter->StartAudioCapture && e.adapter->GetAudioCapture &&
+           e.adapter->StopAudioCapture;
+}
+
+int StartCapture(int rate, int channels, int bits, lvCapture **out)
+{
+    lvAudioEngine &e = Engine();
+    lvCapture *c = (lvCapture *)AllocMemory(sizeof(lvCapture), 1);
+    if (!c) return ERR_MEM;
+    if (e.adapter) {
+        if (!IsAdapterCaptureOffered()) {
+            FreeMemory(c);
+            return ERR_UNSUPPORTEDFEAT;
+        }
+        c->adapter = e.adapter;
+        c->adapterCapture = ((lvStartAudioCaptureFunction)e.adapter->StartAudioCapture)(rate, channels, bits, nullptr);
+        if (!c->adapterCapture) {
+            FreeMemory(c);
+            return ERR_OPENAUDIO;
+        }
+        *out = c;
+        return 0;
+    }
+    if (int code = StartAudioCapture(rate, channels, bits, &c->platform)) {
+        FreeMemory(c);
+        return code;
+    }
+    *out = c;
+    return 0;
+}
+
+int64_t ReadCapture(lvCapture *c, void *buffer, int64_t bytes)
+{
+    if (!c->adapter) return ReadAudioCapture(c->platform, buffer, bytes);
+    int want = bytes > INT32_MAX ? INT32_MAX : (int)bytes;
+    int got = ((lvGetAudioCaptureFunction)c->adapter->GetAudioCapture)(c->adapterCapture, buffer, want);
+    // An adapter that claims more than it was given room for is held to the room.
+    return got < 0 ? 0 : got > want ? want : got;
+}
+
+void StopCapture(lvCapture *c)
+{
+    if (!c) return;
+    if (c->adapter) ((lvStopAudioCaptureFunction)c->adapter->StopAudioCapture)(c->adapterCapture);
+    else StopAudioCapture(c->platform);
+    FreeMemory(c);
+}

@@ -697,7 +697,7 @@ int CmdSaveMusic(lvState *L)
 
 struct lvRecordJob {
     lvAsyncOperation op;      // head
-    lvAudioCapture *capture;
+    lvCapture *capture;
     lvSampleWriter *writer;
     uint8_t *buffer;          // one second
     int64_t bufferBytes;
@@ -708,7 +708,7 @@ int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
 {
     lvRecordJob *job = (lvRecordJob *)operation;
     int64_t want = job->wanted < job->bufferBytes ? job->wanted : job->bufferBytes;
-    int64_t got = ReadAudioCapture(job->capture, job->buffer, want);
+    int64_t got = ReadCapture(job->capture, job->buffer, want);
     if (got > 0) {
         if (int code = WriteSampleWriter(job->writer, job->buffer, got)) return code;
         job->wanted -= got;
@@ -720,7 +720,7 @@ int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
 void RecordFree(lvState *, lvAsyncOperation *operation)
 {
     lvRecordJob *job = (lvRecordJob *)operation;
-    StopAudioCapture(job->capture);
+    StopCapture(job->capture);
     job->capture = nullptr;
     if (job->writer) CloseSampleWriter(job->writer);
     job->writer = nullptr;
@@ -757,8 +757,8 @@ int CmdRecordAudio(lvState *L)
     if (open) return open < 0 ? ERR_OPENAUDIO : open;
     if (!file[0] || (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || frequency <= 0)
         return ERR_WRONGUSAGE;
-    // An audio adapter records through its own capture exports, when it has them.
-    if (lvPluginRecord *a = GetAudioAdapter()) return a->StartAudioCapture ? ERR_UNIMPLCMD : ERR_UNSUPPORTEDFEAT;
+    // An audio adapter records through its own capture, when it installed with one.
+    if (GetAudioAdapter() && !IsAdapterCaptureOffered()) return ERR_UNSUPPORTEDFEAT;
     int bytesPerFrame = channels * bits / 8;
     uint64_t msUnsigned = (uint64_t)(int64_t)ms & 0xFFFFFFFFu;
     int64_t bytes = bytesPerFrame * (int64_t)((double)msUnsigned / 1000 * frequency);
@@ -772,7 +772,7 @@ int CmdRecordAudio(lvState *L)
     if (!code)
         code = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, format, frequency, channels, bits, bitrate,
                                 quality, 1, bits == 16 ? LV_SMPF_SIGNED : 0, &job->writer);
-    if (!code) code = StartAudioCapture(frequency, channels, bits, &job->capture);
+    if (!code) code = StartCapture(frequency, channels, bits, &job->capture);
     if (code) {
         if (job->writer) CloseSampleWriter(job->writer);
         FreeMemory(job->buffer);

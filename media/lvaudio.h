@@ -148,6 +148,18 @@ void StopMusicChannel(void *music);
 void WithAudioLocked(void (*f)(void *), void *context);
 int IsMusicOnChannel(void *music);
 
+// ---- Capture ---------------------------------------------------------------------------
+// The input for RecordAudio: an adapter's capture when it installed with capture (flag
+// 4), else the platform's. 0, ERR_UNSUPPORTEDFEAT (an adapter without capture),
+// ERR_OPENAUDIO (the adapter refused) or the platform's error.
+struct lvCapture;
+int StartCapture(int rate, int channels, int bits, lvCapture **out);
+// The bytes recorded since the last call, at most bytes.
+int64_t ReadCapture(lvCapture *capture, void *buffer, int64_t bytes);
+void StopCapture(lvCapture *capture);
+// An adapter is installed and offers capture (with none installed: 0).
+int IsAdapterCaptureOffered();
+
 // ---- Events -------------------------------------------------------------------------
 // "onsampleloop", "onsampleend", "onmusicend" (case ignored); other names are ignored.
 void SetSoundEventSwitches(const char *name, int on);

@@ -114,4 +114,35 @@ TEST(MediaPlugin, MusicsThroughTheAdapterAreTheFilesAndThePlayers)
     }
 }
 
+// RecordAudio through the adapter: one that installed without capture refuses (1288);
+// one with capture gives what its reads return, the asked length of it.
+TEST(MediaPlugin, RecordAudioThroughTheAdaptersCapture)
+{
+    struct Case {
+        const char *env;
+        const char *code;
+        bool recorded;
+    } cases[] = {{"", "1288", false}, {"TESTSOUND_CAPTURE=1 ", "0", true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code);
+        MediaScratch dir;
+        std::string setup = "mkdir '" + dir.path + "/Plugins' && cp '" + LV_BIN_DIR + "/lumivarra' '" + dir.path +
+                            "/' && cp '" + LV_BUILD_DIR + "/tests/media/plugin/testsound.lvp' '" + dir.path +
+                            "/Plugins/'";
+        ASSERT_EQ(std::system(setup.c_str()), 0);
+        AppletRun run = RunRuntimeCommand("cd '" + dir.path + "' && " + c.env + "timeout -k 5 30 ./lumivarra '" +
+                                          LV_BUILD_DIR + "/tests/media/plugin/recordplug.lva' -dir '" + dir.path + "'");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        ASSERT_FALSE(run.lines.empty()) << run.err;
+        EXPECT_EQ(run.lines[0], c.code);
+        Bytes b = ReadFileBytes(dir.File("rec.wav"));
+        if (!c.recorded) continue;
+        std::string log;
+        for (const std::string &line : run.lines) log += line + "\n";
+        EXPECT_NE(log.find("capture 8000 1 16\ncapture stop\n"), std::string::npos) << log;
+        ASSERT_EQ(b.size(), 44u + 1600u);
+        for (size_t i = 0; i < 1600; i++) ASSERT_EQ(b[44 + i], (uint8_t)i) << i;
+    }
+}
+
 } // namespace

@@ -17,6 +17,8 @@
 // TestAudioLog() -> the adapter's calls, one a line; TestThreads(prefix) -> the process's
 // threads whose name starts with prefix. With TESTSOUND_PACE set the adapter pulls in
 // real time (1024 frames of each channel's rate a step) instead of as fast as it can.
+// With TESTSOUND_CAPTURE set the adapter installs with capture: each read gives the
+// bytes asked, the byte values counting up from 0 across reads.
 //
 // Dependencies: runtime/lvplugin.h only.
 #include "runtime/lvplugin.h"
@@ -268,6 +270,33 @@ LVS_EXPORT(SetChannelAttributes)(void *, void *, const lvPluginTag *tags) -> voi
     Note(line);
 }
 
+// ---- Capture --------------------------------------------------------------------------------
+
+struct Capture {
+    int rate, channels, bits;
+    uint8_t next;
+};
+
+LVS_EXPORT(StartAudioCapture)(int rate, int channels, int bits, void *) -> void *
+{
+    Note("capture " + std::to_string(rate) + " " + std::to_string(channels) + " " + std::to_string(bits));
+    return new Capture{rate, channels, bits, 0};
+}
+
+LVS_EXPORT(GetAudioCapture)(void *capture, void *buffer, int bytes) -> int
+{
+    Capture *c = (Capture *)capture;
+    uint8_t *out = (uint8_t *)buffer;
+    for (int i = 0; i < bytes; i++) out[i] = c->next++;
+    return bytes;
+}
+
+LVS_EXPORT(StopAudioCapture)(void *capture) -> void
+{
+    delete (Capture *)capture;
+    Note("capture stop");
+}
+
 // ---- Commands ----------------------------------------------------------------------------
 
 static lvPluginObjectId IdArg(lvState *L, int index)
@@ -345,10 +374,10 @@ static const lvPluginCommand commands[] = {
     {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 
-// The saver's stream entry points are an extension of its capability.
+// The saver's stream entry points and the adapter's capture are extensions of theirs.
 LVS_EXPORT(GetExtensions)(uint32_t capability, void *) -> uint32_t
 {
-    return capability == PLUGINCAPS_SAVESAMPLE ? 1 : 0;
+    return capability == PLUGINCAPS_SAVESAMPLE || capability == PLUGINCAPS_AUDIOADAPTER ? 1 : 0;
 }
 
 LVS_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
@@ -360,7 +389,7 @@ LVS_EXPORT(FreeLibrary)(lvState *) -> void {}
 LVS_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *) -> int
 {
     lvPluginTag tags[] = {{2, 4}, {0, 0}};
-    int code = api->audio->InstallAudioAdapter(self, 0, tags);
+    int code = api->audio->InstallAudioAdapter(self, getenv("TESTSOUND_CAPTURE") ? 4 : 0, tags);
     Note("install " + std::to_string(code));
     return code;
 }
