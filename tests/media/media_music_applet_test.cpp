@@ -137,7 +137,7 @@ TEST(MusicApplet, CallbackMusicPlaysWhatTheHandlerQueues)
     MediaScratch dir;
     MusicRun r = RunMusicApplet(dir, "callback");
     ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
-    std::vector<std::string> want = {"1485", "first 96000 0", "1055", "end"};
+    std::vector<std::string> want = {"1485", "first 96000 0", "1055", "1478", "end"};
     EXPECT_EQ(r.run.lines, want) << r.run.err;
     long start = FirstSound(r.pcm);
     ASSERT_GE(start, 0);
@@ -176,7 +176,7 @@ TEST(MusicApplet, SaveMusicGetMusicSampleAndMusicStreams)
     WriteFileBytes(dir.File("m48.wav"), MakeWav(w, data));
     MusicRun r = RunMusicApplet(dir, "savemusic");
     ASSERT_EQ(r.run.exitCode, 0) << r.run.err;
-    std::vector<std::string> want = {"steps 1", "1693"};
+    std::vector<std::string> want = {"1694", "steps 1", "1693"};
     EXPECT_EQ(r.run.lines, want) << r.run.err;
     EXPECT_EQ(ReadFileBytes(dir.File("saved.wav")), MakeWav(w, data));
     Bytes part(data.begin(), data.begin() + 2400 * 4);
