@@ -130,6 +130,9 @@ void FreeStreamBuffer(lvStreamBuffer *buffer);
 // or the end (-1). *pass follows the pass starts the server marked.
 int TakeStreamFrame(lvStreamBuffer *buffer, const uint8_t **frame, int *pass);
 int IsStreamServerRunning(const lvStreamBuffer *buffer);
+// On a stream server's thread: its stop was requested (a read waiting in a decoder gives
+// up). 0 on other threads.
+int StreamServerStopRequested();
 // Tests: waits until both halves are filled or the last one is written; 0 on time-out.
 int WaitStreamBufferFilled(lvStreamBuffer *buffer, int timeoutMs);
 // Pulls that found the half they needed not yet filled.

@@ -59,9 +59,14 @@ struct lvStreamBuffer {
 
 namespace {
 
+// The server thread running on this thread, so that a read waiting inside a decoder can
+// see the stop request.
+thread_local lvThread *currentServer = nullptr;
+
 // Fills half h from the source: rewinds for every pass but the last, marking where each
 // new pass starts. A source that gives nothing even just after a rewind ends the stream.
-void FillHalf(lvStreamBuffer *b, int h)
+// False when the stop request cut the fill short (the half is not to be played).
+bool FillHalf(lvStreamBuffer *b, int h)
 {
     lvStreamHalf &half = b->half[h];
     lvSoundSource *s = b->source;
@@ -71,8 +76,11 @@ void FillHalf(lvStreamBuffer *b, int h)
     half.marks = 0;
     half.last = 0;
     while (got < b->halfFrames) {
+        if (StreamServerStopRequested()) return false;
         int ended = 0;
         int64_t n = ReadSoundSource(s, dst + got * b->bytesPerFrame, b->halfFrames - got, &ended);
+        // A read cut short by the stop request is no end of the source.
+        if (StreamServerStopRequested()) return false;
         if (n > 0) {
             got += n;
             justRewound = 0;
@@ -94,18 +102,28 @@ void FillHalf(lvStreamBuffer *b, int h)
     }
     half.frames = got;
     if (half.last) b->ended = 1;
+    return true;
 }
 
 void ServerThread(lvThread *thread)
 {
     EnterThread(thread);
     lvStreamBuffer *b = (lvStreamBuffer *)thread->userData;
+    currentServer = thread;
     RaiseThreadPriority();
     SignalThreadStarted(thread);
     for (;;) {
         if (CheckThreadStop(thread)) break;
         if (!b->ended && !b->half[b->refill].ready.load(std::memory_order_acquire)) {
-            FillHalf(b, b->refill);
+            // A fill the stop request cut short puts the source back where the half
+            // began, so a resume refills it whole.
+            int64_t position = b->source->position;
+            int pass = b->readPass;
+            if (!FillHalf(b, b->refill)) {
+                b->readPass = pass;
+                SeekSoundSource(b->source, position);
+                break;
+            }
             b->half[b->refill].ready.store(1, std::memory_order_release);
             b->refill ^= 1;
             continue;
@@ -115,10 +133,13 @@ void ServerThread(lvThread *thread)
         UnlockMutex(b->mutex);
         if (woke < 0) break;
     }
+    currentServer = nullptr;
     EndThread(thread, 0, 0);
 }
 
 } // namespace
+
+int StreamServerStopRequested() { return currentServer && CheckThreadStop(currentServer); }
 
 void FreeStreamBuffer(lvStreamBuffer *b)
 {
@@ -178,7 +199,7 @@ int StartStreamServer(lvStreamBuffer **slot, lvSoundSource *source, int pass, in
         ResetStreamBuffer(b);
         b->readPass = pass;
         b->passes = passes;
-        FillHalf(b, 0);
+        FillHalf(b, 0); // the script thread: nothing cuts it short
         b->half[0].ready.store(1, std::memory_order_release);
         b->refill = 1;
         b->primed = 1;

@@ -16,6 +16,8 @@
 #include "platform/lvplatform.h"
 #include "runtime/lists.h"
 #include "media/lvmpegscan.h"
+#include "media/lvmusic.h"
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -183,7 +185,10 @@ int64_t ReadRing(lvNativeDecoder *d, uint8_t *out, int64_t frames, int *ended)
                 *ended = 1;
                 break;
             }
-            r->changed.wait(guard, [r] { return r->queued > 0 || r->end; });
+            // A stream server told to stop gives up the wait; what was copied stands.
+            if (!r->changed.wait_for(guard, std::chrono::milliseconds(20), [r] { return r->queued > 0 || r->end; }) &&
+                StreamServerStopRequested())
+                break;
             continue;
         }
         int64_t n = wanted - copied < r->queued ? wanted - copied : r->queued;
