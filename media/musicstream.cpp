@@ -171,7 +171,9 @@ void ResetStreamBuffer(lvStreamBuffer *b)
 int StartStreamServer(lvStreamBuffer **slot, lvSoundSource *source, int pass, int passes)
 {
     lvStreamBuffer *b = *slot;
-    if (b && b->source != source) {
+    // Another source (a subsong opened in its place may even reuse the address) needs a
+    // buffer of its own size.
+    if (b && (b->source != source || b->halfFrames != source->rate || b->bytesPerFrame != source->bytesPerFrame)) {
         FreeStreamBuffer(b);
         *slot = b = nullptr;
     }
