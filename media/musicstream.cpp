@@ -46,6 +46,7 @@ struct lvStreamBuffer {
     int refill = 0;              // the half the server fills next
     int readPass = 1;            // the pass the source is being read for
     int passes = 1;              // 0 or less: until stopped
+    int pendingPass = 0;         // a pass that starts with the next half (0: none)
     std::atomic<int> ended{0};   // the last half is written
     lvSignal *signal = nullptr;  // refill
     lvMutex *mutex = nullptr;    // held around the server's wait
@@ -75,6 +76,12 @@ bool FillHalf(lvStreamBuffer *b, int h)
     int justRewound = 0;
     half.marks = 0;
     half.last = 0;
+    if (b->pendingPass) {
+        half.markAt[0] = 0;
+        half.markPass[0] = b->pendingPass;
+        half.marks = 1;
+        b->pendingPass = 0;
+    }
     while (got < b->halfFrames) {
         if (StreamServerStopRequested()) return false;
         int ended = 0;
@@ -102,6 +109,8 @@ bool FillHalf(lvStreamBuffer *b, int h)
     }
     half.frames = got;
     if (half.last) b->ended = 1;
+    // A pass that starts right at the half's end starts the next half.
+    if (half.marks && half.markAt[half.marks - 1] >= got) b->pendingPass = half.markPass[--half.marks];
     return true;
 }
 
@@ -118,9 +127,10 @@ void ServerThread(lvThread *thread)
             // A fill the stop request cut short puts the source back where the half
             // began, so a resume refills it whole.
             int64_t position = b->source->position;
-            int pass = b->readPass;
+            int pass = b->readPass, pending = b->pendingPass;
             if (!FillHalf(b, b->refill)) {
                 b->readPass = pass;
+                b->pendingPass = pending;
                 SeekSoundSource(b->source, position);
                 break;
             }
@@ -162,6 +172,7 @@ void ResetStreamBuffer(lvStreamBuffer *b)
     }
     b->primed = 0;
     b->refill = 0;
+    b->pendingPass = 0;
     b->ended = 0;
     b->playHalf = 0;
     b->playPos = 0;

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 namespace {
 
@@ -223,6 +224,54 @@ TEST_F(MediaMusic, StreamServerPlaysEveryFrameAcrossHalvesAndPasses)
     EXPECT_EQ(MusicEnds(), 1);
     EXPECT_EQ(m->state, LV_MUS_STOPPED);
     EXPECT_EQ(ThreadsNamed("lv stream"), 0) << "the server ends with its music";
+}
+
+// A source of exactly one half read through the native decoder, which tells the end on
+// the read that reaches it: every pass starts on a half's first frame, and the pass a
+// pause reports is the one playing.
+TEST_F(MediaMusic, PassesStartingOnAHalfAreCounted)
+{
+    const int frames = 48000;
+    std::string path = dir.File("second.flac");
+    {
+        SF_INFO info = {};
+        info.samplerate = 48000;
+        info.channels = 1;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        if (!sf_format_check(&info)) GTEST_SKIP() << "no FLAC encoder in this libsndfile";
+        std::vector<int16_t> pcm;
+        for (int i = 0; i < frames; i++) pcm.push_back((int16_t)(3 * i + 1));
+        SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_short(f, pcm.data(), frames);
+        sf_close(f);
+    }
+    int kind = 0;
+    lvSoundSource *source = nullptr;
+    lvModulePlayer *player = nullptr;
+    ASSERT_EQ(OpenMusicSource(path.c_str(), "native", nullptr, nullptr, 0, 0, &kind, &source, &player, nullptr), 0);
+    lvMusic *m = nullptr;
+    ASSERT_EQ(AddMusic(1, false, path.c_str(), kind, source, player, &m), 0);
+    m->passes = 3;
+    ASSERT_EQ(StartMusic(m), 0);
+    std::vector<int16_t> out;
+    auto play = [&](int total) {
+        while ((int)out.size() / 2 < total) {
+            if (m->state == LV_MUS_PLAYING) ASSERT_TRUE(WaitStreamBufferFilled(m->play.stream, 10000));
+            std::vector<int16_t> piece = Pump(4000);
+            out.insert(out.end(), piece.begin(), piece.end());
+        }
+    };
+    for (int until : {72000, 120000}) {
+        play(until);
+        StopMusic(m, 1);
+        EXPECT_EQ(m->currentPass, until / frames + 1) << until;
+        ASSERT_EQ(StartMusic(m), 0);
+    }
+    play(3 * frames + 8000);
+    for (int f = 0; f < 3 * frames; f++) ASSERT_EQ(out[2 * f], (int16_t)(3 * (f % frames) + 1)) << f;
+    for (size_t i = 2 * (size_t)(3 * frames); i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(MusicEnds(), 1);
 }
 
 // The server threads end however the music leaves: closing the audio (StopAllChannels,
