@@ -67,7 +67,7 @@ void PullFrames(void *user, int16_t *out, int frames)
     for (int c = 0; c < engine->count; c++) {
         lvVoice &v = engine->table[c].voice;
         if (!v.musicActive || !engine->musicMix) continue;
-        if (!engine->musicMix(v.music, out, frames)) {
+        if (engine->musicMix(v.music, out, frames) < frames) {
             v.musicActive = 0;
             v.endMark = 1;
         }
@@ -521,12 +521,14 @@ int FillChannelBuffer(void *, void *, void *buffer, int frames, void *entry)
     if ((c->state == LV_CH_STREAM || c->state == LV_CH_MODULE) && c->voice.music && e.musicMix) {
         if (c->ended) return 0;
         memset(buffer, 0, (size_t)frames * 4);
-        if (!e.musicMix(c->voice.music, (int16_t *)buffer, frames)) {
+        // Fewer frames than asked tell the adapter the sound ended there.
+        int mixed = e.musicMix(c->voice.music, (int16_t *)buffer, frames);
+        if (mixed < frames) {
             c->ended = 1;
             c->voice.endMark = 1;
             WakeMainLoop();
         }
-        return frames;
+        return mixed;
     }
     if (c->state != LV_CH_SAMPLE || !c->sample) return frames;
     if (c->ended) return 0;
@@ -692,4 +694,65 @@ void WithAudioLocked(void (*f)(void *), void *context)
     if (e.device) LockAudioOutput(e.device);
     f(context);
     if (e.device) UnlockAudioOutput(e.device);
+}
+
+// ============================================================================
+// Capture
+// ============================================================================
+
+struct lvCapture {
+    lvAudioCapture *platform;  // without an adapter
+    void *adapterCapture;      // what the adapter's StartAudioCapture gave
+    lvPluginRecord *adapter;
+};
+
+int IsAdapterCaptureOffered()
+{
+    lvAudioEngine &e = Engine();
+    return e.adapter && (e.adapterFlags & 4) && e.adapter->StartAudioCapture && e.adapter->GetAudioCapture &&
+           e.adapter->StopAudioCapture;
+}
+
+int StartCapture(int rate, int channels, int bits, lvCapture **out)
+{
+    lvAudioEngine &e = Engine();
+    lvCapture *c = (lvCapture *)AllocMemory(sizeof(lvCapture), 1);
+    if (!c) return ERR_MEM;
+    if (e.adapter) {
+        if (!IsAdapterCaptureOffered()) {
+            FreeMemory(c);
+            return ERR_UNSUPPORTEDFEAT;
+        }
+        c->adapter = e.adapter;
+        c->adapterCapture = ((lvStartAudioCaptureFunction)e.adapter->StartAudioCapture)(rate, channels, bits, nullptr);
+        if (!c->adapterCapture) {
+            FreeMemory(c);
+            return ERR_OPENAUDIO;
+        }
+        *out = c;
+        return 0;
+    }
+    if (int code = StartAudioCapture(rate, channels, bits, &c->platform)) {
+        FreeMemory(c);
+        return code;
+    }
+    *out = c;
+    return 0;
+}
+
+int64_t ReadCapture(lvCapture *c, void *buffer, int64_t bytes)
+{
+    if (!c->adapter) return ReadAudioCapture(c->platform, buffer, bytes);
+    int want = bytes > INT32_MAX ? INT32_MAX : (int)bytes;
+    int got = ((lvGetAudioCaptureFunction)c->adapter->GetAudioCapture)(c->adapterCapture, buffer, want);
+    // An adapter that claims more than it was given room for is held to the room.
+    return got < 0 ? 0 : got > want ? want : got;
+}
+
+void StopCapture(lvCapture *c)
+{
+    if (!c) return;
+    if (c->adapter) ((lvStopAudioCaptureFunction)c->adapter->StopAudioCapture)(c->adapterCapture);
+    else StopAudioCapture(c->platform);
+    FreeMemory(c);
 }

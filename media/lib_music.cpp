@@ -16,6 +16,7 @@
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_audio.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/container.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
 #include "runtime/startup.h"
@@ -364,6 +365,9 @@ int CmdWaitMusicEnd(lvState *L)
     lvMusic *m;
     if (int code = LookupMusic(id, &m)) return code;
     while (m->state == LV_MUS_PLAYING && !m->ended) {
+        // The end mark the mixer left returns the music to stopped here, whether or not
+        // the event pass serves the sound channels.
+        ServiceSoundChannels();
         if (int code = GetStartupHooks()->PollRuntimeEvents(L, 2)) return code;
         if (gVMRun.stopRequest.load(std::memory_order_relaxed)) return 0;
         // The event pass may have closed the music; look it up again.
@@ -693,7 +697,7 @@ int CmdSaveMusic(lvState *L)
 
 struct lvRecordJob {
     lvAsyncOperation op;      // head
-    lvAudioCapture *capture;
+    lvCapture *capture;
     lvSampleWriter *writer;
     uint8_t *buffer;          // one second
     int64_t bufferBytes;
@@ -704,7 +708,7 @@ int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
 {
     lvRecordJob *job = (lvRecordJob *)operation;
     int64_t want = job->wanted < job->bufferBytes ? job->wanted : job->bufferBytes;
-    int64_t got = ReadAudioCapture(job->capture, job->buffer, want);
+    int64_t got = ReadCapture(job->capture, job->buffer, want);
     if (got > 0) {
         if (int code = WriteSampleWriter(job->writer, job->buffer, got)) return code;
         job->wanted -= got;
@@ -716,7 +720,7 @@ int RecordStep(lvState *, lvAsyncOperation *operation, int *done)
 void RecordFree(lvState *, lvAsyncOperation *operation)
 {
     lvRecordJob *job = (lvRecordJob *)operation;
-    StopAudioCapture(job->capture);
+    StopCapture(job->capture);
     job->capture = nullptr;
     if (job->writer) CloseSampleWriter(job->writer);
     job->writer = nullptr;
@@ -753,8 +757,8 @@ int CmdRecordAudio(lvState *L)
     if (open) return open < 0 ? ERR_OPENAUDIO : open;
     if (!file[0] || (bits != 8 && bits != 16) || (channels != 1 && channels != 2) || frequency <= 0)
         return ERR_WRONGUSAGE;
-    // An audio adapter records through its own capture exports, when it has them.
-    if (lvPluginRecord *a = GetAudioAdapter()) return a->StartAudioCapture ? ERR_UNIMPLCMD : ERR_UNSUPPORTEDFEAT;
+    // An audio adapter records through its own capture, when it installed with one.
+    if (GetAudioAdapter() && !IsAdapterCaptureOffered()) return ERR_UNSUPPORTEDFEAT;
     int bytesPerFrame = channels * bits / 8;
     uint64_t msUnsigned = (uint64_t)(int64_t)ms & 0xFFFFFFFFu;
     int64_t bytes = bytesPerFrame * (int64_t)((double)msUnsigned / 1000 * frequency);
@@ -768,7 +772,7 @@ int CmdRecordAudio(lvState *L)
     if (!code)
         code = OpenSampleWriter(file, adapter[0] ? adapter : nullptr, tags, format, frequency, channels, bits, bitrate,
                                 quality, 1, bits == 16 ? LV_SMPF_SIGNED : 0, &job->writer);
-    if (!code) code = StartAudioCapture(frequency, channels, bits, &job->capture);
+    if (!code) code = StartCapture(frequency, channels, bits, &job->capture);
     if (code) {
         if (job->writer) CloseSampleWriter(job->writer);
         FreeMemory(job->buffer);
@@ -958,3 +962,35 @@ const lvCommandEntry musicCommands[] = {
 };
 
 const lvCommandEntry *GetMusicCommands(void) { return musicCommands; }
+
+// ---- Linked musics ---------------------------------------------------------------------------
+
+int PreloadLinkedMusic(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer)
+{
+    lvState *L = static_cast<lvPreloadRun *>(user)->L;
+    int top = GetStackTop(L);
+    PushString(L, "openmusic");
+    GetTableValueRaw(L, LV_GLOBALSINDEX);
+    if (GetValueType(L, -1) != LV_TFUNCTION) {
+        SetStackTop(L, top);
+        SetErrorStringArg("OpenMusic");
+        return ERR_UNIMPLCMD;
+    }
+    PushNumber(L, object->identifier);
+    PushString(L, fileName ? fileName : "");
+    int arguments = 2;
+    if (object->loaderName[0] || object->adapterName[0] || object->userTags || object->optionValue) {
+        PushNewTable(L);
+        if (object->loaderName[0]) SetFieldString(L, "loader", object->loaderName);
+        if (object->adapterName[0]) SetFieldString(L, "adapter", object->adapterName);
+        if (object->userTags) PushUserTags(L, object->userTags);
+        if (object->optionValue) SetFieldInt(L, "timedprotracker", 1);
+        arguments = 3;
+    }
+    int code = ProtectedCall(L, arguments, 0, 0);
+    SetStackTop(L, top);
+    // A music reads its file while it plays, so an embedded one keeps the applet's data;
+    // a module was read whole when it opened.
+    if (!code && object->dataSize && !IsLastMusicModule()) *keepsContainer = 1;
+    return code;
+}

@@ -15,3 +15,7 @@ void SetMusicCallbackActive(int active);
 struct lvEventId;
 int NextMusicRequest(lvEventId *music, int64_t *samples, int64_t *count);
 void MusicEndBookkeeping(lvState *state, lvEventId music);
+// The preloader's handler of linked musics: OpenMusic, and whether the applet's data
+// must stay (an embedded music that is not a module).
+struct lvLinkedObject;
+int PreloadLinkedMusic(void *user, lvLinkedObject *object, const char *fileName, int *keepsContainer);

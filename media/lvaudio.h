@@ -133,8 +133,9 @@ void UninstallAudioAdapter(); // while the device is closed (plug-ins unloading,
 lvPluginRecord *GetAudioAdapter();
 
 // ---- Music channels (music.cpp plays them) -----------------------------------------------
-// Adds frames of a music voice into out; false when the music ended (its last pass).
-typedef bool (*lvMusicMixFunction)(void *music, int16_t *out, int frames);
+// Adds frames of a music voice into out; the frames of sound, fewer than asked when the
+// music ended in them (its last pass).
+typedef int (*lvMusicMixFunction)(void *music, int16_t *out, int frames);
 // Called on the script thread when a music channel ended or was stopped from the table.
 typedef void (*lvMusicChannelHook)(lvObjectId id, int ended);
 void SetMusicChannelHooks(lvMusicMixFunction mix, lvMusicChannelHook hook);
@@ -146,6 +147,18 @@ void StopMusicChannel(void *music);
 // Runs f under the device lock (the mixer does not run meanwhile).
 void WithAudioLocked(void (*f)(void *), void *context);
 int IsMusicOnChannel(void *music);
+
+// ---- Capture ---------------------------------------------------------------------------
+// The input for RecordAudio: an adapter's capture when it installed with capture (flag
+// 4), else the platform's. 0, ERR_UNSUPPORTEDFEAT (an adapter without capture),
+// ERR_OPENAUDIO (the adapter refused) or the platform's error.
+struct lvCapture;
+int StartCapture(int rate, int channels, int bits, lvCapture **out);
+// The bytes recorded since the last call, at most bytes.
+int64_t ReadCapture(lvCapture *capture, void *buffer, int64_t bytes);
+void StopCapture(lvCapture *capture);
+// An adapter is installed and offers capture (with none installed: 0).
+int IsAdapterCaptureOffered();
 
 // ---- Events -------------------------------------------------------------------------
 // "onsampleloop", "onsampleend", "onmusicend" (case ignored); other names are ignored.

@@ -19,6 +19,8 @@
 enum { LV_MUSIC_SOURCE = 1, LV_MUSIC_MODULE = 2 };
 enum { LV_MUS_STOPPED = 0, LV_MUS_PLAYING = 1, LV_MUS_PAUSED = 2, LV_MUS_SAVING = 3, LV_MUS_READING = 4 };
 
+struct lvStreamBuffer;
+
 // What the mixer reads and advances.
 struct lvMusicPlay {
     int kind;                  // LV_MUSIC_
@@ -36,6 +38,7 @@ struct lvMusicPlay {
     int64_t blockPos;          // next frame of block
     uint8_t *block;            // decoded source frames (one read)
     int64_t framesOut;         // output frames mixed since the start
+    lvStreamBuffer *stream;    // kind 1 read from a file: the server's double buffer
 };
 
 struct lvMusic {
@@ -111,6 +114,29 @@ void InstallMusicEngine();
 struct lvRefOps;
 void SetMusicRefOps(const lvRefOps *ops); // how user data references are released
 int64_t MonotonicUs();
+
+// ---- The stream server (musicstream.cpp) -------------------------------------------------
+// A music read from a file plays from two one-second halves a server thread keeps filled.
+// Makes the buffer in *slot (for source) when missing; fills half 0 now unless the buffer
+// still holds a paused stream; starts the server. 0, ERR_MEM, ERR_CREATEEVENT,
+// ERR_SEMAPHORE or ERR_THREAD.
+int StartStreamServer(lvStreamBuffer **slot, lvSoundSource *source, int pass, int passes);
+// Ends the server thread (the buffer keeps its halves for a resume). nullptr is ignored.
+void StopStreamServer(lvStreamBuffer *buffer);
+// Drops the halves (the source was sought or rewound); the server must be stopped.
+void ResetStreamBuffer(lvStreamBuffer *buffer);
+void FreeStreamBuffer(lvStreamBuffer *buffer);
+// The mixer: the next frame (1), an underrun (0: the server is late; nothing consumed)
+// or the end (-1). *pass follows the pass starts the server marked.
+int TakeStreamFrame(lvStreamBuffer *buffer, const uint8_t **frame, int *pass);
+int IsStreamServerRunning(const lvStreamBuffer *buffer);
+// On a stream server's thread: its stop was requested (a read waiting in a decoder gives
+// up). 0 on other threads.
+int StreamServerStopRequested();
+// Tests: waits until both halves are filled or the last one is written; 0 on time-out.
+int WaitStreamBufferFilled(lvStreamBuffer *buffer, int timeoutMs);
+// Pulls that found the half they needed not yet filled.
+int64_t GetStreamUnderruns(const lvStreamBuffer *buffer);
 
 // ---- Callback musics ------------------------------------------------------------------
 // A kind-5 source at rate in engine code (0..5). 0, ERR_MEM, ERR_WRONGUSAGE.

@@ -20,3 +20,7 @@ void CloseNativeReader(lvSoundSource *source);
 int64_t ReadNativeSamples(lvSoundSource *source, void *buffer, int64_t frames, int *ended);
 void SeekNativeSource(lvSoundSource *source, int64_t frame);
 const char *GetNativeTypeName(const lvSoundSource *source);
+// A streamed native source's decode-ahead: frames queued now and the most ever queued,
+// and whether the worker waits (ring two-thirds full, or the decoder ended). 0 while no
+// worker runs.
+int GetNativeDecodeAhead(const lvSoundSource *source, int64_t *queuedFrames, int64_t *mostFrames, int *paused);

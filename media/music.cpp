@@ -91,9 +91,23 @@ bool NextSourceFrame(lvMusicPlay *m, int32_t out[2])
     return false;
 }
 
+// 1 with the next source frame, 0 when the server has not filled it yet, -1 at the end.
+// Sources read from files come from the server's buffer; callback musics' queues are
+// memory and are read here.
+int NextFrame(lvMusicPlay *m, int32_t out[2])
+{
+    if (m->stream) {
+        const uint8_t *frame = nullptr;
+        int r = TakeStreamFrame(m->stream, &frame, &m->pass);
+        if (r == 1) FrameAt(m->source, frame, out);
+        return r;
+    }
+    return NextSourceFrame(m, out) ? 1 : -1;
+}
+
 inline int16_t Saturate(int32_t v) { return (int16_t)(v > 32767 ? 32767 : v < -32768 ? -32768 : v); }
 
-bool MixMusicVoice(void *context, int16_t *out, int frames)
+int MixMusicVoice(void *context, int16_t *out, int frames)
 {
     lvMusicPlay *m = (lvMusicPlay *)context;
     if (m->kind == LV_MUSIC_MODULE) {
@@ -109,16 +123,33 @@ bool MixMusicVoice(void *context, int16_t *out, int frames)
             done += n;
         }
         m->framesOut += frames;
-        return true;
+        return frames;
     }
     for (int i = 0; i < frames; i++) {
-        if (!m->primed) {
-            if (!NextSourceFrame(m, m->cur)) return false;
-            if (!NextSourceFrame(m, m->next)) {
-                m->next[0] = m->cur[0];
-                m->next[1] = m->cur[1];
-                m->sourceEnded = 2; // cur is the last frame
+        // Bring the two frames the output lies between up to the fraction. An underrun
+        // leaves the rest of this pull silent and resumes where it stopped.
+        for (;;) {
+            if (m->primed == 0) {
+                int r = NextFrame(m, m->cur);
+                if (r == 0) return frames; // the server is late: silence
+                if (r < 0) return i;
+                m->primed = 1;
             }
+            if (m->primed == 1) {
+                int r = NextFrame(m, m->next);
+                if (r == 0) return frames; // the server is late: silence
+                if (r < 0) {
+                    m->next[0] = m->cur[0];
+                    m->next[1] = m->cur[1];
+                    m->sourceEnded = 2; // cur is the last frame
+                }
+                m->primed = 2;
+            }
+            if (m->fraction < (1ull << 32)) break;
+            m->fraction -= 1ull << 32;
+            if (m->sourceEnded == 2) return i;
+            m->cur[0] = m->next[0];
+            m->cur[1] = m->next[1];
             m->primed = 1;
         }
         int32_t l = m->cur[0], r = m->cur[1];
@@ -132,15 +163,8 @@ bool MixMusicVoice(void *context, int16_t *out, int frames)
         o[1] = Saturate(o[1] + (int32_t)(((int64_t)r * m->gainRight) >> 16));
         m->framesOut++;
         m->fraction += m->step;
-        while (m->fraction >= (1ull << 32)) {
-            m->fraction -= 1ull << 32;
-            if (m->sourceEnded == 2) return false;
-            m->cur[0] = m->next[0];
-            m->cur[1] = m->next[1];
-            if (!NextSourceFrame(m, m->next)) m->sourceEnded = 2;
-        }
     }
-    return true;
+    return frames;
 }
 
 void ChannelHook(lvObjectId id, int ended)
@@ -160,6 +184,8 @@ void ResetPlay(lvMusic *m)
     p.primed = 0;
     p.sourceEnded = 0;
     p.blockFrames = p.blockPos = 0;
+    StopStreamServer(p.stream);
+    ResetStreamBuffer(p.stream);
 }
 
 void SetGains(lvMusic *m)
@@ -320,6 +346,8 @@ int CloseMusic(lvMusic *m)
     UnlinkObject(&musicList, &m->header);
     if (currentMusic == m) currentMusic = nullptr;
     if (lastPaused == m) lastPaused = nullptr;
+    FreeStreamBuffer(m->play.stream);
+    m->play.stream = nullptr;
     FreeSoundSource(m->source);
     FreeModulePlayer(m->player);
     FreeMemory(m->play.block);
@@ -349,10 +377,31 @@ int StartMusic(lvMusic *m)
     p.step = rate > 0 ? ((uint64_t)rate << 32) / LV_AUDIO_RATE : (1ull << 32);
     SetGains(m);
     if (m->state != LV_MUS_PAUSED) ResetPlay(m);
+    // A source read from a file is read ahead by its server; callback queues are not.
+    bool served = m->kind == LV_MUSIC_SOURCE && m->source->kind != LV_SRC_CALLBACK;
+    int64_t startPosition = m->source ? m->source->position : 0;
+    if (served) {
+        if (int code = StartStreamServer(&p.stream, m->source, p.pass, p.passes)) {
+            if (m->state != LV_MUS_PAUSED) {
+                ResetPlay(m);
+                SeekSoundSource(m->source, startPosition);
+            }
+            return code;
+        }
+    }
     int used = 0;
     int code = PlayMusicOnChannel(&m->play, GetObjectIdOf(&m->header),
                                   m->kind == LV_MUSIC_MODULE ? LV_CH_MODULE : LV_CH_STREAM, m->channel - 1, &used);
-    if (code) return code;
+    if (code) {
+        if (served) {
+            StopStreamServer(p.stream);
+            if (m->state != LV_MUS_PAUSED) {
+                ResetPlay(m);
+                SeekSoundSource(m->source, startPosition);
+            }
+        }
+        return code;
+    }
     m->onChannel = 1;
     m->channel = used + 1;
     currentMusic = m;
@@ -367,6 +416,8 @@ void StopMusic(lvMusic *m, int pause)
 {
     if (m->onChannel) StopMusicChannel(&m->play);
     m->onChannel = 0;
+    // Off the channel nothing reads the buffer; the server leaves the source to us.
+    StopStreamServer(m->play.stream);
     if (pause) {
         m->currentPass = m->play.pass;
         m->pausedPosition = m->play.framesOut;
@@ -398,6 +449,7 @@ void SetMusicVolumeLevel(lvMusic *m, int volume)
 void SeekMusicSource(lvMusic *m, int64_t ms)
 {
     if (!m->source) return;
+    StopStreamServer(m->play.stream);
     int64_t frame = (int64_t)m->source->rate * ms / 1000;
     SeekSoundSource(m->source, frame);
     ResetPlay(m);

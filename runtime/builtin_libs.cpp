@@ -349,6 +349,7 @@ void InstallBuiltinLibraries(void)
     startup.preload[21] = PreloadLinkedPalette;
     startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
     startup.preload[18] = startup.preload[20] = PreloadLinkedDirectory;
+    startup.preload[3] = PreloadLinkedMusic;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);

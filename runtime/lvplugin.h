@@ -1473,6 +1473,12 @@ typedef void *(*lvAllocAudioChannelFunction)(void *device, int format, int rate,
 typedef void (*lvFreeAudioChannelFunction)(void *device, void *adapterChannel);
 // Tags: 1 pitch (Hz), 2 volume (0..64), 3 panning (0..255, 128 centre); ended by tag 0.
 typedef void (*lvSetChannelAttributesFunction)(void *device, void *adapterChannel, const lvPluginTag *tags);
+// Capture (extension bit 1, offered when the adapter installs with flag 4): (rate,
+// channels 1-2, bits 8 or 16, 0) gives a capture or NULL; GetAudioCapture copies the
+// bytes recorded since its last call, at most bytes, and returns their count.
+typedef void *(*lvStartAudioCaptureFunction)(int rate, int channels, int bits, void *reserved);
+typedef int (*lvGetAudioCaptureFunction)(void *capture, void *buffer, int bytes);
+typedef void (*lvStopAudioCaptureFunction)(void *capture);
 
 // The requester adapter's exports (PLUGINCAPS_REQUESTERADAPTER). Each answers 0 or an
 // error code; texts it answers are its own and come back through FreeRequest (kind 0

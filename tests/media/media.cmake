@@ -67,15 +67,15 @@ add_dependencies(media_music_applet_test lumivarra ${LV_MEDIA_APPLETS})
 lv_add_test(media_music_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
   LIBS lv_media lv_media_fixtures
-  LABELS media)
+  LABELS media threads)
 
 # The native decoder against files libsndfile writes in the test.
 lv_add_test(media_native_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_native_test.cpp
   LIBS lv_media lv_media_fixtures PkgConfig::LV_SNDFILE
-  LABELS media parse)
+  LABELS media parse threads)
 
 lv_add_test(media_music_adapter_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_adapter_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
   LIBS lv_media lv_media_fixtures
-  LABELS media)
+  LABELS media threads)

@@ -8,7 +8,10 @@
 #include "module_fixture.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_audio.h"
+#include <dirent.h>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 namespace {
 
@@ -76,6 +79,23 @@ Bytes Ramp(int frames, int rate, int channels, int step = 3)
             data.push_back((uint8_t)v), data.push_back((uint8_t)(v >> 8));
         }
     return data;
+}
+
+// Threads of this process whose name starts with prefix.
+int ThreadsNamed(const std::string &prefix)
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    if (!d) return -1;
+    while (dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.compare(0, prefix.size(), prefix) == 0) n++;
+    }
+    closedir(d);
+    return n;
 }
 
 Bytes Wave(int frames, int rate, int channels)
@@ -166,6 +186,122 @@ TEST_F(MediaMusic, UntimedModuleOnAChannelLoops)
     EXPECT_EQ(m->state, LV_MUS_STOPPED);
     EXPECT_EQ(m->player->songPosition.load(), 0);
     EXPECT_EQ(CloseMusic(m), 0);
+}
+
+// A music longer than the server's two halves: every frame once and in order across the
+// half switches and the rewind between passes, paused inside the second pass and resumed
+// from the kept halves; the server reads ahead while it plays and ends whenever the music
+// leaves its channel.
+TEST_F(MediaMusic, StreamServerPlaysEveryFrameAcrossHalvesAndPasses)
+{
+    const int frames = 120000; // 2.5 halves
+    lvMusic *m = Open("long.wav", Wave(frames, 48000, 2));
+    m->passes = 2;
+    ASSERT_EQ(StartMusic(m), 0);
+    EXPECT_TRUE(IsStreamServerRunning(m->play.stream));
+    EXPECT_EQ(ThreadsNamed("lv stream"), 1);
+    std::vector<int16_t> out;
+    auto play = [&](int total) {
+        while ((int)out.size() / 2 < total) {
+            if (m->state == LV_MUS_PLAYING) ASSERT_TRUE(WaitStreamBufferFilled(m->play.stream, 10000));
+            std::vector<int16_t> piece = Pump(4800);
+            out.insert(out.end(), piece.begin(), piece.end());
+        }
+    };
+    play(130000); // 10000 frames into the second pass
+    StopMusic(m, 1);
+    EXPECT_EQ(m->currentPass, 2);
+    EXPECT_FALSE(IsStreamServerRunning(m->play.stream));
+    EXPECT_EQ(ThreadsNamed("lv stream"), 0);
+    ASSERT_EQ(StartMusic(m), 0);
+    play(2 * frames + 9600);
+    EXPECT_EQ(GetStreamUnderruns(m->play.stream), 0);
+    for (int f = 0; f < 2 * frames; f++) {
+        ASSERT_EQ(out[2 * f], (int16_t)(3 * (f % frames) + 1)) << f;
+        ASSERT_EQ(out[2 * f + 1], (int16_t)(-3 * (f % frames) - 1)) << f;
+    }
+    for (size_t i = 2 * (size_t)(2 * frames); i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(MusicEnds(), 1);
+    EXPECT_EQ(m->state, LV_MUS_STOPPED);
+    EXPECT_EQ(ThreadsNamed("lv stream"), 0) << "the server ends with its music";
+}
+
+// A source of exactly one half read through the native decoder, which tells the end on
+// the read that reaches it: every pass starts on a half's first frame, and the pass a
+// pause reports is the one playing.
+TEST_F(MediaMusic, PassesStartingOnAHalfAreCounted)
+{
+    const int frames = 48000;
+    std::string path = dir.File("second.flac");
+    {
+        SF_INFO info = {};
+        info.samplerate = 48000;
+        info.channels = 1;
+        info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        if (!sf_format_check(&info)) GTEST_SKIP() << "no FLAC encoder in this libsndfile";
+        std::vector<int16_t> pcm;
+        for (int i = 0; i < frames; i++) pcm.push_back((int16_t)(3 * i + 1));
+        SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr);
+        sf_writef_short(f, pcm.data(), frames);
+        sf_close(f);
+    }
+    int kind = 0;
+    lvSoundSource *source = nullptr;
+    lvModulePlayer *player = nullptr;
+    ASSERT_EQ(OpenMusicSource(path.c_str(), "native", nullptr, nullptr, 0, 0, &kind, &source, &player, nullptr), 0);
+    lvMusic *m = nullptr;
+    ASSERT_EQ(AddMusic(1, false, path.c_str(), kind, source, player, &m), 0);
+    m->passes = 3;
+    ASSERT_EQ(StartMusic(m), 0);
+    std::vector<int16_t> out;
+    auto play = [&](int total) {
+        while ((int)out.size() / 2 < total) {
+            if (m->state == LV_MUS_PLAYING) ASSERT_TRUE(WaitStreamBufferFilled(m->play.stream, 10000));
+            std::vector<int16_t> piece = Pump(4000);
+            out.insert(out.end(), piece.begin(), piece.end());
+        }
+    };
+    for (int until : {72000, 120000}) {
+        play(until);
+        StopMusic(m, 1);
+        EXPECT_EQ(m->currentPass, until / frames + 1) << until;
+        ASSERT_EQ(StartMusic(m), 0);
+    }
+    play(3 * frames + 8000);
+    for (int f = 0; f < 3 * frames; f++) ASSERT_EQ(out[2 * f], (int16_t)(3 * (f % frames) + 1)) << f;
+    for (size_t i = 2 * (size_t)(3 * frames); i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(MusicEnds(), 1);
+}
+
+// The server threads end however the music leaves: closing the audio (StopAllChannels,
+// as CloseAudio does), closing the music, and the run's end (every music freed).
+TEST_F(MediaMusic, StreamServersEndAtCloseAudioAndRunEnd)
+{
+    lvMusic *a = Open("a.wav", Wave(96000 * 2, 48000, 2));
+    ASSERT_EQ(StartMusic(a), 0);
+    EXPECT_EQ(ThreadsNamed("lv stream"), 1);
+    StopAllChannels();
+    EXPECT_EQ(a->state, LV_MUS_STOPPED);
+    EXPECT_EQ(ThreadsNamed("lv stream"), 0);
+
+    ASSERT_EQ(StartMusic(a), 0);
+    lvMusic *b = nullptr;
+    {
+        WriteFileBytes(dir.File("b.wav"), Wave(96000, 24000, 1));
+        int kind = 0;
+        lvSoundSource *source = nullptr;
+        lvModulePlayer *player = nullptr;
+        std::string path = dir.File("b.wav");
+        ASSERT_EQ(OpenMusicSource(path.c_str(), nullptr, nullptr, nullptr, 0, 0, &kind, &source, &player, nullptr), 0);
+        ASSERT_EQ(AddMusic(2, false, path.c_str(), kind, source, player, &b), 0);
+    }
+    ASSERT_EQ(StartMusic(b), 0);
+    EXPECT_EQ(ThreadsNamed("lv stream"), 2);
+    EXPECT_EQ(CloseMusic(b), 0);
+    EXPECT_EQ(ThreadsNamed("lv stream"), 1);
+    FreeAllMusics();
+    EXPECT_EQ(ThreadsNamed("lv stream"), 0);
 }
 
 } // namespace

@@ -3,11 +3,14 @@
 // samples and stream as sources with the same frames; lossless ones give the written
 // values back; seeking; a file with more than two channels is refused.
 #include "media/lvsound.h"
+#include "media/media_internal.h"
 #include "base/lverrors.h"
 #include "media_fixtures.h"
 #include <cmath>
+#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
 #include <sndfile.h>
 
 namespace {
@@ -106,6 +109,68 @@ TEST(NativeDecoder, MoreThanTwoChannelsAndNoiseAreRefused)
     WriteFileBytes(dir.File("noise.bin"), Bytes(5000, 0x5A));
     EXPECT_EQ(OpenSoundSource(dir.File("noise.bin").c_str(), "native", nullptr, nullptr, 0, 0, 1, &s, nullptr),
               ERR_OPENSOUND2);
+}
+
+// Polls the decode-ahead until the worker waits (ring two-thirds full or the decoder
+// ended); false after ten seconds.
+bool WaitDecoderPaused(lvSoundSource *s, int64_t *queued, int64_t *most)
+{
+    for (int i = 0; i < 10000; i++) {
+        int paused = 0;
+        if (GetNativeDecodeAhead(s, queued, most, &paused) && paused) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// A streamed decode runs ahead of the reader by two to three seconds and no more: the
+// worker pauses at two seconds queued and goes on once the reader took the queue below
+// that; what the reader gets is the whole decode's frames in order.
+TEST(NativeDecoder, StreamedDecodeStaysWithinThreeSecondsAhead)
+{
+    MediaScratch dir;
+    const int rate = 8000, frames = 10 * rate;
+    std::string path = dir.File("long.flac");
+    std::vector<int16_t> pcm = Tone(frames, 2);
+    if (!Encode(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, rate, 2, pcm)) GTEST_SKIP() << "no FLAC encoder";
+    lvSoundSource *s = nullptr;
+    ASSERT_EQ(OpenSoundSource(path.c_str(), "native", nullptr, nullptr, 0, 0, 1, &s, nullptr), 0);
+    int64_t queued = 0, most = 0;
+    int paused = 0;
+    EXPECT_EQ(GetNativeDecodeAhead(s, &queued, &most, &paused), 0) << "no worker before the first read";
+    std::vector<int16_t> got((size_t)frames * 2 + 2);
+    int64_t done = 0;
+    int ended = 0;
+    auto read = [&](int64_t n) {
+        int64_t r = ReadSoundSource(s, got.data() + done * 2, n, &ended);
+        ASSERT_EQ(r, n);
+        done += r;
+    };
+    read(100);
+    ASSERT_TRUE(WaitDecoderPaused(s, &queued, &most));
+    EXPECT_GE(queued, 2 * rate);
+    EXPECT_LE(most, 3 * rate);
+    read(rate); // below two seconds: it decodes on and pauses again
+    ASSERT_TRUE(WaitDecoderPaused(s, &queued, &most));
+    EXPECT_GE(queued, 2 * rate);
+    EXPECT_LE(most, 3 * rate);
+    while (!ended) {
+        int64_t r = ReadSoundSource(s, got.data() + done * 2, 777, &ended);
+        ASSERT_GE(r, 0);
+        if (r == 0 && !ended) FAIL() << "no end";
+        done += r;
+    }
+    EXPECT_EQ(done, frames);
+    ASSERT_TRUE(GetNativeDecodeAhead(s, &queued, &most, &paused));
+    EXPECT_LE(most, 3 * rate);
+    for (int i = 0; i < frames * 2; i++) ASSERT_NEAR(got[i], pcm[i], 1) << i;
+    // A seek stops the worker; the next read decodes from the new place.
+    SeekSoundSource(s, 4000);
+    EXPECT_EQ(GetNativeDecodeAhead(s, &queued, &most, &paused), 0);
+    done = 0;
+    read(10);
+    for (int i = 0; i < 20; i++) EXPECT_NEAR(got[i], pcm[8000 + i], 1) << i;
+    FreeSoundSource(s); // with the worker running ahead
 }
 
 } // namespace

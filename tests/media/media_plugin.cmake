@@ -20,5 +20,7 @@ foreach(src ${LV_MEDIA_PLUGIN_FIXTURES})
 endforeach()
 lv_add_test(media_plugin_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_plugin_test.cpp ${CMAKE_CURRENT_LIST_DIR}/media_fixtures.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
+  LIBS lv_media
   LABELS media threads)
 add_dependencies(media_plugin_test lumivarra testplugin_testsound ${LV_MEDIA_PLUGIN_APPLETS})

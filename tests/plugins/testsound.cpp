@@ -14,7 +14,11 @@
 // a writable lock of the sample could be taken (its 16-bit values are negated);
 // TestLockCount(id) -> the frames a read-only lock reports, -1 when refused;
 // TestAddSample(id) -> the code of adding 3 stereo 16-bit big-endian frames;
-// TestAudioLog() -> the adapter's calls, one a line.
+// TestAudioLog() -> the adapter's calls, one a line; TestThreads(prefix) -> the process's
+// threads whose name starts with prefix. With TESTSOUND_PACE set the adapter pulls in
+// real time (1024 frames of each channel's rate a step) instead of as fast as it can.
+// With TESTSOUND_CAPTURE set the adapter installs with capture: each read gives the
+// bytes asked, the byte values counting up from 0 across reads.
 //
 // Dependencies: runtime/lvplugin.h only.
 #include "runtime/lvplugin.h"
@@ -23,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -193,9 +198,13 @@ static int FrameSize(int format) { return format == 5 ? 4 : (format == 1 || form
 static void PullLoop(Device *d)
 {
     std::vector<uint8_t> buffer(1024 * 4);
+    bool paced = getenv("TESTSOUND_PACE") != nullptr;
     while (!d->stop.load()) {
+        int rate = 0;
         {
             std::lock_guard<std::mutex> guard(d->lock);
+            for (AdapterChannel *c : d->channels)
+                if (!c->done && c->rate > rate) rate = c->rate;
             for (AdapterChannel *c : d->channels) {
                 if (c->done) continue;
                 int got = c->fill(nullptr, nullptr, buffer.data(), 1024, c->entry);
@@ -203,7 +212,8 @@ static void PullLoop(Device *d)
                 if (got < 1024) c->done = 1;
             }
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (paced && rate > 0) std::this_thread::sleep_for(std::chrono::microseconds(1024LL * 1000000 / rate));
+        else std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
 
@@ -260,6 +270,33 @@ LVS_EXPORT(SetChannelAttributes)(void *, void *, const lvPluginTag *tags) -> voi
     Note(line);
 }
 
+// ---- Capture --------------------------------------------------------------------------------
+
+struct Capture {
+    int rate, channels, bits;
+    uint8_t next;
+};
+
+LVS_EXPORT(StartAudioCapture)(int rate, int channels, int bits, void *) -> void *
+{
+    Note("capture " + std::to_string(rate) + " " + std::to_string(channels) + " " + std::to_string(bits));
+    return new Capture{rate, channels, bits, 0};
+}
+
+LVS_EXPORT(GetAudioCapture)(void *capture, void *buffer, int bytes) -> int
+{
+    Capture *c = (Capture *)capture;
+    uint8_t *out = (uint8_t *)buffer;
+    for (int i = 0; i < bytes; i++) out[i] = c->next++;
+    return bytes;
+}
+
+LVS_EXPORT(StopAudioCapture)(void *capture) -> void
+{
+    delete (Capture *)capture;
+    Note("capture stop");
+}
+
 // ---- Commands ----------------------------------------------------------------------------
 
 static lvPluginObjectId IdArg(lvState *L, int index)
@@ -310,15 +347,37 @@ static int CmdTestAudioLog(lvState *L)
     return 1;
 }
 
+static int CmdTestThreads(lvState *L)
+{
+    const char *prefix = api->scriptVM->CheckStringArg(L, 1, nullptr);
+    int n = 0;
+    if (DIR *d = opendir("/proc/self/task")) {
+        while (dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            char path[300], name[64] = "";
+            snprintf(path, sizeof path, "/proc/self/task/%s/comm", e->d_name);
+            if (FILE *f = fopen(path, "r")) {
+                if (!fgets(name, sizeof name, f)) name[0] = 0;
+                fclose(f);
+            }
+            if (!strncmp(name, prefix, strlen(prefix))) n++;
+        }
+        closedir(d);
+    }
+    api->scriptVM->PushNumber(L, n);
+    return 1;
+}
+
 static const lvPluginCommand commands[] = {
     {"TestInstallAudio", CmdTestInstallAudio}, {"TestNegate", CmdTestNegate}, {"TestLockCount", CmdTestLockCount},
-    {"TestAddSample", CmdTestAddSample},       {"TestAudioLog", CmdTestAudioLog}, {nullptr, nullptr}};
+    {"TestAddSample", CmdTestAddSample},       {"TestAudioLog", CmdTestAudioLog}, {"TestThreads", CmdTestThreads},
+    {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 
-// The saver's stream entry points are an extension of its capability.
+// The saver's stream entry points and the adapter's capture are extensions of theirs.
 LVS_EXPORT(GetExtensions)(uint32_t capability, void *) -> uint32_t
 {
-    return capability == PLUGINCAPS_SAVESAMPLE ? 1 : 0;
+    return capability == PLUGINCAPS_SAVESAMPLE || capability == PLUGINCAPS_AUDIOADAPTER ? 1 : 0;
 }
 
 LVS_EXPORT(GetBaseTable)(void) -> const char * { return nullptr; }
@@ -330,7 +389,7 @@ LVS_EXPORT(FreeLibrary)(lvState *) -> void {}
 LVS_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *) -> int
 {
     lvPluginTag tags[] = {{2, 4}, {0, 0}};
-    int code = api->audio->InstallAudioAdapter(self, 0, tags);
+    int code = api->audio->InstallAudioAdapter(self, getenv("TESTSOUND_CAPTURE") ? 4 : 0, tags);
     Note("install " + std::to_string(code));
     return code;
 }
