@@ -20,6 +20,7 @@
 #include "runtime/errors.h"
 #include "runtime/startup.h"
 #include "runtime/cmdsupport.h"
+#include "ui/display_draw.h"
 #include "ui/display_windows.h"
 
 struct lvDisplayMirror {
@@ -76,7 +77,8 @@ void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback,
     lvDisplayLockGuard guard;
     lvDisplay *d = nullptr;
     if (FindDisplayById(lvObjectId{id->number, id->handle}, &d)) return nullptr;
-    if ((d->bgpic && BGPicHasTransparency(d->bgpic)) || d->adapterDoubleBuffer || d->videoFrames) return nullptr;
+    if ((d->bgpic && BGPicHasTransparency(d->bgpic)) || d->adapterDoubleBuffer || DisplayHasVideoFrames(d))
+        return nullptr;
     lvDisplayMirror *m = (lvDisplayMirror *)AllocMemory(sizeof *m, 1);
     if (!m) return nullptr;
     m->callback = callback;
@@ -232,9 +234,13 @@ int GetMirrorDisplayAttrs(void *key, const lvPluginTag *tags)
 void NotifyMirrorsOfPresent(lvDisplay *d, const uint32_t *pixels, int rowLength, int pictureWidth,
                             int pictureHeight, int x, int y, int width, int height)
 {
-    if (!d->mirrors || !pixels) return;
+    if (!pixels) return;
+    // A plug-in thread may detach a mirror meanwhile; the lock is recursive, so a callback
+    // may still attach, detach or post.
+    lvDisplayLockGuard guard;
     std::vector<uint32_t> scaled;
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) {
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
         if (d->mirrorServed && d->mirrorServed != m) continue;
         lvMirrorBlit b = {};
         b.kind = 1;
@@ -279,13 +285,20 @@ void NotifyMirrorsOfPresent(lvDisplay *d, const uint32_t *pixels, int rowLength,
 void NotifyMirrorsOfSize(lvDisplay *d)
 {
     int32_t size[2] = {d->width, d->height};
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->callback(m, 4, size, m->userData);
+    lvDisplayLockGuard guard;
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
+        m->callback(m, 4, size, m->userData);
+    }
 }
 
 void NotifyMirrorsOfVBlank(lvDisplay *d)
 {
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next)
+    lvDisplayLockGuard guard;
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
         if (m->wantsVBlank) m->callback(m, 5, nullptr, m->userData);
+    }
 }
 
 void FreeDisplayMirrors(lvDisplay *d)

@@ -316,4 +316,57 @@ TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
     close(app.out);
 }
 
+
+// Fake full screen: the 320x240 picture centred (480, 392) on a black backfill that
+// covers the whole 1280x1024 monitor. Another display then asking for full screen on the
+// same monitor is refused with 1556, naming monitor 1.
+TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
+{
+    // A grey root: black around the picture then shows that the backfill covers it.
+    XSetWindowBackground(dpy, DefaultRootWindow(dpy), 0x808080);
+    XClearWindow(dpy, DefaultRootWindow(dpy));
+    XSync(dpy, False);
+    ASSERT_EQ(Screenshot(1280, 1024)[0], 0x808080u);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Child app;
+    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
+                     std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfbfake.lva", "-QUIET"},
+                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
+    close(fds[1]);
+    app.out = fds[0];
+    ASSERT_GE(app.WaitLine("ready", 20), 0);
+    EXPECT_GE(app.WaitLine("fake 0", 1), 0);
+    std::string firstWrong;
+    auto end = Clock::now() + std::chrono::seconds(10);
+    do {
+        std::vector<uint32_t> shot = Screenshot(1280, 1024);
+        firstWrong.clear();
+        for (int y = 0; y < 1024 && firstWrong.empty(); y++)
+            for (int x = 0; x < 1280 && firstWrong.empty(); x++) {
+                uint32_t want = x >= 480 && x < 800 && y >= 392 && y < 632 ? 0x336699 : 0;
+                if (shot[(size_t)y * 1280 + x] != want) firstWrong = std::to_string(x) + "," + std::to_string(y);
+            }
+        if (firstWrong.empty()) break;
+        app.Read(50);
+    } while (Clock::now() < end);
+    EXPECT_EQ(firstWrong, "") << "first differing pixel";
+    Move(600, 500);
+    Key(XK_x, true);
+    Key(XK_x, false);
+    int second = app.WaitLine("second ", 10);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(app.lines[second], "second 1556 Monitor 1 is already in fullscreen mode!");
+    Key(XK_Control_L, true);
+    Key(XK_c, true);
+    Key(XK_c, false);
+    Key(XK_Control_L, false);
+    EXPECT_EQ(Reap(app.pid, 15), 0);
+    while (app.Read(0)) {
+    }
+    if (HasFailure())
+        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
+    close(app.out);
+}
+
 }  // namespace
