@@ -36,14 +36,23 @@ void SetCurrentDisplay(lvDisplay *display)
     else SetCurrentOutput(display ? display->bgpic : nullptr);
 }
 
+// The start-up's lock; engines driven without the start-up (the C++ tests) get one of
+// their own, so that plug-in threads are kept off the list there as well.
+static lvMutex *DisplayListMutex(void)
+{
+    if (lvMutex *lock = GetDisplayListLock()) return lock;
+    static lvMutex *own = NewMutex();
+    return own;
+}
+
 void LockDisplayList(void)
 {
-    if (lvMutex *lock = GetDisplayListLock()) LockMutex(lock);
+    if (lvMutex *lock = DisplayListMutex()) LockMutex(lock);
 }
 
 void UnlockDisplayList(void)
 {
-    if (lvMutex *lock = GetDisplayListLock()) UnlockMutex(lock);
+    if (lvMutex *lock = DisplayListMutex()) UnlockMutex(lock);
 }
 
 int FindDisplayById(lvObjectId id, lvDisplay **out)

@@ -18,6 +18,7 @@
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
+#include "runtime/objects.h"
 #include "runtime/startup.h"
 #include "runtime/cmdsupport.h"
 #include "ui/display_draw.h"
@@ -75,8 +76,11 @@ void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback,
 {
     if (!id || !callback) return nullptr;
     lvDisplayLockGuard guard;
-    lvDisplay *d = nullptr;
-    if (FindDisplayById(lvObjectId{id->number, id->handle}, &d)) return nullptr;
+    // Found here rather than by FindDisplayById: a miss must not touch the script
+    // thread's error argument.
+    lvDisplay *d = FirstDisplay();
+    while (d && !ObjectIdMatches(&d->header, lvObjectId{id->number, id->handle})) d = (lvDisplay *)d->header.next;
+    if (!d) return nullptr;
     if ((d->bgpic && BGPicHasTransparency(d->bgpic)) || d->adapterDoubleBuffer || DisplayHasVideoFrames(d))
         return nullptr;
     lvDisplayMirror *m = (lvDisplayMirror *)AllocMemory(sizeof *m, 1);
@@ -365,7 +369,8 @@ int MirrorCall(const lvDeferredMirrorCall &call)
     {
         lvDisplayLockGuard guard;
         if (!FindKeyDisplay(&call)) {
-            SetErrorNumberArg(0);
+            // The error argument is the script thread's.
+            if (IsScriptThreadNow()) SetErrorNumberArg(0);
             return ERR_FINDDISPLAY;
         }
     }
