@@ -358,6 +358,8 @@ TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
     int second = app.WaitLine("second ", 10);
     ASSERT_GE(second, 0);
     EXPECT_EQ(app.lines[second], "second 1556 Monitor 1 is already in fullscreen mode!");
+    ASSERT_GE(app.WaitLine("back", 10), 0);
+    Move(610, 510);
     Key(XK_Control_L, true);
     Key(XK_c, true);
     Key(XK_c, false);
