@@ -106,7 +106,8 @@ void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback,
     }
     lvDisplayMirror **tail = (lvDisplayMirror **)&d->mirrors;
     while (*tail) tail = &(*tail)->next;
-    *tail = m;
+    // Stored atomically: the script thread looks at an empty list without the lock.
+    __atomic_store_n(tail, m, __ATOMIC_RELEASE);
     return m;
 }
 
@@ -117,7 +118,7 @@ void DetachDisplayMirror(void *mirror)
         for (lvDisplayMirror **p = (lvDisplayMirror **)&d->mirrors; *p; p = &(*p)->next)
             if (*p == mirror) {
                 lvDisplayMirror *m = *p;
-                *p = m->next;
+                __atomic_store_n(p, m->next, __ATOMIC_RELEASE);
                 if (d->mirrorServed == m) d->mirrorServed = nullptr;
                 FreeMemory(m);
                 return;

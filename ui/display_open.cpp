@@ -110,10 +110,9 @@ int CanSwitchDisplayMode(const lvDisplay *d)
 // Mirrors see the unscaled picture; they scale it themselves when they asked for the window.
 static void PresentToMirrors(lvDisplay *d, lvBitMapHandle *source, int x, int y, int width, int height)
 {
-    LockDisplayList();
-    const bool watched = d->mirrors != nullptr;
-    UnlockDisplayList();
-    if (!watched) return;
+    // Plug-in threads change the list under the display lock with atomic stores: an empty
+    // list is seen without taking the lock on every presentation.
+    if (!__atomic_load_n(&d->mirrors, __ATOMIC_ACQUIRE)) return;
     lvScopedLock lock(source, LOCK_READONLY);
     if (!lock || lock.lock.format != PIXFMT_ARGB32 || lock.lock.bytesPerPixel != 4) return;
     NotifyMirrorsOfPresent(d, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, source->width, source->height,
