@@ -432,6 +432,7 @@ int GatherEvents(lvState *state, int skipLegacyHover)
         if (result) return result;
     }
     if ((result = GatherTimers())) return result;
+    if (displays->DrawPendingVideoFrames) displays->DrawPendingVideoFrames(state);
     if ((result = GatherSystemEvents(state))) return result;
     if ((result = GatherMouseMoves())) return result;
     if ((result = sources->PollNetwork(state))) return result;

@@ -36,14 +36,23 @@ void SetCurrentDisplay(lvDisplay *display)
     else SetCurrentOutput(display ? display->bgpic : nullptr);
 }
 
+// The start-up's lock; engines driven without the start-up (the C++ tests) get one of
+// their own, so that plug-in threads are kept off the list there as well.
+static lvMutex *DisplayListMutex(void)
+{
+    if (lvMutex *lock = GetDisplayListLock()) return lock;
+    static lvMutex *own = NewMutex();
+    return own;
+}
+
 void LockDisplayList(void)
 {
-    if (lvMutex *lock = GetDisplayListLock()) LockMutex(lock);
+    if (lvMutex *lock = DisplayListMutex()) LockMutex(lock);
 }
 
 void UnlockDisplayList(void)
 {
-    if (lvMutex *lock = GetDisplayListLock()) UnlockMutex(lock);
+    if (lvMutex *lock = DisplayListMutex()) UnlockMutex(lock);
 }
 
 int FindDisplayById(lvObjectId id, lvDisplay **out)
@@ -158,6 +167,7 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
     d->select.selection = d->select.backBufferRecord = nullptr;
     FreeMemory(d->damage);
     FreeUserTags(d->userTags, 1);
+    DropVideoFrames(d);
     if (d->frameLock) FreeMutex(d->frameLock);
     FreeObjectUserData(&d->header.userData, nullptr);
 }
@@ -398,13 +408,21 @@ int FreeDisplayById(lvState *L, lvObjectId id)
     lvDisplay *d = nullptr;
     if (int err = FindDisplayById(id, &d)) return err;
     if (d == currentDisplay) return ERR_FREEADISPLAY;
-    if (d->mirrors) return ERR_SATFREEDISP;
-    FreeDisplayBackfill(L, d);
-    if (d->backfillOwner) d->backfillOwner->backfillOf = nullptr;
-    d->backfillOwner = nullptr;
-    if (d->state != DISPSTATE_CLOSED)
-        if (int err = CloseDisplayCore(L, d, 0)) return err;
-    UnlinkDisplay(d);
+    {
+        // A plug-in thread attaches mirrors under the display lock: from the check until
+        // the display leaves the list none may come (the lock is recursive).
+        LockDisplayList();
+        int err = d->mirrors ? ERR_SATFREEDISP : 0;
+        if (!err) {
+            FreeDisplayBackfill(L, d);
+            if (d->backfillOwner) d->backfillOwner->backfillOf = nullptr;
+            d->backfillOwner = nullptr;
+            if (d->state != DISPSTATE_CLOSED) err = CloseDisplayCore(L, d, 0);
+        }
+        if (!err) UnlinkDisplay(d);
+        UnlockDisplayList();
+        if (err) return err;
+    }
     // Events already queued for it are consumed without effect.
     DetachDisplayEvents(d);
     CancelQueuedCallbacks(L, CANCEL_DISPLAY, d);

@@ -180,7 +180,25 @@ static void ServiceFillDisplayRect(void *context, int x, int y, int width, int h
 {
     lvDisplay *d = (lvDisplay *)context;
     const bool back = d->select.doubleBufferActive && d->adapterDoubleBuffer;
-    lvBitMapHandle *b = back ? d->backBuffer.rgb : ShownBitmap(d);
+    if (back) {
+        // The adapter keeps the back buffer: it fills the rectangle there itself.
+        lvPluginRecord *a = Adapter();
+        if (!a || !d->handle || !d->bgpic || !a->RectFill) return;
+        ClipRectToBounds(0, 0, d->bgpic->scaledWidth, d->bgpic->scaledHeight, &x, &y, &width, &height);
+        if (width < 1 || height < 1) return;
+        auto fill = (lvAdapterRectFillFunction)a->RectFill;
+        uint32_t opaque = ConvertColorForAdapter(colour & 0xFFFFFF, 0);
+        if (style == FILLNONE) {
+            fill(d->handle, x, y, width, 1, opaque, 0, 0);
+            fill(d->handle, x, y + height - 1, width, 1, opaque, 0, 0);
+            fill(d->handle, x, y, 1, height, opaque, 0, 0);
+            fill(d->handle, x + width - 1, y, 1, height, opaque, 0, 0);
+        } else if (style != FILLGRADIENT) {
+            fill(d->handle, x, y, width, height, opaque, 0, 0);
+        }
+        return;
+    }
+    lvBitMapHandle *b = ShownBitmap(d);
     if (!ClipToBitmap(b, &x, &y, &width, &height)) return;
     if (style == FILLNONE) {
         FillBitmapRect(b, x, y, width, 1, colour);
@@ -190,7 +208,7 @@ static void ServiceFillDisplayRect(void *context, int x, int y, int width, int h
     } else if (style != FILLGRADIENT) {  // a gradient is in the buffer already
         FillBitmapRect(b, x, y, width, height, colour);
     }
-    if (back || d->refreshMode) return;
+    if (d->refreshMode) return;
     PresentDisplayRect(d, x, y, width, height);
 }
 
@@ -321,11 +339,13 @@ void CompleteDisplayShapeOutput(lvShapeOutput *out, lvBlitDisplay *bd)
         out->rgb = ShownBitmap(d);
         // Palette displays keep pens beside their colours; the image path keeps both.
         if (!out->palette && out->rgb) out->FillDisplayRect = ServiceFillDisplayRect;
+    } else if (d->select.doubleBufferActive && d->adapterDoubleBuffer) {
+        // The adapter's back buffer: no pixels of ours, boxes go to its RectFill.
+        out->hardwareDoubleBuffer = 1;
+        out->FillDisplayRect = ServiceFillDisplayRect;
     } else if (d->select.doubleBufferActive && out->rgb && out->rgb == d->backBuffer.rgb) {
-        out->hardwareDoubleBuffer = d->adapterDoubleBuffer;
-        out->softwareDoubleBuffer = !d->adapterDoubleBuffer;
+        out->softwareDoubleBuffer = 1;
         out->AddDamage = ServiceShapeDamage;
-        if (d->adapterDoubleBuffer) out->FillDisplayRect = ServiceFillDisplayRect;
     }
 }
 
@@ -426,7 +446,7 @@ int BeginDisplayDoubleBuffer(lvState *, lvDisplay *d, int hardware)
     if (d->refreshMode) return ERR_BEGINREFRESH;
     if (d->bgpic && d->bgpic->sprites) return ERR_NOSPRITES;
     if (d->bgpic && BGPicHasTransparency(d->bgpic)) return ERR_DBTRANSWIN;
-    if (d->videoFrames) return ERR_VIDATTACHED;
+    if (DisplayHasVideoFrames(d)) return ERR_VIDATTACHED;
     if (!d->bgpic) return ERR_CLOSEDDISPLAY;
     int pw = d->bgpic->scaledWidth, ph = d->bgpic->scaledHeight;
     if (hardware && AdapterHasDoubleBuffer()) {

@@ -58,3 +58,16 @@ int ClipDesktopGrab(const lvMonitorRect &m, int *x, int *y, int *width, int *hei
 // GrabDesktop's engine: a brush of the rectangle on the display's monitor. A numbered id
 // replaces a brush of that number; Nil ({0, null}) gets a handle.
 int GrabDesktopBrush(lvState *L, lvDisplay *display, lvObjectId *id, int x, int y, int width, int height);
+
+// ---- Video frames (display_frames.cpp) ----
+
+// Any thread: hands a frame to a display, presented at x, y of its picture at the next
+// gathering of events. The display takes the bitmap on success; on failure the caller
+// keeps it. 0, ERR_WRONGUSAGE, ERR_MEM, ERR_FINDDISPLAY when the display is gone.
+int QueueVideoFrame(lvDisplay *display, void *video, lvBitMapHandle *bitmap, int x, int y, int width, int height);
+// Frames are queued for the display (as for a video playing on it).
+int DisplayHasVideoFrames(lvDisplay *display);
+// Script thread: presents every queued frame, clipped to the picture, and frees it.
+void DrawPendingVideoFrames(lvState *L);
+// Frees a display's queued frames unshown.
+void DropVideoFrames(lvDisplay *display);

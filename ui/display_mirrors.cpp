@@ -18,8 +18,10 @@
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
+#include "runtime/objects.h"
 #include "runtime/startup.h"
 #include "runtime/cmdsupport.h"
+#include "ui/display_draw.h"
 #include "ui/display_windows.h"
 
 struct lvDisplayMirror {
@@ -74,9 +76,13 @@ void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback,
 {
     if (!id || !callback) return nullptr;
     lvDisplayLockGuard guard;
-    lvDisplay *d = nullptr;
-    if (FindDisplayById(lvObjectId{id->number, id->handle}, &d)) return nullptr;
-    if ((d->bgpic && BGPicHasTransparency(d->bgpic)) || d->adapterDoubleBuffer || d->videoFrames) return nullptr;
+    // Found here rather than by FindDisplayById: a miss must not touch the script
+    // thread's error argument.
+    lvDisplay *d = FirstDisplay();
+    while (d && !ObjectIdMatches(&d->header, lvObjectId{id->number, id->handle})) d = (lvDisplay *)d->header.next;
+    if (!d) return nullptr;
+    if ((d->bgpic && BGPicHasTransparency(d->bgpic)) || d->adapterDoubleBuffer || DisplayHasVideoFrames(d))
+        return nullptr;
     lvDisplayMirror *m = (lvDisplayMirror *)AllocMemory(sizeof *m, 1);
     if (!m) return nullptr;
     m->callback = callback;
@@ -100,7 +106,8 @@ void *AttachDisplayMirror(const lvPluginObjectId *id, lvMirrorCallback callback,
     }
     lvDisplayMirror **tail = (lvDisplayMirror **)&d->mirrors;
     while (*tail) tail = &(*tail)->next;
-    *tail = m;
+    // Stored atomically: the script thread looks at an empty list without the lock.
+    __atomic_store_n(tail, m, __ATOMIC_RELEASE);
     return m;
 }
 
@@ -111,7 +118,7 @@ void DetachDisplayMirror(void *mirror)
         for (lvDisplayMirror **p = (lvDisplayMirror **)&d->mirrors; *p; p = &(*p)->next)
             if (*p == mirror) {
                 lvDisplayMirror *m = *p;
-                *p = m->next;
+                __atomic_store_n(p, m->next, __ATOMIC_RELEASE);
                 if (d->mirrorServed == m) d->mirrorServed = nullptr;
                 FreeMemory(m);
                 return;
@@ -232,9 +239,13 @@ int GetMirrorDisplayAttrs(void *key, const lvPluginTag *tags)
 void NotifyMirrorsOfPresent(lvDisplay *d, const uint32_t *pixels, int rowLength, int pictureWidth,
                             int pictureHeight, int x, int y, int width, int height)
 {
-    if (!d->mirrors || !pixels) return;
+    if (!pixels) return;
+    // A plug-in thread may detach a mirror meanwhile; the lock is recursive, so a callback
+    // may still attach, detach or post.
+    lvDisplayLockGuard guard;
     std::vector<uint32_t> scaled;
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) {
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
         if (d->mirrorServed && d->mirrorServed != m) continue;
         lvMirrorBlit b = {};
         b.kind = 1;
@@ -279,7 +290,11 @@ void NotifyMirrorsOfPresent(lvDisplay *d, const uint32_t *pixels, int rowLength,
 void NotifyMirrorsOfSize(lvDisplay *d)
 {
     int32_t size[2] = {d->width, d->height};
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->callback(m, 4, size, m->userData);
+    lvDisplayLockGuard guard;
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
+        m->callback(m, 4, size, m->userData);
+    }
 }
 
 void NotifyMirrorsOfLine(lvDisplay *d, int x1, int y1, int x2, int y2, uint32_t colour)
@@ -296,8 +311,11 @@ void NotifyMirrorsOfPixel(lvDisplay *d, int x, int y, uint32_t colour)
 
 void NotifyMirrorsOfVBlank(lvDisplay *d)
 {
-    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next)
+    lvDisplayLockGuard guard;
+    for (lvDisplayMirror *m = MirrorsOf(d), *next; m; m = next) {
+        next = m->next;
         if (m->wantsVBlank) m->callback(m, 5, nullptr, m->userData);
+    }
 }
 
 void FreeDisplayMirrors(lvDisplay *d)
@@ -364,7 +382,8 @@ int MirrorCall(const lvDeferredMirrorCall &call)
     {
         lvDisplayLockGuard guard;
         if (!FindKeyDisplay(&call)) {
-            SetErrorNumberArg(0);
+            // The error argument is the script thread's.
+            if (IsScriptThreadNow()) SetErrorNumberArg(0);
             return ERR_FINDDISPLAY;
         }
     }

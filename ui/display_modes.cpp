@@ -387,6 +387,19 @@ static int MakeDisplayBackfill(lvState *L, lvDisplay *d, const lvMonitorRect &m)
     return err;
 }
 
+int FollowMonitorWithBackfill(lvState *L, lvDisplay *d)
+{
+    if (!d->backfillOf) return 0;
+    lvMonitorRect m;
+    if (int err = GetMonitorRect(d, &m)) return err;
+    // Made again at the new monitor's place and size (a picture is composed anew for it),
+    // then the display goes back above it.
+    FreeDisplayBackfill(L, d);
+    if (int err = MakeDisplayBackfill(L, d, m)) return err;
+    if (d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, 1);
+    return 0;
+}
+
 // ---- The switches ---------------------------------------------------------------------------
 
 static int EnterFullScreenScale(lvState *L, lvDisplay *d, const lvModeRequest *q)

@@ -34,6 +34,8 @@ int ChooseScreenMode(const lvScreenMode *modes, int count, int width, int height
 int HostTitleBarHeight(void);
 // Frees the display's backfill display, if it has one.
 void FreeDisplayBackfill(lvState *L, lvDisplay *display);
+// After the display moved to another monitor: its backfill (if any) covers that one.
+int FollowMonitorWithBackfill(lvState *L, lvDisplay *display);
 
 // Switches an open display to the mode (DISPMODE_...). 0 or the code.
 int ChangeDisplayModeOf(lvState *L, lvDisplay *display, int mode, lvModeRequest *request);

@@ -107,6 +107,18 @@ int CanSwitchDisplayMode(const lvDisplay *d)
 
 // ---- Presentation -------------------------------------------------------------------------
 
+// Mirrors see the unscaled picture; they scale it themselves when they asked for the window.
+static void PresentToMirrors(lvDisplay *d, lvBitMapHandle *source, int x, int y, int width, int height)
+{
+    // Plug-in threads change the list under the display lock with atomic stores: an empty
+    // list is seen without taking the lock on every presentation.
+    if (!__atomic_load_n(&d->mirrors, __ATOMIC_ACQUIRE)) return;
+    lvScopedLock lock(source, LOCK_READONLY);
+    if (!lock || lock.lock.format != PIXFMT_ARGB32 || lock.lock.bytesPerPixel != 4) return;
+    NotifyMirrorsOfPresent(d, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, source->width, source->height,
+                           x, y, width, height);
+}
+
 void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
 {
     // While double buffering the front buffer is what shows.
@@ -114,6 +126,7 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
     if (!source || width <= 0 || height <= 0) return;
     if (lvPluginRecord *a = Adapter()) {
         if (!d->handle || (d->state == DISPSTATE_CLOSED && !(AdapterFlags() & LVP_ADAPTER_CLOSEDBLITS))) return;
+        PresentToMirrors(d, source, x, y, width, height);
         lvAdapterBlit blit;
         std::memset(&blit, 0, sizeof blit);
         blit.sourceX = blit.destX = x;
@@ -147,10 +160,9 @@ void PresentDisplayRect(lvDisplay *d, int x, int y, int width, int height)
         return;
     }
     if (!d->window || !d->window->open) return;
+    PresentToMirrors(d, source, x, y, width, height);
     lvScopedLock lock(source, LOCK_READONLY);
     if (!lock || lock.lock.format != PIXFMT_ARGB32 || lock.lock.bytesPerPixel != 4) return;
-    NotifyMirrorsOfPresent(d, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, source->width, source->height,
-                           x, y, width, height);
     WindowOps()->BlitToWindow(d->window, (const uint32_t *)lock.lock.pixels, lock.lock.rowLength, x, y, x, y, width,
                               height);
 }

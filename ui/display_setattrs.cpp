@@ -8,6 +8,7 @@
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
 #include "ui/display.h"
+#include "ui/display_modes.h"
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
 
@@ -129,6 +130,7 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
         d->monitor = q->monitor;
         if (!q->xGiven && !q->yGiven)
             if (int err = MoveDisplayTo(d, LV_CENTER, LV_CENTER)) return err;
+        if (int err = FollowMonitorWithBackfill(L, d)) return err;
     }
     if (q->xGiven || q->yGiven)
         if (int err = MoveDisplayTo(d, q->xGiven ? q->x : LV_KEEPPOSITION, q->yGiven ? q->y : LV_KEEPPOSITION))

@@ -46,7 +46,7 @@ static lvEventId NoDisplayId(lvDisplay *) { return lvEventId{0, 0}; }
 
 static const lvEventDisplayHooks defaultDisplays = {
     NoCurrentDisplay, NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
-    NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId};
+    NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId, nullptr};
 
 static int NoMusic(lvEventId *, int64_t *, int64_t *) { return 0; }
 static void NoMusicRunning(int) {}

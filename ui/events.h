@@ -493,6 +493,7 @@ struct lvEventDisplayHooks {
     int (*WatchClipboard)(lvDisplay *display, int watch);
     void (*SetCloseHandled)(lvDisplay *display, int handled);  // tells an adapter
     lvEventId (*GetDisplayId)(lvDisplay *display);             // the display's identifier
+    void (*DrawPendingVideoFrames)(lvState *state);             // frames video threads queued
 };
 
 // The event sources that other subsystems own.

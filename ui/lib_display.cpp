@@ -56,6 +56,41 @@ static int CmdFreeDisplay(lvState *L)
 }
 
 // OpenDisplay(id[, noselect or {noselect, monitor, x, y}]).
+// OpenDisplay's mode options: the mode by name, the screen size and depth, and the
+// backfill. Read whole before any of them reaches the display, so that a bad one changes
+// nothing.
+// A switch argument: the script's True and False are the numbers 1 and 0, so a number
+// counts by its value; nil or none gives the default.
+static int FlagArg(lvState *L, int index, int absent)
+{
+    if (GetStackTop(L) < index || GetValueType(L, index) == LV_TNIL) return absent;
+    if (GetValueType(L, index) == LV_TNUMBER) return ValueToNumber(L, index) != 0;
+    return ValueToBoolean(L, index);
+}
+
+static int ReadOpenModeOptions(lvState *L, lvDisplay *d, int monitor)
+{
+    int mode = d->mode, width = d->screenWidth, height = d->screenHeight, depth = d->screenDepth;
+    char modeName[64];
+    if (GetFieldStringBuf(L, 2, "mode", modeName, sizeof modeName))
+        if (!(mode = FindDisplayModeByName(modeName))) return ERR_WRONGUSAGE;
+    int gotWidth = GetFieldInt(L, 2, "scrwidth", &width), gotHeight = GetFieldInt(L, 2, "scrheight", &height);
+    GetFieldInt(L, 2, "scrdepth", &depth);
+    if ((gotWidth && width == LV_NATIVE) || (gotHeight && height == LV_NATIVE)) {
+        lvMonitorRect monitors[32];
+        int count = GetMonitorList(monitors, 32), m = monitor >= 0 ? monitor : d->monitor;
+        if (m < 0 || m >= count) return ERR_GETMONITORINFO;
+        if (gotWidth && width == LV_NATIVE) width = monitors[m].width;
+        if (gotHeight && height == LV_NATIVE) height = monitors[m].height;
+    }
+    if (int err = ReadModeBackfillOptions(L, 2, d)) return err;
+    d->mode = mode;
+    d->screenWidth = width;
+    d->screenHeight = height;
+    d->screenDepth = depth;
+    return 0;
+}
+
 static int CmdOpenDisplay(lvState *L)
 {
     CheckArgCount(L, 1, 2, 0, 0);
@@ -70,8 +105,12 @@ static int CmdOpenDisplay(lvState *L)
             }
             GetFieldInt(L, 2, "x", &x);
             GetFieldInt(L, 2, "y", &y);
+            lvDisplay *d = nullptr;
+            if (int err = FindDisplayById(id, &d)) return err;
+            if (d->state != DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+            if (int err = ReadOpenModeOptions(L, d, monitor)) return err;
         } else {
-            noSelect = ValueToBoolean(L, 2);
+            noSelect = FlagArg(L, 2, 0);
         }
     }
     return OpenDisplayById(L, id, monitor, x, y, noSelect);
@@ -125,7 +164,7 @@ static int CmdActivateDisplay(lvState *L)
     lvDisplay *d = nullptr;
     if (int err = FindDisplayById(GetObjectIdArg(L, 1), &d)) return err;
     if (d->state != DISPSTATE_OPEN) return ERR_CLOSEDDISPLAY;
-    int behind = GetStackTop(L) >= 2 && ValueToBoolean(L, 2);
+    int behind = FlagArg(L, 2, 0);
     ActivateDisplayWindow(d, behind ? 0 : 1);
     return 0;
 }
@@ -135,7 +174,7 @@ static int CmdSelectDisplay(lvState *L)
     CheckArgCount(L, 1, 2, 0, 0);
     lvDisplay *d = nullptr;
     if (int err = FindDisplayById(GetObjectIdArg(L, 1), &d)) return err;
-    int noActivate = GetStackTop(L) >= 2 && ValueToBoolean(L, 2);
+    int noActivate = FlagArg(L, 2, 0);
     SetCurrentDisplay(d);
     if (!noActivate && d->state == DISPSTATE_OPEN) ActivateDisplayWindow(d, 1);
     return 0;
@@ -230,7 +269,7 @@ static int CmdChangeDisplaySize(lvState *L)
             if (GetFieldInt(L, 3, "y", &y, &given) && given && d->scaledCoordinates && y > 0 && y != LV_KEEPPOSITION)
                 y = (int)(y * d->scaleFactor);
         } else {
-            d->smoothScale = ValueToBoolean(L, 3);
+            d->smoothScale = FlagArg(L, 3, 0);
         }
     }
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
@@ -254,7 +293,7 @@ static int CmdBeginRefresh(lvState *L)
     int err;
     lvDisplay *d = CurrentOrFail(&err);
     if (!d) return err;
-    return BeginDisplayRefresh(d, GetStackTop(L) >= 1 && ValueToBoolean(L, 1));
+    return BeginDisplayRefresh(d, FlagArg(L, 1, 0));
 }
 
 static int CmdEndRefresh(lvState *L)
@@ -337,7 +376,7 @@ static int CmdSetSubtitle(lvState *)
 static int CmdBeginDoubleBuffer(lvState *L)
 {
     CheckArgCount(L, 0, 1, 0, 0);
-    int hardware = GetStackTop(L) >= 1 && ValueToBoolean(L, 1);
+    int hardware = FlagArg(L, 1, 0);
     int err;
     lvDisplay *d = CurrentOrFail(&err);
     return d ? BeginDisplayDoubleBuffer(L, d, hardware) : err;
@@ -354,7 +393,7 @@ static int CmdEndDoubleBuffer(lvState *L)
 static int CmdFlip(lvState *L)
 {
     CheckArgCount(L, 0, 1, 0, 0);
-    int sync = GetStackTop(L) >= 1 ? ValueToBoolean(L, 1) : 1;
+    int sync = FlagArg(L, 1, 1);
     lvDisplay *d = GetCurrentDisplay();
     return d ? FlipDisplay(L, d, sync) : ERR_NODOUBLEBUFFER;
 }
@@ -735,6 +774,7 @@ void InstallDisplayLibrary(void)
     displays.ButtonHover = ButtonHoverPass;
     displays.KeyName = HookKeyName;
     displays.WatchClipboard = WatchDisplayClipboard;
+    displays.DrawPendingVideoFrames = DrawPendingVideoFrames;
     SetEventDisplayHooks(&displays);
     SetLinkedTailReader(10, ReadDisplayTail);
     SetBackfillReader(ReadAppletBackfillBlock);

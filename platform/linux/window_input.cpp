@@ -287,6 +287,9 @@ void WindowEvent(const SDL_WindowEvent &e, lvDisplayWindow *w, lvWindowTranslati
             t->expectMove = 0;  // our own move coming back late
             return;
         }
+        // The server confirming where the window already is (its placement at opening,
+        // coming late) is no move.
+        if (x == w->x && y == w->y && !t->dragging) return;
         w->x = x;
         w->y = y;
         if (t->dragging) return;

@@ -5,7 +5,11 @@
 //
 // Variants (tests/ui/displays.cmake): the default one has extension bit 1 (it runs the
 // main loop) and flags 0x100 | 0x400 (sleeps, monitor and mode lists); LVT_PLAIN has
-// neither. Two monitors {0, 0, 1920, 1080} and {1920, 0, 1280, 1024}; monitor 1 lists
+// neither; LVT_HWDOUBLE ("testadapterdb") is the default one with flag 0x40 as well: it
+// keeps the double buffers itself. Between BeginDoubleBuffer and EndDoubleBuffer its
+// blits, fills and Cls go to a back framebuffer that Flip copies to the shown one; the
+// log has "BeginDoubleBuffer N", "Flip N 1=SYNC", "Cls N COLOUR", "EndDoubleBuffer N"
+// (N the display's opening order). Two monitors {0, 0, 1920, 1080} and {1920, 0, 1280, 1024}; monitor 1 lists
 // the modes 1024x768, 800x600, 1024x600 in that (unsorted) order, monitor 2 none.
 // Borders 4, 4, 24, 4 (left, right, top, bottom).
 //
@@ -25,6 +29,7 @@
 //
 // Dependencies: runtime/lvplugin.h, zlib (the PNG writer).
 #include "runtime/lvplugin.h"
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -44,10 +49,14 @@
 
 static void MoveScriptPointer(long long x, long long y);
 
-#ifdef LVT_PLAIN
+#if defined(LVT_PLAIN)
 static const char *const moduleName = "testadapterplain";
 static const uint32_t adapterFlags = 0;
 static const uint32_t adapterExtensions = 0;
+#elif defined(LVT_HWDOUBLE)
+static const char *const moduleName = "testadapterdb";
+static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS | LVP_ADAPTER_HWDOUBLEBUFFER;
+static const uint32_t adapterExtensions = LVP_ADAPTEREXT_MAINLOOP;
 #else
 static const char *const moduleName = "testadapter";
 static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS;
@@ -102,7 +111,11 @@ struct Framebuffer {
     int number;                    // opening order from 1
     int width, height;
     std::vector<uint32_t> pixels;  // black ARGB
+    std::vector<uint32_t> back;    // while the adapter double-buffers: what Flip shows next
 };
+
+// Where drawing goes: the back framebuffer while double buffering.
+static std::vector<uint32_t> &DrawPixels(Framebuffer *fb) { return fb->back.empty() ? fb->pixels : fb->back; }
 static std::mutex displayLock;
 static std::map<void *, Framebuffer *> displays;
 static int openedCount;
@@ -394,7 +407,7 @@ LVT_EXPORT(OpenDisplay)(const char *title, int x, int y, int width, int height, 
                         const lvPluginTag *tags)->void *
 {
     Log(std::string("OpenDisplay ") + title + Words({x, y, width, height, (long long)flags}) + Tags(tags));
-    Framebuffer *fb = new Framebuffer{0, width, height, std::vector<uint32_t>((size_t)width * height, 0xFF000000u)};
+    Framebuffer *fb = new Framebuffer{0, width, height, std::vector<uint32_t>((size_t)width * height, 0xFF000000u), {}};
     {
         std::lock_guard<std::mutex> hold(displayLock);
         fb->number = ++openedCount;
@@ -527,7 +540,7 @@ LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uin
             for (int x = 0; x < blit->width; x++) {
                 int sx = blit->sourceX + x, dx = blit->destX + x;
                 if (sx < 0 || sx >= info.width || dx < 0 || dx >= fb->width) continue;
-                fb->pixels[(size_t)dy * fb->width + dx] =
+                DrawPixels(fb)[(size_t)dy * fb->width + dx] =
                     ((const uint32_t *)info.pixels)[(size_t)sy * info.rowLength + sx] | opaque;
             }
         }
@@ -546,7 +559,7 @@ LVT_EXPORT(RectFill)(void *target, int x, int y, int width, int height, uint32_t
     for (int row = y; row < y + height; row++)
         for (int col = x; col < x + width; col++)
             if (row >= 0 && row < fb->height && col >= 0 && col < fb->width)
-                fb->pixels[(size_t)row * fb->width + col] = colour;
+                DrawPixels(fb)[(size_t)row * fb->width + col] = colour | 0xFF000000u;  // no real alpha: opaque
 }
 
 LVT_EXPORT(WritePixel)(void *target, int x, int y, uint32_t colour, int mode, const void *)->int
@@ -604,10 +617,47 @@ LVT_EXPORT(AdapterMainLoop)(lvState *L, lvAdapterRunFunction run, void *data, ui
     return result;
 }
 
-LVT_EXPORT(BeginDoubleBuffer)(void *, uint32_t)->int { return 0; }
-LVT_EXPORT(EndDoubleBuffer)(void *, uint32_t)->int { return 0; }
-LVT_EXPORT(Flip)(void *, const lvPluginTag *)->int { return 0; }
-LVT_EXPORT(Cls)(void *, uint32_t, uint32_t)->int { return 0; }
+// Hardware double buffering (only LVT_HWDOUBLE offers it). The back framebuffer starts
+// as a copy of the shown one.
+LVT_EXPORT(BeginDoubleBuffer)(void *handle, uint32_t)->int
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("BeginDoubleBuffer" + Words({fb ? fb->number : -1}));
+    if (!fb) return 1347;
+    if (!fb->back.empty()) return 1229;
+    fb->back = fb->pixels;
+    return 0;
+}
+
+LVT_EXPORT(EndDoubleBuffer)(void *handle, uint32_t)->int
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("EndDoubleBuffer" + Words({fb ? fb->number : -1}));
+    if (!fb) return 1347;
+    if (fb->back.empty()) return 1244;
+    fb->back.clear();
+    return 0;
+}
+
+LVT_EXPORT(Flip)(void *handle, const lvPluginTag *tags)->int
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("Flip" + Words({fb ? fb->number : -1}) + Tags(tags));
+    if (!fb) return 1347;
+    if (fb->back.empty()) return 1244;
+    fb->pixels = fb->back;
+    return 0;
+}
+
+LVT_EXPORT(Cls)(void *handle, uint32_t colour, uint32_t)->int
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("Cls" + Words({fb ? fb->number : -1, (long long)colour}));
+    if (!fb) return 1347;
+    std::vector<uint32_t> &target = DrawPixels(fb);
+    std::fill(target.begin(), target.end(), colour | 0xFF000000u);
+    return 0;
+}
 LVT_EXPORT(AllocVideoBitMap)()->void * { return nullptr; }
 LVT_EXPORT(FreeVideoBitMap)(void *)->void {}
 LVT_EXPORT(ReadVideoPixels)()->void * { return nullptr; }

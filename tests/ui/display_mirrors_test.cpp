@@ -1,7 +1,8 @@
 // Display mirrors on the in-memory windows: attaching and its refusals, the answers of
 // the attachment tags and of the attribute entry, presented rectangles in picture or
-// window coordinates, input fed back (key codes outside the tables post nothing), and a
-// display with a mirror that cannot be freed.
+// window coordinates, input fed back (key codes outside the tables post nothing), a
+// display with a mirror that cannot be freed, and a plug-in thread attaching, posting and
+// detaching while the script makes, draws on and frees displays.
 #include <gtest/gtest.h>
 
 #include "base/lverrors.h"
@@ -14,6 +15,8 @@
 #include "ui/display_mirrors.h"
 #include "ui/display_windows.h"
 #include "vm/lvvm.h"
+#include <atomic>
+#include <thread>
 #include <vector>
 
 void SetEventQueueOpen(int open);
@@ -171,12 +174,18 @@ TEST_F(Mirrors, InputFedBackOnlyForKeysInTheTables)
     };
     const Case cases[] = {{5, 0, 0}, {5, 400, 0}, {5, 314, 0}, {5, -1, 0}, {5, 65, 1},
                           {5, 313, 1}, {8, 0, 0}, {8, 628, 0}, {8, 66, 1}};
+    // Every post wakes the main loop, also one that posts nothing.
+    static std::atomic<int> wakes;
+    SetWakeMainLoopHook([] { wakes++; });
     for (const Case &c : cases) {
         int32_t data[3] = {c.code, 1, 0x10};
+        wakes = 0;
         PostMirrorInput(m, c.message, data);
         EXPECT_EQ(QueuedEvents(), c.events) << c.message << "/" << c.code;
+        EXPECT_EQ(wakes.load(), 1) << c.message << "/" << c.code;
         DropEvents(L, -1, 1);
     }
+    SetWakeMainLoopHook(nullptr);
     EXPECT_EQ(d->events.keyState[65], 1);
     EXPECT_EQ(d->events.rawKeyState[66], 1);
     // Buttons and movement store the last position; a detached mirror posts nothing.
@@ -189,6 +198,54 @@ TEST_F(Mirrors, InputFedBackOnlyForKeysInTheTables)
     DetachDisplayMirror(m);
     PostMirrorInput(m, 1, click);
     EXPECT_EQ(QueuedEvents(), 0);
+}
+
+// A plug-in's thread works on displays 2 and 3 while the script thread keeps making,
+// drawing on and freeing them (a display with a mirror refuses to go until it is
+// detached). Run under the race checker.
+TEST_F(Mirrors, AThreadAttachesAndPostsWhileTheScriptFreesDisplays)
+{
+    lvDisplay *one = Open(1, false);
+    ASSERT_NE(one, nullptr);
+    SetCurrentDisplay(one);
+    std::atomic<bool> stop{false};
+    std::atomic<int> attached{0};
+    std::thread plugin([&] {
+        static auto quiet = [](void *, int, const void *, void *) -> uint32_t { return 0; };
+        while (!stop) {
+            for (int number = 1; number <= 3; number++) {
+                lvPluginObjectId id = {number, nullptr};
+                void *m = AttachDisplayMirror(&id, quiet, nullptr, nullptr, nullptr);
+                if (!m) continue;
+                attached++;
+                int32_t move[3] = {3, 4, 0}, key[3] = {65, 1, 0};
+                PostMirrorInput(m, 0, move);
+                PostMirrorInput(m, 5, key);
+                int32_t width = 0;
+                lvPluginTag ask[] = {{10, 1}, {1, (intptr_t)&width}, {0, 0}};
+                GetMirrorDisplayAttrs(m, ask);
+                DetachDisplayMirror(m);
+                PostMirrorInput(m, 5, key);  // detached: finds nothing
+            }
+        }
+    });
+    for (int round = 0; round < 40 || attached.load() < 20; round++) {
+        lvDisplay *two = Open(2, false), *three = Open(3, true);
+        ASSERT_TRUE(two && three);
+        Draw(round % 300, round % 200, 8, 8);  // display 1 presents to whatever mirror it has
+        for (int number : {2, 3}) {
+            int err;
+            while ((err = FreeDisplayById(L, lvObjectId{number, nullptr})) == ERR_SATFREEDISP) {
+            }
+            EXPECT_EQ(err, 0);
+        }
+        DropEvents(L, -1, 1);
+        if (round > 100000) break;
+    }
+    stop = true;
+    plugin.join();
+    EXPECT_GE(attached.load(), 20);
+    DropEvents(L, -1, 1);
 }
 
 }  // namespace

@@ -436,6 +436,46 @@ TEST_F(DisplayModes, FullScreenFillsTheMonitorWithABackfillThatGoesWithIt)
     EXPECT_EQ(DisplayCount(), 0);
 }
 
+int TwoMonitors(lvMonitorRect *out, int max)
+{
+    const lvMonitorRect monitors[] = {{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    int n = std::min(max, 2);
+    for (int i = 0; i < n; i++) out[i] = monitors[i];
+    return n;
+}
+
+// A display in fake full screen moved to the second monitor takes its backfill along:
+// the backfill covers that monitor, the display is centred on it above the backfill.
+TEST_F(DisplayModes, TheBackfillFollowsTheDisplayToAnotherMonitor)
+{
+    lvWindowOps ops = *WindowOps();
+    ops.ListMonitors = TwoMonitors;
+    SetWindowOps(&ops);
+    lvDisplay *d = Open(1, 320, 240, 30, 40);
+    ASSERT_NE(d, nullptr);
+    d->backfill.type = 1;
+    d->backfill.startColour = 0x123456;
+    d->backfill.hideTitleBar = 1;
+    ASSERT_EQ(Change(d, DISPMODE_FAKEFULLSCREEN), 0);
+    ASSERT_NE(d->backfillOf, nullptr);
+    EXPECT_EQ(d->backfillOf->window->width, 1920);
+    ASSERT_EQ(SetAttributes(L, d, [](lvState *L) { SetFieldInt(L, "monitor", 2); }), 0);
+    lvDisplay *b = d->backfillOf;
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(DisplayCount(), 2);  // the old backfill went
+    EXPECT_EQ(b->window->x, 1920);
+    EXPECT_EQ(b->window->y, 0);
+    EXPECT_EQ(b->window->width, 1280);
+    EXPECT_EQ(b->window->height, 1024);
+    EXPECT_EQ(b->window->pixels[0] & 0xFFFFFF, 0x123456u);
+    EXPECT_EQ(d->window->x, 1920 + (1280 - 320) / 2);
+    EXPECT_EQ(d->window->y, (1024 - 240) / 2);
+    // Back to the window: no backfill left on either monitor.
+    ASSERT_EQ(Change(d, DISPMODE_WINDOWED), 0);
+    EXPECT_EQ(d->backfillOf, nullptr);
+    EXPECT_EQ(DisplayCount(), 1);
+}
+
 TEST_F(DisplayModes, NoBackfillWhenRefusedOrNotYetPossible)
 {
     lvDisplay *d = Open(1, 640, 480, 30, 40, [](lvDisplayRequest *r) { r->styleFlags |= DSTYLE_NOBACKFILL; });

@@ -1,7 +1,7 @@
-# Displays: the test display adapter (one source, two variants), the engine's tables in
+# Displays: the test display adapter (one source, three variants), the engine's tables in
 # C++, and applets run by the built runtime with the adapter required at start-up.
 set(LV_TESTADAPTER_DIR ${CMAKE_BINARY_DIR}/testplugins)
-foreach(variant testadapter:LVT_DEFAULT testadapterplain:LVT_PLAIN)
+foreach(variant testadapter:LVT_DEFAULT testadapterplain:LVT_PLAIN testadapterdb:LVT_HWDOUBLE)
   string(REPLACE ":" ";" parts ${variant})
   list(GET parts 0 stem)
   list(GET parts 1 define)
@@ -38,7 +38,7 @@ foreach(src ${LV_DISPLAYS_EXE_FIXTURES})
   list(APPEND LV_DISPLAYS_EXE_APPLETS displays_exe_applet_${stem})
 endforeach()
 lv_add_test(ui_displays_exe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/displays_exe_test.cpp LABELS ui threads)
-add_dependencies(ui_displays_exe_test lumivarra testadapter_plugin testadapterplain_plugin
+add_dependencies(ui_displays_exe_test lumivarra testadapter_plugin testadapterplain_plugin testadapterdb_plugin
   ${LV_DISPLAYS_EXE_APPLETS})
 target_compile_definitions(ui_displays_exe_test PRIVATE LV_TESTADAPTER_DIR="${LV_TESTADAPTER_DIR}")
 target_link_libraries(ui_displays_exe_test PRIVATE ZLIB::ZLIB)
@@ -55,7 +55,18 @@ lv_add_test(ui_display_modes_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mode
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
 # Display mirrors: attaching, attributes, presented rectangles, input fed back.
 lv_add_test(ui_display_mirrors_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_mirrors_test.cpp
-  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui threads)
 # Remembered placement: osdata checks and the preferences round trip.
 lv_add_test(ui_display_placement_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_placement_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
+# Video frames queued from threads and presented clipped to the picture.
+lv_add_test(ui_display_frames_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/display_frames_test.cpp
+  LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui threads)
+# The mirror test plug-in, required next to an adapter by the exe tests.
+add_library(testplugin_mirrorplug MODULE ${CMAKE_SOURCE_DIR}/tests/plugins/mirrorplugin.cpp)
+target_link_libraries(testplugin_mirrorplug PRIVATE Threads::Threads)
+set_target_properties(testplugin_mirrorplug PROPERTIES
+  PREFIX "" OUTPUT_NAME mirrorplug SUFFIX ".lvp"
+  LIBRARY_OUTPUT_DIRECTORY ${LV_TESTADAPTER_DIR}
+  CXX_VISIBILITY_PRESET hidden)
+add_dependencies(ui_displays_exe_test testplugin_mirrorplug)

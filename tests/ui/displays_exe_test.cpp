@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -531,6 +532,101 @@ TEST(DisplaysExe, TheRuntimeScalesForAnAdapterThatDoesNot)
                 wrong += png.argb[(size_t)y * 640 + x] != (x < 80 || x >= 560 ? 0xFF000000u : 0xFFFF8000u);
         EXPECT_EQ(wrong, 0u);
     }
+}
+
+
+// Double buffering asked with the hardware flag: an adapter that keeps double buffers
+// (testadapterdb) is handed Cls, Flip (False means no sync) and the end, and shows what
+// was flipped; one that does not (testadapter) gets the software double buffer and hears
+// nothing of them. Both show the same picture in the end. Asked with False first, the
+// adapter is not involved either.
+TEST(DisplaysExe, HardwareDoubleBufferingGoesToTheAdapterThatOffersIt)
+{
+    struct Variant {
+        const char *adapter;
+        bool hardware;
+    } variants[] = {{"testadapterdb", true}, {"testadapter", false}};
+    for (const Variant &v : variants) {
+        SCOPED_TRACE(v.adapter);
+        AdapterRun run = RunApplet("hwdouble", v.adapter);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.lines, (std::vector<std::string>{"soft 0", "begin 0", "again 1229", "cls 0", "flip 0",
+                                                        "nosync 0", "end 0", "late 1244"}))
+            << run.err;
+        std::vector<std::string> calls;
+        for (const std::string &line : run.log)
+            for (const char *word : {"BeginDoubleBuffer", "Cls", "Flip", "EndDoubleBuffer"})
+                if (line.rfind(std::string(word) + " ", 0) == 0) calls.push_back(line);
+        if (v.hardware) {
+            EXPECT_EQ(calls, (std::vector<std::string>{"BeginDoubleBuffer 1", "Cls 1 65280", "Flip 1 1=1",
+                                                       "Flip 1 1=0", "EndDoubleBuffer 1"}));
+            // The boxes reach the adapter's back buffer between its Cls and its Flips.
+            int box = -1;
+            for (size_t i = 0; i < run.log.size(); i++)
+                if (run.log[i].rfind("RectFill 10 20 30 40 ", 0) == 0) box = (int)i;
+            EXPECT_GT(box, FirstCall(run, "Cls"));
+            EXPECT_LT(box, FirstCall(run, "Flip"));
+        } else {
+            EXPECT_TRUE(calls.empty()) << calls.front();
+        }
+        Png png = ReadPng(run.pngDir + "/display1.png");
+        ASSERT_EQ(png.width, 320);
+        ASSERT_EQ(png.height, 240);
+        size_t wrong = 0;
+        for (int y = 0; y < 240; y++)
+            for (int x = 0; x < 320; x++) {
+                uint32_t want = 0xFF00FF00u;
+                if (x >= 10 && x < 40 && y >= 20 && y < 60) want = 0xFFFF0000u;
+                if (x >= 100 && x < 105 && y >= 100 && y < 105) want = 0xFF0000FFu;
+                wrong += png.argb[(size_t)y * 320 + x] != want;
+            }
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+// The mirror test plug-in next to the double-buffering adapter: rectangles in picture or
+// window coordinates on an autoscaled display, the attribute slot's count (an unknown
+// tag not counted; -1 once detached), a mirrored display that cannot be freed, and no
+// mirror while the adapter double-buffers nor double buffering while mirrored.
+TEST(DisplaysExe, MirrorsOfAPluginFollowTheDisplay)
+{
+    AdapterRun run = RunApplet("mirror", std::string("testadapterdb|") + LV_TESTADAPTER_DIR + "/mirrorplug");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> lines;
+    for (std::string line : run.lines) {
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        lines.push_back(line);
+    }
+    // 320x240 in 640x360: 480x360 between 80-pixel bars, 1.5 times.
+    EXPECT_EQ(lines, (std::vector<std::string>{"attach 1 2 480 360", "picture 20,30,10,10", "window 110,45,15,15",
+                                                "attrs 2", "free 1504", "gone -1 0", "during 0", "after 3 1523"}))
+        << run.err;
+}
+
+
+// OpenDisplay takes the mode options: display 3 opens as a window and switches to full
+// screen on the 1024x768 screen asked for; an unknown mode name is 1055 and the display
+// stays closed (state 0), never reaching the adapter.
+TEST(DisplaysExe, OpenDisplayTakesTheModeOptions)
+{
+    AdapterRun run = RunApplet("openmode");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"full 0", "unknown 1055 0"})) << run.err;
+    std::vector<std::string> three;
+    for (const std::string &line : Calls(run, "OpenDisplay"))
+        if (line.rfind("OpenDisplay Three ", 0) == 0) three.push_back(line);
+    ASSERT_EQ(three.size(), 2u);
+    std::istringstream in(three[1]);
+    std::string word;
+    long long value = 0;
+    in >> word >> word;
+    for (int i = 0; i < 5; i++) in >> value;
+    EXPECT_EQ(value & 0x405, 0x405) << three[1];  // borderless, fixed, full screen
+    std::map<int, long long> tags;
+    for (auto &t : TagsOf(three[1])) tags[t.first] = t.second;
+    EXPECT_EQ(tags[7], 1024);
+    EXPECT_EQ(tags[8], 768);
+    for (const std::string &line : Calls(run, "OpenDisplay")) EXPECT_EQ(line.find(" Four "), std::string::npos);
 }
 
 }  // namespace

@@ -22,3 +22,19 @@ if(LV_XTST_FOUND)
   add_dependencies(ui_windows_xvfb_test lumivarra ${LV_WINDOWS_EXE_APPLETS})
   target_link_libraries(ui_windows_xvfb_test PRIVATE PkgConfig::LV_XTST)
 endif()
+# Remembered placement across runs on the X server: one applet identifier, the display
+# declared with rememberposition, once more with sizeable as well.
+if(LV_XTST_FOUND)
+  set(LV_PLACEMENT_OUT ${CMAKE_BINARY_DIR}/tests/ui/placement)
+  lv_assemble(OUTPUT ${LV_PLACEMENT_OUT}/place.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/placement_fixtures/place.lvs
+              LABELS ${LV_PLACEMENT_OUT}/place.labels)
+  foreach(variant place:0x8000400 placesizeable:0x8000402)
+    string(REPLACE ":" ";" parts ${variant})
+    list(GET parts 0 stem)
+    list(GET parts 1 flags)
+    lv_make_applet(OUTPUT ${LV_PLACEMENT_OUT}/${stem}.lva CHUNK ${LV_PLACEMENT_OUT}/place.lvc
+                   LABELS ${LV_PLACEMENT_OUT}/place.labels TARGET placement_applet_${stem}
+                   ARGS --identifier org.lumivarra.placementxvfb --display 1:200x150:0x00FF00:${flags}:Placed)
+    add_dependencies(ui_windows_xvfb_test placement_applet_${stem})
+  endforeach()
+endif()

@@ -11,6 +11,7 @@
 #include <X11/keysym.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -314,6 +315,148 @@ TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
     if (HasFailure())
         for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
     close(app.out);
+}
+
+
+// Fake full screen: the 320x240 picture centred (480, 392) on a black backfill that
+// covers the whole 1280x1024 monitor. Another display then asking for full screen on the
+// same monitor is refused with 1556, naming monitor 1.
+TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
+{
+    // A grey root: black around the picture then shows that the backfill covers it.
+    XSetWindowBackground(dpy, DefaultRootWindow(dpy), 0x808080);
+    XClearWindow(dpy, DefaultRootWindow(dpy));
+    XSync(dpy, False);
+    ASSERT_EQ(Screenshot(1280, 1024)[0], 0x808080u);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Child app;
+    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
+                     std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfbfake.lva", "-QUIET"},
+                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
+    close(fds[1]);
+    app.out = fds[0];
+    ASSERT_GE(app.WaitLine("ready", 20), 0);
+    EXPECT_GE(app.WaitLine("fake 0", 1), 0);
+    std::string firstWrong;
+    auto end = Clock::now() + std::chrono::seconds(10);
+    do {
+        std::vector<uint32_t> shot = Screenshot(1280, 1024);
+        firstWrong.clear();
+        for (int y = 0; y < 1024 && firstWrong.empty(); y++)
+            for (int x = 0; x < 1280 && firstWrong.empty(); x++) {
+                uint32_t want = x >= 480 && x < 800 && y >= 392 && y < 632 ? 0x336699 : 0;
+                if (shot[(size_t)y * 1280 + x] != want) firstWrong = std::to_string(x) + "," + std::to_string(y);
+            }
+        if (firstWrong.empty()) break;
+        app.Read(50);
+    } while (Clock::now() < end);
+    EXPECT_EQ(firstWrong, "") << "first differing pixel";
+    Move(600, 500);
+    Key(XK_x, true);
+    Key(XK_x, false);
+    int second = app.WaitLine("second ", 10);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(app.lines[second], "second 1556 Monitor 1 is already in fullscreen mode!");
+    ASSERT_GE(app.WaitLine("back", 10), 0);
+    Move(610, 510);
+    Key(XK_Control_L, true);
+    Key(XK_c, true);
+    Key(XK_c, false);
+    Key(XK_Control_L, false);
+    EXPECT_EQ(Reap(app.pid, 15), 0);
+    while (app.Read(0)) {
+    }
+    if (HasFailure())
+        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
+    close(app.out);
+}
+
+
+// The top-level window whose name is the title, or 0.
+Window FindWindowNamed(Display *dpy, Window from, const char *title)
+{
+    char *name = nullptr;
+    if (XFetchName(dpy, from, &name) && name) {
+        bool same = std::strcmp(name, title) == 0;
+        XFree(name);
+        if (same) return from;
+    }
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(dpy, from, &root, &parent, &children, &count)) return 0;
+    Window found = 0;
+    for (unsigned i = 0; i < count && !found; i++) found = FindWindowNamed(dpy, children[i], title);
+    if (children) XFree(children);
+    return found;
+}
+
+// A display declared with rememberposition, moved by the server and closed, opens where
+// it was in the next run (the preferences in a temporary XDG_CONFIG_HOME); declared with
+// another "sizeable" it opens at its declared place again.
+TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
+{
+    char home[] = "/tmp/lv_xvfbplace_XXXXXX";
+    ASSERT_NE(mkdtemp(home), nullptr);
+    struct Position {
+        int x = -1, y = -1;
+    };
+    auto parse = [](const std::string &line) {
+        Position p;
+        std::sscanf(line.c_str(), "%*s %d %d", &p.x, &p.y);
+        return p;
+    };
+    // One run: where the display was at the start and, when moved, after the move.
+    auto run = [&](const char *applet, bool move, Position *start, Position *after) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        Child app;
+        app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
+                         std::string(LV_BUILD_DIR) + "/tests/ui/placement/" + applet + ".lva", "-QUIET"},
+                        {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0",
+                         "XDG_CONFIG_HOME=" + std::string(home)},
+                        fds[1], -1);
+        close(fds[1]);
+        app.out = fds[0];
+        int ready = app.WaitLine("ready", 20);
+        ASSERT_GE(ready, 0);
+        *start = parse(app.lines[ready]);
+        Window w = 0;
+        auto end = Clock::now() + std::chrono::seconds(10);
+        while (!(w = FindWindowNamed(dpy, DefaultRootWindow(dpy), "Placed")) && Clock::now() < end) app.Read(50);
+        ASSERT_NE(w, 0u);
+        int pointerX = start->x + 100, pointerY = start->y + 75;
+        if (move) {
+            XMoveWindow(dpy, w, 300, 200);
+            XSync(dpy, False);
+            int moved = app.WaitLine("moved", 10);
+            ASSERT_GE(moved, 0);
+            *after = parse(app.lines[moved]);
+            pointerX = after->x + 100, pointerY = after->y + 75;
+        }
+        Move(pointerX, pointerY);
+        Key(XK_Control_L, true);
+        Key(XK_c, true);
+        Key(XK_c, false);
+        Key(XK_Control_L, false);
+        EXPECT_EQ(Reap(app.pid, 15), 0);
+        while (app.Read(0)) {
+        }
+        if (HasFailure())
+            for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
+        close(app.out);
+    };
+    Position declared, moved, again, other, unused;
+    run("place", true, &declared, &moved);
+    ASSERT_FALSE(HasFailure());
+    EXPECT_NE(moved.x, declared.x);
+    run("place", false, &again, &unused);
+    EXPECT_EQ(again.x, moved.x);
+    EXPECT_EQ(again.y, moved.y);
+    run("placesizeable", false, &other, &unused);
+    EXPECT_EQ(other.x, declared.x);
+    EXPECT_EQ(other.y, declared.y);
+    std::system(("rm -rf '" + std::string(home) + "'").c_str());
 }
 
 }  // namespace
