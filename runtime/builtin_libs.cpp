@@ -49,6 +49,7 @@
 #include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
+#include "ui/display_draw.h"
 #include "ui/lib_event.h"
 #include "ui/legacy.h"
 #include "ui/input.h"
@@ -114,10 +115,12 @@ static void PluginMd5Hex(const void *data, size_t length, char *out33)
     Md5HexOfRange(data, length, out33);
 }
 
-// What a plug-in running its own loop asks the runtime to keep up with: finished sound
-// channels, window input (flags 1) and the resource monitor.
+// What a plug-in running its own loop asks the runtime to keep up with: video frames
+// threads queued (flags 2), finished sound channels, window input (flags 1) and the
+// resource monitor.
 static int PluginHousekeeping(lvState *L, uint32_t flags)
 {
+    if (flags & 2) DrawPendingVideoFrames(L);
     ServiceSoundChannels();
     int code = 0;
     if (flags & 1) code = PollRuntimeEvents(L, 0);
