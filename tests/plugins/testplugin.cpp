@@ -252,7 +252,7 @@ static int CmdCheckSlots(lvState *L)
     double scale = 0;
     lvPluginTag scaleTag[] = {{46, (intptr_t)&scale}, {0, 0}};
     Expect(failures, sys->RuntimeTags(scaleTag) == 1 && scale >= 1.0, "runtime tag 46");
-    Expect(failures, sys->Housekeeping(L, 1) == 0, "housekeeping");
+    Expect(failures, sys->Housekeeping(L, 3) == 0, "housekeeping");
     void *noData = nullptr;
     sys->FreeObjectUserData(L, &noData);
     Expect(failures, noData == nullptr, "free no user data");
