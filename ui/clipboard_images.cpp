@@ -75,7 +75,9 @@ int DecodePngArgb(const void *png, size_t size, uint32_t **argb, int *width, int
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, png, size)) return ERR_CLIPREAD;
     image.format = PNG_FORMAT_BGRA;
-    if (!image.width || !image.height || image.width > 32768 || image.height > 32768) {
+    // A picture of more than 64 million pixels (256 MiB of words) is refused, not tried.
+    if (!image.width || !image.height || image.width > 32768 || image.height > 32768 ||
+        (uint64_t)image.width * image.height > ((uint64_t)1 << 26)) {
         png_image_free(&image);
         return ERR_CLIPREAD;
     }

@@ -263,8 +263,12 @@ protected:
         if (xvfb <= 0) GTEST_SKIP() << "Xvfb did not start";
         if (std::system("command -v xclip >/dev/null") != 0) GTEST_SKIP() << "xclip missing";
     }
-    // xclip stays behind as the owner until another takes the clipboard.
-    int Xclip(const std::string &arguments) { return std::system(("xclip -selection clipboard " + arguments).c_str()); }
+    // xclip stays behind as the owner until another takes the clipboard: its output goes
+    // nowhere, so that it never holds the test's own.
+    int Xclip(const std::string &arguments)
+    {
+        return std::system(("xclip -selection clipboard " + arguments + " 2>/dev/null").c_str());
+    }
 };
 pid_t DesktopClipboard::xvfb = -1;
 std::string DesktopClipboard::directory;
@@ -296,6 +300,7 @@ TEST_F(DesktopClipboard, PicturesBothWaysPixelForPixel)
     ASSERT_EQ(height, 2);
     for (int i = 0; i < 6; i++) EXPECT_EQ(read[i], ours[i]) << i;
     FreeMemory(read);
+    read = nullptr;
     // It lists its targets too.
     ASSERT_EQ(Xclip("-t TARGETS -o > '" + out + "'"), 0);
     EXPECT_NE(ReadFile(out).find("image/png"), std::string::npos);
@@ -309,7 +314,7 @@ TEST_F(DesktopClipboard, PicturesBothWaysPixelForPixel)
         f.write((const char *)png, (std::streamsize)size);
     }
     FreeMemory(png);
-    ASSERT_EQ(Xclip("-t image/png -i '" + in + "'"), 0);
+    ASSERT_EQ(Xclip("-t image/png -i '" + in + "' >/dev/null"), 0);
     // xclip takes the clipboard from its background half: until then ours is still there.
     ASSERT_TRUE(WaitFor([&] {
         FreeMemory(read);
@@ -321,7 +326,7 @@ TEST_F(DesktopClipboard, PicturesBothWaysPixelForPixel)
     FreeMemory(read);
 
     // Text from another program is no picture; clearing leaves no owner at all.
-    ASSERT_EQ(std::system("printf hi | xclip -selection clipboard"), 0);
+    ASSERT_EQ(std::system("printf hi | xclip -selection clipboard >/dev/null 2>&1"), 0);
     ASSERT_TRUE(WaitFor([&] { return ProbeDesktopClipboard(&kind) == 0 && kind == -1; }));
     ASSERT_EQ(FetchClipboardImage(&read, &width, &height), 0);
     EXPECT_EQ(read, nullptr);
@@ -337,7 +342,7 @@ TEST_F(DesktopClipboard, AnotherProgramsTextFiresOneChangeNotice)
     SetClipboardChangeCallback(CountChange);
     ASSERT_EQ(WatchClipboardOwners(1), 0);
     // Watching alone tells of nothing.
-    ASSERT_EQ(std::system("printf 'from xclip' | xclip -selection clipboard"), 0);
+    ASSERT_EQ(std::system("printf 'from xclip' | xclip -selection clipboard >/dev/null 2>&1"), 0);
     ASSERT_TRUE(WaitFor([] { return changes.load() >= 1; })) << "no change notice";
     // A change of ours afterwards gives the next one: had xclip's change given two, the
     // count would pass 2 before ours arrives (one connection delivers them in order).
