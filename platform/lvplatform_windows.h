@@ -66,6 +66,7 @@ struct lvDisplayWindow {
     int pendingModeSwitch; // -1 none, else the full-screen state asked for (Alt+Return)
     uint8_t leftButton, rightButton, midButton;
     uint8_t keyState[LV_WINDOW_KEYSTATE];
+    uint8_t keyPresses[LV_WINDOW_KEYSTATE];  // presses counted modulo 256, same layout
     int pointerInside;     // the pointer is over the window
     int acceptDrops;       // the display has a drop handler
     int closeHandled;      // the display has a close handler (the close box posts an event)

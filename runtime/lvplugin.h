@@ -1506,7 +1506,14 @@ typedef int (*lvColorRequestFunction)(void *handle, const char *title, uint32_t 
 typedef void (*lvFreeRequestFunction)(int32_t kind, char *text);
 
 typedef struct lvApiRequesters {
-    lvApiPending SystemRequest, FileRequest, PathRequest;
+    // 0: a system requester with buttons "A|B|..." on the current display: the choice
+    // (custom buttons: first 1 ... last 0; 0 also when it could not be shown).
+    int32_t (*SystemRequest)(const char *title, const char *body, const char *buttons);
+    // 1: a file to open (pattern: null or "" for all): its full path into buffer; 1 when
+    // one was chosen and fits, else 0 and buffer "".
+    int32_t (*FileRequest)(const char *title, const char *pattern, char *buffer, size_t size);
+    // 2: a folder: its path into buffer; 1 when chosen and it fits.
+    int32_t (*PathRequest)(const char *title, char *buffer, size_t size);
     int (*InstallRequesterAdapter)(lvPluginRecord *record, uint32_t word);
     void *empty4;
 } lvApiRequesters;

@@ -61,6 +61,14 @@ struct lvPluginRasterEntries {
     decltype(lvApiGraphics::ResolveSpecialCoordinate) ResolveSpecialCoordinate;
 };
 void SetPluginRasterEntries(const lvPluginRasterEntries *entries);
+// The requester entries of the requester sub-table (slots 0-2), installed by the
+// requester library; unset, nothing is asked. Null clears them.
+struct lvPluginRequesterEntries {
+    decltype(lvApiRequesters::SystemRequest) SystemRequest;
+    decltype(lvApiRequesters::FileRequest) FileRequest;
+    decltype(lvApiRequesters::PathRequest) PathRequest;
+};
+void SetPluginRequesterEntries(const lvPluginRequesterEntries *entries);
 // The drawing entries of the graphics sub-table (slots 24 and 31); unset, they draw
 // nothing. Null clears them.
 struct lvPluginDrawEntries {

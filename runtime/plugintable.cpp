@@ -1002,7 +1002,22 @@ void SetPluginAudioEntries(const lvApiAudio *entries)
 {
     apiAudio = entries ? *entries : noAudio;
 }
-static const lvApiRequesters apiRequesters = {PENDING, PENDING, PENDING, InstallRequesterEntry, nullptr};
+// Without the requester library nothing can be asked: no choice, nothing chosen.
+static int32_t NoSystemRequest(const char *, const char *, const char *) { return 0; }
+static int32_t NoFileRequest(const char *, const char *, char *buffer, size_t size)
+{
+    if (buffer && size) *buffer = 0;
+    return 0;
+}
+static int32_t NoPathRequest(const char *, char *buffer, size_t size) { return NoFileRequest(nullptr, nullptr, buffer, size); }
+static lvApiRequesters apiRequesters = {NoSystemRequest, NoFileRequest, NoPathRequest, InstallRequesterEntry, nullptr};
+
+void SetPluginRequesterEntries(const lvPluginRequesterEntries *entries)
+{
+    apiRequesters.SystemRequest = entries && entries->SystemRequest ? entries->SystemRequest : NoSystemRequest;
+    apiRequesters.FileRequest = entries && entries->FileRequest ? entries->FileRequest : NoFileRequest;
+    apiRequesters.PathRequest = entries && entries->PathRequest ? entries->PathRequest : NoPathRequest;
+}
 static const lvApiFontLookup apiFontLookup = {PENDING};
 static lvApiFontEngine apiFontEngine;
 static lvApiJpeg apiJpeg;

@@ -14,11 +14,11 @@ PACKAGES=(
   ttf-bitstream-vera fonts-dejavu-core
   python3-pyftpdlib curl
   libtiff-dev libwebp-dev libgif-dev
-  libxtst-dev
+  libxtst-dev libxfixes-dev
   libsdl2-ttf-dev
   libmpg123-0 libopenmpt-dev libxmp-dev
   libcairo2-dev
-  libgtk-3-dev xdotool xclip
+  libgtk-3-dev xdotool xclip x11-utils xfonts-base
   imagemagick
 )
 

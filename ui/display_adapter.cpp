@@ -17,6 +17,7 @@
 #include "runtime/startup.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
+#include "ui/input.h"
 #include "vm/lvvm.h"
 #include <cctype>
 #include <cstdio>
@@ -269,6 +270,7 @@ static int PostAdapterEventLocked(int kind, lvAdapterEvent *e, int *postError)
 {
     lvDisplay *d = FindDisplayByHandle((void *)e->handle);
     auto post = [&](lvDisplay *display, int type, int32_t a, int32_t b, int32_t c, void *payload) {
+        if (DesktopDialogOpen() && IsUserInputEvent(type)) return;
         int r = Posted(PostEvent(display, type, a, b, c, payload));
         if (r) *postError = r;
     };
@@ -310,7 +312,10 @@ static int PostAdapterEventLocked(int kind, lvAdapterEvent *e, int *postError)
         int code = (int)e->a, down = e->b ? 1 : 0;
         uint32_t qualifiers = (uint32_t)e->c;
         d->lastQualifiers = qualifiers;
-        if (code >= 0 && code < LV_KEY_CODES) d->events.keyState[code] = (uint8_t)down;
+        if (code >= 0 && code < LV_KEY_CODES) {
+            d->events.keyState[code] = (uint8_t)down;
+            d->events.keyPresses[code] += (uint8_t)down;
+        }
         post(d, EVENT_KEY, down, (int32_t)qualifiers, code, nullptr);
         bool control = Held(qualifiers, QUAL_LCONTROL) || Held(qualifiers, QUAL_RCONTROL);
         bool alt = Held(qualifiers, QUAL_LALT) || Held(qualifiers, QUAL_RALT);
@@ -367,7 +372,10 @@ static int PostAdapterEventLocked(int kind, lvAdapterEvent *e, int *postError)
     case LVP_EVENT_RAWKEY: {
         if (!d) return 0;
         int code = (int)e->a, down = e->b ? 1 : 0;
-        if (code >= 0 && code < LV_KEY_CODES) d->events.rawKeyState[code] = (uint8_t)down;
+        if (code >= 0 && code < LV_KEY_CODES) {
+            d->events.rawKeyState[code] = (uint8_t)down;
+            d->events.rawKeyPresses[code] += (uint8_t)down;
+        }
         post(d, EVENT_RAWKEY, down, 0, code, nullptr);
         return 0;
     }

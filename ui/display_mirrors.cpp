@@ -164,6 +164,7 @@ void PostMirrorInput(void *mirror, int message, const void *data)
                 d->lastQualifiers = (uint32_t)w[2];
                 if (KeyCodeInRange(code)) {
                     d->events.keyState[code] = (uint8_t)down;
+                    d->events.keyPresses[code] += (uint8_t)down;
                     PostEvent(d, EVENT_KEY, down, w[2], code, nullptr);
                 }
                 break;
@@ -185,6 +186,7 @@ void PostMirrorInput(void *mirror, int message, const void *data)
                 int code = w[0], down = ((const uint8_t *)&w[1])[0] != 0;
                 if (KeyCodeInRange(code)) {
                     d->events.rawKeyState[code] = (uint8_t)down;
+                    d->events.rawKeyPresses[code] += (uint8_t)down;
                     PostEvent(d, EVENT_RAWKEY, down, 0, code, nullptr);
                 }
                 break;

@@ -17,6 +17,7 @@
 #include "ui/display.h"
 #include "ui/display_windows.h"
 #include "ui/display_mirrors.h"
+#include "ui/input.h"
 #include <atomic>
 #include <cstring>
 
@@ -98,6 +99,7 @@ static void WindowInput(lvDisplayWindow *w, const lvWindowInput *in)
         if (PostEvent(d, EVENT_DROPFILES, in->a, in->b, 0, in->payload) != 1) FreeMemory(in->payload);
         break;
     default:
+        if (DesktopDialogOpen() && IsUserInputEvent(in->type)) break;
         PostEvent(d, in->type, in->a, in->b, in->c, nullptr);
         break;
     }
@@ -186,6 +188,8 @@ int CollectWindowEvents(lvState *L)
         if (c & WCHANGE_KEYS) {
             std::memcpy(d->events.keyState, w->keyState, LV_KEY_CODES);
             std::memcpy(d->events.rawKeyState, w->keyState + LV_KEY_CODES, LV_KEY_CODES);
+            std::memcpy(d->events.keyPresses, w->keyPresses, LV_KEY_CODES);
+            std::memcpy(d->events.rawKeyPresses, w->keyPresses + LV_KEY_CODES, LV_KEY_CODES);
         }
         if (c & WCHANGE_REPAINT) {
             UnlockDisplayList();

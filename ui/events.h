@@ -283,6 +283,10 @@ struct lvDisplayEvents {
     lvTimeVal moveTime;                        // time of the last movement
     uint8_t keyState[LV_KEY_CODES];            // 1 while the key is down
     uint8_t rawKeyState[LV_KEY_CODES];         // the same from raw-key events
+    // Presses counted (modulo 256) per key: a press and its release handled in one pass
+    // still tell a waiting command that the key went down.
+    uint8_t keyPresses[LV_KEY_CODES];
+    uint8_t rawKeyPresses[LV_KEY_CODES];
     int closeHandled;                          // 1: closing the window posts an event instead of ending
 };
 // Sets every slot to -1 and clears the input state.

@@ -10,6 +10,7 @@
 #include "ui/display.h"
 
 #include <cstdio>
+#include <atomic>
 #include <cstring>
 #include <strings.h>
 
@@ -116,6 +117,28 @@ void ResetDisplayInput(lvDisplay *d)
     memset(e->keyState, 0, sizeof(e->keyState));
     memset(e->rawKeyState, 0, sizeof(e->rawKeyState));
     ClearButtonPresses(d->bgpic);
+}
+
+static std::atomic<int> dialogsOpen{0};
+
+void NoteDesktopDialog(int open) { dialogsOpen += open ? 1 : -1; }
+int DesktopDialogOpen(void) { return dialogsOpen.load() > 0; }
+
+int IsUserInputEvent(int type)
+{
+    switch (type) {
+    case EVENT_LEFTMOUSE:
+    case EVENT_RIGHTMOUSE:
+    case EVENT_MIDMOUSE:
+    case EVENT_KEY:
+    case EVENT_RAWKEY:
+    case EVENT_VANILLAKEY:
+    case EVENT_WHEELUP:
+    case EVENT_WHEELDOWN:
+        return 1;
+    default:
+        return 0;
+    }
 }
 
 static int blockingForbidden = 0;

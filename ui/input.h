@@ -45,6 +45,14 @@ void DisplayMouseUnits(const lvDisplay *d, int *x, int *y);
 // Clears the display's button and key states and the buttons' pressed flags.
 void ResetDisplayInput(lvDisplay *d);
 
+// While a desktop dialog is open the displays drop what the user does to them (keys,
+// buttons, wheel), so that nothing typed at the dialog reaches the script afterwards.
+// Open and close nest. Any thread.
+void NoteDesktopDialog(int open);
+int DesktopDialogOpen(void);
+// Key, mouse-button, wheel and character events.
+int IsUserInputEvent(int type);
+
 // Blocking input commands forbidden by a plug-in: their answer is ERR_FORBIDMODAL.
 void SetBlockingInputForbidden(int forbidden);
 int BlockingInputForbidden(void);

@@ -1,13 +1,15 @@
 // lib_clipboard.cpp - the clipboard library: text through the clipboard adapter when a
 // plug-in installed one, else the desktop's clipboard; change notices for displays
 // with a clipboardchange handler.
-// Images need the brush conversions of the picture subsystem and answer
-// ERR_UNSUPPORTEDFEAT here until that path is joined up.
-// Depends on: platform/lvplatform_clipboard.h, runtime/plugin.h, ui/display.h.
+// Pictures travel as brushes (clipboard_images.cpp converts them).
+// Depends on: platform/lvplatform_clipboard.h, runtime/plugin.h, ui/display.h,
+// images/lvbrush.h.
 // Limits: script thread (the change notice comes from the pumping thread).
 #include "ui/lib_clipboard.h"
 
 #include "base/lverrors.h"
+#include "images/lvbrush.h"
+#include "images/lvimagecmd.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_clipboard.h"
 #include "runtime/cmdsupport.h"
@@ -15,6 +17,7 @@
 #include "runtime/lvplugin.h"
 #include "runtime/plugin.h"
 #include "ui/display.h"
+#include "ui/requesters.h"
 #include "vm/lvvm.h"
 
 #include <algorithm>
@@ -24,16 +27,6 @@
 #include <vector>
 
 enum { CLIPBOARD_EMPTY = 0, CLIPBOARD_TEXT = 1, CLIPBOARD_IMAGE = 2, CLIPBOARD_SOUND = 3, CLIPBOARD_UNKNOWN = 4 };
-
-// The record exchanged with a clipboard adapter.
-struct lvClipboardData {
-    int32_t type;
-    void *data;  // text, or an image record {ARGB pixels, width, height, 0}
-};
-typedef int (*lvSetClipboardFunction)(const lvClipboardData *record, uintptr_t reserved);
-typedef int (*lvGetClipboardFunction)(lvClipboardData *record, uintptr_t reserved);
-typedef int (*lvPeekClipboardFunction)(int32_t *type, uintptr_t reserved);
-typedef int (*lvClearClipboardFunction)(uintptr_t reserved);
 
 // ---- Change notices ------------------------------------------------------------------------
 
@@ -56,6 +49,8 @@ int WatchDisplayClipboard(lvDisplay *d, int watch)
     watched.erase(std::remove(watched.begin(), watched.end(), d), watched.end());
     if (watch) watched.push_back(d);
     SetClipboardChangeCallback(watched.empty() ? nullptr : ClipboardChanged);
+    // Other programs' changes are seen on the X server; without one, SDL's notices serve.
+    WatchClipboardOwners(!watched.empty());
     return 0;
 }
 
@@ -64,6 +59,7 @@ static void WatchedClear(void)
     std::lock_guard<std::mutex> hold(watchLock);
     watched.clear();
     SetClipboardChangeCallback(nullptr);
+    WatchClipboardOwners(0);
 }
 
 // ---- Engines --------------------------------------------------------------------------------
@@ -78,11 +74,12 @@ int PutClipboardTextRouted(const char *text)
     return PutClipboardText(text);
 }
 
-// *type and a new text (FreeMemory) for text.
-int FetchClipboardRouted(int *type, char **text)
+// *type and a new text (FreeMemory) for text, or new ARGB words and their size for a picture.
+int FetchClipboardRouted(int *type, char **text, uint32_t **argb, int *width, int *height)
 {
     *type = CLIPBOARD_EMPTY;
     *text = nullptr;
+    *argb = nullptr;
     if (lvPluginRecord *adapter = GetClipboardAdapter()) {
         if (!adapter->GetClipboard) return ERR_UNSUPPORTEDFEAT;
         lvClipboardData record = {CLIPBOARD_EMPTY, nullptr};
@@ -96,15 +93,31 @@ int FetchClipboardRouted(int *type, char **text)
         case CLIPBOARD_UNKNOWN:
             *type = record.type;
             return 0;
-        case CLIPBOARD_IMAGE:
-            if (record.data) {
-                FreeMemory(*(void **)record.data);
-                FreeMemory(record.data);
+        case CLIPBOARD_IMAGE: {
+            lvClipboardImage *image = (lvClipboardImage *)record.data;
+            if (!image) return ERR_WRONGUSAGE;
+            uint32_t *pixels = image->pixels;
+            intptr_t w = image->width, h = image->height;
+            FreeMemory(image);
+            if (!pixels || w <= 0 || h <= 0 || w > 32768 || h > 32768) {
+                FreeMemory(pixels);
+                return ERR_WRONGUSAGE;
             }
-            return ERR_UNSUPPORTEDFEAT;
+            *type = CLIPBOARD_IMAGE;
+            *argb = pixels;
+            *width = (int)w;
+            *height = (int)h;
+            return 0;
+        }
         default:
             return ERR_WRONGUSAGE;
         }
+    }
+    // A picture comes first, as other programs offer text beside their pictures.
+    if (int code = FetchClipboardImage(argb, width, height)) return code;
+    if (*argb) {
+        *type = CLIPBOARD_IMAGE;
+        return 0;
     }
     if (int code = FetchClipboardText(text)) return code;
     *type = *text ? CLIPBOARD_TEXT : CLIPBOARD_EMPTY;
@@ -117,17 +130,33 @@ static int CmdSetClipboard(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
     int type = (int)NumberToInt64(CheckNumberArg(L, 1));
-    if (type == CLIPBOARD_IMAGE) return ERR_UNSUPPORTEDFEAT;
-    if (type != CLIPBOARD_TEXT) return ERR_WRONGUSAGE;
-    return PutClipboardTextRouted(CheckStringArg(L, 2, nullptr));
+    if (type == CLIPBOARD_TEXT) return PutClipboardTextRouted(CheckStringArg(L, 2, nullptr));
+    if (type != CLIPBOARD_IMAGE) return ERR_WRONGUSAGE;
+    lvBrush *brush = nullptr;
+    if (int code = FindBrushById(L, GetObjectIdArg(L, 2), &brush, 0)) return code;
+    uint32_t *argb = nullptr;
+    if (int code = ClipboardArgbFromBrush(brush, &argb)) return code;
+    int code = PutClipboardImageRouted(argb, brush->width, brush->height);
+    FreeMemory(argb);
+    return code;
 }
 
 static int CmdGetClipboard(lvState *L)
 {
     CheckArgCount(L, 0, 0, 0, 0);
-    int type;
+    int type, width = 0, height = 0;
     char *text;
-    if (int code = FetchClipboardRouted(&type, &text)) return code;
+    uint32_t *argb;
+    if (int code = FetchClipboardRouted(&type, &text, &argb, &width, &height)) return code;
+    if (type == CLIPBOARD_IMAGE) {
+        lvObjectId id = {0, nullptr};
+        int code = NewBrushFromClipboardArgb(argb, width, height, &id);
+        FreeMemory(argb);
+        if (code) return code;
+        PushNumber(L, type);
+        PushObjectId(L, id);
+        return 2;
+    }
     PushNumber(L, type);
     if (type != CLIPBOARD_TEXT) return 1;
     PushString(L, text ? text : "");
@@ -143,8 +172,11 @@ static int CmdPeekClipboard(lvState *L)
         if (!adapter->PeekClipboard) return ERR_UNSUPPORTEDFEAT;
         if (int code = ((lvPeekClipboardFunction)adapter->PeekClipboard)(&type, 0)) return code;
     } else {
-        int kind = 0;
-        if (int code = ProbeClipboardKind(&kind)) return code;
+        int kind = -1;
+        if (int code = ProbeDesktopClipboard(&kind)) return code;
+        if (kind < 0) {
+            if (int code = ProbeClipboardKind(&kind)) return code;
+        }
         type = kind;
     }
     PushNumber(L, type);
@@ -194,4 +226,5 @@ void InstallClipboardAndRequesterLibraries(void)
     if (previous != CloseClipboardThenDisplays) closeDisplays = previous;
     SetLibraryRow("clipboard", OpenClipboardLibrary, GetClipboardConstants);
     SetLibraryRow("requester", OpenRequesterLibrary, GetRequesterConstants);
+    InstallPluginRequesterEntries();
 }

@@ -242,12 +242,25 @@ static int CmdWaitKeyDown(lvState *L)
     lvDisplayEvents *e = CurrentInput();
     if (!e) return ERR_WRONGUSAGE;
     const uint8_t *table = raw ? e->rawKeyState : e->keyState;
+    const uint8_t *presses = raw ? e->rawKeyPresses : e->keyPresses;
     int32_t seen = -1;
     int step = WaitFor(L, [&] { return !KeyIsDown(table, code); });
+    // A press whose release came in the same pass never shows in the state table: the
+    // press counts tell of it.
+    uint8_t before[LV_KEY_CODES];
+    memcpy(before, presses, sizeof(before));
     if (step == 0) step = WaitFor(L, [&] {
-        if (!KeyIsDown(table, code)) return false;
-        seen = code < 0 ? FirstKeyDown(table) : code;
-        return true;
+        if (code >= 0) {
+            if (!table[code] && presses[code] == before[code]) return false;
+            seen = code;
+            return true;
+        }
+        for (int32_t i = 0; i < LV_KEY_CODES; i++)
+            if (table[i] || presses[i] != before[i]) {
+                seen = i;
+                return true;
+            }
+        return false;
     });
     if (step == 0) step = WaitFor(L, [&] { return !KeyIsDown(table, code); });
     if (step > 1) return step;

@@ -27,6 +27,7 @@
 #include "platform/lvplatform_windows.h"
 #include "ui/display.h"
 #include "ui/gtk_module.h"
+#include "ui/input.h"
 #include "vm/lvvm.h"
 
 #include <SDL2/SDL.h>
@@ -320,6 +321,10 @@ static int RunDesktopDialog(lvDisplay *d, lvGtkRequest *request)
     const lvGtkModule *module = DesktopDialogModule();
     if (!module) return ERR_UNSUPPORTEDFEAT;
     request->parentWindow = d && d->window ? NativeX11Window(d->window) : 0;
+    struct DialogOpen {
+        DialogOpen() { NoteDesktopDialog(1); }
+        ~DialogOpen() { NoteDesktopDialog(0); }
+    } open;
     return module->RunDialog(request, DialogStopRequested);
 }
 

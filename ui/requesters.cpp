@@ -9,6 +9,7 @@
 #include "ui/requesters.h"
 
 #include "base/lverrors.h"
+#include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/plugin.h"
@@ -416,4 +417,56 @@ int RouteColorRequest(lvState *, lvDisplay *d, const char *title, int32_t colour
         return code;
     }
     return Backend()->Color(d, colour, out);
+}
+
+// ---- The plug-in interface's requesters -------------------------------------------------
+// Plug-ins ask on the current display through the same routing as the script.
+
+static int32_t PluginSystemRequest(const char *title, const char *body, const char *buttons)
+{
+    int choice = 0;
+    if (!buttons || !*buttons) buttons = "OK";
+    if (RouteSystemRequest(GetMainVMState(), GetCurrentDisplay(), title ? title : "", body ? body : "", buttons, 0, 0,
+                           &choice))
+        return 0;
+    return choice;
+}
+
+// Copies a chosen path whole: one that does not fit is not chosen.
+static int32_t GivePath(const std::string &path, char *buffer, size_t size)
+{
+    if (!buffer || !size) return 0;
+    *buffer = 0;
+    if (path.empty() || path.size() >= size) return 0;
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return 1;
+}
+
+static int32_t PluginFileRequest(const char *title, const char *pattern, char *buffer, size_t size)
+{
+    std::vector<std::string> paths;
+    if (buffer && size) *buffer = 0;
+    if (RouteFileRequest(GetMainVMState(), GetCurrentDisplay(), title ? title : "", pattern ? pattern : "", 0, 0, "",
+                         "", nullptr, nullptr, 0, &paths) ||
+        paths.empty())
+        return 0;
+    return GivePath(paths[0], buffer, size);
+}
+
+static int32_t PluginPathRequest(const char *title, char *buffer, size_t size)
+{
+    std::string path;
+    int chosen = 0;
+    if (buffer && size) *buffer = 0;
+    if (RoutePathRequest(GetMainVMState(), GetCurrentDisplay(), title ? title : "", 0, "", nullptr, 0, &path,
+                         &chosen) ||
+        !chosen)
+        return 0;
+    return GivePath(path, buffer, size);
+}
+
+void InstallPluginRequesterEntries(void)
+{
+    static const lvPluginRequesterEntries entries = {PluginSystemRequest, PluginFileRequest, PluginPathRequest};
+    SetPluginRequesterEntries(&entries);
 }

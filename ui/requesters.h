@@ -124,5 +124,7 @@ int OpenRequesterLibrary(lvState *L);
 void CloseRequesterLibrary(lvState *L, int full);
 const lvConstantEntry *GetRequesterConstants(void);
 void InstallRequesterLibrary(void);
+// Fills the requester slots of the plug-in interface.
+void InstallPluginRequesterEntries(void);
 // The plug-in interface's requester entries (runtime callers: error requester).
 int RouteSystemRequestEntry(lvState *L, const char *title, const char *body, const char *buttons, int icon);

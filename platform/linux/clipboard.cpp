@@ -36,6 +36,10 @@ static int32_t ServeClipboard(const uintptr_t *arguments)
         const lvMessageBoxRequest *request = (const lvMessageBoxRequest *)arguments[1];
         SDL_MessageBoxData data = *request->data;
         data.window = request->windowId ? SDL_GetWindowFromID(request->windowId) : nullptr;
+        // Windows kept in memory have no desktop to show a box on, and SDL's own X11
+        // box cannot stand in for them: it needs SDL's X11 driver loaded.
+        const char *driver = SDL_GetCurrentVideoDriver();
+        if (driver && (!strcmp(driver, "offscreen") || !strcmp(driver, "dummy"))) return ERR_UNSUPPORTEDFEAT;
         return SDL_ShowMessageBox(&data, request->pressed) == 0 ? 0 : ERR_UNSUPPORTEDFEAT;
     }
     if (arguments[0] == CLIPOP_RELEASE) {
@@ -87,11 +91,25 @@ static int Forward(uintptr_t op, uintptr_t argument)
     return CallOnMainThread(LV_REQUEST_CLIPBOARD, op, argument, 0, 0);
 }
 
-int PutClipboardText(const char *text) { return Forward(CLIPOP_PUT, (uintptr_t)text); }
+int PutClipboardText(const char *text)
+{
+    // A picture we offer on the X server would otherwise still be read before the text.
+    WithdrawClipboardBytes();
+    return Forward(CLIPOP_PUT, (uintptr_t)text);
+}
 int FetchClipboardText(char **text) { return Forward(CLIPOP_FETCH, (uintptr_t)text); }
 int ProbeClipboardKind(int *kind) { return Forward(CLIPOP_PROBE, (uintptr_t)kind); }
-int EmptyClipboardText(void) { return Forward(CLIPOP_EMPTY, 0); }
-void ReleaseClipboard(void) { Forward(CLIPOP_RELEASE, 0); }
+int EmptyClipboardText(void)
+{
+    if (DesktopSelectionAvailable()) ClearDesktopClipboard();
+    return Forward(CLIPOP_EMPTY, 0);
+}
+
+void ReleaseClipboard(void)
+{
+    ReleaseDesktopClipboard();
+    Forward(CLIPOP_RELEASE, 0);
+}
 
 int ShowDesktopMessageBox(uint32_t windowId, const void *data, int *pressed)
 {
@@ -103,7 +121,22 @@ static std::atomic<void (*)(void)> changeCallback{nullptr};
 
 void SetClipboardChangeCallback(void (*callback)(void)) { changeCallback = callback; }
 
+static std::atomic<bool> ownerWatch{false};
+
 void NoteClipboardUpdate(void)
 {
+    if (ownerWatch) return;
     if (void (*callback)(void) = changeCallback.load()) callback();
+}
+
+void NoteClipboardOwnerChange(void)
+{
+    if (void (*callback)(void) = changeCallback.load()) callback();
+}
+
+int WatchClipboardOwners(int on)
+{
+    int code = WatchDesktopClipboard(on);
+    ownerWatch = on && !code;
+    return code;
 }

@@ -82,6 +82,7 @@ void SetKeyState(lvDisplayWindow *w, int code, int raw, int down)
 {
     if (code <= 31 || code >= LVKEY_CODES) return;
     w->keyState[(raw ? LVKEY_CODES : 0) + code] = (uint8_t)(down ? 1 : 0);
+    if (down) w->keyPresses[(raw ? LVKEY_CODES : 0) + code]++;
     w->changes |= WCHANGE_KEYS;
 }
 

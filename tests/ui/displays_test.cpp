@@ -10,6 +10,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "ui/input.h"
 #include "ui/display_draw.h"
 #include "raster/lvblit.h"
 #include "images/lvbrush.h"
@@ -251,6 +252,29 @@ TEST_F(AdapterEvents, AltReturnAsksForAModeSwitchOnReleaseUnlessForbidden)
     d->styleFlags |= DSTYLE_NOMODESWITCH;
     EXPECT_EQ(Report(LVP_EVENT_KEY, 274, 0, leftAlt), 0);
     EXPECT_EQ(Drain().size(), 1u);
+}
+
+// What the user does to a display while a desktop dialog is open is dropped; window
+// events still arrive, and a press released in the same pass is still counted.
+TEST_F(AdapterEvents, UserInputIsDroppedWhileADesktopDialogIsOpen)
+{
+    NoteDesktopDialog(1);
+    EXPECT_EQ(Report(LVP_EVENT_KEY, 'a', 1, 0), 0);
+    EXPECT_EQ(Report(LVP_EVENT_KEY, 'a', 0, 0), 0);
+    EXPECT_EQ(Report(LVP_EVENT_MOUSE, 7, 8, 1, 1), 0);
+    EXPECT_EQ(Report(LVP_EVENT_WHEEL, 1), 0);
+    EXPECT_EQ(Report(LVP_EVENT_CLOSE), 0);
+    std::vector<Posted> during = Drain();
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].type, EVENT_CLOSEWINDOW);
+    EXPECT_EQ(d->events.keyPresses['a'], 1);
+    EXPECT_EQ(d->events.keyState['a'], 0);
+    NoteDesktopDialog(0);
+    EXPECT_EQ(Report(LVP_EVENT_KEY, 'a', 1, 0), 0);
+    std::vector<Posted> after = Drain();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].type, EVENT_KEY);
+    EXPECT_EQ(d->events.keyPresses['a'], 2);
 }
 
 TEST_F(AdapterEvents, ReportsByKind)

@@ -31,13 +31,14 @@ std::string TempDir()
 }
 
 // The command line of an applet run with the test display adapter.
-std::string Command(const std::string &base, const std::string &stem, const std::string &input, const std::string &tag)
+std::string Command(const std::string &base, const std::string &stem, const std::string &input, const std::string &tag,
+                    const std::string &plugin = "testadapter")
 {
     std::string command = "XDG_RUNTIME_DIR='" + base + "' ";
     if (!input.empty()) command += "LVT_ADAPTER_INPUT='" + input + "' ";
     command += "timeout --preserve-status -k 5 20 '" + std::string(LV_BIN_DIR) + "/lumivarra' '" + LV_BUILD_DIR +
                "/tests/ui/input_exe/" + stem + ".lva' -REQUIREPLUGINS '" + LV_TESTPLUGIN_DIR +
-               "/testadapter' -QUIET >'" + base + "/" + tag + ".out' 2>'" + base + "/" + tag + ".err' </dev/null";
+               "/" + plugin + "' -QUIET >'" + base + "/" + tag + ".out' 2>'" + base + "/" + tag + ".err' </dev/null";
     return command;
 }
 
@@ -117,4 +118,29 @@ TEST(InputExe, ClipboardTextRoundTripAndRefusedKinds)
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::vector<std::string> expected = {"get 1 héllo € ✓", "peek 1", "cleared 0", "empty 0", "sound 1055"};
     EXPECT_EQ(WithoutReady(run.out), expected);
+}
+
+TEST(InputExe, WaitKeyDownSeesAPressReleasedInTheSamePass)
+{
+    // The adapter delivers each "key" as a press and its release together.
+    AppletRun run = RunApplet("waitkey", "wait 500;key a;wait 300;key b");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(WithoutReady(run.out), (std::vector<std::string>{"a", "any b"}));
+}
+
+TEST(InputExe, MessagePortAdapterDeliversThroughItsEvent)
+{
+    std::string base = TempDir();
+    std::string command = "LVT_IPC_LOG='" + base + "/ipc.log' " + Command(base, "ipc", "", "run", "testipc");
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    // A port the adapter does not deliver to is its send error; the own port's message
+    // arrives whole.
+    EXPECT_EQ(ReadLines(base + "/run.out"), (std::vector<std::string>{"nobody 1536", "cmd 2 \"a b\" \"c\""}));
+    std::vector<std::string> log = ReadLines(base + "/ipc.log");
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log[0], "InstallIpcAdapter 0");
+    EXPECT_EQ(log[1], "CreateIPCPort lvtest_ipc");
+    EXPECT_EQ(log[2].rfind("SendIPCMessage nobody ", 0), 0u);
+    EXPECT_EQ(log[3].rfind("SendIPCMessage lvtest_ipc ", 0), 0u);
 }

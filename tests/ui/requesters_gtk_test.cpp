@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <gdk/gdkx.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 // GTK and the desktop libraries under it keep process-wide caches (the font
@@ -104,9 +107,28 @@ pid_t StartXvfb(std::string *display)
 std::function<void(GtkWidget *, const lvGtkRequest *)> answer;
 int hookCalls = 0;
 
+// Each dialog is drawn into a picture kept with the build as it opens
+// (tests/ui/gtk_screens/<n>-<kind>.png).
+void KeepScreenshot(GtkWidget *dialog, const lvGtkRequest *request)
+{
+    static int count = 0;
+    std::string folder = std::string(LV_BUILD_DIR) + "/tests/ui/gtk_screens";
+    mkdir(folder.c_str(), 0755);
+    int width = gtk_widget_get_allocated_width(dialog), height = gtk_widget_get_allocated_height(dialog);
+    if (width < 1 || height < 1) return;
+    cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t *cr = cairo_create(surface);
+    gtk_widget_draw(dialog, cr);
+    cairo_destroy(cr);
+    std::string path = folder + "/" + std::to_string(++count) + "-" + std::to_string(request->kind) + ".png";
+    cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+}
+
 void Hook(void *dialog, const lvGtkRequest *request, void *)
 {
     hookCalls++;
+    KeepScreenshot((GtkWidget *)dialog, request);
     if (answer) answer((GtkWidget *)dialog, request);
 }
 
@@ -384,3 +406,34 @@ TEST(GtkDialogsWithoutDisplay, AnswerUnsupportedAtOnce)
 }
 
 }  // namespace
+
+TEST_F(GtkDialogs, TextTypedAtTheDialogByAnotherProgram)
+{
+    if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool missing";
+    // The hook only tells which window opened; xdotool types at it through the X server
+    // as a user's keyboard would, and Return confirms.
+    std::atomic<unsigned long> window{0};
+    answer = [&window](GtkWidget *dialog, const lvGtkRequest *) {
+        window = (unsigned long)GDK_WINDOW_XID(gtk_widget_get_window(dialog));
+    };
+    int typed = -1;
+    std::thread typist([&] {
+        auto end = Clock::now() + std::chrono::seconds(20);
+        while (!window && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!window) return;
+        std::string id = std::to_string(window.load());
+        std::string shot = std::string(LV_BUILD_DIR) + "/tests/ui/gtk_screens/typed.png";
+        typed = std::system(("timeout 15 xdotool windowfocus --sync " + id + " type --delay 20 'typed 42' && " +
+                             "(command -v import >/dev/null && import -window root '" + shot + "' || true) && " +
+                             "timeout 15 xdotool key Return")
+                                .c_str());
+    });
+    std::string out;
+    int confirmed = 0;
+    int code = row->String(nullptr, "Typed", "Type here:", "", 0, 0, 0, &out, &confirmed);
+    typist.join();
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(typed, 0);
+    EXPECT_EQ(confirmed, 1);
+    EXPECT_EQ(out, "typed 42");
+}

@@ -2,6 +2,8 @@
 // scripted back-end answering through the routing functions.
 #include "ui/requesters.h"
 #include "base/lverrors.h"
+#include "runtime/lvplugin.h"
+#include "runtime/plugin.h"
 
 #include <gtest/gtest.h>
 #include <cstdio>
@@ -215,4 +217,32 @@ TEST_F(ScriptedRequesters, ListFontColourPath)
     EXPECT_EQ(chosen, 0);
     EXPECT_EQ(LastRequestedPath(), "/home/x");
     EXPECT_EQ(Log()[0], "list|T|B|a,b,c|1");
+}
+
+// Plug-ins ask through the same routing: the choice, and paths copied only when whole.
+TEST_F(ScriptedRequesters, PluginInterfaceSlotsRouteLikeTheScript)
+{
+    const lvApiRequesters *slots = GetPluginApi()->requesters;
+    SetPluginRequesterEntries(nullptr);
+    char buffer[16] = "junk";
+    EXPECT_EQ(slots->SystemRequest("T", "B", "Yes|No"), 0);
+    EXPECT_EQ(slots->FileRequest("T", nullptr, buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "");
+    InstallPluginRequesterEntries();
+    Answer({"No", "Yes", "/a/b.txt", "/a/much/too/long/for/it.txt", "cancel", "/folder"});
+    EXPECT_EQ(slots->SystemRequest("T", "B", "Yes|No"), 0);
+    EXPECT_EQ(slots->SystemRequest("T", "B", "Yes|No"), 1);
+    EXPECT_EQ(slots->FileRequest("Open", "txt", buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "/a/b.txt");
+    EXPECT_EQ(slots->FileRequest("Open", nullptr, buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "");
+    EXPECT_EQ(slots->PathRequest("Folder", buffer, sizeof buffer), 0);
+    EXPECT_EQ(slots->PathRequest("Folder", buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "/folder");
+    // Nothing left to answer: no choice, nothing chosen.
+    EXPECT_EQ(slots->SystemRequest("T", "B", "Yes|No"), 0);
+    std::vector<std::string> log = Log();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2], "file|Open|*.txt|0|||");
+    SetPluginRequesterEntries(nullptr);
 }
