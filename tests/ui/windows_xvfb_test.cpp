@@ -427,19 +427,45 @@ TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
         ASSERT_NE(w, 0u);
         int pointerX = start->x + 100, pointerY = start->y + 75;
         if (move) {
-            XMoveWindow(dpy, w, 300, 200);
-            XSync(dpy, False);
-            int moved = app.WaitLine("moved", 10);
+            // Moved before the server maps it, the window may be placed again at mapping:
+            // wait until it is shown, and move it again while no move has been reported.
+            auto until = Clock::now() + std::chrono::seconds(10);
+            XWindowAttributes attributes;
+            while (XGetWindowAttributes(dpy, w, &attributes) && attributes.map_state != IsViewable &&
+                   Clock::now() < until)
+                app.Read(20);
+            int moved = -1;
+            size_t from = app.lines.size();
+            while (moved < 0 && Clock::now() < until) {
+                XMoveWindow(dpy, w, 300, 200);
+                XSync(dpy, False);
+                // The server may confirm the opening place first: only a new place counts.
+                for (int line; moved < 0 && (line = app.WaitLine("moved", 2, from)) >= 0;) {
+                    from = (size_t)line + 1;
+                    *after = parse(app.lines[line]);
+                    if (after->x != start->x || after->y != start->y) moved = line;
+                }
+            }
+            if (moved < 0)
+                for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
             ASSERT_GE(moved, 0);
-            *after = parse(app.lines[moved]);
             pointerX = after->x + 100, pointerY = after->y + 75;
         }
-        Move(pointerX, pointerY);
-        Key(XK_Control_L, true);
-        Key(XK_c, true);
-        Key(XK_c, false);
-        Key(XK_Control_L, false);
-        EXPECT_EQ(Reap(app.pid, 15), 0);
+        // Ctrl+C goes to the window under the pointer, which the server may not have mapped
+        // yet: ask again each second until the program has ended (bounded).
+        int status = 0;
+        bool ended = false;
+        for (int attempt = 0; attempt < 15 && !ended; attempt++) {
+            Move(pointerX, pointerY);
+            Key(XK_Control_L, true);
+            Key(XK_c, true);
+            Key(XK_c, false);
+            Key(XK_Control_L, false);
+            auto wait = Clock::now() + std::chrono::seconds(1);
+            while (!(ended = waitpid(app.pid, &status, WNOHANG) == app.pid) && Clock::now() < wait) app.Read(20);
+        }
+        EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the program did not end on Ctrl+C";
+        if (!ended) Reap(app.pid, 0);
         while (app.Read(0)) {
         }
         if (HasFailure())
