@@ -270,7 +270,10 @@ void MouseMotion(const SDL_MouseMotionEvent &m, lvDisplayWindow *w, lvWindowTran
     w->mouseY = m.y;
     int screenX = w->x + w->borderLeft + m.x, screenY = w->y + w->borderTop + m.y;
     if (t->dragging) {
-        o.Add(WINPUT_MOVEWINDOW, screenX - t->pressX, screenY - t->pressY);
+        // Motion that leaves the window where it is (the first report at the press point)
+        // moves nothing.
+        int x = screenX - t->pressX, y = screenY - t->pressY;
+        if (x != w->x || y != w->y) o.Add(WINPUT_MOVEWINDOW, x, y);
     } else if (t->sizing) {
         int l, tp, r, bt;
         ComputeSizeRect(t->zone, screenX, screenY, t->grabX, t->grabY, t->startLeft, t->startTop, t->startRight,
@@ -284,8 +287,13 @@ void WindowEvent(const SDL_WindowEvent &e, lvDisplayWindow *w, lvWindowTranslati
     switch (e.event) {
     case SDL_WINDOWEVENT_MOVED: {
         int x = e.data1 - w->borderLeft, y = e.data2 - w->borderTop;
-        if (t->expectMove && x == t->expectX && y == t->expectY) {
-            t->expectMove = 0;  // our own move coming back late
+        for (int i = 0; i < t->expectMoves; i++) {
+            if (x != t->expectX[i] || y != t->expectY[i]) continue;
+            // Our own move coming back late; the server reports in order, so the places
+            // asked before it will not be reported any more.
+            t->expectMoves -= i + 1;
+            std::memmove(t->expectX, t->expectX + i + 1, t->expectMoves * sizeof(int));
+            std::memmove(t->expectY, t->expectY + i + 1, t->expectMoves * sizeof(int));
             return;
         }
         // The server confirming where the window already is (its placement at opening,
@@ -386,6 +394,19 @@ void InitWindowTranslation(lvWindowTranslation *t)
 {
     std::memset(t, 0, sizeof *t);
     t->pendingScancode = -1;
+}
+
+void ExpectWindowMove(lvWindowTranslation *t, int x, int y)
+{
+    const int capacity = (int)(sizeof t->expectX / sizeof t->expectX[0]);
+    if (t->expectMoves == capacity) {  // the oldest is forgotten: it may then count as a move
+        std::memmove(t->expectX, t->expectX + 1, (capacity - 1) * sizeof(int));
+        std::memmove(t->expectY, t->expectY + 1, (capacity - 1) * sizeof(int));
+        t->expectMoves--;
+    }
+    t->expectX[t->expectMoves] = x;
+    t->expectY[t->expectMoves] = y;
+    t->expectMoves++;
 }
 
 void FreeWindowTranslation(lvWindowTranslation *t)

@@ -311,9 +311,9 @@ int32_t OpenNow(const lvOpenArgs *a)
     w->borderLeft = (a->style & 1) ? 0 : bl;
     w->borderTop = (a->style & 1) ? 0 : bt;
     // The window system reports the geometry just set later on: those reports are ours.
-    n->translation.expectX = a->x, n->translation.expectY = a->y;
+    ExpectWindowMove(&n->translation, a->x, a->y);
     n->translation.expectWidth = a->width, n->translation.expectHeight = a->height;
-    n->translation.expectMove = n->translation.expectSize = 1;
+    n->translation.expectSize = 1;
     n->next = sdlState.windows;
     sdlState.windows = n;
     NoteXConnection(n->sdl);
@@ -393,7 +393,7 @@ void MoveSizeNow(lvDisplayWindow *w, int x, int y, int width, int height)
         w->height = height;
     }
     if (x != w->x || y != w->y) {
-        t.expectX = x, t.expectY = y, t.expectMove = 1;
+        ExpectWindowMove(&t, x, y);
         SDL_SetWindowPosition(n->sdl, x + w->borderLeft, y + w->borderTop);
         w->x = x;
         w->y = y;

@@ -46,10 +46,16 @@ struct lvWindowTranslation {
     int dropCount;             // files collected for the current drop
     char *dropNames;           // AllocMemory'd block being collected
     size_t dropLength;
-    int expectX, expectY, expectWidth, expectHeight;  // geometry the runtime itself set
-    int expectMove, expectSize;  // reports of that geometry still to swallow
+    int expectWidth, expectHeight;  // size the runtime itself set
+    int expectSize;                 // a report of that size still to swallow
+    // Places the runtime itself moved the window to, oldest first, whose reports are still
+    // to come: a drag moves it many times before the server confirms the first place.
+    int expectX[8], expectY[8];
+    int expectMoves;
 };
 void InitWindowTranslation(lvWindowTranslation *t);
+// Notes a place the runtime moves the window to (its report will be swallowed).
+void ExpectWindowMove(lvWindowTranslation *t, int x, int y);
 // Frees a drop still being collected.
 void FreeWindowTranslation(lvWindowTranslation *t);
 

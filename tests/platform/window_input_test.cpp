@@ -217,12 +217,28 @@ TEST(WindowInput, WindowStateChangesAndOwnGeometry)
     // Geometry the runtime set itself comes back late and is swallowed once.
     tr.window.changes = 0;
     tr.window.sizeState = 0;
-    tr.t.expectX = 40, tr.t.expectY = 50, tr.t.expectMove = 1;
+    ExpectWindowMove(&tr.t, 40, 50);
     tr.Feed(Window(SDL_WINDOWEVENT_MOVED, 40, 50));
     EXPECT_EQ(tr.window.changes, 0u);
     tr.Feed(Window(SDL_WINDOWEVENT_MOVED, 41, 50));
     EXPECT_EQ(tr.window.moved, 1);
     EXPECT_EQ(tr.window.newX, 41);
+    // Several moves of our own (a drag) come back in order, late: none is a move, and a
+    // report of a later one means the earlier ones will not come.
+    tr.window.changes = 0;
+    tr.window.moved = 0;
+    tr.window.x = 41, tr.window.y = 50;
+    ExpectWindowMove(&tr.t, 60, 70);
+    ExpectWindowMove(&tr.t, 80, 90);
+    ExpectWindowMove(&tr.t, 100, 110);
+    tr.window.x = 100, tr.window.y = 110;
+    tr.Feed(Window(SDL_WINDOWEVENT_MOVED, 80, 90));
+    tr.Feed(Window(SDL_WINDOWEVENT_MOVED, 100, 110));
+    EXPECT_EQ(tr.window.changes, 0u);
+    EXPECT_EQ(tr.t.expectMoves, 0);
+    tr.Feed(Window(SDL_WINDOWEVENT_MOVED, 60, 70));  // someone else moved it back
+    EXPECT_EQ(tr.window.moved, 1);
+    EXPECT_EQ(tr.window.newX, 60);
     // Focus loss clears the keys.
     tr.window.keyState[65] = 1;
     tr.Feed(Window(SDL_WINDOWEVENT_FOCUS_LOST));
