@@ -3,12 +3,16 @@
 //
 // PaintPixel holds the rules; CompositeCoverage runs the same rules in loops
 // specialised per combination of target planes (chosen once per call), so that
-// the per-pixel work carries no decisions that are fixed for the whole call.
+// the per-pixel work carries no decisions that are fixed for the whole call. The
+// plain-colour rows paint their edge blocks eight pixels at once with SSE2 where the
+// compiler offers it; the plain loops beside them give the same bytes (LV_PAINT_PLAIN
+// builds them on x86 too, for the tests).
 //
 // Depends on: images/lvpaint.h, raster/lvkernels.h (LerpRgb).
 // Limits: script thread only; no allocation.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +20,10 @@
 
 #include "images/lvpaint.h"
 #include "raster/lvkernels.h"
+
+#if defined(__SSE2__) && !defined(LV_PAINT_PLAIN)
+#include <emmintrin.h>
+#endif
 
 void SetPaintColour(lvPaintContext *c, uint32_t colour) {
     c->colour = colour;
@@ -170,72 +178,200 @@ inline bool AllNonZero(uint64_t v) {
     return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) == 0;
 }
 
-// One row of a plain colour into native pixels (no source, clip mask or alpha-over), in
+// 0xFF in each byte of the eight that is non-zero, 0 elsewhere.
+inline uint64_t NonZeroBytes(uint64_t v) {
+    const uint64_t high = (((v & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full) | v) & 0x8080808080808080ull;
+    return (high >> 7) * 0xFF;
+}
+
+// The mask bits of eight coverage bytes read from memory into v: a bit for each non-zero
+// byte, the first byte in the top bit. The multiply gathers the bytes' low bits, each to
+// its own place, without carries.
+inline uint8_t MaskBitsOf(uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return static_cast<uint8_t>(((NonZeroBytes(v) & 0x0101010101010101ull) * 0x8040201008040201ull) >> 56);
+    } else {
+        uint8_t bits = 0;
+        for (int q = 0; q < 8; q++) bits |= static_cast<uint8_t>((v >> (56 - 8 * q)) & 0xFF ? 0x80 >> q : 0);
+        return bits;
+    }
+}
+
+// A plain colour s blended over native pixel t at weight k of coverage byte v, without
+// branches: t itself where v is 0, s itself where k is 255, else per channel
+// t + ((k (s - t)) >> 8) = (t (256 - k) + s k) >> 8 with the top byte cleared, as the
+// rules give. Weight 255 is taken as 256, which yields s's channels from the same sum.
+inline uint32_t BlendPlain(uint32_t t, uint32_t s, uint32_t v, uint32_t k) {
+    const uint32_t w = k + ((k + 1) >> 8);
+    const uint32_t rb = (((t & 0xFF00FFu) * (256 - w) + (s & 0xFF00FFu) * w) >> 8) & 0xFF00FFu;
+    const uint32_t g = (((t & 0xFF00u) * (256 - w) + (s & 0xFF00u) * w) >> 8) & 0xFF00u;
+    const uint32_t keepTarget = 0u - static_cast<uint32_t>(v == 0), keepColour = 0u - (w >> 8);
+    return rb | g | (((t & keepTarget) | (s & keepColour)) & 0xFF000000u);
+}
+
+#if defined(__SSE2__) && !defined(LV_PAINT_PLAIN)
+// Eight coverage bytes as 16-bit lanes.
+inline __m128i Coverage16(const uint8_t *cov) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(cov)), _mm_setzero_si128());
+}
+
+// The weights of eight coverage lanes: the context's coverage (hard), the coverage
+// itself, or (v * opacity * 257 + 257) >> 16 = ((v * opacity + 1) * 257) >> 16, whose
+// product before the last multiply stays within 16 bits.
+inline __m128i Weights16(__m128i v16, int hard, bool plainWeights, int preset, int opacity) {
+    if (hard)
+        return _mm_andnot_si128(_mm_cmpeq_epi16(v16, _mm_setzero_si128()),
+                                _mm_set1_epi16(static_cast<short>(preset)));
+    if (plainWeights) return v16;
+    const __m128i p =
+        _mm_add_epi16(_mm_mullo_epi16(v16, _mm_set1_epi16(static_cast<short>(opacity))), _mm_set1_epi16(1));
+    return _mm_mulhi_epu16(p, _mm_set1_epi16(257));
+}
+
+// BlendPlain on eight pixels: each channel pair in 16-bit lanes, (t (256 - w) + s w) >> 8
+// staying below 65536; the top byte is cleared where the pixel was neither left (v 0)
+// nor given the colour whole (w 256).
+inline void BlendPlain8(uint32_t *o, __m128i v16, __m128i k16, __m128i s16) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i w16 = _mm_add_epi16(k16, _mm_srli_epi16(_mm_add_epi16(k16, _mm_set1_epi16(1)), 8));
+    const __m128i keep16 = _mm_or_si128(_mm_cmpeq_epi16(v16, zero), _mm_cmpeq_epi16(w16, _mm_set1_epi16(256)));
+    const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (int half = 0; half < 2; half++) {
+        const __m128i wq = half ? _mm_unpackhi_epi16(w16, w16) : _mm_unpacklo_epi16(w16, w16);  // w per pixel, twice
+        const __m128i keep32 = half ? _mm_unpackhi_epi16(keep16, keep16) : _mm_unpacklo_epi16(keep16, keep16);
+        const __m128i wLo = _mm_unpacklo_epi32(wq, wq), wHi = _mm_unpackhi_epi32(wq, wq);  // w per channel
+        const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i *>(o + 4 * half));
+        const __m128i tLo = _mm_unpacklo_epi8(t, zero), tHi = _mm_unpackhi_epi8(t, zero);
+        const __m128i n256 = _mm_set1_epi16(256);
+        const __m128i rLo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(tLo, _mm_sub_epi16(n256, wLo)), _mm_mullo_epi16(s16, wLo)), 8);
+        const __m128i rHi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(tHi, _mm_sub_epi16(n256, wHi)), _mm_mullo_epi16(s16, wHi)), 8);
+        const __m128i r = _mm_andnot_si128(_mm_andnot_si128(keep32, top), _mm_packus_epi16(rLo, rHi));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + 4 * half), r);
+    }
+}
+
+// Eight pixels given the colour where their coverage lane is non-zero.
+inline void StoreWhereCovered8(uint32_t *o, __m128i v16, uint32_t s) {
+    const __m128i z16 = _mm_cmpeq_epi16(v16, _mm_setzero_si128()), sv = _mm_set1_epi32(static_cast<int>(s));
+    for (int half = 0; half < 2; half++) {
+        const __m128i z32 = half ? _mm_unpackhi_epi16(z16, z16) : _mm_unpacklo_epi16(z16, z16);
+        __m128i *p = reinterpret_cast<__m128i *>(o + 4 * half);
+        const __m128i t = _mm_loadu_si128(p);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(z32, t), _mm_andnot_si128(z32, sv)));
+    }
+}
+#endif
+
+// Rows of a plain colour into native pixels (no source, clip mask or alpha-over), in
 // blocks of eight that are skipped when their coverage is 0 and stored whole when it is
-// full: the inside and outside of most shapes. Blends take the red and blue channels in
-// one multiply: t + ((k (s - t)) >> 8) = (t (256 - k) + s k) >> 8 per channel, exactly.
+// full: the inside and outside of most shapes. The edge blocks in between are painted
+// without per-pixel branches, which would mispredict along every edge.
 template <unsigned F>
-void PlainColourRow(const uint8_t *__restrict cov, int j0, int j1, uint32_t *__restrict out,
-                    uint8_t *__restrict alphaRow, uint8_t *__restrict mask, int xOffset, const lvPaintContext *c,
-                    int hard) {
-    const uint32_t s = c->colourPixel, srb = s & 0xFF00FFu, sg = s & 0xFF00u;
+void PlainColourRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1, int i1, int xOffset, int yOffset,
+                     const lvPaintContext *c, int hard) {
+    const uint32_t s = c->colourPixel;
     const int opacity = c->opacity, preset = c->coverage;
     const bool plainWeights = !hard && opacity == 255;  // the coverage is the weight
     const int mode = c->maskMode;
     const bool orMask = (F & kMask) && mode != MASKINVISIBLE && mode != MASKXOR && mode != MASKAND;
-    auto weight = [&](int v) -> int {
+    auto weight = [&](uint32_t v) -> uint32_t {
         if (hard) return v ? preset : 0;
         return plainWeights ? v : (v * opacity * 257 + 257) >> 16;
     };
-    // The colour (and alpha) of one pixel; its mask bit is left to the caller.
-    auto colour = [&](int j) {
-        const int v = cov[j];
-        if (!v) return;
-        const uint32_t k = static_cast<uint32_t>(weight(v));
-        if constexpr (F & kAlpha) {
-            out[j] = s;
-            alphaRow[j] = static_cast<uint8_t>(k);
-        } else {
-            const uint32_t t = out[j];
-            const uint32_t rb = (((t & 0xFF00FFu) * (256 - k) + srb * k) >> 8) & 0xFF00FFu;
-            const uint32_t g = (((t & 0xFF00u) * (256 - k) + sg * k) >> 8) & 0xFF00u;
-            out[j] = k == 255 ? s : rb | g;
-        }
-    };
-    auto one = [&](int j) {
-        colour(j);
-        if (orMask && cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
-    };
-    int j = j0;
-    // Up to the first whole mask byte, so that a block's bits are one byte.
-    for (; j < j1 && ((xOffset + j) & 7); j++) one(j);
     const bool fullStores = hard ? preset == 255 : opacity == 255;
-    for (; j + 8 <= j1; j += 8) {
-        uint64_t c8;
-        std::memcpy(&c8, cov + j, 8);
-        if (c8 == 0) continue;
-        if (fullStores && (hard ? AllNonZero(c8) : c8 == ~uint64_t(0))) {
-            for (int q = 0; q < 8; q++) out[j + q] = s;
+    const uint64_t presetBytes = 0x0101010101010101ull * static_cast<uint8_t>(preset);
+    const uint64_t fullBytes = hard ? presetBytes : ~uint64_t(0);
+#if defined(__SSE2__) && !defined(LV_PAINT_PLAIN)
+    const __m128i s16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(s)), _mm_setzero_si128());
+#endif
+    uint32_t *const rgbBase = reinterpret_cast<uint32_t *>(c->rgbPixels) + xOffset;
+    const size_t rgbRow = static_cast<size_t>(c->rgbRowPixels);
+    uint8_t *const alphaBase = (F & kAlpha) ? c->alphaPixels + xOffset : nullptr;
+    const size_t alphaRowBytes = (F & kAlpha) ? static_cast<size_t>(c->alphaRowBytes) : 0;
+    uint8_t *const maskBase = (F & kMask) ? c->maskPixels : nullptr;
+    const size_t maskRowBytes = (F & kMask) ? static_cast<size_t>(c->maskRowBytes) : 0;
+    for (int i = i0; i < i1; i++) {
+        const size_t y = static_cast<size_t>(yOffset + i);
+        const uint8_t *__restrict cov = coverage + static_cast<size_t>(i) * rowStep;
+        uint32_t *__restrict out = rgbBase + y * rgbRow;
+        uint8_t *__restrict alphaRow = (F & kAlpha) ? alphaBase + y * alphaRowBytes : nullptr;
+        uint8_t *__restrict mask = (F & kMask) ? maskBase + y * maskRowBytes : nullptr;
+        // The colour (and alpha) of one pixel; its mask bit is left to the caller.
+        auto colour = [&](size_t j) {
+            const uint32_t v = cov[j], k = weight(v);
             if constexpr (F & kAlpha) {
-                if (hard) std::memset(alphaRow + j, preset, 8);
-                else std::memset(alphaRow + j, 255, 8);
+                const uint32_t keep = 0u - static_cast<uint32_t>(v == 0);
+                out[j] = (out[j] & keep) | (s & ~keep);
+                alphaRow[j] = static_cast<uint8_t>((alphaRow[j] & keep) | (k & ~keep));
+            } else {
+                out[j] = BlendPlain(out[j], s, v, k);
             }
-            if (orMask) mask[(xOffset + j) >> 3] = 0xFF;
-            continue;
+        };
+        auto one = [&](size_t j) {
+            colour(j);
+            if (orMask && cov[j]) mask[(xOffset + j) >> 3] |= static_cast<uint8_t>(0x80 >> ((xOffset + j) & 7));
+        };
+        size_t j = static_cast<size_t>(j0);
+        const size_t end = static_cast<size_t>(j1);
+        // Up to the first whole mask byte, so that a block's bits are one byte.
+        for (; j < end && ((xOffset + j) & 7); j++) one(j);
+        for (; j + 8 <= end; j += 8) {
+            uint64_t c8;
+            std::memcpy(&c8, cov + j, 8);
+            if (c8 == 0) continue;
+            uint32_t *o = out + j;
+            if (fullStores && (hard ? AllNonZero(c8) : c8 == ~uint64_t(0))) {
+                for (int q = 0; q < 8; q++) o[q] = s;
+                if constexpr (F & kAlpha) std::memcpy(alphaRow + j, &fullBytes, 8);
+                if (orMask) mask[(xOffset + j) >> 3] = 0xFF;
+                continue;
+            }
+            if constexpr (F & kAlpha) {
+                const uint64_t paint = NonZeroBytes(c8);
+                uint64_t a8;
+                std::memcpy(&a8, alphaRow + j, 8);
+                if (plainWeights) {
+                    a8 = c8 | (a8 & ~paint);
+                } else if (hard) {
+                    a8 = (presetBytes & paint) | (a8 & ~paint);
+                } else {
+                    uint8_t k8[8];
+                    for (int q = 0; q < 8; q++) k8[q] = static_cast<uint8_t>(weight(cov[j + q]));
+                    uint64_t w8;
+                    std::memcpy(&w8, k8, 8);
+                    a8 = (w8 & paint) | (a8 & ~paint);
+                }
+                std::memcpy(alphaRow + j, &a8, 8);
+#if defined(__SSE2__) && !defined(LV_PAINT_PLAIN)
+                StoreWhereCovered8(o, Coverage16(cov + j), s);
+#else
+                for (int q = 0; q < 8; q++) {
+                    const uint32_t keep = 0u - static_cast<uint32_t>(cov[j + q] == 0);
+                    o[q] = (o[q] & keep) | (s & ~keep);
+                }
+#endif
+            } else {
+#if defined(__SSE2__) && !defined(LV_PAINT_PLAIN)
+                const __m128i v16 = Coverage16(cov + j);
+                BlendPlain8(o, v16, Weights16(v16, hard, plainWeights, preset, opacity), s16);
+#else
+                for (int q = 0; q < 8; q++) {
+                    const uint32_t v = cov[j + q];
+                    o[q] = BlendPlain(o[q], s, v, weight(v));
+                }
+#endif
+            }
+            if (orMask) mask[(xOffset + j) >> 3] |= MaskBitsOf(c8);
         }
-        for (int q = 0; q < 8; q++) colour(j + q);
-        if (orMask) {
-            uint8_t bits = 0;
-            for (int q = 0; q < 8; q++) bits |= static_cast<uint8_t>(cov[j + q] ? 0x80 >> q : 0);
-            mask[(xOffset + j) >> 3] |= bits;
-        }
+        for (; j < end; j++) one(j);
+        // The other mask modes bit by bit.
+        if ((F & kMask) && !orMask)
+            for (int x = j0; x < j1; x++)
+                if (cov[x])
+                    ApplyMaskMode(&mask[(xOffset + x) >> 3], static_cast<uint8_t>(0x80 >> ((xOffset + x) & 7)), mode);
     }
-    for (; j < j1; j++) one(j);
-    // The other mask modes bit by bit.
-    if ((F & kMask) && !orMask)
-        for (int x = j0; x < j1; x++)
-            if (cov[x])
-                ApplyMaskMode(&mask[(xOffset + x) >> 3], static_cast<uint8_t>(0x80 >> ((xOffset + x) & 7)), mode);
 }
 
 template <unsigned F>
@@ -243,6 +379,14 @@ void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1,
                    const lvPaintContext *c, int hard) {
     const int opacity = c->opacity, preset = c->coverage, fmt = c->pixelFormat;
     const bool native = fmt == PIXFMT_ARGB32;
+    // Plain colour into native pixels without clip mask or alpha-over: whole rows in
+    // blocks of eight.
+    if constexpr ((F & kRgb) && !(F & (kClipMask | kOver))) {
+        if (native && !c->sourcePixels && !((F & kAlpha) && c->penSource)) {
+            PlainColourRows<F>(coverage, rowStep, j0, i0, j1, i1, xOffset, yOffset, c, hard);
+            return;
+        }
+    }
     for (int i = i0; i < i1; i++) {
         const uint8_t *cov = coverage + static_cast<size_t>(i) * rowStep;
         int y = yOffset + i;
@@ -260,15 +404,6 @@ void CompositeRows(const uint8_t *coverage, int rowStep, int j0, int i0, int j1,
         const uint8_t *clip = (F & kClipMask)
                                   ? c->clipMask + static_cast<size_t>(y - c->clipY) * c->clipMaskRowBytes
                                   : nullptr;
-        // Plain colour into native pixels without clip mask or alpha-over: branch-free
-        // whole-row loops the compiler can vectorise.
-        if constexpr ((F & kRgb) && !(F & (kClipMask | kOver))) {
-            if (native && !src && !pens) {
-                PlainColourRow<F>(cov, j0, j1, rgb + xOffset, (F & kAlpha) ? alpha + xOffset : nullptr, mask, xOffset,
-                                  c, hard);
-                continue;
-            }
-        }
         for (int j = j0; j < j1; j++) {
             int raw = cov[j];
             if (!raw) continue;

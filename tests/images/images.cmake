@@ -26,6 +26,14 @@ add_dependencies(images_load_formats_applet_test lumivarra lvasm lvlink)
 # The pixel painter, the coverage rasteriser and the plug-in drawing entries.
 lv_add_test(images_paint_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_paint_test.cpp
   LIBS lv_images LABELS images)
+# The same tests on the painter built without its SSE2 blocks (the plain loops other
+# machines run); its own copy of paint.cpp stands before the library's.
+add_executable(images_paint_plain_test ${CMAKE_CURRENT_LIST_DIR}/images_paint_test.cpp
+  ${CMAKE_SOURCE_DIR}/images/paint.cpp)
+target_link_libraries(images_paint_plain_test PRIVATE lv_images GTest::gtest GTest::gtest_main Threads::Threads)
+target_compile_definitions(images_paint_plain_test PRIVATE LV_PAINT_PLAIN)
+gtest_discover_tests(images_paint_plain_test TEST_PREFIX "Plain." DISCOVERY_TIMEOUT 60
+  PROPERTIES LABELS images TIMEOUT 300)
 lv_add_test(images_shape_outline_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_outline_test.cpp
   LIBS lv_images LABELS images)
 lv_add_test(images_shape_render_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_shape_render_test.cpp

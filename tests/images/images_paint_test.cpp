@@ -124,9 +124,11 @@ void ReferenceComposite(Planes &p, const lvPaintContext &c, const std::vector<ui
         }
 }
 
+// Pixels carry a top byte too: a pixel left alone keeps it, a blended one loses it, and
+// one given the colour whole takes the colour's.
 void Randomise(Planes &p, std::mt19937 &rng) {
-    for (auto &v : p.rgb) v = rng() & 0xFFFFFF;
-    for (auto &v : p.source) v = rng() & 0xFFFFFF;
+    for (auto &v : p.rgb) v = rng();
+    for (auto &v : p.source) v = rng();
     for (auto &v : p.mask) v = uint8_t(rng());
     for (auto &v : p.alpha) v = uint8_t(rng());
     for (auto &v : p.pens) v = uint8_t(rng());
@@ -158,7 +160,7 @@ TEST(PaintComposite, EveryPlaneCombinationEqualsTheReferencePainter) {
                                 cov[i] = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
                         }
                         int xo = int(rng() % 9) - 4, yo = int(rng() % 7) - 3;
-                        lvPaintContext ca = ContextOver(a, use, format, 0x123456 ^ rng() % 0xFFFFFF, opacity, mode);
+                        lvPaintContext ca = ContextOver(a, use, format, 0x123456 ^ rng(), opacity, mode);
                         lvPaintContext cb = ContextOver(b, use, format, ca.colour, opacity, mode);
                         CompositeCoverage(cov.data(), xo, yo, &ca, CW, CH, CW, hard);
                         ReferenceComposite(b, cb, cov, CW, CH, xo, yo, hard);
