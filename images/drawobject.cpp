@@ -32,6 +32,9 @@ int BrushPicture(lvState *L, const lvDrawObjectRequest *q, lvDrawPicture *p)
 {
     lvBrush *b;
     if (int code = FindBrushById(L, q->id, &b, BRUSH_HARDWARE)) return code;
+    // A video bitmap belongs to the display it was made for.
+    const lvBlitDisplay *current = RasterState.currentDisplay;
+    if (b->hardware && b->display && current && b->display != current->owner) return ERR_INCOMPATBRUSH;
     if (q->type == LV_TYPE_BRUSHPART && b->kind == 1 && b->imageSource && b->transformed) return ERR_BRUSHTYPE;
     *p = {{b->bitmap, b->mask, b->alpha, b->penBitmap, b->palette}, b->width, b->height,
           b->penBitmap ? b->depth : 0, b->penBitmap ? b->transparentColour : -1, b->hardware};
@@ -123,8 +126,16 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
     int drawX = x, drawY = y, drawWidth = width, drawHeight = height, useX = sx, useY = sy;
     int pictureWidth = p.width, pictureHeight = p.height;
     // A hardware brush on a display that draws it itself keeps its video bitmap: the
-    // transform (and the transparency) travel to the display in a record.
-    bool displayDraws = p.hardware && display->hardwareDoubleBuffer && display->target.kind == OUTPUT_DISPLAY;
+    // transform (and the transparency) travel to the display in a record. The output is
+    // then the display itself, or while it double-buffers the back buffer the adapter
+    // keeps (an image target without pixels of ours), never a selection made meanwhile.
+    const lvDrawTarget &drawn = display->target;
+    bool displayDraws = p.hardware && display->hardwareDoubleBuffer &&
+                        (drawn.kind == OUTPUT_DISPLAY ||
+                         (display->doubleBufferActive && drawn.kind == OUTPUT_IMAGE && drawn.hardware && !drawn.bitmap));
+    // What a hardware source cannot have is refused before any pixels are read back.
+    bool displayFades = displayDraws && (QueryBitmapCaps(0x400) & 0x400);
+    if (p.hardware && (filters || (transparency > 0 && !displayFades))) return ERR_HWBRUSHFUNC;
     lvHardwareTransform hardware = {};
     bool useHardware = false;
     if (displayDraws && !IsIdentity(tags.matrix) && (QueryBitmapCaps(0x200) & 0x200)) {
@@ -148,10 +159,9 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
         drawX = out.x, drawY = out.y, drawWidth = pictureWidth = out.width, drawHeight = pictureHeight = out.height;
         useX = useY = 0;
     }
-    if (filters && p.hardware) return ERR_HWBRUSHFUNC;
     if (transparency > 0 && use.chunky) return ERR_NOPALETTEIMAGE;
-    if (transparency > 0 && p.hardware) {
-        if (!displayDraws || !(QueryBitmapCaps(0x400) & 0x400)) return ERR_HWBRUSHFUNC;
+    // A picture the runtime turned itself is a private plain copy: it fades here.
+    if (transparency > 0 && p.hardware && !own.made) {
         if (!useHardware) {
             hardware = {{1, 0, 0, 1}, tags.anchorX, tags.anchorY, 255, width, height};
             useHardware = true;
@@ -177,11 +187,12 @@ int DrawObjectWithTags(lvState *L, const lvDrawObjectRequest *q)
         own.set.alpha = use.alpha = alpha;
         own.set.mask = use.mask = mask;
     }
-    // The anchor moves the picture by the part's size before any transform.
+    // The anchor point lands on the position: the picture moves back by the anchor's
+    // share of the part's size before any transform (a transform turned the picture
+    // about that point). A display drawing a hardware source moves it itself.
     if (!useHardware) {
         drawX -= (int)(width * tags.anchorX);
         drawY -= (int)(height * tags.anchorY);
-        if (!IsIdentity(tags.matrix)) drawX += (int)(width * tags.anchorX), drawY += (int)(height * tags.anchorY);
     }
     lvDrawTarget *target = &display->target;
     lvBitMapHandle *targetRgb = target->kind != OUTPUT_DISPLAY ? target->bitmap : nullptr;

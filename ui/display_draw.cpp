@@ -349,8 +349,25 @@ void CompleteDisplayShapeOutput(lvShapeOutput *out, lvBlitDisplay *bd)
     }
 }
 
+// Hardware brushes belong to a display the adapter has opened: the one named, else the
+// current one. Without video bitmaps "hardware" means nothing and no display is needed.
+static int ResolveBrushDisplay(lvObjectId id, void **display, lvObjectId *resolved)
+{
+    *display = nullptr;
+    if (resolved) *resolved = {0, nullptr};
+    if (!(QueryBitmapCaps(8) & 8)) return 0;
+    lvDisplay *d = nullptr;
+    if (!id.number && !id.handle) d = GetCurrentDisplay();
+    else if (int code = FindDisplayById(id, &d)) return code;
+    if (!d || !d->handle) return ERR_HWBMCLOSEDISP;
+    *display = d;
+    if (resolved) *resolved = GetObjectIdOf(&d->header);
+    return 0;
+}
+
 void InstallDisplayDrawing(void)
 {
+    SetHardwareDisplayResolver(ResolveBrushDisplay);
     RasterState.services.BlitToDisplay = ServiceBlitToDisplay;
     RasterState.services.PresentDisplayRect = ServicePresentHardware;
     RasterState.services.AddDisplayDamage = ServiceAddDamage;

@@ -8,6 +8,7 @@
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"
+#include "images/lvbrush.h"
 #include "ui/display.h"
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
@@ -416,16 +417,26 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
     d->state = DISPSTATE_OPEN;
     d->active = active;
     SetDisplayCloseHandled(d, d->events.closeHandled);
+    // A reopened display gets its hardware brushes back.
+    if (requestBits & 2)
+        if (int err = RestoreDisplayBrushes(d)) return err;
     // 9. The whole picture.
     RedrawDisplay(L, d, 0);
     GetTimeVal(&d->lastVBlank);
     return 0;
 }
 
-int CloseDisplayCore(lvState *L, lvDisplay *d, int)
+int CloseDisplayCore(lvState *L, lvDisplay *d, int bits)
 {
     // Where the window was is remembered before it goes (a failed save loses only that).
     if (d->state != DISPSTATE_CLOSED) SaveDisplayPlacement(L, d);
+    // Hardware brushes live in the adapter's display: kept as pixels while it reopens,
+    // else freed with it.
+    if (bits & 1) {
+        if (int err = SaveDisplayBrushes(d)) return err;
+    } else {
+        FreeDisplayBrushes(L, d);
+    }
     if (lvPluginRecord *a = Adapter()) {
         if (d->handle) {
             if (int err = ((lvAdapterCloseDisplayFunction)a->CloseDisplay)(d->handle)) return err;

@@ -9,7 +9,10 @@
 // keeps the double buffers itself. Between BeginDoubleBuffer and EndDoubleBuffer its
 // blits, fills and Cls go to a back framebuffer that Flip copies to the shown one; the
 // log has "BeginDoubleBuffer N", "Flip N 1=SYNC", "Cls N COLOUR", "EndDoubleBuffer N"
-// (N the display's opening order). Two monitors {0, 0, 1920, 1080} and {1920, 0, 1280, 1024}; monitor 1 lists
+// (N the display's opening order). With LVT_ADAPTER_VIDEOCAPS=WORD it also makes video
+// bitmaps (flag 0x10, capability word WORD: 0x10 it draws them turned, 0x20 faded) and
+// draws them itself: "AllocVideoBitMap W H FLAGS", "FreeVideoBitMap", and after a blit's
+// line "BltBitMap transform SX RX RY SY offsets AX AY opacity N". Two monitors {0, 0, 1920, 1080} and {1920, 0, 1280, 1024}; monitor 1 lists
 // the modes 1024x768, 800x600, 1024x600 in that (unsorted) order, monitor 2 none.
 // Borders 4, 4, 24, 4 (left, right, top, bottom).
 //
@@ -35,6 +38,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -351,9 +355,18 @@ LVT_EXPORT(GetExtensions)(uint32_t capability, void *)->uint32_t
 LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->int
 {
     const char *offscreen = std::getenv("LVT_ADAPTER_OFFSCREEN");
-    lvPluginTag tags[] = {{1, 10}, {2, offscreen ? std::strtoll(offscreen, nullptr, 0) : 0}, {0, 0}};
-    int result = api->graphics->InstallDisplayAdapter(self, adapterFlags, tags);
-    Log("RequirePlugin InstallDisplayAdapter" + Words({(long long)adapterFlags, result}));
+    uint32_t flags = adapterFlags;
+    long long caps = 0;
+#if defined(LVT_HWDOUBLE)
+    // Video bitmaps (flag 0x10) with the capability word asked for.
+    if (const char *video = std::getenv("LVT_ADAPTER_VIDEOCAPS")) {
+        flags |= 0x10;
+        caps = std::strtoll(video, nullptr, 0);
+    }
+#endif
+    lvPluginTag tags[] = {{1, 10}, {2, offscreen ? std::strtoll(offscreen, nullptr, 0) : 0}, {3, caps}, {0, 0}};
+    int result = api->graphics->InstallDisplayAdapter(self, flags, tags);
+    Log("RequirePlugin InstallDisplayAdapter" + Words({(long long)flags, result}));
     return result;
 }
 
@@ -518,10 +531,103 @@ static void CheckSourceSlots(void *source, const lvAdapterBlit *blit, const lvPl
     api->stdRuntime->free_(argb);
 }
 
+// ---- Video bitmaps (testadapterdb with LVT_ADAPTER_VIDEOCAPS) ----------------------------------
+// ARGB words kept here; "transparent" when the runtime said the picture has transparency
+// (the alpha bytes count) or asked for it later (method 1).
+
+struct VideoBitmap {
+    int width, height;
+    bool transparent;
+    std::vector<uint32_t> pixels;
+};
+static std::mutex videoLock;
+static std::map<void *, VideoBitmap *> videoBitmaps;
+
+static VideoBitmap *FindVideo(void *handle)
+{
+    std::lock_guard<std::mutex> hold(videoLock);
+    auto it = videoBitmaps.find(handle);
+    return it == videoBitmaps.end() ? nullptr : it->second;
+}
+
+// The video bitmap whose words a lock handed out, or null.
+static VideoBitmap *VideoOfPixels(const void *pixels)
+{
+    std::lock_guard<std::mutex> hold(videoLock);
+    for (const auto &v : videoBitmaps)
+        if (v.second->pixels.data() == pixels) return v.second;
+    return nullptr;
+}
+
+// Source over target at opacity a (0..255), rounded; the result is opaque.
+static uint32_t Blend(uint32_t source, uint32_t target, int a)
+{
+    if (a >= 255) return source | 0xFF000000u;
+    if (a <= 0) return target;
+    uint32_t out = 0xFF000000u;
+    for (int shift = 0; shift < 24; shift += 8) {
+        int s = (source >> shift) & 0xFF, t = (target >> shift) & 0xFF;
+        out |= (uint32_t)((s * a + t * (255 - a) + 127) / 255) << shift;
+    }
+    return out;
+}
+
+// A number of the log, rounded to six places (a quarter turn's cosine is 0, not 6e-17).
+static std::string Fixed(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", std::round(v * 1e6) / 1e6 + 0.0);
+    return text;
+}
+
+// A video bitmap drawn by the adapter itself: with a transform the width x height picture
+// turns by the matrix (target = sx*u + ry*v, rx*u + sy*v) and its bounds go to the
+// destination moved back by the anchor (width x offset x, height x offset y, each cut
+// toward zero), so that the anchor point lands on the position; every target pixel
+// takes the source pixel under its centre. The opacity (transform flags, 255 without a
+// transform) scales the picture's own alpha when it has transparency.
+static void DrawVideo(Framebuffer *fb, const lvPluginBitMapInfo &info, const VideoBitmap &video,
+                      const lvAdapterBlit *blit)
+{
+    static const double identity[4] = {1, 0, 0, 1};
+    const double *m = blit->transform ? blit->transform : identity;
+    int opacity = blit->transform && blit->transformFlags >= 0 ? blit->transformFlags : 255;
+    double w = blit->width, h = blit->height, det = m[0] * m[3] - m[1] * m[2];
+    if (w <= 0 || h <= 0 || std::fabs(det) < 1e-12) return;
+    double lx = 1e300, ly = 1e300, hx = -1e300, hy = -1e300;
+    for (double u : {0.0, w})
+        for (double v : {0.0, h}) {
+            double tx = m[0] * u + m[2] * v, ty = m[1] * u + m[3] * v;
+            lx = std::min(lx, tx), hx = std::max(hx, tx), ly = std::min(ly, ty), hy = std::max(hy, ty);
+        }
+    int bw = (int)std::ceil(hx - lx - 1e-9), bh = (int)std::ceil(hy - ly - 1e-9);
+    int ox = blit->destX, oy = blit->destY;
+    if (blit->transform) ox -= (int)(w * blit->offsetX), oy -= (int)(h * blit->offsetY);
+    std::vector<uint32_t> &target = DrawPixels(fb);
+    for (int j = 0; j < bh; j++)
+        for (int i = 0; i < bw; i++) {
+            int x = ox + i, y = oy + j;
+            if (x < 0 || y < 0 || x >= fb->width || y >= fb->height) continue;
+            double px = i + 0.5 + lx, py = j + 0.5 + ly;
+            int u = (int)std::floor((m[3] * px - m[2] * py) / det), v = (int)std::floor((m[0] * py - m[1] * px) / det);
+            if (u < 0 || v < 0 || u >= blit->width || v >= blit->height) continue;
+            int sx = blit->sourceX + u, sy = blit->sourceY + v;
+            if (sx < 0 || sy < 0 || sx >= info.width || sy >= info.height) continue;
+            uint32_t s = ((const uint32_t *)info.pixels)[(size_t)sy * info.rowLength + sx];
+            int a = video.transparent ? (int)(s >> 24) : 255;
+            uint32_t &d = target[(size_t)y * fb->width + x];
+            d = Blend(s, d, (a * opacity + 127) / 255);
+        }
+}
+
 LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uint32_t flags, uint32_t)->void
 {
     Log("BltBitMap" + Words({blit->sourceX, blit->sourceY, blit->destX, blit->destY, blit->width, blit->height,
                              blit->scaleWidth, blit->scaleHeight, (long long)flags}));
+    if (blit->transform)
+        Log("BltBitMap transform " + Fixed(blit->transform[0]) + " " + Fixed(blit->transform[1]) + " " +
+            Fixed(blit->transform[2]) + " " + Fixed(blit->transform[3]) + " offsets " + Fixed(blit->offsetX) + " " +
+            Fixed(blit->offsetY) + " opacity " + std::to_string(blit->transformFlags));
     Framebuffer *fb = FindFramebuffer(handle);
     if (!fb) return;
     lvPluginBitMapInfo info = {};
@@ -531,8 +637,37 @@ LVT_EXPORT(BltBitMap)(void *source, void *handle, const lvAdapterBlit *blit, uin
         Log("BltBitMap lock failed");
         return;
     }
+    if (VideoBitmap *video = VideoOfPixels(info.pixels)) {
+        DrawVideo(fb, info, *video, blit);
+        api->graphics->UnLockBitMap(token);
+        return;
+    }
     // Without the alpha flag the picture is opaque, whatever its alpha bytes hold.
     uint32_t opaque = (flags & LVP_BLIT_ALPHA) ? 0 : 0xFF000000u;
+#if defined(LVT_HWDOUBLE)
+    // This variant blends a source with an alpha channel over what is there.
+    lvPluginBitMapInfo alpha = {};
+    uintptr_t alphaToken = (flags & LVP_BLIT_ALPHA) && blit->alpha
+                               ? api->graphics->LockBitMap(blit->alpha, 0, &alpha, readOnly)
+                               : 0;
+    if (alphaToken && alpha.bytesPerPixel == 1 && info.format == 10 && info.bytesPerPixel == 4) {
+        for (int y = 0; y < blit->height; y++) {
+            int sy = blit->sourceY + y, dy = blit->destY + y;
+            if (sy < 0 || sy >= info.height || sy >= alpha.height || dy < 0 || dy >= fb->height) continue;
+            for (int x = 0; x < blit->width; x++) {
+                int sx = blit->sourceX + x, dx = blit->destX + x;
+                if (sx < 0 || sx >= info.width || sx >= alpha.width || dx < 0 || dx >= fb->width) continue;
+                uint32_t &d = DrawPixels(fb)[(size_t)dy * fb->width + dx];
+                d = Blend(((const uint32_t *)info.pixels)[(size_t)sy * info.rowLength + sx], d,
+                          alpha.pixels[(size_t)sy * alpha.rowLength + sx]);
+            }
+        }
+        api->graphics->UnLockBitMap(alphaToken);
+        api->graphics->UnLockBitMap(token);
+        return;
+    }
+    if (alphaToken) api->graphics->UnLockBitMap(alphaToken);
+#endif
     if (info.format == 10 && info.bytesPerPixel == 4) {
         for (int y = 0; y < blit->height; y++) {
             int sy = blit->sourceY + y, dy = blit->destY + y;
@@ -658,13 +793,83 @@ LVT_EXPORT(Cls)(void *handle, uint32_t colour, uint32_t)->int
     std::fill(target.begin(), target.end(), colour | 0xFF000000u);
     return 0;
 }
-LVT_EXPORT(AllocVideoBitMap)()->void * { return nullptr; }
-LVT_EXPORT(FreeVideoBitMap)(void *)->void {}
-LVT_EXPORT(ReadVideoPixels)()->void * { return nullptr; }
-LVT_EXPORT(FreeVideoPixels)(void *)->void {}
-LVT_EXPORT(DoVideoBitMapMethod)()->int { return 0; }
+// Tag 1: the ARGB words (flags 2: another video bitmap to copy). The adapter neither
+// scales nor turns while it makes one (capabilities 4 and 0x10 are not offered).
+LVT_EXPORT(AllocVideoBitMap)(int width, int height, int flags, const lvPluginTag *tags)->void *
+{
+    Log("AllocVideoBitMap" + Words({width, height, flags}));
+    if (width <= 0 || height <= 0) return nullptr;
+    auto *v = new VideoBitmap{width, height, (flags & 1) != 0, std::vector<uint32_t>((size_t)width * height, 0)};
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag == 2 || t->tag == 3 || t->tag == 5) {
+            delete v;
+            return nullptr;
+        }
+        if (t->tag != 1 || !t->value) continue;
+        if (flags & 2) {
+            VideoBitmap *from = FindVideo((void *)t->value);
+            if (!from || from->width != width || from->height != height) {
+                delete v;
+                return nullptr;
+            }
+            v->pixels = from->pixels;
+        } else {
+            std::memcpy(v->pixels.data(), (const void *)t->value, v->pixels.size() * 4);
+        }
+    }
+    std::lock_guard<std::mutex> hold(videoLock);
+    videoBitmaps[v] = v;
+    return v;
+}
+
+LVT_EXPORT(FreeVideoBitMap)(void *handle)->void
+{
+    Log("FreeVideoBitMap");
+    std::lock_guard<std::mutex> hold(videoLock);
+    auto it = videoBitmaps.find(handle);
+    if (it == videoBitmaps.end()) {
+        Log("FreeVideoBitMap unknown");
+        return;
+    }
+    delete it->second;
+    videoBitmaps.erase(it);
+}
+
+// Tags: 1 out: 1 when the words carry alpha, 2 out: their pixel format.
+LVT_EXPORT(ReadVideoPixels)(void *handle, const lvPluginTag *tags)->void *
+{
+    VideoBitmap *v = FindVideo(handle);
+    Log("ReadVideoPixels" + Words({v ? v->width : -1, v ? v->height : -1}));
+    if (!v) return nullptr;
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag == 1 && t->value) *(int *)t->value = v->transparent;
+        if (t->tag == 2 && t->value) *(int *)t->value = 10;
+    }
+    auto *copy = new uint32_t[v->pixels.size()];
+    std::memcpy(copy, v->pixels.data(), v->pixels.size() * 4);
+    return copy;
+}
+LVT_EXPORT(FreeVideoPixels)(void *pixels)->void { delete[] (uint32_t *)pixels; }
+LVT_EXPORT(DoVideoBitMapMethod)(void *handle, int method, intptr_t argument)->int
+{
+    Log("DoVideoBitMapMethod" + Words({method, (long long)argument}));
+    if (VideoBitmap *v = FindVideo(handle); v && method == 1) v->transparent = true;
+    return 0;
+}
 LVT_EXPORT(AllocBitMap)()->void * { return nullptr; }
 LVT_EXPORT(FreeBitMap)(void *)->void {}
-LVT_EXPORT(LockBitMap)()->uintptr_t { return 0; }
+// Only video bitmaps are locked here (the adapter owns no other bitmaps).
+LVT_EXPORT(LockBitMap)(void *handle, int, lvPluginBitMapInfo *info, const lvPluginTag *)->uintptr_t
+{
+    VideoBitmap *v = FindVideo(handle);
+    if (!v || !info) return 0;
+    info->pixels = (uint8_t *)v->pixels.data();
+    info->rowLength = v->width;
+    info->format = 10;
+    info->bytesPerPixel = 4;
+    info->width = v->width;
+    info->height = v->height;
+    return (uintptr_t)v;
+}
 LVT_EXPORT(UnLockBitMap)(uintptr_t)->void {}
 LVT_EXPORT(GetBitMapAttr)()->int { return 0; }

@@ -584,6 +584,148 @@ TEST(DisplaysExe, HardwareDoubleBufferingGoesToTheAdapterThatOffersIt)
     }
 }
 
+// A hardware brush (the video-bitmap copy of a 4x2 brush of eight colours) drawn while
+// the adapter double-buffers. With video capabilities 0x200 and 0x400 (word 0x30) a
+// quarter turn and a transparency travel to the adapter in the blit descriptor (the
+// matrix, the anchor, the opacity 255 - 100, the source's own unturned size) and the
+// adapter draws them; with 0x200 alone a transparency gives 1498; without 0x200 the
+// runtime reads the pixels back and turns them itself, and a picture it turned fades
+// as a plain one (0x400 alone). Every variant shows the turned pictures on the same
+// pixels as the plain brush turned by the runtime beside them; a filter on a hardware
+// brush is refused in all of them.
+TEST(DisplaysExe, HardwareBrushesAreTurnedAndFadedByTheAdapterThatOffersIt)
+{
+    struct Variant {
+        const char *caps;
+        bool turns, fades;  // by the adapter
+    } variants[] = {{"0x30", true, true}, {"0x10", true, false}, {"0x20", false, true}, {"0", false, false}};
+    const uint32_t brush[2][4] = {{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00}, {0xFF00FF, 0x00FFFF, 0xFFFFFF, 0x808080}};
+    // 155 parts of the colour over 100 of the blue Cls, rounded.
+    auto faded = [](uint32_t c) {
+        uint32_t out = 0xFF000000u;
+        for (int shift = 0; shift < 24; shift += 8) {
+            uint32_t s = (c >> shift) & 0xFF, t = shift == 0 ? 0xFF : 0;
+            out |= ((s * 155 + t * 100 + 127) / 255) << shift;
+        }
+        return out;
+    };
+    ASSERT_EQ(faded(0xFF0000), 0xFF9B0064u);
+    for (const Variant &v : variants) {
+        SCOPED_TRACE(v.caps);
+        AdapterRun run = RunApplet("hwbrush", "testadapterdb", "", 20, std::string("LVT_ADAPTER_VIDEOCAPS=") + v.caps + " ");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        const std::string fade = v.fades ? " 0" : " 1498";
+        EXPECT_EQ(run.lines, (std::vector<std::string>{"plain 0", "copy 0", "begin 0", "turnfade" + fade, "turn 0",
+                                                        "softturn 0", "fade" + fade, "filter 1498", "hwplain 0",
+                                                        "flip 0", "end 0"}))
+            << run.err;
+        // The copy became a video bitmap of the adapter (with no transparency), freed again.
+        EXPECT_EQ(Calls(run, "AllocVideoBitMap"), (std::vector<std::string>{"AllocVideoBitMap 4 2 8"}));
+        EXPECT_EQ(Calls(run, "FreeVideoBitMap").size(), 1u);
+        EXPECT_EQ(Calls(run, "ReadVideoPixels").size(), v.turns ? 0u : v.fades ? 2u : 1u)
+            << "the runtime turned the pixels, never for a draw it refuses";
+        std::vector<std::string> transforms, blits;
+        for (size_t i = 0; i < run.log.size(); i++)
+            if (run.log[i].rfind("BltBitMap transform ", 0) == 0) {
+                transforms.push_back(run.log[i]);
+                blits.push_back(i ? run.log[i - 1] : "");
+            }
+        std::vector<std::string> wantTransforms, wantBlits;
+        if (v.fades && v.turns) {
+            // Turned about the anchor point of the picture whose corner is at (100, 100): the
+            // 2x4 bounds start at (101, 99); the adapter moves them back by (2, 1).
+            wantTransforms.push_back("BltBitMap transform 0 -1 1 0 offsets 0.5 0.5 opacity 155");
+            wantBlits.push_back("BltBitMap 0 0 101 99 4 2 0 0 0");
+        }
+        if (v.turns) {
+            wantTransforms.push_back("BltBitMap transform 0 -1 1 0 offsets 0.5 0.5 opacity 255");
+            wantBlits.push_back("BltBitMap 0 0 201 99 4 2 0 0 0");
+        }
+        if (v.fades) {
+            wantTransforms.push_back("BltBitMap transform 1 0 0 1 offsets 0 0 opacity 155");
+            wantBlits.push_back("BltBitMap 0 0 150 50 4 2 0 0 0");
+        }
+        EXPECT_EQ(transforms, wantTransforms);
+        EXPECT_EQ(blits, wantBlits);
+        if (v.fades && !v.turns)  // the runtime's turned copy, with an alpha channel of 155
+            EXPECT_EQ(FirstCall(run, "BltBitMap 0 0 99 98 2 4 0 0 1") >= 0, true);
+
+        std::vector<uint32_t> want(320 * 240, 0xFF0000FFu);
+        auto put = [&](int x, int y, uint32_t c) { want[(size_t)y * 320 + x] = 0xFF000000u | c; };
+        // A quarter turn (counter-clockwise on the screen) centred on (x, y): the right
+        // column of the brush comes on top.
+        auto turned = [&](int x, int y, bool fadedToo) {
+            for (int ty = 0; ty < 4; ty++)
+                for (int tx = 0; tx < 2; tx++) {
+                    uint32_t c = brush[tx][3 - ty];
+                    put(x - 1 + tx, y - 2 + ty, fadedToo ? faded(c) : c);
+                }
+        };
+        if (v.fades) turned(100, 100, true);
+        turned(200, 100, false);
+        turned(250, 100, false);
+        for (int y = 0; y < 2; y++)
+            for (int x = 0; x < 4; x++) {
+                if (v.fades) put(150 + x, 50 + y, faded(brush[y][x]));
+                put(20 + x, 20 + y, brush[y][x]);
+            }
+        Png png = ReadPng(run.pngDir + "/display1.png");
+        ASSERT_EQ(png.width, 320);
+        ASSERT_EQ(png.height, 240);
+        std::string wrong;
+        for (int y = 0; y < 240; y++)
+            for (int x = 0; x < 320; x++)
+                if (png.argb[(size_t)y * 320 + x] != want[(size_t)y * 320 + x] && wrong.size() < 400) {
+                    char text[64];
+                    std::snprintf(text, sizeof text, " (%d, %d) %08X not %08X", x, y, png.argb[(size_t)y * 320 + x],
+                                  want[(size_t)y * 320 + x]);
+                    wrong += text;
+                }
+        EXPECT_EQ(wrong, "");
+    }
+}
+
+// Hardware brushes follow their display: a reopen (a borderless switch) reads their
+// pixels back, frees the video bitmaps before the adapter closes the display and makes
+// them again once it has reopened, so a brush drawn afterwards still shows; another
+// display refuses them (1527); closing the display frees them before the adapter closes
+// it, and the brush is gone (1174).
+TEST(DisplaysExe, HardwareBrushesFollowTheirDisplayAcrossReopenAndClose)
+{
+    AdapterRun run = RunApplet("hwclose", "testadapterdb", "", 20, "LVT_ADAPTER_VIDEOCAPS=0x30 ");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.lines, (std::vector<std::string>{"red 0", "green 0", "reopen 0", "after 0", "other 0",
+                                                    "elsewhere 1527", "close 0", "gone 1174"}))
+        << run.err;
+    // The video bitmap calls around display 1's closes and its reopening.
+    std::vector<std::string> calls;
+    for (const std::string &line : run.log)
+        for (const char *word : {"AllocVideoBitMap", "FreeVideoBitMap", "ReadVideoPixels", "CloseDisplay", "OpenDisplay"})
+            if (line.rfind(word, 0) == 0) {
+                std::string what = line.substr(0, line.find(' '));
+                if (what == "OpenDisplay") what += line.find("OpenDisplay One") == 0 ? " 1" : " other";
+                else if (what == "CloseDisplay") what = line;
+                calls.push_back(what);
+            }
+    // (The adapter numbers displays by opening: the reopened display 1 is its second.)
+    EXPECT_EQ(calls, (std::vector<std::string>{"OpenDisplay 1", "AllocVideoBitMap", "AllocVideoBitMap",
+                                               "ReadVideoPixels", "FreeVideoBitMap", "ReadVideoPixels",
+                                               "FreeVideoBitMap", "CloseDisplay 1", "OpenDisplay 1",
+                                               "AllocVideoBitMap", "AllocVideoBitMap", "OpenDisplay other",
+                                               "FreeVideoBitMap", "FreeVideoBitMap", "CloseDisplay 2",
+                                               "CloseDisplay 3"}));
+    Png png = ReadPng(run.pngDir + "/display2.png");  // display 1's picture after the reopen
+    ASSERT_EQ(png.width, 320);
+    ASSERT_EQ(png.height, 240);
+    size_t wrong = 0;
+    for (int y = 0; y < 240; y++)
+        for (int x = 0; x < 320; x++) {
+            uint32_t want = x >= 10 && x < 14 && y >= 10 && y < 12 ? 0xFFFF0000u : 0xFF336699u;
+            wrong += png.argb[(size_t)y * 320 + x] != want;
+        }
+    EXPECT_EQ(wrong, 0u);
+}
+
 // The mirror test plug-in next to the double-buffering adapter: rectangles in picture or
 // window coordinates on an autoscaled display, the attribute slot's count (an unknown
 // tag not counted; -1 once detached), a mirrored display that cannot be freed, and no
