@@ -152,3 +152,30 @@ TEST(DrawFiltersApplet, AntiAliasedCircleIsGreyWithTheSameEdges)
 }
 
 }  // namespace
+
+namespace {
+
+// On the display itself a plain box and a one-pixel line would be written straight into
+// its window and buffers; with a filter both are rendered, filtered and blitted, and the
+// unfiltered ones beside them still take the straight road with their own colour.
+TEST(DrawFiltersApplet, TheDisplaysStraightRoadsTakeNoFilteredShape)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("box", "box", {2, 2, 6, 4, RED, Filter("grayscale")});
+    s.Case("plainbox", "box", {10, 2, 4, 4, RED});
+    s.Case("line", "line", {2, 10, 20, 10, RED, Filter("grayscale")});
+    s.Case("plainline", "line", {2, 12, 20, 12, RED});
+    std::vector<Probe> probes = {
+        {"box_in", 2, 2, GREY},       {"box_in2", 7, 5, GREY},       {"plainbox_in", 12, 3, RED},
+        {"line_a", 2, 10, GREY},      {"line_b", 20, 10, GREY},      {"line_off", 21, 10, 0},
+        {"plainline_a", 2, 12, RED},  {"plainline_b", 20, 12, RED},
+    };
+    ReadProbes(s, probes);
+    std::string all;
+    auto lines = RunDraw(s, &all);
+    for (const char *k : {"box", "plainbox", "line", "plainline"}) EXPECT_EQ(Code(lines[k]), "0") << k << "\n" << all;
+    CheckProbes(lines, probes);
+}
+
+}  // namespace
