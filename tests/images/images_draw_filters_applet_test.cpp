@@ -151,9 +151,6 @@ TEST(DrawFiltersApplet, AntiAliasedCircleIsGreyWithTheSameEdges)
     EXPECT_EQ(unsigned(grey[1 + 4 * 9 + 4]) & 0xFFFFFF, GREY);
 }
 
-}  // namespace
-
-namespace {
 
 // On the display itself a plain box and a one-pixel line would be written straight into
 // its window and buffers; with a filter both are rendered, filtered and blitted, and the
@@ -176,6 +173,44 @@ TEST(DrawFiltersApplet, TheDisplaysStraightRoadsTakeNoFilteredShape)
     auto lines = RunDraw(s, &all);
     for (const char *k : {"box", "plainbox", "line", "plainline"}) EXPECT_EQ(Code(lines[k]), "0") << k << "\n" << all;
     CheckProbes(lines, probes);
+}
+
+
+// On a Gray256 palette brush in remap mode a shape is a pen plane over a copy of the
+// brush's palette, and a colour filter changes that copy: red takes its nearest grey,
+// pen 85 (the least (255 - g)^2 + 2 g^2), inverted that pen shows 0xAAAAAA, and the blit
+// remaps it to the pen of that grey, 170 (the blit's colour lookup may land a step away).
+TEST(DrawFiltersApplet, PaletteBrushTakesThePenOfTheFilteredColour)
+{
+    const int PALETTE_GRAY256 = -986, REMAPMODE = 1, PENMODE = 0;
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("mode", "setpalettemode", {REMAPMODE});
+    s.Case("mk", "createbrush", {1, 20, 20, Fields({{"palette", PALETTE_GRAY256}})});
+    s.Case("sel", "selectbrush", {1});
+    s.Case("box", "box", {2, 2, 4, 4, RED, Filter("invert")});
+    s.Case("plain", "box", {10, 2, 4, 4, RED});
+    s.Case("circle", "circle", {2, 10, 3, RED, Filter("invert")});
+    s.Case("gone", "box", {14, 10, 4, 4, RED, Fields({{"transparency", 255}})});
+    s.Case("gone_pen", "readpixel", {15, 11});
+    s.Case("box_pen", "readpixel", {3, 3});
+    s.Case("plain_pen", "readpixel", {11, 3});
+    s.Case("circle_pen", "readpixel", {5, 13});
+    s.Case("end", "endselect", {});
+    s.Case("restore", "setpalettemode", {PENMODE});
+    std::string all;
+    auto lines = RunDraw(s, &all);
+    for (const char *k : {"box", "plain", "circle"}) EXPECT_EQ(Code(lines[k]), "0") << k << "\n" << all;
+    EXPECT_EQ(lines["plain_pen"], "0 85") << all;
+    // The tags' transparency reaches pen planes too: an invisible box leaves pen 0.
+    EXPECT_EQ(Code(lines["gone"]), "0");
+    EXPECT_EQ(lines["gone_pen"], "0 0");
+    for (const char *k : {"box_pen", "circle_pen"}) {
+        std::vector<long long> v = Numbers(lines[k]);
+        ASSERT_EQ(v.size(), 2u) << k << ": " << lines[k];
+        EXPECT_EQ(v[0], 0) << k;
+        EXPECT_NEAR(double(v[1]), 170.0, 1.0) << k;
+    }
 }
 
 }  // namespace
