@@ -201,7 +201,7 @@ static void ServiceFillDisplayRect(void *context, int x, int y, int width, int h
     lvBitMapHandle *b = ShownBitmap(d);
     if (!ClipToBitmap(b, &x, &y, &width, &height)) return;
     // The background buffer keeps the box too, as it keeps direct lines and pixels: it is
-    // what ReadPixel reads and what the display is shown again from.
+    // what ReadPixel reads and what shapes drawn through images are blitted into.
     lvBitMapHandle *background = d->backgroundBuffer.rgb != b ? d->backgroundBuffer.rgb : nullptr;
     if (background && (background->width < x + width || background->height < y + height)) background = nullptr;
     for (lvBitMapHandle *t : {b, background}) {
