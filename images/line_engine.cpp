@@ -194,7 +194,7 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
     // display side decides what it can take and says when the line needs an image.
     if (displayLineHook && thickness == 1 && arrowhead == ARROWHEAD_NONE && !antiAlias && !o.layersOn &&
         !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER | SHAPEF_UPDATELAYER)) && !(o.clip && o.clip->mask) &&
-        !(tags && (tags->name[0] || tags->transparency)) &&
+        !(tags && (tags->name[0] || tags->transparency || HasEnabledFilter(tags->filters))) &&
         (o.target->kind == OUTPUT_DISPLAY || (o.display->hardwareDoubleBuffer && o.display->doubleBufferActive))) {
         lvDisplayLine line{x1, y1, x2, y2, colour, transparency, o.clip, o.width, o.height};
         if (displayLineHook(o.display, &line)) return 0;
@@ -281,6 +281,7 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
         if (int code = PaintOutline(&head)) return code;
     }
     if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
+    if (int code = FilterShapeImages(tags, &img.set, width, height)) return code;
     CompositeShapeImages(state, o, img.set, colour, left, top, width, height, paletteMode, style->drawPen);
     return 0;
 }

@@ -37,6 +37,11 @@ int CaptureDrawOutput(void *state, lvDrawOutput *o, int runCheck);
 // the colour's nearest pen on palette outputs), or its pen plane.
 void CompositeShapeImages(void *state, const lvDrawOutput &o, const lvShapeImages &img, uint32_t colour, int x,
                           int y, int width, int height, int paletteMode, int drawPen);
+// Runs the style tags' filters over a rendered set and takes the tags' transparency into
+// its alpha (a mask becomes alpha) before the set is composited. Nothing happens without
+// tags or while the display keeps layers (the layer engine applies the style itself).
+// 0 or ERR_ALLOCALPHA; the set stays whole either way.
+int FilterShapeImages(const struct lvStyleTags *tags, lvShapeImages *img, int width, int height);
 
 // Flags of the shape engine.
 enum : int {

@@ -19,6 +19,7 @@
 #include "libs/lib_core2.h"
 #include "platform/lvplatform.h"
 #include "raster/lvbitmap.h"
+#include "raster/lvfilterchain.h"
 #include "raster/lvblit.h"
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
@@ -140,6 +141,17 @@ void CompositeShapeImages(void *state, const lvDrawOutput &o, const lvShapeImage
               width, height, width, height, o.width, o.height, flags, img.mask, img.alpha, img.pens,
               img.pens ? img.palette : nullptr, transparent, pen >= 0 ? PALETTEMODE_PEN : -1, pen, -1, o.clip,
               nullptr);
+}
+
+int FilterShapeImages(const lvStyleTags *tags, lvShapeImages *img, int width, int height)
+{
+    if (!tags || GetEffectServices()->DisplayKeepsLayers()) return 0;
+    if (HasEnabledFilter(tags->filters))
+        ApplyFilterChain(tags->filters, img->rgb, img->mask, img->alpha, img->pens, img->pens ? img->palette : nullptr,
+                         width, height, 0);
+    if (tags->transparency)
+        return ApplyTransparencyToAlpha(&img->alpha, &img->mask, width, height, 255 - tags->transparency);
+    return 0;
 }
 
 // ---- Point buffers ---------------------------------------------------------------------------
@@ -296,6 +308,7 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         }
         return 0;
     }
+    if (int code = FilterShapeImages(job->tags, &held.images, canvasW, canvasH)) return code;
     CompositeShapeImages(state, o, held.images, colour, job->outX, job->outY, canvasW, canvasH, job->paletteMode,
                          st.drawPen);
     return 0;

@@ -344,7 +344,8 @@ int CanFillShapeBoxDirectly(const lvShapeJob *job, const lvShapeOutput *o) {
     if (job->fillTransparency && !o->adapterRealAlpha) return 0;
     if (image && ((job->hasShadow && job->shadowTransparency) || (job->hasBorder && job->borderTransparency))) return 0;
     if (o->clip && o->clip->mask) return 0;
-    if (job->tags && (job->tags->name[0] || job->tags->transparency)) return 0;
+    // Filters work on a rendered image; a box written straight into the output has none.
+    if (job->tags && (job->tags->name[0] || job->tags->transparency || HasEnabledFilter(job->tags->filters))) return 0;
     if (job->fillTransparency && (o->hardware || o->hardwareDoubleBuffer) && !o->adapterRealAlpha) return 0;
     bool pattern = job->fillStyle == FILLGRADIENT || job->fillStyle == FILLTEXTURE;
     if (pattern && o->hardware) return 0;

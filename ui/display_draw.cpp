@@ -200,13 +200,22 @@ static void ServiceFillDisplayRect(void *context, int x, int y, int width, int h
     }
     lvBitMapHandle *b = ShownBitmap(d);
     if (!ClipToBitmap(b, &x, &y, &width, &height)) return;
-    if (style == FILLNONE) {
-        FillBitmapRect(b, x, y, width, 1, colour);
-        FillBitmapRect(b, x, y + height - 1, width, 1, colour);
-        FillBitmapRect(b, x, y, 1, height, colour);
-        FillBitmapRect(b, x + width - 1, y, 1, height, colour);
-    } else if (style != FILLGRADIENT) {  // a gradient is in the buffer already
-        FillBitmapRect(b, x, y, width, height, colour);
+    // The background buffer keeps the box too, as it keeps direct lines and pixels: it is
+    // what ReadPixel reads and what shapes drawn through images are blitted into.
+    lvBitMapHandle *background = d->backgroundBuffer.rgb != b ? d->backgroundBuffer.rgb : nullptr;
+    if (background && (background->width < x + width || background->height < y + height)) background = nullptr;
+    for (lvBitMapHandle *t : {b, background}) {
+        if (!t) continue;
+        if (style == FILLNONE) {
+            FillBitmapRect(t, x, y, width, 1, colour);
+            FillBitmapRect(t, x, y + height - 1, width, 1, colour);
+            FillBitmapRect(t, x, y, 1, height, colour);
+            FillBitmapRect(t, x + width - 1, y, 1, height, colour);
+        } else if (style != FILLGRADIENT) {
+            FillBitmapRect(t, x, y, width, height, colour);
+        } else if (t != b) {  // the gradient is in the shown buffer already
+            CopyBitmapRect(b, x, y, t, x, y, width, height);
+        }
     }
     if (d->refreshMode) return;
     PresentDisplayRect(d, x, y, width, height);

@@ -53,6 +53,10 @@ lv_add_test(images_palette_display_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images
 lv_add_test(images_draw_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_draw_applet_test.cpp
   LIBS lv_formats_fixtures LABELS images)
 add_dependencies(images_draw_applet_test lumivarra lvasm lvlink)
+# The draw tags' filters and transparency on shapes, lines and paths.
+lv_add_test(images_draw_filters_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_draw_filters_applet_test.cpp
+  LIBS lv_formats_fixtures LABELS images)
+add_dependencies(images_draw_filters_applet_test lumivarra lvasm lvlink)
 lv_add_test(images_line_geometry_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_line_geometry_test.cpp
   LIBS lv_images LABELS images)
 lv_add_test(images_brush_convert_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/images_brush_convert_test.cpp

@@ -241,6 +241,10 @@ TEST(DrawEngine, OnlyPlainThinLinesOnTheDisplayAreOfferedStraight) {
     lvStyleTags named{}, faded{};
     std::strcpy(named.name, "line");
     faded.transparency = 10;
+    // A filtered line is rendered so that the filter has an image to work on.
+    lvStyleTags grey{}, flipped{};
+    grey.filters[6].enabled = 1;  // grayscale
+    flipped.filters[FILTER_XFLIP].enabled = 1;
     struct Case {
         const char *what;
         const lvDrawStyle *style;
@@ -261,6 +265,8 @@ TEST(DrawEngine, OnlyPlainThinLinesOnTheDisplayAreOfferedStraight) {
         {"anti-aliased", &smooth, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_DISPLAY, false},
         {"style-tag name", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &named, nullptr, OUTPUT_DISPLAY, false},
         {"style-tag transparency", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &faded, nullptr, OUTPUT_DISPLAY, false},
+        {"colour filter", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &grey, nullptr, OUTPUT_DISPLAY, false},
+        {"geometric filter", &plain, 0xFF0000, 1, ARROWHEAD_NONE, &flipped, nullptr, OUTPUT_DISPLAY, false},
         {"a selected image", &plain, 0xFF0000, 1, ARROWHEAD_NONE, nullptr, nullptr, OUTPUT_IMAGE, false},
     };
     for (const Case &c : cases) {

@@ -476,6 +476,31 @@ TEST_F(ShapeRender, EveryConditionOfTheDirectFillSendsTheBoxToTheImagePath) {
              tags.name[0] = 'x';
              j->tags = &tags;
          }},
+        {"style-tag transparency",
+         [](lvShapeJob *j, lvShapeOutput *) {
+             static lvStyleTags tags{};
+             tags.transparency = 10;
+             j->tags = &tags;
+         }},
+        // Filters need the rendered image: a colour filter and a geometric one alike.
+        {"grayscale filter",
+         [](lvShapeJob *j, lvShapeOutput *) {
+             static lvStyleTags tags{};
+             tags.filters[6].enabled = 1;
+             j->tags = &tags;
+         }},
+        {"swirl filter",
+         [](lvShapeJob *j, lvShapeOutput *) {
+             static lvStyleTags tags{};
+             tags.filters[FILTER_SWIRL].enabled = 1;
+             j->tags = &tags;
+         }},
+        {"grayscale filter on the display",
+         [](lvShapeJob *j, lvShapeOutput *o) {
+             static lvStyleTags tags{};
+             tags.filters[6].enabled = 1;
+             j->tags = &tags, o->kind = OUTPUT_DISPLAY;
+         }},
         {"gradient on a hardware image", [](lvShapeJob *j, lvShapeOutput *o) { j->fillStyle = 2, o->hardware = 1; }},
         {"combination mode 2", [](lvShapeJob *, lvShapeOutput *o) { o->comboMode = 2; }},
         {"gradient on a palette display",

@@ -31,6 +31,12 @@ TEST_F(Shapes, DirectDrawAndCorners) {
     EXPECT_EQ(CanDrawDirect(nullptr, nullptr, 2, &style, 0), 0);
     EXPECT_EQ(CanDrawDirect(nullptr, nullptr, 3, &style, 0), 0);
     EXPECT_EQ(CanDrawDirect(nullptr, nullptr, 0, &style, 0x400), 0);
+    // Coverage alone cannot take a colour filter; a geometric one only moves the coverage.
+    lvStyleTags grey{}, flipped{};
+    grey.filters[6].enabled = 1;  // grayscale
+    flipped.filters[FILTER_XFLIP].enabled = flipped.filters[FILTER_PIXELATE].enabled = 1;
+    EXPECT_EQ(CanDrawDirect(nullptr, nullptr, 1, &grey, 0), 0);
+    EXPECT_EQ(CanDrawDirect(nullptr, nullptr, 1, &flipped, 0), 1);
     lvBlitDisplay display{};
     display.hardwareDoubleBuffer = 1;
     RasterState.currentDisplay = &display;
