@@ -965,6 +965,53 @@ TEST_F(FakeAdapterDisplays, ChangedPensOfAShownBGPicReachItsDisplay)
     EXPECT_EQ(EndDisplayDoubleBuffer(L, d), 0);
 }
 
+// A palette display is presented in colours made from its pens: a palette adapter gets
+// SetPalette and the display is redrawn with the new colours too. Its double buffers are
+// the runtime's pen buffers; an adapter's hardware ones are refused.
+TEST_F(FakeAdapterDisplays, APaletteDisplayShowsNewPensAndRefusesHardwareDoubleBuffers)
+{
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false,
+                     [](lvState *L) {
+                         SetFieldInt(L, "width", 8), SetFieldInt(L, "height", 4);
+                         SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "fillpen", 4);
+                     },
+                     &d),
+              0);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    record.SetPalette = (lvPluginExport)FakeSetPalette;
+    record.extensions[11] = LVP_ADAPTEREXT_PALETTE;
+    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    NoteDisplayAdapter(&record, LVP_ADAPTER_PALETTE | LVP_ADAPTER_HWDOUBLEBUFFER, tags);
+    SetCurrentDisplay(d);
+    InstallImagePaletteOperations();
+    paletteCalls = 0;
+    int blits = fake.blits;
+    lvPaletteOpRequest r = {};
+    r.type = 21;
+    r.operation = 0;
+    r.pen = 4;
+    r.colour = 0x102030;
+    EXPECT_EQ(ApplyPaletteOperation(&r), 0);
+    EXPECT_EQ(paletteCalls, 1);
+    EXPECT_EQ(fake.blits, blits + 1) << "redrawn with the new colour";
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 7, 3, 0) & 0xFFFFFF, 0x102030u);
+
+    EXPECT_EQ(BeginDisplayDoubleBuffer(L, d, 1), ERR_DBPALETTE);
+    EXPECT_FALSE(d->select.doubleBufferActive);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    EXPECT_TRUE(d->frontBuffer.chunky && d->backBuffer.chunky);
+    EXPECT_EQ(d->backBuffer.rgb, nullptr);
+    // Pen 14 (red) drawn over the whole back buffer.
+    FillBytePlaneRect(d->backBuffer.chunky, 0, 0, 8, 4, 14);
+    d->damageCount = d->damageCapacity;
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 0, 0, 0) & 0xFFFFFF, 0x102030u) << "not before Flip";
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_EQ(ReadBitmapPixel(d->frontBuffer.rgb, 0, 0, 0) & 0xFFFFFF, 0xFF0000u);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 7, 3, 0) & 0xFFFFFF, 0xFF0000u) << "the drawing stays";
+}
+
 // An adapter with hardware double buffering draws a hardware source itself: the transform
 // record of the draw reaches its BltBitMap as the descriptor's matrix, offsets and flags
 // (the opacity), with the source's alpha channel; a plain request carries no transform.
