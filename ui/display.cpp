@@ -542,7 +542,8 @@ void ShutdownDisplays(lvState *L)
 }
 
 // A BGPic's pens changed: the displays that show it take them (the adapter's SetPalette
-// where it declares it, else a whole redraw), except between BeginRefresh and EndRefresh.
+// where it declares it, else a whole redraw; a palette display, presented in colours made
+// from its pens, is redrawn either way), except between BeginRefresh and EndRefresh.
 static void DisplaysTakeBGPicPens(lvState *L, lvBGPic *record)
 {
     const lvDisplayAdapterState *adapter = GetDisplayAdapter();
