@@ -255,11 +255,14 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
     r.colour = colour & 0xFFFFFF;
     r.width = width, r.height = height;
     r.rgb = img.set.rgb, r.mask = img.set.mask, r.alpha = img.set.alpha;
+    // A pen plane takes the line's pen as the painter's value (pen xor 255), hard-edged.
+    const bool pens = img.set.pens != nullptr;
+    if (pens) r.rgb = r.mask = nullptr, r.alpha = img.set.pens;
     // A coverage-only set takes the transparency through its coverage.
-    r.transparency = transparency;
+    r.transparency = pens ? img.set.fillValue : transparency;
     r.maskMode = MASKVISIBLE;
-    r.antiAlias = antiAlias;
-    r.alphaOver = 1;
+    r.antiAlias = pens ? 0 : antiAlias;
+    r.alphaOver = pens ? 0 : 1;
     double line[4] = {double(x1 - left), double(y1 - top), double(x2 - left), double(y2 - top)};
     r.points = line;
     r.line = 1;
@@ -276,7 +279,7 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
         head.line = 0;
         head.points = poly;
         head.count = 4;
-        head.filled = antiAlias ? 0 : 1;
+        head.filled = head.antiAlias ? 0 : 1;
         head.outlineThickness = 0;
         if (int code = PaintOutline(&head)) return code;
     }

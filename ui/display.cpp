@@ -6,6 +6,7 @@
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
 #include "images/lvpalette.h"
+#include "raster/lvplanes.h"
 #include "ui/display_windows.h"
 #include "ui/display_draw.h"
 #include "ui/display_mirrors.h"
@@ -172,9 +173,69 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
     FreeObjectUserData(&d->header.userData, nullptr);
 }
 
-// The private BGPic of a display made from width, height and its fill.
-static int MakeOwnBGPic(lvDisplay *d, int number, int preloadNumberOne)
+int IsPaletteDisplay(const lvDisplay *d)
 {
+    return d && d->bgpic && d->bgpic->palette && d->bgpic->depth <= 8 && d->bgpic->scaled.penBitmap;
+}
+
+lvBitMapHandle *NewDisplayPenPlane(int width, int height, int pen)
+{
+    lvBitMapHandle *plane = AllocChunkyBitmap(width, height, 1);
+    if (plane && pen) FillBytePlaneRect(plane, 0, 0, width, height, pen);
+    return plane;
+}
+
+// A palette display's own BGPic: a pen plane filled with the fill pen and the palette the
+// option names. Its transparent pen is not taken: a display's picture is never see-through.
+static int MakeOwnPaletteBGPic(lvDisplay *d, const lvDisplayRequest *s, lvObjectId *id, lvBGPic **made)
+{
+    if (d->desktop > 0) return ERR_DISPLAYDESKTOPPAL;
+    if (d->fillStyle != 1) return ERR_PALETTEFILL;
+    lvResolvedPalette resolved = {};
+    resolved.transparentPen = -1;
+    if (int err = ResolvePaletteOption(s->palette, 0, s->fillPen, 1, &resolved)) return err;
+    d->colour = (uint32_t)s->fillPen;
+    lvBGPicFill fill = {};
+    fill.style = 1;
+    fill.colour = d->colour;
+    fill.set = 1;
+    lvBitMapHandle *pens = NewDisplayPenPlane(d->width, d->height, s->fillPen);
+    uint32_t *palette = (uint32_t *)AllocMemory(1024, 0);
+    lvCycleRange *cycle = nullptr;
+    int err = !pens ? ERR_ALLOCCHUNKY : !palette ? ERR_MEM : 0;
+    if (!err) {
+        std::memcpy(palette, resolved.pens, 1024);
+        err = DuplicateCycleTable(resolved.cycleTable, resolved.cycleCount, &cycle);
+    }
+    if (!err)
+        err = NewBGPicRecord(id, 0, d->width, d->height, d->width, nullptr, nullptr, nullptr, -1, nullptr, nullptr,
+                             pens, resolved.depth, palette, &fill, cycle, cycle ? resolved.cycleCount : 0, nullptr,
+                             made);
+    if (err) {
+        FreeBitmapHandle(pens);
+        FreeMemory(palette);
+        FreeMemory(cycle);
+    }
+    return err;
+}
+
+// The private BGPic of a display made from width, height and its fill.
+static int MakeOwnBGPic(lvDisplay *d, const lvDisplayRequest *s, int preloadNumberOne)
+{
+    if (s->paletteGiven) {
+        lvObjectId id = {0, nullptr};
+        if (preloadNumberOne) {
+            id.number = 1;
+            lvBGPic *old = nullptr;
+            if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
+        }
+        lvBGPic *made = nullptr;
+        if (int err = MakeOwnPaletteBGPic(d, s, &id, &made)) return err;
+        made->fillFollowsDisplay = 1;
+        d->bgpic = made;
+        d->ownsBGPic = 1;
+        return 0;
+    }
     lvBGPicFill fill = {};
     fill.style = d->fillStyle;
     fill.colour = d->colour;
@@ -193,7 +254,6 @@ static int MakeOwnBGPic(lvDisplay *d, int number, int preloadNumberOne)
         lvBGPic *old = nullptr;
         if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
     }
-    (void)number;
     lvBGPic *made = nullptr;
     if (int err = NewBGPicRecord(&id, 0, d->width, d->height, d->width, nullptr, bitmap, nullptr, -1, nullptr,
                                  nullptr, nullptr, 24, nullptr, &fill, nullptr, 0, nullptr, &made)) {
@@ -210,6 +270,31 @@ static int MakeOwnBGPic(lvDisplay *d, int number, int preloadNumberOne)
 int RemakeDisplayBuffers(lvDisplay *d)
 {
     lvBGPic *b = d->bgpic;
+    if (IsPaletteDisplay(d)) {
+        // Pens in both buffers; the picture buffer's RGB bitmap is only what is presented.
+        int w = b->scaledWidth, h = b->scaledHeight;
+        lvBitMapHandle *background = AllocChunkyBitmap(w, h, 1), *pens = AllocChunkyBitmap(w, h, 1);
+        lvBitMapHandle *shown = AllocRgbBitmap(w, h, 0, nullptr);
+        if (!background || !pens || !shown) {
+            FreeBitmapHandle(background);
+            FreeBitmapHandle(pens);
+            FreeBitmapHandle(shown);
+            return !shown ? ERR_BITMAP : ERR_ALLOCCHUNKY;
+        }
+        if (b->scaled.penBitmap) {
+            CombineBytePlanes(b->scaled.penBitmap, 0, 0, background, 0, 0, w, h, 0, 0);
+            CombineBytePlanes(b->scaled.penBitmap, 0, 0, pens, 0, 0, w, h, 0, 0);
+        }
+        for (lvBufferPair *pair : {&d->backgroundBuffer, &d->pictureBuffer}) {
+            FreeBitmapHandle(pair->rgb);
+            FreeBitmapHandle(pair->chunky);
+        }
+        d->backgroundBuffer = {nullptr, background};
+        d->pictureBuffer = {shown, pens};
+        ConvertDisplayPens(d, pens, 0, 0, w, h);
+        SyncDisplayBlit(d);
+        return 0;
+    }
     lvBitMapHandle *background = AllocRgbBitmap(b->scaledWidth, b->scaledHeight, 0, nullptr);
     lvBitMapHandle *picture = AllocRgbBitmap(b->scaledWidth, b->scaledHeight, 0, nullptr);
     if (!background || !picture) {
@@ -228,10 +313,12 @@ int RemakeDisplayBuffers(lvDisplay *d)
                 }
         }
     }
-    FreeBitmapHandle(d->backgroundBuffer.rgb);
-    FreeBitmapHandle(d->pictureBuffer.rgb);
-    d->backgroundBuffer.rgb = background;
-    d->pictureBuffer.rgb = picture;
+    for (lvBufferPair *pair : {&d->backgroundBuffer, &d->pictureBuffer}) {
+        FreeBitmapHandle(pair->rgb);
+        FreeBitmapHandle(pair->chunky);
+    }
+    d->backgroundBuffer = {background, nullptr};
+    d->pictureBuffer = {picture, nullptr};
     SyncDisplayBlit(d);
     return 0;
 }
@@ -246,7 +333,8 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
             if (int err = FreeDisplayById(L, lvObjectId{number, nullptr})) return err;
         }
     }
-    if (s->paletteGiven) return ERR_UNIMPLCMD;  // palette displays come with the palettes
+    // A palette is for the display's own picture; a BGPic given brings its own.
+    if (s->paletteGiven && s->bgpicGiven) return ERR_WRONGUSAGE;
     lvDisplay *d = (lvDisplay *)AllocMemory(sizeof(lvDisplay), 1);
     if (!d) return ERR_MEM;
     // 2. Defaults, then the options.
@@ -353,7 +441,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
         }
     } else if (!err) {
         int preload = GetRuntimeSwitches()->preloading && !nil && number == 1;
-        err = MakeOwnBGPic(d, number, preload);
+        err = MakeOwnBGPic(d, s, preload);
     }
     // 14. The window is the scale size.
     if (!err && (d->autoscale || d->layerScale) && d->scaleWidth > 0 && d->scaleHeight > 0) {
@@ -454,18 +542,20 @@ void ShutdownDisplays(lvState *L)
 }
 
 // A BGPic's pens changed: the displays that show it take them (the adapter's SetPalette
-// where it declares it, else a whole redraw), except between BeginRefresh and EndRefresh.
+// where it declares it, else a whole redraw; a palette display, presented in colours made
+// from its pens, is redrawn either way), except between BeginRefresh and EndRefresh.
 static void DisplaysTakeBGPicPens(lvState *L, lvBGPic *record)
 {
     const lvDisplayAdapterState *adapter = GetDisplayAdapter();
     for (lvObjectHeader *h = displayList; h; h = h->next) {
         lvDisplay *d = (lvDisplay *)h;
         if (d->bgpic != record || d->state == DISPSTATE_CLOSED || d->refreshMode) continue;
-        if (adapter && d->handle && (adapter->flags & LVP_ADAPTER_PALETTE) &&
-            (adapter->extensions & LVP_ADAPTEREXT_PALETTE) && adapter->record->SetPalette && record->palette)
+        int adapterPens = adapter && d->handle && (adapter->flags & LVP_ADAPTER_PALETTE) &&
+                          (adapter->extensions & LVP_ADAPTEREXT_PALETTE) && adapter->record->SetPalette;
+        if (adapterPens && record->palette)
             ((lvAdapterSetPaletteFunction)adapter->record->SetPalette)(d->handle, record->palette, 0);
-        else
-            RedrawDisplay(L, d, 0);
+        // A palette display is presented in colours made from its pens: they are made again.
+        if (IsPaletteDisplay(d) || !adapterPens) RedrawDisplay(L, d, 0);
     }
 }
 

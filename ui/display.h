@@ -183,6 +183,7 @@ struct lvDisplayRequest {
     int dragRegionCount, sizeRegionCount;
     lvDisplayRegion dragRegions[LV_DISPLAY_REGIONS], sizeRegions[LV_DISPLAY_REGIONS];
     int paletteGiven;
+    lvObjectId palette;             // "palette": a palette object or a standard palette
     int fillPen;
     int backfill, resourceMonitor;
     int restoreWidth, restoreHeight;
@@ -239,6 +240,14 @@ int OpenStartupDisplays(lvState *L);
 void PresentDisplayRect(lvDisplay *display, int x, int y, int width, int height);
 // Redraws everything: the BGPic into the buffers, then the whole picture.
 void RedrawDisplay(lvState *L, lvDisplay *display, int flags);
+// A display whose BGPic keeps pens: its buffers hold pens, and what it shows is their
+// colours through the BGPic's palette.
+int IsPaletteDisplay(const lvDisplay *display);
+// A pen plane of that size filled with pen; null when it cannot be made.
+lvBitMapHandle *NewDisplayPenPlane(int width, int height, int pen);
+// Shows a rectangle of the pens of source in the display's presentation bitmap (through
+// the BGPic's palette); source is the picture's or the front buffer's pen plane.
+void ConvertDisplayPens(lvDisplay *display, lvBitMapHandle *source, int x, int y, int width, int height);
 // Resize without scaling: the window takes the size, the private BGPic is remade.
 // Makes the background and picture buffers again at the BGPic's size, with its picture.
 int RemakeDisplayBuffers(lvDisplay *display);

@@ -60,6 +60,9 @@ void SyncDisplayBlit(lvDisplay *d)
     b.layers = d->select.layersOn;
     b.background = d->backgroundBuffer;
     b.shown = d->pictureBuffer;
+    // A palette display's drawing reaches only its pens; the RGB bitmap beside them is
+    // what is presented, remade from the pens.
+    if (IsPaletteDisplay(d)) b.background.rgb = b.shown.rgb = nullptr;
     // The picture buffer is the picture's size; the window scales it, so the blit never
     // keeps a second, scaled copy.
     b.scaling = 0;
@@ -97,12 +100,77 @@ static int ClipToBitmap(lvBitMapHandle *b, int *x, int *y, int *w, int *h)
     return *w > 0 && *h > 0;
 }
 
+// The pens a palette display shows: the front buffer's while double buffering.
+static lvBitMapHandle *ShownPens(const lvDisplay *d)
+{
+    return d->frontBuffer.chunky ? d->frontBuffer.chunky : d->pictureBuffer.chunky;
+}
+
+void ConvertDisplayPens(lvDisplay *d, lvBitMapHandle *source, int x, int y, int width, int height)
+{
+    lvBitMapHandle *shown = ShownBitmap(d);
+    if (!shown || !source || !IsPaletteDisplay(d)) return;
+    ClipRectToBounds(0, 0, std::min(shown->width, source->width), std::min(shown->height, source->height), &x, &y,
+                     &width, &height);
+    if (width < 1 || height < 1) return;
+    uint32_t colours[256];
+    for (int i = 0; i < 256; i++) colours[i] = 0xFF000000u | (d->bgpic->palette[i] & 0xFFFFFFu);
+    lvChunkyBlit c{};
+    c.source = source;
+    c.sourceX = x;
+    c.sourceY = y;
+    c.target = shown;
+    c.targetX = x;
+    c.targetY = y;
+    c.width = width;
+    c.height = height;
+    c.palette = colours;
+    c.transparentPen = -1;
+    c.writeAll = 1;
+    BlitChunkyToRgb(&c);
+}
+
+// An RGB rectangle reaching a palette display becomes its nearest pens.
+static void RgbToDisplayPens(lvDisplay *d, lvBitMapHandle *rgb, int sx, int sy, lvBitMapHandle *pens, int x, int y,
+                             int w, int h)
+{
+    lvScopedLock from(rgb, LOCK_READONLY);
+    uint8_t *pixels;
+    int rowBytes;
+    uintptr_t token = from ? GetPlanePixels(pens, &pixels, &rowBytes, 1) : 0;
+    if (!token) return;
+    for (int j = 0; j < h; j++)
+        for (int i = 0; i < w; i++)
+            if (sx + i < rgb->width && sy + j < rgb->height)
+                pixels[(size_t)(y + j) * rowBytes + x + i] = (uint8_t)FindNearestPen(
+                    ReadLockPixel(&from.lock, sx + i, sy + j) & 0xFFFFFF, d->bgpic->palette, d->bgpic->depth);
+    ReleasePlanePixels(token);
+}
+
+// What reaches a palette display is kept as pens; the colours are presented.
+static void BlitToPaletteDisplay(lvDisplay *d, lvBitMapHandle *rgb, int sx, int sy, int tx, int ty, int width,
+                                 int height, lvBitMapHandle *chunky)
+{
+    lvBitMapHandle *pens = ShownPens(d);
+    if (!pens) return;
+    int x = tx, y = ty, w = width, h = height;
+    if (!ClipToBitmap(pens, &x, &y, &w, &h)) return;
+    sx += x - tx;
+    sy += y - ty;
+    if (chunky && chunky != pens) CombineBytePlanes(chunky, sx, sy, pens, x, y, w, h, 0, 0);
+    else if (!chunky && rgb) RgbToDisplayPens(d, rgb, sx, sy, pens, x, y, w, h);
+    ConvertDisplayPens(d, pens, x, y, w, h);
+    if (d->refreshMode) return;
+    PresentDisplayRect(d, x, y, w, h);
+}
+
 // Copies a rectangle of the source into what the display shows, then presents it.
 static void ServiceBlitToDisplay(void *, lvBitMapHandle *rgb, int sx, int sy, lvBlitDisplay *bd, int tx, int ty,
                                  int width, int height, lvBitMapHandle *chunky, const uint32_t *palette, int)
 {
     lvDisplay *d = OwnerOf(bd);
     if (!d) return;
+    if (IsPaletteDisplay(d)) return BlitToPaletteDisplay(d, rgb, sx, sy, tx, ty, width, height, chunky);
     lvBitMapHandle *shown = ShownBitmap(d);
     if (!shown) return;
     // Clip the target, moving the source with it.
@@ -461,6 +529,10 @@ static void SelectBackBuffer(lvDisplay *d)
     t.kind = OUTPUT_IMAGE;
     t.bitmap = d->backBuffer.rgb;
     t.depth = d->bgpic ? d->bgpic->depth : 32;
+    if (d->backBuffer.chunky) {
+        t.paletteBitmap = d->backBuffer.chunky;
+        t.palette = d->bgpic->palette;
+    }
     t.hardware = d->adapterDoubleBuffer;
     SetCurrentOutput(d->select.backBufferRecord);
 }
@@ -482,6 +554,18 @@ int BeginDisplayDoubleBuffer(lvState *, lvDisplay *d, int hardware)
         lvPluginRecord *a = Adapter();
         if (int err = ((lvAdapterDoubleBufferFunction)a->BeginDoubleBuffer)(d->handle, 0)) return err;
         d->adapterDoubleBuffer = 1;
+    } else if (IsPaletteDisplay(d)) {
+        // Pens front and back; the RGB bitmap beside the front pens is what is presented.
+        FreeDoubleBuffers(d);
+        d->frontBuffer.chunky = AllocChunkyBitmap(pw, ph, 1);
+        d->backBuffer.chunky = AllocChunkyBitmap(pw, ph, 1);
+        d->frontBuffer.rgb = AllocRgbBitmap(pw, ph, 0, nullptr);
+        if (!d->frontBuffer.chunky || !d->backBuffer.chunky || !d->frontBuffer.rgb) {
+            int err = d->frontBuffer.rgb ? ERR_ALLOCCHUNKY : ERR_BITMAP;
+            FreeDoubleBuffers(d);
+            return err;
+        }
+        ConvertDisplayPens(d, d->frontBuffer.chunky, 0, 0, pw, ph);
     } else {
         FreeDoubleBuffers(d);
         d->frontBuffer.rgb = AllocRgbBitmap(pw, ph, 0, nullptr);
@@ -503,8 +587,9 @@ int BeginDisplayDoubleBuffer(lvState *, lvDisplay *d, int hardware)
     InitBGPicRecord(d->select.backBufferRecord, GetObjectIdOf(&d->bgpic->header), 1, 0, d->bgpic, pw, ph,
                     d->bgpic->depth);
     lvBGPic *r = d->select.backBufferRecord;
-    r->base = r->scaled = r->shown = {d->backBuffer.rgb, nullptr, nullptr, nullptr};
-    r->palette = nullptr;
+    r->base = r->scaled = r->shown = {d->backBuffer.rgb, nullptr, nullptr, d->backBuffer.chunky};
+    // Borrowed: the record is freed with FreeMemory alone.
+    r->palette = d->backBuffer.chunky ? d->bgpic->palette : nullptr;
     if (!d->damage) {
         d->damage = AllocMemory(sizeof(lvDamageRect) * LV_DAMAGE_CAPACITY, 0);
         if (!d->damage) {
@@ -530,6 +615,10 @@ int EndDisplayDoubleBuffer(lvState *L, lvDisplay *d)
         if (a && d->handle)
             if (int err = ((lvAdapterDoubleBufferFunction)a->EndDoubleBuffer)(d->handle, 0)) return err;
         d->adapterDoubleBuffer = 0;
+    } else if (d->backBuffer.chunky) {
+        lvBitMapHandle *back = d->backBuffer.chunky;
+        CombineBytePlanes(back, 0, 0, d->backgroundBuffer.chunky, 0, 0, back->width, back->height, 0, 0);
+        CombineBytePlanes(back, 0, 0, d->pictureBuffer.chunky, 0, 0, back->width, back->height, 0, 0);
     } else if (d->backBuffer.rgb) {
         // What was drawn stays the display's picture.
         int w = d->backBuffer.rgb->width, h = d->backBuffer.rgb->height;
@@ -537,6 +626,10 @@ int EndDisplayDoubleBuffer(lvState *L, lvDisplay *d)
         if (d->pictureBuffer.rgb) CopyBitmapRect(d->backBuffer.rgb, 0, 0, d->pictureBuffer.rgb, 0, 0, w, h);
     }
     FreeDoubleBuffers(d);
+    // The picture buffer's colours are presented again from here on.
+    if (IsPaletteDisplay(d) && d->pictureBuffer.chunky)
+        ConvertDisplayPens(d, d->pictureBuffer.chunky, 0, 0, d->pictureBuffer.chunky->width,
+                           d->pictureBuffer.chunky->height);
     d->select.doubleBufferActive = 0;
     d->select.doubleBufferArg = 0;
     ResetDrawTarget(&d->select.blit.target);
@@ -560,6 +653,13 @@ static void PresentBackBuffer(lvDisplay *d, int all, const lvDamageRect *rects, 
     }
 }
 
+static void FlipRect(lvDisplay *d, int pens, lvBitMapHandle *back, lvBitMapHandle *front, int x, int y, int w, int h)
+{
+    if (!pens) return CopyBitmapRect(back, x, y, front, x, y, w, h);
+    CombineBytePlanes(back, x, y, front, x, y, w, h, 0, 0);
+    ConvertDisplayPens(d, front, x, y, w, h);
+}
+
 int FlipDisplay(lvState *L, lvDisplay *d, int sync)
 {
     if (!d->select.doubleBufferActive && !d->select.doubleBufferSuspended) return ERR_NODOUBLEBUFFER;
@@ -569,7 +669,10 @@ int FlipDisplay(lvState *L, lvDisplay *d, int sync)
         lvPluginTag tags[] = {{1, sync ? 1 : 0}, {0, 0}};
         return ((lvAdapterFlipFunction)a->Flip)(d->handle, tags);
     }
-    lvBitMapHandle *back = d->backBuffer.rgb, *front = d->frontBuffer.rgb;
+    // A palette display flips pens; their colours are presented.
+    int pens = d->backBuffer.chunky != nullptr;
+    lvBitMapHandle *back = pens ? d->backBuffer.chunky : d->backBuffer.rgb;
+    lvBitMapHandle *front = pens ? d->frontBuffer.chunky : d->frontBuffer.rgb;
     if (!back || !front) return ERR_NODOUBLEBUFFER;
     int pw = back->width, ph = back->height;
     int autoscaled = d->autoscale && d->scaleWidth > 0 && d->scaleHeight > 0;
@@ -577,7 +680,7 @@ int FlipDisplay(lvState *L, lvDisplay *d, int sync)
     lvDamageRect *rects = DamageOf(d);
     int count = all ? 0 : d->damageCount;
     if (all) {
-        CopyBitmapRect(back, 0, 0, front, 0, 0, pw, ph);
+        FlipRect(d, pens, back, front, 0, 0, pw, ph);
     } else {
         MergeDamageRects(rects, count);
         for (int i = 0; i < count; i++) {
@@ -590,7 +693,7 @@ int FlipDisplay(lvState *L, lvDisplay *d, int sync)
                 continue;
             }
             r = {x, y, x + w - 1, y + h - 1};
-            CopyBitmapRect(back, x, y, front, x, y, w, h);
+            FlipRect(d, pens, back, front, x, y, w, h);
         }
     }
     // A "vsync" window waits in its presentation; the others wait by the frame-rate limit.

@@ -172,6 +172,10 @@ void RedrawDisplay(lvState *, lvDisplay *d, int flags)
 {
     if (!d->bgpic) return;
     if (d->refreshMode && !(flags & 0x80)) return;
+    // The pens stay; their colours may have changed.
+    if (IsPaletteDisplay(d))
+        ConvertDisplayPens(d, d->frontBuffer.chunky ? d->frontBuffer.chunky : d->pictureBuffer.chunky, 0, 0,
+                           d->bgpic->scaledWidth, d->bgpic->scaledHeight);
     PresentDisplayRect(d, 0, 0, d->bgpic->scaledWidth, d->bgpic->scaledHeight);
 }
 
@@ -180,14 +184,18 @@ static int RemakeOwnBGPic(lvDisplay *d, int width, int height)
 {
     if (!d->ownsBGPic || !d->bgpic || (d->bgpic->scaledWidth == width && d->bgpic->scaledHeight == height))
         return 0;
-    lvBitMapHandle *bitmap = nullptr;
-    if (int err = BuildBGPicBitmaps(nullptr, &d->bgpic->fill, -1, width, height, width, &bitmap, nullptr, nullptr,
-                                    nullptr))
+    lvBitMapHandle *bitmap = nullptr, *pens = nullptr;
+    if (IsPaletteDisplay(d)) {
+        if (!(pens = NewDisplayPenPlane(width, height, (int)d->bgpic->fill.colour))) return ERR_ALLOCCHUNKY;
+    } else if (int err = BuildBGPicBitmaps(nullptr, &d->bgpic->fill, -1, width, height, width, &bitmap, nullptr,
+                                           nullptr, nullptr)) {
         return err;
+    }
     lvBGPic *b = d->bgpic;
     FreeBGPicDerivedBitmaps(b);
     FreeBitmapHandle(b->base.bitmap);
-    b->base = b->scaled = b->shown = {bitmap, nullptr, nullptr, nullptr};
+    FreeBitmapHandle(b->base.penBitmap);
+    b->base = b->scaled = b->shown = {bitmap, nullptr, nullptr, pens};
     b->baseWidth = b->scaledWidth = b->shownWidth = width;
     b->baseHeight = b->scaledHeight = b->shownHeight = height;
     return 0;

@@ -243,10 +243,7 @@ int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
     }
     GetFieldInt(L, t, "fillpen", &s->fillPen);
     int present = 0;
-    PushString(L, "palette");
-    GetTableValue(L, t);
-    present = GetValueType(L, -1) != LV_TNIL;
-    SetStackTop(L, -2);
+    GetFieldObjectId(L, t, "palette", &s->palette, &present);
     s->paletteGiven = present;
     GetFieldBool(L, t, "__backfill", &s->backfill);
     GetFieldBool(L, t, "__resourcemonitor", &s->resourceMonitor);

@@ -772,3 +772,66 @@ TEST(DisplaysExe, OpenDisplayTakesTheModeOptions)
 }
 
 }  // namespace
+
+// Palette displays keep pens and are presented in their palette's colours. In pen mode
+// every shape, line, plot and text holds the draw pen exactly (an anti-aliased circle
+// loses its anti-aliasing); in remap mode colours take their nearest pens and anti-aliased
+// edges blend into in-between pens. SetPen recolours what shows; a double-buffered palette
+// display clears its back buffer to the pen nearest the colour and flips pens.
+TEST(DisplaysExe, PaletteDisplaysShowTheirPensThroughThePalette)
+{
+    AdapterRun run = RunApplet("palette");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // Default palette: pen 2 white, 9 blue, 14 red.
+    EXPECT_TRUE(Contains(run.lines, "pen 255 255 255 255 16777215")) << run.err;
+    EXPECT_TRUE(Contains(run.lines, "remap 16711680 0 16777215"));
+    EXPECT_TRUE(Contains(run.lines, "attrs 8 16711680"));
+    EXPECT_TRUE(Contains(run.lines, "setpen 1193046"));
+    EXPECT_TRUE(Contains(run.lines, "after 255 65280"));
+
+    Png png = ReadPng(run.pngDir + "/display2.png");
+    ASSERT_EQ(png.width, 64);
+    ASSERT_EQ(png.height, 32);
+    auto at = [&](int x, int y) { return png.argb[(size_t)y * 64 + x] & 0xFFFFFF; };
+    const uint32_t blue = 0x0000FF, background = 0x123456;
+    // Pen mode, the left half: nothing but the draw pen over the recoloured fill pen.
+    size_t drawn = 0;
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++) {
+            EXPECT_TRUE(at(x, y) == blue || at(x, y) == background) << x << "," << y;
+            drawn += at(x, y) == blue;
+        }
+    EXPECT_EQ(at(0, 0), blue);
+    EXPECT_EQ(at(9, 9), blue);
+    EXPECT_EQ(at(10, 10), background);
+    EXPECT_EQ(at(16, 12), blue);  // the circle's top, hard-edged
+    EXPECT_EQ(at(8, 20), blue);
+    EXPECT_EQ(at(20, 31), blue);  // the line's end
+    EXPECT_EQ(at(21, 31), background);
+    EXPECT_EQ(at(25, 0), blue);   // the plot
+    int text = 0;
+    for (int y = 2; y < 12; y++)
+        for (int x = 22; x < 32; x++) text += at(x, y) == blue;
+    EXPECT_GT(text, 10) << "the text in the draw pen";
+    EXPECT_GT(drawn, 100u + 13u * 13u);
+    // Remap mode: the box in red (nearest to 0xFE0101), the black circle with grey edges.
+    EXPECT_EQ(at(32, 0), 0xFF0000u);
+    EXPECT_EQ(at(41, 9), 0xFF0000u);
+    EXPECT_EQ(at(48, 20), 0u);
+    int edges = 0;
+    for (int y = 12; y <= 28; y++)
+        for (int x = 40; x <= 56; x++) {
+            uint32_t c = at(x, y);
+            bool grey = (c >> 16) == ((c >> 8) & 0xFF) && (c & 0xFF) == ((c >> 8) & 0xFF);
+            edges += grey && c != 0 && c != 0xFFFFFF;
+        }
+    EXPECT_GT(edges, 8) << "anti-aliased edges took in-between pens";
+
+    // The double-buffered display: green everywhere but the flipped blue box.
+    Png db = ReadPng(run.pngDir + "/display3.png");
+    ASSERT_EQ(db.width, 16);
+    ASSERT_EQ(db.height, 8);
+    for (int y = 0; y < 8; y++)
+        for (int x = 0; x < 16; x++)
+            EXPECT_EQ(db.argb[(size_t)y * 16 + x] & 0xFFFFFF, x < 4 && y < 4 ? blue : 0x00FF00u) << x << "," << y;
+}

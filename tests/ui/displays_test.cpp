@@ -13,6 +13,7 @@
 #include "ui/input.h"
 #include "ui/display_draw.h"
 #include "raster/lvblit.h"
+#include "raster/lvplanes.h"
 #include "images/lvbrush.h"
 #include "images/lvpalette.h"
 #include "platform/lvplatform.h"
@@ -161,6 +162,82 @@ TEST_F(DisplayEngine, OptionsShapeTheNewDisplay)
         }
         ASSERT_EQ(FreeDisplayById(L, lvObjectId{1, nullptr}), 0);
     }
+}
+
+// A "palette" option makes the display's own picture a pen plane of that palette filled
+// with the fill pen: its buffers keep pens, and the picture buffer's RGB bitmap shows the
+// pens' colours. What cannot be a palette picture is refused and nothing is left behind.
+int PenAt(lvBitMapHandle *plane, int x, int y)
+{
+    uint8_t *pixels;
+    int rowBytes;
+    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 0);
+    if (!token) return -1;
+    int pen = pixels[(size_t)y * rowBytes + x];
+    ReleasePlanePixels(token);
+    return pen;
+}
+
+TEST_F(DisplayEngine, PaletteDisplaysKeepPensAndRefuseWhatCannotBePens)
+{
+    using Fill = void (*)(lvState *);
+    const struct {
+        const char *what;
+        Fill fill;
+        int err;
+    } refused[] = {
+        {"gradient fill", [](lvState *L) { SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "fillstyle", 2); },
+         ERR_PALETTEFILL},
+        {"desktop", [](lvState *L) { SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "desktop", 1); },
+         ERR_DISPLAYDESKTOPPAL},
+        {"fill pen past depth 2", [](lvState *L) { SetFieldInt(L, "palette", PALETTE_GRAY4), SetFieldInt(L, "fillpen", 4); },
+         ERR_PENRANGE},
+        {"fill pen past 255", [](lvState *L) { SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "fillpen", 256); },
+         ERR_PENRANGE},
+        {"no such palette", [](lvState *L) { SetFieldInt(L, "palette", 7); }, ERR_FINDPALETTE},
+        {"no such standard palette", [](lvState *L) { SetFieldInt(L, "palette", -5); }, ERR_UNKNOWNPALETTE},
+        {"with a BGPic", [](lvState *L) { SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "bgpic", 1); },
+         ERR_WRONGUSAGE},
+    };
+    for (const auto &c : refused) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Create(1, false, c.fill), c.err);
+        EXPECT_EQ(Count(), 0);
+        EXPECT_EQ(FirstBGPic(), nullptr);
+    }
+
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false,
+                     [](lvState *L) {
+                         SetFieldInt(L, "width", 6), SetFieldInt(L, "height", 4);
+                         SetFieldInt(L, "palette", PALETTE_GRAY4), SetFieldInt(L, "fillpen", 2);
+                     },
+                     &d),
+              0);
+    lvBGPic *b = d->bgpic;
+    ASSERT_TRUE(b && b->palette && b->scaled.penBitmap);
+    EXPECT_EQ(b->depth, 2);
+    EXPECT_EQ(b->scaled.bitmap, nullptr);
+    EXPECT_EQ(b->transparentColour, -1) << "a display's picture is never see-through";
+    ASSERT_TRUE(d->backgroundBuffer.chunky && d->pictureBuffer.chunky && d->pictureBuffer.rgb);
+    EXPECT_EQ(d->backgroundBuffer.rgb, nullptr);
+    EXPECT_EQ(PenAt(d->pictureBuffer.chunky, 5, 3), 2);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 5, 3, 0) & 0xFFFFFF, b->palette[2] & 0xFFFFFF);
+    EXPECT_NE(b->palette[2] & 0xFFFFFF, 0u);
+    // The blit sees only the pens.
+    SyncDisplayBlit(d);
+    EXPECT_EQ(d->select.blit.shown.rgb, nullptr);
+    EXPECT_EQ(d->select.blit.shown.chunky, d->pictureBuffer.chunky);
+    EXPECT_EQ(d->blitPicture.palette, b->palette);
+
+    // A new size remakes the pen plane in the fill pen.
+    ASSERT_EQ(ResizeDisplay(L, d, LV_KEEPPOSITION, LV_KEEPPOSITION, 9, 5, 1), 0);
+    ASSERT_TRUE(d->bgpic->scaled.penBitmap);
+    EXPECT_EQ(d->bgpic->scaled.penBitmap->width, 9);
+    EXPECT_EQ(PenAt(d->bgpic->scaled.penBitmap, 8, 4), 2);
+    ASSERT_TRUE(d->pictureBuffer.chunky);
+    EXPECT_EQ(d->pictureBuffer.chunky->width, 9);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 8, 4, 0) & 0xFFFFFF, b->palette[2] & 0xFFFFFF);
 }
 
 TEST_F(DisplayEngine, EventsQueuedForAFreedDisplayAreDroppedSilently)
@@ -910,6 +987,53 @@ TEST_F(FakeAdapterDisplays, ChangedPensOfAShownBGPicReachItsDisplay)
     EXPECT_EQ(ApplyPaletteOperation(&r), 0);
     EXPECT_EQ(d->bgpic->palette[4], 0x0A0B0Cu);
     EXPECT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+}
+
+// A palette display is presented in colours made from its pens: a palette adapter gets
+// SetPalette and the display is redrawn with the new colours too. Its double buffers are
+// the runtime's pen buffers; an adapter's hardware ones are refused.
+TEST_F(FakeAdapterDisplays, APaletteDisplayShowsNewPensAndRefusesHardwareDoubleBuffers)
+{
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(Create(1, false,
+                     [](lvState *L) {
+                         SetFieldInt(L, "width", 8), SetFieldInt(L, "height", 4);
+                         SetFieldInt(L, "palette", PALETTE_DEFAULT), SetFieldInt(L, "fillpen", 4);
+                     },
+                     &d),
+              0);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    record.SetPalette = (lvPluginExport)FakeSetPalette;
+    record.extensions[11] = LVP_ADAPTEREXT_PALETTE;
+    lvPluginTag tags[] = {{1, 10}, {0, 0}};
+    NoteDisplayAdapter(&record, LVP_ADAPTER_PALETTE | LVP_ADAPTER_HWDOUBLEBUFFER, tags);
+    SetCurrentDisplay(d);
+    InstallImagePaletteOperations();
+    paletteCalls = 0;
+    int blits = fake.blits;
+    lvPaletteOpRequest r = {};
+    r.type = 21;
+    r.operation = 0;
+    r.pen = 4;
+    r.colour = 0x102030;
+    EXPECT_EQ(ApplyPaletteOperation(&r), 0);
+    EXPECT_EQ(paletteCalls, 1);
+    EXPECT_EQ(fake.blits, blits + 1) << "redrawn with the new colour";
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 7, 3, 0) & 0xFFFFFF, 0x102030u);
+
+    EXPECT_EQ(BeginDisplayDoubleBuffer(L, d, 1), ERR_DBPALETTE);
+    EXPECT_FALSE(d->select.doubleBufferActive);
+    ASSERT_EQ(BeginDisplayDoubleBuffer(L, d, 0), 0);
+    EXPECT_TRUE(d->frontBuffer.chunky && d->backBuffer.chunky);
+    EXPECT_EQ(d->backBuffer.rgb, nullptr);
+    // Pen 14 (red) drawn over the whole back buffer.
+    FillBytePlaneRect(d->backBuffer.chunky, 0, 0, 8, 4, 14);
+    d->damageCount = d->damageCapacity;
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 0, 0, 0) & 0xFFFFFF, 0x102030u) << "not before Flip";
+    ASSERT_EQ(FlipDisplay(L, d, 0), 0);
+    EXPECT_EQ(ReadBitmapPixel(d->frontBuffer.rgb, 0, 0, 0) & 0xFFFFFF, 0xFF0000u);
+    ASSERT_EQ(EndDisplayDoubleBuffer(L, d), 0);
+    EXPECT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, 7, 3, 0) & 0xFFFFFF, 0xFF0000u) << "the drawing stays";
 }
 
 // An adapter with hardware double buffering draws a hardware source itself: the transform
