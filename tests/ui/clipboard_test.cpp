@@ -1,6 +1,7 @@
 // Clipboard pictures in C++: brushes through a clipboard adapter, and the X server's
 // CLIPBOARD under an Xvfb of the test's own, checked against xclip, another program:
 // pictures both ways pixel for pixel, and one change notice per change of owner.
+#include "tests/ui/xvfb_server.h"
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
 #include "platform/lvplatform.h"
@@ -182,41 +183,6 @@ TEST(ClipboardImages, AlphaDecidesBetweenMaskAlphaChannelAndNeither)
 
 namespace {
 
-pid_t StartXvfb(std::string *display)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "320x240x24", "-nolisten", "tcp",
-               (char *)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    auto end = Clock::now() + std::chrono::seconds(15);
-    while (number.find('\n') == std::string::npos && Clock::now() < end) {
-        struct pollfd p = {fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char c[16];
-        ssize_t got = read(fds[0], c, sizeof c);
-        if (got <= 0) break;
-        number.append(c, (size_t)got);
-    }
-    close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    *display = ":" + number.substr(0, number.find('\n'));
-    return pid;
-}
 
 std::atomic<int> changes{0};
 void CountChange(void) { changes++; }
@@ -244,7 +210,7 @@ protected:
     static void SetUpTestSuite()
     {
         std::string display;
-        xvfb = StartXvfb(&display);
+        xvfb = StartXvfb(&display, "320x240x24");
         if (xvfb > 0) setenv("DISPLAY", display.c_str(), 1);
         char dir[] = "/tmp/lv_clipboard_XXXXXX";
         directory = mkdtemp(dir) ? dir : "/tmp";

@@ -1,6 +1,7 @@
 // Applets run by the built runtime on a desktop of the test's own (Xvfb), acted on by other
 // programs: a picture put by xclip is read by the script and put back for xclip to read
 // pixel for pixel; a system requester is answered with Return through xdotool.
+#include "tests/ui/xvfb_server.h"
 #include "ui/lib_clipboard.h"
 #include "platform/lvplatform.h"
 
@@ -25,41 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t StartXvfb(std::string *display)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-               (char *)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    auto end = Clock::now() + std::chrono::seconds(15);
-    while (number.find('\n') == std::string::npos && Clock::now() < end) {
-        struct pollfd p = {fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char c[16];
-        ssize_t got = read(fds[0], c, sizeof c);
-        if (got <= 0) break;
-        number.append(c, (size_t)got);
-    }
-    close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    *display = ":" + number.substr(0, number.find('\n'));
-    return pid;
-}
 
 std::vector<std::string> ReadLines(const std::string &path)
 {
@@ -98,7 +64,7 @@ protected:
     static std::string display, base;
     static void SetUpTestSuite()
     {
-        xvfb = StartXvfb(&display);
+        xvfb = StartXvfb(&display, "640x480x24");
         char dir[] = "/tmp/lv_desktop_exe_XXXXXX";
         base = mkdtemp(dir) ? dir : "/tmp";
     }

@@ -3,6 +3,7 @@
 // and answers the dialog from the module's test hook, acting through GTK as a user would:
 // typing character by character, choosing rows, files, fonts and colours. Skipped when
 // Xvfb cannot start.
+#include "tests/ui/xvfb_server.h"
 #include "base/lverrors.h"
 #include "ui/gtk_module.h"
 #include "ui/requesters.h"
@@ -67,41 +68,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t StartXvfb(std::string *display)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        int devnull = open("/dev/null", O_RDWR);
-        dup2(devnull, 0);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-               (char *)nullptr);
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    auto end = Clock::now() + std::chrono::seconds(15);
-    while (number.find('\n') == std::string::npos && Clock::now() < end) {
-        struct pollfd p = {fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char c[16];
-        ssize_t got = read(fds[0], c, sizeof c);
-        if (got <= 0) break;
-        number.append(c, (size_t)got);
-    }
-    close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        return -1;
-    }
-    *display = ":" + number.substr(0, number.find('\n'));
-    return pid;
-}
 
 // What the hook does to the dialog of the current test (on the GTK thread).
 std::function<void(GtkWidget *, const lvGtkRequest *)> answer;
@@ -181,7 +147,7 @@ protected:
     static void SetUpTestSuite()
     {
         std::string display;
-        xvfb = StartXvfb(&display);
+        xvfb = StartXvfb(&display, "1024x768x24");
         if (xvfb < 0) return;
         setenv("DISPLAY", display.c_str(), 1);
         setenv("LV_GTK_MODULE", LV_BIN_DIR "/lv_gtkdialogs.so", 1);
