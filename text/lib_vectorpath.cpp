@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <new>
 #include <vector>
 
 #include "base/lverrors.h"
@@ -382,7 +383,7 @@ int CmdSetDash(lvState *L)
     std::vector<double> lengths;
     try {
         for (int i = 2; i <= top; i++) lengths.push_back(Num(L, i));
-    } catch (...) {
+    } catch (const std::bad_alloc &) {  // a bad argument's script error goes on as it is
         return ERR_MEM;
     }
     return SetPathDash(CurrentPathStyle(), offset, lengths.data(), (int)lengths.size());

@@ -100,6 +100,20 @@ TEST(VectorPathApplet, BuildQueryCopyAndIterate)
     EXPECT_EQ(Code(lines["append"]), "1055");
 }
 
+// A dash length that is no number stops the run with the argument's own error, not with
+// a lack of memory.
+TEST(VectorPathApplet, ADashLengthThatIsNoNumberIsAnArgumentError)
+{
+    lvAppletScript s;
+    s.Case("dash", "setdash", {5, 2, "\"wide\""});
+    lvScratchDir dir;
+    std::string all;
+    int exitCode = 0;
+    RunAppletScript(dir, s, "", &exitCode, &all);
+    EXPECT_NE(exitCode, 0);
+    EXPECT_NE(all.find("Number expected in argument 3!"), std::string::npos) << all;
+}
+
 TEST(VectorPathApplet, ItemsTablesDescribeEachCommand)
 {
     lvAppletScript s;
