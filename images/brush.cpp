@@ -330,20 +330,6 @@ static void PushPens(lvState *L, const uint32_t *pens, int depth)
     }
 }
 
-static void PushCycles(lvState *L, const lvCycleRange *table, int count)
-{
-    PushNewTable(L);
-    for (int i = 0; i < count; i++) {
-        PushNumber(L, i);
-        PushNewTable(L);
-        SetFieldInt(L, "active", table[i].flags & 1);
-        SetFieldInt(L, "reverse", (table[i].flags >> 1) & 1);
-        SetFieldInt(L, "rate", table[i].rate);
-        SetFieldInt(L, "low", table[i].low);
-        SetFieldInt(L, "high", table[i].high);
-        SetTableValueRaw(L, -3);
-    }
-}
 
 int GetBrushAttribute(lvState *L, int attribute, lvObjectId id)
 {
@@ -368,7 +354,7 @@ int GetBrushAttribute(lvState *L, int attribute, lvObjectId id)
     case 103: PushNumber(L, r->depth); return 1;
     case 104: PushPens(L, r->palette, r->penBitmap ? r->depth : 0); return 1;
     case 105: PushNumber(L, r->penBitmap ? r->transparentColour : -1); return 1;
-    case 106: PushCycles(L, r->cycleTable, r->cycleCount); return 1;
+    case 106: PushCycleTable(L, r->cycleTable, r->cycleCount); return 1;
     default: return ERR_UNKNOWNATTR;
     }
 }

@@ -29,18 +29,11 @@ struct lvBrushLock {
     lvBrush *brush;          // whose lock count this lock raised
 };
 
-intptr_t TagValue(const lvPluginTag *tags, uint32_t tag, intptr_t fallback)
-{
-    for (const lvPluginTag *t = tags; t && t->tag; t++)
-        if (t->tag == tag) return t->value;
-    return fallback;
-}
-
 bool TagGiven(const lvPluginTag *tags, uint32_t tag)
 {
-    for (const lvPluginTag *t = tags; t && t->tag; t++)
-        if (t->tag == tag) return true;
-    return false;
+    bool found = false;
+    PluginTagValue(tags, tag, 0, &found);
+    return found;
 }
 
 bool BrushStillListed(const lvBrush *brush)
@@ -64,8 +57,8 @@ lvBrush *GetBrushImageSet(const lvPluginObjectId *id)
 void *LockBrushPixels(const lvPluginObjectId *id, const lvPluginTag *tags, lvBrushPixelAccess *access)
 {
     if (!access) return nullptr;
-    int readOnly = TagValue(tags, LVP_BRUSHLOCK_READONLY, 0) != 0;
-    int palettes = TagValue(tags, LVP_BRUSHLOCK_PALETTE, 0) != 0;
+    int readOnly = PluginTagValue(tags, LVP_BRUSHLOCK_READONLY, 0) != 0;
+    int palettes = PluginTagValue(tags, LVP_BRUSHLOCK_PALETTE, 0) != 0;
     lvBrush *b = GetBrushImageSet(id);
     if (!b) return nullptr;
     if (b->penBitmap && !palettes) return nullptr;
@@ -133,7 +126,7 @@ void UnlockBrushPixels(void *lock)
 
 uint32_t *GetBrushArgbPixels(const lvPluginObjectId *id, const lvPluginTag *tags)
 {
-    uint32_t flags = (uint32_t)TagValue(tags, LVP_BRUSHARGB_FLAGS, 0);
+    uint32_t flags = (uint32_t)PluginTagValue(tags, LVP_BRUSHARGB_FLAGS, 0);
     lvBrush *b = GetBrushImageSet(id);
     if (!b || (!b->bitmap && !b->penBitmap)) return nullptr;
     int width = b->width, height = b->height;
@@ -154,9 +147,9 @@ uint32_t *GetBrushArgbPixels(const lvPluginObjectId *id, const lvPluginTag *tags
             width = w, height = h;
         }
     }
-    if (auto *p = reinterpret_cast<int32_t *>(TagValue(tags, LVP_BRUSHARGB_WIDTH, 0))) *p = width;
-    if (auto *p = reinterpret_cast<int32_t *>(TagValue(tags, LVP_BRUSHARGB_HEIGHT, 0))) *p = height;
-    if (auto *p = reinterpret_cast<int32_t *>(TagValue(tags, LVP_BRUSHARGB_OPAQUE, 0)))
+    if (auto *p = reinterpret_cast<int32_t *>(PluginTagValue(tags, LVP_BRUSHARGB_WIDTH, 0))) *p = width;
+    if (auto *p = reinterpret_cast<int32_t *>(PluginTagValue(tags, LVP_BRUSHARGB_HEIGHT, 0))) *p = height;
+    if (auto *p = reinterpret_cast<int32_t *>(PluginTagValue(tags, LVP_BRUSHARGB_OPAQUE, 0)))
         *p = !b->mask && !b->alpha && !(b->penBitmap && b->transparentColour != -1);
     return pixels;
 }

@@ -508,25 +508,15 @@ void FillPolygonBytes(uint8_t *pixels, int rowBytes, int width, int height, int 
 
 namespace {
 
-intptr_t TagValue(const lvPluginTag *tags, uint32_t tag, intptr_t fallback, bool *found = nullptr) {
-    for (const lvPluginTag *t = tags; t && t->tag; t++)
-        if (t->tag == tag) {
-            if (found) *found = true;
-            return t->value;
-        }
-    if (found) *found = false;
-    return fallback;
-}
-
 }  // namespace
 
 void PluginDrawLine(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, uint32_t flags,
                     const lvPluginTag *tags) {
     bool haveRow = false;
-    int64_t row = TagValue(tags, 2, 0, &haveRow);
+    int64_t row = PluginTagValue(tags, 2, 0, &haveRow);
     if (!pixels || !haveRow || row <= 0 || row > INT_MAX) return;
-    int format = static_cast<int>(TagValue(tags, 1, PIXFMT_ARGB32));
-    auto clip = reinterpret_cast<const lvPluginRect *>(TagValue(tags, 3, 0));
+    int format = static_cast<int>(PluginTagValue(tags, 1, PIXFMT_ARGB32));
+    auto clip = reinterpret_cast<const lvPluginRect *>(PluginTagValue(tags, 3, 0));
     // Whatever the clip rectangle says, nothing lands before the buffer or
     // beyond the end of a row.
     int64_t cx0 = 0, cx1 = row - 1, cy0 = 0, cy1 = INT_MAX / 2;
@@ -548,10 +538,10 @@ int PluginDrawPolygon(void *bitmap, const int32_t *points, int32_t count, uint32
                       const lvPluginTag *tags) {
     if (!bitmap || !points || count < 1) return 0;
     bool raw = false;
-    int64_t row = TagValue(tags, 2, 0, &raw);
+    int64_t row = PluginTagValue(tags, 2, 0, &raw);
     if (raw && (row <= 0 || row > INT_MAX)) return 0;
-    int format = static_cast<int>(TagValue(tags, 1, PIXFMT_ARGB32));
-    int64_t xo = TagValue(tags, 3, 0), yo = TagValue(tags, 4, 0);
+    int format = static_cast<int>(PluginTagValue(tags, 1, PIXFMT_ARGB32));
+    int64_t xo = PluginTagValue(tags, 3, 0), yo = PluginTagValue(tags, 4, 0);
     int64_t minX = points[0], minY = points[1], maxX = points[0], maxY = points[1];
     for (int k = 1; k < count; k++) {
         minX = std::min<int64_t>(minX, points[2 * k]);

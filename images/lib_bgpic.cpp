@@ -497,21 +497,7 @@ static int GetBGPicAttribute(lvState *L, int attribute, lvObjectId id)
         }
         return 1;
     case 105: PushNumber(L, r->palette ? r->transparentColour : -1); return 1;
-    case 106: {
-        auto *table = (const lvCycleRange *)r->cycleTable;
-        PushNewTable(L);
-        for (int i = 0; table && i < r->cycleCount; i++) {
-            PushNumber(L, i);
-            PushNewTable(L);
-            SetFieldInt(L, "active", table[i].flags & 1);
-            SetFieldInt(L, "reverse", (table[i].flags >> 1) & 1);
-            SetFieldInt(L, "rate", table[i].rate);
-            SetFieldInt(L, "low", table[i].low);
-            SetFieldInt(L, "high", table[i].high);
-            SetTableValueRaw(L, -3);
-        }
-        return 1;
-    }
+    case 106: PushCycleTable(L, (const lvCycleRange *)r->cycleTable, r->cycleCount); return 1;
     default: return ERR_UNKNOWNATTR;
     }
 }

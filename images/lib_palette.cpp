@@ -104,10 +104,10 @@ static int ReadCycleTable(lvState *L, int index, int bound, lvCycleRange **table
     return 0;
 }
 
-static void PushCycleTable(lvState *L, const lvCycleRange *table, int count)
+void PushCycleTable(lvState *L, const lvCycleRange *table, int count)
 {
     PushNewTable(L);
-    for (int i = 0; i < count; i++) {
+    for (int i = 0; table && i < count; i++) {
         PushNumber(L, i);
         PushNewTable(L);
         SetFieldInt(L, "active", table[i].flags & 1);

@@ -157,6 +157,10 @@ void SetPaletteOperationHook(int (*hook)(lvPaletteOpRequest *request));
 struct lvBGPic;
 void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer));
 
+// Pushes a colour-cycle table as scripts read it: a table of {active, reverse, rate, low,
+// high} tables indexed from 0 (a null table pushes an empty one).
+void PushCycleTable(lvState *L, const lvCycleRange *table, int count);
+
 int OpenPaletteLibrary(lvState *L);
 const lvConstantEntry *GetPaletteConstants(void);
 void ClosePaletteLibrary(lvState *L, int full);

@@ -21,16 +21,6 @@
 
 namespace {
 
-intptr_t TagValue(const lvPluginTag *tags, uint32_t tag, intptr_t fallback, bool *found = nullptr) {
-    for (const lvPluginTag *t = tags; t && t->tag; t++)
-        if (t->tag == tag) {
-            if (found) *found = true;
-            return t->value;
-        }
-    if (found) *found = false;
-    return fallback;
-}
-
 // Cuts (x, y, w, h) to the clip rectangle; false when nothing is left.
 bool CutToClip(const lvPluginRect *clip, int *x, int *y, int *w, int *h) {
     if (clip) {
@@ -49,7 +39,7 @@ void PluginBltRawPixels(uint8_t *target, const uint8_t *source, const lvPluginBl
                         const lvPluginTag *tags) {
     if (!target || !source || !d || !Is32(d->format)) return;
     int tx = d->targetX, ty = d->targetY, w = d->width, h = d->height;
-    auto clip = reinterpret_cast<const lvPluginRect *>(TagValue(tags, 1, 0));
+    auto clip = reinterpret_cast<const lvPluginRect *>(PluginTagValue(tags, 1, 0));
     if (!CutToClip(clip, &tx, &ty, &w, &h)) return;
     lvKernelJob j{};
     j.source = source;
@@ -80,10 +70,10 @@ void PluginBltRawPixels(uint8_t *target, const uint8_t *source, const lvPluginBl
 void PluginFillRawRect(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t colour,
                        uint32_t flags, const lvPluginTag *tags) {
     bool haveRow = false;
-    int row = static_cast<int>(TagValue(tags, 2, 0, &haveRow));
+    int row = static_cast<int>(PluginTagValue(tags, 2, 0, &haveRow));
     if (!pixels || !haveRow) return;
-    int format = static_cast<int>(TagValue(tags, 1, PIXFMT_ARGB32));
-    auto clip = reinterpret_cast<const lvPluginRect *>(TagValue(tags, 3, 0));
+    int format = static_cast<int>(PluginTagValue(tags, 1, PIXFMT_ARGB32));
+    auto clip = reinterpret_cast<const lvPluginRect *>(PluginTagValue(tags, 3, 0));
     int cx = x, cy = y, w = width, h = height;
     if (!CutToClip(clip, &cx, &cy, &w, &h)) return;
     int opacity = (flags & 1) ? static_cast<int>(colour >> 24) : 255;
@@ -92,9 +82,9 @@ void PluginFillRawRect(uint8_t *pixels, int32_t x, int32_t y, int32_t width, int
 
 void PluginWriteRawPixel(uint8_t *pixels, int32_t x, int32_t y, uint32_t colour, uint32_t flags,
                          const lvPluginTag *tags) {
-    lvPluginTag fill[4] = {{1, TagValue(tags, 1, PIXFMT_ARGB32)}, {3, TagValue(tags, 3, 0)}, {0, 0}, {0, 0}};
+    lvPluginTag fill[4] = {{1, PluginTagValue(tags, 1, PIXFMT_ARGB32)}, {3, PluginTagValue(tags, 3, 0)}, {0, 0}, {0, 0}};
     bool haveRow = false;
-    intptr_t row = TagValue(tags, 2, 0, &haveRow);
+    intptr_t row = PluginTagValue(tags, 2, 0, &haveRow);
     if (!haveRow) return;
     fill[2] = {2, row};
     PluginFillRawRect(pixels, x, y, 1, 1, colour, flags, fill);
@@ -131,18 +121,18 @@ int PluginPlaneSize(void *plane, int attribute) {
 }
 
 uint32_t *PluginReadArgb(void *rgb, void *maskBitmap, void *alphaBitmap, const lvPluginTag *tags) {
-    bool chunky = TagValue(tags, 5, 0) != 0;
+    bool chunky = PluginTagValue(tags, 5, 0) != 0;
     lvPluginBitmap source(rgb, chunky ? BMKIND_CHUNKY : BMKIND_RGB), maskOf(maskBitmap, BMKIND_MASK),
         alphaOf(alphaBitmap, BMKIND_ALPHA);
     lvBitMapHandle *handle = source.handle;
     void *mask = maskOf.handle, *alpha = alphaOf.handle;
     if (!handle) return nullptr;
-    int x = static_cast<int>(TagValue(tags, 1, 0)), y = static_cast<int>(TagValue(tags, 2, 0));
-    int w = static_cast<int>(TagValue(tags, 3, 0)), h = static_cast<int>(TagValue(tags, 4, 0));
+    int x = static_cast<int>(PluginTagValue(tags, 1, 0)), y = static_cast<int>(PluginTagValue(tags, 2, 0));
+    int w = static_cast<int>(PluginTagValue(tags, 3, 0)), h = static_cast<int>(PluginTagValue(tags, 4, 0));
     if (w <= 0) w = handle->width;
     if (h <= 0) h = handle->height;
-    auto palette = reinterpret_cast<const uint32_t *>(TagValue(tags, 6, 0));
-    int pen = static_cast<int>(TagValue(tags, 7, -1));
+    auto palette = reinterpret_cast<const uint32_t *>(PluginTagValue(tags, 6, 0));
+    int pen = static_cast<int>(PluginTagValue(tags, 7, -1));
     if (chunky && !palette) return nullptr;
     return ExtractArgbPixels(chunky ? nullptr : handle, x, y, w, h, static_cast<lvBitMapHandle *>(mask),
                              static_cast<lvBitMapHandle *>(alpha), chunky ? handle : nullptr, palette, pen, -1,
@@ -156,12 +146,12 @@ void SetPluginImageSaver(lvPluginImageSaver saver) { imageSaver = saver; }
 int PluginSaveImage(const char *file, const void *pixels, int32_t width, int32_t height, int32_t saver,
                     const lvPluginTag *tags) {
     if (!imageSaver || !file || !pixels || width <= 0 || height <= 0) return 0;
-    int quality = static_cast<int>(TagValue(tags, 1, 90));
-    int depth = static_cast<int>(TagValue(tags, 2, 32));
-    auto palette = reinterpret_cast<const uint32_t *>(TagValue(tags, 3, 0));
-    int transparent = static_cast<int>(TagValue(tags, 4, -1));
-    auto adapter = reinterpret_cast<const char *>(TagValue(tags, 5, 0));
-    auto userTags = reinterpret_cast<const void *>(TagValue(tags, 6, 0));
+    int quality = static_cast<int>(PluginTagValue(tags, 1, 90));
+    int depth = static_cast<int>(PluginTagValue(tags, 2, 32));
+    auto palette = reinterpret_cast<const uint32_t *>(PluginTagValue(tags, 3, 0));
+    int transparent = static_cast<int>(PluginTagValue(tags, 4, -1));
+    auto adapter = reinterpret_cast<const char *>(PluginTagValue(tags, 5, 0));
+    auto userTags = reinterpret_cast<const void *>(PluginTagValue(tags, 6, 0));
     if (!palette)
         return imageSaver(saver, static_cast<const uint32_t *>(pixels), width, height, file, adapter, userTags, -1,
                           nullptr, nullptr, depth, depth == 32, quality) == 0;
@@ -203,7 +193,7 @@ int PluginRemapToPalette(const void *pixels, uint8_t *pensOut, lvPluginPaletteDe
     r.colourCount = 1 << std::clamp(d->paletteBits, 1, 8);
     r.dither = (d->dither || (flags & 1)) ? 1 : 0;
     r.value = -1;
-    r.wantedTransparentPen = static_cast<int>(TagValue(tags, 1, -1));
+    r.wantedTransparentPen = static_cast<int>(PluginTagValue(tags, 1, -1));
     uint32_t given[256];
     if (flags & 2) {
         std::memcpy(given, d->paletteOut, sizeof(given));

@@ -13,6 +13,19 @@
 
 struct lvRuntimeConfig;  // runtime/config.h
 
+// The value of a tag in a plug-in's tag list (ended by tag 0), or fallback; found (when
+// given) tells whether the tag was there.
+inline intptr_t PluginTagValue(const lvPluginTag *tags, uint32_t tag, intptr_t fallback, bool *found = nullptr)
+{
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == tag) {
+            if (found) *found = true;
+            return t->value;
+        }
+    if (found) *found = false;
+    return fallback;
+}
+
 // ============================================================================
 // Loader
 // ============================================================================

@@ -95,6 +95,31 @@ int MeasurePluginText(lvFont *font, const char *text, size_t length, int style, 
     return 0;
 }
 
+// Points a font target at the buffers the runtime reads back: a 1-bit mask, a colour
+// font's RGB with its coverage, pens of a palette font, or 8-bit coverage.
+static void AimFontTarget(lvPluginFontTarget *t, const lvFont *font, bool wantMask, uint8_t *plane, int rowBytes,
+                          uint8_t *rgb, int width)
+{
+    if (wantMask) {
+        t->mask = plane;
+        t->maskRowBytes = rowBytes;
+        t->pixelFormat = LV_PLANE_MASK1;
+    } else if (font->depth == 32) {
+        t->rgb = rgb;
+        t->rgbRowBytes = width * 4;
+        t->alpha = plane;
+        t->alphaRowBytes = rowBytes;
+    } else if (font->palette) {
+        t->pens = plane;
+        t->penRowBytes = rowBytes;
+        t->pixelFormat = LV_PLANE_ALPHA8;
+    } else {
+        t->alpha = plane;
+        t->alphaRowBytes = rowBytes;
+        t->pixelFormat = LV_PLANE_ALPHA8;
+    }
+}
+
 // The plug-in draws into a buffer of its own size: the target plane and the
 // clip are never handed over, so it cannot write outside them.
 int RenderPluginText(lvFont *font, const lvFontPlane *target, int x, int y, const char *text, size_t length,
@@ -113,26 +138,9 @@ int RenderPluginText(lvFont *font, const lvFontPlane *target, int x, int y, cons
     std::vector<uint8_t> plane, rgb;
     int rowBytes = wantMask ? (w + 7) / 8 : w;
     plane.assign((size_t)rowBytes * h, 0);
-    if (wantMask) {
-        t.mask = plane.data();
-        t.maskRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_MASK1;
-    } else if (font->depth == 32) {
-        // Colour fonts: the planes here keep the coverage; the colours go unused.
-        rgb.assign((size_t)w * h * 4, 0);
-        t.rgb = rgb.data();
-        t.rgbRowBytes = w * 4;
-        t.alpha = plane.data();
-        t.alphaRowBytes = rowBytes;
-    } else if (font->palette) {
-        t.pens = plane.data();
-        t.penRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_ALPHA8;
-    } else {
-        t.alpha = plane.data();
-        t.alphaRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_ALPHA8;
-    }
+    // Colour fonts: the planes here keep the coverage; the colours go unused.
+    if (!wantMask && font->depth == 32) rgb.assign((size_t)w * h * 4, 0);
+    AimFontTarget(&t, font, wantMask, plane.data(), rowBytes, rgb.data(), w);
     lvPluginFontLayout layout{};
     layout.style = (uint32_t)(style & LV_FONTSTYLE_ANTIALIAS ? 1 : 0) | (style & LV_FONTSTYLE_BOLD ? 2 : 0) |
                    (style & LV_FONTSTYLE_ITALIC ? 4 : 0);
@@ -236,24 +244,7 @@ int LayoutPluginText(lvFont *font, lvTextOptions *o, lvTextImage *image)
     t.y = 0;
     t.width = width;
     t.height = height;
-    if (wantMask) {
-        t.mask = plane.data();
-        t.maskRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_MASK1;
-    } else if (font->depth == 32) {
-        t.rgb = rgb.data();
-        t.rgbRowBytes = width * 4;
-        t.alpha = plane.data();
-        t.alphaRowBytes = rowBytes;
-    } else if (font->palette) {
-        t.pens = plane.data();
-        t.penRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_ALPHA8;
-    } else {
-        t.alpha = plane.data();
-        t.alphaRowBytes = rowBytes;
-        t.pixelFormat = LV_PLANE_ALPHA8;
-    }
+    AimFontTarget(&t, font, wantMask, plane.data(), rowBytes, rgb.data(), width);
     static const double identity[4] = {1, 0, 0, 1};
     if (int err = ((lvRenderTextFunction)p->record->RenderText)(p->handle, text, length, o->encoding, &t, identity,
                                                                 &layout, nullptr)) {

@@ -219,16 +219,24 @@ static int MakeOwnPaletteBGPic(lvDisplay *d, const lvDisplayRequest *s, lvObject
     return err;
 }
 
+// The identifier of a display's own BGPic: display 1's picture made during the start-up
+// preload is BGPic 1 (an older BGPic 1 is unlinked), any other gets a handle.
+static lvObjectId OwnBGPicId(int preloadNumberOne)
+{
+    lvObjectId id = {0, nullptr};
+    if (preloadNumberOne) {
+        id.number = 1;
+        lvBGPic *old = nullptr;
+        if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
+    }
+    return id;
+}
+
 // The private BGPic of a display made from width, height and its fill.
 static int MakeOwnBGPic(lvDisplay *d, const lvDisplayRequest *s, int preloadNumberOne)
 {
     if (s->paletteGiven) {
-        lvObjectId id = {0, nullptr};
-        if (preloadNumberOne) {
-            id.number = 1;
-            lvBGPic *old = nullptr;
-            if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
-        }
+        lvObjectId id = OwnBGPicId(preloadNumberOne);
         lvBGPic *made = nullptr;
         if (int err = MakeOwnPaletteBGPic(d, s, &id, &made)) return err;
         made->fillFollowsDisplay = 1;
@@ -247,13 +255,7 @@ static int MakeOwnBGPic(lvDisplay *d, const lvDisplayRequest *s, int preloadNumb
     if (int err = BuildBGPicBitmaps(nullptr, &fill, -1, d->width, d->height, d->width, &bitmap, nullptr, nullptr,
                                     nullptr))
         return err;
-    lvObjectId id = {0, nullptr};
-    if (preloadNumberOne) {
-        // Display 1's picture made during the start-up preload is BGPic 1.
-        id.number = 1;
-        lvBGPic *old = nullptr;
-        if (FindBGPicById(id, &old, BGPIC_FIND_DETACHED) == 0) UnlinkBGPicById(id);
-    }
+    lvObjectId id = OwnBGPicId(preloadNumberOne);
     lvBGPic *made = nullptr;
     if (int err = NewBGPicRecord(&id, 0, d->width, d->height, d->width, nullptr, bitmap, nullptr, -1, nullptr,
                                  nullptr, nullptr, 24, nullptr, &fill, nullptr, 0, nullptr, &made)) {

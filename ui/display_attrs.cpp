@@ -10,6 +10,7 @@
 #include "raster/lvdrawstate.h"
 #include "raster/lvraster.h"
 #include "formats/lvformats.h"
+#include "images/lvpalette.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include "ui/display_modes.h"
@@ -77,24 +78,6 @@ int PushBGPicPalette(lvState *L, const lvBGPic *b)
     for (int i = 0; b && b->palette && b->depth <= 8 && i < (1 << b->depth); i++) {
         PushNumber(L, i);
         PushNumber(L, b->palette[i] & 0xFFFFFFu);
-        SetTableValueRaw(L, -3);
-    }
-    return 1;
-}
-
-// The BGPic's colour-cycle ranges as a table of tables indexed from 0.
-int PushBGPicCycleTable(lvState *L, const lvBGPic *b)
-{
-    auto *table = b ? (const lvCycleRange *)b->cycleTable : nullptr;
-    PushNewTable(L);
-    for (int i = 0; table && i < b->cycleCount; i++) {
-        PushNumber(L, i);
-        PushNewTable(L);
-        SetFieldInt(L, "active", table[i].flags & 1);
-        SetFieldInt(L, "reverse", (table[i].flags >> 1) & 1);
-        SetFieldInt(L, "rate", table[i].rate);
-        SetFieldInt(L, "low", table[i].low);
-        SetFieldInt(L, "high", table[i].high);
         SetTableValueRaw(L, -3);
     }
     return 1;
@@ -203,7 +186,10 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
     case 118: case 124: case 125: case 128:
         return PushCurrentFontAttribute(L, attribute);
     case 104: return PushBGPicPalette(L, d->bgpic);
-    case 106: return PushBGPicCycleTable(L, d->bgpic);
+    case 106:
+        PushCycleTable(L, d->bgpic ? (const lvCycleRange *)d->bgpic->cycleTable : nullptr,
+                       d->bgpic ? d->bgpic->cycleCount : 0);
+        return 1;
     case 111: return Push(L, DrawingState.drawStyle.shadowPen);
     case 112: return Push(L, DrawingState.drawStyle.borderPen);
     case 119: return Push(L, DrawingState.fontStyle.bulletPen);

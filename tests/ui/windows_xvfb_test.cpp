@@ -164,6 +164,15 @@ protected:
         XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, sym), down, 0);
         XFlush(dpy);
     }
+    // Ctrl+C to the window under the pointer at (x, y).
+    void CtrlC(int x, int y)
+    {
+        Move(x, y);
+        Key(XK_Control_L, true);
+        Key(XK_c, true);
+        Key(XK_c, false);
+        Key(XK_Control_L, false);
+    }
 };
 
 // What the screen should show: black, display 1 centred (320x240 at 480, 392), the
@@ -245,11 +254,7 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
     EXPECT_EQ(app.lines[movedWindow].rfind("MoveWindow 1050 720", 0), 0u) << app.lines[movedWindow];
 
     // Ctrl+C ends the run.
-    Move(480 + 50, 392 + 50);
-    Key(XK_Control_L, true);
-    Key(XK_c, true);
-    Key(XK_c, false);
-    Key(XK_Control_L, false);
+    CtrlC(480 + 50, 392 + 50);
     EXPECT_EQ(Reap(app.pid, 15), 0);
     while (app.Read(0)) {
     }
@@ -305,11 +310,7 @@ TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
               }),
               "")
         << "first differing pixel, back in the window";
-    Move(600, 500);
-    Key(XK_Control_L, true);
-    Key(XK_c, true);
-    Key(XK_c, false);
-    Key(XK_Control_L, false);
+    CtrlC(600, 500);
     EXPECT_EQ(Reap(app.pid, 15), 0);
     while (app.Read(0)) {
     }
@@ -360,11 +361,7 @@ TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
     ASSERT_GE(second, 0);
     EXPECT_EQ(app.lines[second], "second 1556 Monitor 1 is already in fullscreen mode!");
     ASSERT_GE(app.WaitLine("back", 10), 0);
-    Move(610, 510);
-    Key(XK_Control_L, true);
-    Key(XK_c, true);
-    Key(XK_c, false);
-    Key(XK_Control_L, false);
+    CtrlC(610, 510);
     EXPECT_EQ(Reap(app.pid, 15), 0);
     while (app.Read(0)) {
     }
@@ -457,11 +454,7 @@ TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
         int status = 0;
         bool ended = false;
         for (int attempt = 0; attempt < 15 && !ended; attempt++) {
-            Move(pointerX, pointerY);
-            Key(XK_Control_L, true);
-            Key(XK_c, true);
-            Key(XK_c, false);
-            Key(XK_Control_L, false);
+            CtrlC(pointerX, pointerY);
             auto wait = Clock::now() + std::chrono::seconds(1);
             while (!(ended = waitpid(app.pid, &status, WNOHANG) == app.pid) && Clock::now() < wait) app.Read(20);
         }
