@@ -236,11 +236,11 @@ TEST_F(GtkDialogs, FilesAreChosenSavedAndCancelled)
     ASSERT_EQ(row->File(nullptr, "Pick", "*.*", 0, folder.c_str(), "", nullptr, &paths), 0);
     EXPECT_TRUE(paths.empty());
 
-    // A folder.
+    // A folder: accepting with no row selected chooses the folder shown. Selecting a row is
+    // no use here, as GTK may drop the selection when the folder's listing finishes loading.
     answer = [](GtkWidget *dialog, const lvGtkRequest *) {
         GtkFileChooser *chooser = GTK_FILE_CHOOSER(dialog);
         EXPECT_EQ(gtk_file_chooser_get_action(chooser), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER);
-        gtk_file_chooser_set_filename(chooser, (folder + "/a").c_str());
         RespondWhen(
             dialog,
             [chooser] {
@@ -253,7 +253,7 @@ TEST_F(GtkDialogs, FilesAreChosenSavedAndCancelled)
     };
     std::string chosenPath;
     int chosen = 0;
-    ASSERT_EQ(row->Path(nullptr, "Folder", folder.c_str(), &chosenPath, &chosen), 0);
+    ASSERT_EQ(row->Path(nullptr, "Folder", (folder + "/a").c_str(), &chosenPath, &chosen), 0);
     EXPECT_EQ(chosen, 1);
     EXPECT_EQ(chosenPath, folder + "/a");
 }
