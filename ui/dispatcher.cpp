@@ -370,6 +370,17 @@ static int GatherInputEvents(lvState *state)
                 return result;
             }
         }
+        if ((event.type == EVENT_MOVEWINDOW || event.type == EVENT_SIZEWINDOW) && event.display) {
+            // The collection waits for the display list, which the pumping thread holds
+            // while it posts: the event lock must not be held meanwhile.
+            UnlockEvents();
+            int result = displays->CollectWindowChanges(state);
+            LockEvents();
+            if (result) {
+                ReleaseEventPayload(state, event.type, event.payload);
+                return result;
+            }
+        }
         if (event.type == EVENT_QUIT) {
             ReleaseEventPayload(state, event.type, event.payload);
             return ERR_USERABORT;

@@ -162,9 +162,9 @@ static int FollowWindowSize(lvState *L, lvDisplay *d, int width, int height)
     return ResizeDisplay(L, d, LV_KEEPPOSITION, LV_KEEPPOSITION, width, height, 0);
 }
 
-int CollectWindowEvents(lvState *L)
+int CollectWindowEvents(lvState *L, int always)
 {
-    if (!windowsChanged.exchange(0, std::memory_order_acq_rel)) return 0;
+    if (!windowsChanged.exchange(0, std::memory_order_acq_rel) && !always) return 0;
     int result = 0;
     LockDisplayList();
     for (lvDisplay *d = FirstDisplay(); d; d = (lvDisplay *)d->header.next) {
@@ -251,6 +251,13 @@ int UseNativeDisplayWindows(void)
 int PollNativeDisplayEvents(lvState *L)
 {
     return NativeWindowsInUse() ? CollectWindowEvents(L) : 0;
+}
+
+int CollectNativeWindowChanges(lvState *L)
+{
+    // The flag may be raised only after the event is posted; the changes are in the
+    // window records already (they were made before the pumping thread posted).
+    return NativeWindowsInUse() ? CollectWindowEvents(L, 1) : 0;
 }
 
 // ---- Window commands ------------------------------------------------------------------------

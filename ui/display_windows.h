@@ -23,9 +23,11 @@ int UseNativeDisplayWindows(void);
 // Main thread, display lock held: quit keys, the close box, size and move events.
 void FoldWindowChanges(int mouseMoved);
 // Script thread: folds the windows' changes into the displays (the native event poll).
-// Returns at once when nothing changed. 0 or an error of a resize.
-int CollectWindowEvents(lvState *L);
+// Returns at once when nothing changed, unless always is 1. 0 or an error of a resize.
+int CollectWindowEvents(lvState *L, int always = 0);
 int PollNativeDisplayEvents(lvState *L);
+// The collection a move or size event waits for before it runs (see lvEventDisplayHooks).
+int CollectNativeWindowChanges(lvState *L);
 // The size-event filter of autoscaled displays.
 int SuppressAutoscaleSizeEvent(lvDisplay *display);
 

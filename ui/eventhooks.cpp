@@ -44,9 +44,10 @@ static int NoToggle(lvDisplay *, int) { return 0; }
 static void NoCloseFlag(lvDisplay *, int) {}
 static lvEventId NoDisplayId(lvDisplay *) { return lvEventId{0, 0}; }
 
+static int NoWindowChanges(lvState *) { return 0; }
 static const lvEventDisplayHooks defaultDisplays = {
     NoCurrentDisplay, NoDisplayEvents, NoDisplays, NoSuppress, Never, NoSwitch, NoQualifiers, PlainKeyName,
-    NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId, nullptr};
+    NoFields, NoButtons, NoHover, NoToggle, NoToggle, NoCloseFlag, NoDisplayId, nullptr, NoWindowChanges};
 
 static int NoMusic(lvEventId *, int64_t *, int64_t *) { return 0; }
 static void NoMusicRunning(int) {}

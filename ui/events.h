@@ -498,6 +498,10 @@ struct lvEventDisplayHooks {
     void (*SetCloseHandled)(lvDisplay *display, int handled);  // tells an adapter
     lvEventId (*GetDisplayId)(lvDisplay *display);             // the display's identifier
     void (*DrawPendingVideoFrames)(lvState *state);             // frames video threads queued
+    // Brings the place and size the window system gave a display's window into the display
+    // before a move or size event of it runs (the message reads them): the pumping thread
+    // may post the event before the script thread's next collection. 0 or a code.
+    int (*CollectWindowChanges)(lvState *state);
 };
 
 // The event sources that other subsystems own.

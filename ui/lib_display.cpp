@@ -766,6 +766,7 @@ void InstallDisplayLibrary(void)
     displays.FillDisplayFields = HookFillDisplayFields;
     displays.SuppressSizeEvent = SuppressAutoscaleSizeEvent;
     displays.AcceptDroppedFiles = HookAcceptDrops;
+    displays.CollectWindowChanges = CollectNativeWindowChanges;
     SetBGPicButtonFreer([](lvBGPic *bgpic, int release) {
         if (release) FreeBGPicButtons(GetPluginScriptState(), bgpic);
         else DiscardBGPicButtons(bgpic);

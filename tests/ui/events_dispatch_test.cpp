@@ -535,3 +535,43 @@ TEST_F(EventDispatcher, ReleasedJobsAndMonitorsTakeTheirQueuedCallbacksWithThem)
     EXPECT_EQ(Actions(), (std::vector<std::string>{"RunOutput"}));
     EXPECT_EQ(CountQueuedCallbacks(), 0);
 }
+
+// The pumping thread posts a window's move or size event before the script thread may have
+// folded the window's new place into its display; the message reads the display, so the
+// dispatcher collects the changes first. A collection that fails ends the wait unheard.
+TEST_F(EventDispatcher, MoveAndSizeEventsRunOnceTheWindowChangesAreCollected)
+{
+    static int placeX, collected, failWith;
+    placeX = 1000, collected = 0, failWith = 0;
+    lvEventDisplayHooks displays = {};
+    displays.CollectWindowChanges = [](lvState *) {
+        collected++;
+        placeX = 1050;
+        return failWith;
+    };
+    displays.FillDisplayFields = [](lvState *, const lvEventCallback *record, lvEventMessage *message) {
+        if (record->kind == CALLBACK_MOVEWINDOW) AddMessageNumber(message, "x", placeX);
+    };
+    InstallFakeDisplays(&displays);
+    FakeDisplay *d = NewFakeDisplay(2);
+    d->events.slots[4].function = 70;  // MoveWindow
+    ASSERT_EQ(PostEvent(AsDisplay(d), EVENT_MOVEWINDOW, 0, 0, 0, nullptr), 1);
+    int results = 0;
+    ASSERT_EQ(RunWaitEvent(nullptr, &results), 0);
+    ASSERT_EQ(machine.calls.size(), 1u);
+    EXPECT_EQ(machine.calls[0].function, 70);
+    EXPECT_EQ(machine.calls[0].x, 1050);
+    EXPECT_EQ(collected, 1);
+
+    // Input events need no collection.
+    ASSERT_EQ(PostEvent(AsDisplay(d), EVENT_LEFTMOUSE, 1, 2, 1, nullptr), 1);
+    ASSERT_EQ(GatherEvents(nullptr, 0), 0);
+    EXPECT_EQ(collected, 1);
+
+    failWith = ERR_MEM;
+    ASSERT_EQ(PostEvent(AsDisplay(d), EVENT_MOVEWINDOW, 0, 0, 0, nullptr), 1);
+    EXPECT_EQ(GatherEvents(nullptr, 0), ERR_MEM);
+    EXPECT_EQ(collected, 2);
+    ASSERT_EQ(RunQueuedCallbacks(nullptr, nullptr), 0);
+    EXPECT_EQ(machine.calls.size(), 1u);
+}
