@@ -486,6 +486,20 @@ void ReleasePlanePixels(uintptr_t token) {
     if (token && AdapterOwnsBitmaps()) RasterState.adapter->UnLockBitMap(token);
 }
 
+bool CopyBytesToPlane(lvBitMapHandle *plane, const uint8_t *bytes, int width, int height) {
+    uint8_t *pixels = nullptr;
+    int rowBytes = 0;
+    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 1);
+    if (!token || !pixels) {
+        if (token) ReleasePlanePixels(token);
+        return false;
+    }
+    for (int row = 0; row < height; row++)
+        std::memcpy(pixels + (size_t)row * rowBytes, bytes + (size_t)row * width, (size_t)width);
+    ReleasePlanePixels(token);
+    return true;
+}
+
 intptr_t GetBitmapHandleAttr(lvBitMapHandle *handle, int attribute) {
     bool handleAttr = attribute == 0 || attribute == 6 || attribute == 7 || (attribute >= 9 && attribute <= 15);
     if (handleAttr && !handle) return 0;

@@ -241,6 +241,9 @@ uintptr_t LockBitmapHandle(void *handle, int mode, lvBitMapLock *lock);
 void UnlockBitmapHandle(lvBitMapLock *lock);
 uintptr_t GetPlanePixels(lvBitMapHandle *handle, uint8_t **pixels, int *rowBytes, int write);
 void ReleasePlanePixels(uintptr_t token);
+// Copies width x height bytes, row after row, into an alpha or chunky plane; false when
+// the plane cannot be reached.
+bool CopyBytesToPlane(lvBitMapHandle *plane, const uint8_t *bytes, int width, int height);
 intptr_t GetBitmapHandleAttr(lvBitMapHandle *handle, int attribute);
 int GetPlaneAttr(void *plane, int attribute);
 void EnableVideoBitmapTransparency(lvBitMapHandle *handle);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <new>
 
 #include "base/lverrors.h"
@@ -116,22 +115,6 @@ struct Planes {
     ~Planes() { Free(); }
 };
 
-bool WritePlane(lvBitMapHandle *plane, int width, int height, const std::function<uint8_t(int, int)> &value)
-{
-    uint8_t *pixels = nullptr;
-    int rowBytes = 0;
-    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 1);
-    if (!token || !pixels) {
-        if (token) ReleasePlanePixels(token);
-        return false;
-    }
-    for (int y = 0; y < height; y++) std::memset(pixels + (size_t)y * rowBytes, 0, (size_t)rowBytes);
-    for (int y = 0; y < height; y++)
-        for (int x = 0; x < width; x++) pixels[(size_t)y * rowBytes + x] = value(x, y);
-    ReleasePlanePixels(token);
-    return true;
-}
-
 bool ReadPlane(lvBitMapHandle *plane, int width, int height, bool bits, std::vector<uint8_t> &out)
 {
     uint8_t *pixels = nullptr;
@@ -173,8 +156,7 @@ int TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, d
         if (!src.pens) return ERR_ALLOCCHUNKY;
         src.mask = AllocMaskBitmap(nullptr, w, h, 1, nullptr, 0);
         if (!src.mask) return ERR_BITMAP;
-        if (!WritePlane(src.pens, w, h, [&](int x, int y) { return in.pens[(size_t)y * w + x]; }))
-            return ERR_ALLOCCHUNKY;
+        if (!CopyBytesToPlane(src.pens, in.pens.data(), w, h)) return ERR_ALLOCCHUNKY;
         uint8_t *pixels = nullptr;
         int rowBytes = 0;
         uintptr_t token = GetPlanePixels(src.mask, &pixels, &rowBytes, 1);
@@ -191,8 +173,7 @@ int TransformTextImage(const lvTextImage &in, double sx, double rx, double ry, d
     } else {
         src.alpha = AllocAlphaBitmap(w, h, 1, nullptr, 0);
         if (!src.alpha) return ERR_ALLOCALPHA;
-        if (!WritePlane(src.alpha, w, h, [&](int x, int y) { return in.alpha[(size_t)y * w + x]; }))
-            return ERR_ALLOCALPHA;
+        if (!CopyBytesToPlane(src.alpha, in.alpha.data(), w, h)) return ERR_ALLOCALPHA;
     }
     src.rgb = AllocRgbBitmap(w, h, 0, nullptr);
     if (!src.rgb) return ERR_BITMAP;

@@ -78,28 +78,12 @@ struct TextBitmaps {
     }
 };
 
-// Copies width x height bytes into a plane bitmap.
-bool FillPlane(lvBitMapHandle *plane, const uint8_t *bytes, int width, int height)
-{
-    uint8_t *pixels = nullptr;
-    int rowBytes = 0;
-    uintptr_t token = GetPlanePixels(plane, &pixels, &rowBytes, 1);
-    if (!token || !pixels) {
-        if (token) ReleasePlanePixels(token);
-        return false;
-    }
-    for (int row = 0; row < height; row++)
-        std::memcpy(pixels + (size_t)row * rowBytes, bytes + (size_t)row * width, (size_t)width);
-    ReleasePlanePixels(token);
-    return true;
-}
-
 // The pen image: its pens through a mask of the pixels the text set.
 int MakePenBitmaps(const lvTextImage *image, TextBitmaps *b)
 {
     b->pens = AllocChunkyBitmap(image->width, image->height, 1);
     if (!b->pens) return ERR_ALLOCCHUNKY;
-    if (!FillPlane(b->pens, image->pens.data(), image->width, image->height)) return ERR_ALLOCCHUNKY;
+    if (!CopyBytesToPlane(b->pens, image->pens.data(), image->width, image->height)) return ERR_ALLOCCHUNKY;
     b->mask = AllocMaskBitmap(nullptr, image->width, image->height, 1, nullptr, 0);
     if (!b->mask) return ERR_BITMAP;
     uint8_t *pixels = nullptr;
@@ -132,7 +116,7 @@ int MakeColourBitmaps(const lvTextImage *image, TextBitmaps *b)
             for (int col = 0; col < image->width; col++)
                 WriteLockPixel(&lock.lock, image->rgb[(size_t)row * image->width + col], col, row);
     }
-    if (!FillPlane(b->alpha, image->alpha.data(), image->width, image->height)) return ERR_ALLOCALPHA;
+    if (!CopyBytesToPlane(b->alpha, image->alpha.data(), image->width, image->height)) return ERR_ALLOCALPHA;
     return 0;
 }
 

@@ -106,6 +106,25 @@ static lvBitMapHandle *ShownPens(const lvDisplay *d)
     return d->frontBuffer.chunky ? d->frontBuffer.chunky : d->pictureBuffer.chunky;
 }
 
+// Every pen of the rectangle as its colour, pen 0 and all.
+static void ShowPens(lvBitMapHandle *pens, int sx, int sy, lvBitMapHandle *shown, int x, int y, int width, int height,
+                     const uint32_t *palette)
+{
+    lvChunkyBlit c{};
+    c.source = pens;
+    c.sourceX = sx;
+    c.sourceY = sy;
+    c.target = shown;
+    c.targetX = x;
+    c.targetY = y;
+    c.width = width;
+    c.height = height;
+    c.palette = palette;
+    c.transparentPen = -1;
+    c.writeAll = 1;
+    BlitChunkyToRgb(&c);
+}
+
 void ConvertDisplayPens(lvDisplay *d, lvBitMapHandle *source, int x, int y, int width, int height)
 {
     lvBitMapHandle *shown = ShownBitmap(d);
@@ -115,19 +134,7 @@ void ConvertDisplayPens(lvDisplay *d, lvBitMapHandle *source, int x, int y, int 
     if (width < 1 || height < 1) return;
     uint32_t colours[256];
     for (int i = 0; i < 256; i++) colours[i] = 0xFF000000u | (d->bgpic->palette[i] & 0xFFFFFFu);
-    lvChunkyBlit c{};
-    c.source = source;
-    c.sourceX = x;
-    c.sourceY = y;
-    c.target = shown;
-    c.targetX = x;
-    c.targetY = y;
-    c.width = width;
-    c.height = height;
-    c.palette = colours;
-    c.transparentPen = -1;
-    c.writeAll = 1;
-    BlitChunkyToRgb(&c);
+    ShowPens(source, x, y, shown, x, y, width, height, colours);
 }
 
 // An RGB rectangle reaching a palette display becomes its nearest pens.
@@ -181,19 +188,7 @@ static void ServiceBlitToDisplay(void *, lvBitMapHandle *rgb, int sx, int sy, lv
     if (rgb && rgb != shown) {
         CopyBitmapRect(rgb, sx, sy, shown, x, y, w, h);
     } else if (!rgb && chunky && palette) {
-        lvChunkyBlit c{};
-        c.source = chunky;
-        c.sourceX = sx;
-        c.sourceY = sy;
-        c.target = shown;
-        c.targetX = x;
-        c.targetY = y;
-        c.width = w;
-        c.height = h;
-        c.palette = palette;
-        c.transparentPen = -1;
-        c.writeAll = 1;
-        BlitChunkyToRgb(&c);
+        ShowPens(chunky, sx, sy, shown, x, y, w, h, palette);
     }
     // In refresh mode the whole picture is shown at EndRefresh.
     if (d->refreshMode) return;

@@ -28,6 +28,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/ui/xvfb_server.h"
+
 extern char **environ;
 
 namespace {
@@ -960,35 +962,8 @@ struct lvXvfb {
 
     bool Start()
     {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        pid = fork();
-        if (pid == 0) {
-            int devnull = open("/dev/null", O_RDWR);
-            dup2(devnull, 0);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            close(fds[0]);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   (char *)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        auto end = Clock::now() + std::chrono::seconds(20);
-        while (number.find('\n') == std::string::npos && Clock::now() < end) {
-            pollfd p = {fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char c[16];
-            ssize_t got = read(fds[0], c, sizeof c);
-            if (got <= 0) break;
-            number.append(c, (size_t)got);
-        }
-        close(fds[0]);
-        if (number.find('\n') == std::string::npos) return false;
-        display = ":" + number.substr(0, number.find('\n'));
-        return true;
+        pid = StartXvfb(&display, "1024x768x24");
+        return pid > 0;
     }
     // Runs an X client (xdotool, import) on this server.
     std::string Client(const std::string &command, int *code) const

@@ -24,13 +24,12 @@
 #include "raster/lvdrawtags.h"
 #include "raster/lvimgfmt.h"
 #include "vm/lvvm.h"
+#include "tests/ui/headless_displays.h"
 #include <algorithm>
 #include <cstdlib>
 #include <png.h>
 #include <unistd.h>
 #include <vector>
-
-void SetEventQueueOpen(int open);
 
 namespace {
 
@@ -65,37 +64,13 @@ TEST(DamageMerge, NeighboursWithinOnePixelMergeOthersStay)
     }
 }
 
-// Every rectangle the windows were asked to show.
-struct Presented {
-    int x, y, width, height;
-};
-std::vector<Presented> presented;
-void (*headlessBlit)(lvDisplayWindow *, const uint32_t *, int, int, int, int, int, int, int);
-void CountingBlit(lvDisplayWindow *w, const uint32_t *pixels, int rowLength, int sx, int sy, int dx, int dy, int width,
-                  int height)
-{
-    presented.push_back({dx, dy, width, height});
-    headlessBlit(w, pixels, rowLength, sx, sy, dx, dy, width, height);
-}
-
-class DisplayDrawing : public ::testing::Test {
+class DisplayDrawing : public HeadlessDisplays {
 protected:
-    lvState *L = nullptr;
     lvDisplay *d = nullptr;
     void SetUp() override
     {
-        ASSERT_EQ(InitPlatform(), 0);
-        ResetVMRun();
-        L = NewVMState();
-        ASSERT_NE(L, nullptr);
-        ASSERT_EQ(InitEventLock(), 0);
-        SetEventQueueOpen(1);
-        SetWindowOps(nullptr);
-        lvWindowOps ops = *WindowOps();
-        headlessBlit = ops.BlitToWindow;
-        ops.BlitToWindow = CountingBlit;
-        SetWindowOps(&ops);
-        InstallDisplayDrawing();
+        HeadlessDisplays::SetUp();
+        if (HasFatalFailure()) return;
         lvDisplayRequest request;
         InitDisplayRequest(&request);
         request.width = 100;
@@ -106,18 +81,6 @@ protected:
         ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
         SetCurrentDisplay(d);
         presented.clear();
-    }
-    void TearDown() override
-    {
-        SetCurrentDisplay(nullptr);
-        ShutdownDisplays(L);
-        FreeAllBGPics();
-        SetWindowOps(nullptr);
-        DropEvents(L, -1, 1);
-        SetEventQueueOpen(0);
-        FreeEventLock();
-        CloseVMState(L);
-        ResetVMRun();
     }
     uint32_t WindowPixel(int x, int y)
     {
@@ -248,7 +211,7 @@ TEST_F(DisplayDrawing, EndingASelectionWhileDoubleBufferingDrawsIntoTheBackBuffe
 
 // The shape engine's fills into the display, seen through a hook wrapped around the
 // display's own: each rectangle the display was asked to fill.
-std::vector<Presented> directFills;
+std::vector<lvPresented> directFills;
 void (*displayFill)(void *, int, int, int, int, uint32_t, int);
 void CountingShapeOutput(lvShapeOutput *out, lvBlitDisplay *display)
 {

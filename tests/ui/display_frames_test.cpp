@@ -12,30 +12,13 @@
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
 #include "vm/lvvm.h"
+#include "tests/ui/headless_displays.h"
 #include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-void SetEventQueueOpen(int open);
-
 namespace {
-
-struct Presented {
-    int x, y, width, height;
-};
-std::mutex presentedLock;
-std::vector<Presented> presented;
-void (*headlessBlit)(lvDisplayWindow *, const uint32_t *, int, int, int, int, int, int, int);
-void CountingBlit(lvDisplayWindow *w, const uint32_t *pixels, int rowLength, int sx, int sy, int dx, int dy, int width,
-                  int height)
-{
-    {
-        std::lock_guard<std::mutex> hold(presentedLock);
-        presented.push_back({dx, dy, width, height});
-    }
-    headlessBlit(w, pixels, rowLength, sx, sy, dx, dy, width, height);
-}
 
 lvBitMapHandle *Frame(int width, int height, uint32_t colour)
 {
@@ -44,37 +27,8 @@ lvBitMapHandle *Frame(int width, int height, uint32_t colour)
     return b;
 }
 
-class VideoFrames : public ::testing::Test {
+class VideoFrames : public HeadlessDisplays {
 protected:
-    lvState *L = nullptr;
-    void SetUp() override
-    {
-        ASSERT_EQ(InitPlatform(), 0);
-        ResetVMRun();
-        L = NewVMState();
-        ASSERT_NE(L, nullptr);
-        ASSERT_EQ(InitEventLock(), 0);
-        SetEventQueueOpen(1);
-        SetWindowOps(nullptr);
-        lvWindowOps ops = *WindowOps();
-        headlessBlit = ops.BlitToWindow;
-        ops.BlitToWindow = CountingBlit;
-        SetWindowOps(&ops);
-        InstallDisplayDrawing();
-        presented.clear();
-    }
-    void TearDown() override
-    {
-        SetCurrentDisplay(nullptr);
-        ShutdownDisplays(L);
-        FreeAllBGPics();
-        SetWindowOps(nullptr);
-        DropEvents(L, -1, 1);
-        SetEventQueueOpen(0);
-        FreeEventLock();
-        CloseVMState(L);
-        ResetVMRun();
-    }
     lvDisplay *Open(int number, int scaleWidth = 0, int scaleHeight = 0)
     {
         lvDisplayRequest request;
@@ -111,7 +65,7 @@ TEST_F(VideoFrames, FramesFromAThreadArePresentedClippedToThePicture)
     struct Case {
         const char *what;
         int x, y, width, height;
-        Presented shown;  // width 0: nothing presented
+        lvPresented shown;  // width 0: nothing presented
     };
     const Case cases[] = {
         {"inside", 10, 20, 8, 6, {10, 20, 8, 6}},
