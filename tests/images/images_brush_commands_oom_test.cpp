@@ -113,6 +113,30 @@ protected:
         if (b->palette) s.pens.assign(b->palette, b->palette + 256);
         return s;
     }
+    // Runs the command on a new brush 1 of the kind with the allocations failing after 0,
+    // 1, 2, ... until it succeeds. Each failure must be an allocation error and leave
+    // brush 1 as it was; afterFailure checks the rest.
+    void UntilItSucceeds(Kind kind, const char *command, const std::vector<std::string> &operands,
+                         const std::function<void()> &afterFailure)
+    {
+        for (int allowed = 0;; allowed++) {
+            SCOPED_TRACE(std::string(command) + " on kind " + std::to_string(kind) + " after " +
+                         std::to_string(allowed));
+            ASSERT_LT(allowed, 400);
+            lvBrush *b = Make(kind);
+            const Snapshot before = Take(b);
+            FailAllocMemoryAfter(allowed);
+            int code = Call(command, operands);
+            FailAllocMemoryAfter(-1);
+            if (code == 0) break;
+            ASSERT_TRUE(code == ERR_MEM || code == ERR_BITMAP || code == ERR_ALLOCALPHA || code == ERR_ALLOCMASK ||
+                        code == ERR_ALLOCCHUNKY || code == ERR_LOCKBMAP)
+                << code;
+            ASSERT_EQ(FindBrushById(L, {1, nullptr}, &b, 0), 0);
+            EXPECT_TRUE(Take(b) == before);
+            afterFailure();
+        }
+    }
 };
 
 TEST_F(BrushCommandChunks, FailedAllocationsLeaveTheBrushAsItWas)
@@ -193,22 +217,8 @@ TEST_F(BrushCommandChunks, FailedAllocationsLeaveTheBrushAsItWas)
         {PENS, "setbrushpalette", {"1", "20", "@remap"}},
     };
     for (const Row &row : rows) {
-        for (int allowed = 0;; allowed++) {
-            SCOPED_TRACE(std::string(row.command) + " on kind " + std::to_string(row.kind) + " after " +
-                         std::to_string(allowed));
-            ASSERT_LT(allowed, 400);
-            lvBrush *b = Make(row.kind);
-            const Snapshot before = Take(b);
-            FailAllocMemoryAfter(allowed);
-            int code = Call(row.command, row.operands);
-            FailAllocMemoryAfter(-1);
-            if (code == 0) break;
-            ASSERT_TRUE(code == ERR_MEM || code == ERR_BITMAP || code == ERR_ALLOCALPHA || code == ERR_ALLOCMASK ||
-                        code == ERR_ALLOCCHUNKY || code == ERR_LOCKBMAP)
-                << code;
-            ASSERT_EQ(FindBrushById(L, {1, nullptr}, &b, 0), 0);
-            EXPECT_TRUE(Take(b) == before);
-        }
+        UntilItSucceeds(row.kind, row.command, row.operands, [] {});
+        if (HasFatalFailure()) return;
     }
 }
 
@@ -237,26 +247,13 @@ TEST_F(BrushCommandChunks, FailedAllocationsMakeNothing)
         {ALPHA, "brushtobgpic", {"1", "9"}, 1},
     };
     for (const Row &row : rows) {
-        for (int allowed = 0;; allowed++) {
-            SCOPED_TRACE(std::string(row.command) + " on kind " + std::to_string(row.kind) + " after " +
-                         std::to_string(allowed));
-            ASSERT_LT(allowed, 400);
-            lvBrush *b = Make(row.kind);
-            const Snapshot before = Take(b);
-            FailAllocMemoryAfter(allowed);
-            int code = Call(row.command, row.operands);
-            FailAllocMemoryAfter(-1);
-            if (code == 0) break;
-            ASSERT_TRUE(code == ERR_MEM || code == ERR_BITMAP || code == ERR_ALLOCALPHA || code == ERR_ALLOCMASK ||
-                        code == ERR_ALLOCCHUNKY || code == ERR_LOCKBMAP)
-                << code;
-            ASSERT_EQ(FindBrushById(L, {1, nullptr}, &b, 0), 0);
-            EXPECT_TRUE(Take(b) == before);
+        UntilItSucceeds(row.kind, row.command, row.operands, [&] {
             lvBrush *made = nullptr;
             lvBGPic *bgpic = nullptr;
             if (row.made == 3) EXPECT_EQ(FindBrushById(L, {9, nullptr}, &made, 0), ERR_FINDBRUSH);
             else EXPECT_EQ(FindBGPicById({9, nullptr}, &bgpic, 0), ERR_FINDBGPIC);
-        }
+        });
+        if (HasFatalFailure()) return;
         ReleaseBrushRecord(L, {9, nullptr}, 0);
         FreeAllBGPics();
     }
