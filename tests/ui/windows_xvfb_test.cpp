@@ -164,6 +164,30 @@ protected:
         XTestFakeKeyEvent(dpy, XKeysymToKeycode(dpy, sym), down, 0);
         XFlush(dpy);
     }
+    // Starts the runtime on an applet under the build's tests/ui on this server; its
+    // output is read line by line.
+    void Launch(const std::string &applet, Child *app, std::vector<std::string> env = {})
+    {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        // SDL's X11 driver and libX11 keep allocations past SDL_Quit: leak reports of a
+        // sanitizer build would only list theirs.
+        env.insert(env.begin(), {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"});
+        app->pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra", std::string(LV_BUILD_DIR) + "/tests/ui/" + applet,
+                          "-QUIET"},
+                         env, fds[1], -1);
+        close(fds[1]);
+        app->out = fds[0];
+    }
+    // Reads what is left of an ended run's output, shows it when the test failed.
+    void Finish(Child &app)
+    {
+        while (app.Read(0)) {
+        }
+        if (HasFailure())
+            for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
+        close(app.out);
+    }
     // Ctrl+C to the window under the pointer at (x, y).
     void CtrlC(int x, int y)
     {
@@ -188,16 +212,8 @@ uint32_t Expected(int x, int y)
 
 TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
 {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
     Child app;
-    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra", std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfb.lva",
-                     "-QUIET"},
-                    // SDL's X11 driver and libX11 keep allocations past SDL_Quit: leak reports of
-                    // a sanitizer build would only list theirs.
-                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
-    close(fds[1]);
-    app.out = fds[0];
+    ASSERT_NO_FATAL_FAILURE(Launch("windows_exe/xvfb.lva", &app));
     ASSERT_GE(app.WaitLine("ready", 20), 0);
 
     // The screen, once the server drew every window.
@@ -256,11 +272,7 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
     // Ctrl+C ends the run.
     CtrlC(480 + 50, 392 + 50);
     EXPECT_EQ(Reap(app.pid, 15), 0);
-    while (app.Read(0)) {
-    }
-    if (HasFailure())
-        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
-    close(app.out);
+    Finish(app);
 }
 
 // Full-screen scale fills the 1280x1024 root with the 320x240 picture scaled four times
@@ -268,14 +280,8 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
 // window back to its place (centred: 480, 392).
 TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
 {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
     Child app;
-    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
-                     std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfbmodes.lva", "-QUIET"},
-                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
-    close(fds[1]);
-    app.out = fds[0];
+    ASSERT_NO_FATAL_FAILURE(Launch("windows_exe/xvfbmodes.lva", &app));
     ASSERT_GE(app.WaitLine("ready", 20), 0);
     EXPECT_GE(app.WaitLine("fullscale 0", 1), 0);
     auto settle = [&](uint32_t (*expected)(int, int)) {
@@ -312,11 +318,7 @@ TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
         << "first differing pixel, back in the window";
     CtrlC(600, 500);
     EXPECT_EQ(Reap(app.pid, 15), 0);
-    while (app.Read(0)) {
-    }
-    if (HasFailure())
-        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
-    close(app.out);
+    Finish(app);
 }
 
 
@@ -330,14 +332,8 @@ TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
     XClearWindow(dpy, DefaultRootWindow(dpy));
     XSync(dpy, False);
     ASSERT_EQ(Screenshot(1280, 1024)[0], 0x808080u);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
     Child app;
-    app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
-                     std::string(LV_BUILD_DIR) + "/tests/ui/windows_exe/xvfbfake.lva", "-QUIET"},
-                    {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0"}, fds[1], -1);
-    close(fds[1]);
-    app.out = fds[0];
+    ASSERT_NO_FATAL_FAILURE(Launch("windows_exe/xvfbfake.lva", &app));
     ASSERT_GE(app.WaitLine("ready", 20), 0);
     EXPECT_GE(app.WaitLine("fake 0", 1), 0);
     std::string firstWrong;
@@ -363,11 +359,7 @@ TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
     ASSERT_GE(app.WaitLine("back", 10), 0);
     CtrlC(610, 510);
     EXPECT_EQ(Reap(app.pid, 15), 0);
-    while (app.Read(0)) {
-    }
-    if (HasFailure())
-        for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
-    close(app.out);
+    Finish(app);
 }
 
 
@@ -406,16 +398,9 @@ TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
     };
     // One run: where the display was at the start and, when moved, after the move.
     auto run = [&](const char *applet, bool move, Position *start, Position *after) {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
         Child app;
-        app.pid = Spawn({std::string(LV_BIN_DIR) + "/lumivarra",
-                         std::string(LV_BUILD_DIR) + "/tests/ui/placement/" + applet + ".lva", "-QUIET"},
-                        {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "ASAN_OPTIONS=detect_leaks=0",
-                         "XDG_CONFIG_HOME=" + std::string(home)},
-                        fds[1], -1);
-        close(fds[1]);
-        app.out = fds[0];
+        ASSERT_NO_FATAL_FAILURE(Launch(std::string("placement/") + applet + ".lva", &app,
+                                       {"XDG_CONFIG_HOME=" + std::string(home)}));
         int ready = app.WaitLine("ready", 20);
         ASSERT_GE(ready, 0);
         *start = parse(app.lines[ready]);
@@ -460,11 +445,7 @@ TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
         }
         EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the program did not end on Ctrl+C";
         if (!ended) Reap(app.pid, 0);
-        while (app.Read(0)) {
-        }
-        if (HasFailure())
-            for (const std::string &line : app.lines) std::fprintf(stderr, "applet: %s\n", line.c_str());
-        close(app.out);
+        Finish(app);
     };
     Position declared, moved, again, other, unused;
     run("place", true, &declared, &moved);
