@@ -3,6 +3,8 @@
 // result...", so a test compares a map of lines. The applet is assembled and linked with
 // the built tools and run by the runtime executable in a scratch directory.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -159,3 +161,27 @@ inline std::map<std::string, std::string> RunAppletScript(const lvScratchDir &di
     }
     return lines;
 }
+
+// A pixel of the current output to read back (ReadPixel) and the colour expected there.
+struct lvPixelProbe {
+    std::string key;
+    int x, y;
+    unsigned expected;
+};
+
+inline void ReadProbes(lvAppletScript &s, const std::vector<lvPixelProbe> &probes)
+{
+    for (const lvPixelProbe &p : probes) s.Case(p.key, "readpixel", {p.x, p.y});
+}
+
+inline void CheckProbes(const std::map<std::string, std::string> &lines, const std::vector<lvPixelProbe> &probes)
+{
+    for (const lvPixelProbe &p : probes) {
+        auto it = lines.find(p.key);
+        ASSERT_NE(it, lines.end()) << p.key;
+        EXPECT_EQ(it->second, "0 " + std::to_string(p.expected)) << p.key << " at " << p.x << "," << p.y;
+    }
+}
+
+// The error code of a printed line (its first word).
+inline std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }

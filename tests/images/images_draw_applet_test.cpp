@@ -14,30 +14,6 @@ const int FILLNONE = 0, FILLCOLOR = 1, FORM_NORMAL = 1, FORM_ANTIALIAS = 16, FOR
 const int SHDWSOUTHEAST = 3, ARROWHEAD_DOUBLE = 2, CENTER = -100000, MASKINVISIBLE = 1;
 const unsigned WHITE = 0xFFFFFF, RED = 0xFF0000, GREEN = 0x00FF00, BLUE = 0x0000FF;
 
-struct Probe {
-    const char *key;
-    int x, y;
-    unsigned expected;
-};
-
-// Reads each probe's pixel of the current output.
-void ReadProbes(lvAppletScript &s, const std::vector<Probe> &probes)
-{
-    for (const Probe &p : probes) s.Case(p.key, "readpixel", {p.x, p.y});
-}
-
-void CheckProbes(const std::map<std::string, std::string> &lines, const std::vector<Probe> &probes)
-{
-    for (const Probe &p : probes) {
-        auto it = lines.find(p.key);
-        ASSERT_NE(it, lines.end()) << p.key;
-        EXPECT_EQ(it->second, "0 " + std::to_string(p.expected)) << p.key << " at " << p.x << "," << p.y;
-    }
-}
-
-// The error code of a line (the first word).
-std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }
-
 std::string RunDraw(const lvAppletScript &s, std::map<std::string, std::string> *lines)
 {
     lvScratchDir dir;
@@ -63,7 +39,7 @@ TEST(DrawApplet, BoxesWithBorderShadowCornersAndPlacement)
     s.Case("normal", "setformstyle", {FORM_NORMAL});
     s.Case("zero", "box", {0, 0, 0, 10});
     s.Case("negative", "box", {0, 0, 10, -1});
-    std::vector<Probe> probes = {
+    std::vector<lvPixelProbe> probes = {
         {"p_in", 2, 2, RED},      {"p_corner", 5, 4, RED},   {"p_right", 6, 4, 0},     {"p_below", 5, 5, 0},
         {"p_left", 1, 2, 0},      {"b_border", 20, 20, GREEN}, {"b_border2", 27, 23, GREEN},
         {"b_fill", 22, 22, RED},  {"b_fill2", 25, 25, RED},  {"b_shadow", 30, 30, BLUE}, {"b_shadow2", 31, 31, BLUE},
@@ -75,7 +51,7 @@ TEST(DrawApplet, BoxesWithBorderShadowCornersAndPlacement)
     s.Case("mk2", "createbrush", {2, 20, 20, 0});
     s.Case("sel2", "selectbrush", {2});
     s.Case("rounded", "box", {0, 0, 20, 20, WHITE, Fields({{"roundlevel", 50}, {"cornerd", 0}})});
-    std::vector<Probe> corners = {
+    std::vector<lvPixelProbe> corners = {
         {"r_tl", 0, 0, 0}, {"r_tr", 19, 0, WHITE}, {"r_bl", 0, 19, 0}, {"r_br", 19, 19, 0}, {"r_mid", 10, 10, WHITE},
         {"r_edge", 10, 0, WHITE},
     };
@@ -85,14 +61,14 @@ TEST(DrawApplet, BoxesWithBorderShadowCornersAndPlacement)
     s.Case("mk3", "createbrush", {3, 20, 20, 0});
     s.Case("sel3", "selectbrush", {3});
     s.Case("legacy", "box", {0, 0, 20, 20, WHITE, 50});
-    std::vector<Probe> legacy = {{"l_tl", 0, 0, 0}, {"l_tr", 19, 0, 0}, {"l_mid", 10, 10, WHITE}};
+    std::vector<lvPixelProbe> legacy = {{"l_tl", 0, 0, 0}, {"l_tr", 19, 0, 0}, {"l_mid", 10, 10, WHITE}};
     ReadProbes(s, legacy);
     s.Case("end3", "endselect", {});
     // CENTER against the output.
     s.Case("mk4", "createbrush", {4, 10, 10, 0});
     s.Case("sel4", "selectbrush", {4});
     s.Case("centred", "box", {CENTER, CENTER, 4, 2, WHITE});
-    std::vector<Probe> centred = {{"c_in", 3, 4, WHITE}, {"c_in2", 6, 5, WHITE}, {"c_left", 2, 4, 0},
+    std::vector<lvPixelProbe> centred = {{"c_in", 3, 4, WHITE}, {"c_in2", 6, 5, WHITE}, {"c_left", 2, 4, 0},
                                   {"c_right", 7, 4, 0},  {"c_top", 3, 3, 0},     {"c_bottom", 3, 6, 0}};
     ReadProbes(s, centred);
     s.Case("end4", "endselect", {});
@@ -117,7 +93,7 @@ TEST(DrawApplet, OutlinesPolygonsCirclesAndArcs)
     s.Case("mk", "createbrush", {1, 30, 30, 0});
     s.Case("sel", "selectbrush", {1});
     s.Case("outline", "box", {10, 10, 10, 10, WHITE});
-    std::vector<Probe> outline = {
+    std::vector<lvPixelProbe> outline = {
         {"o_out2", 8, 15, WHITE}, {"o_out3", 7, 15, 0},  {"o_in2", 12, 15, WHITE},
         {"o_top", 15, 8, WHITE},  {"o_top3", 15, 7, 0}, {"o_centre", 15, 15, 0},
     };
@@ -128,7 +104,7 @@ TEST(DrawApplet, OutlinesPolygonsCirclesAndArcs)
     s.Case("mk2", "createbrush", {2, 10, 10, 0});
     s.Case("sel2", "selectbrush", {2});
     s.Case("poly", "polygon", {1, 1, List({1, 1, 5, 1, 1, 4}), 3, WHITE});
-    std::vector<Probe> poly = {{"g_a", 2, 2, WHITE}, {"g_b", 6, 2, WHITE}, {"g_c", 2, 5, WHITE},
+    std::vector<lvPixelProbe> poly = {{"g_a", 2, 2, WHITE}, {"g_b", 6, 2, WHITE}, {"g_c", 2, 5, WHITE},
                                {"g_d", 6, 3, 0},     {"g_e", 3, 5, 0},     {"g_f", 1, 2, 0}};
     ReadProbes(s, poly);
     s.Case("count1", "polygon", {0, 0, List({0, 0, 1, 1}), 1});
@@ -210,7 +186,7 @@ TEST(DrawApplet, LinesArrowheadsPlotAndMasks)
     // Thickness 4, both heads: the shaft is 8 wide, the heads 24 at their base, drawn
     // filled although the fill style is FILLNONE.
     s.Case("arrow", "line", {5, 30, 95, 30, WHITE, Fields({{"thickness", 4}, {"arrowhead", ARROWHEAD_DOUBLE}})});
-    std::vector<Probe> arrow = {
+    std::vector<lvPixelProbe> arrow = {
         {"s_top", 50, 27, WHITE}, {"s_above", 50, 24, 0}, {"s_bottom", 50, 33, WHITE}, {"s_below", 50, 36, 0},
         {"h_base", 57, 20, WHITE}, {"h_out", 57, 16, 0},  {"h_base2", 57, 40, WHITE}, {"h_out2", 57, 44, 0},
         {"h_tip", 93, 30, WHITE},  {"h_start", 7, 30, WHITE}, {"h_past", 97, 30, 0},
@@ -224,7 +200,7 @@ TEST(DrawApplet, LinesArrowheadsPlotAndMasks)
     s.Case("sel2", "selectbrush", {2});
     s.Case("thin", "line", {0, 5, 99, 5, WHITE, Fields({{"thickness", 0}})});
     s.Case("thick", "line", {10, 50, 90, 50, WHITE, Fields({{"thickness", 100}})});
-    std::vector<Probe> widths = {
+    std::vector<lvPixelProbe> widths = {
         {"t_on", 50, 5, WHITE},   {"t_above", 50, 4, 0},  {"t_below", 50, 6, 0},
         {"w_top", 50, 20, WHITE}, {"w_bottom", 50, 80, WHITE}, {"w_above", 50, 15, 0}, {"w_below", 50, 85, 0},
     };
@@ -284,7 +260,7 @@ TEST(DrawApplet, DisplayClipRegionsAndDegenerateLines)
     // A thick arrowed line without length is a thick line without heads.
     s.Case("dot", "line", {50, 50, 50, 50, WHITE, Fields({{"thickness", 4}, {"arrowhead", 1}})});
     s.Case("plotd", "plot", {60, 60, RED});
-    std::vector<Probe> display = {{"d_0", 0, 5, WHITE}, {"d_10", 10, 5, WHITE}, {"d_11", 11, 5, 0},
+    std::vector<lvPixelProbe> display = {{"d_0", 0, 5, WHITE}, {"d_10", 10, 5, WHITE}, {"d_11", 11, 5, 0},
                                   {"d_dot", 50, 50, WHITE}, {"d_plot", 60, 60, RED}, {"d_plot2", 61, 60, 0}};
     ReadProbes(s, display);
     // CENTER against the active clip region of a selected brush; ReadPixel outside it fails.
@@ -294,7 +270,7 @@ TEST(DrawApplet, DisplayClipRegionsAndDegenerateLines)
     s.Case("setregion", "setclipregion", {1});
     s.Case("centred", "box", {CENTER, CENTER, 4, 2, WHITE});
     s.Case("plotout", "plot", {5, 5, WHITE});
-    std::vector<Probe> region = {{"c_in", 18, 14, WHITE}, {"c_in2", 21, 15, WHITE}, {"c_left", 17, 14, 0},
+    std::vector<lvPixelProbe> region = {{"c_in", 18, 14, WHITE}, {"c_in2", 21, 15, WHITE}, {"c_left", 17, 14, 0},
                                  {"c_above", 18, 13, 0}};
     ReadProbes(s, region);
     s.Case("readout", "readpixel", {5, 5});

@@ -15,28 +15,6 @@ const unsigned RED = 0xFF0000, GREY = 0x4C4C4C;
 
 lvAppletArg Filter(const char *name) { return Fields({{"filters", List({Fields({{"name", Str(name)}})})}}); }
 
-struct Probe {
-    std::string key;
-    int x, y;
-    unsigned expected;
-};
-
-void ReadProbes(lvAppletScript &s, const std::vector<Probe> &probes)
-{
-    for (const Probe &p : probes) s.Case(p.key, "readpixel", {p.x, p.y});
-}
-
-void CheckProbes(const std::map<std::string, std::string> &lines, const std::vector<Probe> &probes)
-{
-    for (const Probe &p : probes) {
-        auto it = lines.find(p.key);
-        ASSERT_NE(it, lines.end()) << p.key;
-        EXPECT_EQ(it->second, "0 " + std::to_string(p.expected)) << p.key << " at " << p.x << "," << p.y;
-    }
-}
-
-std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }
-
 std::map<std::string, std::string> RunDraw(const lvAppletScript &s, std::string *all)
 {
     lvScratchDir dir;
@@ -78,7 +56,7 @@ TEST(DrawFiltersApplet, FiltersAndTransparencyReachBoxesLinesAndPaths)
     s.Case("thick", "line", {20, 12, 36, 12, RED, Fields({{"thickness", 3}, {"filters", greyFilter}})});
     s.Case("arrow", "line",
            {0, 32, 38, 32, RED, Fields({{"thickness", 2}, {"arrowhead", ARROWHEAD_SINGLE}, {"filters", greyFilter}})});
-    std::vector<Probe> probes = {
+    std::vector<lvPixelProbe> probes = {
         {"box_in", 2, 2, GREY},      {"box_in2", 7, 5, GREY},        {"box_out", 8, 5, 0},      {"box_out2", 1, 2, 0},
         {"inv_in", 10, 2, 0x00FFFF}, {"inv_in2", 13, 5, 0x00FFFF},   {"inv_out", 14, 2, 0},     {"faded_in", 21, 3, 0},
         {"half_in", 27, 3, 0xCB0000}, {"half_out", 30, 3, 0},
@@ -95,7 +73,7 @@ TEST(DrawFiltersApplet, FiltersAndTransparencyReachBoxesLinesAndPaths)
     s.Case("start", "startpath", {1});
     s.Case("pbox", "addboxtopath", {1, 0, 0, 10, 6});
     s.Case("draw", "drawpath", {1, 5, 7, RED, Filter("grayscale")});
-    std::vector<Probe> path = {
+    std::vector<lvPixelProbe> path = {
         {"path_in", 5, 7, GREY}, {"path_in2", 14, 12, GREY}, {"path_right", 15, 12, 0}, {"path_below", 14, 13, 0},
     };
     ReadProbes(s, path);
@@ -163,7 +141,7 @@ TEST(DrawFiltersApplet, TheDisplaysStraightRoadsTakeNoFilteredShape)
     s.Case("plainbox", "box", {10, 2, 4, 4, RED});
     s.Case("line", "line", {2, 10, 20, 10, RED, Filter("grayscale")});
     s.Case("plainline", "line", {2, 12, 20, 12, RED});
-    std::vector<Probe> probes = {
+    std::vector<lvPixelProbe> probes = {
         {"box_in", 2, 2, GREY},       {"box_in2", 7, 5, GREY},       {"plainbox_in", 12, 3, RED},
         {"line_a", 2, 10, GREY},      {"line_b", 20, 10, GREY},      {"line_off", 21, 10, 0},
         {"plainline_a", 2, 12, RED},  {"plainline_b", 20, 12, RED},

@@ -14,8 +14,6 @@ namespace {
 const int FILLNONE = 0, FILLCOLOR = 1, FORM_NORMAL = 1, FORM_ANTIALIAS = 16, FORM_BORDER = 64;
 const unsigned WHITE = 0xFFFFFF, RED = 0xFF0000, GREEN = 0x00FF00;
 
-std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }
-
 std::map<std::string, std::string> RunPaths(const lvAppletScript &s, std::string *all)
 {
     lvScratchDir dir;
