@@ -15,6 +15,7 @@
 #include "libs/lib_core2.h"
 #include "raster/lvdrawtags.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/encoding.h"
 #include "runtime/errors.h"
 #include "images/lvbrush.h"
 #include "runtime/libtable.h"
@@ -53,10 +54,7 @@ int CmdStartPath(lvState *L)
 int CmdFreePath(lvState *L)
 {
     CheckArgCount(L, 1, 1, 0, 0);
-    lvObjectId id = GetObjectIdArg(L, 1);
-    lvPath *p;
-    if (int code = FindPathById(id, &p)) return code;
-    return RemovePath(id);
+    return RemovePath(GetObjectIdArg(L, 1));
 }
 
 int CmdClearPath(lvState *L)
@@ -170,15 +168,8 @@ int CmdAddTextToPath(lvState *L)
     std::string utf8;
     try {
         if (encoding == 0) {
-            for (size_t i = 0; i < length; i++) {
-                uint8_t c = (uint8_t)text[i];
-                if (c < 0x80) {
-                    utf8 += (char)c;
-                } else {
-                    utf8 += (char)(0xC0 | (c >> 6));
-                    utf8 += (char)(0x80 | (c & 0x3F));
-                }
-            }
+            utf8.resize(2 * length + 1);
+            utf8.resize(length ? Latin1ToUtf8Into(text, utf8.data(), length) : 0);
         } else {
             utf8.assign(text, length);
         }

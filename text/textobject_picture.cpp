@@ -3,7 +3,6 @@
 // call and freed when the conversion gives the picture back.
 //
 // Depends on: images/lvbrush.h, text/lvtextobject.h, raster/lvbitmap.h.
-#include <cstring>
 
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
@@ -47,15 +46,7 @@ int TextPicture(void *, lvState *, lvObjectId id, int, int, lvObjectPicture *out
             for (int col = 0; col < image.width; col++)
                 WriteLockPixel(&lock.lock, image.rgb[(size_t)row * image.width + col], col, row);
     }
-    uint8_t *plane = nullptr;
-    int rowBytes = 0;
-    uintptr_t token = GetPlanePixels(out->alpha, &plane, &rowBytes, 1);
-    if (!token || !plane) return ERR_LOCKBMAP;
-    for (int row = 0; row < image.height; row++)
-        std::memcpy(plane + (size_t)row * rowBytes, image.alpha.data() + (size_t)row * image.width,
-                    (size_t)image.width);
-    ReleasePlanePixels(token);
-    return 0;
+    return CopyBytesToPlane(out->alpha, image.alpha.data(), image.width, image.height) ? 0 : ERR_LOCKBMAP;
 }
 
 }  // namespace

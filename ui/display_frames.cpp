@@ -7,6 +7,7 @@
 // scales them with the rest, so the picture area is the window less its letterbox.
 //
 // Depends on: ui/display.h, ui/display_draw.h, raster/lvplanes.h.
+#include <atomic>
 #include <cstring>
 
 #include "base/lverrors.h"
@@ -27,6 +28,10 @@ struct lvVideoFrame {
 };
 
 namespace {
+
+// Raised when a frame is queued: the gathering pass of every wait looks here first and
+// takes no lock while nothing came.
+std::atomic<int> framesQueued{0};
 
 struct DisplayLockGuard {
     DisplayLockGuard() { LockDisplayList(); }
@@ -146,6 +151,7 @@ int QueueVideoFrame(lvDisplay *d, void *video, lvBitMapHandle *bitmap, int x, in
         *tail = f;
         UnlockMutex(d->frameLock);
     }
+    framesQueued.store(1, std::memory_order_release);
     WakeMainLoop();
     WakeScriptThread();
     return 0;
@@ -168,17 +174,21 @@ void DrawPendingVideoFrames(lvState *)
         lvDisplay *display;
         lvVideoFrame *frames;
     };
+    if (!framesQueued.exchange(0, std::memory_order_acq_rel)) return;
     Taken taken[64];
     int count = 0;
     {
         DisplayLockGuard guard;
-        for (lvDisplay *d = FirstDisplay(); d && count < 64; d = (lvDisplay *)d->header.next) {
+        lvDisplay *d = FirstDisplay();
+        for (; d && count < 64; d = (lvDisplay *)d->header.next) {
             if (!d->frameLock) continue;
             LockMutex(d->frameLock);
             if (d->videoFrames) taken[count++] = {d, (lvVideoFrame *)d->videoFrames};
             d->videoFrames = nullptr;
             UnlockMutex(d->frameLock);
         }
+        // Displays past the batch keep theirs for the next pass.
+        if (d) framesQueued.store(1, std::memory_order_release);
     }
     for (int i = 0; i < count; i++) {
         for (lvVideoFrame *f = taken[i].frames; f; f = f->next) PresentFrame(taken[i].display, f);
