@@ -366,7 +366,11 @@ static int CloseComDevice(lvComPort *port)
 {
     lvComPortNative *native = port->native;
     int fd = native->descriptor;
-    FlushComPort(port);
+    // What was written goes out before the close: a pseudo-terminal's output queue shows
+    // no bytes to the drain, and flushing it would discard what its reader has not yet
+    // read (a last acknowledgement, say). Only the input is thrown away.
+    DrainOutput(native);
+    tcflush(fd, TCIFLUSH);
     if (native->savedModemLines >= 0) {
         int lines = native->savedModemLines & (TIOCM_DTR | TIOCM_RTS);
         int drop = (TIOCM_DTR | TIOCM_RTS) & ~lines;

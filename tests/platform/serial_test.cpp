@@ -516,6 +516,22 @@ TEST(SerialPort, HangUpEndsAWaitingReadWithAFailure)
 
 // A line nobody reads: a timed write stops at its time-out with what went out,
 // and closing the port does not wait for the stuck output.
+// Bytes the port took are not thrown away by its close, even while the other end has
+// not read them yet (a last acknowledgement written just before the close).
+TEST(SerialPort, CloseKeepsWhatWasWrittenForTheReader)
+{
+    lvTestPty pty;
+    ASSERT_TRUE(pty.Open());
+    lvComPort *port = OpenOn(pty);
+    ASSERT_NE(port, nullptr);
+    const std::string last = "~last acknowledgement";
+    int written = 0;
+    ASSERT_EQ(WriteComPort(port, last.data(), (int)last.size(), &written), LVCOM_DONE);
+    ASSERT_EQ(written, (int)last.size());
+    FreeComPort(port);
+    EXPECT_EQ(pty.Receive(last.size()), last);
+}
+
 TEST(SerialPort, StuckLineNeitherHangsWritesNorClose)
 {
     lvTestPty pty;
