@@ -23,4 +23,5 @@ if [ ! -f "$tree/build.ninja" ] || [ ! -f "$tree/.lv-options" ] || [ "$recorded"
   cmake -S "$root" -B "$tree" -G Ninja "$@" >/dev/null
   printf '%s\n' "$wanted" >"$tree/.lv-options"
 fi
-cmake --build "$tree" -j "${LV_JOBS:-$(nproc)}"
+# LV_TARGET builds one target (and what it needs) instead of the whole default build.
+cmake --build "$tree" -j "${LV_JOBS:-$(nproc)}" ${LV_TARGET:+--target "$LV_TARGET"}

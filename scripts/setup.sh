@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  g++ clang libclang-rt-14-dev cmake ninja-build ccache pkg-config python3
+  g++ clang libclang-rt-14-dev cmake ninja-build ccache mold lld pkg-config python3
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev
   libopencv-imgproc-dev libncurses-dev libsdl2-dev libpixman-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libimagequant-dev
