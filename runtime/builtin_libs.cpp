@@ -18,7 +18,7 @@
 #include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "libs/digest.h"
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
