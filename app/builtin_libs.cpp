@@ -2,9 +2,11 @@
 //
 // Each library exposes its open function, constants getter and shut-down step in its own
 // header; this file puts them into their rows of the library table and its shut-down
-// steps. A library missing here keeps its empty row.
+// steps. A library missing here keeps its empty row. It also installs the service tables
+// and hooks through which the runtime and the lower libraries reach higher ones, so no
+// lower folder includes a higher one.
 // Dependencies: runtime/libtable.h and each library's header.
-#include "runtime/builtin_libs.h"
+#include "app/builtin_libs.h"
 #include "comm/lib_network.h"
 #include "comm/lib_serial.h"
 #include "comm/network.h"
