@@ -9,14 +9,14 @@
 // Every reader of the peer's bytes goes through the connection's receive buffer
 // (ReceiveBuffered), so the tests and fuzz targets drive the real code over a fake
 // adapter connection.
-// Depends on: comm/network.h, layers/asyncop.h, runtime/vfile.h.
+// Depends on: comm/network.h, runtime/asyncop.h, runtime/vfile.h.
 // Limits: script thread only. No built-in TLS: "https://" and "ftps://" need a plug-in.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "comm/network.h"
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 
 enum {
     LV_TRANSFER_HTTP = 104,     // 'h'

@@ -7,7 +7,7 @@
 // handles one directory entry, one deletion or one block of one file.
 //
 // Depends on: runtime/vfile.h, runtime/vdir.h, runtime/errors.h, platform/lvplatform.h,
-// layers/asyncop.h (record type only).
+// runtime/asyncop.h (record type only).
 // Limits: paths of LV_PATH_SIZE bytes (longer ones fail to open). A filesystem adapter
 // in the operation's adapter list deletes, unprotects, makes directories and moves in
 // place of the native operations (libs/fsadapter.h).

@@ -5,19 +5,19 @@
 //
 // A command builds an operation with NewCopyOperation, NewMoveOperation or
 // NewDeleteOperation and then either links it (AddAsyncOperation, for "async") or runs
-// it (RunAsyncToCompletion); both live in layers/asyncop.h. Questions to the script go
+// it (RunAsyncToCompletion); both live in runtime/asyncop.h. Questions to the script go
 // through an lvFileOpCallback, so the engine runs and is tested without the VM.
 //
 // Depends on: runtime/vfile.h and runtime/vdir.h (every file and directory access, so
 // adapters and linked files work as sources), platform/lvplatform.h (deleting, flags,
-// times, moves), layers/asyncop.h (the operation head; only the record type).
+// times, moves), runtime/asyncop.h (the operation head; only the record type).
 // Limits: paths of LV_PATH_SIZE bytes. Deletions, unprotecting, directory levels, moves
 // and renames go to the filesystem adapter of the operation's adapter list when it holds
 // one (libs/fsadapter.h), natively otherwise.
 #pragma once
 #include <cstdint>
 
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 
 // ---- Pattern lists --------------------------------------------------------------------
 

@@ -3,13 +3,13 @@
 // library's copy, move and delete first) started with "async", and the object type
 // 61 "Async objects" lists them.
 //
-// The operations themselves are layers/asyncop.h's; this file gives them the hooks of
+// The operations themselves are runtime/asyncop.h's; this file gives them the hooks of
 // the script run (the step poll and the registry references) and nothing more.
 //
-// Depends on: vm/lvvm.h, runtime/cmdsupport.h, runtime/errors.h, layers/asyncop.h.
+// Depends on: vm/lvvm.h, runtime/cmdsupport.h, runtime/errors.h, runtime/asyncop.h.
 // Script thread only.
-#include "layers/asyncop.h"
 #include "libs/lib_dos.h"
+#include "runtime/asyncop.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 

@@ -10,7 +10,7 @@
 // dos_options reads the option tables and makes the script callbacks.
 //
 // Depends on: vm/lvvm.h, runtime/cmdsupport.h, runtime/errors.h, the engines above,
-// libs/strings_engine.h (the default encoding), layers/asyncop.h. Script thread only.
+// libs/strings_engine.h (the default encoding), runtime/asyncop.h. Script thread only.
 // Limits: paths of LV_PATH_SIZE bytes (longer ones are errors, never cut); "usertags"
 // options are not handed to adapters.
 #include "libs/lib_dos.h"
@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "layers/asyncop.h"
 #include "libs/dirmonitor_engine.h"
 #include "libs/dos_dirs.h"
 #include "libs/dos_engine.h"
@@ -31,6 +30,7 @@
 #include "libs/time_engine.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_startup.h"
+#include "runtime/asyncop.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"

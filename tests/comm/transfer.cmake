@@ -25,7 +25,7 @@ target_compile_definitions(comm_transfer_applets_test PRIVATE LV_FTPD_SCRIPT="${
 lv_add_test(comm_transfer_commands_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_commands_test.cpp
           ${CMAKE_SOURCE_DIR}/tests/runtime/rtcmds_util.cpp
-  LIBS lv_comm lv_runtime lv_vm lv_asm lv_layers
+  LIBS lv_comm lv_runtime lv_vm lv_asm
   LABELS comm threads)
 
 # The FTP client against a canned server thread on 127.0.0.1.

@@ -6,7 +6,7 @@
 
 #include "comm/lib_network.h"
 #include "comm/network.h"
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 #include "runtime/errors.h"
 #include "runtime/plugin.h"
 #include "base/lverrors.h"

@@ -16,9 +16,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "layers/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_dos.h"
+#include "runtime/asyncop.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/libs_core.h"
 #include "tests/libs/strlib_harness.h"

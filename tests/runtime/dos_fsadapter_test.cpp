@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "layers/asyncop.h"
 #include "libs/lib_dos.h"
+#include "runtime/asyncop.h"
 #include "runtime/libs_core.h"
 #include "runtime/plugin.h"
 #include "runtime/vfile.h"

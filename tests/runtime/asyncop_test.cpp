@@ -1,5 +1,5 @@
 // Async operations: the list, stepping by the script, running to completion, freeing.
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "base/lverrors.h"

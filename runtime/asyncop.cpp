@@ -3,7 +3,7 @@
 // Depends on: platform/lvplatform.h (FreeMemory, SleepMilliseconds), runtime/objects.h,
 // runtime/errors.h (message arguments).
 // Limits: none; the list is walked linearly (operations are few).
-#include "layers/asyncop.h"
+#include "runtime/asyncop.h"
 
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"

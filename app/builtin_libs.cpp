@@ -2,9 +2,11 @@
 //
 // Each library exposes its open function, constants getter and shut-down step in its own
 // header; this file puts them into their rows of the library table and its shut-down
-// steps. A library missing here keeps its empty row.
+// steps. A library missing here keeps its empty row. It also installs the service tables
+// and hooks through which the runtime and the lower libraries reach higher ones, so no
+// lower folder includes a higher one.
 // Dependencies: runtime/libtable.h and each library's header.
-#include "runtime/builtin_libs.h"
+#include "app/builtin_libs.h"
 #include "comm/lib_network.h"
 #include "comm/lib_serial.h"
 #include "comm/network.h"
@@ -18,7 +20,6 @@
 #include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
 #include "libs/digest.h"
-#include "layers/asyncop.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
 #include "libs/lib_core4.h"
@@ -34,6 +35,7 @@
 #include "images/lvvectorshape.h"
 #include "raster/lvpreload.h"
 #include "libs/time_engine.h"
+#include "runtime/asyncop.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/encoding.h"
 #include "runtime/libs_core.h"

@@ -3,9 +3,9 @@
 // The platform's entry copies the arguments and calls the runtime's main, whose result is
 // the exit code. The link marker is read by start-up (ReadLinkMarker), which keeps the
 // marker record inside this executable for the link tool to patch.
-// Dependencies: platform/lvplatform.h, runtime/startup.h.
+// Dependencies: app/builtin_libs.h, platform/lvplatform.h, runtime/startup.h.
+#include "app/builtin_libs.h"
 #include "platform/lvplatform.h"
-#include "runtime/builtin_libs.h"
 #include "runtime/marker.h"
 #include "runtime/startup.h"
 #include "runtime/version.h"

@@ -1,0 +1,3 @@
+// A product file reaching into the test tree.
+
+#include "tests/helper.h"
