@@ -338,6 +338,38 @@ static int DecodeGifFrames(lvGifReader *r, int target, bool scanning)
 // Reader
 // ============================================================================
 
+// Whether the file after the header can hold its first frame's image data: one LZW code
+// (of at least one bit) gives at most 4096 pixels. A few bytes that declare a huge
+// picture are refused before its canvas is allocated and filled. Leaves the file where
+// it was.
+static bool FirstFrameCanFit(lvVFile *file)
+{
+    int64_t start = SeekVFile(file, 0, 0), size = GetVFileSize(file);
+    if (start < 0 || size < 0) return true;
+    bool fits = true;
+    for (int guard = 0; guard < 65536; guard++) {
+        int block = ReadVFileByte(file);
+        if (block == '!') {
+            if (ReadVFileByte(file) < 0) break;
+            int n;
+            while ((n = ReadVFileByte(file)) > 0)
+                if (SeekVFile(file, n, 0) < 0) break;
+            if (n < 0) break;
+            continue;
+        }
+        if (block != ',') break;
+        uint8_t d[9];
+        if (ReadVFile(file, d, 9) != 9) break;
+        int64_t pixels = (int64_t)Le16(d + 4) * Le16(d + 6);
+        int64_t table = (d[8] & 0x80) ? 3 << ((d[8] & 7) + 1) : 0;
+        int64_t data = size - SeekVFile(file, 0, 0) - table;
+        fits = data * 8 * 4096 >= pixels;
+        break;
+    }
+    SeekVFile(file, start, 1);
+    return fits;
+}
+
 static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *height, int *depth, bool scan)
 {
     uint8_t h[13];
@@ -360,6 +392,11 @@ static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *heig
         return nullptr;
     }
     r->headerEnd = r->framePosition = SeekVFile(file, 0, 0);
+    if (!paletteOnly && !FirstFrameCanFit(file)) {
+        r->flags |= LV_GIF_KEEPFILE;
+        CloseGifReader(r);
+        return nullptr;
+    }
     if (!paletteOnly) {
         size_t bytes = (size_t)w * ht * r->pixelBytes;
         r->canvas = (uint8_t *)AllocMemory(bytes, 0);
