@@ -189,6 +189,17 @@ static int DecodeJpegArmed(lvJpegDecode *s)
     s->height = swap ? w : h;
     if (s->sizeOnly) return 0;
     if (!ImagePixelsFit(w, h)) return ERR_MEM;
+    // Huffman coding spends at least one bit on every block: a file with fewer bits than
+    // the frame has blocks cannot hold the picture, and is refused before the picture is
+    // allocated and filled. (Arithmetic coding has no such floor.) A file cut short that
+    // could have held it still gives the rows it has.
+    int64_t bytes = s->memorySize ? (int64_t)s->memorySize : GetVFileSize(s->file);
+    if (!cinfo->arith_code && bytes >= 0) {
+        uint64_t blocks = 0;
+        for (int i = 0; i < cinfo->num_components; i++)
+            blocks += (uint64_t)cinfo->comp_info[i].width_in_blocks * cinfo->comp_info[i].height_in_blocks;
+        if ((uint64_t)bytes * 8 < blocks) return ERR_LOADPICTURE2;
+    }
     // RGB comes as the words themselves (B, G, R, X); the X byte is cleared below.
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_start_decompress(cinfo);

@@ -758,6 +758,36 @@ TEST(JpegDecoder, TruncatedEmptyAndHugeFiles)
     EXPECT_EQ(sw, 65500);
 }
 
+// A few KB that declare 16,384 x 16,384 pixels cannot hold them (Huffman coding spends
+// a bit on every block at least): refused before the picture is allocated, also under
+// a 512 MB address-space ceiling, from a file or from memory.
+TEST(JpegDecoder, TinyFileDeclaringAHugePictureIsRefused)
+{
+    ScratchDir dir;
+    for (bool progressive : {false, true})
+        for (int components : {1, 3}) {
+            JpegFixture fixture;
+            fixture.width = 128, fixture.height = 128, fixture.components = components, fixture.progressive = progressive;
+            Bytes file = MakeJpeg(fixture);
+            ASSERT_LT(file.size(), 8000u);
+            for (size_t i = 2; i + 8 < file.size(); i++)
+                if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2)) {
+                    Put16Be(file, i + 5, 16384);
+                    Put16Be(file, i + 7, 16384);
+                    break;
+                }
+            std::string name = std::string(progressive ? "progressive" : "baseline") + ", " + std::to_string(components) +
+                               " components, " + std::to_string(file.size()) + " bytes";
+            EXPECT_EQ(ReadJpeg(dir, file).code, ERR_LOADPICTURE2) << name;
+            EXPECT_EQ(ReadJpeg(dir, file, 1, true).code, ERR_LOADPICTURE2) << name << " from memory";
+#ifndef LV_SANITIZED
+            int code = -1;
+            ASSERT_TRUE(RunUnderAddressLimit(512u << 20, true, 20, [&] { return ReadJpeg(dir, file).code; }, &code)) << name;
+            EXPECT_EQ(code, ERR_LOADPICTURE2) << name << " under 512 MB";
+#endif
+        }
+}
+
 // ============================================================================
 // Writers
 // ============================================================================
