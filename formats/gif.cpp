@@ -219,17 +219,20 @@ static void FillCanvasBackground(lvGifReader *r, bool cleared)
     else std::fill_n((uint32_t *)r->canvas, count, r->globalTable[r->background]);
 }
 
-// Copies the frame's clipped rectangle between canvas and save buffer.
-static void CopySaveRect(lvGifReader *r, bool toSave)
+// Copies the frame's clipped rectangle between canvas and save buffer; the save buffer
+// is allocated by the first frame that needs it. False when it cannot be.
+static bool CopySaveRect(lvGifReader *r, bool toSave)
 {
     int x1 = std::min(r->width, r->frameX + r->frameWidth), y1 = std::min(r->height, r->frameY + r->frameHeight);
-    if (r->frameX >= x1 || r->frameY >= y1) return;
+    if (r->frameX >= x1 || r->frameY >= y1) return true;
+    if (!r->save && !(r->save = (uint8_t *)AllocMemory((size_t)r->width * r->height * r->pixelBytes, 1))) return false;
     size_t rowBytes = (size_t)(x1 - r->frameX) * r->pixelBytes;
     for (int y = r->frameY; y < y1; y++) {
         size_t at = ((size_t)y * r->width + r->frameX) * r->pixelBytes;
         if (toSave) std::memcpy(r->save + at, r->canvas + at, rowBytes);
         else std::memcpy(r->canvas + at, r->save + at, rowBytes);
     }
+    return true;
 }
 
 static void DisposeFrame(lvGifReader *r)
@@ -325,7 +328,7 @@ static int DecodeGifFrames(lvGifReader *r, int target, bool scanning)
         }
         if (number == 0 && r->transparent >= 0 && r->disposal == 2)
             FillCanvasRect(r, 0, 0, r->width, r->height, r->transparent);
-        if (r->disposal == 3) CopySaveRect(r, true);
+        if (r->disposal == 3 && !CopySaveRect(r, true)) return GIF_FAILED;
         r->framesDecoded++;
         if (!DecodeGifImageData(r, (d[8] & 0x40) != 0)) return GIF_FAILED;
         r->nextFrame++;
@@ -400,8 +403,7 @@ static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *heig
     if (!paletteOnly) {
         size_t bytes = (size_t)w * ht * r->pixelBytes;
         r->canvas = (uint8_t *)AllocMemory(bytes, 0);
-        r->save = (uint8_t *)AllocMemory(bytes, 1);
-        if (!r->canvas || !r->save) {
+        if (!r->canvas) {
             r->flags |= LV_GIF_KEEPFILE;
             CloseGifReader(r);
             return nullptr;
@@ -465,7 +467,11 @@ uint8_t *ReadGifFrame(lvGifReader *r, int frame, uint32_t **palette, int *depth,
         if (*palette) std::memcpy(*palette, r->table, 1024);
     }
     uint8_t *copy = nullptr;
-    if (r->canvas) {
+    if (r->canvas && (r->flags & LV_GIF_STILL)) {
+        // A still's canvas is its picture: nothing is composed on it afterwards.
+        copy = r->canvas;
+        r->canvas = nullptr;
+    } else if (r->canvas) {
         size_t bytes = (size_t)r->width * r->height * r->pixelBytes;
         copy = (uint8_t *)AllocMemory(bytes, 0);
         if (copy) std::memcpy(copy, r->canvas, bytes);
@@ -496,7 +502,7 @@ int DecodeGifImage(lvVFile *file, uint32_t flags, uint8_t **pixels, int *transpa
     *pixels = nullptr;
     *palette = nullptr;
     *transparentPen = -1;
-    flags |= LV_GIF_CLEARCANVAS | LV_GIF_KEEPFILE;
+    flags |= LV_GIF_CLEARCANVAS | LV_GIF_KEEPFILE | LV_GIF_STILL;
     // A still needs frame 0 only: no index is built.
     if (flags & LV_IMGLOAD_SIZEONLY) {
         uint8_t h[13];
