@@ -673,38 +673,42 @@ TEST(JpegDecoder, BaselineProgressiveGreyAndMemoryEqualTheLibrarysDecode)
 TEST(JpegDecoder, EveryOrientationIsTheReferenceTurned)
 {
     ScratchDir dir;
-    JpegFixture fixture;
-    fixture.width = 640, fixture.height = 480;
-    Bytes file = MakeJpeg(fixture);
-    int w, h;
-    std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
-    for (int orientation = 0; orientation <= 9; orientation++) {
-        Decoded d = ReadJpeg(dir, file, orientation);
-        ASSERT_EQ(d.code, 0);
-        bool swap = orientation >= 5 && orientation <= 8;
-        ASSERT_EQ(d.width, swap ? 480 : 640) << orientation;
-        ASSERT_EQ(d.height, swap ? 640 : 480);
-        // Where the source's pixel (row r, column c) lands, written out per orientation.
-        auto at = [&](int r, int c) -> uint32_t {
-            int W = d.width;
-            switch (orientation) {
-            case 2: return d.argb[r * W + (w - 1 - c)];
-            case 3: return d.argb[(h - 1 - r) * W + (w - 1 - c)];
-            case 4: return d.argb[(h - 1 - r) * W + c];
-            case 5: return d.argb[c * W + r];
-            case 6: return d.argb[c * W + (W - 1 - r)];
-            case 7: return d.argb[(w - 1 - c) * W + (W - 1 - r)];
-            case 8: return d.argb[(w - 1 - c) * W + r];
-            default: return d.argb[r * W + c];
-            }
-        };
-        bool same = true;
-        for (int r = 0; r < h && same; r++)
-            for (int c = 0; c < w && same; c++) same = at(r, c) == ref[r * w + c];
-        EXPECT_TRUE(same) << orientation;
+    // Turned pictures go in bands of rows and tiles of four: sizes that fill them and
+    // sizes that leave remainders of both.
+    for (auto size : {std::make_pair(640, 480), std::make_pair(37, 23), std::make_pair(131, 70)}) {
+        JpegFixture fixture;
+        fixture.width = size.first, fixture.height = size.second;
+        Bytes file = MakeJpeg(fixture);
+        int w, h;
+        std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
+        for (int orientation = 0; orientation <= 9; orientation++) {
+            Decoded d = ReadJpeg(dir, file, orientation);
+            ASSERT_EQ(d.code, 0);
+            bool swap = orientation >= 5 && orientation <= 8;
+            ASSERT_EQ(d.width, swap ? h : w) << orientation;
+            ASSERT_EQ(d.height, swap ? w : h);
+            // Where the source's pixel (row r, column c) lands, written out per orientation.
+            auto at = [&](int r, int c) -> uint32_t {
+                int W = d.width;
+                switch (orientation) {
+                case 2: return d.argb[r * W + (w - 1 - c)];
+                case 3: return d.argb[(h - 1 - r) * W + (w - 1 - c)];
+                case 4: return d.argb[(h - 1 - r) * W + c];
+                case 5: return d.argb[c * W + r];
+                case 6: return d.argb[c * W + (W - 1 - r)];
+                case 7: return d.argb[(w - 1 - c) * W + (W - 1 - r)];
+                case 8: return d.argb[(w - 1 - c) * W + r];
+                default: return d.argb[r * W + c];
+                }
+            };
+            bool same = true;
+            for (int r = 0; r < h && same; r++)
+                for (int c = 0; c < w && same; c++) same = at(r, c) == ref[r * w + c];
+            EXPECT_TRUE(same) << orientation << " at " << w << " x " << h;
+        }
+        Decoded six = ReadJpeg(dir, file, 6);
+        EXPECT_EQ(six.argb[h - 1], ref[0]);  // top-right of the output is the source's top-left
     }
-    Decoded six = ReadJpeg(dir, file, 6);
-    EXPECT_EQ(six.argb[479], ref[0]);  // top-right of the output is the source's top-left
 }
 
 TEST(JpegDecoder, CmykFollowsTheAdobeRule)
