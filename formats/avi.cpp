@@ -1,6 +1,6 @@
 // avi.cpp - AVI reader. Sizes, counts and stream numbers come from the file: the MJPEG
-// buffer is sized from the chunk, idx1 entries that name no stream are passed over, and
-// the indexes hold no more entries than idx1 has.
+// buffer is sized from the chunk, idx1 entries that name no stream are passed over, the
+// indexes hold no more entries than the file can, and the frame count is the index's.
 #include "formats/lvavi.h"
 #include "formats/formats_internal.h"
 #include <algorithm>
@@ -71,7 +71,7 @@ static void ReadIdx1(lvAviReader *r)
     int64_t size = GetVFileSize(r->file), at = SeekVFile(r->file, 0, 0);
     if (size > 0 && at >= 0) entries = (uint32_t)std::min<int64_t>(entries, std::max<int64_t>(size - at, 0) / 16);
     else entries = std::min<uint32_t>(entries, 1u << 20);
-    int cap = (int)std::min<uint32_t>((uint32_t)r->totalFrames, entries);
+    int cap = (int)std::min<uint32_t>(entries, 1u << 30);
     if (cap <= 0) return;
     for (int s = 0; s < r->streams; s++) {
         r->index[s] = (lvAviIndexEntry *)AllocMemory((size_t)cap * sizeof(lvAviIndexEntry), 1);
@@ -108,8 +108,7 @@ static void ReadIdx1(lvAviReader *r)
 static void ReadStandardIndexes(lvAviReader *r)
 {
     int64_t fileSize = GetVFileSize(r->file);
-    int cap = r->totalFrames;
-    if (fileSize > 0) cap = (int)std::min<int64_t>(cap, fileSize / 8);
+    int cap = (int)std::min<int64_t>(fileSize > 0 ? fileSize / 8 : 1 << 20, 1 << 30);
     lvMemPtr<lvAviIndexEntry> index = AllocBlock<lvAviIndexEntry>((size_t)cap * sizeof(lvAviIndexEntry), 1);
     if (!index) return;
     int count = 0;
@@ -128,6 +127,29 @@ static void ReadStandardIndexes(lvAviReader *r)
     FreeMemory(r->index[r->videoStream]);
     r->index[r->videoStream] = index.release();
     r->indexCount[r->videoStream] = count;
+}
+
+// Without an index: the video stream's chunks in the movi list, one chunk header at a
+// time, so the count stays within what the file holds.
+static int CountMoviFrames(lvAviReader *r, int64_t moviEnd)
+{
+    int64_t fileSize = GetVFileSize(r->file);
+    if (fileSize > 0) moviEnd = std::min(moviEnd, fileSize);
+    if (SeekVFile(r->file, r->moviAt, 1) < 0) return 0;
+    int count = 0;
+    for (int64_t at = r->moviAt; at + 8 <= moviEnd;) {
+        uint8_t c[8];
+        if (!Read(r->file, c, 8)) break;
+        uint32_t size = Le32(c + 4);
+        if (!std::memcmp(c, "LIST", 4)) {
+            at += 12;  // into the list: its chunks follow its type
+        } else {
+            if (IsDataChunkId(c) && (c[0] - '0') * 10 + (c[1] - '0') == r->videoStream && c[2] == 'd') count++;
+            at += 8 + (int64_t)size + (size & 1);
+        }
+        if (SeekVFile(r->file, at, 1) < 0) break;
+    }
+    return count;
 }
 
 lvAviReader *OpenAviReader(lvVFile *file, int *width, int *height, int *frameCount)
@@ -213,7 +235,14 @@ lvAviReader *OpenAviReader(lvVFile *file, int *width, int *height, int *frameCou
     }
     if (SeekVFile(file, moviEnd, 1) >= 0) ReadIdx1(r.get());
     // idx1 covers the first RIFF part only: the standard indexes reach the later parts.
-    if (r->superCount && r->indexCount[r->videoStream] < r->totalFrames) ReadStandardIndexes(r.get());
+    if (r->superCount) ReadStandardIndexes(r.get());
+    // The frame count is what the index (or the movi list) holds; a header that claims
+    // more frames than that is refused. Fewer is usual: OpenDML files count the first
+    // part only there.
+    int frames = r->indexCount[r->videoStream];
+    if (!r->index[r->videoStream] && !frames) frames = CountMoviFrames(r.get(), moviEnd);
+    if (frames <= 0 || r->totalFrames > frames) return nullptr;
+    r->totalFrames = frames;
     SeekVFile(file, r->moviAt, 1);
     r->nextFrame = 0;
     *width = r->width, *height = r->height, *frameCount = r->totalFrames;

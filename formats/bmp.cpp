@@ -2,7 +2,8 @@
 // (1, 4, 8, 24 bits) and the row packer the BMP and PNG writers share.
 //
 // Dependencies: runtime/vfile.h, raster/lvbitmap.h (pen planes of the writer).
-// Limits: bottom-up files only; BITFIELDS masks are ignored (16 bits read as 5-6-5).
+// Limits: bottom-up files only; 16 bits are 5-5-5 unless BITFIELDS masks say otherwise;
+// the alpha byte of 32-bit pixels is not kept.
 #include "formats/formats_internal.h"
 #include "raster/lvbitmap.h"
 #include <algorithm>
@@ -80,14 +81,41 @@ int DecodeBmpRle(lvVFile *file, int width, int height, int64_t dataLength, uint8
     return 1;
 }
 
+namespace {
+// One colour channel of a 16- or 32-bit pixel word: its mask, where it starts and how
+// many bits it has.
+struct lvBmpChannel {
+    uint32_t mask = 0;
+    int shift = 0, width = 0;
+};
+}  // namespace
+
+static lvBmpChannel BmpChannel(uint32_t mask)
+{
+    lvBmpChannel c;
+    c.mask = mask;
+    while (mask && !(mask & 1)) mask >>= 1, c.shift++;
+    while (mask & 1) mask >>= 1, c.width++;
+    return c;
+}
+
+// A channel as 8 bits: wider ones keep their top 8, narrower ones are scaled to 0..255.
+static uint32_t BmpChannelValue(uint32_t word, const lvBmpChannel &c)
+{
+    if (!c.width) return 0;
+    uint32_t v = (word & c.mask) >> c.shift;
+    if (c.width >= 8) return v >> (c.width - 8) & 0xFF;
+    return v * 255 / ((1u << c.width) - 1);
+}
+
 int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *depth, uint8_t **pixels,
                 uint32_t **palette)
 {
-    uint8_t header[54] = {};
+    uint8_t header[66] = {};
     if (ReadVFile(file, header, 2) != 2) return ERR_READ;
     if (header[0] != 'B' || header[1] != 'M') return ERR_LOADPICTURE2;
-    ReadVFile(file, header + 2, 52);
-    uint32_t fileSize = Le32(header + 2), dataOffset = Le32(header + 10);
+    ReadVFile(file, header + 2, 64);
+    uint32_t fileSize = Le32(header + 2), dataOffset = Le32(header + 10), headerSize = Le32(header + 14);
     int32_t w = (int32_t)Le32(header + 18), h = (int32_t)Le32(header + 22);
     int bits = Le16(header + 28);
     uint32_t compression = Le32(header + 30), coloursUsed = Le32(header + 46);
@@ -100,6 +128,9 @@ int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *dep
     if (!ImagePixelsFit(w, h)) return ERR_MEM;
     bool paletteMode = flags & LV_IMGLOAD_PALETTE;
     if (paletteMode && bits > 8) return ERR_NOPALETTE;
+    // The palette and the BITFIELDS masks follow the information header, whose size
+    // grew from 40 bytes (V3) to 108 (V4) and 124 (V5); the V4 and V5 headers hold the masks.
+    int64_t afterHeader = 14 + (int64_t)std::max<uint32_t>(std::min<uint32_t>(headerSize, 1u << 16), 40);
 
     // The palette: at most 2^bits entries, whatever the header claims.
     uint32_t colours[256] = {};
@@ -107,10 +138,19 @@ int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *dep
         uint32_t count = 1u << bits;
         if (coloursUsed && coloursUsed < count) count = coloursUsed;
         uint8_t entries[1024] = {};
-        SeekVFile(file, 54, 1);
+        SeekVFile(file, afterHeader, 1);
         ReadVFile(file, entries, count * 4);
         for (uint32_t i = 0; i < count; i++)
             colours[i] = (uint32_t)entries[i * 4 + 2] << 16 | (uint32_t)entries[i * 4 + 1] << 8 | entries[i * 4];
+    }
+    // 16 bits without masks are 5-5-5; 32 bits are 8-8-8 with a byte left over.
+    lvBmpChannel red = BmpChannel(bits == 16 ? 0x7C00 : 0xFF0000), green = BmpChannel(bits == 16 ? 0x03E0 : 0xFF00),
+                 blue = BmpChannel(bits == 16 ? 0x001F : 0xFF);
+    if ((bits == 16 || bits == 32) && (compression == 3 || compression == 6)) {
+        uint8_t masks[12] = {};
+        if (headerSize >= 52) std::memcpy(masks, header + 54, 12);
+        else if (SeekVFile(file, 54, 1) < 0 || ReadVFile(file, masks, 12) != 12) return ERR_LOADPICTURE2;
+        red = BmpChannel(Le32(masks)), green = BmpChannel(Le32(masks + 4)), blue = BmpChannel(Le32(masks + 8));
     }
     auto handPalette = [&]() -> int {
         if (bits > 8 || !(flags & (LV_IMGLOAD_COPYPALETTE | LV_IMGLOAD_PALETTEONLY)) || !palette) return 0;
@@ -122,6 +162,17 @@ int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *dep
     *width = w, *height = h, *depth = bits;
     if (paletteMode && (flags & LV_IMGLOAD_PALETTEONLY)) return handPalette();
 
+    bool rle8 = bits == 8 && compression == 1;
+    size_t rowBytes = bits == 32 ? (size_t)w * 4 : (((size_t)w * bits + 31) / 32) * 4;
+    if (!rle8) {
+        // Uncompressed rows must all be in the file (the last row's padding aside)
+        // before the picture is allocated.
+        int64_t fileLength = GetVFileSize(file);
+        uint64_t need = (uint64_t)rowBytes * (uint64_t)(h - 1) + ((uint64_t)w * bits + 7) / 8;
+        if (fileLength >= 0 && (fileLength < (int64_t)dataOffset || (uint64_t)(fileLength - dataOffset) < need))
+            return ERR_LOADPICTURE2;
+    }
+
     size_t count = (size_t)w * (size_t)h;
     lvMemPtr<uint32_t> argb;
     lvMemPtr<uint8_t> pens;
@@ -129,15 +180,13 @@ int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *dep
     if (bits <= 8 && !(pens = AllocBlock<uint8_t>(count, 1))) return ERR_MEM;
 
     SeekVFile(file, dataOffset, 1);
-    if (bits == 8 && compression == 1) {
+    if (rle8) {
         int64_t dataLength = (int64_t)fileSize - (int64_t)dataOffset;
         if (!DecodeBmpRle(file, w, h, dataLength, pens.get())) return ERR_MEM;
     } else {
-        size_t rowBytes = bits == 32 ? (size_t)w * 4 : (((size_t)w * bits + 31) / 32) * 4;
         lvMemPtr<uint8_t> row = AllocBlock<uint8_t>(rowBytes, 1);
         if (!row) return ERR_MEM;
         for (int y = h - 1; y >= 0; y--) {
-            // A file that ends early leaves the rows above at 0.
             int64_t got = ReadVFile(file, row.get(), (int64_t)rowBytes);
             if (got <= 0) break;
             if (got < (int64_t)rowBytes) std::memset(row.get() + got, 0, rowBytes - (size_t)got);
@@ -149,16 +198,14 @@ int ReadBmpFile(lvVFile *file, uint32_t flags, int *width, int *height, int *dep
                     else if (bits == 4) out[x] = (in[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
                     else out[x] = (in[x >> 3] >> (7 - (x & 7))) & 1;
                 }
+            } else if (bits == 24) {
+                uint32_t *out = argb.get() + (size_t)y * w;
+                for (int x = 0; x < w; x++, in += 3) out[x] = (uint32_t)in[2] << 16 | (uint32_t)in[1] << 8 | in[0];
             } else {
                 uint32_t *out = argb.get() + (size_t)y * w;
                 for (int x = 0; x < w; x++) {
-                    if (bits == 16) {
-                        uint32_t word = Le16(in + x * 2);
-                        out[x] = (word >> 8 & 0xF8) << 16 | (word >> 3 & 0xFC) << 8 | (word * 8 & 0xFF);
-                    } else {
-                        const uint8_t *p = in + x * (bits / 8);
-                        out[x] = (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 | p[0];
-                    }
+                    uint32_t word = bits == 16 ? Le16(in + x * 2) : Le32(in + x * 4);
+                    out[x] = BmpChannelValue(word, red) << 16 | BmpChannelValue(word, green) << 8 | BmpChannelValue(word, blue);
                 }
             }
         }

@@ -219,17 +219,20 @@ static void FillCanvasBackground(lvGifReader *r, bool cleared)
     else std::fill_n((uint32_t *)r->canvas, count, r->globalTable[r->background]);
 }
 
-// Copies the frame's clipped rectangle between canvas and save buffer.
-static void CopySaveRect(lvGifReader *r, bool toSave)
+// Copies the frame's clipped rectangle between canvas and save buffer; the save buffer
+// is allocated by the first frame that needs it. False when it cannot be.
+static bool CopySaveRect(lvGifReader *r, bool toSave)
 {
     int x1 = std::min(r->width, r->frameX + r->frameWidth), y1 = std::min(r->height, r->frameY + r->frameHeight);
-    if (r->frameX >= x1 || r->frameY >= y1) return;
+    if (r->frameX >= x1 || r->frameY >= y1) return true;
+    if (!r->save && !(r->save = (uint8_t *)AllocMemory((size_t)r->width * r->height * r->pixelBytes, 1))) return false;
     size_t rowBytes = (size_t)(x1 - r->frameX) * r->pixelBytes;
     for (int y = r->frameY; y < y1; y++) {
         size_t at = ((size_t)y * r->width + r->frameX) * r->pixelBytes;
         if (toSave) std::memcpy(r->save + at, r->canvas + at, rowBytes);
         else std::memcpy(r->canvas + at, r->save + at, rowBytes);
     }
+    return true;
 }
 
 static void DisposeFrame(lvGifReader *r)
@@ -325,7 +328,7 @@ static int DecodeGifFrames(lvGifReader *r, int target, bool scanning)
         }
         if (number == 0 && r->transparent >= 0 && r->disposal == 2)
             FillCanvasRect(r, 0, 0, r->width, r->height, r->transparent);
-        if (r->disposal == 3) CopySaveRect(r, true);
+        if (r->disposal == 3 && !CopySaveRect(r, true)) return GIF_FAILED;
         r->framesDecoded++;
         if (!DecodeGifImageData(r, (d[8] & 0x40) != 0)) return GIF_FAILED;
         r->nextFrame++;
@@ -337,6 +340,38 @@ static int DecodeGifFrames(lvGifReader *r, int target, bool scanning)
 // ============================================================================
 // Reader
 // ============================================================================
+
+// Whether the file after the header can hold its first frame's image data: one LZW code
+// (of at least one bit) gives at most 4096 pixels. A few bytes that declare a huge
+// picture are refused before its canvas is allocated and filled. Leaves the file where
+// it was.
+static bool FirstFrameCanFit(lvVFile *file)
+{
+    int64_t start = SeekVFile(file, 0, 0), size = GetVFileSize(file);
+    if (start < 0 || size < 0) return true;
+    bool fits = true;
+    for (int guard = 0; guard < 65536; guard++) {
+        int block = ReadVFileByte(file);
+        if (block == '!') {
+            if (ReadVFileByte(file) < 0) break;
+            int n;
+            while ((n = ReadVFileByte(file)) > 0)
+                if (SeekVFile(file, n, 0) < 0) break;
+            if (n < 0) break;
+            continue;
+        }
+        if (block != ',') break;
+        uint8_t d[9];
+        if (ReadVFile(file, d, 9) != 9) break;
+        int64_t pixels = (int64_t)Le16(d + 4) * Le16(d + 6);
+        int64_t table = (d[8] & 0x80) ? 3 << ((d[8] & 7) + 1) : 0;
+        int64_t data = size - SeekVFile(file, 0, 0) - table;
+        fits = data * 8 * 4096 >= pixels;
+        break;
+    }
+    SeekVFile(file, start, 1);
+    return fits;
+}
 
 static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *height, int *depth, bool scan)
 {
@@ -360,11 +395,15 @@ static lvGifReader *OpenGif(lvVFile *file, uint32_t flags, int *width, int *heig
         return nullptr;
     }
     r->headerEnd = r->framePosition = SeekVFile(file, 0, 0);
+    if (!paletteOnly && !FirstFrameCanFit(file)) {
+        r->flags |= LV_GIF_KEEPFILE;
+        CloseGifReader(r);
+        return nullptr;
+    }
     if (!paletteOnly) {
         size_t bytes = (size_t)w * ht * r->pixelBytes;
         r->canvas = (uint8_t *)AllocMemory(bytes, 0);
-        r->save = (uint8_t *)AllocMemory(bytes, 1);
-        if (!r->canvas || !r->save) {
+        if (!r->canvas) {
             r->flags |= LV_GIF_KEEPFILE;
             CloseGifReader(r);
             return nullptr;
@@ -428,7 +467,11 @@ uint8_t *ReadGifFrame(lvGifReader *r, int frame, uint32_t **palette, int *depth,
         if (*palette) std::memcpy(*palette, r->table, 1024);
     }
     uint8_t *copy = nullptr;
-    if (r->canvas) {
+    if (r->canvas && (r->flags & LV_GIF_STILL)) {
+        // A still's canvas is its picture: nothing is composed on it afterwards.
+        copy = r->canvas;
+        r->canvas = nullptr;
+    } else if (r->canvas) {
         size_t bytes = (size_t)r->width * r->height * r->pixelBytes;
         copy = (uint8_t *)AllocMemory(bytes, 0);
         if (copy) std::memcpy(copy, r->canvas, bytes);
@@ -459,7 +502,7 @@ int DecodeGifImage(lvVFile *file, uint32_t flags, uint8_t **pixels, int *transpa
     *pixels = nullptr;
     *palette = nullptr;
     *transparentPen = -1;
-    flags |= LV_GIF_CLEARCANVAS | LV_GIF_KEEPFILE;
+    flags |= LV_GIF_CLEARCANVAS | LV_GIF_KEEPFILE | LV_GIF_STILL;
     // A still needs frame 0 only: no index is built.
     if (flags & LV_IMGLOAD_SIZEONLY) {
         uint8_t h[13];

@@ -98,10 +98,12 @@ bool UnpackByteRun1Deep(const uint8_t *body, size_t length, const lvIlbmLayout &
 {
     const uint8_t *in = body, *end = body + length;
     size_t rowBytes = (size_t)IlbmRowBytes(l.width);
-    lvMemPtr<uint8_t> row = AllocBlock<uint8_t>(rowBytes * 24, 0);
+    // A mask plane's row follows the 24 colour rows of each line and is passed over.
+    size_t lineBytes = rowBytes * (24 + (l.masking == 1));
+    lvMemPtr<uint8_t> row = AllocBlock<uint8_t>(lineBytes, 0);
     if (!row) return false;
     for (int y = 0; y < l.height; y++) {
-        if (!UnpackByteRun1(&in, end, row.get(), rowBytes * 24)) return false;
+        if (!UnpackByteRun1(&in, end, row.get(), lineBytes)) return false;
         for (int k = 0; k < 24; k++) std::memcpy(PlaneRow(out, l, k, y), row.get() + k * rowBytes, rowBytes);
     }
     return true;
@@ -299,6 +301,12 @@ int ReadIlbmFile(lvVFile *file, uint32_t flags, int isPbm, const uint32_t *calle
     size_t bodyBytes = 0;
     lvMemPtr<uint8_t> bodyData(ReadChunkData(file, bodyLength, &bodyBytes));
     if (!bodyData) return ERR_MEM;
+    // A body that cannot hold the declared picture is refused before the picture is
+    // allocated: plain rows are there byte for byte (a PBM may lack its last pad byte),
+    // and ByteRun1 makes at most 128 bytes of every 2 it reads.
+    size_t plain = isPbm ? ((size_t)w + (w & 1)) * (h - 1) + w
+                         : (size_t)IlbmRowBytes(w) * h * (layout.planes + (bmhd.masking == 1));
+    if (bodyBytes < (bmhd.compression ? plain / 64 : plain)) return ERR_LOADPICTURE2;
     lvMemPtr<uint8_t> planeData;
     lvMemPtr<uint8_t> pens = AllocBlock<uint8_t>(deep ? 1 : count, 1);
     lvMemPtr<uint32_t> argb;

@@ -12,11 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#include <emmintrin.h>
+#endif
 #include <jerror.h>
 
 // The Huffman decoder takes its fast path only while a few kilobytes stand in the
 // buffer, so files are read in large blocks.
-enum { kJpegBufferSize = 65536, kTurnBand = 16 };
+enum { kJpegBufferSize = 65536, kTurnBand = 64 };
 
 // The error manager: every error jumps back; messages are never printed.
 struct lvJpegError {
@@ -157,15 +161,47 @@ static int ReadTurnedBands(lvJpegDecode *s, int w, int h, int orientation)
     const uint32_t *bandRows = (const uint32_t *)s->scanline;
     while (cinfo->output_scanline < cinfo->output_height) {
         int first = (int)cinfo->output_scanline, count = 0;
+        JSAMPROW rows[kTurnBand];
+        for (int i = 0; i < kTurnBand; i++) rows[i] = s->scanline + (size_t)i * w * 4;
         while (count < kTurnBand && cinfo->output_scanline < cinfo->output_height) {
-            JSAMPROW row = s->scanline + (size_t)count * w * 4;
-            if (jpeg_read_scanlines(cinfo, &row, 1) != 1) break;
-            count++;
+            JDIMENSION got = jpeg_read_scanlines(cinfo, rows + count, (JDIMENSION)(kTurnBand - count));
+            if (got == 0) break;
+            count += (int)got;
         }
         if (count == 0) break;
         // Consecutive source rows are neighbours in every output row: +1 for 5 and 8, -1 for 6 and 7.
         ptrdiff_t step = orientation == 5 || orientation == 8 ? 1 : -1;
-        for (int c = 0; c < w; c++) {
+        int c = 0;
+#if defined(__SSE2__)
+        // 4 x 4 tiles turned in registers: four source rows of four columns become four
+        // runs of four output pixels.
+        const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
+        for (; c + 4 <= w; c += 4) {
+            uint32_t *out[4];
+            for (int k = 0; k < 4; k++) out[k] = s->pixels + TurnedIndex(orientation, first, c + k, w, h);
+            int i = 0;
+            for (; i + 4 <= count; i += 4) {
+                const uint32_t *in = bandRows + (size_t)i * w + c;
+                __m128 r0 = _mm_castsi128_ps(_mm_loadu_si128((const __m128i *)in));
+                __m128 r1 = _mm_castsi128_ps(_mm_loadu_si128((const __m128i *)(in + w)));
+                __m128 r2 = _mm_castsi128_ps(_mm_loadu_si128((const __m128i *)(in + 2 * (size_t)w)));
+                __m128 r3 = _mm_castsi128_ps(_mm_loadu_si128((const __m128i *)(in + 3 * (size_t)w)));
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                __m128i runs[4] = {_mm_castps_si128(r0), _mm_castps_si128(r1), _mm_castps_si128(r2), _mm_castps_si128(r3)};
+                for (int k = 0; k < 4; k++) {
+                    __m128i run = _mm_and_si128(runs[k], colour);
+                    if (step > 0) {
+                        _mm_storeu_si128((__m128i *)(out[k] + i), run);
+                    } else {
+                        _mm_storeu_si128((__m128i *)(out[k] - i - 3), _mm_shuffle_epi32(run, 0x1B));
+                    }
+                }
+            }
+            for (int k = 0; k < 4; k++)
+                for (int j = i; j < count; j++) out[k][step * j] = bandRows[(size_t)j * w + c + k] & 0x00FFFFFFu;
+        }
+#endif
+        for (; c < w; c++) {
             uint32_t *out = s->pixels + TurnedIndex(orientation, first, c, w, h);
             for (int i = 0; i < count; i++, out += step) *out = bandRows[(size_t)i * w + c] & 0x00FFFFFFu;
         }
@@ -189,6 +225,17 @@ static int DecodeJpegArmed(lvJpegDecode *s)
     s->height = swap ? w : h;
     if (s->sizeOnly) return 0;
     if (!ImagePixelsFit(w, h)) return ERR_MEM;
+    // Huffman coding spends at least one bit on every block: a file with fewer bits than
+    // the frame has blocks cannot hold the picture, and is refused before the picture is
+    // allocated and filled. (Arithmetic coding has no such floor.) A file cut short that
+    // could have held it still gives the rows it has.
+    int64_t bytes = s->memorySize ? (int64_t)s->memorySize : GetVFileSize(s->file);
+    if (!cinfo->arith_code && bytes >= 0) {
+        uint64_t blocks = 0;
+        for (int i = 0; i < cinfo->num_components; i++)
+            blocks += (uint64_t)cinfo->comp_info[i].width_in_blocks * cinfo->comp_info[i].height_in_blocks;
+        if ((uint64_t)bytes * 8 < blocks) return ERR_LOADPICTURE2;
+    }
     // RGB comes as the words themselves (B, G, R, X); the X byte is cleared below.
     cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
     jpeg_start_decompress(cinfo);

@@ -12,6 +12,7 @@
 // Reader flags beyond those of lvImageLoadRequest.
 constexpr uint32_t LV_GIF_CLEARCANVAS = 0x800;  // with LV_IMGLOAD_TRANSPEN: the canvas starts transparent black
 constexpr uint32_t LV_GIF_KEEPFILE = 0x4000;    // CloseGifReader leaves the file open
+constexpr uint32_t LV_GIF_STILL = 0x8000;       // ReadGifFrame hands over the canvas itself, once
 
 // One frame of the index.
 struct lvGifFrameEntry {

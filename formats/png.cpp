@@ -15,7 +15,12 @@ static void PngErrorCallback(png_structp png, png_const_charp)
 {
     png_longjmp(png, 1);
 }
-static void PngWarningCallback(png_structp, png_const_charp) {}
+// libpng only warns when a chunk is longer than the chunk limit, then allocates for it
+// and reads on: such a chunk ends the read.
+static void PngWarningCallback(png_structp png, png_const_charp message)
+{
+    if (message && std::strstr(message, "chunk data is too large")) png_longjmp(png, 1);
+}
 
 void MakeGreyRamp(uint32_t *entries, int count)
 {
@@ -28,6 +33,11 @@ void MakeGreyRamp(uint32_t *entries, int count)
 // ============================================================================
 // Reading
 // ============================================================================
+
+// libpng's own defaults where it is built with limits: 8 MB for one ancillary chunk
+// (the largest colour profiles are a few hundred KB) and 1000 kept ancillary chunks.
+static const png_alloc_size_t kPngChunkMax = 8000000;
+static const png_uint_32 kPngChunkCacheMax = 1000;
 
 // What a read keeps across libpng's jumps.
 struct lvPngRead {
@@ -149,6 +159,11 @@ void ReadPngFile(lvVFile *file, uint32_t flags, int *width, int *height, int *de
     s.transparentPen = -1;
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngErrorCallback, PngWarningCallback);
     if (s.png) {
+        // No chunk other than the streamed image data needs more than this, whatever the
+        // picture's size; a chunk that claims more fails at its header, before libpng
+        // allocates for it or reads on.
+        png_set_chunk_malloc_max(s.png, kPngChunkMax);
+        png_set_chunk_cache_max(s.png, kPngChunkCacheMax);
         s.info = png_create_info_struct(s.png);
         s.endInfo = png_create_info_struct(s.png);
     }

@@ -19,7 +19,7 @@ PACKAGES=(
   libmpg123-0 libopenmpt-dev libxmp-dev
   libcairo2-dev
   libgtk-3-dev xdotool xclip x11-utils xfonts-base
-  imagemagick
+  imagemagick netpbm python3-pil
 )
 
 missing=()

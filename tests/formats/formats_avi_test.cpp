@@ -36,11 +36,6 @@ Bytes List(const char *type, const Bytes &content)
     inner.insert(inner.end(), content.begin(), content.end());
     return Chunk("LIST", inner);
 }
-Bytes operator+(Bytes a, const Bytes &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 struct AviFixture {
     int width = 8, height = 4;
@@ -128,6 +123,13 @@ Bytes AsMjpeg(const Bytes &jpeg)
     return out;
 }
 
+Bytes EightByEightJpeg()
+{
+    JpegFixture j;
+    j.width = 8, j.height = 8;
+    return MakeJpeg(j);
+}
+
 std::vector<uint32_t> Reference(const Bytes &jpeg)
 {
     int w, h;
@@ -213,30 +215,66 @@ TEST(AviReader, MjpegBufferFitsSmallAndLargeFrames)
 TEST(AviReader, Idx1EntriesNamingNoStreamAndHugeFrameCounts)
 {
     ScratchDir dir;
-    JpegFixture j;
-    j.width = 8, j.height = 8;
-    Bytes jpeg = MakeJpeg(j);
+    Bytes jpeg = EightByEightJpeg();
     AviFixture f;
     f.width = 8, f.height = 8;
     f.frames = {jpeg, jpeg};
     Bytes stray = {'9', '9', 'd', 'c'};
     Le32(stray, 16), Le32(stray, 4), Le32(stray, 100);
     f.extraIdx1 = {stray, stray};
-    f.totalFrames = 0x7FFFFFFF;  // the indexes hold what idx1 has, not this
     WriteBytes(dir.File("s.avi"), MakeAvi(f));
     Reader r(dir.File("s.avi"));
     ASSERT_TRUE(r.r);
+    EXPECT_EQ(r.frames, 2);
     EXPECT_EQ(r.Frame(1), Reference(jpeg));
     EXPECT_EQ(r.Frame(0), Reference(jpeg));
     EXPECT_TRUE(r.Frame(5).empty()) << "a frame the file does not have";
 }
 
+// The frame count is the index's (or the movi list's when there is no index): a header
+// that claims more is refused, one that claims fewer is corrected.
+TEST(AviReader, FrameCountComesFromTheIndex)
+{
+    ScratchDir dir;
+    Bytes jpeg = EightByEightJpeg();
+    struct Case {
+        const char *name;
+        uint32_t header;
+        int index;  // AviFixture's index kind
+        int frames;  // -1: refused
+    };
+    std::vector<Case> cases = {
+        {"header 2^30, idx1 of 30", 1u << 30, AviFixture::Absolute, -1},
+        {"header 2^31 - 1, idx1 of 30", 0x7FFFFFFF, AviFixture::Relative, -1},
+        {"header 31, idx1 of 30", 31, AviFixture::Absolute, -1},
+        {"header 2^30, no index", 1u << 30, AviFixture::NoIndex, -1},
+        {"header 30, idx1 of 30", 30, AviFixture::Absolute, 30},
+        {"header 12, idx1 of 30", 12, AviFixture::Absolute, 30},
+        {"header 30, no index", 30, AviFixture::NoIndex, 30},
+        {"header 5, no index", 5, AviFixture::NoIndex, 30},
+    };
+    for (const Case &c : cases) {
+        AviFixture f;
+        f.width = 8, f.height = 8, f.totalFrames = c.header;
+        f.index = (decltype(f.index))c.index;
+        f.frames.assign(30, jpeg);
+        WriteBytes(dir.File("n.avi"), MakeAvi(f));
+        Reader r(dir.File("n.avi"));
+        if (c.frames < 0) {
+            EXPECT_FALSE(r.r) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(r.r) << c.name;
+        EXPECT_EQ(r.frames, c.frames) << c.name;
+        EXPECT_EQ(r.Frame(29), Reference(jpeg)) << c.name;
+        EXPECT_TRUE(r.Frame(30).empty()) << c.name;
+    }
+}
+
 TEST(AviReader, RefusesOrGivesNoFrame)
 {
     ScratchDir dir;
-    JpegFixture j;
-    j.width = 8, j.height = 8;
-    Bytes jpeg = MakeJpeg(j);
+    Bytes jpeg = EightByEightJpeg();
     struct Case {
         const char *name;
         std::function<void(AviFixture &)> change;

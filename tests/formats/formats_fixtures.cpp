@@ -1,5 +1,6 @@
 // formats_fixtures.cpp - see formats_fixtures.h.
 #include "tests/formats/formats_fixtures.h"
+#include <cctype>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <iterator>
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 ScratchDir::ScratchDir()
@@ -241,4 +244,116 @@ Bytes MakeBmp(const BmpFixture &fixture)
     }
     b.insert(b.end(), fixture.data.begin(), fixture.data.end());
     return b;
+}
+
+// ============================================================================
+// Third-party tools
+// ============================================================================
+
+static const char kDebianPython[] = "/usr/bin/python3";
+
+bool HaveTool(const std::string &program)
+{
+    return RunTool("command -v '" + program + "' >/dev/null 2>&1");
+}
+
+bool HavePillow()
+{
+    return RunTool(std::string(kDebianPython) + " -c 'import PIL.Image' >/dev/null 2>&1");
+}
+
+bool RunTool(const std::string &command)
+{
+    return std::system(command.c_str()) == 0;
+}
+
+void WritePpm(const std::string &path, int width, int height, const std::vector<uint32_t> &rgb)
+{
+    std::string head = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    Bytes b(head.begin(), head.end());
+    for (uint32_t c : rgb) b.push_back((uint8_t)(c >> 16)), b.push_back((uint8_t)(c >> 8)), b.push_back((uint8_t)c);
+    WriteBytes(path, b);
+}
+
+bool ReadPnm(const std::string &path, int *width, int *height, std::vector<uint32_t> *rgb)
+{
+    Bytes b = ReadBytes(path);
+    size_t at = 0;
+    auto number = [&]() -> long {
+        while (at < b.size() && (std::isspace(b[at]) || b[at] == '#')) {
+            if (b[at] == '#')
+                while (at < b.size() && b[at] != '\n') at++;
+            else at++;
+        }
+        long v = -1;
+        while (at < b.size() && std::isdigit(b[at])) v = (v < 0 ? 0 : v * 10) + (b[at++] - '0');
+        return v;
+    };
+    if (b.size() < 2 || b[0] != 'P' || (b[1] != '6' && b[1] != '5')) return false;
+    int channels = b[1] == '6' ? 3 : 1;
+    at = 2;
+    long w = number(), h = number(), maxval = number();
+    if (w <= 0 || h <= 0 || maxval != 255) return false;
+    at++;
+    if (b.size() - at < (size_t)(w * h * channels)) return false;
+    rgb->clear();
+    for (long i = 0; i < w * h; i++, at += channels)
+        rgb->push_back(channels == 3 ? (uint32_t)b[at] << 16 | (uint32_t)b[at + 1] << 8 | b[at + 2]
+                                     : (uint32_t)b[at] * 0x010101u);
+    *width = (int)w, *height = (int)h;
+    return true;
+}
+
+bool PillowRgb(const std::string &path, int *width, int *height, std::vector<uint32_t> *rgb)
+{
+    std::string out = path + ".pillow.ppm";
+    std::string command = std::string(kDebianPython) +
+                          " -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).convert(\"RGB\").save(sys.argv[2], \"PPM\")' '" +
+                          path + "' '" + out + "' 2>/dev/null";
+    return RunTool(command) && ReadPnm(out, width, height, rgb);
+}
+
+// ============================================================================
+// Memory ceilings
+// ============================================================================
+
+bool RunUnderAddressLimit(uint64_t extraBytes, bool absolute, int seconds, const std::function<int()> &load,
+                          int *result, long *grownKb)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]), close(fds[1]);
+        return false;
+    }
+    if (child == 0) {
+        close(fds[0]);
+        uint64_t mapped = 0;
+        if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            unsigned long pages = 0;
+            if (std::fscanf(statm, "%lu", &pages) == 1) mapped = (uint64_t)pages * (uint64_t)sysconf(_SC_PAGESIZE);
+            std::fclose(statm);
+        }
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = absolute ? extraBytes : mapped + extraBytes;
+        alarm((unsigned)seconds);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+        struct rusage before, after;
+        getrusage(RUSAGE_SELF, &before);
+        long out[2] = {load(), 0};
+        getrusage(RUSAGE_SELF, &after);
+        out[1] = after.ru_maxrss - before.ru_maxrss;
+        _exit(write(fds[1], out, sizeof out) == (ssize_t)sizeof out ? 0 : 4);
+    }
+    close(fds[1]);
+    long out[2] = {};
+    bool got = read(fds[0], out, sizeof out) == (ssize_t)sizeof out;
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!got || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
+    *result = (int)out[0];
+    if (grownKb) *grownKb = out[1];
+    return true;
 }

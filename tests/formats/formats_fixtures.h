@@ -3,6 +3,7 @@
 // a small byte builder; reference decodes by the libraries; a scratch folder.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,13 @@ struct ScratchDir {
     ~ScratchDir();
     std::string File(const std::string &name) const { return path + "/" + name; }
 };
+
+// The bytes of a followed by those of b.
+inline Bytes operator+(Bytes a, const Bytes &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
 
 void WriteBytes(const std::string &path, const Bytes &bytes);
 Bytes ReadBytes(const std::string &path);
@@ -68,3 +76,29 @@ struct BmpFixture {
     Bytes data;                      // the pixel rows (or RLE stream) as stored
 };
 Bytes MakeBmp(const BmpFixture &fixture);
+
+// ---- Third-party tools ----------------------------------------------------------------
+// Fixtures written and decoded by netpbm, ImageMagick and Pillow at test time.
+
+// True when the shell finds the program.
+bool HaveTool(const std::string &program);
+// True when Debian's Python has Pillow.
+bool HavePillow();
+// Runs a shell command line; true when it exits 0.
+bool RunTool(const std::string &command);
+// A P6 PPM of 0x00RRGGBB words.
+void WritePpm(const std::string &path, int width, int height, const std::vector<uint32_t> &rgb);
+// A binary PPM or PGM (P6/P5, maxval 255) as 0x00RRGGBB words; false when it is none.
+bool ReadPnm(const std::string &path, int *width, int *height, std::vector<uint32_t> *rgb);
+// Pillow's RGB decode of a picture file; false when Pillow cannot read it.
+bool PillowRgb(const std::string &path, int *width, int *height, std::vector<uint32_t> *rgb);
+
+// ---- Memory ceilings ------------------------------------------------------------------
+
+// Runs load in a forked child whose address space may grow by at most extraBytes beyond
+// what it has mapped at the fork (or, when absolute, whose address space is at most
+// extraBytes), and hands back load's result and how far the child's peak resident size
+// grew during load (KB). False when the child died or ran out of time (seconds).
+// Sanitizer builds reserve huge shadow areas: callers skip there.
+bool RunUnderAddressLimit(uint64_t extraBytes, bool absolute, int seconds, const std::function<int()> &load,
+                          int *result, long *grownKb = nullptr);

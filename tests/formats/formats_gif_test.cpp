@@ -411,6 +411,43 @@ TEST(GifReader, NotAGifAndTruncatedFiles)
     EXPECT_EQ(size.depth, 4);
 }
 
+// A 35-byte GIF that declares a 16,384 x 16,384 picture is refused before its canvas
+// is allocated and filled, also under a 512 MB address-space ceiling; a small frame on a large
+// screen, whose data is all there, still loads.
+TEST(GifReader, TinyFileDeclaringAHugePictureIsRefused)
+{
+    ScratchDir dir;
+    auto make = [](int screen, int frame) {
+        Bytes b = {'G', 'I', 'F', '8', '9', 'a', (uint8_t)screen, (uint8_t)(screen >> 8), (uint8_t)screen,
+                   (uint8_t)(screen >> 8), 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+        Bytes d = {',', 0, 0, 0, 0, (uint8_t)frame, (uint8_t)(frame >> 8), (uint8_t)frame, (uint8_t)(frame >> 8), 0,
+                   2, 2, 0x44, 0x01, 0, ';'};  // clear, pen 0, end
+        return b + d;
+    };
+    struct Case {
+        const char *name;
+        Bytes file;
+        int code;
+    };
+    std::vector<Case> cases = {
+        {"16384 square frame in 35 bytes", make(16384, 16384), ERR_LOADPICTURE2},
+        {"4000 square frame in 35 bytes", make(4000, 4000), ERR_LOADPICTURE2},
+        {"1 pixel frame on a 600 square screen", make(600, 1), 0},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.file.size(), 35u);
+        EXPECT_EQ(DecodeStill(dir, c.file, 0).code, c.code) << c.name;
+#ifndef LV_SANITIZED
+        int code = -1;
+        long grownKb = 0;
+        auto load = [&] { return DecodeStill(dir, c.file, 0).code; };
+        ASSERT_TRUE(RunUnderAddressLimit(512u << 20, true, 20, load, &code, &grownKb)) << c.name;
+        EXPECT_EQ(code, c.code) << c.name << " under 512 MB";
+        EXPECT_LT(grownKb, 8 << 10) << c.name << ": no canvas was filled";
+#endif
+    }
+}
+
 // ============================================================================
 // Writer
 // ============================================================================

@@ -301,6 +301,110 @@ TEST(IlbmReader, RefusesWhatItCannotShow)
     EXPECT_EQ(p.width, 4);
 }
 
+// Files written by netpbm's ppmtoilbm, compared pixel for pixel with its ilbmtoppm
+// (before, 24 planes with a mask plane and ByteRun1 came out garbled).
+TEST(IlbmReader, NetpbmFilesMatchIlbmtoppm)
+{
+    if (!HaveTool("ppmtoilbm") || !HaveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm is not installed";
+    ScratchDir dir;
+    const int W = 37, H = 13;
+    struct Case {
+        const char *name;
+        int colours;  // 0: a smooth true-colour picture
+        const char *options;
+        int planes;   // as the BMHD must say
+        int slack;    // HAM: the runtime sets a channel to its bits shifted up (0xF -> 0xF0),
+                      // ilbmtoppm scales them to 0..255 (0xF -> 0xFF)
+    };
+    std::vector<Case> cases = {
+        {"1 plane", 2, "", 1, 0},
+        {"4 planes", 16, "", 4, 0},
+        {"8 planes", 200, "-maxplanes 8", 8, 0},
+        {"24 planes", 0, "-24force", 24, 0},
+        {"HAM6", 0, "-hamforce", 6, 15},
+        {"HAM8", 0, "-hamforce -ham8", 8, 3},
+    };
+    for (const Case &c : cases)
+        for (bool masked : {false, true})
+            for (const char *method : {"byterun1", "none"}) {
+                std::string what = std::string(c.name) + (masked ? ", masked, " : ", ") + method;
+                std::vector<uint32_t> rgb;
+                for (int y = 0; y < H; y++)
+                    for (int x = 0; x < W; x++)
+                        rgb.push_back(c.colours ? ((uint32_t)((x * 7 + y * 3) % c.colours) * 0x0B1D29u) & 0xFFFFFF
+                                                : (uint32_t)(x * 6) << 16 | (uint32_t)(y * 19) << 8 | (uint32_t)((x + y) * 5));
+                WritePpm(dir.File("in.ppm"), W, H, rgb);
+                Bytes mask = {'P', '4', '\n', '3', '7', ' ', '1', '3', '\n'};
+                for (int y = 0; y < H; y++)
+                    for (int i = 0; i < (W + 7) / 8; i++) mask.push_back((uint8_t)(0x5A ^ (y * 17 + i)));
+                WriteBytes(dir.File("mask.pbm"), mask);
+                std::string command = "ppmtoilbm " + std::string(c.options) + " -cmethod " + method +
+                                      (masked ? " -maskfile " + dir.File("mask.pbm") : std::string()) + " " +
+                                      dir.File("in.ppm") + " >" + dir.File("out.iff") + " 2>/dev/null && ilbmtoppm " +
+                                      dir.File("out.iff") + " >" + dir.File("back.ppm") + " 2>/dev/null";
+                ASSERT_TRUE(RunTool(command)) << what;
+                int w = 0, h = 0;
+                std::vector<uint32_t> want;
+                ASSERT_TRUE(ReadPnm(dir.File("back.ppm"), &w, &h, &want)) << what;
+                Bytes file = ReadBytes(dir.File("out.iff"));
+                ASSERT_GT(file.size(), 40u);
+                ASSERT_EQ(file[28], c.planes) << what;
+                ASSERT_EQ(file[29], masked ? 1 : 0) << what << ": the mask plane is there";
+                ASSERT_EQ(file[30], std::string(method) == "none" ? 0 : 1) << what;
+                Picture p = Load(dir, file, 0);
+                ASSERT_EQ(p.code, 0) << what;
+                ASSERT_EQ(p.width, w);
+                ASSERT_EQ(p.height, h);
+                size_t equal = 0;
+                for (size_t i = 0; i < want.size(); i++) {
+                    bool near = true;
+                    for (int shift : {0, 8, 16}) {
+                        int ours = (int)(p.words[i] >> shift & 255), theirs = (int)(want[i] >> shift & 255);
+                        near = near && ours <= theirs && theirs - ours <= c.slack;
+                    }
+                    equal += near;
+                }
+                EXPECT_EQ(equal, want.size()) << what << ": pixels equal to ilbmtoppm's";
+            }
+}
+
+// A few bytes that declare a 16,384 x 16,384 picture are refused before it is allocated,
+// also under a 512 MB address-space ceiling.
+TEST(IlbmReader, BodyTooSmallForTheDeclaredPictureIsRefused)
+{
+    ScratchDir dir;
+    struct Case {
+        const char *name;
+        bool pbm;
+        int planes, masking, compression;
+    };
+    std::vector<Case> cases = {
+        {"plain 24 planes", false, 24, 0, 0},
+        {"ByteRun1 24 planes with a mask", false, 24, 1, 1},
+        {"ByteRun1 8 planes", false, 8, 0, 1},
+        {"plain PBM", true, 8, 0, 0},
+        {"ByteRun1 PBM", true, 8, 0, 1},
+    };
+    for (const Case &c : cases) {
+        IffFixture f;
+        f.pbm = c.pbm, f.planes = c.planes, f.masking = c.masking, f.compression = c.compression;
+        f.width = 4, f.height = 2;
+        f.cmap = Ramp(256, 0x010101);
+        f.pixels.assign(8, 1);
+        Bytes file = MakeIff(f);
+        // BMHD width and height sit at bytes 20..23.
+        file[20] = 0x40, file[21] = 0, file[22] = 0x40, file[23] = 0;
+        Picture p = Load(dir, file, 0);
+        EXPECT_EQ(p.code, ERR_LOADPICTURE2) << c.name;
+        EXPECT_TRUE(p.words.empty()) << c.name;
+#ifndef LV_SANITIZED
+        int code = -1;
+        ASSERT_TRUE(RunUnderAddressLimit(512u << 20, true, 20, [&] { return Load(dir, file, 0).code; }, &code)) << c.name;
+        EXPECT_EQ(code, ERR_LOADPICTURE2) << c.name << " under 512 MB";
+#endif
+    }
+}
+
 TEST(IlbmReader, ThroughTheDispatch)
 {
     ScratchDir dir;

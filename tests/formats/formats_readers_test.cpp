@@ -4,7 +4,9 @@
 #include "raster/lvbitmap.h"
 #include "base/lverrors.h"
 #include "tests/formats/formats_fixtures.h"
+#include <chrono>
 #include <cstring>
+#include <set>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
@@ -240,7 +242,7 @@ TEST(BmpReader, EveryBitCountPixelExact)
                 } else if (c.bits == 16) {
                     unsigned word = v * 2719 & 0xFFFF;
                     row[x * 2] = (uint8_t)word, row[x * 2 + 1] = (uint8_t)(word >> 8);
-                    want[y * w + x] = Rgb(word >> 8 & 0xF8, word >> 3 & 0xFC, word * 8 & 0xFF);
+                    want[y * w + x] = Rgb((word >> 10 & 31) * 255 / 31, (word >> 5 & 31) * 255 / 31, (word & 31) * 255 / 31);  // 5-5-5
                 } else {
                     int step = c.bits / 8;
                     row[x * step] = (uint8_t)(v * 11), row[x * step + 1] = (uint8_t)(v * 13), row[x * step + 2] = (uint8_t)(v * 17);
@@ -270,7 +272,7 @@ TEST(BmpReader, SixteenBitsAllSetAndSizeOnly)
     fixture.width = 1, fixture.height = 1, fixture.bits = 16, fixture.data = {0xFF, 0xFF, 0, 0};
     Decoded d = ReadBmp(dir, MakeBmp(fixture));
     ASSERT_EQ(d.code, 0);
-    EXPECT_EQ(d.argb[0], 0x00F8FCF8u);  // red F8, green FC, blue F8, alpha 0
+    EXPECT_EQ(d.argb[0], 0x00FFFFFFu);  // 5-5-5 channels all set, alpha 0
 
     fixture.width = 12345, fixture.height = 678, fixture.data.clear();
     d = ReadBmp(dir, MakeBmp(fixture), LV_IMGLOAD_SIZEONLY);
@@ -357,6 +359,101 @@ TEST(BmpReader, HostileHeadersGiveTheirCodes)
     for (const Case &c : cases) EXPECT_EQ(ReadBmp(dir, MakeBmp(c.fixture), c.flags).code, c.code) << c.name;
     EXPECT_EQ(ReadBmp(dir, {'B'}).code, ERR_READ);
     EXPECT_EQ(ReadBmp(dir, {'P', 'K', 3, 4}).code, ERR_LOADPICTURE2);
+}
+
+// Files ImageMagick writes (V3 headers with "BMP3:", V5 by default), compared with Pillow.
+TEST(BmpReader, ImageMagickFilesMatchPillow)
+{
+    if (!HaveTool("convert") || !RunTool("convert -version 2>/dev/null | grep -q ImageMagick")) GTEST_SKIP() << "no ImageMagick";
+    if (!HavePillow()) GTEST_SKIP() << "no Pillow";
+    ScratchDir dir;
+    const int W = 13, H = 7;
+    std::vector<uint32_t> rgb;
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) rgb.push_back(Rgb(x * 19, y * 37, (x * y * 11 + 40) & 255));
+    WritePpm(dir.File("in.ppm"), W, H, rgb);
+    struct Case {
+        const char *name, *options, *prefix;
+        int header, bits, compression;
+        bool asBiRgb;  // the file's compression set to BI_RGB afterwards (its masks then do not count)
+    };
+    std::vector<Case> cases = {
+        {"V3 1 bit", "-type palette -colors 2", "BMP3:", 40, 1, 0, false},
+        {"V3 4 bits", "-type palette -colors 16", "BMP3:", 40, 4, 0, false},
+        {"V3 8 bits", "-type palette -colors 200", "BMP3:", 40, 8, 0, false},
+        {"V3 24 bits", "-type truecolor", "BMP3:", 40, 24, 0, false},
+        {"V5 1 bit", "-type palette -colors 2", "", 124, 1, 0, false},
+        {"V5 4 bits", "-type palette -colors 16", "", 124, 4, 0, false},
+        {"V5 8 bits", "-type palette -colors 200", "", 124, 8, 0, false},
+        {"V5 24 bits", "-type truecolor", "", 124, 24, 0, false},
+        {"V5 32 bits, bitfields", "-type truecolormatte", "", 124, 32, 3, false},
+        {"V5 16 bits 5-6-5 bitfields", "-define bmp:subtype=RGB565", "", 124, 16, 3, false},
+        {"V5 16 bits 5-5-5 bitfields", "-define bmp:subtype=RGB555", "", 124, 16, 3, false},
+        {"V5 16 bits BI_RGB", "-define bmp:subtype=RGB565", "", 124, 16, 0, true},
+    };
+    for (const Case &c : cases) {
+        std::string path = dir.File("im.bmp");
+        ASSERT_TRUE(RunTool("convert " + dir.File("in.ppm") + " " + c.options + " -compress none " + c.prefix + path +
+                            " 2>/dev/null"))
+            << c.name;
+        Bytes file = ReadBytes(path);
+        ASSERT_GT(file.size(), 54u) << c.name;
+        if (c.asBiRgb) file[30] = 0, WriteBytes(path, file);
+        auto le = [&](size_t at) { return (uint32_t)file[at] | (uint32_t)file[at + 1] << 8 | (uint32_t)file[at + 2] << 16 | (uint32_t)file[at + 3] << 24; };
+        ASSERT_EQ(le(14), (uint32_t)c.header) << c.name;
+        ASSERT_EQ(file[28], c.bits) << c.name;
+        ASSERT_EQ(le(30), (uint32_t)c.compression) << c.name;
+        int w = 0, h = 0;
+        std::vector<uint32_t> want;
+        ASSERT_TRUE(PillowRgb(path, &w, &h, &want)) << c.name;
+        Decoded d = ReadBmp(dir, file);
+        ASSERT_EQ(d.code, 0) << c.name;
+        ASSERT_EQ(d.width, w);
+        ASSERT_EQ(d.height, h);
+        size_t equal = 0;
+        for (size_t i = 0; i < want.size(); i++) equal += (d.argb[i] & 0xFFFFFF) == want[i];
+        EXPECT_EQ(equal, want.size()) << c.name << ": pixels equal to Pillow's";
+        if (c.bits == 16) {
+            std::set<uint32_t> colours(want.begin(), want.end());
+            EXPECT_GT(colours.size(), 40u) << c.name << ": the picture shows the channels apart";
+        }
+    }
+}
+
+// A BMP's uncompressed body must hold the declared rows; a 1 KB file that claims
+// 16,384 x 16,384 pixels is refused before the picture is allocated, also under a
+// 512 MB address-space ceiling.
+TEST(BmpReader, BodyTooSmallForTheDeclaredPictureIsRefused)
+{
+    ScratchDir dir;
+    struct Case {
+        const char *name;
+        int bits;
+        int32_t width, height;
+        size_t dataBytes;
+        int code;
+    };
+    std::vector<Case> cases = {
+        {"24 bits, 16384 square, 1 KB", 24, 16384, 16384, 1000, ERR_LOADPICTURE2},
+        {"8 bits, 16384 square, 1 KB", 8, 16384, 16384, 1000, ERR_LOADPICTURE2},
+        {"32 bits, 16384 square, 1 KB", 32, 16384, 16384, 1000, ERR_LOADPICTURE2},
+        {"1 bit, one row short", 1, 40, 10, 4 * 9, ERR_LOADPICTURE2},
+        {"24 bits, whole", 24, 5, 3, 16 * 3, 0},
+        {"24 bits, the last row's padding missing", 24, 5, 3, 16 * 2 + 15, 0},
+    };
+    for (const Case &c : cases) {
+        BmpFixture f;
+        f.bits = c.bits, f.width = c.width, f.height = c.height;
+        if (c.bits <= 8) f.palette.assign((size_t)1 << c.bits, Rgb(9, 8, 7));
+        f.data.assign(c.dataBytes, 0x42);
+        Bytes file = MakeBmp(f);
+        EXPECT_EQ(ReadBmp(dir, file).code, c.code) << c.name;
+#ifndef LV_SANITIZED
+        int code = -1;
+        ASSERT_TRUE(RunUnderAddressLimit(512u << 20, true, 20, [&] { return ReadBmp(dir, file).code; }, &code)) << c.name;
+        EXPECT_EQ(code, c.code) << c.name << " under 512 MB";
+#endif
+    }
 }
 
 // ============================================================================
@@ -486,6 +583,54 @@ TEST(PngReader, BrokenAndHugeFiles)
     EXPECT_EQ(size.width, 1000000);
 }
 
+// A PNG chunk: length, type, data and CRC.
+Bytes PngChunk(const char *type, const Bytes &data, uint32_t length)
+{
+    Bytes b;
+    for (int s = 24; s >= 0; s -= 8) b.push_back((uint8_t)(length >> s));
+    b.insert(b.end(), type, type + 4);
+    b.insert(b.end(), data.begin(), data.end());
+    uint32_t crc = (uint32_t)crc32(0, b.data() + 4, (uInt)(b.size() - 4));
+    for (int s = 24; s >= 0; s -= 8) b.push_back((uint8_t)(crc >> s));
+    return b;
+}
+
+// Files like libpng's "huge_*" crashers: a few dozen bytes whose chunk claims up to 2 GB.
+// They fail at the chunk's header, in little time and memory; a chunk larger than any
+// picture needs fails likewise even when the file holds it whole.
+TEST(PngReader, HugeChunksFailAtOnce)
+{
+    ScratchDir dir;
+    PngFixture fixture;
+    fixture.width = 8, fixture.height = 8;
+    Bytes whole = MakePng(fixture);
+    Bytes head(whole.begin(), whole.begin() + 33);  // signature and IHDR
+    Bytes tail(whole.begin() + 33, whole.end());   // IDAT and IEND
+    ASSERT_EQ(ReadPng(dir, head + tail).code, 0);
+    for (const char *type : {"iTXt", "zTXt", "tEXt", "iCCP", "sPLT", "eXIf", "juNK", "juNk", "IDAT"}) {
+        for (uint32_t length : {0x7FFFFFFFu, 0x40000000u, 0x01000000u}) {
+            Bytes file = head + PngChunk(type, Bytes(12, 'x'), length);
+            file.resize(57, 0);
+            std::string name = std::string(type) + " of " + std::to_string(length);
+            auto start = std::chrono::steady_clock::now();
+            EXPECT_EQ(ReadPng(dir, file).code, ERR_LOADPICTURE2) << name;
+            double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_LT(ms, 1000) << name;
+#ifndef LV_SANITIZED
+            int code = -1;
+            ASSERT_TRUE(RunUnderAddressLimit(50u << 20, false, 20, [&] { return ReadPng(dir, file).code; }, &code)) << name;
+            EXPECT_EQ(code, ERR_LOADPICTURE2) << name << " within 50 MB more";
+#endif
+        }
+    }
+    // Whole chunks: a 9 MB text chunk is more than any picture needs; 1 MB passes.
+    Bytes text(9u << 20, 'a');
+    std::memcpy(text.data(), "Comment\0\0\0\0\0", 12);
+    EXPECT_EQ(ReadPng(dir, head + PngChunk("iTXt", text, (uint32_t)text.size()) + tail).code, ERR_LOADPICTURE2);
+    text.resize(1u << 20);
+    EXPECT_EQ(ReadPng(dir, head + PngChunk("iTXt", text, (uint32_t)text.size()) + tail).code, 0);
+}
+
 // ============================================================================
 // JPEG decoder
 // ============================================================================
@@ -528,38 +673,42 @@ TEST(JpegDecoder, BaselineProgressiveGreyAndMemoryEqualTheLibrarysDecode)
 TEST(JpegDecoder, EveryOrientationIsTheReferenceTurned)
 {
     ScratchDir dir;
-    JpegFixture fixture;
-    fixture.width = 640, fixture.height = 480;
-    Bytes file = MakeJpeg(fixture);
-    int w, h;
-    std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
-    for (int orientation = 0; orientation <= 9; orientation++) {
-        Decoded d = ReadJpeg(dir, file, orientation);
-        ASSERT_EQ(d.code, 0);
-        bool swap = orientation >= 5 && orientation <= 8;
-        ASSERT_EQ(d.width, swap ? 480 : 640) << orientation;
-        ASSERT_EQ(d.height, swap ? 640 : 480);
-        // Where the source's pixel (row r, column c) lands, written out per orientation.
-        auto at = [&](int r, int c) -> uint32_t {
-            int W = d.width;
-            switch (orientation) {
-            case 2: return d.argb[r * W + (w - 1 - c)];
-            case 3: return d.argb[(h - 1 - r) * W + (w - 1 - c)];
-            case 4: return d.argb[(h - 1 - r) * W + c];
-            case 5: return d.argb[c * W + r];
-            case 6: return d.argb[c * W + (W - 1 - r)];
-            case 7: return d.argb[(w - 1 - c) * W + (W - 1 - r)];
-            case 8: return d.argb[(w - 1 - c) * W + r];
-            default: return d.argb[r * W + c];
-            }
-        };
-        bool same = true;
-        for (int r = 0; r < h && same; r++)
-            for (int c = 0; c < w && same; c++) same = at(r, c) == ref[r * w + c];
-        EXPECT_TRUE(same) << orientation;
+    // Turned pictures go in bands of rows and tiles of four: sizes that fill them and
+    // sizes that leave remainders of both.
+    for (auto size : {std::make_pair(640, 480), std::make_pair(37, 23), std::make_pair(131, 70)}) {
+        JpegFixture fixture;
+        fixture.width = size.first, fixture.height = size.second;
+        Bytes file = MakeJpeg(fixture);
+        int w, h;
+        std::vector<uint32_t> ref = ReferenceWords(file, &w, &h);
+        for (int orientation = 0; orientation <= 9; orientation++) {
+            Decoded d = ReadJpeg(dir, file, orientation);
+            ASSERT_EQ(d.code, 0);
+            bool swap = orientation >= 5 && orientation <= 8;
+            ASSERT_EQ(d.width, swap ? h : w) << orientation;
+            ASSERT_EQ(d.height, swap ? w : h);
+            // Where the source's pixel (row r, column c) lands, written out per orientation.
+            auto at = [&](int r, int c) -> uint32_t {
+                int W = d.width;
+                switch (orientation) {
+                case 2: return d.argb[r * W + (w - 1 - c)];
+                case 3: return d.argb[(h - 1 - r) * W + (w - 1 - c)];
+                case 4: return d.argb[(h - 1 - r) * W + c];
+                case 5: return d.argb[c * W + r];
+                case 6: return d.argb[c * W + (W - 1 - r)];
+                case 7: return d.argb[(w - 1 - c) * W + (W - 1 - r)];
+                case 8: return d.argb[(w - 1 - c) * W + r];
+                default: return d.argb[r * W + c];
+                }
+            };
+            bool same = true;
+            for (int r = 0; r < h && same; r++)
+                for (int c = 0; c < w && same; c++) same = at(r, c) == ref[r * w + c];
+            EXPECT_TRUE(same) << orientation << " at " << w << " x " << h;
+        }
+        Decoded six = ReadJpeg(dir, file, 6);
+        EXPECT_EQ(six.argb[h - 1], ref[0]);  // top-right of the output is the source's top-left
     }
-    Decoded six = ReadJpeg(dir, file, 6);
-    EXPECT_EQ(six.argb[479], ref[0]);  // top-right of the output is the source's top-left
 }
 
 TEST(JpegDecoder, CmykFollowsTheAdobeRule)
@@ -611,6 +760,36 @@ TEST(JpegDecoder, TruncatedEmptyAndHugeFiles)
     int sw = 0, sh = 0;
     EXPECT_EQ(DecodeJpegImage(huge.data(), huge.size(), 1, 6, &sw, &sh, nullptr), 0);
     EXPECT_EQ(sw, 65500);
+}
+
+// A few KB that declare 16,384 x 16,384 pixels cannot hold them (Huffman coding spends
+// a bit on every block at least): refused before the picture is allocated, also under
+// a 512 MB address-space ceiling, from a file or from memory.
+TEST(JpegDecoder, TinyFileDeclaringAHugePictureIsRefused)
+{
+    ScratchDir dir;
+    for (bool progressive : {false, true})
+        for (int components : {1, 3}) {
+            JpegFixture fixture;
+            fixture.width = 128, fixture.height = 128, fixture.components = components, fixture.progressive = progressive;
+            Bytes file = MakeJpeg(fixture);
+            ASSERT_LT(file.size(), 8000u);
+            for (size_t i = 2; i + 8 < file.size(); i++)
+                if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2)) {
+                    Put16Be(file, i + 5, 16384);
+                    Put16Be(file, i + 7, 16384);
+                    break;
+                }
+            std::string name = std::string(progressive ? "progressive" : "baseline") + ", " + std::to_string(components) +
+                               " components, " + std::to_string(file.size()) + " bytes";
+            EXPECT_EQ(ReadJpeg(dir, file).code, ERR_LOADPICTURE2) << name;
+            EXPECT_EQ(ReadJpeg(dir, file, 1, true).code, ERR_LOADPICTURE2) << name << " from memory";
+#ifndef LV_SANITIZED
+            int code = -1;
+            ASSERT_TRUE(RunUnderAddressLimit(512u << 20, true, 20, [&] { return ReadJpeg(dir, file).code; }, &code)) << name;
+            EXPECT_EQ(code, ERR_LOADPICTURE2) << name << " under 512 MB";
+#endif
+        }
 }
 
 // ============================================================================
