@@ -197,6 +197,22 @@ protected:
         Key(XK_c, false);
         Key(XK_Control_L, false);
     }
+    // Ends the run with Ctrl+C at (x, y) and gives its exit code (-1: it did not end or
+    // was signalled). The keys go to the window that has the input focus, which a window
+    // just mapped, moved or back from full screen may not have yet: ask again each second
+    // until the program has ended (bounded).
+    int QuitWithCtrlC(Child &app, int x, int y)
+    {
+        int status = 0;
+        bool ended = false;
+        for (int attempt = 0; attempt < 15 && !ended; attempt++) {
+            CtrlC(x, y);
+            auto wait = Clock::now() + std::chrono::seconds(1);
+            while (!(ended = waitpid(app.pid, &status, WNOHANG) == app.pid) && Clock::now() < wait) app.Read(20);
+        }
+        if (!ended) return Reap(app.pid, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
 };
 
 // What the screen should show: black, display 1 centred (320x240 at 480, 392), the
@@ -249,18 +265,30 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
     EXPECT_NE(app.lines[down].find(" a"), std::string::npos) << app.lines[down];
     EXPECT_NE(app.lines[up].find(" a"), std::string::npos) << app.lines[up];
 
-    // Dragging display 4 by its default drag region (the top 15 rows). On a loaded
-    // machine the server may hand the whole gesture over before the window has taken the
-    // pointer; a gesture that moved nothing posts nothing, so it is made again.
+    // Dragging display 4 by its default drag region (the top 15 rows). The press must
+    // reach the runtime after SDL saw the pointer cross from display 1 to display 4: a
+    // press read while SDL still counts the pointer as display 1's is credited to display
+    // 1, which then captures the pointer, and the gesture moves display 1's pointer
+    // instead of the window. The crossing is seen when display 1 reports the pointer's
+    // last place on its edge (the server sends the leave and the enter together), so each
+    // attempt starts inside display 1 and waits for that report before pressing.
     int movedWindow = -1;
     for (int attempt = 0; attempt < 3 && movedWindow < 0; attempt++) {
+        size_t seen = app.lines.size();
+        Move(480 + 100, 392 + 100);
+        ASSERT_GE(app.WaitLine("OnMouseMove 100 100 ", 10, seen), 0) << "display 1 never saw the pointer";
+        seen = app.lines.size();
+        Move(1050, 760);
+        ASSERT_GE(app.WaitLine("OnMouseMove 319 239 ", 10, seen), 0) << "display 1 never saw the pointer leave";
+        // A motion inside display 4 queued ahead of the press: SDL reads the pointer's
+        // place in display 4 from it before the press, whatever it made of the crossing.
         Move(1010, 705);
         Button(true);
         Move(1030, 715);
         Move(1060, 725);
         Button(false);
         // The server may still confirm a place on the way; the move to the drop place counts.
-        movedWindow = app.WaitLine("MoveWindow 1050 720", 10);
+        movedWindow = app.WaitLine("MoveWindow 1050 720", 10, seen);
     }
     if (movedWindow < 0) {
         std::string seen;
@@ -270,8 +298,7 @@ TEST_F(XvfbWindows, WindowsShowInPlaceAndTakeInputFromTheServer)
     EXPECT_EQ(app.lines[movedWindow].rfind("MoveWindow 1050 720", 0), 0u) << app.lines[movedWindow];
 
     // Ctrl+C ends the run.
-    CtrlC(480 + 50, 392 + 50);
-    EXPECT_EQ(Reap(app.pid, 15), 0);
+    EXPECT_EQ(QuitWithCtrlC(app, 480 + 50, 392 + 50), 0);
     Finish(app);
 }
 
@@ -316,8 +343,7 @@ TEST_F(XvfbWindows, FullScreenScaleGrabsAndAltReturnBackToTheWindow)
               }),
               "")
         << "first differing pixel, back in the window";
-    CtrlC(600, 500);
-    EXPECT_EQ(Reap(app.pid, 15), 0);
+    EXPECT_EQ(QuitWithCtrlC(app, 600, 500), 0);
     Finish(app);
 }
 
@@ -357,8 +383,7 @@ TEST_F(XvfbWindows, FakeFullScreenCentresOnABlackBackfillAndHoldsTheMonitor)
     ASSERT_GE(second, 0);
     EXPECT_EQ(app.lines[second], "second 1556 Monitor 1 is already in fullscreen mode!");
     ASSERT_GE(app.WaitLine("back", 10), 0);
-    CtrlC(610, 510);
-    EXPECT_EQ(Reap(app.pid, 15), 0);
+    EXPECT_EQ(QuitWithCtrlC(app, 610, 510), 0);
     Finish(app);
 }
 
@@ -434,17 +459,7 @@ TEST_F(XvfbWindows, ARememberedDisplayReopensWhereItWasMoved)
             ASSERT_GE(moved, 0);
             pointerX = after->x + 100, pointerY = after->y + 75;
         }
-        // Ctrl+C goes to the window under the pointer, which the server may not have mapped
-        // yet: ask again each second until the program has ended (bounded).
-        int status = 0;
-        bool ended = false;
-        for (int attempt = 0; attempt < 15 && !ended; attempt++) {
-            CtrlC(pointerX, pointerY);
-            auto wait = Clock::now() + std::chrono::seconds(1);
-            while (!(ended = waitpid(app.pid, &status, WNOHANG) == app.pid) && Clock::now() < wait) app.Read(20);
-        }
-        EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the program did not end on Ctrl+C";
-        if (!ended) Reap(app.pid, 0);
+        EXPECT_EQ(QuitWithCtrlC(app, pointerX, pointerY), 0) << "the program did not end on Ctrl+C";
         Finish(app);
     };
     Position declared, moved, again, other, unused;
