@@ -132,6 +132,29 @@ TEST_F(Layout, TabsGoToTheNextStopOrTheNextLine)
     o.tabCount = 0;
     o.objectType = LV_TEXT_PRINT;
     EXPECT_EQ(Runs("a\tb"), (std::vector<RunView>{{"a", 0, 0}, {"b", 0, 8}}));
+
+    // PRINT between margins, the cursor at the left one: the stops are absolute, x and
+    // the wrap width count from the left margin (margins 400 and 600 wrap at 201).
+    struct Case {
+        int leftMargin, wrap;
+        std::vector<int> stops;
+        const char *text;
+        std::vector<RunView> runs;
+        std::vector<int> table;
+    } cases[] = {
+        {400, 201, {500}, "ab\tcd", {{"ab", 0, 0}, {"cd", 100, 0}}, {0}},
+        {400, 201, {380, 450, 570}, "ab\tcd\tef", {{"ab", 0, 0}, {"cd", 50, 0}, {"ef", 170, 0}}, {1, 2}},
+        {400, 201, {420, 601}, "abcd\tef", {{"abcd", 0, 0}, {"ef", 0, 8}}, {-1}},  // 601 is past the width
+        {400, 0, {420, 601}, "abcd\tef", {{"abcd", 0, 0}, {"ef", 201, 0}}, {1}},
+        {0, 201, {500}, "ab\tcd", {{"ab", 0, 0}, {"cd", 0, 8}}, {-1}},
+    };
+    for (const Case &c : cases) {
+        o.leftMargin = o.cursorX = c.leftMargin, o.wrapWidth = c.wrap;
+        o.tabCount = (int)c.stops.size();
+        for (size_t i = 0; i < c.stops.size(); i++) o.tabs[i] = c.stops[i];
+        EXPECT_EQ(Runs(c.text), c.runs) << c.text << " from " << c.leftMargin;
+        EXPECT_EQ(o.tabTable, c.table) << c.text << " from " << c.leftMargin;
+    }
 }
 
 TEST_F(Layout, SoftHyphensShowOnlyAtABreakAndZeroWidthSpacesNever)
