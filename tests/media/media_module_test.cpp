@@ -383,6 +383,42 @@ TEST(ModulePlayer, PositionControl)
 }
 
 // Modules that read or wrote out of bounds, or never ended their measuring run.
+// A note without an instrument plays the last instrument named, also one named on an
+// earlier row without a note: at that instrument's volume, whether or not the channel
+// was sounding before.
+TEST(ModulePlayer, ANoteWithoutAnInstrumentPlaysTheLastOneNamed)
+{
+    struct Case {
+        const char *name;
+        std::vector<ModNote> rows;  // channel 0, rows 0..
+        int row;                    // the row with the bare note
+        int sample, volume;         // what plays from that row
+    } cases[] = {
+        {"instrument, then a bare note", {{0, 2, 0, 0}, {428, 0, 0, 0}}, 1, 2, 20},
+        {"instrument over a sounding one", {{428, 1, 0, 0}, {0, 2, 0, 0}, {428, 0, 0, 0}}, 2, 2, 20},
+        {"bare note after a note", {{428, 1, 0, 0}, {0, 0, 0, 0}, {428, 0, 0, 0}}, 2, 1, 32},
+        {"instrument, volume set, bare note", {{0, 2, 0, 0}, {0, 0, 0xC, 10}, {428, 0, 0, 0}}, 2, 2, 10},
+    };
+    for (const Case &c : cases) {
+        ModFixture f;
+        for (int v : {32, 20}) {
+            ModSample s;
+            s.data = Square(64, 50);
+            s.volume = v;
+            s.loopLengthBytes = 64;
+            f.samples.push_back(s);
+        }
+        for (size_t r = 0; r < c.rows.size(); r++) f.At(0, (int)r, 0) = c.rows[r];
+        Player p = Open(f);
+        RunToTick(p.get(), c.row * 6 + 1, -1);
+        EXPECT_EQ(p->channels[0].sample, c.sample) << c.name;
+        EXPECT_EQ(p->channels[0].volume, c.volume) << c.name;
+        EXPECT_GE(p->channels[0].position, 0) << c.name;
+        std::vector<int16_t> out = Mix(p.get(), 200);
+        EXPECT_NE(out[1], 0) << c.name;
+    }
+}
+
 TEST(ModulePlayer, FaultModules)
 {
     { // A song length byte of 255 stays inside the 128-entry order list.
@@ -436,7 +472,9 @@ TEST(ModulePlayer, FaultModules)
         f.At(0, 0, 2) = {0, 0, 0xF, 0x20};
         for (int r = 0; r < 64; r++) f.At(0, r, 3) = {0, 0, 0xE, 0xEF};
         std::vector<uint8_t> b = MakeModule(f);
-        EXPECT_EQ(MeasureModuleFrames(b.data(), b.size()), (int64_t)3600 * 48000);
+        int settled = -1;
+        EXPECT_EQ(MeasureModuleFrames(b.data(), b.size(), &settled), (int64_t)3600 * 48000);
+        EXPECT_EQ(settled, 0);
     }
     { // Truncated sample data is cut at the end of the file.
         ModFixture f = SquareModule();
@@ -479,6 +517,25 @@ TEST(ModuleSource, TimedAndUntimed)
     EXPECT_EQ(s->totalFrames, 0);
     EXPECT_EQ(s->canSeek, 0);
     FreeSoundSource(s);
+
+    // A pattern loop that never settles (E62 restarts the count that E61 used up): the
+    // timed source has no length, so SaveMusic saves ten minutes of it, and playing or
+    // saving it ends at the hour that bounds the measuring run.
+    ModFixture endless = SquareModule();
+    endless.At(0, 0, 1) = {0, 0, 0xE, 0x60};
+    endless.At(0, 1, 1) = {0, 0, 0xE, 0x61};
+    endless.At(0, 2, 1) = {0, 0, 0xE, 0x62};
+    WriteFileBytes(dir.File("endless.mod"), MakeModule(endless));
+    ASSERT_EQ(OpenSoundSource(dir.File("endless.mod").c_str(), nullptr, nullptr, nullptr, 0, 1, 1, &s, nullptr), 0);
+    EXPECT_EQ(s->totalFrames, 0);
+    EXPECT_EQ(s->canSeek, 1);
+    SeekSoundSource(s, LV_MOD_MAXFRAMES - 1000);
+    ended = 0;
+    EXPECT_EQ(ReadSoundSource(s, buffer.data(), 4800, &ended), 1000);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ReadSoundSource(s, buffer.data(), 4800, &ended), 0);
+    FreeSoundSource(s);
+
     Bytes cut = MakeModule(SquareModule());
     cut.resize(1083);
     WriteFileBytes(dir.File("cut.mod"), cut);
