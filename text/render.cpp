@@ -179,7 +179,7 @@ struct RunRenderer {
         std::vector<uint8_t> cov((size_t)w * h, 0);
         lvFontPlane plane{cov.data(), w, w, h, LV_PLANE_ALPHA8};
         int flags = r->style.style & FORM_NORMAL ? 0 : r->style.style;
-        bool native = StyleIsNative(font);
+        bool native = StyleIsNative(font, flags);
         bool aa = (flags & FORM_ANTIALIAS) != 0;
         int fontFlags = native ? flags & (FORM_BOLD | FORM_ITALIC | FORM_ANTIALIAS) : flags & FORM_ANTIALIAS;
         if (int err = RenderFontText(fm, font, &plane, left, 0, r->text, (size_t)r->length, fontFlags,

@@ -689,6 +689,42 @@ TEST_F(Pixels, TextsWithoutRunsGiveTheGeneralRoadsImage)
         }
 }
 
+// Hard-edged TrueType text takes the synthetic bold and italic of bitmap fonts: bold
+// is the glyphs ORed once more one pixel to the right, italic shears whole rows.
+TEST_F(Pixels, HardEdgedVeraTakesTheSyntheticBoldAndItalic)
+{
+    lvFont *vera = nullptr;
+    ASSERT_EQ(OpenFontByName(&fm, LV_SANS_DEFAULT, 16, 1, 0, 0, nullptr, 0, "inbuilt", "", &vera), 0);
+    auto draw = [&](int style, lvTextImage *out) {
+        o.style.style = style;
+        o.style.colour = 0xFFFFFF;
+        text = "Hil";
+        o.text = text.data();
+        o.length = text.size();
+        return LayoutText(&fm, vera, &o, out);
+    };
+    lvTextImage plain, bold, italic;
+    ASSERT_EQ(draw(FORM_NORMAL, &plain), 0);
+    ASSERT_EQ(draw(FORM_BOLD, &bold), 0);
+    ASSERT_EQ(draw(FORM_ITALIC, &italic), 0);
+    auto lit = [](const lvTextImage &im, int x, int y) {
+        return x >= 0 && y >= 0 && x < im.width && y < im.height && im.alpha[(size_t)y * im.width + x] != 0;
+    };
+    ASSERT_EQ(bold.height, plain.height);
+    ASSERT_EQ(bold.leftExtension, plain.leftExtension);
+    for (int y = 0; y < bold.height; y++)
+        for (int x = 0; x < bold.width; x++)
+            ASSERT_EQ(lit(bold, x, y), lit(plain, x, y) || lit(plain, x - 1, y)) << "bold at " << x << "," << y;
+    // A shear moves every row whole: each row keeps its count of pixels.
+    ASSERT_EQ(italic.height, plain.height);
+    for (int y = 0; y < plain.height; y++) {
+        int a = 0, b = 0;
+        for (int x = 0; x < plain.width; x++) a += lit(plain, x, y);
+        for (int x = 0; x < italic.width; x++) b += lit(italic, x, y);
+        EXPECT_EQ(a, b) << "italic row " << y;
+    }
+}
+
 TEST_F(Pixels, AntiAliasedVeraIsFreeTypesCoverage)
 {
     lvFont *vera = nullptr;
