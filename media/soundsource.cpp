@@ -174,6 +174,7 @@ static bool OpenModuleSource(lvSoundSource *source, int timed)
     source->flags = LV_SMPF_SIGNED;
     source->canSeek = timed ? 1 : 0;
     source->totalFrames = source->nominalFrames = frames;
+    if (!settled) source->nominalFrames = (int64_t)LV_MOD_RATE * 600;  // as any unknown length
     source->totalBytes = frames * 4;
     source->timedModule = timed;
     return true;
