@@ -31,6 +31,7 @@ struct lvPathShapeHooks {
     void *context;
     int (*Geometry)(void *context, lvShapeJob *job);
     int (*Coverage)(void *context, const lvShapeJob *job, struct lvBitMapHandle *plane, int edge);
+    int windows;                 // 1: Coverage honours the job's clipLeft and clipTop
 };
 
 // One drawing call of the shape engine, built on the stack.
@@ -43,6 +44,7 @@ struct lvShapeJob {
     int lineX1, lineY1, lineX2, lineY2;  // end points of a LINE job
     int width, height;           // shape size in pixels (ellipses and arcs: 2 r + 1)
     int shapeW, shapeH;          // with the border
+    int clipLeft, clipTop;       // the shape's planes begin this far into the bordered shape
     int canvasW, canvasH;        // with the shadow
     int radiusX, radiusY;        // ellipses and arcs
     int startAngle, endAngle;    // arcs; ellipses 0 and 360

@@ -119,6 +119,33 @@ struct PointBuffers {
     }
 };
 
+// A shape far larger than the output is rendered only where it can show: the
+// canvas becomes the output's area with a margin that keeps the shadow's source
+// inside it, and the shape's planes the part of the shape within that. Pixels
+// inside the output stay as they were. False when nothing of it can show.
+bool ClipCanvasToOutput(lvShapeJob *job, const lvDrawOutput &o, int *canvasW, int *canvasH, int *sx, int *sy,
+                        int *shx, int *shy)
+{
+    const int64_t dx = job->hasShadow ? *shx - *sx : 0, dy = job->hasShadow ? *shy - *sy : 0;
+    const int64_t margin = std::max(std::abs(dx), std::abs(dy)) + 1;
+    const int64_t cx0 = std::max<int64_t>(0, -int64_t(job->outX) - margin);
+    const int64_t cy0 = std::max<int64_t>(0, -int64_t(job->outY) - margin);
+    const int64_t cx1 = std::min<int64_t>(*canvasW, int64_t(o.width) - job->outX + margin);
+    const int64_t cy1 = std::min<int64_t>(*canvasH, int64_t(o.height) - job->outY + margin);
+    if (cx0 == 0 && cy0 == 0 && cx1 == *canvasW && cy1 == *canvasH) return true;
+    const int64_t s0x = std::max<int64_t>(*sx, cx0), s0y = std::max<int64_t>(*sy, cy0);
+    const int64_t s1x = std::min<int64_t>(int64_t(*sx) + job->shapeW, cx1);
+    const int64_t s1y = std::min<int64_t>(int64_t(*sy) + job->shapeH, cy1);
+    if (cx1 <= cx0 || cy1 <= cy0 || s1x <= s0x || s1y <= s0y) return false;
+    job->clipLeft = int(s0x - *sx), job->clipTop = int(s0y - *sy);
+    job->shapeW = int(s1x - s0x), job->shapeH = int(s1y - s0y);
+    *sx = int(s0x - cx0), *sy = int(s0y - cy0);
+    *shx = int(*sx + dx), *shy = int(*sy + dy);
+    job->outX += int(cx0), job->outY += int(cy0);
+    *canvasW = job->canvasW = int(cx1 - cx0), *canvasH = job->canvasH = int(cy1 - cy0);
+    return true;
+}
+
 struct ImagesHolder {
     lvShapeImages images{};
     ~ImagesHolder() { FreeShapeImages(&images); }
@@ -263,6 +290,14 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
     job->outX -= (int)(job->width * job->transform.anchorX);
     job->outY -= (int)(job->height * job->transform.anchorY);
 
+    // Shapes that go straight to the output are cut to it; images of their own, layers
+    // (which move) and filters (which read neighbours) need the whole shape, and so
+    // do pattern fills laid over the whole shape and engines without windows.
+    const bool pattern = job->fillStyle == FILLGRADIENT || job->fillStyle == FILLTEXTURE;
+    if (!job->lineBased && !plainBox && !job->imagesOut && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) &&
+        !o.layersOn && o.width > 0 && o.height > 0 && !pattern && !(job->tags && HasEnabledFilter(job->tags->filters)) &&
+        (job->type != SHAPE_PATH || job->path->windows))
+        if (!ClipCanvasToOutput(job, o, &canvasW, &canvasH, &sx, &sy, &shx, &shy)) return 0;
     ImagesHolder held;
     uint32_t colour = job->colour;
     if (job->lineBased) {

@@ -569,8 +569,9 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
         lvVectorShape v{};
         SetVectorShapeFromJob(&v, job);
         v.filled = filled, v.lineWidth = lw;
-        // The shape sits at (b, b) inside the border's coverage.
-        v.offsetX = b, v.offsetY = b;
+        // The shape sits at (b, b) inside the border's coverage; the planes may be a
+        // window beginning clipLeft, clipTop into it.
+        v.offsetX = b - job->clipLeft, v.offsetY = b - job->clipTop;
         if (job->type == SHAPE_PATH && job->path) {
             rc = job->path->Coverage(job->path->context, job, fill, 0);
             if (!rc && edge) rc = job->path->Coverage(job->path->context, job, edge, 1);
@@ -578,7 +579,7 @@ int RenderShapeOutlined(void *state, lvShapeJob *job, int outX, int outY, int ca
             rc = RenderVectorShape(&v, fill);
             if (!rc && edge) {
                 v.borderGrowth = b;
-                v.offsetX = v.offsetY = 0;
+                v.offsetX = -job->clipLeft, v.offsetY = -job->clipTop;
                 rc = RenderVectorShape(&v, edge);
             }
         }

@@ -116,9 +116,24 @@ void Apply(const lvMatrix2D *m, double xc, double yc, double *x, double *y) {
 
 }  // namespace
 
+namespace {
+
+// A sweep of more than two turns keeps its direction and its place within the
+// turn, and draws between one and two turns: each turn beyond adds nothing to see.
+// fmod keeps this constant in time where stepping by whole turns would stop
+// changing an angle of 1e18.
+double LimitSweep(double sweep, double turn) {
+    if (std::fabs(sweep) <= 2 * turn) return sweep;
+    double rest = std::fmod(std::fabs(sweep), turn);
+    return std::copysign(rest == 0 ? 2 * turn : turn + rest, sweep);
+}
+
+}  // namespace
+
 void AddArcSegments(lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double a0, double a1, int forward,
                     const lvMatrix2D *matrix, double maxSpan) {
-    while (a1 - a0 > 4 * M_PI) a1 -= 2 * M_PI;
+    if (!std::isfinite(a0) || !std::isfinite(a1) || !(maxSpan > 0)) return;
+    if (std::fabs(a1 - a0) > 4 * M_PI) a1 = a0 + LimitSweep(a1 - a0, 2 * M_PI);
     if (std::fabs(a1 - a0) > maxSpan) {
         double mid = (a0 + a1) / 2;
         if (forward) {
@@ -145,13 +160,22 @@ void AddArcSegments(lvOutlineBuilder *b, double xc, double yc, double rx, double
 
 void AddEllipseArc(int clockwise, lvOutlineBuilder *b, double xc, double yc, double rx, double ry, double start,
                    double end, int noPie, const lvMatrix2D *matrix, int beginSubPath, double maxSpan) {
+    if (!std::isfinite(start) || !std::isfinite(end)) return;
     bool full = start == 0 && end == 360;
-    start *= 0.017453292519943295;
-    end *= 0.017453292519943295;
-    if (clockwise && start > end)
-        while (end < start) end += 2 * M_PI;
-    if (!clockwise && start < end)
-        while (end > start) end -= 2 * M_PI;
+    // In degrees, where fmod is exact: the start within one turn, and the sweep that
+    // brings an end behind the start round to it (clockwise) or an end ahead of it
+    // back (anticlockwise); other sweeps keep their length up to two turns.
+    double sweep = end - start;
+    double within = std::fmod(std::fmod(end, 360.0) - std::fmod(start, 360.0), 360.0);
+    if (clockwise && start > end) sweep = within < 0 ? within + 360 : within;
+    else if (!clockwise && start < end) sweep = within > 0 ? within - 360 : within;
+    else if (!(std::fabs(sweep) <= 720)) {
+        double rest = within < 0 ? within + 360 : within;  // the end's place, clockwise from the start
+        if (sweep < 0 && rest != 0) rest -= 360;
+        sweep = std::copysign(rest == 0 ? 720 : 360 + std::fabs(rest), sweep);
+    }
+    start = std::fmod(start, 360.0) * 0.017453292519943295;
+    end = start + sweep * 0.017453292519943295;
     double sx = xc + rx * std::cos(start), sy = yc + ry * std::sin(start);
     Apply(matrix, xc, yc, &sx, &sy);
     bool pie = !noPie && !full;

@@ -14,6 +14,8 @@
 #define LV_MOD_HEADER 1084      // bytes before the first pattern
 #define LV_MOD_PATTERN 1024     // bytes of one pattern (64 rows x 4 channels x 4 bytes)
 #define LV_MOD_RATE 48000       // the output rate of modules played as music
+// The most of a timed module that is measured, played or saved: an hour at LV_MOD_RATE.
+#define LV_MOD_MAXFRAMES ((int64_t)3600 * LV_MOD_RATE)
 
 // Player flags.
 #define LV_MODF_STOPATEND 1     // mixing ends at the song's end
@@ -126,5 +128,6 @@ int LookupPeriod(int period, int finetune, int semitones);
 // Requests a jump to a song position (row 0) that the mixer takes at the next row.
 // ERR_WRONGUSAGE outside the song.
 int ModulePositionControl(lvModulePlayer *player, int position);
-// Frames of the song at 48000 Hz measured by a silent run at 4800 Hz (at most an hour).
-int64_t MeasureModuleFrames(const uint8_t *data, size_t size);
+// Frames of the song at 48000 Hz measured by a silent run at 4800 Hz (at most an hour,
+// LV_MOD_MAXFRAMES; *settled, when given, is 0 when the song had not ended by then).
+int64_t MeasureModuleFrames(const uint8_t *data, size_t size, int *settled = nullptr);

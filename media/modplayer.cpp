@@ -218,6 +218,12 @@ void RowStep(lvModulePlayer *p)
             } else if (n.instrument != ch.sample) {
                 ch.pendingSample = n.instrument;
             }
+        } else if (n.period && !porta && ch.pendingSample) {
+            // A note without an instrument plays the last instrument named, also one
+            // named on a row without a note that is still waiting for a loop's end.
+            ch.sample = ch.pendingSample;
+            ch.pendingSample = 0;
+            ch.finetune = p->samples[ch.sample].finetune;
         }
         if (n.period) {
             ch.vibratoPos = 0;
@@ -676,19 +682,24 @@ int ModulePositionControl(lvModulePlayer *player, int position)
     return 0;
 }
 
-int64_t MeasureModuleFrames(const uint8_t *data, size_t size)
+int64_t MeasureModuleFrames(const uint8_t *data, size_t size, int *settled)
 {
+    if (settled) *settled = 1;
     lvModulePlayer *p = nullptr;
     if (NewModulePlayer(data, size, LV_MOD_RATE / 10, LV_MODF_STOPATEND, &p)) return 0;
     // A pattern loop that never settles would run for ever: an hour of song is the most.
-    const int64_t limit = (int64_t)3600 * (LV_MOD_RATE / 10);
+    const int64_t limit = LV_MOD_MAXFRAMES / 10;
     int64_t total = 0;
-    while (total < limit) {
+    bool ended = false;
+    while (total < limit && !ended) {
         int64_t want = limit - total < 4800 ? limit - total : 4800;
         int64_t got = MixModule(p, nullptr, nullptr, 0, want, 16, 2);
         total += got;
-        if (got < want) break;
+        ended = got < want;
     }
+    // A song that ends on the hour's last frame has settled all the same.
+    if (!ended) ended = MixModule(p, nullptr, nullptr, 0, 1, 16, 2) == 0;
+    if (settled) *settled = ended ? 1 : 0;
     FreeModulePlayer(p);
     return total * 10;
 }

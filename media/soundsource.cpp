@@ -6,6 +6,7 @@
 // Limits: script thread only. Platform samples always hold unsigned 8-bit or
 // little-endian 16-bit data: loaders and NewSampleBuffer convert on the way in, so the
 // mixer and the writers see one layout.
+#include <algorithm>
 #include "media/media_internal.h"
 #include "media/lvmodule.h"
 #include "base/lverrors.h"
@@ -156,7 +157,11 @@ static bool OpenModuleSource(lvSoundSource *source, int timed)
     if (ReadVFileAll(source->file, nullptr, 0, nullptr, nullptr, 0, &data, &length)) return false;
     lvModulePlayer *player = nullptr;
     int code = NewModulePlayer(data, (size_t)length, LV_MOD_RATE, timed ? LV_MODF_STOPATEND : 0, &player);
-    int64_t frames = code || !timed ? 0 : MeasureModuleFrames(data, (size_t)length);
+    int settled = 1;
+    int64_t frames = code || !timed ? 0 : MeasureModuleFrames(data, (size_t)length, &settled);
+    // A song still going after the hour has no length: it plays and saves as an
+    // unknown length does, and ends at the hour all the same (ReadSoundSource).
+    if (!settled) frames = 0;
     FreeMemory(data);
     if (code) return false;
     CloseVFile(source->file);
@@ -169,6 +174,7 @@ static bool OpenModuleSource(lvSoundSource *source, int timed)
     source->flags = LV_SMPF_SIGNED;
     source->canSeek = timed ? 1 : 0;
     source->totalFrames = source->nominalFrames = frames;
+    if (!settled) source->nominalFrames = (int64_t)LV_MOD_RATE * 600;  // as any unknown length
     source->totalBytes = frames * 4;
     source->timedModule = timed;
     return true;
@@ -288,9 +294,12 @@ int64_t ReadSoundSource(lvSoundSource *source, void *buffer, int64_t frames, int
         source->position += got;
         break;
     case LV_SRC_MODULE: {
-        // 16-bit stereo: the left samples at the buffer, the right ones 2 bytes on.
+        // 16-bit stereo: the left samples at the buffer, the right ones 2 bytes on. A timed
+        // module ends at the hour that bounds its measuring run.
+        int64_t want = frames;
+        if (source->timedModule) want = std::max<int64_t>(0, std::min<int64_t>(frames, LV_MOD_MAXFRAMES - source->position));
         uint8_t *out = (uint8_t *)buffer;
-        got = MixModule((lvModulePlayer *)source->stream, out, out ? out + 2 : nullptr, 4, frames, 16, 2);
+        got = want ? MixModule((lvModulePlayer *)source->stream, out, out ? out + 2 : nullptr, 4, want, 16, 2) : 0;
         end = got < frames;
         source->position += got;
         break;

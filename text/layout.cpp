@@ -332,7 +332,8 @@ struct Parser {
             for (int k = 0; k < o->tabCount; k++) {
                 int s = o->tabs[k];
                 if (pendX + o->leftMargin < s) {
-                    if (o->wrapWidth == 0 || s < o->wrapWidth) choice = k;
+                    // The stops are absolute, the wrap width counts from the left margin.
+                    if (o->wrapWidth == 0 || s - o->leftMargin < o->wrapWidth) choice = k;
                     break;
                 }
             }

@@ -462,8 +462,10 @@ static void InitCommandOptions(lvState *L, lvTextOptions *o, int objectType)
 }
 
 // Numbers of the table field name from index 0 until the first missing one.
-// 0 and whether it was there, or ERR_TABEXPECTED3, ERR_NUMTABLEARG, ERR_INTERNAL.
-static int ReadNumberList(lvState *L, int index, const char *name, int limit, std::vector<int> &out, bool *given)
+// 0 and whether it was there, or ERR_TABEXPECTED3, ERR_NUMTABLEARG, ERR_INTERNAL (more
+// than limit entries, unless the entries past the limit are to be ignored).
+static int ReadNumberList(lvState *L, int index, const char *name, int limit, std::vector<int> &out, bool *given,
+                          bool ignoreExtras = false)
 {
     *given = false;
     out.clear();
@@ -483,6 +485,10 @@ static int ReadNumberList(lvState *L, int index, const char *name, int limit, st
         GetTableItemRaw(L, table, i);
         int t = GetValueType(L, -1);
         if (t == LV_TNIL) {
+            SetStackTop(L, -2);
+            break;
+        }
+        if ((int)out.size() >= limit && ignoreExtras) {
             SetStackTop(L, -2);
             break;
         }
@@ -951,7 +957,7 @@ static int CmdCreateFont(lvState *L)
         GetFieldInt(L, 7, "rowspacing", &q.rowSpacing);
         GetFieldInt(L, 7, "ascender", &q.ascender);
         GetFieldStringBuf(L, 7, "name", name, sizeof name);
-        if (int err = ReadNumberList(L, 7, "charwidth", 1024, widths, &widthsGiven)) return err;
+        if (int err = ReadNumberList(L, 7, "charwidth", 1024, widths, &widthsGiven, true)) return err;
     } else if (GetValueType(L, 7) != LV_TNONE && GetValueType(L, 7) != LV_TNIL) {
         return ERR_TABEXPECTED;
     }

@@ -84,9 +84,9 @@ int MeasureStyledText(int encoding, int charSpacing, const lvFontStyle *style, l
 // The same in a given font (null: topaz).
 int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charSpacing, const lvFontStyle *style,
                         lvTextMetrics *out, const char *text, size_t length);
-// Fonts that make bold and italic themselves (FreeType and system faces);
-// others get them drawn over the plain glyphs.
-bool StyleIsNative(const lvFont *font);
+// Fonts that make bold and italic themselves in that style (system faces, and
+// FreeType faces when anti-aliased); others get them drawn over the plain glyphs.
+bool StyleIsNative(const lvFont *font, int style);
 
 // Image fonts belong to the run: a closed font object's font stays valid
 // (it may be the current font) until the library closes. 0 or ERR_MEM.

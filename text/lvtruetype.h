@@ -40,6 +40,9 @@ struct lvTrueTypeFont {
     int scaled;
     int glyphCacheOn;
     lvGlyphCacheSlot cache[2][256]; // [0] anti-aliased, [1] monochrome
+    // System fonts: the family's own italic, bold and bold italic faces where it has
+    // them (null: that style is made from this face).
+    lvTrueTypeFont *variants[3];
 };
 
 // The built-in faces (size in bytes and the data); null for another name.

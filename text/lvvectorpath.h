@@ -153,6 +153,9 @@ int ReadPathItem(const uint8_t *buffer, size_t used, size_t *offset, lvPathItem 
 // ---- Engines -------------------------------------------------------------------------
 
 const lvVectorEngine *GetInbuiltVectorEngine();
+// The built-in engine's DrawPath on a window of the path's box: the plane's first
+// pixel is the box's pixel skipX, skipY (its DrawPath slot is the window at 0, 0).
+int DrawInbuiltPathWindow(lvPathDrawRequest *request, int skipX, int skipY);
 int IsInbuiltVectorEngine(const lvVectorEngine *engine);
 // The current engine (null: none selected, the built-in engine serves).
 const lvVectorEngine *GetCurrentVectorEngine();

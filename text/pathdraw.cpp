@@ -90,8 +90,10 @@ int Geometry(void *context, lvShapeJob *job)
     return 0;
 }
 
+// The plane is the window of the box at originX, originY that begins skipX, skipY
+// into it; only the built-in engine is given windows.
 int DrawInto(const PathDraw *d, uint8_t *pixels, int rowBytes, int width, int height, int filled, int lineWidth,
-             int originX, int originY, int antiAlias)
+             int originX, int originY, int antiAlias, int skipX = 0, int skipY = 0)
 {
     lvVectorStyle vs = d->style;
     vs.antiAlias = antiAlias;
@@ -108,6 +110,7 @@ int DrawInto(const PathDraw *d, uint8_t *pixels, int rowBytes, int width, int he
     else
         r.origin[0] = originX, r.origin[1] = originY;
     r.matrix = d->matrix;
+    if (skipX || skipY) return DrawInbuiltPathWindow(&r, skipX, skipY) ? 0 : ERR_DRAWPATH;
     return d->engine->DrawPath(&r) ? 0 : ERR_DRAWPATH;
 }
 
@@ -121,27 +124,34 @@ int Coverage(void *context, const lvShapeJob *job, lvBitMapHandle *plane, int ed
     if (!token) return ERR_LOCKBMAP;
     int rc = 0;
     const int w = plane->width, h = plane->height;
-    // The fill box sits inside the outline box.
-    int dx = d->fx - d->ox, dy = d->fy - d->oy;
-    int fw = std::min(d->fw, w - dx), fh = std::min(d->fh, h - dy);
+    // The plane begins clipLeft, clipTop into the outline box (a shape much larger
+    // than the output is rendered where it can show); the fill box sits inside the
+    // outline box.
+    const int left = d->fx - d->ox - job->clipLeft, top = d->fy - d->oy - job->clipTop;
+    const int x0 = std::max(0, left), y0 = std::max(0, top);
+    const int fw = std::min(w, left + d->fw) - x0, fh = std::min(h, top + d->fh) - y0;
+    const int skipX = x0 - left, skipY = y0 - top;
     if (!edge) {
-        if (dx >= 0 && dy >= 0 && fw > 0 && fh > 0)
-            rc = DrawInto(d, pixels + (size_t)dy * row + dx, row, fw, fh, d->filled, d->lineWidth, d->fx, d->fy,
-                          job->antiAlias);
+        if (fw > 0 && fh > 0)
+            rc = DrawInto(d, pixels + (size_t)y0 * row + x0, row, fw, fh, d->filled, d->lineWidth, d->fx, d->fy,
+                          job->antiAlias, skipX, skipY);
     } else {
         // The border's coverage: the outline stroked at twice the border size,
         // with the fill inside it.
-        rc = DrawInto(d, pixels, row, w, h, 0, d->borderWidth, d->ox, d->oy, job->antiAlias);
-        if (!rc && dx >= 0 && dy >= 0 && fw > 0 && fh > 0) {
+        rc = DrawInto(d, pixels, row, w, h, 0, d->borderWidth, d->ox, d->oy, job->antiAlias, job->clipLeft,
+                      job->clipTop);
+        if (!rc && fw > 0 && fh > 0) {
             std::vector<uint8_t> inner;
             try {
                 inner.assign((size_t)fw * fh, 0);
             } catch (...) {
                 rc = ERR_MEM;
             }
-            if (!rc) rc = DrawInto(d, inner.data(), fw, fw, fh, d->filled, d->lineWidth, d->fx, d->fy, job->antiAlias);
+            if (!rc)
+                rc = DrawInto(d, inner.data(), fw, fw, fh, d->filled, d->lineWidth, d->fx, d->fy, job->antiAlias,
+                              skipX, skipY);
             for (int y = 0; !rc && y < fh; y++) {
-                uint8_t *t = pixels + (size_t)(y + dy) * row + dx;
+                uint8_t *t = pixels + (size_t)(y + y0) * row + x0;
                 const uint8_t *s = inner.data() + (size_t)y * fw;
                 for (int x = 0; x < fw; x++) t[x] = std::max(t[x], s[x]);
             }
@@ -189,7 +199,8 @@ int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle
     // Special coordinates are resolved against the output later; plain ones must fit.
     if ((!d.specialX && std::fabs((double)x + d.fx) > kLimit) || (!d.specialY && std::fabs((double)y + d.fy) > kLimit))
         return ERR_DRAWPATH;
-    lvPathShapeHooks hooks{&d, Geometry, Coverage};
+    // Only the built-in engine draws windows of a box: other engines get planes of the whole box.
+    lvPathShapeHooks hooks{&d, Geometry, Coverage, IsInbuiltVectorEngine(engine)};
     return DrawPathShape(state, draw, x, y, d.fw, d.fh, colour, RasterState.paletteMode, tags, styleTags, 0, &hooks,
                          image);
 }

@@ -11,6 +11,9 @@
 #include "text/lvpluginfont.h"
 
 #include "base/lverrors.h"
+#include "images/lveffects.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
 #include "raster/lvscale.h"
 #include "text/lvimagefont.h"
 #include "text/lvtextlayout.h"
@@ -169,6 +172,35 @@ struct RunRenderer {
         }
     }
 
+    // The blurred silhouette of a coverage (w x h) grown by trunc(radius) on every
+    // side, as the shadow mask builder makes it; empty when it cannot be had.
+    static std::vector<uint8_t> SoftSilhouette(const std::vector<uint8_t> &cov, int w, int h, double radius,
+                                               double sigma, int *grownW, int *grownH)
+    {
+        std::vector<uint8_t> out;
+        lvBitMapHandle *source = AllocAlphaBitmap(w, h, 1, nullptr, 0);
+        if (!source) return out;
+        uint8_t *p;
+        int row;
+        if (uintptr_t t = GetPlanePixels(source, &p, &row, 1)) {
+            for (int y = 0; y < h; y++) std::memcpy(p + (size_t)y * row, cov.data() + (size_t)y * w, (size_t)w);
+            ReleasePlanePixels(t);
+            if (lvBitMapHandle *mask = BuildShadowMask(source, nullptr, nullptr, -1, 0, 0, w, h, radius, sigma, 255,
+                                                       0, 0)) {
+                if (uintptr_t m = GetPlanePixels(mask, &p, &row, 0)) {
+                    *grownW = mask->width, *grownH = mask->height;
+                    out.resize((size_t)mask->width * mask->height);
+                    for (int y = 0; y < mask->height; y++)
+                        std::memcpy(out.data() + (size_t)y * mask->width, p + (size_t)y * row, (size_t)mask->width);
+                    ReleasePlanePixels(m);
+                }
+                FreePlaneBitmap(mask);
+            }
+        }
+        FreePlaneBitmap(source);
+        return out;
+    }
+
     int Render(lvTextRun *r, int ix, int iy, int bridge)
     {
         const lvTextMetrics &m = r->metrics;
@@ -179,7 +211,7 @@ struct RunRenderer {
         std::vector<uint8_t> cov((size_t)w * h, 0);
         lvFontPlane plane{cov.data(), w, w, h, LV_PLANE_ALPHA8};
         int flags = r->style.style & FORM_NORMAL ? 0 : r->style.style;
-        bool native = StyleIsNative(font);
+        bool native = StyleIsNative(font, flags);
         bool aa = (flags & FORM_ANTIALIAS) != 0;
         int fontFlags = native ? flags & (FORM_BOLD | FORM_ITALIC | FORM_ANTIALIAS) : flags & FORM_ANTIALIAS;
         if (int err = RenderFontText(fm, font, &plane, left, 0, r->text, (size_t)r->length, fontFlags,
@@ -231,11 +263,21 @@ struct RunRenderer {
         // The bordered shape: the glyph coverage spread over the border square.
         std::vector<uint8_t> bordered;
         int r0 = 0, bw = 0, bh = 0;
+        // 32-bit colour fonts take soft shadows and borders from the shadow mask builder.
+        const bool soft = font->type == LV_FONT_PLUGIN && font->depth == 32;
         if (flags & FORM_BORDER) {
             r0 = std::clamp(r->style.borderSize, 1, 64);
             bw = w + 2 * r0 + 1, bh = h + 2 * r0 + 1;
             bordered.assign((size_t)bw * bh, 0);
-            if (aa) {
+            int sw = 0, sh = 0;
+            std::vector<uint8_t> blurred;
+            if (soft) blurred = SoftSilhouette(cov, w, h, r0, r0 / 3.0, &sw, &sh);
+            if (soft && blurred.empty()) return ERR_MEM;
+            if (soft) {
+                for (int row = 0; row < sh && row < bh; row++)
+                    std::memcpy(bordered.data() + (size_t)row * bw, blurred.data() + (size_t)row * sw,
+                                (size_t)std::min(sw, bw));
+            } else if (aa) {
                 std::vector<uint32_t> acc((size_t)bw * bh);
                 StampBorderCoverage(w, h, cov.data(), w, r0, acc.data(), bordered.data(), bw);
             } else {
@@ -252,7 +294,16 @@ struct RunRenderer {
             int d = r->style.shadowDirection;
             if (d < 0 || d > 7) d = SHDWSOUTHEAST;
             dx = dirs[d][0] * s, dy = dirs[d][1] * s;
-            if (flags & FORM_BORDER)
+            int sw = 0, sh = 0;
+            std::vector<uint8_t> blurred;
+            if (soft) {
+                blurred = SoftSilhouette(cov, w, h, 5.0, 5.0 / 3.0, &sw, &sh);
+                if (blurred.empty()) return ERR_MEM;
+            }
+            if (soft)
+                paint.Coverage(blurred.data(), sw, sh, x0 + dx - 5, y0 + dy - 5, r->style.shadowColour,
+                               r->style.shadowPen);
+            else if (flags & FORM_BORDER)
                 paint.Coverage(bordered.data(), bw, bh, x0 + dx - r0, y0 + dy - r0, r->style.shadowColour,
                                r->style.shadowPen);
             else

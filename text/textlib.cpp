@@ -147,9 +147,11 @@ void ClampTextStyle(lvFontStyle *style)
 // FreeType faces make bold and italic themselves (from the family's faces or
 // by emboldening and shearing) and measure them; other fonts get them drawn
 // over the plain glyphs.
-bool StyleIsNative(const lvFont *font)
+bool StyleIsNative(const lvFont *font, int style)
 {
-    return font->type == LV_FONT_TRUETYPE || font->type == LV_FONT_SYSTEM;
+    // TrueType faces make bold and italic themselves only for anti-aliased glyphs:
+    // hard-edged text takes the same synthetic pass as bitmap fonts.
+    return font->type == LV_FONT_SYSTEM || (font->type == LV_FONT_TRUETYPE && (style & FORM_ANTIALIAS));
 }
 
 int MeasureStyledText(int encoding, int charSpacing, const lvFontStyle *style, lvTextMetrics *out,
@@ -169,13 +171,16 @@ int MeasureStyledTextIn(lvFontManager *fm, lvFont *font, int encoding, int charS
     if (!font) return ERR_OPENFONT;
     int flags = style->style & FORM_NORMAL ? 0 : style->style;
     lvFontExtent e;
-    if (int err = MeasureFontText(fm, font, text, length, flags & (FORM_BOLD | FORM_ITALIC |
-                                  FORM_ANTIALIAS), charSpacing, encoding, &e))
+    const bool native = StyleIsNative(font, flags);
+    if (int err = MeasureFontText(fm, font, text, length,
+                                  flags & (native || font->type != LV_FONT_TRUETYPE ? FORM_BOLD | FORM_ITALIC | FORM_ANTIALIAS
+                                                                                    : FORM_ANTIALIAS),
+                                  charSpacing, encoding, &e))
         return err;
     out->advance = e.advance;
     out->height = e.height;
     out->minX = e.minX, out->minY = e.minY, out->maxX = e.maxX, out->maxY = e.maxY;
-    if (!StyleIsNative(font)) {
+    if (!native) {
         if ((flags & FORM_BOLD) && !(flags & FORM_ANTIALIAS)) out->maxX += 1;
         if (flags & FORM_ITALIC) {
             out->maxX += font->baseline / 2;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -113,6 +114,7 @@ static void StreamClose(FT_Stream) {}
 static void FreeDriver(lvTrueTypeFont *tt)
 {
     if (!tt) return;
+    for (lvTrueTypeFont *v : tt->variants) FreeDriver(v);
     for (auto &half : tt->cache)
         for (lvGlyphCacheSlot &s : half) free(s.bitmap);
     if (tt->face) FT_Done_Face(tt->face);
@@ -345,6 +347,34 @@ static void SizeSystemFont(lvFontManager *fm, lvFont *font, lvTrueTypeFont *tt)
     font->baseBaseline = a;
 }
 
+// The family's installed italic, bold and bold italic faces, sized as the font;
+// a style the family has no face for stays synthetic.
+static void OpenStyleVariants(lvFontManager *fm, lvFont *font, lvTrueTypeFont *tt, const char *family, int weight,
+                              int slant, int index)
+{
+    const int baseHeight = font->baseHeight, baseBaseline = font->baseBaseline;
+    for (int v = 0; v < 3; v++) {
+        const bool italic = v != 1, bold = v != 0;
+        const int w = bold ? std::max(weight, (int)FONTWEIGHT_BOLD) : weight;
+        const int sl = italic ? (slant != FONTSLANT_ROMAN ? slant : FONTSLANT_ITALIC) : slant;
+        lvTrueTypeFont *face = NewDriver();
+        if (!face) return;
+        int at = 0;
+        bool ok = FindSystemFontFile(family, w, sl, face->fileName, sizeof face->fileName, &at) != 0 &&
+                  (strcmp(face->fileName, tt->fileName) != 0 || at != index) && OpenFace(fm, face, at) &&
+                  (!bold || (face->face->style_flags & FT_STYLE_FLAG_BOLD)) &&
+                  (!italic || (face->face->style_flags & FT_STYLE_FLAG_ITALIC));
+        if (!ok) {
+            FreeDriver(face);
+            continue;
+        }
+        SizeSystemFont(fm, font, face);
+        face->glyphCacheOn = tt->glyphCacheOn;
+        tt->variants[v] = face;
+    }
+    font->baseHeight = baseHeight, font->baseBaseline = baseBaseline;
+}
+
 int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t *data, size_t dataSize, lvFont *font)
 {
     if (!fm->trueType || size <= 0 || size > kLargestSize) return 0;
@@ -352,6 +382,7 @@ int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t 
     if (!tt) return 0;
     int index = 0, weight = FONTWEIGHT_NORMAL, slant = FONTSLANT_ROMAN;
     bool found = false;
+    std::string familyFound;
     if (data) {
         // A linked font is used from memory: the bytes are kept with the face.
         uint8_t *copy = (uint8_t *)malloc(dataSize ? dataSize : 1);
@@ -368,6 +399,7 @@ int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t 
         // The whole name as a family, then without one or two style words.
         found = FindSystemFontFile(name, FONTWEIGHT_NORMAL, FONTSLANT_ROMAN, tt->fileName, sizeof tt->fileName,
                                    &index) != 0;
+        if (found) familyFound = name;
         if (!found) {
             std::vector<std::string> words;
             std::string w;
@@ -395,6 +427,7 @@ int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t 
                 for (size_t k = 0; k + drop < words.size(); k++) family += (k ? " " : "") + words[k];
                 found = FindSystemFontFile(family.c_str(), weight, slant, tt->fileName, sizeof tt->fileName,
                                            &index) != 0;
+                if (found) familyFound = family;
             }
         }
     }
@@ -415,6 +448,7 @@ int OpenNativeFont(lvFontManager *fm, const char *name, int size, const uint8_t 
     font->transparentPen = -1;
     font->driverHandle = tt;
     SizeSystemFont(fm, font, tt);
+    if (!familyFound.empty()) OpenStyleVariants(fm, font, tt, familyFound.c_str(), weight, slant, index);
     font->height = font->baseHeight;
     font->baseline = font->baseBaseline;
     if (data) FillFontName(font, tt->face);
@@ -433,6 +467,18 @@ struct lvGlyph {
 };
 
 static lvTrueTypeFont *Driver(lvFont *font) { return (lvTrueTypeFont *)font->driverHandle; }
+
+// The face that draws a style: the family's own bold or italic face when it was
+// found (the style then needs no synthesis), else the font's face.
+static lvTrueTypeFont *FaceForStyle(lvFont *font, int *style)
+{
+    lvTrueTypeFont *tt = Driver(font);
+    const bool bold = *style & LV_FONTSTYLE_BOLD, italic = *style & LV_FONTSTYLE_ITALIC;
+    lvTrueTypeFont *v = bold && italic ? tt->variants[2] : bold ? tt->variants[1] : italic ? tt->variants[0] : nullptr;
+    if (!v) return tt;
+    *style &= ~(LV_FONTSTYLE_BOLD | LV_FONTSTYLE_ITALIC);
+    return v;
+}
 
 static bool LoadGlyph(lvTrueTypeFont *tt, int style, uint32_t code, FT_UInt index, lvGlyph *out)
 {
@@ -472,15 +518,18 @@ static bool LoadGlyph(lvTrueTypeFont *tt, int style, uint32_t code, FT_UInt inde
     return true;
 }
 
-void DropTrueTypeGlyphCache(lvFont *font)
+static void DropGlyphCache(lvTrueTypeFont *tt)
 {
-    lvTrueTypeFont *tt = Driver(font);
     for (auto &half : tt->cache)
         for (lvGlyphCacheSlot &s : half) {
             free(s.bitmap);
             s = {};
         }
+    for (lvTrueTypeFont *v : tt->variants)
+        if (v) DropGlyphCache(v);
 }
+
+void DropTrueTypeGlyphCache(lvFont *font) { DropGlyphCache(Driver(font)); }
 
 // Unscaled kerning of the pair, 0 when the face has none.
 static FT_Pos PairKerning(FT_Face face, FT_UInt left, FT_UInt right)
@@ -521,7 +570,7 @@ struct lvWalkStep {
 template <class F>
 static int WalkText(lvFont *font, const char *text, size_t length, int style, int charSpacing, int encoding, F step)
 {
-    lvTrueTypeFont *tt = Driver(font);
+    lvTrueTypeFont *tt = FaceForStyle(font, &style);
     FT_Face face = tt->face;
     std::vector<uint32_t> codes = CodePointsOf(text, length, encoding);
     int pen = 0;
@@ -598,7 +647,7 @@ int RenderTrueTypeText(lvFont *font, const lvFontPlane *target, int x, int y, co
 
 int GetTrueTypeKerning(lvFont *font, const char *pair, size_t length, int style, int encoding)
 {
-    lvTrueTypeFont *tt = Driver(font);
+    lvTrueTypeFont *tt = FaceForStyle(font, &style);
     std::vector<uint32_t> codes = CodePointsOf(pair, length, encoding);
     if (codes.size() != 2) return 0;
     FT_Face face = tt->face;
@@ -617,6 +666,8 @@ void ScaleTrueTypeFont(lvFont *font, double sx, double sy)
     DropTrueTypeGlyphCache(font);
     tt->scale = {(FT_Fixed)lround(sx * 65536), 0, 0, (FT_Fixed)lround(sy * 65536)};
     tt->scaled = sx != 1.0 || sy != 1.0;
+    for (lvTrueTypeFont *v : tt->variants)
+        if (v) v->scale = tt->scale, v->scaled = tt->scaled;
     if (!font->usePoints && !tt->nativeAdvances) {
         // The probes are measured as they will be drawn, scaled.
         FT_Set_Transform(tt->face, &tt->scale, nullptr);

@@ -246,7 +246,7 @@ void InbuiltGetPathExtents(lvPathExtentsRequest *r)
     r->x2 = box.xMax / 64.0, r->y2 = box.yMax / 64.0;
 }
 
-int InbuiltDrawPath(lvPathDrawRequest *r)
+int InbuiltDrawPathAt(lvPathDrawRequest *r, int skipX, int skipY)
 {
     if (!r->pixels || r->width <= 0 || r->height <= 0) return 0;
     FT_Library lib = GetFreeTypeLibrary();
@@ -257,11 +257,12 @@ int InbuiltDrawPath(lvPathDrawRequest *r)
                       &y, &o))
         return 0;
     TransformBy(&o, r->matrix);
-    // The box's top left pixel becomes the plane's first; the path keeps its
-    // place within that pixel.
+    // The box's top left pixel becomes the plane's first (or, for a window on a
+    // larger box, the pixel skipX, skipY into it); the path keeps its place within
+    // that pixel.
     FT_BBox box;
     FT_Outline_Get_BBox(&o, &box);
-    FT_Outline_Translate(&o, -(box.xMin & ~63), -(box.yMin & ~63));
+    FT_Outline_Translate(&o, -(box.xMin & ~63) - (FT_Pos)skipX * 64, -(box.yMin & ~63) - (FT_Pos)skipY * 64);
     FT_Bitmap bm;
     FT_Bitmap_Init(&bm);
     bm.rows = (unsigned)r->height;
@@ -282,6 +283,8 @@ int InbuiltDrawPath(lvPathDrawRequest *r)
     FT_Outline_Done(lib, &o);
     return ok;
 }
+
+int InbuiltDrawPath(lvPathDrawRequest *r) { return InbuiltDrawPathAt(r, 0, 0); }
 
 void InbuiltTranslatePath(lvPathTranslateRequest *r)
 {
@@ -321,6 +324,11 @@ const lvVectorEngine inbuiltEngine = {
 }  // namespace
 
 const lvVectorEngine *GetInbuiltVectorEngine() { return &inbuiltEngine; }
+
+int DrawInbuiltPathWindow(lvPathDrawRequest *request, int skipX, int skipY)
+{
+    return InbuiltDrawPathAt(request, skipX, skipY);
+}
 
 int PathToOutline(uint8_t *buffer, int build, const lvVectorStyle *style, int lineWidth, double x0, double y0,
                   int filled, double *currentX, double *currentY, FT_Outline_ *outline)

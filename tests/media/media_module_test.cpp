@@ -2,13 +2,15 @@
 // module writer checked against hand-computed bytes, sample-exact output of a looping
 // square, the effects by period and volume per tick, speed and tempo, timing, seeking,
 // and the fault modules (long songs, far jumps, loops past 128 KiB, invert loop at the
-// end of the data, pattern loops that never settle).
+// end of the data, pattern loops that never settle), and tracker quirks against the lengths
+// their rules give.
 #include "media/lvmodule.h"
 #include "base/lverrors.h"
 #include "module_fixture.h"
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -383,6 +385,92 @@ TEST(ModulePlayer, PositionControl)
 }
 
 // Modules that read or wrote out of bounds, or never ended their measuring run.
+// A note without an instrument plays the last instrument named, also one named on an
+// earlier row without a note: at that instrument's volume, whether or not the channel
+// was sounding before.
+TEST(ModulePlayer, ANoteWithoutAnInstrumentPlaysTheLastOneNamed)
+{
+    struct Case {
+        const char *name;
+        std::vector<ModNote> rows;  // channel 0, rows 0..
+        int row;                    // the row with the bare note
+        int sample, volume;         // what plays from that row
+    } cases[] = {
+        {"instrument, then a bare note", {{0, 2, 0, 0}, {428, 0, 0, 0}}, 1, 2, 20},
+        {"instrument over a sounding one", {{428, 1, 0, 0}, {0, 2, 0, 0}, {428, 0, 0, 0}}, 2, 2, 20},
+        {"bare note after a note", {{428, 1, 0, 0}, {0, 0, 0, 0}, {428, 0, 0, 0}}, 2, 1, 32},
+        {"instrument, volume set, bare note", {{0, 2, 0, 0}, {0, 0, 0xC, 10}, {428, 0, 0, 0}}, 2, 2, 10},
+    };
+    for (const Case &c : cases) {
+        ModFixture f;
+        for (int v : {32, 20}) {
+            ModSample s;
+            s.data = Square(64, 50);
+            s.volume = v;
+            s.loopLengthBytes = 64;
+            f.samples.push_back(s);
+        }
+        for (size_t r = 0; r < c.rows.size(); r++) f.At(0, (int)r, 0) = c.rows[r];
+        Player p = Open(f);
+        RunToTick(p.get(), c.row * 6 + 1, -1);
+        EXPECT_EQ(p->channels[0].sample, c.sample) << c.name;
+        EXPECT_EQ(p->channels[0].volume, c.volume) << c.name;
+        EXPECT_GE(p->channels[0].position, 0) << c.name;
+        std::vector<int16_t> out = Mix(p.get(), 200);
+        EXPECT_NE(out[1], 0) << c.name;
+    }
+}
+
+// Tracker quirks made here, measured against the lengths the rules give: rows played
+// x ticks per row x 960 frames a tick (tempo 125 at 48000 Hz).
+TEST(ModulePlayer, TrackerQuirksTakeTheLengthsTheRulesGive)
+{
+    struct Case {
+        const char *name;
+        std::vector<int> orders;
+        std::vector<std::pair<std::pair<int, int>, ModNote>> effects;  // {pattern, row} on channel 1
+        int rows, speed;
+        int arpeggio = 0;  // on the square's note
+    } cases[] = {
+        {"plain", {0}, {}, 64, 6},
+        // E60 marks row 0, E62 at row 3 plays rows 0..3 twice more.
+        {"pattern loop", {0}, {{{0, 0}, {0, 0, 0xE, 0x60}}, {{0, 3}, {0, 0, 0xE, 0x62}}}, 4 * 3 + 60, 6},
+        // Two loops in a row on one channel: the second starts at its own mark.
+        {"two loops", {0}, {{{0, 0}, {0, 0, 0xE, 0x60}}, {{0, 1}, {0, 0, 0xE, 0x61}}, {{0, 2}, {0, 0, 0xE, 0x60}},
+                            {{0, 2 + 1}, {0, 0, 0xE, 0x61}}}, 2 * 2 + 2 * 2 + 60, 6},
+        // A jump to the position playing ends the song after that row.
+        {"jump to the same order", {0, 1}, {{{1, 10}, {0, 0, 0xB, 1}}}, 64 + 11, 6},
+        {"jump to an earlier order", {0, 1}, {{{1, 0}, {0, 0, 0xB, 0}}}, 64 + 1, 6},
+        // A break to row 70 lands on row 0 of the next position; D63 on row 63.
+        {"break past 63", {0, 1}, {{{0, 5}, {0, 0, 0xD, 0x70}}}, 6 + 64, 6},
+        {"break to row 63", {0, 1}, {{{0, 5}, {0, 0, 0xD, 0x63}}}, 6 + 1, 6},
+        {"break on the last position", {0}, {{{0, 9}, {0, 0, 0xD, 0x00}}}, 10, 6},
+        // Speed 1 from the first row: one tick a row, arpeggio or not.
+        {"arpeggio at speed 1", {0}, {{{0, 0}, {0, 0, 0xF, 0x01}}}, 64, 1, 0x47},
+    };
+    for (const Case &c : cases) {
+        ModFixture f = SquareModule();
+        f.orders = c.orders;
+        for (int pattern : c.orders) f.At(pattern, 0, 3) = {};
+        for (const auto &e : c.effects) f.At(e.first.first, e.first.second, 1) = e.second;
+        f.At(0, 0, 0).parameter = c.arpeggio;
+        std::vector<uint8_t> bytes = MakeModule(f);
+        int settled = 0;
+        EXPECT_EQ(MeasureModuleFrames(bytes.data(), bytes.size(), &settled), (int64_t)c.rows * c.speed * 960)
+            << c.name;
+        EXPECT_EQ(settled, 1) << c.name;
+    }
+    // Arpeggio at speed 1: every row is its tick 0, so only the base note sounds.
+    ModFixture f = SquareModule();
+    f.At(0, 0, 1) = {0, 0, 0xF, 0x01};
+    for (int r = 0; r < 64; r++) f.At(0, r, 0) = {r == 0 ? 428 : 0, r == 0 ? 1 : 0, 0, 0x47};
+    Player p = Open(f);
+    for (int r = 0; r < 10; r++) {
+        MixModule(p.get(), nullptr, nullptr, 0, 960, 16, 2);
+        EXPECT_EQ(p->channels[0].period, 428) << r;
+    }
+}
+
 TEST(ModulePlayer, FaultModules)
 {
     { // A song length byte of 255 stays inside the 128-entry order list.
@@ -436,7 +524,9 @@ TEST(ModulePlayer, FaultModules)
         f.At(0, 0, 2) = {0, 0, 0xF, 0x20};
         for (int r = 0; r < 64; r++) f.At(0, r, 3) = {0, 0, 0xE, 0xEF};
         std::vector<uint8_t> b = MakeModule(f);
-        EXPECT_EQ(MeasureModuleFrames(b.data(), b.size()), (int64_t)3600 * 48000);
+        int settled = -1;
+        EXPECT_EQ(MeasureModuleFrames(b.data(), b.size(), &settled), (int64_t)3600 * 48000);
+        EXPECT_EQ(settled, 0);
     }
     { // Truncated sample data is cut at the end of the file.
         ModFixture f = SquareModule();
@@ -479,6 +569,25 @@ TEST(ModuleSource, TimedAndUntimed)
     EXPECT_EQ(s->totalFrames, 0);
     EXPECT_EQ(s->canSeek, 0);
     FreeSoundSource(s);
+
+    // A pattern loop that never settles (E62 restarts the count that E61 used up): the
+    // timed source has no length, so SaveMusic saves ten minutes of it, and playing or
+    // saving it ends at the hour that bounds the measuring run.
+    ModFixture endless = SquareModule();
+    endless.At(0, 0, 1) = {0, 0, 0xE, 0x60};
+    endless.At(0, 1, 1) = {0, 0, 0xE, 0x61};
+    endless.At(0, 2, 1) = {0, 0, 0xE, 0x62};
+    WriteFileBytes(dir.File("endless.mod"), MakeModule(endless));
+    ASSERT_EQ(OpenSoundSource(dir.File("endless.mod").c_str(), nullptr, nullptr, nullptr, 0, 1, 1, &s, nullptr), 0);
+    EXPECT_EQ(s->totalFrames, 0);
+    EXPECT_EQ(s->canSeek, 1);
+    SeekSoundSource(s, LV_MOD_MAXFRAMES - 1000);
+    ended = 0;
+    EXPECT_EQ(ReadSoundSource(s, buffer.data(), 4800, &ended), 1000);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ReadSoundSource(s, buffer.data(), 4800, &ended), 0);
+    FreeSoundSource(s);
+
     Bytes cut = MakeModule(SquareModule());
     cut.resize(1083);
     WriteFileBytes(dir.File("cut.mod"), cut);

@@ -132,6 +132,29 @@ TEST_F(Layout, TabsGoToTheNextStopOrTheNextLine)
     o.tabCount = 0;
     o.objectType = LV_TEXT_PRINT;
     EXPECT_EQ(Runs("a\tb"), (std::vector<RunView>{{"a", 0, 0}, {"b", 0, 8}}));
+
+    // PRINT between margins, the cursor at the left one: the stops are absolute, x and
+    // the wrap width count from the left margin (margins 400 and 600 wrap at 201).
+    struct Case {
+        int leftMargin, wrap;
+        std::vector<int> stops;
+        const char *text;
+        std::vector<RunView> runs;
+        std::vector<int> table;
+    } cases[] = {
+        {400, 201, {500}, "ab\tcd", {{"ab", 0, 0}, {"cd", 100, 0}}, {0}},
+        {400, 201, {380, 450, 570}, "ab\tcd\tef", {{"ab", 0, 0}, {"cd", 50, 0}, {"ef", 170, 0}}, {1, 2}},
+        {400, 201, {420, 601}, "abcd\tef", {{"abcd", 0, 0}, {"ef", 0, 8}}, {-1}},  // 601 is past the width
+        {400, 0, {420, 601}, "abcd\tef", {{"abcd", 0, 0}, {"ef", 201, 0}}, {1}},
+        {0, 201, {500}, "ab\tcd", {{"ab", 0, 0}, {"cd", 0, 8}}, {-1}},
+    };
+    for (const Case &c : cases) {
+        o.leftMargin = o.cursorX = c.leftMargin, o.wrapWidth = c.wrap;
+        o.tabCount = (int)c.stops.size();
+        for (size_t i = 0; i < c.stops.size(); i++) o.tabs[i] = c.stops[i];
+        EXPECT_EQ(Runs(c.text), c.runs) << c.text << " from " << c.leftMargin;
+        EXPECT_EQ(o.tabTable, c.table) << c.text << " from " << c.leftMargin;
+    }
 }
 
 TEST_F(Layout, SoftHyphensShowOnlyAtABreakAndZeroWidthSpacesNever)
@@ -664,6 +687,42 @@ TEST_F(Pixels, TextsWithoutRunsGiveTheGeneralRoadsImage)
             EXPECT_TRUE(a.alpha == b.alpha);
             EXPECT_TRUE(a.rgb == b.rgb);
         }
+}
+
+// Hard-edged TrueType text takes the synthetic bold and italic of bitmap fonts: bold
+// is the glyphs ORed once more one pixel to the right, italic shears whole rows.
+TEST_F(Pixels, HardEdgedVeraTakesTheSyntheticBoldAndItalic)
+{
+    lvFont *vera = nullptr;
+    ASSERT_EQ(OpenFontByName(&fm, LV_SANS_DEFAULT, 16, 1, 0, 0, nullptr, 0, "inbuilt", "", &vera), 0);
+    auto draw = [&](int style, lvTextImage *out) {
+        o.style.style = style;
+        o.style.colour = 0xFFFFFF;
+        text = "Hil";
+        o.text = text.data();
+        o.length = text.size();
+        return LayoutText(&fm, vera, &o, out);
+    };
+    lvTextImage plain, bold, italic;
+    ASSERT_EQ(draw(FORM_NORMAL, &plain), 0);
+    ASSERT_EQ(draw(FORM_BOLD, &bold), 0);
+    ASSERT_EQ(draw(FORM_ITALIC, &italic), 0);
+    auto lit = [](const lvTextImage &im, int x, int y) {
+        return x >= 0 && y >= 0 && x < im.width && y < im.height && im.alpha[(size_t)y * im.width + x] != 0;
+    };
+    ASSERT_EQ(bold.height, plain.height);
+    ASSERT_EQ(bold.leftExtension, plain.leftExtension);
+    for (int y = 0; y < bold.height; y++)
+        for (int x = 0; x < bold.width; x++)
+            ASSERT_EQ(lit(bold, x, y), lit(plain, x, y) || lit(plain, x - 1, y)) << "bold at " << x << "," << y;
+    // A shear moves every row whole: each row keeps its count of pixels.
+    ASSERT_EQ(italic.height, plain.height);
+    for (int y = 0; y < plain.height; y++) {
+        int a = 0, b = 0;
+        for (int x = 0; x < plain.width; x++) a += lit(plain, x, y);
+        for (int x = 0; x < italic.width; x++) b += lit(italic, x, y);
+        EXPECT_EQ(a, b) << "italic row " << y;
+    }
 }
 
 TEST_F(Pixels, AntiAliasedVeraIsFreeTypesCoverage)

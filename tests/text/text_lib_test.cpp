@@ -165,10 +165,16 @@ TEST_F(TextLib, FreeTypeFacesMeasureTheirOwnStyles)
     lvFont *sans = Open(LV_SANS_DEFAULT, 20);
     SelectTextFont(sans);
     lvFontExtent e;
-    ASSERT_EQ(MeasureFontText(&T()->fonts, sans, "Wave", 4, LV_FONTSTYLE_BOLD, 0, 1, &e), 0);
-    lvTextMetrics m = Measure("Wave", FORM_BOLD);
+    ASSERT_EQ(MeasureFontText(&T()->fonts, sans, "Wave", 4, LV_FONTSTYLE_BOLD | LV_FONTSTYLE_ANTIALIAS, 0, 1, &e), 0);
+    lvTextMetrics m = Measure("Wave", FORM_BOLD | FORM_ANTIALIAS);
     EXPECT_EQ(m.advance, e.advance);
     EXPECT_EQ(m.maxX, e.maxX);
+    EXPECT_EQ(m.minX, e.minX);
+    // Hard-edged bold is the synthetic one: the plain glyphs, one pixel wider.
+    ASSERT_EQ(MeasureFontText(&T()->fonts, sans, "Wave", 4, 0, 0, 1, &e), 0);
+    m = Measure("Wave", FORM_BOLD);
+    EXPECT_EQ(m.advance, e.advance);
+    EXPECT_EQ(m.maxX, e.maxX + 1);
     EXPECT_EQ(m.minX, e.minX);
 }
 

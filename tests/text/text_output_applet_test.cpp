@@ -128,6 +128,13 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     s.Case("cfont", "createfont", {1, 20, Str("AB"), 8, 10, 5});
     s.Case("cfontsize", "createfont", {2, 20, Str("ABCDEFGHIJK"), 8, 10, 5});
     s.Case("cfontcols", "createfont", {3, 20, Str("AB"), 8, 10, 0});
+    // Widths past the 1,024 characters a font can hold are ignored; the first ones serve.
+    std::vector<lvAppletArg> widths(1100, lvAppletArg(3));
+    widths[1] = 5;
+    widths[1050] = Str("past the end");
+    s.Case("cfontwide", "createfont", {4, 20, Str("AB"), 8, 10, 5, Fields({{"charwidth", List(widths)}})});
+    s.Case("usewide", "usefont", {4});
+    s.Case("widetext", "textwidth", {Str("AB")});
     s.Case("cfonttype", "getattribute", {43, 1, 116});
     s.Case("usecfont", "usefont", {1});
     Drawn(s, 12, 24, 12, [&] { s.Case("cfonttext", "textout", {0, 0, Str("AB")}); });
@@ -168,6 +175,8 @@ TEST(TextOutput, TextReachesTheSelectedImageWithItsStyles)
     EXPECT_EQ(lines["cfontsize"].substr(0, 4), "1156");
     EXPECT_EQ(lines["cfontcols"].substr(0, 4), "1055");
     EXPECT_EQ(lines["cfonttype"], "0 3");
+    EXPECT_EQ(lines["cfontwide"].substr(0, 2), "0 ") << all;
+    EXPECT_EQ(lines["widetext"], "0 8") << all;
     EXPECT_EQ(lines["cfonttext"].substr(0, 2), "0 ") << all;
     lvBits block(24, 12);
     for (int y = 0; y < 10; y++)

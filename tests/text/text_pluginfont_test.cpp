@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "text/lvfont.h"
+#include "text/lvtextlayout.h"
 #include "text/lvpluginfont.h"
 
 namespace {
@@ -226,6 +227,41 @@ TEST(PluginFont, ClipAndMaskTargetsHold)
     EXPECT_EQ(mask[0], 0);
     EXPECT_EQ(mask[1], 0xA0);
     EXPECT_EQ(mask[2], 0);
+}
+
+// A 32-bit colour font's shadow and border are soft: the glyphs' silhouette blurred
+// (radius 5 for the shadow, the border size for the border), reaching past the hard
+// copy of the glyphs with coverage that fades.
+TEST(PluginFont, ColourFontsGetSoftShadowsAndBorders)
+{
+    answer = Answer{};
+    answer.depth = 32;
+    Opened o;
+    ASSERT_EQ(o.ok, 1);
+    lvFontManager fm{};
+    ASSERT_EQ(InitFontManager(&fm), 0);
+    for (int form : {FORM_SHADOW, FORM_BORDER}) {
+        lvTextOptions opt;
+        InitTextOptions(&opt, 0);  // Latin-1: each byte is a column of coverage 255
+        opt.objectType = LV_TYPE_TEXTOBJECT;
+        opt.style.style = form;
+        opt.style.colour = 0xFFFFFF;
+        opt.style.shadowColour = 0x0000FF, opt.style.shadowSize = 2, opt.style.shadowDirection = SHDWSOUTHEAST;
+        opt.style.borderColour = 0x00FF00, opt.style.borderSize = 4;
+        std::string text = "\xff\xff\xff";
+        opt.text = text.data();
+        opt.length = text.size();
+        lvTextImage image;
+        ASSERT_EQ(LayoutText(&fm, &o.font, &opt, &image), 0) << form;
+        int partial = 0, full = 0;
+        for (size_t i = 0; i < image.alpha.size(); i++) {
+            uint32_t c = image.rgb[i] & 0xFFFFFF;
+            if (c == 0xFFFFFF || !image.alpha[i]) continue;  // the glyphs themselves, or nothing
+            partial += image.alpha[i] < 200, full += image.alpha[i] >= 200;
+        }
+        EXPECT_GT(partial, 4) << form;  // a hard copy has no fading edge
+    }
+    DoneFontManager(&fm);
 }
 
 } // namespace

@@ -79,6 +79,39 @@ TEST_F(SystemFontTest, FamiliesWithStyleWordsOpenTheirFaces)
     EXPECT_GT(b.maxX, a.maxX + 4);
 }
 
+// Bold and italic asked of a system font take the family's own faces where it has
+// them (DejaVu Sans Bold here), and are made from the face where it has none (no
+// oblique face is listed).
+TEST_F(SystemFontTest, StylesOpenTheFamilysOwnFaces)
+{
+    lvFont *regular = nullptr, *bold = nullptr;
+    ASSERT_EQ(OpenNative("DejaVu Sans", 30, &regular), 0);
+    ASSERT_EQ(OpenNative("DejaVu Sans Bold", 30, &bold), 0);
+    const char *text = "Wave";
+    for (int aa : {0, (int)LV_FONTSTYLE_ANTIALIAS}) {
+        lvFontExtent asked, own, made, plain;
+        MeasureFontText(&fm, regular, text, 4, LV_FONTSTYLE_BOLD | aa, 0, LV_ENCODING_UTF8, &asked);
+        MeasureFontText(&fm, bold, text, 4, aa, 0, LV_ENCODING_UTF8, &own);
+        EXPECT_EQ(asked.advance, own.advance) << aa;
+        EXPECT_EQ(asked.minX, own.minX) << aa;
+        EXPECT_EQ(asked.maxX, own.maxX) << aa;
+        MeasureFontText(&fm, regular, text, 4, aa, 0, LV_ENCODING_UTF8, &plain);
+        MeasureFontText(&fm, regular, "l", 1, LV_FONTSTYLE_ITALIC | aa, 0, LV_ENCODING_UTF8, &made);
+        lvFontExtent upright;
+        MeasureFontText(&fm, regular, "l", 1, aa, 0, LV_ENCODING_UTF8, &upright);
+        EXPECT_GT(made.maxX, upright.maxX + 4) << aa;  // the made italic leans
+        EXPECT_NE(asked.advance, plain.advance) << aa;
+    }
+    // The same pixels as the bold face's own.
+    std::vector<uint8_t> a(120 * 40, 0), b(120 * 40, 0);
+    lvFontPlane pa{a.data(), 120, 120, 40, LV_PLANE_ALPHA8}, pb{b.data(), 120, 120, 40, LV_PLANE_ALPHA8};
+    ASSERT_EQ(RenderFontText(&fm, regular, &pa, 2, 2, text, 4, LV_FONTSTYLE_BOLD | LV_FONTSTYLE_ANTIALIAS, 0,
+                             LV_ENCODING_UTF8, nullptr),
+              0);
+    ASSERT_EQ(RenderFontText(&fm, bold, &pb, 2, 2, text, 4, LV_FONTSTYLE_ANTIALIAS, 0, LV_ENCODING_UTF8, nullptr), 0);
+    EXPECT_TRUE(a == b);
+}
+
 TEST_F(SystemFontTest, SubstitutesAreRefused)
 {
     for (const char *name : {"NoSuchFamily", "Arial", "DejaVu", "DejaVu Sans Bold Sparkly", "Bold"}) {

@@ -4,10 +4,13 @@
 // coverage.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -22,6 +25,8 @@
 #include "raster/lvplanes.h"
 #include "raster/lvraster.h"
 #include "raster/lvdrawtags.h"
+#include "images/lvdraw.h"
+#include "images/lvshape.h"
 
 namespace {
 
@@ -339,6 +344,71 @@ TEST_F(Paths, ArcsAreCubicsOfAtMostHalfATurn)
     EXPECT_NEAR(b.cy, 0, 1e-9);
 }
 
+// Angles far beyond one turn cost no more than small ones: an arc to 1e20 degrees
+// (280 degrees past a whole number of turns) is the arc to 640 degrees, and
+// non-finite angles are refused, by every engine operation.
+TEST_F(Paths, HugeArcAnglesAnswerAtOnceAndKeepTheirPlaceInTheTurn)
+{
+    struct Case {
+        double start, end;
+        int clockwise;
+        double sameStart, sameEnd;  // an arc of small angles that draws the same (NAN: refused)
+    } cases[] = {
+        {0, 1e20, 1, 0, 640},
+        {1e20, 0, 0, 280, -360},       // anticlockwise, more than two turns back
+        {1e20, 0, 1, 280, 360},        // clockwise from 280 round to 360
+        {0, -1e20, 0, 0, -640},
+        {0, 1e300, 1, NAN, NAN},       // finite: only its place in the turn is unknown
+        {0, INFINITY, 1, NAN, NAN},
+        {-INFINITY, 90, 1, NAN, NAN},
+        {0, NAN, 0, NAN, NAN},
+    };
+    int id = 1;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.start << " to " << c.end << " clockwise " << c.clockwise);
+        lvPath *p = New(id++);
+        Arc(p, 50, 50, 30, c.start, c.end, c.clockwise);
+        const auto t0 = std::chrono::steady_clock::now();
+        double e[4], x, y;
+        GetPathExtentsOf(p, 1, 1, e);
+        GetPathExtentsOf(p, 0, 3, e);
+        GetPathCurrentPoint(p, &x, &y);
+        Plane drawn = Rasterise(p, 1, 1, 0);
+        lvPath *copy = nullptr;
+        lvObjectId copyId = {id++, nullptr};
+        ASSERT_EQ(CopyPath({id - 2, nullptr}, &copyId, nullptr, &copy), 0);
+        int normalized = NormalizePath(copy);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(10));
+        if (std::isnan(c.sameStart)) {
+            if (!std::isfinite(c.start) || !std::isfinite(c.end)) {
+                Outline o(p);
+                EXPECT_EQ(o.rc, ERR_DRAWPATH);
+                GetPathExtentsOf(p, 1, 1, e);
+                EXPECT_EQ(e[0] + e[1] + e[2] + e[3], 0);
+            } else {
+                EXPECT_EQ(normalized, 0);
+            }
+            continue;
+        }
+        lvPath *same = New(id++);
+        Arc(same, 50, 50, 30, c.sameStart, c.sameEnd, c.clockwise);
+        double se[4], sx, sy;
+        GetPathExtentsOf(same, 0, 3, se);
+        GetPathExtentsOf(p, 0, 3, e);
+        for (int i = 0; i < 4; i++) EXPECT_NEAR(e[i], se[i], 1.0 / 32) << i;
+        GetPathCurrentPoint(same, &sx, &sy);
+        GetPathCurrentPoint(p, &x, &y);
+        EXPECT_NEAR(x, sx, 1e-6);
+        EXPECT_NEAR(y, sy, 1e-6);
+        Plane sameDrawn = Rasterise(same, 1, 1, 0);
+        ASSERT_EQ(drawn.pixels.size(), sameDrawn.pixels.size());
+        int differ = 0;
+        for (size_t i = 0; i < drawn.pixels.size(); i++) differ += std::abs(drawn.pixels[i] - sameDrawn.pixels[i]) > 1;
+        EXPECT_EQ(differ, 0);
+        EXPECT_EQ(normalized, 0);
+    }
+}
+
 TEST_F(Paths, RoundedBoxesFillRulesAndOpenStrokes)
 {
     // Corner 100 on a 40 x 20 box: radius 10, so the corner pixel stays empty
@@ -532,6 +602,92 @@ TEST_F(Paths, AllocationFailuresDrawNothing)
     *GetDrawStyle() = saveStyle;
     RasterState.currentDisplay = saved;
     FreeBitmapHandle(d.target.bitmap);
+}
+
+// A shape far larger than its output is rendered only where it shows: a circle of
+// radius 16,000 on a 300 x 300 brush answers at once and takes no box-sized planes,
+// and shapes cut to a small output (fill, border, shadow, outline; paths and the
+// anti-aliased ellipse of the draw library) have the pixels they have on a large one.
+TEST_F(Paths, ShapesLargerThanTheOutputAreRenderedOnlyWhereTheyShow)
+{
+    lvBlitDisplay *saved = RasterState.currentDisplay;
+    lvDrawStyle saveStyle = *GetDrawStyle();
+    lvDrawStyle &style = *GetDrawStyle();
+    style.fillStyle = FILLCOLOR, style.lineWidth = 1, style.formStyle = FORM_ANTIALIAS;
+    auto target = [](int size) {
+        auto *d = new lvBlitDisplay{};
+        d->target.kind = OUTPUT_IMAGE;
+        d->target.bitmap = AllocRgbBitmap(size, size, 0, nullptr);
+        FillBitmapRect(d->target.bitmap, 0, 0, size, size, 0);
+        return d;
+    };
+    auto release = [](lvBlitDisplay *d) {
+        FreeBitmapHandle(d->target.bitmap);
+        delete d;
+    };
+
+    lvPath *big = New(1);
+    Arc(big, 0, 0, 16000, 0, 360);
+    lvBlitDisplay *brush = target(300);
+    RasterState.currentDisplay = brush;
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(DrawPathById(nullptr, {1, nullptr}, 16100, 150, 0xFF0000, nullptr, nullptr), 0);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(took, std::chrono::seconds(1));
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 50 * 1024);  // kilobytes
+    EXPECT_EQ(ReadBitmapPixel(brush->target.bitmap, 99, 150, 0) & 0xFFFFFF, 0u);
+    EXPECT_EQ(ReadBitmapPixel(brush->target.bitmap, 101, 150, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(ReadBitmapPixel(brush->target.bitmap, 299, 0, 0) & 0xFFFFFF, 0xFF0000u);
+    release(brush);
+
+    // The same shapes drawn whole in the middle of a 400 x 400 output and cut to a 60 x 60
+    // one that sees a piece of their edge 170 pixels in.
+    lvPath *disc = New(2);
+    Arc(disc, 0, 0, 120, 0, 360);
+    struct Case {
+        const char *name;
+        int fill, form, type;  // type 0: the path, else the draw library's ellipse
+    } cases[] = {
+        {"path fill, border, shadow", FILLCOLOR, FORM_ANTIALIAS | FORM_BORDER | FORM_SHADOW, 0},
+        {"path outline", FILLNONE, FORM_ANTIALIAS, 0},
+        {"path hard-edged with shadow", FILLCOLOR, FORM_SHADOW, 0},
+        {"ellipse fill, border, shadow", FILLCOLOR, FORM_ANTIALIAS | FORM_BORDER | FORM_SHADOW, 1},
+        {"ellipse outline", FILLNONE, FORM_ANTIALIAS, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        style.fillStyle = c.fill, style.formStyle = c.form, style.lineWidth = 3;
+        style.borderSize = 4, style.borderColour = 0x00FF00, style.shadowSize = 6, style.shadowColour = 0x0000FF;
+        style.shadowDirection = 3;
+        auto draw = [&](int x, int y) {
+            return c.type ? DrawEllipseShape(nullptr, &style, SHAPE_ELLIPSE, x, y, 120, 100, 0xFF0000,
+                                             RasterState.paletteMode, nullptr, nullptr, 0)
+                          : DrawPathById(nullptr, {2, nullptr}, x, y, 0xFF0000, nullptr, nullptr);
+        };
+        lvBlitDisplay *whole = target(400), *cut = target(60);
+        RasterState.currentDisplay = whole;
+        // The ellipse is placed by its top left corner, the path by its centre.
+        const int wx = c.type ? 60 : 200, wy = c.type ? 100 : 200;
+        ASSERT_EQ(draw(wx, wy), 0);
+        RasterState.currentDisplay = cut;
+        ASSERT_EQ(draw(wx - 280, wy - 230), 0);
+        int differ = 0, painted = 0;
+        for (int y = 0; y < 60; y++)
+            for (int x = 0; x < 60; x++) {
+                uint32_t a = ReadBitmapPixel(whole->target.bitmap, x + 280, y + 230, 0);
+                uint32_t b = ReadBitmapPixel(cut->target.bitmap, x, y, 0);
+                differ += a != b, painted += (b & 0xFFFFFF) != 0;
+            }
+        EXPECT_EQ(differ, 0);
+        EXPECT_GT(painted, 100);
+        release(whole);
+        release(cut);
+    }
+    *GetDrawStyle() = saveStyle;
+    RasterState.currentDisplay = saved;
 }
 
 TEST_F(Paths, TextAdvancesTheCurrentPointByItsGlyphs)
