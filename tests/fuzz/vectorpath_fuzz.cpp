@@ -3,7 +3,7 @@
 // (huge, tiny, infinite, not a number) or scaled bytes. The path is measured
 // filled and stroked, asked for its current point, normalised, translated, turned
 // into an outline and drawn with border and shadow onto a small brush. Every input
-// must answer within the time bound (LLVMFuzzerInitialize sets -timeout), so a
+// must answer within the run's per-input time bound (vectorpath.cmake), so a
 // loop that stops changing a huge angle shows as a hang.
 #include <algorithm>
 #include <cmath>
@@ -53,22 +53,6 @@ struct Reader {
 };
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    // Each input is a handful of commands: a second is a hang.
-    static std::vector<char *> args;
-    bool given = false;
-    for (int i = 0; i < *argc; i++) given |= std::strncmp((*argv)[i], "-timeout=", 9) == 0;
-    if (given) return 0;
-    static char timeout[] = "-timeout=2";
-    args.assign(*argv, *argv + *argc);
-    args.insert(args.begin() + 1, timeout);
-    args.push_back(nullptr);
-    *argc += 1;
-    *argv = args.data();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
