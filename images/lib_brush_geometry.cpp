@@ -65,7 +65,12 @@ namespace {
 
 int TransformBrushImage(lvState *L, const lvMatrix2D *m, lvBrush *b, int smooth)
 {
-    if (b->kind == 1 && b->imageSource) {
+    // A result that cannot be made is refused while the brush is still whole.
+    bool rerender = b->kind == 1 && b->imageSource;
+    if (int code = CheckMatrixResult(m, rerender ? b->imageSource->width : b->width,
+                                     rerender ? b->imageSource->height : b->height))
+        return code;
+    if (rerender) {
         int width, height;
         ComputeScaledSize(m, b->imageSource->width, b->imageSource->height, &width, &height, nullptr);
         double matrix[4] = {m->sx, m->rx, m->ry, m->sy};

@@ -4,6 +4,7 @@
 // shape to the shape engine or the line engine with the global draw style.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "base/lverrors.h"
 #include "images/lvdraw.h"
@@ -66,6 +67,10 @@ int ReadTags(lvState *L, ShapeArgs *a, int width, int height, int legacyRotation
     return 0;
 }
 
+// The size 2 r + 1 of a radius, or a span's length, held to what an int can say (the
+// engine refuses such sizes itself): worked out in 64 bits so that it cannot wrap.
+int HeldSize(int64_t size) { return (int)std::min<int64_t>(size, INT32_MAX); }
+
 int FieldInt(lvState *L, int index, const char *name, int fallback)
 {
     if (!index) return fallback;
@@ -77,7 +82,9 @@ int FieldInt(lvState *L, int index, const char *name, int fallback)
 int CmdBox(lvState *L)
 {
     CheckArgCount(L, 4, 7, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), w = IntArg(L, 3), h = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x = v[0], y = v[1], w = v[2], h = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -107,13 +114,15 @@ int CmdBox(lvState *L)
 int CmdCircle(lvState *L)
 {
     CheckArgCount(L, 3, 5, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), r = IntArg(L, 3);
+    int v[3];
+    if (int code = GeometryArgs(L, 1, 3, v)) return code;
+    int x = v[0], y = v[1], r = v[2];
     ShapeArgs a;
     ReadTail(L, 4, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (r <= 0) return ERR_WRONGUSAGE;
     // A circle does not turn: its rotation is ignored.
-    if (int code = ReadTags(L, &a, 2 * r + 1, 2 * r + 1, 0, 0, DRAWTAGS_NOROTATE)) return code;
+    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)r + 1), HeldSize(2 * (int64_t)r + 1), 0, 0, DRAWTAGS_NOROTATE)) return code;
     if (shapeAsPathHook) {
         lvShapeAsPath s{};
         s.type = SHAPE_CIRCLE, s.x = x, s.y = y;
@@ -128,12 +137,14 @@ int CmdCircle(lvState *L)
 int CmdEllipse(lvState *L)
 {
     CheckArgCount(L, 4, 6, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), rx = IntArg(L, 3), ry = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x = v[0], y = v[1], rx = v[2], ry = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
-    if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[0], a.extraGiven >= 1)) return code;
+    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)rx + 1), HeldSize(2 * (int64_t)ry + 1), a.extra[0], a.extraGiven >= 1)) return code;
     if (shapeAsPathHook) {
         lvShapeAsPath s{};
         s.type = SHAPE_ELLIPSE, s.x = x, s.y = y;
@@ -148,14 +159,17 @@ int CmdEllipse(lvState *L)
 int CmdArc(lvState *L)
 {
     CheckArgCount(L, 6, 9, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), rx = IntArg(L, 3), ry = IntArg(L, 4);
-    int start = IntArg(L, 5), end = IntArg(L, 6);
+    int v[6];
+    if (int code = GeometryArgs(L, 1, 6, v)) return code;
+    int x = v[0], y = v[1], rx = v[2], ry = v[3];
+    int start = v[4], end = v[5];
     ShapeArgs a;
     ReadTail(L, 7, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
     int clockwise = a.options ? FieldInt(L, a.options, "clockwise", 1) : a.extraGiven >= 1 ? a.extra[0] : 1;
-    if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[1], a.extraGiven >= 2)) return code;
+    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)rx + 1), HeldSize(2 * (int64_t)ry + 1), a.extra[1],
+                               a.extraGiven >= 2)) return code;
     if (shapeAsPathHook) {
         if (start < 0 || end < 0) return ERR_WRONGUSAGE;
         if (start == end) return 0;
@@ -225,7 +239,9 @@ namespace {
 int CmdPolygon(lvState *L)
 {
     CheckArgCount(L, 4, 6, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), count = IntArg(L, 4);
+    int v[2];
+    if (int code = GeometryArgs(L, 1, 2, v)) return code;
+    int x = v[0], y = v[1], count = IntArg(L, 4);
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -249,13 +265,15 @@ int CmdPolygon(lvState *L)
 int CmdLine(lvState *L)
 {
     CheckArgCount(L, 4, 7, 0, 0);
-    int x1 = IntArg(L, 1), y1 = IntArg(L, 2), x2 = IntArg(L, 3), y2 = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x1 = v[0], y1 = v[1], x2 = v[2], y2 = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     int thickness = a.options ? FieldInt(L, a.options, "thickness", 1) : a.extraGiven >= 1 ? a.extra[0] : 1;
     int arrowhead = FieldInt(L, a.options, "arrowhead", ARROWHEAD_NONE);
-    int w = std::abs(x2 - x1) + 1, h = std::abs(y2 - y1) + 1;
+    int w = HeldSize(std::abs((int64_t)x2 - x1) + 1), h = HeldSize(std::abs((int64_t)y2 - y1) + 1);
     if (int code = ReadTags(L, &a, w, h, a.extra[1], a.extraGiven >= 2)) return code;
     return DrawThickLine(L, GetDrawStyle(), x1, y1, x2, y2, a.colour, thickness, arrowhead, RasterState.paletteMode,
                          &a.tags, &a.style, 0);
@@ -264,7 +282,9 @@ int CmdLine(lvState *L)
 int CmdPlot(lvState *L)
 {
     CheckArgCount(L, 2, 3, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2);
+    int v[2];
+    if (int code = GeometryArgs(L, 1, 2, v)) return code;
+    int x = v[0], y = v[1];
     uint32_t colour = HasArg(L, 3) ? ColourArg(L, 3) : 0;
     return PlotOutputPixel(L, x, y, colour);
 }
@@ -272,7 +292,10 @@ int CmdPlot(lvState *L)
 int CmdReadPixel(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2);
+    int v[2];
+    // A place that is no number lies outside every output.
+    if (GeometryArgs(L, 1, 2, v)) return ERR_PIXELRANGE;
+    int x = v[0], y = v[1];
     uint32_t value = 0;
     if (int code = ReadOutputPixel(L, x, y, &value)) return code;
     PushNumber(L, value);
