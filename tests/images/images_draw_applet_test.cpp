@@ -502,4 +502,43 @@ TEST(DrawApplet, IntegerLimitsAndNonFiniteNumbers)
     EXPECT_EQ(Code(lines["tag_transparency"]), "0");
 }
 
+// An unfilled box of line width w: every side is a band w pixels thick centred on the
+// box's edge pixels (w / 2 outside them for even widths, as the position moves back by w / 2).
+TEST(DrawApplet, ThickOutlinesHaveEvenSides)
+{
+    lvAppletScript s;
+    const int X = 15, SIZE = 10;
+    std::vector<int> widths = {2, 3, 4, 5, 6, 7};
+    for (int w : widths) {
+        std::string n = std::to_string(w);
+        s.Case("style" + n, "setfillstyle", {FILLNONE, w});
+        s.Case("mk" + n, "createbrush", {w, 40, 40, 0});
+        s.Case("sel" + n, "selectbrush", {w});
+        s.Case("box" + n, "box", {X, X, SIZE, SIZE, WHITE});
+        for (int i = 0; i < 40; i++) {
+            s.Case("row" + n + "_" + std::to_string(i), "readpixel", {i, X + SIZE / 2});
+            s.Case("col" + n + "_" + std::to_string(i), "readpixel", {X + SIZE / 2, i});
+        }
+        s.Case("end" + n, "endselect", {});
+    }
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    for (int w : widths) {
+        std::string n = std::to_string(w);
+        ASSERT_EQ(Code(lines["box" + n]), "0") << all;
+        std::string row, col, expected;
+        for (int i = 0; i < 40; i++) {
+            row += lines["row" + n + "_" + std::to_string(i)] == "0 0" ? '.' : '#';
+            col += lines["col" + n + "_" + std::to_string(i)] == "0 0" ? '.' : '#';
+            // Each band reaches w / 2 pixels out from its edge pixel (X on the left,
+            // X + SIZE - 1 on the right) and is w pixels across.
+            int out = w / 2;
+            bool left = i >= X - out && i < X - out + w, right = i > X + SIZE - 1 + out - w && i <= X + SIZE - 1 + out;
+            expected += left || right ? '#' : '.';
+        }
+        EXPECT_EQ(row, expected) << "width " << w;
+        EXPECT_EQ(col, expected) << "width " << w;
+    }
+}
+
 }  // namespace
