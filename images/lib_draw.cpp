@@ -4,7 +4,6 @@
 // shape to the shape engine or the line engine with the global draw style.
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 
 #include "base/lverrors.h"
 #include "images/lvdraw.h"
@@ -67,10 +66,6 @@ int ReadTags(lvState *L, ShapeArgs *a, int width, int height, int legacyRotation
     return 0;
 }
 
-// The size 2 r + 1 of a radius, or a span's length, held to what an int can say (the
-// engine refuses such sizes itself): worked out in 64 bits so that it cannot wrap.
-int HeldSize(int64_t size) { return (int)std::min<int64_t>(size, INT32_MAX); }
-
 int FieldInt(lvState *L, int index, const char *name, int fallback)
 {
     if (!index) return fallback;
@@ -122,7 +117,7 @@ int CmdCircle(lvState *L)
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (r <= 0) return ERR_WRONGUSAGE;
     // A circle does not turn: its rotation is ignored.
-    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)r + 1), HeldSize(2 * (int64_t)r + 1), 0, 0, DRAWTAGS_NOROTATE)) return code;
+    if (int code = ReadTags(L, &a, 2 * r + 1, 2 * r + 1, 0, 0, DRAWTAGS_NOROTATE)) return code;
     if (shapeAsPathHook) {
         lvShapeAsPath s{};
         s.type = SHAPE_CIRCLE, s.x = x, s.y = y;
@@ -144,7 +139,7 @@ int CmdEllipse(lvState *L)
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
-    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)rx + 1), HeldSize(2 * (int64_t)ry + 1), a.extra[0], a.extraGiven >= 1)) return code;
+    if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[0], a.extraGiven >= 1)) return code;
     if (shapeAsPathHook) {
         lvShapeAsPath s{};
         s.type = SHAPE_ELLIPSE, s.x = x, s.y = y;
@@ -168,8 +163,7 @@ int CmdArc(lvState *L)
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     if (rx <= 0 || ry <= 0) return ERR_WRONGUSAGE;
     int clockwise = a.options ? FieldInt(L, a.options, "clockwise", 1) : a.extraGiven >= 1 ? a.extra[0] : 1;
-    if (int code = ReadTags(L, &a, HeldSize(2 * (int64_t)rx + 1), HeldSize(2 * (int64_t)ry + 1), a.extra[1],
-                               a.extraGiven >= 2)) return code;
+    if (int code = ReadTags(L, &a, 2 * rx + 1, 2 * ry + 1, a.extra[1], a.extraGiven >= 2)) return code;
     if (shapeAsPathHook) {
         if (start < 0 || end < 0) return ERR_WRONGUSAGE;
         if (start == end) return 0;
@@ -273,7 +267,7 @@ int CmdLine(lvState *L)
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
     int thickness = a.options ? FieldInt(L, a.options, "thickness", 1) : a.extraGiven >= 1 ? a.extra[0] : 1;
     int arrowhead = FieldInt(L, a.options, "arrowhead", ARROWHEAD_NONE);
-    int w = HeldSize(std::abs((int64_t)x2 - x1) + 1), h = HeldSize(std::abs((int64_t)y2 - y1) + 1);
+    int w = std::abs(x2 - x1) + 1, h = std::abs(y2 - y1) + 1;
     if (int code = ReadTags(L, &a, w, h, a.extra[1], a.extraGiven >= 2)) return code;
     return DrawThickLine(L, GetDrawStyle(), x1, y1, x2, y2, a.colour, thickness, arrowhead, RasterState.paletteMode,
                          &a.tags, &a.style, 0);
@@ -283,7 +277,10 @@ int CmdPlot(lvState *L)
 {
     CheckArgCount(L, 2, 3, 0, 0);
     int v[2];
-    if (int code = GeometryArgs(L, 1, 2, v)) return code;
+    bool beyond = false;
+    // A point past the limit lies outside every output: nothing is plotted.
+    if (int code = GeometryArgs(L, 1, 2, v, &beyond))
+        return !beyond ? code : RasterState.currentDisplay ? 0 : ERR_OUTPUTDEVICE;
     int x = v[0], y = v[1];
     uint32_t colour = HasArg(L, 3) ? ColourArg(L, 3) : 0;
     return PlotOutputPixel(L, x, y, colour);

@@ -11,14 +11,23 @@
 
 // A number argument as an int (cut like every integer argument).
 inline int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
-// Number arguments from..to that place or size something: 0 when all are finite (each
-// then read as IntArg reads it into out), else ERR_WRONGUSAGE, since NaN and the
-// infinities lie nowhere.
-inline int GeometryArgs(lvState *L, int from, int to, int *out)
+// Places and sizes of drawing beyond this many pixels either way reach no bitmap (no side
+// is 10^8 pixels or more); within it, a position plus a size plus borders still fits an int.
+enum { LV_GEOMETRY_LIMIT = 1 << 28 };
+// Number arguments from..to that place or size something: 0 when all are finite and within
+// LV_GEOMETRY_LIMIT (each then read as IntArg reads it into out), else ERR_WRONGUSAGE, since
+// NaN and the infinities lie nowhere. *beyond (optional) tells a finite number past the limit
+// from a non-finite one.
+inline int GeometryArgs(lvState *L, int from, int to, int *out, bool *beyond = nullptr)
 {
+    if (beyond) *beyond = false;
     for (int i = from; i <= to; i++) {
         double v = CheckNumberArg(L, i);
         if (!std::isfinite(v)) return ERR_WRONGUSAGE;
+        if (!(std::fabs(v) <= LV_GEOMETRY_LIMIT)) {
+            if (beyond) *beyond = true;
+            return ERR_WRONGUSAGE;
+        }
         out[i - from] = (int)NumberToInt64(v);
     }
     return 0;
