@@ -13,7 +13,9 @@ int CmdDisplayBrush(lvState *L)
     lvDrawObjectRequest q = {};
     q.type = LV_TYPE_BRUSH;
     q.id = GetObjectIdArg(L, 1);
-    q.x = IntArg(L, 2), q.y = IntArg(L, 3);
+    int v[2];
+    if (int code = GeometryArgs(L, 2, 3, v)) return code;
+    q.x = v[0], q.y = v[1];
     q.tagsIndex = HasArg(L, 4) ? 4 : 0;
     return DrawObjectWithTags(L, &q);
 }
@@ -24,9 +26,11 @@ int CmdDisplayBrushPart(lvState *L)
     lvDrawObjectRequest q = {};
     q.type = LV_TYPE_BRUSHPART;
     q.id = GetObjectIdArg(L, 1);
-    q.sourceX = IntArg(L, 2), q.sourceY = IntArg(L, 3);
-    q.x = IntArg(L, 4), q.y = IntArg(L, 5);
-    q.width = IntArg(L, 6), q.height = IntArg(L, 7);
+    int v[6];
+    if (int code = GeometryArgs(L, 2, 7, v)) return code;
+    q.sourceX = v[0], q.sourceY = v[1];
+    q.x = v[2], q.y = v[3];
+    q.width = v[4], q.height = v[5];
     q.tagsIndex = HasArg(L, 8) ? 8 : 0;
     return DrawObjectWithTags(L, &q);
 }
@@ -96,8 +100,11 @@ int CmdScaleBrush(lvState *L)
     if (int code = CheckActiveBrush(id)) return code;
     lvBrush *b;
     if (int code = FindBrushById(L, id, &b, BRUSH_MODIFY | BRUSH_HARDWARE)) return code;
-    int width = (int)GetNumberOrPercentArg(L, 2, b->width, 1, nullptr);
-    int height = (int)GetNumberOrPercentArg(L, 3, b->height, 1, nullptr);
+    double givenWidth = GetNumberOrPercentArg(L, 2, b->width, 1, nullptr);
+    double givenHeight = GetNumberOrPercentArg(L, 3, b->height, 1, nullptr);
+    if (!std::isfinite(givenWidth) || !std::isfinite(givenHeight)) return ERR_WRONGUSAGE;
+    if (givenWidth > LV_GEOMETRY_LIMIT || givenHeight > LV_GEOMETRY_LIMIT) return ERR_BITMAP;
+    int width = givenWidth > 0 ? (int)givenWidth : 0, height = givenHeight > 0 ? (int)givenHeight : 0;
     if (width == 100000 && height > 0) width = (int)((double)b->width * height / b->height);
     else if (height == 100000 && width > 0) height = (int)((double)b->height * width / b->width);
     if (width <= 0 || height <= 0) return ERR_BADDIMENSIONS;

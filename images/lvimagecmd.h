@@ -5,15 +5,13 @@
 #include <cstdint>
 
 #include "base/lverrors.h"
+#include "raster/lvrect.h"
 
 #include "runtime/cmdsupport.h"
 #include "vm/lvvm.h"
 
 // A number argument as an int (cut like every integer argument).
 inline int IntArg(lvState *L, int index) { return (int)NumberToInt64(CheckNumberArg(L, index)); }
-// Places and sizes of drawing beyond this many pixels either way reach no bitmap (no side
-// is 10^8 pixels or more); within it, a position plus a size plus borders still fits an int.
-enum { LV_GEOMETRY_LIMIT = 1 << 28 };
 // Number arguments from..to that place or size something: 0 when all are finite and within
 // LV_GEOMETRY_LIMIT (each then read as IntArg reads it into out), else ERR_WRONGUSAGE, since
 // NaN and the infinities lie nowhere. *beyond (optional) tells a finite number past the limit

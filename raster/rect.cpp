@@ -188,10 +188,16 @@ void GetTransformedRectBounds(double offsetX, double offsetY, double x, double y
                               const lvMatrix2D *m, int *outX, int *outY, int *outWidth, int *outHeight) {
     double lx, ly, hx, hy;
     TransformCorners(x, y, width, height, anchorWidth * anchorX, anchorHeight * anchorY, m, &lx, &ly, &hx, &hy);
-    *outX = static_cast<int>(std::ceil(lx + offsetX));
-    *outY = static_cast<int>(std::ceil(ly + offsetY));
-    *outWidth = static_cast<int>(std::ceil(hx - lx + 1));
-    *outHeight = static_cast<int>(std::ceil(hy - ly + 1));
+    // Held to twice the drawing limit, far past any picture, so that huge factors give
+    // bounds that clip away instead of wrapping (NaN goes to the low end).
+    auto held = [](double v) {
+        const double limit = 2.0 * LV_GEOMETRY_LIMIT;
+        return static_cast<int>(v > -limit ? (v < limit ? v : limit) : -limit);
+    };
+    *outX = held(std::ceil(lx + offsetX));
+    *outY = held(std::ceil(ly + offsetY));
+    *outWidth = held(std::ceil(hx - lx + 1));
+    *outHeight = held(std::ceil(hy - ly + 1));
 }
 
 void GetTransformedBoundsF(double x, double y, double width, double height, double anchorWidth, double anchorHeight,
