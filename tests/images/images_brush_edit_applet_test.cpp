@@ -687,6 +687,12 @@ TEST(BrushEditApplet, RefusedTransformsAndSizesLeaveTheBrush)
         s.Case("r_" + key, "rotatebrush", args);
         size("r_" + key);
     }
+    s.Case("sc_nan", "scalebrush", {1, "nan", 5});
+    s.Case("sc_max", "scalebrush", {1, MAX, 5});
+    s.Case("sc_min", "scalebrush", {1, -MAX - 1, 5});
+    size("sc");
+    // More than a gigabyte of pixels is not made.
+    s.Case("cb_huge", "createbrush", {4, 20000, 20000});
     s.Case("t_fine", "transformbrush", {1, 2, 0, 0, 1});
     size("t_fine");
     // Shadows and borders: sizes at the integer limit or not numbers at all.
@@ -707,6 +713,8 @@ TEST(BrushEditApplet, RefusedTransformsAndSizesLeaveTheBrush)
     }
     s.Case("d_transform", "displaybrush", {1, 0, 0, Fields({{"transform", List({1, 0, "inf", 1})}})});
     s.Case("d_fine", "displaybrush", {1, 0, 0, Fields({{"rotate", 90}})});
+    s.Case("d_max", "displaybrush", {1, MAX, 0});
+    s.Case("dp_min", "displaybrushpart", {1, 0, 0, -MAX - 1, 0, 2, 2});
     s.Case("end", "endselect", {});
 
     int exitCode = -1;
@@ -718,7 +726,8 @@ TEST(BrushEditApplet, RefusedTransformsAndSizesLeaveTheBrush)
         {"t_inf", "1055"}, {"t_huge", "1522"}, {"t_overflow", "1055"}, {"r_nan", "1055"}, {"r_inf", "1055"}, {"r_scalenan", "1055"},
         {"r_scalebig", "1522"}, {"t_fine", "0"}, {"sh_max", "1522"}, {"sh_huge", "1522"}, {"sh_nan", "1055"},
         {"sh_inf", "1055"}, {"sh_soft", "1055"}, {"bo_max", "1522"}, {"bo_nan", "1055"}, {"sh_fine", "0"},
-        {"d_transform", "1055"}, {"d_fine", "0"},
+        {"d_transform", "1055"}, {"d_fine", "0"}, {"sc_nan", "1055"}, {"sc_max", "1522"}, {"sc_min", "1218"},
+        {"sc_w", "0"}, {"cb_huge", "1522"}, {"d_max", "1055"}, {"dp_min", "1055"},
     };
     for (const auto &[key, code] : codes) EXPECT_EQ(Code(lines[key]), code) << key << ": " << lines[key];
     for (const auto &[key, args] : transforms) {
@@ -731,6 +740,7 @@ TEST(BrushEditApplet, RefusedTransformsAndSizesLeaveTheBrush)
     }
     // A scale of 2 takes the 10 pixels' far edge to 20, so 21 columns.
     EXPECT_EQ(lines["t_fine_w"], "0 21");
+    EXPECT_EQ(lines["sc_w"], "0 10");
     for (const char *tag : {"rotate", "scalex", "scaley", "anchorx", "anchory"}) {
         EXPECT_EQ(Code(lines[std::string("d_") + tag]), "1055") << tag;
         EXPECT_EQ(Code(lines[std::string("di_") + tag]), "1055") << tag;
