@@ -4,6 +4,7 @@
 // holds is a copy; only an image source is shared, with its reference raised.
 //
 // Depends on: images/lvbrush.h, images/lvbgpic.h, images/lvpalette.h, raster/lvimage.h.
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -279,16 +280,19 @@ int BrushToBGPicRecord(lvState *L, lvObjectId brushId, lvObjectId *id)
 int MakeShadowOrBorderBrush(lvState *L, int shadow, lvObjectId source, lvObjectId *id, uint32_t colour, double size,
                             double softness)
 {
-    if (size < 1) return ERR_WRONGUSAGE;
+    // Written so that NaN is refused as well.
+    if (!(size >= 1) || !std::isfinite(size) || !std::isfinite(softness)) return ERR_WRONGUSAGE;
     if (id->number && !id->handle && !source.handle && id->number == source.number) return ERR_WRONGUSAGE;
     if (id->number && !id->handle)
         if (int code = ReleaseBrushRecord(L, *id, 0)) return code;
     lvBrush *b;
     if (int code = FindBrushById(L, source, &b, 0)) return code;
     int opacity = 255 - (int)(colour >> 24);
+    // A growth no bitmap can hold is refused before it is turned into an integer.
+    if (size > INT32_MAX / 4) return ERR_BITMAP;
     int grow = (int)size;
     int64_t width64 = (int64_t)b->width + 2 * (int64_t)grow, height64 = (int64_t)b->height + 2 * (int64_t)grow;
-    if (width64 * height64 > INT32_MAX / 4) return ERR_BITMAP;
+    if (width64 > INT32_MAX / 4 || height64 > INT32_MAX / 4 || width64 * height64 > INT32_MAX / 4) return ERR_BITMAP;
     int width = (int)width64, height = (int)height64;
     lvBitMapHandle *rgb = AllocRgbBitmap(width, height, 0, nullptr);
     if (!rgb) return ERR_BITMAP;

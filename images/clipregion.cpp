@@ -50,7 +50,7 @@ int NewClipRegion(lvObjectId *id, int x, int y, int width, int height, lvBitMapH
     lvBGPic *output = GetCurrentOutput();
     x = ResolveSpecialX(x, width, output ? output->scaledWidth : 0, 0);
     y = ResolveSpecialY(y, height, output ? output->scaledHeight : 0, 0);
-    if (x + width <= 0 || y + height <= 0 || width <= 0 || height <= 0) return ERR_WRONGUSAGE;
+    if (width <= 0 || height <= 0 || (int64_t)x + width <= 0 || (int64_t)y + height <= 0) return ERR_WRONGUSAGE;
     int cutX = x < 0 ? -x : 0, cutY = y < 0 ? -y : 0;
     x += cutX, width -= cutX, y += cutY, height -= cutY;
     lvBitMapHandle *own = nullptr;
@@ -174,7 +174,8 @@ int SetOutputClipRegion(lvClipRegionObject *r)
         return 0;
     }
     const lvClipRegion &c = r->region;
-    if (c.x + c.width > output->scaledWidth || c.y + c.height > output->scaledHeight) return ERR_WRONGCLIPREG;
+    if ((int64_t)c.x + c.width > output->scaledWidth || (int64_t)c.y + c.height > output->scaledHeight)
+        return ERR_WRONGCLIPREG;
     output->clipRegion = &r->region;
     d->cursorX = c.x;
     d->cursorY = 0;

@@ -124,6 +124,44 @@ bool CutPolygon(std::vector<double> &p, double loX, double loY, double hiX, doub
     return !p.empty();
 }
 
+// An outline that is an upright rectangle (four corners, closed or not), stroked hard at
+// a width above 1: each side becomes a band exactly `thickness` pixels across, thickness / 2
+// of them outside the edge pixels and the rest inside, so that all four sides agree (the
+// round-capped wide lines of the polygon stroker come out a pixel or two wider, and
+// unevenly). false when the outline is no such rectangle.
+bool StrokeUprightRectangle(cv::Mat &m, const double *points, int count, int thickness) {
+    if (count == 5 && (points[8] != points[0] || points[9] != points[1])) return false;
+    if (count != 4 && count != 5) return false;
+    for (int k = 0; k < 4; k++) {
+        const double *a = &points[2 * k], *b = &points[2 * ((k + 1) % 4)];
+        if ((a[0] != b[0]) == (a[1] != b[1])) return false;  // neither or both coordinates change
+    }
+    double lx = points[0], hx = points[0], ly = points[1], hy = points[1];
+    for (int k = 1; k < 4; k++) {
+        lx = std::min(lx, points[2 * k]), hx = std::max(hx, points[2 * k]);
+        ly = std::min(ly, points[2 * k + 1]), hy = std::max(hy, points[2 * k + 1]);
+    }
+    const double limit = 1 << 28;  // whole pixels the integer arithmetic below holds
+    if (!(std::fabs(lx) < limit * 65536 && std::fabs(hx) < limit * 65536 && std::fabs(ly) < limit * 65536 &&
+          std::fabs(hy) < limit * 65536) ||
+        thickness >= (1 << 20))
+        return false;
+    const int x0 = static_cast<int>(std::lround(lx / 65536)), x1 = static_cast<int>(std::lround(hx / 65536));
+    const int y0 = static_cast<int>(std::lround(ly / 65536)), y1 = static_cast<int>(std::lround(hy / 65536));
+    const int out = thickness / 2, in = thickness - 1 - out;
+    const cv::Rect plane(0, 0, m.cols, m.rows);
+    auto band = [&](int left, int top, int right, int bottom) {
+        if (right < left || bottom < top) return;
+        cv::Rect r = cv::Rect(left, top, right - left + 1, bottom - top + 1) & plane;
+        if (r.area() > 0) m(r).setTo(cv::Scalar(255));
+    };
+    band(x0 - out, y0 - out, x1 + out, y0 + in);  // top, corners included
+    band(x0 - out, y1 - in, x1 + out, y1 + out);  // bottom
+    band(x0 - out, y0 - out, x0 + in, y1 + out);  // left
+    band(x1 - in, y0 - out, x1 + out, y1 + out);  // right
+    return true;
+}
+
 }  // namespace
 
 int RasterisePolygon(lvCoverageImage *image, const double *points, int count, int antiAlias, int thickness) {
@@ -159,6 +197,8 @@ int RasterisePolygon(lvCoverageImage *image, const double *points, int count, in
         cv::Mat m(image->height, image->width, CV_8UC1, image->pixels, static_cast<size_t>(image->rowBytes));
         const cv::Point *contour = pts.data();
         int n = count;
+        if (thickness > 1 && !antiAlias && cut.empty() && StrokeUprightRectangle(m, points, count, thickness))
+            return 1;
         if (thickness > 0)
             cv::polylines(m, &contour, &n, 1, true, cv::Scalar(255), std::min(thickness, 32767), type, shift);
         else

@@ -77,7 +77,9 @@ int FieldInt(lvState *L, int index, const char *name, int fallback)
 int CmdBox(lvState *L)
 {
     CheckArgCount(L, 4, 7, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), w = IntArg(L, 3), h = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x = v[0], y = v[1], w = v[2], h = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -107,7 +109,9 @@ int CmdBox(lvState *L)
 int CmdCircle(lvState *L)
 {
     CheckArgCount(L, 3, 5, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), r = IntArg(L, 3);
+    int v[3];
+    if (int code = GeometryArgs(L, 1, 3, v)) return code;
+    int x = v[0], y = v[1], r = v[2];
     ShapeArgs a;
     ReadTail(L, 4, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -128,7 +132,9 @@ int CmdCircle(lvState *L)
 int CmdEllipse(lvState *L)
 {
     CheckArgCount(L, 4, 6, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), rx = IntArg(L, 3), ry = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x = v[0], y = v[1], rx = v[2], ry = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -148,8 +154,10 @@ int CmdEllipse(lvState *L)
 int CmdArc(lvState *L)
 {
     CheckArgCount(L, 6, 9, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), rx = IntArg(L, 3), ry = IntArg(L, 4);
-    int start = IntArg(L, 5), end = IntArg(L, 6);
+    int v[6];
+    if (int code = GeometryArgs(L, 1, 6, v)) return code;
+    int x = v[0], y = v[1], rx = v[2], ry = v[3];
+    int start = v[4], end = v[5];
     ShapeArgs a;
     ReadTail(L, 7, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -225,7 +233,9 @@ namespace {
 int CmdPolygon(lvState *L)
 {
     CheckArgCount(L, 4, 6, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2), count = IntArg(L, 4);
+    int v[2];
+    if (int code = GeometryArgs(L, 1, 2, v)) return code;
+    int x = v[0], y = v[1], count = IntArg(L, 4);
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -249,7 +259,9 @@ int CmdPolygon(lvState *L)
 int CmdLine(lvState *L)
 {
     CheckArgCount(L, 4, 7, 0, 0);
-    int x1 = IntArg(L, 1), y1 = IntArg(L, 2), x2 = IntArg(L, 3), y2 = IntArg(L, 4);
+    int v[4];
+    if (int code = GeometryArgs(L, 1, 4, v)) return code;
+    int x1 = v[0], y1 = v[1], x2 = v[2], y2 = v[3];
     ShapeArgs a;
     ReadTail(L, 5, &a);
     if (!RasterState.currentDisplay) return ERR_OUTPUTDEVICE;
@@ -264,7 +276,12 @@ int CmdLine(lvState *L)
 int CmdPlot(lvState *L)
 {
     CheckArgCount(L, 2, 3, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2);
+    int v[2];
+    bool beyond = false;
+    // A point past the limit lies outside every output: nothing is plotted.
+    if (int code = GeometryArgs(L, 1, 2, v, &beyond))
+        return !beyond ? code : RasterState.currentDisplay ? 0 : ERR_OUTPUTDEVICE;
+    int x = v[0], y = v[1];
     uint32_t colour = HasArg(L, 3) ? ColourArg(L, 3) : 0;
     return PlotOutputPixel(L, x, y, colour);
 }
@@ -272,7 +289,10 @@ int CmdPlot(lvState *L)
 int CmdReadPixel(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
-    int x = IntArg(L, 1), y = IntArg(L, 2);
+    int v[2];
+    // A place that is no number lies outside every output.
+    if (GeometryArgs(L, 1, 2, v)) return ERR_PIXELRANGE;
+    int x = v[0], y = v[1];
     uint32_t value = 0;
     if (int code = ReadOutputPixel(L, x, y, &value)) return code;
     PushNumber(L, value);

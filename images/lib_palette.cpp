@@ -768,7 +768,9 @@ static int CmdCopyPens(lvState *L)
     int to = HasArg(L, 5) ? IntArg(L, 5) : first;
     if (count < 0) return ERR_WRONGUSAGE;
     if (count == 0) return 0;
-    if (first < 0 || to < 0 || first + count > (1 << source->depth) || to + count > (1 << destination->depth))
+    // In 64 bits: a count near the integer limit must not wrap past the range test.
+    if (first < 0 || to < 0 || (int64_t)first + count > (1 << source->depth) ||
+        (int64_t)to + count > (1 << destination->depth))
         return ERR_PENRANGE;
     CopyPaletteRange(source, destination, first, count, to);
     return 0;

@@ -180,13 +180,21 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
         int w = std::abs(x2 - x1) + 1, h = std::abs(y2 - y1) + 1;
         int ax = left + (int)(w * t.anchorX), ay = top + (int)(h * t.anchorY);
         const lvMatrix2D &m = t.matrix;
+        // Ends a transform takes past any picture are refused before they become ints.
+        bool far = false;
         auto turn = [&](int *x, int *y) {
-            double dx = *x - ax, dy = *y - ay;
-            *x = ax + (int)std::trunc(m.sx * dx + m.ry * dy);
-            *y = ay + (int)std::trunc(m.rx * dx + m.sy * dy);
+            double dx = double(*x) - ax, dy = double(*y) - ay;
+            double tx = std::trunc(m.sx * dx + m.ry * dy), ty = std::trunc(m.rx * dx + m.sy * dy);
+            if (!(std::fabs(tx) < LV_GEOMETRY_LIMIT && std::fabs(ty) < LV_GEOMETRY_LIMIT)) {
+                far = true;
+                return;
+            }
+            *x = ax + (int)tx;
+            *y = ay + (int)ty;
         };
         turn(&x1, &y1);
         turn(&x2, &y2);
+        if (far) return ERR_WRONGUSAGE;
     }
     colour = (colour & 0xFFFFFF) | (uint32_t)transparency << 24;
 

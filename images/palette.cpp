@@ -139,6 +139,9 @@ int ResolvePaletteOption(lvObjectId id, int depth, int fillPen, int ownTranspare
 
 void CyclePens(uint32_t *pens, int start, int end, int steps)
 {
+    // The range comes back to itself after as many steps as it has pens.
+    int length = start < end ? end - start + 1 : start - end + 1;
+    steps %= length;
     for (int s = 0; s < steps; s++) {
         uint32_t kept = pens[end];
         if (start < end) {

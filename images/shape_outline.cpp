@@ -444,6 +444,10 @@ int BuildShapeOutline(lvShapeJob *job, int *outWidth, int *outHeight, double *fi
         lx = std::min(lx, outer[2 * i]), hx = std::max(hx, outer[2 * i]);
         ly = std::min(ly, outer[2 * i + 1]), hy = std::max(hy, outer[2 * i + 1]);
     }
+    // A transform may take the shape past any picture: refused before its sizes become ints.
+    const double limit = double(LV_GEOMETRY_LIMIT) * kFix;
+    if (!(hx - lx < limit && hy - ly < limit && std::fabs(lx) < limit && std::fabs(ly) < limit))
+        return ERR_WRONGUSAGE;
     double flx = fp[0], fly = fp[1];
     for (int i = 1; i < nfp; i++) flx = std::min(flx, fp[2 * i]), fly = std::min(fly, fp[2 * i + 1]);
     int shapeW, shapeH;

@@ -37,8 +37,17 @@ int GetDisplayPixelFormat() {
 
 int GetBitmapBufferDepth() { return GetPixelFormatDepth(GetDisplayPixelFormat()); }
 
+// Past the largest picture any bitmap is made for (lvbitmap.h).
+static bool TooLarge(int width, int height) {
+    return width > LV_BITMAP_MAX_SIDE || height > LV_BITMAP_MAX_SIDE ||
+           (static_cast<uint64_t>(width) + 3) * 4 * (static_cast<uint64_t>(height) + 1) > LV_BITMAP_MAX_BYTES;
+}
+
 lvNativeBitmap *AllocBitmapBuffer(int width, int height, int flags, int *aux, int *video, void *source) {
     if (width <= 0 || height <= 0) return nullptr;
+    // Sizes come from scripts and files: a picture of more than a gigabyte is refused
+    // before anything is allocated (the row rounding below stays inside an int too).
+    if (TooLarge(width, height)) return nullptr;
     lvNativeBitmap *b = static_cast<lvNativeBitmap *>(AllocMemory(sizeof(lvNativeBitmap), 1));
     if (!b) return nullptr;
     b->width = width;
@@ -187,7 +196,7 @@ static lvBitMapHandle *FinishPlaneHandle(lvBitMapHandle *h, void *backing) {
 }
 
 lvBitMapHandle *AllocAlphaBitmap(int width, int height, int clear, uint8_t *pixels, int rowBytes) {
-    if (width <= 0 || height <= 0) return nullptr;
+    if (width <= 0 || height <= 0 || TooLarge(width, height)) return nullptr;
     lvBitMapHandle *h = NewHandle(BMKIND_ALPHA, width, height);
     if (!h) return nullptr;
     if (AdapterOwnsBitmaps()) {
@@ -200,7 +209,7 @@ lvBitMapHandle *AllocAlphaBitmap(int width, int height, int clear, uint8_t *pixe
 }
 
 lvBitMapHandle *AllocChunkyBitmap(int width, int height, int clear) {
-    if (width <= 0 || height <= 0) return nullptr;
+    if (width <= 0 || height <= 0 || TooLarge(width, height)) return nullptr;
     lvBitMapHandle *h = NewHandle(BMKIND_CHUNKY, width, height);
     if (!h) return nullptr;
     if (AdapterOwnsBitmaps()) {
@@ -222,7 +231,7 @@ static int RgbRowPixels(lvBitMapHandle *rgb) {
 
 lvBitMapHandle *AllocMaskBitmap(lvBitMapHandle *friendBitmap, int width, int height, int clear, uint8_t *pixels,
                                 int rowBytes) {
-    if (width <= 0 || height <= 0) return nullptr;
+    if (width <= 0 || height <= 0 || TooLarge(width, height)) return nullptr;
     lvBitMapHandle *h = NewHandle(BMKIND_MASK, width, height);
     if (!h) return nullptr;
     if (AdapterOwnsBitmaps()) {

@@ -113,7 +113,7 @@ bool GetFieldColour(lvState *L, int index, const char *name, uint32_t *out) {
     return true;
 }
 
-int ClampByte(double v) { return v < 0 ? 0 : (v > 255 ? 255 : static_cast<int>(v)); }
+int ClampByte(double v) { return v > 0 ? (v > 255 ? 255 : static_cast<int>(v)) : 0; }
 
 }  // namespace
 
@@ -249,7 +249,8 @@ int ParseShadowTags(lvState *L, int index, lvShadowTags *shadow, int *present) {
     GetFieldInt(L, index, "shadowsize", &shadow->size);
     GetFieldNumber(L, index, "shadowradius", &shadow->radius);
     GetFieldNumber(L, index, "shadowsigma", &shadow->sigma);
-    if (shadow->radius < 1 || shadow->size < 0 || shadow->sigma <= 0) return ERR_WRONGUSAGE;
+    if (!(shadow->radius >= 1 && shadow->sigma > 0) || shadow->size < 0) return ERR_WRONGUSAGE;
+    if (!std::isfinite(shadow->radius) || !std::isfinite(shadow->sigma)) return ERR_WRONGUSAGE;
     return 0;
 }
 
@@ -340,6 +341,8 @@ int ReadTransformTag(lvState *L, int index, lvDrawTags *tags, bool *given) {
     }
     SetStackTop(L, top);
     if (v[0] == 0 || v[3] == 0) return ERR_WRONGUSAGE;
+    for (double f : v)
+        if (!std::isfinite(f)) return ERR_WRONGUSAGE;
     tags->transform = {v[0], v[1], v[2], v[3]};
     tags->transformGiven = 1;
     return 0;
@@ -433,6 +436,7 @@ int ParseDrawTags(lvState *L, int index, int sourceWidth, int sourceHeight, int 
         GetFieldNumber(L, index, "scalex", &tags->scaleX, &gx);
         GetFieldNumber(L, index, "scaley", &tags->scaleY, &gy);
         if ((gx && tags->scaleX == 0) || (gy && tags->scaleY == 0)) return ERR_WRONGUSAGE;
+        if (!std::isfinite(tags->scaleX) || !std::isfinite(tags->scaleY)) return ERR_WRONGUSAGE;
         needed = gx || gy;
         if (!needed && !(flags & DRAWTAGS_NOSIZE)) {
             int gw = 0, gh = 0;
@@ -447,6 +451,7 @@ int ParseDrawTags(lvState *L, int index, int sourceWidth, int sourceHeight, int 
         double rotate = 0;
         int gr = 0;
         if (!(flags & DRAWTAGS_NOROTATE) && GetFieldNumber(L, index, "rotate", &rotate, &gr)) {
+            if (!std::isfinite(rotate)) return ERR_WRONGUSAGE;
             tags->rotate = std::fmod(rotate, 360.0);
             if (tags->rotate != 0) {
                 if (flags & DRAWTAGS_SMOOTHONROTATE) tags->smoothScale = smoothDefault;
@@ -462,7 +467,8 @@ int ParseDrawTags(lvState *L, int index, int sourceWidth, int sourceHeight, int 
     GetFieldInt(L, index, "smoothscale", &tags->smoothScale);
     GetFieldNumber(L, index, "anchorx", &tags->anchorX);
     GetFieldNumber(L, index, "anchory", &tags->anchorY);
-    if (tags->anchorX < 0 || tags->anchorX > 1 || tags->anchorY < 0 || tags->anchorY > 1) return ERR_WRONGUSAGE;
+    // Written so that NaN, which lies inside no range, is refused too.
+    if (!(tags->anchorX >= 0 && tags->anchorX <= 1 && tags->anchorY >= 0 && tags->anchorY <= 1)) return ERR_WRONGUSAGE;
     if (!style) return 0;
     return ReadStyleKeys(L, index, style);
 }

@@ -98,13 +98,15 @@ uint32_t RandomColorAt(double r) {
 
 int IntersectBoxes(int x1, int y1, int w1, int h1, int x2, int y2, int w2, int h2, int out[4]) {
     out[0] = out[1] = out[2] = out[3] = 0;
-    if (!(y1 + h1 - 1 >= y2 && y2 + h2 - 1 >= y1 && x1 + w1 - 1 >= x2 && x2 + w2 - 1 >= x1)) return 0;
-    int lx = std::max(x1, x2), ly = std::max(y1, y2);
-    int hx = std::min(x1 + w1, x2 + w2), hy = std::min(y1 + h1, y2 + h2);
-    out[0] = lx;
-    out[1] = ly;
-    out[2] = hx - lx;
-    out[3] = hy - ly;
+    // In 64 bits: boxes reaching past the integer limit still meet where they overlap.
+    const int64_t X1 = x1, Y1 = y1, X2 = x2, Y2 = y2;
+    if (!(Y1 + h1 - 1 >= Y2 && Y2 + h2 - 1 >= Y1 && X1 + w1 - 1 >= X2 && X2 + w2 - 1 >= X1)) return 0;
+    int64_t lx = std::max(X1, X2), ly = std::max(Y1, Y2);
+    int64_t hx = std::min(X1 + w1, X2 + w2), hy = std::min(Y1 + h1, Y2 + h2);
+    out[0] = static_cast<int>(lx);
+    out[1] = static_cast<int>(ly);
+    out[2] = static_cast<int>(std::min<int64_t>(hx - lx, INT32_MAX));
+    out[3] = static_cast<int>(std::min<int64_t>(hy - ly, INT32_MAX));
     return 1;
 }
 

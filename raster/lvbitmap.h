@@ -177,6 +177,9 @@ bool AdapterOwnsBitmaps();
 bool AdapterMakesVideoBitmaps();
 
 // ---- Native RGB buffers -----------------------------------------------------
+// The largest picture any bitmap or plane is made for: sides below 10^8 pixels and at
+// most a gigabyte of four-byte pixels; larger requests fail as allocation failures.
+enum : int64_t { LV_BITMAP_MAX_SIDE = 99999999, LV_BITMAP_MAX_BYTES = int64_t(1) << 30 };
 // Rows of (width + 3) & ~3 pixels in the display pixel format, one spare row,
 // not cleared. A source pointer makes an external buffer over the caller's
 // ARGB words (row length = width). Never a hardware bitmap.

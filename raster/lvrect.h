@@ -22,6 +22,10 @@ enum : int {
     KEEPASPRAT = 100000,
 };
 
+// Places and sizes of drawing beyond this many pixels either way reach no bitmap (no side
+// is 10^8 pixels or more); within it, a position plus a size plus borders still fits an int.
+enum : int { LV_GEOMETRY_LIMIT = 1 << 28 };
+
 // A 2x2 transform: x' = sx*x + ry*y, y' = rx*x + sy*y.
 struct lvMatrix2D {
     double sx, rx, ry, sy;  // the four factors

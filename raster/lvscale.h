@@ -107,6 +107,10 @@ void TransformRectBounds(double offsetX, double offsetY, double x, double y, dou
                          int *newX, int *newY, int *newWidth, int *newHeight, double *corners);
 void ComputeScaledSize(const lvMatrix2D *matrix, int width, int height, int *newWidth, int *newHeight,
                        double *corners);
+// Whether a picture of width x height can be turned through the matrix: ERR_WRONGUSAGE for
+// a non-finite or singular matrix, ERR_BITMAP when the turned size is beyond what the size
+// helpers make (they would answer 1 for it), else 0.
+int CheckMatrixResult(const lvMatrix2D *matrix, int width, int height);
 void GetTransformedImageSize(const lvMatrix2D *matrix, int width, int height, int *newWidth, int *newHeight,
                              double *minX, double *minY, double *corners);
 // Bit-exact comparison with the rotation routine's right-angle matrices.

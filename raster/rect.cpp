@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "base/lverrors.h"
 
@@ -17,7 +18,9 @@ int RectsOverlap(int x1, int y1, int x2, int y2, int X1, int Y1, int X2, int Y2)
 }
 
 int RectsOverlapSized(int x, int y, int w, int h, int X, int Y, int W, int H) {
-    return y + h - 1 >= Y && Y + H - 1 >= y && x + w - 1 >= X && X + W - 1 >= x;
+    // In 64 bits, so that sizes from scripts near the integer limit do not wrap.
+    const int64_t x0 = x, y0 = y, X0 = X, Y0 = Y;
+    return y0 + h - 1 >= Y0 && Y0 + H - 1 >= y0 && x0 + w - 1 >= X0 && X0 + W - 1 >= x0;
 }
 
 void MergeRects(int *x, int *y, int *w, int *h, int X, int Y, int W, int H) {
@@ -32,8 +35,10 @@ void MergeRects(int *x, int *y, int *w, int *h, int X, int Y, int W, int H) {
 void IntersectRects(int x, int y, int w, int h, int X, int Y, int W, int H, int *ix, int *iy, int *iw, int *ih) {
     *ix = std::max(x, X);
     *iy = std::max(y, Y);
-    *iw = std::min(x + w - 1, X + W - 1) - *ix + 1;
-    *ih = std::min(y + h - 1, Y + H - 1) - *iy + 1;
+    const int64_t width = std::min((int64_t)x + w - 1, (int64_t)X + W - 1) - *ix + 1;
+    const int64_t height = std::min((int64_t)y + h - 1, (int64_t)Y + H - 1) - *iy + 1;
+    *iw = (int)std::clamp<int64_t>(width, INT32_MIN, INT32_MAX);
+    *ih = (int)std::clamp<int64_t>(height, INT32_MIN, INT32_MAX);
 }
 
 // ---- Clipping ---------------------------------------------------------------
@@ -183,10 +188,16 @@ void GetTransformedRectBounds(double offsetX, double offsetY, double x, double y
                               const lvMatrix2D *m, int *outX, int *outY, int *outWidth, int *outHeight) {
     double lx, ly, hx, hy;
     TransformCorners(x, y, width, height, anchorWidth * anchorX, anchorHeight * anchorY, m, &lx, &ly, &hx, &hy);
-    *outX = static_cast<int>(std::ceil(lx + offsetX));
-    *outY = static_cast<int>(std::ceil(ly + offsetY));
-    *outWidth = static_cast<int>(std::ceil(hx - lx + 1));
-    *outHeight = static_cast<int>(std::ceil(hy - ly + 1));
+    // Held to twice the drawing limit, far past any picture, so that huge factors give
+    // bounds that clip away instead of wrapping (NaN goes to the low end).
+    auto held = [](double v) {
+        const double limit = 2.0 * LV_GEOMETRY_LIMIT;
+        return static_cast<int>(v > -limit ? (v < limit ? v : limit) : -limit);
+    };
+    *outX = held(std::ceil(lx + offsetX));
+    *outY = held(std::ceil(ly + offsetY));
+    *outWidth = held(std::ceil(hx - lx + 1));
+    *outHeight = held(std::ceil(hy - ly + 1));
 }
 
 void GetTransformedBoundsF(double x, double y, double width, double height, double anchorWidth, double anchorHeight,

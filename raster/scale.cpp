@@ -364,6 +364,8 @@ int ScaleRowsInterpolated(lvScaleJob *job) {
 
 int EnsureScaleBuffers(int width, int height) {
     lvScaleScratch &s = DrawingState.scale;
+    // Each table has one entry past the size; a size at the integer limit has no such table.
+    if (width < 0 || height < 0 || width == INT32_MAX || height == INT32_MAX) return ERR_MEM;
     if (width + 1 > s.xCapacity) {
         FreeMemory(s.xTable);
         s.xTable = static_cast<int64_t *>(AllocMemory((static_cast<size_t>(width) + 1) * sizeof(int64_t), 0));
@@ -882,6 +884,24 @@ void GetTransformedImageSize(const lvMatrix2D *m, int width, int height, int *ne
     if (minX) *minX = lx;
     if (minY) *minY = ly;
     if (corners) std::memcpy(corners, c, sizeof c);
+}
+
+int CheckMatrixResult(const lvMatrix2D *m, int width, int height) {
+    if (!std::isfinite(m->sx) || !std::isfinite(m->rx) || !std::isfinite(m->ry) || !std::isfinite(m->sy))
+        return ERR_WRONGUSAGE;
+    // A matrix without an inverse folds the picture onto a line: nothing to sample back.
+    double determinant = m->sx * m->sy - m->rx * m->ry;
+    if (!std::isfinite(determinant) || determinant == 0) return ERR_WRONGUSAGE;
+    const double xs[4] = {0, double(width), double(width), 0}, ys[4] = {0, 0, double(height), double(height)};
+    double lx = 0, ly = 0, hx = 0, hy = 0;
+    for (int k = 0; k < 4; k++) {
+        double X = m->sx * xs[k] + m->ry * ys[k], Y = m->rx * xs[k] + m->sy * ys[k];
+        lx = std::min(lx, X), hx = std::max(hx, X), ly = std::min(ly, Y), hy = std::max(hy, Y);
+    }
+    // The same bound as the size helpers, whose larger results they cannot make.
+    double w = std::ceil(hx - lx + 1), h = std::ceil(hy - ly + 1);
+    if (!(w < 1e8 && h < 1e8)) return ERR_BITMAP;
+    return 0;
 }
 
 void ComputeScaledSize(const lvMatrix2D *m, int width, int height, int *newWidth, int *newHeight, double *corners) {

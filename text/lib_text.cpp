@@ -802,12 +802,12 @@ static int CmdDisplayTextObject(lvState *L)
     lvTextImage transformed;
     int ax = object->noAdjust ? 0 : image->leftExtension, ay = object->noAdjust ? 0 : image->topExtension;
     double anchorX = 0, anchorY = 0;
+    lvStyleTags style;
+    std::memset(&style, 0, sizeof style);
     if (tagsType == LV_TTABLE) {
-        // The draw tags turn the object's image as they turn a brush.
+        // The draw tags turn, filter and fade the object's image as they do a brush's.
         lvDrawTags tags;
-        lvStyleTags style;
         std::memset(&tags, 0, sizeof tags);
-        std::memset(&style, 0, sizeof style);
         if (int err = ParseDrawTags(L, 4, image->width, image->height, image->width, image->height, 0, &tags, &style,
                                     DRAWTAGS_FROMTEMPLATE | DRAWTAGS_NEEDTABLE))
             return err;
@@ -824,7 +824,7 @@ static int CmdDisplayTextObject(lvState *L)
                                     : x + ax - (int)(image->width * anchorX);
     int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image->height, 0, anchorY)
                                     : y + ay - (int)(image->height * anchorY);
-    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, image, px, py);
+    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, image, px, py, &style);
 }
 
 static int CmdFreeTextObject(lvState *L)

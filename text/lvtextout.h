@@ -9,6 +9,7 @@
 // Depends on: text/lvtextlayout.h, images/lvoffscreen.h, raster/lvblit.h.
 // Limits: script thread only.
 #pragma once
+#include "raster/lvdrawtags.h"
 #include "text/lvtextlayout.h"
 
 struct lvDisplayTabs {
@@ -34,8 +35,10 @@ void FreeDisplayTabs();
 int AddTabStop(lvDisplayTabs *tabs, int x);
 // Blits the image with its alpha at (x, y) onto the current output (its
 // display, selected image or BGPic). 0, ERR_OUTPUTDEVICE, ERR_BITMAP,
-// ERR_ALLOCALPHA, ERR_LOCKBMAP or the selection's check.
-int DrawTextImage(void *state, const lvTextImage *image, int x, int y);
+// ERR_ALLOCALPHA, ERR_LOCKBMAP or the selection's check. A style's filters and
+// transparency work on a private copy first, as on a brush drawn with tags (the
+// colours are drawn then, also in pen mode, so that colour filters have pixels).
+int DrawTextImage(void *state, const lvTextImage *image, int x, int y, const lvStyleTags *style = nullptr);
 
 // The layer engine's side of text output: a display that shows layers gets a
 // TEXTOUT or PRINT layer holding the laid-out image and a copy of the options
@@ -50,4 +53,4 @@ void SetTextLayerServices(const lvTextLayerServices *services);
 // The laid-out text onto the current output: a layer when the display shows
 // layers (ERR_UNIMPLCMD while no layer engine is installed), else the blit.
 int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x,
-                    int y);
+                    int y, const lvStyleTags *style = nullptr);

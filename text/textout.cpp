@@ -12,6 +12,7 @@
 #include "images/lvoffscreen.h"
 #include "raster/lvbitmap.h"
 #include "raster/lvblit.h"
+#include "raster/lvfilterchain.h"
 #include "raster/lvraster.h"
 #include "text/lvtextout.h"
 
@@ -122,16 +123,23 @@ int MakeColourBitmaps(const lvTextImage *image, TextBitmaps *b)
 
 }  // namespace
 
-int DrawTextImage(void *state, const lvTextImage *image, int x, int y)
+int DrawTextImage(void *state, const lvTextImage *image, int x, int y, const lvStyleTags *style)
 {
     lvDrawOutput o;
     if (int code = CaptureDrawOutput(state, &o, 1)) return code;
     if (image->width <= 0 || image->height <= 0) return 0;
     TextBitmaps b;
+    const bool filters = style && HasEnabledFilter(style->filters);
+    const int transparency = style ? style->transparency : 0;
     // Pens go to palette outputs as they are; elsewhere the colours do (a
     // palette output in remap mode takes their nearest pens).
-    bool pens = !image->pens.empty() && o.palette;
+    bool pens = !image->pens.empty() && o.palette && !filters && transparency <= 0;
     if (int err = pens ? MakePenBitmaps(image, &b) : MakeColourBitmaps(image, &b)) return err;
+    if (filters)
+        ApplyFilterChain(style->filters, b.rgb, b.mask, b.alpha, nullptr, nullptr, image->width, image->height, 0);
+    if (transparency > 0)
+        if (int err = ApplyTransparencyToAlpha(&b.alpha, &b.mask, image->width, image->height, 255 - transparency))
+            return err;
     // A selected palette image is both the blit's pen target and the output's
     // pen plane: written as the output too it would take the alpha over the pens.
     int flags = BLIT_RECOMPOSE | BLIT_BACKGROUND | BLIT_HARDWARE | (o.chunky ? BLIT_NOOUTPUT : 0);
@@ -150,7 +158,8 @@ void SetTextLayerServices(const lvTextLayerServices *services)
     TextLayerServices = services ? *services : lvTextLayerServices{};
 }
 
-int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x, int y)
+int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x, int y,
+                    const lvStyleTags *style)
 {
     lvBlitDisplay *display = RasterState.currentDisplay;
     if (!display) return ERR_OUTPUTDEVICE;
@@ -158,5 +167,5 @@ int OutputTextImage(void *state, int objectType, const lvTextOptions *options, c
         if (!TextLayerServicesSet || !TextLayerServices.AddTextLayer) return ERR_UNIMPLCMD;
         return TextLayerServices.AddTextLayer(TextLayerServices.context, state, objectType, options, image, x, y);
     }
-    return DrawTextImage(state, image, x, y);
+    return DrawTextImage(state, image, x, y, style);
 }

@@ -658,4 +658,93 @@ TEST(BrushEditApplet, DepthAndPaletteRemap)
     }
 }
 
+// Transforms whose result cannot be made are refused before the brush is touched: a
+// non-finite or singular matrix with 1055, a size past what a bitmap has with 1522. Shadow
+// and border sizes at and past the limits, and non-finite draw tags, answer errors too.
+TEST(BrushEditApplet, RefusedTransformsAndSizesLeaveTheBrush)
+{
+    const double MAX = 2147483647.0;
+    lvScratchDir dir;
+    lvAppletScript s;
+    auto size = [&](const std::string &key) {
+        s.Case(key + "_w", "getattribute", {BRUSH, 1, 0});
+        s.Case(key + "_h", "getattribute", {BRUSH, 1, 1});
+    };
+    s.Case("mk", "createbrush", {1, 10, 9, 0xFF0000});
+    const std::vector<std::pair<std::string, std::vector<lvAppletArg>>> transforms = {
+        {"wide", {1, 1e9, 0, 0, 1}},      {"tall", {1, 1, 0, 0, 1e9}},    {"singular", {1, 1, 1, 1, 1}},
+        {"nan", {1, "nan", 0, 0, 1}},     {"shearnan", {1, 1, "nan", 0, 1}}, {"inf", {1, 1, 0, "inf", 1}},
+        {"huge", {1, 1e300, 0, 0, 1}},      {"overflow", {1, 1e300, 0, 0, 1e300}},
+    };
+    for (const auto &[key, args] : transforms) {
+        s.Case("t_" + key, "transformbrush", args);
+        size("t_" + key);
+    }
+    const std::vector<std::pair<std::string, std::vector<lvAppletArg>>> rotations = {
+        {"nan", {1, "nan"}}, {"inf", {1, "inf"}}, {"scalenan", {1, 30, "nan"}}, {"scalebig", {1, 30, 1e9, 1}},
+    };
+    for (const auto &[key, args] : rotations) {
+        s.Case("r_" + key, "rotatebrush", args);
+        size("r_" + key);
+    }
+    s.Case("sc_nan", "scalebrush", {1, "nan", 5});
+    s.Case("sc_max", "scalebrush", {1, MAX, 5});
+    s.Case("sc_min", "scalebrush", {1, -MAX - 1, 5});
+    size("sc");
+    // More than a gigabyte of pixels is not made.
+    s.Case("cb_huge", "createbrush", {4, 20000, 20000});
+    s.Case("t_fine", "transformbrush", {1, 2, 0, 0, 1});
+    size("t_fine");
+    // Shadows and borders: sizes at the integer limit or not numbers at all.
+    s.Case("sh_max", "createshadowbrush", {2, 1, 0, MAX});
+    s.Case("sh_huge", "createshadowbrush", {2, 1, 0, 1e300});
+    s.Case("sh_nan", "createshadowbrush", {2, 1, 0, "nan"});
+    s.Case("sh_inf", "createshadowbrush", {2, 1, 0, "inf"});
+    s.Case("sh_soft", "createshadowbrush", {2, 1, 0, 3, "nan"});
+    s.Case("bo_max", "createborderbrush", {2, 1, 0, MAX});
+    s.Case("bo_nan", "createborderbrush", {2, 1, 0, "nan"});
+    s.Case("sh_fine", "createshadowbrush", {2, 1, 0, 2});
+    // Draw tags with NaN or infinity.
+    s.Case("target", "createbrush", {3, 30, 30, 0});
+    s.Case("select", "selectbrush", {3});
+    for (const char *tag : {"rotate", "scalex", "scaley", "anchorx", "anchory"}) {
+        s.Case(std::string("d_") + tag, "displaybrush", {1, 0, 0, Fields({{tag, "nan"}})});
+        s.Case(std::string("di_") + tag, "displaybrush", {1, 0, 0, Fields({{tag, "-inf"}})});
+    }
+    s.Case("d_transform", "displaybrush", {1, 0, 0, Fields({{"transform", List({1, 0, "inf", 1})}})});
+    s.Case("d_fine", "displaybrush", {1, 0, 0, Fields({{"rotate", 90}})});
+    s.Case("d_max", "displaybrush", {1, MAX, 0});
+    s.Case("dp_min", "displaybrushpart", {1, 0, 0, -MAX - 1, 0, 2, 2});
+    s.Case("end", "endselect", {});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    const std::map<std::string, std::string> codes = {
+        {"t_wide", "1522"}, {"t_tall", "1522"}, {"t_singular", "1055"}, {"t_nan", "1055"}, {"t_shearnan", "1055"},
+        {"t_inf", "1055"}, {"t_huge", "1522"}, {"t_overflow", "1055"}, {"r_nan", "1055"}, {"r_inf", "1055"}, {"r_scalenan", "1055"},
+        {"r_scalebig", "1522"}, {"t_fine", "0"}, {"sh_max", "1522"}, {"sh_huge", "1522"}, {"sh_nan", "1055"},
+        {"sh_inf", "1055"}, {"sh_soft", "1055"}, {"bo_max", "1522"}, {"bo_nan", "1055"}, {"sh_fine", "0"},
+        {"d_transform", "1055"}, {"d_fine", "0"}, {"sc_nan", "1055"}, {"sc_max", "1522"}, {"sc_min", "1218"},
+        {"sc_w", "0"}, {"cb_huge", "1522"}, {"d_max", "1055"}, {"dp_min", "1055"},
+    };
+    for (const auto &[key, code] : codes) EXPECT_EQ(Code(lines[key]), code) << key << ": " << lines[key];
+    for (const auto &[key, args] : transforms) {
+        EXPECT_EQ(lines["t_" + key + "_w"], "0 10") << key;
+        EXPECT_EQ(lines["t_" + key + "_h"], "0 9") << key;
+    }
+    for (const auto &[key, args] : rotations) {
+        EXPECT_EQ(lines["r_" + key + "_w"], "0 10") << key;
+        EXPECT_EQ(lines["r_" + key + "_h"], "0 9") << key;
+    }
+    // A scale of 2 takes the 10 pixels' far edge to 20, so 21 columns.
+    EXPECT_EQ(lines["t_fine_w"], "0 21");
+    EXPECT_EQ(lines["sc_w"], "0 10");
+    for (const char *tag : {"rotate", "scalex", "scaley", "anchorx", "anchory"}) {
+        EXPECT_EQ(Code(lines[std::string("d_") + tag]), "1055") << tag;
+        EXPECT_EQ(Code(lines[std::string("di_") + tag]), "1055") << tag;
+    }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "tests/images/images_applet.h"
@@ -415,6 +416,128 @@ TEST(DrawApplet, AntiAliasedCircleOnPaletteBrushes)
         } else if (grey) {
             EXPECT_GT(between, 0);
         }
+    }
+}
+
+// Script integers at and next to the 32-bit limits, and NaN and infinities, through the draw,
+// graphics and clip-region commands: each call answers an error code of the command or
+// draws what it should, and the run goes on to the end. Boxes reaching past the limit
+// still meet where they overlap.
+TEST(DrawApplet, IntegerLimitsAndNonFiniteNumbers)
+{
+    const double MIN = -2147483648.0, MAX = 2147483647.0;
+    const std::vector<lvAppletArg> extremes = {MIN, MIN + 1, -1, 0, 1, MAX - 1, MAX,
+                                               "nan", "inf", "-inf", 1e300};
+    struct Row {
+        const char *command;
+        std::vector<lvAppletArg> args;
+        int numbers;  // the leading arguments that are varied
+    };
+    const std::vector<Row> rows = {
+        {"box", {2, 2, 5, 5, WHITE}, 4},
+        {"ellipse", {10, 10, 3, 2, WHITE}, 4},
+        {"circle", {10, 10, 3, WHITE}, 3},
+        {"arc", {10, 10, 3, 3, 0, 90, WHITE}, 6},
+        {"line", {1, 1, 8, 8, WHITE}, 4},
+        {"line", {1, 1, 8, 8, WHITE, Fields({{"thickness", 3}})}, 4},
+        {"plot", {3, 3, WHITE}, 2},
+        {"readpixel", {3, 3}, 2},
+        {"polygon", {1, 1, List({0, 0, 5, 0, 0, 5}), 3, WHITE}, 2},
+        {"intersection", {0, 0, 10, 10, 5, 5, 10, 10}, 8},
+        {"collision", {14, 0, 0, 10, 10, 5, 5, 10, 10}, 9},
+        {"createclipregion", {1, 14, 2, 2, 5, 5}, 6},
+    };
+    lvAppletScript s;
+    s.Case("mk", "createbrush", {1, 20, 20, 0});
+    s.Case("sel", "selectbrush", {1});
+    std::vector<std::string> keys;
+    for (size_t r = 0; r < rows.size(); r++)
+        for (int a = rows[r].command == std::string("collision") ? 1 : 0; a < rows[r].numbers; a++)
+            for (size_t e = 0; e < extremes.size(); e++) {
+                std::vector<lvAppletArg> args = rows[r].args;
+                args[a] = extremes[e];
+                std::string key = std::string(rows[r].command) + "_" + std::to_string(r) + "_" + std::to_string(a) +
+                                  "_" + std::to_string(e);
+                s.Case(key, rows[r].command, args, rows[r].command == std::string("intersection") ? 4 : 1);
+                keys.push_back(key);
+            }
+    // Overlapping boxes whose far edges lie past the integer limit.
+    s.Case("meet", "intersection", {10, 10, MAX, MAX, 0, 0, 20, 20}, 4);
+    s.Case("meet2", "intersection", {MIN, MIN, MAX, MAX, -5, -5, 10, 10}, 4);
+    s.Case("collide", "collision", {14, 10, 10, MAX, MAX, 0, 0, 20, 20});
+    s.Case("region", "createclipregion", {2, 14, 10, 10, MAX, MAX});
+    s.Case("readnan", "readpixel", {"nan", 0});
+    s.Case("plotnan", "plot", {"nan", 0, WHITE});
+    s.Case("boxnan", "box", {0, "inf", 4, 4, WHITE});
+    // Non-finite numbers in the draw tags.
+    for (auto [key, tag] : std::vector<std::pair<std::string, std::string>>{
+             {"rotate", "rotate"}, {"scalex", "scalex"}, {"scaley", "scaley"}, {"anchorx", "anchorx"},
+             {"anchory", "anchory"}}) {
+        s.Case("tag_" + key + "_nan", "box", {2, 2, 5, 5, WHITE, Fields({{tag, "nan"}})});
+        s.Case("tag_" + key + "_inf", "box", {2, 2, 5, 5, WHITE, Fields({{tag, "inf"}})});
+    }
+    s.Case("tag_transform", "box", {2, 2, 5, 5, WHITE, Fields({{"transform", List({1, "nan", 0, 1})}})});
+    s.Case("tag_transparency", "box", {2, 2, 5, 5, WHITE, Fields({{"transparency", "nan"}})});
+    s.Case("end", "endselect", {});
+
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    const std::set<std::string> allowed = {"0", "1000", "1055", "1168", "1218", "1522", "1564"};
+    for (const std::string &key : keys) {
+        ASSERT_TRUE(lines.count(key)) << key << "\n" << all;
+        EXPECT_TRUE(allowed.count(Code(lines[key]))) << key << ": " << lines[key];
+    }
+    EXPECT_EQ(lines["meet"], "0 10 10 10 10");
+    EXPECT_EQ(lines["meet2"], "0 -5 -5 4 4");
+    EXPECT_EQ(lines["collide"], "0 1");
+    EXPECT_EQ(Code(lines["region"]), "0");
+    EXPECT_EQ(Code(lines["readnan"]), "1168");
+    EXPECT_EQ(Code(lines["plotnan"]), "1055");
+    EXPECT_EQ(Code(lines["boxnan"]), "1055");
+    for (const char *key : {"rotate", "scalex", "scaley", "anchorx", "anchory"}) {
+        EXPECT_EQ(Code(lines[std::string("tag_") + key + "_nan"]), "1055") << key;
+        EXPECT_EQ(Code(lines[std::string("tag_") + key + "_inf"]), "1055") << key;
+    }
+    EXPECT_EQ(Code(lines["tag_transform"]), "1055");
+    EXPECT_EQ(Code(lines["tag_transparency"]), "0");
+}
+
+// An unfilled box of line width w: every side is a band w pixels thick centred on the
+// box's edge pixels (w / 2 outside them for even widths, as the position moves back by w / 2).
+TEST(DrawApplet, ThickOutlinesHaveEvenSides)
+{
+    lvAppletScript s;
+    const int X = 15, SIZE = 10;
+    std::vector<int> widths = {2, 3, 4, 5, 6, 7};
+    for (int w : widths) {
+        std::string n = std::to_string(w);
+        s.Case("style" + n, "setfillstyle", {FILLNONE, w});
+        s.Case("mk" + n, "createbrush", {w, 40, 40, 0});
+        s.Case("sel" + n, "selectbrush", {w});
+        s.Case("box" + n, "box", {X, X, SIZE, SIZE, WHITE});
+        for (int i = 0; i < 40; i++) {
+            s.Case("row" + n + "_" + std::to_string(i), "readpixel", {i, X + SIZE / 2});
+            s.Case("col" + n + "_" + std::to_string(i), "readpixel", {X + SIZE / 2, i});
+        }
+        s.Case("end" + n, "endselect", {});
+    }
+    std::map<std::string, std::string> lines;
+    std::string all = RunDraw(s, &lines);
+    for (int w : widths) {
+        std::string n = std::to_string(w);
+        ASSERT_EQ(Code(lines["box" + n]), "0") << all;
+        std::string row, col, expected;
+        for (int i = 0; i < 40; i++) {
+            row += lines["row" + n + "_" + std::to_string(i)] == "0 0" ? '.' : '#';
+            col += lines["col" + n + "_" + std::to_string(i)] == "0 0" ? '.' : '#';
+            // Each band reaches w / 2 pixels out from its edge pixel (X on the left,
+            // X + SIZE - 1 on the right) and is w pixels across.
+            int out = w / 2;
+            bool left = i >= X - out && i < X - out + w, right = i > X + SIZE - 1 + out - w && i <= X + SIZE - 1 + out;
+            expected += left || right ? '#' : '.';
+        }
+        EXPECT_EQ(row, expected) << "width " << w;
+        EXPECT_EQ(col, expected) << "width " << w;
     }
 }
 

@@ -266,4 +266,61 @@ TEST(PaletteApplet, EdgeTable)
     EXPECT_EQ(mono[53], 255);
 }
 
+// Pen ranges from script integers at and next to the 32-bit limits never wrap past the
+// range test; a cycle of more steps than the range has pens ends where its remainder does.
+TEST(PaletteApplet, IntegerLimitsAndLongCycles)
+{
+    const double MIN = -2147483648.0, MAX = 2147483647.0;
+    const std::vector<lvAppletArg> extremes = {MIN, MIN + 1, -1, 0, 1, 7, 8, MAX - 1, MAX};
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("a", "createpalette", {1, -991});
+    s.Case("b", "createpalette", {2, -991});
+    std::vector<std::string> keys;
+    for (int arg = 3; arg <= 5; arg++)
+        for (size_t e = 0; e < extremes.size(); e++) {
+            std::vector<lvAppletArg> args = {1, 2, 1, 2, 1};
+            args[arg - 1] = extremes[e];
+            keys.push_back("copy" + std::to_string(arg) + "_" + std::to_string(e));
+            s.Case(keys.back(), "copypens", args);
+        }
+    for (int arg = 2; arg <= 4; arg++)
+        for (size_t e = 0; e < extremes.size(); e++) {
+            std::vector<lvAppletArg> args = {2, 0, 7, 1};
+            args[arg - 1] = extremes[e];
+            keys.push_back("cycle" + std::to_string(arg) + "_" + std::to_string(e));
+            s.Case(keys.back(), "cyclepalette", args);
+        }
+    // 2147483647 steps over eight pens are seven steps, one step back: pen 0 takes pen 1.
+    s.Case("c", "createpalette", {3, -991});
+    s.Case("d", "createpalette", {4, -991});
+    s.Case("cyclemax", "cyclepalette", {3, 0, 7, MAX});
+    s.Case("cycleseven", "cyclepalette", {4, 0, 7, 7});
+    s.Case("maxpens", "getattribute", {PALETTE, 3, ATTRPALETTE}, 1, {0, 1, 6, 7});
+    s.Case("sevenpens", "getattribute", {PALETTE, 4, ATTRPALETTE}, 1, {0, 1, 6, 7});
+    s.Case("e", "createpalette", {5, -991});
+    s.Case("back", "cyclepalette", {5, 7, 0, MAX});
+    s.Case("backpens", "getattribute", {PALETTE, 5, ATTRPALETTE}, 1, {0, 1, 6, 7});
+
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const std::string &key : keys) {
+        ASSERT_TRUE(lines.count(key)) << key << "\n" << all;
+        std::string code = Code(lines[key]);
+        EXPECT_TRUE(code == "0" || code == "1055" || code == "1646") << key << ": " << lines[key];
+    }
+    // CopyPens(1, 2, 1, count): counts past the eight pens are out of range, not a copy.
+    for (size_t e : {7, 8}) EXPECT_EQ(Code(lines["copy4_" + std::to_string(e)]), "1646");
+    EXPECT_EQ(Code(lines["copy3_8"]), "1646");
+    EXPECT_EQ(Code(lines["copy5_8"]), "1646");
+    EXPECT_EQ(Code(lines["cyclemax"]), "0");
+    EXPECT_EQ(lines["maxpens"], lines["sevenpens"]);
+    // Gray8's pens 0 to 7 run from black to white: each pen took the next, pen 7 pen 0.
+    EXPECT_EQ(lines["maxpens"], "0 2368548 4737096 16777215 0");
+    // The other way round (7 to 0) each pen took the one before, pen 0 pen 7.
+    EXPECT_EQ(lines["backpens"], "0 16777215 0 11974326 14342874");
+}
+
 }  // namespace

@@ -527,4 +527,52 @@ TEST(TextOutput, TheRotateTagTurnsTextAboutItsOrigin)
     ExpectPixels(ReadPicture(dir.File("b1.png")), {{want, 0xFFFFFF}}, "turned");
 }
 
+// A text object drawn with draw tags is filtered and faded as a brush is: "filters" work
+// on a copy of its picture, "transparency" mixes it with what lies below.
+TEST(TextOutput, TextObjectsTakeFiltersAndTransparency)
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("tobj", "createtextobject", {1, Str("Hi")});
+    auto onBlue = [&](int id, const std::string &key, lvAppletArg tags) {
+        std::string b = "b" + std::to_string(id);
+        s.Case(b + "make", "createbrush", {id, 24, 12, 0x0000FF});
+        s.Case(b + "sel", "selectbrush", {id});
+        s.Case(key, "displaytextobject", {1, 0, 0, tags});
+        s.Case(b + "end", "endselect", {});
+        s.Case(b + "save", "savebrush", {id, Str(b + ".png"), -1, 1});
+    };
+    onBlue(2, "plain", Fields({}));
+    onBlue(3, "inverted", Fields({{"filters", List({Fields({{"name", Str("invert")}})})}}));
+    onBlue(4, "faded", Fields({{"transparency", 128}}));
+    onBlue(5, "gone", Fields({{"transparency", 255}}));
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *key : {"plain", "inverted", "faded", "gone"}) EXPECT_EQ(lines[key].substr(0, 2), "0 ") << key;
+    lvBits hi = TopazText("Hi", 24, 12), everything(24, 12);
+    for (int y = 0; y < 12; y++)
+        for (int x = 0; x < 24; x++) everything.Set(x, y);
+    ExpectPixels(ReadPicture(dir.File("b2.png")), {{hi, 0xFFFFFF}, {everything, 0x0000FF}}, "plain");
+    // White inverted is black.
+    ExpectPixels(ReadPicture(dir.File("b3.png")), {{hi, 0x000000}, {everything, 0x0000FF}}, "inverted");
+    ExpectPixels(ReadPicture(dir.File("b5.png")), {{everything, 0x0000FF}}, "transparency 255");
+    // Half of the white over the blue.
+    Picture faded = ReadPicture(dir.File("b4.png"));
+    ASSERT_EQ(faded.width, 24);
+    for (int y = 0; y < 12; y++)
+        for (int x = 0; x < 24; x++) {
+            uint32_t c = faded.At(x, y);
+            if (!hi.At(x, y)) {
+                ASSERT_EQ(c, 0x0000FFu) << x << "," << y;
+                continue;
+            }
+            int red = int(c >> 16), green = int(c >> 8 & 0xFF), blue = int(c & 0xFF);
+            EXPECT_NEAR(red, 127, 2) << x << "," << y;
+            EXPECT_EQ(green, red) << x << "," << y;
+            EXPECT_EQ(blue, 255) << x << "," << y;
+        }
+}
+
 }  // namespace
