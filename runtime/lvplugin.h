@@ -682,6 +682,11 @@ typedef struct lvPluginRect {
     int32_t x, y, width, height;
 } lvPluginRect;
 
+// Graphics slot 24's clip: the corners, x0..x1 - 1 and y0..y1 - 1 drawn.
+typedef struct lvPluginClipBounds {
+    int32_t x0, y0, x1, y1;
+} lvPluginClipBounds;
+
 // Graphics slot 37: pixels to pens.
 typedef struct lvPluginPaletteDesc {
     int32_t width, height;          // pixels
@@ -1336,8 +1341,9 @@ typedef struct lvApiGraphics {
                           const lvPluginTag *tags);
     // 24: a one-pixel line into raw pixels in the colour, whose high byte is the
     // opacity with flag 1 (else opaque). Tags: 1 pixel format (default 10), 2 row
-    // length in pixels (nothing is drawn without it), 3 const lvPluginRect* clip
-    // rectangle. Never written: x outside 0..row length - 1, y below 0.
+    // length in pixels (nothing is drawn without it), 3 const lvPluginClipBounds* clip
+    // corners (unlike slots 21 to 23: x0..x1 - 1 and y0..y1 - 1 are drawn). Never
+    // written: x outside 0..row length - 1, y below 0.
     void (*DrawRawLine)(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
                         uint32_t flags, const lvPluginTag *tags);
     // 25: a new buffer of 0xAARRGGBB words (free it with the standard runtime's free)
