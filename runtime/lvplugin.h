@@ -796,6 +796,38 @@ typedef int (*lvAdapterDoubleBufferFunction)(void *handle, uint32_t reserved);
 typedef int (*lvAdapterFlipFunction)(void *handle, const lvPluginTag *tags);
 typedef int (*lvAdapterClsFunction)(void *handle, uint32_t colour, uint32_t reserved);
 
+// WritePixel and Line: the adapter's own bitmaps, when the offscreen drawing word (tag 2
+// at installation) has 0x10 or 0x20. WritePixel: the bitmap, the point, the colour, the
+// draw mode and a tag list; 0 done. Line: the bitmap, the ends, the colour and flags (2 a
+// video bitmap, 4 the colour as given for a selected mask or alpha channel).
+typedef int (*lvAdapterWritePixelFunction)(void *bitmap, int x, int y, uint32_t colour, int mode,
+                                           const lvPluginTag *tags);
+typedef void (*lvAdapterLineFunction)(void *bitmap, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
+
+// The bitmap slots, for an adapter whose flags word has 0x2, 0x4, 0x10 or 0x20 (it makes
+// the raster engine's bitmaps or video bitmaps); without those flags they are never
+// called but must still be exported. Kinds of AllocBitMap: 0 RGB, 1 pens, 2 mask, 3 alpha.
+typedef struct lvAdapterBitmapLock {
+    uint8_t *pixels;       // first row
+    int rowLength;         // row length in pixels
+    int format;            // pixel format number
+    int bytesPerPixel;
+    int width, height;     // pixels
+} lvAdapterBitmapLock;
+typedef void *(*lvAdapterAllocBitMapFunction)(int kind, int width, int height, int clear, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeBitMapFunction)(void *bitmap);
+// A token for UnLockBitMap (0: not locked); info is filled.
+typedef uintptr_t (*lvAdapterLockBitMapFunction)(void *bitmap, int readOnly, lvAdapterBitmapLock *info,
+                                                 const lvPluginTag *tags);
+typedef void (*lvAdapterUnLockBitMapFunction)(uintptr_t token);
+// Attributes: 0 width, 1 height, 2 row bytes.
+typedef int (*lvAdapterGetBitMapAttrFunction)(void *bitmap, int attribute, const lvPluginTag *tags);
+typedef void *(*lvAdapterAllocVideoBitMapFunction)(int width, int height, int flags, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeVideoBitMapFunction)(void *bitmap);
+typedef void *(*lvAdapterReadVideoPixelsFunction)(void *bitmap, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeVideoPixelsFunction)(void *pixels);
+typedef int (*lvAdapterVideoBitMapMethodFunction)(void *bitmap, int method, intptr_t argument);
+
 // Display mirrors: what a presented rectangle looks like to a mirror (message 0).
 typedef struct lvMirrorBlit {
     int32_t kind;                  // 1 RGB, 2 RGB with alpha, 3 adapter bitmap, 4 pen bitmap

@@ -907,3 +907,22 @@ TEST(DisplaysExe, SetDisplayAttributesRoundTripsEveryStyleOption)
     EXPECT_EQ(png.argb[0], 0xFF123456u);
     EXPECT_EQ(png.argb[(size_t)99 * png.width + 199], 0xFF123456u);
 }
+
+// An adapter that takes pens is handed a shown palette's change (SetPen(2, 0x123456) on
+// the palette display, the second one opened) instead of a redraw of its own.
+TEST(DisplaysExe, AnAdapterTakingPensGetsTheChangedPalette)
+{
+    AdapterRun run = RunApplet("palette", "testadapter", "", 20, "LVT_ADAPTER_PALETTE=1 ");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.log[0], "RequirePlugin InstallDisplayAdapter " + std::to_string(0x10500) + " 0");
+    std::vector<std::string> calls = Calls(run, "SetPalette");
+    ASSERT_FALSE(calls.empty()) << run.err;
+    // Pens 0 and 1 of the default palette, pen 2 as set.
+    std::istringstream words(calls.back());
+    std::string name;
+    long long display = 0, pen0 = 0, pen1 = 0, pen2 = 0, reserved = -1;
+    words >> name >> display >> pen0 >> pen1 >> pen2 >> reserved;
+    EXPECT_EQ(display, 2);
+    EXPECT_EQ(pen2 & 0xFFFFFF, 0x123456);
+    EXPECT_EQ(reserved, 0);
+}
