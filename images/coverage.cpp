@@ -556,15 +556,16 @@ void PluginDrawLine(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t
     int64_t row = PluginTagValue(tags, 2, 0, &haveRow);
     if (!pixels || !haveRow || row <= 0 || row > INT_MAX) return;
     int format = static_cast<int>(PluginTagValue(tags, 1, PIXFMT_ARGB32));
-    auto clip = reinterpret_cast<const lvPluginRect *>(PluginTagValue(tags, 3, 0));
+    // This entry's clip gives corners (the fill and pixel entries give a size).
+    auto clip = reinterpret_cast<const lvPluginClipBounds *>(PluginTagValue(tags, 3, 0));
     // Whatever the clip rectangle says, nothing lands before the buffer or
     // beyond the end of a row.
     int64_t cx0 = 0, cx1 = row - 1, cy0 = 0, cy1 = INT_MAX / 2;
     if (clip) {
-        cx0 = std::max<int64_t>(cx0, clip->x);
-        cx1 = std::min<int64_t>(cx1, int64_t(clip->x) + clip->width - 1);
-        cy0 = std::max<int64_t>(cy0, clip->y);
-        cy1 = std::min<int64_t>(cy1, int64_t(clip->y) + clip->height - 1);
+        cx0 = std::max<int64_t>(cx0, clip->x0);
+        cx1 = std::min<int64_t>(cx1, int64_t(clip->x1) - 1);
+        cy0 = std::max<int64_t>(cy0, clip->y0);
+        cy1 = std::min<int64_t>(cy1, int64_t(clip->y1) - 1);
     }
     if (cx0 > cx1 || cy0 > cy1) return;
     if (!ClipLineToRange(&x1, &y1, &x2, &y2, 0, static_cast<int>(cx0), static_cast<int>(cx1)) ||

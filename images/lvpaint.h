@@ -137,7 +137,7 @@ void MaskSpan(uint8_t *row, int x0, int x1);
 
 // ---- Plug-in interface entries ---------------------------------------------------
 // Tags: 1 pixel format (10), 2 row length in pixels (required), 3 const
-// lvPluginRect* clip rectangle.
+// lvPluginClipBounds* clip corners (x0..x1 - 1, y0..y1 - 1 drawn).
 void PluginDrawLine(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour, uint32_t flags,
                     const lvPluginTag *tags);
 // Tags: 1 pixel format (10), 2 row length of a raw buffer (bitmap is then the

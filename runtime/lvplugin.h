@@ -682,6 +682,11 @@ typedef struct lvPluginRect {
     int32_t x, y, width, height;
 } lvPluginRect;
 
+// Graphics slot 24's clip: the corners, x0..x1 - 1 and y0..y1 - 1 drawn.
+typedef struct lvPluginClipBounds {
+    int32_t x0, y0, x1, y1;
+} lvPluginClipBounds;
+
 // Graphics slot 37: pixels to pens.
 typedef struct lvPluginPaletteDesc {
     int32_t width, height;          // pixels
@@ -790,6 +795,38 @@ typedef int (*lvAdapterMainLoopFunction)(lvState *L, lvAdapterRunFunction run, v
 typedef int (*lvAdapterDoubleBufferFunction)(void *handle, uint32_t reserved);
 typedef int (*lvAdapterFlipFunction)(void *handle, const lvPluginTag *tags);
 typedef int (*lvAdapterClsFunction)(void *handle, uint32_t colour, uint32_t reserved);
+
+// WritePixel and Line: the adapter's own bitmaps, when the offscreen drawing word (tag 2
+// at installation) has 0x10 or 0x20. WritePixel: the bitmap, the point, the colour, the
+// draw mode and a tag list; 0 done. Line: the bitmap, the ends, the colour and flags (2 a
+// video bitmap, 4 the colour as given for a selected mask or alpha channel).
+typedef int (*lvAdapterWritePixelFunction)(void *bitmap, int x, int y, uint32_t colour, int mode,
+                                           const lvPluginTag *tags);
+typedef void (*lvAdapterLineFunction)(void *bitmap, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
+
+// The bitmap slots, for an adapter whose flags word has 0x2, 0x4, 0x10 or 0x20 (it makes
+// the raster engine's bitmaps or video bitmaps); without those flags they are never
+// called but must still be exported. Kinds of AllocBitMap: 0 RGB, 1 pens, 2 mask, 3 alpha.
+typedef struct lvAdapterBitmapLock {
+    uint8_t *pixels;       // first row
+    int rowLength;         // row length in pixels
+    int format;            // pixel format number
+    int bytesPerPixel;
+    int width, height;     // pixels
+} lvAdapterBitmapLock;
+typedef void *(*lvAdapterAllocBitMapFunction)(int kind, int width, int height, int clear, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeBitMapFunction)(void *bitmap);
+// A token for UnLockBitMap (0: not locked); info is filled.
+typedef uintptr_t (*lvAdapterLockBitMapFunction)(void *bitmap, int readOnly, lvAdapterBitmapLock *info,
+                                                 const lvPluginTag *tags);
+typedef void (*lvAdapterUnLockBitMapFunction)(uintptr_t token);
+// Attributes: 0 width, 1 height, 2 row bytes.
+typedef int (*lvAdapterGetBitMapAttrFunction)(void *bitmap, int attribute, const lvPluginTag *tags);
+typedef void *(*lvAdapterAllocVideoBitMapFunction)(int width, int height, int flags, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeVideoBitMapFunction)(void *bitmap);
+typedef void *(*lvAdapterReadVideoPixelsFunction)(void *bitmap, const lvPluginTag *tags);
+typedef void (*lvAdapterFreeVideoPixelsFunction)(void *pixels);
+typedef int (*lvAdapterVideoBitMapMethodFunction)(void *bitmap, int method, intptr_t argument);
 
 // Display mirrors: what a presented rectangle looks like to a mirror (message 0).
 typedef struct lvMirrorBlit {
@@ -1336,8 +1373,9 @@ typedef struct lvApiGraphics {
                           const lvPluginTag *tags);
     // 24: a one-pixel line into raw pixels in the colour, whose high byte is the
     // opacity with flag 1 (else opaque). Tags: 1 pixel format (default 10), 2 row
-    // length in pixels (nothing is drawn without it), 3 const lvPluginRect* clip
-    // rectangle. Never written: x outside 0..row length - 1, y below 0.
+    // length in pixels (nothing is drawn without it), 3 const lvPluginClipBounds* clip
+    // corners (unlike slots 21 to 23: x0..x1 - 1 and y0..y1 - 1 are drawn). Never
+    // written: x outside 0..row length - 1, y below 0.
     void (*DrawRawLine)(uint8_t *pixels, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t colour,
                         uint32_t flags, const lvPluginTag *tags);
     // 25: a new buffer of 0xAARRGGBB words (free it with the standard runtime's free)

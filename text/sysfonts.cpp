@@ -87,7 +87,8 @@ void ForEachSystemFontFile(void (*fn)(const char *path, void *ctx), void *ctx)
 
 void DoneSystemFonts()
 {
-    // fontconfig keeps its configuration until told; the font manager is its
-    // only user, so its end is fontconfig's too.
-    FcFini();
+    // fontconfig is shared with the desktop dialogs (GTK and Pango keep their own
+    // references to its configuration and caches): finalising it here would pull it
+    // out from under them, and fontconfig aborts the process when its caches are still
+    // in use. Its memory stays reachable from its own globals until the process ends.
 }

@@ -15,6 +15,7 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "runtime/startup.h"
+#include "formats/lvformats.h"
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -325,9 +326,47 @@ int RemakeDisplayBuffers(lvDisplay *d)
     return 0;
 }
 
+bool DisplayPixelsFit(int64_t width, int64_t height)
+{
+    return width >= 1 && height >= 1 && ImagePixelsFit(width, height);
+}
+
+int ScaleDisplaySize(double factor, int width, int height, int *scaledWidth, int *scaledHeight)
+{
+    double w = factor * width, h = factor * height;
+    // Compared as doubles first: a NaN or a product beyond the int range never reaches a cast.
+    if (!(w >= 1 && h >= 1 && w * h <= (double)LV_MAX_IMAGE_PIXELS)) return ERR_WRONGUSAGE;
+    *scaledWidth = (int)w;
+    *scaledHeight = (int)h;
+    return 0;
+}
+
+int ScaleDisplayCoordinate(int value, double factor)
+{
+    double v = value * factor;
+    if (!(v > -LV_WINDOW_COORDINATE_LIMIT)) return -LV_WINDOW_COORDINATE_LIMIT;
+    if (!(v < LV_WINDOW_COORDINATE_LIMIT)) return LV_WINDOW_COORDINATE_LIMIT;
+    return (int)v;
+}
+
+// The sizes a creation request asks for, checked before anything is made: the private
+// picture's (1522, as its allocation would fail), the scale size's and the factor's (1055).
+static int CheckRequestedSizes(const lvDisplayRequest *s)
+{
+    if (!s->bgpicGiven && s->desktop <= 0 && !DisplayPixelsFit(s->width, s->height)) return ERR_BITMAP;
+    int sw = s->scaleWidth > 0 ? s->scaleWidth : s->width, sh = s->scaleHeight > 0 ? s->scaleHeight : s->height;
+    if ((s->scaleWidth > 0 || s->scaleHeight > 0) && !DisplayPixelsFit(sw, sh)) return ERR_WRONGUSAGE;
+    if (s->scaleFactorGiven || s->mode == DISPMODE_SYSTEMSCALE) {
+        double factor = s->scaleFactor * (s->mode == DISPMODE_SYSTEMSCALE ? WindowOps()->GetSystemScale() : 1.0);
+        if (int err = ScaleDisplaySize(factor, s->width, s->height, &sw, &sh)) return err;
+    }
+    return 0;
+}
+
 int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *s, lvDisplay **out)
 {
     if (out) *out = nullptr;
+    if (int err = CheckRequestedSizes(s)) return err;
     // 1. A display of that number is freed first; when it cannot be, nothing is made.
     if (!nil) {
         lvDisplay *old = nullptr;
@@ -395,8 +434,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     }
     // 5, 6. A scale factor scales the window and the positions the script gives.
     if (d->scaleFactor != 1.0) {
-        d->scaleWidth = (int)(d->scaleFactor * d->width);
-        d->scaleHeight = (int)(d->scaleFactor * d->height);
+        ScaleDisplaySize(d->scaleFactor, d->width, d->height, &d->scaleWidth, &d->scaleHeight);
         if (!(d->styleFlags & DSTYLE_LAYERSCALE)) d->styleFlags |= DSTYLE_AUTOSCALE;
         d->scaledCoordinates = 1;
     } else if (s->scaleFactorGiven) {
@@ -404,7 +442,7 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     }
     if (d->scaledCoordinates) {
         for (int *v : {&d->x, &d->y})
-            if (*v > 0 && *v != LV_KEEPPOSITION && *v != LV_NOPOSITION) *v = (int)(*v * d->scaleFactor);
+            if (*v > 0 && *v != LV_KEEPPOSITION && *v != LV_NOPOSITION) *v = ScaleDisplayCoordinate(*v, d->scaleFactor);
     }
     // 7. Negative restore sizes are percentages.
     if (d->restoreWidth < 0) d->restoreWidth = (int)((int64_t)-d->restoreWidth * d->width / 100);

@@ -40,6 +40,9 @@ enum : int {
 #define LV_KEEPPOSITION 100000
 #define LV_NOPOSITION 200000
 #define LV_NATIVE (-110000)
+// Window positions the window system takes (X keeps them in 16 bits): moves are clamped
+// to ±this, so the record and the window agree.
+#define LV_WINDOW_COORDINATE_LIMIT 32767
 
 // Style flag bits (display records and declared displays).
 enum : uint32_t {
@@ -248,6 +251,17 @@ lvBitMapHandle *NewDisplayPenPlane(int width, int height, int pen);
 // Shows a rectangle of the pens of source in the display's presentation bitmap (through
 // the BGPic's palette); source is the picture's or the front buffer's pen plane.
 void ConvertDisplayPens(lvDisplay *display, lvBitMapHandle *source, int x, int y, int width, int height);
+// A display's picture, buffers and scale size hold at most as many pixels as a picture
+// the image loaders accept; scaled sizes must also come to at least one pixel.
+bool DisplayPixelsFit(int64_t width, int64_t height);
+// The window size a scale factor gives width x height: 0 and the sizes, or ERR_WRONGUSAGE
+// when a product leaves the int range or the ceiling above, or rounds to nothing.
+int ScaleDisplaySize(double factor, int width, int height, int *scaledWidth, int *scaledHeight);
+// A script coordinate times a factor, kept inside the window system's coordinate range.
+int ScaleDisplayCoordinate(int value, double factor);
+// The images of the display's own BGPic made again at that size with its fill (nothing
+// for a BGPic it does not own). 0, ERR_ALLOCCHUNKY, or the fill's error.
+int RemakeOwnBGPicImages(lvDisplay *display, int width, int height);
 // Resize without scaling: the window takes the size, the private BGPic is remade.
 // Makes the background and picture buffers again at the BGPic's size, with its picture.
 int RemakeDisplayBuffers(lvDisplay *display);
@@ -271,9 +285,21 @@ struct lvAttributeRequest {
     int bgpicGiven;
     lvObjectId bgpic;
     int monitor;                    // 0-based, -1 not given
+    int width, height;              // the own BGPic's new size, 0 not given
+    // A fill of the display's own BGPic: fillGiven when any fill option was given; the
+    // fields start as the display's fill.
+    int fillGiven, fillStyle;
+    uint32_t colour;
+    int fillPenGiven, fillPen;
+    lvGradient gradient;
+    lvObjectId textureBrush;
+    int textureX, textureY;
+    int orientationGiven, orientation, immersiveGiven, immersiveMode;
+    int forceXY;
 };
-// Reads the attribute form of the options table at index. 0 or an error code.
-int ReadAttributeOptions(lvState *L, int index, lvAttributeRequest *request);
+// Reads the attribute form of the options table at index for display (the current one,
+// whose fill and size the options start from). 0 or an error code.
+int ReadAttributeOptions(lvState *L, int index, const lvDisplay *display, lvAttributeRequest *request);
 // SetDisplayAttributes' engine on an existing display.
 int ApplyDisplayAttributes(lvState *L, lvDisplay *display, const lvAttributeRequest *request);
 

@@ -13,6 +13,7 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "images/lvpaint.h"
+#include "raster/lvbitmap.h"
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
@@ -20,6 +21,7 @@
 #include "ui/input.h"
 #include "vm/lvvm.h"
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -45,9 +47,14 @@ static int AdapterSleepHook(void *state, int32_t milliseconds)
     return ((lvAdapterSleepFunction)adapterState.record->Sleep)((lvState *)state, milliseconds);
 }
 
-// The adapter's Line: target bitmap, end points, colour and flags (2 video bitmap, 4
-// the colour as given for a selected mask or alpha channel).
-typedef void (*lvAdapterLineFunction)(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
+// The plug-in header's bitmap types stand for the raster engine's own: the same layout.
+static_assert(sizeof(lvAdapterBitmapLock) == sizeof(lvAdapterLockInfo) &&
+                  offsetof(lvAdapterBitmapLock, height) == offsetof(lvAdapterLockInfo, height),
+              "lvAdapterBitmapLock matches lvAdapterLockInfo");
+static_assert(sizeof(lvPluginTag) == sizeof(lvBitMapTag) && offsetof(lvPluginTag, value) == offsetof(lvBitMapTag, value),
+              "lvPluginTag matches lvBitMapTag");
+
+// The adapter's Line (lvplugin.h).
 static void AdapterLineHook(void *backing, int x1, int y1, int x2, int y2, uint32_t colour, int flags)
 {
     ((lvAdapterLineFunction)adapterState.record->Line)(backing, x1, y1, x2, y2, colour, flags);

@@ -98,8 +98,10 @@ lvMonitorRect ComputeTaskbarRect(const lvMonitorRect &b, const lvMonitorRect &u)
 
 int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
 {
-    lvDisplay *d = nullptr;
-    if (int err = FindDisplayById(id, &d)) return err;
+    // Identifier 0 asks about the current display.
+    lvDisplay *d = id.number == 0 && !id.handle ? GetCurrentDisplay() : nullptr;
+    if (!d)
+        if (int err = FindDisplayById(id, &d)) return err;
     int pw = d->bgpic ? d->bgpic->scaledWidth : d->width, ph = d->bgpic ? d->bgpic->scaledHeight : d->height;
     auto monitor = [&](lvMonitorRect *m) { return GetMonitorRect(d, m); };
     lvMonitorRect m;

@@ -291,7 +291,6 @@ static void ServiceShapeDamage(void *context, int x, int y, int width, int heigh
 
 // ---- One-pixel lines straight onto a display ------------------------------------------------
 
-typedef void (*lvAdapterLineFunction)(void *target, int x1, int y1, int x2, int y2, uint32_t colour, int flags);
 
 // The adapter's Line when it draws lines itself (offscreen word bit 0x20), else null.
 static lvAdapterLineFunction AdapterLine(void)
@@ -349,7 +348,6 @@ static int ServiceDisplayLine(lvBlitDisplay *bd, const lvDisplayLine *l)
     return 1;
 }
 
-typedef int (*lvAdapterWritePixelFunction)(void *target, int x, int y, uint32_t colour, int mode, const void *tags);
 
 // One pixel of a display buffer: through the adapter when it holds the buffer, else
 // into its locked pixels.

@@ -179,11 +179,9 @@ void RedrawDisplay(lvState *, lvDisplay *d, int flags)
     PresentDisplayRect(d, 0, 0, d->bgpic->scaledWidth, d->bgpic->scaledHeight);
 }
 
-// Makes the display's own BGPic again at a new picture size.
-static int RemakeOwnBGPic(lvDisplay *d, int width, int height)
+int RemakeOwnBGPicImages(lvDisplay *d, int width, int height)
 {
-    if (!d->ownsBGPic || !d->bgpic || (d->bgpic->scaledWidth == width && d->bgpic->scaledHeight == height))
-        return 0;
+    if (!d->ownsBGPic || !d->bgpic) return 0;
     lvBitMapHandle *bitmap = nullptr, *pens = nullptr;
     if (IsPaletteDisplay(d)) {
         if (!(pens = NewDisplayPenPlane(width, height, (int)d->bgpic->fill.colour))) return ERR_ALLOCCHUNKY;
@@ -201,9 +199,19 @@ static int RemakeOwnBGPic(lvDisplay *d, int width, int height)
     return 0;
 }
 
+// Makes the display's own BGPic again at a new picture size.
+static int RemakeOwnBGPic(lvDisplay *d, int width, int height)
+{
+    if (d->bgpic && d->bgpic->scaledWidth == width && d->bgpic->scaledHeight == height) return 0;
+    return RemakeOwnBGPicImages(d, width, height);
+}
+
 int ResizeDisplay(lvState *L, lvDisplay *d, int x, int y, int width, int height, int requestBits)
 {
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    // Beyond the pixel ceiling the picture (or the window's buffers) cannot be made:
+    // refused before anything changes.
+    if (!DisplayPixelsFit(width, height)) return ERR_BITMAP;
     if (x != LV_KEEPPOSITION) d->x = x;
     if (y != LV_KEEPPOSITION) d->y = y;
     int scriptChange = (requestBits & (1 | 0x20)) != 0;
@@ -303,8 +311,9 @@ void DetermineBorderSizes(lvDisplay *d)
 // A position against the monitor: centred, relative to its origin, or as given.
 static int ResolvePosition(int value, int size, int monitorOrigin, int monitorSize, int relative)
 {
-    if (value == LV_CENTER) return monitorOrigin + (monitorSize - size) / 2;
-    return relative ? monitorOrigin + value : value;
+    int64_t p = value == LV_CENTER ? monitorOrigin + ((int64_t)monitorSize - size) / 2
+                                   : relative ? (int64_t)monitorOrigin + value : value;
+    return (int)std::min<int64_t>(std::max<int64_t>(p, -LV_WINDOW_COORDINATE_LIMIT), LV_WINDOW_COORDINATE_LIMIT);
 }
 
 static void ClampRegions(lvDisplayRegion *regions, int count, int width, int height)

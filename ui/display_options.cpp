@@ -6,6 +6,7 @@
 //
 // Depends on: ui/display.h, runtime/cmdsupport.h, raster/lvgradient_read.h.
 #include "platform/lvplatform.h"
+#include "raster/lvgradient_args.h"
 #include "raster/lvgradient_read.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
@@ -14,6 +15,7 @@
 #include "ui/display_placement.h"
 #include "ui/display_windows.h"
 #include "vm/lvvm.h"
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
@@ -109,6 +111,19 @@ static int ReadRegionList(lvState *L, int table, const char *name, lvDisplayRegi
     SetStackTop(L, top);
     if (!err) *count = n;
     return err;
+}
+
+// The "title" option of either form: at most the field's size less one in bytes, never
+// ending inside a character. 1 when it was given.
+static int ReadTitleField(lvState *L, int table, char *out, size_t size)
+{
+    size_t length = 0;
+    if (ReadFieldString(L, table, "title", nullptr, 0, &length) != 1) return 0;
+    char *title = nullptr;
+    GetFieldStringDup(L, table, "title", &title, &length);
+    CutTitle(out, size, title ? title : "");
+    FreeMemory(title);
+    return 1;
 }
 
 // A size that may be NATIVE (the monitor's); below 1 is wrong.
@@ -211,7 +226,7 @@ int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
         if (value == LV_NATIVE) {
             if (int err = MonitorSize(s->monitor, axis, &value)) return err;
         } else if (value < 0) {
-            value = (int)((int64_t)-value * (axis ? s->height : s->width) / 100);
+            value = (int)std::min<int64_t>((int64_t)-value * (axis ? s->height : s->width) / 100, INT32_MAX);
         }
         if (value == 0) return ERR_WRONGUSAGE;
         *scaleSizes[axis] = value;
@@ -230,7 +245,7 @@ int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
     GetFieldObjectId(L, t, "texturebrush", &s->textureBrush);
     GetFieldInt(L, t, "texturex", &s->textureX);
     GetFieldInt(L, t, "texturey", &s->textureY);
-    GetFieldStringBuf(L, t, "title", s->title, sizeof s->title);
+    ReadTitleField(L, t, s->title, sizeof s->title);
     if (int err = ReadRegionList(L, t, "dragregion", s->dragRegions, &s->dragRegionCount)) return err;
     if (int err = ReadRegionList(L, t, "sizeregion", s->sizeRegions, &s->sizeRegionCount)) return err;
     // Creation options.
@@ -666,7 +681,46 @@ int CreatePresetDisplay(lvState *L, lvLinkedObject *object, int backgroundLinked
 
 // ---- The attribute form --------------------------------------------------------------------
 
-int ReadAttributeOptions(lvState *L, int t, lvAttributeRequest *q)
+// The fill options of the attribute form, over the display's own fill.
+static int ReadAttributeFill(lvState *L, int t, const lvDisplay *d, lvAttributeRequest *q)
+{
+    q->fillStyle = d->fillStyle;
+    q->colour = d->colour;
+    q->gradient = d->gradient;
+    q->textureBrush = d->textureBrush;
+    q->textureX = d->textureX;
+    q->textureY = d->textureY;
+    int style = 0, present = 0;
+    if (GetFieldInt(L, t, "fillstyle", &style)) {
+        if (style < 1 || style > 3) return ERR_WRONGUSAGE;
+        q->fillStyle = style;
+        q->fillGiven = 1;
+    }
+    int colour = 0;
+    if (GetFieldInt(L, t, "color", &colour)) q->colour = (uint32_t)colour, q->fillGiven = 1;
+    if (GetFieldInt(L, t, "fillpen", &q->fillPen)) q->fillPenGiven = q->fillGiven = 1;
+    static const char *const gradientNames[] = {"gradientstyle",   "gradientstartcolor", "gradientendcolor",
+                                                "gradientangle",   "gradientcenterx",    "gradientcentery",
+                                                "gradientbalance", "gradientborder",     "gradientcolors"};
+    for (const char *name : gradientNames) {
+        int top = GetStackTop(L);
+        PushString(L, name);
+        GetTableValue(L, t);
+        present = GetValueType(L, -1) != LV_TNIL;
+        SetStackTop(L, top);
+        if (present) {
+            if (int err = ParseGradientTags(L, t, &q->gradient, 0, 0)) return err;
+            q->fillGiven = 1;
+            break;
+        }
+    }
+    if (GetFieldObjectId(L, t, "texturebrush", &q->textureBrush)) q->fillGiven = 1;
+    if (GetFieldInt(L, t, "texturex", &q->textureX)) q->fillGiven = 1;
+    if (GetFieldInt(L, t, "texturey", &q->textureY)) q->fillGiven = 1;
+    return 0;
+}
+
+int ReadAttributeOptions(lvState *L, int t, const lvDisplay *d, lvAttributeRequest *q)
 {
     std::memset(q, 0, sizeof *q);
     q->scaleMode = -1;
@@ -685,15 +739,7 @@ int ReadAttributeOptions(lvState *L, int t, lvAttributeRequest *q)
         *(on ? &q->setFlags : &q->clearFlags) |= b.bit;
         q->setFlags2 |= b.givenBit;
     }
-    size_t length = 0;
-    if (ReadFieldString(L, t, "title", nullptr, 0, &length) == 1) {
-        char *title = nullptr;
-        GetFieldStringDup(L, t, "title", &title, &length);
-        // At most 255 bytes, never ending inside a character.
-        CutTitle(q->title, sizeof q->title, title ? title : "");
-        FreeMemory(title);
-        q->titleGiven = 1;
-    }
+    q->titleGiven = ReadTitleField(L, t, q->title, sizeof q->title);
     GetFieldInt(L, t, "x", &q->x, &q->xGiven);
     GetFieldInt(L, t, "y", &q->y, &q->yGiven);
     if (GetFieldInt(L, t, "scalemode", &q->scaleMode) && (q->scaleMode < 0 || q->scaleMode > 2)) return ERR_WRONGUSAGE;
@@ -720,5 +766,22 @@ int ReadAttributeOptions(lvState *L, int t, lvAttributeRequest *q)
     q->sizeRegionCount = before;
     if (int err = ReadRegionList(L, t, "sizeregion", q->sizeRegions, &q->sizeRegionCount)) return err;
     q->sizeGiven = q->sizeRegionCount != before;
+    // The own BGPic's size and fill; the device values; the menu strip.
+    int monitorIndex = q->monitor >= 0 ? q->monitor : d->monitor;
+    if (int err = ReadSizeField(L, t, "width", monitorIndex, 0, &q->width)) return err;
+    if (int err = ReadSizeField(L, t, "height", monitorIndex, 1, &q->height)) return err;
+    if (int err = ReadAttributeFill(L, t, d, q)) return err;
+    q->orientationGiven = GetFieldInt(L, t, "orientation", &q->orientation);
+    q->immersiveGiven = GetFieldInt(L, t, "immersivemode", &q->immersiveMode);
+    GetFieldBool(L, t, "forcexy", &q->forceXY);
+    int menu = -1;
+    if (GetFieldInt(L, t, "menu", &menu) && menu != -1) {
+        // No menu strip exists to attach until the menu library comes: the adapter's
+        // missing support first, then the menu that cannot be found.
+        const lvDisplayAdapterState *a = GetDisplayAdapter();
+        if (a && !(a->flags & LVP_ADAPTER_MENUS)) return ERR_DISPLAYADAPTERSUPPORT;
+        SetErrorNumberArg(menu);
+        return ERR_FINDMENU;
+    }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "ui/display_modes.h"
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
+#include "images/lvbgpic.h"
 
 // Style bits that shape the window itself: changing one opens the window again.
 static const uint32_t windowBits = DSTYLE_BORDERLESS | DSTYLE_SIZEABLE | DSTYLE_FIXED | DSTYLE_ALWAYSONTOP |
@@ -39,8 +40,72 @@ static void StopScaling(lvDisplay *d)
     if (d->select.doubleBufferActive) d->damageCount = d->damageCapacity;
 }
 
+// The fill's pen of a palette display: "fillpen", else "color".
+static int FillPenOf(const lvAttributeRequest *q)
+{
+    return q->fillPenGiven ? q->fillPen : (int)q->colour;
+}
+
+static void FreeTextureCopies(lvBGPicFill *fill)
+{
+    FreeBitmapHandle(fill->textureBitmap);
+    FreeBitmapHandle(fill->texturePenBitmap);
+    FreeMemory(fill->texturePalette);
+    fill->textureBitmap = fill->texturePenBitmap = nullptr;
+    fill->texturePalette = nullptr;
+}
+
+// A new fill of the display's own BGPic: its images are made again with it and copied
+// into the buffers; on a failure the BGPic keeps its images and fill.
+static int RefillOwnBGPic(lvState *L, lvDisplay *d, const lvAttributeRequest *q)
+{
+    lvBGPic *b = d->bgpic;
+    int palette = IsPaletteDisplay(d);
+    lvBGPicFill old = b->fill, fill = {};
+    fill.style = q->fillStyle;
+    fill.colour = palette ? (uint32_t)FillPenOf(q) : q->colour;
+    fill.gradient = q->gradient;
+    fill.textureBrush = q->textureBrush;
+    fill.textureX = q->textureX;
+    fill.textureY = q->textureY;
+    fill.set = old.set;
+    b->fill = fill;
+    if (int err = RemakeOwnBGPicImages(d, b->scaledWidth, b->scaledHeight)) {
+        FreeTextureCopies(&b->fill);
+        b->fill = old;
+        return err;
+    }
+    FreeTextureCopies(&old);
+    d->fillStyle = fill.style;
+    d->colour = fill.colour;
+    d->gradient = fill.gradient;
+    d->textureBrush = fill.textureBrush;
+    d->textureX = fill.textureX;
+    d->textureY = fill.textureY;
+    if (d->select.doubleBufferActive) EndDisplayDoubleBuffer(L, d);
+    if (int err = RemakeDisplayBuffers(d)) return err;
+    if (GetCurrentDisplay() == d) SetCurrentOutput(d->bgpic);
+    if (d->state == DISPSTATE_OPEN) RedrawDisplay(L, d, 0x80);
+    return 0;
+}
+
 int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q)
 {
+    // The own BGPic's fill and size are checked before anything changes; a display
+    // showing another BGPic has neither.
+    int own = d->ownsBGPic && d->bgpic && !q->bgpicGiven;
+    int pw = d->bgpic ? d->bgpic->scaledWidth : d->width, ph = d->bgpic ? d->bgpic->scaledHeight : d->height;
+    if (own && q->fillGiven && IsPaletteDisplay(d)) {
+        if (q->fillStyle != 1) return ERR_PALETTEFILL;
+        int pen = FillPenOf(q);
+        if (pen < 0 || pen >= (1 << d->bgpic->depth)) return ERR_PENRANGE;
+    }
+    int newWidth = q->width ? q->width : pw, newHeight = q->height ? q->height : ph;
+    if (own && !DisplayPixelsFit(newWidth, newHeight)) return ERR_BITMAP;
+    // A scale size beyond the pixel ceiling is refused before anything changes.
+    if ((q->scaleWidth || q->scaleHeight) &&
+        !DisplayPixelsFit(q->scaleWidth ? q->scaleWidth : d->width, q->scaleHeight ? q->scaleHeight : d->height))
+        return ERR_WRONGUSAGE;
     // 1. The BGPic: one display shows it at a time.
     if (q->bgpicGiven) {
         lvBGPic *b = nullptr;
@@ -88,6 +153,7 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
     } else if (q->scaleMode == 1 || q->scaleWidth || q->scaleHeight) {
         if (q->scaleMode == 2) return ERR_UNIMPLCMD;  // layer scale comes with the layer engine
         int w = q->scaleWidth ? q->scaleWidth : d->width, h = q->scaleHeight ? q->scaleHeight : d->height;
+        if (!DisplayPixelsFit(w, h)) return ERR_WRONGUSAGE;
         d->autoscale = 1;
         flags |= DSTYLE_AUTOSCALE;
         d->styleFlags = flags;
@@ -99,14 +165,17 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
         return ERR_UNIMPLCMD;
     }
     if (reopen) {
-        // The inside stays where it was: the outer corner moves by the change of frame.
+        // The inside stays where it was: the outer corner moves by the change of frame;
+        // "forcexy" keeps the corner instead.
         int insideX = d->x + d->borderLeft, insideY = d->y + d->borderTop;
         if (int err = CloseDisplayCore(L, d, 1 | 0x20 | 2)) return err;
         d->styleFlags = flags;
         d->styleFlags2 = flags2;
         DetermineBorderSizes(d);
-        d->x = insideX - d->borderLeft;
-        d->y = insideY - d->borderTop;
+        if (!q->forceXY) {
+            d->x = insideX - d->borderLeft;
+            d->y = insideY - d->borderTop;
+        }
         d->relativeX = d->relativeY = 0;
         if (int err = RealizeDisplay(L, d, 2)) return err;
     } else {
@@ -125,7 +194,16 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
             RedrawDisplay(L, d, 0x80);
         }
     }
-    // 6. Monitor and position.
+    // 6. The own BGPic's fill, 7. its size.
+    if (own && q->fillGiven)
+        if (int err = RefillOwnBGPic(L, d, q)) return err;
+    if (own && (newWidth != pw || newHeight != ph)) {
+        int bits = (d->scaledCoordinates ? 0x20 : 1) | (d->state == DISPSTATE_CLOSED ? 2 : 0);
+        if (int err = ResizeDisplay(L, d, LV_KEEPPOSITION, LV_KEEPPOSITION, newWidth, newHeight, bits)) return err;
+    }
+    if (q->orientationGiven) d->orientation = q->orientation;
+    if (q->immersiveGiven) d->immersiveMode = q->immersiveMode;
+    // Monitor and position.
     if (q->monitor >= 0 && q->monitor != d->monitor) {
         d->monitor = q->monitor;
         if (!q->xGiven && !q->yGiven)

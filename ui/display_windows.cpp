@@ -10,6 +10,7 @@
 // changed.
 //
 // Depends on: ui/display.h, platform/lvplatform_windows.h, images/lvbgpic.h.
+#include <algorithm>
 #include "platform/lvplatform.h"
 #include "runtime/errors.h"
 #include "runtime/startup.h"
@@ -291,20 +292,26 @@ int MoveDisplayTo(lvDisplay *d, int x, int y)
 {
     if (d->scaledCoordinates) {
         for (int *v : {&x, &y})
-            if (*v > 0 && *v != LV_KEEPPOSITION && *v != LV_NOPOSITION) *v = (int)(*v * d->scaleFactor);
+            if (*v > 0 && *v != LV_KEEPPOSITION && *v != LV_NOPOSITION) *v = ScaleDisplayCoordinate(*v, d->scaleFactor);
     }
     lvMonitorRect m = {0, 0, 0, 0};
     int monitorErr = GetMonitorRect(d, &m);
     int outerW = d->width + d->borderWidth, outerH = d->height + d->borderHeight;
+    // The window system keeps positions in a narrower range than a script's numbers: the
+    // record gets the position the window really takes.
     auto resolve = [](int v, int size, int origin, int extent, int keep) {
         if (v == LV_KEEPPOSITION || v == LV_NOPOSITION) return keep;
-        if (v == LV_CENTER) return origin + (extent - size) / 2;
-        return origin + v;
+        int64_t p = v == LV_CENTER ? origin + ((int64_t)extent - size) / 2 : (int64_t)origin + v;
+        return (int)std::min<int64_t>(std::max<int64_t>(p, -LV_WINDOW_COORDINATE_LIMIT), LV_WINDOW_COORDINATE_LIMIT);
     };
     if (d->state == DISPSTATE_CLOSED) {
         // Remembered for the opening, relative to the monitor.
-        if (x != LV_KEEPPOSITION) d->x = x, d->relativeX = 1;
-        if (y != LV_KEEPPOSITION) d->y = y, d->relativeY = 1;
+        auto held = [](int v) {
+            if (v == LV_CENTER || v == LV_NOPOSITION) return v;
+            return std::min(std::max(v, -LV_WINDOW_COORDINATE_LIMIT), LV_WINDOW_COORDINATE_LIMIT);
+        };
+        if (x != LV_KEEPPOSITION) d->x = held(x), d->relativeX = 1;
+        if (y != LV_KEEPPOSITION) d->y = held(y), d->relativeY = 1;
         d->savedValid = 0;
         return 0;
     }

@@ -21,6 +21,7 @@
 #include "ui/display_attrs.h"
 #include "formats/lvsavers.h"
 #include "runtime/objects.h"
+#include <algorithm>
 #include <cstdio>
 #include "vm/lvvm.h"
 #include <cstring>
@@ -204,7 +205,13 @@ static int CmdSetTitle(lvState *L)
 static int CmdMoveDisplay(lvState *L)
 {
     CheckArgCount(L, 2, 2, 0, 0);
-    int x = (int)CheckNumberArg(L, 1), y = (int)CheckNumberArg(L, 2);
+    // Any number is taken; beyond the int range (or NaN) it is held at the window
+    // system's edge rather than converted with undefined results.
+    auto position = [](double v) {
+        if (v != v) return 0;
+        return (int)std::min(std::max(v, -2147483647.0), 2147483647.0);
+    };
+    int x = position(CheckNumberArg(L, 1)), y = position(CheckNumberArg(L, 2));
     int err;
     lvDisplay *d = CurrentOrFail(&err);
     if (!d) return err;
@@ -231,12 +238,15 @@ static int CmdShowDisplay(lvState *L)
 // A size of ChangeDisplaySize: a number, a percentage of the picture's, or NATIVE.
 static int ReadDisplaySizeArg(lvState *L, int index, int pictureSize, int monitorSize, int monitorErr, int *out)
 {
-    if (GetValueType(L, index) == LV_TNUMBER && (int)CheckNumberArg(L, index) == LV_NATIVE) {
+    if (GetValueType(L, index) == LV_TNUMBER && CheckNumberArg(L, index) == LV_NATIVE) {
         if (monitorErr) return monitorErr;
         *out = monitorSize;
         return 0;
     }
-    *out = (int)GetNumberOrPercentArg(L, index, pictureSize, 1, nullptr);
+    double size = GetNumberOrPercentArg(L, index, pictureSize, 1, nullptr);
+    if (size != size) return ERR_WRONGUSAGE;
+    // Held inside the int range; the pixel ceiling refuses what is still too large.
+    *out = (int)std::min(std::max(size, -2147483647.0), 2147483647.0);
     return 0;
 }
 
@@ -255,8 +265,11 @@ static int CmdChangeDisplaySize(lvState *L)
     if ((err = ReadDisplaySizeArg(L, 2, ph, m.height, monitorErr, &height))) return err;
     // KEEPASPRAT in one of them follows the picture's aspect from the other.
     if (width == LV_KEEPPOSITION && height == LV_KEEPPOSITION) return ERR_WRONGUSAGE;
-    if (width == LV_KEEPPOSITION) width = (int)((int64_t)height * pw / (ph > 0 ? ph : 1));
-    if (height == LV_KEEPPOSITION) height = (int)((int64_t)width * ph / (pw > 0 ? pw : 1));
+    auto follow = [](int64_t other, int64_t to, int64_t from) {
+        return (int)std::min<int64_t>(other * to / (from > 0 ? from : 1), INT32_MAX);
+    };
+    if (width == LV_KEEPPOSITION) width = follow(height, pw, ph);
+    if (height == LV_KEEPPOSITION) height = follow(width, ph, pw);
     int x = LV_KEEPPOSITION, y = LV_KEEPPOSITION;
     if (GetStackTop(L) >= 3) {
         if (GetValueType(L, 3) == LV_TTABLE) {
@@ -265,9 +278,9 @@ static int CmdChangeDisplaySize(lvState *L)
             int given = 0;
             x = y = LV_CENTER;
             if (GetFieldInt(L, 3, "x", &x, &given) && given && d->scaledCoordinates && x > 0 && x != LV_KEEPPOSITION)
-                x = (int)(x * d->scaleFactor);
+                x = ScaleDisplayCoordinate(x, d->scaleFactor);
             if (GetFieldInt(L, 3, "y", &y, &given) && given && d->scaledCoordinates && y > 0 && y != LV_KEEPPOSITION)
-                y = (int)(y * d->scaleFactor);
+                y = ScaleDisplayCoordinate(y, d->scaleFactor);
         } else {
             d->smoothScale = FlagArg(L, 3, 0);
         }
@@ -506,7 +519,7 @@ static int CmdSetDisplayAttributes(lvState *L)
         ~Owned() { FreeMemory(q); }
     } owned;
     if (!owned.q) return ERR_MEM;
-    int err = ReadAttributeOptions(L, 1, owned.q);
+    int err = ReadAttributeOptions(L, 1, d, owned.q);
     return err ? err : ApplyDisplayAttributes(L, d, owned.q);
 }
 

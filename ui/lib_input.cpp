@@ -111,9 +111,13 @@ static int CmdMakeButton(lvState *L)
     }
     // A numbered button replaces the one of that number (its absence is no error).
     if (!r.nilId) {
+        // The lookup only leaves its number in the message argument when it finds none;
+        // that is put back, and nothing else of the error state is touched.
+        lvErrorState *errors = GetErrorState();
+        int numberArg = errors->numberArg;
         lvBGPicButton *old = nullptr;
         if (FindBGPicButton(bgpic, r.id, &old) == 0) DeleteBGPicButton(L, bgpic, old);
-        ResetErrorState();
+        errors->numberArg = numberArg;
     }
     if (GetValueType(L, tableIndex) != LV_TTABLE) {
         SetErrorNumberArg(tableIndex);

@@ -18,6 +18,7 @@
 #include "platform/lvplatform_sdl.h"
 #include "base/lverrors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +76,22 @@ lvSdlWindow *NativeOf(lvDisplayWindow *w)
     return w ? (lvSdlWindow *)w->native : nullptr;
 }
 
+// X errors counted by the handler below; a copy of the screen compares the count around
+// its own requests.
+std::atomic<unsigned> xErrorCount{0};
+
+// Xlib's own handler ends the process on any error, whoever made the request (a window
+// larger than the server takes, a copy of a rectangle it refuses). Errors are counted and
+// dropped instead: the runtime's own requests turn them into their command's error code,
+// and the toolkits installed later pass on only the errors of connections not theirs.
+int CountXError(Display *, XErrorEvent *event)
+{
+    xErrorCount.fetch_add(1, std::memory_order_relaxed);
+    std::fprintf(stderr, "lumivarra: X error %d (request %d.%d) ignored\n", event->error_code, event->request_code,
+                 event->minor_code);
+    return 0;
+}
+
 // libX11 is shared with the requesters' toolkit on another thread: Xlib must know
 // before anything opens a connection.
 void PrepareX11(void)
@@ -83,6 +100,9 @@ void PrepareX11(void)
     sdlState.x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_GLOBAL);
     if (!sdlState.x11) return;
     if (auto init = (int (*)(void))dlsym(sdlState.x11, "XInitThreads")) init();
+    // Before SDL starts: SDL's own handler passes errors on to the one it found.
+    using SetHandler = XErrorHandler (*)(XErrorHandler);
+    if (auto set = (SetHandler)dlsym(sdlState.x11, "XSetErrorHandler")) set(CountXError);
     sdlState.XConnectionNumber = (int (*)(void *))dlsym(sdlState.x11, "XConnectionNumber");
     sdlState.XFlush = (int (*)(void *))dlsym(sdlState.x11, "XFlush");
 }
@@ -794,26 +814,50 @@ int CopyScreenArea(int left, int top, int width, int height, uint32_t **out)
     if (!sdlState.xDisplay || !sdlState.x11) return ERR_GRABSCREEN;
     using GetImage = XImage *(*)(Display *, Window, int, int, unsigned, unsigned, unsigned long, int);
     using RootOf = Window (*)(Display *);
+    using ScreenOf = int (*)(Display *);
+    using ScreenSize = int (*)(Display *, int);
+    using Sync = int (*)(Display *, int);
     auto getImage = (GetImage)dlsym(sdlState.x11, "XGetImage");
     auto rootOf = (RootOf)dlsym(sdlState.x11, "XDefaultRootWindow");
-    if (!getImage || !rootOf) return ERR_GRABSCREEN;
+    auto screenOf = (ScreenOf)dlsym(sdlState.x11, "XDefaultScreen");
+    auto screenWidth = (ScreenSize)dlsym(sdlState.x11, "XDisplayWidth");
+    auto screenHeight = (ScreenSize)dlsym(sdlState.x11, "XDisplayHeight");
+    auto sync = (Sync)dlsym(sdlState.x11, "XSync");
+    if (!getImage || !rootOf || !screenOf || !screenWidth || !screenHeight || !sync) return ERR_GRABSCREEN;
+    if ((size_t)width * (size_t)height > ((size_t)1 << 28)) return ERR_GRABSCREEN;
+    uint32_t *pixels = (uint32_t *)AllocMemory((size_t)width * height * 4, 0);
+    if (!pixels) return ERR_MEM;
+    // The server copies only what lies on the root window (else BadMatch): the rectangle
+    // is cut to it, and what lies beyond stays black.
+    for (size_t i = 0; i < (size_t)width * height; i++) pixels[i] = 0xFF000000u;
     Display *x = (Display *)sdlState.xDisplay;
-    XImage *image = getImage(x, rootOf(x), left, top, (unsigned)width,
-                               (unsigned)height, ~0ul, ZPixmap);
-    if (!image) return ERR_GRABSCREEN;
-    int err = 0;
-    if (image->bits_per_pixel != 32 || !image->data) {
-        err = ERR_GRABSCREEN;
-    } else if (uint32_t *pixels = (uint32_t *)AllocMemory((size_t)width * height * 4, 0)) {
-        for (int row = 0; row < height; row++) {
-            const uint32_t *from = (const uint32_t *)(image->data + (size_t)row * image->bytes_per_line);
-            for (int col = 0; col < width; col++) pixels[(size_t)row * width + col] = from[col] | 0xFF000000u;
-        }
+    int screen = screenOf(x);
+    int64_t x0 = std::max<int64_t>(left, 0), y0 = std::max<int64_t>(top, 0);
+    int64_t x1 = std::min<int64_t>((int64_t)left + width, screenWidth(x, screen));
+    int64_t y1 = std::min<int64_t>((int64_t)top + height, screenHeight(x, screen));
+    if (x0 >= x1 || y0 >= y1) {
         *out = pixels;
-    } else {
-        err = ERR_MEM;
+        return 0;
     }
-    if (image->f.destroy_image) image->f.destroy_image(image);
+    sync(x, 0);
+    unsigned errorsBefore = xErrorCount.load(std::memory_order_relaxed);
+    XImage *image = getImage(x, rootOf(x), (int)x0, (int)y0, (unsigned)(x1 - x0), (unsigned)(y1 - y0), ~0ul, ZPixmap);
+    sync(x, 0);
+    int err = 0;
+    if (!image || xErrorCount.load(std::memory_order_relaxed) != errorsBefore) {
+        err = ERR_GRABSCREEN;
+    } else if (image->bits_per_pixel != 32 || !image->data) {
+        err = ERR_GRABSCREEN;
+    } else {
+        for (int64_t row = y0; row < y1; row++) {
+            const uint32_t *from = (const uint32_t *)(image->data + (size_t)(row - y0) * image->bytes_per_line);
+            uint32_t *to = pixels + (size_t)(row - top) * width + (x0 - left);
+            for (int64_t col = 0; col < x1 - x0; col++) to[col] = from[col] | 0xFF000000u;
+        }
+    }
+    if (image && image->f.destroy_image) image->f.destroy_image(image);
+    if (err) FreeMemory(pixels);
+    else *out = pixels;
     return err;
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 uint32_t ExpectedChecksum() {
     uint32_t px[16 * 12] = {};
-    lvPluginRect clip = {2, 2, 10, 7};
+    lvPluginClipBounds clip = {2, 2, 10, 7};
     lvPluginTag clipped[] = {{2, 16}, {3, (intptr_t)&clip}, {0, 0}};
     PluginDrawLine((uint8_t *)px, -5, -3, 20, 14, 0x00FF8040, 0, clipped);
     lvPluginTag row[] = {{2, 16}, {0, 0}};
@@ -54,7 +54,9 @@ TEST(PluginDrawSlots, LinkedPluginDrawsWhatTheEngineDraws) {
     ASSERT_EQ(std::system(link.c_str()), 0);
     ASSERT_EQ(std::system(("mkdir -p " + root + "/tmp").c_str()), 0);
     std::string out = RunCommand("TMPDIR=" + root + "/tmp timeout 30 " + root + "/program 2>/dev/null");
-    EXPECT_EQ(out, "draw: " + std::to_string(ExpectedChecksum()) + " \n");
+    // The clipped line alone lies within its corners {2, 2, 10, 7}: x 2..9, y 2..6 (a
+    // reading as {x, y, width, height} would reach x 11 and y 8).
+    EXPECT_EQ(out, "draw: " + std::to_string(ExpectedChecksum()) + "  clip 2..8 2..6\n");
     std::system(("rm -rf " + root).c_str());
 }
 

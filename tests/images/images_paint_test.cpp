@@ -611,7 +611,7 @@ TEST(PluginDrawing, LinesNeverWriteOutsideTheBuffer) {
     for (const Case &k : cases) {
         std::vector<uint32_t> buf(GUARD + W * H + GUARD, 0xDEADBEEF);
         for (int i = 0; i < W * H; i++) buf[GUARD + i] = 0;
-        lvPluginRect clip = {2, 1, 3, 3};
+        lvPluginClipBounds clip = {2, 1, 5, 4};  // corners: x 2..4, y 1..3
         lvPluginTag tags[] = {{2, W}, {k.withClip ? 3u : 0u, reinterpret_cast<intptr_t>(&clip)}, {0, 0}};
         PluginDrawLine(reinterpret_cast<uint8_t *>(buf.data() + GUARD), k.x1, k.y1, k.x2, k.y2, 0x00FF00, 0, tags);
         for (int i = 0; i < GUARD; i++) {

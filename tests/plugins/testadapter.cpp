@@ -347,15 +347,20 @@ LVT_EXPORT(ClosePlugin)()->void
     displays.clear();
 }
 
+// LVT_ADAPTER_PALETTE set: the adapter takes a shown BGPic's changed pens (flag 0x10000,
+// extension bit 2, SetPalette).
+static bool PaletteAsked() { return std::getenv("LVT_ADAPTER_PALETTE") != nullptr; }
+
 LVT_EXPORT(GetExtensions)(uint32_t capability, void *)->uint32_t
 {
-    return capability == PLUGINCAPS_DISPLAYADAPTER ? adapterExtensions : 0;
+    if (capability != PLUGINCAPS_DISPLAYADAPTER) return 0;
+    return adapterExtensions | (PaletteAsked() ? LVP_ADAPTEREXT_PALETTE : 0);
 }
 
 LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->int
 {
     const char *offscreen = std::getenv("LVT_ADAPTER_OFFSCREEN");
-    uint32_t flags = adapterFlags;
+    uint32_t flags = adapterFlags | (PaletteAsked() ? LVP_ADAPTER_PALETTE : 0);
     long long caps = 0;
 #if defined(LVT_HWDOUBLE)
     // Video bitmaps (flag 0x10) with the capability word asked for.
@@ -782,6 +787,14 @@ LVT_EXPORT(Flip)(void *handle, const lvPluginTag *tags)->int
     if (fb->back.empty()) return 1244;
     fb->pixels = fb->back;
     return 0;
+}
+
+// The display and its first three pens of the 256.
+LVT_EXPORT(SetPalette)(void *handle, const uint32_t *pens, uint32_t reserved)->void
+{
+    Framebuffer *fb = FindFramebuffer(handle);
+    Log("SetPalette" + Words({fb ? fb->number : -1, (long long)pens[0], (long long)pens[1], (long long)pens[2],
+                              (long long)reserved}));
 }
 
 LVT_EXPORT(Cls)(void *handle, uint32_t colour, uint32_t)->int

@@ -373,9 +373,21 @@ static int CmdDrawSlots(lvState *L)
     uint32_t *px = drawGuarded + 16;
     std::fill(drawGuarded, drawGuarded + 16 + 16 * 12 + 16, 0xDEADBEEFu);
     std::fill(px, px + 16 * 12, 0u);
-    lvPluginRect clip = {2, 2, 10, 7};
+    lvPluginClipBounds clip = {2, 2, 10, 7};
     lvPluginTag clipped[] = {{2, 16}, {3, (intptr_t)&clip}, {0, 0}};
     g->DrawRawLine((uint8_t *)px, -5, -3, 20, 14, 0x00FF8040, 0, clipped);
+    // The clipped line once more on an empty buffer: the columns and rows it reached.
+    static uint32_t alone[16 * 12];
+    std::fill(alone, alone + 16 * 12, 0u);
+    g->DrawRawLine((uint8_t *)alone, -5, -3, 20, 14, 0x00FF8040, 0, clipped);
+    int minX = 99, maxX = -1, minY = 99, maxY = -1;
+    for (int i = 0; i < 16 * 12; i++)
+        if (alone[i]) {
+            minX = std::min(minX, i % 16), maxX = std::max(maxX, i % 16);
+            minY = std::min(minY, i / 16), maxY = std::max(maxY, i / 16);
+        }
+    std::string reached = "clip " + std::to_string(minX) + ".." + std::to_string(maxX) + " " + std::to_string(minY) +
+                          ".." + std::to_string(maxY);
     lvPluginTag row[] = {{2, 16}, {0, 0}};
     g->DrawRawLine((uint8_t *)px, 0, 11, 15, 0, 0x80FFFFFFu, 1, row);
     int32_t quad[] = {3, 1, 12, 4, 6, 10, 1, 7};
@@ -398,7 +410,8 @@ static int CmdDrawSlots(lvState *L)
         for (int k = 0; k < 4; k++) hash = (hash ^ ((px[i] >> (8 * k)) & 0xFF)) * 16777619u;
     api->scriptVM->PushNumber(L, (double)hash);
     api->scriptVM->PushString(L, failures.c_str());
-    return 2;
+    api->scriptVM->PushString(L, reached.c_str());
+    return 3;
 }
 static const lvPluginCommand commands[] = {{"DrawSlots", CmdDrawSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};

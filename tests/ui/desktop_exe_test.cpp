@@ -168,3 +168,53 @@ TEST_F(DesktopExe, SystemRequesterAnsweredWithReturn)
     // Return presses the first button: the first of custom buttons is choice 1.
     EXPECT_EQ(ReadLines(base + "/sysbox.out"), (std::vector<std::string>{"choice 1"}));
 }
+
+// A run that showed a GTK dialog ends with the applet's own code: the runtime leaves the
+// font configuration the dialogs share alone at exit, where finalising it aborted.
+TEST_F(DesktopExe, TextDialogRunEndsWithTheAppletsOwnCode)
+{
+    if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool missing";
+    if (access((std::string(LV_BIN_DIR) + "/lv_gtkdialogs.so").c_str(), R_OK) != 0) GTEST_SKIP() << "no GTK dialogs";
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
+        int status = -1;
+        std::thread run = Run("stringreq", &status);
+        std::string id = base + "/text.id";
+        int found = Tool("for i in $(seq 400); do xdotool search --name '^Lumivarra text$' 2>/dev/null | head -1 > '" +
+                         id + "'; [ -s '" + id + "' ] && exit 0; sleep 0.05; done; exit 1");
+        if (found == 0) Tool("timeout 15 xdotool windowfocus --sync $(cat '" + id + "') type --delay 20 word; "
+                             "timeout 15 xdotool key --window $(cat '" + id + "') Return");
+        run.join();
+        ASSERT_EQ(found, 0) << ReadFile(base + "/stringreq.err");
+        ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << "\n"
+                                       << ReadFile(base + "/stringreq.err");
+        EXPECT_EQ(WEXITSTATUS(status), 7) << ReadFile(base + "/stringreq.err");
+        EXPECT_EQ(ReadLines(base + "/stringreq.out"), (std::vector<std::string>{"text word 1"}));
+    }
+}
+
+// X errors do not end the process: the snapshot of a window partly off the screen is the
+// part on it (black beyond), and a window wider than the server takes is only reported.
+TEST_F(DesktopExe, RefusedXRequestsLeaveTheRunToTheApplet)
+{
+    // The applet names the picture relative to its own folder.
+    std::string saved = std::string(LV_BUILD_DIR) + "/tests/ui/desktop_exe/xerrors.png";
+    std::remove(saved.c_str());
+    int status = -1;
+    std::thread run = Run("xerrors", &status, "x11");
+    run.join();
+    std::string err = ReadFile(base + "/xerrors.err");
+    ASSERT_TRUE(WIFEXITED(status)) << err;
+    EXPECT_EQ(WEXITSTATUS(status), 5) << err;
+    EXPECT_EQ(ReadLines(base + "/xerrors.out"), (std::vector<std::string>{"snapshot 0", "scaled 0"})) << err;
+    std::string png = ReadFile(saved);
+    uint32_t *pixels = nullptr;
+    int width = 0, height = 0;
+    ASSERT_EQ(DecodePngArgb(png.data(), png.size(), &pixels, &width, &height), 0) << err;
+    // The window with its frame; its top-left corner lay off the screen.
+    EXPECT_GE(width, 320);
+    EXPECT_GE(height, 240);
+    EXPECT_EQ(pixels[0], 0xFF000000u);
+    EXPECT_EQ(pixels[(size_t)width * height - 1], 0xFF336699u);
+    FreeMemory(pixels);
+}

@@ -280,7 +280,7 @@ int SetAttributes(lvState *L, lvDisplay *d, void (*fill)(lvState *))
     PushNewTable(L);
     fill(L);
     static lvAttributeRequest q;
-    int err = ReadAttributeOptions(L, GetStackTop(L), &q);
+    int err = ReadAttributeOptions(L, GetStackTop(L), d, &q);
     SetStackTop(L, top);
     return err ? err : ApplyDisplayAttributes(L, d, &q);
 }

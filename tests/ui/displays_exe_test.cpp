@@ -835,3 +835,94 @@ TEST(DisplaysExe, PaletteDisplaysShowTheirPensThroughThePalette)
         for (int x = 0; x < 16; x++)
             EXPECT_EQ(db.argb[(size_t)y * 16 + x] & 0xFFFFFF, x < 4 && y < 4 ? blue : 0x00FF00u) << x << "," << y;
 }
+
+// Identifier 0 is the current display (display 1): every attribute answers as for 1.
+TEST(DisplaysExe, AttributesOfIdentifierZeroAreTheCurrentDisplays)
+{
+    AdapterRun run = RunApplet("attrzero");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> expected = {"0 320 320 0",    "1 240 240 0",  "40 1 1 0", "44 320 320 0",
+                                               "51 One One 0", "67 320 320 0", "103 24 24 0"};
+    EXPECT_EQ(run.lines, expected) << run.err;
+}
+
+// Sizes past the pixel ceiling (that of the image loaders), factors whose products do
+// not fit, and sizes below one pixel are refused with their codes before anything is
+// allocated; a far move is held at the window system's range, the record equal to what
+// the adapter was told; a long creation title is cut before a whole character.
+TEST(DisplaysExe, SizesFactorsAndPositionsPastTheLimitsAreRefusedOrHeld)
+{
+    AdapterRun run = RunApplet("sizes");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<std::string> expected = {
+        "size50000 1522 2",  "size1e300 1522 2", "sizenan 1055 2",    "size0 1055 2",       "sizeneg 1055 2",
+        "create50000 1522 2", "createneg 1055 2", "factor1e300 1055 2", "factortiny 1055 2", "factorinf 1055 2",
+        "createscale 1055 2", "attrscale 1055 2", "attrscale0 1055 2", "move 0 2",          "at 32767 -32767",
+        std::string(254, 'a'),
+    };
+    EXPECT_EQ(run.lines, expected) << run.err;
+    std::vector<std::string> moves = Calls(run, "SizeMoveDisplay");
+    ASSERT_FALSE(moves.empty());
+    EXPECT_EQ(moves.back().rfind("SizeMoveDisplay 32767 -32767 ", 0), 0u) << moves.back();
+    // The refused sizes never reached the adapter.
+    for (const std::string &line : Calls(run, "ChangeBufferSize")) EXPECT_EQ(line.find("50000"), std::string::npos);
+}
+
+// SetDisplayAttributes takes every style option: the own picture's size and fill (colour,
+// gradient), the frame bits, the device values and the title read back through
+// GetAttribute or the picture; wrong sizes and fill styles, and a menu strip the adapter
+// cannot show, give their codes and change nothing.
+TEST(DisplaysExe, SetDisplayAttributesRoundTripsEveryStyleOption)
+{
+    AdapterRun run = RunApplet("setattrs");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expected = {
+        "width 200 0",        "height 100 0",     "width0 200 1055",  "heightneg 100 1055",
+        "width50000 200 1522", "borderless 1 0",  "borderless 0 0",   "fixed 1 0",
+        "fixed 0 0",          "sizeable 1 0",     "sizeable 0 0",     "nohide 1 0",
+        "nohide 0 0",         "nomodeswitch 1 0", "nomodeswitch 0 0", "noclose 1 0",
+        "noclose 0 0",        "orientation 3 0",  "immersivemode 2 0", "title Renamed 0",
+        "menunone -1 0",      "menu -1 1519",     "color 16711680 16711680 0",
+        "fillstyle7 16711680 16711680 1055",
+    };
+    ASSERT_GE(run.lines.size(), expected.size() + 2) << run.err;
+    for (size_t i = 0; i < expected.size(); i++) EXPECT_EQ(run.lines[i], expected[i]);
+    // The gradient runs from green at the top-left corner to blue at the bottom-right.
+    std::istringstream gradient(run.lines[expected.size()]);
+    std::string name;
+    long long left = 0, right = 0, code = -1;
+    gradient >> name >> left >> right >> code;
+    EXPECT_EQ(name, "gradient");
+    EXPECT_EQ(code, 0);
+    EXPECT_GT(left & 0xFF00, right & 0xFF00) << run.lines[expected.size()];
+    EXPECT_LT(left & 0xFF, right & 0xFF) << run.lines[expected.size()];
+    EXPECT_EQ(run.lines[expected.size() + 1], "color2 1193046 1193046 0");
+    // The adapter was told of the new size and shows the last fill over all of it.
+    EXPECT_TRUE(Contains(Calls(run, "ChangeBufferSize"), "ChangeBufferSize 200 100")) << run.err;
+    // Frame bits open the window again: the last opening's picture is the one shown.
+    size_t openings = Calls(run, "OpenDisplay").size();
+    Png png = ReadPng(run.pngDir + "/display" + std::to_string(openings) + ".png");
+    ASSERT_GE(png.width, 200);
+    ASSERT_GE(png.height, 100);
+    EXPECT_EQ(png.argb[0], 0xFF123456u);
+    EXPECT_EQ(png.argb[(size_t)99 * png.width + 199], 0xFF123456u);
+}
+
+// An adapter that takes pens is handed a shown palette's change (SetPen(2, 0x123456) on
+// the palette display, the second one opened) instead of a redraw of its own.
+TEST(DisplaysExe, AnAdapterTakingPensGetsTheChangedPalette)
+{
+    AdapterRun run = RunApplet("palette", "testadapter", "", 20, "LVT_ADAPTER_PALETTE=1 ");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.log[0], "RequirePlugin InstallDisplayAdapter " + std::to_string(0x10500) + " 0");
+    std::vector<std::string> calls = Calls(run, "SetPalette");
+    ASSERT_FALSE(calls.empty()) << run.err;
+    // Pens 0 and 1 of the default palette, pen 2 as set.
+    std::istringstream words(calls.back());
+    std::string name;
+    long long display = 0, pen0 = 0, pen1 = 0, pen2 = 0, reserved = -1;
+    words >> name >> display >> pen0 >> pen1 >> pen2 >> reserved;
+    EXPECT_EQ(display, 2);
+    EXPECT_EQ(pen2 & 0xFFFFFF, 0x123456);
+    EXPECT_EQ(reserved, 0);
+}

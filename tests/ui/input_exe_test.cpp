@@ -80,6 +80,15 @@ TEST(InputExe, ButtonsHoverInOrderAndPressesBelongToTheirButton)
     EXPECT_EQ(WithoutReady(run.out), expected);
 }
 
+// Making a numbered button drops only what its lookup left: ExitOnError(False) stays,
+// so the failing command after it is only recorded and the run ends with its own code.
+TEST(InputExe, NumberedButtonKeepsTheErrorMode)
+{
+    AppletRun run = RunApplet("buttonerrors", "");
+    EXPECT_EQ(run.exitCode, 4) << run.err;
+    EXPECT_EQ(run.out, std::vector<std::string>{"recorded 1344"}) << run.err;
+}
+
 TEST(InputExe, LegacyLabelsJumpAndReturnToTheWaitingCommand)
 {
     AppletRun run = RunApplet("legacy", "wait 100;move 20 20;down 20 20;wait 100;up 20 20;wait 100;move 21 20;"

@@ -31,6 +31,8 @@ struct lvGtkJob {
     bool done;
 };
 
+gboolean QuitMain(gpointer);
+
 struct lvGtkState {
     std::mutex lock;
     std::condition_variable changed;
@@ -38,6 +40,15 @@ struct lvGtkState {
     std::thread thread;
     lvGtkTestHook hook;
     void *hookUser;
+    // A run that ends without closing the requester library (End) reaches here with the
+    // GTK thread still running; a thread left joinable would abort the process at exit
+    // and take the applet's exit code with it.
+    ~lvGtkState()
+    {
+        if (!thread.joinable()) return;
+        if (started > 0) g_idle_add(QuitMain, nullptr);
+        thread.join();
+    }
 };
 
 lvGtkState gtkState = {};
