@@ -93,7 +93,7 @@ if [ "${LV_QUICK:-0}" != "1" ]; then
     echo "== ASan+UBSan build"
     timed "ASan+UBSan build" bash scripts/build.sh build-asan -DLV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
     export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-    [ -f tests/lsan.supp ] && export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp"
+    [ -f tests/lsan.supp ] && export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
     timed "ASan+UBSan tests" tests build-asan
     unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
   fi
