@@ -5,12 +5,34 @@
 #include "tests/comm/network_support.h"
 #include "tests/ui/events_fakes.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <thread>
 
 namespace {
+
+// The datagrams the system dropped at the UDP socket bound to 127.0.0.1:port (its
+// receive buffer was full), from /proc/net/udp; -1 when not found.
+long KernelUdpDrops(int port)
+{
+    FILE *f = std::fopen("/proc/net/udp", "r");
+    if (!f) return -1;
+    char line[512];
+    long drops = -1;
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    while (std::fgets(line, sizeof line, f)) {
+        if (!std::strstr(line, wanted)) continue;
+        char *token = std::strtok(line, " \n"), *last = nullptr;  // drops is the last field
+        for (; token; token = std::strtok(nullptr, " \n")) last = token;
+        drops = last ? std::atol(last) : -1;
+    }
+    std::fclose(f);
+    return drops;
+}
 
 class NetworkEvents : public EventEngineTest {
 protected:
@@ -145,7 +167,7 @@ TEST_F(NetworkEvents, ClosingAnObjectDropsItsQueuedRecords)
     EXPECT_TRUE(machine.calls.empty());
 }
 
-// A burst of small datagrams as fast as a loop sends them, received the way a runtime
+// A burst of small datagrams as fast as a script sends them, received the way a runtime
 // does: a gathering pass, the handlers (each reads one datagram), a short wait. What the
 // runtime reads ahead is kept for its handlers; only what the socket itself could not
 // hold may be lost.
@@ -160,16 +182,22 @@ TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
         int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in to = LoopbackAddress(port);
         char payload[32] = {};
+        // At the pace of a script's send loop (400,000 a second), not a C loop's.
+        auto begin = std::chrono::steady_clock::now();
         for (int i = 0; i < total; i++) {
             std::snprintf(payload, sizeof payload, "%d", i);
             sendto(fd, payload, sizeof payload, 0, (sockaddr *)&to, sizeof to);
+            if (i % 1000 == 999) std::this_thread::sleep_until(begin + std::chrono::microseconds(i * 5 / 2));
         }
         close(fd);
         sent = true;
     });
     int received = 0, wrong = 0, last = -1;  // wrong: cut, repeated or out of order
-    auto start = std::chrono::steady_clock::now(), lastData = start;
+    auto start = std::chrono::steady_clock::now(), lastData = start, lastPass = start;
+    double longestGap = 0;  // between two passes: the receiver was not scheduled, or was slow
     while (MillisecondsSince(start) < 30000) {
+        longestGap = std::max(longestGap, MillisecondsSince(lastPass));
+        lastPass = std::chrono::steady_clock::now();
         ASSERT_EQ(GatherEvents(nullptr, 0), 0);
         RunAll();
         size_t calls = machine.calls.size();
@@ -188,9 +216,21 @@ TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
         PauseForSocket(-1, 1, 1);
     }
     sender.join();
-    std::printf("datagrams received: %d of %d (%.1f%%)\n", received, total, 100.0 * received / total);
+    long dropped = KernelUdpDrops(port);
+    std::printf("datagrams received: %d of %d (%.1f%%), dropped by the socket: %ld, longest gap between passes "
+                "%.1f ms\n",
+                received, total, 100.0 * received / total, dropped, longestGap);
     EXPECT_EQ(wrong, 0);
-    EXPECT_GE(received, total * 95 / 100);
+    // What the socket took in, the handlers got: nothing is lost on the runtime's side.
+    if (dropped >= 0) {
+        EXPECT_EQ(received + dropped, total);
+    }
+    // A machine so loaded that the receiver went unscheduled for longer than the socket's
+    // buffer lasts loses datagrams whatever the runtime does: the figure is judged only
+    // when every pass came within 20 ms of the last.
+    if (longestGap < 20) {
+        EXPECT_GE(received, total * 95 / 100);
+    }
 }
 
 }  // namespace
