@@ -2,9 +2,10 @@
 // connection, request, reply head and redirects) and the steps that move the body into
 // memory or a file.
 //
-// The memory destination is reserved up to a cap from the announced length and then
-// grows geometrically as bytes arrive, so neither a lying length nor a huge chunk size
-// makes memory run ahead of the data. A synchronous run waits a moment on the socket
+// The memory destination is reserved once from the announced length (up to 256 MiB) and
+// then grows geometrically as bytes arrive. Pages of a reservation are only taken as
+// bytes land in them, so a lying length costs address space, not memory, and a body of
+// the announced length is never regrown and copied. A synchronous run waits a moment on the socket
 // when a step found nothing, instead of sleeping after every step.
 //
 // A download to a file writes a name beside it and renames that over the file once the

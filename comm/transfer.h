@@ -26,7 +26,7 @@ enum {
     LV_FTPBINARY = 105,
     LV_HTTP_STATUS_LINE = 1024,       // a status line of 1023 bytes and its zero
     LV_HTTP_HEADER_LINE = 32768,      // a header line of 32767 bytes and its zero
-    LV_HTTP_FIRST_ALLOCATION = 16 << 20,  // an announced length reserves at most this at once
+    LV_HTTP_FIRST_ALLOCATION = 256 << 20,  // an announced length reserves at most this at once
     LV_HTTP_UNTIL_CLOSE_SIZE = 16384,
     LV_HTTP_MAX_REDIRECTS = 5,
 };
