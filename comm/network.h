@@ -111,7 +111,8 @@ struct lvConnection {
 enum {
     LV_UDP_HOLD = 1 << 18,         // datagrams a UDP object holds read ahead of the script
     LV_UDP_HOLD_BYTES = 32 << 20,  // and the bytes of their blocks at most
-    LV_UDP_PASS_READS = 512,       // datagrams one pass reads ahead and announces per object
+    LV_UDP_PASS_READS = 512,       // datagrams announced per object and not yet read, at most
+    LV_UDP_READ_AHEAD = 4096,      // datagrams one pass or read takes out of the socket at most
     LV_UDP_RECEIVE_BUFFER = 4 << 20,  // the socket's receive buffer asked for
 };
 
@@ -315,8 +316,9 @@ int ReceiveUdpData(lvObjectId id, int maximum, lvUdpDatagram *out);
 
 // ---- Events ---------------------------------------------------------------------------
 
-// Reads up to LV_UDP_PASS_READS waiting datagrams into the object's hold and answers how
-// many held datagrams were not yet announced (they are counted as announced now).
+// Reads up to LV_UDP_READ_AHEAD waiting datagrams into the object's hold and answers how
+// many held datagrams to announce now (counted in dataWaiting, which stays at most
+// LV_UDP_PASS_READS).
 int PollUdpData(lvNetworkNode *node);
 // Reads waiting datagrams into the hold, at most `limit` of them (and no more than it holds).
 void ReadAheadDatagrams(lvUdpSocket *udp, int limit);

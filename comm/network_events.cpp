@@ -81,11 +81,12 @@ void FreeHeldDatagrams(lvUdpSocket *u)
 int PollUdpData(lvNetworkNode *node)
 {
     lvUdpSocket *u = (lvUdpSocket *)node->payload;
-    ReadAheadDatagrams(u, LV_UDP_PASS_READS);
-    // One pass announces a bounded number, so the other events are served between.
-    int fresh = u->heldCount - node->dataWaiting;
+    ReadAheadDatagrams(u, LV_UDP_READ_AHEAD);
+    // At most LV_UDP_PASS_READS announced and not yet read: the other events are served
+    // between, and the callback queue stays short while the hold absorbs a burst.
+    int fresh = u->heldCount - node->dataWaiting, room = LV_UDP_PASS_READS - node->dataWaiting;
+    if (fresh > room) fresh = room;
     if (fresh <= 0) return 0;
-    if (fresh > LV_UDP_PASS_READS) fresh = LV_UDP_PASS_READS;
     node->dataWaiting += fresh;
     return fresh;
 }

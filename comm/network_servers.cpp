@@ -328,7 +328,7 @@ int ReceiveUdpData(lvObjectId id, int maximum, lvUdpDatagram *out)
     if (TakeHeldDatagram(u, u->data, size, &received, &from)) {
         // Taking one makes room to read on, so a burst keeps moving while the handlers run.
         if (node->dataWaiting > 0) node->dataWaiting--;  // the oldest are the announced ones
-        ReadAheadDatagrams(u, LV_UDP_PASS_READS);
+        ReadAheadDatagrams(u, LV_UDP_READ_AHEAD);
         r = 0;
     } else {
         r = ReceiveSocketFrom(u->socket, u->data, size, &received, &from, &u->timeout);
