@@ -306,6 +306,7 @@ void InstallBuiltinLibraries(void)
     sources.ReleaseRunJob = ReleaseDosRunJob;
     sources.FillSourceFields = FillSourceEventFields;
     sources.PollNetwork = GatherNetworkEvents;
+    sources.NetworkWatched = NetworkEventsWatched;
     sources.SetSoundEventSwitch = SetSoundEventSwitches;
     sources.ServiceSound = ServiceSoundChannels;
     sources.HaveLegacyTriggers = HaveLegacyTriggers;

@@ -3,7 +3,9 @@
 //
 // Everything the peer sends is read through the connection's receive buffer in lines
 // of bounded length; numbers from the peer are taken only when they are whole and fit
-// in 64 bits, so a lying peer gets an error instead of a huge or negative size.
+// in 64 bits, so a lying peer gets an error instead of a huge or negative size. A reply
+// head is bounded in size and lines, as common clients bound it, and must arrive whole
+// within the network time-out: a peer that trickles header lines cannot hold a transfer.
 #include "comm/transfer.h"
 #include "libs/serialize_engine.h"
 #include "runtime/errors.h"
@@ -15,7 +17,13 @@
 #include <string>
 #include <strings.h>
 
-enum { LV_HTTP_BAD_NUMBER = 3000, LV_HTTP_MAX_CONTINUES = 100 };
+enum {
+    LV_HTTP_BAD_NUMBER = 3000,
+    LV_HTTP_HEAD_TOO_LARGE = 1004,
+    LV_HTTP_MAX_CONTINUES = 100,
+    LV_HTTP_MAX_HEAD_BYTES = 256 << 10,
+    LV_HTTP_MAX_HEAD_LINES = 1000,
+};
 
 static int HttpError(int number)
 {
@@ -60,7 +68,9 @@ int ReadConnectionLine(lvConnection *c, char *buffer, size_t size)
     // Protocol lines are no part of the body the progress callback counts.
     int callback = c->callback;
     c->callback = -1;
+    int deadline = BeginReadDeadline(c);
     int r = ReceiveBuffered(c, LV_RECEIVELINE, 0, 1, &d, &result);
+    EndReadDeadline(c, deadline);
     c->callback = callback;
     if (r == 0 && d.length >= size) r = ERR_MEM;
     if (r == 0) buffer[d.length] = 0;
@@ -110,6 +120,11 @@ int ReadHttpHeaders(lvConnection *c, lvHttpHeaders *h)
     if (!line) return ERR_MEM;
     int r = 0;
     while ((r = ReadConnectionLine(c, line, LV_HTTP_HEADER_LINE)) == 0 && line[0]) {
+        h->headBytes += std::strlen(line) + 2;
+        if (++h->headLines > LV_HTTP_MAX_HEAD_LINES || h->headBytes > LV_HTTP_MAX_HEAD_BYTES) {
+            r = HttpError(LV_HTTP_HEAD_TOO_LARGE);
+            break;
+        }
         if (const char *v = HeaderValue(line, "content-length: ")) {
             if (!ParseStrictDecimal64(v, &h->length)) {
                 r = HttpError(LV_HTTP_BAD_NUMBER);
@@ -151,13 +166,12 @@ int ReadHttpChunkSize(lvConnection *c, int64_t *size)
     return r;
 }
 
-int ReadHttpResponseHead(lvConnection *c, int credentials, int fail404, int followRedirect, char *location,
-                         size_t locationSize, lvHttpReply *reply)
+static int ReadResponseHead(lvConnection *c, int credentials, int fail404, int followRedirect, char *location,
+                            size_t locationSize, lvHttpReply *reply)
 {
-    std::memset(reply, 0, sizeof *reply);
     int status = 0;
     if (int r = ReadHttpStatusLine(c, &status)) return r;
-    lvHttpHeaders headers = {-1, 0, location, locationSize};
+    lvHttpHeaders headers = {-1, 0, location, locationSize, 0, 0};
     for (int continues = 0; status == 100; continues++) {
         if (continues == LV_HTTP_MAX_CONTINUES) return HttpError(100);
         if (int r = ReadHttpHeaders(c, &headers)) return r;
@@ -177,4 +191,14 @@ int ReadHttpResponseHead(lvConnection *c, int credentials, int fail404, int foll
     reply->emptyBody = !headers.chunked && headers.length == 0;
     reply->untilClose = !headers.chunked && headers.length < 0;
     return 0;
+}
+
+int ReadHttpResponseHead(lvConnection *c, int credentials, int fail404, int followRedirect, char *location,
+                         size_t locationSize, lvHttpReply *reply)
+{
+    std::memset(reply, 0, sizeof *reply);
+    int deadline = BeginReadDeadline(c);
+    int r = ReadResponseHead(c, credentials, fail404, followRedirect, location, locationSize, reply);
+    EndReadDeadline(c, deadline);
+    return r;
 }

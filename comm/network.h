@@ -105,6 +105,22 @@ struct lvConnection {
     int32_t error;                 // the last error an adapter routine answered, 0 none
     int32_t inUse;                 // send or receive commands running on it (their callbacks may close it)
     int32_t closePending;          // closed by such a callback: freed when the command returns
+    double deadline;               // epoch seconds by which the current protocol read must end, 0 none
+};
+
+enum {
+    LV_UDP_HOLD = 1 << 18,         // datagrams a UDP object holds read ahead of the script
+    LV_UDP_HOLD_BYTES = 32 << 20,  // and the bytes of their blocks at most
+    LV_UDP_PASS_READS = 512,       // datagrams announced per object and not yet read, at most
+    LV_UDP_READ_AHEAD = 4096,      // datagrams one pass or read takes out of the socket at most
+    LV_UDP_RECEIVE_BUFFER = 4 << 20,  // the socket's receive buffer asked for
+};
+
+// A datagram read ahead of the script: one block with the sender's address (its length,
+// then its bytes) and then the datagram's bytes.
+struct lvUdpHeld {
+    uint8_t *block;
+    size_t length;  // of the datagram
 };
 
 // A UDP object's socket.
@@ -113,6 +129,11 @@ struct lvUdpSocket {
     lvSocketTimeout timeout;  // block and total 0: never waits
     uint8_t data[LV_NET_BUFFER_SIZE];  // the datagram ReceiveUDPData read
     int family;               // LV_FAMILY_*
+    // A ring of datagrams the event poll read so a burst is not lost in the socket's
+    // buffer while the script's handler runs; ReceiveUDPData takes from it first.
+    lvUdpHeld *held;          // a ring of heldSize entries, grown up to LV_UDP_HOLD
+    int heldSize, heldFirst, heldCount;
+    size_t heldBytes;         // of the held blocks
 };
 
 // One client, server or UDP object.
@@ -212,6 +233,11 @@ int SendWithTimeout(lvConnection *connection, const void *data, size_t length, i
 // ERR_SENDDATA (partial) or ERR_SOCKET.
 int SendAllOrFail(lvConnection *connection, const void *data, size_t length);
 
+// A protocol read (a reply head, a line) must end within the network time-out even when
+// the peer keeps trickling bytes: sets the connection's deadline unless an enclosing read
+// set one. Answers whether this call set it, for EndReadDeadline.
+int BeginReadDeadline(lvConnection *connection);
+void EndReadDeadline(lvConnection *connection, int began);
 // Waits up to the milliseconds for the connection to become readable (adapters: sleeps).
 void WaitForConnectionData(lvConnection *connection, int milliseconds);
 // Refills an empty buffer. The routine's result; *unread and *count the unread part.
@@ -290,13 +316,27 @@ int ReceiveUdpData(lvObjectId id, int maximum, lvUdpDatagram *out);
 
 // ---- Events ---------------------------------------------------------------------------
 
+// Reads up to LV_UDP_READ_AHEAD waiting datagrams into the object's hold and answers how
+// many held datagrams to announce now (counted in dataWaiting, which stays at most
+// LV_UDP_PASS_READS).
 int PollUdpData(lvNetworkNode *node);
+// Reads waiting datagrams into the hold, at most `limit` of them (and no more than it holds).
+void ReadAheadDatagrams(lvUdpSocket *udp, int limit);
+// Takes the oldest held datagram: at most size bytes of it into buffer (a longer one is
+// cut, as the socket cuts it), its length and sender. 0 when none is held.
+int TakeHeldDatagram(lvUdpSocket *udp, uint8_t *buffer, size_t size, size_t *length, lvSockAddr *from);
+// Frees what the hold keeps.
+void FreeHeldDatagrams(lvUdpSocket *udp);
 int PollServerAccept(lvNetworkNode *server, lvNetworkNode **client);
 int PollConnectionData(lvNetworkNode *node);
 int PollConnectionClosed(lvNetworkNode *node);
 // The network pass of the event gathering: queues one callback per object that reports,
-// for each installed handler. 0 or an error of queueing.
+// for each installed handler (a UDP object: one per datagram it holds unannounced). 0 or
+// an error of queueing.
 int GatherNetworkEvents(lvState *state);
+// 1 when a network handler watches an object: the event wait then comes back to the
+// gathering within a millisecond, as the network loops do.
+int NetworkEventsWatched(void);
 // The message fields of kinds 14 to 17.
 void FillNetworkEventFields(lvState *state, const lvEventCallback *record, lvEventMessage *message);
 

@@ -40,6 +40,19 @@ static bool TimedOutSince(double since)
     return limit && (Now() - since) * 1000.0 >= (double)limit;
 }
 
+int BeginReadDeadline(lvConnection *c)
+{
+    uint32_t limit = GetNetworkLibrary()->timeout;
+    if (c->deadline > 0 || !limit) return 0;
+    c->deadline = Now() + limit / 1000.0;
+    return 1;
+}
+
+void EndReadDeadline(lvConnection *c, int began)
+{
+    if (began) c->deadline = 0;
+}
+
 static const char *ConnectionErrorText(lvConnection *c, int code)
 {
     lvSocket *s = ConnectionSocket(c);
@@ -248,6 +261,11 @@ int ReceiveBuffered(lvConnection *c, int mode, uint64_t count, int wait, lvRecei
             if (int code = NetPollEvents()) return code;
         } else if (NetQuitRequested()) {
             return ERR_USERABORT;
+        }
+        // Idle time alone never ends a read whose peer sends a byte now and then.
+        if (c->deadline > 0 && Now() >= c->deadline) {
+            routine = -1;
+            break;
         }
         uint8_t *unread = nullptr;
         size_t available = 0;

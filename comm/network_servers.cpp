@@ -207,6 +207,7 @@ static int NewUdpSocket(int family, lvUdpSocket **out)
 static void FreeUdpSocket(lvUdpSocket *u)
 {
     if (!u) return;
+    FreeHeldDatagrams(u);
     CloseSocketHandle(&u->socket);
     FreeMemory(u);
 }
@@ -259,6 +260,8 @@ int CreateUdpObject(int number, int automatic, int port, const char *host, int m
         return SocketError(lookupError ? GetAddrInfoErrorText(lookupError) : GetShortSocketErrorText(r));
     }
     u->timeout.block = u->timeout.total = 0;
+    // A burst of datagrams waits in the socket while the script is busy elsewhere.
+    if (u->socket != -1) SetSocketReceiveBuffer(u->socket, LV_UDP_RECEIVE_BUFFER);
     lvNetworkNode *node = NewNetworkNode(LV_NET_UDPOBJECT, id, automatic, u);
     if (!node) {
         FreeUdpSocket(u);
@@ -321,7 +324,16 @@ int ReceiveUdpData(lvObjectId id, int maximum, lvUdpDatagram *out)
     size_t size = maximum < LV_NET_BUFFER_SIZE ? (size_t)maximum : (size_t)LV_NET_BUFFER_SIZE;
     size_t received = 0;
     lvSockAddr from = {};
-    int r = ReceiveSocketFrom(u->socket, u->data, size, &received, &from, &u->timeout);
+    int r;
+    if (TakeHeldDatagram(u, u->data, size, &received, &from)) {
+        // Taking one makes room to read on, so a burst keeps moving while the handlers run.
+        if (node->dataWaiting > 0) node->dataWaiting--;  // the oldest are the announced ones
+        ReadAheadDatagrams(u, LV_UDP_READ_AHEAD);
+        r = 0;
+    } else {
+        r = ReceiveSocketFrom(u->socket, u->data, size, &received, &from, &u->timeout);
+        node->dataWaiting = 0;
+    }
     if (r == -1) {
         node->dataWaiting = 0;
         out->data = u->data;
@@ -334,7 +346,6 @@ int ReceiveUdpData(lvObjectId id, int maximum, lvUdpDatagram *out)
         out->port = 0;
         return SocketError(GetAddrInfoErrorText(t));
     }
-    node->dataWaiting = 0;
     out->data = u->data;
     out->length = received;
     return 0;

@@ -2,10 +2,16 @@
 // connection, request, reply head and redirects) and the steps that move the body into
 // memory or a file.
 //
-// The memory destination is reserved up to a cap from the announced length and then
-// grows geometrically as bytes arrive, so neither a lying length nor a huge chunk size
-// makes memory run ahead of the data. A synchronous run waits a moment on the socket
+// The memory destination is reserved once from the announced length (up to 256 MiB) and
+// then grows geometrically as bytes arrive. Pages of a reservation are only taken as
+// bytes land in them, so a lying length costs address space, not memory, and a body of
+// the announced length is never regrown and copied. A synchronous run waits a moment on the socket
 // when a step found nothing, instead of sleeping after every step.
+//
+// A download to a file writes a name beside it and renames that over the file once the
+// body is whole: a failed or stopped transfer removes its part and leaves an earlier
+// file of the name as it was. A file an adapter serves is written in place (no rename
+// reaches it).
 #include "comm/transfer.h"
 #include "runtime/errors.h"
 #include "runtime/lists.h"
@@ -13,10 +19,12 @@
 #include "runtime/lvplugin.h"
 #include "runtime/plugin.h"
 #include "runtime/vfile.h"
+#include "platform/lvplatform_files.h"
 #include "vm/lvvm.h"
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 static char *CopyText(const char *text)
 {
@@ -40,6 +48,8 @@ void ReleaseTransfer(lvTransfer *t)
     if (t->file) CloseVFile(t->file);
     if (t->source) CloseVFile(t->source);
     t->file = t->source = nullptr;
+    if (t->partName[0]) DeleteFSObject(t->partName);  // the body never became whole
+    t->partName[0] = 0;
     FreeMemory(t->upData);
     t->upData = nullptr;
     if (t->body.kind == LV_DEST_MEMORY) FreeMemory(t->body.data);
@@ -276,7 +286,9 @@ static int StartHttp(lvTransfer *t)
         FreeMemory(t->requestUrl);
         t->requestUrl = next;
         if (int r = ParseRequestUrl(t, next)) return r;
-        if (t->url.protocol != LV_TRANSFER_HTTP) return ERR_UNKPROTOCOL;
+        t->protocol = t->url.protocol;
+        if (t->protocol == LV_TRANSFER_FTP) return 0;  // the caller logs in there
+        if (t->protocol != LV_TRANSFER_HTTP) return ERR_UNKPROTOCOL;
     }
 }
 
@@ -304,6 +316,17 @@ static int OpenUploadSource(lvTransfer *t, const lvTransferOptions *o)
     t->sourceSize = GetVFileSize(t->source);
     t->fileName[0] = 0;  // no download destination
     return 0;
+}
+
+// The FTP URL's login and data connection (also at the end of an HTTP redirect).
+static int StartFtp(lvTransfer *t, const lvTransferOptions *o)
+{
+    if (!t->url.ftpMode) t->url.ftpMode = o->transferMode == LV_FTPASCII ? 'a' : 'i';
+    int r = t->upload ? OpenUploadSource(t, o) : 0;
+    if (r == 0) r = ConnectTransfer(t);
+    if (r == 0 && t->protocol != LV_TRANSFER_ADAPTER) r = LoginFtp(t);
+    t->untilClose = !t->upload;  // the server's close of the data connection ends the body
+    return r;
 }
 
 int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
@@ -375,13 +398,10 @@ int StartTransfer(const lvTransferOptions *o, lvTransfer **out)
         if (r == 0 && t->protocol != LV_TRANSFER_ADAPTER) r = RequestHttp(t, &none);
         t->active = t->control;
     } else if (r == 0 && t->protocol == LV_TRANSFER_FTP) {
-        if (!t->url.ftpMode) t->url.ftpMode = o->transferMode == LV_FTPASCII ? 'a' : 'i';
-        if (t->upload) r = OpenUploadSource(t, o);
-        if (r == 0) r = ConnectTransfer(t);
-        if (r == 0 && t->protocol != LV_TRANSFER_ADAPTER) r = LoginFtp(t);
-        t->untilClose = !t->upload;  // the server's close of the data connection ends the body
+        r = StartFtp(t, o);
     } else if (r == 0 && !t->upload) {
         r = StartHttp(t);
+        if (r == 0 && t->protocol == LV_TRANSFER_FTP) r = StartFtp(t, o);  // redirected there
     }
     if (r) {
         FreeTransferBlock(t);
@@ -404,7 +424,13 @@ static int BeginBody(lvTransfer *t)
     t->ascii = t->protocol == LV_TRANSFER_FTP && !t->upload && t->url.ftpMode == 'a';
     if (t->fileName[0]) {
         int flags = LV_VF_WRITE | (t->fileAdapter[0] ? LV_VF_ADAPTERS : 0);
-        t->file = OpenVFile(t->fileName, flags, t->fileAdapter[0] ? t->fileAdapter : nullptr, t->userTags);
+        const char *name = t->fileName;
+        if (!t->fileAdapter[0] && !IsChunkName(t->fileName)) {
+            std::snprintf(t->partName, sizeof t->partName, "%s.%d.part", t->fileName, (int)getpid());
+            name = t->partName;
+        }
+        t->file = OpenVFile(name, flags, t->fileAdapter[0] ? t->fileAdapter : nullptr, t->userTags);
+        if (!t->file) t->partName[0] = 0;
         if (!t->file) {
             SetErrorStringArg(t->fileName);
             return ERR_WRITEFILE;
@@ -623,16 +649,37 @@ static int StepAdapterTransfer(lvTransfer *t, int *done)
     return 0;
 }
 
+// The whole body is in the part file: it takes the requested name.
+static int CommitDownloadFile(lvTransfer *t)
+{
+    if (!t->file) return 0;
+    int r = FlushVFile(t->file) ? 0 : ERR_WRITE;
+    if (!CloseVFile(t->file) && r == 0) r = ERR_WRITE;
+    t->file = nullptr;
+    if (r == 0 && t->partName[0] && !RenameFSObject(t->partName, t->fileName)) {
+        SetErrorStringArg(t->fileName);
+        r = ERR_WRITEFILE;
+    }
+    if (r == 0) t->partName[0] = 0;  // else ReleaseTransfer removes it
+    return r;
+}
+
 int AdvanceTransfer(lvTransfer *t, int *done)
 {
     *done = 0;
-    if (t->protocol == LV_TRANSFER_ADAPTER) return StepAdapterTransfer(t, done);
-    if (t->upload && t->protocol == LV_TRANSFER_HTTP && !t->formFinished) return SendFormStep(t);
-    int r = t->upload && t->protocol == LV_TRANSFER_FTP ? SendUploadBlock(t, done) : MoveBody(t, done);
-    if (r == 0 && *done && t->protocol == LV_TRANSFER_FTP) {
-        if (t->active) t->active->callback = t->active->userdata = -1;
-        r = FinishFtp(t);
+    int r;
+    if (t->protocol == LV_TRANSFER_ADAPTER) {
+        r = StepAdapterTransfer(t, done);
+    } else if (t->upload && t->protocol == LV_TRANSFER_HTTP && !t->formFinished) {
+        return SendFormStep(t);
+    } else {
+        r = t->upload && t->protocol == LV_TRANSFER_FTP ? SendUploadBlock(t, done) : MoveBody(t, done);
+        if (r == 0 && *done && t->protocol == LV_TRANSFER_FTP) {
+            if (t->active) t->active->callback = t->active->userdata = -1;
+            r = FinishFtp(t);
+        }
     }
+    if (r == 0 && *done && !t->upload) r = CommitDownloadFile(t);
     return r;
 }
 
@@ -724,7 +771,7 @@ static int MoveBodyPiece(lvTransfer *t, int *done)
 const uint8_t *TransferResult(const lvTransfer *t, int64_t *size)
 {
     *size = t->ascii ? t->asciiOut : t->received;
-    return t->body.kind == LV_DEST_MEMORY && !t->file ? t->body.data : nullptr;
+    return t->body.kind == LV_DEST_MEMORY && !t->fileName[0] ? t->body.data : nullptr;
 }
 
 int PushSilentFailure(lvState *L, int code)

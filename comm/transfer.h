@@ -26,7 +26,7 @@ enum {
     LV_FTPBINARY = 105,
     LV_HTTP_STATUS_LINE = 1024,       // a status line of 1023 bytes and its zero
     LV_HTTP_HEADER_LINE = 32768,      // a header line of 32767 bytes and its zero
-    LV_HTTP_FIRST_ALLOCATION = 16 << 20,  // an announced length reserves at most this at once
+    LV_HTTP_FIRST_ALLOCATION = 256 << 20,  // an announced length reserves at most this at once
     LV_HTTP_UNTIL_CLOSE_SIZE = 16384,
     LV_HTTP_MAX_REDIRECTS = 5,
 };
@@ -66,6 +66,8 @@ struct lvHttpHeaders {
     int chunked;
     char *location;     // the caller's buffer (locationSize bytes), "" none
     size_t locationSize;
+    size_t headBytes;   // header bytes and lines read so far for this reply, bounded
+    int headLines;
 };
 
 // What a request needs.
@@ -87,12 +89,14 @@ char *BuildHttpRequestHead(const lvHttpRequest *request, size_t *length);
 int ReadConnectionLine(lvConnection *connection, char *buffer, size_t size);
 // The status code of the next status line, or ERR_HTTPERROR (1001, 1002, 1003 as the number).
 int ReadHttpStatusLine(lvConnection *connection, int *status);
-// Header lines up to the empty one. 0, ERR_HTTPTE, ERR_HTTPERROR (3000: a bad length) or read errors.
+// Header lines up to the empty one. 0, ERR_HTTPTE, ERR_HTTPERROR (3000: a bad length; 1004:
+// more than 256 KiB or 1000 lines of header, counted across the 100 replies too) or read errors.
 int ReadHttpHeaders(lvConnection *connection, lvHttpHeaders *headers);
 // A chunk header's size. 0, ERR_HTTPERROR (3000) or read errors.
 int ReadHttpChunkSize(lvConnection *connection, int64_t *size);
 // Interprets the status line and headers of the reply (100s skipped). *redirect set when
-// the location is to be followed. 0 or the error of the reply.
+// the location is to be followed. 0 or the error of the reply; a head that is not whole
+// within the network time-out (bytes trickling or not) is ERR_RECVTIMEOUT.
 struct lvHttpReply {
     int status;
     int redirect;
@@ -177,6 +181,7 @@ struct lvTransfer {
     lvTransferUrl url;
     char location[32768];
     char fileName[1024];
+    char partName[1100];         // the file being written beside fileName until the body is whole, "" none
     char userAgent[256], postType[256], fileAdapter[256], adapter[256], proxy[256];
     char *customHeaders;
     int upload, protocol, blockMode, untilClose, done, started, status;

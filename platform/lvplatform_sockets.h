@@ -139,6 +139,8 @@ int CreateSocket(int *socketOut, int family, int type);
 void CloseSocketHandle(int *socket);
 // Turns SO_REUSEADDR on. 0 or a code.
 int SetSocketReuseAddress(int socket);
+// Asks for a receive buffer of the bytes (the system may grant less). 0 or a code.
+int SetSocketReceiveBuffer(int socket, int bytes);
 // bind() and listen(). 0 or a code.
 int BindSocket(int socket, const lvSockAddr *address);
 int ListenSocket(int socket, int backlog);

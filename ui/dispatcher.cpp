@@ -506,7 +506,9 @@ static int WaitForWakeOrStop(void *state)
 {
     const lvEventRuntimeHooks *runtime = EventRuntime();
     if (runtime->QuitRequested()) return ERR_USERABORT;
-    WaitScriptWake(state, 100);
+    // A datagram or connection waits for the next pass; a burst overflows the socket's
+    // buffer if that pass is a tenth of a second away.
+    WaitScriptWake(state, EventSources()->NetworkWatched() ? 1 : 100);
     return runtime->QuitRequested() ? ERR_USERABORT : 0;
 }
 

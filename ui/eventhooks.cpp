@@ -61,7 +61,7 @@ static void NoPort(lvState *) {}
 static void NoSoundService(void) {}
 static const lvEventSourceHooks defaultSources = {
     NoMusic, NoMusicRunning, NoMusicEnd, NoSwitchByName, NoPoll, Never, NoPoll, NoPoll,
-    Always, NoJob, NoFields, NoPort, NoSoundService};
+    Always, NoJob, NoFields, NoPort, NoSoundService, Never};
 
 // ---- State -------------------------------------------------------------------
 

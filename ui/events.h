@@ -522,6 +522,9 @@ struct lvEventSourceHooks {
     void (*FillSourceFields)(lvState *state, const lvEventCallback *record, lvEventMessage *message);
     void (*FreePort)(lvState *state);                          // frees the message port at close
     void (*ServiceSound)(void);  // first in every gathering pass: sound marks to events, reaper
+    // 1 while a network handler watches an object: WaitEvent then gathers again within a
+    // millisecond (sockets do not wake the script thread).
+    int (*NetworkWatched)(void);
 };
 
 // Installs hooks (nullptr: the defaults); empty slots get no-op defaults.

@@ -238,6 +238,14 @@ void CloseSocketHandle(int *socket)
     *socket = -1;
 }
 
+int SetSocketReceiveBuffer(int socket, int bytes)
+{
+    // Privileged processes may pass the system's cap, as native servers do; others get
+    // what the cap allows.
+    if (setsockopt(socket, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0) return 0;
+    return setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : LastSocketError();
+}
+
 int SetSocketReuseAddress(int socket)
 {
     int on = 1;

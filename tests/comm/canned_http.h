@@ -1,6 +1,7 @@
 // A canned HTTP peer on 127.0.0.1 for the transfer tests: one reply per connection, in
 // order, on a thread of its own; every wait bounded.
 #pragma once
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,9 @@ struct CannedServer {
     std::vector<std::string> replies;
     std::vector<std::string> requests;
     size_t afterBody = 2;  // a POST body is followed by CR LF; a form is not
+    // A hostile peer in place of a reply: it writes what it likes on the connection (its
+    // own loops bounded in time) after the request head was read.
+    std::function<void(int fd)> talk;
     std::thread thread;
 
     CannedServer() = default;
@@ -35,7 +39,8 @@ struct CannedServer {
                 if (at != std::string::npos)
                     request += ReadCount(fd, std::stoul(request.substr(at + 16)) + afterBody);
                 requests.push_back(request);
-                WriteAll(fd, reply);
+                if (talk) talk(fd);
+                else WriteAll(fd, reply);
                 shutdown(fd, SHUT_WR);
                 ReadCount(fd, 1);  // until the client closes: no reset loses the reply
                 close(fd);
@@ -45,6 +50,12 @@ struct CannedServer {
     void Join()
     {
         if (thread.joinable()) thread.join();
+    }
+    // One connection that talk serves.
+    void ServeHostile(std::function<void(int fd)> peer)
+    {
+        talk = std::move(peer);
+        Serve({""});
     }
     ~CannedServer() { Join(); }
     std::string Url(const char *host = "127.0.0.1") const

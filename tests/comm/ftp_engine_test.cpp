@@ -14,6 +14,7 @@
 #include "base/lverrors.h"
 #include "tests/comm/fake_peer.h"
 #include "tests/comm/network_support.h"
+#include "tests/comm/canned_http.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ Result RunFtp(const std::string &url, int upload, const std::string &data = "", 
 {
     lvTransferOptions o = {};
     o.url = url.c_str();
+    o.redirect = 1;
     o.upload = upload;
     o.transferMode = LV_FTPBINARY;
     o.callback = o.userdata = -1;
@@ -283,6 +285,37 @@ TEST(FtpTransfer, UploadFromAFileAndDownloadIntoOne)
     remove(name);
 }
 
+// An HTTP redirect may send a download to an FTP server: it is followed like any other
+// (with anonymous login), also as the last hop the redirect limit allows.
+TEST(FtpTransfer, AnHttpRedirectToFtpIsFollowed)
+{
+    static NetworkOpened opened(3000);
+    struct Case {
+        const char *name;
+        int hops;  // 302 replies to /next before the one to FTP
+        int code;
+    } cases[] = {
+        {"direct", 0, 0},
+        {"after four hops", 4, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CannedFtp ftp;
+        ftp.content = "from ftp";
+        ftp.Serve();
+        std::vector<std::string> replies(c.hops, "HTTP/1.1 302 Found\r\nLocation: /next\r\nContent-Length: 4\r\n\r\nhop!");
+        replies.push_back("HTTP/1.1 302 Found\r\nLocation: " + ftp.Url("/f.bin") +
+                          "\r\nContent-Length: 4\r\n\r\nlast");
+        CannedServer http(replies);
+        Result r = RunFtp(http.Url() + "/start", 0);
+        EXPECT_EQ(r.code, c.code);
+        http.Join();
+        EXPECT_EQ(r.body, "from ftp");
+        ftp.Join();
+        ASSERT_FALSE(ftp.commands.empty());
+        EXPECT_EQ(ftp.commands[0], "user anonymous\r\n");
+    }
+}
 
 // ASCII mode ends lines with LF here, as an FTP client on this system should: every CR LF
 // loses its CR, also when the pair is split between two receive buffers (8192 bytes) or

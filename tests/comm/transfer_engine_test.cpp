@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -446,6 +451,128 @@ TEST(HttpTransfer, AuthorisationAndNotFound)
             EXPECT_STREQ(GetErrorState()->textArg, "/missing");
         }
     }
+}
+
+// Writes pieces until the client goes or the bound passes, pausing between them.
+void Flood(int fd, const std::string &first, const std::string &piece, int pauseMs, int boundMs = 10000)
+{
+    auto start = std::chrono::steady_clock::now();
+    if (!WriteAll(fd, first)) return;
+    while (MillisecondsSince(start) < boundMs && WriteAll(fd, piece))
+        if (pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+}
+
+// Peers that never finish a head or a chunk line, fast or one byte at a time: each ends
+// with its error within the time-out, not when the peer tires.
+TEST(HttpTransfer, HostileHeadsEndWithinTheTimeOut)
+{
+    static NetworkOpened opened(2000);
+    SetNetworkTimeoutMs(600);
+    struct Case {
+        const char *name;
+        std::string first, piece;
+        int pauseMs, code, number;
+    } cases[] = {
+        {"endless long header lines", "HTTP/1.1 200 OK\r\n", "X-Fill: " + std::string(1000, 'a') + "\r\n", 0,
+         ERR_HTTPERROR, 1004},
+        {"endless short header lines", "HTTP/1.1 200 OK\r\n", "A: b\r\n", 0, ERR_HTTPERROR, 1004},
+        {"header dripped a byte at a time", "HTTP/1.1 200 OK\r\nX-Slow: ", "x", 100, ERR_RECVTIMEOUT, 0},
+        {"header lines dripped a line at a time", "HTTP/1.1 200 OK\r\n", "A: b\r\n", 100, ERR_RECVTIMEOUT, 0},
+        {"status line dripped", "HTTP/1.1 200 ", "x", 100, ERR_RECVTIMEOUT, 0},
+        {"chunk header dripped", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "0", 100,
+         ERR_RECVTIMEOUT, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CannedServer server;
+        server.ServeHostile([&c](int fd) { Flood(fd, c.first, c.piece, c.pauseMs); });
+        std::string url = server.Url() + "/x";
+        auto start = std::chrono::steady_clock::now();
+        int code = -1;
+        Download(Options(url), &code);
+        double took = MillisecondsSince(start);
+        EXPECT_EQ(code, c.code);
+        if (c.number) {
+            EXPECT_EQ(LastErrorNumber(), c.number);
+        }
+        EXPECT_LT(took, 3000.0);
+    }
+    SetNetworkTimeoutMs(2000);
+}
+
+std::string ReadWhole(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::set<std::string> FolderEntries(const std::string &folder)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(folder.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// A download to a file: the requested name holds either the whole body or what it held
+// before; a failure leaves no part of a body anywhere beside it.
+TEST(HttpTransfer, FileDownloadsAreWholeOrNotThere)
+{
+    static NetworkOpened opened(2000);
+    std::string body(100000, 0);
+    for (size_t i = 0; i < body.size(); i++) body[i] = (char)(i * 13 + i / 97);
+    const std::string earlier = "what was there before";
+    struct Case {
+        const char *name;
+        std::string reply;
+        bool earlierFile;
+        int code;
+    } cases[] = {
+        {"whole body over an earlier file", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body, true, 0},
+        {"whole body until close", "HTTP/1.1 200 OK\r\n\r\n" + body, false, 0},
+        {"close mid-body over an earlier file",
+         "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 50000), true, ERR_RECVCLOSED},
+        {"close mid-body", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body.substr(0, 50000), false,
+         ERR_RECVCLOSED},
+        {"huge length, short body", "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n" + body, true,
+         ERR_RECVCLOSED},
+        {"chunk size that lies", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n30000\r\n" + body, true,
+         ERR_RECVCLOSED},
+    };
+    char folderTemplate[] = "/tmp/lv_download_XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    std::string folder = folderTemplate, path = folder + "/target.bin";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(path.c_str());
+        if (c.earlierFile) std::ofstream(path, std::ios::binary) << earlier;
+        CannedServer server({c.reply});
+        std::string url = server.Url() + "/file";
+        lvTransferOptions o = Options(url);
+        o.file = path.c_str();
+        int code = -1;
+        int64_t size = -1;
+        Download(o, &code, &size);
+        EXPECT_EQ(code, c.code);
+        std::set<std::string> left = FolderEntries(folder);
+        if (c.code == 0) {
+            EXPECT_EQ(size, (int64_t)body.size());
+            EXPECT_TRUE(ReadWhole(path) == body);
+            EXPECT_EQ(left, std::set<std::string>{"target.bin"});
+        } else if (c.earlierFile) {
+            EXPECT_EQ(ReadWhole(path), earlier);
+            EXPECT_EQ(left, std::set<std::string>{"target.bin"});
+        } else {
+            EXPECT_TRUE(left.empty()) << *left.begin();
+        }
+    }
+    unlink(path.c_str());
+    rmdir(folder.c_str());
 }
 
 TEST(HttpTransfer, RefusedPortAndBadUrl)

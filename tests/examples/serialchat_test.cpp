@@ -773,8 +773,9 @@ void Signal(const std::string &dir, const std::string &name)
 // Two window instances over socat, each driven only by the display adapter's input
 // script (clicks on the buttons, typed characters, RETURN, closing the window) and the
 // scripted requesters: both connect, messages cross both ways (the 141st "é" is refused,
-// RETURN sends 140), 1 MB of every byte value chosen in the file requester arrives exact
-// with the progress at 100 %, and both end with code 0 when their windows close.
+// RETURN sends 140), a file requester that fails shows a line in the conversation, 1 MB
+// of every byte value chosen in the file requester arrives exact with the progress at
+// 100 %, and both end with code 0 when their windows close.
 TEST_F(SerialChat, WindowDrivenByItsUser)
 {
     lvSocat socat;
@@ -789,7 +790,9 @@ TEST_F(SerialChat, WindowDrivenByItsUser)
                   Click(1) + "waitfile connected;type Hello [b]from[/b] Ada;keycode 274;type " + ee141 +
                       ";keycode 274;waitfile heard;" + Click(2) + "waitfile done;keycode 279;close",
                   dirs[0] + "/big.bin\n");
-    b.StartDriven(dirs[1], Click(1) + "waitfile heard;type Hi Ada, B here;keycode 274;waitfile done;close", "");
+    // Bea's requester has no answer: it fails, and the conversation says so.
+    b.StartDriven(dirs[1], Click(1) + "waitfile heard;type Hi Ada, B here;keycode 274;" + Click(2) +
+                               "waitfile done;close", "");
     EXPECT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
     EXPECT_TRUE(b.WaitFor("status: Connected to Ada", 20)) << b.Output();
     Signal(dirs[0], "connected");
@@ -808,6 +811,7 @@ TEST_F(SerialChat, WindowDrivenByItsUser)
     EXPECT_EQ(Count(outA, "status: A message may have at most 140 characters."), 1u) << outA;
     EXPECT_NE(outB.find("chat: Ada: Hello [b]from[/b] Ada\n"), std::string::npos) << outB;
     EXPECT_EQ(outB.find(ee141), std::string::npos);
+    EXPECT_NE(outB.find("chat: * The file requester could not be opened (error 1288).\n"), std::string::npos) << outB;
     EXPECT_NE(outA.find("progress: out 100%"), std::string::npos);
     EXPECT_NE(outB.find("progress: in 100%"), std::string::npos);
     EXPECT_TRUE(ReadFile(dirs[1] + "/big.bin") == big) << "the received file differs";
