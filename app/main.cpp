@@ -14,11 +14,14 @@
 #if defined(__SANITIZE_THREAD__)
 // Race-checking builds only: on an X server, SDL draws windows through the software OpenGL
 // driver, which is not built for the checker; its own threads' work on its own state looks
-// unsynchronised to it.
+// unsynchronised to it. Likewise fontconfig: Pango starts a thread of its own to
+// initialise it while the GTK dialog thread reads its configuration, and fontconfig's
+// own atomics are invisible to the checker.
 extern "C" const char *__tsan_default_suppressions()
 {
     return "race:swrast_dri.so\n"
-           "race:libgallium\n";
+           "race:libgallium\n"
+           "race:libfontconfig.so\n";
 }
 #endif
 

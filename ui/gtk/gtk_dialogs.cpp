@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,10 @@ void GtkThreadMain(void)
 {
     gdk_set_allowed_backends("x11");
     int ok = gtk_init_check(nullptr, nullptr) ? 1 : -1;
+    if (ok < 0) {
+        const char *name = getenv("DISPLAY");
+        fprintf(stderr, "lumivarra: the desktop dialogs could not open the display %s\n", name ? name : "(none)");
+    }
     {
         std::lock_guard<std::mutex> hold(gtkState.lock);
         gtkState.started = ok;
@@ -318,7 +323,13 @@ void ReadAnswer(lvGtkRequest *r, GtkWidget *dialog, GtkWidget *view)
 gboolean ShowDialog(gpointer data)
 {
     lvJobRef *ref = (lvJobRef *)data;
-    lvGtkJob *job = ref->get();
+    lvGtkJob *job;
+    {
+        // Taken once the script thread has handed the job over under this lock, so the
+        // request it filled is seen whole (glib's queue lock is invisible to race checks).
+        std::lock_guard<std::mutex> hold(gtkState.lock);
+        job = ref->get();
+    }
     lvGtkRequest *r = job->request;
     if (!job->cancelled) {
         lvEntryGuard guard = {nullptr, "", false};
@@ -350,7 +361,11 @@ gboolean ShowDialog(gpointer data)
 gboolean CancelDialog(gpointer data)
 {
     lvJobRef *ref = (lvJobRef *)data;
-    lvGtkJob *job = ref->get();
+    lvGtkJob *job;
+    {
+        std::lock_guard<std::mutex> hold(gtkState.lock);
+        job = ref->get();
+    }
     job->cancelled = true;
     if (job->dialog) gtk_dialog_response(GTK_DIALOG(job->dialog), GTK_RESPONSE_CANCEL);
     delete ref;
@@ -371,10 +386,11 @@ int RunDialog(lvGtkRequest *request, int (*stopRequested)(void))
 {
     if (!getenv("DISPLAY") || !*getenv("DISPLAY")) return ERR_UNSUPPORTEDFEAT;
     if (!EnsureStarted()) return ERR_UNSUPPORTEDFEAT;
+    // The job is handed over under the lock ShowDialog takes first.
+    std::unique_lock<std::mutex> hold(gtkState.lock);
     lvJobRef job = std::make_shared<lvGtkJob>(lvGtkJob{request, nullptr, false, false});
     g_idle_add(ShowDialog, new lvJobRef(job));
     bool stopSent = false;
-    std::unique_lock<std::mutex> hold(gtkState.lock);
     while (!job->done) {
         gtkState.changed.wait_for(hold, std::chrono::milliseconds(100));
         if (!job->done && !stopSent && stopRequested && stopRequested()) {
