@@ -59,6 +59,13 @@ const void *LoadOptionalModule(lvOptionalModule *module)
     return module->table;
 }
 
+void *OpenSystemLibrary(const char *soname, const char *carries)
+{
+    void *handle = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) fprintf(stderr, "lumivarra: %s (%s) could not be loaded: %s\n", soname, carries, dlerror());
+    return handle;
+}
+
 void ForgetOptionalModule(lvOptionalModule *module)
 {
     std::lock_guard<std::mutex> hold(moduleLock);

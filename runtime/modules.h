@@ -23,5 +23,8 @@ struct lvOptionalModule {
 
 // The module's table, opening it on the first call; null when it cannot be opened.
 const void *LoadOptionalModule(lvOptionalModule *module);
+// A system library opened on first use the same way (the loader's search path, by its
+// soname): the dlopen handle, or null after one message on stderr naming it.
+void *OpenSystemLibrary(const char *soname, const char *carries);
 // Forgets an attempt (tests: the next call looks again; an open handle stays open).
 void ForgetOptionalModule(lvOptionalModule *module);
