@@ -3,15 +3,20 @@
 // Indexed and grey pictures can come out as pens (grey ramps for grey ones); everything
 // else as straight-alpha ARGB words.
 //
-// Dependencies: runtime/vfile.h, libtiff 4.5 (per-handle error handlers), libwebp,
-// libwebpdemux, png.cpp (MakeGreyRamp).
+// Dependencies: runtime/vfile.h, runtime/modules.h, libtiff 4.5 (per-handle error
+// handlers), libwebp, libwebpdemux (all three opened at the first such file), png.cpp
+// (MakeGreyRamp).
 // Limits: a TIFF whose pens are wanted must be stored in strips; a page of another size
 // than the first is refused.
 #include "formats/lvnative.h"
 #include "formats/formats_internal.h"
+#include "runtime/modules.h"
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <dlfcn.h>
 #include <tiffio.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -19,6 +24,103 @@
 namespace {
 enum { NATIVE_TIFF = 1, NATIVE_WEBP = 2 };
 constexpr size_t kMaxWebpBytes = size_t(256) << 20;
+}  // namespace
+
+// libtiff, libwebp and libwebpdemux are opened at the first TIFF or WebP file, so that
+// runs which load no such picture never map them (and libtiff's codecs: JBIG, LERC,
+// libdeflate). Without them the file does not decode; the loader answers its error.
+namespace {
+
+template <typename F>
+bool Bind(void *handle, const char *name, F *slot)
+{
+    *slot = handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
+    return *slot != nullptr;
+}
+
+#define LV_TIFF_FUNCTIONS(X) \
+    X(TIFFClientOpenExt) \
+    X(TIFFClose) \
+    X(TIFFGetField) \
+    X(TIFFGetFieldDefaulted) \
+    X(TIFFIsTiled) \
+    X(TIFFNumberOfDirectories) \
+    X(TIFFOpenOptionsAlloc) \
+    X(TIFFOpenOptionsFree) \
+    X(TIFFOpenOptionsSetErrorHandlerExtR) \
+    X(TIFFOpenOptionsSetMaxSingleMemAlloc) \
+    X(TIFFOpenOptionsSetWarningHandlerExtR) \
+    X(TIFFReadRGBAImageOriented) \
+    X(TIFFReadScanline) \
+    X(TIFFScanlineSize) \
+    X(TIFFSetDirectory)
+#define LV_WEBP_FUNCTIONS(X) \
+    X(WebPDecodeBGRAInto) \
+    X(WebPGetFeaturesInternal)
+#define LV_WEBPDEMUX_FUNCTIONS(X) \
+    X(WebPAnimDecoderDelete) \
+    X(WebPAnimDecoderGetNext) \
+    X(WebPAnimDecoderNewInternal) \
+    X(WebPAnimDecoderOptionsInitInternal) \
+    X(WebPAnimDecoderReset) \
+    X(WebPDemuxInternal) \
+    X(WebPDemuxDelete) \
+    X(WebPDemuxGetI)
+#define LV_FIELD(f) decltype(&::f) f;
+
+struct TiffLibrary {
+    bool ready;
+    LV_TIFF_FUNCTIONS(LV_FIELD)
+};
+
+struct WebpLibrary {
+    bool ready;
+    LV_WEBP_FUNCTIONS(LV_FIELD)
+    LV_WEBPDEMUX_FUNCTIONS(LV_FIELD)
+};
+#undef LV_FIELD
+
+TiffLibrary tiffLib;
+WebpLibrary webpLib;
+
+void BindTiffLibrary()
+{
+    void *h = OpenSystemLibrary("libtiff.so.6", "TIFF pictures");
+    TiffLibrary t = {};
+    bool ok = h != nullptr;
+#define LV_BIND(f) ok = ok && Bind(h, #f, &t.f);
+    LV_TIFF_FUNCTIONS(LV_BIND)
+#undef LV_BIND
+    if (h && !ok) fprintf(stderr, "lumivarra: libtiff.so.6 (TIFF pictures) lacks a function this runtime calls\n");
+    t.ready = ok;
+    tiffLib = t;
+}
+
+void BindWebpLibrary()
+{
+    void *h = OpenSystemLibrary("libwebp.so.7", "WebP pictures");
+    void *d = h ? OpenSystemLibrary("libwebpdemux.so.2", "WebP pictures") : nullptr;
+    WebpLibrary t = {};
+    bool ok = h && d;
+#define LV_BIND(f) ok = ok && Bind(h, #f, &t.f);
+#define LV_BIND_DEMUX(f) ok = ok && Bind(d, #f, &t.f);
+    LV_WEBP_FUNCTIONS(LV_BIND)
+    LV_WEBPDEMUX_FUNCTIONS(LV_BIND_DEMUX)
+#undef LV_BIND
+#undef LV_BIND_DEMUX
+    if (h && d && !ok) fprintf(stderr, "lumivarra: libwebp (WebP pictures) lacks a function this runtime calls\n");
+    t.ready = ok;
+    webpLib = t;
+}
+
+// The libraries of TIFF (tiff true) or WebP, bound once.
+bool OpenNativeLibrary(bool tiff)
+{
+    static std::once_flag tiffOnce, webpOnce;
+    std::call_once(tiff ? tiffOnce : webpOnce, tiff ? BindTiffLibrary : BindWebpLibrary);
+    return tiff ? tiffLib.ready : webpLib.ready;
+}
+
 }  // namespace
 
 struct lvNativeDecoder {
@@ -57,15 +159,15 @@ static int TiffQuiet(TIFF *, void *, const char *, const char *, va_list) { retu
 
 static TIFF *OpenTiff(lvVFile *file)
 {
-    TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptions *options = tiffLib.TIFFOpenOptionsAlloc();
     if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)LV_MAX_IMAGE_PIXELS * 4);
+    tiffLib.TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
+    tiffLib.TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
+    tiffLib.TIFFOpenOptionsSetMaxSingleMemAlloc(options, (tmsize_t)LV_MAX_IMAGE_PIXELS * 4);
     SeekVFile(file, 0, 1);
-    TIFF *tiff = TIFFClientOpenExt("picture", "rm", (thandle_t)file, TiffRead, TiffWrite, TiffSeek, TiffClose,
+    TIFF *tiff = tiffLib.TIFFClientOpenExt("picture", "rm", (thandle_t)file, TiffRead, TiffWrite, TiffSeek, TiffClose,
                                    TiffSize, TiffMap, TiffUnmap, options);
-    TIFFOpenOptionsFree(options);
+    tiffLib.TIFFOpenOptionsFree(options);
     return tiff;
 }
 
@@ -80,13 +182,13 @@ struct TiffPage {
 
 static bool ReadTiffPage(TIFF *tiff, TiffPage *p)
 {
-    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &p->width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &p->height))
+    if (!tiffLib.TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &p->width) || !tiffLib.TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &p->height))
         return false;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &p->bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &p->samples);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &p->planar);
-    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &p->photometric)) p->photometric = PHOTOMETRIC_MINISWHITE;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &p->extraCount, &p->extra);
+    tiffLib.TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &p->bits);
+    tiffLib.TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &p->samples);
+    tiffLib.TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &p->planar);
+    if (!tiffLib.TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &p->photometric)) p->photometric = PHOTOMETRIC_MINISWHITE;
+    tiffLib.TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &p->extraCount, &p->extra);
     bool smallBits = p->bits == 1 || p->bits == 2 || p->bits == 4 || p->bits == 8;
     p->grey = p->samples == 1 && smallBits &&
               (p->photometric == PHOTOMETRIC_MINISBLACK || p->photometric == PHOTOMETRIC_MINISWHITE);
@@ -106,7 +208,7 @@ static bool TiffPalette(TIFF *tiff, const TiffPage &p, uint32_t *palette)
         return true;
     }
     uint16_t *r, *g, *b;
-    if (!TIFFGetField(tiff, TIFFTAG_COLORMAP, &r, &g, &b)) return false;
+    if (!tiffLib.TIFFGetField(tiff, TIFFTAG_COLORMAP, &r, &g, &b)) return false;
     // Old writers stored 8-bit maps; every entry below 256 tells them apart.
     bool eightBit = true;
     for (int i = 0; i < count && eightBit; i++) eightBit = r[i] < 256 && g[i] < 256 && b[i] < 256;
@@ -119,15 +221,15 @@ static bool TiffPalette(TIFF *tiff, const TiffPage &p, uint32_t *palette)
 // Strip rows unpacked to one pen a pixel (most significant bits first).
 static bool TiffPens(TIFF *tiff, const TiffPage &p, uint8_t *pens)
 {
-    if (TIFFIsTiled(tiff) || p.planar != PLANARCONFIG_CONTIG) return false;
-    tmsize_t lineBytes = TIFFScanlineSize(tiff);
+    if (tiffLib.TIFFIsTiled(tiff) || p.planar != PLANARCONFIG_CONTIG) return false;
+    tmsize_t lineBytes = tiffLib.TIFFScanlineSize(tiff);
     if (lineBytes <= 0 || (uint64_t)lineBytes * 8 < (uint64_t)p.width * p.bits) return false;
     lvMemPtr<uint8_t> line = AllocBlock<uint8_t>((size_t)lineBytes, 1);
     if (!line) return false;
     int bits = p.bits, mask = (1 << bits) - 1, perByte = 8 / bits;
     bool invert = p.photometric == PHOTOMETRIC_MINISWHITE;
     for (uint32_t y = 0; y < p.height; y++) {
-        if (TIFFReadScanline(tiff, line.get(), y, 0) < 0) return false;
+        if (tiffLib.TIFFReadScanline(tiff, line.get(), y, 0) < 0) return false;
         uint8_t *out = pens + (size_t)y * p.width;
         const uint8_t *in = line.get();
         for (uint32_t x = 0; x < p.width; x++) {
@@ -142,15 +244,15 @@ static bool TiffPens(TIFF *tiff, const TiffPage &p, uint8_t *pens)
 static bool TiffArgb(TIFF *tiff, const TiffPage &p, uint32_t *argb)
 {
     size_t count = (size_t)p.width * p.height;
-    if (!TIFFIsTiled(tiff) && p.planar == PLANARCONFIG_CONTIG && p.bits == 8 && p.photometric == PHOTOMETRIC_RGB &&
+    if (!tiffLib.TIFFIsTiled(tiff) && p.planar == PLANARCONFIG_CONTIG && p.bits == 8 && p.photometric == PHOTOMETRIC_RGB &&
         (p.samples == 3 || p.samples == 4)) {
-        tmsize_t lineBytes = TIFFScanlineSize(tiff);
+        tmsize_t lineBytes = tiffLib.TIFFScanlineSize(tiff);
         if (lineBytes < (tmsize_t)p.width * p.samples) return false;
         lvMemPtr<uint8_t> line = AllocBlock<uint8_t>((size_t)lineBytes, 1);
         if (!line) return false;
         bool associated = p.samples == 4 && p.extra && p.extraCount && p.extra[0] == EXTRASAMPLE_ASSOCALPHA;
         for (uint32_t y = 0; y < p.height; y++) {
-            if (TIFFReadScanline(tiff, line.get(), y, 0) < 0) return false;
+            if (tiffLib.TIFFReadScanline(tiff, line.get(), y, 0) < 0) return false;
             uint32_t *out = argb + (size_t)y * p.width;
             for (uint32_t x = 0; x < p.width; x++) {
                 const uint8_t *s = line.get() + x * p.samples;
@@ -164,7 +266,7 @@ static bool TiffArgb(TIFF *tiff, const TiffPage &p, uint32_t *argb)
     }
     // Everything else through libtiff's RGBA interface, which premultiplies.
     lvMemPtr<uint32_t> raster = AllocBlock<uint32_t>(count * 4, 0);
-    if (!raster || !TIFFReadRGBAImageOriented(tiff, p.width, p.height, raster.get(), ORIENTATION_TOPLEFT, 0))
+    if (!raster || !tiffLib.TIFFReadRGBAImageOriented(tiff, p.width, p.height, raster.get(), ORIENTATION_TOPLEFT, 0))
         return false;
     for (size_t i = 0; i < count; i++) {
         uint32_t v = raster.get()[i];
@@ -206,8 +308,8 @@ static uint8_t *ReadWholeFile(lvVFile *file, size_t *size)
 void CloseNativeDecoder(lvNativeDecoder *d)
 {
     if (!d) return;
-    if (d->tiff) TIFFClose(d->tiff);
-    if (d->anim) WebPAnimDecoderDelete(d->anim);
+    if (d->tiff) tiffLib.TIFFClose(d->tiff);
+    if (d->anim) webpLib.WebPAnimDecoderDelete(d->anim);
     FreeMemory(d->data);
     FreeMemory(d);
 }
@@ -222,6 +324,7 @@ lvNativeDecoder *OpenNativeDecoder(lvVFile *file, uint32_t flags, int64_t transp
                 (magic[0] == 'M' && magic[1] == 'M' && magic[2] == 0 && (magic[3] == 42 || magic[3] == 43));
     bool webp = std::memcmp(magic, "RIFF", 4) == 0 && std::memcmp(magic + 8, "WEBP", 4) == 0;
     if (!tiff && !webp) return nullptr;
+    if (!OpenNativeLibrary(tiff)) return nullptr;
     auto *d = (lvNativeDecoder *)AllocMemory(sizeof(lvNativeDecoder), 1);
     if (!d) return nullptr;
     d->file = file, d->flags = flags, d->key = transparentColor;
@@ -233,20 +336,20 @@ lvNativeDecoder *OpenNativeDecoder(lvVFile *file, uint32_t flags, int64_t transp
             d->width = (int)page.width, d->height = (int)page.height;
             d->penKind = page.penKind, d->alpha = page.alpha;
             d->depth = page.penKind ? page.bits : page.alpha ? 32 : 24;
-            d->frames = TIFFNumberOfDirectories(d->tiff);
+            d->frames = tiffLib.TIFFNumberOfDirectories(d->tiff);
             ok = d->frames >= 1;
         }
     } else {
         d->kind = NATIVE_WEBP;
         d->data = ReadWholeFile(file, &d->size);
         WebPBitstreamFeatures features;
-        if (d->data && WebPGetFeatures(d->data, d->size, &features) == VP8_STATUS_OK) {
+        if (d->data && webpLib.WebPGetFeaturesInternal(d->data, d->size, &features, WEBP_DECODER_ABI_VERSION) == VP8_STATUS_OK) {
             WebPData whole = {d->data, d->size};
-            if (WebPDemuxer *demux = WebPDemux(&whole)) {
-                d->width = (int)WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH);
-                d->height = (int)WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT);
-                d->frames = (int)WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
-                WebPDemuxDelete(demux);
+            if (WebPDemuxer *demux = webpLib.WebPDemuxInternal(&whole, 0, nullptr, WEBP_DEMUX_ABI_VERSION)) {
+                d->width = (int)webpLib.WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH);
+                d->height = (int)webpLib.WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT);
+                d->frames = (int)webpLib.WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
+                webpLib.WebPDemuxDelete(demux);
                 d->alpha = features.has_alpha;
                 d->depth = d->alpha ? 32 : 24;
                 ok = d->frames >= 1 && ImagePixelsFit(d->width, d->height);
@@ -272,7 +375,7 @@ lvNativeDecoder *OpenNativeDecoder(lvVFile *file, uint32_t flags, int64_t transp
 
 static uint8_t *DecodeTiffPage(lvNativeDecoder *d, int index, uint32_t *palette, int *depth, int *transparentPen)
 {
-    if (!TIFFSetDirectory(d->tiff, (tdir_t)index)) return nullptr;
+    if (!tiffLib.TIFFSetDirectory(d->tiff, (tdir_t)index)) return nullptr;
     TiffPage p;
     if (!ReadTiffPage(d->tiff, &p) || (int)p.width != d->width || (int)p.height != d->height) return nullptr;
     size_t count = (size_t)p.width * p.height;
@@ -330,29 +433,29 @@ static uint8_t *DecodeWebpFrame(lvNativeDecoder *d, int index, int *transparentP
     *transparentPen = d->alpha && (d->flags & LV_IMGLOAD_TRANSPEN) ? -2 : -1;
     if (d->frames == 1) {
         lvMemPtr<uint8_t> out = AllocBlock<uint8_t>(bytes, 0);
-        if (!out || !WebPDecodeBGRAInto(d->data, d->size, out.get(), bytes, d->width * 4)) return nullptr;
+        if (!out || !webpLib.WebPDecodeBGRAInto(d->data, d->size, out.get(), bytes, d->width * 4)) return nullptr;
         if (!d->alpha)
             for (size_t i = 3; i < bytes; i += 4) out.get()[i] = 0xFF;
         return out.release();
     }
     if (!d->anim) {
         WebPAnimDecoderOptions options;
-        if (!WebPAnimDecoderOptionsInit(&options)) return nullptr;
+        if (!webpLib.WebPAnimDecoderOptionsInitInternal(&options, WEBP_DEMUX_ABI_VERSION)) return nullptr;
         options.color_mode = MODE_BGRA;
         options.use_threads = 0;
         WebPData whole = {d->data, d->size};
-        if (!(d->anim = WebPAnimDecoderNew(&whole, &options))) return nullptr;
+        if (!(d->anim = webpLib.WebPAnimDecoderNewInternal(&whole, &options, WEBP_DEMUX_ABI_VERSION))) return nullptr;
         d->animNext = 0, d->lastTimestamp = 0;
     }
     if (index < d->animNext) {
-        WebPAnimDecoderReset(d->anim);
+        webpLib.WebPAnimDecoderReset(d->anim);
         d->animNext = 0, d->lastTimestamp = 0;
     }
     uint8_t *canvas = nullptr;
     int timestamp = 0;
     while (d->animNext <= index) {
-        if (!WebPAnimDecoderGetNext(d->anim, &canvas, &timestamp)) {
-            WebPAnimDecoderReset(d->anim);
+        if (!webpLib.WebPAnimDecoderGetNext(d->anim, &canvas, &timestamp)) {
+            webpLib.WebPAnimDecoderReset(d->anim);
             d->animNext = 0, d->lastTimestamp = 0;
             return nullptr;
         }

@@ -1,11 +1,12 @@
 // coverage.cpp - the bridge to the polygon and line rasteriser (OpenCV's
-// drawing functions over our own zeroed 8-bit planes), the outline entry of the
+// drawing functions over our own zeroed 8-bit planes, in the module lv_cvshapes.so
+// opened at the first shape that needs it), the outline entry of the
 // shape and line engines, one-pixel lines into raw pixels and bitmaps, the
 // scanline polygon-to-mask filler, and the two drawing entries of the plug-in
 // interface.
 //
-// Depends on: images/lvpaint.h, raster/lvbitmap.h, platform/lvplatform.h,
-// OpenCV (core, imgproc).
+// Depends on: images/lvpaint.h, images/cv_module.h, raster/lvbitmap.h,
+// platform/lvplatform.h, runtime/modules.h.
 // Limits: script thread only (plug-in entries: the calling thread).
 #include <algorithm>
 #include <climits>
@@ -13,12 +14,11 @@
 #include <cstring>
 #include <vector>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
 #include "base/lverrors.h"
+#include "images/cv_module.h"
 #include "images/lvpaint.h"
 #include "platform/lvplatform.h"
+#include "runtime/modules.h"
 #include "runtime/plugin.h"
 
 // ---- Coverage images ---------------------------------------------------------------
@@ -129,7 +129,7 @@ bool CutPolygon(std::vector<double> &p, double loX, double loY, double hiX, doub
 // of them outside the edge pixels and the rest inside, so that all four sides agree (the
 // round-capped wide lines of the polygon stroker come out a pixel or two wider, and
 // unevenly). false when the outline is no such rectangle.
-bool StrokeUprightRectangle(cv::Mat &m, const double *points, int count, int thickness) {
+bool StrokeUprightRectangle(lvCoverageImage *m, const double *points, int count, int thickness) {
     if (count == 5 && (points[8] != points[0] || points[9] != points[1])) return false;
     if (count != 4 && count != 5) return false;
     for (int k = 0; k < 4; k++) {
@@ -149,11 +149,12 @@ bool StrokeUprightRectangle(cv::Mat &m, const double *points, int count, int thi
     const int x0 = static_cast<int>(std::lround(lx / 65536)), x1 = static_cast<int>(std::lround(hx / 65536));
     const int y0 = static_cast<int>(std::lround(ly / 65536)), y1 = static_cast<int>(std::lround(hy / 65536));
     const int out = thickness / 2, in = thickness - 1 - out;
-    const cv::Rect plane(0, 0, m.cols, m.rows);
     auto band = [&](int left, int top, int right, int bottom) {
+        left = std::max(left, 0), top = std::max(top, 0);
+        right = std::min(right, m->width - 1), bottom = std::min(bottom, m->height - 1);
         if (right < left || bottom < top) return;
-        cv::Rect r = cv::Rect(left, top, right - left + 1, bottom - top + 1) & plane;
-        if (r.area() > 0) m(r).setTo(cv::Scalar(255));
+        for (int y = top; y <= bottom; y++)
+            std::memset(m->pixels + static_cast<size_t>(y) * m->rowBytes + left, 255, static_cast<size_t>(right - left + 1));
     };
     band(x0 - out, y0 - out, x1 + out, y0 + in);  // top, corners included
     band(x0 - out, y1 - in, x1 + out, y1 + out);  // bottom
@@ -162,7 +163,15 @@ bool StrokeUprightRectangle(cv::Mat &m, const double *points, int count, int thi
     return true;
 }
 
+lvOptionalModule cvShapes = {LV_CVSHAPES_MODULE_FILE, LV_CVSHAPES_MODULE_ENTRY, "OpenCV", 0, nullptr, nullptr};
+
+const lvCvShapesModule *Rasteriser() {
+    return static_cast<const lvCvShapesModule *>(LoadOptionalModule(&cvShapes));
+}
+
 }  // namespace
+
+void ForgetShapeRasteriser() { ForgetOptionalModule(&cvShapes); }
 
 int RasterisePolygon(lvCoverageImage *image, const double *points, int count, int antiAlias, int thickness) {
     if (!image || !points || count < 1) return 0;
@@ -185,40 +194,26 @@ int RasterisePolygon(lvCoverageImage *image, const double *points, int count, in
     }
     int shift = ChooseShift(points, count);
     if (shift < 0) return 0;
-    std::vector<cv::Point> pts;
+    if (thickness > 1 && !antiAlias && cut.empty() && StrokeUprightRectangle(image, points, count, thickness))
+        return 1;
+    const lvCvShapesModule *cv = Rasteriser();
+    if (!cv) return -1;
+    std::vector<int> pts;
     try {
-        pts.resize(static_cast<size_t>(count));
+        pts.resize(2 * static_cast<size_t>(count));
     } catch (...) {
         return 0;
     }
-    for (int k = 0; k < count; k++) pts[k] = cv::Point(ToFixed(points[2 * k], shift), ToFixed(points[2 * k + 1], shift));
-    int type = antiAlias ? cv::LINE_AA : cv::LINE_8;
-    try {
-        cv::Mat m(image->height, image->width, CV_8UC1, image->pixels, static_cast<size_t>(image->rowBytes));
-        const cv::Point *contour = pts.data();
-        int n = count;
-        if (thickness > 1 && !antiAlias && cut.empty() && StrokeUprightRectangle(m, points, count, thickness))
-            return 1;
-        if (thickness > 0)
-            cv::polylines(m, &contour, &n, 1, true, cv::Scalar(255), std::min(thickness, 32767), type, shift);
-        else
-            cv::fillPoly(m, &contour, &n, 1, cv::Scalar(255), type, shift);
-    } catch (const cv::Exception &) {
-        return 0;  // counts as nothing drawn
-    }
-    return 1;
+    for (int k = 0; k < 2 * count; k++) pts[k] = ToFixed(points[k], shift);
+    return cv->Polygon(image->pixels, image->width, image->height, image->rowBytes, pts.data(), count, antiAlias,
+                       thickness, shift);
 }
 
 int RasteriseLine(lvCoverageImage *image, int x1, int y1, int x2, int y2, int antiAlias, int thickness) {
     if (!image) return 0;
-    try {
-        cv::Mat m(image->height, image->width, CV_8UC1, image->pixels, static_cast<size_t>(image->rowBytes));
-        cv::line(m, cv::Point(x1, y1), cv::Point(x2, y2), cv::Scalar(255), std::clamp(thickness, 1, 32767),
-                 antiAlias ? cv::LINE_AA : cv::LINE_8, 0);
-    } catch (const cv::Exception &) {
-        return 0;
-    }
-    return 1;
+    const lvCvShapesModule *cv = Rasteriser();
+    if (!cv) return -1;
+    return cv->Line(image->pixels, image->width, image->height, image->rowBytes, x1, y1, x2, y2, antiAlias, thickness);
 }
 
 // ---- PaintOutline ----------------------------------------------------------------------
@@ -379,6 +374,7 @@ int PaintOutline(const lvOutlineRequest *r) {
     int row;
     if (CreateCoverageImage(ww, wh, &img, &pixels, &row)) return ERR_MEM;
     bool aa;
+    int drawn;
     if (r->line) {
         const double *p = r->points;
         for (int k = 0; k < 4; k++)
@@ -387,7 +383,7 @@ int PaintOutline(const lvOutlineRequest *r) {
                 return 0;
             }
         aa = r->antiAlias != 0;
-        RasteriseLine(img, static_cast<int>(p[0] - wx0), static_cast<int>(p[1] - wy0), static_cast<int>(p[2] - wx0),
+        drawn = RasteriseLine(img, static_cast<int>(p[0] - wx0), static_cast<int>(p[1] - wy0), static_cast<int>(p[2] - wx0),
                       static_cast<int>(p[3] - wy0), aa, r->lineThickness);
     } else {
         std::vector<double> moved;
@@ -402,7 +398,11 @@ int PaintOutline(const lvOutlineRequest *r) {
             moved[k + 1] -= double(wy0) * 65536.0;
         }
         aa = r->antiAlias && !r->filled;
-        RasterisePolygon(img, moved.data(), r->count, aa, r->filled ? 0 : r->outlineThickness);
+        drawn = RasterisePolygon(img, moved.data(), r->count, aa, r->filled ? 0 : r->outlineThickness);
+    }
+    if (drawn < 0) {
+        FreeCoverageImage(img);
+        return ERR_NEEDEXTLIB;
     }
     CompositeCoverage(pixels, r->xOffset + static_cast<int>(wx0), r->yOffset + static_cast<int>(wy0), &c, ww, wh, row,
                       aa ? 0 : 1);

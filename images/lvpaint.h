@@ -61,9 +61,13 @@ struct lvCoverageImage {
 int CreateCoverageImage(int width, int height, lvCoverageImage **image, uint8_t **pixels, int *rowBytes);
 void FreeCoverageImage(lvCoverageImage *image);
 // Points are 16.16 fixed point (x, y pairs of doubles). Thickness > 0 strokes the
-// closed contour, else fills it. 1 drawn, 0 nothing (bad points, library error).
+// closed contour, else fills it. 1 drawn, 0 nothing (bad points, library error), -1 the
+// rasteriser's module (lv_cvshapes.so, OpenCV) cannot be loaded: PaintOutline answers
+// ERR_NEEDEXTLIB then.
 int RasterisePolygon(lvCoverageImage *image, const double *points, int count, int antiAlias, int thickness);
 int RasteriseLine(lvCoverageImage *image, int x1, int y1, int x2, int y2, int antiAlias, int thickness);
+// Tests: the next rasterisation looks for the module again (LV_MODULE_DIR).
+void ForgetShapeRasteriser();
 
 // ---- The painter ----------------------------------------------------------------
 void PaintPixel(lvPaintContext *context, int x, int y);

@@ -308,12 +308,25 @@ int RemakeDisplayBuffers(lvDisplay *d)
     {
         lvScopedLock from(b->scaled.bitmap, LOCK_READONLY), to1(background, 0), to2(picture, 0);
         if (from && to1 && to2) {
-            for (int y = 0; y < b->scaledHeight; y++)
+            // Buffers of the picture's own pixel format take its rows whole; only another
+            // format goes through the per-pixel conversion.
+            const lvBitMapLock &f = from.lock, &t1 = to1.lock, &t2 = to2.lock;
+            bool sameFormat = f.format == t1.format && f.format == t2.format && f.bytesPerPixel == t1.bytesPerPixel &&
+                              f.bytesPerPixel == t2.bytesPerPixel;
+            size_t rowBytes = (size_t)b->scaledWidth * (size_t)f.bytesPerPixel;
+            for (int y = 0; y < b->scaledHeight; y++) {
+                if (sameFormat) {
+                    const uint8_t *src = f.pixels + (size_t)y * f.rowLength * f.bytesPerPixel;
+                    std::memcpy(t1.pixels + (size_t)y * t1.rowLength * t1.bytesPerPixel, src, rowBytes);
+                    std::memcpy(t2.pixels + (size_t)y * t2.rowLength * t2.bytesPerPixel, src, rowBytes);
+                    continue;
+                }
                 for (int x = 0; x < b->scaledWidth; x++) {
-                    uint32_t c = ReadLockPixel(&from.lock, x, y);
+                    uint32_t c = ReadLockPixel(&f, x, y);
                     WriteLockPixel(&to1.lock, c, x, y);
                     WriteLockPixel(&to2.lock, c, x, y);
                 }
+            }
         }
     }
     for (lvBufferPair *pair : {&d->backgroundBuffer, &d->pictureBuffer}) {

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <dlfcn.h>
 #include <new>
 
@@ -151,6 +152,16 @@ void NoteXConnection(SDL_Window *window)
 
 // ---- Presentation -------------------------------------------------------------------
 
+// Whether the machine shows a graphics device an accelerated renderer could use. Without
+// one (Xvfb, a headless box, a container) SDL's OpenGL renderer runs on Mesa's software
+// rasteriser, which costs tens of milliseconds to load and compile at the first window
+// and then presents slower than SDL's own software renderer.
+bool GraphicsDevicePresent(void)
+{
+    static const bool present = access("/dev/dri", F_OK) == 0 || access("/dev/nvidiactl", F_OK) == 0;
+    return present;
+}
+
 bool MakeRenderer(lvSdlWindow *n)
 {
     if (n->texture) SDL_DestroyTexture(n->texture);
@@ -161,8 +172,11 @@ bool MakeRenderer(lvSdlWindow *n)
     uint32_t style2 = n->window ? n->window->styleFlags2 : 0;
     uint32_t vsync = (style2 & WSTYLE2_VSYNC) ? SDL_RENDERER_PRESENTVSYNC : 0;
     SDL_SetHint(SDL_HINT_RENDER_VSYNC, vsync ? "1" : "0");
-    if (!sdlState.offscreen && !(style2 & WSTYLE2_SOFTWARERENDERER))
+    if (!sdlState.offscreen && !(style2 & WSTYLE2_SOFTWARERENDERER) && GraphicsDevicePresent())
         n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_ACCELERATED | vsync);
+    // The software renderer draws into the window's surface, which SDL would otherwise
+    // present through that same OpenGL renderer.
+    if (!GraphicsDevicePresent()) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!n->renderer) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE | vsync);
     // A software renderer that cannot synchronise still presents.
     if (!n->renderer && vsync) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);

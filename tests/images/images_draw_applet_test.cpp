@@ -542,3 +542,58 @@ TEST(DrawApplet, ThickOutlinesHaveEvenSides)
 }
 
 }  // namespace
+
+namespace {
+
+// The polygon and line rasteriser (OpenCV) is a module opened at the first shape that
+// needs it. Found (beside the executable), the filled polygon and the thick line draw;
+// missing (LV_MODULE_DIR at an empty folder), the run still starts and goes on: the
+// cases before the first shape answer 0, the shapes answer ERR_NEEDEXTLIB (1685) after
+// one message naming the module and OpenCV, and a box, which needs no module, draws.
+TEST(DrawApplet, TheShapeRasteriserModuleIsOpenedAtTheFirstShape)
+{
+    lvAppletScript s;
+    s.Case("fill", "setfillstyle", {FILLCOLOR});
+    s.Case("mk", "createbrush", {1, 12, 12, 0});
+    s.Case("sel", "selectbrush", {1});
+    s.Case("poly", "polygon", {0, 0, List({1, 1, 8, 1, 1, 8}), 3, WHITE});
+    s.Case("thick", "line", {0, 10, 11, 10, RED, Fields({{"thickness", 3}})});
+    s.Case("box", "box", {9, 5, 2, 2, GREEN});
+    std::vector<lvPixelProbe> probes = {{"p_in", 2, 2, WHITE}, {"p_out", 8, 8, 0}, {"l_in", 5, 10, RED},
+                                        {"b_in", 9, 5, GREEN}};
+    ReadProbes(s, probes);
+    s.Case("end", "endselect", {});
+    lvScratchDir empty;
+    struct Row {
+        const char *moduleDir;  // LV_MODULE_DIR, or null for none
+        const char *shapeCode;
+        unsigned inside, line;  // pixels the shapes leave
+    };
+    for (const Row &row : {Row{nullptr, "0", WHITE, RED}, Row{empty.path.c_str(), "1685", 0, 0}}) {
+        SCOPED_TRACE(row.moduleDir ? "module missing" : "module found");
+        if (row.moduleDir) setenv("LV_MODULE_DIR", row.moduleDir, 1);
+        std::map<std::string, std::string> lines;
+        std::string all = RunDraw(s, &lines);
+        unsetenv("LV_MODULE_DIR");
+        EXPECT_EQ(Code(lines["sel"]), "0") << all;
+        EXPECT_EQ(Code(lines["poly"]), row.shapeCode) << all;
+        EXPECT_EQ(Code(lines["thick"]), row.shapeCode) << all;
+        EXPECT_EQ(Code(lines["box"]), "0") << all;
+        EXPECT_EQ(lines["p_in"], "0 " + std::to_string(row.inside)) << all;
+        EXPECT_EQ(lines["p_out"], "0 0") << all;
+        EXPECT_EQ(lines["l_in"], "0 " + std::to_string(row.line)) << all;
+        EXPECT_EQ(lines["b_in"], "0 " + std::to_string(GREEN)) << all;
+        size_t message = all.find("lv_cvshapes.so (OpenCV) could not be loaded");
+        if (!row.moduleDir) {
+            EXPECT_EQ(message, std::string::npos) << all;
+            continue;
+        }
+        // Once, when the polygon needed it: after the brush was selected, before the polygon's answer.
+        ASSERT_NE(message, std::string::npos) << all;
+        EXPECT_EQ(all.find("lumivarra: lv_cvshapes.so", message + 1), std::string::npos) << all;
+        EXPECT_LT(all.find("sel "), message) << all;
+        EXPECT_GT(all.find("poly "), message) << all;
+    }
+}
+
+}  // namespace
