@@ -3,6 +3,8 @@
 // equal stop positions, non-32-bit targets and clipping to the bitmap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "raster/lvgradient.h"
@@ -122,6 +124,47 @@ TEST(Gradient, ConicalBalanceAndUnknownStyles) {
     lvGradient bad = Make(7, 0xFF0000, 0x0000FF);
     u.Render(bad);
     for (uint32_t p : u.px) EXPECT_EQ(p, 0xDEADBEEFu);
+}
+
+// The CONICAL position as written out: atan2, a turn and the angle, modulo a
+// turn, as a share of the turn counted down from 1.0 in 16.16, mirrored past 1.0.
+int32_t ReferenceConicalPosition(double ddy, double ddx, double angle) {
+    const double pi = 3.14159265358979323846;
+    double turns = 1.0 - std::fmod(std::atan2(ddy, ddx) + 2 * pi + angle, 2 * pi) / (2 * pi);
+    int32_t p = static_cast<int32_t>(turns * 65536.0), m = ((p % 131072) + 131072) % 131072;
+    return std::min(m, 131072 - m);
+}
+
+TEST(Gradient, ConicalPositionsMatchTheLibraryAngleEverywhere) {
+    const double pi = 3.14159265358979323846;
+    // Whole pictures around centres on and off pixel centres (points on the axes
+    // included), then turn angles inside and outside one turn.
+    struct Case { int w, h; double cx, cy; int degrees; } cases[] = {
+        {1920, 1080, 960, 540, 0}, {641, 479, 320.5, 239.5, 0}, {301, 199, 17.25, 150.75, 90},
+        {257, 255, 128.5, 3.0, 359}, {200, 200, 100.125, 99.875, 180}, {150, 90, 75, 45, 45},
+        {120, 80, 60.5, 40, 360}, {120, 80, 60, 40.5, -30}, {64, 64, 32, 32, 720}, {64, 64, 31.5, 32, 1000000},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " angle " << c.degrees);
+        double angle = c.degrees * pi / 180.0;
+        int mismatches = 0;
+        for (int y = 0; y < c.h; y++)
+            for (int x = 0; x < c.w; x++) {
+                double ddy = y + 0.5 - c.cy, ddx = x + 0.5 - c.cx;
+                if (GradientConicalPosition(ddy, ddx, angle) != ReferenceConicalPosition(ddy, ddx, angle) &&
+                    mismatches++ < 5)
+                    ADD_FAILURE() << "at " << x << "," << y;
+            }
+        EXPECT_EQ(mismatches, 0);
+    }
+    // Far points and points a hair off the axes, where the angle is tiny or near a half turn.
+    const double far[][2] = {{1e-300, 1}, {-1e-300, 1}, {1e-300, -1}, {-1e-300, -1}, {1, 1e-12}, {-1, 1e-12},
+                             {1e9, -1e9}, {-3e8, 1}, {7, -1e-9}, {0.5, 2e6}, {-0.5, -2e6}};
+    for (const auto &d : far)
+        for (int degrees : {0, 1, 179, 180, 181, 359, -1, 540})
+            EXPECT_EQ(GradientConicalPosition(d[0], d[1], degrees * pi / 180.0),
+                      ReferenceConicalPosition(d[0], d[1], degrees * pi / 180.0))
+                << d[0] << "," << d[1] << " angle " << degrees;
 }
 
 TEST(Gradient, StopsAsGivenAndEqualPositions) {
