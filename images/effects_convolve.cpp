@@ -294,45 +294,70 @@ bool MakeFixedBlur(const double *k, int taps, FixedBlur *fb) {
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-__attribute__((target("avx2"))) inline __m256i EightBytes(const uint8_t *p) {
-    return _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+// Whether a flat stretch of byte v sums to v - 1, on 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i DropBit(__m256i drop, __m256i v) {
+    __m256i word = _mm256_permutevar8x32_epi32(drop, _mm256_srli_epi32(v, 5));
+    return _mm256_and_si256(_mm256_srlv_epi32(word, _mm256_and_si256(v, _mm256_set1_epi32(31))), _mm256_set1_epi32(1));
 }
 
-// The same rows eight elements at a time; unsure elements are summed in double on the spot.
+// The same rows sixteen elements at a time; unsure elements are summed in double on the spot.
 template <int N>
 __attribute__((target("avx2"))) void FixedRowAvx2(uint8_t *out, const uint8_t *const *rows, const FixedBlur &fb,
                                                   int n) {
-    __m256i q[N / 2 + 1];
-    for (int t = 0; t <= N / 2; t++) q[t] = _mm256_set1_epi32(fb.q[t]);
+    // Sums of mirrored taps (and the middle one) in 16-bit lanes, paired for the
+    // multiply-adds; each weight is split into its high bits (q >> 8) and low
+    // byte so that every product fits 16 signed bits: A = 256 x high + low.
+    constexpr int M = N / 2 + 1, P = (M + 1) / 2;
+    __m256i qh[P], ql[P];
+    for (int p = 0; p < P; p++) {
+        int32_t q0 = fb.q[2 * p], q1 = 2 * p + 1 < M ? fb.q[2 * p + 1] : 0;
+        qh[p] = _mm256_set1_epi32((q0 >> 8) | ((q1 >> 8) << 16));
+        ql[p] = _mm256_set1_epi32((q0 & 0xFF) | ((q1 & 0xFF) << 16));
+    }
     const __m256i e = _mm256_set1_epi32(fb.margin), zero = _mm256_setzero_si256();
-    const __m256i top = _mm256_set1_epi32(255), one = _mm256_set1_epi32(1), low5 = _mm256_set1_epi32(31);
+    const __m256i top = _mm256_set1_epi16(255);
     const __m256i drop = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(fb.drop));
     const __m128i sh = _mm_cvtsi32_si128(fb.shift);
     int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        __m256i v0 = EightBytes(rows[0] + i), differ = zero;
-        __m256i a = _mm256_mullo_epi32(q[N / 2], EightBytes(rows[N / 2] + i));
-        for (int t = 0; t < N / 2; t++) {
-            __m256i x = t == 0 ? v0 : EightBytes(rows[t] + i), y = EightBytes(rows[N - 1 - t] + i);
-            a = _mm256_add_epi32(a, _mm256_mullo_epi32(q[t], _mm256_add_epi32(x, y)));
-            if (t) differ = _mm256_or_si256(differ, _mm256_xor_si256(x, v0));
-            differ = _mm256_or_si256(differ, _mm256_xor_si256(y, v0));
+    for (; i + 16 <= n; i += 16) {
+        __m256i v[N];
+        for (int t = 0; t < N; t++)
+            v[t] = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[t] + i)));
+        __m256i differ = zero, sum[2 * P];
+        for (int t = 1; t < N; t++) differ = _mm256_or_si256(differ, _mm256_xor_si256(v[t], v[0]));
+        for (int m = 0; m < N / 2; m++) sum[m] = _mm256_add_epi16(v[m], v[N - 1 - m]);
+        sum[N / 2] = v[N / 2];
+        if (M < 2 * P) sum[M] = zero;
+        __m256i hiL = zero, hiH = zero, loL = zero, loH = zero;
+        for (int p = 0; p < P; p++) {
+            __m256i l = _mm256_unpacklo_epi16(sum[2 * p], sum[2 * p + 1]);
+            __m256i h = _mm256_unpackhi_epi16(sum[2 * p], sum[2 * p + 1]);
+            hiL = _mm256_add_epi32(hiL, _mm256_madd_epi16(l, qh[p]));
+            hiH = _mm256_add_epi32(hiH, _mm256_madd_epi16(h, qh[p]));
+            loL = _mm256_add_epi32(loL, _mm256_madd_epi16(l, ql[p]));
+            loH = _mm256_add_epi32(loH, _mm256_madd_epi16(h, ql[p]));
         }
-        if (N > 1) differ = _mm256_or_si256(differ, _mm256_xor_si256(EightBytes(rows[N / 2] + i), v0));
-        __m256i lo = _mm256_sra_epi32(_mm256_sub_epi32(a, e), sh), hi = _mm256_sra_epi32(_mm256_add_epi32(a, e), sh);
-        lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), top);
-        hi = _mm256_min_epi32(hi, top);
-        __m256i word = _mm256_permutevar8x32_epi32(drop, _mm256_srli_epi32(v0, 5));
-        __m256i fv = _mm256_sub_epi32(v0, _mm256_and_si256(_mm256_srlv_epi32(word, _mm256_and_si256(v0, low5)), one));
-        __m256i isFlat = _mm256_cmpeq_epi32(differ, zero);
-        __m256i o = _mm256_blendv_epi8(lo, fv, isFlat);
-        __m256i p = _mm256_packus_epi16(_mm256_packus_epi32(o, o), zero);
-        uint64_t bytes = uint64_t(uint32_t(_mm256_extract_epi32(p, 0))) | (uint64_t(uint32_t(_mm256_extract_epi32(p, 4))) << 32);
-        std::memcpy(out + i, &bytes, 8);
-        __m256i sure = _mm256_or_si256(isFlat, _mm256_cmpeq_epi32(lo, hi));
-        unsigned mask = ~unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(sure))) & 0xFFu;
+        __m256i aL = _mm256_add_epi32(_mm256_slli_epi32(hiL, 8), loL);
+        __m256i aH = _mm256_add_epi32(_mm256_slli_epi32(hiH, 8), loH);
+        // Bytes below and above the margin; packing puts the lanes back in order.
+        __m256i below = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_sub_epi32(aL, e), sh),
+                                           _mm256_sra_epi32(_mm256_sub_epi32(aH, e), sh));
+        __m256i above = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_add_epi32(aL, e), sh),
+                                           _mm256_sra_epi32(_mm256_add_epi32(aH, e), sh));
+        below = _mm256_min_epi16(_mm256_max_epi16(below, zero), top);
+        above = _mm256_min_epi16(above, top);
+        __m256i isFlat = _mm256_cmpeq_epi16(differ, zero), o = below;
+        if (!_mm256_testz_si256(isFlat, isFlat)) {
+            __m256i drops = _mm256_packs_epi32(DropBit(drop, _mm256_unpacklo_epi16(v[0], zero)),
+                                               DropBit(drop, _mm256_unpackhi_epi16(v[0], zero)));
+            o = _mm256_blendv_epi8(below, _mm256_sub_epi16(v[0], drops), isFlat);
+        }
+        __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(o, o), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
+        __m256i sure = _mm256_or_si256(isFlat, _mm256_cmpeq_epi16(below, above));
+        unsigned mask = ~unsigned(_mm256_movemask_epi8(sure)) & 0x55555555u;
         while (mask) {
-            int j = __builtin_ctz(mask);
+            int j = __builtin_ctz(mask) / 2;
             mask &= mask - 1;
             out[i + j] = DoubleSum(fb.k, N, rows, static_cast<size_t>(i + j));
         }
