@@ -294,6 +294,10 @@ bool MakeFixedBlur(const double *k, int taps, FixedBlur *fb) {
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) inline __m256i SixteenBytes(const uint8_t *p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+
 // Whether a flat stretch of byte v sums to v - 1, on 32-bit lanes.
 __attribute__((target("avx2"))) inline __m256i DropBit(__m256i drop, __m256i v) {
     __m256i word = _mm256_permutevar8x32_epi32(drop, _mm256_srli_epi32(v, 5));
@@ -320,13 +324,14 @@ __attribute__((target("avx2"))) void FixedRowAvx2(uint8_t *out, const uint8_t *c
     const __m128i sh = _mm_cvtsi32_si128(fb.shift);
     int i = 0;
     for (; i + 16 <= n; i += 16) {
-        __m256i v[N];
-        for (int t = 0; t < N; t++)
-            v[t] = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[t] + i)));
-        __m256i differ = zero, sum[2 * P];
-        for (int t = 1; t < N; t++) differ = _mm256_or_si256(differ, _mm256_xor_si256(v[t], v[0]));
-        for (int m = 0; m < N / 2; m++) sum[m] = _mm256_add_epi16(v[m], v[N - 1 - m]);
-        sum[N / 2] = v[N / 2];
+        __m256i v0 = SixteenBytes(rows[0] + i), differ = zero, sum[2 * P];
+        for (int m = 0; m < N / 2; m++) {
+            __m256i x = m ? SixteenBytes(rows[m] + i) : v0, y = SixteenBytes(rows[N - 1 - m] + i);
+            differ = _mm256_or_si256(differ, _mm256_or_si256(_mm256_xor_si256(x, v0), _mm256_xor_si256(y, v0)));
+            sum[m] = _mm256_add_epi16(x, y);
+        }
+        sum[N / 2] = SixteenBytes(rows[N / 2] + i);
+        differ = _mm256_or_si256(differ, _mm256_xor_si256(sum[N / 2], v0));
         if (M < 2 * P) sum[M] = zero;
         __m256i hiL = zero, hiH = zero, loL = zero, loH = zero;
         for (int p = 0; p < P; p++) {
@@ -348,9 +353,9 @@ __attribute__((target("avx2"))) void FixedRowAvx2(uint8_t *out, const uint8_t *c
         above = _mm256_min_epi16(above, top);
         __m256i isFlat = _mm256_cmpeq_epi16(differ, zero), o = below;
         if (!_mm256_testz_si256(isFlat, isFlat)) {
-            __m256i drops = _mm256_packs_epi32(DropBit(drop, _mm256_unpacklo_epi16(v[0], zero)),
-                                               DropBit(drop, _mm256_unpackhi_epi16(v[0], zero)));
-            o = _mm256_blendv_epi8(below, _mm256_sub_epi16(v[0], drops), isFlat);
+            __m256i drops = _mm256_packs_epi32(DropBit(drop, _mm256_unpacklo_epi16(v0, zero)),
+                                               DropBit(drop, _mm256_unpackhi_epi16(v0, zero)));
+            o = _mm256_blendv_epi8(below, _mm256_sub_epi16(v0, drops), isFlat);
         }
         __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(o, o), _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
