@@ -380,7 +380,7 @@ __attribute__((target("avx2"))) void FixedRowAvx2(uint8_t *out, const uint8_t *c
 }
 
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return has;
 }
 #else

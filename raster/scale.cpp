@@ -229,7 +229,7 @@ inline __m128i HorizontalPair(const uint8_t *s, const lvBilinearColumns &c, int 
 // The SSE2 rows above on 256-bit registers: the same lane arithmetic, twice the
 // lanes. Chosen at run time by the machine's AVX2 support.
 bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return has;
 }
 
