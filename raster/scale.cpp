@@ -178,11 +178,7 @@ void ScaleBilinear(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) 
 struct lvBilinearColumns {
     int32_t *left, *right;  // source columns
     uint16_t *f, *g;        // 4 lanes a pixel
-    int32_t *w;             // f - 32768 and 16384 as 16-bit halves, one a pixel
 };
-
-// The 16-bit weight pair (f - 32768, 16384) of the AVX2 rows as one 32-bit word.
-inline int32_t MaddWeight(int f) { return int32_t(uint32_t(uint16_t(f - 32768)) | (uint32_t(16384) << 16)); }
 
 void FillBilinearColumns(const int64_t *xt, int tw, int sw, lvBilinearColumns *c) {
     for (int j = 0; j < tw; j++) {
@@ -192,7 +188,6 @@ void FillBilinearColumns(const int64_t *xt, int tw, int sw, lvBilinearColumns *c
         c->right[j] = x0 < sw - 1 ? x0 + 1 : x0;
         uint16_t f = static_cast<uint16_t>(p & 0xFFFF), g = static_cast<uint16_t>(65536 - f);
         for (int k = 0; k < 4; k++) c->f[4 * j + k] = f, c->g[4 * j + k] = g;
-        c->w[j] = MaddWeight(f);
     }
 }
 
@@ -233,35 +228,37 @@ bool HasAvx2() {
     return has;
 }
 
-// a + (((b - a) * f) >> 16) on 16-bit lanes holding bytes, from 32-bit
-// products: with d = b - a, the pair (d, 2d) times (f - 32768, 16384) is d * f
-// (every factor fits 16 signed bits). wlo and whi hold those weight pairs for
-// the lanes that unpacklo and unpackhi take.
-__attribute__((target("avx2"))) inline __m256i LerpMadd(__m256i a, __m256i b, __m256i wlo, __m256i whi) {
-    __m256i d = _mm256_sub_epi16(b, a), d2 = _mm256_add_epi16(d, d);
-    __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, d2), wlo), 16);
-    __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(d, d2), whi), 16);
-    return _mm256_add_epi16(a, _mm256_packs_epi32(lo, hi));
+// a + (((b - a) * f) >> 16) on 16-bit lanes holding bytes: the signed high
+// half of d * f, where f at or above 32768 reads as f - 65536 (one d short);
+// neg (all ones in those lanes) adds that d back.
+__attribute__((target("avx2"))) inline __m256i LerpHigh(__m256i a, __m256i b, __m256i f, __m256i neg) {
+    __m256i d = _mm256_sub_epi16(b, a);
+    return _mm256_add_epi16(_mm256_add_epi16(a, _mm256_mulhi_epi16(d, f)), _mm256_and_si256(d, neg));
 }
 
 // Target pixels j .. j + 3 of one source row, interpolated across, where each
-// right column is the left one plus one: both come from one 8-byte read. wlo
-// and whi: the columns' weights for pixels [j, j + 2] and [j + 1, j + 3].
+// right column is the left one plus one: both come from one 8-byte read. f and
+// neg: the columns' fractions on their pixels' lanes (see LerpHigh).
 __attribute__((target("avx2"))) inline __m256i HorizontalQuad(const uint8_t *s, const lvBilinearColumns &c, int j,
-                                                            __m256i wlo, __m256i whi) {
+                                                            __m256i f, __m256i neg) {
     auto pair = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + 4 * c.left[j + k])); };
     __m128i p01 = _mm_unpacklo_epi64(pair(0), pair(1)), p23 = _mm_unpacklo_epi64(pair(2), pair(3));
     // [a0 b0 a1 b1 | a2 b2 a3 b3] -> [a0 a1 b0 b1 | a2 a3 b2 b3]
     __m256i v = _mm256_shuffle_epi32(_mm256_set_m128i(p23, p01), _MM_SHUFFLE(3, 1, 2, 0));
     const __m256i zero = _mm256_setzero_si256();
-    return LerpMadd(_mm256_unpacklo_epi8(v, zero), _mm256_unpackhi_epi8(v, zero), wlo, whi);
+    return LerpHigh(_mm256_unpacklo_epi8(v, zero), _mm256_unpackhi_epi8(v, zero), f, neg);
 }
 
-__attribute__((target("avx2"))) inline void QuadWeights(const lvBilinearColumns &c, int j, __m256i *wlo,
-                                                        __m256i *whi) {
-    __m256i w = _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c.w + j)));
-    *wlo = _mm256_permutevar8x32_epi32(w, _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2));
-    *whi = _mm256_permutevar8x32_epi32(w, _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3));
+__attribute__((target("avx2"))) inline void QuadFractions(const lvBilinearColumns &c, int j, __m256i *f,
+                                                          __m256i *neg) {
+    *f = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.f + 4 * j));
+    *neg = _mm256_srai_epi16(*f, 15);
+}
+
+// One fraction for a whole row.
+__attribute__((target("avx2"))) inline void RowFraction(int f, __m256i *vf, __m256i *neg) {
+    *vf = _mm256_set1_epi16(static_cast<short>(f));
+    *neg = _mm256_srai_epi16(*vf, 15);
 }
 
 // Four pixels of 16-bit lanes in pixel order [p0 p1 | p2 p3] to 16 bytes.
@@ -282,22 +279,24 @@ __attribute__((target("avx2"))) int BilinearRowHAvx2(const uint8_t *s, const lvB
                                                      uint8_t *h) {
     int j = 0;
     for (; j < quads; j += 4) {
-        __m256i wlo, whi;
-        QuadWeights(c, j, &wlo, &whi);
-        StoreQuad(h + 4 * j, HorizontalQuad(s, c, j, wlo, whi));
+        __m256i f, neg;
+        QuadFractions(c, j, &f, &neg);
+        StoreQuad(h + 4 * j, HorizontalQuad(s, c, j, f, neg));
     }
     return j;
 }
 
 __attribute__((target("avx2"))) int BilinearRowVAvx2(const uint8_t *__restrict t, const uint8_t *__restrict b, int n,
                                                      int f, uint8_t *__restrict d) {
-    const __m256i zero = _mm256_setzero_si256(), w = _mm256_set1_epi32(MaddWeight(f));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i vf, neg;
+    RowFraction(f, &vf, &neg);
     int k = 0;
     for (; k + 32 <= n; k += 32) {
         __m256i vt = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t + k));
         __m256i vb = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b + k));
-        __m256i lo = LerpMadd(_mm256_unpacklo_epi8(vt, zero), _mm256_unpacklo_epi8(vb, zero), w, w);
-        __m256i hi = LerpMadd(_mm256_unpackhi_epi8(vt, zero), _mm256_unpackhi_epi8(vb, zero), w, w);
+        __m256i lo = LerpHigh(_mm256_unpacklo_epi8(vt, zero), _mm256_unpacklo_epi8(vb, zero), vf, neg);
+        __m256i hi = LerpHigh(_mm256_unpackhi_epi8(vt, zero), _mm256_unpackhi_epi8(vb, zero), vf, neg);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(d + k), _mm256_packus_epi16(lo, hi));
     }
     return k;
@@ -305,12 +304,13 @@ __attribute__((target("avx2"))) int BilinearRowVAvx2(const uint8_t *__restrict t
 
 __attribute__((target("avx2"))) int BilinearRowFusedAvx2(const uint8_t *s0, const uint8_t *s1,
                                                          const lvBilinearColumns &c, int quads, int f, uint8_t *d) {
-    const __m256i w = _mm256_set1_epi32(MaddWeight(f));
+    __m256i vf, rowNeg;
+    RowFraction(f, &vf, &rowNeg);
     int j = 0;
     for (; j < quads; j += 4) {
-        __m256i wlo, whi;
-        QuadWeights(c, j, &wlo, &whi);
-        StoreQuad(d + 4 * j, LerpMadd(HorizontalQuad(s0, c, j, wlo, whi), HorizontalQuad(s1, c, j, wlo, whi), w, w));
+        __m256i cf, neg;
+        QuadFractions(c, j, &cf, &neg);
+        StoreQuad(d + 4 * j, LerpHigh(HorizontalQuad(s0, c, j, cf, neg), HorizontalQuad(s1, c, j, cf, neg), vf, rowNeg));
     }
     return j;
 }
@@ -391,8 +391,8 @@ void BilinearRowFused(const uint8_t *s0, const uint8_t *s1, const lvBilinearColu
 int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *yt) {
     const int sw = job->sourceWidth, sh = job->sourceHeight, tw = job->targetWidth;
     const size_t rowBytes = static_cast<size_t>(tw) * 4;
-    // Two interpolated rows, then the column table (8 + 8 + 4 + 4 + 4 bytes a pixel).
-    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes + static_cast<size_t>(tw) * 28 + 16, 0));
+    // Two interpolated rows, then the column table (8 + 8 + 4 + 4 bytes a pixel).
+    uint8_t *buffers = static_cast<uint8_t *>(AllocMemory(2 * rowBytes + static_cast<size_t>(tw) * 24 + 16, 0));
     if (!buffers) return ERR_MEM;
     uint8_t *rowA = buffers, *rowB = buffers + rowBytes;
     lvBilinearColumns columns;
@@ -400,7 +400,6 @@ int ScaleBilinearRows(const lvScaleJob *job, const int64_t *xt, const int64_t *y
     columns.g = columns.f + 4 * static_cast<size_t>(tw);
     columns.left = reinterpret_cast<int32_t *>(columns.g + 4 * static_cast<size_t>(tw));
     columns.right = columns.left + tw;
-    columns.w = columns.right + tw;
     FillBilinearColumns(xt, tw, sw, &columns);
     int quads = 0;  // leading target columns the AVX2 rows take
 #ifdef LV_SCALE_AVX2
