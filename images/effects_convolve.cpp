@@ -401,9 +401,9 @@ void BlurBytes(uint8_t *out, const uint8_t *const *rows, const FixedBlur &fb, in
 }
 
 // The blur of an ARGB picture (lanes 4, the alpha byte summed as 0 so that it
-// comes out 0) or a plane (lanes 1) through the fixed-point rows: across into
-// the picture from an edge-padded copy of the row, then down from a ring of
-// copies of the rows it reads.
+// comes out 0) or a plane (lanes 1) through the fixed-point rows in one sweep:
+// each row is blurred across from an edge-padded copy into a ring of the rows
+// the pass down reads, and the pass down writes the picture.
 int FixedBlurPass(const lvConvolveJob *job, const FixedBlur &fb, int lanes) {
     const int w = fb.taps, half = w / 2, width = job->width, height = job->height;
     const size_t n = static_cast<size_t>(width) * lanes;
@@ -415,10 +415,14 @@ int FixedBlurPass(const lvConvolveJob *job, const FixedBlur &fb, int lanes) {
         return lanes == 1 ? job->plane + static_cast<size_t>(y) * job->planeRowBytes
                           : reinterpret_cast<uint8_t *>(job->pixels + static_cast<size_t>(y) * job->rowLength);
     };
-    const uint8_t *rows[16];
-    for (int t = 0; t < w; t++) rows[t] = pad + static_cast<size_t>(t) * lanes;
-    for (int y = 0; y < height; y++) {
-        uint8_t *row = rowAt(y);
+    const uint8_t *across[16], *down[16];
+    for (int t = 0; t < w; t++) across[t] = pad + static_cast<size_t>(t) * lanes;
+    // Padded row r (source row r - half, clamped), blurred across, lives in ring
+    // slot r % w. Each source row is read before the row written down reaches it.
+    auto load = [&](int r) {
+        int sy = r - half;
+        sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
+        const uint8_t *row = rowAt(sy);
         if (lanes == 1) {
             std::memset(pad, row[0], half);
             std::memcpy(pad + half, row, n);
@@ -432,19 +436,13 @@ int FixedBlurPass(const lvConvolveJob *job, const FixedBlur &fb, int lanes) {
             for (size_t i = 3; i < n; i += 4) mid[i] = 0;
             for (int p = 0; p < half; p++) std::memcpy(mid + n + 4 * p, &last, 4);
         }
-        BlurBytes(row, rows, fb, static_cast<int>(n));
-    }
-    // Padded row r (source row r - half, clamped) lives in ring slot r % w.
-    auto load = [&](int r) {
-        int sy = r - half;
-        sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
-        std::memcpy(ring + static_cast<size_t>(r % w) * n, rowAt(sy), n);
+        BlurBytes(ring + static_cast<size_t>(r % w) * n, across, fb, static_cast<int>(n));
     };
     for (int r = 0; r < w - 1; r++) load(r);
     for (int y = 0; y < height; y++) {
         load(y + w - 1);
-        for (int t = 0; t < w; t++) rows[t] = ring + static_cast<size_t>((y + t) % w) * n;
-        BlurBytes(rowAt(y), rows, fb, static_cast<int>(n));
+        for (int t = 0; t < w; t++) down[t] = ring + static_cast<size_t>((y + t) % w) * n;
+        BlurBytes(rowAt(y), down, fb, static_cast<int>(n));
     }
     FreeMemory(buf);
     return 0;
