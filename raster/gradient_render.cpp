@@ -9,6 +9,8 @@
 
 #include "raster/lvgradient.h"
 
+#include "platform/lvplatform.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -75,6 +77,7 @@ struct lvSegmentCache {
 // the nearest integer truncates as the library's angle would; nearer ones,
 // and the points on an axis, take the library's path.
 constexpr double kConicalSlack = 1e-5;
+constexpr int32_t kConicalPositions = 65537;
 
 struct lvConicalAtan {
     double centre[9];  // atan(j / 8)
@@ -211,6 +214,15 @@ void RenderGradient(const lvGradientJob *job) {
     int yStart = 0, yEnd = job->height, xStart = 0, xEnd = job->width;
     if (job->clipWidth > 0) xStart = std::max(0, -job->x), xEnd = std::min(job->width, job->clipWidth - job->x);
     if (job->clipHeight > 0) yStart = std::max(0, -job->y), yEnd = std::min(job->height, job->clipHeight - job->y);
+    // CONICAL positions run 0..65536 (a turn, mirrored): over an area several
+    // times that size, the pixel of every position is worked out once.
+    uint32_t *colours = nullptr;
+    if (g->style == GRADIENT_CONICAL && yEnd > yStart && xEnd > xStart &&
+        int64_t(yEnd - yStart) * (xEnd - xStart) >= 4 * (int64_t(kConicalPositions))) {
+        colours = static_cast<uint32_t *>(AllocMemory(sizeof(uint32_t) * kConicalPositions, 0));
+        if (colours)
+            for (int32_t p = 0; p < kConicalPositions; p++) colours[p] = ArgbToPixel32(job->format, seg.At(p));
+    }
     for (int y = yStart; y < yEnd; y++) {
         uint32_t *row = reinterpret_cast<uint32_t *>(job->pixels) +
                         static_cast<ptrdiff_t>(job->y + y) * job->rowLength + job->x;
@@ -247,10 +259,15 @@ void RenderGradient(const lvGradientJob *job) {
             }
         } else {
             double ddy = py - cy;
+            if (colours) {
+                for (int x = xStart; x < xEnd; x++) row[x] = colours[GradientConicalPosition(ddy, x + 0.5 - cx, angle)];
+                continue;
+            }
             for (int x = xStart; x < xEnd; x++)
                 row[x] = ArgbToPixel32(job->format, seg.At(GradientConicalPosition(ddy, x + 0.5 - cx, angle)));
         }
     }
+    FreeMemory(colours);
 }
 
 void FillBitmapWithGradient(lvBitMapHandle *bitmap, int x, int y, int width, int height, const lvGradient *gradient) {

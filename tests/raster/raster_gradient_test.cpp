@@ -167,6 +167,41 @@ TEST(Gradient, ConicalPositionsMatchTheLibraryAngleEverywhere) {
                 << d[0] << "," << d[1] << " angle " << degrees;
 }
 
+TEST(Gradient, LargeConicalAreasMatchStripByStripRendering) {
+    // Over a large area each position's pixel is worked out once; strips of the
+    // same gradient (cut by the clip, so the geometry stays) take the per-pixel path.
+    const int w = 640, h = 480, strip = 16;
+    lvGradient plain = Make(GRADIENT_CONICAL, 0xFF8000, 0x0030FF, 33);
+    lvGradient stops = Make(GRADIENT_CONICAL, 0, 0, 300);
+    stops.stopCount = 3;
+    stops.stops[0].position = 0.7, stops.stops[0].colour = 0x112233;  // out of order
+    stops.stops[1].position = 0.2, stops.stops[1].colour = 0xFFEEDD;
+    stops.stops[2].position = 0.9, stops.stops[2].colour = 0x00FF00;
+    stops.centreX = 0.3, stops.centreY = 0.8;
+    for (const lvGradient *g : {&plain, &stops})
+        for (int format : {PIXFMT_ARGB32, PIXFMT_ABGR32}) {
+            SCOPED_TRACE(testing::Message() << "format " << format << " stops " << g->stopCount);
+            Canvas whole(w, h);
+            whole.Render(*g, format);
+            std::vector<uint32_t> strips(size_t(w) * h, 0xDEADBEEF);
+            for (int y0 = 0; y0 < h; y0 += strip) {
+                lvGradientJob j{};
+                j.pixels = reinterpret_cast<uint8_t *>(strips.data() + size_t(y0) * w);
+                j.bytesPerPixel = 4;
+                j.format = format;
+                j.y = -y0;
+                j.width = w;
+                j.height = h;
+                j.rowLength = w;
+                j.gradient = g;
+                j.clipWidth = w;
+                j.clipHeight = strip;
+                RenderGradient(&j);
+            }
+            ASSERT_EQ(whole.px, strips);
+        }
+}
+
 TEST(Gradient, StopsAsGivenAndEqualPositions) {
     // Out of order: the first stop above every position is stop 0 (red): all red.
     lvGradient g = Make(GRADIENT_LINEAR, 0, 0, 90);
