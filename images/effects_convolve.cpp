@@ -6,13 +6,17 @@
 // result straight back. Sums are formed in double, term by term in kernel
 // order, so the results do not depend on how the loops are vectorised: the
 // passes walk whole rows with a row of accumulators, which the compiler turns
-// into packed arithmetic.
+// into packed arithmetic. On AVX2 machines the blur's rows go through a fixed-
+// point sum that yields the same bytes (see "Byte blur in fixed point").
 #include "images/lveffects.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
@@ -225,6 +229,225 @@ int BlurPass(const lvConvolveJob *job, const double *k, int w, int lanes) {
     return 0;
 }
 
+// ---- Byte blur in fixed point ----------------------------------------------
+// The blur's sums are doubles, but they only matter through the byte they
+// truncate to. The integer sum A = sum of q[t] x byte, with q[t] the weights
+// rounded to F fraction bits, lies within E / 2^F of the double sum (E bounds
+// the rounding of the weights and of the doubles), so when A - E and A + E
+// truncate to the same byte that byte is the double sum's. The rare element
+// whose bounds straddle a byte edge is summed in double as before; a flat
+// stretch (every tap the same byte) always lands near an edge, so its sum is
+// read from a table made with the double sums (the byte or one less).
+struct FixedBlur {
+    int taps = 0;
+    int shift = 0;        // F
+    int32_t margin = 0;   // E
+    int32_t q[16] = {};
+    const double *k = nullptr;
+    uint32_t drop[8] = {};  // bit v: a flat stretch of byte v sums to v - 1
+};
+
+// Element sum exactly as the double passes form it: tap by tap in kernel order.
+inline uint8_t DoubleSum(const double *k, int taps, const uint8_t *const *rows, size_t i) {
+    double s = 0;
+    for (int t = 0; t < taps; t++) s += k[t] * double(rows[t][i]);
+    return static_cast<uint8_t>(ClampTruncBits(s));
+}
+
+// Kernels the fixed-point rows take: an odd width the templates below are made
+// for, weights not negative, and sums that fit 31 bits with room for the margin.
+bool MakeFixedBlur(const double *k, int taps, FixedBlur *fb) {
+    if (taps != 3 && taps != 5 && taps != 7 && taps != 9 && taps != 11 && taps != 13) return false;
+    for (int t = 0; t < taps; t++)
+        if (!(k[t] >= 0) || !(k[t] <= 1)) return false;
+    for (int shift = 23; shift >= 16; shift--) {
+        double scale = std::ldexp(1.0, shift), err = 0;
+        int64_t total = 0;
+        for (int t = 0; t < taps; t++) {
+            double v = k[t] * scale, r = std::nearbyint(v);
+            fb->q[t] = static_cast<int32_t>(r);
+            total += fb->q[t];
+            err += std::fabs(r - v) * 255;
+        }
+        // The doubles' own rounding is below 2^-40 of a byte for these widths; 2 covers it.
+        int64_t margin = static_cast<int64_t>(std::ceil(err)) + 2;
+        if (255 * total + margin >= (int64_t(1) << 31)) continue;
+        bool mirrored = true;
+        for (int t = 0; t < taps / 2; t++) mirrored = mirrored && fb->q[t] == fb->q[taps - 1 - t];
+        if (!mirrored) return false;
+        fb->taps = taps;
+        fb->shift = shift;
+        fb->margin = static_cast<int32_t>(margin);
+        fb->k = k;
+        const uint8_t *rows[16];
+        uint8_t v[1];
+        for (int t = 0; t < taps; t++) rows[t] = v;
+        for (int b = 0; b < 256; b++) {
+            v[0] = static_cast<uint8_t>(b);
+            int sum = DoubleSum(k, taps, rows, 0);
+            if (sum + 1 == b) fb->drop[b >> 5] |= uint32_t(1) << (b & 31);
+            else if (sum != b) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+__attribute__((target("avx2"))) inline __m256i SixteenBytes(const uint8_t *p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+}
+
+// Whether a flat stretch of byte v sums to v - 1, on 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i DropBit(__m256i drop, __m256i v) {
+    __m256i word = _mm256_permutevar8x32_epi32(drop, _mm256_srli_epi32(v, 5));
+    return _mm256_and_si256(_mm256_srlv_epi32(word, _mm256_and_si256(v, _mm256_set1_epi32(31))), _mm256_set1_epi32(1));
+}
+
+// The same rows sixteen elements at a time; unsure elements are summed in double on the spot.
+template <int N>
+__attribute__((target("avx2"))) void FixedRowAvx2(uint8_t *out, const uint8_t *const *rows, const FixedBlur &fb,
+                                                  int n) {
+    // Sums of mirrored taps (and the middle one) in 16-bit lanes, paired for the
+    // multiply-adds; each weight is split into its high bits (q >> 8) and low
+    // byte so that every product fits 16 signed bits: A = 256 x high + low.
+    constexpr int M = N / 2 + 1, P = (M + 1) / 2;
+    __m256i qh[P], ql[P];
+    for (int p = 0; p < P; p++) {
+        int32_t q0 = fb.q[2 * p], q1 = 2 * p + 1 < M ? fb.q[2 * p + 1] : 0;
+        qh[p] = _mm256_set1_epi32((q0 >> 8) | ((q1 >> 8) << 16));
+        ql[p] = _mm256_set1_epi32((q0 & 0xFF) | ((q1 & 0xFF) << 16));
+    }
+    const __m256i e = _mm256_set1_epi32(fb.margin), zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi16(255);
+    const __m256i drop = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(fb.drop));
+    const __m128i sh = _mm_cvtsi32_si128(fb.shift);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m256i v0 = SixteenBytes(rows[0] + i), differ = zero, sum[2 * P];
+        for (int m = 0; m < N / 2; m++) {
+            __m256i x = m ? SixteenBytes(rows[m] + i) : v0, y = SixteenBytes(rows[N - 1 - m] + i);
+            differ = _mm256_or_si256(differ, _mm256_or_si256(_mm256_xor_si256(x, v0), _mm256_xor_si256(y, v0)));
+            sum[m] = _mm256_add_epi16(x, y);
+        }
+        sum[N / 2] = SixteenBytes(rows[N / 2] + i);
+        differ = _mm256_or_si256(differ, _mm256_xor_si256(sum[N / 2], v0));
+        if (M < 2 * P) sum[M] = zero;
+        __m256i hiL = zero, hiH = zero, loL = zero, loH = zero;
+        for (int p = 0; p < P; p++) {
+            __m256i l = _mm256_unpacklo_epi16(sum[2 * p], sum[2 * p + 1]);
+            __m256i h = _mm256_unpackhi_epi16(sum[2 * p], sum[2 * p + 1]);
+            hiL = _mm256_add_epi32(hiL, _mm256_madd_epi16(l, qh[p]));
+            hiH = _mm256_add_epi32(hiH, _mm256_madd_epi16(h, qh[p]));
+            loL = _mm256_add_epi32(loL, _mm256_madd_epi16(l, ql[p]));
+            loH = _mm256_add_epi32(loH, _mm256_madd_epi16(h, ql[p]));
+        }
+        __m256i aL = _mm256_add_epi32(_mm256_slli_epi32(hiL, 8), loL);
+        __m256i aH = _mm256_add_epi32(_mm256_slli_epi32(hiH, 8), loH);
+        // Bytes below and above the margin; packing puts the lanes back in order.
+        __m256i below = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_sub_epi32(aL, e), sh),
+                                           _mm256_sra_epi32(_mm256_sub_epi32(aH, e), sh));
+        __m256i above = _mm256_packs_epi32(_mm256_sra_epi32(_mm256_add_epi32(aL, e), sh),
+                                           _mm256_sra_epi32(_mm256_add_epi32(aH, e), sh));
+        below = _mm256_min_epi16(_mm256_max_epi16(below, zero), top);
+        above = _mm256_min_epi16(above, top);
+        __m256i isFlat = _mm256_cmpeq_epi16(differ, zero), o = below;
+        if (!_mm256_testz_si256(isFlat, isFlat)) {
+            __m256i drops = _mm256_packs_epi32(DropBit(drop, _mm256_unpacklo_epi16(v0, zero)),
+                                               DropBit(drop, _mm256_unpackhi_epi16(v0, zero)));
+            o = _mm256_blendv_epi8(below, _mm256_sub_epi16(v0, drops), isFlat);
+        }
+        __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(o, o), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm256_castsi256_si128(bytes));
+        __m256i sure = _mm256_or_si256(isFlat, _mm256_cmpeq_epi16(below, above));
+        unsigned mask = ~unsigned(_mm256_movemask_epi8(sure)) & 0x55555555u;
+        while (mask) {
+            int j = __builtin_ctz(mask) / 2;
+            mask &= mask - 1;
+            out[i + j] = DoubleSum(fb.k, N, rows, static_cast<size_t>(i + j));
+        }
+    }
+    for (; i < n; i++) {
+        int32_t v = rows[0][i], differ = 0, a = fb.q[N / 2] * int32_t(rows[N / 2][i]);
+        for (int t = 0; t < N / 2; t++) a += fb.q[t] * (int32_t(rows[t][i]) + int32_t(rows[N - 1 - t][i]));
+        for (int t = 1; t < N; t++) differ |= int32_t(rows[t][i]) ^ v;
+        int32_t lo = (a - fb.margin) >> fb.shift, hi = (a + fb.margin) >> fb.shift;
+        lo = lo < 0 ? 0 : (lo > 255 ? 255 : lo);
+        hi = hi > 255 ? 255 : hi;
+        if (!differ) out[i] = static_cast<uint8_t>(v - int32_t((fb.drop[v >> 5] >> (v & 31)) & 1));
+        else out[i] = lo == hi ? static_cast<uint8_t>(lo) : DoubleSum(fb.k, N, rows, static_cast<size_t>(i));
+    }
+}
+
+bool HasAvx2() {
+    static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+    return has;
+}
+#else
+bool HasAvx2() { return false; }
+template <int N> void FixedRowAvx2(uint8_t *, const uint8_t *const *, const FixedBlur &, int) {}
+#endif
+
+// One row of bytes, out[i] for i in [0, n) from rows[t][i].
+void BlurBytes(uint8_t *out, const uint8_t *const *rows, const FixedBlur &fb, int n) {
+    switch (fb.taps) {
+    case 3: return FixedRowAvx2<3>(out, rows, fb, n);
+    case 5: return FixedRowAvx2<5>(out, rows, fb, n);
+    case 7: return FixedRowAvx2<7>(out, rows, fb, n);
+    case 9: return FixedRowAvx2<9>(out, rows, fb, n);
+    case 11: return FixedRowAvx2<11>(out, rows, fb, n);
+    default: return FixedRowAvx2<13>(out, rows, fb, n);
+    }
+}
+
+// The blur of an ARGB picture (lanes 4, the alpha byte summed as 0 so that it
+// comes out 0) or a plane (lanes 1) through the fixed-point rows in one sweep:
+// each row is blurred across from an edge-padded copy into a ring of the rows
+// the pass down reads, and the pass down writes the picture.
+int FixedBlurPass(const lvConvolveJob *job, const FixedBlur &fb, int lanes) {
+    const int w = fb.taps, half = w / 2, width = job->width, height = job->height;
+    const size_t n = static_cast<size_t>(width) * lanes;
+    const size_t padded = (static_cast<size_t>(width) + w - 1) * lanes;
+    auto *buf = static_cast<uint8_t *>(AllocElements(padded + n * static_cast<size_t>(w), 1, 1));
+    if (!buf) return ERR_MEM;
+    uint8_t *pad = buf, *ring = buf + padded;
+    auto rowAt = [&](int y) -> uint8_t * {
+        return lanes == 1 ? job->plane + static_cast<size_t>(y) * job->planeRowBytes
+                          : reinterpret_cast<uint8_t *>(job->pixels + static_cast<size_t>(y) * job->rowLength);
+    };
+    const uint8_t *across[16], *down[16];
+    for (int t = 0; t < w; t++) across[t] = pad + static_cast<size_t>(t) * lanes;
+    // Padded row r (source row r - half, clamped), blurred across, lives in ring
+    // slot r % w. Each source row is read before the row written down reaches it.
+    auto load = [&](int r) {
+        int sy = r - half;
+        sy = sy < 0 ? 0 : (sy >= height ? height - 1 : sy);
+        const uint8_t *row = rowAt(sy);
+        if (lanes == 1) {
+            std::memset(pad, row[0], half);
+            std::memcpy(pad + half, row, n);
+            std::memset(pad + half + n, row[n - 1], half);
+        } else {
+            uint32_t first = reinterpret_cast<const uint32_t *>(row)[0] & 0x00FFFFFFu;
+            uint32_t last = reinterpret_cast<const uint32_t *>(row)[width - 1] & 0x00FFFFFFu;
+            for (int p = 0; p < half; p++) std::memcpy(pad + 4 * p, &first, 4);
+            uint8_t *mid = pad + 4 * static_cast<size_t>(half);
+            std::memcpy(mid, row, n);
+            for (size_t i = 3; i < n; i += 4) mid[i] = 0;
+            for (int p = 0; p < half; p++) std::memcpy(mid + n + 4 * p, &last, 4);
+        }
+        BlurBytes(ring + static_cast<size_t>(r % w) * n, across, fb, static_cast<int>(n));
+    };
+    for (int r = 0; r < w - 1; r++) load(r);
+    for (int y = 0; y < height; y++) {
+        load(y + w - 1);
+        for (int t = 0; t < w; t++) down[t] = ring + static_cast<size_t>((y + t) % w) * n;
+        BlurBytes(rowAt(y), down, fb, static_cast<int>(n));
+    }
+    FreeMemory(buf);
+    return 0;
+}
+
 // Two-dimensional pass: kernel row 0 above the pixel, column 0 to its left.
 int SquarePass(const lvConvolveJob *job, const double *k, int w, int lanes) {
     PaddedRing ring;
@@ -354,8 +577,13 @@ int RunConvolution(const lvConvolveJob *job) {
         if (w < 0) return ERR_MEM;
         double *k = MakeBlurKernel(w, job->sigma);
         if (!k) return ERR_MEM;
-        int rc = RunBothPasses(job, colour, plane,
-                               [&](const lvConvolveJob *j, int lanes) { return BlurPass(j, k, w, lanes); });
+        FixedBlur fb;
+        // The fixed-point rows are made for AVX2; other machines keep the double rows.
+        bool fixed = HasAvx2() && MakeFixedBlur(k, w, &fb);
+        int rc = RunBothPasses(job, colour, plane, [&](const lvConvolveJob *j, int lanes) {
+            if (fixed && (lanes == 1 || j->format == PIXFMT_ARGB32)) return FixedBlurPass(j, fb, lanes == 1 ? 1 : 4);
+            return BlurPass(j, k, w, lanes);
+        });
         FreeMemory(k);
         return rc;
     }

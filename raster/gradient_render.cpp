@@ -9,6 +9,8 @@
 
 #include "raster/lvgradient.h"
 
+#include "platform/lvplatform.h"
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -66,6 +68,65 @@ struct lvSegmentCache {
     }
 };
 
+// CONICAL positions without the library's atan2 where that gives the same
+// position. atan2 comes from atan on [0, 1], taken about the nearest of
+// 0, 1/8, ..., 1 with four terms of its series: within 2e-12 of the true angle,
+// and so of the library's. The position is the truncation of a chain of
+// roundings, each monotone, whose result moves by at most 65536 / 2pi per
+// radian plus 2e-10 of rounding, so a position farther than kConicalSlack from
+// the nearest integer truncates as the library's angle would; nearer ones,
+// and the points on an axis, take the library's path.
+constexpr double kConicalSlack = 1e-5;
+constexpr int32_t kConicalPositions = 65537;
+
+struct lvConicalAtan {
+    double centre[9];  // atan(j / 8)
+    lvConicalAtan() {
+        for (int j = 0; j <= 8; j++) centre[j] = std::atan(j / 8.0);
+    }
+    // atan(z) for z in [0, 1].
+    double Atan(double z) const {
+        int j = static_cast<int>(z * 8.0 + 0.5);
+        double t = j / 8.0, d = (z - t) / (1.0 + z * t), d2 = d * d;
+        return centre[j] + d * (1.0 - d2 * (1.0 / 3 - d2 * (1.0 / 5 - d2 * (1.0 / 7))));
+    }
+    // atan2(y, x) for x, y not zero.
+    double Atan2(double y, double x) const {
+        double ax = std::fabs(x), ay = std::fabs(y);
+        double a = ay <= ax ? Atan(ay / ax) : kPi / 2 - Atan(ax / ay);
+        if (x < 0) a = kPi - a;
+        return y < 0 ? -a : a;
+    }
+};
+
+// The library's position: atan2, the turn, the reflect spread.
+inline int32_t ConicalPosition(double ddy, double ddx, double angle) {
+    double r = std::fmod(std::atan2(ddy, ddx) + 2 * kPi + angle, 2 * kPi);
+    int32_t p = static_cast<int32_t>((1.0 - r / (2 * kPi)) * 65536.0);
+    // Reflect spread: periods above 1.0 are mirrored.
+    if (p > 65536 || p < 0) {
+        int32_t m = ((p % 131072) + 131072) % 131072;
+        p = m > 65536 ? 131072 - m : m;
+    }
+    return p;
+}
+
+// The same position from the series when it is sure to agree, else -1. Turns
+// of 0 up to 2pi keep the sum below 3 x 2pi, where fmod is a subtraction of 2pi
+// or 4pi (exact, as fmod is).
+inline int32_t ConicalPositionFast(const lvConicalAtan &at, double ddy, double ddx, double angle) {
+    if (ddx == 0 || ddy == 0) return -1;
+    const double turn = 2 * kPi;
+    double t = at.Atan2(ddy, ddx) + 2 * kPi + angle;
+    double r = t >= 2 * turn ? t - 2 * turn : (t >= turn ? t - turn : t);
+    // Near a whole turn the library's fmod may wrap the other way.
+    if (std::fabs(t - turn) < 1e-9 || std::fabs(t - 2 * turn) < 1e-9) return -1;
+    double w = (1.0 - r / (2 * kPi)) * 65536.0;
+    if (!(w - kConicalSlack >= 0)) return -1;
+    int32_t lo = static_cast<int32_t>(w - kConicalSlack), hi = static_cast<int32_t>(w + kConicalSlack);
+    return lo == hi ? lo : -1;
+}
+
 inline uint16_t Wide(uint32_t colour, int shift) { return static_cast<uint16_t>(((colour >> shift) & 0xFF) * 257); }
 
 lvGradientStop MakeStop(double position, uint32_t colour) {
@@ -76,6 +137,15 @@ lvGradientStop MakeStopFixed(int32_t position, uint32_t colour) {
 }
 
 }  // namespace
+
+int32_t GradientConicalPosition(double ddy, double ddx, double angle) {
+    static const lvConicalAtan series;
+    if (angle >= 0 && angle < 2 * kPi) {
+        int32_t p = ConicalPositionFast(series, ddy, ddx, angle);
+        if (p >= 0) return p;
+    }
+    return ConicalPosition(ddy, ddx, angle);
+}
 
 void RenderGradient(const lvGradientJob *job) {
     const lvGradient *g = job->gradient;
@@ -144,6 +214,15 @@ void RenderGradient(const lvGradientJob *job) {
     int yStart = 0, yEnd = job->height, xStart = 0, xEnd = job->width;
     if (job->clipWidth > 0) xStart = std::max(0, -job->x), xEnd = std::min(job->width, job->clipWidth - job->x);
     if (job->clipHeight > 0) yStart = std::max(0, -job->y), yEnd = std::min(job->height, job->clipHeight - job->y);
+    // CONICAL positions run 0..65536 (a turn, mirrored): over an area several
+    // times that size, the pixel of every position is worked out once.
+    uint32_t *colours = nullptr;
+    if (g->style == GRADIENT_CONICAL && yEnd > yStart && xEnd > xStart &&
+        int64_t(yEnd - yStart) * (xEnd - xStart) >= 4 * (int64_t(kConicalPositions))) {
+        colours = static_cast<uint32_t *>(AllocMemory(sizeof(uint32_t) * kConicalPositions, 0));
+        if (colours)
+            for (int32_t p = 0; p < kConicalPositions; p++) colours[p] = ArgbToPixel32(job->format, seg.At(p));
+    }
     for (int y = yStart; y < yEnd; y++) {
         uint32_t *row = reinterpret_cast<uint32_t *>(job->pixels) +
                         static_cast<ptrdiff_t>(job->y + y) * job->rowLength + job->x;
@@ -180,19 +259,15 @@ void RenderGradient(const lvGradientJob *job) {
             }
         } else {
             double ddy = py - cy;
-            for (int x = xStart; x < xEnd; x++) {
-                double ddx = x + 0.5 - cx;
-                double r = std::fmod(std::atan2(ddy, ddx) + 2 * kPi + angle, 2 * kPi);
-                int32_t p = static_cast<int32_t>((1.0 - r / (2 * kPi)) * 65536.0);
-                // Reflect spread: periods above 1.0 are mirrored.
-                if (p > 65536 || p < 0) {
-                    int32_t m = ((p % 131072) + 131072) % 131072;
-                    p = m > 65536 ? 131072 - m : m;
-                }
-                row[x] = ArgbToPixel32(job->format, seg.At(p));
+            if (colours) {
+                for (int x = xStart; x < xEnd; x++) row[x] = colours[GradientConicalPosition(ddy, x + 0.5 - cx, angle)];
+                continue;
             }
+            for (int x = xStart; x < xEnd; x++)
+                row[x] = ArgbToPixel32(job->format, seg.At(GradientConicalPosition(ddy, x + 0.5 - cx, angle)));
         }
     }
+    FreeMemory(colours);
 }
 
 void FillBitmapWithGradient(lvBitMapHandle *bitmap, int x, int y, int width, int height, const lvGradient *gradient) {

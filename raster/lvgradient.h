@@ -31,5 +31,8 @@ struct lvGradientJob {
 };
 
 void RenderGradient(const lvGradientJob *job);
+// The 16.16 CONICAL position of a pixel centre at (ddx, ddy) from the centre with
+// the turn angle in radians: 1 - (atan2 + 2pi + angle) mod 2pi over 2pi, mirrored.
+int32_t GradientConicalPosition(double ddy, double ddx, double angle);
 // Locks the RGB bitmap for writing, renders, unlocks; a failed lock draws nothing.
 void FillBitmapWithGradient(lvBitMapHandle *bitmap, int x, int y, int width, int height, const lvGradient *gradient);

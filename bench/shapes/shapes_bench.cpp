@@ -5,12 +5,13 @@
 // OpenCV (LINE_AA where anti-aliased) on a CV_8UC4 Mat, in the same run, with the same
 // seeded shapes. Ratio = ours / Cairo (goal: 0.5 or more anti-aliased, 1 or more boxes).
 // Last, DrawPath of a 100-segment vector path beside Cairo and FreeType's rasteriser.
-// Depends on: lv_images, lv_text, cairo, OpenCV. Run: build-bench/bin/shapes_bench [count]
+// Depends on: lv_images, lv_text, cairo, OpenCV. Run: build-bench/bin/shapes_bench [count [row name part]]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -164,6 +165,7 @@ int main(int argc, char **argv) {
     };
     std::printf("%d shapes per row onto %d x %d\n", count, W, H);
     for (Row &row : rows) {
+        if (argc > 2 && !std::strstr(row.name, argv[2])) continue;
         double ours = Best([&] {
             for (const Shape &s : shapes) row.ours(s);
         });

@@ -90,6 +90,51 @@ TEST(Convolve, BlurMatchesReferenceAndClearsAlpha) {
     }
 }
 
+// Pictures of the kinds that decide the fixed-point rows: noise, flat stretches
+// (whose double sums sit on a byte edge), slow ramps (many sums near an edge),
+// widths that are not a multiple of eight and narrower than the kernel.
+std::vector<uint32_t> PatternPixels(int kind, int w, int h, unsigned seed) {
+    std::vector<uint32_t> px = RandomPixels(w * h, seed);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            uint32_t &p = px[size_t(y) * w + x];
+            if (kind == 1) p = (x < w / 2 ? 0x00FFFFFFu : 0x00808080u) | 0xFF000000u;      // two flat halves
+            if (kind == 2) p = uint32_t(((x * 7 + y * 3) & 0xFF) * 0x010101u) | 0xFF000000u;  // ramps
+            if (kind == 3 && (x + y) % 5) p = 0xFF3C3C3Cu | (p & 0x0F0F0Fu);                    // flat with specks
+        }
+    return px;
+}
+
+TEST(Convolve, BlurMatchesReferenceAcrossSizesAndPictures) {
+    struct Case { int w, h; double radius, sigma; int taps; double kernelSigma; } cases[] = {
+        {1, 1, 0, 1.0, 7, 1.0},   {2, 3, 0, 1.0, 7, 1.0},     {5, 4, 0, 1.0, 7, 1.0},
+        {37, 11, 0, 1.0, 7, 1.0}, {64, 9, 0, 1.0, 7, 1.0},    {67, 13, 5, 5.0 / 3, 11, 5.0 / 3},
+        {41, 7, 2, 2.0 / 3, 5, 2.0 / 3}, {29, 10, 1, 1.0 / 3, 3, 1.0 / 3}, {33, 8, 4, 4.0 / 3, 9, 4.0 / 3},
+        {19, 6, 6, 2.0, 13, 2.0},
+    };
+    for (const auto &c : cases)
+        for (int kind = 0; kind < 4; kind++) {
+            SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " taps " << c.taps << " picture " << kind);
+            std::vector<uint32_t> src = PatternPixels(kind, c.w, c.h, unsigned(c.w * 13 + kind));
+            std::vector<uint8_t> green(src.size());
+            for (size_t i = 0; i < src.size(); i++) green[i] = uint8_t(src[i] >> 8);
+            Picture pic(c.w, c.h, src);
+            Plane plane(c.w, c.h, green);
+            auto k = ReferenceBlurKernel(c.taps, c.kernelSigma);
+            // Repeated passes over the same picture walk flat stretches down the byte edges.
+            std::vector<int> want[3] = {Channel(src, 0), Channel(src, 8), Channel(src, 16)};
+            for (int round = 0; round < 3; round++) {
+                ASSERT_EQ(ConvolveImage(CONVOLVE_BLUR, pic.rgb, plane.handle, c.w, c.h, c.radius, c.sigma, nullptr), 0);
+                for (auto &ch : want) ch = ReferenceBlur(ch, c.w, c.h, k);
+                auto out = pic.Read();
+                for (int s = 0; s < 3; s++) ASSERT_EQ(Channel(out, 8 * s), want[s]) << "round " << round;
+                auto p = plane.Read();
+                ASSERT_EQ(std::vector<int>(p.begin(), p.end()), want[1]) << "round " << round;
+                for (uint32_t px : out) ASSERT_EQ(px >> 24, 0u);
+            }
+        }
+}
+
 TEST(Convolve, PlanePassMatchesColourPass) {
     const int w = 11, h = 6;
     std::vector<uint32_t> src = RandomPixels(w * h, 3);

@@ -3,6 +3,8 @@
 // equal stop positions, non-32-bit targets and clipping to the bitmap.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "raster/lvgradient.h"
@@ -122,6 +124,82 @@ TEST(Gradient, ConicalBalanceAndUnknownStyles) {
     lvGradient bad = Make(7, 0xFF0000, 0x0000FF);
     u.Render(bad);
     for (uint32_t p : u.px) EXPECT_EQ(p, 0xDEADBEEFu);
+}
+
+// The CONICAL position as written out: atan2, a turn and the angle, modulo a
+// turn, as a share of the turn counted down from 1.0 in 16.16, mirrored past 1.0.
+int32_t ReferenceConicalPosition(double ddy, double ddx, double angle) {
+    const double pi = 3.14159265358979323846;
+    double turns = 1.0 - std::fmod(std::atan2(ddy, ddx) + 2 * pi + angle, 2 * pi) / (2 * pi);
+    int32_t p = static_cast<int32_t>(turns * 65536.0), m = ((p % 131072) + 131072) % 131072;
+    return std::min(m, 131072 - m);
+}
+
+TEST(Gradient, ConicalPositionsMatchTheLibraryAngleEverywhere) {
+    const double pi = 3.14159265358979323846;
+    // Whole pictures around centres on and off pixel centres (points on the axes
+    // included), then turn angles inside and outside one turn.
+    struct Case { int w, h; double cx, cy; int degrees; } cases[] = {
+        {1920, 1080, 960, 540, 0}, {641, 479, 320.5, 239.5, 0}, {301, 199, 17.25, 150.75, 90},
+        {257, 255, 128.5, 3.0, 359}, {200, 200, 100.125, 99.875, 180}, {150, 90, 75, 45, 45},
+        {120, 80, 60.5, 40, 360}, {120, 80, 60, 40.5, -30}, {64, 64, 32, 32, 720}, {64, 64, 31.5, 32, 1000000},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " angle " << c.degrees);
+        double angle = c.degrees * pi / 180.0;
+        int mismatches = 0;
+        for (int y = 0; y < c.h; y++)
+            for (int x = 0; x < c.w; x++) {
+                double ddy = y + 0.5 - c.cy, ddx = x + 0.5 - c.cx;
+                if (GradientConicalPosition(ddy, ddx, angle) != ReferenceConicalPosition(ddy, ddx, angle) &&
+                    mismatches++ < 5)
+                    ADD_FAILURE() << "at " << x << "," << y;
+            }
+        EXPECT_EQ(mismatches, 0);
+    }
+    // Far points and points a hair off the axes, where the angle is tiny or near a half turn.
+    const double far[][2] = {{1e-300, 1}, {-1e-300, 1}, {1e-300, -1}, {-1e-300, -1}, {1, 1e-12}, {-1, 1e-12},
+                             {1e9, -1e9}, {-3e8, 1}, {7, -1e-9}, {0.5, 2e6}, {-0.5, -2e6}};
+    for (const auto &d : far)
+        for (int degrees : {0, 1, 179, 180, 181, 359, -1, 540})
+            EXPECT_EQ(GradientConicalPosition(d[0], d[1], degrees * pi / 180.0),
+                      ReferenceConicalPosition(d[0], d[1], degrees * pi / 180.0))
+                << d[0] << "," << d[1] << " angle " << degrees;
+}
+
+TEST(Gradient, LargeConicalAreasMatchStripByStripRendering) {
+    // Over a large area each position's pixel is worked out once; strips of the
+    // same gradient (cut by the clip, so the geometry stays) take the per-pixel path.
+    const int w = 640, h = 480, strip = 16;
+    lvGradient plain = Make(GRADIENT_CONICAL, 0xFF8000, 0x0030FF, 33);
+    lvGradient stops = Make(GRADIENT_CONICAL, 0, 0, 300);
+    stops.stopCount = 3;
+    stops.stops[0].position = 0.7, stops.stops[0].colour = 0x112233;  // out of order
+    stops.stops[1].position = 0.2, stops.stops[1].colour = 0xFFEEDD;
+    stops.stops[2].position = 0.9, stops.stops[2].colour = 0x00FF00;
+    stops.centreX = 0.3, stops.centreY = 0.8;
+    for (const lvGradient *g : {&plain, &stops})
+        for (int format : {PIXFMT_ARGB32, PIXFMT_ABGR32}) {
+            SCOPED_TRACE(testing::Message() << "format " << format << " stops " << g->stopCount);
+            Canvas whole(w, h);
+            whole.Render(*g, format);
+            std::vector<uint32_t> strips(size_t(w) * h, 0xDEADBEEF);
+            for (int y0 = 0; y0 < h; y0 += strip) {
+                lvGradientJob j{};
+                j.pixels = reinterpret_cast<uint8_t *>(strips.data() + size_t(y0) * w);
+                j.bytesPerPixel = 4;
+                j.format = format;
+                j.y = -y0;
+                j.width = w;
+                j.height = h;
+                j.rowLength = w;
+                j.gradient = g;
+                j.clipWidth = w;
+                j.clipHeight = strip;
+                RenderGradient(&j);
+            }
+            ASSERT_EQ(whole.px, strips);
+        }
 }
 
 TEST(Gradient, StopsAsGivenAndEqualPositions) {
