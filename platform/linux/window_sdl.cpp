@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <link.h>
 #include <new>
 
 #ifndef SDL_VIDEO_DRIVER_X11
@@ -151,6 +152,29 @@ void NoteXConnection(SDL_Window *window)
 
 // ---- Presentation -------------------------------------------------------------------
 
+int PinDriver(struct dl_phdr_info *info, size_t, void *)
+{
+    const char *name = info->dlpi_name;
+    size_t length = name ? std::strlen(name) : 0;
+    if (length > 7 && std::strcmp(name + length - 7, "_dri.so") == 0) {
+        // Only marks the loaded driver: RTLD_NOLOAD takes no new reference to drop.
+        dlopen(name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+    return 0;
+}
+
+// The GL driver an accelerated renderer loaded stays loaded until the process ends.
+// SDL unloads it with the last window: a later window then loads the whole driver again,
+// and the blocks the driver keeps for the process, reachable only from its own data,
+// become unreachable, which the leak checker of sanitized builds reports as leaks.
+void KeepGlDriversLoaded(void)
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    dl_iterate_phdr(PinDriver, nullptr);
+}
+
 bool MakeRenderer(lvSdlWindow *n)
 {
     if (n->texture) SDL_DestroyTexture(n->texture);
@@ -163,6 +187,7 @@ bool MakeRenderer(lvSdlWindow *n)
     SDL_SetHint(SDL_HINT_RENDER_VSYNC, vsync ? "1" : "0");
     if (!sdlState.offscreen && !(style2 & WSTYLE2_SOFTWARERENDERER))
         n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_ACCELERATED | vsync);
+    if (n->renderer) KeepGlDriversLoaded();
     if (!n->renderer) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE | vsync);
     // A software renderer that cannot synchronise still presents.
     if (!n->renderer && vsync) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
