@@ -51,6 +51,7 @@ struct lvSdlWindow {
     uint32_t *back;           // bufferWidth x bufferHeight ARGB
     int textureWidth, textureHeight;
     lvWindowTranslation translation;
+    unsigned long xWindow;    // the X11 window, 0 off X11 (read by other threads)
     // What other threads read while the pump runs.
     std::atomic<int> mouseX, mouseY, modifiers;
 };
@@ -139,13 +140,16 @@ int StartVideo(void)
     return 0;
 }
 
-// The X connection once a window exists (the main loop polls it).
-void NoteXConnection(SDL_Window *window)
+// The X connection once a window exists (the main loop polls it), and the window's own
+// X window, noted here on the pumping thread so that no other thread asks SDL for it.
+void NoteXConnection(lvSdlWindow *n)
 {
-    if (sdlState.xDisplay || !sdlState.XConnectionNumber) return;
+    if (sdlState.offscreen) return;
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    if (!SDL_GetWindowWMInfo(n->sdl, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    n->xWindow = (unsigned long)info.info.x11.window;
+    if (sdlState.xDisplay || !sdlState.XConnectionNumber) return;
     sdlState.xDisplay = info.info.x11.display;
     sdlState.xDescriptor = sdlState.XConnectionNumber(sdlState.xDisplay);
 }
@@ -361,7 +365,7 @@ int32_t OpenNow(const lvOpenArgs *a)
     n->translation.expectSize = 1;
     n->next = sdlState.windows;
     sdlState.windows = n;
-    NoteXConnection(n->sdl);
+    NoteXConnection(n);
     if (!MakeBackBuffer(n, w->bufferWidth, w->bufferHeight)) {
         CloseNow(w);
         return ERR_MEM;
@@ -747,13 +751,12 @@ uint32_t NativeWindowId(lvDisplayWindow *w)
     return n ? SDL_GetWindowID(n->sdl) : 0;
 }
 
+// Called from the script thread: SDL is not asked there (an error SDL records on a
+// thread it did not start is never freed).
 unsigned long NativeX11Window(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!n || !SDL_GetWindowWMInfo(n->sdl, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
-    return (unsigned long)info.info.x11.window;
+    return n ? n->xWindow : 0;
 }
 
 int PumpNativeWindows(void)
