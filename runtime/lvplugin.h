@@ -648,7 +648,7 @@ typedef struct lvAdapterEvent {
 #define LVP_EVENT_DROPFILES 11  // x, y, names (AllocMemory'd, each zero-ended, then an empty one)
 #define LVP_EVENT_RAWKEY 12     // key code, down
 #define LVP_EVENT_WHEEL 13      // -, delta
-#define LVP_EVENT_MENU 14       // item, flags
+#define LVP_EVENT_MENU 14       // the lvPluginMenuItem chosen, flags (0x1 the selected state)
 #define LVP_EVENT_PORTDATA 15   // handle: data, a: its size with the terminating zero
 #define LVP_EVENT_TRAYICON 16
 #define LVP_EVENT_CLIPBOARD 17
@@ -755,6 +755,29 @@ typedef int (*lvBrushCreateFunction)(lvState *L, lvPluginObjectId *id, int32_t w
 typedef int (*lvBrushFreeFunction)(lvState *L, const lvPluginObjectId *id);
 typedef void *(*lvBrushMapHandleFunction)(lvPluginObjectId *id, void *adapterBitmap);
 
+// One item of a menu tree as the menu slots get it: the menu library's own node, handed
+// back unchanged in menu events (LVP_EVENT_MENU). Level 0 holds the strip's titles, level 1
+// the items of each menu, level 2 the items of a submenu; no deeper. The adapter reads the
+// tree and may keep its radio-group numbers in the last two fields; the rest is the runtime's.
+typedef struct lvPluginMenuItem {
+    struct lvPluginMenuItem *next;        // next sibling, or null
+    const char *title;                    // null for a separator
+    const char *id;                       // what identifies the item to the script, or null
+    const char *hotkey;                   // or null
+    uint32_t flags;                       // LVP_MENUITEM_
+    struct lvPluginMenuItem *firstChild;  // the submenu's first item, or null
+    int32_t radioFirst, radioLast;        // command numbers of the item's radio group
+} lvPluginMenuItem;
+#define LVP_MENUITEM_TOGGLE 1
+#define LVP_MENUITEM_SELECTED 2
+#define LVP_MENUITEM_DISABLED 4
+#define LVP_MENUITEM_RADIO 8
+
+// Pointer kinds of SetPointer.
+#define LVP_POINTER_SYSTEM 0  // the system arrow
+#define LVP_POINTER_BUSY 1    // the busy pointer
+#define LVP_POINTER_CUSTOM 2  // an image CreatePointer made
+
 // The run routine AdapterMainLoop calls (once) with its data.
 typedef int (*lvAdapterRunFunction)(void *data);
 
@@ -777,6 +800,18 @@ typedef int (*lvAdapterSizeMoveFunction)(void *handle, int x, int y, int width, 
 typedef void (*lvAdapterSetTitleFunction)(void *handle, const char *title);
 typedef void (*lvAdapterActivateFunction)(void *handle, int front);
 typedef void (*lvAdapterSetAttributesFunction)(void *handle, const lvPluginTag *tags);
+// The pointer slots. CreatePointer gets width x height ARGB words and the hot spot (within
+// the image) and answers the adapter's pointer image, or null (1321); it may change the
+// size it was given, and the runtime keeps what it leaves there. SetPointer shows an image
+// on a display: kind LVP_POINTER_SYSTEM or LVP_POINTER_BUSY with a null image, or
+// LVP_POINTER_CUSTOM with one CreatePointer made; ShowHidePointer follows it with shown 1.
+// MovePointer's position is in window pixels, the display's scale already applied.
+typedef void *(*lvAdapterCreatePointerFunction)(const uint32_t *pixels, int hotX, int hotY, int32_t *width,
+                                                int32_t *height, uint32_t reserved);
+typedef void (*lvAdapterFreePointerFunction)(void *pointer);
+typedef void (*lvAdapterSetPointerFunction)(void *handle, int kind, void *pointer);
+typedef void (*lvAdapterShowHidePointerFunction)(void *handle, int shown);
+typedef void (*lvAdapterMovePointerFunction)(void *handle, int x, int y);
 typedef void (*lvAdapterMousePosFunction)(void *handle, int32_t *x, int32_t *y);
 typedef uint32_t (*lvAdapterQualifiersFunction)(void *handle);
 typedef void (*lvAdapterBltBitMapFunction)(void *source, void *handle, const lvAdapterBlit *blit, uint32_t flags,
@@ -785,13 +820,32 @@ typedef void (*lvAdapterRectFillFunction)(void *target, int x, int y, int width,
                                           uint32_t reserved1, uint32_t reserved2);
 typedef int (*lvAdapterMonitorInfoFunction)(int kind, int monitor, void **list, uint32_t reserved);
 typedef void (*lvAdapterFreeMonitorInfoFunction)(int kind, void *list);
-// SetPalette (extension bit 2, flag LVP_ADAPTER_PALETTE): the display's 256 pens, reserved 0.
-typedef void (*lvAdapterSetPaletteFunction)(void *handle, const uint32_t *pens, uint32_t reserved);
 typedef uint32_t *(*lvAdapterGrabFunction)(void *handle, int x, int y, int width, int height, uint32_t reserved1,
                                            uint32_t reserved2);
 typedef void (*lvAdapterFreeGrabFunction)(uint32_t *pixels);
 typedef int (*lvAdapterMainLoopFunction)(lvState *L, lvAdapterRunFunction run, void *data, uint32_t reserved1,
                                          uint32_t reserved2);
+// SetPalette (extension bit 2, flag LVP_ADAPTER_PALETTE): the display's 256 pens, reserved 0.
+typedef void (*lvAdapterSetPaletteFunction)(void *handle, const uint32_t *pens, uint32_t reserved);
+// The menu slots (extension bits 0x4, 0x10, 0x20; flags 0x20000, 0x80000, 0x100000). Each
+// answers non-zero for success; 0 fails the command with 1541. SetMenuBar gets the first
+// top-level item of the display's menu strip, or null to remove it; OpenPopupMenu and
+// SetTrayMenu get the first item below the menu's first top-level entry (SetTrayMenu null
+// to remove the tray menu). OpenPopupMenu's x and y are 200000 for the pointer's position.
+typedef int (*lvAdapterSetMenuBarFunction)(void *handle, lvPluginMenuItem *strip, uint32_t reserved);
+typedef int (*lvAdapterSetMenuAttributesFunction)(void *handle, lvPluginMenuItem *item, uint32_t set,
+                                                  uint32_t clear, uint32_t reserved);
+typedef int (*lvAdapterGetMenuAttributesFunction)(void *handle, lvPluginMenuItem *item, uint32_t *bits,
+                                                  uint32_t reserved);
+// SetTrayIcon (extension 0x8, flag 0x40000): width x height ARGB words, or null to remove
+// the icon; tag LVP_TRAYICON_TOOLTIP carries the tooltip (at most 127 bytes) when there is one.
+// Non-zero for success; 0 fails the command with 1663.
+typedef int (*lvAdapterSetTrayIconFunction)(void *handle, const uint32_t *pixels, int width, int height,
+                                            const lvPluginTag *tags);
+#define LVP_TRAYICON_TOOLTIP 1
+typedef int (*lvAdapterOpenPopupMenuFunction)(void *handle, lvPluginMenuItem *first, int x, int y,
+                                              uint32_t reserved);
+typedef int (*lvAdapterSetTrayMenuFunction)(void *handle, lvPluginMenuItem *first, uint32_t reserved);
 typedef int (*lvAdapterDoubleBufferFunction)(void *handle, uint32_t reserved);
 typedef int (*lvAdapterFlipFunction)(void *handle, const lvPluginTag *tags);
 typedef int (*lvAdapterClsFunction)(void *handle, uint32_t colour, uint32_t reserved);

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <dlfcn.h>
+#include <link.h>
 #include <new>
 
 #ifndef SDL_VIDEO_DRIVER_X11
@@ -51,6 +52,7 @@ struct lvSdlWindow {
     uint32_t *back;           // bufferWidth x bufferHeight ARGB
     int textureWidth, textureHeight;
     lvWindowTranslation translation;
+    unsigned long xWindow;    // the X11 window, 0 off X11 (read by other threads)
     // What other threads read while the pump runs.
     std::atomic<int> mouseX, mouseY, modifiers;
 };
@@ -139,13 +141,16 @@ int StartVideo(void)
     return 0;
 }
 
-// The X connection once a window exists (the main loop polls it).
-void NoteXConnection(SDL_Window *window)
+// The X connection once a window exists (the main loop polls it), and the window's own
+// X window, noted here on the pumping thread so that no other thread asks SDL for it.
+void NoteXConnection(lvSdlWindow *n)
 {
-    if (sdlState.xDisplay || !sdlState.XConnectionNumber) return;
+    if (sdlState.offscreen) return;
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    if (!SDL_GetWindowWMInfo(n->sdl, &info) || info.subsystem != SDL_SYSWM_X11) return;
+    n->xWindow = (unsigned long)info.info.x11.window;
+    if (sdlState.xDisplay || !sdlState.XConnectionNumber) return;
     sdlState.xDisplay = info.info.x11.display;
     sdlState.xDescriptor = sdlState.XConnectionNumber(sdlState.xDisplay);
 }
@@ -160,6 +165,29 @@ bool GraphicsDevicePresent(void)
 {
     static const bool present = access("/dev/dri", F_OK) == 0 || access("/dev/nvidiactl", F_OK) == 0;
     return present;
+}
+
+int PinDriver(struct dl_phdr_info *info, size_t, void *)
+{
+    const char *name = info->dlpi_name;
+    size_t length = name ? std::strlen(name) : 0;
+    if (length > 7 && std::strcmp(name + length - 7, "_dri.so") == 0) {
+        // Only marks the loaded driver: RTLD_NOLOAD takes no new reference to drop.
+        dlopen(name, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+    return 0;
+}
+
+// The GL driver an accelerated renderer loaded stays loaded until the process ends.
+// SDL unloads it with the last window: a later window then loads the whole driver again,
+// and the blocks the driver keeps for the process, reachable only from its own data,
+// become unreachable, which the leak checker of sanitized builds reports as leaks.
+void KeepGlDriversLoaded(void)
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    dl_iterate_phdr(PinDriver, nullptr);
 }
 
 bool MakeRenderer(lvSdlWindow *n)
@@ -177,6 +205,7 @@ bool MakeRenderer(lvSdlWindow *n)
     // The software renderer draws into the window's surface, which SDL would otherwise
     // present through that same OpenGL renderer.
     if (!GraphicsDevicePresent()) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    if (n->renderer) KeepGlDriversLoaded();
     if (!n->renderer) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE | vsync);
     // A software renderer that cannot synchronise still presents.
     if (!n->renderer && vsync) n->renderer = SDL_CreateRenderer(n->sdl, -1, SDL_RENDERER_SOFTWARE);
@@ -350,7 +379,7 @@ int32_t OpenNow(const lvOpenArgs *a)
     n->translation.expectSize = 1;
     n->next = sdlState.windows;
     sdlState.windows = n;
-    NoteXConnection(n->sdl);
+    NoteXConnection(n);
     if (!MakeBackBuffer(n, w->bufferWidth, w->bufferHeight)) {
         CloseNow(w);
         return ERR_MEM;
@@ -736,13 +765,12 @@ uint32_t NativeWindowId(lvDisplayWindow *w)
     return n ? SDL_GetWindowID(n->sdl) : 0;
 }
 
+// Called from the script thread: SDL is not asked there (an error SDL records on a
+// thread it did not start is never freed).
 unsigned long NativeX11Window(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!n || !SDL_GetWindowWMInfo(n->sdl, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
-    return (unsigned long)info.info.x11.window;
+    return n ? n->xWindow : 0;
 }
 
 int PumpNativeWindows(void)

@@ -491,11 +491,15 @@ LVT_EXPORT(SetDisplayAttributes)(void *, const lvPluginTag *tags)->void
         inputWake.notify_all();
     }
 }
-LVT_EXPORT(CreatePointer)()->void { Log("CreatePointer"); }
-LVT_EXPORT(FreePointer)()->void { Log("FreePointer"); }
-LVT_EXPORT(SetPointer)()->void { Log("SetPointer"); }
-LVT_EXPORT(ShowHidePointer)()->void { Log("ShowHidePointer"); }
-LVT_EXPORT(MovePointer)()->void { Log("MovePointer"); }
+LVT_EXPORT(CreatePointer)(const uint32_t *, int hotX, int hotY, int32_t *width, int32_t *height, uint32_t)->void *
+{
+    Log("CreatePointer" + Words({hotX, hotY, width ? *width : -1, height ? *height : -1}));
+    return nullptr;
+}
+LVT_EXPORT(FreePointer)(void *)->void { Log("FreePointer"); }
+LVT_EXPORT(SetPointer)(void *, int kind, void *)->void { Log("SetPointer" + Words({kind})); }
+LVT_EXPORT(ShowHidePointer)(void *, int shown)->void { Log("ShowHidePointer" + Words({shown})); }
+LVT_EXPORT(MovePointer)(void *, int x, int y)->void { Log("MovePointer" + Words({x, y})); }
 // The pointer is where the input script last moved or pressed it.
 static std::atomic<int32_t> pointerX{0}, pointerY{0};
 
