@@ -18,17 +18,22 @@ static std::mutex moduleLock;
 // executable, then the loader's own search (an installed runtime's library folder), then
 // the build's folder, so that a program linked with an applet and moved elsewhere still
 // finds the modules of the runtime it was made from.
+std::string PathBesideExecutable(const char *file)
+{
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    if (n <= 0) return {};
+    exe[n] = 0;
+    std::string path = exe;
+    return path.substr(0, path.rfind('/') + 1) + file;
+}
+
 static std::vector<std::string> ModulePaths(const char *file)
 {
     if (const char *dir = getenv("LV_MODULE_DIR")) return {std::string(dir) + "/" + file};
     std::vector<std::string> paths;
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-    if (n > 0) {
-        exe[n] = 0;
-        std::string path = exe;
-        paths.push_back(path.substr(0, path.rfind('/') + 1) + file);
-    }
+    std::string beside = PathBesideExecutable(file);
+    if (!beside.empty()) paths.push_back(beside);
     paths.push_back(file);
 #ifdef LV_MODULE_BUILD_DIR
     paths.push_back(std::string(LV_MODULE_BUILD_DIR) + "/" + file);

@@ -11,6 +11,7 @@
 //
 // Depends on: nothing of the project. Limits: any thread (the first open is serialised).
 #pragma once
+#include <string>
 
 struct lvOptionalModule {
     const char *file;      // "lv_cvshapes.so"
@@ -26,5 +27,7 @@ const void *LoadOptionalModule(lvOptionalModule *module);
 // A system library opened on first use the same way (the loader's search path, by its
 // soname): the dlopen handle, or null after one message on stderr naming it.
 void *OpenSystemLibrary(const char *soname, const char *carries);
+// FILE's path in the executable's own folder; empty when the executable's path is unknown.
+std::string PathBesideExecutable(const char *file);
 // Forgets an attempt (tests: the next call looks again; an open handle stays open).
 void ForgetOptionalModule(lvOptionalModule *module);

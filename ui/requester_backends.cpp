@@ -25,6 +25,7 @@
 #include "base/lverrors.h"
 #include "platform/lvplatform_clipboard.h"
 #include "platform/lvplatform_windows.h"
+#include "runtime/modules.h"
 #include "ui/display.h"
 #include "ui/gtk_module.h"
 #include "ui/input.h"
@@ -33,7 +34,6 @@
 #include <SDL2/SDL.h>
 #include <cstdio>
 #include <dlfcn.h>
-#include <unistd.h>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -294,16 +294,9 @@ const lvGtkModule *DesktopDialogModule(void)
 {
     if (gtkTried) return gtkModule;
     gtkTried = true;
-    std::string path;
-    if (const char *env = getenv("LV_GTK_MODULE")) path = env;
-    else {
-        char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        if (n <= 0) return nullptr;
-        exe[n] = 0;
-        path = exe;
-        path = path.substr(0, path.rfind('/') + 1) + "lv_gtkdialogs.so";
-    }
+    const char *env = getenv("LV_GTK_MODULE");
+    std::string path = env ? env : PathBesideExecutable("lv_gtkdialogs.so");
+    if (path.empty()) return nullptr;
     gtkHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!gtkHandle) return nullptr;
     auto entry = (lvGtkModuleEntry)dlsym(gtkHandle, LV_GTK_MODULE_ENTRY);
