@@ -1,4 +1,4 @@
-// drawobject.cpp - drawing a brush (or a part of one) with draw tags onto the current
+// drawobject.cpp - drawing a brush (or a part of one, or a part of a BGPic) with draw tags onto the current
 // output: the look-up, the tags, the position with special coordinates and the anchor,
 // then the transform, the filters and the transparency on private copies, and the blit.
 // The object types are rows of one table; the types still to come add rows.
@@ -41,6 +41,24 @@ int BrushPicture(lvState *L, const lvDrawObjectRequest *q, lvDrawPicture *p)
     return 0;
 }
 
+// A BGPic part: the identifier -1 names the current display's own BGPic. The copy
+// with layers is the BGPic itself while no layer engine keeps layers on it.
+int BGPicPartPicture(lvState *, const lvDrawObjectRequest *q, lvDrawPicture *p)
+{
+    lvBGPic *b = nullptr;
+    if (q->id.number == -1 && !q->id.handle) {
+        const lvBlitDisplay *display = RasterState.currentDisplay;
+        b = display && display->picture ? (lvBGPic *)display->picture->owner : nullptr;
+        if (!b) return ERR_OUTPUTDEVICE;
+    } else if (int code = FindBGPicById(q->id, &b, 0)) {
+        return code;
+    }
+    const lvBGPicSet &s = b->scaled;
+    *p = {{s.bitmap, s.mask, s.alpha, s.penBitmap, b->palette}, b->scaledWidth, b->scaledHeight,
+          s.penBitmap ? b->depth : 0, s.penBitmap ? b->transparentColour : -1, 0};
+    return 0;
+}
+
 struct lvDrawObjectRow {
     int type;
     int (*picture)(lvState *L, const lvDrawObjectRequest *q, lvDrawPicture *p);
@@ -49,6 +67,7 @@ struct lvDrawObjectRow {
 const lvDrawObjectRow DrawRows[] = {
     {LV_TYPE_BRUSH, BrushPicture, 0},
     {LV_TYPE_BRUSHPART, BrushPicture, 1},
+    {LV_TYPE_BGPICPART, BGPicPartPicture, 1},
 };
 
 // Planes made for this draw only; freed at the end whatever happens.

@@ -38,6 +38,47 @@ void OutputSize(int *width, int *height)
 
 }  // namespace
 
+static lvShowBGPicHook showBGPicHook;
+
+void SetShowBGPicHook(lvShowBGPicHook hook) { showBGPicHook = hook; }
+
+static int CmdDisplayBGPic(lvState *L)
+{
+    CheckArgCount(L, 1, 2, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    int x = 200000, y = 200000;
+    if (HasArg(L, 2)) {
+        CheckTableArg(L, 2);
+        GetFieldInt(L, 2, "x", &x);
+        GetFieldInt(L, 2, "y", &y);
+    }
+    if (!showBGPicHook) return ERR_UNIMPLCMD;
+    return showBGPicHook(L, id, x, y);
+}
+
+static int CmdDisplayBGPicPart(lvState *L)
+{
+    CheckArgCount(L, 5, 8, 0, 0);
+    lvDrawObjectRequest q = {};
+    q.type = LV_TYPE_BGPICPART;
+    q.id = GetObjectIdArg(L, 1);
+    int v[4];
+    if (int code = GeometryArgs(L, 2, 5, v)) return code;
+    q.sourceX = v[0], q.sourceY = v[1];
+    q.width = v[2], q.height = v[3];
+    q.x = HasArg(L, 6) ? IntArg(L, 6) : q.sourceX;
+    q.y = HasArg(L, 7) ? IntArg(L, 7) : q.sourceY;
+    if (HasArg(L, 8)) {
+        if (GetValueType(L, 8) == LV_TTABLE) {
+            q.tagsIndex = 8;
+            GetFieldBool(L, 8, "layers", &q.copyLayers);
+        } else {
+            q.copyLayers = IntArg(L, 8) != 0;
+        }
+    }
+    return DrawObjectWithTags(L, &q);
+}
+
 static int CmdCreateBGPic(lvState *L)
 {
     CheckArgCount(L, 3, 5, 0, 0);
@@ -442,7 +483,6 @@ static int CmdBGPicToBrush(lvState *L)
 }
 
 // Showing BGPics comes with the display attributes and the drawing of objects.
-static int CmdWaiting(lvState *) { return ERR_UNIMPLCMD; }
 
 int RealizeBGPicImage(lvBGPic *r)
 {
@@ -503,8 +543,8 @@ static int GetBGPicAttribute(lvState *L, int attribute, lvObjectId id)
 }
 
 static const lvCommandEntry BGPicCommands[] = {
-    {"DisplayBGPic", CmdWaiting},
-    {"DisplayBGPicPart", CmdWaiting},
+    {"DisplayBGPic", CmdDisplayBGPic},
+    {"DisplayBGPicPart", CmdDisplayBGPicPart},
     {"ScaleBGPic", CmdScaleBGPic},
     {"CreateGradientBGPic", CmdCreateGradientBGPic},
     {"CreateRainbowBGPic", CmdCreateGradientBGPic},

@@ -173,5 +173,10 @@ int RealizeBGPicImages(void);
 // One BGPic (also at its first look-up, for BGPics preloaded before any display existed).
 int RealizeBGPicImage(lvBGPic *record);
 int OpenBGPicLibrary(lvState *L);
+// DisplayBGPic's road to the display code above this folder: makes the BGPic the current
+// display's background, moving the display to x, y unless they are 100000 or 200000
+// (keep). Until the display code installs it, DisplayBGPic answers ERR_UNIMPLCMD.
+typedef int (*lvShowBGPicHook)(lvState *L, lvObjectId id, int x, int y);
+void SetShowBGPicHook(lvShowBGPicHook hook);
 const lvConstantEntry *GetBGPicConstants(void);
 void CloseBGPicLibrary(lvState *L, int full);

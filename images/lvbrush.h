@@ -19,6 +19,7 @@
 
 #define LV_TYPE_BRUSH 3
 #define LV_TYPE_BRUSHPART 12
+#define LV_TYPE_BGPICPART 13
 
 // A brush.
 struct lvBrush {
@@ -212,12 +213,13 @@ int BrushToBGPicRecord(lvState *L, lvObjectId brushId, lvObjectId *id);
 
 // Drawing an object with draw tags onto the current output (drawobject.cpp).
 struct lvDrawObjectRequest {
-    int type;                  // LV_TYPE_BRUSH or LV_TYPE_BRUSHPART
-    lvObjectId id;
+    int type;                  // LV_TYPE_BRUSH, LV_TYPE_BRUSHPART or LV_TYPE_BGPICPART
+    lvObjectId id;             // BGPICPART: {-1, null} is the current display's BGPic
     int sourceX, sourceY;      // parts: special coordinates allowed
     int x, y;                  // special coordinates allowed
     int width, height;         // parts only
     int tagsIndex;             // stack index of the draw-tags table, 0 none
+    int copyLayers;            // BGPICPART: the part as shown with the BGPic's layers
     const struct lvDrawTags *tags;    // already parsed (both or neither), or null
     const struct lvStyleTags *style;
 };

@@ -634,6 +634,7 @@ struct lvBGPicQueryInstaller {
         SetBGPicShownQuery(DisplayShowsBGPic);
         SetBGPicPensChangedHook(DisplaysTakeBGPicPens);
         SetPaletteDisplayResolver(DisplayBGPicForPalette);
+        SetShowBGPicHook([](lvState *L, lvObjectId id, int x, int y) { return ShowBGPic(L, id, x, y, 0, nullptr); });
     }
 };
 static lvBGPicQueryInstaller bgpicQueryInstaller;

@@ -297,11 +297,27 @@ struct lvAttributeRequest {
     int orientationGiven, orientation, immersiveGiven, immersiveMode;
     int forceXY;
 };
+// An empty request: nothing given, the fill fields those of the display.
+void StartAttributeRequest(const lvDisplay *display, lvAttributeRequest *request);
 // Reads the attribute form of the options table at index for display (the current one,
 // whose fill and size the options start from). 0 or an error code.
 int ReadAttributeOptions(lvState *L, int index, const lvDisplay *display, lvAttributeRequest *request);
 // SetDisplayAttributes' engine on an existing display.
 int ApplyDisplayAttributes(lvState *L, lvDisplay *display, const lvAttributeRequest *request);
+
+// What a grabbing ShowBGPic hands a transition: the new picture and the old view with
+// their palette bitmaps, palettes and depths (the caller frees them).
+struct lvShowBGPicGrab {
+    lvBitMapHandle *newBitmap, *oldView;
+    lvBitMapHandle *newPaletteBitmap, *oldPaletteBitmap;
+    uint32_t *newPalette, *oldPalette;
+    int newDepth, oldDepth;
+};
+// Makes the BGPic the current display's background (the display moves to x, y unless
+// they are LV_KEEPPOSITION or twice it), as SetDisplayAttributes({bgpic = id}) does, then
+// frees detached BGPics no longer shown. Grabbing (non-zero grab, out given) answers
+// ERR_UNIMPLCMD until the transitions fill it. 0 or an error code.
+int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab *out);
 
 // Tells the adapter of the close-handled flag (after each OpenDisplay and handler change).
 void SetDisplayCloseHandled(lvDisplay *display, int handled);

@@ -682,14 +682,21 @@ int CreatePresetDisplay(lvState *L, lvLinkedObject *object, int backgroundLinked
 // ---- The attribute form --------------------------------------------------------------------
 
 // The fill options of the attribute form, over the display's own fill.
-static int ReadAttributeFill(lvState *L, int t, const lvDisplay *d, lvAttributeRequest *q)
+void StartAttributeRequest(const lvDisplay *d, lvAttributeRequest *q)
 {
+    std::memset(q, 0, sizeof *q);
+    q->scaleMode = -1;
+    q->monitor = -1;
     q->fillStyle = d->fillStyle;
     q->colour = d->colour;
     q->gradient = d->gradient;
     q->textureBrush = d->textureBrush;
     q->textureX = d->textureX;
     q->textureY = d->textureY;
+}
+
+static int ReadAttributeFill(lvState *L, int t, lvAttributeRequest *q)
+{
     int style = 0, present = 0;
     if (GetFieldInt(L, t, "fillstyle", &style)) {
         if (style < 1 || style > 3) return ERR_WRONGUSAGE;
@@ -722,9 +729,7 @@ static int ReadAttributeFill(lvState *L, int t, const lvDisplay *d, lvAttributeR
 
 int ReadAttributeOptions(lvState *L, int t, const lvDisplay *d, lvAttributeRequest *q)
 {
-    std::memset(q, 0, sizeof *q);
-    q->scaleMode = -1;
-    q->monitor = -1;
+    StartAttributeRequest(d, q);
     auto flag = [&](const char *name, uint32_t bit, uint32_t *set, uint32_t *clear) {
         int on = 0, present = 0;
         GetFieldBool(L, t, name, &on, &present);
@@ -770,7 +775,7 @@ int ReadAttributeOptions(lvState *L, int t, const lvDisplay *d, lvAttributeReque
     int monitorIndex = q->monitor >= 0 ? q->monitor : d->monitor;
     if (int err = ReadSizeField(L, t, "width", monitorIndex, 0, &q->width)) return err;
     if (int err = ReadSizeField(L, t, "height", monitorIndex, 1, &q->height)) return err;
-    if (int err = ReadAttributeFill(L, t, d, q)) return err;
+    if (int err = ReadAttributeFill(L, t, q)) return err;
     q->orientationGiven = GetFieldInt(L, t, "orientation", &q->orientation);
     q->immersiveGiven = GetFieldInt(L, t, "immersivemode", &q->immersiveMode);
     GetFieldBool(L, t, "forcexy", &q->forceXY);

@@ -215,3 +215,31 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
             return err;
     return 0;
 }
+
+int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab *out)
+{
+    if (out) *out = {};
+    lvBGPic *b = nullptr;
+    if (int err = FindBGPicById(id, &b, 0)) return err;
+    if (grab) return ERR_UNIMPLCMD;  // the old and new views come with the transitions
+    lvDisplay *d = GetCurrentDisplay();
+    if (!d) return ERR_OUTPUTDEVICE;
+    // Large (two region lists): on the heap.
+    struct Owned {
+        lvAttributeRequest *q = (lvAttributeRequest *)AllocMemory(sizeof(lvAttributeRequest), 1);
+        ~Owned() { FreeMemory(q); }
+    } owned;
+    lvAttributeRequest *q = owned.q;
+    if (!q) return ERR_MEM;
+    StartAttributeRequest(d, q);
+    q->bgpicGiven = 1;
+    q->bgpic = id;
+    // 100000 keeps a coordinate, and so does 200000 (DisplayBGPic without a position).
+    q->xGiven = x != LV_KEEPPOSITION && x != 2 * LV_KEEPPOSITION;
+    q->yGiven = y != LV_KEEPPOSITION && y != 2 * LV_KEEPPOSITION;
+    q->x = x;
+    q->y = y;
+    int err = ApplyDisplayAttributes(L, d, q);
+    FreeDetachedBGPics();
+    return err;
+}

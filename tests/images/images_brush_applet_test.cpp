@@ -414,12 +414,71 @@ TEST(BGPicApplet, Commands)
         {"palloadpen", "0 1"},    {"fill4", "1055 Nil"},     {"mna", "1223 Nil"},     {"colours", "0 Nil"},
         {"scale", "0 Nil"},       {"scalew", "0 12"},        {"scalebad", "1218 Nil"}, {"copyself", "1055 Nil"},
         {"copy", "0"},            {"copyw", "0 12"},         {"free99", "1177 Nil"},  {"freec", "0 Nil"},
-        {"freec2", "1041 Nil"},   {"display", "1001 Nil"},   {"b", "0 Nil"},          {"tex", "0 Nil"},
+        {"freec2", "1041 Nil"},   {"display", "0 Nil"},   {"b", "0 Nil"},          {"tex", "0 Nil"},
         {"texw", "0 7"},          {"textype", "0 1"},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
     // A freed Nil brush is an error, not a collision.
     EXPECT_NE(lines["nilgone"].substr(0, 2), "0 ") << lines["nilgone"];
+}
+
+// DisplayBGPic puts the BGPic's pixels on the display (its size with them, its position
+// kept where not given); DisplayBGPicPart draws a part, with its tags, from a BGPic or
+// from the display's own (-1); the bad identifiers and parts give their codes.
+TEST(BGPicApplet, DisplayWholeAndParts)
+{
+    const int GREEN = 0x00FF00, BLUE = 0x0000FF;
+    lvScratchDir dir;
+    lvAppletScript s;
+    s.Case("mk2", "createbgpic", {2, 20, 10, GREEN});
+    s.Case("mk3", "createbgpic", {3, 8, 8, BLUE});
+    s.Case("y0", "getattribute", {21, 0, 8});
+    s.Case("show", "displaybgpic", {2, Fields({{"x", 10}})});
+    s.Case("w", "getattribute", {21, 0, 0});
+    s.Case("h", "getattribute", {21, 0, 1});
+    s.Case("y1", "getattribute", {21, 0, 8});
+    s.Case("px", "readpixel", {19, 9});
+    s.Case("scaleshown", "scalebgpic", {2, 5, 5});
+    s.Case("part", "displaybgpicpart", {3, 0, 0, 4, 4, 10, 2});
+    s.Case("in", "readpixel", {13, 5});
+    s.Case("right", "readpixel", {14, 5});
+    s.Case("left", "readpixel", {9, 5});
+    // Without a destination the part lands where it sits in the BGPic.
+    s.Case("same", "displaybgpicpart", {3, 1, 1, 1, 1});
+    s.Case("samepx", "readpixel", {1, 1});
+    s.Case("samenext", "readpixel", {2, 1});
+    // Anchored at its bottom-right corner, a 2x2 part ends just before (6, 8).
+    s.Case("tags", "displaybgpicpart", {3, 0, 0, 2, 2, 6, 8, Fields({{"anchorx", 1}, {"anchory", 1}})});
+    s.Case("tagin", "readpixel", {5, 7});
+    s.Case("tagout", "readpixel", {6, 8});
+    // The display's own BGPic (still green under what was drawn) painted over the blue.
+    s.Case("own", "displaybgpicpart", {-1, 0, 0, 2, 2, 10, 2});
+    s.Case("ownpx", "readpixel", {11, 3});
+    s.Case("layersflag", "displaybgpicpart", {3, 0, 0, 1, 1, 0, 0, 1});
+    s.Case("missing", "displaybgpic", {99});
+    s.Case("partmissing", "displaybgpicpart", {99, 0, 0, 1, 1});
+    s.Case("neg", "displaybgpicpart", {3, -1, 0, 2, 2});
+    s.Case("beyond", "displaybgpicpart", {3, 8, 0, 2, 2});
+    s.Case("empty", "displaybgpicpart", {3, 0, 0, 0, 2});
+    s.Case("back", "displaybgpic", {3});
+    s.Case("w3", "getattribute", {21, 0, 0});
+    s.Case("px3", "readpixel", {7, 7});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    const std::string green = "0 " + std::to_string(GREEN), blue = "0 " + std::to_string(BLUE);
+    const std::map<std::string, std::string> expected = {
+        {"show", "0 Nil"},          {"w", "0 20"},           {"h", "0 10"},           {"px", green},
+        {"scaleshown", "1366 Nil"}, {"part", "0 Nil"},       {"in", blue},            {"right", green},
+        {"left", green},            {"same", "0 Nil"},       {"samepx", blue},        {"samenext", green},
+        {"tags", "0 Nil"},          {"tagin", blue},         {"tagout", green},       {"own", "0 Nil"},
+        {"ownpx", green},           {"layersflag", "0 Nil"}, {"missing", "1177 Nil"}, {"partmissing", "1177 Nil"},
+        {"neg", "1154 Nil"},        {"beyond", "1217 Nil"},  {"empty", "1218 Nil"},   {"back", "0 Nil"},
+        {"w3", "0 8"},              {"px3", blue},
+    };
+    for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+    EXPECT_EQ(lines["y1"], lines["y0"]) << all;
 }
 
 }  // namespace
