@@ -32,6 +32,10 @@ static int (*operationHook)(lvPaletteOpRequest *request);
 lvPaletteLibraryState *GetPaletteLibraryState(void) { return &libraryState; }
 void SetPaletteOperationHook(int (*hook)(lvPaletteOpRequest *request)) { operationHook = hook; }
 
+static lvFontPaletteResolver fontPaletteResolver;
+
+void SetFontPaletteResolver(lvFontPaletteResolver resolve) { fontPaletteResolver = resolve; }
+
 namespace {
 
 const int TYPE_BGPIC = 1, TYPE_BRUSH = 3, TYPE_ANIM = 4, TYPE_DISPLAY = 21, TYPE_LAYER = 22, TYPE_SPRITE = 32,
@@ -515,8 +519,20 @@ static int CmdExtractPalette(lvState *L)
             return code;
         return FinishNewObject(L, id);
     }
-    // Anims, sprites and fonts hand their pens over once they exist here.
-    if (type == TYPE_ANIM || type == TYPE_SPRITE || type == TYPE_FONT) return ERR_UNIMPLCMD;
+    if (type == TYPE_FONT) {
+        if (!fontPaletteResolver) return ERR_UNIMPLCMD;
+        const uint32_t *pens = nullptr;
+        int depth = 0, transparentPen = -1;
+        if (int code = fontPaletteResolver(source, &pens, &depth, &transparentPen)) return code;
+        if (!pens || depth < 1 || depth > 8) return ERR_NEEDPALETTEIMAGE;
+        // A font holds only the pens of its depth.
+        uint32_t all[256] = {};
+        std::memcpy(all, pens, sizeof(uint32_t) << depth);
+        if (int code = NewPaletteRecord(nullptr, 0, &id, all, depth, transparentPen, nullptr, nullptr)) return code;
+        return FinishNewObject(L, id);
+    }
+    // Anims and sprites hand their pens over once they exist here.
+    if (type == TYPE_ANIM || type == TYPE_SPRITE) return ERR_UNIMPLCMD;
     return ERR_WRONGUSAGE;
 }
 

@@ -157,6 +157,11 @@ void SetPaletteOperationHook(int (*hook)(lvPaletteOpRequest *request));
 struct lvBGPic;
 void SetPaletteDisplayResolver(int (*resolve)(lvObjectId id, lvBGPic **bgpic, lvBGPic **backBuffer));
 
+// A font's pens for ExtractPalette: *pens null when the font has none. 0 or the font
+// look-up error; the text library installs it (without it FONT answers ERR_UNIMPLCMD).
+typedef int (*lvFontPaletteResolver)(lvObjectId id, const uint32_t **pens, int *depth, int *transparentPen);
+void SetFontPaletteResolver(lvFontPaletteResolver resolve);
+
 // Pushes a colour-cycle table as scripts read it: a table of {active, reverse, rate, low,
 // high} tables indexed from 0 (a null table pushes an empty one).
 void PushCycleTable(lvState *L, const lvCycleRange *table, int count);

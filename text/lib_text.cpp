@@ -28,6 +28,7 @@
 #include "text/lvtextlib.h"
 #include "images/lvbrush.h"
 #include "images/lvdraw.h"
+#include "images/lvpalette.h"
 #include "raster/lvraster.h"
 #include "raster/lvbitmap.h"
 #include "runtime/encoding.h"
@@ -1254,8 +1255,20 @@ int PreloadLinkedFont(void *user, lvLinkedObject *object, const char *fileName, 
 
 static lvRefOps textRefOps;
 
+// ExtractPalette takes a colour or image font's pens through the palette library.
+static int FontPalette(lvObjectId id, const uint32_t **pens, int *depth, int *transparentPen)
+{
+    lvFontObject *object;
+    if (int err = FindFontById(id, &object)) return err;
+    *pens = GetFontPalette(object->font);
+    *depth = GetFontDepth(object->font);
+    *transparentPen = GetFontTransparentPen(object->font);
+    return 0;
+}
+
 int OpenTextCommands(lvState *L)
 {
+    SetFontPaletteResolver(FontPalette);
     textRefOps = MakeRegistryRefOps(L);
     if (int err = OpenTextEngine(FontObjectAttribute, &textRefOps, TextObjectAttribute)) return err;
     InstallTextResourceMonitor();

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "tests/images/images_applet.h"
+#include "tests/text/amiga_writer.h"
 #include "tests/text/topaz_source.h"
 
 namespace {
@@ -573,6 +574,56 @@ TEST(TextOutput, TextObjectsTakeFiltersAndTransparency)
             EXPECT_EQ(green, red) << x << "," << y;
             EXPECT_EQ(blue, 255) << x << "," << y;
         }
+}
+
+// ExtractPalette of a font: a colour Amiga font gives its pens (12-bit colours widened),
+// its depth and transparent pen 0; a monochrome one has no palette.
+TEST(TextPalettes, ExtractPaletteOfFonts)
+{
+    lvScratchDir dir;
+    amiga::Font colour = amiga::OneCharacter(2, 3, 1, 'a', {{"154", "0.5"}, {"1", "4"}});
+    colour.colour = true;
+    colour.depth = 3;
+    colour.planePick = 0b111;
+    colour.colours = {0x000, 0xF00, 0x0F0, 0x00F, 0x123, 0xFFF};
+    amiga::Font mono = amiga::OneCharacter(2, 3, 1, 'a', {{"##", ".#"}, {"#", "#"}});
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.File("fonts/col") + "' '" + dir.File("fonts/mono") + "'").c_str()), 0);
+    auto write = [](const std::string &path, const amiga::Bytes &bytes) {
+        FILE *out = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+    };
+    write(dir.File("fonts/col.font"), amiga::Contents({{"col/2", 2}}));
+    write(dir.File("fonts/col/2"), amiga::SizeFile(colour));
+    write(dir.File("fonts/mono.font"), amiga::Contents({{"mono/2", 2}}));
+    write(dir.File("fonts/mono/2"), amiga::SizeFile(mono));
+
+    const int FONT = 43, PALETTE = 62;
+    lvAppletScript s;
+    s.Case("path", "addfontpath", {Str(dir.File("fonts"))});
+    s.Case("col", "openfont", {1, Str("col"), 2});
+    s.Case("mono", "openfont", {2, Str("mono"), 2});
+    s.Case("extract", "extractpalette", {5, FONT, 1});
+    s.Case("depth", "getattribute", {PALETTE, 5, 103});
+    s.Case("tpen", "getattribute", {PALETTE, 5, 105});
+    const std::vector<uint32_t> want = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0x112233, 0xFFFFFF};
+    for (size_t i = 0; i < want.size(); i++) s.Case("pen" + std::to_string(i), "getpalettepen", {5, int(i)});
+    s.Keep("h", "handle", "extractpalette", {"nil", FONT, 1});
+    s.Case("hdepth", "getattribute", {PALETTE, "@h", 103});
+    s.Case("nopens", "extractpalette", {6, FONT, 2});
+    s.Case("nofont", "extractpalette", {6, FONT, 99});
+    s.Case("badtype", "extractpalette", {6, 99, 1});
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    std::map<std::string, std::string> expected = {
+        {"col", "0 Nil"},        {"mono", "0 Nil"},       {"extract", "0 Nil"},     {"depth", "0 3"},
+        {"tpen", "0 0"},         {"handle", "0"},         {"hdepth", "0 3"},        {"nopens", "1644 Nil"},
+        {"nofont", "1334 Nil"},  {"badtype", "1055 Nil"},
+    };
+    for (size_t i = 0; i < want.size(); i++) expected["pen" + std::to_string(i)] = "0 " + std::to_string(want[i]);
+    for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
 }
 
 }  // namespace
