@@ -377,6 +377,41 @@ TEST_F(VMTest, CatchingCallTurnsFailureIntoItsCodeAndPrependsZero)
     EXPECT_EQ(Str(4), "b");
 }
 
+// A count of results that a plain answer would read as an error code (1000 and above)
+// travels through the counted answer: the script gets every value, in order, through a
+// plain and a catching call; a plain answer of 1000 stays the error ERR_MEM.
+static int CmdMany(lvState *L)
+{
+    int count = (int)ValueToNumber(L, 1);
+    if (!EnsureStackSpace(L, count)) return ERR_STACK;
+    for (int i = 0; i < count; i++) PushNumber(L, i);
+    return CountedResults(L, count);
+}
+
+TEST_F(VMTest, CountedAnswersCarryAThousandResultsAndMore)
+{
+    Register("Many", CmdMany);
+    Register("Plain1000", [](lvState *) { return 1000; });
+    for (int count : {0, 999, 1000, 1500}) {
+        for (const char *call : {"call", "catchcall"}) {
+            SCOPED_TRACE(std::to_string(count) + " " + call);
+            SetStackTop(L, 0);
+            ASSERT_EQ(Run("    getglobal r0 \"many\"\n    loadk r1 " + std::to_string(count) + "\n    " + call +
+                          " r0 2 0\n    return r0 0\n"),
+                      0);
+            int catching = std::string(call) == "catchcall";
+            ASSERT_EQ(GetStackTop(L), count + catching);
+            if (catching) EXPECT_EQ(Num(1), 0);
+            if (count) {
+                EXPECT_EQ(Num(1 + catching), 0);
+                EXPECT_EQ(Num(count + catching), count - 1);
+            }
+        }
+    }
+    SetStackTop(L, 0);
+    EXPECT_EQ(Run("    getglobal r0 \"plain1000\"\n    call r0 1 0\n    return r0 0\n"), ERR_MEM);
+}
+
 TEST_F(VMTest, CallingNilNamesTheVariable)
 {
     EXPECT_EQ(Run("    getglobal r0 \"nosuch\"\n    call r0 1 1\n    return r0 1\n"), ERR_FUNCDECLA);
