@@ -149,6 +149,53 @@ TEST(LayersApplet, DrawingIntoAShownBrushLeavesTheScreenAlone)
     EXPECT_EQ(r.At("undone2", 65, 65), RED);
 }
 
+// The same scene drawn with layers off and with layers on gives the same display.
+void Scene(lvAppletScript &s, bool layers, const std::string &snap)
+{
+    s.Case("mk1", "createbrush", {1, 30, 20, RED});
+    s.Case("mk2", "createbrush", {2, 16, 16, GREEN});
+    s.Case("sel", "selectmask", {2});
+    s.Case("cut", "box", {4, 4, 8, 8, 0});
+    s.Case("endsel", "endselect", {});
+    if (layers) s.Case("on", "enablelayers", {});
+    s.Case("fill", "setfillstyle", {1});
+    s.Case("d1", "displaybrush", {1, 10, 10});
+    s.Case("d2", "displaybrush", {2, 20, 15});
+    s.Case("part", "displaybrushpart", {1, 5, 5, 10, 8, 70, 10});
+    s.Case("style", "setformstyle", {96, Fields({{"shadowcolor", BLUE}, {"shadowsize", 4}, {"shadowdir", 3},
+                                                 {"bordercolor", 0xFFFF00}, {"bordersize", 2}})});
+    s.Case("box", "box", {40, 40, 30, 20, 0x336699});
+    s.Case("plain", "setformstyle", {64, Fields({{"bordercolor", 0xFFFFFF}, {"bordersize", 3}})});
+    s.Case("ellipse", "ellipse", {110, 60, 20, 10, 0x00FFFF, Fields({{"rotate", 30}})});
+    s.Case("normal", "setformstyle", {0});
+    s.Case("circle", "circle", {50, 50, 12, 0xFF00FF});
+    Snap(s, snap);
+}
+
+TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
+{
+    lvAppletScript plain, layered;
+    Scene(plain, false, "plain");
+    Scene(layered, true, "layered");
+    layered.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    LayersRun a, b;
+    a.Go(plain, {"plain"});
+    b.Go(layered, {"layered"});
+    for (auto &line : b.lines)
+        if (line.first != "count") EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
+    EXPECT_EQ(b.lines["count"], "0 6");
+    const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
+    ASSERT_EQ(p.width, q.width);
+    ASSERT_EQ(p.height, q.height);
+    int differing = 0, firstX = -1, firstY = -1;
+    for (int y = 0; y < p.height; y++)
+        for (int x = 0; x < p.width; x++)
+            if (p.Pixel(x, y) != q.Pixel(x, y) && !differing++) firstX = x, firstY = y;
+    EXPECT_EQ(differing, 0) << "first at " << firstX << "," << firstY << ": " << std::hex << p.Pixel(firstX, firstY)
+                            << " against " << q.Pixel(firstX, firstY);
+    EXPECT_EQ(q.Pixel(45, 45), 0x336699u);
+}
+
 TEST(LayersApplet, CommandErrors)
 {
     lvAppletScript s;
