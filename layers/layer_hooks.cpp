@@ -45,6 +45,19 @@ int ShapeLayer(void *, void *state, int type, int x, int y, int width, int heigh
     return 0;
 }
 
+// Text output: the laid-out image at its top-left.
+int TextLayer(void *, void *state, int objectType, const lvTextOptions *, const lvTextImage *image, int x, int y)
+{
+    lvBGPic *b = CurrentLayerBGPic();
+    if (!b) return ERR_NOLAYERS;
+    if (image->width <= 0 || image->height <= 0) return 0;
+    lvTextImageBitmaps bitmaps;
+    if (int code = MakeTextImageBitmaps(image, 0, &bitmaps)) return code;
+    lvLayerImages images = {bitmaps.rgb, bitmaps.mask, bitmaps.alpha, bitmaps.pens, nullptr};
+    return NewLayerRecord((lvState *)state, b, objectType, nullptr, x, y, image->width, image->height, nullptr,
+                          nullptr, &images, nullptr, -1, 0, 0, -1, nullptr);
+}
+
 const lvShapeLayerShape *LayerShapeOf(void *, void *layer, void *graphics, int *borderForm)
 {
     const lvLayerGraphics *g = graphics ? (const lvLayerGraphics *)graphics : ((lvLayer *)layer)->graphics[0];
@@ -59,8 +72,11 @@ void InstallProducerTables(int on)
     SetBGPicLayerFreer(on ? FreeLayersOfBGPic : nullptr);
     if (!on) {
         SetShapeLayerServices(nullptr);
+        SetTextLayerServices(nullptr);
         return;
     }
+    lvTextLayerServices text = {nullptr, TextLayer};
+    SetTextLayerServices(&text);
     lvShapeLayerServices shapes = {};
     shapes.LayerShape = LayerShapeOf;
     shapes.NewLayerRecord = ShapeLayer;

@@ -169,6 +169,9 @@ void Scene(lvAppletScript &s, bool layers, const std::string &snap)
     s.Case("ellipse", "ellipse", {110, 60, 20, 10, 0x00FFFF, Fields({{"rotate", 30}})});
     s.Case("normal", "setformstyle", {0});
     s.Case("circle", "circle", {50, 50, 12, 0xFF00FF});
+    s.Case("textout", "textout", {20, 90, Str("Layers")});
+    s.Case("locate", "locate", {100, 100});
+    s.Case("print", "print", {Str("printed")});
     Snap(s, snap);
 }
 
@@ -183,7 +186,7 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     b.Go(layered, {"layered"});
     for (auto &line : b.lines)
         if (line.first != "count") EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
-    EXPECT_EQ(b.lines["count"], "0 6");
+    EXPECT_EQ(b.lines["count"], "0 8");
     const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
     ASSERT_EQ(p.width, q.width);
     ASSERT_EQ(p.height, q.height);
@@ -194,6 +197,11 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     EXPECT_EQ(differing, 0) << "first at " << firstX << "," << firstY << ": " << std::hex << p.Pixel(firstX, firstY)
                             << " against " << q.Pixel(firstX, firstY);
     EXPECT_EQ(q.Pixel(45, 45), 0x336699u);
+    // The text layers hold something.
+    int lit = 0;
+    for (int y = 90; y < 104; y++)
+        for (int x = 20; x < 60; x++) lit += q.Pixel(x, y) != 0;
+    EXPECT_GT(lit, 20);
 }
 
 TEST(LayersApplet, CommandErrors)
