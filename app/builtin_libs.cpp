@@ -375,6 +375,7 @@ void InstallBuiltinLibraries(void)
     InstallVectorPathLibrary();
     SetLibraryRow("layers", OpenLayersLibrary, GetLayersConstants);
     SetLibraryCloseStep("layers", CloseLayersLibrary);
+    SetCollectGarbageHook(CollectDetachedObjects);
     SetLibraryRow("bgpic", OpenBGPicLibrary, GetBGPicConstants);
     SetLibraryCloseStep("bgpics", CloseBGPicLibrary);
     SetLibraryRow("clipregion", OpenClipRegionLibrary, GetClipRegionConstants);

@@ -84,6 +84,8 @@ void FreeDetachedObjects(lvState *L, int flags)
     FreeDetachedClipRegions(L);
 }
 
+void CollectDetachedObjects(lvState *L) { FreeDetachedObjects(L, 31); }
+
 int DetachedFlagOfType(int type)
 {
     switch (type) {

@@ -192,6 +192,8 @@ int CopyObjectForLayers(lvState *L, int type, lvObjectId id, int (*copy)(lvState
                         void *record);
 // Flags: 1 brushes, 2 anims, 4 text objects, 8 BGPics, 0x10 videos; clip regions always.
 void FreeDetachedObjects(lvState *L, int flags);
+// CollectGarbage's share: every kind of detached object no layer shows any more.
+void CollectDetachedObjects(lvState *L);
 // The flag of FreeDetachedObjects for a layer type (0: none).
 int DetachedFlagOfType(int type);
 

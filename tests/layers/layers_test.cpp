@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/lverrors.h"
+#include "images/lvbrush.h"
 #include "images/lvoffscreen.h"
 #include "layers/lvlayer.h"
 #include "raster/lvblit.h"
@@ -239,6 +240,92 @@ TEST_F(LayerList, BoundsGrowByBorderAndShadow)
     GetLayerBounds(l, l->graphics[0], &x, &y, &w, &h);
     EXPECT_EQ(x, 45);
     EXPECT_EQ(w, 5 + 10 + 3 + 4);
+}
+
+int CountBrushes()
+{
+    int n = 0;
+    for (lvObjectHeader *h = *BrushListHead(); h; h = h->next) n++;
+    return n;
+}
+
+// The images library's side of shown brushes, with the layer engine's table installed.
+class ShownBrushes : public LayerList {
+protected:
+    lvBGPic *pic = nullptr;
+    void SetUp() override
+    {
+        LayerList::SetUp();
+        InstallLayerServices();
+        // Shown objects are looked for in the BGPics of the list.
+        lvObjectId picId = {7, nullptr};
+        ASSERT_EQ(NewBGPicRecord(&picId, 0, 50, 50, 50, nullptr, nullptr, nullptr, -1, nullptr, nullptr, nullptr, 24,
+                                 nullptr, nullptr, nullptr, 0, nullptr, &pic),
+                  0);
+        selectDisplay.ownBGPic = pic;
+        lvObjectId id = {1, nullptr};
+        ASSERT_EQ(NewBrushRecord(&id, 0, 4, 4, 4, 0, nullptr, AllocRgbBitmap(4, 4, 0, nullptr), -1, nullptr,
+                                 nullptr, nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, nullptr),
+                  0);
+    }
+    void TearDown() override
+    {
+        FreeLayerList(nullptr, pic, 1);
+        FreeAllBrushes(nullptr);
+        FreeAllBGPics();
+        RemoveLayerServices();
+        LayerList::TearDown();
+    }
+    lvLayer *Show(int x)
+    {
+        lvLayer *l = nullptr;
+        EXPECT_EQ(AddImageLayerRecord(nullptr, pic, LAYER_BRUSH, {1, nullptr}, 0, 0, x, 0, 4, 4, nullptr, nullptr,
+                                      -1, 0, &l),
+                  0);
+        return l;
+    }
+};
+
+TEST_F(ShownBrushes, ChangingAShownBrushGivesTheLayersOneCopy)
+{
+    lvLayer *a = Show(0), *b = Show(10);
+    lvBrush *brush;
+    ASSERT_EQ(FindBrushById(nullptr, {1, nullptr}, &brush, 0), 0);
+    EXPECT_EQ(CountBrushes(), 1) << "a plain look-up copies nothing";
+    ASSERT_EQ(FindBrushById(nullptr, {1, nullptr}, &brush, BRUSH_MODIFY), 0);
+    EXPECT_EQ(CountBrushes(), 2);
+    EXPECT_EQ(a->source.handle, b->source.handle) << "one copy for both layers";
+    ASSERT_NE(a->source.handle, nullptr);
+    EXPECT_NE(a->source.handle, (void *)brush);
+    EXPECT_EQ(((lvBrush *)a->source.handle)->detached, 1);
+    EXPECT_EQ(a->undoKey.number, 1);
+    EXPECT_EQ(b->undoKey.number, 1);
+    // Nothing shows brush 1 itself any more: a second change copies nothing.
+    ASSERT_EQ(FindBrushById(nullptr, {1, nullptr}, &brush, BRUSH_MODIFY), 0);
+    EXPECT_EQ(CountBrushes(), 2);
+    // The copy goes with its last layer.
+    FreeLayerRecord(nullptr, pic, a, 1);
+    EXPECT_EQ(CountBrushes(), 2);
+    FreeLayerRecord(nullptr, pic, b, 1);
+    EXPECT_EQ(CountBrushes(), 1);
+}
+
+TEST_F(ShownBrushes, FreedBrushIsDetachedUntilNoLayerShowsIt)
+{
+    lvLayer *a = Show(0);
+    ASSERT_EQ(ReleaseBrushRecord(nullptr, {1, nullptr}, 1), 0);
+    EXPECT_EQ(CountBrushes(), 1);
+    lvBrush *brush;
+    EXPECT_EQ(FindBrushById(nullptr, {1, nullptr}, &brush, 0), ERR_FINDBRUSH) << "the script cannot reach it";
+    EXPECT_EQ(a->source.number, 0);
+    lvLayerPicture p;
+    EXPECT_EQ(GetLayerImage(nullptr, a, a->graphics[0], &p), 0) << "the layer still draws it";
+    EXPECT_NE(p.rgb, nullptr);
+    // Layers that go without freeing detached objects leave it to CollectGarbage.
+    FreeLayerList(nullptr, pic, 0);
+    EXPECT_EQ(CountBrushes(), 1);
+    CollectDetachedObjects(nullptr);
+    EXPECT_EQ(CountBrushes(), 0);
 }
 
 }  // namespace
