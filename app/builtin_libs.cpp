@@ -19,6 +19,7 @@
 #include "images/lvdraw.h"
 #include "images/lvoffscreen.h"
 #include "images/lvpalette.h"
+#include "layers/lvlayer.h"
 #include "libs/digest.h"
 #include "libs/dos_engine.h"
 #include "libs/lib_core2.h"
@@ -372,6 +373,9 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("draw", OpenDrawLibrary, GetDrawConstants);
     SetLibraryCloseStep("drawbuffers", CloseDrawLibrary);
     InstallVectorPathLibrary();
+    SetLibraryRow("layers", OpenLayersLibrary, GetLayersConstants);
+    SetLibraryCloseStep("layers", CloseLayersLibrary);
+    SetCollectGarbageHook(CollectDetachedObjects);
     SetLibraryRow("bgpic", OpenBGPicLibrary, GetBGPicConstants);
     SetLibraryCloseStep("bgpics", CloseBGPicLibrary);
     SetLibraryRow("clipregion", OpenClipRegionLibrary, GetClipRegionConstants);

@@ -119,10 +119,13 @@ void FreeBGPicDerivedBitmaps(lvBGPic *r)
 static void (*buttonFreer)(lvBGPic *, int) = nullptr;
 
 void SetBGPicButtonFreer(void (*freer)(lvBGPic *, int)) { buttonFreer = freer; }
+static void (*layerFreer)(lvBGPic *) = nullptr;
+void SetBGPicLayerFreer(void (*freer)(lvBGPic *record)) { layerFreer = freer; }
 
 void FreeBGPicContents(int freeButtons, lvBGPic *r)
 {
     if (buttonFreer && r->buttons) buttonFreer(r, freeButtons);
+    if (layerFreer && r->layerHead != &r->layerNull) layerFreer(r);
     FreeBGPicDerivedBitmaps(r);
     FreeSet(&r->base);
     FreeMemory(r->palette);

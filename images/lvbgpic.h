@@ -98,6 +98,8 @@ void FreeBGPicContents(int freeButtons, lvBGPic *record);
 // Who frees a BGPic's buttons (the event library; null: nobody); release 0 at shut-down,
 // when the buttons' script references go with the machine.
 void SetBGPicButtonFreer(void (*freer)(lvBGPic *record, int release));
+// Who frees a BGPic's layers when the BGPic goes (the layer engine; null: nobody).
+void SetBGPicLayerFreer(void (*freer)(lvBGPic *record));
 // Frees every record (shut-down step "bgpics") and clears the current output record.
 void FreeAllBGPics(void);
 // The first record of the list (tests, shut-down).

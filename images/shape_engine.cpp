@@ -221,8 +221,11 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
     // Shapes rendered into images of their own need no output.
     if (!job->imagesOut)
         if (int code = CaptureDrawOutput(state, &o, 1)) return code;
-    // Shapes that become layers wait for the layer system.
-    if (o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER))) return ERR_UNIMPLCMD;
+    // On a display that keeps layers the shape is rendered into images of its own, which
+    // become a layer.
+    const bool toLayer = o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER));
+    const int callerFlags = flags;
+    if (toLayer) flags |= SHAPEF_RENDERONLY;
     job->x = ResolveSpecialX(job->x, job->width, 0, job->transform.anchorX);
     job->y = ResolveSpecialY(job->y, job->height, 0, job->transform.anchorY);
 
@@ -308,7 +311,7 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
         lvShapeOutput out{};
         const lvShapeOutput *direct = nullptr;
         // Redirected outputs may take a plain box straight into their planes.
-        if (job->imagesOut) {
+        if (job->imagesOut || toLayer) {
         } else if (o.target->kind != OUTPUT_DISPLAY && !o.chunky) {
             out.kind = o.target->kind;
             out.rgb = o.target->kind == OUTPUT_IMAGE ? o.rgb : nullptr;
@@ -335,6 +338,13 @@ int RenderShape(lvShapeJob *job, void *state, int flags)
                                        &held.images, &colour, direct);
         if (code == SHAPE_DRAWNDIRECTLY) return 0;
         if (code) return code;
+    }
+    if (toLayer) {
+        if (int code = FilterShapeImages(job->tags, &held.images, canvasW, canvasH)) return code;
+        lvShapeImages images = held.images;
+        held.images = lvShapeImages{};
+        return NewShapeLayer(state, job, job->outX, job->outY, canvasW, canvasH, job->tags, &images, nullptr,
+                             callerFlags, colour, 0);
     }
     if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) {
         if (job->imagesOut) {

@@ -23,6 +23,9 @@ const lvConstantEntry *GetMemBlockConstants(void);
 int OpenTimeLibrary(lvState *L);
 const lvConstantEntry *GetTimeConstants(void);
 int OpenSystemLibrary(lvState *L);
+// CollectGarbage also frees what a higher library keeps for nobody any more (the layer
+// engine's detached objects); null: nothing more.
+void SetCollectGarbageHook(void (*hook)(lvState *L));
 const lvConstantEntry *GetSystemConstants(void);
 // The command tables, ended by a null name (the run's command lists, documentation).
 const lvCommandEntry *GetMathCommands(void);

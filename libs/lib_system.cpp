@@ -86,11 +86,15 @@ static int CmdGCInfo(lvState *L)
     return 2;
 }
 
+static void (*collectGarbageHook)(lvState *L);
+void SetCollectGarbageHook(void (*hook)(lvState *L)) { collectGarbageHook = hook; }
+
 static int CmdCollectGarbage(lvState *L)
 {
     CheckArgCount(L, 0, 1, 0, 0);
     int64_t limit = NumberToInt64(GetOptionalNumberArg(L, 1, 0));
     SetCollectThreshold(L, limit < 0 ? 0 : limit > INT32_MAX ? INT32_MAX : static_cast<int>(limit));
+    if (collectGarbageHook) collectGarbageHook(L);
     return 0;
 }
 

@@ -34,6 +34,8 @@ void SetObjectLibraryHooks(const lvObjectLibraryHooks *hooks)
     if (hooks->findLayer) g_hooks.findLayer = hooks->findLayer;
 }
 
+const lvObjectLibraryHooks *GetObjectLibraryHooks(void) { return &g_hooks; }
+
 enum { LV_TYPE_LAYER = 22, LV_TYPE_EVENTHANDLER = 40 };
 
 // ==== References of object data ===========================================================================

@@ -62,6 +62,8 @@ struct lvObjectLibraryHooks {
 };
 // Installs hooks (null slots keep their defaults; null resets all).
 void SetObjectLibraryHooks(const lvObjectLibraryHooks *hooks);
+// What is installed now (to change one slot and keep the others).
+const lvObjectLibraryHooks *GetObjectLibraryHooks(void);
 
 // ---- Resource monitor ------------------------------------------------------------------------
 

@@ -40,6 +40,14 @@ int AddTabStop(lvDisplayTabs *tabs, int x);
 // colours are drawn then, also in pen mode, so that colour filters have pixels).
 int DrawTextImage(void *state, const lvTextImage *image, int x, int y, const lvStyleTags *style = nullptr);
 
+// A laid-out image as bitmaps: the colours with their alpha, or (pens) the pen plane
+// through a mask of the pixels the text set. 0 or ERR_BITMAP, ERR_ALLOCALPHA,
+// ERR_ALLOCCHUNKY, ERR_LOCKBMAP (nothing made then); the caller frees the bitmaps.
+struct lvTextImageBitmaps {
+    lvBitMapHandle *rgb, *alpha, *pens, *mask;
+};
+int MakeTextImageBitmaps(const lvTextImage *image, int pens, lvTextImageBitmaps *out);
+
 // The layer engine's side of text output: a display that shows layers gets a
 // TEXTOUT or PRINT layer holding the laid-out image and a copy of the options
 // (their text is the caller's until the call returns).

@@ -123,6 +123,16 @@ int MakeColourBitmaps(const lvTextImage *image, TextBitmaps *b)
 
 }  // namespace
 
+int MakeTextImageBitmaps(const lvTextImage *image, int pens, lvTextImageBitmaps *out)
+{
+    *out = {};
+    TextBitmaps b;
+    if (int err = pens ? MakePenBitmaps(image, &b) : MakeColourBitmaps(image, &b)) return err;
+    *out = {b.rgb, b.alpha, b.pens, b.mask};
+    b.rgb = b.alpha = b.pens = b.mask = nullptr;
+    return 0;
+}
+
 int DrawTextImage(void *state, const lvTextImage *image, int x, int y, const lvStyleTags *style)
 {
     lvDrawOutput o;
