@@ -348,8 +348,9 @@ int RunTransition(lvTransition *request)
     t->blitFlags = BLIT_BACKGROUND | BLIT_NOREFRESH;
     t->clipRegion = d->bgpic->clipRegion;
     err = RunPreparedTransition(t);
-    if (err) return err;
+    // The display took the new BGPic already: even a run that failed ends showing it.
     if (t->kind == FXKIND_BGPIC && !t->sizeChanged) CompleteBGPic(t, d);
+    if (err) return err;
     request->restart = t->restart;
     release.completed = !t->sizeChanged;
     return 0;

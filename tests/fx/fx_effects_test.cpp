@@ -11,6 +11,8 @@
 
 #include "base/lverrors.h"
 #include "fx/lvtransition.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
 #include "runtime/random.h"
 #include "vm/lvvm.h"
 
@@ -168,6 +170,246 @@ TEST(EffectTable, LaterIdsAreNotBuiltAndBadIdsAreWrongUsage)
     }
     EXPECT_EQ(LookupEffectRoutines(140, &step, &cleanup), ERR_WRONGUSAGE);
     EXPECT_EQ(LookupEffectRoutines(-1, &step, &cleanup), ERR_WRONGUSAGE);
+}
+
+// ---- Geometry through a work set: each frame's rectangles ---------------------------------
+
+struct Rect {
+    int x, y, w, h;
+    bool operator==(const Rect &o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
+};
+
+// Runs an effect into a work set (RGB and a cleared mask) and records the rectangles of
+// every frame.
+struct WorkSetRun {
+    lvTransition t;
+    lvEffectWorkSet set = {};
+    std::vector<std::vector<Rect>> frames;
+    std::vector<int> doneFlags;
+    int code = 0;
+
+    static void Present(void *context, int32_t x, int32_t y, int32_t w, int32_t h)
+    {
+        auto *run = static_cast<WorkSetRun *>(context);
+        run->frames.back().push_back({x, y, w, h});
+    }
+    static void Observe(const lvTransition *, int32_t done, void *user)
+    {
+        auto *run = static_cast<WorkSetRun *>(user);
+        run->doneFlags.push_back(done);
+        run->frames.emplace_back();
+    }
+    WorkSetRun(int id, int width, int height, int speed, int parameter = -1)
+    {
+        std::memset(&t, 0, sizeof t);
+        t.effect = id, t.width = width, t.height = height, t.speed = t.step = speed, t.parameter = parameter;
+        t.transparentPen = -1;
+        t.newRgb = AllocRgbBitmap(width, height, 0, nullptr);
+        set.rgb = AllocRgbBitmap(width, height, 0, nullptr);
+        set.mask = AllocMaskBitmap(nullptr, width, height, 1, nullptr, 0);
+        set.present = Present;
+        set.context = this;
+        t.workSet = &set;
+        frames.emplace_back();
+        SetTransitionFrameObserver(Observe, this);
+        code = RunPreparedTransition(&t);
+        SetTransitionFrameObserver(nullptr, nullptr);
+        frames.pop_back();  // the list opened after the last frame
+    }
+    ~WorkSetRun()
+    {
+        ReleaseTransitionState(&t, 1);
+        FreeBitmapHandle(t.newRgb);
+        FreeBitmapHandle(set.rgb);
+        FreeBitmapHandle(set.mask);
+    }
+    // Columns (or rows) each frame drew, by the x (or y) of its rectangles.
+    std::vector<int> Starts(size_t frame, bool rows) const
+    {
+        std::vector<int> out;
+        for (const Rect &r : frames[frame]) out.push_back(rows ? r.y : r.x);
+        return out;
+    }
+    bool MaskFull() const
+    {
+        for (int y = 0; y < t.height; y++)
+            for (int x = 0; x < t.width; x++)
+                if (!ReadBitmapPixel(set.mask, x, y, 1)) return false;
+        return true;
+    }
+};
+
+TEST(EffectGeometry, PinnedFrames)
+{
+    {
+        SCOPED_TRACE("HSTRIPES8 on 640 columns");
+        WorkSetRun r(3, 640, 20, -1);
+        EXPECT_EQ(r.t.step, 9);
+        EXPECT_EQ(r.t.frameCount, 72);
+        ASSERT_EQ(r.frames.size(), 72u);
+        EXPECT_EQ(r.frames.back()[0], (Rect{631, 0, 9, 8}));
+        EXPECT_EQ(r.frames.back()[1], (Rect{0, 8, 9, 8}));
+    }
+    {
+        SCOPED_TRACE("REVEALLEFT on 320 columns");
+        WorkSetRun r(30, 320, 10, -1);
+        EXPECT_EQ(r.t.step, 4);
+        ASSERT_EQ(r.frames.size(), 64u);
+        EXPECT_EQ(r.frames.back()[0], (Rect{315, 0, 5, 10}));
+    }
+    {
+        SCOPED_TRACE("REVEALTOP with a step above half the height");
+        WorkSetRun r(32, 10, 40, 21);
+        EXPECT_EQ(r.t.step, 1);
+    }
+    const struct {
+        int id, width;
+        std::vector<std::vector<int>> lines;
+    } lines[] = {
+        {37, 8, {{0}, {2}, {4}, {6}, {7}, {7}, {5}, {3}, {1}}},
+        {37, 7, {{0}, {2}, {4}, {6}, {6}, {5}, {3}, {1}}},
+        {34, 8, {{0, 7}, {2, 5}, {4, 3}, {6, 1}, {7, 0}}},
+    };
+    for (const auto &c : lines) {
+        SCOPED_TRACE("lines " + std::to_string(c.id) + " on " + std::to_string(c.width));
+        WorkSetRun r(c.id, c.width, 3, -1);
+        ASSERT_EQ(r.frames.size(), c.lines.size());
+        for (size_t f = 0; f < c.lines.size(); f++) EXPECT_EQ(r.Starts(f, false), c.lines[f]) << f;
+        // The rows twin draws the same lines across.
+        WorkSetRun rows(c.id == 37 ? 36 : 35, 3, c.width, -1);
+        ASSERT_EQ(rows.frames.size(), c.lines.size());
+        for (size_t f = 0; f < c.lines.size(); f++) EXPECT_EQ(rows.Starts(f, true), c.lines[f]) << f;
+    }
+    {
+        SCOPED_TRACE("RECTCENTER on 640 x 480");
+        WorkSetRun r(38, 640, 480, -1);
+        EXPECT_EQ(r.t.step, 9);
+        ASSERT_EQ(r.frames[0].size(), 1u);
+        EXPECT_EQ(r.frames[0][0], (Rect{315, 236, 10, 8}));
+    }
+    {
+        SCOPED_TRACE("HBLINDS128 on 300 rows");
+        WorkSetRun r(18, 5, 300, -1);
+        EXPECT_EQ(r.frames[0].size(), 3u);
+    }
+    {
+        SCOPED_TRACE("HCLOSECURTAIN at 1000 on 100 rows");
+        WorkSetRun r(27, 5, 100, 1000);
+        EXPECT_EQ(r.t.step, 1);
+    }
+    for (int speed : {-1, -2, -3, 1, 5, 8, 10000}) {
+        SCOPED_TRACE("BARS at " + std::to_string(speed));
+        WorkSetRun r(28, 40, 40, speed);
+        // The last phase is 23: horizontal bars of 16 rows.
+        ASSERT_FALSE(r.frames.empty());
+        EXPECT_EQ(r.frames.back()[0], (Rect{0, 0, 40, 16}));
+        EXPECT_TRUE(r.MaskFull());
+    }
+    {
+        SCOPED_TRACE("QUARTERS on an odd width");
+        WorkSetRun r(29, 9, 8, -1);
+        bool lastColumn = false;
+        for (auto &f : r.frames)
+            for (const Rect &rect : f) lastColumn |= rect.x == 8 && rect.w == 1;
+        EXPECT_TRUE(lastColumn);
+        EXPECT_TRUE(r.MaskFull());
+    }
+    {
+        SCOPED_TRACE("random HSTRIPES on a picture too narrow for the formula");
+        SeedRandom48(3);
+        WorkSetRun r(0, 1, 12, -1);
+        ASSERT_FALSE(r.frames.empty());
+        EXPECT_EQ(r.frames[0][0].h, 1);
+    }
+}
+
+// A step of 0 would divide the frame count: every family clamps to at most its bound
+// first, then to at least 1, so pictures one pixel long run and end whole.
+TEST(EffectGeometry, OnePixelPicturesRunToTheirEnd)
+{
+    const Ranges built = {{0, 46}, {88, 96}};
+    for (int id = 0; id < 97; id++) {
+        if (!InRanges(built, id)) continue;
+        for (auto size : {std::pair<int, int>{1, 1}, {1, 7}, {7, 1}})
+            for (int speed : {-1, -2, -3, 1, 10000}) {
+                WorkSetRun r(id, size.first, size.second, speed);
+                ASSERT_EQ(r.code, 0) << id;
+                EXPECT_GE(r.t.step, 1) << id;
+                EXPECT_EQ((int)r.frames.size(), r.t.frameCount) << id;
+                EXPECT_TRUE(r.MaskFull()) << id << " " << size.first << "x" << size.second << " at " << speed;
+            }
+    }
+}
+
+// A failing step ends a run with its error instead of being called again forever.
+TEST(EffectDriver, AFailingStepEndsTheRun)
+{
+    static int calls;
+    calls = 0;
+    lvTransition t;
+    std::memset(&t, 0, sizeof t);
+    t.width = t.height = 4;
+    lvEffectWorkSet set = {};
+    t.workSet = &set;
+    t.stepRoutine = [](lvTransition *tr, int32_t *) -> int {
+        calls++;
+        if (tr->runState == 0) return 0;
+        return calls == 3 ? ERR_MEM : (tr->frameIndex++, 0);
+    };
+    EXPECT_EQ(RunPreparedTransition(&t), ERR_MEM);
+    EXPECT_EQ(calls, 3);
+}
+
+// Seeking to frame f and stepping once draws what f + 1 steps draw.
+TEST(EffectDriver, SeekThenStepEqualsSteppingThrough)
+{
+    for (int id : {0, 14, 24, 27, 28, 29, 31, 35, 42, 93}) {
+        WorkSetRun whole(id, 24, 18, 1);
+        int32_t frames = whole.t.frameCount;
+        for (int32_t f : {0, 1, frames / 2, frames - 2}) {
+            if (f < 0 || f + 1 >= frames) continue;
+            // The reference: f + 1 frames into a fresh set.
+            auto snapshot = [](lvEffectWorkSet &set, int w, int h) {
+                std::vector<uint32_t> out;
+                for (int y = 0; y < h; y++)
+                    for (int x = 0; x < w; x++) out.push_back(ReadBitmapPixel(set.mask, x, y, 1));
+                return out;
+            };
+            auto make = [&](lvTransition &t, lvEffectWorkSet &set) {
+                std::memset(&t, 0, sizeof t);
+                t.effect = id, t.width = 24, t.height = 18, t.speed = t.step = 1, t.parameter = 2;
+                t.transparentPen = -1;
+                t.newRgb = AllocRgbBitmap(24, 18, 0, nullptr);
+                set = {};
+                set.rgb = AllocRgbBitmap(24, 18, 0, nullptr);
+                set.mask = AllocMaskBitmap(nullptr, 24, 18, 1, nullptr, 0);
+                t.workSet = &set;
+                ASSERT_EQ(LookupEffectRoutines(id, &t.stepRoutine, &t.cleanupRoutine), 0);
+                int32_t none = 0;
+                ASSERT_EQ(t.stepRoutine(&t, &none), 0);
+                t.runState = 1;
+            };
+            lvTransition a, b;
+            lvEffectWorkSet sa, sb;
+            make(a, sa);
+            for (int32_t i = 0; i <= f; i++) {
+                int32_t done = 0;
+                ASSERT_EQ(a.stepRoutine(&a, &done), 0);
+            }
+            make(b, sb);
+            int32_t done = 0;
+            ASSERT_EQ(b.stepRoutine(&b, &done), 0);  // something drawn first, then seek back
+            ASSERT_EQ(SeekTransition(f, &b, 1), 0);
+            ASSERT_EQ(b.stepRoutine(&b, &done), 0);
+            EXPECT_EQ(snapshot(sa, 24, 18), snapshot(sb, 24, 18)) << id << " frame " << f;
+            EXPECT_EQ(a.frameIndex, b.frameIndex);
+            for (lvTransition *t : {&a, &b}) {
+                ReleaseTransitionState(t, 1);
+                FreeBitmapHandle(t->newRgb);
+            }
+            for (lvEffectWorkSet *s : {&sa, &sb}) FreeBitmapHandle(s->rgb), FreeBitmapHandle(s->mask);
+        }
+    }
 }
 
 }  // namespace
