@@ -14,6 +14,7 @@
 #include "images/lveffects.h"
 #include "images/imaging_links.h"
 #include "images/lvbgpic.h"
+#include "fx/lvtransition.h"
 #include "images/lvbrush.h"
 #include "images/lvclipregion.h"
 #include "images/lvdraw.h"
@@ -365,6 +366,7 @@ void InstallBuiltinLibraries(void)
     InstallClipboardAndRequesterLibraries();
 
     SetLibraryRow("palette", OpenPaletteLibrary, GetPaletteConstants);
+    SetLibraryRow("transitionfx", OpenTransitionLibrary, GetTransitionConstants);
     SetLibraryCloseStep("palettes", ClosePaletteLibrary);
     SetLinkedTailReader(21, ReadLinkedPaletteTail);
     SetLibraryRow("brush", OpenBrushLibrary, GetBrushConstants);

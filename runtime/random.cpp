@@ -43,6 +43,7 @@ static lvRandom48 g_random = {{0x330E, 0, 0}, {0xE66D, 0xDEEC, 5}, 11};
 
 void SeedRandom48(uint32_t seed) { Random48Seed(&g_random, seed); }
 double NextRandomDouble() { return Random48Next(&g_random); }
+int NextRandom15() { return (int)(Random48Next(&g_random) * 32768.0); }
 
 // ==== CRC-32 ==============================================================================
 

@@ -23,6 +23,9 @@ double Random48Next(lvRandom48 *r);
 // The run's generator (start-up seeds it with the time in seconds).
 void SeedRandom48(uint32_t seed);
 double NextRandomDouble();
+// 0..32767 from the same generator (the high 15 bits of the next state): the effects'
+// 15-bit draws, reproducible from one seed and untouched by other users of libc's rand().
+int NextRandom15();
 
 // ---- CRC-32 --------------------------------------------------------------------------
 

@@ -315,8 +315,9 @@ struct lvShowBGPicGrab {
 };
 // Makes the BGPic the current display's background (the display moves to x, y unless
 // they are LV_KEEPPOSITION or twice it), as SetDisplayAttributes({bgpic = id}) does, then
-// frees detached BGPics no longer shown. Grabbing (non-zero grab, out given) answers
-// ERR_UNIMPLCMD until the transitions fill it. 0 or an error code.
+// frees detached BGPics no longer shown. Grabbing (non-zero grab, out given) hands out
+// copies of the old view (at the new size unless the display scales) and of the new
+// picture; on failure nothing is left. 0 or an error code.
 int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab *out);
 
 // Tells the adapter of the close-handled flag (after each OpenDisplay and handler change).

@@ -12,6 +12,8 @@
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
 #include "images/lvbgpic.h"
+#include "raster/lvimage.h"
+#include "raster/lvscale.h"
 
 // Style bits that shape the window itself: changing one opens the window again.
 static const uint32_t windowBits = DSTYLE_BORDERLESS | DSTYLE_SIZEABLE | DSTYLE_FIXED | DSTYLE_ALWAYSONTOP |
@@ -216,14 +218,82 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
     return 0;
 }
 
+static void FreeShowGrab(lvShowBGPicGrab *g)
+{
+    FreeBitmapHandle(g->newBitmap);
+    FreeBitmapHandle(g->oldView);
+    FreeBitmapHandle(g->newPaletteBitmap);
+    FreeBitmapHandle(g->oldPaletteBitmap);
+    FreeMemory(g->newPalette);
+    FreeMemory(g->oldPalette);
+    *g = {};
+}
+
+static uint32_t *CopyPens(const uint32_t *palette)
+{
+    if (!palette) return nullptr;
+    uint32_t *copy = (uint32_t *)AllocMemory(256 * sizeof(uint32_t), 0);
+    if (copy) std::memcpy(copy, palette, 256 * sizeof(uint32_t));
+    return copy;
+}
+
+// The old view: what the display shows now (its picture buffer), with the BGPic's pens.
+static int GrabShownView(lvDisplay *d, lvShowBGPicGrab *g)
+{
+    lvBufferPair &shown = d->pictureBuffer;
+    lvBitMapHandle *any = shown.rgb ? shown.rgb : shown.chunky;
+    if (!any) return 0;
+    lvPictureSet source = {shown.rgb, nullptr, nullptr, shown.chunky, nullptr}, copy = {};
+    if (int err = DuplicateImage(&source, 0, 0, any->width, any->height, 0, 0, nullptr, &copy)) return err;
+    g->oldView = copy.rgb;
+    g->oldPaletteBitmap = copy.chunky;
+    g->oldDepth = d->bgpic && d->bgpic->palette ? d->bgpic->depth : 24;
+    if (copy.chunky && d->bgpic && d->bgpic->palette && !(g->oldPalette = CopyPens(d->bgpic->palette))) {
+        FreeShowGrab(g);
+        return ERR_MEM;
+    }
+    return 0;
+}
+
+// The new picture as the display shows it, and the old view at the new size (unless
+// the display scales its picture) copied into both work buffers, so the display still
+// shows the old picture until the transition draws.
+static int TakeNewPicture(lvDisplay *d, lvBGPic *b, lvShowBGPicGrab *g)
+{
+    int w = b->shownWidth, h = b->shownHeight;
+    lvPictureSet source = {b->shown.bitmap, nullptr, nullptr, b->shown.penBitmap, nullptr}, copy = {};
+    if (int err = DuplicateImage(&source, 0, 0, w, h, 0, 0, nullptr, &copy)) return err;
+    g->newBitmap = copy.rgb;
+    g->newPaletteBitmap = copy.chunky;
+    g->newDepth = b->palette ? b->depth : 24;
+    if (b->palette && !(g->newPalette = CopyPens(b->palette))) return ERR_MEM;
+    lvBitMapHandle *old = g->oldView ? g->oldView : g->oldPaletteBitmap;
+    if (old && (old->width != w || old->height != h) && !d->autoscale) {
+        lvBitMapHandle *rgb = nullptr, *pens = nullptr;
+        if (int err = ScaleImage(g->oldView, nullptr, nullptr, g->oldPaletteBitmap, 0, 0, nullptr, nullptr,
+                                 old->width, old->height, w, h, 0, nullptr, &rgb, nullptr, nullptr, &pens))
+            return err;
+        FreeBitmapHandle(g->oldView);
+        FreeBitmapHandle(g->oldPaletteBitmap);
+        g->oldView = rgb;
+        g->oldPaletteBitmap = pens;
+    }
+    return 0;
+}
+
 int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab *out)
 {
     if (out) *out = {};
     lvBGPic *b = nullptr;
     if (int err = FindBGPicById(id, &b, 0)) return err;
-    if (grab) return ERR_UNIMPLCMD;  // the old and new views come with the transitions
     lvDisplay *d = GetCurrentDisplay();
     if (!d) return ERR_OUTPUTDEVICE;
+    if (grab && !out) return ERR_WRONGUSAGE;
+    // A transition keeps what the display showed before, to draw the new picture over it.
+    lvShowBGPicGrab g = {};
+    if (grab) {
+        if (int err = GrabShownView(d, &g)) return err;
+    }
     // Large (two region lists): on the heap.
     struct Owned {
         lvAttributeRequest *q = (lvAttributeRequest *)AllocMemory(sizeof(lvAttributeRequest), 1);
@@ -241,5 +311,13 @@ int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab
     q->y = y;
     int err = ApplyDisplayAttributes(L, d, q);
     FreeDetachedBGPics();
+    if (grab) {
+        if (!err) err = TakeNewPicture(d, b, &g);
+        if (err) {
+            FreeShowGrab(&g);
+            return err;
+        }
+        *out = g;
+    }
     return err;
 }

@@ -5,6 +5,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -185,3 +186,24 @@ inline void CheckProbes(const std::map<std::string, std::string> &lines, const s
 
 // The error code of a printed line (its first word).
 inline std::string Code(const std::string &line) { return line.substr(0, line.find(' ')); }
+
+// Every command name (any case) is a function of the running applet.
+template <size_t N> void ExpectCommandsRegistered(const char *(&names)[N])
+{
+    lvScratchDir dir;
+    lvAppletScript s;
+    auto lowerOf = [](const char *name) {
+        std::string lower(name);
+        for (char &c : lower) c = (char)std::tolower((unsigned char)c);
+        return lower;
+    };
+    for (const char *name : names)
+        s.Line("getglobal r0 \"debugprint\"\nloadk r1 " + Str(lowerOf(name)) + "\ngetglobal r2 " + Str(lowerOf(name)) +
+               "\ncall r0 3 1");
+    int exitCode = -1;
+    std::string all;
+    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
+    ASSERT_EQ(exitCode, 0) << all;
+    for (const char *name : names)
+        EXPECT_NE(lines[lowerOf(name)].find("unction"), std::string::npos) << name << ": " << lines[lowerOf(name)];
+}

@@ -517,23 +517,7 @@ TEST(ImageLibraries, CommandTablesHaveEveryName)
         "SelectBrush", "SelectAnim", "SelectBGPic", "SelectLayer", "SelectMask", "SelectAlphaChannel", "EndSelect",
         "SetMaskMode", "SetAlphaIntensity", "CreateClipRegion", "SetClipRegion", "FreeClipRegion",
     };
-    lvScratchDir dir;
-    lvAppletScript s;
-    for (const char *name : names) {
-        std::string lower(name);
-        for (char &c : lower) c = (char)std::tolower((unsigned char)c);
-        s.Line("getglobal r0 \"debugprint\"\nloadk r1 " + Str(lower) + "\ngetglobal r2 " + Str(lower) +
-               "\ncall r0 3 1");
-    }
-    int exitCode = -1;
-    std::string all;
-    auto lines = RunAppletScript(dir, s, "", &exitCode, &all);
-    ASSERT_EQ(exitCode, 0) << all;
-    for (const char *name : names) {
-        std::string lower(name);
-        for (char &c : lower) c = (char)std::tolower((unsigned char)c);
-        EXPECT_NE(lines[lower].find("unction"), std::string::npos) << name << ": " << lines[lower];
-    }
+    ExpectCommandsRegistered(names);
 }
 
 // Collision of brush pairs through real brushes: opaque boxes, a mask, an alpha channel and

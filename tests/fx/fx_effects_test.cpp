@@ -1,0 +1,415 @@
+// Transition effects: the effect classes and maps, the names, the random pick, the
+// pinned geometry of each family, and every built effect run on a headless display
+// (frames, pixels, seeking, seeds).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/lverrors.h"
+#include "fx/lvtransition.h"
+#include "raster/lvbitmap.h"
+#include "raster/lvplanes.h"
+#include "runtime/random.h"
+#include "vm/lvvm.h"
+
+namespace {
+
+// Id sets written as ranges.
+using Ranges = std::vector<std::pair<int, int>>;
+bool InRanges(const Ranges &r, int id)
+{
+    for (auto &p : r)
+        if (id >= p.first && id <= p.second) return true;
+    return false;
+}
+
+TEST(EffectClasses, EachClassHoldsExactlyItsSet)
+{
+    struct Row {
+        const char *name;
+        int (*test)(int32_t);
+        Ranges set;
+    };
+    const Row rows[] = {
+        {"not for objects", [](int32_t id) -> int { return !IsEffectForObjects(id); },
+         {{74, 81}, {101, 104}, {111, 112}, {118, 131}, {133, 133}}},
+        {"blending", IsBlendingEffect, {{97, 98}, {114, 116}, {134, 139}}},
+        {"whole frame", IsWholeFrameEffect, {{55, 73}, {84, 87}, {99, 100}, {116, 117}, {132, 133}}},
+        {"alpha mix", IsAlphaMixEffect, {{115, 117}, {134, 138}}},
+        {"own transparency", HandlesTransparencyItself, {{47, 73}, {84, 87}, {99, 100}, {116, 117}, {132, 133}}},
+        {"random excluded", IsRandomExcluded, {{34, 37}, {84, 87}, {134, 138}}},
+        {"drawn from index", [](int32_t id) -> int { return EffectFrameKind(id) == 2; },
+         {{47, 81}, {84, 87}, {97, 104}, {111, 112}, {114, 139}}},
+    };
+    for (const Row &r : rows)
+        for (int id = 0; id < 140; id++) EXPECT_EQ(r.test(id) != 0, InRanges(r.set, id)) << r.name << " " << id;
+}
+
+TEST(EffectClasses, OldPictureAndLayerHidingDependOnTheTransition)
+{
+    lvTransition t;
+    std::memset(&t, 0, sizeof t);
+    const Ranges always = {{74, 74}, {76, 76}, {78, 81}, {101, 104}, {111, 112}, {115, 115}, {118, 131}, {133, 133}};
+    const Ranges outsideLayers = {{55, 73}, {84, 87}, {97, 100}, {114, 114}, {116, 117}, {132, 132}, {134, 139}};
+    const Ranges inLayers = {{75, 75}, {77, 77}};
+    for (int layerMode = 0; layerMode < 2; layerMode++)
+        for (int id = 0; id < 140; id++) {
+            t.effect = id;
+            t.layerMode = layerMode;
+            bool expected = InRanges(always, id) || (!layerMode && InRanges(outsideLayers, id)) ||
+                            (layerMode && InRanges(inLayers, id));
+            EXPECT_EQ(EffectNeedsOldPicture(&t) != 0, expected) << id << " layer mode " << layerMode;
+        }
+    // Only hides and removes keep the layer for the blending effects.
+    EXPECT_EQ(HidesLayerForGrab(FXKIND_SHOWLAYER, 115, 0), 1);
+    EXPECT_EQ(HidesLayerForGrab(FXKIND_HIDELAYER, 115, 0), 0);
+    EXPECT_EQ(HidesLayerForGrab(FXKIND_HIDELAYER, 115, 1), 1);
+    EXPECT_EQ(HidesLayerForGrab(FXKIND_REMOVELAYER, 139, 1), 0);
+    EXPECT_EQ(HidesLayerForGrab(FXKIND_REMOVELAYER, 0, 0), 1);
+    t.kind = FXKIND_BGPIC;
+    t.effect = 114;
+    EXPECT_EQ(IsRgbOnlyEffectInPaletteMode(&t), 0);
+    t.newChunky = reinterpret_cast<lvBitMapHandle *>(&t);
+    EXPECT_EQ(IsRgbOnlyEffectInPaletteMode(&t), 1);
+    t.kind = FXKIND_BRUSH;
+    EXPECT_EQ(IsRgbOnlyEffectInPaletteMode(&t), 0);
+}
+
+TEST(EffectClasses, TheReverseMapSwapsPairsAndRectangleFamilies)
+{
+    const std::pair<int, int> pairs[] = {{24, 25}, {26, 27}, {30, 31}, {32, 33}, {38, 88}, {46, 96}, {42, 92}};
+    for (auto &p : pairs) {
+        EXPECT_EQ(ReverseEffectForUndo(p.first), p.second);
+        EXPECT_EQ(ReverseEffectForUndo(p.second), p.first);
+    }
+    std::set<int> moved = {24, 25, 26, 27, 30, 31, 32, 33};
+    for (int id = 38; id <= 46; id++) moved.insert(id), moved.insert(id + 50);
+    for (int id = 0; id < 140; id++)
+        if (!moved.count(id)) {
+            EXPECT_EQ(ReverseEffectForUndo(id), id) << id;
+        }
+}
+
+TEST(EffectNames, NamesMatchTheirIdsAndEveryIdButOneIsNamed)
+{
+    const lvConstantEntry *table = GetTransitionConstants();
+    std::map<std::string, int> byName;
+    for (const lvConstantEntry *e = table; e->name; e++) byName[e->name] = (int)e->number;
+    const std::pair<const char *, int> pinned[] = {
+        {"HSTRIPES", 0},        {"HSTRIPES64", 6},      {"VSTRIPES", 7},          {"HBLINDS8", 14},
+        {"VBLINDS128", 23},     {"VOPENCURTAIN", 24},   {"HCLOSECURTAIN", 27},    {"BARS", 28},
+        {"QUARTERS", 29},       {"REVEALLEFT", 30},     {"REVEALBOTTOM", 33},     {"VLINES2", 34},
+        {"VLINES", 37},         {"RECTCENTER", 38},     {"RECTNORTHWEST", 46},    {"SCROLLLEFT", 47},
+        {"SCROLLWEST", 47},     {"SCROLLSOUTH", 50},    {"SCROLLNORTHWEST", 54},  {"STRETCHLEFT", 55},
+        {"ZOOMNORTHWEST", 69},  {"HFLOWTOP", 70},       {"VCLOSEGATE", 77},       {"PUSHLEFT", 78},
+        {"PUZZLE", 82},         {"DIAGONAL", 83},       {"WALLPAPERLEFT", 87},    {"RECTBACKCENTER", 88},
+        {"RECTBACKNORTHWEST", 96}, {"CLOCKWIPE", 97},   {"STAR", 98},             {"VSTRANGEPUSH", 100},
+        {"SLIDEBOTTOM", 104},   {"SPIRAL", 105},        {"CARDBOTTOM", 112},      {"SUN", 114},
+        {"CROSSFADE", 115},     {"ZOOMOUT", 119},       {"CRUSHBOTTOM", 123},     {"HLOWFLIPCOIN", 127},
+        {"TURNDOWNRIGHT", 131}, {"PIXELZOOM2", 133},    {"WATER4", 137},          {"STRUDEL", 138},
+        {"DISSOLVE", 139},      {"RANDOMEFFECT", 140},  {"RANDOMPARAMETER", -1},
+    };
+    for (auto &p : pinned) {
+        ASSERT_TRUE(byName.count(p.first)) << p.first;
+        EXPECT_EQ(byName[p.first], p.second) << p.first;
+    }
+    // 139 named ids, four second names, two more constants.
+    EXPECT_EQ(byName.size(), 139u + 4 + 2);
+    std::set<int> named;
+    for (auto &e : byName) named.insert(e.second);
+    for (int id = 0; id < 140; id++) EXPECT_EQ(named.count(id), id == 113 ? 0u : 1u) << id;
+}
+
+TEST(RandomPick, NeverRejectedIdsAndOnlyBuiltOnes)
+{
+    SeedRandom48(12345);
+    std::set<int> seen;
+    for (int i = 0; i < 100000; i++) {
+        int restricted = i & 1;
+        int32_t id = PickRandomEffect(restricted);
+        ASSERT_TRUE(id >= 0 && id < 140 && id != 113) << id;
+        ASSERT_FALSE(IsRandomExcluded(id)) << id;
+        if (restricted) {
+            ASSERT_TRUE(IsEffectForObjects(id)) << id;
+        }
+        lvEffectStep step;
+        lvEffectCleanup cleanup;
+        ASSERT_EQ(LookupEffectRoutines(id, &step, &cleanup), 0) << id;
+        seen.insert(id);
+    }
+    // Every built id that may be picked comes up.
+    for (int id = 0; id < 140; id++) {
+        lvEffectStep step;
+        lvEffectCleanup cleanup;
+        if (LookupEffectRoutines(id, &step, &cleanup) == 0 && !IsRandomExcluded(id)) {
+            EXPECT_TRUE(seen.count(id)) << id;
+        }
+    }
+    // One seed, one sequence.
+    SeedRandom48(7);
+    std::vector<int> a, b;
+    for (int i = 0; i < 50; i++) a.push_back(PickRandomEffect(0)), a.push_back(NextEffectRandom15());
+    SeedRandom48(7);
+    for (int i = 0; i < 50; i++) b.push_back(PickRandomEffect(0)), b.push_back(NextEffectRandom15());
+    EXPECT_EQ(a, b);
+    for (int i = 1; i < 100; i += 2) EXPECT_TRUE(a[i] >= 0 && a[i] <= 32767) << a[i];
+}
+
+TEST(EffectTable, LaterIdsAreNotBuiltAndBadIdsAreWrongUsage)
+{
+    lvEffectStep step;
+    lvEffectCleanup cleanup;
+    const Ranges built = {{0, 46}, {88, 96}};
+    for (int id = 0; id < 140; id++) {
+        int expected = id == 113 ? ERR_WRONGUSAGE : InRanges(built, id) ? 0 : ERR_UNIMPLCMD;
+        EXPECT_EQ(LookupEffectRoutines(id, &step, &cleanup), expected) << id;
+    }
+    EXPECT_EQ(LookupEffectRoutines(140, &step, &cleanup), ERR_WRONGUSAGE);
+    EXPECT_EQ(LookupEffectRoutines(-1, &step, &cleanup), ERR_WRONGUSAGE);
+}
+
+// ---- Geometry through a work set: each frame's rectangles ---------------------------------
+
+struct Rect {
+    int x, y, w, h;
+    bool operator==(const Rect &o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
+};
+
+// Runs an effect into a work set (RGB and a cleared mask) and records the rectangles of
+// every frame.
+struct WorkSetRun {
+    lvTransition t;
+    lvEffectWorkSet set = {};
+    std::vector<std::vector<Rect>> frames;
+    std::vector<int> doneFlags;
+    int code = 0;
+
+    static void Present(void *context, int32_t x, int32_t y, int32_t w, int32_t h)
+    {
+        auto *run = static_cast<WorkSetRun *>(context);
+        run->frames.back().push_back({x, y, w, h});
+    }
+    static void Observe(const lvTransition *, int32_t done, void *user)
+    {
+        auto *run = static_cast<WorkSetRun *>(user);
+        run->doneFlags.push_back(done);
+        run->frames.emplace_back();
+    }
+    WorkSetRun(int id, int width, int height, int speed, int parameter = -1)
+    {
+        std::memset(&t, 0, sizeof t);
+        t.effect = id, t.width = width, t.height = height, t.speed = t.step = speed, t.parameter = parameter;
+        t.transparentPen = -1;
+        t.newRgb = AllocRgbBitmap(width, height, 0, nullptr);
+        set.rgb = AllocRgbBitmap(width, height, 0, nullptr);
+        set.mask = AllocMaskBitmap(nullptr, width, height, 1, nullptr, 0);
+        set.present = Present;
+        set.context = this;
+        t.workSet = &set;
+        frames.emplace_back();
+        SetTransitionFrameObserver(Observe, this);
+        code = RunPreparedTransition(&t);
+        SetTransitionFrameObserver(nullptr, nullptr);
+        frames.pop_back();  // the list opened after the last frame
+    }
+    ~WorkSetRun()
+    {
+        ReleaseTransitionState(&t, 1);
+        FreeBitmapHandle(t.newRgb);
+        FreeBitmapHandle(set.rgb);
+        FreeBitmapHandle(set.mask);
+    }
+    // Columns (or rows) each frame drew, by the x (or y) of its rectangles.
+    std::vector<int> Starts(size_t frame, bool rows) const
+    {
+        std::vector<int> out;
+        for (const Rect &r : frames[frame]) out.push_back(rows ? r.y : r.x);
+        return out;
+    }
+    bool MaskFull() const
+    {
+        for (int y = 0; y < t.height; y++)
+            for (int x = 0; x < t.width; x++)
+                if (!ReadBitmapPixel(set.mask, x, y, 1)) return false;
+        return true;
+    }
+};
+
+TEST(EffectGeometry, PinnedFrames)
+{
+    {
+        SCOPED_TRACE("HSTRIPES8 on 640 columns");
+        WorkSetRun r(3, 640, 20, -1);
+        EXPECT_EQ(r.t.step, 9);
+        EXPECT_EQ(r.t.frameCount, 72);
+        ASSERT_EQ(r.frames.size(), 72u);
+        EXPECT_EQ(r.frames.back()[0], (Rect{631, 0, 9, 8}));
+        EXPECT_EQ(r.frames.back()[1], (Rect{0, 8, 9, 8}));
+    }
+    {
+        SCOPED_TRACE("REVEALLEFT on 320 columns");
+        WorkSetRun r(30, 320, 10, -1);
+        EXPECT_EQ(r.t.step, 4);
+        ASSERT_EQ(r.frames.size(), 64u);
+        EXPECT_EQ(r.frames.back()[0], (Rect{315, 0, 5, 10}));
+    }
+    {
+        SCOPED_TRACE("REVEALTOP with a step above half the height");
+        WorkSetRun r(32, 10, 40, 21);
+        EXPECT_EQ(r.t.step, 1);
+    }
+    const struct {
+        int id, width;
+        std::vector<std::vector<int>> lines;
+    } lines[] = {
+        {37, 8, {{0}, {2}, {4}, {6}, {7}, {7}, {5}, {3}, {1}}},
+        {37, 7, {{0}, {2}, {4}, {6}, {6}, {5}, {3}, {1}}},
+        {34, 8, {{0, 7}, {2, 5}, {4, 3}, {6, 1}, {7, 0}}},
+    };
+    for (const auto &c : lines) {
+        SCOPED_TRACE("lines " + std::to_string(c.id) + " on " + std::to_string(c.width));
+        WorkSetRun r(c.id, c.width, 3, -1);
+        ASSERT_EQ(r.frames.size(), c.lines.size());
+        for (size_t f = 0; f < c.lines.size(); f++) EXPECT_EQ(r.Starts(f, false), c.lines[f]) << f;
+        // The rows twin draws the same lines across.
+        WorkSetRun rows(c.id == 37 ? 36 : 35, 3, c.width, -1);
+        ASSERT_EQ(rows.frames.size(), c.lines.size());
+        for (size_t f = 0; f < c.lines.size(); f++) EXPECT_EQ(rows.Starts(f, true), c.lines[f]) << f;
+    }
+    {
+        SCOPED_TRACE("RECTCENTER on 640 x 480");
+        WorkSetRun r(38, 640, 480, -1);
+        EXPECT_EQ(r.t.step, 9);
+        ASSERT_EQ(r.frames[0].size(), 1u);
+        EXPECT_EQ(r.frames[0][0], (Rect{315, 236, 10, 8}));
+    }
+    {
+        SCOPED_TRACE("HBLINDS128 on 300 rows");
+        WorkSetRun r(18, 5, 300, -1);
+        EXPECT_EQ(r.frames[0].size(), 3u);
+    }
+    {
+        SCOPED_TRACE("HCLOSECURTAIN at 1000 on 100 rows");
+        WorkSetRun r(27, 5, 100, 1000);
+        EXPECT_EQ(r.t.step, 1);
+    }
+    for (int speed : {-1, -2, -3, 1, 5, 8, 10000}) {
+        SCOPED_TRACE("BARS at " + std::to_string(speed));
+        WorkSetRun r(28, 40, 40, speed);
+        // The last phase is 23: horizontal bars of 16 rows.
+        ASSERT_FALSE(r.frames.empty());
+        EXPECT_EQ(r.frames.back()[0], (Rect{0, 0, 40, 16}));
+        EXPECT_TRUE(r.MaskFull());
+    }
+    {
+        SCOPED_TRACE("QUARTERS on an odd width");
+        WorkSetRun r(29, 9, 8, -1);
+        bool lastColumn = false;
+        for (auto &f : r.frames)
+            for (const Rect &rect : f) lastColumn |= rect.x == 8 && rect.w == 1;
+        EXPECT_TRUE(lastColumn);
+        EXPECT_TRUE(r.MaskFull());
+    }
+    {
+        SCOPED_TRACE("random HSTRIPES on a picture too narrow for the formula");
+        SeedRandom48(3);
+        WorkSetRun r(0, 1, 12, -1);
+        ASSERT_FALSE(r.frames.empty());
+        EXPECT_EQ(r.frames[0][0].h, 1);
+    }
+}
+
+// A step of 0 would divide the frame count: every family clamps to at most its bound
+// first, then to at least 1, so pictures one pixel long run and end whole.
+TEST(EffectGeometry, OnePixelPicturesRunToTheirEnd)
+{
+    const Ranges built = {{0, 46}, {88, 96}};
+    for (int id = 0; id < 97; id++) {
+        if (!InRanges(built, id)) continue;
+        for (auto size : {std::pair<int, int>{1, 1}, {1, 7}, {7, 1}})
+            for (int speed : {-1, -2, -3, 1, 10000}) {
+                WorkSetRun r(id, size.first, size.second, speed);
+                ASSERT_EQ(r.code, 0) << id;
+                EXPECT_GE(r.t.step, 1) << id;
+                EXPECT_EQ((int)r.frames.size(), r.t.frameCount) << id;
+                EXPECT_TRUE(r.MaskFull()) << id << " " << size.first << "x" << size.second << " at " << speed;
+            }
+    }
+}
+
+// A failing step ends a run with its error instead of being called again forever.
+TEST(EffectDriver, AFailingStepEndsTheRun)
+{
+    static int calls;
+    calls = 0;
+    lvTransition t;
+    std::memset(&t, 0, sizeof t);
+    t.width = t.height = 4;
+    lvEffectWorkSet set = {};
+    t.workSet = &set;
+    t.stepRoutine = [](lvTransition *tr, int32_t *) -> int {
+        calls++;
+        if (tr->runState == 0) return 0;
+        return calls == 3 ? ERR_MEM : (tr->frameIndex++, 0);
+    };
+    EXPECT_EQ(RunPreparedTransition(&t), ERR_MEM);
+    EXPECT_EQ(calls, 3);
+}
+
+// Seeking to frame f and stepping once draws what f + 1 steps draw.
+TEST(EffectDriver, SeekThenStepEqualsSteppingThrough)
+{
+    for (int id : {0, 14, 24, 27, 28, 29, 31, 35, 42, 93}) {
+        WorkSetRun whole(id, 24, 18, 1);
+        int32_t frames = whole.t.frameCount;
+        for (int32_t f : {0, 1, frames / 2, frames - 2}) {
+            if (f < 0 || f + 1 >= frames) continue;
+            // The reference: f + 1 frames into a fresh set.
+            auto snapshot = [](lvEffectWorkSet &set, int w, int h) {
+                std::vector<uint32_t> out;
+                for (int y = 0; y < h; y++)
+                    for (int x = 0; x < w; x++) out.push_back(ReadBitmapPixel(set.mask, x, y, 1));
+                return out;
+            };
+            auto make = [&](lvTransition &t, lvEffectWorkSet &set) {
+                std::memset(&t, 0, sizeof t);
+                t.effect = id, t.width = 24, t.height = 18, t.speed = t.step = 1, t.parameter = 2;
+                t.transparentPen = -1;
+                t.newRgb = AllocRgbBitmap(24, 18, 0, nullptr);
+                set = {};
+                set.rgb = AllocRgbBitmap(24, 18, 0, nullptr);
+                set.mask = AllocMaskBitmap(nullptr, 24, 18, 1, nullptr, 0);
+                t.workSet = &set;
+                ASSERT_EQ(LookupEffectRoutines(id, &t.stepRoutine, &t.cleanupRoutine), 0);
+                int32_t none = 0;
+                ASSERT_EQ(t.stepRoutine(&t, &none), 0);
+                t.runState = 1;
+            };
+            lvTransition a, b;
+            lvEffectWorkSet sa, sb;
+            make(a, sa);
+            for (int32_t i = 0; i <= f; i++) {
+                int32_t done = 0;
+                ASSERT_EQ(a.stepRoutine(&a, &done), 0);
+            }
+            make(b, sb);
+            int32_t done = 0;
+            ASSERT_EQ(b.stepRoutine(&b, &done), 0);  // something drawn first, then seek back
+            ASSERT_EQ(SeekTransition(f, &b, 1), 0);
+            ASSERT_EQ(b.stepRoutine(&b, &done), 0);
+            EXPECT_EQ(snapshot(sa, 24, 18), snapshot(sb, 24, 18)) << id << " frame " << f;
+            EXPECT_EQ(a.frameIndex, b.frameIndex);
+            for (lvTransition *t : {&a, &b}) {
+                ReleaseTransitionState(t, 1);
+                FreeBitmapHandle(t->newRgb);
+            }
+            for (lvEffectWorkSet *s : {&sa, &sb}) FreeBitmapHandle(s->rgb), FreeBitmapHandle(s->mask);
+        }
+    }
+}
+
+}  // namespace
