@@ -59,6 +59,7 @@
 #include "ui/ports.h"
 #include "ui/lib_console.h"
 #include "ui/lib_joystick.h"
+#include "ui/lib_menu.h"
 #include "platform/lvplatform_startup.h"
 #include <cstring>
 #include <vector>
@@ -362,6 +363,7 @@ void InstallBuiltinLibraries(void)
 
     InstallDisplayLibrary();
     InstallClipboardAndRequesterLibraries();
+    InstallMenuLibrary();
 
     SetLibraryRow("palette", OpenPaletteLibrary, GetPaletteConstants);
     SetLibraryCloseStep("palettes", ClosePaletteLibrary);

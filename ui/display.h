@@ -296,6 +296,7 @@ struct lvAttributeRequest {
     int textureX, textureY;
     int orientationGiven, orientation, immersiveGiven, immersiveMode;
     int forceXY;
+    int menuGiven, menu;            // "menu": the strip's menu id, -1 none
 };
 // Reads the attribute form of the options table at index for display (the current one,
 // whose fill and size the options start from). 0 or an error code.

@@ -14,7 +14,7 @@ foreach(variant testadapter:LVT_DEFAULT testadapterplain:LVT_PLAIN testadapterdb
     CXX_VISIBILITY_PRESET hidden)
 endforeach()
 
-lv_add_test(ui_displays_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/displays_test.cpp
+lv_add_test(ui_displays_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/displays_test.cpp ${CMAKE_CURRENT_LIST_DIR}/menus_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
 
 # Applets: "nodecl_*" declare no display; the others declare display 1 (320x240, colour
