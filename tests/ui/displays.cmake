@@ -32,6 +32,10 @@ foreach(src ${LV_DISPLAYS_EXE_FIXTURES})
   if(NOT stem MATCHES "^nodecl_")
     set(args ARGS --display 1:320x240:0x336699:0x400:One --display 2:100x80:0xFF0000:0x800:Two)
   endif()
+  if(stem STREQUAL "menus")
+    list(APPEND args --menu 3=${CMAKE_CURRENT_LIST_DIR}/displays_exe_fixtures/menus.menu
+         DEPENDS ${CMAKE_CURRENT_LIST_DIR}/displays_exe_fixtures/menus.menu)
+  endif()
   lv_assemble(OUTPUT ${out}.lvc SOURCE ${src} LABELS ${out}.labels)
   lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels
                  TARGET displays_exe_applet_${stem} ${args})
