@@ -61,6 +61,7 @@
 #include "ui/ports.h"
 #include "ui/lib_console.h"
 #include "ui/lib_joystick.h"
+#include "ui/lib_menu.h"
 #include "platform/lvplatform_startup.h"
 #include <cstring>
 #include <vector>
@@ -364,6 +365,7 @@ void InstallBuiltinLibraries(void)
 
     InstallDisplayLibrary();
     InstallClipboardAndRequesterLibraries();
+    InstallMenuLibrary();
 
     SetLibraryRow("palette", OpenPaletteLibrary, GetPaletteConstants);
     SetLibraryRow("transitionfx", OpenTransitionLibrary, GetTransitionConstants);

@@ -131,6 +131,11 @@ struct lvMainLoopHooks {
     // The window system's connection descriptor, polled with the slots so that its
     // input wakes the loop; -1 when there is none.
     int (*WindowDescriptor)(void);
+    // The session bus connection of the tray item (lvplatform_tray.h), polled with the
+    // slots; -1 when there is none. DispatchBus reads and handles what arrived, on the
+    // pumping thread. Both default to the tray item's own.
+    int (*BusDescriptor)(void);
+    void (*DispatchBus)(void);
 };
 // Installs the hooks (nullptr: all defaults).
 void SetMainLoopHooks(const lvMainLoopHooks *hooks);

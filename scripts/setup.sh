@@ -9,7 +9,7 @@ PACKAGES=(
   libopencv-imgproc-dev libncurses-dev libsdl2-dev libpixman-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libimagequant-dev
   unicode-data socat xvfb coreutils
-  libcanberra-dev libnotify-dev dbus-daemon python3-dbus python3-gi
+  libcanberra-dev libnotify-dev libdbus-1-dev dbus-daemon python3-dbus python3-gi
   libsndfile1-dev tmux
   ttf-bitstream-vera fonts-dejavu-core
   python3-pyftpdlib curl

@@ -5,6 +5,7 @@
 //
 // Depends on: ui/display.h, images/lvbgpic.h, runtime/errors.h.
 #include "ui/display.h"
+#include "ui/menus.h"
 #include "images/lvpalette.h"
 #include "raster/lvplanes.h"
 #include "ui/display_windows.h"
@@ -172,6 +173,7 @@ static void FreeDisplayContents(lvState *L, lvDisplay *d, int shutdown)
     DropVideoFrames(d);
     if (d->frameLock) FreeMutex(d->frameLock);
     FreeObjectUserData(&d->header.userData, nullptr);
+    ForgetDisplayMenus(d);
 }
 
 int IsPaletteDisplay(const lvDisplay *d)
@@ -473,6 +475,10 @@ int CreateDisplayFromRequest(lvState *L, int number, int nil, lvDisplayRequest *
     // 11, 12.
     d->userTags = s->userTags;
     s->userTags = nullptr;
+    if (s->menu != -1) {
+        lvMenu *m = nullptr;
+        if (FindMenuById({s->menu, nullptr}, &m) == 0) d->menu = m;
+    }
     d->placement = s->placement;
     d->placementLength = s->placementLength;
     s->placement = nullptr;

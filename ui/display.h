@@ -296,6 +296,7 @@ struct lvAttributeRequest {
     int textureX, textureY;
     int orientationGiven, orientation, immersiveGiven, immersiveMode;
     int forceXY;
+    int menuGiven, menu;            // "menu": the strip's menu id, -1 none
 };
 // An empty request: nothing given, the fill fields those of the display.
 void StartAttributeRequest(const lvDisplay *display, lvAttributeRequest *request);

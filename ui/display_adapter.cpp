@@ -17,6 +17,7 @@
 #include "runtime/plugin.h"
 #include "runtime/startup.h"
 #include "ui/display.h"
+#include "ui/menus.h"
 #include "ui/display_windows.h"
 #include "ui/input.h"
 #include "vm/lvvm.h"
@@ -391,8 +392,9 @@ static int PostAdapterEventLocked(int kind, lvAdapterEvent *e, int *postError)
         post(d, (intptr_t)e->b <= 0 ? EVENT_WHEELDOWN : EVENT_WHEELUP, 0, 0, 0, nullptr);
         return 0;
     case LVP_EVENT_MENU:
-        // Menus are not built yet: a choice has nothing to report to.
-        return d ? 0 : ERR_FINDDISPLAY;
+        if (!d) return ERR_FINDDISPLAY;
+        PostAdapterMenuEvent(d, (const void *)e->a, (uint32_t)e->b);
+        return 0;
     case LVP_EVENT_PORTDATA: {
         size_t size = (size_t)e->a;
         char *block = (char *)AllocMemory(2 + size + 1, 1);

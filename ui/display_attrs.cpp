@@ -14,6 +14,7 @@
 #include "runtime/cmdsupport.h"
 #include "runtime/plugin.h"
 #include "ui/display_modes.h"
+#include "ui/menus.h"
 #include "vm/lvvm.h"
 
 namespace {
@@ -168,7 +169,14 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
         PushString(L, name ? name : "inbuilt");
         return 1;
     }
-    case 88: return Push(L, -1);  // menus come with the menu library
+    case 88: {
+        const lvMenu *m = GetDisplayMenu(d);
+        if (m && m->header.handle) {
+            PushPointer(L, m->header.handle);
+            return 1;
+        }
+        return Push(L, m ? m->header.identifier : -1);
+    }
     case 89: return Push(L, MonitorCount());
     case 92: return Push(L, GetDisplayAdapter() ? 0 : (d->styleFlags & DSTYLE_MAXIMIZED) != 0);
     case 95: return Push(L, 0);   // sprites come with the layer engine

@@ -10,6 +10,7 @@
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
 #include "ui/display.h"
+#include "ui/menus.h"
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
@@ -397,6 +398,7 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
         }
         tags[n++] = {LVP_OPENTAG_SMOOTH, d->smoothScale};
         if (d->userTags) tags[n++] = {LVP_OPENTAG_USERTAGS, (intptr_t)d->userTags};
+        if (lvMenu *m = GetDisplayMenu(d)) tags[n++] = {LVP_OPENTAG_MENU, (intptr_t)m->first};
         tags[n] = {0, 0};
         void *handle =
             ((lvAdapterOpenDisplayFunction)a->OpenDisplay)(d->title, x, y, d->width, d->height, flags, tags);
@@ -437,6 +439,8 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
     // A reopened display gets its hardware brushes back.
     if (requestBits & 2)
         if (int err = RestoreDisplayBrushes(d)) return err;
+    // The strip shows again with the states it had when the display closed.
+    if (int err = ShowDisplayMenu(L, d)) return err;
     // 9. The whole picture.
     RedrawDisplay(L, d, 0);
     GetTimeVal(&d->lastVBlank);
@@ -454,6 +458,8 @@ int CloseDisplayCore(lvState *L, lvDisplay *d, int bits)
     } else {
         FreeDisplayBrushes(L, d);
     }
+    // A display that will be opened again keeps its strip's states.
+    if (int err = HideDisplayMenu(L, d, (bits & 0x20) != 0)) return err;
     if (lvPluginRecord *a = Adapter()) {
         if (d->handle) {
             if (int err = ((lvAdapterCloseDisplayFunction)a->CloseDisplay)(d->handle)) return err;

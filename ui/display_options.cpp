@@ -12,6 +12,7 @@
 #include "runtime/errors.h"
 #include "base/lverrors.h"
 #include "ui/display.h"
+#include "ui/menus.h"
 #include "ui/display_placement.h"
 #include "ui/display_windows.h"
 #include "vm/lvvm.h"
@@ -236,6 +237,8 @@ int ReadDisplayOptions(lvState *L, int index, lvDisplayRequest *s)
     if (GetFieldInt(L, t, "menu", &s->menu) && s->menu != -1) {
         const lvDisplayAdapterState *a = GetDisplayAdapter();
         if (a && !(a->flags & LVP_ADAPTER_MENUS)) return ERR_DISPLAYADAPTERSUPPORT;
+        lvMenu *m = nullptr;
+        if (int err = FindMenuById({s->menu, nullptr}, &m)) return err;
     }
     if (GetFieldObjectId(L, t, "bgpic", &s->bgpic)) s->bgpicGiven = 1;
     if (GetFieldInt(L, t, "fillstyle", &s->fillStyle) && (s->fillStyle < 1 || s->fillStyle > 3))
@@ -779,14 +782,13 @@ int ReadAttributeOptions(lvState *L, int t, const lvDisplay *d, lvAttributeReque
     q->orientationGiven = GetFieldInt(L, t, "orientation", &q->orientation);
     q->immersiveGiven = GetFieldInt(L, t, "immersivemode", &q->immersiveMode);
     GetFieldBool(L, t, "forcexy", &q->forceXY);
-    int menu = -1;
-    if (GetFieldInt(L, t, "menu", &menu) && menu != -1) {
-        // No menu strip exists to attach until the menu library comes: the adapter's
-        // missing support first, then the menu that cannot be found.
+    q->menu = -1;
+    if ((q->menuGiven = GetFieldInt(L, t, "menu", &q->menu)) && q->menu != -1) {
+        // The adapter's missing support first, then the menu that cannot be found.
         const lvDisplayAdapterState *a = GetDisplayAdapter();
         if (a && !(a->flags & LVP_ADAPTER_MENUS)) return ERR_DISPLAYADAPTERSUPPORT;
-        SetErrorNumberArg(menu);
-        return ERR_FINDMENU;
+        lvMenu *m = nullptr;
+        if (int err = FindMenuById({q->menu, nullptr}, &m)) return err;
     }
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
 #include "ui/display.h"
+#include "ui/menus.h"
 #include "ui/display_modes.h"
 #include "ui/display_draw.h"
 #include "ui/display_windows.h"
@@ -203,6 +204,8 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
         int bits = (d->scaledCoordinates ? 0x20 : 1) | (d->state == DISPSTATE_CLOSED ? 2 : 0);
         if (int err = ResizeDisplay(L, d, LV_KEEPPOSITION, LV_KEEPPOSITION, newWidth, newHeight, bits)) return err;
     }
+    if (q->menuGiven)
+        if (int err = AttachDisplayMenu(L, d, q->menu)) return err;
     if (q->orientationGiven) d->orientation = q->orientation;
     if (q->immersiveGiven) d->immersiveMode = q->immersiveMode;
     // Monitor and position.

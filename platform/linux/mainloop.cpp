@@ -14,6 +14,7 @@
 // Limits: LV_MAX_WAIT_SLOTS descriptors per wait; request codes 1..31; 32 message codes
 // with handlers.
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_tray.h"
 #include "base/lverrors.h"
 #include <cerrno>
 #include <deque>
@@ -81,7 +82,7 @@ static int DefaultPollEvents(void *state, int *errorCode)
 
 static const lvMainLoopHooks defaultLoopHooks = {NoDisplayLock, NoDisplayLock, NoWindowPump,
                                                  NoFold, NoAudioSlots, NoAudioDispatch, NoCursor,
-                                                 NoWindowDescriptor};
+                                                 NoWindowDescriptor, TrayBusDescriptor, DispatchTrayBus};
 static const lvEventLoopHooks defaultEventHooks = {DefaultWaitEvents, DefaultPollEvents};
 
 // The hooks are set before the loop's threads run and only read while they do.
@@ -101,6 +102,8 @@ void SetMainLoopHooks(const lvMainLoopHooks *hooks)
     if (!h.DispatchAudioSlot) h.DispatchAudioSlot = NoAudioDispatch;
     if (!h.ReadCursorPosition) h.ReadCursorPosition = NoCursor;
     if (!h.WindowDescriptor) h.WindowDescriptor = NoWindowDescriptor;
+    if (!h.BusDescriptor) h.BusDescriptor = TrayBusDescriptor;
+    if (!h.DispatchBus) h.DispatchBus = DispatchTrayBus;
     loopState.hooks = h;
 }
 
@@ -356,6 +359,12 @@ int WaitAndDispatch(int *mouseMoved, int pump, int timeoutMs)
     // The window system's input only wakes the loop: the pass pumps it.
     int windowFd = LoopHooks().WindowDescriptor();
     if (windowFd >= 0) fds[count++] = {windowFd, POLLIN, 0};
+    int busSlot = -1;
+    int busFd = LoopHooks().BusDescriptor();
+    if (busFd >= 0) {
+        busSlot = count;
+        fds[count++] = {busFd, POLLIN, 0};
+    }
     int ready;
     do {
         ready = poll(fds, (nfds_t)count, timeoutMs);
@@ -366,6 +375,7 @@ int WaitAndDispatch(int *mouseMoved, int pump, int timeoutMs)
             if (fds[slot].fd < 0 || !(fds[slot].revents & (POLLIN | POLLERR | POLLHUP))) continue;
             if (DispatchSignal(slot, fds[slot].fd, data[slot], mouseMoved)) result = 1;
         }
+        if (busSlot >= 0 && (fds[busSlot].revents & (POLLIN | POLLERR | POLLHUP))) LoopHooks().DispatchBus();
     }
     if (pump) PumpMessages(0);
     return result;

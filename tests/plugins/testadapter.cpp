@@ -3,8 +3,10 @@
 // through graphics slots 16 and 17, and an input thread of its own plays a script of
 // input events into a locked queue that HandleEvents drains through PostAdapterEvent.
 //
-// Variants (tests/ui/displays.cmake): the default one has extension bit 1 (it runs the
-// main loop) and flags 0x100 | 0x400 (sleeps, monitor and mode lists); LVT_PLAIN has
+// Variants (tests/ui/displays.cmake): the default one has extension bits 1 (it runs the
+// main loop), 4, 0x10 and 0x20 (the menu slots) and flags 0x100 | 0x400 (sleeps, monitor
+// and mode lists) and 0x20000 | 0x80000 | 0x100000 (strips, popups, the tray menu: each
+// slot logs the titles it got, "-" a separator); LVT_PLAIN has
 // neither; LVT_HWDOUBLE ("testadapterdb") is the default one with flag 0x40 as well: it
 // keeps the double buffers itself. Between BeginDoubleBuffer and EndDoubleBuffer its
 // blits, fills and Cls go to a back framebuffer that Flip copies to the shown one; the
@@ -22,7 +24,9 @@
 // input script: items separated by ";": "wait MS", "move X Y", "down X Y", "up X Y",
 // "key C" (press and release), "keycode N" (press and release of key code N, e.g. 274 for
 // RETURN), "type TEXT" (a typed character for each UTF-8 character of TEXT, spaces kept),
-// "waitfile PATH" (until the file exists: a test's signal), "display N" (the items after
+// "waitfile PATH" (until the file exists: a test's signal), "menu ID [FLAGS]" (a menu
+// report of the node with that id, once a menu slot was handed it), "menuforged" (a menu
+// report of a node the runtime never made), "display N" (the items after
 // it go to the display opened Nth, 0 the first still open), "ctrlc", "close", "quit",
 // "waitclosehandled": until the script's close handler reached SetDisplayAttributes),
 // LVT_ADAPTER_OFFSCREEN (the offscreen drawing word given at installation, default 0:
@@ -63,8 +67,10 @@ static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS | 
 static const uint32_t adapterExtensions = LVP_ADAPTEREXT_MAINLOOP;
 #else
 static const char *const moduleName = "testadapter";
-static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS;
-static const uint32_t adapterExtensions = LVP_ADAPTEREXT_MAINLOOP;
+static const uint32_t adapterFlags = LVP_ADAPTER_SLEEP | LVP_ADAPTER_MONITORS | LVP_ADAPTER_MENUS |
+                                     LVP_ADAPTER_POPUPMENUS | LVP_ADAPTER_TRAYMENUS;
+static const uint32_t adapterExtensions =
+    LVP_ADAPTEREXT_MAINLOOP | LVP_ADAPTEREXT_MENUS | LVP_ADAPTEREXT_POPUPMENU | LVP_ADAPTEREXT_TRAYMENU;
 #endif
 
 static const lvPluginApi *api;
@@ -177,6 +183,39 @@ static void WritePng(const Framebuffer &fb, const std::string &path)
     }
 }
 
+// ---- Menus --------------------------------------------------------------------------------------
+// The nodes the runtime handed over, by id (the input thread reads only this copy), and
+// each node's shown state bits.
+
+static std::mutex menuLock;
+static std::map<std::string, uintptr_t> menuIds;
+static std::map<const lvPluginMenuItem *, uint32_t> menuStates;
+
+static void NoteMenuNodes(const lvPluginMenuItem *first)
+{
+    for (const lvPluginMenuItem *n = first; n; n = n->next) {
+        if (n->id) menuIds[n->id] = (uintptr_t)n;
+        menuStates[n] = n->flags & (LVP_MENUITEM_SELECTED | LVP_MENUITEM_DISABLED);
+        NoteMenuNodes(n->firstChild);
+    }
+}
+
+static uintptr_t MenuNodeOfId(const std::string &id)
+{
+    std::lock_guard<std::mutex> hold(menuLock);
+    auto it = menuIds.find(id);
+    return it == menuIds.end() ? 0 : it->second;
+}
+
+// The titles of a sibling list, "-" for separators, "none" for no list.
+static std::string MenuTitles(const lvPluginMenuItem *first)
+{
+    if (!first) return " none";
+    std::string text;
+    for (const lvPluginMenuItem *n = first; n; n = n->next) text += std::string(" ") + (n->title ? n->title : "-");
+    return text;
+}
+
 // ---- Input --------------------------------------------------------------------------------------
 
 static std::mutex inputLock;
@@ -285,6 +324,24 @@ static void InputThreadMain()
                 inputWake.wait_for(hold, std::chrono::milliseconds(10), [] { return stopping; });
                 if (stopping) return;
             }
+        } else if (verb == "menu") {
+            // "menu ID [FLAGS]": the item of that id in a menu the runtime handed over.
+            std::istringstream again(item);
+            std::string m, id;
+            long long flags = 0;
+            again >> m >> id >> flags;
+            uintptr_t node = 0;
+            for (;;) {
+                node = MenuNodeOfId(id);
+                if (node) break;
+                std::unique_lock<std::mutex> hold(inputLock);
+                inputWake.wait_for(hold, std::chrono::milliseconds(10), [] { return stopping; });
+                if (stopping) return;
+            }
+            Queue(LVP_EVENT_MENU, {h, node, (uintptr_t)flags, 0, 0});
+        } else if (verb == "menuforged") {
+            static lvPluginMenuItem forged = {nullptr, "forged", "quit", nullptr, 0, nullptr, 0, 0};
+            Queue(LVP_EVENT_MENU, {h, (uintptr_t)&forged, 1, 0, 0});
         } else if (verb == "ctrlc") {
             Queue(LVP_EVENT_KEY, {h, 'c', 1, 0x80400000u, 0});
         } else if (verb == "close") {
@@ -375,6 +432,48 @@ LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->i
     return result;
 }
 
+LVT_EXPORT(SetMenuBar)(void *, lvPluginMenuItem *strip, uint32_t)->int
+{
+    Log("SetMenuBar" + MenuTitles(strip));
+    std::lock_guard<std::mutex> hold(menuLock);
+    NoteMenuNodes(strip);
+    return 1;
+}
+
+LVT_EXPORT(SetMenuAttributes)(void *, lvPluginMenuItem *item, uint32_t set, uint32_t clear, uint32_t)->int
+{
+    Log(std::string("SetMenuAttributes ") + (item && item->id ? item->id : "?") + Words({set, clear}));
+    std::lock_guard<std::mutex> hold(menuLock);
+    uint32_t &bits = menuStates[item];
+    bits = (bits | set) & ~clear;
+    return 1;
+}
+
+LVT_EXPORT(GetMenuAttributes)(void *, lvPluginMenuItem *item, uint32_t *bits, uint32_t)->int
+{
+    Log(std::string("GetMenuAttributes ") + (item && item->id ? item->id : "?"));
+    std::lock_guard<std::mutex> hold(menuLock);
+    auto it = menuStates.find(item);
+    *bits = it == menuStates.end() ? 0 : it->second;
+    return 1;
+}
+
+LVT_EXPORT(OpenPopupMenu)(void *, lvPluginMenuItem *first, int x, int y, uint32_t)->int
+{
+    Log("OpenPopupMenu" + MenuTitles(first) + Words({x, y}));
+    std::lock_guard<std::mutex> hold(menuLock);
+    NoteMenuNodes(first);
+    return 1;
+}
+
+LVT_EXPORT(SetTrayMenu)(void *, lvPluginMenuItem *first, uint32_t)->int
+{
+    Log("SetTrayMenu" + MenuTitles(first));
+    std::lock_guard<std::mutex> hold(menuLock);
+    NoteMenuNodes(first);
+    return 1;
+}
+
 LVT_EXPORT(HandleEvents)(lvState *L, int mode, uint32_t)->int
 {
     std::deque<std::pair<int, lvAdapterEvent>> taken;
@@ -425,6 +524,12 @@ LVT_EXPORT(OpenDisplay)(const char *title, int x, int y, int width, int height, 
                         const lvPluginTag *tags)->void *
 {
     Log(std::string("OpenDisplay ") + title + Words({x, y, width, height, (long long)flags}) + Tags(tags));
+    for (const lvPluginTag *t = tags; t && t->tag; t++) {
+        if (t->tag != LVP_OPENTAG_MENU) continue;
+        Log("OpenDisplay menu" + MenuTitles((const lvPluginMenuItem *)t->value));
+        std::lock_guard<std::mutex> hold(menuLock);
+        NoteMenuNodes((const lvPluginMenuItem *)t->value);
+    }
     Framebuffer *fb = new Framebuffer{0, width, height, std::vector<uint32_t>((size_t)width * height, 0xFF000000u), {}};
     {
         std::lock_guard<std::mutex> hold(displayLock);

@@ -14,7 +14,7 @@ foreach(variant testadapter:LVT_DEFAULT testadapterplain:LVT_PLAIN testadapterdb
     CXX_VISIBILITY_PRESET hidden)
 endforeach()
 
-lv_add_test(ui_displays_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/displays_test.cpp
+lv_add_test(ui_displays_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/displays_test.cpp ${CMAKE_CURRENT_LIST_DIR}/menus_test.cpp
   LIBS lv_ui lv_images lv_raster lv_runtime LABELS ui)
 
 # Applets: "nodecl_*" declare no display; the others declare display 1 (320x240, colour
@@ -31,6 +31,10 @@ foreach(src ${LV_DISPLAYS_EXE_FIXTURES})
   set(args "")
   if(NOT stem MATCHES "^nodecl_")
     set(args ARGS --display 1:320x240:0x336699:0x400:One --display 2:100x80:0xFF0000:0x800:Two)
+  endif()
+  if(stem STREQUAL "menus")
+    list(APPEND args --menu 3=${CMAKE_CURRENT_LIST_DIR}/displays_exe_fixtures/menus.menu
+         DEPENDS ${CMAKE_CURRENT_LIST_DIR}/displays_exe_fixtures/menus.menu)
   endif()
   lv_assemble(OUTPUT ${out}.lvc SOURCE ${src} LABELS ${out}.labels)
   lv_make_applet(OUTPUT ${out}.lva CHUNK ${out}.lvc LABELS ${out}.labels

@@ -155,7 +155,7 @@ TEST(DisplaysExe, DeclaredDisplayOpensThroughTheAdapterAndShowsItsColour)
         const char *adapter;
         unsigned flags;
         bool mainLoop;
-    } variants[] = {{"testadapter", 0x500, true}, {"testadapterplain", 0, false}};
+    } variants[] = {{"testadapter", 0x1A0500, true}, {"testadapterplain", 0, false}};
     for (const auto &v : variants) {
         SCOPED_TRACE(v.adapter);
         AdapterRun run = RunApplet("show", v.adapter);
@@ -356,7 +356,7 @@ TEST(DisplaysExe, AnAdapterLoadedAfterStartUpCannotInstallItself)
     AdapterRun run = RunApplet("nodecl_late", "");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(Contains(run.lines, "late 1518")) << run.err;
-    EXPECT_TRUE(Contains(run.log, "RequirePlugin InstallDisplayAdapter 1280 1518"));
+    EXPECT_TRUE(Contains(run.log, "RequirePlugin InstallDisplayAdapter " + std::to_string(0x1A0500) + " 1518"));
 }
 
 // The adapter's input thread: movement, a press with its position, a key, the close
@@ -375,6 +375,50 @@ TEST(DisplaysExe, InputFromTheAdaptersThreadReachesTheHandlersAndCtrlCQuits)
     EXPECT_EQ(seen[2].rfind("OnKeyDown", 0), 0u);
     EXPECT_NE(seen[2].find(" a"), std::string::npos) << seen[2];
     EXPECT_EQ(seen[3].rfind("CloseWindow", 0), 0u) << seen[3];
+}
+
+// Menus through the adapter's slots: the strip arrives with OpenDisplay and
+// SetMenuBar, item states go through Set/GetMenuAttributes and come back after a reopen,
+// popups and the tray get the first entry's items, a tray menu cannot be freed, the
+// linked menu exists at start-up, and only reports of nodes the display uses reach
+// OnMenuSelect (not a forged node, nor one of the freed popup menu).
+TEST(DisplaysExe, MenusGoThroughTheAdaptersSlotsAndChoicesReachOnMenuSelect)
+{
+    AdapterRun run = RunApplet("menus", "testadapter",
+                               "waitclosehandled;menu open 0;menuforged;menu two 1;menu large 1;wait 100;ctrlc");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expected = {
+        "create1 0 0",          "attr88 1 0",          "savedisabled 1 0", "treesavedisabled 0 0",
+        "objectonedisabled 1 0", "reopened 1 0",       "linked 1 0",       "recreateattached 0 1542",
+        "freeattached 0 1542",  "free77 0 1537",       "emptytitle 0 1055", "emptytree 0 1545",
+        "radiotoggle 0 1601",   "noitem 0 1543",       "nostrip 0 1544",   "display0 0 1519",
+        "freetray 0 1542",      "freeuntray 0 0",      "ready",            "select open 0",
+        "select large 1",
+    };
+    EXPECT_EQ(run.lines, expected) << run.err;
+    EXPECT_EQ(Calls(run, "SetMenuBar"), std::vector<std::string>{"SetMenuBar File View"});
+    // Reopened, the adapter gets the strip with the display and the saved states after it.
+    std::vector<std::string> stripped = Calls(run, "OpenDisplay menu");
+    ASSERT_EQ(stripped.size(), 1u);
+    EXPECT_EQ(stripped[0], "OpenDisplay menu File View");
+    int reopen = FirstCall(run, "OpenDisplay menu");
+    bool restored = false;
+    for (size_t i = (size_t)reopen; i < run.log.size(); i++)
+        restored |= run.log[i] == "SetMenuAttributes save 4 0";
+    EXPECT_TRUE(restored) << run.err;
+    EXPECT_TRUE(Contains(Calls(run, "SetMenuAttributes"), "SetMenuAttributes large 2 0"));
+    EXPECT_EQ(Calls(run, "OpenPopupMenu"),
+              (std::vector<std::string>{"OpenPopupMenu One Two 200000 200000", "OpenPopupMenu One Two 10 20"}));
+    EXPECT_EQ(Calls(run, "SetTrayMenu"), (std::vector<std::string>{"SetTrayMenu One Two", "SetTrayMenu none"}));
+}
+
+// An adapter without the menu capabilities refuses every menu use with 1519.
+TEST(DisplaysExe, AnAdapterWithoutMenuSlotsRefusesMenus)
+{
+    AdapterRun run = RunApplet("menuplain", "testadapterplain");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> expected = {"create 0", "strip 1519", "popup 1519", "tray 1519", "item 1519"};
+    EXPECT_EQ(run.lines, expected) << run.err;
 }
 
 // WaitEvent waits in the adapter's WaitEvents; a 50 ms interval still fires.
@@ -870,8 +914,8 @@ TEST(DisplaysExe, SizesFactorsAndPositionsPastTheLimitsAreRefusedOrHeld)
 
 // SetDisplayAttributes takes every style option: the own picture's size and fill (colour,
 // gradient), the frame bits, the device values and the title read back through
-// GetAttribute or the picture; wrong sizes and fill styles, and a menu strip the adapter
-// cannot show, give their codes and change nothing.
+// GetAttribute or the picture; wrong sizes and fill styles, and a menu that does not
+// exist, give their codes and change nothing.
 TEST(DisplaysExe, SetDisplayAttributesRoundTripsEveryStyleOption)
 {
     AdapterRun run = RunApplet("setattrs");
@@ -882,7 +926,7 @@ TEST(DisplaysExe, SetDisplayAttributesRoundTripsEveryStyleOption)
         "fixed 0 0",          "sizeable 1 0",     "sizeable 0 0",     "nohide 1 0",
         "nohide 0 0",         "nomodeswitch 1 0", "nomodeswitch 0 0", "noclose 1 0",
         "noclose 0 0",        "orientation 3 0",  "immersivemode 2 0", "title Renamed 0",
-        "menunone -1 0",      "menu -1 1519",     "color 16711680 16711680 0",
+        "menunone -1 0",      "menu -1 1537",     "color 16711680 16711680 0",
         "fillstyle7 16711680 16711680 1055",
     };
     ASSERT_GE(run.lines.size(), expected.size() + 2) << run.err;
@@ -914,7 +958,7 @@ TEST(DisplaysExe, AnAdapterTakingPensGetsTheChangedPalette)
 {
     AdapterRun run = RunApplet("palette", "testadapter", "", 20, "LVT_ADAPTER_PALETTE=1 ");
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.log[0], "RequirePlugin InstallDisplayAdapter " + std::to_string(0x10500) + " 0");
+    EXPECT_EQ(run.log[0], "RequirePlugin InstallDisplayAdapter " + std::to_string(0x1B0500) + " 0");
     std::vector<std::string> calls = Calls(run, "SetPalette");
     ASSERT_FALSE(calls.empty()) << run.err;
     // Pens 0 and 1 of the default palette, pen 2 as set.

@@ -567,6 +567,74 @@ const struct { const char *option; int tag; } StringOptions[] = {
     {"--author", 14}, {"--description", 15}, {"--identifier", 34},
 };
 
+// A menu description, one item a line: two spaces of indent per level (0 to 2), the
+// title ("-" alone: a separator), then optional "|id=TEXT", "|hotkey=TEXT", "|flags=N";
+// blank lines and lines starting with "#" are skipped. Written as the stored menu tail:
+// per item the title, id and hotkey as 16-bit lengths and bytes, the flags (32 bits),
+// then 2 and the child list when it has children, and 0 after the last sibling or 1.
+struct lvMenuLine {
+    int level;
+    std::string title, id, hotkey;
+    uint32_t flags = 0;
+};
+
+void PutMenuText(lvBytes &out, const std::string &text)
+{
+    if (text.size() > 32767) Fail("menu text too long: " + text.substr(0, 40));
+    Put16(out, uint32_t(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+// Writes the siblings from lines[*at] at level; *at moves past them and their children.
+void PutMenuList(lvBytes &out, const std::vector<lvMenuLine> &lines, size_t *at, int level)
+{
+    while (*at < lines.size() && lines[*at].level == level) {
+        const lvMenuLine &m = lines[(*at)++];
+        PutMenuText(out, m.title);
+        PutMenuText(out, m.id);
+        PutMenuText(out, m.hotkey);
+        Put32(out, m.flags);
+        if (*at < lines.size() && lines[*at].level > level) {
+            if (lines[*at].level != level + 1) Fail("menu item indented by more than one level: " + lines[*at].title);
+            Put8(out, 2);
+            PutMenuList(out, lines, at, level + 1);
+        }
+        Put8(out, *at < lines.size() && lines[*at].level == level ? 1 : 0);
+    }
+}
+
+lvBytes MenuTail(const std::string &path)
+{
+    lvBytes text = ReadWholeFile(path);
+    std::istringstream in(std::string(text.begin(), text.end()));
+    std::vector<lvMenuLine> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t indent = line.find_first_not_of(' ');
+        if (indent == std::string::npos || line[indent] == '#') continue;
+        if (indent % 2 || indent > 4) Fail("menu item indent must be 0, 2 or 4 spaces: " + line);
+        lvMenuLine m;
+        m.level = int(indent / 2);
+        std::vector<std::string> f = SplitAll(line.substr(indent), '|');
+        m.title = f[0] == "-" ? std::string() : f[0];
+        if (m.level == 0 && m.title.empty()) Fail("a top-level menu item needs a title");
+        for (size_t i = 1; i < f.size(); i++) {
+            auto kv = SplitAt(f[i], '=', "id=TEXT, hotkey=TEXT or flags=N");
+            if (kv.first == "id") m.id = kv.second;
+            else if (kv.first == "hotkey") m.hotkey = kv.second;
+            else if (kv.first == "flags") m.flags = uint32_t(ParseInteger(kv.second, "menu flags"));
+            else Fail("unknown menu item field: " + kv.first);
+        }
+        lines.push_back(m);
+    }
+    if (lines.empty() || lines[0].level != 0) Fail("menu file " + path + " has no top-level item first");
+    lvBytes out;
+    size_t at = 0;
+    PutMenuList(out, lines, &at, 0);
+    return out;
+}
+
 void Usage()
 {
     std::fputs(
@@ -584,6 +652,7 @@ void Usage()
         "  --block-file NAME=PATH   link a file whose data lies in a data block\n"
         "  --object TYPE:ID:NAME[:PATH]  link an object (types without extra fields; 0 and 1 whole)\n"
         "  --palette ID:TYPE:DEPTH:PEN[:C0,C1,...]  link a palette (TYPE -984: the colours given)\n"
+        "  --menu ID=FILE           link a menu described in FILE (lines: indent, TITLE|id=..|hotkey=..|flags=N)\n"
         "  --font ID:SIZE[:FLAGS]=PATH  link a TrueType/OpenType font as NAME (the file's stem), opened at start-up\n"
         "  --directory ID[:NAME][:flat]=FOLDER  link a folder's tree, opened as directory ID\n"
         "  --catalog [NAME]=FOLDER  link catalogs (FOLDER/<language>/NAME), opened at start-up\n"
@@ -720,6 +789,13 @@ int RunApplet(std::vector<std::string> args)
                 for (long long i = 0; i < (1LL << (depth > 8 ? 8 : depth)); i++)
                     Put32(o.tail, i < (long long)colours.size() ? uint32_t(ParseInteger(colours[i], "colour")) : 0);
             }
+            desc.objects.push_back(o);
+        } else if (a == "--menu") {
+            auto v = SplitAt(value(a), '=', "ID=FILE");
+            lvLinkedObjectEntry o;
+            o.type = 13;
+            o.identifier = uint32_t(ParseInteger(v.first, "menu id"));
+            o.tail = MenuTail(v.second);
             desc.objects.push_back(o);
         } else if (a == "--display") {
             pendingDisplays.push_back(value(a));
