@@ -1502,6 +1502,58 @@ typedef int (*lvSeekStreamFunction)(void *handle, uint32_t frame);
 typedef int (*lvStreamSamplesFunction)(void *handle, lvPluginStreamRequest *request);
 typedef const char *(*lvGetFormatNameFunction)(void *handle);
 
+// Video streams (PLUGINCAPS_VIDEO): the four records exchanged with the player, each
+// zeroed by the runtime before the call. They keep the field order of the 32-bit
+// interface; pointers are pointer-sized, so on 64-bit hosts the offsets are these.
+typedef struct lvVideoStreamInfo {
+    int32_t width;            // [0] frame width in pixels
+    int32_t height;           // [4]
+    int32_t durationMs;       // [8]
+    int32_t audioRate;        // [12] Hz
+    int32_t audioChannels;    // [16] 0: no sound
+    int32_t seekUnit;         // [20] 0: SeekVideo takes ms, 1: a byte offset
+    int32_t bytesPerSecond;   // [24] of the file, for byte-seeking streams
+    int32_t pixelOutput;      // [28] 1: 32-bit pixels in one buffer, 0: YUV 4:2:0 planes
+    int32_t flags;            // [32] LVP_VIDEO_ bits
+    int32_t reserved36;       // [36]
+    double frameDuration;     // [40] seconds
+    int64_t fileSize;         // [48] bytes; preset -2: not given
+    const char *adapter;      // [56] in: the adapter name of the open
+    const void *userTags;     // [64] in: the user tag list (72 bytes)
+} lvVideoStreamInfo;
+#define LVP_VIDEO_CANSEEK 1
+typedef struct lvVideoPacketInfo {
+    void *packet;             // [0]
+    int32_t audio;            // [8] 1 audio packet, 0 video packet
+    int32_t size;             // [12] bytes counted into the queue's fill
+    int32_t reserved16;       // [16]
+    double timeStamp;         // [24] seconds; -1: none (32 bytes)
+} lvVideoPacketInfo;
+typedef struct lvVideoDecodeRequest {
+    void **planes;            // [0] the player's three plane pointers
+    int32_t *rowLengths;      // [8] the player's three row lengths in bytes
+    int32_t repeatCount;      // [16] out: extra half frame durations the picture lasts
+    int32_t position;         // [20] out: stream position (a byte offset for byte seeking)
+    double packetTime;        // [24] out: -1 none
+    double presentationTime;  // [32] out: -1 none (40 bytes)
+} lvVideoDecodeRequest;
+typedef struct lvAudioDecodeRequest {
+    void *buffer;             // [0] the player's sample buffer
+    uint32_t size;            // [8] its size in bytes
+    int32_t written;          // [12] out: bytes of interleaved signed 16-bit samples
+    int32_t done;             // [16] out: 1 when the packet is used up (24 bytes)
+} lvAudioDecodeRequest;
+typedef void *(*lvOpenVideoFunction)(const char *path, lvVideoStreamInfo *info);
+typedef void (*lvCloseVideoFunction)(void *handle);
+typedef int (*lvNextPacketFunction)(void *handle, lvVideoPacketInfo *info);
+typedef void (*lvFreePacketFunction)(void *packet);
+typedef int (*lvDecodeVideoFrameFunction)(void *handle, void *packet, lvVideoDecodeRequest *request);
+typedef void (*lvDecodeAudioFrameFunction)(void *handle, void *packet, lvAudioDecodeRequest *request);
+typedef int (*lvSeekVideoFunction)(void *handle, int32_t position, int32_t byBytes);
+typedef void (*lvFlushVideoStreamFunction)(void *handle);
+typedef int (*lvGetVideoFramesFunction)(void *handle);
+typedef const char *(*lvGetVideoFormatFunction)(void *handle);
+
 // Sample savers (PLUGINCAPS_SAVESAMPLE): the record SaveSample and the stream exports get.
 typedef struct lvPluginSaverParams {
     const void *data;    // PCM

@@ -79,3 +79,9 @@ lv_add_test(media_music_adapter_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_music_adapter_test.cpp ${CMAKE_CURRENT_LIST_DIR}/module_fixture.cpp
   LIBS lv_media lv_media_fixtures
   LABELS media threads)
+
+# Video streams: the YUV conversions and the CDXL reader against its writer fixture.
+lv_add_test(media_video_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_video_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdxl_fixture.cpp
+  LIBS lv_media
+  LABELS media parse)
