@@ -31,7 +31,9 @@ static int LineCode(const char *line)
     return code;
 }
 
-int ReadFtpReply(lvConnection *c, char *line, size_t size, int *code)
+// The lines of one reply share one deadline: a server that trickles continuation lines
+// cannot hold the login past the network time-out.
+static int ReadFtpReplyLines(lvConnection *c, char *line, size_t size, int *code)
 {
     if (int r = ReadConnectionLine(c, line, size)) return r;
     *code = LineCode(line);
@@ -42,6 +44,14 @@ int ReadFtpReply(lvConnection *c, char *line, size_t size, int *code)
     }
     if (*code < 0) return FtpError(0);
     return 0;
+}
+
+int ReadFtpReply(lvConnection *c, char *line, size_t size, int *code)
+{
+    int deadline = BeginReadDeadline(c);
+    int r = ReadFtpReplyLines(c, line, size, code);
+    EndReadDeadline(c, deadline);
+    return r;
 }
 
 int ParseFtpPassive(const char *line, char *host, size_t hostSize, int *port)

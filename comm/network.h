@@ -258,7 +258,7 @@ struct lvReceiveDestination {
     uint8_t *data;          // string (the engine's, FreeMemory it) or memory block
     size_t length;          // bytes stored
     size_t capacity;        // bytes allocated
-    int growable;           // memory: grown in 16384-byte steps in RECEIVEALL
+    int growable;           // memory: a string block of the machine (NewStringBlock), grown as bytes come
     // LV_DEST_CALLBACK: one call per stored piece; 0, an error, or ERR_USERABORT.
     int (*Callback)(void *context, const uint8_t *data, size_t size, uint64_t total);
     void *context;

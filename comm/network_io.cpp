@@ -14,6 +14,7 @@
 #include "base/lverrors.h"
 #include "runtime/lvplugin.h"
 #include "runtime/vfile.h"
+#include "vm/lvvm.h"
 
 static double Now(void)
 {
@@ -204,10 +205,17 @@ static int Reserve(lvReceiveDestination *d, size_t more, bool stepGrowth)
     while (capacity < wanted)
         capacity = stepGrowth ? capacity + (capacity / 2 > LV_NET_MEMORY_STEP ? capacity / 2 : LV_NET_MEMORY_STEP)
                               : (capacity ? capacity * 2 : 16384);
-    uint8_t *grown = (uint8_t *)AllocMemory(capacity, 0);
-    if (!grown) return ERR_MEM;
-    if (d->length) std::memcpy(grown, d->data, d->length);
-    FreeMemory(d->data);
+    uint8_t *grown;
+    if (d->kind == LV_DEST_MEMORY) {
+        // realloc: a large block grows by remapping its pages, not by copying them
+        grown = (uint8_t *)ResizeStringBlock((char *)d->data, capacity);
+        if (!grown) return ERR_MEM;
+    } else {
+        grown = (uint8_t *)AllocMemory(capacity, 0);
+        if (!grown) return ERR_MEM;
+        if (d->length) std::memcpy(grown, d->data, d->length);
+        FreeMemory(d->data);
+    }
     d->data = grown;
     d->capacity = capacity;
     return 0;

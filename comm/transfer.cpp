@@ -5,7 +5,8 @@
 // The memory destination is reserved once from the announced length (up to 256 MiB) and
 // then grows geometrically as bytes arrive. Pages of a reservation are only taken as
 // bytes land in them, so a lying length costs address space, not memory, and a body of
-// the announced length is never regrown and copied. A synchronous run waits a moment on the socket
+// the announced length is never regrown and copied. The block is a string block of the
+// machine: the script's string is made from it in place, so the body is held once. A synchronous run waits a moment on the socket
 // when a step found nothing, instead of sleeping after every step.
 //
 // A download to a file writes a name beside it and renames that over the file once the
@@ -52,7 +53,7 @@ void ReleaseTransfer(lvTransfer *t)
     t->partName[0] = 0;
     FreeMemory(t->upData);
     t->upData = nullptr;
-    if (t->body.kind == LV_DEST_MEMORY) FreeMemory(t->body.data);
+    if (t->body.kind == LV_DEST_MEMORY) FreeStringBlock((char *)t->body.data);
     t->body.data = nullptr;
     FreeMemory(t->post);
     FreeMemory(t->requestUrl);
@@ -447,7 +448,7 @@ static int BeginBody(lvTransfer *t)
     if (first > LV_HTTP_FIRST_ALLOCATION) first = LV_HTTP_FIRST_ALLOCATION;
     if (t->file) first = 0;  // only a staging buffer in front of the file
     if (first > 0) {
-        t->body.data = (uint8_t *)AllocMemory((size_t)first, 0);
+        t->body.data = (uint8_t *)NewStringBlock((size_t)first);
         if (!t->body.data) return ERR_MEM;
         t->body.capacity = (size_t)first;
     }
@@ -797,7 +798,12 @@ int StepTransfer(lvState *L, lvAsyncOperation *operation, int *done)
     int64_t size = 0;
     const uint8_t *data = TransferResult(t, &size);
     if (t->upload && !t->formAsDownload && t->protocol != LV_TRANSFER_HTTP) return 0;
-    PushSizedString(L, data ? (const char *)data : "", data ? (size_t)size : 0);
+    if (data) {
+        t->body.data = nullptr;  // the string takes the block as it is
+        PushStringBlock(L, (char *)data, (size_t)size);
+    } else {
+        PushSizedString(L, "", 0);
+    }
     PushNumber(L, (double)size);
     return 2;
 }

@@ -318,6 +318,13 @@ void PushSizedString(lvState *L, const char *s, size_t len)
     IncrTop(L);
 }
 
+void PushStringBlock(lvState *L, char *block, size_t len)
+{
+    CheckCollection(L);
+    SetString(L->top, InternStringBlock(L, block, len));
+    IncrTop(L);
+}
+
 void PushString(lvState *L, const char *s)
 {
     if (!s) PushNil(L);

@@ -320,6 +320,8 @@ void CheckOwnerThread(lvState *L);
 
 // ---- Strings (string.cpp) -------------------------------------------------------------------
 lvString *InternString(lvState *L, const char *s, size_t len);
+// Interns the first len bytes of a block from NewStringBlock, taking the block.
+lvString *InternStringBlock(lvState *L, char *block, size_t len);
 inline lvString *InternCString(lvState *L, const char *s) { return InternString(L, s, std::strlen(s)); }
 void ResizeStringTable(lvState *L, int newsize);
 uint32_t HashString(const char *s, size_t len);

@@ -220,6 +220,16 @@ void PushNil(lvState *L);
 void PushNumber(lvState *L, double n);
 void PushSizedString(lvState *L, const char *s, size_t len);
 void PushString(lvState *L, const char *s);
+// A string built in place, for a large body that would cost a second copy of itself:
+// NewStringBlock gives room for capacity bytes with the machine's string header in
+// front (NULL when memory runs out); ResizeStringBlock moves it like realloc (NULL: the
+// old block stays); PushStringBlock makes the first len bytes a string without copying
+// them and always takes the block, also when it raises ERR_MEM; FreeStringBlock drops a
+// block that never became a string (NULL is ignored). Bytes beyond len are given back.
+char *NewStringBlock(size_t capacity);
+char *ResizeStringBlock(char *block, size_t capacity);
+void FreeStringBlock(char *block);
+void PushStringBlock(lvState *L, char *block, size_t len);
 void PushBoolean(lvState *L, int b);
 void PushPointer(lvState *L, void *p);
 void PushNativeClosure(lvState *L, lvCommandFunction f, int n);

@@ -5,6 +5,8 @@
 // string; its rule fixes the traversal order of string keys and must not change.
 #include "vm/lvobject.h"
 
+#include <cstdlib>
+
 uint32_t HashString(const char *s, size_t len)
 {
     uint32_t h = static_cast<uint32_t>(len);
@@ -35,14 +37,13 @@ void ResizeStringTable(lvState *L, int newsize)
     g->strt.hash = nh;
 }
 
-static lvString *NewStringObject(lvState *L, const char *s, size_t len, uint32_t h)
+// Fills the header of a string whose bytes are in place and links it into the table.
+static lvString *LinkStringObject(lvState *L, lvString *ts, size_t len, uint32_t h)
 {
-    lvString *ts = static_cast<lvString *>(ReallocVMMemory(L, nullptr, 0, sizeof(lvString) + len + 1));
     ts->h.tt = LV_TSTRING;
     ts->h.marked = 0;
     ts->hash = h;
     ts->len = len;
-    std::memcpy(ts->Data(), s, len);
     ts->Data()[len] = 0;
     lvStringTable *tb = &L->G->strt;
     int b = static_cast<int>(h & static_cast<uint32_t>(tb->size - 1));
@@ -53,17 +54,67 @@ static lvString *NewStringObject(lvState *L, const char *s, size_t len, uint32_t
     return ts;
 }
 
-lvString *InternString(lvState *L, const char *s, size_t len)
+static lvString *FindString(lvState *L, const char *s, size_t len, uint32_t h)
 {
-    if (len >= 0xFFFFFFFDull - sizeof(lvString)) RaiseError(L, ERR_MEM);  // beyond the allocation cap
-    if (len == 0) s = "";  // callers may hand an empty string as a null pointer
-    uint32_t h = HashString(s, len);
     lvStringTable *tb = &L->G->strt;
     for (lvObjectHead *o = tb->hash[h & static_cast<uint32_t>(tb->size - 1)]; o; o = o->next) {
         lvString *ts = reinterpret_cast<lvString *>(o);
         if (ts->len == len && std::memcmp(s, ts->Data(), len) == 0) return ts;
     }
-    return NewStringObject(L, s, len, h);
+    return nullptr;
+}
+
+lvString *InternString(lvState *L, const char *s, size_t len)
+{
+    if (len >= 0xFFFFFFFDull - sizeof(lvString)) RaiseError(L, ERR_MEM);  // beyond the allocation cap
+    if (len == 0) s = "";  // callers may hand an empty string as a null pointer
+    uint32_t h = HashString(s, len);
+    if (lvString *found = FindString(L, s, len, h)) return found;
+    lvString *ts = static_cast<lvString *>(ReallocVMMemory(L, nullptr, 0, sizeof(lvString) + len + 1));
+    std::memcpy(ts->Data(), s, len);
+    return LinkStringObject(L, ts, len, h);
+}
+
+// A string block is an lvString header, the bytes and room for the ending zero, from the
+// same heap as the machine's own strings; the caller holds the address of the bytes.
+char *NewStringBlock(size_t capacity)
+{
+    if (capacity >= 0xFFFFFFFDull - sizeof(lvString)) return nullptr;
+    lvString *ts = static_cast<lvString *>(std::malloc(sizeof(lvString) + capacity + 1));
+    return ts ? ts->Data() : nullptr;
+}
+
+char *ResizeStringBlock(char *block, size_t capacity)
+{
+    if (!block) return NewStringBlock(capacity);
+    if (capacity >= 0xFFFFFFFDull - sizeof(lvString)) return nullptr;
+    lvString *ts = static_cast<lvString *>(std::realloc(reinterpret_cast<lvString *>(block) - 1,
+                                                        sizeof(lvString) + capacity + 1));
+    return ts ? ts->Data() : nullptr;
+}
+
+void FreeStringBlock(char *block)
+{
+    if (block) std::free(reinterpret_cast<lvString *>(block) - 1);
+}
+
+lvString *InternStringBlock(lvState *L, char *block, size_t len)
+{
+    lvString *ts = reinterpret_cast<lvString *>(block) - 1;
+    size_t size = sizeof(lvString) + len + 1;
+    if (len >= 0xFFFFFFFDull - sizeof(lvString) ||
+        (gVMDebug.memoryLimit && L->G->nblocks + size > gVMDebug.memoryLimit)) {
+        std::free(ts);
+        RaiseError(L, ERR_MEM);
+    }
+    uint32_t h = HashString(block, len);
+    if (lvString *found = FindString(L, block, len, h)) {
+        std::free(ts);
+        return found;
+    }
+    // Counted as the machine's from here on; giving back the unused tail moves nothing.
+    ts = static_cast<lvString *>(ReallocVMMemory(L, ts, 0, size));
+    return LinkStringObject(L, ts, len, h);
 }
 
 lvUserData *NewUserDataObject(lvState *L, size_t size)

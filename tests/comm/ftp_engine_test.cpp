@@ -4,10 +4,15 @@
 // 213 and 150, retr and stor refused, and the bytes that arrive on both sides.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+#include <chrono>
 
 #include "comm/transfer.h"
 #include "runtime/errors.h"
@@ -96,6 +101,10 @@ struct CannedFtp {
     std::map<std::string, std::string> replies;
     std::string content, stored;
     std::vector<std::string> commands;
+    // A hostile peer for a verb: it gets the control connection instead of the reply
+    // and the session ends when it returns. dataPeer gets a retr's data connection.
+    std::map<std::string, std::function<void(int fd)>> hostile;
+    std::function<void(int fd)> dataPeer;
     std::thread thread;
 
     CannedFtp()
@@ -128,11 +137,16 @@ struct CannedFtp {
                 commands.push_back(line);
                 std::string verb = line.substr(0, line.find_first_of(" \r"));
                 if (verb == "quit") break;
+                if (hostile.count(verb)) {
+                    hostile[verb](fd);
+                    break;
+                }
                 std::string reply = replies[verb];
                 WriteAll(fd, reply);
                 if ((verb == "retr" || verb == "stor") && reply[0] == '1') {
                     int d = data.Accept();
-                    if (verb == "retr") WriteAll(d, content);
+                    if (verb == "retr" && dataPeer) dataPeer(d);
+                    else if (verb == "retr") WriteAll(d, content);
                     else stored = ReadCount(d, 1 << 30);
                     close(d);
                     WriteAll(fd, replies["done"]);
@@ -362,6 +376,91 @@ TEST(FtpTransfer, AsciiModeTurnsCrLfIntoLf)
         }
     }
     remove(name);
+}
+
+// Says nothing more and keeps the connection until the client closes it (at most 10 s).
+void Hold(int fd)
+{
+    pollfd p = {fd, POLLIN, 0};
+    char byte[256];
+    auto start = std::chrono::steady_clock::now();
+    while (MillisecondsSince(start) < 10000 && poll(&p, 1, 100) >= 0)
+        if ((p.revents & (POLLIN | POLLHUP)) && recv(fd, byte, sizeof byte, 0) <= 0) return;
+}
+
+// Servers whose passive reply is malformed, endless, dripped or missing, or whose data
+// connection goes nowhere or stalls: each download ends with its error within the
+// network time-out, and the file it was to write holds what it held before, with
+// nothing written beside it.
+TEST(FtpTransfer, HostilePassiveRepliesEndWithinTheTimeOut)
+{
+    static NetworkOpened opened(3000);
+    SetNetworkTimeoutMs(600);
+    const int closedPort = ClosedLoopbackPort();
+    const std::string refused = "227 Entering Passive Mode (127,0,0,1," + std::to_string(closedPort / 256) + "," +
+                                std::to_string(closedPort % 256) + ")\r\n";
+    auto replyThen = [](std::string first, std::function<void(int)> then) {
+        return [first, then](int fd) {
+            WriteAll(fd, first);
+            then(fd);
+        };
+    };
+    struct Case {
+        const char *name;
+        std::map<std::string, std::string> replace;
+        std::function<void(int fd)> pasvPeer, dataPeer;
+        int code, number;
+    } cases[] = {
+        {"no numbers", {{"pasv", "227 Entering Passive Mode\r\n"}}, nullptr, nullptr, ERR_FTPERROR, 2},
+        {"seven numbers", {{"pasv", "227 (127,0,0,1,4,5,6)\r\n"}}, nullptr, nullptr, ERR_FTPERROR, 2},
+        {"letters for the port", {{"pasv", "227 (127,0,0,1,x,y)\r\n"}}, nullptr, nullptr, ERR_FTPERROR, 2},
+        {"refused", {{"pasv", "425 Cannot open passive connection\r\n"}}, nullptr, nullptr, ERR_FTPERROR, 0},
+        {"a port nobody listens on", {{"pasv", refused}}, nullptr, nullptr, ERR_SOCKET, -1},
+        {"endless reply line", {}, [](int fd) { Flood(fd, "227 (", std::string(512, '1') + ",", 0); }, nullptr,
+         ERR_MEM, -1},
+        {"reply line dripped", {}, [](int fd) { Flood(fd, "227 (127,0,", "1", 100); }, nullptr, ERR_RECVTIMEOUT, -1},
+        {"continuation lines dripped", {}, [](int fd) { Flood(fd, "227-Entering\r\n", "227-more\r\n", 50); },
+         nullptr, ERR_RECVTIMEOUT, -1},
+        {"endless continuation lines", {}, [](int fd) { Flood(fd, "227-Entering\r\n", "227-\r\n", 0); },
+         nullptr, ERR_FTPERROR, 1},
+        {"no reply", {}, Hold, nullptr, ERR_RECVTIMEOUT, -1},
+        {"close instead of a reply", {}, [](int) {}, nullptr, ERR_RECVCLOSED, -1},
+        {"data connection that sends nothing", {}, nullptr, Hold, ERR_RECVTIMEOUT, -1},
+        {"data connection that stalls mid-file", {},
+         nullptr, replyThen(std::string(50000, 'h'), Hold), ERR_RECVTIMEOUT, -1},
+    };
+    char folderTemplate[] = "/tmp/lv_ftp_hostile_XXXXXX";
+    ASSERT_NE(mkdtemp(folderTemplate), nullptr);
+    const std::string folder = folderTemplate, path = folder + "/target.bin", earlier = "what was there before";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary) << earlier;
+        CannedFtp server;
+        server.content = std::string(100000, 'c');
+        server.replies["size"] = "213 100000\r\n";
+        for (const auto &r : c.replace) server.replies[r.first] = r.second;
+        if (c.pasvPeer) server.hostile["pasv"] = c.pasvPeer;
+        server.dataPeer = c.dataPeer;
+        server.Serve();
+        GetErrorState()->numberArg = -1;
+        auto start = std::chrono::steady_clock::now();
+        Result r = RunFtp(server.Url("/f.bin"), 0, "", path.c_str());
+        double took = MillisecondsSince(start);
+        server.Join();
+        EXPECT_EQ(r.code, c.code);
+        if (c.number >= 0) {
+            EXPECT_EQ(GetErrorState()->numberArg, c.number);
+        }
+        EXPECT_LT(took, 2000.0);
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream held;
+        held << in.rdbuf();
+        EXPECT_EQ(held.str(), earlier);
+        EXPECT_EQ(FolderEntries(folder), std::set<std::string>{"target.bin"});
+    }
+    unlink(path.c_str());
+    rmdir(folder.c_str());
+    SetNetworkTimeoutMs(3000);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "base/lverrors.h"
 #include "runtime/errors.h"
 #include "runtime/vfile.h"
+#include "vm/lvvm.h"
 #include "tests/comm/network_support.h"
 
 namespace {
@@ -229,7 +230,7 @@ TEST_F(NetworkEngine, MemoryFileAndSteppedDestinations)
     EXPECT_EQ(step.total, 20000u);
     EXPECT_GT(calls, 1);
     EXPECT_EQ(stepped.capacity % LV_NET_MEMORY_STEP, 0u);
-    FreeMemory(stepped.data);
+    FreeStringBlock((char *)stepped.data);
 
     // A file that takes nothing: a short write.
     lvVFile *full = OpenVFile("/dev/full", LV_VF_WRITE, nullptr, nullptr);
@@ -248,12 +249,12 @@ TEST_F(NetworkEngine, MemoryFileAndSteppedDestinations)
     EXPECT_EQ(ReceiveBuffered(c, LV_RECEIVEALL, 0, 1, &grow, &r), 0);
     EXPECT_EQ(r.done, 1);
     EXPECT_EQ(grow.capacity % LV_NET_MEMORY_STEP, 0u);
-    FreeMemory(grow.data);
+    FreeStringBlock((char *)grow.data);
     lvReceiveDestination again = {};
     again.kind = LV_DEST_MEMORY;
     again.growable = 1;
     EXPECT_EQ(ReceiveBuffered(c, LV_RECEIVEBYTES, 1, 1, &again, &r), ERR_RECVCLOSED);
-    FreeMemory(again.data);
+    FreeStringBlock((char *)again.data);
 }
 
 TEST_F(NetworkEngine, SendingToAGonePeerGivesAShortCount)

@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <thread>
 
 // IsOnline must never reach out of the machine from a test: its target is a closed
 // loopback port unless a test names another.
@@ -146,4 +148,25 @@ inline bool HaveIpv6Loopback()
 {
     TestListener l(1, true);
     return l.fd >= 0;
+}
+
+// Writes pieces until the client goes or the bound passes, pausing between them.
+inline void Flood(int fd, const std::string &first, const std::string &piece, int pauseMs, int boundMs = 10000)
+{
+    auto start = std::chrono::steady_clock::now();
+    if (!WriteAll(fd, first)) return;
+    while (MillisecondsSince(start) < boundMs && WriteAll(fd, piece))
+        if (pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+}
+
+// The names in a folder but for those that start with a dot.
+inline std::set<std::string> FolderEntries(const std::string &folder)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(folder.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.') names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
 }

@@ -453,15 +453,6 @@ TEST(HttpTransfer, AuthorisationAndNotFound)
     }
 }
 
-// Writes pieces until the client goes or the bound passes, pausing between them.
-void Flood(int fd, const std::string &first, const std::string &piece, int pauseMs, int boundMs = 10000)
-{
-    auto start = std::chrono::steady_clock::now();
-    if (!WriteAll(fd, first)) return;
-    while (MillisecondsSince(start) < boundMs && WriteAll(fd, piece))
-        if (pauseMs) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-}
-
 // Peers that never finish a head or a chunk line, fast or one byte at a time: each ends
 // with its error within the time-out, not when the peer tires.
 TEST(HttpTransfer, HostileHeadsEndWithinTheTimeOut)
@@ -506,17 +497,6 @@ std::string ReadWhole(const std::string &path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-std::set<std::string> FolderEntries(const std::string &folder)
-{
-    std::set<std::string> names;
-    if (DIR *d = opendir(folder.c_str())) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.') names.insert(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 // A download to a file: the requested name holds either the whole body or what it held

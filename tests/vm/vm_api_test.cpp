@@ -4,6 +4,8 @@
 // and misuse before and after the first error of a run.
 #include "tests/vm/vm_test_util.h"
 
+#include <numeric>
+
 namespace {
 // Runs a command with the given arguments pushed by `args`, through CallFunction.
 int CallCommand(lvState *L, lvCommandFunction f, void (*args)(lvState *), int nresults = -1)
@@ -436,4 +438,51 @@ TEST_F(VMTest, ImpossibleSizesAndCountsAreRefused)
     EXPECT_EQ(CallFunction(L, -1, 0), ERR_STACK);
     EXPECT_EQ(ProtectedCall(L, -2, 0, 0), ERR_STACK);
     EXPECT_EQ(GetValueType(L, LV_GLOBALSINDEX), LV_TTABLE);
+}
+
+// A body built in place becomes a string without a second copy of its bytes: the string's
+// bytes are the block's, the machine counts the string and not the block's spare room,
+// an equal string already held is shared (the block is given back), a memory limit
+// refuses it without losing the block, and the collector frees it as its own.
+TEST_F(VMTest, StringBlocksBecomeStringsInPlace)
+{
+    if (gVMDebug.torture) GTEST_SKIP() << "every collection point collects in this mode";
+    SetCollectThreshold(L, 4194304);
+    const uint64_t before = L->G->nblocks;
+    const size_t len = 600000;
+    char *block = NewStringBlock(1000);
+    ASSERT_NE(block, nullptr);
+    block = ResizeStringBlock(block, 1 << 20);  // grown as a body with a lying length would be
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < len; i++) block[i] = (char)(i * 7 + i / 251);
+    const uint64_t sum = std::accumulate(block, block + len, uint64_t(0));
+    PushStringBlock(L, block, len);
+    EXPECT_EQ(ValueToString(L, -1), block);
+    EXPECT_EQ(ValueStringLength(L, -1), len);
+    EXPECT_EQ(ValueToString(L, -1)[len], 0);
+    EXPECT_EQ(std::accumulate(ValueToString(L, -1), ValueToString(L, -1) + len, uint64_t(0)), sum);
+    EXPECT_GE(L->G->nblocks, before + len);
+    EXPECT_LT(L->G->nblocks, before + len + 4096);
+
+    PushString(L, "hello, twice");
+    char *same = NewStringBlock(100);
+    std::memcpy(same, "hello, twice", 12);
+    PushStringBlock(L, same, 12);
+    EXPECT_EQ(ValueToString(L, -1), ValueToString(L, -2));
+    char *empty = NewStringBlock(10);
+    PushStringBlock(L, empty, 0);
+    EXPECT_EQ(ValueStringLength(L, -1), 0u);
+    EXPECT_EQ(GetValueType(L, -1), LV_TSTRING);
+
+    gVMDebug.memoryLimit = L->G->nblocks + 1000;
+    gVMRun.errorInProgress = 0;
+    EXPECT_EQ(RunProtected(L, [](lvState *L, void *) { PushStringBlock(L, NewStringBlock(5000), 5000); }, nullptr),
+              ERR_MEM);
+    gVMDebug.memoryLimit = 0;
+    FreeStringBlock(nullptr);
+    FreeStringBlock(NewStringBlock(10));
+
+    SetStackTop(L, 0);
+    RunFullCollection(L);
+    EXPECT_LT(L->G->nblocks, before + 4096);
 }
