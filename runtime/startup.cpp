@@ -710,15 +710,20 @@ static int LineHook(lvState *L, lvDebugInfo *info, int *errorOut)
 // How often the line hook polls events when no plug-in line hook asks for every line.
 static const int kLinePollPeriodMs = 4;
 
+// Gated: the interpreter runs it at new lines only while there is work (a poll falls due
+// every few milliseconds, or plug-in line hooks ask for every line through
+// SetLineHookWork), and otherwise runs as fast as without a hook. Answers whether a hook
+// was set: without event polling it would do nothing.
+static bool SetRuntimeLineHook(lvState *L)
+{
+    if (startupHooks.PollRuntimeEvents == NoRuntimeEvents) return false;
+    SetGatedLineHook(L, LineHook);
+    return true;
+}
+
 void InstallLineHook(lvState *L)
 {
-    // Without event polling the hook would do nothing.
-    if (startupHooks.PollRuntimeEvents == NoRuntimeEvents) return;
-    // Gated: the interpreter runs it at new lines only while there is work (a poll falls
-    // due every few milliseconds, or plug-in line hooks ask for every line through
-    // SetLineHookWork), and otherwise runs as fast as without a hook.
-    StartLineHookTimer(kLinePollPeriodMs);
-    SetGatedLineHook(L, LineHook);
+    if (SetRuntimeLineHook(L)) StartLineHookTimer(kLinePollPeriodMs);
 }
 
 // Runs the main chunk (left on the stack by LoadAppletMainChunk) in a protected call. The
@@ -878,9 +883,12 @@ int RuntimeMain(int argc, char **argv)
         if (!code) code = OpenApplet(config, L, record);
         if (!code) code = LoadAppletMainChunk(L, config, record);
         if (!code) code = startupHooks.ApplyAppletIcons(L, record);
-        if (!code) InstallLineHook(L);
+        bool lineHook = !code && SetRuntimeLineHook(L);
         if (!code) code = PreloadAppletObjects(L, config, record);
         if (!code) code = startupHooks.OpenStartupDisplays(L);
+        // The poll timer is a thread of its own: started once the displays are open, the
+        // display connection is made while no thread but this one runs (see timers.cpp).
+        if (!code && lineHook) StartLineHookTimer(kLinePollPeriodMs);
         // Start-up is complete: the plug-ins' one-shot hooks run before the script does.
         if (!code) RunPluginHooks(L, 3, nullptr, nullptr);
         if (!code) {

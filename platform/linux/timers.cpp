@@ -49,7 +49,7 @@ struct lvTimerQueue {
     uint64_t lastSequence;    // the last sequence number given out
     int running;              // 1 between InitTimerQueue and FreeTimerQueue
     int stopping;             // asks the timer thread to end
-    lvThread *thread;         // the timer thread
+    lvThread *thread;         // the timer thread, once a timer was set
 };
 
 static lvTimerQueue timerQueue = {PTHREAD_MUTEX_INITIALIZER, {}, 0, nullptr, 0, 0, 0, nullptr};
@@ -149,14 +149,20 @@ int InitTimerQueue(void)
         timerQueue.condReady = 1;
     }
     timerQueue.stopping = 0;
-    pthread_mutex_unlock(&timerQueue.lock);
-    lvThread *thread = StartThread("timers", TimerThreadMain, nullptr, nullptr, 0, 0, 0, nullptr);
-    if (!thread) return ERR_TIMER;
-    pthread_mutex_lock(&timerQueue.lock);
-    timerQueue.thread = thread;
     timerQueue.running = 1;
     pthread_mutex_unlock(&timerQueue.lock);
     return 0;
+}
+
+// Under the lock: the timer thread, started with the first timer. A run that never sets
+// one keeps its start-up single-threaded up to the first display, where the X input
+// method reads its compose table through stdio, which takes no locks in a process with
+// one thread. The new thread signals its start before it takes the lock.
+static bool TimerThreadReady(void)
+{
+    if (timerQueue.thread) return true;
+    timerQueue.thread = StartThread("timers", TimerThreadMain, nullptr, nullptr, 0, 0, 0, nullptr);
+    return timerQueue.thread != nullptr;
 }
 
 // Under the lock: unlinks and frees every node.
@@ -238,12 +244,18 @@ int SetSystemTimer(int operation, lvTimerKey key, int32_t period)
     pthread_mutex_lock(&timerQueue.lock);
     switch (operation) {
     case TIMEROP_ADDINTERVAL:
-    case TIMEROP_ADDTIMEOUT:
+    case TIMEROP_ADDTIMEOUT: {
+        lvTimerNode *node = nullptr;
         if (!timerQueue.running || period <= 0) result = ERR_TIMER;
-        else if (!AppendNode(operation == TIMEROP_ADDINTERVAL ? TIMERNODE_INTERVAL : TIMERNODE_TIMEOUT,
-                             key, period))
+        else if (!(node = AppendNode(operation == TIMEROP_ADDINTERVAL ? TIMERNODE_INTERVAL : TIMERNODE_TIMEOUT,
+                                     key, period)))
             result = ERR_MEM;
+        else if (!TimerThreadReady()) {
+            RemoveNode(node);
+            result = ERR_TIMER;
+        }
         break;
+    }
     case TIMEROP_REMOVEINTERVAL:
     case TIMEROP_REMOVETIMEOUT: {
         lvTimerNode *node = FindNode(operation == TIMEROP_REMOVEINTERVAL ? TIMERNODE_INTERVAL
@@ -356,6 +368,10 @@ int SleepWithEvents(void *state, int32_t milliseconds)
     pthread_mutex_lock(&timerQueue.lock);
     lvTimerNode *node = timerQueue.running ? AppendNode(TIMERNODE_SLEEP, lvTimerKey{0, 0}, milliseconds)
                                            : nullptr;
+    if (node && !TimerThreadReady()) {
+        RemoveNode(node);
+        node = nullptr;
+    }
     uint64_t sequence = node ? node->sequence : 0;
     pthread_mutex_unlock(&timerQueue.lock);
     if (!node) return ERR_TIMER;

@@ -110,6 +110,18 @@ void PrepareX11(void)
     sdlState.XFlush = (int (*)(void *))dlsym(sdlState.x11, "XFlush");
 }
 
+// Without a session bus address the D-Bus library SDL starts with video "autolaunches" a
+// bus by forking the process and running dbus-launch. Where dbus-launch is not installed
+// that fork can only fail, and costs a copy of the whole process at every start: the
+// address is then set to one no transport knows, which fails the same way at once.
+// Answers whether the variable was set here, to be removed again.
+bool SkipHopelessBusLaunch(void)
+{
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS")) return false;
+    if (access("/usr/bin/dbus-launch", X_OK) == 0 || access("/bin/dbus-launch", X_OK) == 0) return false;
+    return setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0) == 0;
+}
+
 int StartVideo(void)
 {
     if (sdlState.started) return 0;
@@ -128,12 +140,16 @@ int StartVideo(void)
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-    if (!AcquireSdlSubsystems(SDL_INIT_VIDEO)) {
+    bool busSkipped = SkipHopelessBusLaunch();
+    bool acquired = AcquireSdlSubsystems(SDL_INIT_VIDEO);
+    if (!acquired) {
         // No usable display server: windows live in memory.
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
         setenv("SDL_VIDEO_EGL_DRIVER", "lumivarra-no-egl", 0);
-        if (!AcquireSdlSubsystems(SDL_INIT_VIDEO)) return ERR_WINDOW;
+        acquired = AcquireSdlSubsystems(SDL_INIT_VIDEO);
     }
+    if (busSkipped) unsetenv("DBUS_SESSION_BUS_ADDRESS");  // programs the applet starts see no change
+    if (!acquired) return ERR_WINDOW;
     const char *driver = SDL_GetCurrentVideoDriver();
     sdlState.offscreen = driver && std::strcmp(driver, "offscreen") == 0;
     SDL_StartTextInput();

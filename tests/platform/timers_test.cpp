@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
+#include <dirent.h>
 #include <thread>
 
 namespace {
@@ -52,6 +53,29 @@ protected:
 void SleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Threads of this process now.
+int ThreadCount()
+{
+    int count = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.') count++;
+        closedir(dir);
+    }
+    return count;
+}
+
+// A joined thread may still be listed for a moment: waits (at most a second) for the count.
+int ThreadCountSettled(int want)
+{
+    int count = ThreadCount();
+    for (int i = 0; i < 200 && count != want; i++) {
+        SleepMs(5);
+        count = ThreadCount();
+    }
+    return count;
 }
 
 }  // namespace
@@ -128,6 +152,34 @@ TEST_F(PlatformTimerQueue, ChangingThePeriodFiresAtOnce)
     EXPECT_EQ(SetSystemTimer(TIMEROP_CHANGEPERIOD, lvTimerKey{10, 0}, 5), 0);
     EXPECT_EQ(SetSystemTimer(TIMEROP_CHANGEPERIOD, key, 0), ERR_TIMER);
     EXPECT_EQ(SetSystemTimer(TIMEROP_ADDINTERVAL, key, -5), ERR_TIMER);
+}
+
+// A run that sets no timer keeps its start-up free of threads (the display connection is
+// cheaper then); the first timer, or the first sleep after a restart, starts the thread.
+TEST_F(PlatformTimerQueue, TheThreadStartsWithTheFirstTimer)
+{
+    int before = ThreadCount();
+    EXPECT_EQ(InitTimerQueue(), 0);  // again: no change
+    EXPECT_EQ(ThreadCount(), before);
+    StartPump();
+    lvTimerKey key = {3, 0};
+    ASSERT_EQ(SetSystemTimer(TIMEROP_ADDTIMEOUT, key, 10), 0);
+    EXPECT_EQ(ThreadCount(), before + 2);  // the pump and the timer thread
+    for (int i = 0; i < 100 && Collect(TIMERKIND_TIMEOUT, key) == 0; i++) SleepMs(5);
+    EXPECT_EQ(CountSystemTimers(), 0);
+    FreeTimerQueue();
+    EXPECT_EQ(ThreadCountSettled(before + 1), before + 1);
+    ASSERT_EQ(InitTimerQueue(), 0);
+    EXPECT_EQ(ThreadCount(), before + 1);
+    lvEventLoopHooks hooks = {[](void *state) { return WaitScriptWake(state, 5); },
+                              [](void *, int *code) {
+                                  *code = 0;
+                                  return 0;
+                              }};
+    SetEventLoopHooks(&hooks);
+    EXPECT_EQ(SleepWithEvents(nullptr, 10), 0);
+    EXPECT_EQ(ThreadCount(), before + 2);
+    SetEventLoopHooks(nullptr);
 }
 
 TEST_F(PlatformTimerQueue, AddingFailsCleanlyWhenTheQueueIsDownOrMemoryRunsOut)
