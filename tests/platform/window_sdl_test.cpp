@@ -163,3 +163,12 @@ TEST_F(NativeWindows, APassWaitingForALockServesTheRequestsOfItsHolder)
 }
 
 }  // namespace
+
+// Starting video may point the D-Bus library away from a bus launch it could not make,
+// but only while SDL starts: programs the applet runs later see the environment it had.
+TEST_F(NativeWindows, StartingVideoLeavesTheBusAddressAsItWas)
+{
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 32, 32, 0x1, 1, "Bus"), 0);
+    EXPECT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr);
+}
