@@ -467,6 +467,7 @@ protected:
     std::vector<uint8_t> seen;    // pixels that showed the new picture
     int frames = 0, doneAt = -1, failures = 0;
     std::string what;
+    bool keepHashes = false;
 
     void OpenDisplay(int w, int h)
     {
@@ -504,10 +505,18 @@ protected:
         auto *self = static_cast<EffectsOnDisplay *>(user);
         self->Frame(t, done);
     }
+    std::vector<uint64_t> hashes;  // of each frame's picture
+    std::vector<int> ids;          // the effect each frame ran
     void Frame(const lvTransition *t, int32_t done)
     {
         if (done) doneAt = frames;
         frames++;
+        if (keepHashes) {
+            uint64_t h = 1469598103934665603ull;
+            for (uint32_t v : Read(d->pictureBuffer.rgb)) h = (h ^ v) * 1099511628211ull;
+            hashes.push_back(h);
+            ids.push_back(t->effect);
+        }
         // Large pictures are looked at in a sample of their frames (and always the last).
         int stride = DW * DH > 20000 ? 8 : 1;
         if (failures > 3 || (!done && (frames - 1) % stride)) return;
@@ -640,6 +649,78 @@ std::vector<int> BuiltIds()
         if (LookupEffectRoutines(id, &step, &cleanup) == 0) ids.push_back(id);
     }
     return ids;
+}
+
+// One seed gives the same frames: the random stripe thickness and the random pick come
+// from the run's generator, and each frame is presented once, as a whole.
+TEST_F(EffectsOnDisplay, OneSeedReproducesEveryFrameAndEachFramePresentsOnce)
+{
+    keepHashes = true;
+    for (int id : {0, 140}) {
+        std::vector<uint64_t> first;
+        std::vector<int> firstIds;
+        for (int round = 0; round < 2; round++) {
+            hashes.clear();
+            ids.clear();
+            SeedRandom48(4242);
+            {
+                std::lock_guard<std::mutex> hold(presentedLock);
+                presented.clear();
+            }
+            Run({MASKED_BRUSH, 40, 30, -1}, id);
+            size_t presents;
+            {
+                std::lock_guard<std::mutex> hold(presentedLock);
+                presents = presented.size();
+            }
+            EXPECT_LE(presents, (size_t)frames + 2) << id;
+            EXPECT_GE(presents, (size_t)frames) << id;
+            if (round == 0) first = hashes, firstIds = ids;
+        }
+        EXPECT_EQ(hashes, first) << id;
+        EXPECT_EQ(ids, firstIds) << id;
+        ASSERT_FALSE(ids.empty());
+        EXPECT_NE(ids[0], 140);
+    }
+}
+
+// A BGPic with transparency cannot replace the display's picture; effects still to come
+// and options still to come answer "not implemented".
+TEST_F(EffectsOnDisplay, RefusedRequests)
+{
+    OpenDisplay(20, 10);
+    lvObjectId id = {103, nullptr};
+    lvBitMapHandle *mask = AllocMaskBitmap(nullptr, 20, 10, 0, nullptr, 0);
+    ASSERT_EQ(NewBGPicRecord(&id, 0, 20, 10, 20, nullptr, PatternBitmap(20, 10, NewPixel), nullptr, -1, mask, nullptr,
+                             nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, nullptr),
+              0);
+    PatternBGPic(104, 20, 10, NewPixel);
+    struct Case {
+        const char *what;
+        int number, effect, async;
+        int code;
+    };
+    const Case cases[] = {
+        {"masked BGPic", 103, 0, 0, ERR_WRONGUSAGE},
+        {"id above the last", 104, 141, 0, ERR_WRONGUSAGE},
+        {"crossfade comes later", 104, 115, 0, ERR_UNIMPLCMD},
+        {"async comes later", 104, 0, 1, ERR_UNIMPLCMD},
+        {"missing BGPic", 105, 0, 0, ERR_FINDBGPIC},
+    };
+    for (const Case &c : cases) {
+        lvTransition t;
+        std::memset(&t, 0, sizeof t);
+        t.state = L;
+        t.kind = FXKIND_BGPIC;
+        t.objectId = {c.number, nullptr};
+        t.effect = c.effect;
+        t.async = c.async;
+        t.step = -1;
+        t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+        EXPECT_EQ(RunTransition(&t), c.code) << c.what;
+        EXPECT_EQ(d->bgpic->header.identifier, 100) << c.what;  // the display kept its picture
+    }
+    CloseDisplay();
 }
 
 INSTANTIATE_TEST_SUITE_P(Built, EffectsOnDisplay, ::testing::ValuesIn(BuiltIds()));
