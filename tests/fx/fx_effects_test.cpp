@@ -723,6 +723,48 @@ TEST_F(EffectsOnDisplay, RefusedRequests)
     CloseDisplay();
 }
 
+// Out of memory at every allocation in turn: the run answers an error (nothing kept, the
+// brush unlocked) until it has enough, and then ends showing the new picture.
+TEST_F(EffectsOnDisplay, OutOfMemoryAtEachStepGivesAnErrorAndLeavesNothingLocked)
+{
+    OpenDisplay(30, 20);
+    PatternBGPic(101, 30, 20, NewPixel);
+    lvObjectId brushId = {7, nullptr};
+    lvBrush *brush = nullptr;
+    ASSERT_EQ(NewBrushRecord(&brushId, 0, 6, 5, 6, 0, nullptr, PatternBitmap(6, 5, NewPixel), -1, nullptr, nullptr,
+                             nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, &brush),
+              0);
+    for (int kind : {FXKIND_BRUSH, FXKIND_BGPIC}) {
+        int code = -1, n = 0;
+        for (; n < 400 && code != 0; n++) {
+            lvTransition t;
+            std::memset(&t, 0, sizeof t);
+            t.state = L;
+            t.kind = kind;
+            t.objectId = kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr};
+            t.effect = 38;
+            t.step = -1;
+            t.x = 2, t.y = 3;
+            t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+            FailAllocMemoryAfter(n);
+            code = RunTransition(&t);
+            FailAllocMemoryAfter(-1);
+            EXPECT_TRUE(code == 0 || code >= 1000) << kind << " after " << n << ": " << code;
+            EXPECT_EQ(brush->lockCount, 0) << kind << " after " << n;
+        }
+        EXPECT_EQ(code, 0) << kind << " never ran";
+        EXPECT_GT(n, 1) << kind;  // the run allocates: some of the attempts failed
+    }
+    // The last run showed the new BGPic whole, in the buffers and on the window.
+    ASSERT_EQ(d->bgpic->header.identifier, 101);
+    std::vector<uint32_t> expected((size_t)DW * DH);
+    for (int y = 0; y < DH; y++)
+        for (int x = 0; x < DW; x++) expected[(size_t)y * DW + x] = NewPixel(x, y);
+    EXPECT_EQ(Read(d->pictureBuffer.rgb), expected);
+    EXPECT_EQ(Read(d->backgroundBuffer.rgb), expected);
+    CloseDisplay();
+}
+
 INSTANTIATE_TEST_SUITE_P(Built, EffectsOnDisplay, ::testing::ValuesIn(BuiltIds()));
 
 }  // namespace
