@@ -281,7 +281,7 @@ int RunPreparedTransition(lvTransition *t)
         if (int err = t->stepRoutine(t, &done)) return err;
         if (FrameObserver) FrameObserver(t, done, FrameObserverUser);
         if (done) return 0;
-        if (d && t->state) VWaitDisplay(t->state, d);
+        if (d && t->state && IsVWaitEnabled()) VWaitDisplay(t->state, d);
     }
 }
 

@@ -31,6 +31,10 @@ TEST(TransitionCommands, EachTargetEndsShowingItsPicture)
     s.Case("partat", "displaybgpicpartfx", {3, 0, 0, 2, 2, Fields({{"type", 31}, {"dx", 40}, {"dy", 1}})});
     s.Case("partatin", "readpixel", {41, 2});
     s.Case("partatout", "readpixel", {42, 2});
+    s.Case("mktext", "createtextobject", {9, Str("Hi")});
+    s.Case("text", "displaytextobjectfx", {9, 30, 30, 33});
+    s.Case("textrandom", "displaytextobjectfx", {9, 30, 30, Fields({{"speed", -2}})});
+    s.Case("notext", "displaytextobjectfx", {10, 30, 30, 33});
     s.Case("clear", "clearscreen", {30, RED});
     s.Case("clearpx", "readpixel", {0, 0});
     s.Case("clearpx2", "readpixel", {63, 47});
@@ -47,10 +51,11 @@ TEST(TransitionCommands, EachTargetEndsShowingItsPicture)
         {"bgpic", "0 Nil"},     {"w", "0 64"},          {"bgpx", Px(GREEN)},    {"brush", "0 Nil"},
         {"brin", Px(RED)},      {"brout", Px(GREEN)},   {"part", "0 Nil"},      {"partin", Px(BLUE)},
         {"partout", Px(GREEN)}, {"partat", "0 Nil"},    {"partatin", Px(BLUE)}, {"partatout", Px(GREEN)},
-        {"clear", "0 Nil"},     {"clearpx", Px(RED)},   {"clearpx2", Px(RED)},  {"push", "0 Nil"},
+        {"clear", "0 Nil"},     {"text", "0 Nil"},      {"textrandom", "0 Nil"},     {"clearpx", Px(RED)},   {"clearpx2", Px(RED)},  {"push", "0 Nil"},
         {"random", "0 Nil"},    {"random113", "0 Nil"}, {"afterrandom", Px(GREEN)},
     };
     for (const auto &[key, value] : expected) EXPECT_EQ(lines[key], value) << key << "\n" << all;
+    EXPECT_NE(Code(lines["notext"]), "0") << lines["notext"];
 }
 
 TEST(TransitionCommands, Refusals)

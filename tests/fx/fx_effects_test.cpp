@@ -413,3 +413,358 @@ TEST(EffectDriver, SeekThenStepEqualsSteppingThrough)
 }
 
 }  // namespace
+
+// ---- Every built effect on a headless display ------------------------------------------------
+
+#include "images/lvbgpic.h"
+#include "images/lvbrush.h"
+#include "raster/lvimage.h"
+#include "tests/ui/headless_displays.h"
+
+namespace {
+
+enum Target { BGPIC, MASKED_BRUSH, ALPHA_BRUSH, BGPIC_PART };
+const char *const TargetNames[] = {"BGPic", "masked brush", "alpha brush", "BGPic part"};
+
+// The old picture (red channel full) and the new one (red channel empty): every pixel of
+// the two differs.
+uint32_t OldPixel(int x, int y) { return 0xFF0000u | ((x & 0xFF) << 8) | (y & 0xFF); }
+uint32_t NewPixel(int x, int y) { return ((y * 3 & 0xFF) << 8) | (x * 5 & 0xFF); }
+bool MaskVisible(int x, int y) { return (x + y) % 3 != 0; }
+bool AlphaOpaque(int x, int y) { return (x * y) % 4 != 1; }
+
+lvBitMapHandle *PatternBitmap(int w, int h, uint32_t (*pixel)(int, int), int dx = 0, int dy = 0)
+{
+    std::vector<uint32_t> argb((size_t)w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) argb[(size_t)y * w + x] = 0xFF000000u | pixel(x + dx, y + dy);
+    lvBitMapHandle *rgb = nullptr;
+    EXPECT_EQ(BitmapFromArgb(argb.data(), -1, w, h, w, 0, 0, nullptr, &rgb, nullptr, nullptr), 0);
+    return rgb;
+}
+
+lvBGPic *PatternBGPic(int number, int w, int h, uint32_t (*pixel)(int, int))
+{
+    lvObjectId id = {number, nullptr};
+    lvBGPic *out = nullptr;
+    EXPECT_EQ(NewBGPicRecord(&id, 0, w, h, w, nullptr, PatternBitmap(w, h, pixel), nullptr, -1, nullptr, nullptr,
+                             nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, &out),
+              0);
+    return out;
+}
+
+struct EffectCase {
+    Target target;
+    int width, height, speed;
+};
+
+class EffectsOnDisplay : public HeadlessDisplays, public ::testing::WithParamInterface<int> {
+protected:
+    lvDisplay *d = nullptr;
+    int DW = 0, DH = 0;           // display (old BGPic) size
+    int X = 0, Y = 0;             // where an object lands
+    std::vector<uint32_t> old, expected;
+    std::vector<uint8_t> seen;    // pixels that showed the new picture
+    int frames = 0, doneAt = -1, failures = 0;
+    std::string what;
+    bool keepHashes = false;
+
+    void OpenDisplay(int w, int h)
+    {
+        DW = w, DH = h;
+        PatternBGPic(100, w, h, OldPixel);
+        lvDisplayRequest request;
+        InitDisplayRequest(&request);
+        request.width = w, request.height = h;
+        request.bgpicGiven = 1;
+        request.bgpic = {100, nullptr};
+        ASSERT_EQ(CreateDisplayFromRequest(L, 1, 0, &request, &d), 0);
+        FreeDisplayRequest(&request);
+        ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+        SetCurrentDisplay(d);
+        SetVWaitEnabled(0);
+    }
+    void CloseDisplay()
+    {
+        SetCurrentDisplay(nullptr);
+        ShutdownDisplays(L);
+        FreeAllBGPics();
+        FreeAllBrushes(L);
+        d = nullptr;
+    }
+    std::vector<uint32_t> Read(lvBitMapHandle *b)
+    {
+        uint32_t *p = ReadBitmapRectArgb(b, 0, 0, DW, DH, 0);
+        std::vector<uint32_t> out(p, p + (size_t)DW * DH);
+        for (uint32_t &v : out) v &= 0xFFFFFF;
+        FreeMemory(p);
+        return out;
+    }
+    static void Observe(const lvTransition *t, int32_t done, void *user)
+    {
+        auto *self = static_cast<EffectsOnDisplay *>(user);
+        self->Frame(t, done);
+    }
+    std::vector<uint64_t> hashes;  // of each frame's picture
+    std::vector<int> ids;          // the effect each frame ran
+    void Frame(const lvTransition *t, int32_t done)
+    {
+        if (done) doneAt = frames;
+        frames++;
+        if (keepHashes) {
+            uint64_t h = 1469598103934665603ull;
+            for (uint32_t v : Read(d->pictureBuffer.rgb)) h = (h ^ v) * 1099511628211ull;
+            hashes.push_back(h);
+            ids.push_back(t->effect);
+        }
+        // Large pictures are looked at in a sample of their frames (and always the last).
+        int stride = DW * DH > 20000 ? 8 : 1;
+        if (failures > 3 || (!done && (frames - 1) % stride)) return;
+        std::vector<uint32_t> now = Read(d->pictureBuffer.rgb);
+        for (size_t i = 0; i < now.size(); i++) {
+            bool isNew = now[i] == expected[i] && old[i] != expected[i];
+            if (now[i] != old[i] && now[i] != expected[i]) {
+                ADD_FAILURE() << what << " frame " << frames << ": pixel " << i % DW << "," << i / DW
+                              << " neither old nor new: " << std::hex << now[i] << " old " << old[i] << " new "
+                              << expected[i] << std::dec;
+                failures++;
+                return;
+            }
+            if (seen[i] && !isNew) {
+                ADD_FAILURE() << what << " frame " << frames << ": pixel " << i % DW << "," << i / DW
+                              << " went back";
+                failures++;
+                return;
+            }
+            seen[i] = isNew;
+        }
+        (void)t;
+    }
+    void Run(const EffectCase &c, int id)
+    {
+        what = std::string(TargetNames[c.target]) + " " + std::to_string(c.width) + "x" + std::to_string(c.height) +
+               " speed " + std::to_string(c.speed) + " id " + std::to_string(id);
+        bool object = c.target != BGPIC;
+        X = object ? 3 : 0, Y = object ? 2 : 0;
+        int w = c.width + (object ? 6 : 0), h = c.height + (object ? 5 : 0);
+        OpenDisplay(w, h);
+        if (HasFatalFailure()) return;
+        old = Read(d->pictureBuffer.rgb);
+        expected = old;
+        lvTransition t;
+        std::memset(&t, 0, sizeof t);
+        t.state = L;
+        t.effect = id;
+        t.step = c.speed;
+        t.parameter = -1;
+        t.x = X, t.y = Y;
+        t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+        switch (c.target) {
+        case BGPIC: {
+            PatternBGPic(101, w, h, NewPixel);
+            t.kind = FXKIND_BGPIC;
+            t.objectId = {101, nullptr};
+            for (int y = 0; y < h; y++)
+                for (int x = 0; x < w; x++) expected[(size_t)y * w + x] = NewPixel(x, y);
+            break;
+        }
+        case MASKED_BRUSH:
+        case ALPHA_BRUSH: {
+            bool masked = c.target == MASKED_BRUSH;
+            lvBitMapHandle *mask = nullptr, *alpha = nullptr;
+            if (masked) {
+                mask = AllocMaskBitmap(nullptr, c.width, c.height, 1, nullptr, 0);
+                for (int y = 0; y < c.height; y++)
+                    for (int x = 0; x < c.width; x++)
+                        if (MaskVisible(x, y)) PlotBitmapPixel(mask, x, y, MASKVISIBLE, 1);
+            } else {
+                std::vector<uint8_t> bytes((size_t)c.width * c.height);
+                for (int y = 0; y < c.height; y++)
+                    for (int x = 0; x < c.width; x++) bytes[(size_t)y * c.width + x] = AlphaOpaque(x, y) ? 255 : 0;
+                alpha = AllocAlphaBitmap(c.width, c.height, 1, nullptr, 0);
+                ASSERT_TRUE(CopyBytesToPlane(alpha, bytes.data(), c.width, c.height));
+            }
+            lvObjectId id2 = {7, nullptr};
+            lvBrush *brush = nullptr;
+            ASSERT_EQ(NewBrushRecord(&id2, 0, c.width, c.height, c.width, 0, nullptr,
+                                     PatternBitmap(c.width, c.height, NewPixel), -1, mask, alpha, nullptr,
+                                     masked ? 24 : 32, nullptr, nullptr, nullptr, 0, nullptr, &brush),
+                      0);
+            t.kind = FXKIND_BRUSH;
+            t.objectId = id2;
+            for (int y = 0; y < c.height; y++)
+                for (int x = 0; x < c.width; x++)
+                    if (masked ? MaskVisible(x, y) : AlphaOpaque(x, y))
+                        expected[(size_t)(y + Y) * w + x + X] = NewPixel(x, y);
+            break;
+        }
+        case BGPIC_PART: {
+            PatternBGPic(102, c.width + 2, c.height + 2, NewPixel);
+            t.kind = FXKIND_BGPICPART;
+            t.objectId = {102, nullptr};
+            t.partX = 1, t.partY = 1, t.width = c.width, t.height = c.height;
+            for (int y = 0; y < c.height; y++)
+                for (int x = 0; x < c.width; x++) expected[(size_t)(y + Y) * w + x + X] = NewPixel(x + 1, y + 1);
+            break;
+        }
+        }
+        seen.assign(old.size(), 0);
+        frames = 0, doneAt = -1, failures = 0;
+        SetTransitionFrameObserver(Observe, this);
+        lvTransition request = t;
+        ASSERT_EQ(RunTransition(&request), 0) << what;
+        SetTransitionFrameObserver(nullptr, nullptr);
+        EXPECT_GT(frames, 0) << what;
+        EXPECT_EQ(doneAt, frames - 1) << what;
+        // The display, both buffers and the window end with the expected picture.
+        EXPECT_EQ(Read(d->pictureBuffer.rgb), expected) << what;
+        EXPECT_EQ(Read(d->backgroundBuffer.rgb), expected) << what;
+        std::vector<uint32_t> window((size_t)DW * DH);
+        ASSERT_EQ(WindowOps()->ReadWindowFrame(d->window, window.data(), DW, DH), 0);
+        for (uint32_t &v : window) v &= 0xFFFFFF;
+        EXPECT_EQ(window, expected) << what;
+        CloseDisplay();
+    }
+};
+
+TEST_P(EffectsOnDisplay, EveryFrameHoldsOldOrNewPixelsAndTheRunEndsOnTheNewPicture)
+{
+    const int id = GetParam();
+    const std::pair<int, int> sizes[] = {{64, 48}, {63, 37}, {1, 1}, {1, 300}, {300, 1}};
+    for (Target target : {BGPIC, MASKED_BRUSH, ALPHA_BRUSH, BGPIC_PART})
+        for (auto size : sizes)
+            for (int speed : {-1, -2, -3, 1, 10000}) {
+                Run({target, size.first, size.second, speed}, id);
+                if (HasFatalFailure()) return;
+            }
+    Run({BGPIC, 640, 480, -1}, id);
+}
+
+std::vector<int> BuiltIds()
+{
+    std::vector<int> ids;
+    for (int id = 0; id < 140; id++) {
+        lvEffectStep step;
+        lvEffectCleanup cleanup;
+        if (LookupEffectRoutines(id, &step, &cleanup) == 0) ids.push_back(id);
+    }
+    return ids;
+}
+
+// One seed gives the same frames: the random stripe thickness and the random pick come
+// from the run's generator, and each frame is presented once, as a whole.
+TEST_F(EffectsOnDisplay, OneSeedReproducesEveryFrameAndEachFramePresentsOnce)
+{
+    keepHashes = true;
+    for (int id : {0, 140}) {
+        std::vector<uint64_t> first;
+        std::vector<int> firstIds;
+        for (int round = 0; round < 2; round++) {
+            hashes.clear();
+            ids.clear();
+            SeedRandom48(4242);
+            {
+                std::lock_guard<std::mutex> hold(presentedLock);
+                presented.clear();
+            }
+            Run({MASKED_BRUSH, 40, 30, -1}, id);
+            size_t presents;
+            {
+                std::lock_guard<std::mutex> hold(presentedLock);
+                presents = presented.size();
+            }
+            EXPECT_LE(presents, (size_t)frames + 2) << id;
+            EXPECT_GE(presents, (size_t)frames) << id;
+            if (round == 0) first = hashes, firstIds = ids;
+        }
+        EXPECT_EQ(hashes, first) << id;
+        EXPECT_EQ(ids, firstIds) << id;
+        ASSERT_FALSE(ids.empty());
+        EXPECT_NE(ids[0], 140);
+    }
+}
+
+// A BGPic with transparency cannot replace the display's picture; effects still to come
+// and options still to come answer "not implemented".
+TEST_F(EffectsOnDisplay, RefusedRequests)
+{
+    OpenDisplay(20, 10);
+    lvObjectId id = {103, nullptr};
+    lvBitMapHandle *mask = AllocMaskBitmap(nullptr, 20, 10, 0, nullptr, 0);
+    ASSERT_EQ(NewBGPicRecord(&id, 0, 20, 10, 20, nullptr, PatternBitmap(20, 10, NewPixel), nullptr, -1, mask, nullptr,
+                             nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, nullptr),
+              0);
+    PatternBGPic(104, 20, 10, NewPixel);
+    struct Case {
+        const char *what;
+        int number, effect, async;
+        int code;
+    };
+    const Case cases[] = {
+        {"masked BGPic", 103, 0, 0, ERR_WRONGUSAGE},
+        {"id above the last", 104, 141, 0, ERR_WRONGUSAGE},
+        {"crossfade comes later", 104, 115, 0, ERR_UNIMPLCMD},
+        {"async comes later", 104, 0, 1, ERR_UNIMPLCMD},
+        {"missing BGPic", 105, 0, 0, ERR_FINDBGPIC},
+    };
+    for (const Case &c : cases) {
+        lvTransition t;
+        std::memset(&t, 0, sizeof t);
+        t.state = L;
+        t.kind = FXKIND_BGPIC;
+        t.objectId = {c.number, nullptr};
+        t.effect = c.effect;
+        t.async = c.async;
+        t.step = -1;
+        t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+        EXPECT_EQ(RunTransition(&t), c.code) << c.what;
+        EXPECT_EQ(d->bgpic->header.identifier, 100) << c.what;  // the display kept its picture
+    }
+    CloseDisplay();
+}
+
+// Out of memory at every allocation in turn: the run answers an error (nothing kept, the
+// brush unlocked) until it has enough, and then ends showing the new picture.
+TEST_F(EffectsOnDisplay, OutOfMemoryAtEachStepGivesAnErrorAndLeavesNothingLocked)
+{
+    OpenDisplay(30, 20);
+    PatternBGPic(101, 30, 20, NewPixel);
+    lvObjectId brushId = {7, nullptr};
+    lvBrush *brush = nullptr;
+    ASSERT_EQ(NewBrushRecord(&brushId, 0, 6, 5, 6, 0, nullptr, PatternBitmap(6, 5, NewPixel), -1, nullptr, nullptr,
+                             nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, &brush),
+              0);
+    for (int kind : {FXKIND_BRUSH, FXKIND_BGPIC}) {
+        int code = -1, n = 0;
+        for (; n < 400 && code != 0; n++) {
+            lvTransition t;
+            std::memset(&t, 0, sizeof t);
+            t.state = L;
+            t.kind = kind;
+            t.objectId = kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr};
+            t.effect = 38;
+            t.step = -1;
+            t.x = 2, t.y = 3;
+            t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+            FailAllocMemoryAfter(n);
+            code = RunTransition(&t);
+            FailAllocMemoryAfter(-1);
+            EXPECT_TRUE(code == 0 || code >= 1000) << kind << " after " << n << ": " << code;
+            EXPECT_EQ(brush->lockCount, 0) << kind << " after " << n;
+        }
+        EXPECT_EQ(code, 0) << kind << " never ran";
+        EXPECT_GT(n, 1) << kind;  // the run allocates: some of the attempts failed
+    }
+    // The last run showed the new BGPic whole, in the buffers and on the window.
+    ASSERT_EQ(d->bgpic->header.identifier, 101);
+    std::vector<uint32_t> expected((size_t)DW * DH);
+    for (int y = 0; y < DH; y++)
+        for (int x = 0; x < DW; x++) expected[(size_t)y * DW + x] = NewPixel(x, y);
+    EXPECT_EQ(Read(d->pictureBuffer.rgb), expected);
+    EXPECT_EQ(Read(d->backgroundBuffer.rgb), expected);
+    CloseDisplay();
+}
+
+INSTANTIATE_TEST_SUITE_P(Built, EffectsOnDisplay, ::testing::ValuesIn(BuiltIds()));
+
+}  // namespace
