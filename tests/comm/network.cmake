@@ -12,7 +12,7 @@ lv_add_test(comm_network_events_test
 # Runtime processes running the applets of network_fixtures/ (assembled and made into
 # containers by the build).
 set(LV_NETWORK_APPLETS "")
-foreach(stem server client blocker)
+foreach(stem server client blocker udpcount)
   set(out ${CMAKE_BINARY_DIR}/tests/comm/network_fixtures/${stem})
   lv_assemble(OUTPUT ${out}.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/network_fixtures/${stem}.lvs
               LABELS ${out}.labels)

@@ -14,26 +14,6 @@
 
 namespace {
 
-// The datagrams the system dropped at the UDP socket bound to 127.0.0.1:port (its
-// receive buffer was full), from /proc/net/udp; -1 when not found.
-long KernelUdpDrops(int port)
-{
-    FILE *f = std::fopen("/proc/net/udp", "r");
-    if (!f) return -1;
-    char line[512];
-    long drops = -1;
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
-    while (std::fgets(line, sizeof line, f)) {
-        if (!std::strstr(line, wanted)) continue;
-        char *token = std::strtok(line, " \n"), *last = nullptr;  // drops is the last field
-        for (; token; token = std::strtok(nullptr, " \n")) last = token;
-        drops = last ? std::atol(last) : -1;
-    }
-    std::fclose(f);
-    return drops;
-}
-
 class NetworkEvents : public EventEngineTest {
 protected:
     void SetUp() override
@@ -170,7 +150,8 @@ TEST_F(NetworkEvents, ClosingAnObjectDropsItsQueuedRecords)
 // A burst of small datagrams as fast as a script sends them, received the way a runtime
 // does: a gathering pass, the handlers (each reads one datagram), a short wait. What the
 // runtime reads ahead is kept for its handlers; only what the socket itself could not
-// hold may be lost.
+// hold may be lost, and at least 95% arrive (the sender yields the processor to the
+// receiver, see SendDatagramBurst).
 TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
 {
     int port = OpenUdpServer(3);
@@ -179,17 +160,7 @@ TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
     const int total = 100000;
     std::atomic<bool> sent{false};
     std::thread sender([&] {
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in to = LoopbackAddress(port);
-        char payload[32] = {};
-        // At the pace of a script's send loop (400,000 a second), not a C loop's.
-        auto begin = std::chrono::steady_clock::now();
-        for (int i = 0; i < total; i++) {
-            std::snprintf(payload, sizeof payload, "%d", i);
-            sendto(fd, payload, sizeof payload, 0, (sockaddr *)&to, sizeof to);
-            if (i % 1000 == 999) std::this_thread::sleep_until(begin + std::chrono::microseconds(i * 5 / 2));
-        }
-        close(fd);
+        SendDatagramBurst(port, total);
         sent = true;
     });
     int received = 0, wrong = 0, last = -1;  // wrong: cut, repeated or out of order
@@ -212,7 +183,7 @@ TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
             last = index;
             lastData = std::chrono::steady_clock::now();
         }
-        if (sent && MillisecondsSince(lastData) > 300) break;  // the socket is drained
+        if (sent && calls == 0 && MillisecondsSince(lastData) > 300) break;  // the socket is drained
         PauseForSocket(-1, 1, 1);
     }
     sender.join();
@@ -225,12 +196,7 @@ TEST_F(NetworkEvents, ABurstOfDatagramsReachesTheHandlers)
     if (dropped >= 0) {
         EXPECT_EQ(received + dropped, total);
     }
-    // A machine so loaded that the receiver went unscheduled for longer than the socket's
-    // buffer lasts loses datagrams whatever the runtime does: the figure is judged only
-    // when every pass came within 20 ms of the last.
-    if (longestGap < 20) {
-        EXPECT_GE(received, total * 95 / 100);
-    }
+    EXPECT_GE(received, total * 95 / 100);
 }
 
 }  // namespace
