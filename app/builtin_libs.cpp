@@ -51,6 +51,7 @@
 #include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
+#include "ui/pointers.h"
 #include "ui/display_draw.h"
 #include "ui/lib_event.h"
 #include "ui/legacy.h"
@@ -382,4 +383,6 @@ void InstallBuiltinLibraries(void)
     SetLibraryCloseStep("console", CloseConsoleLibrary);
     SetLibraryRow("joystick", OpenJoystickLibrary, GetJoystickConstants);
     SetLibraryCloseStep("joysticks", CloseJoystickLibrary);
+    SetLibraryRow("pointer", OpenPointerLibrary, GetPointerConstants);
+    SetLibraryCloseStep("pointers", ClosePointerLibrary);
 }

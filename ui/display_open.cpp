@@ -10,6 +10,7 @@
 #include "base/lverrors.h"
 #include "images/lvbrush.h"
 #include "ui/display.h"
+#include "ui/pointers.h"
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
@@ -437,6 +438,8 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
     // A reopened display gets its hardware brushes back.
     if (requestBits & 2)
         if (int err = RestoreDisplayBrushes(d)) return err;
+    // 8. The pointer state kept while it was closed.
+    ApplyDisplayPointerState(d);
     // 9. The whole picture.
     RedrawDisplay(L, d, 0);
     GetTimeVal(&d->lastVBlank);
