@@ -52,6 +52,7 @@
 #include "ui/events.h"
 #include "ui/display.h"
 #include "ui/pointers.h"
+#include "ui/icons.h"
 #include "ui/display_draw.h"
 #include "ui/lib_event.h"
 #include "ui/legacy.h"
@@ -385,4 +386,6 @@ void InstallBuiltinLibraries(void)
     SetLibraryCloseStep("joysticks", CloseJoystickLibrary);
     SetLibraryRow("pointer", OpenPointerLibrary, GetPointerConstants);
     SetLibraryCloseStep("pointers", ClosePointerLibrary);
+    SetLibraryRow("icon", OpenIconLibrary, GetIconConstants);
+    SetLibraryCloseStep("icons", CloseIconLibrary);
 }

@@ -21,6 +21,7 @@
 #include "runtime/errors.h"
 #include "vm/lvvm.h"
 #include "ui/display_mirrors.h"
+#include "ui/lib_clipboard.h"
 
 namespace {
 
@@ -156,13 +157,7 @@ int CreatePointerObject(lvState *L, int number, bool automatic, int type, lvObje
             if (int code = FindBrushById(L, source, &b, 0)) return code;
             width = b->width;
             height = b->height;
-            // A palette brush's transparent pen comes out clear, like a masked pixel.
-            argb = b->penBitmap && !b->bitmap
-                       ? ExtractArgbPixels(nullptr, 0, 0, width, height, nullptr, nullptr, b->penBitmap, b->palette,
-                                           b->transparentColour, -1, 0)
-                       : ExtractArgbPixels(b->bitmap, 0, 0, width, height, b->mask, b->alpha, nullptr, nullptr, -1,
-                                           -1, 0);
-            if (!argb) return ERR_MEM;
+            if (int code = ClipboardArgbFromBrush(b, &argb)) return code;
         } else {
             if (int code = spriteFrameSource(L, source, frame, &argb, &width, &height)) return code;
             if (!argb) return ERR_MEM;

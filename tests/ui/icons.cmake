@@ -1,0 +1,8 @@
+# Icons: the native icon format's writer and reader, the ICO image body, and the icon
+# applet run by the built runtime (CreateIcon, SaveIcon, LoadIcon, the entry commands).
+lv_add_test(ui_icons_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/icons_test.cpp LIBS lv_ui LABELS ui)
+lv_assemble(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/icons.lvs
+            LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels)
+lv_make_applet(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lva CHUNK ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc
+               LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels TARGET icons_applet)
+add_dependencies(ui_icons_test lumivarra icons_applet)
