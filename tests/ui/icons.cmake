@@ -5,4 +5,8 @@ lv_assemble(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc SOURCE ${CMAKE_C
             LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels)
 lv_make_applet(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lva CHUNK ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc
                LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels TARGET icons_applet)
-add_dependencies(ui_icons_test lumivarra icons_applet)
+lv_assemble(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/tray.lvs
+            LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.labels)
+lv_make_applet(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lva CHUNK ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lvc
+               LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.labels TARGET icons_tray_applet)
+add_dependencies(ui_icons_test lumivarra icons_applet icons_tray_applet)

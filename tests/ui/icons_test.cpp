@@ -3,6 +3,7 @@
 // by the built runtime that makes, saves, loads and changes icons.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -180,4 +181,47 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
     };
     EXPECT_EQ(be32(16), 32u);
     EXPECT_EQ(be32(20), 51u);
+}
+
+// The tray through a running applet on a bus of the test's own (dbus-run-session) with
+// the watcher fixture: the brush's pixels and tooltip, the runtime's 16-pixel icon for
+// DEFAULTICON at scale 1, removal, and a second removal refused.
+TEST(IconsExe, TrayIconsReachTheWatcherThroughTheMainLoop)
+{
+    if (access("/usr/bin/dbus-run-session", X_OK) != 0) GTEST_SKIP() << "no dbus-run-session";
+    char dir[] = "/tmp/lv_icons_tray_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string base = dir;
+    {
+        std::ofstream script(base + "/run.sh");
+        script << "cd '" << base << "'\n"
+               << "sleep 5 | /usr/bin/python3 '" << LV_SOURCE_DIR << "/tests/platform/sni_watcher.py' >w.out 2>w.err &\n"
+               << "for i in $(seq 100); do grep -q READY w.out 2>/dev/null && break; sleep 0.05; done\n"
+               << "SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 20 '" << LV_BIN_DIR << "/lumivarra' '"
+               << LV_BUILD_DIR << "/tests/ui/icons/tray.lva' -QUIET >a.out 2>a.err\n"
+               << "for i in $(seq 100); do grep -q GONE w.out && break; sleep 0.05; done\n"
+               << "kill %1 2>/dev/null\n";
+    }
+    int status = std::system(("dbus-run-session -- sh '" + base + "/run.sh' 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status));
+    auto read = [&](const std::string &name) {
+        std::ifstream in(base + "/" + name);
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    };
+    std::vector<std::string> steps = {"brush 0", "default 0", "remove 0", "removeagain 1055"};
+    EXPECT_EQ(read("a.out"), steps);
+    std::vector<std::string> seen = read("w.out"), icons, tips;
+    for (const std::string &l : seen) {
+        if (l.rfind("ICON ", 0) == 0) icons.push_back(l.substr(0, l.find(' ', l.find(' ', 5) + 1)));
+        if (l.rfind("TIP", 0) == 0) tips.push_back(l);
+    }
+    ASSERT_EQ(icons.size(), 2u) << ::testing::PrintToString(seen);
+    EXPECT_EQ(icons[0], "ICON 2 1");
+    EXPECT_EQ(icons[1], "ICON 16 16");
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "ICON 2 1 ffff0000ffff0000"), seen.end());
+    EXPECT_EQ(tips, (std::vector<std::string>{"TIP Hi", "TIP "}));
+    EXPECT_NE(std::find(seen.begin(), seen.end(), "SIGNAL NewIcon"), seen.end());
+    EXPECT_EQ(seen.back().rfind("GONE org.kde.StatusNotifierItem-", 0), 0u);
 }
