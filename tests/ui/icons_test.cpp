@@ -231,3 +231,38 @@ TEST(IconsExe, TrayIconsReachTheWatcherThroughTheMainLoop)
     EXPECT_NE(std::find(seen.begin(), seen.end(), "SIGNAL NewIcon"), seen.end());
     EXPECT_EQ(seen.back().rfind("GONE org.kde.StatusNotifierItem-", 0), 0u);
 }
+
+// Through the test display adapter: the pointer slots get the brush's hot spot, size and
+// pixels and the adapter's 48 x 48 answer is what the pointer reports; the tray goes to the
+// adapter's SetTrayIcon when it has the capability, and is refused (1519) when it has not.
+TEST(IconsExe, PointersAndTheTrayGoThroughTheDisplayAdapter)
+{
+    for (int tray = 1; tray >= 0; tray--) {
+        char dir[] = "/tmp/lv_icons_adapter_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        std::string base = dir;
+        std::string command = std::string(tray ? "LVT_ADAPTER_TRAY=1 " : "") + "LVT_ADAPTER_LOG='" + base +
+                              "/log' XDG_RUNTIME_DIR='" + base + "' timeout --preserve-status -k 5 20 '" + LV_BIN_DIR +
+                              "/lumivarra' '" + LV_BUILD_DIR + "/tests/ui/icons/adapter.lva' -REQUIREPLUGINS '" +
+                              LV_TESTPLUGIN_DIR + "/testadapter' -QUIET >'" + base + "/out' 2>'" + base + "/err'";
+        int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        auto read = [&](const std::string &name) {
+            std::ifstream in(base + "/" + name);
+            std::vector<std::string> lines;
+            for (std::string l; std::getline(in, l);) lines.push_back(l);
+            return lines;
+        };
+        std::vector<std::string> expected = {"create 0", "width 48", "set 0", "move 0",
+                                             tray ? "tray 0" : "tray 1519"};
+        EXPECT_EQ(read("out"), expected) << tray;
+        std::vector<std::string> log = read("log"), calls;
+        for (const std::string &l : log)
+            if (l.find("Pointer") != std::string::npos || l.rfind("SetTrayIcon", 0) == 0) calls.push_back(l);
+        std::vector<std::string> wanted = {"ShowHidePointer 1", "CreatePointer 1 2 4 4 4294901760", "SetPointer 2",
+                                           "ShowHidePointer 1", "MovePointer 5 6"};
+        if (tray) wanted.push_back("SetTrayIcon 4294901760 4 4 Hi");
+        wanted.push_back("FreePointer");
+        EXPECT_EQ(calls, wanted) << tray;
+    }
+}
