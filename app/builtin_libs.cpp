@@ -53,6 +53,8 @@
 #include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
+#include "ui/pointers.h"
+#include "ui/icons.h"
 #include "ui/display_draw.h"
 #include "ui/lib_event.h"
 #include "ui/legacy.h"
@@ -390,4 +392,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryCloseStep("console", CloseConsoleLibrary);
     SetLibraryRow("joystick", OpenJoystickLibrary, GetJoystickConstants);
     SetLibraryCloseStep("joysticks", CloseJoystickLibrary);
+    SetLibraryRow("pointer", OpenPointerLibrary, GetPointerConstants);
+    SetLibraryCloseStep("pointers", ClosePointerLibrary);
+    SetLibraryRow("icon", OpenIconLibrary, GetIconConstants);
+    SetLibraryCloseStep("icons", CloseIconLibrary);
 }

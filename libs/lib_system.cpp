@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/lvplatform_tray.h"
 #include "libs/lib_core2.h"
 #include "libs/math_engine.h"
 #include "libs/strings_engine.h"
@@ -346,6 +347,12 @@ static int CmdShowNotification(lvState *L)
     if (title.empty()) {
         lvAppletRecord *record = GetAppletRecord(L);
         if (record) title = record->title;
+    }
+    // The notification belongs to the application's tray icon: shown first when there is
+    // none. Desktops without a tray (no StatusNotifierWatcher) still notify.
+    if (!TrayIconShown()) {
+        int code = CallCommandByName(L, "settrayicon", 0, 1, LV_CALLARG_INT, -2);
+        if (code && code != ERR_ADDAPPICON && code != ERR_UNKNOWNCMD) return code;
     }
     char systemTitle[512], systemText[2048];
     TextToSystem(title.c_str(), systemTitle, sizeof systemTitle, 0);

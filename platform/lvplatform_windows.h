@@ -78,6 +78,11 @@ struct lvDisplayWindow {
     int bufferWidth, bufferHeight;
     int destX, destY, destWidth, destHeight;
     int smooth;            // linear instead of nearest scaling
+    // The pointer the window shows while it has the focus or the pointer is over it
+    // (lvplatform_pointers.h); written and applied on the pumping thread only.
+    void *pointerImage;    // lvPointerImage, or null for a standard pointer
+    int pointerKind;       // LV_POINTER_ARROW, LV_POINTER_BUSY, LV_POINTER_CUSTOM
+    int pointerHidden;     // the blank pointer is shown
 };
 
 // The window operations. Each returns 0 or an error code where it returns an int.

@@ -105,7 +105,8 @@ struct lvDisplay {
     int damageCount, damageCapacity;
     lvDisplayEvents events;        // handler slots and input state
     lvTimeVal lastVBlank;          // last vertical blank
-    void *pointer;                 // current pointer, or null
+    void *pointer;                 // current pointer (lvPointer), or null for the standard arrow
+    int pointerHidden;             // the script hid the pointer (HidePointer)
     int active;                    // has the input focus
     lvBitMapHandle *shapeMask, *shapeAlpha;
     int orientation, density, keyboard, systemBars;

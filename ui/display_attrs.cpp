@@ -4,6 +4,7 @@
 //
 // Depends on: ui/display.h, ui/display_attrs.h, ui/display_modes.h.
 #include "ui/display_attrs.h"
+#include "ui/pointers.h"
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
@@ -131,7 +132,7 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
     case 25: return Push(L, d->borderTop);
     case 26: return Push(L, d->borderWidth - d->borderLeft);
     case 27: return Push(L, d->borderHeight - d->borderTop);
-    case 38: return Push(L, -1);  // pointers come with the pointer library
+    case 38: PushDisplayPointerId(L, d); return 1;
     case 40: return Push(L, d->state);
     case 41: return Push(L, d->active);
     case 42: return Push(L, IsDisplayFullScreen(d) ? 2 : 1);

@@ -320,6 +320,20 @@ void NotifyMirrorsOfVBlank(lvDisplay *d)
     }
 }
 
+void NotifyMirrorsOfPointer(lvDisplay *d, int message, const void *payload)
+{
+    lvDisplayLockGuard guard;
+    for (lvDisplayMirror *m = MirrorsOf(d); m; m = m->next) m->served = 0;
+    // From the head again after each call: a callback may attach or detach mirrors.
+    for (;;) {
+        lvDisplayMirror *m = MirrorsOf(d);
+        while (m && (m->served || (d->mirrorServed && d->mirrorServed != m))) m = m->next;
+        if (!m) return;
+        m->served = 1;
+        if (m->options) m->callback(m, message, payload, m->userData);
+    }
+}
+
 void FreeDisplayMirrors(lvDisplay *d)
 {
     lvDisplayLockGuard guard;

@@ -26,6 +26,9 @@ void NotifyMirrorsOfLine(lvDisplay *display, int x1, int y1, int x2, int y2, uin
 // A pixel written straight onto the display: message 3 with {x, y, colour}.
 void NotifyMirrorsOfPixel(lvDisplay *display, int x, int y, uint32_t colour);
 void NotifyMirrorsOfVBlank(lvDisplay *display);
+// Pointer changes (6 set {kind, image}, 7 shown {flag}, 8 moved {x, y}) to the mirrors whose
+// option word (tag 9) is set, each served once even when a callback changes the list.
+void NotifyMirrorsOfPointer(lvDisplay *display, int message, const void *payload);
 void FreeDisplayMirrors(lvDisplay *display);
 // The calling thread is the one that runs the display commands.
 void NoteDisplayScriptThread(void);

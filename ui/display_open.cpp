@@ -11,6 +11,7 @@
 #include "images/lvbrush.h"
 #include "ui/display.h"
 #include "ui/menus.h"
+#include "ui/pointers.h"
 #include "ui/display_windows.h"
 #include "ui/display_modes.h"
 #include "ui/display_mirrors.h"
@@ -441,6 +442,8 @@ int RealizeDisplay(lvState *L, lvDisplay *d, int requestBits)
         if (int err = RestoreDisplayBrushes(d)) return err;
     // The strip shows again with the states it had when the display closed.
     if (int err = ShowDisplayMenu(L, d)) return err;
+    // 8. The pointer state kept while it was closed.
+    ApplyDisplayPointerState(d);
     // 9. The whole picture.
     RedrawDisplay(L, d, 0);
     GetTimeVal(&d->lastVBlank);

@@ -31,6 +31,7 @@ typedef int (*lvClearClipboardFunction)(uintptr_t reserved);
 // ---- Pictures (clipboard_images.cpp) ----
 // The brush's ARGB words (AllocMemory): a palette brush's transparent pen and masked
 // pixels have alpha 0. 0 or ERR_MEM.
+// Also what pointers and icons take of a brush.
 int ClipboardArgbFromBrush(lvBrush *b, uint32_t **argb);
 int EncodeArgbPng(const uint32_t *argb, int width, int height, void **png, size_t *size);
 // 0, ERR_CLIPREAD (not a PNG picture) or ERR_MEM.

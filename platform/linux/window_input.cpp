@@ -10,6 +10,7 @@
 // Depends on: window_sdl.h, memory.cpp (drop blocks).
 #include "platform/linux/window_sdl.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_pointers.h"
 
 #include <cstring>
 
@@ -337,6 +338,7 @@ void WindowEvent(const SDL_WindowEvent &e, lvDisplayWindow *w, lvWindowTranslati
         return;
     case SDL_WINDOWEVENT_FOCUS_GAINED:
         w->active = 1;
+        ApplyWindowPointer(w);
         w->changes |= WCHANGE_ACTIVE;
         o.Add(8);
         return;
@@ -349,6 +351,7 @@ void WindowEvent(const SDL_WindowEvent &e, lvDisplayWindow *w, lvWindowTranslati
         return;
     case SDL_WINDOWEVENT_ENTER:
         w->pointerInside = 1;
+        ApplyWindowPointer(w);
         return;
     case SDL_WINDOWEVENT_LEAVE:
         w->pointerInside = 0;

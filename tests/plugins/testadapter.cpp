@@ -407,17 +407,22 @@ LVT_EXPORT(ClosePlugin)()->void
 // LVT_ADAPTER_PALETTE set: the adapter takes a shown BGPic's changed pens (flag 0x10000,
 // extension bit 2, SetPalette).
 static bool PaletteAsked() { return std::getenv("LVT_ADAPTER_PALETTE") != nullptr; }
+// LVT_ADAPTER_TRAY set: the adapter shows tray icons (flag 0x40000, extension bit 8,
+// SetTrayIcon); without it a tray icon is refused for want of the capability.
+static bool TrayAsked() { return std::getenv("LVT_ADAPTER_TRAY") != nullptr; }
 
 LVT_EXPORT(GetExtensions)(uint32_t capability, void *)->uint32_t
 {
     if (capability != PLUGINCAPS_DISPLAYADAPTER) return 0;
-    return adapterExtensions | (PaletteAsked() ? LVP_ADAPTEREXT_PALETTE : 0);
+    return adapterExtensions | (PaletteAsked() ? LVP_ADAPTEREXT_PALETTE : 0) |
+           (TrayAsked() ? LVP_ADAPTEREXT_TRAYICON : 0);
 }
 
 LVT_EXPORT(RequirePlugin)(lvState *, int, int, uint32_t, const lvPluginTag *)->int
 {
     const char *offscreen = std::getenv("LVT_ADAPTER_OFFSCREEN");
-    uint32_t flags = adapterFlags | (PaletteAsked() ? LVP_ADAPTER_PALETTE : 0);
+    uint32_t flags =
+        adapterFlags | (PaletteAsked() ? LVP_ADAPTER_PALETTE : 0) | (TrayAsked() ? LVP_ADAPTER_TRAYICON : 0);
     long long caps = 0;
 #if defined(LVT_HWDOUBLE)
     // Video bitmaps (flag 0x10) with the capability word asked for.
@@ -596,10 +601,24 @@ LVT_EXPORT(SetDisplayAttributes)(void *, const lvPluginTag *tags)->void
         inputWake.notify_all();
     }
 }
-LVT_EXPORT(CreatePointer)(const uint32_t *, int hotX, int hotY, int32_t *width, int32_t *height, uint32_t)->void *
+// Pointers: the arguments are logged (with the first pixel) and every picture becomes the
+// adapter's 48 x 48 pointer, so the runtime keeps the size the adapter leaves.
+static int pointerToken;
+LVT_EXPORT(CreatePointer)(const uint32_t *pixels, int hotX, int hotY, int32_t *width, int32_t *height, uint32_t)->void *
 {
-    Log("CreatePointer" + Words({hotX, hotY, width ? *width : -1, height ? *height : -1}));
-    return nullptr;
+    Log("CreatePointer" + Words({hotX, hotY, width ? *width : -1, height ? *height : -1,
+                                 pixels ? (long long)pixels[0] : -1}));
+    if (width) *width = 48;
+    if (height) *height = 48;
+    return &pointerToken;
+}
+LVT_EXPORT(SetTrayIcon)(void *, const uint32_t *pixels, int width, int height, const lvPluginTag *tags)->int
+{
+    const char *tip = nullptr;
+    for (const lvPluginTag *t = tags; t && t->tag; t++)
+        if (t->tag == LVP_TRAYICON_TOOLTIP) tip = (const char *)t->value;
+    Log("SetTrayIcon" + Words({pixels ? (long long)pixels[0] : -1, width, height}) + " " + (tip ? tip : "-"));
+    return 1;
 }
 LVT_EXPORT(FreePointer)(void *)->void { Log("FreePointer"); }
 LVT_EXPORT(SetPointer)(void *, int kind, void *)->void { Log("SetPointer" + Words({kind})); }

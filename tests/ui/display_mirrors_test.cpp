@@ -14,6 +14,7 @@
 #include "ui/display_draw.h"
 #include "ui/display_mirrors.h"
 #include "ui/display_windows.h"
+#include "ui/pointers.h"
 #include "vm/lvvm.h"
 #include <atomic>
 #include <thread>
@@ -249,3 +250,70 @@ TEST_F(Mirrors, AThreadAttachesAndPostsWhileTheScriptFreesDisplays)
 }
 
 }  // namespace
+
+namespace {
+
+struct PointerNote {
+    void *mirror;
+    int message;
+    int32_t a, b;
+};
+std::vector<PointerNote> pointerNotes;
+void *detachOnFirst = nullptr;
+
+uint32_t WatchPointer(void *mirror, int message, const void *data, void *)
+{
+    const int32_t *w = (const int32_t *)data;
+    pointerNotes.push_back({mirror, message, w ? w[0] : 0, message == 8 && w ? w[1] : 0});
+    if (mirror == detachOnFirst) {
+        detachOnFirst = nullptr;
+        DetachDisplayMirror(mirror);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Pointer changes go only to the mirrors that asked with tag 9, each once, even when the
+// first one detaches itself in its callback; a move is in window pixels (scale 1.5).
+TEST_F(Mirrors, PointerChangesReachOnlyTheMirrorsThatAskedForThem)
+{
+    lvDisplay *d = Open(1, true);
+    ASSERT_NE(d, nullptr);
+    SetCurrentDisplay(d);
+    lvPluginObjectId one = {1, nullptr};
+    lvPluginTag asks[] = {{9, 1}, {0, 0}};
+    void *first = AttachDisplayMirror(&one, WatchPointer, nullptr, asks, nullptr);
+    void *silent = AttachDisplayMirror(&one, WatchPointer, nullptr, nullptr, nullptr);
+    void *last = AttachDisplayMirror(&one, WatchPointer, nullptr, asks, nullptr);
+    ASSERT_TRUE(first && silent && last);
+    pointerNotes.clear();
+    detachOnFirst = first;
+    ShowHideCurrentPointer(0);
+    ASSERT_EQ(pointerNotes.size(), 2u);
+    EXPECT_EQ(pointerNotes[0].mirror, first);
+    EXPECT_EQ(pointerNotes[1].mirror, last);
+    EXPECT_EQ(pointerNotes[1].message, 7);
+    EXPECT_EQ(pointerNotes[1].a, 0);
+    EXPECT_EQ(d->pointerHidden, 1);
+
+    pointerNotes.clear();
+    ASSERT_EQ(MovePointerOnDisplay(LV_CENTER, LV_CENTER), 0);
+    ASSERT_EQ(pointerNotes.size(), 1u);
+    EXPECT_EQ(pointerNotes[0].message, 8);
+    // The standard 32-pixel pointer centred on 320 x 240: (144, 104), times 1.5.
+    EXPECT_EQ(pointerNotes[0].a, 216);
+    EXPECT_EQ(pointerNotes[0].b, 156);
+
+    pointerNotes.clear();
+    lvPointer *busy = nullptr;
+    ASSERT_EQ(CreatePointerObject(L, 5, false, 36, lvObjectId{STDPTR_BUSY, nullptr}, 1, -1, -1, &busy), 0);
+    ASSERT_EQ(SetPointerOfDisplay(lvObjectId{5, nullptr}), 0);
+    ASSERT_EQ(pointerNotes.size(), 1u);
+    EXPECT_EQ(pointerNotes[0].message, 6);
+    EXPECT_EQ(pointerNotes[0].a, STDPTR_BUSY);
+    EXPECT_EQ(d->pointerHidden, 0);
+    DetachDisplayMirror(silent);
+    DetachDisplayMirror(last);
+    FreeAllPointers();
+}

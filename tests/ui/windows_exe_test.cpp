@@ -153,3 +153,20 @@ TEST(WindowsExe, DrawingCommandsReachTheWindowThroughDoubleBufferingAndModeSwitc
 }
 
 }  // namespace
+
+// Pointers on a window: hot spots, standard pointers, the errors of bad sources, a freed
+// shown pointer that stays until the next SetPointer (the object count), argument counts,
+// and a move far beyond any window that is clamped, not undefined.
+TEST(WindowsExe, PointersAreMadeShownFreedAndMoved)
+{
+    WindowRun run = RunApplet("pointers");
+    std::vector<std::string> expected = {
+        "brush 0",        "width 8 0",     "height 4 0",       "kind 2 0",          "unknownattr Nil 1080",
+        "busywidth 32 0", "busykind 1 0",  "stdsource2 1055",  "badtype 1055",      "sprite 1219",
+        "shown 1 0",      "freeshown 0",   "afterfree -1 0",   "count 2 0",         "reuse 0",
+        "countafterset 2 0", "freemissing 1320", "hide 0",     "showarg 0",         "movefar 0",
+    };
+    EXPECT_EQ(run.lines, expected) << run.err;
+    EXPECT_NE(run.err.find("Too many arguments"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("HidePointer"), std::string::npos) << run.err;
+}

@@ -1,0 +1,148 @@
+// icons.cpp - icon objects and their entry lists, and the runtime's own application icon.
+#include "ui/icons.h"
+
+#include <cstring>
+
+#include "base/lverrors.h"
+#include "platform/lvplatform.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+
+namespace {
+
+lvObjectHeader *iconList;
+
+lvObjectHeader **FindLink(lvObjectId id)
+{
+    for (lvObjectHeader **p = &iconList; *p; p = &(*p)->next)
+        if (ObjectIdMatches(*p, id)) return p;
+    return nullptr;
+}
+
+void FreeIconObject(lvObjectHeader **link)
+{
+    lvIcon *icon = (lvIcon *)*link;
+    *link = icon->header.next;
+    FreeIconEntries(icon->entries);
+    if (lvState *L = GetMainVMState()) {
+        lvRefOps ops = MakeRegistryRefOps(L);
+        FreeObjectUserData(&icon->header.userData, &ops);
+    } else {
+        FreeObjectUserData(&icon->header.userData, nullptr);
+    }
+    FreeMemory(icon);
+}
+
+}  // namespace
+
+void FreeIconEntries(lvIconEntry *list)
+{
+    while (list) {
+        lvIconEntry *next = list->next;
+        FreeMemory(list->normal);
+        FreeMemory(list->selected);
+        FreeMemory(list);
+        list = next;
+    }
+}
+
+int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry)
+{
+    int position = 1;
+    while (*list && (*list)->width <= entry->width) {
+        list = &(*list)->next;
+        position++;
+    }
+    entry->next = *list;
+    *list = entry;
+    return position;
+}
+
+int CountIconEntries(const lvIconEntry *list)
+{
+    int n = 0;
+    for (; list; list = list->next) n++;
+    return n;
+}
+
+int FindIconById(lvObjectId id, lvIcon **out)
+{
+    lvObjectHeader **link = FindLink(id);
+    if (!link) {
+        if (id.handle) return ERR_FINDARRAY;
+        SetErrorNumberArg(id.number);
+        return ERR_FINDICON;
+    }
+    *out = (lvIcon *)*link;
+    return 0;
+}
+
+int FreeIconById(lvObjectId id, int reportAbsence)
+{
+    lvObjectHeader **link = FindLink(id);
+    if (!link) {
+        if (!reportAbsence) return 0;
+        lvIcon *unused;
+        return FindIconById(id, &unused);
+    }
+    FreeIconObject(link);
+    return 0;
+}
+
+int AddIconObject(int number, bool automatic, lvIconEntry *entries, const char *formatName, lvIcon **out)
+{
+    lvIcon *icon = (lvIcon *)AllocMemory(sizeof *icon, 1);
+    if (!icon) {
+        FreeIconEntries(entries);
+        return ERR_MEM;
+    }
+    InitObjectHeader(&icon->header, LV_TYPE_ICON, number, automatic);
+    icon->entries = entries;
+    std::strncpy(icon->formatName, formatName ? formatName : "", sizeof icon->formatName - 1);
+    lvObjectHeader **tail = &iconList;
+    while (*tail) tail = &(*tail)->next;
+    *tail = &icon->header;
+    if (out) *out = icon;
+    return 0;
+}
+
+lvObjectHeader **IconListHead(void)
+{
+    return &iconList;
+}
+
+void FreeAllIcons(void)
+{
+    while (iconList) FreeIconObject(&iconList);
+}
+
+const lvIconEntry *NearestIconEntry(const lvIcon *icon, int wanted)
+{
+    const lvIconEntry *best = nullptr;
+    int bestDistance = 0;
+    for (const lvIconEntry *e = icon->entries; e; e = e->next) {
+        int distance = e->width > wanted ? e->width - wanted : wanted - e->width;
+        if (!best || distance < bestDistance) {
+            best = e;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+uint32_t *DrawRuntimeIcon(int size)
+{
+    if (size < 1 || size > 256) return nullptr;
+    uint32_t *p = (uint32_t *)AllocMemory((size_t)size * size * 4, 1);
+    if (!p) return nullptr;
+    // A blue disc with a white ring: readable at every size, clear around it.
+    double c = (size - 1) / 2.0, r = size / 2.0;
+    for (int y = 0; y < size; y++)
+        for (int x = 0; x < size; x++) {
+            double dx = x - c, dy = y - c, d2 = dx * dx + dy * dy;
+            if (d2 > r * r) continue;
+            double inner = r * 0.55;
+            p[y * size + x] = d2 > inner * inner && d2 < (r * 0.75) * (r * 0.75) ? 0xFFFFFFFFu : 0xFF2850B4u;
+        }
+    return p;
+}

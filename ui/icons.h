@@ -1,0 +1,74 @@
+// icons.h - icon objects: one picture in several sizes, each size optionally with a
+// selected image (icons.cpp); the native icon file format and the ICO image body
+// (iconfiles.cpp); the "icon" library's commands and the tray icon command (lib_icon.cpp).
+//
+// Entries keep 32-bit ARGB pictures, sorted by width. Limits: script thread.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "runtime/objects.h"
+
+struct lvState;
+struct lvConstantEntry;
+
+#define LV_TYPE_ICON 59
+// The largest side of an icon entry and of a native icon file.
+#define LV_MAX_ICON_SIDE 4096
+
+struct lvIconEntry {
+    lvIconEntry *next;
+    int width, height;
+    int standard;        // the standard size of its icon
+    uint32_t *normal;    // width * height ARGB words (AllocMemory)
+    uint32_t *selected;  // the same size, or null
+};
+
+struct lvIcon {
+    lvObjectHeader header;  // type 59
+    lvIconEntry *entries;   // sorted by width
+    char formatName[256];   // "Lumivarra Icon" for icons made here or read from native files
+};
+
+// ---- Entries -----------------------------------------------------------------------------
+void FreeIconEntries(lvIconEntry *list);
+// Places the entry in width order (after entries as wide); its 1-based position.
+int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry);
+int CountIconEntries(const lvIconEntry *list);
+
+// ---- The native icon file ------------------------------------------------------------------
+// The picture of a native icon file: row 0 carries "LUMIVARRA" in the first three pixels'
+// colours, then per entry a header row {width, height, flags: 1 selected follows, 4
+// standard} and its rows (normal image, then the selected one beside it). 0, ERR_MEM, or
+// ERR_WRONGUSAGE for two entries of one width (the reader would refuse the file).
+int BuildNativeIconImage(const lvIconEntry *entries, uint32_t **argb, int *width, int *height);
+// Reads the entries back from such a picture: 0, or ERR_LOADICON when it is no native
+// icon (too narrow, no magic, no alpha channel, an entry that does not fit, widths not
+// increasing, rows left over).
+int ParseNativeIconImage(const uint32_t *argb, int width, int height, int hasAlpha, lvIconEntry **out);
+
+// ---- ICO image bodies ------------------------------------------------------------------------
+// Bytes of one ICO image body of width x height (colour rows, then the 1-bit mask rows).
+size_t IcoImageDataSize(int width, int height);
+// Writes it into out (IcoImageDataSize bytes): colour rows from the last row up as
+// B, G, R, A bytes, then mask rows from the last row up, a set bit for alpha 0, rows
+// padded to 32 bits with set bits. Returns the bytes written.
+size_t WriteIcoImageData(const uint32_t *pixels, int width, int height, int rowLength, uint8_t *out);
+
+// ---- Objects -----------------------------------------------------------------------------------
+int FindIconById(lvObjectId id, lvIcon **out);
+int FreeIconById(lvObjectId id, int reportAbsence);
+// Appends an icon made of the entries (taken over).
+int AddIconObject(int number, bool automatic, lvIconEntry *entries, const char *formatName, lvIcon **out);
+lvObjectHeader **IconListHead(void);
+void FreeAllIcons(void);
+// The entry whose width is nearest to wanted (the earlier one on a tie), or null.
+const lvIconEntry *NearestIconEntry(const lvIcon *icon, int wanted);
+// The runtime's own application icon images, drawn in code: 16, 32 and 48 pixels square.
+// size is one of those; the ARGB words (AllocMemory) or null.
+uint32_t *DrawRuntimeIcon(int size);
+
+// ---- Library ------------------------------------------------------------------------------------
+int OpenIconLibrary(lvState *L);
+const lvConstantEntry *GetIconConstants(void);
+void CloseIconLibrary(lvState *L, int full);

@@ -1,0 +1,384 @@
+// lib_icon.cpp - the "icon" library's commands: icons made from brushes, changed entry by
+// entry, saved and loaded in the native icon format, and SetTrayIcon, which shows a brush,
+// an icon or the application's icon in the tray (the platform's StatusNotifierItem).
+// Depends on: ui/icons.h, images/lvbrush.h, formats/lvformats.h, platform/lvplatform_tray.h.
+// Limits: script thread only.
+#include "ui/icons.h"
+
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+#include "base/lverrors.h"
+#include "formats/lvformats.h"
+#include "images/lvbrush.h"
+#include "platform/lvplatform.h"
+#include "platform/lvplatform_tray.h"
+#include "platform/lvplatform_windows.h"
+#include "raster/lvimage.h"
+#include "runtime/cmdsupport.h"
+#include "runtime/errors.h"
+#include "ui/display.h"
+#include "ui/lib_clipboard.h"
+#include "vm/lvvm.h"
+
+namespace {
+
+const char kNativeFormat[] = "Lumivarra Icon";
+
+int IntArg(lvState *L, int index, int fallback)
+{
+    if (GetStackTop(L) < index || GetValueType(L, index) == LV_TNIL) return fallback;
+    int64_t v = NumberToInt64(CheckNumberArg(L, index));
+    return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : (int)v;
+}
+
+// The ARGB words of a brush (a palette brush's transparent pen comes out clear).
+int BrushPixels(lvState *L, lvObjectId id, uint32_t **argb, int *width, int *height)
+{
+    lvBrush *b = nullptr;
+    if (int code = FindBrushById(L, id, &b, 0)) return code;
+    *width = b->width;
+    *height = b->height;
+    return ClipboardArgbFromBrush(b, argb);
+}
+
+// Reads one entry table at index into a new entry. Only brush entries are made here.
+int ReadEntry(lvState *L, int index, const lvIconEntry *existing, lvIconEntry **out)
+{
+    *out = nullptr;
+    int type = 3, standard = 0;
+    GetFieldInt(L, index, "type", &type);
+    GetFieldInt(L, index, "standard", &standard);
+    if (standard)
+        for (const lvIconEntry *e = existing; e; e = e->next)
+            if (e->standard) return ERR_ICONSTANDARD;
+    if (type != 3) return ERR_WRONGUSAGE;
+    lvObjectId image = {0, nullptr}, selected = {0, nullptr};
+    int present = 0, selPresent = 0;
+    GetFieldObjectId(L, index, "image", &image, &present);
+    if (!present) {
+        SetErrorStringArg("Image");
+        return ERR_MISSINGFIELD;
+    }
+    GetFieldObjectId(L, index, "selimage", &selected, &selPresent);
+    lvIconEntry *e = (lvIconEntry *)AllocMemory(sizeof *e, 1);
+    if (!e) return ERR_MEM;
+    int code = BrushPixels(L, image, &e->normal, &e->width, &e->height);
+    if (!code && (e->width > LV_MAX_ICON_SIDE || e->height > LV_MAX_ICON_SIDE)) code = ERR_WRONGUSAGE;
+    for (const lvIconEntry *x = existing; !code && x; x = x->next)
+        if (x->width == e->width && x->height == e->height) code = ERR_ICONSIZE;
+    if (!code && selPresent) {
+        int w = 0, h = 0;
+        code = BrushPixels(L, selected, &e->selected, &w, &h);
+        if (!code && (w != e->width || h != e->height)) code = ERR_ICONPARMS;
+    }
+    if (code) {
+        FreeIconEntries(e);
+        return code;
+    }
+    e->standard = standard != 0;
+    *out = e;
+    return 0;
+}
+
+// CreateIcon(id or Nil, {entry, ...}) -> handle for Nil.
+int CmdCreateIcon(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 8, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    CheckTableArg(L, 2);
+    if (!isNil) FreeIconById(lvObjectId{number, nullptr}, 0);
+    lvIconEntry *list = nullptr;
+    int top = GetStackTop(L);
+    for (int i = 0;; i++) {
+        GetTableItemRaw(L, 2, i);
+        int t = GetValueType(L, -1);
+        if (t == LV_TNIL) {
+            SetStackTop(L, top);
+            if (i == 0) return ERR_WRONGUSAGE;
+            break;
+        }
+        if (t != LV_TTABLE) {
+            SetStackTop(L, top);
+            FreeIconEntries(list);
+            return ERR_TABLEORNIL;
+        }
+        lvIconEntry *e = nullptr;
+        int code = ReadEntry(L, GetStackTop(L), list, &e);
+        SetStackTop(L, top);
+        if (code) {
+            FreeIconEntries(list);
+            return code;
+        }
+        InsertIconEntry(&list, e);
+    }
+    lvIcon *icon = nullptr;
+    if (int code = AddIconObject(number, isNil != 0, list, kNativeFormat, &icon)) return code;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&icon->header));
+    return 1;
+}
+
+int CmdFreeIcon(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    return FreeIconById(GetObjectIdArg(L, 1), 1);
+}
+
+int CmdAddIconImage(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvIcon *icon;
+    if (int code = FindIconById(GetObjectIdArg(L, 1), &icon)) return code;
+    CheckTableArg(L, 2);
+    lvIconEntry *e = nullptr;
+    if (int code = ReadEntry(L, 2, icon->entries, &e)) return code;
+    PushNumber(L, InsertIconEntry(&icon->entries, e));
+    return 1;
+}
+
+lvIconEntry **EntryLink(lvIcon *icon, int position)
+{
+    lvIconEntry **p = &icon->entries;
+    for (int i = 1; *p && i < position; i++) p = &(*p)->next;
+    return position >= 1 && *p ? p : nullptr;
+}
+
+int CmdRemoveIconImage(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvIcon *icon;
+    if (int code = FindIconById(GetObjectIdArg(L, 1), &icon)) return code;
+    lvIconEntry **link = EntryLink(icon, IntArg(L, 2, 0));
+    if (!link) return ERR_ICONENTRY;
+    if (CountIconEntries(icon->entries) == 1) return ERR_WRONGUSAGE;
+    lvIconEntry *e = *link;
+    *link = e->next;
+    e->next = nullptr;
+    FreeIconEntries(e);
+    return 0;
+}
+
+int CmdSetStandardIconImage(lvState *L)
+{
+    CheckArgCount(L, 2, 2, 0, 0);
+    lvIcon *icon;
+    if (int code = FindIconById(GetObjectIdArg(L, 1), &icon)) return code;
+    int position = IntArg(L, 2, 0);
+    lvIconEntry *chosen = nullptr;
+    if (position != 0) {
+        lvIconEntry **link = EntryLink(icon, position);
+        if (!link) return ERR_ICONENTRY;
+        chosen = *link;
+    }
+    for (lvIconEntry *e = icon->entries; e; e = e->next) e->standard = e == chosen;
+    return 0;
+}
+
+// SaveIcon(id, file[, format[, options]]): the native format only.
+int CmdSaveIcon(lvState *L)
+{
+    CheckArgCount(L, 2, 4, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    const char *path = CheckStringArg(L, 2, nullptr);
+    int format = IntArg(L, 3, 0);
+    lvIcon *icon;
+    if (int code = FindIconById(id, &icon)) return code;
+    if (format != 0) return ERR_UNKNOWNICNOUT;
+    uint32_t *argb = nullptr;
+    int width = 0, height = 0;
+    if (int code = BuildNativeIconImage(icon->entries, &argb, &width, &height)) return code;
+    int code = WritePngImage(path, nullptr, nullptr, argb, width, height, nullptr, nullptr, 32, -1, 1);
+    FreeMemory(argb);
+    return code;
+}
+
+// LoadIcon(id or Nil, file[, options]) -> handle for Nil: native icon files.
+int CmdLoadIcon(lvState *L)
+{
+    CheckArgCount(L, 2, 3, 8, 0);
+    int isNil = 0;
+    int number = GetIntArgOrNil(L, 1, &isNil);
+    const char *path = CheckStringArg(L, 2, nullptr);
+    if (!isNil) FreeIconById(lvObjectId{number, nullptr}, 0);
+    lvImageLoadRequest request;
+    std::memset(&request, 0, sizeof request);
+    request.transparentPen = -1;
+    lvImageSource *source = nullptr;
+    int width = 0, height = 0, lineWidth = 0, isVector = 0;
+    int code = LoadImageSource(path, &request, &source, &width, &height, &lineWidth, &isVector);
+    FreeMemory(request.palette);
+    if (code) {
+        // Missing: the read error; there but not a picture: not an icon either.
+        SetErrorStringArg(path);
+        return access(path, F_OK) != 0 ? ERR_READFILE : ERR_LOADICON;
+    }
+    lvIconEntry *entries = nullptr;
+    const uint32_t *pixels = isVector ? nullptr : TakeImageSourcePixels(source);
+    code = ERR_LOADICON;
+    if (pixels && request.depth > 8 && (lineWidth == 0 || lineWidth == width))
+        code = ParseNativeIconImage(pixels, width, height, request.hasAlpha, &entries);
+    ReleaseImageSource(source);
+    if (code) {
+        if (code == ERR_LOADICON) SetErrorStringArg(path);
+        return code;
+    }
+    lvIcon *icon = nullptr;
+    if ((code = AddIconObject(number, isNil != 0, entries, kNativeFormat, &icon))) return code;
+    if (!isNil) return 0;
+    PushObjectId(L, GetObjectIdOf(&icon->header));
+    return 1;
+}
+
+// SetTrayIcon(id[, tooltip[, type]]): a brush (3), an icon (59), DEFAULTICON (-2) or -1 to
+// remove the tray icon.
+int CmdSetTrayIcon(lvState *L)
+{
+    CheckArgCount(L, 1, 3, 0, 0);
+    lvObjectId id = GetObjectIdArg(L, 1);
+    size_t tipLength = 0;
+    const char *tooltip = nullptr;
+    if (GetStackTop(L) >= 2 && GetValueType(L, 2) != LV_TNIL) tooltip = CheckStringArg(L, 2, &tipLength);
+    int type = IntArg(L, 3, 3);
+    if (tooltip && tipLength >= 128) return ERR_WRONGUSAGE;
+    double scale = WindowOps()->GetSystemScale();
+    if (!(scale > 0) || scale > 64) scale = 1.0;
+    uint32_t *pixels = nullptr;
+    int width = 0, height = 0;
+    if (!id.handle && id.number == -1) {
+        if (!TrayIconShown()) return ERR_WRONGUSAGE;
+    } else if (!id.handle && id.number == -2) {
+        // The application's images: the runtime's own 16, 32 and 48 pixels.
+        static const int sizes[] = {16, 32, 48};
+        int wanted = (int)(16 * scale), best = sizes[0];
+        for (int s : sizes)
+            if ((s > wanted ? s - wanted : wanted - s) < (best > wanted ? best - wanted : wanted - best)) best = s;
+        pixels = DrawRuntimeIcon(best);
+        if (!pixels) return ERR_MEM;
+        width = height = best;
+    } else if (type == 3) {
+        if (int code = BrushPixels(L, id, &pixels, &width, &height)) return code;
+    } else if (type == LV_TYPE_ICON) {
+        lvIcon *icon;
+        if (int code = FindIconById(id, &icon)) return code;
+        const lvIconEntry *e = NearestIconEntry(icon, (int)(16 * scale));
+        if (!e) return ERR_MEM;
+        width = e->width;
+        height = e->height;
+        pixels = (uint32_t *)AllocMemory((size_t)width * height * 4, 0);
+        if (!pixels) return ERR_MEM;
+        std::memcpy(pixels, e->normal, (size_t)width * height * 4);
+    } else {
+        return ERR_WRONGUSAGE;
+    }
+    int code;
+    const lvDisplayAdapterState *a = GetDisplayAdapter();
+    if (a && a->record) {
+        lvDisplay *d = GetCurrentDisplay();
+        if (!(a->flags & LVP_ADAPTER_TRAYICON) || !a->record->SetTrayIcon) {
+            code = ERR_DISPLAYADAPTERSUPPORT;
+        } else {
+            lvPluginTag tags[] = {{LVP_TRAYICON_TOOLTIP, (intptr_t)tooltip}, {0, 0}};
+            code = ((lvAdapterSetTrayIconFunction)a->record->SetTrayIcon)(d ? d->handle : nullptr, pixels, width,
+                                                                          height, tooltip ? tags : tags + 1)
+                       ? 0
+                       : ERR_TRAYICON;
+        }
+    } else {
+        code = ShowTrayIcon(pixels, width, height, tooltip);
+    }
+    FreeMemory(pixels);
+    return code;
+}
+
+int CmdUnsupported(lvState *) { return ERR_UNSUPPORTEDFEAT; }
+
+int GetIconAttribute(lvState *L, int attribute, lvObjectId id)
+{
+    lvIcon *icon;
+    if (int code = FindIconById(id, &icon)) return code;
+    switch (attribute) {
+    case 19: PushString(L, icon->formatName); return 1;
+    case 91: PushString(L, "inbuilt"); return 1;
+    case 98: PushNumber(L, CountIconEntries(icon->entries)); return 1;
+    case 99: {
+        int position = 0, i = 1;
+        for (const lvIconEntry *e = icon->entries; e; e = e->next, i++)
+            if (e->standard) position = i;
+        PushNumber(L, position);
+        return 1;
+    }
+    case 0: case 1: case 11: case 103: case 104: case 105: {
+        lvIconEntry **link = EntryLink(icon, IntArg(L, 4, 1));
+        if (!link) return ERR_ICONENTRY;
+        const lvIconEntry *e = *link;
+        if ((attribute >= 103) && IntArg(L, 5, 0) && !e->selected) return ERR_WRONGUSAGE;
+        switch (attribute) {
+        case 0: PushNumber(L, e->width); return 1;
+        case 1: PushNumber(L, e->height); return 1;
+        case 11: PushNumber(L, e->selected ? 2 : 1); return 1;
+        case 103: PushNumber(L, 32); return 1;
+        case 104: PushNewTable(L); return 1;
+        default: PushNumber(L, -1); return 1;
+        }
+    }
+    default: return ERR_UNKNOWNATTR;
+    }
+}
+
+const lvCommandEntry IconCommands[] = {
+    {"CreateIcon", CmdCreateIcon},
+    {"FreeIcon", CmdFreeIcon},
+    {"LoadIcon", CmdLoadIcon},
+    {"SaveIcon", CmdSaveIcon},
+    {"AddIconImage", CmdAddIconImage},
+    {"RemoveIconImage", CmdRemoveIconImage},
+    {"SetStandardIconImage", CmdSetStandardIconImage},
+    {"SetTrayIcon", CmdSetTrayIcon},
+    {"SetWBIcon", CmdUnsupported},
+    {"ChangeApplicationIcon", CmdUnsupported},
+    {nullptr, nullptr},
+};
+
+const lvConstantEntry IconConstants[] = {
+    {"ICON", nullptr, 59},          {"ATTRWIDTH", nullptr, 0},         {"ATTRHEIGHT", nullptr, 1},
+    {"ATTRNUMFRAMES", nullptr, 11}, {"ATTRDEPTH", nullptr, 103},       {"ATTRPALETTE", nullptr, 104},
+    {"ATTRTRANSPARENTPEN", nullptr, 105}, {"ATTRSTANDARD", nullptr, 99}, {"ATTRNUMENTRIES", nullptr, 98},
+    {"ATTRLOADER", nullptr, 91},    {"ATTRFORMAT", nullptr, 19},       {"ICNFMT_LUMIVARRA", nullptr, 0},
+    {"AMIGAICON_NONE", nullptr, 0}, {"AMIGAICON_DISK", nullptr, 1},    {"AMIGAICON_DRAWER", nullptr, 2},
+    {"AMIGAICON_TOOL", nullptr, 3}, {"AMIGAICON_PROJECT", nullptr, 4}, {"AMIGAICON_GARBAGE", nullptr, 5},
+    {"AMIGAICON_DEVICE", nullptr, 6}, {"AMIGAICON_KICKSTART", nullptr, 7},
+    {"AMIGAICON_NONE", "::none", 0}, {"AMIGAICON_SHOW", "::show", 0},   {"AMIGAICON_HIDE", "::hide", 0},
+    {"AMIGAICON_SETTITLE", "::title", 0}, {"AMIGAICON_SETPOSITION", "::setpos", 0},
+    {"DEFAULTICON", nullptr, -2},   {"VIEWMODE_NONE", nullptr, 0},     {"VIEWMODE_ICONS", nullptr, 1},
+    {"VIEWMODE_NAME", nullptr, 2},  {"VIEWMODE_DATE", nullptr, 3},     {"VIEWMODE_SIZE", nullptr, 4},
+    {"VIEWMODE_TYPE", nullptr, 5},  {nullptr, nullptr, 0},
+};
+
+// A click on the tray icon is a tray event of the first display.
+void TrayActivated(int, int)
+{
+    lvAdapterEvent event = {};
+    PostAdapterEventMain(LVP_EVENT_TRAYICON, &event);
+}
+
+}  // namespace
+
+const lvConstantEntry *GetIconConstants(void) { return IconConstants; }
+
+int OpenIconLibrary(lvState *L)
+{
+    if (int code = RegisterCommandTable(L, IconCommands, "icon")) return code;
+    lvTrayHooks hooks = {};
+    hooks.Activated = TrayActivated;
+    SetTrayHooks(&hooks);
+    return RegisterObjectType(LV_TYPE_ICON, "Icons", IconListHead(), GetIconAttribute, nullptr, 0);
+}
+
+void CloseIconLibrary(lvState *, int)
+{
+    FreeAllIcons();
+    CloseTrayIcon();
+}
