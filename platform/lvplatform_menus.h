@@ -84,5 +84,19 @@ int GetMenuNodeFlags(const lvMenuModel *model, int number);
 // the state to report (1 radio, the new state toggle, 0 others), or -1 when the number is
 // no enabled leaf (a disabled item, a submenu or a separator reports nothing).
 int ChooseMenuNode(lvMenuModel *model, int number);
-// The enabled leaf whose one-character hotkey is this key (a letter upper-cased), or -1.
+// The number of the leaf whose one-character hotkey is this key (letters either case), or
+// -1. A disabled leaf is found too: its key is swallowed, ChooseMenuNode refuses it.
 int FindMenuAccelerator(const lvMenuModel *model, uint32_t character);
+
+// ---- The tray icon's menu (dbusmenu.cpp) ----------------------------------------------
+// A model numbered from 1 exported as com.canonical.dbusmenu at /MenuBar on the tray
+// item's connection (lvplatform_tray.h): GetLayout, GetGroupProperties, Event and
+// EventGroup ("clicked" marks the node and reports it), AboutToShow(Group), the Version,
+// TextDirection and Status properties, and LayoutUpdated after every change.
+enum { LV_REQUEST_TRAYMENU = 28 };
+// Called on the pumping thread for a click: the node's number, its id text (or null) and
+// its state to report.
+typedef void (*lvTrayMenuChoice)(void *user, int number, const char *idText, int selected);
+// Takes the model (null detaches the menu and frees the model held) and runs on the
+// pumping thread. 0, or the tray's error for the attachment.
+int AttachTrayMenuModel(lvMenuModel *model, lvTrayMenuChoice chosen, void *user);

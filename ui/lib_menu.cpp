@@ -64,6 +64,7 @@ struct lvMenuTarget {
 
 static int ResolveTarget(lvState *L, lvMenuTarget *t)
 {
+    ApplyTrayMenuChoices();
     lvObjectId id = GetObjectIdArg(L, 1);
     int ofMenu = GetStackTop(L) >= 3 && GetValueType(L, 3) != LV_TNIL && CheckNumberArg(L, 3) != 0;
     t->display = nullptr;

@@ -18,6 +18,8 @@
 #include "ui/events.h"
 
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 static lvObjectHeader *gMenus;
 
@@ -375,9 +377,13 @@ int FreeMenuById(lvState *L, lvObjectId id, int reportAbsence)
     return 0;
 }
 
+static int UpdateTrayMenu(void);
+
 void ShutdownMenus(lvState *L, int full)
 {
     (void)full;
+    for (lvDisplayMenus *dm = gDisplayMenus; dm; dm = dm->next) dm->tray = nullptr;
+    UpdateTrayMenu();
     while (gDisplayMenus) {
         lvDisplayMenus *next = gDisplayMenus->next;
         FreeMemory(gDisplayMenus->saved);
@@ -519,8 +525,10 @@ void ForgetDisplayMenus(lvDisplay *d)
         if ((*p)->display == d) {
             lvDisplayMenus *dm = *p;
             *p = dm->next;
+            int hadTray = dm->tray != nullptr;
             FreeMemory(dm->saved);
             FreeMemory(dm);
+            if (hadTray) UpdateTrayMenu();
             return;
         }
     }
@@ -688,12 +696,83 @@ lvMenu *GetDisplayTrayMenu(lvDisplay *d)
     return dm ? dm->tray : nullptr;
 }
 
+// ---- The tray icon's menu -------------------------------------------------------------
+// The tray shows the tray menu of the first display that has one. Its clicks arrive on
+// the pumping thread: the event is posted from there (with the model's copy of the id),
+// and the tree, which only the script thread touches, catches up with the choice at the
+// next menu command.
+
+struct lvTrayChoice {
+    int generation, number, selected;
+};
+static std::mutex trayChoiceLock;
+static std::vector<lvTrayChoice> trayChoices;
+static int trayGeneration;   // of the model the tray shows
+static lvMenu *trayShown;    // the menu it was built from
+
+static void TrayChosen(void *user, int number, const char *idText, int selected)
+{
+    {
+        std::lock_guard<std::mutex> hold(trayChoiceLock);
+        if (trayChoices.size() < 256) trayChoices.push_back({(int)(intptr_t)user, number, selected});
+    }
+    size_t length = idText ? std::strlen(idText) : 0;
+    char *copy = (char *)AllocMemory(length + 1, 0);
+    if (!copy) return;
+    if (length) std::memcpy(copy, idText, length);
+    copy[length] = 0;
+    LockDisplayList();
+    lvDisplay *first = FirstDisplay();
+    int posted = first ? PostEvent(first, EVENT_MENUSELECT, 0, 0, selected, copy) : 0;
+    UnlockDisplayList();
+    if (posted != 1) FreeMemory(copy);
+}
+
+void ApplyTrayMenuChoices(void)
+{
+    std::vector<lvTrayChoice> taken;
+    {
+        std::lock_guard<std::mutex> hold(trayChoiceLock);
+        taken.swap(trayChoices);
+    }
+    for (const lvTrayChoice &c : taken) {
+        if (c.generation != trayGeneration || !trayShown) continue;
+        lvMenuItem *items = trayShown->first->firstChild;
+        lvMenuItem *item = MenuItemOfNumber(items, c.number - 1);
+        if (!item || !item->id) continue;
+        lvMenuItem *head = nullptr;
+        FindMenuItem(items, item->id, &head);
+        if ((item->flags & MENUITEM_RADIO) && head) {
+            for (lvMenuItem *s = head; s && (s->flags & MENUITEM_RADIO) && !s->firstChild; s = s->next)
+                s->flags &= ~(uint32_t)MENUITEM_SELECTED;
+            item->flags |= MENUITEM_SELECTED;
+        } else if (item->flags & MENUITEM_TOGGLE) {
+            item->flags = c.selected ? item->flags | MENUITEM_SELECTED : item->flags & ~(uint32_t)MENUITEM_SELECTED;
+        }
+    }
+}
+
+// Shows the tray menu of the first display that has one (an adapter shows its own).
+static int UpdateTrayMenu(void)
+{
+    ApplyTrayMenuChoices();
+    if (MenuAdapter()) return 0;
+    lvMenu *wanted = nullptr;
+    for (lvDisplay *d = FirstDisplay(); d && !wanted; d = (lvDisplay *)d->header.next) wanted = GetDisplayTrayMenu(d);
+    if (wanted == trayShown) return 0;
+    lvMenuModel *model = wanted ? BuildMenuModel(wanted->first->firstChild, 1) : nullptr;
+    if (wanted && !model) return ERR_MEM;
+    trayShown = wanted;
+    trayGeneration++;
+    return AttachTrayMenuModel(model, TrayChosen, (void *)(intptr_t)trayGeneration);
+}
+
 int SetDisplayTrayMenu(lvDisplay *d, lvMenu *m)
 {
     lvDisplayMenus *dm = DisplayMenus(d, m != nullptr);
     if (!dm) return m ? ERR_MEM : 0;
     dm->tray = m;
-    return 0;
+    return UpdateTrayMenu();
 }
 
 int NoteDisplayPopupMenu(lvDisplay *d, lvMenu *m)

@@ -119,7 +119,10 @@ int PostAdapterMenuEvent(lvDisplay *display, const void *item, uint32_t flags);
 // The tray menu of a display's window (null: none), and the popup an adapter was last
 // handed for it (its nodes may come back in events).
 lvMenu *GetDisplayTrayMenu(lvDisplay *display);
+// Without an adapter the tray icon's menu follows: the first display's that has one.
 int SetDisplayTrayMenu(lvDisplay *display, lvMenu *menu);
+// Brings the trees up to the clicks made on the tray menu since (script thread).
+void ApplyTrayMenuChoices(void);
 int NoteDisplayPopupMenu(lvDisplay *display, lvMenu *menu);
 
 // ---- Linked menus -------------------------------------------------------------------

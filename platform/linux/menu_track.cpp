@@ -174,8 +174,8 @@ static void ApplyRadioRule(lvMenuModel *m, int index)
         int seen = 0;
         for (int i = start;; i = m->nodes[i].next) {
             lvMenuNode &s = m->nodes[i];
-            s.radioFirst = m->nodes[start].number + m->base;
-            s.radioLast = m->nodes[end].number + m->base;
+            s.radioFirst = m->nodes[start].number;
+            s.radioLast = m->nodes[end].number;
             if (s.flags & LV_MENU_SELECTED) {
                 if (seen) s.flags &= ~(uint32_t)LV_MENU_SELECTED;
                 seen = 1;

@@ -2,6 +2,7 @@
 // fixture (sni_watcher.py) that prints what it reads of the item and clicks it.
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_tray.h"
+#include "platform/lvplatform_menus.h"
 #include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -218,4 +219,62 @@ TEST_F(PlatformTray, NoWatcherARefusingOneOrNoBusGiveTheAddError)
     // Sizes the item would not carry.
     EXPECT_EQ(ShowTrayIcon(pixels, 0, 1, "x"), ERR_WRONGUSAGE);
     EXPECT_EQ(ShowTrayIcon(pixels, 1, 1025, "x"), ERR_WRONGUSAGE);
+}
+
+// A menu model on the tray item as com.canonical.dbusmenu: the host reads the layout (labels,
+// separators, submenus, check and radio states, shortcuts); a click on a radio item
+// selects it in its group, reports it with state 1 and announces a new layout; a click on
+// a disabled item reports nothing.
+TEST_F(PlatformTray, ATrayMenuModelAnswersTheHostsLayoutAndClicks)
+{
+    StartWatcher();
+    // Small, Large (radio), a separator, Grid (toggle, Ctrl+G), More { Deep }, Off (disabled).
+    lvMenuModelBuilder *b = nullptr;
+    ASSERT_EQ(BeginMenuModel(&b, 7, 1), 0);
+    lvMenuNodeSource nodes[] = {{"Small", "small", nullptr, LV_MENU_RADIO}, {"Large", "large", nullptr, LV_MENU_RADIO},
+                                {nullptr, nullptr, nullptr, 0},            {"Grid", "grid", "g", LV_MENU_TOGGLE},
+                                {"More", nullptr, nullptr, 0},             {"Deep", "deep", nullptr, 0},
+                                {"Off", "off", nullptr, LV_MENU_DISABLED}};
+    for (int i = 0; i < 4; i++) ASSERT_EQ(AddMenuNode(b, &nodes[i], 0), 0);
+    ASSERT_EQ(AddMenuNode(b, &nodes[4], 1), 0);
+    ASSERT_EQ(AddMenuNode(b, &nodes[5], 0), 0);
+    EndMenuSubmenu(b);
+    ASSERT_EQ(AddMenuNode(b, &nodes[6], 0), 0);
+    lvMenuModel *model = FinishMenuModel(b, 0);
+    ASSERT_NE(model, nullptr);
+    static std::vector<std::string> chosen;
+    chosen.clear();
+    ASSERT_EQ(AttachTrayMenuModel(model,
+                                  [](void *, int number, const char *id, int selected) {
+                                      chosen.push_back(std::to_string(number) + " " + (id ? id : "-") + " " +
+                                                       std::to_string(selected));
+                                  },
+                                  nullptr),
+              0);
+    const uint32_t pixels[1] = {0xFFFFFFFFu};
+    ASSERT_EQ(ShowTrayIcon(pixels, 1, 1, nullptr), 0);
+    EXPECT_EQ(LineStarting(watcher, "MENU"), "MENU /MenuBar ITEMISMENU 0");
+    Say(watcher, "layout");
+    std::string layout = LineStarting(watcher, "LAYOUT");
+    // Numbers: Small 1, Large 2, separator 3, Grid 4, Deep 5, More 6, Off 7.
+    EXPECT_NE(layout.find(" 1:Small:radio:1:1:- 2:Large:radio:0:1:- 3:separator:-:-1:1:- 4:Grid:checkmark:0:1:Control+G "
+                          "6:More:-:-1:1:-/5:Deep:-:-1:1:- 7:Off:-:-1:0:-"),
+              std::string::npos)
+        << layout;
+
+    Say(watcher, "click 2");
+    EXPECT_EQ(LineStarting(watcher, "MENUSIGNAL"), "MENUSIGNAL LayoutUpdated " + std::to_string(
+                                                       std::stoi(layout.substr(7)) + 1) + " 0");
+    EXPECT_EQ(LineStarting(watcher, "CLICKED"), "CLICKED");
+    Say(watcher, "click 7");
+    EXPECT_EQ(LineStarting(watcher, "CLICKED"), "CLICKED");
+    Say(watcher, "layout");
+    layout = LineStarting(watcher, "LAYOUT");
+    EXPECT_NE(layout.find(" 1:Small:radio:0:1:- 2:Large:radio:1:1:-"), std::string::npos) << layout;
+    EXPECT_EQ(chosen, std::vector<std::string>{"2 large 1"});
+
+    // Detached, the item names no menu any more.
+    ASSERT_EQ(AttachTrayMenuModel(nullptr, nullptr, nullptr), 0);
+    Say(watcher, "menuprop");
+    EXPECT_EQ(LineStarting(watcher, "MENU"), "MENU /NO_DBUSMENU ITEMISMENU 0");
 }

@@ -688,4 +688,19 @@ TEST_F(MenuDisplays, TheStripKeepsItsOwnStatesAndCarriesThemOverAReopen)
     EXPECT_EQ(Call("FreeMenu", [&] { PushNumber(L, 1); }), ERR_MENUATTACHED);
 }
 
+TEST_F(MenuDisplays, WithoutAnAdapterATrayMenuStaysInUseUntilRemoved)
+{
+    ASSERT_EQ(Create(2, FileMenu()), 0);
+    SetCurrentDisplay(d);
+    d->handle = nullptr;
+    ASSERT_EQ(Call("SetTrayMenu", [&] { PushNumber(L, 2); }), 0);
+    EXPECT_EQ(GetDisplayTrayMenu(d), Find(2));
+    EXPECT_EQ(Call("FreeMenu", [&] { PushNumber(L, 2); }), ERR_MENUATTACHED);
+    EXPECT_EQ(Create(2, FileMenu()), ERR_MENUATTACHED);
+    EXPECT_EQ(Call("SetTrayMenu", [&] { PushNumber(L, 5); }), ERR_FINDMENU);
+    ASSERT_EQ(Call("SetTrayMenu", [&] { PushNumber(L, -1); }), 0);
+    EXPECT_EQ(GetDisplayTrayMenu(d), nullptr);
+    EXPECT_EQ(Call("FreeMenu", [&] { PushNumber(L, 2); }), 0);
+}
+
 } // namespace
