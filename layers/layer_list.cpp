@@ -319,6 +319,7 @@ int NewLayerRecord(lvState *L, lvBGPic *b, int type, const lvObjectId *source, i
         }
     } else {
         InitDrawTags(&l->tags);
+        SetIdentityMatrix(&l->tags.matrix);
         l->anchorX = l->anchorY = 0;
     }
     if (source) l->source = l->undoKey = *source;

@@ -204,6 +204,30 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     EXPECT_GT(lit, 20);
 }
 
+TEST(LayersApplet, DisableKeepsTheListFreeLayersBakesRemoveLayersRedraws)
+{
+    lvAppletScript s;
+    TwoBrushes(s);
+    s.Case("off", "disablelayers", {});
+    s.Case("on", "enablelayers", {});
+    s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    s.Case("bake", "freelayers", {});
+    s.Case("count2", "getattribute", {LAYER, 1, ATTRLAYERS});
+    Snap(s, "baked");
+    s.Case("d3", "displaybrush", {1, 100, 100});
+    s.Case("rm", "removelayers", {});
+    Snap(s, "removed");
+    LayersRun r;
+    r.Go(s, {"baked", "removed"});
+    EXPECT_EQ(r.lines["count"], "0 2") << r.all;
+    EXPECT_EQ(r.lines["count2"], "0 0");
+    EXPECT_EQ(r.At("baked", 15, 15), RED);
+    EXPECT_EQ(r.At("baked", 25, 25), GREEN);
+    // The baked picture is the background now: removing later layers leaves it.
+    EXPECT_EQ(r.At("removed", 25, 25), GREEN);
+    EXPECT_EQ(r.At("removed", 105, 105), 0u);
+}
+
 TEST(LayersApplet, CommandErrors)
 {
     lvAppletScript s;
