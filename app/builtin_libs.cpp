@@ -48,6 +48,7 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lib_text.h"
+#include "text/lvtextlib.h"
 #include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
@@ -342,6 +343,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("animio", ImageioLibraryOpen, nullptr);
     SetLibraryCloseStep("imagesources", ReleaseImagingFactory);
     InstallImageLoaderEntries();
+    InstallJpegPluginEntries();
+    InstallFontPluginEntries();
     SetPluginServices(&pluginServices);
 
     SetLibraryRow("sound", OpenSoundLibrary, GetSoundConstants);
