@@ -50,6 +50,7 @@
 #include "runtime/startup.h"
 #include "runtime/vfile.h"
 #include "text/lib_text.h"
+#include "text/lvtextlib.h"
 #include "text/lvvectorpath.h"
 #include "ui/events.h"
 #include "ui/display.h"
@@ -347,6 +348,8 @@ void InstallBuiltinLibraries(void)
     SetLibraryRow("animio", ImageioLibraryOpen, nullptr);
     SetLibraryCloseStep("imagesources", ReleaseImagingFactory);
     InstallImageLoaderEntries();
+    InstallJpegPluginEntries();
+    InstallFontPluginEntries();
     SetPluginServices(&pluginServices);
 
     SetLibraryRow("sound", OpenSoundLibrary, GetSoundConstants);

@@ -8,6 +8,7 @@
 // this build's own sizes (jpeg_create_decompress / jpeg_create_compress).
 // Dependencies: libjpeg-turbo (JCS_EXT_ colour spaces), runtime/vfile.h.
 #include "formats/formats_internal.h"
+#include "runtime/plugin.h"
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -455,4 +456,21 @@ int SaveJpegFile(const void *userTags, const char *adapter, const char *path, co
     int code = out.Close();
     if (code) SetErrorStringArg(path);
     return code;
+}
+
+// The JPEG sub-table of the plug-in interface: the library's own functions.
+void InstallJpegPluginEntries(void)
+{
+    auto slot = [](auto *f) { return reinterpret_cast<lvApiStdFunction>(f); };
+    static const lvApiJpeg entries = {
+        slot(jpeg_CreateDecompress), slot(jpeg_finish_decompress), slot(jpeg_destroy_decompress),
+        slot(jpeg_std_error), slot(jpeg_read_header), slot(jpeg_read_scanlines), slot(jpeg_start_decompress),
+        slot(jpeg_resync_to_restart), slot(jpeg_CreateCompress), slot(jpeg_finish_compress),
+        slot(jpeg_destroy_compress), slot(jpeg_start_compress), slot(jpeg_set_defaults),
+        slot(jpeg_write_scanlines), slot(jpeg_set_quality), slot(jpeg_mem_dest), slot(jpeg_mem_src),
+        slot(jpeg_destroy), slot(jpeg_abort), slot(jpeg_suppress_tables), slot(jpeg_write_raw_data),
+        slot(jpeg_write_tables), slot(jpeg_read_raw_data), slot(jpeg_save_markers), slot(jpeg_set_colorspace),
+        nullptr,
+    };
+    SetPluginJpegEntries(&entries);
 }

@@ -248,6 +248,8 @@ void ReleaseImagingFactory(lvState *L, int full);
 // file-format services (probe, render, references) into the raster engine's table.
 void InstallImageLoaderEntries(void);
 void InstallFileFormatServices(void);
+// Puts the JPEG library's functions into the plug-in interface's JPEG sub-table.
+void InstallJpegPluginEntries(void);
 
 // ============================================================================
 // Image sources and the loader chain

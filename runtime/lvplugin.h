@@ -1662,12 +1662,24 @@ typedef struct lvApiRequesters {
     void *empty4;
 } lvApiRequesters;
 
+// Sub-table 7: the file of a scalable font by family name, size (unused by scalable files)
+// and style bits (1 bold, 2 italic) into path; 1 when found and the path fits, else 0
+// and path "". Without the text library nothing is found.
 typedef struct lvApiFontLookup {
-    lvApiPending FindFontFile;
+    int32_t (*FindFontFile)(const char *name, int32_t size, uint32_t style, char *path, size_t pathSize);
 } lvApiFontLookup;
 
+// Sub-table 8: FreeType (each slot the FreeType function of its name; cast to its
+// signature in <freetype/...>). Without the text library every slot answers 1001.
 typedef struct lvApiFontEngine {
-    lvApiPending slots[38]; // FreeType: 0 FT_Init_FreeType, 2 FT_New_Face, 3 FT_New_Memory_Face, ...
+    lvApiStdFunction FT_Init_FreeType, FT_Done_FreeType, FT_New_Face, FT_New_Memory_Face, FT_Done_Face,  // 0-4
+        FT_Select_Charmap, FT_Set_Charmap, FT_Get_Char_Index, FT_Load_Glyph, FT_Load_Char,            // 5-9
+        FT_Render_Glyph, FT_Outline_Get_CBox, FT_Outline_Decompose, FT_Get_Kerning, FT_Get_Glyph_Name, // 10-14
+        FT_Get_First_Char, FT_Get_Next_Char, FT_Set_Char_Size, FT_Set_Transform, FT_Set_Pixel_Sizes,   // 15-19
+        FT_Get_Sfnt_Table, FT_MulFix, FT_Vector_Transform, FT_DivFix, FT_Outline_Translate,            // 20-24
+        FT_Outline_Transform, FT_Outline_Embolden, FT_Outline_Get_Bitmap, FT_Get_Glyph, FT_Glyph_Copy, // 25-29
+        FT_Glyph_Transform, FT_Glyph_Get_CBox, FT_Glyph_To_Bitmap, FT_Done_Glyph,                      // 30-33
+        FT_Get_Postscript_Name, FT_Get_Sfnt_Name_Count, FT_Get_Sfnt_Name, FT_Library_Version;          // 34-37
 } lvApiFontEngine;
 
 // Sub-table 9: the script stack interface and command support. Argument checks raise
@@ -1760,8 +1772,9 @@ typedef struct lvApiScriptVM {
     int (*CallMetaMethod)(lvState *L, int index, const char *field);
 } lvApiScriptVM;
 
+// Sub-table 10: the built-in TrueType faces (null without the text library).
 typedef struct lvApiFontData {
-    const void *sans, *mono, *serif;       // the built-in faces (null until the font subsystem is built)
+    const void *sans, *mono, *serif;       // Bitstream Vera Sans, Sans Mono and Serif
     size_t sansSize, monoSize, serifSize;  // their sizes
 } lvApiFontData;
 
@@ -1771,8 +1784,16 @@ typedef struct lvApiZlib {
         deflateParams, inflateReset, inflateSync, inflateInit2_, deflateInit2_, crc32, compress, uncompress;
 } lvApiZlib;
 
+// Sub-table 12: the JPEG library (each slot the function of its name; cast to its
+// signature in <jpeglib.h>, whose structure sizes the create calls check). Without the
+// picture formats every slot answers 1001.
 typedef struct lvApiJpeg {
-    lvApiPending slots[25];  // the JPEG library's functions in their order
+    lvApiStdFunction jpeg_CreateDecompress, jpeg_finish_decompress, jpeg_destroy_decompress, jpeg_std_error, // 0-3
+        jpeg_read_header, jpeg_read_scanlines, jpeg_start_decompress, jpeg_resync_to_restart,               // 4-7
+        jpeg_CreateCompress, jpeg_finish_compress, jpeg_destroy_compress, jpeg_start_compress,              // 8-11
+        jpeg_set_defaults, jpeg_write_scanlines, jpeg_set_quality, jpeg_mem_dest, jpeg_mem_src,             // 12-16
+        jpeg_destroy, jpeg_abort, jpeg_suppress_tables, jpeg_write_raw_data, jpeg_write_tables,             // 17-21
+        jpeg_read_raw_data, jpeg_save_markers, jpeg_set_colorspace;                                         // 22-24
     void *empty25;
 } lvApiJpeg;
 

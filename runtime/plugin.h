@@ -56,6 +56,11 @@ struct lvPluginImageEntries {
     void (*FreeImageSource)(void *source);
 };
 void SetPluginImageEntries(const lvPluginImageEntries *entries);
+// The font sub-tables (7 lookup, 8 FreeType, 10 built-in faces), installed by the text
+// engine, and the JPEG sub-table (12), installed by the picture formats. Null restores the
+// entries that answer 1001 (the lookup finds nothing, the faces are null).
+void SetPluginFontEntries(const lvApiFontLookup *lookup, const lvApiFontEngine *engine, const lvApiFontData *data);
+void SetPluginJpegEntries(const lvApiJpeg *entries);
 // The audio sub-table (5); null restores the entries that refuse every call.
 void SetPluginAudioEntries(const lvApiAudio *entries);
 // The raster entries of the graphics sub-table (slots 21-23, 25-28, 35-38); unset

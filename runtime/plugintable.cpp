@@ -7,6 +7,8 @@
 // runtime/encoding.h, runtime/random.h, vm/lvvm.h, platform/lvplatform.h, zlib.
 // Limits: static data built once; entries touching plug-in lists, files and the script
 // state belong to the thread that drives the script. docs/plugins.md lists live slots.
+#include <cstddef>
+
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_datetime.h"
 #include "runtime/cmdsupport.h"
@@ -1018,9 +1020,37 @@ void SetPluginRequesterEntries(const lvPluginRequesterEntries *entries)
     apiRequesters.FileRequest = entries && entries->FileRequest ? entries->FileRequest : NoFileRequest;
     apiRequesters.PathRequest = entries && entries->PathRequest ? entries->PathRequest : NoPathRequest;
 }
-static const lvApiFontLookup apiFontLookup = {PENDING};
+static int32_t NoFontFile(const char *, int32_t, uint32_t, char *path, size_t size)
+{
+    if (path && size) *path = 0;
+    return 0;
+}
+static lvApiFontLookup apiFontLookup = {NoFontFile};
 static lvApiFontEngine apiFontEngine;
 static lvApiJpeg apiJpeg;
+static lvApiFontData apiFontData;
+
+// Every function slot of a sub-table of lvApiStdFunction slots answers 1001.
+template <typename T> static void FillPending(T *table, size_t slots)
+{
+    lvApiStdFunction *slot = reinterpret_cast<lvApiStdFunction *>(table);
+    for (size_t i = 0; i < slots; i++) slot[i] = reinterpret_cast<lvApiStdFunction>(PENDING);
+}
+
+void SetPluginFontEntries(const lvApiFontLookup *lookup, const lvApiFontEngine *engine, const lvApiFontData *data)
+{
+    apiFontLookup.FindFontFile = lookup && lookup->FindFontFile ? lookup->FindFontFile : NoFontFile;
+    if (engine) apiFontEngine = *engine;
+    else FillPending(&apiFontEngine, sizeof apiFontEngine / sizeof(lvApiStdFunction));
+    apiFontData = data ? *data : lvApiFontData{};
+}
+
+void SetPluginJpegEntries(const lvApiJpeg *entries)
+{
+    if (entries) apiJpeg = *entries;
+    else FillPending(&apiJpeg, offsetof(lvApiJpeg, empty25) / sizeof(lvApiStdFunction));
+    apiJpeg.empty25 = nullptr;
+}
 static int64_t CountCharsEntry(const char *text)
 {
     int invalid = 0;
@@ -1038,7 +1068,6 @@ static const lvApiUnicode apiUnicode = {
     LV_CLASS(IsSpaceUnicode), LV_CLASS(IsXDigitUnicode), LV_CLASS(IsUpperUnicode),
     ValidateUtf8Entry, Utf8ByteOffset, Utf8CharCount, NextUtf8CodePoint, EncodeUtf8,
 };
-static const lvApiFontData apiFontData = {nullptr, nullptr, nullptr, 0, 0, 0};
 
 // ============================================================================
 // Sub-table 9: script machine
@@ -1185,8 +1214,9 @@ static lvPluginApi pluginApi;
 const lvPluginApi *GetPluginApi(void)
 {
     if (!pluginApi.stdRuntime) {
-        for (auto &slot : apiFontEngine.slots) slot = PENDING;
-        for (auto &slot : apiJpeg.slots) slot = PENDING;
+        // Sub-tables nobody installed yet answer 1001.
+        if (!apiFontEngine.FT_Init_FreeType) SetPluginFontEntries(&apiFontLookup, nullptr, &apiFontData);
+        if (!apiJpeg.jpeg_CreateDecompress) SetPluginJpegEntries(nullptr);
         pluginApi = {LVPLUGIN_VERSION, LVPLUGIN_REVISION, &apiStdRuntime, &apiSystem, &apiFiles, &apiGraphics,
                      &apiAudio, &apiRequesters, &apiFontLookup, &apiFontEngine, &apiScriptVM, &apiFontData,
                      &apiZlib, &apiJpeg, &apiPlugins, &apiChecksums, &apiUnicode, &apiLocale, &apiMath};

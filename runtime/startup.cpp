@@ -90,10 +90,12 @@ static int RunPlatformMainLoop(int (*body)(void *state), void *state)
     return RunMainLoop(RunOnScriptStack, &start);
 }
 
+static int NoAppletToAsk(char *, size_t) { return ERR_CONFIG; }
+
 static const lvStartupHooks defaultStartupHooks = {
     NoStartupPlugins, NoAppletIcons, NoDisplaySettings, NoStartupDisplays, RunPlatformMainLoop,
     NoRuntimeEvents, NoAudio, NoRequesters, NoPluginLibraries, NoPlugins, {}, NoPluginToRequire,
-    NoPresetDisplay, NoEncodingFollowers,
+    NoPresetDisplay, NoEncodingFollowers, NoAppletToAsk,
 };
 
 static lvStartupHooks startupHooks = defaultStartupHooks;
@@ -120,6 +122,7 @@ void SetStartupHooks(const lvStartupHooks *hooks)
     LV_TAKE_HOOK(RequirePlugin);
     LV_TAKE_HOOK(CreatePresetDisplay);
     LV_TAKE_HOOK(EncodingApplied);
+    LV_TAKE_HOOK(AskForApplet);
     for (int type = 0; type < LV_LINKED_TYPES; type++)
         if (hooks->preload[type]) startupHooks.preload[type] = hooks->preload[type];
 }
@@ -378,10 +381,15 @@ int StartRuntime(lvState *L, lvAppletRecord *record, lvRuntimeConfig *config, in
     int code = ParseCommandLine(config, slots, !startupState.linked, 0, wordCount, words, &commandText);
     FreeMemory(commandText);
     FreeMemory(slots);
+    int asked = 0;  // the applet came from the requester, not the command line
     if (code == ERR_CONFIG && !startupState.linked) {
-        // No requester can be shown: say how the runtime is called instead.
-        PrintUsage();
-        return ERR_CONFIG;
+        // No applet named: ask for one; where no requester can be shown, say how the
+        // runtime is called instead.
+        code = startupHooks.AskForApplet(config->appletPath, sizeof config->appletPath);
+        asked = !code;
+        if (code) config->appletPath[0] = 0;
+        if (code == ERR_CONFIG) PrintUsage();
+        if (code) return code;
     }
     if (code && code != ERR_CONFIG) return code;
 
@@ -405,8 +413,12 @@ int StartRuntime(lvState *L, lvAppletRecord *record, lvRuntimeConfig *config, in
     } else {
         ProbeHeader(config->appletPath, 0, 1, &info);
         TakeHeaderInfo(config, &info);
-        // An applet file named on the command line takes the options beside it.
-        if (int applied = ParseAndApplyOptions(config, record, wordCount, words, 1)) return applied;
+        // An applet file named on the command line takes the options beside it; one
+        // chosen in the requester takes the options alone.
+        char chosen[sizeof config->appletPath];
+        std::memcpy(chosen, config->appletPath, sizeof chosen);
+        if (int applied = ParseAndApplyOptions(config, record, wordCount, words, !asked)) return applied;
+        if (asked) std::memcpy(config->appletPath, chosen, sizeof chosen);
         if (info.found && info.quiet) quiet = 1;
     }
     if (int expanded = ExpandSearchPathVariables()) return expanded;

@@ -61,6 +61,10 @@ struct lvStartupHooks {
     // String library: takes its default encoding from the run's (GetGlobalEncoding) once
     // start-up applied the applet's encoding, before the main chunk loads.
     void (*EncodingApplied)(lvState *L);
+    // Requester library: an unlinked run without an applet asks for one: 0 and the path
+    // when chosen (and it fits), ERR_USERABORT when cancelled, ERR_CONFIG when no
+    // requester can be shown (no display server, no dialogs).
+    int (*AskForApplet)(char *path, size_t size);
 };
 
 // Installs the hooks (null slots keep the defaults; null restores all defaults).

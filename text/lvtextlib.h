@@ -58,6 +58,9 @@ int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refO
 // Frees the font objects, the text objects, the font paths and the font cache.
 void CloseTextEngine();
 
+// Fills the plug-in interface's font sub-tables (lookup, FreeType, built-in faces).
+void InstallFontPluginEntries(void);
+
 // The default font (topaz 8) becomes current: 0 or the open's error.
 int SetupDefaultFont();
 

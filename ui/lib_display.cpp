@@ -14,6 +14,7 @@
 #include "ui/display_windows.h"
 #include "ui/buttons.h"
 #include "ui/input.h"
+#include "ui/requesters.h"
 #include "ui/lib_clipboard.h"
 #include "ui/display_draw.h"
 #include "ui/display_modes.h"
@@ -800,5 +801,6 @@ void InstallDisplayLibrary(void)
     startup.OpenStartupDisplays = StartupDisplays;
     startup.RunMainLoop = RunDisplayMainLoop;
     startup.CreatePresetDisplay = CreatePresetDisplay;
+    startup.AskForApplet = AskForAppletFile;
     SetStartupHooks(&startup);
 }

@@ -470,3 +470,21 @@ void InstallPluginRequesterEntries(void)
     static const lvPluginRequesterEntries entries = {PluginSystemRequest, PluginFileRequest, PluginPathRequest};
     SetPluginRequesterEntries(&entries);
 }
+
+int AskForAppletFile(char *path, size_t size)
+{
+    // Without a display server the dialog module cannot open: the caller explains instead.
+    const char *x11 = std::getenv("DISPLAY"), *wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x11 || !*x11) && (!wayland || !*wayland)) return ERR_CONFIG;
+    lvFileFilter all = {nullptr, "All files", "*", "", 0};
+    lvFileFilter applets = {&all, "Lumivarra applets", "*.lva", "", 0};
+    std::vector<std::string> paths;
+    int code = DesktopRequesterBackend()->File(nullptr, "Select Lumivarra applet to run", "", 0, nullptr, nullptr,
+                                               &applets, &paths);
+    if (code == ERR_UNSUPPORTEDFEAT) return ERR_CONFIG;
+    if (code) return code;
+    if (paths.empty()) return ERR_USERABORT;
+    if (paths[0].size() >= size) return ERR_CONFIG;
+    std::memcpy(path, paths[0].c_str(), paths[0].size() + 1);
+    return 0;
+}

@@ -93,6 +93,10 @@ int RouteColorRequest(lvState *L, lvDisplay *d, const char *title, int32_t colou
 std::string &LastRequestedFile(void);
 std::string &LastRequestedPath(void);
 
+// The start-up's question for an applet (the desktop's file dialog): 0 and the path,
+// ERR_USERABORT when cancelled, ERR_CONFIG when no dialog can be shown.
+int AskForAppletFile(char *path, size_t size);
+
 // ---- Back-ends ---------------------------------------------------------------------------
 // One row of platform dialogs; the inputs are already checked and defaulted.
 struct lvRequesterBackend {

@@ -11,11 +11,22 @@
 // library that checks the interface table's live slots), LVT_RASTER, LVT_BRUSHES (commands
 // that drive the raster and brush slots), LVT_FSYS (memfs that is also the filesystem
 // adapter of its "mem:" names, logging every call to the file $LVT_FSLOG), LVT_FONTS (a
-// font loader serving mono, anti-aliased and pen fonts and one answer to refuse).
+// font loader serving mono, anti-aliased and pen fonts and one answer to refuse),
+// LVT_FONTJPEG (a command that calls every slot of the font and JPEG sub-tables).
 #if defined(LVT_FSYS)
 #define LVT_MEMFS
 #endif
 #include "runtime/lvplugin.h"
+#if defined(LVT_FONTJPEG)
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+#include FT_OUTLINE_H
+#include FT_SFNT_NAMES_H
+#include FT_TRUETYPE_TABLES_H
+#include <jpeglib.h>
+#include <unistd.h>
+#endif
 #include <cstdarg>
 #include <cstdlib>
 #include <algorithm>
@@ -52,7 +63,7 @@ static void DescribeSelf(lvPluginRecord *r, const char *module, uint32_t caps)
 // ============================================================================
 
 #if defined(LVT_CMDLIB) || defined(LVT_NEEDS) || defined(LVT_EXT) || defined(LVT_SLOTS) || defined(LVT_RASTER) || \
-    defined(LVT_DRAW) || defined(LVT_BRUSHES)
+    defined(LVT_DRAW) || defined(LVT_BRUSHES) || defined(LVT_FONTJPEG)
 static int libraryInits;   // InitLibrary calls
 
 #if defined(LVT_CMDLIB)
@@ -359,6 +370,283 @@ static int CmdCheckRasterSlots(lvState *L)
     return 1;
 }
 static const lvPluginCommand commands[] = {{"CheckRasterSlots", CmdCheckRasterSlots}, {nullptr, nullptr}};
+static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
+#elif defined(LVT_FONTJPEG)
+// The font sub-tables (7, 8, 10) and the JPEG sub-table (12), called slot by slot through
+// the signatures of FreeType's and the JPEG library's own headers.
+static void Expect(std::string &failures, bool ok, const char *what)
+{
+    if (!ok) failures += std::string(" ") + what;
+}
+template <typename F> static F As(lvApiStdFunction slot) { return reinterpret_cast<F>(slot); }
+#define FT(name) As<decltype(&name)>(api->fontEngine->name)
+#define JPG(name) As<decltype(&name)>(api->jpeg->name)
+
+// The inked box of a coverage plane; false when nothing is inked.
+struct InkBox {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+    void Add(int x, int y)
+    {
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    }
+    bool Empty() const { return x1 < 0; }
+};
+
+static int decomposeMoves;
+static int MoveTo(const FT_Vector *, void *) { return ++decomposeMoves, 0; }
+static int LineTo(const FT_Vector *, void *) { return 0; }
+static int ConicTo(const FT_Vector *, const FT_Vector *, void *) { return 0; }
+static int CubicTo(const FT_Vector *, const FT_Vector *, const FT_Vector *, void *) { return 0; }
+
+// The glyph of 'A' through the engine against the text library's, drawn by the applet in
+// white on black into brush (id) at the size; every other FreeType slot once.
+static void CheckFontEngine(std::string &failures, lvPluginObjectId brush, int size)
+{
+    const lvApiFontData *data = api->fontData;
+    FT_Library library = nullptr;
+    if (FT(FT_Init_FreeType)(&library)) return Expect(failures, false, "8.0 init");
+    FT_Int major = 0, minor = 0, patch = 0;
+    FT(FT_Library_Version)(library, &major, &minor, &patch);
+    Expect(failures, major == 2, "8.37 version");
+    FT_Face face = nullptr;
+    if (FT(FT_New_Memory_Face)(library, (const FT_Byte *)data->sans, (FT_Long)data->sansSize, 0, &face)) {
+        FT(FT_Done_FreeType)(library);
+        return Expect(failures, false, "8.3 memory face");
+    }
+    Expect(failures, !FT(FT_Select_Charmap)(face, FT_ENCODING_UNICODE), "8.5 select charmap");
+    Expect(failures, face->charmap && !FT(FT_Set_Charmap)(face, face->charmap), "8.6 set charmap");
+    Expect(failures, !FT(FT_Set_Char_Size)(face, 0, 12 * 64, 72, 72), "8.17 char size");
+    Expect(failures, !FT(FT_Set_Pixel_Sizes)(face, 0, (FT_UInt)size), "8.19 pixel sizes");
+    FT(FT_Set_Transform)(face, nullptr, nullptr);
+    FT_UInt index = FT(FT_Get_Char_Index)(face, 'A');
+    Expect(failures, index != 0, "8.7 char index");
+    FT_UInt first = 0;
+    FT_ULong code = FT(FT_Get_First_Char)(face, &first);
+    FT_UInt nextIndex = 0;
+    Expect(failures, first != 0 && FT(FT_Get_Next_Char)(face, code, &nextIndex) > code, "8.15/16 chars");
+    char glyphName[64] = "";
+    FT(FT_Get_Glyph_Name)(face, index, glyphName, sizeof glyphName);
+    Expect(failures, std::strcmp(glyphName, "A") == 0, "8.14 glyph name");
+    const char *ps = FT(FT_Get_Postscript_Name)(face);
+    Expect(failures, ps && std::strstr(ps, "Vera"), "8.34 postscript name");
+    FT_SfntName name;
+    Expect(failures, FT(FT_Get_Sfnt_Name_Count)(face) > 0 && !FT(FT_Get_Sfnt_Name)(face, 0, &name), "8.35/36 names");
+    Expect(failures, FT(FT_Get_Sfnt_Table)(face, FT_SFNT_OS2) != nullptr, "8.20 sfnt table");
+    FT_Vector kern = {1, 1};
+    Expect(failures, !FT(FT_Get_Kerning)(face, FT(FT_Get_Char_Index)(face, 'A'), FT(FT_Get_Char_Index)(face, 'V'),
+                                         FT_KERNING_DEFAULT, &kern) && kern.x < 0, "8.13 kerning of AV");
+    Expect(failures, FT(FT_MulFix)(3 << 16, 5 << 16) == 15 << 16, "8.21 mulfix");
+    Expect(failures, FT(FT_DivFix)(15 << 16, 5 << 16) == 3 << 16, "8.23 divfix");
+    FT_Matrix twice = {2 << 16, 0, 0, 2 << 16};
+    FT_Vector v = {3, 4};
+    FT(FT_Vector_Transform)(&v, &twice);
+    Expect(failures, v.x == 6 && v.y == 8, "8.22 vector transform");
+
+    // The outline: box, decomposition, moves, embolden, a bitmap of its own.
+    if (!FT(FT_Load_Glyph)(face, index, FT_LOAD_NO_BITMAP)) {
+        FT_Outline *outline = &face->glyph->outline;
+        FT_BBox box;
+        FT(FT_Outline_Get_CBox)(outline, &box);
+        Expect(failures, box.xMax > box.xMin && box.yMax > box.yMin, "8.11 outline box");
+        FT_Outline_Funcs funcs = {MoveTo, LineTo, ConicTo, CubicTo, 0, 0};
+        decomposeMoves = 0;
+        Expect(failures, !FT(FT_Outline_Decompose)(outline, &funcs, nullptr) && decomposeMoves == 2,
+               "8.12 decompose (A has two contours)");
+        FT(FT_Outline_Translate)(outline, 64, 0);
+        FT_BBox moved;
+        FT(FT_Outline_Get_CBox)(outline, &moved);
+        Expect(failures, moved.xMin == box.xMin + 64, "8.24 translate");
+        FT(FT_Outline_Transform)(outline, &twice);
+        Expect(failures, !FT(FT_Outline_Embolden)(outline, 32), "8.26 embolden");
+        std::vector<uint8_t> pixels(64 * 64);
+        FT_Bitmap target = {};
+        target.rows = 64, target.width = 64, target.pitch = 64, target.buffer = pixels.data();
+        target.num_grays = 256, target.pixel_mode = FT_PIXEL_MODE_GRAY;
+        Expect(failures, !FT(FT_Outline_Get_Bitmap)(library, outline, &target), "8.27 outline bitmap");
+    } else {
+        Expect(failures, false, "8.8 load glyph");
+    }
+    // Glyph objects.
+    if (!FT(FT_Load_Glyph)(face, index, FT_LOAD_DEFAULT)) {
+        FT_Glyph glyph = nullptr, copy = nullptr;
+        if (!FT(FT_Get_Glyph)(face->glyph, &glyph) && !FT(FT_Glyph_Copy)(glyph, &copy)) {
+            FT_Vector delta = {64, 0};
+            Expect(failures, !FT(FT_Glyph_Transform)(copy, nullptr, &delta), "8.30 glyph transform");
+            FT_BBox a, b;
+            FT(FT_Glyph_Get_CBox)(glyph, FT_GLYPH_BBOX_UNSCALED, &a);
+            FT(FT_Glyph_Get_CBox)(copy, FT_GLYPH_BBOX_UNSCALED, &b);
+            Expect(failures, b.xMin == a.xMin + 64, "8.31 glyph box");
+            Expect(failures, !FT(FT_Glyph_To_Bitmap)(&copy, FT_RENDER_MODE_NORMAL, nullptr, 1), "8.32 to bitmap");
+        } else {
+            Expect(failures, false, "8.28/29 glyph");
+        }
+        if (glyph) FT(FT_Done_Glyph)(glyph);
+        if (copy) FT(FT_Done_Glyph)(copy);
+    }
+    // The glyph as the text library draws it: same size, same coverage. The size asked is
+    // the face's Windows ascent plus descent in pixels.
+    const TT_OS2 *os2 = (const TT_OS2 *)FT(FT_Get_Sfnt_Table)(face, FT_SFNT_OS2);
+    if (os2 && os2->usWinAscent + os2->usWinDescent > 0)
+        FT(FT_Set_Char_Size)(face, 0, (FT_F26Dot6)((int64_t)size * 64 * face->units_per_EM /
+                                                  (os2->usWinAscent + os2->usWinDescent)), 72, 72);
+    if (!FT(FT_Load_Char)(face, 'A', FT_LOAD_DEFAULT) && !FT(FT_Render_Glyph)(face->glyph, FT_RENDER_MODE_NORMAL)) {
+        const FT_Bitmap &bm = face->glyph->bitmap;
+        InkBox mine, theirs;
+        for (unsigned y = 0; y < bm.rows; y++)
+            for (unsigned x = 0; x < bm.width; x++)
+                if (bm.buffer[y * bm.pitch + x]) mine.Add((int)x, (int)y);
+        int32_t w = 0, h = 0, opaque = 0;
+        lvPluginTag tags[] = {{LVP_BRUSHARGB_WIDTH, (intptr_t)&w},
+                              {LVP_BRUSHARGB_HEIGHT, (intptr_t)&h},
+                              {LVP_BRUSHARGB_OPAQUE, (intptr_t)&opaque},
+                              {0, 0}};
+        uint32_t *argb = api->graphics->GetBrushArgbPixels(&brush, tags);
+        if (!argb) return Expect(failures, false, "brush pixels");
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++)
+                if (argb[y * w + x] & 0xFF) theirs.Add(x, y);
+        bool same = !mine.Empty() && !theirs.Empty() && mine.x1 - mine.x0 == theirs.x1 - theirs.x0 &&
+                    mine.y1 - mine.y0 == theirs.y1 - theirs.y0;
+        int worst = 0;
+        for (int y = 0; same && y <= mine.y1 - mine.y0; y++)
+            for (int x = 0; x <= mine.x1 - mine.x0; x++) {
+                int a = bm.buffer[(mine.y0 + y) * bm.pitch + mine.x0 + x];
+                int b = (int)(argb[(theirs.y0 + y) * w + theirs.x0 + x] & 0xFF);
+                worst = std::max(worst, std::abs(a - b));
+            }
+        api->system->FreeMemory(argb);
+        if (!(same && worst <= 1)) {
+            char detail[160];
+            std::snprintf(detail, sizeof detail, "8.9/10 glyph differs from the text library's (%dx%d against %dx%d, worst %d)",
+                          mine.x1 - mine.x0 + 1, mine.y1 - mine.y0 + 1, theirs.x1 - theirs.x0 + 1,
+                          theirs.y1 - theirs.y0 + 1, worst);
+            Expect(failures, false, detail);
+        }
+    } else {
+        Expect(failures, false, "8.9/10 render");
+    }
+    FT(FT_Done_Face)(face);
+    // A face from a file.
+    char path[] = "/tmp/lvfontjpegXXXXXX";
+    int fd = mkstemp(path);
+    if (fd >= 0) {
+        Expect(failures, write(fd, data->mono, data->monoSize) == (ssize_t)data->monoSize, "write face");
+        close(fd);
+        FT_Face fileFace = nullptr;
+        Expect(failures, !FT(FT_New_Face)(library, path, 0, &fileFace) && fileFace->num_glyphs > 0, "8.2 file face");
+        if (fileFace) FT(FT_Done_Face)(fileFace);
+        unlink(path);
+    }
+    Expect(failures, !FT(FT_Done_FreeType)(library), "8.1 done");
+}
+
+// 12: a 32 x 16 picture through the compressor into memory at quality 90 and back; the
+// worst channel difference stays within what that quality loses on a smooth picture.
+static void CheckJpeg(std::string &failures)
+{
+    const int W = 32, H = 16;
+    std::vector<uint8_t> rgb(W * H * 3);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+            uint8_t *p = &rgb[(y * W + x) * 3];
+            p[0] = (uint8_t)(x * 8), p[1] = (uint8_t)(y * 16), p[2] = 128;
+        }
+    jpeg_compress_struct c;
+    jpeg_error_mgr cerr;
+    c.err = JPG(jpeg_std_error)(&cerr);
+    JPG(jpeg_CreateCompress)(&c, JPEG_LIB_VERSION, sizeof c);
+    unsigned char *encoded = nullptr;
+    unsigned long encodedSize = 0;
+    JPG(jpeg_mem_dest)(&c, &encoded, &encodedSize);
+    c.image_width = W, c.image_height = H, c.input_components = 3, c.in_color_space = JCS_RGB;
+    JPG(jpeg_set_defaults)(&c);
+    JPG(jpeg_set_colorspace)(&c, JCS_YCbCr);
+    JPG(jpeg_set_quality)(&c, 90, TRUE);
+    JPG(jpeg_start_compress)(&c, TRUE);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = &rgb[c.next_scanline * W * 3];
+        JPG(jpeg_write_scanlines)(&c, &row, 1);
+    }
+    JPG(jpeg_finish_compress)(&c);
+    // The tables alone, as an abbreviated stream.
+    unsigned char *tables = nullptr;
+    unsigned long tablesSize = 0;
+    JPG(jpeg_mem_dest)(&c, &tables, &tablesSize);
+    JPG(jpeg_suppress_tables)(&c, FALSE);  // the image marked them written
+    JPG(jpeg_write_tables)(&c);
+    if (!(tablesSize > 4 && tables && tables[0] == 0xFF && tables[1] == 0xD8)) {
+        char detail[80];
+        std::snprintf(detail, sizeof detail, "12.21 tables (%lu bytes)", tablesSize);
+        Expect(failures, false, detail);
+    }
+    JPG(jpeg_destroy_compress)(&c);
+    std::free(tables);
+    Expect(failures, encodedSize > 100, "12.13 encode");
+
+    jpeg_decompress_struct d;
+    jpeg_error_mgr derr;
+    d.err = JPG(jpeg_std_error)(&derr);
+    JPG(jpeg_CreateDecompress)(&d, JPEG_LIB_VERSION, sizeof d);
+    JPG(jpeg_mem_src)(&d, encoded, encodedSize);
+    JPG(jpeg_save_markers)(&d, JPEG_COM, 0xFFFF);
+    Expect(failures, JPG(jpeg_read_header)(&d, TRUE) == JPEG_HEADER_OK, "12.4 header");
+    Expect(failures, d.src->resync_to_restart != nullptr, "12.7 resync");
+    d.out_color_space = JCS_RGB;
+    JPG(jpeg_start_decompress)(&d);
+    std::vector<uint8_t> back(W * H * 3);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = &back[d.output_scanline * W * 3];
+        JPG(jpeg_read_scanlines)(&d, &row, 1);
+    }
+    JPG(jpeg_finish_decompress)(&d);
+    JPG(jpeg_destroy_decompress)(&d);
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size(); i++) worst = std::max(worst, std::abs(rgb[i] - back[i]));
+    Expect(failures, d.output_width == (JDIMENSION)W && worst <= 12, "12.5 round trip beyond quality 90's bound");
+    // A second decompressor aborted and destroyed through the common entries.
+    jpeg_decompress_struct e;
+    e.err = JPG(jpeg_std_error)(&derr);
+    JPG(jpeg_CreateDecompress)(&e, JPEG_LIB_VERSION, sizeof e);
+    JPG(jpeg_mem_src)(&e, encoded, encodedSize);
+    JPG(jpeg_read_header)(&e, TRUE);
+    JPG(jpeg_abort)((j_common_ptr)&e);
+    JPG(jpeg_destroy)((j_common_ptr)&e);
+    std::free(encoded);
+    // The raw-data entries need a raw set-up of their own: present is enough here.
+    const void *pending = (const void *)api->graphics->ProgramIcons;
+    for (lvApiStdFunction f : {api->jpeg->jpeg_write_raw_data, api->jpeg->jpeg_read_raw_data})
+        Expect(failures, f && (const void *)f != pending, "12.20/22 raw data");
+    Expect(failures, api->jpeg->empty25 == nullptr, "12.25 empty");
+}
+
+// CheckFontJpegSlots(brush, size) -> "" when every slot answers as it should, else the failures.
+static int CmdCheckFontJpegSlots(lvState *L)
+{
+    std::string failures;
+    const lvApiFontData *data = api->fontData;
+    Expect(failures, data->sans && data->mono && data->serif, "10 faces");
+    Expect(failures, data->sansSize == 65932 && data->monoSize == 49224 && data->serifSize == 60280, "10 sizes");
+    char path[512] = "x";
+    Expect(failures, !api->fontLookup->FindFontFile("No Such Family Anywhere", 12, 0, path, sizeof path) && !*path,
+           "7 unknown family");
+    // A family the system has: its file opens; a buffer too small for it finds nothing.
+    if (api->fontLookup->FindFontFile("DejaVu Sans", 12, 0, path, sizeof path)) {
+        FILE *f = std::fopen(path, "rb");
+        Expect(failures, f != nullptr, "7 found file opens");
+        if (f) std::fclose(f);
+        char tiny[4] = "x";
+        Expect(failures, !api->fontLookup->FindFontFile("DejaVu Sans", 12, 0, tiny, sizeof tiny) && !*tiny,
+               "7 small buffer");
+    }
+    if (data->sans) {
+        lvPluginObjectId brush = {(int32_t)api->scriptVM->CheckNumberArg(L, 1), nullptr};
+        CheckFontEngine(failures, brush, (int)api->scriptVM->CheckNumberArg(L, 2));
+    }
+    CheckJpeg(failures);
+    api->scriptVM->PushString(L, failures.c_str());
+    return 1;
+}
+static const lvPluginCommand commands[] = {{"CheckFontJpegSlots", CmdCheckFontJpegSlots}, {nullptr, nullptr}};
 static const lvPluginConstant constants[] = {{nullptr, nullptr, 0}};
 #elif defined(LVT_DRAW)
 // Graphics slots 24 and 31 (drawslots): a clipped line and two polygons into the plug-in's
@@ -1276,6 +1564,8 @@ LVT_EXPORT(InitPlugin)(lvPluginRecord *record, const lvPluginApi *table, const c
     DescribeSelf(record, "slotcheck", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_RASTER)
     DescribeSelf(record, "rasterslots", PLUGINCAPS_LIBRARY);
+#elif defined(LVT_FONTJPEG)
+    DescribeSelf(record, "fontjpeg", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_DRAW)
     DescribeSelf(record, "drawslots", PLUGINCAPS_LIBRARY);
 #elif defined(LVT_BRUSHES)

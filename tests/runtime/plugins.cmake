@@ -10,7 +10,8 @@ set(LV_TESTPLUGIN_VARIANTS
   rasterslots:LVT_RASTER
   brushslots:LVT_BRUSHES
   memfsys:LVT_FSYS
-  fonts:LVT_FONTS)
+  fonts:LVT_FONTS
+  fontjpeg:LVT_FONTJPEG)
 set(LV_TESTPLUGIN_TARGETS "")
 foreach(variant ${LV_TESTPLUGIN_VARIANTS})
   string(REPLACE ":" ";" parts ${variant})
@@ -24,6 +25,10 @@ foreach(variant ${LV_TESTPLUGIN_VARIANTS})
     CXX_VISIBILITY_PRESET hidden)
   list(APPEND LV_TESTPLUGIN_TARGETS testplugin_${stem})
 endforeach()
+# The font and JPEG slots are called through FreeType's and the JPEG library's headers.
+find_package(Freetype REQUIRED)
+find_package(JPEG REQUIRED)
+target_include_directories(testplugin_fontjpeg PRIVATE ${FREETYPE_INCLUDE_DIRS} ${JPEG_INCLUDE_DIRS})
 
 # The in-process script and the applet of the linked programs.
 lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/plugins_script.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/plugins_script.lvs)
@@ -39,6 +44,10 @@ lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/slots_applet.lva CHUNK ${LV_TESTPLUGI
 lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/raster_slots_applet.lvs)
 lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/raster_slots_applet.lvc
   TARGET applet_raster_slots_test ARGS --object 12:1:rasterslots)
+# The applet that has the font-and-JPEG plug-in call its sub-tables' slots.
+lv_assemble(OUTPUT ${LV_TESTPLUGIN_DIR}/fontjpeg_applet.lvc SOURCE ${CMAKE_SOURCE_DIR}/tests/plugins/fontjpeg_applet.lvs)
+lv_make_applet(OUTPUT ${LV_TESTPLUGIN_DIR}/fontjpeg_applet.lva CHUNK ${LV_TESTPLUGIN_DIR}/fontjpeg_applet.lvc
+  TARGET applet_fontjpeg_test ARGS --object 12:1:fontjpeg)
 
 # The extension library that the linked programs carry; the tests link them with lvlink
 # from the runtime the build made.
@@ -50,4 +59,4 @@ lv_add_test(plugins_test
   LIBS lv_runtime
   LABELS runtime parse threads)
 target_compile_definitions(plugins_test PRIVATE LV_TESTPLUGIN_DIR="${LV_TESTPLUGIN_DIR}")
-add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test applet_slots_test applet_raster_slots_test lumivarra lvlink)
+add_dependencies(plugins_test ${LV_TESTPLUGIN_TARGETS} plugins_script applet_plugins_test applet_slots_test applet_raster_slots_test applet_fontjpeg_test lumivarra lvlink)

@@ -932,19 +932,36 @@ TEST_F(LinkedProgramTest, RuntimeRunsAPackedAndARawPluginOfOneProgram)
                     {"cmdlib", "memfs"});
 }
 
+// Links the built runtime with a test applet and one test plug-in into root/program.
+static bool LinkAppletWithPlugin(const std::string &root, const std::string &applet, const std::string &plugin)
+{
+    std::string bin = LV_BIN_DIR;
+    std::string command = "timeout 30 " + bin + "/lvlink link " + bin + "/lumivarra " +
+                          std::string(LV_TESTPLUGIN_DIR) + "/" + applet + ".lva -o " + root + "/program " +
+                          "--plugin " + PluginPath(plugin) + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
 // A plug-in linked into a program drives the raster slots of the graphics sub-table on
 // its own buffers: fills and pixels with their row and clip tags, blits cut by a clip
 // rectangle and through masks and alpha, conversions, scaling, pixels to pens.
 TEST_F(LinkedProgramTest, PluginDrivesTheRasterSlots)
 {
-    std::string bin = LV_BIN_DIR;
-    std::string command = "timeout 30 " + bin + "/lvlink link " + bin + "/lumivarra " +
-                          std::string(LV_TESTPLUGIN_DIR) + "/raster_slots_applet.lva -o " + root + "/program " +
-                          Plugin("--plugin", "rasterslots") + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(LinkAppletWithPlugin(root, "raster_slots_applet", "rasterslots"));
     std::string output;
     EXPECT_EQ(RunLinked(root + "/program", tmp, output), 0) << output;
     EXPECT_EQ(output, "raster: \n") << "failing raster slots after \"raster:\"";
+}
+
+// A plug-in linked into a program calls every slot of the font lookup, font engine, font
+// data and JPEG sub-tables: a glyph drawn through FreeType equals the text library's, and a
+// picture encoded and decoded in memory comes back within its quality's bound.
+TEST_F(LinkedProgramTest, PluginCallsTheFontAndJpegSlots)
+{
+    ASSERT_TRUE(LinkAppletWithPlugin(root, "fontjpeg_applet", "fontjpeg"));
+    std::string output;
+    EXPECT_EQ(RunLinked("env SDL_VIDEODRIVER=offscreen " + root + "/program", tmp, output), 0) << output;
+    EXPECT_EQ(output, "fontjpeg: \n") << "failing slots after \"fontjpeg:\"";
 }
 
 // A plug-in linked into a program checks, from its own side of the interface table, that
@@ -952,11 +969,7 @@ TEST_F(LinkedProgramTest, PluginDrivesTheRasterSlots)
 // services answer as they should.
 TEST_F(LinkedProgramTest, PluginFindsEveryLiveSlotOfTheInterfaceTable)
 {
-    std::string bin = LV_BIN_DIR;
-    std::string command = "timeout 30 " + bin + "/lvlink link " + bin + "/lumivarra " +
-                          std::string(LV_TESTPLUGIN_DIR) + "/slots_applet.lva -o " + root + "/program " +
-                          Plugin("--plugin", "slotcheck") + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(LinkAppletWithPlugin(root, "slots_applet", "slotcheck"));
     ASSERT_EQ(std::system(("mkdir -p " + root + "/Catalogs/german").c_str()), 0);
     std::ofstream(root + "/Catalogs/german/slots.catalog") << "null\neins\nzwei\n";
     std::string output;

@@ -200,6 +200,40 @@ TEST_F(DesktopExe, TextDialogRunEndsWithTheAppletsOwnCode)
     }
 }
 
+// A run without an applet on the command line asks for one with the desktop's file
+// dialog; the path typed into it runs. Without a display server the run ends with 1059's
+// message and the usage instead.
+TEST_F(DesktopExe, RunWithoutAppletAsksForOneWithTheFileDialog)
+{
+    if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool missing";
+    if (access((std::string(LV_BIN_DIR) + "/lv_gtkdialogs.so").c_str(), R_OK) != 0) GTEST_SKIP() << "no GTK dialogs";
+    std::string applet = std::string(LV_BUILD_DIR) + "/tests/ui/desktop_exe/chosen.lva";
+    int status = -1;
+    std::string command = Env() + "ASAN_OPTIONS=detect_leaks=0 timeout --preserve-status -k 5 30 '" + LV_BIN_DIR +
+                          "/lumivarra' >'" + base + "/chosen.out' 2>'" + base + "/chosen.err' </dev/null";
+    std::thread run([command, &status] { status = std::system(command.c_str()); });
+    std::string id = base + "/chooser.id";
+    int found = Tool("for i in $(seq 400); do xdotool search --name '^Select Lumivarra applet to run$' 2>/dev/null | "
+                     "head -1 > '" + id + "'; [ -s '" + id + "' ] && exit 0; sleep 0.05; done; exit 1");
+    if (found == 0)
+        Tool("timeout 15 xdotool windowfocus --sync $(cat '" + id + "') key ctrl+l; sleep 0.3; "
+             "timeout 15 xdotool type --delay 20 '" + applet + "'; sleep 0.3; "
+             "timeout 15 xdotool key --window $(cat '" + id + "') Return");
+    run.join();
+    ASSERT_EQ(found, 0) << ReadFile(base + "/chosen.err");
+    ASSERT_TRUE(WIFEXITED(status)) << ReadFile(base + "/chosen.err");
+    EXPECT_EQ(WEXITSTATUS(status), 5) << ReadFile(base + "/chosen.err");
+    EXPECT_EQ(ReadLines(base + "/chosen.out"), (std::vector<std::string>{"chosen applet runs"}));
+
+    // No display server: no dialog, the message of 1059.
+    std::string headless = "unset DISPLAY WAYLAND_DISPLAY; SDL_VIDEODRIVER=offscreen timeout -k 5 30 '" +
+                           std::string(LV_BIN_DIR) + "/lumivarra' >'" + base + "/none.out' 2>&1 </dev/null";
+    int none = std::system(headless.c_str());
+    EXPECT_TRUE(WIFEXITED(none) && WEXITSTATUS(none) != 0 && WEXITSTATUS(none) != 124);
+    EXPECT_NE(ReadFile(base + "/none.out").find("No script filename specified!"), std::string::npos)
+        << ReadFile(base + "/none.out");
+}
+
 // X errors do not end the process: the snapshot of a window partly off the screen is the
 // part on it (black beyond), and a window wider than the server takes is only reported.
 TEST_F(DesktopExe, RefusedXRequestsLeaveTheRunToTheApplet)
