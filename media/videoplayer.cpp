@@ -22,25 +22,34 @@ std::atomic<int> endEventSwitch{0};
 
 size_t PictureBytes(int width, int height) { return (size_t)(width + 64) * (size_t)height * 4; }
 
+// The refresh thread reads the records' due times under the picture-queue mutex even
+// while the queue is empty, so they change under it too.
 void FreePictures(lvVideoPlayer *p)
 {
-    for (lvVideoPicture &picture : p->pictures) {
-        FreeMemory(picture.pixels);
-        picture = lvVideoPicture{};
-    }
+    uint32_t *old[2] = {p->pictures[0].pixels, p->pictures[1].pixels};
+    LockMutex(p->pictureMutex);
+    for (lvVideoPicture &picture : p->pictures) picture = lvVideoPicture{};
+    UnlockMutex(p->pictureMutex);
+    FreeMemory(old[0]);
+    FreeMemory(old[1]);
 }
 
 int AllocVideoPictures(lvVideoPlayer *p)
 {
     FreePictures(p);
-    for (lvVideoPicture &picture : p->pictures) {
-        picture.pixels = (uint32_t *)AllocMemory(PictureBytes(p->outWidth, p->outHeight), 1);
-        if (!picture.pixels) {
-            FreePictures(p);
-            return ERR_MEM;
-        }
-        picture.rowLength = p->outWidth + 64;
+    uint32_t *fresh[2];
+    for (uint32_t *&pixels : fresh) pixels = (uint32_t *)AllocMemory(PictureBytes(p->outWidth, p->outHeight), 1);
+    if (!fresh[0] || !fresh[1]) {
+        FreeMemory(fresh[0]);
+        FreeMemory(fresh[1]);
+        return ERR_MEM;
     }
+    LockMutex(p->pictureMutex);
+    for (int i = 0; i < 2; i++) {
+        p->pictures[i].pixels = fresh[i];
+        p->pictures[i].rowLength = p->outWidth + 64;
+    }
+    UnlockMutex(p->pictureMutex);
     return 0;
 }
 
