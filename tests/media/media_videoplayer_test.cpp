@@ -10,6 +10,8 @@
 #include "media/lvaudio.h"
 #include "platform/lvplatform.h"
 #include "runtime/vfile.h"
+#include "tests/ui/headless_displays.h"
+#include "ui/display.h"
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -554,6 +556,62 @@ TEST_F(VideoPlayer, StoppingTheChannelStopsTheVideo)
     EXPECT_EQ(GetVideoThreadCount(player), 0);
     ASSERT_EQ(GetChannelInfo(0, &kind, &id), 0);
     EXPECT_EQ(kind, 7);
+}
+
+// ---- On a display ------------------------------------------------------------------------
+
+class VideoOnDisplay : public HeadlessDisplays {
+protected:
+    Recorder rec;
+    lvVideoPlayer *player = nullptr;
+    void SetUp() override
+    {
+        HeadlessDisplays::SetUp();
+        recorder = &rec;
+        script = FakeScript{};
+        lvVideoTestHooks hooks{1, FrameSink, SoundSink, nullptr};
+        SetVideoTestHooks(&hooks);
+    }
+    void TearDown() override
+    {
+        FreeVideoPlayer(player);
+        SetVideoTestHooks(nullptr);
+        recorder = nullptr;
+        HeadlessDisplays::TearDown();
+    }
+};
+
+TEST_F(VideoOnDisplay, PicturesReachTheDisplayClippedAndOpaque)
+{
+    lvDisplayRequest request;
+    InitDisplayRequest(&request);
+    request.width = 100;
+    request.height = 80;
+    request.colour = 0x336699;
+    lvDisplay *d = nullptr;
+    ASSERT_EQ(CreateDisplayFromRequest(L, 1, 0, &request, &d), 0);
+    FreeDisplayRequest(&request);
+    ASSERT_EQ(RealizeDisplay(L, d, 0), 0);
+    script.frames = 5;
+    ASSERT_EQ(OpenVideoStream("fake", &fakeOps, LV_VIDEOBACKEND_PLUGIN, nullptr, nullptr, lvObjectId{3, nullptr},
+                              &player), 0);
+    ASSERT_EQ(StartVideoThreads(player, d, 95, 78, 8, 4, -1, LV_VIDEOSOUND_NONE), 0);
+    ASSERT_TRUE(WaitFor([&] { return GetVideoPlayerState(player) == 4; }, 5));
+    presented.clear();
+    DrawPendingVideoFrames(L);
+    // Only the newest picture was still queued; it is cut to the 5 x 2 pixels inside.
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].x, 95);
+    EXPECT_EQ(presented[0].y, 78);
+    EXPECT_EQ(presented[0].width, 5);
+    EXPECT_EQ(presented[0].height, 2);
+    std::vector<uint32_t> frame(100 * 80);
+    ASSERT_EQ(WindowOps()->ReadWindowFrame(d->window, frame.data(), 100, 80), 0);
+    // The last picture's BGRA32 word 0x05102030 is the colour 0x201005 with alpha 0x30,
+    // shown opaque (the window keeps no blend of it with the background).
+    EXPECT_EQ(frame[79 * 100 + 99] & 0xFFFFFF, 0x201005u);
+    EXPECT_EQ(frame[77 * 100 + 99] & 0xFFFFFF, 0x336699u);
+    StopVideoPlayer(player);
 }
 
 } // namespace
