@@ -44,6 +44,8 @@ struct lvAudioEngine {
     std::mutex fillLock;
     lvMusicMixFunction musicMix = nullptr;  // music.cpp's mixer
     lvMusicChannelHook musicHook = nullptr; // music.cpp's end and stop handling
+    lvVideoMixFunction videoMix = nullptr;  // videosound.cpp's mixer
+    lvVideoChannelHook videoHook = nullptr; // the video engine's stop handling
 };
 
 lvAudioEngine &Engine()
@@ -71,6 +73,10 @@ void PullFrames(void *user, int16_t *out, int frames)
             v.musicActive = 0;
             v.endMark = 1;
         }
+    }
+    for (int c = 0; c < engine->count; c++) {
+        lvVoice &v = engine->table[c].voice;
+        if (v.videoActive && engine->videoMix) engine->videoMix(v.video, out, frames);
     }
     bool marked = false;
     for (int c = 0; c < engine->count; c++) {
@@ -106,6 +112,7 @@ void SilenceVoice(lvChannel *c)
     LockAudioOutput(e.device);
     c->voice.active = 0;
     c->voice.musicActive = 0;
+    c->voice.videoActive = 0;
     UnlockAudioOutput(e.device);
 }
 
@@ -277,10 +284,12 @@ void StopChannelEntry(int channel)
     lvChannel *c = &e.table[channel];
     int state = c->state;
     lvObjectId id = c->id;
+    void *video = c->voice.video;
     SilenceVoice(c);
     ClearChannelEntry(c);
-    // A music stopped from the table is stopped as a music.
+    // A music stopped from the table is stopped as a music, a video as a video.
     if ((state == LV_CH_STREAM || state == LV_CH_MODULE) && e.musicHook) e.musicHook(id, 0);
+    if ((state == LV_CH_VIDEO || state == LV_CH_VIDEORESERVED) && video && e.videoHook) e.videoHook(video);
 }
 
 void StopAllChannels()
@@ -681,6 +690,64 @@ int IsMusicOnChannel(void *music)
         if ((c.state == LV_CH_STREAM || c.state == LV_CH_MODULE) && c.voice.music == music) return 1;
     }
     return 0;
+}
+
+// ============================================================================
+// Video channels
+// ============================================================================
+
+void SetVideoChannelHooks(lvVideoMixFunction mix, lvVideoChannelHook hook)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    e.videoMix = mix;
+    e.videoHook = hook;
+}
+
+int ReserveVideoChannel(void *output, lvObjectId id, int channel, int *used)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open) return ERR_OPENAUDIO;
+    if (e.adapter) return ERR_UNSUPPORTEDFEAT;
+    lvChannel *c = nullptr;
+    if (int code = AllocSoundChannel(LV_CH_VIDEORESERVED, id, &channel, &c)) return code;
+    c->volume = 64;
+    c->panning = 128;
+    c->startUs = NowUs();
+    LockAudioOutput(e.device);
+    c->voice.video = output;
+    UnlockAudioOutput(e.device);
+    *used = channel;
+    return 0;
+}
+
+void ActivateVideoChannel(void *output)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open || !e.device) return;
+    for (int i = 0; i < e.count; i++) {
+        lvChannel &c = e.table[i];
+        if (c.state != LV_CH_VIDEORESERVED || c.voice.video != output) continue;
+        LockAudioOutput(e.device);
+        c.state = LV_CH_VIDEO;
+        c.voice.videoActive = 1;
+        UnlockAudioOutput(e.device);
+    }
+}
+
+void ReleaseVideoChannel(void *output)
+{
+    lvAudioEngine &e = Engine();
+    std::lock_guard<std::recursive_mutex> guard(e.lock);
+    if (!e.open) return;
+    for (int i = 0; i < e.count; i++) {
+        lvChannel &c = e.table[i];
+        if ((c.state != LV_CH_VIDEO && c.state != LV_CH_VIDEORESERVED) || c.voice.video != output) continue;
+        SilenceVoice(&c);
+        ClearChannelEntry(&c);
+    }
 }
 
 void WithAudioLocked(void (*f)(void *), void *context)

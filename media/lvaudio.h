@@ -45,6 +45,8 @@ struct lvVoice {
     int endMark;              // the last pass ended
     void *music;              // music channels: the music's play state (music.cpp)
     int musicActive;          // the music mixer plays it
+    void *video;              // video channels: the video's sound output (videosound.cpp)
+    int videoActive;          // the video mixer plays it
 };
 
 // One entry of the channel table.
@@ -147,6 +149,22 @@ void StopMusicChannel(void *music);
 // Runs f under the device lock (the mixer does not run meanwhile).
 void WithAudioLocked(void (*f)(void *), void *context);
 int IsMusicOnChannel(void *music);
+
+// ---- Video channels (videosound.cpp plays them) --------------------------------------------
+// Adds frames of a video's sound into out (the mixer's thread, device lock held).
+typedef void (*lvVideoMixFunction)(void *output, int16_t *out, int frames);
+// Called on the script thread when a video channel was stopped from the table (its
+// entry is already free): the video stops.
+typedef void (*lvVideoChannelHook)(void *output);
+void SetVideoChannelHooks(lvVideoMixFunction mix, lvVideoChannelHook hook);
+// Reserves a channel (-1: any) in state LV_CH_VIDEORESERVED for a video's output.
+// 0, ERR_OPENAUDIO, ERR_NOCHANNEL, ERR_CHANNELRANGE or ERR_UNSUPPORTEDFEAT (an adapter
+// plays the channels); *used the channel.
+int ReserveVideoChannel(void *output, lvObjectId id, int channel, int *used);
+// The reserved channel of output joins the mixer (state LV_CH_VIDEO).
+void ActivateVideoChannel(void *output);
+// Takes the output off its channel, if it is still there; nothing reads it afterwards.
+void ReleaseVideoChannel(void *output);
 
 // ---- Capture ---------------------------------------------------------------------------
 // The input for RecordAudio: an adapter's capture when it installed with capture (flag

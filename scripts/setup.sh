@@ -20,6 +20,7 @@ PACKAGES=(
   libcairo2-dev
   libgtk-3-dev xdotool xclip x11-utils xfonts-base
   imagemagick netpbm python3-pil
+  libswscale-dev libavutil-dev ffmpeg
 )
 
 missing=()

@@ -63,7 +63,8 @@ int GrabDesktopBrush(lvState *L, lvDisplay *display, lvObjectId *id, int x, int 
 
 // Any thread: hands a frame to a display, presented at x, y of its picture at the next
 // gathering of events. The display takes the bitmap on success; on failure the caller
-// keeps it. 0, ERR_WRONGUSAGE, ERR_MEM, ERR_FINDDISPLAY when the display is gone.
+// keeps it. A frame of the same video still queued is replaced. 0, ERR_WRONGUSAGE,
+// ERR_MEM, ERR_FINDDISPLAY when the display is gone.
 int QueueVideoFrame(lvDisplay *display, void *video, lvBitMapHandle *bitmap, int x, int y, int width, int height);
 // Frames are queued for the display (as for a video playing on it).
 int DisplayHasVideoFrames(lvDisplay *display);
@@ -71,3 +72,5 @@ int DisplayHasVideoFrames(lvDisplay *display);
 void DrawPendingVideoFrames(lvState *L);
 // Frees a display's queued frames unshown.
 void DropVideoFrames(lvDisplay *display);
+// Any thread: frees the queued frames of one video unshown (nothing when the display is gone).
+void DropVideoFramesOf(lvDisplay *display, void *video);

@@ -146,10 +146,22 @@ int QueueVideoFrame(lvDisplay *d, void *video, lvBitMapHandle *bitmap, int x, in
             return ERR_FINDDISPLAY;
         }
         LockMutex(d->frameLock);
+        // A video's newer frame replaces its older one not yet shown.
+        lvVideoFrame *stale = nullptr;
         lvVideoFrame **tail = (lvVideoFrame **)&d->videoFrames;
-        while (*tail) tail = &(*tail)->next;
+        while (*tail) {
+            if (video && (*tail)->video == video) {
+                lvVideoFrame *old = *tail;
+                *tail = old->next;
+                old->next = stale;
+                stale = old;
+                continue;
+            }
+            tail = &(*tail)->next;
+        }
         *tail = f;
         UnlockMutex(d->frameLock);
+        FreeFrames(stale);
     }
     framesQueued.store(1, std::memory_order_release);
     WakeMainLoop();
@@ -204,4 +216,28 @@ void DropVideoFrames(lvDisplay *d)
     d->videoFrames = nullptr;
     UnlockMutex(d->frameLock);
     FreeFrames(f);
+}
+
+void DropVideoFramesOf(lvDisplay *d, void *video)
+{
+    if (!d || !video) return;
+    lvVideoFrame *stale = nullptr;
+    {
+        DisplayLockGuard guard;
+        if (!DisplayIsListed(d) || !d->frameLock) return;
+        LockMutex(d->frameLock);
+        lvVideoFrame **link = (lvVideoFrame **)&d->videoFrames;
+        while (*link) {
+            if ((*link)->video == video) {
+                lvVideoFrame *old = *link;
+                *link = old->next;
+                old->next = stale;
+                stale = old;
+                continue;
+            }
+            link = &(*link)->next;
+        }
+        UnlockMutex(d->frameLock);
+    }
+    FreeFrames(stale);
 }

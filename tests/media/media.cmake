@@ -85,3 +85,9 @@ lv_add_test(media_video_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_video_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdxl_fixture.cpp
   LIBS lv_media
   LABELS media parse)
+
+# The video player engine's threads against the CDXL reader and a scripted stream.
+lv_add_test(media_videoplayer_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/media_videoplayer_test.cpp ${CMAKE_CURRENT_LIST_DIR}/cdxl_fixture.cpp
+  LIBS lv_media lv_media_fixtures lv_ui lv_images lv_raster lv_runtime
+  LABELS media threads)

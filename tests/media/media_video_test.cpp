@@ -7,6 +7,9 @@
 #include "raster/lvbitmap.h"
 #include "runtime/vfile.h"
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -559,6 +562,68 @@ TEST(VideoCdxl, TheStreamTableDrivesTheReader)
     static_assert(sizeof(lvVideoDecodeRequest) == 40 && offsetof(lvVideoDecodeRequest, presentationTime) == 32,
                   "decode");
     static_assert(sizeof(lvAudioDecodeRequest) == 24 && offsetof(lvAudioDecodeRequest, done) == 16, "audio");
+}
+
+// The ffmpeg tool's own CDXL decoder as a second reference, where it is installed. A HAM
+// modify value widens to 8 bits by a shift here (as in ILBM pictures: x 16 or x 4) and by
+// repeating its bits there (x 17, or the top bits again), so a modified component may
+// sit lower by up to the value's own width; palette colours agree exactly.
+TEST(VideoCdxl, FramesEqualFfmpegsDecode)
+{
+    if (system("ffmpeg -hide_banner -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg tool";
+    struct Case {
+        const char *name;
+        int planes, ham, entries, slack;
+    } cases[] = {{"palette", 5, 0, 32, 0}, {"HAM6", 6, 1, 16, 15}, {"HAM8", 8, 1, 64, 3}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CdxlFixture f;
+        f.width = 32, f.height = 8, f.planes = c.planes, f.ham = c.ham, f.palette = Ramp(c.entries);
+        f.frames = 3;
+        f.audioBytes = 100;
+        char dir[] = "/tmp/lvcdxlXXXXXX";
+        ASSERT_TRUE(mkdtemp(dir));
+        std::string in = std::string(dir) + "/in.cdxl", out = std::string(dir) + "/out.rgb";
+        std::vector<uint8_t> bytes = MakeCdxl(f);
+        FILE *w = fopen(in.c_str(), "wb");
+        ASSERT_TRUE(w);
+        fwrite(bytes.data(), 1, bytes.size(), w);
+        fclose(w);
+        std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -f cdxl -i " + in +
+                          " -f rawvideo -pix_fmt rgb24 " + out;
+        ASSERT_EQ(system(cmd.c_str()), 0);
+        std::vector<uint8_t> rgb;
+        if (FILE *r = fopen(out.c_str(), "rb")) {
+            int ch;
+            while ((ch = fgetc(r)) != EOF) rgb.push_back((uint8_t)ch);
+            fclose(r);
+        }
+        ASSERT_EQ(rgb.size(), (size_t)3 * 32 * 8 * 3);
+        MemoryFile file(bytes);
+        Opened o(file);
+        ASSERT_TRUE(o.reader);
+        for (int n = 0, seen = 0; seen < 3;) {
+            lvVideoPacketInfo p{};
+            ASSERT_EQ(NextCdxlPacket(o.reader, &p), 0);
+            if (!p.audio) {
+                std::vector<uint32_t> ours = Decode(o.reader, p.packet, 32, 8);
+                for (int i = 0; i < 32 * 8; i++) {
+                    const uint8_t *px = &rgb[((size_t)n * 256 + i) * 3];
+                    for (int k = 0; k < 3; k++) {
+                        int mine = (int)(ours[(size_t)i] >> (16 - 8 * k) & 0xFF), theirs = px[k];
+                        ASSERT_TRUE(mine <= theirs && theirs - mine <= c.slack)
+                            << "frame " << n << " pixel " << i << " component " << k << ": " << mine << " vs "
+                            << theirs;
+                    }
+                }
+                n++, seen++;
+            }
+            FreeCdxlPacket(p.packet);
+        }
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+        rmdir(dir);
+    }
 }
 
 } // namespace

@@ -165,4 +165,29 @@ TEST_F(VideoFrames, EveryFrameQueuedMeanwhileIsShownOnce)
     EXPECT_EQ(presented.size(), (size_t)frames);
 }
 
+// A video's newer frame replaces its older one still queued; dropping one video's frames
+// leaves the others'.
+TEST_F(VideoFrames, AVideosNewerFrameReplacesItsQueuedOneAndDropsAreByVideo)
+{
+    lvDisplay *d = Open(1);
+    ASSERT_NE(d, nullptr);
+    int a = 0, b = 0;
+    ASSERT_EQ(QueueVideoFrame(d, &a, Frame(4, 4, 0xFF0000), 0, 0, 4, 4), 0);
+    ASSERT_EQ(QueueVideoFrame(d, &b, Frame(4, 4, 0x00FF00), 10, 0, 4, 4), 0);
+    ASSERT_EQ(QueueVideoFrame(d, &a, Frame(4, 4, 0x0000FF), 20, 0, 4, 4), 0);
+    DrawPendingVideoFrames(L);
+    ASSERT_EQ(presented.size(), 2u);
+    EXPECT_EQ(presented[0].x, 10); // b's, then a's newer one
+    EXPECT_EQ(presented[1].x, 20);
+    EXPECT_EQ(PicturePixel(d, 1, 1), 0x336699u);
+    EXPECT_EQ(PicturePixel(d, 21, 1), 0x0000FFu);
+    presented.clear();
+    ASSERT_EQ(QueueVideoFrame(d, &a, Frame(4, 4, 0xFF0000), 0, 0, 4, 4), 0);
+    ASSERT_EQ(QueueVideoFrame(d, &b, Frame(4, 4, 0x00FF00), 10, 0, 4, 4), 0);
+    DropVideoFramesOf(d, &a);
+    DrawPendingVideoFrames(L);
+    ASSERT_EQ(presented.size(), 1u);
+    EXPECT_EQ(presented[0].x, 10);
+}
+
 }  // namespace
