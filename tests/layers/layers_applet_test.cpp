@@ -169,6 +169,10 @@ void Scene(lvAppletScript &s, bool layers, const std::string &snap)
     s.Case("ellipse", "ellipse", {110, 60, 20, 10, 0x00FFFF, Fields({{"rotate", 30}})});
     s.Case("normal", "setformstyle", {0});
     s.Case("circle", "circle", {50, 50, 12, 0xFF00FF});
+    // Lines: a plain one, a thick one across the box, and a thick arrowed one.
+    s.Case("line", "line", {5, 130, 90, 150, 0xFFFFFF});
+    s.Case("thick", "line", {30, 30, 90, 70, 0x80FF80, Fields({{"thickness", 5}})});
+    s.Case("arrow", "line", {120, 20, 160, 40, 0xFF8000, Fields({{"thickness", 4}, {"arrowhead", 2}})});
     s.Case("textout", "textout", {20, 90, Str("Layers")});
     s.Case("locate", "locate", {100, 100});
     s.Case("print", "print", {Str("printed")});
@@ -186,7 +190,7 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     b.Go(layered, {"layered"});
     for (auto &line : b.lines)
         if (line.first != "count") EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
-    EXPECT_EQ(b.lines["count"], "0 8");
+    EXPECT_EQ(b.lines["count"], "0 11");
     const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
     ASSERT_EQ(p.width, q.width);
     ASSERT_EQ(p.height, q.height);
