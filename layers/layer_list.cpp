@@ -15,6 +15,7 @@
 #include "raster/lvimage.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "text/lvtextobject.h"
 
 static int liveLayers;
 
@@ -555,6 +556,18 @@ int InsertLayerAt(lvState *L, lvObjectId id, int position, int type, int x, int 
         if (int code = AddImageLayerRecord(L, b, LAYER_BRUSH, id, 0, 0, x, y, brush->width, brush->height, &tags,
                                            nullptr, position, flags, &made))
             return code;
+        break;
+    }
+    case LAYER_TEXTOBJECT: {
+        lvTextObject *object;
+        if (int code = FindTextObjectById(id, &object)) return code;
+        const lvTextImage &image = object->image;
+        int ax = object->noAdjust ? 0 : image.leftExtension, ay = object->noAdjust ? 0 : image.topExtension;
+        // Special coordinates (centre, right, bottom) place the image itself.
+        auto special = [](int v) { return v <= -15000 && v >= -105000; };
+        x = special(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + ax;
+        y = special(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + ay;
+        if (int code = AddTextObjectLayerRecord(L, b, id, &image, x, y, nullptr, position, flags, &made)) return code;
         break;
     }
     case LAYER_LAYER: {

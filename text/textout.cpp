@@ -179,3 +179,15 @@ int OutputTextImage(void *state, int objectType, const lvTextOptions *options, c
     }
     return DrawTextImage(state, image, x, y, style);
 }
+
+int OutputTextObjectImage(void *state, lvObjectId id, const lvTextImage *image, int x, int y,
+                          const lvStyleTags *style)
+{
+    lvBlitDisplay *display = RasterState.currentDisplay;
+    if (!display) return ERR_OUTPUTDEVICE;
+    if (display->layers && display->target.kind == OUTPUT_DISPLAY) {
+        if (!TextLayerServicesSet || !TextLayerServices.AddTextObjectLayer) return ERR_UNIMPLCMD;
+        return TextLayerServices.AddTextObjectLayer(TextLayerServices.context, state, id, image, x, y, style);
+    }
+    return DrawTextImage(state, image, x, y, style);
+}

@@ -180,6 +180,8 @@ void Scene(lvAppletScript &s, bool layers, const std::string &snap)
     s.Case("ownpart", "displaybgpicpart", {-1, 0, 0, 20, 20, 150, 300});
     s.Case("arrow", "line", {120, 20, 160, 40, 0xFF8000, Fields({{"thickness", 4}, {"arrowhead", 2}})});
     s.Case("textout", "textout", {20, 90, Str("Layers")});
+    s.Case("tobj", "createtextobject", {1, Str("Object")});
+    s.Case("tshow", "displaytextobject", {1, 200, 200});
     s.Case("locate", "locate", {100, 100});
     s.Case("print", "print", {Str("printed")});
     Snap(s, snap);
@@ -198,7 +200,7 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
         if (line.first == "count") continue;
         EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
     }
-    EXPECT_EQ(b.lines["count"], "0 13");
+    EXPECT_EQ(b.lines["count"], "0 14");
     const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
     ASSERT_EQ(p.width, q.width);
     ASSERT_EQ(p.height, q.height);
@@ -218,6 +220,46 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     for (int y = 90; y < 104; y++)
         for (int x = 20; x < 60; x++) lit += q.Pixel(x, y) != 0;
     EXPECT_GT(lit, 20);
+}
+
+// A text object layer keeps its own image: freeing or changing the object leaves it alone.
+TEST(LayersApplet, TextObjectLayersOutliveTheirObject)
+{
+    lvAppletScript s;
+    s.Case("on", "enablelayers", {});
+    s.Case("tobj", "createtextobject", {1, Str("Kept")});
+    s.Case("show", "displaytextobject", {1, 10, 10});
+    s.Case("ins", "insertlayer", {0, 8, 1, 10, 40});
+    Snap(s, "shown");
+    s.Case("free", "freetextobject", {1});
+    s.Case("again", "createtextobject", {1, Str("")});
+    Snap(s, "freed");
+    s.Case("id", "getattribute", {LAYER, 1, ATTRID});
+    s.Case("undo", "undo", {8, 1});
+    Snap(s, "undone");
+    s.Case("missing", "insertlayer", {0, 8, 5, 0, 0});
+    s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    LayersRun r;
+    r.Go(s, {"shown", "freed", "undone"});
+    EXPECT_EQ(Code(r.lines["show"]), "0") << r.all;
+    EXPECT_EQ(Code(r.lines["ins"]), "0") << r.all;
+    EXPECT_EQ(r.lines["id"], "0 1") << r.all;
+    EXPECT_NE(Code(r.lines["missing"]), "0");
+    EXPECT_EQ(r.lines["count"], "0 1");
+    auto lit = [&](const std::string &snap, int top) {
+        int n = 0;
+        for (int y = top; y < top + 20; y++)
+            for (int x = 10; x < 50; x++) n += r.At(snap, x, y) != 0;
+        return n;
+    };
+    EXPECT_GT(lit("shown", 10), 10);
+    EXPECT_GT(lit("shown", 40), 10);
+    // Both layers are as they were after the object went.
+    EXPECT_EQ(lit("freed", 10), lit("shown", 10));
+    EXPECT_EQ(lit("freed", 40), lit("shown", 40));
+    // Undo takes the top-most layer made from the object: the inserted one.
+    EXPECT_EQ(lit("undone", 40), 0);
+    EXPECT_EQ(lit("undone", 10), lit("shown", 10));
 }
 
 TEST(LayersApplet, DisableKeepsTheListFreeLayersBakesRemoveLayersRedraws)
