@@ -11,7 +11,7 @@
 namespace {
 
 const unsigned RED = 0xFF0000, GREEN = 0x00FF00, BLUE = 0x0000FF;
-const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6;
+const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6, ATTRTYPE = 9;
 
 // The composed display as SaveSnapshot wrote it (a BMP in the scratch directory).
 struct Snapshot {
@@ -182,6 +182,9 @@ void Scene(lvAppletScript &s, bool layers, const std::string &snap)
     s.Case("textout", "textout", {20, 90, Str("Layers")});
     s.Case("tobj", "createtextobject", {1, Str("Object")});
     s.Case("tshow", "displaytextobject", {1, 200, 200});
+    s.Case("path", "startpath", {1});
+    s.Case("pbox", "addboxtopath", {1, 0, 0, 30, 12});
+    s.Case("pdraw", "drawpath", {1, 250, 40, 0x40C0F0});
     s.Case("locate", "locate", {100, 100});
     s.Case("print", "print", {Str("printed")});
     Snap(s, snap);
@@ -193,6 +196,8 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     Scene(plain, false, "plain");
     Scene(layered, true, "layered");
     layered.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    // The layers of a line, the BGPic part, the text object and the path.
+    for (int n : {7, 9, 13, 14}) layered.Case("type" + std::to_string(n), "getattribute", {LAYER, n, ATTRTYPE});
     LayersRun a, b;
     a.Go(plain, {"plain"});
     b.Go(layered, {"layered"});
@@ -200,7 +205,7 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
         if (line.first == "count") continue;
         EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
     }
-    EXPECT_EQ(b.lines["count"], "0 14");
+    EXPECT_EQ(b.lines["count"], "0 15");
     const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
     ASSERT_EQ(p.width, q.width);
     ASSERT_EQ(p.height, q.height);
@@ -215,6 +220,11 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     EXPECT_EQ(q.Pixel(155, 305), q.Pixel(5, 5));
     EXPECT_NE(q.Pixel(155, 305), q.Pixel(5, 305));
     EXPECT_EQ(q.Pixel(135, 102), 0x884422u);
+    EXPECT_EQ(q.Pixel(260, 45), 0x40C0F0u);
+    EXPECT_EQ(b.lines["type7"], "0 17");
+    EXPECT_EQ(b.lines["type9"], "0 13");
+    EXPECT_EQ(b.lines["type13"], "0 8");
+    EXPECT_EQ(b.lines["type14"], "0 49");
     // The text layers hold something.
     int lit = 0;
     for (int y = 90; y < 104; y++)
