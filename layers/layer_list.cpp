@@ -418,7 +418,7 @@ int RemoveLayerByObject(lvState *L, lvBGPic *b, int type, lvObjectId id, int n, 
     for (lvLayer *l = LastLayer(b); l; l = PreviousLayer(l)) {
         if (l->type != type || l->undoKey.number != id.number || l->undoKey.handle != id.handle) continue;
         if (--n) continue;
-        if (IsMergedLayerMember(b, l)) return LAYERERR_MERGEMEMBER;
+        if (IsMergedLayerMember(b, l)) return LAYERCODE_MERGEMEMBER;
         FreeLayerRecord(L, b, l, noRefresh);
         return 0;
     }
@@ -573,7 +573,7 @@ int InsertLayerAt(lvState *L, lvObjectId id, int position, int type, int x, int 
     case LAYER_LAYER: {
         lvLayer *src = GetLayerByIndex(b, id.number);
         if (!src || id.handle) return ERR_LAYERRANGE;
-        if (src->type == LAYER_MERGED) return LAYERERR_MERGED;
+        if (src->type == LAYER_MERGED) return LAYERCODE_MERGED;
         if (!hiddenGiven) hidden = src->hidden;
         auto *g = (lvLayerGraphics *)AllocMemory(sizeof(lvLayerGraphics), 1);
         if (!g) return ERR_MEM;

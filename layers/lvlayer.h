@@ -44,9 +44,6 @@ enum : int {
     LAYER_MERGED = 63,
 };
 
-// Codes of the merged-layer and group checks (their messages arrive with merged layers).
-enum : int { LAYERERR_NOGROUP = 1672, LAYERERR_MERGED = 1673, LAYERERR_MERGEMEMBER = 1674 };
-
 // Images of one stage: what the layer keeps of its own (empty for layers that show an
 // object by id, whose images are fetched at draw time).
 struct lvLayerGraphics {
