@@ -11,7 +11,7 @@
 namespace {
 
 const unsigned RED = 0xFF0000, GREEN = 0x00FF00, BLUE = 0x0000FF;
-const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6, ATTRTYPE = 9;
+const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6, ATTRTYPE = 9, DISPLAY = 21, BGPIC = 1;
 
 // The composed display as SaveSnapshot wrote it (a BMP in the scratch directory).
 struct Snapshot {
@@ -111,6 +111,11 @@ TEST(LayersApplet, FreedShownBrushStaysUntilItsLastLayerGoes)
     s.Case("rm", "removelayer", {1});
     Snap(s, "gone");
     s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    // The display and its BGPic count the BGPic's own layers; a second BGPic has none.
+    s.Case("dcount", "getattribute", {DISPLAY, 1, ATTRLAYERS});
+    s.Case("bcount", "getattribute", {BGPIC, 1, ATTRLAYERS});
+    s.Case("other", "createbgpic", {2, 10, 10});
+    s.Case("ocount", "getattribute", {BGPIC, 2, ATTRLAYERS});
     LayersRun r;
     r.Go(s, {"kept", "gone"});
     EXPECT_EQ(r.At("kept", 15, 15), RED);
@@ -119,6 +124,9 @@ TEST(LayersApplet, FreedShownBrushStaysUntilItsLastLayerGoes)
     EXPECT_EQ(Code(r.lines["again"]), "1174") << r.all;
     EXPECT_EQ(Code(r.lines["id"]), "0");
     EXPECT_EQ(r.lines["count"], "0 1");
+    EXPECT_EQ(r.lines["dcount"], "0 1") << r.all;
+    EXPECT_EQ(r.lines["bcount"], "0 1") << r.all;
+    EXPECT_EQ(r.lines["ocount"], "0 0") << r.all;
 }
 
 TEST(LayersApplet, DrawingIntoAShownBrushLeavesTheScreenAlone)
