@@ -30,7 +30,10 @@ int ShapeLayer(void *, void *state, int type, int x, int y, int width, int heigh
     // The layer takes the planes on success only: on failure the caller frees them.
     lvLayerImages none = {};
     lvLayer *l = nullptr;
-    int code = NewLayerRecord((lvState *)state, b, type, nullptr, x, y, width, height, nullptr, tags, &none, g, -1,
+    // A path layer names the path it was drawn from (Undo, ATTRID).
+    lvObjectId source = shape ? lvObjectId{shape->sourceNumber, shape->sourceHandle} : lvObjectId{0, nullptr};
+    bool named = source.number || source.handle;
+    int code = NewLayerRecord((lvState *)state, b, type, named ? &source : nullptr, x, y, width, height, nullptr, tags, &none, g, -1,
                               NEWLAYER_CALLERREFRESHES, 0, images->pens ? images->backgroundPen : -1, &l);
     if (code) return code;
     g->rgb = images->rgb, g->mask = images->mask, g->alpha = images->alpha, g->chunky = images->pens;

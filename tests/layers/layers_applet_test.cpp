@@ -256,6 +256,12 @@ TEST(LayersApplet, TextObjectLayersOutliveTheirObject)
     s.Case("undo", "undo", {8, 1});
     Snap(s, "undone");
     s.Case("missing", "insertlayer", {0, 8, 5, 0, 0});
+    // A path layer names its path; Undo finds it by it.
+    s.Case("path", "startpath", {4});
+    s.Case("pbox", "addboxtopath", {4, 0, 0, 8, 8});
+    s.Case("pdraw", "drawpath", {4, 100, 100, RED});
+    s.Case("pid", "getattribute", {LAYER, 2, ATTRID});
+    s.Case("pundo", "undo", {49, 4});
     s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
     LayersRun r;
     r.Go(s, {"shown", "freed", "undone"});
@@ -263,6 +269,8 @@ TEST(LayersApplet, TextObjectLayersOutliveTheirObject)
     EXPECT_EQ(Code(r.lines["ins"]), "0") << r.all;
     EXPECT_EQ(r.lines["id"], "0 1") << r.all;
     EXPECT_NE(Code(r.lines["missing"]), "0");
+    EXPECT_EQ(r.lines["pid"], "0 4") << r.all;
+    EXPECT_EQ(Code(r.lines["pundo"]), "0") << r.all;
     EXPECT_EQ(r.lines["count"], "0 1");
     auto lit = [&](const std::string &snap, int top) {
         int n = 0;
