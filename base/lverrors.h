@@ -686,5 +686,9 @@ enum lvErrorCode : int {
     ERR_FINDREGISTRYKEY = 1697,
 };
 
+// Codes of the layer group and merge checks, which have no constant name of their own;
+// their texts are in the message table like every other code's.
+enum : int { LAYERCODE_NOGROUP = 1672, LAYERCODE_MERGED = 1673, LAYERCODE_MERGEMEMBER = 1674 };
+
 // Last system code; user-registered messages start after it.
 constexpr int LV_LAST_SYSTEM_ERROR = 1697;

@@ -122,6 +122,14 @@ void SetBGPicButtonFreer(void (*freer)(lvBGPic *, int)) { buttonFreer = freer; }
 static void (*layerFreer)(lvBGPic *) = nullptr;
 void SetBGPicLayerFreer(void (*freer)(lvBGPic *record)) { layerFreer = freer; }
 
+int CountBGPicLayers(const lvBGPic *r)
+{
+    // Every node of the list starts with its successor; the closing node has none.
+    int n = 0;
+    for (void *const *node = (void *const *)r->layerHead; node && *node; node = (void *const *)*node) n++;
+    return n;
+}
+
 void FreeBGPicContents(int freeButtons, lvBGPic *r)
 {
     if (buttonFreer && r->buttons) buttonFreer(r, freeButtons);

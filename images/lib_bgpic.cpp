@@ -519,7 +519,7 @@ static int GetBGPicAttribute(lvState *L, int attribute, lvObjectId id)
     case 0: PushNumber(L, r->scaledWidth); return 1;
     case 1: PushNumber(L, r->scaledHeight); return 1;
     case 5: PushNumber(L, r->palette ? -1 : r->transparentColour); return 1;
-    case 6: PushNumber(L, GetImageLayerServices()->CountLayers(GetImageLayerServices()->context, 1)); return 1;
+    case 6: PushNumber(L, CountBGPicLayers(r)); return 1;
     case 9: PushNumber(L, r->type); return 1;
     case 16: PushNumber(L, r->scaled.mask != nullptr); return 1;
     case 17: PushNumber(L, r->scaled.alpha != nullptr); return 1;

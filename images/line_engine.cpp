@@ -160,7 +160,9 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
     if (arrowhead < ARROWHEAD_NONE || arrowhead > ARROWHEAD_DOUBLE) return ERR_WRONGUSAGE;
     lvDrawOutput o;
     if (int code = CaptureDrawOutput(state, &o, 1)) return code;
-    if (o.display->target.kind == OUTPUT_DISPLAY && o.display->layers) return ERR_UNIMPLCMD;
+    // On a display that keeps layers the line is painted into images of its own, which
+    // become a layer (thick arrowed lines through the polygon path do the same).
+    const bool toLayer = o.layersOn && !(flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER));
     lvDrawTags identity;
     InitDrawTags(&identity);
     SetIdentityMatrix(&identity.matrix);
@@ -256,6 +258,8 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
     job.style.fillStyle = FILLCOLOR;
     job.style.formStyle = antiAlias ? FORM_ANTIALIAS : 0;
     job.transform = identity;
+    job.width = width, job.height = height;
+    job.thickness = thickness, job.arrowhead = arrowhead;
     ReadShapeStyle(&job, o.palette != nullptr, 0);
     Images img;
     if (int code = AllocShapeImages(&job, width, height, flags, &img.set)) return code;
@@ -293,6 +297,14 @@ int DrawThickLine(void *state, const lvDrawStyle *style, int x1, int y1, int x2,
     }
     if (flags & (SHAPEF_RENDERONLY | SHAPEF_RERENDER)) return 0;
     if (int code = FilterShapeImages(tags, &img.set, width, height)) return code;
+    if (toLayer) {
+        // The layer keeps the line's ends (relative to its box) to rebuild its coverage.
+        job.points = line;
+        job.pointCount = 2;
+        lvShapeImages images = img.set;
+        img.set = lvShapeImages{};
+        return NewShapeLayer(state, &job, left, top, width, height, tags, &images, nullptr, flags, colour, 0);
+    }
     CompositeShapeImages(state, o, img.set, colour, left, top, width, height, paletteMode, style->drawPen);
     return 0;
 }

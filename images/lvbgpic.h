@@ -91,6 +91,8 @@ int NewBGPicRecord(lvObjectId *id, int type, int width, int height, int rowLengt
 // 0 and the record, ERR_FINDARRAY for a handle, ERR_FINDBGPIC for a number (the number
 // as the message's argument). Detached records only with BGPIC_FIND_DETACHED.
 int FindBGPicById(lvObjectId id, lvBGPic **out, int flags);
+// The layers in the record's list (0 without a layer engine).
+int CountBGPicLayers(const lvBGPic *record);
 // Unlinks the record of exactly that identifier and frees it (buttons too).
 int UnlinkBGPicById(lvObjectId id);
 // Frees what the record holds (not the record).

@@ -32,6 +32,8 @@ struct lvPathShapeHooks {
     int (*Geometry)(void *context, lvShapeJob *job);
     int (*Coverage)(void *context, const lvShapeJob *job, struct lvBitMapHandle *plane, int edge);
     int windows;                 // 1: Coverage honours the job's clipLeft and clipTop
+    int sourceNumber;            // the path object drawn, named by a layer made of it
+    void *sourceHandle;          // ({0, null}: none)
 };
 
 // One drawing call of the shape engine, built on the stack.
@@ -211,6 +213,8 @@ struct lvShapeLayerShape {
     int lineBased;               // the rasteriser chosen when it was drawn
     lvMatrix2D matrix;           // the layer's transform
     double anchorX, anchorY;
+    int sourceNumber;            // the object drawn (paths), {0, null} none
+    void *sourceHandle;
 };
 void FreeShapeLayerShape(lvShapeLayerShape *shape);
 // The coverage of a shape layer for the layer system's border and shadow styles: an

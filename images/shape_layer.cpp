@@ -49,6 +49,7 @@ int NewShapeLayer(void *state, const lvShapeJob *job, int x, int y, int width, i
     s->lineBased = job->lineBased;
     s->matrix = job->transform.matrix;
     s->anchorX = job->transform.anchorX, s->anchorY = job->transform.anchorY;
+    if (job->path) s->sourceNumber = job->path->sourceNumber, s->sourceHandle = job->path->sourceHandle;
     if ((job->type == SHAPE_POLYGON || job->type == SHAPE_LINE) && job->points && job->pointCount > 0) {
         size_t bytes = sizeof(double) * 2 * static_cast<size_t>(job->pointCount);
         s->points = static_cast<double *>(AllocMemory(bytes, 0));

@@ -143,6 +143,9 @@ static int ImagesAddLayer(void *, lvState *L, int type, lvObjectId id, int sx, i
     if (!b) return ERR_NOLAYERS;
     if (type != LAYER_BRUSH && type != LAYER_BRUSHPART && type != LAYER_BGPICPART) return ERR_UNIMPLCMD;
     if (type == LAYER_BRUSH) sx = sy = 0;
+    // -1 names the display's own BGPic: the layer keeps its real identifier, which it
+    // looks the picture up by at every composition.
+    if (type == LAYER_BGPICPART && id.number == -1 && !id.handle) id = GetObjectIdOf(&b->header);
     // The drawing routine gives the top-left; the layer keeps its anchor point.
     int ax = x + (int)(tags->anchorX * width), ay = y + (int)(tags->anchorY * height);
     if (int code = AddImageLayerRecord(L, b, type, id, sx, sy, ax, ay, width, height, tags, style, -1, 0, nullptr))

@@ -30,7 +30,10 @@ int ShapeLayer(void *, void *state, int type, int x, int y, int width, int heigh
     // The layer takes the planes on success only: on failure the caller frees them.
     lvLayerImages none = {};
     lvLayer *l = nullptr;
-    int code = NewLayerRecord((lvState *)state, b, type, nullptr, x, y, width, height, nullptr, tags, &none, g, -1,
+    // A path layer names the path it was drawn from (Undo, ATTRID).
+    lvObjectId source = shape ? lvObjectId{shape->sourceNumber, shape->sourceHandle} : lvObjectId{0, nullptr};
+    bool named = source.number || source.handle;
+    int code = NewLayerRecord((lvState *)state, b, type, named ? &source : nullptr, x, y, width, height, nullptr, tags, &none, g, -1,
                               NEWLAYER_CALLERREFRESHES, 0, images->pens ? images->backgroundPen : -1, &l);
     if (code) return code;
     g->rgb = images->rgb, g->mask = images->mask, g->alpha = images->alpha, g->chunky = images->pens;
@@ -58,6 +61,14 @@ int TextLayer(void *, void *state, int objectType, const lvTextOptions *, const 
                           nullptr, &images, nullptr, -1, 0, 0, -1, nullptr);
 }
 
+int TextObjectLayer(void *, void *state, lvObjectId id, const lvTextImage *image, int x, int y,
+                    const lvStyleTags *style)
+{
+    lvBGPic *b = CurrentLayerBGPic();
+    if (!b) return ERR_NOLAYERS;
+    return AddTextObjectLayerRecord((lvState *)state, b, id, image, x, y, style, -1, 0, nullptr);
+}
+
 const lvShapeLayerShape *LayerShapeOf(void *, void *layer, void *graphics, int *borderForm)
 {
     const lvLayerGraphics *g = graphics ? (const lvLayerGraphics *)graphics : ((lvLayer *)layer)->graphics[0];
@@ -67,6 +78,19 @@ const lvShapeLayerShape *LayerShapeOf(void *, void *layer, void *graphics, int *
 
 }  // namespace
 
+int AddTextObjectLayerRecord(lvState *L, lvBGPic *b, lvObjectId id, const lvTextImage *image, int x, int y,
+                             const lvStyleTags *style, int position, int flags, lvLayer **out)
+{
+    if (image->width <= 0 || image->height <= 0) return ERR_BADDIMENSIONS;
+    // The layer keeps a copy of the object's image: the object itself may be changed or
+    // freed while the layer shows it.
+    lvTextImageBitmaps bitmaps;
+    if (int code = MakeTextImageBitmaps(image, 0, &bitmaps)) return code;
+    lvLayerImages images = {bitmaps.rgb, bitmaps.mask, bitmaps.alpha, bitmaps.pens, nullptr};
+    return NewLayerRecord(L, b, LAYER_TEXTOBJECT, &id, x, y, image->width, image->height, nullptr, style, &images,
+                          nullptr, position, flags, 0, -1, out);
+}
+
 void InstallProducerTables(int on)
 {
     SetBGPicLayerFreer(on ? FreeLayersOfBGPic : nullptr);
@@ -75,7 +99,7 @@ void InstallProducerTables(int on)
         SetTextLayerServices(nullptr);
         return;
     }
-    lvTextLayerServices text = {nullptr, TextLayer};
+    lvTextLayerServices text = {nullptr, TextLayer, TextObjectLayer};
     SetTextLayerServices(&text);
     lvShapeLayerServices shapes = {};
     shapes.LayerShape = LayerShapeOf;

@@ -15,6 +15,7 @@
 #include "raster/lvimage.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
+#include "text/lvtextobject.h"
 
 static int liveLayers;
 
@@ -417,7 +418,7 @@ int RemoveLayerByObject(lvState *L, lvBGPic *b, int type, lvObjectId id, int n, 
     for (lvLayer *l = LastLayer(b); l; l = PreviousLayer(l)) {
         if (l->type != type || l->undoKey.number != id.number || l->undoKey.handle != id.handle) continue;
         if (--n) continue;
-        if (IsMergedLayerMember(b, l)) return LAYERERR_MERGEMEMBER;
+        if (IsMergedLayerMember(b, l)) return LAYERCODE_MERGEMEMBER;
         FreeLayerRecord(L, b, l, noRefresh);
         return 0;
     }
@@ -557,10 +558,22 @@ int InsertLayerAt(lvState *L, lvObjectId id, int position, int type, int x, int 
             return code;
         break;
     }
+    case LAYER_TEXTOBJECT: {
+        lvTextObject *object;
+        if (int code = FindTextObjectById(id, &object)) return code;
+        const lvTextImage &image = object->image;
+        int ax = object->noAdjust ? 0 : image.leftExtension, ay = object->noAdjust ? 0 : image.topExtension;
+        // Special coordinates (centre, right, bottom) place the image itself.
+        auto special = [](int v) { return v <= -15000 && v >= -105000; };
+        x = special(x) ? ResolveSpecialX(x, image.width, 0, 0) : x + ax;
+        y = special(y) ? ResolveSpecialY(y, image.height, 0, 0) : y + ay;
+        if (int code = AddTextObjectLayerRecord(L, b, id, &image, x, y, nullptr, position, flags, &made)) return code;
+        break;
+    }
     case LAYER_LAYER: {
         lvLayer *src = GetLayerByIndex(b, id.number);
         if (!src || id.handle) return ERR_LAYERRANGE;
-        if (src->type == LAYER_MERGED) return LAYERERR_MERGED;
+        if (src->type == LAYER_MERGED) return LAYERCODE_MERGED;
         if (!hiddenGiven) hidden = src->hidden;
         auto *g = (lvLayerGraphics *)AllocMemory(sizeof(lvLayerGraphics), 1);
         if (!g) return ERR_MEM;

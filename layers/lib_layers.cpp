@@ -255,7 +255,7 @@ int CmdRemoveLayer(lvState *L)
     if (layers.size() > 256) return ERR_INTERNAL;
     Rect area;
     for (lvLayer *l : layers) {
-        if (IsMergedLayerMember(b, l)) return LAYERERR_MERGEMEMBER;
+        if (IsMergedLayerMember(b, l)) return LAYERCODE_MERGEMEMBER;
         area.AddLayer(l);
         FreeLayerRecord(L, b, l, 1);
     }

@@ -44,9 +44,6 @@ enum : int {
     LAYER_MERGED = 63,
 };
 
-// Codes of the merged-layer and group checks (their messages arrive with merged layers).
-enum : int { LAYERERR_NOGROUP = 1672, LAYERERR_MERGED = 1673, LAYERERR_MERGEMEMBER = 1674 };
-
 // Images of one stage: what the layer keeps of its own (empty for layers that show an
 // object by id, whose images are fetched at draw time).
 struct lvLayerGraphics {
@@ -141,6 +138,9 @@ int NewLayerRecord(lvState *L, lvBGPic *bgpic, int type, const lvObjectId *sourc
 int AddImageLayerRecord(lvState *L, lvBGPic *bgpic, int type, lvObjectId source, int partX, int partY, int x,
                         int y, int width, int height, const lvDrawTags *tags, const lvStyleTags *style,
                         int position, int flags, lvLayer **out);
+// A TEXTOBJECT layer with its own copy of the laid-out image (x, y its top-left).
+int AddTextObjectLayerRecord(lvState *L, lvBGPic *bgpic, lvObjectId id, const struct lvTextImage *image, int x, int y,
+                             const lvStyleTags *style, int position, int flags, lvLayer **out);
 // The core of InsertLayer and CopyLayer: position 0 or past count+1 means on top.
 int InsertLayerAt(lvState *L, lvObjectId id, int position, int type, int x, int y, int noDraw, int hidden,
                   int hiddenGiven, lvLayer **out);

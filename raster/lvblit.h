@@ -47,7 +47,7 @@ struct lvBitmapSet {
 void DrawBitmapToTarget(void *state, lvBlitDisplay *display, lvBlitPicture *picture, const lvBitmapSet *set, int x,
                         int y, int width, int height, int flags);
 void RefreshDisplayRect(void *state, int x, int y, int width, int height, int flags);
-// Nothing calls InvalidateDisplayRect yet: kept for the text, layer and transition drawing still to come.
+// Redraws a rectangle of the current display, or notes it as damage while its BGPic is selected.
 void InvalidateDisplayRect(void *state, int x, int y, int width, int height);
 
 // Allocates the stand-in display of blits into bitmaps (0 or ERR_MEM), and

@@ -825,7 +825,7 @@ static int CmdDisplayTextObject(lvState *L)
                                     : x + ax - (int)(image->width * anchorX);
     int py = IsSpecialCoordinate(y) ? ResolveSpecialY(y, image->height, 0, anchorY)
                                     : y + ay - (int)(image->height * anchorY);
-    return OutputTextImage(L, LV_TYPE_TEXTOBJECT, &object->options, image, px, py, &style);
+    return OutputTextObjectImage(L, GetObjectIdOf(&object->header), image, px, py, &style);
 }
 
 static int CmdFreeTextObject(lvState *L)

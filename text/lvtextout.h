@@ -10,6 +10,7 @@
 // Limits: script thread only.
 #pragma once
 #include "raster/lvdrawtags.h"
+#include "runtime/objects.h"
 #include "text/lvtextlayout.h"
 
 struct lvDisplayTabs {
@@ -55,6 +56,10 @@ struct lvTextLayerServices {
     void *context;
     int (*AddTextLayer)(void *context, void *state, int objectType, const lvTextOptions *options,
                         const lvTextImage *image, int x, int y);
+    // A TEXTOBJECT layer showing the object id: it keeps its own copy of the image, so
+    // freeing or changing the object later leaves the screen alone. style may be null.
+    int (*AddTextObjectLayer)(void *context, void *state, lvObjectId id, const lvTextImage *image, int x, int y,
+                              const lvStyleTags *style);
 };
 // Installs the layer engine's services (null: none).
 void SetTextLayerServices(const lvTextLayerServices *services);
@@ -62,3 +67,7 @@ void SetTextLayerServices(const lvTextLayerServices *services);
 // layers (ERR_UNIMPLCMD while no layer engine is installed), else the blit.
 int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x,
                     int y, const lvStyleTags *style = nullptr);
+// A text object's image onto the current output: a TEXTOBJECT layer when the display
+// shows layers, else the blit.
+int OutputTextObjectImage(void *state, lvObjectId id, const lvTextImage *image, int x, int y,
+                          const lvStyleTags *style);

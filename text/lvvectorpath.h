@@ -204,11 +204,12 @@ int CountOutlineCubics(const FT_Outline_ *outline);
 int DrawPathById(void *state, lvObjectId id, int x, int y, uint32_t colour, const lvDrawTags *tags,
                  lvStyleTags *styleTags);
 // With image the path is rendered into RGB and alpha images of its own (in the
-// draw style the path style carries) instead of drawn.
+// draw style the path style carries) instead of drawn. source: the path object drawn,
+// which a layer made of the drawing names (null: none).
 struct lvShapeImageResult;
 int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *style, const lvVectorEngine *engine, int x,
                    int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags,
-                   lvShapeImageResult *image = nullptr);
+                   lvShapeImageResult *image = nullptr, const lvObjectId *source = nullptr);
 
 // ---- Vector brushes -------------------------------------------------------------------
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/lverrors.h"
+#include "images/lvbrush.h"
 #include "raster/lvdrawtags.h"
 #include "runtime/libs_core.h"
 #include "text/lvtextlib.h"
@@ -99,7 +100,18 @@ int ShowMonitorText(lvState *L, const char *text, int fontSize)
     return DrawTextImage(L, &image, image.leftExtension, image.topExtension);
 }
 
-const lvResourceMonitorHooks MonitorHooks = {OpenMonitor, FreeMonitor, ShowMonitorText, nullptr};
+// The layer lines of the text, through the layer engine's table while its library is open:
+// the layers of the current display, and all layers. The monitor draws its text into its
+// picture, not as a layer, so there is no layer of its own to leave out.
+void CountMonitorExtras(lvState *, lvResourceExtras *extras)
+{
+    const lvImageLayerServices *layers = GetImageLayerServices();
+    if (!layers || !layers->CountLayers) return;
+    extras->layersOnScreen = layers->CountLayers(layers->context, 0);
+    extras->layersTotal = layers->CountLayers(layers->context, 1);
+}
+
+const lvResourceMonitorHooks MonitorHooks = {OpenMonitor, FreeMonitor, ShowMonitorText, CountMonitorExtras};
 
 }  // namespace
 

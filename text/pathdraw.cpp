@@ -166,7 +166,8 @@ bool IsSpecial(int v) { return ResolveSpecialX(v, 0, 100000, 0) != v; }
 }  // namespace
 
 int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle, const lvVectorEngine *engine, int x,
-                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags, lvShapeImageResult *image)
+                   int y, uint32_t colour, const lvDrawTags *tags, lvStyleTags *styleTags, lvShapeImageResult *image,
+                   const lvObjectId *source)
 {
     if (!engine) engine = GetInbuiltVectorEngine();
     if (!engine || !engine->GetPathExtents || !engine->DrawPath) return ERR_VECGFXPLUGIN;
@@ -200,7 +201,8 @@ int DrawPathBuffer(void *state, const lvPath *path, const lvPathStyle *pathStyle
     if ((!d.specialX && std::fabs((double)x + d.fx) > kLimit) || (!d.specialY && std::fabs((double)y + d.fy) > kLimit))
         return ERR_DRAWPATH;
     // Only the built-in engine draws windows of a box: other engines get planes of the whole box.
-    lvPathShapeHooks hooks{&d, Geometry, Coverage, IsInbuiltVectorEngine(engine)};
+    lvPathShapeHooks hooks{&d, Geometry, Coverage, IsInbuiltVectorEngine(engine), source ? source->number : 0,
+                           source ? source->handle : nullptr};
     return DrawPathShape(state, draw, x, y, d.fw, d.fh, colour, RasterState.paletteMode, tags, styleTags, 0, &hooks,
                          image);
 }
@@ -210,7 +212,8 @@ int DrawPathById(void *state, lvObjectId id, int x, int y, uint32_t colour, cons
 {
     lvPath *p;
     if (int code = FindPathById(id, &p)) return code;
-    return DrawPathBuffer(state, p, CurrentPathStyle(), ServingVectorEngine(), x, y, colour, tags, styleTags);
+    return DrawPathBuffer(state, p, CurrentPathStyle(), ServingVectorEngine(), x, y, colour, tags, styleTags, nullptr,
+                          &id);
 }
 
 // ---- Shapes as paths --------------------------------------------------------------------------
@@ -257,7 +260,10 @@ int DrawShapeAsPath(void *state, const lvShapeAsPath *s)
     default: rc = ERR_WRONGUSAGE; break;
     }
     if (!rc) rc = AppendPathCommandTo(p, PATHCMD_CLOSEPATH, 0, nullptr);
-    if (!rc) rc = DrawPathById(state, id, s->x, s->y, s->colour, s->tags, s->styleTags);
+    // The path is the drawing's own, freed below: no layer names it.
+    if (!rc)
+        rc = DrawPathBuffer(state, p, CurrentPathStyle(), ServingVectorEngine(), s->x, s->y, s->colour, s->tags,
+                            s->styleTags);
     RemovePath(id);
     return rc;
 }

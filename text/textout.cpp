@@ -168,14 +168,31 @@ void SetTextLayerServices(const lvTextLayerServices *services)
     TextLayerServices = services ? *services : lvTextLayerServices{};
 }
 
-int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x, int y,
-                    const lvStyleTags *style)
+// Both kinds of text output: the layer engine takes the image on a display that shows
+// layers (a text object with its id, other text with its options), else the blit.
+static int OutputText(void *state, int objectType, lvObjectId id, const lvTextOptions *options,
+                      const lvTextImage *image, int x, int y, const lvStyleTags *style)
 {
     lvBlitDisplay *display = RasterState.currentDisplay;
     if (!display) return ERR_OUTPUTDEVICE;
-    if (display->layers && display->target.kind == OUTPUT_DISPLAY) {
-        if (!TextLayerServicesSet || !TextLayerServices.AddTextLayer) return ERR_UNIMPLCMD;
-        return TextLayerServices.AddTextLayer(TextLayerServices.context, state, objectType, options, image, x, y);
+    if (!display->layers || display->target.kind != OUTPUT_DISPLAY) return DrawTextImage(state, image, x, y, style);
+    const lvTextLayerServices &t = TextLayerServices;
+    if (!options) {
+        if (!TextLayerServicesSet || !t.AddTextObjectLayer) return ERR_UNIMPLCMD;
+        return t.AddTextObjectLayer(t.context, state, id, image, x, y, style);
     }
-    return DrawTextImage(state, image, x, y, style);
+    if (!TextLayerServicesSet || !t.AddTextLayer) return ERR_UNIMPLCMD;
+    return t.AddTextLayer(t.context, state, objectType, options, image, x, y);
+}
+
+int OutputTextImage(void *state, int objectType, const lvTextOptions *options, const lvTextImage *image, int x, int y,
+                    const lvStyleTags *style)
+{
+    return OutputText(state, objectType, {0, nullptr}, options, image, x, y, style);
+}
+
+int OutputTextObjectImage(void *state, lvObjectId id, const lvTextImage *image, int x, int y,
+                          const lvStyleTags *style)
+{
+    return OutputText(state, LV_TYPE_TEXTOBJECT, id, nullptr, image, x, y, style);
 }

@@ -123,7 +123,7 @@ int GetDisplayAttribute(lvState *L, int attribute, lvObjectId id)
         if (!d->bgpic) return ERR_UNKNOWNATTR;
         PushObjectId(L, GetObjectIdOf(&d->bgpic->header));
         return 1;
-    case 6: return Push(L, 0);  // layers come with the layer engine
+    case 6: return Push(L, d->bgpic ? CountBGPicLayers(d->bgpic) : 0);
     case 7: return Push(L, d->x);
     case 8: return Push(L, d->y);
     case 21: return Push(L, d->select.cursorX);

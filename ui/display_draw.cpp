@@ -22,6 +22,7 @@
 #include "images/lvpaint.h"
 #include "images/lvshape.h"
 #include "platform/lvplatform.h"
+#include "raster/lvblit.h"
 #include "raster/lvkernels.h"
 #include "raster/lvplanes.h"
 #include "raster/lvrect.h"
@@ -480,6 +481,54 @@ int MergeDamageRects(lvDamageRect *rects, int count)
         }
     }
     return (int)std::count_if(rects, rects + count, [](const lvDamageRect &r) { return r.x1 != LV_DAMAGE_MERGED; });
+}
+
+int AddDirtyRect(lvDirtyRectList *list, int x, int y, int width, int height, int mayGrow)
+{
+    if (width < 1 || height < 1) return 0;
+    if (list->count >= list->capacity) {
+        if (!mayGrow || list->capacity >= LV_DIRTYRECTS_MAX) return 0;
+        int capacity = list->capacity + 1024;
+        auto *rects = (lvDirtyRect *)AllocMemory((size_t)capacity * sizeof(lvDirtyRect), 0);
+        if (!rects) return ERR_MEM;
+        if (list->count) std::memcpy(rects, list->rects, (size_t)list->count * sizeof(lvDirtyRect));
+        FreeMemory(list->rects);
+        list->rects = rects, list->capacity = capacity;
+    }
+    list->rects[list->count++] = {x, y, width, height};
+    return 0;
+}
+
+int MergeDirtyRects(lvDirtyRectList *list)
+{
+    // The damage rule works on inclusive corners: convert, merge, convert back.
+    int n = list->count;
+    for (int i = 0; i < n; i++) {
+        lvDirtyRect &r = list->rects[i];
+        if (r.x == LV_DAMAGE_MERGED) continue;
+        for (int j = 0; j < n; j++) {
+            lvDirtyRect &o = list->rects[j];
+            if (j == i || o.x == LV_DAMAGE_MERGED) continue;
+            lvDamageRect a = {r.x, r.y, r.x + r.width - 1, r.y + r.height - 1};
+            lvDamageRect b = {o.x, o.y, o.x + o.width - 1, o.y + o.height - 1};
+            lvDamageRect pair[2] = {a, b};
+            if (MergeDamageRects(pair, 2) != 1) continue;
+            r = {pair[0].x1, pair[0].y1, pair[0].x2 - pair[0].x1 + 1, pair[0].y2 - pair[0].y1 + 1};
+            o.x = LV_DAMAGE_MERGED;
+        }
+    }
+    int left = 0;
+    for (int i = 0; i < n; i++) left += list->rects[i].x != LV_DAMAGE_MERGED;
+    return left;
+}
+
+void FlushDirtyRects(lvState *L, lvDirtyRectList *list)
+{
+    MergeDirtyRects(list);
+    for (int i = 0; i < list->count; i++) {
+        const lvDirtyRect &r = list->rects[i];
+        if (r.x != LV_DAMAGE_MERGED) InvalidateDisplayRect(L, r.x, r.y, r.width, r.height);
+    }
 }
 
 // ---- Double buffering -------------------------------------------------------------------------

@@ -2,6 +2,7 @@
 // and the selections see of a display, the presentation services, the damage list,
 // double buffering with Flip, and Cls.
 #pragma once
+#include "raster/lvdrawstate.h"
 #include "ui/display.h"
 
 // One damaged rectangle, inclusive corners; x1 LV_DAMAGE_MERGED when merged away.
@@ -30,6 +31,17 @@ int DamageMeansEverything(const lvDisplay *display);
 // with a gap of at most one pixel on both axes, merge into i; j is marked merged (x1
 // LV_DAMAGE_MERGED). Returns the rectangles left.
 int MergeDamageRects(lvDamageRect *rects, int count);
+
+// Rectangles the layer commands and asynchronous draws collect before one redraw. The
+// users reset the count before they collect. AddDirtyRect appends one (mayGrow: the list
+// grows by 1024 entries when full, up to LV_DIRTYRECTS_MAX; else a full list drops it):
+// 0 or ERR_MEM. MergeDirtyRects merges by the damage rule above (a merged entry's x
+// becomes LV_DAMAGE_MERGED) and returns the rectangles left; FlushDirtyRects merges and
+// redraws each rectangle left on the current display.
+enum : int { LV_DIRTYRECTS_MAX = 1 << 20 };
+int AddDirtyRect(lvDirtyRectList *list, int x, int y, int width, int height, int mayGrow);
+int MergeDirtyRects(lvDirtyRectList *list);
+void FlushDirtyRects(lvState *L, lvDirtyRectList *list);
 
 int BeginDisplayDoubleBuffer(lvState *L, lvDisplay *display, int hardware);
 int EndDisplayDoubleBuffer(lvState *L, lvDisplay *display);

@@ -11,7 +11,7 @@
 namespace {
 
 const unsigned RED = 0xFF0000, GREEN = 0x00FF00, BLUE = 0x0000FF;
-const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6;
+const int LAYER = 22, BRUSH = 3, ATTRXPOS = 7, ATTRVISIBLE = 10, ATTRID = 82, ATTRLAYERS = 6, ATTRTYPE = 9, DISPLAY = 21, BGPIC = 1;
 
 // The composed display as SaveSnapshot wrote it (a BMP in the scratch directory).
 struct Snapshot {
@@ -111,6 +111,11 @@ TEST(LayersApplet, FreedShownBrushStaysUntilItsLastLayerGoes)
     s.Case("rm", "removelayer", {1});
     Snap(s, "gone");
     s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    // The display and its BGPic count the BGPic's own layers; a second BGPic has none.
+    s.Case("dcount", "getattribute", {DISPLAY, 1, ATTRLAYERS});
+    s.Case("bcount", "getattribute", {BGPIC, 1, ATTRLAYERS});
+    s.Case("other", "createbgpic", {2, 10, 10});
+    s.Case("ocount", "getattribute", {BGPIC, 2, ATTRLAYERS});
     LayersRun r;
     r.Go(s, {"kept", "gone"});
     EXPECT_EQ(r.At("kept", 15, 15), RED);
@@ -119,6 +124,9 @@ TEST(LayersApplet, FreedShownBrushStaysUntilItsLastLayerGoes)
     EXPECT_EQ(Code(r.lines["again"]), "1174") << r.all;
     EXPECT_EQ(Code(r.lines["id"]), "0");
     EXPECT_EQ(r.lines["count"], "0 1");
+    EXPECT_EQ(r.lines["dcount"], "0 1") << r.all;
+    EXPECT_EQ(r.lines["bcount"], "0 1") << r.all;
+    EXPECT_EQ(r.lines["ocount"], "0 0") << r.all;
 }
 
 TEST(LayersApplet, DrawingIntoAShownBrushLeavesTheScreenAlone)
@@ -152,6 +160,9 @@ TEST(LayersApplet, DrawingIntoAShownBrushLeavesTheScreenAlone)
 // The same scene drawn with layers off and with layers on gives the same display.
 void Scene(lvAppletScript &s, bool layers, const std::string &snap)
 {
+    // A gradient background, so that a part of the display's own BGPic shows where it lies.
+    s.Case("grad", "creategradientbgpic", {3, 0, 0x000040, 0x4000C0});
+    s.Case("showgrad", "displaybgpic", {3});
     s.Case("mk1", "createbrush", {1, 30, 20, RED});
     s.Case("mk2", "createbrush", {2, 16, 16, GREEN});
     s.Case("sel", "selectmask", {2});
@@ -169,7 +180,19 @@ void Scene(lvAppletScript &s, bool layers, const std::string &snap)
     s.Case("ellipse", "ellipse", {110, 60, 20, 10, 0x00FFFF, Fields({{"rotate", 30}})});
     s.Case("normal", "setformstyle", {0});
     s.Case("circle", "circle", {50, 50, 12, 0xFF00FF});
+    // Lines: a plain one, a thick one across the box, and a thick arrowed one.
+    s.Case("line", "line", {5, 130, 90, 150, 0xFFFFFF});
+    s.Case("thick", "line", {30, 30, 90, 70, 0x80FF80, Fields({{"thickness", 5}})});
+    s.Case("mkbg", "createbgpic", {2, 40, 30, 0x884422});
+    s.Case("bgpart", "displaybgpicpart", {2, 5, 5, 20, 10, 130, 100});
+    s.Case("ownpart", "displaybgpicpart", {-1, 0, 0, 20, 20, 150, 300});
+    s.Case("arrow", "line", {120, 20, 160, 40, 0xFF8000, Fields({{"thickness", 4}, {"arrowhead", 2}})});
     s.Case("textout", "textout", {20, 90, Str("Layers")});
+    s.Case("tobj", "createtextobject", {1, Str("Object")});
+    s.Case("tshow", "displaytextobject", {1, 200, 200});
+    s.Case("path", "startpath", {1});
+    s.Case("pbox", "addboxtopath", {1, 0, 0, 30, 12});
+    s.Case("pdraw", "drawpath", {1, 250, 40, 0x40C0F0});
     s.Case("locate", "locate", {100, 100});
     s.Case("print", "print", {Str("printed")});
     Snap(s, snap);
@@ -181,12 +204,16 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     Scene(plain, false, "plain");
     Scene(layered, true, "layered");
     layered.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    // The layers of a line, the BGPic part, the text object and the path.
+    for (int n : {7, 9, 13, 14}) layered.Case("type" + std::to_string(n), "getattribute", {LAYER, n, ATTRTYPE});
     LayersRun a, b;
     a.Go(plain, {"plain"});
     b.Go(layered, {"layered"});
-    for (auto &line : b.lines)
-        if (line.first != "count") EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
-    EXPECT_EQ(b.lines["count"], "0 8");
+    for (auto &line : b.lines) {
+        if (line.first == "count") continue;
+        EXPECT_EQ(Code(line.second), "0") << line.first << b.all;
+    }
+    EXPECT_EQ(b.lines["count"], "0 15");
     const Snapshot &p = a.snaps["plain"], &q = b.snaps["layered"];
     ASSERT_EQ(p.width, q.width);
     ASSERT_EQ(p.height, q.height);
@@ -197,11 +224,68 @@ TEST(LayersApplet, LayersComposeAsTheDrawingWouldPaint)
     EXPECT_EQ(differing, 0) << "first at " << firstX << "," << firstY << ": " << std::hex << p.Pixel(firstX, firstY)
                             << " against " << q.Pixel(firstX, firstY);
     EXPECT_EQ(q.Pixel(45, 45), 0x336699u);
+    // The part of the display's own BGPic holds its top rows; the BGPic part its colour.
+    EXPECT_EQ(q.Pixel(155, 305), q.Pixel(5, 5));
+    EXPECT_NE(q.Pixel(155, 305), q.Pixel(5, 305));
+    EXPECT_EQ(q.Pixel(135, 102), 0x884422u);
+    EXPECT_EQ(q.Pixel(260, 45), 0x40C0F0u);
+    EXPECT_EQ(b.lines["type7"], "0 17");
+    EXPECT_EQ(b.lines["type9"], "0 13");
+    EXPECT_EQ(b.lines["type13"], "0 8");
+    EXPECT_EQ(b.lines["type14"], "0 49");
     // The text layers hold something.
     int lit = 0;
     for (int y = 90; y < 104; y++)
         for (int x = 20; x < 60; x++) lit += q.Pixel(x, y) != 0;
     EXPECT_GT(lit, 20);
+}
+
+// A text object layer keeps its own image: freeing or changing the object leaves it alone.
+TEST(LayersApplet, TextObjectLayersOutliveTheirObject)
+{
+    lvAppletScript s;
+    s.Case("on", "enablelayers", {});
+    s.Case("tobj", "createtextobject", {1, Str("Kept")});
+    s.Case("show", "displaytextobject", {1, 10, 10});
+    s.Case("ins", "insertlayer", {0, 8, 1, 10, 40});
+    Snap(s, "shown");
+    s.Case("free", "freetextobject", {1});
+    s.Case("again", "createtextobject", {1, Str("")});
+    Snap(s, "freed");
+    s.Case("id", "getattribute", {LAYER, 1, ATTRID});
+    s.Case("undo", "undo", {8, 1});
+    Snap(s, "undone");
+    s.Case("missing", "insertlayer", {0, 8, 5, 0, 0});
+    // A path layer names its path; Undo finds it by it.
+    s.Case("path", "startpath", {4});
+    s.Case("pbox", "addboxtopath", {4, 0, 0, 8, 8});
+    s.Case("pdraw", "drawpath", {4, 100, 100, RED});
+    s.Case("pid", "getattribute", {LAYER, 2, ATTRID});
+    s.Case("pundo", "undo", {49, 4});
+    s.Case("count", "getattribute", {LAYER, 1, ATTRLAYERS});
+    LayersRun r;
+    r.Go(s, {"shown", "freed", "undone"});
+    EXPECT_EQ(Code(r.lines["show"]), "0") << r.all;
+    EXPECT_EQ(Code(r.lines["ins"]), "0") << r.all;
+    EXPECT_EQ(r.lines["id"], "0 1") << r.all;
+    EXPECT_NE(Code(r.lines["missing"]), "0");
+    EXPECT_EQ(r.lines["pid"], "0 4") << r.all;
+    EXPECT_EQ(Code(r.lines["pundo"]), "0") << r.all;
+    EXPECT_EQ(r.lines["count"], "0 1");
+    auto lit = [&](const std::string &snap, int top) {
+        int n = 0;
+        for (int y = top; y < top + 20; y++)
+            for (int x = 10; x < 50; x++) n += r.At(snap, x, y) != 0;
+        return n;
+    };
+    EXPECT_GT(lit("shown", 10), 10);
+    EXPECT_GT(lit("shown", 40), 10);
+    // Both layers are as they were after the object went.
+    EXPECT_EQ(lit("freed", 10), lit("shown", 10));
+    EXPECT_EQ(lit("freed", 40), lit("shown", 40));
+    // Undo takes the top-most layer made from the object: the inserted one.
+    EXPECT_EQ(lit("undone", 40), 0);
+    EXPECT_EQ(lit("undone", 10), lit("shown", 10));
 }
 
 TEST(LayersApplet, DisableKeepsTheListFreeLayersBakesRemoveLayersRedraws)

@@ -248,7 +248,7 @@ TEST(TextLayers, ADisplayWithLayersGetsATextLayerInsteadOfPixels)
     SetTextLayerServices(nullptr);
     EXPECT_EQ(OutputTextImage(nullptr, LV_TEXT_TEXTOUT, &o, &image, 5, 6), ERR_UNIMPLCMD);
     LayerRecord record;
-    lvTextLayerServices services{&record, RecordLayer};
+    lvTextLayerServices services{&record, RecordLayer, nullptr};
     SetTextLayerServices(&services);
     EXPECT_EQ(OutputTextImage(nullptr, LV_TEXT_PRINT, &o, &image, 5, 6), 0);
     EXPECT_EQ(record.calls, 1);

@@ -64,6 +64,40 @@ TEST(DamageMerge, NeighboursWithinOnePixelMergeOthersStay)
     }
 }
 
+// The collecting list of layer changes: it grows past its first 1024 entries only when
+// asked, and merges by the damage rule in width and height form.
+TEST(DirtyRects, GrowOnRequestAndMergeAsDamage)
+{
+    lvDirtyRectList list{(lvDirtyRect *)AllocMemory(1024 * sizeof(lvDirtyRect), 0), 0, 1024};
+    ASSERT_NE(list.rects, nullptr);
+    for (int i = 0; i < 1024; i++) ASSERT_EQ(AddDirtyRect(&list, i * 10, 0, 2, 2, 0), 0);
+    EXPECT_EQ(AddDirtyRect(&list, 0, 0, 5, 5, 0), 0);
+    EXPECT_EQ(list.count, 1024) << "a full list that may not grow drops the rectangle";
+    EXPECT_EQ(AddDirtyRect(&list, 7, 7, 3, 3, 1), 0);
+    EXPECT_EQ(list.count, 1025);
+    EXPECT_EQ(list.capacity, 2048);
+    EXPECT_EQ(list.rects[1000].x, 10000) << "entries are kept across the growth";
+    EXPECT_EQ(list.rects[1024].x, 7);
+    AddDirtyRect(&list, 0, 0, 0, 5, 1);
+    EXPECT_EQ(list.count, 1025) << "an empty rectangle is not collected";
+
+    list.count = 0;
+    AddDirtyRect(&list, 0, 0, 5, 5, 0);    // 0..4
+    AddDirtyRect(&list, 20, 0, 5, 5, 0);   // 20..24
+    AddDirtyRect(&list, 6, 0, 13, 5, 0);   // 6..18: one pixel from both
+    AddDirtyRect(&list, 0, 40, 5, 5, 0);   // apart
+    EXPECT_EQ(MergeDirtyRects(&list), 2);
+    // One pass: 0 takes 2 in, then 1 takes the union of both on its own turn.
+    EXPECT_EQ(list.rects[0].x, LV_DAMAGE_MERGED);
+    EXPECT_EQ(list.rects[2].x, LV_DAMAGE_MERGED);
+    EXPECT_EQ(list.rects[1].x, 0);
+    EXPECT_EQ(list.rects[1].width, 25);
+    EXPECT_EQ(list.rects[1].height, 5);
+    EXPECT_EQ(list.rects[3].y, 40);
+    EXPECT_EQ(list.rects[3].width, 5);
+    FreeMemory(list.rects);
+}
+
 class DisplayDrawing : public HeadlessDisplays {
 protected:
     lvDisplay *d = nullptr;
