@@ -303,7 +303,10 @@ int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab
         ~Owned() { FreeMemory(q); }
     } owned;
     lvAttributeRequest *q = owned.q;
-    if (!q) return ERR_MEM;
+    if (!q) {
+        FreeShowGrab(&g);
+        return ERR_MEM;
+    }
     StartAttributeRequest(d, q);
     q->bgpicGiven = 1;
     q->bgpic = id;

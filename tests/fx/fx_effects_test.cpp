@@ -205,6 +205,7 @@ struct WorkSetRun {
         t.effect = id, t.width = width, t.height = height, t.speed = t.step = speed, t.parameter = parameter;
         t.transparentPen = -1;
         t.newRgb = AllocRgbBitmap(width, height, 0, nullptr);
+        t.ownsRgb = 1;  // the release frees it with the rest of the run
         set.rgb = AllocRgbBitmap(width, height, 0, nullptr);
         set.mask = AllocMaskBitmap(nullptr, width, height, 1, nullptr, 0);
         set.present = Present;
@@ -219,7 +220,6 @@ struct WorkSetRun {
     ~WorkSetRun()
     {
         ReleaseTransitionState(&t, 1);
-        FreeBitmapHandle(t.newRgb);
         FreeBitmapHandle(set.rgb);
         FreeBitmapHandle(set.mask);
     }
@@ -380,6 +380,7 @@ TEST(EffectDriver, SeekThenStepEqualsSteppingThrough)
                 t.effect = id, t.width = 24, t.height = 18, t.speed = t.step = 1, t.parameter = 2;
                 t.transparentPen = -1;
                 t.newRgb = AllocRgbBitmap(24, 18, 0, nullptr);
+                t.ownsRgb = 1;
                 set = {};
                 set.rgb = AllocRgbBitmap(24, 18, 0, nullptr);
                 set.mask = AllocMaskBitmap(nullptr, 24, 18, 1, nullptr, 0);
@@ -403,10 +404,7 @@ TEST(EffectDriver, SeekThenStepEqualsSteppingThrough)
             ASSERT_EQ(b.stepRoutine(&b, &done), 0);
             EXPECT_EQ(snapshot(sa, 24, 18), snapshot(sb, 24, 18)) << id << " frame " << f;
             EXPECT_EQ(a.frameIndex, b.frameIndex);
-            for (lvTransition *t : {&a, &b}) {
-                ReleaseTransitionState(t, 1);
-                FreeBitmapHandle(t->newRgb);
-            }
+            for (lvTransition *t : {&a, &b}) ReleaseTransitionState(t, 1);
             for (lvEffectWorkSet *s : {&sa, &sb}) FreeBitmapHandle(s->rgb), FreeBitmapHandle(s->mask);
         }
     }
