@@ -5,6 +5,7 @@
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_windows.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 
@@ -145,4 +146,20 @@ uint32_t *DrawRuntimeIcon(int size)
             p[y * size + x] = d2 > inner * inner && d2 < (r * 0.75) * (r * 0.75) ? 0xFFFFFFFFu : 0xFF2850B4u;
         }
     return p;
+}
+
+int InstallWindowIcons(void)
+{
+    static const int kSizes[3] = {16, 32, 48};
+    uint32_t *pixels[3] = {};
+    lvWindowIconImage images[3];
+    int code = 0;
+    for (int i = 0; i < 3 && !code; i++) {
+        pixels[i] = DrawRuntimeIcon(kSizes[i]);
+        if (!pixels[i]) code = ERR_MEM;
+        images[i] = {pixels[i], kSizes[i], kSizes[i]};
+    }
+    if (!code) code = SetWindowIconImages(images, 3);
+    for (uint32_t *p : pixels) FreeMemory(p);
+    return code;
 }

@@ -67,6 +67,9 @@ const lvIconEntry *NearestIconEntry(const lvIcon *icon, int wanted);
 // The runtime's own application icon images, drawn in code: 16, 32 and 48 pixels square.
 // size is one of those; the ARGB words (AllocMemory) or null.
 uint32_t *DrawRuntimeIcon(int size);
+// Hands the runtime's own 16, 32 and 48 pixel images to the platform as the pictures every
+// display window shows as its icon. 0 or ERR_MEM.
+int InstallWindowIcons(void);
 
 // ---- Library ------------------------------------------------------------------------------------
 int OpenIconLibrary(lvState *L);

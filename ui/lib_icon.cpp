@@ -374,6 +374,7 @@ int OpenIconLibrary(lvState *L)
     lvTrayHooks hooks = {};
     hooks.Activated = TrayActivated;
     SetTrayHooks(&hooks);
+    if (int code = InstallWindowIcons()) return code;
     return RegisterObjectType(LV_TYPE_ICON, "Icons", IconListHead(), GetIconAttribute, nullptr, 0);
 }
 
@@ -381,4 +382,5 @@ void CloseIconLibrary(lvState *, int)
 {
     FreeAllIcons();
     CloseTrayIcon();
+    SetWindowIconImages(nullptr, 0);
 }

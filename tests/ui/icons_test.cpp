@@ -15,6 +15,7 @@
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_windows.h"
 #include "ui/icons.h"
 
 namespace {
@@ -146,6 +147,43 @@ TEST(IcoImages, MaskRowsAndColourRowsRunBottomUp)
         std::vector<uint8_t> expected = {row == 15 ? (uint8_t)0x80 : (uint8_t)0x00, 0x00, 0xFF, 0xFF};
         EXPECT_EQ(std::vector<uint8_t>(mask + row * 4, mask + row * 4 + 4), expected) << row;
     }
+}
+
+TEST(WindowIcons, TheNearestPictureIsPickedWithTheEarlierOneOnATie)
+{
+    uint32_t px = 0xFF000000u;
+    const lvWindowIconImage images[] = {{&px, 16, 16}, {&px, 32, 32}, {&px, 48, 48}};
+    struct {
+        int wanted, expected;
+    } cases[] = {{32, 1}, {24, 0}, {40, 1}, {48, 2}, {1000, 2}, {0, 0}, {-5, 0}};
+    for (auto c : cases) EXPECT_EQ(PickWindowIconImage(images, 3, c.wanted), c.expected) << c.wanted;
+    EXPECT_EQ(PickWindowIconImage(images, 0, 32), -1);
+}
+
+TEST(WindowIcons, EveryNativeWindowOpensWithTheRuntimeIconAndBadPicturesAreRefused)
+{
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    ASSERT_EQ(InitPlatform(), 0);
+    ASSERT_EQ(InitLoopSignals(), 0);
+    ASSERT_EQ(UseNativeWindows(), 0);
+    uint32_t px = 0;
+    const lvWindowIconImage tooBig = {&px, 1025, 1}, empty = {nullptr, 4, 4}, flat = {&px, 1, 0};
+    for (const lvWindowIconImage *bad : {&tooBig, &empty, &flat}) EXPECT_EQ(SetWindowIconImages(bad, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetWindowIconImages(&tooBig, 9), ERR_WRONGUSAGE);
+
+    ASSERT_EQ(InstallWindowIcons(), 0);
+    lvDisplayWindow *w = nullptr;
+    ASSERT_EQ(WindowOps()->AllocDisplayWindow(&w), 0);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 40, 30, 0x1, 1, "Icon"), 0);
+    EXPECT_EQ(w->iconWidth, 32);  // nearest 32 at scale 1
+    WindowOps()->CloseDisplayWindow(w);
+    // Forgotten pictures: the next window opens without one.
+    ASSERT_EQ(SetWindowIconImages(nullptr, 0), 0);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 40, 30, 0x1, 1, "None"), 0);
+    EXPECT_EQ(w->iconWidth, 0);
+    WindowOps()->FreeDisplayWindow(w);
+    SetMainLoopHooks(nullptr);
+    FreeLoopSignals();
 }
 
 TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
