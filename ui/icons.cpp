@@ -25,6 +25,7 @@ void FreeIconObject(lvObjectHeader **link)
     lvIcon *icon = (lvIcon *)*link;
     *link = icon->header.next;
     FreeIconEntries(icon->entries);
+    FreeIconProps(&icon->props);
     if (lvState *L = GetMainVMState()) {
         lvRefOps ops = MakeRegistryRefOps(L);
         FreeObjectUserData(&icon->header.userData, &ops);
@@ -34,7 +35,97 @@ void FreeIconObject(lvObjectHeader **link)
     FreeMemory(icon);
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Copies n bytes of text into a buffer of size bytes, cutting before a UTF-8 character
+// that would not fit whole.
+void CopyCut(char *buffer, size_t size, const char *text, size_t n)
+{
+    if (n > size - 1) {
+        n = size - 1;
+        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
+    }
+    std::memcpy(buffer, text, n);
+    buffer[n] = 0;
+}
+
 }  // namespace
+
+void FreeIconProps(lvIconProps *props)
+{
+    FreeMemory(props->defaultTool);
+    for (int i = 0; i < props->toolTypeCount; i++) FreeMemory(props->toolTypes[i]);
+    FreeMemory(props->toolTypes);
+    props->defaultTool = nullptr;
+    props->toolTypes = nullptr;
+    props->toolTypeCount = 0;
+}
+
+int ParseToolType(const char *text, lvToolType *out)
+{
+    out->key[0] = out->value[0] = 0;
+    out->enabled = 1;
+    const char *p = text;
+    while (IsBlank(*p)) p++;
+    if (!*p) return 0;
+    if (*p == '(') {
+        out->enabled = 0;
+        p++;
+    }
+    if (const char *eq = std::strchr(p, '=')) {
+        // The key is everything before "=" without its blanks.
+        char key[1024];
+        size_t n = 0;
+        for (const char *k = p; k < eq && n < sizeof key; k++)
+            if (!IsBlank(*k)) key[n++] = *k;
+        CopyCut(out->key, sizeof out->key, key, n);
+        const char *v = eq + 1;
+        while (IsBlank(*v)) v++;
+        const char *end;
+        if (*v == '"') {
+            v++;
+            end = std::strchr(v, '"');
+            if (!end) end = v + std::strlen(v);
+        } else {
+            end = std::strchr(v, ')');
+            if (!end) end = v + std::strlen(v);
+            while (end > v && IsBlank(end[-1])) end--;
+        }
+        CopyCut(out->value, sizeof out->value, v, (size_t)(end - v));
+    } else {
+        size_t n = std::strcspn(p, " \t)");
+        CopyCut(out->key, sizeof out->key, p, n);
+    }
+    char first = out->key[0];
+    if (first >= 'a' && first <= 'z') first = (char)(first - 'a' + 'A');
+    return (first >= 'A' && first <= 'Z') || first == '_';
+}
+
+int BuildToolType(const char *key, size_t keyLength, const char *value, size_t valueLength, int enabled,
+                  char **out)
+{
+    *out = nullptr;
+    if (!value) valueLength = 0;
+    // Bounded before the sum so huge lengths cannot wrap.
+    if (keyLength > LV_MAX_TOOLTYPE_TEXT || valueLength > LV_MAX_TOOLTYPE_TEXT) return ERR_WRONGUSAGE;
+    size_t length = keyLength + (valueLength ? 1 + valueLength : 0) + (enabled ? 0 : 2);
+    if (length > LV_MAX_TOOLTYPE_TEXT) return ERR_WRONGUSAGE;
+    char *text = (char *)AllocMemory(length + 1, 0);
+    if (!text) return ERR_MEM;
+    size_t at = 0;
+    if (!enabled) text[at++] = '(';
+    std::memcpy(text + at, key, keyLength);
+    at += keyLength;
+    if (valueLength) {
+        text[at++] = '=';
+        std::memcpy(text + at, value, valueLength);
+        at += valueLength;
+    }
+    if (!enabled) text[at++] = ')';
+    text[at] = 0;
+    *out = text;
+    return 0;
+}
 
 void FreeIconEntries(lvIconEntry *list)
 {

@@ -24,9 +24,20 @@ struct lvIconEntry {
     uint32_t *selected;  // the same size, or null
 };
 
+// The desktop-icon properties an icon carries (GetIconProperties, SetIconProperties).
+#define LV_MAX_TOOLTYPES 254
+#define LV_MAX_TOOLTYPE_TEXT 1023
+struct lvIconProps {
+    int type, viewmode, viewall, iconx, icony, drawerx, drawery, drawerwidth, drawerheight, stacksize;
+    char *defaultTool;    // AllocMemory, or null
+    char **toolTypes;     // toolTypeCount texts (AllocMemory each and the array), or null
+    int toolTypeCount;
+};
+
 struct lvIcon {
     lvObjectHeader header;  // type 59
     lvIconEntry *entries;   // sorted by width
+    lvIconProps props;
     char formatName[256];   // "Lumivarra Icon" for icons made here or read from native files
 };
 
@@ -35,6 +46,26 @@ void FreeIconEntries(lvIconEntry *list);
 // Places the entry in width order (after entries as wide); its 1-based position.
 int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry);
 int CountIconEntries(const lvIconEntry *list);
+
+// ---- Properties ---------------------------------------------------------------------------
+void FreeIconProps(lvIconProps *props);  // frees the texts and clears them
+
+// One stored tool type taken apart: "KEY", "KEY=VALUE" or KEY = "quoted value", wrapped
+// in parentheses when disabled. A key longer than 255 bytes or a value longer than 499 is
+// cut at the last whole UTF-8 character that fits.
+struct lvToolType {
+    char key[256];
+    char value[500];
+    int enabled;
+};
+// 1 when the text gives a tool type, 0 when it is skipped (blank, or a key that does not
+// start with a letter or "_").
+int ParseToolType(const char *text, lvToolType *out);
+// The stored text of a tool type: key, "=" and the value when the value is not empty,
+// wrapped in "(" and ")" when disabled. 0 with *out (AllocMemory); ERR_WRONGUSAGE when
+// the text would be longer than 1023 bytes; ERR_MEM.
+int BuildToolType(const char *key, size_t keyLength, const char *value, size_t valueLength, int enabled,
+                  char **out);
 
 // ---- The native icon file ------------------------------------------------------------------
 // The picture of a native icon file: row 0 carries "LUMIVARRA" in the first three pixels'

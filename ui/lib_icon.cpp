@@ -295,6 +295,203 @@ int CmdSetTrayIcon(lvState *L)
 
 int CmdUnsupported(lvState *) { return ERR_UNSUPPORTEDFEAT; }
 
+// GetIconProperties(id) -> table.
+int CmdGetIconProperties(lvState *L)
+{
+    CheckArgCount(L, 1, 1, 0, 0);
+    if (GetValueType(L, 1) == LV_TSTRING) return ERR_UNSUPPORTEDFEAT;
+    lvIcon *icon;
+    if (int code = FindIconById(GetObjectIdArg(L, 1), &icon)) return code;
+    const lvIconProps &p = icon->props;
+    PushNewTable(L);
+    SetFieldInt(L, "type", p.type);
+    SetFieldInt(L, "viewmode", p.viewmode);
+    SetFieldInt(L, "viewall", p.viewall);
+    SetFieldInt(L, "iconx", p.iconx);
+    SetFieldInt(L, "icony", p.icony);
+    SetFieldInt(L, "drawerx", p.drawerx);
+    SetFieldInt(L, "drawery", p.drawery);
+    SetFieldInt(L, "drawerwidth", p.drawerwidth);
+    SetFieldInt(L, "drawerheight", p.drawerheight);
+    SetFieldInt(L, "stacksize", p.stacksize);
+    SetFieldString(L, "defaulttool", p.type == 4 && p.defaultTool ? p.defaultTool : "");
+    PushString(L, "tooltypes");
+    PushNewTable(L);
+    int parsed = 0;
+    for (int i = 0; i < p.toolTypeCount; i++) {
+        lvToolType t;
+        if (!ParseToolType(p.toolTypes[i], &t)) continue;
+        PushNewTable(L);
+        SetFieldString(L, "key", t.key);
+        SetFieldString(L, "value", t.value);
+        SetFieldInt(L, "enabled", t.enabled);
+        SetTableItemRaw(L, -2, parsed++);
+    }
+    SetTableValue(L, -3);
+    PushString(L, "rawtooltypes");
+    PushNewTable(L);
+    for (int i = 0; i < p.toolTypeCount; i++) {
+        PushString(L, p.toolTypes[i]);
+        SetTableItemRaw(L, -2, i);
+    }
+    SetTableValue(L, -3);
+    PushString(L, "images");
+    PushNewTable(L);
+    int i = 0;
+    for (const lvIconEntry *e = icon->entries; e; e = e->next) {
+        PushNewTable(L);
+        SetFieldInt(L, "width", e->width);
+        SetFieldInt(L, "height", e->height);
+        SetFieldInt(L, "standard", e->standard);
+        SetFieldInt(L, "frames", e->selected ? 2 : 1);
+        SetTableItemRaw(L, -2, i++);
+    }
+    SetTableValue(L, -3);
+    return 1;
+}
+
+void FreeTextList(char **list, int count)
+{
+    for (int i = 0; i < count; i++) FreeMemory(list[i]);
+    FreeMemory(list);
+}
+
+// Reads a list field of SetIconProperties into texts: with build set, from tool-type
+// tables ({key, value, enabled}), else from strings stored as they are. The list is
+// bounded before anything is allocated; nothing raises, so nothing leaks.
+int ReadToolTypeList(lvState *L, int table, const char *field, int build, char ***out, int *count)
+{
+    *out = nullptr;
+    *count = 0;
+    int top = GetStackTop(L);
+    int type = PushFieldValue(L, table, field);
+    if (type == LV_TNIL) {
+        SetStackTop(L, top);
+        return 0;
+    }
+    if (type != LV_TTABLE) {
+        SetStackTop(L, top);
+        SetErrorStringArg(field);
+        return ERR_TABEXPECTED2;
+    }
+    int list = GetStackTop(L), n = 0;
+    for (;; n++) {
+        GetTableItemRaw(L, list, n);
+        int t = GetValueType(L, -1);
+        SetStackTop(L, list);
+        if (build ? t != LV_TTABLE : t == LV_TNIL) break;
+        if (n >= LV_MAX_TOOLTYPES) {
+            SetStackTop(L, top);
+            return ERR_INTERNAL;
+        }
+    }
+    char **texts = n ? (char **)AllocMemory(sizeof(char *) * n, 1) : nullptr;
+    if (n && !texts) {
+        SetStackTop(L, top);
+        return ERR_MEM;
+    }
+    int code = 0;
+    for (int i = 0; i < n && !code; i++) {
+        GetTableItemRaw(L, list, i);
+        int item = GetStackTop(L);
+        if (!build) {
+            if (GetValueType(L, item) != LV_TSTRING) {
+                code = ERR_STRINGEXPECTED;
+            } else {
+                size_t length = ValueStringLength(L, item);
+                texts[i] = (char *)AllocMemory(length + 1, 0);
+                if (!texts[i]) code = ERR_MEM;
+                else std::memcpy(texts[i], ValueToString(L, item), length + 1);
+            }
+        } else if (PushFieldValue(L, item, "key") != LV_TSTRING) {
+            code = ERR_STRINGEXPECTED;
+        } else {
+            const char *key = ValueToString(L, -1);
+            size_t keyLength = ValueStringLength(L, -1);
+            const char *value = nullptr;
+            size_t valueLength = 0;
+            if (PushFieldValue(L, item, "value") == LV_TSTRING || GetValueType(L, -1) == LV_TNUMBER) {
+                value = ValueToString(L, -1);
+                valueLength = ValueStringLength(L, -1);
+            }
+            int enabled = 1;
+            if (PushFieldValue(L, item, "enabled") == LV_TNUMBER && ValueToNumber(L, -1) == 0)
+                enabled = 0;
+            code = BuildToolType(key, keyLength, value, valueLength, enabled, &texts[i]);
+        }
+        SetStackTop(L, list);
+    }
+    SetStackTop(L, top);
+    if (code) {
+        FreeTextList(texts, n);
+        return code;
+    }
+    *out = texts;
+    *count = n;
+    return 0;
+}
+
+// SetIconProperties(id, table): the new values take effect only when every one is valid.
+int CmdSetIconProperties(lvState *L)
+{
+    CheckArgCount(L, 2, 4, 0, 0);
+    if (GetValueType(L, 1) == LV_TSTRING) return ERR_UNSUPPORTEDFEAT;
+    lvIcon *icon;
+    if (int code = FindIconById(GetObjectIdArg(L, 1), &icon)) return code;
+    CheckTableArg(L, 2);
+    lvIconProps p = icon->props;
+    int present = 0;
+    if (GetFieldInt(L, 2, "type", &p.type, &present) && (p.type < 1 || p.type > 7)) return ERR_WRONGUSAGE;
+    if (GetFieldInt(L, 2, "viewmode", &p.viewmode, &present) && (p.viewmode < 1 || p.viewmode > 5))
+        return ERR_WRONGUSAGE;
+    GetFieldInt(L, 2, "viewall", &p.viewall);
+    GetFieldInt(L, 2, "iconx", &p.iconx);
+    GetFieldInt(L, 2, "icony", &p.icony);
+    GetFieldInt(L, 2, "drawerx", &p.drawerx);
+    GetFieldInt(L, 2, "drawery", &p.drawery);
+    GetFieldInt(L, 2, "drawerwidth", &p.drawerwidth);
+    GetFieldInt(L, 2, "drawerheight", &p.drawerheight);
+    GetFieldInt(L, 2, "stacksize", &p.stacksize);
+    char **built = nullptr, **raw = nullptr;
+    int builtCount = 0, rawCount = 0, hasBuilt = 0, hasRaw = 0;
+    int code = ReadToolTypeList(L, 2, "tooltypes", 1, &built, &builtCount);
+    hasBuilt = !code && PushFieldValue(L, 2, "tooltypes") != LV_TNIL;
+    SetStackTop(L, 2);
+    if (!code) code = ReadToolTypeList(L, 2, "rawtooltypes", 0, &raw, &rawCount);
+    hasRaw = !code && PushFieldValue(L, 2, "rawtooltypes") != LV_TNIL;
+    SetStackTop(L, 2);
+    char *tool = nullptr;
+    int toolPresent = 0;
+    if (!code && PushFieldValue(L, 2, "defaulttool") != LV_TNIL) {
+        toolPresent = 1;
+        size_t length = ValueStringLength(L, -1);
+        const char *text = ValueToString(L, -1);
+        if (!text) code = ERR_STRINGEXPECTED;
+        else if (!(tool = (char *)AllocMemory(length + 1, 0))) code = ERR_MEM;
+        else std::memcpy(tool, text, length + 1);
+    }
+    SetStackTop(L, 2);
+    if (code) {
+        FreeTextList(built, builtCount);
+        FreeTextList(raw, rawCount);
+        FreeMemory(tool);
+        return code;
+    }
+    if (toolPresent) {
+        FreeMemory(icon->props.defaultTool);
+        p.defaultTool = tool;
+    }
+    // "rawtooltypes" is read after "tooltypes", so it wins when both are given.
+    if (hasBuilt && hasRaw) FreeTextList(built, builtCount);
+    if (hasBuilt || hasRaw) {
+        FreeTextList(icon->props.toolTypes, icon->props.toolTypeCount);
+        p.toolTypes = hasRaw ? raw : built;
+        p.toolTypeCount = hasRaw ? rawCount : builtCount;
+    }
+    icon->props = p;
+    return 0;
+}
+
 int GetIconAttribute(lvState *L, int attribute, lvObjectId id)
 {
     lvIcon *icon;
@@ -336,6 +533,8 @@ const lvCommandEntry IconCommands[] = {
     {"AddIconImage", CmdAddIconImage},
     {"RemoveIconImage", CmdRemoveIconImage},
     {"SetStandardIconImage", CmdSetStandardIconImage},
+    {"GetIconProperties", CmdGetIconProperties},
+    {"SetIconProperties", CmdSetIconProperties},
     {"SetTrayIcon", CmdSetTrayIcon},
     {"SetWBIcon", CmdUnsupported},
     {"ChangeApplicationIcon", CmdUnsupported},

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -149,6 +150,73 @@ TEST(IcoImages, MaskRowsAndColourRowsRunBottomUp)
     }
 }
 
+TEST(ToolTypes, StoredTextsAreTakenApart)
+{
+    struct {
+        const char *text;
+        int taken;
+        const char *key, *value;
+        int enabled;
+    } cases[] = {
+        {"TOOL", 1, "TOOL", "", 1},
+        {"  PUBSCREEN = Work bench  ", 1, "PUBSCREEN", "Work bench", 1},
+        {"(DONOTWAIT)", 1, "DONOTWAIT", "", 0},
+        {"(SIZE=10 )", 1, "SIZE", "10", 0},
+        {"NAME=\"a ) b\" tail", 1, "NAME", "a ) b", 1},
+        {"NAME=\"open", 1, "NAME", "open", 1},
+        {"K E Y=v", 1, "KEY", "v", 1},
+        {"_x", 1, "_x", "", 1},
+        {"lower=1", 1, "lower", "1", 1},
+        {"KEY more words", 1, "KEY", "", 1},
+        {"   ", 0, "", "", 1},
+        {"", 0, "", "", 1},
+        {"1ST=x", 0, "1ST", "x", 1},
+        {"=x", 0, "", "x", 1},
+        {"*comment", 0, "*comment", "", 1},
+    };
+    for (auto &c : cases) {
+        lvToolType t;
+        EXPECT_EQ(ParseToolType(c.text, &t), c.taken) << c.text;
+        EXPECT_STREQ(t.key, c.key) << c.text;
+        EXPECT_STREQ(t.value, c.value) << c.text;
+        EXPECT_EQ(t.enabled, c.enabled) << c.text;
+    }
+}
+
+TEST(ToolTypes, OverlongKeysAndValuesAreCutAtACharacterBoundary)
+{
+    // 254 ASCII bytes then a two-byte character: the key keeps 254 bytes, not half of it.
+    std::string key(254, 'A');
+    key += "\xC3\xA9=";
+    std::string value(498, 'v');
+    value += "\xE2\x82\xAC";  // a three-byte character across the 499-byte limit
+    lvToolType t;
+    ASSERT_EQ(ParseToolType((key + value).c_str(), &t), 1);
+    EXPECT_EQ(std::string(t.key), std::string(254, 'A'));
+    EXPECT_EQ(std::string(t.value), std::string(498, 'v'));
+}
+
+TEST(ToolTypes, BuiltTextsStopAt1023Bytes)
+{
+    char *out = nullptr;
+    ASSERT_EQ(BuildToolType("K", 1, "v", 1, 0, &out), 0);
+    EXPECT_STREQ(out, "(K=v)");
+    FreeMemory(out);
+    ASSERT_EQ(BuildToolType("K", 1, "", 0, 1, &out), 0);
+    EXPECT_STREQ(out, "K");
+    FreeMemory(out);
+    // key + "=" + value: 1023 bytes fit, 1024 do not; the parentheses count too.
+    std::string key(1000, 'k'), value(22, 'v');
+    ASSERT_EQ(BuildToolType(key.data(), key.size(), value.data(), value.size(), 1, &out), 0);
+    EXPECT_EQ(std::strlen(out), 1023u);
+    FreeMemory(out);
+    out = nullptr;
+    EXPECT_EQ(BuildToolType(key.data(), key.size(), value.data(), 23, 1, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(BuildToolType(key.data(), key.size(), value.data(), 21, 0, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(BuildToolType(key.data(), (size_t)-1, "", 0, 1, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(out, nullptr);
+}
+
 TEST(WindowIcons, TheNearestPictureIsPickedWithTheEarlierOneOnATie)
 {
     uint32_t px = 0xFF000000u;
@@ -207,6 +275,11 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
         "depthnoselected Nil 1055", "missing 1045", "addsame 1610",      "add20at 2",
         "removeoutside 1613", "clearstandard 0", "nostandard 0 0",       "traynothing 1055",
         "tip128 1055",       "wbicon 1288",      "free 0",               "freeagain 1608",
+        "setprops 0",        "raw TOOL=x y (OFF) Editor 4096 4",       "parsed TOOL x y 1 OFF 0",
+        "images 32 1 1",
+        // A tool type of 1024 bytes and a type of 8 are refused; nothing changed.
+        "toolong 1055",      "badtype 1055",     "stringid 1288",
+        "raw TOOL=x y (OFF) Editor 4096 4",      "parsed TOOL x y 1 OFF 0", "images 32 1 1",
     };
     EXPECT_EQ(lines, expected);
     // The saved file is the 32 x 51 picture of the two entries.
