@@ -43,7 +43,68 @@ int BrushPixels(lvState *L, lvObjectId id, uint32_t **argb, int *width, int *hei
     return ClipboardArgbFromBrush(b, argb);
 }
 
-// Reads one entry table at index into a new entry. Only brush entries are made here.
+// The ARGB words of an image file loaded through the image loader chain; alpha is forced
+// opaque when the picture has no alpha channel. A vector picture answers ERR_ICONVECTOR
+// (icon entries keep pixels only).
+int FilePixels(const char *path, const char *loader, const char *adapter, uint32_t **argb, int *width, int *height)
+{
+    *argb = nullptr;
+    lvImageLoadRequest request;
+    std::memset(&request, 0, sizeof request);
+    request.transparentPen = -1;
+    request.loaderList = loader && *loader ? loader : nullptr;
+    request.adapter = adapter && *adapter ? adapter : nullptr;
+    lvImageSource *source = nullptr;
+    int lineWidth = 0, isVector = 0;
+    int code = LoadImageSource(path, &request, &source, width, height, &lineWidth, &isVector);
+    FreeMemory(request.palette);
+    if (code) return code;
+    const uint32_t *pixels = isVector ? nullptr : TakeImageSourcePixels(source);
+    if (isVector) code = ERR_ICONVECTOR;
+    else if (!pixels || *width < 1 || *height < 1 || *width > LV_MAX_ICON_SIDE || *height > LV_MAX_ICON_SIDE ||
+             (lineWidth && lineWidth < *width))
+        code = ERR_WRONGUSAGE;
+    else if (!(*argb = (uint32_t *)AllocMemory((size_t)*width * *height * 4, 0)))
+        code = ERR_MEM;
+    if (!code) {
+        size_t stride = lineWidth ? (size_t)lineWidth : (size_t)*width;
+        for (int y = 0; y < *height; y++) {
+            uint32_t *row = *argb + (size_t)y * *width;
+            std::memcpy(row, pixels + y * stride, (size_t)*width * 4);
+            if (!request.hasAlpha)
+                for (int x = 0; x < *width; x++) row[x] |= 0xFF000000u;
+        }
+    }
+    ReleaseImageSource(source);
+    return code;
+}
+
+// The pixels of one image field ("image" or "selimage") of an entry table: a brush id
+// for type 3, a file name (a linked file's name is mapped) for type 44.
+int EntryImagePixels(lvState *L, int index, const char *field, int type, uint32_t **argb, int *width, int *height,
+                     int *present)
+{
+    *present = 0;
+    if (type == 3) {
+        lvObjectId id = {0, nullptr};
+        GetFieldObjectId(L, index, field, &id, present);
+        return *present ? BrushPixels(L, id, argb, width, height) : 0;
+    }
+    // Every reader that may raise runs before the name is copied.
+    char loader[256] = "", adapter[256] = "";
+    GetFieldText(L, index, "loader", loader, sizeof loader - 1);
+    GetFieldText(L, index, "adapter", adapter, sizeof adapter - 1);
+    char *path = nullptr;
+    GetFieldStringDup(L, index, field, &path, nullptr, LV_FIELD_LINKED, present);
+    if (!*present) return 0;
+    if (!path) return ERR_MEM;
+    int code = FilePixels(path, loader, adapter, argb, width, height);
+    FreeMemory(path);
+    return code;
+}
+
+// Reads one entry table at index into a new entry: brush (3) and file (44) entries of
+// 32-bit pictures.
 int ReadEntry(lvState *L, int index, const lvIconEntry *existing, lvIconEntry **out)
 {
     *out = nullptr;
@@ -53,31 +114,31 @@ int ReadEntry(lvState *L, int index, const lvIconEntry *existing, lvIconEntry **
     if (standard)
         for (const lvIconEntry *e = existing; e; e = e->next)
             if (e->standard) return ERR_ICONSTANDARD;
-    if (type != 3) return ERR_WRONGUSAGE;
-    lvObjectId image = {0, nullptr}, selected = {0, nullptr};
-    int present = 0, selPresent = 0;
-    GetFieldObjectId(L, index, "image", &image, &present);
-    if (!present) {
-        SetErrorStringArg("Image");
-        return ERR_MISSINGFIELD;
-    }
-    GetFieldObjectId(L, index, "selimage", &selected, &selPresent);
-    lvIconEntry *e = (lvIconEntry *)AllocMemory(sizeof *e, 1);
+    if (type != 3 && type != 44) return ERR_WRONGUSAGE;
+    // A raising field reader must not leak the entry being built.
+    struct Guard {
+        lvIconEntry *entry;
+        ~Guard() { FreeIconEntries(entry); }
+    } guard = {(lvIconEntry *)AllocMemory(sizeof(lvIconEntry), 1)};
+    lvIconEntry *e = guard.entry;
     if (!e) return ERR_MEM;
-    int code = BrushPixels(L, image, &e->normal, &e->width, &e->height);
+    int present = 0;
+    int code = EntryImagePixels(L, index, "image", type, &e->normal, &e->width, &e->height, &present);
+    if (!code && !present) {
+        SetErrorStringArg("Image");
+        code = ERR_MISSINGFIELD;
+    }
     if (!code && (e->width > LV_MAX_ICON_SIDE || e->height > LV_MAX_ICON_SIDE)) code = ERR_WRONGUSAGE;
     for (const lvIconEntry *x = existing; !code && x; x = x->next)
         if (x->width == e->width && x->height == e->height) code = ERR_ICONSIZE;
-    if (!code && selPresent) {
+    if (!code) {
         int w = 0, h = 0;
-        code = BrushPixels(L, selected, &e->selected, &w, &h);
-        if (!code && (w != e->width || h != e->height)) code = ERR_ICONPARMS;
+        code = EntryImagePixels(L, index, "selimage", type, &e->selected, &w, &h, &present);
+        if (!code && present && (w != e->width || h != e->height)) code = ERR_ICONPARMS;
     }
-    if (code) {
-        FreeIconEntries(e);
-        return code;
-    }
+    if (code) return code;
     e->standard = standard != 0;
+    guard.entry = nullptr;
     *out = e;
     return 0;
 }

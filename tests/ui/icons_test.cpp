@@ -270,7 +270,10 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     std::vector<std::string> expected = {
         "create 0",          "firstwidth 16 0",  "standard 2 0",         "save 0",
-        "load 0",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
+        "load 0",
+        // The saved 32 x 51 picture read back as a file entry with a selected image.
+        "filecreate 0",      "fileheight 51 0",  "fileframes 2 0",       "filemissing 1045",
+        "badtype 1055",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
         "width2 32 0",       "loadedstandard 2 0", "format Lumivarra Icon 0", "noentry Nil 1613",
         "depthnoselected Nil 1055", "missing 1045", "addsame 1610",      "add20at 2",
         "removeoutside 1613", "clearstandard 0", "nostandard 0 0",       "traynothing 1055",
