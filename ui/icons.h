@@ -85,6 +85,16 @@ size_t IcoImageDataSize(int width, int height);
 // B, G, R, A bytes, then mask rows from the last row up, a set bit for alpha 0, rows
 // padded to 32 bits with set bits. Returns the bytes written.
 size_t WriteIcoImageData(const uint32_t *pixels, int width, int height, int rowLength, uint8_t *out);
+struct lvIcoImage {
+    const uint32_t *pixels;  // ARGB words, rows of rowLength
+    int width, height, rowLength;
+};
+// A whole ICO file (little-endian): the header {0, 1, count}, one 16-byte directory entry
+// per image (a side of 256 written as 0), then per image a 40-byte bitmap header and its
+// WriteIcoImageData body. Images over 256 in either direction are left out. 0 with *out
+// (AllocMemory) and *size; ERR_WRONGUSAGE when no image is left; ERR_MEM. Nothing calls it
+// yet: kept for handing the application icon to desktops that take icon files.
+int BuildIcoFile(const lvIcoImage *images, int count, uint8_t **out, size_t *size);
 
 // ---- Objects -----------------------------------------------------------------------------------
 int FindIconById(lvObjectId id, lvIcon **out);

@@ -254,6 +254,52 @@ TEST(WindowIcons, EveryNativeWindowOpensWithTheRuntimeIconAndBadPicturesAreRefus
     FreeLoopSignals();
 }
 
+TEST(IcoImages, AFileHasItsDirectoryThenHeaderedBodiesAndLeavesOutOversizeImages)
+{
+    std::vector<uint32_t> small(16 * 16, 0xFF112233u), big(256 * 256, 0x80FFFFFFu), wide(300 * 10, 0xFF000000u);
+    small[0] = 0x00112233u;
+    const lvIcoImage images[] = {{small.data(), 16, 16, 16}, {wide.data(), 300, 10, 300}, {big.data(), 256, 256, 256}};
+    uint8_t *file = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(BuildIcoFile(images, 3, &file, &size), 0);
+    auto le16 = [&](size_t at) { return (uint32_t)file[at] | (uint32_t)file[at + 1] << 8; };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    const uint32_t smallBytes = (16 * 4 + 4) * 16 + 40, bigBytes = (256 * 4 + 32) * 256 + 40;
+    ASSERT_EQ(size, 6u + 2 * 16 + smallBytes + bigBytes);
+    EXPECT_EQ(le16(0), 0u);
+    EXPECT_EQ(le16(2), 1u);
+    EXPECT_EQ(le16(4), 2u);  // the 300-wide image is left out
+    struct {
+        size_t at;
+        uint32_t side, bytes, offset;
+    } entries[] = {{6, 16, smallBytes, 38}, {22, 0, bigBytes, 38 + smallBytes}};
+    for (auto &e : entries) {
+        EXPECT_EQ(file[e.at], e.side);
+        EXPECT_EQ(file[e.at + 1], e.side);
+        EXPECT_EQ(le16(e.at + 2), 0u);
+        EXPECT_EQ(le16(e.at + 4), 1u);
+        EXPECT_EQ(le16(e.at + 6), 32u);
+        EXPECT_EQ(le32(e.at + 8), e.bytes);
+        EXPECT_EQ(le32(e.at + 12), e.offset);
+    }
+    // The first body: a 40-byte header, then the rows WriteIcoImageData lays out.
+    EXPECT_EQ(le32(38), 40u);
+    EXPECT_EQ(le32(42), 16u);
+    EXPECT_EQ(le32(46), 32u);
+    EXPECT_EQ(le16(50), 1u);
+    EXPECT_EQ(le16(52), 32u);
+    for (size_t i = 54; i < 78; i++) EXPECT_EQ(file[i], 0) << i;
+    std::vector<uint8_t> body(IcoImageDataSize(16, 16));
+    WriteIcoImageData(small.data(), 16, 16, 16, body.data());
+    EXPECT_EQ(std::vector<uint8_t>(file + 78, file + 78 + body.size()), body);
+    const uint8_t *lastMask = file + 78 + 16 * 64 + 15 * 4;
+    EXPECT_EQ(std::vector<uint8_t>(lastMask, lastMask + 4), (std::vector<uint8_t>{0x80, 0x00, 0xFF, 0xFF}));
+    FreeMemory(file);
+
+    EXPECT_EQ(BuildIcoFile(images + 1, 1, &file, &size), ERR_WRONGUSAGE);
+    EXPECT_EQ(file, nullptr);
+}
+
 TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
 {
     char dir[] = "/tmp/lv_icons_exe_XXXXXX";
