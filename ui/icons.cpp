@@ -133,6 +133,9 @@ void FreeIconEntries(lvIconEntry *list)
         lvIconEntry *next = list->next;
         FreeMemory(list->normal);
         FreeMemory(list->selected);
+        FreeMemory(list->palette);
+        FreeMemory(list->normalPens);
+        FreeMemory(list->selectedPens);
         FreeMemory(list);
         list = next;
     }
@@ -141,7 +144,8 @@ void FreeIconEntries(lvIconEntry *list)
 int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry)
 {
     int position = 1;
-    while (*list && (*list)->width <= entry->width) {
+    while (*list && ((*list)->width < entry->width ||
+                     ((*list)->width == entry->width && IconEntryDepth(*list) <= IconEntryDepth(entry)))) {
         list = &(*list)->next;
         position++;
     }

@@ -22,7 +22,15 @@ struct lvIconEntry {
     int standard;        // the standard size of its icon
     uint32_t *normal;    // width * height ARGB words (AllocMemory)
     uint32_t *selected;  // the same size, or null
+    // Palette entries (depth 1..8) keep their pens besides the ARGB pictures above.
+    int paletteDepth;      // 1..8, or 0 for a 32-bit entry
+    uint32_t *palette;     // 256 ARGB words (AllocMemory), palette entries only
+    int transparentPen;    // -1 none (palette entries only)
+    uint8_t *normalPens;   // width * height pens, palette entries only
+    uint8_t *selectedPens; // the same for the selected image, or null
 };
+// 32, or the palette depth of a palette entry.
+inline int IconEntryDepth(const lvIconEntry *e) { return e->paletteDepth ? e->paletteDepth : 32; }
 
 // The desktop-icon properties an icon carries (GetIconProperties, SetIconProperties).
 #define LV_MAX_TOOLTYPES 254
@@ -43,7 +51,8 @@ struct lvIcon {
 
 // ---- Entries -----------------------------------------------------------------------------
 void FreeIconEntries(lvIconEntry *list);
-// Places the entry in width order (after entries as wide); its 1-based position.
+// Places the entry in width order, then depth order (after entries as wide and as deep);
+// its 1-based position.
 int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry);
 int CountIconEntries(const lvIconEntry *list);
 

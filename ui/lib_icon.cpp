@@ -33,14 +33,53 @@ int IntArg(lvState *L, int index, int fallback)
     return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : (int)v;
 }
 
-// The ARGB words of a brush (a palette brush's transparent pen comes out clear).
-int BrushPixels(lvState *L, lvObjectId id, uint32_t **argb, int *width, int *height)
+// The pens, palette and depth of a palette picture (pens null for a 32-bit one).
+struct lvEntryPens {
+    uint8_t *pens;
+    uint32_t *palette;
+    int depth, transparentPen;
+};
+
+void FreeEntryPens(lvEntryPens *p)
 {
+    FreeMemory(p->pens);
+    FreeMemory(p->palette);
+    *p = {nullptr, nullptr, 0, -1};
+}
+
+// The ARGB words of a brush (a palette brush's transparent pen comes out clear), and for
+// a palette brush also a copy of its pens and palette.
+int BrushPixels(lvState *L, lvObjectId id, uint32_t **argb, int *width, int *height, lvEntryPens *pens)
+{
+    *pens = {nullptr, nullptr, 0, -1};
     lvBrush *b = nullptr;
     if (int code = FindBrushById(L, id, &b, 0)) return code;
     *width = b->width;
     *height = b->height;
-    return ClipboardArgbFromBrush(b, argb);
+    if (int code = ClipboardArgbFromBrush(b, argb)) return code;
+    if (!b->penBitmap || !b->palette || b->depth < 1 || b->depth > 8) return 0;
+    size_t count = (size_t)b->width * b->height;
+    pens->pens = (uint8_t *)AllocMemory(count ? count : 1, 0);
+    pens->palette = (uint32_t *)AllocMemory(256 * 4, 0);
+    lvBitMapLock lock = {};
+    int code = pens->pens && pens->palette ? 0 : ERR_MEM;
+    if (!code && !LockBitmapHandle(b->penBitmap, LOCK_READONLY, &lock)) code = ERR_MEM;
+    if (!code) {
+        if (lock.bytesPerPixel != 1 || lock.width < b->width || lock.height < b->height) code = ERR_WRONGUSAGE;
+        for (int y = 0; !code && y < b->height; y++)
+            std::memcpy(pens->pens + (size_t)y * b->width, lock.pixels + (size_t)y * lock.rowLength, b->width);
+        UnlockBitmapHandle(&lock);
+    }
+    if (code) {
+        FreeEntryPens(pens);
+        FreeMemory(*argb);
+        *argb = nullptr;
+        return code;
+    }
+    std::memcpy(pens->palette, b->palette, 256 * 4);
+    pens->depth = b->depth;
+    pens->transparentPen = b->transparentColour;
+    return 0;
 }
 
 // The ARGB words of an image file loaded through the image loader chain; alpha is forced
@@ -82,13 +121,14 @@ int FilePixels(const char *path, const char *loader, const char *adapter, uint32
 // The pixels of one image field ("image" or "selimage") of an entry table: a brush id
 // for type 3, a file name (a linked file's name is mapped) for type 44.
 int EntryImagePixels(lvState *L, int index, const char *field, int type, uint32_t **argb, int *width, int *height,
-                     int *present)
+                     int *present, lvEntryPens *pens)
 {
     *present = 0;
+    *pens = {nullptr, nullptr, 0, -1};
     if (type == 3) {
         lvObjectId id = {0, nullptr};
         GetFieldObjectId(L, index, field, &id, present);
-        return *present ? BrushPixels(L, id, argb, width, height) : 0;
+        return *present ? BrushPixels(L, id, argb, width, height, pens) : 0;
     }
     // Every reader that may raise runs before the name is copied.
     char loader[256] = "", adapter[256] = "";
@@ -123,17 +163,26 @@ int ReadEntry(lvState *L, int index, const lvIconEntry *existing, lvIconEntry **
     lvIconEntry *e = guard.entry;
     if (!e) return ERR_MEM;
     int present = 0;
-    int code = EntryImagePixels(L, index, "image", type, &e->normal, &e->width, &e->height, &present);
+    lvEntryPens pens;
+    int code = EntryImagePixels(L, index, "image", type, &e->normal, &e->width, &e->height, &present, &pens);
+    e->normalPens = pens.pens;
+    e->palette = pens.palette;
+    e->paletteDepth = pens.depth;
+    e->transparentPen = pens.transparentPen;
     if (!code && !present) {
         SetErrorStringArg("Image");
         code = ERR_MISSINGFIELD;
     }
     if (!code && (e->width > LV_MAX_ICON_SIDE || e->height > LV_MAX_ICON_SIDE)) code = ERR_WRONGUSAGE;
     for (const lvIconEntry *x = existing; !code && x; x = x->next)
-        if (x->width == e->width && x->height == e->height) code = ERR_ICONSIZE;
+        if (x->width == e->width && x->height == e->height && IconEntryDepth(x) == IconEntryDepth(e))
+            code = ERR_ICONSIZE;
     if (!code) {
         int w = 0, h = 0;
-        code = EntryImagePixels(L, index, "selimage", type, &e->selected, &w, &h, &present);
+        code = EntryImagePixels(L, index, "selimage", type, &e->selected, &w, &h, &present, &pens);
+        // The selected image keeps its own pens; the entry's palette is the normal image's.
+        e->selectedPens = pens.pens;
+        FreeMemory(pens.palette);
         if (!code && present && (w != e->width || h != e->height)) code = ERR_ICONPARMS;
     }
     if (code) return code;
@@ -248,6 +297,9 @@ int CmdSaveIcon(lvState *L)
     lvIcon *icon;
     if (int code = FindIconById(id, &icon)) return code;
     if (format != 0) return ERR_UNKNOWNICNOUT;
+    // The native picture holds 32-bit pixels only.
+    for (const lvIconEntry *e = icon->entries; e; e = e->next)
+        if (e->paletteDepth) return ERR_WRONGUSAGE;
     uint32_t *argb = nullptr;
     int width = 0, height = 0;
     if (int code = BuildNativeIconImage(icon->entries, &argb, &width, &height)) return code;
@@ -320,7 +372,10 @@ int CmdSetTrayIcon(lvState *L)
         if (!pixels) return ERR_MEM;
         width = height = best;
     } else if (type == 3) {
-        if (int code = BrushPixels(L, id, &pixels, &width, &height)) return code;
+        lvEntryPens pens;
+        int code = BrushPixels(L, id, &pixels, &width, &height, &pens);
+        FreeEntryPens(&pens);
+        if (code) return code;
     } else if (type == LV_TYPE_ICON) {
         lvIcon *icon;
         if (int code = FindIconById(id, &icon)) return code;
@@ -577,9 +632,16 @@ int GetIconAttribute(lvState *L, int attribute, lvObjectId id)
         case 0: PushNumber(L, e->width); return 1;
         case 1: PushNumber(L, e->height); return 1;
         case 11: PushNumber(L, e->selected ? 2 : 1); return 1;
-        case 103: PushNumber(L, 32); return 1;
-        case 104: PushNewTable(L); return 1;
-        default: PushNumber(L, -1); return 1;
+        case 103: PushNumber(L, IconEntryDepth(e)); return 1;
+        case 104:
+            PushNewTable(L);
+            if (e->paletteDepth && e->palette)
+                for (int i = 0; i < (1 << e->paletteDepth); i++) {
+                    PushNumber(L, e->palette[i] & 0xFFFFFF);
+                    SetTableItemRaw(L, -2, i);
+                }
+            return 1;
+        default: PushNumber(L, e->paletteDepth ? e->transparentPen : -1); return 1;
         }
     }
     default: return ERR_UNKNOWNATTR;
