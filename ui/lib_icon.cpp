@@ -6,6 +6,7 @@
 #include "ui/icons.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -314,7 +315,10 @@ int CmdLoadIcon(lvState *L)
     CheckArgCount(L, 2, 3, 8, 0);
     int isNil = 0;
     int number = GetIntArgOrNil(L, 1, &isNil);
-    const char *path = CheckStringArg(L, 2, nullptr);
+    // A file linked into the applet is read from the applet (the name lives in a shared
+    // buffer, so it is copied first).
+    char path[4096];
+    std::snprintf(path, sizeof path, "%s", GetLinkedFileArg(L, 2, 0, nullptr));
     if (!isNil) FreeIconById(lvObjectId{number, nullptr}, 0);
     lvImageLoadRequest request;
     std::memset(&request, 0, sizeof request);

@@ -4,7 +4,10 @@ lv_add_test(ui_icons_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/icons_test.cpp LIBS 
 lv_assemble(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/icons.lvs
             LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels)
 lv_make_applet(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lva CHUNK ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.lvc
-               LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels TARGET icons_applet)
+               LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/icons.labels TARGET icons_applet
+               ARGS --file two.png=${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/two.png
+                    --object 15:3:two.png:${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/two.png
+               DEPENDS ${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/two.png)
 lv_assemble(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lvc SOURCE ${CMAKE_CURRENT_LIST_DIR}/icons_fixtures/tray.lvs
             LABELS ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.labels)
 lv_make_applet(OUTPUT ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lva CHUNK ${CMAKE_BINARY_DIR}/tests/ui/icons/tray.lvc

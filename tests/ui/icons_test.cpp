@@ -320,6 +320,8 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
         // The saved 32 x 51 picture read back as a file entry with a selected image.
         "filecreate 0",      "fileheight 51 0",  "fileframes 2 0",       "filemissing 1045",
         "filetype 1055",
+        // A native icon file linked into the applet: preloaded as icon 3, and loaded by name.
+        "preloaded 2 0",     "linked 2 0",
         // A 4-colour palette entry and a 32-bit one of the same size sit side by side,
         // deeper last; a second palette one is refused, and so is a native save.
         "palcreate 0",       "paladd 2",         "palsame 1610",         "paldepth 2 0",
