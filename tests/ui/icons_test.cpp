@@ -325,7 +325,7 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
         // A 4-colour palette entry and a 32-bit one of the same size sit side by side,
         // deeper last; a second palette one is refused, and so is a native save.
         "palcreate 0",       "paladd 2",         "palsame 1610",         "paldepth 2 0",
-        "argbdepth 32 0",    "palpen -1 0",      "palsave 1055",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
+        "argbdepth 32 0",    "palpen -1 0",      "palette 16711680 0",   "palsave 1055",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
         "width2 32 0",       "loadedstandard 2 0", "format Lumivarra Icon 0", "noentry Nil 1613",
         "depthnoselected Nil 1055", "missing 1045", "addsame 1610",      "add20at 2",
         "removeoutside 1613", "clearstandard 0", "nostandard 0 0",       "traynothing 1055",
