@@ -137,8 +137,8 @@ void SetWindowInputSink(lvWindowInputSink sink);
 
 // The pictures a window shows as its icon (title bar, task list). When a native window
 // opens it gets the one whose width is nearest to 32 x the system scale. The pictures
-// (width x height ARGB words, top row first) are copied; count 0 forgets them. 0, ERR_MEM,
-// or ERR_WRONGUSAGE for a side outside 1..1024. Any thread.
+// (width x height ARGB words, top row first; at most 16) are copied; count 0 forgets them.
+// 0, ERR_MEM, or ERR_WRONGUSAGE for a side outside 1..1024 or a count over 16. Any thread.
 struct lvWindowIconImage {
     const uint32_t *pixels;
     int width, height;

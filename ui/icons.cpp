@@ -243,18 +243,23 @@ uint32_t *DrawRuntimeIcon(int size)
     return p;
 }
 
-int InstallWindowIcons(void)
+int InstallWindowIcons(const lvWindowIconImage *applet, int count)
 {
     static const int kSizes[3] = {16, 32, 48};
     uint32_t *pixels[3] = {};
-    lvWindowIconImage images[3];
-    int code = 0;
+    lvWindowIconImage images[16];
+    int n = 0, code = 0;
     for (int i = 0; i < 3 && !code; i++) {
+        bool replaced = false;
+        for (int j = 0; j < count; j++)
+            if (applet[j].width == kSizes[i] && applet[j].height == kSizes[i]) replaced = true;
+        if (replaced) continue;
         pixels[i] = DrawRuntimeIcon(kSizes[i]);
         if (!pixels[i]) code = ERR_MEM;
-        images[i] = {pixels[i], kSizes[i], kSizes[i]};
+        images[n++] = {pixels[i], kSizes[i], kSizes[i]};
     }
-    if (!code) code = SetWindowIconImages(images, 3);
+    for (int j = 0; j < count && n < 16; j++) images[n++] = applet[j];
+    if (!code) code = SetWindowIconImages(images, n);
     for (uint32_t *p : pixels) FreeMemory(p);
     return code;
 }

@@ -118,8 +118,14 @@ const lvIconEntry *NearestIconEntry(const lvIcon *icon, int wanted);
 // size is one of those; the ARGB words (AllocMemory) or null.
 uint32_t *DrawRuntimeIcon(int size);
 // Hands the runtime's own 16, 32 and 48 pixel images to the platform as the pictures every
-// display window shows as its icon. 0 or ERR_MEM.
-int InstallWindowIcons(void);
+// display window shows as its icon; the applet's pictures (count of them, at most 13) are
+// added, and one of a size replaces ours of that size. 0 or ERR_MEM.
+struct lvWindowIconImage;
+int InstallWindowIcons(const lvWindowIconImage *applet, int count);
+// Start-up: the applet's application icons (the record's slots 0..9) join the window
+// icons. A picture whose size differs from its slot's gives ERR_ICONDIMS ("16x16").
+struct lvAppletRecord;
+int ApplyApplicationIcons(lvState *L, lvAppletRecord *record);
 
 // ---- Library ------------------------------------------------------------------------------------
 int OpenIconLibrary(lvState *L);

@@ -18,6 +18,7 @@
 #include "platform/lvplatform_windows.h"
 #include "raster/lvimage.h"
 #include "runtime/cmdsupport.h"
+#include "runtime/container.h"
 #include "runtime/errors.h"
 #include "ui/display.h"
 #include "ui/lib_clipboard.h"
@@ -694,13 +695,37 @@ void TrayActivated(int, int)
 
 const lvConstantEntry *GetIconConstants(void) { return IconConstants; }
 
+int ApplyApplicationIcons(lvState *, lvAppletRecord *record)
+{
+    lvWindowIconImage images[10];
+    uint32_t *pixels[10] = {};
+    int count = 0, code = 0;
+    for (int i = 0; i < 10 && !code; i++) {
+        const lvAppIconSlot &slot = record->icons[i];
+        if (!slot.fileName) continue;
+        int width = 0, height = 0;
+        code = FilePixels(slot.fileName, nullptr, nullptr, &pixels[count], &width, &height);
+        if (!code && (width != slot.width || height != slot.height)) {
+            char size[32];
+            std::snprintf(size, sizeof size, "%dx%d", slot.width, slot.height);
+            SetErrorStringArg(size);
+            code = ERR_ICONDIMS;
+        }
+        if (!code) images[count] = {pixels[count], width, height};
+        count++;
+    }
+    if (!code) code = InstallWindowIcons(images, count);
+    for (uint32_t *p : pixels) FreeMemory(p);
+    return code;
+}
+
 int OpenIconLibrary(lvState *L)
 {
     if (int code = RegisterCommandTable(L, IconCommands, "icon")) return code;
     lvTrayHooks hooks = {};
     hooks.Activated = TrayActivated;
     SetTrayHooks(&hooks);
-    if (int code = InstallWindowIcons()) return code;
+    if (int code = InstallWindowIcons(nullptr, 0)) return code;
     return RegisterObjectType(LV_TYPE_ICON, "Icons", IconListHead(), GetIconAttribute, nullptr, 0);
 }
 

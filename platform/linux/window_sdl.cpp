@@ -331,8 +331,8 @@ void CloseNow(lvDisplayWindow *w)
 // pumping thread when a window opens.
 struct lvIconStore {
     std::mutex lock;
-    uint32_t *pixels[8];
-    int width[8], height[8];
+    uint32_t *pixels[16];
+    int width[16], height[16];
     int count;
 };
 lvIconStore iconStore;
@@ -347,7 +347,7 @@ void ClearIconStoreLocked()
 int ApplyWindowIcon(SDL_Window *sdl)
 {
     std::lock_guard<std::mutex> hold(iconStore.lock);
-    lvWindowIconImage images[8];
+    lvWindowIconImage images[16];
     for (int i = 0; i < iconStore.count; i++) images[i] = {iconStore.pixels[i], iconStore.width[i], iconStore.height[i]};
     double scale = GetDpiScale();
     if (!(scale > 0) || scale > 32) scale = 1.0;
@@ -779,12 +779,12 @@ int PickWindowIconImage(const lvWindowIconImage *images, int count, int wanted)
 
 int SetWindowIconImages(const lvWindowIconImage *images, int count)
 {
-    if (count < 0 || count > 8 || (count && !images)) return ERR_WRONGUSAGE;
+    if (count < 0 || count > 16 || (count && !images)) return ERR_WRONGUSAGE;
     for (int i = 0; i < count; i++)
         if (!images[i].pixels || images[i].width < 1 || images[i].width > 1024 || images[i].height < 1 ||
             images[i].height > 1024)
             return ERR_WRONGUSAGE;
-    uint32_t *copies[8] = {};
+    uint32_t *copies[16] = {};
     for (int i = 0; i < count; i++) {
         size_t bytes = (size_t)images[i].width * images[i].height * 4;
         copies[i] = (uint32_t *)AllocMemory(bytes, 0);

@@ -237,9 +237,9 @@ TEST(WindowIcons, EveryNativeWindowOpensWithTheRuntimeIconAndBadPicturesAreRefus
     uint32_t px = 0;
     const lvWindowIconImage tooBig = {&px, 1025, 1}, empty = {nullptr, 4, 4}, flat = {&px, 1, 0};
     for (const lvWindowIconImage *bad : {&tooBig, &empty, &flat}) EXPECT_EQ(SetWindowIconImages(bad, 1), ERR_WRONGUSAGE);
-    EXPECT_EQ(SetWindowIconImages(&tooBig, 9), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetWindowIconImages(&tooBig, 17), ERR_WRONGUSAGE);
 
-    ASSERT_EQ(InstallWindowIcons(), 0);
+    ASSERT_EQ(InstallWindowIcons(nullptr, 0), 0);
     lvDisplayWindow *w = nullptr;
     ASSERT_EQ(WindowOps()->AllocDisplayWindow(&w), 0);
     ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 40, 30, 0x1, 1, "Icon"), 0);
@@ -347,6 +347,26 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
     };
     EXPECT_EQ(be32(16), 32u);
     EXPECT_EQ(be32(20), 51u);
+}
+
+// An application icon whose picture does not have its slot's size stops the start-up
+// before the script runs; the icons applet itself carries a fitting 16 x 16 one.
+TEST(IconsExe, AnApplicationIconOfTheWrongSizeIsRefused)
+{
+    char dir[] = "/tmp/lv_icons_bad_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string base = dir;
+    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/badicon.lva' '" + base + "' && cd '" +
+                          base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" + LV_BIN_DIR +
+                          "/lumivarra' badicon.lva -QUIET >out 2>err";
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    std::ifstream err(base + "/err"), out(base + "/out");
+    std::string errText((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    std::string outText((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+    EXPECT_NE(errText.find("Specified image does not match required icon dimensions (16x16)!"), std::string::npos)
+        << errText;
+    EXPECT_EQ(outText, "");
 }
 
 // The tray through a running applet on a bus of the test's own (dbus-run-session) with
