@@ -300,16 +300,25 @@ TEST(IcoImages, AFileHasItsDirectoryThenHeaderedBodiesAndLeavesOutOversizeImages
     EXPECT_EQ(file, nullptr);
 }
 
-TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
+// Runs a copy of the built applet in a new folder (the run's folder is the applet's, so
+// files it writes land beside it); the folder, and the exit status in *status.
+static std::string RunAppletCopy(const std::string &name, int *status)
 {
     char dir[] = "/tmp/lv_icons_exe_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    if (!mkdtemp(dir)) return "";
     std::string base = dir;
-    // The run's folder is the applet's: a copy of it writes its file beside it.
-    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/icons.lva' '" + base + "' && cd '" +
-                          base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" + LV_BIN_DIR +
-                          "/lumivarra' icons.lva -QUIET >out 2>err";
-    int status = std::system(command.c_str());
+    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/" + name + "' '" + base +
+                          "' && cd '" + base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" +
+                          LV_BIN_DIR + "/lumivarra' " + name + " -QUIET >out 2>err";
+    *status = std::system(command.c_str());
+    return base;
+}
+
+TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
+{
+    int status = 0;
+    std::string base = RunAppletCopy("icons.lva", &status);
+    ASSERT_FALSE(base.empty());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::ifstream in(base + "/out");
     std::vector<std::string> lines;
@@ -353,13 +362,9 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
 // before the script runs; the icons applet itself carries a fitting 16 x 16 one.
 TEST(IconsExe, AnApplicationIconOfTheWrongSizeIsRefused)
 {
-    char dir[] = "/tmp/lv_icons_bad_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string base = dir;
-    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/badicon.lva' '" + base + "' && cd '" +
-                          base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" + LV_BIN_DIR +
-                          "/lumivarra' badicon.lva -QUIET >out 2>err";
-    int status = std::system(command.c_str());
+    int status = 0;
+    std::string base = RunAppletCopy("badicon.lva", &status);
+    ASSERT_FALSE(base.empty());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
     std::ifstream err(base + "/err"), out(base + "/out");
     std::string errText((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
