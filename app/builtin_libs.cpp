@@ -364,6 +364,7 @@ void InstallBuiltinLibraries(void)
     startup.preload[9] = startup.preload[22] = PreloadLinkedFont;
     startup.preload[18] = startup.preload[20] = PreloadLinkedDirectory;
     startup.preload[3] = PreloadLinkedMusic;
+    startup.ApplyAppletIcons = ApplyApplicationIcons;
     startup.LoadStartupPlugins = LoadAndRequireStartupPlugins;
     startup.RequirePlugin = RequireLinkedPluginInPhase;
     SetStartupHooks(&startup);

@@ -83,6 +83,7 @@ struct lvDisplayWindow {
     void *pointerImage;    // lvPointerImage, or null for a standard pointer
     int pointerKind;       // LV_POINTER_ARROW, LV_POINTER_BUSY, LV_POINTER_CUSTOM
     int pointerHidden;     // the blank pointer is shown
+    int iconWidth;         // width of the picture given as its icon when it opened, 0 none
 };
 
 // The window operations. Each returns 0 or an error code where it returns an int.
@@ -133,6 +134,19 @@ struct lvWindowInput {
 // display lock. It owns the payload.
 typedef void (*lvWindowInputSink)(lvDisplayWindow *window, const lvWindowInput *input);
 void SetWindowInputSink(lvWindowInputSink sink);
+
+// The pictures a window shows as its icon (title bar, task list). When a native window
+// opens it gets the one whose width is nearest to 32 x the system scale. The pictures
+// (width x height ARGB words, top row first; at most 16) are copied; count 0 forgets them.
+// 0, ERR_MEM, or ERR_WRONGUSAGE for a side outside 1..1024 or a count over 16. Any thread.
+struct lvWindowIconImage {
+    const uint32_t *pixels;
+    int width, height;
+};
+int SetWindowIconImages(const lvWindowIconImage *images, int count);
+// Index of the picture whose width is nearest to wanted (the earlier one on a tie), -1
+// for none.
+int PickWindowIconImage(const lvWindowIconImage *images, int count, int wanted);
 
 // The SDL2 windows: installs their table (starting nothing yet; SDL video starts with the
 // first window, on the pumping thread). 0, or ERR_WINDOW when SDL cannot be used.

@@ -128,3 +128,66 @@ size_t WriteIcoImageData(const uint32_t *pixels, int width, int height, int rowL
     }
     return (size_t)(p - out);
 }
+
+namespace {
+
+uint8_t *Put16(uint8_t *p, uint32_t v)
+{
+    p[0] = (uint8_t)v;
+    p[1] = (uint8_t)(v >> 8);
+    return p + 2;
+}
+
+uint8_t *Put32(uint8_t *p, uint32_t v)
+{
+    p = Put16(p, v & 0xFFFF);
+    return Put16(p, v >> 16);
+}
+
+bool FitsIco(const lvIcoImage &image)
+{
+    return image.pixels && image.width >= 1 && image.height >= 1 && image.width <= 256 && image.height <= 256 &&
+           image.rowLength >= image.width;
+}
+
+}  // namespace
+
+int BuildIcoFile(const lvIcoImage *images, int count, uint8_t **out, size_t *size)
+{
+    *out = nullptr;
+    *size = 0;
+    if (count < 0 || count > 65535 || (count && !images)) return ERR_WRONGUSAGE;
+    int kept = 0;
+    size_t total = 6;
+    for (int i = 0; i < count; i++)
+        if (FitsIco(images[i])) {
+            kept++;
+            total += 16 + 40 + IcoImageDataSize(images[i].width, images[i].height);
+        }
+    if (!kept) return ERR_WRONGUSAGE;
+    uint8_t *file = (uint8_t *)AllocMemory(total, 1);
+    if (!file) return ERR_MEM;
+    uint8_t *p = Put16(Put16(Put16(file, 0), 1), (uint32_t)kept);
+    uint32_t offset = 6 + 16u * (uint32_t)kept;
+    for (int i = 0; i < count; i++) {
+        if (!FitsIco(images[i])) continue;
+        uint32_t bytes = (uint32_t)(IcoImageDataSize(images[i].width, images[i].height) + 40);
+        *p++ = (uint8_t)(images[i].width & 0xFF);  // 256 is written as 0
+        *p++ = (uint8_t)(images[i].height & 0xFF);
+        *p++ = 0;
+        *p++ = 0;
+        p = Put32(Put32(Put16(Put16(p, 1), 32), bytes), offset);
+        offset += bytes;
+    }
+    for (int i = 0; i < count; i++) {
+        const lvIcoImage &image = images[i];
+        if (!FitsIco(image)) continue;
+        p = Put32(Put32(Put32(p, 40), (uint32_t)image.width), (uint32_t)image.height * 2);
+        p = Put16(Put16(p, 1), 32);
+        p += 24;  // compression, image size, resolutions and colour counts: 0
+        p += WriteIcoImageData(image.pixels, image.width, image.height, image.rowLength, p);
+    }
+    *out = file;
+    *size = total;
+    return 0;
+}

@@ -5,6 +5,7 @@
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_windows.h"
 #include "runtime/cmdsupport.h"
 #include "runtime/errors.h"
 
@@ -24,6 +25,7 @@ void FreeIconObject(lvObjectHeader **link)
     lvIcon *icon = (lvIcon *)*link;
     *link = icon->header.next;
     FreeIconEntries(icon->entries);
+    FreeIconProps(&icon->props);
     if (lvState *L = GetMainVMState()) {
         lvRefOps ops = MakeRegistryRefOps(L);
         FreeObjectUserData(&icon->header.userData, &ops);
@@ -33,7 +35,97 @@ void FreeIconObject(lvObjectHeader **link)
     FreeMemory(icon);
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Copies n bytes of text into a buffer of size bytes, cutting before a UTF-8 character
+// that would not fit whole.
+void CopyCut(char *buffer, size_t size, const char *text, size_t n)
+{
+    if (n > size - 1) {
+        n = size - 1;
+        while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) n--;
+    }
+    std::memcpy(buffer, text, n);
+    buffer[n] = 0;
+}
+
 }  // namespace
+
+void FreeIconProps(lvIconProps *props)
+{
+    FreeMemory(props->defaultTool);
+    for (int i = 0; i < props->toolTypeCount; i++) FreeMemory(props->toolTypes[i]);
+    FreeMemory(props->toolTypes);
+    props->defaultTool = nullptr;
+    props->toolTypes = nullptr;
+    props->toolTypeCount = 0;
+}
+
+int ParseToolType(const char *text, lvToolType *out)
+{
+    out->key[0] = out->value[0] = 0;
+    out->enabled = 1;
+    const char *p = text;
+    while (IsBlank(*p)) p++;
+    if (!*p) return 0;
+    if (*p == '(') {
+        out->enabled = 0;
+        p++;
+    }
+    if (const char *eq = std::strchr(p, '=')) {
+        // The key is everything before "=" without its blanks.
+        char key[1024];
+        size_t n = 0;
+        for (const char *k = p; k < eq && n < sizeof key; k++)
+            if (!IsBlank(*k)) key[n++] = *k;
+        CopyCut(out->key, sizeof out->key, key, n);
+        const char *v = eq + 1;
+        while (IsBlank(*v)) v++;
+        const char *end;
+        if (*v == '"') {
+            v++;
+            end = std::strchr(v, '"');
+            if (!end) end = v + std::strlen(v);
+        } else {
+            end = std::strchr(v, ')');
+            if (!end) end = v + std::strlen(v);
+            while (end > v && IsBlank(end[-1])) end--;
+        }
+        CopyCut(out->value, sizeof out->value, v, (size_t)(end - v));
+    } else {
+        size_t n = std::strcspn(p, " \t)");
+        CopyCut(out->key, sizeof out->key, p, n);
+    }
+    char first = out->key[0];
+    if (first >= 'a' && first <= 'z') first = (char)(first - 'a' + 'A');
+    return (first >= 'A' && first <= 'Z') || first == '_';
+}
+
+int BuildToolType(const char *key, size_t keyLength, const char *value, size_t valueLength, int enabled,
+                  char **out)
+{
+    *out = nullptr;
+    if (!value) valueLength = 0;
+    // Bounded before the sum so huge lengths cannot wrap.
+    if (keyLength > LV_MAX_TOOLTYPE_TEXT || valueLength > LV_MAX_TOOLTYPE_TEXT) return ERR_WRONGUSAGE;
+    size_t length = keyLength + (valueLength ? 1 + valueLength : 0) + (enabled ? 0 : 2);
+    if (length > LV_MAX_TOOLTYPE_TEXT) return ERR_WRONGUSAGE;
+    char *text = (char *)AllocMemory(length + 1, 0);
+    if (!text) return ERR_MEM;
+    size_t at = 0;
+    if (!enabled) text[at++] = '(';
+    std::memcpy(text + at, key, keyLength);
+    at += keyLength;
+    if (valueLength) {
+        text[at++] = '=';
+        std::memcpy(text + at, value, valueLength);
+        at += valueLength;
+    }
+    if (!enabled) text[at++] = ')';
+    text[at] = 0;
+    *out = text;
+    return 0;
+}
 
 void FreeIconEntries(lvIconEntry *list)
 {
@@ -41,6 +133,9 @@ void FreeIconEntries(lvIconEntry *list)
         lvIconEntry *next = list->next;
         FreeMemory(list->normal);
         FreeMemory(list->selected);
+        FreeMemory(list->palette);
+        FreeMemory(list->normalPens);
+        FreeMemory(list->selectedPens);
         FreeMemory(list);
         list = next;
     }
@@ -49,7 +144,8 @@ void FreeIconEntries(lvIconEntry *list)
 int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry)
 {
     int position = 1;
-    while (*list && (*list)->width <= entry->width) {
+    while (*list && ((*list)->width < entry->width ||
+                     ((*list)->width == entry->width && IconEntryDepth(*list) <= IconEntryDepth(entry)))) {
         list = &(*list)->next;
         position++;
     }
@@ -145,4 +241,25 @@ uint32_t *DrawRuntimeIcon(int size)
             p[y * size + x] = d2 > inner * inner && d2 < (r * 0.75) * (r * 0.75) ? 0xFFFFFFFFu : 0xFF2850B4u;
         }
     return p;
+}
+
+int InstallWindowIcons(const lvWindowIconImage *applet, int count)
+{
+    static const int kSizes[3] = {16, 32, 48};
+    uint32_t *pixels[3] = {};
+    lvWindowIconImage images[16];
+    int n = 0, code = 0;
+    for (int i = 0; i < 3 && !code; i++) {
+        bool replaced = false;
+        for (int j = 0; j < count; j++)
+            if (applet[j].width == kSizes[i] && applet[j].height == kSizes[i]) replaced = true;
+        if (replaced) continue;
+        pixels[i] = DrawRuntimeIcon(kSizes[i]);
+        if (!pixels[i]) code = ERR_MEM;
+        images[n++] = {pixels[i], kSizes[i], kSizes[i]};
+    }
+    for (int j = 0; j < count && n < 16; j++) images[n++] = applet[j];
+    if (!code) code = SetWindowIconImages(images, n);
+    for (uint32_t *p : pixels) FreeMemory(p);
+    return code;
 }

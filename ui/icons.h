@@ -22,19 +22,59 @@ struct lvIconEntry {
     int standard;        // the standard size of its icon
     uint32_t *normal;    // width * height ARGB words (AllocMemory)
     uint32_t *selected;  // the same size, or null
+    // Palette entries (depth 1..8) keep their pens besides the ARGB pictures above.
+    int paletteDepth;      // 1..8, or 0 for a 32-bit entry
+    uint32_t *palette;     // 256 ARGB words (AllocMemory), palette entries only
+    int transparentPen;    // -1 none (palette entries only)
+    uint8_t *normalPens;   // width * height pens, palette entries only
+    uint8_t *selectedPens; // the same for the selected image, or null
+};
+// 32, or the palette depth of a palette entry.
+inline int IconEntryDepth(const lvIconEntry *e) { return e->paletteDepth ? e->paletteDepth : 32; }
+
+// The desktop-icon properties an icon carries (GetIconProperties, SetIconProperties).
+#define LV_MAX_TOOLTYPES 254
+#define LV_MAX_TOOLTYPE_TEXT 1023
+struct lvIconProps {
+    int type, viewmode, viewall, iconx, icony, drawerx, drawery, drawerwidth, drawerheight, stacksize;
+    char *defaultTool;    // AllocMemory, or null
+    char **toolTypes;     // toolTypeCount texts (AllocMemory each and the array), or null
+    int toolTypeCount;
 };
 
 struct lvIcon {
     lvObjectHeader header;  // type 59
     lvIconEntry *entries;   // sorted by width
+    lvIconProps props;
     char formatName[256];   // "Lumivarra Icon" for icons made here or read from native files
 };
 
 // ---- Entries -----------------------------------------------------------------------------
 void FreeIconEntries(lvIconEntry *list);
-// Places the entry in width order (after entries as wide); its 1-based position.
+// Places the entry in width order, then depth order (after entries as wide and as deep);
+// its 1-based position.
 int InsertIconEntry(lvIconEntry **list, lvIconEntry *entry);
 int CountIconEntries(const lvIconEntry *list);
+
+// ---- Properties ---------------------------------------------------------------------------
+void FreeIconProps(lvIconProps *props);  // frees the texts and clears them
+
+// One stored tool type taken apart: "KEY", "KEY=VALUE" or KEY = "quoted value", wrapped
+// in parentheses when disabled. A key longer than 255 bytes or a value longer than 499 is
+// cut at the last whole UTF-8 character that fits.
+struct lvToolType {
+    char key[256];
+    char value[500];
+    int enabled;
+};
+// 1 when the text gives a tool type, 0 when it is skipped (blank, or a key that does not
+// start with a letter or "_").
+int ParseToolType(const char *text, lvToolType *out);
+// The stored text of a tool type: key, "=" and the value when the value is not empty,
+// wrapped in "(" and ")" when disabled. 0 with *out (AllocMemory); ERR_WRONGUSAGE when
+// the text would be longer than 1023 bytes; ERR_MEM.
+int BuildToolType(const char *key, size_t keyLength, const char *value, size_t valueLength, int enabled,
+                  char **out);
 
 // ---- The native icon file ------------------------------------------------------------------
 // The picture of a native icon file: row 0 carries "LUMIVARRA" in the first three pixels'
@@ -54,6 +94,16 @@ size_t IcoImageDataSize(int width, int height);
 // B, G, R, A bytes, then mask rows from the last row up, a set bit for alpha 0, rows
 // padded to 32 bits with set bits. Returns the bytes written.
 size_t WriteIcoImageData(const uint32_t *pixels, int width, int height, int rowLength, uint8_t *out);
+struct lvIcoImage {
+    const uint32_t *pixels;  // ARGB words, rows of rowLength
+    int width, height, rowLength;
+};
+// A whole ICO file (little-endian): the header {0, 1, count}, one 16-byte directory entry
+// per image (a side of 256 written as 0), then per image a 40-byte bitmap header and its
+// WriteIcoImageData body. Images over 256 in either direction are left out. 0 with *out
+// (AllocMemory) and *size; ERR_WRONGUSAGE when no image is left; ERR_MEM. Nothing calls it
+// yet: kept for handing the application icon to desktops that take icon files.
+int BuildIcoFile(const lvIcoImage *images, int count, uint8_t **out, size_t *size);
 
 // ---- Objects -----------------------------------------------------------------------------------
 int FindIconById(lvObjectId id, lvIcon **out);
@@ -67,6 +117,15 @@ const lvIconEntry *NearestIconEntry(const lvIcon *icon, int wanted);
 // The runtime's own application icon images, drawn in code: 16, 32 and 48 pixels square.
 // size is one of those; the ARGB words (AllocMemory) or null.
 uint32_t *DrawRuntimeIcon(int size);
+// Hands the runtime's own 16, 32 and 48 pixel images to the platform as the pictures every
+// display window shows as its icon; the applet's pictures (count of them, at most 13) are
+// added, and one of a size replaces ours of that size. 0 or ERR_MEM.
+struct lvWindowIconImage;
+int InstallWindowIcons(const lvWindowIconImage *applet, int count);
+// Start-up: the applet's application icons (the record's slots 0..9) join the window
+// icons. A picture whose size differs from its slot's gives ERR_ICONDIMS ("16x16").
+struct lvAppletRecord;
+int ApplyApplicationIcons(lvState *L, lvAppletRecord *record);
 
 // ---- Library ------------------------------------------------------------------------------------
 int OpenIconLibrary(lvState *L);

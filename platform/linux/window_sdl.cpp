@@ -16,6 +16,7 @@
 #include "platform/lvplatform_clipboard.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_sdl.h"
+#include "platform/lvplatform_startup.h"
 #include "base/lverrors.h"
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include <unistd.h>
 #include <dlfcn.h>
 #include <link.h>
+#include <mutex>
 #include <new>
 
 #ifndef SDL_VIDEO_DRIVER_X11
@@ -325,6 +327,41 @@ void CloseNow(lvDisplayWindow *w)
     w->minimised = 0;
 }
 
+// The window icon pictures (SetWindowIconImages): written by any thread, read on the
+// pumping thread when a window opens.
+struct lvIconStore {
+    std::mutex lock;
+    uint32_t *pixels[16];
+    int width[16], height[16];
+    int count;
+};
+lvIconStore iconStore;
+
+void ClearIconStoreLocked()
+{
+    for (int i = 0; i < iconStore.count; i++) FreeMemory(iconStore.pixels[i]);
+    iconStore.count = 0;
+}
+
+// Gives the window the icon picture nearest 32 x the system scale; its width, or 0.
+int ApplyWindowIcon(SDL_Window *sdl)
+{
+    std::lock_guard<std::mutex> hold(iconStore.lock);
+    lvWindowIconImage images[16];
+    for (int i = 0; i < iconStore.count; i++) images[i] = {iconStore.pixels[i], iconStore.width[i], iconStore.height[i]};
+    double scale = GetDpiScale();
+    if (!(scale > 0) || scale > 32) scale = 1.0;
+    int pick = PickWindowIconImage(images, iconStore.count, (int)(32 * scale));
+    if (pick < 0) return 0;
+    SDL_Surface *surface = SDL_CreateRGBSurfaceWithFormatFrom(iconStore.pixels[pick], iconStore.width[pick],
+                                                              iconStore.height[pick], 32, iconStore.width[pick] * 4,
+                                                              SDL_PIXELFORMAT_ARGB8888);
+    if (!surface) return 0;
+    SDL_SetWindowIcon(sdl, surface);
+    SDL_FreeSurface(surface);
+    return iconStore.width[pick];
+}
+
 int32_t OpenNow(const lvOpenArgs *a)
 {
     lvDisplayWindow *w = a->window;
@@ -353,6 +390,7 @@ int32_t OpenNow(const lvOpenArgs *a)
         return ERR_WINDOW;
     }
     SDL_SetWindowData(n->sdl, "lv", n);
+    w->iconWidth = ApplyWindowIcon(n->sdl);
     if (!MakeRenderer(n)) {
         SDL_DestroyWindow(n->sdl);
         FreeMemory(n);
@@ -726,6 +764,46 @@ uint32_t EventWindowId(const SDL_Event &e)
 }
 
 }  // namespace
+
+int PickWindowIconImage(const lvWindowIconImage *images, int count, int wanted)
+{
+    int best = -1;
+    long bestDistance = 0;
+    for (int i = 0; i < count; i++) {
+        long distance = (long)images[i].width - wanted;
+        if (distance < 0) distance = -distance;
+        if (best < 0 || distance < bestDistance) best = i, bestDistance = distance;
+    }
+    return best;
+}
+
+int SetWindowIconImages(const lvWindowIconImage *images, int count)
+{
+    if (count < 0 || count > 16 || (count && !images)) return ERR_WRONGUSAGE;
+    for (int i = 0; i < count; i++)
+        if (!images[i].pixels || images[i].width < 1 || images[i].width > 1024 || images[i].height < 1 ||
+            images[i].height > 1024)
+            return ERR_WRONGUSAGE;
+    uint32_t *copies[16] = {};
+    for (int i = 0; i < count; i++) {
+        size_t bytes = (size_t)images[i].width * images[i].height * 4;
+        copies[i] = (uint32_t *)AllocMemory(bytes, 0);
+        if (!copies[i]) {
+            for (int j = 0; j < i; j++) FreeMemory(copies[j]);
+            return ERR_MEM;
+        }
+        std::memcpy(copies[i], images[i].pixels, bytes);
+    }
+    std::lock_guard<std::mutex> hold(iconStore.lock);
+    ClearIconStoreLocked();
+    for (int i = 0; i < count; i++) {
+        iconStore.pixels[i] = copies[i];
+        iconStore.width[i] = images[i].width;
+        iconStore.height[i] = images[i].height;
+    }
+    iconStore.count = count;
+    return 0;
+}
 
 void SetWindowInputSink(lvWindowInputSink sink)
 {

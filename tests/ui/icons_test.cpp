@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -15,6 +16,7 @@
 
 #include "base/lverrors.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_windows.h"
 #include "ui/icons.h"
 
 namespace {
@@ -148,27 +150,200 @@ TEST(IcoImages, MaskRowsAndColourRowsRunBottomUp)
     }
 }
 
-TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
+TEST(ToolTypes, StoredTextsAreTakenApart)
+{
+    struct {
+        const char *text;
+        int taken;
+        const char *key, *value;
+        int enabled;
+    } cases[] = {
+        {"TOOL", 1, "TOOL", "", 1},
+        {"  PUBSCREEN = Work bench  ", 1, "PUBSCREEN", "Work bench", 1},
+        {"(DONOTWAIT)", 1, "DONOTWAIT", "", 0},
+        {"(SIZE=10 )", 1, "SIZE", "10", 0},
+        {"NAME=\"a ) b\" tail", 1, "NAME", "a ) b", 1},
+        {"NAME=\"open", 1, "NAME", "open", 1},
+        {"K E Y=v", 1, "KEY", "v", 1},
+        {"_x", 1, "_x", "", 1},
+        {"lower=1", 1, "lower", "1", 1},
+        {"KEY more words", 1, "KEY", "", 1},
+        {"   ", 0, "", "", 1},
+        {"", 0, "", "", 1},
+        {"1ST=x", 0, "1ST", "x", 1},
+        {"=x", 0, "", "x", 1},
+        {"*comment", 0, "*comment", "", 1},
+    };
+    for (auto &c : cases) {
+        lvToolType t;
+        EXPECT_EQ(ParseToolType(c.text, &t), c.taken) << c.text;
+        EXPECT_STREQ(t.key, c.key) << c.text;
+        EXPECT_STREQ(t.value, c.value) << c.text;
+        EXPECT_EQ(t.enabled, c.enabled) << c.text;
+    }
+}
+
+TEST(ToolTypes, OverlongKeysAndValuesAreCutAtACharacterBoundary)
+{
+    // 254 ASCII bytes then a two-byte character: the key keeps 254 bytes, not half of it.
+    std::string key(254, 'A');
+    key += "\xC3\xA9=";
+    std::string value(498, 'v');
+    value += "\xE2\x82\xAC";  // a three-byte character across the 499-byte limit
+    lvToolType t;
+    ASSERT_EQ(ParseToolType((key + value).c_str(), &t), 1);
+    EXPECT_EQ(std::string(t.key), std::string(254, 'A'));
+    EXPECT_EQ(std::string(t.value), std::string(498, 'v'));
+}
+
+TEST(ToolTypes, BuiltTextsStopAt1023Bytes)
+{
+    char *out = nullptr;
+    ASSERT_EQ(BuildToolType("K", 1, "v", 1, 0, &out), 0);
+    EXPECT_STREQ(out, "(K=v)");
+    FreeMemory(out);
+    ASSERT_EQ(BuildToolType("K", 1, "", 0, 1, &out), 0);
+    EXPECT_STREQ(out, "K");
+    FreeMemory(out);
+    // key + "=" + value: 1023 bytes fit, 1024 do not; the parentheses count too.
+    std::string key(1000, 'k'), value(22, 'v');
+    ASSERT_EQ(BuildToolType(key.data(), key.size(), value.data(), value.size(), 1, &out), 0);
+    EXPECT_EQ(std::strlen(out), 1023u);
+    FreeMemory(out);
+    out = nullptr;
+    EXPECT_EQ(BuildToolType(key.data(), key.size(), value.data(), 23, 1, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(BuildToolType(key.data(), key.size(), value.data(), 21, 0, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(BuildToolType(key.data(), (size_t)-1, "", 0, 1, &out), ERR_WRONGUSAGE);
+    EXPECT_EQ(out, nullptr);
+}
+
+TEST(WindowIcons, TheNearestPictureIsPickedWithTheEarlierOneOnATie)
+{
+    uint32_t px = 0xFF000000u;
+    const lvWindowIconImage images[] = {{&px, 16, 16}, {&px, 32, 32}, {&px, 48, 48}};
+    struct {
+        int wanted, expected;
+    } cases[] = {{32, 1}, {24, 0}, {40, 1}, {48, 2}, {1000, 2}, {0, 0}, {-5, 0}};
+    for (auto c : cases) EXPECT_EQ(PickWindowIconImage(images, 3, c.wanted), c.expected) << c.wanted;
+    EXPECT_EQ(PickWindowIconImage(images, 0, 32), -1);
+}
+
+TEST(WindowIcons, EveryNativeWindowOpensWithTheRuntimeIconAndBadPicturesAreRefused)
+{
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    ASSERT_EQ(InitPlatform(), 0);
+    ASSERT_EQ(InitLoopSignals(), 0);
+    ASSERT_EQ(UseNativeWindows(), 0);
+    uint32_t px = 0;
+    const lvWindowIconImage tooBig = {&px, 1025, 1}, empty = {nullptr, 4, 4}, flat = {&px, 1, 0};
+    for (const lvWindowIconImage *bad : {&tooBig, &empty, &flat}) EXPECT_EQ(SetWindowIconImages(bad, 1), ERR_WRONGUSAGE);
+    EXPECT_EQ(SetWindowIconImages(&tooBig, 17), ERR_WRONGUSAGE);
+
+    ASSERT_EQ(InstallWindowIcons(nullptr, 0), 0);
+    lvDisplayWindow *w = nullptr;
+    ASSERT_EQ(WindowOps()->AllocDisplayWindow(&w), 0);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 40, 30, 0x1, 1, "Icon"), 0);
+    EXPECT_EQ(w->iconWidth, 32);  // nearest 32 at scale 1
+    WindowOps()->CloseDisplayWindow(w);
+    // Forgotten pictures: the next window opens without one.
+    ASSERT_EQ(SetWindowIconImages(nullptr, 0), 0);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 40, 30, 0x1, 1, "None"), 0);
+    EXPECT_EQ(w->iconWidth, 0);
+    WindowOps()->FreeDisplayWindow(w);
+    SetMainLoopHooks(nullptr);
+    FreeLoopSignals();
+}
+
+TEST(IcoImages, AFileHasItsDirectoryThenHeaderedBodiesAndLeavesOutOversizeImages)
+{
+    std::vector<uint32_t> small(16 * 16, 0xFF112233u), big(256 * 256, 0x80FFFFFFu), wide(300 * 10, 0xFF000000u);
+    small[0] = 0x00112233u;
+    const lvIcoImage images[] = {{small.data(), 16, 16, 16}, {wide.data(), 300, 10, 300}, {big.data(), 256, 256, 256}};
+    uint8_t *file = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(BuildIcoFile(images, 3, &file, &size), 0);
+    auto le16 = [&](size_t at) { return (uint32_t)file[at] | (uint32_t)file[at + 1] << 8; };
+    auto le32 = [&](size_t at) { return le16(at) | le16(at + 2) << 16; };
+    const uint32_t smallBytes = (16 * 4 + 4) * 16 + 40, bigBytes = (256 * 4 + 32) * 256 + 40;
+    ASSERT_EQ(size, 6u + 2 * 16 + smallBytes + bigBytes);
+    EXPECT_EQ(le16(0), 0u);
+    EXPECT_EQ(le16(2), 1u);
+    EXPECT_EQ(le16(4), 2u);  // the 300-wide image is left out
+    struct {
+        size_t at;
+        uint32_t side, bytes, offset;
+    } entries[] = {{6, 16, smallBytes, 38}, {22, 0, bigBytes, 38 + smallBytes}};
+    for (auto &e : entries) {
+        EXPECT_EQ(file[e.at], e.side);
+        EXPECT_EQ(file[e.at + 1], e.side);
+        EXPECT_EQ(le16(e.at + 2), 0u);
+        EXPECT_EQ(le16(e.at + 4), 1u);
+        EXPECT_EQ(le16(e.at + 6), 32u);
+        EXPECT_EQ(le32(e.at + 8), e.bytes);
+        EXPECT_EQ(le32(e.at + 12), e.offset);
+    }
+    // The first body: a 40-byte header, then the rows WriteIcoImageData lays out.
+    EXPECT_EQ(le32(38), 40u);
+    EXPECT_EQ(le32(42), 16u);
+    EXPECT_EQ(le32(46), 32u);
+    EXPECT_EQ(le16(50), 1u);
+    EXPECT_EQ(le16(52), 32u);
+    for (size_t i = 54; i < 78; i++) EXPECT_EQ(file[i], 0) << i;
+    std::vector<uint8_t> body(IcoImageDataSize(16, 16));
+    WriteIcoImageData(small.data(), 16, 16, 16, body.data());
+    EXPECT_EQ(std::vector<uint8_t>(file + 78, file + 78 + body.size()), body);
+    const uint8_t *lastMask = file + 78 + 16 * 64 + 15 * 4;
+    EXPECT_EQ(std::vector<uint8_t>(lastMask, lastMask + 4), (std::vector<uint8_t>{0x80, 0x00, 0xFF, 0xFF}));
+    FreeMemory(file);
+
+    EXPECT_EQ(BuildIcoFile(images + 1, 1, &file, &size), ERR_WRONGUSAGE);
+    EXPECT_EQ(file, nullptr);
+}
+
+// Runs a copy of the built applet in a new folder (the run's folder is the applet's, so
+// files it writes land beside it); the folder, and the exit status in *status.
+static std::string RunAppletCopy(const std::string &name, int *status)
 {
     char dir[] = "/tmp/lv_icons_exe_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    if (!mkdtemp(dir)) return "";
     std::string base = dir;
-    // The run's folder is the applet's: a copy of it writes its file beside it.
-    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/icons.lva' '" + base + "' && cd '" +
-                          base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" + LV_BIN_DIR +
-                          "/lumivarra' icons.lva -QUIET >out 2>err";
-    int status = std::system(command.c_str());
+    std::string command = "cp '" + std::string(LV_BUILD_DIR) + "/tests/ui/icons/" + name + "' '" + base +
+                          "' && cd '" + base + "' && SDL_VIDEODRIVER=offscreen timeout --preserve-status -k 5 30 '" +
+                          LV_BIN_DIR + "/lumivarra' " + name + " -QUIET >out 2>err";
+    *status = std::system(command.c_str());
+    return base;
+}
+
+TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
+{
+    int status = 0;
+    std::string base = RunAppletCopy("icons.lva", &status);
+    ASSERT_FALSE(base.empty());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::ifstream in(base + "/out");
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     std::vector<std::string> expected = {
         "create 0",          "firstwidth 16 0",  "standard 2 0",         "save 0",
-        "load 0",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
+        "load 0",
+        // The saved 32 x 51 picture read back as a file entry with a selected image.
+        "filecreate 0",      "fileheight 51 0",  "fileframes 2 0",       "filemissing 1045",
+        "filetype 1055",
+        // A native icon file linked into the applet: preloaded as icon 3, and loaded by name.
+        "preloaded 2 0",     "linked 2 0",
+        // A 4-colour palette entry and a 32-bit one of the same size sit side by side,
+        // deeper last; a second palette one is refused, and so is a native save.
+        "palcreate 0",       "paladd 2",         "palsame 1610",         "paldepth 2 0",
+        "argbdepth 32 0",    "palpen -1 0",      "palette 16711680 0",   "palsave 1055",            "entries 2 0",      "frames1 2 0",          "frames2 1 0",
         "width2 32 0",       "loadedstandard 2 0", "format Lumivarra Icon 0", "noentry Nil 1613",
         "depthnoselected Nil 1055", "missing 1045", "addsame 1610",      "add20at 2",
         "removeoutside 1613", "clearstandard 0", "nostandard 0 0",       "traynothing 1055",
         "tip128 1055",       "wbicon 1288",      "free 0",               "freeagain 1608",
+        "setprops 0",        "raw TOOL=x y (OFF) Editor 4096 4",       "parsed TOOL x y 1 OFF 0",
+        "images 32 1 1",
+        // A tool type of 1024 bytes and a type of 8 are refused; nothing changed.
+        "toolong 1055",      "badtype 1055",     "stringid 1288",
+        "raw TOOL=x y (OFF) Editor 4096 4",      "parsed TOOL x y 1 OFF 0", "images 32 1 1",
     };
     EXPECT_EQ(lines, expected);
     // The saved file is the 32 x 51 picture of the two entries.
@@ -181,6 +356,22 @@ TEST(IconsExe, IconsAreMadeSavedLoadedAndChanged)
     };
     EXPECT_EQ(be32(16), 32u);
     EXPECT_EQ(be32(20), 51u);
+}
+
+// An application icon whose picture does not have its slot's size stops the start-up
+// before the script runs; the icons applet itself carries a fitting 16 x 16 one.
+TEST(IconsExe, AnApplicationIconOfTheWrongSizeIsRefused)
+{
+    int status = 0;
+    std::string base = RunAppletCopy("badicon.lva", &status);
+    ASSERT_FALSE(base.empty());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    std::ifstream err(base + "/err"), out(base + "/out");
+    std::string errText((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+    std::string outText((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+    EXPECT_NE(errText.find("Specified image does not match required icon dimensions (16x16)!"), std::string::npos)
+        << errText;
+    EXPECT_EQ(outText, "");
 }
 
 // The tray through a running applet on a bus of the test's own (dbus-run-session) with
