@@ -93,7 +93,7 @@ int FindMenuAccelerator(const lvMenuModel *model, uint32_t character);
 // item's connection (lvplatform_tray.h): GetLayout, GetGroupProperties, Event and
 // EventGroup ("clicked" marks the node and reports it), AboutToShow(Group), the Version,
 // TextDirection and Status properties, and LayoutUpdated after every change.
-enum { LV_REQUEST_TRAYMENU = 28 };
+enum { LV_REQUEST_TRAYMENU = 29 };  // apart from the pointers' 28
 // Called on the pumping thread for a click: the node's number, its id text (or null) and
 // its state to report.
 typedef void (*lvTrayMenuChoice)(void *user, int number, const char *idText, int selected);
