@@ -88,6 +88,18 @@ int ChooseMenuNode(lvMenuModel *model, int number);
 // -1. A disabled leaf is found too: its key is swallowed, ChooseMenuNode refuses it.
 int FindMenuAccelerator(const lvMenuModel *model, uint32_t character);
 
+// ---- A display window's strip (window_sdl.cpp) ------------------------------------------
+// Shows the model (numbered from 0) as the strip above the window's picture: the window's
+// inside grows by the strip's height downward, the picture is presented below it, and the
+// pointer's positions stay the picture's. The pump highlights the title under the pointer;
+// a click on an enabled leaf title marks it in the model and reports it to the window's
+// input sink as event 26 (c: the state, payload: a copy of its id text). Null removes the
+// strip. The model stays the caller's; the pump reads it under the display lock, so the
+// caller changes it under that lock too and removes it here before freeing it.
+void SetWindowMenuStrip(struct lvDisplayWindow *window, lvMenuModel *model);
+// The strip's titles from the left: the x and width of a top-level node's box.
+void MenuStripBox(const lvMenuModel *model, int index, int *x, int *width);
+
 // ---- The tray icon's menu (dbusmenu.cpp) ----------------------------------------------
 // A model numbered from 1 exported as com.canonical.dbusmenu at /MenuBar on the tray
 // item's connection (lvplatform_tray.h): GetLayout, GetGroupProperties, Event and

@@ -300,3 +300,24 @@ int FindMenuAccelerator(const lvMenuModel *model, uint32_t character)
     }
     return -1;
 }
+
+void MenuStripBox(const lvMenuModel *model, int index, int *x, int *width)
+{
+    // Titles are as wide as their text at the label font's average advance, with a
+    // margin on each side.
+    int left = 0;
+    for (int i = model ? model->first : -1; i >= 0; i = model->nodes[i].next) {
+        const lvMenuNode &n = model->nodes[i];
+        size_t chars = 0;
+        for (const char *c = n.label ? n.label : ""; *c; c++) chars += ((unsigned char)*c & 0xC0) != 0x80;
+        int w = 16 + (int)chars * (kMenuMetrics.labelPixels / 2 + 1);
+        if (i == index) {
+            *x = left;
+            *width = w;
+            return;
+        }
+        left += w;
+    }
+    *x = left;
+    *width = 0;
+}

@@ -5,10 +5,12 @@
 
 #include "platform/linux/window_sdl.h"
 #include "platform/lvplatform.h"
+#include "platform/lvplatform_menus.h"
 #include "base/lverrors.h"
 
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -171,4 +173,104 @@ TEST_F(NativeWindows, StartingVideoLeavesTheBusAddressAsItWas)
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 32, 32, 0x1, 1, "Bus"), 0);
     EXPECT_EQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr);
+}
+
+// A strip of three titles: "File" (a submenu), "Go" (a toggle, id "go") and "Off"
+// (disabled). Boxes: File 0-43, Go 44-73, Off 74-103.
+static lvMenuModel *ThreeTitleStrip()
+{
+    lvMenuModelBuilder *b = nullptr;
+    if (BeginMenuModel(&b, 4, 0)) return nullptr;
+    lvMenuNodeSource file = {"File", "file", nullptr, 0}, open = {"Open", "open", nullptr, 0};
+    lvMenuNodeSource go = {"Go", "go", nullptr, LV_MENU_TOGGLE}, off = {"Off", "off", nullptr, LV_MENU_DISABLED};
+    int err = AddMenuNode(b, &file, 1);
+    if (!err) err = AddMenuNode(b, &open, 0);
+    EndMenuSubmenu(b);
+    if (!err) err = AddMenuNode(b, &go, 0);
+    if (!err) err = AddMenuNode(b, &off, 0);
+    return FinishMenuModel(b, err);
+}
+
+struct StripInputSeen {
+    std::vector<std::string> menu;  // "selected id" of each choice
+    int buttons = 0, lastY = -1;
+};
+static StripInputSeen stripSeen;
+
+static void PushMouse(uint32_t window, uint32_t type, int x, int y)
+{
+    SDL_Event e = {};
+    e.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        e.motion.windowID = window, e.motion.x = x, e.motion.y = y;
+    } else {
+        e.button.windowID = window, e.button.button = SDL_BUTTON_LEFT, e.button.x = x, e.button.y = y;
+        e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED, e.button.clicks = 1;
+    }
+    SDL_PushEvent(&e);
+}
+
+TEST_F(NativeWindows, AStripGrowsTheWindowHighlightsAndReportsClickedTitles)
+{
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 120, 40, 0x1, 1, "Strip"), 0);
+    std::vector<uint32_t> picture(120 * 40);
+    for (size_t i = 0; i < picture.size(); i++) picture[i] = 0x102030u + (uint32_t)(i % 120);
+    WindowOps()->BlitToWindow(w, picture.data(), 120, 0, 0, 0, 0, 120, 40);
+    lvMenuModel *model = ThreeTitleStrip();
+    ASSERT_NE(model, nullptr);
+    stripSeen = {};
+    SetWindowInputSink([](lvDisplayWindow *, const lvWindowInput *in) {
+        if (in->type == 26) {
+            stripSeen.menu.push_back(std::to_string(in->c) + " " + (const char *)in->payload);
+            FreeMemory(in->payload);
+        } else if (in->type == 1) {
+            stripSeen.buttons++;
+            stripSeen.lastY = in->b;
+        }
+    });
+    SetWindowMenuStrip(w, model);
+    const int strip = kMenuMetrics.stripHeight;
+
+    // The inside grows by the strip; the picture sits pixel for pixel below the panel.
+    int width = 0, height = 0;
+    SDL_GetWindowSize(SDL_GetWindowFromID(NativeWindowId(w)), &width, &height);
+    EXPECT_EQ(width, 120);
+    EXPECT_EQ(height, 40 + strip);
+    EXPECT_EQ(w->height, 40);
+    std::vector<uint32_t> frame = Frame(120, 40 + strip);
+    for (int y = 0; y < 40 + strip; y++)
+        for (int x = 0; x < 120; x++) {
+            uint32_t want = y < strip ? 0xFF000000u | kMenuMetrics.panel : picture[(y - strip) * 120 + x] | 0xFF000000u;
+            ASSERT_EQ(frame[y * 120 + x], want) << x << "," << y;
+        }
+
+    // Hovering "Go" highlights its box only.
+    uint32_t id = NativeWindowId(w);
+    PushMouse(id, SDL_MOUSEMOTION, 50, 10);
+    PumpNativeWindows();
+    frame = Frame(120, 40 + strip);
+    for (int x = 0; x < 120; x++) {
+        uint32_t want = 0xFF000000u | (x >= 44 && x < 74 ? kMenuMetrics.highlight : kMenuMetrics.panel);
+        ASSERT_EQ(frame[5 * 120 + x], want) << x;
+    }
+
+    // Clicks: "Go" twice flips it on and off; "Off" (disabled) and "File" (a submenu)
+    // report nothing; a click below the strip is the picture's, at its own y.
+    struct Click { int x, y; } clicks[] = {{50, 10}, {50, 10}, {80, 10}, {10, 10}, {10, strip + 7}};
+    for (const Click &c : clicks) {
+        PushMouse(id, SDL_MOUSEBUTTONDOWN, c.x, c.y);
+        PushMouse(id, SDL_MOUSEBUTTONUP, c.x, c.y);
+        PumpNativeWindows();
+    }
+    EXPECT_EQ(stripSeen.menu, (std::vector<std::string>{"1 go", "0 go"}));
+    EXPECT_EQ(stripSeen.buttons, 2);  // the press and release below the strip only
+    EXPECT_EQ(stripSeen.lastY, 7);
+    EXPECT_EQ(GetMenuNodeFlags(model, 2), 0);
+
+    // Taken off, the window shrinks back to the picture.
+    SetWindowMenuStrip(w, nullptr);
+    SDL_GetWindowSize(SDL_GetWindowFromID(NativeWindowId(w)), &width, &height);
+    EXPECT_EQ(height, 40);
+    SetWindowInputSink(nullptr);
+    FreeMenuModel(model);
 }
