@@ -39,7 +39,17 @@ struct lvMenuNode {
     char *shortcut;      // "Ctrl+Q" for a one-character hotkey, the hotkey text otherwise, or null
     char *idText;        // the item's id, or null
     int accelerator;     // the one hotkey character (upper-cased for letters), 0 for none
+    uint8_t *labelMask;  // the label drawn as 8-bit coverage (labelWidth x labelHeight), or null
+    int labelWidth, labelHeight;
 };
+
+// Draws labels for the models built from now on: text/ installs it as it opens (the
+// layers below it cannot reach the fonts), null removes it. RenderLabel gives UTF-8 text
+// drawn at `pixels` high as coverage (AllocMemory'd) and its size; 0 or an error code.
+struct lvMenuLabelServices {
+    int (*RenderLabel)(const char *text, int pixels, uint8_t **coverage, int *width, int *height);
+};
+void SetMenuLabelServices(const lvMenuLabelServices *services);
 
 struct lvMenuModel {
     lvMenuNode *nodes;   // in command-number order

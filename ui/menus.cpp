@@ -559,6 +559,7 @@ int SetMenuItemFlags(lvDisplay *d, lvMenuItem *item, uint32_t set, uint32_t clea
         LockDisplayList();
         SetMenuNodeFlags(StripModel(d), number, set, clear);
         UnlockDisplayList();
+        if (d->window) SetWindowMenuStrip(d->window, StripModel(d));  // shown anew
     }
     return 0;
 }

@@ -266,17 +266,45 @@ void SetDrawColour(SDL_Renderer *r, uint32_t rgb)
     SDL_SetRenderDrawColor(r, (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
 }
 
+// Coverage over a background: each channel mixed by the coverage.
+uint32_t MixColour(uint32_t background, uint32_t ink, int coverage)
+{
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        int b = (background >> shift) & 0xFF, i = (ink >> shift) & 0xFF;
+        out |= (uint32_t)((b * (255 - coverage) + i * coverage + 127) / 255) << shift;
+    }
+    return out;
+}
+
 void RenderStrip(lvSdlWindow *n)
 {
-    SDL_Rect panel = {0, 0, n->window->width, kMenuMetrics.stripHeight};
-    SetDrawColour(n->renderer, kMenuMetrics.panel);
+    const lvMenuMetrics &m = kMenuMetrics;
+    SDL_Rect panel = {0, 0, n->window->width, m.stripHeight};
+    SetDrawColour(n->renderer, m.panel);
     SDL_RenderFillRect(n->renderer, &panel);
-    if (n->stripHot < 0) return;
-    int x = 0, width = 0;
-    MenuStripBox(n->strip, n->stripHot, &x, &width);
-    SDL_Rect box = {x, 0, width, kMenuMetrics.stripHeight};
-    SetDrawColour(n->renderer, kMenuMetrics.highlight);
-    SDL_RenderFillRect(n->renderer, &box);
+    for (int i = n->strip->first; i >= 0; i = n->strip->nodes[i].next) {
+        const lvMenuNode &node = n->strip->nodes[i];
+        int x = 0, width = 0;
+        MenuStripBox(n->strip, i, &x, &width);
+        bool hot = i == n->stripHot;
+        uint32_t background = hot ? m.highlight : m.panel;
+        if (hot) {
+            SDL_Rect box = {x, 0, width, m.stripHeight};
+            SetDrawColour(n->renderer, background);
+            SDL_RenderFillRect(n->renderer, &box);
+        }
+        if (!node.labelMask) continue;
+        uint32_t ink = (node.flags & LV_MENU_DISABLED) ? m.disabledText : hot ? m.highlightText : m.text;
+        int top = (m.stripHeight - node.labelHeight) / 2;
+        for (int y = 0; y < node.labelHeight; y++)
+            for (int k = 0; k < node.labelWidth; k++) {
+                int c = node.labelMask[(size_t)y * node.labelWidth + k];
+                if (!c) continue;
+                SetDrawColour(n->renderer, MixColour(background, ink, c));
+                SDL_RenderDrawPoint(n->renderer, x + 8 + k, top + y);
+            }
+    }
 }
 
 // Draws the texture into its rectangle below the strip; the rest of the window is black.

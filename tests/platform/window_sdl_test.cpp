@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -272,5 +273,50 @@ TEST_F(NativeWindows, AStripGrowsTheWindowHighlightsAndReportsClickedTitles)
     SDL_GetWindowSize(SDL_GetWindowFromID(NativeWindowId(w)), &width, &height);
     EXPECT_EQ(height, 40);
     SetWindowInputSink(nullptr);
+    FreeMenuModel(model);
+}
+
+// Labels come from the installed label drawer as coverage: a fake one gives each
+// character a 4 x 9 block, full in its first column and half elsewhere, so every ink
+// colour and mix shows at known pixels.
+TEST_F(NativeWindows, StripLabelsAreDrawnInTheirStateColours)
+{
+    static const lvMenuLabelServices fake = {[](const char *text, int, uint8_t **coverage, int *width, int *height) {
+        int w = 4 * (int)std::strlen(text);
+        *coverage = (uint8_t *)AllocMemory((size_t)w * 9, 0);
+        for (int i = 0; i < w * 9; i++) (*coverage)[i] = i % 4 == 0 ? 255 : 128;
+        *width = w;
+        *height = 9;
+        return 0;
+    }};
+    SetMenuLabelServices(&fake);
+    lvMenuModel *model = ThreeTitleStrip();  // boxes now File 0-31, Go 32-55, Off 56-83
+    SetMenuLabelServices(nullptr);
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 100, 30, 0x1, 1, "Labels"), 0);
+    SetWindowMenuStrip(w, model);
+    PushMouse(NativeWindowId(w), SDL_MOUSEMOTION, 40, 3);
+    PumpNativeWindows();
+    const lvMenuMetrics &m = kMenuMetrics;
+    auto half = [](uint32_t a, uint32_t b) {
+        uint32_t out = 0;
+        for (int s = 0; s < 24; s += 8)
+            out |= (uint32_t)((((a >> s) & 0xFF) * 127 + ((b >> s) & 0xFF) * 128 + 127) / 255) << s;
+        return out;
+    };
+    const int top = (m.stripHeight - 9) / 2;
+    struct Probe { int x, y; uint32_t want; const char *what; } probes[] = {
+        {8, top, m.text, "File ink"},
+        {9, top + 8, half(m.panel, m.text), "File half ink"},
+        {8, top - 1, m.panel, "above the label"},
+        {40, top, m.highlightText, "Go ink on the highlight"},
+        {41, top, half(m.highlight, m.highlightText), "Go half ink on the highlight"},
+        {33, top, m.highlight, "Go's margin"},
+        {64, top + 4, m.disabledText, "Off greyed"},
+        {90, top, m.panel, "past the titles"},
+    };
+    std::vector<uint32_t> frame = Frame(100, 30 + m.stripHeight);
+    for (const Probe &p : probes) EXPECT_EQ(frame[p.y * 100 + p.x], 0xFF000000u | p.want) << p.what;
+    SetWindowMenuStrip(w, nullptr);
     FreeMenuModel(model);
 }
