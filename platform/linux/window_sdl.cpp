@@ -362,7 +362,7 @@ void CloseNow(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
     if (!n) return;
-    DumpWindowFrame(w, ReadFrameNow);
+    DumpWindowFrame(w, StripHeight(n), ReadFrameNow);
     for (lvSdlWindow **p = &sdlState.windows; *p; p = &(*p)->next)
         if (*p == n) {
             *p = n->next;
