@@ -105,7 +105,8 @@ int FindMenuAccelerator(const lvMenuModel *model, uint32_t character);
 // a click on an enabled leaf title marks it in the model and reports it to the window's
 // input sink as event 26 (c: the state, payload: a copy of its id text). Null removes the
 // strip. The model stays the caller's; the pump reads it under the display lock, so the
-// caller changes it under that lock too and removes it here before freeing it.
+// caller changes it under that lock too and removes it here before freeing it. Ctrl with
+// a leaf's one-character hotkey chooses it the same way and gives no key input.
 void SetWindowMenuStrip(struct lvDisplayWindow *window, lvMenuModel *model);
 // The strip's titles from the left: the x and width of a top-level node's box.
 void MenuStripBox(const lvMenuModel *model, int index, int *x, int *width);

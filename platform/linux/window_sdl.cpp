@@ -808,7 +808,23 @@ int StripTitleAt(const lvMenuModel *model, int x)
     return -1;
 }
 
-// Pointer events over the strip are the strip's; below it they are the picture's, moved
+// Marks a chosen node in the strip's model and reports it as event 26 with a copy of its
+// id; a disabled node, a submenu or a separator reports nothing.
+void ReportStripChoice(lvSdlWindow *n, int number)
+{
+    int selected = ChooseMenuNode(n->strip, number);
+    const lvMenuNode *node = FindMenuNode(n->strip, number);
+    if (selected < 0 || !node || !sdlState.sink) return;
+    const char *id = node->idText ? node->idText : "";
+    size_t length = std::strlen(id);
+    char *copy = (char *)AllocMemory(length + 1, 0);
+    if (!copy) return;
+    std::memcpy(copy, id, length + 1);
+    lvWindowInput in = {26, 0, 0, selected, 0, copy};
+    sdlState.sink(n->window, &in);
+}
+
+// Keys and pointer events over the strip are the strip's; below it they are the picture's, moved
 // up by the strip's height. 1 when the event was taken.
 bool StripInput(lvSdlWindow *n, SDL_Event &e)
 {
@@ -817,6 +833,16 @@ bool StripInput(lvSdlWindow *n, SDL_Event &e)
         (e.window.event == SDL_WINDOWEVENT_RESIZED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)) {
         e.window.data2 -= strip;  // the picture's share of the inside
         return false;
+    }
+    if (e.type == SDL_KEYDOWN && (e.key.keysym.mod & KMOD_CTRL) && !(e.key.keysym.mod & KMOD_ALT)) {
+        // A one-character hotkey is a Ctrl accelerator: it wins over the key's own meaning
+        // (Ctrl+C's quit too) and is swallowed for a disabled item. Letters and digits
+        // go by key, others by their unshifted symbol (SDL's key code).
+        SDL_Keycode sym = e.key.keysym.sym;
+        int number = sym > 0 && sym < 0x110000 ? FindMenuAccelerator(n->strip, (uint32_t)sym) : -1;
+        if (number < 0) return false;
+        if (!e.key.repeat) ReportStripChoice(n, number);
+        return true;
     }
     int *y = nullptr, x = 0;
     if (e.type == SDL_MOUSEMOTION) y = &e.motion.y, x = e.motion.x;
@@ -832,16 +858,7 @@ bool StripInput(lvSdlWindow *n, SDL_Event &e)
         return false;
     }
     if (e.type != SDL_MOUSEBUTTONDOWN || e.button.button != SDL_BUTTON_LEFT || hot < 0) return true;
-    const lvMenuNode &node = n->strip->nodes[hot];
-    int selected = ChooseMenuNode(n->strip, node.number);
-    if (selected < 0 || !sdlState.sink) return true;
-    const char *id = node.idText ? node.idText : "";
-    size_t length = std::strlen(id);
-    char *copy = (char *)AllocMemory(length + 1, 0);
-    if (!copy) return true;
-    std::memcpy(copy, id, length + 1);
-    lvWindowInput in = {26, 0, 0, selected, 0, copy};
-    sdlState.sink(n->window, &in);
+    ReportStripChoice(n, n->strip->nodes[hot].number);
     return true;
 }
 

@@ -320,3 +320,56 @@ TEST_F(NativeWindows, StripLabelsAreDrawnInTheirStateColours)
     SetWindowMenuStrip(w, nullptr);
     FreeMenuModel(model);
 }
+
+// Ctrl with a leaf's one-character hotkey chooses it instead of being a key (Ctrl+C's quit
+// included); a disabled item's key is swallowed; other keys stay keys.
+TEST_F(NativeWindows, StripAcceleratorsWinOverKeysAndAreSwallowedWhenDisabled)
+{
+    lvMenuModelBuilder *b = nullptr;
+    ASSERT_EQ(BeginMenuModel(&b, 3, 0), 0);
+    lvMenuNodeSource quit = {"Quit", "quit", "q", 0}, copy = {"Copy", "copy", "c", LV_MENU_TOGGLE},
+                     off = {"Off", "off", "o", LV_MENU_DISABLED};
+    ASSERT_EQ(AddMenuNode(b, &quit, 0), 0);
+    ASSERT_EQ(AddMenuNode(b, &copy, 0), 0);
+    ASSERT_EQ(AddMenuNode(b, &off, 0), 0);
+    lvMenuModel *model = FinishMenuModel(b, 0);
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(WindowOps()->OpenDisplayWindow(w, 0, 0, 60, 30, 0x1, 1, "Keys"), 0);
+    SetWindowMenuStrip(w, model);
+    static std::vector<std::string> seen;
+    seen.clear();
+    SetWindowInputSink([](lvDisplayWindow *, const lvWindowInput *in) {
+        if (in->type == 26) {
+            seen.push_back(std::to_string(in->c) + " " + (const char *)in->payload);
+            FreeMemory(in->payload);
+        } else if (in->type == 3 || in->type == 29) {
+            seen.push_back("key");
+        }
+    });
+    struct Case { SDL_Keycode sym; SDL_Scancode code; uint16_t mod; std::vector<std::string> want; } cases[] = {
+        {SDLK_q, SDL_SCANCODE_Q, KMOD_LCTRL, {"0 quit"}},
+        {SDLK_c, SDL_SCANCODE_C, KMOD_RCTRL, {"1 copy"}},
+        {SDLK_o, SDL_SCANCODE_O, KMOD_LCTRL, {}},
+        {SDLK_x, SDL_SCANCODE_X, KMOD_LCTRL, {"key"}},
+    };
+    for (const Case &c : cases) {
+        seen.clear();
+        SDL_Event e = {};
+        e.type = SDL_KEYDOWN;
+        e.key.windowID = NativeWindowId(w);
+        e.key.state = SDL_PRESSED;
+        e.key.keysym.sym = c.sym;
+        e.key.keysym.scancode = c.code;
+        e.key.keysym.mod = c.mod;
+        SDL_PushEvent(&e);
+        PumpNativeWindows();
+        std::vector<std::string> keysOnce;
+        for (const std::string &s : seen)
+            if (s != "key" || keysOnce.empty() || keysOnce.back() != "key") keysOnce.push_back(s);
+        EXPECT_EQ(keysOnce, c.want) << SDL_GetKeyName(c.sym);
+    }
+    EXPECT_EQ(w->ctrlCPressed, 0);  // Ctrl+C was Copy's
+    SetWindowInputSink(nullptr);
+    SetWindowMenuStrip(w, nullptr);
+    FreeMenuModel(model);
+}
