@@ -848,6 +848,10 @@ bool StripInput(lvSdlWindow *n, SDL_Event &e)
     if (e.type == SDL_MOUSEMOTION) y = &e.motion.y, x = e.motion.x;
     else if (e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) y = &e.button.y, x = e.button.x;
     if (!y) return false;
+    if (n->translation.dragging || n->translation.sizing) {
+        *y -= strip;  // a drag or size region keeps its pointer, over the strip too
+        return false;
+    }
     int hot = *y >= 0 && *y < strip ? StripTitleAt(n->strip, x) : -1;
     if (hot != n->stripHot) {
         n->stripHot = hot;
@@ -983,7 +987,7 @@ int PumpNativeWindows(void)
                 n->modifiers.store(n->translation.modifiers, std::memory_order_relaxed);
                 if (e.type == SDL_MOUSEMOTION) {
                     cursorX.store(w->x + w->borderLeft + e.motion.x, std::memory_order_relaxed);
-                    cursorY.store(w->y + w->borderTop + e.motion.y, std::memory_order_relaxed);
+                    cursorY.store(w->y + w->borderTop + StripHeight(n) + e.motion.y, std::memory_order_relaxed);
                     cursorKnown.store(1, std::memory_order_release);
                 }
                 for (int j = 0; j < count; j++) {
