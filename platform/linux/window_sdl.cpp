@@ -375,6 +375,7 @@ void CloseNow(lvDisplayWindow *w)
     FreeMemory(n->back);
     FreeMemory(n);
     w->native = nullptr;
+    w->stripHeight = 0;
     w->open = 0;
     w->active = 0;
     w->minimised = 0;
@@ -645,6 +646,7 @@ int32_t ReqMenuStrip(const uintptr_t a[4])
     int before = StripHeight(n);
     n->strip = (lvMenuModel *)a[1];
     n->stripHot = -1;
+    w->stripHeight = StripHeight(n);
     if (StripHeight(n) != before) {
         lvWindowTranslation &t = n->translation;
         t.expectWidth = w->width, t.expectHeight = w->height, t.expectSize = 1;

@@ -6,6 +6,7 @@
 #include "platform/linux/window_sdl.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_menus.h"
+#include "platform/lvplatform_pointers.h"
 #include "base/lverrors.h"
 
 #include <atomic>
@@ -267,6 +268,15 @@ TEST_F(NativeWindows, AStripGrowsTheWindowHighlightsAndReportsClickedTitles)
     EXPECT_EQ(stripSeen.buttons, 2);  // the press and release below the strip only
     EXPECT_EQ(stripSeen.lastY, 7);
     EXPECT_EQ(GetMenuNodeFlags(model, 2), 0);
+
+    // A warp is to a picture position: it lands below the strip.
+    ASSERT_EQ(InitPointers(), 0);
+    WarpPointer(w, 5, 6);
+    PumpNativeWindows();
+    int mx = 0, my = 0;
+    SDL_GetMouseState(&mx, &my);
+    EXPECT_EQ(mx, 5);
+    EXPECT_EQ(my, 6 + strip);
 
     // Taken off, the window shrinks back to the picture.
     SetWindowMenuStrip(w, nullptr);
