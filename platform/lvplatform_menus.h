@@ -39,7 +39,17 @@ struct lvMenuNode {
     char *shortcut;      // "Ctrl+Q" for a one-character hotkey, the hotkey text otherwise, or null
     char *idText;        // the item's id, or null
     int accelerator;     // the one hotkey character (upper-cased for letters), 0 for none
+    uint8_t *labelMask;  // the label drawn as 8-bit coverage (labelWidth x labelHeight), or null
+    int labelWidth, labelHeight;
 };
+
+// Draws labels for the models built from now on: text/ installs it as it opens (the
+// layers below it cannot reach the fonts), null removes it. RenderLabel gives UTF-8 text
+// drawn at `pixels` high as coverage (AllocMemory'd) and its size; 0 or an error code.
+struct lvMenuLabelServices {
+    int (*RenderLabel)(const char *text, int pixels, uint8_t **coverage, int *width, int *height);
+};
+void SetMenuLabelServices(const lvMenuLabelServices *services);
 
 struct lvMenuModel {
     lvMenuNode *nodes;   // in command-number order
@@ -88,12 +98,25 @@ int ChooseMenuNode(lvMenuModel *model, int number);
 // -1. A disabled leaf is found too: its key is swallowed, ChooseMenuNode refuses it.
 int FindMenuAccelerator(const lvMenuModel *model, uint32_t character);
 
+// ---- A display window's strip (window_sdl.cpp) ------------------------------------------
+// Shows the model (numbered from 0) as the strip above the window's picture: the window's
+// inside grows by the strip's height downward, the picture is presented below it, and the
+// pointer's positions stay the picture's. The pump highlights the title under the pointer;
+// a click on an enabled leaf title marks it in the model and reports it to the window's
+// input sink as event 26 (c: the state, payload: a copy of its id text). Null removes the
+// strip. The model stays the caller's; the pump reads it under the display lock, so the
+// caller changes it under that lock too and removes it here before freeing it. Ctrl with
+// a leaf's one-character hotkey chooses it the same way and gives no key input.
+void SetWindowMenuStrip(struct lvDisplayWindow *window, lvMenuModel *model);
+// The strip's titles from the left: the x and width of a top-level node's box.
+void MenuStripBox(const lvMenuModel *model, int index, int *x, int *width);
+
 // ---- The tray icon's menu (dbusmenu.cpp) ----------------------------------------------
 // A model numbered from 1 exported as com.canonical.dbusmenu at /MenuBar on the tray
 // item's connection (lvplatform_tray.h): GetLayout, GetGroupProperties, Event and
 // EventGroup ("clicked" marks the node and reports it), AboutToShow(Group), the Version,
 // TextDirection and Status properties, and LayoutUpdated after every change.
-enum { LV_REQUEST_TRAYMENU = 28 };
+enum { LV_REQUEST_TRAYMENU = 29 };  // apart from the pointers' 28
 // Called on the pumping thread for a click: the node's number, its id text (or null) and
 // its state to report.
 typedef void (*lvTrayMenuChoice)(void *user, int number, const char *idText, int selected);

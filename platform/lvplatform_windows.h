@@ -78,6 +78,7 @@ struct lvDisplayWindow {
     int bufferWidth, bufferHeight;
     int destX, destY, destWidth, destHeight;
     int smooth;            // linear instead of nearest scaling
+    int stripHeight;       // the menu strip above the picture (pumping thread), 0 without
     // The pointer the window shows while it has the focus or the pointer is over it
     // (lvplatform_pointers.h); written and applied on the pumping thread only.
     void *pointerImage;    // lvPointerImage, or null for a standard pointer

@@ -7,6 +7,14 @@
 #include <new>
 
 #include "runtime/errors.h"
+#include "runtime/encoding.h"
+#include "platform/lvplatform.h"
+#include "platform/lvplatform_menus.h"
+#include "base/lverrors.h"
+#include <cstring>
+
+static int RenderMenuLabel(const char *text, int pixels, uint8_t **coverage, int *width, int *height);
+static const lvMenuLabelServices menuLabels = {RenderMenuLabel};
 #include "text/lvtextobject.h"
 #include "text/lvtextout.h"
 
@@ -46,6 +54,7 @@ int OpenTextEngine(lvObjectAttributeFunction fontAttribute, const lvRefOps *refO
         return ERR_MEM;
     }
     InstallTextObjectPictures(true);
+    SetMenuLabelServices(&menuLabels);
     return 0;
 }
 
@@ -53,6 +62,7 @@ void CloseTextEngine()
 {
     if (!TextLibrary.open) return;
     InstallTextObjectPictures(false);
+    SetMenuLabelServices(nullptr);
     while (lvObjectHeader *h = TextLibrary.fontObjects) {
         TextLibrary.fontObjects = h->next;
         FreeFontObject(h);
@@ -68,6 +78,34 @@ void CloseTextEngine()
     DoneFontManager(&TextLibrary.fonts);
     TextLibrary.currentFont = nullptr;
     TextLibrary.open = 0;
+}
+
+// Menu labels in the built-in sans face, drawn for the windows' strips and popups.
+static int RenderMenuLabel(const char *text, int pixels, uint8_t **coverage, int *width, int *height)
+{
+    *coverage = nullptr;
+    *width = *height = 0;
+    if (!TextLibrary.open) return ERR_WRONGUSAGE;
+    lvFontManager *fm = &TextLibrary.fonts;
+    lvFont *font = nullptr;
+    if (int err = OpenFontByName(fm, LV_SANS_DEFAULT, pixels, 1, 0, CHARMAP_DEFAULT, nullptr, 0, "inbuilt", "", &font))
+        return err;
+    size_t length = std::strlen(text);
+    lvFontExtent e = {};
+    if (int err = MeasureFontText(fm, font, text, length, FORM_NORMAL, 0, LV_ENCODING_UTF8, &e)) return err;
+    int w = std::max(e.advance, e.maxX), h = e.height;
+    if (w < 1 || h < 1 || w > 4096 || h > 256) return ERR_WRONGUSAGE;
+    uint8_t *pixelsOut = (uint8_t *)AllocMemory((size_t)w * h, 1);
+    if (!pixelsOut) return ERR_MEM;
+    lvFontPlane plane = {pixelsOut, w, w, h, LV_PLANE_ALPHA8};
+    if (int err = RenderFontText(fm, font, &plane, 0, 0, text, length, FORM_NORMAL, 0, LV_ENCODING_UTF8, nullptr)) {
+        FreeMemory(pixelsOut);
+        return err;
+    }
+    *coverage = pixelsOut;
+    *width = w;
+    *height = h;
+    return 0;
 }
 
 int SetupDefaultFont()

@@ -461,8 +461,12 @@ int CloseDisplayCore(lvState *L, lvDisplay *d, int bits)
     } else {
         FreeDisplayBrushes(L, d);
     }
-    // A display that will be opened again keeps its strip's states.
-    if (int err = HideDisplayMenu(L, d, (bits & 0x20) != 0)) return err;
+    // A display that will be opened again keeps its strip's states. An adapter is asked for
+    // them while its display exists; an own window shows its strip until it closes, so the
+    // frame it leaves has the strip and the pump never sees the strip's model freed.
+    if (Adapter())
+        if (int err = HideDisplayMenu(L, d, (bits & 0x20) != 0)) return err;
+    int menuErr = 0;
     if (lvPluginRecord *a = Adapter()) {
         if (d->handle) {
             if (int err = ((lvAdapterCloseDisplayFunction)a->CloseDisplay)(d->handle)) return err;
@@ -470,8 +474,9 @@ int CloseDisplayCore(lvState *L, lvDisplay *d, int bits)
             d->handle = nullptr;
             UnlockDisplayList();
         }
-    } else if (d->window) {
-        WindowOps()->CloseDisplayWindow(d->window);
+    } else {
+        if (d->window) WindowOps()->CloseDisplayWindow(d->window);
+        menuErr = HideDisplayMenu(L, d, (bits & 0x20) != 0);
     }
     lvDisplayEvents &e = d->events;
     e.leftButton = e.rightButton = e.midButton = 0;
@@ -481,7 +486,7 @@ int CloseDisplayCore(lvState *L, lvDisplay *d, int bits)
     d->state = DISPSTATE_CLOSED;
     d->active = 0;
     d->fullScreen = 0;
-    return 0;
+    return menuErr;
 }
 
 void SetDisplayCloseHandled(lvDisplay *d, int handled)

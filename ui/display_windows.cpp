@@ -99,6 +99,9 @@ static void WindowInput(lvDisplayWindow *w, const lvWindowInput *in)
     case EVENT_DROPFILES:
         if (PostEvent(d, EVENT_DROPFILES, in->a, in->b, 0, in->payload) != 1) FreeMemory(in->payload);
         break;
+    case EVENT_MENUSELECT:  // a choice on the strip: the payload is the item's id
+        if (PostEvent(d, EVENT_MENUSELECT, 0, 0, in->c, in->payload) != 1) FreeMemory(in->payload);
+        break;
     default:
         if (DesktopDialogOpen() && IsUserInputEvent(in->type)) break;
         PostEvent(d, in->type, in->a, in->b, in->c, nullptr);

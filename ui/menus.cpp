@@ -464,10 +464,16 @@ lvMenu *GetDisplayMenu(const lvDisplay *d) { return (lvMenu *)d->menu; }
 
 static lvMenuModel *StripModel(lvDisplay *d) { return (lvMenuModel *)d->menuBuild; }
 
+// The window's pump reads the strip's model under the display lock: it is taken off the
+// window before it is freed, and changed under that lock.
 static void DropStripModel(lvDisplay *d)
 {
+    if (!StripModel(d)) return;
+    if (d->window) SetWindowMenuStrip(d->window, nullptr);
+    LockDisplayList();
     FreeMenuModel(StripModel(d));
     d->menuBuild = nullptr;
+    UnlockDisplayList();
 }
 
 // The strip as the adapter or the platform shows it now.
@@ -480,8 +486,13 @@ static int PresentStrip(lvDisplay *d)
         return ok ? 0 : ERR_SETMENU;
     }
     DropStripModel(d);
-    if (d->menu && d->state != DISPSTATE_CLOSED && !IsDisplayFullScreen(d) && !d->shaped)
-        d->menuBuild = BuildMenuModel(GetDisplayMenu(d)->first, 0);
+    if (d->menu && d->state != DISPSTATE_CLOSED && !IsDisplayFullScreen(d) && !d->shaped) {
+        lvMenuModel *model = BuildMenuModel(GetDisplayMenu(d)->first, 0);
+        LockDisplayList();
+        d->menuBuild = model;
+        UnlockDisplayList();
+        if (d->window && model) SetWindowMenuStrip(d->window, model);
+    }
     return 0;
 }
 
@@ -544,7 +555,12 @@ int SetMenuItemFlags(lvDisplay *d, lvMenuItem *item, uint32_t set, uint32_t clea
     lvMenu *m = GetDisplayMenu(d);
     int number = m ? MenuItemNumber(m->first, item) : -1;
     if (number < 0) return ERR_FINDMENUITEM;
-    if (StripModel(d)) SetMenuNodeFlags(StripModel(d), number, set, clear);
+    if (StripModel(d)) {
+        LockDisplayList();
+        SetMenuNodeFlags(StripModel(d), number, set, clear);
+        UnlockDisplayList();
+        if (d->window) SetWindowMenuStrip(d->window, StripModel(d));  // shown anew
+    }
     return 0;
 }
 
@@ -562,7 +578,9 @@ int GetMenuItemFlags(lvDisplay *d, lvMenuItem *item, uint32_t *flags)
     lvMenu *m = GetDisplayMenu(d);
     int number = m ? MenuItemNumber(m->first, item) : -1;
     if (number < 0) return ERR_FINDMENUITEM;
+    LockDisplayList();
     int shown = GetMenuNodeFlags(StripModel(d), number);
+    UnlockDisplayList();
     *flags = shown < 0 ? 0 : (uint32_t)shown;
     return 0;
 }
@@ -660,7 +678,9 @@ int HandleMenuCommand(lvDisplay *d, int number)
     lvMenu *m = GetDisplayMenu(d);
     lvMenuItem *item = m ? MenuItemOfNumber(m->first, number) : nullptr;
     if (!item || !StripModel(d)) return 0;
+    LockDisplayList();
     int selected = ChooseMenuNode(StripModel(d), number);
+    UnlockDisplayList();
     if (selected < 0) return 1;  // a disabled item, a submenu or a separator: no event
     PostMenuEvent(d, item, selected);
     return 1;

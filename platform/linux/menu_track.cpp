@@ -24,6 +24,13 @@ const lvMenuMetrics kMenuMetrics = {
     0xFFFFFF,  // text on the highlight
 };
 
+static const lvMenuLabelServices *labelServices;
+
+void SetMenuLabelServices(const lvMenuLabelServices *services)
+{
+    labelServices = services;
+}
+
 struct lvMenuModelBuilder {
     lvMenuNode *nodes;   // in the order given (tree pre-order)
     int count, capacity, base;
@@ -102,6 +109,13 @@ int AddMenuNode(lvMenuModelBuilder *b, const lvMenuNodeSource *source, int hasCh
     b->count++;  // counted now, so a failure below frees what was copied
     if (source->title) {
         if (!(n.label = CopyText(source->title, CharacterPrefix(source->title, LV_MENU_LABEL_CHARS)))) return ERR_MEM;
+        // A label that cannot be drawn is still chosen by its place and its hotkey.
+        if (labelServices && n.label[0] &&
+            labelServices->RenderLabel(n.label, kMenuMetrics.labelPixels, &n.labelMask, &n.labelWidth,
+                                       &n.labelHeight) != 0) {
+            n.labelMask = nullptr;
+            n.labelWidth = n.labelHeight = 0;
+        }
     }
     if (source->idText && !(n.idText = CopyText(source->idText, std::strlen(source->idText)))) return ERR_MEM;
     if (source->hotkey && source->hotkey[0]) {
@@ -140,6 +154,7 @@ static void FreeNodes(lvMenuNode *nodes, int count)
         FreeMemory(nodes[i].label);
         FreeMemory(nodes[i].shortcut);
         FreeMemory(nodes[i].idText);
+        FreeMemory(nodes[i].labelMask);
     }
     FreeMemory(nodes);
 }
@@ -299,4 +314,25 @@ int FindMenuAccelerator(const lvMenuModel *model, uint32_t character)
         if (n.accelerator == (int)character && n.firstChild < 0) return n.number;
     }
     return -1;
+}
+
+void MenuStripBox(const lvMenuModel *model, int index, int *x, int *width)
+{
+    // Titles are as wide as their text at the label font's average advance, with a
+    // margin on each side.
+    int left = 0;
+    for (int i = model ? model->first : -1; i >= 0; i = model->nodes[i].next) {
+        const lvMenuNode &n = model->nodes[i];
+        size_t chars = 0;
+        for (const char *c = n.label ? n.label : ""; *c; c++) chars += ((unsigned char)*c & 0xC0) != 0x80;
+        int w = 16 + (n.labelMask ? n.labelWidth : (int)chars * (kMenuMetrics.labelPixels / 2 + 1));
+        if (i == index) {
+            *x = left;
+            *width = w;
+            return;
+        }
+        left += w;
+    }
+    *x = left;
+    *width = 0;
 }

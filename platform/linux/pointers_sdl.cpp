@@ -87,7 +87,7 @@ int32_t ServePointerRequest(const uintptr_t a[4])
     case OP_WARP: {
         SDL_Window *sdl = SdlWindowOf(w);
         // Under a driver without a warp of its own SDL reports a motion instead.
-        if (sdl) SDL_WarpMouseInWindow(sdl, (int)(intptr_t)a[2], (int)(intptr_t)a[3]);
+        if (sdl) SDL_WarpMouseInWindow(sdl, (int)(intptr_t)a[2], (int)(intptr_t)a[3] + w->stripHeight);
         return 0;
     }
     case OP_FREE: {

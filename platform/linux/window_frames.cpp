@@ -89,12 +89,13 @@ int WriteFramePng(const char *path, const uint32_t *argb, int width, int height)
     return wrote == file.size() && closed == 0 ? 0 : -1;
 }
 
-void DumpWindowFrame(lvDisplayWindow *w, int (*read)(lvDisplayWindow *, uint32_t *, int, int))
+void DumpWindowFrame(lvDisplayWindow *w, int stripHeight, int (*read)(lvDisplayWindow *, uint32_t *, int, int))
 {
     const char *dir = std::getenv("LV_WINDOW_FRAMES");
     if (!dir || !*dir || w->width < 1 || w->height < 1) return;
-    std::vector<uint32_t> frame((size_t)w->width * w->height);
-    if (read(w, frame.data(), w->width, w->height) != 0) return;
+    int height = w->height + stripHeight;  // the frame holds the menu strip too
+    std::vector<uint32_t> frame((size_t)w->width * height);
+    if (read(w, frame.data(), w->width, height) != 0) return;
     std::string name;
     for (const char *p = w->title; *p; p++) {
         char c = *p;
@@ -102,5 +103,5 @@ void DumpWindowFrame(lvDisplayWindow *w, int (*read)(lvDisplayWindow *, uint32_t
         name += plain ? c : '_';
     }
     if (name.empty()) name = "window";
-    WriteFramePng((std::string(dir) + "/" + name + ".png").c_str(), frame.data(), w->width, w->height);
+    WriteFramePng((std::string(dir) + "/" + name + ".png").c_str(), frame.data(), w->width, height);
 }

@@ -16,6 +16,7 @@
 #include "platform/lvplatform_clipboard.h"
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_sdl.h"
+#include "platform/lvplatform_menus.h"
 #include "platform/lvplatform_startup.h"
 #include "base/lverrors.h"
 
@@ -41,7 +42,7 @@ namespace {
 enum : int32_t {
     REQ_OPEN = 1, REQ_CLOSE = 2, REQ_ACTIVATE = 3, REQ_BLIT = 8, REQ_FILL = 9, REQ_FREE = 17,
     REQ_SHOWHIDE = 18, REQ_TITLE = 19, REQ_MOVESIZE = 20, REQ_PRESENTATION = 21, REQ_READFRAME = 22,
-    REQ_REGIONS = 23, REQ_MONITORS = 24, REQ_MODES = 25, REQ_SCALE = 26, REQ_STOP = 27
+    REQ_REGIONS = 23, REQ_MONITORS = 24, REQ_MODES = 25, REQ_SCALE = 26, REQ_STOP = 27, REQ_MENUSTRIP = 16
 };
 
 // The back-end's record of one window.
@@ -57,6 +58,8 @@ struct lvSdlWindow {
     unsigned long xWindow;    // the X11 window, 0 off X11 (read by other threads)
     // What other threads read while the pump runs.
     std::atomic<int> mouseX, mouseY, modifiers;
+    lvMenuModel *strip;       // the strip above the picture, or null (the caller's)
+    int stripHot;             // index of the highlighted title, -1 none
 };
 
 struct lvSdlState {
@@ -255,15 +258,67 @@ bool MakeBackBuffer(lvSdlWindow *n, int width, int height)
     return true;
 }
 
-// Draws the texture into its rectangle; the rest of the window is black.
+int StripHeight(const lvSdlWindow *n)
+{
+    return n && n->strip ? kMenuMetrics.stripHeight : 0;
+}
+
+void SetDrawColour(SDL_Renderer *r, uint32_t rgb)
+{
+    SDL_SetRenderDrawColor(r, (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
+}
+
+// Coverage over a background: each channel mixed by the coverage.
+uint32_t MixColour(uint32_t background, uint32_t ink, int coverage)
+{
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        int b = (background >> shift) & 0xFF, i = (ink >> shift) & 0xFF;
+        out |= (uint32_t)((b * (255 - coverage) + i * coverage + 127) / 255) << shift;
+    }
+    return out;
+}
+
+void RenderStrip(lvSdlWindow *n)
+{
+    const lvMenuMetrics &m = kMenuMetrics;
+    SDL_Rect panel = {0, 0, n->window->width, m.stripHeight};
+    SetDrawColour(n->renderer, m.panel);
+    SDL_RenderFillRect(n->renderer, &panel);
+    for (int i = n->strip->first; i >= 0; i = n->strip->nodes[i].next) {
+        const lvMenuNode &node = n->strip->nodes[i];
+        int x = 0, width = 0;
+        MenuStripBox(n->strip, i, &x, &width);
+        bool hot = i == n->stripHot;
+        uint32_t background = hot ? m.highlight : m.panel;
+        if (hot) {
+            SDL_Rect box = {x, 0, width, m.stripHeight};
+            SetDrawColour(n->renderer, background);
+            SDL_RenderFillRect(n->renderer, &box);
+        }
+        if (!node.labelMask) continue;
+        uint32_t ink = (node.flags & LV_MENU_DISABLED) ? m.disabledText : hot ? m.highlightText : m.text;
+        int top = (m.stripHeight - node.labelHeight) / 2;
+        for (int y = 0; y < node.labelHeight; y++)
+            for (int k = 0; k < node.labelWidth; k++) {
+                int c = node.labelMask[(size_t)y * node.labelWidth + k];
+                if (!c) continue;
+                SetDrawColour(n->renderer, MixColour(background, ink, c));
+                SDL_RenderDrawPoint(n->renderer, x + 8 + k, top + y);
+            }
+    }
+}
+
+// Draws the texture into its rectangle below the strip; the rest of the window is black.
 void RenderFrame(lvSdlWindow *n)
 {
     lvDisplayWindow *w = n->window;
     if (!n->renderer || !n->texture) return;
     SDL_SetRenderDrawColor(n->renderer, 0, 0, 0, 255);
     SDL_RenderClear(n->renderer);
-    SDL_Rect dest = {w->destX, w->destY, w->destWidth, w->destHeight};
+    SDL_Rect dest = {w->destX, w->destY + StripHeight(n), w->destWidth, w->destHeight};
     SDL_RenderCopy(n->renderer, n->texture, nullptr, &dest);
+    if (n->strip) RenderStrip(n);
 }
 
 void Present(lvSdlWindow *n)
@@ -309,7 +364,7 @@ void CloseNow(lvDisplayWindow *w)
 {
     lvSdlWindow *n = NativeOf(w);
     if (!n) return;
-    DumpWindowFrame(w, ReadFrameNow);
+    DumpWindowFrame(w, StripHeight(n), ReadFrameNow);
     for (lvSdlWindow **p = &sdlState.windows; *p; p = &(*p)->next)
         if (*p == n) {
             *p = n->next;
@@ -322,6 +377,7 @@ void CloseNow(lvDisplayWindow *w)
     FreeMemory(n->back);
     FreeMemory(n);
     w->native = nullptr;
+    w->stripHeight = 0;
     w->open = 0;
     w->active = 0;
     w->minimised = 0;
@@ -505,7 +561,7 @@ void MoveSizeNow(lvDisplayWindow *w, int x, int y, int width, int height)
     lvWindowTranslation &t = n->translation;
     if (width > 0 && height > 0 && (width != w->width || height != w->height)) {
         t.expectWidth = width, t.expectHeight = height, t.expectSize = 1;
-        SDL_SetWindowSize(n->sdl, width, height);
+        SDL_SetWindowSize(n->sdl, width, height + StripHeight(n));
         w->width = width;
         w->height = height;
     }
@@ -617,6 +673,24 @@ int32_t ReqMoveSize(const uintptr_t a[4])
 {
     const int *g = (const int *)a[1];
     MoveSizeNow((lvDisplayWindow *)a[0], g[0], g[1], g[2], g[3]);
+    return 0;
+}
+// The window's inside follows the strip; the outer corner stays where it is.
+int32_t ReqMenuStrip(const uintptr_t a[4])
+{
+    lvDisplayWindow *w = (lvDisplayWindow *)a[0];
+    lvSdlWindow *n = NativeOf(w);
+    if (!n) return 0;
+    int before = StripHeight(n);
+    n->strip = (lvMenuModel *)a[1];
+    n->stripHot = -1;
+    w->stripHeight = StripHeight(n);
+    if (StripHeight(n) != before) {
+        lvWindowTranslation &t = n->translation;
+        t.expectWidth = w->width, t.expectHeight = w->height, t.expectSize = 1;
+        SDL_SetWindowSize(n->sdl, w->width, w->height + StripHeight(n));
+    }
+    Present(n);
     return 0;
 }
 int32_t ReqPresentation(const uintptr_t a[4]) { PresentationNow((const lvPresentationArgs *)a[0]); return 0; }
@@ -763,6 +837,75 @@ uint32_t EventWindowId(const SDL_Event &e)
     }
 }
 
+// The title under a strip position, -1 none.
+int StripTitleAt(const lvMenuModel *model, int x)
+{
+    for (int i = model->first; i >= 0; i = model->nodes[i].next) {
+        int left = 0, width = 0;
+        MenuStripBox(model, i, &left, &width);
+        if (x >= left && x < left + width) return i;
+    }
+    return -1;
+}
+
+// Marks a chosen node in the strip's model and reports it as event 26 with a copy of its
+// id; a disabled node, a submenu or a separator reports nothing.
+void ReportStripChoice(lvSdlWindow *n, int number)
+{
+    int selected = ChooseMenuNode(n->strip, number);
+    const lvMenuNode *node = FindMenuNode(n->strip, number);
+    if (selected < 0 || !node || !sdlState.sink) return;
+    const char *id = node->idText ? node->idText : "";
+    size_t length = std::strlen(id);
+    char *copy = (char *)AllocMemory(length + 1, 0);
+    if (!copy) return;
+    std::memcpy(copy, id, length + 1);
+    lvWindowInput in = {26, 0, 0, selected, 0, copy};
+    sdlState.sink(n->window, &in);
+}
+
+// Keys and pointer events over the strip are the strip's; below it they are the picture's, moved
+// up by the strip's height. 1 when the event was taken.
+bool StripInput(lvSdlWindow *n, SDL_Event &e)
+{
+    int strip = StripHeight(n);
+    if (e.type == SDL_WINDOWEVENT &&
+        (e.window.event == SDL_WINDOWEVENT_RESIZED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)) {
+        e.window.data2 -= strip;  // the picture's share of the inside
+        return false;
+    }
+    if (e.type == SDL_KEYDOWN && (e.key.keysym.mod & KMOD_CTRL) && !(e.key.keysym.mod & KMOD_ALT)) {
+        // A one-character hotkey is a Ctrl accelerator: it wins over the key's own meaning
+        // (Ctrl+C's quit too) and is swallowed for a disabled item. Letters and digits
+        // go by key, others by their unshifted symbol (SDL's key code).
+        SDL_Keycode sym = e.key.keysym.sym;
+        int number = sym > 0 && sym < 0x110000 ? FindMenuAccelerator(n->strip, (uint32_t)sym) : -1;
+        if (number < 0) return false;
+        if (!e.key.repeat) ReportStripChoice(n, number);
+        return true;
+    }
+    int *y = nullptr, x = 0;
+    if (e.type == SDL_MOUSEMOTION) y = &e.motion.y, x = e.motion.x;
+    else if (e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP) y = &e.button.y, x = e.button.x;
+    if (!y) return false;
+    if (n->translation.dragging || n->translation.sizing) {
+        *y -= strip;  // a drag or size region keeps its pointer, over the strip too
+        return false;
+    }
+    int hot = *y >= 0 && *y < strip ? StripTitleAt(n->strip, x) : -1;
+    if (hot != n->stripHot) {
+        n->stripHot = hot;
+        Present(n);
+    }
+    if (*y >= strip) {
+        *y -= strip;
+        return false;
+    }
+    if (e.type != SDL_MOUSEBUTTONDOWN || e.button.button != SDL_BUTTON_LEFT || hot < 0) return true;
+    ReportStripChoice(n, n->strip->nodes[hot].number);
+    return true;
+}
+
 }  // namespace
 
 int PickWindowIconImage(const lvWindowIconImage *images, int count, int wanted)
@@ -805,6 +948,11 @@ int SetWindowIconImages(const lvWindowIconImage *images, int count)
     return 0;
 }
 
+void SetWindowMenuStrip(lvDisplayWindow *w, lvMenuModel *model)
+{
+    if (w && nativeInUse) CallOnMainThread(REQ_MENUSTRIP, (uintptr_t)w, (uintptr_t)model, 0, 0);
+}
+
 void SetWindowInputSink(lvWindowInputSink sink)
 {
     sdlState.sink = sink;
@@ -814,10 +962,11 @@ int UseNativeWindows(void)
 {
     static const int codes[] = {REQ_OPEN, REQ_CLOSE, REQ_ACTIVATE, REQ_BLIT, REQ_FILL, REQ_FREE, REQ_SHOWHIDE,
                                 REQ_TITLE, REQ_MOVESIZE, REQ_PRESENTATION, REQ_READFRAME, REQ_MONITORS,
-                                REQ_MODES, REQ_SCALE, REQ_STOP};
+                                REQ_MODES, REQ_SCALE, REQ_STOP, REQ_MENUSTRIP};
     static const lvRequestHandler handlers[] = {ReqOpen, ReqClose, ReqActivate, ReqBlit, ReqFill, ReqFree,
                                                 ReqShowHide, ReqTitle, ReqMoveSize, ReqPresentation,
-                                                ReqReadFrame, ReqMonitors, ReqModes, ReqScale, ReqStop};
+                                                ReqReadFrame, ReqMonitors, ReqModes, ReqScale, ReqStop,
+                                                ReqMenuStrip};
     for (size_t i = 0; i < sizeof codes / sizeof codes[0]; i++) SetMainThreadRequestHandler(codes[i], handlers[i]);
     SetWindowOps(&sdlOps);
     nativeInUse = 1;
@@ -907,6 +1056,10 @@ int PumpNativeWindows(void)
                     e.motion.x = gx - w->x - w->borderLeft;
                     e.motion.y = gy - w->y - w->borderTop;
                 }
+                if (n->strip && StripInput(n, e)) {
+                    changed = 1;
+                    continue;
+                }
                 lvWindowInput out[8];
                 int count = TranslateWindowEvent(&e, w, &n->translation, out, 8);
                 n->mouseX.store(w->mouseX, std::memory_order_relaxed);
@@ -914,7 +1067,7 @@ int PumpNativeWindows(void)
                 n->modifiers.store(n->translation.modifiers, std::memory_order_relaxed);
                 if (e.type == SDL_MOUSEMOTION) {
                     cursorX.store(w->x + w->borderLeft + e.motion.x, std::memory_order_relaxed);
-                    cursorY.store(w->y + w->borderTop + e.motion.y, std::memory_order_relaxed);
+                    cursorY.store(w->y + w->borderTop + StripHeight(n) + e.motion.y, std::memory_order_relaxed);
                     cursorKnown.store(1, std::memory_order_release);
                 }
                 for (int j = 0; j < count; j++) {

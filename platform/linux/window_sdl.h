@@ -83,5 +83,5 @@ void ComputeSizeRect(int zone, int cursorX, int cursorY, int grabX, int grabY, i
 
 // The frame dump (window_frames.cpp): with LV_WINDOW_FRAMES set, writes the frame read
 // by read() to "<folder>/<title>.png". WriteFramePng writes ARGB pixels as a PNG; 0 or -1.
-void DumpWindowFrame(lvDisplayWindow *window, int (*read)(lvDisplayWindow *, uint32_t *, int, int));
+void DumpWindowFrame(lvDisplayWindow *window, int stripHeight, int (*read)(lvDisplayWindow *, uint32_t *, int, int));
 int WriteFramePng(const char *path, const uint32_t *argb, int width, int height);

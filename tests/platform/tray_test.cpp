@@ -3,6 +3,8 @@
 #include "platform/lvplatform.h"
 #include "platform/lvplatform_tray.h"
 #include "platform/lvplatform_menus.h"
+#include "platform/lvplatform_pointers.h"
+#include "platform/lvplatform_windows.h"
 #include "base/lverrors.h"
 #include <gtest/gtest.h>
 #include <atomic>
@@ -277,4 +279,22 @@ TEST_F(PlatformTray, ATrayMenuModelAnswersTheHostsLayoutAndClicks)
     ASSERT_EQ(AttachTrayMenuModel(nullptr, nullptr, nullptr), 0);
     Say(watcher, "menuprop");
     EXPECT_EQ(LineStarting(watcher, "MENU"), "MENU /NO_DBUSMENU ITEMISMENU 0");
+}
+
+// The tray menu and the pointers both serve requests on the pumping thread: attaching a
+// menu must not take over the pointers' requests (a pointer call then read its operation
+// number as a menu model).
+TEST_F(PlatformTray, AnAttachedMenuLeavesThePointersRequestsAlone)
+{
+    ASSERT_EQ(InitPointers(), 0);
+    ASSERT_EQ(AttachTrayMenuModel(nullptr, nullptr, nullptr), 0);
+    lvDisplayWindow window = {};
+    window.pointerKind = LV_POINTER_BUSY;
+    window.pointerHidden = 1;
+    lvPointerView view = {};
+    ViewWindowPointer(&window, &view);
+    EXPECT_EQ(view.kind, LV_POINTER_BUSY);
+    EXPECT_EQ(view.hidden, 1);
+    EXPECT_EQ(view.width, 1);
+    EXPECT_EQ(view.firstPixel, 0x01000000u);
 }

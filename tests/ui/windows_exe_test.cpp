@@ -170,3 +170,25 @@ TEST(WindowsExe, PointersAreMadeShownFreedAndMoved)
     EXPECT_NE(run.err.find("Too many arguments"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("HidePointer"), std::string::npos) << run.err;
 }
+
+// A display's menu strip on its own window: the window grows by the strip, which shows
+// the panel with the titles' ink in its middle rows, and the picture lies unchanged below.
+TEST(WindowsExe, AMenuStripSitsAboveThePictureAndGrowsTheWindow)
+{
+    WindowRun run = RunApplet("menustrip");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.lines, std::vector<std::string>{"strip 0"}) << run.err;
+    Png one = ReadPng(run.dir + "/One.png");
+    ASSERT_EQ(one.width, 320);
+    ASSERT_EQ(one.height, 240 + 22);
+    int ink = 0;
+    for (int y = 0; y < 22; y++)
+        for (int x = 0; x < 320; x++) {
+            uint32_t p = one.argb[(size_t)y * 320 + x];
+            if (y < 2 || x >= 160) ASSERT_EQ(p, 0xFFF0F0F0u) << x << "," << y;  // beyond the titles
+            ink += p != 0xFFF0F0F0u;
+        }
+    EXPECT_GT(ink, 30);  // "File", "Go" and "Off" were drawn
+    for (int y = 22; y < 262; y++)
+        for (int x = 0; x < 320; x++) ASSERT_EQ(one.argb[(size_t)y * 320 + x], 0xFF336699u) << x << "," << y;
+}
