@@ -453,6 +453,21 @@ lvBGPic *PatternBGPic(int number, int w, int h, uint32_t (*pixel)(int, int))
     return out;
 }
 
+// A run of effect on the object at x, y (BGPics keep the display where it is).
+lvTransition Request(lvState *L, int kind, lvObjectId id, int effect, int step, int x = 0, int y = 0)
+{
+    lvTransition t;
+    std::memset(&t, 0, sizeof t);
+    t.state = L;
+    t.kind = kind;
+    t.objectId = id;
+    t.effect = effect;
+    t.step = step;
+    t.x = x, t.y = y;
+    t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+    return t;
+}
+
 struct EffectCase {
     Target target;
     int width, height, speed;
@@ -718,15 +733,8 @@ TEST_F(EffectsOnDisplay, DISABLED_APaletteDisplayRunDrawsOnlyOldOrNewPensAndEnds
         ASSERT_TRUE(IsPaletteDisplay(d));
         PenWatch watch{d, w, h};
         watch.seen.assign((size_t)w * h, 0);
-        lvTransition t;
-        std::memset(&t, 0, sizeof t);
-        t.state = L;
-        t.kind = FXKIND_BGPIC;
-        t.objectId = {101, nullptr};
-        t.effect = id;
-        t.step = -1;
+        lvTransition t = Request(L, FXKIND_BGPIC, {101, nullptr}, id, -1);
         t.parameter = -1;
-        t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
         SetTransitionFrameObserver(PenWatch::Observe, &watch);
         EXPECT_EQ(RunTransition(&t), 0);
         SetTransitionFrameObserver(nullptr, nullptr);
@@ -825,15 +833,8 @@ TEST_F(EffectsOnDisplay, OutOfMemoryAtEachStepGivesAnErrorAndLeavesNothingLocked
     for (int kind : {FXKIND_BRUSH, FXKIND_BGPIC}) {
         int code = -1, n = 0;
         for (; n < 400 && code != 0; n++) {
-            lvTransition t;
-            std::memset(&t, 0, sizeof t);
-            t.state = L;
-            t.kind = kind;
-            t.objectId = kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr};
-            t.effect = 38;
-            t.step = -1;
-            t.x = 2, t.y = 3;
-            t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+            lvTransition t =
+                Request(L, kind, kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr}, 38, -1, 2, 3);
             FailAllocMemoryAfter(n);
             code = RunTransition(&t);
             FailAllocMemoryAfter(-1);
@@ -882,14 +883,7 @@ TEST_F(EffectsOnDisplay, TheNewBGPicIsNotShownBeforeTheFirstFrame)
     grabwatch::framesSeen = 0;
     grabwatch::newPixelsPerBlit.clear();
     SetTransitionFrameObserver([](const lvTransition *, int32_t, void *) { grabwatch::framesSeen++; }, nullptr);
-    lvTransition t;
-    std::memset(&t, 0, sizeof t);
-    t.state = L;
-    t.kind = FXKIND_BGPIC;
-    t.objectId = {101, nullptr};
-    t.effect = 30;
-    t.step = -1;
-    t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+    lvTransition t = Request(L, FXKIND_BGPIC, {101, nullptr}, 30, -1);
     EXPECT_EQ(RunTransition(&t), 0);
     SetTransitionFrameObserver(nullptr, nullptr);
     EXPECT_GT(grabwatch::framesSeen, 1);
@@ -928,15 +922,7 @@ TEST_F(EffectsOnDisplay, ABGPicSizeChangeMidRunRestartsABrushAndStopsABGPicRun)
         ASSERT_EQ(NewBrushRecord(&brushId, 0, 12, 10, 12, 0, nullptr, PatternBitmap(12, 10, NewPixel), -1, nullptr,
                                  nullptr, nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, &brush),
                   0);
-        lvTransition t;
-        std::memset(&t, 0, sizeof t);
-        t.state = L;
-        t.kind = kind;
-        t.objectId = kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr};
-        t.effect = 30;
-        t.step = 1;
-        t.x = 2, t.y = 3;
-        t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+        lvTransition t = Request(L, kind, kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr}, 30, 1, 2, 3);
         resizewatch::state = L;
         resizewatch::frames = 0, resizewatch::swapAt = 3;
         SetTransitionFrameObserver(resizewatch::Observe, nullptr);
