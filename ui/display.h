@@ -285,6 +285,7 @@ struct lvAttributeRequest {
     lvDisplayRegion dragRegions[LV_DISPLAY_REGIONS], sizeRegions[LV_DISPLAY_REGIONS];
     int bgpicGiven;
     lvObjectId bgpic;
+    int keepShownView;              // the window keeps the old picture: a transition draws the new one
     int monitor;                    // 0-based, -1 not given
     int width, height;              // the own BGPic's new size, 0 not given
     // A fill of the display's own BGPic: fillGiven when any fill option was given; the

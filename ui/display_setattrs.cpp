@@ -193,7 +193,7 @@ int ApplyDisplayAttributes(lvState *L, lvDisplay *d, const lvAttributeRequest *q
                 ApplyWindowPresentation(d);
             }
             RedrawDisplay(L, d, 0x80);
-        } else if (q->bgpicGiven && d->state == DISPSTATE_OPEN) {
+        } else if (q->bgpicGiven && d->state == DISPSTATE_OPEN && !q->keepShownView) {
             RedrawDisplay(L, d, 0x80);
         }
     }
@@ -310,6 +310,8 @@ int ShowBGPic(lvState *L, lvObjectId id, int x, int y, int grab, lvShowBGPicGrab
     StartAttributeRequest(d, q);
     q->bgpicGiven = 1;
     q->bgpic = id;
+    // Presenting here would flash the new picture before the effect's first frame.
+    q->keepShownView = grab;
     // 100000 keeps a coordinate, and so does 200000 (DisplayBGPic without a position).
     q->xGiven = x != LV_KEEPPOSITION && x != 2 * LV_KEEPPOSITION;
     q->yGiven = y != LV_KEEPPOSITION && y != 2 * LV_KEEPPOSITION;

@@ -451,6 +451,21 @@ lvBGPic *PatternBGPic(int number, int w, int h, uint32_t (*pixel)(int, int))
     return out;
 }
 
+// A run of effect on the object at x, y (BGPics keep the display where it is).
+lvTransition Request(lvState *L, int kind, lvObjectId id, int effect, int step, int x = 0, int y = 0)
+{
+    lvTransition t;
+    std::memset(&t, 0, sizeof t);
+    t.state = L;
+    t.kind = kind;
+    t.objectId = id;
+    t.effect = effect;
+    t.step = step;
+    t.x = x, t.y = y;
+    t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+    return t;
+}
+
 struct EffectCase {
     Target target;
     int width, height, speed;
@@ -469,8 +484,13 @@ protected:
 
     void OpenDisplay(int w, int h)
     {
-        DW = w, DH = h;
         PatternBGPic(100, w, h, OldPixel);
+        OpenDisplayOn100(w, h);
+    }
+    // A display showing BGPic 100, which the caller made.
+    void OpenDisplayOn100(int w, int h)
+    {
+        DW = w, DH = h;
         lvDisplayRequest request;
         InitDisplayRequest(&request);
         request.width = w, request.height = h;
@@ -625,6 +645,52 @@ protected:
     }
 };
 
+// A BGPic on a palette display: the effect draws pens, every frame holds only old or
+// new pens, and the run ends with the new pens in both buffers.
+int OldPen(int x, int y) { return (x + y) % 4; }
+int NewPen(int x, int y) { return 4 + (x * y + x) % 4; }
+lvBGPic *PenBGPic(int number, int w, int h, int (*pen)(int, int))
+{
+    lvBitMapHandle *pens = AllocChunkyBitmap(w, h, 1);
+    auto *palette = static_cast<uint32_t *>(AllocMemory(1024, 1));
+    EXPECT_TRUE(pens && palette);
+    for (int i = 0; i < 8; i++) palette[i] = 0xFF000000u | (uint32_t)(i * 0x1F2F3F);
+    std::vector<uint8_t> bytes((size_t)w * h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) bytes[(size_t)y * w + x] = (uint8_t)pen(x, y);
+    EXPECT_TRUE(CopyBytesToPlane(pens, bytes.data(), w, h));
+    lvBGPicFill fill = {};
+    lvObjectId id = {number, nullptr};
+    lvBGPic *out = nullptr;
+    EXPECT_EQ(NewBGPicRecord(&id, 0, w, h, w, nullptr, nullptr, nullptr, -1, nullptr, nullptr, pens, 8, palette,
+                             &fill, nullptr, 0, nullptr, &out),
+              0);
+    return out;
+}
+
+struct PenWatch {
+    lvDisplay *d;
+    int w, h, frames = 0, failures = 0;
+    std::vector<uint8_t> seen;
+    static void Observe(const lvTransition *, int32_t, void *user)
+    {
+        auto *self = static_cast<PenWatch *>(user);
+        self->frames++;
+        for (int y = 0; y < self->h && self->failures < 3; y++)
+            for (int x = 0; x < self->w; x++) {
+                int pen = (int)ReadBitmapPixel(self->d->pictureBuffer.chunky, x, y, 0);
+                bool isNew = pen == NewPen(x, y);
+                uint8_t &s = self->seen[(size_t)y * self->w + x];
+                if ((!isNew && pen != OldPen(x, y)) || (s && !isNew)) {
+                    ADD_FAILURE() << "frame " << self->frames << " pen " << pen << " at " << x << "," << y;
+                    self->failures++;
+                    break;
+                }
+                s = isNew;
+            }
+    }
+};
+
 TEST_P(EffectsOnDisplay, EveryFrameHoldsOldOrNewPixelsAndTheRunEndsOnTheNewPicture)
 {
     const int id = GetParam();
@@ -647,6 +713,36 @@ std::vector<int> BuiltIds()
         if (LookupEffectRoutines(id, &step, &cleanup) == 0) ids.push_back(id);
     }
     return ids;
+}
+
+// Disabled: on a palette display the run ends with pen 0 where the new pens belong (the
+// effects draw only RGB); enable once palette targets are drawn in pens.
+TEST_F(EffectsOnDisplay, DISABLED_APaletteDisplayRunDrawsOnlyOldOrNewPensAndEndsWithTheNewOnes)
+{
+  for (int id : BuiltIds()) {
+    SCOPED_TRACE(id);
+    for (auto size : {std::pair<int, int>{24, 16}, {1, 9}}) {
+        SCOPED_TRACE("palette display " + std::to_string(size.first) + "x" + std::to_string(size.second));
+        const int w = size.first, h = size.second;
+        PenBGPic(100, w, h, OldPen);
+        PenBGPic(101, w, h, NewPen);
+        OpenDisplayOn100(w, h);
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(IsPaletteDisplay(d));
+        PenWatch watch{d, w, h};
+        watch.seen.assign((size_t)w * h, 0);
+        lvTransition t = Request(L, FXKIND_BGPIC, {101, nullptr}, id, -1);
+        t.parameter = -1;
+        SetTransitionFrameObserver(PenWatch::Observe, &watch);
+        EXPECT_EQ(RunTransition(&t), 0);
+        SetTransitionFrameObserver(nullptr, nullptr);
+        EXPECT_GT(watch.frames, 0);
+        for (lvBitMapHandle *plane : {d->pictureBuffer.chunky, d->backgroundBuffer.chunky})
+            for (int y = 0; y < h; y++)
+                for (int x = 0; x < w; x++) ASSERT_EQ((int)ReadBitmapPixel(plane, x, y, 0), NewPen(x, y)) << x << "," << y;
+        CloseDisplay();
+    }
+  }
 }
 
 // One seed gives the same frames: the random stripe thickness and the random pick come
@@ -735,15 +831,8 @@ TEST_F(EffectsOnDisplay, OutOfMemoryAtEachStepGivesAnErrorAndLeavesNothingLocked
     for (int kind : {FXKIND_BRUSH, FXKIND_BGPIC}) {
         int code = -1, n = 0;
         for (; n < 400 && code != 0; n++) {
-            lvTransition t;
-            std::memset(&t, 0, sizeof t);
-            t.state = L;
-            t.kind = kind;
-            t.objectId = kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr};
-            t.effect = 38;
-            t.step = -1;
-            t.x = 2, t.y = 3;
-            t.newDisplayX = t.newDisplayY = LV_NOPOSITION;
+            lvTransition t =
+                Request(L, kind, kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr}, 38, -1, 2, 3);
             FailAllocMemoryAfter(n);
             code = RunTransition(&t);
             FailAllocMemoryAfter(-1);
@@ -761,6 +850,105 @@ TEST_F(EffectsOnDisplay, OutOfMemoryAtEachStepGivesAnErrorAndLeavesNothingLocked
     EXPECT_EQ(Read(d->pictureBuffer.rgb), expected);
     EXPECT_EQ(Read(d->backgroundBuffer.rgb), expected);
     CloseDisplay();
+}
+
+// Taking the new BGPic for a transition must not show it: until the effect's first
+// frame the window shows only the old picture.
+namespace grabwatch {
+int framesSeen;
+std::vector<int> newPixelsPerBlit;  // of each present before the first frame was observed
+void Blit(lvDisplayWindow *w, const uint32_t *pixels, int rowLength, int sx, int sy, int dx, int dy, int width,
+          int height)
+{
+    if (!framesSeen) {
+        newPixelsPerBlit.push_back(0);
+        for (int r = 0; r < height; r++)
+            for (int c = 0; c < width; c++)
+                if ((pixels[(size_t)(sy + r) * rowLength + sx + c] & 0xFFFFFF) != OldPixel(dx + c, dy + r))
+                    newPixelsPerBlit.back()++;
+    }
+    CountingBlit(w, pixels, rowLength, sx, sy, dx, dy, width, height);
+}
+}  // namespace grabwatch
+
+TEST_F(EffectsOnDisplay, TheNewBGPicIsNotShownBeforeTheFirstFrame)
+{
+    OpenDisplay(24, 16);
+    PatternBGPic(101, 24, 16, NewPixel);
+    lvWindowOps ops = *WindowOps();
+    ops.BlitToWindow = grabwatch::Blit;
+    SetWindowOps(&ops);
+    grabwatch::framesSeen = 0;
+    grabwatch::newPixelsPerBlit.clear();
+    SetTransitionFrameObserver([](const lvTransition *, int32_t, void *) { grabwatch::framesSeen++; }, nullptr);
+    lvTransition t = Request(L, FXKIND_BGPIC, {101, nullptr}, 30, -1);
+    EXPECT_EQ(RunTransition(&t), 0);
+    SetTransitionFrameObserver(nullptr, nullptr);
+    EXPECT_GT(grabwatch::framesSeen, 1);
+    // The last of these presents is the first frame's own (it shows before the frame is
+    // observed); every one before it shows only the old picture.
+    ASSERT_FALSE(grabwatch::newPixelsPerBlit.empty());
+    for (size_t i = 0; i + 1 < grabwatch::newPixelsPerBlit.size(); i++)
+        EXPECT_EQ(grabwatch::newPixelsPerBlit[i], 0) << "present " << i;
+    EXPECT_LT(grabwatch::newPixelsPerBlit.back(), 24 * 16);
+    EXPECT_EQ(d->bgpic->header.identifier, 101);
+    CloseDisplay();
+}
+
+// The display's BGPic changing size mid-run: a brush run asks to start again (and does,
+// from its first frame, over the new picture); a BGPic run just stops.
+namespace resizewatch {
+lvState *state;
+int frames, firstIndex, swapAt, frameCount, done;
+void Observe(const lvTransition *t, int32_t done_, void *)
+{
+    if (!frames) firstIndex = t->frameIndex;
+    frameCount = t->frameCount, done = done_;
+    if (++frames == swapAt) ShowBGPic(state, {102, nullptr}, LV_KEEPPOSITION, LV_KEEPPOSITION, 0, nullptr);
+}
+}  // namespace resizewatch
+
+TEST_F(EffectsOnDisplay, ABGPicSizeChangeMidRunRestartsABrushAndStopsABGPicRun)
+{
+    for (int kind : {FXKIND_BRUSH, FXKIND_BGPIC}) {
+        SCOPED_TRACE(kind);
+        OpenDisplay(40, 30);
+        PatternBGPic(101, 40, 30, NewPixel);
+        PatternBGPic(102, 50, 36, NewPixel);
+        lvObjectId brushId = {7, nullptr};
+        lvBrush *brush = nullptr;
+        ASSERT_EQ(NewBrushRecord(&brushId, 0, 12, 10, 12, 0, nullptr, PatternBitmap(12, 10, NewPixel), -1, nullptr,
+                                 nullptr, nullptr, 24, nullptr, nullptr, nullptr, 0, nullptr, &brush),
+                  0);
+        lvTransition t = Request(L, kind, kind == FXKIND_BRUSH ? brushId : lvObjectId{101, nullptr}, 30, 1, 2, 3);
+        resizewatch::state = L;
+        resizewatch::frames = 0, resizewatch::swapAt = 3;
+        SetTransitionFrameObserver(resizewatch::Observe, nullptr);
+        lvTransition first = t;
+        ASSERT_EQ(RunTransition(&first), 0);
+        EXPECT_EQ(resizewatch::frames, 3);  // no frame after the change
+        EXPECT_EQ(d->bgpic->header.identifier, 102);
+        EXPECT_EQ(brush->lockCount, 0);
+        int firstIndex = resizewatch::firstIndex;
+        if (kind == FXKIND_BGPIC) {
+            EXPECT_EQ(first.restart, 0);
+        } else {
+            ASSERT_EQ(first.restart, 1);
+            // Started again, the run goes from its first frame to its end over the new picture.
+            resizewatch::frames = 0, resizewatch::swapAt = -1;
+            lvTransition again = t;
+            ASSERT_EQ(RunTransition(&again), 0);
+            EXPECT_EQ(again.restart, 0);
+            EXPECT_EQ(resizewatch::firstIndex, firstIndex);
+            EXPECT_EQ(resizewatch::frames, resizewatch::frameCount);
+            EXPECT_EQ(resizewatch::done, 1);
+            for (int y = 0; y < 10; y++)
+                for (int x = 0; x < 12; x++)
+                    ASSERT_EQ(ReadBitmapPixel(d->pictureBuffer.rgb, x + 2, y + 3, 0) & 0xFFFFFF, NewPixel(x, y));
+        }
+        SetTransitionFrameObserver(nullptr, nullptr);
+        CloseDisplay();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Built, EffectsOnDisplay, ::testing::ValuesIn(BuiltIds()));
