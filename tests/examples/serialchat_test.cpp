@@ -1058,6 +1058,107 @@ TEST_F(SerialChat, RealWindowOnAnXServer)
     EXPECT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
 }
 
+// Two plain programs, each a window on a real X server, no arguments but their
+// Settings.dat (B in service mode connects by itself, A's Connect is clicked): a message
+// crosses, "Send file..." opens the desktop's file dialog in both, the 100 KB file whose
+// full path A types into its dialog arrives whole, and B's dialog refused with Escape
+// leaves a line in B's conversation. The windows lie side by side, so every click lands
+// in the window meant.
+TEST_F(SerialChat, TwoRealWindowsSendAFileThroughTheFileDialog)
+{
+    for (const char *tool : {"Xvfb", "xdotool", "import", "socat"}) {
+        int code;
+        RunCommand(std::string("command -v ") + tool + " >/dev/null", &code);
+        ASSERT_EQ(code, 0) << tool << " is needed (scripts/setup.sh installs it)";
+    }
+    ASSERT_TRUE(FileExists(std::string(LV_BUILD_DIR) + "/examples/lv_gtkdialogs.so"));
+    lvXvfb x;
+    x.pid = StartXvfb(&x.display, "1400x600x24");
+    ASSERT_GT(x.pid, 0) << "Xvfb did not start";
+    lvSocat socat;
+    ASSERT_TRUE(socat.Start()) << socat.log;
+    std::string photo = EveryByteFile(100000);
+    WriteFile(dirs[0] + "/photo.bin", photo);
+    WriteFile(dirs[0] + "/Settings.dat", "NAME Ada\r\nPORT " + socat.devices[0] + "\r\nBAUD 115200\r\nSTOR " + dirs[0] +
+                                             "\r\nRECE leave\r\nSERV 0\r\n");
+    WriteFile(dirs[1] + "/Settings.dat", Settings("Bea", socat.devices[1], dirs[1]));
+    lvInstance inst[2];
+    std::string window[2];
+    int code;
+    for (int i = 0; i < 2; i++) {
+        inst[i].Spawn(dirs[i], std::string(LV_BUILD_DIR) + "/examples/serialchat", {}, "",
+                      {{"DISPLAY", x.display}, {"SDL_VIDEODRIVER", "x11"}, {"ASAN_OPTIONS", "detect_leaks=0"}});
+        std::string pid = std::to_string(inst[i].pid);
+        window[i] = x.Client("timeout 20 xdotool search --sync --all --limit 1 --pid " + pid + " --name '^Serial chat$'", &code);
+        ASSERT_EQ(code, 0) << window[i] << inst[i].Output();
+        window[i] = window[i].substr(0, window[i].find('\n'));
+        // xdotool's search takes any condition unless told all: the pid alone matched B's
+        // window as A's, and A's clicks went to B.
+        x.Client("xdotool windowmove --sync " + window[i] + " " + std::to_string(i * 700) + " 0", &code);
+        ASSERT_EQ(code, 0);
+    }
+    lvInstance &a = inst[0], &b = inst[1];
+    // The buttons lie in a row at y 441: Connect at x 78, Send file... at 228.
+    auto click = [&](int i, int xpos) {
+        int c;
+        x.Client("xdotool mousemove --window " + window[i] + " " + std::to_string(xpos) + " 441 click 1", &c);
+        return c;
+    };
+    ASSERT_TRUE(b.WaitFor("status: Waiting for the peer", 20)) << b.Output();
+    // A window just mapped may not take a click yet: Connect is clicked until A answers
+    // (it says it waits or is connected at once), a bounded number of times.
+    for (int tries = 0; tries < 10 && a.Output().find("status: ") == std::string::npos; tries++) {
+        ASSERT_EQ(click(0, 78), 0);
+        a.WaitFor("status: ", 1);
+    }
+    ASSERT_TRUE(a.WaitFor("status: Connected to Bea", 20)) << a.Output();
+    ASSERT_TRUE(b.WaitFor("status: Connected to Ada", 20)) << b.Output();
+    x.Client("xdotool windowfocus --sync " + window[0] + " type --delay 30 'Hello Bea'", &code);
+    ASSERT_EQ(code, 0);
+    x.Client("xdotool key Return", &code);
+    ASSERT_TRUE(b.WaitFor("chat: Ada: Hello Bea\n", 20)) << b.Output() << a.Output();
+    // The dialog belongs to the process that opened it; keys sent before it is mapped
+    // are lost (GTK drops events for a widget not yet realized), so it is waited for
+    // visible.
+    auto dialog = [&](int i) {
+        int c;
+        std::string id = x.Client("timeout 20 xdotool search --sync --all --limit 1 --pid " + std::to_string(inst[i].pid) +
+                                      " --onlyvisible --name '^Send file$'", &c);
+        return c == 0 ? id.substr(0, id.find('\n')) : std::string();
+    };
+    ASSERT_EQ(click(0, 228), 0);
+    std::string chooser = dialog(0);
+    ASSERT_FALSE(chooser.empty()) << a.Output();
+    // ctrl+L opens the location field, so the path goes there and not into the search.
+    // The field is realized a moment after ctrl+L and GTK drops the keys that reach it
+    // before: the path is typed again (ctrl+L selects what the field holds) until the
+    // dialog has closed on Return, a bounded number of times.
+    bool chosen = false;
+    for (int tries = 0; tries < 10 && !chosen; tries++) {
+        x.Client("xdotool windowfocus --sync " + chooser + " key ctrl+l type --delay 5 '" + dirs[0] + "/photo.bin'",
+                 &code);
+        ASSERT_EQ(code, 0);
+        x.Client("xdotool key --window " + chooser + " Return", &code);
+        ASSERT_EQ(code, 0);
+        chosen = a.WaitFor("status: Sending photo.bin", 1);
+    }
+    ASSERT_TRUE(chosen) << a.Output();
+    ASSERT_TRUE(b.WaitFor("chat: * Received photo.bin (100000 bytes) from Ada.\n", 60)) << b.Output() << a.Output();
+    ASSERT_TRUE(a.WaitFor("chat: * Sent photo.bin (100000 bytes).\n", 20)) << a.Output();
+    EXPECT_TRUE(ReadFile(dirs[1] + "/photo.bin") == photo) << "the received file differs";
+    EXPECT_FALSE(FileExists(dirs[1] + "/photo.bin.part"));
+    // B's dialog opens too and is refused: the conversation says so, nothing is sent.
+    ASSERT_EQ(click(1, 228), 0);
+    chooser = dialog(1);
+    ASSERT_FALSE(chooser.empty()) << b.Output();
+    x.Client("xdotool windowfocus --sync " + chooser + " key Escape", &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(b.WaitFor("chat: * No file was chosen; nothing is sent.\n", 20)) << b.Output();
+    EXPECT_EQ(b.Output().find("status: Sending"), std::string::npos) << b.Output();
+    x.Client("xdotool windowfocus --sync " + window[0] + " key ctrl+c", &code);
+    EXPECT_TRUE(a.WaitEnd(20)) << a.status << a.Output();
+}
+
 // Closing the window while the END of a file still waits for its ACK: the relay holds
 // the peer's ACKs until A's BYE passes, then hands them to A. The first is END's, not the
 // BYE's: the file counts as sent, and the peer hears the goodbye.
