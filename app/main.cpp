@@ -16,14 +16,19 @@
 // driver, which is not built for the checker; its own threads' work on its own state looks
 // unsynchronised to it. Likewise fontconfig: Pango starts a thread of its own to
 // initialise it while the GTK dialog thread reads its configuration, and fontconfig's
-// own atomics are invisible to the checker. GLib's worker pool (the file dialog starts it)
-// hands work over through GLib's own futex-based queues, which the checker cannot see.
+// own atomics are invisible to the checker. GLib's worker pool (the file dialog starts
+// it, and GIO's file queries run on it) hands work and objects over through GLib's own
+// futex-based queues and reference counts, which the checker cannot see either.
 extern "C" const char *__tsan_default_suppressions()
 {
     return "race:swrast_dri.so\n"
            "race:libgallium\n"
            "race:libfontconfig.so\n"
-           "race:libglib-2.0.so\n";
+           "race:libglib-2.0.so\n"
+           "race:libgio-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libgtk-3.so\n"
+           "race:libgdk-3.so\n";
 }
 #endif
 
